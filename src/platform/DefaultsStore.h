@@ -1,0 +1,100 @@
+// The user's defaults store: typed values under string keys, with registered fallbacks that are consulted
+// but never written.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace velaro {
+
+// A stored value: boolean, integer, double, string, data (JSON binary), array or dictionary (JSON object).
+// Integers and doubles are distinct kinds, as in a property list; null means "absent".
+using PlistValue = nlohmann::json;
+using Bytes = std::vector<std::uint8_t>;
+
+// Builds a data value.
+inline PlistValue plistData(Bytes bytes) { return PlistValue::binary(std::move(bytes)); }
+
+class DefaultsStore {
+public:
+    virtual ~DefaultsStore() = default;
+
+    // The stored value, else the registered fallback, else null.
+    virtual PlistValue object(const std::string& key) const = 0;
+    // Stores a value; a null value removes the key.
+    virtual void set(const std::string& key, PlistValue value) = 0;
+    virtual void remove(const std::string& key) = 0;
+    // Adds fallbacks for keys; they are read when nothing is stored and are never written to the file.
+    virtual void registerDefaults(const PlistValue& dictionary) = 0;
+    // The stored (persistent) key/value pairs, without the fallbacks, as one dictionary.
+    virtual PlistValue persistentDomain() const = 0;
+    // True when the key holds a stored value (fallbacks do not count).
+    virtual bool hasStoredValue(const std::string& key) const = 0;
+    // Writes pending changes now (the real store also does this on its own soon after each change).
+    virtual void synchronize() {}
+
+    // Typed reads. Each returns nothing when the key is absent or holds another kind of value:
+    // a Bool read of a number, or a Double read of a string, is "absent".
+    std::optional<bool> boolValue(const std::string& key) const {
+        const auto v = object(key);
+        if (v.is_boolean()) return v.get<bool>();
+        return std::nullopt;
+    }
+    // Integers and doubles both read as numbers; a double is truncated toward zero.
+    std::optional<std::int64_t> integerValue(const std::string& key) const {
+        const auto v = object(key);
+        if (v.is_number_integer()) return v.get<std::int64_t>();
+        if (v.is_number_float()) {
+            const double d = v.get<double>();
+            if (d == d && d > -9.2e18 && d < 9.2e18) return static_cast<std::int64_t>(d);
+        }
+        return std::nullopt;
+    }
+    std::optional<double> doubleValue(const std::string& key) const {
+        const auto v = object(key);
+        if (v.is_number()) return v.get<double>();
+        return std::nullopt;
+    }
+    std::optional<std::string> stringValue(const std::string& key) const {
+        const auto v = object(key);
+        if (v.is_string()) return v.get<std::string>();
+        return std::nullopt;
+    }
+    std::optional<Bytes> dataValue(const std::string& key) const {
+        const auto v = object(key);
+        if (v.is_binary()) return Bytes(v.get_binary().begin(), v.get_binary().end());
+        return std::nullopt;
+    }
+    // An array of which every element is a string; anything else is absent.
+    std::optional<std::vector<std::string>> stringArrayValue(const std::string& key) const {
+        const auto v = object(key);
+        if (!v.is_array()) return std::nullopt;
+        std::vector<std::string> out;
+        for (const auto& e : v) {
+            if (!e.is_string()) return std::nullopt;
+            out.push_back(e.get<std::string>());
+        }
+        return out;
+    }
+    std::optional<PlistValue> arrayValue(const std::string& key) const {
+        auto v = object(key);
+        if (v.is_array()) return v;
+        return std::nullopt;
+    }
+    std::optional<PlistValue> dictionaryValue(const std::string& key) const {
+        auto v = object(key);
+        if (v.is_object()) return v;
+        return std::nullopt;
+    }
+
+    // Reads in the manner of the platform's convenience getters: a missing value gives false / 0 / 0.0.
+    bool boolForKey(const std::string& key) const { return boolValue(key).value_or(false); }
+    std::int64_t integerForKey(const std::string& key) const { return integerValue(key).value_or(0); }
+    double doubleForKey(const std::string& key) const { return doubleValue(key).value_or(0.0); }
+};
+
+}  // namespace velaro
