@@ -238,19 +238,22 @@ Stream<std::tuple<Ts...>> combineLatest(Stream<Ts>... streams) {
         auto emitIfComplete = [weak = std::weak_ptr<State>(state), down] {
             auto s = weak.lock();
             if (!s) return;
-            const bool complete = std::apply([](const auto&... o) { return (o.has_value() && ...); }, s->latest);
+            const bool complete =
+                std::apply([](const auto&... o) { return (o.has_value() && ...); }, s->latest);
             if (complete) down(std::apply([](const auto&... o) { return Tuple(*o...); }, s->latest));
         };
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            (state->upstream.push_back(std::get<I>(std::tie(ups...)).sink(
-                 [weak = std::weak_ptr<State>(state), emitIfComplete](const auto& v) {
-                     if (auto s = weak.lock()) {
-                         std::get<I>(s->latest) = v;
-                         emitIfComplete();
-                     }
-                 })),
+            (state->upstream.push_back(
+                 std::get<I>(std::tie(ups...))
+                     .sink([weak = std::weak_ptr<State>(state), emitIfComplete](const auto& v) {
+                         if (auto s = weak.lock()) {
+                             std::get<I>(s->latest) = v;
+                             emitIfComplete();
+                         }
+                     })),
              ...);
-        }(std::index_sequence_for<Ts...>{});
+        }
+        (std::index_sequence_for<Ts...>{});
         return Subscription([state] { state->upstream.clear(); });
     });
 }

@@ -25,7 +25,8 @@ int toMilliseconds(double seconds) {
 
 class QtDisplayLink final : public DisplayLink {
 public:
-    QtDisplayLink(QtMainLoop* loop, std::function<void(double)> frame) : loop_(loop), frame_(std::move(frame)) {
+    QtDisplayLink(QtMainLoop* loop, std::function<void(double)> frame)
+        : loop_(loop), frame_(std::move(frame)) {
         timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] { frame_(loop_->uptime()); });
         applyRate();
@@ -58,7 +59,9 @@ double QtMainLoop::uptime() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::chrono::system_clock::time_point QtMainLoop::wallTime() const { return std::chrono::system_clock::now(); }
+std::chrono::system_clock::time_point QtMainLoop::wallTime() const {
+    return std::chrono::system_clock::now();
+}
 
 void QtMainLoop::post(std::function<void()> block) {
     QMetaObject::invokeMethod(&context_, std::move(block), Qt::QueuedConnection);
@@ -105,7 +108,9 @@ std::unique_ptr<SerialQueue> QtMainLoop::makeSerialQueue(const std::string& labe
     return std::make_unique<ThreadSerialQueue>(label);
 }
 
-bool QtMainLoop::isMainThread() const { return QThread::currentThread() == context_.thread(); }
+bool QtMainLoop::isMainThread() const {
+    return QThread::currentThread() == context_.thread();
+}
 
 struct ThreadSerialQueue::Impl {
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -141,7 +146,8 @@ struct ThreadSerialQueue::Impl {
     }
 };
 
-ThreadSerialQueue::ThreadSerialQueue(std::string label) : label_(std::move(label)), impl_(std::make_unique<Impl>()) {
+ThreadSerialQueue::ThreadSerialQueue(std::string label)
+    : label_(std::move(label)), impl_(std::make_unique<Impl>()) {
     impl_->worker = std::thread([impl = impl_.get(), name = label_] {
         // Thread names are limited to 15 bytes; keep the most specific end of the label.
         const std::string shortName = name.size() > 15 ? name.substr(name.size() - 15) : name;

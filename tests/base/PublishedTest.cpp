@@ -57,7 +57,9 @@ TEST(StreamOperators, DebounceDeliversOnlyTheLastValueAfterQuiet) {
     test::VirtualLoop loop;
     Published<int> value(0);
     std::vector<std::pair<int, double>> seen;
-    auto sub = value.changes().debounce(loop, 0.2).sink([&](const int& v) { seen.push_back({v, loop.uptime()}); });
+    auto sub = value.changes().debounce(loop, 0.2).sink([&](const int& v) {
+        seen.push_back({v, loop.uptime()});
+    });
     value = 1;
     loop.advance(0.1);
     value = 2;

@@ -35,7 +35,8 @@ private:
 
 class VirtualDisplayLink final : public DisplayLink {
 public:
-    VirtualDisplayLink(VirtualLoop* loop, std::function<void(double)> frame) : loop_(loop), frame_(std::move(frame)) {}
+    VirtualDisplayLink(VirtualLoop* loop, std::function<void(double)> frame)
+        : loop_(loop), frame_(std::move(frame)) {}
     void setPreferredFrameRateRange(double minimum, double maximum, double preferred) override {
         double rate = preferred > 0 ? preferred : 60.0;
         if (minimum > 0) rate = std::max(rate, minimum);
@@ -59,7 +60,9 @@ private:
 }  // namespace
 
 VirtualLoop::VirtualLoop() : alive_(std::make_shared<bool>(true)) {}
-VirtualLoop::~VirtualLoop() { *alive_ = false; }
+VirtualLoop::~VirtualLoop() {
+    *alive_ = false;
+}
 
 std::chrono::system_clock::time_point VirtualLoop::wallTime() const {
     return wallOrigin_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -76,7 +79,8 @@ std::size_t VirtualLoop::pendingPosts() const {
     return posts_.size();
 }
 
-std::uint64_t VirtualLoop::schedule(double due, double interval, std::shared_ptr<std::function<void()>> block) {
+std::uint64_t VirtualLoop::schedule(double due, double interval,
+                                    std::shared_ptr<std::function<void()>> block) {
     const auto id = ++nextId_;
     timers_.emplace(std::make_pair(due, id), Timer{id, interval, std::move(block)});
     return id;
@@ -94,7 +98,8 @@ Cancellable VirtualLoop::postAfter(double seconds, std::function<void()> block) 
 Cancellable VirtualLoop::every(double seconds, std::function<void()> block) {
     // A repeating timer keeps one id across its firings, so its handle can always find it.
     const double interval = std::isfinite(seconds) && seconds > 0 ? seconds : 1e-3;
-    const auto id = schedule(now_ + interval, interval, std::make_shared<std::function<void()>>(std::move(block)));
+    const auto id =
+        schedule(now_ + interval, interval, std::make_shared<std::function<void()>>(std::move(block)));
     return Cancellable([this, id, alive = alive_] {
         if (!*alive) return;
         std::erase_if(timers_, [id](const auto& entry) { return entry.second.id == id; });

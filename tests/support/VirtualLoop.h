@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
-#include <deque>
 
 #include "base/MainLoop.h"
 
