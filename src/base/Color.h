@@ -1,7 +1,11 @@
-// An sRGB colour with alpha, components in doubles from 0 to 1.
+// An sRGB colour with alpha, components in doubles from 0 to 1, and the colour helpers the whole app shares:
+// the stored #RRGGBB form, blending, luminance and the closeness test of the frame analysis.
 #pragma once
 
+#include <optional>
 #include <ostream>
+#include <string>
+#include <string_view>
 
 namespace velaro {
 
@@ -23,5 +27,26 @@ struct Color {
 inline std::ostream& operator<<(std::ostream& os, const Color& c) {
     return os << "rgba(" << c.red << ", " << c.green << ", " << c.blue << ", " << c.alpha << ")";
 }
+
+// The stored form "#RRGGBB" (upper-case digits). Opacity is dropped; each component is rounded half away
+// from zero and clamped to 0...255 so the string always has exactly two digits per component. A colour with
+// a component that is not a number has no meaningful sRGB value and is written as "#000000".
+std::string hexString(const Color& color);
+
+// Parses a stored colour: surrounding white space and newlines are trimmed, one leading "#" is optional,
+// and exactly six hexadecimal digits (either case) must remain. The result is opaque. Anything else (signs,
+// "0x", inner blanks, an alpha pair, a second "#") gives nothing.
+std::optional<Color> colorFromHex(std::string_view text);
+
+// Blends `from` toward `to`: fraction below 0 counts as 0, 1 or more (and a fraction that is not a number)
+// as 1. The result is opaque; the inputs' opacities are ignored.
+Color interpolated(const Color& from, const Color& to, double fraction);
+
+// Rec. 709 weights applied to the components as they are (no gamma linearisation); nominally 0...1.
+double relativeLuminance(const Color& color);
+
+// True when red, green and blue each differ by strictly less than `tolerance`. Opacity is not compared.
+// Components that are not numbers never count as close. Safe on any thread.
+bool colorsClose(const Color& a, const Color& b, double tolerance);
 
 }  // namespace velaro
