@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +18,9 @@ using PlistValue = nlohmann::json;
 using Bytes = std::vector<std::uint8_t>;
 
 // Builds a data value.
-inline PlistValue plistData(Bytes bytes) { return PlistValue::binary(std::move(bytes)); }
+inline PlistValue plistData(Bytes bytes) {
+    return PlistValue::binary(std::move(bytes));
+}
 
 class DefaultsStore {
 public:
@@ -35,7 +38,8 @@ public:
     // True when the key holds a stored value (fallbacks do not count).
     virtual bool hasStoredValue(const std::string& key) const = 0;
     // Writes pending changes now (the real store also does this on its own soon after each change).
-    virtual void synchronize() {}
+    // False when they could not be written (they stay pending and are tried again on the next change).
+    virtual bool synchronize() { return true; }
 
     // Typed reads. Each returns nothing when the key is absent or holds another kind of value:
     // a Bool read of a number, or a Double read of a string, is "absent".
@@ -44,9 +48,15 @@ public:
         if (v.is_boolean()) return v.get<bool>();
         return std::nullopt;
     }
-    // Integers and doubles both read as numbers; a double is truncated toward zero.
+    // Integers and doubles both read as numbers; a double is truncated toward zero. A number outside the
+    // 64-bit signed range is absent rather than wrapped.
     std::optional<std::int64_t> integerValue(const std::string& key) const {
         const auto v = object(key);
+        if (v.is_number_unsigned()) {
+            const auto u = v.get<std::uint64_t>();
+            if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+            return static_cast<std::int64_t>(u);
+        }
         if (v.is_number_integer()) return v.get<std::int64_t>();
         if (v.is_number_float()) {
             const double d = v.get<double>();
@@ -95,6 +105,69 @@ public:
     bool boolForKey(const std::string& key) const { return boolValue(key).value_or(false); }
     std::int64_t integerForKey(const std::string& key) const { return integerValue(key).value_or(0); }
     double doubleForKey(const std::string& key) const { return doubleValue(key).value_or(0.0); }
+};
+
+// The two layers every store reads through: the stored (persistent) values over the registered fallbacks.
+// Stores keep one of these and add their own persistence around it.
+class DefaultsDomain {
+public:
+    PlistValue object(const std::string& key) const {
+        if (auto it = stored_.find(key); it != stored_.end()) return *it;
+        if (auto it = fallbacks_.find(key); it != fallbacks_.end()) return *it;
+        return nullptr;
+    }
+    // Returns false when the key already held exactly this value (same kinds all the way down), so callers
+    // can skip writing a file that would not change. A null value removes the key.
+    bool set(const std::string& key, PlistValue value) {
+        if (value.is_null()) return remove(key);
+        if (auto it = stored_.find(key); it != stored_.end() && identical(*it, value)) return false;
+        stored_[key] = std::move(value);
+        return true;
+    }
+    bool remove(const std::string& key) { return stored_.erase(key) > 0; }
+    void registerDefaults(const PlistValue& dictionary) {
+        if (!dictionary.is_object()) return;
+        for (const auto& [key, value] : dictionary.items()) fallbacks_[key] = value;
+    }
+    bool hasStoredValue(const std::string& key) const { return stored_.contains(key); }
+    const PlistValue& stored() const { return stored_; }
+    void replaceStored(PlistValue dictionary) {
+        stored_ = dictionary.is_object() ? std::move(dictionary) : PlistValue::object();
+    }
+
+    // Equality that also tells kinds apart: 1 and 1.0 compare equal as JSON but are different stored values.
+    static bool identical(const PlistValue& a, const PlistValue& b) {
+        if (a.type() != b.type()) return false;
+        if (a.is_array()) {
+            if (a.size() != b.size()) return false;
+            for (std::size_t i = 0; i < a.size(); ++i)
+                if (!identical(a[i], b[i])) return false;
+            return true;
+        }
+        if (a.is_object()) {
+            if (a.size() != b.size()) return false;
+            for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib)
+                if (ia.key() != ib.key() || !identical(ia.value(), ib.value())) return false;
+            return true;
+        }
+        return a == b;
+    }
+
+private:
+    PlistValue stored_ = PlistValue::object();
+    PlistValue fallbacks_ = PlistValue::object();
+};
+
+// A store that keeps its values in a DefaultsDomain; subclasses add how writes are kept (or recorded).
+class LayeredDefaultsStore : public DefaultsStore {
+public:
+    PlistValue object(const std::string& key) const override { return domain_.object(key); }
+    void registerDefaults(const PlistValue& dictionary) override { domain_.registerDefaults(dictionary); }
+    PlistValue persistentDomain() const override { return domain_.stored(); }
+    bool hasStoredValue(const std::string& key) const override { return domain_.hasStoredValue(key); }
+
+protected:
+    DefaultsDomain domain_;
 };
 
 }  // namespace velaro

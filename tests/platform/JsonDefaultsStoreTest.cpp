@@ -1,0 +1,340 @@
+// The JSON defaults file: its format, coalesced atomic writes, corrupt files, outside edits, failed writes.
+#include "platform/linux/JsonDefaultsStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "base/Log.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro::test {
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+class JsonDefaultsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        path_ = dir_.filePath("config/Velaro/defaults.json").toStdString();
+        // A fixed wall time makes the name of a set-aside file predictable.
+        loop_.setWallTimeOrigin(
+            std::chrono::system_clock::from_time_t(1796630400));  // 2026-12-07 08:00:00 UTC
+        previousSink_ = setLogSink([this](std::string_view tag, std::string_view message) {
+            logged_.push_back(std::string(tag) + " " + std::string(message));
+        });
+    }
+    void TearDown() override { setLogSink(previousSink_); }
+
+    void writeFile(const std::string& text) {
+        QDir().mkpath(QString::fromStdString(path_).section('/', 0, -2));
+        writeText(path_, text);
+    }
+    PlistValue fileJson() { return PlistValue::parse(readText(path_)); }
+    std::string asidePath() const { return path_ + ".corrupt-20261207T080000Z"; }
+    bool loggedWithTag() const {
+        for (const auto& line : logged_)
+            if (line.rfind("DEFAULTS ", 0) == 0) return true;
+        return false;
+    }
+
+    QTemporaryDir dir_;
+    std::string path_;
+    VirtualLoop loop_;
+    std::vector<std::string> logged_;
+    LogSink previousSink_;
+};
+
+TEST_F(JsonDefaultsStoreTest, EveryKindRoundTripsThroughTheFileWithItsKind) {
+    const Bytes blob{0, 1, 2, 0xff};
+    {
+        JsonDefaultsStore store(loop_, path_);
+        store.set("bool", false);
+        store.set("int", 42);
+        store.set("double", 1.0);
+        store.set("string", "Liquid Glass");
+        store.set("data", plistData(blob));
+        store.set("list", {"#FF6F62", "#FF699C"});
+        store.set("dict", {{"nested", plistData({7})}, {"n", 2.5}});
+        ASSERT_TRUE(store.synchronize());
+    }
+    const std::string text = readText(path_);
+    EXPECT_NE(text.find("\"double\": 1.0"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"data\": {\n    \"$data\": \"AAEC/w==\"\n  }"), std::string::npos) << text;
+
+    JsonDefaultsStore reread(loop_, path_);
+    EXPECT_EQ(reread.boolValue("bool"), false);
+    EXPECT_TRUE(reread.object("int").is_number_integer());
+    EXPECT_FALSE(reread.object("int").is_number_unsigned());
+    EXPECT_EQ(reread.integerValue("int"), 42);
+    EXPECT_TRUE(reread.object("double").is_number_float());
+    EXPECT_EQ(reread.doubleValue("double"), 1.0);
+    EXPECT_EQ(reread.stringValue("string"), "Liquid Glass");
+    EXPECT_EQ(reread.dataValue("data"), blob);
+    EXPECT_EQ(reread.stringArrayValue("list"), (std::vector<std::string>{"#FF6F62", "#FF699C"}));
+    const auto dict = reread.dictionaryValue("dict");
+    ASSERT_TRUE(dict);
+    EXPECT_TRUE((*dict)["nested"].is_binary());
+    EXPECT_EQ(reread.persistentDomain().size(), 7u);
+}
+
+TEST_F(JsonDefaultsStoreTest, FileAndNewDirectoriesArePrivateToTheUser) {
+    JsonDefaultsStore store(loop_, path_);
+    store.set("masterEnabled", true);
+    ASSERT_TRUE(store.synchronize());
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(dir_.filePath("config/Velaro").toStdString().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A file left world-readable by someone else becomes private on our next write.
+    ::chmod(path_.c_str(), 0644);
+    store.set("masterEnabled", false);
+    ASSERT_TRUE(store.synchronize());
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(JsonDefaultsStoreTest, RegisteredFallbacksAreNeverWritten) {
+    JsonDefaultsStore store(loop_, path_);
+    store.registerDefaults({{"vizStyle", "bars"}, {"liveCaptureFPS", 15}});
+    store.set("overlayOpacity", 0.5);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(fileJson(), (PlistValue{{"overlayOpacity", 0.5}}));
+    EXPECT_EQ(store.stringValue("vizStyle"), "bars");
+}
+
+TEST_F(JsonDefaultsStoreTest, ChangesOfOneTurnGoOutInOneWriteOnTheNextTurn) {
+    JsonDefaultsStore store(loop_, path_);
+    for (int i = 0; i < 50; ++i) store.set("key" + std::to_string(i % 10), i);
+    store.remove("key0");
+    EXPECT_FALSE(exists(path_)) << "written before the loop turned";
+    EXPECT_EQ(loop_.pendingPosts(), 1u);
+    loop_.runUntilIdle();
+    const auto written = fileJson();
+    EXPECT_EQ(written.size(), 9u);
+    EXPECT_EQ(written["key9"], 49);
+    EXPECT_FALSE(store.hasPendingChanges());
+
+    // Storing what is already stored, or removing what is not there, writes nothing.
+    store.set("key9", 49);
+    store.remove("key0");
+    EXPECT_EQ(loop_.pendingPosts(), 0u);
+    EXPECT_FALSE(store.hasPendingChanges());
+}
+
+TEST_F(JsonDefaultsStoreTest, PendingChangesAreWrittenWhenTheStoreGoesAway) {
+    {
+        JsonDefaultsStore store(loop_, path_);
+        store.set("showDockIcon", true);
+    }
+    EXPECT_EQ(fileJson(), (PlistValue{{"showDockIcon", true}}));
+    loop_.runUntilIdle();  // the posted write of the destroyed store must not run
+}
+
+TEST_F(JsonDefaultsStoreTest, WritesReplaceTheFileWholeAndLeaveNoTemporaryFiles) {
+    JsonDefaultsStore store(loop_, path_);
+    store.set("a", 1);
+    ASSERT_TRUE(store.synchronize());
+    struct stat before {
+    }, after{};
+    ASSERT_EQ(::stat(path_.c_str(), &before), 0);
+    store.set("a", 2);
+    ASSERT_TRUE(store.synchronize());
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    // A new inode: the new file was renamed over the old one, never rewritten in place.
+    EXPECT_NE(before.st_ino, after.st_ino);
+    EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"defaults.json"});
+}
+
+TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
+    const std::vector<std::string> contents{
+        "",
+        "{\"masterEnabled\": tru",
+        "[1, 2, 3]",
+        "\"just text\"",
+        "{\"name\": \"\xff\xfe bad utf-8\"}",
+        std::string(200000, '[') + std::string(200000, ']'),
+        "{\"ok\": 1, \"beyondDoubleRange\": [2, -1e400]}",
+        "{\"a\": " + std::string(100000, '{') + std::string(100000, '}') + "}",
+    };
+    for (const auto& content : contents) {
+        SCOPED_TRACE(content.substr(0, 40));
+        QFile::remove(QString::fromStdString(asidePath()));
+        logged_.clear();
+        writeFile(content);
+        JsonDefaultsStore store(loop_, path_);
+        EXPECT_EQ(store.persistentDomain(), PlistValue::object());
+        EXPECT_FALSE(exists(path_));
+        EXPECT_EQ(readText(asidePath()), content);
+        EXPECT_TRUE(loggedWithTag());
+
+        // The next write starts a fresh file and leaves the set-aside one alone.
+        store.set("k", 1);
+        ASSERT_TRUE(store.synchronize());
+        EXPECT_EQ(fileJson(), (PlistValue{{"k", 1}}));
+        EXPECT_EQ(readText(asidePath()), content);
+        QFile::remove(QString::fromStdString(path_));
+    }
+}
+
+TEST_F(JsonDefaultsStoreTest, SettingAsideNeverOverwritesAnEarlierSetAsideFile) {
+    writeFile("not json");
+    { JsonDefaultsStore store(loop_, path_); }
+    writeFile("not json either");
+    { JsonDefaultsStore store(loop_, path_); }
+    EXPECT_EQ(readText(asidePath()), "not json");
+    EXPECT_EQ(readText(asidePath() + "-2"), "not json either");
+}
+
+TEST_F(JsonDefaultsStoreTest, APathThatIsNoRegularFileIsSetAside) {
+    QDir().mkpath(QString::fromStdString(path_));
+    JsonDefaultsStore store(loop_, path_);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(asidePath())).isDir());
+    store.set("k", true);
+    EXPECT_TRUE(store.synchronize());
+}
+
+TEST_F(JsonDefaultsStoreTest, UnusableEntriesAreSkippedAndTheRestLoads) {
+    writeFile(R"({"ok": 1, "nothing": null, "wide": 123456789012345678901234567890,
+                 "notBase64": {"$data": "%%%"}, "notString": {"$data": 5},
+                 "unsigned": 18446744073709551615, "exactInt": 9223372036854775807})");
+    JsonDefaultsStore store(loop_, path_);
+    EXPECT_FALSE(exists(asidePath()));
+    EXPECT_EQ(store.integerValue("ok"), 1);
+    EXPECT_FALSE(store.hasStoredValue("nothing"));
+    EXPECT_DOUBLE_EQ(*store.doubleValue("wide"), 1.2345678901234568e+29);
+    // A "$data" that is not base64 stays the dictionary it is; as data it is absent.
+    EXPECT_EQ(store.dataValue("notBase64"), std::nullopt);
+    EXPECT_EQ(store.object("notBase64"), (PlistValue{{"$data", "%%%"}}));
+    EXPECT_EQ(store.dataValue("notString"), std::nullopt);
+    EXPECT_EQ(store.integerValue("unsigned"), std::nullopt);
+    EXPECT_EQ(store.integerValue("exactInt"), 9223372036854775807);
+    EXPECT_TRUE(loggedWithTag());
+}
+
+TEST_F(JsonDefaultsStoreTest, ValuesWithoutAJsonFormDoNotBreakTheFile) {
+    JsonDefaultsStore store(loop_, path_);
+    store.set("opacity", 0.5);
+    store.set("opacity", std::nan(""));
+    store.set("list", {1.0, INFINITY});
+    EXPECT_EQ(store.doubleValue("opacity"), 0.5);
+    EXPECT_FALSE(store.hasStoredValue("list"));
+    EXPECT_TRUE(loggedWithTag());
+
+    store.set("\xff key", "caf\xc3\xa9 \xff");
+    ASSERT_TRUE(store.synchronize());
+    JsonDefaultsStore reread(loop_, path_);
+    EXPECT_EQ(reread.doubleValue("opacity"), 0.5);
+    EXPECT_EQ(reread.stringValue("\xef\xbf\xbd key"), "caf\xc3\xa9 \xef\xbf\xbd");
+}
+
+TEST_F(JsonDefaultsStoreTest, OutsideEditsSurviveOurNextWrite) {
+    writeFile(R"({"ours": 1, "theirs": 1, "removedOutside": 1, "removedByUs": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    // Another process rewrites the file while we run.
+    writeFile(R"({"ours": 2, "theirs": 2, "removedByUs": 2, "addedOutside": {"$data": "AQI="}})");
+    store.set("ours", 10);
+    store.remove("removedByUs");
+    store.set("new", true);
+    loop_.runUntilIdle();
+
+    const PlistValue expected{
+        {"ours", 10}, {"theirs", 2}, {"new", true}, {"addedOutside", plistData({1, 2})}};
+    EXPECT_EQ(store.persistentDomain(), expected);
+    JsonDefaultsStore reread(loop_, path_);
+    EXPECT_EQ(reread.persistentDomain(), expected);
+
+    // Keys we changed win only until written: a later outside edit of "ours" is taken in too.
+    writeFile(R"({"ours": 20, "theirs": 2, "new": true, "addedOutside": 3})");
+    store.set("other", 1);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(fileJson()["ours"], 20);
+    EXPECT_EQ(store.integerValue("addedOutside"), 3);
+}
+
+TEST_F(JsonDefaultsStoreTest, AnOutsideEditWithTheSameSizeAndTimeIsStillSeen) {
+    writeFile(R"({"a": 1, "b": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    writeFile(R"({"a": 1, "b": 7})");
+    // Put the old modification time back: only the content tells the file changed.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+    store.set("a", 2);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 7}}));
+}
+
+TEST_F(JsonDefaultsStoreTest, AFileGarbledFromOutsideIsSetAsideBeforeWeWrite) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    writeFile("{ garbage");
+    store.set("b", 2);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(readText(asidePath()), "{ garbage");
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
+TEST_F(JsonDefaultsStoreTest, AFailedWriteIsReportedAndRetriedOnTheNextChange) {
+    // A plain file where the directory should be: the write cannot succeed, even for root.
+    const std::string blocker = dir_.filePath("config").toStdString();
+    writeText(blocker, "in the way");
+    JsonDefaultsStore store(loop_, path_);
+    store.set("a", 1);
+    EXPECT_FALSE(store.synchronize());
+    EXPECT_TRUE(store.hasPendingChanges());
+    EXPECT_TRUE(loggedWithTag());
+    EXPECT_EQ(store.integerValue("a"), 1);  // the value itself is kept in memory
+
+    QFile::remove(QString::fromStdString(blocker));
+    store.set("b", 2);
+    loop_.runUntilIdle();
+    EXPECT_FALSE(store.hasPendingChanges());
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
+TEST(JsonDefaultsStorePath, FollowsXdgConfigHome) {
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/custom/config");
+    EXPECT_EQ(JsonDefaultsStore::standardPath(), "/custom/config/Velaro/defaults.json");
+    const std::string home = QDir::homePath().toStdString();
+    for (const char* value : {"", "relative/dir"}) {
+        qputenv("XDG_CONFIG_HOME", value);
+        EXPECT_EQ(JsonDefaultsStore::standardPath(), home + "/.config/Velaro/defaults.json") << value;
+    }
+    if (wasSet)
+        qputenv("XDG_CONFIG_HOME", saved);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace velaro::test
