@@ -1,0 +1,236 @@
+// Blurred backdrops of the bar and its top corners, and the separable Gaussian that makes them.
+#include "sampling/BlurredBackdrop.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace velaro {
+
+namespace {
+
+// From this radius on the region is blurred at half size with the radius halved: the result looks the
+// same and costs a quarter.
+constexpr double kHalfSizeFromRadius = 8.0;
+// The kernel is cut where the Gaussian has fallen below 0.5 % of its peak.
+constexpr double kKernelExtentSigmas = 3.0;
+
+template <class T>
+void ensureSize(std::vector<T>& v, std::size_t n) {
+    if (v.size() != n) v.resize(n);
+}
+
+}  // namespace
+
+// ---- GaussianBlur ----
+
+void GaussianBlur::makeKernel(double sigma) {
+    if (sigma == kernelSigma_) return;
+    kernelSigma_ = sigma;
+    const int k = sigma > 0 ? static_cast<int>(std::ceil(sigma * kKernelExtentSigmas)) : 0;
+    kernel_.assign(static_cast<std::size_t>(k) + 1, 0.0f);
+    if (k == 0) {
+        kernel_[0] = 1.0f;
+        return;
+    }
+    double sum = 0;
+    std::vector<double> w(static_cast<std::size_t>(k) + 1);
+    for (int t = 0; t <= k; ++t) {
+        w[t] = std::exp(-(t * t) / (2 * sigma * sigma));
+        sum += t == 0 ? w[t] : 2 * w[t];
+    }
+    for (int t = 0; t <= k; ++t) kernel_[t] = static_cast<float>(w[t] / sum);
+}
+
+bool GaussianBlur::run(const std::uint8_t* pixels, int width, int rows, int bytesPerRow, bool halfSize,
+                       double sigma) {
+    if (!pixels || width < 1 || rows < 1 || bytesPerRow < width * 4 || !(sigma >= 0)) return false;
+    const int w = halfSize ? (width + 1) / 2 : width;
+    const int h = halfSize ? (rows + 1) / 2 : rows;
+    width_ = w;
+    height_ = h;
+    const std::size_t rowFloats = static_cast<std::size_t>(w) * 4;
+    ensureSize(plane_, rowFloats * h);
+    ensureSize(rowsOut_, rowFloats * h);
+    ensureSize(acc_, rowFloats);
+    ensureSize(out_, rowFloats * h);
+    makeKernel(sigma);
+    const int k = static_cast<int>(kernel_.size()) - 1;
+    ensureSize(padded_, (static_cast<std::size_t>(w) + 2 * k) * 4);
+
+    // Into floats, averaging 2 × 2 blocks for the half-size image (the last row or column of an odd size
+    // stands alone, as the edge clamp would repeat it).
+    for (int y = 0; y < h; ++y) {
+        float* dst = plane_.data() + rowFloats * y;
+        if (!halfSize) {
+            const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * bytesPerRow;
+            for (std::size_t i = 0; i < rowFloats; ++i) dst[i] = src[i];
+            continue;
+        }
+        const std::uint8_t* r0 = pixels + static_cast<std::size_t>(2 * y) * bytesPerRow;
+        const std::uint8_t* r1 =
+            pixels + static_cast<std::size_t>(std::min(2 * y + 1, rows - 1)) * bytesPerRow;
+        for (int x = 0; x < w; ++x) {
+            const int x0 = 2 * x * 4, x1 = std::min(2 * x + 1, width - 1) * 4;
+            for (int c = 0; c < 4; ++c)
+                dst[x * 4 + c] =
+                    0.25f * (static_cast<float>(r0[x0 + c]) + r0[x1 + c] + r1[x0 + c] + r1[x1 + c]);
+        }
+    }
+
+    const float* kw = kernel_.data();
+    // Horizontal pass: each row padded with its edge pixels, then the symmetric taps summed over the whole
+    // row at once (the compiler vectorises the inner loops).
+    for (int y = 0; y < h; ++y) {
+        const float* src = plane_.data() + rowFloats * y;
+        float* pad = padded_.data();
+        for (int t = 0; t < k; ++t) {
+            std::memcpy(pad + t * 4, src, 4 * sizeof(float));
+            std::memcpy(pad + (k + w + t) * 4, src + (w - 1) * 4, 4 * sizeof(float));
+        }
+        std::memcpy(pad + k * 4, src, rowFloats * sizeof(float));
+        float* __restrict dst = rowsOut_.data() + rowFloats * y;
+        const float* __restrict centre = pad + k * 4;
+        for (std::size_t i = 0; i < rowFloats; ++i) dst[i] = kw[0] * centre[i];
+        for (int t = 1; t <= k; ++t) {
+            const float wt = kw[t];
+            const float* __restrict left = centre - t * 4;
+            const float* __restrict right = centre + t * 4;
+            for (std::size_t i = 0; i < rowFloats; ++i) dst[i] += wt * (left[i] + right[i]);
+        }
+    }
+
+    // Vertical pass: rows beyond the top and bottom repeat the edge rows.
+    for (int y = 0; y < h; ++y) {
+        float* __restrict acc = acc_.data();
+        const float* centre = rowsOut_.data() + rowFloats * y;
+        for (std::size_t i = 0; i < rowFloats; ++i) acc[i] = kw[0] * centre[i];
+        for (int t = 1; t <= k; ++t) {
+            const float wt = kw[t];
+            const float* __restrict up = rowsOut_.data() + rowFloats * std::max(y - t, 0);
+            const float* __restrict down = rowsOut_.data() + rowFloats * std::min(y + t, h - 1);
+            for (std::size_t i = 0; i < rowFloats; ++i) acc[i] += wt * (up[i] + down[i]);
+        }
+        std::uint8_t* dst = out_.data() + rowFloats * y;
+        for (std::size_t i = 0; i < rowFloats; ++i) {
+            const float v = acc[i] + 0.5f;
+            dst[i] = static_cast<std::uint8_t>(v <= 0 ? 0 : (v >= 255 ? 255 : v));
+        }
+        // The frames carry no alpha (the byte is skipped); the backdrops are opaque.
+        for (int x = 0; x < w; ++x) dst[x * 4 + 3] = 255;
+    }
+    return true;
+}
+
+// ---- BlurredBackdrop ----
+
+int BlurredBackdrop::regionRows(const CaptureFrame& frame, const UnifiedBlur& blur) {
+    const long long wanted = static_cast<long long>(blur.overlayHeightPixels) +
+                             std::max(blur.leftRadiusPixels, blur.rightRadiusPixels);
+    return static_cast<int>(std::clamp<long long>(wanted, 0, frame.height));
+}
+
+void BlurredBackdrop::setRadius(double radius) {
+    if (radius != radius_) dropBaseline();
+    radius_ = radius;
+}
+
+void BlurredBackdrop::dropBaseline() {
+    hasBaseline_ = false;  // the bytes stay allocated for the next commit
+    baselineWidth_ = 0;
+    baselineHeight_ = 0;
+}
+
+void BlurredBackdrop::holdCommit() {
+    dropBaseline();
+    commitHeld_ = true;
+}
+
+void BlurredBackdrop::invalidate() {
+    dropBaseline();
+    commitHeld_ = false;
+}
+
+void BlurredBackdrop::step(const CaptureFrame& frame, const UnifiedBlur& blur, const BackdropSink& onBackdrop,
+                           const CornerSink& onCorners) {
+    ++frameCounter_;
+    if (frameCounter_ % 2 != 0) return;
+    const int rows = regionRows(frame, blur);
+    if (rows < 1) return;
+    if (regionMatchesBaseline(frame, rows)) return;
+    if (publish(frame, blur, rows, onBackdrop, onCorners)) commitBaseline(frame, rows);
+}
+
+bool BlurredBackdrop::regionMatchesBaseline(const CaptureFrame& frame, int rows) const {
+    if (!frame.isValid() || !hasBaseline_ || baselineWidth_ != frame.width || baselineHeight_ != rows)
+        return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(frame.width) * 4;
+    for (int y = 0; y < rows; ++y) {
+        if (std::memcmp(frame.row(y), baseline_.data() + rowBytes * y, rowBytes) != 0) return false;
+    }
+    return true;
+}
+
+void BlurredBackdrop::commitBaseline(const CaptureFrame& frame, int rows) {
+    if (commitHeld_ || !frame.isValid()) return;
+    const std::size_t rowBytes = static_cast<std::size_t>(frame.width) * 4;
+    ensureSize(baseline_, rowBytes * rows);
+    for (int y = 0; y < rows; ++y) std::memcpy(baseline_.data() + rowBytes * y, frame.row(y), rowBytes);
+    baselineWidth_ = frame.width;
+    baselineHeight_ = rows;
+    hasBaseline_ = true;
+}
+
+BackdropImage BlurredBackdrop::cropResult(ImageRing& ring, int x, int y, int w, int h, Size pointSize) {
+    QImage& image = ring.acquire(w, h, QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    const std::size_t srcStride = static_cast<std::size_t>(blur_.resultWidth()) * 4;
+    for (int row = 0; row < h; ++row) {
+        std::memcpy(image.scanLine(row),
+                    blur_.result() + srcStride * (y + row) + static_cast<std::size_t>(x) * 4,
+                    static_cast<std::size_t>(w) * 4);
+    }
+    return {image, pointSize};
+}
+
+bool BlurredBackdrop::publish(const CaptureFrame& frame, const UnifiedBlur& blur, int rows,
+                              const BackdropSink& onBackdrop, const CornerSink& onCorners) {
+    const bool halfSize = radius_ >= kHalfSizeFromRadius;
+    const double s = halfSize ? 0.5 : 1.0;
+    // The radius is the Gaussian's standard deviation, in pixels of whatever image is blurred.
+    if (!frame.isValid() ||
+        !blur_.run(frame.row(0), frame.width, rows, frame.bytesPerRow, halfSize, radius_ * s))
+        return false;
+    const int bw = blur_.resultWidth(), bh = blur_.resultHeight();
+
+    const int topH = std::min<long long>(bh, std::llround(s * blur.overlayHeightPixels));
+    bool published = false;
+    if (topH >= 1 && onBackdrop) {
+        const BackdropImage bar = cropResult(barImages_, 0, 0, bw, topH, blur.overlayPointSize);
+        if (!bar.image.isNull()) {
+            onBackdrop(bar);
+            published = true;
+        }
+    }
+
+    const int below = bh - std::max(topH, 0);
+    std::optional<BackdropImage> left, right;
+    const long long lr = std::llround(s * blur.leftRadiusPixels);
+    if (lr >= 1 && below >= 1) {
+        const int cw = static_cast<int>(std::min<long long>(lr, bw));
+        const int ch = static_cast<int>(std::min<long long>(below, lr));
+        left = cropResult(leftImages_, 0, topH, cw, ch, blur.leftPointSize);
+        if (left->image.isNull()) left.reset();
+    }
+    const long long rr = std::llround(s * blur.rightRadiusPixels);
+    if (rr >= 1 && below >= 1) {
+        const int cw = static_cast<int>(std::min<long long>(rr, bw));
+        const int ch = static_cast<int>(std::min<long long>(below, rr));
+        right = cropResult(rightImages_, bw - cw, topH, cw, ch, blur.rightPointSize);
+        if (right->image.isNull()) right.reset();
+    }
+    if ((left || right) && onCorners) onCorners(left, right);
+    return published;
+}
+
+}  // namespace velaro

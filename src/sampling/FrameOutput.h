@@ -1,0 +1,217 @@
+// The frame analysis of one capture stream: gates every frame (incomplete, frozen, another app's menu open,
+// pointer resting in the bar), then derives the live line, 64 zone colours, the dominant and edge colours,
+// the blurred backdrops and the beam colour, and hands each result to its callback.
+#pragma once
+
+#include <QImage>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Color.h"
+#include "base/Geometry.h"
+#include "base/MainLoop.h"
+#include "platform/CaptureFrame.h"
+#include "platform/PointerSource.h"
+#include "sampling/BlurredBackdrop.h"
+#include "sampling/ImageRing.h"
+#include "sampling/LiveLine.h"
+
+namespace velaro {
+
+// Everything below runs on the output's serial frame queue: frames arrive there, the settings operations
+// must be queued there (async()), and the result callbacks are called there. The one exception is the
+// pointer cache, which the main thread's pointer monitors write under a lock.
+class FrameOutput {
+public:
+    static constexpr int kZoneCount = 64;
+
+    using UnifiedBlur = velaro::UnifiedBlur;
+
+    // Geometry and options of the current stream, replaced whole whenever the stream is configured.
+    struct LineConfig {
+        int generation = 0;          // handed back with every line image
+        int edgeInsetPixels = 0;     // pixels at each end replaced by the nearest inner pixel
+        double imagePointWidth = 0;  // width in points given to each LiveLine
+        bool publishesImage =
+            false;         // live capture on: line images go out, and the tight colour tolerance holds
+        int lineRowY = 0;  // pixel row of the frame that forms the line
+        std::optional<UnifiedBlur> unifiedBlur;  // present when blurred backdrops are wanted
+        bool lightReflections = false;           // beam sampling on
+        int lightRowY = 0;                       // centre row of the beam sample band
+        int lightBandHeightPx = 1;
+        double scale = 1;               // pixels per point of the frame
+        double displayWidthPoints = 0;  // the captured screen's width
+        // The captured screen's top-left corner in top-left global points. The pointer is global, so it is
+        // taken relative to this before it becomes a column of the frame or a height under the screen's top.
+        Point displayOrigin;
+        double beamActivationMinY =
+            0;  // points below the screen's top within which the pointer keeps the beam
+        double beamActivationMaxY = 0;
+        double smoothingAlpha = 1;  // fraction of the gap to the raw colour closed per frame
+    };
+
+    // The values the sampler pushes in one block ("apply settings").
+    struct Settings {
+        double blurRadius = 12.0;
+        bool smoothingEnabled = false;
+        bool hoverGuardEnabled = true;
+        bool overviewActive = false;
+        bool externallyFrozen = false;
+    };
+
+    struct Dependencies {
+        MainLoop* loop = nullptr;  // clock, and maker of the frame queue
+        std::string queueLabel = "com.quornet.Velaro.frames";
+        const PointerSource* pointer =
+            nullptr;  // fresh pointer reads for the hover guard; none: never inside
+        // The window-list scan that tells whether another app's menu hangs from the bar; called on the
+        // frame queue. Empty: never.
+        std::function<bool()> isForeignMenuOpen;
+    };
+
+    explicit FrameOutput(Dependencies deps);
+    ~FrameOutput();
+    FrameOutput(const FrameOutput&) = delete;
+    FrameOutput& operator=(const FrameOutput&) = delete;
+
+    SerialQueue& queue() { return *queue_; }
+    // Runs `block` on the frame queue with this output; safe from any thread. Blocks still queued when the
+    // output is destroyed are dropped.
+    void async(std::function<void(FrameOutput&)> block);
+    // Queues a frame for analysis.
+    void submit(CaptureFrame frame);
+
+    // ---- result callbacks: install before frames flow, or from the frame queue; each may be empty ----
+    std::function<void(const Color& color, double normalizedX)> onBeam;
+    std::function<void(const BackdropImage& bar)> onBackdrop;
+    std::function<void(const std::optional<BackdropImage>& left, const std::optional<BackdropImage>& right)>
+        onCornerBackdrops;
+    std::function<void(const LiveLine& line, int generation)> onLine;
+    std::function<void(const Color& left, const Color& right)> onEdgeColors;
+    std::function<void(const Color& dominant, const std::vector<Color>& zones)> onUpdate;
+    std::function<void()> onForceUnfreeze;  // the watchdog broke a freeze
+    std::function<void()> onActivityEnded;  // frames count again after another app's menu closed
+
+    // ---- on the frame queue ----
+    // The per-frame algorithm.
+    void receive(const CaptureFrame& frame);
+
+    void applySettings(const Settings& settings);
+    void setExternalFreeze(bool frozen);
+    void unfreeze() { setExternalFreeze(false); }
+    void setOverviewActive(bool active) { overviewActive_ = active; }
+    void setHoverGuardEnabled(bool enabled) { hoverGuardEnabled_ = enabled; }
+    void forcePublish() { forcePublishNextFrame_ = true; }
+    void forcePublish(bool snapSmoothing) {
+        forcePublishNextFrame_ = true;
+        snapSmoothingOnForcedPublish_ = snapSmoothing;
+    }
+    void resetPublishState();
+    void holdBlurCommit() { backdrop_.holdCommit(); }
+    void invalidateCaches();
+    // Guard rectangles in top-left global points.
+    void setGuardZones(std::vector<Rect> zones);
+    void setLineConfig(LineConfig config);
+
+    // ---- any thread ----
+    // The pointer in global points (x as is, y in points below the primary screen's top), written by the
+    // pointer monitors.
+    void setCachedPointer(Point p);
+    std::optional<Point> cachedPointer() const;
+
+    // True when the pointer, read now, lies in one of the rectangles (top-left global points) with their
+    // height grown by `extraHeight`. False for no rectangles or an unreadable pointer.
+    static bool pointerInGuardZones(const PointerSource* pointer, const std::vector<Rect>& zones,
+                                    double extraHeight);
+
+    // ---- the pure steps, public for the sampler and for tests ----
+    struct LineAnalysis {
+        Color mean;
+        std::vector<Color> zones;  // always kZoneCount
+        Color left, right;
+    };
+    // Zones, mean and end colours of a row of RGBA bytes; false (and `out` untouched) for an empty row.
+    static bool analyzeLine(const std::uint8_t* rgba, int width, LineAnalysis& out);
+    // The beam colour under the pointer and its position across the screen (0…1), or nullopt.
+    std::optional<std::pair<Color, double>> sampleBeamColor(const CaptureFrame& frame,
+                                                            const LineConfig& config) const;
+
+    // ---- state, for the sampler's diagnostics and for tests ----
+    const std::optional<LineConfig>& lineConfig() const { return lineConfig_; }
+    bool isExternallyFrozen() const { return externallyFrozen_; }
+    bool isForeignMenuOpen() const { return foreignMenuOpen_; }
+    bool isPointerInMenuBar() const { return pointerInMenuBar_; }
+    bool smoothingEnabled() const { return smoothingEnabled_; }
+    bool hoverGuardEnabled() const { return hoverGuardEnabled_; }
+    bool overviewActive() const { return overviewActive_; }
+    double blurRadius() const { return backdrop_.radius(); }
+    bool hasBlurBaseline() const { return backdrop_.hasBaseline(); }
+    bool isBlurCommitHeld() const { return backdrop_.isCommitHeld(); }
+    bool hasDedupKey() const { return hasLastLine_; }
+    bool isForcePublishPending() const { return forcePublishNextFrame_; }
+    std::optional<Color> lastPublished() const { return lastPublished_; }
+
+private:
+    bool passesGate(const CaptureFrame& frame, double now);
+    bool pointerInZones(double extraHeight) const;
+    // The cached pointer relative to the captured screen's top-left, when it keeps the beam alive.
+    std::optional<Point> beamPointer(const LineConfig& config) const;
+    // Builds the line row into lineBytes_; false when the inner width is 100 pixels or less.
+    bool makeLine(const CaptureFrame& frame, int insetPixels, int rowY);
+    void analyse(const CaptureFrame& frame, double now);
+
+    MainLoop* loop_;
+    const PointerSource* pointer_;
+    std::function<bool()> isForeignMenuOpenScan_;
+
+    std::optional<LineConfig> lineConfig_;
+
+    mutable std::mutex pointerLock_;
+    std::optional<Point> cachedPointer_;  // nullopt until first written: the beam is off
+
+    BlurredBackdrop backdrop_;
+    std::optional<Color> lastEdgeLeft_, lastEdgeRight_;
+
+    bool externallyFrozen_ = false;
+    bool overviewActive_ = false;
+    int foreignMenuCheckCounter_ = 0;
+    bool foreignMenuOpen_ = false;
+    double activityResumeAfter_ = 0;
+    bool notifyActivityEnded_ = false;
+    std::optional<double> freezeStartTime_;
+
+    bool hoverGuardEnabled_ = true;
+    std::vector<Rect> menuBarGuardZones_;
+    bool pointerInMenuBar_ = false;
+    std::optional<double> pointerLeftZoneAt_;
+    double lastPointerFlip_;  // far in the past until the first flip
+
+    bool smoothingEnabled_ = false;
+    std::optional<Color> lastPublished_;
+    bool forcePublishNextFrame_ = false;
+    bool snapSmoothingOnForcedPublish_ = false;
+    std::optional<Color> smoothedAverage_;
+    std::vector<Color> smoothedZones_;  // empty: absent
+    bool hasLastLine_ = false;          // the dedup key below is present
+    std::vector<std::uint8_t> lastLineBytes_;
+    int lastLineWidth_ = 0;
+    std::optional<Color> lastRawDominant_;
+
+    // Per-frame working space, sized once per stream geometry.
+    std::vector<std::uint8_t> lineBytes_;
+    int lineWidth_ = 0;
+    LineAnalysis analysis_;
+    std::vector<Color> outZones_;
+    ImageRing lineImages_;
+
+    std::unique_ptr<SerialQueue>
+        queue_;  // last: destroyed first, so no block runs on a half-destroyed output
+};
+
+}  // namespace velaro
