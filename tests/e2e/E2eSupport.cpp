@@ -1,0 +1,167 @@
+// Helpers shared by the end-to-end tests: screenshots, external commands, event-driven waits, X properties.
+#include "e2e/E2eSupport.h"
+
+#include <xcb/xcb.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace velaro::e2e {
+
+namespace {
+
+// The test target asks for the xcb platform, but Qt aborts at start-up when that platform has no display.
+// Without a display every test skips anyway, so let the application come up offscreen to report the skips.
+// This runs before main(), which creates the application.
+const bool kPlatformChosen = [] {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+}();
+
+struct XcbConnection {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t root = XCB_WINDOW_NONE;
+    XcbConnection() {
+        int screenNumber = 0;
+        connection = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(connection)) return;
+        auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+        root = screens.data->root;
+    }
+    ~XcbConnection() { xcb_disconnect(connection); }
+    bool ok() const { return root != XCB_WINDOW_NONE; }
+};
+
+std::vector<uint32_t> property32(const XcbConnection& x, xcb_window_t window, const char* name,
+                                 xcb_atom_t type) {
+    if (!x.ok()) return {};
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(x.connection, xcb_intern_atom(x.connection, 1, std::strlen(name), name),
+                              nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE) return {};
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(
+            x.connection,
+            xcb_get_property(x.connection, 0, window ? window : x.root, atom->atom, type, 0, 4096), nullptr),
+        &std::free);
+    if (!reply || reply->format != 32) return {};
+    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    return {values, values + xcb_get_property_value_length(reply.get()) / 4};
+}
+
+}  // namespace
+
+bool haveDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    return display && *display;
+}
+
+QString sourceDir() {
+    return QStringLiteral(VELARO_SOURCE_DIR);
+}
+QString buildDir() {
+    return QStringLiteral(VELARO_BUILD_DIR);
+}
+QString binDir() {
+    return QStringLiteral(VELARO_BIN_DIR);
+}
+
+QString CommandResult::describe() const {
+    if (!started) return QStringLiteral("did not start: ") + QString::fromLocal8Bit(err);
+    if (!finished) return QStringLiteral("timed out; stderr: ") + QString::fromLocal8Bit(err);
+    return QStringLiteral("exit code %1; stderr: %2").arg(exitCode).arg(QString::fromLocal8Bit(err));
+}
+
+CommandResult run(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout,
+                  const QProcessEnvironment& environment, const QByteArray& input) {
+    CommandResult result;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForStarted(static_cast<int>(timeout.count()))) {
+        result.err = process.errorString().toLocal8Bit();
+        return result;
+    }
+    result.started = true;
+    if (!input.isEmpty()) process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
+        process.kill();
+        process.waitForFinished(5000);
+    } else {
+        result.finished = process.exitStatus() == QProcess::NormalExit;
+    }
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+CommandResult click(int x, int y, int button) {
+    return run(QStringLiteral("xdotool"),
+               {QStringLiteral("mousemove"), QString::number(x), QString::number(y), QStringLiteral("click"),
+                QString::number(button)});
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        // Let Qt deliver what arrived (X events, process output) and give the desktop a moment to act.
+        QEventLoop loop;
+        QTimer::singleShot(15, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+QImage screenshot(QString* error) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("root.png"));
+    const auto result = run(QStringLiteral("import"), {QStringLiteral("-silent"), QStringLiteral("-window"),
+                                                       QStringLiteral("root"), file});
+    QImage image;
+    if (result.finished && result.exitCode == 0) image.load(file);
+    if (image.isNull() && error) *error = QStringLiteral("import -window root: ") + result.describe();
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage screenshotWhen(const std::function<bool(const QImage&)>& accept, std::chrono::milliseconds timeout) {
+    QImage last;
+    waitUntil(
+        [&] {
+            last = screenshot();
+            return !last.isNull() && accept(last);
+        },
+        timeout);
+    return last;
+}
+
+bool closeTo(QColor actual, QColor expected, int tolerance) {
+    return std::abs(actual.red() - expected.red()) <= tolerance &&
+           std::abs(actual.green() - expected.green()) <= tolerance &&
+           std::abs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+std::vector<uint32_t> cardinalProperty(const char* property, uint32_t window) {
+    XcbConnection x;
+    return property32(x, window, property, XCB_ATOM_CARDINAL);
+}
+
+std::vector<uint32_t> clientWindows() {
+    XcbConnection x;
+    return property32(x, 0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+}
+
+}  // namespace velaro::e2e
