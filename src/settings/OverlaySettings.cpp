@@ -1,0 +1,584 @@
+// The settings store: loading through the key table, persist routing, per-app overrides, change handlers,
+// the shortcut toggles and the derived queries.
+#include "settings/OverlaySettings.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <utility>
+
+#include "settings/SettingsJson.h"
+#include "settings/SettingsMigrations.h"
+
+namespace velaro {
+
+using namespace settings_keys;
+
+namespace {
+
+// ---- Reading one stored or overriding value in a row's form ----------------------------------------------
+// Each gives nothing for a value of another kind, which then counts as missing.
+
+std::optional<bool> decode(BoolForm, const PlistValue& v) {
+    if (v.is_boolean()) return v.get<bool>();
+    return std::nullopt;
+}
+
+std::optional<double> decode(DoubleForm, const PlistValue& v) {
+    if (v.is_number()) return v.get<double>();
+    return std::nullopt;
+}
+
+// Whole numbers; a fraction is truncated, and a number beyond the range of int counts as missing.
+std::optional<int> decode(IntForm, const PlistValue& v) {
+    if (!v.is_number()) return std::nullopt;
+    const double d = v.get<double>();
+    if (!(d > double(std::numeric_limits<int>::min()) - 1 && d < double(std::numeric_limits<int>::max()) + 1))
+        return std::nullopt;
+    if (v.is_number_float()) return static_cast<int>(d);
+    return static_cast<int>(v.get<std::int64_t>());
+}
+
+std::optional<std::string> decode(StringForm, const PlistValue& v) {
+    if (v.is_string()) return v.get<std::string>();
+    return std::nullopt;
+}
+
+std::optional<Color> decode(ColorForm, const PlistValue& v) {
+    if (v.is_string()) return colorFromHex(v.get<std::string>());
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> decode(PaletteForm, const PlistValue& v) {
+    if (!v.is_array()) return std::nullopt;
+    std::vector<std::string> out;
+    for (const auto& e : v) {
+        if (!e.is_string()) return std::nullopt;
+        out.push_back(e.get<std::string>());
+    }
+    return out;
+}
+
+// Any string is a style: older versions' names of the live style among them, everything else solid.
+std::optional<MenuBarStyle> decode(StyleForm, const PlistValue& v) {
+    if (!v.is_string()) return std::nullopt;
+    return menuBarStyleFromLegacyName(v.get<std::string>());
+}
+
+template <class E>
+std::optional<E> decode(EnumForm<E>, const PlistValue& v) {
+    if (!v.is_string()) return std::nullopt;
+    return fromString<E>(v.get<std::string>());
+}
+
+std::optional<OverlayHueDrift> decode(HueDriftForm, const PlistValue& v) {
+    if (!v.is_binary()) return std::nullopt;
+    auto drift = OverlayHueDrift::decode(v.get_binary());
+    if (!drift) return std::nullopt;
+    return drift->sanitized();
+}
+
+std::optional<ShortcutSettings> decode(ShortcutsForm, const PlistValue& v) {
+    if (!v.is_binary()) return std::nullopt;
+    return ShortcutSettings::decode(v.get_binary());
+}
+
+std::optional<CornerSettings> decode(CornersForm, const PlistValue& v) {
+    if (!v.is_binary()) return std::nullopt;
+    return CornerSettings::decode(v.get_binary());
+}
+
+std::optional<OverlayColorZones> decodeZones(const PlistValue& v) {
+    if (!v.is_binary()) return std::nullopt;
+    auto zones = OverlayColorZones::decode(v.get_binary());
+    if (!zones) return std::nullopt;
+    return zones->normalized();
+}
+
+// ---- Load checks on stored values ------------------------------------------------------------------------
+
+template <class T>
+T checked(const NoCheck&, T stored, const T&) {
+    return stored;
+}
+template <class T>
+T checked(const Range& range, T stored, const T& fallback) {
+    return range.accepts(static_cast<double>(stored)) ? stored : fallback;
+}
+inline std::string checked(const OneOf& set, std::string stored, const std::string& fallback) {
+    return set.accepts(stored) ? stored : fallback;
+}
+inline int checked(const OneOfInts& set, int stored, const int& fallback) {
+    return set.accepts(stored) ? stored : fallback;
+}
+inline std::vector<std::string> checked(const NormalisedPalette&, const std::vector<std::string>& stored,
+                                        const std::vector<std::string>& fallback) {
+    auto list = normalizedHexList(stored);
+    if (list.size() > 10) list.resize(10);
+    return list.size() < 2 ? fallback : list;
+}
+
+PlistValue lookup(const SettingOverrides& overrides, const std::string& key) {
+    const auto it = overrides.find(key);
+    return it != overrides.end() ? it->second : PlistValue();
+}
+
+// JSON data of the list of corner names the shortcut switched off; nothing when it does not decode.
+std::optional<std::vector<std::string>> decodeNameList(const PlistValue& v) {
+    if (!v.is_binary()) return std::nullopt;
+    const auto json = settings_json::parse(v.get_binary());
+    if (!json) return std::nullopt;
+    return decode(PaletteForm{}, *json);
+}
+
+std::optional<Bytes> encodeNameList(const std::vector<std::string>& names) {
+    const auto text = settings_json::encodeInOrder(settings_json::OrderedJson(names));
+    if (!text) return std::nullopt;
+    return settings_json::toBytes(*text);
+}
+
+// The corner shortcut's table: each corner's name and the enable flag it switches.
+struct CornerSwitch {
+    const char* name;
+    bool CornerSettings::*enabled;
+};
+const std::array<CornerSwitch, 6>& cornerTable() {
+    static const std::array<CornerSwitch, 6> table{{
+        {"topLeft", &CornerSettings::topLeftEnabled},
+        {"topRight", &CornerSettings::topRightEnabled},
+        {"bottomLeft", &CornerSettings::bottomLeftEnabled},
+        {"bottomRight", &CornerSettings::bottomRightEnabled},
+        {"screenTopLeft", &CornerSettings::screenTopLeftEnabled},
+        {"screenTopRight", &CornerSettings::screenTopRightEnabled},
+    }};
+    return table;
+}
+
+const char* autoSampleKey(MenuBarStyle style) {
+    return style == MenuBarStyle::gradient ? fadeAutoSampleKey : "autoSampleColor";
+}
+
+// Writes a row's loaded value straight into the store when the table marks it for write-back.
+template <WriteBack writeBack, class T>
+void writeBackRow(DefaultsStore& defaults, const char* key, const Setting<T>& member) {
+    if constexpr (writeBack == WriteBack::yes) defaults.set(key, storedForm(member()));
+}
+
+}  // namespace
+
+// ---- Construction ----------------------------------------------------------------------------------------
+
+OverlaySettings::OverlaySettings(DefaultsStore& defaults, MainLoop& mainLoop)
+    : defaults_(defaults), mainLoop_(mainLoop) {
+    installHandlers();
+    migrateStoredKeys();
+    resolveSilently({});
+    writeBackResolvedSettings();
+}
+
+OverlaySettings::~OverlaySettings() = default;
+
+void OverlaySettings::migrateStoredKeys() {
+    progressEnabledByMigration_ = velaro::migrateStoredKeys(defaults_).progressEnabledByMigration;
+}
+
+void OverlaySettings::installHandlers() {
+    auto willChange = [this] { objectWillChange_.send({}); };
+#define VELARO_INSTALL_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    member.willChange_ = willChange;                                              \
+    installHandler(member, form, key);
+    VELARO_PERSISTED_SETTINGS(VELARO_INSTALL_ROW)
+#undef VELARO_INSTALL_ROW
+    shortcutRecordingActive.willChange_ = willChange;
+    vizStatus.willChange_ = willChange;
+    pillGeometryByScreen.willChange_ = willChange;
+}
+
+// ---- Loading ---------------------------------------------------------------------------------------------
+
+void OverlaySettings::resolve(const SettingOverrides& overrides) {
+#define VELARO_RESOLVE_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    publishIfChanged(load(form, key, Type(def), check, Scope::scope, overrides), member);
+    VELARO_PERSISTED_SETTINGS(VELARO_RESOLVE_ROW)
+#undef VELARO_RESOLVE_ROW
+}
+
+void OverlaySettings::resolveSilently(const SettingOverrides& overrides) {
+    isResolving_ = true;
+    resolve(overrides);
+    isResolving_ = false;
+}
+
+template <class T>
+void OverlaySettings::publishIfChanged(T newValue, Setting<T>& member) {
+    if (member.value() == newValue) return;
+    member.set(std::move(newValue));
+}
+
+template <class Form, class T, class Check>
+T OverlaySettings::load(Form form, const char* key, const T& fallback, const Check& check, Scope scope,
+                        const SettingOverrides& overrides) const {
+    if (scope != Scope::globalOnlyStore) {
+        if (auto v = decode(form, lookup(overrides, key))) return std::move(*v);
+    }
+    if (auto v = decode(form, defaults_.object(key))) return checked(check, std::move(*v), fallback);
+    return fallback;
+}
+
+bool OverlaySettings::load(AutoSampleForm, const char*, const bool&, const NoCheck&, Scope,
+                           const SettingOverrides& overrides) const {
+    return storedAutoSample(style(), overrides);
+}
+
+OverlayColorZones OverlaySettings::load(ColorZonesForm, const char*, const OverlayColorZones&, const NoCheck&,
+                                        Scope, const SettingOverrides& overrides) const {
+    return loadOverlayColorZones(overrides);
+}
+
+BottomCornerZ OverlaySettings::load(BottomCornerZForm form, const char* key, const BottomCornerZ&,
+                                    const NoCheck&, Scope, const SettingOverrides& overrides) const {
+    return readBottomCornerZ(key, form.legacyKey, overrides);
+}
+
+OverlayColorZones OverlaySettings::loadOverlayColorZones(const SettingOverrides& overrides) const {
+    if (auto zones = decodeZones(lookup(overrides, "overlayColorZones"))) return *zones;
+    if (auto zones = decodeZones(defaults_.object("overlayColorZones"))) return *zones;
+    // Not normalised: the colour just loaded is already a valid stop.
+    OverlayColorZones zones;
+    zones.stops = {hexString(manualColor())};
+    return zones;
+}
+
+OverlayHueDrift OverlaySettings::loadHueDrift(const SettingOverrides& overrides) const {
+    return load(HueDriftForm{}, "overlayHueDrift", OverlayHueDrift{}, NoCheck{}, Scope::profile, overrides);
+}
+
+ShortcutSettings OverlaySettings::loadAppShortcuts() const {
+    return load(ShortcutsForm{}, "appShortcuts", ShortcutSettings{}, NoCheck{}, Scope::globalOnlyStore, {});
+}
+
+CornerSettings OverlaySettings::loadStoredCornerSettings() const {
+    return decode(CornersForm{}, defaults_.object("cornerSettings")).value_or(CornerSettings{});
+}
+
+BottomCornerZ OverlaySettings::readBottomCornerZ(const std::string& key, const std::string& legacyKey,
+                                                 const SettingOverrides& overrides) const {
+    const auto fromLegacy = [](const PlistValue& v) -> std::optional<BottomCornerZ> {
+        if (!v.is_boolean()) return std::nullopt;
+        return v.get<bool>() ? BottomCornerZ::wallpaper : BottomCornerZ::above;
+    };
+    const EnumForm<BottomCornerZ> form;
+    if (auto z = decode(form, lookup(overrides, key))) return *z;
+    if (auto z = fromLegacy(lookup(overrides, legacyKey))) return *z;
+    if (auto z = decode(form, defaults_.object(key))) return *z;
+    if (auto z = fromLegacy(defaults_.object(legacyKey))) return *z;
+    return BottomCornerZ::wallpaper;
+}
+
+void OverlaySettings::writeBackResolvedSettings() {
+#define VELARO_WRITE_BACK_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    writeBackRow<WriteBack::writeBack>(defaults_, key, member);
+    VELARO_PERSISTED_SETTINGS(VELARO_WRITE_BACK_ROW)
+#undef VELARO_WRITE_BACK_ROW
+}
+
+// ---- Persisting ------------------------------------------------------------------------------------------
+
+ProfileManager* OverlaySettings::manager() const {
+    return profileManagerAlive_.expired() ? nullptr : profileManager_;
+}
+
+void OverlaySettings::persist(const PlistValue& value, const std::string& key) {
+    if (isResolving_) return;
+    auto* profiles = manager();
+    const auto scope = profiles ? profiles->selectedScope.value() : ProfileScope::global();
+    if (!scope.isGlobal() && editingActive() && !globalOnlyKeys().contains(key)) {
+        if (profiles->hasProfile(*scope.bundleID())) {
+            profiles->setOverride(value.is_null() ? std::nullopt : std::optional<PlistValue>(value), key,
+                                  *scope.bundleID());
+            if (value.is_null())
+                lastAppliedOverrides_.erase(key);
+            else
+                lastAppliedOverrides_[key] = value;
+            return;
+        }
+    }
+    if (value.is_null())
+        defaults_.remove(key);
+    else
+        defaults_.set(key, value);
+    lastAppliedOverrides_.erase(key);
+}
+
+template <class T, class Form>
+void OverlaySettings::installHandler(Setting<T>& member, Form, const char* key) {
+    member.handler_ = [this, &member, key](const T&) {
+        if constexpr (requires { storedForm(member.value()); }) {
+            persist(storedForm(member.value()), key);
+        } else {
+            // Enumerations stored as their strings, on every assignment.
+            persist(std::string(toString(member.value())), key);
+        }
+    };
+}
+
+void OverlaySettings::installHandler(Setting<MenuBarStyle>& member, StyleForm, const char*) {
+    member.handler_ = [this](const MenuBarStyle& old) { styleChanged(old); };
+}
+
+void OverlaySettings::installHandler(Setting<bool>& member, AutoSampleForm, const char*) {
+    member.handler_ = [this](const bool&) {
+        if (!isRestoringAutoSample_) persist(autoSample(), autoSampleKey(style()));
+    };
+}
+
+void OverlaySettings::installHandler(Setting<OverlayColorZones>& member, ColorZonesForm, const char*) {
+    member.handler_ = [this](const OverlayColorZones& old) { overlayColorZonesChanged(old); };
+}
+
+void OverlaySettings::installHandler(Setting<OverlayHueDrift>& member, HueDriftForm, const char* key) {
+    member.handler_ = [this, key](const OverlayHueDrift& old) {
+        if (hueDrift() == old) return;
+        if (auto data = encodeSortedKeys(hueDrift())) persist(plistData(std::move(*data)), key);
+    };
+}
+
+void OverlaySettings::installHandler(Setting<ShortcutSettings>& member, ShortcutsForm, const char* key) {
+    member.handler_ = [this, key](const ShortcutSettings& old) {
+        if (appShortcuts().assignments == old.assignments) return;
+        if (auto data = encodeSortedKeys(appShortcuts())) persist(plistData(std::move(*data)), key);
+    };
+}
+
+void OverlaySettings::installHandler(Setting<CornerSettings>& member, CornersForm, const char* key) {
+    member.handler_ = [this, key](const CornerSettings&) {
+        if (auto data = encodeCornerSettings(corners())) persist(plistData(std::move(*data)), key);
+    };
+}
+
+void OverlaySettings::styleChanged(MenuBarStyle old) {
+    persist(std::string(toString(style())), "menuBarStyle");
+    if (isResolving_ || style() == old) return;
+    const bool stored = storedAutoSample(style(), lastAppliedOverrides_);
+    if (stored == autoSample()) return;
+    isRestoringAutoSample_ = true;
+    autoSample = stored;
+    isRestoringAutoSample_ = false;
+}
+
+void OverlaySettings::overlayColorZonesChanged(const OverlayColorZones& old) {
+    if (overlayColorZones() == old) return;
+    if (auto data = encodeSortedKeys(overlayColorZones()))
+        persist(plistData(std::move(*data)), "overlayColorZones");
+}
+
+void OverlaySettings::setBoolAndPersist(bool value, Setting<bool>& member, const std::string& key) {
+    member.publish(value);
+    persist(member(), key);
+}
+
+void OverlaySettings::setDoubleAndPersist(double value, Setting<double>& member, const std::string& key) {
+    member.publish(value);
+    persist(member(), key);
+}
+
+void OverlaySettings::setIntAndPersist(int value, Setting<int>& member, const std::string& key) {
+    member.publish(value);
+    persist(member(), key);
+}
+
+void OverlaySettings::setStringAndPersist(std::string value, Setting<std::string>& member,
+                                          const std::string& key) {
+    member.publish(std::move(value));
+    persist(member(), key);
+}
+
+void OverlaySettings::setColorAndPersist(Color value, Setting<Color>& member, const std::string& key) {
+    member.publish(value);
+    persist(hexString(member()), key);
+}
+
+// ---- Profiles and the app in force -----------------------------------------------------------------------
+
+void OverlaySettings::attachProfileManager(ProfileManager& manager) {
+    profileManager_ = &manager;
+    profileManagerAlive_ = manager.lifetime();
+    // Profiles made before colour zones existed kept a single manual colour; give them the matching zones.
+    // A copy: each new override replaces the manager's list.
+    const auto profiles = manager.profiles().value();
+    for (const auto& profile : profiles) {
+        const auto it = profile.overrides.find("manualOverrideColor");
+        if (it == profile.overrides.end() || !it->second.is_string()) continue;
+        if (manager.overrideValue("overlayColorZones", profile.bundleID)) continue;
+        auto data = encodeSortedKeys(OverlayColorZones({it->second.get<std::string>()}, false, false, 1.0));
+        if (!data) continue;
+        manager.setOverride(plistData(std::move(*data)), "overlayColorZones", profile.bundleID);
+    }
+    observeProfileScope(manager);
+}
+
+void OverlaySettings::observeProfileScope(ProfileManager& manager) {
+    // The subscription lives in this object and ends with it, so the handler never outlives `this`.
+    scopeObserver_ = manager.selectedScope.changes().removeDuplicates().receiveOn(mainLoop_).sink(
+        [this](const ProfileScope&) { reapplyProfileOverrides(); });
+}
+
+void OverlaySettings::setRuntimeBundleID(const std::optional<std::string>& bundleID) {
+    if (bundleID == std::optional<std::string>(ownBundleID)) return;
+    runtimeBundleID_ = bundleID;
+    if (!editingActive()) reapplyProfileOverrides();
+}
+
+void OverlaySettings::setRuntimeFilledOwner(const std::optional<std::string>& bundleID) {
+    runtimeFilledOwner_ = bundleID;
+    if (!editingActive()) reapplyProfileOverrides();
+}
+
+void OverlaySettings::reapplyProfileOverrides() {
+    SettingOverrides overrides;
+    auto* profiles = manager();
+    if (editingActive()) {
+        if (profiles && !profiles->selectedScope.value().isGlobal())
+            overrides = profiles->overrides(*profiles->selectedScope.value().bundleID());
+    } else {
+        const auto& app = runtimeFilledOwner_ ? runtimeFilledOwner_ : runtimeBundleID_;
+        if (app && profiles && profiles->hasProfile(*app)) overrides = profiles->overrides(*app);
+    }
+    if (overrides == lastAppliedOverrides_) return;
+    resolveSilently(overrides);
+    lastAppliedOverrides_ = std::move(overrides);
+}
+
+// ---- Shortcut toggles ------------------------------------------------------------------------------------
+
+bool OverlaySettings::toggleStoredBool(const std::string& key, bool defaultValue) {
+    const bool next = !defaults_.boolValue(key).value_or(defaultValue);
+    defaults_.set(key, next);
+    resolveSilently(lastAppliedOverrides_);
+    return next;
+}
+
+void OverlaySettings::toggleCornersFromShortcut() {
+    auto record = loadStoredCornerSettings();
+    std::vector<std::string> wereOn;
+    for (const auto& corner : cornerTable())
+        if (record.*corner.enabled) wereOn.emplace_back(corner.name);
+
+    std::optional<Bytes> memory;
+    if (!wereOn.empty()) {
+        memory = encodeNameList(wereOn);
+        for (const auto& corner : cornerTable()) record.*corner.enabled = false;
+    } else {
+        const auto remembered =
+            decodeNameList(defaults_.object(cornersShortcutMemoryKey)).value_or(std::vector<std::string>{});
+        bool anyKnown = false;
+        for (const auto& corner : cornerTable()) {
+            const bool on = std::find(remembered.begin(), remembered.end(), corner.name) != remembered.end();
+            record.*corner.enabled = on;
+            anyKnown = anyKnown || on;
+        }
+        if (!anyKnown)
+            for (const auto& corner : cornerTable()) record.*corner.enabled = true;
+    }
+
+    auto data = encodeCornerSettings(record);
+    if (!data) return;
+    if (memory) defaults_.set(cornersShortcutMemoryKey, plistData(std::move(*memory)));
+    defaults_.set("cornerSettings", plistData(std::move(*data)));
+    resolveSilently(lastAppliedOverrides_);
+}
+
+// ---- Colour helpers and derived queries ------------------------------------------------------------------
+
+std::vector<std::string> OverlaySettings::normalizedHexList(const std::vector<std::string>& list) {
+    return velaro::normalizedHexList(list);
+}
+
+bool OverlaySettings::storedAutoSample(MenuBarStyle forStyle, const SettingOverrides& overrides) const {
+    const char* key = autoSampleKey(forStyle);
+    if (auto v = decode(BoolForm{}, lookup(overrides, key))) return *v;
+    if (auto v = defaults_.boolValue(key)) return *v;
+    return forStyle == MenuBarStyle::gradient;
+}
+
+void OverlaySettings::setMulticolorEnabled(bool on) {
+    const auto old = overlayColorZones();
+    auto next = old;
+    if (on && old.stops.size() < 2 && !defaults_.boolForKey(multicolorSeededKey)) {
+        defaults_.set(multicolorSeededKey, true);
+        next.stops = {"#FF0027", "#FF6618", "#904CFF", "#00BAFF", "#00D269"};
+        next.blend = true;
+        next.multicolorEnabled = true;
+    } else {
+        next.multicolorEnabled = on;
+    }
+    // The assignment runs the zones' handler, which stores the value when it changed.
+    overlayColorZones = std::move(next);
+}
+
+bool OverlaySettings::blurActive() const {
+    return blurEnabled() || (keepOverlayAlwaysOn() && emptyDesktopMode() == EmptyDesktopMode::blur);
+}
+
+bool OverlaySettings::needsScreenCapture() const {
+    if (overlayEnabled()) {
+        const auto& c = corners();
+        if (autoSample() || style() == MenuBarStyle::live || blurActive() || lightReflectionsEnabled() ||
+            c.topLeftColorMode == TopColorMode::followOverlay ||
+            c.topRightColorMode == TopColorMode::followOverlay)
+            return true;
+    }
+    return vizEnabled() || progressEnabled();
+}
+
+bool OverlaySettings::usesUnifiedRenderer() const {
+    if (corners().shapeMode == ShapeMode::pill) return true;
+    return !blurEnabled() && !manualSeparateCorners();
+}
+
+bool OverlaySettings::isHueDriftEffective() const {
+    return hueDrift().enabled && style() == MenuBarStyle::solid && !autoSample() &&
+           !overlayColorZones().multicolorEnabled;
+}
+
+bool OverlaySettings::isUniformHueDriftEffective() const {
+    return isHueDriftEffective() && hueDrift().variant == OverlayHueDrift::Variant::uniform;
+}
+
+Color OverlaySettings::effectiveColor(const Color& sampled) const {
+    return isSamplingActive() ? sampled : manualColor();
+}
+
+bool OverlaySettings::isSamplingActive() const {
+    return style() == MenuBarStyle::live || autoSample();
+}
+
+BottomCornerZ OverlaySettings::zOrder(ScreenCorner corner) const {
+    switch (corner) {
+        case ScreenCorner::bottomLeft:
+            return cornerBottomLeftZ();
+        case ScreenCorner::bottomRight:
+            return cornerBottomRightZ();
+        case ScreenCorner::screenTopLeft:
+            return cornerScreenTopLeftZ();
+        case ScreenCorner::screenTopRight:
+            return cornerScreenTopRightZ();
+        case ScreenCorner::topLeft:
+        case ScreenCorner::topRight:
+            break;
+    }
+    return BottomCornerZ::above;
+}
+
+bool OverlaySettings::isCornerAtWallpaperLevel(ScreenCorner corner) const {
+    return zOrder(corner) == BottomCornerZ::wallpaper;
+}
+
+std::vector<Color> OverlaySettings::colorZoneColors() const {
+    std::vector<Color> out;
+    for (const auto& stop : overlayColorZones().stops)
+        if (auto c = colorFromHex(stop)) out.push_back(*c);
+    return out;
+}
+
+}  // namespace velaro

@@ -1,0 +1,92 @@
+// Per-app profiles: sets of setting overrides keyed by bundle identifier, and the scope the settings window
+// edits.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Published.h"
+#include "platform/DefaultsStore.h"
+
+namespace velaro {
+
+// A profile's overrides: setting key to the stored value that replaces the global one.
+using SettingOverrides = std::map<std::string, PlistValue>;
+
+// What the settings window edits: the global settings, or one app's profile.
+class ProfileScope {
+public:
+    static ProfileScope global() { return ProfileScope(std::nullopt); }
+    static ProfileScope app(std::string bundleID) { return ProfileScope(std::move(bundleID)); }
+
+    bool isGlobal() const { return !bundleID_.has_value(); }
+    // The app's bundle identifier; absent for the global scope.
+    const std::optional<std::string>& bundleID() const { return bundleID_; }
+
+    friend bool operator==(const ProfileScope&, const ProfileScope&) = default;
+
+private:
+    explicit ProfileScope(std::optional<std::string> id) : bundleID_(std::move(id)) {}
+    std::optional<std::string> bundleID_;
+};
+
+class ProfileManager {
+public:
+    struct AppProfile {
+        std::string bundleID;
+        std::string displayName;
+        SettingOverrides overrides;
+        friend bool operator==(const AppProfile&, const AppProfile&) = default;
+    };
+
+    // The most profiles `addProfile` lets the list grow to.
+    static constexpr std::size_t maxProfiles = 20;
+
+    static constexpr const char* bundleIDsKey = "profiles.bundleIDs";
+    static constexpr const char* namesKey = "profiles.names";
+    static std::string overrideKey(const std::string& bundleID) { return "profiles.override." + bundleID; }
+
+    // Loads the stored profiles; every launch starts at the global scope.
+    explicit ProfileManager(DefaultsStore& defaults);
+    ProfileManager(const ProfileManager&) = delete;
+    ProfileManager& operator=(const ProfileManager&) = delete;
+
+    // Published: observers are told before each change. Change them only through the operations below.
+    const Published<std::vector<AppProfile>>& profiles() const { return profiles_; }
+    Published<ProfileScope> selectedScope{ProfileScope::global()};
+
+    bool hasProfile(const std::string& bundleID) const { return find(bundleID) != nullptr; }
+    // That app's overrides; empty when it has no profile.
+    SettingOverrides overrides(const std::string& bundleID) const;
+    std::optional<PlistValue> overrideValue(const std::string& key, const std::string& bundleID) const;
+
+    // Stores one override (an absent value removes it) and persists the profile's overrides.
+    void setOverride(const std::optional<PlistValue>& value, const std::string& key,
+                     const std::string& bundleID);
+    void removeOverride(const std::string& key, const std::string& bundleID);
+    // Appends a profile with no overrides, unless the identifier is taken or the list is full.
+    void addProfile(const std::string& bundleID, const std::string& displayName);
+    // Removes the profile and its stored overrides; a scope that pointed at it returns to global.
+    void removeProfile(const std::string& bundleID);
+    void resetAllOverrides(const std::string& bundleID);
+
+    // Expires when the manager is destroyed, so holders of a plain pointer can tell it is gone.
+    std::weak_ptr<const bool> lifetime() const { return alive_; }
+
+private:
+    const AppProfile* find(const std::string& bundleID) const;
+    // Index of the first profile with that identifier.
+    std::optional<std::size_t> indexOf(const std::string& bundleID) const;
+    void saveList();
+    void persistOverrides(const std::string& bundleID);
+
+    DefaultsStore& defaults_;
+    Published<std::vector<AppProfile>> profiles_;
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+};
+
+}  // namespace velaro

@@ -1,0 +1,268 @@
+// Loading the settings store: defaults, load checks on stored values only, overrides, legacy forms and the
+// write-back after the first load.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "settings/OverlaySettings.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+using test::FakeDefaultsStore;
+
+struct Loaded {
+    explicit Loaded(const PlistValue& stored = PlistValue::object()) : store(stored) {
+        settings = std::make_unique<OverlaySettings>(store, loop);
+    }
+    FakeDefaultsStore store;
+    test::VirtualLoop loop;
+    std::unique_ptr<OverlaySettings> settings;
+};
+
+// Loads with one app's profile in force (the app is frontmost, no editing).
+struct WithProfile : Loaded {
+    WithProfile(const PlistValue& stored, const PlistValue& overrides) : Loaded(stored) {
+        store.seed(ProfileManager::bundleIDsKey, {"com.app"});
+        store.seed(ProfileManager::overrideKey("com.app"), overrides);
+        profiles = std::make_unique<ProfileManager>(store);
+        settings->attachProfileManager(*profiles);
+        settings->setRuntimeBundleID("com.app");
+    }
+    std::unique_ptr<ProfileManager> profiles;
+};
+
+TEST(OverlaySettingsLoad, FreshStoreLoadsTheTableDefaults) {
+    Loaded l;
+    const auto& s = *l.settings;
+    EXPECT_EQ(s.style(), MenuBarStyle::live);
+    EXPECT_FALSE(s.autoSample());
+    EXPECT_EQ(s.manualColor(), Color::black());
+    EXPECT_EQ(s.overlayColorZones().stops, std::vector<std::string>{"#000000"});
+    EXPECT_EQ(s.hueDrift(), OverlayHueDrift{});
+    EXPECT_EQ(s.corners(), CornerSettings{});
+    EXPECT_TRUE(s.appShortcuts().assignments.empty());
+    EXPECT_EQ(s.cornerBottomLeftZ(), BottomCornerZ::wallpaper);
+    EXPECT_EQ(s.cornerScreenTopLeftZ(), BottomCornerZ::wallpaper);
+    EXPECT_EQ(s.liveCaptureFPS(), 15);
+    EXPECT_TRUE(s.masterEnabled());
+    EXPECT_TRUE(s.pauseOnMenuBarHover());
+    EXPECT_EQ(s.styleOpacityOverBlur(), 0.45);
+    EXPECT_EQ(s.alwaysOnOverlayHeight(), 32.0);
+    EXPECT_EQ(s.animationKind(), OverlayAnimationKind::rise);
+    EXPECT_EQ(s.strokeCurveRadius(), 20.0);
+    EXPECT_EQ(s.vizSolidColor(), Color::rgb(1.0, 0.451, 0.0));
+    EXPECT_EQ(s.vizWaveColorMode(), "palette");
+    EXPECT_EQ(s.vizPalette(), vizDefaultPalette());
+    EXPECT_EQ(s.progressModifier(), "option");
+    EXPECT_EQ(s.vizStyle(), "bars");
+    EXPECT_FALSE(s.shortcutRecordingActive());
+    EXPECT_EQ(s.vizStatus(), std::nullopt);
+    EXPECT_TRUE(s.pillGeometryByScreen().empty());
+}
+
+// What a first launch leaves in an empty store: the migration marker, the seeded colour zones and the
+// checked values of the write-back rows. Member assignments during the load write nothing.
+TEST(OverlaySettingsLoad, FreshStoreWritesExactlyTheseKeys) {
+    Loaded l;
+    const std::set<std::string> expected{"strokeRadiusMigrated",
+                                         "overlayColorZones",
+                                         "overlayExtraDepth",
+                                         "seamCoverDepth",
+                                         "liveCaptureFPS",
+                                         "vizBarThickness",
+                                         "vizBarGap",
+                                         "vizColorMode",
+                                         "vizHueSpeed",
+                                         "vizWaveColorMode",
+                                         "vizWaveHueSpeed",
+                                         "vizPalette",
+                                         "vizWaveEdgeSoftness",
+                                         "vizWaveOpacity",
+                                         "vizOpacity",
+                                         "vizWavePeaks",
+                                         "vizWaveCount",
+                                         "vizWaveSpectrum",
+                                         "progressColorMode",
+                                         "progressOpacity",
+                                         "progressModifier",
+                                         "progressHueSpeed",
+                                         "progressAutoHideSeconds",
+                                         "vizTrailLength",
+                                         "vizBloomIntensity",
+                                         "vizBloomRadius",
+                                         "vizStyle"};
+    std::set<std::string> stored, removed;
+    for (const auto& write : l.store.writes()) (write.value.is_null() ? removed : stored).insert(write.key);
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(removed, (std::set<std::string>{"progress.debugEnabled", "viz.audio.debugEnabled",
+                                              "viz.render.debugEnabled"}));
+    EXPECT_EQ(l.store.object("vizWavePeaks"), PlistValue(20));
+    EXPECT_TRUE(l.store.object("vizWavePeaks").is_number_integer());
+    EXPECT_TRUE(l.store.object("vizBarGap").is_number_float());
+    EXPECT_EQ(l.store.object("vizStyle"), PlistValue("bars"));
+    EXPECT_EQ(l.store.stringArrayValue("vizPalette"), vizDefaultPalette());
+}
+
+TEST(OverlaySettingsLoad, StoredValuesNeverEchoBackDuringLoad) {
+    Loaded l(PlistValue{{"menuBarStyle", "gradient"},
+                        {"fadeAutoSampleColor", false},
+                        {"overlayOpacity", 0.3},
+                        {"manualOverrideColor", "#112233"},
+                        {"layerPosition", "behindWindows"},
+                        {"emptyDesktopMode", "blur"},
+                        {"cornerBottomRightZ", "above"},
+                        {"overlayAnimationKind", "Spread"},
+                        {"blurRadius", 50.0}});
+    for (const auto& key : {"menuBarStyle", "fadeAutoSampleColor", "autoSampleColor", "overlayOpacity",
+                            "manualOverrideColor", "layerPosition", "emptyDesktopMode", "cornerBottomRightZ",
+                            "overlayAnimationKind", "blurRadius", "cornerSettings", "overlayHueDrift"})
+        EXPECT_FALSE(l.store.wasWritten(key)) << key;
+    EXPECT_EQ(l.settings->layerPosition(), LayerPosition::behindWindows);
+    EXPECT_EQ(l.settings->emptyDesktopMode(), EmptyDesktopMode::blur);
+    EXPECT_EQ(l.settings->animationKind(), OverlayAnimationKind::spread);
+}
+
+TEST(OverlaySettingsLoad, RangeChecksApplyToStoredValuesOnly) {
+    Loaded stored(PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}, {"notchStrokeHeight", -10.5}});
+    EXPECT_EQ(stored.settings->blurRadius(), 12.0);
+    EXPECT_EQ(stored.store.doubleValue("blurRadius"), 50.0);  // not a write-back key: left as stored
+    EXPECT_EQ(stored.settings->vizBarGap(), 1.0);
+    EXPECT_EQ(stored.store.doubleValue("vizBarGap"), 1.0);  // rewritten with the checked value
+    EXPECT_EQ(stored.settings->notchStrokeHeight(), 0.0);
+
+    WithProfile overridden(PlistValue{{"blurRadius", 20.0}},
+                           PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}});
+    EXPECT_EQ(overridden.settings->blurRadius(), 50.0);
+    EXPECT_EQ(overridden.settings->vizBarGap(), 0.5);
+}
+
+TEST(OverlaySettingsLoad, CaptureRateKeepsOnlyOfferedRates) {
+    for (const auto& [stored, loaded] : {std::pair{25, 15}, {120, 120}, {15, 15}, {10, 10}}) {
+        Loaded l(PlistValue{{"liveCaptureFPS", stored}});
+        EXPECT_EQ(l.settings->liveCaptureFPS(), loaded) << stored;
+        EXPECT_EQ(l.store.integerValue("liveCaptureFPS"), loaded);
+    }
+}
+
+TEST(OverlaySettingsLoad, FixedStringSetsCheckStoredButNotOverrides) {
+    Loaded stored(PlistValue{{"vizColorMode", "sparkle"}, {"progressModifier", "hyper"}});
+    EXPECT_EQ(stored.settings->vizColorMode(), "rainbow");
+    EXPECT_EQ(stored.settings->progressModifier(), "option");
+
+    WithProfile overridden(PlistValue::object(), PlistValue{{"vizColorMode", "sparkle"}});
+    EXPECT_EQ(overridden.settings->vizColorMode(), "sparkle");
+}
+
+TEST(OverlaySettingsLoad, StyleNamesIncludingLegacyOnes) {
+    const std::pair<const char*, MenuBarStyle> cases[] = {
+        {"Live Sampling", MenuBarStyle::live}, {"liquidGlass", MenuBarStyle::live},
+        {"gradient", MenuBarStyle::gradient},  {"solid", MenuBarStyle::solid},
+        {"Gradient", MenuBarStyle::solid},     {"whatever", MenuBarStyle::solid}};
+    for (const auto& [name, style] : cases) {
+        Loaded l(PlistValue{{"menuBarStyle", name}});
+        EXPECT_EQ(l.settings->style(), style) << name;
+    }
+    // An override string always wins, even one that names no style.
+    WithProfile overridden(PlistValue{{"menuBarStyle", "gradient"}}, PlistValue{{"menuBarStyle", "bogus"}});
+    EXPECT_EQ(overridden.settings->style(), MenuBarStyle::solid);
+    // An override of another type is ignored.
+    WithProfile wrongType(PlistValue{{"menuBarStyle", "gradient"}}, PlistValue{{"menuBarStyle", 3}});
+    EXPECT_EQ(wrongType.settings->style(), MenuBarStyle::gradient);
+}
+
+TEST(OverlaySettingsLoad, AutoSampleFollowsTheLoadedStyle) {
+    EXPECT_TRUE(Loaded(PlistValue{{"menuBarStyle", "gradient"}}).settings->autoSample());
+    EXPECT_FALSE(Loaded(PlistValue{{"menuBarStyle", "solid"}}).settings->autoSample());
+    Loaded gradient(
+        PlistValue{{"menuBarStyle", "gradient"}, {"autoSampleColor", true}, {"fadeAutoSampleColor", false}});
+    EXPECT_FALSE(gradient.settings->autoSample());
+}
+
+TEST(OverlaySettingsLoad, BottomCornerStackingFallsBackToLegacySwitch) {
+    Loaded legacyOff(PlistValue{{"cornerBottomLeftBehind", false}, {"cornerBottomRightBehind", true}});
+    EXPECT_EQ(legacyOff.settings->cornerBottomLeftZ(), BottomCornerZ::above);
+    EXPECT_EQ(legacyOff.settings->cornerBottomRightZ(), BottomCornerZ::wallpaper);
+
+    Loaded both(PlistValue{{"cornerBottomLeftZ", "belowActive"}, {"cornerBottomLeftBehind", false}});
+    EXPECT_EQ(both.settings->cornerBottomLeftZ(), BottomCornerZ::belowActive);
+
+    // The override's legacy switch comes before the stored stacking string.
+    WithProfile overridden(PlistValue{{"cornerBottomLeftZ", "belowActive"}},
+                           PlistValue{{"cornerBottomLeftBehind", false}});
+    EXPECT_EQ(overridden.settings->cornerBottomLeftZ(), BottomCornerZ::above);
+    EXPECT_FALSE(overridden.store.wasWritten("cornerBottomLeftBehind"));
+
+    Loaded unknown(PlistValue{{"cornerScreenTopLeftZ", "Above"}});
+    EXPECT_EQ(unknown.settings->cornerScreenTopLeftZ(), BottomCornerZ::wallpaper);
+}
+
+TEST(OverlaySettingsLoad, PaletteIsNormalisedCutAndReplaced) {
+    PlistValue twelve = PlistValue::array();
+    for (int i = 0; i < 12; ++i)
+        twelve.push_back("#0000" + std::string(i < 10 ? "0" : "") + std::to_string(i));
+    Loaded longList(PlistValue{{"vizPalette", twelve}});
+    ASSERT_EQ(longList.settings->vizPalette().size(), 10u);
+    EXPECT_EQ(longList.settings->vizPalette().back(), "#000009");
+
+    Loaded tooFew(PlistValue{{"vizPalette", {"#FF0000", "red", "#12", "##00FF00"}}});
+    EXPECT_EQ(tooFew.settings->vizPalette(), vizDefaultPalette());
+
+    Loaded loose(PlistValue{{"vizPalette", {"ff0000", " #00ff00 "}}});
+    EXPECT_EQ(loose.settings->vizPalette(), (std::vector<std::string>{"#FF0000", "#00FF00"}));
+
+    WithProfile overridden(PlistValue::object(), PlistValue{{"vizPalette", {"junk"}}});
+    EXPECT_EQ(overridden.settings->vizPalette(), std::vector<std::string>{"junk"});
+}
+
+TEST(OverlaySettingsLoad, ColorZonesDefaultFollowsTheLoadedManualColour) {
+    // Undecodable zones are not re-seeded by the migration, so the loader's own default decides.
+    Loaded l(PlistValue{{"manualOverrideColor", "#112233"}, {"overlayColorZones", plistData({'x'})}});
+    EXPECT_EQ(l.settings->overlayColorZones().stops, std::vector<std::string>{"#112233"});
+    EXPECT_FALSE(l.settings->overlayColorZones().multicolorEnabled);
+
+    // With a profile in force the default follows the profile's colour, not the global one.
+    WithProfile profile(
+        PlistValue{{"manualOverrideColor", "#112233"}, {"overlayColorZones", plistData({'x'})}},
+        PlistValue{{"manualOverrideColor", "#445566"}});
+    EXPECT_EQ(profile.settings->overlayColorZones().stops, std::vector<std::string>{"#445566"});
+}
+
+TEST(OverlaySettingsLoad, MalformedOverridesAreIgnored) {
+    WithProfile w(PlistValue{{"overlayOpacity", 0.4}, {"gradientTopColor", "#FF0000"}},
+                  PlistValue{{"overlayOpacity", "0.9"},
+                             {"gradientTopColor", "#GG0000"},
+                             {"overlayHueDrift", "not data"},
+                             {"cornerSettings", plistData({'[', ']'})}});
+    EXPECT_EQ(w.settings->overlayOpacity(), 0.4);
+    EXPECT_EQ(w.settings->gradientTopColor(), Color::rgb(1, 0, 0));
+    EXPECT_EQ(w.settings->hueDrift(), OverlayHueDrift{});
+    EXPECT_EQ(w.settings->corners(), CornerSettings{});
+}
+
+TEST(OverlaySettingsLoad, GlobalOnlyStoreKeysIgnoreOverrides) {
+    WithProfile w(PlistValue::object(), PlistValue{{"greenButtonFillsWindow", true},
+                                                   {"liveCaptureFPS", 60},
+                                                   {"appShortcuts", plistData({'{', '}'})},
+                                                   {"showDockIcon", true}});
+    EXPECT_FALSE(w.settings->greenButtonFillsWindow());
+    EXPECT_EQ(w.settings->liveCaptureFPS(), 15);
+    // A global-only key that is not store-only still honours a well-formed override.
+    EXPECT_TRUE(w.settings->showDockIcon());
+}
+
+TEST(OverlaySettingsLoad, UndecodableStoredJsonFallsBackAndStays) {
+    const auto junk = plistData({'n', 'o', 'p', 'e'});
+    Loaded l(PlistValue{{"cornerSettings", junk}, {"overlayHueDrift", junk}, {"appShortcuts", junk}});
+    EXPECT_EQ(l.settings->corners(), CornerSettings{});
+    EXPECT_EQ(l.settings->hueDrift(), OverlayHueDrift{});
+    EXPECT_TRUE(l.settings->appShortcuts().assignments.empty());
+    EXPECT_EQ(l.store.object("cornerSettings"), junk);
+}
+
+}  // namespace
+}  // namespace velaro
