@@ -1,0 +1,209 @@
+// Pixel work of the X11 capture that needs no display.
+#include "platform/linux/X11CaptureCompose.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace velaro::x11capture {
+
+PixelRect PixelRect::intersection(const PixelRect& o) const {
+    const int x0 = std::max(x, o.x), y0 = std::max(y, o.y);
+    const int x1 = std::min(maxX(), o.maxX()), y1 = std::min(maxY(), o.maxY());
+    if (x1 <= x0 || y1 <= y0) return {};
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+PixelRect sourceRectInRoot(const Rect& sourcePoints, const PixelRect& displayInRoot, double pixelsPerPoint) {
+    const double s = pixelsPerPoint;
+    const double x0 = sourcePoints.minX() * s, y0 = sourcePoints.minY() * s;
+    const double x1 = sourcePoints.maxX() * s, y1 = sourcePoints.maxY() * s;
+    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1) || !(s > 0))
+        return {};
+    // Clamp before converting: a huge rectangle must not overflow int on its way to being cut to the display.
+    const auto clampToDisplay = [](double v, int extent) {
+        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(extent)));
+    };
+    const int px0 = clampToDisplay(std::floor(x0), displayInRoot.width);
+    const int py0 = clampToDisplay(std::floor(y0), displayInRoot.height);
+    const int px1 = clampToDisplay(std::ceil(x1), displayInRoot.width);
+    const int py1 = clampToDisplay(std::ceil(y1), displayInRoot.height);
+    if (px1 <= px0 || py1 <= py0) return {};
+    return {displayInRoot.x + px0, displayInRoot.y + py0, px1 - px0, py1 - py0};
+}
+
+std::vector<std::uint8_t> exclusionMask(const PixelRect& area,
+                                        const std::vector<StackedWindow>& bottomToTop) {
+    std::vector<std::uint8_t> mask(
+        static_cast<std::size_t>(std::max(area.width, 0)) * std::max(area.height, 0), 0);
+    for (const auto& w : bottomToTop) {
+        const PixelRect r = w.bounds.intersection(area);
+        if (r.isEmpty()) continue;
+        for (int y = r.y; y < r.maxY(); ++y) {
+            auto* row = mask.data() + static_cast<std::size_t>(y - area.y) * area.width;
+            std::fill(row + (r.x - area.x), row + (r.maxX() - area.x), w.excluded ? 1 : 0);
+        }
+    }
+    return mask;
+}
+
+bool anySet(const std::vector<std::uint8_t>& mask) {
+    return std::any_of(mask.begin(), mask.end(), [](std::uint8_t m) { return m != 0; });
+}
+
+PixelRect maskBounds(const std::vector<std::uint8_t>& mask, int width, int height) {
+    int x0 = width, y0 = height, x1 = -1, y1 = -1;
+    for (int y = 0; y < height; ++y) {
+        const auto* row = mask.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            if (!row[x]) continue;
+            x0 = std::min(x0, x), x1 = std::max(x1, x);
+            y0 = std::min(y0, y), y1 = std::max(y1, y);
+        }
+    }
+    if (x1 < 0) return {};
+    return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+
+namespace {
+
+void copyPixel(std::uint8_t* to, const std::uint8_t* from) {
+    std::memcpy(to, from, 4);
+}
+
+}  // namespace
+
+void fillFromNearestClean(BgraImage& image, const std::vector<std::uint8_t>& mask,
+                          const BgraImage* fallback) {
+    const int w = image.width, h = image.height;
+    std::vector<int> cleanRows;  // rows with at least one unmasked pixel, in order
+    std::vector<std::uint8_t> rowFullyMasked(h, 0);
+    for (int y = 0; y < h; ++y) {
+        const auto* m = mask.data() + static_cast<std::size_t>(y) * w;
+        rowFullyMasked[y] = std::all_of(m, m + w, [](std::uint8_t v) { return v != 0; });
+        if (!rowFullyMasked[y]) cleanRows.push_back(y);
+    }
+    // Rows first, within themselves: a clean row never reads pixels another row changed.
+    for (int y = 0; y < h; ++y) {
+        if (rowFullyMasked[y]) continue;
+        const auto* m = mask.data() + static_cast<std::size_t>(y) * w;
+        int x = 0;
+        while (x < w) {
+            if (!m[x]) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < w && m[end]) ++end;
+            const int left = x - 1, right = end;  // the clean neighbours of the run, when inside the row
+            for (int i = x; i < end; ++i) {
+                const bool useLeft = left >= 0 && (right >= w || i - left <= right - i);
+                copyPixel(image.pixel(i, y), image.pixel(useLeft ? left : right, y));
+            }
+            x = end;
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        if (!rowFullyMasked[y]) continue;
+        if (cleanRows.empty()) {
+            if (fallback && fallback->width == w && fallback->height == h)
+                std::memcpy(image.pixel(0, y), fallback->pixel(0, y), static_cast<std::size_t>(w) * 4);
+            continue;
+        }
+        // The nearest clean row, the upper one on a tie.
+        auto it = std::lower_bound(cleanRows.begin(), cleanRows.end(), y);
+        int source;
+        if (it == cleanRows.end()) {
+            source = cleanRows.back();
+        } else if (it == cleanRows.begin()) {
+            source = *it;
+        } else {
+            const int below = *it, above = *(it - 1);
+            source = (y - above <= below - y) ? above : below;
+        }
+        std::memcpy(image.pixel(0, y), image.pixel(0, source), static_cast<std::size_t>(w) * 4);
+    }
+}
+
+void drawOver(BgraImage& dst, const BgraImage& src, int dx, int dy, bool srcHasAlpha) {
+    const PixelRect target =
+        PixelRect{dx, dy, src.width, src.height}.intersection({0, 0, dst.width, dst.height});
+    for (int y = target.y; y < target.maxY(); ++y) {
+        for (int x = target.x; x < target.maxX(); ++x) {
+            std::uint8_t* d = dst.pixel(x, y);
+            const std::uint8_t* s = src.pixel(x - dx, y - dy);
+            if (!srcHasAlpha) {
+                d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
+                continue;
+            }
+            const unsigned inverse = 255u - s[3];
+            for (int c = 0; c < 4; ++c) {
+                // Premultiplied source-over, rounded; a channel above its alpha (bad input) must not wrap.
+                const unsigned v = s[c] + (d[c] * inverse + 127u) / 255u;
+                d[c] = static_cast<std::uint8_t>(std::min(v, 255u));
+            }
+        }
+    }
+}
+
+void replaceMasked(BgraImage& image, const BgraImage& replacement, const std::vector<std::uint8_t>& mask) {
+    const std::size_t n = static_cast<std::size_t>(image.width) * image.height;
+    for (std::size_t i = 0; i < n; ++i)
+        if (mask[i]) std::memcpy(image.bytes.data() + i * 4, replacement.bytes.data() + i * 4, 4);
+}
+
+void makeOpaque(BgraImage& image) {
+    for (std::size_t i = 3; i < image.bytes.size(); i += 4) image.bytes[i] = 255;
+}
+
+namespace {
+
+// For each target index, the half-open range of source indices it averages: never empty, together covering
+// the source when shrinking and repeating source pixels when growing.
+std::vector<std::pair<int, int>> spans(int source, int target) {
+    std::vector<std::pair<int, int>> out(target);
+    for (int i = 0; i < target; ++i) {
+        const int begin = static_cast<int>(static_cast<long long>(i) * source / target);
+        const int end = static_cast<int>(static_cast<long long>(i + 1) * source / target);
+        out[i] = {begin, std::max(end, begin + 1)};
+    }
+    return out;
+}
+
+}  // namespace
+
+BgraImage scaled(const BgraImage& src, int width, int height) {
+    if (width == src.width && height == src.height) return src;
+    BgraImage out(std::max(width, 0), std::max(height, 0));
+    if (out.width == 0 || out.height == 0 || src.width == 0 || src.height == 0) return out;
+    const auto xs = spans(src.width, out.width), ys = spans(src.height, out.height);
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            std::uint64_t sum[4] = {0, 0, 0, 0};  // wide: a big shrink sums millions of bytes
+            for (int sy = ys[y].first; sy < ys[y].second; ++sy)
+                for (int sx = xs[x].first; sx < xs[x].second; ++sx) {
+                    const std::uint8_t* p = src.pixel(sx, sy);
+                    for (int c = 0; c < 4; ++c) sum[c] += p[c];
+                }
+            const std::uint64_t n = static_cast<std::uint64_t>(ys[y].second - ys[y].first) *
+                                    static_cast<std::uint64_t>(xs[x].second - xs[x].first);
+            std::uint8_t* d = out.pixel(x, y);
+            for (int c = 0; c < 4; ++c) d[c] = static_cast<std::uint8_t>((sum[c] + n / 2) / n);
+        }
+    }
+    return out;
+}
+
+CaptureFrame toFrame(BgraImage&& image, double timestamp) {
+    CaptureFrame frame;
+    frame.width = image.width;
+    frame.height = image.height;
+    frame.bytesPerRow = image.width * 4;
+    frame.timestamp = timestamp;
+    frame.pixels = std::make_shared<const std::vector<std::uint8_t>>(std::move(image.bytes));
+    return frame;
+}
+
+}  // namespace velaro::x11capture

@@ -1,0 +1,79 @@
+// Pixel work of the X11 capture that needs no display: strip geometry, the exclusion mask, filling what the
+// content filter leaves out, compositing window pictures and scaling to the configured size.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "base/Geometry.h"
+#include "platform/CaptureFrame.h"
+
+namespace velaro::x11capture {
+
+// A rectangle of whole pixels in root coordinates.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+    int maxX() const { return x + width; }
+    int maxY() const { return y + height; }
+    PixelRect intersection(const PixelRect& o) const;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// Packed BGRA pixels (4 × width bytes a row), premultiplied alpha.
+struct BgraImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bytes;
+
+    BgraImage() = default;
+    BgraImage(int w, int h) : width(w), height(h), bytes(static_cast<std::size_t>(w) * h * 4, 0) {}
+    std::uint8_t* pixel(int x, int y) { return bytes.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
+    const std::uint8_t* pixel(int x, int y) const {
+        return bytes.data() + (static_cast<std::size_t>(y) * width + x) * 4;
+    }
+};
+
+// The root pixels of `sourcePoints` (points from the display's top-left), widened to whole pixels and cut to
+// the display. Empty when nothing of it lies on the display or the numbers are not finite.
+PixelRect sourceRectInRoot(const Rect& sourcePoints, const PixelRect& displayInRoot, double pixelsPerPoint);
+
+// A mapped top-level window as the stacking walk sees it.
+struct StackedWindow {
+    PixelRect bounds;  // root pixels, border included
+    bool excluded = false;
+};
+
+// One byte per pixel of `area`: 1 where the topmost window over that pixel is excluded by the filter, else 0.
+// `bottomToTop` is the stacking order, lowest first.
+std::vector<std::uint8_t> exclusionMask(const PixelRect& area, const std::vector<StackedWindow>& bottomToTop);
+bool anySet(const std::vector<std::uint8_t>& mask);
+// The smallest rectangle (relative to the mask's area) holding every set pixel; empty when none is set.
+PixelRect maskBounds(const std::vector<std::uint8_t>& mask, int width, int height);
+
+// Where nothing beneath the excluded windows can be read (no compositor), each masked pixel takes the colour
+// of the nearest clean pixel in its row (the left one on a tie); a row masked end to end takes the nearest
+// clean row's pixel in the same column; with no clean pixel at all, `fallback` (same size, may be null)
+// gives the pixel, else it is left as it was.
+void fillFromNearestClean(BgraImage& image, const std::vector<std::uint8_t>& mask, const BgraImage* fallback);
+
+// Draws `src` over `dst` with its top-left at (dx, dy), clipped to `dst`. With `srcHasAlpha` the pixels are
+// premultiplied source-over; otherwise `src` is copied as opaque.
+void drawOver(BgraImage& dst, const BgraImage& src, int dx, int dy, bool srcHasAlpha);
+
+// Copies the pixels of `replacement` (same size) into `image` where the mask is set.
+void replaceMasked(BgraImage& image, const BgraImage& replacement, const std::vector<std::uint8_t>& mask);
+
+// Sets every alpha byte to 255: 24-bit drawables come back with an undefined pad byte there.
+void makeOpaque(BgraImage& image);
+
+// `src` resized to `width` × `height` by averaging the source pixels under each target pixel.
+BgraImage scaled(const BgraImage& src, int width, int height);
+
+CaptureFrame toFrame(BgraImage&& image, double timestamp);
+
+}  // namespace velaro::x11capture

@@ -1,0 +1,580 @@
+// The xcb side of capture: connection, extensions, monitors, the window stack, SHM grabs and filtering.
+#include "platform/linux/X11CaptureSession.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+#include <xcb/composite.h>
+#include <xcb/randr.h>
+#include <xcb/res.h>
+#include <xcb/shm.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+namespace velaro::x11capture {
+
+namespace {
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> own(T* p) {
+    return Reply<T>(p, &std::free);
+}
+
+std::string propertyText(xcb_get_property_reply_t* r) {
+    if (!r || r->format != 8) return {};
+    const int len = xcb_get_property_value_length(r);
+    return std::string(static_cast<const char*>(xcb_get_property_value(r)), static_cast<std::size_t>(len));
+}
+
+}  // namespace
+
+struct Session::Atoms {
+    xcb_atom_t wmState = 0, netWmPid = 0, netWmWindowType = 0, typeDesktop = 0, typeDock = 0, netWmName = 0,
+               utf8String = 0, rootPmapId = 0, esetrootPmapId = 0, compositorSelection = 0;
+};
+
+Session::Session(SessionOptions options) : options_(std::move(options)), atoms_(std::make_unique<Atoms>()) {
+    if (!(options_.pixelsPerPoint > 0)) options_.pixelsPerPoint = 1;
+}
+
+Session::~Session() {
+    releaseSegment();
+    if (c_) xcb_disconnect(c_);
+}
+
+std::unique_ptr<Session> Session::open(const SessionOptions& options, CaptureError* error) {
+    std::unique_ptr<Session> s(new Session(options));
+    if (!s->connect(error)) return nullptr;
+    return s;
+}
+
+bool Session::connect(CaptureError* error) {
+    const char* name = options_.displayName.empty() ? nullptr : options_.displayName.c_str();
+    if (!name && !std::getenv("DISPLAY")) {
+        if (error) *error = {CaptureErrorCode::unavailable, "no X display to capture (DISPLAY is not set)"};
+        return false;
+    }
+    c_ = xcb_connect(name, &screenNumber_);
+    if (xcb_connection_has_error(c_)) {
+        if (error) *error = {CaptureErrorCode::unavailable, "cannot connect to the X display"};
+        return false;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
+    for (int i = 0; i < screenNumber_ && it.rem; ++i) xcb_screen_next(&it);
+    if (!it.rem) {
+        if (error) *error = {CaptureErrorCode::unavailable, "the X display has no such screen"};
+        return false;
+    }
+    root_ = it.data->root;
+
+    // Grabs assume 32 bits per pixel for depths 24 and 32, as every current server lays them out.
+    bool bpp32 = false;
+    for (auto f = xcb_setup_pixmap_formats_iterator(xcb_get_setup(c_)); f.rem; xcb_format_next(&f))
+        if (f.data->depth == it.data->root_depth) bpp32 = f.data->bits_per_pixel == 32;
+    if (!bpp32) {
+        if (error) *error = {CaptureErrorCode::unavailable, "the X screen does not use 32-bit pixels"};
+        return false;
+    }
+
+    const std::string cmName = "_NET_WM_CM_S" + std::to_string(screenNumber_);
+    const char* names[] = {"WM_STATE",
+                           "_NET_WM_PID",
+                           "_NET_WM_WINDOW_TYPE",
+                           "_NET_WM_WINDOW_TYPE_DESKTOP",
+                           "_NET_WM_WINDOW_TYPE_DOCK",
+                           "_NET_WM_NAME",
+                           "UTF8_STRING",
+                           "_XROOTPMAP_ID",
+                           "ESETROOT_PMAP_ID",
+                           cmName.c_str()};
+    xcb_atom_t* slots[] = {
+        &atoms_->wmState,        &atoms_->netWmPid,           &atoms_->netWmWindowType, &atoms_->typeDesktop,
+        &atoms_->typeDock,       &atoms_->netWmName,          &atoms_->utf8String,      &atoms_->rootPmapId,
+        &atoms_->esetrootPmapId, &atoms_->compositorSelection};
+    std::vector<xcb_intern_atom_cookie_t> cookies;
+    for (const char* n : names)
+        cookies.push_back(xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(n)), n));
+    for (std::size_t i = 0; i < cookies.size(); ++i)
+        if (auto r = own(xcb_intern_atom_reply(c_, cookies[i], nullptr))) *slots[i] = r->atom;
+
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_shm_id); ext && ext->present) {
+        auto v = own(xcb_shm_query_version_reply(c_, xcb_shm_query_version(c_), nullptr));
+        shmUsable_ = v != nullptr;
+    }
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_composite_id); ext && ext->present) {
+        auto v = own(xcb_composite_query_version_reply(c_, xcb_composite_query_version(c_, 0, 4), nullptr));
+        hasComposite_ = v && (v->major_version > 0 || v->minor_version >= 2);
+    }
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_randr_id); ext && ext->present) {
+        auto v = own(xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
+        hasRandr_ = v && (v->major_version > 1 || v->minor_version >= 5);
+        randrEventBase_ = ext->first_event;
+        if (hasRandr_)
+            xcb_randr_select_input(c_, root_,
+                                   XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                       XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_res_id); ext && ext->present) {
+        auto v = own(xcb_res_query_version_reply(c_, xcb_res_query_version(c_, 1, 2), nullptr));
+        hasRes_ = v && (v->server_major > 1 || v->server_minor >= 2);
+    }
+    // Our own selection of the root's changes: top-levels appearing, moving, restacking, and the desktop
+    // picture property. Another client's selection is unaffected.
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c_);
+    return true;
+}
+
+bool Session::pollEvents() {
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(c_)) {
+        const std::uint8_t type = ev->response_type & 0x7f;
+        switch (type) {
+            case 0:  // an error of a request whose reply nobody waited for; the grab that needs it checks
+                     // itself
+                break;
+            case XCB_CREATE_NOTIFY:
+            case XCB_DESTROY_NOTIFY:
+            case XCB_CONFIGURE_NOTIFY:
+            case XCB_MAP_NOTIFY:
+            case XCB_UNMAP_NOTIFY:
+            case XCB_REPARENT_NOTIFY:
+            case XCB_CIRCULATE_NOTIFY:
+            case XCB_GRAVITY_NOTIFY:
+                treeDirty_ = true;
+                break;
+            default:
+                if (hasRandr_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                                  type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
+                    monitorsDirty_ = true;
+                    treeDirty_ = true;
+                }
+                break;
+        }
+        std::free(ev);
+    }
+    return xcb_connection_has_error(c_) == 0;
+}
+
+std::vector<Monitor> Session::monitors() {
+    monitorsDirty_ = false;
+    std::vector<Monitor> out;
+    if (hasRandr_) {
+        if (auto r = own(xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr))) {
+            for (auto it = xcb_randr_get_monitors_monitors_iterator(r.get()); it.rem;
+                 xcb_randr_monitor_info_next(&it)) {
+                const auto* m = it.data;
+                Monitor mon;
+                // The monitor's first output names it, as the screen list does; a monitor made without
+                // outputs is named by its atom.
+                mon.displayID = xcb_randr_monitor_info_outputs_length(m) > 0
+                                    ? xcb_randr_monitor_info_outputs(m)[0]
+                                    : m->name;
+                mon.root = {m->x, m->y, m->width, m->height};
+                mon.primary = m->primary;
+                out.push_back(mon);
+            }
+        }
+    }
+    if (out.empty()) {
+        auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, root_), nullptr));
+        if (g) out.push_back({0, {0, 0, g->width, g->height}, true});
+    }
+    std::stable_partition(out.begin(), out.end(), [](const Monitor& m) { return m.primary; });
+    if (!out.empty()) out.front().primary = true;
+    return out;
+}
+
+std::optional<Monitor> Session::monitor(std::uint32_t displayID) {
+    for (const auto& m : monitors())
+        if (m.displayID == displayID) return m;
+    return std::nullopt;
+}
+
+Rect Session::pointsFromRoot(const PixelRect& r, const std::vector<Monitor>& monitors) const {
+    const PixelRect primary = monitors.empty() ? PixelRect{} : monitors.front().root;
+    const double s = options_.pixelsPerPoint;
+    return {(r.x - primary.x) / s, (r.y - primary.y) / s, r.width / s, r.height / s};
+}
+
+const std::vector<TopLevel>& Session::topLevels() {
+    if (treeDirty_) refreshTopLevels();
+    return topLevels_;
+}
+
+void Session::refreshTopLevels() {
+    treeDirty_ = false;
+    compositorKnown_ = false;
+    topLevels_.clear();
+    auto tree = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
+    if (!tree) return;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int n = xcb_query_tree_children_length(tree.get());
+
+    // Pipelined: every request of a stage goes out before the first reply is read.
+    std::vector<xcb_get_window_attributes_cookie_t> attrCookies(n);
+    std::vector<xcb_get_geometry_cookie_t> geoCookies(n);
+    std::vector<xcb_get_property_cookie_t> stateCookies(n);
+    for (int i = 0; i < n; ++i) {
+        attrCookies[i] = xcb_get_window_attributes(c_, children[i]);
+        geoCookies[i] = xcb_get_geometry(c_, children[i]);
+        stateCookies[i] = xcb_get_property(c_, 0, children[i], atoms_->wmState, XCB_ATOM_ANY, 0, 0);
+    }
+    struct Pending {
+        TopLevel t;
+        bool overrideRedirect = false;
+        xcb_query_tree_cookie_t inner{};
+        bool needsInner = false;
+    };
+    std::vector<Pending> pending;
+    pending.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        auto attr = own(xcb_get_window_attributes_reply(c_, attrCookies[i], nullptr));
+        auto geo = own(xcb_get_geometry_reply(c_, geoCookies[i], nullptr));
+        auto state = own(xcb_get_property_reply(c_, stateCookies[i], nullptr));
+        if (!attr || !geo) continue;  // destroyed meanwhile
+        if (attr->_class == XCB_WINDOW_CLASS_INPUT_ONLY) continue;
+        Pending p;
+        p.t.frame = p.t.client = children[i];
+        p.t.bounds = {geo->x, geo->y, geo->width + 2 * geo->border_width,
+                      geo->height + 2 * geo->border_width};
+        p.t.depth = geo->depth;
+        p.t.viewable = attr->map_state == XCB_MAP_STATE_VIEWABLE;
+        p.overrideRedirect = attr->override_redirect;
+        p.t.managed = state && state->type != XCB_ATOM_NONE;
+        p.needsInner = !p.t.managed && !p.overrideRedirect;
+        if (p.needsInner) p.inner = xcb_query_tree(c_, children[i]);
+        pending.push_back(std::move(p));
+    }
+    // A frame holds the client directly or one level further down; the client is the one with WM_STATE.
+    for (auto& p : pending) {
+        if (!p.needsInner) continue;
+        auto inner = own(xcb_query_tree_reply(c_, p.inner, nullptr));
+        if (!inner) continue;
+        std::vector<xcb_window_t> level(
+            xcb_query_tree_children(inner.get()),
+            xcb_query_tree_children(inner.get()) + xcb_query_tree_children_length(inner.get()));
+        for (int depth = 0; depth < 2 && !level.empty() && !p.t.managed; ++depth) {
+            std::vector<xcb_get_property_cookie_t> cookies;
+            std::vector<xcb_query_tree_cookie_t> deeper;
+            for (auto w : level) {
+                cookies.push_back(xcb_get_property(c_, 0, w, atoms_->wmState, XCB_ATOM_ANY, 0, 0));
+                if (depth == 0) deeper.push_back(xcb_query_tree(c_, w));
+            }
+            std::vector<xcb_window_t> next;
+            for (std::size_t i = 0; i < level.size(); ++i) {
+                auto r = own(xcb_get_property_reply(c_, cookies[i], nullptr));
+                if (r && r->type != XCB_ATOM_NONE && !p.t.managed) {
+                    p.t.client = level[i];
+                    p.t.managed = true;
+                }
+                if (depth == 0) {
+                    if (auto t = own(xcb_query_tree_reply(c_, deeper[i], nullptr)))
+                        next.insert(
+                            next.end(), xcb_query_tree_children(t.get()),
+                            xcb_query_tree_children(t.get()) + xcb_query_tree_children_length(t.get()));
+                }
+            }
+            level = std::move(next);
+        }
+    }
+    // The client's own properties; pid, type, names.
+    struct Props {
+        xcb_get_property_cookie_t pid, type, name, legacyName, wmClass;
+    };
+    std::vector<Props> props(pending.size());
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const xcb_window_t w = pending[i].t.client;
+        props[i] = {xcb_get_property(c_, 0, w, atoms_->netWmPid, XCB_ATOM_CARDINAL, 0, 1),
+                    xcb_get_property(c_, 0, w, atoms_->netWmWindowType, XCB_ATOM_ATOM, 0, 32),
+                    xcb_get_property(c_, 0, w, atoms_->netWmName, atoms_->utf8String, 0, 1024),
+                    xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024),
+                    xcb_get_property(c_, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 1024)};
+    }
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        TopLevel& t = pending[i].t;
+        if (auto r = own(xcb_get_property_reply(c_, props[i].pid, nullptr));
+            r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
+            t.pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
+        if (auto r = own(xcb_get_property_reply(c_, props[i].type, nullptr)); r && r->format == 32) {
+            const auto* types = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
+            const int count = xcb_get_property_value_length(r.get()) / 4;
+            for (int k = 0; k < count; ++k) {
+                t.isDesktop = t.isDesktop || types[k] == atoms_->typeDesktop;
+                t.isDock = t.isDock || types[k] == atoms_->typeDock;
+            }
+        }
+        auto name = own(xcb_get_property_reply(c_, props[i].name, nullptr));
+        auto legacy = own(xcb_get_property_reply(c_, props[i].legacyName, nullptr));
+        t.title = propertyText(name.get());
+        if (t.title.empty()) t.title = propertyText(legacy.get());
+        if (auto r = own(xcb_get_property_reply(c_, props[i].wmClass, nullptr))) {
+            const std::string both = propertyText(r.get());  // "instance\0class\0"
+            const auto cut = both.find('\0');
+            t.instanceName = both.substr(0, cut);
+            if (cut != std::string::npos) {
+                t.windowClass = both.substr(cut + 1);
+                if (const auto end = t.windowClass.find('\0'); end != std::string::npos)
+                    t.windowClass.resize(end);
+            }
+        }
+    }
+    // Windows without _NET_WM_PID: ask the server which process made them.
+    if (hasRes_) {
+        std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> asks;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            if (pending[i].t.pid != 0) continue;
+            xcb_res_client_id_spec_t spec{pending[i].t.client, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            asks.emplace_back(i, xcb_res_query_client_ids(c_, 1, &spec));
+        }
+        for (auto& [i, cookie] : asks) {
+            auto r = own(xcb_res_query_client_ids_reply(c_, cookie, nullptr));
+            if (!r) continue;
+            for (auto it = xcb_res_query_client_ids_ids_iterator(r.get()); it.rem;
+                 xcb_res_client_id_value_next(&it)) {
+                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                    xcb_res_client_id_value_value_length(it.data) >= 1) {
+                    pending[i].t.pid = *xcb_res_client_id_value_value(it.data);
+                    break;
+                }
+            }
+        }
+    }
+    for (auto& p : pending) topLevels_.push_back(std::move(p.t));
+}
+
+bool Session::compositorRunning() {
+    if (!compositorKnown_) {
+        auto r = own(xcb_get_selection_owner_reply(
+            c_, xcb_get_selection_owner(c_, atoms_->compositorSelection), nullptr));
+        compositor_ = r && r->owner != XCB_NONE;
+        compositorKnown_ = true;
+    }
+    return compositor_;
+}
+
+bool Session::ensureSegment(std::size_t bytes) {
+    if (shmAddr_ && shmSize_ >= bytes) return true;
+    releaseSegment();
+    const std::size_t size = (bytes + 65535) / 65536 * 65536;
+    // Private to this user (0600), and marked for removal as soon as the server has attached it, so no other
+    // process can attach it later and nothing is left behind if we crash.
+    const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (id < 0) return false;
+    void* addr = shmat(id, nullptr, 0);
+    if (addr == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        return false;
+    }
+    const std::uint32_t seg = xcb_generate_id(c_);
+    xcb_generic_error_t* err = xcb_request_check(c_, xcb_shm_attach_checked(c_, seg, id, 0));
+    shmctl(id, IPC_RMID, nullptr);
+    if (err) {
+        std::free(err);
+        shmdt(addr);
+        return false;
+    }
+    shmSeg_ = seg;
+    shmAddr_ = static_cast<std::uint8_t*>(addr);
+    shmSize_ = size;
+    return true;
+}
+
+void Session::releaseSegment() {
+    if (!shmAddr_) return;
+    if (c_ && !xcb_connection_has_error(c_)) xcb_shm_detach(c_, shmSeg_);
+    shmdt(shmAddr_);
+    shmAddr_ = nullptr;
+    shmSize_ = 0;
+}
+
+std::optional<BgraImage> Session::grab(xcb_drawable_t drawable, const PixelRect& rect, bool opaque) {
+    if (rect.isEmpty() || rect.width > 32767 || rect.height > 32767) return std::nullopt;
+    const std::size_t bytes = static_cast<std::size_t>(rect.width) * rect.height * 4;
+    std::optional<BgraImage> image;
+    if (shmUsable_) {
+        if (ensureSegment(bytes)) {
+            xcb_generic_error_t* err = nullptr;
+            auto r = own(xcb_shm_get_image_reply(
+                c_,
+                xcb_shm_get_image(c_, drawable, static_cast<std::int16_t>(rect.x),
+                                  static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
+                                  static_cast<std::uint16_t>(rect.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                  shmSeg_, 0),
+                &err));
+            if (err) {
+                std::free(err);  // outside the drawable, or the drawable is gone
+                return std::nullopt;
+            }
+            if (!r || r->size != bytes) return std::nullopt;
+            image.emplace(rect.width, rect.height);
+            std::memcpy(image->bytes.data(), shmAddr_, bytes);
+        } else {
+            // No segment could be shared (a remote server, or out of segments): plain requests from now on.
+            shmUsable_ = false;
+        }
+    }
+    if (!image) {
+        xcb_generic_error_t* err = nullptr;
+        auto r = own(xcb_get_image_reply(
+            c_,
+            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(rect.x),
+                          static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
+                          static_cast<std::uint16_t>(rect.height), ~0u),
+            &err));
+        if (err) {
+            std::free(err);
+            return std::nullopt;
+        }
+        if (!r || static_cast<std::size_t>(xcb_get_image_data_length(r.get())) != bytes) return std::nullopt;
+        image.emplace(rect.width, rect.height);
+        std::memcpy(image->bytes.data(), xcb_get_image_data(r.get()), bytes);
+    }
+    if (opaque) makeOpaque(*image);
+    return image;
+}
+
+xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
+    for (xcb_atom_t atom : {atoms_->rootPmapId, atoms_->esetrootPmapId}) {
+        auto r = own(
+            xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, atom, XCB_ATOM_PIXMAP, 0, 1), nullptr));
+        if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) continue;
+        const xcb_pixmap_t pixmap = *static_cast<const xcb_pixmap_t*>(xcb_get_property_value(r.get()));
+        // The property may name a pixmap that its setter has since freed.
+        auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, pixmap), nullptr));
+        if (!g) continue;
+        *extent = {0, 0, g->width, g->height};
+        return pixmap;
+    }
+    return XCB_NONE;
+}
+
+std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
+    PixelRect extent;
+    const xcb_pixmap_t pixmap = rootPicture(&extent);
+    if (pixmap == XCB_NONE || extent.intersection(area) != area) return std::nullopt;
+    return grab(pixmap, area, true);
+}
+
+std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const ContentFilter& filter) {
+    auto image = grab(root_, area, true);
+    if (!image) return std::nullopt;
+    std::vector<StackedWindow> stack;
+    std::vector<const TopLevel*> shown;
+    bool anyExcluded = false;
+    for (const auto& t : topLevels()) {
+        if (!t.viewable || t.bounds.intersection(area).isEmpty()) continue;
+        const bool excluded = filter.excludes(t.pid, t.client, t.isDock);
+        anyExcluded = anyExcluded || excluded;
+        stack.push_back({t.bounds, excluded});
+        if (!excluded) shown.push_back(&t);
+    }
+    if (!anyExcluded) return image;
+    const auto mask = exclusionMask(area, stack);
+    if (!anySet(mask)) return image;
+    if (hasComposite_ && compositorRunning() && composeBeneath(*image, area, mask, shown)) return image;
+    const auto picture = grabRootPicture(area);
+    fillFromNearestClean(*image, mask, picture ? &*picture : nullptr);
+    return image;
+}
+
+bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std::vector<std::uint8_t>& mask,
+                             const std::vector<const TopLevel*>& shown) {
+    const PixelRect local = maskBounds(mask, area.width, area.height);
+    const PixelRect region{area.x + local.x, area.y + local.y, local.width, local.height};
+    // The canvas is the desktop picture (black where there is none), then every shown window in stacking
+    // order from the picture the compositor keeps of it.
+    BgraImage canvas(area.width, area.height);
+    makeOpaque(canvas);
+    if (auto picture = grabRootPicture(region)) drawOver(canvas, *picture, local.x, local.y, false);
+    for (const TopLevel* t : shown) {
+        const PixelRect part = t->bounds.intersection(region);
+        if (part.isEmpty()) continue;
+        const xcb_pixmap_t pixmap = xcb_generate_id(c_);
+        xcb_generic_error_t* err =
+            xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, t->frame, pixmap));
+        if (err) {
+            // Not redirected (a compositor may unredirect a full-screen window): its picture is not kept.
+            std::free(err);
+            return false;
+        }
+        auto pixels = grab(pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
+                           t->depth != 32);
+        xcb_free_pixmap(c_, pixmap);
+        if (!pixels) return false;
+        drawOver(canvas, *pixels, part.x - area.x, part.y - area.y, t->depth == 32);
+    }
+    replaceMasked(image, canvas, mask);
+    return true;
+}
+
+std::optional<BgraImage> Session::grabWindow(const TopLevel& window) {
+    const PixelRect whole{0, 0, window.bounds.width, window.bounds.height};
+    if (hasComposite_ && compositorRunning()) {
+        const xcb_pixmap_t pixmap = xcb_generate_id(c_);
+        xcb_generic_error_t* err =
+            xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, window.frame, pixmap));
+        if (!err) {
+            auto pixels = grab(pixmap, whole, window.depth != 32);
+            xcb_free_pixmap(c_, pixmap);
+            if (pixels) return pixels;
+        } else {
+            std::free(err);
+        }
+    }
+    // Without a kept picture the window's own pixels are what is on screen, covering windows included.
+    return grab(window.frame, whole, true);
+}
+
+const TopLevel* Session::findWindow(std::uint32_t windowID) {
+    for (const auto& t : topLevels())
+        if (t.client == windowID || t.frame == windowID) return &t;
+    return nullptr;
+}
+
+std::string Session::bundleIdentifier(const TopLevel& t) const {
+    if (t.pid == static_cast<std::int64_t>(getpid())) return options_.ownBundleIdentifier;
+    if (options_.bundleIdentifierFor) {
+        std::string id = options_.bundleIdentifierFor({t.pid, t.windowClass, t.instanceName});
+        if (!id.empty()) return id;
+    }
+    return t.windowClass;
+}
+
+ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly) {
+    ShareableContent content;
+    const auto mons = monitors();
+    for (const auto& m : mons) content.displays.push_back({m.displayID, pointsFromRoot(m.root, mons)});
+    const auto& tops = topLevels();
+    std::unordered_map<std::int64_t, std::size_t> appIndex;
+    // Front to back, as the window list reads.
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+        const TopLevel& t = *it;
+        // Managed windows, and the unmanaged ones (menus, our own overlays) while they show.
+        if (!t.managed && !t.viewable) continue;
+        if (onScreenWindowsOnly && !t.viewable) continue;
+        if (excludeDesktopWindows && t.isDesktop) continue;
+        CaptureWindow w;
+        w.windowID = t.client;
+        w.frame = pointsFromRoot(t.bounds, mons);
+        w.title = t.title;
+        w.isOnScreen = t.viewable;
+        w.isDesktop = t.isDesktop;
+        if (t.pid > 0) {
+            CaptureApplication app{t.pid, bundleIdentifier(t), t.windowClass};
+            if (appIndex.emplace(t.pid, content.applications.size()).second)
+                content.applications.push_back(app);
+            w.owningApplication = content.applications[appIndex[t.pid]];
+        }
+        content.windows.push_back(std::move(w));
+    }
+    return content;
+}
+
+}  // namespace velaro::x11capture
