@@ -58,6 +58,7 @@ public:
 
     // `object` must outlive the reader.
     explicit ObjectReader(const Json& object) : object_(object) {}
+    explicit ObjectReader(Json&&) = delete;  // would dangle
 
     Field<bool> boolean(std::string_view key) const;
     // Any JSON number, integer or not.

@@ -1,0 +1,34 @@
+// A keyboard layout for tests: a fixed table of what each virtual key code types, US letters by default.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/KeyboardLayout.h"
+
+namespace velaro::test {
+
+class FakeKeyboardLayout final : public KeyboardLayout {
+public:
+    // A few keys of a US layout, lower case as the keys type them without modifiers.
+    FakeKeyboardLayout() : keys_{{0, "a"}, {1, "s"}, {11, "b"}, {18, "1"}, {43, ","}, {46, "m"}} {}
+    explicit FakeKeyboardLayout(std::map<std::uint32_t, std::string> keys) : keys_(std::move(keys)) {}
+
+    std::optional<std::string> character(std::uint32_t virtualKeyCode) const override {
+        ++lookups;
+        const auto it = keys_.find(virtualKeyCode);
+        if (it == keys_.end()) return std::nullopt;
+        return it->second;
+    }
+
+    void setKey(std::uint32_t virtualKeyCode, std::string text) { keys_[virtualKeyCode] = std::move(text); }
+
+    mutable int lookups = 0;
+
+private:
+    std::map<std::uint32_t, std::string> keys_;
+};
+
+}  // namespace velaro::test
