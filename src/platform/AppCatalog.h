@@ -1,0 +1,33 @@
+// Installed applications: their identifiers, display names and icons, from desktop entries and the icon
+// theme.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <QImage>
+
+namespace velaro {
+
+// What an application's desktop entry says about it.
+struct AppBundle {
+    // The desktop-file id, the application's "bundle identifier".
+    std::string bundleID;
+    std::optional<std::string> displayName;  // the localised Name
+    std::optional<std::string> name;         // the untranslated Name
+};
+
+class AppCatalog {
+public:
+    virtual ~AppCatalog() = default;
+    // The location (a desktop file path) of the application with that identifier.
+    virtual std::optional<std::string> urlForApplication(const std::string& bundleID) const = 0;
+    // Opens the application at a location; absent when it is not an application.
+    virtual std::optional<AppBundle> openBundle(const std::string& url) const = 0;
+    // The name a file manager shows for a location.
+    virtual std::string fileDisplayName(const std::string& url) const = 0;
+    // The icon of the application at a location; a null image when it has none.
+    virtual QImage iconForFile(const std::string& url) const = 0;
+};
+
+}  // namespace velaro

@@ -1,0 +1,48 @@
+// The desktop's monitors as the features see them: frames in global points, menu-bar (top panel) geometry,
+// stable identifiers and change notifications.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Geometry.h"
+#include "base/Published.h"
+
+namespace velaro {
+
+// One monitor. Two values describe the same monitor when their `id`s are equal; the other fields are what
+// the monitor looked like when the list was read.
+struct ScreenInfo {
+    // Stable identifier of the display, kept across reconnects and restarts (a UUID string).
+    std::string id;
+    // The output's name ("DP-1"), for diagnostics and labels.
+    std::string name;
+    // The display number of this session; changes across reconnects, unlike `id`.
+    std::uint32_t number = 0;
+    // Whole monitor and the part left free by panels, both in global points (bottom-left origin, y up).
+    Rect frame;
+    Rect visibleFrame;
+    // Device pixels per point.
+    double backingScale = 1;
+
+    friend bool operator==(const ScreenInfo&, const ScreenInfo&) = default;
+};
+
+class Screens {
+public:
+    virtual ~Screens() = default;
+
+    // The current monitors, the primary (the one at the global origin) first. Safe from any thread.
+    virtual std::vector<ScreenInfo> screens() const = 0;
+    // The monitor that holds the active window, else the primary; absent without monitors. Safe from any
+    // thread.
+    virtual std::optional<ScreenInfo> mainScreen() const = 0;
+    // Height of the status area used where a monitor shows no panel of its own.
+    virtual double statusBarThickness() const = 0;
+    // Fires on the main loop when monitors, their arrangement or the panels' reserved space change.
+    virtual Stream<int> parametersChanged() const = 0;
+};
+
+}  // namespace velaro

@@ -1,0 +1,168 @@
+// The excluded-apps model: members, the three exclusion sets and the running apps.
+#include "sampling/ExcludedAppsModel.h"
+
+#include <QCollator>
+#include <QString>
+#include <algorithm>
+
+#include "base/MainLoop.h"
+#include "platform/AppCatalog.h"
+#include "platform/DefaultsStore.h"
+#include "platform/Workspace.h"
+#include "sampling/WindowListScans.h"
+
+namespace velaro {
+
+namespace {
+
+ExcludedAppsModel::IDSet readSet(const DefaultsStore& defaults, const char* key) {
+    const auto values = defaults.stringArrayValue(key);
+    if (!values) return {};
+    return {values->begin(), values->end()};
+}
+
+// The bundle's display name, else its name, else what a file manager shows for the location.
+std::string appDisplayName(const AppCatalog& catalog, const std::string& url) {
+    if (auto bundle = catalog.openBundle(url)) {
+        if (bundle->displayName) return *bundle->displayName;
+        if (bundle->name) return *bundle->name;
+    }
+    return catalog.fileDisplayName(url);
+}
+
+void writeSet(DefaultsStore& defaults, const char* key, const ExcludedAppsModel::IDSet& set) {
+    PlistValue array = PlistValue::array();
+    for (const auto& id : set) array.push_back(id);
+    defaults.set(key, std::move(array));
+}
+
+}  // namespace
+
+ExcludedAppsModel::MemberApp ExcludedAppsModel::MemberApp::make(const std::string& bundleID,
+                                                                const AppCatalog& catalog) {
+    if (auto url = catalog.urlForApplication(bundleID))
+        return {bundleID, appDisplayName(catalog, *url), *url};
+    return {bundleID, bundleID, std::nullopt};
+}
+
+ExcludedAppsModel::ExcludedAppsModel(DefaultsStore& defaults, const AppCatalog& catalog,
+                                     const Workspace& workspace, MainLoop& loop)
+    : defaults_(defaults), catalog_(catalog), workspace_(workspace), loop_(loop) {
+    const IDSet memberIDs = readSet(defaults_, kExcludedAppsMembersKey);
+    std::vector<MemberApp> list;
+    for (const auto& id : memberIDs) list.push_back(MemberApp::make(id, catalog_));
+    sortByName(list);
+    members = std::move(list);
+
+    // Keep only members in each set, write back what cleaning changed, then merge the three: the page
+    // offers one switch per app, so the sets must agree.
+    struct Slot {
+        const char* key;
+        Published<IDSet>* published;
+    };
+    const Slot storedSets[] = {{kExcludedSampleStopKey, &sampleStop},
+                               {kExcludedOverlayHideKey, &overlayHide},
+                               {kExcludedCaptureStopKey, &captureStop}};
+    IDSet cleaned[3];
+    IDSet united;
+    for (int i = 0; i < 3; ++i) {
+        const IDSet stored = readSet(defaults_, storedSets[i].key);
+        std::set_intersection(stored.begin(), stored.end(), memberIDs.begin(), memberIDs.end(),
+                              std::inserter(cleaned[i], cleaned[i].end()));
+        if (cleaned[i] != stored) writeSet(defaults_, storedSets[i].key, cleaned[i]);
+        *storedSets[i].published = cleaned[i];
+        united.insert(cleaned[i].begin(), cleaned[i].end());
+    }
+    for (int i = 0; i < 3; ++i)
+        if (united != cleaned[i]) writeSet(defaults_, storedSets[i].key, united);
+    for (const auto& slot : storedSets) *slot.published = united;
+
+    refreshRunning();
+    runningObservation_ =
+        workspace_.events().sink([this, alive = std::weak_ptr<bool>(alive_)](const WorkspaceEvent& e) {
+            if (e.kind != WorkspaceEvent::Kind::didLaunchApplication &&
+                e.kind != WorkspaceEvent::Kind::didTerminateApplication)
+                return;
+            loop_.post([this, alive] {
+                if (alive.lock()) refreshRunning();
+            });
+        });
+}
+
+ExcludedAppsModel::~ExcludedAppsModel() {
+    runningObservation_.cancel();
+    alive_.reset();
+}
+
+void ExcludedAppsModel::sortByName(std::vector<MemberApp>& list) {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(list.begin(), list.end(), [&](const MemberApp& a, const MemberApp& b) {
+        return collator.compare(QString::fromStdString(a.name), QString::fromStdString(b.name)) < 0;
+    });
+}
+
+void ExcludedAppsModel::add(const std::string& appURL) {
+    const auto bundle = catalog_.openBundle(appURL);
+    if (!bundle || bundle->bundleID.empty()) return;
+    const auto& current = members.value();
+    if (std::any_of(current.begin(), current.end(),
+                    [&](const MemberApp& m) { return m.id == bundle->bundleID; }))
+        return;
+    auto list = current;
+    list.push_back({bundle->bundleID, displayName(appURL), appURL});
+    members = list;
+    sortByName(list);
+    members = std::move(list);
+    saveMembers();
+}
+
+void ExcludedAppsModel::remove(const std::string& bundleID) {
+    auto list = members.value();
+    std::erase_if(list, [&](const MemberApp& m) { return m.id == bundleID; });
+    members = std::move(list);
+    saveMembers();
+    setExcluded(false, bundleID);
+}
+
+void ExcludedAppsModel::saveMembers() {
+    PlistValue array = PlistValue::array();
+    for (const auto& m : members.value()) array.push_back(m.id);
+    defaults_.set(kExcludedAppsMembersKey, std::move(array));
+}
+
+void ExcludedAppsModel::setExcluded(bool excluded, const std::string& bundleID) {
+    const std::pair<Published<IDSet>*, const char*> storedSets[] = {{&overlayHide, kExcludedOverlayHideKey},
+                                                                    {&captureStop, kExcludedCaptureStopKey},
+                                                                    {&sampleStop, kExcludedSampleStopKey}};
+    for (const auto& [published, key] : storedSets) {
+        IDSet set = published->value();
+        if (excluded)
+            set.insert(bundleID);
+        else
+            set.erase(bundleID);
+        *published = set;
+        writeSet(defaults_, key, set);
+    }
+}
+
+std::optional<QImage> ExcludedAppsModel::icon(const MemberApp& member) {
+    if (auto it = iconCache_.find(member.id); it != iconCache_.end()) return it->second;
+    if (!member.url) return std::nullopt;
+    QImage image = catalog_.iconForFile(*member.url);
+    iconCache_[member.id] = image;
+    return image;
+}
+
+std::string ExcludedAppsModel::displayName(const std::string& appURL) const {
+    return appDisplayName(catalog_, appURL);
+}
+
+void ExcludedAppsModel::refreshRunning() {
+    IDSet ids;
+    for (const auto& app : workspace_.runningApplications())
+        if (app.bundleID) ids.insert(*app.bundleID);
+    runningBundleIDs = std::move(ids);
+}
+
+}  // namespace velaro

@@ -1,0 +1,223 @@
+// The foreign-menu scan and the covering-window scan over the window list.
+#include "sampling/WindowListScans.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "platform/DefaultsStore.h"
+#include "platform/Workspace.h"
+#include "sampling/ScreenTopology.h"
+
+namespace velaro {
+
+namespace {
+
+// How far below the menu bar a menu's top edge may sit and still hang from it.
+constexpr double kMenuHangTolerance = 6;
+// A window sticking out further than this past the main screen's side is "hanging" (sliding Spaces).
+constexpr double kHangingMargin = 8;
+// A position change of at least this much between scans counts as one slide move.
+constexpr double kSlideMoveDistance = 40;
+// A window covering this much of some screen is considered even when it does not lead the main screen.
+constexpr double kConsideredScreenCoverage = 0.5;
+constexpr double kStrongCoverage = 0.9;
+
+std::set<std::string> stringSet(const DefaultsStore& defaults, const char* key) {
+    const auto values = defaults.stringArrayValue(key);
+    if (!values) return {};
+    return {values->begin(), values->end()};
+}
+
+// Raises the screen's entry to `coverage` (or creates it when there is coverage at all).
+void raiseCoverage(std::map<std::string, double>& byScreen, const std::string& screen, double coverage) {
+    auto it = byScreen.find(screen);
+    if (it == byScreen.end()) {
+        if (coverage > 0) byScreen.emplace(screen, coverage);
+    } else if (it->second < coverage) {
+        it->second = coverage;
+    }
+}
+
+}  // namespace
+
+const std::set<std::string>& ignoredWindowOwners() {
+    static const std::set<std::string> owners{
+        "Window Server",   "WindowManager",       "Dock",      "Control Center",
+        "Controle Center", "Notification Center", "Spotlight", "SystemUIServer",
+        "Screenshot",      "Universal Control",   "Wallpaper", "Stage Manager",
+    };
+    return owners;
+}
+
+bool isForeignMenuWindow(const WindowInfo& window, std::int32_t ownPID, double menuBarHeight,
+                         double screenHeight, double screenWidth) {
+    constexpr double noCap = std::numeric_limits<double>::infinity();
+    const double heightCap = screenHeight > 0 ? 0.5 * screenHeight : noCap;
+    const double widthCap = screenWidth > 0 ? 0.9 * screenWidth : noCap;
+
+    if (!window.layer || !window.ownerPID || !window.alpha || !window.bounds) return false;
+    if (*window.ownerPID == ownPID) return false;
+    if (*window.alpha <= 0.01) return false;
+
+    const int layer = *window.layer;
+    const Rect& b = *window.bounds;
+    const double top = menuBarHeight + kMenuHangTolerance;
+    if (b.minY() > top) return false;
+
+    if (layer == WindowLevel::popUpMenu && b.width() > 50 && b.width() <= widthCap && b.height() > 20)
+        return true;
+    if (layer > WindowLevel::status && layer <= WindowLevel::screenSaver && b.width() > 100 &&
+        b.height() > 50 && b.height() <= heightCap)
+        return true;
+    if (layer > WindowLevel::dock && layer < WindowLevel::status && b.width() > 100 &&
+        b.width() <= widthCap && b.height() > 50)
+        return true;
+    return false;
+}
+
+std::string describeForeignMenu(const WindowInfo& window) {
+    const Rect b = window.bounds.value_or(Rect{});
+    auto i = [](double v) { return std::to_string(static_cast<long long>(std::trunc(v))); };
+    return "layer=" + std::to_string(window.layer.value_or(0)) + " " + i(b.width()) + "\u00d7" +
+           i(b.height()) + " @ (" + i(b.x()) + "," + i(b.y()) + ")";
+}
+
+WindowListScans::WindowListScans(WindowList& windows, const Screens& screens, const DefaultsStore& defaults,
+                                 const Workspace& workspace, std::int32_t ownPID)
+    : windows_(windows), screens_(screens), defaults_(defaults), workspace_(workspace), ownPID_(ownPID) {}
+
+bool WindowListScans::isForeignMenuOpen() const {
+    const auto list = windows_.snapshot();
+    const double thickness = screens_.statusBarThickness();
+    double m = thickness, hs = 0, ws = 0;
+    if (const auto main = screens_.mainScreen()) {
+        m = menuBarHeight(*main, thickness);
+        hs = main->frame.height();
+        ws = main->frame.width();
+    }
+    for (const auto& w : list)
+        if (isForeignMenuWindow(w, ownPID_, m, hs, ws)) return true;
+    return false;
+}
+
+std::optional<std::string> WindowListScans::bundleIdentifier(std::int32_t pid) const {
+    const auto app = workspace_.runningApplication(pid);
+    if (!app) return std::nullopt;
+    return app->bundleID;
+}
+
+WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, double>& previousPositions) const {
+    const auto allScreens = screens_.screens();
+    const auto main = screens_.mainScreen();
+    const double thickness = screens_.statusBarThickness();
+    const double primaryMaxY = allScreens.empty() ? 0 : allScreens.front().frame.maxY();
+
+    // The reference rectangle: the main screen from its real top-left (in window-list coordinates), leaving
+    // out the bottom `thickness` points.
+    Rect reference{0, 0, 0, -thickness};
+    if (main) {
+        const Rect mainTopLeft = topLeftFrame(*main, primaryMaxY);
+        reference =
+            Rect{mainTopLeft.x(), mainTopLeft.y(), main->frame.width(), main->frame.height() - thickness};
+    }
+    WindowScanResult r;
+    if (!(reference.width() > 0) || !(reference.height() > 0)) return r;
+
+    const double menuHeight = menuBarHeight(*main, thickness);
+    const double mainHeight = main->frame.height(), mainWidth = main->frame.width();
+    const auto overlayHide = stringSet(defaults_, kExcludedOverlayHideKey);
+    const auto captureStop = stringSet(defaults_, kExcludedCaptureStopKey);
+    const bool anyExcluded = !overlayHide.empty() || !captureStop.empty();
+
+    struct ScreenArea {
+        std::string id;
+        Rect area;
+    };
+    std::vector<ScreenArea> areas;
+    for (const auto& s : allScreens)
+        if (auto a = areaBelowMenuBar(s, primaryMaxY)) areas.push_back({s.id, *a});
+    const bool singleScreen = allScreens.size() == 1;
+    const double referenceArea = reference.width() * reference.height();
+
+    double bestFilled = 0, bestOverlayHide = 0, bestCaptureStop = 0;
+    int considered = 0, offscreen = 0, leftMoves = 0, rightMoves = 0;
+    r.hadPreviousPositions = !previousPositions.empty();
+
+    for (const auto& w : windows_.snapshot()) {
+        if (!w.ownerPID || *w.ownerPID == ownPID_ || !w.layer || !w.bounds) continue;
+        const Rect& b = *w.bounds;
+
+        if (!r.foreignMenuSeen && isForeignMenuWindow(w, ownPID_, menuHeight, mainHeight, mainWidth)) {
+            r.foreignMenuSeen = true;
+            r.foreignMenuDescription = describeForeignMenu(w);
+        }
+        if (*w.layer != WindowLevel::normal) continue;
+
+        ++considered;
+        bool recorded = false;
+        if (singleScreen && w.number && *w.number != 0) {
+            r.windowPositions[*w.number] = b.minX();
+            recorded = true;
+        }
+        const double overhang = std::max(b.maxX() - reference.maxX(), reference.minX() - b.minX());
+        if (overhang > kHangingMargin) {
+            ++offscreen;
+            if (recorded) {
+                if (auto prev = previousPositions.find(*w.number); prev != previousPositions.end()) {
+                    const double d = b.minX() - prev->second;
+                    if (d <= -kSlideMoveDistance) ++leftMoves;
+                    if (d >= kSlideMoveDistance) ++rightMoves;
+                }
+            }
+        }
+        if (ignoredWindowOwners().count(w.ownerName)) continue;
+
+        std::vector<std::pair<const std::string*, double>> byScreen;
+        bool coversHalfOfAScreen = false;
+        for (const auto& a : areas) {
+            const Rect i = b.intersection(a.area);
+            if (i.isEmpty()) continue;
+            const double c = i.area() / (a.area.width() * a.area.height());
+            byScreen.emplace_back(&a.id, c);
+            if (c >= kConsideredScreenCoverage) coversHalfOfAScreen = true;
+        }
+        const double cov = b.intersection(reference).area() / referenceArea;
+        const bool strong = cov >= kStrongCoverage && (bestOverlayHide < cov || bestCaptureStop < cov);
+        const bool qualifies = bestFilled < cov || strong;
+        if (!coversHalfOfAScreen && !qualifies) continue;
+
+        if (anyExcluded) {
+            if (const auto bundle = bundleIdentifier(*w.ownerPID)) {
+                const bool inOverlayHide = overlayHide.count(*bundle) > 0;
+                const bool inCaptureStop = captureStop.count(*bundle) > 0;
+                if (inOverlayHide) {
+                    if (qualifies && bestOverlayHide < cov) bestOverlayHide = cov;
+                    for (const auto& [id, c] : byScreen) raiseCoverage(r.overlayHideCoverageByScreen, *id, c);
+                }
+                if (inCaptureStop) {
+                    if (qualifies && bestCaptureStop < cov) bestCaptureStop = cov;
+                    for (const auto& [id, c] : byScreen) raiseCoverage(r.captureStopCoverageByScreen, *id, c);
+                }
+                // An excluded app's window never becomes the filled window.
+                if (inOverlayHide || inCaptureStop) continue;
+            }
+        }
+        for (const auto& [id, c] : byScreen) raiseCoverage(r.filledCoverageByScreen, *id, c);
+        if (bestFilled < cov) {
+            bestFilled = cov;
+            r.filledOwnerName = w.ownerName;
+            r.filledPID = *w.ownerPID;
+        }
+    }
+
+    r.filledCoverage = bestFilled;
+    r.overlayHideCoverage = bestOverlayHide;
+    r.offscreenWindowCount = singleScreen ? offscreen : 0;
+    r.consideredWindowCount = singleScreen ? considered : -1;
+    r.maxSlideMoves = std::max(leftMoves, rightMoves);
+    return r;
+}
+
+}  // namespace velaro

@@ -1,0 +1,79 @@
+// The two window-list scans of the sampler: is another app's menu hanging from the menu bar, and which
+// window fills the top of each screen (with the excluded apps' coverage and the slide counters).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/Screens.h"
+#include "platform/WindowList.h"
+
+namespace velaro {
+
+class DefaultsStore;
+class Workspace;
+
+// Defaults keys of the excluded-app sets (written by `ExcludedAppsModel`, read here at every scan).
+inline constexpr const char* kExcludedAppsMembersKey = "excludedAppsMembers";
+inline constexpr const char* kExcludedSampleStopKey = "excludedSampleStop";
+inline constexpr const char* kExcludedOverlayHideKey = "excludedOverlayHide";
+inline constexpr const char* kExcludedCaptureStopKey = "excludedCaptureStop";
+
+// Owners whose windows never count as covering or filled (system surfaces, not apps).
+const std::set<std::string>& ignoredWindowOwners();
+
+struct WindowScanResult {
+    std::string filledOwnerName;
+    std::int32_t filledPID = 0;
+    double filledCoverage = 0;
+    // Keyed by screen id: the highest coverage of the screen below its menu bar by a counted window of an
+    // app that is not excluded.
+    std::map<std::string, double> filledCoverageByScreen;
+    double overlayHideCoverage = 0;
+    std::map<std::string, double> overlayHideCoverageByScreen;
+    std::map<std::string, double> captureStopCoverageByScreen;
+    bool foreignMenuSeen = false;
+    std::string foreignMenuDescription;
+    int offscreenWindowCount = 0;
+    int consideredWindowCount = -1;
+    int maxSlideMoves = 0;
+    bool hadPreviousPositions = false;
+    std::map<std::int64_t, double> windowPositions;
+
+    friend bool operator==(const WindowScanResult&, const WindowScanResult&) = default;
+};
+
+// Whether a window is another app's menu, pop-up or panel hanging from the menu bar. `screenHeight` and
+// `screenWidth` of the main screen cap the size; 0 means no cap.
+bool isForeignMenuWindow(const WindowInfo& window, std::int32_t ownPID, double menuBarHeight,
+                         double screenHeight, double screenWidth);
+
+// "layer=101 200×300 @ (10,24)": how a foreign menu is described in diagnostics.
+std::string describeForeignMenu(const WindowInfo& window);
+
+class WindowListScans {
+public:
+    // `workspace` finds the bundle identifier of a window's owner; `ownPID` is this process.
+    WindowListScans(WindowList& windows, const Screens& screens, const DefaultsStore& defaults,
+                    const Workspace& workspace, std::int32_t ownPID);
+
+    // Is a foreign menu open on the main screen? Safe from any thread (the frame queues call it).
+    bool isForeignMenuOpen() const;
+
+    // The covering-window scan; `previousPositions` are the window positions of the previous scan.
+    WindowScanResult scanWindows(const std::map<std::int64_t, double>& previousPositions) const;
+
+private:
+    std::optional<std::string> bundleIdentifier(std::int32_t pid) const;
+
+    WindowList& windows_;
+    const Screens& screens_;
+    const DefaultsStore& defaults_;
+    const Workspace& workspace_;
+    std::int32_t ownPID_;
+};
+
+}  // namespace velaro

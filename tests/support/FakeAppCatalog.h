@@ -1,0 +1,51 @@
+// Installed apps known to the test, by identifier and location.
+#pragma once
+
+#include <map>
+
+#include "platform/AppCatalog.h"
+
+namespace velaro::test {
+
+class FakeAppCatalog final : public AppCatalog {
+public:
+    struct Entry {
+        AppBundle bundle;
+        QImage icon;
+    };
+
+    std::optional<std::string> urlForApplication(const std::string& bundleID) const override {
+        for (const auto& [url, e] : apps)
+            if (e.bundle.bundleID == bundleID) return url;
+        return std::nullopt;
+    }
+    std::optional<AppBundle> openBundle(const std::string& url) const override {
+        auto it = apps.find(url);
+        if (it == apps.end()) return std::nullopt;
+        return it->second.bundle;
+    }
+    std::string fileDisplayName(const std::string& url) const override {
+        const auto slash = url.find_last_of('/');
+        return slash == std::string::npos ? url : url.substr(slash + 1);
+    }
+    QImage iconForFile(const std::string& url) const override {
+        ++iconLookups;
+        auto it = apps.find(url);
+        return it == apps.end() ? QImage() : it->second.icon;
+    }
+
+    // Installs an app at "/apps/<id>.desktop" with a 1×1 icon of `rgb`; returns its location.
+    std::string install(const std::string& bundleID, std::optional<std::string> displayName,
+                        unsigned rgb = 0xff0000) {
+        QImage icon(1, 1, QImage::Format_RGB32);
+        icon.fill(rgb);
+        const std::string url = "/apps/" + bundleID + ".desktop";
+        apps[url] = Entry{AppBundle{bundleID, std::move(displayName), std::nullopt}, icon};
+        return url;
+    }
+
+    std::map<std::string, Entry> apps;
+    mutable int iconLookups = 0;
+};
+
+}  // namespace velaro::test
