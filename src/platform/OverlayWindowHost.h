@@ -1,0 +1,214 @@
+// The borderless, click-through, never-focused windows the overlay draws in: levels, frames, alpha,
+// ordering, animated changes and batches of changes that reach the screen together.
+//
+// Every window a host makes shares one configuration: no border, no shadow, a clear background, never
+// takes the mouse, the keyboard or the focus, stays on every desktop and out of the taskbar and the window
+// cycle. Frames are in global points (origin at the primary screen's bottom-left, y up); the content paints
+// in the window's own points with the origin at its top-left.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "base/Geometry.h"
+
+class QPainter;
+
+namespace velaro {
+
+class MainLoop;
+
+// A window's number: the id other services (window lists, capture filters) know it by. 0 means none.
+using WindowNumber = std::int64_t;
+
+// The level scale the overlay is written against. Within the host, a higher level always lies above a
+// lower one; how each level meets other applications' windows is the real host's business.
+namespace OverlayWindowLevel {
+// The level of desktop icons; overlay windows "on the wallpaper" use one above it.
+inline constexpr int desktopIcon = -2147483603;
+inline constexpr int normal = 0;
+inline constexpr int mainMenu = 24;
+inline constexpr int status = 25;
+inline constexpr int banner = 26;
+}  // namespace OverlayWindowLevel
+
+enum class TimingCurve { linear, easeIn, easeOut, easeInEaseOut };
+
+// Progress along `curve` at the fraction `t` of the duration (clamped to 0...1); 0 at 0 and 1 at 1.
+double timingCurveProgress(TimingCurve curve, double t);
+
+struct OverlayAnimation {
+    double duration = 0.25;  // seconds; 0 or less applies the change at once
+    TimingCurve curve = TimingCurve::easeInEaseOut;
+};
+
+// Paints a window's content: the painter is clipped to the window and starts cleared to transparent;
+// `size` is the window's size in points, origin at the top-left.
+using OverlayContent = std::function<void(QPainter& painter, Size size)>;
+
+struct OverlayWindowOptions {
+    std::string name;  // a short role ("overlay-bar", "overlay-corner"); the window's title and class
+    Rect frame;        // global points
+    int level = OverlayWindowLevel::normal;
+    double alpha = 1.0;
+    OverlayContent content;
+};
+
+class OverlayWindowHost;
+
+class OverlayWindow {
+public:
+    OverlayWindow(const OverlayWindow&) = delete;
+    OverlayWindow& operator=(const OverlayWindow&) = delete;
+    // Orders the window out; an animation of it ends, and its group's completion still runs.
+    virtual ~OverlayWindow();
+
+    const std::string& name() const { return name_; }
+    virtual WindowNumber windowNumber() const = 0;
+
+    Rect frame() const { return frame_; }
+    // Moves and resizes the window; `display` repaints it now rather than on the next turn of the loop.
+    // A running frame animation of this window ends where it is.
+    void setFrame(const Rect& frame, bool display);
+
+    int level() const { return level_; }
+    void setLevel(int level);
+
+    double alphaValue() const { return alpha_; }
+    // Clamped to 0...1 (not-a-number counts as 0). A running alpha animation of this window ends.
+    void setAlphaValue(double alpha);
+
+    // Ordered in: on screen unless an alpha of 0 hides it.
+    bool isVisible() const { return visible_; }
+    // Brings the window in front of every window of its level.
+    void orderFrontRegardless();
+    void orderOut();
+    // Orders the window in, directly below the window numbered `other`: one of this host's windows (then
+    // within this window's own level) or another application's window.
+    void orderBelow(WindowNumber other);
+    // The other application's window this one was last ordered below, until it is ordered front or out.
+    std::optional<WindowNumber> orderedBelowForeign() const { return belowForeign_; }
+
+    void setContent(OverlayContent content);
+    const OverlayContent& content() const { return content_; }
+    // Marks the content for repainting; it is repainted on the next turn of the loop, by
+    // displayIfNeeded(), or when a batch commits.
+    void setNeedsDisplay();
+    bool needsDisplay() const { return needsDisplay_; }
+    void displayIfNeeded();
+
+protected:
+    OverlayWindow(OverlayWindowHost& host, const OverlayWindowOptions& options);
+    OverlayWindowHost& host() const { return host_; }
+
+    // The host-specific side effects. Each is called after the stored value changed.
+    virtual void applyFrame(const Rect& frame) = 0;
+    virtual void applyAlpha(double alpha) = 0;
+    virtual void applyVisible(bool visible) = 0;
+    // Repaints the content now.
+    virtual void paint() = 0;
+
+    // For subclasses whose destructor must order the window out while it is still whole.
+    void detachFromHost();
+
+private:
+    friend class OverlayWindowHost;
+    void animateStep(double now);
+    void setFrameInternal(const Rect& frame);
+    void setAlphaInternal(double alpha);
+
+    struct Tween;
+    OverlayWindowHost& host_;
+    std::string name_;
+    Rect frame_;
+    int level_;
+    double alpha_;
+    bool visible_ = false;
+    bool needsDisplay_ = true;
+    bool attached_ = true;
+    std::optional<WindowNumber> belowForeign_;
+    OverlayContent content_;
+    std::shared_ptr<Tween> alphaTween_;
+    std::shared_ptr<Tween> frameTween_;
+};
+
+// One change of an animation group: the window, and the alpha and/or frame it moves to.
+struct OverlayWindowChange {
+    OverlayWindow* window = nullptr;
+    std::optional<double> alpha;
+    std::optional<Rect> frame;
+};
+
+class OverlayWindowHost {
+public:
+    explicit OverlayWindowHost(MainLoop& loop);
+    OverlayWindowHost(const OverlayWindowHost&) = delete;
+    OverlayWindowHost& operator=(const OverlayWindowHost&) = delete;
+    virtual ~OverlayWindowHost();
+
+    // A new window with the shared configuration, ordered out.
+    virtual std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) = 0;
+
+    // Whether partly transparent pixels and alpha values between 0 and 1 show as such. Without it every
+    // painted pixel is opaque, unpainted ones are cut away, and an alpha of 0 hides the window.
+    virtual bool supportsTranslucency() const = 0;
+
+    // Changes made until the returned handle ends (or commitBatch()) reach the screen together: stacking,
+    // repaints of the windows that need one, and visibility are applied when the outermost batch commits.
+    [[nodiscard]] Cancellable batch();
+    void beginBatch();
+    void commitBatch();
+    bool inBatch() const { return batchDepth_ > 0; }
+
+    // Moves every window of `changes` to its new alpha and/or frame along `animation`, driven by the main
+    // loop. A later animation or a direct set of the same property of a window takes over from it.
+    // `completion` runs once, on the main loop, when every change of the group has ended, whether it ran
+    // to the end or was taken over, and also when the group is empty.
+    void animate(const OverlayAnimation& animation, const std::vector<OverlayWindowChange>& changes,
+                 std::function<void()> completion = {});
+
+    // The ordered-in windows, front to back: by level, then most recently ordered front first.
+    std::vector<OverlayWindow*> orderedWindows() const;
+    // Every window of this host, ordered in or not, in the order they were made.
+    const std::vector<OverlayWindow*>& allWindows() const { return windows_; }
+    // The host's window with that number, if any.
+    OverlayWindow* windowWithNumber(WindowNumber number) const;
+
+protected:
+    MainLoop& loop() const { return loop_; }
+    // Called when the order or the levels of the ordered-in windows changed, outside a batch, or once when
+    // a batch that changed them commits.
+    virtual void stackChanged() = 0;
+    // Called when the outermost batch commits, after the stack and the repaints.
+    virtual void batchCommitted() {}
+
+private:
+    friend class OverlayWindow;
+    void attach(OverlayWindow* window);
+    void detach(OverlayWindow* window);
+    void moveToFront(OverlayWindow* window);
+    void moveBelow(OverlayWindow* window, OverlayWindow* other);
+    void remove(OverlayWindow* window);
+    void noteStackChange();
+    void noteNeedsDisplay(OverlayWindow* window);
+    void flushDisplays();
+    void startTicking();
+    void tick();
+
+    MainLoop& loop_;
+    std::vector<OverlayWindow*> windows_;
+    std::list<OverlayWindow*> zOrder_;  // ordered-in windows, most recently fronted first
+    int batchDepth_ = 0;
+    bool stackDirty_ = false;
+    bool displayPosted_ = false;
+    Cancellable ticker_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace velaro

@@ -1,0 +1,619 @@
+// Overlay windows on X11: frameless override-redirect Qt windows that take no input and no focus, painted
+// through a backing store, ARGB while a compositor runs and cut to their painted shape while none does,
+// and kept in their place in the stack by level with ConfigureWindow requests.
+#include "platform/linux/QtOverlayWindowHost.h"
+
+#include <xcb/randr.h>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <QBackingStore>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QWindow>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <unordered_map>
+
+#include "base/Log.h"
+#include "base/MainLoop.h"
+#include "platform/linux/X11OverlayStack.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr const char* kTag = "OVERLAY-WINDOW";
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> own(T* reply) {
+    return Reply<T>(reply, &std::free);
+}
+
+QRect qtGeometryFor(const Rect& frame) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect p = primary ? primary->geometry() : QRect(0, 0, 0, 0);
+    const CoordinateSpace space(Rect(p.x(), p.y(), p.width(), p.height()));
+    const Rect r = space.rootFromGlobal(frame);
+    const int x0 = static_cast<int>(std::lround(r.minX())), y0 = static_cast<int>(std::lround(r.minY()));
+    const int x1 = static_cast<int>(std::lround(r.maxX())), y1 = static_cast<int>(std::lround(r.maxY()));
+    // X has no empty windows; an empty frame is hidden instead (see shouldShowNatively).
+    return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+}
+
+}  // namespace
+
+QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const double dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    std::vector<QRect> rects;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int x = 0;
+        while (x < image.width()) {
+            while (x < image.width() && qAlpha(row[x]) == 0) ++x;
+            const int start = x;
+            while (x < image.width() && qAlpha(row[x]) != 0) ++x;
+            if (x > start) rects.emplace_back(start, y, x - start, 1);
+        }
+    }
+    QRegion region;
+    if (dpr == 1.0) {
+        region.setRects(rects.data(), static_cast<int>(rects.size()));
+        return region;
+    }
+    for (const QRect& r : rects) {
+        const int x0 = static_cast<int>(std::floor(r.x() / dpr)),
+                  y0 = static_cast<int>(std::floor(r.y() / dpr));
+        const int x1 = static_cast<int>(std::ceil((r.x() + r.width()) / dpr));
+        const int y1 = static_cast<int>(std::ceil((r.y() + r.height()) / dpr));
+        region += QRect(x0, y0, x1 - x0, y1 - y0);
+    }
+    return region;
+}
+
+// MARK: the X side
+
+// Reads what the stacking needs from the X server and watches it change: the root's children, the
+// monitors, the docks, the active and the desktop window, and the compositor's selection. Requests go
+// over Qt's own connection so they stay in order with Qt's map and configure requests; events arrive on
+// a connection of our own, so selecting them never disturbs what Qt selected on the root.
+class X11OverlayDesktop {
+public:
+    static std::unique_ptr<X11OverlayDesktop> open() {
+        auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        if (!x11 || !x11->connection()) return nullptr;
+        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(x11->connection()));
+    }
+    ~X11OverlayDesktop() {
+        notifier_.reset();
+        if (watch_) xcb_disconnect(watch_);
+    }
+
+    std::function<void()> onStackEvent;
+    std::function<void(bool)> onCompositorChanged;
+    std::function<bool(std::uint32_t)> isOwn;
+
+    bool hasXFixes() const { return xfixes_; }
+    bool hasShapeInput() const { return shapeInput_; }
+    bool compositorRunning() const { return compositor_; }
+
+    x11::StackEnvironment snapshot() {
+        x11::StackEnvironment env;
+        auto tree = own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
+        if (!tree) return env;
+        const int n = xcb_query_tree_children_length(tree.get());
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        std::vector<xcb_get_window_attributes_cookie_t> cookies;
+        cookies.reserve(n);
+        for (int i = 0; i < n; ++i) cookies.push_back(xcb_get_window_attributes(conn_, children[i]));
+        for (int i = 0; i < n; ++i) {
+            auto attributes = own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
+            if (!attributes) continue;  // gone meanwhile
+            env.stack.push_back({children[i], attributes->map_state == XCB_MAP_STATE_VIEWABLE,
+                                 attributes->override_redirect != 0});
+        }
+        children_.clear();
+        for (const auto& child : env.stack) children_.insert(child.id);
+        if (anchorsDirty_) refreshAnchors();
+        env.monitors = monitors_;
+        env.docks = docks_;
+        env.activeFrame = activeFrame_;
+        env.desktopFrame = desktopFrame_;
+        return env;
+    }
+
+    // The root's child that holds `window` (its window-manager frame, or the window itself).
+    std::uint32_t topLevelOf(std::uint32_t window) {
+        for (int depth = 0; window && depth < 16; ++depth) {
+            if (children_.count(window)) return window;
+            auto tree = own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, window), nullptr));
+            if (!tree) return 0;
+            if (tree->parent == root_) return window;
+            window = tree->parent;
+        }
+        return 0;
+    }
+
+    void apply(const std::vector<x11::StackOperation>& operations) {
+        for (const auto& op : operations) {
+            const std::uint32_t mode =
+                op.above ? std::uint32_t{XCB_STACK_MODE_ABOVE} : std::uint32_t{XCB_STACK_MODE_BELOW};
+            if (op.sibling) {
+                const std::uint32_t values[] = {op.sibling, mode};
+                xcb_configure_window(conn_, op.window,
+                                     XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
+            } else {
+                const std::uint32_t values[] = {mode};
+                xcb_configure_window(conn_, op.window, XCB_CONFIG_WINDOW_STACK_MODE, values);
+            }
+        }
+        xcb_flush(conn_);
+    }
+
+    // Qt gives the windows an empty XFixes input region; where XFixes is missing, SHAPE's input kind does it.
+    void clearInputShape(std::uint32_t window) {
+        if (xfixes_ || !shapeInput_) return;
+        xcb_shape_rectangles(conn_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, window,
+                             0, 0, 0, nullptr);
+    }
+
+    void flush() { xcb_flush(conn_); }
+
+private:
+    explicit X11OverlayDesktop(xcb_connection_t* conn) : conn_(conn) {
+        int screenNumber = 0;
+        watch_ = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(watch_)) {
+            xcb_disconnect(watch_);
+            watch_ = nullptr;
+            screenNumber = 0;
+        }
+        auto it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
+        for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+        root_ = it.data->root;
+        rootSize_ = Rect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels);
+
+        const std::string cm = "_NET_WM_CM_S" + std::to_string(screenNumber);
+        const char* names[] = {"_NET_ACTIVE_WINDOW",          "_NET_CLIENT_LIST",
+                               "_NET_WM_WINDOW_TYPE",         "_NET_WM_WINDOW_TYPE_DOCK",
+                               "_NET_WM_WINDOW_TYPE_DESKTOP", cm.c_str()};
+        xcb_intern_atom_cookie_t cookies[6];
+        for (int i = 0; i < 6; ++i) cookies[i] = xcb_intern_atom(conn_, 0, std::strlen(names[i]), names[i]);
+        xcb_atom_t* atoms[] = {&activeAtom_, &clientListAtom_, &typeAtom_,
+                               &dockAtom_,   &desktopAtom_,    &cmAtom_};
+        for (int i = 0; i < 6; ++i) {
+            auto reply = own(xcb_intern_atom_reply(conn_, cookies[i], nullptr));
+            *atoms[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        }
+
+        const auto* fixes = xcb_get_extension_data(conn_, &xcb_xfixes_id);
+        xfixes_ = fixes && fixes->present;
+        const auto* shape = xcb_get_extension_data(conn_, &xcb_shape_id);
+        if (shape && shape->present) {
+            auto version = own(xcb_shape_query_version_reply(conn_, xcb_shape_query_version(conn_), nullptr));
+            shapeInput_ = version && (version->major_version > 1 ||
+                                      (version->major_version == 1 && version->minor_version >= 1));
+        }
+        const auto* randr = xcb_get_extension_data(conn_, &xcb_randr_id);
+        randr_ = randr && randr->present;
+        compositor_ = readCompositor();
+        if (watch_) startWatching();
+    }
+
+    bool readCompositor() {
+        if (cmAtom_ == XCB_ATOM_NONE) return false;
+        auto reply =
+            own(xcb_get_selection_owner_reply(conn_, xcb_get_selection_owner(conn_, cmAtom_), nullptr));
+        return reply && reply->owner != XCB_NONE;
+    }
+
+    void startWatching() {
+        const std::uint32_t mask[] = {XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
+        xcb_change_window_attributes(watch_, root_, XCB_CW_EVENT_MASK, mask);
+        const auto* randr = xcb_get_extension_data(watch_, &xcb_randr_id);
+        if (randr && randr->present) {
+            randrEventBase_ = randr->first_event;
+            xcb_randr_select_input(watch_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+        }
+        const auto* fixes = xcb_get_extension_data(watch_, &xcb_xfixes_id);
+        if (fixes && fixes->present && cmAtom_ != XCB_ATOM_NONE) {
+            // XFixes answers nothing until a client has told it the version it speaks.
+            free(xcb_xfixes_query_version_reply(watch_, xcb_xfixes_query_version(watch_, 5, 0), nullptr));
+            fixesEventBase_ = fixes->first_event;
+            xcb_xfixes_select_selection_input(watch_, root_, cmAtom_,
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                                  XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                                  XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        }
+        xcb_flush(watch_);
+        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(watch_), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
+    }
+
+    void drain() {
+        bool stack = false, compositor = false;
+        while (auto* event = xcb_poll_for_event(watch_)) {
+            handle(event, &stack, &compositor);
+            std::free(event);
+        }
+        if (xcb_connection_has_error(watch_)) {
+            logLine(kTag, "lost the X connection that watches the stack");
+            notifier_->setEnabled(false);
+            return;
+        }
+        if (compositor) {
+            const bool now = readCompositor();
+            if (now != compositor_) {
+                compositor_ = now;
+                if (onCompositorChanged) onCompositorChanged(now);
+            }
+        }
+        if (stack && onStackEvent) onStackEvent();
+    }
+
+    void handle(xcb_generic_event_t* event, bool* stack, bool* compositor) {
+        const std::uint8_t type = event->response_type & 0x7f;
+        auto foreign = [this](xcb_window_t w) { return !isOwn || !isOwn(w); };
+        switch (type) {
+            case XCB_CONFIGURE_NOTIFY: {
+                auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+                if (!foreign(e->window)) return;
+                for (const auto& dock : docks_)
+                    if (dock.frame == e->window) anchorsDirty_ = true;
+                *stack = true;
+                return;
+            }
+            case XCB_MAP_NOTIFY:
+            case XCB_UNMAP_NOTIFY:
+            case XCB_DESTROY_NOTIFY:
+            case XCB_REPARENT_NOTIFY: {
+                // All four carry the window right after the event window.
+                auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                if (!foreign(e->window)) return;
+                anchorsDirty_ = true;
+                *stack = true;
+                return;
+            }
+            case XCB_PROPERTY_NOTIFY: {
+                auto* e = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                if (e->window == root_ && (e->atom == activeAtom_ || e->atom == clientListAtom_)) {
+                    anchorsDirty_ = true;
+                    *stack = true;
+                }
+                return;
+            }
+            default:
+                break;
+        }
+        if (fixesEventBase_ && type == fixesEventBase_ + XCB_XFIXES_SELECTION_NOTIFY) *compositor = true;
+        if (randrEventBase_ && type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
+            anchorsDirty_ = true;
+            *stack = true;
+        }
+    }
+
+    std::vector<xcb_window_t> windowList(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+        std::vector<xcb_window_t> list;
+        auto reply = own(xcb_get_property_reply(
+            conn_, xcb_get_property(conn_, 0, window, property, type, 0, 4096), nullptr));
+        if (!reply || reply->format != 32) return list;
+        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+        list.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
+        return list;
+    }
+
+    void refreshAnchors() {
+        anchorsDirty_ = false;
+        monitors_.clear();
+        if (randr_) {
+            auto reply =
+                own(xcb_randr_get_monitors_reply(conn_, xcb_randr_get_monitors(conn_, root_, 1), nullptr));
+            if (reply) {
+                for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+                     xcb_randr_monitor_info_next(&it))
+                    monitors_.emplace_back(it.data->x, it.data->y, it.data->width, it.data->height);
+            }
+        }
+        if (monitors_.empty()) monitors_.push_back(rootSize_);
+
+        docks_.clear();
+        desktopFrame_ = 0;
+        const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
+        std::vector<xcb_get_property_cookie_t> cookies;
+        for (auto client : clients)
+            cookies.push_back(xcb_get_property(conn_, 0, client, typeAtom_, XCB_ATOM_ATOM, 0, 32));
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            auto reply = own(xcb_get_property_reply(conn_, cookies[i], nullptr));
+            if (!reply || reply->format != 32) continue;
+            const auto* types = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+            const int count = xcb_get_property_value_length(reply.get()) / 4;
+            for (int k = 0; k < count; ++k) {
+                if (types[k] == dockAtom_) {
+                    const auto frame = topLevelOf(clients[i]);
+                    auto geometry =
+                        own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
+                    if (frame && geometry)
+                        docks_.push_back(
+                            {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
+                    break;
+                }
+                if (types[k] == desktopAtom_ && !desktopFrame_) {
+                    desktopFrame_ = topLevelOf(clients[i]);
+                    break;
+                }
+            }
+        }
+        const auto active = windowList(root_, activeAtom_, XCB_ATOM_WINDOW);
+        activeFrame_ = active.empty() || active.front() == XCB_NONE ? 0 : topLevelOf(active.front());
+    }
+
+    xcb_connection_t* conn_;
+    xcb_connection_t* watch_ = nullptr;
+    xcb_window_t root_ = 0;
+    Rect rootSize_;
+    xcb_atom_t activeAtom_ = 0, clientListAtom_ = 0, typeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
+               cmAtom_ = 0;
+    bool xfixes_ = false, shapeInput_ = false, randr_ = false, compositor_ = false;
+    std::uint8_t fixesEventBase_ = 0, randrEventBase_ = 0;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::set<std::uint32_t> children_;
+    bool anchorsDirty_ = true;
+    std::vector<Rect> monitors_;
+    std::vector<x11::Dock> docks_;
+    std::uint32_t activeFrame_ = 0, desktopFrame_ = 0;
+};
+
+// MARK: the Qt side
+
+class QtOverlayWindow;
+
+// The native window: paints the owner's content through a backing store, whole, on every update.
+class QtOverlaySurface final : public QWindow {
+public:
+    QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent);
+    void renderNow();
+    const QRegion& shape() const { return shape_; }
+    bool hasPaintedShape() const { return painted_; }
+
+protected:
+    void exposeEvent(QExposeEvent*) override {
+        if (isExposed()) renderNow();
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        store_.resize(event->size());
+        if (isExposed()) renderNow();
+    }
+
+private:
+    QtOverlayWindow& owner_;
+    QBackingStore store_;
+    bool translucent_;
+    bool painted_ = false;
+    QRegion shape_;
+};
+
+class QtOverlayWindow final : public OverlayWindow {
+public:
+    QtOverlayWindow(QtOverlayWindowHost& host, const OverlayWindowOptions& options)
+        : OverlayWindow(host, options), qtHost_(host) {
+        buildSurface();
+    }
+    ~QtOverlayWindow() override {
+        detachFromHost();
+        surface_.reset();
+    }
+
+    WindowNumber windowNumber() const override { return static_cast<WindowNumber>(surface_->winId()); }
+    QWindow* surface() const { return surface_.get(); }
+
+    // Root pixels, y down: Qt keeps a screen's origin and scales distances from it.
+    Rect nativeRect() const {
+        const QRect g = surface_->geometry();
+        const QScreen* screen = QGuiApplication::screenAt(g.center());
+        if (!screen) screen = surface_->screen();
+        const double dpr = screen ? screen->devicePixelRatio() : 1.0;
+        const QPoint origin = screen ? screen->geometry().topLeft() : QPoint();
+        return Rect(origin.x() + (g.x() - origin.x()) * dpr, origin.y() + (g.y() - origin.y()) * dpr,
+                    g.width() * dpr, g.height() * dpr);
+    }
+
+    void rebuildSurface() {
+        surface_->hide();
+        nativeShown_ = false;
+        buildSurface();
+        setNeedsDisplay();
+        syncNativeVisibility(true);
+    }
+
+    void syncNativeVisibility(bool restackFirst) {
+        if (qtHost_.inBatch()) return;  // the commit brings every window in line at once
+        const bool want =
+            isVisible() && !frame().isEmpty() && (qtHost_.supportsTranslucency() || alphaValue() > 0) &&
+            (qtHost_.supportsTranslucency() || !surface_->hasPaintedShape() || !surface_->shape().isEmpty());
+        if (want == nativeShown_) return;
+        nativeShown_ = want;
+        if (want) {
+            // Placed in the stack before it is mapped, so it never flashes over the panel.
+            if (restackFirst) qtHost_.restack(true);
+            surface_->show();
+            if (qtHost_.desktop_) qtHost_.desktop_->clearInputShape(surface_->winId());
+        } else {
+            surface_->hide();
+        }
+    }
+
+    void paintContent(QPainter& painter, Size size) const {
+        if (content()) content()(painter, size);
+    }
+
+protected:
+    void applyFrame(const Rect& frame) override {
+        surface_->setGeometry(qtGeometryFor(frame));
+        syncNativeVisibility(true);
+        if (isVisible()) qtHost_.scheduleCheck();  // it may have moved to another monitor's panel
+    }
+    void applyAlpha(double alpha) override {
+        if (qtHost_.supportsTranslucency()) surface_->setOpacity(alpha);
+        syncNativeVisibility(true);
+    }
+    void applyVisible(bool) override { syncNativeVisibility(false); }
+    void paint() override {
+        surface_->renderNow();
+        syncNativeVisibility(true);  // without a compositor an empty shape hides the window
+    }
+
+private:
+    void buildSurface() {
+        surface_ = std::make_unique<QtOverlaySurface>(*this, name(), qtHost_.supportsTranslucency());
+        surface_->setGeometry(qtGeometryFor(frame()));
+        if (qtHost_.supportsTranslucency()) surface_->setOpacity(alphaValue());
+        surface_->create();
+    }
+
+    QtOverlayWindowHost& qtHost_;
+    std::unique_ptr<QtOverlaySurface> surface_;
+    bool nativeShown_ = false;
+};
+
+QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent)
+    : owner_(owner), store_(this), translucent_(translucent) {
+    setSurfaceType(QSurface::RasterSurface);
+    setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
+             Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
+    if (translucent) {
+        QSurfaceFormat format;
+        format.setAlphaBufferSize(8);
+        setFormat(format);
+    }
+    setTitle(QString::fromStdString(name));
+}
+
+void QtOverlaySurface::renderNow() {
+    if (!isExposed() && translucent_) return;  // painted on its first expose
+    const QSize logical = size();
+    if (logical.isEmpty()) return;
+    const double dpr = devicePixelRatio();
+    QImage image((QSizeF(logical) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        owner_.paintContent(painter, Size{double(logical.width()), double(logical.height())});
+    }
+    if (!translucent_) {
+        // Without a compositor alpha means nothing: cut the window to what was painted. An empty region
+        // would remove the mask altogether, so a region wholly outside the window stands for "nothing".
+        QRegion shape = overlayShapeFromImage(image, dpr);
+        if (!painted_ || shape != shape_) {
+            shape_ = shape;
+            setMask(shape.isEmpty() ? QRegion(-1, -1, 1, 1) : shape);
+        }
+        painted_ = true;
+    }
+    if (!isExposed()) return;
+    const QRect rect(QPoint(), logical);
+    store_.beginPaint(rect);
+    {
+        QPainter painter(store_.paintDevice());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(rect, image);
+    }
+    store_.endPaint();
+    store_.flush(rect);
+}
+
+// MARK: QtOverlayWindowHost
+
+QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop) : OverlayWindowHost(loop) {
+    desktop_ = X11OverlayDesktop::open();
+    if (!desktop_) return;
+    translucency_ = desktop_->compositorRunning();
+    clickThrough_ = desktop_->hasXFixes() || desktop_->hasShapeInput();
+    if (!desktop_->hasXFixes())
+        logLine(kTag, clickThrough_
+                          ? "XFixes is missing: clicks pass through by SHAPE input regions"
+                          : "XFixes and SHAPE input are missing: overlay windows will catch clicks");
+    desktop_->isOwn = [this](std::uint32_t id) { return windowWithNumber(id) != nullptr; };
+    desktop_->onStackEvent = [this] { scheduleCheck(); };
+    desktop_->onCompositorChanged = [this](bool on) { setTranslucency(on); };
+}
+
+QtOverlayWindowHost::~QtOverlayWindowHost() {
+    *alive_ = false;
+}
+
+std::unique_ptr<OverlayWindow> QtOverlayWindowHost::makeWindow(const OverlayWindowOptions& options) {
+    return std::make_unique<QtOverlayWindow>(*this, options);
+}
+
+QWindow* QtOverlayWindowHost::qtWindow(const OverlayWindow& window) {
+    auto* qt = dynamic_cast<const QtOverlayWindow*>(&window);
+    return qt ? qt->surface() : nullptr;
+}
+
+void QtOverlayWindowHost::stackChanged() {
+    restack(true);
+}
+
+void QtOverlayWindowHost::batchCommitted() {
+    for (auto* window : allWindows()) static_cast<QtOverlayWindow*>(window)->syncNativeVisibility(false);
+    if (desktop_) desktop_->flush();
+}
+
+void QtOverlayWindowHost::reassertStack() {
+    restack(false);
+}
+
+void QtOverlayWindowHost::restack(bool force) {
+    if (!desktop_ || inBatch()) return;
+    const auto env = desktop_->snapshot();
+    std::vector<x11::OwnWindow> own;
+    for (auto* window : orderedWindows()) {
+        auto* qt = static_cast<QtOverlayWindow*>(window);
+        x11::OwnWindow entry;
+        entry.id = static_cast<std::uint32_t>(qt->windowNumber());
+        entry.level = window->level();
+        entry.rect = qt->nativeRect();
+        if (auto foreign = window->orderedBelowForeign())
+            entry.belowFrame = desktop_->topLevelOf(static_cast<std::uint32_t>(*foreign));
+        own.push_back(entry);
+    }
+    const auto groups = x11::planStack(own, env);
+    if (!force && x11::stackIsIntact(groups, env)) return;
+    desktop_->apply(x11::stackOperations(groups));
+}
+
+void QtOverlayWindowHost::scheduleCheck() {
+    if (checkPosted_) return;
+    checkPosted_ = true;
+    loop().post([this, alive = alive_] {
+        if (!*alive) return;
+        checkPosted_ = false;
+        restack(false);
+    });
+}
+
+void QtOverlayWindowHost::setTranslucency(bool on) {
+    if (on == translucency_) return;
+    translucency_ = on;
+    logLine(kTag, on ? "compositor appeared: windows become translucent"
+                     : "compositor left: windows are cut to shape");
+    // The visual is chosen when a native window is made, so every window gets a new one.
+    for (auto* window : allWindows()) static_cast<QtOverlayWindow*>(window)->rebuildSurface();
+    restack(true);
+}
+
+}  // namespace velaro

@@ -1,0 +1,56 @@
+// The current keyboard layout of the X server through xkbcommon, and the table that maps the stored
+// virtual key codes of shortcuts onto Linux key codes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/KeyboardLayout.h"
+
+struct xcb_connection_t;
+struct xkb_context;
+struct xkb_keymap;
+
+namespace velaro {
+
+// The Linux (evdev) key code of the key at a stored virtual key code's position on the keyboard, or
+// nothing for codes no PC keyboard has. The X key code is the evdev code plus 8.
+std::optional<std::uint32_t> evdevKeyCode(std::uint32_t virtualKeyCode);
+std::optional<std::uint32_t> xKeyCode(std::uint32_t virtualKeyCode);
+
+// What the key types on a plain US layout without modifiers; used when no X keyboard can be read.
+std::optional<std::string> usLayoutCharacter(std::uint32_t virtualKeyCode);
+
+// What the key types on `keymap` in layout group `group` with no modifiers held: the first shift level,
+// or for keypad keys the digit level; a dead key gives its accent; control characters give nothing.
+std::optional<std::string> keymapCharacter(xkb_keymap* keymap, std::uint32_t group,
+                                           std::uint32_t virtualKeyCode);
+
+class XkbKeyboardLayout final : public KeyboardLayout {
+public:
+    // Reads the core keyboard of `connection` (not owned; it must outlive this object) on every call, so a
+    // layout switch shows at once. A null connection, or a server without the XKB extension, gives the US
+    // table.
+    explicit XkbKeyboardLayout(xcb_connection_t* connection);
+    // Opens its own connection to $DISPLAY (the US table when there is none).
+    static std::unique_ptr<XkbKeyboardLayout> openDefaultDisplay();
+    ~XkbKeyboardLayout() override;
+
+    XkbKeyboardLayout(const XkbKeyboardLayout&) = delete;
+    XkbKeyboardLayout& operator=(const XkbKeyboardLayout&) = delete;
+
+    std::optional<std::string> character(std::uint32_t virtualKeyCode) const override;
+
+    // True when the X keyboard is read; false when the US table stands in.
+    bool readsServer() const { return deviceId_ >= 0; }
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    bool ownsConnection_ = false;
+    xkb_context* context_ = nullptr;
+    std::int32_t deviceId_ = -1;
+};
+
+}  // namespace velaro

@@ -1,0 +1,76 @@
+// An overlay-window host that only records: frames, levels, alpha, visibility, the stacking order and the
+// batches, and renders a window's content into an image on request.
+#pragma once
+
+#include <QImage>
+#include <string>
+#include <vector>
+
+#include "platform/OverlayWindowHost.h"
+
+namespace velaro::test {
+
+class FakeOverlayWindowHost;
+
+class FakeOverlayWindow final : public OverlayWindow {
+public:
+    FakeOverlayWindow(FakeOverlayWindowHost& host, const OverlayWindowOptions& options, WindowNumber number);
+    ~FakeOverlayWindow() override;
+
+    WindowNumber windowNumber() const override { return number_; }
+
+    // Every frame and alpha the window took, in order (the initial ones first), animation steps included.
+    const std::vector<Rect>& frameHistory() const { return frames_; }
+    const std::vector<double>& alphaHistory() const { return alphas_; }
+    int paintCount() const { return paints_; }
+    // What is on screen: ordered in, and not hidden by an alpha of 0 where translucency is missing.
+    bool isShownOnScreen() const;
+
+protected:
+    void applyFrame(const Rect& frame) override;
+    void applyAlpha(double alpha) override;
+    void applyVisible(bool visible) override;
+    void paint() override;
+
+private:
+    FakeOverlayWindowHost& fakeHost_;
+    WindowNumber number_;
+    std::vector<Rect> frames_;
+    std::vector<double> alphas_;
+    int paints_ = 0;
+};
+
+class FakeOverlayWindowHost final : public OverlayWindowHost {
+public:
+    explicit FakeOverlayWindowHost(MainLoop& loop) : OverlayWindowHost(loop) {}
+
+    std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) override;
+    bool supportsTranslucency() const override { return translucency_; }
+    void setSupportsTranslucency(bool on) { translucency_ = on; }
+
+    // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "paint NAME",
+    // "stack A,B,C" (front to back, when the stack reaches the screen) and "commit" (a batch ended).
+    const std::vector<std::string>& log() const { return log_; }
+    void clearLog() { log_.clear(); }
+    // The names of the ordered-in windows, front to back, as the stack last reached the screen.
+    const std::vector<std::string>& lastStack() const { return lastStack_; }
+    int stackUpdates() const { return stackUpdates_; }
+
+    // The window's content painted at its current size into a transparent image, `scale` pixels a point.
+    static QImage render(const OverlayWindow& window, double scale = 1.0);
+
+    void record(std::string line);
+
+protected:
+    void stackChanged() override;
+    void batchCommitted() override { record("commit"); }
+
+private:
+    bool translucency_ = true;
+    WindowNumber nextNumber_ = 1001;
+    std::vector<std::string> log_;
+    std::vector<std::string> lastStack_;
+    int stackUpdates_ = 0;
+};
+
+}  // namespace velaro::test
