@@ -1,0 +1,97 @@
+// Steady-state frame analysis allocates nothing: every buffer is sized once per stream geometry, and the
+// images handed out are reused once their receivers let go.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "FrameOutputTestFrames.h"
+
+namespace {
+// Counts operator new calls made on this thread while counting is on.
+thread_local bool countingAllocations = false;
+thread_local long allocationCount = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (countingAllocations) ++allocationCount;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace velaro::test {
+namespace {
+
+TEST(FrameOutputAllocation, SteadyStateFramesAllocateNothing) {
+    VirtualLoop loop;
+    FakePointerSource pointer{900};
+    FrameOutput::Dependencies deps;
+    deps.loop = &loop;
+    deps.pointer = &pointer;
+    deps.isForeignMenuOpen = [] { return false; };
+    FrameOutput output(std::move(deps));
+
+    int updates = 0, lines = 0, backdrops = 0, beams = 0;
+    output.onUpdate = [&](const Color&, const std::vector<Color>&) { ++updates; };
+    output.onLine = [&](const LiveLine&, int) { ++lines; };
+    output.onBackdrop = [&](const BackdropImage&) { ++backdrops; };
+    output.onCornerBackdrops = [](const std::optional<BackdropImage>&, const std::optional<BackdropImage>&) {
+    };
+    output.onEdgeColors = [](const Color&, const Color&) {};
+    output.onBeam = [&](const Color& c, double) { beams += c.alpha > 0; };
+
+    // Everything on: live line, smoothing, hover guard zones, beam, blurred bar and corners.
+    auto config = plainLine();
+    config.edgeInsetPixels = 80;
+    config.lineRowY = 100;
+    config.smoothingAlpha = 0.3;
+    config.lightReflections = true;
+    config.lightRowY = 60;
+    config.lightBandHeightPx = 60;
+    config.scale = 2;
+    config.displayWidthPoints = 800;
+    config.beamActivationMinY = 30;
+    config.beamActivationMaxY = 80;
+    UnifiedBlur blur;
+    blur.overlayHeightPixels = 74;
+    blur.leftRadiusPixels = 20;
+    blur.rightRadiusPixels = 20;
+    config.unifiedBlur = blur;
+    output.setLineConfig(config);
+    output.applySettings({12.0, true, true, false, false});
+    output.setGuardZones({Rect(0, 0, 800, 24)});
+    pointer.moveToTopLeft({400, 50});
+    output.setCachedPointer({400, 50});
+
+    const auto a = makeFrame(1600, 120, [](int x, int y) -> Rgb {
+        return {static_cast<std::uint8_t>(x), 30, static_cast<std::uint8_t>(y)};
+    });
+    const auto b = makeFrame(1600, 120, [](int x, int y) -> Rgb {
+        return {static_cast<std::uint8_t>(y), 90, static_cast<std::uint8_t>(x)};
+    });
+    const auto c = solidFrame(1600, 120, {200, 10, 10});
+    // Three frames in turn, so that the even frames that blur differ from one another as well.
+    const CaptureFrame* frames[] = {&a, &b, &c};
+    for (int i = 0; i < 9; ++i) output.receive(*frames[i % 3]);
+
+    const int before[] = {updates, lines, backdrops, beams};
+    countingAllocations = true;
+    for (int i = 0; i < 40; ++i) output.receive(*frames[i % 3]);
+    countingAllocations = false;
+
+    EXPECT_EQ(allocationCount, 0);
+    // …while every result kept flowing.
+    EXPECT_EQ(updates - before[0], 40);
+    EXPECT_EQ(lines - before[1], 40);
+    EXPECT_EQ(backdrops - before[2], 20);
+    EXPECT_EQ(beams - before[3], 40);
+}
+
+}  // namespace
+}  // namespace velaro::test

@@ -1,0 +1,200 @@
+// The frame gate: incomplete frames, freezes and their watchdog, another app's menu, and the hover guard.
+#include <gtest/gtest.h>
+
+#include "FrameOutputTestFrames.h"
+
+namespace velaro::test {
+namespace {
+
+class FrameOutputGate : public ::testing::Test {
+protected:
+    void SetUp() override { h.configure(plainLine()); }
+
+    // Each frame a new colour, so nothing is dropped as a duplicate or as within tolerance.
+    bool feedCounts() {
+        const auto before = h.updates.size();
+        shade = static_cast<std::uint8_t>(shade + 20);
+        h.feed(solidFrame(200, 2, {shade, 0, 0}));
+        return h.updates.size() > before;
+    }
+
+    FrameOutputHarness h;
+    std::uint8_t shade = 0;
+};
+
+TEST_F(FrameOutputGate, IncompleteFramesAndFramesWithoutConfigurationAreIgnored) {
+    auto frame = solidFrame(200, 2, {1, 2, 3});
+    frame.complete = false;
+    h.feed(frame);
+    EXPECT_TRUE(h.updates.empty());
+    EXPECT_TRUE(h.lines.empty());
+
+    FrameOutputHarness unconfigured;
+    unconfigured.pointer.moveToTopLeft({10, 10});
+    unconfigured.feed(solidFrame(200, 2, {1, 2, 3}));
+    EXPECT_TRUE(unconfigured.updates.empty());
+    EXPECT_TRUE(unconfigured.lines.empty());
+    EXPECT_TRUE(unconfigured.edges.empty());
+    EXPECT_TRUE(unconfigured.beams.empty());
+}
+
+TEST_F(FrameOutputGate, MalformedFramesAreIgnoredWithoutReadingPastTheirPixels) {
+    auto frame = solidFrame(200, 4, {1, 2, 3});
+    frame.bytesPerRow = 200 * 4 - 4;  // stride shorter than a row
+    h.feed(frame);
+    frame = solidFrame(200, 4, {1, 2, 3});
+    frame.height = 50;  // more rows than the buffer holds
+    h.feed(frame);
+    frame.pixels.reset();
+    h.feed(frame);
+    EXPECT_TRUE(h.updates.empty());
+    EXPECT_TRUE(feedCounts());
+}
+
+TEST_F(FrameOutputGate, ExternalFreezeHoldsFramesAndItsEndAnalysesTheSameRowAgain) {
+    const auto frame = solidFrame(200, 2, {9, 9, 9});
+    h.feed(frame);
+    ASSERT_EQ(h.lines.size(), 1u);
+    h.run([](FrameOutput& o) { o.setExternalFreeze(true); });
+    EXPECT_FALSE(feedCounts());
+    EXPECT_TRUE(h.output->isExternallyFrozen());
+    h.run([](FrameOutput& o) { o.unfreeze(); });
+    h.feed(frame);
+    EXPECT_EQ(h.lines.size(), 2u);  // the dedup key was dropped when the freeze ended
+}
+
+TEST_F(FrameOutputGate, WatchdogBreaksAnUnexplainedFreezeAfterTenSeconds) {
+    h.run([](FrameOutput& o) { o.setExternalFreeze(true); });
+    EXPECT_FALSE(feedCounts());  // stamps the start of the freeze
+    h.loop.advance(10.0);
+    EXPECT_FALSE(feedCounts());  // exactly 10 s: the freeze stands
+    EXPECT_EQ(h.forceUnfreezes, 0);
+    h.loop.advance(0.01);
+    EXPECT_TRUE(feedCounts());  // broken, and this very frame goes on
+    EXPECT_EQ(h.forceUnfreezes, 1);
+    EXPECT_FALSE(h.output->isExternallyFrozen());
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.forceUnfreezes, 1);
+}
+
+TEST_F(FrameOutputGate, WatchdogKeepsAFreezeThatMissionControlExplains) {
+    h.run([](FrameOutput& o) { o.applySettings({12.0, false, true, /*overview*/ true, /*frozen*/ true}); });
+    EXPECT_FALSE(feedCounts());
+    h.loop.advance(10.5);
+    EXPECT_FALSE(feedCounts());  // restamped
+    EXPECT_EQ(h.forceUnfreezes, 0);
+    h.run([](FrameOutput& o) { o.setOverviewActive(false); });
+    h.loop.advance(5);
+    EXPECT_FALSE(feedCounts());  // only 5 s since the restamp
+    h.loop.advance(5.5);
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.forceUnfreezes, 1);
+}
+
+TEST_F(FrameOutputGate, WatchdogKeepsAFreezeWhileAForeignMenuIsOpen) {
+    h.run([](FrameOutput& o) { o.setExternalFreeze(true); });
+    EXPECT_FALSE(feedCounts());
+    h.foreignMenuOpen = true;
+    h.loop.advance(11);
+    EXPECT_FALSE(feedCounts());
+    EXPECT_EQ(h.forceUnfreezes, 0);
+    EXPECT_EQ(h.foreignMenuScans, 1);
+}
+
+TEST_F(FrameOutputGate, ForeignMenuIsScannedEveryTenthFrameAndFramesResumeAfterItCloses) {
+    h.foreignMenuOpen = true;
+    for (int i = 0; i < 9; ++i) EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.foreignMenuScans, 0);
+    EXPECT_FALSE(feedCounts());  // 10th frame: scanned, open
+    EXPECT_EQ(h.foreignMenuScans, 1);
+    EXPECT_TRUE(h.output->isForeignMenuOpen());
+    for (int i = 0; i < 9; ++i) EXPECT_FALSE(feedCounts());
+
+    h.foreignMenuOpen = false;
+    EXPECT_FALSE(feedCounts());  // 20th frame: scanned, closed; the bar still fades for 0.4 s
+    EXPECT_EQ(h.foreignMenuScans, 2);
+    h.loop.advance(0.39);
+    EXPECT_FALSE(feedCounts());
+    EXPECT_EQ(h.activityEnded, 0);
+    h.loop.advance(0.01);
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.activityEnded, 1);
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.activityEnded, 1);
+}
+
+TEST_F(FrameOutputGate, HoverGuardStopsAtOnceAndResumesQuarterSecondAfterTheLeave) {
+    // The bar of the primary screen: 0…1000 × 0…24, top-left points.
+    h.run([](FrameOutput& o) { o.setGuardZones({Rect(0, 0, 1000, 24)}); });
+    EXPECT_TRUE(feedCounts());
+
+    h.pointer.moveToTopLeft({500, 10});
+    EXPECT_FALSE(feedCounts());
+    EXPECT_TRUE(h.output->isPointerInMenuBar());
+
+    // Just under the bar, but within the 6 pt the exit zone reaches further: still inside.
+    h.loop.advance(0.5);
+    h.pointer.moveToTopLeft({500, 28});
+    EXPECT_FALSE(feedCounts());
+    EXPECT_TRUE(h.output->isPointerInMenuBar());
+
+    // Out: the leave is taken, then 0.25 s of settling.
+    h.pointer.moveToTopLeft({500, 31});
+    EXPECT_FALSE(feedCounts());
+    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    h.loop.advance(0.24);
+    EXPECT_FALSE(feedCounts());
+    h.loop.advance(0.01);
+    EXPECT_TRUE(feedCounts());
+}
+
+TEST_F(FrameOutputGate, HoverGuardFlipsNoSoonerThanFifteenHundredthsAfterTheLastFlip) {
+    h.run([](FrameOutput& o) { o.setGuardZones({Rect(0, 0, 1000, 24)}); });
+    h.pointer.moveToTopLeft({500, 10});
+    EXPECT_FALSE(feedCounts());  // entered at t = 0
+
+    // Left again at once: the leave is held back until 0.15 s after the entry.
+    h.pointer.moveToTopLeft({500, 300});
+    h.loop.advance(0.15);
+    EXPECT_FALSE(feedCounts());
+    EXPECT_TRUE(h.output->isPointerInMenuBar());
+    h.loop.advance(0.01);
+    EXPECT_FALSE(feedCounts());  // leave taken at 0.16, settling
+    EXPECT_FALSE(h.output->isPointerInMenuBar());
+
+    // Straight back in: ignored at once, but the flip to "inside" waits for 0.15 s too.
+    h.pointer.moveToTopLeft({500, 10});
+    h.loop.advance(0.1);
+    EXPECT_FALSE(feedCounts());
+    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    h.loop.advance(0.1);
+    EXPECT_FALSE(feedCounts());
+    EXPECT_TRUE(h.output->isPointerInMenuBar());
+}
+
+TEST_F(FrameOutputGate, HoverGuardOffLetsFramesThroughAndGuardZonesSetWhileInsideStartInside) {
+    h.pointer.moveToTopLeft({500, 10});
+    h.run([](FrameOutput& o) {
+        o.setHoverGuardEnabled(false);
+        o.setGuardZones({Rect(0, 0, 1000, 24)});
+    });
+    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    EXPECT_TRUE(feedCounts());
+
+    h.run([](FrameOutput& o) {
+        o.setHoverGuardEnabled(true);
+        o.setGuardZones({Rect(0, 0, 1000, 24)});
+    });
+    EXPECT_TRUE(h.output->isPointerInMenuBar());
+    EXPECT_FALSE(feedCounts());
+
+    // An unreadable pointer is never inside.
+    h.pointer.forget();
+    h.loop.advance(1);
+    EXPECT_FALSE(feedCounts());  // the leave itself
+    h.loop.advance(0.3);
+    EXPECT_TRUE(feedCounts());
+}
+
+}  // namespace
+}  // namespace velaro::test
