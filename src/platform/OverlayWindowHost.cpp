@@ -175,6 +175,11 @@ void OverlayWindow::setAlphaValue(double alpha) {
 void OverlayWindow::orderFrontRegardless() {
     belowForeign_.reset();
     host_.moveToFront(this);
+    orderIn();
+}
+
+void OverlayWindow::orderIn() {
+    // The stack learns of the window before it shows, so it never flashes in the wrong place.
     const bool wasVisible = visible_;
     visible_ = true;
     host_.noteStackChange();
@@ -210,13 +215,7 @@ void OverlayWindow::orderBelow(WindowNumber other) {
         belowForeign_.reset();
         host_.moveBelow(this, nullptr);
     }
-    const bool wasVisible = visible_;
-    visible_ = true;
-    host_.noteStackChange();
-    if (!wasVisible) {
-        applyVisible(true);
-        if (!host_.inBatch()) displayIfNeeded();  // a batch paints when it commits
-    }
+    orderIn();
 }
 
 void OverlayWindow::setContent(OverlayContent content) {
@@ -360,6 +359,15 @@ void OverlayWindowHost::animate(const OverlayAnimation& animation,
     group->remaining = 1;  // held until every tween is installed, so none can complete the group early
     const bool instant = !(std::isfinite(animation.duration) && animation.duration > 0);
     const double now = loop_.uptime();
+    auto makeTween = [&] {
+        auto tween = std::make_shared<OverlayWindow::Tween>();
+        tween->start = now;
+        tween->duration = animation.duration;
+        tween->curve = animation.curve;
+        ++group->remaining;
+        tween->group = group;
+        return tween;
+    };
     for (const auto& change : changes) {
         OverlayWindow* window = change.window;
         if (!window) continue;
@@ -367,14 +375,9 @@ void OverlayWindowHost::animate(const OverlayAnimation& animation,
             if (instant) {
                 window->setAlphaValue(*change.alpha);
             } else {
-                auto tween = std::make_shared<OverlayWindow::Tween>();
-                tween->start = now;
-                tween->duration = animation.duration;
-                tween->curve = animation.curve;
+                auto tween = makeTween();
                 tween->fromAlpha = window->alpha_;
                 tween->toAlpha = std::isfinite(*change.alpha) ? std::clamp(*change.alpha, 0.0, 1.0) : 0.0;
-                ++group->remaining;
-                tween->group = group;
                 window->alphaTween_ = std::move(tween);
             }
         }
@@ -382,16 +385,11 @@ void OverlayWindowHost::animate(const OverlayAnimation& animation,
             if (instant || !isFinite(*change.frame)) {
                 window->setFrame(*change.frame, true);
             } else {
-                auto tween = std::make_shared<OverlayWindow::Tween>();
-                tween->start = now;
-                tween->duration = animation.duration;
-                tween->curve = animation.curve;
+                auto tween = makeTween();
                 tween->fromFrame = window->frame_;
                 tween->toFrame = *change.frame;
                 tween->toFrame.size.width = std::max(0.0, tween->toFrame.size.width);
                 tween->toFrame.size.height = std::max(0.0, tween->toFrame.size.height);
-                ++group->remaining;
-                tween->group = group;
                 window->frameTween_ = std::move(tween);
             }
         }

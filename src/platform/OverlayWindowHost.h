@@ -119,6 +119,7 @@ protected:
 
 private:
     friend class OverlayWindowHost;
+    void orderIn();
     void animateStep(double now);
     void setFrameInternal(const Rect& frame);
     void setAlphaInternal(double alpha);
