@@ -146,17 +146,17 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
     }
     if (!parsed.is_object())
         return fail(std::string("top level is ") + parsed.type_name() + ", not an object");
-    PlistValue stored = PlistValue::object();
-    for (auto& [key, value] : parsed.items()) {
+    for (auto it = parsed.begin(); it != parsed.end();) {
         // A null has no stored form; the key reads as absent.
-        if (value.is_null()) {
-            if (skippedKeys) skippedKeys->push_back(key);
+        if (it->is_null()) {
+            if (skippedKeys) skippedKeys->push_back(it.key());
+            it = parsed.erase(it);
             continue;
         }
-        fromFileForm(value);
-        stored[key] = std::move(value);
+        fromFileForm(*it);
+        ++it;
     }
-    return stored;
+    return parsed;
 }
 
 JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path) : loop_(loop), path_(std::move(path)) {
