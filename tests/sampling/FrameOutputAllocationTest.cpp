@@ -47,17 +47,10 @@ TEST(FrameOutputAllocation, SteadyStateFramesAllocateNothing) {
     output.onBeam = [&](const Color& c, double) { beams += c.alpha > 0; };
 
     // Everything on: live line, smoothing, hover guard zones, beam, blurred bar and corners.
-    auto config = plainLine();
+    auto config = beamLine({}, 800);
     config.edgeInsetPixels = 80;
     config.lineRowY = 100;
     config.smoothingAlpha = 0.3;
-    config.lightReflections = true;
-    config.lightRowY = 60;
-    config.lightBandHeightPx = 60;
-    config.scale = 2;
-    config.displayWidthPoints = 800;
-    config.beamActivationMinY = 30;
-    config.beamActivationMaxY = 80;
     UnifiedBlur blur;
     blur.overlayHeightPixels = 74;
     blur.leftRadiusPixels = 20;

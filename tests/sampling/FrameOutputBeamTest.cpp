@@ -7,19 +7,7 @@
 namespace velaro::test {
 namespace {
 
-// A 2× screen 400 pt wide whose strip is 800 × 72 pixels: red on its left half, blue on its right half.
-FrameOutput::LineConfig beamLine(Point displayOrigin = {}) {
-    auto config = plainLine();
-    config.lightReflections = true;
-    config.scale = 2;
-    config.displayWidthPoints = 400;
-    config.displayOrigin = displayOrigin;
-    config.lightRowY = 42;
-    config.lightBandHeightPx = 60;
-    config.beamActivationMinY = 30;
-    config.beamActivationMaxY = 80;
-    return config;
-}
+// The strip of a 2× screen 400 pt wide (800 × 72 pixels): red on its left half, blue on its right half.
 CaptureFrame halves() {
     return makeFrame(800, 72, [](int x, int) -> Rgb { return x < 400 ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; });
 }

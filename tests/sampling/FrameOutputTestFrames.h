@@ -62,6 +62,20 @@ inline FrameOutput::LineConfig plainLine() {
     return config;
 }
 
+// Adds beam sampling for a 2× screen `widthPoints` wide whose band reaches 30…80 pt below its top.
+inline FrameOutput::LineConfig beamLine(Point displayOrigin = {}, double widthPoints = 400) {
+    auto config = plainLine();
+    config.lightReflections = true;
+    config.scale = 2;
+    config.displayWidthPoints = widthPoints;
+    config.displayOrigin = displayOrigin;
+    config.lightRowY = 42;
+    config.lightBandHeightPx = 60;
+    config.beamActivationMinY = 30;
+    config.beamActivationMaxY = 80;
+    return config;
+}
+
 struct Update {
     Color dominant;
     std::vector<Color> zones;
