@@ -172,6 +172,20 @@ TEST_F(JsonDefaultsStoreTest, WritesReplaceTheFileWholeAndLeaveNoTemporaryFiles)
               QStringList{"defaults.json"});
 }
 
+TEST_F(JsonDefaultsStoreTest, AFileKeptElsewhereThroughASymlinkStaysThere) {
+    // Users who keep their configuration in one managed folder link the file into place.
+    const std::string target = dir_.filePath("dotfiles-defaults.json").toStdString();
+    writeText(target, R"({"a": 1})");
+    QDir().mkpath(QString::fromStdString(path_).section('/', 0, -2));
+    ASSERT_EQ(::symlink(target.c_str(), path_.c_str()), 0);
+    JsonDefaultsStore store(loop_, path_);
+    EXPECT_EQ(store.integerValue("a"), 1);
+    store.set("b", 2);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(path_)).isSymLink());
+    EXPECT_EQ(PlistValue::parse(readText(target)), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
 TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
     const std::vector<std::string> contents{
         "",
