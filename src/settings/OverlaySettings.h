@@ -50,6 +50,8 @@ public:
     Stream<T> stream() const { return published_.stream(); }
     // Every assigned value from now on.
     Stream<T> changes() const { return published_.changes(); }
+    // The underlying published value, for code written against `Published<T>` (read and subscribe only).
+    const Published<T>& published() const { return published_; }
 
 private:
     friend class OverlaySettings;
