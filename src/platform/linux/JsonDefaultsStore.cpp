@@ -23,6 +23,7 @@ namespace {
 
 constexpr std::string_view kTag = "DEFAULTS";
 constexpr std::string_view kDataKey = "$data";
+constexpr const char* kStartingFresh = "starting from defaults";
 // Our own values nest a few levels at most. A limit keeps the recursive walks below (and nlohmann's own
 // recursive dump and compare) far from the stack's end on a hostile file.
 constexpr int kMaxNesting = 256;
@@ -208,7 +209,7 @@ void JsonDefaultsStore::load() {
         case ReadResult::Missing:
             return;
         case ReadResult::Failed:
-            setAside("cannot be read (" + failure + ")");
+            setAside("cannot be read (" + failure + ")", kStartingFresh);
             return;
         case ReadResult::Read:
             break;
@@ -217,7 +218,7 @@ void JsonDefaultsStore::load() {
     std::vector<std::string> skipped;
     auto stored = decodeDefaultsFile(bytes, &error, &skipped);
     if (!stored) {
-        setAside("is not a defaults file (" + error + ")");
+        setAside("is not a defaults file (" + error + ")", kStartingFresh);
         return;
     }
     for (const auto& key : skipped) logLine(kTag, "ignoring unusable value of \"" + key + "\" in " + path_);
@@ -225,7 +226,7 @@ void JsonDefaultsStore::load() {
     lastDiskBytes_ = std::move(bytes);
 }
 
-void JsonDefaultsStore::setAside(const std::string& reason) {
+void JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
     const auto now =
         std::chrono::duration_cast<std::chrono::milliseconds>(loop_.wallTime().time_since_epoch());
     const std::string stamp = QDateTime::fromMSecsSinceEpoch(now.count(), Qt::UTC)
@@ -235,10 +236,10 @@ void JsonDefaultsStore::setAside(const std::string& reason) {
     for (int n = 2; QFile::exists(QString::fromStdString(target)); ++n)
         target = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
     if (::rename(path_.c_str(), target.c_str()) == 0) {
-        logLine(kTag, path_ + " " + reason + "; moved it to " + target + " and started from defaults");
+        logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
     } else {
-        logLine(kTag, path_ + " " + reason + "; could not move it aside (" + std::strerror(errno) +
-                          "); started from defaults");
+        logLine(kTag, path_ + " " + reason + "; could not move it aside (" + std::strerror(errno) + "); " +
+                          consequence);
     }
     lastDiskBytes_.reset();
 }
@@ -274,7 +275,8 @@ void JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
         auto fromFile = decodeDefaultsFile(*onDisk, &error);
         if (!fromFile) {
             // What was written there is unusable; keep it for the user and write ours in its place.
-            setAside("was replaced by something that is not a defaults file (" + error + ")");
+            setAside("was replaced by something that is not a defaults file (" + error + ")",
+                     "writing the settings in use");
             return;
         }
         merged = std::move(*fromFile);

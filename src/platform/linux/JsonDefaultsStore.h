@@ -55,7 +55,7 @@ private:
     void load();
     void markChanged(const std::string& key);
     void takeInOutsideChanges(const std::optional<std::string>& onDisk);
-    void setAside(const std::string& reason);
+    void setAside(const std::string& reason, const std::string& consequence);
     bool writeFile(const std::string& text);
 
     MainLoop& loop_;
