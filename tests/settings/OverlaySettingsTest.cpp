@@ -32,6 +32,11 @@ struct Store {
         loop.runUntilIdle();
         store.clearWrites();
     }
+    // A profile holding these overrides.
+    void addProfile(const std::string& bundleID, const SettingOverrides& overrides) {
+        profiles->addProfile(bundleID, bundleID);
+        for (const auto& [key, value] : overrides) profiles->setOverride(value, key, bundleID);
+    }
     bool editing = false;
     FakeDefaultsStore store;
     test::VirtualLoop loop;
@@ -148,10 +153,9 @@ TEST(OverlaySettingsPersist, StoreOnChangeRecordsSkipEqualValues) {
 
 TEST(OverlaySettingsResolve, ReResolveWritesNothingAnywhere) {
     Store s(PlistValue{{"overlayOpacity", 0.5}, {"menuBarStyle", "solid"}});
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(0.9), "overlayOpacity", "com.app");
-    s.profiles->setOverride(PlistValue("gradient"), "menuBarStyle", "com.app");
-    s.profiles->setOverride(PlistValue("behindWindows"), "layerPosition", "com.app");
+    s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.9)},
+                             {"menuBarStyle", PlistValue("gradient")},
+                             {"layerPosition", PlistValue("behindWindows")}});
     s.store.clearWrites();
 
     s.settings->setRuntimeBundleID("com.app");
@@ -168,8 +172,7 @@ TEST(OverlaySettingsResolve, ReResolveWritesNothingAnywhere) {
 
 TEST(OverlaySettingsResolve, UnchangedOverrideSetNotifiesNothing) {
     Store s;
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(0.9), "overlayOpacity", "com.app");
+    s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.9)}});
     s.settings->setRuntimeBundleID("com.app");
     int notified = 0;
     auto sub = s.settings->objectWillChange().sink([&](const auto&) { ++notified; });
@@ -183,9 +186,8 @@ TEST(OverlaySettingsResolve, UnchangedOverrideSetNotifiesNothing) {
 
 TEST(OverlaySettingsResolve, ResolveDuringStyleChangeNeitherStoresNorSwaps) {
     Store s(PlistValue{{"menuBarStyle", "solid"}, {"autoSampleColor", false}});
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue("gradient"), "menuBarStyle", "com.app");
-    s.profiles->setOverride(PlistValue(false), "fadeAutoSampleColor", "com.app");
+    s.addProfile("com.app",
+                 {{"menuBarStyle", PlistValue("gradient")}, {"fadeAutoSampleColor", PlistValue(false)}});
     s.store.clearWrites();
     s.settings->setRuntimeBundleID("com.app");
     EXPECT_EQ(s.settings->style(), MenuBarStyle::gradient);
@@ -197,8 +199,7 @@ TEST(OverlaySettingsResolve, ResolveDuringStyleChangeNeitherStoresNorSwaps) {
 
 TEST(OverlaySettingsRuntime, OwnBundleKeepsThePreviousAppsProfile) {
     Store s;
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(0.3), "overlayOpacity", "com.app");
+    s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.3)}});
     s.settings->setRuntimeBundleID("com.app");
     s.settings->setRuntimeBundleID(OverlaySettings::ownBundleID);
     EXPECT_EQ(s.settings->runtimeBundleID(), "com.app");
@@ -207,10 +208,8 @@ TEST(OverlaySettingsRuntime, OwnBundleKeepsThePreviousAppsProfile) {
 
 TEST(OverlaySettingsRuntime, FilledOwnerWinsOverFrontmostApp) {
     Store s;
-    s.profiles->addProfile("com.front", "Front");
-    s.profiles->addProfile("com.filler", "Filler");
-    s.profiles->setOverride(PlistValue(0.3), "overlayOpacity", "com.front");
-    s.profiles->setOverride(PlistValue(0.6), "overlayOpacity", "com.filler");
+    s.addProfile("com.front", {{"overlayOpacity", PlistValue(0.3)}});
+    s.addProfile("com.filler", {{"overlayOpacity", PlistValue(0.6)}});
     s.settings->setRuntimeBundleID("com.front");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.3);
     s.settings->setRuntimeFilledOwner("com.filler");
@@ -221,10 +220,8 @@ TEST(OverlaySettingsRuntime, FilledOwnerWinsOverFrontmostApp) {
 
 TEST(OverlaySettingsRuntime, EditingShowsTheEditedProfileAndDefersAppChanges) {
     Store s;
-    s.profiles->addProfile("com.edited", "Edited");
-    s.profiles->addProfile("com.front", "Front");
-    s.profiles->setOverride(PlistValue(0.2), "overlayOpacity", "com.edited");
-    s.profiles->setOverride(PlistValue(0.7), "overlayOpacity", "com.front");
+    s.addProfile("com.edited", {{"overlayOpacity", PlistValue(0.2)}});
+    s.addProfile("com.front", {{"overlayOpacity", PlistValue(0.7)}});
     s.editApp("com.edited");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.2);
 
@@ -237,8 +234,7 @@ TEST(OverlaySettingsRuntime, EditingShowsTheEditedProfileAndDefersAppChanges) {
 
 TEST(OverlaySettingsRuntime, ScopeChangesApplyOnALaterTurn) {
     Store s;
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(true), "blurEnabled", "com.app");
+    s.addProfile("com.app", {{"blurEnabled", PlistValue(true)}});
     s.editing = true;
     s.profiles->selectedScope = ProfileScope::app("com.app");
     EXPECT_FALSE(s.settings->blurEnabled());
@@ -295,8 +291,7 @@ TEST(OverlaySettingsToggles, StoredBoolOnEmptyStore) {
 
 TEST(OverlaySettingsToggles, StoredBoolFlipsGlobalButOverrideStaysInForce) {
     Store s;
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(true), "overlayEnabled", "com.app");
+    s.addProfile("com.app", {{"overlayEnabled", PlistValue(true)}});
     s.settings->setRuntimeBundleID("com.app");
     EXPECT_FALSE(s.settings->toggleStoredBool("overlayEnabled", true));
     EXPECT_EQ(s.store.boolValue("overlayEnabled"), false);
@@ -385,8 +380,7 @@ TEST(OverlaySettingsHandlers, StyleSwapsAutoSamplePerStyle) {
 
 TEST(OverlaySettingsHandlers, StyleTakesTheProfilesAutoSample) {
     Store s(PlistValue{{"menuBarStyle", "solid"}});
-    s.profiles->addProfile("com.app", "App");
-    s.profiles->setOverride(PlistValue(false), "fadeAutoSampleColor", "com.app");
+    s.addProfile("com.app", {{"fadeAutoSampleColor", PlistValue(false)}});
     s.settings->setRuntimeBundleID("com.app");
     s.settings->style = MenuBarStyle::gradient;
     EXPECT_FALSE(s.settings->autoSample());
