@@ -2,6 +2,7 @@
 #include "sampling/FrameOutput.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -233,16 +234,17 @@ bool FrameOutput::makeLine(const CaptureFrame& frame, int insetPixels, int rowY)
     const std::size_t bytes = static_cast<std::size_t>(W) * 4;
     if (lineBytes_.size() != bytes) lineBytes_.resize(bytes);
     lineWidth_ = W;
-    const std::uint8_t* src = frame.row(row);
-    std::uint8_t* dst = lineBytes_.data();
-    // BGRA with the alpha byte skipped → RGBA, opaque.
+    const std::uint8_t* __restrict src = frame.row(row);
+    std::uint8_t* __restrict dst = lineBytes_.data();
+    // BGRA with the alpha byte skipped → RGBA, opaque; a word at a time so the loop vectorises.
     for (int x = inset; x < W - inset; ++x) {
-        const std::uint8_t* s = src + x * 4;
-        std::uint8_t* d = dst + x * 4;
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
-        d[3] = 255;
+        std::uint32_t v;
+        std::memcpy(&v, src + x * 4, 4);
+        if constexpr (std::endian::native == std::endian::little)
+            v = (v & 0x0000FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16) | 0xFF000000u;
+        else
+            v = (v & 0x00FF0000u) | ((v >> 16) & 0xFF00u) | ((v & 0xFF00u) << 16) | 0xFFu;
+        std::memcpy(dst + x * 4, &v, 4);
     }
     // The ends (rounded screen corners, the bezel's shadow) repeat the nearest inner pixel.
     for (int x = 0; x < inset; ++x) {
