@@ -22,6 +22,52 @@ inline PlistValue plistData(Bytes bytes) {
     return PlistValue::binary(std::move(bytes));
 }
 
+// Typed views of one value, for the store's reads and for values held outside a store (a profile's
+// override set). Each gives nothing for a value of another kind: a Bool view of a number, or a Double
+// view of a string, is "absent".
+inline std::optional<bool> plistBool(const PlistValue& v) {
+    if (v.is_boolean()) return v.get<bool>();
+    return std::nullopt;
+}
+// Integers and doubles both read as numbers; a double is truncated toward zero. A number outside the
+// 64-bit signed range is absent rather than wrapped.
+inline std::optional<std::int64_t> plistInteger(const PlistValue& v) {
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(u);
+    }
+    if (v.is_number_integer()) return v.get<std::int64_t>();
+    if (v.is_number_float()) {
+        const double d = v.get<double>();
+        if (d == d && d > -9.2e18 && d < 9.2e18) return static_cast<std::int64_t>(d);
+    }
+    return std::nullopt;
+}
+inline std::optional<double> plistDouble(const PlistValue& v) {
+    if (v.is_number()) return v.get<double>();
+    return std::nullopt;
+}
+inline std::optional<std::string> plistString(const PlistValue& v) {
+    if (v.is_string()) return v.get<std::string>();
+    return std::nullopt;
+}
+inline std::optional<Bytes> plistBytes(const PlistValue& v) {
+    if (v.is_binary()) return Bytes(v.get_binary().begin(), v.get_binary().end());
+    return std::nullopt;
+}
+// An array of which every element is a string; anything else is absent.
+inline std::optional<std::vector<std::string>> plistStringArray(const PlistValue& v) {
+    if (!v.is_array()) return std::nullopt;
+    std::vector<std::string> out;
+    out.reserve(v.size());
+    for (const auto& e : v) {
+        if (!e.is_string()) return std::nullopt;
+        out.push_back(e.get<std::string>());
+    }
+    return out;
+}
+
 class DefaultsStore {
 public:
     virtual ~DefaultsStore() = default;
@@ -41,54 +87,16 @@ public:
     // False when they could not be written (they stay pending and are tried again on the next change).
     virtual bool synchronize() { return true; }
 
-    // Typed reads. Each returns nothing when the key is absent or holds another kind of value:
-    // a Bool read of a number, or a Double read of a string, is "absent".
-    std::optional<bool> boolValue(const std::string& key) const {
-        const auto v = object(key);
-        if (v.is_boolean()) return v.get<bool>();
-        return std::nullopt;
-    }
-    // Integers and doubles both read as numbers; a double is truncated toward zero. A number outside the
-    // 64-bit signed range is absent rather than wrapped.
+    // Typed reads (see the plist* views above): nothing when the key is absent or holds another kind.
+    std::optional<bool> boolValue(const std::string& key) const { return plistBool(object(key)); }
     std::optional<std::int64_t> integerValue(const std::string& key) const {
-        const auto v = object(key);
-        if (v.is_number_unsigned()) {
-            const auto u = v.get<std::uint64_t>();
-            if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-            return static_cast<std::int64_t>(u);
-        }
-        if (v.is_number_integer()) return v.get<std::int64_t>();
-        if (v.is_number_float()) {
-            const double d = v.get<double>();
-            if (d == d && d > -9.2e18 && d < 9.2e18) return static_cast<std::int64_t>(d);
-        }
-        return std::nullopt;
+        return plistInteger(object(key));
     }
-    std::optional<double> doubleValue(const std::string& key) const {
-        const auto v = object(key);
-        if (v.is_number()) return v.get<double>();
-        return std::nullopt;
-    }
-    std::optional<std::string> stringValue(const std::string& key) const {
-        const auto v = object(key);
-        if (v.is_string()) return v.get<std::string>();
-        return std::nullopt;
-    }
-    std::optional<Bytes> dataValue(const std::string& key) const {
-        const auto v = object(key);
-        if (v.is_binary()) return Bytes(v.get_binary().begin(), v.get_binary().end());
-        return std::nullopt;
-    }
-    // An array of which every element is a string; anything else is absent.
+    std::optional<double> doubleValue(const std::string& key) const { return plistDouble(object(key)); }
+    std::optional<std::string> stringValue(const std::string& key) const { return plistString(object(key)); }
+    std::optional<Bytes> dataValue(const std::string& key) const { return plistBytes(object(key)); }
     std::optional<std::vector<std::string>> stringArrayValue(const std::string& key) const {
-        const auto v = object(key);
-        if (!v.is_array()) return std::nullopt;
-        std::vector<std::string> out;
-        for (const auto& e : v) {
-            if (!e.is_string()) return std::nullopt;
-            out.push_back(e.get<std::string>());
-        }
-        return out;
+        return plistStringArray(object(key));
     }
     std::optional<PlistValue> arrayValue(const std::string& key) const {
         auto v = object(key);
