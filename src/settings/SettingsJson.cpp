@@ -138,10 +138,13 @@ void appendString(std::string& out, std::string_view s) {
     out.push_back('"');
 }
 
-// Writes any nlohmann document type; objects come out in the container's own key order. Nesting is
-// bounded by the records written here, so recursion is fine.
+// Deeper documents are refused rather than written: the writer recurses, and no stored record comes near.
+constexpr int kMaxDepth = 256;
+
+// Writes any nlohmann document type; objects come out in the container's own key order.
 template <typename Document>
-bool write(std::string& out, const Document& value) {
+bool write(std::string& out, const Document& value, int depth = 0) {
+    if (depth > kMaxDepth) return false;
     switch (value.type()) {
         case nlohmann::json::value_t::null:
             out.append("null");
@@ -170,7 +173,7 @@ bool write(std::string& out, const Document& value) {
             for (const auto& element : value) {
                 if (!first) out.push_back(',');
                 first = false;
-                if (!write(out, element)) return false;
+                if (!write(out, element, depth + 1)) return false;
             }
             out.push_back(']');
             return true;
@@ -183,7 +186,7 @@ bool write(std::string& out, const Document& value) {
                 first = false;
                 appendString(out, it.key());
                 out.push_back(':');
-                if (!write(out, it.value())) return false;
+                if (!write(out, it.value(), depth + 1)) return false;
             }
             out.push_back('}');
             return true;

@@ -30,7 +30,8 @@ std::optional<Json> parse(std::span<const std::uint8_t> bytes);
 //   as "1.5e+20" / "1e-05" beyond;
 // - "/" is escaped as "\/", control characters as \b \f \n \r \t or \u00xx (lower-case hex), everything
 //   else (non-ASCII included) is written as UTF-8; malformed UTF-8 in a string becomes U+FFFD;
-// - a non-finite double cannot be written: the result is then nothing, as for any failed encode.
+// - a non-finite double cannot be written, nor a document nested more than 256 levels deep: the result
+//   is then nothing, as for any failed encode.
 // `encodeSorted` writes every object's keys in sorted (byte) order; it serves the records stored with
 // sorted keys. `encodeInOrder` writes keys in the order they were added, as a freshly made encoder with
 // default formatting does for the corner record.

@@ -45,6 +45,17 @@ TEST(SettingsJsonWriter, NonFiniteNumbersFailTheWholeEncode) {
     EXPECT_FALSE(encodeSorted(Json::binary({1, 2})));
 }
 
+TEST(SettingsJsonWriter, RefusesDocumentsNestedBeyondAnyRecord) {
+    const auto nested = [](int depth) {
+        Json document = 1;
+        for (int i = 0; i < depth; ++i) document = Json::array({std::move(document)});
+        return document;
+    };
+    EXPECT_TRUE(encodeSorted(nested(200)));
+    // Parsed input can be this deep; writing it back must fail cleanly instead of exhausting the stack.
+    EXPECT_FALSE(encodeSorted(*parse(std::string(100000, '[') + std::string(100000, ']'))));
+}
+
 TEST(SettingsJsonWriter, EscapesSlashesAndControlCharactersAndRepairsBadUtf8) {
     EXPECT_EQ(sorted(Json("a/b")), R"("a\/b")");
     EXPECT_EQ(sorted(Json("q\"\\")), R"("q\"\\")");
