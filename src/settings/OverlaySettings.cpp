@@ -20,28 +20,21 @@ namespace {
 // Each gives nothing for a value of another kind, which then counts as missing.
 
 std::optional<bool> decode(BoolForm, const PlistValue& v) {
-    if (v.is_boolean()) return v.get<bool>();
-    return std::nullopt;
+    return plistBool(v);
 }
-
 std::optional<double> decode(DoubleForm, const PlistValue& v) {
-    if (v.is_number()) return v.get<double>();
-    return std::nullopt;
+    return plistDouble(v);
+}
+std::optional<std::string> decode(StringForm, const PlistValue& v) {
+    return plistString(v);
 }
 
 // Whole numbers; a fraction is truncated, and a number beyond the range of int counts as missing.
 std::optional<int> decode(IntForm, const PlistValue& v) {
-    if (!v.is_number()) return std::nullopt;
-    const double d = v.get<double>();
-    if (!(d > double(std::numeric_limits<int>::min()) - 1 && d < double(std::numeric_limits<int>::max()) + 1))
+    const auto n = plistInteger(v);
+    if (!n || *n < std::numeric_limits<int>::min() || *n > std::numeric_limits<int>::max())
         return std::nullopt;
-    if (v.is_number_float()) return static_cast<int>(d);
-    return static_cast<int>(v.get<std::int64_t>());
-}
-
-std::optional<std::string> decode(StringForm, const PlistValue& v) {
-    if (v.is_string()) return v.get<std::string>();
-    return std::nullopt;
+    return static_cast<int>(*n);
 }
 
 std::optional<Color> decode(ColorForm, const PlistValue& v) {
@@ -50,13 +43,7 @@ std::optional<Color> decode(ColorForm, const PlistValue& v) {
 }
 
 std::optional<std::vector<std::string>> decode(PaletteForm, const PlistValue& v) {
-    if (!v.is_array()) return std::nullopt;
-    std::vector<std::string> out;
-    for (const auto& e : v) {
-        if (!e.is_string()) return std::nullopt;
-        out.push_back(e.get<std::string>());
-    }
-    return out;
+    return plistStringArray(v);
 }
 
 // Any string is a style: older versions' names of the live style among them, everything else solid.

@@ -244,6 +244,12 @@ TEST(OverlaySettingsLoad, MalformedOverridesAreIgnored) {
     EXPECT_EQ(w.settings->corners(), CornerSettings{});
 }
 
+TEST(OverlaySettingsLoad, WholeNumbersBeyondIntRangeCountAsMissing) {
+    WithProfile w(PlistValue{{"vizWaveCount", 8}}, PlistValue{{"vizWaveCount", 1e12}, {"vizWavePeaks", 7.9}});
+    EXPECT_EQ(w.settings->vizWaveCount(), 8);
+    EXPECT_EQ(w.settings->vizWavePeaks(), 7);
+}
+
 TEST(OverlaySettingsLoad, GlobalOnlyStoreKeysIgnoreOverrides) {
     WithProfile w(PlistValue::object(), PlistValue{{"greenButtonFillsWindow", true},
                                                    {"liveCaptureFPS", 60},
