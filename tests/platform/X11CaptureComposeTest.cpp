@@ -1,6 +1,7 @@
 // Strip geometry, exclusion masks, clean-pixel filling, compositing and scaling of the X11 capture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -62,6 +63,38 @@ TEST(X11CaptureGeometry, SourceRectangleIsCutToTheDisplay) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_TRUE(sourceRectInRoot({nan, 0, 10, 6}, display, 1).isEmpty());
     EXPECT_TRUE(sourceRectInRoot({0, 0, 10, 6}, display, 0).isEmpty());
+}
+
+TEST(X11CaptureGeometry, PrimaryMonitorComesFirst) {
+    const Monitor left{10, {-1920, 0, 1920, 1080}, false}, main{20, {0, 0, 2560, 1440}, false},
+        right{30, {2560, 0, 1920, 1080}, false};
+    // The server names none: the monitor at the root's origin is the primary, not the first listed.
+    auto ordered = primaryFirst({left, main, right});
+    ASSERT_EQ(ordered.size(), 3u);
+    EXPECT_EQ(ordered[0].displayID, 20u);
+    EXPECT_TRUE(ordered[0].primary);
+    EXPECT_FALSE(ordered[1].primary);
+    // The one the server names wins, and only one stays marked.
+    Monitor named = right;
+    named.primary = true;
+    ordered = primaryFirst({left, main, named});
+    EXPECT_EQ(ordered[0].displayID, 30u);
+    EXPECT_EQ(std::count_if(ordered.begin(), ordered.end(), [](const Monitor& m) { return m.primary; }), 1);
+    // Nothing at the origin: the first listed.
+    EXPECT_EQ(primaryFirst({right, left})[0].displayID, 30u);
+    EXPECT_TRUE(primaryFirst({}).empty());
+}
+
+TEST(X11CaptureGeometry, BackgroundTileRepeatsFromTheRootOrigin) {
+    BgraImage tile = coordinates(3, 2);
+    const BgraImage strip = tiled(tile, {4, 5, 4, 2});
+    // Root x 4..7 → tile columns 1, 2, 0, 1; root y 5, 6 → tile rows 1, 0.
+    EXPECT_EQ(at(strip, 0, 0), (Bgra{1, 1, 0, 255}));
+    EXPECT_EQ(at(strip, 2, 0), (Bgra{0, 1, 0, 255}));
+    EXPECT_EQ(at(strip, 3, 1), (Bgra{1, 0, 0, 255}));
+    // Areas left of or above the origin wrap the same way.
+    EXPECT_EQ(at(tiled(tile, {-1, -1, 1, 1}), 0, 0), (Bgra{2, 1, 0, 255}));
+    EXPECT_EQ(tiled(BgraImage{}, {0, 0, 2, 2}).width, 2);
 }
 
 TEST(X11CaptureMask, TopmostWindowDecidesEachPixel) {

@@ -9,11 +9,45 @@
 
 namespace velaro::x11capture {
 
+namespace {
+
+void copyPixel(std::uint8_t* to, const std::uint8_t* from) {
+    std::memcpy(to, from, 4);
+}
+
+}  // namespace
+
 PixelRect PixelRect::intersection(const PixelRect& o) const {
     const int x0 = std::max(x, o.x), y0 = std::max(y, o.y);
     const int x1 = std::min(maxX(), o.maxX()), y1 = std::min(maxY(), o.maxY());
     if (x1 <= x0 || y1 <= y0) return {};
     return {x0, y0, x1 - x0, y1 - y0};
+}
+
+std::vector<Monitor> primaryFirst(std::vector<Monitor> monitors) {
+    if (monitors.empty()) return monitors;
+    auto primary = std::find_if(monitors.begin(), monitors.end(), [](const Monitor& m) { return m.primary; });
+    if (primary == monitors.end())
+        primary = std::find_if(monitors.begin(), monitors.end(), [](const Monitor& m) {
+            return m.root.x <= 0 && m.root.y <= 0 && m.root.maxX() > 0 && m.root.maxY() > 0;
+        });
+    if (primary == monitors.end()) primary = monitors.begin();
+    for (auto& m : monitors) m.primary = false;
+    primary->primary = true;
+    std::rotate(monitors.begin(), primary, primary + 1);
+    return monitors;
+}
+
+BgraImage tiled(const BgraImage& tile, const PixelRect& area) {
+    BgraImage out(std::max(area.width, 0), std::max(area.height, 0));
+    if (tile.width <= 0 || tile.height <= 0) return out;
+    const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+    for (int y = 0; y < out.height; ++y) {
+        const int ty = wrap(area.y + y, tile.height);
+        for (int x = 0; x < out.width; ++x)
+            copyPixel(out.pixel(x, y), tile.pixel(wrap(area.x + x, tile.width), ty));
+    }
+    return out;
 }
 
 PixelRect sourceRectInRoot(const Rect& sourcePoints, const PixelRect& displayInRoot, double pixelsPerPoint) {
@@ -66,14 +100,6 @@ PixelRect maskBounds(const std::vector<std::uint8_t>& mask, int width, int heigh
     if (x1 < 0) return {};
     return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
-
-namespace {
-
-void copyPixel(std::uint8_t* to, const std::uint8_t* from) {
-    std::memcpy(to, from, 4);
-}
-
-}  // namespace
 
 void fillFromNearestClean(BgraImage& image, const std::vector<std::uint8_t>& mask,
                           const BgraImage* fallback) {

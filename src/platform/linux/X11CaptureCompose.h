@@ -38,6 +38,20 @@ struct BgraImage {
     }
 };
 
+// A monitor of the root window; `displayID` is its display number.
+struct Monitor {
+    std::uint32_t displayID = 0;
+    PixelRect root;
+    bool primary = false;
+};
+
+// The monitors with the primary first and marked: the one the server names, else the one at the root's
+// origin, else the first listed.
+std::vector<Monitor> primaryFirst(std::vector<Monitor> monitors);
+
+// The root's background made of a tile repeated from the root's origin, as the server paints it, for `area`.
+BgraImage tiled(const BgraImage& tile, const PixelRect& area);
+
 // The root pixels of `sourcePoints` (points from the display's top-left), widened to whole pixels and cut to
 // the display. Empty when nothing of it lies on the display or the numbers are not finite.
 PixelRect sourceRectInRoot(const Rect& sourcePoints, const PixelRect& displayInRoot, double pixelsPerPoint);

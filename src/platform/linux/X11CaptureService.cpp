@@ -213,6 +213,7 @@ private:
             std::chrono::duration<double>(interval));
         auto due = std::chrono::steady_clock::now();
         std::uint32_t displayID = filter.display.displayID;
+        auto monitorsRead = std::chrono::steady_clock::now();
         for (;;) {
             std::vector<CaptureCompletion> applied;
             {
@@ -227,7 +228,11 @@ private:
                               {CaptureErrorCode::connectionLost, "the X display connection was lost"});
                 return;
             }
-            if (session->monitorsChanged() || filter.display.displayID != displayID) {
+            // Client-defined monitors come and go without a notice, so the list is also read once a second.
+            const auto now = std::chrono::steady_clock::now();
+            if (session->monitorsChanged() || filter.display.displayID != displayID ||
+                now - monitorsRead >= std::chrono::seconds(1)) {
+                monitorsRead = now;
                 displayID = filter.display.displayID;
                 monitor = session->monitor(displayID);
                 if (!monitor) {
@@ -251,8 +256,7 @@ private:
             for (auto& c : applied) complete(std::move(c), std::nullopt);
             // A late frame does not cause a burst of catch-up grabs.
             due += step;
-            const auto now = std::chrono::steady_clock::now();
-            if (due < now) due = now;
+            if (const auto after = std::chrono::steady_clock::now(); due < after) due = after;
         }
     }
 

@@ -186,8 +186,7 @@ std::vector<Monitor> Session::monitors() {
         auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, root_), nullptr));
         if (g) out.push_back({0, {0, 0, g->width, g->height}, true});
     }
-    std::stable_partition(out.begin(), out.end(), [](const Monitor& m) { return m.primary; });
-    if (!out.empty()) out.front().primary = true;
+    out = primaryFirst(std::move(out));
     return out;
 }
 
@@ -458,8 +457,15 @@ xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
 std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
     PixelRect extent;
     const xcb_pixmap_t pixmap = rootPicture(&extent);
-    if (pixmap == XCB_NONE || extent.intersection(area) != area) return std::nullopt;
-    return grab(pixmap, area, true);
+    if (pixmap == XCB_NONE || area.isEmpty()) return std::nullopt;
+    if (extent.intersection(area) == area) return grab(pixmap, area, true);
+    // A smaller picture is a tile the server repeats over the root; a huge one that still misses the area
+    // is not worth reading.
+    constexpr int kLargestTile = 4096;
+    if (extent.width > kLargestTile || extent.height > kLargestTile) return std::nullopt;
+    auto tile = grab(pixmap, extent, true);
+    if (!tile) return std::nullopt;
+    return tiled(*tile, area);
 }
 
 std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const ContentFilter& filter) {

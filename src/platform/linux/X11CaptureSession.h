@@ -34,12 +34,6 @@ struct SessionOptions {
     BundleIdentifierResolver bundleIdentifierFor;
 };
 
-struct Monitor {
-    std::uint32_t displayID = 0;
-    PixelRect root;
-    bool primary = false;
-};
-
 struct TopLevel {
     xcb_window_t frame = 0;   // the child of the root (the window manager's frame, or the window itself)
     xcb_window_t client = 0;  // the application's window inside it
