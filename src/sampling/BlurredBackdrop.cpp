@@ -15,6 +15,9 @@ namespace {
 constexpr double kHalfSizeFromRadius = 8.0;
 // The kernel is cut where the Gaussian has fallen below 0.5 % of its peak.
 constexpr double kKernelExtentSigmas = 3.0;
+// Taps further out than this only repeat edge pixels; the bound keeps an absurd radius from asking for an
+// absurd kernel.
+constexpr int kMaxKernelHalfWidth = 2048;
 
 template <class T>
 void ensureSize(std::vector<T>& v, std::size_t n) {
@@ -73,7 +76,9 @@ void convolveRow(float* __restrict dst, const float* centre, std::size_t n, cons
 void GaussianBlur::makeKernel(double sigma) {
     if (sigma == kernelSigma_) return;
     kernelSigma_ = sigma;
-    const int k = sigma > 0 ? static_cast<int>(std::ceil(sigma * kKernelExtentSigmas)) : 0;
+    const int k = sigma > 0 ? static_cast<int>(std::min(std::ceil(sigma * kKernelExtentSigmas),
+                                                        static_cast<double>(kMaxKernelHalfWidth)))
+                            : 0;
     kernel_.assign(static_cast<std::size_t>(k) + 1, 0.0f);
     if (k == 0) {
         kernel_[0] = 1.0f;
@@ -90,7 +95,8 @@ void GaussianBlur::makeKernel(double sigma) {
 
 bool GaussianBlur::run(const std::uint8_t* pixels, int width, int rows, int bytesPerRow, bool halfSize,
                        double sigma) {
-    if (!pixels || width < 1 || rows < 1 || bytesPerRow < width * 4 || !(sigma >= 0)) return false;
+    if (!pixels || width < 1 || rows < 1 || bytesPerRow < width * 4 || !(sigma >= 0) || !std::isfinite(sigma))
+        return false;
     const int w = halfSize ? (width + 1) / 2 : width;
     const int h = halfSize ? (rows + 1) / 2 : rows;
     width_ = w;

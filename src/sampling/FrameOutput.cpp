@@ -290,8 +290,10 @@ std::optional<std::pair<Color, double>> FrameOutput::sampleBeamColor(const Captu
     if (!(config.displayWidthPoints > 0) || !frame.isValid()) return std::nullopt;
     const auto local = beamPointer(config);
     if (!local) return std::nullopt;
+    if (!(config.scale > 0) || !std::isfinite(config.scale) || !std::isfinite(local->x)) return std::nullopt;
     const int W = frame.width, H = frame.height;
-    const int bw = std::max(static_cast<int>(config.scale * kBeamBandWidthPoints), 1);
+    const int bw =
+        static_cast<int>(std::clamp(std::trunc(config.scale * kBeamBandWidthPoints), 1.0, double(W)));
     const double column = std::clamp(std::trunc(local->x * config.scale), 0.0, static_cast<double>(W - 1));
     const int x0 = std::max(static_cast<int>(column) - bw / 2, 0);
     const int bh = std::max(config.lightBandHeightPx, 1);

@@ -1,6 +1,8 @@
 // The frame gate: incomplete frames, freezes and their watchdog, another app's menu, and the hover guard.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "FrameOutputTestFrames.h"
 
 namespace velaro::test {
@@ -48,6 +50,32 @@ TEST_F(FrameOutputGate, MalformedFramesAreIgnoredWithoutReadingPastTheirPixels) 
     frame.pixels.reset();
     h.feed(frame);
     EXPECT_TRUE(h.updates.empty());
+    EXPECT_TRUE(feedCounts());
+}
+
+TEST_F(FrameOutputGate, NonsensicalConfigurationsPublishWhatTheyCanWithoutCrashing) {
+    auto config = beamLine();
+    config.scale = std::numeric_limits<double>::quiet_NaN();
+    config.edgeInsetPixels = -5;
+    config.lineRowY = -3;
+    config.lightRowY = 1 << 30;
+    config.lightBandHeightPx = std::numeric_limits<int>::max();
+    UnifiedBlur blur;
+    blur.overlayHeightPixels = std::numeric_limits<int>::max();
+    blur.leftRadiusPixels = -7;
+    blur.rightRadiusPixels = std::numeric_limits<int>::max();
+    config.unifiedBlur = blur;
+    h.configure(config);
+    h.output->setCachedPointer({1e300, 50});
+    h.run([](FrameOutput& o) { o.applySettings({1e12, false, true, false, false}); });
+    EXPECT_TRUE(feedCounts());
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.beams.back().color, Color::clear());  // no scale: no beam sample
+
+    h.run([](FrameOutput& o) {
+        o.applySettings({std::numeric_limits<double>::infinity(), false, true, false, false});
+    });
+    EXPECT_TRUE(feedCounts());
     EXPECT_TRUE(feedCounts());
 }
 
