@@ -57,28 +57,45 @@ QRect qtGeometryFor(const Rect& frame) {
 QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const double dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    auto toPoints = [dpr](int v, bool up) {
+        return static_cast<int>(up ? std::ceil(v / dpr - 1e-9) : std::floor(v / dpr + 1e-9));
+    };
+    // Rows with the same runs of painted pixels share one band of rectangles, so a plain band or a
+    // rectangle becomes a single rectangle and the X server gets few of them.
     std::vector<QRect> rects;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        int x = 0;
-        while (x < image.width()) {
-            while (x < image.width() && qAlpha(row[x]) == 0) ++x;
-            const int start = x;
-            while (x < image.width() && qAlpha(row[x]) != 0) ++x;
-            if (x > start) rects.emplace_back(start, y, x - start, 1);
+    std::vector<std::pair<int, int>> previousRuns, runs;
+    std::size_t bandStart = 0;
+    int previousTop = -1;
+    for (int y = 0; y <= image.height(); ++y) {
+        runs.clear();
+        if (y < image.height()) {
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width();) {
+                while (x < image.width() && qAlpha(row[x]) == 0) ++x;
+                const int start = x;
+                while (x < image.width() && qAlpha(row[x]) != 0) ++x;
+                if (x > start) runs.emplace_back(start, x);
+            }
         }
+        const int top = toPoints(y, false);
+        if (runs == previousRuns && y < image.height()) continue;
+        // Close the previous band at this row, in points.
+        for (std::size_t i = bandStart; i < rects.size(); ++i) rects[i].setBottom(toPoints(y, true) - 1);
+        bandStart = rects.size();
+        for (const auto& [x0, x1] : runs) {
+            const int left = toPoints(x0, false), right = toPoints(x1, true);
+            rects.emplace_back(left, top, right - left, 1);
+        }
+        previousRuns = runs;
+        previousTop = top;
     }
+    (void)previousTop;
     QRegion region;
     if (dpr == 1.0) {
         region.setRects(rects.data(), static_cast<int>(rects.size()));
-        return region;
-    }
-    for (const QRect& r : rects) {
-        const int x0 = static_cast<int>(std::floor(r.x() / dpr)),
-                  y0 = static_cast<int>(std::floor(r.y() / dpr));
-        const int x1 = static_cast<int>(std::ceil((r.x() + r.width()) / dpr));
-        const int y1 = static_cast<int>(std::ceil((r.y() + r.height()) / dpr));
-        region += QRect(x0, y0, x1 - x0, y1 - y0);
+    } else {
+        // Rounded outwards, neighbouring bands may overlap by a point: let QRegion merge them.
+        for (const QRect& r : rects) region += r;
     }
     return region;
 }

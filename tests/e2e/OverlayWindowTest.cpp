@@ -1,0 +1,277 @@
+// Overlay windows on the test desktop: a main-menu-level window lies under the panel's clock and tray but
+// over other windows, stays there when another window is raised, lets clicks through and never takes focus.
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/QtMainLoop.h"
+#include "e2e/E2eSupport.h"
+#include "platform/linux/QtOverlayWindowHost.h"
+
+namespace velaro::e2e {
+namespace {
+
+constexpr int kPanelHeight = 28;
+const QColor kTint(0x78, 0x14, 0x5a);
+const QColor kAppColour(0x2c, 0xa0, 0x4a);
+
+// An ordinary application window of one colour that counts the presses it gets.
+class AppWindow : public QWidget {
+public:
+    AppWindow() { setWindowFlags(Qt::FramelessWindowHint); }
+    int presses = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), kAppColour); }
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+xcb_connection_t* qtConnection() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootWindow() {
+    return xcb_setup_roots_iterator(xcb_get_setup(qtConnection())).data->root;
+}
+
+// The root's mapped children, bottom to top.
+std::vector<xcb_window_t> mappedStack() {
+    auto* c = qtConnection();
+    std::vector<xcb_window_t> out;
+    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, rootWindow()), nullptr);
+    if (!tree) return out;
+    const auto* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+        auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE) out.push_back(children[i]);
+        std::free(a);
+    }
+    std::free(tree);
+    return out;
+}
+
+// The root's child that holds `window` (its frame when the window manager reparented it).
+xcb_window_t topLevel(xcb_window_t window) {
+    auto* c = qtConnection();
+    for (int i = 0; i < 16 && window; ++i) {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!tree) return 0;
+        const bool top = tree->parent == tree->root;
+        const xcb_window_t parent = tree->parent;
+        std::free(tree);
+        if (top) return window;
+        window = parent;
+    }
+    return 0;
+}
+
+bool isDock(xcb_window_t client) {
+    auto* c = qtConnection();
+    auto atom = [c](const char* name) {
+        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t a = reply ? reply->atom : 0;
+        std::free(reply);
+        return a;
+    };
+    const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE"), dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, client, type, XCB_ATOM_ATOM, 0, 32), nullptr);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) found = found || atoms[i] == dock;
+    }
+    std::free(reply);
+    return found;
+}
+
+// How many pixels of the panel strip do not show the tint: the panel's clock and tray icons.
+int panelPixelsOverTint(const QImage& shot) {
+    int count = 0;
+    for (int y = 2; y < kPanelHeight - 2; ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (!closeTo(shot.pixelColor(x, y), kTint, 12)) ++count;
+    return count;
+}
+
+// Whether the window right above `window` in the stack (mapped windows only) holds a dock client.
+bool liesRightUnderAPanel(xcb_window_t window) {
+    const auto stack = mappedStack();
+    const auto at = std::find(stack.begin(), stack.end(), window);
+    if (at == stack.end() || at + 1 == stack.end()) return false;
+    const auto types = clientWindows();
+    for (auto client : types)
+        if (topLevel(client) == *(at + 1) && isDock(client)) return true;
+    return false;
+}
+
+class OverlayWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        ASSERT_NE(qtConnection(), nullptr) << "the end-to-end tests run on the xcb platform";
+        loop = std::make_unique<QtMainLoop>();
+        host = std::make_unique<QtOverlayWindowHost>(*loop);
+        screen = QGuiApplication::primaryScreen()->geometry();
+
+        app.setGeometry(200, 120, 500, 300);
+        app.show();
+        ASSERT_TRUE(waitUntil([&] { return app.isVisible() && app.windowHandle()->isExposed(); }));
+        app.windowHandle()->requestActivate();
+        ASSERT_TRUE(waitUntil([&] { return app.isActiveWindow(); })) << "the app window never got focus";
+    }
+    void TearDown() override {
+        band.reset();
+        host.reset();
+        loop.reset();
+    }
+
+    // A tint band across the whole top of the screen, 150 pt deep, reaching over the app window.
+    void showBand(int level) {
+        const Rect frame(0, screen.height() - 150, screen.width(), 150);
+        band = host->makeWindow({"overlay-band", frame, level, 1.0, [](QPainter& p, Size s) {
+                                     p.fillRect(QRectF(0, 0, s.width, s.height), kTint);
+                                 }});
+        band->orderFrontRegardless();
+    }
+
+    bool bandLiesRightUnderThePanel() const {
+        return liesRightUnderAPanel(xcb_window_t(band->windowNumber()));
+    }
+
+    std::unique_ptr<QtMainLoop> loop;
+    std::unique_ptr<QtOverlayWindowHost> host;
+    std::unique_ptr<OverlayWindow> band;
+    QRect screen;
+    AppWindow app;
+};
+
+TEST_F(OverlayWindowTest, MainMenuLevelLiesUnderThePanelItemsAndOverOtherWindows) {
+    EXPECT_TRUE(host->supportsTranslucency()) << "the test desktop runs a compositor";
+    EXPECT_TRUE(host->clickThroughAvailable());
+    showBand(OverlayWindowLevel::mainMenu);
+
+    const QPoint overApp(450, 140);
+    const QImage shot = screenshotWhen([&](const QImage& image) {
+        return closeTo(image.pixelColor(overApp), kTint, 6) && closeTo(image.pixelColor(5, 100), kTint, 6);
+    });
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(closeTo(shot.pixelColor(overApp), kTint, 6)) << "the app window shows through the band";
+    EXPECT_TRUE(closeTo(shot.pixelColor(450, 300), kAppColour, 6)) << "the app window below the band is gone";
+    EXPECT_GT(panelPixelsOverTint(shot), 30) << "the panel's clock and tray should draw over the tint";
+
+    EXPECT_TRUE(bandLiesRightUnderThePanel()) << "the window right above the band is not the panel";
+
+    // The same band at the status level covers the panel too: the difference is the level, not the paint.
+    band->setLevel(OverlayWindowLevel::status);
+    const QImage covered =
+        screenshotWhen([&](const QImage& image) { return panelPixelsOverTint(image) == 0; });
+    EXPECT_EQ(panelPixelsOverTint(covered), 0) << "a status-level window lies above the panel";
+}
+
+TEST_F(OverlayWindowTest, ClicksPassThroughToTheWindowBelowWhichStaysBelow) {
+    showBand(OverlayWindowLevel::mainMenu);
+    const QPoint overApp(450, 140);
+    ASSERT_FALSE(screenshotWhen([&](const QImage& image) {
+                     return closeTo(image.pixelColor(overApp), kTint, 6);
+                 }).isNull());
+    ASSERT_TRUE(closeTo(screenshot().pixelColor(overApp), kTint, 6));
+
+    const auto clicked = click(overApp.x(), overApp.y());
+    ASSERT_EQ(clicked.exitCode, 0) << clicked.describe().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return app.presses > 0; })) << "the click did not reach the app window";
+
+    // A window that opens now goes to the top of the window manager's stack; the band stays over it.
+    AppWindow other;
+    other.setGeometry(600, 100, 300, 200);
+    other.show();
+    ASSERT_TRUE(waitUntil([&] { return other.windowHandle()->isExposed(); }));
+    EXPECT_TRUE(waitUntil([&] { return bandLiesRightUnderThePanel(); }))
+        << "a new window stayed over the band";
+    const QPoint overOther(650, 140);
+    const QImage after =
+        screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(overOther), kTint, 6); });
+    EXPECT_TRUE(closeTo(after.pixelColor(overOther), kTint, 6)) << "the new window covers the band";
+}
+
+// A corner at the normal level follows the active window: right below it, over the windows behind.
+TEST_F(OverlayWindowTest, NormalLevelFollowsTheActiveWindow) {
+    auto corner = host->makeWindow(
+        {"overlay-corner", Rect(150, screen.height() - 450, 600, 200), OverlayWindowLevel::normal, 1.0,
+         [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), kTint); }});
+    corner->orderFrontRegardless();
+    const auto number = xcb_window_t(corner->windowNumber());
+    auto rightBelow = [&](QWidget& window) {
+        const auto stack = mappedStack();
+        const auto at = std::find(stack.begin(), stack.end(), number);
+        return at != stack.end() && at + 1 != stack.end() && *(at + 1) == topLevel(window.winId());
+    };
+    EXPECT_TRUE(waitUntil([&] { return rightBelow(app); }))
+        << "the corner is not right below the active window";
+
+    AppWindow other;
+    other.setGeometry(100, 380, 300, 200);
+    other.show();
+    ASSERT_TRUE(waitUntil([&] { return other.windowHandle()->isExposed(); }));
+    other.windowHandle()->requestActivate();
+    ASSERT_TRUE(waitUntil([&] { return other.isActiveWindow(); }));
+    EXPECT_TRUE(waitUntil([&] { return rightBelow(other); })) << "the corner did not follow the activation";
+}
+
+TEST_F(OverlayWindowTest, OverlayWindowsNeverTakeTheFocus) {
+    showBand(OverlayWindowLevel::mainMenu);
+    ASSERT_TRUE(waitUntil([&] { return QtOverlayWindowHost::qtWindow(*band)->isExposed(); }));
+    auto* c = qtConnection();
+    auto focus = [&] {
+        auto* reply = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const xcb_window_t window = reply ? reply->focus : 0;
+        std::free(reply);
+        return window;
+    };
+    const auto overlay = xcb_window_t(band->windowNumber());
+    EXPECT_NE(focus(), overlay);
+    click(450, 140);
+    waitUntil([&] { return app.presses > 0; });
+    EXPECT_NE(focus(), overlay);
+    const auto active = cardinalProperty("_NET_ACTIVE_WINDOW");
+    if (!active.empty()) EXPECT_NE(active.front(), overlay);
+    EXPECT_TRUE(app.isActiveWindow()) << "the app lost the focus";
+    EXPECT_FALSE(QtOverlayWindowHost::qtWindow(*band)->isActive());
+}
+
+TEST_F(OverlayWindowTest, CornerShapesAreCutAndFadesReachTheScreen) {
+    // A 40 pt ear at the bottom-left of the screen, as the rounded corners paint it.
+    const Rect frame(0, 0, 40, 40);
+    auto ear = host->makeWindow(
+        {"overlay-corner", frame, OverlayWindowLevel::mainMenu, 0.0, [](QPainter& p, Size s) {
+             QPainterPath path;
+             path.moveTo(0, s.height);
+             path.lineTo(0, 0);
+             path.arcTo(QRectF(0, -s.height, 2 * s.width, 2 * s.height), 180, 90);
+             path.closeSubpath();
+             p.fillPath(path, Qt::black);
+         }});
+    ear->orderFrontRegardless();
+    host->animate({0.3, TimingCurve::easeOut}, {{ear.get(), 1.0, {}}});
+    ASSERT_TRUE(waitUntil([&] { return ear->alphaValue() == 1.0; })) << "the fade never ended";
+    const int bottom = screen.height() - 1;
+    const QImage shot = screenshotWhen(
+        [&](const QImage& image) { return closeTo(image.pixelColor(1, bottom - 1), Qt::black, 6); });
+    EXPECT_TRUE(closeTo(shot.pixelColor(1, bottom - 1), Qt::black, 6)) << "the ear's corner is painted";
+    EXPECT_FALSE(closeTo(shot.pixelColor(38, bottom - 38), Qt::black, 6))
+        << "outside the arc shows the desktop";
+}
+
+}  // namespace
+}  // namespace velaro::e2e

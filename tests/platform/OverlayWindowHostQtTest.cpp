@@ -1,0 +1,132 @@
+// The Qt overlay windows without a display: their configuration, frames in global points, painting, and the
+// shape that stands in for translucency where no compositor runs.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QWindow>
+
+#include "platform/linux/QtOverlayWindowHost.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+// A quarter disc in the top-left of a `size` square, as a corner ear is cut: opaque inside the arc.
+QImage quarterDisc(int size, double dpr, QColor colour) {
+    QImage image(size * dpr, size * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.moveTo(0, 0);
+    path.arcTo(QRectF(-size, -size, 2 * size, 2 * size), 0, -90);
+    path.closeSubpath();
+    p.fillPath(path, colour);
+    return image;
+}
+
+TEST(OverlayShapeTest, TheShapeFollowsEveryPaintedPixelHoweverFaint) {
+    const QRegion ear = overlayShapeFromImage(quarterDisc(20, 1.0, QColor(200, 40, 40)), 1.0);
+    EXPECT_TRUE(ear.contains(QPoint(2, 2)));
+    EXPECT_TRUE(ear.contains(QPoint(12, 12)));   // inside the arc (distance 17)
+    EXPECT_FALSE(ear.contains(QPoint(17, 17)));  // outside the arc (distance 24)
+    EXPECT_FALSE(ear.contains(QPoint(19, 19)));
+
+    // A tint at 2% opacity still shows without a compositor (as an opaque pixel), so it must stay in.
+    const QRegion faint = overlayShapeFromImage(quarterDisc(20, 1.0, QColor(0, 0, 0, 5)), 1.0);
+    EXPECT_TRUE(faint.contains(QPoint(12, 12)));
+
+    QImage empty(30, 10, QImage::Format_ARGB32_Premultiplied);
+    empty.fill(Qt::transparent);
+    EXPECT_TRUE(overlayShapeFromImage(empty, 1.0).isEmpty());
+
+    QImage straight(30, 10, QImage::Format_ARGB32);  // any format is read by its alpha
+    straight.fill(QColor(0, 255, 0, 128));
+    EXPECT_EQ(overlayShapeFromImage(straight, 1.0), QRegion(0, 0, 30, 10));
+}
+
+TEST(OverlayShapeTest, TheShapeIsInPointsOnScaledScreens) {
+    const QRegion ear = overlayShapeFromImage(quarterDisc(20, 2.0, Qt::black), 2.0);
+    EXPECT_TRUE(ear.contains(QPoint(12, 12)));
+    EXPECT_FALSE(ear.contains(QPoint(17, 17)));
+    EXPECT_LE(ear.boundingRect().right(), 19);
+    EXPECT_LE(ear.boundingRect().bottom(), 19);
+}
+
+class QtOverlayWindowHostTest : public ::testing::Test {
+protected:
+    test::VirtualLoop loop;
+    QtOverlayWindowHost host{loop};
+};
+
+TEST_F(QtOverlayWindowHostTest, WindowsAreBorderlessClickThroughAndNeverFocused) {
+    auto w = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
+    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    ASSERT_NE(qt, nullptr);
+    const auto flags = qt->flags();
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::BypassWindowManagerHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(flags.testFlag(Qt::NoDropShadowWindowHint));
+    EXPECT_EQ(qt->title(), "overlay-bar");
+    EXPECT_NE(w->windowNumber(), 0);
+    EXPECT_EQ(host.windowWithNumber(w->windowNumber()), w.get());
+    EXPECT_TRUE(host.supportsTranslucency()) << "offscreen images blend";
+    EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), 8);
+
+    w->orderFrontRegardless();
+    EXPECT_TRUE(qt->isVisible());
+    EXPECT_FALSE(qt->isActive());
+    w->orderOut();
+    EXPECT_FALSE(qt->isVisible());
+}
+
+TEST_F(QtOverlayWindowHostTest, FramesInGlobalPointsLandTopDownOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // A 28 pt band hanging from the top edge of the primary screen, and a 12 pt ear at its bottom-right.
+    auto band =
+        host.makeWindow({"band", {0, double(screen.height() - 28), double(screen.width()), 28}, 24, 1.0, {}});
+    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*band)->geometry(),
+              QRect(screen.x(), screen.y(), screen.width(), 28));
+    band->setFrame({double(screen.width() - 12), 0, 12, 12}, false);
+    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*band)->geometry(),
+              QRect(screen.x() + screen.width() - 12, screen.y() + screen.height() - 12, 12, 12));
+}
+
+TEST_F(QtOverlayWindowHostTest, AlphaAndAnimationsReachTheNativeWindow) {
+    auto w = host.makeWindow({"w", {0, 0, 40, 40}, 0, 0.0, {}});
+    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    EXPECT_EQ(qt->opacity(), 0.0);
+    w->orderFrontRegardless();
+    host.animate({0.25, TimingCurve::linear}, {{w.get(), 1.0, Rect{0, 0, 80, 40}}});
+    loop.advance(0.125);
+    EXPECT_NEAR(qt->opacity(), 0.5, 0.05);
+    loop.advance(0.2);
+    EXPECT_EQ(qt->opacity(), 1.0);
+    EXPECT_EQ(qt->geometry().width(), 80);
+}
+
+TEST_F(QtOverlayWindowHostTest, ContentIsPaintedInTheWindowsPoints) {
+    std::vector<Size> sizes;
+    auto w = host.makeWindow({"w", {0, 0, 64, 24}, 0, 1.0, [&](QPainter& p, Size s) {
+                                  sizes.push_back(s);
+                                  p.fillRect(QRectF(0, 0, s.width, s.height), Qt::blue);
+                              }});
+    w->orderFrontRegardless();
+    // The platform exposes the window on its own event loop; the expose paints it.
+    for (int i = 0; i < 50 && sizes.empty(); ++i) QCoreApplication::processEvents();
+    ASSERT_FALSE(sizes.empty()) << "the expose never painted";
+    sizes.clear();
+    w->setNeedsDisplay();
+    w->displayIfNeeded();
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(sizes.back(), (Size{64, 24}));
+}
+
+}  // namespace
+}  // namespace velaro
