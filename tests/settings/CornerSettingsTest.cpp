@@ -120,6 +120,11 @@ TEST(CornerSettingsDecode, WrongTypesOfOriginalKeysFailTheWholeDocument) {
         EXPECT_FALSE(decode(std::string(R"({")") + key + R"(":"true"})")) << key;
         EXPECT_FALSE(decode(std::string(R"({")") + key + R"(":1})")) << key;
     }
+    // Null is absence, not a wrong type, even for these keys.
+    const auto nulls =
+        decode(R"({"pillCornerRadius":null,"topLinked":null,"topEnabled":null,"topCustomColorHex":null})");
+    ASSERT_TRUE(nulls);
+    EXPECT_EQ(*nulls, CornerSettings());
     EXPECT_FALSE(decode(R"({"topCustomColorHex":255})"));
     EXPECT_FALSE(decode(R"({"bottomCustomColorHex":["#FFFFFF"]})"));
     // A legacy flag of the wrong type fails even when both corner flags are present.

@@ -41,6 +41,7 @@ public:
     XkbKeyboardLayout(const XkbKeyboardLayout&) = delete;
     XkbKeyboardLayout& operator=(const XkbKeyboardLayout&) = delete;
 
+    // Asks the server on each call: use it on the thread that owns the connection (the main thread).
     std::optional<std::string> character(std::uint32_t virtualKeyCode) const override;
 
     // True when the X keyboard is read; false when the US table stands in.
