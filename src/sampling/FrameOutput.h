@@ -38,9 +38,9 @@ public:
         int generation = 0;          // handed back with every line image
         int edgeInsetPixels = 0;     // pixels at each end replaced by the nearest inner pixel
         double imagePointWidth = 0;  // width in points given to each LiveLine
-        bool publishesImage =
-            false;         // live capture on: line images go out, and the tight colour tolerance holds
-        int lineRowY = 0;  // pixel row of the frame that forms the line
+        // Live capture is on: line images go out, and the tight colour tolerance holds.
+        bool publishesImage = false;
+        int lineRowY = 0;                        // pixel row of the frame that forms the line
         std::optional<UnifiedBlur> unifiedBlur;  // present when blurred backdrops are wanted
         bool lightReflections = false;           // beam sampling on
         int lightRowY = 0;                       // centre row of the beam sample band
@@ -50,8 +50,8 @@ public:
         // The captured screen's top-left corner in top-left global points. The pointer is global, so it is
         // taken relative to this before it becomes a column of the frame or a height under the screen's top.
         Point displayOrigin;
-        double beamActivationMinY =
-            0;  // points below the screen's top within which the pointer keeps the beam
+        // Points below the screen's top between which the pointer keeps the beam alive.
+        double beamActivationMinY = 0;
         double beamActivationMaxY = 0;
         double smoothingAlpha = 1;  // fraction of the gap to the raw colour closed per frame
     };
@@ -68,8 +68,8 @@ public:
     struct Dependencies {
         MainLoop* loop = nullptr;  // clock, and maker of the frame queue
         std::string queueLabel = "com.quornet.Velaro.frames";
-        const PointerSource* pointer =
-            nullptr;  // fresh pointer reads for the hover guard; none: never inside
+        // Fresh pointer reads for the hover guard; without one the pointer is never inside the bar.
+        const PointerSource* pointer = nullptr;
         // The window-list scan that tells whether another app's menu hangs from the bar; called on the
         // frame queue. Empty: never.
         std::function<bool()> isForeignMenuOpen;
