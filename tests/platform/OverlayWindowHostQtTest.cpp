@@ -128,5 +128,49 @@ TEST_F(QtOverlayWindowHostTest, ContentIsPaintedInTheWindowsPoints) {
     EXPECT_EQ(sizes.back(), (Size{64, 24}));
 }
 
+// Where no compositor runs, transparent pixels would show black and alpha would be ignored: the window
+// is cut to what it paints, and an alpha of 0 (or nothing painted) takes it off the screen.
+TEST_F(QtOverlayWindowHostTest, WithoutACompositorWindowsAreCutToShapeAndHiddenAtAlphaZero) {
+    bool paintNothing = false;
+    auto ear =
+        host.makeWindow({"ear", {0, 0, 20, 20}, 24, 1.0, [&](QPainter& p, Size s) {
+                             if (paintNothing) return;
+                             QPainterPath path;
+                             path.moveTo(0, 0);
+                             path.arcTo(QRectF(-s.width, -s.height, 2 * s.width, 2 * s.height), 0, -90);
+                             path.closeSubpath();
+                             p.fillPath(path, Qt::black);
+                         }});
+    ear->orderFrontRegardless();
+    const WindowNumber before = ear->windowNumber();
+    host.setTranslucency(false);
+    EXPECT_FALSE(host.supportsTranslucency());
+    EXPECT_NE(ear->windowNumber(), before) << "a new native window with an opaque visual";
+    EXPECT_EQ(host.windowWithNumber(ear->windowNumber()), ear.get());
+    QWindow* qt = QtOverlayWindowHost::qtWindow(*ear);
+    EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), -1);
+    EXPECT_TRUE(qt->isVisible());
+    EXPECT_TRUE(qt->mask().contains(QPoint(3, 3)));
+    EXPECT_FALSE(qt->mask().contains(QPoint(18, 18)));
+
+    ear->setAlphaValue(0);
+    EXPECT_FALSE(qt->isVisible()) << "alpha 0 must hide what would otherwise show fully";
+    EXPECT_TRUE(ear->isVisible()) << "the window stays ordered in";
+    ear->setAlphaValue(0.3);
+    EXPECT_TRUE(qt->isVisible());
+
+    paintNothing = true;
+    ear->setNeedsDisplay();
+    ear->displayIfNeeded();
+    EXPECT_FALSE(qt->isVisible()) << "an empty shape would otherwise mean no shape at all";
+
+    paintNothing = false;
+    host.setTranslucency(true);
+    qt = QtOverlayWindowHost::qtWindow(*ear);
+    EXPECT_TRUE(qt->isVisible());
+    EXPECT_TRUE(qt->mask().isEmpty()) << "translucent windows are not cut";
+    EXPECT_DOUBLE_EQ(qt->opacity(), 0.3);
+}
+
 }  // namespace
 }  // namespace velaro

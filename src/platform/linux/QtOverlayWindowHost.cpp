@@ -456,9 +456,11 @@ public:
 
     void syncNativeVisibility(bool restackFirst) {
         if (qtHost_.inBatch()) return;  // the commit brings every window in line at once
-        const bool want =
-            isVisible() && !frame().isEmpty() && (qtHost_.supportsTranslucency() || alphaValue() > 0) &&
-            (qtHost_.supportsTranslucency() || !surface_->hasPaintedShape() || !surface_->shape().isEmpty());
+        const bool translucent = qtHost_.supportsTranslucency();
+        bool want = isVisible() && !frame().isEmpty() && (translucent || alphaValue() > 0);
+        // Cut to shape before the first map, or the whole rectangle would flash opaque.
+        if (want && !translucent && !surface_->hasPaintedShape()) surface_->renderNow();
+        want = want && (translucent || !surface_->shape().isEmpty());
         if (want == nativeShown_) return;
         nativeShown_ = want;
         if (want) {

@@ -37,6 +37,10 @@ public:
     // Re-reads the stack and puts the windows back where they belong if anything moved over or under them.
     void reassertStack();
 
+    // Switches between translucent windows and windows cut to their painted shape, making every native
+    // window anew. The compositor watch calls it; without X (offscreen) it is the only way to switch.
+    void setTranslucency(bool on);
+
 protected:
     void stackChanged() override;
     void batchCommitted() override;
@@ -45,7 +49,6 @@ private:
     friend class QtOverlayWindow;
     void restack(bool force);
     void scheduleCheck();
-    void setTranslucency(bool on);
 
     bool translucency_ = true;
     bool clickThrough_ = true;
