@@ -84,9 +84,12 @@ void replaceMasked(BgraImage& image, const BgraImage& replacement, const std::ve
 
 // Sets every alpha byte to 255: 24-bit drawables come back with an undefined pad byte there.
 void makeOpaque(BgraImage& image);
+// Copies `pixels` BGRA pixels, setting their alpha to 255 on the way when `opaque`.
+void copyPixels(std::uint8_t* to, const std::uint8_t* from, std::size_t pixels, bool opaque);
 
-// `src` resized to `width` × `height` by averaging the source pixels under each target pixel.
-BgraImage scaled(const BgraImage& src, int width, int height);
+// `src` resized to `width` × `height` by averaging the source pixels under each target pixel; handed back
+// untouched when it already has that size.
+BgraImage scaled(BgraImage src, int width, int height);
 
 CaptureFrame toFrame(BgraImage&& image, double timestamp);
 

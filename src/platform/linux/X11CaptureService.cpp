@@ -245,7 +245,7 @@ private:
                 const PixelRect area = captureArea(config_, *monitor, session->pixelsPerPoint());
                 if (auto image = session->grabFiltered(area, filter)) {
                     CaptureFrame frame =
-                        toFrame(scaled(*image, config_.width, config_.height), loop_.uptime());
+                        toFrame(scaled(std::move(*image), config_.width, config_.height), loop_.uptime());
                     ++gate->inFlight;
                     queue->async([gate, output, frame = std::move(frame)] {
                         if (gate->open.load()) output(frame);
@@ -372,7 +372,7 @@ void X11CaptureService::captureImage(ContentFilter filter, StreamConfiguration c
         }
         std::optional<CaptureFrame> frame;
         if (image) {
-            if (!nativeSize) *image = scaled(*image, configuration.width, configuration.height);
+            if (!nativeSize) *image = scaled(std::move(*image), configuration.width, configuration.height);
             frame = toFrame(std::move(*image), loop.uptime());
         }
         loop.post([handler, frame = std::move(frame), error]() mutable {

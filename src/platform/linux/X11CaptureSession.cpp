@@ -413,7 +413,8 @@ std::optional<BgraImage> Session::grab(xcb_drawable_t drawable, const PixelRect&
             }
             if (!r || r->size != bytes) return std::nullopt;
             image.emplace(rect.width, rect.height);
-            std::memcpy(image->bytes.data(), shmAddr_, bytes);
+            copyPixels(image->bytes.data(), shmAddr_, bytes / 4, opaque);
+            return image;
         } else {
             // No segment could be shared (a remote server, or out of segments): plain requests from now on.
             shmUsable_ = false;
@@ -433,9 +434,8 @@ std::optional<BgraImage> Session::grab(xcb_drawable_t drawable, const PixelRect&
         }
         if (!r || static_cast<std::size_t>(xcb_get_image_data_length(r.get())) != bytes) return std::nullopt;
         image.emplace(rect.width, rect.height);
-        std::memcpy(image->bytes.data(), xcb_get_image_data(r.get()), bytes);
+        copyPixels(image->bytes.data(), xcb_get_image_data(r.get()), bytes / 4, opaque);
     }
-    if (opaque) makeOpaque(*image);
     return image;
 }
 

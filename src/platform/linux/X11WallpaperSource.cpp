@@ -51,7 +51,7 @@ void X11WallpaperSource::captureWallpaperImage(double maxPixelSize, bool nativeS
                                                      maxPixelSize, nativeScale);
                 if (!size.isEmpty()) {
                     if (auto picture = readWallpaper(*session, primary))
-                        result = toFrame(scaled(*picture, size.width, size.height), loop.uptime());
+                        result = toFrame(scaled(std::move(*picture), size.width, size.height), loop.uptime());
                 }
             }
         }
