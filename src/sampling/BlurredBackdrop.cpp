@@ -101,31 +101,33 @@ bool GaussianBlur::run(const std::uint8_t* pixels, int width, int rows, int byte
     const int h = halfSize ? (rows + 1) / 2 : rows;
     width_ = w;
     height_ = h;
-    const std::size_t rowFloats = static_cast<std::size_t>(w) * 4;
+    // The frames carry no alpha (the byte is skipped), so only blue, green and red are blurred.
+    constexpr int kChannels = 3;
+    const std::size_t rowFloats = static_cast<std::size_t>(w) * kChannels;
     ensureSize(plane_, rowFloats * h);
     ensureSize(rowsOut_, rowFloats * h);
     ensureSize(acc_, rowFloats);
-    ensureSize(out_, rowFloats * h);
+    ensureSize(out_, static_cast<std::size_t>(w) * 4 * h);
     makeKernel(sigma);
     const int k = static_cast<int>(kernel_.size()) - 1;
-    ensureSize(padded_, (static_cast<std::size_t>(w) + 2 * k) * 4);
+    ensureSize(padded_, (static_cast<std::size_t>(w) + 2 * k) * kChannels);
 
     // Into floats, averaging 2 × 2 blocks for the half-size image (the last row or column of an odd size
     // stands alone, as the edge clamp would repeat it).
     for (int y = 0; y < h; ++y) {
         float* dst = plane_.data() + rowFloats * y;
+        const std::uint8_t* r0 = pixels + static_cast<std::size_t>(halfSize ? 2 * y : y) * bytesPerRow;
         if (!halfSize) {
-            const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * bytesPerRow;
-            for (std::size_t i = 0; i < rowFloats; ++i) dst[i] = src[i];
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < kChannels; ++c) dst[x * kChannels + c] = r0[x * 4 + c];
             continue;
         }
-        const std::uint8_t* r0 = pixels + static_cast<std::size_t>(2 * y) * bytesPerRow;
         const std::uint8_t* r1 =
             pixels + static_cast<std::size_t>(std::min(2 * y + 1, rows - 1)) * bytesPerRow;
         for (int x = 0; x < w; ++x) {
             const int x0 = 2 * x * 4, x1 = std::min(2 * x + 1, width - 1) * 4;
-            for (int c = 0; c < 4; ++c)
-                dst[x * 4 + c] =
+            for (int c = 0; c < kChannels; ++c)
+                dst[x * kChannels + c] =
                     0.25f * (static_cast<float>(r0[x0 + c]) + r0[x1 + c] + r1[x0 + c] + r1[x1 + c]);
         }
     }
@@ -136,13 +138,13 @@ bool GaussianBlur::run(const std::uint8_t* pixels, int width, int rows, int byte
         const float* src = plane_.data() + rowFloats * y;
         float* pad = padded_.data();
         for (int t = 0; t < k; ++t) {
-            std::memcpy(pad + t * 4, src, 4 * sizeof(float));
-            std::memcpy(pad + (k + w + t) * 4, src + (w - 1) * 4, 4 * sizeof(float));
+            std::memcpy(pad + t * kChannels, src, kChannels * sizeof(float));
+            std::memcpy(pad + (k + w + t) * kChannels, src + (w - 1) * kChannels, kChannels * sizeof(float));
         }
-        std::memcpy(pad + k * 4, src, rowFloats * sizeof(float));
-        const float* centre = pad + k * 4;
+        std::memcpy(pad + k * kChannels, src, rowFloats * sizeof(float));
+        const float* centre = pad + k * kChannels;
         convolveRow(rowsOut_.data() + rowFloats * y, centre, rowFloats, kw, k, [centre](int t) {
-            return std::pair{centre - t * 4, centre + t * 4};
+            return std::pair{centre - t * kChannels, centre + t * kChannels};
         });
     }
 
@@ -154,13 +156,14 @@ bool GaussianBlur::run(const std::uint8_t* pixels, int width, int rows, int byte
                              rows0 + rowFloats * std::min(y + t, h - 1)};
         });
         const float* acc = acc_.data();
-        std::uint8_t* dst = out_.data() + rowFloats * y;
-        for (std::size_t i = 0; i < rowFloats; ++i) {
-            const float v = acc[i] + 0.5f;
-            dst[i] = static_cast<std::uint8_t>(v <= 0 ? 0 : (v >= 255 ? 255 : v));
+        std::uint8_t* dst = out_.data() + static_cast<std::size_t>(w) * 4 * y;
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < kChannels; ++c) {
+                const float v = acc[x * kChannels + c] + 0.5f;
+                dst[x * 4 + c] = static_cast<std::uint8_t>(v <= 0 ? 0 : (v >= 255 ? 255 : v));
+            }
+            dst[x * 4 + 3] = 255;  // the backdrops are opaque
         }
-        // The frames carry no alpha (the byte is skipped); the backdrops are opaque.
-        for (int x = 0; x < w; ++x) dst[x * 4 + 3] = 255;
     }
     return true;
 }

@@ -52,7 +52,7 @@ private:
     int height_ = 0;
     double kernelSigma_ = -1;
     std::vector<float> kernel_;   // weights 0…k, symmetric
-    std::vector<float> plane_;    // the input as floats, 4 a pixel
+    std::vector<float> plane_;    // the input as floats: blue, green, red of each pixel
     std::vector<float> padded_;   // one row with k clamped pixels at each end
     std::vector<float> rowsOut_;  // after the horizontal pass
     std::vector<float> acc_;      // one row of the vertical pass
