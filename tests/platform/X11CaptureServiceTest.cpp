@@ -8,6 +8,7 @@
 #include "platform/WallpaperSource.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11WallpaperSource.h"
+#include "support/FakeCaptureService.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -182,6 +183,61 @@ TEST(X11CaptureWithoutDisplay, WallpaperIsAbsent) {
     loop.runUntilIdle();
     EXPECT_TRUE(called);
     EXPECT_FALSE(picture);
+}
+
+// The fake stands in for the real service in every model test, so both must answer the idle-stream calls the
+// same way: the sampler stops, updates and restarts streams in every state.
+template <typename Service>
+struct ServiceUnderTest;
+template <>
+struct ServiceUnderTest<X11CaptureService> {
+    static std::unique_ptr<CaptureService> make(test::VirtualLoop& loop) {
+        return std::make_unique<X11CaptureService>(loop, nowhere());
+    }
+};
+template <>
+struct ServiceUnderTest<test::FakeCaptureService> {
+    static std::unique_ptr<CaptureService> make(test::VirtualLoop& loop) {
+        return std::make_unique<test::FakeCaptureService>(loop);
+    }
+};
+
+template <typename Service>
+class CaptureStreamContract : public ::testing::Test {};
+using Services = ::testing::Types<X11CaptureService, test::FakeCaptureService>;
+TYPED_TEST_SUITE(CaptureStreamContract, Services);
+
+TYPED_TEST(CaptureStreamContract, IdleStreamsRefuseStopsAndTakeFiltersAtOnce) {
+    test::VirtualLoop loop;
+    auto service = ServiceUnderTest<TypeParam>::make(loop);
+    const CaptureDisplay display{1, {0, 0, 100, 100}};
+    auto stream = service->makeStream(ContentFilter::displayExcludingWindows(display, {}),
+                                      {{0, 24, 100, 6}, 100, 6, 1.0 / 15, 4}, {});
+    EXPECT_FALSE(stream->addStreamOutput([](const CaptureFrame&) {}, loop.makeSerialQueue("frames")));
+    EXPECT_TRUE(stream->addStreamOutput({}, nullptr)) << "an output without handler or queue is refused";
+
+    std::optional<CaptureError> stopError;
+    bool stopped = false;
+    stream->stopCapture([&](auto error) {
+        stopped = true;
+        stopError = error;
+    });
+    bool updated = false;
+    std::optional<CaptureError> updateError;
+    const auto next = ContentFilter::displayExcludingApplications(display, {app(42, "org.example.Editor")});
+    stream->updateContentFilter(next, [&](auto error) {
+        updated = true;
+        updateError = error;
+    });
+    EXPECT_FALSE(stopped) << "completions come on a later turn of the main loop";
+    loop.runUntilIdle();
+    ASSERT_TRUE(stopped);
+    ASSERT_TRUE(stopError);
+    EXPECT_EQ(stopError->code, CaptureErrorCode::notStarted);
+    ASSERT_TRUE(updated);
+    EXPECT_FALSE(updateError);
+    EXPECT_TRUE(stream->contentFilter().excludes(42, 1, false));
+    EXPECT_EQ(stream->configuration().height, 6);
 }
 
 }  // namespace

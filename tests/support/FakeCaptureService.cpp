@@ -14,6 +14,8 @@ FakeCaptureStream::FakeCaptureStream(FakeCaptureService& service, ContentFilter 
 std::optional<CaptureError> FakeCaptureStream::addStreamOutput(FrameHandler output,
                                                                std::shared_ptr<SerialQueue> queue) {
     if (auto refusal = std::exchange(service_.outputRefusal_, std::nullopt)) return refusal;
+    if (!output || !queue)
+        return CaptureError{CaptureErrorCode::invalidParameter, "an output needs a handler and a queue"};
     if (running_)
         return CaptureError{CaptureErrorCode::alreadyStarted, "outputs cannot change while capturing"};
     output_ = std::move(output);

@@ -9,6 +9,7 @@
 
 #include "base/MainLoop.h"
 #include "platform/CaptureService.h"
+#include "platform/WallpaperSource.h"
 
 namespace velaro::test {
 
@@ -120,6 +121,24 @@ private:
     std::vector<std::shared_ptr<FakeCaptureStream>> streams_;
     std::vector<std::pair<ContentFilter, StreamConfiguration>> screenshotRequests_;
     int contentRequests_ = 0;
+};
+
+// A desktop picture for tests: answers every request with `picture` on the next loop turn.
+class FakeWallpaperSource final : public WallpaperSource {
+public:
+    explicit FakeWallpaperSource(MainLoop& loop) : loop_(loop) {}
+
+    std::optional<CaptureFrame> picture;
+    // (maxPixelSize, nativeScale) of every request, in order.
+    std::vector<std::pair<double, bool>> requests;
+
+    void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) override {
+        requests.emplace_back(maxPixelSize, nativeScale);
+        loop_.post([handler = std::move(handler), picture = picture] { handler(picture); });
+    }
+
+private:
+    MainLoop& loop_;
 };
 
 }  // namespace velaro::test
