@@ -44,11 +44,12 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace velaro {
 namespace {
 
-// A BGRA strip whose content depends on `seed`, so that consecutive frames differ.
+// A BGRA strip whose content and mean colour depend on `seed`, so that consecutive frames differ and each
+// one publishes.
 CaptureFrame strip(int width, int height, int seed) {
     auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(width) * 4 * height);
     for (std::size_t i = 0; i < pixels->size(); ++i)
-        (*pixels)[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(seed) * 61) >> 3);
+        (*pixels)[i] = static_cast<std::uint8_t>(((i * 7) >> 4) % 128 + static_cast<std::size_t>(seed) * 40);
     CaptureFrame frame;
     frame.pixels = pixels;
     frame.width = width;
