@@ -97,10 +97,11 @@ bool isDock(xcb_window_t client) {
 }
 
 // How many pixels of the panel strip do not show the tint: the panel's clock and tray icons.
-int panelPixelsOverTint(const QImage& shot) {
+// Counted over the columns of one monitor, from `left`, `width` wide.
+int panelPixelsOverTint(const QImage& shot, int left, int width) {
     int count = 0;
     for (int y = 2; y < kPanelHeight - 2; ++y)
-        for (int x = 0; x < shot.width(); ++x)
+        for (int x = left; x < std::min(left + width, shot.width()); ++x)
             if (!closeTo(shot.pixelColor(x, y), kTint, 12)) ++count;
     return count;
 }
@@ -169,15 +170,17 @@ TEST_F(OverlayWindowTest, MainMenuLevelLiesUnderThePanelItemsAndOverOtherWindows
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(closeTo(shot.pixelColor(overApp), kTint, 6)) << "the app window shows through the band";
     EXPECT_TRUE(closeTo(shot.pixelColor(450, 300), kAppColour, 6)) << "the app window below the band is gone";
-    EXPECT_GT(panelPixelsOverTint(shot), 30) << "the panel's clock and tray should draw over the tint";
+    EXPECT_GT(panelPixelsOverTint(shot, screen.x(), screen.width()), 30)
+        << "the panel's clock and tray should draw over the tint";
 
     EXPECT_TRUE(bandLiesRightUnderThePanel()) << "the window right above the band is not the panel";
 
     // The same band at the status level covers the panel too: the difference is the level, not the paint.
     band->setLevel(OverlayWindowLevel::status);
-    const QImage covered =
-        screenshotWhen([&](const QImage& image) { return panelPixelsOverTint(image) == 0; });
-    EXPECT_EQ(panelPixelsOverTint(covered), 0) << "a status-level window lies above the panel";
+    const QImage covered = screenshotWhen(
+        [&](const QImage& image) { return panelPixelsOverTint(image, screen.x(), screen.width()) == 0; });
+    EXPECT_EQ(panelPixelsOverTint(covered, screen.x(), screen.width()), 0)
+        << "a status-level window lies above the panel";
 }
 
 TEST_F(OverlayWindowTest, ClicksPassThroughToTheWindowBelowWhichStaysBelow) {
@@ -203,6 +206,35 @@ TEST_F(OverlayWindowTest, ClicksPassThroughToTheWindowBelowWhichStaysBelow) {
     const QImage after =
         screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(overOther), kTint, 6); });
     EXPECT_TRUE(closeTo(after.pixelColor(overOther), kTint, 6)) << "the new window covers the band";
+}
+
+// With two monitors each has its own panel; a band goes under the panel of the monitor it lies on.
+TEST_F(OverlayWindowTest, EachMonitorsBandLiesUnderItsOwnPanel) {
+    const auto screens = QGuiApplication::screens();
+    if (screens.size() < 2) GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
+    const QScreen* second = screens[0] == QGuiApplication::primaryScreen() ? screens[1] : screens[0];
+    const QRect g = second->geometry();
+    // Global points: x as on screen, y up from the primary's bottom edge.
+    const Rect frame(g.x(), screen.height() - g.y() - 60, g.width(), 60);
+    auto secondBand =
+        host->makeWindow({"overlay-band-2", frame, OverlayWindowLevel::mainMenu, 1.0,
+                          [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), kTint); }});
+    showBand(OverlayWindowLevel::mainMenu);
+    secondBand->orderFrontRegardless();
+    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*secondBand)->geometry(), QRect(g.x(), g.y(), g.width(), 60));
+    EXPECT_TRUE(waitUntil([&] {
+        return bandLiesRightUnderThePanel() && liesRightUnderAPanel(xcb_window_t(secondBand->windowNumber()));
+    })) << "a band is not right under a panel";
+    const auto stack = mappedStack();
+    auto above = [&](const OverlayWindow& w) {
+        return *(std::find(stack.begin(), stack.end(), xcb_window_t(w.windowNumber())) + 1);
+    };
+    EXPECT_NE(above(*band), above(*secondBand)) << "both bands went under the same panel";
+    const QImage shot = screenshotWhen([&](const QImage& image) {
+        return image.width() >= g.right() && closeTo(image.pixelColor(g.x() + 20, g.y() + 45), kTint, 6);
+    });
+    EXPECT_GT(panelPixelsOverTint(shot, g.x(), g.width()), 0)
+        << "the second panel's items should draw over its band";
 }
 
 // A corner at the normal level follows the active window: right below it, over the windows behind.
