@@ -1,5 +1,9 @@
 // The test desktop itself: windows show where they are put and get clicks, the panel reserves its strip and
 // hosts a tray, and sound played to the default sink can be recorded back from its monitor.
+#include <X11/keysym.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -121,6 +125,40 @@ TEST_F(DesktopTest, TrayIconDocksInThePanel) {
         [&](const QImage& image) { return closeTo(image.pixelColor(geometry.center()), colour, 8); });
     EXPECT_TRUE(closeTo(shot.pixelColor(geometry.center()), colour, 8))
         << "the icon is not drawn in the panel";
+}
+
+TEST_F(DesktopTest, WindowManagerLeavesKeyCombinationsFreeForGlobalShortcuts) {
+    // A passive grab on the root fails with BadAccess when another client (a window manager binding) holds
+    // it.
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(connection));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection);
+    const struct {
+        const char* name;
+        uint16_t modifiers;
+        xcb_keysym_t key;
+    } combinations[] = {
+        {"Ctrl+Alt+Right", XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, XK_Right},
+        {"Ctrl+Alt+Left", XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, XK_Left},
+        {"Alt+Tab", XCB_MOD_MASK_1, XK_Tab},
+        {"Alt+F4", XCB_MOD_MASK_1, XK_F4},
+        {"Super+D", XCB_MOD_MASK_4, XK_d},
+        {"Super+E", XCB_MOD_MASK_4, XK_e},
+    };
+    for (const auto& combination : combinations) {
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, combination.key);
+        ASSERT_NE(codes, nullptr) << combination.name;
+        xcb_generic_error_t* error = xcb_request_check(
+            connection, xcb_grab_key_checked(connection, 0, root, combination.modifiers, codes[0],
+                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        EXPECT_EQ(error, nullptr) << combination.name << " is taken by another client";
+        std::free(error);
+        xcb_ungrab_key(connection, codes[0], root, combination.modifiers);
+        std::free(codes);
+    }
+    xcb_key_symbols_free(symbols);
+    xcb_disconnect(connection);
 }
 
 // Reads signed 16-bit mono samples.
