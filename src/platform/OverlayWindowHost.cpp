@@ -164,6 +164,7 @@ void OverlayWindow::setFrame(const Rect& frame, bool display) {
 void OverlayWindow::setLevel(int level) {
     if (level == level_) return;
     level_ = level;
+    applyLevel(level);
     if (visible_) host_.noteStackChange();
 }
 

@@ -111,10 +111,12 @@ protected:
     virtual void applyFrame(const Rect& frame) = 0;
     virtual void applyAlpha(double alpha) = 0;
     virtual void applyVisible(bool visible) = 0;
+    // The stacking itself reaches the host through stackChanged(); this only reports the new level.
+    virtual void applyLevel(int) {}
     // Repaints the content now.
     virtual void paint() = 0;
 
-    // For subclasses whose destructor must order the window out while it is still whole.
+    // Every subclass calls this first in its destructor: it orders the window out while it is still whole.
     void detachFromHost();
 
 private:
@@ -153,7 +155,7 @@ public:
     OverlayWindowHost& operator=(const OverlayWindowHost&) = delete;
     virtual ~OverlayWindowHost();
 
-    // A new window with the shared configuration, ordered out.
+    // A new window with the shared configuration, ordered out. Windows must be destroyed before their host.
     virtual std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) = 0;
 
     // Whether partly transparent pixels and alpha values between 0 and 1 show as such. Without it every

@@ -81,6 +81,7 @@ TEST_F(OverlayWindowHostTest, WindowsStackByLevelThenByLastOrderedFront) {
     // Raising the level of an ordered-in window moves it among the windows of its new level.
     below->setLevel(OverlayWindowLevel::banner);
     EXPECT_EQ(stackNames().front(), "below");
+    EXPECT_EQ(host.log()[host.log().size() - 2], "level below 26");
 
     bar->orderOut();
     EXPECT_FALSE(bar->isVisible());

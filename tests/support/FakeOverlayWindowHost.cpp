@@ -41,6 +41,10 @@ void FakeOverlayWindow::applyVisible(bool visible) {
     fakeHost_.record((visible ? "front " : "out ") + name());
 }
 
+void FakeOverlayWindow::applyLevel(int level) {
+    fakeHost_.record("level " + name() + " " + std::to_string(level));
+}
+
 void FakeOverlayWindow::paint() {
     ++paints_;
     fakeHost_.record("paint " + name());

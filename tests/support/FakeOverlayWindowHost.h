@@ -30,6 +30,7 @@ protected:
     void applyFrame(const Rect& frame) override;
     void applyAlpha(double alpha) override;
     void applyVisible(bool visible) override;
+    void applyLevel(int level) override;
     void paint() override;
 
 private:
@@ -48,7 +49,8 @@ public:
     bool supportsTranslucency() const override { return translucency_; }
     void setSupportsTranslucency(bool on) { translucency_ = on; }
 
-    // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "paint NAME",
+    // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "level NAME 24",
+    // "paint NAME",
     // "stack A,B,C" (front to back, when the stack reaches the screen) and "commit" (a batch ended).
     const std::vector<std::string>& log() const { return log_; }
     void clearLog() { log_.clear(); }

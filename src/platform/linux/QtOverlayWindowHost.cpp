@@ -599,7 +599,7 @@ void QtOverlayWindowHost::reassertStack() {
 void QtOverlayWindowHost::restack(bool force) {
     if (!desktop_ || inBatch()) return;
     const auto env = desktop_->snapshot();
-    std::vector<x11::OwnWindow> own;
+    std::vector<x11::OwnWindow> ours;
     for (auto* window : orderedWindows()) {
         auto* qt = static_cast<QtOverlayWindow*>(window);
         x11::OwnWindow entry;
@@ -608,9 +608,9 @@ void QtOverlayWindowHost::restack(bool force) {
         entry.rect = qt->nativeRect();
         if (auto foreign = window->orderedBelowForeign())
             entry.belowFrame = desktop_->topLevelOf(static_cast<std::uint32_t>(*foreign));
-        own.push_back(entry);
+        ours.push_back(entry);
     }
-    const auto groups = x11::planStack(own, env);
+    const auto groups = x11::planStack(ours, env);
     if (!force && x11::stackIsIntact(groups, env)) return;
     desktop_->apply(x11::stackOperations(groups));
 }
