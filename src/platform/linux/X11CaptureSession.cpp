@@ -103,11 +103,12 @@ bool Session::connect(CaptureError* error) {
     for (std::size_t i = 0; i < cookies.size(); ++i)
         if (auto r = own(xcb_intern_atom_reply(c_, cookies[i], nullptr))) *slots[i] = r->atom;
 
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_shm_id); ext && ext->present) {
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_shm_id); options_.allowShm && ext && ext->present) {
         auto v = own(xcb_shm_query_version_reply(c_, xcb_shm_query_version(c_), nullptr));
         shmUsable_ = v != nullptr;
     }
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_composite_id); ext && ext->present) {
+    if (const auto* ext = xcb_get_extension_data(c_, &xcb_composite_id);
+        options_.allowCompositorPictures && ext && ext->present) {
         auto v = own(xcb_composite_query_version_reply(c_, xcb_composite_query_version(c_, 0, 4), nullptr));
         hasComposite_ = v && (v->major_version > 0 || v->minor_version >= 2);
     }

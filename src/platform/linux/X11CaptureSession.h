@@ -32,6 +32,10 @@ struct SessionOptions {
     std::string ownBundleIdentifier = "com.quornet.Velaro";
     // Gives other programs their identifier (desktop-file id); empty or an empty answer: the window class.
     BundleIdentifierResolver bundleIdentifierFor;
+    // Switches for the paths a desktop may lack: false acts as if the server had no MIT-SHM, or as if no
+    // compositor kept window pictures, so those paths can be checked on any desktop.
+    bool allowShm = true;
+    bool allowCompositorPictures = true;
 };
 
 struct TopLevel {
