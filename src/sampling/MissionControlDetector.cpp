@@ -1,0 +1,179 @@
+// The overview detector: a baseline of the shell's windows, a 0.15 s probe that looks for two or more new
+// large ones, and the timing rules that end or give up on an overview.
+#include "sampling/MissionControlDetector.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "base/MainLoop.h"
+#include "platform/Screens.h"
+#include "platform/WindowList.h"
+#include "platform/Workspace.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr double kProbeSeconds = 0.15;
+// The overview counts as closed once the difference has stayed empty this long; a single empty probe can
+// come from a window list read while the overview's windows were being replaced.
+constexpr double kCloseAfterSeconds = 0.5;
+// Windows that stay up this long are not an overview but some long-lived surface of the shell.
+constexpr double kGiveUpSeconds = 300;
+constexpr std::size_t kNewLargeWindowsForOverview = 2;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+std::optional<OverviewShell> overviewShellForDesktop(std::string_view desktops) {
+    // GNOME's Activities, KDE's Overview and Xfce's workspace switcher each come from one process that puts
+    // up full-screen windows of its own; the first desktop of the list that has one decides.
+    while (!desktops.empty()) {
+        const auto colon = desktops.find(':');
+        const std::string_view name = desktops.substr(0, colon);
+        desktops = colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
+        if (equalsIgnoringCase(name, "GNOME") || equalsIgnoringCase(name, "GNOME-Classic"))
+            return OverviewShell{"org.gnome.Shell", "gnome-shell"};
+        if (equalsIgnoringCase(name, "KDE")) return OverviewShell{"org.kde.kwin", "kwin_x11"};
+        if (equalsIgnoringCase(name, "XFCE")) return OverviewShell{"xfwm4", "xfwm4"};
+    }
+    return std::nullopt;
+}
+
+MissionControlDetector::MissionControlDetector(WindowList& windows, const Screens& screens,
+                                               const Workspace& workspace, MainLoop& loop,
+                                               std::optional<OverviewShell> shell)
+    : windows_(windows), screens_(screens), workspace_(workspace), loop_(loop), shell_(std::move(shell)) {}
+
+void MissionControlDetector::acquire(const std::string& tag) {
+    const bool wasIdle = demand_.empty();
+    demand_.insert(tag);
+    if (!wasIdle) return;
+    const auto pid = shellProcessID();
+    baseline_ = shellWindowSnapshot(pid).windows;
+    baselineShellPID_ = pid;
+    resetDifference();
+    isOverviewActive = false;
+    // The timer is owned here, so a probe never outlives the detector.
+    timer_ = loop_.every(kProbeSeconds, [this] { poll(); });
+}
+
+void MissionControlDetector::release(const std::string& tag) {
+    if (demand_.erase(tag) == 0 || !demand_.empty()) return;
+    timer_.cancel();
+    emptyDiffSince_.reset();
+    activeSince_.reset();
+    setActive(false);
+}
+
+std::optional<std::int32_t> MissionControlDetector::shellProcessID() {
+    if (!shell_) return std::nullopt;
+    if (cachedShellPID_) {
+        const auto app = workspace_.runningApplication(*cachedShellPID_);
+        if (app && app->bundleID == shell_->bundleID) return cachedShellPID_;
+    }
+    cachedShellPID_.reset();
+    for (const auto& app : workspace_.runningApplications()) {
+        if (app.bundleID == shell_->bundleID) {
+            cachedShellPID_ = app.pid;
+            break;
+        }
+    }
+    return cachedShellPID_;
+}
+
+MissionControlDetector::ShellWindows MissionControlDetector::shellWindowSnapshot(
+    std::optional<std::int32_t> shellPID) {
+    ShellWindows result;
+    const auto list = windows_.snapshot();
+    result.totalCount = static_cast<int>(list.size());
+    if (!shell_) return result;
+    for (const auto& w : list) {
+        // Ordinary windows sit at level 0; the shell's own surfaces sit above them.
+        if (!w.layer || *w.layer < 1 || !w.number) continue;
+        const bool owned = shellPID && w.ownerPID ? *w.ownerPID == *shellPID
+                                                  : equalsIgnoringCase(w.ownerName, shell_->ownerName);
+        if (owned) result.windows.insert(*w.number);
+    }
+    return result;
+}
+
+std::set<std::int64_t> MissionControlDetector::largeWindows(const std::set<std::int64_t>& numbers) {
+    const auto main = screens_.mainScreen();
+    const double area = main ? main->frame.width() * main->frame.height() : 0;
+    // Without a screen to compare with, every candidate counts as large.
+    if (!(area > 0)) return numbers;
+    std::set<std::int64_t> large;
+    for (const auto& w : windows_.snapshot()) {
+        if (!w.number || !numbers.contains(*w.number) || !w.bounds) continue;
+        if (w.bounds->width() * w.bounds->height() >= 0.5 * area) large.insert(*w.number);
+    }
+    return large;
+}
+
+void MissionControlDetector::poll() {
+    const auto pid = shellProcessID();
+    const auto [windows, total] = shellWindowSnapshot(pid);
+
+    // A restarted shell numbers its windows anew: what it shows now is its normal state.
+    if (pid && baselineShellPID_ != pid) {
+        baseline_ = windows;
+        baselineShellPID_ = pid;
+        resetDifference();
+        setActive(false);
+        return;
+    }
+
+    const double now = loop_.uptime();
+    bool empty = lastDiffEmpty_;
+    // The second, larger read is only worth it when something appeared or went away.
+    if (total != lastTotalCount_) {
+        lastTotalCount_ = total;
+        std::set<std::int64_t> fresh;
+        std::set_difference(windows.begin(), windows.end(), baseline_.begin(), baseline_.end(),
+                            std::inserter(fresh, fresh.end()));
+        const auto large = fresh.empty() ? fresh : largeWindows(fresh);
+        empty = large.size() < kNewLargeWindowsForOverview;
+        lastDiffEmpty_ = empty;
+        if (empty) {
+            if (isOverviewActive() && !emptyDiffSince_) emptyDiffSince_ = now;
+        } else {
+            if (!isOverviewActive()) {
+                isOverviewActive = true;
+                activeSince_ = now;
+            }
+            emptyDiffSince_.reset();
+        }
+    }
+
+    if (!isOverviewActive()) return;
+    if (activeSince_ && now - *activeSince_ >= kGiveUpSeconds) {
+        baseline_ = windows;
+        resetDifference();
+        isOverviewActive = false;
+        return;
+    }
+    if (!empty || !emptyDiffSince_ || now - *emptyDiffSince_ < kCloseAfterSeconds) return;
+    isOverviewActive = false;
+    emptyDiffSince_.reset();
+    activeSince_.reset();
+}
+
+void MissionControlDetector::setActive(bool active) {
+    if (isOverviewActive() != active) isOverviewActive = active;
+}
+
+void MissionControlDetector::resetDifference() {
+    lastTotalCount_ = -1;
+    lastDiffEmpty_ = true;
+    emptyDiffSince_.reset();
+    activeSince_.reset();
+}
+
+}  // namespace velaro

@@ -1,0 +1,232 @@
+// The overview detector: what counts as an overview, when it is reported closed or given up on, shell
+// restarts, client demand, and the per-desktop choice of the shell.
+#include "sampling/MissionControlDetector.h"
+
+#include <gtest/gtest.h>
+
+#include "support/FakeScreens.h"
+#include "support/FakeWindowList.h"
+#include "support/FakeWorkspace.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+using test::FakeScreens;
+using test::FakeWindowList;
+
+constexpr std::int32_t kShellPID = 300;
+constexpr std::int32_t kAppPID = 500;
+const OverviewShell kShell{"org.example.Shell", "example-shell"};
+
+class MissionControlDetectorTest : public ::testing::Test {
+protected:
+    MissionControlDetectorTest() {
+        screens.setScreens({FakeScreens::make("main", {0, 0, 1000, 800}, 24)});
+        workspace.running.push_back({kShellPID, kShell.bundleID, std::string("Shell")});
+        workspace.running.push_back({kAppPID, std::string("org.example.Editor"), std::string("Editor")});
+        // At rest the shell shows its panel; an editor window is open.
+        rest = {shellWindow(1, {0, 0, 1000, 24}), appWindow(2)};
+        windows.setWindows(rest);
+    }
+
+    static WindowInfo shellWindow(std::int64_t number, Rect bounds, std::int32_t pid = kShellPID) {
+        return FakeWindowList::window(pid, bounds, WindowLevel::popUpMenu, "Example-Shell", number);
+    }
+    static WindowInfo fullScreenShellWindow(std::int64_t number, std::int32_t pid = kShellPID) {
+        return shellWindow(number, {0, 0, 1000, 800}, pid);
+    }
+    static WindowInfo appWindow(std::int64_t number) {
+        return FakeWindowList::window(kAppPID, {100, 100, 600, 500}, WindowLevel::normal, "Editor", number);
+    }
+    void show(std::vector<WindowInfo> extra) {
+        auto list = rest;
+        list.insert(list.end(), extra.begin(), extra.end());
+        windows.setWindows(list);
+    }
+    void showOverview() { show({fullScreenShellWindow(10), fullScreenShellWindow(11)}); }
+
+    test::VirtualLoop loop;
+    FakeScreens screens;
+    FakeWindowList windows;
+    test::FakeWorkspace workspace;
+    std::vector<WindowInfo> rest;
+    MissionControlDetector detector{windows, screens, workspace, loop, kShell};
+};
+
+TEST_F(MissionControlDetectorTest, TwoLargeNewShellWindowsAreAnOverviewAtTheNextProbe) {
+    detector.acquire("overlay");
+    std::vector<bool> seen;
+    auto sub = detector.isOverviewActive.changes().sink([&](bool v) { seen.push_back(v); });
+    showOverview();
+    loop.advance(0.14);
+    EXPECT_FALSE(detector.isOverviewActive());
+    loop.advance(0.01);
+    EXPECT_TRUE(detector.isOverviewActive());
+    loop.advance(1.0);
+    EXPECT_EQ(seen, std::vector<bool>{true});  // later probes with the same windows publish nothing
+}
+
+TEST_F(MissionControlDetectorTest, OneLargeOrSeveralSmallNewWindowsAreNotAnOverview) {
+    detector.acquire("overlay");
+    show({fullScreenShellWindow(10)});
+    loop.advance(0.3);
+    EXPECT_FALSE(detector.isOverviewActive());
+    // Exactly half the screen counts as large; just under does not.
+    show({shellWindow(10, {0, 0, 1000, 399}), shellWindow(11, {0, 400, 1000, 399}),
+          fullScreenShellWindow(12)});
+    loop.advance(0.3);
+    EXPECT_FALSE(detector.isOverviewActive());
+    show({shellWindow(10, {0, 0, 1000, 400}), shellWindow(11, {0, 400, 1000, 400})});
+    loop.advance(0.15);
+    EXPECT_TRUE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, WindowsOfOtherAppsOrAtNormalLevelDoNotCount) {
+    detector.acquire("overlay");
+    auto normalShell = fullScreenShellWindow(10);
+    normalShell.layer = WindowLevel::normal;
+    auto unnumbered = fullScreenShellWindow(11);
+    unnumbered.number.reset();
+    show({normalShell, unnumbered,
+          FakeWindowList::window(kAppPID, {0, 0, 1000, 800}, WindowLevel::popUpMenu, "Editor", 12)});
+    loop.advance(0.3);
+    EXPECT_FALSE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, ClosesAtTheFirstProbeHalfASecondAfterTheDifferenceEmptied) {
+    detector.acquire("overlay");
+    showOverview();
+    loop.advance(0.15);  // t = 0.15: active
+    ASSERT_TRUE(detector.isOverviewActive());
+    loop.advance(0.1);
+    windows.setWindows(rest);  // gone at t = 0.25; the probe at 0.30 sees it empty
+    loop.advance(0.5);         // t = 0.75: 0.45 s empty
+    EXPECT_TRUE(detector.isOverviewActive());
+    loop.advance(0.15);  // t = 0.90: 0.6 s empty
+    EXPECT_FALSE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, AnOverviewReturningBeforeTheCloseKeepsItActive) {
+    detector.acquire("overlay");
+    showOverview();
+    loop.advance(0.15);
+    windows.setWindows(rest);
+    loop.advance(0.3);
+    showOverview();
+    loop.advance(0.6);
+    EXPECT_TRUE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, WindowsThatStayUpAreGivenUpOnAfterFiveMinutesAndJoinTheBaseline) {
+    detector.acquire("overlay");
+    showOverview();
+    loop.advance(0.15);
+    ASSERT_TRUE(detector.isOverviewActive());
+    loop.advance(299.7);
+    EXPECT_TRUE(detector.isOverviewActive());
+    loop.advance(0.45);
+    EXPECT_FALSE(detector.isOverviewActive());
+    // The same windows are now the normal state, even once the count changes again.
+    show({fullScreenShellWindow(10), fullScreenShellWindow(11), appWindow(3)});
+    loop.advance(1.0);
+    EXPECT_FALSE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, ARestartedShellRetakesTheBaselineAndReportsInactive) {
+    detector.acquire("overlay");
+    showOverview();
+    loop.advance(0.15);
+    ASSERT_TRUE(detector.isOverviewActive());
+    workspace.running[0].pid = kShellPID + 1;
+    rest = {shellWindow(1, {0, 0, 1000, 24}, kShellPID + 1), appWindow(2)};
+    windows.setWindows({rest[0], rest[1], fullScreenShellWindow(20, kShellPID + 1),
+                        fullScreenShellWindow(21, kShellPID + 1)});
+    loop.advance(0.15);
+    EXPECT_FALSE(detector.isOverviewActive());
+    loop.advance(1.0);
+    EXPECT_FALSE(detector.isOverviewActive());  // its present windows are the new baseline
+    windows.setWindows({rest[0], rest[1], fullScreenShellWindow(20, kShellPID + 1),
+                        fullScreenShellWindow(21, kShellPID + 1), fullScreenShellWindow(22, kShellPID + 1),
+                        fullScreenShellWindow(23, kShellPID + 1)});
+    loop.advance(0.15);
+    EXPECT_TRUE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, DemandTagsStartAndStopTheProbe) {
+    EXPECT_FALSE(detector.isProbing());
+    detector.acquire("overlay");
+    detector.acquire("music");
+    EXPECT_TRUE(detector.isProbing());
+    detector.release("unknown");
+    detector.release("music");
+    EXPECT_TRUE(detector.isProbing());
+    const int reads = windows.snapshots;
+    loop.advance(0.15);
+    EXPECT_EQ(windows.snapshots, reads + 1);  // one list read per probe while nothing changes
+
+    showOverview();
+    loop.advance(0.15);
+    ASSERT_TRUE(detector.isOverviewActive());
+    detector.release("overlay");
+    EXPECT_FALSE(detector.isProbing());
+    EXPECT_FALSE(detector.isOverviewActive());
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+
+    // A new acquire takes the present windows as the baseline.
+    detector.acquire("overlay");
+    loop.advance(0.5);
+    EXPECT_FALSE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, ADetectorDestroyedWhileProbingLeavesNoTimer) {
+    {
+        MissionControlDetector d{windows, screens, workspace, loop, kShell};
+        d.acquire("overlay");
+        EXPECT_EQ(loop.pendingTimers(), 1u);
+    }
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+    loop.advance(1.0);
+}
+
+TEST_F(MissionControlDetectorTest, AnUnknownShellProcessIsRecognisedByItsWindowsOwnerName) {
+    workspace.running.erase(workspace.running.begin());
+    detector.acquire("overlay");
+    auto a = fullScreenShellWindow(10);
+    auto b = fullScreenShellWindow(11);
+    a.ownerPID.reset();
+    b.ownerPID = 777;  // a process nobody knows as the shell, but its windows carry the shell's name
+    show({a, b});
+    loop.advance(0.15);
+    EXPECT_TRUE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, WithoutAMainScreenEveryNewShellWindowIsLarge) {
+    screens.setScreens({}, -1);
+    detector.acquire("overlay");
+    show({shellWindow(10, {0, 0, 10, 10}), shellWindow(11, {0, 0, 10, 10})});
+    loop.advance(0.15);
+    EXPECT_TRUE(detector.isOverviewActive());
+}
+
+TEST_F(MissionControlDetectorTest, ADesktopWithoutAShellNeverReportsAnOverview) {
+    MissionControlDetector plain{windows, screens, workspace, loop, std::nullopt};
+    plain.acquire("overlay");
+    showOverview();
+    loop.advance(1.0);
+    EXPECT_FALSE(plain.isOverviewActive());
+}
+
+TEST(OverviewShellTest, TheFirstDesktopOfTheListWithAShellDecides) {
+    EXPECT_EQ(overviewShellForDesktop("ubuntu:GNOME")->ownerName, "gnome-shell");
+    EXPECT_EQ(overviewShellForDesktop("gnome")->ownerName, "gnome-shell");
+    EXPECT_EQ(overviewShellForDesktop("KDE")->ownerName, "kwin_x11");
+    EXPECT_EQ(overviewShellForDesktop("XFCE")->ownerName, "xfwm4");
+    EXPECT_FALSE(overviewShellForDesktop("openbox"));
+    EXPECT_FALSE(overviewShellForDesktop(""));
+    EXPECT_FALSE(overviewShellForDesktop("::"));
+    EXPECT_FALSE(overviewShellForDesktop("GNOMEX"));
+}
+
+}  // namespace
+}  // namespace velaro
