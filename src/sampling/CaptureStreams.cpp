@@ -1,0 +1,520 @@
+// The capture streams of the sampler: which screens capture, the reconcile pass over the contexts, starting
+// and stopping a stream with its configuration and filter, the restart throttle, the idle teardown and the
+// slide gate.
+#include "sampling/CaptureStreams.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/Log.h"
+#include "platform/WindowList.h"
+#include "sampling/ScreenSampler.h"
+#include "sampling/ScreenTopology.h"
+
+namespace velaro {
+
+namespace {
+
+// Strip heights in points below the capture height: the sampled strip, and the taller band the beam reads.
+constexpr double kStripHeight = 6;
+constexpr double kReflectionStripHeight = 36;
+constexpr int kStillFramesPerSecond = 15;
+constexpr int kQueueDepth = 4;
+// A failed start is tried again no sooner than this after it began.
+constexpr double kRestartThrottleSeconds = 1.5;
+// With no filled window, capture stays wanted this long after the last one was seen.
+constexpr double kFilledGraceSeconds = 60;
+constexpr double kSlideGateSeconds = 2.0;
+
+int truncPixels(double v) {
+    if (!(v > 0)) return 0;
+    return v >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(v);
+}
+
+}  // namespace
+
+StreamContext::StreamContext(std::shared_ptr<FrameOutput> output) : frameOutput(std::move(output)) {}
+
+StreamConfiguration StreamPlan::configuration() const {
+    StreamConfiguration c;
+    c.sourceRect = sourceRect;
+    c.width = width;
+    c.height = height;
+    c.minimumFrameInterval = 1.0 / framesPerSecond;
+    c.queueDepth = kQueueDepth;
+    return c;
+}
+
+int streamFramesPerSecond(bool liveCaptureEnabled, int liveCaptureFPS) {
+    if (!liveCaptureEnabled) return kStillFramesPerSecond;
+    return std::max(1, liveCaptureFPS);
+}
+
+StreamPlan planStream(const StreamPlanInput& in) {
+    StreamPlan plan;
+    const double W = in.displayWidth, H = in.displayHeight;
+    const double c = in.geometry.captureHeight;
+    const TopBlurGeometry& blur = in.geometry.topBlur;
+
+    Rect source;
+    if (in.blurCaptureEnabled) {
+        double h = std::max(blur.overlayHeight + std::max(blur.leftCornerRadius, blur.rightCornerRadius),
+                            c + kStripHeight);
+        if (in.lightReflectionsEnabled) h = std::max(h, c + kReflectionStripHeight);
+        source = Rect{0, 0, W, h};
+    } else {
+        source = Rect{0, c, W, in.lightReflectionsEnabled ? kReflectionStripHeight : kStripHeight};
+    }
+    // Integral outward, as the capture service works in whole points, then cut to the display.
+    const double x0 = std::floor(source.minX()), y0 = std::floor(source.minY());
+    source = Rect{x0, y0, std::ceil(source.maxX()) - x0, std::ceil(source.maxY()) - y0};
+    plan.sourceRect = source.intersection(Rect{0, 0, W, H});
+
+    const double s = in.liveCaptureEnabled && in.backingScale > 0 ? in.backingScale : 1.0;
+    const double r = in.cornerRadius;
+    plan.width = std::max(1, truncPixels(plan.sourceRect.width() * s));
+    plan.height = std::max(1, truncPixels(plan.sourceRect.height() * s));
+    plan.framesPerSecond = streamFramesPerSecond(in.liveCaptureEnabled, in.liveCaptureFPS);
+
+    FrameOutput::LineConfig& lc = plan.lineConfig;
+    lc.edgeInsetPixels = truncPixels((r + 8) * s);
+    lc.imagePointWidth = plan.sourceRect.width();
+    lc.publishesImage = in.liveCaptureEnabled;
+    lc.lineRowY = static_cast<int>(std::floor(s * (in.blurCaptureEnabled ? c + 3 : 3)));
+    if (in.blurCaptureEnabled) {
+        UnifiedBlur u;
+        u.overlayHeightPixels = truncPixels(blur.overlayHeight * s);
+        u.leftRadiusPixels = truncPixels(blur.leftCornerRadius * s);
+        u.rightRadiusPixels = truncPixels(blur.rightCornerRadius * s);
+        u.overlayPointSize = Size{plan.sourceRect.width(), blur.overlayHeight};
+        u.leftPointSize = Size{blur.leftCornerRadius, blur.leftCornerRadius};
+        u.rightPointSize = Size{blur.rightCornerRadius, blur.rightCornerRadius};
+        lc.unifiedBlur = u;
+    }
+    lc.lightReflections = in.lightReflectionsEnabled;
+    lc.lightRowY = static_cast<int>(std::floor(s * (c + 21 - plan.sourceRect.minY())));
+    lc.lightBandHeightPx = std::max(1, truncPixels(s * 30));
+    lc.scale = s;
+    lc.displayWidthPoints = W;
+    lc.displayOrigin = in.displayOrigin;
+    lc.beamActivationMinY = c + 6;
+    lc.beamActivationMaxY = c + 56;
+    lc.smoothingAlpha = 1 - std::pow(0.7, 30.0 / plan.framesPerSecond);
+    return plan;
+}
+
+std::vector<Rect> menuBarGuardZones(const std::vector<ScreenInfo>& screens, double statusBarThickness) {
+    std::vector<Rect> zones;
+    if (screens.empty()) return zones;
+    const double top = screens.front().frame.maxY();
+    for (const auto& s : screens)
+        zones.push_back(Rect{s.frame.minX(), top - s.frame.maxY(), s.frame.width(),
+                             menuBarHeight(s, statusBarThickness) + 4});
+    return zones;
+}
+
+ContentFilterChoice makeContentFilter(const ShareableContent& content, const CaptureDisplay& display,
+                                      const std::optional<std::string>& ownBundleIdentifier,
+                                      const std::set<std::string>& sampleStop) {
+    ContentFilterChoice choice;
+    std::vector<CaptureApplication> excluded;
+    for (const auto& app : content.applications) {
+        if (sampleStop.contains(app.bundleIdentifier)) {
+            excluded.push_back(app);
+            choice.appliedSampleStop.insert(app.bundleIdentifier);
+        }
+    }
+    const CaptureApplication* own = nullptr;
+    if (ownBundleIdentifier) {
+        for (const auto& app : content.applications) {
+            if (app.bundleIdentifier == *ownBundleIdentifier) {
+                own = &app;
+                break;
+            }
+        }
+    }
+    if (own) {
+        std::vector<CaptureApplication> apps{*own};
+        apps.insert(apps.end(), excluded.begin(), excluded.end());
+        choice.filter = ContentFilter::displayExcludingApplications(display, std::move(apps));
+    } else {
+        std::vector<CaptureWindow> ownWindows;
+        for (const auto& w : content.windows) {
+            const bool ours =
+                ownBundleIdentifier
+                    ? (w.owningApplication && w.owningApplication->bundleIdentifier == *ownBundleIdentifier)
+                    : !w.owningApplication;
+            if (ours) ownWindows.push_back(w);
+        }
+        choice.filter = ContentFilter::displayExcludingWindows(display, std::move(ownWindows));
+        // Left out as applications too, so the colour still comes from beneath them.
+        choice.filter.excludedApplications = std::move(excluded);
+    }
+    choice.filter.includeMenuBar = false;
+    return choice;
+}
+
+// ---- the sampler's stream operations ----
+
+bool ScreenSampler::shouldCapture() const {
+    if (!masterEnabled || screensAsleep() || !captureDemand || !enabled) return false;
+    if (isFilledWindowActive() || pendingFilledState.value_or(false)) return true;
+    return loop().uptime() - lastFilledActivity < kFilledGraceSeconds;
+}
+
+bool ScreenSampler::wantsCapture(const ScreenID& screen) const {
+    if (!shouldCapture()) return false;
+    if (!contexts.contains(screen)) return false;
+    const auto& stopped = captureStopScreens();
+    for (const auto& [id, context] : contexts) {
+        if (!context->feedsSingular) continue;
+        // While the screen that feeds the primary values is stopped, no screen captures.
+        if (stopped.contains(id)) return false;
+        break;
+    }
+    return !stopped.contains(screen);
+}
+
+bool ScreenSampler::isCurrent(const ScreenID& screen, const std::shared_ptr<StreamContext>& context) const {
+    if (!context || context->retired) return false;
+    auto it = contexts.find(screen);
+    return it != contexts.end() && it->second == context;
+}
+
+void ScreenSampler::reconcilePass() {
+    ++reconcilePassesTotal;
+    const std::vector<ScreenInfo> L = services_.topology.screenDescriptions();
+    const auto inList = [&L](const ScreenID& id) {
+        return std::any_of(L.begin(), L.end(), [&id](const ScreenInfo& s) { return s.id == id; });
+    };
+
+    for (auto it = contexts.begin(); it != contexts.end();) {
+        if (inList(it->first)) {
+            ++it;
+            continue;
+        }
+        auto context = it->second;
+        stopStream(*context);
+        context->retired = true;
+        if (context->feedsSingular) {
+            clearChannel(it->first);
+            context->feedsSingular = false;
+        }
+        it = contexts.erase(it);
+        ++contextsClosedTotal;
+    }
+
+    // The main display is the primary monitor, the first of the live list.
+    const auto all = services_.topology.screens();
+    std::optional<ScreenID> main;
+    if (!all.empty()) main = all.front().id;
+
+    std::vector<ScreenInfo> order;
+    for (const auto& s : L)
+        if (main && s.id == *main) order.push_back(s);
+    for (const auto& s : L)
+        if (!main || s.id != *main) order.push_back(s);
+
+    bool opened = false;
+    for (const auto& s : order) {
+        if (contexts.contains(s.id)) continue;
+        contexts[s.id] = makeContext(s);
+        ++contextsOpenedTotal;
+        opened = true;
+    }
+
+    std::shared_ptr<StreamContext> singular;
+    if (main && contexts.contains(*main))
+        singular = contexts[*main];
+    else if (!L.empty() && contexts.contains(L.front().id))
+        singular = contexts[L.front().id];
+    for (auto& [id, context] : contexts) {
+        const bool becomes = context == singular;
+        if (becomes && !context->feedsSingular)
+            context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
+        context->feedsSingular = becomes;
+    }
+
+    if (opened) cachePointerPosition();
+
+    if (!shouldCapture()) {
+        stopAllStreams();
+        return;
+    }
+    for (auto& [id, context] : contexts) {
+        if (wantsCapture(id)) {
+            auto screen = screenNamed(id);
+            if (!screen) continue;
+            later([this, screen = *screen, weak = std::weak_ptr<StreamContext>(context)] {
+                if (auto c = weak.lock()) startStream(screen, c);
+            });
+        } else {
+            stopStream(*context);
+        }
+    }
+}
+
+std::optional<ScreenInfo> ScreenSampler::screenNamed(const ScreenID& id) const {
+    for (const auto& s : services_.topology.screens())
+        if (s.id == id) return s;
+    return std::nullopt;
+}
+
+std::shared_ptr<StreamContext> ScreenSampler::makeContext(const ScreenInfo& screen) {
+    const bool primaryInUse = std::any_of(contexts.begin(), contexts.end(),
+                                          [this](const auto& e) { return e.second == primaryContext; });
+    std::shared_ptr<StreamContext> context;
+    if (!primaryInUse) {
+        context = primaryContext;
+        context->retired = false;
+        context->geometryMissingLogged = context->channelMissingLogged = context->displayMissLogged = false;
+        context->capturedScreen.reset();
+    } else {
+        const std::string label = "com.quornet.Velaro.frames." +
+                                  displayID(screen).value_or("ctx" + std::to_string(contextsOpenedTotal));
+        context = std::make_shared<StreamContext>(makeFrameOutput(label));
+        wireCallbacks(context);
+    }
+    applyCaptureGeometry(*context, screen.id);
+    return context;
+}
+
+void ScreenSampler::applyCaptureGeometry(StreamContext& context, const ScreenID& screen) {
+    auto it = captureGeometryByScreen.find(screen);
+    context.geometry =
+        it == captureGeometryByScreen.end() ? std::nullopt : std::optional<CaptureGeometry>(it->second);
+    FrameOutput::Settings settings;
+    settings.blurRadius = lastBlurRadius;
+    settings.smoothingEnabled = lastSmoothingEnabled;
+    settings.hoverGuardEnabled = lastHoverGuardEnabled;
+    settings.overviewActive = lastOverviewActive;
+    settings.externallyFrozen = isSamplingFrozen();
+    context.frameOutput->async([settings](FrameOutput& fo) { fo.applySettings(settings); });
+}
+
+void ScreenSampler::startStream(const ScreenInfo& screen, const std::shared_ptr<StreamContext>& context) {
+    if (!wantsCapture(screen.id) || context->stream || context->isConfiguringStream ||
+        !isCurrent(screen.id, context))
+        return;
+    if (!context->geometry) {
+        if (!context->geometryMissingLogged)
+            logLine("SAMPLER", "no capture geometry for screen " + screen.id + "; not capturing it yet");
+        context->geometryMissingLogged = true;
+        return;
+    }
+    context->geometryMissingLogged = false;
+    context->isConfiguringStream = true;
+    context->lastStartAttempt = loop().uptime();
+    const std::int64_t g = context->configGeneration;
+    services_.capture.getShareableContent(
+        false, false,
+        [this, life = std::weak_ptr<int>(life_), weak = std::weak_ptr<StreamContext>(context), id = screen.id,
+         g](std::optional<ShareableContent> content, std::optional<CaptureError> error) {
+            if (!life.lock()) return;
+            auto c = weak.lock();
+            if (!c) return;
+            if (error || !content) {
+                c->stream.reset();
+                c->isConfiguringStream = false;
+                return;
+            }
+            continueStart(id, c, g, *content);
+        });
+}
+
+void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
+                                  std::int64_t g, const ShareableContent& content) {
+    if (!isCurrent(screen, context) || !wantsCapture(screen)) {
+        context->isConfiguringStream = false;
+        return;
+    }
+    const CaptureDisplay* display = nullptr;
+    std::optional<ScreenInfo> captured;
+    for (const auto& d : content.displays) {
+        auto s = screenForDisplayNumber(services_.screens, d.displayID);
+        if (s && s->id == screen) {
+            display = &d;
+            captured = s;
+            break;
+        }
+    }
+    if (!display) {
+        if (!context->displayMissLogged) logLine("SAMPLER", "no display to capture for screen " + screen);
+        context->displayMissLogged = true;
+        context->isConfiguringStream = false;
+        return;
+    }
+    context->displayMissLogged = false;
+    const ContentFilter filter = makeContentFilter(content, *display);
+    context->capturedScreen = captured;
+    if (!context->geometry) {
+        context->isConfiguringStream = false;
+        return;
+    }
+
+    StreamPlanInput in;
+    in.displayWidth = display->width();
+    in.displayHeight = display->height();
+    in.displayOrigin = display->frame.origin;
+    in.geometry = *context->geometry;
+    in.liveCaptureEnabled = liveCaptureEnabled;
+    in.liveCaptureFPS = liveCaptureFPS;
+    in.blurCaptureEnabled = blurCaptureEnabled;
+    in.lightReflectionsEnabled = lightReflectionsEnabled;
+    in.backingScale = captured->backingScale;
+    in.cornerRadius = displayCornerRadius(*captured);
+    StreamPlan plan = planStream(in);
+    plan.lineConfig.generation = ++context->lineConfigGeneration;
+
+    // Both before the stream exists, so its first frame already has them.
+    auto zones = menuBarGuardZones(services_.screens.screens(), services_.screens.statusBarThickness());
+    context->frameOutput->async(
+        [zones = std::move(zones)](FrameOutput& fo) mutable { fo.setGuardZones(std::move(zones)); });
+    context->frameOutput->async([config = plan.lineConfig](FrameOutput& fo) { fo.setLineConfig(config); });
+
+    auto stream = services_.capture.makeStream(
+        filter, plan.configuration(),
+        [this, life = std::weak_ptr<int>(life_)](CaptureStream& stopped, const CaptureError&) {
+            const CaptureStream* which = &stopped;
+            if (!life.lock()) return;
+            later([this, which] { handleStreamStopped(which); });
+        });
+    if (!stream) {
+        context->isConfiguringStream = false;
+        return;
+    }
+    // The queue handed to the stream keeps the frame analysis alive for as long as the stream may use it.
+    FrameOutput* output = context->frameOutput.get();
+    std::shared_ptr<SerialQueue> queue(context->frameOutput, &context->frameOutput->queue());
+    if (stream->addStreamOutput([output](const CaptureFrame& frame) { output->receive(frame); },
+                                std::move(queue))) {
+        context->stream.reset();
+        context->isConfiguringStream = false;
+        return;
+    }
+    stream->startCapture([this, life = std::weak_ptr<int>(life_),
+                          weak = std::weak_ptr<StreamContext>(context), screen, g,
+                          stream](std::optional<CaptureError> error) {
+        if (!life.lock()) {
+            // Nobody will ever stop it otherwise.
+            if (!error) stream->stopCapture({});
+            return;
+        }
+        auto c = weak.lock();
+        if (!c) {
+            if (!error) stream->stopCapture({});
+            return;
+        }
+        finishStart(screen, c, g, stream, error);
+    });
+}
+
+void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
+                                std::int64_t g, std::shared_ptr<CaptureStream> stream,
+                                std::optional<CaptureError> error) {
+    if (error) {
+        context->stream.reset();
+        context->isConfiguringStream = false;
+        return;
+    }
+    if (wantsCapture(screen) && isCurrent(screen, context) && context->configGeneration == g) {
+        context->stream = std::move(stream);
+        context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
+        ++streamStartsTotal;
+        updateUndemandedLog();
+        context->isConfiguringStream = false;
+        return;
+    }
+    // Stale: the screen went, the context was replaced, capture is no longer wanted or the settings
+    // changed. The new stream is never kept. Whether to start another is decided once the stop is done, on
+    // the state of that moment, since a reconcile meanwhile could not start one while this start held the
+    // context.
+    stream->stopCapture([this, life = std::weak_ptr<int>(life_), weak = std::weak_ptr<StreamContext>(context),
+                         screen](std::optional<CaptureError>) {
+        if (!life.lock()) return;
+        auto c = weak.lock();
+        if (!c) return;
+        c->isConfiguringStream = false;
+        if (wantsCapture(screen) && isCurrent(screen, c)) reconcile();
+    });
+}
+
+ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
+                                               const CaptureDisplay& display) {
+    auto choice =
+        velaro::makeContentFilter(content, display, services_.ownBundleIdentifier, storedSampleStop());
+    appliedSampleStop = std::move(choice.appliedSampleStop);
+    return std::move(choice.filter);
+}
+
+void ScreenSampler::stopStream(StreamContext& context) {
+    if (!context.stream) return;
+    auto stream = std::move(context.stream);
+    context.stream.reset();
+    if (context.feedsSingular) later([this] { beamColor = Color::clear(); });
+    context.frameOutput->async([](FrameOutput& fo) {
+        fo.holdBlurCommit();
+        fo.resetPublishState();
+    });
+    updateUndemandedLog();
+    later([stream = std::move(stream)] { stream->stopCapture({}); });
+}
+
+bool ScreenSampler::isAnyStreamConfiguring() const {
+    for (const auto& c : allContexts())
+        if (c->isConfiguringStream) return true;
+    return false;
+}
+
+bool ScreenSampler::needsStreamRestart() const {
+    const double now = loop().uptime();
+    for (const auto& [id, c] : contexts) {
+        if (c->stream || c->isConfiguringStream) continue;
+        if (!(now - c->lastStartAttempt > kRestartThrottleSeconds)) continue;
+        if (!c->geometry) continue;
+        if (wantsCapture(id)) return true;
+    }
+    return false;
+}
+
+void ScreenSampler::handleStreamStopped(const CaptureStream* stream) {
+    for (const auto& c : allContexts()) {
+        if (c->stream && c->stream.get() == stream) {
+            c->stream.reset();
+            break;
+        }
+    }
+    updateUndemandedLog();
+    reconcile();
+}
+
+void ScreenSampler::idleTeardownFired() {
+    idleTeardownTimer = Cancellable();
+    reconcile();
+}
+
+void ScreenSampler::openSlideGate() {
+    if (isSlideGateOpen) return;
+    isSlideGateOpen = true;
+    const std::int64_t g = ++slideGateGeneration;
+    slideGateTimer_ = loop().postAfter(kSlideGateSeconds, [this, g] { slideGateTimedOut(g); });
+    if (onSlideGateChanged) onSlideGateChanged();
+}
+
+void ScreenSampler::slideGateTimedOut(std::int64_t generation) {
+    if (!isSlideGateOpen || slideGateGeneration != generation) return;
+    slideSignatureDistrusted = true;
+    isSlideGateOpen = false;
+    slideGateGeneration = generation + 1;
+    forcePublishNextFrame(true);
+    if (onSlideGateChanged) onSlideGateChanged();
+}
+
+void ScreenSampler::updateUndemandedLog() {
+    const bool undemanded = hasActiveStream() && !captureDemand;
+    if (undemanded && !undemandedOpenLogged)
+        logLine("SAMPLER", "a stream runs while no feature asks for capture");
+    undemandedOpenLogged = undemanded;
+}
+
+}  // namespace velaro

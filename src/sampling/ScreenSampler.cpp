@@ -1,0 +1,750 @@
+// The screen sampler: start-up, the switches other subsystems set, the per-frame publishers, the clearing
+// operations, the freezes and the refresh that turns the window list into the capture state.
+#include "sampling/ScreenSampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/Log.h"
+#include "platform/DefaultsStore.h"
+#include "platform/Workspace.h"
+#include "sampling/LightReflections.h"
+#include "sampling/ScreenTopology.h"
+#include "sampling/WindowListScans.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr double kPollSeconds = 0.5;
+constexpr double kFilledConfirmSeconds = 0.1;
+constexpr double kIdleTeardownSeconds = 60;
+constexpr int kMaxReconcilePasses = 4;
+// Ink thresholds, kept at the single precision they were tuned in.
+const double kInkDarkAbove = static_cast<double>(0.6f);
+const double kInkLightBelow = static_cast<double>(0.4f);
+constexpr double kBeamMoveEpsilon = 0.0005;
+// Coverage of a screen that makes a window count as filling it, and the lower one that keeps it counted.
+constexpr double kEnterCoverage = 0.9;
+constexpr double kStayCoverage = 0.5;
+
+bool hysteresis(bool current, double coverage) {
+    return coverage >= (current ? kStayCoverage : kEnterCoverage);
+}
+
+}  // namespace
+
+ScreenSampler::ScreenSampler(Services services)
+    : pointerBand_(services.pointer,
+                   [this] {
+                       std::vector<FrameOutput*> outputs;
+                       for (const auto& c : allContexts()) outputs.push_back(c->frameOutput.get());
+                       return outputs;
+                   }),
+      pointerInBeamBand(pointerBand_.pointerInBeamBand),
+      beamBandMenuBarHeight(pointerBand_.beamBandMenuBarHeight),
+      services_(std::move(services)) {
+    // Black has luminance 0: light ink. The start-up rule has no earlier state to hold.
+    const double L = relativeLuminance(dominantColor());
+    strokeInkIsDark.set(L > kInkDarkAbove || (L >= kInkLightBelow && L >= 0.5));
+    primaryContext = std::make_shared<StreamContext>(makeFrameOutput("com.quornet.Velaro.frames"));
+    wireCallbacks(primaryContext);
+    registerObservers();
+    startPollTimer();
+    refresh();
+}
+
+ScreenSampler::~ScreenSampler() {
+    life_.reset();
+    observers_.clear();
+    pointerBand_.removePointerMonitors();
+    pollTimer.cancel();
+    // Streams still running would keep delivering into outputs nobody reads.
+    for (const auto& c : allContexts()) {
+        if (auto stream = std::move(c->stream)) stream->stopCapture({});
+    }
+}
+
+std::shared_ptr<FrameOutput> ScreenSampler::makeFrameOutput(const std::string& label) {
+    FrameOutput::Dependencies deps;
+    deps.loop = &services_.loop;
+    deps.queueLabel = label;
+    deps.pointer = &services_.pointer;
+    deps.isForeignMenuOpen = [scans = &services_.scans] { return scans->isForeignMenuOpen(); };
+    return std::make_shared<FrameOutput>(std::move(deps));
+}
+
+void ScreenSampler::after(double seconds, std::function<void()> block) {
+    const auto id = ++nextDelayed_;
+    delayed_[id] = loop().postAfter(seconds, [this, id, block = std::move(block)] {
+        // The handle goes on a later turn: dropping it here would destroy the closure that is running.
+        later([this, id] { delayed_.erase(id); });
+        block();
+    });
+}
+
+void ScreenSampler::later(std::function<void()> block) {
+    loop().post([life = std::weak_ptr<int>(life_), block = std::move(block)] {
+        if (life.lock()) block();
+    });
+}
+
+std::vector<std::shared_ptr<StreamContext>> ScreenSampler::allContexts() const {
+    std::vector<std::shared_ptr<StreamContext>> out{primaryContext};
+    for (const auto& [id, c] : contexts)
+        if (c != primaryContext) out.push_back(c);
+    return out;
+}
+
+void ScreenSampler::forEachFrameOutput(const std::function<void(FrameOutput&)>& block) const {
+    for (const auto& c : allContexts()) c->frameOutput->async(block);
+}
+
+void ScreenSampler::bumpConfigGenerations() {
+    for (const auto& c : allContexts()) ++c->configGeneration;
+}
+
+bool ScreenSampler::hasActiveStream() const {
+    for (const auto& c : allContexts())
+        if (c->stream) return true;
+    return false;
+}
+
+bool ScreenSampler::isForeignMenuOpen() const {
+    return services_.scans.isForeignMenuOpen();
+}
+
+std::optional<Color> ScreenSampler::averageColor(const QImage& image) {
+    return velaro::averageColor(image);
+}
+
+Color ScreenSampler::vividBeamColor(const Color& color) {
+    return velaro::vividBeamColor(color);
+}
+
+// ---- publishing ----
+
+std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::channelFor(StreamContext& context) {
+    if (!context.capturedScreen) return nullptr;
+    const bool listed = services_.topology.contains(*context.capturedScreen);
+    auto it = channelsByScreen.find(context.capturedScreen->id);
+    auto channel = listed && it != channelsByScreen.end() ? it->second : nullptr;
+    const bool missing = channel == nullptr;
+    if (missing != context.channelMissingLogged) {
+        if (missing) logLine("SAMPLER", "no channel for screen " + context.capturedScreen->id);
+        context.channelMissingLogged = missing;
+    }
+    return channel;
+}
+
+void ScreenSampler::dominantColorDidSet(const Color& color) {
+    const double L = relativeLuminance(color);
+    const bool dark = L > kInkDarkAbove || (L >= kInkLightBelow && strokeInkIsDark());
+    if (dark != strokeInkIsDark()) strokeInkIsDark = dark;
+}
+
+void ScreenSampler::publishDominant(const Color& color, StreamContext* from) {
+    if (from) {
+        if (auto channel = channelFor(*from)) channel->dominantColor = color;
+        if (!from->feedsSingular) return;
+    }
+    dominantColor = color;
+    dominantColorDidSet(color);
+    colorPulse = colorPulse() + 1;
+}
+
+void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context) {
+    FrameOutput& fo = *context->frameOutput;
+    const std::weak_ptr<int> life = life_;
+    const std::weak_ptr<StreamContext> weak = context;
+    MainLoop* loop = &services_.loop;
+    // Every result is copied into a block on the main loop; the block does nothing once the sampler or the
+    // context is gone. Posts keep the order in which one context's results were made.
+    auto onMain = [this, life, weak, loop](auto body) {
+        loop->post([this, life, weak, body = std::move(body)] {
+            if (!life.lock()) return;
+            if (auto c = weak.lock()) body(*c);
+        });
+    };
+
+    fo.onUpdate = [this, onMain](const Color& dominant, const std::vector<Color>& zones) {
+        onMain([this, dominant, zones](StreamContext& c) {
+            if (!isLive(c)) return;
+            if (c.capturedScreen && captureStopScreens().contains(c.capturedScreen->id)) return;
+            publishDominant(dominant, &c);
+            if (auto channel = channelFor(c)) channel->zoneColors = zones;
+            if (c.feedsSingular) {
+                zoneColors = zones;
+                ++colorPublishSeq;
+            }
+        });
+    };
+    fo.onLine = [this, onMain](const LiveLine& line, int generation) {
+        onMain([this, line, generation](StreamContext& c) {
+            if (!isLive(c) || !liveCaptureEnabled) return;
+            if (c.capturedScreen && captureStopScreens().contains(c.capturedScreen->id)) return;
+            if (generation != c.lineConfigGeneration) return;
+            if (auto channel = channelFor(c)) channel->liveLine = line;
+            if (c.feedsSingular) liveLine = line;
+        });
+    };
+    fo.onBackdrop = [this, onMain](const BackdropImage& bar) {
+        onMain([this, bar](StreamContext& c) {
+            if (!isLive(c) || !blurCaptureEnabled) return;
+            if (auto channel = channelFor(c)) channel->blurredBackdropImage = bar;
+            if (c.feedsSingular) blurredBackdropImage = bar;
+        });
+    };
+    fo.onCornerBackdrops = [this, onMain](const std::optional<BackdropImage>& left,
+                                          const std::optional<BackdropImage>& right) {
+        onMain([this, left, right](StreamContext& c) {
+            if (!isLive(c) || !blurCaptureEnabled) return;
+            if (auto channel = channelFor(c)) {
+                if (left) channel->blurredTopLeftCorner = left;
+                if (right) channel->blurredTopRightCorner = right;
+            }
+            if (c.feedsSingular) {
+                if (left) blurredTopLeftCorner = left;
+                if (right) blurredTopRightCorner = right;
+            }
+        });
+    };
+    fo.onEdgeColors = [this, onMain](const Color& left, const Color& right) {
+        onMain([this, left, right](StreamContext& c) {
+            if (!isLive(c)) return;
+            if (auto channel = channelFor(c)) {
+                channel->liveLeftCornerColor = left;
+                channel->liveRightCornerColor = right;
+            }
+            if (c.feedsSingular) {
+                liveLeftCornerColor = left;
+                liveRightCornerColor = right;
+            }
+        });
+    };
+    fo.onBeam = [this, onMain](const Color& color, double x) {
+        onMain([this, color, x](StreamContext& c) {
+            if (!isLive(c) || !c.feedsSingular || !lightReflectionsEnabled) return;
+            if (color.alpha == 0) {
+                if (beamColor().alpha != 0) beamColor = Color::clear();
+                return;
+            }
+            if (!(beamColor() == color)) {
+                beamColor = color;
+                beamVividColor = vividBeamColor(color);
+            }
+            if (std::abs(beamNormalizedX() - x) > kBeamMoveEpsilon) beamNormalizedX = x;
+        });
+    };
+    fo.onActivityEnded = [this, onMain] {
+        onMain([this](StreamContext& c) {
+            if (!isLive(c) || !c.feedsSingular) return;
+            if (onMenuBarActivityEnded) onMenuBarActivityEnded();
+            refresh();
+            after(0.2, [this] { refresh(); });
+            after(0.5, [this] { refresh(); });
+        });
+    };
+    fo.onForceUnfreeze = [this, onMain] {
+        onMain([this](StreamContext& c) {
+            if (!isLive(c)) return;
+            freezeReasons.clear();
+            if (isSamplingFrozen()) isSamplingFrozen = false;
+            forEachFrameOutput([](FrameOutput& out) { out.unfreeze(); });
+        });
+    };
+}
+
+// ---- settings pushed into every frame analysis ----
+
+void ScreenSampler::setOverviewActive(bool active) {
+    lastOverviewActive = active;
+    if (active) {
+        forEachFrameOutput([](FrameOutput& fo) { fo.setOverviewActive(true); });
+        setFreeze(true, "overview");
+    } else {
+        setFreeze(false, "overview");
+        forEachFrameOutput([](FrameOutput& fo) { fo.setOverviewActive(false); });
+    }
+}
+
+namespace {
+FrameOutput::Settings currentSettings(const FrameOutput& fo) {
+    FrameOutput::Settings s;
+    s.blurRadius = fo.blurRadius();
+    s.smoothingEnabled = fo.smoothingEnabled();
+    s.hoverGuardEnabled = fo.hoverGuardEnabled();
+    s.overviewActive = fo.overviewActive();
+    s.externallyFrozen = fo.isExternallyFrozen();
+    return s;
+}
+}  // namespace
+
+void ScreenSampler::setSmoothingEnabled(bool on) {
+    lastSmoothingEnabled = on;
+    forEachFrameOutput([on](FrameOutput& fo) {
+        auto s = currentSettings(fo);
+        s.smoothingEnabled = on;
+        fo.applySettings(s);
+    });
+}
+
+void ScreenSampler::setHoverGuardEnabled(bool on) {
+    lastHoverGuardEnabled = on;
+    forEachFrameOutput([on](FrameOutput& fo) { fo.setHoverGuardEnabled(on); });
+}
+
+void ScreenSampler::setBlurRadius(double radius) {
+    lastBlurRadius = radius;
+    forEachFrameOutput([radius](FrameOutput& fo) {
+        auto s = currentSettings(fo);
+        s.blurRadius = radius;
+        fo.applySettings(s);
+    });
+}
+
+void ScreenSampler::forcePublishNextFrame(bool snapSmoothing) {
+    forEachFrameOutput([snapSmoothing](FrameOutput& fo) { fo.forcePublish(snapSmoothing); });
+}
+
+void ScreenSampler::setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geometry) {
+    captureGeometryByScreen = std::move(geometry);
+    bool changed = false;
+    for (auto& [id, c] : contexts) {
+        auto it = captureGeometryByScreen.find(id);
+        if (it == captureGeometryByScreen.end()) continue;
+        if (c->geometry && *c->geometry == it->second) continue;
+        c->geometry = it->second;
+        ++c->configGeneration;
+        stopStream(*c);
+        changed = true;
+    }
+    if (changed) reconcile();
+}
+
+void ScreenSampler::setLiveCaptureEnabled(bool previous) {
+    if (previous == liveCaptureEnabled) return;
+    bumpConfigGenerations();
+    if (!liveCaptureEnabled) clearLiveLines();
+    if (hasActiveStream()) stopAllStreams();
+    reconcile();
+}
+
+void ScreenSampler::setLiveCaptureFPS(int previous) {
+    if (previous == liveCaptureFPS) return;
+    bumpConfigGenerations();
+    if (hasActiveStream()) stopAllStreams();
+    reconcile();
+}
+
+void ScreenSampler::setBlurCaptureEnabled(bool previous) {
+    if (previous == blurCaptureEnabled) return;
+    bumpConfigGenerations();
+    if (!blurCaptureEnabled) {
+        clearBlurredBackdrops();
+        clearBlurredCorners(true, true);
+        forEachFrameOutput([](FrameOutput& fo) { fo.holdBlurCommit(); });
+    }
+    if (hasActiveStream()) stopAllStreams();
+    reconcile();
+}
+
+void ScreenSampler::lightReflectionsDidChange(bool previous) {
+    if (previous == lightReflectionsEnabled) return;
+    bumpConfigGenerations();
+    if (!lightReflectionsEnabled) beamColor = Color::clear();
+    pointerBand_.update(lightReflectionsEnabled, masterEnabled);
+    if (hasActiveStream()) stopAllStreams();
+    reconcile();
+}
+
+void ScreenSampler::setSamplingActive(bool wasActive) {
+    if (wasActive == masterEnabled) return;
+    if (masterEnabled) {
+        startPollTimer();
+        refresh();
+    } else {
+        stopPollTimer();
+        pendingFilledState.reset();
+        filledConfirmTimer.cancel();
+        seamReleaseTimer.cancel();
+    }
+    pointerBand_.update(lightReflectionsEnabled, masterEnabled);
+    reconcile();
+}
+
+void ScreenSampler::reconcile() {
+    const bool graceOnly = shouldCapture() && !isFilledWindowActive() && !pendingFilledState.value_or(false);
+    if (graceOnly)
+        scheduleIdleTeardown();
+    else
+        idleTeardownTimer.cancel();
+
+    if (isReconciling) {
+        reconcileDirty = true;
+        return;
+    }
+    isReconciling = true;
+    reconcileDirty = false;
+    int passes = 0;
+    do {
+        reconcileDirty = false;
+        reconcilePass();
+        ++passes;
+    } while (reconcileDirty && passes < kMaxReconcilePasses);
+    isReconciling = false;
+}
+
+void ScreenSampler::scheduleIdleTeardown() {
+    if (idleTeardownTimer.isActive()) return;
+    idleTeardownTimer = loop().postAfter(kIdleTeardownSeconds, [this] { idleTeardownFired(); });
+}
+
+// ---- clearing ----
+
+std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::liveContextScreenValue() {
+    for (const auto& [id, c] : contexts) {
+        if (!c->feedsSingular) continue;
+        if (!c->capturedScreen || !services_.topology.contains(*c->capturedScreen)) return nullptr;
+        auto it = channelsByScreen.find(c->capturedScreen->id);
+        return it == channelsByScreen.end() ? nullptr : it->second;
+    }
+    return nullptr;
+}
+
+void ScreenSampler::clearBlurredBackdrops() {
+    for (auto& [id, ch] : channelsByScreen)
+        if (ch->blurredBackdropImage()) ch->blurredBackdropImage = std::nullopt;
+    blurredBackdropImage = std::nullopt;
+}
+
+void ScreenSampler::clearBlurredCorners(bool left, bool right) {
+    for (auto& [id, ch] : channelsByScreen) {
+        if (left && ch->blurredTopLeftCorner()) ch->blurredTopLeftCorner = std::nullopt;
+        if (right && ch->blurredTopRightCorner()) ch->blurredTopRightCorner = std::nullopt;
+    }
+    if (left) blurredTopLeftCorner = std::nullopt;
+    if (right) blurredTopRightCorner = std::nullopt;
+}
+
+void ScreenSampler::clearLiveLines() {
+    for (auto& [id, ch] : channelsByScreen)
+        if (ch->liveLine()) ch->liveLine = std::nullopt;
+    liveLine = std::nullopt;
+}
+
+void ScreenSampler::clearChannel(const ScreenID& screen) {
+    auto it = channelsByScreen.find(screen);
+    if (it == channelsByScreen.end()) return;
+    auto ch = it->second;  // a handler may drop the map entry meanwhile
+    if (ch->liveLeftCornerColor()) ch->liveLeftCornerColor = std::nullopt;
+    if (ch->liveRightCornerColor()) ch->liveRightCornerColor = std::nullopt;
+    if (ch->blurredBackdropImage()) ch->blurredBackdropImage = std::nullopt;
+    if (ch->blurredTopLeftCorner()) ch->blurredTopLeftCorner = std::nullopt;
+    if (ch->blurredTopRightCorner()) ch->blurredTopRightCorner = std::nullopt;
+    if (ch->dominantColor()) ch->dominantColor = std::nullopt;
+    if (ch->zoneColors()) ch->zoneColors = std::nullopt;
+    if (ch->liveLine()) ch->liveLine = std::nullopt;
+}
+
+void ScreenSampler::pruneScreens(const std::set<ScreenID>& keeping) {
+    auto channels = channelsByScreen;
+    std::erase_if(channels, [&](const auto& e) { return !keeping.contains(e.first); });
+    if (channels.size() != channelsByScreen.size()) channelsByScreen = std::move(channels);
+    std::erase_if(lastGoodByScreen, [&](const auto& e) { return !keeping.contains(e.first); });
+    auto stopped = captureStopScreens();
+    std::erase_if(stopped, [&](const ScreenID& id) { return !keeping.contains(id); });
+    if (stopped.size() != captureStopScreens().size()) captureStopScreens = std::move(stopped);
+}
+
+void ScreenSampler::stopAllStreams() {
+    for (const auto& c : allContexts()) stopStream(*c);
+}
+
+void ScreenSampler::startPollTimer() {
+    stopPollTimer();
+    pollTimer = loop().every(kPollSeconds, [this] { refresh(); });
+}
+
+void ScreenSampler::stopPollTimer() {
+    pollTimer.cancel();
+    pollOwnedSince = 0;
+    pollResyncDone = false;
+}
+
+// ---- freezes ----
+
+void ScreenSampler::setFreeze(bool on, const std::string& reason) {
+    if (on)
+        freezeReasons.insert(reason);
+    else
+        freezeReasons.erase(reason);
+    const bool frozen = !freezeReasons.empty();
+    if (frozen == isSamplingFrozen()) return;
+    isSamplingFrozen = frozen;
+    forEachFrameOutput([frozen](FrameOutput& fo) { fo.setExternalFreeze(frozen); });
+}
+
+// ---- refresh ----
+
+std::set<std::string> ScreenSampler::storedSampleStop() const {
+    auto list =
+        services_.defaults.stringArrayValue(kExcludedSampleStopKey).value_or(std::vector<std::string>{});
+    return {list.begin(), list.end()};
+}
+
+std::optional<std::string> ScreenSampler::bundleIdentifier(std::int32_t pid) {
+    if (pid < 1) return std::nullopt;
+    if (pid == lastResolvedPID) return lastResolvedBundleID;
+    auto app = services_.workspace.runningApplication(pid);
+    lastResolvedPID = pid;
+    lastResolvedBundleID = app ? app->bundleID : std::nullopt;
+    return lastResolvedBundleID;
+}
+
+// The menu poll, the slide-gate decisions and the seam belong to the refresh as well; they are added on
+// top of this cycle, at the marked places, without changing its order.
+void ScreenSampler::refresh() {
+    if (!masterEnabled || screensAsleep()) return;
+    const double now = loop().uptime();
+    if (isFilledWindowActive()) lastFilledActivity = now;
+
+    // Filter check: a changed sample-stop set reaches the running streams without restarting them.
+    if (hasActiveStream() && !isAnyStreamConfiguring() && !isUpdatingFilter &&
+        storedSampleStop() != appliedSampleStop)
+        later([this] { updateContentFilters(); });
+
+    const WindowScanResult r = services_.scans.scanWindows(slidePrevMinX);
+    // (menu poll, slide gate)
+    slidePrevMinX = r.windowPositions;
+
+    std::optional<std::string> owner;
+    if (isFilledWindowActive() && r.filledCoverage >= kStayCoverage) owner = bundleIdentifier(r.filledPID);
+    if (owner != filledOwnerBundleID()) filledOwnerBundleID = owner;
+    if (onOwnerTick) onOwnerTick(filledOwnerBundleID());
+
+    if (glassSurfaceOverTopStrip != r.foreignMenuSeen) glassSurfaceOverTopStrip = r.foreignMenuSeen;
+    // (seam)
+
+    const bool covering = hysteresis(excludedAppCovering(), r.overlayHideCoverage);
+    if (covering != excludedAppCovering()) excludedAppCovering = covering;
+    std::set<ScreenID> hide;
+    for (const auto& [id, coverage] : r.overlayHideCoverageByScreen)
+        if (hysteresis(overlayHideScreens.contains(id), coverage)) hide.insert(id);
+    if (hide != overlayHideScreens) overlayHideScreens = std::move(hide);
+
+    for (const auto& [id, c] : contexts) {
+        auto cov = r.captureStopCoverageByScreen.find(id);
+        if (cov != r.captureStopCoverageByScreen.end() && cov->second >= kStayCoverage) continue;
+        auto ch = channelsByScreen.find(id);
+        if (ch != channelsByScreen.end() && ch->second->dominantColor())
+            lastGoodByScreen[id] = LastGood{*ch->second->dominantColor(), ch->second->liveLine()};
+    }
+
+    std::set<ScreenID> stopped;
+    for (const auto& [id, coverage] : r.captureStopCoverageByScreen)
+        if (hysteresis(captureStopScreens().contains(id), coverage)) stopped.insert(id);
+    if (stopped != captureStopScreens()) {
+        std::set<ScreenID> released;
+        std::set_difference(captureStopScreens().begin(), captureStopScreens().end(), stopped.begin(),
+                            stopped.end(), std::inserter(released, released.end()));
+        captureStopScreens = stopped;
+        for (const auto& id : released) {
+            auto cit = contexts.find(id);
+            auto good = lastGoodByScreen.find(id);
+            if (cit == contexts.end() || good == lastGoodByScreen.end()) continue;
+            auto context = cit->second;
+            const LastGood last = good->second;
+            publishDominant(last.color, context.get());
+            if (liveCaptureEnabled) {
+                if (auto channel = channelFor(*context)) channel->liveLine = last.line;
+                if (context->feedsSingular) liveLine = last.line;
+            }
+        }
+        reconcile();
+    }
+
+    const double c = r.filledCoverage;
+    const bool seen = hysteresis(isFilledWindowActive(), c);
+    if (seen == isFilledWindowActive()) {
+        pendingFilledState.reset();
+        filledConfirmTimer.cancel();
+        if (shouldCapture() && needsStreamRestart()) reconcile();
+    } else if (seen) {
+        if (!pendingFilledState.value_or(false)) {
+            pendingFilledState = true;
+            colorSeqAtFillStart = colorPublishSeq;
+            forcePublishNextFrame(false);
+            reconcile();
+            filledConfirmTimer =
+                loop().postAfter(kFilledConfirmSeconds, [this] { confirmPendingFilledState(); });
+        }
+    } else {
+        pendingFilledState.reset();
+        filledConfirmTimer.cancel();
+        isFilledWindowActive = false;
+        reconcile();
+    }
+
+    if (slideGateCloseNotifyPending) {
+        slideGateCloseNotifyPending = false;
+        if (onSlideGateChanged) onSlideGateChanged();
+        forcePublishNextFrame(true);
+    }
+}
+
+bool ScreenSampler::isFilledNow() {
+    const auto r = services_.scans.scanWindows({});
+    return hysteresis(isFilledWindowActive(), r.filledCoverage);
+}
+
+void ScreenSampler::confirmPendingFilledState() {
+    filledConfirmTimer = Cancellable();
+    const auto p = pendingFilledState;
+    pendingFilledState.reset();
+    if (!p) return;
+    if (!masterEnabled || screensAsleep()) return;
+    const bool f = isFilledNow();
+    if (f != *p) return;
+    if (f != isFilledWindowActive()) {
+        isFilledWindowActive = f;
+        reconcile();
+    }
+}
+
+void ScreenSampler::notifyMenuBarActivityEnded(double delay) {
+    after(delay, [this] {
+        if (onMenuBarActivityEnded) onMenuBarActivityEnded();
+    });
+}
+
+// ---- the filter update ----
+
+void ScreenSampler::updateContentFilters() {
+    if (!hasActiveStream() || isUpdatingFilter || isAnyStreamConfiguring()) return;
+    isUpdatingFilter = true;
+    services_.capture.getShareableContent(
+        false, false,
+        [this, life = std::weak_ptr<int>(life_)](std::optional<ShareableContent> content,
+                                                 std::optional<CaptureError> error) {
+            if (!life.lock()) return;
+            if (error || !content) {
+                failFilterUpdate();
+                return;
+            }
+            applyFiltersTo(*content);
+        });
+}
+
+void ScreenSampler::applyFiltersTo(const ShareableContent& content) {
+    // A reconcile may replace or retire contexts while the updates wait, so the walk works on a snapshot
+    // and checks each context again before touching it.
+    struct Target {
+        ScreenID screen;
+        std::weak_ptr<StreamContext> context;
+        std::shared_ptr<CaptureStream> stream;
+    };
+    std::vector<Target> targets;
+    for (const auto& [id, c] : contexts)
+        if (c->stream) targets.push_back({id, c, c->stream});
+
+    auto remaining = std::make_shared<int>(1);
+    auto failed = std::make_shared<bool>(false);
+    auto done = [this, life = std::weak_ptr<int>(life_), remaining, failed] {
+        if (--*remaining > 0 || !life.lock()) return;
+        if (*failed)
+            failFilterUpdate();
+        else
+            isUpdatingFilter = false;
+    };
+    for (const auto& t : targets) {
+        auto c = t.context.lock();
+        if (!c || !isCurrent(t.screen, c) || c->stream != t.stream) continue;
+        const CaptureDisplay* display = nullptr;
+        for (const auto& d : content.displays) {
+            auto s = screenForDisplayNumber(services_.screens, d.displayID);
+            if (s && s->id == t.screen) {
+                display = &d;
+                break;
+            }
+        }
+        if (!display) {
+            stopStream(*c);
+            continue;
+        }
+        ++*remaining;
+        t.stream->updateContentFilter(makeContentFilter(content, *display),
+                                      [failed, done](std::optional<CaptureError> error) {
+                                          if (error) *failed = true;
+                                          done();
+                                      });
+    }
+    done();
+}
+
+void ScreenSampler::failFilterUpdate() {
+    bumpConfigGenerations();
+    stopAllStreams();
+    reconcile();
+    isUpdatingFilter = false;
+}
+
+// ---- observers ----
+
+void ScreenSampler::registerObservers() {
+    observers_.push_back(services_.workspace.events().sink([this](const WorkspaceEvent& e) {
+        using K = WorkspaceEvent::Kind;
+        switch (e.kind) {
+            case K::didActivateApplication:
+            case K::didLaunchApplication:
+            case K::didTerminateApplication:
+            case K::didHideApplication:
+            case K::didUnhideApplication:
+            case K::activeSpaceDidChange:
+                refresh();
+                after(0.1, [this] { refresh(); });
+                if (e.kind == K::didActivateApplication) after(0.01, [this] { refresh(); });
+                break;
+            case K::willSleep:
+                stopAllStreams();
+                break;
+            case K::didWake:
+                stopAllStreams();
+                refresh();
+                reconcile();
+                break;
+            case K::screensDidSleep:
+                screensAsleep = true;
+                stopAllStreams();
+                stopPollTimer();
+                pendingFilledState.reset();
+                filledConfirmTimer.cancel();
+                seamReleaseTimer.cancel();
+                idleTeardownTimer.cancel();
+                break;
+            case K::screensDidWake:
+                screensAsleep = false;
+                stopAllStreams();
+                if (masterEnabled) {
+                    startPollTimer();
+                    refresh();
+                    reconcile();
+                }
+                break;
+        }
+    }));
+    observers_.push_back(
+        services_.screens.parametersChanged().sink([this](int) { handleScreenParametersChanged(); }));
+}
+
+void ScreenSampler::handleScreenParametersChanged() {
+    bumpConfigGenerations();
+    std::set<ScreenID> keep;
+    for (const auto& s : services_.topology.screens()) keep.insert(s.id);
+    pruneScreens(keep);
+    if (hasActiveStream()) stopAllStreams();
+    refresh();
+    reconcile();
+}
+
+}  // namespace velaro

@@ -1,0 +1,351 @@
+// The sampler's streams against the fake capture service: when and where they run, stale starts, the
+// restart throttle, the idle teardown, screens coming and going, and the slide gate.
+#include <gtest/gtest.h>
+
+#include "sampling/ScreenSamplerTestRig.h"
+
+namespace velaro::test {
+namespace {
+
+using Call = FakeCaptureService::Call;
+
+TEST(CaptureStreams, NothingCapturesBeforeTheFirstActivation) {
+    SamplerRig rig;
+    rig.setGeometry();
+    rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
+    rig.sampler->refresh();
+    rig.loop.advance(0.2);
+    EXPECT_TRUE(rig.sampler->isFilledWindowActive());
+    EXPECT_TRUE(rig.capture.streams().empty()) << "sampling is not enabled yet";
+}
+
+TEST(CaptureStreams, NothingCapturesWhileNoWindowHasFilledTheTop) {
+    SamplerRig rig;
+    rig.setGeometry();
+    rig.sampler->enabled = true;
+    rig.sampler->reconcile();
+    rig.loop.advance(1);
+    EXPECT_TRUE(rig.capture.streams().empty());
+    EXPECT_EQ(rig.sampler->contexts.size(), 1u) << "the context exists, idle";
+}
+
+TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
+    SamplerRig rig;
+    rig.startStreaming();
+    ASSERT_EQ(rig.capture.streams().size(), 1u);
+    const auto stream = rig.capture.lastStream();
+    EXPECT_EQ(stream->configuration().sourceRect, (Rect{0, 24, 1512, 6}));
+    EXPECT_EQ(stream->configuration().width, 1512);
+    EXPECT_EQ(stream->configuration().height, 6);
+    EXPECT_DOUBLE_EQ(stream->configuration().minimumFrameInterval, 1.0 / 15);
+    EXPECT_EQ(stream->queueLabel(), "com.quornet.Velaro.frames");
+    // Our own app is left out of what the stream sees.
+    ASSERT_EQ(stream->contentFilter().excludedApplications.size(), 1u);
+    EXPECT_EQ(stream->contentFilter().excludedApplications[0].bundleIdentifier, kOwnBundle);
+
+    auto& ctx = rig.context("A");
+    EXPECT_EQ(&ctx, rig.sampler->primaryContext.get());
+    EXPECT_TRUE(ctx.feedsSingular);
+    ASSERT_TRUE(ctx.capturedScreen);
+    EXPECT_EQ(ctx.capturedScreen->id, "A");
+    // The analysis already has the line configuration of this start.
+    const auto& config = ctx.frameOutput->lineConfig();
+    ASSERT_TRUE(config.has_value());
+    EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
+    EXPECT_EQ(config->lineRowY, 3);
+    EXPECT_NEAR(config->smoothingAlpha, 0.51, 1e-12);
+    EXPECT_EQ(rig.sampler->streamStartsTotal, 1);
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+}
+
+TEST(CaptureStreams, LiveCaptureRestartsTheStreamAtTheScreensScaleAndRate) {
+    auto screen = FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1);
+    screen.backingScale = 2;
+    SamplerRig rig({screen});
+    rig.startStreaming();
+    const auto first = rig.capture.lastStream();
+
+    rig.sampler->liveCaptureFPS = 60;
+    rig.sampler->setLiveCaptureFPS(15);  // live capture is still off: the strip stays as it is …
+    rig.loop.runUntilIdle();
+    rig.sampler->liveCaptureEnabled = true;
+    rig.sampler->setLiveCaptureEnabled(false);
+    rig.loop.runUntilIdle();
+
+    EXPECT_FALSE(first->isRunning());
+    const auto now = rig.capture.lastStream();
+    ASSERT_NE(now, first);
+    ASSERT_TRUE(now->isRunning());
+    EXPECT_EQ(now->configuration().width, 3024);
+    EXPECT_EQ(now->configuration().height, 12);
+    EXPECT_DOUBLE_EQ(now->configuration().minimumFrameInterval, 1.0 / 60);
+    const auto& config = rig.context("A").frameOutput->lineConfig();
+    EXPECT_EQ(config->lineRowY, 6);
+    EXPECT_EQ(config->edgeInsetPixels, 80);
+    EXPECT_TRUE(config->publishesImage);
+}
+
+TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNewOnes) {
+    SamplerRig rig;
+    rig.beginStartHeldAtCapture();
+    ASSERT_EQ(rig.capture.pending(Call::startCapture), 1u);
+    const auto stale = rig.capture.lastStream();
+
+    // Light reflections change the strip while the start waits.
+    rig.sampler->lightReflectionsEnabled = true;
+    rig.sampler->lightReflectionsDidChange(false);
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
+    rig.loop.runUntilIdle();
+
+    EXPECT_EQ(rig.context("A").stream, nullptr) << "the stale stream is never kept";
+    EXPECT_EQ(stale->stopCalls(), 1);
+    ASSERT_TRUE(rig.capture.completeNext(Call::stopCapture));
+    rig.loop.runUntilIdle();
+    // The stop done, a new start with the new strip follows.
+    ASSERT_TRUE(rig.capture.completeNext(Call::shareableContent));
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
+    rig.loop.runUntilIdle();
+    const auto fresh = rig.capture.lastStream();
+    ASSERT_NE(fresh, stale);
+    EXPECT_EQ(rig.context("A").stream, fresh);
+    EXPECT_EQ(fresh->configuration().sourceRect, (Rect{0, 24, 1512, 36}));
+    EXPECT_EQ(rig.sampler->streamStartsTotal, 1);
+}
+
+TEST(CaptureStreams, AStartForAScreenThatWentIsDropped) {
+    SamplerRig rig;
+    rig.beginStartHeldAtCapture();
+    auto started = rig.capture.lastStream();
+    auto* ctx = rig.sampler->contexts.at("A").get();
+
+    rig.setScreens({FakeScreens::make("B", Rect{0, 0, 1920, 1080}, 24, 2)});
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(ctx->retired || rig.sampler->contexts.count("A") == 0);
+    ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(started->stopCalls(), 1);
+    EXPECT_FALSE(rig.sampler->contexts.contains("A"));
+}
+
+TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
+    SamplerRig rig;
+    rig.fillTop();  // no geometry yet: nothing starts
+    rig.loop.advance(0.3);
+    rig.capture.scriptFailure(Call::startCapture, CaptureError{CaptureErrorCode::failedToStart, "busy"});
+    rig.setGeometry();
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.capture.streams().size(), 1u);
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+    EXPECT_FALSE(rig.context("A").isConfiguringStream);
+
+    const double began = rig.context("A").lastStartAttempt;
+    rig.loop.advance(began + 1.5 - rig.loop.uptime());
+    EXPECT_FALSE(rig.sampler->needsStreamRestart()) << "exactly 1.5 s is not enough";
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.capture.streams().size(), 1u);
+
+    rig.loop.advance(0.01);
+    EXPECT_TRUE(rig.sampler->needsStreamRestart());
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.capture.streams().size(), 2u);
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+}
+
+TEST(CaptureStreams, WithoutGeometryNothingStartsAndTheThrottleWaitsForIt) {
+    SamplerRig rig;
+    rig.fillTop();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.capture.streams().empty());
+    EXPECT_TRUE(rig.context("A").geometryMissingLogged);
+    rig.loop.advance(2);
+    EXPECT_FALSE(rig.sampler->needsStreamRestart());
+    rig.setGeometry();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+}
+
+TEST(CaptureStreams, TheStreamsStopSixtySecondsAfterTheLastFilledWindow) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.emptyTop();
+    EXPECT_FALSE(rig.sampler->isFilledWindowActive());
+    EXPECT_TRUE(rig.sampler->hasActiveStream()) << "capture stays wanted through the grace period";
+    EXPECT_TRUE(rig.sampler->idleTeardownTimer.isActive());
+
+    rig.loop.advance(59.9);
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+    rig.loop.advance(0.2);
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+    EXPECT_TRUE(rig.capture.runningStreams().empty());
+    EXPECT_FALSE(rig.sampler->shouldCapture());
+}
+
+TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.emptyTop();
+    rig.loop.advance(30);
+    rig.fillTop();
+    EXPECT_TRUE(rig.sampler->isFilledWindowActive());
+    EXPECT_FALSE(rig.sampler->idleTeardownTimer.isActive());
+    rig.loop.advance(120);
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+    EXPECT_EQ(rig.capture.streams().size(), 1u);
+}
+
+TEST(CaptureStreams, AStreamTheSystemStoppedIsForgottenAndStartedAgain) {
+    SamplerRig rig;
+    rig.startStreaming();
+    const auto first = rig.capture.lastStream();
+    first->stopWithError(CaptureError{CaptureErrorCode::connectionLost, "gone"});
+    rig.loop.runUntilIdle();
+    const auto second = rig.capture.lastStream();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(second->isRunning());
+    EXPECT_EQ(rig.context("A").stream, second);
+    EXPECT_EQ(first->stopCalls(), 0) << "a stream the system stopped needs no stop call";
+}
+
+TEST(CaptureStreams, UnchangedGeometryRestartsNothing) {
+    SamplerRig rig;
+    rig.startStreaming();
+    const auto passes = rig.sampler->reconcilePassesTotal;
+    rig.setGeometry();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.sampler->reconcilePassesTotal, passes);
+    EXPECT_EQ(rig.capture.streams().size(), 1u);
+
+    rig.setGeometry(30);
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.capture.streams().size(), 2u);
+    EXPECT_EQ(rig.capture.lastStream()->configuration().sourceRect, (Rect{0, 30, 1512, 6}));
+}
+
+TEST(CaptureStreams, TheMasterSwitchStopsAndResumesCapture) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.sampler->masterEnabled = false;
+    rig.sampler->setSamplingActive(true);
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
+
+    rig.sampler->masterEnabled = true;
+    rig.sampler->setSamplingActive(false);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+    EXPECT_TRUE(rig.sampler->pollTimer.isActive());
+}
+
+// ---- several screens ----
+
+std::vector<ScreenInfo> twoScreens() {
+    return {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
+            FakeScreens::make("B", Rect{1512, 0, 1920, 1080}, 24, 2)};
+}
+
+TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
+    SamplerRig rig(twoScreens());
+    rig.startStreaming();
+    ASSERT_EQ(rig.sampler->contexts.size(), 2u);
+    EXPECT_TRUE(rig.context("A").feedsSingular);
+    EXPECT_FALSE(rig.context("B").feedsSingular);
+    ASSERT_TRUE(rig.streamOf("B"));
+    EXPECT_EQ(rig.streamOf("B")->queueLabel(), "com.quornet.Velaro.frames.B");
+    EXPECT_EQ(rig.streamOf("B")->configuration().sourceRect, (Rect{0, 24, 1920, 6}));
+    EXPECT_EQ(rig.streamOf("A")->queueLabel(), "com.quornet.Velaro.frames");
+}
+
+TEST(CaptureStreams, ACaptureStopOnTheFeedingScreenStopsEveryStream) {
+    SamplerRig rig(twoScreens());
+    rig.startStreaming();
+    rig.sampler->captureStopScreens = std::set<ScreenID>{"B"};
+    rig.sampler->reconcile();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.context("B").stream);
+    EXPECT_TRUE(rig.context("A").stream);
+
+    rig.sampler->captureStopScreens = std::set<ScreenID>{"A"};
+    rig.sampler->reconcile();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+}
+
+TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.sampler->channelsByScreen["A"] = std::make_shared<ScreenSampler::ScreenChannel>();
+    rig.sampler->channelsByScreen["A"]->dominantColor = Color::white();
+
+    rig.setScreens({FakeScreens::make("C", Rect{0, 0, 1920, 1080}, 24, 3)});
+    rig.setGeometry();
+    rig.loop.runUntilIdle();
+
+    ASSERT_EQ(rig.sampler->contexts.size(), 1u);
+    EXPECT_EQ(rig.sampler->contexts.at("C"), rig.sampler->primaryContext);
+    EXPECT_FALSE(rig.context("C").retired);
+    EXPECT_TRUE(rig.context("C").feedsSingular);
+    ASSERT_TRUE(rig.streamOf("C"));
+    EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
+    EXPECT_FALSE(rig.sampler->channelsByScreen.contains("A")) << "the gone screen's channel is pruned";
+    EXPECT_EQ(rig.sampler->contextsClosedTotal, 1);
+}
+
+TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) {
+    SamplerRig rig(twoScreens());
+    rig.startStreaming();
+    auto channelA = std::make_shared<ScreenSampler::ScreenChannel>();
+    channelA->dominantColor = Color::white();
+    rig.sampler->channelsByScreen["A"] = channelA;
+    rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
+
+    rig.setScreens({twoScreens()[1]});
+    EXPECT_FALSE(rig.sampler->channelsByScreen.contains("A"));
+    ASSERT_EQ(rig.sampler->contexts.size(), 1u);
+    EXPECT_TRUE(rig.context("B").feedsSingular);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.context("B").frameOutput->isForcePublishPending());
+    EXPECT_TRUE(rig.context("B").stream);
+}
+
+// ---- the slide gate ----
+
+TEST(SlideGate, OpensOnceAndClosesByItselfAfterTwoSeconds) {
+    SamplerRig rig;
+    int changes = 0;
+    rig.sampler->onSlideGateChanged = [&] { ++changes; };
+    rig.sampler->openSlideGate();
+    rig.loop.advance(1.0);
+    rig.sampler->openSlideGate();  // does not extend it
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(rig.sampler->isSlideGateOpen);
+
+    rig.loop.advance(1.0);
+    EXPECT_FALSE(rig.sampler->isSlideGateOpen);
+    EXPECT_TRUE(rig.sampler->slideSignatureDistrusted);
+    EXPECT_EQ(changes, 2);
+    EXPECT_TRUE(rig.sampler->primaryContext->frameOutput->isForcePublishPending());
+}
+
+TEST(SlideGate, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
+    SamplerRig rig;
+    int changes = 0;
+    rig.sampler->onSlideGateChanged = [&] { ++changes; };
+    rig.sampler->openSlideGate();
+    // The refresh closes it early.
+    rig.sampler->isSlideGateOpen = false;
+    ++rig.sampler->slideGateGeneration;
+    rig.sampler->openSlideGate();
+    const auto g = rig.sampler->slideGateGeneration;
+    rig.sampler->slideGateTimedOut(g - 1);
+    EXPECT_TRUE(rig.sampler->isSlideGateOpen);
+    EXPECT_FALSE(rig.sampler->slideSignatureDistrusted);
+    EXPECT_EQ(changes, 2);
+}
+
+}  // namespace
+}  // namespace velaro::test
