@@ -261,6 +261,29 @@ TEST_F(OverlayWindowTest, NormalLevelFollowsTheActiveWindow) {
     EXPECT_TRUE(waitUntil([&] { return rightBelow(other); })) << "the corner did not follow the activation";
 }
 
+// The compositor blends a window's alpha: half a tint over the desktop shows half of each.
+TEST_F(OverlayWindowTest, AlphaIsBlendedByTheCompositor) {
+    const QColor desktop(0x3a, 0x6e, 0xa5);
+    const QPoint probe(1200, 700);
+    const Rect frame(1100, screen.height() - 800, 200, 200);
+    auto w =
+        host->makeWindow({"overlay-half", frame, OverlayWindowLevel::mainMenu, 0.5,
+                          [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), kTint); }});
+    const QImage before = screenshot();
+    ASSERT_TRUE(closeTo(before.pixelColor(probe), desktop, 6)) << "the probe should see the bare desktop";
+    w->orderFrontRegardless();
+    const QColor half((kTint.red() + desktop.red()) / 2, (kTint.green() + desktop.green()) / 2,
+                      (kTint.blue() + desktop.blue()) / 2);
+    const QImage shot =
+        screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(probe), half, 6); });
+    EXPECT_TRUE(closeTo(shot.pixelColor(probe), half, 6))
+        << "got " << shot.pixelColor(probe).name().toStdString() << " for " << half.name().toStdString();
+    w->setAlphaValue(0);
+    const QImage gone =
+        screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(probe), desktop, 6); });
+    EXPECT_TRUE(closeTo(gone.pixelColor(probe), desktop, 6)) << "alpha 0 should leave the desktop bare";
+}
+
 TEST_F(OverlayWindowTest, OverlayWindowsNeverTakeTheFocus) {
     showBand(OverlayWindowLevel::mainMenu);
     ASSERT_TRUE(waitUntil([&] { return QtOverlayWindowHost::qtWindow(*band)->isExposed(); }));
