@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "e2e/E2eSupport.h"
@@ -16,6 +16,16 @@ namespace {
 
 class DesktopSessionTest : public ::testing::Test {
 protected:
+    inline static const QStringList kSessionVariables{QStringLiteral("DISPLAY"),
+                                                      QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                                                      QStringLiteral("XDG_RUNTIME_DIR"),
+                                                      QStringLiteral("PULSE_SERVER"),
+                                                      QStringLiteral("VELARO_DESKTOP_DIR"),
+                                                      QStringLiteral("XDG_CONFIG_HOME"),
+                                                      QStringLiteral("XDG_DATA_HOME"),
+                                                      QStringLiteral("XDG_CACHE_HOME"),
+                                                      QStringLiteral("XDG_STATE_HOME")};
+
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
         ASSERT_TRUE(scratch_.isValid());
@@ -33,14 +43,27 @@ protected:
                    std::chrono::seconds(90), environment_);
     }
 
-    // The `export NAME=value` lines of `env`, as a map (values unquoted the simple way: none here need more).
+    // The variables a shell gains from `eval "$(scripts/desktop-session env)"`, the way scripts/test uses it.
+    // The shell starts without any of them (the state dir reaches only the script), so all it ends up with
+    // came from the eval.
     QMap<QString, QString> exported() const {
         QMap<QString, QString> variables;
-        const auto result = session({QStringLiteral("env")});
-        static const QRegularExpression line(QStringLiteral("^export ([A-Z_]+)=(.*)$"));
-        for (const QString& text : QString::fromLocal8Bit(result.out).split('\n', Qt::SkipEmptyParts)) {
-            const auto match = line.match(text);
-            if (match.hasMatch()) variables.insert(match.captured(1), match.captured(2).remove('\\'));
+        auto environment = environment_;
+        for (const QString& name : kSessionVariables) environment.remove(name);
+        environment.insert(QStringLiteral("STATE_DIR"), stateDir_);
+        const auto result =
+            run(QStringLiteral("bash"),
+                {QStringLiteral("-c"),
+                 QStringLiteral(
+                     "eval \"$(VELARO_DESKTOP_DIR=$STATE_DIR \"$0\" env)\" && unset STATE_DIR && env -0"),
+                 sourceDir() + QStringLiteral("/scripts/desktop-session")},
+                std::chrono::seconds(30), environment);
+        if (result.exitCode != 0) return variables;
+        for (const QByteArray& entry : result.out.split('\0')) {
+            const int equals = entry.indexOf('=');
+            const QString name = QString::fromLocal8Bit(entry.left(equals));
+            if (equals > 0 && kSessionVariables.contains(name))
+                variables.insert(name, QString::fromLocal8Bit(entry.mid(equals + 1)));
         }
         return variables;
     }
@@ -99,18 +122,29 @@ TEST_F(DesktopSessionTest, StartsOnceDescribesItselfAndStopsWithoutLeftovers) {
     ASSERT_EQ(started.exitCode, 0) << started.describe().toStdString();
 
     const auto variables = exported();
-    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "PULSE_SERVER",
-                             "VELARO_DESKTOP_DIR", "XDG_CONFIG_HOME"}) {
-        EXPECT_TRUE(variables.contains(QString::fromLatin1(name))) << name << " is not exported";
-    }
+    for (const QString& name : kSessionVariables)
+        EXPECT_TRUE(variables.contains(name)) << name.toStdString() << " is not exported";
     const QString display = variables.value(QStringLiteral("DISPLAY"));
     EXPECT_NE(display, qEnvironmentVariable("DISPLAY"))
         << "the private desktop took over the running display";
     // Nothing the tests write may land in the real home.
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "VELARO_DESKTOP_DIR"}) {
-        EXPECT_TRUE(variables.value(QString::fromLatin1(name)).startsWith(scratch_.path()))
-            << name << "=" << variables.value(QString::fromLatin1(name)).toStdString();
+    for (const QString& name : kSessionVariables) {
+        if (!name.startsWith(QStringLiteral("XDG_")) && name != QStringLiteral("VELARO_DESKTOP_DIR"))
+            continue;
+        EXPECT_TRUE(variables.value(name).startsWith(stateDir_))
+            << name.toStdString() << "=" << variables.value(name).toStdString();
     }
+    // The bus address works as it came out of the eval (its quoting survived).
+    auto onPrivateBus = QProcessEnvironment::systemEnvironment();
+    onPrivateBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                        variables.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
+    const auto busId =
+        run(QStringLiteral("dbus-send"),
+            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+             QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+             QStringLiteral("org.freedesktop.DBus.GetId")},
+            std::chrono::seconds(10), onPrivateBus);
+    EXPECT_EQ(busId.exitCode, 0) << busId.describe().toStdString();
 
     const auto ready =
         waitOnPrivateDesktop(display, {QStringLiteral("selection"), QStringLiteral("WM_S0"),
@@ -129,11 +163,22 @@ TEST_F(DesktopSessionTest, StartsOnceDescribesItselfAndStopsWithoutLeftovers) {
     EXPECT_EQ(recordedProcesses(), processes);
     for (const auto& [pid, startTime] : processes) EXPECT_TRUE(alive(pid, startTime)) << pid;
 
+    // Something a desktop process started (a bus-activated service, say) goes with the desktop.
+    QProcess child;
+    auto childEnvironment = QProcessEnvironment::systemEnvironment();
+    childEnvironment.insert(QStringLiteral("VELARO_DESKTOP_SESSION"), stateDir_);
+    child.setProcessEnvironment(childEnvironment);
+    child.setProgram(QStringLiteral("sleep"));
+    child.setArguments({QStringLiteral("600")});
+    qint64 childPid = 0;
+    ASSERT_TRUE(child.startDetached(&childPid));
+    ASSERT_TRUE(waitUntil([&] { return markedProcesses().contains(static_cast<int>(childPid)); }));
+
     const auto stopped = session({QStringLiteral("stop")});
     EXPECT_EQ(stopped.exitCode, 0) << stopped.describe().toStdString();
     for (const auto& [pid, startTime] : processes)
         EXPECT_FALSE(alive(pid, startTime)) << pid << " survived stop";
-    EXPECT_TRUE(markedProcesses().isEmpty());
+    EXPECT_TRUE(markedProcesses().isEmpty()) << "a process the desktop started outlived stop";
     EXPECT_NE(session({QStringLiteral("env")}).exitCode, 0) << "env still describes a stopped desktop";
     // Stopping again is harmless.
     EXPECT_EQ(session({QStringLiteral("stop")}).exitCode, 0);
