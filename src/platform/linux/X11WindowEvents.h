@@ -1,0 +1,58 @@
+// Minimise, restore and destroy of one process's windows, from StructureNotify and PropertyNotify on its
+// client windows (WM_STATE tells iconic from normal).
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "base/Cancellable.h"
+#include "platform/WindowEvents.h"
+
+namespace velaro {
+
+namespace x11 {
+class Connection;
+class EventPump;
+}  // namespace x11
+
+// What a change of a window's WM_STATE means: iconified, restored, or nothing worth telling.
+std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic);
+
+class X11WindowEvents final : public WindowEvents {
+public:
+    // Null when there is no X display.
+    static std::unique_ptr<X11WindowEvents> create(const char* display = nullptr);
+    ~X11WindowEvents() override;
+
+    bool isTrusted() const override { return true; }
+    std::unique_ptr<WindowEventObservation> observe(std::int32_t pid, Callback callback) override;
+
+private:
+    struct Watch {
+        std::int32_t pid;
+        Callback callback;
+        std::map<std::uint32_t, bool> windows;  // client window → iconic
+    };
+    class Observation;
+
+    explicit X11WindowEvents(std::unique_ptr<x11::Connection> connection);
+    void handle(const xcb_generic_event_t& event);
+    // Adds the process's current client windows to the watch (on start and whenever the client list changes).
+    void adoptWindows(Watch& watch);
+    bool isIconic(std::uint32_t window);
+    void end(std::uint64_t id);
+
+    std::unique_ptr<x11::Connection> connection_;
+    std::unique_ptr<x11::EventPump> pump_;
+    Subscription handler_;
+    std::map<std::uint64_t, Watch> watches_;
+    std::uint64_t nextId_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace velaro

@@ -1,0 +1,155 @@
+// The X11 session as the workspace: running apps, the frontmost app, desktops, sleep and wake.
+#include "platform/linux/X11Workspace.h"
+
+#include <unistd.h>
+
+#include <QDBusConnection>
+#include <set>
+
+#include "base/Log.h"
+#include "platform/linux/XcbUtil.h"
+#include "platform/linux/XdgAppCatalog.h"
+
+namespace velaro {
+
+std::unique_ptr<X11Workspace> X11Workspace::create(const XdgAppCatalog& catalog, const char* display) {
+    auto connection = x11::Connection::open(display);
+    if (!connection) return nullptr;
+    return std::unique_ptr<X11Workspace>(new X11Workspace(std::move(connection), catalog));
+}
+
+X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, const XdgAppCatalog& catalog)
+    : connection_(std::move(connection)), catalog_(catalog) {
+    auto* c = connection_->get();
+    connection_->intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c);
+    pump_ = std::make_unique<x11::EventPump>(*connection_);
+    handler_ = pump_->addHandler([this](const xcb_generic_event_t& e) {
+        if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
+        const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+        if (p.window != connection_->root()) return;
+        if (p.atom == connection_->atom("_NET_CLIENT_LIST"))
+            reloadClients(true);
+        else if (p.atom == connection_->atom("_NET_ACTIVE_WINDOW"))
+            reloadActive(true);
+        else if (p.atom == connection_->atom("_NET_CURRENT_DESKTOP"))
+            send(WorkspaceEvent::Kind::activeSpaceDidChange);
+    });
+    reloadClients(false);
+    reloadActive(false);
+
+    sleepReceiver_.onPrepareForSleep = [this](bool sleeping) {
+        send(sleeping ? WorkspaceEvent::Kind::willSleep : WorkspaceEvent::Kind::didWake);
+    };
+    // Without logind (or a system bus) there are no sleep notifications; the rest still works.
+    const bool connected = QDBusConnection::systemBus().connect(
+        "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+        "PrepareForSleep", &sleepReceiver_, SLOT(prepareForSleep(bool)));
+    if (!connected) logLine("WORKSPACE", "no logind on the system bus; sleep and wake are not followed");
+}
+
+X11Workspace::~X11Workspace() {
+    handler_.cancel();
+    pump_.reset();
+}
+
+void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app) {
+    events_.send(WorkspaceEvent{kind, std::move(app)});
+}
+
+std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
+    auto* c = connection_->get();
+    const std::int32_t pid = x11::processesOfWindows(*connection_, {window}).front();
+    if (pid == 0) return std::nullopt;
+    auto classReply = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256), nullptr));
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = apps_.find(pid); it != apps_.end()) return it->second;
+    }
+    const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(classReply.get()));
+    RunningApp app;
+    app.pid = pid;
+    const std::string bundle =
+        catalog_.bundleIdentifierFor({pid, instance, cls, x11::processExecutable(pid)});
+    if (!bundle.empty()) app.bundleID = bundle;
+    if (auto entry = app.bundleID ? catalog_.entry(*app.bundleID) : std::nullopt)
+        app.name = entry->localizedName ? *entry->localizedName : entry->name;
+    if (!app.name || app.name->empty()) {
+        const std::string fallback = !cls.empty() ? cls : x11::processName(pid);
+        app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
+    }
+    return app;
+}
+
+void X11Workspace::reloadClients(bool notify) {
+    auto* c = connection_->get();
+    auto reply = x11::own(
+        xcb_get_property_reply(c,
+                               x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
+                                                XCB_ATOM_WINDOW, 8192),
+                               nullptr));
+    std::map<std::int32_t, RunningApp> now;
+    for (auto window : x11::values32(reply.get())) {
+        if (auto app = appOfWindow(window)) now.emplace(app->pid, *app);
+    }
+    std::vector<RunningApp> launched, terminated;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [pid, app] : now)
+            if (!apps_.count(pid)) launched.push_back(app);
+        for (const auto& [pid, app] : apps_)
+            if (!now.count(pid)) terminated.push_back(app);
+        apps_ = std::move(now);
+    }
+    if (!notify) return;
+    for (auto& app : terminated) send(WorkspaceEvent::Kind::didTerminateApplication, app);
+    for (auto& app : launched) send(WorkspaceEvent::Kind::didLaunchApplication, app);
+}
+
+void X11Workspace::reloadActive(bool notify) {
+    auto* c = connection_->get();
+    auto reply = x11::own(xcb_get_property_reply(
+        c,
+        x11::askProperty(c, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1),
+        nullptr));
+    const auto ids = x11::values32(reply.get());
+    std::optional<RunningApp> app;
+    if (!ids.empty() && ids[0] != 0) app = appOfWindow(ids[0]);
+    bool changed;
+    {
+        std::lock_guard lock(mutex_);
+        // Focus moving between windows of one app is no activation.
+        changed =
+            (app.has_value() != frontmost_.has_value()) || (app && frontmost_ && app->pid != frontmost_->pid);
+        frontmost_ = app;
+        if (app && !apps_.count(app->pid)) apps_.emplace(app->pid, *app);
+    }
+    if (notify && changed) send(WorkspaceEvent::Kind::didActivateApplication, app);
+}
+
+std::optional<RunningApp> X11Workspace::frontmostApplication() const {
+    std::lock_guard lock(mutex_);
+    return frontmost_;
+}
+
+std::vector<RunningApp> X11Workspace::runningApplications() const {
+    std::lock_guard lock(mutex_);
+    std::vector<RunningApp> out;
+    for (const auto& [pid, app] : apps_) out.push_back(app);
+    return out;
+}
+
+std::optional<RunningApp> X11Workspace::runningApplication(std::int32_t pid) const {
+    std::lock_guard lock(mutex_);
+    if (auto it = apps_.find(pid); it != apps_.end()) return it->second;
+    return std::nullopt;
+}
+
+std::int32_t X11Workspace::ownProcessIdentifier() const {
+    return static_cast<std::int32_t>(::getpid());
+}
+
+}  // namespace velaro

@@ -1,0 +1,239 @@
+// Desktop entries as the application catalog.
+#include "platform/linux/XdgAppCatalog.h"
+
+#include <QFileInfo>
+#include <QIcon>
+#include <QLocale>
+#include <QString>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace velaro {
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string withoutDesktopSuffix(std::string name) {
+    static const std::string suffix = ".desktop";
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.resize(name.size() - suffix.size());
+    return name;
+}
+
+// The program named by an Exec line: its first word, without quotes or a leading "env VAR=…".
+std::string programOfExec(const std::string& exec) {
+    std::istringstream words(exec);
+    std::string word;
+    while (words >> word) {
+        if (word == "env" || word.find('=') != std::string::npos) continue;
+        if (word.size() >= 2 && word.front() == '"' && word.back() == '"')
+            word = word.substr(1, word.size() - 2);
+        return word;
+    }
+    return {};
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    // Desktop files are small; anything huge is not one.
+    std::string text;
+    text.resize(256 * 1024);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+}  // namespace
+
+std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std::string& locale) {
+    std::istringstream lines(text);
+    std::string line;
+    bool inGroup = false, sawGroup = false;
+    DesktopEntry e;
+    // Name[ll_CC] beats Name[ll].
+    const std::string language = locale.substr(0, locale.find('_'));
+    std::optional<std::string> exact, byLanguage;
+    while (std::getline(lines, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            inGroup = line == "[Desktop Entry]";
+            sawGroup = sawGroup || inGroup;
+            continue;
+        }
+        if (!inGroup) continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = trim(line.substr(0, eq));
+        const std::string value = trim(line.substr(eq + 1));
+        if (key == "Name")
+            e.name = value;
+        else if (!locale.empty() && key == "Name[" + locale + "]")
+            exact = value;
+        else if (!language.empty() && key == "Name[" + language + "]")
+            byLanguage = value;
+        else if (key == "Icon")
+            e.icon = value;
+        else if (key == "Exec")
+            e.exec = programOfExec(value);
+        else if (key == "StartupWMClass")
+            e.startupWMClass = value;
+        else if (key == "Type")
+            e.isApplication = value == "Application";
+        else if ((key == "Hidden" || key == "NoDisplay") && value == "true")
+            e.hidden = e.hidden || key == "Hidden";
+    }
+    if (!sawGroup) return std::nullopt;
+    e.localizedName = exact ? exact : byLanguage;
+    return e;
+}
+
+XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t ownPID, std::string ownBundleID)
+    : dataDirs_(std::move(dataDirs)), ownPID_(ownPID), ownBundleID_(std::move(ownBundleID)) {
+    locale_ = QLocale().name().toStdString();
+    if (dataDirs_.empty()) {
+        const char* home = std::getenv("XDG_DATA_HOME");
+        const char* userHome = std::getenv("HOME");
+        if (home && *home)
+            dataDirs_.push_back(home);
+        else if (userHome && *userHome)
+            dataDirs_.push_back(std::string(userHome) + "/.local/share");
+        const char* dirs = std::getenv("XDG_DATA_DIRS");
+        std::istringstream list(dirs && *dirs ? dirs : "/usr/local/share:/usr/share");
+        std::string dir;
+        while (std::getline(list, dir, ':'))
+            if (!dir.empty()) dataDirs_.push_back(dir);
+    }
+    rescan();
+}
+
+void XdgAppCatalog::rescan() {
+    std::map<std::string, DesktopEntry> found;
+    for (const auto& dir : dataDirs_) {
+        const std::filesystem::path apps = std::filesystem::path(dir) / "applications";
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(apps, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (!it->is_regular_file(ec) || it->path().extension() != ".desktop") continue;
+            // The desktop-file id: the path below "applications" with '/' turned into '-'.
+            std::string id = std::filesystem::relative(it->path(), apps, ec).string();
+            std::replace(id.begin(), id.end(), '/', '-');
+            id = withoutDesktopSuffix(id);
+            if (found.count(id)) continue;  // an earlier data dir overrides this one
+            const auto text = readFile(it->path().string());
+            if (!text) continue;
+            auto entry = parseDesktopEntry(*text, locale_);
+            if (!entry) continue;
+            entry->id = id;
+            entry->path = it->path().string();
+            found.emplace(id, std::move(*entry));
+        }
+    }
+    std::lock_guard lock(mutex_);
+    byID_ = std::move(found);
+}
+
+std::optional<DesktopEntry> XdgAppCatalog::entry(const std::string& bundleID) const {
+    std::lock_guard lock(mutex_);
+    auto it = byID_.find(bundleID);
+    if (it == byID_.end() || it->second.hidden || !it->second.isApplication) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> XdgAppCatalog::urlForApplication(const std::string& bundleID) const {
+    if (auto e = entry(bundleID)) return e->path;
+    return std::nullopt;
+}
+
+std::optional<AppBundle> XdgAppCatalog::openBundle(const std::string& url) const {
+    const auto text = readFile(url);
+    if (!text) return std::nullopt;
+    auto e = parseDesktopEntry(*text, locale_);
+    if (!e || !e->isApplication) return std::nullopt;
+    // A known entry keeps its catalog id; a file from elsewhere is named after its file.
+    std::string id = withoutDesktopSuffix(baseName(url));
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [known, entry] : byID_)
+            if (entry.path == url) id = known;
+    }
+    AppBundle bundle{id, e->localizedName, std::nullopt};
+    if (!e->name.empty()) bundle.name = e->name;
+    return bundle;
+}
+
+std::string XdgAppCatalog::fileDisplayName(const std::string& url) const {
+    return baseName(url);
+}
+
+QImage XdgAppCatalog::iconForFile(const std::string& url) const {
+    const auto text = readFile(url);
+    if (!text) return {};
+    const auto e = parseDesktopEntry(*text, locale_);
+    if (!e || e->icon.empty()) return {};
+    const QString icon = QString::fromStdString(e->icon);
+    if (icon.startsWith('/')) return QImage(icon);
+    const QIcon themed = QIcon::fromTheme(icon);
+    if (!themed.isNull()) return themed.pixmap(64, 64).toImage();
+    for (const char* ext : {".png", ".svg", ".xpm"}) {
+        const QString path = "/usr/share/pixmaps/" + icon + ext;
+        if (QFileInfo::exists(path)) return QImage(path);
+    }
+    return {};
+}
+
+std::string XdgAppCatalog::bundleIdentifierFor(const ProgramIdentity& p) const {
+    if (ownPID_ > 0 && p.pid == ownPID_) return ownBundleID_;
+    const std::string cls = lower(p.windowClass), instance = lower(p.instanceName);
+    const std::string program = baseName(p.executable);
+    std::lock_guard lock(mutex_);
+    auto matches = [&](auto&& test) -> std::optional<std::string> {
+        for (const auto& [id, e] : byID_)
+            if (e.isApplication && test(id, e)) return id;
+        return std::nullopt;
+    };
+    // The entry's own statement of its window class is the strongest hint, then its file name, then the
+    // program it runs.
+    if (auto id = matches([&](const std::string&, const DesktopEntry& e) {
+            const auto wm = lower(e.startupWMClass);
+            return !wm.empty() && (wm == cls || wm == instance);
+        }))
+        return *id;
+    if (auto id = matches([&](const std::string& id, const DesktopEntry&) {
+            const auto l = lower(id);
+            const auto last =
+                l.substr(l.find_last_of('.') == std::string::npos ? 0 : l.find_last_of('.') + 1);
+            return (!cls.empty() && (l == cls || last == cls)) ||
+                   (!instance.empty() && (l == instance || last == instance));
+        }))
+        return *id;
+    if (!program.empty()) {
+        if (auto id = matches([&](const std::string&, const DesktopEntry& e) {
+                return !e.exec.empty() && baseName(e.exec) == program;
+            }))
+            return *id;
+    }
+    return p.windowClass;
+}
+
+}  // namespace velaro

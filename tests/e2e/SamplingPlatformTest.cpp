@@ -1,0 +1,177 @@
+// The screen, window-list, workspace and window-event services against the real test desktop: the panel is
+// the menu bar, a maximised client window is the filled window, activation and iconifying are reported.
+#include <QProcess>
+
+#include <memory>
+
+#include "e2e/E2eSupport.h"
+#include "platform/linux/X11Screens.h"
+#include "platform/linux/X11WindowEvents.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XcbUtil.h"
+#include "platform/linux/XdgAppCatalog.h"
+#include "sampling/AppWatcher.h"
+#include "sampling/ScreenTopology.h"
+#include "sampling/WindowListScans.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro::e2e {
+namespace {
+
+constexpr double kPanelHeight = 28;
+
+// A small X client in a process of its own, so that its windows are another app's.
+class TestClient {
+public:
+    explicit TestClient(const QString& name, const QString& geometry = "300x200+200+200") : name_(name) {
+        process_.start("xmessage", {"-name", name, "-geometry", geometry, "velaro test client " + name});
+    }
+    ~TestClient() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    std::int32_t pid() const { return static_cast<std::int32_t>(process_.processId()); }
+    bool started() { return process_.waitForStarted(5000); }
+
+    // The client's managed window, once the window manager lists it.
+    std::uint32_t window() {
+        if (window_) return window_;
+        auto x = x11::Connection::open();
+        if (!x) return 0;
+        for (auto w : clientWindows()) {
+            auto reply = x11::own(xcb_get_property_reply(
+                x->get(), x11::askProperty(x->get(), w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), nullptr));
+            if (x11::splitWindowClass(x11::bytes8(reply.get())).first == name_.toStdString()) window_ = w;
+        }
+        return window_;
+    }
+    QString id() { return QString::number(window()); }
+    void kill() { process_.kill(); }
+
+private:
+    QString name_;
+    QProcess process_;
+    std::uint32_t window_ = 0;
+};
+
+// Asks the window manager to maximise a window, as a pager would.
+void maximise(std::uint32_t window) {
+    auto x = x11::Connection::open();
+    ASSERT_TRUE(x);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = x->atom("_NET_WM_STATE");
+    message.data.data32[0] = 1;  // add
+    message.data.data32[1] = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    message.data.data32[2] = x->atom("_NET_WM_STATE_MAXIMIZED_HORZ");
+    message.data.data32[3] = 1;  // from an application
+    xcb_send_event(x->get(), 0, x->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(x->get());
+}
+
+class SamplingPlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        screens = X11Screens::create();
+        windows = X11WindowList::create();
+        catalog = std::make_unique<XdgAppCatalog>();
+        workspace = X11Workspace::create(*catalog);
+        ASSERT_TRUE(screens && windows && workspace);
+    }
+    std::unique_ptr<X11Screens> screens;
+    std::unique_ptr<X11WindowList> windows;
+    std::unique_ptr<XdgAppCatalog> catalog;
+    std::unique_ptr<X11Workspace> workspace;
+};
+
+TEST_F(SamplingPlatformTest, ThePanelIsTheMenuBar) {
+    const auto list = screens->screens();
+    ASSERT_FALSE(list.empty());
+    const auto& primary = list.front();
+    EXPECT_DOUBLE_EQ(menuBarHeight(primary, screens->statusBarThickness()), kPanelHeight);
+    EXPECT_EQ(primary.frame.origin, (Point{0, 0}));
+    EXPECT_EQ(primary.id.size(), 36u);
+    ScreenTopology topology(*screens, workspace.get());
+    EXPECT_TRUE(topology.contains(primary));
+    // The panel itself is in the window list at the status level, across the top.
+    const auto snapshot = windows->snapshot();
+    const bool panelListed = std::any_of(snapshot.begin(), snapshot.end(), [&](const WindowInfo& w) {
+        return w.layer == WindowLevel::status && w.bounds && w.bounds->minY() == 0 &&
+               w.bounds->height() == kPanelHeight && w.bounds->width() == primary.frame.width();
+    });
+    EXPECT_TRUE(panelListed);
+}
+
+TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner) {
+    TestClient client("velaro-filled");
+    ASSERT_TRUE(client.started());
+    ASSERT_TRUE(waitUntil([&] { return client.window() != 0; })) << "the client never got a managed window";
+    test::FakeDefaultsStore defaults;
+    WindowListScans scans(*windows, *screens, defaults, *workspace, workspace->ownProcessIdentifier());
+    WindowScanResult result;
+    // The window manager may still be taking the new window in: ask again until it is maximised.
+    int polls = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        if (polls++ % 20 == 0) maximise(client.window());
+        result = scans.scanWindows({});
+        return result.filledPID == client.pid() && result.filledCoverage >= 0.9;
+    })) << "filled pid "
+        << result.filledPID << " (client " << client.pid() << "), coverage " << result.filledCoverage;
+    EXPECT_EQ(result.filledOwnerName, "Xmessage");
+    EXPECT_EQ(result.consideredWindowCount, 1);
+    EXPECT_FALSE(result.foreignMenuSeen);
+    // The owner is a running app the workspace can name (once it has seen the client list change).
+    ASSERT_TRUE(waitUntil([&] { return workspace->runningApplication(client.pid()).has_value(); }));
+    EXPECT_EQ(workspace->runningApplication(client.pid())->bundleID, "Xmessage");
+}
+
+TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIconifyingIsAMinimise) {
+    TestClient first("velaro-first", "300x200+100+100");
+    TestClient second("velaro-second", "300x200+500+300");
+    ASSERT_TRUE(first.started() && second.started());
+    ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
+
+    test::VirtualLoop loop;  // only the window-event throttle uses it
+    auto windowEvents = X11WindowEvents::create();
+    ASSERT_TRUE(windowEvents);
+    int refreshes = 0;
+    AppWatcher watcher(*workspace, *catalog, *windowEvents, loop,
+                       {[&] { ++refreshes; }, [] { return true; }, [] {}});
+    std::vector<std::int32_t> fronts;
+    watcher.onFrontmostPID = [&](std::int32_t pid) { fronts.push_back(pid); };
+
+    // Start from the second client in front, whichever window the window manager focused last.
+    auto frontPID = [&] { return watcher.windowEvents().observedPID(); };
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] { return frontPID() == second.pid(); }));
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", first.id()}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] { return !fronts.empty() && fronts.back() == first.pid(); }));
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] { return fronts.back() == second.pid(); }))
+        << "frontmost stayed " << (fronts.empty() ? 0 : fronts.back());
+    EXPECT_EQ(watcher.activeBundleID(), "Xmessage");
+    EXPECT_EQ(watcher.windowEvents().observedPID(), second.pid());
+
+    // Iconifying the front app's window reaches the window-event hook as a minimise.
+    std::vector<WindowEventKind> kinds;
+    auto observation = windowEvents->observe(second.pid(), [&](WindowEventKind k) { kinds.push_back(k); });
+    ASSERT_TRUE(observation);
+    ASSERT_TRUE(run("xdotool", {"windowminimize", "--sync", second.id()}).exitCode == 0);
+    ASSERT_TRUE(waitUntil([&] { return !kinds.empty(); }));
+    EXPECT_EQ(kinds.front(), WindowEventKind::miniaturized);
+    EXPECT_TRUE(waitUntil([&] { return refreshes >= 1; })) << "the sampler refresh was not asked for";
+
+    // Closing the client's window is a destroy.
+    second.kill();
+    EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::destroyed; }));
+}
+
+}  // namespace
+}  // namespace velaro::e2e

@@ -1,0 +1,97 @@
+// Desktop entries: parsing, identifying running programs, names and icons of installed apps.
+#include "platform/linux/XdgAppCatalog.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+namespace velaro {
+namespace {
+
+TEST(DesktopEntryParsing, ReadsTheEntryGroupOnlyWithTheBestLocalisedName) {
+    const std::string text =
+        "# comment\n[Desktop Entry]\nType=Application\nName=Editor\nName[de]=Bearbeiter\nName[de_AT]=Editor "
+        "AT\n"
+        "Exec=env LANG=C \"/opt/editor/bin/editor\" %F\nIcon=org.example.Editor\nStartupWMClass=EditorMain\n"
+        "[Desktop Action new]\nName=New Window\nExec=other\n";
+    auto e = parseDesktopEntry(text, "de_AT");
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->isApplication);
+    EXPECT_EQ(e->name, "Editor");
+    EXPECT_EQ(e->localizedName, "Editor AT");
+    EXPECT_EQ(e->exec, "/opt/editor/bin/editor");
+    EXPECT_EQ(e->startupWMClass, "EditorMain");
+    EXPECT_EQ(parseDesktopEntry(text, "de_DE")->localizedName, "Bearbeiter");
+    EXPECT_FALSE(parseDesktopEntry(text, "fr_FR")->localizedName);
+    EXPECT_FALSE(parseDesktopEntry("Name=x\n", "")) << "no entry group, no entry";
+    EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nType=Link\n", "")->isApplication);
+    EXPECT_TRUE(parseDesktopEntry(std::string("[Desktop Entry]\n\0\xff=\n", 20), ""));
+}
+
+class CatalogTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    std::string write(const std::string& relative, const std::string& text, const std::string& base = "a") {
+        const auto path = std::filesystem::path(dir.path().toStdString()) / base / "applications" / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+        return path.string();
+    }
+    std::string root(const std::string& base = "a") { return dir.path().toStdString() + "/" + base; }
+    QTemporaryDir dir;
+};
+
+TEST_F(CatalogTest, IdentifiesProgramsByWindowClassIdOrExecutable) {
+    write("org.example.Editor.desktop", "[Desktop Entry]\nType=Application\nName=Editor\nExec=editor-bin\n");
+    write("vendor/tool.desktop",
+          "[Desktop Entry]\nType=Application\nName=Tool\nStartupWMClass=ToolWin\nExec=t\n");
+    write("viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\nExec=/usr/bin/view-it --new\n");
+    XdgAppCatalog catalog({root()}, 77, "com.quornet.Velaro");
+
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "x", "toolwin", ""}), "vendor-tool")
+        << "StartupWMClass, any case";
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "editor", "Editor", ""}), "org.example.Editor")
+        << "the last part of a reverse-domain id";
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "v", "V", "/usr/bin/view-it"}), "viewer");
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "xterm", "XTerm", "/usr/bin/xterm"}), "XTerm")
+        << "no entry: the window class";
+    EXPECT_EQ(catalog.bundleIdentifierFor({77, "velaro", "velaro", ""}), "com.quornet.Velaro");
+    EXPECT_EQ(catalog.bundleIdentifierFor({}), "");
+}
+
+TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
+    const auto user = write("app.desktop", "[Desktop Entry]\nType=Application\nName=Mine\n", "user");
+    write("app.desktop", "[Desktop Entry]\nType=Application\nName=System\n", "system");
+    write("gone.desktop", "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\n", "user");
+    XdgAppCatalog catalog({root("user"), root("system")});
+    EXPECT_EQ(catalog.urlForApplication("app"), user);
+    EXPECT_FALSE(catalog.urlForApplication("gone")) << "a hidden entry is deleted for the user";
+    EXPECT_FALSE(catalog.urlForApplication("nothing"));
+
+    const auto bundle = catalog.openBundle(user);
+    ASSERT_TRUE(bundle);
+    EXPECT_EQ(bundle->bundleID, "app");
+    EXPECT_EQ(bundle->name, "Mine");
+    EXPECT_FALSE(catalog.openBundle(root("user") + "/missing.desktop"));
+    const auto text = write("notes.txt", "just text");
+    EXPECT_FALSE(catalog.openBundle(text));
+    EXPECT_EQ(catalog.fileDisplayName(user), "app.desktop");
+    EXPECT_TRUE(catalog.iconForFile(user).isNull()) << "no Icon key, no icon";
+}
+
+TEST_F(CatalogTest, IconsFromAbsolutePaths) {
+    QImage red(4, 4, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    const std::string png = dir.path().toStdString() + "/icon.png";
+    ASSERT_TRUE(red.save(QString::fromStdString(png)));
+    const auto url = write("p.desktop", "[Desktop Entry]\nType=Application\nName=P\nIcon=" + png + "\n");
+    XdgAppCatalog catalog({root()});
+    const QImage icon = catalog.iconForFile(url);
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixelColor(0, 0), QColor(Qt::red));
+}
+
+}  // namespace
+}  // namespace velaro
