@@ -222,12 +222,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velaro-desktop-wait: %s\n%s", error.c_str(), kUsage);
         return kExitUsage;
     }
-    const char* displayName = std::getenv("DISPLAY");
+    const char* display = std::getenv("DISPLAY");
+    const char* displayName = display ? display : "(DISPLAY is not set)";
     int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(displayName, &screenNumber);
+    xcb_connection_t* connection = xcb_connect(display, &screenNumber);
     if (xcb_connection_has_error(connection)) {
-        std::fprintf(stderr, "velaro-desktop-wait: cannot open the display '%s'\n",
-                     displayName ? displayName : "(DISPLAY is not set)");
+        std::fprintf(stderr, "velaro-desktop-wait: cannot open the display '%s'\n", displayName);
         xcb_disconnect(connection);
         return kExitUsage;
     }
