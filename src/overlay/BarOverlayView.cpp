@@ -1,0 +1,415 @@
+// The band's content and the hairline ink helpers.
+#include "overlay/BarOverlayView.h"
+
+#include <QImage>
+#include <QLinearGradient>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "overlay/HueDriftClock.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+namespace {
+
+// The ink thresholds are single-precision numbers: 0.6f and 0.4f, not the doubles 0.6 and 0.4.
+constexpr double kDarkInkAbove = static_cast<double>(0.6f);
+constexpr double kLightInkBelow = static_cast<double>(0.4f);
+// The contrast floor is the single-precision number just below 0.4.
+constexpr double kContrastFloor = 0.39999997615814209;
+
+const OverlayAnimation kEase25{0.25, TimingCurve::easeInEaseOut};
+const OverlayAnimation kEase30{0.3, TimingCurve::easeInEaseOut};
+const OverlayAnimation kLinear10{0.1, TimingCurve::linear};
+
+double unitLocation(double v) {
+    return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0;
+}
+
+// Paints `draw` into its own layer, keeps it only where `mask` is opaque, and lays the result down: the
+// notch fades cut through everything the layer holds at once.
+template <class Draw>
+void paintMasked(QPainter& p, const QRectF& r, const QLinearGradient& mask, Draw&& draw) {
+    // Rendered at the device's pixel density, however the painter is scaled.
+    const double dpr = std::max(
+        1.0, (p.device() ? p.device()->devicePixelRatioF() : 1.0) * std::abs(p.deviceTransform().m11()));
+    QImage layer(QSize(int(std::ceil(r.width() * dpr)), int(std::ceil(r.height() * dpr))),
+                 QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return;
+    layer.setDevicePixelRatio(dpr);
+    layer.fill(Qt::transparent);
+    {
+        QPainter q(&layer);
+        q.setRenderHints(p.renderHints());
+        draw(q);
+        q.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        q.fillRect(r, mask);
+    }
+    p.drawImage(QPointF(0, 0), layer);
+}
+
+// Opaque everywhere but across the notch, fading in over `distance` points on each side.
+QLinearGradient notchFadeMask(const QRectF& r, const QRectF& notch, double distance) {
+    const double w = std::max(r.width(), 1.0);
+    QLinearGradient g(r.topLeft(), r.topRight());
+    g.setStops({{0.0, Qt::black},
+                {unitLocation((notch.left() - distance) / w), Qt::black},
+                {unitLocation(notch.left() / w), Qt::transparent},
+                {unitLocation(notch.right() / w), Qt::transparent},
+                {unitLocation((notch.right() + distance) / w), Qt::black},
+                {1.0, Qt::black}});
+    return g;
+}
+
+QColor inkAt(const Color& ink, double opacity) {
+    return toQColor(ink.withAlpha(ink.alpha * opacity));
+}
+
+}  // namespace
+
+std::optional<double> opaqueLuminance(const Color& color) {
+    if (!std::isfinite(color.red) || !std::isfinite(color.green) || !std::isfinite(color.blue) ||
+        !std::isfinite(color.alpha) || color.alpha < 0.5)
+        return std::nullopt;
+    return relativeLuminance(color);
+}
+
+Color contrastShade(bool dark, bool strong, double luminance) {
+    const double n = strong ? 0.1753 : 0.0765;
+    const double c = dark ? luminance : 1 - luminance;
+    double opacity = std::min(1.0, n / std::max(c, kContrastFloor));
+    if (!std::isfinite(opacity)) opacity = n / kContrastFloor;
+    return (dark ? Color::black() : Color::white()).withAlpha(opacity);
+}
+
+Color schemeInk(bool darkScheme) {
+    return contrastShade(!darkScheme, darkScheme, darkScheme ? 0.124 : 0.637);
+}
+
+bool inkIsDark(double luminance, std::optional<bool> keep) {
+    if (luminance > kDarkInkAbove) return true;
+    if (luminance < kLightInkBelow) return false;
+    return keep ? *keep : luminance >= 0.5;
+}
+
+std::optional<QRectF> notchRect(double safeAreaTop, std::optional<Rect> auxiliaryTopLeft,
+                                std::optional<Rect> auxiliaryTopRight, double screenMinX) {
+    if (!(safeAreaTop > 0) || !auxiliaryTopLeft || !auxiliaryTopRight) return std::nullopt;
+    return QRectF(auxiliaryTopLeft->maxX() - screenMinX, 0,
+                  auxiliaryTopRight->minX() - auxiliaryTopLeft->maxX(), safeAreaTop);
+}
+
+MenuBarOverlayView::MenuBarOverlayView(const OverlaySettings& settings, OverlayFeed feed,
+                                       HueDriftClock& driftClock, MainLoop& loop,
+                                       std::optional<RevealColorHold> heldColor)
+    : settings_(settings),
+      feed_(feed),
+      drift_(driftClock),
+      loop_(loop),
+      held_(std::move(heldColor)),
+      base_(loop, Color::black()),
+      gradientTop_(loop, Color::black()),
+      gradientBottom_(loop, Color::black()),
+      zones_(loop, {}),
+      driftPhase_(loop, 0.0),
+      emptyDesktopMix_(loop, 0.0),
+      blurShown_(loop, 0.0),
+      blurOpacityFactor_(loop, 1.0) {
+    // The first values are shown as they are: nothing animates in from black.
+    refresh();
+    for (auto* v : {&base_, &gradientTop_, &gradientBottom_}) v->snapTo(v->target());
+    zones_.snapTo(zones_.target());
+    for (auto* v : {&driftPhase_, &emptyDesktopMix_, &blurShown_, &blurOpacityFactor_})
+        v->snapTo(v->target());
+    for (auto* v : {&base_, &gradientTop_, &gradientBottom_}) v->setOnChange([this] { changed(); });
+    for (auto* v : {&driftPhase_, &emptyDesktopMix_, &blurShown_, &blurOpacityFactor_})
+        v->setOnChange([this] { changed(); });
+    zones_.setOnChange([this] { changed(); });
+}
+
+void MenuBarOverlayView::setOnNeedsDisplay(std::function<void()> callback) {
+    onNeedsDisplay_ = std::move(callback);
+}
+
+void MenuBarOverlayView::changed() {
+    if (onNeedsDisplay_) onNeedsDisplay_();
+}
+
+bool MenuBarOverlayView::isEmptyDesktop() const {
+    return settings_.keepOverlayAlwaysOn() && !feed_.isFilledWindowActive();
+}
+
+Color MenuBarOverlayView::solidColor() const {
+    return settings_.effectiveColor(held_ ? held_->dominant : feed_.dominantColor());
+}
+
+std::vector<Color> MenuBarOverlayView::sampledZoneColors() const {
+    if (!settings_.isSamplingActive()) return {};
+    return held_ ? held_->zones : feed_.zoneColors();
+}
+
+std::vector<Color> MenuBarOverlayView::multicolorZoneColors() const {
+    if (settings_.overlayColorZones().multicolorEnabled && !settings_.autoSample() &&
+        settings_.style() == MenuBarStyle::solid)
+        return settings_.colorZoneColors();
+    return {};
+}
+
+std::vector<Color> MenuBarOverlayView::driftPattern() const {
+    if (settings_.isHueDriftEffective() && settings_.hueDrift().variant == OverlayHueDrift::Variant::scroll)
+        return drift_.colors();
+    return {};
+}
+
+std::optional<LiveLine> MenuBarOverlayView::liveLine() const {
+    if (held_) return held_->line;
+    return feed_.liveLine();
+}
+
+Color MenuBarOverlayView::baseColor() const {
+    if (settings_.isUniformHueDriftEffective()) return drift_.color(drift_.phase().value());
+    return solidColor();
+}
+
+MenuBarStyleFill MenuBarOverlayView::targetFill() const {
+    MenuBarStyleFill fill;
+    const auto& zones = settings_.overlayColorZones();
+    const auto& drift = settings_.hueDrift();
+    fill.style = settings_.style();
+    fill.color = baseColor();
+    fill.colorStrip = sampledZoneColors();
+    fill.opacity =
+        settings_.overlayOpacity() * (settings_.blurEnabled() ? settings_.styleOpacityOverBlur() : 1.0);
+    const bool autoSample = settings_.autoSample();
+    fill.gradientTopColor =
+        settings_.gradientTopFollowsSample() && autoSample ? solidColor() : settings_.gradientTopColor();
+    fill.gradientBottomColor = settings_.gradientBottomFollowsSample() && autoSample
+                                   ? solidColor()
+                                   : settings_.gradientBottomColor();
+    fill.gradientTopOpacity = settings_.gradientTopOpacity();
+    fill.gradientBottomOpacity = settings_.gradientBottomOpacity();
+    fill.liveLine = liveLine();
+    fill.zoneColors = multicolorZoneColors();
+    fill.zoneBlend = zones.blend;
+    fill.zoneTransitionWidth = zones.transitionWidth;
+    fill.driftPattern = driftPattern();
+    fill.driftPhase = drift_.phase().value();
+    fill.driftBlend = drift.blend;
+    fill.driftTransitionWidth = drift.transitionWidth;
+    fill.driftRightToLeft = drift.direction == OverlayHueDrift::Direction::rightToLeft;
+    return fill;
+}
+
+MenuBarStyleFill MenuBarOverlayView::shownFill() const {
+    auto fill = targetFill();
+    fill.color = base_.value();
+    fill.gradientTopColor = gradientTop_.value();
+    fill.gradientBottomColor = gradientBottom_.value();
+    fill.zoneColors = zones_.value();
+    fill.driftPhase = driftPhase_.value();
+    fill.opacity = settings_.overlayOpacity() * blurOpacityFactor_.value();
+    return fill;
+}
+
+bool MenuBarOverlayView::isAnimating() const {
+    return base_.isAnimating() || gradientTop_.isAnimating() || gradientBottom_.isAnimating() ||
+           zones_.isAnimating() || driftPhase_.isAnimating() || emptyDesktopMix_.isAnimating() ||
+           blurShown_.isAnimating() || blurOpacityFactor_.isAnimating();
+}
+
+void MenuBarOverlayView::refresh() {
+    const double now = loop_.uptime();
+    const bool snap = now < feed_.recolorSnapUntil();
+    const auto target = targetFill();
+    const std::optional<OverlayAnimation> ease = snap ? std::nullopt : std::optional(kEase25);
+    base_.set(target.color,
+              recolorAnimation(now, feed_.recolorSnapUntil(), settings_.isUniformHueDriftEffective()));
+    gradientTop_.set(*target.gradientTopColor, ease);
+    gradientBottom_.set(*target.gradientBottomColor, ease);
+    zones_.set(target.zoneColors, ease);
+    driftPhase_.set(target.driftPhase, kLinear10);
+    emptyDesktopMix_.set(isEmptyDesktop() ? 1.0 : 0.0, kEase25);
+    blurShown_.set(settings_.blurEnabled() ? 1.0 : 0.0, kEase30);
+    blurOpacityFactor_.set(settings_.blurEnabled() ? settings_.styleOpacityOverBlur() : 1.0, kEase30);
+    changed();
+}
+
+Color MenuBarOverlayView::strokeInk() const {
+    const bool dark = darkScheme_;
+    std::optional<Color> reference;
+    std::optional<bool> keep;
+    const auto style = settings_.style();
+    const bool haveLineNow = feed_.liveLine().has_value();
+    const bool stripOfTwo = sampledZoneColors().size() >= 2;
+    if (isEmptyDesktop() && settings_.emptyDesktopMode() == EmptyDesktopMode::black) {
+        reference = Color::black();
+    } else if (isEmptyDesktop()) {
+    } else if (settings_.overlayOpacity() < 1) {
+    } else if (settings_.blurEnabled() && settings_.styleOpacityOverBlur() < 1) {
+    } else if (style == MenuBarStyle::gradient) {
+    } else if (style == MenuBarStyle::live) {
+        if (!held_) {
+            if (haveLineNow || stripOfTwo) {
+                reference = feed_.dominantColor();
+                keep = feed_.strokeInkIsDark();
+            }
+        } else if (held_->line) {
+            reference = held_->dominant;
+        } else if (!haveLineNow && stripOfTwo) {
+            reference = held_->dominant;
+        }
+    } else if (settings_.isHueDriftEffective() || !multicolorZoneColors().empty()) {
+    } else {
+        reference = solidColor();
+        if (!held_ && settings_.autoSample()) keep = feed_.strokeInkIsDark();
+    }
+
+    const auto luminance = reference ? opaqueLuminance(*reference) : std::nullopt;
+    if (!luminance) return schemeInk(dark);
+    return contrastShade(inkIsDark(*luminance, keep), dark, *luminance);
+}
+
+void MenuBarOverlayView::paintFillLayer(QPainter& p, const QRectF& r) {
+    const double blurMix = blurShown_.value();
+    if (blurMix > 0) {
+        if (auto backdrop = feed_.blurredBackdropImage(); backdrop && !backdrop->image.isNull()) {
+            p.save();
+            p.setOpacity(p.opacity() * blurMix);
+            p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            p.drawImage(r, backdrop->image);
+            p.restore();
+        }
+    }
+    const double emptyMix = emptyDesktopMix_.value();
+    auto fill = shownFill();
+    fill.opacity *= 1 - emptyMix;
+    if (fill.opacity > 0) fill.paint(p, r, &strip_);
+    if (emptyMix <= 0) return;
+    p.save();
+    p.setOpacity(p.opacity() * emptyMix);
+    switch (settings_.emptyDesktopMode()) {
+        case EmptyDesktopMode::black:
+            p.fillRect(r, Qt::black);
+            break;
+        case EmptyDesktopMode::transparent:
+            break;
+        case EmptyDesktopMode::blur:
+            if (auto backdrop = feed_.blurredBackdropImage(); backdrop && !backdrop->image.isNull()) {
+                p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+                p.drawImage(r, backdrop->image);
+            }
+            break;
+    }
+    p.restore();
+}
+
+void MenuBarOverlayView::paint(QPainter& p, Size size) {
+    const QRectF r(0, 0, size.width, size.height);
+    if (r.isEmpty()) return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    if (settings_.notchFadeEnabled() && notch_) {
+        paintMasked(p, r, notchFadeMask(r, *notch_, settings_.notchFadeDistance()),
+                    [&](QPainter& q) { paintFillLayer(q, r); });
+    } else {
+        paintFillLayer(p, r);
+    }
+    const double opacity = std::clamp(settings_.overlayOpacity(), 0.0, 1.0);
+    if (settings_.strokeEnabled() || (settings_.notchStrokeEnabled() && notch_)) {
+        const Color ink = strokeInk();
+        p.setOpacity(opacity);
+        if (settings_.strokeEnabled()) paintEdgeStroke(p, r, ink);
+        if (settings_.notchStrokeEnabled() && notch_) paintNotchStroke(p, r, *notch_, ink);
+    }
+    p.restore();
+}
+
+void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, const Color& ink) const {
+    const double w = bounds.width(), h = bounds.height();
+    const double r = std::min(settings_.strokeCurveRadius(), h - 2);
+    const bool curved = r >= 0.5;
+    constexpr double i = 0.5;
+
+    QPainterPath top;
+    if (curved) {
+        // Angles here run from +x toward +y (y down); QPainterPath's run the other way, hence the signs.
+        top.moveTo(i, i + r);
+        top.arcTo(QRectF(i, i, 2 * r, 2 * r), 180, -90);
+        top.lineTo(w - r - i, i);
+        top.arcTo(QRectF(w - 2 * r - i, i, 2 * r, 2 * r), 90, -90);
+    } else {
+        top.moveTo(i, i);
+        top.lineTo(w - i, i);
+    }
+    QPen pen(inkAt(ink, 1), 1);
+    pen.setMiterLimit(10);
+    auto strokeTop = [&](QPainter& q) {
+        q.setPen(pen);
+        q.setBrush(Qt::NoBrush);
+        q.drawPath(top);
+    };
+    if (settings_.strokeNotchFadeEnabled() && notch_) {
+        paintMasked(p, bounds, notchFadeMask(bounds, *notch_, settings_.strokeNotchFadeDistance()),
+                    strokeTop);
+    } else {
+        p.save();
+        strokeTop(p);
+        p.restore();
+    }
+
+    const double y0 = curved ? r + 0.5 : 0;
+    const double lineHeight = h - y0;
+    if (lineHeight <= 0) return;
+    const auto& corners = settings_.corners();
+    auto fadeFor = [&](ScreenCorner corner) {
+        return corners.effectiveRadius(corner) > 0 ? 0.0 : settings_.strokeFadeLength();
+    };
+    auto sideLine = [&](double centreX, double fade) {
+        const double span = std::max(lineHeight, 1.0);
+        QLinearGradient g(QPointF(0, y0), QPointF(0, h));
+        g.setStops({{0.0, inkAt(ink, 1)},
+                    {unitLocation(std::max(1 - fade / span, 0.0)), inkAt(ink, 1)},
+                    {1.0, inkAt(ink, 0)}});
+        p.fillRect(QRectF(centreX - 0.5, y0, 1, lineHeight), g);
+    };
+    sideLine(0.5, fadeFor(ScreenCorner::topLeft));
+    sideLine(w - 0.5, fadeFor(ScreenCorner::topRight));
+}
+
+void MenuBarOverlayView::paintNotchStroke(QPainter& p, const QRectF& bounds, const QRectF& notch,
+                                          const Color& ink) const {
+    const double w = std::max(bounds.width(), 1.0);
+    const double rt = settings_.notchStrokeTopRadius(), rb = settings_.notchStrokeBottomRadius();
+    const double adjust = settings_.notchStrokeWidthAdjust(), offset = settings_.notchStrokeXOffset();
+    const double l = notch.left() + offset - adjust / 2;
+    const double r = notch.right() + offset + adjust / 2;
+    const double hn = notch.height() + settings_.notchStrokeHeight();
+    QPainterPath path;
+    path.moveTo(l - rt, 0.5);
+    path.quadTo(l + 0.5, 0.5, l + 0.5, rt);
+    path.lineTo(l + 0.5, hn - rb);
+    path.quadTo(l + 0.5, hn - 0.5, l + rb, hn - 0.5);
+    path.lineTo(r - rb, hn - 0.5);
+    path.quadTo(r - 0.5, hn - 0.5, r - 0.5, hn - rb);
+    path.lineTo(r - 0.5, rt);
+    path.quadTo(r - 0.5, 0.5, r + rt, 0.5);
+    QLinearGradient mask(bounds.topLeft(), bounds.topRight());
+    mask.setStops({{unitLocation((l - rt - 4) / w), Qt::transparent},
+                   {unitLocation((l + rt) / w), Qt::black},
+                   {unitLocation((r - rt) / w), Qt::black},
+                   {unitLocation((r + rt + 4) / w), Qt::transparent}});
+    QPen pen(inkAt(ink, 1), 1);
+    pen.setMiterLimit(10);
+    paintMasked(p, bounds, mask, [&](QPainter& q) {
+        q.setPen(pen);
+        q.setBrush(Qt::NoBrush);
+        q.drawPath(path);
+    });
+}
+
+}  // namespace velaro
