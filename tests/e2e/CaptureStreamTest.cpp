@@ -10,6 +10,7 @@
 #include <xcb/xcbext.h>
 
 #include <QPainter>
+#include <QProcess>
 #include <QWidget>
 #include <atomic>
 #include <cstring>
@@ -386,6 +387,51 @@ TEST_F(CaptureDesktopTest, StreamWhoseMonitorGoesAwayStopsWithAnError) {
     EXPECT_EQ(await([&](auto done) { stream->stopCapture(done); })->code, CaptureErrorCode::notStarted);
     EXPECT_EQ(await([&](auto done) { stream->startCapture(done); })->code,
               CaptureErrorCode::displayUnavailable);
+}
+
+TEST_F(CaptureDesktopTest, StreamWhoseServerGoesAwayStopsWithAnError) {
+    // A display server of our own, which the test may end.
+    QProcess server;
+    server.start(
+        QStringLiteral("Xvfb"),
+        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+         QStringLiteral("640x480x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted()) GTEST_SKIP() << "Xvfb is not installed";
+    QByteArray number;
+    ASSERT_TRUE(waitUntil([&] {
+        number += server.readAllStandardOutput();
+        return number.contains('\n');
+    })) << "Xvfb never told its display number";
+    x11capture::SessionOptions options;
+    options.displayName = ":" + number.trimmed().toStdString();
+
+    X11CaptureService service(loop, options);
+    const auto desktop = content(service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    FrameLog log;
+    std::optional<CaptureError> stopError;
+    auto stream = service.makeStream(ContentFilter::displayExcludingWindows(desktop->displays.front(), {}),
+                                     {{0, 0, 640, 6}, 640, 6, 1.0 / 30, 4},
+                                     [&](CaptureStream&, const CaptureError& e) { stopError = e; });
+    ASSERT_FALSE(stream->addStreamOutput([&](const CaptureFrame& f) { log.add(f); }, frameQueue));
+    ASSERT_FALSE(await([&](auto done) { stream->startCapture(done); }));
+    ASSERT_TRUE(waitUntil([&] { return log.count() > 0; }));
+
+    server.kill();
+    server.waitForFinished();
+    ASSERT_TRUE(waitUntil([&] { return stopError.has_value(); }))
+        << "the stream kept running without its server";
+    EXPECT_EQ(stopError->code, CaptureErrorCode::connectionLost);
+    // The service's own connection is gone too: content now fails cleanly instead of hanging or crashing.
+    std::optional<CaptureError> contentError;
+    bool done = false;
+    service.getShareableContent(false, true, [&](auto, auto error) {
+        contentError = error;
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    ASSERT_TRUE(contentError);
+    EXPECT_EQ(contentError->code, CaptureErrorCode::unavailable);
 }
 
 }  // namespace
