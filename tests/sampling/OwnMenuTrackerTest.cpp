@@ -1,0 +1,68 @@
+// The own-menu freeze: on at once, lifted 0.35 s after the close, and never lifted under a reopened menu.
+#include "sampling/OwnMenuTracker.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/FakeMenuTracking.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+class OwnMenuTrackerTest : public ::testing::Test {
+protected:
+    test::VirtualLoop loop;
+    test::FakeMenuTracking menus;
+    std::vector<bool> calls;
+    bool frozen() const { return !calls.empty() && calls.back(); }
+};
+
+TEST_F(OwnMenuTrackerTest, FreezesAtOnceAndLiftsAFractionOfASecondAfterTheClose) {
+    OwnMenuTracker tracker(menus, loop, [&](bool on) { calls.push_back(on); });
+    menus.begin();
+    EXPECT_TRUE(frozen());
+    loop.advance(5);
+    menus.end();
+    loop.advance(0.34);
+    EXPECT_TRUE(frozen());
+    EXPECT_TRUE(tracker.isLiftPending());
+    loop.advance(0.01);
+    EXPECT_FALSE(frozen());
+    EXPECT_FALSE(tracker.isLiftPending());
+    EXPECT_EQ(calls, (std::vector<bool>{true, false}));
+}
+
+TEST_F(OwnMenuTrackerTest, AMenuReopenedBeforeTheLiftStaysFrozenUntilItsOwnClose) {
+    OwnMenuTracker tracker(menus, loop, [&](bool on) { calls.push_back(on); });
+    menus.begin();
+    menus.end();
+    loop.advance(0.2);
+    menus.begin();  // reopened while the first close's lift is pending
+    loop.advance(1.0);
+    EXPECT_TRUE(frozen()) << "the earlier close must not unfreeze the open menu";
+    menus.end();
+    menus.begin();
+    menus.end();
+    loop.advance(0.34);
+    EXPECT_TRUE(frozen());
+    loop.advance(0.01);
+    EXPECT_FALSE(frozen());
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), false), 1);
+}
+
+TEST_F(OwnMenuTrackerTest, NothingIsLiftedOnceTheTrackerIsGone) {
+    {
+        OwnMenuTracker tracker(menus, loop, [&](bool on) { calls.push_back(on); });
+        menus.begin();
+        menus.end();
+    }
+    loop.advance(1.0);
+    menus.begin();
+    EXPECT_EQ(calls, std::vector<bool>{true});
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+}  // namespace
+}  // namespace velaro
