@@ -1,0 +1,207 @@
+// The sampler's context cycle as far as the streams depend on it: the filled top and its owner, capture-stop
+// screens and their last good colours, the filter update after the sample-stop set changed, and the
+// reactions to session events.
+#include <gtest/gtest.h>
+
+#include "sampling/ScreenSamplerTestRig.h"
+
+namespace velaro::test {
+namespace {
+
+using Call = FakeCaptureService::Call;
+using K = WorkspaceEvent::Kind;
+
+TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
+    SamplerRig rig;
+    std::vector<std::optional<std::string>> ticks;
+    rig.sampler->onOwnerTick = [&](const std::optional<std::string>& owner) { ticks.push_back(owner); };
+    rig.fillTop();
+    rig.sampler->refresh();
+    ASSERT_GE(ticks.size(), 2u);
+    EXPECT_EQ(ticks.front(), std::nullopt) << "not filled yet at the first sight";
+    EXPECT_EQ(ticks.back(), std::optional<std::string>("org.example.Editor"));
+    EXPECT_EQ(rig.sampler->filledOwnerBundleID(), std::optional<std::string>("org.example.Editor"));
+}
+
+TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
+    SamplerRig rig;
+    int ticks = 0;
+    rig.sampler->onOwnerTick = [&](const std::optional<std::string>&) { ++ticks; };
+    rig.sampler->stopPollTimer();
+    rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
+    rig.loop.advance(0.2);
+    EXPECT_EQ(ticks, 3);
+    ticks = 0;
+    rig.workspace.send(K::didHideApplication);
+    rig.loop.advance(0.2);
+    EXPECT_EQ(ticks, 2);
+}
+
+TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
+    SamplerRig rig;
+    rig.sampler->enabled = true;
+    rig.setGeometry();
+    rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
+    rig.sampler->refresh();
+    EXPECT_EQ(rig.sampler->pendingFilledState, std::optional<bool>(true));
+    rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 700})});
+    rig.sampler->refresh();
+    EXPECT_FALSE(rig.sampler->pendingFilledState.has_value());
+    rig.loop.advance(0.2);
+    EXPECT_FALSE(rig.sampler->isFilledWindowActive());
+}
+
+TEST(SamplerRefresh, AReleasedCaptureStopScreenGetsItsLastGoodColourBack) {
+    SamplerRig rig;
+    auto channel = std::make_shared<ScreenSampler::ScreenChannel>();
+    rig.sampler->channelsByScreen["A"] = channel;
+    rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
+    rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
+    rig.startStreaming();
+    rig.context("A").frameOutput->onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
+    rig.loop.runUntilIdle();
+    rig.sampler->refresh();  // notes the last good colour
+
+    const auto vault = FakeWindowList::window(200, Rect{0, 24, 1512, 958}, WindowLevel::normal, "Vault", 9);
+    const auto editor =
+        FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958}, WindowLevel::normal, "Editor", 7);
+    rig.windows.setWindows({vault, editor});
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.sampler->captureStopScreens(), (std::set<ScreenID>{"A"}));
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+    // Results of the stopped screen are dropped meanwhile.
+    rig.context("A").frameOutput->onUpdate(Color::black(), std::vector<Color>(64, Color::black()));
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
+    const auto pulse = rig.sampler->colorPulse();
+
+    rig.windows.setWindows({editor});
+    rig.sampler->refresh();
+    EXPECT_TRUE(rig.sampler->captureStopScreens().empty());
+    EXPECT_EQ(rig.sampler->colorPulse(), pulse + 1) << "the last good colour is published again";
+    EXPECT_EQ(channel->dominantColor(), std::optional<Color>(Color::white()));
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+}
+
+// ---- the filter update ----
+
+TEST(SamplerRefresh, ANewSampleStopAppReachesTheRunningStreamsFilter) {
+    SamplerRig rig;
+    rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
+    rig.startStreaming();
+    const auto stream = rig.capture.lastStream();
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(stream->filters().size(), 2u);
+    const auto& apps = stream->contentFilter().excludedApplications;
+    ASSERT_EQ(apps.size(), 2u);
+    EXPECT_EQ(apps[1].bundleIdentifier, "org.example.Player");
+    EXPECT_EQ(rig.sampler->appliedSampleStop, (std::set<std::string>{"org.example.Player"}));
+    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+    EXPECT_EQ(rig.capture.streams().size(), 1u) << "no restart for a filter change";
+
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(stream->filters().size(), 2u) << "nothing more to apply";
+}
+
+TEST(SamplerRefresh, ASampleStopAppThatIsNotRunningYetIsLeftOutOnceItRuns) {
+    SamplerRig rig;
+    rig.startStreaming();
+    const auto stream = rig.capture.lastStream();
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->appliedSampleStop.empty())
+        << "nothing was left out, so nothing counts as applied";
+
+    rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    const auto& apps = stream->contentFilter().excludedApplications;
+    ASSERT_EQ(apps.size(), 2u);
+    EXPECT_EQ(apps[1].processID, 300);
+}
+
+TEST(SamplerRefresh, AFilterUpdateSkipsAContextReplacedWhileItWaited) {
+    SamplerRig rig({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
+                    FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)});
+    rig.startStreaming();
+    const auto streamB = rig.streamOf("B");
+    rig.capture.setAutoComplete(false);
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(rig.sampler->isUpdatingFilter);
+
+    // B is unplugged while the content is read.
+    rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
+    rig.loop.runUntilIdle();
+    rig.capture.setAutoComplete(true);
+    while (rig.capture.completeNext(Call::shareableContent) || rig.capture.completeNext(Call::stopCapture) ||
+           rig.capture.completeNext(Call::startCapture) ||
+           rig.capture.completeNext(Call::updateContentFilter))
+        rig.loop.runUntilIdle();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(streamB->filters().size(), 1u) << "the retired context's stream is left alone";
+    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+}
+
+TEST(SamplerRefresh, AFailedFilterUpdateRebuildsTheStreams) {
+    SamplerRig rig;
+    rig.startStreaming();
+    const auto first = rig.capture.lastStream();
+    rig.capture.scriptFailure(Call::updateContentFilter, CaptureError{CaptureErrorCode::failedToStart, "no"});
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
+    rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+    EXPECT_FALSE(first->isRunning());
+    const auto second = rig.capture.lastStream();
+    ASSERT_NE(second, first);
+    EXPECT_EQ(second->contentFilter().excludedApplications.size(), 2u);
+}
+
+// ---- session events ----
+
+TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsNothing) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.workspace.send(K::screensDidSleep);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->screensAsleep());
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
+    EXPECT_FALSE(rig.sampler->shouldCapture());
+
+    rig.sampler->masterEnabled = false;
+    rig.workspace.send(K::screensDidWake);
+    rig.loop.advance(2);
+    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
+    EXPECT_FALSE(rig.sampler->hasActiveStream());
+
+    rig.sampler->masterEnabled = true;
+    rig.workspace.send(K::screensDidWake);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler->pollTimer.isActive());
+    EXPECT_TRUE(rig.sampler->hasActiveStream());
+}
+
+TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
+    SamplerRig rig;
+    rig.startStreaming();
+    rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
+    rig.sampler->openSlideGate();
+    rig.context("A").frameOutput->onActivityEnded();
+    rig.emptyTop();
+    rig.sampler.reset();
+    rig.loop.advance(120);
+    for (const auto& s : rig.capture.streams()) EXPECT_FALSE(s->isRunning());
+}
+
+}  // namespace
+}  // namespace velaro::test
