@@ -80,7 +80,8 @@ struct ContentFilter {
 };
 
 struct StreamConfiguration {
-    // Part of the display to capture, in points with the origin at the display's top-left.
+    // Part of the display to capture, in points with the origin at the display's top-left; empty = all of it.
+    // What lies beyond the display is cut off.
     Rect sourceRect;
     // Size of the delivered frames in pixels; the source is scaled to it.
     int width = 0;

@@ -389,6 +389,19 @@ TEST_F(CaptureDesktopTest, StreamWhoseMonitorGoesAwayStopsWithAnError) {
               CaptureErrorCode::displayUnavailable);
 }
 
+TEST_F(CaptureDesktopTest, StripOutsideItsDisplayIsRefusedAtStart) {
+    X11CaptureService service(loop);
+    const auto desktop = content(service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    const CaptureDisplay display = desktop->displays.front();
+    auto stream = service.makeStream(ContentFilter::displayExcludingWindows(display, {}),
+                                     {{display.width() + 10, 0, 100, 6}, 100, 6, 1.0 / 15, 4}, {});
+    ASSERT_FALSE(stream->addStreamOutput([](const CaptureFrame&) {}, frameQueue));
+    const auto error = await([&](auto done) { stream->startCapture(done); });
+    ASSERT_TRUE(error) << "a stream that could never deliver a frame started";
+    EXPECT_EQ(error->code, CaptureErrorCode::invalidParameter);
+}
+
 TEST_F(CaptureDesktopTest, StreamWhoseServerGoesAwayStopsWithAnError) {
     // A display server of our own, which the test may end.
     QProcess server;

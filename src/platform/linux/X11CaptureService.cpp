@@ -185,7 +185,13 @@ private:
         std::optional<Monitor> monitor;
         if (session) {
             monitor = session->monitor(filter.display.displayID);
-            if (!monitor) error = displayGone(filter.display.displayID);
+            if (!monitor) {
+                error = displayGone(filter.display.displayID);
+            } else if (captureArea(config_, *monitor, session->pixelsPerPoint()).isEmpty()) {
+                // Nothing to grab would mean a stream that runs and never delivers.
+                error = {CaptureErrorCode::invalidParameter, "the source rectangle lies outside the display"};
+                monitor.reset();
+            }
         }
         if (!session || !monitor) {
             {
