@@ -201,9 +201,7 @@ void X11Screens::reload() {
 
     // The struts of every managed window (docks and panels set them); watch those windows for changes.
     std::vector<Strut> struts;
-    auto clients = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, root, connection_->atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 4096), nullptr));
-    const auto windows = x11::values32(clients.get());
+    const auto windows = x11::rootWindowList(*connection_, "_NET_CLIENT_LIST");
     std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> strutAsks;
     for (auto w : windows)
         strutAsks.emplace_back(
@@ -235,11 +233,7 @@ void X11Screens::reload() {
 
 void X11Screens::updateActiveCentre() {
     auto* c = connection_->get();
-    auto active = x11::own(xcb_get_property_reply(
-        c,
-        x11::askProperty(c, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1),
-        nullptr));
-    const auto ids = x11::values32(active.get());
+    const auto ids = x11::rootWindowList(*connection_, "_NET_ACTIVE_WINDOW");
     std::optional<Point> centre;
     if (!ids.empty() && ids[0] != 0) {
         auto geometry = xcb_get_geometry(c, ids[0]);

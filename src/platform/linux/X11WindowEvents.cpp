@@ -88,12 +88,7 @@ bool X11WindowEvents::isIconic(std::uint32_t window) {
 
 void X11WindowEvents::adoptWindows(Watch& watch) {
     auto* c = connection_->get();
-    auto list = x11::own(
-        xcb_get_property_reply(c,
-                               x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
-                                                XCB_ATOM_WINDOW, 8192),
-                               nullptr));
-    const auto windows = x11::values32(list.get());
+    const auto windows = x11::rootWindowList(*connection_, "_NET_CLIENT_LIST");
     const auto pids = x11::processesOfWindows(*connection_, windows);
     for (std::size_t i = 0; i < windows.size(); ++i) {
         if (pids[i] != watch.pid || watch.windows.count(windows[i])) continue;

@@ -85,14 +85,8 @@ std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
 }
 
 void X11Workspace::reloadClients(bool notify) {
-    auto* c = connection_->get();
-    auto reply = x11::own(
-        xcb_get_property_reply(c,
-                               x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
-                                                XCB_ATOM_WINDOW, 8192),
-                               nullptr));
     std::map<std::int32_t, RunningApp> now;
-    for (auto window : x11::values32(reply.get())) {
+    for (auto window : x11::rootWindowList(*connection_, "_NET_CLIENT_LIST")) {
         if (auto app = appOfWindow(window)) now.emplace(app->pid, *app);
     }
     std::vector<RunningApp> launched, terminated;
@@ -110,12 +104,7 @@ void X11Workspace::reloadClients(bool notify) {
 }
 
 void X11Workspace::reloadActive(bool notify) {
-    auto* c = connection_->get();
-    auto reply = x11::own(xcb_get_property_reply(
-        c,
-        x11::askProperty(c, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1),
-        nullptr));
-    const auto ids = x11::values32(reply.get());
+    const auto ids = x11::rootWindowList(*connection_, "_NET_ACTIVE_WINDOW");
     std::optional<RunningApp> app;
     if (!ids.empty() && ids[0] != 0) app = appOfWindow(ids[0]);
     bool changed;

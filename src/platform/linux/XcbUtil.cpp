@@ -45,7 +45,7 @@ void Connection::intern(const std::vector<std::string>& names) {
     std::lock_guard lock(atomsMutex_);
     for (std::size_t i = 0; i < names.size(); ++i) {
         auto reply = own(xcb_intern_atom_reply(c_, cookies[i], nullptr));
-        atoms_[names[i]] = reply ? reply->atom : XCB_ATOM_NONE;
+        atoms_[names[i]] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     }
 }
 
@@ -74,6 +74,13 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     std::string cls = raw.substr(nul + 1);
     if (auto end = cls.find('\0'); end != std::string::npos) cls.resize(end);
     return {instance, cls};
+}
+
+std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property) {
+    auto* c = connection.get();
+    auto reply = own(xcb_get_property_reply(
+        c, askProperty(c, connection.root(), connection.atom(property), XCB_ATOM_WINDOW, 8192), nullptr));
+    return values32(reply.get());
 }
 
 EventPump::EventPump(Connection& connection)

@@ -64,6 +64,10 @@ std::string bytes8(const xcb_get_property_reply_t* reply);
 // The two strings of WM_CLASS: instance and class.
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 
+// The windows listed in one of the root window's WINDOW-list properties ("_NET_CLIENT_LIST",
+// "_NET_ACTIVE_WINDOW"); empty when unset. One round trip.
+std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property);
+
 // Delivers the connection's events on the Qt main loop to every installed handler.
 class EventPump {
 public:
