@@ -18,7 +18,7 @@ double unitOr(double value, double fallback) {
 
 void fillHorizontal(QPainter& p, const QRectF& rect, const QGradientStops& stops) {
     QLinearGradient g(rect.topLeft(), rect.topRight());
-    g.setStops(stops);
+    g.setStops(strictlyIncreasing(stops));
     p.fillRect(rect, g);
 }
 
@@ -64,7 +64,27 @@ Color fromQColor(const QColor& c) {
 QGradientStops toQGradientStops(const std::vector<GradientStop>& stops) {
     QGradientStops out;
     out.reserve(qsizetype(stops.size()));
-    for (const auto& s : stops) out.push_back({unitOr(s.location, 0), toQColor(s.color)});
+    for (const auto& s : stops) out.push_back({s.location, toQColor(s.color)});
+    return strictlyIncreasing(std::move(out));
+}
+
+QGradientStops strictlyIncreasing(QGradientStops stops) {
+    constexpr double hair = 1e-6;
+    QGradientStops out;
+    out.reserve(stops.size());
+    for (auto stop : stops) {
+        stop.first = unitOr(stop.first, 0);
+        if (!out.empty() && stop.first <= out.back().first) {
+            if (out.back().first + hair <= 1) {
+                stop.first = out.back().first + hair;
+            } else {
+                const double floor = out.size() >= 2 ? out[out.size() - 2].first : 0.0;
+                out.back().first = std::max(1 - hair, (floor + 1) / 2);
+                stop.first = 1;
+            }
+        }
+        out.push_back(stop);
+    }
     return out;
 }
 

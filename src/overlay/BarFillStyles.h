@@ -23,6 +23,10 @@ class LiveStripView;
 QColor toQColor(const Color& color);
 Color fromQColor(const QColor& color);
 QGradientStops toQGradientStops(const std::vector<GradientStop>& stops);
+// Stops ready for a Qt gradient, which keeps only the last of several stops at one location: each stop
+// after the first at a location is moved a hair's breadth past it (before it at the right end), so a pair
+// of stops at one location still makes a hard edge. Locations are clamped to 0...1.
+QGradientStops strictlyIncreasing(QGradientStops stops);
 
 // The blended zones' stops for a transition width t (0 ≤ t < 1): two stops per colour, at its start and
 // end, so each inner border i/n is crossed by a blend t/n wide and the outer edges stay pure.

@@ -57,12 +57,12 @@ void paintMasked(QPainter& p, const QRectF& r, const QLinearGradient& mask, Draw
 QLinearGradient notchFadeMask(const QRectF& r, const QRectF& notch, double distance) {
     const double w = std::max(r.width(), 1.0);
     QLinearGradient g(r.topLeft(), r.topRight());
-    g.setStops({{0.0, Qt::black},
-                {unitLocation((notch.left() - distance) / w), Qt::black},
-                {unitLocation(notch.left() / w), Qt::transparent},
-                {unitLocation(notch.right() / w), Qt::transparent},
-                {unitLocation((notch.right() + distance) / w), Qt::black},
-                {1.0, Qt::black}});
+    g.setStops(strictlyIncreasing({{0.0, Qt::black},
+                                   {unitLocation((notch.left() - distance) / w), Qt::black},
+                                   {unitLocation(notch.left() / w), Qt::transparent},
+                                   {unitLocation(notch.right() / w), Qt::transparent},
+                                   {unitLocation((notch.right() + distance) / w), Qt::black},
+                                   {1.0, Qt::black}}));
     return g;
 }
 
@@ -102,6 +102,16 @@ std::optional<QRectF> notchRect(double safeAreaTop, std::optional<Rect> auxiliar
     if (!(safeAreaTop > 0) || !auxiliaryTopLeft || !auxiliaryTopRight) return std::nullopt;
     return QRectF(auxiliaryTopLeft->maxX() - screenMinX, 0,
                   auxiliaryTopRight->minX() - auxiliaryTopLeft->maxX(), safeAreaTop);
+}
+
+void paintFadingSideLine(QPainter& p, double centreX, double top, double bottom, const Color& ink,
+                         double fadeLength) {
+    const double length = bottom - top;
+    if (!(length > 0)) return;
+    const double fadeAt = unitLocation(std::max(1 - fadeLength / std::max(length, 1.0), 0.0));
+    QLinearGradient g(QPointF(0, top), QPointF(0, bottom));
+    g.setStops(strictlyIncreasing({{0.0, inkAt(ink, 1)}, {fadeAt, inkAt(ink, 1)}, {1.0, inkAt(ink, 0)}}));
+    p.fillRect(QRectF(centreX - 0.5, top, 1, length), g);
 }
 
 MenuBarOverlayView::MenuBarOverlayView(const OverlaySettings& settings, OverlayFeed feed,
@@ -363,22 +373,12 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
     }
 
     const double y0 = curved ? r + 0.5 : 0;
-    const double lineHeight = h - y0;
-    if (lineHeight <= 0) return;
     const auto& corners = settings_.corners();
     auto fadeFor = [&](ScreenCorner corner) {
         return corners.effectiveRadius(corner) > 0 ? 0.0 : settings_.strokeFadeLength();
     };
-    auto sideLine = [&](double centreX, double fade) {
-        const double span = std::max(lineHeight, 1.0);
-        QLinearGradient g(QPointF(0, y0), QPointF(0, h));
-        g.setStops({{0.0, inkAt(ink, 1)},
-                    {unitLocation(std::max(1 - fade / span, 0.0)), inkAt(ink, 1)},
-                    {1.0, inkAt(ink, 0)}});
-        p.fillRect(QRectF(centreX - 0.5, y0, 1, lineHeight), g);
-    };
-    sideLine(0.5, fadeFor(ScreenCorner::topLeft));
-    sideLine(w - 0.5, fadeFor(ScreenCorner::topRight));
+    paintFadingSideLine(p, 0.5, y0, h, ink, fadeFor(ScreenCorner::topLeft));
+    paintFadingSideLine(p, w - 0.5, y0, h, ink, fadeFor(ScreenCorner::topRight));
 }
 
 void MenuBarOverlayView::paintNotchStroke(QPainter& p, const QRectF& bounds, const QRectF& notch,
@@ -399,10 +399,10 @@ void MenuBarOverlayView::paintNotchStroke(QPainter& p, const QRectF& bounds, con
     path.lineTo(r - 0.5, rt);
     path.quadTo(r - 0.5, 0.5, r + rt, 0.5);
     QLinearGradient mask(bounds.topLeft(), bounds.topRight());
-    mask.setStops({{unitLocation((l - rt - 4) / w), Qt::transparent},
-                   {unitLocation((l + rt) / w), Qt::black},
-                   {unitLocation((r - rt) / w), Qt::black},
-                   {unitLocation((r + rt + 4) / w), Qt::transparent}});
+    mask.setStops(strictlyIncreasing({{unitLocation((l - rt - 4) / w), Qt::transparent},
+                                      {unitLocation((l + rt) / w), Qt::black},
+                                      {unitLocation((r - rt) / w), Qt::black},
+                                      {unitLocation((r + rt + 4) / w), Qt::transparent}}));
     QPen pen(inkAt(ink, 1), 1);
     pen.setMiterLimit(10);
     paintMasked(p, bounds, mask, [&](QPainter& q) {

@@ -50,6 +50,11 @@ bool inkIsDark(double luminance, std::optional<bool> keep);
 std::optional<QRectF> notchRect(double safeAreaTop, std::optional<Rect> auxiliaryTopLeft,
                                 std::optional<Rect> auxiliaryTopRight, double screenMinX);
 
+// A vertical hairline one point wide centred at `centreX` from `top` to `bottom`: solid ink that fades out
+// over its last `fadeLength` points (from the very top when the fade is at least the line's length).
+void paintFadingSideLine(QPainter& painter, double centreX, double top, double bottom, const Color& ink,
+                         double fadeLength);
+
 class MenuBarOverlayView {
 public:
     MenuBarOverlayView(const OverlaySettings& settings, OverlayFeed feed, HueDriftClock& driftClock,

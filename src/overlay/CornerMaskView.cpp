@@ -144,16 +144,10 @@ void CornerMaskView::paint(QPainter& p, Size size) {
 
     if (settings_.strokeEnabled() && isTopCorner(corner_)) {
         const Color ink = strokeInk();
-        const double h = rect.height();
         const double centreX = corner_ == ScreenCorner::topLeft ? 0.5 : rect.width() - 0.5;
-        const double fadeAt = std::max(0.0, 1 - settings_.strokeFadeLength() / std::max(h, 1.0));
-        QLinearGradient g(QPointF(0, 0), QPointF(0, h));
-        g.setStops({{0.0, toQColor(ink)},
-                    {std::isfinite(fadeAt) ? std::min(fadeAt, 1.0) : 0.0, toQColor(ink)},
-                    {1.0, toQColor(ink.withAlpha(0))}});
         p.save();
         p.setOpacity(opacity);
-        p.fillRect(QRectF(centreX - 0.5, 0, 1, h), g);
+        paintFadingSideLine(p, centreX, 0, rect.height(), ink, settings_.strokeFadeLength());
         p.restore();
     }
 
@@ -169,7 +163,7 @@ void CornerMaskView::paint(QPainter& p, Size size) {
         for (auto it = stops.rbegin(); it != stops.rend(); ++it)
             qstops.push_back({(1 - it->location) * sweep, toQColor(it->color)});
         qstops.push_back({1.0, toQColor(stops.front().color)});
-        g.setStops(qstops);
+        g.setStops(strictlyIncreasing(qstops));
         QPen pen(QBrush(g), std::min(r, 1.0), Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         pen.setMiterLimit(10);
         p.setOpacity(opacity);

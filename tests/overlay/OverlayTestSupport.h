@@ -49,21 +49,21 @@ struct FakeSamplerValues {
     }
 };
 
+// Runs `paint` into a transparent image of `w`×`h` points, `scale` pixels a point.
+template <class Paint>
+QImage renderView(double w, double h, Paint&& paint, double scale = 1.0) {
+    QImage image(int(w * scale), int(h * scale), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(scale, scale);
+    paint(painter, Size{w, h});
+    painter.end();
+    return image;
+}
+
 class OverlayViewTest : public ::testing::Test {
 protected:
     OverlayViewTest() : settings(store, loop), clock(settings, loop) {}
-
-    // Runs `paint` into a transparent image of `w`×`h` points, `scale` pixels a point.
-    template <class Paint>
-    static QImage render(double w, double h, Paint&& paint, double scale = 1.0) {
-        QImage image(int(w * scale), int(h * scale), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        painter.scale(scale, scale);
-        paint(painter, Size{w, h});
-        painter.end();
-        return image;
-    }
 
     VirtualLoop loop;
     FakeDefaultsStore store;
