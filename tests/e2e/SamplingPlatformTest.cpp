@@ -109,6 +109,51 @@ TEST_F(SamplingPlatformTest, ThePanelIsTheMenuBar) {
     EXPECT_TRUE(panelListed);
 }
 
+// A second panel of another height docked at the top, while the object lives.
+class TopDock {
+public:
+    TopDock(int width, std::uint32_t height) : x_(x11::Connection::open()) {
+        if (!x_) return;
+        auto* c = x_->get();
+        const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        window_ = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        const xcb_atom_t dock = x_->atom("_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, x_->atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                            32, 1, &dock);
+        const std::uint32_t strut[12] = {0, 0, height, 0, 0, 0, 0, 0, 0, std::uint32_t(width - 1), 0, 0};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, x_->atom("_NET_WM_STRUT_PARTIAL"),
+                            XCB_ATOM_CARDINAL, 32, 12, strut);
+        xcb_map_window(c, window_);
+        xcb_flush(c);
+    }
+    ~TopDock() {
+        if (!x_) return;
+        xcb_destroy_window(x_->get(), window_);
+        xcb_flush(x_->get());
+    }
+
+private:
+    std::unique_ptr<x11::Connection> x_;
+    xcb_window_t window_ = 0;
+};
+
+TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {
+    int changes = 0;
+    auto subscription = screens->parametersChanged().sink([&](int) { ++changes; });
+    auto height = [&] { return menuBarHeight(screens->screens().front(), screens->statusBarThickness()); };
+    ASSERT_DOUBLE_EQ(height(), kPanelHeight);
+    {
+        TopDock dock(static_cast<int>(screens->screens().front().frame.width()), 40);
+        ASSERT_TRUE(waitUntil([&] { return height() == 40; })) << "menu-bar height " << height();
+        EXPECT_GE(changes, 1);
+    }
+    const int before = changes;
+    EXPECT_TRUE(waitUntil([&] { return height() == kPanelHeight; })) << "menu-bar height " << height();
+    EXPECT_GT(changes, before);
+}
+
 TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner) {
     TestClient client("velaro-filled");
     ASSERT_TRUE(client.started());

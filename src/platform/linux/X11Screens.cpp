@@ -148,6 +148,7 @@ X11Screens::X11Screens(std::unique_ptr<x11::Connection> connection, double pixel
     });
     reload();
     updateActiveCentre();
+    pump_->drainSoon();
 }
 
 X11Screens::~X11Screens() {

@@ -59,6 +59,7 @@ std::unique_ptr<WindowEventObservation> X11WindowEvents::observe(std::int32_t pi
     watch.pid = pid;
     watch.callback = std::move(callback);
     adoptWindows(watch);
+    pump_->drainSoon();
     return std::make_unique<Observation>(*this, id, alive_);
 }
 

@@ -39,6 +39,7 @@ X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, const Xd
     });
     reloadClients(false);
     reloadActive(false);
+    pump_->drainSoon();
 
     sleepReceiver_.onPrepareForSleep = [this](bool sleeping) {
         send(sleeping ? WorkspaceEvent::Kind::willSleep : WorkspaceEvent::Kind::didWake);

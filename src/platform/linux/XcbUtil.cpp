@@ -2,6 +2,7 @@
 #include "platform/linux/XcbUtil.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +102,10 @@ Subscription EventPump::addHandler(Handler handler) {
     return Subscription([this, id, alive = std::weak_ptr<bool>(alive_)] {
         if (auto a = alive.lock(); a && *a) handlers_.erase(id);
     });
+}
+
+void EventPump::drainSoon() {
+    QTimer::singleShot(0, notifier_.get(), [this] { drain(); });
 }
 
 void EventPump::drain() {

@@ -80,6 +80,9 @@ public:
     [[nodiscard]] Subscription addHandler(Handler handler);
     // Handles whatever is queued now (also run whenever the socket becomes readable).
     void drain();
+    // Drains on the next turn of the main loop. Call after round trips made outside a handler: waiting for
+    // a reply moves events into xcb's own queue, where the socket no longer announces them.
+    void drainSoon();
 
 private:
     Connection& connection_;

@@ -1,6 +1,8 @@
 // Desktop entries as the application catalog.
 #include "platform/linux/XdgAppCatalog.h"
 
+#include <unistd.h>
+
 #include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
@@ -109,7 +111,9 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std
 }
 
 XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t ownPID, std::string ownBundleID)
-    : dataDirs_(std::move(dataDirs)), ownPID_(ownPID), ownBundleID_(std::move(ownBundleID)) {
+    : dataDirs_(std::move(dataDirs)),
+      ownPID_(ownPID > 0 ? ownPID : static_cast<std::int32_t>(::getpid())),
+      ownBundleID_(std::move(ownBundleID)) {
     locale_ = QLocale().name().toStdString();
     if (dataDirs_.empty()) {
         const char* home = std::getenv("XDG_DATA_HOME");

@@ -41,7 +41,7 @@ struct ProgramIdentity {
 class XdgAppCatalog final : public AppCatalog {
 public:
     // Reads the entries of `dataDirs` (each holding an "applications" folder; earlier dirs win), or of
-    // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` and `ownBundleID` name this process.
+    // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` (0: this process) has `ownBundleID`.
     explicit XdgAppCatalog(std::vector<std::string> dataDirs = {}, std::int32_t ownPID = 0,
                            std::string ownBundleID = "com.quornet.Velaro");
 
