@@ -170,11 +170,41 @@ TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner
     })) << "filled pid "
         << result.filledPID << " (client " << client.pid() << "), coverage " << result.filledCoverage;
     EXPECT_EQ(result.filledOwnerName, "Xmessage");
-    EXPECT_EQ(result.consideredWindowCount, 1);
     EXPECT_FALSE(result.foreignMenuSeen);
     // The owner is a running app the workspace can name (once it has seen the client list change).
     ASSERT_TRUE(waitUntil([&] { return workspace->runningApplication(client.pid()).has_value(); }));
     EXPECT_EQ(workspace->runningApplication(client.pid())->bundleID, "Xmessage");
+}
+
+TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereTheActiveWindowIs) {
+    const auto list = screens->screens();
+    if (list.size() < 2) GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
+    EXPECT_NE(list[0].id, list[1].id);
+    EXPECT_EQ(list[1].frame.origin, (Point{list[0].frame.width(), 0}));
+    for (const auto& s : list)
+        EXPECT_DOUBLE_EQ(menuBarHeight(s, screens->statusBarThickness()), kPanelHeight);
+
+    // A window maximised on the second monitor fills it: coverage is measured where that monitor really is.
+    const int x = static_cast<int>(list[1].frame.minX()) + 100;
+    TestClient client("velaro-second-monitor", QString("300x200+%1+200").arg(x));
+    ASSERT_TRUE(client.started());
+    ASSERT_TRUE(waitUntil([&] { return client.window() != 0; }));
+    test::FakeDefaultsStore defaults;
+    WindowListScans scans(*windows, *screens, defaults, *workspace, workspace->ownProcessIdentifier());
+    WindowScanResult result;
+    int polls = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        if (polls++ % 20 == 0) {
+            maximise(client.window());
+            run("xdotool", {"windowactivate", client.id()});
+        }
+        result = scans.scanWindows({});
+        return screens->mainScreen()->id == list[1].id && result.filledPID == client.pid() &&
+               result.filledCoverage >= 0.9;
+    })) << "filled pid "
+        << result.filledPID << ", coverage " << result.filledCoverage;
+    EXPECT_GE(result.filledCoverageByScreen[list[1].id], 0.9);
+    EXPECT_EQ(result.filledCoverageByScreen.count(list[0].id), 0u);
 }
 
 TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIconifyingIsAMinimise) {
