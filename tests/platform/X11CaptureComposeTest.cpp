@@ -178,12 +178,18 @@ TEST(X11CaptureCompose, DrawOverBlendsPremultipliedAndClips) {
     EXPECT_EQ(at(dst, 2, 0), (Bgra{255, 255, 255, 255}));
 }
 
-TEST(X11CaptureCompose, ReplaceMaskedTakesOnlyMaskedPixels) {
-    BgraImage image = coordinates(3, 1), other(3, 1);
-    replaceMasked(image, other, maskOf(3, 1, {{1, 0, 1, 1}}));
-    EXPECT_EQ(at(image, 0, 0), (Bgra{0, 0, 0, 255}));
-    EXPECT_EQ(at(image, 1, 0), (Bgra{0, 0, 0, 0}));
-    EXPECT_EQ(at(image, 2, 0), (Bgra{2, 0, 0, 255}));
+TEST(X11CaptureCompose, ReplaceMaskedTakesOnlyMaskedPixelsFromAPlacedReplacement) {
+    BgraImage image = coordinates(5, 2);
+    // The replacement covers columns 1..3 of row 1 only; the mask also marks pixels outside it (row 0, column
+    // 4), which must stay as they were rather than be read from beyond the replacement.
+    BgraImage replacement(3, 1);
+    for (int x = 0; x < 3; ++x) put(replacement, x, 0, {100 + x, 50, 7, 255});
+    replaceMasked(image, replacement, {1, 1, 3, 1}, maskOf(5, 2, {{0, 0, 5, 1}, {2, 1, 3, 1}}));
+    EXPECT_EQ(at(image, 1, 1), (Bgra{1, 1, 0, 255}));  // not masked
+    EXPECT_EQ(at(image, 2, 1), (Bgra{101, 50, 7, 255}));
+    EXPECT_EQ(at(image, 3, 1), (Bgra{102, 50, 7, 255}));
+    EXPECT_EQ(at(image, 4, 1), (Bgra{4, 1, 0, 255}));  // masked, but the replacement does not reach it
+    EXPECT_EQ(at(image, 3, 0), (Bgra{3, 0, 0, 255}));
 }
 
 TEST(X11CaptureScale, AveragesWhenShrinkingAndRepeatsWhenGrowing) {

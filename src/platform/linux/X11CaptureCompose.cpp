@@ -42,10 +42,16 @@ BgraImage tiled(const BgraImage& tile, const PixelRect& area) {
     BgraImage out(std::max(area.width, 0), std::max(area.height, 0));
     if (tile.width <= 0 || tile.height <= 0) return out;
     const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+    const int startX = wrap(area.x, tile.width);
     for (int y = 0; y < out.height; ++y) {
         const int ty = wrap(area.y + y, tile.height);
-        for (int x = 0; x < out.width; ++x)
-            copyPixel(out.pixel(x, y), tile.pixel(wrap(area.x + x, tile.width), ty));
+        // Whole runs of the tile's row at a time.
+        for (int x = 0, tx = startX; x < out.width;) {
+            const int run = std::min(tile.width - tx, out.width - x);
+            std::memcpy(out.pixel(x, y), tile.pixel(tx, ty), static_cast<std::size_t>(run) * 4);
+            x += run;
+            tx = 0;
+        }
     }
     return out;
 }
@@ -91,11 +97,12 @@ PixelRect maskBounds(const std::vector<std::uint8_t>& mask, int width, int heigh
     int x0 = width, y0 = height, x1 = -1, y1 = -1;
     for (int y = 0; y < height; ++y) {
         const auto* row = mask.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x) {
-            if (!row[x]) continue;
-            x0 = std::min(x0, x), x1 = std::max(x1, x);
-            y0 = std::min(y0, y), y1 = std::max(y1, y);
-        }
+        const void* first = std::memchr(row, 1, static_cast<std::size_t>(width));
+        if (!first) continue;
+        const void* last = memrchr(row, 1, static_cast<std::size_t>(width));
+        x0 = std::min(x0, static_cast<int>(static_cast<const std::uint8_t*>(first) - row));
+        x1 = std::max(x1, static_cast<int>(static_cast<const std::uint8_t*>(last) - row));
+        y0 = std::min(y0, y), y1 = y;
     }
     if (x1 < 0) return {};
     return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
@@ -156,14 +163,16 @@ void fillFromNearestClean(BgraImage& image, const std::vector<std::uint8_t>& mas
 void drawOver(BgraImage& dst, const BgraImage& src, int dx, int dy, bool srcHasAlpha) {
     const PixelRect target =
         PixelRect{dx, dy, src.width, src.height}.intersection({0, 0, dst.width, dst.height});
+    if (!srcHasAlpha) {
+        for (int y = target.y; y < target.maxY(); ++y)
+            copyPixels(dst.pixel(target.x, y), src.pixel(target.x - dx, y - dy),
+                       static_cast<std::size_t>(target.width), true);
+        return;
+    }
     for (int y = target.y; y < target.maxY(); ++y) {
         for (int x = target.x; x < target.maxX(); ++x) {
             std::uint8_t* d = dst.pixel(x, y);
             const std::uint8_t* s = src.pixel(x - dx, y - dy);
-            if (!srcHasAlpha) {
-                d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
-                continue;
-            }
             const unsigned inverse = 255u - s[3];
             for (int c = 0; c < 4; ++c) {
                 // Premultiplied source-over, rounded; a channel above its alpha (bad input) must not wrap.
@@ -174,10 +183,24 @@ void drawOver(BgraImage& dst, const BgraImage& src, int dx, int dy, bool srcHasA
     }
 }
 
-void replaceMasked(BgraImage& image, const BgraImage& replacement, const std::vector<std::uint8_t>& mask) {
-    const std::size_t n = static_cast<std::size_t>(image.width) * image.height;
-    for (std::size_t i = 0; i < n; ++i)
-        if (mask[i]) std::memcpy(image.bytes.data() + i * 4, replacement.bytes.data() + i * 4, 4);
+void replaceMasked(BgraImage& image, const BgraImage& replacement, const PixelRect& at,
+                   const std::vector<std::uint8_t>& mask) {
+    const PixelRect r = at.intersection({0, 0, image.width, image.height});
+    for (int y = r.y; y < r.maxY(); ++y) {
+        const auto* m = mask.data() + static_cast<std::size_t>(y) * image.width;
+        // Runs of masked pixels, copied whole.
+        for (int x = r.x; x < r.maxX();) {
+            if (!m[x]) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < r.maxX() && m[end]) ++end;
+            std::memcpy(image.pixel(x, y), replacement.pixel(x - at.x, y - at.y),
+                        static_cast<std::size_t>(end - x) * 4);
+            x = end;
+        }
+    }
 }
 
 void copyPixels(std::uint8_t* to, const std::uint8_t* from, std::size_t pixels, bool opaque) {

@@ -79,8 +79,10 @@ void fillFromNearestClean(BgraImage& image, const std::vector<std::uint8_t>& mas
 // premultiplied source-over; otherwise `src` is copied as opaque.
 void drawOver(BgraImage& dst, const BgraImage& src, int dx, int dy, bool srcHasAlpha);
 
-// Copies the pixels of `replacement` (same size) into `image` where the mask is set.
-void replaceMasked(BgraImage& image, const BgraImage& replacement, const std::vector<std::uint8_t>& mask);
+// Copies the pixels of `replacement`, which covers the rectangle `at` of `image`, into `image` where the mask
+// (one byte per pixel of `image`) is set.
+void replaceMasked(BgraImage& image, const BgraImage& replacement, const PixelRect& at,
+                   const std::vector<std::uint8_t>& mask);
 
 // Sets every alpha byte to 255: 24-bit drawables come back with an undefined pad byte there.
 void makeOpaque(BgraImage& image);

@@ -150,6 +150,12 @@ bool Session::pollEvents() {
             case XCB_GRAVITY_NOTIFY:
                 treeDirty_ = true;
                 break;
+            case XCB_PROPERTY_NOTIFY: {
+                const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
+                if (p->atom == atoms_->rootPmapId || p->atom == atoms_->esetrootPmapId)
+                    rootPictureKnown_ = false;
+                break;
+            }
             default:
                 if (hasRandr_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                                   type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
@@ -441,31 +447,45 @@ std::optional<BgraImage> Session::grab(xcb_drawable_t drawable, const PixelRect&
 }
 
 xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
-    for (xcb_atom_t atom : {atoms_->rootPmapId, atoms_->esetrootPmapId}) {
-        auto r = own(
-            xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, atom, XCB_ATOM_PIXMAP, 0, 1), nullptr));
-        if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) continue;
-        const xcb_pixmap_t pixmap = *static_cast<const xcb_pixmap_t*>(xcb_get_property_value(r.get()));
-        // The property may name a pixmap that its setter has since freed.
-        auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, pixmap), nullptr));
-        if (!g) continue;
-        *extent = {0, 0, g->width, g->height};
-        return pixmap;
+    // Looked up once per change of the properties that name it, not once per frame.
+    if (!rootPictureKnown_) {
+        rootPictureKnown_ = true;
+        rootPicture_ = XCB_NONE;
+        for (xcb_atom_t atom : {atoms_->rootPmapId, atoms_->esetrootPmapId}) {
+            auto r = own(xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, root_, atom, XCB_ATOM_PIXMAP, 0, 1), nullptr));
+            if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) continue;
+            const xcb_pixmap_t pixmap = *static_cast<const xcb_pixmap_t*>(xcb_get_property_value(r.get()));
+            // The property may name a pixmap that its setter has since freed.
+            auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, pixmap), nullptr));
+            if (!g) continue;
+            rootPicture_ = pixmap;
+            rootPictureExtent_ = {0, 0, g->width, g->height};
+            break;
+        }
     }
-    return XCB_NONE;
+    *extent = rootPictureExtent_;
+    return rootPicture_;
 }
 
 std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
     PixelRect extent;
     const xcb_pixmap_t pixmap = rootPicture(&extent);
     if (pixmap == XCB_NONE || area.isEmpty()) return std::nullopt;
-    if (extent.intersection(area) == area) return grab(pixmap, area, true);
+    if (extent.intersection(area) == area) {
+        auto picture = grab(pixmap, area, true);
+        if (!picture) rootPictureKnown_ = false;  // freed since: look again next time
+        return picture;
+    }
     // A smaller picture is a tile the server repeats over the root; a huge one that still misses the area
     // is not worth reading.
     constexpr int kLargestTile = 4096;
     if (extent.width > kLargestTile || extent.height > kLargestTile) return std::nullopt;
     auto tile = grab(pixmap, extent, true);
-    if (!tile) return std::nullopt;
+    if (!tile) {
+        rootPictureKnown_ = false;  // freed since: look again next time
+        return std::nullopt;
+    }
     return tiled(*tile, area);
 }
 
@@ -495,11 +515,15 @@ bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std:
                              const std::vector<const TopLevel*>& shown) {
     const PixelRect local = maskBounds(mask, area.width, area.height);
     const PixelRect region{area.x + local.x, area.y + local.y, local.width, local.height};
-    // The canvas is the desktop picture (black where there is none), then every shown window in stacking
-    // order from the picture the compositor keeps of it.
-    BgraImage canvas(area.width, area.height);
-    makeOpaque(canvas);
-    if (auto picture = grabRootPicture(region)) drawOver(canvas, *picture, local.x, local.y, false);
+    // The canvas covers the masked pixels' bounds: the desktop picture (black where there is none), then
+    // every shown window in stacking order from the picture the compositor keeps of it.
+    BgraImage canvas;
+    if (auto picture = grabRootPicture(region)) {
+        canvas = std::move(*picture);
+    } else {
+        canvas = BgraImage(region.width, region.height);
+        makeOpaque(canvas);
+    }
     for (const TopLevel* t : shown) {
         const PixelRect part = t->bounds.intersection(region);
         if (part.isEmpty()) continue;
@@ -515,9 +539,9 @@ bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std:
                            t->depth != 32);
         xcb_free_pixmap(c_, pixmap);
         if (!pixels) return false;
-        drawOver(canvas, *pixels, part.x - area.x, part.y - area.y, t->depth == 32);
+        drawOver(canvas, *pixels, part.x - region.x, part.y - region.y, t->depth == 32);
     }
-    replaceMasked(image, canvas, mask);
+    replaceMasked(image, canvas, local, mask);
     return true;
 }
 

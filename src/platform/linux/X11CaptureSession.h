@@ -117,6 +117,9 @@ private:
     bool monitorsDirty_ = true;
     bool compositorKnown_ = false;
     bool compositor_ = false;
+    bool rootPictureKnown_ = false;
+    xcb_pixmap_t rootPicture_ = 0;
+    PixelRect rootPictureExtent_;
     std::vector<TopLevel> topLevels_;
     struct Atoms;
     std::unique_ptr<Atoms> atoms_;
