@@ -1,0 +1,50 @@
+// The login item as an XDG autostart entry: $XDG_CONFIG_HOME/autostart/com.quornet.Velaro.desktop starts the
+// app at login unless it says Hidden=true; an entry of the same name in $XDG_CONFIG_DIRS counts when the user
+// has none of their own.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/LoginItem.h"
+
+namespace velaro {
+
+class XdgLoginItem final : public LoginItem {
+public:
+    static constexpr const char* kEntryName = "com.quornet.Velaro.desktop";
+
+    // `configHome` is the user's configuration directory (empty: none, and every call fails), `configDirs`
+    // the system-wide ones in order of preference; the entry starts `executable`.
+    XdgLoginItem(std::string configHome, std::vector<std::string> configDirs, std::string executable);
+    // The directories from $XDG_CONFIG_HOME (else ~/.config) and $XDG_CONFIG_DIRS (else /etc/xdg); relative
+    // paths in either are ignored, as the base-directory rules say.
+    static std::unique_ptr<XdgLoginItem> fromEnvironment(std::string executable);
+
+    LoginItemStatus status() const override;
+    std::optional<LoginItemError> registerItem() override;
+    std::optional<LoginItemError> unregisterItem() override;
+
+    // The user's own entry, whether or not it exists; empty without a configuration directory.
+    std::string entryPath() const;
+
+private:
+    // The entry that decides, the user's before the system's; empty when there is none.
+    std::string effectiveEntry() const;
+    bool systemEntryEnabled() const;
+    std::optional<LoginItemError> writeEntry(bool hidden) const;
+
+    std::string configHome_;
+    std::vector<std::string> configDirs_;
+    std::string executable_;
+};
+
+// The Exec= value that runs `program` with no arguments: quoted when it holds characters the desktop-entry
+// rules reserve, with the two levels of escaping those rules ask for.
+std::string desktopEntryExec(const std::string& program);
+
+// Whether a desktop entry's text has Hidden=true in its [Desktop Entry] group.
+bool desktopEntryHidden(const std::string& text);
+
+}  // namespace velaro
