@@ -1,6 +1,8 @@
 // Shared xcb helpers: connection, atoms, property decoding, event pump.
 #include "platform/linux/XcbUtil.h"
 
+#include "base/Log.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstring>
@@ -109,6 +111,14 @@ void EventPump::drainSoon() {
 }
 
 void EventPump::drain() {
+    // A connection the server closed stays readable forever; stop listening instead of spinning.
+    if (connection_.broken()) {
+        if (notifier_ && notifier_->isEnabled()) {
+            notifier_->setEnabled(false);
+            logLine("X11", "the display connection was lost; its events are no longer followed");
+        }
+        return;
+    }
     auto alive = alive_;
     while (auto* raw = xcb_poll_for_event(connection_.get())) {
         auto event = own(raw);
