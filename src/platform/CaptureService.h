@@ -112,8 +112,8 @@ struct CaptureError {
 // Called with no error on success.
 using CaptureCompletion = std::function<void(std::optional<CaptureError> error)>;
 
-// A capture of one display's rectangle at a steady rate. Every completion and the stopped-with-error handler
-// are called on the main loop; frames are delivered on the output's serial queue.
+// A capture of one display's rectangle at a steady rate. Its methods are called on the main loop; every
+// completion and the stopped-with-error handler come there too, frames on the output's serial queue.
 class CaptureStream {
 public:
     using FrameHandler = std::function<void(const CaptureFrame& frame)>;

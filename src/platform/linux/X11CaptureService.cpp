@@ -242,7 +242,7 @@ private:
                 displayID = filter.display.displayID;
                 monitor = session->monitor(displayID);
                 if (!monitor) {
-                    for (auto& c : applied) complete(std::move(c), std::nullopt);
+                    for (auto& c : applied) complete(std::move(c), displayGone(displayID));
                     stopWithError(generation, displayGone(displayID));
                     return;
                 }
