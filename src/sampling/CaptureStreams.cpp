@@ -8,6 +8,7 @@
 
 #include "base/Log.h"
 #include "platform/WindowList.h"
+#include "platform/Workspace.h"
 #include "sampling/ScreenSampler.h"
 #include "sampling/ScreenTopology.h"
 
@@ -115,7 +116,7 @@ std::vector<Rect> menuBarGuardZones(const std::vector<ScreenInfo>& screens, doub
 
 ContentFilterChoice makeContentFilter(const ShareableContent& content, const CaptureDisplay& display,
                                       const std::optional<std::string>& ownBundleIdentifier,
-                                      const std::set<std::string>& sampleStop) {
+                                      std::int64_t ownProcessID, const std::set<std::string>& sampleStop) {
     ContentFilterChoice choice;
     std::vector<CaptureApplication> excluded;
     for (const auto& app : content.applications) {
@@ -124,14 +125,17 @@ ContentFilterChoice makeContentFilter(const ShareableContent& content, const Cap
             choice.appliedSampleStop.insert(app.bundleIdentifier);
         }
     }
-    const CaptureApplication* own = nullptr;
+    std::optional<CaptureApplication> own;
     if (ownBundleIdentifier) {
         for (const auto& app : content.applications) {
             if (app.bundleIdentifier == *ownBundleIdentifier) {
-                own = &app;
+                own = app;
                 break;
             }
         }
+        // Before our first window shows we are not in the content, yet the overlay windows that show later
+        // must still be left out, or the bar would sample its own tint. Our process is known either way.
+        if (!own && ownProcessID > 0) own = CaptureApplication{ownProcessID, *ownBundleIdentifier, {}};
     }
     if (own) {
         std::vector<CaptureApplication> apps{*own};
@@ -441,8 +445,8 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
 
 ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
                                                const CaptureDisplay& display) {
-    auto choice =
-        velaro::makeContentFilter(content, display, services_.ownBundleIdentifier, storedSampleStop());
+    auto choice = velaro::makeContentFilter(content, display, services_.ownBundleIdentifier,
+                                            services_.workspace.ownProcessIdentifier(), storedSampleStop());
     appliedSampleStop = std::move(choice.appliedSampleStop);
     return std::move(choice.filter);
 }

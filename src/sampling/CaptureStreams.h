@@ -106,11 +106,12 @@ struct ContentFilterChoice {
 };
 
 // Leaves out our own windows and the windows of the apps in `sampleStop`, so the colour comes from what lies
-// beneath them. When our own app is not among the content's applications, our windows are left out one by
-// one; the sample-stop apps are still left out as applications, and only those actually found count as
-// applied, so an app that is not running yet is tried again by the next filter check.
+// beneath them. Our app is left out by its process even while it has no window in the content yet; only
+// without an identifier for it are its windows left out one by one. The sample-stop apps are left out in
+// every case, and only those actually found count as applied, so an app that is not running yet is tried
+// again by the next filter check.
 ContentFilterChoice makeContentFilter(const ShareableContent& content, const CaptureDisplay& display,
                                       const std::optional<std::string>& ownBundleIdentifier,
-                                      const std::set<std::string>& sampleStop);
+                                      std::int64_t ownProcessID, const std::set<std::string>& sampleStop);
 
 }  // namespace velaro

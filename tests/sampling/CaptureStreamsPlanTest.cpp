@@ -132,7 +132,7 @@ struct FilterFixture : ::testing::Test {
 };
 
 TEST_F(FilterFixture, LeavesOutOurAppAndTheSampleStopAppsFoundInTheContent) {
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier,
+    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID,
                                           {player.bundleIdentifier, "org.absent.App"});
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{own, player}));
     EXPECT_TRUE(choice.filter.excludedWindows.empty());
@@ -142,15 +142,25 @@ TEST_F(FilterFixture, LeavesOutOurAppAndTheSampleStopAppsFoundInTheContent) {
 }
 
 TEST_F(FilterFixture, AnEmptySampleStopSetLeavesOutOnlyOurApp) {
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, {});
+    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID, {});
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{own}));
     EXPECT_TRUE(choice.appliedSampleStop.empty());
 }
 
-TEST_F(FilterFixture, WithoutOurAppInTheContentTheSampleStopAppsAreStillLeftOut) {
+TEST_F(FilterFixture, OurAppIsLeftOutByItsProcessBeforeItHasAWindow) {
+    content.applications = {editor, player};
+    content.windows.erase(content.windows.begin());
+    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID, {});
+    // An overlay window that shows after the stream started is ours, and stays out of the picture.
+    EXPECT_TRUE(choice.filter.excludes(own.processID, 77, false));
+    EXPECT_FALSE(choice.filter.excludes(editor.processID, 9, false));
+}
+
+TEST_F(FilterFixture, WithoutOurAppOrProcessTheSampleStopAppsAreStillLeftOut) {
     content.applications = {editor, player};
     content.windows[0].owningApplication.reset();
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, {player.bundleIdentifier});
+    const auto choice =
+        makeContentFilter(content, display, own.bundleIdentifier, 0, {player.bundleIdentifier});
     EXPECT_TRUE(choice.filter.excludedWindows.empty());
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{player}));
     EXPECT_TRUE(choice.filter.excludes(player.processID, 2, false));
@@ -159,7 +169,7 @@ TEST_F(FilterFixture, WithoutOurAppInTheContentTheSampleStopAppsAreStillLeftOut)
 }
 
 TEST_F(FilterFixture, WithoutOurIdentifierTheWindowsOfNoAppAreLeftOut) {
-    const auto choice = makeContentFilter(content, display, std::nullopt, {});
+    const auto choice = makeContentFilter(content, display, std::nullopt, own.processID, {});
     ASSERT_EQ(choice.filter.excludedWindows.size(), 1u);
     EXPECT_EQ(choice.filter.excludedWindows[0].windowID, 3u);
 }
