@@ -1,0 +1,139 @@
+// Global hot keys in the test desktop: a stored shortcut typed with xdotool flips the switch in the
+// defaults file, and a combination another program holds is refused and reported.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "app/HotkeyCenter.h"
+#include "base/QtMainLoop.h"
+#include "e2e/E2eSupport.h"
+#include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/X11Hotkeys.h"
+#include "platform/linux/XkbKeyboardLayout.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro::e2e {
+namespace {
+
+// Stored virtual key codes of the keys the tests type.
+constexpr std::uint32_t kM = 46, kV = 9;
+constexpr std::uint32_t kCtrlOpt = ShortcutKeyCombo::controlMask | ShortcutKeyCombo::optionMask;
+
+// Another program's connection, grabbing keys on the root as a window manager's key bindings do.
+class OtherClient {
+public:
+    OtherClient() {
+        c_ = xcb_connect(nullptr, nullptr);
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(c_); }
+    // True when the server granted the grab.
+    bool grab(std::uint32_t virtualKeyCode, std::uint16_t modifiers) {
+        const auto code = xKeyCode(virtualKeyCode);
+        auto* error = xcb_request_check(c_, xcb_grab_key_checked(c_, 0, root_, modifiers, std::uint8_t(*code),
+                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return error == nullptr;
+    }
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t root_;
+};
+
+struct HotkeysDesktop : ::testing::Test {
+    QTemporaryDir dir;
+    std::unique_ptr<QtMainLoop> loop;
+    std::unique_ptr<JsonDefaultsStore> store;
+    std::unique_ptr<OverlaySettings> settings;
+    std::unique_ptr<X11Hotkeys> hotkeys;
+    std::unique_ptr<HotkeyCenter> centre;
+
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        ASSERT_TRUE(dir.isValid());
+        loop = std::make_unique<QtMainLoop>();
+        store = std::make_unique<JsonDefaultsStore>(*loop, path().toStdString());
+        settings = std::make_unique<OverlaySettings>(*store, *loop);
+        hotkeys = X11Hotkeys::forApplication();
+        ASSERT_NE(hotkeys, nullptr) << "the test application runs on X11";
+        centre = std::make_unique<HotkeyCenter>(*hotkeys, *loop);
+    }
+    void TearDown() override {
+        centre.reset();
+        hotkeys.reset();
+        settings.reset();
+        store.reset();
+        loop.reset();
+    }
+
+    QString path() const { return dir.filePath("defaults.json"); }
+    // The Bool the defaults file holds under `key`, as another program would read it.
+    std::optional<bool> storedBool(const char* key) const {
+        QFile file(path());
+        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+        const auto stored = decodeDefaultsFile(file.readAll().toStdString());
+        if (!stored || !stored->contains(key) || !(*stored)[key].is_boolean()) return std::nullopt;
+        return (*stored)[key].get<bool>();
+    }
+    void assign(std::map<std::string, ShortcutKeyCombo> assignments) {
+        settings->appShortcuts = ShortcutSettings{std::move(assignments)};
+    }
+};
+
+TEST_F(HotkeysDesktop, TypedShortcutFlipsTheMasterSwitchInTheDefaultsFileAndBack) {
+    assign({{"master", {kM, kCtrlOpt}}});
+    centre->start(*settings);
+    ASSERT_TRUE(waitUntil([&] { return centre->registeredHotKeys().count(ShortcutAction::master) == 1; }));
+
+    auto typed = run("xdotool", {"key", "ctrl+alt+m"});
+    ASSERT_EQ(typed.exitCode, 0) << typed.describe().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return storedBool("masterEnabled") == false; }));
+    EXPECT_FALSE(settings->masterEnabled());
+
+    typed = run("xdotool", {"key", "ctrl+alt+m"});
+    ASSERT_EQ(typed.exitCode, 0) << typed.describe().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return storedBool("masterEnabled") == true; }));
+
+    // With Caps Lock on, the same shortcut still works.
+    run("xdotool", {"key", "Caps_Lock"});
+    run("xdotool", {"key", "ctrl+alt+m"});
+    run("xdotool", {"key", "Caps_Lock"});
+    EXPECT_TRUE(waitUntil([&] { return storedBool("masterEnabled") == false; }));
+
+    // While a combination is being recorded the keys are not grabbed, so typing them changes nothing.
+    settings->shortcutRecordingActive = true;
+    ASSERT_TRUE(waitUntil([&] { return centre->registeredHotKeys().empty(); }));
+    run("xdotool", {"key", "ctrl+alt+m"});
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(storedBool("masterEnabled"), false);
+}
+
+TEST_F(HotkeysDesktop, ACombinationAnotherProgramHoldsIsReportedInUse) {
+    OtherClient windowManager;
+    ASSERT_TRUE(windowManager.grab(kV, XCB_MOD_MASK_ANY));
+    assign({{"master", {kM, kCtrlOpt}}, {"visualizer", {kV, kCtrlOpt}}});
+    centre->start(*settings);
+    ASSERT_TRUE(waitUntil([&] { return !centre->registeredHotKeys().empty(); }));
+    const std::map<ShortcutAction, HotKeyError> refused{{ShortcutAction::visualizer, HotKeyError::inUse}};
+    EXPECT_EQ(centre->refusedHotKeys(), refused);
+    EXPECT_EQ(centre->registeredHotKeys().count(ShortcutAction::master), 1u);
+}
+
+TEST_F(HotkeysDesktop, ARefusedCombinationLeavesNoneOfItsLockStatesGrabbed) {
+    // The other program holds the combination only with Caps Lock on: our first grab (no locks) succeeds,
+    // the second fails, and the first must be given back.
+    OtherClient other;
+    const std::uint16_t ctrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+    ASSERT_TRUE(other.grab(kV, ctrlAlt | XCB_MOD_MASK_LOCK));
+    const auto registration = hotkeys->registerHotKey(kV, kCtrlOpt, HotKeyID{1, 1});
+    EXPECT_EQ(registration.error, HotKeyError::inUse);
+
+    OtherClient third;
+    EXPECT_TRUE(third.grab(kV, ctrlAlt)) << "our partial grab was not undone";
+}
+
+}  // namespace
+}  // namespace velaro::e2e
