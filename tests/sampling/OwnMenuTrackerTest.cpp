@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "sampling/ScreenSamplerTestRig.h"
 #include "support/FakeMenuTracking.h"
 #include "support/VirtualLoop.h"
 
@@ -62,6 +63,23 @@ TEST_F(OwnMenuTrackerTest, NothingIsLiftedOnceTheTrackerIsGone) {
     menus.begin();
     EXPECT_EQ(calls, std::vector<bool>{true});
     EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+TEST_F(OwnMenuTrackerTest, TheSamplerStaysFrozenUntilBothTheMenuAndTheOverviewAreGone) {
+    test::SamplerRig rig;
+    OwnMenuTracker tracker(menus, rig.loop,
+                           [&](bool on) { rig.sampler->setFreeze(on, kOwnMenuFreezeReason); });
+    std::vector<bool> published;
+    auto sub = rig.sampler->isSamplingFrozen.changes().sink([&](bool v) { published.push_back(v); });
+    menus.begin();
+    EXPECT_TRUE(rig.sampler->isSamplingFrozen());
+    rig.sampler->setOverviewActive(true);
+    menus.end();
+    rig.loop.advance(1.0);
+    EXPECT_TRUE(rig.sampler->isSamplingFrozen()) << "the overview still holds it";
+    rig.sampler->setOverviewActive(false);
+    EXPECT_FALSE(rig.sampler->isSamplingFrozen());
+    EXPECT_EQ(published, (std::vector<bool>{true, false}));
 }
 
 }  // namespace
