@@ -1,0 +1,320 @@
+// The appcast updater: reading feeds, ordering versions, and checks against a feed served on 127.0.0.1, with
+// the consent and schedule of background checks driven by the virtual loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <chrono>
+
+#include "platform/linux/AppcastUpdater.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+QByteArray feed(const QByteArray& items) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<rss version=\"2.0\" "
+           "xmlns:velaro=\"https://quornet.com/xml/appcast\"><channel><title>Velaro</title>" +
+           items + "</channel></rss>";
+}
+
+QByteArray item(const QByteArray& version, const QByteArray& url = "https://quornet.com/velaro.tar.xz") {
+    return "<item><title>Version " + version + "</title><enclosure url=\"" + url + "\" velaro:version=\"" +
+           version + "\" length=\"1\" type=\"application/octet-stream\"/></item>";
+}
+
+TEST(AppcastFeed, ReadsEveryItemWithAVersionAndAWebEnclosure) {
+    const auto result =
+        parseAppcast(feed(item("1.2") +
+                          "<item><title>Two</title><velaro:version>2.0</velaro:version>"
+                          "<velaro:shortVersionString>2.0 beta</velaro:shortVersionString>"
+                          "<velaro:releaseNotesLink>https://quornet.com/notes/2.0</velaro:releaseNotesLink>"
+                          "<enclosure url=\"https://quornet.com/v2.tar.xz\"/></item>"
+                          // Left out: no version; an enclosure that is not a web address.
+                          "<item><enclosure url=\"https://quornet.com/x\"/></item>" +
+                          item("9.0", "file:///etc/passwd") + item("9.1", "javascript:alert(1)")));
+    ASSERT_TRUE(result.error.empty()) << result.error;
+    ASSERT_EQ(result.items.size(), 2u);
+    EXPECT_EQ(result.items[0].version, "1.2");
+    EXPECT_EQ(result.items[0].displayVersion, "1.2");
+    EXPECT_EQ(result.items[0].title, "Version 1.2");
+    EXPECT_EQ(result.items[1].version, "2.0");
+    EXPECT_EQ(result.items[1].displayVersion, "2.0 beta");
+    EXPECT_EQ(result.items[1].downloadURL, "https://quornet.com/v2.tar.xz");
+    EXPECT_EQ(result.items[1].releaseNotesURL, "https://quornet.com/notes/2.0");
+}
+
+TEST(AppcastFeed, RefusesWhatIsNotWellFormedRss) {
+    EXPECT_NE(parseAppcast("<html><body>Not found</body></html>").error, "");
+    EXPECT_NE(parseAppcast("").error, "");
+    const auto broken = parseAppcast(feed(item("1.2")).left(120));
+    EXPECT_NE(broken.error, "");
+    EXPECT_TRUE(broken.items.empty());
+    // Entities that expand without bound are refused rather than followed.
+    QByteArray bomb = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">";
+    for (int i = 1; i < 9; ++i) {
+        const QByteArray prev = QByteArray(1, char('a' + i - 1)), name = QByteArray(1, char('a' + i));
+        bomb += "<!ENTITY " + name + " \"" + ("&" + prev + ";").repeated(10) + "\">";
+    }
+    bomb += "]><rss><channel><item><title>&i;</title></item></channel></rss>";
+    EXPECT_NE(parseAppcast(bomb).error, "");
+}
+
+TEST(AppcastVersions, CompareByTheirParts) {
+    EXPECT_GT(compareVersions("1.10", "1.9"), 0);
+    EXPECT_EQ(compareVersions("1.0", "1.0.0"), 0);
+    EXPECT_EQ(compareVersions("1.02", "1.2"), 0);
+    EXPECT_LT(compareVersions("1.0b2", "1.0"), 0);
+    EXPECT_LT(compareVersions("1.0b2", "1.0b10"), 0);
+    EXPECT_LT(compareVersions("1.0b2", "1.0.1"), 0);
+    EXPECT_GT(compareVersions("1.0.1", "1.0"), 0);
+    EXPECT_GT(compareVersions("2.0", "1.99.99"), 0);
+    EXPECT_GT(compareVersions("10.0", "9.0"), 0);
+    EXPECT_GT(compareVersions("123456789012345678901234567890", "123456789012345678901234567889"), 0);
+}
+
+TEST(AppcastVersions, TheNewestUpdateIsChosenWhateverTheOrderOfItems) {
+    std::vector<AppcastItem> items;
+    for (const char* v : {"0.9", "1.3", "1.10", "1.2"}) items.push_back(AppcastItem{.version = v});
+    EXPECT_EQ(newestUpdate(items, "1.0")->version, "1.10");
+    EXPECT_FALSE(newestUpdate(items, "1.10"));
+    EXPECT_FALSE(newestUpdate(items, "2.0"));
+}
+
+// An HTTP server on 127.0.0.1 answering every request with the same reply.
+class FeedServer {
+public:
+    FeedServer() {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    request_ += socket->readAll();
+                    if (!request_.contains("\r\n\r\n")) return;
+                    ++requests;
+                    lastRequest = request_;
+                    request_.clear();
+                    socket->write("HTTP/1.1 " + status +
+                                  "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    std::string url() const {
+        return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + "/appcast.xml";
+    }
+
+    QByteArray status = "200 OK";
+    QByteArray body;
+    int requests = 0;
+    QByteArray lastRequest;
+
+private:
+    QTcpServer server_;
+    QByteArray request_;
+};
+
+class RecordingDriver final : public UpdaterUserDriver {
+public:
+    void askToCheckAutomatically(std::function<void(bool)> r) override {
+        ++asked;
+        reply = std::move(r);
+    }
+    void showUpdateFound(const AppcastItem& item, const std::string&) override { found.push_back(item); }
+    void showUpToDate(const std::string&) override { ++upToDate; }
+    void showCheckFailed(const std::string& error) override { failures.push_back(error); }
+    int shown() const { return int(found.size()) + upToDate + int(failures.size()); }
+
+    int asked = 0;
+    std::function<void(bool)> reply;
+    std::vector<AppcastItem> found;
+    int upToDate = 0;
+    std::vector<std::string> failures;
+};
+
+// Lets Qt deliver the network's events until `done` holds; the deadline only stops a broken test.
+bool spinUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class AppcastUpdaterTest : public ::testing::Test {
+protected:
+    std::unique_ptr<AppcastUpdater> makeUpdater(std::string url) {
+        return std::make_unique<AppcastUpdater>(loop, defaults, driver, std::move(url), "1.0");
+    }
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    RecordingDriver driver;
+    FeedServer server;
+};
+
+TEST_F(AppcastUpdaterTest, AUserCheckAnnouncesTheNewestVersionAndCannotOverlapItself) {
+    server.body = feed(item("1.1") + item("1.4") + item("1.2"));
+    auto updater = makeUpdater(server.url());
+    EXPECT_TRUE(updater->canCheckForUpdates().value());
+    std::vector<bool> canCheck;
+    auto sub = updater->canCheckForUpdates().changes().sink([&](bool v) { canCheck.push_back(v); });
+
+    updater->checkForUpdates();
+    updater->checkForUpdates();  // ignored while the first runs
+    EXPECT_FALSE(updater->canCheckForUpdates().value());
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+
+    ASSERT_EQ(driver.found.size(), 1u);
+    EXPECT_EQ(driver.found[0].version, "1.4");
+    EXPECT_EQ(server.requests, 1);
+    EXPECT_TRUE(server.lastRequest.startsWith("GET /appcast.xml "));
+    EXPECT_TRUE(server.lastRequest.contains("Velaro/1.0")) << server.lastRequest.toStdString();
+    EXPECT_EQ(canCheck, (std::vector<bool>{false, true}));
+}
+
+TEST_F(AppcastUpdaterTest, AUserCheckSaysWhenThereIsNothingNewer) {
+    server.body = feed(item("1.0") + item("0.9"));
+    auto updater = makeUpdater(server.url());
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+    EXPECT_EQ(driver.upToDate, 1);
+    EXPECT_TRUE(driver.found.empty());
+}
+
+TEST_F(AppcastUpdaterTest, ServerErrorsAndNonFeedsAreReportedAsFailuresNotAsUpToDate) {
+    auto updater = makeUpdater(server.url());
+    server.status = "404 Not Found";
+    server.body = "<html>gone</html>";
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() == 1; }));
+    ASSERT_EQ(driver.failures.size(), 1u);
+    EXPECT_NE(driver.failures[0].find("404"), std::string::npos) << driver.failures[0];
+
+    server.status = "200 OK";
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() == 2; }));
+    EXPECT_EQ(driver.failures.size(), 2u);
+    EXPECT_EQ(driver.upToDate, 0);
+    EXPECT_TRUE(updater->canCheckForUpdates().value());
+}
+
+TEST_F(AppcastUpdaterTest, AnOversizedReplyIsCutOff) {
+    server.body = feed(item("2.0")) + QByteArray(AppcastUpdater::kMaximumFeedBytes + 10, ' ');
+    auto updater = makeUpdater(server.url());
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+    ASSERT_EQ(driver.failures.size(), 1u);
+    EXPECT_NE(driver.failures[0].find("larger"), std::string::npos) << driver.failures[0];
+}
+
+TEST_F(AppcastUpdaterTest, AnUnreachableServerIsAFailure) {
+    auto updater = makeUpdater("http://127.0.0.1:1/appcast.xml");
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+    EXPECT_EQ(driver.failures.size(), 1u);
+}
+
+TEST_F(AppcastUpdaterTest, WithoutAFeedUpdatesAreOffAndNothingIsFetched) {
+    auto updater = makeUpdater("");
+    EXPECT_FALSE(updater->canCheckForUpdates().value());
+    updater->start();
+    updater->checkForUpdates();
+    loop.advance(3 * AppcastUpdater::kCheckInterval);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(driver.asked, 0);
+    EXPECT_EQ(driver.shown(), 0);
+    EXPECT_TRUE(defaults.writes().empty());
+}
+
+TEST_F(AppcastUpdaterTest, TheFirstLaunchNeitherAsksNorChecksAndTheNextOneAsks) {
+    server.body = feed(item("1.5"));
+    {
+        auto first = makeUpdater(server.url());
+        first->start();
+        loop.advance(3 * AppcastUpdater::kCheckInterval);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(driver.asked, 0);
+        EXPECT_EQ(server.requests, 0);
+    }
+    auto second = makeUpdater(server.url());
+    second->start();
+    ASSERT_EQ(driver.asked, 1);
+    EXPECT_EQ(server.requests, 0) << "nothing is fetched before the user answers";
+
+    driver.reply(true);
+    EXPECT_EQ(second->automaticallyChecksForUpdates(), std::optional<bool>(true));
+    loop.runUntilIdle();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+    EXPECT_EQ(driver.found.size(), 1u) << "a background check announces what it finds";
+}
+
+TEST_F(AppcastUpdaterTest, DecliningBackgroundChecksKeepsTheNetworkQuietButManualChecksWork) {
+    defaults.seed("updaterLaunchedBefore", true);
+    server.body = feed(item("1.0"));
+    auto updater = makeUpdater(server.url());
+    updater->start();
+    driver.reply(false);
+    loop.advance(3 * AppcastUpdater::kCheckInterval);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 0);
+
+    // A later launch does not ask again.
+    auto later = makeUpdater(server.url());
+    later->start();
+    EXPECT_EQ(driver.asked, 1);
+
+    later->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
+    EXPECT_EQ(driver.upToDate, 1);
+}
+
+TEST_F(AppcastUpdaterTest, BackgroundChecksRunADayAfterTheLastAndStaySilentWhenNothingIsNew) {
+    const double now = std::chrono::duration<double>(loop.wallTime().time_since_epoch()).count();
+    defaults.seed("updaterLaunchedBefore", true);
+    defaults.seed("automaticallyChecksForUpdates", true);
+    defaults.seed("lastUpdateCheckTime", now - 2 * 60 * 60);
+    server.body = feed(item("1.0"));
+    auto updater = makeUpdater(server.url());
+    updater->start();
+
+    loop.advance(22 * 60 * 60 - 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 0);
+    loop.advance(1);
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 1 && updater->canCheckForUpdates().value(); }));
+    EXPECT_EQ(driver.shown(), 0);
+
+    // The next one follows a full day later.
+    loop.advance(AppcastUpdater::kCheckInterval - 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 1);
+    loop.advance(1);
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 2; }));
+
+    // Switching background checks off stops them.
+    ASSERT_TRUE(spinUntil([&] { return updater->canCheckForUpdates().value(); }));
+    updater->setAutomaticallyChecksForUpdates(false);
+    loop.advance(3 * AppcastUpdater::kCheckInterval);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 2);
+}
+
+TEST_F(AppcastUpdaterTest, ALastCheckDatedInTheFutureWaitsOneDayNotUntilThatDate) {
+    const double now = std::chrono::duration<double>(loop.wallTime().time_since_epoch()).count();
+    defaults.seed("updaterLaunchedBefore", true);
+    defaults.seed("automaticallyChecksForUpdates", true);
+    defaults.seed("lastUpdateCheckTime", now + 365.0 * 24 * 60 * 60);
+    server.body = feed(item("1.0"));
+    auto updater = makeUpdater(server.url());
+    updater->start();
+    loop.advance(AppcastUpdater::kCheckInterval);
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
+}
+
+}  // namespace
+}  // namespace velaro
