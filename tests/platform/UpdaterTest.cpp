@@ -79,7 +79,10 @@ TEST(AppcastVersions, CompareByTheirParts) {
 
 TEST(AppcastVersions, TheNewestUpdateIsChosenWhateverTheOrderOfItems) {
     std::vector<AppcastItem> items;
-    for (const char* v : {"0.9", "1.3", "1.10", "1.2"}) items.push_back(AppcastItem{.version = v});
+    for (const char* v : {"0.9", "1.3", "1.10", "1.2"}) {
+        items.emplace_back();
+        items.back().version = v;
+    }
     EXPECT_EQ(newestUpdate(items, "1.0")->version, "1.10");
     EXPECT_FALSE(newestUpdate(items, "1.10"));
     EXPECT_FALSE(newestUpdate(items, "2.0"));
