@@ -220,7 +220,12 @@ public:
     void updateContentFilters();
     void notifyMenuBarActivityEnded(double after);
     void scheduleIdleTeardown();
-    void cachePointerPosition() { pointerBand_.cachePointerPosition(); }
+    // The pointer's side of the beam: watched only while light reflections and the master switch are on.
+    void installPointerMonitors() { pointerBand_.installPointerMonitors(); }
+    void removePointerMonitors() { pointerBand_.removePointerMonitors(); }
+    void updatePointerInBeamBand() { pointerBand_.updatePointerInBeamBand(); }
+    // Seeds every frame analysis with the pointer; the y in points below the first screen's top.
+    double cachePointerPosition() { return pointerBand_.cachePointerPosition(); }
 
     MainLoop& loop() const { return services_.loop; }
 
