@@ -225,6 +225,29 @@ TEST(ScreenSampler, BlurCaptureOffClearsTheBackdropsAndHoldsTheBlur) {
     EXPECT_FALSE(rig.capture.lastStream()->configuration().sourceRect.minY() == 0);
 }
 
+TEST(ScreenSampler, LightReflectionsWatchThePointerOnlyWithTheMasterSwitchOn) {
+    Streaming rig;
+    auto& s = *rig.sampler;
+    s.beamColor = Color::rgb(1, 0, 0, 0.5);
+    s.lightReflectionsEnabled = true;
+    s.lightReflectionsDidChange(false);
+    EXPECT_EQ(rig.pointer.watcherCount(), 1u);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.capture.lastStream()->configuration().sourceRect.height(), 36) << "the taller strip";
+
+    s.masterEnabled = false;
+    s.setSamplingActive(true);
+    EXPECT_EQ(rig.pointer.watcherCount(), 0u);
+    s.masterEnabled = true;
+    s.setSamplingActive(false);
+    EXPECT_EQ(rig.pointer.watcherCount(), 1u);
+
+    s.lightReflectionsEnabled = false;
+    s.lightReflectionsDidChange(true);
+    EXPECT_EQ(rig.pointer.watcherCount(), 0u);
+    EXPECT_EQ(s.beamColor(), Color::clear());
+}
+
 // ---- freezes ----
 
 TEST(ScreenSampler, TheOverviewFreezesEveryAnalysisUntilItEnds) {
