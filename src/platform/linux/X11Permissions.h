@@ -1,0 +1,52 @@
+// The permissions as an X11 session grants them: the screen can be read when the session is X11 and the root
+// window answers a read; other windows can be acted on when an EWMH window manager answers. The privacy
+// "panes" are help pages of ours that say how to get there.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Permissions.h"
+
+namespace velaro {
+
+namespace x11 {
+class Connection;
+}
+
+class X11Permissions final : public Permissions {
+public:
+    // Reads a variable of the session's environment; absent when unset.
+    using Environment = std::function<std::optional<std::string>(const char* name)>;
+
+    // `display` empty: $DISPLAY. `environment` defaults to the process's own.
+    explicit X11Permissions(std::string display = {}, Environment environment = {});
+    ~X11Permissions() override;
+
+    bool screenCaptureAllowed() const override;
+    bool accessibilityTrusted() const override;
+    // X11 has no prompt to show: the trust is what the window manager gives.
+    bool requestAccessibility() override { return accessibilityTrusted(); }
+    bool openPrivacyPane(PrivacyPane pane) override;
+
+    // The help page for a pane: velaro/help/<page> in the first data directory that has it; empty when none
+    // does. The directories are the installed data directories, then the prefix beside the executable.
+    QString helpPage(PrivacyPane pane) const;
+    void setDataDirectories(QStringList directories) { dataDirectories_ = std::move(directories); }
+
+private:
+    bool waylandSession() const;
+    // The connection, opened again once the server went away; null without a server.
+    x11::Connection* connection() const;
+
+    std::string display_;
+    Environment environment_;
+    mutable std::unique_ptr<x11::Connection> connection_;
+    QStringList dataDirectories_;
+};
+
+}  // namespace velaro
