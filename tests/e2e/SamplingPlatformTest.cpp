@@ -139,6 +139,55 @@ private:
     xcb_window_t window_ = 0;
 };
 
+// An unmanaged pop-up menu window, as toolkits open from a menu bar, claiming to belong to another process.
+class PopUpMenu {
+public:
+    PopUpMenu(int x, int y, int width, int height) : x_(x11::Connection::open()) {
+        if (!x_) return;
+        auto* c = x_->get();
+        const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        window_ = xcb_generate_id(c);
+        const std::uint32_t overrideRedirect = 1;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window_, screen->root, x, y, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT,
+                          &overrideRedirect);
+        const xcb_atom_t type = x_->atom("_NET_WM_WINDOW_TYPE_POPUP_MENU");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, x_->atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                            32, 1, &type);
+        const std::uint32_t foreignPID = 1;
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, x_->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
+                            1, &foreignPID);
+        xcb_map_window(c, window_);
+        xcb_flush(c);
+    }
+    ~PopUpMenu() {
+        if (!x_) return;
+        xcb_destroy_window(x_->get(), window_);
+        xcb_flush(x_->get());
+    }
+    void moveTo(int x, int y) {
+        const std::uint32_t position[] = {std::uint32_t(x), std::uint32_t(y)};
+        xcb_configure_window(x_->get(), window_, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, position);
+        xcb_flush(x_->get());
+    }
+
+private:
+    std::unique_ptr<x11::Connection> x_;
+    xcb_window_t window_ = 0;
+};
+
+TEST_F(SamplingPlatformTest, AMenuHangingFromThePanelIsAForeignMenuUntilItHangsLower) {
+    test::FakeDefaultsStore defaults;
+    WindowListScans scans(*windows, *screens, defaults, *workspace, workspace->ownProcessIdentifier());
+    EXPECT_FALSE(scans.isForeignMenuOpen());
+    PopUpMenu menu(100, static_cast<int>(kPanelHeight) + 6, 200, 300);
+    ASSERT_TRUE(waitUntil([&] { return scans.isForeignMenuOpen(); }));
+    const auto result = scans.scanWindows({});
+    EXPECT_EQ(result.foreignMenuDescription, "layer=101 200\u00d7300 @ (100,34)");
+    menu.moveTo(100, static_cast<int>(kPanelHeight) + 7);
+    EXPECT_TRUE(waitUntil([&] { return !scans.isForeignMenuOpen(); }));
+}
+
 TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {
     int changes = 0;
     auto subscription = screens->parametersChanged().sink([&](int) { ++changes; });
