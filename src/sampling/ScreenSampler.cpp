@@ -515,7 +515,7 @@ void ScreenSampler::refresh() {
         later([this] { updateContentFilters(); });
 
     const WindowScanResult r = services_.scans.scanWindows(slidePrevMinX);
-    // (menu poll, slide gate)
+    // Here, with the scan's result: the menu poll (its foreign-menu flag), then the slide-gate decision.
     slidePrevMinX = r.windowPositions;
 
     std::optional<std::string> owner;
@@ -524,7 +524,7 @@ void ScreenSampler::refresh() {
     if (onOwnerTick) onOwnerTick(filledOwnerBundleID());
 
     if (glassSurfaceOverTopStrip != r.foreignMenuSeen) glassSurfaceOverTopStrip = r.foreignMenuSeen;
-    // (seam)
+    // Here: hiding or releasing the seam under the bar.
 
     const bool covering = hysteresis(excludedAppCovering(), r.overlayHideCoverage);
     if (covering != excludedAppCovering()) excludedAppCovering = covering;
