@@ -129,17 +129,21 @@ MenuBarOverlayView::MenuBarOverlayView(const OverlaySettings& settings, OverlayF
       driftPhase_(loop, 0.0),
       emptyDesktopMix_(loop, 0.0),
       blurShown_(loop, 0.0),
-      blurOpacityFactor_(loop, 1.0) {
+      blurOpacityFactor_(loop, 1.0),
+      styleMix_(loop, 1.0) {
     // The first values are shown as they are: nothing animates in from black.
     refresh();
     for (auto* v : {&base_, &gradientTop_, &gradientBottom_}) v->snapTo(v->target());
     zones_.snapTo(zones_.target());
     for (auto* v : {&driftPhase_, &emptyDesktopMix_, &blurShown_, &blurOpacityFactor_})
         v->snapTo(v->target());
+    styleMix_.snapTo(1.0);
+    outgoing_.reset();
     for (auto* v : {&base_, &gradientTop_, &gradientBottom_}) v->setOnChange([this] { changed(); });
     for (auto* v : {&driftPhase_, &emptyDesktopMix_, &blurShown_, &blurOpacityFactor_})
         v->setOnChange([this] { changed(); });
     zones_.setOnChange([this] { changed(); });
+    styleMix_.setOnChange([this] { changed(); });
 }
 
 void MenuBarOverlayView::setOnNeedsDisplay(std::function<void()> callback) {
@@ -229,7 +233,7 @@ MenuBarStyleFill MenuBarOverlayView::shownFill() const {
 bool MenuBarOverlayView::isAnimating() const {
     return base_.isAnimating() || gradientTop_.isAnimating() || gradientBottom_.isAnimating() ||
            zones_.isAnimating() || driftPhase_.isAnimating() || emptyDesktopMix_.isAnimating() ||
-           blurShown_.isAnimating() || blurOpacityFactor_.isAnimating();
+           blurShown_.isAnimating() || blurOpacityFactor_.isAnimating() || styleMix_.isAnimating();
 }
 
 void MenuBarOverlayView::refresh() {
@@ -246,6 +250,12 @@ void MenuBarOverlayView::refresh() {
     emptyDesktopMix_.set(isEmptyDesktop() ? 1.0 : 0.0, kEase25);
     blurShown_.set(settings_.blurEnabled() ? 1.0 : 0.0, kEase30);
     blurOpacityFactor_.set(settings_.blurEnabled() ? settings_.styleOpacityOverBlur() : 1.0, kEase30);
+    if (target.style != lastTarget_.style) {
+        outgoing_ = lastTarget_;
+        styleMix_.snapTo(0.0);
+        styleMix_.set(1.0, kEase25, [this] { outgoing_.reset(); });
+    }
+    lastTarget_ = target;
     changed();
 }
 
@@ -298,6 +308,13 @@ void MenuBarOverlayView::paintFillLayer(QPainter& p, const QRectF& r) {
     const double emptyMix = emptyDesktopMix_.value();
     auto fill = shownFill();
     fill.opacity *= 1 - emptyMix;
+    const double styleMix = styleMix_.value();
+    if (outgoing_ && styleMix < 1) {
+        auto before = *outgoing_;
+        before.opacity *= (1 - emptyMix) * (1 - styleMix);
+        if (before.opacity > 0) before.paint(p, r, &strip_);
+        fill.opacity *= styleMix;
+    }
     if (fill.opacity > 0) fill.paint(p, r, &strip_);
     if (emptyMix <= 0) return;
     p.save();

@@ -116,6 +116,10 @@ private:
     AnimatedValue<double> emptyDesktopMix_;
     AnimatedValue<double> blurShown_;
     AnimatedValue<double> blurOpacityFactor_;
+    // A change of style cross-fades from the fill as it last was to the new one.
+    MenuBarStyleFill lastTarget_;
+    std::optional<MenuBarStyleFill> outgoing_;
+    AnimatedValue<double> styleMix_;
 };
 
 }  // namespace velaro

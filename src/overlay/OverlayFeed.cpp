@@ -106,8 +106,7 @@ void CoalescedRefresh::schedule() {
     if (*pending_) return;
     *pending_ = true;
     loop_.post([this, alive = std::weak_ptr<bool>(alive_), pending = pending_] {
-        auto owner = alive.lock();
-        if (!owner || !*owner) return;
+        if (!alive.lock()) return;
         *pending = false;
         refresh_();
     });

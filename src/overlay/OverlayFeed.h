@@ -74,6 +74,10 @@ struct OverlayFeed {
 class CoalescedRefresh {
 public:
     CoalescedRefresh(MainLoop& loop, std::function<void()> refresh);
+    CoalescedRefresh(const CoalescedRefresh&) = delete;
+    CoalescedRefresh& operator=(const CoalescedRefresh&) = delete;
+    // A refresh still queued finds its owner gone and does nothing.
+    ~CoalescedRefresh() = default;
     void schedule();
     bool isScheduled() const { return *pending_; }
 
@@ -82,9 +86,6 @@ private:
     std::function<void()> refresh_;
     std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-
-public:
-    ~CoalescedRefresh() { *alive_ = false; }
 };
 
 // Everything an overlay view reads: the settings, the feed and the drift clock's phase. Any change refreshes

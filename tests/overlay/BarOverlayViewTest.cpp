@@ -246,6 +246,29 @@ TEST_F(BarOverlayViewTest, RecolourSnapsInsideTheSnapWindowAndEasesOutsideIt) {
     EXPECT_TRUE(pixelNear(paint(*view), 100, 12, Qt::blue));
 }
 
+TEST_F(BarOverlayViewTest, ChangeOfStyleCrossFadesOverAQuarterSecond) {
+    solidManual(Color::rgb(1, 0, 0));
+    settings.strokeEnabled = false;
+    settings.gradientTopColor = Color::rgb(0, 0, 1);
+    settings.gradientBottomColor = Color::rgb(0, 0, 1);
+    settings.gradientTopOpacity = 1.0;
+    settings.gradientBottomOpacity = 1.0;
+    auto view = makeView();
+    EXPECT_TRUE(pixelNear(paint(*view), 100, 12, Qt::red));
+
+    settings.style = MenuBarStyle::gradient;
+    settings.autoSample = false;
+    view->refresh();
+    EXPECT_TRUE(pixelNear(paint(*view), 100, 12, Qt::red)) << "the old style shows first";
+    loop.advance(0.125);
+    const QColor midway = paint(*view).pixelColor(100, 12);
+    EXPECT_GT(midway.red(), 40);
+    EXPECT_GT(midway.blue(), 40);
+    loop.advance(0.2);
+    EXPECT_FALSE(view->isAnimating());
+    EXPECT_TRUE(pixelNear(paint(*view), 100, 12, Qt::blue));
+}
+
 TEST_F(BarOverlayViewTest, UniformDriftPaintsTheClockColourAndMovesLinearly) {
     solidManual(Color::black());
     settings.strokeEnabled = false;
