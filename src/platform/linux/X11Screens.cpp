@@ -64,6 +64,32 @@ Rect visibleAreaOf(const Rect& m, const std::vector<Strut>& struts, double rootW
     return {m.minX() + left, m.minY() + top, m.width() - left - right, m.height() - top - bottom};
 }
 
+std::vector<RawMonitor> monitorsOf(const xcb_randr_get_monitors_reply_t* reply) {
+    std::vector<RawMonitor> out;
+    if (!reply) return out;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem;
+         xcb_randr_monitor_info_next(&it)) {
+        RawMonitor m;
+        m.primary = it.data->primary != 0;
+        m.root = Rect(it.data->x, it.data->y, it.data->width, it.data->height);
+        m.nameAtom = it.data->name;
+        if (xcb_randr_monitor_info_outputs_length(it.data) > 0)
+            m.output = xcb_randr_monitor_info_outputs(it.data)[0];
+        // The output is the display; a monitor without one (set up by hand) is known by its name.
+        m.number = m.output ? m.output : m.nameAtom;
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::size_t primaryIndex(const std::vector<RawMonitor>& monitors) {
+    for (std::size_t i = 0; i < monitors.size(); ++i)
+        if (monitors[i].primary) return i;
+    for (std::size_t i = 0; i < monitors.size(); ++i)
+        if (monitors[i].root.minX() == 0 && monitors[i].root.minY() == 0) return i;
+    return 0;
+}
+
 std::string displayIdentifier(const std::string& outputName, const std::string& edid) {
     // A fixed namespace keeps the identifier the same across runs for the same output and monitor.
     static const QUuid ns("{6f1c5a52-2d0e-4b8e-9a4f-5e0b7c1d3a90}");
@@ -77,13 +103,7 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
                                     double rootWidth, double rootHeight, double pixelsPerPoint,
                                     CoordinateSpace* spaceOut) {
     if (monitors.empty()) return {};
-    // The primary goes first; without one, the monitor at the root's origin (else the first) is primary.
-    auto primary =
-        std::find_if(monitors.begin(), monitors.end(), [](const RawMonitor& m) { return m.primary; });
-    if (primary == monitors.end())
-        primary = std::find_if(monitors.begin(), monitors.end(),
-                               [](const RawMonitor& m) { return m.root.minX() == 0 && m.root.minY() == 0; });
-    if (primary == monitors.end()) primary = monitors.begin();
+    const auto primary = monitors.begin() + primaryIndex(monitors);
     std::rotate(monitors.begin(), primary, primary + 1);
 
     const double k = pixelsPerPoint > 0 ? pixelsPerPoint : 1;
@@ -114,11 +134,12 @@ X11Screens::X11Screens(std::unique_ptr<x11::Connection> connection, double pixel
     : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint) {
     auto* c = connection_->get();
     connection_->intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
-                         "_NET_ACTIVE_WINDOW", "_NET_FRAME_EXTENTS", "EDID"});
+                         "_NET_ACTIVE_WINDOW", "EDID"});
     if (const auto* ext = xcb_get_extension_data(c, &xcb_randr_id); ext && ext->present) {
         randrEventBase_ = ext->first_event;
-        auto version = x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
-        (void)version;
+        // Monitors need RandR 1.5; the server answers what it supports, and get_monitors fails cleanly below
+        // it.
+        x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
         xcb_randr_select_input(c, connection_->root(),
                                XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
                                    XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE);
@@ -167,22 +188,15 @@ void X11Screens::reload() {
     if (randrEventBase_) {
         auto reply = x11::own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, 1), nullptr));
         if (reply) {
+            monitors = monitorsOf(reply.get());
+            // Names and EDIDs of all monitors in one pipelined round trip.
             std::vector<std::pair<xcb_get_atom_name_cookie_t, xcb_randr_get_output_property_cookie_t>> asks;
-            for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
-                 xcb_randr_monitor_info_next(&it)) {
-                RawMonitor m;
-                m.primary = it.data->primary;
-                m.root = Rect(it.data->x, it.data->y, it.data->width, it.data->height);
-                const auto* outputs = xcb_randr_monitor_info_outputs(it.data);
-                const bool hasOutput = xcb_randr_monitor_info_outputs_length(it.data) > 0;
-                m.number = hasOutput ? outputs[0] : it.data->name;
-                asks.emplace_back(
-                    xcb_get_atom_name(c, it.data->name),
-                    hasOutput ? xcb_randr_get_output_property(c, outputs[0], connection_->atom("EDID"),
-                                                              XCB_ATOM_ANY, 0, 256, 0, 0)
-                              : xcb_randr_get_output_property_cookie_t{0});
-                monitors.push_back(std::move(m));
-            }
+            for (const auto& m : monitors)
+                asks.emplace_back(xcb_get_atom_name(c, m.nameAtom),
+                                  m.output
+                                      ? xcb_randr_get_output_property(c, m.output, connection_->atom("EDID"),
+                                                                      XCB_ATOM_ANY, 0, 256, 0, 0)
+                                      : xcb_randr_get_output_property_cookie_t{0});
             for (std::size_t i = 0; i < monitors.size(); ++i) {
                 if (auto name = x11::own(xcb_get_atom_name_reply(c, asks[i].first, nullptr)))
                     monitors[i].name.assign(xcb_get_atom_name_name(name.get()),

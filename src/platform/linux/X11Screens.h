@@ -1,6 +1,8 @@
 // Monitors from RandR, with the top panels' struts as each monitor's menu bar, in global points.
 #pragma once
 
+#include <xcb/randr.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,7 +44,16 @@ struct RawMonitor {
     bool primary = false;
     Rect root;         // root pixels
     std::string edid;  // raw EDID bytes, empty when the output has none
+    std::uint32_t nameAtom = 0;
+    std::uint32_t output = 0;  // the first RandR output, 0 when none
 };
+
+// The monitors of a RandR reply (names and EDIDs not yet filled in).
+std::vector<RawMonitor> monitorsOf(const xcb_randr_get_monitors_reply_t* reply);
+
+// Which monitor is the primary (the origin of the global coordinates): the one RandR marks, else the one
+// at the root's origin, else the first. 0 for an empty list.
+std::size_t primaryIndex(const std::vector<RawMonitor>& monitors);
 
 // Turns monitors and struts into screens in global points, the primary first. `pixelsPerPoint` is the
 // backing scale.

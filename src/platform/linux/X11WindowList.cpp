@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "base/Geometry.h"
+#include "platform/linux/X11Screens.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -100,16 +101,10 @@ std::vector<WindowInfo> X11WindowList::read() {
     auto rootGeometry = x11::own(xcb_get_geometry_reply(c, rootGeometryAsk, nullptr));
     Rect primary = rootGeometry ? Rect(0, 0, rootGeometry->width, rootGeometry->height) : Rect{};
     if (randr_) {
-        if (auto monitors = x11::own(xcb_randr_get_monitors_reply(c, monitorsAsk, nullptr))) {
-            bool found = false;
-            for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
-                 xcb_randr_monitor_info_next(&it)) {
-                if (it.data->primary || !found) {
-                    primary = Rect(it.data->x, it.data->y, it.data->width, it.data->height);
-                    if (it.data->primary) break;
-                    found = true;
-                }
-            }
+        if (auto reply = x11::own(xcb_randr_get_monitors_reply(c, monitorsAsk, nullptr))) {
+            // The same primary as the screens', so that bounds and screen frames share their origin.
+            const auto monitors = monitorsOf(reply.get());
+            if (!monitors.empty()) primary = monitors[primaryIndex(monitors)].root;
         }
     }
     if (!tree) return {};
