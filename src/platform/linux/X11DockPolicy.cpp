@@ -1,0 +1,184 @@
+// Taskbar and pager presence of our windows, and activation, through the window manager's EWMH interface.
+#include "platform/linux/X11DockPolicy.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/linux/XcbUtil.h"
+
+namespace velaro {
+namespace {
+
+constexpr std::uint32_t kRemove = 0, kAdd = 1;
+// Pagers and taskbars ask with this source; window managers honour it without focus-stealing checks, which is
+// what "activate ignoring other apps" means here.
+constexpr std::uint32_t kSourcePager = 2;
+
+}  // namespace
+
+std::unique_ptr<X11DockPolicy> X11DockPolicy::create(const char* display) {
+    auto connection = x11::Connection::open(display);
+    if (!connection) return nullptr;
+    return std::unique_ptr<X11DockPolicy>(new X11DockPolicy(std::move(connection)));
+}
+
+X11DockPolicy::X11DockPolicy(std::unique_ptr<x11::Connection> connection)
+    : connection_(std::move(connection)) {
+    connection_->intern({"WM_STATE", "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR",
+                         "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_HIDDEN", "_NET_ACTIVE_WINDOW",
+                         "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE",
+                         "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG"});
+    pump_ = std::make_unique<x11::EventPump>(*connection_);
+    handler_ = pump_->addHandler([this](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
+        const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+        // The window manager forgets a window's state when it is withdrawn; when it takes the window on again
+        // (WM_STATE appears), the policy has to be said again.
+        if (notify.atom == connection_->atom("WM_STATE") && windows_.contains(notify.window))
+            apply(notify.window);
+    });
+}
+
+X11DockPolicy::~X11DockPolicy() = default;
+
+void X11DockPolicy::setActivationPolicy(ActivationPolicy policy) {
+    policy_ = policy;
+    for (const auto window : windows_) apply(window);
+}
+
+void X11DockPolicy::addWindow(WindowNumber number) {
+    const auto window = static_cast<xcb_window_t>(number);
+    if (window == 0 || !windows_.insert(window).second) return;
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection_->get(), window, XCB_CW_EVENT_MASK, &mask);
+    apply(window);
+}
+
+void X11DockPolicy::removeWindow(WindowNumber number) {
+    const auto window = static_cast<xcb_window_t>(number);
+    if (!windows_.erase(window)) return;
+    const std::uint32_t mask = XCB_EVENT_MASK_NO_EVENT;
+    xcb_change_window_attributes(connection_->get(), window, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_->get());
+}
+
+bool X11DockPolicy::managed(xcb_window_t window) const {
+    auto* c = connection_->get();
+    auto reply = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, window, connection_->atom("WM_STATE"), XCB_ATOM_ANY, 2), nullptr));
+    const auto state = x11::values32(reply.get());
+    return !state.empty() && state[0] != 0;  // 0 is WithdrawnState
+}
+
+void X11DockPolicy::apply(xcb_window_t window) {
+    auto* c = connection_->get();
+    const bool skip = policy_ == ActivationPolicy::accessory;
+    const xcb_atom_t netState = connection_->atom("_NET_WM_STATE");
+    const xcb_atom_t taskbar = connection_->atom("_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t pager = connection_->atom("_NET_WM_STATE_SKIP_PAGER");
+    if (managed(window)) {
+        // A managed window's state belongs to the window manager: ask it.
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = netState;
+        message.data.data32[0] = skip ? kAdd : kRemove;
+        message.data.data32[1] = taskbar;
+        message.data.data32[2] = pager;
+        message.data.data32[3] = 1;  // a normal application asks
+        xcb_send_event(c, 0, connection_->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+    } else {
+        // Before it is mapped the property is ours to write; the window manager reads it when it maps the
+        // window.
+        auto reply = x11::own(
+            xcb_get_property_reply(c, x11::askProperty(c, window, netState, XCB_ATOM_ATOM), nullptr));
+        auto atoms = x11::values32(reply.get());
+        std::erase_if(atoms, [&](std::uint32_t a) { return a == taskbar || a == pager; });
+        if (skip) atoms.insert(atoms.end(), {taskbar, pager});
+        if (atoms.empty()) {
+            xcb_delete_property(c, window, netState);
+        } else {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, netState, XCB_ATOM_ATOM, 32,
+                                static_cast<std::uint32_t>(atoms.size()), atoms.data());
+        }
+    }
+    xcb_flush(c);
+}
+
+void X11DockPolicy::sendActivation(xcb_window_t window) {
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = connection_->atom("_NET_ACTIVE_WINDOW");
+    message.data.data32[0] = kSourcePager;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    message.data.data32[2] = activeWindow();
+    xcb_send_event(connection_->get(), 0, connection_->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection_->get());
+}
+
+void X11DockPolicy::activate(WindowNumber window) {
+    if (window != 0) sendActivation(static_cast<xcb_window_t>(window));
+}
+
+xcb_window_t X11DockPolicy::activeWindow() const {
+    auto* c = connection_->get();
+    auto reply = x11::own(xcb_get_property_reply(
+        c,
+        x11::askProperty(c, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1),
+        nullptr));
+    const auto values = x11::values32(reply.get());
+    return values.empty() ? 0 : values[0];
+}
+
+bool X11DockPolicy::ours(xcb_window_t window) const {
+    if (windows_.contains(window)) return true;
+    // Windows of this process that were never added (a message box) are ours too.
+    const auto pids = x11::processesOfWindows(*connection_, {window});
+    return !pids.empty() && pids[0] == static_cast<std::int32_t>(::getpid());
+}
+
+bool X11DockPolicy::isActive() const {
+    const xcb_window_t active = activeWindow();
+    return active != 0 && ours(active);
+}
+
+void X11DockPolicy::deactivate() {
+    if (!isActive()) return;
+    auto* c = connection_->get();
+    auto stack = x11::own(xcb_get_property_reply(
+        c,
+        x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST_STACKING"),
+                         XCB_ATOM_WINDOW, 4096),
+        nullptr));
+    auto windows = x11::values32(stack.get());
+    const xcb_atom_t hidden = connection_->atom("_NET_WM_STATE_HIDDEN");
+    const xcb_atom_t normal = connection_->atom("_NET_WM_WINDOW_TYPE_NORMAL");
+    const xcb_atom_t dialog = connection_->atom("_NET_WM_WINDOW_TYPE_DIALOG");
+    // Topmost first: the window the user would see under ours.
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+        const xcb_window_t window = *it;
+        if (ours(window)) continue;
+        auto state = x11::own(xcb_get_property_reply(
+            c, x11::askProperty(c, window, connection_->atom("_NET_WM_STATE"), XCB_ATOM_ATOM), nullptr));
+        const auto states = x11::values32(state.get());
+        if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
+        auto type = x11::own(xcb_get_property_reply(
+            c, x11::askProperty(c, window, connection_->atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM),
+            nullptr));
+        const auto types = x11::values32(type.get());
+        // Docks, desktops and the like never take the focus; a window without a type is a normal one.
+        if (!types.empty() && types[0] != normal && types[0] != dialog) continue;
+        sendActivation(window);
+        return;
+    }
+}
+
+}  // namespace velaro
