@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTransform>
+#include <cmath>
 
 namespace velaro {
 
@@ -35,10 +37,27 @@ void LiveStripView::push(const QImage& image) {
 
 void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
     if (contents_.isNull()) return;
+    const QTransform device = painter.deviceTransform();
+    const bool axisAligned = device.type() <= QTransform::TxScale && device.m11() > 0 && device.m22() > 0;
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setClipRect(rect, Qt::IntersectClip);
-    painter.drawImage(rect, contents_);
+    if (contents_.height() == 1 && axisAligned) {
+        const int deviceWidth = std::max(1, int(std::lround(rect.width() * device.m11())));
+        if (stretchedKey_ != contents_.cacheKey() || stretchedRow_.width() != deviceWidth) {
+            stretchedRow_ = contents_.scaled(deviceWidth, 1, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            stretchedKey_ = contents_.cacheKey();
+        }
+        // Tiled in device pixels: one row of the stretched image per device row, from the band's left edge.
+        const QRectF target = device.mapRect(rect);
+        painter.resetTransform();
+        QBrush row(stretchedRow_);
+        row.setTransform(QTransform::fromTranslate(std::round(target.left()), 0));
+        painter.fillRect(target, row);
+    } else {
+        painter.drawImage(rect, contents_);
+    }
     painter.restore();
 }
 

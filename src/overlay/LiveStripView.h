@@ -42,6 +42,10 @@ private:
     std::optional<qint64> lastPushed_;  // the cache key of the shown image
     QImage contents_;
     int contentsChanges_ = 0;
+    // The shown row stretched to the band's width in device pixels: painting it is then a vertical tiling
+    // of one row, which costs little more than a plain fill. Rebuilt for a new image or a new width.
+    mutable QImage stretchedRow_;
+    mutable qint64 stretchedKey_ = 0;
 };
 
 }  // namespace velaro

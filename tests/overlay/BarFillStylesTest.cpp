@@ -135,6 +135,13 @@ TEST(BarFillStylesTest, LiveShowsTheLineElseTheStripElseTheColour) {
     EXPECT_TRUE(pixelNear(image, 25, 2, qGreen, 0));
     EXPECT_TRUE(pixelNear(image, 74, 2, qBlue, 0));
     EXPECT_TRUE(pixelNear(image, 75, 3, Qt::white, 0));
+
+    // At two pixels a point, and drawn at half opacity, the steps stay hard and the opacity applies once.
+    fill.opacity = 0.5;
+    image = renderFill(fill, 100, 4, 2.0);
+    EXPECT_TRUE(pixelNear(image, 49, 7, QColor(255, 0, 0, 128), 1));
+    EXPECT_TRUE(pixelNear(image, 50, 0, QColor(0, 255, 0, 128), 1));
+    EXPECT_TRUE(pixelNear(image, 199, 7, QColor(255, 255, 255, 128), 1));
 }
 
 TEST(BarFillStylesTest, DriftScrollsOneBandPerColourStep) {
