@@ -292,6 +292,10 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     EXPECT_EQ(kinds.front(), WindowEventKind::miniaturized);
     EXPECT_TRUE(waitUntil([&] { return refreshes >= 1; })) << "the sampler refresh was not asked for";
 
+    // Bringing it back is a restore.
+    ASSERT_EQ(run("xdotool", {"windowactivate", second.id()}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::deminiaturized; }));
+
     // Closing the client's window is a destroy.
     second.kill();
     EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::destroyed; }));
