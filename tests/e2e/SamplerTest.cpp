@@ -10,19 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "DesktopSampler.h"
 #include "E2eSupport.h"
-#include "base/QtMainLoop.h"
-#include "platform/linux/X11CaptureService.h"
-#include "platform/linux/X11PointerSource.h"
-#include "platform/linux/X11Screens.h"
-#include "platform/linux/X11WindowList.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XcbUtil.h"
-#include "platform/linux/XdgAppCatalog.h"
-#include "sampling/ScreenSampler.h"
-#include "sampling/ScreenTopology.h"
-#include "sampling/WindowListScans.h"
-#include "support/FakeDefaultsStore.h"
 
 namespace velaro::e2e {
 namespace {
@@ -106,25 +95,6 @@ private:
     std::uint32_t window_ = 0;
 };
 
-// Asks the window manager to maximise a window, as a pager would.
-void maximise(std::uint32_t window) {
-    auto x = x11::Connection::open();
-    if (!x) return;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = x->atom("_NET_WM_STATE");
-    message.data.data32[0] = 1;  // add
-    message.data.data32[1] = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
-    message.data.data32[2] = x->atom("_NET_WM_STATE_MAXIMIZED_HORZ");
-    message.data.data32[3] = 1;
-    xcb_send_event(x->get(), 0, x->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(x->get());
-}
-
 // Our own override-redirect window of one colour, as the overlay windows are.
 class OwnWindow : public QWidget {
 public:
@@ -158,85 +128,56 @@ class SamplerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
-        loop = std::make_unique<QtMainLoop>();
-        screens = X11Screens::create();
-        windows = X11WindowList::create();
-        catalog = std::make_unique<XdgAppCatalog>();
-        ASSERT_TRUE(screens && windows);
-        workspace = X11Workspace::create(*catalog);
-        ASSERT_TRUE(workspace);
-        capture = std::make_unique<X11CaptureService>(*loop);
-        pointer = std::make_unique<X11PointerSource>(*loop);
-        topology = std::make_unique<ScreenTopology>(*screens, workspace.get());
-        scans = std::make_unique<WindowListScans>(*windows, *screens, defaults, *workspace,
-                                                  workspace->ownProcessIdentifier());
-        sampler = std::make_unique<ScreenSampler>(ScreenSampler::Services{
-            .loop = *loop,
-            .capture = *capture,
-            .screens = *screens,
-            .topology = *topology,
-            .scans = *scans,
-            .defaults = defaults,
-            .workspace = *workspace,
-            .pointer = *pointer,
-        });
+        ASSERT_TRUE(desktop.start());
         std::map<ScreenID, CaptureGeometry> geometry;
-        for (const auto& s : screens->screens())
-            geometry[s.id] = CaptureGeometry{menuBarHeight(s, screens->statusBarThickness()), {}};
-        sampler->setCaptureGeometry(geometry);
-        sampler->enabled = true;
+        for (const auto& s : desktop.screens->screens())
+            geometry[s.id] = CaptureGeometry{menuBarHeight(s, desktop.screens->statusBarThickness()), {}};
+        sampler().setCaptureGeometry(geometry);
+        sampler().enabled = true;
     }
     void TearDown() override {
-        sampler.reset();
+        desktop.sampler.reset();
         // Let stop completions and queued frames drain before the services go.
         waitUntil([] { return false; }, std::chrono::milliseconds(200));
     }
+    ScreenSampler& sampler() { return *desktop.sampler; }
 
     // Waits until the window fills the top and the sampler publishes `rgb`.
     bool waitForColour(PaintedWindow& window, std::uint32_t rgb) {
         int polls = 0;
         return waitUntil(
             [&] {
-                if (polls++ % 50 == 0) maximise(window.window());
-                return within(sampler->dominantColor(), rgb);
+                if (polls++ % 50 == 0) setMaximised(window.window(), true);
+                return within(sampler().dominantColor(), rgb);
             },
             std::chrono::seconds(15));
     }
 
-    test::FakeDefaultsStore defaults;
-    std::unique_ptr<QtMainLoop> loop;
-    std::unique_ptr<X11Screens> screens;
-    std::unique_ptr<X11WindowList> windows;
-    std::unique_ptr<XdgAppCatalog> catalog;
-    std::unique_ptr<X11Workspace> workspace;
-    std::unique_ptr<X11CaptureService> capture;
-    std::unique_ptr<X11PointerSource> pointer;
-    std::unique_ptr<ScreenTopology> topology;
-    std::unique_ptr<WindowListScans> scans;
-    std::unique_ptr<ScreenSampler> sampler;
+    DesktopSampler desktop;
 };
 
 TEST_F(SamplerTest, TheDominantColourIsTheFilledWindowsAndFollowsIt) {
-    ASSERT_FALSE(screens->screens().empty());
-    EXPECT_DOUBLE_EQ(menuBarHeight(screens->screens().front(), screens->statusBarThickness()), kPanelHeight);
+    ASSERT_FALSE(desktop.screens->screens().empty());
+    EXPECT_DOUBLE_EQ(menuBarHeight(desktop.screens->screens().front(), desktop.screens->statusBarThickness()),
+                     kPanelHeight);
     PaintedWindow window(0xC83C8C);
     ASSERT_GT(window.pid(), 0);
     ASSERT_NE(window.window(), 0u);
 
     ASSERT_TRUE(waitForColour(window, 0xC83C8C))
-        << "published " << describe(sampler->dominantColor()) << ", filled "
-        << sampler->isFilledWindowActive() << ", streaming " << sampler->hasActiveStream();
-    EXPECT_TRUE(waitUntil([&] { return sampler->isFilledWindowActive(); }));
-    EXPECT_EQ(sampler->streamStartsTotal, 1);
+        << "published " << describe(sampler().dominantColor()) << ", filled "
+        << sampler().isFilledWindowActive() << ", streaming " << sampler().hasActiveStream();
+    EXPECT_TRUE(waitUntil([&] { return sampler().isFilledWindowActive(); }));
+    EXPECT_EQ(sampler().streamStartsTotal, 1);
 
     window.paint(0x2878C8);
-    EXPECT_TRUE(waitForColour(window, 0x2878C8)) << "published " << describe(sampler->dominantColor());
+    EXPECT_TRUE(waitForColour(window, 0x2878C8)) << "published " << describe(sampler().dominantColor());
 }
 
 TEST_F(SamplerTest, OurOwnOverlayOverTheStripDoesNotChangeTheColour) {
     PaintedWindow window(0x30A050);
     ASSERT_NE(window.window(), 0u);
-    ASSERT_TRUE(waitForColour(window, 0x30A050)) << "published " << describe(sampler->dominantColor());
+    ASSERT_TRUE(waitForColour(window, 0x30A050)) << "published " << describe(sampler().dominantColor());
 
     // Over the sampled strip, just below the panel, across part of the screen.
     const int top = static_cast<int>(kPanelHeight);
@@ -248,11 +189,11 @@ TEST_F(SamplerTest, OurOwnOverlayOverTheStripDoesNotChangeTheColour) {
     bool stayed = true;
     waitUntil(
         [&] {
-            if (!within(sampler->dominantColor(), 0x30A050)) stayed = false;
+            if (!within(sampler().dominantColor(), 0x30A050)) stayed = false;
             return std::chrono::steady_clock::now() > until;
         },
         std::chrono::seconds(5));
-    EXPECT_TRUE(stayed) << "published " << describe(sampler->dominantColor());
+    EXPECT_TRUE(stayed) << "published " << describe(sampler().dominantColor());
     // The overlay really is on the screen where the strip is taken.
     const QImage shot = screenshot();
     ASSERT_FALSE(shot.isNull());
