@@ -27,9 +27,17 @@ constexpr double kRestartThrottleSeconds = 1.5;
 constexpr double kFilledGraceSeconds = 60;
 constexpr double kSlideGateSeconds = 2.0;
 
+// Whole pixels toward zero (or down, for `floorPixels`), 0 for anything that is not a positive number, so
+// that bad geometry never turns into an out-of-range conversion.
 int truncPixels(double v) {
     if (!(v > 0)) return 0;
     return v >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(v);
+}
+int floorPixels(double v) {
+    return truncPixels(std::floor(v));
+}
+double finiteOrZero(double v) {
+    return std::isfinite(v) ? v : 0;
 }
 
 }  // namespace
@@ -53,9 +61,11 @@ int streamFramesPerSecond(bool liveCaptureEnabled, int liveCaptureFPS) {
 
 StreamPlan planStream(const StreamPlanInput& in) {
     StreamPlan plan;
-    const double W = in.displayWidth, H = in.displayHeight;
-    const double c = in.geometry.captureHeight;
-    const TopBlurGeometry& blur = in.geometry.topBlur;
+    const double W = finiteOrZero(in.displayWidth), H = finiteOrZero(in.displayHeight);
+    const double c = finiteOrZero(in.geometry.captureHeight);
+    const TopBlurGeometry blur{finiteOrZero(in.geometry.topBlur.overlayHeight),
+                               finiteOrZero(in.geometry.topBlur.leftCornerRadius),
+                               finiteOrZero(in.geometry.topBlur.rightCornerRadius)};
 
     Rect source;
     if (in.blurCaptureEnabled) {
@@ -72,7 +82,7 @@ StreamPlan planStream(const StreamPlanInput& in) {
     plan.sourceRect = source.intersection(Rect{0, 0, W, H});
 
     const double s = in.liveCaptureEnabled && in.backingScale > 0 ? in.backingScale : 1.0;
-    const double r = in.cornerRadius;
+    const double r = finiteOrZero(in.cornerRadius);
     plan.width = std::max(1, truncPixels(plan.sourceRect.width() * s));
     plan.height = std::max(1, truncPixels(plan.sourceRect.height() * s));
     plan.framesPerSecond = streamFramesPerSecond(in.liveCaptureEnabled, in.liveCaptureFPS);
@@ -81,7 +91,7 @@ StreamPlan planStream(const StreamPlanInput& in) {
     lc.edgeInsetPixels = truncPixels((r + 8) * s);
     lc.imagePointWidth = plan.sourceRect.width();
     lc.publishesImage = in.liveCaptureEnabled;
-    lc.lineRowY = static_cast<int>(std::floor(s * (in.blurCaptureEnabled ? c + 3 : 3)));
+    lc.lineRowY = floorPixels(s * (in.blurCaptureEnabled ? c + 3 : 3));
     if (in.blurCaptureEnabled) {
         UnifiedBlur u;
         u.overlayHeightPixels = truncPixels(blur.overlayHeight * s);
@@ -93,7 +103,7 @@ StreamPlan planStream(const StreamPlanInput& in) {
         lc.unifiedBlur = u;
     }
     lc.lightReflections = in.lightReflectionsEnabled;
-    lc.lightRowY = static_cast<int>(std::floor(s * (c + 21 - plan.sourceRect.minY())));
+    lc.lightRowY = floorPixels(s * (c + 21 - plan.sourceRect.minY()));
     lc.lightBandHeightPx = std::max(1, truncPixels(s * 30));
     lc.scale = s;
     lc.displayWidthPoints = W;

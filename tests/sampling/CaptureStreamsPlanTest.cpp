@@ -1,6 +1,9 @@
 // The strip, pixel size, frame rate and line configuration a stream is given, and the content filter.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "sampling/CaptureStreams.h"
 
 namespace velaro {
@@ -102,6 +105,19 @@ TEST(StreamPlan, ARateBelowOneCountsAsOneFramePerSecond) {
     const auto plan = planStream(in);
     EXPECT_DOUBLE_EQ(plan.configuration().minimumFrameInterval, 1.0);
     EXPECT_TRUE(std::isfinite(plan.lineConfig.smoothingAlpha));
+}
+
+TEST(StreamPlan, GeometryThatIsNotANumberGivesAStripAtTheTopNotGarbage) {
+    auto in = baseInput();
+    in.geometry.captureHeight = std::nan("");
+    in.geometry.topBlur.overlayHeight = std::numeric_limits<double>::infinity();
+    in.blurCaptureEnabled = true;
+    in.lightReflectionsEnabled = true;
+    const auto plan = planStream(in);
+    EXPECT_EQ(plan.sourceRect, (Rect{0, 0, 1512, 36}));
+    EXPECT_EQ(plan.lineConfig.lineRowY, 3);
+    EXPECT_EQ(plan.lineConfig.lightRowY, 21);
+    EXPECT_EQ(plan.lineConfig.unifiedBlur->overlayHeightPixels, 0);
 }
 
 TEST(StreamPlan, GuardZonesCoverEachBarAndFourPointsBelow) {
