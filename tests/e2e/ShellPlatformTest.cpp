@@ -1,0 +1,144 @@
+// The shell's platform services against the test desktop: the permission probes say yes, the dock policy
+// keeps our windows out of the taskbar and the pager (also after they are shown again) and moves the focus.
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <QGuiApplication>
+#include <QWidget>
+#include <cstdlib>
+#include <cstring>
+
+#include "e2e/E2eSupport.h"
+#include "platform/linux/X11DockPolicy.h"
+#include "platform/linux/X11Permissions.h"
+
+namespace velaro::e2e {
+namespace {
+
+xcb_connection_t* qtConnection() {
+    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+}
+
+xcb_atom_t atom(const char* name) {
+    auto* c = qtConnection();
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : XCB_ATOM_NONE;
+    std::free(reply);
+    return a;
+}
+
+std::vector<uint32_t> property(xcb_window_t window, const char* name) {
+    auto* c = qtConnection();
+    auto* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, atom(name), XCB_ATOM_ANY, 0, 1024), nullptr);
+    std::vector<uint32_t> out;
+    if (reply && reply->format == 32) {
+        const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+        out.assign(v, v + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return out;
+}
+
+xcb_window_t root() {
+    return xcb_setup_roots_iterator(xcb_get_setup(qtConnection())).data->root;
+}
+
+bool skipsTaskbarAndPager(xcb_window_t window) {
+    const auto states = property(window, "_NET_WM_STATE");
+    const auto has = [&](const char* name) {
+        return std::find(states.begin(), states.end(), atom(name)) != states.end();
+    };
+    return has("_NET_WM_STATE_SKIP_TASKBAR") && has("_NET_WM_STATE_SKIP_PAGER");
+}
+
+// Whether the window manager has the window on now (WM_STATE present and not withdrawn).
+bool managedNow(xcb_window_t window) {
+    const auto state = property(window, "WM_STATE");
+    return !state.empty() && state[0] != 0;
+}
+
+xcb_window_t activeWindow() {
+    const auto v = property(root(), "_NET_ACTIVE_WINDOW");
+    return v.empty() ? 0 : v[0];
+}
+
+class ShellPlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override { VELARO_REQUIRE_DESKTOP(); }
+};
+
+TEST_F(ShellPlatformTest, TheDesktopGrantsScreenReadsAndWindowManagement) {
+    X11Permissions permissions;
+    EXPECT_TRUE(permissions.screenCaptureAllowed());
+    EXPECT_TRUE(permissions.accessibilityTrusted());
+    EXPECT_TRUE(permissions.requestAccessibility());
+}
+
+TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenShownAgain) {
+    auto policy = X11DockPolicy::create();
+    ASSERT_TRUE(policy);
+    QWidget settings;
+    settings.setWindowTitle("Velaro Settings");
+    settings.resize(700, 500);
+    const auto window = static_cast<xcb_window_t>(settings.winId());
+    // Added before it is first shown, as the shell does when it builds the window.
+    policy->setActivationPolicy(ActivationPolicy::accessory);
+    policy->addWindow(window);
+    settings.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(window); })) << "never managed";
+    ASSERT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
+
+    policy->setActivationPolicy(ActivationPolicy::regular);
+    ASSERT_TRUE(waitUntil([&] { return !skipsTaskbarAndPager(window); }));
+    policy->setActivationPolicy(ActivationPolicy::accessory);
+    ASSERT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
+
+    // The window manager drops the state of a withdrawn window; the policy must hold once it is back.
+    settings.hide();
+    ASSERT_TRUE(waitUntil([&] { return !managedNow(window); }));
+    settings.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(window); }));
+    EXPECT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
+}
+
+TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTheFocusBack) {
+    auto policy = X11DockPolicy::create();
+    ASSERT_TRUE(policy);
+
+    // Another app's window, made on a connection of its own and owned by another process id.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    const xcb_window_t foreign = xcb_generate_id(other);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, foreign, screen->root, 100, 100, 400, 300, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const uint32_t pid = 1;
+    xcb_change_property(other, XCB_PROP_MODE_REPLACE, foreign, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
+                        &pid);
+    xcb_map_window(other, foreign);
+    xcb_flush(other);
+    ASSERT_TRUE(waitUntil([&] { return managedNow(foreign); }));
+
+    QWidget settings;
+    settings.resize(300, 200);
+    policy->addWindow(static_cast<WindowNumber>(settings.winId()));
+    settings.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(settings.winId()); }));
+
+    policy->activate(static_cast<WindowNumber>(foreign));
+    ASSERT_TRUE(waitUntil([&] { return activeWindow() == foreign; }));
+    EXPECT_FALSE(policy->isActive());
+
+    policy->activate(static_cast<WindowNumber>(settings.winId()));
+    ASSERT_TRUE(waitUntil([&] { return activeWindow() == settings.winId(); }));
+    EXPECT_TRUE(policy->isActive());
+
+    policy->deactivate();
+    EXPECT_TRUE(waitUntil([&] { return activeWindow() == foreign; }));
+    EXPECT_FALSE(policy->isActive());
+    xcb_disconnect(other);
+}
+
+}  // namespace
+}  // namespace velaro::e2e
