@@ -2,17 +2,14 @@
 // defaults file, and a combination another program holds is refused and reported.
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <memory>
 
 #include "app/HotkeyCenter.h"
-#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
-#include "platform/linux/JsonDefaultsStore.h"
+#include "e2e/TempSettings.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/XkbKeyboardLayout.h"
-#include "settings/OverlaySettings.h"
 
 namespace velaro::e2e {
 namespace {
@@ -44,35 +41,29 @@ private:
 };
 
 struct HotkeysDesktop : ::testing::Test {
-    QTemporaryDir dir;
-    std::unique_ptr<QtMainLoop> loop;
-    std::unique_ptr<JsonDefaultsStore> store;
-    std::unique_ptr<OverlaySettings> settings;
+    std::unique_ptr<TempSettings> app;
+    OverlaySettings* settings = nullptr;
     std::unique_ptr<X11Hotkeys> hotkeys;
     std::unique_ptr<HotkeyCenter> centre;
 
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
-        ASSERT_TRUE(dir.isValid());
-        loop = std::make_unique<QtMainLoop>();
-        store = std::make_unique<JsonDefaultsStore>(*loop, path().toStdString());
-        settings = std::make_unique<OverlaySettings>(*store, *loop);
+        app = std::make_unique<TempSettings>();
+        ASSERT_TRUE(app->dir.isValid());
+        settings = &app->settings;
         hotkeys = X11Hotkeys::forApplication();
         ASSERT_NE(hotkeys, nullptr) << "the test application runs on X11";
-        centre = std::make_unique<HotkeyCenter>(*hotkeys, *loop);
+        centre = std::make_unique<HotkeyCenter>(*hotkeys, app->loop);
     }
     void TearDown() override {
         centre.reset();
         hotkeys.reset();
-        settings.reset();
-        store.reset();
-        loop.reset();
+        app.reset();
     }
 
-    QString path() const { return dir.filePath("defaults.json"); }
     // The Bool the defaults file holds under `key`, as another program would read it.
     std::optional<bool> storedBool(const char* key) const {
-        QFile file(path());
+        QFile file(QString::fromStdString(app->path));
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
         const auto stored = decodeDefaultsFile(file.readAll().toStdString());
         if (!stored || !stored->contains(key) || !(*stored)[key].is_boolean()) return std::nullopt;

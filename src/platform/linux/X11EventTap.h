@@ -1,0 +1,45 @@
+// The click tap on X11: a synchronous passive grab of the primary button on the root window. Each press
+// waits in the server until the tap decides; a passed press is replayed to the windows beneath, a
+// swallowed one (and its release) reaches no other program.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "base/Geometry.h"
+#include "platform/EventTap.h"
+
+namespace velaro {
+
+namespace x11 {
+class Connection;
+class EventPump;
+}  // namespace x11
+
+// The tap's flags for an X modifier state: Shift, Control, Alt (Mod1) as option and Super (Mod4) as command.
+std::uint64_t tapFlagsFor(std::uint16_t state);
+
+class X11EventTap final : public EventTap {
+public:
+    // Null when there is no X display. Main thread only: events are read on the main loop.
+    static std::unique_ptr<X11EventTap> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    ~X11EventTap() override;
+
+    // X11 lets any client hold clicks back; true while the display answers.
+    bool isTrusted() const override;
+    // Null when another program grabs the primary button on the root already.
+    std::unique_ptr<TapPort> createTap(Callback callback) override;
+
+private:
+    class Port;
+    X11EventTap(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
+
+    std::unique_ptr<x11::Connection> connection_;
+    std::unique_ptr<x11::EventPump> pump_;
+    double pixelsPerPoint_;
+    std::int64_t nextEventNumber_ = 0;
+};
+
+}  // namespace velaro

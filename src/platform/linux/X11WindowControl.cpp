@@ -1,0 +1,361 @@
+// Window control on X11: title-bar button lookup, EWMH raise, activation and fill to the work area.
+#include "platform/linux/X11WindowControl.h"
+
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/linux/X11Screens.h"
+#include "platform/linux/XcbUtil.h"
+
+namespace velaro {
+
+namespace {
+
+// Openbox's layout when its configuration names none.
+constexpr const char* kDefaultLayout = "NLIMC";
+
+bool isSquare(const Rect& r) {
+    return r.width() >= 4 && std::abs(r.width() - r.height()) <= 1;
+}
+
+// EWMH: the request comes from a pager or similar tool, not from the window's own program, so the window
+// manager does not second-guess it.
+constexpr std::uint32_t kSourcePager = 2;
+
+}  // namespace
+
+std::string titleLayoutFromConfig(std::string_view configXml) {
+    static const std::regex pattern(R"(<titleLayout>\s*([A-Za-z]*)\s*</titleLayout>)");
+    std::match_results<std::string_view::const_iterator> match;
+    if (std::regex_search(configXml.begin(), configXml.end(), match, pattern) && match[1].length() > 0) {
+        std::string layout = match[1].str();
+        for (auto& ch : layout) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        return layout;
+    }
+    return kDefaultLayout;
+}
+
+std::optional<char> titleButtonLetter(std::string_view layout, const std::vector<Rect>& siblings,
+                                      const Rect& button, const std::set<char>& present) {
+    if (!isSquare(button)) return std::nullopt;
+    std::vector<Rect> squares;
+    std::optional<Rect> label;
+    for (const auto& r : siblings) {
+        if (isSquare(r))
+            squares.push_back(r);
+        else if (r.width() > 2 * r.height() && (!label || r.width() > label->width()))
+            label = r;
+    }
+    const auto split = layout.find('L');
+    const std::string_view leftLetters = split == std::string_view::npos ? layout : layout.substr(0, split);
+    const std::string_view rightLetters =
+        split == std::string_view::npos ? std::string_view() : layout.substr(split + 1);
+
+    // Buttons in layout order: left ones from the left edge, right ones from the right edge.
+    std::sort(squares.begin(), squares.end(),
+              [](const Rect& a, const Rect& b) { return a.minX() < b.minX(); });
+    const auto tryLetters = [&](bool onlyPresent) -> std::optional<char> {
+        auto keep = [&](std::string_view letters) {
+            std::string out;
+            for (char ch : letters)
+                if (!onlyPresent || present.count(ch)) out.push_back(ch);
+            return out;
+        };
+        const std::string left = keep(leftLetters), right = keep(rightLetters);
+        std::size_t leftCount = left.size();
+        if (label) {
+            leftCount = std::count_if(squares.begin(), squares.end(),
+                                      [&](const Rect& r) { return r.midX() < label->minX(); });
+            if (leftCount != left.size() || squares.size() - leftCount != right.size()) return std::nullopt;
+        } else if (squares.size() != left.size() + right.size()) {
+            return std::nullopt;
+        }
+        const std::string ordered = left + right;
+        for (std::size_t i = 0; i < squares.size(); ++i)
+            if (squares[i] == button) return ordered[i];
+        return std::nullopt;
+    };
+    if (auto letter = tryLetters(true)) return letter;
+    return tryLetters(false);
+}
+
+std::vector<Rect> readMonitors(x11::Connection& connection) {
+    auto* c = connection.get();
+    std::vector<Rect> monitors;
+    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    if (randr && randr->present) {
+        auto reply = x11::own(
+            xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
+        if (reply) {
+            for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+                 xcb_randr_monitor_info_next(&it)) {
+                const Rect r(it.data->x, it.data->y, it.data->width, it.data->height);
+                if (it.data->primary)
+                    monitors.insert(monitors.begin(), r);
+                else
+                    monitors.push_back(r);
+            }
+        }
+    }
+    if (monitors.empty()) {
+        auto root = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, connection.root()), nullptr));
+        if (root) monitors.emplace_back(0, 0, root->width, root->height);
+    }
+    return monitors;
+}
+
+std::unique_ptr<X11WindowControl> X11WindowControl::create(double pixelsPerPoint, const char* display) {
+    auto connection = x11::Connection::open(display);
+    if (!connection) return nullptr;
+    return std::unique_ptr<X11WindowControl>(new X11WindowControl(std::move(connection), pixelsPerPoint));
+}
+
+X11WindowControl::X11WindowControl(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
+    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint > 0 ? pixelsPerPoint : 1) {
+    xcb_prefetch_extension_data(connection_->get(), &xcb_randr_id);
+    connection_->intern({"_NET_FRAME_EXTENTS", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN",
+                         "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ",
+                         "_NET_WM_ALLOWED_ACTIONS", "_NET_ACTIVE_WINDOW", "_NET_RESTACK_WINDOW",
+                         "_NET_MOVERESIZE_WINDOW", "_NET_SUPPORTED", "_NET_CLIENT_LIST",
+                         "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_OB_CONFIG_FILE", "UTF8_STRING"});
+}
+
+X11WindowControl::~X11WindowControl() = default;
+
+bool X11WindowControl::exists(std::uint32_t window) {
+    auto* c = connection_->get();
+    auto attributes =
+        x11::own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    return attributes != nullptr;
+}
+
+std::vector<std::string> X11WindowControl::atomList(std::uint32_t window, const char* property) {
+    auto* c = connection_->get();
+    auto reply = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, window, connection_->atom(property), XCB_ATOM_ATOM, 64), nullptr));
+    std::vector<xcb_get_atom_name_cookie_t> asks;
+    for (auto atom : x11::values32(reply.get())) asks.push_back(xcb_get_atom_name(c, atom));
+    std::vector<std::string> names;
+    for (auto ask : asks)
+        if (auto name = x11::own(xcb_get_atom_name_reply(c, ask, nullptr)))
+            names.emplace_back(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
+    return names;
+}
+
+std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::frameOf(std::uint32_t window) {
+    auto* c = connection_->get();
+    auto geometryAsk = xcb_get_geometry(c, window);
+    auto translateAsk = xcb_translate_coordinates(c, window, connection_->root(), 0, 0);
+    auto extentsAsk =
+        x11::askProperty(c, window, connection_->atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
+    auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
+    auto translated = x11::own(xcb_translate_coordinates_reply(c, translateAsk, nullptr));
+    auto extentsReply = x11::own(xcb_get_property_reply(c, extentsAsk, nullptr));
+    auto extents = x11::values32(extentsReply.get());
+    if (!geometry || !translated) return std::nullopt;
+    if (extents.size() < 4) extents.assign(4, 0);
+    const Rect frame(translated->dst_x - double(extents[0]), translated->dst_y - double(extents[2]),
+                     geometry->width + double(extents[0]) + extents[1],
+                     geometry->height + double(extents[2]) + extents[3]);
+    return std::make_pair(frame, extents);
+}
+
+std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64_t windowNumber) {
+    std::lock_guard lock(mutex_);
+    auto* c = connection_->get();
+    const auto client = static_cast<xcb_window_t>(windowNumber);
+    if (client == 0) return std::nullopt;
+    const auto monitors = readMonitors(*connection_);
+    const Point primary = monitors.empty() ? Point{} : monitors.front().origin;
+    const double k = pixelsPerPoint_;
+    const int rootX = static_cast<int>(std::floor(point.x * k + primary.x));
+    const int rootY = static_cast<int>(std::floor(point.y * k + primary.y));
+
+    // Only a window-manager title bar: the point between the frame's top and the client's top.
+    const auto frame = frameOf(client);
+    if (!frame) return std::nullopt;
+    const auto& [outer, extents] = *frame;
+    if (extents[2] == 0 || !outer.contains({double(rootX), double(rootY)}) ||
+        rootY >= outer.minY() + extents[2])
+        return std::nullopt;
+
+    // Walk down from the root to the deepest window under the point, remembering its parent.
+    xcb_window_t parent = connection_->root(), under = connection_->root();
+    for (int depth = 0; depth < 16; ++depth) {
+        auto t = x11::own(xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, connection_->root(), under, rootX, rootY), nullptr));
+        if (!t || t->child == XCB_WINDOW_NONE) break;
+        parent = under;
+        under = t->child;
+    }
+    if (under == client || parent == connection_->root()) return std::nullopt;
+
+    // The button's visible siblings, in root pixels.
+    auto tree = x11::own(xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr));
+    if (!tree) return std::nullopt;
+    const auto* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_window_attributes_cookie_t> attributeAsks;
+    std::vector<xcb_get_geometry_cookie_t> geometryAsks;
+    for (int i = 0; i < count; ++i) {
+        attributeAsks.push_back(xcb_get_window_attributes(c, children[i]));
+        geometryAsks.push_back(xcb_get_geometry(c, children[i]));
+    }
+    auto parentOrigin = x11::own(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, parent, connection_->root(), 0, 0), nullptr));
+    std::vector<Rect> siblings;
+    std::optional<Rect> button;
+    for (int i = 0; i < count; ++i) {
+        auto a = x11::own(xcb_get_window_attributes_reply(c, attributeAsks[i], nullptr));
+        auto g = x11::own(xcb_get_geometry_reply(c, geometryAsks[i], nullptr));
+        if (!a || !g || a->map_state != XCB_MAP_STATE_VIEWABLE || !parentOrigin) continue;
+        const Rect r(parentOrigin->dst_x + g->x, parentOrigin->dst_y + g->y, g->width, g->height);
+        siblings.push_back(r);
+        if (children[i] == under) button = r;
+    }
+    if (!button) return std::nullopt;
+
+    std::string layout = kDefaultLayout;
+    auto configPath = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, connection_->root(), connection_->atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024),
+        nullptr));
+    if (const auto path = x11::bytes8(configPath.get()); !path.empty()) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        layout = titleLayoutFromConfig(text.str());
+    }
+    std::set<char> present{'N', 'L'};
+    for (const auto& action : atomList(client, "_NET_WM_ALLOWED_ACTIONS")) {
+        if (action == "_NET_WM_ACTION_MAXIMIZE_HORZ" || action == "_NET_WM_ACTION_MAXIMIZE_VERT")
+            present.insert('M');
+        if (action == "_NET_WM_ACTION_MINIMIZE") present.insert('I');
+        if (action == "_NET_WM_ACTION_CLOSE") present.insert('C');
+        if (action == "_NET_WM_ACTION_SHADE") present.insert('S');
+        if (action == "_NET_WM_ACTION_CHANGE_DESKTOP") present.insert('D');
+    }
+    if (titleButtonLetter(layout, siblings, *button, present) != 'M') return std::nullopt;
+    const Rect frameInPoints((button->x() - primary.x) / k, (button->y() - primary.y) / k,
+                             button->width() / k, button->height() / k);
+    return ZoomButton{client, frameInPoints};
+}
+
+std::optional<bool> X11WindowControl::isFullScreen(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    if (!exists(static_cast<xcb_window_t>(window))) return std::nullopt;
+    const auto states = atomList(static_cast<xcb_window_t>(window), "_NET_WM_STATE");
+    return std::find(states.begin(), states.end(), "_NET_WM_STATE_FULLSCREEN") != states.end();
+}
+
+std::optional<std::int32_t> X11WindowControl::processOf(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    const auto pids = x11::processesOfWindows(*connection_, {static_cast<xcb_window_t>(window)});
+    if (pids.empty() || pids.front() <= 0) return std::nullopt;
+    return pids.front();
+}
+
+void X11WindowControl::sendToRoot(std::uint32_t window, const char* message,
+                                  const std::vector<std::uint32_t>& data) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = connection_->atom(message);
+    for (std::size_t i = 0; i < data.size() && i < 5; ++i) event.data.data32[i] = data[i];
+    xcb_send_event(connection_->get(), 0, connection_->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+}
+
+WindowActionResult X11WindowControl::raise(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    const auto w = static_cast<xcb_window_t>(window);
+    if (!exists(w)) return WindowActionResult::invalidWindow;
+    sendToRoot(w, "_NET_RESTACK_WINDOW", {kSourcePager, XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE});
+    xcb_flush(connection_->get());
+    return WindowActionResult::success;
+}
+
+WindowActionResult X11WindowControl::activate(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    const auto w = static_cast<xcb_window_t>(window);
+    if (!exists(w)) return WindowActionResult::invalidWindow;
+    sendToRoot(w, "_NET_ACTIVE_WINDOW", {kSourcePager, XCB_CURRENT_TIME, XCB_WINDOW_NONE});
+    xcb_flush(connection_->get());
+    return WindowActionResult::success;
+}
+
+WindowActionResult X11WindowControl::fill(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    auto* c = connection_->get();
+    const auto w = static_cast<xcb_window_t>(window);
+    const auto frame = frameOf(w);
+    if (!frame) return WindowActionResult::invalidWindow;
+    const auto supported = atomList(connection_->root(), "_NET_SUPPORTED");
+    if (std::find(supported.begin(), supported.end(), "_NET_MOVERESIZE_WINDOW") == supported.end())
+        return WindowActionResult::failure;
+
+    // The monitor the window lies on most, less every dock's strut on it (per monitor: the root's single
+    // work area is wrong with several monitors).
+    const auto& [outer, extents] = *frame;
+    const auto monitors = readMonitors(*connection_);
+    if (monitors.empty()) return WindowActionResult::failure;
+    Rect monitor = monitors.front();
+    double best = -1;
+    for (const auto& m : monitors)
+        if (const double overlap = m.intersection(outer).area(); overlap > best) {
+            best = overlap;
+            monitor = m;
+        }
+    auto rootGeometry =
+        x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, connection_->root()), nullptr));
+    if (!rootGeometry) return WindowActionResult::failure;
+    const double rootWidth = rootGeometry->width, rootHeight = rootGeometry->height;
+    auto clients = x11::own(
+        xcb_get_property_reply(c,
+                               x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
+                                                XCB_ATOM_WINDOW, 4096),
+                               nullptr));
+    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> strutAsks;
+    for (auto client : x11::values32(clients.get()))
+        strutAsks.emplace_back(
+            x11::askProperty(c, client, connection_->atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 12),
+            x11::askProperty(c, client, connection_->atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 4));
+    std::vector<Strut> struts;
+    for (auto& [partialAsk, plainAsk] : strutAsks) {
+        auto partial = x11::own(xcb_get_property_reply(c, partialAsk, nullptr));
+        auto plain = x11::own(xcb_get_property_reply(c, plainAsk, nullptr));
+        auto strut = Strut::fromValues(x11::values32(partial.get()), rootWidth, rootHeight);
+        if (!strut) strut = Strut::fromValues(x11::values32(plain.get()), rootWidth, rootHeight);
+        if (strut) struts.push_back(*strut);
+    }
+    const Rect area = visibleAreaOf(monitor, struts, rootWidth, rootHeight);
+    const double clientWidth = area.width() - extents[0] - extents[1];
+    const double clientHeight = area.height() - extents[2] - extents[3];
+    if (clientWidth < 1 || clientHeight < 1) return WindowActionResult::failure;
+
+    // A maximised window keeps its size whatever is asked: leave that state first. Never full screen.
+    const auto states = atomList(w, "_NET_WM_STATE");
+    const bool maximised = std::any_of(states.begin(), states.end(), [](const std::string& s) {
+        return s == "_NET_WM_STATE_MAXIMIZED_VERT" || s == "_NET_WM_STATE_MAXIMIZED_HORZ";
+    });
+    if (maximised)
+        sendToRoot(w, "_NET_WM_STATE",
+                   {0 /* remove */, connection_->atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                    connection_->atom("_NET_WM_STATE_MAXIMIZED_HORZ"), kSourcePager});
+    // North-west gravity: x and y place the frame's outer corner; width and height are the client's.
+    constexpr std::uint32_t kNorthWest = 1, kAllFields = 0xf00;
+    sendToRoot(w, "_NET_MOVERESIZE_WINDOW",
+               {kNorthWest | kAllFields | (kSourcePager << 12), std::uint32_t(std::lround(area.x())),
+                std::uint32_t(std::lround(area.y())), std::uint32_t(std::lround(clientWidth)),
+                std::uint32_t(std::lround(clientHeight))});
+    xcb_flush(c);
+    return WindowActionResult::success;
+}
+
+}  // namespace velaro

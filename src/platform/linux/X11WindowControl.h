@@ -1,0 +1,63 @@
+// Window control on X11: the maximise button of a window-manager title bar found from the frame extents
+// and the title-bar layout, and EWMH requests that raise, activate and fill another program's window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WindowControl.h"
+
+namespace velaro {
+
+namespace x11 {
+class Connection;
+}
+
+// The title-bar layout of an openbox configuration file (its <titleLayout>), e.g. "NLIMC": N icon, L label,
+// I iconify, M maximise, C close, S shade, D all desktops. Openbox's own default when the file names none.
+std::string titleLayoutFromConfig(std::string_view configXml);
+
+// Which layout letter a title-bar button stands for. `siblings` are the visible windows that share the
+// button's parent (root pixels; the button among them): square ones are buttons, the widest one the label.
+// Letters left of L sit left of the label in order, those right of it right of it. `present` holds the
+// letters this window shows; when their count does not match the buttons found, every letter is tried.
+std::optional<char> titleButtonLetter(std::string_view layout, const std::vector<Rect>& siblings,
+                                      const Rect& button, const std::set<char>& present);
+
+// The X11 monitors (root pixels), the primary one first.
+std::vector<Rect> readMonitors(x11::Connection& connection);
+
+class X11WindowControl final : public WindowControl {
+public:
+    // Null when there is no X display. `pixelsPerPoint` is the screens' backing scale.
+    static std::unique_ptr<X11WindowControl> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    ~X11WindowControl() override;
+
+    std::optional<ZoomButton> zoomButtonAt(Point point, std::int64_t windowNumber) override;
+    std::optional<bool> isFullScreen(WindowHandle window) override;
+    std::optional<std::int32_t> processOf(WindowHandle window) override;
+    WindowActionResult raise(WindowHandle window) override;
+    WindowActionResult activate(WindowHandle window) override;
+    WindowActionResult fill(WindowHandle window) override;
+
+private:
+    X11WindowControl(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
+    // Whether the window still exists.
+    bool exists(std::uint32_t window);
+    std::vector<std::string> atomList(std::uint32_t window, const char* property);
+    void sendToRoot(std::uint32_t window, const char* message, const std::vector<std::uint32_t>& data);
+    // The frame's outer rectangle in root pixels and the frame extents (left, right, top, bottom).
+    std::optional<std::pair<Rect, std::vector<std::uint32_t>>> frameOf(std::uint32_t window);
+
+    std::mutex mutex_;  // one caller at a time on the connection: the tap's thread and the fill queue
+    std::unique_ptr<x11::Connection> connection_;
+    double pixelsPerPoint_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,161 @@
+// The green-button fill in the test desktop: with the setting on, a click on another program's maximise
+// button fills its window to the work area below the panel (not the window manager's maximise); with it
+// off, or anywhere else, clicks reach the window manager and the program as before.
+#include <unistd.h>
+
+#include <QProcess>
+
+#include <memory>
+
+#include "app/GreenButtonFillController.h"
+#include "e2e/E2eSupport.h"
+#include "e2e/TempSettings.h"
+#include "platform/linux/X11EventTap.h"
+#include "platform/linux/X11WindowControl.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/XcbUtil.h"
+
+namespace velaro::e2e {
+namespace {
+
+constexpr int kPanelHeight = 28;
+
+// A decorated window of another process.
+class OtherProgram {
+public:
+    explicit OtherProgram(const QString& name) : name_(name) {
+        process_.start("xmessage", {"-name", name, "-geometry", "300x200+200+240", "green button " + name});
+    }
+    ~OtherProgram() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    // The managed client window, once the window manager lists it and has framed it.
+    std::uint32_t window() {
+        if (window_) return window_;
+        auto x = x11::Connection::open();
+        for (auto w : clientWindows()) {
+            auto reply = x11::own(xcb_get_property_reply(
+                x->get(), x11::askProperty(x->get(), w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), nullptr));
+            if (x11::splitWindowClass(x11::bytes8(reply.get())).first == name_.toStdString() &&
+                cardinalProperty("_NET_FRAME_EXTENTS", w).size() == 4)
+                window_ = w;
+        }
+        return window_;
+    }
+
+private:
+    QString name_;
+    QProcess process_;
+    std::uint32_t window_ = 0;
+};
+
+// The outer frame of a client window in root pixels.
+std::optional<Rect> frameOf(std::uint32_t window) {
+    auto x = x11::Connection::open();
+    auto* c = x->get();
+    auto g = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    auto t = x11::own(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, x->root(), 0, 0), nullptr));
+    const auto e = cardinalProperty("_NET_FRAME_EXTENTS", window);
+    if (!g || !t || e.size() != 4) return std::nullopt;
+    return Rect(t->dst_x - double(e[0]), t->dst_y - double(e[2]), g->width + double(e[0] + e[1]),
+                g->height + double(e[2] + e[3]));
+}
+
+bool isMaximised(std::uint32_t window) {
+    auto x = x11::Connection::open();
+    const auto vert = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    auto reply = x11::own(xcb_get_property_reply(
+        x->get(), x11::askProperty(x->get(), window, x->atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32), nullptr));
+    const auto states = x11::values32(reply.get());
+    return std::find(states.begin(), states.end(), vert) != states.end();
+}
+
+Rect rootRect() {
+    auto x = x11::Connection::open();
+    auto g = x11::own(xcb_get_geometry_reply(x->get(), xcb_get_geometry(x->get(), x->root()), nullptr));
+    return Rect(0, 0, g->width, g->height);
+}
+
+struct GreenButtonDesktop : ::testing::Test {
+    std::unique_ptr<TempSettings> app;
+    OverlaySettings* settings = nullptr;
+    std::unique_ptr<X11EventTap> tap;
+    std::unique_ptr<X11WindowList> windowList;
+    std::unique_ptr<X11WindowControl> windowControl;
+    std::unique_ptr<GreenButtonFillController> controller;
+
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        app = std::make_unique<TempSettings>();
+        settings = &app->settings;
+        tap = X11EventTap::create();
+        windowList = X11WindowList::create();
+        windowControl = X11WindowControl::create();
+        ASSERT_TRUE(tap && windowList && windowControl);
+        controller = std::make_unique<GreenButtonFillController>(GreenButtonFillServices{
+            *tap, *windowList, *windowControl, app->loop, static_cast<std::int32_t>(getpid())});
+        controller->attach(*settings);
+    }
+    void TearDown() override {
+        controller.reset();
+        tap.reset();
+        app.reset();
+    }
+
+    // Where the test desktop's theme puts the maximise button: the middle of the three buttons at the
+    // right end of the title bar.
+    static Point maximiseButtonOf(const Rect& frame) { return {frame.maxX() - 27, frame.minY() + 10}; }
+    void clickAt(Point p) {
+        const auto result = click(int(p.x), int(p.y));
+        ASSERT_EQ(result.exitCode, 0) << result.describe().toStdString();
+    }
+};
+
+TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelowThePanel) {
+    settings->greenButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbfill");
+    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    const auto before = frameOf(program.window());
+    ASSERT_TRUE(before);
+
+    clickAt(maximiseButtonOf(*before));
+    const auto root = rootRect();
+    const Rect workArea(0, kPanelHeight, root.width(), root.height() - kPanelHeight);
+    EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
+        << "frame " << *frameOf(program.window()) << ", work area " << workArea;
+    EXPECT_FALSE(isMaximised(program.window())) << "filled by us, not maximised by the window manager";
+    EXPECT_EQ(controller->lostClickCount() + controller->targetGoneCount(), 0);
+
+    // Clicks elsewhere reach the program: its button ends it.
+    const auto frame = *frameOf(program.window());
+    const auto extents = cardinalProperty("_NET_FRAME_EXTENTS", program.window());
+    clickAt({frame.minX() + extents[0] + 27, frame.maxY() - extents[3] - 19});
+    EXPECT_TRUE(waitUntil([&] { return !program.running(); }))
+        << "the click on the program's button was lost";
+}
+
+TEST_F(GreenButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {
+    ASSERT_TRUE(waitUntil([&] { return controller->tapInstallCount() == 0 && !controller->hasTap(); }));
+    OtherProgram program("gbplain");
+    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    const auto before = frameOf(program.window());
+    ASSERT_TRUE(before);
+    clickAt(maximiseButtonOf(*before));
+    EXPECT_TRUE(waitUntil([&] { return isMaximised(program.window()); }));
+
+    // Switched on and off again: the tap is gone and clicks pass as before.
+    settings->greenButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    settings->greenButtonFillsWindow = false;
+    ASSERT_TRUE(waitUntil([&] { return !controller->hasTap(); }));
+    const auto maximised = frameOf(program.window());
+    clickAt(maximiseButtonOf(*maximised));
+    EXPECT_TRUE(waitUntil([&] { return !isMaximised(program.window()); }));
+}
+
+}  // namespace
+}  // namespace velaro::e2e
