@@ -340,5 +340,28 @@ TEST_F(BarOverlayViewTest, NotchFadeClearsTheBandAcrossTheNotchOnly) {
     EXPECT_TRUE(pixelNear(paint(*view), 100, 12, Qt::red));
 }
 
+TEST_F(BarOverlayViewTest, NotchStrokeOutlinesTheNotchAndFadesOutAlongTheTop) {
+    solidManual(Color::black());
+    settings.strokeEnabled = false;
+    settings.notchStrokeEnabled = true;
+    settings.notchStrokeTopRadius = 4;
+    settings.notchStrokeBottomRadius = 4;
+    settings.notchStrokeXOffset = 0;
+    settings.notchStrokeWidthAdjust = 0;
+    settings.notchStrokeHeight = 0;
+    auto view = makeView();
+    view->setDarkScheme(true);
+    EXPECT_EQ(paint(*view).pixelColor(80, 12).red(), 0) << "no notch, no stroke";
+
+    view->setNotchRect(QRectF(80, 0, 40, 20));
+    const auto image = paint(*view);
+    // The sides lie inside the fade that runs from 4 pt beyond each top corner to its radius inside.
+    EXPECT_NEAR(image.pixelColor(80, 10).red(), 45 * 8.5 / 12, 3) << "down the notch's left side";
+    EXPECT_NEAR(image.pixelColor(119, 10).red(), 45 * 8.5 / 12, 3) << "and its right side";
+    EXPECT_NEAR(image.pixelColor(100, 19).red(), 45, 3) << "along its bottom";
+    EXPECT_EQ(image.pixelColor(100, 10).red(), 0) << "the notch itself stays unpainted";
+    EXPECT_EQ(image.pixelColor(60, 0).red(), 0) << "the ends fade out beyond the corners";
+}
+
 }  // namespace
 }  // namespace velaro::test
