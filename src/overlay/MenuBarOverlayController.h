@@ -1,0 +1,220 @@
+// The owner of every overlay window: per screen a band window (where the screen shows a panel) and its
+// corner windows, in one of two render modes, kept in step with the screens, the settings and the sampler.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "base/Geometry.h"
+#include "base/MainLoop.h"
+#include "overlay/ColorMemory.h"
+#include "overlay/CornerOverlayWindow.h"
+#include "overlay/HueDriftClock.h"
+#include "overlay/MenuBarOverlayWindow.h"
+#include "overlay/OverlayFeed.h"
+#include "overlay/UnifiedPresenter.h"
+#include "platform/OverlayWindowHost.h"
+#include "platform/Screens.h"
+#include "sampling/ScreenSampler.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+class AppWatcher;
+class MissionControlDetector;
+class Workspace;
+
+// `unified`: one window per screen draws the band and the two ears below it, four corner windows the bottom
+// and screen-top corners. `separate`: a band window and six corner windows, the ears included.
+enum class OverlayRenderMode { unified, separate };
+
+// One screen's band window, whichever mode made it.
+class OverlayBandWindow {
+public:
+    virtual ~OverlayBandWindow() = default;
+    virtual OverlayWindow& window() = 0;
+    // The unified window's presenter; none in the separate mode.
+    virtual UnifiedPresenter* presenter() { return nullptr; }
+};
+
+struct OverlayControllerServices {
+    MainLoop& loop;
+    OverlayWindowHost& host;
+    const Screens& screens;
+    Workspace& workspace;
+};
+
+// What a unified band window is built from: the screen it hangs from, its frame and level, and what its view
+// reads. The presenter belongs to the window.
+struct UnifiedBandInputs {
+    ScreenInfo screen;
+    Rect frame;
+    int level = OverlayWindowLevel::mainMenu;
+    double earDepth = 0;  // the part of the window below the band, where the ears hang
+    const OverlayFeed& feed;
+};
+using UnifiedBandFactory = std::function<std::unique_ptr<OverlayBandWindow>(const UnifiedBandInputs&)>;
+
+// The sampler's values and one screen's channel as the overlay views read them.
+OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel);
+
+class MenuBarOverlayController {
+public:
+    // The sampler, the settings, the app watcher (may be null) and the services outlive the controller.
+    // Builds the windows for the current screens, hidden, and starts following the settings and sampler.
+    MenuBarOverlayController(ScreenSampler& sampler, OverlaySettings& settings, AppWatcher* appWatcher,
+                             OverlayControllerServices services);
+    ~MenuBarOverlayController();
+    MenuBarOverlayController(const MenuBarOverlayController&) = delete;
+    MenuBarOverlayController& operator=(const MenuBarOverlayController&) = delete;
+
+    // ---- what the application shell uses ----
+    bool isVisible() const { return isVisible_; }
+    // Does nothing unless the master switch and the overlay are on and the overlay is hidden.
+    void show(bool immediate);
+    void hide(bool immediate);
+    bool unifiedRevealPending() const { return unifiedRevealPending_; }
+    void resetPrevTickOwner() { memory_.resetPrevTickOwner(); }
+    // Brings the wallpaper and screen-top corners forward (the screen-top ones just below their band).
+    void orderFrontCornerWindows();
+    // Follows the detector's overview flag, and asks it to probe while the overlay needs it. The detector
+    // must outlive the controller.
+    void attachOverviewDetector(MissionControlDetector& detector);
+    std::function<void(bool visible)> onVisibilityChanged;
+    std::function<void()> onRevealPendingChanged;
+    // Makes the unified band windows; the default draws the band only (no ears) and reveals it at once.
+    void setUnifiedBandFactory(UnifiedBandFactory factory);
+
+    // ---- the window set ----
+    struct ScreenWindows {
+        ScreenInfo screen;
+        std::shared_ptr<ScreenSampler::ScreenChannel> channel;  // before the windows: they read it
+        std::unique_ptr<OverlayFeed> feed;
+        std::unique_ptr<OverlayBandWindow> band;  // null on a screen without a panel
+        std::vector<std::unique_ptr<CornerOverlayWindow>> corners;
+    };
+    OverlayRenderMode renderMode() const { return renderMode_; }
+    const std::vector<ScreenWindows>& screenWindows() const { return screens_; }
+    const ScreenWindows* windowsOf(const ScreenID& screen) const;
+    HueDriftClock& driftClock() { return driftClock_; }
+    bool overviewActive() const { return overviewActive_; }
+    const ColorMemory& colorMemory() const { return memory_; }
+    bool colorFlushScheduled() const { return colorFlushScheduled_; }
+
+    // Discards every window and builds them again for the current screens and the wanted render mode.
+    void rebuildWindows();
+    // Rebuilds when the settings now want the other render mode.
+    void checkRenderMode();
+
+    // ---- geometry and levels ----
+    // The band's height on the screen, at least 4 pt.
+    double overlayHeight(const ScreenInfo& screen) const;
+    // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
+    double unifiedBottomCornerDepth() const;
+    Rect barFrame(const ScreenInfo& screen) const;
+    // The r × r frame of a corner on the screen.
+    Rect cornerFrame(ScreenCorner corner, const ScreenInfo& screen, double radius) const;
+    int barLevel() const;
+    int cornerLevel(ScreenCorner corner) const;
+    BottomCornerZ cornerZ(ScreenCorner corner) const;
+    double cornerRadius(ScreenCorner corner) const;
+
+    void applyLevelsAndFrames();
+    // Re-fits every band window to its height now (animated beyond 5 pt), then the corners.
+    void updateBarFrames();
+    // The corner pass: frames, alpha and order of the corners that are not laid out with the band.
+    void refreshWindows();
+    void updateTopBlurGeometry();
+    // Tells the sampler which strip to capture on each screen with a panel.
+    void pushCaptureGeometry();
+    void updateOverviewDemand();
+    void clearRevealPending();
+    bool shouldRunDriftClock() const;
+
+    // ---- ordering ----
+    void orderFrontBarWindows();
+    // Corners set below the active window are ordered by a monitor this controller does not run yet; the
+    // corner pass calls this wherever that monitor must re-check.
+    void scheduleBelowActiveRepair() {}
+    // An app was activated or the desktop switched: the bands go back in front.
+    void handleActivation();
+
+    // ---- presentation ----
+    // The band windows and the ears and above-stacked bottom corners in use: what fades in the separate mode.
+    std::vector<OverlayWindow*> separateModeWindows() const;
+    void showCornerWindowsImmediately();
+    void fadeInCornerWindows();
+    void hideCornerWindowsImmediately();
+    void fadeOutCornerWindows();
+    // Frames the ears and above-stacked bottom corners in use under the band; orders them in only while the
+    // overlay shows and the master switch is on.
+    void layoutCornerWindows();
+    void presentUnifiedWindows(bool instant);
+    void revealUnifiedWindows(bool instant);
+    void hideUnifiedWindows();
+    void applyMemoryHold(const std::optional<RevealColorHold>& hold);
+    void scheduleMemoryHoldChecks();
+    void flushColors();
+    void animateFrame(const Rect& frame, OverlayWindow& window);
+    void setOverviewActive(bool active);
+    std::vector<OverlayWindow*> allOverlayWindows() const;
+
+    // ---- colour memory ----
+    // The filled window's owner changes to `owner` (the sampler still holds the previous one).
+    void handleOwnerEdge(const std::optional<std::string>& owner);
+    void recordOwnerTick(const std::optional<std::string>& owner);
+    void releaseMemoryHoldIfSettled();
+    // At most one colour flush is pending; only while the overlay shows.
+    void scheduleColorFlush();
+    // The colours on screen now, from the sampler's own values.
+    RevealColorHold currentColors() const;
+
+private:
+    void buildScreen(const ScreenInfo& screen);
+    void installObservers();
+    void installSubscriptions();
+    void pushInitialCaptureSettings();
+    void setBlurCapture(bool on);
+    void setLiveCapture(bool on);
+    void setLiveCaptureFPS(int fps);
+    void updateBeamBandHeight();
+    void setVisible(bool visible);
+    void updateDriftClock();
+    // Orders the windows out at alpha 0 in one frame and drops the sampler's frosted images.
+    void withdrawSeparateWindows(const std::vector<OverlayWindow*>& windows);
+    std::vector<ScreenInfo> currentScreens() const;
+    std::optional<ScreenInfo> primaryScreen() const;
+    double statusBarThickness() const;
+    std::vector<UnifiedPresenter*> presenters() const;
+    OverlayWindow* bandWindowOf(const ScreenWindows& s) const;
+    // Runs `block` on a later turn of the loop unless the controller is gone by then.
+    void later(std::function<void()> block);
+    std::function<void()> guarded(std::function<void()> block) const;
+
+    ScreenSampler& sampler_;
+    OverlaySettings& settings_;
+    AppWatcher* appWatcher_;
+    OverlayControllerServices services_;
+    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    HueDriftClock driftClock_;
+    UnifiedBandFactory unifiedFactory_;
+
+    std::vector<ScreenWindows> screens_;
+    OverlayRenderMode renderMode_ = OverlayRenderMode::separate;
+    bool isVisible_ = false;
+    bool colorFlushScheduled_ = false;
+    MissionControlDetector* overviewDetector_ = nullptr;
+    bool overviewActive_ = false;
+    bool unifiedRevealPending_ = false;
+    ColorMemory memory_;
+    Cancellable holdCheckEarly_, holdCheckLate_;
+    Subscription overviewObserver_;
+    std::vector<Subscription> observers_;
+    std::vector<Subscription> cancellables_;  // last: ended first, before anything they reach
+};
+
+}  // namespace velaro
