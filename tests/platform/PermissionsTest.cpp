@@ -1,7 +1,6 @@
 // The X11 permission probes where they must say no, and the help pages that stand in for the privacy panes.
 #include <gtest/gtest.h>
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -34,21 +33,9 @@ TEST(X11PermissionsTest, AWaylandSessionCannotBeReadThroughItsXServer) {
         X11Permissions(":0", environment({{"WAYLAND_DISPLAY", "wayland-0"}})).screenCaptureAllowed());
 }
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.push_back(url); }
-};
-
 class HelpPagesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        permissions.setDataDirectories({dir.path() + "/home", dir.path()});
-    }
-    void TearDown() override { QDesktopServices::unsetUrlHandler("file"); }
+    void SetUp() override { permissions.setDataDirectories({dir.path() + "/home", dir.path()}); }
     void install(const QString& name) {
         QDir().mkpath(dir.path() + "/velaro/help");
         QFile f(dir.path() + "/velaro/help/" + name);
@@ -57,8 +44,11 @@ protected:
     }
 
     QTemporaryDir dir;
-    UrlCatcher catcher;
-    X11Permissions permissions{":4711", environment({})};
+    QList<QUrl> opened;
+    X11Permissions permissions{":4711", environment({}), [this](const QUrl& url) {
+                                   opened.push_back(url);
+                                   return true;
+                               }};
 };
 
 TEST_F(HelpPagesTest, EachPaneOpensItsOwnInstalledPage) {
@@ -66,18 +56,16 @@ TEST_F(HelpPagesTest, EachPaneOpensItsOwnInstalledPage) {
     install("accessibility.html");
     EXPECT_TRUE(permissions.openPrivacyPane(PrivacyPane::screenCapture));
     EXPECT_TRUE(permissions.openPrivacyPane(PrivacyPane::accessibility));
-    ASSERT_EQ(catcher.opened.size(), 2);
-    EXPECT_EQ(catcher.opened[0], QUrl::fromLocalFile(dir.path() + "/velaro/help/screen-capture.html"));
-    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(dir.path() + "/velaro/help/accessibility.html"));
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(dir.path() + "/velaro/help/screen-capture.html"));
+    EXPECT_EQ(opened[1], QUrl::fromLocalFile(dir.path() + "/velaro/help/accessibility.html"));
 }
 
 TEST_F(HelpPagesTest, AMissingPageOpensNothingAndSaysSo) {
     install("screen-capture.html");
     EXPECT_FALSE(permissions.openPrivacyPane(PrivacyPane::accessibility));
-    EXPECT_TRUE(catcher.opened.isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 }  // namespace
 }  // namespace velaro
-
-#include "PermissionsTest.moc"

@@ -2,8 +2,11 @@
 // the consent and schedule of background checks driven by the virtual loop.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QMessageBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <chrono>
@@ -101,6 +104,7 @@ public:
                     ++requests;
                     lastRequest = request_;
                     request_.clear();
+                    if (!answer) return;  // keeps the client waiting
                     socket->write("HTTP/1.1 " + status +
                                   "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
                                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
@@ -115,6 +119,7 @@ public:
     }
 
     QByteArray status = "200 OK";
+    bool answer = true;
     QByteArray body;
     int requests = 0;
     QByteArray lastRequest;
@@ -317,6 +322,70 @@ TEST_F(AppcastUpdaterTest, ALastCheckDatedInTheFutureWaitsOneDayNotUntilThatDate
     updater->start();
     loop.advance(AppcastUpdater::kCheckInterval);
     ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
+}
+
+TEST_F(AppcastUpdaterTest, AnUpdaterDestroyedMidCheckReportsNothing) {
+    server.body = feed(item("2.0"));
+    server.answer = false;
+    auto updater = makeUpdater(server.url());
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
+    updater.reset();
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(driver.shown(), 0);
+}
+
+QMessageBox* visibleBox() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
+    return nullptr;
+}
+
+void press(QMessageBox* box, const QString& text) {
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+TEST(QtUpdaterUserDriverTest, TheConsentQuestionRepliesWithTheUsersChoice) {
+    QtUpdaterUserDriver driver;
+    std::vector<bool> replies;
+    driver.askToCheckAutomatically([&](bool yes) { replies.push_back(yes); });
+    QMessageBox* box = visibleBox();
+    ASSERT_NE(box, nullptr);
+    press(box, "Check Automatically");
+    driver.askToCheckAutomatically([&](bool yes) { replies.push_back(yes); });
+    ASSERT_TRUE(spinUntil([&] { return visibleBox() != nullptr; }));
+    press(visibleBox(), QString::fromUtf8("Don’t Check"));
+    EXPECT_EQ(replies, (std::vector<bool>{true, false}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(QtUpdaterUserDriverTest, DownloadAndReleaseNotesOpenInTheBrowser) {
+    std::vector<std::string> opened;
+    QtUpdaterUserDriver driver([&](const std::string& url) { opened.push_back(url); });
+    AppcastItem update;
+    update.version = "2.0";
+    update.displayVersion = "2.0";
+    update.downloadURL = "https://quornet.com/velaro-2.0.tar.xz";
+    update.releaseNotesURL = "https://quornet.com/notes/2.0";
+
+    driver.showUpdateFound(update, "1.0");
+    ASSERT_NE(visibleBox(), nullptr);
+    EXPECT_TRUE(visibleBox()->text().contains("2.0"));
+    press(visibleBox(), "Download");
+    driver.showUpdateFound(update, "1.0");
+    press(visibleBox(), "Release Notes");
+    driver.showUpdateFound(update, "1.0");
+    press(visibleBox(), "Later");
+
+    EXPECT_EQ(opened, (std::vector<std::string>{"https://quornet.com/velaro-2.0.tar.xz",
+                                                "https://quornet.com/notes/2.0"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace

@@ -315,6 +315,15 @@ QMessageBox* makeBox(const QString& title, const QString& text) {
 
 }  // namespace
 
+QtUpdaterUserDriver::QtUpdaterUserDriver(std::function<void(const std::string& url)> openUrl)
+    : openUrl_(std::move(openUrl)) {
+    if (!openUrl_) {
+        openUrl_ = [](const std::string& url) {
+            QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+        };
+    }
+}
+
 void QtUpdaterUserDriver::askToCheckAutomatically(std::function<void(bool)> reply) {
     auto* box =
         makeBox(QStringLiteral("Check for updates automatically?"),
@@ -337,11 +346,9 @@ void QtUpdaterUserDriver::showUpdateFound(const AppcastItem& item, const std::st
     if (!item.releaseNotesURL.empty())
         notes = box->addButton(QStringLiteral("Release Notes"), QMessageBox::HelpRole);
     box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
-    QObject::connect(box, &QMessageBox::finished, box, [box, download, notes, item] {
-        if (box->clickedButton() == download)
-            QDesktopServices::openUrl(QUrl(QString::fromStdString(item.downloadURL)));
-        if (notes && box->clickedButton() == notes)
-            QDesktopServices::openUrl(QUrl(QString::fromStdString(item.releaseNotesURL)));
+    QObject::connect(box, &QMessageBox::finished, box, [box, download, notes, item, open = openUrl_] {
+        if (box->clickedButton() == download) open(item.downloadURL);
+        if (notes && box->clickedButton() == notes) open(item.releaseNotesURL);
     });
     box->show();
 }

@@ -67,10 +67,16 @@ public:
 // Message boxes that do not block the main loop; the download opens in the user's browser.
 class QtUpdaterUserDriver final : public UpdaterUserDriver {
 public:
+    // Hands an address to the desktop (the browser); the desktop's default handler when not given.
+    explicit QtUpdaterUserDriver(std::function<void(const std::string& url)> openUrl = {});
+
     void askToCheckAutomatically(std::function<void(bool)> reply) override;
     void showUpdateFound(const AppcastItem& item, const std::string& currentVersion) override;
     void showUpToDate(const std::string& currentVersion) override;
     void showCheckFailed(const std::string& error) override;
+
+private:
+    std::function<void(const std::string&)> openUrl_;
 };
 
 // The feed address this build was configured with; empty when updates are left to the distribution.

@@ -138,7 +138,7 @@ protected:
         const QPoint global = event->globalPosition().toPoint();
         // The popup holds the pointer grab, so a click on the icon lands here; it is still the icon's click.
         if (const auto icon = tray_.iconGeometry(); icon && icon->contains(global)) {
-            tray_.deliverClick(event->button());
+            tray_.deliverClick(event->button(), event->modifiers());
             return;
         }
         dismissRequests.send(globalPoint(global));
@@ -228,21 +228,21 @@ void QtTray::activated(QSystemTrayIcon::ActivationReason reason) {
         case QSystemTrayIcon::Trigger:
         // The second press of a quick double click arrives only as this; it is still a click.
         case QSystemTrayIcon::DoubleClick:
-            deliverClick(Qt::LeftButton);
+            deliverClick(Qt::LeftButton, QGuiApplication::queryKeyboardModifiers());
             break;
         case QSystemTrayIcon::Context:
-            deliverClick(Qt::RightButton);
+            deliverClick(Qt::RightButton, QGuiApplication::queryKeyboardModifiers());
             break;
         default:
             break;
     }
 }
 
-void QtTray::deliverClick(Qt::MouseButton button) {
+void QtTray::deliverClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
     if (button != Qt::LeftButton && button != Qt::RightButton) return;
     TrayClick click;
     click.button = button == Qt::RightButton ? TrayButton::right : TrayButton::left;
-    click.control = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+    click.control = modifiers.testFlag(Qt::ControlModifier);
     clicks_.send(click);
 }
 

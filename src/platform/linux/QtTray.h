@@ -61,7 +61,7 @@ public:
     const TrayAppearance& appearance() const { return appearance_; }
 
     // Reports a click as the icon would; the popover forwards the clicks it intercepts on the icon.
-    void deliverClick(Qt::MouseButton button);
+    void deliverClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);

@@ -13,8 +13,9 @@
 
 namespace velaro {
 
-X11Permissions::X11Permissions(std::string display, Environment environment)
-    : display_(std::move(display)), environment_(std::move(environment)) {
+X11Permissions::X11Permissions(std::string display, Environment environment, OpenUrl openUrl)
+    : display_(std::move(display)), environment_(std::move(environment)), openUrl_(std::move(openUrl)) {
+    if (!openUrl_) openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!environment_) {
         environment_ = [](const char* name) -> std::optional<std::string> {
             if (const char* v = std::getenv(name)) return std::string(v);
@@ -83,7 +84,7 @@ bool X11Permissions::openPrivacyPane(PrivacyPane pane) {
         logLine("PERMISSIONS", "no help page installed for this permission");
         return false;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page))) {
+    if (!openUrl_(QUrl::fromLocalFile(page))) {
         logLine("PERMISSIONS", "could not open " + page.toStdString());
         return false;
     }

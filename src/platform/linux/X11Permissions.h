@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,8 +24,12 @@ public:
     // Reads a variable of the session's environment; absent when unset.
     using Environment = std::function<std::optional<std::string>(const char* name)>;
 
-    // `display` empty: $DISPLAY. `environment` defaults to the process's own.
-    explicit X11Permissions(std::string display = {}, Environment environment = {});
+    // Hands a page to the desktop to show; false when it could not.
+    using OpenUrl = std::function<bool(const QUrl&)>;
+
+    // `display` empty: $DISPLAY. `environment` defaults to the process's own, `openUrl` to the desktop's
+    // default handler.
+    explicit X11Permissions(std::string display = {}, Environment environment = {}, OpenUrl openUrl = {});
     ~X11Permissions() override;
 
     bool screenCaptureAllowed() const override;
@@ -45,6 +50,7 @@ private:
 
     std::string display_;
     Environment environment_;
+    OpenUrl openUrl_;
     mutable std::unique_ptr<x11::Connection> connection_;
     QStringList dataDirectories_;
 };
