@@ -9,6 +9,7 @@
 #include "platform/DefaultsStore.h"
 #include "platform/Workspace.h"
 #include "sampling/LightReflections.h"
+#include "sampling/SamplerRefresh.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 
@@ -502,8 +503,6 @@ std::optional<std::string> ScreenSampler::bundleIdentifier(std::int32_t pid) {
     return lastResolvedBundleID;
 }
 
-// The menu poll, the slide-gate decisions and the seam belong to the refresh as well; they are added on
-// top of this cycle, at the marked places, without changing its order.
 void ScreenSampler::refresh() {
     if (!masterEnabled || screensAsleep()) return;
     const double now = loop().uptime();
@@ -515,8 +514,8 @@ void ScreenSampler::refresh() {
         later([this] { updateContentFilters(); });
 
     const WindowScanResult r = services_.scans.scanWindows(slidePrevMinX);
-    // Here, with the scan's result: the menu poll (its foreign-menu flag), then the slide-gate decision.
-    slidePrevMinX = r.windowPositions;
+    pollMenuTracking(*this, r.foreignMenuSeen, now);
+    updateSlideGate(*this, r);
 
     std::optional<std::string> owner;
     if (isFilledWindowActive() && r.filledCoverage >= kStayCoverage) owner = bundleIdentifier(r.filledPID);
@@ -524,7 +523,7 @@ void ScreenSampler::refresh() {
     if (onOwnerTick) onOwnerTick(filledOwnerBundleID());
 
     if (glassSurfaceOverTopStrip != r.foreignMenuSeen) glassSurfaceOverTopStrip = r.foreignMenuSeen;
-    // Here: hiding or releasing the seam under the bar.
+    updateSeam(*this, services_.defaults);
 
     const bool covering = hysteresis(excludedAppCovering(), r.overlayHideCoverage);
     if (covering != excludedAppCovering()) excludedAppCovering = covering;

@@ -318,6 +318,8 @@ TEST(SlideGate, OpensOnceAndClosesByItselfAfterTwoSeconds) {
     SamplerRig rig;
     int changes = 0;
     rig.sampler->onSlideGateChanged = [&] { ++changes; };
+    // Keep the poll's refresh out of it: its slide decision would close the gate before the timeout does.
+    rig.sampler->masterEnabled = false;
     rig.sampler->openSlideGate();
     rig.loop.advance(1.0);
     rig.sampler->openSlideGate();  // does not extend it
@@ -329,6 +331,16 @@ TEST(SlideGate, OpensOnceAndClosesByItselfAfterTwoSeconds) {
     EXPECT_TRUE(rig.sampler->slideSignatureDistrusted);
     EXPECT_EQ(changes, 2);
     EXPECT_TRUE(rig.sampler->primaryContext->frameOutput->isForcePublishPending());
+}
+
+TEST(SlideGate, ThePollClosesAGateTheScanNoLongerSupports) {
+    SamplerRig rig;
+    int changes = 0;
+    rig.sampler->onSlideGateChanged = [&] { ++changes; };
+    rig.sampler->openSlideGate();
+    rig.loop.advance(0.6);  // one poll: nothing on screen slides
+    EXPECT_FALSE(rig.sampler->isSlideGateOpen);
+    EXPECT_FALSE(rig.sampler->slideSignatureDistrusted);
 }
 
 TEST(SlideGate, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
