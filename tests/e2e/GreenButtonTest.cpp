@@ -23,8 +23,8 @@ constexpr int kPanelHeight = 28;
 // A decorated window of another process.
 class OtherProgram {
 public:
-    explicit OtherProgram(const QString& name) : name_(name) {
-        process_.start("xmessage", {"-name", name, "-geometry", "300x200+200+240", "green button " + name});
+    explicit OtherProgram(const QString& name, const QString& geometry = "300x200+200+240") : name_(name) {
+        process_.start("xmessage", {"-name", name, "-geometry", geometry, "green button " + name});
     }
     ~OtherProgram() {
         process_.kill();
@@ -73,12 +73,6 @@ bool isMaximised(std::uint32_t window) {
     return std::find(states.begin(), states.end(), vert) != states.end();
 }
 
-Rect rootRect() {
-    auto x = x11::Connection::open();
-    auto g = x11::own(xcb_get_geometry_reply(x->get(), xcb_get_geometry(x->get(), x->root()), nullptr));
-    return Rect(0, 0, g->width, g->height);
-}
-
 struct GreenButtonDesktop : ::testing::Test {
     std::unique_ptr<TempSettings> app;
     OverlaySettings* settings = nullptr;
@@ -123,8 +117,11 @@ TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelo
     ASSERT_TRUE(before);
 
     clickAt(maximiseButtonOf(*before));
-    const auto root = rootRect();
-    const Rect workArea(0, kPanelHeight, root.width(), root.height() - kPanelHeight);
+    // The window opens on the primary monitor, whose panel is at its top.
+    auto x = x11::Connection::open();
+    const auto primary = readMonitors(*x).front();
+    const Rect workArea(primary.minX(), primary.minY() + kPanelHeight, primary.width(),
+                        primary.height() - kPanelHeight);
     EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
         << "frame " << *frameOf(program.window()) << ", work area " << workArea;
     EXPECT_FALSE(isMaximised(program.window())) << "filled by us, not maximised by the window manager";
@@ -155,6 +152,26 @@ TEST_F(GreenButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {
     const auto maximised = frameOf(program.window());
     clickAt(maximiseButtonOf(*maximised));
     EXPECT_TRUE(waitUntil([&] { return !isMaximised(program.window()); }));
+}
+
+TEST_F(GreenButtonDesktop, AWindowOnTheSecondMonitorFillsThatMonitorsWorkArea) {
+    auto x = x11::Connection::open();
+    const auto monitors = readMonitors(*x);
+    if (monitors.size() < 2) GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
+    const Rect second = monitors[1];
+    settings->greenButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbsecond",
+                         QString("300x200+%1+%2").arg(second.minX() + 200).arg(second.minY() + 240));
+    ASSERT_TRUE(
+        waitUntil([&] { return program.window() != 0 && frameOf(program.window())->intersects(second); }));
+
+    clickAt(maximiseButtonOf(*frameOf(program.window())));
+    // Every monitor of the test desktop has its panel at the top.
+    const Rect workArea(second.minX(), second.minY() + kPanelHeight, second.width(),
+                        second.height() - kPanelHeight);
+    EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
+        << "frame " << *frameOf(program.window()) << ", work area " << workArea;
 }
 
 }  // namespace
