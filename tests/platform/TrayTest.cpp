@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <QScreen>
 
 #include "platform/linux/QtTray.h"
+#include "support/FakeScreens.h"
 
 namespace velaro {
 namespace {
@@ -70,6 +72,26 @@ TEST(QtTrayAppearance, FollowsEachChange) {
     EXPECT_EQ(tray.icon().toolTip(), QString::fromUtf8("Velaro — Disabled"));
     EXPECT_EQ(tray.icon().icon().cacheKey(), statusIcon(StatusIcon::off).cacheKey());
     EXPECT_EQ(tray.appearance().accessibilityValue, "Disabled");
+}
+
+TEST(QtTrayPlacement, WithoutAnIconPlaceMenusHangFromThePointer) {
+    // Offscreen, as on StatusNotifierItem hosts, the tray never says where the icon is.
+    QtTray tray;
+    EXPECT_FALSE(tray.iconGeometry());
+    QCursor::setPos(QPoint(120, 7));
+    EXPECT_EQ(tray.anchor(), QRect(QCursor::pos(), QSize(1, 1)));
+}
+
+TEST(QtTrayPlacement, ThePanelEndsWhereEachMonitorsTopStrutDoes) {
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const double h = primary.height();
+    test::FakeScreens screens;
+    // The primary with a 28-point panel, and a taller monitor to its right, top-aligned, with a 40-point one.
+    screens.setScreens({test::FakeScreens::make("a", Rect{0, 0, double(primary.width()), h}, 28),
+                        test::FakeScreens::make("b", Rect{double(primary.width()), h - 900, 1200, 900}, 40)});
+    QtTray tray(&screens);
+    EXPECT_EQ(tray.panelBottom(QPoint(10, 5)), primary.top() + 28);
+    EXPECT_EQ(tray.panelBottom(QPoint(primary.width() + 10, 5)), primary.top() + 40);
 }
 
 QMenu* visibleMenu() {
