@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
 #include <cmath>
@@ -203,7 +204,20 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
     return ReadResult::Read;
 }
 
+// A write killed midway leaves its temporary file ("defaults.json.XXXXXX") beside the real one. Only one
+// Velaro runs per session, so at start-up no write of ours is in flight and such files are debris.
+void JsonDefaultsStore::removeLeftoverTemporaries() const {
+    const QFileInfo info(QString::fromStdString(path_));
+    QDir dir = info.dir();
+    const QString prefix = info.fileName() + ".";
+    for (const QString& name : dir.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name.contains("corrupt")) continue;
+        if (dir.remove(name)) logLine(kTag, "removed a half-written copy left by an interrupted write: " + name.toStdString());
+    }
+}
+
 void JsonDefaultsStore::load() {
+    removeLeftoverTemporaries();
     std::string bytes, failure;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:

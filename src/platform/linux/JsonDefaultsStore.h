@@ -52,6 +52,7 @@ public:
 private:
     enum class ReadResult { Missing, Read, Failed };
     ReadResult readFile(std::string& bytes, std::string& failure) const;
+    void removeLeftoverTemporaries() const;
     void load();
     void markChanged(const std::string& key);
     void takeInOutsideChanges(const std::optional<std::string>& onDisk);
