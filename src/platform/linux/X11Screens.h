@@ -21,7 +21,7 @@ class EventPump;
 }  // namespace x11
 
 // The space a dock reserves at the root window's edges (EWMH strut), in root pixels. Ranges are inclusive,
-// as the window manager specification states them.
+// as EWMH defines them.
 struct Strut {
     double left = 0, right = 0, top = 0, bottom = 0;
     double leftStartY = 0, leftEndY = 0, rightStartY = 0, rightEndY = 0;
