@@ -9,13 +9,15 @@
 namespace velaro {
 namespace {
 
-TEST(X11TitleLayout, ReadFromTheConfigurationWithOpenboxsDefault) {
-    EXPECT_EQ(titleLayoutFromConfig("<theme><name>X</name><titleLayout>NLIMC</titleLayout></theme>"),
-              "NLIMC");
-    EXPECT_EQ(titleLayoutFromConfig("<titleLayout>\n  dlsimc </titleLayout>"), "DLSIMC");
-    EXPECT_EQ(titleLayoutFromConfig("<theme><name>X</name></theme>"), "NLIMC");
-    EXPECT_EQ(titleLayoutFromConfig("<titleLayout></titleLayout>"), "NLIMC");
-    EXPECT_EQ(titleLayoutFromConfig(""), "NLIMC");
+TEST(X11TitleLayout, ReadFromOpenboxsConfigurationWithItsDefaultAndForNoOtherWindowManager) {
+    EXPECT_EQ(titleLayoutFor("Openbox", "<theme><name>X</name><titleLayout>NLMIC</titleLayout></theme>"),
+              "NLMIC");
+    EXPECT_EQ(titleLayoutFor("Openbox", "<titleLayout>\n  dlsimc </titleLayout>"), "DLSIMC");
+    EXPECT_EQ(titleLayoutFor("Openbox", "<theme><name>X</name></theme>"), "NLIMC");
+    EXPECT_EQ(titleLayoutFor("Openbox", "<titleLayout></titleLayout>"), "NLIMC");
+    EXPECT_EQ(titleLayoutFor("Openbox", ""), "NLIMC");
+    EXPECT_FALSE(titleLayoutFor("xfwm4", "<titleLayout>NLIMC</titleLayout>"));
+    EXPECT_FALSE(titleLayoutFor("", ""));
 }
 
 // The title bar the test desktop's theme draws for "NLIMC": icon, label, iconify, maximise, close, and

@@ -112,7 +112,10 @@ std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
         c, xcb_grab_button_checked(c, 0, connection_->root(), mask, XCB_GRAB_MODE_SYNC, XCB_GRAB_MODE_ASYNC,
                                    XCB_WINDOW_NONE, XCB_CURSOR_NONE, kPrimaryButton, XCB_MOD_MASK_ANY));
     if (error) {
-        logLine("GREENFILL", "cannot watch clicks: another program holds the primary button");
+        // Asked again at every program switch: say it once.
+        if (!refusalLogged_)
+            logLine("GREENFILL", "cannot watch clicks: another program holds the primary button");
+        refusalLogged_ = true;
         std::free(error);
         return nullptr;
     }

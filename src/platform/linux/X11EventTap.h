@@ -40,6 +40,7 @@ private:
     std::unique_ptr<x11::EventPump> pump_;
     double pixelsPerPoint_;
     std::int64_t nextEventNumber_ = 0;
+    bool refusalLogged_ = false;
 };
 
 }  // namespace velaro

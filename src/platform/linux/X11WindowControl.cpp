@@ -29,7 +29,8 @@ constexpr std::uint32_t kSourcePager = 2;
 
 }  // namespace
 
-std::string titleLayoutFromConfig(std::string_view configXml) {
+std::optional<std::string> titleLayoutFor(std::string_view windowManager, std::string_view configXml) {
+    if (windowManager != "Openbox") return std::nullopt;
     static const std::regex pattern(R"(<titleLayout>\s*([A-Za-z]*)\s*</titleLayout>)");
     std::match_results<std::string_view::const_iterator> match;
     if (std::regex_search(configXml.begin(), configXml.end(), match, pattern) && match[1].length() > 0) {
@@ -220,16 +221,24 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
     }
     if (!button) return std::nullopt;
 
-    std::string layout = kDefaultLayout;
+    // The window manager names itself on its check window; openbox also says which configuration it read.
+    auto check = x11::own(xcb_get_property_reply(
+        c,
+        x11::askProperty(c, connection_->root(), connection_->atom("_NET_SUPPORTING_WM_CHECK"),
+                         XCB_ATOM_WINDOW, 1),
+        nullptr));
+    const auto checkWindow = x11::values32(check.get());
+    if (checkWindow.empty()) return std::nullopt;
+    auto wmName = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, checkWindow[0], connection_->atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
+        nullptr));
     auto configPath = x11::own(xcb_get_property_reply(
         c, x11::askProperty(c, connection_->root(), connection_->atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024),
         nullptr));
-    if (const auto path = x11::bytes8(configPath.get()); !path.empty()) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        layout = titleLayoutFromConfig(text.str());
-    }
+    std::stringstream config;
+    if (const auto path = x11::bytes8(configPath.get()); !path.empty()) config << std::ifstream(path).rdbuf();
+    const auto layout = titleLayoutFor(x11::bytes8(wmName.get()), config.str());
+    if (!layout) return std::nullopt;
     std::set<char> present{'N', 'L'};
     for (const auto& action : atomList(client, "_NET_WM_ALLOWED_ACTIONS")) {
         if (action == "_NET_WM_ACTION_MAXIMIZE_HORZ" || action == "_NET_WM_ACTION_MAXIMIZE_VERT")
@@ -239,7 +248,7 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
         if (action == "_NET_WM_ACTION_SHADE") present.insert('S');
         if (action == "_NET_WM_ACTION_CHANGE_DESKTOP") present.insert('D');
     }
-    if (titleButtonLetter(layout, siblings, *button, present) != 'M') return std::nullopt;
+    if (titleButtonLetter(*layout, siblings, *button, present) != 'M') return std::nullopt;
     const Rect frameInPoints((button->x() - primary.x) / k, (button->y() - primary.y) / k,
                              button->width() / k, button->height() / k);
     return ZoomButton{client, frameInPoints};

@@ -19,9 +19,11 @@ namespace x11 {
 class Connection;
 }
 
-// The title-bar layout of an openbox configuration file (its <titleLayout>), e.g. "NLIMC": N icon, L label,
-// I iconify, M maximise, C close, S shade, D all desktops. Openbox's own default when the file names none.
-std::string titleLayoutFromConfig(std::string_view configXml);
+// The title-bar layout of the window manager named `windowManager`, from its configuration file's text:
+// openbox's <titleLayout>, e.g. "NLIMC" (N icon, L label, I iconify, M maximise, C close, S shade, D all
+// desktops), or openbox's default when the file names none. Nothing for other window managers, whose title
+// bars are not laid out this way: guessing could take their close button for the maximise button.
+std::optional<std::string> titleLayoutFor(std::string_view windowManager, std::string_view configXml);
 
 // Which layout letter a title-bar button stands for. `siblings` are the visible windows that share the
 // button's parent (root pixels; the button among them): square ones are buttons, the widest one the label.
