@@ -194,6 +194,25 @@ TEST(QtTrayPopover, APopupClosedByQtIsReportedSoTheShellStaysInStep) {
     EXPECT_FALSE(popover->isShown());
 }
 
+TEST(QtTrayPopover, FollowsItsContentsSizeAndStaysUnderThePanel) {
+    // Away from the screen's edges, so that only centring decides where it goes.
+    QCursor::setPos(QGuiApplication::primaryScreen()->geometry().center().x(), 5);
+    QtTray tray;
+    auto content = std::make_shared<LabelContent>();
+    auto popover = tray.makePopover(content);
+    popover->show();
+    QWidget* window = popupWindow();
+    ASSERT_NE(window, nullptr);
+    const int centre = window->geometry().center().x();
+    content->label.setFixedSize(200, 500);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(200, 500));
+    EXPECT_EQ(window->pos().y(), tray.panelBottom(tray.anchor().center()));
+    EXPECT_LE(std::abs(window->geometry().center().x() - centre), 1);
+    popover->close();
+}
+
 TEST(QtTrayPopover, GivesTheContentBackWhenDestroyed) {
     QtTray tray;
     auto content = std::make_shared<LabelContent>();

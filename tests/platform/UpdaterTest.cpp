@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <chrono>
@@ -104,15 +105,22 @@ public:
                     ++requests;
                     lastRequest = request_;
                     request_.clear();
-                    if (!answer) return;  // keeps the client waiting
-                    socket->write("HTTP/1.1 " + status +
-                                  "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
+                    held_.push_back(socket);
+                    if (answer) release();
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
+    }
+    // Answers every request held so far (all of them, while `answer` is set).
+    void release() {
+        for (const auto& socket : held_) {
+            if (!socket) continue;
+            socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        }
+        held_.clear();
     }
     std::string url() const {
         return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + "/appcast.xml";
@@ -127,6 +135,7 @@ public:
 private:
     QTcpServer server_;
     QByteArray request_;
+    std::vector<QPointer<QTcpSocket>> held_;
 };
 
 class RecordingDriver final : public UpdaterUserDriver {
@@ -310,6 +319,34 @@ TEST_F(AppcastUpdaterTest, BackgroundChecksRunADayAfterTheLastAndStaySilentWhenN
     loop.advance(3 * AppcastUpdater::kCheckInterval);
     QCoreApplication::processEvents();
     EXPECT_EQ(server.requests, 2);
+}
+
+TEST_F(AppcastUpdaterTest, ABackgroundCheckDueDuringTheUsersCheckIsMetByIt) {
+    const double now = std::chrono::duration<double>(loop.wallTime().time_since_epoch()).count();
+    defaults.seed("updaterLaunchedBefore", true);
+    defaults.seed("automaticallyChecksForUpdates", true);
+    defaults.seed("lastUpdateCheckTime", now - AppcastUpdater::kCheckInterval + 10);
+    server.body = feed(item("1.0"));
+    server.answer = false;
+    auto updater = makeUpdater(server.url());
+    updater->start();
+
+    updater->checkForUpdates();
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
+    loop.advance(20);  // the background check falls due while the user's is still waiting
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 1);
+    EXPECT_EQ(loop.pendingTimers(), 0u) << "nothing may be re-armed while the check waits";
+
+    server.answer = true;
+    server.release();
+    ASSERT_TRUE(spinUntil([&] { return driver.upToDate == 1; }));
+    // The next background check comes a day after the user's.
+    loop.advance(AppcastUpdater::kCheckInterval - 30);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 1);
+    loop.advance(30);
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 2; }));
 }
 
 TEST_F(AppcastUpdaterTest, ALastCheckDatedInTheFutureWaitsOneDayNotUntilThatDate) {

@@ -233,13 +233,8 @@ void AppcastUpdater::scheduleBackgroundCheck() {
     // A last check "in the future" means the clock was set back: wait one interval, not until that date.
     const double delay = std::clamp(last + kCheckInterval - now(), 0.0, kCheckInterval);
     pending_ = loop_.postAfter(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (auto a = alive.lock(); a && *a) {
-            if (checking_) {
-                scheduleBackgroundCheck();
-                return;
-            }
-            check(false);
-        }
+        // A check the user started is under way: its end counts as this check and schedules the next.
+        if (auto a = alive.lock(); a && *a && !checking_) check(false);
     });
 }
 
@@ -267,8 +262,10 @@ void AppcastUpdater::check(bool userInitiated) {
         reply->setProperty(kTooLargeProperty, true);
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, userInitiated] { finished(reply, userInitiated); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated, alive = alive_] {
+        // Replies cut off while the updater is being destroyed report nothing.
+        if (*alive) finished(reply, userInitiated);
+    });
 }
 
 void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
@@ -276,7 +273,8 @@ void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
     checking_ = false;
     canCheck_ = true;
     defaults_.set(kLastCheckKey, now());
-    if (!userInitiated && automaticallyChecksForUpdates().value_or(false)) scheduleBackgroundCheck();
+    // Any check, the user's too, starts the day until the next background one.
+    if (started_ && automaticallyChecksForUpdates().value_or(false)) scheduleBackgroundCheck();
 
     std::string error;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

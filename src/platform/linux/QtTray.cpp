@@ -82,6 +82,14 @@ QIcon symbolIcon(const std::string& symbol) {
     return {};
 }
 
+// Qt's global coordinates are the root window's; the global points of the model are anchored at the primary
+// monitor.
+CoordinateSpace qtCoordinateSpace() {
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect g = primary ? primary->geometry() : QRect();
+    return CoordinateSpace(Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())});
+}
+
 }  // namespace
 
 const QIcon& statusIcon(StatusIcon which) {
@@ -164,10 +172,7 @@ protected:
 
 private:
     static Point globalPoint(QPoint p) {
-        QScreen* primary = QGuiApplication::primaryScreen();
-        const QRect g = primary ? primary->geometry() : QRect();
-        return CoordinateSpace(Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())})
-            .globalFromRoot(Point{double(p.x()), double(p.y())});
+        return qtCoordinateSpace().globalFromRoot(Point{double(p.x()), double(p.y())});
     }
 
     QtTray& tray_;
@@ -183,11 +188,11 @@ public:
         window_ = std::make_unique<QtTrayPopupWindow>(tray, qtContent ? qtContent->widget() : nullptr);
     }
     ~QtTrayPopover() override {
-        // The content outlives its widget's parent: take the widget back before the window goes.
+        window_->closeByRequest();
+        // The content may outlive the popover: take its widget back before the window deletes it.
         if (auto* qtContent = dynamic_cast<QtTrayPopoverContent*>(content_.get());
             qtContent && qtContent->widget())
             qtContent->widget()->setParent(nullptr);
-        window_->closeByRequest();
     }
 
     void show() override {
