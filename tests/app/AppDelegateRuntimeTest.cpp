@@ -1,0 +1,287 @@
+// The running shell: the master switch tearing everything down and restoring it, the light-beam sync
+// coalescing, the visualizer's failure path, capture demand, the visibility streams and the slide gate.
+#include <gtest/gtest.h>
+
+#include "app/AppDelegateTestRig.h"
+#include "music/MusicProgressEngine.h"
+#include "music/ProgressBarController.h"
+#include "music/VizRenderController.h"
+#include "overlay/LightBeam.h"
+
+namespace velaro {
+namespace {
+
+using test::ShellRig;
+
+constexpr std::int32_t kEditorPID = 100;
+
+struct AppDelegateRuntime : ::testing::Test {
+    ShellRig rig;
+    AppDelegate* d = nullptr;
+
+    void SetUp() override {
+        rig.storeStep(OnboardingStep::completed);
+        rig.workspace.running.push_back(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
+    }
+    // Launched, and past the start-up: the streams' first values count as an unfill, which would defer the
+    // first show by 0.3 s.
+    void launch() {
+        d = &rig.launch();
+        rig.loop.advance(OverlayVisibility::unfillWindow);
+    }
+    // A window of another app over the whole screen below the panel, or none, as the sampler's refresh sees
+    // it.
+    void fillTop(bool on) {
+        if (on)
+            rig.windows.setWindows({test::FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 982 - 24},
+                                                                 WindowLevel::normal, "Editor", 7)});
+        else
+            rig.windows.setWindows({});
+        rig.sampler().refresh();
+        rig.loop.advance(0.1);  // the filled state is confirmed by a second look
+        ASSERT_EQ(rig.sampler().isFilledWindowActive(), on);
+    }
+    void beamBand(bool in) {
+        rig.sampler().pointerInBeamBand = in;
+        rig.loop.runUntilIdle();
+    }
+};
+
+TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwnSwitch) {
+    rig.defaults.set("vizEnabled", PlistValue(true));
+    rig.defaults.set("progressEnabled", PlistValue(true));
+    rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
+    launch();
+    fillTop(true);
+    beamBand(true);
+    auto& c = rig.controller();
+    ASSERT_TRUE(c.visible);
+    ASSERT_NE(d->lightBeamWindow(), nullptr);
+    EXPECT_TRUE(d->lightBeamWindow()->window().isVisible());
+    ASSERT_NE(d->vizRenderController(), nullptr);
+    ASSERT_NE(d->progressBarController(), nullptr);
+    EXPECT_TRUE(d->engineDemandActive());
+    EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
+    EXPECT_TRUE(rig.sampler().masterEnabled);
+    EXPECT_TRUE(rig.sampler().lightReflectionsEnabled);
+
+    rig.settings().masterEnabled = false;
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.sampler().masterEnabled);
+    EXPECT_FALSE(c.visible);
+    EXPECT_EQ(d->lightBeamWindow(), nullptr);
+    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_EQ(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.vizEngineStops, 1);
+    EXPECT_EQ(d->progressBarController(), nullptr);
+    EXPECT_FALSE(MusicProgressEngine::shared().isRunning());
+
+    rig.settings().masterEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler().masterEnabled);
+    EXPECT_FALSE(c.visible) << "switching off hid it: the show waits as after an unfill";
+    rig.loop.advance(OverlayVisibility::showDelay);
+    EXPECT_TRUE(c.visible);
+    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the band forgot the pointer while sampling was off";
+    beamBand(true);
+    EXPECT_NE(d->lightBeamWindow(), nullptr) << "a new beam window for the new showing";
+    EXPECT_NE(d->vizRenderController(), nullptr);
+    EXPECT_NE(d->progressBarController(), nullptr);
+    EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
+    EXPECT_EQ(rig.vizEnginesMade, 2);
+
+    // Each feature's own switch still counts: with the visualizer off, master on brings back only the bar.
+    rig.settings().masterEnabled = false;
+    rig.loop.runUntilIdle();
+    rig.settings().vizEnabled = false;
+    rig.settings().masterEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_NE(d->progressBarController(), nullptr);
+
+    rig.delegate.reset();
+    EXPECT_FALSE(MusicProgressEngine::shared().isRunning()) << "the shared engine is not left running";
+}
+
+TEST_F(AppDelegateRuntime, ThreeBeamTriggersInOneTurnSyncOnce) {
+    rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
+    launch();
+    fillTop(true);
+    const int before = d->lightBeamSyncCount();
+    // Visibility change, the pointer entering the band, the master switch: all in one turn.
+    rig.controller().setVisible(false);
+    rig.sampler().pointerInBeamBand = true;
+    d->applyMasterEnabled(true);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->lightBeamSyncCount(), before + 1);
+    ASSERT_NE(d->lightBeamWindow(), nullptr)
+        << "the master switch's visibility rule showed the overlay again";
+    EXPECT_EQ(d->lightBeamWindow()->window().frame(), (Rect{0, 982 - 64, 1512, 64}));
+    EXPECT_EQ(d->lightBeamWindow()->window().level(), OverlayWindowLevel::mainMenu);
+}
+
+TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
+    rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
+    launch();
+    fillTop(true);
+    beamBand(true);
+    ASSERT_NE(d->lightBeamWindow(), nullptr);
+    rig.settings().lightReflectionsEnabled = false;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->lightBeamWindow(), nullptr);
+    EXPECT_FALSE(rig.sampler().lightReflectionsEnabled);
+    rig.settings().lightReflectionsEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the band forgot the pointer while reflections were off";
+    beamBand(true);
+    ASSERT_NE(d->lightBeamWindow(), nullptr);
+
+    d->missionControlDetector().isOverviewActive = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "no beam while the overview shows";
+    EXPECT_TRUE(rig.sampler().lastOverviewActive);
+}
+
+TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwitchingOffClearsIt) {
+    rig.vizEngineWorks = false;
+    launch();
+    rig.settings().vizEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
+    EXPECT_TRUE(d->engineDemandActive()) << "the now-playing engine does not depend on the audio engine";
+
+    rig.settings().vizEnabled = false;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
+    EXPECT_FALSE(d->engineDemandActive());
+
+    // Retrying by switching it on again tries a new engine.
+    rig.vizEngineWorks = true;
+    rig.settings().vizEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_NE(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.vizEnginesMade, 2);
+}
+
+TEST_F(AppDelegateRuntime, MusicControllersTakeTheOverviewStateAtCreationAndOnChange) {
+    launch();
+    d->missionControlDetector().isOverviewActive = true;
+    rig.loop.runUntilIdle();
+    rig.settings().progressEnabled = true;
+    rig.settings().vizEnabled = true;
+    rig.loop.runUntilIdle();
+    ASSERT_NE(d->progressBarController(), nullptr);
+    EXPECT_TRUE(d->progressBarController()->overviewActive());
+    EXPECT_TRUE(d->vizRenderController()->overviewActive());
+    d->missionControlDetector().isOverviewActive = false;
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(d->progressBarController()->overviewActive());
+    EXPECT_FALSE(d->vizRenderController()->overviewActive());
+}
+
+TEST_F(AppDelegateRuntime, CaptureDemandFollowsTheSettingsThePopoverAndAPendingReveal) {
+    rig.defaults.set("menuBarStyle", PlistValue("solid"));
+    rig.defaults.set("autoSample", PlistValue(false));
+    rig.defaults.set("overlayEnabled", PlistValue(false));
+    launch();
+    ASSERT_FALSE(rig.settings().needsScreenCapture());
+    EXPECT_FALSE(rig.sampler().captureDemand);
+
+    d->setPopoverOpen(true);
+    EXPECT_TRUE(rig.sampler().captureDemand) << "the popover shows the live colour";
+    d->setPopoverOpen(false);
+    EXPECT_FALSE(rig.sampler().captureDemand);
+
+    rig.controller().revealPending = true;
+    rig.controller().onRevealPending();
+    EXPECT_TRUE(rig.sampler().captureDemand);
+    rig.controller().revealPending = false;
+    rig.controller().onRevealPending();
+
+    rig.settings().progressEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.sampler().captureDemand);
+}
+
+TEST_F(AppDelegateRuntime, FilledWindowShowsTheOverlayAndAnUnfillThenRefillWaitsUnlessTheAppSwitched) {
+    launch();
+    auto& c = rig.controller();
+    EXPECT_FALSE(c.visible);
+    fillTop(true);
+    EXPECT_TRUE(c.visible);
+    EXPECT_EQ(c.calls.back(), "show");
+    fillTop(false);
+    EXPECT_FALSE(c.visible);
+
+    rig.loop.advance(0.2);
+    fillTop(true);
+    EXPECT_FALSE(c.visible) << "a refill within a second of the unfill waits";
+    rig.loop.advance(0.29);
+    EXPECT_FALSE(c.visible);
+    rig.loop.advance(0.02);
+    EXPECT_TRUE(c.visible);
+
+    fillTop(false);
+    rig.loop.advance(0.2);
+    rig.workspace.activate(RunningApp{300, std::string("org.example.Other"), "Other"});
+    fillTop(true);
+    EXPECT_TRUE(c.visible) << "right after an app switch the overlay shows at once";
+}
+
+TEST_F(AppDelegateRuntime, SettingsStreamsReachTheVisibilityRuleAndTheProfiles) {
+    rig.defaults.set("keepOverlayAlwaysOn", PlistValue(true));
+    launch();
+    auto& c = rig.controller();
+    EXPECT_TRUE(c.visible) << "always on: shown over an empty desktop";
+    rig.settings().overlayEnabled = false;
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(c.visible);
+    rig.settings().overlayEnabled = true;
+    rig.loop.advance(1.0);
+    EXPECT_TRUE(c.visible);
+    rig.sampler().excludedAppCovering = true;
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(c.visible);
+
+    rig.workspace.activate(RunningApp{300, std::string("org.example.Other"), "Other"});
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settings().runtimeBundleID(), std::optional<std::string>("org.example.Other"));
+    rig.sampler().filledOwnerBundleID = std::optional<std::string>("org.example.Filled");
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settings().runtimeFilledOwner(), std::optional<std::string>("org.example.Filled"));
+}
+
+TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhenHiddenUnderIt) {
+    launch();
+    auto& c = rig.controller();
+    fillTop(true);
+    ASSERT_TRUE(c.visible);
+    rig.sampler().isSlideGateOpen = true;
+    rig.sampler().onSlideGateChanged();
+    EXPECT_EQ(c.calls.back(), "hide immediate");
+    EXPECT_TRUE(d->overlayVisibility().hidUnderSlideGate());
+
+    rig.sampler().isSlideGateOpen = false;
+    rig.sampler().pendingFilledState.reset();
+    rig.sampler().onSlideGateChanged();
+    EXPECT_EQ(c.count("reset owner"), 1);
+    EXPECT_EQ(c.count("corners front"), 1);
+    EXPECT_EQ(c.calls.back(), "show immediate") << "hidden under the gate: it comes back at once";
+    EXPECT_FALSE(d->overlayVisibility().hidUnderSlideGate());
+}
+
+TEST_F(AppDelegateRuntime, RunsWithoutAnOverlayController) {
+    rig.provideController = false;
+    rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
+    launch();
+    fillTop(true);
+    beamBand(true);
+    EXPECT_TRUE(d->runtimeStarted());
+    EXPECT_EQ(d->overlayController(), nullptr);
+    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the beam follows the overlay, which is absent";
+}
+
+}  // namespace
+}  // namespace velaro

@@ -1,0 +1,168 @@
+// Start-up: what the launch does with each stored tour step and permission, the runtime started exactly once
+// whichever path comes first, the reminder banner, the editing query and the reopen handler.
+#include <gtest/gtest.h>
+
+#include "app/AppDelegateTestRig.h"
+#include "onboarding/OnboardingWindowController.h"
+#include "overlay/OverlayDisabledBanner.h"
+
+namespace velaro {
+namespace {
+
+using test::ShellRig;
+
+TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutCapturePermission) {
+    ShellRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    rig.permissions.screenCapture = false;
+    auto& d = rig.launch();
+    EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_FALSE(d.onboardingWindow()) << "a completed tour never opens";
+    ASSERT_NE(d.appWatcher(), nullptr);
+    ASSERT_EQ(rig.controllers.size(), 1u);
+    EXPECT_EQ(rig.controller().attachCount, 1) << "the controller follows the overview detector";
+    ASSERT_TRUE(rig.settings().isEditingActive) << "the settings got their editing query";
+    EXPECT_FALSE(rig.settings().isEditingActive());
+}
+
+TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
+    ShellRig rig;  // nothing stored: the welcome step
+    rig.permissions.screenCapture = false;
+    auto& d = rig.launch();
+    EXPECT_FALSE(d.runtimeStarted());
+    ASSERT_NE(d.onboardingWindow(), nullptr);
+    EXPECT_TRUE(d.isTourVisible());
+    EXPECT_EQ(d.appWatcher(), nullptr);
+    EXPECT_TRUE(rig.controllers.empty());
+    EXPECT_EQ(d.lightBeamWindow(), nullptr);
+    EXPECT_EQ(d.reminderBanner(), nullptr);
+
+    // The tour asks for the runtime before its style pages: it starts, once.
+    d.tourRequestsRuntime();
+    d.tourRequestsRuntime();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_EQ(rig.controllers.size(), 1u);
+
+    // Closing the tour later does not start it again, and lets the tour controller go.
+    d.onboardingWindow()->closeWindowAction();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.controllers.size(), 1u);
+    EXPECT_EQ(d.onboardingWindow(), nullptr);
+}
+
+TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
+    ShellRig rig;
+    rig.storeStep(OnboardingStep::permissions);
+    rig.permissions.screenCapture = false;
+    auto& d = rig.launch();
+    ASSERT_FALSE(d.runtimeStarted());
+    d.onboardingWindow()->closeWindowAction();
+    EXPECT_FALSE(d.runtimeStarted()) << "the close is handled on the next turn";
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(d.runtimeStarted());
+    d.tourRequestsRuntime();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.controllers.size(), 1u);
+}
+
+TEST(AppDelegateStartup, WelcomeStepWithCapturePermissionAndLaterStepsStartAtOnceBesideTheTour) {
+    for (auto step : {OnboardingStep::welcome, OnboardingStep::lightReflections, OnboardingStep::allSet}) {
+        ShellRig rig;
+        rig.storeStep(step);
+        rig.permissions.screenCapture = step == OnboardingStep::welcome;
+        if (step != OnboardingStep::welcome) rig.permissions.screenCapture = false;
+        auto& d = rig.launch();
+        EXPECT_TRUE(d.runtimeStarted()) << int(step);
+        EXPECT_TRUE(d.isTourVisible()) << int(step);
+        // The tour shows, so no launch banner even with the master switch off (checked below); one
+        // controller.
+        EXPECT_EQ(rig.controllers.size(), 1u);
+    }
+}
+
+TEST(AppDelegateStartup, StoredStepsOutsideTheRangeResumeAsTheTourSays) {
+    EXPECT_EQ(resumedOnboardingStep(-3), OnboardingStep::welcome);
+    EXPECT_EQ(resumedOnboardingStep(2), OnboardingStep::menubarShape) << "the retired style page";
+    EXPECT_EQ(resumedOnboardingStep(10), OnboardingStep::fillWindow);
+    EXPECT_EQ(resumedOnboardingStep(11), OnboardingStep::completed);
+    EXPECT_EQ(startPage(OnboardingStep::style), OnboardingStep::welcome);
+    EXPECT_EQ(startPage(OnboardingStep::completed), OnboardingStep::welcome);
+    EXPECT_EQ(startPage(OnboardingStep::allSet), OnboardingStep::allSet);
+
+    ShellRig rig;
+    rig.storeStep(static_cast<OnboardingStep>(99));
+    auto& d = rig.launch();
+    EXPECT_FALSE(d.onboardingWindow()) << "an unknown stored step counts as completed";
+}
+
+TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessTheTourShows) {
+    {
+        ShellRig rig;
+        rig.storeStep(OnboardingStep::completed);
+        rig.defaults.set("masterEnabled", PlistValue(false));
+        auto& d = rig.launch();
+        ASSERT_NE(d.reminderBanner(), nullptr);
+        auto& w = d.reminderBanner()->window();
+        EXPECT_TRUE(w.isVisible());
+        rig.loop.advance(0.3);
+        EXPECT_DOUBLE_EQ(w.alphaValue(), 1.0);
+        rig.loop.advance(3.3);
+        EXPECT_TRUE(w.isVisible()) << "fading out";
+        rig.loop.advance(0.3);
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_FALSE(rig.sampler().masterEnabled);
+    }
+    {
+        ShellRig rig;
+        rig.storeStep(OnboardingStep::allSet);
+        rig.defaults.set("masterEnabled", PlistValue(false));
+        auto& d = rig.launch();
+        EXPECT_TRUE(d.runtimeStarted());
+        EXPECT_EQ(d.reminderBanner(), nullptr) << "the tour is in front of the user";
+    }
+    {
+        ShellRig rig;
+        rig.storeStep(OnboardingStep::completed);
+        auto& d = rig.launch();
+        EXPECT_EQ(d.reminderBanner(), nullptr) << "master on: nothing to remind of";
+    }
+}
+
+TEST(AppDelegateStartup, EditingIsActiveWhileSettingsShowAndTheTourDoesNot) {
+    ShellRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    auto& d = rig.launch();
+    auto query = rig.settings().isEditingActive;
+    EXPECT_FALSE(query());
+    d.openSettings(SettingsCategory::shortcuts);
+    EXPECT_TRUE(query());
+    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::shortcuts);
+    d.showOnboarding();
+    EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
+    EXPECT_FALSE(query());
+
+    // The query outlives the delegate in the settings' hands only as long as the settings; still safe.
+    rig.delegate.reset();
+}
+
+TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
+    ShellRig rig;
+    rig.storeStep(OnboardingStep::allSet);
+    auto& d = rig.launch();
+    d.setPopoverOpen(true);
+    EXPECT_FALSE(d.applicationShouldHandleReopen());
+    EXPECT_FALSE(d.popoverOpen());
+    EXPECT_TRUE(d.isTourVisible());
+    EXPECT_FALSE(d.isSettingsVisible());
+
+    d.onboardingWindow()->closeWindowAction();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(d.applicationShouldHandleReopen());
+    EXPECT_TRUE(d.isSettingsVisible());
+    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::appearance);
+    EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+}
+
+}  // namespace
+}  // namespace velaro

@@ -1,0 +1,178 @@
+// The application delegate on the virtual loop over fake platform services, with a stand-in overlay
+// controller that records what the shell asks of it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "app/OverlayControllerPort.h"
+#include "music/MusicVisualizerAudioEngine.h"
+#include "onboarding/OnboardingStep.h"
+#include "sampling/ScreenTopology.h"
+#include "sampling/WindowListScans.h"
+#include "support/FakeAppCatalog.h"
+#include "support/FakeCaptureService.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeEventTap.h"
+#include "support/FakeHotkeys.h"
+#include "support/FakeLoginItem.h"
+#include "support/FakeOverlayWindowHost.h"
+#include "support/FakePermissions.h"
+#include "support/FakePointerSource.h"
+#include "support/FakeScreens.h"
+#include "support/FakeWindowControl.h"
+#include "support/FakeWindowEvents.h"
+#include "support/FakeWindowList.h"
+#include "support/FakeWorkspace.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro::test {
+
+class FakeOverlayController final : public OverlayControllerPort {
+public:
+    bool isVisible() const override { return visible; }
+    void show(bool immediate) override {
+        calls.push_back(immediate ? "show immediate" : "show");
+        if (!visible) setVisible(true);
+    }
+    void hide(bool immediate) override {
+        calls.push_back(immediate ? "hide immediate" : "hide");
+        if (visible) setVisible(false);
+    }
+    bool unifiedRevealPending() const override { return revealPending; }
+    void resetPrevTickOwner() override { calls.push_back("reset owner"); }
+    void orderFrontCornerWindows() override { calls.push_back("corners front"); }
+    void attachOverviewDetector(MissionControlDetector&) override { ++attachCount; }
+    void setOnRevealPendingChanged(std::function<void()> callback) override {
+        onRevealPending = std::move(callback);
+    }
+    void setOnVisibilityChanged(std::function<void(bool)> callback) override {
+        onVisibility = std::move(callback);
+    }
+
+    void setVisible(bool v) {
+        visible = v;
+        if (onVisibility) onVisibility(v);
+    }
+    int count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
+
+    bool visible = false;
+    bool revealPending = false;
+    int attachCount = 0;
+    std::vector<std::string> calls;
+    std::function<void()> onRevealPending;
+    std::function<void(bool)> onVisibility;
+};
+
+// An audio engine whose start succeeds or fails as the test says.
+class FakeVisualizerEngine final : public MusicVisualizerAudioEngine {
+public:
+    explicit FakeVisualizerEngine(bool works, int* stops) : works_(works), stops_(stops) {}
+    void start() override { running_ = works_; }
+    void stop() override {
+        running_ = false;
+        ++*stops_;
+    }
+    bool isRunning() const override { return running_; }
+
+private:
+    bool works_;
+    int* stops_;
+    bool running_ = false;
+};
+
+struct ShellRig {
+    VirtualLoop loop;
+    FakeCaptureService capture{loop};
+    FakeScreens screens;
+    FakeWindowList windows;
+    FakeDefaultsStore defaults;
+    FakeWorkspace workspace;
+    FakePointerSource pointer{982};
+    FakeAppCatalog catalog;
+    FakeWindowEvents windowEvents;
+    FakeLoginItem loginItem;
+    FakeHotkeys hotkeys;
+    FakePermissions permissions;
+    FakeOverlayWindowHost host{loop};
+    FakeEventTap eventTap;
+    FakeWindowControl windowControl;
+    std::unique_ptr<ScreenTopology> topology;
+    std::unique_ptr<WindowListScans> scans;
+
+    // What the factories made.
+    std::vector<FakeOverlayController*> controllers;
+    bool provideController = true;
+    bool vizEngineWorks = true;
+    int vizEnginesMade = 0;
+    int vizEngineStops = 0;
+
+    std::unique_ptr<AppDelegate> delegate;
+
+    ShellRig() {
+        screens.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
+        topology = std::make_unique<ScreenTopology>(screens, &workspace);
+        scans = std::make_unique<WindowListScans>(windows, screens, defaults, workspace, workspace.ownPID);
+    }
+    ~ShellRig() { delegate.reset(); }
+
+    void storeStep(OnboardingStep step) {
+        defaults.set(onboardingStepKey, PlistValue(static_cast<std::int64_t>(step)));
+    }
+
+    AppDelegate& make() {
+        AppDelegateServices services{
+            .loop = loop,
+            .defaults = defaults,
+            .sampler = {.loop = loop,
+                        .capture = capture,
+                        .screens = screens,
+                        .topology = *topology,
+                        .scans = *scans,
+                        .defaults = defaults,
+                        .workspace = workspace,
+                        .pointer = pointer},
+            .windowList = windows,
+            .catalog = catalog,
+            .windowEvents = windowEvents,
+            .loginItem = loginItem,
+            .hotkeys = hotkeys,
+            .permissions = permissions,
+            .overlayHost = host,
+            .greenButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
+            .overviewShell = std::nullopt,
+            .makeOverlayController = [this](ScreenSampler&, OverlaySettings&,
+                                            AppWatcher&) -> std::unique_ptr<OverlayControllerPort> {
+                if (!provideController) return nullptr;
+                auto c = std::make_unique<FakeOverlayController>();
+                controllers.push_back(c.get());
+                return c;
+            },
+            .makeVisualizerEngine = [this]() -> std::unique_ptr<MusicVisualizerAudioEngine> {
+                ++vizEnginesMade;
+                return std::make_unique<FakeVisualizerEngine>(vizEngineWorks, &vizEngineStops);
+            },
+            .toolkitWindows = false,
+        };
+        delegate = std::make_unique<AppDelegate>(std::move(services));
+        return *delegate;
+    }
+
+    // Made and launched, with the first turn of the loop (where the streams deliver their current values)
+    // run.
+    AppDelegate& launch() {
+        make().applicationDidFinishLaunching();
+        loop.runUntilIdle();
+        return *delegate;
+    }
+
+    FakeOverlayController& controller() { return *controllers.at(0); }
+    ScreenSampler& sampler() { return delegate->screenSampler(); }
+    OverlaySettings& settings() { return delegate->overlaySettings(); }
+};
+
+}  // namespace velaro::test
