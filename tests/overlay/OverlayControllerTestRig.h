@@ -1,0 +1,66 @@
+// The overlay controller over a sampler with fake screens, window list and capture, an in-memory settings
+// store, the recording window host and a detector, all on the virtual loop.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "overlay/MenuBarOverlayController.h"
+#include "sampling/MissionControlDetector.h"
+#include "sampling/ScreenSamplerTestRig.h"
+#include "settings/OverlaySettings.h"
+#include "support/FakeOverlayWindowHost.h"
+
+namespace velaro::test {
+
+class OverlayControllerTest : public ::testing::Test {
+protected:
+    explicit OverlayControllerTest(
+        std::vector<ScreenInfo> screens = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
+        : rig(std::move(screens)) {
+        // Only what the tests set decides the sampler's values; its own poll would change them.
+        rig.sampler->stopPollTimer();
+    }
+
+    void makeController() {
+        controller = std::make_unique<MenuBarOverlayController>(
+            *rig.sampler, settings, nullptr,
+            OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace});
+        rig.loop.runUntilIdle();
+    }
+    void makeSeparate() {
+        settings.manualSeparateCorners = true;
+        makeController();
+    }
+    void settle() { rig.loop.runUntilIdle(); }
+
+    const MenuBarOverlayController::ScreenWindows& screen(const std::string& id = "A") {
+        auto* s = controller->windowsOf(id);
+        EXPECT_NE(s, nullptr) << id;
+        return *s;
+    }
+    OverlayWindow& band(const std::string& id = "A") { return screen(id).band->window(); }
+    OverlayWindow& corner(ScreenCorner c, const std::string& id = "A") {
+        for (const auto& w : screen(id).corners)
+            if (w->corner() == c) return w->window();
+        ADD_FAILURE() << "no corner window";
+        return screen(id).corners.front()->window();
+    }
+    static FakeOverlayWindow& fake(OverlayWindow& w) { return dynamic_cast<FakeOverlayWindow&>(w); }
+    void editCorners(const std::function<void(CornerSettings&)>& edit) {
+        auto c = settings.corners();
+        edit(c);
+        settings.corners = c;
+        settle();
+    }
+
+    SamplerRig rig;
+    FakeDefaultsStore settingsStore;
+    OverlaySettings settings{settingsStore, rig.loop};
+    FakeOverlayWindowHost host{rig.loop};
+    MissionControlDetector detector{rig.windows, rig.screens, rig.workspace, rig.loop, std::nullopt};
+    std::unique_ptr<MenuBarOverlayController> controller;  // last: goes before what it uses
+};
+
+}  // namespace velaro::test

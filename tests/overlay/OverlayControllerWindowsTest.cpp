@@ -1,0 +1,292 @@
+// The controller's window sets per render mode and screen, rebuilds, band and corner geometry, levels, and
+// the strip geometry it hands to the sampler.
+#include "overlay/OverlayControllerTestRig.h"
+
+namespace velaro::test {
+namespace {
+
+using C = ScreenCorner;
+
+std::vector<ScreenCorner> cornersOf(const MenuBarOverlayController::ScreenWindows& s) {
+    std::vector<ScreenCorner> out;
+    for (const auto& w : s.corners) out.push_back(w->corner());
+    return out;
+}
+
+TEST_F(OverlayControllerTest, SeparateModeHasABandWindowAndSixCornersUnifiedABandWithPresenterAndFour) {
+    makeSeparate();
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::separate);
+    ASSERT_TRUE(screen().band);
+    EXPECT_EQ(screen().band->presenter(), nullptr);
+    EXPECT_EQ(cornersOf(screen()), (std::vector<C>{C::topLeft, C::topRight, C::bottomLeft, C::bottomRight,
+                                                   C::screenTopLeft, C::screenTopRight}));
+    EXPECT_DOUBLE_EQ(band().alphaValue(), 0);
+    // The corner pass frames the corners in use; the screen-top ones are off and keep their first frame.
+    EXPECT_EQ(corner(C::bottomLeft).frame(), (Rect{0, 0, 28, 28}));
+    EXPECT_EQ(corner(C::screenTopLeft).frame(), (Rect{0, 0, 48, 48}));
+    EXPECT_EQ(corner(C::screenTopRight).frame(), (Rect{0, 0, 48, 48}));
+
+    // The pill shape wants the unified mode: the corner change rebuilds.
+    editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::pill; });
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::unified);
+    ASSERT_TRUE(screen().band);
+    EXPECT_NE(screen().band->presenter(), nullptr);
+    EXPECT_DOUBLE_EQ(band().alphaValue(), 1);
+    EXPECT_EQ(cornersOf(screen()),
+              (std::vector<C>{C::bottomLeft, C::bottomRight, C::screenTopLeft, C::screenTopRight}));
+    EXPECT_EQ(host.allWindows().size(), 5u) << "the old windows are gone";
+}
+
+TEST_F(OverlayControllerTest, RenderModeFollowsShapeBlurAndTheManualSwitch) {
+    makeController();
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::unified);  // full bar, no blur
+    settings.blurEnabled = true;
+    settle();
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::separate);
+    editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::pill; });
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::unified) << "pill wins over blur";
+    editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::fullBar; });
+    settings.blurEnabled = false;
+    settings.manualSeparateCorners = true;
+    settle();
+    EXPECT_EQ(controller->renderMode(), OverlayRenderMode::separate);
+}
+
+TEST_F(OverlayControllerTest, ChangesThatKeepTheModeAdjustTheWindowsWithoutRebuilding) {
+    makeSeparate();
+    auto* before = &band();
+    settings.blurTopCorners = !settings.blurTopCorners();
+    editCorners([](CornerSettings& c) { c.topRadius = 12; });
+    settings.layerPosition = LayerPosition::behindWindows;
+    settings.cornerBottomLeftZ = BottomCornerZ::wallpaper;
+    settle();
+    EXPECT_EQ(&band(), before);
+    EXPECT_EQ(band().level(), OverlayWindowLevel::desktopIcon + 1);
+}
+
+TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAddsNewOnes) {
+    makeSeparate();
+    auto channelA = rig.sampler->channelsByScreen.at("A");
+    channelA->dominantColor = Color::rgb(1, 0, 0);
+    auto* oldBand = &band();
+
+    rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
+                    FakeScreens::make("B", Rect{1512, 0, 1920, 1080}, 0, 2)});
+    settle();
+
+    EXPECT_EQ(rig.sampler->channelsByScreen.at("A"), channelA);
+    EXPECT_EQ(screen("A").channel, channelA);
+    EXPECT_TRUE(rig.sampler->channelsByScreen.contains("B"));
+    EXPECT_NE(&band(), oldBand);
+    // B shows no panel: a channel and its corners, but no band.
+    EXPECT_EQ(screen("B").band, nullptr);
+    EXPECT_EQ(screen("B").corners.size(), 6u);
+}
+
+TEST_F(OverlayControllerTest, BandHeightIsThePanelPlusSeamCoverAndExtraDepthAtLeastFourPoints) {
+    makeSeparate();
+    const ScreenInfo a = screen().screen;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 24 + 4);
+    EXPECT_EQ(band().frame(), (Rect{0, 982 - 28, 1512, 28}));
+
+    settings.overlayExtraDepth = -3;
+    settings.seamCoverDepth = 2;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 24 - 3 + 2);
+    rig.sampler->seamSuppressed = true;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 24 - 3);
+    settings.overlayExtraDepth = -50;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 4);
+
+    settings.keepOverlayAlwaysOn = true;
+    settings.alwaysOnOverlayHeight = 30;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 30);
+    settings.alwaysOnOverlayHeight = 10;
+    EXPECT_DOUBLE_EQ(controller->overlayHeight(a), 24) << "never shorter than the panel";
+}
+
+TEST_F(OverlayControllerTest, UnifiedBandReachesDownByTheLargerEarOrTheAlwaysOnRadius) {
+    makeController();
+    editCorners([](CornerSettings& c) {
+        c.topLinked = false;
+        c.topLeftRadius = 12;
+        c.topRightRadius = 20;
+    });
+    rig.loop.advance(0.35);  // 8 pt shorter: the band slides
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 20);
+    EXPECT_DOUBLE_EQ(band().frame().height(), 28 + 20);
+    EXPECT_DOUBLE_EQ(band().frame().maxY(), 982);
+    editCorners([](CornerSettings& c) { c.topRightEnabled = false; });
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 12);
+
+    settings.keepOverlayAlwaysOn = true;
+    settings.alwaysOnCornerRadius = -5;
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 0);
+    settings.alwaysOnCornerRadius = 9;
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 9);
+
+    settings.manualSeparateCorners = true;
+    settle();
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 0);
+}
+
+TEST_F(OverlayControllerTest, AHeightChangeOfFivePointsSnapsAndOfMoreSlides) {
+    makeSeparate();
+    auto& bar = fake(band());
+    settings.overlayExtraDepth = -5;
+    settle();
+    EXPECT_DOUBLE_EQ(bar.frame().height(), 23);
+    const auto snapped = bar.frameHistory().size();
+
+    settings.overlayExtraDepth = -10.01;  // 5.01 pt less
+    settle();
+    EXPECT_DOUBLE_EQ(bar.frame().height(), 23) << "a slide starts where the band is";
+    rig.loop.advance(0.15);
+    EXPECT_GT(bar.frame().height(), 17.99);
+    EXPECT_LT(bar.frame().height(), 23);
+    rig.loop.advance(0.2);
+    EXPECT_NEAR(bar.frame().height(), 17.99, 1e-9);
+    EXPECT_GT(bar.frameHistory().size(), snapped + 2);
+}
+
+TEST_F(OverlayControllerTest, CornerFramesHangFromTheBandAndSitInTheScreensCorners) {
+    makeSeparate();
+    controller->show(true);
+    settle();
+    editCorners([](CornerSettings& c) {
+        c.screenTopLeftEnabled = true;
+        c.screenTopRadius = 10;
+        c.bottomRadius = 16;
+    });
+    EXPECT_EQ(corner(C::topLeft).frame(), (Rect{0, 982 - 28 - 28, 28, 28}));
+    EXPECT_EQ(corner(C::topRight).frame(), (Rect{1512 - 28, 982 - 28 - 28, 28, 28}));
+    EXPECT_EQ(corner(C::bottomLeft).frame(), (Rect{0, 0, 16, 16}));
+    EXPECT_EQ(corner(C::bottomRight).frame(), (Rect{1512 - 16, 0, 16, 16}));
+    EXPECT_EQ(corner(C::screenTopLeft).frame(), (Rect{0, 982 - 10, 10, 10}));
+    // Not in use: keeps the frame it was built with, and is out.
+    EXPECT_EQ(corner(C::screenTopRight).frame(), (Rect{0, 0, 48, 48}));
+    EXPECT_FALSE(corner(C::screenTopRight).isVisible());
+    EXPECT_TRUE(corner(C::screenTopLeft).isVisible());
+}
+
+TEST_F(OverlayControllerTest, LevelsFollowLayerPositionAndEachCornersStacking) {
+    for (auto* z : {&settings.cornerBottomLeftZ, &settings.cornerBottomRightZ, &settings.cornerScreenTopLeftZ,
+                    &settings.cornerScreenTopRightZ})
+        *z = BottomCornerZ::above;
+    makeSeparate();
+    EXPECT_EQ(band().level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(corner(C::topLeft).level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(corner(C::bottomLeft).level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(corner(C::screenTopRight).level(), OverlayWindowLevel::status);
+
+    settings.layerPosition = LayerPosition::behindWindows;
+    settings.cornerBottomLeftZ = BottomCornerZ::belowActive;
+    settings.cornerScreenTopRightZ = BottomCornerZ::wallpaper;
+    settle();
+    const int wallpaper = OverlayWindowLevel::desktopIcon + 1;
+    EXPECT_EQ(band().level(), wallpaper);
+    EXPECT_EQ(corner(C::topRight).level(), wallpaper);
+    EXPECT_EQ(corner(C::bottomLeft).level(), OverlayWindowLevel::normal);
+    EXPECT_EQ(corner(C::bottomRight).level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(corner(C::screenTopRight).level(), wallpaper);
+}
+
+TEST_F(OverlayControllerTest, ScreenTopCornerGoesBelowABandOfItsOwnLevelElseInFront) {
+    settings.cornerScreenTopRightZ = BottomCornerZ::above;
+    makeSeparate();
+    editCorners([](CornerSettings& c) { c.screenTopRightEnabled = true; });
+    controller->show(true);
+    settle();
+    // Level 25 beside a band at 24: simply in front.
+    auto stack = host.orderedWindows();
+    auto at = [&](OverlayWindow& w) { return std::find(stack.begin(), stack.end(), &w) - stack.begin(); };
+    EXPECT_LT(at(corner(C::screenTopRight)), at(band()));
+
+    settings.layerPosition = LayerPosition::behindWindows;
+    settings.cornerScreenTopRightZ = BottomCornerZ::wallpaper;
+    settle();
+    stack = host.orderedWindows();
+    EXPECT_GT(at(corner(C::screenTopRight)), at(band())) << "under the band it shares a level with";
+}
+
+TEST_F(OverlayControllerTest, MasterSwitchOffOrdersEveryCornerOutAndPlacesNoFrame) {
+    settings.masterEnabled = false;
+    settings.manualSeparateCorners = true;
+    controller = std::make_unique<MenuBarOverlayController>(
+        *rig.sampler, settings, nullptr,
+        OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace});
+    // The build itself frames no corner while the switch is off.
+    for (const auto& w : screen().corners) EXPECT_EQ(w->window().frame(), (Rect{0, 0, 48, 48}));
+    settle();
+    for (const auto& w : screen().corners) EXPECT_FALSE(w->window().isVisible());
+    settings.masterEnabled = true;
+    settle();
+    controller->orderFrontCornerWindows();
+    settings.cornerBottomLeftZ = BottomCornerZ::wallpaper;
+    settle();
+    EXPECT_TRUE(corner(C::bottomLeft).isVisible());
+    settings.masterEnabled = false;
+    settle();
+    for (const auto& w : screen().corners) EXPECT_FALSE(w->window().isVisible());
+}
+
+TEST_F(OverlayControllerTest, EarsFollowTheBandWhileHiddenButStayOut) {
+    makeSeparate();
+    settings.overlayExtraDepth = -4;
+    settle();
+    EXPECT_EQ(corner(C::topLeft).frame(), (Rect{0, 982 - 24 - 28, 28, 28}));
+    EXPECT_FALSE(corner(C::topLeft).isVisible());
+    EXPECT_FALSE(corner(C::topRight).isVisible());
+
+    controller->show(true);
+    settings.overlayExtraDepth = -2;
+    settle();
+    EXPECT_TRUE(corner(C::topLeft).isVisible());
+    EXPECT_DOUBLE_EQ(corner(C::topLeft).alphaValue(), 1);
+}
+
+class TwoScreenControllerTest : public OverlayControllerTest {
+protected:
+    // The second screen sits below the primary, with a 30 pt panel of its own.
+    TwoScreenControllerTest()
+        : OverlayControllerTest({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
+                                 FakeScreens::make("B", Rect{0, -1080, 1920, 1080}, 30, 2),
+                                 FakeScreens::make("C", Rect{1512, 0, 800, 600}, 0, 3)}) {}
+};
+
+TEST_F(TwoScreenControllerTest, CaptureHeightIsEachScreensPanelWhereverTheScreenLies) {
+    makeSeparate();
+    const auto& g = rig.sampler->captureGeometryByScreen;
+    ASSERT_TRUE(g.contains("A"));
+    ASSERT_TRUE(g.contains("B"));
+    EXPECT_FALSE(g.contains("C")) << "a screen without a panel captures nothing";
+    EXPECT_DOUBLE_EQ(g.at("A").captureHeight, 24);
+    EXPECT_DOUBLE_EQ(g.at("B").captureHeight, 30);
+    EXPECT_DOUBLE_EQ(g.at("B").topBlur.overlayHeight, 34);
+    EXPECT_EQ(band("B").frame(), (Rect{0, -34, 1920, 34}));
+}
+
+TEST_F(OverlayControllerTest, BlurredEarRadiiReachTheSamplerOnlyInTheSeparateMode) {
+    settings.blurEnabled = true;
+    settings.blurTopCorners = true;
+    makeController();
+    ASSERT_EQ(controller->renderMode(), OverlayRenderMode::separate);
+    EXPECT_EQ(rig.sampler->captureGeometryByScreen.at("A").topBlur, (TopBlurGeometry{28, 28, 28}));
+    EXPECT_EQ(rig.sampler->topBlurGeometry, (TopBlurGeometry{28, 28, 28}));
+
+    rig.sampler->blurredTopLeftCorner = BackdropImage{};
+    editCorners([](CornerSettings& c) {
+        c.shapeMode = ShapeMode::pill;  // unified
+    });
+    EXPECT_EQ(rig.sampler->captureGeometryByScreen.at("A").topBlur, (TopBlurGeometry{28, 0, 0}));
+    EXPECT_EQ(rig.sampler->topBlurGeometry, (TopBlurGeometry{28, 0, 0}));
+    EXPECT_FALSE(rig.sampler->blurredTopLeftCorner().has_value()) << "ears no longer blurred: images dropped";
+}
+
+TEST_F(OverlayControllerTest, BeamBandHeightIsThePrimaryPanel) {
+    rig.sampler->beamBandMenuBarHeight = 0;
+    makeController();
+    EXPECT_DOUBLE_EQ(rig.sampler->beamBandMenuBarHeight, 24);
+}
+
+}  // namespace
+}  // namespace velaro::test
