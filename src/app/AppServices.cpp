@@ -1,0 +1,131 @@
+// Construction of the real platform services, in the order they depend on each other.
+#include "app/AppServices.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <cstdlib>
+
+#include "base/QtMainLoop.h"
+#include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/QtOverlayWindowHost.h"
+#include "platform/linux/X11CaptureService.h"
+#include "platform/linux/X11EventTap.h"
+#include "platform/linux/X11Hotkeys.h"
+#include "platform/linux/X11Permissions.h"
+#include "platform/linux/X11PointerSource.h"
+#include "platform/linux/X11Screens.h"
+#include "platform/linux/X11WindowControl.h"
+#include "platform/linux/X11WindowEvents.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XdgAppCatalog.h"
+#include "platform/linux/XdgLoginItem.h"
+#include "sampling/ScreenTopology.h"
+#include "sampling/WindowListScans.h"
+
+namespace velaro {
+
+struct AppServices::Parts {
+    std::unique_ptr<QtMainLoop> loop;
+    std::unique_ptr<JsonDefaultsStore> defaults;
+    std::unique_ptr<X11Screens> screens;
+    std::unique_ptr<X11WindowList> windowList;
+    std::unique_ptr<XdgAppCatalog> catalog;
+    std::unique_ptr<X11Workspace> workspace;
+    std::unique_ptr<X11WindowEvents> windowEvents;
+    std::unique_ptr<X11CaptureService> capture;
+    std::unique_ptr<X11PointerSource> pointer;
+    std::unique_ptr<WindowListScans> scans;
+    std::unique_ptr<XdgLoginItem> loginItem;
+    std::unique_ptr<X11Hotkeys> hotkeys;
+    std::unique_ptr<X11Permissions> permissions;
+    std::unique_ptr<QtOverlayWindowHost> overlayHost;
+    std::unique_ptr<X11EventTap> eventTap;
+    std::unique_ptr<X11WindowControl> windowControl;
+};
+
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
+
+AppServices::~AppServices() {
+    // Windows and the services that watch the display go before the loop they post to.
+    if (!parts_) return;
+    parts_->overlayHost.reset();
+    parts_->scans.reset();
+}
+
+namespace {
+std::string executablePath() {
+    const QString path = QCoreApplication::applicationFilePath();
+    return path.isEmpty() ? std::string("velaro") : path.toStdString();
+}
+}  // namespace
+
+std::unique_ptr<AppServices> AppServices::create(std::string* error) {
+    auto fail = [error](const char* why) {
+        if (error) *error = why;
+        return std::unique_ptr<AppServices>();
+    };
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return fail("Velaro needs an X11 session");
+
+    std::unique_ptr<AppServices> services(new AppServices());
+    Parts& p = *services->parts_;
+    // Points are Qt's device-independent pixels: every X11 service converts with the same ratio.
+    const double pixelsPerPoint =
+        QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->devicePixelRatio() : 1.0;
+
+    p.loop = std::make_unique<QtMainLoop>();
+    p.defaults = std::make_unique<JsonDefaultsStore>(*p.loop, JsonDefaultsStore::standardPath());
+    p.screens = X11Screens::create(pixelsPerPoint);
+    p.windowList = X11WindowList::create(pixelsPerPoint);
+    if (!p.screens || !p.windowList) return fail("cannot reach the X display");
+    p.catalog = std::make_unique<XdgAppCatalog>();
+    p.workspace = X11Workspace::create(*p.catalog);
+    p.windowEvents = X11WindowEvents::create();
+    p.eventTap = X11EventTap::create(pixelsPerPoint);
+    p.windowControl = X11WindowControl::create(pixelsPerPoint);
+    p.hotkeys = X11Hotkeys::forApplication();
+    if (!p.workspace || !p.windowEvents || !p.eventTap || !p.windowControl || !p.hotkeys)
+        return fail("cannot reach the X display");
+    p.capture = std::make_unique<X11CaptureService>(*p.loop);
+    p.pointer = std::make_unique<X11PointerSource>(*p.loop);
+    ScreenTopology::installShared(std::make_unique<ScreenTopology>(*p.screens, p.workspace.get()));
+    p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
+                                                p.workspace->ownProcessIdentifier());
+    p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
+    p.permissions = std::make_unique<X11Permissions>();
+    p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop);
+    return services;
+}
+
+AppDelegateServices AppServices::delegateServices() {
+    Parts& p = *parts_;
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return AppDelegateServices{
+        .loop = *p.loop,
+        .defaults = *p.defaults,
+        .sampler = {.loop = *p.loop,
+                    .capture = *p.capture,
+                    .screens = *p.screens,
+                    .topology = *ScreenTopology::shared(),
+                    .scans = *p.scans,
+                    .defaults = *p.defaults,
+                    .workspace = *p.workspace,
+                    .pointer = *p.pointer},
+        .windowList = *p.windowList,
+        .catalog = *p.catalog,
+        .windowEvents = *p.windowEvents,
+        .loginItem = *p.loginItem,
+        .hotkeys = *p.hotkeys,
+        .permissions = *p.permissions,
+        .overlayHost = *p.overlayHost,
+        .greenButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
+                        p.workspace->ownProcessIdentifier()},
+        .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
+        // The overlay controller joins here once it exists; the shell runs without an overlay until then.
+        .makeOverlayController = {},
+        .makeVisualizerEngine = {},
+        .toolkitWindows = true,
+    };
+}
+
+}  // namespace velaro

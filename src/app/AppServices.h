@@ -1,0 +1,30 @@
+// The real services of a desktop session, built once at start-up: the X11, XDG and Qt realisations of the
+// platform layer, the process-wide screen topology, and the factory of the overlay controller. Platform
+// choices are made here and nowhere else.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.h"
+
+namespace velaro {
+
+class AppServices {
+public:
+    // Needs the Qt application object on the xcb platform; null (with `error` set) without an X display.
+    static std::unique_ptr<AppServices> create(std::string* error);
+    ~AppServices();
+    AppServices(const AppServices&) = delete;
+    AppServices& operator=(const AppServices&) = delete;
+
+    // What the delegate is built over; every reference stays valid for the life of this object.
+    AppDelegateServices delegateServices();
+
+private:
+    AppServices();
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,71 @@
+// The process entry: one instance per session, the real services, the application delegate, and the Qt
+// event loop until "Quit" (or a termination signal) ends it.
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+
+#include "app/AppDelegate.h"
+#include "app/AppServices.h"
+#include "app/SingleInstance.h"
+#include "base/Log.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the loop like "Quit", so the windows go and the session is left clean.
+void quitOnTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        QApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velaro"));
+    QApplication::setDesktopFileName(QStringLiteral("com.quornet.Velaro"));
+    // Closing the settings or the tour never ends the process.
+    QApplication::setQuitOnLastWindowClosed(
+        velaro::AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    velaro::SingleInstance instance;
+    if (instance.claim() == velaro::SingleInstance::Role::secondary) return 0;
+
+    std::string error;
+    auto services = velaro::AppServices::create(&error);
+    if (!services) {
+        velaro::logLine("APP", error);
+        return 1;
+    }
+    quitOnTerminationSignals(app);
+
+    velaro::AppDelegate delegate(services->delegateServices());
+    instance.onReopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    // Launching finishes once the loop runs, as the windows and the tray expect.
+    QMetaObject::invokeMethod(
+        &app, [&delegate] { delegate.applicationDidFinishLaunching(); }, Qt::QueuedConnection);
+    QApplication::exec();
+    return 0;
+}
