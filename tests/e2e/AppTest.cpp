@@ -1,0 +1,137 @@
+// The real app in the test desktop: the reminder banner when it starts with the master switch off, and one
+// instance per session.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <optional>
+
+#include "e2e/E2eSupport.h"
+
+namespace velaro::e2e {
+namespace {
+
+// The app with its own settings folder, ended (and waited for) when the test ends.
+class RunningApp {
+public:
+    explicit RunningApp(const QByteArray& defaultsJson) {
+        QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
+        QFile file(dir_.filePath(QStringLiteral("Velaro/defaults.json")));
+        if (file.open(QIODevice::WriteOnly)) file.write(defaultsJson);
+        file.close();
+        environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    }
+    ~RunningApp() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(8000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+            }
+        }
+    }
+    bool start() {
+        process_.setProcessEnvironment(environment_);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(binDir() + QStringLiteral("/velaro"), {});
+        return process_.waitForStarted(5000);
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    const QProcessEnvironment& environment() const { return environment_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcessEnvironment environment_;
+    QProcess process_;
+};
+
+const QByteArray kCompletedMasterOff = R"({"onboardingStep": 4, "masterEnabled": false})";
+
+// The panel's height at the top of the primary monitor: the largest top strut of the docks.
+int panelHeight() {
+    int top = 0;
+    for (auto window : clientWindows()) {
+        const auto strut = cardinalProperty("_NET_WM_STRUT_PARTIAL", window);
+        if (strut.size() >= 3) top = std::max(top, int(strut[2]));
+    }
+    return top;
+}
+
+// The horizontal extent of something drawn over the plain background just below the panel, if any.
+struct Span {
+    int left, right, row;
+};
+std::optional<Span> bannerSpan(const QImage& shot, int below) {
+    const QColor background = shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    for (int y = below; y < below + 50 && y < shot.height(); ++y) {
+        const int mid = shot.width() / 2;
+        if (closeTo(shot.pixelColor(mid, y), background, 24)) continue;
+        int left = mid, right = mid;
+        while (left > 0 && !closeTo(shot.pixelColor(left - 1, y), background, 24)) --left;
+        while (right < shot.width() - 1 && !closeTo(shot.pixelColor(right + 1, y), background, 24)) ++right;
+        if (right - left > 60) return Span{left, right, y};
+    }
+    return std::nullopt;
+}
+
+TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Point5Seconds) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0) << "the test desktop has a top panel";
+    RunningApp app(kCompletedMasterOff);
+    ASSERT_TRUE(app.start());
+
+    std::optional<Span> span;
+    const QImage shown =
+        screenshotWhen([&](const QImage& shot) { return (span = bannerSpan(shot, panel)).has_value(); },
+                       std::chrono::seconds(8));
+    ASSERT_TRUE(span) << "no banner under the panel";
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    const int centre = (span->left + span->right) / 2;
+    EXPECT_NEAR(centre, shown.width() / 2, 2) << "centred on the screen";
+    EXPECT_GE(span->row, panel) << "below the panel";
+    EXPECT_LE(span->row, panel + 30) << "just below it";
+
+    // It fades out 3.5 s after it faded in (the fades take a quarter second each).
+    const QImage gone =
+        screenshotWhen([&](const QImage& shot) { return !bannerSpan(shot, panel); }, std::chrono::seconds(8));
+    const double seconds = sinceShown.elapsed() / 1000.0;
+    EXPECT_FALSE(bannerSpan(gone, panel)) << "still showing";
+    EXPECT_GT(seconds, 3.0);
+    EXPECT_LT(seconds, 4.5);
+    EXPECT_TRUE(app.running()) << "the app stays after the banner";
+}
+
+TEST(AppTest, ASecondLaunchExitsZeroAndTheFirstStays) {
+    VELARO_REQUIRE_DESKTOP();
+    RunningApp first(kCompletedMasterOff);
+    ASSERT_TRUE(first.start());
+    // The first owns the session-bus name once it answers; give it a moment to get there.
+    ASSERT_TRUE(waitUntil(
+        [] {
+            return run(QStringLiteral("dbus-send"),
+                       {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                        QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                        QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                        QStringLiteral("string:com.quornet.Velaro")})
+                .out.contains("true");
+        },
+        std::chrono::seconds(10)));
+
+    const auto second =
+        run(binDir() + QStringLiteral("/velaro"), {}, std::chrono::seconds(20), first.environment());
+    ASSERT_TRUE(second.finished) << second.describe().toStdString();
+    EXPECT_EQ(second.exitCode, 0) << second.describe().toStdString();
+    EXPECT_TRUE(first.running());
+    waitUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_TRUE(first.running()) << "the reopen did not end the first";
+}
+
+}  // namespace
+}  // namespace velaro::e2e
