@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -85,13 +86,22 @@ std::optional<char> titleButtonLetter(std::string_view layout, const std::vector
     return tryLetters(false);
 }
 
+xcb_randr_get_monitors_cookie_t askMonitors(x11::Connection& connection) {
+    auto* c = connection.get();
+    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    if (!randr || !randr->present) return {0};
+    return xcb_randr_get_monitors(c, connection.root(), 1);
+}
+
 std::vector<Rect> readMonitors(x11::Connection& connection) {
+    return monitorsFrom(connection, askMonitors(connection));
+}
+
+std::vector<Rect> monitorsFrom(x11::Connection& connection, xcb_randr_get_monitors_cookie_t ask) {
     auto* c = connection.get();
     std::vector<Rect> monitors;
-    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-    if (randr && randr->present) {
-        auto reply = x11::own(
-            xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
+    if (ask.sequence) {
+        auto reply = x11::own(xcb_randr_get_monitors_reply(c, ask, nullptr));
         if (reply) {
             for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
                  xcb_randr_monitor_info_next(&it)) {
@@ -167,34 +177,47 @@ std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::fra
 }
 
 std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64_t windowNumber) {
+    // The pointer waits for this answer: requests that do not depend on each other go out together.
     std::lock_guard lock(mutex_);
     auto* c = connection_->get();
     const auto client = static_cast<xcb_window_t>(windowNumber);
     if (client == 0) return std::nullopt;
-    const auto monitors = readMonitors(*connection_);
+    const auto root = connection_->root();
+    auto actionsAsk =
+        x11::askProperty(c, client, connection_->atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM, 64);
+    auto checkAsk =
+        x11::askProperty(c, root, connection_->atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 1);
+    auto configAsk = x11::askProperty(c, root, connection_->atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024);
+    auto monitorsAsk = askMonitors(*connection_);
+    const auto frame = frameOf(client);
+    const auto monitors = monitorsFrom(*connection_, monitorsAsk);
+    auto actions = x11::own(xcb_get_property_reply(c, actionsAsk, nullptr));
+    auto check = x11::own(xcb_get_property_reply(c, checkAsk, nullptr));
+    auto configPath = x11::own(xcb_get_property_reply(c, configAsk, nullptr));
+
     const Point primary = monitors.empty() ? Point{} : monitors.front().origin;
     const double k = pixelsPerPoint_;
     const int rootX = static_cast<int>(std::floor(point.x * k + primary.x));
     const int rootY = static_cast<int>(std::floor(point.y * k + primary.y));
-
     // Only a window-manager title bar: the point between the frame's top and the client's top.
-    const auto frame = frameOf(client);
     if (!frame) return std::nullopt;
     const auto& [outer, extents] = *frame;
     if (extents[2] == 0 || !outer.contains({double(rootX), double(rootY)}) ||
         rootY >= outer.minY() + extents[2])
         return std::nullopt;
+    const auto layout = layoutOf(x11::values32(check.get()), x11::bytes8(configPath.get()));
+    if (!layout) return std::nullopt;
 
     // Walk down from the root to the deepest window under the point, remembering its parent.
-    xcb_window_t parent = connection_->root(), under = connection_->root();
+    xcb_window_t parent = root, under = root;
     for (int depth = 0; depth < 16; ++depth) {
         auto t = x11::own(xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, connection_->root(), under, rootX, rootY), nullptr));
+            c, xcb_translate_coordinates(c, root, under, rootX, rootY), nullptr));
         if (!t || t->child == XCB_WINDOW_NONE) break;
         parent = under;
         under = t->child;
     }
-    if (under == client || parent == connection_->root()) return std::nullopt;
+    if (under == client || parent == root) return std::nullopt;
 
     // The button's visible siblings, in root pixels.
     auto tree = x11::own(xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr));
@@ -207,8 +230,8 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
         attributeAsks.push_back(xcb_get_window_attributes(c, children[i]));
         geometryAsks.push_back(xcb_get_geometry(c, children[i]));
     }
-    auto parentOrigin = x11::own(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, parent, connection_->root(), 0, 0), nullptr));
+    auto parentOrigin = x11::own(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, parent, root, 0, 0), nullptr));
     std::vector<Rect> siblings;
     std::optional<Rect> button;
     for (int i = 0; i < count; ++i) {
@@ -221,37 +244,46 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
     }
     if (!button) return std::nullopt;
 
-    // The window manager names itself on its check window; openbox also says which configuration it read.
-    auto check = x11::own(xcb_get_property_reply(
-        c,
-        x11::askProperty(c, connection_->root(), connection_->atom("_NET_SUPPORTING_WM_CHECK"),
-                         XCB_ATOM_WINDOW, 1),
-        nullptr));
-    const auto checkWindow = x11::values32(check.get());
-    if (checkWindow.empty()) return std::nullopt;
-    auto wmName = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, checkWindow[0], connection_->atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
-        nullptr));
-    auto configPath = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, connection_->root(), connection_->atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024),
-        nullptr));
-    std::stringstream config;
-    if (const auto path = x11::bytes8(configPath.get()); !path.empty()) config << std::ifstream(path).rdbuf();
-    const auto layout = titleLayoutFor(x11::bytes8(wmName.get()), config.str());
-    if (!layout) return std::nullopt;
     std::set<char> present{'N', 'L'};
-    for (const auto& action : atomList(client, "_NET_WM_ALLOWED_ACTIONS")) {
-        if (action == "_NET_WM_ACTION_MAXIMIZE_HORZ" || action == "_NET_WM_ACTION_MAXIMIZE_VERT")
-            present.insert('M');
-        if (action == "_NET_WM_ACTION_MINIMIZE") present.insert('I');
-        if (action == "_NET_WM_ACTION_CLOSE") present.insert('C');
-        if (action == "_NET_WM_ACTION_SHADE") present.insert('S');
-        if (action == "_NET_WM_ACTION_CHANGE_DESKTOP") present.insert('D');
-    }
+    const std::pair<const char*, char> kActionLetters[] = {
+        {"_NET_WM_ACTION_MAXIMIZE_HORZ", 'M'}, {"_NET_WM_ACTION_MAXIMIZE_VERT", 'M'},
+        {"_NET_WM_ACTION_MINIMIZE", 'I'},      {"_NET_WM_ACTION_CLOSE", 'C'},
+        {"_NET_WM_ACTION_SHADE", 'S'},         {"_NET_WM_ACTION_CHANGE_DESKTOP", 'D'}};
+    for (auto action : x11::values32(actions.get()))
+        for (const auto& [name, letter] : kActionLetters)
+            if (action == connection_->atom(name)) present.insert(letter);
     if (titleButtonLetter(*layout, siblings, *button, present) != 'M') return std::nullopt;
     const Rect frameInPoints((button->x() - primary.x) / k, (button->y() - primary.y) / k,
                              button->width() / k, button->height() / k);
     return ZoomButton{client, frameInPoints};
+}
+
+std::optional<std::string> X11WindowControl::layoutOf(const std::vector<std::uint32_t>& checkWindow,
+                                                      const std::string& configPath) {
+    if (checkWindow.empty()) return std::nullopt;
+    // The window manager names itself on its check window, which lives as long as it runs.
+    if (checkWindow[0] != cachedCheckWindow_) {
+        auto* c = connection_->get();
+        auto name = x11::own(xcb_get_property_reply(
+            c, x11::askProperty(c, checkWindow[0], connection_->atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
+            nullptr));
+        cachedCheckWindow_ = checkWindow[0];
+        cachedWindowManager_ = x11::bytes8(name.get());
+    }
+    // The configuration is read again only when its file changed (openbox re-reads it on request too).
+    std::error_code error;
+    const auto modified = configPath.empty() ? std::filesystem::file_time_type{}
+                                             : std::filesystem::last_write_time(configPath, error);
+    if (!cachedLayout_ || configPath != cachedConfigPath_ || modified != cachedConfigTime_ ||
+        cachedLayoutWindowManager_ != cachedWindowManager_) {
+        std::stringstream config;
+        if (!configPath.empty()) config << std::ifstream(configPath).rdbuf();
+        cachedLayout_ = titleLayoutFor(cachedWindowManager_, config.str());
+        cachedConfigPath_ = configPath;
+        cachedConfigTime_ = modified;
+        cachedLayoutWindowManager_ = cachedWindowManager_;
+    }
+    return *cachedLayout_;
 }
 
 std::optional<bool> X11WindowControl::isFullScreen(WindowHandle window) {

@@ -2,7 +2,10 @@
 // and the title-bar layout, and EWMH requests that raise, activate and fill another program's window.
 #pragma once
 
+#include <xcb/randr.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,8 +35,11 @@ std::optional<std::string> titleLayoutFor(std::string_view windowManager, std::s
 std::optional<char> titleButtonLetter(std::string_view layout, const std::vector<Rect>& siblings,
                                       const Rect& button, const std::set<char>& present);
 
-// The X11 monitors (root pixels), the primary one first.
+// The X11 monitors (root pixels), the primary one first; asked and read apart so that other requests can
+// go out with the question.
 std::vector<Rect> readMonitors(x11::Connection& connection);
+xcb_randr_get_monitors_cookie_t askMonitors(x11::Connection& connection);
+std::vector<Rect> monitorsFrom(x11::Connection& connection, xcb_randr_get_monitors_cookie_t ask);
 
 class X11WindowControl final : public WindowControl {
 public:
@@ -57,9 +63,21 @@ private:
     // The frame's outer rectangle in root pixels and the frame extents (left, right, top, bottom).
     std::optional<std::pair<Rect, std::vector<std::uint32_t>>> frameOf(std::uint32_t window);
 
+    // The title layout of the running window manager, from the answers to its check window and its
+    // configuration file; nothing when it has no known layout.
+    std::optional<std::string> layoutOf(const std::vector<std::uint32_t>& checkWindow,
+                                        const std::string& configPath);
+
     std::mutex mutex_;  // one caller at a time on the connection: the tap's thread and the fill queue
     std::unique_ptr<x11::Connection> connection_;
     double pixelsPerPoint_;
+    // Read once per window manager and per version of its configuration file.
+    std::uint32_t cachedCheckWindow_ = 0;
+    std::string cachedWindowManager_;
+    std::optional<std::optional<std::string>> cachedLayout_;
+    std::string cachedConfigPath_;
+    std::filesystem::file_time_type cachedConfigTime_;
+    std::string cachedLayoutWindowManager_;
 };
 
 }  // namespace velaro
