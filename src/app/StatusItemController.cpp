@@ -1,0 +1,104 @@
+// The status item's clicks, menu, look and popover.
+#include "app/StatusItemController.h"
+
+#include "base/Log.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+StatusItemController::StatusItemController(Tray& tray, OverlaySettings& settings, Hooks hooks)
+    : tray_(tray), settings_(settings), hooks_(std::move(hooks)) {}
+
+StatusItemController::~StatusItemController() = default;
+
+void StatusItemController::setup() {
+    tray_.show(appearanceFor(settings_.masterEnabled()));
+    clicks_ = tray_.clicks().sink([this](const TrayClick& click) { handleClick(click); });
+}
+
+TrayAppearance StatusItemController::appearanceFor(bool active) {
+    TrayAppearance a;
+    a.icon = active ? StatusIcon::on : StatusIcon::off;
+    a.toolTip = active ? "Velaro — Enabled" : "Velaro — Disabled";
+    a.accessibilityLabel = "Velaro";
+    a.accessibilityValue = active ? "Enabled" : "Disabled";
+    return a;
+}
+
+void StatusItemController::updateAppearance(bool active) {
+    tray_.setAppearance(appearanceFor(active));
+}
+
+void StatusItemController::handleClick(const TrayClick& click) {
+    if (click.button == TrayButton::right || click.control) {
+        // A secondary click never opens the popover: it closes it and shows the menu instead.
+        if (popover_ && popover_->isShown()) closePopover();
+        tray_.popUpMenu(makeStatusMenu());
+        return;
+    }
+    if (!hooks_.runtimeStarted || !hooks_.runtimeStarted()) {
+        if (hooks_.showOnboarding) hooks_.showOnboarding();
+        return;
+    }
+    if (popover_ && popover_->isShown()) {
+        closePopover();
+        return;
+    }
+    openPopover();
+}
+
+void StatusItemController::openPopover() {
+    if (!popover_) {
+        std::shared_ptr<TrayPopoverContent> content =
+            hooks_.makePopoverContent ? hooks_.makePopoverContent() : nullptr;
+        popover_ = tray_.makePopover(std::move(content));
+        if (!popover_) {
+            logLine("STATUS", "no popover could be made");
+            return;
+        }
+    }
+    popover_->show();
+    setPopoverOpen(true);
+    // Any mouse-down elsewhere on the desktop closes it, as long as it is open.
+    outsideClicks_ = popover_->outsideClicks().sink([this](const Point&) { closePopover(); });
+}
+
+void StatusItemController::closePopover() {
+    if (!popover_) return;
+    popover_->close();
+    outsideClicks_.cancel();
+    setPopoverOpen(false);
+}
+
+void StatusItemController::setPopoverOpen(bool open) {
+    if (popoverOpen_ == open) return;
+    popoverOpen_ = open;
+    if (hooks_.popoverOpenChanged) hooks_.popoverOpenChanged(open);
+}
+
+std::vector<TrayMenuItem> StatusItemController::makeStatusMenu() {
+    std::vector<TrayMenuItem> items;
+    if (hooks_.runtimeStarted && hooks_.runtimeStarted()) {
+        const bool on = settings_.masterEnabled();
+        items.push_back(
+            {on ? "Disable" : "Enable", on ? "eye.slash" : "eye", [this] { toggleMasterFromMenu(); }});
+    }
+    items.push_back({"Settings…", "gearshape", [this] {
+                         if (hooks_.openSettings) hooks_.openSettings();
+                     }});
+    items.push_back({"Check for Updates…", "arrow.triangle.2.circlepath", [this] {
+                         if (hooks_.checkForUpdates) hooks_.checkForUpdates();
+                     }});
+    items.push_back(TrayMenuItem::makeSeparator());
+    items.push_back({"Quit", "power", [this] {
+                         if (hooks_.quit) hooks_.quit();
+                     }});
+    return items;
+}
+
+void StatusItemController::toggleMasterFromMenu() {
+    // The setter persists it; the delegate's master-switch stream applies it.
+    settings_.masterEnabled = !settings_.masterEnabled();
+}
+
+}  // namespace velaro

@@ -1,0 +1,67 @@
+// The status icon in the panel's tray: its look following the master switch, a left click opening the
+// popover (or the tour before the runtime runs), a right or Control-click showing a menu built afresh each
+// time, and every way the popover closes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "platform/Tray.h"
+
+namespace velaro {
+
+class OverlaySettings;
+
+class StatusItemController {
+public:
+    // What the controller asks of the application delegate.
+    struct Hooks {
+        // Whether the runtime has started (the app watcher exists): the popover's content needs it.
+        std::function<bool()> runtimeStarted;
+        std::function<void()> showOnboarding;
+        std::function<void()> openSettings;
+        std::function<void()> checkForUpdates;
+        std::function<void()> quit;
+        // Told when the popover opens or closes, so the capture demand can follow.
+        std::function<void(bool open)> popoverOpenChanged;
+        // Builds the popover's content; called once, on the first left click after the runtime started.
+        std::function<std::shared_ptr<TrayPopoverContent>()> makePopoverContent;
+    };
+
+    StatusItemController(Tray& tray, OverlaySettings& settings, Hooks hooks);
+    ~StatusItemController();
+    StatusItemController(const StatusItemController&) = delete;
+    StatusItemController& operator=(const StatusItemController&) = delete;
+
+    // Puts the icon in the tray with the look of the stored master switch and starts taking clicks.
+    void setup();
+    // The on or off icon, tool tip and accessible texts.
+    void updateAppearance(bool active);
+    static TrayAppearance appearanceFor(bool active);
+
+    void handleClick(const TrayClick& click);
+    // Closes the popover if it is shown; nothing when none was ever built.
+    void closePopover();
+    // The status menu as it stands now.
+    std::vector<TrayMenuItem> makeStatusMenu();
+
+    bool popoverOpen() const { return popoverOpen_; }
+    TrayPopover* popover() const { return popover_.get(); }
+
+private:
+    void openPopover();
+    void setPopoverOpen(bool open);
+    void toggleMasterFromMenu();
+
+    Tray& tray_;
+    OverlaySettings& settings_;
+    Hooks hooks_;
+    std::unique_ptr<TrayPopover> popover_;
+    bool popoverOpen_ = false;
+    Subscription clicks_;
+    Subscription outsideClicks_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,55 @@
+// The settings and tour windows' rules and the taskbar policy.
+#include "app/WindowPolicy.h"
+
+#include "base/MainLoop.h"
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+
+#include <utility>
+
+namespace velaro {
+
+TourLaunch tourLaunch(std::optional<OnboardingStep> startStep, std::optional<bool> persistsProgress,
+                      std::int64_t storedStep) {
+    const OnboardingStep step = startStep.value_or(resumedOnboardingStep(storedStep));
+    return {step, persistsProgress.value_or(step != OnboardingStep::completed)};
+}
+
+WindowPolicy::WindowPolicy(DockPolicy& dock, MainLoop& loop) : dock_(dock), loop_(loop) {}
+
+WindowPolicy::~WindowPolicy() = default;
+
+void WindowPolicy::applyDockIconPolicy(bool showDockIcon, bool tourVisible, WindowNumber frontWindow) {
+    if (showDockIcon) {
+        dock_.setActivationPolicy(ActivationPolicy::regular);
+        if (frontWindow != 0) dock_.activate(frontWindow);
+        deactivateDeferredForTour_ = false;
+        return;
+    }
+    dock_.setActivationPolicy(ActivationPolicy::accessory);
+    if (tourVisible) {
+        deactivateDeferredForTour_ = true;
+        return;
+    }
+    dock_.deactivate();
+}
+
+void WindowPolicy::tourDidClose() {
+    if (!std::exchange(deactivateDeferredForTour_, false)) return;
+    // Switched back to a regular app meanwhile: keep the focus.
+    if (dock_.activationPolicy() == ActivationPolicy::accessory) dock_.deactivate();
+}
+
+void WindowPolicy::settingsWindowWillClose(ProfileManager& profiles, OverlaySettings& settings) {
+    if (!profiles.selectedScope().isGlobal()) profiles.selectedScope = ProfileScope::global();
+    const auto weak = std::weak_ptr<bool>(alive_);
+    loop_.post([weak, &settings] {
+        if (weak.lock()) settings.reapplyProfileOverrides();
+    });
+}
+
+void WindowPolicy::settingsWindowDidBecomeKey(OverlaySettings& settings) {
+    settings.reapplyProfileOverrides();
+}
+
+}  // namespace velaro

@@ -1,0 +1,70 @@
+// The rules for the settings and tour windows: where a tour starts and whether it keeps its progress, when
+// the settings follow the profile chosen in the settings window, what closing or focusing that window does
+// to the profile scope, and the taskbar policy (a tray-only app, or a regular one while `showDockIcon` is on)
+// with the focus hand-back that waits for the tour.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "onboarding/OnboardingStep.h"
+#include "platform/DockPolicy.h"
+
+namespace velaro {
+
+class MainLoop;
+class OverlaySettings;
+class ProfileManager;
+
+struct TourLaunch {
+    OnboardingStep step;
+    bool persistsProgress;
+
+    friend bool operator==(const TourLaunch&, const TourLaunch&) = default;
+};
+
+// Without a start step the stored one is resumed; progress is kept unless the tour starts completed, or as
+// the caller says.
+TourLaunch tourLaunch(std::optional<OnboardingStep> startStep, std::optional<bool> persistsProgress,
+                      std::int64_t storedStep);
+
+// The settings follow the profile chosen in the settings window only while that window shows and the tour
+// does not.
+constexpr bool isEditingActive(bool settingsVisible, bool tourVisible) {
+    return settingsVisible && !tourVisible;
+}
+
+class WindowPolicy {
+public:
+    WindowPolicy(DockPolicy& dock, MainLoop& loop);
+    ~WindowPolicy();
+    WindowPolicy(const WindowPolicy&) = delete;
+    WindowPolicy& operator=(const WindowPolicy&) = delete;
+
+    // The settings and tour windows follow the policy from the moment they exist.
+    void addWindow(WindowNumber window) { dock_.addWindow(window); }
+    void removeWindow(WindowNumber window) { dock_.removeWindow(window); }
+
+    // At launch and on every change of `showDockIcon`. `frontWindow` is our window to bring forward when the
+    // app becomes regular (0 when none shows). Turned off while the tour shows, the focus stays with the
+    // tour until it closes.
+    void applyDockIconPolicy(bool showDockIcon, bool tourVisible, WindowNumber frontWindow);
+    // The tour closed: give the focus away now if the policy waited for it.
+    void tourDidClose();
+    bool deactivateDeferredForTour() const { return deactivateDeferredForTour_; }
+
+    // The settings window is closing: back to the global scope, and once it has closed the front app's own
+    // profile applies again.
+    void settingsWindowWillClose(ProfileManager& profiles, OverlaySettings& settings);
+    // The settings window took the focus: show the profile chosen in it.
+    void settingsWindowDidBecomeKey(OverlaySettings& settings);
+
+private:
+    DockPolicy& dock_;
+    MainLoop& loop_;
+    bool deactivateDeferredForTour_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace velaro

@@ -1,0 +1,35 @@
+// A control's two-way link to a value, and the wrapper that lets a control's write land on the next turn of
+// the main loop, after the event that caused it has been handled.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "base/MainLoop.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+template <class T>
+struct Binding {
+    std::function<T()> get;
+    std::function<void(T)> set;
+};
+
+// A binding straight to a setting: its setter persists the value as every setting write does.
+template <class T>
+Binding<T> settingBinding(Setting<T>& setting) {
+    return {[&setting] { return setting.value(); }, [&setting](T value) { setting.set(std::move(value)); }};
+}
+
+// Reads go through at once; a write is queued and reaches `wrapped` (and whatever it persists) only when
+// the loop runs it, so a control never changes the model in the middle of its own update.
+template <class T>
+Binding<T> deferredBinding(MainLoop& loop, Binding<T> wrapped) {
+    auto inner = std::make_shared<Binding<T>>(std::move(wrapped));
+    return {[inner] { return inner->get(); },
+            [inner, &loop](T value) { loop.post([inner, value = std::move(value)] { inner->set(value); }); }};
+}
+
+}  // namespace velaro

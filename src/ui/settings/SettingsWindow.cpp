@@ -1,0 +1,127 @@
+// The settings window with its header row.
+#include "ui/settings/SettingsWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+
+namespace velaro {
+
+// ---- master switch ----
+
+TitlebarMasterSwitch::TitlebarMasterSwitch(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : QWidget(parent), settings_(settings), refresh_(loop, [this] { refresh(); }) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(11, 5, 11, 5);
+    row->setSpacing(6);
+    label_ = new QLabel(this);
+    QFont font = label_->font();
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    label_->setFont(font);
+    row->addWidget(label_);
+    toggle_ = new QCheckBox(this);
+    toggle_->setAccessibleName(QStringLiteral("Menu bar overlay"));
+    QObject::connect(toggle_, &QCheckBox::toggled, this, [this](bool on) { settings_.masterEnabled = on; });
+    row->addWidget(toggle_);
+    // However the switch changes (menu, hot key, popover), the text follows.
+    watch_ = settings_.masterEnabled.changes().sink([this](bool) { refresh_.schedule(); });
+    refresh();
+}
+
+QString TitlebarMasterSwitch::text() const {
+    return label_->text();
+}
+
+void TitlebarMasterSwitch::refresh() {
+    const bool on = settings_.masterEnabled();
+    label_->setText(on ? QStringLiteral("Enabled") : QStringLiteral("Disabled"));
+    const QSignalBlocker quiet(toggle_);
+    toggle_->setChecked(on);
+}
+
+// ---- profile selector ----
+
+ProfileSelectorView::ProfileSelectorView(ProfileManager& profileManager, MainLoop& loop,
+                                         std::function<void()> onOverridesChanged, QWidget* parent)
+    : QWidget(parent),
+      profileManager_(profileManager),
+      onOverridesChanged_(std::move(onOverridesChanged)),
+      refresh_(loop, [this] { refresh(); }) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    picker_ = new QComboBox(this);
+    picker_->setMinimumWidth(200);
+    row->addWidget(picker_);
+    QObject::connect(picker_, &QComboBox::activated, this, [this](int index) {
+        const QString id = picker_->itemData(index).toString();
+        profileManager_.selectedScope =
+            id.isEmpty() ? ProfileScope::global() : ProfileScope::app(id.toStdString());
+        if (onOverridesChanged_) onOverridesChanged_();
+    });
+    scopeWatch_ = profileManager_.selectedScope.changes().sink([this](const auto&) { refresh_.schedule(); });
+    profilesWatch_ = profileManager_.profiles().changes().sink([this](const auto&) { refresh_.schedule(); });
+    refresh();
+}
+
+void ProfileSelectorView::refresh() {
+    const QSignalBlocker quiet(picker_);
+    picker_->clear();
+    picker_->addItem(QStringLiteral("Global"), QString());
+    const auto& scope = profileManager_.selectedScope();
+    for (const auto& profile : profileManager_.profiles().value()) {
+        picker_->addItem(QString::fromStdString(profile.displayName),
+                         QString::fromStdString(profile.bundleID));
+        if (scope.bundleID() == profile.bundleID) picker_->setCurrentIndex(picker_->count() - 1);
+    }
+    if (scope.isGlobal()) picker_->setCurrentIndex(0);
+}
+
+// ---- window ----
+
+SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
+                               QWidget* root, std::function<void()> onOverridesChanged, QWidget* parent)
+    : QWidget(parent, Qt::Window) {
+    setWindowTitle(QStringLiteral("Velaro Settings"));
+    // Only the height can change.
+    setMinimumSize(windowWidth, minimumHeight);
+    setMaximumWidth(windowWidth);
+    resize(windowWidth, initialHeight);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(8, 8, 8, 0);
+    profileSelector_ = new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), this);
+    header->addWidget(profileSelector_);
+    header->addStretch(1);
+    masterSwitch_ = new TitlebarMasterSwitch(settings, loop, this);
+    header->addWidget(masterSwitch_);
+    column->addLayout(header);
+    if (root) {
+        root->setParent(this);
+        column->addWidget(root, 1);
+    } else {
+        column->addStretch(1);
+    }
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event) {
+    if (onWillClose) onWillClose();
+    QWidget::closeEvent(event);
+}
+
+bool SettingsWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && onDidBecomeKey) onDidBecomeKey();
+    return QWidget::event(event);
+}
+
+}  // namespace velaro

@@ -1,0 +1,97 @@
+// The settings window: its title and fixed width, the header row's master switch following the switch
+// however it changes, the profile selector setting the scope, and the close and focus notices.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+#include "ui/settings/SettingsWindow.h"
+
+namespace velaro {
+namespace {
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    SettingsWindowTest() {
+        profiles = std::make_unique<ProfileManager>(defaults);
+        profiles->addProfile("org.example.Editor", "Editor");
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        loop.runUntilIdle();
+        window = std::make_unique<SettingsWindow>(*settings, *profiles, loop, new QWidget,
+                                                  [this] { ++overridesChanged; });
+        window->setAttribute(Qt::WA_DontShowOnScreen);
+    }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    std::unique_ptr<ProfileManager> profiles;
+    std::unique_ptr<OverlaySettings> settings;
+    std::unique_ptr<SettingsWindow> window;
+    int overridesChanged = 0;
+};
+
+TEST_F(SettingsWindowTest, TheWindowIsTitledAndResizesOnlyInHeightDownToItsMinimum) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Velaro Settings"));
+    window->show();
+    EXPECT_EQ(window->width(), 700);
+    window->resize(900, 300);
+    EXPECT_EQ(window->size(), QSize(700, 500));
+    window->resize(500, 800);
+    EXPECT_EQ(window->size(), QSize(700, 800));
+}
+
+TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhereAndWritesIt) {
+    auto& master = window->masterSwitch();
+    EXPECT_EQ(master.text(), QStringLiteral("Enabled"));
+    EXPECT_EQ(master.toggle()->accessibleName(), QStringLiteral("Menu bar overlay"));
+
+    settings->masterEnabled = false;  // the menu, a hot key or the popover
+    loop.runUntilIdle();
+    EXPECT_EQ(master.text(), QStringLiteral("Disabled"));
+    EXPECT_FALSE(master.toggle()->isChecked());
+
+    master.toggle()->click();
+    EXPECT_TRUE(settings->masterEnabled());
+    EXPECT_EQ(defaults.boolValue("masterEnabled"), true);
+    loop.runUntilIdle();
+    EXPECT_EQ(master.text(), QStringLiteral("Enabled"));
+}
+
+TEST_F(SettingsWindowTest, ChoosingAProfileSetsTheScopeThenAsksForTheOverrides) {
+    QComboBox* picker = window->profileSelector().picker();
+    ASSERT_EQ(picker->count(), 2);
+    EXPECT_EQ(picker->itemText(0), QStringLiteral("Global"));
+    EXPECT_EQ(picker->itemText(1), QStringLiteral("Editor"));
+
+    profiles->selectedScope = ProfileScope::global();
+    picker->activated(1);
+    EXPECT_EQ(profiles->selectedScope(), ProfileScope::app("org.example.Editor"));
+    EXPECT_EQ(overridesChanged, 1);
+
+    profiles->selectedScope = ProfileScope::global();  // the window closed and reset it
+    loop.runUntilIdle();
+    EXPECT_EQ(picker->currentIndex(), 0);
+}
+
+TEST_F(SettingsWindowTest, ClosingAndFocusingAreReported) {
+    int closes = 0;
+    int focuses = 0;
+    window->onWillClose = [&] { ++closes; };
+    window->onDidBecomeKey = [&] { ++focuses; };
+    window->show();
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(window.get(), &activate);
+    EXPECT_EQ(focuses, 1);
+    window->close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace velaro

@@ -1,0 +1,124 @@
+// The settings and tour windows' rules: where a tour starts and whether it keeps its progress, the taskbar
+// policy and the focus hand-back that waits for the tour, and the profile scope on closing the settings.
+#include <gtest/gtest.h>
+
+#include "app/WindowPolicy.h"
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeDockPolicy.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+TEST(TourLaunchTest, AStoredStepResumesAndACompletedTourKeepsNoProgress) {
+    EXPECT_EQ(tourLaunch(std::nullopt, std::nullopt, 1), (TourLaunch{OnboardingStep::permissions, true}));
+    EXPECT_EQ(tourLaunch(std::nullopt, std::nullopt, 2), (TourLaunch{OnboardingStep::menubarShape, true}))
+        << "the retired style page resumes at the shape page";
+    EXPECT_EQ(tourLaunch(std::nullopt, std::nullopt, 4), (TourLaunch{OnboardingStep::completed, false}));
+    EXPECT_EQ(tourLaunch(std::nullopt, std::nullopt, 99), (TourLaunch{OnboardingStep::completed, false}));
+    EXPECT_EQ(tourLaunch(std::nullopt, std::nullopt, -3), (TourLaunch{OnboardingStep::welcome, true}));
+}
+
+TEST(TourLaunchTest, AGivenStepIsUsedAndAGivenPersistenceChoiceWins) {
+    EXPECT_EQ(tourLaunch(OnboardingStep::completed, std::nullopt, 1),
+              (TourLaunch{OnboardingStep::completed, false}));
+    EXPECT_EQ(tourLaunch(OnboardingStep::welcome, std::nullopt, 4),
+              (TourLaunch{OnboardingStep::welcome, true}));
+    EXPECT_EQ(tourLaunch(OnboardingStep::welcome, false, 1), (TourLaunch{OnboardingStep::welcome, false}));
+    EXPECT_EQ(tourLaunch(std::nullopt, true, 4), (TourLaunch{OnboardingStep::completed, true}));
+}
+
+TEST(EditingActiveTest, OnlyTheSettingsWindowWithoutTheTour) {
+    EXPECT_TRUE(isEditingActive(true, false));
+    EXPECT_FALSE(isEditingActive(true, true));
+    EXPECT_FALSE(isEditingActive(false, false));
+}
+
+class DockIconPolicyTest : public ::testing::Test {
+protected:
+    test::VirtualLoop loop;
+    test::FakeDockPolicy dock;
+    WindowPolicy policy{dock, loop};
+};
+
+TEST_F(DockIconPolicyTest, ShowingTheIconMakesARegularAppAndBringsOurWindowForward) {
+    policy.applyDockIconPolicy(true, false, 42);
+    EXPECT_EQ(dock.policy, ActivationPolicy::regular);
+    EXPECT_EQ(dock.activations, std::vector<WindowNumber>{42});
+
+    policy.applyDockIconPolicy(true, false, 0);
+    EXPECT_EQ(dock.activations.size(), 1u)
+        << "with no window of ours showing there is nothing to bring forward";
+}
+
+TEST_F(DockIconPolicyTest, HidingItGivesTheFocusAwayAtOnceWithoutTheTour) {
+    policy.applyDockIconPolicy(false, false, 0);
+    EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
+    EXPECT_EQ(dock.deactivations, 1);
+    EXPECT_FALSE(policy.deactivateDeferredForTour());
+}
+
+TEST_F(DockIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
+    dock.activate(7);
+    policy.applyDockIconPolicy(false, true, 0);
+    EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
+    EXPECT_EQ(dock.deactivations, 0);
+    EXPECT_TRUE(policy.deactivateDeferredForTour());
+
+    policy.tourDidClose();
+    EXPECT_EQ(dock.deactivations, 1);
+    policy.tourDidClose();
+    EXPECT_EQ(dock.deactivations, 1) << "handed back once";
+}
+
+TEST_F(DockIconPolicyTest, ShowingTheIconAgainBeforeTheTourClosesCancelsTheHandBack) {
+    policy.applyDockIconPolicy(false, true, 0);
+    policy.applyDockIconPolicy(true, true, 9);
+    EXPECT_FALSE(policy.deactivateDeferredForTour());
+    policy.tourDidClose();
+    EXPECT_EQ(dock.deactivations, 0);
+}
+
+TEST_F(DockIconPolicyTest, TheWindowsFollowThePolicyFromWhenTheyAreAdded) {
+    policy.addWindow(3);
+    policy.addWindow(4);
+    policy.removeWindow(3);
+    EXPECT_EQ(dock.windows, std::vector<WindowNumber>{4});
+}
+
+class SettingsScopeTest : public ::testing::Test {
+protected:
+    SettingsScopeTest() {
+        profiles = std::make_unique<ProfileManager>(defaults);
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        loop.runUntilIdle();
+    }
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    test::FakeDockPolicy dock;
+    std::unique_ptr<ProfileManager> profiles;
+    std::unique_ptr<OverlaySettings> settings;
+};
+
+TEST_F(SettingsScopeTest, ClosingTheSettingsReturnsToTheGlobalScope) {
+    WindowPolicy policy{dock, loop};
+    profiles->selectedScope = ProfileScope::app("org.example.Editor");
+    policy.settingsWindowWillClose(*profiles, *settings);
+    EXPECT_TRUE(profiles->selectedScope().isGlobal());
+    EXPECT_EQ(loop.pendingPosts(), 1u) << "the front app's profile is re-applied once the window has closed";
+    loop.runUntilIdle();
+}
+
+TEST_F(SettingsScopeTest, AReapplyQueuedByAPolicyThatIsGoneDoesNothing) {
+    auto policy = std::make_unique<WindowPolicy>(dock, loop);
+    policy->settingsWindowWillClose(*profiles, *settings);
+    policy.reset();
+    settings.reset();  // would crash if the queued block still reached for it
+    loop.runUntilIdle();
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace velaro

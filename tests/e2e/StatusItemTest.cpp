@@ -1,0 +1,184 @@
+// The real app's status icon in the test desktop: it docks in the panel's tray, a left click opens the
+// popover under the panel, a right click shows the menu whose "Disable" turns the icon off and takes the
+// tint away, and "Settings…" opens the settings window 700 wide.
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRect>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "e2e/E2eSupport.h"
+
+namespace velaro::e2e {
+namespace {
+
+constexpr int kPanelHeight = 28;
+const QColor kDesktop(0x3a, 0x6e, 0xa5);
+// A point of the panel's free space: the tint shows through it, no item covers it.
+constexpr int kProbeX = 700;
+constexpr int kProbeY = 4;
+
+QString appPath() {
+    return binDir() + QStringLiteral("/velaro");
+}
+
+// The geometry of an X window as xdotool reports it.
+std::optional<QRect> windowGeometry(const QString& id) {
+    const auto r =
+        run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+    if (!r.finished || r.exitCode != 0) return std::nullopt;
+    int x = 0, y = 0, w = 0, h = 0;
+    for (const auto& line : QString::fromLatin1(r.out).split(QLatin1Char('\n'))) {
+        const auto kv = line.split(QLatin1Char('='));
+        if (kv.size() != 2) continue;
+        const int v = kv[1].toInt();
+        if (kv[0] == QLatin1String("X")) x = v;
+        if (kv[0] == QLatin1String("Y")) y = v;
+        if (kv[0] == QLatin1String("WIDTH")) w = v;
+        if (kv[0] == QLatin1String("HEIGHT")) h = v;
+    }
+    return QRect(x, y, w, h);
+}
+
+// The visible windows matching an xdotool search.
+std::vector<QRect> visibleWindows(const QStringList& search) {
+    std::vector<QRect> out;
+    QStringList args{QStringLiteral("search"), QStringLiteral("--onlyvisible")};
+    args += search;
+    const auto r = run(QStringLiteral("xdotool"), args);
+    for (const auto& id : QString::fromLatin1(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (auto g = windowGeometry(id.trimmed())) out.push_back(*g);
+    return out;
+}
+
+class StatusItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        if (!QFile::exists(appPath()))
+            GTEST_SKIP() << "the app is not built yet: " << appPath().toStdString();
+        ASSERT_TRUE(config.isValid());
+        // A finished tour and the overlay kept on over the empty desktop, so the tint shows at once.
+        QDir(config.path()).mkpath(QStringLiteral("Velaro"));
+        QFile file(settingsPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"onboardingStep": 4, "masterEnabled": true, "keepOverlayAlwaysOn": true,
+                       "emptyDesktopMode": "black"})");
+        file.close();
+
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(appPath(), {});
+        ASSERT_TRUE(app.waitForStarted(10000));
+        pid = QString::number(app.processId());
+        ASSERT_TRUE(waitUntil([&] { return findIcon(); }, std::chrono::seconds(20)))
+            << "the icon never docked";
+    }
+
+    void TearDown() override {
+        if (app.state() == QProcess::NotRunning) return;
+        app.terminate();
+        if (!app.waitForFinished(5000)) {
+            app.kill();
+            app.waitForFinished(5000);
+        }
+    }
+
+    QString settingsPath() const { return config.filePath(QStringLiteral("Velaro/defaults.json")); }
+
+    // The app's small window inside the panel is its tray icon.
+    bool findIcon() {
+        for (const QRect& g : visibleWindows({QStringLiteral("--pid"), pid}))
+            if (g.top() >= 0 && g.bottom() < kPanelHeight && g.width() <= kPanelHeight) {
+                icon = g;
+                return true;
+            }
+        return false;
+    }
+    // The app's window hanging under the panel: the popover or a menu.
+    std::optional<QRect> popupUnderPanel() {
+        for (const QRect& g : visibleWindows({QStringLiteral("--pid"), pid}))
+            if (g.top() >= kPanelHeight - 2 && g.top() <= kPanelHeight + 8 && g.width() > kPanelHeight)
+                return g;
+        return std::nullopt;
+    }
+    std::optional<bool> storedMaster() {
+        QFile file(settingsPath());
+        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+        const auto object = QJsonDocument::fromJson(file.readAll()).object();
+        if (!object.contains(QStringLiteral("masterEnabled"))) return std::nullopt;
+        return object.value(QStringLiteral("masterEnabled")).toBool();
+    }
+    void key(const QStringList& keys) {
+        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")};
+        run(QStringLiteral("xdotool"), args + keys);
+    }
+    void rightClickIcon() { click(icon.center().x(), icon.center().y(), 3); }
+    QImage iconPixels() { return screenshot().copy(icon); }
+
+    QTemporaryDir config;
+    QProcess app;
+    QString pid;
+    QRect icon;
+};
+
+TEST_F(StatusItemTest, ALeftClickOpensThePopoverUnderThePanelWithTheLiveView) {
+    EXPECT_GT(icon.left(), 1920 / 2) << "the tray sits at the panel's right end";
+    click(icon.center().x(), icon.center().y(), 1);
+    std::optional<QRect> popover;
+    ASSERT_TRUE(waitUntil([&] { return (popover = popupUnderPanel()).has_value(); }))
+        << "no popover appeared";
+    EXPECT_EQ(popover->width(), 360);
+    EXPECT_LE(popover->height(), 760);
+    EXPECT_LE(popover->left(), icon.right());
+    EXPECT_GE(popover->right(), icon.left());
+
+    // Its content is drawn: inside it the desktop's colour no longer shows through.
+    const QImage shot = screenshotWhen(
+        [&](const QImage& s) { return !closeTo(s.pixelColor(popover->center()), kDesktop, 10); });
+    shot.save(buildDir() + QStringLiteral("/e2e-status-popover.png"));
+    EXPECT_FALSE(closeTo(shot.pixelColor(popover->center()), kDesktop, 10));
+
+    // A click elsewhere closes it.
+    click(300, 600, 1);
+    EXPECT_TRUE(waitUntil([&] { return !popupUnderPanel().has_value(); })) << "an outside click left it open";
+}
+
+TEST_F(StatusItemTest, DisableFromTheMenuTurnsTheIconOffAndTakesTheTintAway) {
+    const auto tinted = [](const QImage& s) { return s.pixelColor(kProbeX, kProbeY).lightness() < 20; };
+    ASSERT_TRUE(tinted(screenshotWhen(tinted))) << "the kept-on overlay never painted the panel";
+    const QImage onIcon = iconPixels();
+
+    rightClickIcon();
+    ASSERT_TRUE(waitUntil([&] { return popupUnderPanel().has_value(); })) << "no menu appeared";
+    key({QStringLiteral("Down"), QStringLiteral("Return")});  // the first item: "Disable"
+    ASSERT_TRUE(waitUntil([&] { return storedMaster() == false; })) << "the switch was not stored off";
+
+    const auto untinted = [](const QImage& s) {
+        return closeTo(s.pixelColor(kProbeX, kProbeY), kDesktop, 12);
+    };
+    EXPECT_TRUE(untinted(screenshotWhen(untinted))) << "the tint stayed";
+    EXPECT_TRUE(waitUntil([&] { return iconPixels() != onIcon; }))
+        << "the icon did not change to the off icon";
+}
+
+TEST_F(StatusItemTest, SettingsFromTheMenuOpensTheSettingsWindow700Wide) {
+    rightClickIcon();
+    ASSERT_TRUE(waitUntil([&] { return popupUnderPanel().has_value(); })) << "no menu appeared";
+    key({QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});  // "Settings…"
+    std::vector<QRect> windows;
+    ASSERT_TRUE(waitUntil([&] {
+        windows = visibleWindows({QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")});
+        return !windows.empty();
+    })) << "no window titled \"Velaro Settings\"";
+    EXPECT_EQ(windows.front().width(), 700);
+}
+
+}  // namespace
+}  // namespace velaro::e2e
