@@ -1,6 +1,10 @@
 // The status item's clicks, menu, look and popover.
 #include "app/StatusItemController.h"
 
+#include <QCoreApplication>
+
+#include "app/AppDelegate.h"
+#include "app/StatusPopover.h"
 #include "base/Log.h"
 #include "settings/OverlaySettings.h"
 
@@ -10,6 +14,33 @@ StatusItemController::StatusItemController(Tray& tray, OverlaySettings& settings
     : tray_(tray), settings_(settings), hooks_(std::move(hooks)) {}
 
 StatusItemController::~StatusItemController() = default;
+
+StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate, Wiring wiring) {
+    Hooks hooks;
+    // The popover's content needs the app watcher, which the runtime makes.
+    hooks.runtimeStarted = [&delegate] { return delegate.appWatcher() != nullptr; };
+    hooks.showOnboarding = [&delegate] { delegate.showOnboarding(); };
+    hooks.openSettings = [&delegate] { delegate.openSettings(); };
+    hooks.checkForUpdates = std::move(wiring.checkForUpdates);
+    hooks.quit = wiring.quit ? std::move(wiring.quit) : [] { QCoreApplication::quit(); };
+    hooks.popoverOpenChanged = [&delegate](bool open) { delegate.setPopoverOpen(open); };
+    hooks.makePopoverContent = [&delegate, &loop = wiring.loop, &permissions = wiring.permissions,
+                                quit = hooks.quit](StatusItemController& controller) {
+        return std::make_shared<StatusPopoverContent>(StatusPopover::Model{
+            delegate.screenSampler(),
+            delegate.overlaySettings(),
+            *delegate.appWatcher(),
+            permissions,
+            loop,
+            [&delegate, &controller] {
+                controller.closePopover();
+                delegate.openSettings();
+            },
+            quit,
+        });
+    };
+    return hooks;
+}
 
 void StatusItemController::setup() {
     tray_.show(appearanceFor(settings_.masterEnabled()));
@@ -50,7 +81,7 @@ void StatusItemController::handleClick(const TrayClick& click) {
 void StatusItemController::openPopover() {
     if (!popover_) {
         std::shared_ptr<TrayPopoverContent> content =
-            hooks_.makePopoverContent ? hooks_.makePopoverContent() : nullptr;
+            hooks_.makePopoverContent ? hooks_.makePopoverContent(*this) : nullptr;
         popover_ = tray_.makePopover(std::move(content));
         if (!popover_) {
             logLine("STATUS", "no popover could be made");

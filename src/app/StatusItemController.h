@@ -12,7 +12,10 @@
 
 namespace velaro {
 
+class AppDelegate;
+class MainLoop;
 class OverlaySettings;
+class Permissions;
 
 class StatusItemController {
 public:
@@ -27,8 +30,21 @@ public:
         // Told when the popover opens or closes, so the capture demand can follow.
         std::function<void(bool open)> popoverOpenChanged;
         // Builds the popover's content; called once, on the first left click after the runtime started.
-        std::function<std::shared_ptr<TrayPopoverContent>()> makePopoverContent;
+        std::function<std::shared_ptr<TrayPopoverContent>(StatusItemController&)> makePopoverContent;
     };
+
+    // What the hooks of a real delegate need besides the delegate.
+    struct Wiring {
+        MainLoop& loop;
+        Permissions& permissions;
+        std::function<void()> checkForUpdates;
+        // Ends the process; the default quits the application's event loop.
+        std::function<void()> quit;
+    };
+    // The hooks over the application delegate: the tour and the settings window are its, the popover's
+    // content is the status popover over its sampler, settings and app watcher, and an open popover raises
+    // its capture demand. The delegate outlives the controller.
+    static Hooks hooksFor(AppDelegate& delegate, Wiring wiring);
 
     StatusItemController(Tray& tray, OverlaySettings& settings, Hooks hooks);
     ~StatusItemController();

@@ -24,7 +24,7 @@ protected:
         hooks.checkForUpdates = [this] { ++updateChecks; };
         hooks.quit = [this] { ++quits; };
         hooks.popoverOpenChanged = [this](bool open) { demand.push_back(open); };
-        hooks.makePopoverContent = [this] {
+        hooks.makePopoverContent = [this](StatusItemController&) {
             ++contentsMade;
             return std::make_shared<TrayPopoverContent>();
         };

@@ -1,0 +1,90 @@
+// The status item over the real application delegate: before the runtime starts the menu has no switch
+// and a left click opens the tour; afterwards the popover shows the runtime's live views, raises the
+// capture demand, and its own "Settings…" closes it before the settings window opens.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+
+#include "app/AppDelegateTestRig.h"
+#include "app/LivePreviewHeader.h"
+#include "app/StatusItemController.h"
+#include "app/StatusPopover.h"
+#include "onboarding/OnboardingWindowController.h"
+#include "support/FakeTray.h"
+
+namespace velaro {
+namespace {
+
+using Titles = std::vector<std::string>;
+
+class StatusItemDelegateTest : public ::testing::Test {
+protected:
+    void attach(AppDelegate& delegate) {
+        controller = std::make_unique<StatusItemController>(
+            tray, delegate.overlaySettings(),
+            StatusItemController::hooksFor(
+                delegate, {rig.loop, rig.permissions, [this] { ++updateChecks; }, [this] { ++quits; }}));
+        controller->setup();
+    }
+    StatusPopover& popoverView() {
+        auto content = std::dynamic_pointer_cast<StatusPopoverContent>(tray.popovers.at(0)->content);
+        return content->view();
+    }
+
+    test::ShellRig rig;
+    test::FakeTray tray;
+    std::unique_ptr<StatusItemController> controller;
+    int updateChecks = 0;
+    int quits = 0;
+};
+
+TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOpensTheTour) {
+    rig.permissions.screenCapture = false;  // first launch: the tour waits for the permission
+    rig.storeStep(OnboardingStep::welcome);
+    auto& delegate = rig.make();
+    attach(delegate);
+    delegate.applicationDidFinishLaunching();
+    rig.loop.runUntilIdle();
+    ASSERT_FALSE(delegate.runtimeStarted());
+
+    tray.rightClick();
+    EXPECT_EQ(tray.lastMenuTitles(), (Titles{"Settings…", "Check for Updates…", "-", "Quit"}));
+
+    tray.leftClick();
+    ASSERT_NE(delegate.onboardingWindow(), nullptr);
+    EXPECT_TRUE(delegate.isTourVisible());
+    EXPECT_TRUE(tray.popovers.empty()) << "the popover needs the runtime's app watcher";
+    EXPECT_FALSE(delegate.popoverOpen());
+}
+
+TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRaisesTheDemand) {
+    rig.storeStep(OnboardingStep::completed);
+    auto& delegate = rig.make();
+    attach(delegate);
+    delegate.applicationDidFinishLaunching();
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(delegate.runtimeStarted());
+
+    tray.rightClick();
+    EXPECT_EQ(tray.lastMenuTitles(), (Titles{"Disable", "Settings…", "Check for Updates…", "-", "Quit"}));
+
+    tray.leftClick();
+    ASSERT_EQ(tray.popovers.size(), 1u);
+    EXPECT_TRUE(delegate.popoverOpen());
+    EXPECT_TRUE(delegate.screenSampler().captureDemand) << "an open popover wants the live colour";
+
+    delegate.screenSampler().isFilledWindowActive = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(popoverView().statusRow().statusText(), QStringLiteral("Filled screen"));
+
+    popoverView().settingsButton()->click();
+    EXPECT_FALSE(tray.popovers[0]->shown) << "the popover closes before the settings window opens";
+    EXPECT_FALSE(delegate.popoverOpen());
+    EXPECT_TRUE(delegate.isSettingsVisible());
+
+    popoverView().quitButton()->click();
+    EXPECT_EQ(quits, 1);
+}
+
+}  // namespace
+}  // namespace velaro
