@@ -102,6 +102,22 @@ TEST_F(HotkeysDesktop, TypedShortcutFlipsTheMasterSwitchInTheDefaultsFileAndBack
     EXPECT_EQ(storedBool("masterEnabled"), false);
 }
 
+TEST_F(HotkeysDesktop, HoldingTheShortcutDownFlipsTheSwitchOnce) {
+    assign({{"master", {kM, kCtrlOpt}}});
+    centre->start(*settings);
+    ASSERT_TRUE(waitUntil([&] { return centre->registeredHotKeys().count(ShortcutAction::master) == 1; }));
+    int flips = 0;
+    auto counting = settings->masterEnabled.changes().sink([&](const bool&) { ++flips; });
+
+    // Held well past the server's auto-repeat delay, so that repeats arrive while it is down.
+    const auto held =
+        run("bash", {"-c", "xdotool keydown ctrl+alt+m && sleep 1.5 && xdotool keyup ctrl+alt+m"});
+    ASSERT_EQ(held.exitCode, 0) << held.describe().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return storedBool("masterEnabled") == false; }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(flips, 1) << "auto-repeat flipped the switch again";
+}
+
 TEST_F(HotkeysDesktop, ACombinationAnotherProgramHoldsIsReportedInUse) {
     OtherClient windowManager;
     ASSERT_TRUE(windowManager.grab(kV, XCB_MOD_MASK_ANY));
