@@ -1,0 +1,89 @@
+// The window ordering over the recording host, a window list of its own, the fake workspace and a sampler,
+// all on the virtual loop; one window per corner.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "overlay/WindowOrdering.h"
+#include "sampling/ScreenSamplerTestRig.h"
+#include "settings/OverlaySettings.h"
+#include "support/FakeOverlayWindowHost.h"
+
+namespace velaro::test {
+
+inline constexpr std::int32_t kFrontPID = 700;
+inline constexpr std::int32_t kOtherPID = 800;
+
+class WindowOrderingTest : public ::testing::Test {
+protected:
+    WindowOrderingTest() {
+        rig.sampler->stopPollTimer();
+        for (auto c :
+             {ScreenCorner::topLeft, ScreenCorner::topRight, ScreenCorner::bottomLeft,
+              ScreenCorner::bottomRight, ScreenCorner::screenTopLeft, ScreenCorner::screenTopRight}) {
+            auto w = host.makeWindow({std::string(toString(c)), Rect{0, 0, 28, 28}, 0, 1.0, {}});
+            placed.push_back({c, w.get()});
+            windows[c] = std::move(w);
+        }
+        ordering = std::make_unique<WindowOrdering>(
+            settings, *rig.sampler,
+            WindowOrderingServices{rig.loop, rig.workspace, &list, [this] { ++reasserts; }},
+            [this] { return placed; }, [this] { return overview; });
+        rig.workspace.frontmost = RunningApp{kFrontPID, std::string("org.example.Front"), "Front"};
+    }
+
+    OverlayWindow& corner(ScreenCorner c) { return *windows.at(c); }
+    static WindowInfo window(std::int64_t number, std::int32_t pid, double w = 800, double h = 600,
+                             int layer = WindowLevel::normal) {
+        return FakeWindowList::window(pid, Rect{100, 100, w, h}, layer, "App", number);
+    }
+    // A listed entry for one of our corner windows, as a list that shows our own windows has it.
+    WindowInfo listed(ScreenCorner c) {
+        return window(corner(c).windowNumber(), rig.workspace.ownPID, 28, 28);
+    }
+    void placeBelowActive(ScreenCorner c) {
+        switch (c) {
+            case ScreenCorner::bottomLeft:
+                settings.cornerBottomLeftZ = BottomCornerZ::belowActive;
+                break;
+            case ScreenCorner::bottomRight:
+                settings.cornerBottomRightZ = BottomCornerZ::belowActive;
+                break;
+            case ScreenCorner::screenTopLeft:
+                settings.cornerScreenTopLeftZ = BottomCornerZ::belowActive;
+                break;
+            case ScreenCorner::screenTopRight:
+                settings.cornerScreenTopRightZ = BottomCornerZ::belowActive;
+                break;
+            default:
+                break;
+        }
+    }
+    void editCorners(const std::function<void(CornerSettings&)>& edit) {
+        auto c = settings.corners();
+        edit(c);
+        settings.corners = c;
+    }
+    // Reads of the list during `seconds` of virtual time.
+    int readsDuring(double seconds) {
+        const int before = list.snapshots;
+        rig.loop.advance(seconds);
+        return list.snapshots - before;
+    }
+
+    SamplerRig rig;
+    FakeDefaultsStore store;
+    OverlaySettings settings{store, rig.loop};
+    FakeOverlayWindowHost host{rig.loop};
+    FakeWindowList list;
+    std::map<ScreenCorner, std::unique_ptr<OverlayWindow>> windows;
+    std::vector<PlacedCorner> placed;
+    bool overview = false;
+    int reasserts = 0;
+    std::unique_ptr<WindowOrdering> ordering;  // last: goes before what it reaches
+};
+
+}  // namespace velaro::test
