@@ -1,0 +1,118 @@
+// The pill spans measured from the menu items and the status windows.
+#include "overlay/MenuShapeGeometry.h"
+
+#include <algorithm>
+
+#include "platform/OverlayWindowHost.h"
+#include "sampling/ScreenTopology.h"
+
+namespace velaro {
+
+namespace {
+
+// Status item windows of ordinary panel heights only: taller ones are other things at that level.
+constexpr double kMinStatusHeight = 18;
+constexpr double kMaxStatusHeight = 40;
+// How far below the screen's top a status window may start.
+constexpr double kStatusTopSlack = 4;
+// Menu items this small or smaller are separators and spacers.
+constexpr double kMinItemSide = 2;
+
+std::optional<Rect> unite(const std::optional<Rect>& a, const Rect& b) {
+    if (!a) return b;
+    const double x0 = std::min(a->minX(), b.minX()), y0 = std::min(a->minY(), b.minY());
+    const double x1 = std::max(a->maxX(), b.maxX()), y1 = std::max(a->maxY(), b.maxY());
+    return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+std::optional<NotchSpan> notchOf(const ScreenInfo& screen) {
+    const auto housing = notchRect(screen);
+    if (!housing) return std::nullopt;
+    return NotchSpan{housing->minX() - screen.frame.minX(), housing->maxX() - screen.frame.minX()};
+}
+
+}  // namespace
+
+std::optional<MenuExtent> menuExtentFromItems(const std::vector<std::optional<Rect>>& items,
+                                              const std::vector<ScreenInfo>& screens, double primaryHeight) {
+    std::optional<Rect> united;
+    for (const auto& item : items) {
+        if (!item || !(item->width() > kMinItemSide) || !(item->height() > kMinItemSide)) continue;
+        united = unite(united, *item);
+    }
+    if (!united || !(united->width() > 0) || screens.empty()) return std::nullopt;
+    const Point centre{united->midX(), primaryHeight - united->midY()};
+    const ScreenInfo* on = &screens.front();
+    for (const auto& s : screens) {
+        if (s.frame.contains(centre)) {
+            on = &s;
+            break;
+        }
+    }
+    return MenuExtent{united->minX() - on->frame.minX(), united->maxX() - on->frame.minX(), *on};
+}
+
+PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional<MenuExtent>& menu,
+                                   const std::vector<MenuBarItemWindow>& windows, double primaryHeight,
+                                   const CornerSettings& corners, const std::optional<NotchSpan>& notch) {
+    const double padding = corners.pillHPadding;
+    const Rect& s = screen.frame;
+    PillGeometry out;
+    if (menu) {
+        const double start = std::max(menu->minX - padding + corners.pillLeftHOffset, 0.0);
+        double end = menu->maxX + padding + corners.pillLeftHOffset;
+        if (notch && notch->left < end) end = notch->left;
+        if (start < end) out.left = PillSpan{start, end};
+    }
+    if (!corners.pillSeparateSides || windows.empty()) return out;
+
+    std::optional<Rect> united;
+    for (const auto& w : windows) {
+        if (!w.level || *w.level != OverlayWindowLevel::status || !w.bounds) continue;
+        const Rect& b = *w.bounds;
+        if (b.height() < kMinStatusHeight || b.height() > kMaxStatusHeight) continue;
+        const double belowTop = b.y() - (primaryHeight - s.maxY());
+        if (belowTop < 0 || belowTop > kStatusTopSlack) continue;
+        if (b.x() < s.minX() || b.x() >= s.maxX()) continue;
+        const Rect local{b.x() - s.minX(), b.y(), b.width(), b.height()};
+        // An item hidden under the camera housing.
+        if (notch && local.midX() >= notch->left && local.midX() <= notch->right) continue;
+        united = unite(united, local);
+    }
+    if (!united) return out;
+    double start = corners.pillRightHOffset + (united->minX() - padding);
+    if (notch && start <= notch->right) start = notch->right;
+    const double end = std::min(s.width(), corners.pillRightHOffset + (united->maxX() + padding));
+    if (start < end) out.right = PillSpan{start, end};
+    return out;
+}
+
+MenuShapeGeometry::MenuShapeGeometry(ScreenList screens, MenuBarItems& items,
+                                     std::function<CornerSettings()> corners,
+                                     std::function<void(PillGeometryByScreen)> publish)
+    : screens_(std::move(screens)),
+      items_(items),
+      corners_(std::move(corners)),
+      publish_(std::move(publish)) {}
+
+std::optional<MenuExtent> MenuShapeGeometry::menuBarItemFrames(const std::vector<ScreenInfo>& screens,
+                                                               double primaryHeight) const {
+    const auto items = items_.frontMenuItemFrames();
+    if (!items || items->empty()) return std::nullopt;
+    return menuExtentFromItems(*items, screens, primaryHeight);
+}
+
+void MenuShapeGeometry::computePillGeometries() {
+    const CornerSettings corners = corners_();
+    const auto screens = screens_();
+    const double primaryHeight = screens.empty() ? 0.0 : screens.front().frame.height();
+    const auto windows = items_.statusItemWindows();
+    const auto menu = menuBarItemFrames(screens, primaryHeight);
+    PillGeometryByScreen map;
+    for (const auto& screen : screens)
+        map[screen.id] =
+            pillGeometryForScreen(screen, menu, windows, primaryHeight, corners, notchOf(screen));
+    publish_(std::move(map));
+}
+
+}  // namespace velaro

@@ -1,0 +1,30 @@
+// Where the items of the menu bar (the top panel) are: the front app's menu items and the status items'
+// windows. Rectangles are in top-left global points (origin at the primary screen's top-left, y down).
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "base/Geometry.h"
+
+namespace velaro {
+
+// One window of the menu bar's item area as the window list shows it; a value that could not be read is
+// absent.
+struct MenuBarItemWindow {
+    std::optional<int> level;  // on the overlay's level scale: status items sit at OverlayWindowLevel::status
+    std::optional<Rect> bounds;
+};
+
+class MenuBarItems {
+public:
+    virtual ~MenuBarItems() = default;
+
+    // The frames of the front app's menu-bar items, in order; an item whose frame could not be read is
+    // absent. Nothing at all when the menus cannot be read (no permission, no front app, no global menu).
+    virtual std::optional<std::vector<std::optional<Rect>>> frontMenuItemFrames() = 0;
+    // The windows that may hold status items; empty when the list cannot be read.
+    virtual std::vector<MenuBarItemWindow> statusItemWindows() = 0;
+};
+
+}  // namespace velaro

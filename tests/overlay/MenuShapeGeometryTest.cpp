@@ -1,0 +1,155 @@
+// The pill spans: the left pill from the front app's menu items, the right from the status windows filtered
+// on level, height and top offset, the clamps at the screen's edges and at a camera housing.
+#include <gtest/gtest.h>
+
+#include "overlay/MenuShapeGeometry.h"
+#include "platform/OverlayWindowHost.h"
+#include "support/FakeMenuBarItems.h"
+#include "support/FakeScreens.h"
+
+namespace velaro::test {
+namespace {
+
+constexpr double kPrimaryHeight = 1080;
+const ScreenInfo kPrimary = FakeScreens::make("A", Rect{0, 0, 1920, 1080}, 24);
+const ScreenInfo kRight = FakeScreens::make("B", Rect{1920, 0, 1280, 1080}, 24);
+
+MenuBarItemWindow status(double x, double y, double w, double h, int level = OverlayWindowLevel::status) {
+    return {level, Rect{x, y, w, h}};
+}
+
+CornerSettings pills(double padding = 2, double rightOffset = 0) {
+    CornerSettings c;
+    c.shapeMode = ShapeMode::pill;
+    c.pillHPadding = padding;
+    c.pillRightHOffset = rightOffset;
+    return c;
+}
+
+TEST(MenuShapeGeometry, StatusWindowsAreFilteredOnLevelHeightAndTopOffset) {
+    auto right = [&](MenuBarItemWindow w) {
+        return pillGeometryForScreen(kPrimary, std::nullopt, {w}, kPrimaryHeight, pills(0), std::nullopt)
+            .right;
+    };
+    EXPECT_FALSE(right(status(1800, 2, 30, 17)));
+    EXPECT_FALSE(right(status(1800, 2, 30, 41)));
+    EXPECT_EQ(right(status(1800, 2, 30, 18)), (PillSpan{1800, 1830}));
+    EXPECT_EQ(right(status(1800, 2, 30, 40)), (PillSpan{1800, 1830}));
+    EXPECT_FALSE(right(status(1800, 5, 30, 20))) << "5 pt below the screen's top";
+    EXPECT_TRUE(right(status(1800, 4, 30, 20))) << "exactly 4 pt below counts";
+    EXPECT_FALSE(right(status(1800, -1, 30, 20))) << "above the screen's top";
+    EXPECT_FALSE(right(status(1800, 2, 30, 20, OverlayWindowLevel::mainMenu)));
+    EXPECT_FALSE(right(MenuBarItemWindow{std::nullopt, Rect{1800, 2, 30, 20}}));
+    EXPECT_FALSE(right(MenuBarItemWindow{OverlayWindowLevel::status, std::nullopt}));
+    EXPECT_FALSE(right(status(1920, 2, 30, 20))) << "starts on the next screen";
+}
+
+TEST(MenuShapeGeometry, RightPillUnitesTheItemsWithPaddingAndOffsetWithinTheScreen) {
+    const auto g =
+        pillGeometryForScreen(kPrimary, std::nullopt, {status(1700, 2, 20, 20), status(1850, 4, 60, 22)},
+                              kPrimaryHeight, pills(4, -10), std::nullopt);
+    EXPECT_EQ(g.right, (PillSpan{1686, 1904}));
+    const auto wide = pillGeometryForScreen(kPrimary, std::nullopt, {status(1890, 2, 30, 20)}, kPrimaryHeight,
+                                            pills(8, 0), std::nullopt);
+    EXPECT_EQ(wide.right, (PillSpan{1882, 1920})) << "never past the screen's width";
+
+    auto together = pills(4);
+    together.pillSeparateSides = false;
+    EXPECT_FALSE(pillGeometryForScreen(kPrimary, std::nullopt, {status(1700, 2, 20, 20)}, kPrimaryHeight,
+                                       together, std::nullopt)
+                     .right);
+}
+
+TEST(MenuShapeGeometry, StatusWindowsOfASecondScreenAreMeasuredFromItsEdge) {
+    // The right screen is 1280 wide; its top sits at the same height as the primary's.
+    const auto g =
+        pillGeometryForScreen(kRight, std::nullopt, {status(1920 + 1200, 2, 40, 20), status(1800, 2, 30, 20)},
+                              kPrimaryHeight, pills(0), std::nullopt);
+    EXPECT_EQ(g.right, (PillSpan{1200, 1240}));
+}
+
+TEST(MenuShapeGeometry, LeftPillIsClampedAtZeroAndAtTheNotch) {
+    const MenuExtent menu{3, 400, kPrimary};
+    auto c = pills(6);
+    EXPECT_EQ(pillGeometryForScreen(kPrimary, menu, {}, kPrimaryHeight, c, std::nullopt).left,
+              (PillSpan{0, 406}));
+    c.pillLeftHOffset = 10;
+    EXPECT_EQ(pillGeometryForScreen(kPrimary, menu, {}, kPrimaryHeight, c, std::nullopt).left,
+              (PillSpan{7, 416}));
+    EXPECT_EQ(pillGeometryForScreen(kPrimary, menu, {}, kPrimaryHeight, c, NotchSpan{300, 500}).left,
+              (PillSpan{7, 300}));
+    EXPECT_FALSE(pillGeometryForScreen(kPrimary, menu, {}, kPrimaryHeight, c, NotchSpan{5, 500}).left)
+        << "an extent wholly beyond the notch's left edge gives no pill";
+}
+
+TEST(MenuShapeGeometry, StatusItemUnderTheNotchIsIgnoredAndThePillStartsAtItsRightEdge) {
+    const NotchSpan notch{800, 1000};
+    const auto g =
+        pillGeometryForScreen(kPrimary, std::nullopt, {status(880, 2, 30, 20), status(990, 2, 100, 20)},
+                              kPrimaryHeight, pills(20), notch);
+    EXPECT_EQ(g.right, (PillSpan{1000, 1110}));
+}
+
+TEST(MenuShapeGeometry, MenuItemsOfTwoPointsOrLessDoNotCount) {
+    const std::vector<ScreenInfo> screens{kPrimary, kRight};
+    EXPECT_FALSE(
+        menuExtentFromItems({Rect{10, 0, 2, 20}, Rect{20, 0, 30, 2}, std::nullopt}, screens, kPrimaryHeight));
+    const auto extent = menuExtentFromItems({Rect{10, 0, 2, 20}, Rect{40, 0, 50, 22}, Rect{100, 0, 60, 22}},
+                                            screens, kPrimaryHeight);
+    ASSERT_TRUE(extent);
+    EXPECT_DOUBLE_EQ(extent->minX, 40);
+    EXPECT_DOUBLE_EQ(extent->maxX, 160);
+    EXPECT_EQ(extent->screen.id, "A");
+
+    const auto onRight = menuExtentFromItems({Rect{1940, 0, 50, 22}}, screens, kPrimaryHeight);
+    ASSERT_TRUE(onRight);
+    EXPECT_EQ(onRight->screen.id, "B");
+    EXPECT_DOUBLE_EQ(onRight->minX, 20) << "measured from that screen's left edge";
+    EXPECT_EQ(menuExtentFromItems({Rect{9000, 0, 50, 22}}, screens, kPrimaryHeight)->screen.id, "A")
+        << "off every screen: the first";
+}
+
+class MenuShapeGeometryComputeTest : public ::testing::Test {
+protected:
+    MenuShapeGeometry geometry{[this] { return screens; }, items, [this] { return corners; },
+                               [this](PillGeometryByScreen map) { published.push_back(std::move(map)); }};
+    std::vector<ScreenInfo> screens{kPrimary, kRight};
+    FakeMenuBarItems items;
+    CornerSettings corners = pills(2, 0);
+    std::vector<PillGeometryByScreen> published;
+};
+
+TEST_F(MenuShapeGeometryComputeTest, EveryScreenSharesTheLeftSpanAndGetsItsOwnRight) {
+    items.menuItems = std::vector<std::optional<Rect>>{Rect{10, 0, 100, 22}};
+    items.windows = {status(1800, 2, 30, 20)};
+    geometry.computePillGeometries();
+    ASSERT_EQ(published.size(), 1u);
+    const auto& map = published.front();
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map.at("A").left, (PillSpan{8, 112}));
+    EXPECT_EQ(map.at("B").left, (PillSpan{8, 112}));
+    EXPECT_EQ(map.at("A").right, (PillSpan{1798, 1832}));
+    EXPECT_FALSE(map.at("B").right);
+}
+
+TEST_F(MenuShapeGeometryComputeTest, WithoutMenusTheRightPillIsStillMeasured) {
+    items.windows = {status(1800, 2, 30, 20)};
+    geometry.computePillGeometries();
+    EXPECT_FALSE(published.back().at("A").left);
+    EXPECT_TRUE(published.back().at("A").right);
+
+    items.menuItems = std::vector<std::optional<Rect>>{std::nullopt, std::nullopt};
+    geometry.computePillGeometries();
+    EXPECT_FALSE(published.back().at("A").left) << "a menu bar whose items all fail";
+}
+
+TEST_F(MenuShapeGeometryComputeTest, NoScreensPublishAnEmptyMap) {
+    screens.clear();
+    items.windows = {status(1800, 2, 30, 20)};
+    geometry.computePillGeometries();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_TRUE(published.front().empty());
+}
+
+}  // namespace
+}  // namespace velaro::test

@@ -1,0 +1,21 @@
+// Menu-bar item frames and status windows set by the test.
+#pragma once
+
+#include "platform/MenuBarItems.h"
+
+namespace velaro::test {
+
+class FakeMenuBarItems final : public MenuBarItems {
+public:
+    std::optional<std::vector<std::optional<Rect>>> frontMenuItemFrames() override {
+        ++menuReads;
+        return menuItems;
+    }
+    std::vector<MenuBarItemWindow> statusItemWindows() override { return windows; }
+
+    std::optional<std::vector<std::optional<Rect>>> menuItems;
+    std::vector<MenuBarItemWindow> windows;
+    int menuReads = 0;
+};
+
+}  // namespace velaro::test
