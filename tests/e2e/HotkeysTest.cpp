@@ -118,6 +118,30 @@ TEST_F(HotkeysDesktop, HoldingTheShortcutDownFlipsTheSwitchOnce) {
     EXPECT_EQ(flips, 1) << "auto-repeat flipped the switch again";
 }
 
+// Moves Num Lock to another modifier (and switches it on) while it lives; puts the desktop back after.
+class NumLockOnMod3 {
+public:
+    NumLockOnMod3() {
+        run("xmodmap", {"-e", "clear mod2", "-e", "add mod3 = Num_Lock"});
+        run("xdotool", {"key", "Num_Lock"});
+    }
+    ~NumLockOnMod3() {
+        run("xdotool", {"key", "Num_Lock"});
+        run("xmodmap", {"-e", "clear mod3", "-e", "add mod2 = Num_Lock"});
+    }
+};
+
+TEST_F(HotkeysDesktop, ShortcutsKeepWorkingWhenNumLockMovesToAnotherModifier) {
+    assign({{"master", {kM, kCtrlOpt}}});
+    centre->start(*settings);
+    ASSERT_TRUE(waitUntil([&] { return centre->registeredHotKeys().count(ShortcutAction::master) == 1; }));
+    NumLockOnMod3 moved;
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));  // the server tells every client
+
+    run("xdotool", {"key", "ctrl+alt+m"});
+    EXPECT_TRUE(waitUntil([&] { return storedBool("masterEnabled") == false; }));
+}
+
 TEST_F(HotkeysDesktop, ACombinationAnotherProgramHoldsIsReportedInUse) {
     OtherClient windowManager;
     ASSERT_TRUE(windowManager.grab(kV, XCB_MOD_MASK_ANY));

@@ -176,7 +176,7 @@ HotKeyRegistration X11Hotkeys::registerHotKey(std::uint32_t virtualKeyCode, std:
     const auto keycode = static_cast<std::uint8_t>(*code);
 
     const auto masks = readModifierMasks();
-    numLockMask_ = masks.numLock;
+    masks_ = masks;
     const auto xmods = xModifiersFor(modifiers, masks);
     // The server lets a client grab the same combination twice, the second replacing the first; a second
     // registration of ours is refused like another program's.
@@ -205,7 +205,7 @@ HotKeyRegistration X11Hotkeys::registerHotKey(std::uint32_t virtualKeyCode, std:
         return {0, error};
     }
     const auto ref = ++nextRef_;
-    grabs_[ref] = Grab{keycode, variants};
+    grabs_[ref] = Grab{keycode, variants, modifiers, id};
     dispatch_.add(ref, keycode, xmods, id);
     return {ref, HotKeyError::none};
 }
@@ -219,6 +219,25 @@ void X11Hotkeys::unregisterHotKey(std::uint64_t ref) {
     grabs_.erase(it);
 }
 
+void X11Hotkeys::modifierMapChanged() {
+    if (!connection_ || xcb_connection_has_error(connection_) || grabs_.empty()) return;
+    const auto masks = readModifierMasks();
+    if (masks == masks_) return;
+    masks_ = masks;
+    // Num Lock, Alt or Super moved to another modifier: the grabs must follow, or the keys stop working
+    // (or work only with Num Lock in one state).
+    for (auto& [ref, grab] : grabs_) {
+        ungrab(grab.keycode, grab.variants);
+        const auto xmods = xModifiersFor(grab.modifiers, masks);
+        grab.variants = lockVariants(xmods, masks.numLock);
+        for (auto v : grab.variants)
+            xcb_grab_key(connection_, 0, root_, v, grab.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        dispatch_.remove(ref);
+        dispatch_.add(ref, grab.keycode, xmods, grab.id);
+    }
+    xcb_flush(connection_);
+}
+
 void X11Hotkeys::ungrab(std::uint8_t keycode, const std::vector<std::uint16_t>& variants) {
     for (auto v : variants) xcb_ungrab_key(connection_, keycode, root_, v);
 }
@@ -228,10 +247,14 @@ bool X11Hotkeys::handleEvent(const xcb_generic_event_t& event) {
     HotKeyDispatch::Outcome outcome;
     if (type == XCB_KEY_PRESS) {
         const auto& key = reinterpret_cast<const xcb_key_press_event_t&>(event);
-        outcome = dispatch_.keyPress(key.detail, key.state, key.time, numLockMask_);
+        outcome = dispatch_.keyPress(key.detail, key.state, key.time, masks_.numLock);
     } else if (type == XCB_KEY_RELEASE) {
         const auto& key = reinterpret_cast<const xcb_key_release_event_t&>(event);
         outcome = dispatch_.keyRelease(key.detail, key.time);
+    } else if (type == XCB_MAPPING_NOTIFY) {
+        const auto& mapping = reinterpret_cast<const xcb_mapping_notify_event_t&>(event);
+        if (mapping.request != XCB_MAPPING_POINTER) modifierMapChanged();
+        return false;  // the toolkit follows the new map too
     }
     if (outcome.fire) {
         // Newest first; a handler may install another, so walk a copy.

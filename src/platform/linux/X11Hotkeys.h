@@ -15,7 +15,6 @@
 
 #include "platform/Hotkeys.h"
 
-
 namespace velaro {
 
 // The X modifier masks that the stored modifier bits need besides Shift and Control, and the Num Lock mask
@@ -94,13 +93,18 @@ private:
     X11ModifierMasks readModifierMasks() const;
     void ungrab(std::uint8_t keycode, const std::vector<std::uint16_t>& variants);
 
+    // Grabs again under the server's new modifier map.
+    void modifierMapChanged();
+
     struct Grab {
         std::uint8_t keycode;
         std::vector<std::uint16_t> variants;
+        std::uint32_t modifiers;  // the stored bits, to map again when the modifier map changes
+        HotKeyID id;
     };
     xcb_connection_t* connection_;
     std::uint32_t root_;
-    std::uint16_t numLockMask_ = X11ModifierMasks{}.numLock;
+    X11ModifierMasks masks_;
     std::uint64_t nextRef_ = 0;
     std::map<std::uint64_t, Grab> grabs_;
     std::vector<std::pair<std::uint64_t, Handler>> handlers_;
