@@ -81,6 +81,12 @@ OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& ch
     return feed;
 }
 
+OverlayControllerFactory overlayControllerFactory(OverlayControllerServices services) {
+    return [services](ScreenSampler& sampler, OverlaySettings& settings, AppWatcher& appWatcher) {
+        return std::make_unique<MenuBarOverlayController>(sampler, settings, &appWatcher, services);
+    };
+}
+
 MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, OverlaySettings& settings,
                                                    AppWatcher* appWatcher, OverlayControllerServices services)
     : sampler_(sampler),

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OverlayControllerPort.h"
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
@@ -62,30 +63,39 @@ using UnifiedBandFactory = std::function<std::unique_ptr<OverlayBandWindow>(cons
 // The sampler's values and one screen's channel as the overlay views read them.
 OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel);
 
-class MenuBarOverlayController {
+// What the application shell builds the controller with once its runtime starts.
+OverlayControllerFactory overlayControllerFactory(OverlayControllerServices services);
+
+class MenuBarOverlayController final : public OverlayControllerPort {
 public:
     // The sampler, the settings, the app watcher (may be null) and the services outlive the controller.
     // Builds the windows for the current screens, hidden, and starts following the settings and sampler.
     MenuBarOverlayController(ScreenSampler& sampler, OverlaySettings& settings, AppWatcher* appWatcher,
                              OverlayControllerServices services);
-    ~MenuBarOverlayController();
+    ~MenuBarOverlayController() override;
     MenuBarOverlayController(const MenuBarOverlayController&) = delete;
     MenuBarOverlayController& operator=(const MenuBarOverlayController&) = delete;
 
     // ---- what the application shell uses ----
-    bool isVisible() const { return isVisible_; }
+    bool isVisible() const override { return isVisible_; }
     // Does nothing unless the master switch and the overlay are on and the overlay is hidden.
-    void show(bool immediate);
-    void hide(bool immediate);
-    bool unifiedRevealPending() const { return unifiedRevealPending_; }
-    void resetPrevTickOwner() { memory_.resetPrevTickOwner(); }
+    void show(bool immediate) override;
+    void hide(bool immediate) override;
+    bool unifiedRevealPending() const override { return unifiedRevealPending_; }
+    void resetPrevTickOwner() override { memory_.resetPrevTickOwner(); }
     // Brings the wallpaper and screen-top corners forward (the screen-top ones just below their band).
-    void orderFrontCornerWindows();
+    void orderFrontCornerWindows() override;
     // Follows the detector's overview flag, and asks it to probe while the overlay needs it. The detector
     // must outlive the controller.
-    void attachOverviewDetector(MissionControlDetector& detector);
+    void attachOverviewDetector(MissionControlDetector& detector) override;
     std::function<void(bool visible)> onVisibilityChanged;
     std::function<void()> onRevealPendingChanged;
+    void setOnVisibilityChanged(std::function<void(bool visible)> callback) override {
+        onVisibilityChanged = std::move(callback);
+    }
+    void setOnRevealPendingChanged(std::function<void()> callback) override {
+        onRevealPendingChanged = std::move(callback);
+    }
     // Makes the unified band windows; the default draws the band only (no ears) and reveals it at once.
     void setUnifiedBandFactory(UnifiedBandFactory factory);
 
