@@ -47,6 +47,14 @@ void BelowActiveCornerPass::run(const std::vector<PlacedCorner>& corners, bool s
             deriveFailLogged_ = true;
             logLine("MenuBarOverlayController", "below-active: the front app shows no window to order under");
         }
+        // Corners already in the stack stay where they were. One never ordered in would stay hidden until
+        // some app shows a large window, so an empty desktop would lack a corner the user switched on: it
+        // goes to the front of its level, which the host keeps below the active window.
+        if (!overviewActive)
+            for (const auto& placed : corners)
+                if (placed.window && !placed.window->isVisible() &&
+                    isBelowActiveCorner(placed.corner, settings_))
+                    placed.window->orderFrontRegardless();
         return;
     }
     deriveFailLogged_ = false;

@@ -34,8 +34,9 @@ public:
         : settings_(settings), workspace_(workspace), list_(list) {}
 
     // Derives the target and orders every below-active corner of `corners` directly below it; the caller
-    // has checked that ordering is wanted at all. While the slide gate is open nothing is read or touched;
-    // while the overview shows the target is recorded but no window moves.
+    // has checked that ordering is wanted at all. Without a target, corners in the stack stay put and those
+    // not yet in it are ordered in front of their level. While the slide gate is open nothing is read or
+    // touched; while the overview shows the target is recorded but no window moves.
     void run(const std::vector<PlacedCorner>& corners, bool slideGateOpen, bool overviewActive);
 
     // The window the corners were last ordered below; none when the last pass found no target.

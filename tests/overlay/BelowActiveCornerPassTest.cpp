@@ -122,6 +122,17 @@ TEST_F(BelowActiveCornerPassTest, failureLatchSetByMissesAndClearedByAHit) {
     EXPECT_EQ(corner(ScreenCorner::bottomLeft).orderedBelowForeign(), WindowNumber{43});
 }
 
+TEST_F(BelowActiveCornerPassTest, withoutATargetACornerNeverShownStillShowsOnTheDesktop) {
+    rig.workspace.frontmost.reset();
+    overview = true;
+    ordering->assertBelowActiveOrder();
+    EXPECT_FALSE(corner(ScreenCorner::bottomLeft).isVisible());
+    overview = false;
+    ordering->assertBelowActiveOrder();
+    EXPECT_TRUE(corner(ScreenCorner::bottomLeft).isVisible());
+    EXPECT_FALSE(corner(ScreenCorner::bottomRight).isVisible()) << "on the wallpaper: not this pass's";
+}
+
 TEST_F(BelowActiveCornerPassTest, nothingHappensWhenNoOrderingIsNeeded) {
     list.setWindows({window(42, kFrontPID)});
     settings.masterEnabled = false;
