@@ -1,0 +1,271 @@
+// The unified window's layer stack: live band and ears, the reveal's frozen colours, and the remembered
+// appearance, under the pill clip and the reveal mask.
+#include "overlay/UnifiedOverlayView.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "overlay/BarFillStyles.h"
+#include "overlay/CornerGeometry.h"
+#include "overlay/HueDriftClock.h"
+#include "overlay/PillMask.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+namespace {
+
+const OverlayAnimation kEase25{0.25, TimingCurve::easeInEaseOut};
+constexpr double kMinimumBandHeight = 4.0;
+// The end-of-recolour re-render lands just after the window closes.
+constexpr double kMemoryTickSlack = 0.05;
+
+}  // namespace
+
+UnifiedOverlayView::UnifiedOverlayView(const OverlaySettings& settings, OverlayFeed feed,
+                                       HueDriftClock& driftClock, MainLoop& loop, UnifiedPresenter& presenter,
+                                       UnifiedScreenMetrics metrics)
+    : settings_(settings),
+      feed_(feed),
+      drift_(driftClock),
+      loop_(loop),
+      presenter_(presenter),
+      metrics_(std::move(metrics)),
+      liveBar_(settings, feed, driftClock, loop),
+      revealBar_(settings, feed, driftClock, loop),
+      memoryBar_(settings, feed, driftClock, loop),
+      reveal_(loop),
+      leftEarFill_(loop, Color::black()),
+      rightEarFill_(loop, Color::black()),
+      emptyDesktopMix_(loop, 0.0) {
+    leftEarFill_.snapTo(earFill(ScreenCorner::topLeft, std::nullopt));
+    rightEarFill_.snapTo(earFill(ScreenCorner::topRight, std::nullopt));
+    emptyDesktopMix_.snapTo(isEmptyDesktop() ? 1.0 : 0.0);
+    for (auto* bar : {&liveBar_, &revealBar_, &memoryBar_}) bar->setOnNeedsDisplay([this] { changed(); });
+    for (auto* v : {&leftEarFill_, &rightEarFill_}) v->setOnChange([this] { changed(); });
+    emptyDesktopMix_.setOnChange([this] { changed(); });
+    reveal_.setOnChange([this] { changed(); });
+    reveal_.appear(presenter_.shown());
+
+    presenterWatch_.push_back(presenter_.shown.changes().sink([this](const bool& shown) {
+        if (shown) {
+            const bool instant = std::exchange(presenter_.revealInstant, false);
+            reveal_.reveal(instant, [this] { return freezeColors(); });
+            revealBar_.setHeldColor(reveal_.hold());
+        } else {
+            reveal_.conceal();
+            revealBar_.setHeldColor(std::nullopt);
+        }
+        refresh();
+    }));
+    presenterWatch_.push_back(
+        presenter_.memoryGeneration.changes().sink([this](const int&) { memoryGenerationChanged(); }));
+}
+
+void UnifiedOverlayView::setDarkScheme(bool dark) {
+    darkScheme_ = dark;
+    for (auto* bar : {&liveBar_, &revealBar_, &memoryBar_}) bar->setDarkScheme(dark);
+}
+
+double UnifiedOverlayView::bandHeight() const {
+    const double h = metrics_.bandHeight ? metrics_.bandHeight() : 0.0;
+    return std::isfinite(h) ? std::max(h, kMinimumBandHeight) : kMinimumBandHeight;
+}
+
+double UnifiedOverlayView::topRadius(ScreenCorner corner) const {
+    const double r = settings_.keepOverlayAlwaysOn() ? settings_.alwaysOnCornerRadius()
+                                                     : settings_.corners().effectiveRadius(corner);
+    return std::isfinite(r) ? std::max(r, 0.0) : 0.0;
+}
+
+bool UnifiedOverlayView::isEmptyDesktop() const {
+    return settings_.keepOverlayAlwaysOn() && !feed_.isFilledWindowActive();
+}
+
+bool UnifiedOverlayView::recolorWindowActive() const {
+    return loop_.uptime() < feed_.recolorSnapUntil();
+}
+
+double UnifiedOverlayView::liveOpacity() const {
+    return recolorWindowActive() && presenter_.memoryHold ? 0.0 : 1.0;
+}
+
+double UnifiedOverlayView::revealMaskProgress() const {
+    return settings_.keepOverlayAlwaysOn() ? 1.0 : reveal_.progress();
+}
+
+Color UnifiedOverlayView::liveCornerColor(ScreenCorner corner) const {
+    const bool left = corner == ScreenCorner::topLeft;
+    Color c;
+    if (settings_.isHueDriftEffective()) {
+        c = settings_.hueDrift().variant == OverlayHueDrift::Variant::uniform
+                ? drift_.color(drift_.phase().value())
+                : drift_.scrollColor(left ? 0.0 : 1.0);
+    } else {
+        c = left ? feed_.liveLeftCornerColor() : feed_.liveRightCornerColor();
+    }
+    return settings_.corners().color(corner, c);
+}
+
+Color UnifiedOverlayView::earFill(ScreenCorner corner, const std::optional<RevealColorHold>& hold) const {
+    if (settings_.isHueDriftEffective() || !hold) return liveCornerColor(corner);
+    return settings_.corners().color(corner,
+                                     corner == ScreenCorner::topLeft ? hold->leftCorner : hold->rightCorner);
+}
+
+double UnifiedOverlayView::earFillOpacity(ScreenCorner corner) const {
+    if (isEmptyDesktop()) return 0;
+    return settings_.corners().opacity(corner, settings_.overlayOpacity());
+}
+
+Color UnifiedOverlayView::earInk(const Color& fill, ScreenCorner corner, bool holding) const {
+    std::optional<Color> candidate;
+    if (isEmptyDesktop()) {
+        if (settings_.emptyDesktopMode() == EmptyDesktopMode::black) candidate = Color::black();
+    } else if (!(settings_.corners().opacity(corner, settings_.overlayOpacity()) < 1) &&
+               !settings_.isHueDriftEffective()) {
+        candidate = fill;
+    }
+    const std::optional<bool> tie = holding ? std::nullopt : std::optional(feed_.strokeInkIsDark());
+    if (candidate)
+        if (const auto luminance = opaqueLuminance(*candidate))
+            return contrastShade(inkIsDark(*luminance, tie), darkScheme_, *luminance);
+    return schemeInk(darkScheme_);
+}
+
+RevealColorHold UnifiedOverlayView::freezeColors() const {
+    return RevealColorHold{feed_.dominantColor(), feed_.zoneColors(), feed_.liveLine(),
+                           feed_.liveLeftCornerColor(), feed_.liveRightCornerColor()};
+}
+
+void UnifiedOverlayView::refresh() {
+    liveBar_.refresh();
+    revealBar_.refresh();
+    memoryBar_.refresh();
+    const auto animation =
+        recolorAnimation(loop_.uptime(), feed_.recolorSnapUntil(), settings_.isHueDriftEffective());
+    leftEarFill_.set(earFill(ScreenCorner::topLeft, reveal_.hold()), animation);
+    rightEarFill_.set(earFill(ScreenCorner::topRight, reveal_.hold()), animation);
+    emptyDesktopMix_.set(isEmptyDesktop() ? 1.0 : 0.0, kEase25);
+    changed();
+}
+
+void UnifiedOverlayView::memoryGenerationChanged() {
+    memoryBar_.setHeldColor(presenter_.memoryHold);
+    memoryBar_.refresh();
+    scheduleMemoryTick();
+    changed();
+}
+
+void UnifiedOverlayView::scheduleMemoryTick() {
+    const int g = ++memoryTickGeneration_;
+    const double delay = std::max(feed_.recolorSnapUntil() - loop_.uptime(), 0.0) + kMemoryTickSlack;
+    memoryTick_ = loop_.postAfter(delay, [this, g] { memoryTick(g); });
+}
+
+void UnifiedOverlayView::memoryTick(int generation) {
+    if (generation != memoryTickGeneration_) return;
+    // The window's end was moved later: wait for the new end.
+    if (recolorWindowActive()) {
+        scheduleMemoryTick();
+        return;
+    }
+    // The memory layer goes and the live layers come back: their colours may have moved meanwhile.
+    refresh();
+}
+
+void UnifiedOverlayView::paint(QPainter& p, Size size) {
+    if (!(size.width > 0) || !(size.height > 0)) return;
+    const double band = bandHeight();
+    const auto& corners = settings_.corners();
+    const auto& pills = settings_.pillGeometryByScreen();
+    const auto found = pills.find(metrics_.screenID);
+    const std::optional<PillGeometry> geometry =
+        found == pills.end() ? std::nullopt : std::optional(found->second);
+    const double menuBar = metrics_.menuBarHeight ? metrics_.menuBarHeight() : band;
+    p.save();
+    paintRevealMasked(p, size, revealMaskProgress(), settings_.animationKind(), [&](QPainter& q) {
+        paintPillClipped(q, size, corners.shapeMode == ShapeMode::pill, geometry, corners, menuBar,
+                         [&](QPainter& r) { paintLayers(r, size.width, band); });
+    });
+    p.restore();
+}
+
+void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band) {
+    const double live = liveOpacity();
+    if (live > 0) {
+        p.save();
+        p.setOpacity(p.opacity() * live);
+        liveBar_.paint(p, Size{width, band});
+        if (reveal_.hold() && reveal_.holdOpacity() > 0) {
+            p.save();
+            p.setOpacity(p.opacity() * reveal_.holdOpacity());
+            revealBar_.paint(p, Size{width, band});
+            p.restore();
+        }
+        paintEar(p, ScreenCorner::topLeft, band, width, leftEarFill_.value(), reveal_.hold());
+        paintEar(p, ScreenCorner::topRight, band, width, rightEarFill_.value(), reveal_.hold());
+        p.restore();
+    }
+    if (recolorWindowActive() && presenter_.memoryHold) {
+        const auto& hold = presenter_.memoryHold;
+        memoryBar_.paint(p, Size{width, band});
+        paintEar(p, ScreenCorner::topLeft, band, width, earFill(ScreenCorner::topLeft, hold), hold);
+        paintEar(p, ScreenCorner::topRight, band, width, earFill(ScreenCorner::topRight, hold), hold);
+    }
+}
+
+void UnifiedOverlayView::paintEar(QPainter& p, ScreenCorner corner, double band, double width,
+                                  const Color& fill, const std::optional<RevealColorHold>& hold) {
+    const double r = topRadius(corner);
+    if (!(r > 0)) return;
+    const bool left = corner == ScreenCorner::topLeft;
+    const QRectF frame(left ? 0.0 : width - r, band, r, r);
+    const double opacity =
+        std::clamp(settings_.corners().opacity(corner, settings_.overlayOpacity()), 0.0, 1.0);
+    const double empty = emptyDesktopMix_.value();
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.save();
+    p.setClipPath(cornerNotchPath(corner, frame, r), Qt::IntersectClip);
+    const double fillOpacity = opacity * (1 - empty);
+    if (fillOpacity > 0) {
+        p.save();
+        p.setOpacity(p.opacity() * fillOpacity);
+        p.fillRect(frame, toQColor(fill));
+        p.restore();
+    }
+    if (empty > 0) {
+        p.save();
+        p.setOpacity(p.opacity() * empty);
+        paintEmptyDesktopBackdrop(p, frame);
+        p.restore();
+    }
+    p.restore();
+    if (settings_.strokeEnabled()) {
+        p.setOpacity(p.opacity() * opacity);
+        paintFadingSideLine(p, left ? frame.left() + 0.5 : frame.right() - 0.5, frame.top(), frame.bottom(),
+                            earInk(fill, corner, hold.has_value()), settings_.strokeFadeLength());
+    }
+    p.restore();
+}
+
+void UnifiedOverlayView::paintEmptyDesktopBackdrop(QPainter& p, const QRectF& frame) const {
+    switch (settings_.emptyDesktopMode()) {
+        case EmptyDesktopMode::black:
+            p.fillRect(frame, Qt::black);
+            break;
+        case EmptyDesktopMode::transparent:
+            break;
+        case EmptyDesktopMode::blur:
+            if (auto backdrop = feed_.blurredBackdropImage(); backdrop && !backdrop->image.isNull()) {
+                p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+                p.drawImage(frame, backdrop->image);
+            }
+            break;
+    }
+}
+
+}  // namespace velaro

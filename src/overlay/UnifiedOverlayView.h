@@ -1,0 +1,99 @@
+// The content of one screen's unified overlay window: the band, the two ears hanging below it at the
+// screen's top corners, the backdrop over an empty desktop, the fading hairline down each ear, and for a
+// short while after the front app changed, a remembered appearance over the live one. Cut to pills in the
+// pill shape and masked by the reveal.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "base/Geometry.h"
+#include "base/MainLoop.h"
+#include "overlay/AnimatedValue.h"
+#include "overlay/BarOverlayView.h"
+#include "overlay/OverlayFeed.h"
+#include "overlay/RevealAnimations.h"
+#include "overlay/UnifiedPresenter.h"
+#include "settings/CornerSettings.h"
+
+class QPainter;
+
+namespace velaro {
+
+class HueDriftClock;
+class OverlaySettings;
+
+// The heights the view needs of its screen, read afresh at every paint: the band (bar height with its
+// extra depth and seam cover, at least 4 pt) and the screen's bare menu-bar height, which places the pills.
+struct UnifiedScreenMetrics {
+    std::string screenID;
+    std::function<double()> bandHeight;
+    std::function<double()> menuBarHeight;
+};
+
+class UnifiedOverlayView {
+public:
+    UnifiedOverlayView(const OverlaySettings& settings, OverlayFeed feed, HueDriftClock& driftClock,
+                       MainLoop& loop, UnifiedPresenter& presenter, UnifiedScreenMetrics metrics);
+    UnifiedOverlayView(const UnifiedOverlayView&) = delete;
+    UnifiedOverlayView& operator=(const UnifiedOverlayView&) = delete;
+
+    void setDarkScheme(bool dark);
+    void setOnNeedsDisplay(std::function<void()> callback) { onNeedsDisplay_ = std::move(callback); }
+    void refresh();
+    void paint(QPainter& painter, Size size);
+
+    // Derived values, read fresh from the inputs.
+    double bandHeight() const;
+    double topRadius(ScreenCorner corner) const;  // the ear's radius; 0 leaves it out
+    bool isEmptyDesktop() const;
+    bool recolorWindowActive() const;
+    // 0 while a remembered appearance covers the live one, else 1.
+    double liveOpacity() const;
+    Color liveCornerColor(ScreenCorner corner) const;
+    Color earFill(ScreenCorner corner, const std::optional<RevealColorHold>& hold) const;
+    double earFillOpacity(ScreenCorner corner) const;
+    Color earInk(const Color& fill, ScreenCorner corner, bool holding) const;
+    double revealMaskProgress() const;
+
+    const RevealAnimator& reveal() const { return reveal_; }
+    int memoryTickGeneration() const { return memoryTickGeneration_; }
+
+private:
+    void changed() {
+        if (onNeedsDisplay_) onNeedsDisplay_();
+    }
+    RevealColorHold freezeColors() const;
+    void memoryGenerationChanged();
+    void scheduleMemoryTick();
+    void memoryTick(int generation);
+    void paintLayers(QPainter& p, double width, double band);
+    void paintEar(QPainter& p, ScreenCorner corner, double band, double width, const Color& fill,
+                  const std::optional<RevealColorHold>& hold);
+    void paintEmptyDesktopBackdrop(QPainter& p, const QRectF& frame) const;
+
+    const OverlaySettings& settings_;
+    OverlayFeed feed_;
+    HueDriftClock& drift_;
+    MainLoop& loop_;
+    UnifiedPresenter& presenter_;
+    UnifiedScreenMetrics metrics_;
+    bool darkScheme_ = false;
+    std::function<void()> onNeedsDisplay_;
+
+    MenuBarOverlayView liveBar_;
+    MenuBarOverlayView revealBar_;  // the frozen colours while a reveal opens
+    MenuBarOverlayView memoryBar_;  // the remembered colours after an app switch
+    RevealAnimator reveal_;
+    AnimatedValue<Color> leftEarFill_;
+    AnimatedValue<Color> rightEarFill_;
+    AnimatedValue<double> emptyDesktopMix_;
+    int memoryTickGeneration_ = 0;
+    Cancellable memoryTick_;
+    std::vector<Subscription> presenterWatch_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,29 @@
+// The unified window and the factory that hands it to the controller.
+#include "overlay/UnifiedOverlayWindow.h"
+
+#include "sampling/ScreenTopology.h"
+
+namespace velaro {
+
+UnifiedOverlayWindow::UnifiedOverlayWindow(OverlayWindowHost& host, MainLoop& loop,
+                                           const OverlaySettings& settings, const OverlayFeed& feed,
+                                           HueDriftClock& driftClock, const Rect& frame, int level,
+                                           UnifiedScreenMetrics metrics)
+    : OverlayViewWindow(host, loop, settings, feed, driftClock, {"overlay-unified", frame, level}, settings,
+                        feed, driftClock, loop, this->PresenterHolder::presenter, std::move(metrics)) {}
+
+UnifiedBandFactory unifiedOverlayWindowFactory(MenuBarOverlayController& controller, OverlayWindowHost& host,
+                                               MainLoop& loop, const OverlaySettings& settings,
+                                               const Screens& screens) {
+    return [&controller, &host, &loop, &settings, &screens](const UnifiedBandInputs& inputs) {
+        const ScreenInfo screen = inputs.screen;
+        UnifiedScreenMetrics metrics{
+            screen.id, [&controller, screen] { return controller.overlayHeight(screen); },
+            [&screens, screen] { return menuBarHeight(screen, screens.statusBarThickness()); }};
+        return std::unique_ptr<OverlayBandWindow>(
+            std::make_unique<UnifiedOverlayWindow>(host, loop, settings, inputs.feed, controller.driftClock(),
+                                                   inputs.frame, inputs.level, std::move(metrics)));
+    };
+}
+
+}  // namespace velaro

@@ -1,0 +1,218 @@
+// The unified view: band and ears in rendered pixels, the ears' radii and ink, the reveal driven by the
+// presenter (instant flag, hide mid-reveal), the remembered appearance and its end-of-recolour tick, and
+// the pills placed in the screen's bare menu-bar height.
+#include <gtest/gtest.h>
+
+#include "overlay/OverlayTestSupport.h"
+#include "overlay/UnifiedOverlayView.h"
+
+namespace velaro::test {
+namespace {
+
+constexpr double kWidth = 200, kBand = 30, kBar = 24, kEars = 20;
+
+class UnifiedOverlayViewTest : public OverlayViewTest {
+protected:
+    UnifiedOverlayViewTest() {
+        settings.style = MenuBarStyle::solid;
+        settings.autoSample = true;
+        settings.strokeEnabled = false;
+        sampler.dominantColor = Color::rgb(1, 0, 0);
+        sampler.liveLeftCornerColor = Color::rgb(1, 0, 0);
+        sampler.liveRightCornerColor = Color::rgb(1, 0, 0);
+        changeCorners([](auto& c) {
+            c.topRadius = kEars;
+            c.topLinked = true;
+        });
+    }
+    std::unique_ptr<UnifiedOverlayView> makeView() {
+        auto view = std::make_unique<UnifiedOverlayView>(
+            settings, sampler.feed(), clock, loop, presenter,
+            UnifiedScreenMetrics{"A", [this] { return band; }, [] { return kBar; }});
+        return view;
+    }
+    void changeCorners(auto change) {
+        auto corners = settings.corners();
+        change(corners);
+        settings.corners = corners;
+    }
+    void showAtOnce() {
+        presenter.revealInstant = true;
+        presenter.shown = true;
+    }
+    QImage paint(UnifiedOverlayView& view) {
+        return renderView(kWidth, band + kEars, [&](QPainter& p, Size s) { view.paint(p, s); });
+    }
+    RevealColorHold held(Color c) { return RevealColorHold{c, {}, std::nullopt, c, c}; }
+
+    UnifiedPresenter presenter;
+    double band = kBand;
+};
+
+TEST_F(UnifiedOverlayViewTest, DrawsTheBandAndBothEarsOnceShown) {
+    auto view = makeView();
+    EXPECT_EQ(paint(*view).pixelColor(100, 10).alpha(), 0) << "not revealed yet";
+    showAtOnce();
+    const auto image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 100, 10, Qt::red));
+    EXPECT_TRUE(pixelNear(image, 1, kBand + 1, Qt::red)) << "left ear's outer corner";
+    EXPECT_TRUE(pixelNear(image, kWidth - 2, kBand + 1, Qt::red)) << "right ear";
+    EXPECT_EQ(image.pixelColor(kEars - 2, kBand + kEars - 2).alpha(), 0) << "inside the ear's arc";
+    EXPECT_EQ(image.pixelColor(100, kBand + 5).alpha(), 0) << "between the ears";
+}
+
+TEST_F(UnifiedOverlayViewTest, ARadiusOfZeroLeavesThatEarOut) {
+    changeCorners([](auto& c) { c.topLeftEnabled = false; });
+    auto view = makeView();
+    showAtOnce();
+    EXPECT_EQ(view->topRadius(ScreenCorner::topLeft), 0);
+    const auto image = paint(*view);
+    EXPECT_EQ(image.pixelColor(1, kBand + 1).alpha(), 0);
+    EXPECT_TRUE(pixelNear(image, kWidth - 2, kBand + 1, Qt::red));
+}
+
+TEST_F(UnifiedOverlayViewTest, AlwaysOnUsesItsRadiusForBothEarsAndKeepsTheMaskOpen) {
+    settings.keepOverlayAlwaysOn = true;
+    settings.alwaysOnCornerRadius = 12;
+    changeCorners([](auto& c) {
+        c.topLeftEnabled = false;
+        c.topRightEnabled = false;
+    });
+    auto view = makeView();
+    EXPECT_EQ(view->topRadius(ScreenCorner::topLeft), 12);
+    EXPECT_EQ(view->topRadius(ScreenCorner::topRight), 12);
+    EXPECT_FALSE(presenter.shown());
+    EXPECT_DOUBLE_EQ(view->revealMaskProgress(), 1);
+    EXPECT_TRUE(pixelNear(paint(*view), 100, 10, Qt::red)) << "a window fills the top; the band shows";
+}
+
+TEST_F(UnifiedOverlayViewTest, InstantFlagIsConsumedSoTheNextRevealAnimates) {
+    auto view = makeView();
+    showAtOnce();
+    EXPECT_FALSE(presenter.revealInstant);
+    EXPECT_DOUBLE_EQ(view->reveal().progress(), 1);
+    EXPECT_FALSE(view->reveal().hold());
+    presenter.shown = false;
+    presenter.shown = true;
+    EXPECT_DOUBLE_EQ(view->reveal().progress(), 0);
+    EXPECT_TRUE(view->reveal().hold()) << "an animated reveal freezes the colours";
+    loop.advance(0.6);
+    EXPECT_DOUBLE_EQ(view->reveal().progress(), 1);
+    EXPECT_FALSE(view->reveal().hold());
+}
+
+TEST_F(UnifiedOverlayViewTest, HidingMidRevealLeavesNothingOnScreen) {
+    auto view = makeView();
+    presenter.shown = true;
+    loop.advance(0.1);
+    presenter.shown = false;
+    EXPECT_FALSE(view->reveal().hold());
+    EXPECT_DOUBLE_EQ(view->reveal().progress(), 0);
+    loop.advance(1);
+    const auto image = paint(*view);
+    EXPECT_EQ(image.pixelColor(100, kBand + kEars - 1).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(1, kBand + 1).alpha(), 0);
+}
+
+TEST_F(UnifiedOverlayViewTest, RiseRevealGrowsFromTheWindowsBottom) {
+    settings.animationKind = OverlayAnimationKind::rise;
+    auto view = makeView();
+    presenter.shown = true;
+    loop.advance(0.15);
+    const double shown = view->reveal().progress() * (kBand + kEars);
+    ASSERT_GT(shown, 10);
+    ASSERT_LT(shown, kBand + kEars - 10);
+    const auto image = paint(*view);
+    const int y = int(kBand + kEars - shown);
+    EXPECT_TRUE(pixelNear(image, 100, std::min(y + 2, int(kBand) - 1), Qt::red)) << "the lower part shows";
+    EXPECT_EQ(image.pixelColor(100, y - 2).alpha(), 0) << "the top not yet";
+}
+
+TEST_F(UnifiedOverlayViewTest, RememberedAppearanceCoversTheLiveOneUntilTheRecolourWindowEnds) {
+    auto view = makeView();
+    showAtOnce();
+    sampler.recolorSnapUntil = loop.uptime() + 0.5;
+    presenter.memoryHold = held(Color::rgb(0, 1, 0));
+    presenter.memoryGeneration = presenter.memoryGeneration() + 1;
+    EXPECT_DOUBLE_EQ(view->liveOpacity(), 0);
+    auto image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 100, 10, Qt::green));
+    EXPECT_TRUE(pixelNear(image, 1, kBand + 1, Qt::green)) << "the ears remember too";
+
+    int repaints = 0;
+    view->setOnNeedsDisplay([&] { ++repaints; });
+    loop.advance(0.52);
+    EXPECT_EQ(repaints, 0) << "the window is still open";
+    loop.advance(0.04);
+    EXPECT_GT(repaints, 0) << "re-rendered 0.05 s after the window ended";
+    image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 100, 10, Qt::red));
+}
+
+TEST_F(UnifiedOverlayViewTest, AWindowEndMovedLaterPostponesTheTickAndANewerGenerationWins) {
+    auto view = makeView();
+    sampler.recolorSnapUntil = 0.5;
+    presenter.memoryHold = held(Color::rgb(0, 1, 0));
+    presenter.memoryGeneration = 1;
+    loop.advance(0.3);
+    presenter.memoryGeneration = 2;  // a second edge at once after the first
+    EXPECT_EQ(view->memoryTickGeneration(), 2);
+    sampler.recolorSnapUntil = 1.0;
+    int repaints = 0;
+    view->setOnNeedsDisplay([&] { ++repaints; });
+    loop.advance(0.3);  // past 0.55: the tick finds the window still open and waits again
+    EXPECT_EQ(repaints, 0);
+    EXPECT_EQ(view->memoryTickGeneration(), 3);
+    loop.advance(0.5);
+    EXPECT_GT(repaints, 0);
+}
+
+TEST_F(UnifiedOverlayViewTest, EarInkFollowsTheFillWithAnUndecidedTieWhileHolding) {
+    auto view = makeView();
+    const Color grey = Color::rgb(0.5, 0.5, 0.5);
+    sampler.strokeInkIsDark = false;
+    EXPECT_EQ(view->earInk(grey, ScreenCorner::topLeft, true).red, 0) << "L = 0.5 held: dark ink";
+    EXPECT_EQ(view->earInk(grey, ScreenCorner::topLeft, false).red, 1) << "live: the sampler's tie decides";
+    EXPECT_EQ(view->earInk(Color::white().withAlpha(0.4), ScreenCorner::topLeft, false), schemeInk(false))
+        << "a faint fill gives the scheme ink";
+    settings.overlayOpacity = 0.8;
+    EXPECT_EQ(view->earInk(Color::white(), ScreenCorner::topLeft, false), schemeInk(false));
+}
+
+TEST_F(UnifiedOverlayViewTest, BlurOverAnEmptyDesktopWithoutBackdropLeavesTheEarsClear) {
+    settings.keepOverlayAlwaysOn = true;
+    settings.alwaysOnCornerRadius = kEars;
+    settings.emptyDesktopMode = EmptyDesktopMode::blur;
+    sampler.isFilledWindowActive = false;
+    auto view = makeView();
+    EXPECT_EQ(view->earFillOpacity(ScreenCorner::topLeft), 0);
+    EXPECT_EQ(paint(*view).pixelColor(1, kBand + 1).alpha(), 0) << "clear, not black";
+
+    settings.emptyDesktopMode = EmptyDesktopMode::black;
+    EXPECT_TRUE(pixelNear(paint(*view), 1, kBand + 1, Qt::black));
+}
+
+TEST_F(UnifiedOverlayViewTest, PillsSitInTheBareMenuBarHeightWhateverTheBandsDepth) {
+    changeCorners([](auto& c) {
+        c.shapeMode = ShapeMode::pill;
+        c.pillFillOpacity = 0;
+        c.pillStrokeWidth = 0;
+    });
+    settings.pillGeometryByScreen =
+        PillGeometryByScreen{{"A", PillGeometry{PillSpan{20, 120}, std::nullopt}}};
+    band = 44;  // deep extra depth below a 24 pt menu bar
+    auto view = makeView();
+    showAtOnce();
+    const auto image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 70, 12, Qt::red)) << "pill centred in the 24 pt strip";
+    EXPECT_EQ(image.pixelColor(70, 20).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(150, 12).alpha(), 0) << "no right pill";
+    EXPECT_EQ(image.pixelColor(1, 45).alpha(), 0) << "the ears are cut away";
+
+    settings.pillGeometryByScreen =
+        PillGeometryByScreen{{"B", PillGeometry{PillSpan{20, 120}, std::nullopt}}};
+    EXPECT_TRUE(pixelNear(paint(*view), 150, 30, Qt::red)) << "nothing measured here: the full band shows";
+}
+
+}  // namespace
+}  // namespace velaro::test
