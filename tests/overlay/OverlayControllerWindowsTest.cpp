@@ -290,3 +290,26 @@ TEST_F(OverlayControllerTest, BeamBandHeightIsThePrimaryPanel) {
 
 }  // namespace
 }  // namespace velaro::test
+
+namespace velaro::test {
+namespace {
+
+TEST_F(OverlayControllerTest, SeamChangeRefitsTheBandOnALaterTurnAndLiveStyleTurnsLiveCaptureOn) {
+    makeSeparate();
+    rig.sampler->seamSuppressed = true;
+    EXPECT_DOUBLE_EQ(band().frame().height(), 28) << "not before the loop turns";
+    settle();
+    EXPECT_DOUBLE_EQ(band().frame().height(), 24);
+
+    settings.style = MenuBarStyle::live;
+    settings.liveCaptureFPS = 30;
+    settle();
+    EXPECT_TRUE(rig.sampler->liveCaptureEnabled);
+    EXPECT_EQ(rig.sampler->liveCaptureFPS, 30);
+    settings.blurEnabled = true;
+    settle();
+    EXPECT_TRUE(rig.sampler->blurCaptureEnabled);
+}
+
+}  // namespace
+}  // namespace velaro::test
