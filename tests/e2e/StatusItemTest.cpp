@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <optional>
 
 #include "e2e/E2eSupport.h"
@@ -130,6 +131,19 @@ protected:
 
 TEST_F(StatusItemTest, ALeftClickOpensThePopoverUnderThePanelWithTheLiveView) {
     EXPECT_GT(icon.left(), 1920 / 2) << "the tray sits at the panel's right end";
+    // Another program's window fills the screen in one colour: the live colour to show.
+    const QColor colour(0xc8, 0x3c, 0x28);
+    QWidget window;
+    window.setWindowFlag(Qt::FramelessWindowHint);
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, colour);
+    window.setPalette(palette);
+    window.showMaximized();
+    const QPoint inWindow(960, 600);
+    const auto windowShows = [&](const QImage& s) { return closeTo(s.pixelColor(inWindow), colour, 10); };
+    ASSERT_TRUE(windowShows(screenshotWhen(windowShows))) << "the coloured window never showed";
+
     click(icon.center().x(), icon.center().y(), 1);
     std::optional<QRect> popover;
     ASSERT_TRUE(waitUntil([&] { return (popover = popupUnderPanel()).has_value(); }))
@@ -139,11 +153,18 @@ TEST_F(StatusItemTest, ALeftClickOpensThePopoverUnderThePanelWithTheLiveView) {
     EXPECT_LE(popover->left(), icon.right());
     EXPECT_GE(popover->right(), icon.left());
 
-    // Its content is drawn: inside it the desktop's colour no longer shows through.
-    const QImage shot = screenshotWhen(
-        [&](const QImage& s) { return !closeTo(s.pixelColor(popover->center()), kDesktop, 10); });
+    // The status row's swatch and the preview show the live colour in the popover's upper part.
+    const QRect upper(popover->left(), popover->top(), popover->width(), 220);
+    const auto showsColour = [&](const QImage& s) {
+        int hits = 0;
+        for (int y = upper.top(); y <= upper.bottom(); ++y)
+            for (int x = upper.left(); x <= upper.right(); ++x)
+                hits += closeTo(s.pixelColor(x, y), colour, 12);
+        return hits > 200;
+    };
+    const QImage shot = screenshotWhen(showsColour);
     shot.save(buildDir() + QStringLiteral("/e2e-status-popover.png"));
-    EXPECT_FALSE(closeTo(shot.pixelColor(popover->center()), kDesktop, 10));
+    EXPECT_TRUE(showsColour(shot)) << "no live colour in the popover; see e2e-status-popover.png";
 
     // A click elsewhere closes it.
     click(300, 600, 1);
