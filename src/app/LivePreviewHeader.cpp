@@ -135,6 +135,7 @@ StatusRow::StatusRow(ScreenSampler& sampler, OverlaySettings& settings, AppWatch
     name_ = new QLabel(this);
     name_->setFont(scaled(name_->font(), 0.92, QFont::Medium));
     name_->setTextFormat(Qt::PlainText);
+    name_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     lines->addWidget(name_);
     status_ = new QLabel(this);
     status_->setFont(scaled(status_->font(), 0.75));
