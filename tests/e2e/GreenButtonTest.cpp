@@ -5,7 +5,11 @@
 
 #include <QProcess>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <thread>
 
 #include "app/GreenButtonFillController.h"
 #include "e2e/E2eSupport.h"
@@ -31,6 +35,12 @@ public:
         process_.waitForFinished(5000);
     }
     bool running() const { return process_.state() == QProcess::Running; }
+    // Ended, as the system sees it (Qt learns of it only on a later turn of its loop).
+    bool ended() const {
+        std::ifstream stat("/proc/" + std::to_string(process_.processId()) + "/stat");
+        std::string pid, name, state;
+        return !(stat >> pid >> name >> state) || state == "Z";
+    }
     // The managed client window, once the window manager lists it and has framed it.
     std::uint32_t window() {
         if (window_) return window_;
@@ -133,6 +143,30 @@ TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelo
     clickAt({frame.minX() + extents[0] + 27, frame.maxY() - extents[3] - 19});
     EXPECT_TRUE(waitUntil([&] { return !program.running(); }))
         << "the click on the program's button was lost";
+}
+
+TEST_F(GreenButtonDesktop, ClicksGoOnWhileTheMainThreadDoesNotAnswer) {
+    settings->greenButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbstall");
+    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    const auto frame = *frameOf(program.window());
+    const auto extents = cardinalProperty("_NET_FRAME_EXTENTS", program.window());
+    const int x = int(frame.minX() + extents[0] + 27), y = int(frame.maxY() - extents[3] - 19);
+
+    // The click on the program's button comes while this thread, which decides on clicks, sleeps.
+    std::thread clicker([x, y] {
+        const auto command =
+            "sleep 0.3; xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1";
+        [[maybe_unused]] const int status = std::system(command.c_str());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const bool endedDuringStall = program.ended();
+    clicker.join();
+    EXPECT_TRUE(endedDuringStall) << "the desktop's click waited for the busy main thread";
+    // Once the main thread runs again the tap hears that it was passed over.
+    EXPECT_TRUE(waitUntil([&] { return controller->tapReenableCount() == 1; }));
+    EXPECT_TRUE(controller->hasTap());
 }
 
 TEST_F(GreenButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {

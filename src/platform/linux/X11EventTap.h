@@ -1,6 +1,7 @@
 // The click tap on X11: a synchronous passive grab of the primary button on the root window. Each press
-// waits in the server until the tap decides; a passed press is replayed to the windows beneath, a
-// swallowed one (and its release) reaches no other program.
+// waits in the server until the tap decides on the main thread (at most half a second: past that it goes
+// on untouched and the tap reports itself switched off by timeout); a passed press is replayed to the
+// windows beneath, a swallowed one (and its release) reaches no other program.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -15,7 +16,6 @@ namespace velaro {
 
 namespace x11 {
 class Connection;
-class EventPump;
 }  // namespace x11
 
 // The tap's flags for an X modifier state: Shift, Control, Alt (Mod1) as option and Super (Mod4) as command.
@@ -23,7 +23,7 @@ std::uint64_t tapFlagsFor(std::uint16_t state);
 
 class X11EventTap final : public EventTap {
 public:
-    // Null when there is no X display. Main thread only: events are read on the main loop.
+    // Null when there is no X display. Main thread only, like the taps it creates; it must outlive them.
     static std::unique_ptr<X11EventTap> create(double pixelsPerPoint = 1, const char* display = nullptr);
     ~X11EventTap() override;
 
@@ -37,9 +37,7 @@ private:
     X11EventTap(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
 
     std::unique_ptr<x11::Connection> connection_;
-    std::unique_ptr<x11::EventPump> pump_;
     double pixelsPerPoint_;
-    std::int64_t nextEventNumber_ = 0;
     bool refusalLogged_ = false;
 };
 
