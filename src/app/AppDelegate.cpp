@@ -11,6 +11,7 @@
 #include "music/VizRenderController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "overlay/LightBeam.h"
+#include "overlay/MenuShapeGeometry.h"
 #include "overlay/OverlayDisabledBanner.h"
 #include "platform/Permissions.h"
 #include "platform/Workspace.h"
@@ -52,6 +53,7 @@ AppDelegate::~AppDelegate() {
     vizAudioEngine_.reset();
     if (engineDemandActive_) MusicProgressEngine::shared().stop();
     overlayController_.reset();
+    menuShapeGeometry_.reset();
     appWatcher_.reset();
     onboardingWindow_.reset();
     settingsWindow_.reset();
@@ -108,7 +110,13 @@ void AppDelegate::startRuntime() {
     };
     greenButtonFill_->attach(*overlaySettings_);
 
-    // The menu-bar shape geometry arrives with the unified overlay; until then no pills are measured.
+    const auto weak = std::weak_ptr<bool>(alive_);
+    menuShapeGeometry_ = std::make_unique<MenuShapeGeometry>(
+        [this] { return services_.sampler.screens.screens(); }, services_.menuBarItems,
+        [this, weak] { return weak.lock() ? overlaySettings_->corners() : CornerSettings{}; },
+        [this, weak](PillGeometryByScreen pills) {
+            if (weak.lock()) overlaySettings_->pillGeometryByScreen = std::move(pills);
+        });
 
     setupOverlayController();
     installSettingsObservers();
@@ -550,7 +558,7 @@ void AppDelegate::overviewChanged(bool active) {
 }
 
 void AppDelegate::computePillGeometries() {
-    // Measured by the menu-bar shape geometry of the unified overlay; nothing to measure without it.
+    if (menuShapeGeometry_) menuShapeGeometry_->computePillGeometries();
 }
 
 }  // namespace velaro

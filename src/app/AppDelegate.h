@@ -33,6 +33,8 @@ class AppCatalog;
 class Hotkeys;
 class LightBeamWindow;
 class LoginItem;
+class MenuBarItems;
+class MenuShapeGeometry;
 class MusicVisualizerAudioEngine;
 class OnboardingWindowController;
 class OverlayWindowHost;
@@ -51,6 +53,7 @@ struct AppDelegateServices {
     WindowList& windowList;
     const AppCatalog& catalog;
     WindowEvents& windowEvents;
+    MenuBarItems& menuBarItems;
     LoginItem& loginItem;
     Hotkeys& hotkeys;
     Permissions& permissions;
@@ -128,6 +131,7 @@ public:
     GreenButtonFillController& greenButtonFill() { return *greenButtonFill_; }
     HotkeyCenter& hotkeyCenter() { return *hotkeyCenter_; }
     AppWatcher* appWatcher() { return appWatcher_.get(); }
+    MenuShapeGeometry* menuShapeGeometry() { return menuShapeGeometry_.get(); }
     OverlayControllerPort* overlayController() { return overlayController_.get(); }
     OverlayVisibility& overlayVisibility() { return visibility_; }
     LightBeamWindow* lightBeamWindow() { return lightBeamWindow_.get(); }
@@ -172,6 +176,7 @@ private:
 
     // Made when the runtime starts.
     std::unique_ptr<AppWatcher> appWatcher_;
+    std::unique_ptr<MenuShapeGeometry> menuShapeGeometry_;
     std::unique_ptr<OverlayControllerPort> overlayController_;
     std::vector<Subscription> cancellables_;
     Subscription overviewObserver_;

@@ -6,11 +6,13 @@
 #include <cstdlib>
 
 #include "base/QtMainLoop.h"
+#include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
+#include "platform/linux/X11MenuBarItems.h"
 #include "platform/linux/X11Permissions.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -33,6 +35,7 @@ struct AppServices::Parts {
     std::unique_ptr<XdgAppCatalog> catalog;
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11WindowEvents> windowEvents;
+    std::unique_ptr<X11MenuBarItems> menuBarItems;
     std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11PointerSource> pointer;
     std::unique_ptr<WindowListScans> scans;
@@ -84,7 +87,8 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.eventTap = X11EventTap::create(pixelsPerPoint);
     p.windowControl = X11WindowControl::create(pixelsPerPoint);
     p.hotkeys = X11Hotkeys::forApplication();
-    if (!p.workspace || !p.windowEvents || !p.eventTap || !p.windowControl || !p.hotkeys)
+    p.menuBarItems = X11MenuBarItems::create(pixelsPerPoint);
+    if (!p.workspace || !p.windowEvents || !p.menuBarItems || !p.eventTap || !p.windowControl || !p.hotkeys)
         return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop);
     p.pointer = std::make_unique<X11PointerSource>(*p.loop);
@@ -114,6 +118,7 @@ AppDelegateServices AppServices::delegateServices() {
         .windowList = *p.windowList,
         .catalog = *p.catalog,
         .windowEvents = *p.windowEvents,
+        .menuBarItems = *p.menuBarItems,
         .loginItem = *p.loginItem,
         .hotkeys = *p.hotkeys,
         .permissions = *p.permissions,
@@ -121,8 +126,8 @@ AppDelegateServices AppServices::delegateServices() {
         .greenButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
                         p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
-        // The overlay controller joins here once it exists; the shell runs without an overlay until then.
-        .makeOverlayController = {},
+        .makeOverlayController = overlayControllerFactory(
+            OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace}),
         .makeVisualizerEngine = {},
         .toolkitWindows = true,
     };

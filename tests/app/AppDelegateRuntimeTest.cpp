@@ -272,6 +272,42 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     EXPECT_FALSE(d->overlayVisibility().hidUnderSlideGate());
 }
 
+TEST_F(AppDelegateRuntime, PillGeometryOnStartAppSwitchesScreenChangesAndOnceAfterPillDrags) {
+    int measures = 0;
+    std::optional<Subscription> watch;
+    rig.make();
+    watch = rig.settings().pillGeometryByScreen.changes().sink([&](const auto&) { ++measures; });
+    d = rig.delegate.get();
+    d->applicationDidFinishLaunching();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(measures, 1) << "once right after the runtime starts";
+
+    rig.workspace.activate(RunningApp{300, std::string("org.example.Other"), "Other"});
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(measures, 2) << "a front-app change";
+    rig.screens.sendParametersChanged();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(measures, 3) << "a screen change";
+
+    // Dragging a pill slider: one measure 0.2 s after the last step.
+    for (int step = 1; step <= 5; ++step) {
+        CornerSettings corners = rig.settings().corners();
+        corners.pillHPadding = step;
+        rig.settings().corners = corners;
+        rig.loop.advance(0.05);
+    }
+    EXPECT_EQ(measures, 3);
+    rig.loop.advance(0.2);
+    EXPECT_EQ(measures, 4);
+
+    // Another corner field does not move the pills.
+    CornerSettings corners = rig.settings().corners();
+    corners.topRadius += 3;
+    rig.settings().corners = corners;
+    rig.loop.advance(1.0);
+    EXPECT_EQ(measures, 4);
+}
+
 TEST_F(AppDelegateRuntime, RunsWithoutAnOverlayController) {
     rig.provideController = false;
     rig.defaults.set("lightReflectionsEnabled", PlistValue(true));

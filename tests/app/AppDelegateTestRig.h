@@ -20,6 +20,7 @@
 #include "support/FakeEventTap.h"
 #include "support/FakeHotkeys.h"
 #include "support/FakeLoginItem.h"
+#include "support/FakeMenuBarItems.h"
 #include "support/FakeOverlayWindowHost.h"
 #include "support/FakePermissions.h"
 #include "support/FakePointerSource.h"
@@ -95,6 +96,7 @@ struct ShellRig {
     FakePointerSource pointer{982};
     FakeAppCatalog catalog;
     FakeWindowEvents windowEvents;
+    FakeMenuBarItems menuBarItems;
     FakeLoginItem loginItem;
     FakeHotkeys hotkeys;
     FakePermissions permissions;
@@ -139,6 +141,7 @@ struct ShellRig {
             .windowList = windows,
             .catalog = catalog,
             .windowEvents = windowEvents,
+            .menuBarItems = menuBarItems,
             .loginItem = loginItem,
             .hotkeys = hotkeys,
             .permissions = permissions,

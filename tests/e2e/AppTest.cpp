@@ -1,12 +1,15 @@
-// The real app in the test desktop: the reminder banner when it starts with the master switch off, and one
-// instance per session.
+// The real app in the test desktop: the band taking a maximised window's colour, the reminder banner when it
+// starts with the master switch off, and one instance per session.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <optional>
 
@@ -77,6 +80,51 @@ std::optional<Span> bannerSpan(const QImage& shot, int below) {
         if (right - left > 60) return Span{left, right, y};
     }
     return std::nullopt;
+}
+
+// A borderless window of this test process (another program to the app) in one colour, maximised.
+class SolidWindow {
+public:
+    explicit SolidWindow(QColor colour) {
+        window_.setWindowFlag(Qt::FramelessWindowHint);
+        window_.setAutoFillBackground(true);
+        QPalette palette = window_.palette();
+        palette.setColor(QPalette::Window, colour);
+        window_.setPalette(palette);
+        window_.setWindowTitle(QStringLiteral("solid"));
+        window_.showMaximized();
+    }
+    QWidget& widget() { return window_; }
+
+private:
+    QWidget window_;
+};
+
+TEST(AppTest, AMaximisedWindowTintsTheBandOverThePanelAndClosingItHidesTheBand) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0);
+    RunningApp app(R"({"onboardingStep": 4})");
+    ASSERT_TRUE(app.start());
+    const QColor colour(0xc8, 0x3c, 0x28);
+    const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
+    const QImage before = screenshot();
+    ASSERT_FALSE(closeTo(before.pixelColor(inPanel), colour, 8)) << "the panel starts in another colour";
+
+    auto window = std::make_unique<SolidWindow>(colour);
+    const QImage tinted =
+        screenshotWhen([&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), colour, 10); },
+                       std::chrono::seconds(15));
+    EXPECT_TRUE(closeTo(tinted.pixelColor(inPanel), colour, 10))
+        << "band " << tinted.pixelColor(inPanel).name().toStdString();
+
+    window.reset();
+    const QImage cleared = screenshotWhen(
+        [&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), before.pixelColor(inPanel), 10); },
+        std::chrono::seconds(10));
+    EXPECT_TRUE(closeTo(cleared.pixelColor(inPanel), before.pixelColor(inPanel), 10))
+        << "band " << cleared.pixelColor(inPanel).name().toStdString();
+    EXPECT_TRUE(app.running());
 }
 
 TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Point5Seconds) {
