@@ -70,6 +70,7 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
       screenRecordingGranted_(model_.permissions.screenCaptureAllowed()),
       accessibilityGranted_(model_.permissions.accessibilityTrusted()),
       overlayBinding_(deferredBinding(model_.loop, settingBinding(model_.settings.overlayEnabled))),
+      styleReveal_(model_.loop, model_.settings.overlayEnabled() ? 1.0 : 0.0),
       refresh_(model_.loop, [this] { refresh(); }) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -107,6 +108,8 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
     column_->installEventFilter(this);
 
     watch_ = model_.settings.objectWillChange().sink([this](const std::monostate&) { refresh_.schedule(); });
+    styleReveal_.setOnChange([this] { applyStyleReveal(); });
+    applyStyleReveal();
     refresh();
     applyHeight();
     columnHeightChanged(column_->sizeHint().height());
@@ -282,7 +285,7 @@ void StatusPopover::refresh() {
         const QSignalBlocker quiet(overlaySwitch_);
         overlaySwitch_->setChecked(overlay);
     }
-    styleControls_->setVisible(overlay);
+    styleReveal_.set(overlay ? 1.0 : 0.0, OverlayAnimation{styleRevealSeconds, TimingCurve::easeInEaseOut});
     screenCard_->setVisible(!screenRecordingGranted_);
     accessibilityCard_->setVisible(!accessibilityGranted_);
 
@@ -294,6 +297,18 @@ void StatusPopover::refresh() {
     QPalette tint = masterButton_->palette();
     tint.setColor(QPalette::ButtonText, master ? QColor(52, 199, 89) : QColor(142, 142, 147));
     masterButton_->setPalette(tint);
+}
+
+void StatusPopover::applyStyleReveal() {
+    const double shown = styleReveal_.value();
+    if (shown <= 0) {
+        styleControls_->hide();
+        return;
+    }
+    styleControls_->show();
+    styleControls_->setMaximumHeight(
+        shown >= 1 ? QWIDGETSIZE_MAX
+                   : static_cast<int>(std::lround(shown * styleControls_->sizeHint().height())));
 }
 
 std::vector<QWidget*> StatusPopover::visibleColumn() const {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/Cancellable.h"
+#include "overlay/AnimatedValue.h"
 #include "overlay/OverlayFeed.h"
 #include "platform/linux/QtTray.h"
 #include "ui/settings/DeferredBinding.h"
@@ -37,6 +38,8 @@ public:
     static constexpr int popoverWidth = 360;
     static constexpr double maxHeight = 760;
     static constexpr double initialContentHeight = 700;
+    // The style controls come and go with the overlay switch over this long, easing in and out.
+    static constexpr double styleRevealSeconds = 0.2;
 
     struct Model {
         ScreenSampler& sampler;
@@ -94,6 +97,7 @@ private:
     QWidget* makeBottomRow();
     void refresh();
     void applyHeight();
+    void applyStyleReveal();
 
     Model model_;
     bool screenRecordingGranted_;
@@ -114,6 +118,8 @@ private:
     QPushButton* settingsButton_ = nullptr;
     QPushButton* quitButton_ = nullptr;
     Binding<bool> overlayBinding_;
+    // How much of the style controls shows: 0 hidden, 1 all of them.
+    AnimatedValue<double> styleReveal_;
     CoalescedRefresh refresh_;
     Subscription watch_;
 };

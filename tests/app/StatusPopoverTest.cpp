@@ -139,12 +139,14 @@ TEST_F(StatusPopoverTest, TheEyeButtonFlipsAndPersistsTheMasterSwitchAtOnce) {
     EXPECT_EQ(rig.defaults.boolValue("masterEnabled"), true);
 }
 
-TEST_F(StatusPopoverTest, TheOverlaySwitchWritesOnTheNextTurnAndHidesTheStyleControls) {
+TEST_F(StatusPopoverTest, TheOverlaySwitchWritesOnTheNextTurnAndTheStyleControlsSlideAway) {
     auto view = rig.makePopover();
     view->show();
     rig.loop.runUntilIdle();
+    auto* controls = view->styleControls();
     ASSERT_TRUE(view->overlaySwitch()->isChecked());
-    ASSERT_FALSE(view->styleControls()->isHidden());
+    ASSERT_FALSE(controls->isHidden());
+    const int fullHeight = controls->sizeHint().height();
 
     view->overlaySwitch()->click();
     EXPECT_TRUE(rig.settings->overlayEnabled()) << "the click does not write in its own turn";
@@ -152,12 +154,22 @@ TEST_F(StatusPopoverTest, TheOverlaySwitchWritesOnTheNextTurnAndHidesTheStyleCon
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.settings->overlayEnabled());
     EXPECT_EQ(rig.defaults.boolValue("overlayEnabled"), false);
-    EXPECT_TRUE(view->styleControls()->isHidden());
+
+    rig.loop.advance(0.1);
+    EXPECT_FALSE(controls->isHidden()) << "half way through the slide";
+    EXPECT_LT(controls->maximumHeight(), fullHeight);
+    EXPECT_GT(controls->maximumHeight(), 0);
+    rig.loop.advance(0.15);
+    EXPECT_TRUE(controls->isHidden());
 
     rig.settings->overlayEnabled = true;  // from elsewhere: the switch follows
     rig.loop.runUntilIdle();
     EXPECT_TRUE(view->overlaySwitch()->isChecked());
-    EXPECT_FALSE(view->styleControls()->isHidden());
+    rig.loop.advance(0.05);
+    EXPECT_FALSE(controls->isHidden());
+    EXPECT_LT(controls->maximumHeight(), fullHeight);
+    rig.loop.advance(0.2);
+    EXPECT_EQ(controls->maximumHeight(), QWIDGETSIZE_MAX) << "fully shown, free to grow again";
 }
 
 TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
