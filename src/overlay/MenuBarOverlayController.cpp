@@ -42,8 +42,8 @@ public:
     BandOnlyUnifiedWindow(OverlayWindowHost& host, MainLoop& loop, const OverlaySettings& settings,
                           HueDriftClock& driftClock, const UnifiedBandInputs& inputs,
                           std::function<double()> earDepth)
-        : bar_(host, loop, settings, inputs.feed, driftClock, inputs.frame, inputs.level),
-          earDepth_(std::move(earDepth)) {
+        : earDepth_(std::move(earDepth)),
+          bar_(host, loop, settings, inputs.feed, driftClock, inputs.frame, inputs.level) {
         bar_.window().setContent([this](QPainter& painter, Size size) {
             if (!presenter_.shown()) return;
             bar_.view().paint(painter, Size{size.width, std::max(0.0, size.height - earDepth_())});
@@ -60,8 +60,8 @@ public:
 
 private:
     UnifiedPresenter presenter_;
-    MenuBarOverlayWindow bar_;
     std::function<double()> earDepth_;
+    MenuBarOverlayWindow bar_;  // after what its painting reads
     std::vector<Subscription> watches_;
 };
 
