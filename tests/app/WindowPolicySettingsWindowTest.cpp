@@ -91,6 +91,11 @@ TEST_F(SettingsWindowTest, ClosingAndFocusingAreReported) {
     window->close();
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(window->isVisible());
+
+    // Opening the tour hides the window: the profile scope must go back all the same.
+    window->show();
+    window->hide();
+    EXPECT_EQ(closes, 2);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -114,9 +114,10 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
     }
 }
 
-void SettingsWindow::closeEvent(QCloseEvent* event) {
-    if (onWillClose) onWillClose();
-    QWidget::closeEvent(event);
+void SettingsWindow::hideEvent(QHideEvent* event) {
+    // A spontaneous hide is the window manager's (minimising, another desktop): the window stays open.
+    if (!event->spontaneous() && onWillClose) onWillClose();
+    QWidget::hideEvent(event);
 }
 
 bool SettingsWindow::event(QEvent* event) {

@@ -71,12 +71,13 @@ public:
     TitlebarMasterSwitch& masterSwitch() const { return *masterSwitch_; }
     ProfileSelectorView& profileSelector() const { return *profileSelector_; }
 
-    // Told as the window closes and each time it takes the focus.
+    // Told as the window closes (or is hidden by the app, which closes it just the same; minimising does
+    // not count) and each time it takes the focus.
     std::function<void()> onWillClose;
     std::function<void()> onDidBecomeKey;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
