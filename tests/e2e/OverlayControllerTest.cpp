@@ -1,19 +1,15 @@
 // The overlay controller on the test desktop, fed by the real sampler: over a maximised window of one colour
 // from another program the band over the panel takes that colour, and on the empty desktop it goes away.
 // A small driver stands in for the shell's visibility rule: show while a window fills the top, else hide.
-#include <sys/wait.h>
-#include <unistd.h>
-#include <xcb/xcb.h>
-
 #include <QGuiApplication>
 #include <QScreen>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <optional>
 
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
+#include "ForeignWindow.h"
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "settings/OverlaySettings.h"
@@ -23,66 +19,6 @@ namespace {
 
 constexpr int kPanelHeight = 28;
 const QColor kWindowColour(0x3c, 0xb4, 0x50);
-
-// A maximised, undecorated window of another process in one colour, gone when this object goes. Only xcb and
-// plain system calls run in the child: the child of a threaded process must not touch Qt.
-class SolidMaximisedWindow {
-public:
-    explicit SolidMaximisedWindow(QColor colour) {
-        int ready[2];
-        if (pipe(ready) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            runChild(colour.rgb() & 0xffffff, ready[1]);
-        }
-        close(ready[1]);
-        if (read(ready[0], &window_, sizeof window_) != sizeof window_) window_ = 0;
-        close(ready[0]);
-    }
-    ~SolidMaximisedWindow() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    std::uint32_t window() const { return window_; }
-
-private:
-    [[noreturn]] static void runChild(std::uint32_t rgb, int ready) {
-        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c)) _exit(1);
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        const xcb_window_t w = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 50, 80, 500, 400, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &rgb);
-        auto atom = [c](const char* name) {
-            auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-            const xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
-            std::free(r);
-            return a;
-        };
-        const char wmClass[] = "overlay-controller-test\0OverlayControllerTest";
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            sizeof wmClass, wmClass);
-        const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
-        const xcb_atom_t state[] = {atom("_NET_WM_STATE_MAXIMIZED_VERT"),
-                                    atom("_NET_WM_STATE_MAXIMIZED_HORZ")};
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, state);
-        // Without a title bar the strip under the panel is the window's own colour.
-        const std::uint32_t noDecorations[] = {2, 0, 0, 0, 0};
-        const xcb_atom_t hints = atom("_MOTIF_WM_HINTS");
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, hints, hints, 32, 5, noDecorations);
-        xcb_map_window(c, w);
-        xcb_flush(c);
-        (void)!write(ready, &w, sizeof w);
-        close(ready);
-        for (;;) pause();
-    }
-
-    pid_t pid_ = -1;
-    std::uint32_t window_ = 0;
-};
 
 class OverlayControllerTest : public ::testing::Test {
 protected:
@@ -130,7 +66,7 @@ protected:
         return closeTo(shot.pixelColor(panelPoint), kWindowColour, 8);
     }
     // Maximises again now and then: the window manager may map the window before it reads the request.
-    bool waitUntilFilled(SolidMaximisedWindow& window) {
+    bool waitUntilFilled(ForeignWindow& window) {
         int polls = 0;
         return waitUntil(
             [&] {
@@ -154,7 +90,7 @@ protected:
 TEST_F(OverlayControllerTest, BandOverThePanelTakesTheFilledWindowsColourAndLeavesWithIt) {
     ASSERT_NE(controller->windowsOf(desktop.screens->screens().front().id), nullptr);
     {
-        SolidMaximisedWindow window(kWindowColour);
+        ForeignWindow window({.rgb = kWindowColour.rgb() & 0xffffff, .maximised = true});
         ASSERT_NE(window.window(), 0u);
         ASSERT_TRUE(waitUntilFilled(window)) << "the sampler never saw the window fill the top";
 
