@@ -79,7 +79,7 @@ protected:
         ASSERT_TRUE(app.waitForStarted(10000));
         pid = QString::number(app.processId());
         ASSERT_TRUE(waitUntil([&] { return findIcon(); }, std::chrono::seconds(20)))
-            << "the icon never docked";
+            << "the app put no icon in the tray (is the status item made at launch?)";
     }
 
     void TearDown() override {
