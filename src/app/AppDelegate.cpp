@@ -14,6 +14,7 @@
 #include "overlay/MenuShapeGeometry.h"
 #include "overlay/OverlayDisabledBanner.h"
 #include "platform/Permissions.h"
+#include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "ui/settings/SettingsRootView.h"
 
@@ -31,6 +32,7 @@ AppDelegate::AppDelegate(AppDelegateServices services)
     overlaySettings_ = std::make_unique<OverlaySettings>(services_.defaults, loop_);
     loginItem_ = std::make_unique<LoginItemManager>(services_.loginItem);
     profileManager_ = std::make_unique<ProfileManager>(services_.defaults);
+    services_.updater.start();
     // The settings navigation starts on the Appearance page (its own default).
     missionControlDetector_ =
         std::make_unique<MissionControlDetector>(services_.windowList, services_.sampler.screens,

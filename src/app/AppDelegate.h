@@ -39,6 +39,7 @@ class MusicVisualizerAudioEngine;
 class OnboardingWindowController;
 class OverlayWindowHost;
 class Permissions;
+class Updater;
 class ProgressBarController;
 class ReminderBannerWindow;
 class VizRenderController;
@@ -57,6 +58,8 @@ struct AppDelegateServices {
     LoginItem& loginItem;
     Hotkeys& hotkeys;
     Permissions& permissions;
+    // The software updater; the delegate starts it once, at creation.
+    Updater& updater;
     OverlayWindowHost& overlayHost;
     GreenButtonFillServices greenButton;
     // The desktop's overview shell, if it has one.
@@ -77,8 +80,8 @@ public:
         "retry.";
     static constexpr double bannerDuration = 3.5;
 
-    // Creates, in order: the sampler, the settings, the login item, the profiles, the settings navigation,
-    // the overview detector, the green-button fill and the hot keys.
+    // Creates, in order: the sampler, the settings, the login item, the profiles, then starts the updater;
+    // then the settings navigation, the overview detector, the green-button fill and the hot keys.
     explicit AppDelegate(AppDelegateServices services);
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
@@ -126,6 +129,7 @@ public:
     OverlaySettings& overlaySettings() { return *overlaySettings_; }
     ProfileManager& profileManager() { return *profileManager_; }
     LoginItemManager& loginItem() { return *loginItem_; }
+    Updater& updater() { return services_.updater; }
     SettingsNavigation& settingsNavigation() { return settingsNavigation_; }
     MissionControlDetector& missionControlDetector() { return *missionControlDetector_; }
     GreenButtonFillController& greenButtonFill() { return *greenButtonFill_; }

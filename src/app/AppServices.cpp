@@ -7,6 +7,7 @@
 
 #include "base/QtMainLoop.h"
 #include "overlay/MenuBarOverlayController.h"
+#include "platform/linux/AppcastUpdater.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/X11CaptureService.h"
@@ -45,6 +46,8 @@ struct AppServices::Parts {
     std::unique_ptr<QtOverlayWindowHost> overlayHost;
     std::unique_ptr<X11EventTap> eventTap;
     std::unique_ptr<X11WindowControl> windowControl;
+    std::unique_ptr<QtUpdaterUserDriver> updaterDriver;
+    std::unique_ptr<AppcastUpdater> updater;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -57,6 +60,9 @@ AppServices::~AppServices() {
 }
 
 namespace {
+// The version the update feed is compared with; it follows the project's version in CMakeLists.txt.
+constexpr const char* kVersion = "0.1.0";
+
 std::string executablePath() {
     const QString path = QCoreApplication::applicationFilePath();
     return path.isEmpty() ? std::string("velaro") : path.toStdString();
@@ -98,6 +104,9 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
     p.permissions = std::make_unique<X11Permissions>();
     p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop);
+    p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();
+    p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,
+                                                 configuredAppcastURL(), kVersion);
     return services;
 }
 
@@ -122,6 +131,7 @@ AppDelegateServices AppServices::delegateServices() {
         .loginItem = *p.loginItem,
         .hotkeys = *p.hotkeys,
         .permissions = *p.permissions,
+        .updater = *p.updater,
         .overlayHost = *p.overlayHost,
         .greenButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
                         p.workspace->ownProcessIdentifier()},

@@ -17,6 +17,7 @@ TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutC
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
     EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_EQ(rig.updater.startCalls, 1) << "the updater starts with the delegate, once";
     EXPECT_FALSE(d.onboardingWindow()) << "a completed tour never opens";
     ASSERT_NE(d.appWatcher(), nullptr);
     ASSERT_EQ(rig.controllers.size(), 1u);

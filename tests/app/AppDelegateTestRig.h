@@ -25,6 +25,7 @@
 #include "support/FakePermissions.h"
 #include "support/FakePointerSource.h"
 #include "support/FakeScreens.h"
+#include "support/FakeUpdater.h"
 #include "support/FakeWindowControl.h"
 #include "support/FakeWindowEvents.h"
 #include "support/FakeWindowList.h"
@@ -100,6 +101,7 @@ struct ShellRig {
     FakeLoginItem loginItem;
     FakeHotkeys hotkeys;
     FakePermissions permissions;
+    FakeUpdater updater;
     FakeOverlayWindowHost host{loop};
     FakeEventTap eventTap;
     FakeWindowControl windowControl;
@@ -145,6 +147,7 @@ struct ShellRig {
             .loginItem = loginItem,
             .hotkeys = hotkeys,
             .permissions = permissions,
+            .updater = updater,
             .overlayHost = host,
             .greenButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
             .overviewShell = std::nullopt,
