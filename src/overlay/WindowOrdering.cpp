@@ -87,12 +87,13 @@ std::vector<PlacedCorner> WindowOrdering::belowActiveCorners() const {
     return out;
 }
 
-// The check compares the window list with the order the last pass made. Our corners are judged by where the
-// list shows them; a corner the list does not show is judged by the host. Where the list leaves our own
-// windows out (the X11 list drops them by process), a missing entry does not mean "off screen", and reading
-// it so would reorder on every tick. There the host still knows whether the corner is ordered in and what it
-// was ordered below, and its own stack check (reassertStack) compares the real stack with that, repairing
-// only what another window moved; so a corner that is ordered in below the current target is left to it.
+// The check compares the window list with the order the last pass made. A corner the list shows is judged by
+// its place there: in front of the target means misordered. A corner the list does not show is judged by the
+// host, since a list may leave this process's own windows out, and reading "not listed" as "off screen" would
+// then reorder on every tick. The host knows whether the corner is ordered in and what it was last ordered
+// below; if that is the current target, the host's own stack check (reassertStack) compares the real stack
+// with it and repairs only what another window moved. The X11 list does show our override-redirect windows,
+// so there the comparison is made on the list, as the stack stands, and the host's check is not needed.
 void WindowOrdering::checkBelowActiveOrder() {
     if (!needsBelowActiveOrdering()) return;
     const auto target = pass_.target();

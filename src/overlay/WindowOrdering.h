@@ -24,7 +24,7 @@ struct WindowOrderingServices {
     Workspace& workspace;
     WindowList* windowList = nullptr;  // none: no target is ever found
     // The host's own check of where our windows lie against the others, repairing only what moved. Used for
-    // the corners the window list does not show (see checkBelowActiveOrder()); may be empty.
+    // corners the window list does not show (see checkBelowActiveOrder()); may be empty.
     std::function<void()> reassertStack;
 };
 

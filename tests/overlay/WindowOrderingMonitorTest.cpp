@@ -130,7 +130,7 @@ TEST_F(WindowOrderingMonitorTest, withoutATargetEveryTickRetries) {
     EXPECT_EQ(corner(ScreenCorner::bottomLeft).orderedBelowForeign(), WindowNumber{42});
 }
 
-// The X11 list leaves our own windows out. A corner ordered in below the current target is then the host's
+// A list may leave our own windows out. A corner ordered in below the current target is then the host's
 // to check; reading "not listed" as "off screen" would reorder on every tick.
 TEST_F(WindowOrderingMonitorTest, unlistedCornerInPlaceIsLeftToTheHostsStackCheck) {
     startBelow42();
