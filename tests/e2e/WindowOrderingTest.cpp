@@ -186,5 +186,50 @@ TEST_F(WindowOrderingTest, BottomCornerShowsOnTheDesktopHidesUnderTheActiveWindo
     EXPECT_TRUE(closeTo(shot.pixelColor(cornerOnly), kCornerColour, 8));
 }
 
+// The band stays over other apps' windows through activations and raises, yet never over another app's
+// override-redirect window (a menu or tooltip), which belongs above.
+TEST_F(WindowOrderingTest, BandStaysAboveRaisedWindowsButBelowOtherAppsMenus) {
+    const Rect screen = desktop.screens->screens().front().frame;
+    auto band = host->makeWindow({"overlay-bar",
+                                  Rect{screen.minX(), screen.maxY() - 40, 300, 40},
+                                  OverlayWindowLevel::mainMenu,
+                                  1.0,
+                                  {}});
+    band->orderFrontRegardless();
+    const auto bandID = static_cast<std::uint32_t>(band->windowNumber());
+
+    ForeignWindow app(placed(kFirstColour, QRect(0, 0, 500, 400)));
+    ASSERT_NE(app.window(), 0u);
+    ASSERT_TRUE(activateAndWait(app.window()));
+    const std::uint32_t appFrame = topLevel(app.window());
+    auto bandAboveApp = [&] {
+        const auto i = stackIndices({appFrame, bandID});
+        return i[0] >= 0 && i[0] < i[1];
+    };
+    EXPECT_TRUE(waitUntil(bandAboveApp, std::chrono::seconds(2)));
+
+    // A raise without activation is seen through the window's ConfigureNotify.
+    const std::uint32_t top[] = {XCB_STACK_MODE_ABOVE};
+    xcb_configure_window(x->get(), appFrame, XCB_CONFIG_WINDOW_STACK_MODE, top);
+    xcb_flush(x->get());
+    EXPECT_TRUE(waitUntil(bandAboveApp, std::chrono::seconds(2)));
+
+    const xcb_window_t menu = xcb_generate_id(x->get());
+    const std::uint32_t overrideRedirect[] = {1};
+    xcb_create_window(x->get(), XCB_COPY_FROM_PARENT, menu, x->root(), 10, 10, 120, 160, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
+                      overrideRedirect);
+    xcb_map_window(x->get(), menu);
+    xcb_configure_window(x->get(), menu, XCB_CONFIG_WINDOW_STACK_MODE, top);
+    xcb_flush(x->get());
+    ASSERT_TRUE(activateAndWait(app.window()));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    const auto i = stackIndices({appFrame, bandID, menu});
+    EXPECT_LT(i[0], i[1]);
+    EXPECT_LT(i[1], i[2]) << "the band was raised over another app's menu";
+    xcb_destroy_window(x->get(), menu);
+    xcb_flush(x->get());
+}
+
 }  // namespace
 }  // namespace velaro::e2e
