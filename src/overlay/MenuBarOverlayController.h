@@ -60,6 +60,15 @@ struct UnifiedBandInputs {
 };
 using UnifiedBandFactory = std::function<std::unique_ptr<OverlayBandWindow>(const UnifiedBandInputs&)>;
 
+// How the unified windows' reveal is decided once they are on screen (by default: at once, animated). The
+// hooks reveal through `MenuBarOverlayController::revealUnifiedWindows` and report every change of their
+// pending state through `MenuBarOverlayController::revealPendingChanged`.
+struct UnifiedRevealHooks {
+    std::function<void()> begin;    // reveal now, or once fresh colours came
+    std::function<void()> clear;    // the overlay hides: drop a waiting reveal without revealing
+    std::function<bool()> pending;  // a reveal is waiting
+};
+
 // The sampler's values and one screen's channel as the overlay views read them.
 OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel);
 
@@ -81,7 +90,7 @@ public:
     // Does nothing unless the master switch and the overlay are on and the overlay is hidden.
     void show(bool immediate) override;
     void hide(bool immediate) override;
-    bool unifiedRevealPending() const override { return unifiedRevealPending_; }
+    bool unifiedRevealPending() const override { return revealHooks_.pending && revealHooks_.pending(); }
     void resetPrevTickOwner() override { memory_.resetPrevTickOwner(); }
     // Brings the wallpaper and screen-top corners forward (the screen-top ones just below their band).
     void orderFrontCornerWindows() override;
@@ -98,6 +107,11 @@ public:
     }
     // Makes the unified band windows; the default draws the band only (no ears) and reveals it at once.
     void setUnifiedBandFactory(UnifiedBandFactory factory);
+    void setUnifiedRevealHooks(UnifiedRevealHooks hooks) { revealHooks_ = std::move(hooks); }
+    // Tells the shell that `unifiedRevealPending()` changed.
+    void revealPendingChanged() {
+        if (onRevealPendingChanged) onRevealPendingChanged();
+    }
 
     // ---- the window set ----
     struct ScreenWindows {
@@ -219,7 +233,7 @@ private:
     bool colorFlushScheduled_ = false;
     MissionControlDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
-    bool unifiedRevealPending_ = false;
+    UnifiedRevealHooks revealHooks_;
     ColorMemory memory_;
     Cancellable holdCheckEarly_, holdCheckLate_;
     Subscription overviewObserver_;

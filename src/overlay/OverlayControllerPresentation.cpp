@@ -190,7 +190,10 @@ void MenuBarOverlayController::presentUnifiedWindows(bool instant) {
     for (auto& [w, p] : unified)
         if (!overviewActive_) makeVisible(*w);
     layoutCornerWindows();
-    revealUnifiedWindows(instant);
+    if (!instant && revealHooks_.begin)
+        revealHooks_.begin();
+    else
+        revealUnifiedWindows(instant);
 }
 
 void MenuBarOverlayController::revealUnifiedWindows(bool instant) {
@@ -201,9 +204,7 @@ void MenuBarOverlayController::revealUnifiedWindows(bool instant) {
 }
 
 void MenuBarOverlayController::clearRevealPending() {
-    if (!unifiedRevealPending_) return;
-    unifiedRevealPending_ = false;
-    if (onRevealPendingChanged) onRevealPendingChanged();
+    if (revealHooks_.clear) revealHooks_.clear();
 }
 
 void MenuBarOverlayController::hideUnifiedWindows() {

@@ -102,6 +102,31 @@ TEST_F(OverlayControllerTest, UnifiedShowRevealsThePresenterAndImmediateHideTake
     EXPECT_TRUE(presenter->revealInstant);
 }
 
+TEST_F(OverlayControllerTest, UnifiedRevealHooksDecideWhenAnAnimatedRevealHappens) {
+    makeController();
+    int begun = 0, cleared = 0, pendingChanges = 0;
+    bool waiting = false;
+    controller->setUnifiedRevealHooks({[&] { ++begun, waiting = true, controller->revealPendingChanged(); },
+                                       [&] { ++cleared, waiting = false; }, [&] { return waiting; }});
+    controller->onRevealPendingChanged = [&] { ++pendingChanges; };
+    auto* presenter = screen().band->presenter();
+
+    controller->show(false);
+    EXPECT_EQ(begun, 1);
+    EXPECT_TRUE(band().isVisible()) << "on screen while the reveal waits";
+    EXPECT_FALSE(presenter->shown());
+    EXPECT_TRUE(controller->unifiedRevealPending());
+    EXPECT_EQ(pendingChanges, 1);
+
+    controller->hide(true);
+    EXPECT_GE(cleared, 1);
+    EXPECT_FALSE(controller->unifiedRevealPending());
+    controller->show(true);  // an immediate show reveals at once
+    EXPECT_EQ(begun, 1);
+    EXPECT_TRUE(presenter->shown());
+    EXPECT_TRUE(presenter->revealInstant);
+}
+
 TEST_F(OverlayControllerTest, RebuildWhileVisibleShowsTheNewWindowsAndWhileHiddenLeavesThemOut) {
     makeSeparate();
     controller->show(true);
