@@ -1,6 +1,8 @@
 // Start-up order, the one-time runtime start, the runtime's change streams and the demand rules.
 #include "app/AppDelegate.h"
 
+#include "app/StatusItemController.h"
+
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -43,6 +45,8 @@ AppDelegate::AppDelegate(AppDelegateServices services)
 
 AppDelegate::~AppDelegate() {
     *alive_ = false;
+    // The popover's views read the sampler, the settings and the app watcher.
+    statusItem_.reset();
     // The windows and the controller read the sampler and the settings: they go first.
     lightBeamWindow_.reset();
     reminderBanner_.reset();
@@ -180,14 +184,25 @@ void AppDelegate::applicationWillTerminate() {
 // ---- windows ----
 
 void AppDelegate::setupStatusItem() {
-    // The tray icon and its menu hang off the delegate here once they exist; the first look follows the
-    // switch.
-    updateStatusItemAppearance(overlaySettings_->masterEnabled());
+    if (!services_.tray) return;
+    statusItem_ = std::make_unique<StatusItemController>(
+        *services_.tray, *overlaySettings_,
+        StatusItemController::hooksFor(*this, {loop_,
+                                               services_.permissions,
+                                               [this, weak = std::weak_ptr<bool>(alive_)] {
+                                                   if (weak.lock()) services_.updater.checkForUpdates();
+                                               },
+                                               {}}));
+    // Its first look follows the stored master switch.
+    statusItem_->setup();
 }
 
-void AppDelegate::updateStatusItemAppearance(bool) {}
+void AppDelegate::updateStatusItemAppearance(bool active) {
+    if (statusItem_) statusItem_->updateAppearance(active);
+}
 
 void AppDelegate::closePopover() {
+    if (statusItem_) statusItem_->closePopover();
     setPopoverOpen(false);
 }
 

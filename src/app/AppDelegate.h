@@ -42,6 +42,8 @@ class Permissions;
 class Updater;
 class ProgressBarController;
 class ReminderBannerWindow;
+class StatusItemController;
+class Tray;
 class VizRenderController;
 class WindowEvents;
 class WindowList;
@@ -70,6 +72,8 @@ struct AppDelegateServices {
     std::function<std::unique_ptr<MusicVisualizerAudioEngine>()> makeVisualizerEngine;
     // Whether the shell's own windows (tour, settings) are real toolkit windows; tests leave them out.
     bool toolkitWindows = true;
+    // The panel's tray for the status item; without one the app runs with no status item.
+    Tray* tray = nullptr;
 };
 
 class AppDelegate {
@@ -144,6 +148,7 @@ public:
     VizRenderController* vizRenderController() { return vizRenderController_.get(); }
     ProgressBarController* progressBarController() { return progressBarController_.get(); }
     OnboardingWindowController* onboardingWindow() { return onboardingWindow_.get(); }
+    StatusItemController* statusItem() { return statusItem_.get(); }
     bool runtimeStarted() const { return runtimeStarted_; }
     bool engineDemandActive() const { return engineDemandActive_; }
     int lightBeamSyncCount() const { return beamSyncCount_; }
@@ -187,6 +192,7 @@ private:
     Subscription spaceObserver_;
 
     // The shell's windows.
+    std::unique_ptr<StatusItemController> statusItem_;
     std::unique_ptr<OnboardingWindowController> onboardingWindow_;
     std::unique_ptr<QWidget> settingsWindow_;
     std::unique_ptr<LightBeamWindow> lightBeamWindow_;

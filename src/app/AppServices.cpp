@@ -10,6 +10,7 @@
 #include "platform/linux/AppcastUpdater.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/QtOverlayWindowHost.h"
+#include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
@@ -48,6 +49,7 @@ struct AppServices::Parts {
     std::unique_ptr<X11WindowControl> windowControl;
     std::unique_ptr<QtUpdaterUserDriver> updaterDriver;
     std::unique_ptr<AppcastUpdater> updater;
+    std::unique_ptr<QtTray> tray;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -104,6 +106,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
     p.permissions = std::make_unique<X11Permissions>();
     p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop);
+    p.tray = std::make_unique<QtTray>(p.screens.get());
     p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();
     p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,
                                                  configuredAppcastURL(), kVersion);
@@ -140,6 +143,7 @@ AppDelegateServices AppServices::delegateServices() {
             OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace}),
         .makeVisualizerEngine = {},
         .toolkitWindows = true,
+        .tray = p.tray.get(),
     };
 }
 

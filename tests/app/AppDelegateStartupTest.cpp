@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegateTestRig.h"
+#include "app/StatusItemController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "overlay/OverlayDisabledBanner.h"
 
@@ -145,6 +146,26 @@ TEST(AppDelegateStartup, EditingIsActiveWhileSettingsShowAndTheTourDoesNot) {
 
     // The query outlives the delegate in the settings' hands only as long as the settings; still safe.
     rig.delegate.reset();
+}
+
+TEST(AppDelegateStartup, StatusItemTakesTheStoredSwitchAtLaunchAndFollowsIt) {
+    ShellRig rig;
+    rig.provideTray = true;
+    rig.storeStep(OnboardingStep::completed);
+    rig.defaults.set("masterEnabled", PlistValue(false));
+    auto& d = rig.launch();
+    ASSERT_NE(d.statusItem(), nullptr);
+    EXPECT_TRUE(rig.tray.visible);
+    EXPECT_EQ(rig.tray.appearance, StatusItemController::appearanceFor(false));
+    rig.settings().masterEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.tray.appearance, StatusItemController::appearanceFor(true));
+
+    // The menu's "Check for Updates…" reaches the updater.
+    rig.tray.rightClick();
+    rig.tray.choose("Check for Updates…");
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.updater.checks, 1);
 }
 
 TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {

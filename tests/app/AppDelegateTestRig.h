@@ -25,6 +25,7 @@
 #include "support/FakePermissions.h"
 #include "support/FakePointerSource.h"
 #include "support/FakeScreens.h"
+#include "support/FakeTray.h"
 #include "support/FakeUpdater.h"
 #include "support/FakeWindowControl.h"
 #include "support/FakeWindowEvents.h"
@@ -111,6 +112,9 @@ struct ShellRig {
     // What the factories made.
     std::vector<FakeOverlayController*> controllers;
     bool provideController = true;
+    // The tray the delegate puts its status item in; none unless a test asks.
+    FakeTray tray;
+    bool provideTray = false;
     bool vizEngineWorks = true;
     int vizEnginesMade = 0;
     int vizEngineStops = 0;
@@ -163,6 +167,7 @@ struct ShellRig {
                 return std::make_unique<FakeVisualizerEngine>(vizEngineWorks, &vizEngineStops);
             },
             .toolkitWindows = false,
+            .tray = provideTray ? &tray : nullptr,
         };
         delegate = std::make_unique<AppDelegate>(std::move(services));
         return *delegate;
