@@ -1,6 +1,7 @@
 // The unified window and the factory that hands it to the controller.
 #include "overlay/UnifiedOverlayWindow.h"
 
+#include "overlay/UnifiedRevealGate.h"
 #include "sampling/ScreenTopology.h"
 
 namespace velaro {
@@ -24,6 +25,19 @@ UnifiedBandFactory unifiedOverlayWindowFactory(MenuBarOverlayController& control
             std::make_unique<UnifiedOverlayWindow>(host, loop, settings, inputs.feed, controller.driftClock(),
                                                    inputs.frame, inputs.level, std::move(metrics)));
     };
+}
+
+void installUnifiedOverlay(MenuBarOverlayController& controller, ScreenSampler& sampler,
+                           const OverlaySettings& settings, const OverlayControllerServices& services) {
+    auto gate = std::make_shared<UnifiedRevealGate>(
+        services.loop, revealGateInputs(sampler, settings),
+        [&controller](bool instant) { controller.revealUnifiedWindows(instant); });
+    gate->onPendingChanged = [&controller] { controller.revealPendingChanged(); };
+    controller.setUnifiedRevealHooks(UnifiedRevealHooks{[gate] { gate->begin(); }, [gate] { gate->clear(); },
+                                                        [gate] { return gate->pending(); }});
+    controller.setUnifiedBandFactory(
+        unifiedOverlayWindowFactory(controller, services.host, services.loop, settings, services.screens));
+    controller.rebuildWindows();
 }
 
 }  // namespace velaro
