@@ -3,7 +3,6 @@
 
 #include "app/StatusItemController.h"
 
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include "base/Log.h"
@@ -19,6 +18,7 @@
 #include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
 
@@ -29,6 +29,7 @@ constexpr const char* kOverviewTag = "shell";
 AppDelegate::AppDelegate(AppDelegateServices services)
     : services_(std::move(services)),
       loop_(services_.loop),
+      windowPolicy_(services_.dockPolicy, loop_),
       visibility_(loop_, [this] { return overlayController_.get(); }) {
     screenSampler_ = std::make_unique<ScreenSampler>(services_.sampler);
     overlaySettings_ = std::make_unique<OverlaySettings>(services_.defaults, loop_);
@@ -154,16 +155,20 @@ void AppDelegate::tourRequestsRuntime() {
 }
 
 void AppDelegate::tourWindowDidClose() {
-    const bool deactivate = std::exchange(deactivateDeferredForTour_, false);
     OnboardingWindowController* closed = onboardingWindow_.get();
-    later([this, closed, deactivate] {
-        if (onboardingWindow_.get() == closed) onboardingWindow_.reset();
+    later([this, closed] {
+        if (onboardingWindow_.get() == closed) {
+            if (closed && closed->window())
+                windowPolicy_.removeWindow(WindowNumber(closed->window()->winId()));
+            onboardingWindow_.reset();
+        }
         startRuntimeOnce();
         if (isSettingsVisible()) {
             overlaySettings_->reapplyProfileOverrides();
             return;
         }
-        (void)deactivate;  // giving the focus back is the desktop's business here
+        // A tray-only app gives the focus back once the tour that held it is gone.
+        windowPolicy_.tourDidClose();
     });
 }
 
@@ -212,7 +217,14 @@ void AppDelegate::setPopoverOpen(bool open) {
     updateSamplerDemand();
 }
 
-void AppDelegate::applyDockIconPolicy() {}
+void AppDelegate::applyDockIconPolicy() {
+    WindowNumber front = 0;
+    if (isTourVisible() && onboardingWindow_->window())
+        front = WindowNumber(onboardingWindow_->window()->winId());
+    else if (isSettingsVisible())
+        front = WindowNumber(settingsWindow_->winId());
+    windowPolicy_.applyDockIconPolicy(overlaySettings_->showDockIcon(), isTourVisible(), front);
+}
 
 bool AppDelegate::isTourVisible() const {
     return onboardingWindow_ && onboardingWindow_->isVisible();
@@ -249,6 +261,8 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, bool p
         onboardingWindow_->onClose = [this, weak] {
             if (weak.lock()) tourWindowDidClose();
         };
+        if (onboardingWindow_->window())
+            windowPolicy_.addWindow(WindowNumber(onboardingWindow_->window()->winId()));
     }
     onboardingWindow_->show();
 }
@@ -258,20 +272,23 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
     if (isTourVisible()) onboardingWindow_->closeWindowAction();
     if (!settingsWindow_) {
         const auto weak = std::weak_ptr<bool>(alive_);
-        auto window = std::make_unique<QWidget>();
-        window->setWindowTitle(QStringLiteral("Velaro Settings"));
-        auto* layout = new QVBoxLayout(window.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(
+        auto* root =
             new SettingsRootView({[this, weak] {
                                       if (weak.lock()) showOnboarding(OnboardingStep::welcome, false);
                                   },
-                                  *overlaySettings_, *loginItem_, *profileManager_, settingsNavigation_}));
-        window->resize(700, 520);
-        settingsWindow_ = std::move(window);
-    }
-    if (!services_.toolkitWindows) {
-        settingsWindow_->setAttribute(Qt::WA_DontShowOnScreen, true);
+                                  *overlaySettings_, *loginItem_, *profileManager_, settingsNavigation_});
+        settingsWindow_ =
+            std::make_unique<SettingsWindow>(*overlaySettings_, *profileManager_, loop_, root, [this, weak] {
+                if (weak.lock()) overlaySettings_->reapplyProfileOverrides();
+            });
+        settingsWindow_->onWillClose = [this, weak] {
+            if (weak.lock()) windowPolicy_.settingsWindowWillClose(*profileManager_, *overlaySettings_);
+        };
+        settingsWindow_->onDidBecomeKey = [this, weak] {
+            if (weak.lock()) windowPolicy_.settingsWindowDidBecomeKey(*overlaySettings_);
+        };
+        if (!services_.toolkitWindows) settingsWindow_->setAttribute(Qt::WA_DontShowOnScreen, true);
+        windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
     }
     settingsWindow_->show();
     settingsWindow_->raise();

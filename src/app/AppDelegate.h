@@ -15,6 +15,7 @@
 #include "app/LoginItemManager.h"
 #include "app/OverlayControllerPort.h"
 #include "app/OverlayVisibility.h"
+#include "app/WindowPolicy.h"
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
 #include "onboarding/OnboardingStep.h"
@@ -42,6 +43,7 @@ class Permissions;
 class Updater;
 class ProgressBarController;
 class ReminderBannerWindow;
+class SettingsWindow;
 class StatusItemController;
 class Tray;
 class VizRenderController;
@@ -74,6 +76,8 @@ struct AppDelegateServices {
     bool toolkitWindows = true;
     // The panel's tray for the status item; without one the app runs with no status item.
     Tray* tray = nullptr;
+    // Whether the app shows in the taskbar, and the activation of its windows.
+    DockPolicy& dockPolicy;
 };
 
 class AppDelegate {
@@ -135,6 +139,7 @@ public:
     LoginItemManager& loginItem() { return *loginItem_; }
     Updater& updater() { return services_.updater; }
     SettingsNavigation& settingsNavigation() { return settingsNavigation_; }
+    SettingsWindow* settingsWindow() { return settingsWindow_.get(); }
     MissionControlDetector& missionControlDetector() { return *missionControlDetector_; }
     GreenButtonFillController& greenButtonFill() { return *greenButtonFill_; }
     HotkeyCenter& hotkeyCenter() { return *hotkeyCenter_; }
@@ -194,7 +199,8 @@ private:
     // The shell's windows.
     std::unique_ptr<StatusItemController> statusItem_;
     std::unique_ptr<OnboardingWindowController> onboardingWindow_;
-    std::unique_ptr<QWidget> settingsWindow_;
+    std::unique_ptr<SettingsWindow> settingsWindow_;
+    WindowPolicy windowPolicy_;
     std::unique_ptr<LightBeamWindow> lightBeamWindow_;
     std::unique_ptr<ReminderBannerWindow> reminderBanner_;
 
@@ -208,7 +214,6 @@ private:
     bool beamSyncScheduled_ = false;
     bool engineDemandActive_ = false;
     bool popoverOpen_ = false;
-    bool deactivateDeferredForTour_ = false;
     int beamSyncCount_ = 0;
 };
 

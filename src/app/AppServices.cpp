@@ -12,6 +12,7 @@
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
+#include "platform/linux/X11DockPolicy.h"
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11MenuBarItems.h"
@@ -50,6 +51,7 @@ struct AppServices::Parts {
     std::unique_ptr<QtUpdaterUserDriver> updaterDriver;
     std::unique_ptr<AppcastUpdater> updater;
     std::unique_ptr<QtTray> tray;
+    std::unique_ptr<X11DockPolicy> dockPolicy;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -96,7 +98,9 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.windowControl = X11WindowControl::create(pixelsPerPoint);
     p.hotkeys = X11Hotkeys::forApplication();
     p.menuBarItems = X11MenuBarItems::create(pixelsPerPoint);
-    if (!p.workspace || !p.windowEvents || !p.menuBarItems || !p.eventTap || !p.windowControl || !p.hotkeys)
+    p.dockPolicy = X11DockPolicy::create();
+    if (!p.dockPolicy || !p.workspace || !p.windowEvents || !p.menuBarItems || !p.eventTap ||
+        !p.windowControl || !p.hotkeys)
         return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop);
     p.pointer = std::make_unique<X11PointerSource>(*p.loop);
@@ -144,6 +148,7 @@ AppDelegateServices AppServices::delegateServices() {
         .makeVisualizerEngine = {},
         .toolkitWindows = true,
         .tray = p.tray.get(),
+        .dockPolicy = *p.dockPolicy,
     };
 }
 

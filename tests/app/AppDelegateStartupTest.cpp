@@ -6,6 +6,7 @@
 #include "app/StatusItemController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "overlay/OverlayDisabledBanner.h"
+#include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
 namespace {
@@ -166,6 +167,21 @@ TEST(AppDelegateStartup, StatusItemTakesTheStoredSwitchAtLaunchAndFollowsIt) {
     rig.tray.choose("Check for Updates…");
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.updater.checks, 1);
+}
+
+TEST(AppDelegateStartup, LaunchAppliesTheTaskbarPolicyAndTheSettingsWindowFollowsIt) {
+    ShellRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    auto& d = rig.launch();
+    EXPECT_EQ(rig.dockPolicy.policy, ActivationPolicy::accessory) << "tray-only unless the icon is asked for";
+    d.openSettings();
+    ASSERT_NE(d.settingsWindow(), nullptr);
+    EXPECT_EQ(rig.dockPolicy.windows.size(), 1u) << "the settings window follows the taskbar policy";
+    EXPECT_EQ(d.settingsWindow()->width(), SettingsWindow::windowWidth);
+
+    rig.settings().showDockIcon = true;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.dockPolicy.policy, ActivationPolicy::regular);
 }
 
 TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {

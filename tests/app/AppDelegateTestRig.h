@@ -17,6 +17,7 @@
 #include "support/FakeAppCatalog.h"
 #include "support/FakeCaptureService.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeDockPolicy.h"
 #include "support/FakeEventTap.h"
 #include "support/FakeHotkeys.h"
 #include "support/FakeLoginItem.h"
@@ -114,6 +115,7 @@ struct ShellRig {
     bool provideController = true;
     // The tray the delegate puts its status item in; none unless a test asks.
     FakeTray tray;
+    FakeDockPolicy dockPolicy;
     bool provideTray = false;
     bool vizEngineWorks = true;
     int vizEnginesMade = 0;
@@ -168,6 +170,7 @@ struct ShellRig {
             },
             .toolkitWindows = false,
             .tray = provideTray ? &tray : nullptr,
+            .dockPolicy = dockPolicy,
         };
         delegate = std::make_unique<AppDelegate>(std::move(services));
         return *delegate;
