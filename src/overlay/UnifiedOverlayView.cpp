@@ -34,8 +34,6 @@ UnifiedOverlayView::UnifiedOverlayView(const OverlaySettings& settings, OverlayF
       presenter_(presenter),
       metrics_(std::move(metrics)),
       liveBar_(settings, feed, driftClock, loop),
-      revealBar_(settings, feed, driftClock, loop),
-      memoryBar_(settings, feed, driftClock, loop),
       reveal_(loop),
       leftEarFill_(loop, Color::black()),
       rightEarFill_(loop, Color::black()),
@@ -43,20 +41,26 @@ UnifiedOverlayView::UnifiedOverlayView(const OverlaySettings& settings, OverlayF
     leftEarFill_.snapTo(earFill(ScreenCorner::topLeft, std::nullopt));
     rightEarFill_.snapTo(earFill(ScreenCorner::topRight, std::nullopt));
     emptyDesktopMix_.snapTo(isEmptyDesktop() ? 1.0 : 0.0);
-    for (auto* bar : {&liveBar_, &revealBar_, &memoryBar_}) bar->setOnNeedsDisplay([this] { changed(); });
+    liveBar_.setOnNeedsDisplay([this] { changed(); });
     for (auto* v : {&leftEarFill_, &rightEarFill_}) v->setOnChange([this] { changed(); });
     emptyDesktopMix_.setOnChange([this] { changed(); });
-    reveal_.setOnChange([this] { changed(); });
+    reveal_.setOnChange([this] {
+        if (!reveal_.hold() && revealBar_) {
+            // The frozen colours are gone: the ears head for the live ones again.
+            revealBar_.reset();
+            refresh();
+        }
+        changed();
+    });
     reveal_.appear(presenter_.shown());
 
     presenterWatch_.push_back(presenter_.shown.changes().sink([this](const bool& shown) {
         if (shown) {
             const bool instant = std::exchange(presenter_.revealInstant, false);
             reveal_.reveal(instant, [this] { return freezeColors(); });
-            revealBar_.setHeldColor(reveal_.hold());
+            hold(revealBar_, reveal_.hold());
         } else {
             reveal_.conceal();
-            revealBar_.setHeldColor(std::nullopt);
         }
         refresh();
     }));
@@ -66,7 +70,8 @@ UnifiedOverlayView::UnifiedOverlayView(const OverlaySettings& settings, OverlayF
 
 void UnifiedOverlayView::setDarkScheme(bool dark) {
     darkScheme_ = dark;
-    for (auto* bar : {&liveBar_, &revealBar_, &memoryBar_}) bar->setDarkScheme(dark);
+    for (auto* bar : {&liveBar_, revealBar_ ? &*revealBar_ : nullptr, memoryBar_ ? &*memoryBar_ : nullptr})
+        if (bar) bar->setDarkScheme(dark);
 }
 
 double UnifiedOverlayView::bandHeight() const {
@@ -140,10 +145,19 @@ RevealColorHold UnifiedOverlayView::freezeColors() const {
                            feed_.liveLeftCornerColor(), feed_.liveRightCornerColor()};
 }
 
+void UnifiedOverlayView::hold(std::optional<MenuBarOverlayView>& bar,
+                              const std::optional<RevealColorHold>& colors) {
+    bar.reset();
+    if (!colors) return;
+    bar.emplace(settings_, feed_, drift_, loop_, colors);
+    bar->setDarkScheme(darkScheme_);
+    bar->setOnNeedsDisplay([this] { changed(); });
+}
+
 void UnifiedOverlayView::refresh() {
     liveBar_.refresh();
-    revealBar_.refresh();
-    memoryBar_.refresh();
+    if (revealBar_) revealBar_->refresh();
+    if (memoryBar_) memoryBar_->refresh();
     const auto animation =
         recolorAnimation(loop_.uptime(), feed_.recolorSnapUntil(), settings_.isHueDriftEffective());
     leftEarFill_.set(earFill(ScreenCorner::topLeft, reveal_.hold()), animation);
@@ -153,8 +167,7 @@ void UnifiedOverlayView::refresh() {
 }
 
 void UnifiedOverlayView::memoryGenerationChanged() {
-    memoryBar_.setHeldColor(presenter_.memoryHold);
-    memoryBar_.refresh();
+    hold(memoryBar_, presenter_.memoryHold);
     scheduleMemoryTick();
     changed();
 }
@@ -199,19 +212,19 @@ void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band) {
         p.save();
         p.setOpacity(p.opacity() * live);
         liveBar_.paint(p, Size{width, band});
-        if (reveal_.hold() && reveal_.holdOpacity() > 0) {
+        if (revealBar_ && reveal_.hold() && reveal_.holdOpacity() > 0) {
             p.save();
             p.setOpacity(p.opacity() * reveal_.holdOpacity());
-            revealBar_.paint(p, Size{width, band});
+            revealBar_->paint(p, Size{width, band});
             p.restore();
         }
         paintEar(p, ScreenCorner::topLeft, band, width, leftEarFill_.value(), reveal_.hold());
         paintEar(p, ScreenCorner::topRight, band, width, rightEarFill_.value(), reveal_.hold());
         p.restore();
     }
-    if (recolorWindowActive() && presenter_.memoryHold) {
+    if (recolorWindowActive() && presenter_.memoryHold && memoryBar_) {
         const auto& hold = presenter_.memoryHold;
-        memoryBar_.paint(p, Size{width, band});
+        memoryBar_->paint(p, Size{width, band});
         paintEar(p, ScreenCorner::topLeft, band, width, earFill(ScreenCorner::topLeft, hold), hold);
         paintEar(p, ScreenCorner::topRight, band, width, earFill(ScreenCorner::topRight, hold), hold);
     }

@@ -67,6 +67,7 @@ private:
         if (onNeedsDisplay_) onNeedsDisplay_();
     }
     RevealColorHold freezeColors() const;
+    void hold(std::optional<MenuBarOverlayView>& bar, const std::optional<RevealColorHold>& colors);
     void memoryGenerationChanged();
     void scheduleMemoryTick();
     void memoryTick(int generation);
@@ -85,8 +86,10 @@ private:
     std::function<void()> onNeedsDisplay_;
 
     MenuBarOverlayView liveBar_;
-    MenuBarOverlayView revealBar_;  // the frozen colours while a reveal opens
-    MenuBarOverlayView memoryBar_;  // the remembered colours after an app switch
+    // The held bars exist only while they hold something: each is built with its colours, so it shows them
+    // at once instead of animating from whatever it held before, and costs nothing the rest of the time.
+    std::optional<MenuBarOverlayView> revealBar_;  // the frozen colours while a reveal opens
+    std::optional<MenuBarOverlayView> memoryBar_;  // the remembered colours after an app switch
     RevealAnimator reveal_;
     AnimatedValue<Color> leftEarFill_;
     AnimatedValue<Color> rightEarFill_;

@@ -101,6 +101,23 @@ TEST_F(UnifiedOverlayViewTest, InstantFlagIsConsumedSoTheNextRevealAnimates) {
     EXPECT_FALSE(view->reveal().hold());
 }
 
+TEST_F(UnifiedOverlayViewTest, AnAnimatedRevealKeepsTheColoursItBeganWithUntilItSettles) {
+    auto view = makeView();
+    presenter.shown = true;
+    loop.advance(0.05);
+    sampler.dominantColor = Color::rgb(0, 0, 1);
+    sampler.liveLeftCornerColor = Color::rgb(0, 0, 1);
+    view->refresh();
+    loop.advance(0.31);  // open; the frozen layer has just begun to fade
+    auto image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 100, 10, Qt::red, 40)) << "the band still shows the frozen colour";
+    EXPECT_TRUE(pixelNear(image, 1, kBand + 1, Qt::red, 3)) << "and so does the ear";
+    loop.advance(0.5);
+    image = paint(*view);
+    EXPECT_TRUE(pixelNear(image, 100, 10, Qt::blue));
+    EXPECT_TRUE(pixelNear(image, 1, kBand + 1, Qt::blue));
+}
+
 TEST_F(UnifiedOverlayViewTest, HidingMidRevealLeavesNothingOnScreen) {
     auto view = makeView();
     presenter.shown = true;
