@@ -161,9 +161,12 @@ public:
 
     // ---- ordering ----
     void orderFrontBarWindows();
-    // Corners set below the active window are ordered by a monitor this controller does not run yet; the
-    // corner pass calls this wherever that monitor must re-check.
-    void scheduleBelowActiveRepair() {}
+    // Corners set below the active window are ordered by a monitor outside the controller (none by default);
+    // the corner pass and the sleep reaction call it wherever that monitor must start, stop or re-check.
+    void setBelowActiveRepair(std::function<void()> repair) { belowActiveRepair_ = std::move(repair); }
+    void scheduleBelowActiveRepair() {
+        if (belowActiveRepair_) belowActiveRepair_();
+    }
     // An app was activated or the desktop switched: the bands go back in front.
     void handleActivation();
 
@@ -234,6 +237,7 @@ private:
     MissionControlDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
     UnifiedRevealHooks revealHooks_;
+    std::function<void()> belowActiveRepair_;
     ColorMemory memory_;
     Cancellable holdCheckEarly_, holdCheckLate_;
     Subscription overviewObserver_;

@@ -208,6 +208,19 @@ TEST_F(OverlayControllerTest, ScreenTopCornerGoesBelowABandOfItsOwnLevelElseInFr
     EXPECT_GT(at(corner(C::screenTopRight)), at(band())) << "under the band it shares a level with";
 }
 
+TEST_F(OverlayControllerTest, TheBelowActiveMonitorIsAskedAfterEveryCornerPassAndSleepChange) {
+    makeSeparate();
+    int asked = 0;
+    controller->setBelowActiveRepair([&] { ++asked; });
+    settings.masterEnabled = false;
+    settle();
+    EXPECT_GE(asked, 1) << "switching off must stop the monitor";
+    asked = 0;
+    rig.sampler->screensAsleep = true;
+    settle();
+    EXPECT_GE(asked, 1);
+}
+
 TEST_F(OverlayControllerTest, MasterSwitchOffOrdersEveryCornerOutAndPlacesNoFrame) {
     settings.masterEnabled = false;
     settings.manualSeparateCorners = true;
