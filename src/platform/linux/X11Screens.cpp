@@ -42,6 +42,28 @@ std::optional<Strut> Strut::fromValues(const std::vector<std::uint32_t>& v, doub
     return std::nullopt;
 }
 
+std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connection,
+                                                      const std::vector<std::uint32_t>& windows,
+                                                      double rootWidth, double rootHeight) {
+    auto* c = connection.get();
+    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> asks;
+    asks.reserve(windows.size());
+    for (auto w : windows)
+        asks.emplace_back(
+            x11::askProperty(c, w, connection.atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 12),
+            x11::askProperty(c, w, connection.atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 4));
+    std::vector<std::pair<std::uint32_t, Strut>> struts;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        auto partial = x11::own(xcb_get_property_reply(c, asks[i].first, nullptr));
+        auto plain = x11::own(xcb_get_property_reply(c, asks[i].second, nullptr));
+        // The partial form wins; the old four-value form spans whole edges.
+        auto strut = Strut::fromValues(x11::values32(partial.get()), rootWidth, rootHeight);
+        if (!strut) strut = Strut::fromValues(x11::values32(plain.get()), rootWidth, rootHeight);
+        if (strut) struts.emplace_back(windows[i], *strut);
+    }
+    return struts;
+}
+
 Rect visibleAreaOf(const Rect& m, const std::vector<Strut>& struts, double rootWidth, double rootHeight) {
     double left = 0, right = 0, top = 0, bottom = 0;
     for (const auto& s : struts) {
@@ -216,21 +238,11 @@ void X11Screens::reload() {
 
     // The struts of every managed window (docks and panels set them); watch those windows for changes.
     std::vector<Strut> struts;
-    const auto windows = x11::rootWindowList(*connection_, "_NET_CLIENT_LIST");
-    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> strutAsks;
-    for (auto w : windows)
-        strutAsks.emplace_back(
-            x11::askProperty(c, w, connection_->atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 12),
-            x11::askProperty(c, w, connection_->atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 4));
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        auto partial = x11::own(xcb_get_property_reply(c, strutAsks[i].first, nullptr));
-        auto plain = x11::own(xcb_get_property_reply(c, strutAsks[i].second, nullptr));
-        auto strut = Strut::fromValues(x11::values32(partial.get()), rootWidth, rootHeight);
-        if (!strut) strut = Strut::fromValues(x11::values32(plain.get()), rootWidth, rootHeight);
-        if (!strut) continue;
-        struts.push_back(*strut);
-        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_change_window_attributes(c, windows[i], XCB_CW_EVENT_MASK, &mask);
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    for (const auto& [window, strut] : strutsOf(
+             *connection_, x11::rootWindowList(*connection_, "_NET_CLIENT_LIST"), rootWidth, rootHeight)) {
+        struts.push_back(strut);
+        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
     }
     xcb_flush(c);
 

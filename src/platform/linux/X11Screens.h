@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Cancellable.h"
@@ -32,6 +33,12 @@ struct Strut {
     static std::optional<Strut> fromValues(const std::vector<std::uint32_t>& values, double rootWidth,
                                            double rootHeight);
 };
+
+// The struts of those of `windows` that reserve space (docks and panels), each with its window, read with
+// the requests pipelined.
+std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connection,
+                                                      const std::vector<std::uint32_t>& windows,
+                                                      double rootWidth, double rootHeight);
 
 // The part of a monitor (root pixels) the struts leave free.
 Rect visibleAreaOf(const Rect& monitor, const std::vector<Strut>& struts, double rootWidth,

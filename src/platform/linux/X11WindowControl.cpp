@@ -357,24 +357,10 @@ WindowActionResult X11WindowControl::fill(WindowHandle window) {
         x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, connection_->root()), nullptr));
     if (!rootGeometry) return WindowActionResult::failure;
     const double rootWidth = rootGeometry->width, rootHeight = rootGeometry->height;
-    auto clients = x11::own(
-        xcb_get_property_reply(c,
-                               x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
-                                                XCB_ATOM_WINDOW, 4096),
-                               nullptr));
-    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> strutAsks;
-    for (auto client : x11::values32(clients.get()))
-        strutAsks.emplace_back(
-            x11::askProperty(c, client, connection_->atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 12),
-            x11::askProperty(c, client, connection_->atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 4));
     std::vector<Strut> struts;
-    for (auto& [partialAsk, plainAsk] : strutAsks) {
-        auto partial = x11::own(xcb_get_property_reply(c, partialAsk, nullptr));
-        auto plain = x11::own(xcb_get_property_reply(c, plainAsk, nullptr));
-        auto strut = Strut::fromValues(x11::values32(partial.get()), rootWidth, rootHeight);
-        if (!strut) strut = Strut::fromValues(x11::values32(plain.get()), rootWidth, rootHeight);
-        if (strut) struts.push_back(*strut);
-    }
+    for (const auto& [window, strut] :
+         strutsOf(*connection_, x11::rootWindowList(*connection_, "_NET_CLIENT_LIST"), rootWidth, rootHeight))
+        struts.push_back(strut);
     const Rect area = visibleAreaOf(monitor, struts, rootWidth, rootHeight);
     const double clientWidth = area.width() - extents[0] - extents[1];
     const double clientHeight = area.height() - extents[2] - extents[3];
