@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <unordered_map>
+
+#include "platform/linux/XcbUtil.h"
 
 namespace velaro::x11capture {
 
@@ -321,36 +324,16 @@ void Session::refreshTopLevels() {
         t.title = propertyText(name.get());
         if (t.title.empty()) t.title = propertyText(legacy.get());
         if (auto r = own(xcb_get_property_reply(c_, props[i].wmClass, nullptr))) {
-            const std::string both = propertyText(r.get());  // "instance\0class\0"
-            const auto cut = both.find('\0');
-            t.instanceName = both.substr(0, cut);
-            if (cut != std::string::npos) {
-                t.windowClass = both.substr(cut + 1);
-                if (const auto end = t.windowClass.find('\0'); end != std::string::npos)
-                    t.windowClass.resize(end);
-            }
+            std::tie(t.instanceName, t.windowClass) = x11::splitWindowClass(propertyText(r.get()));
         }
     }
     // Windows without _NET_WM_PID: ask the server which process made them.
     if (hasRes_) {
         std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> asks;
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (pending[i].t.pid != 0) continue;
-            xcb_res_client_id_spec_t spec{pending[i].t.client, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            asks.emplace_back(i, xcb_res_query_client_ids(c_, 1, &spec));
-        }
-        for (auto& [i, cookie] : asks) {
-            auto r = own(xcb_res_query_client_ids_reply(c_, cookie, nullptr));
-            if (!r) continue;
-            for (auto it = xcb_res_query_client_ids_ids_iterator(r.get()); it.rem;
-                 xcb_res_client_id_value_next(&it)) {
-                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-                    xcb_res_client_id_value_value_length(it.data) >= 1) {
-                    pending[i].t.pid = *xcb_res_client_id_value_value(it.data);
-                    break;
-                }
-            }
-        }
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            if (pending[i].t.pid == 0) asks.emplace_back(i, x11::askClientProcess(c_, pending[i].t.client));
+        for (auto& [i, cookie] : asks)
+            if (auto pid = x11::clientProcess(c_, cookie)) pending[i].t.pid = *pid;
     }
     for (auto& p : pending) topLevels_.push_back(std::move(p.t));
 }
