@@ -45,6 +45,9 @@ StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate
 void StatusItemController::setup() {
     tray_.show(appearanceFor(settings_.masterEnabled()));
     clicks_ = tray_.clicks().sink([this](const TrayClick& click) { handleClick(click); });
+    // The delegate refreshes the look only once the runtime runs; a hot key can flip the switch before that
+    // (during the tour), and the icon must not show the old state until then.
+    master_ = settings_.masterEnabled.changes().sink([this](bool on) { updateAppearance(on); });
 }
 
 TrayAppearance StatusItemController::appearanceFor(bool active) {

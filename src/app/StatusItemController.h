@@ -51,7 +51,8 @@ public:
     StatusItemController(const StatusItemController&) = delete;
     StatusItemController& operator=(const StatusItemController&) = delete;
 
-    // Puts the icon in the tray with the look of the stored master switch and starts taking clicks.
+    // Puts the icon in the tray with the look of the stored master switch, starts taking clicks and keeps the
+    // look in step with the switch from then on, however it changes.
     void setup();
     // The on or off icon, tool tip and accessible texts.
     void updateAppearance(bool active);
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<TrayPopover> popover_;
     bool popoverOpen_ = false;
     Subscription clicks_;
+    Subscription master_;
     Subscription outsideClicks_;
 };
 

@@ -64,6 +64,16 @@ TEST_F(StatusItemTest, TheIconToolTipAndAccessibleValueFollowTheMasterSwitch) {
     EXPECT_EQ(tray.appearance.accessibilityValue, "Enabled");
 }
 
+TEST_F(StatusItemTest, TheLookFollowsTheSwitchEvenBeforeTheRuntimeRuns) {
+    runtimeStarted = false;
+    make();
+    settings->masterEnabled = false;  // the hot key, during the tour
+    EXPECT_EQ(tray.appearance.icon, StatusIcon::off);
+    EXPECT_EQ(tray.appearance.toolTip, "Velaro — Disabled");
+    settings->masterEnabled = true;
+    EXPECT_EQ(tray.appearance.toolTip, "Velaro — Enabled");
+}
+
 TEST_F(StatusItemTest, BeforeTheRuntimeStartsTheMenuHasNoSwitchAndALeftClickOpensTheTour) {
     runtimeStarted = false;
     make();
