@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -179,20 +178,17 @@ public:
     pid_t pid() const { return pid_; }
     bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
-    // User plus system CPU time so far, in seconds.
+    // CPU time of all the process's threads so far, in seconds (the scheduler's nanosecond counts: the
+    // tick-based user and system times are too coarse for a process that is meant to idle).
     double cpuSeconds() const {
-        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
-        const auto close = text.rfind(')');
-        if (close == std::string::npos) return 0;
-        std::istringstream fields(text.substr(close + 2));
-        std::string field;
-        unsigned long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14) utime = std::stoull(field);
-            if (i == 15) stime = std::stoull(field);
+        double total = 0;
+        std::error_code ignored;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ignored)) {
+            std::ifstream stat(task.path() / "schedstat");
+            unsigned long long runNs = 0;
+            if (stat >> runNs) total += double(runNs) / 1e9;
         }
-        return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+        return total;
     }
 
 private:
