@@ -172,11 +172,21 @@ TEST(AppTest, ASecondLaunchExitsZeroAndTheFirstStays) {
         },
         std::chrono::seconds(10)));
 
+    const auto settingsWindow = [] {
+        return run(QStringLiteral("xdotool"),
+                   {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")})
+            .out.trimmed();
+    };
+    ASSERT_TRUE(settingsWindow().isEmpty()) << "no settings window before";
+
     const auto second =
         run(binDir() + QStringLiteral("/velaro"), {}, std::chrono::seconds(20), first.environment());
     ASSERT_TRUE(second.finished) << second.describe().toStdString();
     EXPECT_EQ(second.exitCode, 0) << second.describe().toStdString();
     EXPECT_TRUE(first.running());
+    // The hand-over reached the first: with no tour showing, it opens its settings window.
+    EXPECT_TRUE(waitUntil([&] { return !settingsWindow().isEmpty(); }, std::chrono::seconds(10)))
+        << "no settings window after the second launch";
     waitUntil([] { return false; }, std::chrono::milliseconds(500));
     EXPECT_TRUE(first.running()) << "the reopen did not end the first";
 }
