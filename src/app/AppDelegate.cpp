@@ -2,10 +2,6 @@
 #include "app/AppDelegate.h"
 
 #include "app/StatusItemController.h"
-
-#include <QWidget>
-
-#include "base/Log.h"
 #include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "music/ProgressBarController.h"
@@ -23,8 +19,9 @@
 namespace velaro {
 
 namespace {
+// The detector's demand tag while no overlay controller holds it.
 constexpr const char* kOverviewTag = "shell";
-}
+}  // namespace
 
 AppDelegate::AppDelegate(AppDelegateServices services)
     : services_(std::move(services)),
