@@ -31,6 +31,13 @@ public:
     explicit OnboardingRootView(Model model, QWidget* parent = nullptr);
     const Model& model() const { return model_; }
 
+    // The tour's own way forward from the welcome page. Only the welcome page exists so far, so moving on
+    // completes the tour: the step is stored as completed, the runtime starts and the window closes.
+    void continueTapped();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     Model model_;
 };
@@ -67,12 +74,14 @@ public:
     void closeWindowAction();
     bool isVisible() const;
     TourWindow* window() const { return window_.get(); }
+    OnboardingRootView* rootView() const { return rootView_; }
 
 private:
     void windowClosed();
 
     std::unique_ptr<TourWindow> window_;
     std::unique_ptr<OnboardingRootView> content_;  // owned by the window once there is one
+    OnboardingRootView* rootView_ = nullptr;
     bool shown_ = false;
 };
 

@@ -54,6 +54,21 @@ TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
     EXPECT_EQ(d.onboardingWindow(), nullptr);
 }
 
+TEST(AppDelegateStartup, LeavingTheWelcomePageCompletesTheTourAndStartsTheRuntime) {
+    ShellRig rig;
+    rig.permissions.screenCapture = false;
+    auto& d = rig.launch();
+    ASSERT_NE(d.onboardingWindow(), nullptr);
+    ASSERT_NE(d.onboardingWindow()->rootView(), nullptr);
+    d.onboardingWindow()->rootView()->continueTapped();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
+              static_cast<std::int64_t>(OnboardingStep::completed));
+    EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_EQ(rig.controllers.size(), 1u);
+    EXPECT_FALSE(d.isTourVisible());
+}
+
 TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
     ShellRig rig;
     rig.storeStep(OnboardingStep::permissions);
