@@ -82,22 +82,6 @@ private:
     int lifeline_ = -1;
 };
 
-// Our own override-redirect window of one colour, as the overlay windows are.
-class OwnWindow : public QWidget {
-public:
-    OwnWindow(QColor colour, QRect place) : colour_(colour) {
-        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint |
-                       Qt::WindowTransparentForInput);
-        setGeometry(place);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour_); }
-
-private:
-    QColor colour_;
-};
-
 // The frames of one stream, collected on its queue.
 struct FrameLog {
     std::mutex mutex;

@@ -1,5 +1,5 @@
 // A screen sampler over the real desktop's services (a fake settings store), for the end-to-end tests that
-// drive the sampler, and the pager's request that maximises or restores a window.
+// drive the sampler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/QtMainLoop.h"
+#include "e2e/E2eSupport.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -63,24 +64,5 @@ struct DesktopSampler {
     std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<ScreenSampler> sampler;
 };
-
-// Adds or removes both maximised states of a client window, as a pager asks the window manager.
-inline void setMaximised(std::uint32_t window, bool on) {
-    auto x = x11::Connection::open();
-    ASSERT_TRUE(x);
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = x->atom("_NET_WM_STATE");
-    message.data.data32[0] = on ? 1 : 0;  // add or remove
-    message.data.data32[1] = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
-    message.data.data32[2] = x->atom("_NET_WM_STATE_MAXIMIZED_HORZ");
-    message.data.data32[3] = 1;  // from an application
-    xcb_send_event(x->get(), 0, x->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(x->get());
-}
 
 }  // namespace velaro::e2e

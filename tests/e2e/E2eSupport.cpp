@@ -1,4 +1,5 @@
-// Helpers shared by the end-to-end tests: screenshots, external commands, event-driven waits, X properties.
+// Helpers shared by the end-to-end tests: screenshots, external commands, event-driven waits, X properties,
+// maximising and another program's window.
 #include "e2e/E2eSupport.h"
 
 #include <xcb/xcb.h>
@@ -6,13 +7,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
+
+#include "platform/linux/XcbUtil.h"
 
 namespace velaro::e2e {
 
@@ -42,18 +48,25 @@ struct XcbConnection {
     bool ok() const { return root != XCB_WINDOW_NONE; }
 };
 
-std::vector<uint32_t> property32(const XcbConnection& x, xcb_window_t window, const char* name,
-                                 xcb_atom_t type) {
-    if (!x.ok()) return {};
+// The atom of `name`; XCB_ATOM_NONE when it cannot be had (or, with `onlyIfExists`, when no client made it).
+xcb_atom_t atomOf(const XcbConnection& x, const char* name, bool onlyIfExists) {
+    if (!x.ok()) return XCB_ATOM_NONE;
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(x.connection, xcb_intern_atom(x.connection, 1, std::strlen(name), name),
+        xcb_intern_atom_reply(x.connection,
+                              xcb_intern_atom(x.connection, onlyIfExists ? 1 : 0, std::strlen(name), name),
                               nullptr),
         &std::free);
-    if (!atom || atom->atom == XCB_ATOM_NONE) return {};
+    return atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+std::vector<uint32_t> property32(const XcbConnection& x, xcb_window_t window, const char* name,
+                                 xcb_atom_t type) {
+    const xcb_atom_t atom = atomOf(x, name, true);
+    if (atom == XCB_ATOM_NONE) return {};
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
         xcb_get_property_reply(
-            x.connection,
-            xcb_get_property(x.connection, 0, window ? window : x.root, atom->atom, type, 0, 4096), nullptr),
+            x.connection, xcb_get_property(x.connection, 0, window ? window : x.root, atom, type, 0, 4096),
+            nullptr),
         &std::free);
     if (!reply || reply->format != 32) return {};
     const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
@@ -162,6 +175,70 @@ std::vector<uint32_t> cardinalProperty(const char* property, uint32_t window) {
 std::vector<uint32_t> clientWindows() {
     XcbConnection x;
     return property32(x, 0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+}
+
+void setMaximised(uint32_t window, bool on) {
+    XcbConnection x;
+    if (!x.ok()) {
+        ADD_FAILURE() << "no X display to ask for the maximised state";
+        return;
+    }
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atomOf(x, "_NET_WM_STATE", false);
+    message.data.data32[0] = on ? 1 : 0;  // add or remove
+    message.data.data32[1] = atomOf(x, "_NET_WM_STATE_MAXIMIZED_VERT", false);
+    message.data.data32[2] = atomOf(x, "_NET_WM_STATE_MAXIMIZED_HORZ", false);
+    message.data.data32[3] = 1;  // from an application
+    xcb_send_event(x.connection, 0, x.root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(x.connection);
+}
+
+OtherProgram::OtherProgram(const QString& name, const QString& geometry) : name_(name) {
+    process_.start("xmessage", {"-name", name, "-geometry", geometry, "another program: " + name});
+}
+
+OtherProgram::~OtherProgram() {
+    process_.kill();
+    process_.waitForFinished(5000);
+}
+
+bool OtherProgram::ended() const {
+    std::ifstream stat("/proc/" + std::to_string(process_.processId()) + "/stat");
+    std::string pid, name, state;
+    return !(stat >> pid >> name >> state) || state == "Z";
+}
+
+uint32_t OtherProgram::window() {
+    if (window_) return window_;
+    auto x = x11::Connection::open();
+    if (!x) return 0;
+    for (auto w : clientWindows()) {
+        auto reply = x11::own(xcb_get_property_reply(
+            x->get(), x11::askProperty(x->get(), w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), nullptr));
+        if (x11::splitWindowClass(x11::bytes8(reply.get())).first == name_.toStdString()) window_ = w;
+    }
+    return window_;
+}
+
+uint32_t OtherProgram::framedWindow() {
+    const auto w = window();
+    return w && cardinalProperty("_NET_FRAME_EXTENTS", w).size() == 4 ? w : 0;
+}
+
+OwnWindow::OwnWindow(QColor colour, QRect place) : colour_(colour) {
+    setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint |
+                   Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setGeometry(place);
+}
+
+void OwnWindow::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), colour_);
 }
 
 }  // namespace velaro::e2e

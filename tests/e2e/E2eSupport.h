@@ -1,5 +1,6 @@
 // Helpers shared by the end-to-end tests: the desktop's presence, screenshots, external commands (xdotool,
-// the desktop scripts), waiting on a condition while Qt processes events, and reading root-window properties.
+// the desktop scripts), waiting on a condition while Qt processes events, reading root-window properties and
+// asking the window manager to maximise a window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,9 +8,11 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdint>
@@ -70,5 +73,49 @@ bool closeTo(QColor actual, QColor expected, int tolerance = 3);
 std::vector<uint32_t> cardinalProperty(const char* property, uint32_t window = 0);
 // The windows listed in the root's _NET_CLIENT_LIST.
 std::vector<uint32_t> clientWindows();
+
+// Adds or removes both maximised states of a client window, as a pager asks the window manager.
+void setMaximised(uint32_t window, bool on);
+
+// Our own override-redirect window of one colour that takes no input, as the overlay windows are.
+class OwnWindow : public QWidget {
+public:
+    OwnWindow(QColor colour, QRect place);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QColor colour_;
+};
+
+// A decorated window of another program (xmessage, its WM_CLASS instance `name`) in a process of its own,
+// so that its windows are another app's. The program ends with this object.
+class OtherProgram {
+public:
+    explicit OtherProgram(const QString& name, const QString& geometry = "300x200+200+200");
+    ~OtherProgram();
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    bool started() { return process_.waitForStarted(5000); }
+    int32_t pid() const { return static_cast<int32_t>(process_.processId()); }
+    bool running() const { return process_.state() == QProcess::Running; }
+    // Ended, as the system sees it (Qt learns of it only on a later turn of its loop).
+    bool ended() const;
+    void kill() { process_.kill(); }
+
+    // The managed client window once the window manager lists it, else 0.
+    uint32_t window();
+    // The same, once the window manager has also put its frame around it.
+    uint32_t framedWindow();
+    // The window's number as xdotool takes it.
+    QString id() { return QString::number(window()); }
+
+private:
+    QString name_;
+    QProcess process_;
+    uint32_t window_ = 0;
+};
 
 }  // namespace velaro::e2e

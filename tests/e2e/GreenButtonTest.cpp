@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -23,43 +22,6 @@ namespace velaro::e2e {
 namespace {
 
 constexpr int kPanelHeight = 28;
-
-// A decorated window of another process.
-class OtherProgram {
-public:
-    explicit OtherProgram(const QString& name, const QString& geometry = "300x200+200+240") : name_(name) {
-        process_.start("xmessage", {"-name", name, "-geometry", geometry, "green button " + name});
-    }
-    ~OtherProgram() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-    bool running() const { return process_.state() == QProcess::Running; }
-    // Ended, as the system sees it (Qt learns of it only on a later turn of its loop).
-    bool ended() const {
-        std::ifstream stat("/proc/" + std::to_string(process_.processId()) + "/stat");
-        std::string pid, name, state;
-        return !(stat >> pid >> name >> state) || state == "Z";
-    }
-    // The managed client window, once the window manager lists it and has framed it.
-    std::uint32_t window() {
-        if (window_) return window_;
-        auto x = x11::Connection::open();
-        for (auto w : clientWindows()) {
-            auto reply = x11::own(xcb_get_property_reply(
-                x->get(), x11::askProperty(x->get(), w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), nullptr));
-            if (x11::splitWindowClass(x11::bytes8(reply.get())).first == name_.toStdString() &&
-                cardinalProperty("_NET_FRAME_EXTENTS", w).size() == 4)
-                window_ = w;
-        }
-        return window_;
-    }
-
-private:
-    QString name_;
-    QProcess process_;
-    std::uint32_t window_ = 0;
-};
 
 // The outer frame of a client window in root pixels.
 std::optional<Rect> frameOf(std::uint32_t window) {
@@ -121,8 +83,8 @@ struct GreenButtonDesktop : ::testing::Test {
 TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelowThePanel) {
     settings->greenButtonFillsWindow = true;
     ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
-    OtherProgram program("gbfill");
-    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    OtherProgram program("gbfill", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
     const auto before = frameOf(program.window());
     ASSERT_TRUE(before);
 
@@ -148,8 +110,8 @@ TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelo
 TEST_F(GreenButtonDesktop, ClicksGoOnWhileTheMainThreadDoesNotAnswer) {
     settings->greenButtonFillsWindow = true;
     ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
-    OtherProgram program("gbstall");
-    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    OtherProgram program("gbstall", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
     const auto frame = *frameOf(program.window());
     const auto extents = cardinalProperty("_NET_FRAME_EXTENTS", program.window());
     const int x = int(frame.minX() + extents[0] + 27), y = int(frame.maxY() - extents[3] - 19);
@@ -171,8 +133,8 @@ TEST_F(GreenButtonDesktop, ClicksGoOnWhileTheMainThreadDoesNotAnswer) {
 
 TEST_F(GreenButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {
     ASSERT_TRUE(waitUntil([&] { return controller->tapInstallCount() == 0 && !controller->hasTap(); }));
-    OtherProgram program("gbplain");
-    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    OtherProgram program("gbplain", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
     const auto before = frameOf(program.window());
     ASSERT_TRUE(before);
     clickAt(maximiseButtonOf(*before));
@@ -197,8 +159,8 @@ TEST_F(GreenButtonDesktop, AWindowOnTheSecondMonitorFillsThatMonitorsWorkArea) {
     ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
     OtherProgram program("gbsecond",
                          QString("300x200+%1+%2").arg(second.minX() + 200).arg(second.minY() + 240));
-    ASSERT_TRUE(
-        waitUntil([&] { return program.window() != 0 && frameOf(program.window())->intersects(second); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return program.framedWindow() != 0 && frameOf(program.window())->intersects(second); }));
 
     clickAt(maximiseButtonOf(*frameOf(program.window())));
     // Every monitor of the test desktop has its panel at the top.

@@ -22,59 +22,6 @@ namespace {
 
 constexpr double kPanelHeight = 28;
 
-// A small X client in a process of its own, so that its windows are another app's.
-class TestClient {
-public:
-    explicit TestClient(const QString& name, const QString& geometry = "300x200+200+200") : name_(name) {
-        process_.start("xmessage", {"-name", name, "-geometry", geometry, "velaro test client " + name});
-    }
-    ~TestClient() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-    std::int32_t pid() const { return static_cast<std::int32_t>(process_.processId()); }
-    bool started() { return process_.waitForStarted(5000); }
-
-    // The client's managed window, once the window manager lists it.
-    std::uint32_t window() {
-        if (window_) return window_;
-        auto x = x11::Connection::open();
-        if (!x) return 0;
-        for (auto w : clientWindows()) {
-            auto reply = x11::own(xcb_get_property_reply(
-                x->get(), x11::askProperty(x->get(), w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), nullptr));
-            if (x11::splitWindowClass(x11::bytes8(reply.get())).first == name_.toStdString()) window_ = w;
-        }
-        return window_;
-    }
-    QString id() { return QString::number(window()); }
-    void kill() { process_.kill(); }
-
-private:
-    QString name_;
-    QProcess process_;
-    std::uint32_t window_ = 0;
-};
-
-// Asks the window manager to maximise a window, as a pager would.
-void maximise(std::uint32_t window) {
-    auto x = x11::Connection::open();
-    ASSERT_TRUE(x);
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = x->atom("_NET_WM_STATE");
-    message.data.data32[0] = 1;  // add
-    message.data.data32[1] = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
-    message.data.data32[2] = x->atom("_NET_WM_STATE_MAXIMIZED_HORZ");
-    message.data.data32[3] = 1;  // from an application
-    xcb_send_event(x->get(), 0, x->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(x->get());
-}
-
 class SamplingPlatformTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -204,7 +151,7 @@ TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {
 }
 
 TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner) {
-    TestClient client("velaro-filled");
+    OtherProgram client("velaro-filled");
     ASSERT_TRUE(client.started());
     ASSERT_TRUE(waitUntil([&] { return client.window() != 0; })) << "the client never got a managed window";
     test::FakeDefaultsStore defaults;
@@ -213,7 +160,7 @@ TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner
     // The window manager may still be taking the new window in: ask again until it is maximised.
     int polls = 0;
     ASSERT_TRUE(waitUntil([&] {
-        if (polls++ % 20 == 0) maximise(client.window());
+        if (polls++ % 20 == 0) setMaximised(client.window(), true);
         result = scans.scanWindows({});
         return result.filledPID == client.pid() && result.filledCoverage >= 0.9;
     })) << "filled pid "
@@ -235,7 +182,7 @@ TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereThe
 
     // A window maximised on the second monitor fills it: coverage is measured where that monitor really is.
     const int x = static_cast<int>(list[1].frame.minX()) + 100;
-    TestClient client("velaro-second-monitor", QString("300x200+%1+200").arg(x));
+    OtherProgram client("velaro-second-monitor", QString("300x200+%1+200").arg(x));
     ASSERT_TRUE(client.started());
     ASSERT_TRUE(waitUntil([&] { return client.window() != 0; }));
     test::FakeDefaultsStore defaults;
@@ -244,7 +191,7 @@ TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereThe
     int polls = 0;
     ASSERT_TRUE(waitUntil([&] {
         if (polls++ % 20 == 0) {
-            maximise(client.window());
+            setMaximised(client.window(), true);
             run("xdotool", {"windowactivate", client.id()});
         }
         result = scans.scanWindows({});
@@ -257,8 +204,8 @@ TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereThe
 }
 
 TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIconifyingIsAMinimise) {
-    TestClient first("velaro-first", "300x200+100+100");
-    TestClient second("velaro-second", "300x200+500+300");
+    OtherProgram first("velaro-first", "300x200+100+100");
+    OtherProgram second("velaro-second", "300x200+500+300");
     ASSERT_TRUE(first.started() && second.started());
     ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
 
