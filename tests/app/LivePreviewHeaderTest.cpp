@@ -141,5 +141,24 @@ TEST_F(LivePreviewTest, ThePreviewPaintsTheBarInThePreviewColourAndCaptionsIt) {
     EXPECT_EQ(preview.caption(), QStringLiteral("Solid • #00FF00"));
 }
 
+TEST_F(LivePreviewTest, TheLiveStyleDrawsTheCapturedRowWhereverThePreviewSitsInItsWindow) {
+    QImage row(4, 1, QImage::Format_RGBA8888_Premultiplied);
+    row.fill(QColor(200, 60, 40));
+    s().style = MenuBarStyle::live;
+    rig.sampler().liveLine = LiveLine{row, 4};
+    // Nested well inside a window, as the popover holds it.
+    QWidget window;
+    window.resize(400, 300);
+    Preview preview(rig.sampler(), s(), *rig.appWatcher, rig.loop, &window);
+    preview.setGeometry(40, 120, 332, 90);
+    rig.loop.runUntilIdle();
+
+    const QImage image = window.grab().toImage();
+    const QPoint inBar = preview.bar().mapTo(&window, QPoint(preview.bar().width() / 2, 3));
+    const QColor shown = image.pixelColor(inBar);
+    EXPECT_NEAR(shown.red(), 200, 3) << shown.name().toStdString();
+    EXPECT_NEAR(shown.green(), 60, 3);
+}
+
 }  // namespace
 }  // namespace velaro

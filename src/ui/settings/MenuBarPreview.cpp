@@ -31,7 +31,18 @@ void MenuBarPreview::paintEvent(QPaintEvent*) {
     fill.opacity = inputs_.opacity * inputs_.styleOpacityFactor;
     fill.driftPhase = 0;
     fill.driftRightToLeft = false;
-    fill.paint(p, bounds);
+    // Painted into an image of its own first: the live strip paints in device pixels from the painter's
+    // origin, which inside a nested widget is not the bar's.
+    const qreal scale = devicePixelRatioF();
+    QImage layer((QSizeF(size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(scale);
+    layer.fill(Qt::transparent);
+    {
+        QPainter into(&layer);
+        into.setRenderHint(QPainter::Antialiasing);
+        fill.paint(into, bounds);
+    }
+    p.drawImage(bounds, layer);
 
     // The mock items, as a bar would show them.
     QFont font = p.font();
