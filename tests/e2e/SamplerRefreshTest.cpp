@@ -1,7 +1,5 @@
 // The sampler's refresh on the real desktop: a window of another program maximised and restored by the
 // window manager turns the filled state on within one poll and its confirmation, and off within one poll.
-#include <QProcess>
-
 #include <chrono>
 #include <memory>
 
@@ -31,32 +29,28 @@ protected:
     }
     void TearDown() override {
         desktop.sampler.reset();
-        if (client.state() != QProcess::NotRunning) {
-            client.kill();
-            client.waitForFinished(5000);
-        }
+        client.reset();
         waitUntil([] { return false; }, std::chrono::milliseconds(200));
     }
 
     // The coverage of the top by the client's window, as the window list shows it right now.
     double clientCoverage() {
         const auto r = desktop.scans->scanWindows({});
-        return r.filledPID == client.processId() ? r.filledCoverage : 0;
+        return client && r.filledPID == client->pid() ? r.filledCoverage : 0;
     }
 
     DesktopSampler desktop;
     ScreenSampler* sampler = nullptr;
-    QProcess client;
+    std::unique_ptr<OtherProgram> client;
 };
 
 TEST_F(SamplerRefreshE2eTest, MaximisingAndRestoringAWindowFlipsTheFilledStateWithinAPollAndAConfirmation) {
-    client.start("xmessage",
-                 {"-name", "velaro-refresh", "-geometry", "300x200+200+200", "velaro refresh test"});
-    ASSERT_TRUE(client.waitForStarted(5000));
+    client = std::make_unique<OtherProgram>("velaro-refresh", "300x200+200+200");
+    ASSERT_TRUE(client->started());
     std::uint32_t window = 0;
     ASSERT_TRUE(waitUntil([&] {
         for (const auto& w : desktop.windows->snapshot())
-            if (w.ownerPID == client.processId() && w.number) window = static_cast<std::uint32_t>(*w.number);
+            if (w.ownerPID == client->pid() && w.number) window = static_cast<std::uint32_t>(*w.number);
         return window != 0;
     })) << "the client never showed a window";
     ASSERT_TRUE(waitUntil([&] { return !sampler->isFilledWindowActive(); }));
