@@ -231,12 +231,14 @@ bool AppDelegate::isSettingsVisible() const {
     return settingsWindow_ && settingsWindow_->isVisible();
 }
 
-void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, bool persistsProgress) {
+void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::optional<bool> persists) {
     // At most one of the tour and the settings shows.
     if (settingsWindow_) settingsWindow_->hide();
     if (!onboardingWindow_) {
         const OnboardingStep step = startStep.value_or(
             resumedOnboardingStep(services_.defaults.integerValue(onboardingStepKey).value_or(0)));
+        // A replay after completion shows the tour from its start without moving the stored step back.
+        const bool persistsProgress = persists.value_or(step != OnboardingStep::completed);
         const auto weak = std::weak_ptr<bool>(alive_);
         auto content = std::make_unique<OnboardingRootView>(OnboardingRootView::Model{
             *overlaySettings_,
@@ -271,7 +273,7 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
         const auto weak = std::weak_ptr<bool>(alive_);
         auto* root =
             new SettingsRootView({[this, weak] {
-                                      if (weak.lock()) showOnboarding(OnboardingStep::welcome, false);
+                                      if (weak.lock()) showOnboarding();
                                   },
                                   *overlaySettings_, *loginItem_, *profileManager_, settingsNavigation_});
         settingsWindow_ =

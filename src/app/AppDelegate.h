@@ -113,7 +113,8 @@ public:
     void tourWindowDidClose();
 
     // ---- the window-facing parts the status item and the windows build on ----
-    void showOnboarding(std::optional<OnboardingStep> startStep = std::nullopt, bool persistsProgress = true);
+    void showOnboarding(std::optional<OnboardingStep> startStep = std::nullopt,
+                        std::optional<bool> persistsProgress = std::nullopt);
     void openSettings(std::optional<SettingsCategory> section = std::nullopt);
     void closePopover();
     void applyDockIconPolicy();

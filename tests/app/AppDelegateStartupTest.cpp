@@ -159,6 +159,10 @@ TEST(AppDelegateStartup, EditingIsActiveWhileSettingsShowAndTheTourDoesNot) {
     d.showOnboarding();
     EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
     EXPECT_FALSE(query());
+    // A replay after completion starts at the welcome page and leaves the stored step alone.
+    ASSERT_NE(d.onboardingWindow(), nullptr);
+    EXPECT_EQ(d.onboardingWindow()->rootView()->model().step, OnboardingStep::welcome);
+    EXPECT_FALSE(d.onboardingWindow()->rootView()->model().persistsProgress);
 
     // The query outlives the delegate in the settings' hands only as long as the settings; still safe.
     rig.delegate.reset();
