@@ -1,6 +1,9 @@
 // Start-up order, the one-time runtime start, the runtime's change streams and the demand rules.
 #include "app/AppDelegate.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include "app/StatusItemController.h"
 #include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
@@ -287,6 +290,12 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
             if (weak.lock()) windowPolicy_.settingsWindowDidBecomeKey(*overlaySettings_);
         };
         if (!services_.toolkitWindows) settingsWindow_->setAttribute(Qt::WA_DontShowOnScreen, true);
+        // It opens centred on the primary screen; later opens keep wherever the user moved it.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = settingsWindow_->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
         windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
     }
     settingsWindow_->show();
