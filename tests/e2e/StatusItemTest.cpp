@@ -1,6 +1,7 @@
 // The real app's status icon in the test desktop: it docks in the panel's tray, a left click opens the
-// popover under the panel, a right click shows the menu whose "Disable" turns the icon off and takes the
-// tint away, and "Settings…" opens the settings window 700 wide.
+// popover under the panel, a window filling the top while the popover is open still colours the band, a
+// right click shows the menu whose "Disable" turns the icon off and takes the tint away, and "Settings…"
+// opens the settings window 700 wide.
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -9,6 +10,7 @@
 #include <QRect>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 #include "e2e/E2eSupport.h"
@@ -21,6 +23,8 @@ const QColor kDesktop(0x3a, 0x6e, 0xa5);
 // A point of the panel's free space: the tint shows through it, no item covers it.
 constexpr int kProbeX = 700;
 constexpr int kProbeY = 4;
+// Where the pointer rests when it must be off the panel and off the popover.
+constexpr QPoint kAwayFromPanel(300, 600);
 // A finished tour; with the overlay kept on over the empty desktop too, so the tint shows at once.
 const QByteArray kTourDone = R"({"onboardingStep": 4})";
 const QByteArray kTourDoneKeptOn =
@@ -83,6 +87,9 @@ protected:
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(appPath(), {});
         ASSERT_TRUE(app.waitForStarted(10000));
+        // A pointer resting on the panel holds sampling (the hover pause is on by default), and an earlier
+        // click on the icon leaves it there: start each case with it away from the panel.
+        movePointer(kAwayFromPanel);
         pid = QString::number(app.processId());
         ASSERT_TRUE(waitUntil([&] { return findIcon(); }, std::chrono::seconds(20)))
             << "the app put no icon in the tray (is the status item made at launch?)";
@@ -126,6 +133,33 @@ protected:
         QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")};
         run(QStringLiteral("xdotool"), args + keys);
     }
+    // Whether the status row's swatch and the preview, in the popover's upper part, show `colour`.
+    static std::function<bool(const QImage&)> popoverShows(const QRect& popover, QColor colour) {
+        const QRect upper(popover.left(), popover.top(), popover.width(), 220);
+        return [upper, colour](const QImage& s) {
+            int hits = 0;
+            for (int y = upper.top(); y <= upper.bottom(); ++y)
+                for (int x = upper.left(); x <= upper.right(); ++x)
+                    hits += closeTo(s.pixelColor(x, y), colour, 12);
+            return hits > 200;
+        };
+    }
+    // Shows `window` maximised in one colour, as another program's window filling the screen.
+    static void fillScreen(QWidget& window, QColor colour) {
+        window.setWindowFlag(Qt::FramelessWindowHint);
+        window.setAutoFillBackground(true);
+        QPalette palette = window.palette();
+        palette.setColor(QPalette::Window, colour);
+        window.setPalette(palette);
+        window.showMaximized();
+        const QPoint inWindow(960, 600);
+        const auto shows = [&](const QImage& s) { return closeTo(s.pixelColor(inWindow), colour, 10); };
+        ASSERT_TRUE(shows(screenshotWhen(shows))) << "the coloured window never showed";
+    }
+    static void movePointer(QPoint to) {
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QString::number(to.x()), QString::number(to.y())});
+    }
     void rightClickIcon() { click(icon.center().x(), icon.center().y(), 3); }
     QImage iconPixels() { return screenshot().copy(icon); }
 
@@ -141,15 +175,7 @@ TEST_F(StatusItemTest, ALeftClickOpensThePopoverUnderThePanelWithTheLiveView) {
     // Another program's window fills the screen in one colour: the live colour to show.
     const QColor colour(0xc8, 0x3c, 0x28);
     QWidget window;
-    window.setWindowFlag(Qt::FramelessWindowHint);
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, colour);
-    window.setPalette(palette);
-    window.showMaximized();
-    const QPoint inWindow(960, 600);
-    const auto windowShows = [&](const QImage& s) { return closeTo(s.pixelColor(inWindow), colour, 10); };
-    ASSERT_TRUE(windowShows(screenshotWhen(windowShows))) << "the coloured window never showed";
+    ASSERT_NO_FATAL_FAILURE(fillScreen(window, colour));
     // Time for the sampler to take the colour: the band over the panel shows it once it has (the band is
     // the overlay's business, so it is waited for, not judged).
     const QPoint inPanel(kProbeX, kProbeY);
@@ -166,21 +192,45 @@ TEST_F(StatusItemTest, ALeftClickOpensThePopoverUnderThePanelWithTheLiveView) {
     EXPECT_GE(popover->right(), icon.left());
 
     // The status row's swatch and the preview show the live colour in the popover's upper part.
-    const QRect upper(popover->left(), popover->top(), popover->width(), 220);
-    const auto showsColour = [&](const QImage& s) {
-        int hits = 0;
-        for (int y = upper.top(); y <= upper.bottom(); ++y)
-            for (int x = upper.left(); x <= upper.right(); ++x)
-                hits += closeTo(s.pixelColor(x, y), colour, 12);
-        return hits > 200;
-    };
+    const auto showsColour = popoverShows(*popover, colour);
     const QImage shot = screenshotWhen(showsColour);
     shot.save(buildDir() + QStringLiteral("/e2e-status-popover.png"));
     EXPECT_TRUE(showsColour(shot)) << "no live colour in the popover; see e2e-status-popover.png";
 
     // A click elsewhere closes it.
-    click(300, 600, 1);
+    click(kAwayFromPanel.x(), kAwayFromPanel.y(), 1);
     EXPECT_TRUE(waitUntil([&] { return !popupUnderPanel().has_value(); })) << "an outside click left it open";
+}
+
+TEST_F(StatusItemTest,
+       WithThePopoverOpenFirstAWindowFillingTheTopColoursTheBandOnceThePointerLeavesThePanel) {
+    ASSERT_NO_FATAL_FAILURE(launch(kTourDone));
+    click(icon.center().x(), icon.center().y(), 1);
+    std::optional<QRect> popover;
+    ASSERT_TRUE(waitUntil([&] { return (popover = popupUnderPanel()).has_value(); }))
+        << "no popover appeared";
+
+    // Only now does another program's window fill the screen, while the pointer still rests on the icon.
+    const QColor colour(0x80, 0x40, 0xc0);
+    QWidget window;
+    ASSERT_NO_FATAL_FAILURE(fillScreen(window, colour));
+
+    // The pointer on the panel holds sampling, popover or not; once it moves into the popover, our own popup
+    // over the strip must neither keep the colour away nor tint it.
+    movePointer(QPoint(popover->center().x(), popover->bottom() - 20));
+    // The live band follows the strip column by column: above the popover it shows the popover itself
+    // unless capture leaves our own windows out.
+    const QPoint inPanel(kProbeX, kProbeY), abovePopover(popover->left() + 20, kProbeY);
+    const auto bandShows = [&](const QImage& s) {
+        return closeTo(s.pixelColor(inPanel), colour, 10) && closeTo(s.pixelColor(abovePopover), colour, 10);
+    };
+    QImage shot = screenshotWhen(bandShows, std::chrono::seconds(8));
+    shot.save(buildDir() + QStringLiteral("/e2e-status-popover-first.png"));
+    EXPECT_TRUE(bandShows(shot))
+        << "the band never took the window's colour; see e2e-status-popover-first.png";
+    const auto showsColour = popoverShows(*popover, colour);
+    EXPECT_TRUE(showsColour(screenshotWhen(showsColour))) << "the popover's preview never took the colour";
+    ASSERT_TRUE(popupUnderPanel().has_value()) << "the popover closed by itself";
 }
 
 TEST_F(StatusItemTest, DisableFromTheMenuTurnsTheIconOffAndTakesTheTintAway) {
