@@ -94,6 +94,18 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
       appWatcher_(appWatcher),
       services_(services),
       driftClock_(settings, services.loop) {
+    // First: building the windows already asks the monitor to start or stop.
+    ordering_ = std::make_unique<WindowOrdering>(
+        settings_, sampler_,
+        WindowOrderingServices{services_.loop, services_.workspace, services_.windowList, {}},
+        [this] {
+            std::vector<PlacedCorner> corners;
+            for (auto& s : screens_)
+                for (auto& corner : s.corners) corners.push_back({corner->corner(), &corner->window()});
+            return corners;
+        },
+        [this] { return overviewActive_; });
+    belowActiveRepair_ = [this] { ordering_->scheduleBelowActiveRepair(); };
     unifiedFactory_ = [this](const UnifiedBandInputs& inputs) -> std::unique_ptr<OverlayBandWindow> {
         return std::make_unique<BandOnlyUnifiedWindow>(services_.host, services_.loop, settings_, driftClock_,
                                                        inputs, [this] { return unifiedBottomCornerDepth(); });

@@ -18,6 +18,7 @@
 #include "overlay/MenuBarOverlayWindow.h"
 #include "overlay/OverlayFeed.h"
 #include "overlay/UnifiedPresenter.h"
+#include "overlay/WindowOrdering.h"
 #include "platform/OverlayWindowHost.h"
 #include "platform/Screens.h"
 #include "sampling/ScreenSampler.h"
@@ -47,6 +48,8 @@ struct OverlayControllerServices {
     OverlayWindowHost& host;
     const Screens& screens;
     Workspace& workspace;
+    // The window list the corners set below the active window are ordered against; without it they are not.
+    WindowList* windowList = nullptr;
 };
 
 // What a unified band window is built from: the screen it hangs from, its frame and level, and what its view
@@ -167,6 +170,8 @@ public:
     void scheduleBelowActiveRepair() {
         if (belowActiveRepair_) belowActiveRepair_();
     }
+    // The monitor the controller hooks in by default.
+    const WindowOrdering& windowOrdering() const { return *ordering_; }
     // An app was activated or the desktop switched: the bands go back in front.
     void handleActivation();
 
@@ -231,6 +236,7 @@ private:
     UnifiedBandFactory unifiedFactory_;
 
     std::vector<ScreenWindows> screens_;
+    std::unique_ptr<WindowOrdering> ordering_;  // after the windows: gone before them
     OverlayRenderMode renderMode_ = OverlayRenderMode::separate;
     bool isVisible_ = false;
     bool colorFlushScheduled_ = false;
