@@ -144,7 +144,7 @@ AppDelegateServices AppServices::delegateServices() {
                         p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
         .makeOverlayController = overlayControllerFactory(
-            OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace}),
+            OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get()}),
         .makeVisualizerEngine = {},
         .toolkitWindows = true,
         .tray = p.tray.get(),
