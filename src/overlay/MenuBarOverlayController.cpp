@@ -2,6 +2,8 @@
 // colour memory of the unified mode.
 #include "overlay/MenuBarOverlayController.h"
 
+#include "overlay/UnifiedOverlayWindow.h"
+
 #include <QPainter>
 #include <algorithm>
 
@@ -83,7 +85,11 @@ OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& ch
 
 OverlayControllerFactory overlayControllerFactory(OverlayControllerServices services) {
     return [services](ScreenSampler& sampler, OverlaySettings& settings, AppWatcher& appWatcher) {
-        return std::make_unique<MenuBarOverlayController>(sampler, settings, &appWatcher, services);
+        auto controller =
+            std::make_unique<MenuBarOverlayController>(sampler, settings, &appWatcher, services);
+        // The app draws the band and its ears in one window per screen, revealed through the gate.
+        installUnifiedOverlay(*controller, sampler, settings, services);
+        return controller;
     };
 }
 
