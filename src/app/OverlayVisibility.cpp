@@ -1,7 +1,7 @@
 // The overlay's show/hide rule with its deferred show.
 #include "app/OverlayVisibility.h"
 
-#include "app/OverlayControllerPort.h"
+#include "overlay/OverlayControllerPort.h"
 
 namespace velaro {
 

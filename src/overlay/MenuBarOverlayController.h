@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/OverlayControllerPort.h"
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
@@ -16,6 +15,7 @@
 #include "overlay/CornerOverlayWindow.h"
 #include "overlay/HueDriftClock.h"
 #include "overlay/MenuBarOverlayWindow.h"
+#include "overlay/OverlayControllerPort.h"
 #include "overlay/OverlayFeed.h"
 #include "overlay/UnifiedPresenter.h"
 #include "overlay/WindowOrdering.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
-#include "app/OverlayControllerPort.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "onboarding/OnboardingStep.h"
+#include "overlay/OverlayControllerPort.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 #include "support/FakeAppCatalog.h"

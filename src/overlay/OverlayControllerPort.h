@@ -1,5 +1,5 @@
-// What the application shell needs of the overlay controller, so the shell can be wired and tested before
-// (and independently of) the controller that owns the overlay windows.
+// What the application shell needs of the overlay controller: the controller implements it, and the shell is
+// wired and tested against it before (and independently of) the controller that owns the overlay windows.
 #pragma once
 
 #include <functional>
