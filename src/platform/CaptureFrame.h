@@ -18,7 +18,9 @@ struct CaptureFrame {
     // Uptime in seconds at which the frame was taken.
     double timestamp = 0;
 
-    const std::uint8_t* row(int y) const { return pixels->data() + static_cast<std::size_t>(y) * bytesPerRow; }
+    const std::uint8_t* row(int y) const {
+        return pixels->data() + static_cast<std::size_t>(y) * bytesPerRow;
+    }
     bool isValid() const {
         return pixels && width > 0 && height > 0 && bytesPerRow >= width * 4 &&
                pixels->size() >= static_cast<std::size_t>(bytesPerRow) * height;

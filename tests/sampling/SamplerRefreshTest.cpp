@@ -177,7 +177,7 @@ TEST_F(MenuPollTest, AStreamStartingHandsTheWatchBackAndFlushesThePendingNotice)
     rig.loop.advance(1);
     tick(true);  // takes over with the menu open
     rig.loop.advance(0.5);
-    tick(false);  // closed at 1.5: notice due at 1.9
+    tick(false);           // closed at 1.5: notice due at 1.9
     rig.startStreaming();  // takes 0.1 s: now 1.6
     ASSERT_TRUE(rig.sampler->hasActiveStream());
     tick(false);

@@ -210,9 +210,11 @@ void JsonDefaultsStore::removeLeftoverTemporaries() const {
     const QFileInfo info(QString::fromStdString(path_));
     QDir dir = info.dir();
     const QString prefix = info.fileName() + ".";
-    for (const QString& name : dir.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
+    for (const QString& name :
+         dir.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
         if (name.contains("corrupt")) continue;
-        if (dir.remove(name)) logLine(kTag, "removed a half-written copy left by an interrupted write: " + name.toStdString());
+        if (dir.remove(name))
+            logLine(kTag, "removed a half-written copy left by an interrupted write: " + name.toStdString());
     }
 }
 
