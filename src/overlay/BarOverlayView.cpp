@@ -319,20 +319,25 @@ void MenuBarOverlayView::paintFillLayer(QPainter& p, const QRectF& r) {
     if (emptyMix <= 0) return;
     p.save();
     p.setOpacity(p.opacity() * emptyMix);
-    switch (settings_.emptyDesktopMode()) {
+    paintEmptyDesktopBackdrop(p, r, settings_.emptyDesktopMode(), feed_.blurredBackdropImage());
+    p.restore();
+}
+
+void paintEmptyDesktopBackdrop(QPainter& p, const QRectF& rect, EmptyDesktopMode mode,
+                               const std::optional<BackdropImage>& backdrop) {
+    switch (mode) {
         case EmptyDesktopMode::black:
-            p.fillRect(r, Qt::black);
+            p.fillRect(rect, Qt::black);
             break;
         case EmptyDesktopMode::transparent:
             break;
         case EmptyDesktopMode::blur:
-            if (auto backdrop = feed_.blurredBackdropImage(); backdrop && !backdrop->image.isNull()) {
+            if (backdrop && !backdrop->image.isNull()) {
                 p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-                p.drawImage(r, backdrop->image);
+                p.drawImage(rect, backdrop->image);
             }
             break;
     }
-    p.restore();
 }
 
 void MenuBarOverlayView::paint(QPainter& p, Size size) {

@@ -39,6 +39,9 @@ std::optional<double> opaqueLuminance(const Color& color);
 // Black (dark) or white hairline ink whose opacity grows as the contrast with luminance L shrinks: the
 // weaker ink (0.0765) in the light scheme, the stronger (0.1753) in the dark one.
 Color contrastShade(bool dark, bool strong, double luminance);
+// What the always-on overlay shows over an empty desktop: black, nothing, or the blurred strip beneath.
+void paintEmptyDesktopBackdrop(QPainter& p, const QRectF& rect, EmptyDesktopMode mode,
+                               const std::optional<BackdropImage>& backdrop);
 // The ink when no colour decides it: black about 12 % in the light scheme, white about 20 % in the dark.
 Color schemeInk(bool darkScheme);
 // Dark ink over light colours (L > 0.6), light ink over dark (L < 0.4); between them `keep` (a decision

@@ -253,7 +253,7 @@ void UnifiedOverlayView::paintEar(QPainter& p, ScreenCorner corner, double band,
     if (empty > 0) {
         p.save();
         p.setOpacity(p.opacity() * empty);
-        paintEmptyDesktopBackdrop(p, frame);
+        paintEmptyDesktopBackdrop(p, frame, settings_.emptyDesktopMode(), feed_.blurredBackdropImage());
         p.restore();
     }
     p.restore();
@@ -263,22 +263,6 @@ void UnifiedOverlayView::paintEar(QPainter& p, ScreenCorner corner, double band,
                             earInk(fill, corner, hold.has_value()), settings_.strokeFadeLength());
     }
     p.restore();
-}
-
-void UnifiedOverlayView::paintEmptyDesktopBackdrop(QPainter& p, const QRectF& frame) const {
-    switch (settings_.emptyDesktopMode()) {
-        case EmptyDesktopMode::black:
-            p.fillRect(frame, Qt::black);
-            break;
-        case EmptyDesktopMode::transparent:
-            break;
-        case EmptyDesktopMode::blur:
-            if (auto backdrop = feed_.blurredBackdropImage(); backdrop && !backdrop->image.isNull()) {
-                p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-                p.drawImage(frame, backdrop->image);
-            }
-            break;
-    }
 }
 
 }  // namespace velaro

@@ -74,7 +74,6 @@ private:
     void paintLayers(QPainter& p, double width, double band);
     void paintEar(QPainter& p, ScreenCorner corner, double band, double width, const Color& fill,
                   const std::optional<RevealColorHold>& hold);
-    void paintEmptyDesktopBackdrop(QPainter& p, const QRectF& frame) const;
 
     const OverlaySettings& settings_;
     OverlayFeed feed_;
