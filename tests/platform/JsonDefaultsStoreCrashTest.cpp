@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
@@ -111,11 +112,35 @@ TEST(JsonDefaultsStoreCrash, AKilledWriterAlwaysLeavesOneWholeWrittenState) {
         onDisk = expectOneWholeState(path, expected - 1);
         if (::testing::Test::HasFailure()) return;
     }
-    // Nothing was ever found corrupt, and the next start clears the half-written copy a kill may leave.
+    // Nothing was ever found corrupt, and the next start clears a torn copy a kill may leave; a copy that
+    // holds a whole state (killed between writing and renaming) may stay, as a user's backup would.
     VirtualLoop loop;
     { JsonDefaultsStore next(loop, path); }
-    EXPECT_EQ(QDir(dir.filePath("Velaro")).entryList(QDir::Files | QDir::Hidden | QDir::System),
-              QStringList{"defaults.json"});
+    const QDir folder(dir.filePath("Velaro"));
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name == "defaults.json") continue;
+        SCOPED_TRACE(name.toStdString());
+        expectOneWholeState(folder.filePath(name).toStdString(), 0);
+    }
+}
+
+TEST(JsonDefaultsStoreCrash, StartUpRemovesTornTemporariesButKeepsWholeCopies) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.filePath("Velaro");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(folder + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    write("defaults.json", R"({"a":1})");
+    write("defaults.json.Ab3xQ9", R"({"a":)");             // torn by a kill mid-write
+    write("defaults.json.backup", R"({"a":0,"b":true})");  // the user's own copy
+    VirtualLoop loop;
+    { JsonDefaultsStore next(loop, (folder + "/defaults.json").toStdString()); }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+              (QStringList{"defaults.json", "defaults.json.backup"}));
 }
 
 }  // namespace

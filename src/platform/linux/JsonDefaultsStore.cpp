@@ -205,14 +205,19 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
 }
 
 // A write killed midway leaves its temporary file ("defaults.json.XXXXXX") beside the real one. Only one
-// Velaro runs per session, so at start-up no write of ours is in flight and such files are debris.
+// Velaro runs per session, so at start-up no write of ours is in flight. The name alone could also be a copy
+// the user keeps ("defaults.json.backup"), so only torn files, which hold nothing usable, are removed.
 void JsonDefaultsStore::removeLeftoverTemporaries() const {
     const QFileInfo info(QString::fromStdString(path_));
     QDir dir = info.dir();
     const QString prefix = info.fileName() + ".";
     for (const QString& name :
          dir.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        if (name.contains("corrupt")) continue;
+        QFile file(dir.filePath(name));
+        if (file.size() > static_cast<qint64>(kMaxFileBytes) || !file.open(QIODevice::ReadOnly)) continue;
+        const QByteArray bytes = file.readAll();
+        file.close();
+        if (decodeDefaultsFile(std::string_view(bytes.constData(), bytes.size()))) continue;
         if (dir.remove(name))
             logLine(kTag, "removed a half-written copy left by an interrupted write: " + name.toStdString());
     }
