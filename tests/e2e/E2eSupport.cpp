@@ -2,6 +2,8 @@
 // maximising and another program's window.
 #include "e2e/E2eSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
@@ -32,6 +34,20 @@ const bool kPlatformChosen = [] {
     if (!display || !*display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return true;
 }();
+
+// Every test starts with the pointer in the middle of the screen. A pointer an earlier test left on the panel
+// (after clicking the tray icon, say) holds sampling through the hover pause, and the colour never comes.
+class PointerOffThePanel final : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* display = std::getenv("DISPLAY");
+        if (display && *display)
+            QProcess::execute(QStringLiteral("xdotool"),
+                              {QStringLiteral("mousemove"), QStringLiteral("960"), QStringLiteral("540")});
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kPointerOffThePanel =
+    ::testing::AddGlobalTestEnvironment(new PointerOffThePanel);
 
 struct XcbConnection {
     xcb_connection_t* connection = nullptr;
