@@ -10,8 +10,10 @@
 #include <memory>
 #include <thread>
 
+#include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowControl.h"
 #include "platform/linux/XcbUtil.h"
+#include "platform/linux/XdgAppCatalog.h"
 
 namespace {
 
@@ -76,7 +78,9 @@ bool haveDisplay(benchmark::State& state) {
 void BM_ZoomButtonLookup(benchmark::State& state) {
     if (!haveDisplay(state)) return;
     FramedWindow framed;
-    auto control = X11WindowControl::create();
+    XdgAppCatalog catalog;
+    auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
+    auto control = session ? std::make_unique<X11WindowControl>(*session) : nullptr;
     const auto point = control ? framed.maximiseButton(*control) : std::nullopt;
     if (!point) {
         state.SkipWithError("no maximise button found (is openbox running?)");
@@ -89,7 +93,9 @@ BENCHMARK(BM_ZoomButtonLookup)->Unit(benchmark::kMicrosecond);
 void BM_ZoomButtonLookup_Baseline(benchmark::State& state) {
     if (!haveDisplay(state)) return;
     FramedWindow framed;
-    auto control = X11WindowControl::create();
+    XdgAppCatalog catalog;
+    auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
+    auto control = session ? std::make_unique<X11WindowControl>(*session) : nullptr;
     const auto point = control ? framed.maximiseButton(*control) : std::nullopt;
     auto x = x11::Connection::open();
     if (!point || !x) {

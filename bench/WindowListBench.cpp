@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/XcbUtil.h"
+#include "platform/linux/XdgAppCatalog.h"
 
 namespace {
 
@@ -80,7 +82,9 @@ private:
 void BM_WindowListSnapshot30(benchmark::State& state) {
     if (!haveDisplay(state)) return;
     ClientWindows clients;
-    auto list = X11WindowList::create();
+    XdgAppCatalog catalog;
+    auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
+    auto list = session ? std::make_unique<X11WindowList>(*session) : nullptr;
     if (!list || !clients.managed()) {
         state.SkipWithError("the test windows were not managed");
         return;

@@ -2,7 +2,6 @@
 #include "app/AppServices.h"
 
 #include <QGuiApplication>
-#include <QScreen>
 #include <cstdlib>
 
 #include "base/QtMainLoop.h"
@@ -19,6 +18,7 @@
 #include "platform/linux/X11Permissions.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
+#include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WindowEvents.h"
 #include "platform/linux/X11WindowList.h"
@@ -33,9 +33,10 @@ namespace velaro {
 struct AppServices::Parts {
     std::unique_ptr<QtMainLoop> loop;
     std::unique_ptr<JsonDefaultsStore> defaults;
+    std::unique_ptr<XdgAppCatalog> catalog;
+    std::unique_ptr<X11Session> session;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windowList;
-    std::unique_ptr<XdgAppCatalog> catalog;
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11WindowEvents> windowEvents;
     std::unique_ptr<X11MenuBarItems> menuBarItems;
@@ -57,7 +58,8 @@ struct AppServices::Parts {
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
 
 AppServices::~AppServices() {
-    // Windows and the services that watch the display go before the loop they post to.
+    // Windows and the services that watch the display go before the loop they post to; every X11 service
+    // goes before the session it was built from (declared before them in Parts).
     if (!parts_) return;
     parts_->overlayHost.reset();
     parts_->scans.reset();
@@ -82,34 +84,33 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
 
     std::unique_ptr<AppServices> services(new AppServices());
     Parts& p = *services->parts_;
-    // Points are Qt's device-independent pixels: every X11 service converts with the same ratio.
-    const double pixelsPerPoint =
-        QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->devicePixelRatio() : 1.0;
-
     p.loop = std::make_unique<QtMainLoop>();
     p.defaults = std::make_unique<JsonDefaultsStore>(*p.loop, JsonDefaultsStore::standardPath());
-    p.screens = X11Screens::create(pixelsPerPoint);
-    p.windowList = X11WindowList::create(pixelsPerPoint);
-    if (!p.screens || !p.windowList) return fail("cannot reach the X display");
     p.catalog = std::make_unique<XdgAppCatalog>();
-    p.workspace = X11Workspace::create(*p.catalog);
-    p.windowEvents = X11WindowEvents::create();
-    p.eventTap = X11EventTap::create(pixelsPerPoint);
-    p.windowControl = X11WindowControl::create(pixelsPerPoint);
-    p.hotkeys = X11Hotkeys::forApplication();
-    p.menuBarItems = X11MenuBarItems::create(pixelsPerPoint);
-    p.dockPolicy = X11DockPolicy::create();
-    if (!p.dockPolicy || !p.workspace || !p.windowEvents || !p.menuBarItems || !p.eventTap ||
-        !p.windowControl || !p.hotkeys)
-        return fail("cannot reach the X display");
+    // Every X11 service is built from this one session: its connections, its screens snapshot (points are
+    // Qt's device-independent pixels) and its app identity.
+    std::string why;
+    p.session = X11Session::open({}, X11Session::qtPixelRatio(), *p.catalog, &why);
+    if (!p.session) return fail(why.c_str());
+    X11Session& session = *p.session;
+    p.screens = std::make_unique<X11Screens>(session);
+    p.windowList = std::make_unique<X11WindowList>(session);
+    p.workspace = std::make_unique<X11Workspace>(session);
+    p.windowEvents = std::make_unique<X11WindowEvents>(session);
+    p.eventTap = std::make_unique<X11EventTap>(session);
+    p.windowControl = std::make_unique<X11WindowControl>(session);
+    p.hotkeys = X11Hotkeys::create(session.toolkit());
+    p.menuBarItems = std::make_unique<X11MenuBarItems>(session);
+    p.dockPolicy = std::make_unique<X11DockPolicy>(session);
+    if (!p.hotkeys) return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop);
     p.pointer = std::make_unique<X11PointerSource>(*p.loop);
     ScreenTopology::installShared(std::make_unique<ScreenTopology>(*p.screens, p.workspace.get()));
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
                                                 p.workspace->ownProcessIdentifier());
     p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
-    p.permissions = std::make_unique<X11Permissions>();
-    p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop);
+    p.permissions = std::make_unique<X11Permissions>(&session);
+    p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop, &session);
     p.tray = std::make_unique<QtTray>(p.screens.get());
     p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();
     p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,

@@ -8,6 +8,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -26,14 +27,11 @@ struct DesktopSampler {
     // Builds every service and the sampler; false (with a test failure) when the desktop cannot be reached.
     bool start() {
         loop = std::make_unique<QtMainLoop>();
-        screens = X11Screens::create();
-        windows = X11WindowList::create();
-        catalog = std::make_unique<XdgAppCatalog>();
-        EXPECT_TRUE(screens && windows) << "no X display";
-        if (!screens || !windows) return false;
-        workspace = X11Workspace::create(*catalog);
-        EXPECT_TRUE(workspace);
-        if (!workspace) return false;
+        EXPECT_TRUE(session) << "no X display";
+        if (!session) return false;
+        screens = std::make_unique<X11Screens>(*session);
+        windows = std::make_unique<X11WindowList>(*session);
+        workspace = std::make_unique<X11Workspace>(*session);
         capture = std::make_unique<X11CaptureService>(*loop);
         pointer = std::make_unique<X11PointerSource>(*loop);
         topology = std::make_unique<ScreenTopology>(*screens, workspace.get());
@@ -52,11 +50,12 @@ struct DesktopSampler {
         return true;
     }
 
+    // Declared first, so that every service built from it goes before it.
+    TestSession session;
     test::FakeDefaultsStore defaults;
     std::unique_ptr<QtMainLoop> loop;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windows;
-    std::unique_ptr<XdgAppCatalog> catalog;
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11PointerSource> pointer;

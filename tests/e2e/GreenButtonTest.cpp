@@ -13,6 +13,7 @@
 #include "app/GreenButtonFillController.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/TempSettings.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WindowList.h"
@@ -46,6 +47,7 @@ bool isMaximised(std::uint32_t window) {
 }
 
 struct GreenButtonDesktop : ::testing::Test {
+    std::unique_ptr<TestSession> session;
     std::unique_ptr<TempSettings> app;
     OverlaySettings* settings = nullptr;
     std::unique_ptr<X11EventTap> tap;
@@ -57,10 +59,11 @@ struct GreenButtonDesktop : ::testing::Test {
         VELARO_REQUIRE_DESKTOP();
         app = std::make_unique<TempSettings>();
         settings = &app->settings;
-        tap = X11EventTap::create();
-        windowList = X11WindowList::create();
-        windowControl = X11WindowControl::create();
-        ASSERT_TRUE(tap && windowList && windowControl);
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        tap = std::make_unique<X11EventTap>(**session);
+        windowList = std::make_unique<X11WindowList>(**session);
+        windowControl = std::make_unique<X11WindowControl>(**session);
         controller = std::make_unique<GreenButtonFillController>(GreenButtonFillServices{
             *tap, *windowList, *windowControl, app->loop, static_cast<std::int32_t>(getpid())});
         controller->attach(*settings);
@@ -68,7 +71,16 @@ struct GreenButtonDesktop : ::testing::Test {
     void TearDown() override {
         controller.reset();
         tap.reset();
+        windowControl.reset();
+        windowList.reset();
         app.reset();
+        session.reset();
+    }
+    // The monitors in root pixels, the primary first.
+    std::vector<Rect> monitors() const {
+        std::vector<Rect> out;
+        for (const auto& m : (*session)->screens().monitors) out.push_back(m.root);
+        return out;
     }
 
     // Where the test desktop's theme puts the maximise button: the middle of the three buttons at the
@@ -90,8 +102,7 @@ TEST_F(GreenButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelo
 
     clickAt(maximiseButtonOf(*before));
     // The window opens on the primary monitor, whose panel is at its top.
-    auto x = x11::Connection::open();
-    const auto primary = readMonitors(*x).front();
+    const auto primary = monitors().front();
     const Rect workArea(primary.minX(), primary.minY() + kPanelHeight, primary.width(),
                         primary.height() - kPanelHeight);
     EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
@@ -151,8 +162,7 @@ TEST_F(GreenButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {
 }
 
 TEST_F(GreenButtonDesktop, AWindowOnTheSecondMonitorFillsThatMonitorsWorkArea) {
-    auto x = x11::Connection::open();
-    const auto monitors = readMonitors(*x);
+    const auto monitors = this->monitors();
     if (monitors.size() < 2) GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
     const Rect second = monitors[1];
     settings->greenButtonFillsWindow = true;

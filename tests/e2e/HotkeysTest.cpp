@@ -1,7 +1,9 @@
 // Global hot keys in the test desktop: a stored shortcut typed with xdotool flips the switch in the
 // defaults file, and a combination another program holds is refused and reported.
+#include <QtGui/qguiapplication_platform.h>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 
 #include <memory>
 
@@ -51,7 +53,8 @@ struct HotkeysDesktop : ::testing::Test {
         app = std::make_unique<TempSettings>();
         ASSERT_TRUE(app->dir.isValid());
         settings = &app->settings;
-        hotkeys = X11Hotkeys::forApplication();
+        hotkeys =
+            X11Hotkeys::create(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
         ASSERT_NE(hotkeys, nullptr) << "the test application runs on X11";
         centre = std::make_unique<HotkeyCenter>(*hotkeys, app->loop);
     }

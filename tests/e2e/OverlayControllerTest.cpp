@@ -25,7 +25,7 @@ protected:
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
         ASSERT_TRUE(desktop.start());
-        host = std::make_unique<QtOverlayWindowHost>(*desktop.loop);
+        host = std::make_unique<QtOverlayWindowHost>(*desktop.loop, desktop.session.session.get());
         settings = std::make_unique<OverlaySettings>(store, *desktop.loop);
         settings->style = MenuBarStyle::solid;
         settings->autoSample = true;

@@ -13,6 +13,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "overlay/CornerOverlayWindow.h"
 #include "overlay/HueDriftClock.h"
 #include "overlay/MenuBarOverlayWindow.h"
@@ -83,7 +84,9 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         ASSERT_NE(qtConnection(), nullptr) << "the end-to-end tests run on the xcb platform";
         loop = std::make_unique<QtMainLoop>();
-        host = std::make_unique<QtOverlayWindowHost>(*loop);
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        host = std::make_unique<QtOverlayWindowHost>(*loop, session->session.get());
         settings = std::make_unique<OverlaySettings>(store, *loop);
         settings->style = MenuBarStyle::solid;
         settings->autoSample = true;
@@ -99,8 +102,10 @@ protected:
         clock.reset();
         settings.reset();
         host.reset();
+        session.reset();
         loop.reset();
     }
+    std::unique_ptr<TestSession> session;
 
     OverlayFeed feed() const {
         OverlayFeed f;

@@ -16,6 +16,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 
 namespace velaro::e2e {
@@ -123,7 +124,9 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         ASSERT_NE(qtConnection(), nullptr) << "the end-to-end tests run on the xcb platform";
         loop = std::make_unique<QtMainLoop>();
-        host = std::make_unique<QtOverlayWindowHost>(*loop);
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        host = std::make_unique<QtOverlayWindowHost>(*loop, session->session.get());
         screen = QGuiApplication::primaryScreen()->geometry();
 
         app.setGeometry(200, 120, 500, 300);
@@ -135,8 +138,10 @@ protected:
     void TearDown() override {
         band.reset();
         host.reset();
+        session.reset();
         loop.reset();
     }
+    std::unique_ptr<TestSession> session;
 
     // A tint band across the whole top of the screen, 150 pt deep, reaching over the app window.
     void showBand(int level) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/X11Screens.h"
 #include "platform/linux/X11WindowEvents.h"
 #include "platform/linux/X11WindowList.h"
@@ -26,15 +27,22 @@ class SamplingPlatformTest : public ::testing::Test {
 protected:
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
-        screens = X11Screens::create();
-        windows = X11WindowList::create();
-        catalog = std::make_unique<XdgAppCatalog>();
-        workspace = X11Workspace::create(*catalog);
-        ASSERT_TRUE(screens && windows && workspace);
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        screens = std::make_unique<X11Screens>(**session);
+        windows = std::make_unique<X11WindowList>(**session);
+        workspace = std::make_unique<X11Workspace>(**session);
+        catalog = &session->catalog;
     }
+    void TearDown() override {
+        workspace.reset();
+        windows.reset();
+        screens.reset();
+    }
+    std::unique_ptr<TestSession> session;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windows;
-    std::unique_ptr<XdgAppCatalog> catalog;
+    XdgAppCatalog* catalog = nullptr;
     std::unique_ptr<X11Workspace> workspace;
 };
 
@@ -210,8 +218,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
 
     test::VirtualLoop loop;  // only the window-event throttle uses it
-    auto windowEvents = X11WindowEvents::create();
-    ASSERT_TRUE(windowEvents);
+    auto windowEvents = std::make_unique<X11WindowEvents>(**session);
     int refreshes = 0;
     AppWatcher watcher(*workspace, *catalog, *windowEvents, loop,
                        {[&] { ++refreshes; }, [] { return true; }, [] {}});

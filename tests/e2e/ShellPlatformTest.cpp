@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/X11DockPolicy.h"
 #include "platform/linux/X11Permissions.h"
 
@@ -69,15 +70,18 @@ protected:
 };
 
 TEST_F(ShellPlatformTest, TheDesktopGrantsScreenReadsAndWindowManagement) {
-    X11Permissions permissions;
+    TestSession session;
+    ASSERT_TRUE(session);
+    X11Permissions permissions(session.session.get());
     EXPECT_TRUE(permissions.screenCaptureAllowed());
     EXPECT_TRUE(permissions.accessibilityTrusted());
     EXPECT_TRUE(permissions.requestAccessibility());
 }
 
 TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenShownAgain) {
-    auto policy = X11DockPolicy::create();
-    ASSERT_TRUE(policy);
+    TestSession session;
+    ASSERT_TRUE(session);
+    auto policy = std::make_unique<X11DockPolicy>(*session);
     QWidget settings;
     settings.setWindowTitle("Velaro Settings");
     settings.resize(700, 500);
@@ -103,8 +107,9 @@ TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenSho
 }
 
 TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTheFocusBack) {
-    auto policy = X11DockPolicy::create();
-    ASSERT_TRUE(policy);
+    TestSession session;
+    ASSERT_TRUE(session);
+    auto policy = std::make_unique<X11DockPolicy>(*session);
 
     // Another app's window, made on a connection of its own and owned by another process id.
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);

@@ -10,6 +10,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
 #include "overlay/HueDriftClock.h"
 #include "overlay/MenuShapeGeometry.h"
 #include "overlay/UnifiedOverlayWindow.h"
@@ -42,7 +43,9 @@ protected:
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
         loop = std::make_unique<QtMainLoop>();
-        host = std::make_unique<QtOverlayWindowHost>(*loop);
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        host = std::make_unique<QtOverlayWindowHost>(*loop, session->session.get());
         settings = std::make_unique<OverlaySettings>(store, *loop);
         settings->style = MenuBarStyle::solid;
         settings->autoSample = true;
@@ -65,8 +68,10 @@ protected:
         clock.reset();
         settings.reset();
         host.reset();
+        session.reset();
         loop.reset();
     }
+    std::unique_ptr<TestSession> session;
 
     OverlayFeed feed() const {
         OverlayFeed f;
@@ -107,8 +112,7 @@ protected:
 
 TEST_F(UnifiedOverlayTest, PillShapeTintsACapsuleBehindTheTrayAndClockOnly) {
     dockTrayIcon();
-    auto items = X11MenuBarItems::create();
-    ASSERT_TRUE(items);
+    auto items = std::make_unique<X11MenuBarItems>(**session);
     ASSERT_TRUE(waitUntil([&] { return !items->readTrays().empty(); })) << "the tray icon never docked";
 
     auto corners = settings->corners();

@@ -40,7 +40,7 @@ protected:
         x = x11::Connection::open();
         ASSERT_TRUE(x);
         height = QGuiApplication::primaryScreen()->geometry().height();
-        host = std::make_unique<QtOverlayWindowHost>(*desktop.loop);
+        host = std::make_unique<QtOverlayWindowHost>(*desktop.loop, desktop.session.session.get());
         settings = std::make_unique<OverlaySettings>(store, *desktop.loop);
         settings->cornerBottomLeftZ = BottomCornerZ::belowActive;
         auto corners = settings->corners();

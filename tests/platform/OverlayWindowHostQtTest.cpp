@@ -60,7 +60,7 @@ TEST(OverlayShapeTest, TheShapeIsInPointsOnScaledScreens) {
 class QtOverlayWindowHostTest : public ::testing::Test {
 protected:
     test::VirtualLoop loop;
-    QtOverlayWindowHost host{loop};
+    QtOverlayWindowHost host{loop, nullptr};
 };
 
 TEST_F(QtOverlayWindowHostTest, WindowsAreBorderlessClickThroughAndNeverFocused) {

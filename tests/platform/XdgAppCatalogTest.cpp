@@ -57,6 +57,10 @@ TEST_F(CatalogTest, IdentifiesProgramsByWindowClassIdOrExecutable) {
     EXPECT_EQ(catalog.bundleIdentifierFor({1, "v", "V", "/usr/bin/view-it"}), "viewer");
     EXPECT_EQ(catalog.bundleIdentifierFor({1, "xterm", "XTerm", "/usr/bin/xterm"}), "XTerm")
         << "no entry: the window class";
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "xclock", "", "/usr/bin/xclock", "xclock"}), "xclock")
+        << "no class: the instance";
+    EXPECT_EQ(catalog.bundleIdentifierFor({1, "", "", "/opt/x/bin/runner", "runner"}), "runner")
+        << "no WM_CLASS at all: the process's short name";
     EXPECT_EQ(catalog.bundleIdentifierFor({77, "velaro", "velaro", ""}), "com.quornet.Velaro");
     EXPECT_EQ(catalog.bundleIdentifierFor({}), "");
 }

@@ -3,7 +3,6 @@
 // and kept in their place in the stack by level with ConfigureWindow requests.
 #include "platform/linux/QtOverlayWindowHost.h"
 
-#include <xcb/randr.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -14,7 +13,6 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QWindow>
 #include <cmath>
 #include <cstdlib>
@@ -26,31 +24,13 @@
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/linux/X11OverlayStack.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
 namespace {
 
 constexpr const char* kTag = "OVERLAY-WINDOW";
-
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* reply) {
-    return Reply<T>(reply, &std::free);
-}
-
-QRect qtGeometryFor(const Rect& frame) {
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QRect p = primary ? primary->geometry() : QRect(0, 0, 0, 0);
-    const CoordinateSpace space(Rect(p.x(), p.y(), p.width(), p.height()));
-    const Rect r = space.rootFromGlobal(frame);
-    const int x0 = static_cast<int>(std::lround(r.minX())), y0 = static_cast<int>(std::lround(r.minY()));
-    const int x1 = static_cast<int>(std::lround(r.maxX())), y1 = static_cast<int>(std::lround(r.maxY()));
-    // X has no empty windows; an empty frame is hidden instead (see shouldShowNatively).
-    return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
-}
 
 }  // namespace
 
@@ -104,18 +84,14 @@ QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
 
 // Reads what the stacking needs from the X server and watches it change: the root's children, the
 // monitors, the docks, the active and the desktop window, and the compositor's selection. Requests go
-// over Qt's own connection so they stay in order with Qt's map and configure requests; events arrive on
-// a connection of our own, so selecting them never disturbs what Qt selected on the root.
+// over Qt's own connection (the session's toolkit role) so they stay in order with Qt's map and configure
+// requests; events arrive through the session's desktop connection, so selecting them never disturbs what
+// Qt selected on the root.
 class X11OverlayDesktop {
 public:
-    static std::unique_ptr<X11OverlayDesktop> open() {
-        auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-        if (!x11 || !x11->connection()) return nullptr;
-        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(x11->connection()));
-    }
-    ~X11OverlayDesktop() {
-        notifier_.reset();
-        if (watch_) xcb_disconnect(watch_);
+    static std::unique_ptr<X11OverlayDesktop> open(X11Session* session) {
+        if (!session || !session->toolkit()) return nullptr;
+        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(*session));
     }
 
     std::function<void()> onStackEvent;
@@ -128,7 +104,7 @@ public:
 
     x11::StackEnvironment snapshot() {
         x11::StackEnvironment env;
-        auto tree = own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
+        auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
         if (!tree) return env;
         const int n = xcb_query_tree_children_length(tree.get());
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
@@ -136,7 +112,7 @@ public:
         cookies.reserve(n);
         for (int i = 0; i < n; ++i) cookies.push_back(xcb_get_window_attributes(conn_, children[i]));
         for (int i = 0; i < n; ++i) {
-            auto attributes = own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
+            auto attributes = x11::own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
             if (!attributes) continue;  // gone meanwhile
             env.stack.push_back({children[i], attributes->map_state == XCB_MAP_STATE_VIEWABLE,
                                  attributes->override_redirect != 0});
@@ -155,7 +131,7 @@ public:
     std::uint32_t topLevelOf(std::uint32_t window) {
         for (int depth = 0; window && depth < 16; ++depth) {
             if (children_.count(window)) return window;
-            auto tree = own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, window), nullptr));
+            auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, window), nullptr));
             if (!tree) return 0;
             if (tree->parent == root_) return window;
             window = tree->parent;
@@ -189,106 +165,75 @@ public:
     void flush() { xcb_flush(conn_); }
 
 private:
-    explicit X11OverlayDesktop(xcb_connection_t* conn) : conn_(conn) {
-        int screenNumber = 0;
-        watch_ = xcb_connect(nullptr, &screenNumber);
-        if (xcb_connection_has_error(watch_)) {
-            xcb_disconnect(watch_);
-            watch_ = nullptr;
-            screenNumber = 0;
-        }
-        auto it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
-        for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
-        root_ = it.data->root;
-        rootSize_ = Rect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels);
-
-        const std::string cm = "_NET_WM_CM_S" + std::to_string(screenNumber);
-        const char* names[] = {"_NET_ACTIVE_WINDOW",          "_NET_CLIENT_LIST",
-                               "_NET_WM_WINDOW_TYPE",         "_NET_WM_WINDOW_TYPE_DOCK",
-                               "_NET_WM_WINDOW_TYPE_DESKTOP", cm.c_str()};
-        xcb_intern_atom_cookie_t cookies[6];
-        for (int i = 0; i < 6; ++i) cookies[i] = xcb_intern_atom(conn_, 0, std::strlen(names[i]), names[i]);
-        xcb_atom_t* atoms[] = {&activeAtom_, &clientListAtom_, &typeAtom_,
-                               &dockAtom_,   &desktopAtom_,    &cmAtom_};
-        for (int i = 0; i < 6; ++i) {
-            auto reply = own(xcb_intern_atom_reply(conn_, cookies[i], nullptr));
-            *atoms[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        }
+    explicit X11OverlayDesktop(X11Session& session) : session_(session), conn_(session.toolkit()) {
+        auto& desktop = session_.desktop();
+        root_ = desktop.root();
+        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE",
+                        "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_DESKTOP"});
+        activeAtom_ = desktop.atom("_NET_ACTIVE_WINDOW");
+        clientListAtom_ = desktop.atom("_NET_CLIENT_LIST");
+        typeAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE");
+        dockAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DOCK");
+        desktopAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+        cmAtom_ = x11::compositorSelection(desktop);
 
         const auto* fixes = xcb_get_extension_data(conn_, &xcb_xfixes_id);
         xfixes_ = fixes && fixes->present;
         const auto* shape = xcb_get_extension_data(conn_, &xcb_shape_id);
         if (shape && shape->present) {
-            auto version = own(xcb_shape_query_version_reply(conn_, xcb_shape_query_version(conn_), nullptr));
+            auto version =
+                x11::own(xcb_shape_query_version_reply(conn_, xcb_shape_query_version(conn_), nullptr));
             shapeInput_ = version && (version->major_version > 1 ||
                                       (version->major_version == 1 && version->minor_version >= 1));
         }
-        const auto* randr = xcb_get_extension_data(conn_, &xcb_randr_id);
-        randr_ = randr && randr->present;
-        compositor_ = readCompositor();
-        if (watch_) startWatching();
-    }
-
-    bool readCompositor() {
-        if (cmAtom_ == XCB_ATOM_NONE) return false;
-        auto reply =
-            own(xcb_get_selection_owner_reply(conn_, xcb_get_selection_owner(conn_, cmAtom_), nullptr));
-        return reply && reply->owner != XCB_NONE;
+        compositor_ = x11::compositorRunning(conn_, cmAtom_);
+        startWatching();
     }
 
     void startWatching() {
-        const std::uint32_t mask[] = {XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
-        xcb_change_window_attributes(watch_, root_, XCB_CW_EVENT_MASK, mask);
-        const auto* randr = xcb_get_extension_data(watch_, &xcb_randr_id);
-        if (randr && randr->present) {
-            randrEventBase_ = randr->first_event;
-            xcb_randr_select_input(watch_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
-        }
-        const auto* fixes = xcb_get_extension_data(watch_, &xcb_xfixes_id);
+        auto& desktop = session_.desktop();
+        auto* watch = desktop.get();
+        rootSelection_ =
+            session_.selectEvents(root_, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+        const auto* fixes = xcb_get_extension_data(watch, &xcb_xfixes_id);
         if (fixes && fixes->present && cmAtom_ != XCB_ATOM_NONE) {
             // XFixes answers nothing until a client has told it the version it speaks.
-            free(xcb_xfixes_query_version_reply(watch_, xcb_xfixes_query_version(watch_, 5, 0), nullptr));
+            x11::own(xcb_xfixes_query_version_reply(watch, xcb_xfixes_query_version(watch, 5, 0), nullptr));
             fixesEventBase_ = fixes->first_event;
-            xcb_xfixes_select_selection_input(watch_, root_, cmAtom_,
+            xcb_xfixes_select_selection_input(watch, root_, cmAtom_,
                                               XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                                   XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                                   XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+            xcb_flush(watch);
         }
-        xcb_flush(watch_);
-        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(watch_), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
-    }
-
-    void drain() {
-        bool stack = false, compositor = false;
-        while (auto* event = xcb_poll_for_event(watch_)) {
+        handler_ = session_.addEventHandler([this](const xcb_generic_event_t& event) {
+            bool stack = false, compositor = false;
             handle(event, &stack, &compositor);
-            std::free(event);
-        }
-        if (xcb_connection_has_error(watch_)) {
-            logLine(kTag, "lost the X connection that watches the stack");
-            notifier_->setEnabled(false);
-            return;
-        }
-        if (compositor) {
-            const bool now = readCompositor();
-            if (now != compositor_) {
-                compositor_ = now;
-                if (onCompositorChanged) onCompositorChanged(now);
+            if (compositor) {
+                const bool now = x11::compositorRunning(conn_, cmAtom_);
+                if (now != compositor_) {
+                    compositor_ = now;
+                    if (onCompositorChanged) onCompositorChanged(now);
+                }
             }
-        }
-        if (stack && onStackEvent) onStackEvent();
+            if (stack && onStackEvent) onStackEvent();
+        });
+        screensChanged_ = session_.screensChanged().sink([this](int) {
+            anchorsDirty_ = true;
+            if (onStackEvent) onStackEvent();
+        });
     }
 
-    void handle(xcb_generic_event_t* event, bool* stack, bool* compositor) {
-        const std::uint8_t type = event->response_type & 0x7f;
+    void handle(const xcb_generic_event_t& event, bool* stack, bool* compositor) {
+        const std::uint8_t type = event.response_type & 0x7f;
         auto foreign = [this](xcb_window_t w) { return !isOwn || !isOwn(w); };
         switch (type) {
             case XCB_CONFIGURE_NOTIFY: {
-                auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(event);
-                if (!foreign(e->window)) return;
+                const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+                // Only the root's children move in the stack; other windows' notices come for other services.
+                if (e.event != root_ || !foreign(e.window)) return;
                 for (const auto& dock : docks_)
-                    if (dock.frame == e->window) anchorsDirty_ = true;
+                    if (dock.frame == e.window) anchorsDirty_ = true;
                 *stack = true;
                 return;
             }
@@ -296,16 +241,16 @@ private:
             case XCB_UNMAP_NOTIFY:
             case XCB_DESTROY_NOTIFY:
             case XCB_REPARENT_NOTIFY: {
-                // All four carry the window right after the event window.
-                auto* e = reinterpret_cast<xcb_map_notify_event_t*>(event);
-                if (!foreign(e->window)) return;
+                // All four carry the event window, then the window.
+                const auto& e = reinterpret_cast<const xcb_map_notify_event_t&>(event);
+                if (e.event != root_ || !foreign(e.window)) return;
                 anchorsDirty_ = true;
                 *stack = true;
                 return;
             }
             case XCB_PROPERTY_NOTIFY: {
-                auto* e = reinterpret_cast<xcb_property_notify_event_t*>(event);
-                if (e->window == root_ && (e->atom == activeAtom_ || e->atom == clientListAtom_)) {
+                const auto& e = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+                if (e.window == root_ && (e.atom == activeAtom_ || e.atom == clientListAtom_)) {
                     anchorsDirty_ = true;
                     *stack = true;
                 }
@@ -315,58 +260,38 @@ private:
                 break;
         }
         if (fixesEventBase_ && type == fixesEventBase_ + XCB_XFIXES_SELECTION_NOTIFY) *compositor = true;
-        if (randrEventBase_ && type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
-            anchorsDirty_ = true;
-            *stack = true;
-        }
     }
 
     std::vector<xcb_window_t> windowList(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-        std::vector<xcb_window_t> list;
-        auto reply = own(xcb_get_property_reply(
-            conn_, xcb_get_property(conn_, 0, window, property, type, 0, 4096), nullptr));
-        if (!reply || reply->format != 32) return list;
-        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-        list.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
-        return list;
+        auto reply = x11::own(
+            xcb_get_property_reply(conn_, x11::askProperty(conn_, window, property, type, 4096), nullptr));
+        return x11::values32(reply.get());
     }
 
     void refreshAnchors() {
         anchorsDirty_ = false;
         monitors_.clear();
-        if (randr_) {
-            auto reply =
-                own(xcb_randr_get_monitors_reply(conn_, xcb_randr_get_monitors(conn_, root_, 1), nullptr));
-            if (reply) {
-                for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
-                     xcb_randr_monitor_info_next(&it))
-                    monitors_.emplace_back(it.data->x, it.data->y, it.data->width, it.data->height);
-            }
-        }
-        if (monitors_.empty()) monitors_.push_back(rootSize_);
+        for (const auto& monitor : session_.screens().monitors) monitors_.push_back(monitor.root);
 
         docks_.clear();
         desktopFrame_ = 0;
         const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
         std::vector<xcb_get_property_cookie_t> cookies;
         for (auto client : clients)
-            cookies.push_back(xcb_get_property(conn_, 0, client, typeAtom_, XCB_ATOM_ATOM, 0, 32));
+            cookies.push_back(x11::askProperty(conn_, client, typeAtom_, XCB_ATOM_ATOM, 32));
         for (std::size_t i = 0; i < clients.size(); ++i) {
-            auto reply = own(xcb_get_property_reply(conn_, cookies[i], nullptr));
-            if (!reply || reply->format != 32) continue;
-            const auto* types = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-            const int count = xcb_get_property_value_length(reply.get()) / 4;
-            for (int k = 0; k < count; ++k) {
-                if (types[k] == dockAtom_) {
+            auto reply = x11::own(xcb_get_property_reply(conn_, cookies[i], nullptr));
+            for (const auto type : x11::values32(reply.get())) {
+                if (type == dockAtom_) {
                     const auto frame = topLevelOf(clients[i]);
                     auto geometry =
-                        own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
+                        x11::own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
                     if (frame && geometry)
                         docks_.push_back(
                             {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
                     break;
                 }
-                if (types[k] == desktopAtom_ && !desktopFrame_) {
+                if (type == desktopAtom_ && !desktopFrame_) {
                     desktopFrame_ = topLevelOf(clients[i]);
                     break;
                 }
@@ -376,15 +301,16 @@ private:
         activeFrame_ = active.empty() || active.front() == XCB_NONE ? 0 : topLevelOf(active.front());
     }
 
+    X11Session& session_;
     xcb_connection_t* conn_;
-    xcb_connection_t* watch_ = nullptr;
     xcb_window_t root_ = 0;
-    Rect rootSize_;
     xcb_atom_t activeAtom_ = 0, clientListAtom_ = 0, typeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
                cmAtom_ = 0;
-    bool xfixes_ = false, shapeInput_ = false, randr_ = false, compositor_ = false;
-    std::uint8_t fixesEventBase_ = 0, randrEventBase_ = 0;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    bool xfixes_ = false, shapeInput_ = false, compositor_ = false;
+    std::uint8_t fixesEventBase_ = 0;
+    Subscription rootSelection_;
+    Subscription handler_;
+    Subscription screensChanged_;
     std::set<std::uint32_t> children_;
     bool anchorsDirty_ = true;
     std::vector<Rect> monitors_;
@@ -473,13 +399,16 @@ public:
         }
     }
 
+    // Lays the native window out again after the screens changed under an unchanged frame.
+    void relayout() { surface_->setGeometry(qtHost_.qtGeometryFor(frame())); }
+
     void paintContent(QPainter& painter, Size size) const {
         if (content()) content()(painter, size);
     }
 
 protected:
     void applyFrame(const Rect& frame) override {
-        surface_->setGeometry(qtGeometryFor(frame));
+        surface_->setGeometry(qtHost_.qtGeometryFor(frame));
         syncNativeVisibility(true);
         if (isVisible()) qtHost_.scheduleCheck();  // it may have moved to another monitor's panel
     }
@@ -496,7 +425,7 @@ protected:
 private:
     void buildSurface() {
         surface_ = std::make_unique<QtOverlaySurface>(*this, name(), qtHost_.supportsTranslucency());
-        surface_->setGeometry(qtGeometryFor(frame()));
+        surface_->setGeometry(qtHost_.qtGeometryFor(frame()));
         if (qtHost_.supportsTranslucency()) surface_->setOpacity(alphaValue());
         surface_->create();
     }
@@ -556,8 +485,16 @@ void QtOverlaySurface::renderNow() {
 
 // MARK: QtOverlayWindowHost
 
-QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop) : OverlayWindowHost(loop) {
-    desktop_ = X11OverlayDesktop::open();
+QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
+    : OverlayWindowHost(loop), session_(session) {
+    if (session_) {
+        // Frames are global points of the session's snapshot: when it changes, every window is placed again.
+        screensChanged_ = session_->screensChanged().sink([this](int) {
+            for (auto* window : allWindows()) static_cast<QtOverlayWindow*>(window)->relayout();
+            scheduleCheck();
+        });
+    }
+    desktop_ = X11OverlayDesktop::open(session_);
     if (!desktop_) return;
     translucency_ = desktop_->compositorRunning();
     clickThrough_ = desktop_->hasXFixes() || desktop_->hasShapeInput();
@@ -576,6 +513,37 @@ QtOverlayWindowHost::~QtOverlayWindowHost() {
 
 std::unique_ptr<OverlayWindow> QtOverlayWindowHost::makeWindow(const OverlayWindowOptions& options) {
     return std::make_unique<QtOverlayWindow>(*this, options);
+}
+
+QRect QtOverlayWindowHost::qtGeometryFor(const Rect& frame) const {
+    Rect r;
+    if (session_) {
+        // Root pixels from the session's conversion, then Qt's coordinates: Qt keeps each screen's origin in
+        // root pixels and scales distances from it by that screen's ratio.
+        const Rect root = session_->space().rootFromGlobal(frame);
+        const QPointF centre(root.midX(), root.midY());
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        for (const QScreen* candidate : QGuiApplication::screens()) {
+            const QRect g = candidate->geometry();
+            if (QRectF(g.topLeft(), QSizeF(g.size()) * candidate->devicePixelRatio()).contains(centre)) {
+                screen = candidate;
+                break;
+            }
+        }
+        const double dpr = screen ? screen->devicePixelRatio() : 1.0;
+        const QPointF origin = screen ? QPointF(screen->geometry().topLeft()) : QPointF();
+        r = Rect(origin.x() + (root.x() - origin.x()) / dpr, origin.y() + (root.y() - origin.y()) / dpr,
+                 root.width() / dpr, root.height() / dpr);
+    } else {
+        // Without a session (offscreen) Qt's primary screen is the global space.
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        const QRect p = primary ? primary->geometry() : QRect(0, 0, 0, 0);
+        r = CoordinateSpace(Rect(p.x(), p.y(), p.width(), p.height())).rootFromGlobal(frame);
+    }
+    const int x0 = static_cast<int>(std::lround(r.minX())), y0 = static_cast<int>(std::lround(r.minY()));
+    const int x1 = static_cast<int>(std::lround(r.maxX())), y1 = static_cast<int>(std::lround(r.maxY()));
+    // X has no empty windows; an empty frame is hidden instead (see syncNativeVisibility).
+    return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
 }
 
 QWindow* QtOverlayWindowHost::qtWindow(const OverlayWindow& window) {

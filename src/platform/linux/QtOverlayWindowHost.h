@@ -1,9 +1,11 @@
 // Overlay windows as frameless, override-redirect Qt windows, stacked by level through xcb.
 #pragma once
 
+#include <QRect>
 #include <QRegion>
 #include <memory>
 
+#include "base/Cancellable.h"
 #include "platform/OverlayWindowHost.h"
 
 class QImage;
@@ -13,6 +15,7 @@ namespace velaro {
 
 class QtOverlaySurface;
 class X11OverlayDesktop;
+class X11Session;
 
 // The part of a painted image that shows where no compositor blends: every pixel with any coverage, in
 // the window's points (`devicePixelRatio` image pixels a point).
@@ -20,9 +23,10 @@ QRegion overlayShapeFromImage(const QImage& image, double devicePixelRatio);
 
 class QtOverlayWindowHost final : public OverlayWindowHost {
 public:
-    // Needs the Qt application object. On a platform other than xcb (offscreen tests) the windows still
-    // exist and paint, but nothing is stacked.
-    explicit QtOverlayWindowHost(MainLoop& loop);
+    // Needs the Qt application object. Frames are placed and stacked through the session; without one
+    // (offscreen tests) the windows still exist and paint, placed on Qt's primary screen, but nothing is
+    // stacked. The session must outlive the host.
+    QtOverlayWindowHost(MainLoop& loop, X11Session* session);
     ~QtOverlayWindowHost() override;
 
     std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) override;
@@ -49,10 +53,14 @@ private:
     friend class QtOverlayWindow;
     void restack(bool force);
     void scheduleCheck();
+    // Qt's geometry of a frame in global points.
+    QRect qtGeometryFor(const Rect& frame) const;
 
     bool translucency_ = true;
     bool clickThrough_ = true;
     bool checkPosted_ = false;
+    X11Session* session_;
+    Subscription screensChanged_;
     std::unique_ptr<X11OverlayDesktop> desktop_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/linux/XcbUtil.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 namespace {
@@ -17,25 +17,17 @@ constexpr std::uint32_t kSourcePager = 2;
 
 }  // namespace
 
-std::unique_ptr<X11DockPolicy> X11DockPolicy::create(const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11DockPolicy>(new X11DockPolicy(std::move(connection)));
-}
-
-X11DockPolicy::X11DockPolicy(std::unique_ptr<x11::Connection> connection)
-    : connection_(std::move(connection)) {
-    connection_->intern({"WM_STATE", "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR",
-                         "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_HIDDEN", "_NET_ACTIVE_WINDOW",
-                         "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE",
-                         "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG"});
-    pump_ = std::make_unique<x11::EventPump>(*connection_);
-    handler_ = pump_->addHandler([this](const xcb_generic_event_t& event) {
+X11DockPolicy::X11DockPolicy(X11Session& session) : session_(session) {
+    session_.desktop().intern({"WM_STATE", "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR",
+                               "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_HIDDEN", "_NET_ACTIVE_WINDOW",
+                               "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE",
+                               "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG"});
+    handler_ = session_.addEventHandler([this](const xcb_generic_event_t& event) {
         if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
         const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
         // The window manager forgets a window's state when it is withdrawn; when it takes the window on again
         // (WM_STATE appears), the policy has to be said again.
-        if (notify.atom == connection_->atom("WM_STATE") && windows_.contains(notify.window))
+        if (notify.atom == session_.desktop().atom("WM_STATE") && windows_.contains(notify.window))
             apply(notify.window);
     });
 }
@@ -44,39 +36,35 @@ X11DockPolicy::~X11DockPolicy() = default;
 
 void X11DockPolicy::setActivationPolicy(ActivationPolicy policy) {
     policy_ = policy;
-    for (const auto window : windows_) apply(window);
+    for (const auto& [window, selection] : windows_) apply(window);
 }
 
 void X11DockPolicy::addWindow(WindowNumber number) {
     const auto window = static_cast<xcb_window_t>(number);
-    if (window == 0 || !windows_.insert(window).second) return;
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(connection_->get(), window, XCB_CW_EVENT_MASK, &mask);
+    if (window == 0 || windows_.contains(window)) return;
+    windows_.emplace(window, session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
     apply(window);
 }
 
 void X11DockPolicy::removeWindow(WindowNumber number) {
     const auto window = static_cast<xcb_window_t>(number);
-    if (!windows_.erase(window)) return;
-    const std::uint32_t mask = XCB_EVENT_MASK_NO_EVENT;
-    xcb_change_window_attributes(connection_->get(), window, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(connection_->get());
+    windows_.erase(window);
 }
 
 bool X11DockPolicy::managed(xcb_window_t window) const {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto reply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, connection_->atom("WM_STATE"), XCB_ATOM_ANY, 2), nullptr));
+        c, x11::askProperty(c, window, session_.desktop().atom("WM_STATE"), XCB_ATOM_ANY, 2), nullptr));
     const auto state = x11::values32(reply.get());
     return !state.empty() && state[0] != 0;  // 0 is WithdrawnState
 }
 
 void X11DockPolicy::apply(xcb_window_t window) {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     const bool skip = policy_ == ActivationPolicy::accessory;
-    const xcb_atom_t netState = connection_->atom("_NET_WM_STATE");
-    const xcb_atom_t taskbar = connection_->atom("_NET_WM_STATE_SKIP_TASKBAR");
-    const xcb_atom_t pager = connection_->atom("_NET_WM_STATE_SKIP_PAGER");
+    const xcb_atom_t netState = session_.desktop().atom("_NET_WM_STATE");
+    const xcb_atom_t taskbar = session_.desktop().atom("_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t pager = session_.desktop().atom("_NET_WM_STATE_SKIP_PAGER");
     if (managed(window)) {
         // A managed window's state belongs to the window manager: ask it.
         xcb_client_message_event_t message{};
@@ -88,7 +76,7 @@ void X11DockPolicy::apply(xcb_window_t window) {
         message.data.data32[1] = taskbar;
         message.data.data32[2] = pager;
         message.data.data32[3] = 1;  // a normal application asks
-        xcb_send_event(c, 0, connection_->root(),
+        xcb_send_event(c, 0, session_.desktop().root(),
                        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char*>(&message));
     } else {
@@ -114,14 +102,14 @@ void X11DockPolicy::sendActivation(xcb_window_t window) {
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = connection_->atom("_NET_ACTIVE_WINDOW");
+    message.type = session_.desktop().atom("_NET_ACTIVE_WINDOW");
     message.data.data32[0] = kSourcePager;
     message.data.data32[1] = XCB_CURRENT_TIME;
     message.data.data32[2] = activeWindow();
-    xcb_send_event(connection_->get(), 0, connection_->root(),
+    xcb_send_event(session_.desktop().get(), 0, session_.desktop().root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
-    xcb_flush(connection_->get());
+    xcb_flush(session_.desktop().get());
 }
 
 void X11DockPolicy::activate(WindowNumber window) {
@@ -129,10 +117,11 @@ void X11DockPolicy::activate(WindowNumber window) {
 }
 
 xcb_window_t X11DockPolicy::activeWindow() const {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto reply = x11::own(xcb_get_property_reply(
         c,
-        x11::askProperty(c, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1),
+        x11::askProperty(c, session_.desktop().root(), session_.desktop().atom("_NET_ACTIVE_WINDOW"),
+                         XCB_ATOM_WINDOW, 1),
         nullptr));
     const auto values = x11::values32(reply.get());
     return values.empty() ? 0 : values[0];
@@ -141,7 +130,7 @@ xcb_window_t X11DockPolicy::activeWindow() const {
 bool X11DockPolicy::ours(xcb_window_t window) const {
     if (windows_.contains(window)) return true;
     // Windows of this process that were never added (a message box) are ours too.
-    const auto pids = x11::processesOfWindows(*connection_, {window});
+    const auto pids = x11::processesOfWindows(session_.desktop(), {window});
     return !pids.empty() && pids[0] == static_cast<std::int32_t>(::getpid());
 }
 
@@ -152,26 +141,27 @@ bool X11DockPolicy::isActive() const {
 
 void X11DockPolicy::deactivate() {
     if (!isActive()) return;
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto stack = x11::own(xcb_get_property_reply(
         c,
-        x11::askProperty(c, connection_->root(), connection_->atom("_NET_CLIENT_LIST_STACKING"),
+        x11::askProperty(c, session_.desktop().root(), session_.desktop().atom("_NET_CLIENT_LIST_STACKING"),
                          XCB_ATOM_WINDOW, 4096),
         nullptr));
     auto windows = x11::values32(stack.get());
-    const xcb_atom_t hidden = connection_->atom("_NET_WM_STATE_HIDDEN");
-    const xcb_atom_t normal = connection_->atom("_NET_WM_WINDOW_TYPE_NORMAL");
-    const xcb_atom_t dialog = connection_->atom("_NET_WM_WINDOW_TYPE_DIALOG");
+    const xcb_atom_t hidden = session_.desktop().atom("_NET_WM_STATE_HIDDEN");
+    const xcb_atom_t normal = session_.desktop().atom("_NET_WM_WINDOW_TYPE_NORMAL");
+    const xcb_atom_t dialog = session_.desktop().atom("_NET_WM_WINDOW_TYPE_DIALOG");
     // Topmost first: the window the user would see under ours.
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
         const xcb_window_t window = *it;
         if (ours(window)) continue;
         auto state = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, window, connection_->atom("_NET_WM_STATE"), XCB_ATOM_ATOM), nullptr));
+            c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_STATE"), XCB_ATOM_ATOM),
+            nullptr));
         const auto states = x11::values32(state.get());
         if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
         auto type = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, window, connection_->atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM),
+            c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM),
             nullptr));
         const auto types = x11::values32(type.get());
         // Docks, desktops and the like never take the focus; a window without a type is a normal one.

@@ -5,8 +5,8 @@
 
 #include <xcb/xcb.h>
 
+#include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "base/Cancellable.h"
@@ -14,15 +14,12 @@
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-class EventPump;
-}  // namespace x11
+class X11Session;
 
 class X11DockPolicy final : public DockPolicy {
 public:
-    // Null when there is no X display.
-    static std::unique_ptr<X11DockPolicy> create(const char* display = nullptr);
+    // The session must outlive the policy. Main thread.
+    explicit X11DockPolicy(X11Session& session);
     ~X11DockPolicy() override;
 
     ActivationPolicy activationPolicy() const override { return policy_; }
@@ -34,18 +31,16 @@ public:
     bool isActive() const override;
 
 private:
-    explicit X11DockPolicy(std::unique_ptr<x11::Connection> connection);
     void apply(xcb_window_t window);
     bool managed(xcb_window_t window) const;
     bool ours(xcb_window_t window) const;
     xcb_window_t activeWindow() const;
     void sendActivation(xcb_window_t window);
 
-    std::unique_ptr<x11::Connection> connection_;
-    std::unique_ptr<x11::EventPump> pump_;
+    X11Session& session_;
     Subscription handler_;
     ActivationPolicy policy_ = ActivationPolicy::regular;
-    std::set<xcb_window_t> windows_;
+    std::map<xcb_window_t, Subscription> windows_;  // with their property selections
 };
 
 }  // namespace velaro

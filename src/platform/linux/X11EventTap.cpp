@@ -7,11 +7,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "base/Log.h"
-#include "platform/linux/X11WindowControl.h"
-#include "platform/linux/XcbUtil.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
@@ -31,71 +29,62 @@ std::uint64_t tapFlagsFor(std::uint16_t state) {
     return flags;
 }
 
-// Reads the tap connection's events on a thread of its own, so that a frozen press can be let go even
+// Decides on the presses on the desktop connection's event thread, so that a frozen press can be let go even
 // when the main thread, which decides, is busy.
 class X11EventTap::Port final : public TapPort {
 public:
-    Port(X11EventTap& owner, Callback callback) : owner_(owner), shared_(std::make_shared<Shared>()) {
+    Port(X11Session& session, Callback callback) : session_(session), shared_(std::make_shared<Shared>()) {
         shared_->callback = std::move(callback);
-        auto* c = owner_.connection_->get();
-        // A window of our own to wake the reader with when the port goes.
-        wakeWindow_ = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, wakeWindow_, owner_.connection_->root(), -1, -1, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_flush(c);
-        reader_ = std::thread([this] { read(); });
+        // The filter holds only the shared state: it may still be running when the port goes.
+        filter_ = session_.addEventFilter(
+            [shared = shared_, &session](x11::EventPump::Batch& batch) { filter(session, shared, batch); });
     }
     ~Port() override {
-        auto* c = owner_.connection_->get();
         {
             std::lock_guard lock(shared_->mutex);
             shared_->alive = false;
         }
         shared_->decided.notify_all();
-        xcb_client_message_event_t wake{};
-        wake.response_type = XCB_CLIENT_MESSAGE;
-        wake.format = 32;
-        wake.window = wakeWindow_;
-        xcb_send_event(c, 0, wakeWindow_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&wake));
-        xcb_flush(c);
-        if (reader_.joinable()) reader_.join();
+        filter_.cancel();
+        auto& connection = session_.desktop();
+        auto* c = connection.get();
         // A press still frozen must not stay frozen once nobody decides on it.
         xcb_allow_events(c, XCB_ALLOW_REPLAY_POINTER, XCB_CURRENT_TIME);
-        xcb_ungrab_button(c, kPrimaryButton, owner_.connection_->root(), XCB_MOD_MASK_ANY);
-        xcb_destroy_window(c, wakeWindow_);
+        xcb_ungrab_button(c, kPrimaryButton, connection.root(), XCB_MOD_MASK_ANY);
         xcb_flush(c);
     }
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
-    bool isEnabled() const override { return enabled_; }
+    void setEnabled(bool enabled) override { shared_->enabled = enabled; }
+    bool isEnabled() const override { return shared_->enabled; }
 
 private:
-    // What the reader and the main thread share; the main thread's blocks may outlive the port.
+    // What the event thread and the main thread share; the main thread's blocks may outlive the port.
     struct Shared {
         std::mutex mutex;
         std::condition_variable decided;
         bool alive = true;
+        std::atomic<bool> enabled{true};
         Callback callback;  // main thread only
         // The press waiting for its decision, and the answer.
         std::int64_t waiting = 0;
         std::optional<bool> pass;
         // A press was let go without a decision: the main thread hears of it before its next event.
         bool timedOut = false;
+        // The event thread's own: the press whose release is ours too, and the numbering.
+        std::optional<std::int64_t> swallowed;
+        std::int64_t nextNumber = 0;
     };
 
-    TapEvent eventFor(TapEventType type, std::int64_t number, std::int16_t rootX, std::int16_t rootY,
-                      std::uint16_t state) {
-        const auto monitors = readMonitors(*owner_.connection_);
-        const Point primary = monitors.empty() ? Point{} : monitors.front().origin;
-        const double k = owner_.pixelsPerPoint_;
-        return TapEvent{type, number, Point{(rootX - primary.x) / k, (rootY - primary.y) / k},
+    static TapEvent eventFor(X11Session& session, TapEventType type, std::int64_t number, std::int16_t rootX,
+                             std::int16_t rootY, std::uint16_t state) {
+        return TapEvent{type, number, session.space().topLeftFromRoot(Point{double(rootX), double(rootY)}),
                         tapFlagsFor(state)};
     }
 
     // Runs `event` through the callback on the main thread; for a press, records whether it passed.
-    void deliver(const TapEvent& event) {
+    static void deliver(const std::shared_ptr<Shared>& shared, const TapEvent& event) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [shared = shared_, event] {
+            [shared, event] {
                 Callback callback;
                 bool timedOut = false;
                 {
@@ -123,36 +112,34 @@ private:
             Qt::QueuedConnection);
     }
 
-    void read() {
-        auto* c = owner_.connection_->get();
-        std::optional<std::int64_t> swallowed;
-        std::int64_t nextNumber = 0;
-        while (auto* raw = xcb_wait_for_event(c)) {
-            auto e = x11::own(raw);
+    // The event thread's part: presses and releases of the primary button are the tap's, whatever window
+    // they were grabbed over; everything else goes on to the main thread.
+    static void filter(X11Session& session, const std::shared_ptr<Shared>& shared,
+                       x11::EventPump::Batch& batch) {
+        auto* c = session.desktop().get();
+        for (auto& e : batch) {
+            if (!e) continue;
             const auto type = e->response_type & 0x7f;
-            if (type == XCB_CLIENT_MESSAGE &&
-                reinterpret_cast<const xcb_client_message_event_t&>(*e).window == wakeWindow_) {
-                std::lock_guard lock(shared_->mutex);
-                if (!shared_->alive) return;
-            } else if (type == XCB_BUTTON_PRESS) {
+            if (type == XCB_BUTTON_PRESS) {
                 const auto& press = reinterpret_cast<const xcb_button_press_event_t&>(*e);
                 if (press.detail != kPrimaryButton) continue;
-                const auto number = ++nextNumber;
-                swallowed.reset();
+                const auto number = ++shared->nextNumber;
+                shared->swallowed.reset();
                 bool pass = true;
-                if (enabled_) {
-                    std::unique_lock lock(shared_->mutex);
-                    shared_->waiting = number;
-                    shared_->pass.reset();
+                if (shared->enabled) {
+                    std::unique_lock lock(shared->mutex);
+                    if (!shared->alive) continue;
+                    shared->waiting = number;
+                    shared->pass.reset();
                     lock.unlock();
-                    deliver(eventFor(TapEventType::leftMouseDown, number, press.root_x, press.root_y,
-                                     press.state));
+                    deliver(shared, eventFor(session, TapEventType::leftMouseDown, number, press.root_x,
+                                             press.root_y, press.state));
                     lock.lock();
-                    const bool answered = shared_->decided.wait_for(
-                        lock, kDecisionTimeout, [&] { return shared_->pass.has_value() || !shared_->alive; });
-                    if (answered && shared_->pass) pass = *shared_->pass;
-                    if (!answered) shared_->timedOut = true;
-                    shared_->waiting = 0;
+                    const bool answered = shared->decided.wait_for(
+                        lock, kDecisionTimeout, [&] { return shared->pass.has_value() || !shared->alive; });
+                    if (answered && shared->pass) pass = *shared->pass;
+                    if (!answered) shared->timedOut = true;
+                    shared->waiting = 0;
                 }
                 // The server replays a passed press exactly as it was: other flags cannot be put on it.
                 if (pass) {
@@ -160,48 +147,45 @@ private:
                 } else {
                     // The grab stays ours until the button is released, so the release comes here too.
                     xcb_allow_events(c, XCB_ALLOW_ASYNC_POINTER, press.time);
-                    swallowed = number;
+                    shared->swallowed = number;
                 }
                 xcb_flush(c);
+                e.reset();
             } else if (type == XCB_BUTTON_RELEASE) {
                 const auto& release = reinterpret_cast<const xcb_button_release_event_t&>(*e);
-                if (release.detail != kPrimaryButton || !swallowed) continue;
+                if (release.detail != kPrimaryButton) continue;
                 // The window never saw the press, so it cannot be given the release either.
-                deliver(eventFor(TapEventType::leftMouseUp, *swallowed, release.root_x, release.root_y,
-                                 release.state));
-                swallowed.reset();
+                if (shared->swallowed)
+                    deliver(shared, eventFor(session, TapEventType::leftMouseUp, *shared->swallowed,
+                                             release.root_x, release.root_y, release.state));
+                shared->swallowed.reset();
+                e.reset();
             }
         }
     }
 
-    X11EventTap& owner_;
+    X11Session& session_;
     std::shared_ptr<Shared> shared_;
-    std::atomic<bool> enabled_{true};
-    xcb_window_t wakeWindow_ = 0;
-    std::thread reader_;
+    Subscription filter_;
 };
 
-std::unique_ptr<X11EventTap> X11EventTap::create(double pixelsPerPoint, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11EventTap>(new X11EventTap(std::move(connection), pixelsPerPoint));
-}
-
-X11EventTap::X11EventTap(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
-    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint > 0 ? pixelsPerPoint : 1) {}
+X11EventTap::X11EventTap(X11Session& session) : session_(session) {}
 
 X11EventTap::~X11EventTap() = default;
 
 bool X11EventTap::isTrusted() const {
-    return !connection_->broken();
+    return !session_.desktop().broken();
 }
 
 std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
-    auto* c = connection_->get();
-    if (connection_->broken() || !QCoreApplication::instance()) return nullptr;
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    if (connection.broken() || !QCoreApplication::instance()) return nullptr;
+    // The port listens before the grab exists, so that no press can reach the main thread undecided.
+    auto port = std::make_unique<Port>(session_, std::move(callback));
     const std::uint16_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
     auto* error = xcb_request_check(
-        c, xcb_grab_button_checked(c, 0, connection_->root(), mask, XCB_GRAB_MODE_SYNC, XCB_GRAB_MODE_ASYNC,
+        c, xcb_grab_button_checked(c, 0, connection.root(), mask, XCB_GRAB_MODE_SYNC, XCB_GRAB_MODE_ASYNC,
                                    XCB_WINDOW_NONE, XCB_CURSOR_NONE, kPrimaryButton, XCB_MOD_MASK_ANY));
     if (error) {
         // Asked again at every program switch: say it once.
@@ -211,7 +195,7 @@ std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
         std::free(error);
         return nullptr;
     }
-    return std::make_unique<Port>(*this, std::move(callback));
+    return port;
 }
 
 }  // namespace velaro

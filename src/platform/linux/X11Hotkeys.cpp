@@ -110,10 +110,7 @@ X11Hotkeys::X11Hotkeys(xcb_connection_t* connection, std::uint32_t root)
     if (auto* app = QCoreApplication::instance()) app->installNativeEventFilter(this);
 }
 
-std::unique_ptr<X11Hotkeys> X11Hotkeys::forApplication() {
-    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = gui ? gui->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+std::unique_ptr<X11Hotkeys> X11Hotkeys::create(xcb_connection_t* c) {
     if (!c || xcb_connection_has_error(c)) return nullptr;
     auto screen = xcb_setup_roots_iterator(xcb_get_setup(c));
     if (!screen.rem) return nullptr;

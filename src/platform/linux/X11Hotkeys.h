@@ -73,8 +73,8 @@ public:
     // Grabs through `connection` (not owned; it must outlive this object), whose events the application's
     // native event filters see: the Qt application's own connection.
     X11Hotkeys(xcb_connection_t* connection, std::uint32_t root);
-    // On the Qt application's X11 connection; null when the application does not run on X11.
-    static std::unique_ptr<X11Hotkeys> forApplication();
+    // On the toolkit's connection (the session's `toolkit()`, Qt's own); null when there is none.
+    static std::unique_ptr<X11Hotkeys> create(xcb_connection_t* toolkit);
     // Releases every grab.
     ~X11Hotkeys() override;
     X11Hotkeys(const X11Hotkeys&) = delete;

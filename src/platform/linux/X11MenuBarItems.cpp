@@ -7,7 +7,6 @@
 #include <set>
 
 #include "platform/OverlayWindowHost.h"
-#include "platform/linux/X11WindowControl.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -53,14 +52,8 @@ bool holdsEmbeddedIcon(xcb_connection_t* c, xcb_window_t window, xcb_atom_t xemb
 
 }  // namespace
 
-std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const Rect& primaryInRoot,
-                                                   double pixelsPerPoint) {
-    const double scale = pixelsPerPoint > 0 ? pixelsPerPoint : 1;
-    const CoordinateSpace space(primaryInRoot);
-    auto toPoints = [&](const Rect& root) {
-        const Rect r = space.topLeftFromRoot(root);
-        return Rect(r.x() / scale, r.y() / scale, r.width() / scale, r.height() / scale);
-    };
+std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
+    auto toPoints = [&](const Rect& root) { return space.topLeftFromRoot(root); };
     std::vector<MenuBarItemWindow> out;
     std::optional<Rect> last;
     for (const auto& icon : tray.icons) {
@@ -79,15 +72,8 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
     return out;
 }
 
-std::unique_ptr<X11MenuBarItems> X11MenuBarItems::create(double pixelsPerPoint, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11MenuBarItems>(new X11MenuBarItems(std::move(connection), pixelsPerPoint));
-}
-
-X11MenuBarItems::X11MenuBarItems(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
-    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint > 0 ? pixelsPerPoint : 1) {
-    connection_->intern(
+X11MenuBarItems::X11MenuBarItems(X11Session& session) : session_(session) {
+    session_.desktop().intern(
         {"_NET_SYSTEM_TRAY_S0", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK", "_XEMBED_INFO"});
 }
 
@@ -98,8 +84,7 @@ std::optional<std::vector<std::optional<Rect>>> X11MenuBarItems::frontMenuItemFr
 }
 
 std::vector<TrayLayout> X11MenuBarItems::readTrays() {
-    std::lock_guard lock(mutex_);
-    auto& conn = *connection_;
+    auto& conn = session_.desktop();
     if (conn.broken()) return {};
     xcb_connection_t* c = conn.get();
     const xcb_window_t root = conn.root();
@@ -144,15 +129,10 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
 std::vector<MenuBarItemWindow> X11MenuBarItems::statusItemWindows() {
     const auto trays = readTrays();
     if (trays.empty()) return {};
-    Rect primary;
-    {
-        std::lock_guard lock(mutex_);
-        const auto monitors = readMonitors(*connection_);
-        if (!monitors.empty()) primary = monitors.front();
-    }
+    const auto space = session_.space();
     std::vector<MenuBarItemWindow> out;
     for (const auto& tray : trays) {
-        auto windows = statusWindowsOfTray(tray, primary, pixelsPerPoint_);
+        auto windows = statusWindowsOfTray(tray, space);
         out.insert(out.end(), windows.begin(), windows.end());
     }
     return out;

@@ -6,18 +6,16 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "base/Geometry.h"
 #include "platform/MenuBarItems.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-}
+class X11Session;
 
 // One panel's tray: its icons and the panel (dock) window holding them, in root pixels.
 struct TrayLayout {
@@ -28,16 +26,15 @@ struct TrayLayout {
 // The status windows of a tray: every icon and, when the icons end close to the panel's right end (within
 // a clock's width), the area between them and that end, where the clock sits; all at the status level, in
 // top-left global points.
-std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const Rect& primaryInRoot,
-                                                   double pixelsPerPoint);
+std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space);
 
 class X11MenuBarItems final : public MenuBarItems {
 public:
     // The widest clock the status area is stretched over, in points.
     static constexpr double kClockAreaWidth = 120;
 
-    // Null when there is no X display.
-    static std::unique_ptr<X11MenuBarItems> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    // The session must outlive the service.
+    explicit X11MenuBarItems(X11Session& session);
     ~X11MenuBarItems() override;
 
     std::optional<std::vector<std::optional<Rect>>> frontMenuItemFrames() override;
@@ -47,11 +44,7 @@ public:
     std::vector<TrayLayout> readTrays();
 
 private:
-    X11MenuBarItems(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
-
-    std::mutex mutex_;
-    std::unique_ptr<x11::Connection> connection_;
-    double pixelsPerPoint_;
+    X11Session& session_;
 };
 
 }  // namespace velaro

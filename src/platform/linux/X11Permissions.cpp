@@ -9,12 +9,12 @@
 #include <cstdlib>
 
 #include "base/Log.h"
-#include "platform/linux/XcbUtil.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
-X11Permissions::X11Permissions(std::string display, Environment environment, OpenUrl openUrl)
-    : display_(std::move(display)), environment_(std::move(environment)), openUrl_(std::move(openUrl)) {
+X11Permissions::X11Permissions(X11Session* session, Environment environment, OpenUrl openUrl)
+    : session_(session), environment_(std::move(environment)), openUrl_(std::move(openUrl)) {
     if (!openUrl_) openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!environment_) {
         environment_ = [](const char* name) -> std::optional<std::string> {
@@ -34,18 +34,12 @@ bool X11Permissions::waylandSession() const {
     return !environment_("WAYLAND_DISPLAY").value_or("").empty();
 }
 
-x11::Connection* X11Permissions::connection() const {
-    if (connection_ && connection_->broken()) connection_.reset();
-    if (!connection_) connection_ = x11::Connection::open(display_.empty() ? nullptr : display_.c_str());
-    return connection_.get();
-}
-
 bool X11Permissions::screenCaptureAllowed() const {
     // Under a Wayland compositor the X server sees only its own clients: reads succeed but show none of the
     // desktop, so the colours would be wrong without any error.
     if (waylandSession()) return false;
-    auto* conn = connection();
-    if (!conn) return false;
+    if (!session_ || session_->desktop().broken()) return false;
+    auto* conn = &session_->desktop();
     auto* c = conn->get();
     auto reply = x11::own(xcb_get_image_reply(
         c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, conn->root(), 0, 0, 1, 1, ~0u), nullptr));
@@ -53,8 +47,8 @@ bool X11Permissions::screenCaptureAllowed() const {
 }
 
 bool X11Permissions::accessibilityTrusted() const {
-    auto* conn = connection();
-    if (!conn) return false;
+    if (!session_ || session_->desktop().broken()) return false;
+    auto* conn = &session_->desktop();
     auto* c = conn->get();
     const xcb_atom_t check = conn->atom("_NET_SUPPORTING_WM_CHECK");
     auto onRoot = x11::own(

@@ -15,9 +15,7 @@
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-}
+class X11Session;
 
 class X11Permissions final : public Permissions {
 public:
@@ -27,9 +25,9 @@ public:
     // Hands a page to the desktop to show; false when it could not.
     using OpenUrl = std::function<bool(const QUrl&)>;
 
-    // `display` empty: $DISPLAY. `environment` defaults to the process's own, `openUrl` to the desktop's
-    // default handler.
-    explicit X11Permissions(std::string display = {}, Environment environment = {}, OpenUrl openUrl = {});
+    // Probes through the session's desktop connection (null: there is no X server, and nothing is granted).
+    // `environment` defaults to the process's own, `openUrl` to the desktop's default handler.
+    explicit X11Permissions(X11Session* session, Environment environment = {}, OpenUrl openUrl = {});
     ~X11Permissions() override;
 
     bool screenCaptureAllowed() const override;
@@ -45,13 +43,10 @@ public:
 
 private:
     bool waylandSession() const;
-    // The connection, opened again once the server went away; null without a server.
-    x11::Connection* connection() const;
 
-    std::string display_;
+    X11Session* session_;
     Environment environment_;
     OpenUrl openUrl_;
-    mutable std::unique_ptr<x11::Connection> connection_;
     QStringList dataDirectories_;
 };
 

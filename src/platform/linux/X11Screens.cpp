@@ -1,8 +1,6 @@
 // RandR monitors and panel struts as screens in global points.
 #include "platform/linux/X11Screens.h"
 
-#include <xcb/randr.h>
-
 #include <QByteArray>
 #include <QUuid>
 #include <algorithm>
@@ -86,32 +84,6 @@ Rect visibleAreaOf(const Rect& m, const std::vector<Strut>& struts, double rootW
     return {m.minX() + left, m.minY() + top, m.width() - left - right, m.height() - top - bottom};
 }
 
-std::vector<RawMonitor> monitorsOf(const xcb_randr_get_monitors_reply_t* reply) {
-    std::vector<RawMonitor> out;
-    if (!reply) return out;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem;
-         xcb_randr_monitor_info_next(&it)) {
-        RawMonitor m;
-        m.primary = it.data->primary != 0;
-        m.root = Rect(it.data->x, it.data->y, it.data->width, it.data->height);
-        m.nameAtom = it.data->name;
-        if (xcb_randr_monitor_info_outputs_length(it.data) > 0)
-            m.output = xcb_randr_monitor_info_outputs(it.data)[0];
-        // The output is the display; a monitor without one (set up by hand) is known by its name.
-        m.number = m.output ? m.output : m.nameAtom;
-        out.push_back(std::move(m));
-    }
-    return out;
-}
-
-std::size_t primaryIndex(const std::vector<RawMonitor>& monitors) {
-    for (std::size_t i = 0; i < monitors.size(); ++i)
-        if (monitors[i].primary) return i;
-    for (std::size_t i = 0; i < monitors.size(); ++i)
-        if (monitors[i].root.minX() == 0 && monitors[i].root.minY() == 0) return i;
-    return 0;
-}
-
 std::string displayIdentifier(const std::string& outputName, const std::string& edid) {
     // A fixed namespace keeps the identifier the same across runs for the same output and monitor.
     static const QUuid ns("{6f1c5a52-2d0e-4b8e-9a4f-5e0b7c1d3a90}");
@@ -121,137 +93,75 @@ std::string displayIdentifier(const std::string& outputName, const std::string& 
     return QUuid::createUuidV5(ns, data).toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
 
-std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std::vector<Strut>& struts,
-                                    double rootWidth, double rootHeight, double pixelsPerPoint,
-                                    CoordinateSpace* spaceOut) {
-    if (monitors.empty()) return {};
-    const auto primary = monitors.begin() + primaryIndex(monitors);
-    std::rotate(monitors.begin(), primary, primary + 1);
-
-    const double k = pixelsPerPoint > 0 ? pixelsPerPoint : 1;
-    auto points = [k](const Rect& r) { return Rect{r.x() / k, r.y() / k, r.width() / k, r.height() / k}; };
-    const CoordinateSpace space(points(monitors.front().root));
-    if (spaceOut) *spaceOut = space;
+std::vector<ScreenInfo> screensFrom(const x11::ScreenSnapshot& snapshot, const std::vector<Strut>& struts) {
+    const auto& space = snapshot.space;
     std::vector<ScreenInfo> out;
-    for (const auto& m : monitors) {
+    for (const auto& m : snapshot.monitors) {
         ScreenInfo s;
         s.id = displayIdentifier(m.name, m.edid);
         s.name = m.name;
         s.number = m.number;
-        s.frame = space.globalFromRoot(points(m.root));
-        s.visibleFrame = space.globalFromRoot(points(visibleAreaOf(m.root, struts, rootWidth, rootHeight)));
-        s.backingScale = k;
+        s.frame = space.globalFromRoot(m.root);
+        s.visibleFrame =
+            space.globalFromRoot(visibleAreaOf(m.root, struts, snapshot.rootWidth, snapshot.rootHeight));
+        s.backingScale = space.pixelsPerPoint();
         out.push_back(std::move(s));
     }
     return out;
 }
 
-std::unique_ptr<X11Screens> X11Screens::create(double pixelsPerPoint, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11Screens>(new X11Screens(std::move(connection), pixelsPerPoint));
+std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std::vector<Strut>& struts,
+                                    double rootWidth, double rootHeight, double pixelsPerPoint) {
+    if (monitors.empty()) return {};
+    return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
-    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint) {
-    auto* c = connection_->get();
-    connection_->intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
-                         "_NET_ACTIVE_WINDOW", "EDID"});
-    if (const auto* ext = xcb_get_extension_data(c, &xcb_randr_id); ext && ext->present) {
-        randrEventBase_ = ext->first_event;
-        // Monitors need RandR 1.5; the server answers what it supports, and get_monitors fails cleanly below
-        // it.
-        x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
-        xcb_randr_select_input(c, connection_->root(),
-                               XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
-                                   XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE);
-    }
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &mask);
-    pump_ = std::make_unique<x11::EventPump>(*connection_);
-    handler_ = pump_->addHandler([this](const xcb_generic_event_t& e) {
-        const auto type = e.response_type & 0x7f;
-        if (type == XCB_PROPERTY_NOTIFY) {
-            const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-            if (p.atom == connection_->atom("_NET_ACTIVE_WINDOW")) {
-                updateActiveCentre();
-                return;
-            }
-            if (p.atom == connection_->atom("_NET_CLIENT_LIST") ||
-                p.atom == connection_->atom("_NET_WORKAREA") ||
-                p.atom == connection_->atom("_NET_WM_STRUT_PARTIAL") ||
-                p.atom == connection_->atom("_NET_WM_STRUT"))
-                reload();
-        } else if (type == XCB_CONFIGURE_NOTIFY && randrEventBase_ == 0) {
-            reload();
-        } else if (randrEventBase_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                                       type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
-            reload();
+X11Screens::X11Screens(X11Session& session) : session_(session) {
+    auto& connection = session_.desktop();
+    connection.intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
+                       "_NET_ACTIVE_WINDOW"});
+    rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
+    handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
+        if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
+        auto& c = session_.desktop();
+        const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+        if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
+            updateActiveCentre();
+            return;
         }
+        if (p.atom == c.atom("_NET_CLIENT_LIST") || p.atom == c.atom("_NET_WORKAREA") ||
+            p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT"))
+            reload();
+    });
+    screensChanged_ = session_.screensChanged().sink([this](int) {
+        reload();
+        updateActiveCentre();
     });
     reload();
     updateActiveCentre();
-    pump_->drainSoon();
 }
 
-X11Screens::~X11Screens() {
-    handler_.cancel();
-    pump_.reset();
-}
+X11Screens::~X11Screens() = default;
 
 void X11Screens::reload() {
-    auto* c = connection_->get();
-    const xcb_window_t root = connection_->root();
-    auto geometry = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr));
-    if (!geometry) return;
-    const double rootWidth = geometry->width, rootHeight = geometry->height;
-
-    std::vector<RawMonitor> monitors;
-    if (randrEventBase_) {
-        auto reply = x11::own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, 1), nullptr));
-        if (reply) {
-            monitors = monitorsOf(reply.get());
-            // Names and EDIDs of all monitors in one pipelined round trip.
-            std::vector<std::pair<xcb_get_atom_name_cookie_t, xcb_randr_get_output_property_cookie_t>> asks;
-            for (const auto& m : monitors)
-                asks.emplace_back(xcb_get_atom_name(c, m.nameAtom),
-                                  m.output
-                                      ? xcb_randr_get_output_property(c, m.output, connection_->atom("EDID"),
-                                                                      XCB_ATOM_ANY, 0, 256, 0, 0)
-                                      : xcb_randr_get_output_property_cookie_t{0});
-            for (std::size_t i = 0; i < monitors.size(); ++i) {
-                if (auto name = x11::own(xcb_get_atom_name_reply(c, asks[i].first, nullptr)))
-                    monitors[i].name.assign(xcb_get_atom_name_name(name.get()),
-                                            xcb_get_atom_name_name_length(name.get()));
-                if (asks[i].second.sequence) {
-                    auto edid = x11::own(xcb_randr_get_output_property_reply(c, asks[i].second, nullptr));
-                    if (edid && edid->format == 8)
-                        monitors[i].edid.assign(
-                            reinterpret_cast<const char*>(xcb_randr_get_output_property_data(edid.get())),
-                            xcb_randr_get_output_property_data_length(edid.get()));
-                }
-            }
-        }
-    }
-    if (monitors.empty())
-        monitors.push_back(RawMonitor{"screen", 0, true, Rect(0, 0, rootWidth, rootHeight), {}});
+    auto& connection = session_.desktop();
+    const auto snapshot = session_.screens();
 
     // The struts of every managed window (docks and panels set them); watch those windows for changes.
     std::vector<Strut> struts;
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    for (const auto& [window, strut] : strutsOf(
-             *connection_, x11::rootWindowList(*connection_, "_NET_CLIENT_LIST"), rootWidth, rootHeight)) {
+    std::vector<Subscription> selections;
+    for (const auto& [window, strut] :
+         strutsOf(connection, x11::rootWindowList(connection, "_NET_CLIENT_LIST"), snapshot.rootWidth,
+                  snapshot.rootHeight)) {
         struts.push_back(strut);
-        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+        selections.push_back(session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
     }
-    xcb_flush(c);
+    dockSelections_ = std::move(selections);
 
-    CoordinateSpace space;
-    auto list = screensFrom(std::move(monitors), struts, rootWidth, rootHeight, pixelsPerPoint_, &space);
+    auto list = screensFrom(snapshot, struts);
     bool changed = false;
     {
         std::lock_guard lock(mutex_);
-        space_ = space;
         changed = list != screens_;
         screens_ = std::move(list);
     }
@@ -259,25 +169,22 @@ void X11Screens::reload() {
 }
 
 void X11Screens::updateActiveCentre() {
-    auto* c = connection_->get();
-    const auto ids = x11::rootWindowList(*connection_, "_NET_ACTIVE_WINDOW");
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    const auto ids = x11::rootWindowList(connection, "_NET_ACTIVE_WINDOW");
     std::optional<Point> centre;
     if (!ids.empty() && ids[0] != 0) {
         auto geometry = xcb_get_geometry(c, ids[0]);
-        auto translate = xcb_translate_coordinates(c, ids[0], connection_->root(), 0, 0);
+        auto translate = xcb_translate_coordinates(c, ids[0], connection.root(), 0, 0);
         auto g = x11::own(xcb_get_geometry_reply(c, geometry, nullptr));
         auto t = x11::own(xcb_translate_coordinates_reply(c, translate, nullptr));
-        if (g && t) {
-            std::lock_guard lock(mutex_);
-            const double k = pixelsPerPoint_ > 0 ? pixelsPerPoint_ : 1;
-            centre = space_.globalFromRoot(
-                Point{(t->dst_x + g->width / 2.0) / k, (t->dst_y + g->height / 2.0) / k});
-        }
+        if (g && t)
+            centre =
+                session_.space().globalFromRoot(Point{t->dst_x + g->width / 2.0, t->dst_y + g->height / 2.0});
     }
     std::lock_guard lock(mutex_);
     activeCentre_ = centre;
 }
-
 std::vector<ScreenInfo> X11Screens::screens() const {
     std::lock_guard lock(mutex_);
     return screens_;

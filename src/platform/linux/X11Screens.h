@@ -13,13 +13,9 @@
 
 #include "base/Cancellable.h"
 #include "platform/Screens.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
-
-namespace x11 {
-class Connection;
-class EventPump;
-}  // namespace x11
 
 // The space a dock reserves at the root window's edges (EWMH strut), in root pixels. Ranges are inclusive,
 // as EWMH defines them.
@@ -44,37 +40,23 @@ std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connectio
 Rect visibleAreaOf(const Rect& monitor, const std::vector<Strut>& struts, double rootWidth,
                    double rootHeight);
 
-// A monitor as RandR reports it, before conversion.
-struct RawMonitor {
-    std::string name;
-    std::uint32_t number = 0;
-    bool primary = false;
-    Rect root;         // root pixels
-    std::string edid;  // raw EDID bytes, empty when the output has none
-    std::uint32_t nameAtom = 0;
-    std::uint32_t output = 0;  // the first RandR output, 0 when none
-};
+using x11::monitorsOf;
+using x11::primaryIndex;
+using x11::RawMonitor;
 
-// The monitors of a RandR reply (names and EDIDs not yet filled in).
-std::vector<RawMonitor> monitorsOf(const xcb_randr_get_monitors_reply_t* reply);
-
-// Which monitor is the primary (the origin of the global coordinates): the one RandR marks, else the one
-// at the root's origin, else the first. 0 for an empty list.
-std::size_t primaryIndex(const std::vector<RawMonitor>& monitors);
-
-// Turns monitors and struts into screens in global points, the primary first. `pixelsPerPoint` is the
-// backing scale.
+// Turns a screen snapshot and the struts into screens in global points, the primary first.
+std::vector<ScreenInfo> screensFrom(const x11::ScreenSnapshot& snapshot, const std::vector<Strut>& struts);
+// The same for monitors in any order on a root of the given size; `pixelsPerPoint` is the backing scale.
 std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std::vector<Strut>& struts,
-                                    double rootWidth, double rootHeight, double pixelsPerPoint,
-                                    CoordinateSpace* spaceOut = nullptr);
+                                    double rootWidth, double rootHeight, double pixelsPerPoint);
 
 // A stable display identifier: a name-based UUID of the output's name and EDID.
 std::string displayIdentifier(const std::string& outputName, const std::string& edid);
 
 class X11Screens final : public Screens {
 public:
-    // Null when there is no X display.
-    static std::unique_ptr<X11Screens> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    // The session must outlive the service.
+    explicit X11Screens(X11Session& session);
     ~X11Screens() override;
 
     std::vector<ScreenInfo> screens() const override;
@@ -82,21 +64,19 @@ public:
     double statusBarThickness() const override;
     Stream<int> parametersChanged() const override { return changed_.stream(); }
 
-    // Reads monitors and struts again now (also done on every relevant X event).
+    // Reads the struts again and converts the session's snapshot now (also done on every relevant X event).
     void reload();
 
 private:
-    X11Screens(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
     void updateActiveCentre();
 
-    std::unique_ptr<x11::Connection> connection_;
-    std::unique_ptr<x11::EventPump> pump_;
+    X11Session& session_;
     Subscription handler_;
-    double pixelsPerPoint_;
-    std::uint8_t randrEventBase_ = 0;
+    Subscription screensChanged_;
+    Subscription rootSelection_;
+    std::vector<Subscription> dockSelections_;
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
-    CoordinateSpace space_;              // root points of the primary, for converting root positions
     std::optional<Point> activeCentre_;  // global points
     int generation_ = 0;
     PassthroughSubject<int> changed_;

@@ -1,7 +1,6 @@
 // Window control on X11: title-bar button lookup, EWMH raise, activation and fill to the work area.
 #include "platform/linux/X11WindowControl.h"
 
-#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "platform/linux/X11Screens.h"
+#include "platform/linux/X11Session.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -86,69 +86,27 @@ std::optional<char> titleButtonLetter(std::string_view layout, const std::vector
     return tryLetters(false);
 }
 
-xcb_randr_get_monitors_cookie_t askMonitors(x11::Connection& connection) {
-    auto* c = connection.get();
-    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-    if (!randr || !randr->present) return {0};
-    return xcb_randr_get_monitors(c, connection.root(), 1);
-}
-
-std::vector<Rect> readMonitors(x11::Connection& connection) {
-    return monitorsFrom(connection, askMonitors(connection));
-}
-
-std::vector<Rect> monitorsFrom(x11::Connection& connection, xcb_randr_get_monitors_cookie_t ask) {
-    auto* c = connection.get();
-    std::vector<Rect> monitors;
-    if (ask.sequence) {
-        auto reply = x11::own(xcb_randr_get_monitors_reply(c, ask, nullptr));
-        if (reply) {
-            for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
-                 xcb_randr_monitor_info_next(&it)) {
-                const Rect r(it.data->x, it.data->y, it.data->width, it.data->height);
-                if (it.data->primary)
-                    monitors.insert(monitors.begin(), r);
-                else
-                    monitors.push_back(r);
-            }
-        }
-    }
-    if (monitors.empty()) {
-        auto root = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, connection.root()), nullptr));
-        if (root) monitors.emplace_back(0, 0, root->width, root->height);
-    }
-    return monitors;
-}
-
-std::unique_ptr<X11WindowControl> X11WindowControl::create(double pixelsPerPoint, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11WindowControl>(new X11WindowControl(std::move(connection), pixelsPerPoint));
-}
-
-X11WindowControl::X11WindowControl(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
-    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint > 0 ? pixelsPerPoint : 1) {
-    xcb_prefetch_extension_data(connection_->get(), &xcb_randr_id);
-    connection_->intern({"_NET_FRAME_EXTENTS", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN",
-                         "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ",
-                         "_NET_WM_ALLOWED_ACTIONS", "_NET_ACTIVE_WINDOW", "_NET_RESTACK_WINDOW",
-                         "_NET_MOVERESIZE_WINDOW", "_NET_SUPPORTED", "_NET_CLIENT_LIST",
-                         "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_OB_CONFIG_FILE", "UTF8_STRING"});
+X11WindowControl::X11WindowControl(X11Session& session) : session_(session) {
+    session_.desktop().intern({"_NET_FRAME_EXTENTS", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN",
+                               "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ",
+                               "_NET_WM_ALLOWED_ACTIONS", "_NET_ACTIVE_WINDOW", "_NET_RESTACK_WINDOW",
+                               "_NET_MOVERESIZE_WINDOW", "_NET_SUPPORTED", "_NET_CLIENT_LIST",
+                               "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_OB_CONFIG_FILE", "UTF8_STRING"});
 }
 
 X11WindowControl::~X11WindowControl() = default;
 
 bool X11WindowControl::exists(std::uint32_t window) {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto attributes =
         x11::own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
     return attributes != nullptr;
 }
 
 std::vector<std::string> X11WindowControl::atomList(std::uint32_t window, const char* property) {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto reply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, connection_->atom(property), XCB_ATOM_ATOM, 64), nullptr));
+        c, x11::askProperty(c, window, session_.desktop().atom(property), XCB_ATOM_ATOM, 64), nullptr));
     std::vector<xcb_get_atom_name_cookie_t> asks;
     for (auto atom : x11::values32(reply.get())) asks.push_back(xcb_get_atom_name(c, atom));
     std::vector<std::string> names;
@@ -159,11 +117,11 @@ std::vector<std::string> X11WindowControl::atomList(std::uint32_t window, const 
 }
 
 std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::frameOf(std::uint32_t window) {
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     auto geometryAsk = xcb_get_geometry(c, window);
-    auto translateAsk = xcb_translate_coordinates(c, window, connection_->root(), 0, 0);
+    auto translateAsk = xcb_translate_coordinates(c, window, session_.desktop().root(), 0, 0);
     auto extentsAsk =
-        x11::askProperty(c, window, connection_->atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
+        x11::askProperty(c, window, session_.desktop().atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
     auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
     auto translated = x11::own(xcb_translate_coordinates_reply(c, translateAsk, nullptr));
     auto extentsReply = x11::own(xcb_get_property_reply(c, extentsAsk, nullptr));
@@ -179,26 +137,25 @@ std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::fra
 std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64_t windowNumber) {
     // The pointer waits for this answer: requests that do not depend on each other go out together.
     std::lock_guard lock(mutex_);
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     const auto client = static_cast<xcb_window_t>(windowNumber);
     if (client == 0) return std::nullopt;
-    const auto root = connection_->root();
+    const auto root = session_.desktop().root();
     auto actionsAsk =
-        x11::askProperty(c, client, connection_->atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM, 64);
+        x11::askProperty(c, client, session_.desktop().atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM, 64);
     auto checkAsk =
-        x11::askProperty(c, root, connection_->atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 1);
-    auto configAsk = x11::askProperty(c, root, connection_->atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024);
-    auto monitorsAsk = askMonitors(*connection_);
+        x11::askProperty(c, root, session_.desktop().atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 1);
+    auto configAsk =
+        x11::askProperty(c, root, session_.desktop().atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024);
     const auto frame = frameOf(client);
-    const auto monitors = monitorsFrom(*connection_, monitorsAsk);
     auto actions = x11::own(xcb_get_property_reply(c, actionsAsk, nullptr));
     auto check = x11::own(xcb_get_property_reply(c, checkAsk, nullptr));
     auto configPath = x11::own(xcb_get_property_reply(c, configAsk, nullptr));
 
-    const Point primary = monitors.empty() ? Point{} : monitors.front().origin;
-    const double k = pixelsPerPoint_;
-    const int rootX = static_cast<int>(std::floor(point.x * k + primary.x));
-    const int rootY = static_cast<int>(std::floor(point.y * k + primary.y));
+    const auto space = session_.space();
+    const Point rootPoint = space.rootFromTopLeft(point);
+    const int rootX = static_cast<int>(std::floor(rootPoint.x));
+    const int rootY = static_cast<int>(std::floor(rootPoint.y));
     // Only a window-manager title bar: the point between the frame's top and the client's top.
     if (!frame) return std::nullopt;
     const auto& [outer, extents] = *frame;
@@ -251,11 +208,9 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
         {"_NET_WM_ACTION_SHADE", 'S'},         {"_NET_WM_ACTION_CHANGE_DESKTOP", 'D'}};
     for (auto action : x11::values32(actions.get()))
         for (const auto& [name, letter] : kActionLetters)
-            if (action == connection_->atom(name)) present.insert(letter);
+            if (action == session_.desktop().atom(name)) present.insert(letter);
     if (titleButtonLetter(*layout, siblings, *button, present) != 'M') return std::nullopt;
-    const Rect frameInPoints((button->x() - primary.x) / k, (button->y() - primary.y) / k,
-                             button->width() / k, button->height() / k);
-    return ZoomButton{client, frameInPoints};
+    return ZoomButton{client, space.topLeftFromRoot(*button)};
 }
 
 std::optional<std::string> X11WindowControl::layoutOf(const std::vector<std::uint32_t>& checkWindow,
@@ -263,9 +218,9 @@ std::optional<std::string> X11WindowControl::layoutOf(const std::vector<std::uin
     if (checkWindow.empty()) return std::nullopt;
     // The window manager names itself on its check window, which lives as long as it runs.
     if (checkWindow[0] != cachedCheckWindow_) {
-        auto* c = connection_->get();
+        auto* c = session_.desktop().get();
         auto name = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, checkWindow[0], connection_->atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
+            c, x11::askProperty(c, checkWindow[0], session_.desktop().atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
             nullptr));
         cachedCheckWindow_ = checkWindow[0];
         cachedWindowManager_ = x11::bytes8(name.get());
@@ -295,7 +250,7 @@ std::optional<bool> X11WindowControl::isFullScreen(WindowHandle window) {
 
 std::optional<std::int32_t> X11WindowControl::processOf(WindowHandle window) {
     std::lock_guard lock(mutex_);
-    const auto pids = x11::processesOfWindows(*connection_, {static_cast<xcb_window_t>(window)});
+    const auto pids = x11::processesOfWindows(session_.desktop(), {static_cast<xcb_window_t>(window)});
     if (pids.empty() || pids.front() <= 0) return std::nullopt;
     return pids.front();
 }
@@ -306,9 +261,9 @@ void X11WindowControl::sendToRoot(std::uint32_t window, const char* message,
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = connection_->atom(message);
+    event.type = session_.desktop().atom(message);
     for (std::size_t i = 0; i < data.size() && i < 5; ++i) event.data.data32[i] = data[i];
-    xcb_send_event(connection_->get(), 0, connection_->root(),
+    xcb_send_event(session_.desktop().get(), 0, session_.desktop().root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&event));
 }
@@ -318,7 +273,7 @@ WindowActionResult X11WindowControl::raise(WindowHandle window) {
     const auto w = static_cast<xcb_window_t>(window);
     if (!exists(w)) return WindowActionResult::invalidWindow;
     sendToRoot(w, "_NET_RESTACK_WINDOW", {kSourcePager, XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE});
-    xcb_flush(connection_->get());
+    xcb_flush(session_.desktop().get());
     return WindowActionResult::success;
 }
 
@@ -327,39 +282,37 @@ WindowActionResult X11WindowControl::activate(WindowHandle window) {
     const auto w = static_cast<xcb_window_t>(window);
     if (!exists(w)) return WindowActionResult::invalidWindow;
     sendToRoot(w, "_NET_ACTIVE_WINDOW", {kSourcePager, XCB_CURRENT_TIME, XCB_WINDOW_NONE});
-    xcb_flush(connection_->get());
+    xcb_flush(session_.desktop().get());
     return WindowActionResult::success;
 }
 
 WindowActionResult X11WindowControl::fill(WindowHandle window) {
     std::lock_guard lock(mutex_);
-    auto* c = connection_->get();
+    auto* c = session_.desktop().get();
     const auto w = static_cast<xcb_window_t>(window);
     const auto frame = frameOf(w);
     if (!frame) return WindowActionResult::invalidWindow;
-    const auto supported = atomList(connection_->root(), "_NET_SUPPORTED");
+    const auto supported = atomList(session_.desktop().root(), "_NET_SUPPORTED");
     if (std::find(supported.begin(), supported.end(), "_NET_MOVERESIZE_WINDOW") == supported.end())
         return WindowActionResult::failure;
 
     // The monitor the window lies on most, less every dock's strut on it (per monitor: the root's single
     // work area is wrong with several monitors).
     const auto& [outer, extents] = *frame;
-    const auto monitors = readMonitors(*connection_);
-    if (monitors.empty()) return WindowActionResult::failure;
-    Rect monitor = monitors.front();
+    const auto screens = session_.screens();
+    if (screens.monitors.empty()) return WindowActionResult::failure;
+    Rect monitor = screens.monitors.front().root;
     double best = -1;
-    for (const auto& m : monitors)
-        if (const double overlap = m.intersection(outer).area(); overlap > best) {
+    for (const auto& m : screens.monitors)
+        if (const double overlap = m.root.intersection(outer).area(); overlap > best) {
             best = overlap;
-            monitor = m;
+            monitor = m.root;
         }
-    auto rootGeometry =
-        x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, connection_->root()), nullptr));
-    if (!rootGeometry) return WindowActionResult::failure;
-    const double rootWidth = rootGeometry->width, rootHeight = rootGeometry->height;
+    const double rootWidth = screens.rootWidth, rootHeight = screens.rootHeight;
     std::vector<Strut> struts;
     for (const auto& [window, strut] :
-         strutsOf(*connection_, x11::rootWindowList(*connection_, "_NET_CLIENT_LIST"), rootWidth, rootHeight))
+         strutsOf(session_.desktop(), x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST"), rootWidth,
+                  rootHeight))
         struts.push_back(strut);
     const Rect area = visibleAreaOf(monitor, struts, rootWidth, rootHeight);
     const double clientWidth = area.width() - extents[0] - extents[1];
@@ -373,8 +326,8 @@ WindowActionResult X11WindowControl::fill(WindowHandle window) {
     });
     if (maximised)
         sendToRoot(w, "_NET_WM_STATE",
-                   {0 /* remove */, connection_->atom("_NET_WM_STATE_MAXIMIZED_VERT"),
-                    connection_->atom("_NET_WM_STATE_MAXIMIZED_HORZ"), kSourcePager});
+                   {0 /* remove */, session_.desktop().atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                    session_.desktop().atom("_NET_WM_STATE_MAXIMIZED_HORZ"), kSourcePager});
     // North-west gravity: x and y place the frame's outer corner; width and height are the client's.
     constexpr std::uint32_t kNorthWest = 1, kAllFields = 0xf00;
     sendToRoot(w, "_NET_MOVERESIZE_WINDOW",

@@ -2,8 +2,6 @@
 // and the title-bar layout, and EWMH requests that raise, activate and fill another program's window.
 #pragma once
 
-#include <xcb/randr.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -18,9 +16,7 @@
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-}
+class X11Session;
 
 // The title-bar layout of the window manager named `windowManager`, from its configuration file's text:
 // openbox's <titleLayout>, e.g. "NLIMC" (N icon, L label, I iconify, M maximise, C close, S shade, D all
@@ -35,16 +31,10 @@ std::optional<std::string> titleLayoutFor(std::string_view windowManager, std::s
 std::optional<char> titleButtonLetter(std::string_view layout, const std::vector<Rect>& siblings,
                                       const Rect& button, const std::set<char>& present);
 
-// The X11 monitors (root pixels), the primary one first; asked and read apart so that other requests can
-// go out with the question.
-std::vector<Rect> readMonitors(x11::Connection& connection);
-xcb_randr_get_monitors_cookie_t askMonitors(x11::Connection& connection);
-std::vector<Rect> monitorsFrom(x11::Connection& connection, xcb_randr_get_monitors_cookie_t ask);
-
 class X11WindowControl final : public WindowControl {
 public:
-    // Null when there is no X display. `pixelsPerPoint` is the screens' backing scale.
-    static std::unique_ptr<X11WindowControl> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    // The session must outlive the service. Any thread.
+    explicit X11WindowControl(X11Session& session);
     ~X11WindowControl() override;
 
     std::optional<ZoomButton> zoomButtonAt(Point point, std::int64_t windowNumber) override;
@@ -55,7 +45,6 @@ public:
     WindowActionResult fill(WindowHandle window) override;
 
 private:
-    X11WindowControl(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
     // Whether the window still exists.
     bool exists(std::uint32_t window);
     std::vector<std::string> atomList(std::uint32_t window, const char* property);
@@ -68,9 +57,8 @@ private:
     std::optional<std::string> layoutOf(const std::vector<std::uint32_t>& checkWindow,
                                         const std::string& configPath);
 
-    std::mutex mutex_;  // one caller at a time on the connection: the tap's thread and the fill queue
-    std::unique_ptr<x11::Connection> connection_;
-    double pixelsPerPoint_;
+    std::mutex mutex_;  // one caller at a time (the caches below): the tap's thread and the fill queue
+    X11Session& session_;
     // Read once per window manager and per version of its configuration file.
     std::uint32_t cachedCheckWindow_ = 0;
     std::string cachedWindowManager_;

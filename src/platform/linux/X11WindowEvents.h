@@ -15,18 +15,15 @@
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-class EventPump;
-}  // namespace x11
+class X11Session;
 
 // What a change of a window's WM_STATE means: iconified, restored, or nothing worth telling.
 std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic);
 
 class X11WindowEvents final : public WindowEvents {
 public:
-    // Null when there is no X display.
-    static std::unique_ptr<X11WindowEvents> create(const char* display = nullptr);
+    // The session must outlive the service.
+    explicit X11WindowEvents(X11Session& session);
     ~X11WindowEvents() override;
 
     bool isTrusted() const override { return true; }
@@ -37,19 +34,19 @@ private:
         std::int32_t pid;
         Callback callback;
         std::map<std::uint32_t, bool> windows;  // client window → iconic
+        std::map<std::uint32_t, Subscription> selections;
     };
     class Observation;
 
-    explicit X11WindowEvents(std::unique_ptr<x11::Connection> connection);
     void handle(const xcb_generic_event_t& event);
     // Adds the process's current client windows to the watch (on start and whenever the client list changes).
     void adoptWindows(Watch& watch);
     bool isIconic(std::uint32_t window);
     void end(std::uint64_t id);
 
-    std::unique_ptr<x11::Connection> connection_;
-    std::unique_ptr<x11::EventPump> pump_;
+    X11Session& session_;
     Subscription handler_;
+    Subscription rootSelection_;
     std::map<std::uint64_t, Watch> watches_;
     std::uint64_t nextId_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

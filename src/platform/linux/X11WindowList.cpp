@@ -1,15 +1,13 @@
 // The X11 window list: stacking from the root's children, each managed window by its client's properties.
 #include "platform/linux/X11WindowList.h"
 
-#include <xcb/randr.h>
-
 #include <algorithm>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "base/Geometry.h"
-#include "platform/linux/X11Screens.h"
+#include "platform/linux/X11Session.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -58,55 +56,31 @@ std::optional<int> windowLevelFor(const WindowTraits& t) {
     return WindowLevel::normal;
 }
 
-std::unique_ptr<X11WindowList> X11WindowList::create(double pixelsPerPoint, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11WindowList>(new X11WindowList(std::move(connection), pixelsPerPoint));
-}
-
-X11WindowList::X11WindowList(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint)
-    : connection_(std::move(connection)), pixelsPerPoint_(pixelsPerPoint > 0 ? pixelsPerPoint : 1) {
-    connection_->intern(kAtomNames);
-    for (const auto& n : kAtomNames) atomNames_[connection_->atom(n)] = n;
-    const auto* ext = xcb_get_extension_data(connection_->get(), &xcb_randr_id);
-    randr_ = ext && ext->present;
-    if (randr_) {
-        auto* c = connection_->get();
-        x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
-    }
+X11WindowList::X11WindowList(X11Session& session) : session_(session) {
+    auto& connection = session_.desktop();
+    connection.intern(kAtomNames);
+    for (const auto& n : kAtomNames) atomNames_[connection.atom(n)] = n;
 }
 
 X11WindowList::~X11WindowList() = default;
 
 std::vector<WindowInfo> X11WindowList::snapshot() {
     std::lock_guard lock(mutex_);
-    if (connection_->broken()) return {};
+    if (session_.desktop().broken()) return {};
     return read();
 }
 
 std::vector<WindowInfo> X11WindowList::read() {
-    auto* c = connection_->get();
-    const xcb_window_t root = connection_->root();
-    auto atom = [this](const std::string& n) { return connection_->atom(n); };
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    const xcb_window_t root = connection.root();
+    auto atom = [&connection](const std::string& n) { return connection.atom(n); };
 
-    // Round trip 1: the root's children (bottom to top), the managed clients, the primary monitor.
+    // Round trip 1: the root's children (bottom to top) and the managed clients.
     auto treeAsk = xcb_query_tree(c, root);
     auto stackingAsk = x11::askProperty(c, root, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 8192);
-    xcb_randr_get_monitors_cookie_t monitorsAsk{0};
-    if (randr_) monitorsAsk = xcb_randr_get_monitors(c, root, 1);
-    auto rootGeometryAsk = xcb_get_geometry(c, root);
-
     auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
     auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
-    auto rootGeometry = x11::own(xcb_get_geometry_reply(c, rootGeometryAsk, nullptr));
-    Rect primary = rootGeometry ? Rect(0, 0, rootGeometry->width, rootGeometry->height) : Rect{};
-    if (randr_) {
-        if (auto reply = x11::own(xcb_randr_get_monitors_reply(c, monitorsAsk, nullptr))) {
-            // The same primary as the screens', so that bounds and screen frames share their origin.
-            const auto monitors = monitorsOf(reply.get());
-            if (!monitors.empty()) primary = monitors[primaryIndex(monitors)].root;
-        }
-    }
     if (!tree) return {};
     const auto* children = xcb_query_tree_children(tree.get());
     const int childCount = xcb_query_tree_children_length(tree.get());
@@ -261,8 +235,8 @@ std::vector<WindowInfo> X11WindowList::read() {
     // Windows that are gone are forgotten, so the cache never outgrows the desktop.
     known_ = std::move(seen);
 
-    const CoordinateSpace space(primary);
-    const double scale = pixelsPerPoint_;
+    // The session's conversion, so that bounds and screen frames share their origin and ratio.
+    const auto space = session_.space();
     std::vector<WindowInfo> out;
     out.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -279,10 +253,8 @@ std::vector<WindowInfo> X11WindowList::read() {
         info.alpha = alphas[i];
         if (const auto& g = geometries[i]) {
             const double border = g->border_width;
-            const Rect topLeft =
+            info.bounds =
                 space.topLeftFromRoot(Rect(g->x, g->y, g->width + 2 * border, g->height + 2 * border));
-            info.bounds = Rect(topLeft.x() / scale, topLeft.y() / scale, topLeft.width() / scale,
-                               topLeft.height() / scale);
         }
         out.push_back(std::move(info));
     }

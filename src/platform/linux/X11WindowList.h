@@ -1,5 +1,5 @@
 // The window list from the X server: stacking order, outer bounds, owners, levels and opacity, read with
-// pipelined requests on a connection of its own.
+// pipelined requests on the session's desktop connection.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +16,7 @@
 
 namespace velaro {
 
-namespace x11 {
-class Connection;
-}
+class X11Session;
 
 // What decides a window's level: its EWMH types and states (atom names), whether it bypasses the window
 // manager, and the level our own windows declare.
@@ -35,8 +33,8 @@ std::optional<int> windowLevelFor(const WindowTraits& traits);
 
 class X11WindowList final : public WindowList {
 public:
-    // Null when there is no X display. `pixelsPerPoint` is the screens' backing scale.
-    static std::unique_ptr<X11WindowList> create(double pixelsPerPoint = 1, const char* display = nullptr);
+    // The session must outlive the list. Snapshots may be taken on any thread.
+    explicit X11WindowList(X11Session& session);
     ~X11WindowList() override;
 
     std::vector<WindowInfo> snapshot() override;
@@ -45,13 +43,10 @@ public:
     static constexpr const char* kLevelProperty = "_VELARO_WINDOW_LEVEL";
 
 private:
-    X11WindowList(std::unique_ptr<x11::Connection> connection, double pixelsPerPoint);
     std::vector<WindowInfo> read();
 
-    std::mutex mutex_;  // one snapshot at a time on the connection
-    std::unique_ptr<x11::Connection> connection_;
-    double pixelsPerPoint_;
-    bool randr_ = false;
+    std::mutex mutex_;  // one snapshot at a time (the cache below)
+    X11Session& session_;
     std::map<std::uint32_t, std::string> atomNames_;
     // What does not change for the life of a window, kept between snapshots for the windows still there.
     struct Known {

@@ -7,39 +7,29 @@
 #include <set>
 
 #include "base/Log.h"
-#include "platform/linux/XcbUtil.h"
+#include "platform/linux/X11Session.h"
 #include "platform/linux/XdgAppCatalog.h"
 
 namespace velaro {
 
-std::unique_ptr<X11Workspace> X11Workspace::create(const XdgAppCatalog& catalog, const char* display) {
-    auto connection = x11::Connection::open(display);
-    if (!connection) return nullptr;
-    return std::unique_ptr<X11Workspace>(new X11Workspace(std::move(connection), catalog));
-}
-
-X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, const XdgAppCatalog& catalog)
-    : connection_(std::move(connection)), catalog_(catalog) {
-    auto* c = connection_->get();
-    connection_->intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(c);
-    pump_ = std::make_unique<x11::EventPump>(*connection_);
-    handler_ = pump_->addHandler([this](const xcb_generic_event_t& e) {
+X11Workspace::X11Workspace(X11Session& session) : session_(session) {
+    auto& connection = session_.desktop();
+    connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
+    rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
+    handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
         if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
+        auto& c = session_.desktop();
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-        if (p.window != connection_->root()) return;
-        if (p.atom == connection_->atom("_NET_CLIENT_LIST"))
+        if (p.window != c.root()) return;
+        if (p.atom == c.atom("_NET_CLIENT_LIST"))
             reloadClients(true);
-        else if (p.atom == connection_->atom("_NET_ACTIVE_WINDOW"))
+        else if (p.atom == c.atom("_NET_ACTIVE_WINDOW"))
             reloadActive(true);
-        else if (p.atom == connection_->atom("_NET_CURRENT_DESKTOP"))
+        else if (p.atom == c.atom("_NET_CURRENT_DESKTOP"))
             send(WorkspaceEvent::Kind::activeSpaceDidChange);
     });
     reloadClients(false);
     reloadActive(false);
-    pump_->drainSoon();
 
     sleepReceiver_.onPrepareForSleep = [this](bool sleeping) {
         send(sleeping ? WorkspaceEvent::Kind::willSleep : WorkspaceEvent::Kind::didWake);
@@ -51,32 +41,29 @@ X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, const Xd
     if (!connected) logLine("WORKSPACE", "no logind on the system bus; sleep and wake are not followed");
 }
 
-X11Workspace::~X11Workspace() {
-    handler_.cancel();
-    pump_.reset();
-}
+X11Workspace::~X11Workspace() = default;
 
 void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app) {
     events_.send(WorkspaceEvent{kind, std::move(app)});
 }
 
 std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
-    auto* c = connection_->get();
-    const std::int32_t pid = x11::processesOfWindows(*connection_, {window}).front();
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    const std::int32_t pid = x11::processesOfWindows(connection, {window}).front();
     if (pid == 0) return std::nullopt;
-    auto classReply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256), nullptr));
     {
         std::lock_guard lock(mutex_);
         if (auto it = apps_.find(pid); it != apps_.end()) return it->second;
     }
+    auto classReply = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256), nullptr));
     const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(classReply.get()));
     RunningApp app;
     app.pid = pid;
-    const std::string bundle =
-        catalog_.bundleIdentifierFor({pid, instance, cls, x11::processExecutable(pid)});
-    if (!bundle.empty()) app.bundleID = bundle;
-    if (auto entry = app.bundleID ? catalog_.entry(*app.bundleID) : std::nullopt)
+    const std::string id = session_.identity().appIdOf({pid, instance, cls});
+    if (!id.empty()) app.bundleID = id;
+    if (auto entry = app.bundleID ? session_.catalog().entry(*app.bundleID) : std::nullopt)
         app.name = entry->localizedName ? *entry->localizedName : entry->name;
     if (!app.name || app.name->empty()) {
         const std::string fallback = !cls.empty() ? cls : x11::processName(pid);
@@ -87,7 +74,7 @@ std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
 
 void X11Workspace::reloadClients(bool notify) {
     std::map<std::int32_t, RunningApp> now;
-    for (auto window : x11::rootWindowList(*connection_, "_NET_CLIENT_LIST")) {
+    for (auto window : x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST")) {
         if (auto app = appOfWindow(window)) now.emplace(app->pid, *app);
     }
     std::vector<RunningApp> launched, terminated;
@@ -105,7 +92,7 @@ void X11Workspace::reloadClients(bool notify) {
 }
 
 void X11Workspace::reloadActive(bool notify) {
-    const auto ids = x11::rootWindowList(*connection_, "_NET_ACTIVE_WINDOW");
+    const auto ids = x11::rootWindowList(session_.desktop(), "_NET_ACTIVE_WINDOW");
     std::optional<RunningApp> app;
     if (!ids.empty() && ids[0] != 0) app = appOfWindow(ids[0]);
     bool changed;

@@ -15,11 +15,7 @@
 
 namespace velaro {
 
-class XdgAppCatalog;
-namespace x11 {
-class Connection;
-class EventPump;
-}  // namespace x11
+class X11Session;
 
 // Receives logind's sleep signal on the system bus.
 class SleepSignalReceiver : public QObject {
@@ -34,8 +30,8 @@ public Q_SLOTS:
 
 class X11Workspace final : public Workspace {
 public:
-    // Null when there is no X display. The catalog names the apps and must outlive the workspace.
-    static std::unique_ptr<X11Workspace> create(const XdgAppCatalog& catalog, const char* display = nullptr);
+    // Apps are named by the session's identity and catalog; the session must outlive the workspace.
+    explicit X11Workspace(X11Session& session);
     ~X11Workspace() override;
 
     std::optional<RunningApp> frontmostApplication() const override;
@@ -45,17 +41,15 @@ public:
     Stream<WorkspaceEvent> events() const override { return events_.stream(); }
 
 private:
-    X11Workspace(std::unique_ptr<x11::Connection> connection, const XdgAppCatalog& catalog);
     // Which process owns a window and what its app is called; absent when the window is gone.
     std::optional<RunningApp> appOfWindow(std::uint32_t window);
     void reloadClients(bool notify);
     void reloadActive(bool notify);
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
 
-    std::unique_ptr<x11::Connection> connection_;
-    const XdgAppCatalog& catalog_;
-    std::unique_ptr<x11::EventPump> pump_;
+    X11Session& session_;
     Subscription handler_;
+    Subscription rootSelection_;
     SleepSignalReceiver sleepReceiver_;
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid

@@ -1,19 +1,19 @@
-// Shared xcb helpers: connection, atoms, property decoding, event pump.
+// Shared xcb helpers: connection, atoms, property decoding, the compositor check, the event pump.
 #include "platform/linux/XcbUtil.h"
 
 #include "base/Log.h"
 
-#include <QSocketNotifier>
-#include <QTimer>
+#include <QMetaObject>
+#include <QObject>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 namespace velaro::x11 {
 
-std::unique_ptr<Connection> Connection::open(const char* display) {
+std::unique_ptr<Connection> Connection::open(const char* display, std::shared_ptr<AtomTable> atoms) {
     int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(display, &screenNumber);
+    xcb_connection_t* c = xcb_connect(display && *display ? display : nullptr, &screenNumber);
     if (!c || xcb_connection_has_error(c)) {
         if (c) xcb_disconnect(c);
         return nullptr;
@@ -24,32 +24,38 @@ std::unique_ptr<Connection> Connection::open(const char* display) {
         xcb_disconnect(c);
         return nullptr;
     }
-    return std::unique_ptr<Connection>(new Connection(c, it.data->root));
+    if (!atoms) atoms = std::make_shared<AtomTable>();
+    return std::unique_ptr<Connection>(new Connection(c, it.data, screenNumber, std::move(atoms)));
 }
 
 Connection::~Connection() {
     xcb_disconnect(c_);
 }
 
-xcb_atom_t Connection::atom(const std::string& name) {
+xcb_atom_t AtomTable::atom(xcb_connection_t* c, const std::string& name) {
     {
-        std::lock_guard lock(atomsMutex_);
+        std::lock_guard lock(mutex_);
         if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
     }
-    intern({name});
-    std::lock_guard lock(atomsMutex_);
+    intern(c, {name});
+    std::lock_guard lock(mutex_);
     return atoms_[name];
 }
 
-void Connection::intern(const std::vector<std::string>& names) {
+void AtomTable::intern(xcb_connection_t* c, const std::vector<std::string>& names) {
     std::vector<xcb_intern_atom_cookie_t> cookies;
     cookies.reserve(names.size());
-    for (const auto& n : names) cookies.push_back(xcb_intern_atom(c_, 0, n.size(), n.c_str()));
-    std::lock_guard lock(atomsMutex_);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        auto reply = own(xcb_intern_atom_reply(c_, cookies[i], nullptr));
-        atoms_[names[i]] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    for (const auto& n : names)
+        cookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(n.size()), n.c_str()));
+    std::vector<xcb_atom_t> answers;
+    for (auto cookie : cookies) {
+        auto reply = own(xcb_intern_atom_reply(c, cookie, nullptr));
+        answers.push_back(reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE});
     }
+    std::lock_guard lock(mutex_);
+    // A name the server could not answer (a broken connection) is asked again next time.
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (answers[i] != XCB_ATOM_NONE) atoms_[names[i]] = answers[i];
 }
 
 xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
@@ -86,16 +92,45 @@ std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* pr
     return values32(reply.get());
 }
 
+xcb_atom_t compositorSelection(Connection& connection) {
+    return connection.atom("_NET_WM_CM_S" + std::to_string(connection.screenNumber()));
+}
+
+bool compositorRunning(xcb_connection_t* c, xcb_atom_t selection) {
+    if (selection == XCB_ATOM_NONE) return false;
+    auto reply = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+    return reply && reply->owner != XCB_NONE;
+}
+
 EventPump::EventPump(Connection& connection)
-    : connection_(connection),
-      notifier_(std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection.get()),
-                                                  QSocketNotifier::Read)) {
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
+    : connection_(connection), context_(std::make_unique<QObject>()) {
+    auto* c = connection_.get();
+    // A window of our own that the destructor sends the reader's wake-up call to.
+    wakeWindow_ = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, wakeWindow_, connection_.root(), -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_flush(c);
+    reader_ = std::thread([this] { read(); });
 }
 
 EventPump::~EventPump() {
     *alive_ = false;
-    notifier_.reset();
+    auto* c = connection_.get();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    // With no event mask the server hands a sent event to the window's creator: us.
+    xcb_client_message_event_t wake{};
+    wake.response_type = XCB_CLIENT_MESSAGE;
+    wake.format = 32;
+    wake.window = wakeWindow_;
+    xcb_send_event(c, 0, wakeWindow_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&wake));
+    xcb_flush(c);
+    if (reader_.joinable()) reader_.join();
+    xcb_destroy_window(c, wakeWindow_);
+    xcb_flush(c);
+    context_.reset();  // drops a delivery still queued
 }
 
 Subscription EventPump::addHandler(Handler handler) {
@@ -106,22 +141,70 @@ Subscription EventPump::addHandler(Handler handler) {
     });
 }
 
-void EventPump::drainSoon() {
-    QTimer::singleShot(0, notifier_.get(), [this] { drain(); });
+Subscription EventPump::addFilter(Filter filter) {
+    std::lock_guard lock(mutex_);
+    const auto id = ++nextFilterId_;
+    filters_[id] = std::make_shared<Filter>(std::move(filter));
+    return Subscription([this, id, alive = std::weak_ptr<bool>(alive_)] {
+        if (auto a = alive.lock(); a && *a) {
+            std::lock_guard lock(mutex_);
+            filters_.erase(id);
+        }
+    });
 }
 
-void EventPump::drain() {
-    // A connection the server closed stays readable forever; stop listening instead of spinning.
-    if (connection_.broken()) {
-        if (notifier_ && notifier_->isEnabled()) {
-            notifier_->setEnabled(false);
-            logLine("X11", "the display connection was lost; its events are no longer followed");
+void EventPump::read() {
+    auto* c = connection_.get();
+    while (auto* first = xcb_wait_for_event(c)) {
+        Batch batch;
+        batch.push_back(own(first));
+        while (auto* more = xcb_poll_for_queued_event(c)) batch.push_back(own(more));
+        bool woken = false;
+        for (auto& event : batch) {
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                reinterpret_cast<const xcb_client_message_event_t&>(*event).window == wakeWindow_) {
+                event.reset();
+                woken = true;
+            }
         }
-        return;
+        std::vector<std::shared_ptr<Filter>> filters;
+        {
+            std::lock_guard lock(mutex_);
+            if (woken && stopping_) return;
+            for (const auto& [id, filter] : filters_) filters.push_back(filter);
+        }
+        for (const auto& filter : filters) (*filter)(batch);
+        std::lock_guard lock(mutex_);
+        for (auto& event : batch)
+            if (event) pending_.push_back(std::move(event));
+        if (!pending_.empty() && !deliveryPosted_) {
+            deliveryPosted_ = true;
+            QMetaObject::invokeMethod(
+                context_.get(), [this] { deliver(); }, Qt::QueuedConnection);
+        }
+    }
+    // The connection failed: tell the main thread once.
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    lost_ = true;
+    if (!deliveryPosted_) {
+        deliveryPosted_ = true;
+        QMetaObject::invokeMethod(
+            context_.get(), [this] { deliver(); }, Qt::QueuedConnection);
+    }
+}
+
+void EventPump::deliver() {
+    Batch batch;
+    bool lost = false;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(pending_);
+        deliveryPosted_ = false;
+        lost = std::exchange(lost_, false);
     }
     auto alive = alive_;
-    while (auto* raw = xcb_poll_for_event(connection_.get())) {
-        auto event = own(raw);
+    for (const auto& event : batch) {
         // A handler may add or remove handlers (or end the pump): walk a copy of the ids.
         std::vector<std::uint64_t> ids;
         for (const auto& [id, h] : handlers_) ids.push_back(id);
@@ -133,6 +216,7 @@ void EventPump::drain() {
             }
         }
     }
+    if (lost) logLine("X11", "the display connection was lost; its events are no longer followed");
 }
 
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window) {

@@ -1,5 +1,6 @@
-// Small xcb helpers shared by the screen, window-list, workspace and window-event services: an owned
-// connection with an atom cache, owned replies, property decoding, and an event pump on the Qt main loop.
+// Small xcb helpers shared by every X11 service: an owned connection with the session's atom table, owned
+// replies, property decoding, the compositor check, and an event pump whose reader thread hands the
+// connection's events to the Qt main thread.
 #pragma once
 
 #include <xcb/res.h>
@@ -13,11 +14,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Cancellable.h"
 
-class QSocketNotifier;
+class QObject;
 
 namespace velaro::x11 {
 
@@ -29,29 +31,54 @@ Owned<T> own(T* p) {
     return Owned<T>(p, &std::free);
 }
 
+// Atoms by name. Atoms belong to the server, not to a connection, so every connection of a session shares
+// one table.
+class AtomTable {
+public:
+    // The atom for a name, interned over `c` the first time it is asked for. Any thread.
+    xcb_atom_t atom(xcb_connection_t* c, const std::string& name);
+    // Interns several names with one pipelined round trip.
+    void intern(xcb_connection_t* c, const std::vector<std::string>& names);
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, xcb_atom_t> atoms_;
+};
+
 class Connection {
 public:
-    // Opens a connection to `display` (null: $DISPLAY); null when there is no X server to talk to.
-    static std::unique_ptr<Connection> open(const char* display = nullptr);
+    // Opens a connection to `display` (null or empty: $DISPLAY); null when there is no X server to talk to.
+    // `atoms` is the session's table (a table of its own when null).
+    static std::unique_ptr<Connection> open(const char* display = nullptr,
+                                            std::shared_ptr<AtomTable> atoms = nullptr);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     xcb_connection_t* get() const { return c_; }
     xcb_window_t root() const { return root_; }
+    int screenNumber() const { return screenNumber_; }
+    const xcb_screen_t& screen() const { return *screen_; }
     // True once the server went away; every request fails from then on.
     bool broken() const { return xcb_connection_has_error(c_) != 0; }
 
     // The atom for a name, interned once; several names are best interned together with `intern`.
-    xcb_atom_t atom(const std::string& name);
-    void intern(const std::vector<std::string>& names);
+    xcb_atom_t atom(const std::string& name) { return atoms_->atom(c_, name); }
+    void intern(const std::vector<std::string>& names) { atoms_->intern(c_, names); }
 
 private:
-    Connection(xcb_connection_t* c, xcb_window_t root) : c_(c), root_(root) {}
+    Connection(xcb_connection_t* c, const xcb_screen_t* screen, int screenNumber,
+               std::shared_ptr<AtomTable> atoms)
+        : c_(c),
+          root_(screen->root),
+          screenNumber_(screenNumber),
+          screen_(screen),
+          atoms_(std::move(atoms)) {}
     xcb_connection_t* c_;
     xcb_window_t root_;
-    std::mutex atomsMutex_;
-    std::map<std::string, xcb_atom_t> atoms_;
+    int screenNumber_;
+    const xcb_screen_t* screen_;
+    std::shared_ptr<AtomTable> atoms_;
 };
 
 // A property read: ask first (pipelined), decode the reply later.
@@ -68,28 +95,54 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 // "_NET_ACTIVE_WINDOW"); empty when unset. One round trip.
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property);
 
-// Delivers the connection's events on the Qt main loop to every installed handler.
+// The selection a compositing manager owns on the connection's screen ("_NET_WM_CM_S<n>").
+xcb_atom_t compositorSelection(Connection& connection);
+// Whether a compositing manager runs: the selection has an owner. One round trip.
+bool compositorRunning(xcb_connection_t* c, xcb_atom_t selection);
+
+// The events of one connection, waited for on a reader thread of its own and handed to the Qt main thread.
+// Waiting on a thread (rather than on the socket from the main loop) matters because the connection is
+// shared: a round trip made on any thread may read events off the socket into xcb's queue, where only a
+// waiter inside xcb notices them. Needs the Qt application object.
 class EventPump {
 public:
+    using Event = Owned<xcb_generic_event_t>;
+    using Batch = std::vector<Event>;
     using Handler = std::function<void(const xcb_generic_event_t&)>;
+    // Runs on the reader thread with every batch of events that arrived together, before the main thread
+    // sees them; it takes the events it handles itself out of the batch (empty slots are skipped).
+    using Filter = std::function<void(Batch&)>;
+
     explicit EventPump(Connection& connection);
+    // Stops the reader and waits for it.
     ~EventPump();
     EventPump(const EventPump&) = delete;
     EventPump& operator=(const EventPump&) = delete;
 
+    // Main thread; called in the order they were added.
     [[nodiscard]] Subscription addHandler(Handler handler);
-    // Handles whatever is queued now (also run whenever the socket becomes readable).
-    void drain();
-    // Drains on the next turn of the main loop. Call after round trips made outside a handler: waiting for
-    // a reply moves events into xcb's own queue, where the socket no longer announces them.
-    void drainSoon();
+    // Any thread.
+    [[nodiscard]] Subscription addFilter(Filter filter);
 
 private:
+    void read();
+    void deliver();
+
     Connection& connection_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    xcb_window_t wakeWindow_ = 0;
+    std::unique_ptr<QObject> context_;  // main-thread deliveries are queued to it and die with it
     std::map<std::uint64_t, Handler> handlers_;
     std::uint64_t nextId_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    std::mutex mutex_;  // guards what follows
+    std::map<std::uint64_t, std::shared_ptr<Filter>> filters_;
+    std::uint64_t nextFilterId_ = 0;
+    Batch pending_;
+    bool deliveryPosted_ = false;
+    bool stopping_ = false;
+    bool lost_ = false;
+    std::thread reader_;
 };
 
 // The process id of a window's client through the X-Resource extension, for windows without _NET_WM_PID:

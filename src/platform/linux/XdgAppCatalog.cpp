@@ -237,7 +237,9 @@ std::string XdgAppCatalog::bundleIdentifierFor(const ProgramIdentity& p) const {
             }))
             return *id;
     }
-    return p.windowClass;
+    if (!p.windowClass.empty()) return p.windowClass;
+    if (!p.instanceName.empty()) return p.instanceName;
+    return p.processName;
 }
 
 }  // namespace velaro

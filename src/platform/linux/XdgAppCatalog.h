@@ -36,6 +36,7 @@ struct ProgramIdentity {
     std::string instanceName;  // WM_CLASS instance
     std::string windowClass;   // WM_CLASS class
     std::string executable;    // the program's file
+    std::string processName;   // the process's short name (/proc/<pid>/comm)
 };
 
 class XdgAppCatalog final : public AppCatalog {
@@ -50,8 +51,13 @@ public:
     std::string fileDisplayName(const std::string& url) const override;
     QImage iconForFile(const std::string& url) const override;
 
-    // The identifier of a running program: its desktop entry's id (matched by StartupWMClass, the window
-    // class or instance, or the executable), else its window class; empty when nothing is known.
+    // The identifier of a running program, the one rule every service names apps by:
+    //  1. our own process: our own id;
+    //  2. its desktop entry's id, matched by StartupWMClass, then by the window class or instance against
+    //     the id (or its last dot-separated part), then by the executable against the entry's program;
+    //  3. without a desktop entry: the window class, else the window instance, else the process's short
+    //     name, as they stand;
+    //  4. empty when nothing at all is known.
     std::string bundleIdentifierFor(const ProgramIdentity& program) const;
     // The entry with that id.
     std::optional<DesktopEntry> entry(const std::string& bundleID) const;

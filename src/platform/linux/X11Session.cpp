@@ -1,0 +1,315 @@
+// The app's X11 session: connections, the screen snapshot and its conversion, app identity, event delivery.
+#include "platform/linux/X11Session.h"
+
+#include <QtGui/qguiapplication_platform.h>
+#include <unistd.h>
+#include <QGuiApplication>
+#include <QObject>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "base/Log.h"
+#include "platform/linux/XdgAppCatalog.h"
+
+namespace velaro {
+
+namespace x11 {
+
+ScreenSpace::ScreenSpace(Rect primaryInRootPixels, double pixelsPerPoint)
+    : primary_(primaryInRootPixels),
+      k_(std::isfinite(pixelsPerPoint) && pixelsPerPoint > 0 ? pixelsPerPoint : 1),
+      points_(scaled(primaryInRootPixels, 1 / k_)) {}
+
+Rect ScreenSpace::scaled(const Rect& r, double by) const {
+    return {r.x() * by, r.y() * by, r.width() * by, r.height() * by};
+}
+
+Rect ScreenSpace::globalFromRoot(const Rect& rootPixels) const {
+    return points_.globalFromRoot(scaled(rootPixels, 1 / k_));
+}
+
+Point ScreenSpace::globalFromRoot(Point rootPixels) const {
+    return points_.globalFromRoot(Point{rootPixels.x / k_, rootPixels.y / k_});
+}
+
+Rect ScreenSpace::topLeftFromRoot(const Rect& rootPixels) const {
+    return points_.topLeftFromRoot(scaled(rootPixels, 1 / k_));
+}
+
+Point ScreenSpace::topLeftFromRoot(Point rootPixels) const {
+    return points_.topLeftFromRoot(Point{rootPixels.x / k_, rootPixels.y / k_});
+}
+
+Rect ScreenSpace::rootFromGlobal(const Rect& global) const {
+    return scaled(points_.rootFromGlobal(global), k_);
+}
+
+Rect ScreenSpace::rootFromTopLeft(const Rect& topLeft) const {
+    return scaled(points_.rootFromTopLeft(topLeft), k_);
+}
+
+Point ScreenSpace::rootFromTopLeft(Point topLeft) const {
+    const Rect r = rootFromTopLeft(Rect(topLeft.x, topLeft.y, 0, 0));
+    return {r.x(), r.y()};
+}
+
+std::vector<RawMonitor> monitorsOf(const xcb_randr_get_monitors_reply_t* reply) {
+    std::vector<RawMonitor> out;
+    if (!reply) return out;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem;
+         xcb_randr_monitor_info_next(&it)) {
+        RawMonitor m;
+        m.primary = it.data->primary != 0;
+        m.root = Rect(it.data->x, it.data->y, it.data->width, it.data->height);
+        m.nameAtom = it.data->name;
+        if (xcb_randr_monitor_info_outputs_length(it.data) > 0)
+            m.output = xcb_randr_monitor_info_outputs(it.data)[0];
+        // The output is the display; a monitor without one (set up by hand) is known by its name.
+        m.number = m.output ? m.output : m.nameAtom;
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::size_t primaryIndex(const std::vector<RawMonitor>& monitors) {
+    for (std::size_t i = 0; i < monitors.size(); ++i)
+        if (monitors[i].primary) return i;
+    for (std::size_t i = 0; i < monitors.size(); ++i)
+        if (monitors[i].root.minX() == 0 && monitors[i].root.minY() == 0) return i;
+    return 0;
+}
+
+ScreenSnapshot snapshotOf(std::vector<RawMonitor> monitors, double rootWidth, double rootHeight,
+                          double pixelsPerPoint) {
+    if (monitors.empty())
+        monitors.push_back(RawMonitor{"screen", 0, true, Rect(0, 0, rootWidth, rootHeight), {}});
+    const auto primary = monitors.begin() + static_cast<std::ptrdiff_t>(primaryIndex(monitors));
+    std::rotate(monitors.begin(), primary, primary + 1);
+    ScreenSnapshot snapshot;
+    snapshot.space = ScreenSpace(monitors.front().root, pixelsPerPoint);
+    snapshot.monitors = std::move(monitors);
+    snapshot.rootWidth = rootWidth;
+    snapshot.rootHeight = rootHeight;
+    return snapshot;
+}
+
+namespace {
+
+// The monitors with their names and EDIDs, in one pipelined round trip after the monitor list.
+std::vector<RawMonitor> readMonitors(Connection& connection) {
+    auto* c = connection.get();
+    auto reply =
+        own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
+    if (!reply) return {};
+    auto monitors = monitorsOf(reply.get());
+    std::vector<std::pair<xcb_get_atom_name_cookie_t, xcb_randr_get_output_property_cookie_t>> asks;
+    for (const auto& m : monitors)
+        asks.emplace_back(xcb_get_atom_name(c, m.nameAtom),
+                          m.output ? xcb_randr_get_output_property(c, m.output, connection.atom("EDID"),
+                                                                   XCB_ATOM_ANY, 0, 256, 0, 0)
+                                   : xcb_randr_get_output_property_cookie_t{0});
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        if (auto name = own(xcb_get_atom_name_reply(c, asks[i].first, nullptr)))
+            monitors[i].name.assign(xcb_get_atom_name_name(name.get()),
+                                    xcb_get_atom_name_name_length(name.get()));
+        if (asks[i].second.sequence) {
+            auto edid = own(xcb_randr_get_output_property_reply(c, asks[i].second, nullptr));
+            if (edid && edid->format == 8)
+                monitors[i].edid.assign(
+                    reinterpret_cast<const char*>(xcb_randr_get_output_property_data(edid.get())),
+                    xcb_randr_get_output_property_data_length(edid.get()));
+        }
+    }
+    return monitors;
+}
+
+}  // namespace
+
+AppIdentity::AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid)
+    : catalog_(catalog), ownPid_(ownPid) {}
+
+std::string AppIdentity::appIdOf(const WindowOwner& owner) {
+    const std::string executable = processExecutable(owner.pid);
+    if (owner.pid > 0) {
+        std::lock_guard lock(mutex_);
+        if (auto it = byPid_.find(owner.pid); it != byPid_.end() && it->second.executable == executable)
+            return it->second.id;
+    }
+    std::string id = catalog_.bundleIdentifierFor(
+        {owner.pid, owner.instanceName, owner.windowClass, executable, processName(owner.pid)});
+    if (owner.pid > 0 && !id.empty()) {
+        std::lock_guard lock(mutex_);
+        // Ended processes are forgotten now and then, so the table never outgrows the desktop.
+        if (byPid_.size() >= 512)
+            std::erase_if(byPid_, [](const auto& entry) { return processExecutable(entry.first).empty(); });
+        byPid_[owner.pid] = Known{executable, id};
+    }
+    return id;
+}
+
+}  // namespace x11
+
+std::unique_ptr<X11Session> X11Session::open(const std::string& display, PixelRatioReader pixelRatio,
+                                             const XdgAppCatalog& catalog, std::string* error) {
+    auto fail = [error](const char* why) {
+        if (error) *error = why;
+        return std::unique_ptr<X11Session>();
+    };
+    if (!pixelRatio) return fail("no pixel ratio to convert with");
+    auto atoms = std::make_shared<x11::AtomTable>();
+    auto desktop = x11::Connection::open(display.c_str(), atoms);
+    if (!desktop) return fail("cannot reach the X display");
+    return std::unique_ptr<X11Session>(
+        new X11Session(std::move(desktop), std::move(atoms), display, std::move(pixelRatio), catalog));
+}
+
+X11Session::PixelRatioReader X11Session::qtPixelRatio() {
+    return [] {
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        return primary ? primary->devicePixelRatio() : 1.0;
+    };
+}
+
+X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr<x11::AtomTable> atoms,
+                       std::string display, PixelRatioReader pixelRatio, const XdgAppCatalog& catalog)
+    : displayName_(std::move(display)),
+      atoms_(std::move(atoms)),
+      desktop_(std::move(desktop)),
+      pixelRatio_(std::move(pixelRatio)),
+      catalog_(catalog),
+      identity_(catalog, static_cast<std::int32_t>(::getpid())) {
+    auto* c = desktop_->get();
+    if (const auto* ext = xcb_get_extension_data(c, &xcb_randr_id); ext && ext->present) {
+        // Monitors need RandR 1.5; the server answers what it supports, and get_monitors fails cleanly below.
+        x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+        randrEventBase_ = ext->first_event;
+        xcb_randr_select_input(c, desktop_->root(),
+                               XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
+                                   XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE);
+    }
+    pump_ = std::make_unique<x11::EventPump>(*desktop_);
+    // Added first, so the snapshot is new before any other handler sees the same event.
+    ownHandler_ = pump_->addHandler([this](const xcb_generic_event_t& e) {
+        const auto type = e.response_type & 0x7f;
+        if (randrEventBase_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                                type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
+            refreshScreens();
+        } else if (type == XCB_CONFIGURE_NOTIFY && randrEventBase_ == 0 &&
+                   reinterpret_cast<const xcb_configure_notify_event_t&>(e).window == desktop_->root()) {
+            refreshScreens();
+        }
+    });
+    rootSelection_ = selectEvents(desktop_->root(), XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    refreshScreens();
+    followQtScreens();
+}
+
+X11Session::~X11Session() {
+    rootSelection_.cancel();
+    ownHandler_.cancel();
+    pump_.reset();
+    qtWatch_.reset();
+    *alive_ = false;
+}
+
+xcb_connection_t* X11Session::toolkit() const {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+x11::Connection* X11Session::capture() {
+    std::lock_guard lock(captureMutex_);
+    if (!capture_) capture_ = x11::Connection::open(displayName_.c_str(), atoms_);
+    return capture_.get();
+}
+
+Subscription X11Session::addEventHandler(x11::EventPump::Handler handler) {
+    return pump_->addHandler(std::move(handler));
+}
+
+Subscription X11Session::addEventFilter(x11::EventPump::Filter filter) {
+    return pump_->addFilter(std::move(filter));
+}
+
+Subscription X11Session::selectEvents(xcb_window_t window, std::uint32_t mask) {
+    const auto id = ++nextSelection_;
+    selections_[window][id] = mask;
+    setMask(window);
+    return Subscription([this, window, id, alive = std::weak_ptr<bool>(alive_)] {
+        auto a = alive.lock();
+        if (!a || !*a) return;
+        if (auto it = selections_.find(window); it != selections_.end()) it->second.erase(id);
+        setMask(window);
+    });
+}
+
+void X11Session::setMask(xcb_window_t window) {
+    std::uint32_t mask = 0;
+    auto it = selections_.find(window);
+    if (it != selections_.end())
+        for (const auto& [id, bits] : it->second) mask |= bits;
+    if (it != selections_.end() && it->second.empty()) selections_.erase(it);
+    // A window that is gone answers with an error event, which every handler ignores.
+    xcb_change_window_attributes(desktop_->get(), window, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(desktop_->get());
+}
+
+x11::ScreenSnapshot X11Session::screens() const {
+    std::lock_guard lock(screensMutex_);
+    return screens_;
+}
+
+x11::ScreenSpace X11Session::space() const {
+    std::lock_guard lock(screensMutex_);
+    return screens_.space;
+}
+
+void X11Session::refreshScreens(bool force) {
+    refreshPosted_ = false;
+    auto* c = desktop_->get();
+    auto geometry = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, desktop_->root()), nullptr));
+    if (!geometry) return;
+    auto monitors = randrEventBase_ ? x11::readMonitors(*desktop_) : std::vector<x11::RawMonitor>{};
+    auto snapshot = x11::snapshotOf(std::move(monitors), geometry->width, geometry->height, pixelRatio_());
+    bool changed;
+    {
+        std::lock_guard lock(screensMutex_);
+        changed = !(snapshot == screens_);
+        screens_ = std::move(snapshot);
+    }
+    if (changed || force) screensChanged_.send(++generation_);
+}
+
+void X11Session::scheduleRefresh() {
+    if (refreshPosted_ || !qtWatch_) return;
+    refreshPosted_ = true;
+    // Told even when our own snapshot stays the same: what Qt made of the screens (its origins and ratios,
+    // which windows are placed through) has changed.
+    QTimer::singleShot(0, qtWatch_.get(), [this] { refreshScreens(true); });
+}
+
+void X11Session::followQtScreens() {
+    if (!qGuiApp) return;
+    qtWatch_ = std::make_unique<QObject>();
+    // Qt learns of a new ratio (another Xft.dpi, a monitor of another scale) on its own connection, in no
+    // fixed order with the RandR notice on ours: either one reads the ratio again.
+    auto watch = [this](QScreen* screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, qtWatch_.get(), [this] { scheduleRefresh(); });
+        QObject::connect(screen, &QScreen::logicalDotsPerInchChanged, qtWatch_.get(),
+                         [this] { scheduleRefresh(); });
+        QObject::connect(screen, &QScreen::physicalDotsPerInchChanged, qtWatch_.get(),
+                         [this] { scheduleRefresh(); });
+    };
+    for (QScreen* screen : QGuiApplication::screens()) watch(screen);
+    QObject::connect(qGuiApp, &QGuiApplication::screenAdded, qtWatch_.get(), [this, watch](QScreen* screen) {
+        watch(screen);
+        scheduleRefresh();
+    });
+    QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, qtWatch_.get(), [this] { scheduleRefresh(); });
+    QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, qtWatch_.get(),
+                     [this] { scheduleRefresh(); });
+}
+
+}  // namespace velaro

@@ -1,0 +1,117 @@
+// The session against the test desktop: event selections shared by several holders, events that reach the
+// main thread while other threads make round trips on the same connection, and the screen snapshot.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <atomic>
+#include <thread>
+
+#include "e2e/E2eSupport.h"
+#include "e2e/TestSession.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/XcbUtil.h"
+
+namespace velaro::e2e {
+namespace {
+
+class X11SessionDesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        other = x11::Connection::open();
+        ASSERT_TRUE(other);
+        for (auto* w : {&first, &second}) {
+            *w = xcb_generate_id(other->get());
+            xcb_create_window(other->get(), XCB_COPY_FROM_PARENT, *w, other->root(), 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        }
+        xcb_flush(other->get());
+        handler = (*session)->addEventHandler([this](const xcb_generic_event_t& e) {
+            if ((e.response_type & 0x7f) == XCB_PROPERTY_NOTIFY)
+                changed.push_back(reinterpret_cast<const xcb_property_notify_event_t&>(e).window);
+        });
+    }
+    void TearDown() override {
+        handler.cancel();
+        session.reset();
+    }
+
+    // Another program changes a property of one of its windows.
+    void touch(xcb_window_t window) {
+        const char value = 'x';
+        xcb_change_property(other->get(), XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            1, &value);
+        xcb_flush(other->get());
+    }
+    // The server has taken every request the session sent so far (selections come before the next touch).
+    void sync() {
+        auto* c = (*session)->desktop().get();
+        x11::own(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    bool heard(xcb_window_t window) const {
+        return std::find(changed.begin(), changed.end(), window) != changed.end();
+    }
+
+    std::unique_ptr<TestSession> session;
+    std::unique_ptr<x11::Connection> other;
+    xcb_window_t first = 0, second = 0;
+    Subscription handler;
+    std::vector<xcb_window_t> changed;
+};
+
+TEST_F(X11SessionDesktop, AWindowStaysSelectedWhileAnyHolderWantsItsEvents) {
+    auto property = (*session)->selectEvents(first, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    auto propertyAndStructure =
+        (*session)->selectEvents(first, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    auto marker = (*session)->selectEvents(second, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    property.cancel();
+    sync();
+    touch(first);
+    EXPECT_TRUE(waitUntil([&] { return heard(first); })) << "the other holder still wants property changes";
+
+    propertyAndStructure.cancel();
+    sync();
+    changed.clear();
+    touch(first);
+    touch(second);
+    ASSERT_TRUE(waitUntil([&] { return heard(second); }));
+    EXPECT_FALSE(heard(first)) << "nobody holds the window any more";
+}
+
+TEST_F(X11SessionDesktop, EventsReachTheMainThreadWhileAnotherThreadMakesRoundTrips) {
+    // A worker reading the window list over and over takes the socket's data into xcb's queue, where nothing
+    // but a waiter inside xcb notices the events among it.
+    X11WindowList list(**session);
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        while (!stop) list.snapshot();
+    });
+    auto selection = (*session)->selectEvents(second, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    sync();
+    int heardTimes = 0;
+    for (int i = 0; i < 20; ++i) {
+        changed.clear();
+        touch(second);
+        if (waitUntil([&] { return heard(second); }, std::chrono::seconds(3))) ++heardTimes;
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(heardTimes, 20);
+}
+
+TEST_F(X11SessionDesktop, TheSnapshotHasThePrimaryFirstAndQtsRatio) {
+    const auto snapshot = (*session)->screens();
+    ASSERT_FALSE(snapshot.monitors.empty());
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const double ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
+    EXPECT_EQ(snapshot.space.pixelsPerPoint(), ratio);
+    EXPECT_EQ(snapshot.monitors.front().root,
+              Rect(primary.x(), primary.y(), primary.width() * ratio, primary.height() * ratio));
+    EXPECT_EQ(snapshot.rootWidth, (*session)->desktop().screen().width_in_pixels);
+}
+
+}  // namespace
+}  // namespace velaro::e2e
