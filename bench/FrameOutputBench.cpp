@@ -8,38 +8,10 @@
 #include <new>
 #include <vector>
 
+#include "BenchAllocations.h"
 #include "base/QtMainLoop.h"
 #include "sampling/BlurredBackdrop.h"
 #include "sampling/FrameOutput.h"
-
-namespace {
-// Counts operator new calls on this thread while counting is on. Sanitizer builds keep their own allocator
-// (replacing it there mixes allocation kinds) and report -1.
-thread_local bool countingAllocations = false;
-thread_local long allocationCount = 0;
-
-double allocationsPerFrame(const benchmark::State& state) {
-#if defined(__SANITIZE_ADDRESS__)
-    return -1;
-#else
-    return static_cast<double>(allocationCount) / static_cast<double>(state.iterations());
-#endif
-}
-}  // namespace
-
-#if !defined(__SANITIZE_ADDRESS__)
-void* operator new(std::size_t size) {
-    if (countingAllocations) ++allocationCount;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-#endif
 
 namespace velaro {
 namespace {
@@ -88,11 +60,9 @@ void BM_AnalyseFrame3840x12(benchmark::State& state) {
     for (int i = 0; i < 6; ++i) output.receive(frames[i % 3]);
 
     std::size_t k = 0;
-    allocationCount = 0;
-    countingAllocations = true;
+    bench::AllocationCount allocations;
     for (auto _ : state) output.receive(frames[k++ % 3]);
-    countingAllocations = false;
-    state.counters["allocs/frame"] = allocationsPerFrame(state);
+    state.counters["allocs/frame"] = allocations.perIteration(state);
     state.counters["published"] = static_cast<double>(published);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 3840 * 12 * 4);
 }
@@ -135,11 +105,9 @@ void BM_Blur3840x72(benchmark::State& state) {
     for (int i = 0; i < 6; ++i) blurOnce(frames[i % 3]);
 
     std::size_t k = 0;
-    allocationCount = 0;
-    countingAllocations = true;
+    bench::AllocationCount allocations;
     for (auto _ : state) blurOnce(frames[k++ % 3]);
-    countingAllocations = false;
-    state.counters["allocs/frame"] = allocationsPerFrame(state);
+    state.counters["allocs/frame"] = allocations.perIteration(state);
     state.counters["published"] = static_cast<double>(published);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 3840 * 72 * 4);
 }

@@ -2,41 +2,15 @@
 // images handed out are reused once their receivers let go.
 #include <gtest/gtest.h>
 
-#include <cstddef>
-
 #include "FrameOutputTestFrames.h"
-
-// The sanitizer runtime calls these hooks on every allocation (malloc, operator new, Qt's buffers), so the
-// count is complete without replacing the allocator of the whole test program.
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
-                                                                             std::size_t),
-                                                         void (*free_hook)(const volatile void*));
-#define VELARO_CAN_COUNT_ALLOCATIONS 1
-#endif
-
-namespace {
-thread_local bool countingAllocations = false;
-thread_local long allocationCount = 0;
-
-#if defined(VELARO_CAN_COUNT_ALLOCATIONS)
-void countAllocation(const volatile void*, std::size_t) {
-    if (countingAllocations) ++allocationCount;
-}
-void ignoreFree(const volatile void*) {}
-const bool hooksInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, ignoreFree) != 0;
-#endif
-}  // namespace
+#include "support/AllocationCounter.h"
 
 namespace velaro::test {
 namespace {
 
 TEST(FrameOutputAllocation, SteadyStateFramesAllocateNothing) {
-#if !defined(VELARO_CAN_COUNT_ALLOCATIONS)
-    GTEST_SKIP() << "allocations are counted in sanitizer builds (and by the frame analysis benchmark)";
-#else
-    ASSERT_TRUE(hooksInstalled);
-#endif
+    if (!canCountAllocations())
+        GTEST_SKIP() << "allocations are counted in sanitizer builds (and by the frame analysis benchmark)";
     VirtualLoop loop;
     FakePointerSource pointer{900};
     FrameOutput::Dependencies deps;
@@ -82,11 +56,13 @@ TEST(FrameOutputAllocation, SteadyStateFramesAllocateNothing) {
     for (int i = 0; i < 9; ++i) output.receive(*frames[i % 3]);
 
     const int before[] = {updates, lines, backdrops, beams};
-    countingAllocations = true;
-    for (int i = 0; i < 40; ++i) output.receive(*frames[i % 3]);
-    countingAllocations = false;
-
-    EXPECT_EQ(allocationCount, 0);
+    long allocations = 0;
+    {
+        AllocationCounter counter;
+        for (int i = 0; i < 40; ++i) output.receive(*frames[i % 3]);
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
     // …while every result kept flowing.
     EXPECT_EQ(updates - before[0], 40);
     EXPECT_EQ(lines - before[1], 40);

@@ -1,0 +1,436 @@
+// The band analysis fed synthetic blocks: its units against a full-scale sine, where tones land, the ring and
+// the block limits, bad input, the input audit, and the lock-free hand-over of the bands.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "music/VizAudioCore.h"
+#include "support/AllocationCounter.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro::test {
+namespace {
+
+// Interleaved stereo frames of a sine (the same on both channels unless `right` says otherwise).
+std::vector<float> stereoSine(double hz, double amplitude, int frames, double rate = 48000, int start = 0) {
+    std::vector<float> out(2 * static_cast<std::size_t>(frames));
+    for (int n = 0; n < frames; ++n) {
+        const float v =
+            static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * (start + n) / rate));
+        out[2 * n] = out[2 * n + 1] = v;
+    }
+    return out;
+}
+
+AudioBlock oneBuffer(const std::vector<float>& samples, std::size_t bytes = SIZE_MAX) {
+    AudioBlock block;
+    block.bufferCount = 1;
+    block.buffers[0] = {samples.data(), bytes == SIZE_MAX ? samples.size() * sizeof(float) : bytes};
+    return block;
+}
+
+struct CoreRig {
+    VirtualLoop loop;
+    VizAudioCore core{loop.makeSerialQueue("viz.audio.fft"), loop};
+    std::vector<std::string> health;
+    std::vector<std::string> summaries;
+    int rebuilds = 0;
+    int bandSets = 0;
+
+    explicit CoreRig(AudioFormat format = {48000, 2, true}) {
+        core.onLog = [this](VizAudioCore::LogKind kind, std::string line) {
+            (kind == VizAudioCore::LogKind::health ? health : summaries).push_back(std::move(line));
+        };
+        core.onNeedsRebuild = [this] { ++rebuilds; };
+        core.onBands = [this](const VizBands&) { ++bandSets; };
+        EXPECT_EQ(core.configure(format), VizAudioError::none);
+        loop.runUntilIdle();
+    }
+
+    // Ingests `frames` of a stereo sine in 1024-frame blocks and drains after each.
+    void playSine(double hz, double amplitude, int frames) {
+        for (int done = 0; done < frames; done += 1024) {
+            const auto block = stereoSine(hz, amplitude, 1024, 48000, done);
+            core.ingest(oneBuffer(block));
+            core.drain();
+        }
+    }
+};
+
+// What a Hann-windowed, bin-centred sine of amplitude 1 gives per FFT bin in the analysis' units: 1024 in
+// its bin, 512 in each neighbour, nothing elsewhere. Each band is the mean of its bins.
+VizBands expectedForBinCentredSine(const std::vector<std::pair<int, int>>& ranges, int bin) {
+    VizBands expected{};
+    for (int i = 0; i < vizBandCount; ++i) {
+        double sum = 0;
+        for (int k = ranges[i].first; k <= ranges[i].second; ++k)
+            sum += k == bin ? 1024.0 : std::abs(k - bin) == 1 ? 512.0 : 0.0;
+        expected[i] = static_cast<float>(sum / (ranges[i].second - ranges[i].first + 1));
+    }
+    return expected;
+}
+
+TEST(VizAudioCore, AFullScaleSineGivesEveryBandTheExpectedLevelInRawUnits) {
+    // 1500 Hz sits exactly on bin 64 at 48 kHz. The mix halves L + R, so equal channels keep the amplitude;
+    // a silent right channel halves it.
+    struct Case {
+        const char* name;
+        float rightGain;
+        double scale;
+    };
+    for (const Case& c : {Case{"both channels", 1.0f, 1.0}, Case{"left only", 0.0f, 0.5}}) {
+        SCOPED_TRACE(c.name);
+        CoreRig rig;
+        for (int hop = 0; hop < 4; ++hop) {
+            auto block = stereoSine(1500, 1.0, 1024, 48000, hop * 1024);
+            for (std::size_t i = 1; i < block.size(); i += 2) block[i] *= c.rightGain;
+            rig.core.ingest(oneBuffer(block));
+            rig.core.drain();
+        }
+        const VizBands bands = rig.core.latestBands();
+        const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
+        for (int i = 0; i < vizBandCount; ++i)
+            EXPECT_NEAR(bands[i], expected[i] * c.scale, 0.05 + 1e-4 * expected[i]) << "band " << i;
+    }
+}
+
+TEST(VizAudioCore, FirstAnalysisRunsOnTheThirdHopAfterAConfigure) {
+    CoreRig rig;
+    rig.playSine(1000, 0.5, 2 * 1024);
+    EXPECT_EQ(rig.bandSets, 0);
+    EXPECT_EQ(rig.core.latestBands(), VizBands{});
+    rig.playSine(1000, 0.5, 1024);
+    EXPECT_EQ(rig.bandSets, 1);
+
+    // A new format restarts the window: again two hops without analysis.
+    ASSERT_EQ(rig.core.configure({44100, 2, true}), VizAudioError::none);
+    rig.loop.runUntilIdle();
+    rig.playSine(1000, 0.5, 2 * 1024);
+    EXPECT_EQ(rig.bandSets, 1);
+    rig.playSine(1000, 0.5, 1024);
+    EXPECT_EQ(rig.bandSets, 2);
+    // Fewer than a hop waits in the ring for the next drain.
+    rig.core.ingest(oneBuffer(stereoSine(1000, 0.5, 1000)));
+    rig.core.drain();
+    EXPECT_EQ(rig.core.ringAvailable(), 1000u);
+}
+
+TEST(VizAudioCore, TonesPeakInTheirOwnBand) {
+    // A 1 kHz tone at 48 kHz falls in bin 42.7, inside band 34 (bins 41 to 45).
+    struct Case {
+        double hz;
+        int band;
+    };
+    for (const Case& c : {Case{1000, 34}, Case{200, 17}, Case{3000, 46}, Case{12000, 60}}) {
+        CoreRig rig;
+        rig.playSine(c.hz, 0.3, 4 * 1024);
+        const VizBands bands = rig.core.latestBands();
+        const auto loudest = std::max_element(bands.begin(), bands.end()) - bands.begin();
+        EXPECT_EQ(loudest, c.band) << c.hz << " Hz";
+    }
+}
+
+TEST(VizAudioCore, BandEdgesSpanFortyHertzToSixteenKilohertzOrJustBelowNyquist) {
+    struct Case {
+        double rate;
+        std::pair<int, int> first, last;
+    };
+    // At 48 kHz a bin is 23.4375 Hz: band 0 is bin 1 alone, the top ends at 16 kHz (bin 682). At 32 kHz the
+    // top is 0.95 of Nyquist, 15.2 kHz (bin 972 of 15.625 Hz).
+    for (const Case& c : {Case{48000, {1, 1}, {621, 682}}, Case{32000, {2, 2}, {886, 972}},
+                          Case{44100, {1, 2}, {676, 743}}}) {
+        const auto ranges = VizAudioCore::bandEdges(c.rate);
+        ASSERT_EQ(ranges.size(), 64u);
+        EXPECT_EQ(ranges.front(), c.first) << c.rate;
+        EXPECT_EQ(ranges.back(), c.last) << c.rate;
+        for (std::size_t i = 1; i < ranges.size(); ++i) {
+            EXPECT_LE(ranges[i].first, ranges[i].second);
+            EXPECT_GE(ranges[i].first, ranges[i - 1].first);
+        }
+    }
+}
+
+TEST(VizAudioCore, RingTakesWhatFitsAndKeepsItsOrderAcrossTheWrap) {
+    VizRingBuffer ring(8);
+    const float a[] = {1, 2, 3, 4, 5};
+    EXPECT_EQ(ring.write(a, 5), 5u);
+    EXPECT_EQ(ring.write(a, 5), 3u) << "a full ring drops the surplus";
+    EXPECT_EQ(ring.write(a, 1), 0u);
+    float out[8] = {};
+    EXPECT_FALSE(ring.read(out, 9));
+    ASSERT_TRUE(ring.read(out, 6));
+    EXPECT_EQ(std::vector<float>(out, out + 6), (std::vector<float>{1, 2, 3, 4, 5, 1}));
+    const float b[] = {7, 8, 9, 10, 11};
+    EXPECT_EQ(ring.write(b, 5), 5u) << "the write wraps at the end of the storage";
+    EXPECT_EQ(ring.available(), 7u);
+    ASSERT_TRUE(ring.read(out, 7));
+    EXPECT_EQ(std::vector<float>(out, out + 7), (std::vector<float>{2, 3, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(ring.available(), 0u);
+}
+
+TEST(VizAudioCore, BlocksAreCutToWholeFramesAndLongStereoBlocksAreDropped) {
+    struct Case {
+        const char* name;
+        AudioFormat format;
+        std::size_t samples;
+        std::size_t bytes;
+        std::size_t ringGains;
+        std::uint64_t dropped;
+    };
+    const Case cases[] = {
+        {"8192 stereo frames fit", {48000, 2, true}, 2 * 8192, 2 * 8192 * 4, 8192, 0},
+        {"8193 stereo frames are dropped", {48000, 2, true}, 2 * 8193, 2 * 8193 * 4, 0, 1},
+        {"a partial frame is cut", {48000, 2, true}, 2 * 100 + 1, 2 * 100 * 4 + 5, 100, 0},
+        {"mono has no frame limit", {48000, 1, true}, 10000, 10000 * 4, 10000, 0},
+        {"a ring-full mono block keeps what fits", {48000, 1, true}, 40000, 40000 * 4, 32768, 0},
+        {"six interleaved channels mix the first two", {48000, 6, true}, 6 * 300, 6 * 300 * 4, 300, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CoreRig rig(c.format);
+        const std::vector<float> samples(c.samples, 0.25f);
+        rig.core.ingest(oneBuffer(samples, c.bytes));
+        EXPECT_EQ(rig.core.ringAvailable(), c.ringGains);
+        EXPECT_EQ(rig.core.droppedCallbacks(), c.dropped);
+        EXPECT_EQ(rig.core.callbackCount(), 1u);
+    }
+}
+
+TEST(VizAudioCore, SplitStereoMixesWhatBothChannelsHoldAndPassesALoneChannel) {
+    // Channel buffers hold a 1500 Hz sine: left at amplitude 1, right at amplitude 0 (or missing).
+    const auto stereo = stereoSine(1500, 1.0, 4 * 1024);
+    std::vector<float> left(4 * 1024), silent(4 * 1024, 0.0f);
+    for (std::size_t i = 0; i < left.size(); ++i) left[i] = stereo[2 * i];
+    struct Case {
+        const char* name;
+        int buffers;
+        bool secondHasData;
+        double scale;
+    };
+    for (const Case& c : {Case{"two buffers", 2, true, 0.5}, Case{"one buffer", 1, false, 1.0},
+                          Case{"second buffer without data", 2, false, 1.0}}) {
+        SCOPED_TRACE(c.name);
+        CoreRig rig({48000, 2, false});
+        EXPECT_EQ(rig.core.mixMode(), VizAudioCore::MixMode::stereoSplit);
+        for (int hop = 0; hop < 4; ++hop) {
+            AudioBlock block;
+            block.bufferCount = c.buffers;
+            block.buffers[0] = {left.data() + hop * 1024, 1024 * sizeof(float)};
+            block.buffers[1] = {c.secondHasData ? silent.data() : nullptr, 1024 * sizeof(float)};
+            rig.core.ingest(block);
+            rig.core.drain();
+        }
+        const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
+        const VizBands bands = rig.core.latestBands();
+        for (int i = 0; i < vizBandCount; ++i)
+            EXPECT_NEAR(bands[i], expected[i] * c.scale, 0.05 + 1e-4 * expected[i]) << "band " << i;
+    }
+
+    // A shorter second channel limits the mix to what both hold.
+    CoreRig rig({48000, 2, false});
+    AudioBlock block;
+    block.bufferCount = 2;
+    block.buffers[0] = {left.data(), 600 * sizeof(float)};
+    block.buffers[1] = {silent.data(), 200 * sizeof(float)};
+    rig.core.ingest(block);
+    EXPECT_EQ(rig.core.ringAvailable(), 200u);
+}
+
+TEST(VizAudioCore, GapsAndNonFiniteSamplesNeverReachTheBands) {
+    CoreRig rig;
+    // A gap (no data) counts as a callback and writes nothing.
+    AudioBlock gap;
+    gap.bufferCount = 1;
+    gap.buffers[0] = {nullptr, 4096};
+    rig.core.ingest(gap);
+    rig.core.ingest(AudioBlock{});
+    EXPECT_EQ(rig.core.callbackCount(), 2u);
+    EXPECT_EQ(rig.core.ringAvailable(), 0u);
+
+    // The left channel full of NaN and infinities counts as silence: the bands are those of the right
+    // channel's sine at half level, all finite.
+    for (int hop = 0; hop < 4; ++hop) {
+        auto block = stereoSine(1500, 1.0, 1024, 48000, hop * 1024);
+        for (std::size_t i = 0; i < block.size(); i += 2)
+            block[i] =
+                i % 4 ? std::numeric_limits<float>::quiet_NaN() : -std::numeric_limits<float>::infinity();
+        rig.core.ingest(oneBuffer(block));
+        rig.core.drain();
+    }
+    const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
+    const VizBands bands = rig.core.latestBands();
+    for (int i = 0; i < vizBandCount; ++i) {
+        ASSERT_TRUE(std::isfinite(bands[i])) << "band " << i;
+        EXPECT_NEAR(bands[i], expected[i] * 0.5, 0.05 + 1e-4 * expected[i]) << "band " << i;
+    }
+    EXPECT_TRUE(std::isfinite(rig.core.lastRMS()));
+}
+
+TEST(VizAudioCore, ConfigureRefusesFormatsItCannotAnalyseAndKeepsTheOldOne) {
+    struct Case {
+        double rate;
+        int channels;
+        VizAudioError error;
+    };
+    const Case cases[] = {
+        {0, 2, VizAudioError::badSampleRate},
+        {-48000, 2, VizAudioError::badSampleRate},
+        {std::numeric_limits<double>::quiet_NaN(), 2, VizAudioError::badSampleRate},
+        {std::numeric_limits<double>::infinity(), 2, VizAudioError::badSampleRate},
+        {384001, 2, VizAudioError::badSampleRate},
+        {48000, 0, VizAudioError::noChannels},
+        {384000, 1, VizAudioError::none},
+        {8000, 2, VizAudioError::none},
+    };
+    for (const Case& c : cases) {
+        CoreRig rig({48000, 2, false});
+        EXPECT_EQ(rig.core.configure({c.rate, c.channels, true}), c.error) << c.rate << " Hz " << c.channels;
+        rig.loop.runUntilIdle();
+        const auto expectedMode = c.error != VizAudioError::none ? VizAudioCore::MixMode::stereoSplit
+                                  : c.channels == 1              ? VizAudioCore::MixMode::mono
+                                                                 : VizAudioCore::MixMode::stereoInterleaved;
+        EXPECT_EQ(rig.core.mixMode(), expectedMode) << c.rate << " Hz " << c.channels;
+        EXPECT_EQ(rig.core.bandRanges(),
+                  VizAudioCore::bandEdges(c.error == VizAudioError::none ? c.rate : 48000));
+    }
+}
+
+// The audit with the drain timer running on the virtual loop: for `seconds` the capture calls back 50 times
+// a second with blocks of `value` (not at all when `callbacks` is false). The audit acts once a second at a
+// phase the test does not fix, so the phases below leave a second of margin either way.
+void runSeconds(CoreRig& rig, double seconds, bool callbacks, float value = 0) {
+    const std::vector<float> block(2 * 960, value);
+    for (int tick = 0; tick < std::lround(seconds * 50); ++tick) {
+        if (callbacks) rig.core.ingest(oneBuffer(block));
+        rig.loop.advance(VizAudioCore::timerInterval);
+    }
+}
+
+TEST(VizAudioCore, AuditRebuildsTwiceOnExactZerosThenStandsDownUntilSignalReturns) {
+    CoreRig rig;
+    rig.core.startTimer();
+    rig.loop.runUntilIdle();
+    runSeconds(rig, 1, true, 0.1f);
+    runSeconds(rig, 4, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 0) << "fewer than five silent seconds";
+    runSeconds(rig, 2, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 1);
+    ASSERT_FALSE(rig.health.empty());
+    EXPECT_EQ(rig.health.back(), "health: 5s of exact-zero samples with a live IOProc — full rebuild #1");
+    runSeconds(rig, 5, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 2);
+    EXPECT_EQ(rig.health.back(), "health: 5s of exact-zero samples with a live IOProc — full rebuild #2");
+    runSeconds(rig, 6, true, 0.0f);
+    EXPECT_EQ(rig.health.back(), "health: standing down (2 rebuilds; waiting for signal or device change)");
+    const auto linesBefore = rig.health.size();
+    runSeconds(rig, 10, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 2) << "two rebuilds at the most";
+    EXPECT_EQ(rig.health.size(), linesBefore) << "standing down is said once";
+
+    runSeconds(rig, 1.5, true, 0.2f);
+    EXPECT_EQ(rig.health.size(), linesBefore + 1);
+    EXPECT_EQ(rig.health.back(), "health: signal restored");
+    // …and the count starts over.
+    runSeconds(rig, 6.5, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 3);
+}
+
+TEST(VizAudioCore, AnIdleCaptureNeverCountsAsSilence) {
+    CoreRig rig;
+    rig.core.startTimer();
+    rig.loop.runUntilIdle();
+    runSeconds(rig, 3, true, 0.0f);
+    runSeconds(rig, 20, false);
+    EXPECT_EQ(rig.rebuilds, 0);
+    EXPECT_EQ(std::count(rig.health.begin(), rig.health.end(),
+                         "health: IOProc idle (no callbacks) — zero-audit paused"),
+              1);
+    // Callbacks resume; the silent seconds before the pause were forgotten.
+    runSeconds(rig, 4, true, 0.0f);
+    EXPECT_EQ(rig.health.back(), "health: IOProc callbacks resumed — zero-audit active");
+    EXPECT_EQ(rig.rebuilds, 0);
+    runSeconds(rig, 2, true, 0.0f);
+    EXPECT_EQ(rig.rebuilds, 1);
+
+    // Stopped, the timer drains and audits no more.
+    rig.core.stopTimer();
+    rig.loop.runUntilIdle();
+    const auto lines = rig.health.size() + rig.summaries.size();
+    runSeconds(rig, 10, true, 0.0f);
+    EXPECT_EQ(rig.health.size() + rig.summaries.size(), lines);
+    EXPECT_EQ(rig.rebuilds, 1);
+}
+
+TEST(VizAudioCore, SummaryNamesTheLoudestBandsAndDrawsTheSpectrum) {
+    CoreRig rig;
+    rig.core.startTimer();
+    rig.loop.runUntilIdle();
+    for (int tick = 0; tick < 60; ++tick) {
+        rig.core.ingest(oneBuffer(stereoSine(1000, 0.5, 960, 48000, tick * 960)));
+        rig.loop.advance(VizAudioCore::timerInterval);
+    }
+    ASSERT_FALSE(rig.summaries.empty());
+    const std::string& line = rig.summaries.back();
+    EXPECT_EQ(line.rfind("rms=0.35", 0), 0u) << line;  // a sine of amplitude 0.5 has an RMS of 0.354
+    EXPECT_NE(line.find(" top[34:"), std::string::npos) << line;
+    const auto bar = line.find('|');
+    ASSERT_NE(bar, std::string::npos);
+    const std::string spark = line.substr(bar + 1, 64);
+    EXPECT_EQ(spark[34], '@') << line;
+    EXPECT_EQ(spark[0], ' ') << line;
+    EXPECT_EQ(line.back(), '|');
+}
+
+TEST(VizAudioCore, IngestAndAnalysisAllocateNothing) {
+    if (!canCountAllocations())
+        GTEST_SKIP() << "allocations are counted in sanitizer builds and the benchmark";
+    CoreRig rig;
+    rig.playSine(1000, 0.5, 4 * 1024);  // the audit logs its first summary here
+    const auto block = stereoSine(1000, 0.5, 1024);
+    const int before = rig.bandSets;
+    long allocations = 0;
+    {
+        AllocationCounter counter;
+        for (int i = 0; i < 20; ++i) {
+            rig.core.ingest(oneBuffer(block));
+            rig.core.drain();
+        }
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(rig.bandSets - before, 20);
+}
+
+TEST(VizBandsExchange, AReaderRacingThePublisherNeverSeesATornSet) {
+    VizBandsExchange exchange;
+    constexpr int sets = 200000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int k = 1; k <= sets; ++k) {
+            exchange.back().fill(static_cast<float>(k));
+            exchange.publish();
+        }
+        done = true;
+    });
+    float last = 0;
+    int torn = 0, backwards = 0, reads = 0;
+    while (!done || last < sets) {
+        const VizBands bands = exchange.latest();
+        ++reads;
+        for (float v : bands) torn += v != bands[0];
+        backwards += bands[0] < last;
+        last = bands[0];
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(backwards, 0);
+    EXPECT_EQ(last, sets) << "the reader ends on the newest set";
+    EXPECT_GT(reads, 1);
+}
+
+}  // namespace
+}  // namespace velaro::test
