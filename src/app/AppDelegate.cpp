@@ -486,14 +486,15 @@ void AppDelegate::syncVisualizer() {
     OverlaySettings& s = *overlaySettings_;
     if (s.masterEnabled() && s.vizEnabled()) {
         if (vizAudioEngine_) return;
-        auto engine = services_.makeVisualizerEngine ? services_.makeVisualizerEngine()
-                                                     : std::make_unique<MusicVisualizerAudioEngine>();
+        auto engine = services_.makeVisualizerEngine ? services_.makeVisualizerEngine() : nullptr;
         if (engine) engine->start();
         if (!engine || !engine->isRunning()) {
             s.vizStatus = std::optional<std::string>(vizStartFailure);
             return;
         }
         vizAudioEngine_ = std::move(engine);
+        // An engine that stops by itself (its capture could not be rebuilt) is dropped as a failed start.
+        vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
         vizRenderController_ = std::make_unique<VizRenderController>(*vizAudioEngine_, *screenSampler_, s);
         vizRenderController_->setOverviewActive(missionControlDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;
@@ -508,6 +509,14 @@ void AppDelegate::syncVisualizer() {
         vizAudioEngine_.reset();
     }
     s.vizStatus = std::nullopt;
+}
+
+void AppDelegate::visualizerEngineStopped() {
+    if (!vizAudioEngine_ || vizAudioEngine_->isRunning()) return;
+    if (vizRenderController_) vizRenderController_->stop();
+    vizRenderController_.reset();
+    vizAudioEngine_.reset();
+    overlaySettings_->vizStatus = std::optional<std::string>(vizStartFailure);
 }
 
 void AppDelegate::syncProgressBar() {

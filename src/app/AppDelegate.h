@@ -70,7 +70,7 @@ struct AppDelegateServices {
     std::optional<OverviewShell> overviewShell;
     // Builds the overlay controller when the runtime starts; without one the runtime runs with no overlay.
     OverlayControllerFactory makeOverlayController;
-    // Builds the visualizer's audio engine; the default is the app's own engine.
+    // Builds the visualizer's audio engine; without one the visualizer cannot start.
     std::function<std::unique_ptr<MusicVisualizerAudioEngine>()> makeVisualizerEngine;
     // Whether the shell's own windows (tour, settings) are real toolkit windows; tests leave them out.
     bool toolkitWindows = true;
@@ -172,6 +172,8 @@ private:
     void computePillGeometries();
     void setSamplerMaster(bool enabled);
     void setSamplerLightReflections(bool enabled);
+    // The audio engine stopped by itself: drop it and the visualizer, and say why as a failed start would.
+    void visualizerEngineStopped();
     // Runs `block` on a later turn of the main loop unless the delegate is gone by then.
     void later(std::function<void()> block);
 

@@ -1,21 +1,64 @@
-// The visualizer's system-audio engine: capture of the output, spectrum and bands. Until the capture is
-// wired in it cannot start, which the shell reports as it reports a missing audio permission.
+// The visualizer's system-audio engine: captures what the computer plays, feeds it to the band analysis,
+// and rebuilds the capture when the default output changes or the analysis finds it has gone silent.
+// Main thread: start, stop, set-up and rebuild; the capture's thread only ingests.
 #pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/Cancellable.h"
+#include "music/VizAudioCore.h"
 
 namespace velaro {
 
+class AudioCapture;
+class MainLoop;
+
 class MusicVisualizerAudioEngine {
 public:
-    MusicVisualizerAudioEngine() = default;
-    virtual ~MusicVisualizerAudioEngine() = default;
+    // Several output changes within this many seconds rebuild the capture once, after the last.
+    static constexpr double outputChangeDebounce = 0.5;
+
+    // `logSummaries` also prints the analysis' once-a-second summary line (for debugging); its health
+    // lines always print.
+    MusicVisualizerAudioEngine(MainLoop& loop, std::unique_ptr<AudioCapture> capture,
+                               bool logSummaries = false);
+    // Stops first: no block reaches the analysis, and no analysis runs, once its buffers go.
+    ~MusicVisualizerAudioEngine();
     MusicVisualizerAudioEngine(const MusicVisualizerAudioEngine&) = delete;
     MusicVisualizerAudioEngine& operator=(const MusicVisualizerAudioEngine&) = delete;
 
-    // Builds the capture and starts processing; `isRunning` stays false when that fails.
-    virtual void start() {}
-    // Tears everything down.
-    virtual void stop() {}
-    virtual bool isRunning() const { return false; }
+    // Sets up the capture and starts the analysis; `isRunning` answers at once whether that worked. Does
+    // nothing while running.
+    void start();
+    // Ends capture and analysis; the engine can be started again.
+    void stop();
+    bool isRunning() const { return running_; }
+    // "step=<step> status=<code>" of the last set-up that failed.
+    const std::string& lastSetupFailure() const { return lastSetupFailure_; }
+
+    // The newest 64 band levels in the analysis' raw units (all zeros before the first analysis). Read by
+    // the visualizer's frame loop on the main thread.
+    VizBands latestBands() { return core_.latestBands(); }
+    // Called on the main thread when the engine stopped by itself: a rebuild could not set the capture up
+    // again. The engine is not running by then; the owner may drop it on a later turn.
+    void setOnFailure(std::function<void()> handler) { onFailure_ = std::move(handler); }
+
+private:
+    bool setup();
+    void rebuild();
+    void listenForOutputChanges();
+    void stopListening();
+
+    MainLoop& loop_;
+    std::unique_ptr<AudioCapture> capture_;
+    VizAudioCore core_;
+    bool running_ = false;
+    std::string lastSetupFailure_;
+    std::function<void()> onFailure_;
+    Cancellable rebuildDebounce_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velaro

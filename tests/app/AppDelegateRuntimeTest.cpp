@@ -72,7 +72,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_EQ(d->lightBeamWindow(), nullptr);
     EXPECT_EQ(d->vizRenderController(), nullptr);
     EXPECT_EQ(d->vizAudioEngine(), nullptr);
-    EXPECT_EQ(rig.vizEngineStops, 1);
+    EXPECT_EQ(rig.vizCaptureCloses(), 1);
     EXPECT_EQ(d->progressBarController(), nullptr);
     EXPECT_FALSE(MusicProgressEngine::shared().isRunning());
 
@@ -162,6 +162,32 @@ TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwit
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
     EXPECT_NE(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.vizEnginesMade, 2);
+}
+
+TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheStartFailureText) {
+    launch();
+    rig.settings().vizEnabled = true;
+    rig.loop.runUntilIdle();
+    ASSERT_NE(d->vizAudioEngine(), nullptr);
+    ASSERT_NE(d->vizRenderController(), nullptr);
+
+    // The default output changes and the capture cannot be set up on it.
+    rig.vizCapture->failure = AudioCapture::Failure{"aggregate-create", 5};
+    rig.vizCapture->changeOutput();
+    rig.loop.advance(MusicVisualizerAudioEngine::outputChangeDebounce);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
+
+    // Toggling off and on retries with a new engine.
+    rig.settings().vizEnabled = false;
+    rig.loop.runUntilIdle();
+    rig.settings().vizEnabled = true;
+    rig.loop.runUntilIdle();
+    EXPECT_NE(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
     EXPECT_EQ(rig.vizEnginesMade, 2);
 }
 

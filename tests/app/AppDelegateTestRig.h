@@ -15,6 +15,7 @@
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 #include "support/FakeAppCatalog.h"
+#include "support/FakeAudioCapture.h"
 #include "support/FakeCaptureService.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeDockPolicy.h"
@@ -72,23 +73,6 @@ public:
     std::function<void(bool)> onVisibility;
 };
 
-// An audio engine whose start succeeds or fails as the test says.
-class FakeVisualizerEngine final : public MusicVisualizerAudioEngine {
-public:
-    explicit FakeVisualizerEngine(bool works, int* stops) : works_(works), stops_(stops) {}
-    void start() override { running_ = works_; }
-    void stop() override {
-        running_ = false;
-        ++*stops_;
-    }
-    bool isRunning() const override { return running_; }
-
-private:
-    bool works_;
-    int* stops_;
-    bool running_ = false;
-};
-
 struct ShellRig {
     VirtualLoop loop;
     FakeCaptureService capture{loop};
@@ -117,9 +101,11 @@ struct ShellRig {
     FakeTray tray;
     FakeDockPolicy dockPolicy;
     bool provideTray = false;
+    // The visualizer's engines are real, over fake captures that work or not as the test says.
     bool vizEngineWorks = true;
     int vizEnginesMade = 0;
-    int vizEngineStops = 0;
+    FakeAudioCapture* vizCapture = nullptr;  // the newest engine's
+    std::shared_ptr<FakeAudioCapture::Record> vizCaptureRecord = std::make_shared<FakeAudioCapture::Record>();
 
     std::unique_ptr<AppDelegate> delegate;
 
@@ -129,6 +115,9 @@ struct ShellRig {
         scans = std::make_unique<WindowListScans>(windows, screens, defaults, workspace, workspace.ownPID);
     }
     ~ShellRig() { delegate.reset(); }
+
+    // How many captures the visualizer's engines closed (each stop of a running engine closes one).
+    int vizCaptureCloses() const { return vizCaptureRecord->closes; }
 
     void storeStep(OnboardingStep step) {
         defaults.set(onboardingStepKey, PlistValue(static_cast<std::int64_t>(step)));
@@ -166,7 +155,10 @@ struct ShellRig {
             },
             .makeVisualizerEngine = [this]() -> std::unique_ptr<MusicVisualizerAudioEngine> {
                 ++vizEnginesMade;
-                return std::make_unique<FakeVisualizerEngine>(vizEngineWorks, &vizEngineStops);
+                auto capture = std::make_unique<FakeAudioCapture>(vizCaptureRecord);
+                if (!vizEngineWorks) capture->failure = AudioCapture::Failure{"tap-create", 6};
+                vizCapture = capture.get();
+                return std::make_unique<MusicVisualizerAudioEngine>(loop, std::move(capture));
             },
             .toolkitWindows = false,
             .tray = provideTray ? &tray : nullptr,

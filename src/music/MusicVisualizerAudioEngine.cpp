@@ -1,0 +1,89 @@
+// Set-up, rebuild and tear-down of the capture around the band analysis.
+#include "music/MusicVisualizerAudioEngine.h"
+
+#include "base/Log.h"
+#include "base/MainLoop.h"
+#include "platform/AudioCapture.h"
+
+namespace velaro {
+
+namespace {
+constexpr const char* kTag = "VIZ-AUDIO";
+}  // namespace
+
+MusicVisualizerAudioEngine::MusicVisualizerAudioEngine(MainLoop& loop, std::unique_ptr<AudioCapture> capture,
+                                                       bool logSummaries)
+    : loop_(loop), capture_(std::move(capture)), core_(loop.makeSerialQueue("viz.audio.fft"), loop) {
+    // Both run on the analysis' queue, which the core empties before the engine is gone.
+    core_.onLog = [logSummaries](VizAudioCore::LogKind kind, const std::string& line) {
+        if (kind == VizAudioCore::LogKind::health || logSummaries) logLine(kTag, line);
+    };
+    core_.onNeedsRebuild = [this, alive = std::weak_ptr<bool>(alive_)] {
+        loop_.post([this, alive] {
+            if (alive.lock()) rebuild();
+        });
+    };
+}
+
+MusicVisualizerAudioEngine::~MusicVisualizerAudioEngine() {
+    *alive_ = false;
+    stop();
+}
+
+void MusicVisualizerAudioEngine::start() {
+    if (running_) return;
+    if (!setup()) return;
+    running_ = true;
+    core_.startTimer();
+    listenForOutputChanges();
+}
+
+void MusicVisualizerAudioEngine::stop() {
+    if (!running_) return;
+    stopListening();
+    core_.stopTimer();
+    // Once this returns no block reaches the core.
+    capture_->close();
+    running_ = false;
+}
+
+bool MusicVisualizerAudioEngine::setup() {
+    const AudioCapture::OpenResult opened = capture_->open();
+    if (!opened.ok) {
+        lastSetupFailure_ =
+            "step=" + opened.failure.step + " status=" + std::to_string(opened.failure.status);
+    } else if (const VizAudioError error = core_.configure(opened.format); error != VizAudioError::none) {
+        lastSetupFailure_ = std::string("step=format-read status=n/a (") + describe(error) + ")";
+        capture_->close();
+    } else {
+        capture_->startDelivery([core = &core_](const AudioBlock& block) { core->ingest(block); });
+        return true;
+    }
+    logLine(kTag, "capture set-up failed: " + lastSetupFailure_);
+    return false;
+}
+
+void MusicVisualizerAudioEngine::rebuild() {
+    if (!running_) return;
+    capture_->close();
+    if (setup()) return;
+    core_.stopTimer();
+    stopListening();
+    running_ = false;
+    // Last: the owner learns the engine stopped, and may let it go.
+    if (onFailure_) onFailure_();
+}
+
+void MusicVisualizerAudioEngine::listenForOutputChanges() {
+    capture_->setOnOutputChanged([this] {
+        // Replacing the pending rebuild cancels it: a burst of changes rebuilds once, after the last.
+        rebuildDebounce_ = loop_.postAfter(outputChangeDebounce, [this] { rebuild(); });
+    });
+}
+
+void MusicVisualizerAudioEngine::stopListening() {
+    capture_->setOnOutputChanged({});
+    rebuildDebounce_.cancel();
+}
+
+}  // namespace velaro
