@@ -16,8 +16,10 @@
 #include "platform/Permissions.h"
 #include "platform/Updater.h"
 #include "platform/Workspace.h"
+#include "sampling/ExcludedAppsModel.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ui/settings/UpdateCheckModel.h"
 
 namespace velaro {
 
@@ -274,11 +276,27 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
     if (isTourVisible()) onboardingWindow_->closeWindowAction();
     if (!settingsWindow_) {
         const auto weak = std::weak_ptr<bool>(alive_);
-        auto* root =
-            new SettingsRootView({[this, weak] {
-                                      if (weak.lock()) showOnboarding();
-                                  },
-                                  *overlaySettings_, *loginItem_, *profileManager_, settingsNavigation_});
+        auto* root = new SettingsRootView({
+            .showWelcomeTour =
+                [this, weak] {
+                    if (weak.lock()) showOnboarding();
+                },
+            .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck(); },
+            .settings = *overlaySettings_,
+            .loginItem = {loginItem_->isEnabled(),
+                          [this, weak](bool on) {
+                              if (weak.lock()) loginItem_->setEnabled(on);
+                          }},
+            .profileManager = *profileManager_,
+            .navigation = settingsNavigation_,
+            .loop = loop_,
+            .makeExcludedAppsModel =
+                [this] {
+                    return std::make_unique<ExcludedAppsModel>(services_.defaults, services_.catalog,
+                                                               services_.sampler.workspace, loop_);
+                },
+            .about = AboutServices::standard(services_.defaults, &services_.sampler.topology),
+        });
         settingsWindow_ =
             std::make_unique<SettingsWindow>(*overlaySettings_, *profileManager_, loop_, root, [this, weak] {
                 if (weak.lock()) overlaySettings_->reapplyProfileOverrides();
@@ -298,9 +316,18 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
         }
         windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
     }
+    // A minimised window comes back as it was.
+    if (settingsWindow_->isMinimized())
+        settingsWindow_->setWindowState(settingsWindow_->windowState() & ~Qt::WindowMinimized);
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
+    overlaySettings_->reapplyProfileOverrides();
+}
+
+UpdateCheckModel& AppDelegate::updateCheck() {
+    if (!updateCheck_) updateCheck_ = std::make_unique<UpdateCheckModel>(services_.updater);
+    return *updateCheck_;
 }
 
 // ---- runtime wiring ----

@@ -46,6 +46,7 @@ class ReminderBannerWindow;
 class SettingsWindow;
 class StatusItemController;
 class Tray;
+class UpdateCheckModel;
 class VizRenderController;
 class WindowEvents;
 class WindowList;
@@ -141,6 +142,8 @@ public:
     Updater& updater() { return services_.updater; }
     SettingsNavigation& settingsNavigation() { return settingsNavigation_; }
     SettingsWindow* settingsWindow() { return settingsWindow_.get(); }
+    // The About page's view of the updater, made the first time it is asked for.
+    UpdateCheckModel& updateCheck();
     MissionControlDetector& missionControlDetector() { return *missionControlDetector_; }
     GreenButtonFillController& greenButtonFill() { return *greenButtonFill_; }
     HotkeyCenter& hotkeyCenter() { return *hotkeyCenter_; }
@@ -203,6 +206,7 @@ private:
     std::unique_ptr<StatusItemController> statusItem_;
     std::unique_ptr<OnboardingWindowController> onboardingWindow_;
     std::unique_ptr<SettingsWindow> settingsWindow_;
+    std::unique_ptr<UpdateCheckModel> updateCheck_;
     WindowPolicy windowPolicy_;
     std::unique_ptr<LightBeamWindow> lightBeamWindow_;
     std::unique_ptr<ReminderBannerWindow> reminderBanner_;

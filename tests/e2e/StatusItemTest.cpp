@@ -2,126 +2,48 @@
 // popover under the panel, a window filling the top while the popover is open still colours the band, a
 // right click shows the menu whose "Disable" turns the icon off and takes the tint away, and "Settings…"
 // opens the settings window 700 wide.
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRect>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <functional>
 #include <optional>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/TrayApp.h"
 
 namespace velaro::e2e {
 namespace {
 
-constexpr int kPanelHeight = 28;
 const QColor kDesktop(0x3a, 0x6e, 0xa5);
 // A point of the panel's free space: the tint shows through it, no item covers it.
 constexpr int kProbeX = 700;
 constexpr int kProbeY = 4;
 // Where the pointer rests when it must be off the panel and off the popover.
-constexpr QPoint kAwayFromPanel(300, 600);
+constexpr QPoint kAwayFromPanel = TrayApp::awayFromPanel;
 // A finished tour; with the overlay kept on over the empty desktop too, so the tint shows at once.
 const QByteArray kTourDone = R"({"onboardingStep": 4})";
 const QByteArray kTourDoneKeptOn =
     R"({"onboardingStep": 4, "masterEnabled": true, "keepOverlayAlwaysOn": true, "emptyDesktopMode": "black"})";
 
-QString appPath() {
-    return binDir() + QStringLiteral("/velaro");
-}
-
-// The geometry of an X window as xdotool reports it.
-std::optional<QRect> windowGeometry(const QString& id) {
-    const auto r =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
-    if (!r.finished || r.exitCode != 0) return std::nullopt;
-    int x = 0, y = 0, w = 0, h = 0;
-    for (const auto& line : QString::fromLatin1(r.out).split(QLatin1Char('\n'))) {
-        const auto kv = line.split(QLatin1Char('='));
-        if (kv.size() != 2) continue;
-        const int v = kv[1].toInt();
-        if (kv[0] == QLatin1String("X")) x = v;
-        if (kv[0] == QLatin1String("Y")) y = v;
-        if (kv[0] == QLatin1String("WIDTH")) w = v;
-        if (kv[0] == QLatin1String("HEIGHT")) h = v;
-    }
-    return QRect(x, y, w, h);
-}
-
-// The visible windows matching an xdotool search.
-std::vector<QRect> visibleWindows(const QStringList& search) {
-    std::vector<QRect> out;
-    QStringList args{QStringLiteral("search"), QStringLiteral("--onlyvisible")};
-    args += search;
-    const auto r = run(QStringLiteral("xdotool"), args);
-    for (const auto& id : QString::fromLatin1(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (auto g = windowGeometry(id.trimmed())) out.push_back(*g);
-    return out;
-}
-
 class StatusItemTest : public ::testing::Test {
 protected:
     void SetUp() override {
         VELARO_REQUIRE_DESKTOP();
-        if (!QFile::exists(appPath()))
-            GTEST_SKIP() << "the app is not built yet: " << appPath().toStdString();
-        ASSERT_TRUE(config.isValid());
+        if (!QFile::exists(TrayApp::executable()))
+            GTEST_SKIP() << "the app is not built yet: " << TrayApp::executable().toStdString();
     }
 
     // Starts the app over a settings file holding `json` and waits for its icon in the tray.
     void launch(const QByteArray& json) {
-        QDir(config.path()).mkpath(QStringLiteral("Velaro"));
-        QFile file(settingsPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(json);
-        file.close();
-
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(appPath(), {});
-        ASSERT_TRUE(app.waitForStarted(10000));
-        // A pointer resting on the panel holds sampling (the hover pause is on by default), and an earlier
-        // click on the icon leaves it there: start each case with it away from the panel.
-        movePointer(kAwayFromPanel);
-        pid = QString::number(app.processId());
-        ASSERT_TRUE(waitUntil([&] { return findIcon(); }, std::chrono::seconds(20)))
-            << "the app put no icon in the tray (is the status item made at launch?)";
+        QString why;
+        ASSERT_TRUE(app.launch(json, &why)) << why.toStdString();
+        icon = app.icon();
     }
 
-    void TearDown() override {
-        if (app.state() == QProcess::NotRunning) return;
-        app.terminate();
-        if (!app.waitForFinished(5000)) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    }
-
-    QString settingsPath() const { return config.filePath(QStringLiteral("Velaro/defaults.json")); }
-
-    // The app's small window inside the panel is its tray icon.
-    bool findIcon() {
-        for (const QRect& g : visibleWindows({QStringLiteral("--pid"), pid}))
-            if (g.top() >= 0 && g.bottom() < kPanelHeight && g.width() <= kPanelHeight) {
-                icon = g;
-                return true;
-            }
-        return false;
-    }
-    // The app's window hanging under the panel: the popover or a menu.
-    std::optional<QRect> popupUnderPanel() {
-        for (const QRect& g : visibleWindows({QStringLiteral("--pid"), pid}))
-            if (g.top() >= kPanelHeight - 2 && g.top() <= kPanelHeight + 8 && g.width() > kPanelHeight)
-                return g;
-        return std::nullopt;
-    }
+    QString settingsPath() const { return app.settingsPath(); }
+    std::optional<QRect> popupUnderPanel() { return app.popupUnderPanel(); }
     std::optional<bool> storedMaster() {
         QFile file(settingsPath());
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -129,10 +51,7 @@ protected:
         if (!object.contains(QStringLiteral("masterEnabled"))) return std::nullopt;
         return object.value(QStringLiteral("masterEnabled")).toBool();
     }
-    void key(const QStringList& keys) {
-        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")};
-        run(QStringLiteral("xdotool"), args + keys);
-    }
+    void key(const QStringList& keys) { pressKeys(keys); }
     // Whether the status row's swatch and the preview, in the popover's upper part, show `colour`.
     static std::function<bool(const QImage&)> popoverShows(const QRect& popover, QColor colour) {
         const QRect upper(popover.left(), popover.top(), popover.width(), 220);
@@ -156,16 +75,10 @@ protected:
         const auto shows = [&](const QImage& s) { return closeTo(s.pixelColor(inWindow), colour, 10); };
         ASSERT_TRUE(shows(screenshotWhen(shows))) << "the coloured window never showed";
     }
-    static void movePointer(QPoint to) {
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QString::number(to.x()), QString::number(to.y())});
-    }
-    void rightClickIcon() { click(icon.center().x(), icon.center().y(), 3); }
+    void rightClickIcon() { app.rightClickIcon(); }
     QImage iconPixels() { return screenshot().copy(icon); }
 
-    QTemporaryDir config;
-    QProcess app;
-    QString pid;
+    TrayApp app;
     QRect icon;
 };
 

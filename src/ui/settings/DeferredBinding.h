@@ -1,4 +1,4 @@
-// A control's two-way link to a value, and the wrapper that lets a control's write land on the next turn of
+// A control's two-way link to a value, and the helpers that let a control's write land on the next turn of
 // the main loop, after the event that caused it has been handled.
 #pragma once
 
@@ -30,6 +30,13 @@ Binding<T> deferredBinding(MainLoop& loop, Binding<T> wrapped) {
     auto inner = std::make_shared<Binding<T>>(std::move(wrapped));
     return {[inner] { return inner->get(); },
             [inner, &loop](T value) { loop.post([inner, value = std::move(value)] { inner->set(value); }); }};
+}
+
+// Calls `setter` with `value` on the next turn of the loop. Writes queued in order land in order. Computed
+// bindings (a percentage shown for a 0...1 setting) use it as their write side, so the conversion and the
+// store happen outside the control's own event.
+inline void deferredWrite(MainLoop& loop, double value, std::function<void(double)> setter) {
+    loop.post([value, setter = std::move(setter)] { setter(value); });
 }
 
 }  // namespace velaro

@@ -4,8 +4,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
+
+#include "ui/settings/SettingsStyle.h"
 
 namespace velaro {
 
@@ -44,12 +45,8 @@ QString FlatGroupBox::title() const {
 
 void FlatGroupBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath card;
-    card.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
-    p.fillPath(card, palette().color(QPalette::Base));
-    p.setPen(QPen(palette().color(QPalette::Mid), 1));
-    p.drawPath(card);
+    SettingsStyle::paintCard(p, QRectF(rect()), palette().color(QPalette::Base),
+                             palette().color(QPalette::Mid), cornerRadius);
 }
 
 }  // namespace velaro

@@ -1,34 +1,12 @@
-// The settings window's pages in sidebar order, and the page it shows.
+// The page the settings window shows: one per process, shared by the window and whoever opens it at a page.
 #pragma once
 
-#include <array>
 #include <optional>
 
 #include "base/Published.h"
+#include "ui/settings/SettingsCategory.h"
 
 namespace velaro {
-
-enum class SettingsCategory {
-    appearance,
-    cornerRounding,
-    pillShape,
-    animation,
-    lightReflections,
-    musicVisualizer,
-    behavior,
-    excludedApps,
-    shortcuts,
-    advanced,
-    general,
-    about,
-};
-
-inline constexpr std::array<SettingsCategory, 12> allSettingsCategories{
-    SettingsCategory::appearance, SettingsCategory::cornerRounding,   SettingsCategory::pillShape,
-    SettingsCategory::animation,  SettingsCategory::lightReflections, SettingsCategory::musicVisualizer,
-    SettingsCategory::behavior,   SettingsCategory::excludedApps,     SettingsCategory::shortcuts,
-    SettingsCategory::advanced,   SettingsCategory::general,          SettingsCategory::about,
-};
 
 class SettingsNavigation {
 public:
@@ -36,6 +14,7 @@ public:
     SettingsNavigation(const SettingsNavigation&) = delete;
     SettingsNavigation& operator=(const SettingsNavigation&) = delete;
 
+    // No value means no page is selected: the window then asks the user to pick one.
     Published<std::optional<SettingsCategory>> selection{SettingsCategory::appearance};
 };
 

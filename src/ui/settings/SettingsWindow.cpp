@@ -11,6 +11,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
+#include "ui/settings/SettingsKit.h"
 
 namespace velaro {
 
@@ -98,14 +99,16 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(8, 8, 8, 0);
-    profileSelector_ = new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), this);
+    // The header row stands where the title bar's accessories would: on the bar colour, above a hairline.
+    auto* strip = new SettingsTopStripBackdrop(this);
+    auto* header = new QHBoxLayout(strip);
+    header->setContentsMargins(8, 6, 8, 7);
+    profileSelector_ = new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), strip);
     header->addWidget(profileSelector_);
     header->addStretch(1);
-    masterSwitch_ = new TitlebarMasterSwitch(settings, loop, this);
+    masterSwitch_ = new TitlebarMasterSwitch(settings, loop, strip);
     header->addWidget(masterSwitch_);
-    column->addLayout(header);
+    column->addWidget(strip);
     if (root) {
         root->setParent(this);
         column->addWidget(root, 1);

@@ -1,0 +1,50 @@
+// The app-wide switch rows of the General page: start at login, and the taskbar icon. Each is a toggle row
+// with its captions and no container of its own: the card that holds it lays the rows out. Their writes
+// land on the next turn of the loop.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "base/Published.h"
+
+namespace velaro {
+
+class MainLoop;
+class OverlaySettings;
+class SettingsToggleRow;
+
+// What the start-at-login row needs of the login item: whether it is on (republished from the system after
+// every change, so a refused switch falls back) and the way to change it.
+struct LoginItemControl {
+    const Published<bool>& isEnabled;
+    std::function<void(bool)> setEnabled;
+};
+
+// "Start at Login" and its caption. The row follows `isEnabled` by itself.
+class LaunchAtLoginToggle : public QWidget {
+public:
+    LaunchAtLoginToggle(LoginItemControl loginItem, MainLoop& loop, QWidget* parent = nullptr);
+    ~LaunchAtLoginToggle() override;
+
+    SettingsToggleRow* row() const { return row_; }
+
+private:
+    SettingsToggleRow* row_;
+    Subscription watch_;
+};
+
+// "Show taskbar icon" and its captions; with `offNeedsRelaunchNote` a third line says a change takes effect
+// after a relaunch, whatever the switch shows. The page that holds it refreshes it with the settings.
+class ShowDockIconToggle : public QWidget {
+public:
+    ShowDockIconToggle(OverlaySettings& settings, MainLoop& loop, bool offNeedsRelaunchNote,
+                       QWidget* parent = nullptr);
+
+    SettingsToggleRow* row() const { return row_; }
+
+private:
+    SettingsToggleRow* row_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,143 @@
+// The sidebar's rows, their tiles and the bounce.
+#include "ui/settings/SettingsSidebar.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <cmath>
+#include <numbers>
+
+#include "ui/settings/SettingsKit.h"
+#include "ui/settings/SettingsStyle.h"
+#include "ui/settings/SharedColorPanel.h"
+#include "ui/settings/SymbolIcon.h"
+
+namespace velaro {
+namespace {
+
+// The list's insets around each row, and the row's own padding inside its highlight.
+constexpr int kListInsetX = 6;
+constexpr int kListInsetY = 2;
+constexpr int kPaddingX = 7;
+constexpr int kPaddingY = 5;
+constexpr int kSpacing = 10;
+constexpr double kTileRadius = 9;
+
+}  // namespace
+
+SidebarRow::SidebarRow(SettingsCategory category, QWidget* parent)
+    : QAbstractButton(parent), category_(category), bounce_(new QVariantAnimation(this)) {
+    setText(title(category));
+    setAccessibleName(text());
+    setFont(SettingsStyle::rowTitleFont());
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    bounce_->setStartValue(0.0);
+    bounce_->setEndValue(1.0);
+    bounce_->setDuration(int(bounceSeconds * 1000));
+    QObject::connect(bounce_, &QVariantAnimation::valueChanged, this, [this] { update(); });
+}
+
+void SidebarRow::setSelected(bool selected) {
+    if (selected == selected_) return;
+    selected_ = selected;
+    setAccessibleDescription(selected ? QStringLiteral("selected") : QString());
+    update();
+}
+
+void SidebarRow::setBounceTick(std::int64_t tick) {
+    if (tick == bounceTick_) return;
+    bounceTick_ = tick;
+    bounce_->stop();
+    bounce_->start();
+}
+
+bool SidebarRow::isBouncing() const {
+    return bounce_->state() == QAbstractAnimation::Running;
+}
+
+QSize SidebarRow::sizeHint() const {
+    const QFontMetrics metrics(font());
+    const int content = std::max(tileSize, metrics.height());
+    return {SettingsSidebar::sidebarWidth, content + 2 * (kPaddingY + kListInsetY)};
+}
+
+void SidebarRow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF row = QRectF(rect()).adjusted(kListInsetX, kListInsetY, -kListInsetX, -kListInsetY);
+    if (selected_)
+        SettingsStyle::paintCard(p, row, SettingsStyle::primary(palette(), 0.10),
+                                 SettingsStyle::primary(palette(), 0.06), 11);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(row.adjusted(0.5, 0.5, -0.5, -0.5), 11, 11);
+    }
+
+    // The tile: the page's accent colour with a soft shadow beneath.
+    const QRectF tile(row.left() + kPaddingX, row.center().y() - tileSize / 2.0, tileSize, tileSize);
+    QPainterPath shape;
+    shape.addRoundedRect(tile, kTileRadius, kTileRadius);
+    // A two-step stand-in for a blurred shadow, one point down.
+    for (int i = 2; i >= 1; --i) {
+        const double grow = i * 0.5;
+        QPainterPath shadow;
+        shadow.addRoundedRect(tile.translated(0, 1).adjusted(-grow, -grow, grow, grow), kTileRadius + grow,
+                              kTileRadius + grow);
+        p.fillPath(shadow, QColor(0, 0, 0, 32));
+    }
+    p.fillPath(shape, qColorFromColor(accentColor(category_)));
+
+    // The symbol, scaled up and back once while it bounces.
+    const double t =
+        bounce_->state() == QAbstractAnimation::Running ? bounce_->currentValue().toDouble() : 0.0;
+    const double scale = 1.0 + 0.25 * std::sin(std::numbers::pi * t);
+    const double glyph = 14 * scale;
+    paintSymbol(p, QRectF(tile.center().x() - glyph / 2, tile.center().y() - glyph / 2, glyph, glyph),
+                systemImage(category_), Qt::white);
+
+    p.setPen(palette().color(QPalette::WindowText));
+    const double textLeft = tile.right() + kSpacing;
+    p.drawText(QRectF(textLeft, row.top(), row.right() - kPaddingX - textLeft, row.height()),
+               Qt::AlignVCenter | Qt::AlignLeft, text());
+}
+
+SettingsSidebar::SettingsSidebar(QWidget* parent) : QScrollArea(parent) {
+    setFixedWidth(sidebarWidth);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setWidgetResizable(true);
+    setFocusPolicy(Qt::NoFocus);
+
+    auto* list = new QWidget;
+    list->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(list);
+    column->setContentsMargins(0, 0, 0, 12);
+    column->setSpacing(0);
+    for (const auto& group : SettingsGroup::all()) {
+        auto* header = new SpacedText(group.title, {10, 18, 6, 6}, list);
+        header->label()->setFont(SettingsStyle::systemFont(13, QFont::Bold));
+        QPalette quiet = header->label()->palette();
+        quiet.setColor(QPalette::WindowText, SettingsStyle::secondaryText(quiet));
+        header->label()->setPalette(quiet);
+        headers_.push_back(header);
+        column->addWidget(header);
+        for (SettingsCategory category : group.items) {
+            auto* row = new SidebarRow(category, list);
+            QObject::connect(row, &QAbstractButton::clicked, this, [this, category] {
+                if (onRowClicked) onRowClicked(category);
+            });
+            rows_[category] = row;
+            column->addWidget(row);
+        }
+    }
+    column->addStretch(1);
+    setWidget(list);
+    viewport()->setAutoFillBackground(false);
+}
+
+}  // namespace velaro

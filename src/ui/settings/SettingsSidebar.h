@@ -1,0 +1,65 @@
+// The settings window's sidebar: the three page groups, each a header over one row per page. A row shows the
+// page's symbol on a tile in its accent colour and the page's title; the symbol bounces once each time the
+// row is clicked.
+#pragma once
+
+#include <QAbstractButton>
+#include <QScrollArea>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "ui/settings/SettingsCategory.h"
+
+class QVariantAnimation;
+
+namespace velaro {
+
+class SpacedText;
+
+class SidebarRow : public QAbstractButton {
+public:
+    static constexpr int tileSize = 24;
+    static constexpr double bounceSeconds = 0.4;
+
+    explicit SidebarRow(SettingsCategory category, QWidget* parent = nullptr);
+
+    SettingsCategory category() const { return category_; }
+    void setSelected(bool selected);
+    bool isSelected() const { return selected_; }
+    // Each new value bounces the symbol once.
+    void setBounceTick(std::int64_t tick);
+    std::int64_t bounceTick() const { return bounceTick_; }
+    bool isBouncing() const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    SettingsCategory category_;
+    bool selected_ = false;
+    std::int64_t bounceTick_ = 0;
+    QVariantAnimation* bounce_;
+};
+
+class SettingsSidebar : public QScrollArea {
+public:
+    static constexpr int sidebarWidth = 200;
+
+    explicit SettingsSidebar(QWidget* parent = nullptr);
+
+    SidebarRow* row(SettingsCategory category) const { return rows_.at(category); }
+    const std::vector<SpacedText*>& groupHeaders() const { return headers_; }
+
+    // A row was clicked.
+    std::function<void(SettingsCategory)> onRowClicked;
+
+private:
+    std::map<SettingsCategory, SidebarRow*> rows_;
+    std::vector<SpacedText*> headers_;
+};
+
+}  // namespace velaro

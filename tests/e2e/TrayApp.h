@@ -1,0 +1,61 @@
+// The real app run by a desktop test: started over a settings file of the test's own, in a config folder
+// that goes with the test, with its icon found in the panel's tray; and the window helpers such tests share
+// (geometry through xdotool, the visible windows of a search, keys, the pointer).
+#pragma once
+
+#include <QByteArray>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <optional>
+#include <vector>
+
+namespace velaro::e2e {
+
+// The geometry of an X window as xdotool reports it.
+std::optional<QRect> windowGeometry(const QString& id);
+// The visible windows matching an xdotool search.
+std::vector<QRect> visibleWindows(const QStringList& search);
+// Sends key presses ("Down", "Return", "ctrl+a") to the focused window, 80 ms apart.
+void pressKeys(const QStringList& keys);
+void movePointer(QPoint to);
+
+class TrayApp {
+public:
+    // The test desktop's top panel, which holds the tray.
+    static constexpr int panelHeight = 28;
+    // Where the pointer rests after the launch: off the panel, so the hover pause never holds sampling.
+    static constexpr QPoint awayFromPanel{300, 600};
+
+    static QString executable();
+
+    TrayApp() = default;
+    ~TrayApp();
+    TrayApp(const TrayApp&) = delete;
+    TrayApp& operator=(const TrayApp&) = delete;
+
+    // Starts the app over a settings file holding `json` and waits for its icon in the tray. False, with
+    // `why` set, when it did not start or put no icon there.
+    bool launch(const QByteArray& json, QString* why);
+
+    QString settingsPath() const;
+    QString pid() const { return pid_; }
+    // The icon's place in the tray, as found at launch.
+    QRect icon() const { return icon_; }
+    // The app's window hanging under the panel: the popover or a menu.
+    std::optional<QRect> popupUnderPanel() const;
+    void rightClickIcon() const;
+
+private:
+    bool findIcon();
+
+    QTemporaryDir config_;
+    QProcess process_;
+    QString pid_;
+    QRect icon_;
+};
+
+}  // namespace velaro::e2e

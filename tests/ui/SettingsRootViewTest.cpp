@@ -1,0 +1,257 @@
+// The settings window's content: the sidebar's groups and rows, the page header, bounces per click, no
+// selection, pages made once and kept, the 460-point page column, the overlay gate, and the global-only
+// cards while an app's profile is edited.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLayout>
+#include <QScrollArea>
+
+#include "sampling/ExcludedAppsModel.h"
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "support/FakeAppCatalog.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeUpdater.h"
+#include "support/FakeWorkspace.h"
+#include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
+#include "ui/settings/GeneralPage.h"
+#include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsSidebar.h"
+#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/ShortcutsSection.h"
+#include "ui/settings/UpdateCheckModel.h"
+
+namespace velaro {
+namespace {
+
+class RootViewTest : public ::testing::Test {
+protected:
+    RootViewTest() {
+        profiles = std::make_unique<ProfileManager>(defaults);
+        profiles->addProfile("org.example.Editor", "Editor");
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        loop.runUntilIdle();
+        view = std::make_unique<SettingsRootView>(SettingsRootView::Model{
+            .showWelcomeTour = [this] { ++toursShown; },
+            .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck; },
+            .settings = *settings,
+            .loginItem = {loginEnabled, [this](bool on) { loginEnabled = on && !refuseLogin; }},
+            .profileManager = *profiles,
+            .navigation = navigation,
+            .loop = loop,
+            .makeExcludedAppsModel =
+                [this] { return std::make_unique<ExcludedAppsModel>(defaults, catalog, workspace, loop); },
+            .about = AboutServices{{}, {}, {}, defaults, nullptr, {}, {}},
+        });
+        view->resize(700, 600);
+    }
+
+    void select(std::optional<SettingsCategory> category) {
+        navigation.selection = category;
+        loop.runUntilIdle();
+    }
+    bool shows(QWidget* w) const { return w && w->isVisibleTo(view.get()); }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    test::FakeAppCatalog catalog;
+    test::FakeWorkspace workspace;
+    test::FakeUpdater updater;
+    UpdateCheckModel updateCheck{updater};
+    Published<bool> loginEnabled{false};
+    bool refuseLogin = false;
+    SettingsNavigation navigation;
+    std::unique_ptr<ProfileManager> profiles;
+    std::unique_ptr<OverlaySettings> settings;
+    std::unique_ptr<SettingsRootView> view;
+    int toursShown = 0;
+};
+
+TEST_F(RootViewTest, SidebarShowsThreeGroupsOfRowsInOrderAndStartsOnAppearance) {
+    SettingsSidebar& sidebar = view->sidebar();
+    EXPECT_EQ(sidebar.width(), 200);
+    ASSERT_EQ(sidebar.groupHeaders().size(), 3u);
+    EXPECT_EQ(sidebar.groupHeaders()[0]->text(), QStringLiteral("Look & Feel"));
+    EXPECT_EQ(sidebar.groupHeaders()[2]->text(), QStringLiteral("More"));
+    // Top to bottom: each group's header above its rows, rows in sidebar order.
+    view->show();
+    int y = -1;
+    std::size_t header = 0;
+    for (SettingsCategory category : sidebarOrder()) {
+        if (header < 3 && SettingsGroup::all()[header].items.front() == category) {
+            EXPECT_GT(sidebar.groupHeaders()[header]->y(), y);
+            y = sidebar.groupHeaders()[header++]->y();
+        }
+        SidebarRow* row = sidebar.row(category);
+        EXPECT_GT(row->y(), y) << rawValue(category);
+        y = row->y();
+        EXPECT_EQ(row->text(), title(category));
+    }
+
+    EXPECT_TRUE(sidebar.row(SettingsCategory::appearance)->isSelected());
+    EXPECT_EQ(view->pageTitle()->text(), QStringLiteral("Appearance"));
+    EXPECT_EQ(view->pageBlurb()->text(), blurb(SettingsCategory::appearance));
+    EXPECT_EQ(view->navigationTitle(), QStringLiteral("Appearance"));
+    EXPECT_NE(view->currentPage(), nullptr);
+}
+
+TEST_F(RootViewTest, EachClickSelectsItsPageAndBouncesOnlyItsRow) {
+    SettingsSidebar& sidebar = view->sidebar();
+    sidebar.row(SettingsCategory::shortcuts)->click();
+    sidebar.row(SettingsCategory::about)->click();
+    sidebar.row(SettingsCategory::shortcuts)->click();
+    EXPECT_EQ(navigation.selection(), SettingsCategory::shortcuts);
+    EXPECT_EQ(view->bounceTick(SettingsCategory::shortcuts), 2);
+    EXPECT_EQ(view->bounceTick(SettingsCategory::about), 1);
+    EXPECT_EQ(view->bounceTick(SettingsCategory::appearance), 0);
+    EXPECT_EQ(sidebar.row(SettingsCategory::shortcuts)->bounceTick(), 2);
+    EXPECT_TRUE(sidebar.row(SettingsCategory::shortcuts)->isBouncing());
+    EXPECT_FALSE(sidebar.row(SettingsCategory::appearance)->isBouncing());
+
+    // The selected row again: the page stays, the symbol bounces once more.
+    QWidget* page = view->currentPage();
+    sidebar.row(SettingsCategory::shortcuts)->click();
+    EXPECT_EQ(view->currentPage(), page);
+    EXPECT_EQ(view->bounceTick(SettingsCategory::shortcuts), 3);
+    EXPECT_EQ(view->pageTitle()->text(), QStringLiteral("Shortcuts"));
+    EXPECT_TRUE(sidebar.row(SettingsCategory::shortcuts)->isSelected());
+    EXPECT_FALSE(sidebar.row(SettingsCategory::about)->isSelected());
+}
+
+TEST_F(RootViewTest, WithNothingSelectedThePaneAsksForAPage) {
+    select(std::nullopt);
+    EXPECT_FALSE(shows(view->pageHeader()));
+    EXPECT_TRUE(shows(view->emptyText()));
+    EXPECT_EQ(view->emptyText()->text(), QStringLiteral("Select a category"));
+    EXPECT_EQ(view->navigationTitle(), QStringLiteral("Settings"));
+    EXPECT_EQ(view->currentPage(), nullptr);
+    for (SettingsCategory category : allSettingsCategories)
+        EXPECT_FALSE(view->sidebar().row(category)->isSelected());
+
+    select(SettingsCategory::general);  // the shell opening the window at a page
+    EXPECT_TRUE(shows(view->pageHeader()));
+    EXPECT_FALSE(shows(view->emptyText()));
+    EXPECT_TRUE(shows(view->currentPage()));
+}
+
+TEST_F(RootViewTest, PagesAreMadeOnceAndSwitchingMakesNoNewWidget) {
+    for (SettingsCategory category : allSettingsCategories) select(category);
+    const auto widgets = view->findChildren<QWidget*>().size();
+    std::map<SettingsCategory, QWidget*> made;
+    for (SettingsCategory category : allSettingsCategories) made[category] = view->page(category);
+    for (int i = 0; i < 100; ++i) {
+        SettingsCategory category = allSettingsCategories[std::size_t(i) % allSettingsCategories.size()];
+        view->sidebar().row(category)->click();
+        EXPECT_EQ(view->currentPage(), made[category]);
+        for (auto& [other, page] : made) EXPECT_EQ(shows(page), other == category);
+    }
+    loop.runUntilIdle();
+    EXPECT_EQ(view->findChildren<QWidget*>().size(), widgets);
+    EXPECT_NE(view->excludedAppsModel(), nullptr) << "the excluded-apps page brought its model";
+}
+
+TEST_F(RootViewTest, PagesAndTheirHeaderStayWithin460PointsHoweverWideTheWindow) {
+    view->resize(1400, 700);
+    view->show();
+    for (SettingsCategory category : allSettingsCategories) {
+        select(category);
+        QWidget* page = view->currentPage();
+        ASSERT_NE(page, nullptr);
+        EXPECT_LE(page->width(), 460) << rawValue(category);
+        EXPECT_GE(page->width(), 440) << rawValue(category) << ": the page fills its column";
+        EXPECT_LE(view->pageHeader()->width(), 460);
+        // Leading-aligned: the page starts where the header does.
+        EXPECT_EQ(page->mapTo(view.get(), QPoint()).x(), view->pageHeader()->mapTo(view.get(), QPoint()).x());
+    }
+    EXPECT_GT(view->detailPane()->width(), 1100) << "the scrolling pane spans the detail column";
+}
+
+TEST_F(RootViewTest, ShapeAnimationAndReflectionPagesAreGatedByTheOverlaySwitch) {
+    settings->overlayEnabled = false;
+    for (SettingsCategory category :
+         {SettingsCategory::pillShape, SettingsCategory::animation, SettingsCategory::lightReflections}) {
+        select(category);
+        auto* gate = dynamic_cast<SettingsOverlayGate*>(view->currentPage());
+        ASSERT_NE(gate, nullptr) << rawValue(category);
+        EXPECT_TRUE(shows(gate->notice()));
+        EXPECT_FALSE(gate->content()->isEnabled());
+        EXPECT_EQ(gate->notice()->layout()->contentsMargins().top(), 0) << "the notice starts the page";
+    }
+    select(SettingsCategory::behavior);
+    EXPECT_EQ(dynamic_cast<SettingsOverlayGate*>(view->currentPage()), nullptr);
+
+    settings->overlayEnabled = true;
+    loop.runUntilIdle();
+    auto* gate = dynamic_cast<SettingsOverlayGate*>(view->page(SettingsCategory::animation));
+    EXPECT_FALSE(gate->notice()->isVisibleTo(gate));
+    EXPECT_TRUE(gate->content()->isEnabled());
+}
+
+TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
+    select(SettingsCategory::shortcuts);
+    select(SettingsCategory::general);
+    auto* general = dynamic_cast<GeneralPage*>(view->page(SettingsCategory::general));
+    ASSERT_NE(general, nullptr);
+    auto* shortcuts = test::findWidget<ShortcutsSection>(view->page(SettingsCategory::shortcuts));
+    auto* shortcutsNote = test::findWidget<GlobalOnlyNote>(view->page(SettingsCategory::shortcuts));
+    ASSERT_NE(shortcuts, nullptr);
+    ASSERT_NE(shortcutsNote, nullptr);
+    EXPECT_TRUE(general->startupCard()->isEnabled());
+    EXPECT_TRUE(general->globalOnlyNote()->isHidden());
+    EXPECT_TRUE(shortcutsNote->isHidden());
+
+    profiles->selectedScope = ProfileScope::app("org.example.Editor");
+    loop.runUntilIdle();
+    EXPECT_TRUE(view->isEditingApp());
+    EXPECT_FALSE(general->startupCard()->isEnabled());
+    EXPECT_FALSE(general->launchAtLogin()->row()->toggle()->isEnabled());
+    EXPECT_FALSE(general->globalOnlyNote()->isHidden());
+    EXPECT_EQ(general->globalOnlyNote()->text(),
+              QStringLiteral("These settings apply to all apps and can't be customized per app."));
+    EXPECT_TRUE(general->tourCard()->isEnabled());
+    EXPECT_TRUE(general->showTourAction()->isEnabled());
+    EXPECT_FALSE(shortcuts->isEnabled());
+    EXPECT_FALSE(shortcutsNote->isHidden());
+
+    general->showTourAction()->click();
+    EXPECT_EQ(toursShown, 1);
+
+    profiles->selectedScope = ProfileScope::global();
+    loop.runUntilIdle();
+    EXPECT_TRUE(general->startupCard()->isEnabled());
+    EXPECT_TRUE(shortcuts->isEnabled());
+    EXPECT_TRUE(shortcutsNote->isHidden());
+}
+
+TEST_F(RootViewTest, GeneralSwitchesWriteOnTheNextTurnAndFollowTheirValues) {
+    select(SettingsCategory::general);
+    auto* general = dynamic_cast<GeneralPage*>(view->currentPage());
+    ASSERT_NE(general, nullptr);
+    auto* dock = general->showDockIcon()->row()->toggle();
+    EXPECT_FALSE(dock->isChecked());
+    dock->click();
+    EXPECT_FALSE(settings->showDockIcon());
+    loop.runUntilIdle();
+    EXPECT_TRUE(settings->showDockIcon());
+    EXPECT_EQ(defaults.boolValue("showDockIcon"), true);
+    EXPECT_EQ(general->showDockIcon()->findChildren<QLabel*>().size(), 2)
+        << "title and caption, no relaunch note";
+
+    // A login item the system refuses falls back to off when its state is read back.
+    auto* login = general->launchAtLogin()->row()->toggle();
+    refuseLogin = true;
+    login->click();
+    EXPECT_TRUE(login->isChecked());
+    loop.runUntilIdle();
+    EXPECT_FALSE(login->isChecked());
+    refuseLogin = false;
+    login->click();
+    loop.runUntilIdle();
+    EXPECT_TRUE(login->isChecked());
+    EXPECT_TRUE(loginEnabled());
+}
+
+}  // namespace
+}  // namespace velaro
