@@ -86,6 +86,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     Parts& p = *services->parts_;
     p.loop = std::make_unique<QtMainLoop>();
     p.defaults = std::make_unique<JsonDefaultsStore>(*p.loop, JsonDefaultsStore::standardPath());
+    p.defaults->watchForOutsideEdits();
     p.catalog = std::make_unique<XdgAppCatalog>();
     // Every X11 service is built from this one session: its connections, its screens snapshot (points are
     // Qt's device-independent pixels) and its app identity.

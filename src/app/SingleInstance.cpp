@@ -1,53 +1,119 @@
-// Session-bus arbitration between launches and the "reopen" hand-over.
+// Session-bus arbitration between launches, the display's instance lock, and the "reopen" hand-over.
 #include "app/SingleInstance.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/Log.h"
 
 namespace velaro {
 
-SingleInstance::SingleInstance(QDBusConnection connection, QString service)
-    : connection_(std::move(connection)), service_(std::move(service)) {}
+SingleInstance::SingleInstance(QDBusConnection connection, QString service, QString lockPath)
+    : connection_(std::move(connection)), service_(std::move(service)), lockPath_(std::move(lockPath)) {}
 
 SingleInstance::~SingleInstance() {
-    if (registeredObject_) connection_.unregisterObject(QString::fromLatin1(objectPath));
-    if (ownsName_) connection_.unregisterService(service_);
+    releaseName();
+    // Closing the descriptor releases the lock; the file stays for the next launch.
+    if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+QString SingleInstance::defaultLockPath() {
+    QString display = qEnvironmentVariable("DISPLAY");
+    display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return (folder.isEmpty() ? QDir::tempPath() : folder) + QStringLiteral("/velaro-display") + display +
+           QStringLiteral(".lock");
+}
+
+// The lock is held for the life of the process and released by the kernel however it ends. True when it
+// is ours, or when no lock file can be used at all (the bus alone then decides).
+bool SingleInstance::takeLock() {
+    if (lockFd_ >= 0) return true;
+    const QByteArray path = QFile::encodeName(lockPath_);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        logLine("APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" +
+                           (fd < 0 ? std::strerror(errno) : "not a regular file") + ")");
+        if (fd >= 0) ::close(fd);
+        return true;
+    }
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        ::close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    return true;
 }
 
 SingleInstance::Role SingleInstance::claim(int timeoutMs) {
-    if (!connection_.isConnected()) {
-        logLine("APP", "no session bus: running without the single-instance check");
-        return Role::standalone;
+    const bool locked = takeLock();
+    if (connection_.isConnected()) {
+        // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
+        registeredObject_ = connection_.registerObject(QString::fromLatin1(objectPath), this,
+                                                       QDBusConnection::ExportScriptableSlots);
+        auto* bus = connection_.interface();
+        const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::DontQueueService,
+                                                      QDBusConnectionInterface::DontAllowReplacement)
+                               : QDBusReply<QDBusConnectionInterface::RegisterServiceReply>();
+        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+            ownsName_ = true;
+            if (locked) return Role::primary;
+            releaseName();
+            logLine("APP",
+                    "Velaro is already running on this display without the session bus, so it "
+                    "cannot be asked to come forward; not starting a second one");
+            return Role::unreachable;
+        }
+        releaseName();
+        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
+            // Taken by another launch. Even when it does not answer, two instances must not run.
+            if (askOwnerToReopen(timeoutMs)) return Role::secondary;
+            logLine("APP",
+                    "Velaro is already running but does not answer (it may be hung); not starting "
+                    "a second one. End the running one and start Velaro again.");
+            return Role::unreachable;
+        }
+        logLine("APP", "could not take the session-bus name: " + reply.error().message().toStdString());
+    } else {
+        logLine("APP", "no session bus: running without the reopen hand-over");
     }
-    // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
-    registeredObject_ = connection_.registerObject(QString::fromLatin1(objectPath), this,
-                                                   QDBusConnection::ExportScriptableSlots);
-    auto* bus = connection_.interface();
-    const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::DontQueueService,
-                                                  QDBusConnectionInterface::DontAllowReplacement)
-                           : QDBusReply<QDBusConnectionInterface::RegisterServiceReply>();
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
-        ownsName_ = true;
-        return Role::primary;
-    }
+    if (locked) return Role::standalone;
+    logLine("APP",
+            "Velaro is already running on this display and cannot be asked to come forward without "
+            "the session bus; not starting a second one");
+    return Role::unreachable;
+}
+
+void SingleInstance::releaseName() {
     if (registeredObject_) {
         connection_.unregisterObject(QString::fromLatin1(objectPath));
         registeredObject_ = false;
     }
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
-        // Taken by another launch. Even when it does not answer in time, two instances must not run.
-        if (!askOwnerToReopen(timeoutMs))
-            logLine("APP", "the running instance did not answer the reopen request");
-        return Role::secondary;
+    if (ownsName_) {
+        connection_.unregisterService(service_);
+        ownsName_ = false;
     }
-    logLine("APP", "could not take the session-bus name: " + reply.error().message().toStdString());
-    return Role::standalone;
 }
 
 bool SingleInstance::askOwnerToReopen(int timeoutMs) {

@@ -49,7 +49,15 @@ int main(int argc, char** argv) {
         velaro::AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     velaro::SingleInstance instance;
-    if (instance.claim() == velaro::SingleInstance::Role::secondary) return 0;
+    switch (instance.claim()) {
+        case velaro::SingleInstance::Role::secondary:
+            return 0;  // the running instance came forward
+        case velaro::SingleInstance::Role::unreachable:
+            return 1;  // one runs but could not be reached; the reason is on stderr
+        case velaro::SingleInstance::Role::primary:
+        case velaro::SingleInstance::Role::standalone:
+            break;
+    }
 
     std::string error;
     auto services = velaro::AppServices::create(&error);

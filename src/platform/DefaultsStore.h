@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/Published.h"
+
 namespace velaro {
 
 // A stored value: boolean, integer, double, string, data (JSON binary), array or dictionary (JSON object).
@@ -86,6 +88,9 @@ public:
     // Writes pending changes now (the real store also does this on its own soon after each change).
     // False when they could not be written (they stay pending and are tried again on the next change).
     virtual bool synchronize() { return true; }
+    // The keys whose stored values another program changed, each time the store has taken such changes
+    // in (the stored values are already the new ones when this is sent).
+    virtual Stream<std::vector<std::string>> outsideChanges() const = 0;
 
     // Typed reads (see the plist* views above): nothing when the key is absent or holds another kind.
     std::optional<bool> boolValue(const std::string& key) const { return plistBool(object(key)); }
@@ -173,9 +178,27 @@ public:
     void registerDefaults(const PlistValue& dictionary) override { domain_.registerDefaults(dictionary); }
     PlistValue persistentDomain() const override { return domain_.stored(); }
     bool hasStoredValue(const std::string& key) const override { return domain_.hasStoredValue(key); }
+    Stream<std::vector<std::string>> outsideChanges() const override { return outsideChanges_.stream(); }
 
 protected:
+    // Replaces the stored values with `stored` and tells subscribers of outsideChanges() which keys now
+    // hold another value (nothing is sent when none does).
+    void takeInStored(PlistValue stored) {
+        const PlistValue before = domain_.stored();
+        domain_.replaceStored(std::move(stored));
+        std::vector<std::string> changed;
+        for (const auto& [key, value] : before.items())
+            if (!domain_.hasStoredValue(key) || !DefaultsDomain::identical(value, domain_.stored()[key]))
+                changed.push_back(key);
+        for (const auto& [key, value] : domain_.stored().items())
+            if (!before.contains(key)) changed.push_back(key);
+        if (!changed.empty()) outsideChanges_.send(changed);
+    }
+
     DefaultsDomain domain_;
+
+private:
+    PassthroughSubject<std::vector<std::string>> outsideChanges_;
 };
 
 }  // namespace velaro

@@ -161,6 +161,10 @@ OverlaySettings::OverlaySettings(DefaultsStore& defaults, MainLoop& mainLoop)
     migrateStoredKeys();
     resolveSilently({});
     writeBackResolvedSettings();
+    // Another program's edit of the stored settings counts like a change made here: every member, the
+    // overlay and the hot keys follow the store's new values (on the next turn, after the store is done).
+    outsideChangesObserver_ = defaults_.outsideChanges().receiveOn(mainLoop_).sink(
+        [this](const std::vector<std::string>& keys) { storeChangedOutside(keys); });
 }
 
 OverlaySettings::~OverlaySettings() = default;
@@ -421,7 +425,7 @@ void OverlaySettings::setRuntimeFilledOwner(const std::optional<std::string>& bu
     if (!editingActive()) reapplyProfileOverrides();
 }
 
-void OverlaySettings::reapplyProfileOverrides() {
+SettingOverrides OverlaySettings::overridesInForce() const {
     SettingOverrides overrides;
     auto* profiles = manager();
     if (editingActive()) {
@@ -431,7 +435,24 @@ void OverlaySettings::reapplyProfileOverrides() {
         const auto& app = runtimeFilledOwner_ ? runtimeFilledOwner_ : runtimeBundleID_;
         if (app && profiles && profiles->hasProfile(*app)) overrides = profiles->overrides(*app);
     }
+    return overrides;
+}
+
+void OverlaySettings::reapplyProfileOverrides() {
+    auto overrides = overridesInForce();
     if (overrides == lastAppliedOverrides_) return;
+    resolveSilently(overrides);
+    lastAppliedOverrides_ = std::move(overrides);
+}
+
+void OverlaySettings::storeChangedOutside(const std::vector<std::string>& keys) {
+    const bool profilesChanged = std::any_of(keys.begin(), keys.end(), [](const std::string& key) {
+        return key.rfind(ProfileManager::keyPrefix, 0) == 0;
+    });
+    if (auto* profiles = manager(); profiles && profilesChanged) profiles->reloadStoredProfiles();
+    // Every member is resolved again, not only those of the changed keys: the stored values are read
+    // with their fallbacks and checks, exactly as at start-up.
+    auto overrides = overridesInForce();
     resolveSilently(overrides);
     lastAppliedOverrides_ = std::move(overrides);
 }

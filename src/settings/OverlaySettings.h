@@ -179,6 +179,10 @@ private:
     // Runs `resolve` with persistence suspended.
     void resolveSilently(const SettingOverrides& overrides);
     void writeBackResolvedSettings();
+    // The override set the rule of the moment puts in force (the edited profile, else the filling or
+    // frontmost app's).
+    SettingOverrides overridesInForce() const;
+    void storeChangedOutside(const std::vector<std::string>& keys);
     template <class T>
     void publishIfChanged(T newValue, Setting<T>& member);
 
@@ -229,6 +233,7 @@ private:
     std::weak_ptr<const bool> profileManagerAlive_;
     SettingOverrides lastAppliedOverrides_;
     Subscription scopeObserver_;
+    Subscription outsideChangesObserver_;
     std::optional<std::string> runtimeBundleID_;
     std::optional<std::string> runtimeFilledOwner_;
 };

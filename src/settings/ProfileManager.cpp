@@ -29,6 +29,17 @@ std::map<std::string, std::string> namesFrom(const std::optional<PlistValue>& di
 }  // namespace
 
 ProfileManager::ProfileManager(DefaultsStore& defaults) : defaults_(defaults) {
+    profiles_ = loadStoredProfiles();
+}
+
+void ProfileManager::reloadStoredProfiles() {
+    auto stored = loadStoredProfiles();
+    if (stored != profiles_.value()) profiles_ = std::move(stored);
+    const auto& scope = selectedScope.value();
+    if (!scope.isGlobal() && !hasProfile(*scope.bundleID())) selectedScope = ProfileScope::global();
+}
+
+std::vector<ProfileManager::AppProfile> ProfileManager::loadStoredProfiles() const {
     const auto ids = defaults_.stringArrayValue(bundleIDsKey).value_or(std::vector<std::string>{});
     const auto names = namesFrom(defaults_.dictionaryValue(namesKey));
     std::vector<AppProfile> loaded;
@@ -41,7 +52,7 @@ ProfileManager::ProfileManager(DefaultsStore& defaults) : defaults_(defaults) {
         loaded.push_back({id, name != names.end() ? name->second : id,
                           overridesFrom(defaults_.dictionaryValue(overrideKey(id)))});
     }
-    profiles_ = std::move(loaded);
+    return loaded;
 }
 
 const ProfileManager::AppProfile* ProfileManager::find(const std::string& bundleID) const {

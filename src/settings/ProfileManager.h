@@ -46,12 +46,17 @@ public:
     // The most profiles `addProfile` lets the list grow to.
     static constexpr std::size_t maxProfiles = 20;
 
+    // Every key the profiles are stored under starts with this.
+    static constexpr const char* keyPrefix = "profiles.";
     static constexpr const char* bundleIDsKey = "profiles.bundleIDs";
     static constexpr const char* namesKey = "profiles.names";
     static std::string overrideKey(const std::string& bundleID) { return "profiles.override." + bundleID; }
 
     // Loads the stored profiles; every launch starts at the global scope.
     explicit ProfileManager(DefaultsStore& defaults);
+    // Reads the stored profiles again after another program changed them; publishes only when they differ.
+    // A selected app whose profile is gone leaves the scope at global.
+    void reloadStoredProfiles();
     ProfileManager(const ProfileManager&) = delete;
     ProfileManager& operator=(const ProfileManager&) = delete;
 
@@ -78,6 +83,7 @@ public:
     std::weak_ptr<const bool> lifetime() const { return alive_; }
 
 private:
+    std::vector<AppProfile> loadStoredProfiles() const;
     const AppProfile* find(const std::string& bundleID) const;
     // Index of the first profile with that identifier.
     std::optional<std::size_t> indexOf(const std::string& bundleID) const;

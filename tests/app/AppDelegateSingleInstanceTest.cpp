@@ -1,5 +1,6 @@
-// Single instance over a private session bus: the first claim owns the name, a second one makes the first
-// reopen and is told to leave, and the name frees when its owner goes.
+// Single instance over a private session bus and a private lock file: the first claim owns the name, a
+// second one makes the first reopen and is told to leave, the name frees when its owner goes, and a launch
+// that finds a running instance it cannot reach is turned away.
 #include "app/SingleInstance.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,10 @@
 #include <QDBusConnection>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
 
 namespace velaro {
 namespace {
@@ -41,43 +46,75 @@ private:
     std::vector<QString> names_;
 };
 
-TEST(AppDelegateSingleInstance, SecondLaunchHandsReopenToTheFirstAndLeaves) {
+// Every launch of a test shares one lock file of its own, as launches on one display do.
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::unique_ptr<SingleInstance> launch(QDBusConnection connection) {
+        return std::make_unique<SingleInstance>(connection, QString::fromLatin1(SingleInstance::serviceName),
+                                                dir_.filePath(QStringLiteral("instance.lock")));
+    }
+    std::unique_ptr<SingleInstance> launchWithoutBus() {
+        const QString name = QStringLiteral("nobus%1").arg(++noBus_);
+        names_.push_back(name);
+        return launch(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), name));
+    }
+    void TearDown() override {
+        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
+    }
+
+    QTemporaryDir dir_;
+    std::vector<QString> names_;
+    int noBus_ = 0;
+};
+
+TEST_F(SingleInstanceTest, SecondLaunchHandsReopenToTheFirstAndLeaves) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
-    SingleInstance first(bus.connect());
+    auto first = launch(bus.connect());
     int reopens = 0;
-    first.onReopen = [&] { ++reopens; };
-    ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    first->onReopen = [&] { ++reopens; };
+    ASSERT_EQ(first->claim(), SingleInstance::Role::primary);
 
-    {
-        SingleInstance second(bus.connect());
-        EXPECT_EQ(second.claim(), SingleInstance::Role::secondary);
-    }
+    EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::secondary);
     QCoreApplication::processEvents();
     EXPECT_EQ(reopens, 1);
 
-    SingleInstance third(bus.connect());
-    EXPECT_EQ(third.claim(), SingleInstance::Role::secondary) << "the second leaving changed nothing";
+    EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::secondary)
+        << "the second leaving changed nothing";
     QCoreApplication::processEvents();
     EXPECT_EQ(reopens, 2);
 }
 
-TEST(AppDelegateSingleInstance, TheNameFreesWhenItsOwnerGoes) {
+TEST_F(SingleInstanceTest, TheNameAndTheLockFreeWhenTheirOwnerGoes) {
+    PrivateBus bus;
+    if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    ASSERT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
+    EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
+    ASSERT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::standalone);
+    EXPECT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::standalone);
+}
+
+// A first instance that cannot be asked to come forward turns every later launch away, which then fails
+// instead of reporting success: one that holds the name but does not answer, and one that runs without a
+// session bus (whether the later launch has one or not).
+TEST_F(SingleInstanceTest, ALaunchThatCannotReachTheRunningInstanceIsTurnedAway) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
     {
-        SingleInstance first(bus.connect());
-        ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+        // Holds the name, as a hung instance does, but serves nothing: the request fails.
+        auto silent = bus.connect();
+        ASSERT_TRUE(silent.registerService(QString::fromLatin1(SingleInstance::serviceName)));
+        EXPECT_EQ(launch(bus.connect())->claim(500), SingleInstance::Role::unreachable);
+        silent.unregisterService(QString::fromLatin1(SingleInstance::serviceName));
     }
-    SingleInstance next(bus.connect());
-    EXPECT_EQ(next.claim(), SingleInstance::Role::primary);
-}
-
-TEST(AppDelegateSingleInstance, WithoutABusTheAppRunsAlone) {
-    SingleInstance alone(
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("nobus")));
-    EXPECT_EQ(alone.claim(), SingleInstance::Role::standalone);
-    QDBusConnection::disconnectFromBus(QStringLiteral("nobus"));
+    auto alone = launchWithoutBus();
+    ASSERT_EQ(alone->claim(), SingleInstance::Role::standalone);
+    EXPECT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::unreachable);
+    EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::unreachable);
+    // The turned-away launch gave the name back: once the first is gone, a launch takes both.
+    alone.reset();
+    EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
 }
 
 }  // namespace

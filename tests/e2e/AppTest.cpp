@@ -13,57 +13,15 @@
 
 #include <optional>
 
+#include <signal.h>
+
 #include "e2e/E2eSupport.h"
+#include "e2e/RunningApp.h"
 
 namespace velaro::e2e {
 namespace {
 
-// The app with its own settings folder, ended (and waited for) when the test ends.
-class RunningApp {
-public:
-    explicit RunningApp(const QByteArray& defaultsJson) {
-        QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
-        QFile file(dir_.filePath(QStringLiteral("Velaro/defaults.json")));
-        if (file.open(QIODevice::WriteOnly)) file.write(defaultsJson);
-        file.close();
-        environment_ = QProcessEnvironment::systemEnvironment();
-        environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
-    }
-    ~RunningApp() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(8000)) {
-                process_.kill();
-                process_.waitForFinished(2000);
-            }
-        }
-    }
-    bool start() {
-        process_.setProcessEnvironment(environment_);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(binDir() + QStringLiteral("/velaro"), {});
-        return process_.waitForStarted(5000);
-    }
-    bool running() const { return process_.state() == QProcess::Running; }
-    const QProcessEnvironment& environment() const { return environment_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcessEnvironment environment_;
-    QProcess process_;
-};
-
 const QByteArray kCompletedMasterOff = R"({"onboardingStep": 4, "masterEnabled": false})";
-
-// The panel's height at the top of the primary monitor: the largest top strut of the docks.
-int panelHeight() {
-    int top = 0;
-    for (auto window : clientWindows()) {
-        const auto strut = cardinalProperty("_NET_WM_STRUT_PARTIAL", window);
-        if (strut.size() >= 3) top = std::max(top, int(strut[2]));
-    }
-    return top;
-}
 
 // The horizontal extent of something drawn over the plain background just below the panel, if any.
 struct Span {
@@ -189,6 +147,43 @@ TEST(AppTest, ASecondLaunchExitsZeroAndTheFirstStays) {
         << "no settings window after the second launch";
     waitUntil([] { return false; }, std::chrono::milliseconds(500));
     EXPECT_TRUE(first.running()) << "the reopen did not end the first";
+}
+
+// A second launch that finds a running instance it cannot ask to come forward says so and fails: one that
+// holds the session-bus name but does not answer (stopped here), and one that runs without a session bus.
+TEST(AppTest, ASecondLaunchThatCannotReachTheFirstSaysSoAndFails) {
+    VELARO_REQUIRE_DESKTOP();
+    struct Case {
+        const char* name;
+        bool withoutBus;
+        const char* says;
+    };
+    for (const auto& c : {Case{"hung first", false, "does not answer"},
+                          Case{"no session bus", true, "without the session bus"}}) {
+        SCOPED_TRACE(c.name);
+        RunningApp first(kCompletedMasterOff);
+        if (c.withoutBus)
+            first.setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                                 QStringLiteral("unix:path=/nonexistent"));
+        ASSERT_TRUE(first.start());
+        // Up once it has written its settings back (after the instance check).
+        ASSERT_TRUE(waitUntil([&] {
+            QFile file(first.settingsPath());
+            return file.open(QIODevice::ReadOnly) && file.readAll() != kCompletedMasterOff;
+        }));
+        if (!c.withoutBus) ::kill(static_cast<pid_t>(first.pid()), SIGSTOP);
+
+        QElapsedTimer took;
+        took.start();
+        const auto second =
+            run(binDir() + QStringLiteral("/velaro"), {}, std::chrono::seconds(20), first.environment());
+        if (!c.withoutBus) ::kill(static_cast<pid_t>(first.pid()), SIGCONT);
+        ASSERT_TRUE(second.finished) << second.describe().toStdString();
+        EXPECT_NE(second.exitCode, 0) << second.describe().toStdString();
+        EXPECT_TRUE(second.err.contains(c.says)) << second.describe().toStdString();
+        EXPECT_LT(took.elapsed(), 8000);
+        EXPECT_TRUE(first.running());
+    }
 }
 
 }  // namespace

@@ -193,6 +193,15 @@ std::vector<uint32_t> clientWindows() {
     return property32(x, 0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
 }
 
+int panelHeight() {
+    int top = 0;
+    for (auto window : clientWindows()) {
+        const auto strut = cardinalProperty("_NET_WM_STRUT_PARTIAL", window);
+        if (strut.size() >= 3) top = std::max(top, int(strut[2]));
+    }
+    return top;
+}
+
 void setMaximised(uint32_t window, bool on) {
     XcbConnection x;
     if (!x.ok()) {

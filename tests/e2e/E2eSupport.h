@@ -73,6 +73,8 @@ bool closeTo(QColor actual, QColor expected, int tolerance = 3);
 std::vector<uint32_t> cardinalProperty(const char* property, uint32_t window = 0);
 // The windows listed in the root's _NET_CLIENT_LIST.
 std::vector<uint32_t> clientWindows();
+// The panel's height at the top of the primary monitor: the largest top strut of the docks.
+int panelHeight();
 
 // Adds or removes both maximised states of a client window, as a pager asks the window manager.
 void setMaximised(uint32_t window, bool on);

@@ -1,4 +1,6 @@
-// A writer killed with SIGKILL in the middle of a burst of writes leaves a whole, readable defaults file.
+// The defaults file under several processes: a writer killed with SIGKILL in the middle of a burst of
+// writes leaves a whole, readable file and nothing else, and two writers at once never lose each other's
+// keys.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -8,8 +10,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,19 +117,16 @@ TEST(JsonDefaultsStoreCrash, AKilledWriterAlwaysLeavesOneWholeWrittenState) {
         onDisk = expectOneWholeState(path, expected - 1);
         if (::testing::Test::HasFailure()) return;
     }
-    // Nothing was ever found corrupt, and the next start clears a torn copy a kill may leave; a copy that
-    // holds a whole state (killed between writing and renaming) may stay, as a user's backup would.
+    // Nothing was ever found corrupt, and the next start clears every copy a kill left, torn or whole.
     VirtualLoop loop;
     { JsonDefaultsStore next(loop, path); }
-    const QDir folder(dir.filePath("Velaro"));
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (name == "defaults.json") continue;
-        SCOPED_TRACE(name.toStdString());
-        expectOneWholeState(folder.filePath(name).toStdString(), 0);
-    }
+    EXPECT_EQ(QDir(dir.filePath("Velaro")).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+              (QStringList{"defaults.json", "defaults.json.lock"}));
 }
 
-TEST(JsonDefaultsStoreCrash, StartUpRemovesTornTemporariesButKeepsWholeCopies) {
+// Only files under the name the store gives its temporaries are removed, torn or whole, and only while no
+// other writer holds the lock; the user's look-alike copies stay whatever they hold.
+TEST(JsonDefaultsStoreCrash, StartUpRemovesOnlyItsOwnLeftoversAndNeverAUsersCopy) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folder = dir.filePath("Velaro");
@@ -134,13 +136,85 @@ TEST(JsonDefaultsStoreCrash, StartUpRemovesTornTemporariesButKeepsWholeCopies) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     };
+    const QStringList usersOwn{"defaults.json.backup", "defaults.json.before", "defaults.json.Ab3xQ9",
+                               ".defaults.json.velaro-write-short", "defaults.json.velaro-write-Ab3xQ9"};
+    const QStringList leftovers{".defaults.json.velaro-write-Ab3xQ9", ".defaults.json.velaro-write-Zz0000"};
     write("defaults.json", R"({"a":1})");
-    write("defaults.json.Ab3xQ9", R"({"a":)");             // torn by a kill mid-write
-    write("defaults.json.backup", R"({"a":0,"b":true})");  // the user's own copy
+    for (const auto& name : usersOwn) write(name, R"({"a":)");
+    write(leftovers[0], R"({"a":)");             // torn by a kill mid-write
+    write(leftovers[1], R"({"a":0,"b":true})");  // whole, killed before its rename
+    // Never ours under that name either: something that is not a regular file.
+    ASSERT_EQ(::mkfifo((folder + "/.defaults.json.velaro-write-fifo00").toLocal8Bit().constData(), 0600), 0);
+    const QStringList kept = [&] {
+        QStringList all = usersOwn;
+        all << "defaults.json"
+            << "defaults.json.lock"
+            << ".defaults.json.velaro-write-fifo00";
+        all.sort();
+        return all;
+    }();
+    const auto present = [&] {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    };
+    const std::string path = (folder + "/defaults.json").toStdString();
     VirtualLoop loop;
-    { JsonDefaultsStore next(loop, (folder + "/defaults.json").toStdString()); }
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
-              (QStringList{"defaults.json", "defaults.json.backup"}));
+
+    // Another writer holds the lock: one of the leftovers may be its write in progress.
+    const int other = ::open(JsonDefaultsStore::lockPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    {
+        JsonDefaultsStore store(loop, path);
+        EXPECT_EQ(present(), [&] {
+            QStringList all = kept;
+            all << leftovers;
+            all.sort();
+            return all;
+        }());
+        ::flock(other, LOCK_UN);
+        ::close(other);
+        // Our first write holds the lock, so it clears them then.
+        store.set("b", 2);
+        ASSERT_TRUE(store.synchronize());
+        EXPECT_EQ(present(), kept);
+    }
+    for (const auto& name : leftovers) write(name, R"({"a":)");
+    { JsonDefaultsStore next(loop, path); }
+    EXPECT_EQ(present(), kept);
+}
+
+TEST(JsonDefaultsStoreCrash, TwoWriterProcessesNeverLoseEachOthersKeys) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath("Velaro/defaults.json").toStdString();
+    constexpr int kWrites = 300;
+    std::vector<pid_t> writers;
+    for (const char* prefix : {"first.", "second."}) {
+        std::string program = VELARO_DEFAULTS_BURST_WRITER, file = path, keys = prefix,
+                    count = std::to_string(kWrites);
+        char* argv[] = {program.data(), file.data(), keys.data(), count.data(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        writers.push_back(pid);
+    }
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed: " << status;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const auto stored = decodeDefaultsFile(text.str());
+    ASSERT_TRUE(stored);
+    for (const std::string prefix : {"first.", "second."}) {
+        int missing = 0;
+        for (int i = 0; i < kWrites; ++i)
+            if (!stored->contains(prefix + std::to_string(i))) ++missing;
+        EXPECT_EQ(missing, 0) << prefix;
+        EXPECT_EQ((*stored)[prefix + "last"], kWrites - 1) << prefix;
+    }
+    EXPECT_EQ(stored->size(), 2u * (kWrites + 1));
 }
 
 }  // namespace

@@ -9,8 +9,12 @@
 #include <fstream>
 #include <sstream>
 
+#include <algorithm>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/Log.h"
 #include "support/VirtualLoop.h"
@@ -168,8 +172,8 @@ TEST_F(JsonDefaultsStoreTest, WritesReplaceTheFileWholeAndLeaveNoTemporaryFiles)
     ASSERT_EQ(::stat(path_.c_str(), &after), 0);
     // A new inode: the new file was renamed over the old one, never rewritten in place.
     EXPECT_NE(before.st_ino, after.st_ino);
-    EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList(QDir::Files | QDir::Hidden),
-              QStringList{"defaults.json"});
+    EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"defaults.json", "defaults.json.lock"}));
 }
 
 TEST_F(JsonDefaultsStoreTest, AFileKeptElsewhereThroughASymlinkStaysThere) {
@@ -194,7 +198,6 @@ TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
         "\"just text\"",
         "{\"name\": \"\xff\xfe bad utf-8\"}",
         std::string(200000, '[') + std::string(200000, ']'),
-        "{\"ok\": 1, \"beyondDoubleRange\": [2, -1e400]}",
         "{\"a\": " + std::string(100000, '{') + std::string(100000, '}') + "}",
     };
     for (const auto& content : contents) {
@@ -226,12 +229,58 @@ TEST_F(JsonDefaultsStoreTest, SettingAsideNeverOverwritesAnEarlierSetAsideFile) 
     EXPECT_EQ(readText(asidePath() + "-2"), "not json either");
 }
 
-TEST_F(JsonDefaultsStoreTest, APathThatIsNoRegularFileIsSetAside) {
-    QDir().mkpath(QString::fromStdString(path_));
-    JsonDefaultsStore store(loop_, path_);
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(asidePath())).isDir());
-    store.set("k", true);
-    EXPECT_TRUE(store.synchronize());
+// A FIFO would block open() and read() for good, and a directory or a huge file is not ours to read:
+// each is moved aside, whether it is there at start-up or turns up while the app runs, and never replaced.
+TEST_F(JsonDefaultsStoreTest, APathThatIsNoRegularOrUsableFileIsSetAsideNeverOverwritten) {
+    enum class Kind { fifo, directory, oversized };
+    const auto make = [&](Kind kind) {
+        QDir().mkpath(QString::fromStdString(path_).section('/', 0, -2));
+        switch (kind) {
+            case Kind::fifo:
+                return ::mkfifo(path_.c_str(), 0600) == 0;
+            case Kind::directory:
+                return QDir().mkpath(QString::fromStdString(path_));
+            case Kind::oversized:
+                // Sparse: larger than any settings file without filling the disk.
+                writeText(path_, "{\"a\": 1}");
+                return ::truncate(path_.c_str(), 65LL * 1024 * 1024) == 0;
+        }
+        return false;
+    };
+    const auto isKind = [](const std::string& path, Kind kind) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return false;
+        switch (kind) {
+            case Kind::fifo:
+                return S_ISFIFO(st.st_mode);
+            case Kind::directory:
+                return S_ISDIR(st.st_mode);
+            case Kind::oversized:
+                return S_ISREG(st.st_mode) && st.st_size == 65LL * 1024 * 1024;
+        }
+        return false;
+    };
+    for (const Kind kind : {Kind::fifo, Kind::directory, Kind::oversized}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        for (const bool atStart : {true, false}) {
+            SCOPED_TRACE(atStart ? "there at start-up" : "appears while running");
+            QDir(dir_.filePath("config")).removeRecursively();
+            logged_.clear();
+            if (atStart) {
+                ASSERT_TRUE(make(kind));
+            }
+            JsonDefaultsStore store(loop_, path_);
+            EXPECT_EQ(store.persistentDomain(), PlistValue::object());
+            if (!atStart) {
+                ASSERT_TRUE(make(kind));
+            }
+            store.set("k", true);
+            ASSERT_TRUE(store.synchronize());
+            EXPECT_TRUE(isKind(asidePath(), kind)) << "moved aside as it was";
+            EXPECT_EQ(fileJson(), (PlistValue{{"k", true}}));
+            EXPECT_TRUE(loggedWithTag());
+        }
+    }
 }
 
 TEST_F(JsonDefaultsStoreTest, UnusableEntriesAreSkippedAndTheRestLoads) {
@@ -250,6 +299,29 @@ TEST_F(JsonDefaultsStoreTest, UnusableEntriesAreSkippedAndTheRestLoads) {
     EXPECT_EQ(store.integerValue("unsigned"), std::nullopt);
     EXPECT_EQ(store.integerValue("exactInt"), 9223372036854775807);
     EXPECT_TRUE(loggedWithTag());
+}
+
+// A number that is not finite costs only the key that holds it, wherever it sits in that key's value.
+TEST_F(JsonDefaultsStoreTest, ANonFiniteNumberDropsItsKeyNotTheFile) {
+    writeFile(R"({"big": 1e400, "ok": 1, "negative": -1E+999, "nan": NaN, "inf": Infinity,
+                 "minusInf": -Infinity, "nested": {"list": [1, {"deep": nan}]}, "tiny": 1e-400,
+                 "words": "NaN 1e400 Infinity", "escaped \" NaN": 2, "last": [0.5, 1e309]})");
+    JsonDefaultsStore store(loop_, path_);
+    EXPECT_FALSE(exists(asidePath()));
+    const PlistValue expected{
+        {"ok", 1}, {"tiny", 0.0}, {"words", "NaN 1e400 Infinity"}, {"escaped \" NaN", 2}};
+    EXPECT_EQ(store.persistentDomain(), expected);
+    for (const char* key : {"big", "negative", "nan", "inf", "minusInf", "nested", "last"}) {
+        SCOPED_TRACE(key);
+        EXPECT_NE(std::find(logged_.begin(), logged_.end(),
+                            "DEFAULTS ignoring unusable value of \"" + std::string(key) + "\" in " + path_),
+                  logged_.end());
+    }
+    // The same rule for a file that is not an object: still not a defaults file.
+    std::string error;
+    EXPECT_FALSE(decodeDefaultsFile("[NaN]", &error));
+    EXPECT_FALSE(decodeDefaultsFile("1e400", &error));
+    EXPECT_FALSE(decodeDefaultsFile(R"({"a": NaNa})", &error)) << "an unknown word is a syntax error";
 }
 
 TEST_F(JsonDefaultsStoreTest, ValuesWithoutAJsonFormDoNotBreakTheFile) {
@@ -314,6 +386,74 @@ TEST_F(JsonDefaultsStoreTest, AFileGarbledFromOutsideIsSetAsideBeforeWeWrite) {
     ASSERT_TRUE(store.synchronize());
     EXPECT_EQ(readText(asidePath()), "{ garbage");
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
+// Another writer holding the lock beside the file: our write waits for it on later turns of the loop
+// instead of blocking, and then merges what that writer left.
+TEST_F(JsonDefaultsStoreTest, AWriteWaitsForTheLockAndMergesWhatTheOtherWriterLeft) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    const int other = ::open(JsonDefaultsStore::lockPath(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+    store.set("ours", 1);
+    loop_.runUntilIdle();
+    for (int i = 0; i < 5; ++i) loop_.advance(0.05);
+    EXPECT_TRUE(store.hasPendingChanges()) << "written while another writer held the lock";
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}}));
+    writeText(path_, R"({"a": 1, "theirs": 2})");
+    ::flock(other, LOCK_UN);
+    ::close(other);
+
+    loop_.advance(0.05);
+    EXPECT_FALSE(store.hasPendingChanges());
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 1}}));
+}
+
+// Edits other programs make reach the store (and its subscribers) without waiting for our next write;
+// changes not yet written here keep our values.
+TEST_F(JsonDefaultsStoreTest, OutsideEditsAreTakenInAndAnnouncedWithTheKeysThatChanged) {
+    writeFile(R"({"masterEnabled": true, "same": 1, "gone": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    std::vector<std::vector<std::string>> announced;
+    auto subscription = store.outsideChanges().sink([&](const auto& keys) { announced.push_back(keys); });
+
+    store.set("pending", "ours");
+    writeText(path_, R"({"masterEnabled": false, "same": 1, "pending": "theirs", "added": 2.5})");
+    store.takeInOutsideEdits();
+    EXPECT_EQ(store.boolValue("masterEnabled"), false);
+    EXPECT_EQ(store.stringValue("pending"), "ours");
+    EXPECT_FALSE(store.hasStoredValue("gone"));
+    ASSERT_EQ(announced.size(), 1u);
+    auto keys = announced[0];
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::string>{"added", "gone", "masterEnabled"}));
+
+    // Our own write, and reading the same content again, announce nothing.
+    loop_.runUntilIdle();
+    EXPECT_EQ(fileJson()["pending"], "ours");
+    store.takeInOutsideEdits();
+    EXPECT_EQ(announced.size(), 1u);
+
+    // An editor half-way through (no file, or text that is not a defaults file) changes nothing; the
+    // broken text is reported once however often it is seen.
+    const PlistValue before = store.persistentDomain();
+    ::unlink(path_.c_str());
+    store.takeInOutsideEdits();
+    logged_.clear();
+    writeText(path_, R"({"masterEnabled": tr)");
+    store.takeInOutsideEdits();
+    store.takeInOutsideEdits();
+    EXPECT_EQ(store.persistentDomain(), before);
+    EXPECT_EQ(announced.size(), 1u);
+    EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
+                            [](const std::string& line) { return line.rfind("DEFAULTS ", 0) == 0; }),
+              1);
+    writeText(path_, R"({"masterEnabled": true})");
+    store.takeInOutsideEdits();
+    EXPECT_EQ(store.boolValue("masterEnabled"), true);
+    EXPECT_EQ(announced.size(), 2u);
 }
 
 TEST_F(JsonDefaultsStoreTest, AFailedWriteIsReportedAndRetriedOnTheNextChange) {

@@ -277,6 +277,47 @@ TEST(OverlaySettingsRuntime, AttachUpgradesProfilesWithOnlyAManualColour) {
 
 // ---- shortcut toggles ------------------------------------------------------------------------------------
 
+// ---- edits another program makes to the stored settings --------------------------------------------------
+
+// The members follow an outside edit on the next turn, notify once per member that changed, write nothing
+// back, and a later hot-key toggle starts from the edited value.
+TEST(OverlaySettingsOutsideEdits, MembersFollowTheStoreAndTheNextToggleStartsFromThere) {
+    Store s(PlistValue{{"masterEnabled", true}, {"blurRadius", 20.0}});
+    std::vector<bool> master;
+    auto watch = s.settings->masterEnabled.changes().sink([&](bool on) { master.push_back(on); });
+    s.store.changeOutside("masterEnabled", false);
+    s.store.changeOutside("blurRadius", 400.0);  // out of range: the stored value's own check applies
+    EXPECT_TRUE(s.settings->masterEnabled.value()) << "applied only once the store is done";
+    s.loop.runUntilIdle();
+    EXPECT_EQ(master, (std::vector<bool>{false}));
+    EXPECT_EQ(s.settings->blurRadius.value(), 12.0);
+    EXPECT_TRUE(s.store.writes().empty()) << "taking the file's values in wrote something";
+
+    EXPECT_TRUE(s.settings->toggleStoredBool("masterEnabled", true));
+    EXPECT_EQ(master, (std::vector<bool>{false, true}));
+}
+
+// Profiles edited outside: the app in force takes its new overrides, and a removed profile that the
+// settings window had selected leaves the window at the global scope.
+TEST(OverlaySettingsOutsideEdits, ProfilesEditedOutsideApplyToTheAppInForce) {
+    Store s;
+    s.addProfile("com.app", {{"overlayOpacity", 0.25}});
+    s.settings->setRuntimeBundleID("com.app");
+    ASSERT_EQ(s.settings->overlayOpacity.value(), 0.25);
+
+    s.store.changeOutside(ProfileManager::overrideKey("com.app"), PlistValue{{"overlayOpacity", 0.75}});
+    s.loop.runUntilIdle();
+    EXPECT_EQ(s.settings->overlayOpacity.value(), 0.75);
+    EXPECT_EQ(s.profiles->overrideValue("overlayOpacity", "com.app"), PlistValue(0.75));
+
+    s.editApp("com.app");
+    s.store.changeOutside(ProfileManager::bundleIDsKey, PlistValue::array());
+    s.loop.runUntilIdle();
+    EXPECT_FALSE(s.profiles->hasProfile("com.app"));
+    EXPECT_TRUE(s.profiles->selectedScope.value().isGlobal());
+    EXPECT_TRUE(s.settings->lastAppliedOverrides().empty());
+}
+
 TEST(OverlaySettingsToggles, StoredBoolOnEmptyStore) {
     Store s;
     EXPECT_TRUE(s.settings->toggleStoredBool("vizEnabled", false));

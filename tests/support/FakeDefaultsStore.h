@@ -29,6 +29,16 @@ public:
 
     // Stores a value without recording a write: the state "left by an earlier run".
     void seed(const std::string& key, PlistValue value) { domain_.set(key, std::move(value)); }
+    // Another program changes one stored value (null removes it): no write is recorded, and subscribers of
+    // outsideChanges() hear of it as the real store tells of an edit of its file.
+    void changeOutside(const std::string& key, PlistValue value) {
+        PlistValue stored = domain_.stored();
+        if (value.is_null())
+            stored.erase(key);
+        else
+            stored[key] = std::move(value);
+        takeInStored(std::move(stored));
+    }
 
     const std::vector<Write>& writes() const { return writes_; }
     // The distinct keys written (set or removed) since the start or the last clearWrites().

@@ -1,4 +1,5 @@
-// The JSON defaults file: its encoding, the guarded load, and atomic, merging writes through QSaveFile.
+// The JSON defaults file: its encoding, the guarded load, atomic merging writes under the writers' lock,
+// and the watch for other programs' edits.
 #include "platform/linux/JsonDefaultsStore.h"
 
 #include <QByteArray>
@@ -6,14 +7,23 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QFileSystemWatcher>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
+#include <locale.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "base/Log.h"
@@ -30,30 +40,91 @@ constexpr const char* kStartingFresh = "starting from defaults";
 constexpr int kMaxNesting = 256;
 // A settings file is a few kilobytes; anything this large is not ours and is not read into memory.
 constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
+// Our temporaries are ".<file name>" + this + six characters from mkstemp: a name no one else writes, so
+// clean-up can tell our leftovers from a user's own copies ("defaults.json.backup").
+constexpr std::string_view kTemporaryMarker = ".velaro-write-";
+// A write holds the lock for a millisecond or so; a writer that holds it longer is waited for this long
+// when the caller needs the write done now, and otherwise retried on later turns of the loop.
+constexpr double kLockWaitSeconds = 1.0;
+constexpr double kLockRetrySeconds = 0.02;
 
-// The deepest bracket nesting of a JSON text, counted outside strings; stops counting past the limit.
-int nestingDepth(std::string_view text) {
-    int depth = 0, deepest = 0;
-    bool inString = false, escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"')
-            inString = true;
-        else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-            if (deepest > kMaxNesting) break;
-        } else if (c == ']' || c == '}')
-            --depth;
+// What one pass over a JSON text finds outside its strings.
+struct TextScan {
+    int deepest = 0;
+    // The text with every number that is not finite replaced by null; empty when there was none.
+    std::string cleaned;
+    // The top-level keys whose values held such a number, as they are spelled in the text (quoted).
+    std::vector<std::string_view> keysWithNonFinite;
+};
+
+bool isWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isNumberChar(char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// True for a number literal beyond the double range and for the words NaN, Infinity and inf (with a sign)
+// that writers such as Python's emit for non-finite values.
+bool isNonFiniteToken(std::string_view token) {
+    std::string_view word = token;
+    if (!word.empty() && (word.front() == '-' || word.front() == '+')) word.remove_prefix(1);
+    if (!word.empty() && isWordChar(word.front())) {
+        const QByteArray lower = QByteArray(word.data(), static_cast<qsizetype>(word.size())).toLower();
+        return lower == "nan" || lower == "inf" || lower == "infinity";
     }
-    return deepest;
+    // Parsed in the C locale whatever the user's is, as the JSON parser does.
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string text(token);
+    return std::isinf(::strtod_l(text.c_str(), nullptr, cLocale));
+}
+
+// The deepest bracket nesting (counting stops past the limit) and the non-finite numbers of a JSON text.
+TextScan scanText(std::string_view text) {
+    TextScan scan;
+    int depth = 0;
+    std::size_t copiedUpTo = 0;
+    std::string_view currentKey;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"') {
+            const std::size_t start = i++;
+            for (bool escaped = false; i < text.size(); ++i) {
+                if (escaped)
+                    escaped = false;
+                else if (text[i] == '\\')
+                    escaped = true;
+                else if (text[i] == '"')
+                    break;
+            }
+            ++i;
+            // At the top level of the object every string followed by a value is a key; the latest one
+            // names the value that follows.
+            if (depth == 1) currentKey = text.substr(start, std::min(i, text.size()) - start);
+        } else if (c == '[' || c == '{') {
+            scan.deepest = std::max(scan.deepest, ++depth);
+            if (scan.deepest > kMaxNesting) break;
+            ++i;
+        } else if (c == ']' || c == '}') {
+            --depth;
+            ++i;
+        } else if (isNumberChar(c) || isWordChar(c)) {
+            const std::size_t start = i;
+            while (i < text.size() && (isNumberChar(text[i]) || isWordChar(text[i]))) ++i;
+            const std::string_view token = text.substr(start, i - start);
+            if (depth >= 1 && !currentKey.empty() && isNonFiniteToken(token)) {
+                scan.cleaned.append(text.substr(copiedUpTo, start - copiedUpTo));
+                scan.cleaned.append("null");
+                copiedUpTo = i;
+                scan.keysWithNonFinite.push_back(currentKey);
+            }
+        } else {
+            ++i;
+        }
+    }
+    if (copiedUpTo > 0) scan.cleaned.append(text.substr(copiedUpTo));
+    return scan;
 }
 
 bool isFinite(const PlistValue& value) {
@@ -126,6 +197,62 @@ std::string parentDirectory(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The file a path finally names, following symbolic links (a link that points nowhere yet names its
+// target): users who keep their configuration in one managed folder link the file into place, and a
+// write must land there instead of replacing the link.
+std::string resolvedTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) break;
+        const std::string link(buffer, static_cast<std::size_t>(n));
+        const std::string dir = parentDirectory(target);
+        target = link.front() == '/' || dir.empty() ? link : dir + "/" + link;
+    }
+    return target;
+}
+
+// A lock wait that can be given up. It blocks in the kernel, which hands the lock over as soon as it is
+// released (polling would lose every time to a writer that locks again at once), in a helper thread, so
+// that a writer stuck with the lock costs the caller `seconds` at most.
+struct LockWaiter {
+    std::mutex mutex;
+    std::condition_variable done;
+    int fd = -1;
+    bool locked = false;
+    bool failed = false;
+    bool abandoned = false;
+};
+
+// A descriptor of its own opening of `file` that holds the lock (closing it releases it), or -1.
+int waitForLock(const std::string& file, double seconds) {
+    auto waiter = std::make_shared<LockWaiter>();
+    waiter->fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    if (waiter->fd < 0) return -1;
+    std::thread([waiter] {
+        int result;
+        do {
+            result = ::flock(waiter->fd, LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        const std::lock_guard hold(waiter->mutex);
+        if (result != 0 || waiter->abandoned) {
+            // Nobody takes the descriptor any more (or there is no lock to hand over): it ends here.
+            ::close(waiter->fd);
+            waiter->failed = true;
+        } else {
+            waiter->locked = true;
+        }
+        waiter->done.notify_one();
+    }).detach();
+    std::unique_lock hold(waiter->mutex);
+    waiter->done.wait_for(hold, std::chrono::duration<double>(seconds),
+                          [&] { return waiter->locked || waiter->failed; });
+    if (waiter->locked) return waiter->fd;
+    waiter->abandoned = true;
+    return -1;
+}
+
 }  // namespace
 
 std::string encodeDefaultsFile(const PlistValue& stored) {
@@ -139,15 +266,25 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
         if (error) *error = std::move(reason);
         return std::nullopt;
     };
-    if (nestingDepth(text) > kMaxNesting) return fail("nested deeper than " + std::to_string(kMaxNesting));
+    const TextScan scan = scanText(text);
+    if (scan.deepest > kMaxNesting) return fail("nested deeper than " + std::to_string(kMaxNesting));
     PlistValue parsed;
     try {
-        parsed = PlistValue::parse(text);
+        parsed = PlistValue::parse(scan.keysWithNonFinite.empty() ? text : std::string_view(scan.cleaned));
     } catch (const PlistValue::exception& e) {
         return fail(e.what());
     }
     if (!parsed.is_object())
         return fail(std::string("top level is ") + parsed.type_name() + ", not an object");
+    // One value that has no stored form costs its own key, not the whole file.
+    for (const auto quoted : scan.keysWithNonFinite) {
+        try {
+            const auto key = PlistValue::parse(quoted);
+            if (key.is_string() && parsed.erase(key.get<std::string>()) > 0 && skippedKeys)
+                skippedKeys->push_back(key.get<std::string>());
+        } catch (const PlistValue::exception&) {
+        }
+    }
     for (auto it = parsed.begin(); it != parsed.end();) {
         // A null has no stored form; the key reads as absent.
         if (it->is_null()) {
@@ -167,7 +304,11 @@ JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path) : loop_(l
 
 JsonDefaultsStore::~JsonDefaultsStore() {
     *alive_ = false;
-    flush();
+    watcher_.reset();
+    lockRetry_.cancel();
+    // The last chance to keep our changes: a writer stuck with the lock does not cost them.
+    flushLocked(LockMode::waitThenWriteAnyway);
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 std::string JsonDefaultsStore::standardPath() {
@@ -176,18 +317,24 @@ std::string JsonDefaultsStore::standardPath() {
     return (base + QStringLiteral("/Velaro/defaults.json")).toStdString();
 }
 
+// Only regular files are opened, and without blocking: a FIFO or a device at the path would otherwise hang
+// the main thread in open() or read().
 JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) const {
     auto failed = [&](int fd, std::string reason) {
         if (fd >= 0) ::close(fd);
         failure = std::move(reason);
         return ReadResult::Failed;
     };
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : failed(-1, std::strerror(errno));
     struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0)
+        return errno == ENOENT ? ReadResult::Missing : failed(-1, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return failed(-1, "not a regular file");
+    if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes) return failed(-1, "far too large");
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : failed(-1, std::strerror(errno));
+    // Checked again on what was opened: the path may have been replaced in between.
     if (::fstat(fd, &st) != 0) return failed(fd, std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return failed(fd, "not a regular file");
-    if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes) return failed(fd, "far too large");
     bytes.clear();
     char buffer[16384];
     for (;;) {
@@ -204,27 +351,36 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
     return ReadResult::Read;
 }
 
-// A write killed midway leaves its temporary file ("defaults.json.XXXXXX") beside the real one. Only one
-// Velaro runs per session, so at start-up no write of ours is in flight. The name alone could also be a copy
-// the user keeps ("defaults.json.backup"), so only torn files, which hold nothing usable, are removed.
-void JsonDefaultsStore::removeLeftoverTemporaries() const {
-    const QFileInfo info(QString::fromStdString(path_));
-    QDir dir = info.dir();
-    const QString prefix = info.fileName() + ".";
+// A write killed midway leaves its temporary file beside the real one. Only files under the name only this
+// store writes are ours, and only while we hold the writers' lock is none of them a write in progress, so
+// every such file found then is a leftover, torn or whole; it never became the settings file. Anything
+// else in the folder, look-alike names included, is left alone.
+void JsonDefaultsStore::removeOwnLeftovers() {
+    leftoversRemoved_ = true;
+    const std::string target = resolvedTarget(path_);
+    const std::string dir = parentDirectory(target);
+    const QString prefix =
+        QStringLiteral(".") + QFileInfo(QString::fromStdString(target)).fileName() +
+        QString::fromLatin1(kTemporaryMarker.data(), static_cast<qsizetype>(kTemporaryMarker.size()));
+    const QDir folder(QString::fromStdString(dir.empty() ? std::string(".") : dir));
     for (const QString& name :
-         dir.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        QFile file(dir.filePath(name));
-        if (file.size() > static_cast<qint64>(kMaxFileBytes) || !file.open(QIODevice::ReadOnly)) continue;
-        const QByteArray bytes = file.readAll();
-        file.close();
-        if (decodeDefaultsFile(std::string_view(bytes.constData(), bytes.size()))) continue;
-        if (dir.remove(name))
-            logLine(kTag, "removed a half-written copy left by an interrupted write: " + name.toStdString());
+         folder.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const std::string file = folder.filePath(name).toStdString();
+        struct stat st {};
+        // We only ever leave regular files; anything else under the name is not ours.
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::unlink(file.c_str()) == 0)
+            logLine(kTag, "removed a copy left by an interrupted write: " + name.toStdString());
     }
 }
 
 void JsonDefaultsStore::load() {
-    removeLeftoverTemporaries();
+    // Without the lock another writer may be between creating its temporary and renaming it: the clean-up
+    // then waits for our first write.
+    if (lock(false)) {
+        removeOwnLeftovers();
+        unlock();
+    }
     std::string bytes, failure;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:
@@ -236,33 +392,51 @@ void JsonDefaultsStore::load() {
             break;
     }
     std::string error;
-    std::vector<std::string> skipped;
-    auto stored = decodeDefaultsFile(bytes, &error, &skipped);
+    auto stored = decodeFile(bytes, error);
     if (!stored) {
         setAside("is not a defaults file (" + error + ")", kStartingFresh);
         return;
     }
-    for (const auto& key : skipped) logLine(kTag, "ignoring unusable value of \"" + key + "\" in " + path_);
     domain_.replaceStored(std::move(*stored));
     lastDiskBytes_ = std::move(bytes);
 }
 
-void JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
+std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes, std::string& error) const {
+    std::vector<std::string> skipped;
+    auto stored = decodeDefaultsFile(bytes, &error, &skipped);
+    for (const auto& key : skipped) logLine(kTag, "ignoring unusable value of \"" + key + "\" in " + path_);
+    return stored;
+}
+
+PlistValue JsonDefaultsStore::withOurChanges(PlistValue fromFile) const {
+    for (const auto& key : changedKeys_) {
+        if (domain_.hasStoredValue(key))
+            fromFile[key] = domain_.stored()[key];
+        else
+            fromFile.erase(key);
+    }
+    return fromFile;
+}
+
+bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
     const auto now =
         std::chrono::duration_cast<std::chrono::milliseconds>(loop_.wallTime().time_since_epoch());
     const std::string stamp = QDateTime::fromMSecsSinceEpoch(now.count(), Qt::UTC)
                                   .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
                                   .toStdString();
     std::string target = path_ + ".corrupt-" + stamp;
-    for (int n = 2; QFile::exists(QString::fromStdString(target)); ++n)
+    for (int n = 2; QFileInfo::exists(QString::fromStdString(target)) ||
+                    QFileInfo(QString::fromStdString(target)).isSymLink();
+         ++n)
         target = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
-    if (::rename(path_.c_str(), target.c_str()) == 0) {
-        logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
-    } else {
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
         logLine(kTag, path_ + " " + reason + "; could not move it aside (" + std::strerror(errno) + "); " +
                           consequence);
+        return false;
     }
+    logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
     lastDiskBytes_.reset();
+    return true;
 }
 
 void JsonDefaultsStore::set(const std::string& key, PlistValue value) {
@@ -279,85 +453,239 @@ void JsonDefaultsStore::remove(const std::string& key) {
 
 void JsonDefaultsStore::markChanged(const std::string& key) {
     changedKeys_.insert(key);
-    if (flushPosted_) return;
     // Every change of this turn of the loop goes out in one write.
-    flushPosted_ = true;
-    loop_.post([this, alive = alive_] {
-        if (!*alive) return;
-        flushPosted_ = false;
-        flush();
-    });
+    if (!flushPosted_) postFlush(0);
 }
 
-void JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& onDisk) {
-    PlistValue merged = PlistValue::object();
+void JsonDefaultsStore::postFlush(double delay) {
+    flushPosted_ = true;
+    auto write = [this, alive = alive_] {
+        if (!*alive) return;
+        flushPosted_ = false;
+        // The main thread never waits for another writer: it tries again a little later.
+        if (flushLocked(LockMode::tryOnce) == FlushResult::LockBusy) postFlush(kLockRetrySeconds);
+    };
+    if (delay <= 0)
+        loop_.post(std::move(write));
+    else
+        lockRetry_ = loop_.postAfter(delay, std::move(write));
+}
+
+// Merges the file's content into ours: keys changed here since the last write keep our values. Returns
+// false when the file's content is not a defaults file (it was then set aside, when that was possible).
+bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& onDisk) {
+    // A file removed from outside counts as one emptied: keys we did not change go with it.
+    PlistValue fromFile = PlistValue::object();
     if (onDisk) {
         std::string error;
-        auto fromFile = decodeDefaultsFile(*onDisk, &error);
-        if (!fromFile) {
+        auto decoded = decodeFile(*onDisk, error);
+        if (!decoded) {
             // What was written there is unusable; keep it for the user and write ours in its place.
-            setAside("was replaced by something that is not a defaults file (" + error + ")",
-                     "writing the settings in use");
-            return;
+            return setAside("was replaced by something that is not a defaults file (" + error + ")",
+                            "writing the settings in use");
         }
-        merged = std::move(*fromFile);
+        fromFile = std::move(*decoded);
     }
-    // A file removed from outside counts as one emptied: keys we did not change go with it.
-    for (const auto& key : changedKeys_) {
-        if (domain_.hasStoredValue(key))
-            merged[key] = domain_.stored()[key];
-        else
-            merged.erase(key);
-    }
-    domain_.replaceStored(std::move(merged));
+    PlistValue merged = withOurChanges(std::move(fromFile));
+    if (*alive_)
+        takeInStored(std::move(merged));
+    else
+        domain_.replaceStored(std::move(merged));
+    return true;
 }
 
 bool JsonDefaultsStore::flush() {
-    if (changedKeys_.empty()) return true;
+    return flushLocked(LockMode::wait) == FlushResult::Written;
+}
+
+JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode) {
+    if (changedKeys_.empty()) return FlushResult::Written;
+    const std::string dir = parentDirectory(path_);
+    if (!makeDirectories(dir)) {
+        logLine(kTag,
+                "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
+        return FlushResult::Failed;
+    }
+    const bool locked = lock(mode != LockMode::tryOnce);
+    if (!locked && mode == LockMode::wait)
+        logLine(kTag, lockPath(path_) + " stays held by another writer; changes kept for the next try");
+    if (!locked && mode == LockMode::waitThenWriteAnyway)
+        logLine(kTag, lockPath(path_) + " stays held by another writer; writing without it");
+    if (!locked && mode != LockMode::waitThenWriteAnyway) return FlushResult::LockBusy;
+    if (locked && !leftoversRemoved_) removeOwnLeftovers();
     std::string bytes, failure;
+    bool ready = true;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:
             if (lastDiskBytes_) takeInOutsideChanges(std::nullopt);
             break;
         case ReadResult::Read:
-            if (bytes != lastDiskBytes_) takeInOutsideChanges(bytes);
+            if (bytes != lastDiskBytes_ && !takeInOutsideChanges(bytes)) ready = false;
             break;
         case ReadResult::Failed:
-            // Nothing to merge from a file we cannot read; the write below replaces it if it can.
-            logLine(kTag, path_ + " cannot be read before writing (" + failure + ")");
+            // Whatever is there now (too large, unreadable, not a file) is kept for the user, never
+            // overwritten: when it cannot be moved aside, nothing is written.
+            ready = setAside("cannot be read (" + failure + ")", "writing the settings in use");
             break;
     }
-    const std::string text = encodeDefaultsFile(domain_.stored());
-    if (!writeFile(text)) return false;
-    lastDiskBytes_ = text;
-    changedKeys_.clear();
+    bool written = false;
+    if (ready) {
+        const std::string text = encodeDefaultsFile(domain_.stored());
+        written = writeFile(text);
+        if (written) {
+            lastDiskBytes_ = text;
+            changedKeys_.clear();
+        }
+    } else {
+        logLine(kTag, "changes kept for the next try");
+    }
+    if (locked) unlock();
+    return written ? FlushResult::Written : FlushResult::Failed;
+}
+
+// The new content goes to a temporary file beside the real one (beside the link's target for a linked
+// file), is flushed to disk and renamed over the old one, so a crash at any moment leaves either the old
+// file or the new one.
+bool JsonDefaultsStore::writeFile(const std::string& text) {
+    const std::string target = resolvedTarget(path_);
+    const std::string dir = parentDirectory(target);
+    std::string temporary = (dir.empty() ? std::string() : dir + "/") + "." +
+                            QFileInfo(QString::fromStdString(target)).fileName().toStdString() +
+                            std::string(kTemporaryMarker) + "XXXXXX";
+    auto fail = [&](const std::string& what, int fd) {
+        const std::string reason = std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+        }
+        logLine(kTag,
+                "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
+        return false;
+    };
+    // mkostemp creates the file readable and writable by the user only, as the settings file should be.
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return fail("creating a temporary file", -1);
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail("writing", fd);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) return fail("flushing to disk", fd);
+    if (::close(fd) != 0) {
+        ::unlink(temporary.c_str());
+        return fail("closing", -1);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return fail("renaming into place", -1);
+    }
     return true;
 }
 
-bool JsonDefaultsStore::writeFile(const std::string& text) {
-    const std::string dir = parentDirectory(path_);
-    if (!makeDirectories(dir)) {
-        logLine(kTag,
-                "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
-        return false;
+bool JsonDefaultsStore::lock(bool wait) {
+    if (lockFd_ < 0) {
+        const std::string file = lockPath(path_);
+        // Never follows a link and never blocks, whatever was put at the lock's place.
+        lockFd_ =
+            ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
+        struct stat st {};
+        if (lockFd_ >= 0 && (::fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(lockFd_);
+            lockFd_ = -1;
+            errno = EINVAL;
+        }
+        if (lockFd_ < 0) {
+            // A folder that cannot hold the lock file: the write that follows reports its own failure,
+            // and a read-only folder has no second writer to guard against.
+            if (errno != ENOENT && !lockUnavailableLogged_) {
+                lockUnavailableLogged_ = true;
+                logLine(kTag, "cannot use " + file + " (" + std::strerror(errno) + "); writing without it");
+            }
+            return true;
+        }
     }
-    // QSaveFile writes a temporary file and renames it over the old one only once everything is on disk,
-    // so a crash at any moment leaves either the old file or the new one.
-    QSaveFile file(QString::fromStdString(path_));
-    bool ok = file.open(QIODevice::WriteOnly) &&
-              file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-              file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
-    const QString error = file.errorString();
-    if (ok)
-        ok = file.commit();
-    else
-        file.cancelWriting();
-    if (!ok) {
-        logLine(kTag, "cannot write " + path_ + ": " +
-                          (file.errorString().isEmpty() ? error : file.errorString()).toStdString() +
-                          "; changes kept for the next try");
+    int result;
+    do {
+        result = ::flock(lockFd_, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return true;
+    if (errno != EWOULDBLOCK) {
+        if (!lockUnavailableLogged_) {
+            lockUnavailableLogged_ = true;
+            logLine(kTag,
+                    "cannot lock " + lockPath(path_) + " (" + std::strerror(errno) + "); writing without it");
+        }
+        return true;
     }
-    return ok;
+    if (!wait) return false;
+    waitedLockFd_ = waitForLock(lockPath(path_), kLockWaitSeconds);
+    return waitedLockFd_ >= 0;
+}
+
+void JsonDefaultsStore::unlock() {
+    if (waitedLockFd_ >= 0) {
+        // Closing the only descriptor of that opening releases its lock.
+        ::close(waitedLockFd_);
+        waitedLockFd_ = -1;
+    } else if (lockFd_ >= 0) {
+        ::flock(lockFd_, LOCK_UN);
+    }
+}
+
+void JsonDefaultsStore::takeInOutsideEdits() {
+    std::string bytes, failure;
+    if (readFile(bytes, failure) != ReadResult::Read || bytes == lastDiskBytes_) return;
+    // An empty file is one being written in place, between its truncation and its new content.
+    if (bytes.empty()) return;
+    if (bytes == lastRefusedBytes_) return;
+    std::string error;
+    auto fromFile = decodeFile(bytes, error);
+    if (!fromFile) {
+        logLine(kTag, path_ + " was edited into something that is not a defaults file (" + error +
+                          "); keeping the settings in use");
+        lastRefusedBytes_ = std::move(bytes);
+        return;
+    }
+    lastRefusedBytes_.reset();
+    lastDiskBytes_ = std::move(bytes);
+    takeInStored(withOurChanges(std::move(*fromFile)));
+}
+
+void JsonDefaultsStore::watchForOutsideEdits() {
+    if (watcher_) return;
+    makeDirectories(parentDirectory(path_));
+    watcher_ = std::make_unique<QFileSystemWatcher>();
+    // A replaced file (every atomic save, ours too) shows only on its folder; an edit in place only on
+    // the file. Both lead to one read on the next turn of the loop.
+    const auto seen = [this] {
+        if (checkPosted_) return;
+        checkPosted_ = true;
+        loop_.post([this, alive = alive_] {
+            if (!*alive) return;
+            checkPosted_ = false;
+            followFile();
+            takeInOutsideEdits();
+        });
+    };
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), seen);
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(), seen);
+    followFile();
+}
+
+// Watches the folder, and the file while it exists (a watch ends when its file is replaced).
+void JsonDefaultsStore::followFile() {
+    if (!watcher_) return;
+    const QString file = QString::fromStdString(path_);
+    const QString folder = QString::fromStdString(parentDirectory(path_));
+    if (!folder.isEmpty() && !watcher_->directories().contains(folder)) watcher_->addPath(folder);
+    struct stat st {};
+    if (!watcher_->files().contains(file) && ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        watcher_->addPath(file);
 }
 
 }  // namespace velaro

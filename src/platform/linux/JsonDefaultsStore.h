@@ -1,4 +1,5 @@
-// The user's defaults store kept as one JSON file, written atomically a loop turn after each change.
+// The user's defaults store kept as one JSON file, written atomically a loop turn after each change, under
+// a lock shared with every other writer of the file, and followed for edits other programs make.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,8 @@
 #include "base/MainLoop.h"
 #include "platform/DefaultsStore.h"
 
+class QFileSystemWatcher;
+
 namespace velaro {
 
 // The file format, shared with anything else that reads or writes the file (scripts, end-to-end tests):
@@ -18,15 +21,17 @@ namespace velaro {
 // as doubles; data is written as {"$data": "<base64>"}; arrays and dictionaries as JSON.
 std::string encodeDefaultsFile(const PlistValue& stored);
 // The stored values of a file's text, or nothing (with the reason in `error`) when the text is not a
-// readable defaults file (a number beyond double range makes the text unreadable). Entries holding null
-// are left out; their keys are added to `skippedKeys` when given.
+// readable defaults file. Entries that cannot be stored are left out and their keys added to
+// `skippedKeys` when given: a null, and a value holding a number that is not finite (beyond the double
+// range, or the NaN and Infinity words some JSON writers emit).
 std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string* error = nullptr,
                                              std::vector<std::string>* skippedKeys = nullptr);
 
 class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
-    // Loads the file at `path`. A missing file is an empty store; an unreadable or corrupt one is moved
-    // aside to "<path>.corrupt-<UTC time>" and the store starts empty. Main thread only.
+    // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
+    // file or not a defaults file is moved aside to "<path>.corrupt-<UTC time>" and the store starts
+    // empty. Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
     // Writes what is still pending.
     ~JsonDefaultsStore() override;
@@ -35,6 +40,9 @@ public:
 
     // $XDG_CONFIG_HOME/Velaro/defaults.json, with ~/.config when the variable is unset, empty or relative.
     static std::string standardPath();
+    // The advisory lock file beside the settings file: every writer holds it from reading the file to
+    // renaming the new one into place.
+    static std::string lockPath(const std::string& path) { return path + ".lock"; }
 
     // Non-finite doubles have no JSON form: such a value is refused (logged) and the key keeps its value.
     void set(const std::string& key, PlistValue value) override;
@@ -43,28 +51,59 @@ public:
 
     // Writes pending changes now. Before writing, changes another process made to the file since we last
     // read or wrote it are taken in: keys changed here since then keep our values, all others take the
-    // file's. Returns false when the file could not be written; the changes stay pending.
+    // file's. Returns false when the file could not be written; the changes stay pending. While another
+    // writer holds the lock this waits for it, a second at most.
     bool flush();
     // True while changes wait to be written.
     bool hasPendingChanges() const { return !changedKeys_.empty(); }
     const std::string& path() const { return path_; }
 
+    // Follows the file from now on: edits other programs make are taken in as they land.
+    void watchForOutsideEdits();
+    // Reads the file and takes in what another program changed since we last read or wrote it (keys
+    // changed here and not yet written keep our values); outsideChanges() tells of the keys that changed.
+    // A file that is missing, unreadable or not a defaults file changes nothing here: an editor may be
+    // half-way through saving it, and the next write deals with what is left.
+    void takeInOutsideEdits();
+
 private:
     enum class ReadResult { Missing, Read, Failed };
+    enum class FlushResult { Written, Failed, LockBusy };
+    enum class LockMode { tryOnce, wait, waitThenWriteAnyway };
     ReadResult readFile(std::string& bytes, std::string& failure) const;
-    void removeLeftoverTemporaries() const;
+    void removeOwnLeftovers();
+    // The file's values, with its unusable entries logged; nothing (with the reason) for a file that is
+    // not a defaults file.
+    std::optional<PlistValue> decodeFile(const std::string& bytes, std::string& error) const;
+    // The file's values with our changes that are not yet written laid over them.
+    PlistValue withOurChanges(PlistValue fromFile) const;
     void load();
     void markChanged(const std::string& key);
-    void takeInOutsideChanges(const std::optional<std::string>& onDisk);
-    void setAside(const std::string& reason, const std::string& consequence);
+    void postFlush(double delay);
+    FlushResult flushLocked(LockMode mode);
+    bool takeInOutsideChanges(const std::optional<std::string>& onDisk);
+    bool setAside(const std::string& reason, const std::string& consequence);
     bool writeFile(const std::string& text);
+    bool lock(bool wait);
+    void unlock();
+    void followFile();
 
     MainLoop& loop_;
     std::string path_;
     std::set<std::string> changedKeys_;
     // The file's bytes as we last read or wrote them; nothing when there was no file.
     std::optional<std::string> lastDiskBytes_;
+    // Content an outside edit left that is not a defaults file, reported once.
+    std::optional<std::string> lastRefusedBytes_;
     bool flushPosted_ = false;
+    bool checkPosted_ = false;
+    bool leftoversRemoved_ = false;
+    int lockFd_ = -1;
+    // Holds the lock when it was waited for (a separate opening of the lock file); -1 otherwise.
+    int waitedLockFd_ = -1;
+    bool lockUnavailableLogged_ = false;
+    Cancellable lockRetry_;
+    std::unique_ptr<QFileSystemWatcher> watcher_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,6 +1,9 @@
-// A child process for the crash test of the defaults file: stores a new state and writes it out, over and
-// over, printing each counter once it is on disk, until it is killed.
+// A child process for the multi-process tests of the defaults file. With a file alone it stores a new state
+// and writes it out, over and over, printing each counter once it is on disk, until it is killed. With a
+// key prefix and a count it writes that many keys of its own, one write each, as a second writer would.
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/helpers/DefaultsBurst.h"
 #include "platform/linux/JsonDefaultsStore.h"
@@ -8,12 +11,22 @@
 
 int main(int argc, char** argv) {
     using namespace velaro;
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <defaults file>\n", argv[0]);
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: %s <defaults file> [<key prefix> <count>]\n", argv[0]);
         return 64;
     }
     test::VirtualLoop loop;
     JsonDefaultsStore store(loop, argv[1]);
+    if (argc == 4) {
+        const std::string prefix = argv[2];
+        const int count = std::atoi(argv[3]);
+        for (int i = 0; i < count; ++i) {
+            store.set(prefix + std::to_string(i), i);
+            store.set(prefix + "last", i);
+            if (!store.synchronize()) return 1;
+        }
+        return 0;
+    }
     // Go on from the state the previous (killed) writer left.
     std::int64_t counter = store.integerValue("counter").value_or(0);
     for (;;) {

@@ -1,0 +1,71 @@
+// The real app in a process of its own, with its own settings folder, ended (and waited for) when the test
+// ends; what it writes on stderr can be kept for the test to read.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include "e2e/E2eSupport.h"
+
+namespace velaro::e2e {
+
+class RunningApp {
+public:
+    // `defaultsJson` becomes the settings file; none is written when it is null.
+    explicit RunningApp(const QByteArray& defaultsJson) {
+        QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
+        if (!defaultsJson.isNull()) writeSettings(defaultsJson);
+        environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    }
+    ~RunningApp() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(8000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+            }
+        }
+    }
+    RunningApp(const RunningApp&) = delete;
+    RunningApp& operator=(const RunningApp&) = delete;
+
+    // `keepErrors`: stderr is kept for errorOutput() instead of passing through to the test's own.
+    bool start(bool keepErrors = false) {
+        process_.setProcessEnvironment(environment_);
+        process_.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels
+                                                  : QProcess::ForwardedErrorChannel);
+        process_.start(binDir() + QStringLiteral("/velaro"), {});
+        return process_.waitForStarted(5000);
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    qint64 pid() const { return process_.processId(); }
+    const QProcessEnvironment& environment() const { return environment_; }
+    // Changes what the app is started with (before start()).
+    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
+    // What the app wrote on stderr so far (with start(true)).
+    QByteArray errorOutput() {
+        errors_ += process_.readAllStandardError();
+        return errors_;
+    }
+
+    // The settings folder, and a file in it.
+    QString folder() const { return dir_.filePath(QStringLiteral("Velaro")); }
+    QString settingsPath() const { return folder() + QStringLiteral("/defaults.json"); }
+    bool writeSettings(const QByteArray& json) const {
+        QFile file(settingsPath());
+        return file.open(QIODevice::WriteOnly) && file.write(json) == json.size();
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcessEnvironment environment_;
+    QProcess process_;
+    QByteArray errors_;
+};
+
+}  // namespace velaro::e2e

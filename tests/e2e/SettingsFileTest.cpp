@@ -1,0 +1,145 @@
+// The settings file under hostile conditions, with the real app: a FIFO at its path, the user's own copies
+// beside it, leftovers of killed writes, and edits other programs make while the app runs.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e/E2eSupport.h"
+#include "e2e/ForeignWindow.h"
+#include "e2e/RunningApp.h"
+
+namespace velaro::e2e {
+namespace {
+
+bool isFifo(const QString& path) {
+    struct stat st {};
+    return ::lstat(path.toLocal8Bit().constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(SettingsFileTest, AFifoAtTheSettingsPathIsSetAsideAndTheAppStartsOnDefaultsSayingWhy) {
+    VELARO_REQUIRE_DESKTOP();
+    RunningApp app{QByteArray()};
+    ASSERT_EQ(::mkfifo(app.settingsPath().toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(app.start(true));
+    // Started: it writes its settings (the checked defaults) into a new, regular file.
+    ASSERT_TRUE(waitUntil([&] {
+        return QFileInfo(app.settingsPath()).isFile() && !contents(app.settingsPath()).isEmpty();
+    })) << app.errorOutput().toStdString();
+    EXPECT_TRUE(app.running());
+    EXPECT_TRUE(app.errorOutput().contains("defaults.json cannot be read (not a regular file); moved it to "))
+        << app.errorOutput().toStdString();
+    const auto aside =
+        QDir(app.folder()).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::System);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(isFifo(app.folder() + "/" + aside[0])) << "kept as it was";
+    const auto stored = nlohmann::json::parse(contents(app.settingsPath()).toStdString(), nullptr, false);
+    EXPECT_FALSE(stored.contains("onboardingStep")) << "on defaults: the tour has not been completed";
+}
+
+TEST(SettingsFileTest, AStartRemovesLeftoversOfKilledWritesButNeverTheUsersOwnCopies) {
+    VELARO_REQUIRE_DESKTOP();
+    RunningApp app(R"({"onboardingStep": 4, "masterEnabled": false})");
+    const QByteArray backup = R"({"onboardingStep": 4, "masterEnabled": true})";
+    const QByteArray torn = R"({"onboardingStep": 4, "mas)";
+    const auto put = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(app.folder() + "/" + name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    ASSERT_TRUE(put("defaults.json.backup", backup));
+    ASSERT_TRUE(put("defaults.json.before", torn));
+    ASSERT_TRUE(put(".defaults.json.velaro-write-k1LLed", torn));
+    ASSERT_TRUE(put(".defaults.json.velaro-write-wh0le0", backup));
+    ASSERT_TRUE(app.start());
+    EXPECT_TRUE(waitUntil([&] {
+        return !QFile::exists(app.folder() + "/.defaults.json.velaro-write-k1LLed") &&
+               !QFile::exists(app.folder() + "/.defaults.json.velaro-write-wh0le0");
+    })) << "leftovers of killed writes stayed";
+    EXPECT_EQ(contents(app.folder() + "/defaults.json.backup"), backup);
+    EXPECT_EQ(contents(app.folder() + "/defaults.json.before"), torn);
+    EXPECT_TRUE(app.running());
+}
+
+// Rewrites the settings file as another program would, under the lock every writer of the file takes.
+void editSettings(const RunningApp& app, const std::function<void(nlohmann::json&)>& edit, bool inPlace) {
+    const QByteArray lockPath = (app.settingsPath() + ".lock").toLocal8Bit();
+    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    auto json = nlohmann::json::parse(contents(app.settingsPath()).toStdString());
+    edit(json);
+    const QByteArray text = QByteArray::fromStdString(json.dump(2));
+    if (inPlace) {
+        EXPECT_TRUE(app.writeSettings(text));
+    } else {
+        // An editor's save: a new file renamed over the old one.
+        QFile next(app.settingsPath() + ".new");
+        ASSERT_TRUE(next.open(QIODevice::WriteOnly));
+        next.write(text);
+        next.close();
+        ASSERT_TRUE(QFile::rename(app.settingsPath() + ".new", app.settingsPath()) ||
+                    (QFile::remove(app.settingsPath()) &&
+                     QFile::rename(app.settingsPath() + ".new", app.settingsPath())));
+    }
+    ::close(lock);
+}
+
+TEST(SettingsFileTest, AnOutsideEditOfTheFileChangesTheBandWithinOneSecond) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0);
+    RunningApp app(R"({"onboardingStep": 4})");
+    const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
+    const QColor untinted = screenshot().pixelColor(inPanel);
+    const QColor colour(0x28, 0x8c, 0xc8);
+    ASSERT_FALSE(closeTo(untinted, colour, 8)) << "the panel starts in another colour";
+    ASSERT_TRUE(app.start());
+    ForeignWindow window({.rgb = colour.rgb() & 0xffffff, .maximised = true});
+    const auto tinted = [&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), colour, 10); };
+    const auto clear = [&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), untinted, 10); };
+    ASSERT_TRUE(tinted(screenshotWhen(tinted, std::chrono::seconds(15)))) << "the band never took the colour";
+    // Let the app's own start-up writes settle, so the edit is not merged with one of them.
+    waitUntil([] { return false; }, std::chrono::milliseconds(500));
+
+    // An editor's save (a new file renamed into place) switches the overlay off.
+    QElapsedTimer sinceEdit;
+    editSettings(
+        app, [](nlohmann::json& json) { json["masterEnabled"] = false; }, false);
+    sinceEdit.start();
+    EXPECT_TRUE(clear(screenshotWhen(clear, std::chrono::seconds(3)))) << "the band stayed on";
+    EXPECT_LT(sinceEdit.elapsed(), 1000);
+
+    // Written in place: back on (the capture then starts again, which takes its own time), then at a
+    // lower opacity, which shows at once.
+    editSettings(
+        app, [](nlohmann::json& json) { json["masterEnabled"] = true; }, true);
+    ASSERT_TRUE(tinted(screenshotWhen(tinted, std::chrono::seconds(10)))) << "the band did not come back";
+    editSettings(
+        app, [](nlohmann::json& json) { json["overlayOpacity"] = 0.4; }, true);
+    sinceEdit.restart();
+    const auto faded = [&](const QImage& shot) {
+        const QColor now = shot.pixelColor(inPanel);
+        return !closeTo(now, colour, 20) && !closeTo(now, untinted, 10);
+    };
+    EXPECT_TRUE(faded(screenshotWhen(faded, std::chrono::seconds(3)))) << "the opacity did not change";
+    EXPECT_LT(sinceEdit.elapsed(), 1000);
+    EXPECT_TRUE(app.running());
+}
+
+}  // namespace
+}  // namespace velaro::e2e
