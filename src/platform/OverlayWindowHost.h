@@ -52,12 +52,38 @@ struct OverlayAnimation {
 // `size` is the window's size in points, origin at the top-left.
 using OverlayContent = std::function<void(QPainter& painter, Size size)>;
 
+// How a window's pixels are made: painted from its content, or drawn with OpenGL by its owner.
+enum class OverlaySurfaceKind { painted, gl };
+
 struct OverlayWindowOptions {
     std::string name;  // a short role ("overlay-bar", "overlay-corner"); the window's title and class
     Rect frame;        // global points
     int level = OverlayWindowLevel::normal;
     double alpha = 1.0;
-    OverlayContent content;
+    OverlayContent content;  // painted windows only
+    OverlaySurfaceKind surface = OverlaySurfaceKind::painted;
+};
+
+// The OpenGL drawable of a GL-surface window: an ARGB surface with an 8-bit alpha channel and premultiplied
+// colour, drawn by its owner on the main thread whenever it likes. The window never draws into it, except
+// to show it transparent until the owner first presents. It shows only while translucency is supported:
+// without a compositor an ARGB surface would be an opaque black band.
+class OverlayGLSurface {
+public:
+    virtual ~OverlayGLSurface() = default;
+    // Makes the surface's OpenGL 3.3 core context current. False when there is none (it could not be made)
+    // or it was just lost; a later call may make a new one, which changes the generation.
+    virtual bool makeCurrent() = 0;
+    // While current: the framebuffer to draw into, and its size in device pixels (the window's size times
+    // its device pixel ratio).
+    virtual unsigned framebuffer() const = 0;
+    virtual int pixelWidth() const = 0;
+    virtual int pixelHeight() const = 0;
+    virtual double devicePixelRatio() const = 0;
+    // Shows what was drawn since makeCurrent(); nothing while the window is off screen.
+    virtual void present() = 0;
+    // Changes whenever the surface gets a new context: every GL object made in an older one is gone.
+    virtual std::uint64_t generation() const = 0;
 };
 
 class OverlayWindowHost;
@@ -94,6 +120,9 @@ public:
     void orderBelow(WindowNumber other);
     // The other application's window this one was last ordered below, until it is ordered front or out.
     std::optional<WindowNumber> orderedBelowForeign() const { return belowForeign_; }
+
+    // The OpenGL drawable of a window made with OverlaySurfaceKind::gl; null for painted windows.
+    virtual OverlayGLSurface* glSurface() { return nullptr; }
 
     void setContent(OverlayContent content);
     const OverlayContent& content() const { return content_; }

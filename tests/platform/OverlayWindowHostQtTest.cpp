@@ -172,5 +172,34 @@ TEST_F(QtOverlayWindowHostTest, WithoutACompositorWindowsAreCutToShapeAndHiddenA
     EXPECT_DOUBLE_EQ(qt->opacity(), 0.3);
 }
 
+// A GL-surface window is an OpenGL 3.3 core surface with alpha; it shows only while translucency does, since
+// an ARGB surface cannot be cut to a painted shape.
+TEST_F(QtOverlayWindowHostTest, GLSurfaceWindowsShowOnlyWithTranslucency) {
+    OverlayWindowOptions options{"viz-bar", {0, 0, 300, 80}, OverlayWindowLevel::mainMenu, 1.0, {}};
+    options.surface = OverlaySurfaceKind::gl;
+    auto w = host.makeWindow(options);
+    ASSERT_NE(w->glSurface(), nullptr);
+    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    EXPECT_EQ(qt->surfaceType(), QSurface::OpenGLSurface);
+    EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), 8);
+    EXPECT_EQ(qt->requestedFormat().profile(), QSurfaceFormat::CoreProfile);
+    EXPECT_TRUE(qt->flags().testFlag(Qt::WindowTransparentForInput));
+    EXPECT_EQ(w->glSurface()->pixelWidth(), 300);
+    EXPECT_EQ(w->glSurface()->pixelHeight(), 80);
+
+    w->orderFrontRegardless();
+    EXPECT_TRUE(qt->isVisible());
+    host.setTranslucency(false);
+    qt = QtOverlayWindowHost::qtWindow(*w);
+    EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), 8) << "still a GL surface with alpha";
+    EXPECT_FALSE(qt->isVisible());
+    EXPECT_TRUE(w->isVisible()) << "ordered in, shown again with a compositor";
+    host.setTranslucency(true);
+    EXPECT_TRUE(QtOverlayWindowHost::qtWindow(*w)->isVisible());
+
+    auto painted = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
+    EXPECT_EQ(painted->glSurface(), nullptr);
+}
+
 }  // namespace
 }  // namespace velaro

@@ -7,9 +7,25 @@
 
 namespace velaro::test {
 
+bool FakeGLSurface::makeCurrent() {
+    if (!lost_) return true;
+    lost_ = false;
+    ++generation_;
+    return false;
+}
+
+int FakeGLSurface::pixelWidth() const {
+    return static_cast<int>(std::lround(window_.frame().width() * scale_));
+}
+
+int FakeGLSurface::pixelHeight() const {
+    return static_cast<int>(std::lround(window_.frame().height() * scale_));
+}
+
 FakeOverlayWindow::FakeOverlayWindow(FakeOverlayWindowHost& host, const OverlayWindowOptions& options,
                                      WindowNumber number)
     : OverlayWindow(host, options), fakeHost_(host), number_(number) {
+    if (options.surface == OverlaySurfaceKind::gl) gl_ = std::make_unique<FakeGLSurface>(*this);
     frames_.push_back(frame());
     alphas_.push_back(alphaValue());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,39 @@ namespace velaro::test {
 
 class FakeOverlayWindowHost;
 
+// The drawable of a GL-surface window without OpenGL: it counts presents, and a test can take its context
+// away (makeCurrent fails once, then a new context comes with a new generation).
+class FakeGLSurface final : public OverlayGLSurface {
+public:
+    explicit FakeGLSurface(const OverlayWindow& window) : window_(window) {}
+    bool makeCurrent() override;
+    unsigned framebuffer() const override { return 0; }
+    int pixelWidth() const override;
+    int pixelHeight() const override;
+    double devicePixelRatio() const override { return scale_; }
+    void present() override { ++presents_; }
+    std::uint64_t generation() const override { return generation_; }
+
+    void setDevicePixelRatio(double scale) { scale_ = scale; }
+    void loseContext() { lost_ = true; }
+    int presentCount() const { return presents_; }
+
+private:
+    const OverlayWindow& window_;
+    double scale_ = 1;
+    bool lost_ = false;
+    int presents_ = 0;
+    std::uint64_t generation_ = 1;
+};
+
 class FakeOverlayWindow final : public OverlayWindow {
 public:
     FakeOverlayWindow(FakeOverlayWindowHost& host, const OverlayWindowOptions& options, WindowNumber number);
     ~FakeOverlayWindow() override;
 
     WindowNumber windowNumber() const override { return number_; }
+    OverlayGLSurface* glSurface() override { return gl_.get(); }
+    FakeGLSurface* fakeGLSurface() { return gl_.get(); }
 
     // Every frame and alpha the window took, in order (the initial ones first), animation steps included.
     const std::vector<Rect>& frameHistory() const { return frames_; }
@@ -36,6 +64,7 @@ protected:
 private:
     FakeOverlayWindowHost& fakeHost_;
     WindowNumber number_;
+    std::unique_ptr<FakeGLSurface> gl_;
     std::vector<Rect> frames_;
     std::vector<double> alphas_;
     int paints_ = 0;

@@ -23,6 +23,7 @@
 
 #include "base/Log.h"
 #include "base/MainLoop.h"
+#include "platform/linux/QtOverlayGLSurface.h"
 #include "platform/linux/X11OverlayStack.h"
 #include "platform/linux/X11Session.h"
 
@@ -322,10 +323,12 @@ private:
 
 class QtOverlayWindow;
 
-// The native window: paints the owner's content through a backing store, whole, on every update.
+// The native window: paints the owner's content through a backing store, whole, on every update; or, for a
+// GL-surface window, leaves the drawing to the owner's OpenGL context.
 class QtOverlaySurface final : public QWindow {
 public:
-    QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent);
+    QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent,
+                     QtOverlayGLSurface* gl);
     void renderNow();
     const QRegion& shape() const { return shape_; }
     bool hasPaintedShape() const { return painted_; }
@@ -335,13 +338,14 @@ protected:
         if (isExposed()) renderNow();
     }
     void resizeEvent(QResizeEvent* event) override {
-        store_.resize(event->size());
+        if (store_) store_->resize(event->size());
         if (isExposed()) renderNow();
     }
 
 private:
     QtOverlayWindow& owner_;
-    QBackingStore store_;
+    std::unique_ptr<QBackingStore> store_;
+    QtOverlayGLSurface* gl_;
     bool translucent_;
     bool painted_ = false;
     QRegion shape_;
@@ -351,14 +355,17 @@ class QtOverlayWindow final : public OverlayWindow {
 public:
     QtOverlayWindow(QtOverlayWindowHost& host, const OverlayWindowOptions& options)
         : OverlayWindow(host, options), qtHost_(host) {
+        if (options.surface == OverlaySurfaceKind::gl) gl_ = std::make_unique<QtOverlayGLSurface>();
         buildSurface();
     }
     ~QtOverlayWindow() override {
         detachFromHost();
+        if (gl_) gl_->attach(nullptr);
         surface_.reset();
     }
 
     WindowNumber windowNumber() const override { return static_cast<WindowNumber>(surface_->winId()); }
+    OverlayGLSurface* glSurface() override { return gl_.get(); }
     QWindow* surface() const { return surface_.get(); }
 
     // Root pixels, y down: Qt keeps a screen's origin and scales distances from it.
@@ -384,9 +391,14 @@ public:
         if (qtHost_.inBatch()) return;  // the commit brings every window in line at once
         const bool translucent = qtHost_.supportsTranslucency();
         bool want = isVisible() && !frame().isEmpty() && (translucent || alphaValue() > 0);
-        // Cut to shape before the first map, or the whole rectangle would flash opaque.
-        if (want && !translucent && !surface_->hasPaintedShape()) surface_->renderNow();
-        want = want && (translucent || !surface_->shape().isEmpty());
+        if (gl_) {
+            // Without a compositor an ARGB GL surface is an opaque black band: it stays off screen.
+            want = want && translucent;
+        } else {
+            // Cut to shape before the first map, or the whole rectangle would flash opaque.
+            if (want && !translucent && !surface_->hasPaintedShape()) surface_->renderNow();
+            want = want && (translucent || !surface_->shape().isEmpty());
+        }
         if (want == nativeShown_) return;
         nativeShown_ = want;
         if (want) {
@@ -424,31 +436,44 @@ protected:
 
 private:
     void buildSurface() {
-        surface_ = std::make_unique<QtOverlaySurface>(*this, name(), qtHost_.supportsTranslucency());
+        auto old = std::move(surface_);
+        surface_ =
+            std::make_unique<QtOverlaySurface>(*this, name(), qtHost_.supportsTranslucency(), gl_.get());
         surface_->setGeometry(qtHost_.qtGeometryFor(frame()));
         if (qtHost_.supportsTranslucency()) surface_->setOpacity(alphaValue());
         surface_->create();
+        // A new native window has a new visual, so the GL side starts over with a new context.
+        if (gl_) gl_->attach(surface_.get());
     }
 
     QtOverlayWindowHost& qtHost_;
+    std::unique_ptr<QtOverlayGLSurface> gl_;
     std::unique_ptr<QtOverlaySurface> surface_;
     bool nativeShown_ = false;
 };
 
-QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent)
-    : owner_(owner), store_(this), translucent_(translucent) {
-    setSurfaceType(QSurface::RasterSurface);
+QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& name, bool translucent,
+                                   QtOverlayGLSurface* gl)
+    : owner_(owner), gl_(gl), translucent_(translucent) {
+    setSurfaceType(gl ? QSurface::OpenGLSurface : QSurface::RasterSurface);
     setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
              Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
-    if (translucent) {
+    if (gl) {
+        setFormat(QtOverlayGLSurface::surfaceFormat());
+    } else if (translucent) {
         QSurfaceFormat format;
         format.setAlphaBufferSize(8);
         setFormat(format);
     }
     setTitle(QString::fromStdString(name));
+    if (!gl) store_ = std::make_unique<QBackingStore>(this);
 }
 
 void QtOverlaySurface::renderNow() {
+    if (gl_) {
+        gl_->clearIfUndrawn();
+        return;
+    }
     if (!isExposed() && translucent_) return;  // painted on its first expose
     const QSize logical = size();
     if (logical.isEmpty()) return;
@@ -473,14 +498,14 @@ void QtOverlaySurface::renderNow() {
     }
     if (!isExposed()) return;
     const QRect rect(QPoint(), logical);
-    store_.beginPaint(rect);
+    store_->beginPaint(rect);
     {
-        QPainter painter(store_.paintDevice());
+        QPainter painter(store_->paintDevice());
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(rect, image);
     }
-    store_.endPaint();
-    store_.flush(rect);
+    store_->endPaint();
+    store_->flush(rect);
 }
 
 // MARK: QtOverlayWindowHost

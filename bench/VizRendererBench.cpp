@@ -1,0 +1,141 @@
+// One visualizer frame on the GL of the test desktop (Mesa's llvmpipe, a CPU rasteriser: reported, no goal)
+// at 1920 x 80 and 3840 x 160 px: bars on the direct path, bars with trail and glow, and 50 waves. Each is
+// measured against a frame of the same target that is only cleared (the baseline), to the end of the GPU's
+// work. `gl_objects_per_frame` counts the GL objects the frames made: none. Needs a DISPLAY (run it inside
+// scripts/desktop-session); without one it reports an error.
+#include <benchmark/benchmark.h>
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
+#include <QOpenGLFramebufferObject>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "music/VizBarRenderer.h"
+
+namespace {
+
+using velaro::VizBarRenderer;
+
+enum Variant { directBars, barsTrailBloom, waves };
+
+struct Target {
+    int width, height;
+    double scale;
+};
+constexpr Target kTargets[] = {{1920, 80, 1.0}, {3840, 160, 2.0}};
+
+// A context, a framebuffer object of the target's size and a renderer with the default bar layout
+// (2 pt bars, 2 pt gaps).
+class Rig {
+public:
+    explicit Rig(const Target& t) : target_(t) {
+        surface_.setFormat(VizBarRenderer::contextFormat());
+        surface_.create();
+        context_.setFormat(VizBarRenderer::contextFormat());
+        if (!context_.create() || !context_.makeCurrent(&surface_)) return;
+        fbo_ = std::make_unique<QOpenGLFramebufferObject>(t.width, t.height);
+        const double points = t.width / t.scale;
+        const int bars = int(points / 4);
+        std::vector<velaro::VizBarSlot> layout;
+        for (int i = 0; i < bars; ++i) layout.push_back({float((1 + 4 * i) / points), float(2 / points)});
+        renderer_ = VizBarRenderer::create(t.width, t.height, t.scale, layout);
+        heights_.resize(layout.size());
+        for (std::size_t i = 0; i < heights_.size(); ++i)
+            heights_[i] = 0.4f * float(0.5 + 0.5 * std::sin(i * 0.37));
+    }
+    ~Rig() {
+        if (!context_.isValid()) return;
+        context_.makeCurrent(&surface_);
+        renderer_.reset();
+        fbo_.reset();
+    }
+    bool ready() const { return renderer_ != nullptr; }
+    VizBarRenderer& renderer() { return *renderer_; }
+
+    velaro::VizFrame frame(Variant variant) {
+        uniforms_ = {};
+        uniforms_.u0 = {1, float(target_.width), float(target_.height), 0};
+        uniforms_.u1 = {1, 0, 300, 0.9f};
+        uniforms_.u2 = {variant == waves ? 1.0f : 0.0f, float(target_.scale), 0.9f * std::sqrt(4.0f / 50),
+                        0.75f};
+        uniforms_.u3 = {1, 0, 300, 0.9f};
+        uniforms_.u4 = {0, 8, 0.45f, 0};
+        uniforms_.u5 = {50, 25, 0.4f, 0.3f};
+        uniforms_.u6 = {1, 0, 1, 0};
+        for (int i = 0; i < 16; ++i) uniforms_.env[i] = {30, 28, 26, 24};
+        for (int k = 0; k < velaro::VIZ_MAX_WAVES; ++k) {
+            waves_.wp[k] = {float(48 * target_.scale * (0.3 + 0.7 * std::abs(std::sin(k)))),
+                            float(0.5 + 0.35 * std::sin(k * 2.39996)), 0.21f, float(k)};
+            waves_.wp[k + velaro::VIZ_MAX_WAVES] = {2.0f, 1.0f, float(75 * (k % 4)), 0.3f * (k % 4)};
+        }
+        velaro::VizFrame f;
+        f.heights = heights_;
+        f.uniforms = &uniforms_;
+        f.waves = &waves_;
+        f.trail = variant == barsTrailBloom;
+        f.bloomIntensity = variant == barsTrailBloom ? 0.8 : 0;
+        return f;
+    }
+    void draw(const velaro::VizFrame& f) {
+        renderer_->encode(f, {fbo_->handle(), target_.width, target_.height});
+        context_.extraFunctions()->glFinish();
+    }
+    void clearOnly() {
+        auto* gl = context_.extraFunctions();
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, fbo_->handle());
+        gl->glViewport(0, 0, target_.width, target_.height);
+        gl->glClearColor(0, 0, 0, 0);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+        gl->glFinish();
+    }
+
+private:
+    Target target_;
+    QOffscreenSurface surface_;
+    QOpenGLContext context_;
+    std::unique_ptr<QOpenGLFramebufferObject> fbo_;
+    std::unique_ptr<VizBarRenderer> renderer_;
+    std::vector<float> heights_;
+    velaro::VizUniforms uniforms_{};
+    velaro::VizWaveParams waves_{};
+};
+
+void BM_VizFrame(benchmark::State& state) {
+    Rig rig(kTargets[state.range(0)]);
+    if (!rig.ready()) {
+        state.SkipWithError("no OpenGL 3.3 context: run inside scripts/desktop-session");
+        return;
+    }
+    const auto variant = static_cast<Variant>(state.range(1));
+    rig.renderer().setBloomSigma(24);
+    const auto frame = rig.frame(variant);
+    rig.draw(frame);  // programs and buffers warm
+    const std::size_t objects = rig.renderer().glObjectsCreated();
+    for (auto _ : state) rig.draw(frame);
+    state.counters["gl_objects_per_frame"] =
+        double(rig.renderer().glObjectsCreated() - objects) / double(state.iterations());
+}
+BENCHMARK(BM_VizFrame)
+    ->ArgsProduct({{0, 1}, {directBars, barsTrailBloom, waves}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The same target, only cleared: what any frame costs before the visualizer draws anything.
+void BM_VizFrame_Baseline(benchmark::State& state) {
+    Rig rig(kTargets[state.range(0)]);
+    if (!rig.ready()) {
+        state.SkipWithError("no OpenGL 3.3 context: run inside scripts/desktop-session");
+        return;
+    }
+    rig.clearOnly();
+    for (auto _ : state) rig.clearOnly();
+}
+BENCHMARK(BM_VizFrame_Baseline)
+    ->ArgsProduct({{0, 1}, {directBars, barsTrailBloom, waves}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
