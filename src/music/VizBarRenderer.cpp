@@ -525,6 +525,8 @@ void VizBarRenderer::encode(const VizFrame& frame, const VizRenderTarget& target
     gl.glBindTexture(GL_TEXTURE_2D, 0);
     gl.glBindVertexArray(0);
     gl.glUseProgram(0);
+    gl.glBindBufferBase(GL_UNIFORM_BUFFER, kUniformsBinding, 0);
+    gl.glBindBufferBase(GL_UNIFORM_BUFFER, kWavesBinding, 0);
     gl.glDisable(GL_BLEND);
 }
 

@@ -6,6 +6,9 @@
 
 #include <xcb/xcb.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -264,6 +267,17 @@ OwnWindow::OwnWindow(QColor colour, QRect place) : colour_(colour) {
 
 void OwnWindow::paintEvent(QPaintEvent*) {
     QPainter(this).fillRect(rect(), colour_);
+}
+
+void keepLoadedLibrariesMapped() {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            // A reference that is never dropped; RTLD_NODELETE keeps the library even past dlclose().
+            if (info->dlpi_name && *info->dlpi_name)
+                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
 }
 
 }  // namespace velaro::e2e

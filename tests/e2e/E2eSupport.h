@@ -76,6 +76,11 @@ std::vector<uint32_t> clientWindows();
 // The panel's height at the top of the primary monitor: the largest top strut of the docks.
 int panelHeight();
 
+// Keeps every library loaded now mapped until the process ends. Call it once OpenGL has drawn: the GL driver
+// is unloaded when Qt closes its X display at exit, and what the driver's globals held then looks leaked to
+// the sanitizer's leak check.
+void keepLoadedLibrariesMapped();
+
 // Adds or removes both maximised states of a client window, as a pager asks the window manager.
 void setMaximised(uint32_t window, bool on);
 

@@ -71,6 +71,7 @@ protected:
             bars.push_back({float(x) / screenWidth, 20.0f / screenWidth});
         renderer = VizWindowRenderer::create(*window, bars);
         ASSERT_NE(renderer, nullptr);
+        keepLoadedLibrariesMapped();
         heights.assign(bars.size(), kDepth);
         const auto* surface = window->glSurface();
         uniforms.u0 = {1, float(surface->pixelWidth()), float(surface->pixelHeight()), 0};

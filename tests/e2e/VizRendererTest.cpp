@@ -76,6 +76,7 @@ protected:
         target = std::make_unique<QOpenGLFramebufferObject>(w, h);
         renderer = VizBarRenderer::create(w, h, scale, bars);
         ASSERT_NE(renderer, nullptr);
+        keepLoadedLibrariesMapped();
         frame.heights = heights;
         frame.uniforms = &uniforms;
         frame.waves = &waves;
