@@ -13,7 +13,7 @@ namespace velaro {
 namespace {
 
 // The panel is application-wide state in the platform's own sense (one colour picker per app), so it lives
-// for the process, created on first use and deleted as the application object goes.
+// for the process: created on first use, deleted as the application quits, while widgets can still go.
 struct PanelState {
     QPointer<QColorDialog> dialog;
     QPointer<QObject> consumer;
@@ -33,7 +33,8 @@ QColorDialog& panel() {
         // A live panel: every change is a pick, there is nothing to confirm.
         state.dialog->setOption(QColorDialog::NoButtons);
         state.dialog->setOption(QColorDialog::DontUseNativeDialog);
-        qAddPostRoutine([] { delete panelState().dialog.data(); });
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, state.dialog,
+                         [] { delete panelState().dialog.data(); });
     }
     return *state.dialog;
 }
