@@ -522,7 +522,10 @@ void AppDelegate::syncVisualizer() {
         vizAudioEngine_ = std::move(engine);
         // An engine that stops by itself (its capture could not be rebuilt) is dropped as a failed start.
         vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
-        vizRenderController_ = std::make_unique<VizRenderController>(*vizAudioEngine_, *screenSampler_, s);
+        vizRenderController_ = std::make_unique<VizRenderController>(
+            VizRenderServices::make(services_.loop, services_.overlayHost, services_.sampler.screens,
+                                    *vizAudioEngine_, *screenSampler_),
+            s);
         vizRenderController_->setOverviewActive(missionControlDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;
         return;

@@ -45,6 +45,15 @@ Color interpolated(const Color& from, const Color& to, double fraction);
 // Rec. 709 weights applied to the components as they are (no gamma linearisation); nominally 0...1.
 double relativeLuminance(const Color& color);
 
+// Hue (0...1), saturation and brightness of an opaque sRGB colour, and back.
+struct ColorHsb {
+    double hue = 0;
+    double saturation = 0;
+    double brightness = 0;
+};
+ColorHsb toHsb(const Color& color);
+Color fromHsb(const ColorHsb& hsb);
+
 // True when red, green and blue each differ by strictly less than `tolerance`. Opacity is not compared.
 // Components that are not numbers never count as close. Safe on any thread.
 bool colorsClose(const Color& a, const Color& b, double tolerance);

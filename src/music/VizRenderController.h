@@ -1,32 +1,119 @@
-// The visualizer's frame loop and window over a running audio engine.
+// The visualizer on the main loop: its window and renderer, a display link that runs the frame step, and a
+// 0.25 s tick that decides whether music plays and takes the colour and style settings. It shows only while
+// music plays, the menu bar is on screen and the desktop overview is not showing.
 #pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "base/Color.h"
+#include "base/Published.h"
+#include "music/VizBarWindow.h"
+#include "music/VizFrameStep.h"
 
 namespace velaro {
 
+class DisplayLink;
+class MainLoop;
 class MusicVisualizerAudioEngine;
 class OverlaySettings;
+class OverlayWindow;
+class OverlayWindowHost;
 class ScreenSampler;
+class Screens;
+
+using VizRendererFactory =
+    std::function<std::unique_ptr<VizRenderer>(OverlayWindow& window, const std::vector<VizBarSlot>& bars)>;
+
+struct VizRenderServices {
+    MainLoop& loop;
+    OverlayWindowHost& host;
+    const Screens& screens;
+    // The newest band levels; the span stays valid until the next call.
+    std::function<std::span<const float>()> bands;
+    // While a window fills the top of the screen: the colour sampled under the bars.
+    std::function<std::optional<Color>()> filledWindowColor;
+    // The now-playing artwork's colour, when there is one.
+    std::function<std::optional<Color>()> artworkColor;
+    // Builds the GPU side for the window and bar layout; the OpenGL renderer when empty.
+    VizRendererFactory makeRenderer;
+
+    // The app's services: the engine's bands, the sampler's colours, the window host and the screens.
+    static VizRenderServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
+                                  MusicVisualizerAudioEngine& engine, ScreenSampler& sampler);
+};
 
 class VizRenderController {
 public:
-    VizRenderController(MusicVisualizerAudioEngine& engine, ScreenSampler& sampler, OverlaySettings& settings)
-        : engine_(engine), sampler_(sampler), settings_(settings) {}
+    // Starts at once: builds the window and renderer, paused, and subscribes to the settings and screens.
+    VizRenderController(VizRenderServices services, OverlaySettings& settings);
+    ~VizRenderController();
     VizRenderController(const VizRenderController&) = delete;
     VizRenderController& operator=(const VizRenderController&) = delete;
 
-    void stop() { stopped_ = true; }
-    // The bars hide while the desktop overview shows.
-    void setOverviewActive(bool active) { overviewActive_ = active; }
-
-    bool isStopped() const { return stopped_; }
+    // (Re)builds the display side: window, bar layout, renderer and a paused display link; the fade starts
+    // over. Nothing without a main screen, a compositor or a renderer: the visualizer stays dark.
+    void start();
+    // Ends everything: link, tick, subscriptions, window and renderer.
+    void stop();
+    // The bars hide at once while the desktop overview shows, and no fade resumes while it lasts.
+    void setOverviewActive(bool active);
     bool overviewActive() const { return overviewActive_; }
 
+    // For diagnostics and tests.
+    bool musicActive() const { return musicActive_; }
+    bool targetVisible() const { return targetVisible_; }
+    double alpha() const { return alpha_; }
+    bool barsAreDark() const { return barsAreDark_; }
+    const OverlayWindow* window() const { return window_.get(); }
+    const VizFrameStep& frameStep() const { return step_; }
+    int rebuilds() const { return rebuilds_; }
+
 private:
-    [[maybe_unused]] MusicVisualizerAudioEngine& engine_;
-    [[maybe_unused]] ScreenSampler& sampler_;
-    [[maybe_unused]] OverlaySettings& settings_;
-    bool stopped_ = false;
+    void tick();
+    void frame(double timestamp);
+    void updateVisibility();
+    void hideForOverview();
+    void keepAbove();
+    void updateInk();
+    void takeSettings();
+    VizStepSettings stepSettings() const;
+
+    VizRenderServices services_;
+    OverlaySettings& settings_;
+    std::unique_ptr<OverlayWindow> window_;
+    std::unique_ptr<VizRenderer> renderer_;  // after the window: it draws into the window's surface
+    std::unique_ptr<DisplayLink> displayLink_;
+    Cancellable tickTimer_;
+    std::vector<Subscription> subscriptions_;
+    VizFrameStep step_;
+
+    bool musicActive_ = false;
+    double silenceAccum_ = 0;
+    std::array<float, kVizBandCount> lastSnapshot_{};
+    std::size_t lastSnapshotSize_ = 0;
+    double lastSnapshotChange_ = -1e300;
+    bool menuBarVisible_ = true;
     bool overviewActive_ = false;
+    bool targetVisible_ = false;
+    double alpha_ = 0;
+    double fadeRate_ = 0;
+    bool barsAreDark_ = false;
+    std::string styleActive_ = "bars";
+    std::string colorModeActive_ = "mono";
+    std::string waveColorModeActive_ = "mono";
+    double backingScale_ = 2.0;
+    std::optional<double> lastFrameTime_;
+    VizWindowUnavailable unavailable_ = VizWindowUnavailable::none;
+    bool saidWhy_ = false;
+    bool stopped_ = false;
+    int rebuilds_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velaro

@@ -14,50 +14,6 @@ constexpr int kMaxSampleHeight = 16;
 // Below this total weight the block is taken as grey and its plain mean is used instead.
 constexpr double kMinVividWeight = 0.0015;
 
-struct Hsb {
-    double hue, saturation, brightness;
-};
-
-Hsb toHsb(const Color& c) {
-    const double maxC = std::max({c.red, c.green, c.blue});
-    const double minC = std::min({c.red, c.green, c.blue});
-    const double delta = maxC - minC;
-    double hue = 0;
-    if (delta > 0) {
-        if (maxC == c.red)
-            hue = std::fmod((c.green - c.blue) / delta, 6.0);
-        else if (maxC == c.green)
-            hue = (c.blue - c.red) / delta + 2;
-        else
-            hue = (c.red - c.green) / delta + 4;
-        hue /= 6;
-        if (hue < 0) hue += 1;
-    }
-    return {hue, maxC > 0 ? delta / maxC : 0, maxC};
-}
-
-Color fromHsb(const Hsb& h) {
-    const double v = h.brightness, s = h.saturation;
-    const double scaled = h.hue * 6;
-    const int sector = static_cast<int>(std::floor(scaled)) % 6;
-    const double f = scaled - std::floor(scaled);
-    const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-    switch (sector) {
-        case 0:
-            return Color::rgb(v, t, p);
-        case 1:
-            return Color::rgb(q, v, p);
-        case 2:
-            return Color::rgb(p, v, t);
-        case 3:
-            return Color::rgb(p, q, v);
-        case 4:
-            return Color::rgb(t, p, v);
-        default:
-            return Color::rgb(v, p, q);
-    }
-}
-
 }  // namespace
 
 std::optional<Color> averageColorOfPixels(const std::uint8_t* pixels, int width, int height, int bytesPerRow,
@@ -133,7 +89,7 @@ std::optional<Color> averageColor(const QImage& image) {
 }
 
 Color vividBeamColor(const Color& color) {
-    Hsb hsb = toHsb(color);
+    ColorHsb hsb = toHsb(color);
     hsb.saturation = std::min(hsb.saturation * 1.6, 1.0);
     hsb.brightness = std::min(hsb.brightness * 1.3 + 0.2, 1.0);
     return fromHsb(hsb).withAlpha(1);

@@ -1,0 +1,303 @@
+// The visualizer controller: set-up of the display side, the tick, visibility and fades, and the frame.
+#include "music/VizRenderController.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/Log.h"
+#include "base/MainLoop.h"
+#include "music/MusicVisualizerAudioEngine.h"
+#include "platform/OverlayWindowHost.h"
+#include "platform/Screens.h"
+#include "sampling/ScreenSampler.h"
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr const char* kTag = "VIZ";
+constexpr double kTickInterval = 0.25;
+constexpr double kRebuildDebounce = 0.25;
+constexpr double kFrozenBands = 1.0;    // seconds without a change that count as silence
+constexpr double kSilenceToStop = 3.0;  // seconds of silence before the music counts as stopped
+constexpr float kSilentMean = 0.0002f;
+constexpr double kFadeInRate = 3.3333333;  // 0.3 s
+constexpr double kFadeOutRate = -2.0;      // 0.5 s
+constexpr double kFastFadeOutRate = -4.0;  // 0.25 s, with the menu bar gone
+constexpr const char* kProgressBarWindowName = "progress-bar";
+
+}  // namespace
+
+VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
+                                          MusicVisualizerAudioEngine& engine, ScreenSampler& sampler) {
+    // The engine hands out a copy; the reader keeps it, so the span stays valid until the next read.
+    auto buffer = std::make_shared<VizBands>();
+    return {
+        .loop = loop,
+        .host = host,
+        .screens = screens,
+        .bands = [&engine, buffer]() -> std::span<const float> {
+            *buffer = engine.latestBands();
+            return *buffer;
+        },
+        .filledWindowColor = [&sampler]() -> std::optional<Color> {
+            if (!sampler.isFilledWindowActive()) return std::nullopt;
+            if (auto channel = sampler.liveContextScreenValue())
+                if (const auto& color = channel->dominantColor()) return *color;
+            return sampler.dominantColor();
+        },
+        .artworkColor = {},
+        .makeRenderer = {},
+    };
+}
+
+VizRenderController::VizRenderController(VizRenderServices services, OverlaySettings& settings)
+    : services_(std::move(services)), settings_(settings) {
+    if (!services_.makeRenderer)
+        services_.makeRenderer = [](OverlayWindow& window, const std::vector<VizBarSlot>& bars) {
+            return std::unique_ptr<VizRenderer>(VizWindowRenderer::create(window, bars));
+        };
+    start();
+    MainLoop& loop = services_.loop;
+    // Changes only: each stream's current value is dropped before the merge, so that creation is not
+    // followed by a rebuild of its own a quarter of a second later.
+    auto toTick = [](const auto&) { return 0; };
+    subscriptions_.push_back(
+        merge(settings_.vizBarThickness.changes().map(toTick), settings_.vizBarGap.changes().map(toTick))
+            .debounce(loop, kRebuildDebounce)
+            .sink([this](int) { start(); }));
+    subscriptions_.push_back(
+        settings_.vizBloomRadius.changes().debounce(loop, kRebuildDebounce).sink([this](double r) {
+            if (renderer_) renderer_->setBloomSigma(r);
+        }));
+    subscriptions_.push_back(services_.screens.parametersChanged().sink([this](int) { start(); }));
+    tickTimer_ = loop.every(kTickInterval, [this] { tick(); });
+}
+
+VizRenderController::~VizRenderController() {
+    *alive_ = false;
+    stop();
+}
+
+void VizRenderController::start() {
+    if (stopped_) return;
+    displayLink_.reset();
+    if (window_) window_->orderOut();
+    renderer_.reset();
+    window_.reset();
+    ++rebuilds_;
+
+    const auto screen = services_.screens.mainScreen();
+    if (!screen) return;
+    window_ = makeVizBarWindow(services_.host, services_.screens, &unavailable_);
+    if (!window_) {
+        if (unavailable_ == VizWindowUnavailable::noTranslucency && !saidWhy_) {
+            // An ARGB GL surface without a compositor is an opaque black band.
+            logLine(kTag, "no compositor runs: the visualizer stays dark until one does");
+            saidWhy_ = true;
+        }
+        return;
+    }
+    const double scale = screen->backingScale > 0 ? screen->backingScale : 1.0;
+    const double width = window_->frame().width();
+    const auto& bars = step_.layoutBars(width, settings_.vizBarThickness(), settings_.vizBarGap(),
+                                        static_cast<int>(std::floor(width * scale)));
+    renderer_ = services_.makeRenderer(*window_, bars);
+    if (!renderer_) {
+        if (!saidWhy_) logLine(kTag, "no GPU renderer: the visualizer stays dark");
+        saidWhy_ = true;
+        window_.reset();
+        return;
+    }
+    saidWhy_ = false;
+    renderer_->setBloomSigma(settings_.vizBloomRadius());
+    displayLink_ = services_.loop.makeDisplayLink([this](double timestamp) { frame(timestamp); });
+    displayLink_->setPreferredFrameRateRange(30, 120, 60);
+    lastFrameTime_.reset();
+    alpha_ = 0;
+    targetVisible_ = false;
+    backingScale_ = scale;
+    step_.setBackingScale(scale);
+    styleActive_ = settings_.vizStyle();
+    step_.showStyleNow(styleActive_ == "waves");
+}
+
+void VizRenderController::stop() {
+    stopped_ = true;
+    displayLink_.reset();
+    tickTimer_.cancel();
+    subscriptions_.clear();
+    if (window_) window_->orderOut();
+    renderer_.reset();
+    window_.reset();
+}
+
+void VizRenderController::setOverviewActive(bool active) {
+    if (active == overviewActive_) return;
+    overviewActive_ = active;
+    if (active && alpha_ > 0 && !targetVisible_) hideForOverview();
+    updateVisibility();
+}
+
+void VizRenderController::tick() {
+    const double now = services_.loop.uptime();
+    const std::span<const float> bands = services_.bands ? services_.bands() : std::span<const float>();
+    const std::size_t n = std::min(bands.size(), lastSnapshot_.size());
+    if (bands.size() != lastSnapshotSize_ ||
+        !std::equal(bands.begin(), bands.begin() + n, lastSnapshot_.begin())) {
+        std::copy_n(bands.begin(), n, lastSnapshot_.begin());
+        lastSnapshotSize_ = bands.size();
+        lastSnapshotChange_ = now;
+    }
+    double sum = 0;
+    for (float v : bands) sum += std::isfinite(v) ? v : 0.0f;
+    const bool silent = now - lastSnapshotChange_ > kFrozenBands || bands.empty() ||
+                        sum / double(bands.size()) <= kSilentMean;
+    if (silent) {
+        silenceAccum_ += kTickInterval;
+        if (silenceAccum_ >= kSilenceToStop) musicActive_ = false;
+    } else {
+        musicActive_ = true;
+        silenceAccum_ = 0;
+    }
+    if (const auto screen = services_.screens.mainScreen())
+        menuBarVisible_ = screen->visibleFrame.maxY() < screen->frame.maxY() - 1;
+
+    // A compositor that appeared since brings the window it was missing.
+    if (!window_ && unavailable_ == VizWindowUnavailable::noTranslucency &&
+        services_.host.supportsTranslucency())
+        start();
+
+    updateVisibility();
+    keepAbove();
+    updateInk();
+    takeSettings();
+}
+
+void VizRenderController::takeSettings() {
+    if (settings_.vizStyle() != styleActive_) {
+        styleActive_ = settings_.vizStyle();
+        step_.setStyle(styleActive_ == "waves");
+        if (renderer_) renderer_->setNeedsTrailClear();
+    }
+    colorModeActive_ = settings_.vizColorMode();
+    const auto barsMode = vizColorModeFromName(colorModeActive_);
+    step_.setColorMode(barsMode == VizColorMode::palette ? VizColorMode::rainbow : barsMode);
+    const std::optional<Color> artwork = services_.artworkColor ? services_.artworkColor() : std::nullopt;
+    if (barsMode == VizColorMode::solid || barsMode == VizColorMode::artwork)
+        step_.setSolidColor(barsMode == VizColorMode::artwork && artwork ? *artwork
+                                                                         : settings_.vizSolidColor());
+    waveColorModeActive_ = settings_.vizWaveColorMode();
+    const auto wavesMode = vizColorModeFromName(waveColorModeActive_);
+    step_.setWaveColorMode(wavesMode);
+    if (wavesMode == VizColorMode::solid || wavesMode == VizColorMode::artwork)
+        step_.setWaveSolidColor(
+            wavesMode == VizColorMode::artwork && artwork ? *artwork : settings_.vizWaveSolidColor());
+    step_.setPalette(settings_.vizPalette());
+    step_.setTrailActive(settings_.vizTrailEnabled());
+    step_.setBloomActive(settings_.vizBloomEnabled());
+}
+
+void VizRenderController::updateVisibility() {
+    if (musicActive_ && menuBarVisible_) {
+        const bool wanted = !overviewActive_;
+        if (wanted == targetVisible_) return;
+        targetVisible_ = wanted;
+        if (!wanted) {
+            hideForOverview();
+            return;
+        }
+        fadeRate_ = kFadeInRate;
+        if (renderer_) renderer_->setNeedsTrailClear();
+        if (window_) window_->orderFrontRegardless();
+        if (displayLink_) displayLink_->start();
+        return;
+    }
+    if (!targetVisible_) return;
+    targetVisible_ = false;
+    if (overviewActive_) {
+        hideForOverview();
+        return;
+    }
+    fadeRate_ = menuBarVisible_ ? kFadeOutRate : kFastFadeOutRate;
+    if (displayLink_) displayLink_->start();  // the fade runs; its last frame orders the window out
+}
+
+void VizRenderController::hideForOverview() {
+    alpha_ = 0;
+    fadeRate_ = 0;
+    lastFrameTime_.reset();
+    if (window_) window_->orderOut();
+    if (displayLink_) displayLink_->stop();
+}
+
+void VizRenderController::keepAbove() {
+    if (!window_ || !targetVisible_ || alpha_ <= 0) return;
+    // Above the app's other windows of its level; the progress bar may stay in front of it.
+    for (OverlayWindow* other : services_.host.orderedWindows()) {
+        if (other == window_.get()) return;
+        if (other->isVisible() && other->name() != kProgressBarWindowName &&
+            other->level() == window_->level()) {
+            window_->orderFrontRegardless();
+            return;
+        }
+    }
+}
+
+void VizRenderController::updateInk() {
+    const std::optional<Color> filled =
+        services_.filledWindowColor ? services_.filledWindowColor() : std::nullopt;
+    if (!filled) {
+        // No desktop colour scheme service answers here: that is the "no match" case, black ink.
+        barsAreDark_ = true;
+    } else {
+        const double l = relativeLuminance(*filled);
+        if (l > 0.6) barsAreDark_ = true;
+        if (l < 0.4) barsAreDark_ = false;
+    }
+    step_.setBarsAreDark(barsAreDark_);
+}
+
+VizStepSettings VizRenderController::stepSettings() const {
+    return {
+        .hueSpeed = settings_.vizHueSpeed(),
+        .waveHueSpeed = settings_.vizWaveHueSpeed(),
+        .waveCount = settings_.vizWaveCount(),
+        .wavePeaks = settings_.vizWavePeaks(),
+        .waveEdgeSoftness = settings_.vizWaveEdgeSoftness(),
+        .waveOpacity = settings_.vizWaveOpacity(),
+        .waveSpectrum = settings_.vizWaveSpectrum(),
+        .opacity = settings_.vizOpacity(),
+        .bloomIntensity = settings_.vizBloomIntensity(),
+        .trailLength = settings_.vizTrailLength(),
+    };
+}
+
+void VizRenderController::frame(double timestamp) {
+    const double dt = lastFrameTime_ ? timestamp - *lastFrameTime_ : 1.0 / 60.0;
+    lastFrameTime_ = timestamp;
+    alpha_ = std::clamp(alpha_ + dt * fadeRate_, 0.0, 1.0);
+    if (!targetVisible_ && alpha_ <= 0) {
+        if (window_) window_->orderOut();
+        if (displayLink_) displayLink_->stop();
+        lastFrameTime_.reset();
+        return;
+    }
+    if (targetVisible_ && alpha_ >= 1) fadeRate_ = 0;
+    if (renderer_ && !renderer_->isUsable()) {
+        // Its context or window went (a GPU reset, a compositor that left): build anew, outside this frame.
+        services_.loop.post([this, alive = alive_] {
+            if (*alive) start();
+        });
+        if (displayLink_) displayLink_->stop();
+        return;
+    }
+    const OverlayGLSurface* surface = window_ ? window_->glSurface() : nullptr;
+    const double width = surface ? surface->pixelWidth() : 0, height = surface ? surface->pixelHeight() : 0;
+    const std::span<const float> bands = services_.bands ? services_.bands() : std::span<const float>();
+    if (step_.step(dt, bands, stepSettings(), alpha_, width, height) && renderer_)
+        renderer_->encodeFrame(step_.frame());
+}
+
+}  // namespace velaro

@@ -1,0 +1,369 @@
+// The visualizer controller on the virtual loop, with the recording window host, a renderer that records
+// what it is given and scripted bands: when music counts as playing, fades and the overview, rebuilds,
+// keeping above the app's other windows, ink, and the dark paths.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Log.h"
+#include "music/VizRenderController.h"
+#include "settings/OverlaySettings.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeOverlayWindowHost.h"
+#include "support/FakeScreens.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro::test {
+namespace {
+
+constexpr double kFrame = 1.0 / 60;
+
+// What the controller hands its renderers, across rebuilds.
+struct RenderLog {
+    std::vector<double> dts;
+    std::vector<float> alphas;
+    std::vector<double> sigmas;
+    std::vector<std::size_t> barCounts;
+    int trailClears = 0;
+    int made = 0;
+    bool usable = true;
+};
+
+class RecordingRenderer final : public VizRenderer {
+public:
+    explicit RecordingRenderer(std::shared_ptr<RenderLog> log) : log_(std::move(log)) {}
+    void encodeFrame(const VizFrame& frame) override {
+        log_->dts.push_back(frame.dt);
+        log_->alphas.push_back(frame.uniforms->u0.x);
+    }
+    void setBloomSigma(double points) override { log_->sigmas.push_back(points); }
+    void setNeedsTrailClear() override { ++log_->trailClears; }
+    bool isUsable() const override { return log_->usable; }
+
+private:
+    std::shared_ptr<RenderLog> log_;
+};
+
+class VizRenderControllerTest : public ::testing::Test {
+protected:
+    VizRenderControllerTest() {
+        screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)});
+        previousSink = setLogSink([this](std::string_view tag, std::string_view message) {
+            if (tag == "VIZ") vizLines.emplace_back(message);
+        });
+    }
+    ~VizRenderControllerTest() override {
+        controller.reset();
+        setLogSink(previousSink);
+    }
+
+    void make() {
+        VizRenderServices services{
+            .loop = loop,
+            .host = host,
+            .screens = screens,
+            .bands = [this] { return std::span<const float>(bands); },
+            .filledWindowColor = [this] { return filled; },
+            .artworkColor = {},
+            .makeRenderer = [this](OverlayWindow&,
+                                   const std::vector<VizBarSlot>& bars) -> std::unique_ptr<VizRenderer> {
+                ++log->made;
+                log->barCounts.push_back(bars.size());
+                if (!rendererWorks) return nullptr;
+                return std::make_unique<RecordingRenderer>(log);
+            }};
+        controller = std::make_unique<VizRenderController>(std::move(services), settings);
+    }
+
+    // Moves time on in small steps with bands at `level` that change a little every step, as music does.
+    void play(double seconds, float level) {
+        for (double t = 0; t < seconds - 1e-9; t += 0.05) {
+            bands.assign(kVizBandCount, level);
+            bands[5] += float(++wiggle % 7) * 1e-4f;
+            loop.advance(0.05);
+        }
+    }
+    // Moves time on with the bands as they are.
+    void hold(double seconds) { loop.advance(seconds); }
+    // Moves time on, a millisecond at a time with the bands as they are, to the tick that hides the bars.
+    void untilHidden() {
+        for (int i = 0; i < 10000 && controller->targetVisible(); ++i) loop.advance(0.001);
+        ASSERT_FALSE(controller->targetVisible());
+    }
+
+    const FakeOverlayWindow* window() const {
+        return static_cast<const FakeOverlayWindow*>(controller->window());
+    }
+    bool shown() const { return window() && window()->isVisible(); }
+
+    VirtualLoop loop;
+    FakeDefaultsStore store;
+    OverlaySettings settings{store, loop};
+    FakeOverlayWindowHost host{loop};
+    FakeScreens screens;
+    std::vector<float> bands = std::vector<float>(kVizBandCount, 0.0f);
+    std::optional<Color> filled;
+    bool rendererWorks = true;
+    std::shared_ptr<RenderLog> log = std::make_shared<RenderLog>();
+    std::unique_ptr<VizRenderController> controller;
+    std::vector<std::string> vizLines;
+    LogSink previousSink;
+    int wiggle = 0;
+};
+
+TEST_F(VizRenderControllerTest, StartsPausedWithTheWindowOutAndABloomSigma) {
+    settings.vizBloomRadius = 12.0;
+    make();
+    ASSERT_NE(window(), nullptr);
+    EXPECT_EQ(window()->name(), "viz-bar");
+    EXPECT_FALSE(shown());
+    EXPECT_EQ(log->made, 1);
+    EXPECT_EQ(log->barCounts.front(), 640u) << "1920 pt at 2 pt bars and 1 pt gaps";
+    EXPECT_EQ(log->sigmas, std::vector<double>{12.0});
+    hold(2);
+    EXPECT_TRUE(log->dts.empty()) << "no frames while nothing plays";
+    EXPECT_EQ(log->made, 1) << "no rebuild of its own after creation";
+}
+
+TEST_F(VizRenderControllerTest, MusicStartsAtTheFirstTickWithSignalAndStopsAfterSilence) {
+    struct Case {
+        const char* name;
+        float level;     // after the music
+        bool frozen;     // the bands stop changing
+        double stopsBy;  // seconds after the music ends
+    };
+    const Case cases[] = {{"silence", 0, false, 3.0}, {"frozen bands", 0.3f, true, 4.0}};
+    for (const Case& c : cases) {
+        controller.reset();
+        make();
+        play(0.2, 0.3f);
+        EXPECT_FALSE(controller->musicActive()) << c.name;
+        play(0.1, 0.3f);  // the first tick, 0.25 s after creation
+        EXPECT_TRUE(controller->musicActive()) << c.name;
+        EXPECT_TRUE(shown()) << c.name;
+        play(1, 0.3f);
+        if (c.frozen)
+            hold(c.stopsBy - 0.3);
+        else
+            play(c.stopsBy - 0.3, c.level);
+        EXPECT_TRUE(controller->musicActive()) << c.name << ": too early";
+        if (c.frozen)
+            hold(0.5);
+        else
+            play(0.5, c.level);
+        EXPECT_FALSE(controller->musicActive()) << c.name;
+    }
+}
+
+TEST_F(VizRenderControllerTest, FadesOutInHalfASecondOrAQuarterWithTheMenuBarHidden) {
+    struct Case {
+        bool menuBarHidden;
+        double fade;
+    };
+    for (const Case& c : {Case{false, 0.5}, Case{true, 0.25}}) {
+        controller.reset();
+        screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)});
+        make();
+        play(1, 0.3f);
+        ASSERT_DOUBLE_EQ(controller->alpha(), 1) << "faded in within 0.3 s";
+        if (c.menuBarHidden)  // a full-screen app: the visible frame reaches the top
+            screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 0)});
+        else
+            play(2.8, 0);  // not yet three seconds of silence
+        ASSERT_TRUE(controller->targetVisible());
+        untilHidden();
+        const std::size_t framesBefore = log->dts.size();
+        hold(c.fade - 0.05);
+        EXPECT_GT(controller->alpha(), 0);
+        EXPECT_TRUE(shown());
+        hold(0.1);
+        EXPECT_EQ(controller->alpha(), 0);
+        EXPECT_FALSE(shown()) << "ordered out when the fade ends";
+        const std::size_t framesAtEnd = log->dts.size();
+        EXPECT_NEAR(double(framesAtEnd - framesBefore), c.fade * 60, 3);
+        hold(1);
+        EXPECT_EQ(log->dts.size(), framesAtEnd) << "the display link pauses";
+    }
+}
+
+TEST_F(VizRenderControllerTest, TheFirstFrameAfterAHideStepsOneSixtieth) {
+    make();
+    play(1, 0.3f);
+    ASSERT_FALSE(log->dts.empty());
+    EXPECT_DOUBLE_EQ(log->dts.front(), kFrame);
+    play(4, 0);
+    hold(1);
+    ASSERT_FALSE(shown());
+    const std::size_t hidden = log->dts.size();
+    hold(10);
+    play(0.5, 0.3f);
+    ASSERT_GT(log->dts.size(), hidden);
+    EXPECT_DOUBLE_EQ(log->dts[hidden], kFrame) << "not the ten seconds since the last frame shown";
+}
+
+TEST_F(VizRenderControllerTest, TheOverviewHidesAtOnceAndNoFadeResumesWhileItLasts) {
+    make();
+    play(1, 0.3f);
+    bands.assign(kVizBandCount, 0);
+    untilHidden();
+    hold(0.2);
+    ASSERT_GT(controller->alpha(), 0);
+    ASSERT_LT(controller->alpha(), 1) << "fading out";
+    controller->setOverviewActive(true);
+    EXPECT_EQ(controller->alpha(), 0);
+    EXPECT_FALSE(shown());
+    const std::size_t frames = log->dts.size();
+    play(2, 0.3f);  // music again, still in the overview
+    EXPECT_TRUE(controller->musicActive());
+    EXPECT_FALSE(shown());
+    EXPECT_EQ(log->dts.size(), frames);
+    controller->setOverviewActive(false);
+    EXPECT_TRUE(shown());
+    play(0.5, 0.3f);
+    EXPECT_DOUBLE_EQ(controller->alpha(), 1);
+
+    // Entering it while fully shown hides at once too.
+    controller->setOverviewActive(true);
+    EXPECT_FALSE(shown());
+    EXPECT_EQ(controller->alpha(), 0);
+}
+
+TEST_F(VizRenderControllerTest, SettingsChangesRebuildOnceAfterAQuarterSecond) {
+    make();
+    settings.vizBarThickness = 4.0;
+    hold(0.1);
+    settings.vizBarGap = 4.0;
+    hold(0.2);
+    EXPECT_EQ(log->made, 1) << "still within 250 ms of the last change";
+    hold(0.1);
+    EXPECT_EQ(log->made, 2) << "one rebuild for two changes";
+    EXPECT_EQ(log->barCounts.back(), 240u) << "1920 pt at an 8 pt pitch";
+
+    settings.vizBloomRadius = 6.0;
+    settings.vizBloomRadius = 8.0;
+    hold(0.3);
+    EXPECT_EQ(log->sigmas.back(), 8.0);
+    EXPECT_EQ(log->sigmas.size(), 3u) << "one at each start, one for the two changes";
+
+    screens.setScreens({FakeScreens::make("narrow", Rect(0, 0, 20, 600), 28)});
+    screens.sendParametersChanged();
+    EXPECT_EQ(log->made, 3);
+    EXPECT_EQ(log->barCounts.back(), 8u) << "a narrow screen still gets 8 bars";
+}
+
+TEST_F(VizRenderControllerTest, StaysAboveTheAppsWindowsOfItsLevelButUnderTheProgressBar) {
+    make();
+    play(1, 0.3f);
+    OverlayWindowOptions band{"overlay-bar", Rect(0, 1052, 1920, 28), OverlayWindowLevel::mainMenu, 1.0, {}};
+    auto other = host.makeWindow(band);
+    other->orderFrontRegardless();
+    ASSERT_EQ(host.lastStack().front(), "overlay-bar");
+    play(0.25, 0.3f);
+    EXPECT_EQ(host.lastStack().front(), "viz-bar");
+
+    band.name = "progress-bar";
+    auto progress = host.makeWindow(band);
+    progress->orderFrontRegardless();
+    play(0.5, 0.3f);
+    EXPECT_EQ(host.lastStack().front(), "progress-bar") << "the progress bar stays in front";
+    EXPECT_EQ(host.lastStack()[1], "viz-bar");
+}
+
+TEST_F(VizRenderControllerTest, InkFollowsTheFilledWindowWithHysteresisAndIsBlackWithoutOne) {
+    make();
+    struct Step {
+        std::optional<Color> filled;
+        bool dark;
+    };
+    const Step steps[] = {{std::nullopt, true},
+                          {Color::rgb(0.1, 0.1, 0.1), false},
+                          {Color::rgb(0.5, 0.5, 0.5), false},  // between the thresholds: kept
+                          {Color::rgb(0.9, 0.9, 0.9), true},
+                          {Color::rgb(0.5, 0.5, 0.5), true},
+                          {Color::rgb(0.3, 0.3, 0.3), false}};
+    for (const Step& s : steps) {
+        filled = s.filled;
+        hold(0.25);
+        EXPECT_EQ(controller->barsAreDark(), s.dark) << (s.filled ? s.filled->red : -1);
+    }
+}
+
+TEST_F(VizRenderControllerTest, WithoutACompositorItRunsDarkAndSaysWhyOnce) {
+    host.setSupportsTranslucency(false);
+    make();
+    EXPECT_EQ(controller->window(), nullptr);
+    play(2, 0.3f);
+    settings.vizBarThickness = 3.0;
+    hold(0.5);
+    EXPECT_EQ(log->made, 0);
+    ASSERT_EQ(vizLines.size(), 1u);
+    EXPECT_NE(vizLines.front().find("compositor"), std::string::npos);
+
+    host.setSupportsTranslucency(true);
+    play(0.25, 0.3f);
+    ASSERT_NE(controller->window(), nullptr) << "the next tick brings the window";
+    play(0.5, 0.3f);
+    EXPECT_TRUE(shown());
+}
+
+TEST_F(VizRenderControllerTest, NoMainScreenOrNoRendererKeepNothing) {
+    screens.setScreens({}, -1);
+    make();
+    EXPECT_EQ(controller->window(), nullptr);
+    EXPECT_EQ(log->made, 0);
+    play(1, 0.3f);
+
+    rendererWorks = false;
+    screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)});
+    screens.sendParametersChanged();
+    EXPECT_EQ(log->made, 1);
+    EXPECT_EQ(controller->window(), nullptr) << "no window without its renderer";
+    EXPECT_TRUE(host.allWindows().empty());
+    play(1, 0.3f);
+    EXPECT_EQ(log->made, 1) << "a failed renderer is not retried every tick";
+}
+
+TEST_F(VizRenderControllerTest, ALostRendererIsBuiltAnew) {
+    make();
+    play(1, 0.3f);
+    ASSERT_TRUE(shown());
+    log->usable = false;
+    hold(kFrame * 2);
+    log->usable = true;
+    EXPECT_EQ(log->made, 2);
+    play(1, 0.3f);
+    EXPECT_TRUE(shown()) << "the next tick shows it again";
+    EXPECT_DOUBLE_EQ(controller->alpha(), 1);
+}
+
+TEST_F(VizRenderControllerTest, ShowingAndStyleChangesStartTheTrailClean) {
+    make();
+    play(1, 0.3f);
+    EXPECT_EQ(log->trailClears, 1) << "shown";
+    settings.vizStyle = std::string("waves");
+    play(0.25, 0.3f);
+    EXPECT_EQ(log->trailClears, 2) << "style changed";
+    play(0.5, 0.3f);
+    EXPECT_EQ(log->trailClears, 2);
+}
+
+TEST_F(VizRenderControllerTest, StopEndsEverything) {
+    make();
+    play(1, 0.3f);
+    controller->stop();
+    EXPECT_EQ(controller->window(), nullptr);
+    EXPECT_TRUE(host.allWindows().empty());
+    const std::size_t frames = log->dts.size();
+    settings.vizBarThickness = 5.0;
+    screens.sendParametersChanged();
+    play(2, 0.3f);
+    EXPECT_EQ(log->dts.size(), frames);
+    EXPECT_EQ(log->made, 1);
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+}  // namespace
+}  // namespace velaro::test
