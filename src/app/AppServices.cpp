@@ -5,9 +5,12 @@
 #include <cstdlib>
 
 #include "base/QtMainLoop.h"
+#include "music/AdapterProtocol.h"
+#include "music/MusicProgressEngine.h"
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/AppcastUpdater.h"
 #include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/LinuxChildProcess.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
@@ -53,6 +56,7 @@ struct AppServices::Parts {
     std::unique_ptr<AppcastUpdater> updater;
     std::unique_ptr<QtTray> tray;
     std::unique_ptr<X11DockPolicy> dockPolicy;
+    std::unique_ptr<LinuxProcessLauncher> processes;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -61,6 +65,8 @@ AppServices::~AppServices() {
     // Windows and the services that watch the display go before the loop they post to; every X11 service
     // goes before the session it was built from (declared before them in Parts).
     if (!parts_) return;
+    // The now-playing engine runs on the loop and the launcher below.
+    MusicProgressEngine::installShared(nullptr);
     parts_->overlayHost.reset();
     parts_->scans.reset();
 }
@@ -116,6 +122,20 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();
     p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,
                                                  configuredAppcastURL(), kVersion);
+    p.processes = std::make_unique<LinuxProcessLauncher>();
+    MusicProgressEngine::installShared(std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
+        .loop = *p.loop,
+        .launcher = *p.processes,
+        .locateAdapter =
+            [dir = QCoreApplication::applicationDirPath().toStdString()] {
+                return adapter::findMediaAdapter(dir);
+            },
+        .onWillTerminate =
+            [](std::function<void()> block) {
+                QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, std::move(block));
+            },
+        .positionSummary = std::getenv("VELARO_DEBUG") != nullptr,
+    }));
     return services;
 }
 

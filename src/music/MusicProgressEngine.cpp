@@ -1,25 +1,353 @@
-// The shared now-playing engine's lifetime.
+// The engine's life and the adapter's stream: launch, reading, restart with a growing delay, the health
+// check, stopping, and the change notifications.
 #include "music/MusicProgressEngine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include "base/Log.h"
 
 namespace velaro {
 
-MusicProgressEngine& MusicProgressEngine::shared() {
-    static MusicProgressEngine engine;
+struct MusicProgressEngine::StreamRun {
+    std::uint64_t id = 0;
+    adapter::LineSplitter lines;
+    std::shared_ptr<ChildProcess> process;  // set once the launch is known to be wanted
+};
+
+namespace {
+
+// What the engine runs on when the app's services did not install one: nothing is queued and nothing is
+// launched, so tests of the shell that start and stop it touch no process.
+class DetachedLoop final : public MainLoop {
+    class Queue final : public SerialQueue {
+    public:
+        const std::string& label() const override { return label_; }
+        void async(std::function<void()>) override {}
+        void asyncAfter(double, std::function<void()>) override {}
+
+    private:
+        std::string label_ = "detached";
+    };
+
+public:
+    double uptime() const override { return 0; }
+    std::chrono::system_clock::time_point wallTime() const override {
+        return std::chrono::system_clock::now();
+    }
+    void post(std::function<void()>) override {}
+    Cancellable postAfter(double, std::function<void()>) override { return {}; }
+    Cancellable every(double, std::function<void()>) override { return {}; }
+    std::unique_ptr<DisplayLink> makeDisplayLink(std::function<void(double)>) override { return nullptr; }
+    std::unique_ptr<SerialQueue> makeSerialQueue(const std::string&) override {
+        return std::make_unique<Queue>();
+    }
+    bool isMainThread() const override { return true; }
+};
+
+class DetachedLauncher final : public ProcessLauncher {
+public:
+    std::shared_ptr<ChildProcess> launch(const Spec&, Handlers, std::string* error) override {
+        if (error) *error = "no process launcher";
+        return nullptr;
+    }
+};
+
+std::unique_ptr<MusicProgressEngine>& sharedSlot() {
+    static std::unique_ptr<MusicProgressEngine> engine;
     return engine;
 }
 
+}  // namespace
+
+MusicProgressEngine& MusicProgressEngine::shared() {
+    auto& slot = sharedSlot();
+    if (!slot) {
+        static DetachedLoop loop;
+        static DetachedLauncher launcher;
+        slot = std::make_unique<MusicProgressEngine>(
+            Services{.loop = loop, .launcher = launcher, .locateAdapter = {}, .onWillTerminate = {}});
+    }
+    return *slot;
+}
+
+void MusicProgressEngine::installShared(std::unique_ptr<MusicProgressEngine> engine) {
+    sharedSlot() = std::move(engine);
+}
+
+MusicProgressEngine::MusicProgressEngine(Services services)
+    : services_(std::move(services)),
+      guard_(std::make_shared<Guard>()),
+      workQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.progress-engine")) {
+    guard_->engine = this;
+}
+
+MusicProgressEngine::~MusicProgressEngine() {
+    {
+        std::unique_lock lock(guard_->mutex);
+        guard_->engine = nullptr;
+    }
+    std::shared_ptr<ChildProcess> process;
+    {
+        std::lock_guard lock(mutex_);
+        if (run_) process = std::move(run_->process);
+        run_.reset();
+    }
+    if (process) {
+        process->dropHandlers();
+        process->terminate();
+    }
+}
+
+double MusicProgressEngine::wallSeconds() const {
+    return std::chrono::duration<double>(services_.loop.wallTime().time_since_epoch()).count();
+}
+
+void MusicProgressEngine::post(std::function<void()> block) {
+    services_.loop.post(guarded([block = std::move(block)](MusicProgressEngine&) { block(); }));
+}
+
+bool MusicProgressEngine::isRunning() const {
+    std::lock_guard lock(mutex_);
+    return !stopped_;
+}
+
 void MusicProgressEngine::start() {
-    if (running_) return;
-    running_ = true;
-    logLine("PROG", "engine started");
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(mutex_);
+        if (!stopped_) return;
+        stopped_ = false;
+        generation = ++spawnGeneration_;
+        restartDelay_ = 1.0;
+    }
+    logLine("PROG", "engine v1 start (source=adapter, vendor=3ac3d4b)");
+    spawnAdapter(generation);
+    post([this] {
+        if (!terminateObserved_ && services_.onWillTerminate) {
+            terminateObserved_ = true;
+            services_.onWillTerminate(guarded([](MusicProgressEngine& engine) { engine.stop(); }));
+        }
+        summaryTimer_.cancel();
+        if (services_.positionSummary)
+            summaryTimer_ =
+                services_.loop.every(1.0, guarded([](MusicProgressEngine& engine) { engine.summaryTick(); }));
+    });
 }
 
 void MusicProgressEngine::stop() {
-    if (!running_) return;
-    running_ = false;
+    std::shared_ptr<ChildProcess> process;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        ++spawnGeneration_;
+        cancelKeySeekLocked();
+        state_.forgetTrack();
+        if (run_) process = std::move(run_->process);
+        run_.reset();
+    }
+    // The stream's exit must not start a restart: its handlers go before it is told to end.
+    if (process) {
+        process->dropHandlers();
+        process->terminate();
+    }
+    post([this] { summaryTimer_.cancel(); });
     logLine("PROG", "engine stopped");
+}
+
+ProgressSnapshot MusicProgressEngine::snapshot() const {
+    const double now = wallSeconds();
+    std::lock_guard lock(mutex_);
+    return state_.snapshot(now);
+}
+
+void MusicProgressEngine::setOnChange(std::function<void(const ProgressSnapshot&)> onChange) {
+    std::lock_guard lock(mutex_);
+    onChange_ = std::move(onChange);
+}
+
+void MusicProgressEngine::cancelKeySeekLocked() {
+    keySeekToken_ = 0;
+    pendingKeySeekTarget_ = 0;
+    pendingKeySeekDelta_ = 0;
+}
+
+void MusicProgressEngine::spawnAdapter(std::uint64_t generation) {
+    const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
+    if (!program) {
+        // Nothing is retried: the engine stays started without a stream until it is started again.
+        logLine("PROG", "spawn FAILED: adapter resources not found in bundle");
+        return;
+    }
+    std::uint64_t runId;
+    {
+        std::lock_guard lock(mutex_);
+        // A restart that raced a stop and a new start, or a second launch for the same start, goes no
+        // further.
+        if (stopped_ || generation != spawnGeneration_ || run_) return;
+        run_ = std::make_shared<StreamRun>();
+        runId = run_->id = ++nextRunId_;
+        state_.clearPayload();
+        receivedFirstLine_ = false;
+    }
+
+    ProcessLauncher::Handlers handlers{
+        .onOutput =
+            guarded([runId](MusicProgressEngine& e, std::string_view chunk) { e.receive(runId, chunk); }),
+        .onExit = guarded([runId](MusicProgressEngine& e, int status) { e.adapterExited(runId, status); }),
+    };
+    std::string error;
+    auto process = services_.launcher.launch(
+        ProcessLauncher::Spec{
+            .program = *program, .arguments = {"stream", "--no-artwork"}, .pipeOutput = true},
+        std::move(handlers), &error);
+    if (!process) {
+        logLine("PROG", "spawn FAILED: " + error);
+        {
+            std::lock_guard lock(mutex_);
+            if (run_ && run_->id == runId) run_.reset();
+        }
+        scheduleRestart(generation);
+        return;
+    }
+
+    bool wanted;
+    {
+        std::lock_guard lock(mutex_);
+        // A stop (and maybe a new start) while launching, or an exit that already came: not ours to keep.
+        wanted = !stopped_ && generation == spawnGeneration_ && run_ && run_->id == runId && !run_->process;
+        if (wanted) run_->process = process;
+    }
+    if (!wanted) {
+        process->dropHandlers();
+        process->terminate();
+        return;
+    }
+    workQueue_->asyncAfter(5.0, guarded([generation](MusicProgressEngine& e) { e.healthCheck(generation); }));
+}
+
+void MusicProgressEngine::receive(std::uint64_t runId, std::string_view chunk) {
+    if (chunk.empty()) return;  // end of output; the exit brings the restart
+    std::vector<std::string> lines;
+    std::size_t dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (!run_ || run_->id != runId) return;
+        dropped = run_->lines.append(chunk, lines);
+    }
+    for (std::size_t i = 0; i < dropped; ++i) logLine("PROG", "adapter line over 1 MiB dropped");
+    for (const auto& line : lines) handleLine(runId, line);
+}
+
+void MusicProgressEngine::handleLine(std::uint64_t runId, std::string_view line) {
+    auto data = adapter::parseDataLine(line);
+    if (!data) return;
+    const double now = wallSeconds();
+    ProgressSnapshot snap;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_ || !run_ || run_->id != runId) return;
+        receivedFirstLine_ = true;
+        restartDelay_ = 1.0;
+        const auto outcome = state_.apply(std::move(*data), now);
+        if (outcome.trackChanged) cancelKeySeekLocked();
+        if (!outcome.changed) return;
+        snap = state_.snapshot(now);
+    }
+    // The listener is read when the call runs: one cleared or replaced meanwhile is never called.
+    post([this, snap = std::move(snap)] {
+        std::function<void(const ProgressSnapshot&)> listener;
+        {
+            std::lock_guard lock(mutex_);
+            listener = onChange_;
+        }
+        if (listener) listener(snap);
+    });
+}
+
+void MusicProgressEngine::adapterExited(std::uint64_t runId, int status) {
+    std::shared_ptr<ChildProcess> process;
+    bool stopped;
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(mutex_);
+        if (!run_ || run_->id != runId) return;
+        process = std::move(run_->process);
+        run_.reset();
+        stopped = stopped_;
+        generation = spawnGeneration_;
+    }
+    if (process) process->dropHandlers();
+    if (stopped) return;
+    logLine("PROG", "adapter exited (status=" + std::to_string(status) + ") — restarting");
+    scheduleRestart(generation);
+}
+
+void MusicProgressEngine::scheduleRestart(std::uint64_t generation) {
+    double delay;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_ || generation != spawnGeneration_) return;
+        delay = restartDelay_;
+        restartDelay_ = std::min(2 * delay, 30.0);
+    }
+    logLine("PROG", "restart in " + std::to_string(static_cast<long long>(delay)) + "s");
+    workQueue_->asyncAfter(delay, guarded([generation](MusicProgressEngine& e) { e.restart(generation); }));
+}
+
+void MusicProgressEngine::restart(std::uint64_t generation) {
+    bool current, stopped;
+    {
+        std::lock_guard lock(mutex_);
+        current = generation == spawnGeneration_;
+        stopped = stopped_;
+    }
+    if (!current)
+        logLine("PROG", "restart skipped (stale generation)");
+    else if (!stopped)
+        spawnAdapter(generation);
+}
+
+void MusicProgressEngine::healthCheck(std::uint64_t generation) {
+    bool received, stopped, current;
+    {
+        std::lock_guard lock(mutex_);
+        received = receivedFirstLine_;
+        stopped = stopped_;
+        current = generation == spawnGeneration_;
+    }
+    if (!current)
+        logLine("PROG", "health check skipped (stale generation)");
+    else if (!received && !stopped)
+        logLine("PROG", "health: no data line within 5s — adapter may be blocked");
+}
+
+void MusicProgressEngine::summaryTick() {
+    const ProgressSnapshot snap = snapshot();
+    if (!snap.isValid) {
+        if (wasValid_) {
+            wasValid_ = false;
+            logLine("PROG", "invalid (no source / live stream)");
+        }
+        return;
+    }
+    wasValid_ = true;
+    const double now = wallSeconds();
+    double elapsed, duration, rate;
+    std::string source;
+    {
+        std::lock_guard lock(mutex_);
+        elapsed = state_.position(now);
+        duration = state_.duration();
+        rate = state_.rate();
+        source = state_.bundleID() ? *state_.bundleID() : "?";
+    }
+    const char* format = "elapsed=%.1f dur=%.1f rate=%.2f src=%s";
+    // Sized by a first pass: an adapter may send lengths of hundreds of digits.
+    std::string line(std::snprintf(nullptr, 0, format, elapsed, duration, rate, source.c_str()), '\0');
+    std::snprintf(line.data(), line.size() + 1, format, elapsed, duration, rate, source.c_str());
+    logLine("PROG", line);
 }
 
 }  // namespace velaro

@@ -1,27 +1,114 @@
 // The now-playing engine: one per process, started and stopped by the shell as the music features demand.
-// Until the media adapter is wired in, starting it only records that it runs.
+// It runs the media adapter's stream and keeps it alive, turns its lines into now-playing state, and tells
+// one listener when the picture changes.
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+
+#include "base/Cancellable.h"
+#include "base/MainLoop.h"
+#include "music/NowPlayingState.h"
+#include "platform/ChildProcess.h"
 
 namespace velaro {
 
 class MusicProgressEngine {
 public:
-    // The process-wide engine, created on first use.
-    static MusicProgressEngine& shared();
+    struct Services {
+        MainLoop& loop;
+        ProcessLauncher& launcher;
+        // Where the adapter program is now; asked before every launch. None when it is missing.
+        std::function<std::optional<std::string>()> locateAdapter;
+        // Registers a block to run when the application is about to quit; asked once.
+        std::function<void(std::function<void()>)> onWillTerminate;
+        // Writes the once-a-second position line ("PROG elapsed=…"), for debugging.
+        bool positionSummary = false;
+    };
 
+    explicit MusicProgressEngine(Services services);
+    ~MusicProgressEngine();
     MusicProgressEngine(const MusicProgressEngine&) = delete;
     MusicProgressEngine& operator=(const MusicProgressEngine&) = delete;
 
-    // Resets the engine's state and starts following the player.
-    void start();
-    void stop();
-    bool isRunning() const { return running_; }
+    // The process-wide engine: the one installed by the app's services, else one that never finds its
+    // adapter (so code that runs without the app's services launches nothing).
+    static MusicProgressEngine& shared();
+    static void installShared(std::unique_ptr<MusicProgressEngine> engine);
 
-protected:
-    MusicProgressEngine() = default;
+    // Starts the adapter's stream; does nothing while already started. Any thread.
+    void start();
+    // Ends the stream and forgets the track; the stored payload stays until the next launch. Any thread.
+    void stop();
+    bool isRunning() const;
+
+    // The picture now, extrapolated to this moment. Any thread; allocates nothing.
+    ProgressSnapshot snapshot() const;
+    // The one change listener, called on the main loop when a track comes or goes, becomes seekable or
+    // not, or starts or stops playing. A call queued before it is replaced or cleared goes to the new one.
+    void setOnChange(std::function<void(const ProgressSnapshot&)> onChange);
 
 private:
-    bool running_ = false;
+    // Handlers, timers and queued blocks reach the engine only through this: once the destructor has taken
+    // it exclusively they find no engine, and until then the engine cannot go while one of them runs.
+    struct Guard {
+        std::shared_mutex mutex;
+        MusicProgressEngine* engine = nullptr;
+    };
+    struct StreamRun;
+
+    // Wraps `block` (called with the engine, then its own arguments) so it runs only while this engine
+    // exists, from any thread.
+    template <class Block>
+    auto guarded(Block block) const {
+        return [guard = guard_, block = std::move(block)](auto&&... args) mutable {
+            std::shared_lock lock(guard->mutex);
+            if (guard->engine) block(*guard->engine, std::forward<decltype(args)>(args)...);
+        };
+    }
+    double wallSeconds() const;
+    void post(std::function<void()> block);
+
+    void spawnAdapter(std::uint64_t generation);
+    void receive(std::uint64_t runId, std::string_view chunk);
+    void handleLine(std::uint64_t runId, std::string_view line);
+    void adapterExited(std::uint64_t runId, int status);
+    void scheduleRestart(std::uint64_t generation);
+    void restart(std::uint64_t generation);
+    void healthCheck(std::uint64_t generation);
+    void summaryTick();
+    // Under the lock: what a track change or a stop drops of a pending keyboard seek.
+    void cancelKeySeekLocked();
+
+    Services services_;
+    std::shared_ptr<Guard> guard_;
+    // Restarts, health checks and the debounced keyboard seek.
+    std::unique_ptr<SerialQueue> workQueue_;
+
+    mutable std::mutex mutex_;
+    NowPlayingState state_;
+    bool stopped_ = true;
+    std::uint64_t spawnGeneration_ = 0;
+    double restartDelay_ = 1.0;
+    bool receivedFirstLine_ = false;
+    // The stream being launched or running; its lines and exit count only while it is this one.
+    std::shared_ptr<StreamRun> run_;
+    std::uint64_t nextRunId_ = 0;
+    double pendingKeySeekTarget_ = 0;
+    double pendingKeySeekDelta_ = 0;
+    // The queued keyboard seek fires only while its token is this one; 0 when none is queued.
+    std::uint64_t keySeekToken_ = 0;
+    std::function<void(const ProgressSnapshot&)> onChange_;
+
+    // Main loop only.
+    Cancellable summaryTimer_;
+    bool wasValid_ = false;
+    bool terminateObserved_ = false;
 };
 
 }  // namespace velaro
