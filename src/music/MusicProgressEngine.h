@@ -10,6 +10,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
@@ -53,6 +54,16 @@ public:
     // not, or starts or stops playing. A call queued before it is replaced or cleared goes to the new one.
     void setOnChange(std::function<void(const ProgressSnapshot&)> onChange);
 
+    // Moves the position to `seconds` at once and has the player follow through the adapter's "seek";
+    // positions from the adapter are ignored for `settle` seconds. Nothing moves when the seek cannot run.
+    void seek(double seconds, double settle);
+    // A keyboard step (negative to go back) from where the track is now, kept inside the track; presses
+    // closer together than `debounce` move at once and send one seek to the last target. Needs a valid track.
+    void keySeek(double step, double settle, double debounce);
+    // Runs the adapter's "send" (2 play/pause, 4 next track, 5 previous track); `label` names it in
+    // diagnostics. The new state arrives through the stream.
+    void sendCommand(int number, const std::string& label);
+
 private:
     // Handlers, timers and queued blocks reach the engine only through this: once the destructor has taken
     // it exclusively they find no engine, and until then the engine cannot go while one of them runs.
@@ -84,6 +95,10 @@ private:
     void summaryTick();
     // Under the lock: what a track change or a stop drops of a pending keyboard seek.
     void cancelKeySeekLocked();
+    // Runs a one-shot adapter command without waiting for it; false when it could not be launched.
+    bool runOneShot(const std::string& label, std::vector<std::string> arguments);
+    bool runSeekCommand(double seconds);
+    void fireKeySeek(std::uint64_t token);
 
     Services services_;
     std::shared_ptr<Guard> guard_;
@@ -103,6 +118,7 @@ private:
     double pendingKeySeekDelta_ = 0;
     // The queued keyboard seek fires only while its token is this one; 0 when none is queued.
     std::uint64_t keySeekToken_ = 0;
+    std::uint64_t nextKeySeekToken_ = 0;
     std::function<void(const ProgressSnapshot&)> onChange_;
 
     // Main loop only.

@@ -1,0 +1,281 @@
+// The media adapter on the test desktop's session bus, following the test player: its stream's lines,
+// "seek" and "send" reaching the player, "get" returning the cover, and the engine fed by the real adapter.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "base/QtMainLoop.h"
+#include "e2e/E2eSupport.h"
+#include "music/MusicProgressEngine.h"
+#include "platform/linux/LinuxChildProcess.h"
+
+namespace velaro::e2e {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+QString adapterPath() {
+    return binDir() + QStringLiteral("/velaro-media-adapter");
+}
+
+// A process whose standard output is read line by line as Qt's loop runs.
+class LineProcess {
+public:
+    LineProcess(const QString& program, const QStringList& arguments) {
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            while (process_.canReadLine()) lines_.push_back(process_.readLine().trimmed().toStdString());
+        });
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(program, arguments);
+    }
+    ~LineProcess() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.closeWriteChannel();
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) process_.kill();
+        process_.waitForFinished(2000);
+    }
+    bool started() { return process_.waitForStarted(5000); }
+    void send(const QString& line) {
+        process_.write((line + QLatin1Char('\n')).toUtf8());
+        process_.waitForBytesWritten(1000);
+    }
+    // Waits for a line (after those already seen by earlier waits) for which `match` holds.
+    bool waitForLine(const std::function<bool(const std::string&)>& match,
+                     std::chrono::milliseconds limit = 10s) {
+        return waitUntil(
+            [&] {
+                for (; seen_ < lines_.size(); ++seen_)
+                    if (match(lines_[seen_])) {
+                        ++seen_;
+                        return true;
+                    }
+                return false;
+            },
+            limit);
+    }
+    bool waitForLine(const std::string& exact) {
+        return waitForLine([&](const std::string& l) { return l == exact; });
+    }
+    const std::vector<std::string>& lines() const { return lines_; }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    std::vector<std::string> lines_;
+    std::size_t seen_ = 0;
+};
+
+class TestPlayer : public LineProcess {
+public:
+    explicit TestPlayer(const QString& name = QStringLiteral("velarotest"))
+        : LineProcess(binDir() + QStringLiteral("/velaro-test-player"),
+                      {QStringLiteral("--name"), name, QStringLiteral("--desktop-entry"),
+                       QStringLiteral("velaro-test-player")}) {}
+    bool ready() { return started() && waitForLine("ready"); }
+    // Sends a command and waits until the player has carried it out.
+    bool command(const QString& line) {
+        send(line);
+        return waitForLine("done " + line.section(QLatin1Char(' '), 0, 0).toStdString());
+    }
+};
+
+// The adapter's stream, with the payload its lines add up to.
+class Stream : public LineProcess {
+public:
+    Stream() : LineProcess(adapterPath(), {QStringLiteral("stream"), QStringLiteral("--no-artwork")}) {}
+    // Waits until a line leaves a payload for which `match` holds; records whether that line replaced.
+    bool waitForPayload(const std::function<bool(const json&)>& match,
+                        std::chrono::milliseconds limit = 10s) {
+        return waitForLine(
+            [&](const std::string& text) {
+                const json line = json::parse(text, nullptr, false);
+                if (!line.is_object() || line.value("type", "") != "data") return false;
+                lastReplaced = !line.value("diff", false);
+                if (lastReplaced) payload = json::object();
+                for (const auto& [key, value] : line.at("payload").items()) {
+                    if (value.is_null())
+                        payload.erase(key);
+                    else
+                        payload[key] = value;
+                }
+                return match(payload);
+            },
+            limit);
+    }
+    json payload = json::object();
+    bool lastReplaced = false;
+};
+
+CommandResult adapter(const QStringList& arguments) {
+    return run(adapterPath(), arguments, 10s);
+}
+
+TEST(MediaAdapterTest, TheStreamFollowsThePlayerThroughPlayPauseTracksSeeksAndRestarts) {
+    VELARO_REQUIRE_DESKTOP();
+    auto player = std::make_unique<TestPlayer>();
+    ASSERT_TRUE(player->ready());
+    Stream stream;
+    ASSERT_TRUE(stream.started());
+    ASSERT_TRUE(stream.waitForPayload(
+        [](const json& p) { return p.value("bundleIdentifier", "") == "velaro-test-player"; }));
+    EXPECT_TRUE(stream.lastReplaced) << "the first line replaces";
+    EXPECT_FALSE(stream.payload.value("playing", true));
+
+    ASSERT_TRUE(player->command(QStringLiteral("track /org/velaro/track/1 200 First Song")));
+    ASSERT_TRUE(player->command(QStringLiteral("play")));
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) {
+        return p.value("title", "") == "First Song" && p.value("playing", false);
+    })) << stream.payload.dump();
+    EXPECT_FALSE(stream.lastReplaced) << "later changes merge";
+    EXPECT_EQ(stream.payload.value("artist", ""), "Test Artist");
+    EXPECT_EQ(stream.payload.value("duration", 0.0), 200.0);
+    EXPECT_EQ(stream.payload.value("uniqueIdentifier", ""),
+              "org.mpris.MediaPlayer2.velarotest/org/velaro/track/1");
+    EXPECT_TRUE(stream.payload.contains("timestamp"));
+
+    ASSERT_TRUE(player->command(QStringLiteral("pause")));
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) { return !p.value("playing", true); }));
+    ASSERT_TRUE(player->command(QStringLiteral("track /org/velaro/track/2 180 Second Song")));
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) {
+        return p.value("uniqueIdentifier", "") == "org.mpris.MediaPlayer2.velarotest/org/velaro/track/2";
+    }));
+    EXPECT_EQ(stream.payload.value("title", ""), "Second Song");
+    ASSERT_TRUE(player->command(QStringLiteral("seeked 42")));
+    ASSERT_TRUE(stream.waitForPayload(
+        [](const json& p) { return std::abs(p.value("elapsedTime", 0.0) - 42) < 0.01; }));
+
+    player->send(QStringLiteral("quit"));
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) { return p.empty(); }));
+    EXPECT_TRUE(stream.lastReplaced) << "no player: one replacing line with an empty payload";
+
+    player = std::make_unique<TestPlayer>();
+    ASSERT_TRUE(player->ready());
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) { return !p.empty(); }, 3s))
+        << "a new player is taken at once";
+    EXPECT_TRUE(stream.lastReplaced);
+    EXPECT_EQ(stream.process().state(), QProcess::Running);
+}
+
+TEST(MediaAdapterTest, SeekAndSendReachThePlayerAndBadCommandLinesReachNothing) {
+    VELARO_REQUIRE_DESKTOP();
+    {
+        const auto none = adapter({QStringLiteral("send"), QStringLiteral("2")});
+        EXPECT_EQ(none.exitCode, 1) << "no player: " << none.describe().toStdString();
+    }
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    ASSERT_TRUE(player.command(QStringLiteral("track /org/velaro/track/7 200 Song")));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+
+    struct Case {
+        QStringList arguments;
+        std::string call;
+    };
+    const Case cases[] = {
+        {{"seek", "5000000"}, "SetPosition /org/velaro/track/7 5000000"},
+        {{"send", "2"}, "PlayPause"},
+        {{"send", "4"}, "Next"},
+        {{"send", "5"}, "Previous"},
+    };
+    for (const auto& c : cases) {
+        const auto result = adapter(c.arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.describe().toStdString();
+        EXPECT_TRUE(player.waitForLine(c.call)) << c.call;
+    }
+    for (const QStringList& bad :
+         {QStringList{"seek", "-1"}, QStringList{"seek", "1.5"}, QStringList{"seek", "99999999999999999999"},
+          QStringList{"send", "3"}, QStringList{"pause"}, QStringList{}}) {
+        const auto result = adapter(bad);
+        EXPECT_EQ(result.exitCode, 64) << bad.join(' ').toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+    }
+    // Calls are answered in order: once a later good one arrives, nothing came from the bad ones before it.
+    const auto seenBefore = player.lines().size();
+    ASSERT_EQ(adapter({QStringLiteral("send"), QStringLiteral("4")}).exitCode, 0);
+    ASSERT_TRUE(player.waitForLine("Next"));
+    EXPECT_EQ(player.lines().size(), seenBefore + 1);
+
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    EXPECT_EQ(run(adapterPath(), {QStringLiteral("send"), QStringLiteral("2")}, 10s, noBus).exitCode, 2);
+}
+
+TEST(MediaAdapterTest, GetReturnsThePlayersCoverWithTheTrackKeysTheStreamWrites) {
+    VELARO_REQUIRE_DESKTOP();
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    Stream stream;
+    ASSERT_TRUE(stream.started());
+    ASSERT_TRUE(player.command(QStringLiteral("artist Ünïcode Artist")));
+    ASSERT_TRUE(player.command(QStringLiteral("track /org/velaro/track/9 120 Covered")));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+    ASSERT_TRUE(stream.waitForPayload([](const json& p) { return p.value("title", "") == "Covered"; }));
+
+    const auto result = adapter({QStringLiteral("get")});
+    ASSERT_EQ(result.exitCode, 0) << result.describe().toStdString();
+    const json output = json::parse(result.out.toStdString(), nullptr, false);
+    ASSERT_TRUE(output.is_object()) << result.out.toStdString();
+    const json& payload = output.at("payload");
+    for (const char* key : {"bundleIdentifier", "title", "artist"})
+        EXPECT_EQ(payload.at(key), stream.payload.at(key)) << key;
+    const QImage cover =
+        QImage::fromData(QByteArray::fromBase64(QByteArray::fromStdString(payload.value("artworkData", "")),
+                                                QByteArray::AbortOnBase64DecodingErrors));
+    ASSERT_FALSE(cover.isNull());
+    EXPECT_EQ(cover.pixelColor(10, 10), QColor(255, 0, 0));
+
+    ASSERT_TRUE(player.command(QStringLiteral("art none")));
+    const json bare = json::parse(adapter({QStringLiteral("get")}).out.toStdString(), nullptr, false);
+    EXPECT_FALSE(bare.at("payload").contains("artworkData")) << "no cover named: none sent";
+}
+
+TEST(MediaAdapterTest, TheEngineFedByTheRealAdapterFollowsThePlayersPosition) {
+    VELARO_REQUIRE_DESKTOP();
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    ASSERT_TRUE(player.command(QStringLiteral("track /org/velaro/track/3 200 Long Song")));
+    ASSERT_TRUE(player.command(QStringLiteral("position 30")));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+
+    QtMainLoop loop;
+    LinuxProcessLauncher launcher;
+    MusicProgressEngine engine(MusicProgressEngine::Services{
+        .loop = loop,
+        .launcher = launcher,
+        .locateAdapter = [] { return std::optional<std::string>(adapterPath().toStdString()); },
+        .onWillTerminate = {},
+    });
+    int changes = 0;
+    engine.setOnChange([&](const ProgressSnapshot&) { ++changes; });
+    engine.start();
+    ASSERT_TRUE(waitUntil([&] { return engine.snapshot().isValid && engine.snapshot().isPlaying; }));
+    EXPECT_GE(changes, 1);
+    const auto first = engine.snapshot();
+    EXPECT_EQ(first.duration, 200.0);
+    EXPECT_EQ(*first.bundleID, "velaro-test-player");
+    EXPECT_GT(*first.progress01, 29.0 / 200);
+    EXPECT_LT(*first.progress01, 40.0 / 200);
+    // The engine extrapolates between lines: its position grows with no line at all.
+    const double before = *engine.snapshot().progress01;
+    EXPECT_TRUE(waitUntil([&] { return *engine.snapshot().progress01 > before + 0.5 / 200; }, 3s));
+
+    ASSERT_TRUE(player.command(QStringLiteral("seeked 100")));
+    EXPECT_TRUE(waitUntil([&] { return std::abs(*engine.snapshot().progress01 - 0.5) < 2.0 / 200; }));
+    engine.seek(150, 1.0);
+    EXPECT_TRUE(player.waitForLine("SetPosition /org/velaro/track/3 150000000"));
+    EXPECT_TRUE(waitUntil([&] { return std::abs(*engine.snapshot().progress01 - 0.75) < 2.0 / 200; }));
+    engine.sendCommand(2, "play-toggle");
+    EXPECT_TRUE(player.waitForLine("PlayPause"));
+    EXPECT_TRUE(waitUntil([&] { return !engine.snapshot().isPlaying; }));
+    engine.stop();
+}
+
+}  // namespace
+}  // namespace velaro::e2e
