@@ -40,29 +40,11 @@ std::optional<Span> bannerSpan(const QImage& shot, int below) {
     return std::nullopt;
 }
 
-// A borderless window of this test process (another program to the app) in one colour, maximised.
-class SolidWindow {
-public:
-    explicit SolidWindow(QColor colour) {
-        window_.setWindowFlag(Qt::FramelessWindowHint);
-        window_.setAutoFillBackground(true);
-        QPalette palette = window_.palette();
-        palette.setColor(QPalette::Window, colour);
-        window_.setPalette(palette);
-        window_.setWindowTitle(QStringLiteral("solid"));
-        window_.showMaximized();
-    }
-    QWidget& widget() { return window_; }
-
-private:
-    QWidget window_;
-};
-
 TEST(AppTest, AMaximisedWindowTintsTheBandOverThePanelAndClosingItHidesTheBand) {
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
     ASSERT_GT(panel, 0);
-    RunningApp app(R"({"onboardingStep": 4})");
+    LaunchedApp app(R"({"onboardingStep": 4})");
     ASSERT_TRUE(app.start());
     const QColor colour(0xc8, 0x3c, 0x28);
     const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
@@ -89,7 +71,7 @@ TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Poin
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
     ASSERT_GT(panel, 0) << "the test desktop has a top panel";
-    RunningApp app(kCompletedMasterOff);
+    LaunchedApp app(kCompletedMasterOff);
     ASSERT_TRUE(app.start());
 
     std::optional<Span> span;
@@ -116,7 +98,7 @@ TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Poin
 
 TEST(AppTest, ASecondLaunchExitsZeroAndTheFirstStays) {
     VELARO_REQUIRE_DESKTOP();
-    RunningApp first(kCompletedMasterOff);
+    LaunchedApp first(kCompletedMasterOff);
     ASSERT_TRUE(first.start());
     // The first owns the session-bus name once it answers; give it a moment to get there.
     ASSERT_TRUE(waitUntil(

@@ -18,8 +18,10 @@
 
 #include "E2eSupport.h"
 #include "base/QtMainLoop.h"
+#include "e2e/TestSession.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11WallpaperSource.h"
+#include "support/FakeCaptureService.h"
 
 namespace velaro::e2e {
 namespace {
@@ -114,7 +116,10 @@ int pixelsNear(const CaptureFrame& f, QColor c, int tolerance = 2) {
 
 class CaptureDesktopTest : public ::testing::Test {
 protected:
-    void SetUp() override { VELARO_REQUIRE_DESKTOP(); }
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        ASSERT_TRUE(session);
+    }
 
     std::optional<ShareableContent> content(X11CaptureService& service) {
         std::optional<ShareableContent> result;
@@ -139,6 +144,7 @@ protected:
         return error;
     }
 
+    TestSession session;
     QtMainLoop loop;
     std::shared_ptr<SerialQueue> frameQueue{loop.makeSerialQueue("com.quornet.Velaro.frames")};
 };
@@ -157,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, CaptureStripTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
-    x11capture::SessionOptions options;
+    x11capture::CaptureOptions options;
     options.allowShm = GetParam().allowShm;
     options.allowCompositorPictures = GetParam().allowCompositorPictures;
     ForeignWindow solid(kSolid, {200, 200, 800, 300}, false, "capture-solid");
@@ -179,7 +185,7 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
                         }).pixelColor(300, 310),
                         kOverlay));
 
-    X11CaptureService service(loop, options);
+    X11CaptureService service(loop, *session, options);
     const auto desktop = content(service);
     ASSERT_TRUE(desktop && !desktop->displays.empty());
     const CaptureDisplay display = desktop->displays.front();
@@ -235,7 +241,7 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
 
 TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeItAlone) {
     ForeignWindow solid(kSolid, {300, 150, 640, 360}, true, "capture-managed");
-    X11CaptureService service(loop);
+    X11CaptureService service(loop, *session);
     std::optional<CaptureWindow> found;
     ASSERT_TRUE(waitUntil([&] {
         if (auto c = content(service))
@@ -269,7 +275,8 @@ TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeIt
 }
 
 TEST_F(CaptureDesktopTest, DesktopPictureIsTheRootPictureScaledDown) {
-    X11WallpaperSource source(loop);
+    X11CaptureService service(loop, *session);
+    X11WallpaperSource source(loop, service);
     std::optional<CaptureFrame> picture;
     bool done = false;
     source.captureWallpaperImage(920, false, [&](auto image) {
@@ -340,7 +347,7 @@ private:
 TEST_F(CaptureDesktopTest, StreamWhoseMonitorGoesAwayStopsWithAnError) {
     VirtualMonitor monitor({0, 300, 640, 400});
     if (!monitor.made()) GTEST_SKIP() << "the X server does not let clients define monitors";
-    X11CaptureService service(loop);
+    X11CaptureService service(loop, *session);
     std::optional<CaptureDisplay> display;
     ASSERT_TRUE(waitUntil([&] {
         if (auto c = content(service))
@@ -374,7 +381,7 @@ TEST_F(CaptureDesktopTest, StreamWhoseMonitorGoesAwayStopsWithAnError) {
 }
 
 TEST_F(CaptureDesktopTest, StripOutsideItsDisplayIsRefusedAtStart) {
-    X11CaptureService service(loop);
+    X11CaptureService service(loop, *session);
     const auto desktop = content(service);
     ASSERT_TRUE(desktop && !desktop->displays.empty());
     const CaptureDisplay display = desktop->displays.front();
@@ -399,10 +406,9 @@ TEST_F(CaptureDesktopTest, StreamWhoseServerGoesAwayStopsWithAnError) {
         number += server.readAllStandardOutput();
         return number.contains('\n');
     })) << "Xvfb never told its display number";
-    x11capture::SessionOptions options;
-    options.displayName = ":" + number.trimmed().toStdString();
-
-    X11CaptureService service(loop, options);
+    TestSession own(":" + number.trimmed().toStdString());
+    ASSERT_TRUE(own);
+    X11CaptureService service(loop, *own);
     const auto desktop = content(service);
     ASSERT_TRUE(desktop && !desktop->displays.empty());
     FrameLog log;
@@ -429,6 +435,95 @@ TEST_F(CaptureDesktopTest, StreamWhoseServerGoesAwayStopsWithAnError) {
     ASSERT_TRUE(waitUntil([&] { return done; }));
     ASSERT_TRUE(contentError);
     EXPECT_EQ(contentError->code, CaptureErrorCode::unavailable);
+}
+
+TEST_F(CaptureDesktopTest, RefusedConfigurationsNeverStart) {
+    X11CaptureService service(loop, *session);
+    auto stream =
+        service.makeStream(ContentFilter::displayExcludingWindows({}, {}), {{0, 0, 10, 6}, 0, 6, 0.1, 4}, {});
+    auto startError = await([&](auto done) { stream->startCapture(done); });
+    ASSERT_TRUE(startError);
+    EXPECT_EQ(startError->code, CaptureErrorCode::invalidParameter);
+
+    // A stream of a window is not something a stream does; screenshots take windows.
+    CaptureWindow window;
+    window.windowID = 3;
+    auto windowStream = service.makeStream(ContentFilter::desktopIndependentWindow(window),
+                                           {{0, 0, 10, 6}, 10, 6, 0.1, 4}, {});
+    startError = await([&](auto done) { windowStream->startCapture(done); });
+    ASSERT_TRUE(startError);
+    EXPECT_EQ(startError->code, CaptureErrorCode::invalidParameter);
+    const auto stopError = await([&](auto done) { windowStream->stopCapture(done); });
+    ASSERT_TRUE(stopError);
+    EXPECT_EQ(stopError->code, CaptureErrorCode::notStarted);
+}
+
+TEST_F(CaptureDesktopTest, AStopRightAfterTheStartTellsTheStartFirstAndNoFrameFollows) {
+    X11CaptureService service(loop, *session);
+    const auto desktop = content(service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    FrameLog log;
+    auto stream = service.makeStream(ContentFilter::displayExcludingWindows(desktop->displays.front(), {}),
+                                     {{0, 40, 200, 6}, 200, 6, 1.0 / 60, 4}, {});
+    ASSERT_FALSE(stream->addStreamOutput([&](const CaptureFrame& f) { log.add(f); }, frameQueue));
+    // Started and stopped on one turn of the main loop, over and over: nothing waits for the worker.
+    std::vector<std::string> told;
+    for (int i = 0; i < 20; ++i) {
+        stream->startCapture([&](auto error) { told.push_back(error ? "start failed" : "started"); });
+        stream->stopCapture([&](auto error) { told.push_back(error ? "stop failed" : "stopped"); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return told.size() == 40; }));
+    for (std::size_t i = 0; i < told.size(); i += 2) {
+        EXPECT_EQ(told[i], "started");
+        EXPECT_EQ(told[i + 1], "stopped");
+    }
+    const std::size_t atStop = log.count();
+    waitUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(log.count(), atStop) << "frames arrived after the stop completed";
+}
+
+// The fake stands in for the real service in every model test, so both must answer the idle-stream calls the
+// same way: the sampler stops, updates and restarts streams in every state.
+template <typename Service>
+struct CaptureStreamContract : CaptureDesktopTest {
+    std::unique_ptr<CaptureService> make() {
+        if constexpr (std::is_same_v<Service, X11CaptureService>)
+            return std::make_unique<X11CaptureService>(loop, *session);
+        else
+            return std::make_unique<test::FakeCaptureService>(loop);
+    }
+};
+using Services = ::testing::Types<X11CaptureService, test::FakeCaptureService>;
+TYPED_TEST_SUITE(CaptureStreamContract, Services);
+
+TYPED_TEST(CaptureStreamContract, IdleStreamsRefuseStopsAndTakeFiltersAtOnce) {
+    auto service = this->make();
+    const CaptureDisplay display{1, {0, 0, 100, 100}};
+    auto stream = service->makeStream(ContentFilter::displayExcludingWindows(display, {}),
+                                      {{0, 24, 100, 6}, 100, 6, 1.0 / 15, 4}, {});
+    EXPECT_FALSE(stream->addStreamOutput([](const CaptureFrame&) {}, this->frameQueue));
+    EXPECT_TRUE(stream->addStreamOutput({}, nullptr)) << "an output without handler or queue is refused";
+
+    std::optional<CaptureError> stopError;
+    bool stopped = false;
+    stream->stopCapture([&](auto error) {
+        stopped = true;
+        stopError = error;
+    });
+    bool updated = false;
+    std::optional<CaptureError> updateError;
+    const auto next = ContentFilter::displayExcludingApplications(display, {{42, "org.example.Editor", ""}});
+    stream->updateContentFilter(next, [&](auto error) {
+        updated = true;
+        updateError = error;
+    });
+    EXPECT_FALSE(stopped) << "completions come on a later turn of the main loop";
+    ASSERT_TRUE(waitUntil([&] { return stopped && updated; }));
+    ASSERT_TRUE(stopError);
+    EXPECT_EQ(stopError->code, CaptureErrorCode::notStarted);
+    EXPECT_FALSE(updateError);
+    EXPECT_TRUE(stream->contentFilter().excludes(42, 1, false));
+    EXPECT_EQ(stream->configuration().height, 6);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ struct DesktopSampler {
         screens = std::make_unique<X11Screens>(*session);
         windows = std::make_unique<X11WindowList>(*session);
         workspace = std::make_unique<X11Workspace>(*session);
-        capture = std::make_unique<X11CaptureService>(*loop);
+        capture = std::make_unique<X11CaptureService>(*loop, *session);
         pointer = std::make_unique<X11PointerSource>(*loop);
         topology = std::make_unique<ScreenTopology>(*screens, workspace.get());
         scans = std::make_unique<WindowListScans>(*windows, *screens, defaults, *workspace,

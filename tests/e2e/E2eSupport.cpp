@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -226,8 +227,12 @@ void setMaximised(uint32_t window, bool on) {
     xcb_flush(x.connection);
 }
 
-OtherProgram::OtherProgram(const QString& name, const QString& geometry) : name_(name) {
-    process_.start("xmessage", {"-name", name, "-geometry", geometry, "another program: " + name});
+OtherProgram::OtherProgram(const QString& name, const QString& geometry)
+    : OtherProgram("xmessage", name, {"-geometry", geometry, "another program: " + name}) {}
+
+OtherProgram::OtherProgram(const QString& program, const QString& name, const QStringList& arguments)
+    : name_(name) {
+    process_.start(program, QStringList{"-name", name} + arguments);
 }
 
 OtherProgram::~OtherProgram() {
@@ -278,6 +283,83 @@ void keepLoadedLibrariesMapped() {
             return 0;
         },
         nullptr);
+}
+
+void setUndecorated(uint32_t window) {
+    auto x = x11::Connection::open();
+    if (!x) return;
+    // flags: decorations given; decorations: none.
+    const std::uint32_t hints[5] = {2, 0, 0, 0, 0};
+    const auto atom = x->atom("_MOTIF_WM_HINTS");
+    xcb_change_property(x->get(), XCB_PROP_MODE_REPLACE, window, atom, atom, 32, 5, hints);
+    xcb_flush(x->get());
+}
+
+int panelHeight() {
+    int top = 0;
+    for (auto window : clientWindows()) {
+        const auto strut = cardinalProperty("_NET_WM_STRUT_PARTIAL", window);
+        if (strut.size() >= 3) top = std::max(top, int(strut[2]));
+    }
+    return top;
+}
+
+int xClientsOf(int64_t pid) {
+    auto x = x11::Connection::open();
+    if (!x) return -1;
+    // Every client's process id, in one answer.
+    xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    auto reply = x11::own(
+        xcb_res_query_client_ids_reply(x->get(), xcb_res_query_client_ids(x->get(), 1, &all), nullptr));
+    if (!reply) return -1;
+    int count = 0;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
+         xcb_res_client_id_value_next(&it))
+        if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
+            static_cast<int64_t>(*xcb_res_client_id_value_value(it.data)) == pid)
+            ++count;
+    return count;
+}
+
+LaunchedApp::LaunchedApp(const QByteArray& defaultsJson) {
+    QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
+    QFile file(dir_.filePath(QStringLiteral("Velaro/defaults.json")));
+    if (file.open(QIODevice::WriteOnly)) file.write(defaultsJson);
+    file.close();
+    environment_ = QProcessEnvironment::systemEnvironment();
+    environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+}
+
+LaunchedApp::~LaunchedApp() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(8000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+}
+
+bool LaunchedApp::start() {
+    process_.setProcessEnvironment(environment_);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(binDir() + QStringLiteral("/velaro"), {});
+    return process_.waitForStarted(5000);
+}
+
+SolidWindow::SolidWindow(QColor colour) {
+    window_.setWindowFlag(Qt::FramelessWindowHint);
+    window_.setAutoFillBackground(true);
+    paint(colour);
+    window_.setWindowTitle(QStringLiteral("solid"));
+    window_.showMaximized();
+}
+
+void SolidWindow::paint(QColor colour) {
+    QPalette palette = window_.palette();
+    palette.setColor(QPalette::Window, colour);
+    window_.setPalette(palette);
+    window_.update();
 }
 
 }  // namespace velaro::e2e

@@ -12,6 +12,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <chrono>
@@ -101,6 +102,8 @@ private:
 class OtherProgram {
 public:
     explicit OtherProgram(const QString& name, const QString& geometry = "300x200+200+200");
+    // Any program that takes the toolkit's "-name" for its WM_CLASS instance (xterm, say).
+    OtherProgram(const QString& program, const QString& name, const QStringList& arguments);
     ~OtherProgram();
     OtherProgram(const OtherProgram&) = delete;
     OtherProgram& operator=(const OtherProgram&) = delete;
@@ -123,6 +126,49 @@ private:
     QString name_;
     QProcess process_;
     uint32_t window_ = 0;
+};
+
+// Asks the window manager to draw no decorations around a client window (Motif hints, which openbox follows
+// also after the window is mapped).
+void setUndecorated(uint32_t window);
+
+// The height of the panel at the top of the primary monitor: the largest top strut of the docks.
+int panelHeight();
+
+// How many connections the process `pid` holds to the X server, as the server counts its clients
+// (X-Resource); -1 when the server cannot tell.
+int xClientsOf(int64_t pid);
+
+// The real app with its own settings folder, ended (and waited for) when this goes.
+class LaunchedApp {
+public:
+    explicit LaunchedApp(const QByteArray& defaultsJson);
+    ~LaunchedApp();
+    LaunchedApp(const LaunchedApp&) = delete;
+    LaunchedApp& operator=(const LaunchedApp&) = delete;
+
+    // Variables for the app's environment; set before start().
+    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
+    bool start();
+    bool running() const { return process_.state() == QProcess::Running; }
+    int64_t pid() const { return process_.processId(); }
+    const QProcessEnvironment& environment() const { return environment_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcessEnvironment environment_;
+    QProcess process_;
+};
+
+// A borderless window of this test process (another program to the app) in one colour, maximised.
+class SolidWindow {
+public:
+    explicit SolidWindow(QColor colour);
+    void paint(QColor colour);
+    QWidget& widget() { return window_; }
+
+private:
+    QWidget window_;
 };
 
 }  // namespace velaro::e2e

@@ -12,9 +12,14 @@
 namespace velaro::e2e {
 
 struct TestSession {
-    // Qt's ratio unless the test names one. Without a desktop there is no session (tests skip then).
+    // On the test desktop with Qt's ratio unless the test names one. Without a desktop there is no session
+    // (tests skip then).
     explicit TestSession(X11Session::PixelRatioReader ratio = X11Session::qtPixelRatio()) {
         if (haveDisplay()) session = X11Session::open({}, std::move(ratio), catalog);
+    }
+    // On another display, of the test's own making.
+    explicit TestSession(const std::string& display) {
+        session = X11Session::open(display, X11Session::qtPixelRatio(), catalog);
     }
     explicit operator bool() const { return session != nullptr; }
     X11Session& operator*() { return *session; }

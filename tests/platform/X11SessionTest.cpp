@@ -1,5 +1,6 @@
 // The session's one conversion between root pixels and points, and how a screen snapshot picks its primary.
 #include "platform/linux/X11Session.h"
+#include "platform/linux/XdgAppCatalog.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,17 @@ TEST(ScreenSnapshot, ThePrimaryComesFirstAndTheRootStandsInWithoutMonitors) {
     EXPECT_EQ(snapshot.monitors.front().root, (Rect{0, 0, 1024, 768})) << "no RandR: the whole root";
     EXPECT_EQ(snapshot, x11::snapshotOf({}, 1024, 768, 1));
     EXPECT_FALSE(snapshot == x11::snapshotOf({}, 1024, 768, 2)) << "another ratio is another snapshot";
+}
+
+TEST(X11SessionOpen, WithoutAServerThereIsNoSessionAndItSaysWhy) {
+    // A display name no server answers, so this runs the same with or without a desktop.
+    XdgAppCatalog catalog({"/nonexistent"});
+    std::string why;
+    EXPECT_EQ(X11Session::open(
+                  ":31999", [] { return 1.0; }, catalog, &why),
+              nullptr);
+    EXPECT_EQ(why, "cannot reach the X display");
+    EXPECT_EQ(X11Session::open(":31999", {}, catalog, &why), nullptr) << "no ratio to convert with";
 }
 
 }  // namespace

@@ -1,18 +1,22 @@
-// Screen capture on X11: shareable content and screenshots on a service worker, one grab thread per stream.
+// Screen capture on X11: one worker thread for every stream, screenshot and content read, so capture holds
+// one connection however many screens it streams, and a stream that stops never waits for a thread.
 #include "platform/linux/X11CaptureService.h"
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 #include "base/Log.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
 using namespace x11capture;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -37,27 +41,277 @@ struct DeliveryGate {
     std::atomic<int> inFlight{0};
 };
 
+// What a stream and the worker share: what the stream wants (its filter, the filter changes waiting for a
+// frame, whether it runs) and which run is the current one.
+struct StreamState {
+    std::mutex mutex;
+    ContentFilter filter;
+    std::vector<CaptureCompletion> pendingUpdates;
+    // The completion of the current run's start, until the worker or a stop takes it.
+    CaptureCompletion pendingStart;
+    bool running = false;
+    bool stopRequested = false;
+    std::uint64_t generation = 0;
+    std::shared_ptr<DeliveryGate> gate;
+};
+
+class X11CaptureStream;
+
+// One run of a stream, from its start to its stop, as the worker schedules it.
+struct Run {
+    std::shared_ptr<StreamState> state;
+    std::weak_ptr<X11CaptureStream> stream;
+    std::uint64_t generation = 0;
+    StreamConfiguration config;
+    CaptureStream::FrameHandler output;
+    std::shared_ptr<SerialQueue> queue;
+    std::shared_ptr<DeliveryGate> gate;
+    // The worker's own.
+    bool begun = false;
+    std::optional<Monitor> monitor;
+    std::uint32_t displayID = 0;
+    std::uint64_t monitorsSeen = 0;
+    SteadyClock::time_point due{}, monitorsRead{};
+
+    // Its stream stopped, restarted or went away since.
+    bool ended() const {
+        std::lock_guard lock(state->mutex);
+        return state->stopRequested || state->generation != generation;
+    }
+};
+
+void complete(MainLoop& loop, CaptureCompletion completion, std::optional<CaptureError> error) {
+    if (completion) loop.post([completion = std::move(completion), error] { completion(error); });
+}
+
+void completeUpdates(MainLoop& loop, StreamState& state, std::optional<CaptureError> error) {
+    std::vector<CaptureCompletion> done;
+    {
+        std::lock_guard lock(state.mutex);
+        done.swap(state.pendingUpdates);
+    }
+    for (auto& c : done) complete(loop, std::move(c), error);
+}
+
+}  // namespace
+
+// The capture thread: waits for jobs and for the next due frame of any run, and drops runs whose stream
+// has stopped.
+class X11CaptureService::Worker {
+public:
+    Worker(MainLoop& loop, X11Session& session, CaptureOptions options)
+        : loop_(loop), x11_(session), options_(options), thread_([this] { work(); }) {}
+    ~Worker() { stop(); }
+
+    MainLoop& loop() { return loop_; }
+
+    // False once the worker has ended.
+    bool post(Job job) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return false;
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_all();
+        return true;
+    }
+    bool start(std::shared_ptr<Run> run) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return false;
+            runs_.push_back(std::move(run));
+        }
+        wake_.notify_all();
+        return true;
+    }
+    void wake() { wake_.notify_all(); }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void work() {
+        for (;;) {
+            std::deque<Job> jobs;
+            std::vector<std::shared_ptr<Run>> due;
+            bool anyRun = false;
+            {
+                std::unique_lock lock(mutex_);
+                for (;;) {
+                    if (stopping_) return;
+                    // A run its stream has stopped is dropped here, whenever the stream stopped.
+                    std::erase_if(runs_, [](const std::shared_ptr<Run>& r) { return r->ended(); });
+                    if (!jobs_.empty()) break;
+                    std::optional<SteadyClock::time_point> next;
+                    for (const auto& r : runs_)
+                        if (!next || r->due < *next) next = r->due;
+                    if (next && *next <= SteadyClock::now()) break;
+                    if (next)
+                        wake_.wait_until(lock, *next);
+                    else
+                        wake_.wait(lock);
+                }
+                jobs.swap(jobs_);
+                const auto now = SteadyClock::now();
+                for (const auto& r : runs_)
+                    if (r->due <= now) due.push_back(r);
+                anyRun = !runs_.empty();
+            }
+            CaptureError error;
+            Session* session = reader(&error);
+            if (session) {
+                session->setFollowing(anyRun);
+                if (!session->pollEvents()) {
+                    error = {CaptureErrorCode::connectionLost, "the X display connection was lost"};
+                    session_.reset();
+                    session = nullptr;
+                }
+            }
+            for (auto& job : jobs) job(session, error);
+            for (const auto& run : due) {
+                const bool goesOn = session ? step(*run, *session) : fail(*run, error);
+                if (goesOn) continue;
+                std::lock_guard lock(mutex_);
+                std::erase(runs_, run);
+            }
+        }
+    }
+
+    Session* reader(CaptureError* error) {
+        if (!session_) session_ = Session::open(x11_, options_, error);
+        return session_.get();
+    }
+
+    // Takes the run's start completion, unless a stop took it first.
+    CaptureCompletion takeStart(Run& run) {
+        std::lock_guard lock(run.state->mutex);
+        if (run.state->generation != run.generation) return {};
+        return std::exchange(run.state->pendingStart, nullptr);
+    }
+
+    bool fail(Run& run, const CaptureError& error) {
+        if (!run.begun) {
+            {
+                std::lock_guard lock(run.state->mutex);
+                if (run.state->generation == run.generation) run.state->running = false;
+            }
+            completeUpdates(loop_, *run.state, std::nullopt);
+            complete(loop_, takeStart(run), error);
+        } else {
+            stopWithError(run, error);
+        }
+        return false;
+    }
+
+    // One turn of a run: its start on the first, then a frame when one is due.
+    bool step(Run& run, Session& session) {
+        const auto now = SteadyClock::now();
+        if (!run.begun) {
+            ContentFilter filter;
+            {
+                std::lock_guard lock(run.state->mutex);
+                filter = run.state->filter;
+            }
+            run.displayID = filter.display.displayID;
+            run.monitor = session.monitor(run.displayID);
+            if (!run.monitor) return fail(run, displayGone(run.displayID));
+            if (captureArea(run.config, *run.monitor, session.pixelsPerPoint()).isEmpty())
+                // Nothing to grab would mean a stream that runs and never delivers.
+                return fail(run, {CaptureErrorCode::invalidParameter,
+                                  "the source rectangle lies outside the display"});
+            complete(loop_, takeStart(run), std::nullopt);
+            run.begun = true;
+            run.monitorsSeen = session.monitorsGeneration();
+            run.monitorsRead = now;
+        }
+        ContentFilter filter;
+        std::vector<CaptureCompletion> applied;
+        {
+            std::lock_guard lock(run.state->mutex);
+            if (run.state->stopRequested || run.state->generation != run.generation) return false;
+            filter = run.state->filter;
+            applied.swap(run.state->pendingUpdates);
+        }
+        // Client-defined monitors come and go without a notice, so the list is also read once a second.
+        if (session.monitorsGeneration() != run.monitorsSeen || filter.display.displayID != run.displayID ||
+            now - run.monitorsRead >= std::chrono::seconds(1)) {
+            run.monitorsSeen = session.monitorsGeneration();
+            run.monitorsRead = now;
+            run.displayID = filter.display.displayID;
+            run.monitor = session.monitor(run.displayID);
+            if (!run.monitor) {
+                for (auto& c : applied) complete(loop_, std::move(c), displayGone(run.displayID));
+                stopWithError(run, displayGone(run.displayID));
+                return false;
+            }
+        }
+        if (run.gate->inFlight.load() < run.config.queueDepth) {
+            const PixelRect area = captureArea(run.config, *run.monitor, session.pixelsPerPoint());
+            if (auto image = session.grabFiltered(area, filter)) {
+                CaptureFrame frame =
+                    toFrame(scaled(std::move(*image), run.config.width, run.config.height), loop_.uptime());
+                ++run.gate->inFlight;
+                run.queue->async([gate = run.gate, output = run.output, frame = std::move(frame)] {
+                    if (gate->open.load()) output(frame);
+                    --gate->inFlight;
+                });
+            }
+        }
+        for (auto& c : applied) complete(loop_, std::move(c), std::nullopt);
+        const double interval =
+            run.config.minimumFrameInterval > 0 ? run.config.minimumFrameInterval : kDisplayInterval;
+        // A late frame does not cause a burst of catch-up grabs.
+        run.due += std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(interval));
+        if (const auto after = SteadyClock::now(); run.due < after) run.due = after;
+        return true;
+    }
+
+    // Ends the run from the worker and tells the owner on the main loop, unless it was stopped meanwhile.
+    void stopWithError(Run& run, const CaptureError& error);
+
+    MainLoop& loop_;
+    X11Session& x11_;
+    const CaptureOptions options_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::deque<Job> jobs_;
+    std::vector<std::shared_ptr<Run>> runs_;
+    std::unique_ptr<Session> session_;  // the worker thread's own
+    std::thread thread_;                // last: it starts once everything above exists
+};
+
+namespace {
+
 class X11CaptureStream final : public CaptureStream, public std::enable_shared_from_this<X11CaptureStream> {
 public:
-    X11CaptureStream(MainLoop& loop, SessionOptions options, ContentFilter filter, StreamConfiguration config,
-                     StreamStoppedHandler onStopped)
+    X11CaptureStream(MainLoop& loop, std::shared_ptr<X11CaptureService::Worker> worker, ContentFilter filter,
+                     StreamConfiguration config, StreamStoppedHandler onStopped)
         : loop_(loop),
-          options_(std::move(options)),
-          filter_(std::move(filter)),
+          worker_(std::move(worker)),
+          state_(std::make_shared<StreamState>()),
           config_(config),
-          onStopped_(std::move(onStopped)) {}
+          onStopped_(std::move(onStopped)) {
+        state_->filter = std::move(filter);
+    }
 
     ~X11CaptureStream() override {
-        requestStop();
-        joinWorker();
+        // The worker drops the run on its next turn; nothing waits for it here.
+        if (auto start = requestStop()) complete(loop_, std::move(start), std::nullopt);
     }
 
     std::optional<CaptureError> addStreamOutput(FrameHandler output,
                                                 std::shared_ptr<SerialQueue> queue) override {
         if (!output || !queue)
             return CaptureError{CaptureErrorCode::invalidParameter, "an output needs a handler and a queue"};
-        std::lock_guard lock(mutex_);
-        if (running_)
+        std::lock_guard lock(state_->mutex);
+        if (state_->running)
             return CaptureError{CaptureErrorCode::alreadyStarted, "outputs cannot change while capturing"};
         output_ = std::move(output);
         queue_ = std::move(queue);
@@ -66,245 +320,138 @@ public:
 
     void startCapture(CaptureCompletion completion) override {
         std::optional<CaptureError> refusal = X11CaptureService::validate(config_);
-        if (!refusal && filter_.kind != ContentFilter::Kind::display)
-            refusal = CaptureError{CaptureErrorCode::invalidParameter, "a stream captures a display"};
-        std::unique_lock lock(mutex_);
-        if (!refusal && running_)
-            refusal = CaptureError{CaptureErrorCode::alreadyStarted, "the stream is capturing"};
+        auto run = std::make_shared<Run>();
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!refusal && state_->filter.kind != ContentFilter::Kind::display)
+                refusal = CaptureError{CaptureErrorCode::invalidParameter, "a stream captures a display"};
+            if (!refusal && state_->running)
+                refusal = CaptureError{CaptureErrorCode::alreadyStarted, "the stream is capturing"};
+            if (!refusal) {
+                state_->running = true;
+                state_->stopRequested = false;
+                state_->gate = std::make_shared<DeliveryGate>();
+                state_->pendingStart = std::move(completion);
+                run->generation = ++state_->generation;
+                run->gate = state_->gate;
+            }
+        }
         if (refusal) {
-            lock.unlock();
-            complete(std::move(completion), refusal);
+            complete(loop_, std::move(completion), refusal);
             return;
         }
-        lock.unlock();
-        joinWorker();  // a run that ended by itself
-        lock.lock();
-        running_ = true;
-        stopRequested_ = false;
-        gate_ = std::make_shared<DeliveryGate>();
-        const std::uint64_t generation = ++runGeneration_;
-        lock.unlock();
-        worker_ = std::thread([this, generation, completion = std::move(completion)]() mutable {
-            run(generation, std::move(completion));
-        });
+        run->state = state_;
+        run->stream = weak_from_this();
+        run->config = config_;
+        run->output = output_;
+        run->queue = queue_ ? queue_ : loop_.makeSerialQueue("com.quornet.Velaro.capture.discard");
+        run->due = SteadyClock::now();
+        if (worker_->start(run)) return;
+        CaptureCompletion start;
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->running = false;
+            start = std::exchange(state_->pendingStart, nullptr);
+        }
+        complete(loop_, std::move(start), CaptureError{CaptureErrorCode::unavailable, "capture has ended"});
     }
 
     void stopCapture(CaptureCompletion completion) override {
         bool wasRunning;
         {
-            std::lock_guard lock(mutex_);
-            wasRunning = running_;
+            std::lock_guard lock(state_->mutex);
+            wasRunning = state_->running;
         }
         if (!wasRunning) {
-            complete(std::move(completion),
+            complete(loop_, std::move(completion),
                      CaptureError{CaptureErrorCode::notStarted, "the stream is not capturing"});
             return;
         }
-        requestStop();
-        joinWorker();
-        completeUpdates(std::nullopt);
-        complete(std::move(completion), std::nullopt);
+        // A start the worker has not reached yet is told first, so that its completion comes before the
+        // stop's.
+        if (auto start = requestStop()) complete(loop_, std::move(start), std::nullopt);
+        completeUpdates(loop_, *state_, std::nullopt);
+        complete(loop_, std::move(completion), std::nullopt);
     }
 
     void updateContentFilter(ContentFilter filter, CaptureCompletion completion) override {
         if (filter.kind != ContentFilter::Kind::display) {
-            complete(std::move(completion),
+            complete(loop_, std::move(completion),
                      CaptureError{CaptureErrorCode::invalidParameter, "a stream captures a display"});
             return;
         }
-        std::unique_lock lock(mutex_);
-        filter_ = std::move(filter);
-        if (!running_) {
+        std::unique_lock lock(state_->mutex);
+        state_->filter = std::move(filter);
+        if (!state_->running) {
             lock.unlock();
-            complete(std::move(completion), std::nullopt);
+            complete(loop_, std::move(completion), std::nullopt);
             return;
         }
         // Told once a frame has been taken with it.
-        pendingUpdates_.push_back(std::move(completion));
+        state_->pendingUpdates.push_back(std::move(completion));
     }
 
     ContentFilter contentFilter() const override {
-        std::lock_guard lock(mutex_);
-        return filter_;
+        std::lock_guard lock(state_->mutex);
+        return state_->filter;
     }
     StreamConfiguration configuration() const override { return config_; }
 
+    // Tells the owner that the run of `generation` stopped by itself, unless the stream restarted since.
+    void reportStopped(std::uint64_t generation, const CaptureError& error) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->generation != generation) return;
+        }
+        if (onStopped_) onStopped_(*this, error);
+    }
+
 private:
-    void complete(CaptureCompletion completion, std::optional<CaptureError> error) {
-        if (completion) loop_.post([completion = std::move(completion), error] { completion(error); });
-    }
-
-    void completeUpdates(std::optional<CaptureError> error) {
-        std::vector<CaptureCompletion> done;
+    // Marks the run stopped and closes its gate; returns a start completion nobody has told yet.
+    CaptureCompletion requestStop() {
+        CaptureCompletion start;
         {
-            std::lock_guard lock(mutex_);
-            done.swap(pendingUpdates_);
+            std::lock_guard lock(state_->mutex);
+            state_->stopRequested = true;
+            state_->running = false;
+            if (state_->gate) state_->gate->open = false;
+            start = std::exchange(state_->pendingStart, nullptr);
         }
-        for (auto& c : done) complete(std::move(c), error);
-    }
-
-    void requestStop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopRequested_ = true;
-            running_ = false;
-            if (gate_) gate_->open = false;
-        }
-        wake_.notify_all();
-    }
-
-    void joinWorker() {
-        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
-    }
-
-    // Ends the run from the worker and tells the owner on the main loop, unless it was stopped meanwhile.
-    void stopWithError(std::uint64_t generation, CaptureError error) {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopRequested_ || runGeneration_ != generation) return;
-            running_ = false;
-            if (gate_) gate_->open = false;
-        }
-        logLine("CAPTURE", "stream stopped: " + error.message);
-        completeUpdates(std::nullopt);
-        loop_.post([weak = weak_from_this(), generation, error] {
-            auto self = weak.lock();
-            if (!self) return;
-            {
-                std::lock_guard lock(self->mutex_);
-                if (self->runGeneration_ != generation) return;  // restarted since
-            }
-            if (self->onStopped_) self->onStopped_(*self, error);
-        });
-    }
-
-    void run(std::uint64_t generation, CaptureCompletion started) {
-        CaptureError error;
-        auto session = Session::open(options_, &error);
-        ContentFilter filter = contentFilter();
-        std::optional<Monitor> monitor;
-        if (session) {
-            monitor = session->monitor(filter.display.displayID);
-            if (!monitor) {
-                error = displayGone(filter.display.displayID);
-            } else if (captureArea(config_, *monitor, session->pixelsPerPoint()).isEmpty()) {
-                // Nothing to grab would mean a stream that runs and never delivers.
-                error = {CaptureErrorCode::invalidParameter, "the source rectangle lies outside the display"};
-                monitor.reset();
-            }
-        }
-        if (!session || !monitor) {
-            {
-                std::lock_guard lock(mutex_);
-                if (runGeneration_ == generation) running_ = false;
-            }
-            completeUpdates(std::nullopt);
-            complete(std::move(started), error);
-            return;
-        }
-        complete(std::move(started), std::nullopt);
-
-        std::shared_ptr<DeliveryGate> gate;
-        FrameHandler output;
-        std::shared_ptr<SerialQueue> queue;
-        {
-            std::lock_guard lock(mutex_);
-            gate = gate_;
-            output = output_;
-            queue = queue_;
-        }
-        const double interval =
-            config_.minimumFrameInterval > 0 ? config_.minimumFrameInterval : kDisplayInterval;
-        const auto step = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(interval));
-        auto due = std::chrono::steady_clock::now();
-        std::uint32_t displayID = filter.display.displayID;
-        auto monitorsRead = std::chrono::steady_clock::now();
-        for (;;) {
-            std::vector<CaptureCompletion> applied;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait_until(lock, due, [this] { return stopRequested_; });
-                if (stopRequested_) return;
-                filter = filter_;
-                applied.swap(pendingUpdates_);
-            }
-            if (!session->pollEvents()) {
-                stopWithError(generation,
-                              {CaptureErrorCode::connectionLost, "the X display connection was lost"});
-                return;
-            }
-            // Client-defined monitors come and go without a notice, so the list is also read once a second.
-            const auto now = std::chrono::steady_clock::now();
-            if (session->monitorsChanged() || filter.display.displayID != displayID ||
-                now - monitorsRead >= std::chrono::seconds(1)) {
-                monitorsRead = now;
-                displayID = filter.display.displayID;
-                monitor = session->monitor(displayID);
-                if (!monitor) {
-                    for (auto& c : applied) complete(std::move(c), displayGone(displayID));
-                    stopWithError(generation, displayGone(displayID));
-                    return;
-                }
-            }
-            if (gate->inFlight.load() < config_.queueDepth) {
-                const PixelRect area = captureArea(config_, *monitor, session->pixelsPerPoint());
-                if (auto image = session->grabFiltered(area, filter)) {
-                    CaptureFrame frame =
-                        toFrame(scaled(std::move(*image), config_.width, config_.height), loop_.uptime());
-                    ++gate->inFlight;
-                    queue->async([gate, output, frame = std::move(frame)] {
-                        if (gate->open.load()) output(frame);
-                        --gate->inFlight;
-                    });
-                }
-            }
-            for (auto& c : applied) complete(std::move(c), std::nullopt);
-            // A late frame does not cause a burst of catch-up grabs.
-            due += step;
-            if (const auto after = std::chrono::steady_clock::now(); due < after) due = after;
-        }
+        worker_->wake();
+        return start;
     }
 
     MainLoop& loop_;
-    const SessionOptions options_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    ContentFilter filter_;
+    std::shared_ptr<X11CaptureService::Worker> worker_;
+    std::shared_ptr<StreamState> state_;
     const StreamConfiguration config_;
     StreamStoppedHandler onStopped_;
     FrameHandler output_ = [](const CaptureFrame&) {};
     std::shared_ptr<SerialQueue> queue_;
-    std::vector<CaptureCompletion> pendingUpdates_;
-    std::shared_ptr<DeliveryGate> gate_;
-    bool running_ = false;
-    bool stopRequested_ = false;
-    std::uint64_t runGeneration_ = 0;
-    std::thread worker_;
 };
 
 }  // namespace
 
-struct X11CaptureService::Shared {
-    SessionOptions options;
-    std::unique_ptr<Session> session;  // touched on the service queue only
-
-    // The service queue's session, reconnected when the server went away since.
-    Session* ensureSession(CaptureError* error) {
-        if (session && !session->pollEvents()) session.reset();
-        if (!session) session = Session::open(options, error);
-        return session.get();
+void X11CaptureService::Worker::stopWithError(Run& run, const CaptureError& error) {
+    {
+        std::lock_guard lock(run.state->mutex);
+        if (run.state->stopRequested || run.state->generation != run.generation) return;
+        run.state->running = false;
+        if (run.state->gate) run.state->gate->open = false;
     }
-};
-
-X11CaptureService::X11CaptureService(MainLoop& loop, SessionOptions options)
-    : loop_(loop),
-      shared_(std::make_shared<Shared>()),
-      queue_(loop.makeSerialQueue("com.quornet.Velaro.capture")) {
-    shared_->options = std::move(options);
+    logLine("CAPTURE", "stream stopped: " + error.message);
+    completeUpdates(loop_, *run.state, std::nullopt);
+    loop_.post([stream = run.stream, generation = run.generation, error] {
+        if (auto self = stream.lock()) self->reportStopped(generation, error);
+    });
 }
 
-X11CaptureService::~X11CaptureService() = default;
+X11CaptureService::X11CaptureService(MainLoop& loop, X11Session& session, CaptureOptions options)
+    : loop_(loop), worker_(std::make_shared<Worker>(loop, session, options)) {}
+
+X11CaptureService::~X11CaptureService() {
+    worker_->stop();
+}
 
 std::optional<CaptureError> X11CaptureService::validate(const StreamConfiguration& c) {
     const auto bad = [](std::string why) {
@@ -323,14 +470,18 @@ std::optional<CaptureError> X11CaptureService::validate(const StreamConfiguratio
     return std::nullopt;
 }
 
+void X11CaptureService::onWorker(Job job) {
+    auto copy = job;
+    if (!worker_->post(std::move(job)))
+        copy(nullptr, CaptureError{CaptureErrorCode::unavailable, "capture has ended"});
+}
+
 void X11CaptureService::getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                                             ContentHandler handler) {
-    queue_->async([&loop = loop_, shared = shared_, excludeDesktopWindows, onScreenWindowsOnly,
-                   handler = std::move(handler)] {
-        CaptureError error;
+    onWorker([&loop = loop_, excludeDesktopWindows, onScreenWindowsOnly, handler = std::move(handler)](
+                 Session* session, const CaptureError& error) {
         std::optional<ShareableContent> content;
-        if (Session* s = shared->ensureSession(&error))
-            content = s->shareableContent(excludeDesktopWindows, onScreenWindowsOnly);
+        if (session) content = session->shareableContent(excludeDesktopWindows, onScreenWindowsOnly);
         loop.post([handler, content = std::move(content), error]() mutable {
             if (content)
                 handler(std::move(content), std::nullopt);
@@ -343,7 +494,7 @@ void X11CaptureService::getShareableContent(bool excludeDesktopWindows, bool onS
 std::shared_ptr<CaptureStream> X11CaptureService::makeStream(ContentFilter filter,
                                                              StreamConfiguration configuration,
                                                              StreamStoppedHandler onStopped) {
-    return std::make_shared<X11CaptureStream>(loop_, shared_->options, std::move(filter), configuration,
+    return std::make_shared<X11CaptureStream>(loop_, worker_, std::move(filter), configuration,
                                               std::move(onStopped));
 }
 
@@ -357,11 +508,11 @@ void X11CaptureService::captureImage(ContentFilter filter, StreamConfiguration c
         loop_.post([handler = std::move(handler), error] { handler(std::nullopt, error); });
         return;
     }
-    queue_->async([&loop = loop_, shared = shared_, filter = std::move(filter), configuration, nativeSize,
-                   handler = std::move(handler)] {
-        CaptureError error;
+    onWorker([&loop = loop_, filter = std::move(filter), configuration, nativeSize,
+              handler = std::move(handler)](Session* s, const CaptureError& failure) {
+        CaptureError error = failure;
         std::optional<BgraImage> image;
-        if (Session* s = shared->ensureSession(&error)) {
+        if (s) {
             if (filter.kind == ContentFilter::Kind::window) {
                 const TopLevel* window = s->findWindow(filter.window.windowID);
                 if (window && window->viewable)

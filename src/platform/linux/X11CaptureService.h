@@ -1,7 +1,9 @@
-// Screen capture on an X11 desktop: streams grab their strip on a worker thread with MIT-SHM (GetImage where
-// the server lacks it), apply the content filter and deliver frames scaled to the configured size.
+// Screen capture on an X11 desktop: one worker thread, on the session's capture connection, grabs every
+// stream's strip at its rate with MIT-SHM (GetImage where the server lacks it), applies the content filter
+// and delivers frames scaled to the configured size; shareable content and screenshots run there too.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "base/MainLoop.h"
@@ -10,10 +12,14 @@
 
 namespace velaro {
 
+class X11Session;
+
 class X11CaptureService final : public CaptureService {
 public:
-    // `loop` runs every completion and must outlive the service and its streams.
-    X11CaptureService(MainLoop& loop, x11capture::SessionOptions options = {});
+    // `loop` runs every completion; it and the session must outlive the service. Streams may outlive it:
+    // they then fail to start.
+    X11CaptureService(MainLoop& loop, X11Session& session, x11capture::CaptureOptions options = {});
+    // Ends the worker (after the grab in progress).
     ~X11CaptureService() override;
 
     void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
@@ -22,14 +28,19 @@ public:
                                               StreamStoppedHandler onStopped) override;
     void captureImage(ContentFilter filter, StreamConfiguration configuration, ImageHandler handler) override;
 
+    // Runs `job` on the capture worker with its reader of the screen, or with null and the reason when the
+    // screen cannot be read. For the other readers of the capture connection (the wallpaper).
+    using Job = std::function<void(x11capture::Session* session, const CaptureError& error)>;
+    void onWorker(Job job);
+
     // Why a configuration cannot be captured, or nothing when it can.
     static std::optional<CaptureError> validate(const StreamConfiguration& configuration);
 
+    class Worker;
+
 private:
-    struct Shared;
     MainLoop& loop_;
-    std::shared_ptr<Shared> shared_;
-    std::unique_ptr<SerialQueue> queue_;
+    std::shared_ptr<Worker> worker_;
 };
 
 }  // namespace velaro

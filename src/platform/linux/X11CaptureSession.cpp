@@ -15,19 +15,14 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/linux/X11Session.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro::x11capture {
 
 namespace {
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* p) {
-    return Reply<T>(p, &std::free);
-}
+using x11::own;
 
 std::string propertyText(xcb_get_property_reply_t* r) {
     if (!r || r->format != 8) return {};
@@ -42,69 +37,61 @@ struct Session::Atoms {
                utf8String = 0, rootPmapId = 0, esetrootPmapId = 0, compositorSelection = 0;
 };
 
-Session::Session(SessionOptions options) : options_(std::move(options)), atoms_(std::make_unique<Atoms>()) {
-    if (!(options_.pixelsPerPoint > 0)) options_.pixelsPerPoint = 1;
-}
+Session::Session(X11Session& x11, x11::Connection& connection, CaptureOptions options)
+    : x11_(x11),
+      connection_(connection),
+      options_(options),
+      c_(connection.get()),
+      root_(connection.root()),
+      atoms_(std::make_unique<Atoms>()) {}
 
 Session::~Session() {
     releaseSegment();
-    if (c_) xcb_disconnect(c_);
+    setFollowing(false);
 }
 
-std::unique_ptr<Session> Session::open(const SessionOptions& options, CaptureError* error) {
-    std::unique_ptr<Session> s(new Session(options));
-    if (!s->connect(error)) return nullptr;
+std::unique_ptr<Session> Session::open(X11Session& x11, const CaptureOptions& options, CaptureError* error) {
+    x11::Connection* connection = x11.capture();
+    if (!connection) {
+        if (error) *error = {CaptureErrorCode::unavailable, "cannot connect to the X display"};
+        return nullptr;
+    }
+    if (connection->broken()) {
+        if (error) *error = {CaptureErrorCode::unavailable, "the X display connection was lost"};
+        return nullptr;
+    }
+    std::unique_ptr<Session> s(new Session(x11, *connection, options));
+    if (!s->setUp(error)) return nullptr;
     return s;
 }
 
-bool Session::connect(CaptureError* error) {
-    const char* name = options_.displayName.empty() ? nullptr : options_.displayName.c_str();
-    if (!name && !std::getenv("DISPLAY")) {
-        if (error) *error = {CaptureErrorCode::unavailable, "no X display to capture (DISPLAY is not set)"};
-        return false;
-    }
-    c_ = xcb_connect(name, &screenNumber_);
-    if (xcb_connection_has_error(c_)) {
-        if (error) *error = {CaptureErrorCode::unavailable, "cannot connect to the X display"};
-        return false;
-    }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
-    for (int i = 0; i < screenNumber_ && it.rem; ++i) xcb_screen_next(&it);
-    if (!it.rem) {
-        if (error) *error = {CaptureErrorCode::unavailable, "the X display has no such screen"};
-        return false;
-    }
-    root_ = it.data->root;
+double Session::pixelsPerPoint() const {
+    return x11_.pixelsPerPoint();
+}
 
+bool Session::setUp(CaptureError* error) {
     // Grabs assume 32 bits per pixel for depths 24 and 32, as every current server lays them out.
     bool bpp32 = false;
     for (auto f = xcb_setup_pixmap_formats_iterator(xcb_get_setup(c_)); f.rem; xcb_format_next(&f))
-        if (f.data->depth == it.data->root_depth) bpp32 = f.data->bits_per_pixel == 32;
+        if (f.data->depth == connection_.screen().root_depth) bpp32 = f.data->bits_per_pixel == 32;
     if (!bpp32) {
         if (error) *error = {CaptureErrorCode::unavailable, "the X screen does not use 32-bit pixels"};
         return false;
     }
 
-    const std::string cmName = "_NET_WM_CM_S" + std::to_string(screenNumber_);
-    const char* names[] = {"WM_STATE",
-                           "_NET_WM_PID",
-                           "_NET_WM_WINDOW_TYPE",
-                           "_NET_WM_WINDOW_TYPE_DESKTOP",
-                           "_NET_WM_WINDOW_TYPE_DOCK",
-                           "_NET_WM_NAME",
-                           "UTF8_STRING",
-                           "_XROOTPMAP_ID",
-                           "ESETROOT_PMAP_ID",
-                           cmName.c_str()};
-    xcb_atom_t* slots[] = {
-        &atoms_->wmState,        &atoms_->netWmPid,           &atoms_->netWmWindowType, &atoms_->typeDesktop,
-        &atoms_->typeDock,       &atoms_->netWmName,          &atoms_->utf8String,      &atoms_->rootPmapId,
-        &atoms_->esetrootPmapId, &atoms_->compositorSelection};
-    std::vector<xcb_intern_atom_cookie_t> cookies;
-    for (const char* n : names)
-        cookies.push_back(xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(n)), n));
-    for (std::size_t i = 0; i < cookies.size(); ++i)
-        if (auto r = own(xcb_intern_atom_reply(c_, cookies[i], nullptr))) *slots[i] = r->atom;
+    connection_.intern({"WM_STATE", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DESKTOP",
+                        "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_NAME", "UTF8_STRING", "_XROOTPMAP_ID",
+                        "ESETROOT_PMAP_ID"});
+    atoms_->wmState = connection_.atom("WM_STATE");
+    atoms_->netWmPid = connection_.atom("_NET_WM_PID");
+    atoms_->netWmWindowType = connection_.atom("_NET_WM_WINDOW_TYPE");
+    atoms_->typeDesktop = connection_.atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+    atoms_->typeDock = connection_.atom("_NET_WM_WINDOW_TYPE_DOCK");
+    atoms_->netWmName = connection_.atom("_NET_WM_NAME");
+    atoms_->utf8String = connection_.atom("UTF8_STRING");
+    atoms_->rootPmapId = connection_.atom("_XROOTPMAP_ID");
+    atoms_->esetrootPmapId = connection_.atom("ESETROOT_PMAP_ID");
+    atoms_->compositorSelection = x11::compositorSelection(connection_);
 
     if (const auto* ext = xcb_get_extension_data(c_, &xcb_shm_id); options_.allowShm && ext && ext->present) {
         auto v = own(xcb_shm_query_version_reply(c_, xcb_shm_query_version(c_), nullptr));
@@ -119,24 +106,43 @@ bool Session::connect(CaptureError* error) {
         auto v = own(xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
         hasRandr_ = v && (v->major_version > 1 || v->minor_version >= 5);
         randrEventBase_ = ext->first_event;
-        if (hasRandr_)
-            xcb_randr_select_input(c_, root_,
-                                   XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
-                                       XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
     if (const auto* ext = xcb_get_extension_data(c_, &xcb_res_id); ext && ext->present) {
         auto v = own(xcb_res_query_version_reply(c_, xcb_res_query_version(c_, 1, 2), nullptr));
         hasRes_ = v && (v->server_major > 1 || v->server_minor >= 2);
     }
-    // Our own selection of the root's changes: top-levels appearing, moving, restacking, and the desktop
-    // picture property. Another client's selection is unaffected.
-    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(c_);
     return true;
 }
 
+void Session::setFollowing(bool following) {
+    if (following == following_) return;
+    following_ = following;
+    // Our own selection of the root's changes: top-levels appearing, moving, restacking, the desktop picture
+    // property, the monitors. Another client's selection is unaffected.
+    const std::uint32_t mask =
+        following ? std::uint32_t{XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE} : 0u;
+    xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
+    if (hasRandr_)
+        xcb_randr_select_input(c_, root_,
+                               following
+                                   ? XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                         XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE
+                                   : 0);
+    xcb_flush(c_);
+    // What was cached without notices, or is about to lose them, is read afresh.
+    treeDirty_ = true;
+    rootPictureKnown_ = false;
+    compositorKnown_ = false;
+    ++monitorsGeneration_;
+}
+
 bool Session::pollEvents() {
+    if (!following_) {
+        // Nothing told us of changes: whatever is cached may be stale.
+        treeDirty_ = true;
+        rootPictureKnown_ = false;
+        compositorKnown_ = false;
+    }
     while (xcb_generic_event_t* ev = xcb_poll_for_event(c_)) {
         const std::uint8_t type = ev->response_type & 0x7f;
         switch (type) {
@@ -162,7 +168,7 @@ bool Session::pollEvents() {
             default:
                 if (hasRandr_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                                   type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
-                    monitorsDirty_ = true;
+                    ++monitorsGeneration_;
                     treeDirty_ = true;
                 }
                 break;
@@ -173,7 +179,6 @@ bool Session::pollEvents() {
 }
 
 std::vector<Monitor> Session::monitors() {
-    monitorsDirty_ = false;
     std::vector<Monitor> out;
     if (hasRandr_) {
         if (auto r = own(xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr))) {
@@ -204,12 +209,6 @@ std::optional<Monitor> Session::monitor(std::uint32_t displayID) {
     for (const auto& m : monitors())
         if (m.displayID == displayID) return m;
     return std::nullopt;
-}
-
-Rect Session::pointsFromRoot(const PixelRect& r, const std::vector<Monitor>& monitors) const {
-    const PixelRect primary = monitors.empty() ? PixelRect{} : monitors.front().root;
-    const double s = options_.pixelsPerPoint;
-    return {(r.x - primary.x) / s, (r.y - primary.y) / s, r.width / s, r.height / s};
 }
 
 const std::vector<TopLevel>& Session::topLevels() {
@@ -340,9 +339,7 @@ void Session::refreshTopLevels() {
 
 bool Session::compositorRunning() {
     if (!compositorKnown_) {
-        auto r = own(xcb_get_selection_owner_reply(
-            c_, xcb_get_selection_owner(c_, atoms_->compositorSelection), nullptr));
-        compositor_ = r && r->owner != XCB_NONE;
+        compositor_ = x11::compositorRunning(c_, atoms_->compositorSelection);
         compositorKnown_ = true;
     }
     return compositor_;
@@ -553,18 +550,18 @@ const TopLevel* Session::findWindow(std::uint32_t windowID) {
 }
 
 std::string Session::bundleIdentifier(const TopLevel& t) const {
-    if (t.pid == static_cast<std::int64_t>(getpid())) return options_.ownBundleIdentifier;
-    if (options_.bundleIdentifierFor) {
-        std::string id = options_.bundleIdentifierFor({t.pid, t.windowClass, t.instanceName});
-        if (!id.empty()) return id;
-    }
-    return t.windowClass;
+    // The id every other service gives the same program.
+    return x11_.identity().appIdOf({static_cast<std::int32_t>(t.pid), t.instanceName, t.windowClass});
 }
 
 ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly) {
     ShareableContent content;
-    const auto mons = monitors();
-    for (const auto& m : mons) content.displays.push_back({m.displayID, pointsFromRoot(m.root, mons)});
+    // Points as every service converts them: the session's one conversion.
+    const auto space = x11_.space();
+    auto points = [&space](const PixelRect& r) {
+        return space.topLeftFromRoot(Rect(r.x, r.y, r.width, r.height));
+    };
+    for (const auto& m : monitors()) content.displays.push_back({m.displayID, points(m.root)});
     const auto& tops = topLevels();
     std::unordered_map<std::int64_t, std::size_t> appIndex;
     // Front to back, as the window list reads.
@@ -576,7 +573,7 @@ ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onSc
         if (excludeDesktopWindows && t.isDesktop) continue;
         CaptureWindow w;
         w.windowID = t.client;
-        w.frame = pointsFromRoot(t.bounds, mons);
+        w.frame = points(t.bounds);
         w.title = t.title;
         w.isOnScreen = t.viewable;
         w.isDesktop = t.isDesktop;

@@ -1,11 +1,11 @@
-// One xcb connection that reads pixels for capture: monitors, the stacked top-level windows, the desktop
-// picture, and strips of the screen with the content filter applied. Used from one thread at a time.
+// Capture's reading of the screen over the session's capture connection: monitors, the stacked top-level
+// windows, the desktop picture, and strips of the screen with the content filter applied. One thread only:
+// the capture worker's.
 #pragma once
 
 #include <xcb/xcb.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,26 +14,18 @@
 #include "platform/CaptureService.h"
 #include "platform/linux/X11CaptureCompose.h"
 
+namespace velaro {
+class X11Session;
+namespace x11 {
+class Connection;
+}
+}  // namespace velaro
+
 namespace velaro::x11capture {
 
-// What the session knows of the program behind a window, for naming its application.
-struct AppIdentity {
-    std::int64_t processID = 0;
-    std::string windowClass;
-    std::string instanceName;
-};
-using BundleIdentifierResolver = std::function<std::string(const AppIdentity&)>;
-
-struct SessionOptions {
-    std::string displayName;  // empty: $DISPLAY
-    // Root pixels per point (the screens' device pixel ratio).
-    double pixelsPerPoint = 1;
-    // Our own process's application identifier.
-    std::string ownBundleIdentifier = "com.quornet.Velaro";
-    // Gives other programs their identifier (desktop-file id); empty or an empty answer: the window class.
-    BundleIdentifierResolver bundleIdentifierFor;
-    // Switches for the paths a desktop may lack: false acts as if the server had no MIT-SHM, or as if no
-    // compositor kept window pictures, so those paths can be checked on any desktop.
+// Switches for the paths a desktop may lack: false acts as if the server had no MIT-SHM, or as if no
+// compositor kept window pictures, so those paths can be checked on any desktop.
+struct CaptureOptions {
     bool allowShm = true;
     bool allowCompositorPictures = true;
 };
@@ -55,8 +47,9 @@ struct TopLevel {
 
 class Session {
 public:
-    // A connected session, or null with `error` filled in.
-    static std::unique_ptr<Session> open(const SessionOptions& options, CaptureError* error);
+    // Capture over the X11 session's capture connection, or null with `error` filled in when the server
+    // lacks what capture needs. The X11 session names the apps and converts to points; it must outlive this.
+    static std::unique_ptr<Session> open(X11Session& x11, const CaptureOptions& options, CaptureError* error);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -64,12 +57,17 @@ public:
     xcb_connection_t* connection() const { return c_; }
     xcb_window_t root() const { return root_; }
     bool usesShm() const { return shmUsable_; }
-    double pixelsPerPoint() const { return options_.pixelsPerPoint; }
+    // The session's ratio now: it follows the screens while capture runs.
+    double pixelsPerPoint() const;
 
+    // While followed, the server's change notices keep the window stack and the desktop picture cached
+    // between grabs; otherwise nothing is selected (nothing piles up while capture idles) and every read
+    // asks the server afresh.
+    void setFollowing(bool following);
     // Takes the server's change notices; false once the connection has failed.
     bool pollEvents();
-    // True when monitors changed since the last call of monitors().
-    bool monitorsChanged() const { return monitorsDirty_; }
+    // Counts the monitor changes the server told of; a reader compares it with the count it last saw.
+    std::uint64_t monitorsGeneration() const { return monitorsGeneration_; }
     // The monitors, the primary first; the whole root as one monitor when RandR has none.
     std::vector<Monitor> monitors();
     std::optional<Monitor> monitor(std::uint32_t displayID);
@@ -89,13 +87,11 @@ public:
     std::optional<BgraImage> grabRootPicture(const PixelRect& area);
 
     ShareableContent shareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly);
-    // Root pixels to top-left global points of the given monitor list.
-    Rect pointsFromRoot(const PixelRect& r, const std::vector<Monitor>& monitors) const;
     const TopLevel* findWindow(std::uint32_t windowID);
 
 private:
-    explicit Session(SessionOptions options);
-    bool connect(CaptureError* error);
+    Session(X11Session& x11, x11::Connection& connection, CaptureOptions options);
+    bool setUp(CaptureError* error);
     void refreshTopLevels();
     bool ensureSegment(std::size_t bytes);
     void releaseSegment();
@@ -104,17 +100,19 @@ private:
                         const std::vector<const TopLevel*>& shown);
     std::string bundleIdentifier(const TopLevel& t) const;
 
-    SessionOptions options_;
+    X11Session& x11_;
+    x11::Connection& connection_;
+    CaptureOptions options_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
-    int screenNumber_ = 0;
+    bool following_ = false;
+    std::uint64_t monitorsGeneration_ = 0;
     std::uint8_t randrEventBase_ = 0;
     bool hasRandr_ = false;
     bool hasComposite_ = false;
     bool hasRes_ = false;
     bool shmUsable_ = false;
     bool treeDirty_ = true;
-    bool monitorsDirty_ = true;
     bool compositorKnown_ = false;
     bool compositor_ = false;
     bool rootPictureKnown_ = false;

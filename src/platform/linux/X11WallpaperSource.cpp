@@ -1,4 +1,4 @@
-// The main display's desktop picture on X11, read on a worker and scaled down for previews.
+// The main display's desktop picture on X11, read on the capture worker and scaled down for previews.
 #include "platform/linux/X11WallpaperSource.h"
 
 #include "platform/linux/X11CaptureCompose.h"
@@ -24,25 +24,14 @@ std::optional<BgraImage> readWallpaper(Session& session, const Monitor& primary)
 
 }  // namespace
 
-struct X11WallpaperSource::Shared {
-    SessionOptions options;
-};
-
-X11WallpaperSource::X11WallpaperSource(MainLoop& loop, SessionOptions options)
-    : loop_(loop),
-      shared_(std::make_shared<Shared>()),
-      queue_(loop.makeSerialQueue("com.quornet.Velaro.wallpaper")) {
-    shared_->options = std::move(options);
-}
-
-X11WallpaperSource::~X11WallpaperSource() = default;
+X11WallpaperSource::X11WallpaperSource(MainLoop& loop, X11CaptureService& capture)
+    : loop_(loop), capture_(capture) {}
 
 void X11WallpaperSource::captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) {
-    queue_->async([&loop = loop_, shared = shared_, maxPixelSize, nativeScale, handler = std::move(handler)] {
+    capture_.onWorker([&loop = loop_, maxPixelSize, nativeScale, handler = std::move(handler)](
+                          Session* session, const CaptureError&) {
         std::optional<CaptureFrame> result;
-        // A connection per picture: previews ask every few seconds at most, and nothing is kept between
-        // calls.
-        if (auto session = Session::open(shared->options, nullptr)) {
+        if (session) {
             const auto monitors = session->monitors();
             if (!monitors.empty()) {
                 const Monitor& primary = monitors.front();
