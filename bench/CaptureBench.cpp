@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/linux/X11CaptureSession.h"
+#include "support/CaptureReader.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ private:
 // The strip grab as a stream does it: `covered` puts one of our windows over its left quarter.
 void grabStrip(benchmark::State& state, bool covered) {
     if (!haveDisplay(state)) return;
-    auto session = Session::open({}, nullptr);
+    auto session = velaro::bench::openCaptureReader();
     if (!session) {
         state.SkipWithError("cannot connect to the display");
         return;
@@ -114,7 +115,7 @@ BENCHMARK(BM_GrabStripUnderOwnWindow1920x12)->Unit(benchmark::kMicrosecond);
 
 void BM_GrabStrip1920x12_Baseline(benchmark::State& state) {
     if (!haveDisplay(state)) return;
-    auto session = Session::open({}, nullptr);
+    auto session = velaro::bench::openCaptureReader();
     if (!session || !session->usesShm()) {
         state.SkipWithError("no display with MIT-SHM");
         return;

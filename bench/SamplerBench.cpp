@@ -19,6 +19,7 @@
 #include "platform/linux/X11CaptureSession.h"
 #include "sampling/CaptureStreams.h"
 #include "sampling/FrameOutput.h"
+#include "support/CaptureReader.h"
 
 namespace velaro {
 namespace {
@@ -45,7 +46,7 @@ double processCpuSeconds() {
 Desktop* desktop() {
     static Desktop* d = []() -> Desktop* {
         if (!std::getenv("DISPLAY")) return nullptr;
-        auto session = Session::open({}, nullptr);
+        auto session = velaro::bench::openCaptureReader();
         if (!session) return nullptr;
         const auto monitors = session->monitors();
         if (monitors.empty()) return nullptr;

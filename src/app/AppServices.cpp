@@ -111,7 +111,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.dockPolicy = std::make_unique<X11DockPolicy>(session);
     if (!p.hotkeys) return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
-    p.pointer = std::make_unique<X11PointerSource>(*p.loop);
+    p.pointer = std::make_unique<X11PointerSource>(*p.loop, session);
     ScreenTopology::installShared(std::make_unique<ScreenTopology>(*p.screens, p.workspace.get()));
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
                                                 p.workspace->ownProcessIdentifier());

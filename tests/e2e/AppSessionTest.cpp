@@ -1,5 +1,6 @@
 // The real app's one X11 session: an app excluded under its desktop-file id is left out of sampling (or
-// hides the band) whatever its window class says.
+// hides the band) whatever its window class says; the app holds no more than three X connections; at a
+// pixel ratio of 2 the band and the hover pause work where the user sees them.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -91,6 +92,71 @@ TEST(AppSessionTest, AnAppExcludedByItsDesktopFileIdIsNeitherSampledNorShownUnde
             std::chrono::seconds(2));
         EXPECT_FALSE(leaked) << "the excluded terminal's colour reached the band";
     }
+}
+
+TEST(AppSessionTest, TheRunningAppHoldsAtMostThreeXConnections) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0);
+    const QColor colour(0x50, 0x3c, 0xc8);
+    LaunchedApp app(R"({"onboardingStep": 4})");
+    ASSERT_TRUE(app.start());
+    // Capturing, so that every role is connected.
+    SolidWindow window(colour);
+    const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
+    ASSERT_TRUE(closeTo(
+        screenshotWhen([&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), colour, 10); },
+                       std::chrono::seconds(15))
+            .pixelColor(inPanel),
+        colour, 10))
+        << "the band never took the window's colour";
+    const int clients = xClientsOf(app.pid());
+    EXPECT_GT(clients, 0) << "the server did not name the app's clients";
+    EXPECT_LE(clients, 3);
+}
+
+TEST(AppSessionTest, AtARatioOfTwoTheBandTakesTheWindowsColourAndThePointerOverThePanelPausesIt) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QPoint inPanel(screen.width() / 3, panel / 2);
+    const QColor first(0x50, 0x3c, 0xc8), second(0xc8, 0xa0, 0x28);
+    LaunchedApp app(R"({"onboardingStep": 4})");
+    app.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    ASSERT_TRUE(app.start());
+    SolidWindow window(first);
+    const auto bandIs = [&](QColor colour) {
+        return closeTo(
+            screenshotWhen([&](const QImage& shot) { return closeTo(shot.pixelColor(inPanel), colour, 10); },
+                           std::chrono::seconds(15))
+                .pixelColor(inPanel),
+            colour, 10);
+    };
+    ASSERT_TRUE(bandIs(first)) << "the band never took the maximised window's colour";
+
+    // Over the panel, three quarters of the way across: in points (half the root pixels) that lies inside
+    // the bar; read as points unconverted it would lie beyond the screen's right edge.
+    ASSERT_EQ(
+        run("xdotool", {"mousemove", QString::number(screen.width() * 3 / 4), QString::number(panel * 2 / 3)})
+            .exitCode,
+        0);
+    waitUntil([] { return false; }, std::chrono::milliseconds(500));
+    window.paint(second);
+    bool paused = true;
+    screenshotWhen(
+        [&](const QImage& shot) {
+            paused = paused && !closeTo(shot.pixelColor(inPanel), second, 24);
+            return false;
+        },
+        std::chrono::seconds(2));
+    EXPECT_TRUE(paused) << "the band took the new colour while the pointer rested on the panel";
+
+    ASSERT_EQ(run("xdotool",
+                  {"mousemove", QString::number(screen.center().x()), QString::number(screen.center().y())})
+                  .exitCode,
+              0);
+    EXPECT_TRUE(bandIs(second)) << "sampling never resumed after the pointer left the panel";
 }
 
 }  // namespace

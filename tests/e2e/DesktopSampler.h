@@ -33,7 +33,7 @@ struct DesktopSampler {
         windows = std::make_unique<X11WindowList>(*session);
         workspace = std::make_unique<X11Workspace>(*session);
         capture = std::make_unique<X11CaptureService>(*loop, *session);
-        pointer = std::make_unique<X11PointerSource>(*loop);
+        pointer = std::make_unique<X11PointerSource>(*loop, *session);
         topology = std::make_unique<ScreenTopology>(*screens, workspace.get());
         scans = std::make_unique<WindowListScans>(*windows, *screens, defaults, *workspace,
                                                   workspace->ownProcessIdentifier());

@@ -147,6 +147,21 @@ CommandResult click(int x, int y, int button) {
                 QString::number(button)});
 }
 
+bool movePointerByDevice(int x, int y) {
+    // Pointer acceleration may stretch a relative move: correct until it lands.
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        int atX = -1, atY = -1;
+        for (const auto& line : run("xdotool", {"getmouselocation", "--shell"}).out.split('\n')) {
+            if (line.startsWith("X=")) atX = line.mid(2).toInt();
+            if (line.startsWith("Y=")) atY = line.mid(2).toInt();
+        }
+        if (atX == x && atY == y) return true;
+        if (atX < 0 || atY < 0) return false;
+        run("xdotool", {"mousemove_relative", "--", QString::number(x - atX), QString::number(y - atY)});
+    }
+    return false;
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -306,19 +321,7 @@ int panelHeight() {
 
 int xClientsOf(int64_t pid) {
     auto x = x11::Connection::open();
-    if (!x) return -1;
-    // Every client's process id, in one answer.
-    xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    auto reply = x11::own(
-        xcb_res_query_client_ids_reply(x->get(), xcb_res_query_client_ids(x->get(), 1, &all), nullptr));
-    if (!reply) return -1;
-    int count = 0;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
-         xcb_res_client_id_value_next(&it))
-        if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
-            static_cast<int64_t>(*xcb_res_client_id_value_value(it.data)) == pid)
-            ++count;
-    return count;
+    return x ? x11::clientsOfProcess(*x, pid) : -1;
 }
 
 LaunchedApp::LaunchedApp(const QByteArray& defaultsJson) {

@@ -56,6 +56,10 @@ CommandResult run(const QString& program, const QStringList& arguments,
 // Moves the pointer to a global position and clicks the given button there, through xdotool.
 CommandResult click(int x, int y, int button = 1);
 
+// Moves the pointer to a global position as an input device would (relative motion through XTest, which
+// the input extension reports as raw motion, unlike xdotool's warp); false when it did not get there.
+bool movePointerByDevice(int x, int y);
+
 // Processes Qt events until `condition` holds or `timeout` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -1,14 +1,20 @@
 // The session against the test desktop: event selections shared by several holders, events that reach the
-// main thread while other threads make round trips on the same connection, and the screen snapshot.
+// main thread while other threads make round trips on the same connection, and the screen snapshot that
+// overlay windows follow.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QPainter>
 #include <QScreen>
+#include <QWindow>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
+#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/TestSession.h"
+#include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -111,6 +117,36 @@ TEST_F(X11SessionDesktop, TheSnapshotHasThePrimaryFirstAndQtsRatio) {
     EXPECT_EQ(snapshot.monitors.front().root,
               Rect(primary.x(), primary.y(), primary.width() * ratio, primary.height() * ratio));
     EXPECT_EQ(snapshot.rootWidth, (*session)->desktop().screen().width_in_pixels);
+}
+
+TEST(X11SessionScreens, OverlayWindowsAreLaidOutAgainAsSoonAsTheSnapshotChanges) {
+    VELARO_REQUIRE_DESKTOP();
+    auto ratio = std::make_shared<std::atomic<double>>(1.0);
+    TestSession session([ratio] { return ratio->load(); });
+    ASSERT_TRUE(session);
+    ASSERT_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0)
+        << "Qt places this process's windows 1:1";
+    QtMainLoop loop;
+    QtOverlayWindowHost host(loop, session.session.get());
+    const Rect frame(100, 400, 200, 20);  // global points
+    auto window =
+        host.makeWindow({"relayout", frame, OverlayWindowLevel::status, 1.0,
+                         [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), Qt::red); }});
+    window->orderFrontRegardless();
+    const QWindow* native = QtOverlayWindowHost::qtWindow(*window);
+    ASSERT_NE(native, nullptr);
+    const auto placed = [&] {
+        const Rect root = session->space().rootFromGlobal(frame);
+        return QRect(int(std::lround(root.x())), int(std::lround(root.y())), int(std::lround(root.width())),
+                     int(std::lround(root.height())));
+    };
+    const QRect before = placed();
+    EXPECT_EQ(native->geometry(), before);
+    // The frame stays; the points it means change with the ratio, and the window follows at once.
+    *ratio = 2;
+    session->refreshScreens();
+    EXPECT_NE(placed(), before);
+    EXPECT_EQ(native->geometry(), placed());
 }
 
 }  // namespace

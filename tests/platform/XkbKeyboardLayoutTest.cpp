@@ -1,4 +1,6 @@
 // Key text through xkbcommon keymaps, the key-code table and the US stand-in without a display.
+#include "platform/linux/X11Session.h"
+#include "platform/linux/XdgAppCatalog.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 
 #include <linux/input-event-codes.h>
@@ -100,7 +102,11 @@ namespace {
 // Runs only inside a desktop session (the test desktop of the end-to-end runs provides one).
 TEST(XkbKeyboardLayoutServer, ReadsTheServersCurrentLayout) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    const auto layout = XkbKeyboardLayout::openDefaultDisplay();
+    XdgAppCatalog catalog({"/nonexistent"});
+    const auto session = X11Session::open(
+        {}, [] { return 1.0; }, catalog);
+    ASSERT_TRUE(session);
+    const auto layout = XkbKeyboardLayout::create(*session);
     if (!layout->readsServer()) GTEST_SKIP() << "X server without XKB";
     // Every X keyboard has letters on the main block; whatever the layout, the A position types a letter.
     const auto a = layout->character(0);

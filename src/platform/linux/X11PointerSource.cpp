@@ -1,132 +1,268 @@
-// The pointer on an X11 display.
+// The pointer on an X11 display, followed through raw motion on the session's event thread.
 #include "platform/linux/X11PointerSource.h"
 
-#include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
-#include <cstdlib>
-#include <map>
+#include <chrono>
+#include <mutex>
 
 #include "base/Log.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
 
-struct X11PointerSource::Watchers {
-    std::map<int, std::function<void()>> handlers;
-    int nextId = 0;
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+// How long reads keep the pointer followed without a watch.
+constexpr auto kReadGrace = std::chrono::seconds(1);
+// The ask rate on a server without raw motion: the display's.
+constexpr double kAskInterval = 1.0 / 60;
+
+}  // namespace
+
+// What the event thread's filter and the source share; the filter may still run when the source goes.
+struct X11PointerSource::Shared {
+    explicit Shared(X11Session& s) : session(s) {}
+
+    X11Session& session;
+    MainLoop* loop = nullptr;
+    xcb_window_t askWindow = 0;  // a client message to it asks the event thread to read the pointer
+    xcb_atom_t askAtom = XCB_ATOM_NONE;
+    std::uint8_t inputOpcode = 0;  // 0: no raw motion on this server
+
+    std::mutex mutex;
+    std::optional<Point> root;  // root pixels, as last read
+    bool following = false;     // raw motion is selected
+    bool fresh = false;         // `root` is kept current while following
+    bool askPending = false;
+    int watchers = 0;
+    SteadyClock::time_point lastRead{};
+    bool notifyPosted = false;
+    std::function<void()> notify;  // main thread; cleared when the source goes
+
+    // Raw motion of every master pointer on the root, or none.
+    void select(bool on) {
+        auto& connection = session.desktop();
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t bits;
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, on ? std::uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION} : 0u};
+        xcb_input_xi_select_events(connection.get(), connection.root(), 1, &mask.head);
+        xcb_flush(connection.get());
+    }
+
+    // Asks the event thread to read the pointer; any thread, never waits.
+    void ask() {
+        auto& connection = session.desktop();
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = askWindow;
+        message.type = askAtom;
+        // Without an event mask the server hands the message to the window's creator: us.
+        xcb_send_event(connection.get(), 0, askWindow, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(connection.get());
+    }
+
+    // Follows the pointer from now on (any thread).
+    void follow(bool needAnswer) {
+        bool select = false, askNow = false;
+        {
+            std::lock_guard lock(mutex);
+            if (!following && inputOpcode) {
+                following = true;
+                select = true;
+            }
+            if (needAnswer && !fresh && !askPending) {
+                askPending = true;
+                askNow = true;
+            }
+        }
+        if (select) this->select(true);
+        if (askNow) ask();
+    }
+
+    // The pointer in root pixels, asked now (a round trip: never on the main thread).
+    std::optional<Point> read() {
+        auto& connection = session.desktop();
+        auto* c = connection.get();
+        auto reply = x11::own(xcb_query_pointer_reply(c, xcb_query_pointer(c, connection.root()), nullptr));
+        if (!reply) return std::nullopt;
+        return Point{double(reply->root_x), double(reply->root_y)};
+    }
+
+    // The event thread's part: raw motion and our own asks are taken out of the batch and answered here.
+    void filter(x11::EventPump::Batch& batch) {
+        bool motion = false, asked = false;
+        for (auto& e : batch) {
+            if (!e) continue;
+            const auto type = e->response_type & 0x7f;
+            if (type == XCB_GE_GENERIC && inputOpcode) {
+                const auto& ge = reinterpret_cast<const xcb_ge_generic_event_t&>(*e);
+                if (ge.extension == inputOpcode && ge.event_type == XCB_INPUT_RAW_MOTION) {
+                    motion = true;
+                    e.reset();
+                }
+            } else if (type == XCB_CLIENT_MESSAGE &&
+                       reinterpret_cast<const xcb_client_message_event_t&>(*e).window == askWindow) {
+                asked = true;
+                e.reset();
+            }
+        }
+        if (!motion && !asked) return;
+        {
+            std::lock_guard lock(mutex);
+            if (asked) askPending = false;
+            // Nobody watches and nobody has read for a while: stop following until the next read.
+            if (!asked && following && watchers == 0 && SteadyClock::now() - lastRead > kReadGrace) {
+                following = false;
+                fresh = false;
+                select(false);
+                return;
+            }
+        }
+        store(read());
+    }
+
+    // Keeps a position just read and tells the watchers when it is another one (any thread).
+    void store(std::optional<Point> now) {
+        std::lock_guard lock(mutex);
+        const bool changed = now != root;
+        root = now;
+        fresh = following;
+        if (changed && watchers > 0 && !notifyPosted && loop) {
+            notifyPosted = true;
+            loop->post([self = weakSelf] {
+                if (auto shared = self.lock()) shared->deliver();
+            });
+        }
+    }
+
+    // Main thread.
+    void deliver() {
+        std::function<void()> call;
+        {
+            std::lock_guard lock(mutex);
+            notifyPosted = false;
+            call = notify;
+        }
+        if (call) call();
+    }
+
+    std::weak_ptr<Shared> weakSelf;
 };
 
-X11PointerSource::X11PointerSource(MainLoop& loop, const char* displayName, double pollInterval)
+X11PointerSource::X11PointerSource(MainLoop& loop, X11Session& session)
     : loop_(loop),
-      pollInterval_(pollInterval > 0 ? pollInterval : 1.0 / 60),
-      watchers_(std::make_shared<Watchers>()) {
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(displayName, &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c) xcb_disconnect(c);
-        logLine("POINTER", "no X11 display; the pointer reads as unknown");
-        return;
+      session_(session),
+      mainThread_(std::this_thread::get_id()),
+      shared_(std::make_shared<Shared>(session)) {
+    shared_->weakSelf = shared_;
+    shared_->loop = &loop_;
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    shared_->askAtom = connection.atom("_VELARO_POINTER_ASK");
+    shared_->askWindow = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, shared_->askWindow, connection.root(), -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    if (const auto* ext = xcb_get_extension_data(c, &xcb_input_id); ext && ext->present) {
+        // Raw events reach the root whatever window the pointer is over from version 2.1 on.
+        auto version =
+            x11::own(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        if (version &&
+            (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 1)))
+            shared_->inputOpcode = ext->major_opcode;
     }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
-    if (!it.rem) {
-        xcb_disconnect(c);
-        return;
-    }
-    connection_ = c;
-    root_ = it.data->root;
-    space_ = CoordinateSpace(Rect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels));
-    refreshPrimary();
+    if (!shared_->inputOpcode)
+        logLine("POINTER",
+                "the X server has no raw motion; the pointer is asked for on a timer while watched");
+    xcb_flush(c);
+    shared_->notify = [this] { notifyWatchers(); };
+    filter_ =
+        session_.addEventFilter([shared = shared_](x11::EventPump::Batch& batch) { shared->filter(batch); });
 }
 
 X11PointerSource::~X11PointerSource() {
-    pollTimer_.cancel();
-    if (connection_) xcb_disconnect(connection_);
-}
-
-bool X11PointerSource::isConnected() const {
-    std::lock_guard lock(mutex_);
-    return connection_ != nullptr;
-}
-
-void X11PointerSource::refreshPrimary() {
-    std::lock_guard lock(mutex_);
-    if (!connection_) return;
-    const auto primaryCookie = xcb_randr_get_output_primary(connection_, root_);
-    xcb_randr_get_output_primary_reply_t* primary =
-        xcb_randr_get_output_primary_reply(connection_, primaryCookie, nullptr);
-    if (!primary) return;  // no RandR: keep the root's extent
-    const xcb_randr_output_t output = primary->output;
-    std::free(primary);
-    if (output == XCB_NONE) return;
-    auto* info = xcb_randr_get_output_info_reply(
-        connection_, xcb_randr_get_output_info(connection_, output, XCB_CURRENT_TIME), nullptr);
-    if (!info) return;
-    const xcb_randr_crtc_t crtc = info->crtc;
-    std::free(info);
-    if (crtc == XCB_NONE) return;
-    auto* crtcInfo = xcb_randr_get_crtc_info_reply(
-        connection_, xcb_randr_get_crtc_info(connection_, crtc, XCB_CURRENT_TIME), nullptr);
-    if (!crtcInfo) return;
-    if (crtcInfo->width > 0 && crtcInfo->height > 0) {
-        const double s = pixelsPerPoint_;
-        space_ = CoordinateSpace(
-            Rect(crtcInfo->x / s, crtcInfo->y / s, crtcInfo->width / s, crtcInfo->height / s));
+    *alive_ = false;
+    timer_.cancel();
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->notify = nullptr;
+        if (shared_->following) shared_->select(false);
+        shared_->following = false;
     }
-    std::free(crtcInfo);
+    filter_.cancel();
+    auto* c = session_.desktop().get();
+    xcb_destroy_window(c, shared_->askWindow);
+    xcb_flush(c);
 }
 
-void X11PointerSource::setCoordinateSpace(const CoordinateSpace& space, double pixelsPerPoint) {
-    std::lock_guard lock(mutex_);
-    space_ = space;
-    pixelsPerPoint_ = pixelsPerPoint > 0 ? pixelsPerPoint : 1;
+bool X11PointerSource::following() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->following;
 }
 
-std::optional<Point> X11PointerSource::rootLocation(CoordinateSpace& space) const {
-    std::lock_guard lock(mutex_);
-    if (!connection_) return std::nullopt;
-    auto* reply = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
-    if (!reply) return std::nullopt;
-    const Point p{reply->root_x / pixelsPerPoint_, reply->root_y / pixelsPerPoint_};
-    std::free(reply);
-    space = space_;
-    return p;
+std::optional<Point> X11PointerSource::rootPixels() const {
+    if (std::this_thread::get_id() == mainThread_) {
+        // The main thread never waits for the server: it gets what is known, and when that is not being kept
+        // current the event thread asks, and the watchers hear of the answer.
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->lastRead = SteadyClock::now();
+            if (shared_->fresh) return shared_->root;
+        }
+        shared_->follow(true);
+        std::lock_guard lock(shared_->mutex);
+        return shared_->root;
+    }
+    // Elsewhere (the frame queues, once a frame) the server is asked every time: raw motion does not tell
+    // of a pointer another program warped, a fresh answer does.
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->lastRead = SteadyClock::now();
+    }
+    shared_->follow(false);
+    const auto now = shared_->read();
+    shared_->store(now);
+    return now;
 }
 
 std::optional<Point> X11PointerSource::location() const {
-    CoordinateSpace space;
-    const auto root = rootLocation(space);
+    const auto root = rootPixels();
     if (!root) return std::nullopt;
-    return space.globalFromRoot(*root);
+    return session_.space().globalFromRoot(*root);
 }
 
 std::optional<Point> X11PointerSource::topLeftLocation() const {
-    CoordinateSpace space;
-    const auto root = rootLocation(space);
-    if (!root || space.primaryInRoot().isEmpty()) return std::nullopt;
-    return space.topLeftFromRoot(*root);
+    const auto root = rootPixels();
+    if (!root) return std::nullopt;
+    return session_.space().topLeftFromRoot(*root);
 }
 
 Cancellable X11PointerSource::watchMotion(std::function<void()> moved) {
-    const int id = ++watchers_->nextId;
-    watchers_->handlers.emplace(id, std::move(moved));
-    if (!pollTimer_.isActive()) {
-        lastPolled_ = location();
-        pollTimer_ = loop_.every(pollInterval_, [this] { poll(); });
+    const int id = ++nextWatcher_;
+    watchers_.emplace(id, std::move(moved));
+    {
+        std::lock_guard lock(shared_->mutex);
+        ++shared_->watchers;
     }
-    return Cancellable([this, weak = std::weak_ptr<Watchers>(watchers_), id] {
-        auto w = weak.lock();
-        if (!w) return;
-        w->handlers.erase(id);
-        if (w->handlers.empty()) pollTimer_.cancel();
+    shared_->follow(true);
+    if (!shared_->inputOpcode && !timer_.isActive())
+        timer_ = loop_.every(kAskInterval, [shared = shared_] { shared->ask(); });
+    return Cancellable([this, id, alive = std::weak_ptr<bool>(alive_)] {
+        auto a = alive.lock();
+        if (!a || !*a || !watchers_.erase(id)) return;
+        std::lock_guard lock(shared_->mutex);
+        --shared_->watchers;
+        if (watchers_.empty()) timer_.cancel();
     });
 }
 
-void X11PointerSource::poll() {
-    const auto now = location();
-    if (now == lastPolled_) return;
-    lastPolled_ = now;
-    const auto snapshot = watchers_->handlers;  // a handler may end its own watch
+void X11PointerSource::notifyWatchers() {
+    const auto snapshot = watchers_;  // a handler may end its own watch
     for (const auto& [id, moved] : snapshot) moved();
 }
 

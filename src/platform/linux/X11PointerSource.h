@@ -1,55 +1,55 @@
-// The pointer on an X11 display, read with a pointer query on a connection of its own, so that any thread
-// may read it; motion is watched by polling on the main loop and reported only when the pointer moved.
+// The pointer on an X11 display, followed only while something needs it: raw motion from the input
+// extension wakes the session's event thread, which asks the server where the pointer is and keeps the
+// answer, so a read never waits for the server on the main thread. Positions are converted through the
+// session's screen snapshot at each read, so they follow monitor, primary and ratio changes.
 #pragma once
 
+#include <map>
 #include <memory>
-#include <mutex>
+#include <thread>
 
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
 #include "platform/PointerSource.h"
 
-struct xcb_connection_t;
-
 namespace velaro {
+
+class X11Session;
 
 class X11PointerSource final : public PointerSource {
 public:
-    // Opens its own connection to `displayName` (null: $DISPLAY). The primary monitor is read from RandR
-    // (the root window's extent when RandR names none); `pollInterval` is the motion poll's period.
-    explicit X11PointerSource(MainLoop& loop, const char* displayName = nullptr,
-                              double pollInterval = 1.0 / 60);
+    // The loop and the session must outlive the source. Main thread.
+    X11PointerSource(MainLoop& loop, X11Session& session);
     ~X11PointerSource() override;
 
-    bool isConnected() const;
-
+    // Off the main thread a read asks the server (a round trip on the reading thread); on the main thread it
+    // gives the last position known, never waiting: when the pointer is not being followed the event thread
+    // asks, and the watchers hear of the answer. Either way the pointer is followed from then on, for as
+    // long as reads keep coming (a second) or a watch lasts. Motion is told by the input devices (raw
+    // motion): a pointer another program warps is noticed by the next read off the main thread.
     std::optional<Point> location() const override;
     std::optional<Point> topLeftLocation() const override;
     Cancellable watchMotion(std::function<void()> moved) override;
 
-    // Replaces the conversion from root pixels to points: the primary monitor in root points, and the
-    // pixels per point of the desktop. Call when the monitors change. Any thread.
-    void setCoordinateSpace(const CoordinateSpace& space, double pixelsPerPoint = 1);
-    // Reads the primary monitor from RandR again.
-    void refreshPrimary();
+    // Whether the pointer is followed now.
+    bool following() const;
+
+    struct Shared;
 
 private:
-    // The pointer in root points, or nullopt when it cannot be read.
-    std::optional<Point> rootLocation(CoordinateSpace& space) const;
-    void poll();
+    // The pointer in root pixels.
+    std::optional<Point> rootPixels() const;
+    void notifyWatchers();
 
     MainLoop& loop_;
-    double pollInterval_;
-    mutable std::mutex mutex_;  // guards the connection and the conversion
-    xcb_connection_t* connection_ = nullptr;
-    unsigned int root_ = 0;
-    CoordinateSpace space_;
-    double pixelsPerPoint_ = 1;
-
-    struct Watchers;
-    std::shared_ptr<Watchers> watchers_;
-    Cancellable pollTimer_;
-    std::optional<Point> lastPolled_;
+    X11Session& session_;
+    std::thread::id mainThread_;
+    std::shared_ptr<Shared> shared_;
+    std::map<int, std::function<void()>> watchers_;
+    int nextWatcher_ = 0;
+    Cancellable filter_;
+    Cancellable timer_;  // asks on a timer while watched, on a server without the input extension
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velaro

@@ -255,6 +255,21 @@ std::vector<std::int32_t> processesOfWindows(Connection& connection,
     return pids;
 }
 
+int clientsOfProcess(Connection& connection, std::int64_t pid) {
+    auto* c = connection.get();
+    // Every client's process, in one answer.
+    xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    auto reply = own(xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &all), nullptr));
+    if (!reply) return -1;
+    int count = 0;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
+         xcb_res_client_id_value_next(&it))
+        if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
+            static_cast<std::int64_t>(*xcb_res_client_id_value_value(it.data)) == pid)
+            ++count;
+    return count;
+}
+
 std::string processName(std::int32_t pid) {
     if (pid <= 0) return {};
     std::ifstream in("/proc/" + std::to_string(pid) + "/comm");

@@ -2,6 +2,8 @@
 // US fallback.
 #include "platform/linux/XkbKeyboardLayout.h"
 
+#include "platform/linux/X11Session.h"
+
 #include <linux/input-event-codes.h>
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -241,20 +243,12 @@ XkbKeyboardLayout::XkbKeyboardLayout(xcb_connection_t* connection) : connection_
     deviceId_ = xkb_x11_get_core_keyboard_device_id(connection_);
 }
 
-std::unique_ptr<XkbKeyboardLayout> XkbKeyboardLayout::openDefaultDisplay() {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        connection = nullptr;
-    }
-    auto layout = std::make_unique<XkbKeyboardLayout>(connection);
-    layout->ownsConnection_ = connection != nullptr;
-    return layout;
+std::unique_ptr<XkbKeyboardLayout> XkbKeyboardLayout::create(X11Session& session) {
+    return std::make_unique<XkbKeyboardLayout>(session.desktop().get());
 }
 
 XkbKeyboardLayout::~XkbKeyboardLayout() {
     if (context_) xkb_context_unref(context_);
-    if (ownsConnection_) xcb_disconnect(connection_);
 }
 
 std::optional<std::string> XkbKeyboardLayout::character(std::uint32_t virtualKeyCode) const {

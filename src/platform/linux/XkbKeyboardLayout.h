@@ -15,6 +15,8 @@ struct xkb_keymap;
 
 namespace velaro {
 
+class X11Session;
+
 // The Linux (evdev) key code of the key at a stored virtual key code's position on the keyboard, or
 // nothing for codes no PC keyboard has. The X key code is the evdev code plus 8.
 std::optional<std::uint32_t> evdevKeyCode(std::uint32_t virtualKeyCode);
@@ -34,8 +36,8 @@ public:
     // layout switch shows at once. A null connection, or a server without the XKB extension, gives the US
     // table.
     explicit XkbKeyboardLayout(xcb_connection_t* connection);
-    // Opens its own connection to $DISPLAY (the US table when there is none).
-    static std::unique_ptr<XkbKeyboardLayout> openDefaultDisplay();
+    // On the session's desktop connection; the session must outlive the layout.
+    static std::unique_ptr<XkbKeyboardLayout> create(X11Session& session);
     ~XkbKeyboardLayout() override;
 
     XkbKeyboardLayout(const XkbKeyboardLayout&) = delete;
@@ -49,7 +51,6 @@ public:
 
 private:
     xcb_connection_t* connection_ = nullptr;
-    bool ownsConnection_ = false;
     xkb_context* context_ = nullptr;
     std::int32_t deviceId_ = -1;
 };
