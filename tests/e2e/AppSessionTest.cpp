@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/RunningApp.h"
 
 namespace velaro::e2e {
 namespace {
@@ -72,7 +73,7 @@ TEST(AppSessionTest, AnAppExcludedByItsDesktopFileIdIsNeitherSampledNorShownUnde
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SolidWindow beneath(kBeneath);
-        LaunchedApp app(c.defaults);
+        RunningApp app(c.defaults);
         ASSERT_TRUE(app.start());
         Terminal terminal(QStringLiteral("velaro-terminal-%1").arg(++n));
         ASSERT_TRUE(terminal.show()) << "the terminal never filled the screen";
@@ -99,7 +100,7 @@ TEST(AppSessionTest, TheRunningAppHoldsAtMostThreeXConnections) {
     const int panel = panelHeight();
     ASSERT_GT(panel, 0);
     const QColor colour(0x50, 0x3c, 0xc8);
-    LaunchedApp app(R"({"onboardingStep": 4})");
+    RunningApp app(R"({"onboardingStep": 4})");
     ASSERT_TRUE(app.start());
     // Capturing, so that every role is connected.
     SolidWindow window(colour);
@@ -122,7 +123,7 @@ TEST(AppSessionTest, AtARatioOfTwoTheBandTakesTheWindowsColourAndThePointerOverT
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QPoint inPanel(screen.width() / 3, panel / 2);
     const QColor first(0x50, 0x3c, 0xc8), second(0xc8, 0xa0, 0x28);
-    LaunchedApp app(R"({"onboardingStep": 4})");
+    RunningApp app(R"({"onboardingStep": 4})");
     app.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
     ASSERT_TRUE(app.start());
     SolidWindow window(first);

@@ -44,7 +44,7 @@ TEST(AppTest, AMaximisedWindowTintsTheBandOverThePanelAndClosingItHidesTheBand) 
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
     ASSERT_GT(panel, 0);
-    LaunchedApp app(R"({"onboardingStep": 4})");
+    RunningApp app(R"({"onboardingStep": 4})");
     ASSERT_TRUE(app.start());
     const QColor colour(0xc8, 0x3c, 0x28);
     const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
@@ -71,7 +71,7 @@ TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Poin
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
     ASSERT_GT(panel, 0) << "the test desktop has a top panel";
-    LaunchedApp app(kCompletedMasterOff);
+    RunningApp app(kCompletedMasterOff);
     ASSERT_TRUE(app.start());
 
     std::optional<Span> span;
@@ -98,7 +98,7 @@ TEST(AppTest, MasterOffShowsTheOverlayDisabledBannerCentredUnderThePanelFor3Poin
 
 TEST(AppTest, ASecondLaunchExitsZeroAndTheFirstStays) {
     VELARO_REQUIRE_DESKTOP();
-    LaunchedApp first(kCompletedMasterOff);
+    RunningApp first(kCompletedMasterOff);
     ASSERT_TRUE(first.start());
     // The first owns the session-bus name once it answers; give it a moment to get there.
     ASSERT_TRUE(waitUntil(

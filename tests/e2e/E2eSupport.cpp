@@ -310,44 +310,9 @@ void setUndecorated(uint32_t window) {
     xcb_flush(x->get());
 }
 
-int panelHeight() {
-    int top = 0;
-    for (auto window : clientWindows()) {
-        const auto strut = cardinalProperty("_NET_WM_STRUT_PARTIAL", window);
-        if (strut.size() >= 3) top = std::max(top, int(strut[2]));
-    }
-    return top;
-}
-
 int xClientsOf(int64_t pid) {
     auto x = x11::Connection::open();
     return x ? x11::clientsOfProcess(*x, pid) : -1;
-}
-
-LaunchedApp::LaunchedApp(const QByteArray& defaultsJson) {
-    QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
-    QFile file(dir_.filePath(QStringLiteral("Velaro/defaults.json")));
-    if (file.open(QIODevice::WriteOnly)) file.write(defaultsJson);
-    file.close();
-    environment_ = QProcessEnvironment::systemEnvironment();
-    environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
-}
-
-LaunchedApp::~LaunchedApp() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(8000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
-    }
-}
-
-bool LaunchedApp::start() {
-    process_.setProcessEnvironment(environment_);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(binDir() + QStringLiteral("/velaro"), {});
-    return process_.waitForStarted(5000);
 }
 
 SolidWindow::SolidWindow(QColor colour) {

@@ -12,7 +12,6 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QWidget>
 
 #include <chrono>
@@ -136,33 +135,9 @@ private:
 // also after the window is mapped).
 void setUndecorated(uint32_t window);
 
-// The height of the panel at the top of the primary monitor: the largest top strut of the docks.
-int panelHeight();
-
 // How many connections the process `pid` holds to the X server, as the server counts its clients
 // (X-Resource); -1 when the server cannot tell.
 int xClientsOf(int64_t pid);
-
-// The real app with its own settings folder, ended (and waited for) when this goes.
-class LaunchedApp {
-public:
-    explicit LaunchedApp(const QByteArray& defaultsJson);
-    ~LaunchedApp();
-    LaunchedApp(const LaunchedApp&) = delete;
-    LaunchedApp& operator=(const LaunchedApp&) = delete;
-
-    // Variables for the app's environment; set before start().
-    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
-    bool start();
-    bool running() const { return process_.state() == QProcess::Running; }
-    int64_t pid() const { return process_.processId(); }
-    const QProcessEnvironment& environment() const { return environment_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcessEnvironment environment_;
-    QProcess process_;
-};
 
 // A borderless window of this test process (another program to the app) in one colour, maximised.
 class SolidWindow {
