@@ -121,7 +121,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.tray = std::make_unique<QtTray>(p.screens.get());
     p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();
     p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,
-                                                 configuredAppcastURL(), kVersion);
+                                                 configuredAppcastURL(), kVersion, configuredPlainHttp());
     p.processes = std::make_unique<LinuxProcessLauncher>();
     MusicProgressEngine::installShared(std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
         .loop = *p.loop,

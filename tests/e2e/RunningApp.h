@@ -9,6 +9,9 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+#include <signal.h>
+
 #include "e2e/E2eSupport.h"
 
 namespace velaro::e2e {
@@ -22,14 +25,21 @@ public:
         environment_ = QProcessEnvironment::systemEnvironment();
         environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
     }
+    // Ends the app as the session does (SIGTERM); it must leave cleanly: exit status 0, which also means
+    // that the sanitizer build found no leak and no error on the way out.
     ~RunningApp() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(8000)) {
-                process_.kill();
-                process_.waitForFinished(2000);
-            }
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.terminate();
+        if (!process_.waitForFinished(8000)) {
+            ADD_FAILURE() << "the app did not end within 8 s of SIGTERM";
+            process_.kill();
+            process_.waitForFinished(2000);
+            return;
         }
+        // Ended by the signal itself: it came before the app set up its handling, early in its start.
+        if (process_.exitStatus() == QProcess::CrashExit && process_.exitCode() == SIGTERM) return;
+        EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit) << "the app crashed on its way out";
+        EXPECT_EQ(process_.exitCode(), 0) << "the app left with a failure (a leak report exits with 23)";
     }
     RunningApp(const RunningApp&) = delete;
     RunningApp& operator=(const RunningApp&) = delete;

@@ -52,6 +52,33 @@ TEST(AppcastFeed, ReadsEveryItemWithAVersionAndAWebEnclosure) {
     EXPECT_EQ(result.items[1].releaseNotesURL, "https://quornet.com/notes/2.0");
 }
 
+// Plain http could have the feed or the download swapped on the way: only https is fetched or offered,
+// with plain http to this machine alone in builds for testing.
+TEST(AppcastFeed, OnlySecureAddressesAreAccepted) {
+    struct Case {
+        const char* url;
+        bool accepted;          // in a normal build
+        bool acceptedForTests;  // where a test server on this machine is allowed
+    };
+    for (const auto& c :
+         {Case{"https://quornet.com/v.tar.xz", true, true}, Case{"http://quornet.com/v.tar.xz", false, false},
+          Case{"http://127.0.0.1:8080/v.tar.xz", false, true}, Case{"http://localhost/v.tar.xz", false, true},
+          Case{"http://127.0.0.1.example.com/v", false, false}, Case{"HTTPS://quornet.com/v", true, true},
+          Case{"https:///no-host", false, false}, Case{"ftp://quornet.com/v", false, false}}) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(isAcceptedWebURL(QString::fromLatin1(c.url), PlainHttp::refused), c.accepted);
+        EXPECT_EQ(isAcceptedWebURL(QString::fromLatin1(c.url), PlainHttp::loopbackOnly), c.acceptedForTests);
+    }
+    const auto result =
+        parseAppcast(feed(item("2.0", "http://quornet.com/v2.tar.xz") +
+                          "<item><velaro:version>1.5</velaro:version>"
+                          "<velaro:releaseNotesLink>http://quornet.com/notes</velaro:releaseNotesLink>"
+                          "<enclosure url=\"https://quornet.com/v15.tar.xz\"/></item>"));
+    ASSERT_EQ(result.items.size(), 1u) << "the plain-http download is not offered";
+    EXPECT_EQ(result.items[0].version, "1.5");
+    EXPECT_EQ(result.items[0].releaseNotesURL, "") << "nor is a plain-http release-notes link";
+}
+
 TEST(AppcastFeed, RefusesWhatIsNotWellFormedRss) {
     EXPECT_NE(parseAppcast("<html><body>Not found</body></html>").error, "");
     EXPECT_NE(parseAppcast("").error, "");
@@ -166,7 +193,9 @@ bool spinUntil(const std::function<bool()>& done) {
 class AppcastUpdaterTest : public ::testing::Test {
 protected:
     std::unique_ptr<AppcastUpdater> makeUpdater(std::string url) {
-        return std::make_unique<AppcastUpdater>(loop, defaults, driver, std::move(url), "1.0");
+        // The test server is plain http on this machine, as a build for testing allows.
+        return std::make_unique<AppcastUpdater>(loop, defaults, driver, std::move(url), "1.0",
+                                                PlainHttp::loopbackOnly);
     }
     test::VirtualLoop loop;
     test::FakeDefaultsStore defaults;
@@ -234,6 +263,17 @@ TEST_F(AppcastUpdaterTest, AnUnreachableServerIsAFailure) {
     updater->checkForUpdates();
     ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0; }));
     EXPECT_EQ(driver.failures.size(), 1u);
+}
+
+TEST_F(AppcastUpdaterTest, APlainHttpFeedIsNeverFetched) {
+    server.body = feed(item("2.0"));
+    auto updater = std::make_unique<AppcastUpdater>(loop, defaults, driver, server.url(), "1.0");
+    updater->checkForUpdates();
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(server.requests, 0);
+    ASSERT_EQ(driver.failures.size(), 1u);
+    EXPECT_NE(driver.failures[0].find("https"), std::string::npos) << driver.failures[0];
+    EXPECT_TRUE(driver.found.empty());
 }
 
 TEST_F(AppcastUpdaterTest, WithoutAFeedUpdatesAreOffAndNothingIsFetched) {
@@ -422,6 +462,27 @@ TEST(QtUpdaterUserDriverTest, DownloadAndReleaseNotesOpenInTheBrowser) {
 
     EXPECT_EQ(opened, (std::vector<std::string>{"https://quornet.com/velaro-2.0.tar.xz",
                                                 "https://quornet.com/notes/2.0"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A feed's texts are shown as they are, never as markup: a version such as "<a href=…>" or "<img …>" shows
+// its characters instead of a link or a picture.
+TEST(QtUpdaterUserDriverTest, TextsFromTheFeedAreShownAsPlainText) {
+    QtUpdaterUserDriver driver([](const std::string&) {});
+    AppcastItem update;
+    update.version = "2.0";
+    update.displayVersion = "<b>2.0</b><img src=\"https://quornet.com/x.png\">";
+    update.downloadURL = "https://quornet.com/velaro-2.0.tar.xz";
+    driver.showUpdateFound(update, "1.0");
+    ASSERT_NE(visibleBox(), nullptr);
+    EXPECT_EQ(visibleBox()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(visibleBox()->text().contains(QString::fromStdString(update.displayVersion)));
+    press(visibleBox(), "Later");
+
+    driver.showCheckFailed("the update server answered <a href='https://x'>404</a>");
+    ASSERT_NE(visibleBox(), nullptr);
+    EXPECT_EQ(visibleBox()->textFormat(), Qt::PlainText);
+    visibleBox()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

@@ -1,5 +1,6 @@
 // Desktop entries: parsing, identifying running programs, names and icons of installed apps.
 #include "platform/linux/XdgAppCatalog.h"
+#include "platform/linux/XdgLoginItem.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,31 @@ TEST(DesktopEntryParsing, ReadsTheEntryGroupOnlyWithTheBestLocalisedName) {
     EXPECT_FALSE(parseDesktopEntry("Name=x\n", "")) << "no entry group, no entry";
     EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nType=Link\n", "")->isApplication);
     EXPECT_TRUE(parseDesktopEntry(std::string("[Desktop Entry]\n\0\xff=\n", 20), ""));
+}
+
+// The program of an Exec line is read with the quoting and escapes desktop entries use, so a path with
+// spaces or quotes (as our own login item writes one) is found whole.
+TEST(DesktopEntryParsing, TheProgramOfExecIsReadWithItsQuotingAndEscapes) {
+    const auto program = [](const std::string& exec) {
+        return parseDesktopEntry("[Desktop Entry]\nExec=" + exec + "\n", "")->exec;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"editor %F", "editor"},
+        {"\"/opt/My Apps/velaro\" --x", "/opt/My Apps/velaro"},
+        {"env LANG=C A_1=x \"/opt/a b/c\"", "/opt/a b/c"},
+        {"/opt/a=b/prog", "/opt/a=b/prog"},
+        {"\"env\" x", "env"},
+        {R"("/opt/q\\"uote/\\$HOME/back\\\\slash")", R"(/opt/q"uote/$HOME/back\slash)"},
+        {R"(/opt/with\sspace)", "/opt/with"},
+        {"/opt/100%%/prog", "/opt/100%/prog"},
+        {"", ""},
+        {"env", ""},
+    };
+    for (const auto& [exec, expected] : cases) EXPECT_EQ(program(exec), expected) << exec;
+    // What the login item writes reads back as the same program.
+    for (const std::string path : {"/opt/My Apps/velaro", "/opt/\"q\"/$v/`x`/b\\s/50%", "/opt/line\nbreak\r",
+                                   "/home/u/bin/velaro", " /lead"})
+        EXPECT_EQ(program(desktopEntryExec(path)), path) << path;
 }
 
 class CatalogTest : public ::testing::Test {

@@ -25,11 +25,6 @@ constexpr const char* kAutomaticKey = "automaticallyChecksForUpdates";
 constexpr const char* kLastCheckKey = "lastUpdateCheckTime";
 constexpr const char* kTooLargeProperty = "velaroFeedTooLarge";
 
-bool isWebURL(const QString& text) {
-    const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && (url.scheme() == "https" || url.scheme() == "http") && !url.host().isEmpty();
-}
-
 // One run of a version string: a number, or text.
 struct VersionPart {
     bool number = false;
@@ -78,6 +73,24 @@ int compareTail(const std::vector<VersionPart>& parts, std::size_t from) {
 
 }  // namespace
 
+bool isAcceptedWebURL(const QString& text, PlainHttp plainHttp) {
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    if (url.scheme() == QLatin1String("https")) return true;
+    if (url.scheme() != QLatin1String("http") || plainHttp != PlainHttp::loopbackOnly) return false;
+    const QString host = url.host();
+    return host == QLatin1String("127.0.0.1") || host == QLatin1String("::1") ||
+           host == QLatin1String("localhost");
+}
+
+PlainHttp configuredPlainHttp() {
+#ifdef VELARO_APPCAST_ALLOW_LOCAL_HTTP
+    return PlainHttp::loopbackOnly;
+#else
+    return PlainHttp::refused;
+#endif
+}
+
 int compareVersions(std::string_view a, std::string_view b) {
     const auto pa = versionParts(a), pb = versionParts(b);
     const std::size_t n = std::min(pa.size(), pb.size());
@@ -104,7 +117,7 @@ std::optional<AppcastItem> newestUpdate(const std::vector<AppcastItem>& items,
     return best;
 }
 
-AppcastParseResult parseAppcast(const QByteArray& document) {
+AppcastParseResult parseAppcast(const QByteArray& document, PlainHttp plainHttp) {
     AppcastParseResult result;
     QXmlStreamReader xml(document);
     bool sawRss = false;
@@ -144,14 +157,15 @@ AppcastParseResult parseAppcast(const QByteArray& document) {
                 itemDisplayVersion = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
             } else if (item && name == QLatin1String("releaseNotesLink")) {
                 const QString link = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
-                if (isWebURL(link)) item->releaseNotesURL = link.toStdString();
+                if (isAcceptedWebURL(link, plainHttp)) item->releaseNotesURL = link.toStdString();
             }
         } else if (xml.isEndElement() && item && xml.name() == QLatin1String("item")) {
             // The enclosure's own attributes win over the item's elements.
             if (item->version.empty()) item->version = itemVersion.toStdString();
             if (item->displayVersion.empty()) item->displayVersion = itemDisplayVersion.toStdString();
             if (item->displayVersion.empty()) item->displayVersion = item->version;
-            if (!item->version.empty() && isWebURL(QString::fromStdString(item->downloadURL)))
+            if (!item->version.empty() &&
+                isAcceptedWebURL(QString::fromStdString(item->downloadURL), plainHttp))
                 result.items.push_back(*item);
             item.reset();
         }
@@ -175,12 +189,13 @@ std::string configuredAppcastURL() {
 }
 
 AppcastUpdater::AppcastUpdater(MainLoop& loop, DefaultsStore& defaults, UpdaterUserDriver& driver,
-                               std::string feedURL, std::string currentVersion)
+                               std::string feedURL, std::string currentVersion, PlainHttp plainHttp)
     : loop_(loop),
       defaults_(defaults),
       driver_(driver),
       feedURL_(std::move(feedURL)),
       currentVersion_(std::move(currentVersion)),
+      plainHttp_(plainHttp),
       network_(std::make_unique<QNetworkAccessManager>()) {
     canCheck_ = !feedURL_.empty();
 }
@@ -246,9 +261,10 @@ void AppcastUpdater::checkForUpdates() {
 void AppcastUpdater::check(bool userInitiated) {
     if (feedURL_.empty() || checking_) return;
     const QUrl url(QString::fromStdString(feedURL_));
-    if (!isWebURL(url.toString())) {
-        logLine("UPDATE", "the update feed address is not an http(s) URL: " + feedURL_);
-        if (userInitiated) driver_.showCheckFailed("The update feed address is not a web address.");
+    if (!isAcceptedWebURL(QString::fromStdString(feedURL_), plainHttp_)) {
+        logLine("UPDATE", "the update feed address is not an https URL: " + feedURL_);
+        if (userInitiated)
+            driver_.showCheckFailed("the update feed address is not a secure (https) web address");
         return;
     }
     checking_ = true;
@@ -256,6 +272,8 @@ void AppcastUpdater::check(bool userInitiated) {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromStdString("Velaro/" + currentVersion_));
     request.setTransferTimeout(timeoutMs_);
+    // A redirect never leads from https to plain http.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = network_->get(request);
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
         if (received <= kMaximumFeedBytes && total <= kMaximumFeedBytes) return;
@@ -287,7 +305,7 @@ void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
     }
     std::optional<AppcastItem> update;
     if (error.empty()) {
-        const auto parsed = parseAppcast(reply->readAll());
+        const auto parsed = parseAppcast(reply->readAll(), plainHttp_);
         error = parsed.error;
         if (error.empty()) update = newestUpdate(parsed.items, currentVersion_);
     }
@@ -305,8 +323,12 @@ void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
 
 namespace {
 
+// Texts from the feed (versions, error messages quoting it) are never markup: a box would otherwise render
+// whatever a feed put there, links and images included.
 QMessageBox* makeBox(const QString& title, const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Information, title, text);
+    auto* box = new QMessageBox(QMessageBox::Information, title, QString());
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }

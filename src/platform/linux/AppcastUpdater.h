@@ -27,7 +27,7 @@ struct AppcastItem {
     std::string version;         // the machine-comparable version
     std::string displayVersion;  // what the user is shown; the version when the feed gives no other
     std::string title;
-    std::string downloadURL;      // the enclosure's address, http or https only
+    std::string downloadURL;      // the enclosure's address, an accepted web address (see PlainHttp)
     std::string releaseNotesURL;  // empty when the feed gives none
 
     friend bool operator==(const AppcastItem&, const AppcastItem&) = default;
@@ -38,9 +38,17 @@ struct AppcastParseResult {
     std::string error;  // empty on success
 };
 
-// Reads the items of an appcast. Items without a version or without an http(s) enclosure are left out; a
-// document that is not well-formed RSS is an error.
-AppcastParseResult parseAppcast(const QByteArray& document);
+// Which web addresses the updater fetches and offers. https always: a feed or a download fetched over plain
+// http could be swapped on the way. Plain http only for a server on this machine, and only in builds made
+// for testing against one (VELARO_APPCAST_ALLOW_LOCAL_HTTP).
+enum class PlainHttp { refused, loopbackOnly };
+bool isAcceptedWebURL(const QString& text, PlainHttp plainHttp);
+// What this build accepts.
+PlainHttp configuredPlainHttp();
+
+// Reads the items of an appcast. Items without a version or without an accepted enclosure address are left
+// out, as is a release-notes link that is not accepted; a document that is not well-formed RSS is an error.
+AppcastParseResult parseAppcast(const QByteArray& document, PlainHttp plainHttp = PlainHttp::refused);
 
 // Orders two versions: negative, zero or positive as `a` is older than, the same as or newer than `b`.
 // Numbers compare by value ("1.10" > "1.9"), trailing zeros do not count ("1.0" == "1.0.0"), and text after a
@@ -64,7 +72,8 @@ public:
     virtual void showCheckFailed(const std::string& error) = 0;
 };
 
-// Message boxes that do not block the main loop; the download opens in the user's browser.
+// Message boxes that do not block the main loop, showing every text from the feed as plain text; the
+// download opens in the user's browser.
 class QtUpdaterUserDriver final : public UpdaterUserDriver {
 public:
     // Hands an address to the desktop (the browser); the desktop's default handler when not given.
@@ -92,7 +101,7 @@ public:
     // `feedURL` empty: updates are disabled and nothing is ever fetched. The store keeps the consent and the
     // time of the last check; `loop` times the background checks. All must outlive the updater.
     AppcastUpdater(MainLoop& loop, DefaultsStore& defaults, UpdaterUserDriver& driver, std::string feedURL,
-                   std::string currentVersion);
+                   std::string currentVersion, PlainHttp plainHttp = PlainHttp::refused);
     ~AppcastUpdater() override;
 
     void start() override;
@@ -115,6 +124,7 @@ private:
     UpdaterUserDriver& driver_;
     std::string feedURL_;
     std::string currentVersion_;
+    PlainHttp plainHttp_;
     std::unique_ptr<QNetworkAccessManager> network_;
     Published<bool> canCheck_{false};
     bool checking_ = false;

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace velaro {
 
@@ -41,17 +43,89 @@ std::string withoutDesktopSuffix(std::string name) {
     return name;
 }
 
-// The program named by an Exec line: its first word, without quotes or a leading "env VAR=…".
-std::string programOfExec(const std::string& exec) {
-    std::istringstream words(exec);
-    std::string word;
-    while (words >> word) {
-        if (word == "env" || word.find('=') != std::string::npos) continue;
-        if (word.size() >= 2 && word.front() == '"' && word.back() == '"')
-            word = word.substr(1, word.size() - 2);
-        return word;
+// The words of an Exec value, read as desktop entries write them: first the file format's string escapes
+// (\s \n \t \r \\), then the quoting of arguments (double quotes, inside which \" \` \$ \\ stand for the
+// character) and "%%" for a literal "%". A program path with spaces or quotes is one quoted word.
+struct ExecWord {
+    std::string text;
+    bool quoted = false;
+};
+
+std::vector<ExecWord> execWords(const std::string& value) {
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            unescaped += value[i];
+            continue;
+        }
+        const char next = value[++i];
+        if (next == 's')
+            unescaped += ' ';
+        else if (next == 'n')
+            unescaped += '\n';
+        else if (next == 't')
+            unescaped += '\t';
+        else if (next == 'r')
+            unescaped += '\r';
+        else if (next == '\\')
+            unescaped += '\\';
+        else
+            unescaped += std::string{'\\', next};
     }
-    return {};
+    std::vector<ExecWord> words;
+    std::optional<ExecWord> word;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < unescaped.size(); ++i) {
+        const char c = unescaped[i];
+        if (inQuotes) {
+            if (c == '\\' && i + 1 < unescaped.size() &&
+                std::string_view("\"`$\\").find(unescaped[i + 1]) != std::string_view::npos)
+                word->text += unescaped[++i];
+            else if (c == '"')
+                inQuotes = false;
+            else
+                word->text += c;
+        } else if (c == ' ' || c == '\t' || c == '\n') {
+            if (word) words.push_back(std::move(*word));
+            word.reset();
+        } else {
+            if (!word) word.emplace();
+            if (c == '"') {
+                inQuotes = true;
+                word->quoted = true;
+            } else {
+                word->text += c;
+            }
+        }
+    }
+    if (word) words.push_back(std::move(*word));
+    for (auto& w : words) {
+        std::string text;
+        for (std::size_t i = 0; i < w.text.size(); ++i) {
+            text += w.text[i];
+            if (w.text[i] == '%' && i + 1 < w.text.size() && w.text[i + 1] == '%') ++i;
+        }
+        w.text = std::move(text);
+    }
+    return words;
+}
+
+bool isAssignment(const ExecWord& word) {
+    const auto eq = word.text.find('=');
+    if (word.quoted || eq == std::string::npos || eq == 0) return false;
+    return std::all_of(word.text.begin(), word.text.begin() + static_cast<std::ptrdiff_t>(eq),
+                       [](unsigned char c) { return std::isalnum(c) || c == '_'; });
+}
+
+// The program named by an Exec line: its first word, past a leading "env VAR=…".
+std::string programOfExec(const std::string& exec) {
+    const auto words = execWords(exec);
+    std::size_t i = 0;
+    if (i < words.size() && !words[i].quoted && words[i].text == "env") {
+        ++i;
+        while (i < words.size() && isAssignment(words[i])) ++i;
+    }
+    return i < words.size() ? words[i].text : std::string();
 }
 
 std::optional<std::string> readFile(const std::string& path) {

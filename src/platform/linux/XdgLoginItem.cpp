@@ -136,7 +136,7 @@ std::string desktopEntryExec(const std::string& program) {
     // Inside a quoted argument, these four must be escaped with a backslash.
     static const std::string escapedInQuotes = "\"`$\\";
     // Any of these (or a space) makes quoting necessary.
-    static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
+    static const std::string reserved = " \t\n\r\"'\\><~|&;$*?#()`";
     bool quote = false;
     for (char c : program) quote = quote || reserved.find(c) != std::string::npos;
     std::string arg;
@@ -158,6 +158,8 @@ std::string desktopEntryExec(const std::string& program) {
             value += "\\\\";
         else if (c == '\n')
             value += "\\n";
+        else if (c == '\r')
+            value += "\\r";
         else
             value += c;
     }
