@@ -212,7 +212,7 @@ Preview::Preview(ScreenSampler& sampler, OverlaySettings& settings, AppWatcher& 
     auto* box = new FlatGroupBox(QStringLiteral("Preview"), symbolIcon("eye.fill"), this);
     outer->addWidget(box);
     box->contentLayout()->setSpacing(10);
-    bar_ = new MenuBarPreview(box);
+    bar_ = new MenuBarPreview(loop, box);
     box->contentLayout()->addWidget(bar_);
     caption_ = new QLabel(box);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);

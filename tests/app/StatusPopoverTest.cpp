@@ -185,7 +185,7 @@ TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
     EXPECT_EQ(controls->descriptionText(),
               QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top."));
 
-    controls->opacitySlider()->setValue(29);
+    controls->opacitySlider()->setValue(controls->opacitySlider()->positionOf(29));
     rig.loop.runUntilIdle();
     EXPECT_DOUBLE_EQ(rig.settings->overlayOpacity(), 0.29);
     // 0.29 × 100 is a hair under 29 in binary: the text still shows what the slider was set to.

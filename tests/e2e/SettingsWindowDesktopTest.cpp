@@ -2,150 +2,29 @@
 // sidebar's three groups of page tiles (and brings it back when minimised), and About → "Export Logs…" → a
 // path typed into the save dialog writes a report whose screen line shows the desktop's screen with its menu
 // bar.
-#include <QCoreApplication>
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <memory>
 
-#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
-#include "settings/OverlaySettings.h"
-#include "settings/ProfileManager.h"
-#include "support/FakeDefaultsStore.h"
-#include "support/FakeUpdater.h"
 #include "ui/settings/AboutSection.h"
-#include "ui/settings/SettingsRootView.h"
-#include "ui/settings/SettingsSidebar.h"
-#include "ui/settings/SettingsWindow.h"
-#include "ui/settings/UpdateCheckModel.h"
 
 namespace velaro::e2e {
 namespace {
 
 const QByteArray kTourDone = R"({"onboardingStep": 4})";
 
-bool isAccent(QColor c) {
-    return c.red() > 200 && c.green() > 50 && c.green() < 140 && c.blue() < 60;
-}
-
-// The settings window built in this process over stand-in services, at the real window's size: both
-// processes lay the same widgets out with the same fonts and style, so this says where the real one's
-// parts lie, relative to its first tile.
-class LayoutTwin {
-public:
-    explicit LayoutTwin(QSize size) {
-        auto* root = new SettingsRootView({
-            .showWelcomeTour = [] {},
-            .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck; },
-            .settings = settings,
-            .loginItem = {loginEnabled, [](bool) {}},
-            .profileManager = profiles,
-            .navigation = navigation,
-            .loop = loop,
-            .makeExcludedAppsModel = {},
-            .about = AboutServices{{}, {}, AppIdentity::current(), defaults, nullptr, {}, {}},
-        });
-        window = std::make_unique<SettingsWindow>(settings, profiles, loop, root, [] {});
-        window->setAttribute(Qt::WA_DontShowOnScreen);
-        window->resize(size);
-        window->show();
-        sidebar = &root->sidebar();
-        navigation.selection = SettingsCategory::about;
-        waitUntil([&] { return root->navigationTitle() == QStringLiteral("About"); });
-        about = dynamic_cast<AboutSection*>(root->currentPage());
-        // The new page's layout settles over a few more turns of the event loop.
-        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-    }
-
-    // A tile's top-left corner in the window.
-    QPoint tile(SettingsCategory category) const {
-        SidebarRow* row = sidebar->row(category);
-        return row->mapTo(window.get(), QPoint(13, (row->height() - SidebarRow::tileSize) / 2));
-    }
-    QPoint exportButton() const {
-        return about->exportButton()->mapTo(window.get(), about->exportButton()->rect().center());
-    }
-
-    QtMainLoop loop;
-    test::FakeDefaultsStore defaults;
-    OverlaySettings settings{defaults, loop};
-    ProfileManager profiles{defaults};
-    test::FakeUpdater updater;
-    UpdateCheckModel updateCheck{updater};
-    Published<bool> loginEnabled{false};
-    SettingsNavigation navigation;
-    std::unique_ptr<SettingsWindow> window;
-    SettingsSidebar* sidebar = nullptr;
-    AboutSection* about = nullptr;
-};
-
-// The sidebar's tiles in a screenshot of the window: their vertical runs down one column, top to bottom.
-struct Tiles {
-    int left = -1;            // the first tile's left edge on screen
-    std::vector<QLine> runs;  // each tile's extent down the column (x is the column)
-};
-
-Tiles findTiles(const QImage& shot, const QRect& window) {
-    Tiles found;
-    const QRect area = window.adjusted(-2, -2, 2, 2).intersected(shot.rect());
-    // The leftmost accent pixel of the window's left part is a tile's left edge.
-    for (int x = area.left(); x < area.left() + 80 && found.left < 0; ++x)
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            if (isAccent(shot.pixelColor(x, y))) {
-                found.left = x;
-                break;
-            }
-    if (found.left < 0) return found;
-    const int column = found.left + 3;
-    int start = -1;
-    for (int y = area.top(); y <= area.bottom() + 1; ++y) {
-        const bool inTile = y <= area.bottom() && isAccent(shot.pixelColor(column, y));
-        if (inTile && start < 0) start = y;
-        if (!inTile && start >= 0) {
-            if (y - start >= 10) found.runs.emplace_back(column, start, column, y - 1);
-            start = -1;
-        }
-    }
-    return found;
-}
-
-class SettingsWindowDesktopTest : public ::testing::Test {
+class SettingsWindowDesktopTest : public SettingsWindowTest {
 protected:
-    void SetUp() override {
-        VELARO_REQUIRE_DESKTOP();
-        if (!QFile::exists(TrayApp::executable()))
-            GTEST_SKIP() << "the app is not built yet: " << TrayApp::executable().toStdString();
-        QString why;
-        ASSERT_TRUE(app.launch(kTourDone, &why)) << why.toStdString();
-    }
-
-    // Opens the settings window from the tray menu's "Settings…" and returns its place.
-    QRect openFromTrayMenu() {
-        app.rightClickIcon();
-        EXPECT_TRUE(waitUntil([&] { return app.popupUnderPanel().has_value(); })) << "no menu appeared";
-        pressKeys({QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});  // "Settings…"
-        std::vector<QRect> windows;
-        EXPECT_TRUE(waitUntil([&] {
-            windows = visibleWindows({QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")});
-            return !windows.empty();
-        })) << "no window titled \"Velaro Settings\"";
-        return windows.empty() ? QRect() : windows.front();
-    }
-
-    TrayApp app;
+    void SetUp() override { openOver(kTourDone); }
 };
 
 TEST_F(SettingsWindowDesktopTest, TrayMenuOpensItOnAppearanceWithThreeSidebarGroups) {
-    const QRect window = openFromTrayMenu();
-    ASSERT_FALSE(window.isEmpty());
-    Tiles tiles;
-    const QImage shot = screenshotWhen([&](const QImage& s) {
-        tiles = findTiles(s, window);
-        return tiles.runs.size() == 12;
-    });
+    QImage shot;
+    waitForTiles(window, &shot);
     shot.save(buildDir() + QStringLiteral("/e2e-settings-window.png"));
     ASSERT_EQ(tiles.runs.size(), 12u) << "twelve page tiles; see e2e-settings-window.png";
 
@@ -168,29 +47,20 @@ TEST_F(SettingsWindowDesktopTest, TrayMenuOpensItOnAppearanceWithThreeSidebarGro
     EXPECT_FALSE(closeTo(at(0), at(1), 6)) << "the Appearance row shows no highlight";
 
     // Minimised, the window comes back from the same menu item.
-    const QStringList settingsWindow{QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")};
+    const QStringList settingsWindow = settingsWindowSearch();
     const auto id =
         run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + settingsWindow).out.trimmed();
     run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QString::fromLatin1(id)});
     ASSERT_TRUE(waitUntil([&] { return visibleWindows(settingsWindow).empty(); }))
         << "the window did not minimise";
-    EXPECT_FALSE(openFromTrayMenu().isEmpty()) << "a minimised window stayed minimised";
+    EXPECT_FALSE(openSettingsFromTrayMenu(app).isEmpty()) << "a minimised window stayed minimised";
 }
 
 TEST_F(SettingsWindowDesktopTest, ExportLogsWritesTheReportWhereTheUserTypedIt) {
-    const QRect window = openFromTrayMenu();
-    ASSERT_FALSE(window.isEmpty());
-    Tiles tiles;
-    screenshotWhen([&](const QImage& s) {
-        tiles = findTiles(s, window);
-        return tiles.runs.size() == 12;
-    });
-    ASSERT_EQ(tiles.runs.size(), 12u);
-
     // The twin says where the export button lies relative to the first tile.
-    LayoutTwin twin(window.size());
-    ASSERT_NE(twin.about, nullptr);
-    const QPoint origin = QPoint(tiles.left, tiles.runs[0].y1()) - twin.tile(SettingsCategory::appearance);
+    SettingsTwin twin(window.size(), kTourDone, SettingsCategory::about);
+    auto* about = dynamic_cast<AboutSection*>(twin.currentPage());
+    ASSERT_NE(about, nullptr);
     click(tiles.left + 80, tiles.runs[11].center().y());  // "About"
     const int probeX = tiles.left + 170;
     const auto aboutSelected = [&](const QImage& s) {
@@ -201,7 +71,7 @@ TEST_F(SettingsWindowDesktopTest, ExportLogsWritesTheReportWhereTheUserTypedIt) 
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("velaro-report.txt"));
-    const QPoint button = origin + twin.exportButton();
+    const QPoint button = twin.onScreen(tiles, twin.centreOf(about->exportButton()));
     // The save dialog: a window of the app's other than the settings window, the icon and the corner windows.
     const auto dialogs = [&] {
         int count = 0;

@@ -264,6 +264,7 @@ TEST_F(KitTest, PageRereadsEveryRowOnTheTurnAfterAFollowedChange) {
 }
 
 TEST_F(KitTest, SharedColourPanelServesOneWellAtATime) {
+    delete sharedColorPanelIfCreated();  // an earlier test of the run may have made it
     closeSharedColorPanel();
     EXPECT_EQ(sharedColorPanelIfCreated(), nullptr) << "closing never creates the panel";
 

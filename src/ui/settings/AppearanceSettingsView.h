@@ -1,15 +1,32 @@
-// The Appearance page: the overlay switch and how the overlay looks (style, opacity, blur, colour, and the
-// hue drift).
-// Its sections are still to come; until then the page shows its header alone.
+// The Appearance page: the overlay switch and how the overlay looks (style, opacity, colours and colour
+// zones), then, while the overlay is on, the background blur.
 #pragma once
 
 #include "ui/settings/SettingsKit.h"
 
 namespace velaro {
 
+class BackgroundBlurSection;
+class OverlayStyleSection;
+
 class AppearanceSettingsView : public OverlaySettingsPage {
 public:
-    using OverlaySettingsPage::OverlaySettingsPage;
+    static constexpr int sectionSpacing = 14;
+
+    AppearanceSettingsView(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
+
+    OverlayStyleSection* styleSection() const { return style_; }
+    BackgroundBlurSection* blurSection() const { return blur_; }
+    // The sections shown only while the overlay is on.
+    QWidget* overlaySections() const { return overlayOn_.block(); }
+
+protected:
+    void refreshPage() override;
+
+private:
+    OverlayStyleSection* style_;
+    BackgroundBlurSection* blur_;
+    SlideReveal overlayOn_;
 };
 
 }  // namespace velaro

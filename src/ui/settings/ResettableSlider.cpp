@@ -1,10 +1,8 @@
 // The slider's track mapping, its deferred writes and the reset.
 #include "ui/settings/ResettableSlider.h"
 
-#include <QEasingCurve>
 #include <QMouseEvent>
 #include <QSignalBlocker>
-#include <QVariantAnimation>
 #include <algorithm>
 #include <cmath>
 
@@ -13,8 +11,8 @@
 namespace velaro {
 
 ResettableSlider::ResettableSlider(MainLoop& loop, Binding<double> value, SliderRange range,
-                                   double defaultValue, std::optional<double> step, bool showsTicks,
-                                   QWidget* parent)
+                                   std::optional<double> defaultValue, std::optional<double> step,
+                                   bool showsTicks, QWidget* parent)
     : QSlider(Qt::Horizontal, parent),
       loop_(loop),
       value_(std::move(value)),
@@ -22,7 +20,7 @@ ResettableSlider::ResettableSlider(MainLoop& loop, Binding<double> value, Slider
       defaultValue_(defaultValue),
       step_(step),
       showsTicks_(showsTicks),
-      resetAnimation_(new QVariantAnimation(this)) {
+      resetThumb_(loop, 0.0) {
     if (stepped()) {
         const double steps = std::round((range_.upper - range_.lower) / *step_);
         setRange(0, int(std::max(0.0, steps)));
@@ -35,12 +33,9 @@ ResettableSlider::ResettableSlider(MainLoop& loop, Binding<double> value, Slider
         setSingleStep(freeResolution / 100);
         setPageStep(freeResolution / 10);
     }
-    // A spring-like settle: quick, with a small overshoot.
-    resetAnimation_->setDuration(300);
-    resetAnimation_->setEasingCurve(QEasingCurve::OutBack);
-    QObject::connect(resetAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+    resetThumb_.setOnChange([this] {
         const QSignalBlocker quiet(this);
-        setValue(v.toInt());
+        setValue(int(std::lround(resetThumb_.value())));
     });
     QObject::connect(this, &QSlider::valueChanged, this, [this](int position) { positionChanged(position); });
     refresh();
@@ -61,14 +56,15 @@ double ResettableSlider::valueAt(int position) const {
 
 int ResettableSlider::positionOf(double value) const {
     const double span = range_.upper - range_.lower;
-    if (!(span > 0)) return 0;
+    // A value that is not a number has no place on the track: the thumb rests at the lower end.
+    if (!(span > 0) || std::isnan(value)) return 0;
     const double clamped = std::clamp(value, range_.lower, range_.upper);
     if (stepped()) return int(std::lround((clamped - range_.lower) / *step_));
     return int(std::lround((clamped - range_.lower) / span * freeResolution));
 }
 
 void ResettableSlider::refresh() {
-    if (isSliderDown() || resetAnimation_->state() == QAbstractAnimation::Running) return;
+    if (isSliderDown() || resetThumb_.isAnimating()) return;
     const QSignalBlocker quiet(this);
     setValue(positionOf(value_.get()));
 }
@@ -78,13 +74,16 @@ void ResettableSlider::positionChanged(int position) {
 }
 
 void ResettableSlider::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!defaultValue_) {
+        QSlider::mouseDoubleClickEvent(event);
+        return;
+    }
     event->accept();
     if (!isEnabled()) return;
-    deferredWrite(loop_, defaultValue_, value_.set);
-    resetAnimation_->stop();
-    resetAnimation_->setStartValue(value());
-    resetAnimation_->setEndValue(positionOf(defaultValue_));
-    resetAnimation_->start();
+    deferredWrite(loop_, *defaultValue_, value_.set);
+    // A quick settle of the thumb from where it stands; the value is written once, above.
+    resetThumb_.snapTo(value());
+    resetThumb_.set(positionOf(*defaultValue_), OverlayAnimation{0.3, TimingCurve::easeOut});
 }
 
 }  // namespace velaro

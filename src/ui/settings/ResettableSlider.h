@@ -1,5 +1,7 @@
-// A horizontal slider over a Double value that a double click returns to its default. Every write it makes
-// lands on a later turn of the main loop. Three forms, chosen by `step` and `showsTicks`:
+// A horizontal slider over a Double value that a double click returns to its default (a slider without a
+// default is a plain one). Every write it makes lands on a later turn of the main loop, and only the user's
+// actions write: showing a stored value, even one far outside the range, never does. Three forms, chosen by
+// `step` and `showsTicks`:
 //  - no step: the thumb moves freely and the value follows it;
 //  - a step with ticks: the slider itself is stepped and shows its tick marks;
 //  - a step without ticks: the thumb moves freely, and the value written is snapped to the nearest step
@@ -9,9 +11,8 @@
 #include <QSlider>
 #include <optional>
 
+#include "overlay/AnimatedValue.h"
 #include "ui/settings/DeferredBinding.h"
-
-class QVariantAnimation;
 
 namespace velaro {
 
@@ -28,9 +29,9 @@ public:
     static constexpr int freeResolution = 1000;
 
     // `step`, when given, is positive; `range.lower` is not above `range.upper`.
-    ResettableSlider(MainLoop& loop, Binding<double> value, SliderRange range, double defaultValue,
-                     std::optional<double> step = std::nullopt, bool showsTicks = false,
-                     QWidget* parent = nullptr);
+    ResettableSlider(MainLoop& loop, Binding<double> value, SliderRange range,
+                     std::optional<double> defaultValue, std::optional<double> step = std::nullopt,
+                     bool showsTicks = false, QWidget* parent = nullptr);
     ~ResettableSlider() override;
 
     // Moves the thumb to the value as it is now; leaves it alone while the user drags it.
@@ -43,7 +44,7 @@ public:
     int positionOf(double value) const;
 
     SliderRange range() const { return range_; }
-    double defaultValue() const { return defaultValue_; }
+    std::optional<double> defaultValue() const { return defaultValue_; }
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -55,11 +56,11 @@ private:
     MainLoop& loop_;
     Binding<double> value_;
     SliderRange range_;
-    double defaultValue_;
+    std::optional<double> defaultValue_;
     std::optional<double> step_;
     bool showsTicks_;
     // Moves the thumb to the default after a reset; the write itself has been queued already.
-    QVariantAnimation* resetAnimation_;
+    AnimatedValue<double> resetThumb_;
 };
 
 }  // namespace velaro

@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "ui/settings/SettingsStyle.h"
 #include "ui/settings/SettingsSwitch.h"
@@ -143,6 +144,12 @@ void SettingsCard::addHairline() {
     rows_->addWidget(new SettingsHairline(this));
 }
 
+QWidget* SettingsCard::addHairlinedRow(QWidget* row) {
+    QWidget* block = rowStack(this, {new SettingsHairline, row});
+    rows_->addWidget(block);
+    return block;
+}
+
 void SettingsCard::paintEvent(QPaintEvent*) {
     QPainter p(this);
     SettingsStyle::paintCard(p, QRectF(rect()), SettingsStyle::cardFill(palette()),
@@ -179,7 +186,7 @@ SettingsToggleRow::SettingsToggleRow(const QString& title, Binding<bool> isOn, c
     // The switch is made first so the title's tap has something to flip.
     switch_ = new SettingsSwitch(this);
     switch_->setAccessibleName(title);
-    switch_->setAccessibleDescription(hint);
+    setHint(hint);
     title_ = new TapLabel(
         title, [this] { switch_->click(); }, this);
     QHBoxLayout* layout = rowFrame(this, title_);
@@ -187,6 +194,11 @@ SettingsToggleRow::SettingsToggleRow(const QString& title, Binding<bool> isOn, c
     layout->addWidget(switch_);
     QObject::connect(switch_, &QAbstractButton::toggled, this, [this](bool on) { isOn_.set(on); });
     refresh();
+}
+
+void SettingsToggleRow::setHint(const QString& hint) {
+    switch_->setAccessibleDescription(hint);
+    switch_->setToolTip(hint);
 }
 
 void SettingsToggleRow::refresh() {
@@ -405,6 +417,47 @@ GlobalOnlyNote::GlobalOnlyNote(QWidget* parent) : QLabel(QString::fromUtf8(noteT
     setTextColour(this, SettingsStyle::secondaryText(palette()));
     setWordWrap(true);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QWidget* rowStack(QWidget* parent, std::initializer_list<QWidget*> rows) {
+    auto* stack = new QWidget(parent);
+    addRows(stack, rows);
+    return stack;
+}
+
+void addRows(QWidget* holder, std::initializer_list<QWidget*> rows) {
+    QLayout* column = holder->layout();
+    if (!column) {
+        column = new QVBoxLayout(holder);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+    }
+    for (QWidget* row : rows) column->addWidget(row);
+}
+
+SlideReveal::SlideReveal(MainLoop& loop, QWidget* block) : block_(block), open_(loop, 1.0) {
+    open_.setOnChange([this] { apply(); });
+}
+
+void SlideReveal::setShown(bool shown) {
+    if (!shown) {
+        open_.snapTo(1.0);
+        block_->hide();
+        return;
+    }
+    if (!block_->isHidden()) return;
+    const QWidget* parent = block_->parentWidget();
+    const bool onScreen = parent && parent->isVisible();
+    block_->show();
+    if (!onScreen) return;
+    open_.snapTo(0.0);
+    open_.set(1.0, OverlayAnimation{seconds, TimingCurve::easeInEaseOut});
+}
+
+void SlideReveal::apply() {
+    const double open = open_.value();
+    block_->setMaximumHeight(open >= 1 ? QWIDGETSIZE_MAX
+                                       : int(std::lround(open * block_->sizeHint().height())));
 }
 
 SettingsPage::SettingsPage(MainLoop& loop, QWidget* parent)

@@ -15,12 +15,14 @@
 #include <QLabel>
 #include <QWidget>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/Published.h"
+#include "overlay/AnimatedValue.h"
 #include "overlay/OverlayFeed.h"
 #include "ui/settings/DeferredBinding.h"
 #include "ui/settings/ResettableSlider.h"
@@ -79,6 +81,9 @@ public:
     void addRow(QWidget* row);
     // Appends the hairline that separates two rows.
     void addHairline();
+    // Appends a hairline and the row under it as one block (returned), so that a row shown only sometimes
+    // takes its hairline with it when it hides.
+    QWidget* addHairlinedRow(QWidget* row);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -114,6 +119,8 @@ public:
                       QWidget* accessory = nullptr, QWidget* parent = nullptr);
 
     void refresh() override;
+    // The spoken hint (also the tooltip), for rows whose hint depends on other settings.
+    void setHint(const QString& hint);
     SettingsSwitch* toggle() const { return switch_; }
     QLabel* titleLabel() const { return title_; }
 
@@ -135,6 +142,15 @@ public:
         std::function<QString()> valueText;
         std::string minSymbol;  // empty: none
         std::string maxSymbol;
+
+        // The usual options: a value text and perhaps a step, no symbols.
+        static Options showing(std::function<QString()> valueText,
+                               std::optional<double> step = std::nullopt) {
+            Options options;
+            options.step = step;
+            options.valueText = std::move(valueText);
+            return options;
+        }
     };
 
     SettingsSliderRow(MainLoop& loop, const QString& title, Binding<double> value, SliderRange range,
@@ -301,6 +317,32 @@ public:
     static constexpr const char* noteText =
         "These settings apply to all apps and can't be customized per app.";
     explicit GlobalOnlyNote(QWidget* parent = nullptr);
+};
+
+// A vertical stack of widgets with no margins or spacing of its own: the holder of rows that a section
+// shows and hides together.
+QWidget* rowStack(QWidget* parent, std::initializer_list<QWidget*> rows = {});
+// Appends rows to such a stack (giving `holder` the stack's layout when it has none yet).
+void addRows(QWidget* holder, std::initializer_list<QWidget*> rows);
+
+// Shows and hides one block of a page. While its window shows, a block that appears slides open over
+// 0.2 s with an ease in and out; a block that goes, goes at once. Hidden rows keep their settings.
+class SlideReveal {
+public:
+    static constexpr double seconds = 0.2;
+
+    SlideReveal(MainLoop& loop, QWidget* block);
+    SlideReveal(const SlideReveal&) = delete;
+    SlideReveal& operator=(const SlideReveal&) = delete;
+
+    void setShown(bool shown);
+    QWidget* block() const { return block_; }
+
+private:
+    void apply();
+
+    QWidget* block_;
+    AnimatedValue<double> open_;
 };
 
 // The base of every settings page: a column of sections at most 460 points wide. A page follows the

@@ -31,6 +31,9 @@ QFont symbolFont() {
 QFont captionFont() {
     return systemFont(11);
 }
+QFont caption2Font() {
+    return systemFont(10);
+}
 QFont badgeFont() {
     return systemFont(11, QFont::DemiBold);
 }

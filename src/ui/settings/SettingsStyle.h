@@ -21,6 +21,7 @@ QFont noticeIconFont();   // the overlay gate's warning symbol
 QFont symbolFont();       // a slider's minimum and maximum symbols
 QFont valueFont();        // a slider's value text (monospaced digits)
 QFont captionFont();      // caption rows, the gate's notice, the global-only note
+QFont caption2Font();     // the smallest texts: a picker's description, a block's own caption
 QFont badgeFont();        // the "BETA" badge
 QFont titleFont();        // a page's title
 QFont subheadlineFont();  // a page's blurb

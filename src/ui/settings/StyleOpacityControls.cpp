@@ -1,52 +1,22 @@
-// The style chips and the opacity slider.
+// The style and opacity controls, and the always-on rows.
 #include "ui/settings/StyleOpacityControls.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
-#include <QSignalBlocker>
-#include <QSlider>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "settings/OverlaySettings.h"
 #include "ui/settings/DeferredBinding.h"
+#include "ui/settings/SettingsStyle.h"
+#include "ui/settings/ValueText.h"
 
 namespace velaro {
-namespace {
 
-constexpr std::array<MenuBarStyle, 3> kStyles{MenuBarStyle::solid, MenuBarStyle::gradient,
-                                              MenuBarStyle::live};
-
-QFont smaller(QFont font, double factor) {
-    font.setPointSizeF(font.pointSizeF() * factor);
-    return font;
-}
-
-}  // namespace
-
-const char* styleLabel(MenuBarStyle style) {
-    switch (style) {
-        case MenuBarStyle::gradient:
-            return "Fade";
-        case MenuBarStyle::live:
-            return "Live";
-        case MenuBarStyle::solid:
-            break;
-    }
-    return "Solid";
-}
-
-const char* styleDescription(MenuBarStyle style) {
-    switch (style) {
-        case MenuBarStyle::gradient:
-            return "Vertical fade — opaque at the bottom edge, lighter toward the top.";
-        case MenuBarStyle::live:
-            return "Mirrors the screen beneath as vertical color bands — tabs, splits, and gradients.";
-        case MenuBarStyle::solid:
-            break;
-    }
-    return "A single flat color across the whole bar.";
+// The overlay opacity as the percent its sliders run over; a write stores the fraction, and the setting
+// persists it.
+Binding<double> overlayOpacityPercent(OverlaySettings& settings) {
+    return {[&settings] { return settings.overlayOpacity() * 100; },
+            [&settings](double percent) { settings.overlayOpacity = percent / 100; }};
 }
 
 StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
@@ -55,57 +25,28 @@ StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& 
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
 
-    // Style picker.
-    auto* pickerGroup = new QVBoxLayout;
-    pickerGroup->setSpacing(4);
-    auto* strip = new QHBoxLayout;
-    strip->setSpacing(2);
-    const auto writeStyle = deferredBinding(loop, settingBinding(settings_.style));
-    for (std::size_t i = 0; i < kStyles.size(); ++i) {
-        auto* chip = new QPushButton(QString::fromUtf8(styleLabel(kStyles[i])), this);
-        chip->setCheckable(true);
-        chip->setFlat(true);
-        chip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        const MenuBarStyle style = kStyles[i];
-        QObject::connect(chip, &QPushButton::clicked, this, [writeStyle, style, chip, this] {
-            // The chip shows the stored style until the write lands.
-            chip->setChecked(settings_.style() == style);
-            writeStyle.set(style);
-        });
-        chips_[i] = chip;
-        strip->addWidget(chip);
-    }
-    pickerGroup->addLayout(strip);
-    description_ = new QLabel(this);
-    description_->setWordWrap(true);
-    description_->setFont(smaller(description_->font(), 0.8));
-    description_->setForegroundRole(QPalette::PlaceholderText);
-    pickerGroup->addWidget(description_);
-    column->addLayout(pickerGroup);
+    picker_ = new StylePicker(deferredBinding(loop, settingBinding(settings_.style)), this);
+    column->addWidget(picker_);
 
-    // Opacity.
     auto* opacityGroup = new QVBoxLayout;
     opacityGroup->setSpacing(4);
     auto* header = new QHBoxLayout;
+    header->setSpacing(6);
     auto* title = new QLabel(QStringLiteral("Opacity"), this);
-    title->setFont(smaller(title->font(), 0.85));
+    title->setFont(SettingsStyle::captionFont());
     header->addWidget(title);
     value_ = new QLabel(this);
-    QFont mono = smaller(value_->font(), 0.85);
-    mono.setStyleHint(QFont::Monospace);
-    mono.setFamily(QStringLiteral("monospace"));
-    value_->setFont(mono);
-    value_->setForegroundRole(QPalette::PlaceholderText);
+    value_->setFont(SettingsStyle::valueFont());
+    QPalette quiet = value_->palette();
+    quiet.setColor(QPalette::WindowText, SettingsStyle::secondaryText(quiet));
+    value_->setPalette(quiet);
     header->addWidget(value_);
     header->addStretch(1);
     opacityGroup->addLayout(header);
-    slider_ = new QSlider(Qt::Horizontal, this);
-    slider_->setRange(0, 100);
-    slider_->setTickPosition(QSlider::TicksBelow);
-    slider_->setTickInterval(10);
-    const auto writeOpacity = deferredBinding(loop, settingBinding(settings_.overlayOpacity));
-    QObject::connect(slider_, &QSlider::valueChanged, this,
-                     [writeOpacity](int percent) { writeOpacity.set(percent / 100.0); });
+    // No step: the ticks the popover asks for belong to stepped sliders only, so the track is continuous.
+    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), {0, 100}, 100.0, std::nullopt,
+                                   true, this);
+    slider_->setAccessibleName(QStringLiteral("Opacity"));
     opacityGroup->addWidget(slider_);
     column->addLayout(opacityGroup);
 
@@ -113,35 +54,65 @@ StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& 
     refresh();
 }
 
-QPushButton* StyleOpacityControls::styleButton(MenuBarStyle style) const {
-    for (std::size_t i = 0; i < kStyles.size(); ++i)
-        if (kStyles[i] == style) return chips_[i];
-    return nullptr;
-}
-
 QString StyleOpacityControls::opacityText() const {
     return value_->text();
 }
 
-QString StyleOpacityControls::descriptionText() const {
-    return description_->text();
+void StyleOpacityControls::refresh() {
+    picker_->refresh();
+    value_->setText(truncatedPercentText(settings_.overlayOpacity()));
+    slider_->refresh();
 }
 
-void StyleOpacityControls::refresh() {
-    const MenuBarStyle current = settings_.style();
-    for (std::size_t i = 0; i < kStyles.size(); ++i) {
-        chips_[i]->setChecked(kStyles[i] == current);
-        QFont f = chips_[i]->font();
-        f.setBold(kStyles[i] == current);
-        chips_[i]->setFont(f);
-    }
-    description_->setText(QString::fromUtf8(styleDescription(current)));
-    const double opacity = settings_.overlayOpacity();
-    // Truncated toward zero, but past the binary error of value / 100 × 100 (0.29 × 100 is 28.999…): the
-    // text shows the percentage the slider set.
-    value_->setText(QString::number(static_cast<int>(std::trunc(opacity * 100 + 1e-9))) + QLatin1Char('%'));
-    const QSignalBlocker quiet(slider_);
-    slider_->setValue(static_cast<int>(std::lround(opacity * 100)));
+// ---- always on ----
+
+AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : SettingsRow(parent), settings_(settings), rows_(loop, new QWidget(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    toggle_ = new SettingsToggleRow(QStringLiteral("Keep overlay always on"),
+                                    deferredBinding(loop, settingBinding(settings.keepOverlayAlwaysOn)), {},
+                                    nullptr, this);
+    column->addWidget(toggle_);
+    column->addWidget(new SettingsCaptionRow(
+        QStringLiteral("Keeps the overlay visible at all times, even when no window fills the screen. "
+                       "Appear/disappear animations are replaced by smooth color changes."),
+        this));
+
+    QWidget* block = rows_.block();
+    height_ = new SettingsSliderRow(
+        loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
+        32.0, SettingsSliderRow::Options::showing([&settings] {
+            return truncatedText(settings.alwaysOnOverlayHeight(), QStringLiteral("pt"));
+        }));
+    radius_ = new SettingsSliderRow(
+        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60}, 28.0,
+        SettingsSliderRow::Options::showing(
+            [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), QStringLiteral("pt")); }));
+    addRows(
+        block,
+        {new SettingsHairline,
+         new SettingsPickerRow<EmptyDesktopMode>(
+             QStringLiteral("Empty desktop appearance"),
+             deferredBinding(loop, settingBinding(settings.emptyDesktopMode)),
+             {{EmptyDesktopMode::black, QStringLiteral("Black")},
+              {EmptyDesktopMode::transparent, QStringLiteral("Transparent")},
+              {EmptyDesktopMode::blur, QStringLiteral("Blur")}}),
+         new SettingsCaptionRow(QStringLiteral("What the overlay shows when no window fills the screen.")),
+         height_,
+         new SettingsCaptionRow(QStringLiteral(
+             "Height of the always-on nested shape (bar + corners). Always covers the menu bar; "
+             "larger values extend it down the screen. Applies live.")),
+         radius_,
+         new SettingsCaptionRow(
+             QStringLiteral("Roundness of the always-on shape's overlay corners. Applies live."))});
+    column->addWidget(block);
+    refresh();
+}
+
+void AlwaysOnControls::refresh() {
+    rows_.setShown(settings_.keepOverlayAlwaysOn());
 }
 
 }  // namespace velaro

@@ -1,0 +1,31 @@
+// The Appearance page's stack of sections.
+#include "ui/settings/AppearanceSettingsView.h"
+
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+#include "ui/settings/BackgroundBlurSection.h"
+#include "ui/settings/OverlayStyleSection.h"
+
+namespace velaro {
+
+AppearanceSettingsView::AppearanceSettingsView(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : OverlaySettingsPage(settings, loop, parent), overlayOn_(loop, new QWidget(this)) {
+    style_ = new OverlayStyleSection(settings, loop, this);
+    column()->addWidget(style_);
+    QWidget* lower = overlayOn_.block();
+    auto* stack = new QVBoxLayout(lower);
+    stack->setContentsMargins(0, sectionSpacing, 0, 0);
+    stack->setSpacing(sectionSpacing);
+    blur_ = new BackgroundBlurSection(settings, loop, lower);
+    stack->addWidget(blur_);
+    column()->addWidget(lower);
+    follow(settings.objectWillChange());
+    refresh();
+}
+
+void AppearanceSettingsView::refreshPage() {
+    overlayOn_.setShown(settings().overlayEnabled());
+}
+
+}  // namespace velaro

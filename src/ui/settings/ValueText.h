@@ -1,0 +1,29 @@
+// The texts that settings rows show beside their sliders: whole numbers with a unit, percentages of a 0...1
+// value, signed offsets. Stored values may lie far outside a row's range (1e300 in a hand-edited file), so
+// every conversion to a whole number saturates instead of overflowing.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace velaro {
+
+// `x` truncated toward zero, held inside the 64-bit range; 0 for a value that is not a number.
+std::int64_t saturatedTruncation(double x);
+// `x` rounded half away from zero, held inside the 64-bit range; 0 for a value that is not a number.
+std::int64_t saturatedRounding(double x);
+
+// The whole percent of a 0...1 fraction, truncated toward zero: 0.456 gives "45%". Past the binary error of
+// v / 100 × 100 (0.29 × 100 is 28.999…), so a slider set to 29 reads "29%".
+QString truncatedPercentText(double fraction);
+// The nearest whole percent, halves away from zero: 0.35 gives "35%".
+QString roundedPercentText(double fraction);
+// `value` truncated toward zero followed by `unit`: 12.9 and "pt" give "12pt".
+QString truncatedText(double value, const QString& unit);
+// `value` rounded half away from zero followed by `unit`: 12.5 and "pt" give "13pt".
+QString roundedText(double value, const QString& unit);
+// An offset in points: "0" for exactly 0, else the truncated value with its sign always shown and "pt"
+// (3.9 gives "+3pt", -0.4 gives "+0pt").
+QString signedPointsText(double points);
+
+}  // namespace velaro

@@ -1,0 +1,140 @@
+// The settings window's tray opening, tile finding and layout twin.
+#include "e2e/SettingsTwin.h"
+
+#include <QFile>
+
+#include "e2e/E2eSupport.h"
+#include "ui/settings/AboutSection.h"
+#include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsSidebar.h"
+#include "ui/settings/SettingsWindow.h"
+
+namespace velaro::e2e {
+namespace {
+
+bool isAccent(QColor c) {
+    return c.red() > 200 && c.green() > 50 && c.green() < 140 && c.blue() < 60;
+}
+
+PlistValue storedJson(const QByteArray& json) {
+    PlistValue stored = PlistValue::parse(json.toStdString(), nullptr, false);
+    return stored.is_object() ? stored : PlistValue::object();
+}
+
+}  // namespace
+
+QStringList settingsWindowSearch() {
+    return {QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")};
+}
+
+QRect openSettingsFromTrayMenu(TrayApp& app) {
+    app.rightClickIcon();
+    EXPECT_TRUE(waitUntil([&] { return app.popupUnderPanel().has_value(); })) << "no menu appeared";
+    pressKeys({QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});  // "Settings…"
+    std::vector<QRect> windows;
+    EXPECT_TRUE(waitUntil([&] {
+        windows = visibleWindows(settingsWindowSearch());
+        return !windows.empty();
+    })) << "no window titled \"Velaro Settings\"";
+    return windows.empty() ? QRect() : windows.front();
+}
+
+Tiles findTiles(const QImage& shot, const QRect& window) {
+    Tiles found;
+    const QRect area = window.adjusted(-2, -2, 2, 2).intersected(shot.rect());
+    // The leftmost accent pixel of the window's left part is a tile's left edge.
+    for (int x = area.left(); x < area.left() + 80 && found.left < 0; ++x)
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (isAccent(shot.pixelColor(x, y))) {
+                found.left = x;
+                break;
+            }
+    if (found.left < 0) return found;
+    const int column = found.left + 3;
+    int start = -1;
+    for (int y = area.top(); y <= area.bottom() + 1; ++y) {
+        const bool inTile = y <= area.bottom() && isAccent(shot.pixelColor(column, y));
+        if (inTile && start < 0) start = y;
+        if (!inTile && start >= 0) {
+            if (y - start >= 10) found.runs.emplace_back(column, start, column, y - 1);
+            start = -1;
+        }
+    }
+    return found;
+}
+
+Tiles waitForTiles(const QRect& window, QImage* shot) {
+    Tiles tiles;
+    const QImage last = screenshotWhen([&](const QImage& s) {
+        tiles = findTiles(s, window);
+        return tiles.complete();
+    });
+    if (shot) *shot = last;
+    return tiles;
+}
+
+void SettingsWindowTest::openOver(const QByteArray& json) {
+    VELARO_REQUIRE_DESKTOP();
+    if (!QFile::exists(TrayApp::executable()))
+        GTEST_SKIP() << "the app is not built yet: " << TrayApp::executable().toStdString();
+    QString why;
+    ASSERT_TRUE(app.launch(json, &why)) << why.toStdString();
+    window = openSettingsFromTrayMenu(app);
+    ASSERT_FALSE(window.isEmpty());
+    tiles = waitForTiles(window);
+    ASSERT_TRUE(tiles.complete()) << "the window never showed its twelve tiles";
+}
+
+SettingsTwin::SettingsTwin(QSize size, const QByteArray& json, SettingsCategory page)
+    : defaults_(storedJson(json)), settings_(defaults_, loop_), profiles_(defaults_), updateCheck_(updater_) {
+    root_ = new SettingsRootView({
+        .showWelcomeTour = [] {},
+        .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck_; },
+        .settings = settings_,
+        .loginItem = {loginEnabled_, [](bool) {}},
+        .profileManager = profiles_,
+        .navigation = navigation_,
+        .loop = loop_,
+        .makeExcludedAppsModel = {},
+        .about = AboutServices{{}, {}, AppIdentity::current(), defaults_, nullptr, {}, {}},
+    });
+    window_ = std::make_unique<SettingsWindow>(settings_, profiles_, loop_, root_, [] {});
+    window_->setAttribute(Qt::WA_DontShowOnScreen);
+    window_->resize(size);
+    window_->show();
+    navigation_.selection = page;
+    const QString title = velaro::title(page);
+    waitUntil([&] { return root_->navigationTitle() == title; });
+    settle();
+}
+
+void SettingsTwin::settle() {
+    // Deferred writes, page refreshes, slides and layout requests each take turns of the loop.
+    waitUntil([] { return false; }, std::chrono::milliseconds(400));
+}
+
+SettingsTwin::~SettingsTwin() = default;
+
+QPoint SettingsTwin::tile(SettingsCategory category) const {
+    SidebarRow* row = root_->sidebar().row(category);
+    return row->mapTo(window_.get(), QPoint(13, (row->height() - SidebarRow::tileSize) / 2));
+}
+
+QPoint SettingsTwin::centreOf(const QWidget* widget) const {
+    return rectOf(widget).center();
+}
+
+QRect SettingsTwin::rectOf(const QWidget* widget) const {
+    return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+}
+
+QPoint SettingsTwin::onScreen(const Tiles& tiles, QPoint inWindow) const {
+    const QPoint origin = QPoint(tiles.left, tiles.runs[0].y1()) - tile(SettingsCategory::appearance);
+    return origin + inWindow;
+}
+
+QWidget* SettingsTwin::currentPage() const {
+    return root_->currentPage();
+}
+
+}  // namespace velaro::e2e

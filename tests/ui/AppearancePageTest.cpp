@@ -1,0 +1,538 @@
+// The Appearance page's sections over real settings and a fake store: the style section's blocks over every
+// combination of style, auto-sample, colour zones and drift; percent and point texts (truncated, saturated);
+// snapped slider writes and refreshes that write nothing; the blur section; the colour zones editor (add,
+// remove, hover, blend, captions, the colour panel moving between its swatches); the style picker shared with
+// the popover; the always-on rows; and the bar miniature's fill opacity and fades.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include "settings/OverlaySettings.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+#include "ui/settings/AppearanceSettingsView.h"
+#include "ui/settings/BackgroundBlurSection.h"
+#include "ui/settings/ColorSection.h"
+#include "ui/settings/MenuBarPreview.h"
+#include "ui/settings/OverlayStyleSection.h"
+#include "ui/settings/PreviewColors.h"
+#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/SharedColorPanel.h"
+#include "ui/settings/StyleOpacityControls.h"
+#include "ui/settings/ValueText.h"
+
+namespace velaro {
+namespace {
+
+class AppearancePageTest : public ::testing::Test {
+protected:
+    AppearancePageTest() {
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        loop.runUntilIdle();
+    }
+    ~AppearancePageTest() override { closeSharedColorPanel(); }
+
+    AppearanceSettingsView& page() {
+        if (!page_) {
+            page_ = std::make_unique<AppearanceSettingsView>(*settings, loop);
+            page_->resize(460, 1200);
+        }
+        return *page_;
+    }
+    OverlayStyleSection& style() { return *page().styleSection(); }
+    ColorSection& zones() { return *style().colorSection(); }
+    // The page as the user sees it: after the turn on which the settings' changes are read again.
+    void settle() { loop.runUntilIdle(); }
+    bool shows(const QWidget* w) { return w && w->isVisibleTo(&page()); }
+
+    void setZones(std::vector<std::string> stops, bool multicolor = true, bool blend = false) {
+        OverlayColorZones zones;
+        zones.stops = std::move(stops);
+        zones.multicolorEnabled = multicolor;
+        zones.blend = blend;
+        settings->overlayColorZones = zones;
+        settle();
+    }
+    std::vector<std::string> stops() const { return settings->overlayColorZones().stops; }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    std::unique_ptr<OverlaySettings> settings;
+    std::unique_ptr<AppearanceSettingsView> page_;
+};
+
+TEST(ValueTextTest, TruncatesRoundsAndSaturates) {
+    const struct {
+        QString shown, expected;
+    } cases[] = {
+        {truncatedPercentText(0.29), "29%"},
+        {truncatedPercentText(0.57), "57%"},
+        {truncatedPercentText(0.58), "58%"},
+        {truncatedPercentText(0.456), "45%"},
+        {truncatedPercentText(0.505), "50%"},
+        {truncatedPercentText(-0.015), "-1%"},
+        {roundedPercentText(0.35), "35%"},
+        {roundedPercentText(0.005), "1%"},
+        {truncatedText(12.9, "pt"), "12pt"},
+        {truncatedText(159.9, "pt"), "159pt"},
+        {roundedText(12.5, "pt"), "13pt"},
+        {roundedText(-12.5, "px"), "-13px"},
+        {signedPointsText(0), "0"},
+        {signedPointsText(3.9), "+3pt"},
+        {signedPointsText(-2.5), "-2pt"},
+        {signedPointsText(-0.4), "+0pt"},
+        // Hand-edited values far outside any range saturate instead of overflowing.
+        {truncatedPercentText(1e300), "9223372036854775807%"},
+        {truncatedText(-1e300, "pt"), "-9223372036854775808pt"},
+        {roundedPercentText(std::nan("")), "0%"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.shown, c.expected);
+}
+
+TEST_F(AppearancePageTest, StyleBlocksFollowStyleAutoSampleZonesAndDrift) {
+    QWidget driftStandIn;
+    style().setHueDriftSection(new QWidget);
+    for (MenuBarStyle shown : pickerStyles)
+        for (bool autoSample : {false, true})
+            for (bool multicolor : {false, true})
+                for (bool drift : {false, true}) {
+                    settings->style = shown;
+                    settings->autoSample = autoSample;
+                    OverlayColorZones zones = settings->overlayColorZones();
+                    zones.multicolorEnabled = multicolor;
+                    settings->overlayColorZones = zones;
+                    OverlayHueDrift hue = settings->hueDrift();
+                    hue.enabled = drift;
+                    settings->hueDrift = hue;
+                    settle();
+                    const bool solid = shown == MenuBarStyle::solid;
+                    const std::string at = std::string(styleLabel(shown)) + (autoSample ? " auto" : "") +
+                                           (multicolor ? " zones" : "") + (drift ? " drift" : "");
+                    EXPECT_EQ(shows(style().liveBlock()), shown == MenuBarStyle::live) << at;
+                    EXPECT_EQ(shows(style().gradientBlock()), shown == MenuBarStyle::gradient) << at;
+                    EXPECT_EQ(shows(style().autoSampleBlockHolder()), shown != MenuBarStyle::live) << at;
+                    EXPECT_EQ(shows(style().colorBlock()), solid) << at;
+                    EXPECT_EQ(shows(style().hueDriftBlock()), solid && !autoSample && !multicolor) << at;
+                    EXPECT_EQ(shows(style().autoSampleBlock()->manualWell()),
+                              solid && !autoSample && !multicolor && !drift)
+                        << at;
+                }
+}
+
+TEST_F(AppearancePageTest, OverlaySwitchHidesEverythingButItsCaptionAndTheLowerSections) {
+    EXPECT_TRUE(shows(style().onBlock()));
+    EXPECT_TRUE(shows(page().blurSection()));
+    EXPECT_FALSE(shows(style().offCaption()));
+
+    style().enableRow()->toggle()->click();
+    EXPECT_TRUE(settings->overlayEnabled()) << "the switch writes on the next turn";
+    settle();
+    EXPECT_FALSE(settings->overlayEnabled());
+    EXPECT_EQ(defaults.object("overlayEnabled"), PlistValue(false));
+    EXPECT_FALSE(shows(style().onBlock()));
+    EXPECT_FALSE(shows(page().overlaySections()));
+    EXPECT_TRUE(shows(style().offCaption()));
+
+    // Back on while the page shows: the lower sections slide open over 0.2 s with their values intact.
+    page().show();
+    settings->overlayEnabled = true;
+    settle();
+    EXPECT_TRUE(page().overlaySections()->isVisible());
+    loop.advance(0.1);
+    EXPECT_LT(page().overlaySections()->maximumHeight(), page().overlaySections()->sizeHint().height());
+    loop.advance(0.15);
+    EXPECT_EQ(page().overlaySections()->maximumHeight(), QWIDGETSIZE_MAX);
+}
+
+TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNextTurn) {
+    settings->blurEnabled = true;
+    const struct {
+        double opacity;
+        const char* text;
+    } opacities[] = {{0.29, "29%"}, {0.456, "45%"}, {0.505, "50%"}, {1e300, "9223372036854775807%"}};
+    for (const auto& o : opacities) {
+        settings->overlayOpacity = o.opacity;
+        settle();
+        EXPECT_EQ(style().opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
+    }
+    settings->blurRadius = 12.9;
+    settings->styleOpacityOverBlur = 0.45;
+    settle();
+    BackgroundBlurSection& blur = *page().blurSection();
+    EXPECT_EQ(blur.amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
+    EXPECT_EQ(blur.styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
+
+    const struct {
+        SettingsSliderRow* row;
+        double dragTo;
+        const Setting<double>& stored;
+        double expected;
+    } drags[] = {
+        {blur.amountRow(), 7.6, settings->blurRadius, 8},
+        {blur.amountRow(), 99, settings->blurRadius, 40},
+        {blur.styleOpacityRow(), 0.62, settings->styleOpacityOverBlur, 0.6},
+        {style().opacityRow(), 62.5, settings->overlayOpacity, 0.625},
+    };
+    for (const auto& d : drags) {
+        ResettableSlider* slider = d.row->slider();
+        slider->setValue(slider->positionOf(d.dragTo));
+        settle();
+        EXPECT_DOUBLE_EQ(d.stored(), d.expected) << d.row->slider()->accessibleName().toStdString();
+    }
+
+    // A double click restores the default only while the row is enabled.
+    QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    page().setEnabled(false);
+    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->blurRadius(), 40);
+    page().setEnabled(true);
+    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->blurRadius(), 12);
+}
+
+TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
+    settings->blurEnabled = true;
+    settings->overlayOpacity = 1.5;
+    settings->alwaysOnOverlayHeight = 1e300;
+    settings->blurRadius = 12;
+    settings->styleOpacityOverBlur = -3;
+    settle();
+    page().show();
+    AlwaysOnControls alwaysOn(*settings, loop);
+    settings->keepOverlayAlwaysOn = true;
+    settle();
+    defaults.clearWrites();
+    page().refresh();
+    alwaysOn.refresh();
+    settle();
+    EXPECT_TRUE(defaults.writes().empty()) << defaults.writes().front().key;
+    EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.5);
+    ResettableSlider* opacity = style().opacityRow()->slider();
+    EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
+    EXPECT_EQ(page().blurSection()->styleOpacityRow()->slider()->value(), 0);
+    EXPECT_EQ(alwaysOn.heightRow()->valueLabel()->text(), QStringLiteral("9223372036854775807pt"));
+}
+
+TEST_F(AppearancePageTest, BlurRowsFollowTheSwitchAndThePillShape) {
+    BackgroundBlurSection& blur = *page().blurSection();
+    EXPECT_FALSE(shows(blur.blurRows()));
+    blur.enableRow()->toggle()->click();
+    settle();
+    EXPECT_TRUE(settings->blurEnabled());
+    EXPECT_TRUE(shows(blur.blurRows()));
+    EXPECT_TRUE(blur.cornersRow()->isEnabled()) << "full bar with blur: separate corner windows";
+    EXPECT_FALSE(shows(blur.pillCaption()));
+
+    CornerSettings corners = settings->corners();
+    corners.shapeMode = ShapeMode::pill;
+    settings->corners = corners;
+    settle();
+    EXPECT_FALSE(blur.cornersRow()->isEnabled());
+    EXPECT_TRUE(shows(blur.pillCaption()));
+    EXPECT_TRUE(blur.cornersRow()->toggle()->isChecked()) << "the stored value stays shown";
+}
+
+TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsTheyServe) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    settle();
+    page().show();
+    StylePicker& picker = *style().stylePicker();
+    picker.button(MenuBarStyle::gradient)->click();
+    EXPECT_TRUE(picker.button(MenuBarStyle::solid)->isChecked()) << "the stored style until the write lands";
+    settle();
+    EXPECT_EQ(settings->style(), MenuBarStyle::gradient);
+    EXPECT_EQ(defaults.object("menuBarStyle"), PlistValue("gradient"));
+    EXPECT_TRUE(picker.button(MenuBarStyle::gradient)->isChecked());
+    EXPECT_EQ(picker.descriptionText(),
+              QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top."));
+
+    // The manual colour's well goes when multicolour comes on, and takes its open panel with it.
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    settle();
+    ColorWell* manual = style().autoSampleBlock()->manualWell();
+    ASSERT_TRUE(manual->isVisible());
+    manual->click();
+    ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
+    zones().multicolorRow()->toggle()->click();
+    settle();
+    EXPECT_FALSE(manual->isVisible());
+    EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
+
+    // Turning auto-sample on closes a panel that another control opened, before the value changes.
+    GradientStopEditor& top = *style().gradientStop(GradientStopEditor::Stop::top);
+    top.well()->click();
+    ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
+    style().autoSampleBlock()->autoSampleSwitch()->click();
+    settle();
+    EXPECT_TRUE(settings->autoSample());
+    EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
+}
+
+TEST_F(AppearancePageTest, FadeStopsHideTheirWellOnlyWhileFollowingAnAutoSample) {
+    settings->style = MenuBarStyle::gradient;
+    GradientStopEditor& bottom = *style().gradientStop(GradientStopEditor::Stop::bottom);
+    for (bool follows : {false, true})
+        for (bool autoSample : {false, true}) {
+            settings->gradientBottomFollowsSample = follows;
+            settings->autoSample = autoSample;
+            settings->gradientBottomOpacity = 0.29;
+            settle();
+            EXPECT_EQ(bottom.well()->isVisibleTo(&page()), !(follows && autoSample)) << follows << autoSample;
+            EXPECT_EQ(bottom.opacityText(), QStringLiteral("29%"));
+        }
+    bottom.followSwitch()->click();
+    EXPECT_TRUE(settings->gradientBottomFollowsSample());
+    settle();
+    EXPECT_FALSE(settings->gradientBottomFollowsSample());
+}
+
+TEST_F(AppearancePageTest, AddingCopiesTheLastStopUpToTenAndRemovingKeepsTheOrder) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    setZones({"#FF0000", "#00FF00"});
+    zones().addButton()->click();
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "#00FF00", "#00FF00"})) << "added at once";
+    for (int i = 0; i < 10; ++i) zones().addZone();
+    EXPECT_EQ(stops().size(), 10u);
+    settle();
+    EXPECT_FALSE(zones().addButton()->isEnabled());
+    EXPECT_EQ(zones().shownSwatches().size(), 10u);
+
+    setZones({"#FF0000", "#00FF00", "#0000FF"});
+    page().show();
+    zones().shownSwatches()[2]->well()->click();
+    ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
+    zones().removeZone(0);
+    EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible()) << "no panel outlives its colour";
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#00FF00", "#0000FF"}));
+    for (int bad : {-1, 2, 7}) zones().removeZone(bad);
+    EXPECT_EQ(stops().size(), 2u);
+    settle();
+    EXPECT_EQ(zones().shownSwatches().size(), 2u);
+
+    // With one stop left nothing can be removed, by button or menu.
+    zones().removeZone(1);
+    settle();
+    zones().removeZone(0);
+    EXPECT_EQ(stops(), std::vector<std::string>{"#00FF00"});
+    EXPECT_TRUE(zones().shownSwatches()[0]->contextMenu()->isEmpty());
+
+    // Multicolour off: add and remove do nothing.
+    setZones({"#FF0000", "#00FF00"}, false);
+    zones().addZone();
+    zones().removeZone(0);
+    EXPECT_EQ(stops().size(), 2u);
+}
+
+TEST_F(AppearancePageTest, TheRemoveButtonShowsOnTheHoveredSwatchOnlyAndLateLeavesChangeNothing) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    setZones({"#FF0000", "#00FF00", "#0000FF", "#FFFFFF"});
+    page().show();
+    const auto buttons = [&] {
+        std::vector<bool> shown;
+        for (ZoneSwatch* s : zones().shownSwatches()) shown.push_back(s->removeButton()->isVisible());
+        return shown;
+    };
+    zones().swatchEntered(2);
+    zones().swatchEntered(3);
+    zones().swatchLeft(2);  // arrives after the pointer entered the next swatch
+    EXPECT_EQ(zones().hoveredZone(), 3);
+    EXPECT_EQ(buttons(), (std::vector<bool>{false, false, false, true}));
+    zones().swatchLeft(3);
+    EXPECT_EQ(buttons(), (std::vector<bool>(4, false)));
+
+    zones().swatchEntered(1);
+    std::unique_ptr<QMenu> menu = zones().shownSwatches()[1]->contextMenu();
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("Remove Color"));
+    zones().shownSwatches()[1]->removeButton()->click();
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "#0000FF", "#FFFFFF"}));
+}
+
+TEST_F(AppearancePageTest, BlendRowWidthAndCaptionCountOnlyStopsThatParse) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    const struct {
+        std::vector<std::string> stops;
+        bool blend;
+        bool blendEnabled, widthShown;
+        const char* caption;
+    } cases[] = {
+        {{"#FF0000"}, true, false, false, "Add colors to split the bar into left-to-right zones."},
+        {{"#FF0000", "bogus"}, true, false, false, "Add colors to split the bar into left-to-right zones."},
+        {{"#FF0000", "#00FF00"}, false, true, false, "Colors fill equal-width zones, left to right."},
+        {{"#FF0000", "#00FF00"}, true, true, true, "Colors blend smoothly across the bar, left to right."},
+    };
+    for (const auto& c : cases) {
+        setZones(c.stops, true, c.blend);
+        EXPECT_EQ(zones().blendRow()->isEnabled(), c.blendEnabled) << c.caption;
+        EXPECT_EQ(shows(zones().widthBlock()), c.widthShown) << c.caption;
+        EXPECT_EQ(zones().captionText(), QString::fromUtf8(c.caption));
+    }
+    // A stop that does not parse keeps its place and shows white.
+    setZones({"#FF0000", "bogus"});
+    EXPECT_EQ(zones().shownSwatches()[1]->well()->shownColor(), Color::white());
+
+    setZones({"#FF0000", "#00FF00"}, true, true);
+    ResettableSlider* width = zones().widthRow()->slider();
+    width->setValue(width->positionOf(0.33));
+    settle();
+    EXPECT_DOUBLE_EQ(settings->overlayColorZones().transitionWidth, 0.35);
+    EXPECT_EQ(zones().widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    zones().blendRow()->toggle()->click();
+    settle();
+    EXPECT_FALSE(settings->overlayColorZones().blend);
+}
+
+TEST_F(AppearancePageTest, MulticolorFollowsAutoSampleAndSeedsFiveStops) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = true;
+    settle();
+    EXPECT_FALSE(zones().multicolorRow()->isEnabled());
+    EXPECT_EQ(zones().multicolorRow()->toggle()->accessibleDescription(),
+              QStringLiteral("Turn off Auto-sample first"));
+    EXPECT_TRUE(shows(zones().autoSampleCaption()));
+
+    settings->autoSample = false;
+    settle();
+    EXPECT_TRUE(zones().multicolorRow()->isEnabled());
+    EXPECT_FALSE(shows(zones().editor()));
+    zones().multicolorRow()->toggle()->click();
+    settle();
+    EXPECT_EQ(stops().size(), 5u) << "the first switch-on seeds a palette";
+    EXPECT_TRUE(shows(zones().editor()));
+    EXPECT_TRUE(shows(zones().preview()));
+
+    // Auto-sample back on with zones on: the editor stays, disabled, its strip dimmed.
+    settings->autoSample = true;
+    settle();
+    EXPECT_TRUE(shows(zones().editor()));
+    EXPECT_FALSE(zones().editor()->isEnabled());
+}
+
+TEST_F(AppearancePageTest, ThePanelWritesOnlyIntoTheSwatchItServesNow) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    setZones({"#FF0000", "bogus", "#0000FF"});
+    page().show();
+    const auto swatches = zones().shownSwatches();
+    swatches[0]->well()->click();
+    swatches[1]->well()->click();  // retargets the panel to a stop that does not parse (shown white)
+    settle();
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "bogus", "#0000FF"})) << "opening writes nothing";
+    sharedColorPanelIfCreated()->setCurrentColor(QColor(0, 255, 0));
+    settle();
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "#00FF00", "#0000FF"}));
+
+    // A pick for a stop that went while the write waited is dropped.
+    swatches[2]->well()->click();
+    sharedColorPanelIfCreated()->setCurrentColor(QColor(255, 255, 0));
+    OverlayColorZones shorter = settings->overlayColorZones();
+    shorter.stops.pop_back();
+    settings->overlayColorZones = shorter;
+    settle();
+    EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "#00FF00"}));
+}
+
+TEST_F(AppearancePageTest, TheMiniaturePaintsTheOpacityTimesTheFrostFactorAndFades) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    settings->overlayOpacity = 0.8;
+    settings->blurEnabled = true;
+    settings->styleOpacityOverBlur = 0.45;
+    setZones({"#FF0000", "#00FF00"});
+    EXPECT_DOUBLE_EQ(zones().preview()->shownFillOpacity(), 0.36);
+    EXPECT_EQ(zones().preview()->inputs().zoneColors.size(), 2u);
+
+    page().show();
+    settings->blurEnabled = false;
+    settle();
+    MenuBarPreview& preview = *zones().preview();
+    EXPECT_TRUE(preview.isFading());
+    loop.advance(MenuBarPreview::factorFadeSeconds / 2);
+    EXPECT_GT(preview.shownFillOpacity(), 0.36);
+    EXPECT_LT(preview.shownFillOpacity(), 0.8);
+    loop.advance(MenuBarPreview::factorFadeSeconds);
+    EXPECT_DOUBLE_EQ(preview.shownFillOpacity(), 0.8);
+    EXPECT_FALSE(preview.isFading());
+
+    // A new colour cross-fades over 0.4 s.
+    MenuBarPreview::Inputs red = preview.inputs();
+    red.zoneColors.clear();
+    red.color = Color::rgb(1, 0, 0);
+    preview.setInputs(red);
+    MenuBarPreview::Inputs blue = red;
+    blue.color = Color::rgb(0, 0, 1);
+    loop.advance(1);
+    preview.setInputs(blue);
+    loop.advance(MenuBarPreview::fillFadeSeconds / 2);
+    const QImage middle = preview.grab().toImage();
+    const QColor mid = middle.pixelColor(middle.width() / 2, 2);
+    EXPECT_GT(mid.red(), 40);
+    EXPECT_GT(mid.blue(), 40);
+    loop.advance(MenuBarPreview::fillFadeSeconds);
+    const QImage end = preview.grab().toImage();
+    EXPECT_LT(end.pixelColor(end.width() / 2, 2).red(), mid.red() - 30) << "blue alone at the end";
+}
+
+TEST_F(AppearancePageTest, DriftColoursAreListedOnlyWhileTheDriftTakesEffect) {
+    settings->style = MenuBarStyle::solid;
+    settings->autoSample = false;
+    OverlayHueDrift drift;
+    drift.enabled = true;
+    drift.source = OverlayHueDrift::Source::palette;
+    drift.paletteStops = {"#FF0000", "nope"};
+    settings->hueDrift = drift;
+    EXPECT_EQ(hueDriftPreviewColors(*settings), std::vector<Color>{Color::rgb(1, 0, 0)})
+        << "two stops chosen, one parses: not the default palette";
+    drift.paletteStops = {"#FF0000"};
+    settings->hueDrift = drift;
+    EXPECT_EQ(hueDriftPreviewColors(*settings).size(), 8u);
+    settings->style = MenuBarStyle::gradient;
+    EXPECT_TRUE(hueDriftPreviewColors(*settings).empty());
+}
+
+TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough) {
+    // A page of its own, as the Behavior page holds the rows: it reads them again after each change.
+    SettingsPage holder(loop);
+    holder.follow(settings->objectWillChange());
+    auto& controls = *new AlwaysOnControls(*settings, loop, &holder);
+    EXPECT_TRUE(controls.alwaysOnRows()->isHidden());
+    controls.toggleRow()->toggle()->click();
+    settle();
+    EXPECT_FALSE(controls.alwaysOnRows()->isHidden());
+    settings->alwaysOnOverlayHeight = 159.9;
+    settle();
+    EXPECT_EQ(controls.heightRow()->valueLabel()->text(), QStringLiteral("159pt"));
+    ResettableSlider* radius = controls.cornerRadiusRow()->slider();
+    radius->setValue(radius->positionOf(30));
+    settle();
+    EXPECT_NEAR(settings->alwaysOnCornerRadius(), 30, 0.1);
+    EXPECT_TRUE(defaults.wasWritten("alwaysOnCornerRadius"));
+}
+
+TEST_F(AppearancePageTest, PopoverControlsShareThePickerAndResetTheOpacityToFull) {
+    StyleOpacityControls controls(*settings, loop);
+    settings->overlayOpacity = 0.505;
+    settle();
+    EXPECT_EQ(controls.opacityText(), QStringLiteral("50%"));
+    EXPECT_EQ(controls.opacitySlider()->value(), controls.opacitySlider()->positionOf(50.5));
+    QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(controls.opacitySlider(), &twice);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.0);
+    EXPECT_EQ(controls.stylePicker()->button(MenuBarStyle::live)->text(), QStringLiteral("Live"));
+}
+
+}  // namespace
+}  // namespace velaro
