@@ -3,14 +3,17 @@
 
 #include <QGuiApplication>
 #include <cstdlib>
+#include <string_view>
 
 #include "base/QtMainLoop.h"
 #include "music/AdapterProtocol.h"
 #include "music/MusicProgressEngine.h"
+#include "music/MusicVisualizerAudioEngine.h"
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/AppcastUpdater.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/LinuxChildProcess.h"
+#include "platform/linux/PulseAudioCapture.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
@@ -74,6 +77,17 @@ AppServices::~AppServices() {
 namespace {
 // The version the update feed is compared with; it follows the project's version in CMakeLists.txt.
 constexpr const char* kVersion = "0.1.0";
+
+// The visualizer's engines capture through the sound server. VELARO_DEBUG adds their once-a-second
+// summary lines to the diagnostics.
+std::function<std::unique_ptr<MusicVisualizerAudioEngine>()> visualizerEngineFactory(MainLoop& loop) {
+    const char* debug = std::getenv("VELARO_DEBUG");
+    const bool logSummaries = debug && *debug && std::string_view(debug) != "0";
+    return [&loop, logSummaries] {
+        return std::make_unique<MusicVisualizerAudioEngine>(loop, std::make_unique<PulseAudioCapture>(loop),
+                                                            logSummaries);
+    };
+}
 
 std::string executablePath() {
     const QString path = QCoreApplication::applicationFilePath();
@@ -167,7 +181,7 @@ AppDelegateServices AppServices::delegateServices() {
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
         .makeOverlayController = overlayControllerFactory(
             OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get()}),
-        .makeVisualizerEngine = {},
+        .makeVisualizerEngine = visualizerEngineFactory(*p.loop),
         .toolkitWindows = true,
         .tray = p.tray.get(),
         .dockPolicy = *p.dockPolicy,

@@ -9,6 +9,8 @@ namespace velaro {
 
 namespace {
 constexpr const char* kTag = "VIZ-AUDIO";
+static_assert(AudioCapture::maxBlockFrames <= VizAudioCore::maxCallbackFrames,
+              "the analysis must take every block the capture delivers");
 }  // namespace
 
 MusicVisualizerAudioEngine::MusicVisualizerAudioEngine(MainLoop& loop, std::unique_ptr<AudioCapture> capture,

@@ -421,7 +421,10 @@ void VizAudioCore::startTimer() {
     queue_->async([this] {
         if (timerOn_) return;
         timerOn_ = true;
-        nextTick_ = clock_.uptime() + timerInterval;
+        // The audit judges whole seconds of input: its first look comes a second after the start, not
+        // before the capture had the chance to call back once.
+        lastSummaryAt_ = clock_.uptime();
+        nextTick_ = lastSummaryAt_ + timerInterval;
         armTimer(++timerGeneration_);
     });
 }

@@ -41,6 +41,8 @@ public:
         AudioFormat format;  // when ok
         Failure failure;     // when not
     };
+    // A delivered block never holds more frames than this.
+    static constexpr std::size_t maxBlockFrames = 8192;
     // Called on the capture's own thread, one block at a time; must not block.
     using BlockHandler = std::function<void(const AudioBlock&)>;
 

@@ -1,0 +1,355 @@
+// The monitor stream's life on libpulse's threaded main loop: connect, wait (bounded) for the stream,
+// deliver its fragments, reconnect with a growing delay when the server goes away, and tell the main
+// thread when the default output changes. Every field of the session is touched only under the loop's lock
+// (the callbacks hold it while they run).
+#include "platform/linux/PulseAudioCapture.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "base/Log.h"
+#include "base/MainLoop.h"
+
+namespace velaro {
+
+namespace {
+constexpr const char* kTag = "VIZ-AUDIO";
+// The default output's monitor: what the computer plays, mixed by the server.
+constexpr const char* kMonitorSource = "@DEFAULT_MONITOR@";
+constexpr int kChannels = 2;
+constexpr std::uint32_t kRate = 48000;
+
+timeval inSeconds(double seconds) {
+    timeval when;
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC));
+    return when;
+}
+
+bool sameFormat(const AudioFormat& a, const AudioFormat& b) {
+    return a.sampleRate == b.sampleRate && a.channelCount == b.channelCount && a.interleaved == b.interleaved;
+}
+}  // namespace
+
+struct PulseAudioCapture::Session {
+    pa_threaded_mainloop* mainloop = nullptr;
+    pa_mainloop_api* api = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+
+    // While opening: what the waiting main thread learns.
+    bool opening = false;
+    bool contextReady = false;
+    bool streamReady = false;
+    bool timedOut = false;
+    std::optional<Failure> failure;
+    pa_time_event* deadline = nullptr;
+
+    // Once open: the format promised to the owner, its block handler, and the reconnect state.
+    bool open = false;
+    AudioFormat format;
+    bool formatKept = true;  // false after a reconnect that brought another format
+    BlockHandler handler;
+    pa_time_event* retry = nullptr;
+    double retryDelay = firstRetryDelay;
+    bool lossLogged = false;
+    std::string defaultSink;
+    // Posts the output-change call to the main thread.
+    std::function<void()> outputChanged;
+
+    Session() {
+        mainloop = pa_threaded_mainloop_new();
+        if (!mainloop) return;
+        api = pa_threaded_mainloop_get_api(mainloop);
+        pa_threaded_mainloop_set_name(mainloop, "viz.audio.io");
+        if (pa_threaded_mainloop_start(mainloop) < 0) {
+            pa_threaded_mainloop_free(mainloop);
+            mainloop = nullptr;
+        }
+    }
+
+    ~Session() {
+        if (!mainloop) return;
+        pa_threaded_mainloop_lock(mainloop);
+        open = false;
+        disconnect();
+        pa_threaded_mainloop_unlock(mainloop);
+        pa_threaded_mainloop_stop(mainloop);
+        pa_threaded_mainloop_free(mainloop);
+    }
+
+    void lock() { pa_threaded_mainloop_lock(mainloop); }
+    void unlock() { pa_threaded_mainloop_unlock(mainloop); }
+
+    void freeTimer(pa_time_event*& event) {
+        if (event) api->time_free(event);
+        event = nullptr;
+    }
+
+    // Ends the stream and the connection; no callback of theirs runs afterwards.
+    void disconnect() {
+        freeTimer(retry);
+        freeTimer(deadline);
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context) {
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_set_subscribe_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+        contextReady = streamReady = false;
+    }
+
+    // Starts the chain: connection, then (in the callbacks) the stream on the monitor.
+    void connect() {
+        context = pa_context_new(api, "Velaro");
+        if (!context) return fail("tap-create", PA_ERR_INTERNAL);
+        pa_context_set_state_callback(context, &Session::onContextState, this);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            fail("tap-create", pa_context_errno(context));
+    }
+
+    void makeStream() {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
+        stream = pa_stream_new(context, "Velaro visualizer", &spec, nullptr);
+        if (!stream) return fail("aggregate-create", pa_context_errno(context));
+        pa_stream_set_state_callback(stream, &Session::onStreamState, this);
+        pa_stream_set_read_callback(stream, &Session::onReadable, this);
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
+        // The monitor does not keep the output awake: while nothing plays the device may sleep, and the
+        // stream then simply delivers nothing.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+        if (pa_stream_connect_record(stream, kMonitorSource, &attr, flags) < 0)
+            fail("aggregate-create", pa_context_errno(context));
+    }
+
+    // A step failed: while opening the waiting thread hears of it; once open it is a loss to recover from.
+    void fail(const char* step, int status) {
+        if (opening) {
+            if (!failure) failure = Failure{step, status};
+            pa_threaded_mainloop_signal(mainloop, 0);
+        } else if (open) {
+            lost(step, status);
+        }
+    }
+
+    // The server (or our stream on it) went away: try again later, each time waiting longer.
+    void lost(const char* step, int status) {
+        if (retry) return;
+        if (!lossLogged) {
+            lossLogged = true;
+            logLine(kTag,
+                    std::string("capture lost (") + step + ": " + pa_strerror(status) + "); reconnecting");
+        }
+        const timeval when = inSeconds(retryDelay);
+        retryDelay = std::min(retryDelay * 2, longestRetryDelay);
+        retry = api->time_new(api, &when, &Session::onRetry, this);
+    }
+
+    static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        self->freeTimer(self->retry);
+        // The old objects go here, outside their own callbacks.
+        self->disconnect();
+        if (self->open) self->connect();
+    }
+
+    static void onDeadline(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        self->freeTimer(self->deadline);
+        self->timedOut = true;
+        pa_threaded_mainloop_signal(self->mainloop, 0);
+    }
+
+    static void onContextState(pa_context* context, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        switch (pa_context_get_state(context)) {
+            case PA_CONTEXT_READY:
+                self->contextReady = true;
+                pa_context_set_subscribe_callback(context, &Session::onServerEvent, self);
+                if (pa_operation* op =
+                        pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+                    pa_operation_unref(op);
+                self->askDefaultSink();
+                self->makeStream();
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                self->fail("tap-create", pa_context_errno(context));
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void onStreamState(pa_stream* stream, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        switch (pa_stream_get_state(stream)) {
+            case PA_STREAM_READY:
+                self->onStreamReady(stream);
+                break;
+            case PA_STREAM_FAILED:
+            case PA_STREAM_TERMINATED:
+                self->fail("aggregate-create", pa_context_errno(pa_stream_get_context(stream)));
+                break;
+            default:
+                break;
+        }
+    }
+
+    void onStreamReady(pa_stream* ready) {
+        const pa_sample_spec* spec = pa_stream_get_sample_spec(ready);
+        if (spec->format != PA_SAMPLE_FLOAT32LE) return fail("format-read", PA_ERR_NOTSUPPORTED);
+        const AudioFormat now{double(spec->rate), int(spec->channels), true};
+        streamReady = true;
+        retryDelay = firstRetryDelay;
+        if (opening) {
+            format = now;
+            formatKept = true;
+            pa_threaded_mainloop_signal(mainloop, 0);
+            return;
+        }
+        formatKept = sameFormat(now, format);
+        if (lossLogged) {
+            lossLogged = false;
+            logLine(kTag, "capture reconnected");
+        }
+        // The server came back with another format: nothing is delivered until the owner sets everything
+        // up again.
+        if (!formatKept && outputChanged) outputChanged();
+    }
+
+    static void onReadable(pa_stream* stream, size_t, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        const void* data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_readable_size(stream) > 0) {
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+            // A hole (no data) is dropped like data nobody takes.
+            if (data) self->deliver(static_cast<const float*>(data), bytes);
+            pa_stream_drop(stream);
+        }
+    }
+
+    void deliver(const float* samples, size_t bytes) {
+        if (!handler || !open || !formatKept) return;
+        const size_t frameBytes = sizeof(float) * static_cast<size_t>(format.channelCount);
+        // Whole frames only, in blocks the analysis accepts.
+        size_t frames = bytes / frameBytes;
+        while (frames > 0) {
+            const size_t n = std::min(frames, AudioCapture::maxBlockFrames);
+            AudioBlock block;
+            block.bufferCount = 1;
+            block.buffers[0] = {samples, n * frameBytes};
+            handler(block);
+            samples += n * static_cast<size_t>(format.channelCount);
+            frames -= n;
+        }
+    }
+
+    void askDefaultSink() {
+        if (pa_operation* op = pa_context_get_server_info(context, &Session::onServerInfo, this))
+            pa_operation_unref(op);
+    }
+
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+            static_cast<Session*>(userdata)->askDefaultSink();
+    }
+
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        if (!info) return;
+        const std::string sink = info->default_sink_name ? info->default_sink_name : "";
+        const bool changed = !self->defaultSink.empty() && sink != self->defaultSink;
+        self->defaultSink = sink;
+        // After a reconnect the stream already follows the new default; only a live change needs a rebuild.
+        if (changed && self->open && self->streamReady && self->outputChanged) self->outputChanged();
+    }
+};
+
+PulseAudioCapture::PulseAudioCapture(MainLoop& loop) : loop_(loop), session_(std::make_unique<Session>()) {
+    session_->outputChanged = [&loop, alive = std::weak_ptr<bool>(alive_), this] {
+        loop.post([alive, this] {
+            if (alive.lock() && onOutputChanged_) onOutputChanged_();
+        });
+    };
+}
+
+PulseAudioCapture::~PulseAudioCapture() {
+    *alive_ = false;
+    session_.reset();
+}
+
+AudioCapture::OpenResult PulseAudioCapture::open() {
+    Session& s = *session_;
+    if (!s.mainloop) return {false, {}, {"tap-create", PA_ERR_INTERNAL}};
+    s.lock();
+    s.open = false;
+    s.disconnect();
+    s.opening = true;
+    s.failure.reset();
+    s.timedOut = false;
+    s.defaultSink.clear();
+    s.retryDelay = firstRetryDelay;
+    s.lossLogged = false;
+    const timeval when = inSeconds(openTimeout);
+    s.deadline = s.api->time_new(s.api, &when, &Session::onDeadline, &s);
+    s.connect();
+    while (!s.streamReady && !s.failure && !s.timedOut) pa_threaded_mainloop_wait(s.mainloop);
+    s.opening = false;
+    s.freeTimer(s.deadline);
+
+    OpenResult result;
+    if (s.streamReady && !s.failure) {
+        s.open = true;
+        result.ok = true;
+        result.format = s.format;
+    } else {
+        result.failure = s.failure         ? *s.failure
+                         : !s.contextReady ? Failure{"tap-create", PA_ERR_TIMEOUT}
+                                           : Failure{"device-start", PA_ERR_TIMEOUT};
+        s.disconnect();
+    }
+    s.unlock();
+    return result;
+}
+
+void PulseAudioCapture::startDelivery(BlockHandler handler) {
+    Session& s = *session_;
+    if (!s.mainloop) return;
+    s.lock();
+    s.handler = std::move(handler);
+    s.unlock();
+}
+
+void PulseAudioCapture::close() {
+    Session& s = *session_;
+    if (!s.mainloop) return;
+    s.lock();
+    s.open = false;
+    s.handler = nullptr;
+    s.disconnect();
+    s.unlock();
+}
+
+void PulseAudioCapture::setOnOutputChanged(std::function<void()> handler) {
+    onOutputChanged_ = std::move(handler);
+}
+
+}  // namespace velaro

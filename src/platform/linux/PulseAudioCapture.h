@@ -1,0 +1,43 @@
+// Capture of the default output's mix through the sound server's monitor source (PulseAudio, or PipeWire's
+// pulse server), on libpulse's threaded main loop.
+#pragma once
+
+#include <memory>
+
+#include "platform/AudioCapture.h"
+
+namespace velaro {
+
+class MainLoop;
+
+class PulseAudioCapture final : public AudioCapture {
+public:
+    // Samples are asked as 32-bit float stereo at 48 kHz, in fragments of about this many seconds (the
+    // server's default fragment would be about two seconds).
+    static constexpr double fragmentSeconds = 0.02;
+    // How long open waits for the stream to become ready.
+    static constexpr double openTimeout = 2.0;
+    // After the server goes away, reconnects are tried after these delays, doubling in between.
+    static constexpr double firstRetryDelay = 0.5;
+    static constexpr double longestRetryDelay = 10.0;
+
+    // `loop` receives the output-change calls.
+    explicit PulseAudioCapture(MainLoop& loop);
+    ~PulseAudioCapture() override;
+    PulseAudioCapture(const PulseAudioCapture&) = delete;
+    PulseAudioCapture& operator=(const PulseAudioCapture&) = delete;
+
+    OpenResult open() override;
+    void startDelivery(BlockHandler handler) override;
+    void close() override;
+    void setOnOutputChanged(std::function<void()> handler) override;
+
+private:
+    struct Session;
+    MainLoop& loop_;
+    std::function<void()> onOutputChanged_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<Session> session_;
+};
+
+}  // namespace velaro

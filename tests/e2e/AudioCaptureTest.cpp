@@ -1,0 +1,222 @@
+// System audio in the test desktop: tones played into the PulseAudio null sink reach the visualizer's bands
+// through the real capture, also after the default output changes and after the sound server restarts, and
+// the app itself reports what it hears.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "base/QtMainLoop.h"
+#include "e2e/E2eSupport.h"
+#include "music/MusicVisualizerAudioEngine.h"
+#include "platform/linux/PulseAudioCapture.h"
+
+namespace velaro::e2e {
+namespace {
+
+// A 1 kHz tone lands in band 34 at 48 kHz, 3 kHz in band 46.
+constexpr int kBandOf1kHz = 34;
+constexpr int kBandOf3kHz = 46;
+
+bool haveSoundServer() {
+    return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
+}
+
+#define VELARO_REQUIRE_SOUND_SERVER()                                                    \
+    do {                                                                                 \
+        VELARO_REQUIRE_DESKTOP();                                                        \
+        if (!haveSoundServer()) GTEST_SKIP() << "the test desktop runs no sound server"; \
+    } while (0)
+
+// A sine played into a sink with pacat, for as long as the object lives (at most `seconds`).
+class Tone {
+public:
+    Tone(double hz, const QString& sink, double seconds = 20) {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(
+            QStringLiteral("pacat"),
+            {QStringLiteral("--playback"), QStringLiteral("--raw"), QStringLiteral("--device=") + sink,
+             QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+             QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=50")});
+        process_.waitForStarted(5000);
+        const int frames = static_cast<int>(seconds * 48000);
+        QByteArray samples(frames * 2 * static_cast<int>(sizeof(float)), Qt::Uninitialized);
+        auto* out = reinterpret_cast<float*>(samples.data());
+        for (int n = 0; n < frames; ++n)
+            out[2 * n] = out[2 * n + 1] =
+                static_cast<float>(0.4 * std::sin(2 * std::numbers::pi * hz * n / 48000));
+        process_.write(samples);
+    }
+    ~Tone() {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    bool started() const { return process_.state() == QProcess::Running; }
+
+private:
+    QProcess process_;
+};
+
+CommandResult pactl(const QStringList& arguments) {
+    return run(QStringLiteral("pactl"), arguments);
+}
+
+// A second null sink for the length of a test; the first one is the default again afterwards.
+class SecondSink {
+public:
+    SecondSink() {
+        const auto r = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                              QStringLiteral("sink_name=velaro_null2")});
+        module_ = QString::fromLatin1(r.out).trimmed();
+    }
+    ~SecondSink() {
+        pactl({QStringLiteral("set-default-sink"), QStringLiteral("velaro_null")});
+        if (!module_.isEmpty()) pactl({QStringLiteral("unload-module"), module_});
+    }
+    bool loaded() const { return !module_.isEmpty(); }
+
+private:
+    QString module_;
+};
+
+// The band that stands out: the loudest, and well above the median of all.
+int dominantBand(const VizBands& bands) {
+    VizBands sorted = bands;
+    std::sort(sorted.begin(), sorted.end());
+    const auto loudest = std::max_element(bands.begin(), bands.end());
+    if (*loudest < 1.0f || *loudest < 10 * sorted[vizBandCount / 2]) return -1;
+    return static_cast<int>(loudest - bands.begin());
+}
+
+struct RunningEngine {
+    QtMainLoop loop;
+    MusicVisualizerAudioEngine engine{loop, std::make_unique<PulseAudioCapture>(loop)};
+
+    bool hears(int band, std::chrono::milliseconds within) {
+        return waitUntil([&] { return dominantBand(engine.latestBands()) == band; }, within);
+    }
+};
+
+TEST(AudioCaptureTest, AToneInTheDefaultSinkShowsInItsBandAndStopsWhenItEnds) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    RunningEngine e;
+    e.engine.start();
+    ASSERT_TRUE(e.engine.isRunning()) << e.engine.lastSetupFailure();
+    {
+        Tone tone(1000, QStringLiteral("velaro_null"));
+        ASSERT_TRUE(tone.started());
+        EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(3)))
+            << "dominant band " << dominantBand(e.engine.latestBands());
+    }
+    EXPECT_TRUE(e.hears(-1, std::chrono::seconds(3))) << "the tone stopped; the bands fall silent";
+    e.engine.stop();
+}
+
+TEST(AudioCaptureTest, AfterTheDefaultOutputChangesAToneThereShows) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    SecondSink second;
+    ASSERT_TRUE(second.loaded());
+    RunningEngine e;
+    e.engine.start();
+    ASSERT_TRUE(e.engine.isRunning()) << e.engine.lastSetupFailure();
+
+    Tone elsewhere(3000, QStringLiteral("velaro_null2"));
+    ASSERT_TRUE(elsewhere.started());
+    EXPECT_FALSE(e.hears(kBandOf3kHz, std::chrono::milliseconds(1500))) << "not the default output yet";
+
+    ASSERT_EQ(pactl({QStringLiteral("set-default-sink"), QStringLiteral("velaro_null2")}).exitCode, 0);
+    EXPECT_TRUE(e.hears(kBandOf3kHz, std::chrono::seconds(3)))
+        << "dominant band " << dominantBand(e.engine.latestBands());
+    EXPECT_TRUE(e.engine.isRunning());
+    e.engine.stop();
+}
+
+TEST(AudioCaptureTest, ASoundServerRestartBringsTheBandsBackWithinTheBackOff) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    RunningEngine e;
+    e.engine.start();
+    ASSERT_TRUE(e.engine.isRunning()) << e.engine.lastSetupFailure();
+
+    const auto restart = run(sourceDir() + QStringLiteral("/scripts/desktop-session"),
+                             {QStringLiteral("restart-audio")}, std::chrono::seconds(60));
+    ASSERT_EQ(restart.exitCode, 0) << restart.describe().toStdString();
+    // Retries come 0.5, 1, 2, 4 s apart: a server back within a second or two is found within 8 s.
+    Tone tone(1000, QStringLiteral("velaro_null"));
+    ASSERT_TRUE(tone.started());
+    EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(10)))
+        << "dominant band " << dominantBand(e.engine.latestBands());
+    EXPECT_TRUE(e.engine.isRunning()) << "the capture reconnected by itself";
+    e.engine.stop();
+}
+
+// The app with the visualizer on and its debug summary lines, over its own settings file.
+class DebugApp {
+public:
+    explicit DebugApp(const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment()) {
+        QDir(dir_.path()).mkpath(QStringLiteral("Velaro"));
+        QFile file(dir_.filePath(QStringLiteral("Velaro/defaults.json")));
+        if (file.open(QIODevice::WriteOnly)) file.write(R"({"onboardingStep": 4, "vizEnabled": true})");
+        file.close();
+        auto environment = base;
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+        environment.insert(QStringLiteral("VELARO_DEBUG"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process_.setProcessEnvironment(environment);
+        process_.start(binDir() + QStringLiteral("/velaro"), {});
+        process_.waitForStarted(5000);
+    }
+    ~DebugApp() {
+        process_.terminate();
+        if (!process_.waitForFinished(8000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+    // Waits for a line of the app's diagnostics that contains `text`.
+    bool says(const QByteArray& text, std::chrono::milliseconds within) {
+        return waitUntil(
+            [&] {
+                process_.waitForReadyRead(50);
+                err_ += process_.readAllStandardError();
+                return err_.contains(text);
+            },
+            within);
+    }
+    const QByteArray& said() const { return err_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    QByteArray err_;
+};
+
+TEST(AudioCaptureTest, TheAppHearsATone) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    if (!QFile::exists(binDir() + QStringLiteral("/velaro"))) GTEST_SKIP() << "the app is not built";
+    DebugApp app;
+    Tone tone(1000, QStringLiteral("velaro_null"));
+    EXPECT_TRUE(app.says("top[" + QByteArray::number(kBandOf1kHz) + ":", std::chrono::seconds(10)))
+        << app.said().toStdString();
+}
+
+TEST(AudioCaptureTest, WithoutASoundServerTheAppSaysWhichStepFailed) {
+    VELARO_REQUIRE_DESKTOP();
+    if (!QFile::exists(binDir() + QStringLiteral("/velaro"))) GTEST_SKIP() << "the app is not built";
+    QTemporaryDir nowhere;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + nowhere.filePath("none"));
+    DebugApp app(environment);
+    EXPECT_TRUE(
+        app.says("VIZ-AUDIO capture set-up failed: step=tap-create status=", std::chrono::seconds(10)))
+        << app.said().toStdString();
+}
+
+}  // namespace
+}  // namespace velaro::e2e
