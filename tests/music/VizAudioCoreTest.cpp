@@ -15,7 +15,7 @@
 namespace velaro::test {
 namespace {
 
-// Interleaved stereo frames of a sine (the same on both channels unless `right` says otherwise).
+// Interleaved stereo frames of a sine, the same on both channels.
 std::vector<float> stereoSine(double hz, double amplitude, int frames, double rate = 48000, int start = 0) {
     std::vector<float> out(2 * static_cast<std::size_t>(frames));
     for (int n = 0; n < frames; ++n) {
@@ -61,6 +61,45 @@ struct CoreRig {
     }
 };
 
+// How a case lays out a hop of a full-scale 1500 Hz sine (exactly on bin 64 at 48 kHz) as the capture
+// would deliver it. The mix halves L + R: a silent or poisoned right channel halves the level.
+enum class Layout {
+    interleaved,
+    interleavedRightSilent,
+    interleavedLeftPoisoned,
+    split,
+    splitOneBuffer,
+    splitNoSecondData,
+    mono
+};
+
+AudioBlock hopOfSine(Layout layout, int hop, std::vector<float>& a, std::vector<float>& b) {
+    const auto stereo = stereoSine(1500, 1.0, 1024, 48000, hop * 1024);
+    AudioBlock block;
+    block.bufferCount = 1;
+    a.assign(stereo.begin(), stereo.end());
+    b.assign(1024, 0.0f);
+    switch (layout) {
+        case Layout::interleaved:
+            break;
+        case Layout::interleavedRightSilent:
+            for (std::size_t i = 1; i < a.size(); i += 2) a[i] = 0;
+            break;
+        case Layout::interleavedLeftPoisoned:
+            for (std::size_t i = 0; i < a.size(); i += 2)
+                a[i] =
+                    i % 4 ? std::numeric_limits<float>::quiet_NaN() : -std::numeric_limits<float>::infinity();
+            break;
+        default:
+            a.resize(1024);
+            for (std::size_t i = 0; i < a.size(); ++i) a[i] = stereo[2 * i];
+            block.bufferCount = layout == Layout::split || layout == Layout::splitNoSecondData ? 2 : 1;
+            block.buffers[1] = {layout == Layout::split ? b.data() : nullptr, b.size() * sizeof(float)};
+    }
+    block.buffers[0] = {a.data(), a.size() * sizeof(float)};
+    return block;
+}
+
 // What a Hann-windowed, bin-centred sine of amplitude 1 gives per FFT bin in the analysis' units: 1024 in
 // its bin, 512 in each neighbour, nothing elsewhere. Each band is the mean of its bins.
 VizBands expectedForBinCentredSine(const std::vector<std::pair<int, int>>& ranges, int bin) {
@@ -74,27 +113,38 @@ VizBands expectedForBinCentredSine(const std::vector<std::pair<int, int>>& range
     return expected;
 }
 
-TEST(VizAudioCore, AFullScaleSineGivesEveryBandTheExpectedLevelInRawUnits) {
-    // 1500 Hz sits exactly on bin 64 at 48 kHz. The mix halves L + R, so equal channels keep the amplitude;
-    // a silent right channel halves it.
+TEST(VizAudioCore, AFullScaleSineGivesEveryBandItsLevelInRawUnitsWhateverTheLayout) {
     struct Case {
         const char* name;
-        float rightGain;
+        Layout layout;
+        AudioFormat format;
         double scale;
     };
-    for (const Case& c : {Case{"both channels", 1.0f, 1.0}, Case{"left only", 0.0f, 0.5}}) {
+    const Case cases[] = {
+        {"interleaved", Layout::interleaved, {48000, 2, true}, 1.0},
+        {"interleaved, right silent", Layout::interleavedRightSilent, {48000, 2, true}, 0.5},
+        {"interleaved, left NaN and infinities count as silence",
+         Layout::interleavedLeftPoisoned,
+         {48000, 2, true},
+         0.5},
+        {"split, right silent", Layout::split, {48000, 2, false}, 0.5},
+        {"split with one buffer passes channel 0", Layout::splitOneBuffer, {48000, 2, false}, 1.0},
+        {"split, second buffer without data", Layout::splitNoSecondData, {48000, 2, false}, 1.0},
+        {"mono", Layout::mono, {48000, 1, true}, 1.0},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CoreRig rig;
+        CoreRig rig(c.format);
+        std::vector<float> a, b;
         for (int hop = 0; hop < 4; ++hop) {
-            auto block = stereoSine(1500, 1.0, 1024, 48000, hop * 1024);
-            for (std::size_t i = 1; i < block.size(); i += 2) block[i] *= c.rightGain;
-            rig.core.ingest(oneBuffer(block));
+            rig.core.ingest(hopOfSine(c.layout, hop, a, b));
             rig.core.drain();
         }
         const VizBands bands = rig.core.latestBands();
         const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
         for (int i = 0; i < vizBandCount; ++i)
             EXPECT_NEAR(bands[i], expected[i] * c.scale, 0.05 + 1e-4 * expected[i]) << "band " << i;
+        EXPECT_TRUE(std::isfinite(rig.core.lastRMS()));
     }
 }
 
@@ -200,48 +250,8 @@ TEST(VizAudioCore, BlocksAreCutToWholeFramesAndLongStereoBlocksAreDropped) {
     }
 }
 
-TEST(VizAudioCore, SplitStereoMixesWhatBothChannelsHoldAndPassesALoneChannel) {
-    // Channel buffers hold a 1500 Hz sine: left at amplitude 1, right at amplitude 0 (or missing).
-    const auto stereo = stereoSine(1500, 1.0, 4 * 1024);
-    std::vector<float> left(4 * 1024), silent(4 * 1024, 0.0f);
-    for (std::size_t i = 0; i < left.size(); ++i) left[i] = stereo[2 * i];
-    struct Case {
-        const char* name;
-        int buffers;
-        bool secondHasData;
-        double scale;
-    };
-    for (const Case& c : {Case{"two buffers", 2, true, 0.5}, Case{"one buffer", 1, false, 1.0},
-                          Case{"second buffer without data", 2, false, 1.0}}) {
-        SCOPED_TRACE(c.name);
-        CoreRig rig({48000, 2, false});
-        EXPECT_EQ(rig.core.mixMode(), VizAudioCore::MixMode::stereoSplit);
-        for (int hop = 0; hop < 4; ++hop) {
-            AudioBlock block;
-            block.bufferCount = c.buffers;
-            block.buffers[0] = {left.data() + hop * 1024, 1024 * sizeof(float)};
-            block.buffers[1] = {c.secondHasData ? silent.data() : nullptr, 1024 * sizeof(float)};
-            rig.core.ingest(block);
-            rig.core.drain();
-        }
-        const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
-        const VizBands bands = rig.core.latestBands();
-        for (int i = 0; i < vizBandCount; ++i)
-            EXPECT_NEAR(bands[i], expected[i] * c.scale, 0.05 + 1e-4 * expected[i]) << "band " << i;
-    }
-
-    // A shorter second channel limits the mix to what both hold.
+TEST(VizAudioCore, GapsAndShortSecondChannelsWriteOnlyWhatIsThere) {
     CoreRig rig({48000, 2, false});
-    AudioBlock block;
-    block.bufferCount = 2;
-    block.buffers[0] = {left.data(), 600 * sizeof(float)};
-    block.buffers[1] = {silent.data(), 200 * sizeof(float)};
-    rig.core.ingest(block);
-    EXPECT_EQ(rig.core.ringAvailable(), 200u);
-}
-
-TEST(VizAudioCore, GapsAndNonFiniteSamplesNeverReachTheBands) {
-    CoreRig rig;
     // A gap (no data) counts as a callback and writes nothing.
     AudioBlock gap;
     gap.bufferCount = 1;
@@ -250,24 +260,14 @@ TEST(VizAudioCore, GapsAndNonFiniteSamplesNeverReachTheBands) {
     rig.core.ingest(AudioBlock{});
     EXPECT_EQ(rig.core.callbackCount(), 2u);
     EXPECT_EQ(rig.core.ringAvailable(), 0u);
-
-    // The left channel full of NaN and infinities counts as silence: the bands are those of the right
-    // channel's sine at half level, all finite.
-    for (int hop = 0; hop < 4; ++hop) {
-        auto block = stereoSine(1500, 1.0, 1024, 48000, hop * 1024);
-        for (std::size_t i = 0; i < block.size(); i += 2)
-            block[i] =
-                i % 4 ? std::numeric_limits<float>::quiet_NaN() : -std::numeric_limits<float>::infinity();
-        rig.core.ingest(oneBuffer(block));
-        rig.core.drain();
-    }
-    const VizBands expected = expectedForBinCentredSine(rig.core.bandRanges(), 64);
-    const VizBands bands = rig.core.latestBands();
-    for (int i = 0; i < vizBandCount; ++i) {
-        ASSERT_TRUE(std::isfinite(bands[i])) << "band " << i;
-        EXPECT_NEAR(bands[i], expected[i] * 0.5, 0.05 + 1e-4 * expected[i]) << "band " << i;
-    }
-    EXPECT_TRUE(std::isfinite(rig.core.lastRMS()));
+    // A shorter second channel limits the mix to what both hold.
+    const std::vector<float> left(600, 0.5f), right(200, 0.5f);
+    AudioBlock block;
+    block.bufferCount = 2;
+    block.buffers[0] = {left.data(), left.size() * sizeof(float)};
+    block.buffers[1] = {right.data(), right.size() * sizeof(float)};
+    rig.core.ingest(block);
+    EXPECT_EQ(rig.core.ringAvailable(), 200u);
 }
 
 TEST(VizAudioCore, ConfigureRefusesFormatsItCannotAnalyseAndKeepsTheOldOne) {
