@@ -48,15 +48,22 @@ bool nestingWithin(std::string_view text, int limit) {
 
 }  // namespace
 
-std::optional<DataLine> parseDataLine(std::string_view line) {
-    if (line.empty() || !nestingWithin(line, maxNesting)) return std::nullopt;
+std::optional<json> parseObject(std::string_view text) {
+    if (text.empty() || !nestingWithin(text, maxNesting)) return std::nullopt;
     json object;
     try {
-        object = json::parse(line, nullptr, /*allow_exceptions=*/false);
+        object = json::parse(text, nullptr, /*allow_exceptions=*/false);
     } catch (const std::exception&) {
         return std::nullopt;  // numbers beyond the double range, and anything else the parser throws for
     }
     if (!object.is_object()) return std::nullopt;
+    return object;
+}
+
+std::optional<DataLine> parseDataLine(std::string_view line) {
+    auto parsed = parseObject(line);
+    if (!parsed) return std::nullopt;
+    json& object = *parsed;
     const auto type = object.find("type");
     if (type == object.end() || !type->is_string() || type->get_ref<const std::string&>() != "data")
         return std::nullopt;

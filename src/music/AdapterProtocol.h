@@ -29,6 +29,9 @@ struct DataLine {
 // back out as text would recurse once per level.
 inline constexpr int maxNesting = 64;
 
+// A JSON object, or none for text that is not JSON, not an object, or nested deeper than `maxNesting`.
+std::optional<nlohmann::json> parseObject(std::string_view text);
+
 // A data line, or none for a line that is empty, not JSON, not an object, too deep or of another "type".
 std::optional<DataLine> parseDataLine(std::string_view line);
 

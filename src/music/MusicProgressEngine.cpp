@@ -79,7 +79,8 @@ void MusicProgressEngine::installShared(std::unique_ptr<MusicProgressEngine> eng
 MusicProgressEngine::MusicProgressEngine(Services services)
     : services_(std::move(services)),
       guard_(std::make_shared<Guard>()),
-      workQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.progress-engine")) {
+      workQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.progress-engine")),
+      artworkQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.artwork-fetch")) {
     guard_->engine = this;
 }
 
@@ -88,15 +89,17 @@ MusicProgressEngine::~MusicProgressEngine() {
         std::unique_lock lock(guard_->mutex);
         guard_->engine = nullptr;
     }
-    std::shared_ptr<ChildProcess> process;
+    std::shared_ptr<ChildProcess> process, fetch;
     {
         std::lock_guard lock(mutex_);
         if (run_) process = std::move(run_->process);
         run_.reset();
+        fetch = std::move(artworkFetch_);
     }
-    if (process) {
-        process->dropHandlers();
-        process->terminate();
+    for (const auto& child : {process, fetch}) {
+        if (!child) continue;
+        child->dropHandlers();
+        child->terminate();
     }
 }
 
@@ -137,13 +140,19 @@ void MusicProgressEngine::start() {
 }
 
 void MusicProgressEngine::stop() {
-    std::shared_ptr<ChildProcess> process;
+    std::shared_ptr<ChildProcess> process, fetch;
     {
         std::lock_guard lock(mutex_);
         stopped_ = true;
         ++spawnGeneration_;
         cancelKeySeekLocked();
         state_.forgetTrack();
+        artworkKey_.reset();
+        ++artworkGeneration_;
+        artworkColor_.reset();
+        artworkRetryAvailable_ = false;
+        artworkPendingGen_.reset();
+        fetch = std::move(artworkFetch_);
         if (run_) process = std::move(run_->process);
         run_.reset();
     }
@@ -152,6 +161,8 @@ void MusicProgressEngine::stop() {
         process->dropHandlers();
         process->terminate();
     }
+    // A running fetch ends; its result, if any, is dropped as stale.
+    if (fetch) fetch->terminate();
     post([this] { summaryTimer_.cancel(); });
     logLine("PROG", "engine stopped");
 }
@@ -252,6 +263,7 @@ void MusicProgressEngine::handleLine(std::uint64_t runId, std::string_view line)
         restartDelay_ = 1.0;
         const auto outcome = state_.apply(std::move(*data), now);
         if (outcome.trackChanged) cancelKeySeekLocked();
+        requestArtworkLocked();
         if (!outcome.changed) return;
         snap = state_.snapshot(now);
     }

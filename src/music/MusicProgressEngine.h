@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/Color.h"
 #include "base/MainLoop.h"
 #include "music/NowPlayingState.h"
 #include "platform/ChildProcess.h"
@@ -64,6 +66,9 @@ public:
     // diagnostics. The new state arrives through the stream.
     void sendCommand(int number, const std::string& label);
 
+    // The average colour of the current track's artwork; none until a fetch for it succeeds. Any thread.
+    std::optional<Color> artworkColor() const;
+
 private:
     // Handlers, timers and queued blocks reach the engine only through this: once the destructor has taken
     // it exclusively they find no engine, and until then the engine cannot go while one of them runs.
@@ -100,10 +105,26 @@ private:
     bool runSeekCommand(double seconds);
     void fireKeySeek(std::uint64_t token);
 
+    struct ArtworkFetch;
+    // Under the lock, on every data line: asks for the artwork when its identity changes, or once more.
+    void requestArtworkLocked();
+    void scheduleArtworkFetch(std::uint64_t generation, std::string key);
+    void fetchArtwork(std::uint64_t generation, std::string key);
+    void startArtworkFetch(std::uint64_t generation, std::string key);
+    void artworkOutput(const std::shared_ptr<ArtworkFetch>& fetch, std::string_view chunk);
+    void artworkExited(const std::shared_ptr<ArtworkFetch>& fetch, int status);
+    void artworkTimeout(const std::shared_ptr<ArtworkFetch>& fetch);
+    void artworkKillCheck(const std::shared_ptr<ArtworkFetch>& fetch, bool cancellable);
+    void completeArtworkFetchIfDone(const std::shared_ptr<ArtworkFetch>& fetch);
+    void completeArtworkFetch(const std::shared_ptr<ArtworkFetch>& fetch);
+    void finishArtworkFetch(std::uint64_t generation);
+
     Services services_;
     std::shared_ptr<Guard> guard_;
     // Restarts, health checks and the debounced keyboard seek.
     std::unique_ptr<SerialQueue> workQueue_;
+    // Artwork fetches, one at a time.
+    std::unique_ptr<SerialQueue> artworkQueue_;
 
     mutable std::mutex mutex_;
     NowPlayingState state_;
@@ -120,6 +141,16 @@ private:
     std::uint64_t keySeekToken_ = 0;
     std::uint64_t nextKeySeekToken_ = 0;
     std::function<void(const ProgressSnapshot&)> onChange_;
+    std::optional<std::string> artworkKey_;
+    std::uint64_t artworkGeneration_ = 0;
+    std::optional<Color> artworkColor_;
+    bool artworkRetryAvailable_ = false;
+    std::optional<std::uint64_t> artworkPendingGen_;
+    // The running "get", for stop() to end.
+    std::shared_ptr<ChildProcess> artworkFetch_;
+    // A fetch runs; requests made meanwhile wait in the backlog, in order.
+    bool artworkBusy_ = false;
+    std::deque<std::pair<std::uint64_t, std::string>> artworkBacklog_;
 
     // Main loop only.
     Cancellable summaryTimer_;

@@ -1,5 +1,6 @@
 // The media adapter on the test desktop's session bus, following the test player: its stream's lines,
-// "seek" and "send" reaching the player, "get" returning the cover, and the engine fed by the real adapter.
+// "seek" and "send" reaching the player, "get" returning the cover, the engine fed by the real adapter,
+// and the app taking the colour of the cover of what plays.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -11,6 +12,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/RunningApp.h"
 #include "music/MusicProgressEngine.h"
 #include "platform/linux/LinuxChildProcess.h"
 
@@ -275,6 +277,19 @@ TEST(MediaAdapterTest, TheEngineFedByTheRealAdapterFollowsThePlayersPosition) {
     EXPECT_TRUE(player.waitForLine("PlayPause"));
     EXPECT_TRUE(waitUntil([&] { return !engine.snapshot().isPlaying; }));
     engine.stop();
+}
+
+TEST(MediaAdapterTest, TheAppTakesTheColourOfTheCoverOfWhatPlays) {
+    VELARO_REQUIRE_DESKTOP();
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    RunningApp app(R"({"onboardingStep": 4, "progressEnabled": true})");
+    ASSERT_TRUE(app.start(/*keepErrors=*/true));
+    ASSERT_TRUE(player.command(QStringLiteral("track /org/velaro/track/5 200 Red Song")));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+    const QByteArray expected = "PROG artwork color → #FF0000 [velaro-test-player|Red Song|Test Artist]";
+    EXPECT_TRUE(waitUntil([&] { return app.errorOutput().contains(expected); }, 15s))
+        << "running " << app.running() << ": " << app.errorOutput().toStdString();
 }
 
 }  // namespace

@@ -26,9 +26,9 @@ void FakeChildProcess::endOutput() {
     if (auto h = handlers_; h && h->onOutput) h->onOutput(std::string_view());
 }
 
-void FakeChildProcess::exit(int status) {
+void FakeChildProcess::exit(int status, bool closesOutput) {
     if (!running_) return;
-    endOutput();
+    if (closesOutput) endOutput();
     running_ = false;
     killTimer_.cancel();
     if (auto h = handlers_; h && h->onExit) h->onExit(status);

@@ -23,15 +23,16 @@ public:
     void write(std::string_view chunk);
     // Closes standard output (the reader sees the end of it).
     void endOutput();
-    // Ends the child with `status` and reaps it: the output ends and the exit handler runs, once.
-    void exit(int status);
+    // Ends the child with `status` and reaps it: the exit handler runs, once. The output ends too, unless
+    // something the child started still holds it open (`closesOutput` false).
+    void exit(int status, bool closesOutput = true);
 
     // ---- what the test reads ----
     const ProcessLauncher::Spec& spec() const { return spec_; }
     // The command word: the first argument.
     std::string command() const { return spec_.arguments.empty() ? std::string() : spec_.arguments.front(); }
     // Every signal delivered, in order.
-    const std::vector<int>& signals() const { return signals_; }
+    const std::vector<int>& receivedSignals() const { return signals_; }
     bool handlersDropped() const { return !handlers_; }
     bool outputEnded() const { return outputEnded_; }
     // Signals that the child survives (as a program that ignores or handles SIGTERM would).
