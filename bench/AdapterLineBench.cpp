@@ -33,8 +33,9 @@ class DirectLauncher final : public ProcessLauncher {
     };
 
 public:
-    std::shared_ptr<ChildProcess> launch(const Spec&, Handlers handlers, std::string*) override {
-        output = std::move(handlers.onOutput);
+    std::shared_ptr<ChildProcess> launch(const Spec& spec, Handlers handlers, std::string*) override {
+        // Only the stream's output is written; the artwork's "get" just runs.
+        if (spec.arguments.front() == "stream") output = std::move(handlers.onOutput);
         return std::make_shared<Child>();
     }
     std::function<void(std::string_view)> output;
