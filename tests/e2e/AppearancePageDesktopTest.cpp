@@ -34,21 +34,13 @@ protected:
         openOver(kSolid);
         if (IsSkipped() || HasFatalFailure()) return;
         twin = std::make_unique<SettingsTwin>(window.size(), kSolid, SettingsCategory::appearance);
-        page = dynamic_cast<AppearanceSettingsView*>(twin->currentPage());
+        page = twin->page<AppearanceSettingsView>();
         ASSERT_NE(page, nullptr);
     }
 
-    QJsonObject stored() const {
-        QFile file(app.settingsPath());
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        return QJsonDocument::fromJson(file.readAll()).object();
-    }
     // The stored colour zones, decoded from their data value.
     QJsonObject storedZones() const {
-        const QJsonValue data = stored().value(QStringLiteral("overlayColorZones"));
-        const QByteArray json =
-            QByteArray::fromBase64(data.toObject().value(QStringLiteral("$data")).toString().toLatin1());
-        return QJsonDocument::fromJson(json).object();
+        return QJsonDocument::fromJson(storedData(QStringLiteral("overlayColorZones"))).object();
     }
     void clickOnScreen(const QWidget* control) {
         const QPoint at = twin->onScreen(tiles, twin->centreOf(control));
@@ -62,7 +54,8 @@ protected:
 TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
     clickOnScreen(page->styleSection()->stylePicker()->button(MenuBarStyle::gradient));
     EXPECT_TRUE(waitUntil([&] {
-        return stored().value(QStringLiteral("menuBarStyle")).toString() == QStringLiteral("gradient");
+        return storedSettings().value(QStringLiteral("menuBarStyle")).toString() ==
+               QStringLiteral("gradient");
     })) << "the settings file never held the fade style";
 }
 

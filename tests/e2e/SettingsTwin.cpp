@@ -1,7 +1,13 @@
 // The settings window's tray opening, tile finding and layout twin.
 #include "e2e/SettingsTwin.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <algorithm>
 
 #include "e2e/E2eSupport.h"
 #include "ui/settings/AboutSection.h"
@@ -85,6 +91,56 @@ void SettingsWindowTest::openOver(const QByteArray& json) {
     ASSERT_TRUE(tiles.complete()) << "the window never showed its twelve tiles";
 }
 
+void SettingsWindowTest::selectPage(SettingsCategory category) {
+    const auto index =
+        std::size_t(std::find(allSettingsCategories.begin(), allSettingsCategories.end(), category) -
+                    allSettingsCategories.begin());
+    const QPoint row = tiles.row(index, 80);
+    click(row.x(), row.y());
+    // The row shows selected once the page is up: far right in the row, away from its title.
+    const QPoint probe = tiles.row(index, 170);
+    const QPoint other = tiles.row(index == 0 ? 1 : 0, 170);
+    screenshotWhen([&](const QImage& s) { return !closeTo(s.pixelColor(probe), s.pixelColor(other), 6); });
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+}
+
+void SettingsWindowTest::scrollPageToEnd(const SettingsTwin& twin) {
+    const QPoint pane = twin.onScreen(tiles, twin.detailPane().center());
+    movePointer(pane);
+    QImage before = screenshot().copy(window);
+    for (int turns = 0; turns < 40; ++turns) {
+        for (int i = 0; i < 5; ++i) click(pane.x(), pane.y(), 5);
+        waitUntil([] { return false; }, std::chrono::milliseconds(150));
+        const QImage after = screenshot().copy(window);
+        if (after == before) return;
+        before = after;
+    }
+}
+
+QJsonObject SettingsWindowTest::storedSettings() const {
+    QFile file(app.settingsPath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QByteArray SettingsWindowTest::storedData(const QString& key) const {
+    const QString base64 = storedSettings().value(key).toObject().value(QStringLiteral("$data")).toString();
+    return QByteArray::fromBase64(base64.toLatin1());
+}
+
+QString SettingsWindowTest::configHome() const {
+    QDir dir = QFileInfo(app.settingsPath()).dir();
+    dir.cdUp();
+    return dir.path();
+}
+
+int SettingsWindowTest::inkIn(const QImage& shot, const QRect& area) {
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) ink += shot.pixelColor(x, y).lightness() < 110;
+    return ink;
+}
+
 SettingsTwin::SettingsTwin(QSize size, const QByteArray& json, SettingsCategory page)
     : defaults_(storedJson(json)), settings_(defaults_, loop_), profiles_(defaults_), updateCheck_(updater_) {
     root_ = new SettingsRootView({
@@ -114,6 +170,16 @@ void SettingsTwin::settle() {
 }
 
 SettingsTwin::~SettingsTwin() = default;
+
+void SettingsTwin::scrollToEnd() {
+    QScrollBar* bar = root_->detailPane()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    settle();
+}
+
+QRect SettingsTwin::detailPane() const {
+    return rectOf(root_->detailPane()->viewport());
+}
 
 QPoint SettingsTwin::tile(SettingsCategory category) const {
     SidebarRow* row = root_->sidebar().row(category);

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QJsonObject>
 #include <QLine>
 #include <QPoint>
 #include <QRect>
@@ -20,6 +21,7 @@
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeUpdater.h"
+#include "support/WidgetSearch.h"
 #include "ui/settings/SettingsNavigation.h"
 #include "ui/settings/UpdateCheckModel.h"
 
@@ -50,12 +52,26 @@ Tiles findTiles(const QImage& shot, const QRect& window);
 // Waits for a screenshot that shows all twelve tiles of the window.
 Tiles waitForTiles(const QRect& window, QImage* shot = nullptr);
 
+class SettingsTwin;
+
 // A test of the real settings window: the app launched over its stored settings, its window opened from the
 // tray menu with all its tiles on screen.
 class SettingsWindowTest : public ::testing::Test {
 protected:
     // Launches the app over `json` and opens the window; a failure or a skip ends the test.
     void openOver(const QByteArray& json);
+
+    // Shows another page: a click on its sidebar row, then the time the page takes to appear.
+    void selectPage(SettingsCategory category);
+    // Turns the wheel over the real window's page pane (where the twin's lies) until it can go no further.
+    void scrollPageToEnd(const SettingsTwin& twin);
+    // The app's settings file as it stands, and a data value of it (stored as {"$data": base64}).
+    QJsonObject storedSettings() const;
+    QByteArray storedData(const QString& key) const;
+    // The folder the app keeps its configuration in (its XDG_CONFIG_HOME).
+    QString configHome() const;
+    // Dark pixels (text) in a rectangle of the screen.
+    static int inkIn(const QImage& shot, const QRect& area);
 
     TrayApp app;
     QRect window;
@@ -71,6 +87,11 @@ public:
     // Lets the twin's loop run for a while, so that changes of its settings land and its layout settles.
     void settle();
 
+    // Scrolls the page to its end, as the real window is after enough wheel turns over its page.
+    void scrollToEnd();
+    // The scrolling page pane, in the window.
+    QRect detailPane() const;
+
     // A tile's top-left corner in the window.
     QPoint tile(SettingsCategory category) const;
     // A widget's centre and rectangle in the window.
@@ -81,6 +102,12 @@ public:
 
     SettingsRootView& root() const { return *root_; }
     QWidget* currentPage() const;
+    // The shown page as its own class (the page itself, or the one the root view wrapped).
+    template <class T>
+    T* page() const {
+        if (auto* page = dynamic_cast<T*>(currentPage())) return page;
+        return test::findWidget<T>(currentPage());
+    }
     OverlaySettings& settings() { return settings_; }
 
 private:

@@ -1,5 +1,4 @@
 // The Animation page: how the overlay reveals itself.
-// Its sections are still to come; until then the page shows its header alone.
 #pragma once
 
 #include "ui/settings/SettingsKit.h"
@@ -8,7 +7,17 @@ namespace velaro {
 
 class AnimationSection : public OverlaySettingsPage {
 public:
-    using OverlaySettingsPage::OverlaySettingsPage;
+    AnimationSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
+
+    SettingsChoiceRow* styleRow() const { return style_; }
+    QString captionText() const { return caption_->text(); }
+
+protected:
+    void refreshPage() override;
+
+private:
+    SettingsChoiceRow* style_;
+    SettingsCaptionRow* caption_;
 };
 
 }  // namespace velaro

@@ -5,6 +5,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "ui/settings/BackgroundBlurSection.h"
+#include "ui/settings/OverlayCornersSection.h"
 #include "ui/settings/OverlayStyleSection.h"
 
 namespace velaro {
@@ -19,6 +20,8 @@ AppearanceSettingsView::AppearanceSettingsView(OverlaySettings& settings, MainLo
     stack->setSpacing(sectionSpacing);
     blur_ = new BackgroundBlurSection(settings, loop, lower);
     stack->addWidget(blur_);
+    corners_ = new OverlayCornersSection(settings, loop, overlayCornerModeOptions(), lower);
+    stack->addWidget(corners_);
     column()->addWidget(lower);
     follow(settings.objectWillChange());
     refresh();

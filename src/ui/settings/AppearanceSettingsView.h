@@ -1,5 +1,5 @@
 // The Appearance page: the overlay switch and how the overlay looks (style, opacity, colours and colour
-// zones), then, while the overlay is on, the background blur.
+// zones), then, while the overlay is on, the background blur and the overlay's own corners.
 #pragma once
 
 #include "ui/settings/SettingsKit.h"
@@ -7,6 +7,7 @@
 namespace velaro {
 
 class BackgroundBlurSection;
+class OverlayCornersSection;
 class OverlayStyleSection;
 
 class AppearanceSettingsView : public OverlaySettingsPage {
@@ -17,6 +18,7 @@ public:
 
     OverlayStyleSection* styleSection() const { return style_; }
     BackgroundBlurSection* blurSection() const { return blur_; }
+    OverlayCornersSection* cornersSection() const { return corners_; }
     // The sections shown only while the overlay is on.
     QWidget* overlaySections() const { return overlayOn_.block(); }
 
@@ -26,6 +28,7 @@ protected:
 private:
     OverlayStyleSection* style_;
     BackgroundBlurSection* blur_;
+    OverlayCornersSection* corners_;
     SlideReveal overlayOn_;
 };
 

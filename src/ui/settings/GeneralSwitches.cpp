@@ -50,4 +50,18 @@ ShowDockIconToggle::ShowDockIconToggle(OverlaySettings& settings, MainLoop& loop
         rows->addWidget(new SettingsCaptionRow(QStringLiteral("Takes effect after relaunch."), this));
 }
 
+GreenButtonFillToggle::GreenButtonFillToggle(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : QWidget(parent) {
+    QVBoxLayout* rows = rowsOf(this);
+    row_ = new SettingsToggleRow(QStringLiteral("Fill Window"),
+                                 deferredBinding(loop, settingBinding(settings.greenButtonFillsWindow)), {},
+                                 nullptr, this);
+    rows->addWidget(row_);
+    rows->addWidget(new SettingsCaptionRow(
+        QStringLiteral(
+            "Clicking the maximise button fills the window to fit the screen instead of maximising it. "
+            "Hold Alt while clicking to maximise it. May not work with some apps."),
+        this));
+}
+
 }  // namespace velaro

@@ -1,6 +1,6 @@
-// The app-wide switch rows of the General page: start at login, and the taskbar icon. Each is a toggle row
-// with its captions and no container of its own: the card that holds it lays the rows out. Their writes
-// land on the next turn of the loop.
+// The app-wide switch rows: start at login and the taskbar icon (the General page), and the maximise-button
+// window fill (the Advanced page). Each is a toggle row with its captions and no container of its own: the
+// card that holds it lays the rows out. Their writes land on the next turn of the loop.
 #pragma once
 
 #include <QWidget>
@@ -40,6 +40,18 @@ class ShowDockIconToggle : public QWidget {
 public:
     ShowDockIconToggle(OverlaySettings& settings, MainLoop& loop, bool offNeedsRelaunchNote,
                        QWidget* parent = nullptr);
+
+    SettingsToggleRow* row() const { return row_; }
+
+private:
+    SettingsToggleRow* row_;
+};
+
+// "Fill Window": a click on another program's maximise button fills the window to the screen. No tip points
+// to a menu entry for the fill: programs here have none.
+class GreenButtonFillToggle : public QWidget {
+public:
+    GreenButtonFillToggle(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
     SettingsToggleRow* row() const { return row_; }
 

@@ -1,0 +1,377 @@
+// The overlay corners section and the row pages over real settings and a fake store: linked and unlinked
+// corner rows with the values each keeps, the custom colour well, the pill note; the menu-bar shape page's
+// swap, texts, percent rows and "Restore Defaults"; the animation and light-beam pages; the behaviour and
+// advanced pages with their global-only groups under an app profile, the notch rows without and with a notch,
+// and the general switches.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QToolButton>
+
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
+#include "ui/settings/AdvancedSection.h"
+#include "ui/settings/AnimationSection.h"
+#include "ui/settings/AppearanceSettingsView.h"
+#include "ui/settings/BehaviorSection.h"
+#include "ui/settings/GeneralSwitches.h"
+#include "ui/settings/GlobalOnlyGroup.h"
+#include "ui/settings/LightReflectionsSection.h"
+#include "ui/settings/OverlayCornersSection.h"
+#include "ui/settings/PillShapeSection.h"
+#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/SharedColorPanel.h"
+#include "ui/settings/StyleOpacityControls.h"
+
+namespace velaro {
+namespace {
+
+class OverlayPagesTest : public ::testing::Test {
+protected:
+    OverlayPagesTest() {
+        profiles = std::make_unique<ProfileManager>(defaults);
+        profiles->addProfile("org.example.Editor", "Editor");
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        settings->attachProfileManager(*profiles);
+        settings->isEditingActive = [] { return true; };
+        loop.runUntilIdle();
+    }
+    ~OverlayPagesTest() override { closeSharedColorPanel(); }
+
+    void settle() { loop.runUntilIdle(); }
+    void editCorners(const std::function<void(CornerSettings&)>& change) {
+        CornerSettings c = settings->corners();
+        change(c);
+        settings->corners = c;
+        settle();
+    }
+    static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
+    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    static void drag(SettingsSliderRow* row, double to) {
+        row->slider()->setValue(row->slider()->positionOf(to));
+    }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    std::unique_ptr<ProfileManager> profiles;
+    std::unique_ptr<OverlaySettings> settings;
+};
+
+TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirValues) {
+    AppearanceSettingsView page(*settings, loop);
+    OverlayCornersSection& corners = *page.cornersSection();
+    EXPECT_TRUE(shows(corners.linkedRows(), &page));
+    EXPECT_FALSE(shows(corners.unlinkedRows(), &page));
+    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("28pt"));
+
+    drag(corners.radiusRow(ScreenCorner::topLeft, true), 20);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->corners().topRadius, 20);
+    EXPECT_DOUBLE_EQ(settings->corners().topLeftRadius, 28) << "the linked row writes the row radius only";
+
+    editCorners([](CornerSettings& c) { c.topRadius = 500; });
+    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("500pt"));
+    EXPECT_EQ(corners.radiusRow(ScreenCorner::topLeft, true)->slider()->value(),
+              corners.radiusRow(ScreenCorner::topLeft, true)->slider()->maximum());
+    editCorners([](CornerSettings& c) { c.topLeftRadius = 12.5; });
+    corners.linkRow()->toggle()->click();
+    settle();
+    EXPECT_FALSE(settings->corners().topLinked);
+    EXPECT_TRUE(shows(corners.unlinkedRows(), &page));
+    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, false)), QStringLiteral("13pt"));
+    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topRight, false)), QStringLiteral("28pt"));
+
+    // Following the overlay's opacity: the rows read it and are disabled; leaving keeps what they read.
+    settings->overlayOpacity = 0.6;
+    settle();
+    EXPECT_FALSE(corners.opacityGroup()->isEnabled());
+    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topLeft, false)), QStringLiteral("60%"));
+    corners.followRow()->toggle()->click();
+    settle();
+    EXPECT_TRUE(corners.opacityGroup()->isEnabled());
+    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topRight, false)), QStringLiteral("60%"));
+    drag(corners.opacityRow(ScreenCorner::topRight, false), 0.25);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->corners().topRightOpacity, 0.25);
+    EXPECT_DOUBLE_EQ(settings->corners().topLeftOpacity, 0.6);
+}
+
+TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPills) {
+    AppearanceSettingsView page(*settings, loop);
+    page.resize(460, 2000);
+    page.show();
+    OverlayCornersSection& corners = *page.cornersSection();
+    CornerColorBlock& color = *corners.colorBlock(ScreenCorner::topLeft, true);
+    EXPECT_FALSE(shows(color.customRow(), &page));
+    EXPECT_FALSE(shows(corners.pillCaption(), &page));
+
+    editCorners([](CornerSettings& c) {
+        c.topLeftColorMode = TopColorMode::custom;
+        c.topLeftCustomColorHex = "not a colour";
+        c.shapeMode = ShapeMode::pill;
+    });
+    EXPECT_TRUE(shows(color.customRow(), &page));
+    EXPECT_EQ(color.customRow()->accessibleName(), QString()) << "the well carries the spoken label";
+    EXPECT_EQ(color.customRow()->well()->accessibleName(), QStringLiteral("Color custom color"));
+    EXPECT_EQ(color.customRow()->well()->shownColor(), Color::black())
+        << "unparsable: black, nothing written";
+    EXPECT_EQ(settings->corners().topLeftCustomColorHex, "not a colour");
+    EXPECT_TRUE(shows(corners.pillCaption(), &page));
+
+    // Picking writes the corner, its linked twin and the row; another mode removes the well and its panel.
+    color.customRow()->well()->click();
+    sharedColorPanelIfCreated()->setCurrentColor(QColor(255, 0, 0));
+    settle();
+    EXPECT_EQ(settings->corners().topLeftCustomColorHex, "#FF0000");
+    EXPECT_EQ(settings->corners().topRightCustomColorHex, "#FF0000");
+    EXPECT_EQ(settings->corners().topCustomColorHex, "#FF0000");
+    auto* picker = dynamic_cast<QComboBox*>(color.modeRow()->control());
+    ASSERT_NE(picker, nullptr);
+    emit picker->activated(1);  // "Black"
+    settle();
+    EXPECT_EQ(settings->corners().topLeftColorMode, TopColorMode::black);
+    EXPECT_EQ(settings->corners().topColorMode, TopColorMode::black);
+    EXPECT_FALSE(shows(color.customRow(), &page));
+    EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
+}
+
+TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
+    PillShapeSection page(*settings, loop);
+    EXPECT_TRUE(shows(page.fullBarGroup(), &page));
+    EXPECT_FALSE(shows(page.pillGroups(), &page));
+    EXPECT_FALSE(shows(page.pillCaptions(), &page));
+    const struct {
+        double depth, cover;
+        const char *depthText, *coverText;
+    } fullBar[] = {{0, 0, "Default", "Off"}, {-12.7, 4, "-12px", "4pt"}};
+    for (const auto& f : fullBar) {
+        settings->overlayExtraDepth = f.depth;
+        settings->seamCoverDepth = f.cover;
+        settle();
+        EXPECT_EQ(text(page.depthRow()), QString::fromUtf8(f.depthText));
+        EXPECT_EQ(text(page.seamCoverRow()), QString::fromUtf8(f.coverText));
+    }
+
+    const auto segments = page.modeRow()->control()->findChildren<QAbstractButton*>();
+    ASSERT_EQ(segments.size(), 2);
+    segments[1]->click();  // "Pill"
+    EXPECT_EQ(settings->corners().shapeMode, ShapeMode::fullBar) << "the mode lands on the next turn";
+    settle();
+    EXPECT_EQ(settings->corners().shapeMode, ShapeMode::pill);
+    EXPECT_EQ(
+        CornerSettings::decode(std::span<const std::uint8_t>(defaults.object("cornerSettings").get_binary()))
+            ->shapeMode,
+        ShapeMode::pill);
+    EXPECT_FALSE(shows(page.fullBarGroup(), &page));
+    EXPECT_TRUE(shows(page.pillGroups(), &page));
+    EXPECT_TRUE(shows(page.pillCaptions(), &page));
+
+    const struct {
+        const char* title;
+        double CornerSettings::*field;
+        double stored;
+        const char* shown;
+    } texts[] = {
+        {"Corner radius", &CornerSettings::pillCornerRadius, 7.5, "7.5pt"},
+        {"Corner radius", &CornerSettings::pillCornerRadius, 7, "7pt"},
+        {"Right offset", &CornerSettings::pillRightHOffset, -10, "-10pt"},
+        {"Border width", &CornerSettings::pillStrokeWidth, 0.5, "0.5pt"},
+        {"Border opacity", &CornerSettings::pillStrokeOpacity, 0.2, "20%"},
+        // Values far outside a row's range saturate instead of overflowing.
+        {"Vertical offset", &CornerSettings::pillVerticalOffset, 1e300, "9223372036854775807pt"},
+        {"Border opacity", &CornerSettings::pillStrokeOpacity, 3, "300%"},
+    };
+    for (const auto& t : texts) {
+        editCorners([&](CornerSettings& c) { c.*t.field = t.stored; });
+        EXPECT_EQ(text(page.pillRow(QString::fromUtf8(t.title))), QString::fromUtf8(t.shown)) << t.title;
+    }
+
+    // Percent rows run in percent and store fractions; "Glass fill" stops at 60.
+    drag(page.pillRow(QStringLiteral("Border opacity")), 35);
+    drag(page.pillRow(QStringLiteral("Glass fill")), 90);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->corners().pillStrokeOpacity, 0.35);
+    EXPECT_EQ(text(page.pillRow(QStringLiteral("Border opacity"))), QStringLiteral("35%"));
+    EXPECT_DOUBLE_EQ(settings->corners().pillFillOpacity, 0.6);
+}
+
+TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
+    PillShapeSection page(*settings, loop);
+    editCorners([](CornerSettings& c) {
+        c.shapeMode = ShapeMode::pill;
+        c.pillCornerRadius = 3;
+        c.pillVerticalInset = 1;
+        c.pillHPadding = 9;
+        c.pillStrokeWidth = 2;
+        c.pillStrokeOpacity = 0.9;
+        c.pillFillOpacity = 0.5;
+        c.pillSeparateSides = false;
+        c.pillLeftHOffset = 5;
+        c.pillRightHOffset = 5;
+        c.pillVerticalOffset = 2;
+        c.bottomRadius = 12;
+    });
+    int published = 0;
+    const Subscription watch = settings->corners.changes().sink([&](const CornerSettings&) { ++published; });
+    defaults.clearWrites();
+    page.restoreButton()->click();
+    EXPECT_EQ(published, 0);
+    settle();
+    EXPECT_EQ(published, 10);
+    EXPECT_EQ(defaults.writes().size(), 10u);
+    CornerSettings expected;
+    expected.shapeMode = ShapeMode::pill;
+    expected.bottomRadius = 12;
+    EXPECT_EQ(settings->corners(), expected) << "mode and corners untouched";
+}
+
+TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowTheirSwitches) {
+    AnimationSection animation(*settings, loop);
+    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    animation.styleRow()->control()->findChildren<QAbstractButton*>()[1]->click();
+    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    settle();
+    EXPECT_EQ(defaults.object("overlayAnimationKind"), PlistValue("Spread"));
+    EXPECT_EQ(animation.captionText(),
+              QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit."));
+
+    LightReflectionsSection beam(*settings, loop);
+    EXPECT_FALSE(shows(beam.beamRows(), &beam));
+    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
+    beam.enableRow()->toggle()->click();
+    settle();
+    EXPECT_TRUE(shows(beam.beamRows(), &beam));
+    EXPECT_TRUE(shows(beam.fineTuning(), &beam));
+    EXPECT_FALSE(shows(beam.fineTuningCard(), &beam)) << "fine-tuning starts folded";
+    beam.disclosure()->click();
+    EXPECT_TRUE(shows(beam.fineTuningCard(), &beam));
+
+    settings->beamTopStreakHeight = 2.5;
+    settings->beamLength = 0.129;
+    settings->beamCoreFollowsSampled = true;
+    settings->beamGlowEnabled = false;
+    settle();
+    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Streak height"))), QStringLiteral("2.50 px"));
+    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Beam length"))), QStringLiteral("12%"));
+    settings->beamBrightness = 1e300;
+    settle();
+    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Brightness"))), QStringLiteral("9223372036854775807%"));
+    EXPECT_FALSE(beam.coreColorRow()->isEnabled());
+    EXPECT_TRUE(shows(beam.coreColorRow(), &beam));
+    EXPECT_FALSE(shows(beam.glowBrightness(), &beam));
+    drag(beam.sliderRow(QStringLiteral("Streak height")), 3.3);
+    settle();
+    EXPECT_DOUBLE_EQ(settings->beamTopStreakHeight(), 3.25);
+
+    settings->lightReflectionsEnabled = false;
+    settle();
+    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
+    EXPECT_DOUBLE_EQ(settings->beamLength(), 0.129) << "hidden values stay stored";
+}
+
+TEST_F(OverlayPagesTest,
+       GlobalOnlyCardsAreDisabledWithTheNoteWhileAnAppIsEditedAndOtherRowsWriteItsOverrides) {
+    BehaviorSection behavior(*settings, *profiles, loop);
+    AdvancedSection advanced(*settings, *profiles, loop);
+    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
+    EXPECT_FALSE(shows(behavior.samplingGroup()->note(), &behavior));
+    EXPECT_FALSE(shows(behavior.behindCaption(), &behavior));
+
+    profiles->selectedScope = ProfileScope::app("org.example.Editor");
+    settle();
+    for (GlobalOnlyGroup* group : {behavior.samplingGroup(), advanced.windowControls()}) {
+        EXPECT_FALSE(group->card()->isEnabled());
+        EXPECT_TRUE(group->note()->isVisibleTo(group));
+    }
+    EXPECT_FALSE(behavior.pauseToggle()->isEnabled());
+
+    // The layer and always-on rows stay usable and write the app's overrides.
+    behavior.layerRow()->control()->findChildren<QAbstractButton*>()[1]->click();
+    settle();
+    EXPECT_EQ(settings->layerPosition(), LayerPosition::behindWindows);
+    EXPECT_TRUE(shows(behavior.behindCaption(), &behavior));
+    EXPECT_FALSE(defaults.hasStoredValue("layerPosition")) << "an app's override, not the global value";
+    EXPECT_TRUE(behavior.alwaysOn()->isEnabled());
+
+    profiles->selectedScope = ProfileScope::global();
+    settle();
+    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
+    EXPECT_FALSE(behavior.samplingGroup()->note()->isVisibleTo(behavior.samplingGroup()));
+}
+
+TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
+    bool notch = false;
+    AdvancedSection page(*settings, *profiles, loop, [&notch] { return notch; });
+    AdvancedStrokeControls& stroke = *page.stroke();
+    settings->strokeNotchFadeEnabled = true;
+    settings->notchStrokeEnabled = true;
+    settings->notchFadeEnabled = true;
+    settle();
+    EXPECT_FALSE(stroke.notchStrokeRow()->isEnabled());
+    EXPECT_TRUE(shows(stroke.noNotchCaption(), &page));
+    EXPECT_FALSE(stroke.strokeNotchFadeRow()->isEnabled());
+    EXPECT_FALSE(shows(stroke.strokeNotchFadeDistance(), &page)) << "no fade distance without a notch";
+    EXPECT_FALSE(shows(stroke.notchStrokeRows(), &page));
+    EXPECT_FALSE(page.notchFade()->fadeRow()->isEnabled());
+    EXPECT_FALSE(shows(page.notchFade()->distanceRows(), &page));
+
+    notch = true;
+    page.refresh();
+    EXPECT_TRUE(stroke.notchStrokeRow()->isEnabled());
+    EXPECT_FALSE(shows(stroke.noNotchCaption(), &page));
+    EXPECT_TRUE(shows(stroke.strokeNotchFadeDistance(), &page));
+    EXPECT_TRUE(shows(stroke.notchStrokeRows(), &page));
+    EXPECT_TRUE(shows(page.notchFade()->distanceRows(), &page));
+    const struct {
+        double height;
+        const char* shown;
+    } heights[] = {{-0.4, "+0pt"}, {0, "0"}, {3, "+3pt"}, {-4.6, "-4pt"}};
+    for (const auto& h : heights) {
+        settings->notchStrokeHeight = h.height;
+        settle();
+        EXPECT_EQ(text(stroke.notchSlider(2)), QString::fromUtf8(h.shown));
+    }
+    for (const auto& [length, shown] : {std::pair{0.0, "Off"}, std::pair{0.5, "0pt"}}) {
+        settings->strokeFadeLength = length;
+        settle();
+        EXPECT_EQ(text(stroke.strokeFadeRow()), QString::fromUtf8(shown));
+    }
+
+    // The renderer's caption: pill first, then blur, else the plain one.
+    settings->blurEnabled = true;
+    settle();
+    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Background Blur is on")));
+    editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::pill; });
+    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Paused while Pill shape is on")));
+    EXPECT_FALSE(page.renderer()->separateCornersRow()->isEnabled());
+
+    // Overlay off: the strokes and the notch fade are gated; the rest stays usable.
+    settings->overlayEnabled = false;
+    settle();
+    EXPECT_FALSE(page.gate()->content()->isEnabled());
+    EXPECT_TRUE(shows(page.gate()->notice(), &page));
+    EXPECT_TRUE(page.smoothColorsRow()->isEnabled());
+    EXPECT_TRUE(page.windowControls()->card()->isEnabled());
+}
+
+TEST_F(OverlayPagesTest, GeneralSwitchesWriteOnTheNextTurn) {
+    GreenButtonFillToggle fill(*settings, loop);
+    fill.row()->toggle()->click();
+    EXPECT_FALSE(settings->greenButtonFillsWindow());
+    settle();
+    EXPECT_TRUE(settings->greenButtonFillsWindow());
+    EXPECT_EQ(defaults.object("greenButtonFillsWindow"), PlistValue(true));
+
+    for (bool note : {false, true}) {
+        ShowDockIconToggle dock(*settings, loop, note);
+        EXPECT_EQ(test::findWidgets<SettingsCaptionRow>(&dock).size(), note ? 2u : 1u);
+    }
+}
+
+}  // namespace
+}  // namespace velaro
