@@ -86,8 +86,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         return alive.lock() && isEditingActive();
     };
 
-    const auto stored = services_.defaults.integerValue(onboardingStepKey).value_or(0);
-    const OnboardingStep step = resumedOnboardingStep(stored);
+    const OnboardingStep step = storedOnboardingStep(services_.defaults);
     if (step != OnboardingStep::completed) showOnboarding();
     applyDockIconPolicy();
 
@@ -240,25 +239,30 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::o
     // At most one of the tour and the settings shows.
     if (settingsWindow_) settingsWindow_->hide();
     if (!onboardingWindow_) {
-        const OnboardingStep step = startStep.value_or(
-            resumedOnboardingStep(services_.defaults.integerValue(onboardingStepKey).value_or(0)));
+        const OnboardingStep step = startStep.value_or(storedOnboardingStep(services_.defaults));
         // A replay after completion shows the tour from its start without moving the stored step back.
         const bool persistsProgress = persists.value_or(step != OnboardingStep::completed);
         const auto weak = std::weak_ptr<bool>(alive_);
         auto content = std::make_unique<OnboardingRootView>(OnboardingRootView::Model{
-            *overlaySettings_,
-            *loginItem_,
-            [this, weak] {
-                if (weak.lock()) openSettings();
-            },
-            [this, weak] {
-                if (weak.lock() && onboardingWindow_) onboardingWindow_->closeWindowAction();
-            },
-            [this, weak] {
-                if (weak.lock()) tourRequestsRuntime();
-            },
-            startPage(step),
-            persistsProgress,
+            .settings = *overlaySettings_,
+            .loginItem = *loginItem_,
+            .permissions = services_.permissions,
+            .loop = loop_,
+            .openSettings =
+                [this, weak] {
+                    if (weak.lock()) openSettings();
+                },
+            .finish =
+                [this, weak] {
+                    if (weak.lock() && onboardingWindow_) onboardingWindow_->closeWindowAction();
+                },
+            .startRuntime =
+                [this, weak] {
+                    if (weak.lock()) tourRequestsRuntime();
+                },
+            .step = startPage(step),
+            .persistsProgress = persistsProgress,
+            .reduceMotion = services_.reduceMotion && services_.reduceMotion(),
         });
         onboardingWindow_ =
             std::make_unique<OnboardingWindowController>(std::move(content), services_.toolkitWindows);

@@ -21,6 +21,7 @@
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11MenuBarItems.h"
+#include "platform/linux/DesktopMotion.h"
 #include "platform/linux/X11Permissions.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -182,6 +183,7 @@ AppDelegateServices AppServices::delegateServices() {
         .makeOverlayController = overlayControllerFactory(
             OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get()}),
         .makeVisualizerEngine = visualizerEngineFactory(*p.loop),
+        .reduceMotion = [] { return desktopReducesMotion(); },
         .toolkitWindows = true,
         .tray = p.tray.get(),
         .dockPolicy = *p.dockPolicy,

@@ -1,68 +1,50 @@
-// The tour window's showing, closing and close notification.
+// The tour window's size rule, showing, closing and close notification.
 #include "onboarding/OnboardingWindowController.h"
 
 #include <QCloseEvent>
-#include <QLabel>
-#include <QPainter>
-#include <QPushButton>
-#include <QVBoxLayout>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QResizeEvent>
+#include <QScreen>
 
-#include "settings/OverlaySettings.h"
+#include "onboarding/TourPalette.h"
 
 namespace velaro {
 
-OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
-    : QWidget(parent), model_(std::move(model)) {
-    // The welcome page: the headline on the tour's dark backdrop, and the one button that moves on.
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(40, 0, 40, 50);
-    layout->addStretch(4);
-    auto* headline =
-        new QLabel(QStringLiteral("Turn your menu bar\ninto a living part of your\ndesktop."), this);
-    headline->setAlignment(Qt::AlignCenter);
-    QFont font = headline->font();
-    font.setPixelSize(32);
-    font.setWeight(QFont::Medium);
-    headline->setFont(font);
-    headline->setStyleSheet(QStringLiteral("color: rgb(245, 245, 245);"));
-    layout->addWidget(headline);
-    layout->addStretch(3);
-    auto* start = new QPushButton(QStringLiteral("Let\u2019s Start"), this);
-    start->setObjectName(QStringLiteral("letsStart"));
-    start->setDefault(true);
-    start->setFixedSize(120, 35);
-    start->setCursor(Qt::PointingHandCursor);
-    start->setStyleSheet(
-        QStringLiteral("QPushButton { color: rgb(245, 245, 245); background: rgb(72, 92, 230); border: none; "
-                       "border-radius: 17px; }"
-                       "QPushButton:hover { background: rgb(92, 112, 245); }"));
-    layout->addWidget(start, 0, Qt::AlignHCenter);
-    connect(start, &QPushButton::clicked, this, [this] { continueTapped(); });
-}
-
-void OnboardingRootView::continueTapped() {
-    // Completing is stored whether or not this run of the tour stores its progress.
-    model_.settings.defaults().set(onboardingStepKey, static_cast<std::int64_t>(OnboardingStep::completed));
-    if (model_.startRuntime) model_.startRuntime();
-    if (model_.finish) model_.finish();
-}
-
-void OnboardingRootView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    QLinearGradient backdrop(0, 0, 0, height());
-    backdrop.setColorAt(0, QColor(28, 30, 44));
-    backdrop.setColorAt(1, QColor(12, 12, 18));
-    painter.fillRect(rect(), backdrop);
+namespace {
+constexpr QSize kSize{OnboardingWindowController::width, OnboardingWindowController::height};
 }
 
 TourWindow::TourWindow(std::function<void()> onClosed) : onClosed_(std::move(onClosed)) {
     setWindowTitle(QStringLiteral("Welcome to Velaro"));
+    // Titled with a close button only: no minimise, no maximise, no resize.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(kSize);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, tour::rgb(0.0667, 0.0275, 0.0));
+    setPalette(dark);
+    setAutoFillBackground(true);
 }
 
 void TourWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     if (event->isAccepted() && onClosed_) onClosed_();
+}
+
+void TourWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (event->size() == kSize) {
+        contested_.reset();
+        return;
+    }
+    // A window manager that imposes a size (a tiling one, a maximise rule) is asked once to give the fixed
+    // size back; if it insists, the page stays at the top-left and the window keeps what it got, with no
+    // fight.
+    if (contested_ == event->size()) return;
+    contested_ = event->size();
+    ++sizeRequests_;
+    resize(kSize);
 }
 
 OnboardingWindowController::OnboardingWindowController(std::unique_ptr<OnboardingRootView> content,
@@ -73,9 +55,15 @@ OnboardingWindowController::OnboardingWindowController(std::unique_ptr<Onboardin
         return;
     }
     window_ = std::make_unique<TourWindow>([this] { windowClosed(); });
-    auto* layout = new QVBoxLayout(window_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(content.release());
+    content->setParent(window_.get());
+    content->move(0, 0);
+    content.release();
+    // It opens centred on the primary screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), kSize);
+        frame.moveCenter(screen->availableGeometry().center());
+        window_->move(frame.topLeft());
+    }
 }
 
 OnboardingWindowController::~OnboardingWindowController() {
@@ -89,12 +77,11 @@ OnboardingWindowController::~OnboardingWindowController() {
 void OnboardingWindowController::show() {
     shown_ = true;
     if (!window_) return;
-    // The pages are laid out for one size; the window manager may have restored another.
-    window_->resize(width, height);
+    if (window_->size() != kSize) window_->resize(kSize);
     window_->show();
     window_->raise();
     window_->activateWindow();
-    window_->resize(width, height);
+    if (rootView_) rootView_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void OnboardingWindowController::closeWindowAction() {

@@ -1,57 +1,36 @@
-// The tour's window and its controller. The tour's pages fill the root view in; the shell only builds,
-// shows, brings forward and closes it, and hears when it closes.
+// The tour's window and its controller. The window is always 750 × 500, titled "Welcome to Velaro", with a
+// close button only, and moves by its background; the controller shows it in front, closes it for the tour
+// and reports its closing.
 #pragma once
 
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "onboarding/OnboardingRootView.h"
 #include "onboarding/OnboardingStep.h"
 
 namespace velaro {
 
-class LoginItemManager;
-class OverlaySettings;
-
-// The tour's content, built by the shell with what the pages act on.
-class OnboardingRootView : public QWidget {
-public:
-    struct Model {
-        OverlaySettings& settings;
-        LoginItemManager& loginItem;
-        std::function<void()> openSettings;
-        std::function<void()> finish;
-        // The tour calls it before it shows a style or feature page.
-        std::function<void()> startRuntime;
-        OnboardingStep step = OnboardingStep::welcome;
-        // Whether the tour stores its step as it goes.
-        bool persistsProgress = true;
-    };
-
-    explicit OnboardingRootView(Model model, QWidget* parent = nullptr);
-    const Model& model() const { return model_; }
-
-    // The tour's own way forward from the welcome page. Only the welcome page exists so far, so moving on
-    // completes the tour: the step is stored as completed, the runtime starts and the window closes.
-    void continueTapped();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    Model model_;
-};
-
-// The tour's top-level window: it tells its owner when the user closes it.
+// The tour's top-level window: it holds the page at its top-left corner and tells its owner when the user
+// closes it.
 class TourWindow : public QWidget {
 public:
     explicit TourWindow(std::function<void()> onClosed);
 
+    // How many times the window asked to get its size back from a window manager that imposed another.
+    int sizeRequests() const { return sizeRequests_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     std::function<void()> onClosed_;
+    // The last imposed size the window objected to; a manager that keeps imposing it is not fought again.
+    std::optional<QSize> contested_;
+    int sizeRequests_ = 0;
 };
 
 class OnboardingWindowController {
@@ -59,7 +38,7 @@ public:
     static constexpr int width = 750;
     static constexpr int height = 500;
 
-    // Without a toolkit window (`window` null) the controller only keeps the visible state, for tests.
+    // Without a toolkit window the controller only keeps the visible state, for tests.
     explicit OnboardingWindowController(std::unique_ptr<OnboardingRootView> content,
                                         bool toolkitWindow = true);
     ~OnboardingWindowController();
@@ -71,6 +50,7 @@ public:
 
     // Brings the window forward at its fixed size and gives it the keyboard.
     void show();
+    // The tour's own way to close the window; the close is reported as the user's would be.
     void closeWindowAction();
     bool isVisible() const;
     TourWindow* window() const { return window_.get(); }

@@ -5,6 +5,7 @@
 #include "app/AppDelegateTestRig.h"
 #include "app/StatusItemController.h"
 #include "onboarding/OnboardingWindowController.h"
+#include "onboarding/TourControls.h"
 #include "overlay/OverlayDisabledBanner.h"
 #include "ui/settings/SettingsWindow.h"
 
@@ -54,19 +55,46 @@ TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
     EXPECT_EQ(d.onboardingWindow(), nullptr);
 }
 
-TEST(AppDelegateStartup, LeavingTheWelcomePageCompletesTheTourAndStartsTheRuntime) {
+TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClosesIt) {
     ShellRig rig;
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
     ASSERT_NE(d.onboardingWindow(), nullptr);
-    ASSERT_NE(d.onboardingWindow()->rootView(), nullptr);
-    d.onboardingWindow()->rootView()->continueTapped();
+    OnboardingRootView* tour = d.onboardingWindow()->rootView();
+    ASSERT_NE(tour, nullptr);
+    tour->startButton().click();
+    EXPECT_EQ(tour->step(), OnboardingStep::permissions);
+    EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey), 1);
+    tour->nextButton().click();
+    EXPECT_EQ(tour->step(), OnboardingStep::permissions) << "Next waits for the screen capture";
+    EXPECT_FALSE(d.runtimeStarted());
+
+    rig.permissions.screenCapture = true;
+    rig.loop.advance(1.0);
+    tour->nextButton().click();
+    EXPECT_EQ(tour->step(), OnboardingStep::menubarShape);
+    EXPECT_TRUE(d.runtimeStarted()) << "started before the first feature page shows";
+    EXPECT_EQ(rig.controllers.size(), 1u);
+
+    tour->go(OnboardingStep::allSet);
+    tour->nextButton().click();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
               static_cast<std::int64_t>(OnboardingStep::completed));
-    EXPECT_TRUE(d.runtimeStarted());
-    EXPECT_EQ(rig.controllers.size(), 1u);
     EXPECT_FALSE(d.isTourVisible());
+    EXPECT_EQ(d.onboardingWindow(), nullptr) << "the shell lets the closed tour go";
+    EXPECT_EQ(rig.controllers.size(), 1u) << "closing starts nothing again";
+}
+
+TEST(AppDelegateStartup, ClosingTheTourMidWelcomeLeavesNoStepBehind) {
+    ShellRig rig;
+    auto& d = rig.launch();
+    rig.loop.advance(1.4);
+    d.onboardingWindow()->closeWindowAction();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(d.onboardingWindow(), nullptr);
+    // The welcome button's pulse would end at 4.1 s; with the view gone, nothing of it is left to run.
+    rig.loop.advance(5);
 }
 
 TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {

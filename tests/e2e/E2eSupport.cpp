@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -221,25 +222,43 @@ int panelHeight() {
     return top;
 }
 
-void setMaximised(uint32_t window, bool on) {
+namespace {
+
+// Sends a client message about `window` to the window manager, as pagers and other clients ask it.
+void askWindowManager(uint32_t window, const char* type, std::array<uint32_t, 4> data) {
     XcbConnection x;
     if (!x.ok()) {
-        ADD_FAILURE() << "no X display to ask for the maximised state";
+        ADD_FAILURE() << "no X display to ask the window manager (" << type << ")";
         return;
     }
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = atomOf(x, "_NET_WM_STATE", false);
-    message.data.data32[0] = on ? 1 : 0;  // add or remove
-    message.data.data32[1] = atomOf(x, "_NET_WM_STATE_MAXIMIZED_VERT", false);
-    message.data.data32[2] = atomOf(x, "_NET_WM_STATE_MAXIMIZED_HORZ", false);
-    message.data.data32[3] = 1;  // from an application
+    message.type = atomOf(x, type, false);
+    for (std::size_t i = 0; i < data.size(); ++i) message.data.data32[i] = data[i];
     xcb_send_event(x.connection, 0, x.root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(x.connection);
+}
+
+}  // namespace
+
+void setMaximised(uint32_t window, bool on) {
+    // Add or remove both states; the last word says the request comes from an application.
+    XcbConnection x;
+    if (!x.ok()) {
+        ADD_FAILURE() << "no X display to ask for the maximised state";
+        return;
+    }
+    askWindowManager(window, "_NET_WM_STATE",
+                     {on ? 1u : 0u, atomOf(x, "_NET_WM_STATE_MAXIMIZED_VERT", false),
+                      atomOf(x, "_NET_WM_STATE_MAXIMIZED_HORZ", false), 1u});
+}
+
+void requestClose(uint32_t window) {
+    askWindowManager(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 1u, 0u, 0u});
 }
 
 OtherProgram::OtherProgram(const QString& name, const QString& geometry)

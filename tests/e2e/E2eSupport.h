@@ -88,6 +88,9 @@ void keepLoadedLibrariesMapped();
 // Adds or removes both maximised states of a client window, as a pager asks the window manager.
 void setMaximised(uint32_t window, bool on);
 
+// Asks the window manager to close a client window, as a pager or its close button does.
+void requestClose(uint32_t window);
+
 // Our own override-redirect window of one colour that takes no input, as the overlay windows are.
 class OwnWindow : public QWidget {
 public:

@@ -1,0 +1,127 @@
+// Text placement and the shared shapes of the tour pages.
+#include "onboarding/TourPainting.h"
+
+#include <QFontMetricsF>
+#include <QPainterPath>
+
+namespace velaro::tour {
+
+QLinearGradient accentGradient(const QRectF& rect) {
+    QLinearGradient gradient(rect.topRight(), rect.bottomLeft());
+    gradient.setColorAt(0, accentStart);
+    gradient.setColorAt(1, accentEnd);
+    return gradient;
+}
+
+QPainterPath capsule(const QRectF& rect) {
+    QPainterPath path;
+    const double r = std::min(rect.width(), rect.height()) / 2;
+    path.addRoundedRect(rect, r, r);
+    return path;
+}
+
+QRectF lineFrame(const QPaintDevice& device, const QString& text, const FontSpec& spec, double x,
+                 double reference) {
+    const QFontMetricsF metrics(font(spec, device), const_cast<QPaintDevice*>(&device));
+    const double top = reference - lineRaise * spec.size;
+    return {x, top, metrics.horizontalAdvance(text), std::max(metrics.height(), spec.size * 1.2)};
+}
+
+QRectF drawLine(QPainter& painter, const QString& text, const FontSpec& spec, double x, double reference,
+                const QBrush& brush) {
+    painter.save();
+    painter.setFont(font(spec, *painter.device()));
+    painter.setPen(QPen(brush, 0));
+    painter.drawText(QPointF(x, reference), text);
+    painter.restore();
+    return lineFrame(*painter.device(), text, spec, x, reference);
+}
+
+void drawCentredLine(QPainter& painter, const QString& text, const FontSpec& spec, const QRectF& rect,
+                     const QBrush& brush) {
+    painter.save();
+    const QFont f = font(spec, *painter.device());
+    const QFontMetricsF metrics(f, painter.device());
+    painter.setFont(f);
+    painter.setPen(QPen(brush, 0));
+    const double x = rect.center().x() - metrics.horizontalAdvance(text) / 2;
+    const double baseline = rect.center().y() + (metrics.ascent() - metrics.descent()) / 2;
+    painter.drawText(QPointF(x, baseline), text);
+    painter.restore();
+}
+
+void drawBlock(QPainter& painter, const LineBlock& block, const QBrush& brush) {
+    for (int i = 0; i < block.lines.size(); ++i)
+        drawLine(painter, block.lines[i], block.font, block.x, block.reference + block.step * i, brush);
+}
+
+LineBlock headlineBlock(const Header& header) {
+    return {header.headline, headlineFont, 69, 253.3515, 46};
+}
+
+LineBlock subtitleBlock(const Header& header) {
+    return {header.subtitle, bodyFont, 69, 332.371, 15.5};
+}
+
+void drawHeader(QPainter& painter, const Header& header) {
+    // Each headline line carries its own gradient, corner to corner of the line itself.
+    const LineBlock headline = headlineBlock(header);
+    for (int i = 0; i < headline.lines.size(); ++i) {
+        const double reference = headline.reference + headline.step * i;
+        const QRectF frame =
+            lineFrame(*painter.device(), headline.lines[i], headline.font, headline.x, reference);
+        drawLine(painter, headline.lines[i], headline.font, headline.x, reference, accentGradient(frame));
+    }
+    QColor subtitle = text;
+    subtitle.setAlphaF(0.8f);
+    drawBlock(painter, subtitleBlock(header), subtitle);
+}
+
+void drawCard(QPainter& painter, const QRectF& rect, double radius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(rect, radius, radius);
+    painter.fillPath(shape, shadeDark);
+    // The edge lies inside the card: a half-point line centred a quarter point in.
+    const QRectF edge = rect.adjusted(0.25, 0.25, -0.25, -0.25);
+    QPainterPath edgePath;
+    edgePath.addRoundedRect(edge, radius - 0.25, radius - 0.25);
+    painter.setCompositionMode(sheenBlend);
+    painter.strokePath(edgePath, QPen(shadeLight, 0.5));
+    painter.restore();
+}
+
+void drawInfoSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF circle(x, reference - size * 0.9, size * 0.9, size * 0.9);
+    painter.setPen(QPen(colour, size * 0.09));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(circle);
+    const QPointF c = circle.center();
+    painter.setPen(QPen(colour, size * 0.11, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(c.x(), c.y() - size * 0.03), QPointF(c.x(), c.y() + size * 0.22));
+    painter.drawPoint(QPointF(c.x(), c.y() - size * 0.2));
+    painter.restore();
+}
+
+void drawWarningSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double w = size;
+    const double top = reference - size * 0.9;
+    QPainterPath triangle;
+    triangle.moveTo(x + w / 2, top);
+    triangle.lineTo(x + w, reference);
+    triangle.lineTo(x, reference);
+    triangle.closeSubpath();
+    painter.setPen(QPen(colour, size * 0.09, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(triangle);
+    painter.setPen(QPen(colour, size * 0.1, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(x + w / 2, top + size * 0.3), QPointF(x + w / 2, top + size * 0.6));
+    painter.drawPoint(QPointF(x + w / 2, reference - size * 0.15));
+    painter.restore();
+}
+
+}  // namespace velaro::tour

@@ -1,0 +1,73 @@
+// The drawing every tour page shares: text lines set by their reference positions, the accent gradient,
+// capsules, the dark cards, the gradient header and the small symbols.
+#pragma once
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+
+#include "onboarding/TourPalette.h"
+
+namespace velaro::tour {
+
+// A line's text stands this fraction of its font size above its reference position: the reference is where
+// the letters sit, so a line's top is reference - raise × size.
+inline constexpr double lineRaise = 0.966796875;
+
+// Line i of a block whose first line sits at `reference` and whose lines are `step` apart: its top.
+constexpr double lineTop(double reference, double step, int i, double fontSize) {
+    return reference + step * i - lineRaise * fontSize;
+}
+
+// A run of lines laid by the placement rule: left edge `x`, first reference `reference`, `step` apart.
+struct LineBlock {
+    QStringList lines;
+    FontSpec font;
+    double x;
+    double reference;
+    double step;
+};
+
+// The accent gradient over `rect`: orange at the top-trailing corner to amber at the bottom-leading one.
+QLinearGradient accentGradient(const QRectF& rect);
+
+// A capsule (a rounded rectangle whose ends are half circles).
+QPainterPath capsule(const QRectF& rect);
+
+// Draws `text` with its reference (letter foot) at `reference`, from `x`, in `brush`; returns its frame.
+QRectF drawLine(QPainter& painter, const QString& text, const FontSpec& spec, double x, double reference,
+                const QBrush& brush);
+// The frame a line takes (advance × line height), top-left at its placed top.
+QRectF lineFrame(const QPaintDevice& device, const QString& text, const FontSpec& spec, double x,
+                 double reference);
+
+// One line centred in `rect`, both ways.
+void drawCentredLine(QPainter& painter, const QString& text, const FontSpec& spec, const QRectF& rect,
+                     const QBrush& brush);
+
+// Every line of the block in one brush.
+void drawBlock(QPainter& painter, const LineBlock& block, const QBrush& brush);
+
+// The header every page after the welcome page carries: the gradient headline and its subtitle.
+struct Header {
+    QStringList headline;
+    QStringList subtitle;
+};
+void drawHeader(QPainter& painter, const Header& header);
+// Where the header's blocks are laid, for tests and accessibility.
+LineBlock headlineBlock(const Header& header);
+LineBlock subtitleBlock(const Header& header);
+
+// The dark rounded card of the permission rows, feature pages and All Set cards: black at 0.6 with a
+// half-point inside edge of white at 0.6 in the overlay blend.
+void drawCard(QPainter& painter, const QRectF& rect, double radius = 18);
+
+// The tiny symbols beside the notes: a circled "i" and a warning triangle, `size` points tall with their
+// reference at `reference`.
+void drawInfoSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour);
+void drawWarningSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour);
+
+}  // namespace velaro::tour

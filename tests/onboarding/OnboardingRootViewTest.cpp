@@ -1,0 +1,228 @@
+// The tour's navigation: what each move stores and starts, when pages animate, when Next may be pressed,
+// how the tour ends, and the welcome button's entrance and pulse.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+
+#include "onboarding/PermissionsPage.h"
+#include "onboarding/TourControls.h"
+#include "onboarding/TourTestRig.h"
+#include "onboarding/WelcomePage.h"
+
+namespace velaro {
+namespace {
+
+using test::TourRig;
+
+void pressReturn(QWidget& widget) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &press);
+}
+
+TEST(OnboardingRootView, MovesStartTheRuntimeOnlyBeforeFeaturePagesAndStoreOnlyWithProgress) {
+    for (const bool persists : {true, false}) {
+        TourRig rig;
+        if (!persists) rig.defaults.seed(onboardingStepKey, PlistValue(4));
+        auto& view = rig.open(OnboardingStep::welcome, persists);
+        struct Move {
+            OnboardingStep target;
+            int runtimeStarts;
+        };
+        const Move moves[] = {
+            {OnboardingStep::permissions, 0},    {OnboardingStep::menubarShape, 1},
+            {OnboardingStep::roundedCorners, 2}, {OnboardingStep::allSet, 2},
+            {OnboardingStep::fillWindow, 3},     {OnboardingStep::welcome, 3},
+        };
+        for (const auto& move : moves) {
+            view.go(move.target);
+            EXPECT_EQ(view.step(), move.target);
+            EXPECT_EQ(rig.runtimeStarts, move.runtimeStarts) << int(move.target);
+            EXPECT_EQ(rig.storedStep(), persists ? static_cast<std::int64_t>(move.target) : 4)
+                << "persists " << persists << " at " << int(move.target);
+        }
+    }
+}
+
+TEST(OnboardingRootView, NextAndBackWalkThePageOrderAndStopAtItsEnds) {
+    TourRig rig;
+    auto& view = rig.open();
+    view.goBack();
+    EXPECT_EQ(view.step(), OnboardingStep::welcome);
+    for (std::size_t i = 1; i < onboardingPageOrder.size(); ++i) {
+        view.advance();
+        EXPECT_EQ(view.step(), onboardingPageOrder[i]);
+        EXPECT_EQ(view.indicator().step(), onboardingPageOrder[i]);
+    }
+    EXPECT_EQ(view.indicator().accessibleName(), QStringLiteral("Page 9 of 9"));
+    EXPECT_EQ(view.nextButton().text(), QStringLiteral("Done"));
+    view.advance();
+    EXPECT_EQ(view.step(), OnboardingStep::allSet) << "the last page stays";
+    view.goBack();
+    EXPECT_EQ(view.step(), OnboardingStep::fillWindow);
+    EXPECT_EQ(rig.storedStep(), 10);
+}
+
+TEST(OnboardingRootView, PagesAnimateExceptBetweenFeaturePagesOrWithReducedMotion) {
+    struct Case {
+        bool reduceMotion;
+        OnboardingStep from, to;
+        bool animated;
+    };
+    const Case cases[] = {
+        {false, OnboardingStep::permissions, OnboardingStep::menubarShape, true},
+        {false, OnboardingStep::menubarShape, OnboardingStep::roundedCorners, false},
+        {false, OnboardingStep::menubarShape, OnboardingStep::permissions, true},
+        {false, OnboardingStep::fillWindow, OnboardingStep::allSet, true},
+        {true, OnboardingStep::permissions, OnboardingStep::menubarShape, false},
+        {true, OnboardingStep::welcome, OnboardingStep::permissions, false},
+    };
+    for (const auto& c : cases) {
+        TourRig rig;
+        auto& view = rig.open(c.from, true, c.reduceMotion);
+        QWidget* before = view.page();
+        view.go(c.to);
+        EXPECT_NE(view.page(), before) << "each step change makes its page anew";
+        EXPECT_EQ(view.isTransitioning(), c.animated) << int(c.from) << " → " << int(c.to);
+        rig.loop.advance(0.2);
+        EXPECT_FALSE(view.isTransitioning()) << "the slide lasts 0.18 s";
+        EXPECT_EQ(view.page()->pos(), QPoint(0, 0));
+    }
+}
+
+TEST(OnboardingRootView, NextWaitsForScreenCaptureAndReturnDoesNothingBefore) {
+    TourRig rig;
+    rig.permissions.screenCapture = false;
+    auto& view = rig.open(OnboardingStep::permissions);
+    EXPECT_FALSE(view.canContinue());
+    EXPECT_FALSE(view.nextButton().isEnabled());
+    pressReturn(view);
+    view.nextButton().click();
+    EXPECT_EQ(view.step(), OnboardingStep::permissions);
+    EXPECT_EQ(rig.runtimeStarts, 0);
+
+    // Allowed in the desktop; the page's poll sees it within a second and Next enables itself.
+    rig.permissions.screenCapture = true;
+    rig.loop.advance(1.0);
+    EXPECT_TRUE(view.nextButton().isEnabled());
+    pressReturn(view);
+    EXPECT_EQ(view.step(), OnboardingStep::menubarShape);
+    EXPECT_EQ(rig.runtimeStarts, 1);
+    EXPECT_EQ(rig.storedStep(), 5);
+}
+
+TEST(OnboardingRootView, DoneAndOpenSettingsCompleteTheTourEvenInAReplay) {
+    for (const bool persists : {true, false}) {
+        TourRig rig;
+        auto& view = rig.open(OnboardingStep::allSet, persists);
+        view.continueTapped();
+        EXPECT_EQ(rig.storedStep(), 4);
+        EXPECT_EQ(rig.finishes, 1);
+        EXPECT_EQ(rig.settingsOpened, 0);
+
+        rig.defaults.seed(onboardingStepKey, PlistValue(3));
+        view.finishAndOpenSettings();
+        EXPECT_EQ(rig.storedStep(), 4);
+        EXPECT_EQ(rig.finishes, 2);
+        EXPECT_EQ(rig.settingsOpened, 1);
+    }
+}
+
+TEST(OnboardingRootView, WelcomeButtonComesInAndPulsesOnlyWhileTheWelcomePageStays) {
+    {
+        TourRig rig;
+        auto& view = rig.open();
+        EXPECT_TRUE(view.welcomeButtonShown());
+        rig.loop.advance(0.84);
+        EXPECT_FALSE(view.pulseRingVisible());
+        rig.loop.advance(0.52);
+        EXPECT_TRUE(view.pulseRingVisible()) << "at 1.35 s on the welcome page";
+        rig.loop.advance(2.7);
+        EXPECT_TRUE(view.pulseRingVisible());
+        rig.loop.advance(0.1);
+        EXPECT_FALSE(view.pulseRingVisible()) << "gone at 4.1 s";
+        EXPECT_EQ(rig.loop.pendingTimers(), 0u) << "nothing left running on a page at rest";
+    }
+    {
+        TourRig rig;
+        auto& view = rig.open();
+        rig.loop.advance(1.0);
+        view.advance();
+        rig.loop.advance(0.5);
+        EXPECT_FALSE(view.pulseRingVisible()) << "left before 1.35 s: no pulse";
+        view.goBack();
+        rig.loop.advance(5);
+        EXPECT_FALSE(view.pulseRingVisible()) << "coming back replays neither entrance nor pulse";
+    }
+    {
+        TourRig rig;
+        auto& view = rig.open(OnboardingStep::welcome, true, true);
+        rig.loop.advance(5);
+        EXPECT_FALSE(view.pulseRingVisible()) << "reduced motion: no pulse ring";
+        auto* page = dynamic_cast<WelcomePage*>(view.page());
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(page->logo().progress(), 1.0);
+    }
+}
+
+TEST(OnboardingRootView, PendingWelcomeStepsEndWithTheView) {
+    TourRig rig;
+    rig.open();
+    rig.loop.advance(1.4);
+    rig.view.reset();
+    EXPECT_EQ(rig.loop.pendingTimers(), 0u);
+    rig.loop.advance(5);  // under the sanitizer, a step left behind would touch the freed view
+}
+
+TEST(OnboardingRootView, WelcomeLinesComeInOneAfterAnother) {
+    TourRig rig;
+    auto& view = rig.open();
+    auto* page = dynamic_cast<WelcomePage*>(view.page());
+    ASSERT_NE(page, nullptr);
+    rig.loop.advance(0.3);
+    EXPECT_GT(page->logo().progress(), 0.5);
+    EXPECT_GT(page->line(0).progress(), 0.0);
+    EXPECT_LT(page->line(0).progress(), 0.5);
+    EXPECT_EQ(page->line(1).progress(), 0.0);
+    EXPECT_EQ(page->line(2).progress(), 0.0);
+    rig.loop.advance(0.71);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(page->line(i).progress(), 1.0) << i;
+}
+
+TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
+    TourRig rig;
+    rig.permissions.screenCapture = false;
+    auto& view = rig.open(OnboardingStep::welcome);
+    EXPECT_FALSE(view.permissionModel().isPolling());
+    view.advance();
+    EXPECT_TRUE(view.permissionModel().isPolling());
+    view.goBack();
+    rig.loop.advance(0.2);
+    EXPECT_FALSE(view.permissionModel().isPolling());
+
+    // The first press of the capture button turns it into "Open Settings", which outlives the page.
+    view.advance();
+    auto* page = dynamic_cast<PermissionsPage*>(view.page());
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page->screenRecordingRow().button(), nullptr);
+    EXPECT_EQ(page->screenRecordingRow().button()->text(), QStringLiteral("Grant Permission"));
+    page->screenRecordingRow().button()->click();
+    EXPECT_EQ(page->screenRecordingRow().button()->text(), QStringLiteral("Open Settings"));
+    view.goBack();
+    view.advance();
+    page = dynamic_cast<PermissionsPage*>(view.page());
+    EXPECT_EQ(page->screenRecordingRow().button()->text(), QStringLiteral("Open Settings"));
+    page->screenRecordingRow().button()->click();
+    EXPECT_EQ(rig.permissions.openedPanes, std::vector<PrivacyPane>{PrivacyPane::screenCapture});
+
+    rig.permissions.accessibility = false;
+    rig.activation.send({});
+    EXPECT_EQ(page->accessibilityRow().state(), TourPermissionRow::State::grantable);
+    rig.permissions.accessibility = true;
+    rig.activation.send({});
+    EXPECT_EQ(page->accessibilityRow().state(), TourPermissionRow::State::granted);
+    EXPECT_EQ(page->systemAudioRow().state(), TourPermissionRow::State::informational);
+}
+
+}  // namespace
+}  // namespace velaro

@@ -1,0 +1,163 @@
+// The tour's pages drawn offscreen and read at known pixels: backgrounds, the gradient headline, the granted
+// badge, a disabled Next, the welcome entrance, and the window's size rule.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QResizeEvent>
+
+#include "onboarding/OnboardingWindowController.h"
+#include "onboarding/PermissionsPage.h"
+#include "onboarding/TourControls.h"
+#include "onboarding/TourEntrance.h"
+#include "onboarding/TourPainting.h"
+#include "onboarding/TourTestRig.h"
+#include "onboarding/WelcomePage.h"
+
+namespace velaro {
+namespace {
+
+using test::near;
+using test::pixelAt;
+using test::render;
+using test::TourRig;
+
+// Whether some pixel of `rect` (points) is close to `colour`.
+bool anyNear(const QImage& image, const QRectF& rect, QColor colour, int tolerance) {
+    const qreal s = image.devicePixelRatio();
+    for (int y = int(rect.top() * s); y < int(rect.bottom() * s); ++y)
+        for (int x = int(rect.left() * s); x < int(rect.right() * s); ++x)
+            if (near(image.pixelColor(x, y), colour, tolerance)) return true;
+    return false;
+}
+
+TEST(TourRender, WelcomeShowsItsGradientAndTheHeadlineOnceAtRest) {
+    TourRig rig;
+    auto& view = rig.open();
+    rig.loop.advance(1.5);
+    for (const qreal scale : {1.0, 2.0}) {
+        const QImage shot = render(view, scale);
+        // The page's gradient runs from orange at the top right to red-orange at the bottom left.
+        const QColor topRight = pixelAt(shot, {745, 30});
+        const QColor bottomLeft = pixelAt(shot, {5, 495});
+        EXPECT_GT(topRight.green(), bottomLeft.green()) << scale;
+        EXPECT_GT(topRight.red(), 200);
+        // The first line's letters are near-white across the middle of the page.
+        EXPECT_TRUE(anyNear(shot, QRectF(250, 235, 250, 25), QColor(245, 245, 245), 20)) << scale;
+        // "Let’s Start" is in place: its dark ink at the capsule's left end.
+        EXPECT_TRUE(near(pixelAt(shot, {335, 425.5}), QColor(24, 7, 1), 12)) << scale;
+    }
+}
+
+TEST(TourRender, WelcomeLinesAreHiddenBeforeTheirEntrance) {
+    TourRig rig;
+    auto& view = rig.open();
+    const QImage shot = render(view);
+    EXPECT_FALSE(anyNear(shot, QRectF(250, 235, 250, 25), QColor(245, 245, 245), 20));
+}
+
+TEST(TourRender, PermissionsHeadlineGrantedBadgeAndDisabledNext) {
+    TourRig rig;
+    rig.permissions.screenCapture = false;
+    rig.permissions.accessibility = true;
+    auto& view = rig.open(OnboardingStep::permissions);
+    const QImage shot = render(view, 2.0);
+
+    // The headline's letters carry the accent gradient; the ground beneath them is near black.
+    const QRectF headline(69, 210, 150, 44);
+    EXPECT_TRUE(anyNear(shot, headline, tour::accentStart.toRgb(), 20) ||
+                anyNear(shot, headline, tour::accentEnd.toRgb(), 20));
+    EXPECT_TRUE(near(pixelAt(shot, {30, 380}), QColor(19, 8, 0), 12));
+
+    // The accessibility row shows the green badge; the capture row an accent button.
+    EXPECT_TRUE(anyNear(shot, QRectF(460, 214 + 17, 140, 12), tour::granted.toRgb(), 10));
+    EXPECT_FALSE(anyNear(shot, QRectF(460, 137.5 + 17, 160, 12), tour::granted.toRgb(), 10));
+    EXPECT_TRUE(anyNear(shot, QRectF(500, 137.5 + 17, 140, 12), tour::accentEnd.toRgb(), 30));
+
+    // Next is drawn at 0.4 over the ground: its capsule is a dim orange until the grant.
+    const QColor disabled = pixelAt(shot, {615, 425.5});
+    rig.permissions.screenCapture = true;
+    rig.loop.advance(1.0);
+    const QColor enabled = pixelAt(render(view, 2.0), {615, 425.5});
+    EXPECT_TRUE(near(enabled, QColor(255, 100, 1), 25)) << enabled.name().toStdString();
+    const QColor ground = pixelAt(render(view, 2.0), {615, 395});
+    for (const auto& [d, e, g] : {std::tuple{disabled.red(), enabled.red(), ground.red()},
+                                  std::tuple{disabled.green(), enabled.green(), ground.green()}})
+        EXPECT_NEAR(d, g + 0.4 * (e - g), 12);
+}
+
+TEST(TourRender, MissingArtworkLeavesItsLayerEmpty) {
+    EXPECT_TRUE(tour::artwork(QStringLiteral("NoSuchArtwork"), {750, 500}, 1).isNull());
+    EXPECT_FALSE(tour::artwork(QStringLiteral("TourWelcomeLogo"), {750, 500}, 1).isNull());
+    QImage page(100, 100, QImage::Format_ARGB32_Premultiplied);
+    page.fill(Qt::black);
+    QPainter painter(&page);
+    tour::PageArtwork missing(QStringLiteral("NoSuchArtwork"));
+    missing.draw(painter, 1);
+    painter.end();
+    EXPECT_EQ(page.pixelColor(50, 50), QColor(Qt::black));
+}
+
+TEST(TourRender, EntranceFadesBlursAndLowersThePiece) {
+    const tour::PieceImage piece = tour::renderPiece(
+        QRectF(100, 100, 40, 20), 2, [](QPainter& p) { p.fillRect(QRectF(100, 100, 40, 20), Qt::white); });
+    auto draw = [&](double progress) {
+        QImage page(600, 400, QImage::Format_ARGB32_Premultiplied);
+        page.setDevicePixelRatio(2);
+        page.fill(Qt::black);
+        QPainter painter(&page);
+        tour::paintEntrance(painter, piece, progress);
+        return page;
+    };
+    const QImage rest = draw(1.0), half = draw(0.5), start = draw(0.0);
+    EXPECT_EQ(pixelAt(rest, {120, 110}), QColor(Qt::white));
+    EXPECT_EQ(pixelAt(rest, {120, 125}), QColor(Qt::black));
+    EXPECT_EQ(pixelAt(start, {120, 110}), QColor(Qt::black)) << "transparent at the start";
+    // Half way: 8 points lower, half opaque, and its edge soft.
+    const QColor middle = pixelAt(half, {120, 118});
+    EXPECT_NEAR(middle.red(), 128, 20);
+    EXPECT_GT(pixelAt(half, {120, 127.5}).red(), 5) << "the lowered piece spills past its old foot";
+    EXPECT_LT(pixelAt(half, {120, 127.5}).red(), middle.red());
+}
+
+TEST(TourWindow, FixedAtItsSizeAndAsksOncePerImposedSize) {
+    TourWindow window([] {});
+    EXPECT_EQ(window.minimumSize(), QSize(750, 500));
+    EXPECT_EQ(window.maximumSize(), QSize(750, 500));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Welcome to Velaro"));
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+
+    auto impose = [&](QSize size) {
+        QResizeEvent event(size, QSize(750, 500));
+        QCoreApplication::sendEvent(&window, &event);
+    };
+    impose({900, 700});
+    impose({900, 700});
+    impose({900, 700});
+    EXPECT_EQ(window.sizeRequests(), 1) << "a manager that insists is asked once";
+    impose({1000, 700});
+    EXPECT_EQ(window.sizeRequests(), 2) << "a new imposed size is asked about again";
+    impose({750, 500});
+    impose({900, 700});
+    EXPECT_EQ(window.sizeRequests(), 3);
+}
+
+TEST(TourWindow, ControllerReportsClosesAndHoldsThePageAtTheTopLeft) {
+    TourRig rig;
+    rig.open();
+    int closes = 0;
+    OnboardingWindowController controller(std::move(rig.view));
+    controller.onClose = [&] { ++closes; };
+    ASSERT_NE(controller.window(), nullptr);
+    EXPECT_EQ(controller.rootView()->parentWidget(), controller.window());
+    EXPECT_EQ(controller.rootView()->geometry(), QRect(0, 0, 750, 500));
+    controller.show();
+    EXPECT_TRUE(controller.isVisible());
+    controller.closeWindowAction();
+    EXPECT_FALSE(controller.isVisible());
+    EXPECT_EQ(closes, 1);
+}
+
+}  // namespace
+}  // namespace velaro
