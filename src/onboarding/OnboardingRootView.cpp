@@ -6,10 +6,12 @@
 #include <QPainter>
 #include <QWindow>
 
+#include "onboarding/AllSetPage.h"
 #include "onboarding/PermissionsPage.h"
 #include "onboarding/TourControls.h"
 #include "onboarding/TourPainting.h"
 #include "onboarding/TourPalette.h"
+#include "onboarding/TourStyleOptionPage.h"
 #include "onboarding/WelcomePage.h"
 #include "settings/OverlaySettings.h"
 
@@ -25,11 +27,6 @@ constexpr QRectF kNextFace{607.5, 408, 70, 35};
 constexpr double kPulseGrowth = 0.45;
 constexpr int kPulseRounds = 3;
 
-QColor withAlpha(QColor colour, double alpha) {
-    colour.setAlphaF(float(alpha));
-    return colour;
-}
-
 }  // namespace
 
 OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
@@ -37,8 +34,8 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
       model_(std::move(model)),
       step_(model_.step),
       previousStep_(model_.step),
-      permissions_(model_.permissions, model_.loop,
-                   model_.becameActive ? *model_.becameActive : applicationBecameActive()),
+      becameActive_(model_.becameActive ? *model_.becameActive : applicationBecameActive()),
+      permissions_(model_.permissions, model_.loop, becameActive_),
       transition_(model_.loop, 1.0),
       startEntrance_(model_.loop),
       pulse_(model_.loop, 0.0) {
@@ -82,8 +79,9 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
         model_.loop, QStringLiteral("Back"),
         [](QPainter& painter, const QRectF& face, const tour::TourButton& button) {
             painter.strokePath(tour::capsule(face.adjusted(0.5, 0.5, -0.5, -0.5)),
-                               QPen(withAlpha(Qt::white, 0.4), 1));
-            tour::drawCentredLine(painter, button.text(), tour::buttonFont, face, withAlpha(tour::text, 0.8));
+                               QPen(tour::withAlpha(Qt::white, 0.4), 1));
+            tour::drawCentredLine(painter, button.text(), tour::buttonFont, face,
+                                  tour::withAlpha(tour::text, 0.8));
         },
         this);
     back_->setObjectName(QStringLiteral("back"));
@@ -97,7 +95,8 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
         model_.loop, QStringLiteral("Next"),
         [](QPainter& painter, const QRectF& face, const tour::TourButton& button) {
             painter.fillPath(tour::capsule(face), tour::accentGradient(face));
-            tour::drawCentredLine(painter, button.text(), tour::buttonFont, face, withAlpha(tour::text, 0.8));
+            tour::drawCentredLine(painter, button.text(), tour::buttonFont, face,
+                                  tour::withAlpha(tour::text, 0.8));
         },
         this);
     next_->setObjectName(QStringLiteral("next"));
@@ -171,10 +170,15 @@ QWidget* OnboardingRootView::makePage(OnboardingStep step) {
         case OnboardingStep::permissions:
             page = new PermissionsPage(permissions_, model_.loop, this);
             break;
+        case OnboardingStep::allSet:
+        case OnboardingStep::completed:
+            page = new AllSetPage(
+                model_.settings, model_.loginItem, model_.loop, [this] { finishAndOpenSettings(); }, this);
+            break;
         default:
-            // The feature pages and the last page show the ground and the chrome.
-            page = new QWidget(this);
-            page->setFixedSize(pageSize);
+            // The trust as it stands when the page is made; the page reads it again when the app comes back.
+            page = new TourStyleOptionPage(model_.settings, step, model_.permissions.accessibilityTrusted(),
+                                           model_.loop, model_.permissions, becameActive_, this);
             break;
     }
     page->move(0, 0);

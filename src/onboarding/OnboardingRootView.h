@@ -103,6 +103,7 @@ private:
     Model model_;
     OnboardingStep step_;
     OnboardingStep previousStep_;
+    Stream<std::monostate> becameActive_;
     TourPermissionModel permissions_;
 
     QWidget* page_ = nullptr;

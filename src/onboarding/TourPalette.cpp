@@ -24,6 +24,7 @@ QFont font(const FontSpec& spec, const QPaintDevice& device) {
     const int dpi = device.logicalDpiY() > 0 ? device.logicalDpiY() : 96;
     f.setPointSizeF(spec.size * 72.0 / dpi);
     f.setWeight(spec.weight);
+    if (spec.stretch != 100) f.setStretch(spec.stretch);
     return f;
 }
 

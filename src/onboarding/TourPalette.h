@@ -20,6 +20,10 @@ namespace velaro::tour {
 inline QColor rgb(double r, double g, double b, double a = 1.0) {
     return QColor::fromRgbF(float(r), float(g), float(b), float(a));
 }
+inline QColor withAlpha(QColor colour, double alpha) {
+    colour.setAlphaF(float(alpha));
+    return colour;
+}
 inline const QColor text = rgb(0.9608, 0.9608, 0.9608);
 inline const QColor white = rgb(1, 1, 1);
 inline const QColor black = rgb(0, 0, 0);
@@ -44,8 +48,10 @@ inline constexpr QPainter::CompositionMode softBlend = QPainter::CompositionMode
 struct FontSpec {
     double size;
     QFont::Weight weight = QFont::Normal;
+    // Width in percent: the desktop's sans runs wider than the lines were laid out for.
+    int stretch = 100;
 };
-inline constexpr FontSpec headlineFont{46, QFont::DemiBold};
+inline constexpr FontSpec headlineFont{46, QFont::DemiBold, 88};
 inline constexpr FontSpec welcomeFont{32, QFont::Medium};
 inline constexpr FontSpec buttonFont{14, QFont::Medium};
 inline constexpr FontSpec startButtonFont{12, QFont::Medium};

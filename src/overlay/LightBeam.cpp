@@ -140,8 +140,11 @@ BeamLayout LightBeamView::layout(double width) const {
 }
 
 void LightBeamView::paint(QPainter& p, Size size) const {
-    const BeamLayout l = layout(size.width);
-    const Color vivid = feed_.beamVividColor ? feed_.beamVividColor->value() : Color::white();
+    paintBeam(p, layout(size.width), feed_.beamVividColor ? feed_.beamVividColor->value() : Color::white());
+}
+
+void paintBeam(QPainter& p, const BeamLayout& l, const Color& vivid) {
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     // The layers add up: the beam only ever brightens.
     p.setCompositionMode(QPainter::CompositionMode_Plus);
@@ -166,6 +169,7 @@ void LightBeamView::paint(QPainter& p, Size size) const {
         fill.setColorAt(1, toQColor(c.withAlpha(0)));
         paintCapsule(p, *l.topStreak, fill);
     }
+    p.restore();
 }
 
 Rect LightBeamWindow::frameOver(const ScreenInfo& screen) {

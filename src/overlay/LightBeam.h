@@ -66,6 +66,9 @@ struct BeamLayout {
 BeamLayout beamLayout(const BeamSettings& settings, double alpha, const Color& vivid, double x, double spread,
                       double coreThickness);
 
+// Draws the beam's layers added onto what is beneath, in the vivid colour.
+void paintBeam(QPainter& painter, const BeamLayout& layout, const Color& vivid);
+
 // The sampler's beam values the view follows.
 struct BeamFeed {
     const Published<Color>* beamColor = nullptr;

@@ -217,11 +217,11 @@ TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
 
     rig.permissions.accessibility = false;
     rig.activation.send({});
-    EXPECT_EQ(page->accessibilityRow().state(), TourPermissionRow::State::grantable);
+    EXPECT_EQ(page->accessibilityRow().state(), TourCard::State::grantable);
     rig.permissions.accessibility = true;
     rig.activation.send({});
-    EXPECT_EQ(page->accessibilityRow().state(), TourPermissionRow::State::granted);
-    EXPECT_EQ(page->systemAudioRow().state(), TourPermissionRow::State::informational);
+    EXPECT_EQ(page->accessibilityRow().state(), TourCard::State::granted);
+    EXPECT_EQ(page->systemAudioRow().state(), TourCard::State::informational);
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+// Drawing and hit areas of the tour's picker and switch.
+#include "onboarding/TourSwitches.h"
+
+#include <QPainter>
+
+#include "onboarding/TourControls.h"
+#include "onboarding/TourPainting.h"
+#include "onboarding/TourPalette.h"
+
+namespace velaro::tour {
+
+namespace {
+
+constexpr ShapeMode kShapes[] = {ShapeMode::fullBar, ShapeMode::pill};
+constexpr double kRowHeight = 16.5;
+
+QString shapeLabel(ShapeMode mode) {
+    return mode == ShapeMode::pill ? QStringLiteral("Pill") : QStringLiteral("Full Bar");
+}
+
+// One row of the picker: its whole 70 × 16.5 area presses; it shows as checked while it is the selection.
+class ShapeRow : public QAbstractButton {
+public:
+    ShapeRow(const QString& label, QWidget* parent) : QAbstractButton(parent) {
+        setText(label);
+        setAccessibleName(label);
+        setCheckable(true);
+        setFocusPolicy(Qt::NoFocus);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    // The selection follows the binding, not the click.
+    void nextCheckState() override {}
+    void paintEvent(QPaintEvent*) override {}
+};
+
+}  // namespace
+
+TourSwitch::TourSwitch(const QString& title, Binding<bool> binding, QWidget* parent)
+    : QAbstractButton(parent), binding_(std::move(binding)) {
+    setText(title);
+    setAccessibleName(title);
+    setCheckable(true);
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
+    refresh();
+}
+
+void TourSwitch::placeAt(QPointF topLeft) {
+    origin_ = placeOver(*this, QRectF(topLeft, size), QMarginsF(reach, reach, reach, reach));
+}
+
+void TourSwitch::refresh() {
+    const bool on = binding_.get();
+    if (on != isChecked()) setChecked(on);
+    update();
+}
+
+bool TourSwitch::hitButton(const QPoint& pos) const {
+    return QRectF(origin_, size).adjusted(-reach, -reach, reach, reach).contains(QPointF(pos));
+}
+
+void TourSwitch::nextCheckState() {
+    // The click asks for the other value; the switch moves when the binding reports it.
+    binding_.set(!binding_.get());
+}
+
+void TourSwitch::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(origin_);
+    const QRectF track(QPointF(0, 0), size);
+    const bool on = isChecked();
+    painter.fillPath(capsule(track), on ? QBrush(accentGradient(track)) : QBrush(QColor(255, 255, 255, 51)));
+    // The knob, 19 × 12 within a point of padding, against the end its state points to.
+    const QRectF knob(on ? size.width() - 1 - 19 : 1, 1, 19, 12);
+    painter.fillPath(capsule(knob), Qt::white);
+}
+
+TourSegmentedShape::TourSegmentedShape(Binding<ShapeMode> mode, QWidget* parent)
+    : QWidget(parent), mode_(std::move(mode)) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        auto* row = new ShapeRow(shapeLabel(kShapes[i]), this);
+        row->setGeometry(0, 0, 70, 17);
+        connect(row, &QAbstractButton::clicked, this, [this, i] {
+            // Every click writes, the row already chosen included.
+            mode_.set(kShapes[i]);
+        });
+        rows_[i] = row;
+    }
+    refresh();
+}
+
+void TourSegmentedShape::placeAt(QPointF topLeft) {
+    origin_ = placeOver(*this, QRectF(topLeft, size));
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        rows_[i]->setGeometry(
+            QRectF(origin_ + QPointF(0, kRowHeight * double(i)), QSizeF(70, kRowHeight)).toAlignedRect());
+}
+
+void TourSegmentedShape::refresh() {
+    const ShapeMode mode = mode_.get();
+    for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i]->setChecked(kShapes[i] == mode);
+    update();
+}
+
+double TourSegmentedShape::highlightTop() const {
+    return mode_.get() == ShapeMode::pill ? 17.0 : 3.065;
+}
+
+void TourSegmentedShape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.translate(origin_);
+    QPainterPath ground;
+    ground.addRoundedRect(QRectF(QPointF(0, 0), size), 10, 10);
+    painter.save();
+    painter.setCompositionMode(softBlend);
+    painter.fillPath(ground, Qt::white);
+    painter.restore();
+    const QRectF highlight(3.495, highlightTop(), 63.0115, 12.93505);
+    painter.fillPath(capsule(highlight), accentGradient(highlight));
+    QColor ink = text;
+    ink.setAlphaF(0.8f);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const QString label = shapeLabel(kShapes[i]);
+        const double reference = 12.376 + 14.669 * double(i);
+        const QRectF frame = lineFrame(*this, label, segmentFont, 0, reference);
+        drawLine(painter, label, segmentFont, (size.width() - frame.width()) / 2, reference, ink);
+    }
+}
+
+}  // namespace velaro::tour

@@ -1,0 +1,231 @@
+// The feature pages and the All Set page over the settings: what each says and shows under each condition,
+// what their controls write (on a later turn), and how the tour ends from the last page.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include "onboarding/AllSetPage.h"
+#include "onboarding/TourControls.h"
+#include "onboarding/TourStyleOptionPage.h"
+#include "onboarding/TourSwitches.h"
+#include "onboarding/TourTestRig.h"
+#include "onboarding/TourVideoWell.h"
+
+namespace velaro {
+namespace {
+
+using test::TourRig;
+
+TourStyleOptionPage& featurePage(OnboardingRootView& view) {
+    auto* page = dynamic_cast<TourStyleOptionPage*>(view.page());
+    EXPECT_NE(page, nullptr);
+    return *page;
+}
+
+void setShape(OverlaySettings& settings, ShapeMode mode) {
+    CornerSettings corners = settings.corners();
+    corners.shapeMode = mode;
+    settings.corners = corners;
+}
+
+// A press and release at a point of a widget, as the pointer would.
+void clickAt(QWidget& widget, QPointF point) {
+    QMouseEvent press(QEvent::MouseButtonPress, point, widget.mapToGlobal(point), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, point, widget.mapToGlobal(point), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &release);
+}
+
+TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
+    struct Case {
+        OnboardingStep option;
+        bool trusted;
+        std::function<void(OverlaySettings&)> arrange;
+        QString title, firstLine;
+        std::string video;
+        bool hasSwitch;
+    };
+    const Case cases[] = {
+        {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::fullBar); },
+         "Overlay Shape", "The overlay covers the whole menu bar,", "tour-fullbar", false},
+        {OnboardingStep::menubarShape, false, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
+         "Pill needs the Accessibility permission to measure", "tour-pill", false},
+        {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
+         "The overlay shrinks to capsules", "tour-pill", false},
+        {OnboardingStep::style, true, [](auto&) {}, "Overlay Shape", "The overlay covers the whole menu bar,",
+         "tour-fullbar", false},
+        {OnboardingStep::roundedCorners, true, [](auto&) {}, "Rounded Corners", "Rounds all the corners",
+         "tour-cornerrounding", true},
+        {OnboardingStep::lightReflections, true, [](auto&) {}, "Light Reflections",
+         "Adds a soft light beam across the bar", "tour-lightreflections", true},
+        {OnboardingStep::musicVisualizer, true, [](auto&) {}, "Music Visualizer",
+         "Shows audio bars that sit on top of your screen", "tour-visualizer", true},
+        {OnboardingStep::musicVisualizer, true, [](auto& s) { s.vizStatus = std::string("no audio"); },
+         "Music Visualizer", "Couldn't start. System Audio Recording may", "tour-visualizer", true},
+        {OnboardingStep::progressBar, true, [](auto&) {}, "Progress Bar",
+         "Shows a playback progress line on the top edge", "tour-progressbar", true},
+        {OnboardingStep::fillWindow, true, [](auto&) {}, "Fill Window",
+         "The maximise button fills the window", "tour-fillwindow", true},
+        {OnboardingStep::fillWindow, false, [](auto&) {}, "Fill Window",
+         "Needs the Accessibility permission \u2014", "tour-fillwindow", true},
+    };
+    for (const auto& c : cases) {
+        TourRig rig;
+        rig.permissions.accessibility = c.trusted;
+        c.arrange(*rig.settings);
+        auto& page = featurePage(rig.open(c.option));
+        const auto copy = page.optionCopy();
+        EXPECT_EQ(copy.title, c.title) << int(c.option);
+        ASSERT_EQ(copy.lines.size(), 2);
+        EXPECT_EQ(copy.lines[0], c.firstLine) << int(c.option);
+        EXPECT_EQ(page.videoName(), c.video);
+        EXPECT_EQ(page.well().currentName(), c.video);
+        EXPECT_EQ(page.toggle() != nullptr, c.hasSwitch);
+        EXPECT_EQ(page.picker() != nullptr,
+                  c.option == OnboardingStep::menubarShape || c.option == OnboardingStep::style);
+    }
+}
+
+TEST(TourFeaturePages, LinesFollowTrustOnActivationAndTheVisualizerStatus) {
+    TourRig rig;
+    rig.permissions.accessibility = false;
+    setShape(*rig.settings, ShapeMode::pill);
+    auto& view = rig.open(OnboardingStep::menubarShape);
+    auto& page = featurePage(view);
+    EXPECT_FALSE(page.accessibilityGranted());
+    rig.permissions.accessibility = true;
+    rig.activation.send({});
+    EXPECT_EQ(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"));
+
+    view.go(OnboardingStep::musicVisualizer);
+    auto& viz = featurePage(view);
+    rig.settings->vizStatus = std::string("failed");
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(viz.optionCopy().lines[1], QStringLiteral("need turning on in the desktop's settings."));
+    rig.settings->vizStatus = std::nullopt;
+    EXPECT_EQ(viz.optionCopy().lines[1], QStringLiteral("while music plays."));
+}
+
+TEST(TourFeaturePages, WarningShowsOnlyWhileTheMasterSwitchIsOff) {
+    TourRig rig;
+    auto& view = rig.open(OnboardingStep::progressBar);
+    rig.settings->masterEnabled = true;
+    EXPECT_FALSE(featurePage(view).showsWarning());
+    rig.settings->masterEnabled = false;
+    EXPECT_TRUE(featurePage(view).showsWarning());
+}
+
+TEST(TourFeaturePages, PickerWritesOnEveryClickAndTheClipFollowsOnceItLands) {
+    TourRig rig;
+    setShape(*rig.settings, ShapeMode::fullBar);
+    auto& page = featurePage(rig.open(OnboardingStep::menubarShape));
+    auto& picker = *page.picker();
+    EXPECT_DOUBLE_EQ(picker.highlightTop(), 3.065);
+    EXPECT_TRUE(picker.row(0).isChecked());
+    EXPECT_FALSE(picker.row(1).isChecked());
+
+    picker.row(1).click();
+    EXPECT_EQ(rig.settings->corners().shapeMode, ShapeMode::fullBar) << "the write lands on a later turn";
+    EXPECT_EQ(page.well().currentName(), "tour-fullbar");
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settings->corners().shapeMode, ShapeMode::pill);
+    EXPECT_DOUBLE_EQ(picker.highlightTop(), 17.0);
+    EXPECT_TRUE(picker.row(1).isChecked());
+    EXPECT_EQ(page.well().currentName(), "tour-pill");
+
+    rig.defaults.clearWrites();
+    picker.row(1).click();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.defaults.wasWritten("cornerSettings")) << "the chosen row writes again";
+}
+
+TEST(TourFeaturePages, RoundedCornersSwitchTouchesOnlyTheBottomFlagsAsTheyStandWhenItLands) {
+    TourRig rig;
+    CornerSettings corners = rig.settings->corners();
+    corners.bottomLeftEnabled = true;
+    corners.bottomRightEnabled = false;
+    rig.settings->corners = corners;
+    auto& page = featurePage(rig.open(OnboardingStep::roundedCorners));
+    ASSERT_NE(page.toggle(), nullptr);
+    EXPECT_TRUE(page.toggle()->isChecked()) << "one bottom corner on shows the switch on";
+
+    page.toggle()->click();
+    // An edit of another corner queued between the click and its write survives it.
+    rig.loop.post([&] {
+        CornerSettings edited = rig.settings->corners();
+        edited.topLeftEnabled = false;
+        edited.topRadius = 11;
+        rig.settings->corners = edited;
+    });
+    EXPECT_TRUE(page.toggle()->isChecked()) << "the switch moves once the write lands";
+    rig.loop.runUntilIdle();
+    const CornerSettings after = rig.settings->corners();
+    EXPECT_FALSE(after.bottomLeftEnabled);
+    EXPECT_FALSE(after.bottomRightEnabled);
+    EXPECT_FALSE(after.topLeftEnabled);
+    EXPECT_EQ(after.topRadius, 11);
+    EXPECT_FALSE(page.toggle()->isChecked());
+
+    page.toggle()->click();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.settings->corners().bottomLeftEnabled);
+    EXPECT_TRUE(rig.settings->corners().bottomRightEnabled);
+}
+
+TEST(TourFeaturePages, SwitchPressesSixPointsAroundItsTrackAndNoFarther) {
+    TourRig rig;
+    rig.settings->progressEnabled = false;
+    auto& page = featurePage(rig.open(OnboardingStep::progressBar));
+    auto& toggle = *page.toggle();
+    const QPointF track = toggle.mapFrom(&page, QPoint(626, 297)) + QPointF(0.5, 0.117);
+    struct Case {
+        QPointF at;
+        bool presses;
+    };
+    const Case cases[] = {{{16, 7}, true}, {{-5.5, 7}, true}, {{37.5, 20}, true}, {{16, -5.5}, true}};
+    bool expected = false;
+    for (const auto& c : cases) {
+        clickAt(toggle, track + c.at);
+        rig.loop.runUntilIdle();
+        if (c.presses) expected = !expected;
+        EXPECT_EQ(rig.settings->progressEnabled(), expected) << c.at.x() << "," << c.at.y();
+    }
+    EXPECT_FALSE(toggle.rect().contains((track + QPointF(-7, 7)).toPoint()))
+        << "beyond six points the switch has no area to press";
+}
+
+TEST(TourAllSetPage, SwitchesShowStoredStateAndViewSettingsEndsTheTour) {
+    TourRig rig;
+    rig.settings->showDockIcon = true;
+    rig.loginService.registerError = std::string("not allowed");
+    auto& view = rig.open(OnboardingStep::allSet);
+    auto* page = dynamic_cast<AllSetPage*>(view.page());
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(page->taskbarSwitch().isChecked());
+    EXPECT_FALSE(page->loginSwitch().isChecked());
+
+    page->loginSwitch().click();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.loginService.registerCalls, 1);
+    EXPECT_FALSE(page->loginSwitch().isChecked()) << "a refused login item goes back to off";
+    rig.loginService.registerError.reset();
+    page->loginSwitch().click();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(page->loginSwitch().isChecked());
+
+    page->taskbarSwitch().click();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(rig.settings->showDockIcon());
+    EXPECT_FALSE(page->taskbarSwitch().isChecked());
+
+    page->viewSettings().click();
+    EXPECT_EQ(rig.storedStep(), 4);
+    EXPECT_EQ(rig.finishes, 1);
+    EXPECT_EQ(rig.settingsOpened, 1);
+}
+
+}  // namespace
+}  // namespace velaro

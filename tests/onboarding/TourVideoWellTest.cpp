@@ -1,0 +1,151 @@
+// The clip well: cover fit at its anchor, and playback: once at load, at rest on the first frame, looping
+// under the pointer, rewound when it leaves; frames come only while it plays.
+#include <gtest/gtest.h>
+
+#include <QPainter>
+
+#include "onboarding/TourVideoWell.h"
+#include "support/VirtualLoop.h"
+
+namespace velaro {
+namespace {
+
+TEST(TourVideoWell, CoverFitKeepsTheAnchoredPartInView) {
+    struct Case {
+        QSizeF natural;
+        QPointF anchor;
+        QRectF expected;
+    };
+    const Case cases[] = {
+        {{1920, 1080}, {0.5, 0.5}, {-66.6667, 0, 533.3333, 300}},
+        {{1920, 1080}, {0, 0}, {0, 0, 533.3333, 300}},
+        {{1920, 1080}, {1, 1}, {-133.3333, 0, 533.3333, 300}},
+        {{1080, 1920}, {0.5, 0}, {0, 0, 400, 711.1111}},
+        {{1080, 1920}, {0.5, 1}, {0, -411.1111, 400, 711.1111}},
+        {{0, 0}, {0.5, 0.5}, {0, 0, 400, 300}},
+    };
+    for (const auto& c : cases) {
+        const QRectF frame = coverFrame(c.natural, {400, 300}, c.anchor);
+        EXPECT_NEAR(frame.x(), c.expected.x(), 0.01);
+        EXPECT_NEAR(frame.y(), c.expected.y(), 0.01);
+        EXPECT_NEAR(frame.width(), c.expected.width(), 0.01);
+        EXPECT_NEAR(frame.height(), c.expected.height(), 0.01);
+    }
+}
+
+// A two-second clip that counts the frames it is asked for.
+class CountingClip final : public TourClip {
+public:
+    CountingClip(QSizeF size, int* frames) : size_(size), frames_(frames) {}
+    QSizeF naturalSize() const override { return size_; }
+    double duration() const override { return 2.0; }
+    void paint(QPainter&, double) const override { ++*frames_; }
+
+private:
+    QSizeF size_;
+    int* frames_;
+};
+
+struct WellRig {
+    test::VirtualLoop loop;
+    int frames = 0;
+    int finds = 0;
+    bool windowActive = true;
+    QSizeF clipSize{1280, 900};
+    TourVideoWell well{loop, nullptr, [this](std::string_view name) -> std::unique_ptr<TourClip> {
+                           ++finds;
+                           if (name == "missing") return nullptr;
+                           return std::make_unique<CountingClip>(clipSize, &frames);
+                       }};
+    WellRig() {
+        well.resize(281, 207);
+        well.setWindowActiveQuery([this] { return windowActive; });
+    }
+};
+
+TEST(TourVideoWell, PlaysOnceRestsLoopsWhileHoveredAndRewindsOnLeave) {
+    WellRig rig;
+    rig.well.load("tour-pill");
+    EXPECT_TRUE(rig.well.isPlaying()) << "a loaded clip plays through once";
+    rig.loop.advance(1.0);
+    EXPECT_NEAR(rig.well.position(), 1.0, 0.05);
+    rig.loop.advance(1.1);
+    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_EQ(rig.well.position(), 0.0) << "then it rests on its first frame";
+    EXPECT_EQ(rig.loop.pendingTimers(), 0u) << "no timer runs at rest";
+
+    rig.well.pointerEntered();
+    rig.loop.advance(2.5);
+    EXPECT_TRUE(rig.well.isPlaying()) << "it loops while the pointer is over it";
+    EXPECT_NEAR(rig.well.position(), 0.5, 0.05);
+    rig.well.pointerLeft();
+    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_EQ(rig.well.position(), 0.0);
+    rig.well.pointerEntered();
+    EXPECT_NEAR(rig.well.position(), 0.0, 0.001) << "a new hover plays from the start";
+}
+
+TEST(TourVideoWell, AnInactiveWindowNeitherPlaysNorKeepsPlaying) {
+    WellRig rig;
+    rig.well.load("tour-pill");
+    rig.loop.advance(2.1);
+    rig.windowActive = false;
+    rig.well.pointerEntered();
+    EXPECT_FALSE(rig.well.isPlaying());
+    rig.windowActive = true;
+    rig.well.pointerEntered();
+    EXPECT_TRUE(rig.well.isPlaying());
+    rig.windowActive = false;
+    rig.well.windowActivationChanged();
+    EXPECT_FALSE(rig.well.isPlaying()) << "going to the back counts as leaving";
+    EXPECT_FALSE(rig.well.hovering());
+}
+
+TEST(TourVideoWell, SameNameDoesNoWorkAndUnknownNamesStayEmpty) {
+    WellRig rig;
+    rig.well.load("tour-pill");
+    rig.loop.advance(0.5);
+    const int layouts = rig.well.layoutCount();
+    rig.well.load("tour-pill");
+    rig.well.setAnchor({0.5, 0.5});
+    EXPECT_EQ(rig.finds, 1);
+    EXPECT_EQ(rig.well.layoutCount(), layouts);
+    EXPECT_NEAR(rig.well.position(), 0.5, 0.05) << "not restarted";
+
+    rig.well.load("missing");
+    EXPECT_FALSE(rig.well.hasClip());
+    EXPECT_FALSE(rig.well.isPlaying());
+    rig.well.pointerEntered();
+    EXPECT_FALSE(rig.well.isPlaying()) << "hovering an empty well does nothing";
+    EXPECT_EQ(rig.loop.pendingTimers(), 0u);
+}
+
+TEST(TourVideoWell, FramesArePaintedFromTheClipAtItsCoverFrame) {
+    WellRig rig;
+    rig.clipSize = {0, 0};
+    rig.well.load("tour-pill");
+    EXPECT_EQ(rig.well.clipFrame(), QRectF(0, 0, 281, 207)) << "a clip of no size is stretched to the well";
+    QImage image(281, 207, QImage::Format_ARGB32_Premultiplied);
+    rig.well.render(&image);
+    EXPECT_EQ(rig.frames, 1);
+}
+
+TEST(TourClips, EveryNamedClipDrawsInItsNaturalSize) {
+    for (const auto name : tourClipNames) {
+        const auto clip = findTourClip(name);
+        ASSERT_NE(clip, nullptr) << name;
+        EXPECT_GT(clip->duration(), 1.0);
+        const QSizeF size = clip->naturalSize();
+        QImage image(size.toSize() / 4, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.scale(0.25, 0.25);
+        clip->paint(painter, clip->duration() / 2);
+        painter.end();
+        EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() * 3 / 4).alpha(), 255) << name;
+    }
+    EXPECT_EQ(findTourClip("tour-unknown"), nullptr);
+}
+
+}  // namespace
+}  // namespace velaro
