@@ -17,6 +17,8 @@ constexpr double kTitleTop = 16.275234375;
 constexpr double kTitleReference = kTitleTop + tour::lineRaise * tour::badgeFont.size;
 constexpr double kCapsuleHeight = 10;
 constexpr double kCapsulePadding = 3.5;
+// Detail lines keep this far from the card's right edge.
+constexpr double kDetailMargin = 12;
 // A grant button presses this far outside its capsule.
 constexpr double kButtonReach = 8;
 
@@ -49,7 +51,7 @@ TourCard::TourCard(MainLoop& loop, QString title, QStringList detail, QPointF of
     : QWidget(parent), title_(std::move(title)), detail_(std::move(detail)), origin_(offset) {
     setAccessibleName(title_);
     setAccessibleDescription(detail_.join(QLatin1Char(' ')));
-    // Lines never wrap: the widget reaches to the page's right edge so a long one runs past the card.
+    // Lines never wrap (a long detail line is narrowed instead); the widget reaches to the page's right edge.
     frameOrigin_ =
         tour::placeOver(*this, QRectF(offset, size), QMarginsF(0, 0, 750 - offset.x() - size.width(), 0));
     button_ = new tour::TourButton(
@@ -100,8 +102,9 @@ void TourCard::paintEvent(QPaintEvent*) {
         paintStateCapsule(painter, QRectF(QPointF(title.right() + 8, centreY - size.height() / 2), size),
                           badge, tour::granted);
     }
-    tour::drawBlock(painter, {detail_, tour::captionFont, kTitleX, 40.094, 9.5},
-                    tour::withAlpha(tour::text, 0.8));
+    tour::drawBlock(
+        painter, {detail_, tour::captionFont, kTitleX, 40.094, 9.5, size.width() - kTitleX - kDetailMargin},
+        tour::withAlpha(tour::text, 0.8));
 }
 
 }  // namespace velaro

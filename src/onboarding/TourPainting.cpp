@@ -37,6 +37,19 @@ QRectF drawLine(QPainter& painter, const QString& text, const FontSpec& spec, do
     return lineFrame(*painter.device(), text, spec, x, reference);
 }
 
+QRectF drawFittedLine(QPainter& painter, const QString& text, const FontSpec& spec, double x,
+                      double reference, double maxWidth, const QBrush& brush) {
+    const QRectF frame = lineFrame(*painter.device(), text, spec, x, reference);
+    if (maxWidth <= 0 || frame.width() <= maxWidth) return drawLine(painter, text, spec, x, reference, brush);
+    // The desktop's sans runs wider than the lines were written for; squeezing keeps every word in view.
+    painter.save();
+    painter.translate(x, 0);
+    painter.scale(maxWidth / frame.width(), 1);
+    drawLine(painter, text, spec, 0, reference, brush);
+    painter.restore();
+    return {frame.topLeft(), QSizeF(maxWidth, frame.height())};
+}
+
 void drawCentredLine(QPainter& painter, const QString& text, const FontSpec& spec, const QRectF& rect,
                      const QBrush& brush) {
     painter.save();
@@ -52,7 +65,8 @@ void drawCentredLine(QPainter& painter, const QString& text, const FontSpec& spe
 
 void drawBlock(QPainter& painter, const LineBlock& block, const QBrush& brush) {
     for (int i = 0; i < block.lines.size(); ++i)
-        drawLine(painter, block.lines[i], block.font, block.x, block.reference + block.step * i, brush);
+        drawFittedLine(painter, block.lines[i], block.font, block.x, block.reference + block.step * i,
+                       block.maxWidth, brush);
 }
 
 LineBlock headlineBlock(const Header& header) {

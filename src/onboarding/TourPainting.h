@@ -29,6 +29,8 @@ struct LineBlock {
     double x;
     double reference;
     double step;
+    // Lines wider than this are narrowed to it (0: no limit), so a long line stays inside its card.
+    double maxWidth = 0;
 };
 
 // The accent gradient over `rect`: orange at the top-trailing corner to amber at the bottom-leading one.
@@ -40,6 +42,9 @@ QPainterPath capsule(const QRectF& rect);
 // Draws `text` with its reference (letter foot) at `reference`, from `x`, in `brush`; returns its frame.
 QRectF drawLine(QPainter& painter, const QString& text, const FontSpec& spec, double x, double reference,
                 const QBrush& brush);
+// As drawLine, narrowed horizontally to `maxWidth` when the text runs wider.
+QRectF drawFittedLine(QPainter& painter, const QString& text, const FontSpec& spec, double x,
+                      double reference, double maxWidth, const QBrush& brush);
 // The frame a line takes (advance × line height), top-left at its placed top.
 QRectF lineFrame(const QPaintDevice& device, const QString& text, const FontSpec& spec, double x,
                  double reference);

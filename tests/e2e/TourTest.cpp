@@ -1,5 +1,6 @@
-// The real app's first launch in the test desktop: the tour window at its fixed size, its first moves stored
-// in the settings file, and a session whose screen cannot be read keeping the band off until the tour closes.
+// The real app's first launch in the test desktop: the tour window at its fixed size, every move stored
+// in the settings file up to the settings window, and a session whose screen cannot be read keeping the band
+// off until the tour closes.
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -114,7 +115,7 @@ protected:
     QString window;
 };
 
-TEST_F(TourTest, FirstLaunchOpensTheTourAtItsSizeAndStoresEachMove) {
+TEST_F(TourTest, FirstLaunchOpensTheTourAtItsSizeStoresEachMoveAndEndsInTheSettings) {
     ASSERT_NO_FATAL_FAILURE(launch(QStringLiteral("x11")));
     ASSERT_TRUE(waitUntil([&] { return windowSize() == QSize(750, 500); }))
         << "size " << windowSize().width();
@@ -130,6 +131,23 @@ TEST_F(TourTest, FirstLaunchOpensTheTourAtItsSizeAndStoresEachMove) {
     // The screen can be read in this session, so Next is enabled and leads to the first feature page.
     clickPage({642, 425});
     EXPECT_TRUE(waitUntil([&] { return storedStep() == 5; })) << "stored " << storedStep().value_or(-99);
+
+    // On through the feature pages to All Set, whose "View Settings" card ends the tour in the settings.
+    for (const int step : {6, 7, 8, 9, 10, 3}) {
+        clickPage({642, 425});
+        ASSERT_TRUE(waitUntil([&] { return storedStep() == step; }))
+            << "stored " << storedStep().value_or(-99);
+    }
+    clickPage({533, 355});
+    EXPECT_TRUE(waitUntil([&] { return storedStep() == 4; })) << "stored " << storedStep().value_or(-99);
+    EXPECT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "the tour window closes";
+    EXPECT_TRUE(waitUntil([&] {
+        return !run(QStringLiteral("xdotool"),
+                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                     QStringLiteral("^Velaro Settings$")})
+                    .out.trimmed()
+                    .isEmpty();
+    })) << "the settings window opens";
 }
 
 // Well and card of the feature pages, in page points.

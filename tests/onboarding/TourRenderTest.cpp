@@ -7,6 +7,7 @@
 
 #include "onboarding/OnboardingWindowController.h"
 #include "onboarding/PermissionsPage.h"
+#include "onboarding/TourCard.h"
 #include "onboarding/TourControls.h"
 #include "onboarding/TourEntrance.h"
 #include "onboarding/TourPainting.h"
@@ -83,6 +84,37 @@ TEST(TourRender, PermissionsHeadlineGrantedBadgeAndDisabledNext) {
     for (const auto& [d, e, g] : {std::tuple{disabled.red(), enabled.red(), ground.red()},
                                   std::tuple{disabled.green(), enabled.green(), ground.green()}})
         EXPECT_NEAR(d, g + 0.4 * (e - g), 12);
+}
+
+// Light text pixels (the detail grey, never the orange or dark ground) in `rect`.
+int textPixels(const QImage& image, const QRectF& rect) {
+    int count = 0;
+    const qreal s = image.devicePixelRatio();
+    for (int y = int(rect.top() * s); y < int(rect.bottom() * s); ++y)
+        for (int x = int(rect.left() * s); x < int(rect.right() * s); ++x)
+            count += image.pixelColor(x, y).blue() > 110;
+    return count;
+}
+
+TEST(TourRender, DetailLinesStayInsideTheirCards) {
+    // The longest detail line of each page, by its card's top-left; the lines run 32 to 52 pt below it.
+    struct Case {
+        OnboardingStep step;
+        QPointF card;
+    };
+    for (const auto& c :
+         {Case{OnboardingStep::permissions, {390, 290.5}}, Case{OnboardingStep::allSet, {390, 321.5}}}) {
+        TourRig rig;
+        auto& view = rig.open(c.step);
+        rig.loop.advance(2);
+        for (const qreal scale : {1.0, 2.0}) {
+            const QImage shot = render(view, scale);
+            const double top = c.card.y() + 32, right = c.card.x() + TourCard::size.width();
+            EXPECT_GT(textPixels(shot, QRectF(right - 90, top, 78, 20)), 20) << "the line is drawn";
+            EXPECT_EQ(textPixels(shot, QRectF(right - 11, top, 40, 20)), 0)
+                << "past the card's text column, step " << int(c.step) << " scale " << scale;
+        }
+    }
 }
 
 TEST(TourRender, MissingArtworkLeavesItsLayerEmpty) {
