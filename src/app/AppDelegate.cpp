@@ -46,44 +46,27 @@ AppDelegate::AppDelegate(AppDelegateServices services)
     hotkeyCenter_ = std::make_unique<HotkeyCenter>(services_.hotkeys, loop_);
 }
 
-AppDelegate::~AppDelegate() {
-    *alive_ = false;
-    // The popover's views read the sampler, the settings and the app watcher.
-    statusItem_.reset();
-    // The windows and the controller read the sampler and the settings: they go first.
-    lightBeamWindow_.reset();
-    reminderBanner_.reset();
-    cancellables_.clear();
-    overviewObserver_.cancel();
-    spaceObserver_.cancel();
-    vizRenderController_.reset();
-    progressBarController_.reset();
-    if (vizAudioEngine_) vizAudioEngine_->stop();
-    vizAudioEngine_.reset();
-    if (engineDemandActive_) MusicProgressEngine::shared().stop();
-    overlayController_.reset();
-    menuShapeGeometry_.reset();
-    appWatcher_.reset();
-    onboardingWindow_.reset();
-    settingsWindow_.reset();
-    if (overlaySettings_) overlaySettings_->isEditingActive = nullptr;
+// The members' order is the teardown (see the header); the lifetime guard ends first.
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::StopEngine::operator()(MusicVisualizerAudioEngine* engine) const {
+    engine->stop();
+    delete engine;
 }
 
 void AppDelegate::later(std::function<void()> block) {
-    loop_.post([alive = std::weak_ptr<bool>(alive_), block = std::move(block)] {
-        if (alive.lock()) block();
-    });
+    loop_.post(lifetime_.guard(std::move(block)));
 }
 
 // ---- launch ----
 
 void AppDelegate::applicationDidFinishLaunching() {
-    setSamplerMaster(overlaySettings_->masterEnabled());
+    screenSampler_->setMasterEnabled(overlaySettings_->masterEnabled());
     setupStatusItem();
     overlaySettings_->attachProfileManager(*profileManager_);
     hotkeyCenter_->start(*overlaySettings_);
-    overlaySettings_->isEditingActive = [this, alive = std::weak_ptr<bool>(alive_)] {
-        return alive.lock() && isEditingActive();
+    overlaySettings_->isEditingActive = [this, token = lifetime_.token()] {
+        return token.aliveHere() && isEditingActive();
     };
 
     const OnboardingStep step = storedOnboardingStep(services_.defaults);
@@ -104,46 +87,60 @@ void AppDelegate::startRuntimeOnce() {
 }
 
 void AppDelegate::startRuntime() {
-    AppWatcherSamplerHooks hooks;
-    hooks.refresh = [this] { screenSampler_->refresh(); };
-    hooks.isEnabled = [this] { return screenSampler_->enabled; };
-    hooks.enableAndReconcile = [this] {
-        screenSampler_->enabled = true;
-        screenSampler_->reconcile();
-    };
-    appWatcher_ = std::make_unique<AppWatcher>(services_.sampler.workspace, services_.catalog,
-                                               services_.windowEvents, loop_, std::move(hooks));
-    appWatcher_->onFrontmostPID = [this, alive = std::weak_ptr<bool>(alive_)](std::int32_t pid) {
-        if (alive.lock()) greenButtonFill_->frontmostAppChanged(pid);
-    };
-    greenButtonFill_->attach(*overlaySettings_);
-
-    const auto weak = std::weak_ptr<bool>(alive_);
-    menuShapeGeometry_ = std::make_unique<MenuShapeGeometry>(
-        [this] { return services_.sampler.screens.screens(); }, services_.menuBarItems,
-        [this, weak] { return weak.lock() ? overlaySettings_->corners() : CornerSettings{}; },
-        [this, weak](PillGeometryByScreen pills) {
-            if (weak.lock()) overlaySettings_->pillGeometryByScreen = std::move(pills);
-        });
-
+    makeAppWatcher();
+    makeMenuShapeGeometry();
     setupOverlayController();
-    installSettingsObservers();
 
-    setSamplerLightReflections(overlaySettings_->lightReflectionsEnabled());
+    observeCaptureDemand();
+    observeDockIcon();
+    observeMasterSwitch();
+    observeLightReflections();
+    observeMusicFeatures();
+    observeDesktopAndAppSwitches();
+    observeFrontApp();
+    observePillGeometryInputs();
+    observeOverlayVisibilityInputs();
+
+    screenSampler_->setLightReflectionsEnabled(overlaySettings_->lightReflectionsEnabled());
     scheduleBeamSync();
     updateSamplerDemand();
-
-    if (!overlaySettings_->masterEnabled() && !isTourVisible() && !isSettingsVisible()) {
-        reminderBanner_.reset();
-        reminderBanner_ =
-            std::make_unique<ReminderBannerWindow>(services_.overlayHost, loop_, services_.sampler.screens);
-        reminderBanner_->show(bannerDuration);
-    }
+    showReminderBannerIfDisabled();
 
     updateProgressEngineDemand();
     syncVisualizer();
     syncProgressBar();
     later([this] { computePillGeometries(); });
+}
+
+void AppDelegate::makeAppWatcher() {
+    AppWatcherSamplerHooks hooks;
+    hooks.refresh = [this] { screenSampler_->refresh(); };
+    hooks.isEnabled = [this] { return screenSampler_->isEnabled(); };
+    hooks.enableAndReconcile = [this] { screenSampler_->enable(); };
+    appWatcher_ = std::make_unique<AppWatcher>(services_.sampler.workspace, services_.catalog,
+                                               services_.windowEvents, loop_, std::move(hooks));
+    appWatcher_->onFrontmostPID =
+        lifetime_.guard([this](std::int32_t pid) { greenButtonFill_->frontmostAppChanged(pid); });
+    greenButtonFill_->attach(*overlaySettings_);
+}
+
+void AppDelegate::makeMenuShapeGeometry() {
+    menuShapeGeometry_ = std::make_unique<MenuShapeGeometry>(
+        [this] { return services_.sampler.screens.screens(); }, services_.menuBarItems,
+        [this, token = lifetime_.token()] {
+            return token.aliveHere() ? overlaySettings_->corners() : CornerSettings{};
+        },
+        lifetime_.guard([this](PillGeometryByScreen pills) {
+            overlaySettings_->pillGeometryByScreen = std::move(pills);
+        }));
+}
+
+void AppDelegate::showReminderBannerIfDisabled() {
+    if (overlaySettings_->masterEnabled() || isTourVisible() || isSettingsVisible()) return;
+    reminderBanner_.reset();
+    reminderBanner_ =
+        std::make_unique<ReminderBannerWindow>(services_.overlayHost, loop_, services_.sampler.screens);
+    reminderBanner_->show(bannerDuration);
 }
 
 bool AppDelegate::isEditingActive() const {
@@ -193,12 +190,11 @@ void AppDelegate::setupStatusItem() {
     if (!services_.tray) return;
     statusItem_ = std::make_unique<StatusItemController>(
         *services_.tray, *overlaySettings_,
-        StatusItemController::hooksFor(*this, {loop_,
-                                               services_.permissions,
-                                               [this, weak = std::weak_ptr<bool>(alive_)] {
-                                                   if (weak.lock()) services_.updater.checkForUpdates();
-                                               },
-                                               {}}));
+        StatusItemController::hooksFor(*this,
+                                       {loop_,
+                                        services_.permissions,
+                                        lifetime_.guard([this] { services_.updater.checkForUpdates(); }),
+                                        {}}));
     // Its first look follows the stored master switch.
     statusItem_->setup();
 }
@@ -242,33 +238,23 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::o
         const OnboardingStep step = startStep.value_or(storedOnboardingStep(services_.defaults));
         // A replay after completion shows the tour from its start without moving the stored step back.
         const bool persistsProgress = persists.value_or(step != OnboardingStep::completed);
-        const auto weak = std::weak_ptr<bool>(alive_);
         auto content = std::make_unique<OnboardingRootView>(OnboardingRootView::Model{
             .settings = *overlaySettings_,
             .loginItem = *loginItem_,
             .permissions = services_.permissions,
             .loop = loop_,
-            .openSettings =
-                [this, weak] {
-                    if (weak.lock()) openSettings();
-                },
-            .finish =
-                [this, weak] {
-                    if (weak.lock() && onboardingWindow_) onboardingWindow_->closeWindowAction();
-                },
-            .startRuntime =
-                [this, weak] {
-                    if (weak.lock()) tourRequestsRuntime();
-                },
+            .openSettings = lifetime_.guard([this] { openSettings(); }),
+            .finish = lifetime_.guard([this] {
+                if (onboardingWindow_) onboardingWindow_->closeWindowAction();
+            }),
+            .startRuntime = lifetime_.guard([this] { tourRequestsRuntime(); }),
             .step = startPage(step),
             .persistsProgress = persistsProgress,
             .reduceMotion = services_.reduceMotion && services_.reduceMotion(),
         });
         onboardingWindow_ =
             std::make_unique<OnboardingWindowController>(std::move(content), services_.toolkitWindows);
-        onboardingWindow_->onClose = [this, weak] {
-            if (weak.lock()) tourWindowDidClose();
-        };
+        onboardingWindow_->onClose = lifetime_.guard([this] { tourWindowDidClose(); });
         if (onboardingWindow_->window())
             windowPolicy_.addWindow(WindowNumber(onboardingWindow_->window()->winId()));
     }
@@ -279,18 +265,11 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
     if (section) settingsNavigation_.selection = section;
     if (isTourVisible()) onboardingWindow_->closeWindowAction();
     if (!settingsWindow_) {
-        const auto weak = std::weak_ptr<bool>(alive_);
         auto* root = new SettingsRootView({
-            .showWelcomeTour =
-                [this, weak] {
-                    if (weak.lock()) showOnboarding();
-                },
+            .showWelcomeTour = lifetime_.guard([this] { showOnboarding(); }),
             .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck(); },
             .settings = *overlaySettings_,
-            .loginItem = {loginItem_->isEnabled(),
-                          [this, weak](bool on) {
-                              if (weak.lock()) loginItem_->setEnabled(on);
-                          }},
+            .loginItem = {loginItem_->isEnabled(), lifetime_.guard([this](bool on) { loginItem_->setEnabled(on); })},
             .profileManager = *profileManager_,
             .navigation = settingsNavigation_,
             .loop = loop_,
@@ -301,16 +280,13 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
                 },
             .about = AboutServices::standard(services_.defaults, &services_.sampler.topology),
         });
-        settingsWindow_ =
-            std::make_unique<SettingsWindow>(*overlaySettings_, *profileManager_, loop_, root, [this, weak] {
-                if (weak.lock()) overlaySettings_->reapplyProfileOverrides();
-            });
-        settingsWindow_->onWillClose = [this, weak] {
-            if (weak.lock()) windowPolicy_.settingsWindowWillClose(*profileManager_, *overlaySettings_);
-        };
-        settingsWindow_->onDidBecomeKey = [this, weak] {
-            if (weak.lock()) windowPolicy_.settingsWindowDidBecomeKey(*overlaySettings_);
-        };
+        settingsWindow_ = std::make_unique<SettingsWindow>(
+            *overlaySettings_, *profileManager_, loop_, root,
+            lifetime_.guard([this] { overlaySettings_->reapplyProfileOverrides(); }));
+        settingsWindow_->onWillClose = lifetime_.guard(
+            [this] { windowPolicy_.settingsWindowWillClose(*profileManager_, *overlaySettings_); });
+        settingsWindow_->onDidBecomeKey =
+            lifetime_.guard([this] { windowPolicy_.settingsWindowDidBecomeKey(*overlaySettings_); });
         if (!services_.toolkitWindows) settingsWindow_->setAttribute(Qt::WA_DontShowOnScreen, true);
         // It opens centred on the primary screen; later opens keep wherever the user moved it.
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -336,181 +312,171 @@ UpdateCheckModel& AppDelegate::updateCheck() {
 
 // ---- runtime wiring ----
 
-void AppDelegate::setSamplerMaster(bool enabled) {
-    const bool was = screenSampler_->masterEnabled;
-    screenSampler_->masterEnabled = enabled;
-    screenSampler_->setSamplingActive(was);
-}
-
-void AppDelegate::setSamplerLightReflections(bool enabled) {
-    const bool was = screenSampler_->lightReflectionsEnabled;
-    screenSampler_->lightReflectionsEnabled = enabled;
-    screenSampler_->lightReflectionsDidChange(was);
-}
-
 void AppDelegate::setupOverlayController() {
     if (services_.makeOverlayController)
         overlayController_ =
             services_.makeOverlayController(*screenSampler_, *overlaySettings_, *appWatcher_);
-    const auto weak = std::weak_ptr<bool>(alive_);
-    screenSampler_->onSlideGateChanged = [this, weak] {
-        if (weak.lock()) slideGateChanged();
-    };
+    screenSampler_->onSlideGateChanged = lifetime_.guard([this] { slideGateChanged(); });
     if (overlayController_) {
-        overlayController_->setOnRevealPendingChanged([this, weak] {
-            if (weak.lock()) updateSamplerDemand();
-        });
-        overlayController_->setOnVisibilityChanged([this, weak](bool) {
-            if (weak.lock()) scheduleBeamSync();
-        });
+        overlayController_->setOnRevealPendingChanged(lifetime_.guard([this] { updateSamplerDemand(); }));
+        overlayController_->setOnVisibilityChanged(lifetime_.guard([this](bool) { scheduleBeamSync(); }));
         overlayController_->attachOverviewDetector(*missionControlDetector_);
     } else {
         // Without a controller nobody else holds the detector; the music features still follow it.
         missionControlDetector_->acquire(kOverviewTag);
     }
-    overviewObserver_ =
-        missionControlDetector_->isOverviewActive.changes().receiveOn(loop_).sink([this, weak](bool active) {
-            if (weak.lock()) overviewChanged(active);
-        });
+    overviewObserver_ = missionControlDetector_->isOverviewActive.changes().receiveOn(loop_).sink(
+        lifetime_.guard([this](bool active) { overviewChanged(active); }));
 }
 
-void AppDelegate::installSettingsObservers() {
+namespace {
+// A stream reduced to "something changed", so streams of different types merge.
+template <class Stream>
+auto signal(const Stream& stream) {
+    return stream.map([](const auto&) { return 0; });
+}
+}  // namespace
+
+// Anything that changes whether capture is needed.
+void AppDelegate::observeCaptureDemand() {
     OverlaySettings& s = *overlaySettings_;
-    ScreenSampler& sampler = *screenSampler_;
-    const auto weak = std::weak_ptr<bool>(alive_);
-    // Every handler is queued to a later turn of the loop: values notify before they are stored.
-    auto on = [this, weak](std::function<void()> block) {
-        return [this, weak, block = std::move(block)](const auto&) {
-            if (weak.lock()) block();
-        };
-    };
-    auto signal = [](const auto& stream) { return stream.map([](const auto&) { return 0; }); };
-    auto& c = cancellables_;
+    cancellables_.push_back(merge(signal(s.style.stream()), signal(s.autoSample.stream()),
+                                  signal(s.blurEnabled.stream()), signal(s.overlayEnabled.stream()),
+                                  signal(s.keepOverlayAlwaysOn.stream()), signal(s.emptyDesktopMode.stream()),
+                                  signal(s.lightReflectionsEnabled.stream()), signal(s.corners.stream()),
+                                  signal(s.manualSeparateCorners.stream()), signal(s.vizEnabled.stream()),
+                                  signal(s.progressEnabled.stream()))
+                                .receiveOn(loop_)
+                                .sink(lifetime_.guard([this](int) { updateSamplerDemand(); })));
+}
 
-    // 1: anything that changes whether capture is needed.
-    c.push_back(merge(signal(s.style.stream()), signal(s.autoSample.stream()), signal(s.blurEnabled.stream()),
-                      signal(s.overlayEnabled.stream()), signal(s.keepOverlayAlwaysOn.stream()),
-                      signal(s.emptyDesktopMode.stream()), signal(s.lightReflectionsEnabled.stream()),
-                      signal(s.corners.stream()), signal(s.manualSeparateCorners.stream()),
-                      signal(s.vizEnabled.stream()), signal(s.progressEnabled.stream()))
-                    .receiveOn(loop_)
-                    .sink(on([this] { updateSamplerDemand(); })));
-    // 2
-    c.push_back(s.showDockIcon.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
-        on([this] { applyDockIconPolicy(); })));
-    // 3
-    c.push_back(s.lightReflectionsEnabled.stream().removeDuplicates().receiveOn(loop_).sink(on([this] {
-        setSamplerLightReflections(overlaySettings_->lightReflectionsEnabled());
-        scheduleBeamSync();
-    })));
-    // 4
-    c.push_back(s.vizEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(on([this] {
-        updateProgressEngineDemand();
-        syncVisualizer();
-    })));
-    // 5
-    c.push_back(s.progressEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(on([this] {
-        updateProgressEngineDemand();
-        syncProgressBar();
-    })));
-    // 6
-    c.push_back(s.masterEnabled.stream().removeDuplicates().receiveOn(loop_).sink([this, weak](bool enabled) {
-        if (weak.lock()) applyMasterEnabled(enabled);
-    }));
-    // 7
-    c.push_back(s.masterEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(on([this] {
-        updateProgressEngineDemand();
-        syncVisualizer();
-        syncProgressBar();
-    })));
-    // 8: the sync is deferred by itself, so the handler may run at once; triggers of one turn share a sync.
-    c.push_back(
-        sampler.pointerInBeamBand.stream().removeDuplicates().sink(on([this] { scheduleBeamSync(); })));
-    // 9: a desktop switch.
-    spaceObserver_ = services_.sampler.workspace.events()
-                         .filter([](const WorkspaceEvent& e) {
-                             return e.kind == WorkspaceEvent::Kind::activeSpaceDidChange;
-                         })
-                         .sink(on([this] { visibility_.noteSpaceChange(); }));
+void AppDelegate::observeDockIcon() {
+    cancellables_.push_back(
+        overlaySettings_->showDockIcon.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+            lifetime_.guard([this](bool) { applyDockIconPolicy(); })));
+}
 
-    if (!appWatcher_) return;
-    AppWatcher& watcher = *appWatcher_;
-    // 10
-    c.push_back(watcher.activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
-        on([this] { visibility_.noteAppSwitch(); })));
-    // 11
-    c.push_back(watcher.activeBundleID.stream().removeDuplicates().receiveOn(loop_).sink(
-        [this, weak](const std::optional<std::string>& id) {
-            if (weak.lock()) overlaySettings_->setRuntimeBundleID(id);
-        }));
-    // 12
-    c.push_back(sampler.filledOwnerBundleID.stream().removeDuplicates().receiveOn(loop_).sink(
-        [this, weak](const std::optional<std::string>& id) {
-            if (weak.lock()) overlaySettings_->setRuntimeFilledOwner(id);
-        }));
-    // 13
-    c.push_back(watcher.activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
-        on([this] { computePillGeometries(); })));
-    // 14: the pill numbers, once the user stops dragging.
-    c.push_back(s.corners.stream()
-                    .map([](const CornerSettings& k) {
-                        return std::vector<double>{k.pillHPadding, k.pillLeftHOffset, k.pillRightHOffset,
-                                                   k.pillSeparateSides ? 1.0 : 0.0};
-                    })
-                    .removeDuplicates()
-                    .dropFirst()
-                    .debounce(loop_, 0.2)
-                    .sink(on([this] { computePillGeometries(); })));
-    // 15
-    c.push_back(services_.sampler.screens.parametersChanged().receiveOn(loop_).sink(
-        on([this] { computePillGeometries(); })));
-    // 16
-    c.push_back(combineLatest(sampler.colorPulse.stream(), sampler.isFilledWindowActive.stream(),
-                              watcher.usingOverride.stream(), watcher.activeBundleID.stream())
-                    .receiveOn(loop_)
-                    .sink(on([this] { updateOverlayVisibility(); })));
-    // 17
-    c.push_back(s.layerPosition.stream().receiveOn(loop_).sink(on([this] { updateOverlayVisibility(); })));
-    // 18
-    c.push_back(sampler.excludedAppCovering.stream().receiveOn(loop_).sink(
-        on([this] { updateOverlayVisibility(); })));
-    // 19
-    c.push_back(merge(signal(s.keepOverlayAlwaysOn.stream()), signal(s.emptyDesktopMode.stream()))
-                    .receiveOn(loop_)
-                    .sink(on([this] { updateOverlayVisibility(); })));
-    // 20
-    c.push_back(s.overlayEnabled.stream().removeDuplicates().receiveOn(loop_).sink(
-        on([this] { updateOverlayVisibility(); })));
+void AppDelegate::observeMasterSwitch() {
+    cancellables_.push_back(overlaySettings_->masterEnabled.stream().removeDuplicates().receiveOn(loop_).sink(
+        lifetime_.guard([this](bool enabled) { applyMasterEnabled(enabled); })));
+}
+
+// The beam follows its switch and the pointer entering or leaving its band.
+void AppDelegate::observeLightReflections() {
+    cancellables_.push_back(
+        overlaySettings_->lightReflectionsEnabled.stream().removeDuplicates().receiveOn(loop_).sink(
+            lifetime_.guard([this](bool) {
+                screenSampler_->setLightReflectionsEnabled(overlaySettings_->lightReflectionsEnabled());
+                scheduleBeamSync();
+            })));
+    // The sync is deferred by itself, so this handler may run at once; triggers of one turn share a sync.
+    cancellables_.push_back(screenSampler_->pointerInBeamBand.stream().removeDuplicates().sink(
+        lifetime_.guard([this](bool) { scheduleBeamSync(); })));
+}
+
+// The visualizer, the progress bar and the now-playing engine they share.
+void AppDelegate::observeMusicFeatures() {
+    OverlaySettings& s = *overlaySettings_;
+    cancellables_.push_back(s.vizEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+        lifetime_.guard([this](bool) {
+            updateProgressEngineDemand();
+            syncVisualizer();
+        })));
+    cancellables_.push_back(s.progressEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+        lifetime_.guard([this](bool) {
+            updateProgressEngineDemand();
+            syncProgressBar();
+        })));
+    cancellables_.push_back(s.masterEnabled.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+        lifetime_.guard([this](bool) {
+            updateProgressEngineDemand();
+            syncVisualizer();
+            syncProgressBar();
+        })));
+}
+
+// A desktop switch or a new front app defers the overlay's next show a little.
+void AppDelegate::observeDesktopAndAppSwitches() {
+    spaceObserver_ =
+        services_.sampler.workspace.events()
+            .filter(
+                [](const WorkspaceEvent& e) { return e.kind == WorkspaceEvent::Kind::activeSpaceDidChange; })
+            .sink(lifetime_.guard([this](const WorkspaceEvent&) { visibility_.noteSpaceChange(); }));
+    cancellables_.push_back(
+        appWatcher_->activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+            lifetime_.guard([this](const std::optional<std::string>&) { visibility_.noteAppSwitch(); })));
+}
+
+// The settings' per-app overrides follow the front app and the app whose window fills the top.
+void AppDelegate::observeFrontApp() {
+    cancellables_.push_back(
+        appWatcher_->activeBundleID.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
+            [this](const std::optional<std::string>& id) { overlaySettings_->setRuntimeBundleID(id); })));
+    cancellables_.push_back(
+        screenSampler_->filledOwnerBundleID.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
+            [this](const std::optional<std::string>& id) { overlaySettings_->setRuntimeFilledOwner(id); })));
+}
+
+// The pills' geometry follows the front app's menus, the pill numbers and the screens.
+void AppDelegate::observePillGeometryInputs() {
+    cancellables_.push_back(
+        appWatcher_->activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+            lifetime_.guard([this](const std::optional<std::string>&) { computePillGeometries(); })));
+    // The pill numbers, once the user stops dragging.
+    cancellables_.push_back(
+        overlaySettings_->corners.stream()
+            .map([](const CornerSettings& k) {
+                return std::vector<double>{k.pillHPadding, k.pillLeftHOffset, k.pillRightHOffset,
+                                           k.pillSeparateSides ? 1.0 : 0.0};
+            })
+            .removeDuplicates()
+            .dropFirst()
+            .debounce(loop_, 0.2)
+            .sink(lifetime_.guard([this](const std::vector<double>&) { computePillGeometries(); })));
+    cancellables_.push_back(services_.sampler.screens.parametersChanged().receiveOn(loop_).sink(
+        lifetime_.guard([this](const auto&) { computePillGeometries(); })));
+}
+
+// Everything the overlay's show-or-hide rule reads.
+void AppDelegate::observeOverlayVisibilityInputs() {
+    OverlaySettings& s = *overlaySettings_;
+    const ScreenSampler& sampler = *screenSampler_;
+    auto update = [this] { return lifetime_.guard([this](const auto&) { updateOverlayVisibility(); }); };
+    cancellables_.push_back(combineLatest(sampler.colorPulse.stream(), sampler.isFilledWindowActive.stream(),
+                                          appWatcher_->usingOverride.stream(),
+                                          appWatcher_->activeBundleID.stream())
+                                .receiveOn(loop_)
+                                .sink(update()));
+    cancellables_.push_back(s.layerPosition.stream().receiveOn(loop_).sink(update()));
+    cancellables_.push_back(sampler.excludedAppCovering.stream().receiveOn(loop_).sink(update()));
+    cancellables_.push_back(merge(signal(s.keepOverlayAlwaysOn.stream()), signal(s.emptyDesktopMode.stream()))
+                                .receiveOn(loop_)
+                                .sink(update()));
+    cancellables_.push_back(s.overlayEnabled.stream().removeDuplicates().receiveOn(loop_).sink(update()));
 }
 
 void AppDelegate::applyMasterEnabled(bool enabled) {
-    setSamplerMaster(enabled);
+    screenSampler_->setMasterEnabled(enabled);
     updateOverlayVisibility();
     scheduleBeamSync();
     updateStatusItemAppearance(enabled);
 }
 
 void AppDelegate::updateSamplerDemand() {
-    ScreenSampler& sampler = *screenSampler_;
-    const bool demand = overlaySettings_->needsScreenCapture() || popoverOpen_ ||
-                        (overlayController_ && overlayController_->unifiedRevealPending());
-    const bool changed = sampler.captureDemand != demand;
-    sampler.captureDemand = demand;
-    if (!changed) return;
-    sampler.reconcile();
-    // A stream left open with nothing demanding it is logged once by the sampler.
-    sampler.undemandedOpenLogged = sampler.hasActiveStream() ? !demand : false;
+    screenSampler_->setCaptureDemand(overlaySettings_->needsScreenCapture() || popoverOpen_ ||
+                                     (overlayController_ && overlayController_->unifiedRevealPending()));
 }
 
 void AppDelegate::updateProgressEngineDemand() {
     const OverlaySettings& s = *overlaySettings_;
     const bool wanted = s.masterEnabled() && (s.progressEnabled() || s.vizEnabled());
-    if (wanted == engineDemandActive_) return;
-    engineDemandActive_ = wanted;
-    if (wanted)
-        MusicProgressEngine::shared().start();
-    else
-        MusicProgressEngine::shared().stop();
+    if (wanted == progressEngineDemand_.isActive()) return;
+    if (!wanted) {
+        progressEngineDemand_.cancel();
+        return;
+    }
+    MusicProgressEngine::shared().start();
+    progressEngineDemand_ = Cancellable([] { MusicProgressEngine::shared().stop(); });
 }
 
 void AppDelegate::syncVisualizer() {
@@ -523,7 +489,7 @@ void AppDelegate::syncVisualizer() {
             s.vizStatus = std::optional<std::string>(vizStartFailure);
             return;
         }
-        vizAudioEngine_ = std::move(engine);
+        vizAudioEngine_.reset(engine.release());
         // An engine that stops by itself (its capture could not be rebuilt) is dropped as a failed start.
         vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
         vizRenderController_ = std::make_unique<VizRenderController>(
@@ -538,10 +504,7 @@ void AppDelegate::syncVisualizer() {
         vizRenderController_->stop();
         vizRenderController_.reset();
     }
-    if (vizAudioEngine_) {
-        vizAudioEngine_->stop();
-        vizAudioEngine_.reset();
-    }
+    vizAudioEngine_.reset();
     s.vizStatus = std::nullopt;
 }
 

@@ -16,6 +16,7 @@
 #include "app/OverlayVisibility.h"
 #include "app/WindowPolicy.h"
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "onboarding/OnboardingStep.h"
 #include "overlay/OverlayControllerPort.h"
@@ -50,6 +51,10 @@ class UpdateCheckModel;
 class VizRenderController;
 class WindowEvents;
 class WindowList;
+
+namespace test {
+class AppDelegateRig;
+}
 
 // The platform services and factories the delegate builds its objects over; each service outlives it.
 struct AppDelegateServices {
@@ -125,6 +130,46 @@ public:
     bool isTourVisible() const;
     bool isSettingsVisible() const;
 
+    // ---- what the status item builds its popover on ----
+    ScreenSampler& screenSampler() { return *screenSampler_; }
+    OverlaySettings& overlaySettings() { return *overlaySettings_; }
+    // The app watcher, made when the runtime starts; null before.
+    AppWatcher* appWatcher() { return appWatcher_.get(); }
+    // The About page's view of the updater, made the first time it is asked for.
+    UpdateCheckModel& updateCheck();
+
+private:
+    friend class test::AppDelegateRig;
+
+    // A visualizer engine that is stopped whenever it is let go, by a demand rule or by the teardown.
+    struct StopEngine {
+        void operator()(MusicVisualizerAudioEngine* engine) const;
+    };
+    using RunningVisualizerEngine = std::unique_ptr<MusicVisualizerAudioEngine, StopEngine>;
+
+    // ---- the runtime, started once ----
+    void startRuntimeOnce();
+    void startRuntime();
+    void makeAppWatcher();
+    void makeMenuShapeGeometry();
+    void setupOverlayController();
+    void showReminderBannerIfDisabled();
+
+    // ---- the runtime's change streams, one function per concern ----
+    void observeCaptureDemand();
+    void observeDockIcon();
+    void observeMasterSwitch();
+    void observeLightReflections();
+    void observeMusicFeatures();
+    void observeDesktopAndAppSwitches();
+    void observeFrontApp();
+    void observePillGeometryInputs();
+    void observeOverlayVisibilityInputs();
+
+    // ---- the status item ----
+    void setupStatusItem();
+    void updateStatusItemAppearance(bool active);
+
     // ---- demand rules ----
     void applyMasterEnabled(bool enabled);
     void updateSamplerDemand();
@@ -135,56 +180,18 @@ public:
     void syncLightBeamWindow();
     bool shouldShowLightBeam() const;
     void updateOverlayVisibility();
-
-    // ---- what tests and the status item read ----
-    ScreenSampler& screenSampler() { return *screenSampler_; }
-    OverlaySettings& overlaySettings() { return *overlaySettings_; }
-    ProfileManager& profileManager() { return *profileManager_; }
-    LoginItemManager& loginItem() { return *loginItem_; }
-    Updater& updater() { return services_.updater; }
-    SettingsNavigation& settingsNavigation() { return settingsNavigation_; }
-    SettingsWindow* settingsWindow() { return settingsWindow_.get(); }
-    // The About page's view of the updater, made the first time it is asked for.
-    UpdateCheckModel& updateCheck();
-    MissionControlDetector& missionControlDetector() { return *missionControlDetector_; }
-    GreenButtonFillController& greenButtonFill() { return *greenButtonFill_; }
-    HotkeyCenter& hotkeyCenter() { return *hotkeyCenter_; }
-    AppWatcher* appWatcher() { return appWatcher_.get(); }
-    MenuShapeGeometry* menuShapeGeometry() { return menuShapeGeometry_.get(); }
-    OverlayControllerPort* overlayController() { return overlayController_.get(); }
-    OverlayVisibility& overlayVisibility() { return visibility_; }
-    LightBeamWindow* lightBeamWindow() { return lightBeamWindow_.get(); }
-    ReminderBannerWindow* reminderBanner() { return reminderBanner_.get(); }
-    MusicVisualizerAudioEngine* vizAudioEngine() { return vizAudioEngine_.get(); }
-    VizRenderController* vizRenderController() { return vizRenderController_.get(); }
-    ProgressBarController* progressBarController() { return progressBarController_.get(); }
-    OnboardingWindowController* onboardingWindow() { return onboardingWindow_.get(); }
-    StatusItemController* statusItem() { return statusItem_.get(); }
-    bool runtimeStarted() const { return runtimeStarted_; }
-    bool engineDemandActive() const { return engineDemandActive_; }
-    int lightBeamSyncCount() const { return beamSyncCount_; }
-    bool popoverOpen() const { return popoverOpen_; }
-
-private:
-    void startRuntime();
-    void startRuntimeOnce();
-    void setupStatusItem();
-    void updateStatusItemAppearance(bool active);
-    void setupOverlayController();
-    void installSettingsObservers();
     void slideGateChanged();
     void overviewChanged(bool active);
     void computePillGeometries();
-    void setSamplerMaster(bool enabled);
-    void setSamplerLightReflections(bool enabled);
     // The audio engine stopped by itself: drop it and the visualizer, and say why as a failed start would.
     void visualizerEngineStopped();
     // Runs `block` on a later turn of the main loop unless the delegate is gone by then.
     void later(std::function<void()> block);
 
+    // The members are destroyed in the reverse of this order, which is the teardown: the status item and
+    // the windows first, as they read the sampler and the settings, the long-lived models last.
     AppDelegateServices services_;
     MainLoop& loop_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // Created in this order by the constructor and kept for the life of the process.
     std::unique_ptr<ScreenSampler> screenSampler_;
@@ -195,35 +202,43 @@ private:
     std::unique_ptr<MissionControlDetector> missionControlDetector_;
     std::unique_ptr<GreenButtonFillController> greenButtonFill_;
     std::unique_ptr<HotkeyCenter> hotkeyCenter_;
+    WindowPolicy windowPolicy_;
+    OverlayVisibility visibility_;
+
+    // The tour and the settings window, which reads the update check.
+    std::unique_ptr<UpdateCheckModel> updateCheck_;
+    std::unique_ptr<SettingsWindow> settingsWindow_;
+    std::unique_ptr<OnboardingWindowController> onboardingWindow_;
 
     // Made when the runtime starts.
     std::unique_ptr<AppWatcher> appWatcher_;
     std::unique_ptr<MenuShapeGeometry> menuShapeGeometry_;
     std::unique_ptr<OverlayControllerPort> overlayController_;
+
+    // Music features, made and dropped by their demand rules. While the delegate holds the shared progress
+    // engine's demand, `progressEngineDemand_` gives it back when it goes.
+    Cancellable progressEngineDemand_;
+    RunningVisualizerEngine vizAudioEngine_;
+    std::unique_ptr<ProgressBarController> progressBarController_;
+    std::unique_ptr<VizRenderController> vizRenderController_;
+
+    // The runtime's subscriptions.
     std::vector<Subscription> cancellables_;
     Subscription overviewObserver_;
     Subscription spaceObserver_;
 
-    // The shell's windows.
-    std::unique_ptr<StatusItemController> statusItem_;
-    std::unique_ptr<OnboardingWindowController> onboardingWindow_;
-    std::unique_ptr<SettingsWindow> settingsWindow_;
-    std::unique_ptr<UpdateCheckModel> updateCheck_;
-    WindowPolicy windowPolicy_;
-    std::unique_ptr<LightBeamWindow> lightBeamWindow_;
+    // The overlay's own shell windows and the status item.
     std::unique_ptr<ReminderBannerWindow> reminderBanner_;
+    std::unique_ptr<LightBeamWindow> lightBeamWindow_;
+    std::unique_ptr<StatusItemController> statusItem_;
 
-    // Music features, made and dropped by their demand rules.
-    std::unique_ptr<MusicVisualizerAudioEngine> vizAudioEngine_;
-    std::unique_ptr<VizRenderController> vizRenderController_;
-    std::unique_ptr<ProgressBarController> progressBarController_;
-
-    OverlayVisibility visibility_;
     bool runtimeStarted_ = false;
     bool beamSyncScheduled_ = false;
-    bool engineDemandActive_ = false;
     bool popoverOpen_ = false;
     int beamSyncCount_ = 0;
+
+    // Last, so it ends first: no posted block runs once the teardown has begun.
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -243,12 +243,10 @@ void StatusPopover::toggleMaster() {
 
 void StatusPopover::columnHeightChanged(double height) {
     if (height == contentHeight_) return;
-    const auto weak = std::weak_ptr<bool>(alive_);
-    model_.loop.post([this, weak, height] {
-        if (!weak.lock()) return;
+    model_.loop.post(lifetime_.guard([this, height] {
         contentHeight_ = height;
         applyHeight();
-    });
+    }));
 }
 
 int StatusPopover::popoverHeight() const {
@@ -263,10 +261,7 @@ void StatusPopover::applyHeight() {
 bool StatusPopover::eventFilter(QObject* watched, QEvent* event) {
     if (watched == column_ && event->type() == QEvent::LayoutRequest) {
         // After the layout settles, so the measured height is the new one.
-        const auto weak = std::weak_ptr<bool>(alive_);
-        model_.loop.post([this, weak] {
-            if (weak.lock()) columnHeightChanged(column_->sizeHint().height());
-        });
+        model_.loop.post(lifetime_.guard([this] { columnHeightChanged(column_->sizeHint().height()); }));
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "overlay/AnimatedValue.h"
 #include "overlay/OverlayFeed.h"
 #include "platform/linux/QtTray.h"
@@ -103,7 +104,7 @@ private:
     bool screenRecordingGranted_;
     bool accessibilityGranted_;
     double contentHeight_ = initialContentHeight;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 
     QScrollArea* scroll_ = nullptr;
     QWidget* column_ = nullptr;

@@ -42,10 +42,7 @@ void WindowPolicy::tourDidClose() {
 
 void WindowPolicy::settingsWindowWillClose(ProfileManager& profiles, OverlaySettings& settings) {
     if (!profiles.selectedScope().isGlobal()) profiles.selectedScope = ProfileScope::global();
-    const auto weak = std::weak_ptr<bool>(alive_);
-    loop_.post([weak, &settings] {
-        if (weak.lock()) settings.reapplyProfileOverrides();
-    });
+    loop_.post(lifetime_.guard([&settings] { settings.reapplyProfileOverrides(); }));
 }
 
 void WindowPolicy::settingsWindowDidBecomeKey(OverlaySettings& settings) {

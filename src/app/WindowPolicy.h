@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "base/Lifetime.h"
+
 #include "onboarding/OnboardingStep.h"
 #include "platform/DockPolicy.h"
 
@@ -64,7 +66,7 @@ private:
     DockPolicy& dock_;
     MainLoop& loop_;
     bool deactivateDeferredForTour_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

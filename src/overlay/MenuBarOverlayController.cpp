@@ -118,7 +118,7 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
     };
     updateBeamBandHeight();
     pushInitialCaptureSettings();
-    sampler_.onMenuBarActivityEnded = guarded([this] {
+    sampler_.onMenuBarActivityEnded = lifetime_.guard([this] {
         if (sampler_.isSamplingFrozen() || sampler_.isForeignMenuOpen()) return;
         refreshWindows();
         orderFrontBarWindows();
@@ -141,14 +141,8 @@ void MenuBarOverlayController::setUnifiedBandFactory(UnifiedBandFactory factory)
     unifiedFactory_ = std::move(factory);
 }
 
-std::function<void()> MenuBarOverlayController::guarded(std::function<void()> block) const {
-    return [alive = std::weak_ptr<int>(life_), block = std::move(block)] {
-        if (alive.lock()) block();
-    };
-}
-
 void MenuBarOverlayController::later(std::function<void()> block) {
-    services_.loop.post(guarded(std::move(block)));
+    services_.loop.post(lifetime_.guard(std::move(block)));
 }
 
 std::vector<ScreenInfo> MenuBarOverlayController::currentScreens() const {
@@ -171,21 +165,16 @@ void MenuBarOverlayController::updateBeamBandHeight() {
         primary ? menuBarHeight(*primary, statusBarThickness()) : statusBarThickness();
 }
 
-// The sampler's setters take the previous value after the new one was stored: they reconfigure the streams
-// only when it really changed.
 void MenuBarOverlayController::setBlurCapture(bool on) {
-    const bool previous = std::exchange(sampler_.blurCaptureEnabled, on);
-    sampler_.setBlurCaptureEnabled(previous);
+    sampler_.setBlurCaptureEnabled(on);
 }
 
 void MenuBarOverlayController::setLiveCapture(bool on) {
-    const bool previous = std::exchange(sampler_.liveCaptureEnabled, on);
-    sampler_.setLiveCaptureEnabled(previous);
+    sampler_.setLiveCaptureEnabled(on);
 }
 
 void MenuBarOverlayController::setLiveCaptureFPS(int fps) {
-    const int previous = std::exchange(sampler_.liveCaptureFPS, fps);
-    sampler_.setLiveCaptureFPS(previous);
+    sampler_.setLiveCaptureFPS(fps);
 }
 
 void MenuBarOverlayController::pushInitialCaptureSettings() {

@@ -10,6 +10,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "overlay/ColorMemory.h"
 #include "overlay/CornerOverlayWindow.h"
@@ -225,13 +226,12 @@ private:
     OverlayWindow* bandWindowOf(const ScreenWindows& s) const;
     // Runs `block` on a later turn of the loop unless the controller is gone by then.
     void later(std::function<void()> block);
-    std::function<void()> guarded(std::function<void()> block) const;
 
     ScreenSampler& sampler_;
     OverlaySettings& settings_;
     AppWatcher* appWatcher_;
     OverlayControllerServices services_;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
     HueDriftClock driftClock_;
     UnifiedBandFactory unifiedFactory_;
 

@@ -91,8 +91,7 @@ void MenuBarOverlayController::fadeOutCornerWindows() {
     }
     // The fade may end because a rebuild destroyed its windows: find them again by number, later, and leave
     // alone whatever is gone by then.
-    services_.host.animate(kCornerFadeOut, changes, [this, alive = std::weak_ptr<int>(life_), faded] {
-        if (!alive.lock()) return;
+    services_.host.animate(kCornerFadeOut, changes, lifetime_.guard([this, faded] {
         later([this, faded] {
             if (isVisible_) return;
             std::vector<OverlayWindow*> windows;
@@ -100,7 +99,7 @@ void MenuBarOverlayController::fadeOutCornerWindows() {
                 if (auto* w = services_.host.windowWithNumber(n)) windows.push_back(w);
             withdrawSeparateWindows(windows);
         });
-    });
+    }));
 }
 
 void MenuBarOverlayController::layoutCornerWindows() {

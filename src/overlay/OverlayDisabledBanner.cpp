@@ -98,7 +98,7 @@ ReminderBannerWindow::ReminderBannerWindow(OverlayWindowHost& host, MainLoop& lo
 }
 
 ReminderBannerWindow::~ReminderBannerWindow() {
-    *alive_ = false;
+    lifetime_.end();
 }
 
 void ReminderBannerWindow::show(double duration) {
@@ -115,16 +115,12 @@ void ReminderBannerWindow::show(double duration) {
     }
     window_->setFrame(frame, true);
     host_.animate({kFade, TimingCurve::easeInEaseOut}, {{window_.get(), 1.0, std::nullopt}});
-    fadeOuts_.push_back(loop_.postAfter(duration, [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.lock()) fadeOut();
-    }));
+    fadeOuts_.push_back(loop_.postAfter(duration, lifetime_.guard([this] { fadeOut(); })));
 }
 
 void ReminderBannerWindow::fadeOut() {
     host_.animate({kFade, TimingCurve::easeInEaseOut}, {{window_.get(), 0.0, std::nullopt}},
-                  [this, alive = std::weak_ptr<bool>(alive_)] {
-                      if (alive.lock()) window_->orderOut();
-                  });
+                  lifetime_.guard([this] { window_->orderOut(); }));
 }
 
 }  // namespace velaro

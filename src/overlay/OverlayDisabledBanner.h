@@ -7,6 +7,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "platform/OverlayWindowHost.h"
 
 class QPainter;
@@ -47,7 +48,7 @@ private:
     const Screens& screens_;
     std::unique_ptr<OverlayWindow> window_;
     std::vector<Cancellable> fadeOuts_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -103,13 +103,12 @@ CoalescedRefresh::CoalescedRefresh(MainLoop& loop, std::function<void()> refresh
     : loop_(loop), refresh_(std::move(refresh)) {}
 
 void CoalescedRefresh::schedule() {
-    if (*pending_) return;
-    *pending_ = true;
-    loop_.post([this, alive = std::weak_ptr<bool>(alive_), pending = pending_] {
-        if (!alive.lock()) return;
-        *pending = false;
+    if (pending_) return;
+    pending_ = true;
+    loop_.post(lifetime_.guard([this] {
+        pending_ = false;
         refresh_();
-    });
+    }));
 }
 
 OverlayInputWatch::OverlayInputWatch(MainLoop& loop, const OverlaySettings& settings, const OverlayFeed& feed,

@@ -11,6 +11,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Color.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 #include "sampling/BlurredBackdrop.h"
@@ -79,13 +80,13 @@ public:
     // A refresh still queued finds its owner gone and does nothing.
     ~CoalescedRefresh() = default;
     void schedule();
-    bool isScheduled() const { return *pending_; }
+    bool isScheduled() const { return pending_; }
 
 private:
     MainLoop& loop_;
     std::function<void()> refresh_;
-    std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool pending_ = false;
+    Lifetime lifetime_;
 };
 
 // Everything an overlay view reads: the settings, the feed and the drift clock's phase. Any change refreshes

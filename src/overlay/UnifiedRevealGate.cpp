@@ -35,9 +35,7 @@ void UnifiedRevealGate::begin() {
     }
     // The pulse's current value arrives first and is not news; the one after it is.
     colorWatch_ = inputs_.colorPulse.dropFirst().sink([this](const std::int64_t&) { colorArrived(); });
-    timeout_ = loop_.postAfter(kTimeout, [this, g, alive = std::weak_ptr<int>(life_)] {
-        if (alive.lock()) timedOut(g);
-    });
+    timeout_ = loop_.postAfter(kTimeout, lifetime_.guard([this, g] { timedOut(g); }));
 }
 
 void UnifiedRevealGate::colorArrived() {

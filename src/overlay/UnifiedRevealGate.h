@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 
@@ -64,7 +65,7 @@ private:
     int generation_ = 0;
     Subscription colorWatch_;
     Cancellable timeout_;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -28,7 +28,7 @@ WindowOrdering::WindowOrdering(const OverlaySettings& settings, const ScreenSamp
       pass_(settings, services_.workspace, services_.windowList) {}
 
 WindowOrdering::~WindowOrdering() {
-    *life_ = 1;
+    lifetime_.end();
     activationObserver_.cancel();
     repairTimer_.cancel();
     pendingAssert_.cancel();
@@ -51,26 +51,23 @@ void WindowOrdering::scheduleBelowActiveRepair() {
         pendingAssert_.cancel();
         pass_.forget();
     } else if (!monitorRunning() && needed) {
-        std::weak_ptr<int> life = life_;
-        activationObserver_ = services_.workspace.events().sink([this, life](const WorkspaceEvent& event) {
-            if (life.expired() || event.kind != WorkspaceEvent::Kind::didActivateApplication) return;
-            scheduleBelowActiveAssert("act");
-        });
-        repairTimer_ = services_.loop.every(kCheckInterval, [this, life] {
-            if (!life.expired()) checkBelowActiveOrder();
-        });
+        activationObserver_ =
+            services_.workspace.events().sink(lifetime_.guard([this](const WorkspaceEvent& event) {
+                if (event.kind == WorkspaceEvent::Kind::didActivateApplication)
+                    scheduleBelowActiveAssert("act");
+            }));
+        repairTimer_ =
+            services_.loop.every(kCheckInterval, lifetime_.guard([this] { checkBelowActiveOrder(); }));
         scheduleBelowActiveAssert("start");
     }
 }
 
 void WindowOrdering::scheduleBelowActiveAssert(const std::string&) {
-    std::weak_ptr<int> life = life_;
     // Assigning cancels the run still pending, so at most one is ever queued.
-    pendingAssert_ = services_.loop.postAfter(kAssertDelay, [this, life] {
-        if (life.expired()) return;
+    pendingAssert_ = services_.loop.postAfter(kAssertDelay, lifetime_.guard([this] {
         pendingAssert_.cancel();  // it has run; the loops allow a block to end its own handle
         assertBelowActiveOrder();
-    });
+    }));
 }
 
 void WindowOrdering::assertBelowActiveOrder() {

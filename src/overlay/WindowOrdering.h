@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "overlay/BelowActiveCornerPass.h"
 
 namespace velaro {
@@ -71,7 +72,7 @@ private:
     Subscription activationObserver_;
     Cancellable repairTimer_;
     Cancellable pendingAssert_;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

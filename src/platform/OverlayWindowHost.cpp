@@ -73,13 +73,13 @@ struct AnimationGroup {
     int remaining = 0;
     std::function<void()> completion;
     MainLoop* loop = nullptr;
-    std::weak_ptr<bool> hostAlive;
+    Lifetime::Token host;
 
     void finishOne() {
         if (--remaining > 0 || !completion) return;
         // Completions run on a later turn, never inside the setter that took an animation over.
-        loop->post([completion = std::move(completion), alive = hostAlive] {
-            if (!alive.expired()) completion();
+        loop->post([completion = std::move(completion), host = host] {
+            if (host.aliveHere()) completion();
         });
     }
 };
@@ -260,7 +260,7 @@ void OverlayWindow::animateStep(double now) {
 OverlayWindowHost::OverlayWindowHost(MainLoop& loop) : loop_(loop) {}
 
 OverlayWindowHost::~OverlayWindowHost() {
-    *alive_ = false;
+    lifetime_.end();
     // Windows should be gone by now; any left behind must not reach back into a dead host.
     for (auto* window : windows_) window->attached_ = false;
 }
@@ -315,9 +315,7 @@ OverlayWindow* OverlayWindowHost::windowWithNumber(WindowNumber number) const {
 
 Cancellable OverlayWindowHost::batch() {
     beginBatch();
-    return Cancellable([this, alive = alive_] {
-        if (*alive) commitBatch();
-    });
+    return Cancellable(lifetime_.guard([this] { commitBatch(); }));
 }
 
 void OverlayWindowHost::beginBatch() {
@@ -337,11 +335,10 @@ void OverlayWindowHost::commitBatch() {
 void OverlayWindowHost::noteNeedsDisplay(OverlayWindow*) {
     if (batchDepth_ > 0 || displayPosted_) return;
     displayPosted_ = true;
-    loop_.post([this, alive = alive_] {
-        if (!*alive) return;
+    loop_.post(lifetime_.guard([this] {
         displayPosted_ = false;
         flushDisplays();
-    });
+    }));
 }
 
 void OverlayWindowHost::flushDisplays() {
@@ -356,7 +353,7 @@ void OverlayWindowHost::animate(const OverlayAnimation& animation,
     auto group = std::make_shared<AnimationGroup>();
     group->completion = std::move(completion);
     group->loop = &loop_;
-    group->hostAlive = alive_;
+    group->host = lifetime_.token();
     group->remaining = 1;  // held until every tween is installed, so none can complete the group early
     const bool instant = !(std::isfinite(animation.duration) && animation.duration > 0);
     const double now = loop_.uptime();

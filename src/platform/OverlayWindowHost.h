@@ -17,6 +17,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 
 class QPainter;
 
@@ -240,7 +241,7 @@ private:
     bool stackDirty_ = false;
     bool displayPosted_ = false;
     Cancellable ticker_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

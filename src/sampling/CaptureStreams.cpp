@@ -322,9 +322,9 @@ void ScreenSampler::startStream(const ScreenInfo& screen, const std::shared_ptr<
     const std::int64_t g = context->configGeneration;
     services_.capture.getShareableContent(
         false, false,
-        [this, life = std::weak_ptr<int>(life_), weak = std::weak_ptr<StreamContext>(context), id = screen.id,
-         g](std::optional<ShareableContent> content, std::optional<CaptureError> error) {
-            if (!life.lock()) return;
+        [this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context), id = screen.id, g](
+            std::optional<ShareableContent> content, std::optional<CaptureError> error) {
+            if (!life.aliveHere()) return;
             auto c = weak.lock();
             if (!c) return;
             if (error || !content) {
@@ -388,9 +388,9 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
 
     auto stream = services_.capture.makeStream(
         filter, plan.configuration(),
-        [this, life = std::weak_ptr<int>(life_)](CaptureStream& stopped, const CaptureError&) {
+        [this, life = lifetime_.token()](CaptureStream& stopped, const CaptureError&) {
             const CaptureStream* which = &stopped;
-            if (!life.lock()) return;
+            if (!life.alive()) return;
             later([this, which] { handleStreamStopped(which); });
         });
     if (!stream) {
@@ -406,10 +406,9 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
         context->isConfiguringStream = false;
         return;
     }
-    stream->startCapture([this, life = std::weak_ptr<int>(life_),
-                          weak = std::weak_ptr<StreamContext>(context), screen, g,
-                          stream](std::optional<CaptureError> error) {
-        if (!life.lock()) {
+    stream->startCapture([this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context),
+                          screen, g, stream](std::optional<CaptureError> error) {
+        if (!life.aliveHere()) {
             // Nobody will ever stop it otherwise.
             if (!error) stream->stopCapture({});
             return;
@@ -443,9 +442,9 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
     // changed. The new stream is never kept. Whether to start another is decided once the stop is done, on
     // the state of that moment, since a reconcile meanwhile could not start one while this start held the
     // context.
-    stream->stopCapture([this, life = std::weak_ptr<int>(life_), weak = std::weak_ptr<StreamContext>(context),
+    stream->stopCapture([this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context),
                          screen](std::optional<CaptureError>) {
-        if (!life.lock()) return;
+        if (!life.aliveHere()) return;
         auto c = weak.lock();
         if (!c) return;
         c->isConfiguringStream = false;

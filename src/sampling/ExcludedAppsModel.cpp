@@ -78,20 +78,17 @@ ExcludedAppsModel::ExcludedAppsModel(DefaultsStore& defaults, const AppCatalog& 
     for (const auto& slot : storedSets) *slot.published = united;
 
     refreshRunning();
-    runningObservation_ =
-        workspace_.events().sink([this, alive = std::weak_ptr<bool>(alive_)](const WorkspaceEvent& e) {
-            if (e.kind != WorkspaceEvent::Kind::didLaunchApplication &&
-                e.kind != WorkspaceEvent::Kind::didTerminateApplication)
-                return;
-            loop_.post([this, alive] {
-                if (alive.lock()) refreshRunning();
-            });
-        });
+    runningObservation_ = workspace_.events().sink([this](const WorkspaceEvent& e) {
+        if (e.kind != WorkspaceEvent::Kind::didLaunchApplication &&
+            e.kind != WorkspaceEvent::Kind::didTerminateApplication)
+            return;
+        loop_.post(lifetime_.guard([this] { refreshRunning(); }));
+    });
 }
 
 ExcludedAppsModel::~ExcludedAppsModel() {
     runningObservation_.cancel();
-    alive_.reset();
+    lifetime_.end();
 }
 
 void ExcludedAppsModel::sortByName(std::vector<MemberApp>& list) {

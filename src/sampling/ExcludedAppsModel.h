@@ -11,6 +11,7 @@
 #include <QImage>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "base/Published.h"
 
 namespace velaro {
@@ -67,7 +68,7 @@ private:
     const Workspace& workspace_;
     MainLoop& loop_;
     std::map<std::string, QImage> iconCache_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
     Subscription runningObservation_;
 };
 

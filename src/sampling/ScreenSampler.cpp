@@ -56,7 +56,7 @@ ScreenSampler::ScreenSampler(Services services)
 }
 
 ScreenSampler::~ScreenSampler() {
-    life_.reset();
+    lifetime_.end();
     observers_.clear();
     pointerBand_.removePointerMonitors();
     pollTimer.cancel();
@@ -85,9 +85,7 @@ void ScreenSampler::after(double seconds, std::function<void()> block) {
 }
 
 void ScreenSampler::later(std::function<void()> block) {
-    loop().post([life = std::weak_ptr<int>(life_), block = std::move(block)] {
-        if (life.lock()) block();
-    });
+    loop().post(lifetime_.guard(std::move(block)));
 }
 
 std::vector<std::shared_ptr<StreamContext>> ScreenSampler::allContexts() const {
@@ -156,14 +154,14 @@ void ScreenSampler::publishDominant(const Color& color, StreamContext* from) {
 
 void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context) {
     FrameOutput& fo = *context->frameOutput;
-    const std::weak_ptr<int> life = life_;
+    const Lifetime::Token life = lifetime_.token();
     const std::weak_ptr<StreamContext> weak = context;
     MainLoop* loop = &services_.loop;
     // Every result is copied into a block on the main loop; the block does nothing once the sampler or the
     // context is gone. Posts keep the order in which one context's results were made.
     auto onMain = [this, life, weak, loop](auto body) {
         loop->post([this, life, weak, body = std::move(body)] {
-            if (!life.lock()) return;
+            if (!life.aliveHere()) return;
             if (auto c = weak.lock()) body(*c);
         });
     };
@@ -323,23 +321,26 @@ void ScreenSampler::setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geome
     if (changed) reconcile();
 }
 
-void ScreenSampler::setLiveCaptureEnabled(bool previous) {
-    if (previous == liveCaptureEnabled) return;
+void ScreenSampler::setLiveCaptureEnabled(bool enabled) {
+    if (enabled == liveCaptureEnabled) return;
+    liveCaptureEnabled = enabled;
     bumpConfigGenerations();
     if (!liveCaptureEnabled) clearLiveLines();
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
 
-void ScreenSampler::setLiveCaptureFPS(int previous) {
-    if (previous == liveCaptureFPS) return;
+void ScreenSampler::setLiveCaptureFPS(int fps) {
+    if (fps == liveCaptureFPS) return;
+    liveCaptureFPS = fps;
     bumpConfigGenerations();
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
 
-void ScreenSampler::setBlurCaptureEnabled(bool previous) {
-    if (previous == blurCaptureEnabled) return;
+void ScreenSampler::setBlurCaptureEnabled(bool enabled) {
+    if (enabled == blurCaptureEnabled) return;
+    blurCaptureEnabled = enabled;
     bumpConfigGenerations();
     if (!blurCaptureEnabled) {
         clearBlurredBackdrops();
@@ -350,8 +351,9 @@ void ScreenSampler::setBlurCaptureEnabled(bool previous) {
     reconcile();
 }
 
-void ScreenSampler::lightReflectionsDidChange(bool previous) {
-    if (previous == lightReflectionsEnabled) return;
+void ScreenSampler::setLightReflectionsEnabled(bool enabled) {
+    if (enabled == lightReflectionsEnabled) return;
+    lightReflectionsEnabled = enabled;
     bumpConfigGenerations();
     if (!lightReflectionsEnabled) beamColor = Color::clear();
     pointerBand_.update(lightReflectionsEnabled, masterEnabled);
@@ -359,8 +361,9 @@ void ScreenSampler::lightReflectionsDidChange(bool previous) {
     reconcile();
 }
 
-void ScreenSampler::setSamplingActive(bool wasActive) {
-    if (wasActive == masterEnabled) return;
+void ScreenSampler::setMasterEnabled(bool enabled) {
+    if (enabled == masterEnabled) return;
+    masterEnabled = enabled;
     if (masterEnabled) {
         startPollTimer();
         refresh();
@@ -371,6 +374,19 @@ void ScreenSampler::setSamplingActive(bool wasActive) {
         seamReleaseTimer.cancel();
     }
     pointerBand_.update(lightReflectionsEnabled, masterEnabled);
+    reconcile();
+}
+
+void ScreenSampler::setCaptureDemand(bool demand) {
+    if (demand == captureDemand) return;
+    captureDemand = demand;
+    reconcile();
+    // A stream left open with nothing demanding it is logged once.
+    undemandedOpenLogged = hasActiveStream() ? !demand : false;
+}
+
+void ScreenSampler::enable() {
+    enabled = true;
     reconcile();
 }
 
@@ -624,9 +640,9 @@ void ScreenSampler::updateContentFilters() {
     isUpdatingFilter = true;
     services_.capture.getShareableContent(
         false, false,
-        [this, life = std::weak_ptr<int>(life_)](std::optional<ShareableContent> content,
-                                                 std::optional<CaptureError> error) {
-            if (!life.lock()) return;
+        [this, life = lifetime_.token()](std::optional<ShareableContent> content,
+                                         std::optional<CaptureError> error) {
+            if (!life.aliveHere()) return;
             if (error || !content) {
                 failFilterUpdate();
                 return;
@@ -649,8 +665,8 @@ void ScreenSampler::applyFiltersTo(const ShareableContent& content) {
 
     auto remaining = std::make_shared<int>(1);
     auto failed = std::make_shared<bool>(false);
-    auto done = [this, life = std::weak_ptr<int>(life_), remaining, failed] {
-        if (--*remaining > 0 || !life.lock()) return;
+    auto done = [this, life = lifetime_.token(), remaining, failed] {
+        if (--*remaining > 0 || !life.aliveHere()) return;
         if (*failed)
             failFilterUpdate();
         else

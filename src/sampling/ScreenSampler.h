@@ -16,6 +16,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Color.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 #include "platform/CaptureService.h"
@@ -166,13 +167,18 @@ public:
     void forcePublishNextFrame(bool snapSmoothing);
     // Replaces the geometry map and restarts only the streams whose geometry changed.
     void setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geometry);
-    // Called by the writer right after it stored the new value, with the previous one.
-    void setLiveCaptureEnabled(bool previous);
-    void setLiveCaptureFPS(int previous);
-    void setBlurCaptureEnabled(bool previous);
-    void lightReflectionsDidChange(bool previous);
-    // Called right after a new `masterEnabled` was stored, with whether sampling was active before.
-    void setSamplingActive(bool wasActive);
+    // The switches that shape the streams; each restarts the running streams only when its value changes.
+    void setLiveCaptureEnabled(bool enabled);
+    void setLiveCaptureFPS(int fps);
+    void setBlurCaptureEnabled(bool enabled);
+    void setLightReflectionsEnabled(bool enabled);
+    // The master switch: off stops the poll and every stream; on resumes them with a fresh refresh.
+    void setMasterEnabled(bool enabled);
+    // Whether any feature wants the live colour now; without demand no stream runs.
+    void setCaptureDemand(bool demand);
+    // Capture may start once the app watcher knows the front app; reconciles the streams.
+    void enable();
+    bool isEnabled() const { return enabled; }
     void reconcile();
     bool hasActiveStream() const;
     std::shared_ptr<ScreenChannel> liveContextScreenValue();
@@ -257,7 +263,7 @@ private:
     std::set<std::string> storedSampleStop() const;
 
     Services services_;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
     std::map<std::uint64_t, Cancellable> delayed_;
     std::uint64_t nextDelayed_ = 0;
     Cancellable slideGateTimer_;

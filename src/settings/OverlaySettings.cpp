@@ -276,7 +276,7 @@ void OverlaySettings::writeBackResolvedSettings() {
 // ---- Persisting ------------------------------------------------------------------------------------------
 
 ProfileManager* OverlaySettings::manager() const {
-    return profileManagerAlive_.expired() ? nullptr : profileManager_;
+    return profileManagerAlive_.alive() ? profileManager_ : nullptr;
 }
 
 void OverlaySettings::persist(const PlistValue& value, const std::string& key) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Color.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 #include "platform/DefaultsStore.h"
@@ -230,7 +231,7 @@ private:
     bool isResolving_ = false;
     bool isRestoringAutoSample_ = false;
     ProfileManager* profileManager_ = nullptr;
-    std::weak_ptr<const bool> profileManagerAlive_;
+    Lifetime::Token profileManagerAlive_;
     SettingOverrides lastAppliedOverrides_;
     Subscription scopeObserver_;
     Subscription outsideChangesObserver_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Lifetime.h"
 #include "base/Published.h"
 #include "platform/DefaultsStore.h"
 
@@ -80,7 +81,7 @@ public:
     void resetAllOverrides(const std::string& bundleID);
 
     // Expires when the manager is destroyed, so holders of a plain pointer can tell it is gone.
-    std::weak_ptr<const bool> lifetime() const { return alive_; }
+    Lifetime::Token lifetime() const { return lifetime_.token(); }
 
 private:
     std::vector<AppProfile> loadStoredProfiles() const;
@@ -92,7 +93,7 @@ private:
 
     DefaultsStore& defaults_;
     Published<std::vector<AppProfile>> profiles_;
-    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -2,21 +2,21 @@
 // coalescing, the visualizer's failure path, capture demand, the visibility streams and the slide gate.
 #include <gtest/gtest.h>
 
-#include "app/AppDelegateTestRig.h"
 #include "music/MusicProgressEngine.h"
 #include "music/ProgressBarController.h"
 #include "music/VizRenderController.h"
 #include "overlay/LightBeam.h"
+#include "support/AppDelegateRig.h"
 
 namespace velaro {
 namespace {
 
-using test::ShellRig;
+using test::AppDelegateRig;
 
 constexpr std::int32_t kEditorPID = 100;
 
 struct AppDelegateRuntime : ::testing::Test {
-    ShellRig rig;
+    AppDelegateRig rig;
     AppDelegate* d = nullptr;
 
     void SetUp() override {
@@ -56,11 +56,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     beamBand(true);
     auto& c = rig.controller();
     ASSERT_TRUE(c.visible);
-    ASSERT_NE(d->lightBeamWindow(), nullptr);
-    EXPECT_TRUE(d->lightBeamWindow()->window().isVisible());
-    ASSERT_NE(d->vizRenderController(), nullptr);
-    ASSERT_NE(d->progressBarController(), nullptr);
-    EXPECT_TRUE(d->engineDemandActive());
+    ASSERT_NE(rig.lightBeamWindow(), nullptr);
+    EXPECT_TRUE(rig.lightBeamWindow()->window().isVisible());
+    ASSERT_NE(rig.vizRenderController(), nullptr);
+    ASSERT_NE(rig.progressBarController(), nullptr);
+    EXPECT_TRUE(rig.engineDemandActive());
     EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
     EXPECT_TRUE(rig.sampler().masterEnabled);
     EXPECT_TRUE(rig.sampler().lightReflectionsEnabled);
@@ -69,11 +69,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.sampler().masterEnabled);
     EXPECT_FALSE(c.visible);
-    EXPECT_EQ(d->lightBeamWindow(), nullptr);
-    EXPECT_EQ(d->vizRenderController(), nullptr);
-    EXPECT_EQ(d->vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
+    EXPECT_EQ(rig.vizRenderController(), nullptr);
+    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
     EXPECT_EQ(rig.vizCaptureCloses(), 1);
-    EXPECT_EQ(d->progressBarController(), nullptr);
+    EXPECT_EQ(rig.progressBarController(), nullptr);
     EXPECT_FALSE(MusicProgressEngine::shared().isRunning());
 
     rig.settings().masterEnabled = true;
@@ -82,11 +82,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_FALSE(c.visible) << "switching off hid it: the show waits as after an unfill";
     rig.loop.advance(OverlayVisibility::showDelay);
     EXPECT_TRUE(c.visible);
-    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the band forgot the pointer while sampling was off";
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the band forgot the pointer while sampling was off";
     beamBand(true);
-    EXPECT_NE(d->lightBeamWindow(), nullptr) << "a new beam window for the new showing";
-    EXPECT_NE(d->vizRenderController(), nullptr);
-    EXPECT_NE(d->progressBarController(), nullptr);
+    EXPECT_NE(rig.lightBeamWindow(), nullptr) << "a new beam window for the new showing";
+    EXPECT_NE(rig.vizRenderController(), nullptr);
+    EXPECT_NE(rig.progressBarController(), nullptr);
     EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
     EXPECT_EQ(rig.vizEnginesMade, 2);
 
@@ -96,8 +96,8 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     rig.settings().vizEnabled = false;
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->vizRenderController(), nullptr);
-    EXPECT_NE(d->progressBarController(), nullptr);
+    EXPECT_EQ(rig.vizRenderController(), nullptr);
+    EXPECT_NE(rig.progressBarController(), nullptr);
 
     rig.delegate.reset();
     EXPECT_FALSE(MusicProgressEngine::shared().isRunning()) << "the shared engine is not left running";
@@ -107,17 +107,17 @@ TEST_F(AppDelegateRuntime, ThreeBeamTriggersInOneTurnSyncOnce) {
     rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
     launch();
     fillTop(true);
-    const int before = d->lightBeamSyncCount();
+    const int before = rig.lightBeamSyncCount();
     // Visibility change, the pointer entering the band, the master switch: all in one turn.
     rig.controller().setVisible(false);
     rig.sampler().pointerInBeamBand = true;
-    d->applyMasterEnabled(true);
+    rig.applyMasterEnabled(true);
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->lightBeamSyncCount(), before + 1);
-    ASSERT_NE(d->lightBeamWindow(), nullptr)
+    EXPECT_EQ(rig.lightBeamSyncCount(), before + 1);
+    ASSERT_NE(rig.lightBeamWindow(), nullptr)
         << "the master switch's visibility rule showed the overlay again";
-    EXPECT_EQ(d->lightBeamWindow()->window().frame(), (Rect{0, 982 - 64, 1512, 64}));
-    EXPECT_EQ(d->lightBeamWindow()->window().level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(rig.lightBeamWindow()->window().frame(), (Rect{0, 982 - 64, 1512, 64}));
+    EXPECT_EQ(rig.lightBeamWindow()->window().level(), OverlayWindowLevel::mainMenu);
 }
 
 TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
@@ -125,20 +125,20 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     launch();
     fillTop(true);
     beamBand(true);
-    ASSERT_NE(d->lightBeamWindow(), nullptr);
+    ASSERT_NE(rig.lightBeamWindow(), nullptr);
     rig.settings().lightReflectionsEnabled = false;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->lightBeamWindow(), nullptr);
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
     EXPECT_FALSE(rig.sampler().lightReflectionsEnabled);
     rig.settings().lightReflectionsEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the band forgot the pointer while reflections were off";
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the band forgot the pointer while reflections were off";
     beamBand(true);
-    ASSERT_NE(d->lightBeamWindow(), nullptr);
+    ASSERT_NE(rig.lightBeamWindow(), nullptr);
 
-    d->missionControlDetector().isOverviewActive = true;
+    rig.missionControlDetector().isOverviewActive = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "no beam while the overview shows";
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "no beam while the overview shows";
     EXPECT_TRUE(rig.sampler().lastOverviewActive);
 }
 
@@ -147,21 +147,21 @@ TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwit
     launch();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->vizAudioEngine(), nullptr);
-    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.vizRenderController(), nullptr);
     EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
-    EXPECT_TRUE(d->engineDemandActive()) << "the now-playing engine does not depend on the audio engine";
+    EXPECT_TRUE(rig.engineDemandActive()) << "the now-playing engine does not depend on the audio engine";
 
     rig.settings().vizEnabled = false;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
-    EXPECT_FALSE(d->engineDemandActive());
+    EXPECT_FALSE(rig.engineDemandActive());
 
     // Retrying by switching it on again tries a new engine.
     rig.vizEngineWorks = true;
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_NE(d->vizAudioEngine(), nullptr);
+    EXPECT_NE(rig.vizAudioEngine(), nullptr);
     EXPECT_EQ(rig.vizEnginesMade, 2);
 }
 
@@ -169,16 +169,16 @@ TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheSta
     launch();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    ASSERT_NE(d->vizAudioEngine(), nullptr);
-    ASSERT_NE(d->vizRenderController(), nullptr);
+    ASSERT_NE(rig.vizAudioEngine(), nullptr);
+    ASSERT_NE(rig.vizRenderController(), nullptr);
 
     // The default output changes and the capture cannot be set up on it.
     rig.vizCapture->failure = AudioCapture::Failure{"aggregate-create", 5};
     rig.vizCapture->changeOutput();
     rig.loop.advance(MusicVisualizerAudioEngine::outputChangeDebounce);
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d->vizAudioEngine(), nullptr);
-    EXPECT_EQ(d->vizRenderController(), nullptr);
+    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.vizRenderController(), nullptr);
     EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
 
     // Toggling off and on retries with a new engine.
@@ -186,25 +186,25 @@ TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheSta
     rig.loop.runUntilIdle();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_NE(d->vizAudioEngine(), nullptr);
+    EXPECT_NE(rig.vizAudioEngine(), nullptr);
     EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
     EXPECT_EQ(rig.vizEnginesMade, 2);
 }
 
 TEST_F(AppDelegateRuntime, MusicControllersTakeTheOverviewStateAtCreationAndOnChange) {
     launch();
-    d->missionControlDetector().isOverviewActive = true;
+    rig.missionControlDetector().isOverviewActive = true;
     rig.loop.runUntilIdle();
     rig.settings().progressEnabled = true;
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    ASSERT_NE(d->progressBarController(), nullptr);
-    EXPECT_TRUE(d->progressBarController()->overviewActive());
-    EXPECT_TRUE(d->vizRenderController()->overviewActive());
-    d->missionControlDetector().isOverviewActive = false;
+    ASSERT_NE(rig.progressBarController(), nullptr);
+    EXPECT_TRUE(rig.progressBarController()->overviewActive());
+    EXPECT_TRUE(rig.vizRenderController()->overviewActive());
+    rig.missionControlDetector().isOverviewActive = false;
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(d->progressBarController()->overviewActive());
-    EXPECT_FALSE(d->vizRenderController()->overviewActive());
+    EXPECT_FALSE(rig.progressBarController()->overviewActive());
+    EXPECT_FALSE(rig.vizRenderController()->overviewActive());
 }
 
 TEST_F(AppDelegateRuntime, CaptureDemandFollowsTheSettingsThePopoverAndAPendingReveal) {
@@ -287,7 +287,7 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     rig.sampler().isSlideGateOpen = true;
     rig.sampler().onSlideGateChanged();
     EXPECT_EQ(c.calls.back(), "hide immediate");
-    EXPECT_TRUE(d->overlayVisibility().hidUnderSlideGate());
+    EXPECT_TRUE(rig.overlayVisibility().hidUnderSlideGate());
 
     rig.sampler().isSlideGateOpen = false;
     rig.sampler().pendingFilledState.reset();
@@ -295,7 +295,7 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     EXPECT_EQ(c.count("reset owner"), 1);
     EXPECT_EQ(c.count("corners front"), 1);
     EXPECT_EQ(c.calls.back(), "show immediate") << "hidden under the gate: it comes back at once";
-    EXPECT_FALSE(d->overlayVisibility().hidUnderSlideGate());
+    EXPECT_FALSE(rig.overlayVisibility().hidUnderSlideGate());
 }
 
 TEST_F(AppDelegateRuntime, PillGeometryOnStartAppSwitchesScreenChangesAndOnceAfterPillDrags) {
@@ -340,9 +340,9 @@ TEST_F(AppDelegateRuntime, RunsWithoutAnOverlayController) {
     launch();
     fillTop(true);
     beamBand(true);
-    EXPECT_TRUE(d->runtimeStarted());
-    EXPECT_EQ(d->overlayController(), nullptr);
-    EXPECT_EQ(d->lightBeamWindow(), nullptr) << "the beam follows the overlay, which is absent";
+    EXPECT_TRUE(rig.runtimeStarted());
+    EXPECT_EQ(rig.overlayController(), nullptr);
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the beam follows the overlay, which is absent";
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // page's action opens.
 #include <gtest/gtest.h>
 
-#include "app/AppDelegateTestRig.h"
+#include "support/AppDelegateRig.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "support/WidgetSearch.h"
 #include "ui/settings/GeneralPage.h"
@@ -14,24 +14,24 @@
 namespace velaro {
 namespace {
 
-using test::ShellRig;
+using test::AppDelegateRig;
 
 TEST(AppDelegateSettingsWindow, OpensOnThePageAskedForAndRestoresAMinimisedWindow) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     auto& d = rig.launch();
     d.openSettings();
-    SettingsWindow* window = d.settingsWindow();
+    SettingsWindow* window = rig.settingsWindow();
     ASSERT_NE(window, nullptr);
     auto* root = test::findWidget<SettingsRootView>(window);
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::appearance);
+    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::appearance);
     EXPECT_EQ(root->navigationTitle(), QStringLiteral("Appearance"));
 
     window->setWindowState(window->windowState() | Qt::WindowMinimized);
     ASSERT_TRUE(window->isMinimized());
     d.openSettings(SettingsCategory::about);
-    EXPECT_EQ(d.settingsWindow(), window) << "one window, reused";
+    EXPECT_EQ(rig.settingsWindow(), window) << "one window, reused";
     EXPECT_FALSE(window->isMinimized());
     EXPECT_TRUE(d.isSettingsVisible());
     rig.loop.runUntilIdle();
@@ -42,16 +42,16 @@ TEST(AppDelegateSettingsWindow, OpensOnThePageAskedForAndRestoresAMinimisedWindo
 
     // Without a page the selection stays as it was.
     d.openSettings();
-    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::about);
+    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::about);
 }
 
 TEST(AppDelegateSettingsWindow, GeneralPageShowsTheTourWithoutMovingTheStoredStep) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     auto& d = rig.launch();
     d.openSettings(SettingsCategory::general);
     rig.loop.runUntilIdle();
-    auto* general = test::findWidget<GeneralPage>(d.settingsWindow());
+    auto* general = test::findWidget<GeneralPage>(rig.settingsWindow());
     ASSERT_NE(general, nullptr);
     general->showTourAction()->click();
     EXPECT_TRUE(d.isTourVisible());

@@ -2,27 +2,27 @@
 // whichever path comes first, the reminder banner, the editing query and the reopen handler.
 #include <gtest/gtest.h>
 
-#include "app/AppDelegateTestRig.h"
 #include "app/StatusItemController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "onboarding/TourControls.h"
 #include "overlay/OverlayDisabledBanner.h"
+#include "support/AppDelegateRig.h"
 #include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
 namespace {
 
-using test::ShellRig;
+using test::AppDelegateRig;
 
 TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutCapturePermission) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     rig.permissions.screenCapture = false;
-    auto& d = rig.launch();
-    EXPECT_TRUE(d.runtimeStarted());
+    rig.launch();
+    EXPECT_TRUE(rig.runtimeStarted());
     EXPECT_EQ(rig.updater.startCalls, 1) << "the updater starts with the delegate, once";
-    EXPECT_FALSE(d.onboardingWindow()) << "a completed tour never opens";
-    ASSERT_NE(d.appWatcher(), nullptr);
+    EXPECT_FALSE(rig.onboardingWindow()) << "a completed tour never opens";
+    ASSERT_NE(rig.appWatcher(), nullptr);
     ASSERT_EQ(rig.controllers.size(), 1u);
     EXPECT_EQ(rig.controller().attachCount, 1) << "the controller follows the overview detector";
     ASSERT_TRUE(rig.settings().isEditingActive) << "the settings got their editing query";
@@ -30,50 +30,50 @@ TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutC
 }
 
 TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
-    ShellRig rig;  // nothing stored: the welcome step
+    AppDelegateRig rig;  // nothing stored: the welcome step
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
-    EXPECT_FALSE(d.runtimeStarted());
-    ASSERT_NE(d.onboardingWindow(), nullptr);
+    EXPECT_FALSE(rig.runtimeStarted());
+    ASSERT_NE(rig.onboardingWindow(), nullptr);
     EXPECT_TRUE(d.isTourVisible());
-    EXPECT_EQ(d.appWatcher(), nullptr);
+    EXPECT_EQ(rig.appWatcher(), nullptr);
     EXPECT_TRUE(rig.controllers.empty());
-    EXPECT_EQ(d.lightBeamWindow(), nullptr);
-    EXPECT_EQ(d.reminderBanner(), nullptr);
+    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
+    EXPECT_EQ(rig.reminderBanner(), nullptr);
 
     // The tour asks for the runtime before its style pages: it starts, once.
     d.tourRequestsRuntime();
     d.tourRequestsRuntime();
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_TRUE(rig.runtimeStarted());
     EXPECT_EQ(rig.controllers.size(), 1u);
 
     // Closing the tour later does not start it again, and lets the tour controller go.
-    d.onboardingWindow()->closeWindowAction();
+    rig.onboardingWindow()->closeWindowAction();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.controllers.size(), 1u);
-    EXPECT_EQ(d.onboardingWindow(), nullptr);
+    EXPECT_EQ(rig.onboardingWindow(), nullptr);
 }
 
 TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClosesIt) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
-    ASSERT_NE(d.onboardingWindow(), nullptr);
-    OnboardingRootView* tour = d.onboardingWindow()->rootView();
+    ASSERT_NE(rig.onboardingWindow(), nullptr);
+    OnboardingRootView* tour = rig.onboardingWindow()->rootView();
     ASSERT_NE(tour, nullptr);
     tour->startButton().click();
     EXPECT_EQ(tour->step(), OnboardingStep::permissions);
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey), 1);
     tour->nextButton().click();
     EXPECT_EQ(tour->step(), OnboardingStep::permissions) << "Next waits for the screen capture";
-    EXPECT_FALSE(d.runtimeStarted());
+    EXPECT_FALSE(rig.runtimeStarted());
 
     rig.permissions.screenCapture = true;
     rig.loop.advance(1.0);
     tour->nextButton().click();
     EXPECT_EQ(tour->step(), OnboardingStep::menubarShape);
-    EXPECT_TRUE(d.runtimeStarted()) << "started before the first feature page shows";
+    EXPECT_TRUE(rig.runtimeStarted()) << "started before the first feature page shows";
     EXPECT_EQ(rig.controllers.size(), 1u);
 
     tour->go(OnboardingStep::allSet);
@@ -82,31 +82,31 @@ TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClos
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
               static_cast<std::int64_t>(OnboardingStep::completed));
     EXPECT_FALSE(d.isTourVisible());
-    EXPECT_EQ(d.onboardingWindow(), nullptr) << "the shell lets the closed tour go";
+    EXPECT_EQ(rig.onboardingWindow(), nullptr) << "the shell lets the closed tour go";
     EXPECT_EQ(rig.controllers.size(), 1u) << "closing starts nothing again";
 }
 
 TEST(AppDelegateStartup, ClosingTheTourMidWelcomeLeavesNoStepBehind) {
-    ShellRig rig;
+    AppDelegateRig rig;
     auto& d = rig.launch();
     rig.loop.advance(1.4);
-    d.onboardingWindow()->closeWindowAction();
+    rig.onboardingWindow()->closeWindowAction();
     rig.loop.runUntilIdle();
-    EXPECT_EQ(d.onboardingWindow(), nullptr);
+    EXPECT_EQ(rig.onboardingWindow(), nullptr);
     // The welcome button's pulse would end at 4.1 s; with the view gone, nothing of it is left to run.
     rig.loop.advance(5);
 }
 
 TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::permissions);
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
-    ASSERT_FALSE(d.runtimeStarted());
-    d.onboardingWindow()->closeWindowAction();
-    EXPECT_FALSE(d.runtimeStarted()) << "the close is handled on the next turn";
+    ASSERT_FALSE(rig.runtimeStarted());
+    rig.onboardingWindow()->closeWindowAction();
+    EXPECT_FALSE(rig.runtimeStarted()) << "the close is handled on the next turn";
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(d.runtimeStarted());
+    EXPECT_TRUE(rig.runtimeStarted());
     d.tourRequestsRuntime();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.controllers.size(), 1u);
@@ -114,12 +114,12 @@ TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
 
 TEST(AppDelegateStartup, WelcomeStepWithCapturePermissionAndLaterStepsStartAtOnceBesideTheTour) {
     for (auto step : {OnboardingStep::welcome, OnboardingStep::lightReflections, OnboardingStep::allSet}) {
-        ShellRig rig;
+        AppDelegateRig rig;
         rig.storeStep(step);
         rig.permissions.screenCapture = step == OnboardingStep::welcome;
         if (step != OnboardingStep::welcome) rig.permissions.screenCapture = false;
         auto& d = rig.launch();
-        EXPECT_TRUE(d.runtimeStarted()) << int(step);
+        EXPECT_TRUE(rig.runtimeStarted()) << int(step);
         EXPECT_TRUE(d.isTourVisible()) << int(step);
         // The tour shows, so no launch banner even with the master switch off (checked below); one
         // controller.
@@ -136,20 +136,20 @@ TEST(AppDelegateStartup, StoredStepsOutsideTheRangeResumeAsTheTourSays) {
     EXPECT_EQ(startPage(OnboardingStep::completed), OnboardingStep::welcome);
     EXPECT_EQ(startPage(OnboardingStep::allSet), OnboardingStep::allSet);
 
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(static_cast<OnboardingStep>(99));
-    auto& d = rig.launch();
-    EXPECT_FALSE(d.onboardingWindow()) << "an unknown stored step counts as completed";
+    rig.launch();
+    EXPECT_FALSE(rig.onboardingWindow()) << "an unknown stored step counts as completed";
 }
 
 TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessTheTourShows) {
     {
-        ShellRig rig;
+        AppDelegateRig rig;
         rig.storeStep(OnboardingStep::completed);
         rig.defaults.set("masterEnabled", PlistValue(false));
-        auto& d = rig.launch();
-        ASSERT_NE(d.reminderBanner(), nullptr);
-        auto& w = d.reminderBanner()->window();
+        rig.launch();
+        ASSERT_NE(rig.reminderBanner(), nullptr);
+        auto& w = rig.reminderBanner()->window();
         EXPECT_TRUE(w.isVisible());
         rig.loop.advance(0.3);
         EXPECT_DOUBLE_EQ(w.alphaValue(), 1.0);
@@ -160,49 +160,49 @@ TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessT
         EXPECT_FALSE(rig.sampler().masterEnabled);
     }
     {
-        ShellRig rig;
+        AppDelegateRig rig;
         rig.storeStep(OnboardingStep::allSet);
         rig.defaults.set("masterEnabled", PlistValue(false));
-        auto& d = rig.launch();
-        EXPECT_TRUE(d.runtimeStarted());
-        EXPECT_EQ(d.reminderBanner(), nullptr) << "the tour is in front of the user";
+        rig.launch();
+        EXPECT_TRUE(rig.runtimeStarted());
+        EXPECT_EQ(rig.reminderBanner(), nullptr) << "the tour is in front of the user";
     }
     {
-        ShellRig rig;
+        AppDelegateRig rig;
         rig.storeStep(OnboardingStep::completed);
-        auto& d = rig.launch();
-        EXPECT_EQ(d.reminderBanner(), nullptr) << "master on: nothing to remind of";
+        rig.launch();
+        EXPECT_EQ(rig.reminderBanner(), nullptr) << "master on: nothing to remind of";
     }
 }
 
 TEST(AppDelegateStartup, EditingIsActiveWhileSettingsShowAndTheTourDoesNot) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     auto& d = rig.launch();
     auto query = rig.settings().isEditingActive;
     EXPECT_FALSE(query());
     d.openSettings(SettingsCategory::shortcuts);
     EXPECT_TRUE(query());
-    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::shortcuts);
+    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::shortcuts);
     d.showOnboarding();
     EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
     EXPECT_FALSE(query());
     // A replay after completion starts at the welcome page and leaves the stored step alone.
-    ASSERT_NE(d.onboardingWindow(), nullptr);
-    EXPECT_EQ(d.onboardingWindow()->rootView()->model().step, OnboardingStep::welcome);
-    EXPECT_FALSE(d.onboardingWindow()->rootView()->model().persistsProgress);
+    ASSERT_NE(rig.onboardingWindow(), nullptr);
+    EXPECT_EQ(rig.onboardingWindow()->rootView()->model().step, OnboardingStep::welcome);
+    EXPECT_FALSE(rig.onboardingWindow()->rootView()->model().persistsProgress);
 
     // The query outlives the delegate in the settings' hands only as long as the settings; still safe.
     rig.delegate.reset();
 }
 
 TEST(AppDelegateStartup, StatusItemTakesTheStoredSwitchAtLaunchAndFollowsIt) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.provideTray = true;
     rig.storeStep(OnboardingStep::completed);
     rig.defaults.set("masterEnabled", PlistValue(false));
-    auto& d = rig.launch();
-    ASSERT_NE(d.statusItem(), nullptr);
+    rig.launch();
+    ASSERT_NE(rig.statusItem(), nullptr);
     EXPECT_TRUE(rig.tray.visible);
     EXPECT_EQ(rig.tray.appearance, StatusItemController::appearanceFor(false));
     rig.settings().masterEnabled = true;
@@ -217,14 +217,14 @@ TEST(AppDelegateStartup, StatusItemTakesTheStoredSwitchAtLaunchAndFollowsIt) {
 }
 
 TEST(AppDelegateStartup, LaunchAppliesTheTaskbarPolicyAndTheSettingsWindowFollowsIt) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     auto& d = rig.launch();
     EXPECT_EQ(rig.dockPolicy.policy, ActivationPolicy::accessory) << "tray-only unless the icon is asked for";
     d.openSettings();
-    ASSERT_NE(d.settingsWindow(), nullptr);
+    ASSERT_NE(rig.settingsWindow(), nullptr);
     EXPECT_EQ(rig.dockPolicy.windows.size(), 1u) << "the settings window follows the taskbar policy";
-    EXPECT_EQ(d.settingsWindow()->width(), SettingsWindow::windowWidth);
+    EXPECT_EQ(rig.settingsWindow()->width(), SettingsWindow::windowWidth);
 
     rig.settings().showDockIcon = true;
     rig.loop.runUntilIdle();
@@ -232,20 +232,20 @@ TEST(AppDelegateStartup, LaunchAppliesTheTaskbarPolicyAndTheSettingsWindowFollow
 }
 
 TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
-    ShellRig rig;
+    AppDelegateRig rig;
     rig.storeStep(OnboardingStep::allSet);
     auto& d = rig.launch();
     d.setPopoverOpen(true);
     EXPECT_FALSE(d.applicationShouldHandleReopen());
-    EXPECT_FALSE(d.popoverOpen());
+    EXPECT_FALSE(rig.popoverOpen());
     EXPECT_TRUE(d.isTourVisible());
     EXPECT_FALSE(d.isSettingsVisible());
 
-    d.onboardingWindow()->closeWindowAction();
+    rig.onboardingWindow()->closeWindowAction();
     rig.loop.runUntilIdle();
     EXPECT_FALSE(d.applicationShouldHandleReopen());
     EXPECT_TRUE(d.isSettingsVisible());
-    EXPECT_EQ(d.settingsNavigation().selection(), SettingsCategory::appearance);
+    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::appearance);
     EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 

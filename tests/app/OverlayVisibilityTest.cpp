@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppDelegateTestRig.h"
+#include "support/AppDelegateRig.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {

@@ -5,11 +5,11 @@
 
 #include <QPushButton>
 
-#include "app/AppDelegateTestRig.h"
 #include "app/LivePreviewHeader.h"
 #include "app/StatusItemController.h"
 #include "app/StatusPopover.h"
 #include "onboarding/OnboardingWindowController.h"
+#include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
 
 namespace velaro {
@@ -31,7 +31,7 @@ protected:
         return content->view();
     }
 
-    test::ShellRig rig;
+    test::AppDelegateRig rig;
     test::FakeTray tray;
     std::unique_ptr<StatusItemController> controller;
     int updateChecks = 0;
@@ -45,16 +45,16 @@ TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOp
     attach(delegate);
     delegate.applicationDidFinishLaunching();
     rig.loop.runUntilIdle();
-    ASSERT_FALSE(delegate.runtimeStarted());
+    ASSERT_FALSE(rig.runtimeStarted());
 
     tray.rightClick();
     EXPECT_EQ(tray.lastMenuTitles(), (Titles{"Settings…", "Check for Updates…", "-", "Quit"}));
 
     tray.leftClick();
-    ASSERT_NE(delegate.onboardingWindow(), nullptr);
+    ASSERT_NE(rig.onboardingWindow(), nullptr);
     EXPECT_TRUE(delegate.isTourVisible());
     EXPECT_TRUE(tray.popovers.empty()) << "the popover needs the runtime's app watcher";
-    EXPECT_FALSE(delegate.popoverOpen());
+    EXPECT_FALSE(rig.popoverOpen());
 }
 
 TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRaisesTheDemand) {
@@ -63,14 +63,14 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
     attach(delegate);
     delegate.applicationDidFinishLaunching();
     rig.loop.runUntilIdle();
-    ASSERT_TRUE(delegate.runtimeStarted());
+    ASSERT_TRUE(rig.runtimeStarted());
 
     tray.rightClick();
     EXPECT_EQ(tray.lastMenuTitles(), (Titles{"Disable", "Settings…", "Check for Updates…", "-", "Quit"}));
 
     tray.leftClick();
     ASSERT_EQ(tray.popovers.size(), 1u);
-    EXPECT_TRUE(delegate.popoverOpen());
+    EXPECT_TRUE(rig.popoverOpen());
     EXPECT_TRUE(delegate.screenSampler().captureDemand) << "an open popover wants the live colour";
 
     delegate.screenSampler().isFilledWindowActive = true;
@@ -79,7 +79,7 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     popoverView().settingsButton()->click();
     EXPECT_FALSE(tray.popovers[0]->shown) << "the popover closes before the settings window opens";
-    EXPECT_FALSE(delegate.popoverOpen());
+    EXPECT_FALSE(rig.popoverOpen());
     EXPECT_TRUE(delegate.isSettingsVisible());
 
     popoverView().quitButton()->click();

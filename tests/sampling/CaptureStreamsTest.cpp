@@ -65,11 +65,9 @@ TEST(CaptureStreams, LiveCaptureRestartsTheStreamAtTheScreensScaleAndRate) {
     rig.startStreaming();
     const auto first = rig.capture.lastStream();
 
-    rig.sampler->liveCaptureFPS = 60;
-    rig.sampler->setLiveCaptureFPS(15);  // live capture is still off: the strip stays as it is …
+    rig.sampler->setLiveCaptureFPS(60);  // live capture is still off: the strip stays as it is …
     rig.loop.runUntilIdle();
-    rig.sampler->liveCaptureEnabled = true;
-    rig.sampler->setLiveCaptureEnabled(false);
+    rig.sampler->setLiveCaptureEnabled(true);
     rig.loop.runUntilIdle();
 
     EXPECT_FALSE(first->isRunning());
@@ -92,8 +90,7 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     const auto stale = rig.capture.lastStream();
 
     // Light reflections change the strip while the start waits.
-    rig.sampler->lightReflectionsEnabled = true;
-    rig.sampler->lightReflectionsDidChange(false);
+    rig.sampler->setLightReflectionsEnabled(true);
     rig.loop.runUntilIdle();
     ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
     rig.loop.runUntilIdle();
@@ -228,14 +225,12 @@ TEST(CaptureStreams, UnchangedGeometryRestartsNothing) {
 TEST(CaptureStreams, TheMasterSwitchStopsAndResumesCapture) {
     SamplerRig rig;
     rig.startStreaming();
-    rig.sampler->masterEnabled = false;
-    rig.sampler->setSamplingActive(true);
+    rig.sampler->setMasterEnabled(false);
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.sampler->hasActiveStream());
     EXPECT_FALSE(rig.sampler->pollTimer.isActive());
 
-    rig.sampler->masterEnabled = true;
-    rig.sampler->setSamplingActive(false);
+    rig.sampler->setMasterEnabled(true);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
     EXPECT_TRUE(rig.sampler->pollTimer.isActive());

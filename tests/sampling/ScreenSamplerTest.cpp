@@ -82,10 +82,8 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
 
 TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackdrops) {
     Streaming rig;
-    rig.sampler->liveCaptureEnabled = true;
-    rig.sampler->setLiveCaptureEnabled(false);
-    rig.sampler->blurCaptureEnabled = true;
-    rig.sampler->setBlurCaptureEnabled(false);
+    rig.sampler->setLiveCaptureEnabled(true);
+    rig.sampler->setBlurCaptureEnabled(true);
     rig.loop.runUntilIdle();
     rig.sampler->captureStopScreens = std::set<ScreenID>{"A"};
     // The stream is still live while the reconcile has not run: results are on their way.
@@ -110,8 +108,7 @@ TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackd
 
 TEST(ScreenSampler, ALineOfAnOlderConfigurationIsDropped) {
     Streaming rig;
-    rig.sampler->liveCaptureEnabled = true;
-    rig.sampler->setLiveCaptureEnabled(false);
+    rig.sampler->setLiveCaptureEnabled(true);
     rig.loop.runUntilIdle();
     const int generation = rig.context("A").lineConfigGeneration;
     rig.output("A").onLine(LiveLine{QImage(10, 1, QImage::Format_RGBA8888_Premultiplied), 10},
@@ -127,8 +124,7 @@ TEST(ScreenSampler, ALineOfAnOlderConfigurationIsDropped) {
 
 TEST(ScreenSampler, ACornerResultWithOnlyTheRightImageLeavesTheLeftAlone) {
     Streaming rig;
-    rig.sampler->blurCaptureEnabled = true;
-    rig.sampler->setBlurCaptureEnabled(false);
+    rig.sampler->setBlurCaptureEnabled(true);
     rig.loop.runUntilIdle();
     rig.output("A").onCornerBackdrops(backdrop(3), backdrop(4));
     rig.output("A").onCornerBackdrops(std::nullopt, backdrop(5));
@@ -145,8 +141,7 @@ TEST(ScreenSampler, ACornerResultWithOnlyTheRightImageLeavesTheLeftAlone) {
 
 TEST(ScreenSampler, TheBeamWritesOnlyRealChanges) {
     Streaming rig;
-    rig.sampler->lightReflectionsEnabled = true;
-    rig.sampler->lightReflectionsDidChange(false);
+    rig.sampler->setLightReflectionsEnabled(true);
     rig.loop.runUntilIdle();
     auto& s = *rig.sampler;
     int colourWrites = 0, xWrites = 0;
@@ -190,8 +185,7 @@ TEST(ScreenSampler, AResultForAScreenWithoutAChannelStillReachesThePrimaryCopies
 
 TEST(ScreenSampler, SwitchingLiveCaptureOffClearsEveryLineAndRestartsTheStreams) {
     Streaming rig;
-    rig.sampler->liveCaptureEnabled = true;
-    rig.sampler->setLiveCaptureEnabled(false);
+    rig.sampler->setLiveCaptureEnabled(true);
     rig.loop.runUntilIdle();
     rig.output("A").onLine(LiveLine{QImage(10, 1, QImage::Format_RGBA8888_Premultiplied), 10},
                            rig.context("A").lineConfigGeneration);
@@ -199,8 +193,7 @@ TEST(ScreenSampler, SwitchingLiveCaptureOffClearsEveryLineAndRestartsTheStreams)
     ASSERT_TRUE(rig.channel("A").liveLine().has_value());
     const auto before = rig.capture.lastStream();
 
-    rig.sampler->liveCaptureEnabled = false;
-    rig.sampler->setLiveCaptureEnabled(true);
+    rig.sampler->setLiveCaptureEnabled(false);
     EXPECT_FALSE(rig.channel("A").liveLine().has_value());
     EXPECT_FALSE(rig.sampler->liveLine().has_value());
     rig.loop.runUntilIdle();
@@ -211,14 +204,12 @@ TEST(ScreenSampler, SwitchingLiveCaptureOffClearsEveryLineAndRestartsTheStreams)
 
 TEST(ScreenSampler, BlurCaptureOffClearsTheBackdropsAndHoldsTheBlur) {
     Streaming rig;
-    rig.sampler->blurCaptureEnabled = true;
-    rig.sampler->setBlurCaptureEnabled(false);
+    rig.sampler->setBlurCaptureEnabled(true);
     rig.loop.runUntilIdle();
     rig.output("A").onBackdrop(backdrop(8));
     rig.loop.runUntilIdle();
     ASSERT_TRUE(rig.sampler->blurredBackdropImage().has_value());
-    rig.sampler->blurCaptureEnabled = false;
-    rig.sampler->setBlurCaptureEnabled(true);
+    rig.sampler->setBlurCaptureEnabled(false);
     EXPECT_FALSE(rig.sampler->blurredBackdropImage().has_value());
     EXPECT_FALSE(rig.channel("A").blurredBackdropImage().has_value());
     rig.loop.runUntilIdle();
@@ -229,21 +220,17 @@ TEST(ScreenSampler, LightReflectionsWatchThePointerOnlyWithTheMasterSwitchOn) {
     Streaming rig;
     auto& s = *rig.sampler;
     s.beamColor = Color::rgb(1, 0, 0, 0.5);
-    s.lightReflectionsEnabled = true;
-    s.lightReflectionsDidChange(false);
+    s.setLightReflectionsEnabled(true);
     EXPECT_EQ(rig.pointer.watcherCount(), 1u);
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.capture.lastStream()->configuration().sourceRect.height(), 36) << "the taller strip";
 
-    s.masterEnabled = false;
-    s.setSamplingActive(true);
+    s.setMasterEnabled(false);
     EXPECT_EQ(rig.pointer.watcherCount(), 0u);
-    s.masterEnabled = true;
-    s.setSamplingActive(false);
+    s.setMasterEnabled(true);
     EXPECT_EQ(rig.pointer.watcherCount(), 1u);
 
-    s.lightReflectionsEnabled = false;
-    s.lightReflectionsDidChange(true);
+    s.setLightReflectionsEnabled(false);
     EXPECT_EQ(rig.pointer.watcherCount(), 0u);
     EXPECT_EQ(s.beamColor(), Color::clear());
 }

@@ -1,5 +1,5 @@
 // The application delegate on the virtual loop over fake platform services, with a stand-in overlay
-// controller that records what the shell asks of it.
+// controller that records what the shell asks of it; the rig also reads the objects the delegate owns.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -73,7 +73,8 @@ public:
     std::function<void(bool)> onVisibility;
 };
 
-struct ShellRig {
+class AppDelegateRig {
+public:
     VirtualLoop loop;
     FakeCaptureService capture{loop};
     FakeScreens screens;
@@ -109,12 +110,12 @@ struct ShellRig {
 
     std::unique_ptr<AppDelegate> delegate;
 
-    ShellRig() {
+    AppDelegateRig() {
         screens.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
         topology = std::make_unique<ScreenTopology>(screens, &workspace);
         scans = std::make_unique<WindowListScans>(windows, screens, defaults, workspace, workspace.ownPID);
     }
-    ~ShellRig() { delegate.reset(); }
+    ~AppDelegateRig() { delegate.reset(); }
 
     // How many captures the visualizer's engines closed (each stop of a running engine closes one).
     int vizCaptureCloses() const { return vizCaptureRecord->closes; }
@@ -179,6 +180,29 @@ struct ShellRig {
     FakeOverlayController& controller() { return *controllers.at(0); }
     ScreenSampler& sampler() { return delegate->screenSampler(); }
     OverlaySettings& settings() { return delegate->overlaySettings(); }
+
+    // ---- what the delegate owns ----
+    bool runtimeStarted() const { return delegate->runtimeStarted_; }
+    bool popoverOpen() const { return delegate->popoverOpen_; }
+    bool engineDemandActive() const { return delegate->progressEngineDemand_.isActive(); }
+    int lightBeamSyncCount() const { return delegate->beamSyncCount_; }
+    AppWatcher* appWatcher() { return delegate->appWatcher_.get(); }
+    SettingsNavigation& settingsNavigation() { return delegate->settingsNavigation_; }
+    SettingsWindow* settingsWindow() { return delegate->settingsWindow_.get(); }
+    MissionControlDetector& missionControlDetector() { return *delegate->missionControlDetector_; }
+    OverlayControllerPort* overlayController() { return delegate->overlayController_.get(); }
+    OverlayVisibility& overlayVisibility() { return delegate->visibility_; }
+    LightBeamWindow* lightBeamWindow() { return delegate->lightBeamWindow_.get(); }
+    ReminderBannerWindow* reminderBanner() { return delegate->reminderBanner_.get(); }
+    MusicVisualizerAudioEngine* vizAudioEngine() { return delegate->vizAudioEngine_.get(); }
+    VizRenderController* vizRenderController() { return delegate->vizRenderController_.get(); }
+    ProgressBarController* progressBarController() { return delegate->progressBarController_.get(); }
+    OnboardingWindowController* onboardingWindow() { return delegate->onboardingWindow_.get(); }
+    StatusItemController* statusItem() { return delegate->statusItem_.get(); }
+    // The delegate's demand rules, run as its change streams would.
+    void syncLightBeamWindow() { delegate->syncLightBeamWindow(); }
+    void applyMasterEnabled(bool enabled) { delegate->applyMasterEnabled(enabled); }
+    bool shouldShowLightBeam() const { return delegate->shouldShowLightBeam(); }
 };
 
 }  // namespace velaro::test
