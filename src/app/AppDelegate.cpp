@@ -316,7 +316,7 @@ void AppDelegate::setupOverlayController() {
     if (services_.makeOverlayController)
         overlayController_ =
             services_.makeOverlayController(*screenSampler_, *overlaySettings_, *appWatcher_);
-    screenSampler_->onSlideGateChanged = lifetime_.guard([this] { slideGateChanged(); });
+    screenSampler_->setOnSlideGateChanged(lifetime_.guard([this] { slideGateChanged(); }));
     if (overlayController_) {
         overlayController_->setOnRevealPendingChanged(lifetime_.guard([this] { updateSamplerDemand(); }));
         overlayController_->setOnVisibilityChanged(lifetime_.guard([this](bool) { scheduleBeamSync(); }));
@@ -577,22 +577,22 @@ void AppDelegate::updateOverlayVisibility() {
     in.masterEnabled = s.masterEnabled();
     in.overlayEnabled = s.overlayEnabled();
     in.excludedAppCovering = sampler.excludedAppCovering();
-    in.slideGateOpen = sampler.isSlideGateOpen;
+    in.slideGateOpen = sampler.isSlideGateOpen();
     in.keepOverlayAlwaysOn = s.keepOverlayAlwaysOn();
     in.filledWindowActive = sampler.isFilledWindowActive();
-    in.pendingFilledState = sampler.pendingFilledState;
+    in.pendingFilledState = sampler.pendingFilledState();
     visibility_.update(in);
     scheduleBeamSync();
 }
 
 void AppDelegate::slideGateChanged() {
-    if (!screenSampler_->isSlideGateOpen) {
+    if (!screenSampler_->isSlideGateOpen()) {
         if (overlayController_) {
             overlayController_->resetPrevTickOwner();
             overlayController_->orderFrontCornerWindows();
         }
         updateOverlayVisibility();
-        if (!screenSampler_->pendingFilledState.value_or(false)) visibility_.clearHidUnderSlideGate();
+        if (!screenSampler_->pendingFilledState().value_or(false)) visibility_.clearHidUnderSlideGate();
         return;
     }
     updateOverlayVisibility();

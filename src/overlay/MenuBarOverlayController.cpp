@@ -75,7 +75,7 @@ OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& ch
         &sampler.dominantColor,        &sampler.zoneColors,           &sampler.liveLine,
         &sampler.blurredBackdropImage, &sampler.blurredTopLeftCorner, &sampler.blurredTopRightCorner,
         &sampler.liveLeftCornerColor,  &sampler.liveRightCornerColor, &sampler.strokeInkIsDark,
-        &sampler.isFilledWindowActive, &sampler.recolorSnapUntil};
+        &sampler.isFilledWindowActive, &sampler.recolorSnapUntil()};
     feed.channel = ChannelFeed{
         &channel.dominantColor,        &channel.zoneColors,           &channel.liveLine,
         &channel.blurredBackdropImage, &channel.liveLeftCornerColor,  &channel.liveRightCornerColor,
@@ -118,11 +118,11 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
     };
     updateBeamBandHeight();
     pushInitialCaptureSettings();
-    sampler_.onMenuBarActivityEnded = lifetime_.guard([this] {
+    sampler_.setOnMenuBarActivityEnded(lifetime_.guard([this] {
         if (sampler_.isSamplingFrozen() || sampler_.isForeignMenuOpen()) return;
         refreshWindows();
         orderFrontBarWindows();
-    });
+    }));
     rebuildWindows();
     installObservers();
     installSubscriptions();
@@ -161,8 +161,8 @@ double MenuBarOverlayController::statusBarThickness() const {
 
 void MenuBarOverlayController::updateBeamBandHeight() {
     auto primary = primaryScreen();
-    sampler_.beamBandMenuBarHeight =
-        primary ? menuBarHeight(*primary, statusBarThickness()) : statusBarThickness();
+    sampler_.setBeamBandMenuBarHeight(primary ? menuBarHeight(*primary, statusBarThickness())
+                                              : statusBarThickness());
 }
 
 void MenuBarOverlayController::setBlurCapture(bool on) {
@@ -237,8 +237,7 @@ void MenuBarOverlayController::rebuildWindows() {
 }
 
 void MenuBarOverlayController::buildScreen(const ScreenInfo& screen) {
-    auto& channel = sampler_.channelsByScreen[screen.id];
-    if (!channel) channel = std::make_shared<ScreenSampler::ScreenChannel>();
+    auto channel = sampler_.channel(screen.id);
 
     ScreenWindows s;
     s.screen = screen;
@@ -342,26 +341,26 @@ RevealColorHold MenuBarOverlayController::currentColors() const {
 
 void MenuBarOverlayController::recordOwnerTick(const std::optional<std::string>& owner) {
     memory_.recordOwnerTick(owner, services_.loop.uptime(), sampler_.isFilledWindowActive(),
-                            sampler_.cacheFreezeUntil, [this] { return currentColors(); });
+                            sampler_.colorCacheFrozenUntil(), [this] { return currentColors(); });
 }
 
 void MenuBarOverlayController::handleOwnerEdge(const std::optional<std::string>& owner) {
     const std::optional<std::string> previous = sampler_.filledOwnerBundleID();
     if (!owner || !previous || *owner == *previous) return;
     const double now = services_.loop.uptime();
-    sampler_.cacheFreezeUntil = now + kOwnerEdgeWindow;
+    sampler_.freezeColorCacheUntil(now + kOwnerEdgeWindow);
     if (renderMode_ != OverlayRenderMode::unified || !isVisible_ || settings_.keepOverlayAlwaysOn()) return;
-    sampler_.recolorSnapUntil = now + kOwnerEdgeWindow;
+    sampler_.snapRecolorsUntil(now + kOwnerEdgeWindow);
     sampler_.forcePublishNextFrame(true);
 
-    memory_.beginHold(services_.loop.uptime(), sampler_.colorPublishSeq);
+    memory_.beginHold(services_.loop.uptime(), sampler_.colorPublishSeq());
     const auto* cached = memory_.cache().find(*owner);
     applyMemoryHold(cached ? cached->hold : currentColors());
     scheduleMemoryHoldChecks();
 }
 
 void MenuBarOverlayController::releaseMemoryHoldIfSettled() {
-    if (!memory_.holdSettled(services_.loop.uptime(), sampler_.colorPublishSeq)) return;
+    if (!memory_.holdSettled(services_.loop.uptime(), sampler_.colorPublishSeq())) return;
     memory_.endHold();
     applyMemoryHold(std::nullopt);
 }

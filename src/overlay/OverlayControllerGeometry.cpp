@@ -174,10 +174,7 @@ void MenuBarOverlayController::updateTopBlurGeometry() {
         geometry.leftCornerRadius = cornerRadius(ScreenCorner::topLeft);
         geometry.rightCornerRadius = cornerRadius(ScreenCorner::topRight);
     }
-    const bool changed = !(geometry == sampler_.topBlurGeometry);
-    sampler_.topBlurGeometry = geometry;
-    if (changed)
-        sampler_.clearBlurredCorners(geometry.leftCornerRadius <= 0, geometry.rightCornerRadius <= 0);
+    sampler_.setTopBlurGeometry(geometry);
 }
 
 void MenuBarOverlayController::pushCaptureGeometry() {

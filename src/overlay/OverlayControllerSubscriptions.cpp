@@ -74,8 +74,8 @@ void MenuBarOverlayController::installSubscriptions() {
     // one.
     cs.push_back(sampler_.filledOwnerBundleID.stream().sink(
         [this](const std::optional<std::string>& owner) { handleOwnerEdge(owner); }));
-    sampler_.onOwnerTick =
-        lifetime_.guard([this](const std::optional<std::string>& owner) { recordOwnerTick(owner); });
+    sampler_.setOnOwnerTick(
+        lifetime_.guard([this](const std::optional<std::string>& owner) { recordOwnerTick(owner); }));
     cs.push_back(s.corners.stream().receiveOn(loop).sink([this](const CornerSettings&) {
         checkRenderMode();
         updateBarFrames();

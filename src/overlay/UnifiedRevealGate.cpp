@@ -8,7 +8,7 @@ namespace velaro {
 
 RevealGateInputs revealGateInputs(ScreenSampler& sampler, const OverlaySettings& settings) {
     return RevealGateInputs{[&settings] { return settings.needsScreenCapture(); },
-                            [&sampler] { return sampler.colorSeqAtFillStart < sampler.colorPublishSeq; },
+                            [&sampler] { return sampler.colorPublishedSinceFillStart(); },
                             sampler.colorPulse.stream()};
 }
 

@@ -72,7 +72,7 @@ void WindowOrdering::scheduleBelowActiveAssert(const std::string&) {
 
 void WindowOrdering::assertBelowActiveOrder() {
     if (!needsBelowActiveOrdering()) return;
-    pass_.run(corners_ ? corners_() : std::vector<PlacedCorner>{}, sampler_.isSlideGateOpen,
+    pass_.run(corners_ ? corners_() : std::vector<PlacedCorner>{}, sampler_.isSlideGateOpen(),
               overviewActive_ && overviewActive_());
 }
 

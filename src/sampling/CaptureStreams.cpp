@@ -1,6 +1,5 @@
 // The capture streams of the sampler: which screens capture, the reconcile pass over the contexts, starting
-// and stopping a stream with its configuration and filter, the restart throttle, the idle teardown and the
-// slide gate.
+// and stopping a stream with its configuration and filter, the restart throttle and the idle teardown.
 #include "sampling/CaptureStreams.h"
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 #include "base/Log.h"
 #include "platform/WindowList.h"
 #include "platform/Workspace.h"
-#include "sampling/ScreenSampler.h"
+#include "sampling/SamplerState.h"
 #include "sampling/ScreenTopology.h"
 
 namespace velaro {
@@ -25,7 +24,6 @@ constexpr int kQueueDepth = 4;
 constexpr double kRestartThrottleSeconds = 1.5;
 // With no filled window, capture stays wanted this long after the last one was seen.
 constexpr double kFilledGraceSeconds = 60;
-constexpr double kSlideGateSeconds = 2.0;
 
 // Whole pixels toward zero (or down, for `floorPixels`), 0 for anything that is not a positive number, so
 // that bad geometry never turns into an out-of-range conversion.
@@ -171,16 +169,18 @@ ContentFilterChoice makeContentFilter(const ShareableContent& content, const Cap
 // ---- the sampler's stream operations ----
 
 bool ScreenSampler::shouldCapture() const {
-    if (!masterEnabled || screensAsleep() || !captureDemand || !enabled) return false;
-    if (isFilledWindowActive() || pendingFilledState.value_or(false)) return true;
-    return loop().uptime() - lastFilledActivity < kFilledGraceSeconds;
+    if (!state_->streams.masterEnabled || screensAsleep() || !state_->streams.captureDemand ||
+        !state_->streams.enabled)
+        return false;
+    if (isFilledWindowActive() || state_->filled.pending.value_or(false)) return true;
+    return loop().uptime() - state_->filled.lastActivity < kFilledGraceSeconds;
 }
 
 bool ScreenSampler::wantsCapture(const ScreenID& screen) const {
     if (!shouldCapture()) return false;
-    if (!contexts.contains(screen)) return false;
+    if (!state_->streams.contexts.contains(screen)) return false;
     const auto& stopped = captureStopScreens();
-    for (const auto& [id, context] : contexts) {
+    for (const auto& [id, context] : state_->streams.contexts) {
         if (!context->feedsSingular) continue;
         // While the screen that feeds the primary values is stopped, no screen captures.
         if (stopped.contains(id)) return false;
@@ -191,18 +191,18 @@ bool ScreenSampler::wantsCapture(const ScreenID& screen) const {
 
 bool ScreenSampler::isCurrent(const ScreenID& screen, const std::shared_ptr<StreamContext>& context) const {
     if (!context || context->retired) return false;
-    auto it = contexts.find(screen);
-    return it != contexts.end() && it->second == context;
+    auto it = state_->streams.contexts.find(screen);
+    return it != state_->streams.contexts.end() && it->second == context;
 }
 
 void ScreenSampler::reconcilePass() {
-    ++reconcilePassesTotal;
+    ++state_->streams.reconcilePassesTotal;
     const std::vector<ScreenInfo> L = services_.topology.screenDescriptions();
     const auto inList = [&L](const ScreenID& id) {
         return std::any_of(L.begin(), L.end(), [&id](const ScreenInfo& s) { return s.id == id; });
     };
 
-    for (auto it = contexts.begin(); it != contexts.end();) {
+    for (auto it = state_->streams.contexts.begin(); it != state_->streams.contexts.end();) {
         if (inList(it->first)) {
             ++it;
             continue;
@@ -214,8 +214,8 @@ void ScreenSampler::reconcilePass() {
             clearChannel(it->first);
             context->feedsSingular = false;
         }
-        it = contexts.erase(it);
-        ++contextsClosedTotal;
+        it = state_->streams.contexts.erase(it);
+        ++state_->streams.contextsClosedTotal;
     }
 
     // The main display is the primary monitor, the first of the live list.
@@ -231,31 +231,31 @@ void ScreenSampler::reconcilePass() {
 
     bool opened = false;
     for (const auto& s : order) {
-        if (contexts.contains(s.id)) continue;
-        contexts[s.id] = makeContext(s);
-        ++contextsOpenedTotal;
+        if (state_->streams.contexts.contains(s.id)) continue;
+        state_->streams.contexts[s.id] = makeContext(s);
+        ++state_->streams.contextsOpenedTotal;
         opened = true;
     }
 
     std::shared_ptr<StreamContext> singular;
-    if (main && contexts.contains(*main))
-        singular = contexts[*main];
-    else if (!L.empty() && contexts.contains(L.front().id))
-        singular = contexts[L.front().id];
-    for (auto& [id, context] : contexts) {
+    if (main && state_->streams.contexts.contains(*main))
+        singular = state_->streams.contexts[*main];
+    else if (!L.empty() && state_->streams.contexts.contains(L.front().id))
+        singular = state_->streams.contexts[L.front().id];
+    for (auto& [id, context] : state_->streams.contexts) {
         const bool becomes = context == singular;
         if (becomes && !context->feedsSingular)
             context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
         context->feedsSingular = becomes;
     }
 
-    if (opened) cachePointerPosition();
+    if (opened) pointerBand_.cachePointerPosition();
 
     if (!shouldCapture()) {
         stopAllStreams();
         return;
     }
-    for (auto& [id, context] : contexts) {
+    for (auto& [id, context] : state_->streams.contexts) {
         if (wantsCapture(id)) {
             auto screen = screenNamed(id);
             if (!screen) continue;
@@ -275,17 +275,19 @@ std::optional<ScreenInfo> ScreenSampler::screenNamed(const ScreenID& id) const {
 }
 
 std::shared_ptr<StreamContext> ScreenSampler::makeContext(const ScreenInfo& screen) {
-    const bool primaryInUse = std::any_of(contexts.begin(), contexts.end(),
-                                          [this](const auto& e) { return e.second == primaryContext; });
+    const bool primaryInUse =
+        std::any_of(state_->streams.contexts.begin(), state_->streams.contexts.end(),
+                    [this](const auto& e) { return e.second == state_->streams.primaryContext; });
     std::shared_ptr<StreamContext> context;
     if (!primaryInUse) {
-        context = primaryContext;
+        context = state_->streams.primaryContext;
         context->retired = false;
         context->geometryMissingLogged = context->channelMissingLogged = context->displayMissLogged = false;
         context->capturedScreen.reset();
     } else {
-        const std::string label = "com.quornet.Velaro.frames." +
-                                  displayID(screen).value_or("ctx" + std::to_string(contextsOpenedTotal));
+        const std::string label =
+            "com.quornet.Velaro.frames." +
+            displayID(screen).value_or("ctx" + std::to_string(state_->streams.contextsOpenedTotal));
         context = std::make_shared<StreamContext>(makeFrameOutput(label));
         wireCallbacks(context);
     }
@@ -294,14 +296,15 @@ std::shared_ptr<StreamContext> ScreenSampler::makeContext(const ScreenInfo& scre
 }
 
 void ScreenSampler::applyCaptureGeometry(StreamContext& context, const ScreenID& screen) {
-    auto it = captureGeometryByScreen.find(screen);
-    context.geometry =
-        it == captureGeometryByScreen.end() ? std::nullopt : std::optional<CaptureGeometry>(it->second);
+    auto it = state_->streams.captureGeometryByScreen.find(screen);
+    context.geometry = it == state_->streams.captureGeometryByScreen.end()
+                           ? std::nullopt
+                           : std::optional<CaptureGeometry>(it->second);
     FrameOutput::Settings settings;
-    settings.blurRadius = lastBlurRadius;
-    settings.smoothingEnabled = lastSmoothingEnabled;
-    settings.hoverGuardEnabled = lastHoverGuardEnabled;
-    settings.overviewActive = lastOverviewActive;
+    settings.blurRadius = state_->frames.blurRadius;
+    settings.smoothingEnabled = state_->frames.smoothingEnabled;
+    settings.hoverGuardEnabled = state_->frames.hoverGuardEnabled;
+    settings.overviewActive = state_->frames.overviewActive;
     settings.externallyFrozen = isSamplingFrozen();
     context.frameOutput->async([settings](FrameOutput& fo) { fo.applySettings(settings); });
 }
@@ -371,10 +374,10 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
     in.displayHeight = display->height();
     in.displayOrigin = display->frame.origin;
     in.geometry = *context->geometry;
-    in.liveCaptureEnabled = liveCaptureEnabled;
-    in.liveCaptureFPS = liveCaptureFPS;
-    in.blurCaptureEnabled = blurCaptureEnabled;
-    in.lightReflectionsEnabled = lightReflectionsEnabled;
+    in.liveCaptureEnabled = state_->streams.liveCaptureEnabled;
+    in.liveCaptureFPS = state_->streams.liveCaptureFPS;
+    in.blurCaptureEnabled = state_->streams.blurCaptureEnabled;
+    in.lightReflectionsEnabled = state_->streams.lightReflectionsEnabled;
     in.backingScale = captured->backingScale;
     in.cornerRadius = displayCornerRadius(*captured);
     StreamPlan plan = planStream(in);
@@ -433,7 +436,7 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
     if (wantsCapture(screen) && isCurrent(screen, context) && context->configGeneration == g) {
         context->stream = std::move(stream);
         context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
-        ++streamStartsTotal;
+        ++state_->streams.streamStartsTotal;
         updateUndemandedLog();
         context->isConfiguringStream = false;
         return;
@@ -456,7 +459,7 @@ ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
                                                const CaptureDisplay& display) {
     auto choice = velaro::makeContentFilter(content, display, services_.ownBundleIdentifier,
                                             services_.workspace.ownProcessIdentifier(), storedSampleStop());
-    appliedSampleStop = std::move(choice.appliedSampleStop);
+    state_->streams.appliedSampleStop = std::move(choice.appliedSampleStop);
     return std::move(choice.filter);
 }
 
@@ -481,7 +484,7 @@ bool ScreenSampler::isAnyStreamConfiguring() const {
 
 bool ScreenSampler::needsStreamRestart() const {
     const double now = loop().uptime();
-    for (const auto& [id, c] : contexts) {
+    for (const auto& [id, c] : state_->streams.contexts) {
         if (c->stream || c->isConfiguringStream) continue;
         if (!(now - c->lastStartAttempt > kRestartThrottleSeconds)) continue;
         if (!c->geometry) continue;
@@ -502,32 +505,15 @@ void ScreenSampler::handleStreamStopped(const CaptureStream* stream) {
 }
 
 void ScreenSampler::idleTeardownFired() {
-    idleTeardownTimer = Cancellable();
+    state_->streams.idleTeardownTimer = Cancellable();
     reconcile();
 }
 
-void ScreenSampler::openSlideGate() {
-    if (isSlideGateOpen) return;
-    isSlideGateOpen = true;
-    const std::int64_t g = ++slideGateGeneration;
-    slideGateTimer_ = loop().postAfter(kSlideGateSeconds, [this, g] { slideGateTimedOut(g); });
-    if (onSlideGateChanged) onSlideGateChanged();
-}
-
-void ScreenSampler::slideGateTimedOut(std::int64_t generation) {
-    if (!isSlideGateOpen || slideGateGeneration != generation) return;
-    slideSignatureDistrusted = true;
-    isSlideGateOpen = false;
-    slideGateGeneration = generation + 1;
-    forcePublishNextFrame(true);
-    if (onSlideGateChanged) onSlideGateChanged();
-}
-
 void ScreenSampler::updateUndemandedLog() {
-    const bool undemanded = hasActiveStream() && !captureDemand;
-    if (undemanded && !undemandedOpenLogged)
+    const bool undemanded = hasActiveStream() && !state_->streams.captureDemand;
+    if (undemanded && !state_->streams.undemandedOpenLogged)
         logLine("SAMPLER", "a stream runs while no feature asks for capture");
-    undemandedOpenLogged = undemanded;
+    state_->streams.undemandedOpenLogged = undemanded;
 }
 
 }  // namespace velaro

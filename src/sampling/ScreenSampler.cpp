@@ -9,7 +9,7 @@
 #include "platform/DefaultsStore.h"
 #include "platform/Workspace.h"
 #include "sampling/LightReflections.h"
-#include "sampling/SamplerRefresh.h"
+#include "sampling/SamplerState.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 
@@ -43,13 +43,14 @@ ScreenSampler::ScreenSampler(Services services)
                        return outputs;
                    }),
       pointerInBeamBand(pointerBand_.pointerInBeamBand),
-      beamBandMenuBarHeight(pointerBand_.beamBandMenuBarHeight),
-      services_(std::move(services)) {
+      services_(std::move(services)),
+      state_(std::make_unique<State>(services_.loop, *this)) {
     // Black has luminance 0: light ink. The start-up rule has no earlier state to hold.
     const double L = relativeLuminance(dominantColor());
     strokeInkIsDark.set(L > kInkDarkAbove || (L >= kInkLightBelow && L >= 0.5));
-    primaryContext = std::make_shared<StreamContext>(makeFrameOutput("com.quornet.Velaro.frames"));
-    wireCallbacks(primaryContext);
+    state_->streams.primaryContext =
+        std::make_shared<StreamContext>(makeFrameOutput("com.quornet.Velaro.frames"));
+    wireCallbacks(state_->streams.primaryContext);
     registerObservers();
     startPollTimer();
     refresh();
@@ -57,9 +58,9 @@ ScreenSampler::ScreenSampler(Services services)
 
 ScreenSampler::~ScreenSampler() {
     lifetime_.end();
-    observers_.clear();
+    state_->cycle.observers.clear();
     pointerBand_.removePointerMonitors();
-    pollTimer.cancel();
+    state_->cycle.pollTimer.cancel();
     // Streams still running would keep delivering into outputs nobody reads.
     for (const auto& c : allContexts()) {
         if (auto stream = std::move(c->stream)) stream->stopCapture({});
@@ -76,22 +77,31 @@ std::shared_ptr<FrameOutput> ScreenSampler::makeFrameOutput(const std::string& l
 }
 
 void ScreenSampler::after(double seconds, std::function<void()> block) {
-    const auto id = ++nextDelayed_;
-    delayed_[id] = loop().postAfter(seconds, [this, id, block = std::move(block)] {
+    const auto id = ++state_->cycle.nextDelayed;
+    state_->cycle.delayed[id] = loop().postAfter(seconds, [this, id, block = std::move(block)] {
         // The handle goes on a later turn: dropping it here would destroy the closure that is running.
-        later([this, id] { delayed_.erase(id); });
+        later([this, id] { state_->cycle.delayed.erase(id); });
         block();
     });
 }
+
+ScreenSampler::State::State(MainLoop& loop, ScreenSampler& sampler)
+    : slideGate(
+          loop, [&sampler] { sampler.announceSlideGate(); },
+          [&sampler] { sampler.forcePublishNextFrame(true); }),
+      seam(loop, sampler.seamSuppressed),
+      freezes(sampler.isSamplingFrozen, [&sampler](bool frozen) {
+          sampler.forEachFrameOutput([frozen](FrameOutput& fo) { fo.setExternalFreeze(frozen); });
+      }) {}
 
 void ScreenSampler::later(std::function<void()> block) {
     loop().post(lifetime_.guard(std::move(block)));
 }
 
 std::vector<std::shared_ptr<StreamContext>> ScreenSampler::allContexts() const {
-    std::vector<std::shared_ptr<StreamContext>> out{primaryContext};
-    for (const auto& [id, c] : contexts)
-        if (c != primaryContext) out.push_back(c);
+    std::vector<std::shared_ptr<StreamContext>> out{state_->streams.primaryContext};
+    for (const auto& [id, c] : state_->streams.contexts)
+        if (c != state_->streams.primaryContext) out.push_back(c);
     return out;
 }
 
@@ -101,6 +111,76 @@ void ScreenSampler::forEachFrameOutput(const std::function<void(FrameOutput&)>& 
 
 void ScreenSampler::bumpConfigGenerations() {
     for (const auto& c : allContexts()) ++c->configGeneration;
+}
+
+// ---- what the sampler tells ----
+
+bool ScreenSampler::isEnabled() const {
+    return state_->streams.enabled;
+}
+
+bool ScreenSampler::isSlideGateOpen() const {
+    return state_->slideGate.isOpen();
+}
+
+std::optional<bool> ScreenSampler::pendingFilledState() const {
+    return state_->filled.pending;
+}
+
+std::int64_t ScreenSampler::colorPublishSeq() const {
+    return state_->filled.colorPublishSeq;
+}
+
+bool ScreenSampler::colorPublishedSinceFillStart() const {
+    return state_->filled.colorSeqAtFillStart < state_->filled.colorPublishSeq;
+}
+
+const double& ScreenSampler::recolorSnapUntil() const {
+    return state_->filled.recolorSnapUntil;
+}
+
+double ScreenSampler::colorCacheFrozenUntil() const {
+    return state_->filled.cacheFreezeUntil;
+}
+
+std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::channel(const ScreenID& screen) {
+    auto& channel = state_->streams.channelsByScreen[screen];
+    if (!channel) channel = std::make_shared<ScreenChannel>();
+    return channel;
+}
+
+void ScreenSampler::snapRecolorsUntil(double uptime) {
+    state_->filled.recolorSnapUntil = uptime;
+}
+
+void ScreenSampler::freezeColorCacheUntil(double uptime) {
+    state_->filled.cacheFreezeUntil = uptime;
+}
+
+void ScreenSampler::setTopBlurGeometry(const TopBlurGeometry& geometry) {
+    if (geometry == state_->streams.topBlurGeometry) return;
+    state_->streams.topBlurGeometry = geometry;
+    clearBlurredCorners(geometry.leftCornerRadius <= 0, geometry.rightCornerRadius <= 0);
+}
+
+void ScreenSampler::setBeamBandMenuBarHeight(double height) {
+    pointerBand_.beamBandMenuBarHeight = height;
+}
+
+void ScreenSampler::setOnMenuBarActivityEnded(std::function<void()> handler) {
+    state_->hooks.menuBarActivityEnded = std::move(handler);
+}
+
+void ScreenSampler::setOnOwnerTick(std::function<void(const std::optional<std::string>&)> handler) {
+    state_->hooks.ownerTick = std::move(handler);
+}
+
+void ScreenSampler::setOnSlideGateChanged(std::function<void()> handler) {
+    state_->hooks.slideGateChanged = std::move(handler);
+}
+
+void ScreenSampler::announceSlideGate() {
+    if (state_->hooks.slideGateChanged) state_->hooks.slideGateChanged();
 }
 
 bool ScreenSampler::hasActiveStream() const {
@@ -126,8 +206,8 @@ Color ScreenSampler::vividBeamColor(const Color& color) {
 std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::channelFor(StreamContext& context) {
     if (!context.capturedScreen) return nullptr;
     const bool listed = services_.topology.contains(*context.capturedScreen);
-    auto it = channelsByScreen.find(context.capturedScreen->id);
-    auto channel = listed && it != channelsByScreen.end() ? it->second : nullptr;
+    auto it = state_->streams.channelsByScreen.find(context.capturedScreen->id);
+    auto channel = listed && it != state_->streams.channelsByScreen.end() ? it->second : nullptr;
     const bool missing = channel == nullptr;
     if (missing != context.channelMissingLogged) {
         if (missing) logLine("SAMPLER", "no channel for screen " + context.capturedScreen->id);
@@ -174,13 +254,13 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
             if (auto channel = channelFor(c)) channel->zoneColors = zones;
             if (c.feedsSingular) {
                 zoneColors = zones;
-                ++colorPublishSeq;
+                ++state_->filled.colorPublishSeq;
             }
         });
     };
     fo.onLine = [this, onMain](const LiveLine& line, int generation) {
         onMain([this, line, generation](StreamContext& c) {
-            if (!isLive(c) || !liveCaptureEnabled) return;
+            if (!isLive(c) || !state_->streams.liveCaptureEnabled) return;
             if (c.capturedScreen && captureStopScreens().contains(c.capturedScreen->id)) return;
             if (generation != c.lineConfigGeneration) return;
             if (auto channel = channelFor(c)) channel->liveLine = line;
@@ -189,7 +269,7 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     };
     fo.onBackdrop = [this, onMain](const BackdropImage& bar) {
         onMain([this, bar](StreamContext& c) {
-            if (!isLive(c) || !blurCaptureEnabled) return;
+            if (!isLive(c) || !state_->streams.blurCaptureEnabled) return;
             if (auto channel = channelFor(c)) channel->blurredBackdropImage = bar;
             if (c.feedsSingular) blurredBackdropImage = bar;
         });
@@ -197,7 +277,7 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     fo.onCornerBackdrops = [this, onMain](const std::optional<BackdropImage>& left,
                                           const std::optional<BackdropImage>& right) {
         onMain([this, left, right](StreamContext& c) {
-            if (!isLive(c) || !blurCaptureEnabled) return;
+            if (!isLive(c) || !state_->streams.blurCaptureEnabled) return;
             if (auto channel = channelFor(c)) {
                 if (left) channel->blurredTopLeftCorner = left;
                 if (right) channel->blurredTopRightCorner = right;
@@ -223,7 +303,7 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     };
     fo.onBeam = [this, onMain](const Color& color, double x) {
         onMain([this, color, x](StreamContext& c) {
-            if (!isLive(c) || !c.feedsSingular || !lightReflectionsEnabled) return;
+            if (!isLive(c) || !c.feedsSingular || !state_->streams.lightReflectionsEnabled) return;
             if (color.alpha == 0) {
                 if (beamColor().alpha != 0) beamColor = Color::clear();
                 return;
@@ -238,7 +318,7 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     fo.onActivityEnded = [this, onMain] {
         onMain([this](StreamContext& c) {
             if (!isLive(c) || !c.feedsSingular) return;
-            if (onMenuBarActivityEnded) onMenuBarActivityEnded();
+            if (state_->hooks.menuBarActivityEnded) state_->hooks.menuBarActivityEnded();
             refresh();
             after(0.2, [this] { refresh(); });
             after(0.5, [this] { refresh(); });
@@ -247,8 +327,7 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     fo.onForceUnfreeze = [this, onMain] {
         onMain([this](StreamContext& c) {
             if (!isLive(c)) return;
-            freezeReasons.clear();
-            if (isSamplingFrozen()) isSamplingFrozen = false;
+            state_->freezes.clearAll();
             forEachFrameOutput([](FrameOutput& out) { out.unfreeze(); });
         });
     };
@@ -257,12 +336,12 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
 // ---- settings pushed into every frame analysis ----
 
 void ScreenSampler::setOverviewActive(bool active) {
-    lastOverviewActive = active;
+    state_->frames.overviewActive = active;
     if (active) {
         forEachFrameOutput([](FrameOutput& fo) { fo.setOverviewActive(true); });
-        setFreeze(true, "overview");
+        state_->freezes.set(true, "overview");
     } else {
-        setFreeze(false, "overview");
+        state_->freezes.set(false, "overview");
         forEachFrameOutput([](FrameOutput& fo) { fo.setOverviewActive(false); });
     }
 }
@@ -280,7 +359,7 @@ FrameOutput::Settings currentSettings(const FrameOutput& fo) {
 }  // namespace
 
 void ScreenSampler::setSmoothingEnabled(bool on) {
-    lastSmoothingEnabled = on;
+    state_->frames.smoothingEnabled = on;
     forEachFrameOutput([on](FrameOutput& fo) {
         auto s = currentSettings(fo);
         s.smoothingEnabled = on;
@@ -289,12 +368,12 @@ void ScreenSampler::setSmoothingEnabled(bool on) {
 }
 
 void ScreenSampler::setHoverGuardEnabled(bool on) {
-    lastHoverGuardEnabled = on;
+    state_->frames.hoverGuardEnabled = on;
     forEachFrameOutput([on](FrameOutput& fo) { fo.setHoverGuardEnabled(on); });
 }
 
 void ScreenSampler::setBlurRadius(double radius) {
-    lastBlurRadius = radius;
+    state_->frames.blurRadius = radius;
     forEachFrameOutput([radius](FrameOutput& fo) {
         auto s = currentSettings(fo);
         s.blurRadius = radius;
@@ -307,11 +386,11 @@ void ScreenSampler::forcePublishNextFrame(bool snapSmoothing) {
 }
 
 void ScreenSampler::setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geometry) {
-    captureGeometryByScreen = std::move(geometry);
+    state_->streams.captureGeometryByScreen = std::move(geometry);
     bool changed = false;
-    for (auto& [id, c] : contexts) {
-        auto it = captureGeometryByScreen.find(id);
-        if (it == captureGeometryByScreen.end()) continue;
+    for (auto& [id, c] : state_->streams.contexts) {
+        auto it = state_->streams.captureGeometryByScreen.find(id);
+        if (it == state_->streams.captureGeometryByScreen.end()) continue;
         if (c->geometry && *c->geometry == it->second) continue;
         c->geometry = it->second;
         ++c->configGeneration;
@@ -321,28 +400,28 @@ void ScreenSampler::setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geome
     if (changed) reconcile();
 }
 
-void ScreenSampler::setLiveCaptureEnabled(bool enabled) {
-    if (enabled == liveCaptureEnabled) return;
-    liveCaptureEnabled = enabled;
+void ScreenSampler::setLiveCaptureEnabled(bool on) {
+    if (on == state_->streams.liveCaptureEnabled) return;
+    state_->streams.liveCaptureEnabled = on;
     bumpConfigGenerations();
-    if (!liveCaptureEnabled) clearLiveLines();
+    if (!state_->streams.liveCaptureEnabled) clearLiveLines();
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
 
 void ScreenSampler::setLiveCaptureFPS(int fps) {
-    if (fps == liveCaptureFPS) return;
-    liveCaptureFPS = fps;
+    if (fps == state_->streams.liveCaptureFPS) return;
+    state_->streams.liveCaptureFPS = fps;
     bumpConfigGenerations();
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
 
-void ScreenSampler::setBlurCaptureEnabled(bool enabled) {
-    if (enabled == blurCaptureEnabled) return;
-    blurCaptureEnabled = enabled;
+void ScreenSampler::setBlurCaptureEnabled(bool on) {
+    if (on == state_->streams.blurCaptureEnabled) return;
+    state_->streams.blurCaptureEnabled = on;
     bumpConfigGenerations();
-    if (!blurCaptureEnabled) {
+    if (!state_->streams.blurCaptureEnabled) {
         clearBlurredBackdrops();
         clearBlurredCorners(true, true);
         forEachFrameOutput([](FrameOutput& fo) { fo.holdBlurCommit(); });
@@ -351,92 +430,94 @@ void ScreenSampler::setBlurCaptureEnabled(bool enabled) {
     reconcile();
 }
 
-void ScreenSampler::setLightReflectionsEnabled(bool enabled) {
-    if (enabled == lightReflectionsEnabled) return;
-    lightReflectionsEnabled = enabled;
+void ScreenSampler::setLightReflectionsEnabled(bool on) {
+    if (on == state_->streams.lightReflectionsEnabled) return;
+    state_->streams.lightReflectionsEnabled = on;
     bumpConfigGenerations();
-    if (!lightReflectionsEnabled) beamColor = Color::clear();
-    pointerBand_.update(lightReflectionsEnabled, masterEnabled);
+    if (!state_->streams.lightReflectionsEnabled) beamColor = Color::clear();
+    pointerBand_.update(state_->streams.lightReflectionsEnabled, state_->streams.masterEnabled);
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
 
-void ScreenSampler::setMasterEnabled(bool enabled) {
-    if (enabled == masterEnabled) return;
-    masterEnabled = enabled;
-    if (masterEnabled) {
+void ScreenSampler::setMasterEnabled(bool on) {
+    if (on == state_->streams.masterEnabled) return;
+    state_->streams.masterEnabled = on;
+    if (state_->streams.masterEnabled) {
         startPollTimer();
         refresh();
     } else {
         stopPollTimer();
-        pendingFilledState.reset();
-        filledConfirmTimer.cancel();
-        seamReleaseTimer.cancel();
+        state_->filled.pending.reset();
+        state_->filled.confirmTimer.cancel();
+        state_->seam.cancelRelease();
     }
-    pointerBand_.update(lightReflectionsEnabled, masterEnabled);
+    pointerBand_.update(state_->streams.lightReflectionsEnabled, state_->streams.masterEnabled);
     reconcile();
 }
 
 void ScreenSampler::setCaptureDemand(bool demand) {
-    if (demand == captureDemand) return;
-    captureDemand = demand;
+    if (demand == state_->streams.captureDemand) return;
+    state_->streams.captureDemand = demand;
     reconcile();
     // A stream left open with nothing demanding it is logged once.
-    undemandedOpenLogged = hasActiveStream() ? !demand : false;
+    state_->streams.undemandedOpenLogged = hasActiveStream() ? !demand : false;
 }
 
 void ScreenSampler::enable() {
-    enabled = true;
+    state_->streams.enabled = true;
     reconcile();
 }
 
 void ScreenSampler::reconcile() {
-    const bool graceOnly = shouldCapture() && !isFilledWindowActive() && !pendingFilledState.value_or(false);
+    const bool graceOnly =
+        shouldCapture() && !isFilledWindowActive() && !state_->filled.pending.value_or(false);
     if (graceOnly)
         scheduleIdleTeardown();
     else
-        idleTeardownTimer.cancel();
+        state_->streams.idleTeardownTimer.cancel();
 
-    if (isReconciling) {
-        reconcileDirty = true;
+    if (state_->streams.isReconciling) {
+        state_->streams.reconcileDirty = true;
         return;
     }
-    isReconciling = true;
-    reconcileDirty = false;
+    state_->streams.isReconciling = true;
+    state_->streams.reconcileDirty = false;
     int passes = 0;
     do {
-        reconcileDirty = false;
+        state_->streams.reconcileDirty = false;
         reconcilePass();
         ++passes;
-    } while (reconcileDirty && passes < kMaxReconcilePasses);
-    isReconciling = false;
+    } while (state_->streams.reconcileDirty && passes < kMaxReconcilePasses);
+    state_->streams.isReconciling = false;
 }
 
 void ScreenSampler::scheduleIdleTeardown() {
-    if (idleTeardownTimer.isActive()) return;
-    idleTeardownTimer = loop().postAfter(kIdleTeardownSeconds, [this] { idleTeardownFired(); });
+    if (state_->streams.idleTeardownTimer.isActive()) return;
+    state_->streams.idleTeardownTimer =
+        loop().postAfter(kIdleTeardownSeconds, [this] { idleTeardownFired(); });
 }
 
 // ---- clearing ----
 
 std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::liveContextScreenValue() {
-    for (const auto& [id, c] : contexts) {
+    for (const auto& [id, c] : state_->streams.contexts) {
         if (!c->feedsSingular) continue;
         if (!c->capturedScreen || !services_.topology.contains(*c->capturedScreen)) return nullptr;
-        auto it = channelsByScreen.find(c->capturedScreen->id);
-        return it == channelsByScreen.end() ? nullptr : it->second;
+        auto it = state_->streams.channelsByScreen.find(c->capturedScreen->id);
+        return it == state_->streams.channelsByScreen.end() ? nullptr : it->second;
     }
     return nullptr;
 }
 
 void ScreenSampler::clearBlurredBackdrops() {
-    for (auto& [id, ch] : channelsByScreen)
+    for (auto& [id, ch] : state_->streams.channelsByScreen)
         if (ch->blurredBackdropImage()) ch->blurredBackdropImage = std::nullopt;
     blurredBackdropImage = std::nullopt;
 }
 
 void ScreenSampler::clearBlurredCorners(bool left, bool right) {
-    for (auto& [id, ch] : channelsByScreen) {
+    for (auto& [id, ch] : state_->streams.channelsByScreen) {
         if (left && ch->blurredTopLeftCorner()) ch->blurredTopLeftCorner = std::nullopt;
         if (right && ch->blurredTopRightCorner()) ch->blurredTopRightCorner = std::nullopt;
     }
@@ -445,14 +526,14 @@ void ScreenSampler::clearBlurredCorners(bool left, bool right) {
 }
 
 void ScreenSampler::clearLiveLines() {
-    for (auto& [id, ch] : channelsByScreen)
+    for (auto& [id, ch] : state_->streams.channelsByScreen)
         if (ch->liveLine()) ch->liveLine = std::nullopt;
     liveLine = std::nullopt;
 }
 
 void ScreenSampler::clearChannel(const ScreenID& screen) {
-    auto it = channelsByScreen.find(screen);
-    if (it == channelsByScreen.end()) return;
+    auto it = state_->streams.channelsByScreen.find(screen);
+    if (it == state_->streams.channelsByScreen.end()) return;
     auto ch = it->second;  // a handler may drop the map entry meanwhile
     if (ch->liveLeftCornerColor()) ch->liveLeftCornerColor = std::nullopt;
     if (ch->liveRightCornerColor()) ch->liveRightCornerColor = std::nullopt;
@@ -465,10 +546,11 @@ void ScreenSampler::clearChannel(const ScreenID& screen) {
 }
 
 void ScreenSampler::pruneScreens(const std::set<ScreenID>& keeping) {
-    auto channels = channelsByScreen;
+    auto channels = state_->streams.channelsByScreen;
     std::erase_if(channels, [&](const auto& e) { return !keeping.contains(e.first); });
-    if (channels.size() != channelsByScreen.size()) channelsByScreen = std::move(channels);
-    std::erase_if(lastGoodByScreen, [&](const auto& e) { return !keeping.contains(e.first); });
+    if (channels.size() != state_->streams.channelsByScreen.size())
+        state_->streams.channelsByScreen = std::move(channels);
+    std::erase_if(state_->filled.lastGoodByScreen, [&](const auto& e) { return !keeping.contains(e.first); });
     auto stopped = captureStopScreens();
     std::erase_if(stopped, [&](const ScreenID& id) { return !keeping.contains(id); });
     if (stopped.size() != captureStopScreens().size()) captureStopScreens = std::move(stopped);
@@ -480,26 +562,12 @@ void ScreenSampler::stopAllStreams() {
 
 void ScreenSampler::startPollTimer() {
     stopPollTimer();
-    pollTimer = loop().every(kPollSeconds, [this] { refresh(); });
+    state_->cycle.pollTimer = loop().every(kPollSeconds, [this] { refresh(); });
 }
 
 void ScreenSampler::stopPollTimer() {
-    pollTimer.cancel();
-    pollOwnedSince = 0;
-    pollResyncDone = false;
-}
-
-// ---- freezes ----
-
-void ScreenSampler::setFreeze(bool on, const std::string& reason) {
-    if (on)
-        freezeReasons.insert(reason);
-    else
-        freezeReasons.erase(reason);
-    const bool frozen = !freezeReasons.empty();
-    if (frozen == isSamplingFrozen()) return;
-    isSamplingFrozen = frozen;
-    forEachFrameOutput([frozen](FrameOutput& fo) { fo.setExternalFreeze(frozen); });
+    state_->cycle.pollTimer.cancel();
+    state_->menuPoll.release();
 }
 
 // ---- refresh ----
@@ -512,48 +580,49 @@ std::set<std::string> ScreenSampler::storedSampleStop() const {
 
 std::optional<std::string> ScreenSampler::bundleIdentifier(std::int32_t pid) {
     if (pid < 1) return std::nullopt;
-    if (pid == lastResolvedPID) return lastResolvedBundleID;
+    if (pid == state_->filled.lastResolvedPID) return state_->filled.lastResolvedBundleID;
     auto app = services_.workspace.runningApplication(pid);
-    lastResolvedPID = pid;
-    lastResolvedBundleID = app ? app->bundleID : std::nullopt;
-    return lastResolvedBundleID;
+    state_->filled.lastResolvedPID = pid;
+    state_->filled.lastResolvedBundleID = app ? app->bundleID : std::nullopt;
+    return state_->filled.lastResolvedBundleID;
 }
 
 void ScreenSampler::refresh() {
-    if (!masterEnabled || screensAsleep()) return;
+    if (!state_->streams.masterEnabled || screensAsleep()) return;
     const double now = loop().uptime();
-    if (isFilledWindowActive()) lastFilledActivity = now;
+    if (isFilledWindowActive()) state_->filled.lastActivity = now;
 
     // Filter check: a changed sample-stop set reaches the running streams without restarting them.
-    if (hasActiveStream() && !isAnyStreamConfiguring() && !isUpdatingFilter &&
-        storedSampleStop() != appliedSampleStop)
+    if (hasActiveStream() && !isAnyStreamConfiguring() && !state_->streams.isUpdatingFilter &&
+        storedSampleStop() != state_->streams.appliedSampleStop)
         later([this] { updateContentFilters(); });
 
-    const WindowScanResult r = services_.scans.scanWindows(slidePrevMinX);
-    pollMenuTracking(*this, r.foreignMenuSeen, now);
-    updateSlideGate(*this, r);
+    const WindowScanResult r = services_.scans.scanWindows(state_->slideGate.previousPositions());
+    state_->menuPoll.track(hasActiveStream(), r.foreignMenuSeen, now,
+                           [this](double delay) { notifyMenuBarActivityEnded(delay); });
+    state_->slideGate.update(r);
 
     std::optional<std::string> owner;
     if (isFilledWindowActive() && r.filledCoverage >= kStayCoverage) owner = bundleIdentifier(r.filledPID);
     if (owner != filledOwnerBundleID()) filledOwnerBundleID = owner;
-    if (onOwnerTick) onOwnerTick(filledOwnerBundleID());
+    if (state_->hooks.ownerTick) state_->hooks.ownerTick(filledOwnerBundleID());
 
-    if (glassSurfaceOverTopStrip != r.foreignMenuSeen) glassSurfaceOverTopStrip = r.foreignMenuSeen;
-    updateSeam(*this, services_.defaults);
+    state_->seam.update(r.foreignMenuSeen, services_.defaults);
 
     const bool covering = hysteresis(excludedAppCovering(), r.overlayHideCoverage);
     if (covering != excludedAppCovering()) excludedAppCovering = covering;
     std::set<ScreenID> hide;
     for (const auto& [id, coverage] : r.overlayHideCoverageByScreen)
-        if (hysteresis(overlayHideScreens.contains(id), coverage)) hide.insert(id);
-    if (hide != overlayHideScreens) overlayHideScreens = std::move(hide);
+        if (hysteresis(state_->filled.overlayHideScreens.contains(id), coverage)) hide.insert(id);
+    if (hide != state_->filled.overlayHideScreens) state_->filled.overlayHideScreens = std::move(hide);
 
-    for (const auto& [id, c] : contexts) {
+    for (const auto& [id, c] : state_->streams.contexts) {
         auto cov = r.captureStopCoverageByScreen.find(id);
         if (cov != r.captureStopCoverageByScreen.end() && cov->second >= kStayCoverage) continue;
-        auto ch = channelsByScreen.find(id);
-        if (ch != channelsByScreen.end() && ch->second->dominantColor())
-            lastGoodByScreen[id] = LastGood{*ch->second->dominantColor(), ch->second->liveLine()};
+        auto ch = state_->streams.channelsByScreen.find(id);
+        if (ch != state_->streams.channelsByScreen.end() && ch->second->dominantColor())
+            state_->filled.lastGoodByScreen[id] =
+                State::Filled::LastGood{*ch->second->dominantColor(), ch->second->liveLine()};
     }
 
     std::set<ScreenID> stopped;
@@ -565,13 +634,14 @@ void ScreenSampler::refresh() {
                             stopped.end(), std::inserter(released, released.end()));
         captureStopScreens = stopped;
         for (const auto& id : released) {
-            auto cit = contexts.find(id);
-            auto good = lastGoodByScreen.find(id);
-            if (cit == contexts.end() || good == lastGoodByScreen.end()) continue;
+            auto cit = state_->streams.contexts.find(id);
+            auto good = state_->filled.lastGoodByScreen.find(id);
+            if (cit == state_->streams.contexts.end() || good == state_->filled.lastGoodByScreen.end())
+                continue;
             auto context = cit->second;
-            const LastGood last = good->second;
+            const State::Filled::LastGood last = good->second;
             publishDominant(last.color, context.get());
-            if (liveCaptureEnabled) {
+            if (state_->streams.liveCaptureEnabled) {
                 if (auto channel = channelFor(*context)) channel->liveLine = last.line;
                 if (context->feedsSingular) liveLine = last.line;
             }
@@ -582,28 +652,27 @@ void ScreenSampler::refresh() {
     const double c = r.filledCoverage;
     const bool seen = hysteresis(isFilledWindowActive(), c);
     if (seen == isFilledWindowActive()) {
-        pendingFilledState.reset();
-        filledConfirmTimer.cancel();
+        state_->filled.pending.reset();
+        state_->filled.confirmTimer.cancel();
         if (shouldCapture() && needsStreamRestart()) reconcile();
     } else if (seen) {
-        if (!pendingFilledState.value_or(false)) {
-            pendingFilledState = true;
-            colorSeqAtFillStart = colorPublishSeq;
+        if (!state_->filled.pending.value_or(false)) {
+            state_->filled.pending = true;
+            state_->filled.colorSeqAtFillStart = state_->filled.colorPublishSeq;
             forcePublishNextFrame(false);
             reconcile();
-            filledConfirmTimer =
+            state_->filled.confirmTimer =
                 loop().postAfter(kFilledConfirmSeconds, [this] { confirmPendingFilledState(); });
         }
     } else {
-        pendingFilledState.reset();
-        filledConfirmTimer.cancel();
+        state_->filled.pending.reset();
+        state_->filled.confirmTimer.cancel();
         isFilledWindowActive = false;
         reconcile();
     }
 
-    if (slideGateCloseNotifyPending) {
-        slideGateCloseNotifyPending = false;
-        if (onSlideGateChanged) onSlideGateChanged();
+    if (state_->slideGate.takePendingClose()) {
+        announceSlideGate();
         forcePublishNextFrame(true);
     }
 }
@@ -614,11 +683,11 @@ bool ScreenSampler::isFilledNow() {
 }
 
 void ScreenSampler::confirmPendingFilledState() {
-    filledConfirmTimer = Cancellable();
-    const auto p = pendingFilledState;
-    pendingFilledState.reset();
+    state_->filled.confirmTimer = Cancellable();
+    const auto p = state_->filled.pending;
+    state_->filled.pending.reset();
     if (!p) return;
-    if (!masterEnabled || screensAsleep()) return;
+    if (!state_->streams.masterEnabled || screensAsleep()) return;
     const bool f = isFilledNow();
     if (f != *p) return;
     if (f != isFilledWindowActive()) {
@@ -629,15 +698,15 @@ void ScreenSampler::confirmPendingFilledState() {
 
 void ScreenSampler::notifyMenuBarActivityEnded(double delay) {
     after(delay, [this] {
-        if (onMenuBarActivityEnded) onMenuBarActivityEnded();
+        if (state_->hooks.menuBarActivityEnded) state_->hooks.menuBarActivityEnded();
     });
 }
 
 // ---- the filter update ----
 
 void ScreenSampler::updateContentFilters() {
-    if (!hasActiveStream() || isUpdatingFilter || isAnyStreamConfiguring()) return;
-    isUpdatingFilter = true;
+    if (!hasActiveStream() || state_->streams.isUpdatingFilter || isAnyStreamConfiguring()) return;
+    state_->streams.isUpdatingFilter = true;
     services_.capture.getShareableContent(
         false, false,
         [this, life = lifetime_.token()](std::optional<ShareableContent> content,
@@ -660,7 +729,7 @@ void ScreenSampler::applyFiltersTo(const ShareableContent& content) {
         std::shared_ptr<CaptureStream> stream;
     };
     std::vector<Target> targets;
-    for (const auto& [id, c] : contexts)
+    for (const auto& [id, c] : state_->streams.contexts)
         if (c->stream) targets.push_back({id, c, c->stream});
 
     auto remaining = std::make_shared<int>(1);
@@ -670,7 +739,7 @@ void ScreenSampler::applyFiltersTo(const ShareableContent& content) {
         if (*failed)
             failFilterUpdate();
         else
-            isUpdatingFilter = false;
+            state_->streams.isUpdatingFilter = false;
     };
     for (const auto& t : targets) {
         auto c = t.context.lock();
@@ -701,13 +770,13 @@ void ScreenSampler::failFilterUpdate() {
     bumpConfigGenerations();
     stopAllStreams();
     reconcile();
-    isUpdatingFilter = false;
+    state_->streams.isUpdatingFilter = false;
 }
 
 // ---- observers ----
 
 void ScreenSampler::registerObservers() {
-    observers_.push_back(services_.workspace.events().sink([this](const WorkspaceEvent& e) {
+    state_->cycle.observers.push_back(services_.workspace.events().sink([this](const WorkspaceEvent& e) {
         using K = WorkspaceEvent::Kind;
         switch (e.kind) {
             case K::didActivateApplication:
@@ -732,15 +801,15 @@ void ScreenSampler::registerObservers() {
                 screensAsleep = true;
                 stopAllStreams();
                 stopPollTimer();
-                pendingFilledState.reset();
-                filledConfirmTimer.cancel();
-                seamReleaseTimer.cancel();
-                idleTeardownTimer.cancel();
+                state_->filled.pending.reset();
+                state_->filled.confirmTimer.cancel();
+                state_->seam.cancelRelease();
+                state_->streams.idleTeardownTimer.cancel();
                 break;
             case K::screensDidWake:
                 screensAsleep = false;
                 stopAllStreams();
-                if (masterEnabled) {
+                if (state_->streams.masterEnabled) {
                     startPollTimer();
                     refresh();
                     reconcile();
@@ -748,7 +817,7 @@ void ScreenSampler::registerObservers() {
                 break;
         }
     }));
-    observers_.push_back(
+    state_->cycle.observers.push_back(
         services_.screens.parametersChanged().sink([this](int) { handleScreenParametersChanged(); }));
 }
 

@@ -35,6 +35,10 @@ class ScreenTopology;
 class WindowListScans;
 class Workspace;
 
+namespace test {
+class ScreenSamplerProbe;
+}
+
 // Screens are keyed by their stable identifier (`ScreenInfo::id`).
 using ScreenID = std::string;
 
@@ -97,76 +101,43 @@ public:
     Published<std::int64_t> colorPulse{0};
 
 private:
-    // Declared before the members below that refer into it.
+    // The pointer's side of the beam, watched only while light reflections and the master switch are on.
+    // Declared before the published value below that refers into it.
     PointerBand pointerBand_;
 
 public:
+    // Whether the pointer is in the band under the bar where the beam follows it.
     Published<bool>& pointerInBeamBand;
-    double& beamBandMenuBarHeight;
 
-    // ---- plain fields ----
-    std::map<ScreenID, std::shared_ptr<ScreenChannel>> channelsByScreen;
-    std::shared_ptr<StreamContext> primaryContext;
-    std::map<ScreenID, std::shared_ptr<StreamContext>> contexts;
-    bool masterEnabled = true;
-    bool captureDemand = true;
-    bool enabled = false;
-    bool liveCaptureEnabled = false;
-    int liveCaptureFPS = 15;
-    bool blurCaptureEnabled = false;
-    bool lightReflectionsEnabled = false;
-    bool lastSmoothingEnabled = false;
-    bool lastHoverGuardEnabled = true;
-    double lastBlurRadius = 12;
-    bool lastOverviewActive = false;
-    std::map<ScreenID, CaptureGeometry> captureGeometryByScreen;
-    TopBlurGeometry topBlurGeometry;
-    double recolorSnapUntil = 0;
-    double cacheFreezeUntil = 0;
-    std::int64_t colorPublishSeq = 0;
-    std::int64_t colorSeqAtFillStart = 0;
-    std::set<std::string> freezeReasons;
-    std::function<void()> onMenuBarActivityEnded;
-    std::function<void(const std::optional<std::string>& ownerBundleID)> onOwnerTick;
-    std::function<void()> onSlideGateChanged;
-    bool isReconciling = false;
-    bool reconcileDirty = false;
-    std::optional<bool> pendingFilledState;
-    double lastFilledActivity = -std::numeric_limits<double>::infinity();  // uptime
-    std::int32_t lastResolvedPID = 0;
-    std::optional<std::string> lastResolvedBundleID;
-    std::set<ScreenID> overlayHideScreens;
-    struct LastGood {
-        Color color;
-        std::optional<LiveLine> line;
-    };
-    std::map<ScreenID, LastGood> lastGoodByScreen;
-    bool glassSurfaceOverTopStrip = false;
-    bool pollMenuOpen = false, pollNotifyPending = false, pollResyncDone = false, pollSawOpen = false;
-    double pollResumeAfter = 0, pollOwnedSince = 0;
-    std::set<std::string> appliedSampleStop;
-    bool isUpdatingFilter = false;
-    bool isSlideGateOpen = false;
-    std::int64_t slideGateGeneration = 0;
-    bool slideSignatureDistrusted = false;
-    std::map<std::int64_t, double> slidePrevMinX;
-    bool slideGateCloseNotifyPending = false;
-    std::int64_t contextsOpenedTotal = 0, contextsClosedTotal = 0, streamStartsTotal = 0,
-                 reconcilePassesTotal = 0;
-    std::optional<std::string> loggedDemandSignature;
-    bool undemandedOpenLogged = false;
+    // ---- what the sampler tells (main thread) ----
+    bool isEnabled() const;
+    bool hasActiveStream() const;
+    // Open while the desktop slides to another workspace.
+    bool isSlideGateOpen() const;
+    // A filled-top sighting waiting for its confirmation, if any.
+    std::optional<bool> pendingFilledState() const;
+    // Counts the primary screen's colour publications.
+    std::int64_t colorPublishSeq() const;
+    // A colour was published since the current fill began.
+    bool colorPublishedSinceFillStart() const;
+    // Uptime until which the overlay snaps recolours instead of animating them.
+    const double& recolorSnapUntil() const;
+    // Uptime until which the overlay keeps its per-app colour cache as it is.
+    double colorCacheFrozenUntil() const;
+    // One screen's channel, made on first ask.
+    std::shared_ptr<ScreenChannel> channel(const ScreenID& screen);
+    // The channel of the screen that feeds the primary values, if it is still listed.
+    std::shared_ptr<ScreenChannel> liveContextScreenValue();
+    // Another app's menu hangs from the main screen's bar (a fresh window-list read).
+    bool isForeignMenuOpen() const;
+    // The vivid-weighted average colour of an image; nullopt for an empty one. Any thread.
+    static std::optional<Color> averageColor(const QImage& image);
+    static Color vividBeamColor(const Color& color);
+    MainLoop& loop() const { return services_.loop; }
 
-    // Timers; an inactive handle means none is scheduled.
-    Cancellable pollTimer, filledConfirmTimer, seamReleaseTimer, idleTeardownTimer;
-
-    // ---- the sampler's operations (main thread) ----
-    void setOverviewActive(bool active);
-    void setSmoothingEnabled(bool on);
-    void setHoverGuardEnabled(bool on);
-    void setBlurRadius(double radius);
-    void forcePublishNextFrame(bool snapSmoothing);
-    // Replaces the geometry map and restarts only the streams whose geometry changed.
-    void setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geometry);
+    // ---- what others ask of it (main thread) ----
+    // The context cycle: runs every 0.5 s and after every event that can change what lies under the bar.
+    void refresh();
     // The switches that shape the streams; each restarts the running streams only when its value changes.
     void setLiveCaptureEnabled(bool enabled);
     void setLiveCaptureFPS(int fps);
@@ -178,96 +149,95 @@ public:
     void setCaptureDemand(bool demand);
     // Capture may start once the app watcher knows the front app; reconciles the streams.
     void enable();
-    bool isEnabled() const { return enabled; }
-    void reconcile();
-    bool hasActiveStream() const;
-    std::shared_ptr<ScreenChannel> liveContextScreenValue();
+    void setOverviewActive(bool active);
+    void setSmoothingEnabled(bool on);
+    void setHoverGuardEnabled(bool on);
+    void setBlurRadius(double radius);
+    // Replaces the geometry map and restarts only the streams whose geometry changed.
+    void setCaptureGeometry(std::map<ScreenID, CaptureGeometry> geometry);
+    // The blurred bar's height and ear radii; blurred ears whose radius went to zero are dropped.
+    void setTopBlurGeometry(const TopBlurGeometry& geometry);
+    // The bar height of the main screen, for the beam's band.
+    void setBeamBandMenuBarHeight(double height);
+    void forcePublishNextFrame(bool snapSmoothing);
+    void snapRecolorsUntil(double uptime);
+    void freezeColorCacheUntil(double uptime);
     void clearBlurredBackdrops();
     void clearBlurredCorners(bool left, bool right);
-    void clearLiveLines();
-    void clearChannel(const ScreenID& screen);
-    void pruneScreens(const std::set<ScreenID>& keeping);
-    void stopAllStreams();
-    void startPollTimer();
-    void stopPollTimer();
-    void wireCallbacks(const std::shared_ptr<StreamContext>& context);
-    void publishDominant(const Color& color, StreamContext* from);
-    void setFreeze(bool on, const std::string& reason);
 
-    // Another app's menu hangs from the main screen's bar (a fresh window-list read).
-    bool isForeignMenuOpen() const;
-    // The vivid-weighted average colour of an image; nullopt for an empty one. Any thread.
-    static std::optional<Color> averageColor(const QImage& image);
-    static Color vividBeamColor(const Color& color);
+    // Who hears of the sampler's edges: the end of another app's menu activity, every refresh's owner of
+    // the filled top, and the slide gate opening or closing.
+    void setOnMenuBarActivityEnded(std::function<void()> handler);
+    void setOnOwnerTick(std::function<void(const std::optional<std::string>& ownerBundleID)> handler);
+    void setOnSlideGateChanged(std::function<void()> handler);
+
+private:
+    friend class test::ScreenSamplerProbe;
+    struct State;
 
     // ---- capture streams ----
     bool shouldCapture() const;
     bool wantsCapture(const ScreenID& screen) const;
+    void reconcile();
     void reconcilePass();
     std::shared_ptr<StreamContext> makeContext(const ScreenInfo& screen);
     void applyCaptureGeometry(StreamContext& context, const ScreenID& screen);
     void startStream(const ScreenInfo& screen, const std::shared_ptr<StreamContext>& context);
     ContentFilter makeContentFilter(const ShareableContent& content, const CaptureDisplay& display);
     void stopStream(StreamContext& context);
+    void stopAllStreams();
     bool isAnyStreamConfiguring() const;
     bool needsStreamRestart() const;
     void handleStreamStopped(const CaptureStream* stream);
-    void idleTeardownFired();
-    void openSlideGate();
-    void slideGateTimedOut(std::int64_t generation);
-
-    // ---- refresh and freezes ----
-    // The context cycle: runs every 0.5 s and after every event that can change what lies under the bar.
-    void refresh();
-    bool isFilledNow();
-    void confirmPendingFilledState();
-    std::optional<std::string> bundleIdentifier(std::int32_t pid);
-    // Rebuilds the running streams' filters after the sample-stop set changed.
-    void updateContentFilters();
-    void notifyMenuBarActivityEnded(double after);
     void scheduleIdleTeardown();
-    // The pointer's side of the beam: watched only while light reflections and the master switch are on.
-    void installPointerMonitors() { pointerBand_.installPointerMonitors(); }
-    void removePointerMonitors() { pointerBand_.removePointerMonitors(); }
-    void updatePointerInBeamBand() { pointerBand_.updatePointerInBeamBand(); }
-    // Seeds every frame analysis with the pointer; the y in points below the first screen's top.
-    double cachePointerPosition() { return pointerBand_.cachePointerPosition(); }
-
-    MainLoop& loop() const { return services_.loop; }
-
-private:
-    // Runs `block` after `seconds` unless the sampler is gone by then.
-    void after(double seconds, std::function<void()> block);
-    // Runs `block` on a later turn of the main loop unless the sampler is gone by then.
-    void later(std::function<void()> block);
-    // The primary context, then every other context.
-    std::vector<std::shared_ptr<StreamContext>> allContexts() const;
-    void forEachFrameOutput(const std::function<void(FrameOutput&)>& block) const;
-    void bumpConfigGenerations();
-    std::shared_ptr<ScreenChannel> channelFor(StreamContext& context);
-    bool isLive(const StreamContext& context) const { return !context.retired && context.stream != nullptr; }
-    bool isCurrent(const ScreenID& screen, const std::shared_ptr<StreamContext>& context) const;
-    void dominantColorDidSet(const Color& color);
-    void updateUndemandedLog();
+    void idleTeardownFired();
     void continueStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
                        std::int64_t generation, const ShareableContent& content);
     void finishStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
                      std::int64_t generation, std::shared_ptr<CaptureStream> stream,
                      std::optional<CaptureError> error);
-    void applyFiltersTo(const ShareableContent& content);
-    void failFilterUpdate();
-    void registerObservers();
-    void handleScreenParametersChanged();
+    void updateUndemandedLog();
+    // The primary context, then every other context.
+    std::vector<std::shared_ptr<StreamContext>> allContexts() const;
+    void forEachFrameOutput(const std::function<void(FrameOutput&)>& block) const;
+    void bumpConfigGenerations();
+    bool isLive(const StreamContext& context) const { return !context.retired && context.stream != nullptr; }
+    bool isCurrent(const ScreenID& screen, const std::shared_ptr<StreamContext>& context) const;
     std::shared_ptr<FrameOutput> makeFrameOutput(const std::string& label);
     std::optional<ScreenInfo> screenNamed(const ScreenID& id) const;
+
+    // ---- publishing ----
+    void wireCallbacks(const std::shared_ptr<StreamContext>& context);
+    void publishDominant(const Color& color, StreamContext* from);
+    void dominantColorDidSet(const Color& color);
+    std::shared_ptr<ScreenChannel> channelFor(StreamContext& context);
+    void clearLiveLines();
+    void clearChannel(const ScreenID& screen);
+    void pruneScreens(const std::set<ScreenID>& keeping);
+
+    // ---- refresh ----
+    void startPollTimer();
+    void stopPollTimer();
+    bool isFilledNow();
+    void confirmPendingFilledState();
+    std::optional<std::string> bundleIdentifier(std::int32_t pid);
+    // Rebuilds the running streams' filters after the sample-stop set changed.
+    void updateContentFilters();
+    void applyFiltersTo(const ShareableContent& content);
+    void failFilterUpdate();
+    void notifyMenuBarActivityEnded(double after);
+    void announceSlideGate();
     std::set<std::string> storedSampleStop() const;
+    void registerObservers();
+    void handleScreenParametersChanged();
+    // Runs `block` after `seconds` unless the sampler is gone by then.
+    void after(double seconds, std::function<void()> block);
+    // Runs `block` on a later turn of the main loop unless the sampler is gone by then.
+    void later(std::function<void()> block);
 
     Services services_;
+    std::unique_ptr<State> state_;
     Lifetime lifetime_;
-    std::map<std::uint64_t, Cancellable> delayed_;
-    std::uint64_t nextDelayed_ = 0;
-    Cancellable slideGateTimer_;
-    std::vector<Subscription> observers_;
 };
 
 }  // namespace velaro

@@ -7,6 +7,7 @@
 #include "music/VizRenderController.h"
 #include "overlay/LightBeam.h"
 #include "support/AppDelegateRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro {
 namespace {
@@ -62,12 +63,12 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     ASSERT_NE(rig.progressBarController(), nullptr);
     EXPECT_TRUE(rig.engineDemandActive());
     EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
-    EXPECT_TRUE(rig.sampler().masterEnabled);
-    EXPECT_TRUE(rig.sampler().lightReflectionsEnabled);
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
 
     rig.settings().masterEnabled = false;
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(rig.sampler().masterEnabled);
+    EXPECT_FALSE(test::inside(rig.sampler())->streams.masterEnabled);
     EXPECT_FALSE(c.visible);
     EXPECT_EQ(rig.lightBeamWindow(), nullptr);
     EXPECT_EQ(rig.vizRenderController(), nullptr);
@@ -78,7 +79,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
 
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(rig.sampler().masterEnabled);
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
     EXPECT_FALSE(c.visible) << "switching off hid it: the show waits as after an unfill";
     rig.loop.advance(OverlayVisibility::showDelay);
     EXPECT_TRUE(c.visible);
@@ -129,7 +130,7 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     rig.settings().lightReflectionsEnabled = false;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.lightBeamWindow(), nullptr);
-    EXPECT_FALSE(rig.sampler().lightReflectionsEnabled);
+    EXPECT_FALSE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
     rig.settings().lightReflectionsEnabled = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the band forgot the pointer while reflections were off";
@@ -139,7 +140,7 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     rig.missionControlDetector().isOverviewActive = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "no beam while the overview shows";
-    EXPECT_TRUE(rig.sampler().lastOverviewActive);
+    EXPECT_TRUE(test::inside(rig.sampler())->frames.overviewActive);
 }
 
 TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwitchingOffClearsIt) {
@@ -213,22 +214,22 @@ TEST_F(AppDelegateRuntime, CaptureDemandFollowsTheSettingsThePopoverAndAPendingR
     rig.defaults.set("overlayEnabled", PlistValue(false));
     launch();
     ASSERT_FALSE(rig.settings().needsScreenCapture());
-    EXPECT_FALSE(rig.sampler().captureDemand);
+    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand);
 
     d->setPopoverOpen(true);
-    EXPECT_TRUE(rig.sampler().captureDemand) << "the popover shows the live colour";
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand) << "the popover shows the live colour";
     d->setPopoverOpen(false);
-    EXPECT_FALSE(rig.sampler().captureDemand);
+    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand);
 
     rig.controller().revealPending = true;
     rig.controller().onRevealPending();
-    EXPECT_TRUE(rig.sampler().captureDemand);
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand);
     rig.controller().revealPending = false;
     rig.controller().onRevealPending();
 
     rig.settings().progressEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(rig.sampler().captureDemand);
+    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand);
 }
 
 TEST_F(AppDelegateRuntime, FilledWindowShowsTheOverlayAndAnUnfillThenRefillWaitsUnlessTheAppSwitched) {
@@ -284,14 +285,12 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     auto& c = rig.controller();
     fillTop(true);
     ASSERT_TRUE(c.visible);
-    rig.sampler().isSlideGateOpen = true;
-    rig.sampler().onSlideGateChanged();
+    test::inside(rig.sampler()).openSlideGate();
     EXPECT_EQ(c.calls.back(), "hide immediate");
     EXPECT_TRUE(rig.overlayVisibility().hidUnderSlideGate());
 
-    rig.sampler().isSlideGateOpen = false;
-    rig.sampler().pendingFilledState.reset();
-    rig.sampler().onSlideGateChanged();
+    test::inside(rig.sampler())->filled.pending.reset();
+    test::inside(rig.sampler()).closeSlideGate();
     EXPECT_EQ(c.count("reset owner"), 1);
     EXPECT_EQ(c.count("corners front"), 1);
     EXPECT_EQ(c.calls.back(), "show immediate") << "hidden under the gate: it comes back at once";

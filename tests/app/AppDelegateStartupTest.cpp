@@ -7,6 +7,7 @@
 #include "onboarding/TourControls.h"
 #include "overlay/OverlayDisabledBanner.h"
 #include "support/AppDelegateRig.h"
+#include "support/ScreenSamplerProbe.h"
 #include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
@@ -157,7 +158,7 @@ TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessT
         EXPECT_TRUE(w.isVisible()) << "fading out";
         rig.loop.advance(0.3);
         EXPECT_FALSE(w.isVisible());
-        EXPECT_FALSE(rig.sampler().masterEnabled);
+        EXPECT_FALSE(test::inside(rig.sampler())->streams.masterEnabled);
     }
     {
         AppDelegateRig rig;

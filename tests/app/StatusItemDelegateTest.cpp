@@ -11,6 +11,7 @@
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro {
 namespace {
@@ -71,7 +72,8 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
     tray.leftClick();
     ASSERT_EQ(tray.popovers.size(), 1u);
     EXPECT_TRUE(rig.popoverOpen());
-    EXPECT_TRUE(delegate.screenSampler().captureDemand) << "an open popover wants the live colour";
+    EXPECT_TRUE(test::inside(delegate.screenSampler())->streams.captureDemand)
+        << "an open popover wants the live colour";
 
     delegate.screenSampler().isFilledWindowActive = true;
     rig.loop.runUntilIdle();

@@ -13,6 +13,7 @@
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "settings/OverlaySettings.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -31,7 +32,7 @@ protected:
         settings->autoSample = true;
         settings->strokeEnabled = false;
         settings->manualSeparateCorners = true;
-        desktop.sampler->enabled = true;
+        test::inside(*desktop.sampler)->streams.enabled = true;
         controller = std::make_unique<MenuBarOverlayController>(
             *desktop.sampler, *settings, nullptr,
             OverlayControllerServices{*desktop.loop, *host, *desktop.screens, *desktop.workspace});

@@ -5,6 +5,7 @@
 
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -25,7 +26,7 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         ASSERT_TRUE(desktop.start());
         sampler = desktop.sampler.get();
-        sampler->enabled = true;
+        test::inside(*sampler)->streams.enabled = true;
     }
     void TearDown() override {
         desktop.sampler.reset();

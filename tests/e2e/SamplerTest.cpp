@@ -6,6 +6,7 @@
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
 #include "ForeignWindow.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -44,7 +45,7 @@ protected:
         for (const auto& s : desktop.screens->screens())
             geometry[s.id] = CaptureGeometry{menuBarHeight(s, desktop.screens->statusBarThickness()), {}};
         sampler().setCaptureGeometry(geometry);
-        sampler().enabled = true;
+        test::inside(sampler())->streams.enabled = true;
     }
     void TearDown() override {
         desktop.sampler.reset();
@@ -79,7 +80,7 @@ TEST_F(SamplerTest, TheDominantColourIsTheFilledWindowsAndFollowsIt) {
         << "published " << describe(sampler().dominantColor()) << ", filled "
         << sampler().isFilledWindowActive() << ", streaming " << sampler().hasActiveStream();
     EXPECT_TRUE(waitUntil([&] { return sampler().isFilledWindowActive(); }));
-    EXPECT_EQ(sampler().streamStartsTotal, 1);
+    EXPECT_EQ(test::inside(sampler())->streams.streamStartsTotal, 1);
 
     window.paint(0x2878C8);
     EXPECT_TRUE(waitForColour(window, 0x2878C8)) << "published " << describe(sampler().dominantColor());

@@ -1,5 +1,6 @@
 // The below-active pass: which window of the front app is the target, and which corners it orders.
 #include "overlay/WindowOrderingTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -94,7 +95,7 @@ TEST_F(BelowActiveCornerPassTest, whileTheOverviewShowsTheTargetIsRecordedButNot
 TEST_F(BelowActiveCornerPassTest, openSlideGateReadsNothingAndKeepsTheTarget) {
     list.setWindows({window(42, kFrontPID)});
     ordering->assertBelowActiveOrder();
-    rig.sampler->isSlideGateOpen = true;
+    test::inside(*rig.sampler).openSlideGate();
     list.setWindows({window(43, kFrontPID)});
     const int reads = list.snapshots;
     ordering->assertBelowActiveOrder();

@@ -1,6 +1,7 @@
 // Showing and hiding the overlay in both render modes, the colour hold at a change of the filling app, the
 // coalesced colour flush, the overview's withdrawal, and the controller's going away.
 #include "overlay/OverlayControllerTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -154,8 +155,8 @@ protected:
     }
     void publishColour(Color c) {
         rig.sampler->dominantColor = c;
-        ++rig.sampler->colorPublishSeq;
-        rig.sampler->colorPulse = rig.sampler->colorPublishSeq;
+        ++test::inside(*rig.sampler)->filled.colorPublishSeq;
+        rig.sampler->colorPulse = test::inside(*rig.sampler)->filled.colorPublishSeq;
     }
     UnifiedPresenter& presenter() { return *screen().band->presenter(); }
 
@@ -168,8 +169,8 @@ TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsThe
     rig.sampler->filledOwnerBundleID = std::string("org.b");
     ASSERT_TRUE(presenter().memoryHold.has_value());
     EXPECT_EQ(presenter().memoryHold->dominant, red);
-    EXPECT_DOUBLE_EQ(rig.sampler->recolorSnapUntil, t0 + 0.5);
-    EXPECT_DOUBLE_EQ(rig.sampler->cacheFreezeUntil, t0 + 0.5);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, t0 + 0.5);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, t0 + 0.5);
 
     rig.loop.advance(0.1);
     publishColour(blue);
@@ -211,13 +212,13 @@ TEST_F(ControllerColorHoldTest, EdgesFromOrToNoOwnerDoNothingAndHiddenOrSeparate
     rig.sampler->filledOwnerBundleID = std::nullopt;
     rig.sampler->filledOwnerBundleID = std::string("org.b");
     EXPECT_FALSE(presenter().memoryHold.has_value());
-    EXPECT_DOUBLE_EQ(rig.sampler->cacheFreezeUntil, 0);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, 0);
 
     controller->hide(true);
     rig.sampler->filledOwnerBundleID = std::string("org.c");
     EXPECT_FALSE(presenter().memoryHold.has_value());
-    EXPECT_DOUBLE_EQ(rig.sampler->cacheFreezeUntil, rig.loop.uptime() + 0.5);
-    EXPECT_DOUBLE_EQ(rig.sampler->recolorSnapUntil, 0);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, rig.loop.uptime() + 0.5);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, 0);
 }
 
 TEST_F(ControllerColorHoldTest, HidingOrRebuildingDropsTheHold) {
@@ -318,8 +319,8 @@ TEST_F(OverlayControllerTest, NothingReachesTheControllerOnceItIsGone) {
     settings.overlayExtraDepth = -3;
     rig.sampler->colorPulse = 9;
     controller.reset();
-    rig.sampler->onOwnerTick(std::string("org.a"));
-    rig.sampler->onMenuBarActivityEnded();
+    test::inside(*rig.sampler)->hooks.ownerTick(std::string("org.a"));
+    test::inside(*rig.sampler)->hooks.menuBarActivityEnded();
     rig.sampler->seamSuppressed = true;
     rig.screens.sendParametersChanged();
     rig.loop.advance(1.0);

@@ -11,6 +11,7 @@
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 
@@ -20,7 +21,7 @@ protected:
         std::vector<ScreenInfo> screens = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
         : rig(std::move(screens)) {
         // Only what the tests set decides the sampler's values; its own poll would change them.
-        rig.sampler->stopPollTimer();
+        test::inside(*rig.sampler).stopPollTimer();
     }
 
     void makeController() {

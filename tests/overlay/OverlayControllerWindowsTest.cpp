@@ -1,6 +1,7 @@
 // The controller's window sets per render mode and screen, rebuilds, band and corner geometry, levels, and
 // the strip geometry it hands to the sampler.
 #include "overlay/OverlayControllerTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -66,7 +67,7 @@ TEST_F(OverlayControllerTest, ChangesThatKeepTheModeAdjustTheWindowsWithoutRebui
 
 TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAddsNewOnes) {
     makeSeparate();
-    auto channelA = rig.sampler->channelsByScreen.at("A");
+    auto channelA = test::inside(*rig.sampler)->streams.channelsByScreen.at("A");
     channelA->dominantColor = Color::rgb(1, 0, 0);
     auto* oldBand = &band();
 
@@ -74,9 +75,9 @@ TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAdd
                     FakeScreens::make("B", Rect{1512, 0, 1920, 1080}, 0, 2)});
     settle();
 
-    EXPECT_EQ(rig.sampler->channelsByScreen.at("A"), channelA);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.channelsByScreen.at("A"), channelA);
     EXPECT_EQ(screen("A").channel, channelA);
-    EXPECT_TRUE(rig.sampler->channelsByScreen.contains("B"));
+    EXPECT_TRUE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("B"));
     EXPECT_NE(&band(), oldBand);
     // B shows no panel: a channel and its corners, but no band.
     EXPECT_EQ(screen("B").band, nullptr);
@@ -268,7 +269,7 @@ protected:
 
 TEST_F(TwoScreenControllerTest, CaptureHeightIsEachScreensPanelWhereverTheScreenLies) {
     makeSeparate();
-    const auto& g = rig.sampler->captureGeometryByScreen;
+    const auto& g = test::inside(*rig.sampler)->streams.captureGeometryByScreen;
     ASSERT_TRUE(g.contains("A"));
     ASSERT_TRUE(g.contains("B"));
     EXPECT_FALSE(g.contains("C")) << "a screen without a panel captures nothing";
@@ -283,22 +284,24 @@ TEST_F(OverlayControllerTest, BlurredEarRadiiReachTheSamplerOnlyInTheSeparateMod
     settings.blurTopCorners = true;
     makeController();
     ASSERT_EQ(controller->renderMode(), OverlayRenderMode::separate);
-    EXPECT_EQ(rig.sampler->captureGeometryByScreen.at("A").topBlur, (TopBlurGeometry{28, 28, 28}));
-    EXPECT_EQ(rig.sampler->topBlurGeometry, (TopBlurGeometry{28, 28, 28}));
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.captureGeometryByScreen.at("A").topBlur,
+              (TopBlurGeometry{28, 28, 28}));
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.topBlurGeometry, (TopBlurGeometry{28, 28, 28}));
 
     rig.sampler->blurredTopLeftCorner = BackdropImage{};
     editCorners([](CornerSettings& c) {
         c.shapeMode = ShapeMode::pill;  // unified
     });
-    EXPECT_EQ(rig.sampler->captureGeometryByScreen.at("A").topBlur, (TopBlurGeometry{28, 0, 0}));
-    EXPECT_EQ(rig.sampler->topBlurGeometry, (TopBlurGeometry{28, 0, 0}));
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.captureGeometryByScreen.at("A").topBlur,
+              (TopBlurGeometry{28, 0, 0}));
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.topBlurGeometry, (TopBlurGeometry{28, 0, 0}));
     EXPECT_FALSE(rig.sampler->blurredTopLeftCorner().has_value()) << "ears no longer blurred: images dropped";
 }
 
 TEST_F(OverlayControllerTest, BeamBandHeightIsThePrimaryPanel) {
-    rig.sampler->beamBandMenuBarHeight = 0;
+    rig.sampler->setBeamBandMenuBarHeight(0);
     makeController();
-    EXPECT_DOUBLE_EQ(rig.sampler->beamBandMenuBarHeight, 24);
+    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler).beamBandMenuBarHeight(), 24);
 }
 
 }  // namespace
@@ -317,11 +320,11 @@ TEST_F(OverlayControllerTest, SeamChangeRefitsTheBandOnALaterTurnAndLiveStyleTur
     settings.style = MenuBarStyle::live;
     settings.liveCaptureFPS = 30;
     settle();
-    EXPECT_TRUE(rig.sampler->liveCaptureEnabled);
-    EXPECT_EQ(rig.sampler->liveCaptureFPS, 30);
+    EXPECT_TRUE(test::inside(*rig.sampler)->streams.liveCaptureEnabled);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.liveCaptureFPS, 30);
     settings.blurEnabled = true;
     settle();
-    EXPECT_TRUE(rig.sampler->blurCaptureEnabled);
+    EXPECT_TRUE(test::inside(*rig.sampler)->streams.blurCaptureEnabled);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 
@@ -20,7 +21,7 @@ inline constexpr std::int32_t kOtherPID = 800;
 class WindowOrderingTest : public ::testing::Test {
 protected:
     WindowOrderingTest() {
-        rig.sampler->stopPollTimer();
+        test::inside(*rig.sampler).stopPollTimer();
         for (auto c :
              {ScreenCorner::topLeft, ScreenCorner::topRight, ScreenCorner::bottomLeft,
               ScreenCorner::bottomRight, ScreenCorner::screenTopLeft, ScreenCorner::screenTopRight}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -22,11 +23,11 @@ TEST(CaptureStreams, NothingCapturesBeforeTheFirstActivation) {
 TEST(CaptureStreams, NothingCapturesWhileNoWindowHasFilledTheTop) {
     SamplerRig rig;
     rig.setGeometry();
-    rig.sampler->enabled = true;
-    rig.sampler->reconcile();
+    test::inside(*rig.sampler)->streams.enabled = true;
+    test::inside(*rig.sampler).reconcile();
     rig.loop.advance(1);
     EXPECT_TRUE(rig.capture.streams().empty());
-    EXPECT_EQ(rig.sampler->contexts.size(), 1u) << "the context exists, idle";
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u) << "the context exists, idle";
 }
 
 TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
@@ -44,7 +45,7 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(stream->contentFilter().excludedApplications[0].bundleIdentifier, kOwnBundle);
 
     auto& ctx = rig.context("A");
-    EXPECT_EQ(&ctx, rig.sampler->primaryContext.get());
+    EXPECT_EQ(&ctx, test::inside(*rig.sampler)->streams.primaryContext.get());
     EXPECT_TRUE(ctx.feedsSingular);
     ASSERT_TRUE(ctx.capturedScreen);
     EXPECT_EQ(ctx.capturedScreen->id, "A");
@@ -54,7 +55,7 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
     EXPECT_EQ(config->lineRowY, 3);
     EXPECT_NEAR(config->smoothingAlpha, 0.51, 1e-12);
-    EXPECT_EQ(rig.sampler->streamStartsTotal, 1);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
 }
 
@@ -108,22 +109,22 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     ASSERT_NE(fresh, stale);
     EXPECT_EQ(rig.context("A").stream, fresh);
     EXPECT_EQ(fresh->configuration().sourceRect, (Rect{0, 24, 1512, 36}));
-    EXPECT_EQ(rig.sampler->streamStartsTotal, 1);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
 }
 
 TEST(CaptureStreams, AStartForAScreenThatWentIsDropped) {
     SamplerRig rig;
     rig.beginStartHeldAtCapture();
     auto started = rig.capture.lastStream();
-    auto* ctx = rig.sampler->contexts.at("A").get();
+    auto* ctx = test::inside(*rig.sampler)->streams.contexts.at("A").get();
 
     rig.setScreens({FakeScreens::make("B", Rect{0, 0, 1920, 1080}, 24, 2)});
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(ctx->retired || rig.sampler->contexts.count("A") == 0);
+    EXPECT_TRUE(ctx->retired || test::inside(*rig.sampler)->streams.contexts.count("A") == 0);
     ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
     rig.loop.runUntilIdle();
     EXPECT_EQ(started->stopCalls(), 1);
-    EXPECT_FALSE(rig.sampler->contexts.contains("A"));
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.contexts.contains("A"));
 }
 
 TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
@@ -139,13 +140,13 @@ TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
 
     const double began = rig.context("A").lastStartAttempt;
     rig.loop.advance(began + 1.5 - rig.loop.uptime());
-    EXPECT_FALSE(rig.sampler->needsStreamRestart()) << "exactly 1.5 s is not enough";
+    EXPECT_FALSE(test::inside(*rig.sampler).needsStreamRestart()) << "exactly 1.5 s is not enough";
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.capture.streams().size(), 1u);
 
     rig.loop.advance(0.01);
-    EXPECT_TRUE(rig.sampler->needsStreamRestart());
+    EXPECT_TRUE(test::inside(*rig.sampler).needsStreamRestart());
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.capture.streams().size(), 2u);
@@ -159,7 +160,7 @@ TEST(CaptureStreams, WithoutGeometryNothingStartsAndTheThrottleWaitsForIt) {
     EXPECT_TRUE(rig.capture.streams().empty());
     EXPECT_TRUE(rig.context("A").geometryMissingLogged);
     rig.loop.advance(2);
-    EXPECT_FALSE(rig.sampler->needsStreamRestart());
+    EXPECT_FALSE(test::inside(*rig.sampler).needsStreamRestart());
     rig.setGeometry();
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
@@ -171,14 +172,14 @@ TEST(CaptureStreams, TheStreamsStopSixtySecondsAfterTheLastFilledWindow) {
     rig.emptyTop();
     EXPECT_FALSE(rig.sampler->isFilledWindowActive());
     EXPECT_TRUE(rig.sampler->hasActiveStream()) << "capture stays wanted through the grace period";
-    EXPECT_TRUE(rig.sampler->idleTeardownTimer.isActive());
+    EXPECT_TRUE(test::inside(*rig.sampler)->streams.idleTeardownTimer.isActive());
 
     rig.loop.advance(59.9);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
     EXPECT_TRUE(rig.capture.runningStreams().empty());
-    EXPECT_FALSE(rig.sampler->shouldCapture());
+    EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
 }
 
 TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
@@ -188,7 +189,7 @@ TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
     rig.loop.advance(30);
     rig.fillTop();
     EXPECT_TRUE(rig.sampler->isFilledWindowActive());
-    EXPECT_FALSE(rig.sampler->idleTeardownTimer.isActive());
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.idleTeardownTimer.isActive());
     rig.loop.advance(120);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
     EXPECT_EQ(rig.capture.streams().size(), 1u);
@@ -210,10 +211,10 @@ TEST(CaptureStreams, AStreamTheSystemStoppedIsForgottenAndStartedAgain) {
 TEST(CaptureStreams, UnchangedGeometryRestartsNothing) {
     SamplerRig rig;
     rig.startStreaming();
-    const auto passes = rig.sampler->reconcilePassesTotal;
+    const auto passes = test::inside(*rig.sampler)->streams.reconcilePassesTotal;
     rig.setGeometry();
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.sampler->reconcilePassesTotal, passes);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.reconcilePassesTotal, passes);
     EXPECT_EQ(rig.capture.streams().size(), 1u);
 
     rig.setGeometry(30);
@@ -228,12 +229,12 @@ TEST(CaptureStreams, TheMasterSwitchStopsAndResumesCapture) {
     rig.sampler->setMasterEnabled(false);
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
+    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
 
     rig.sampler->setMasterEnabled(true);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
-    EXPECT_TRUE(rig.sampler->pollTimer.isActive());
+    EXPECT_TRUE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
 }
 
 // ---- several screens ----
@@ -246,7 +247,7 @@ std::vector<ScreenInfo> twoScreens() {
 TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
-    ASSERT_EQ(rig.sampler->contexts.size(), 2u);
+    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 2u);
     EXPECT_TRUE(rig.context("A").feedsSingular);
     EXPECT_FALSE(rig.context("B").feedsSingular);
     ASSERT_TRUE(rig.streamOf("B"));
@@ -259,13 +260,13 @@ TEST(CaptureStreams, ACaptureStopOnTheFeedingScreenStopsEveryStream) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
     rig.sampler->captureStopScreens = std::set<ScreenID>{"B"};
-    rig.sampler->reconcile();
+    test::inside(*rig.sampler).reconcile();
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.context("B").stream);
     EXPECT_TRUE(rig.context("A").stream);
 
     rig.sampler->captureStopScreens = std::set<ScreenID>{"A"};
-    rig.sampler->reconcile();
+    test::inside(*rig.sampler).reconcile();
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.sampler->hasActiveStream());
 }
@@ -273,21 +274,24 @@ TEST(CaptureStreams, ACaptureStopOnTheFeedingScreenStopsEveryStream) {
 TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) {
     SamplerRig rig;
     rig.startStreaming();
-    rig.sampler->channelsByScreen["A"] = std::make_shared<ScreenSampler::ScreenChannel>();
-    rig.sampler->channelsByScreen["A"]->dominantColor = Color::white();
+    test::inside(*rig.sampler)->streams.channelsByScreen["A"] =
+        std::make_shared<ScreenSampler::ScreenChannel>();
+    test::inside(*rig.sampler)->streams.channelsByScreen["A"]->dominantColor = Color::white();
 
     rig.setScreens({FakeScreens::make("C", Rect{0, 0, 1920, 1080}, 24, 3)});
     rig.setGeometry();
     rig.loop.runUntilIdle();
 
-    ASSERT_EQ(rig.sampler->contexts.size(), 1u);
-    EXPECT_EQ(rig.sampler->contexts.at("C"), rig.sampler->primaryContext);
+    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.contexts.at("C"),
+              test::inside(*rig.sampler)->streams.primaryContext);
     EXPECT_FALSE(rig.context("C").retired);
     EXPECT_TRUE(rig.context("C").feedsSingular);
     ASSERT_TRUE(rig.streamOf("C"));
     EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
-    EXPECT_FALSE(rig.sampler->channelsByScreen.contains("A")) << "the gone screen's channel is pruned";
-    EXPECT_EQ(rig.sampler->contextsClosedTotal, 1);
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"))
+        << "the gone screen's channel is pruned";
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.contextsClosedTotal, 1);
 }
 
 TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) {
@@ -295,12 +299,12 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
     rig.startStreaming();
     auto channelA = std::make_shared<ScreenSampler::ScreenChannel>();
     channelA->dominantColor = Color::white();
-    rig.sampler->channelsByScreen["A"] = channelA;
+    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channelA;
     rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
 
     rig.setScreens({twoScreens()[1]});
-    EXPECT_FALSE(rig.sampler->channelsByScreen.contains("A"));
-    ASSERT_EQ(rig.sampler->contexts.size(), 1u);
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"));
+    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
     EXPECT_TRUE(rig.context("B").feedsSingular);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.context("B").frameOutput->isForcePublishPending());
@@ -309,49 +313,14 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
 
 // ---- the slide gate ----
 
-TEST(SlideGate, OpensOnceAndClosesByItselfAfterTwoSeconds) {
-    SamplerRig rig;
-    int changes = 0;
-    rig.sampler->onSlideGateChanged = [&] { ++changes; };
-    // Keep the poll's refresh out of it: its slide decision would close the gate before the timeout does.
-    rig.sampler->masterEnabled = false;
-    rig.sampler->openSlideGate();
-    rig.loop.advance(1.0);
-    rig.sampler->openSlideGate();  // does not extend it
-    EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(rig.sampler->isSlideGateOpen);
-
-    rig.loop.advance(1.0);
-    EXPECT_FALSE(rig.sampler->isSlideGateOpen);
-    EXPECT_TRUE(rig.sampler->slideSignatureDistrusted);
-    EXPECT_EQ(changes, 2);
-    EXPECT_TRUE(rig.sampler->primaryContext->frameOutput->isForcePublishPending());
-}
-
 TEST(SlideGate, ThePollClosesAGateTheScanNoLongerSupports) {
     SamplerRig rig;
     int changes = 0;
-    rig.sampler->onSlideGateChanged = [&] { ++changes; };
-    rig.sampler->openSlideGate();
+    test::inside(*rig.sampler)->hooks.slideGateChanged = [&] { ++changes; };
+    test::inside(*rig.sampler).openSlideGate();
     rig.loop.advance(0.6);  // one poll: nothing on screen slides
-    EXPECT_FALSE(rig.sampler->isSlideGateOpen);
-    EXPECT_FALSE(rig.sampler->slideSignatureDistrusted);
-}
-
-TEST(SlideGate, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
-    SamplerRig rig;
-    int changes = 0;
-    rig.sampler->onSlideGateChanged = [&] { ++changes; };
-    rig.sampler->openSlideGate();
-    // The refresh closes it early.
-    rig.sampler->isSlideGateOpen = false;
-    ++rig.sampler->slideGateGeneration;
-    rig.sampler->openSlideGate();
-    const auto g = rig.sampler->slideGateGeneration;
-    rig.sampler->slideGateTimedOut(g - 1);
-    EXPECT_TRUE(rig.sampler->isSlideGateOpen);
-    EXPECT_FALSE(rig.sampler->slideSignatureDistrusted);
-    EXPECT_EQ(changes, 2);
+    EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.isOpen());
+    EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.signatureDistrusted());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "sampling/ScreenSamplerTestRig.h"
 #include "support/FakeMenuTracking.h"
+#include "support/ScreenSamplerProbe.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -68,7 +69,7 @@ TEST_F(OwnMenuTrackerTest, NothingIsLiftedOnceTheTrackerIsGone) {
 TEST_F(OwnMenuTrackerTest, TheSamplerStaysFrozenUntilBothTheMenuAndTheOverviewAreGone) {
     test::SamplerRig rig;
     OwnMenuTracker tracker(menus, rig.loop,
-                           [&](bool on) { rig.sampler->setFreeze(on, kOwnMenuFreezeReason); });
+                           [&](bool on) { test::inside(*rig.sampler).setFreeze(on, kOwnMenuFreezeReason); });
     std::vector<bool> published;
     auto sub = rig.sampler->isSamplingFrozen.changes().sink([&](bool v) { published.push_back(v); });
     menus.begin();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -14,7 +15,9 @@ using K = WorkspaceEvent::Kind;
 TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
     SamplerRig rig;
     std::vector<std::optional<std::string>> ticks;
-    rig.sampler->onOwnerTick = [&](const std::optional<std::string>& owner) { ticks.push_back(owner); };
+    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>& owner) {
+        ticks.push_back(owner);
+    };
     rig.fillTop();
     rig.sampler->refresh();
     ASSERT_GE(ticks.size(), 2u);
@@ -26,8 +29,8 @@ TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
 TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
     SamplerRig rig;
     int ticks = 0;
-    rig.sampler->onOwnerTick = [&](const std::optional<std::string>&) { ++ticks; };
-    rig.sampler->stopPollTimer();
+    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>&) { ++ticks; };
+    test::inside(*rig.sampler).stopPollTimer();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
     rig.loop.advance(0.2);
     EXPECT_EQ(ticks, 3);
@@ -39,14 +42,14 @@ TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
 
 TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
     SamplerRig rig;
-    rig.sampler->enabled = true;
+    test::inside(*rig.sampler)->streams.enabled = true;
     rig.setGeometry();
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
     rig.sampler->refresh();
-    EXPECT_EQ(rig.sampler->pendingFilledState, std::optional<bool>(true));
+    EXPECT_EQ(test::inside(*rig.sampler)->filled.pending, std::optional<bool>(true));
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 700})});
     rig.sampler->refresh();
-    EXPECT_FALSE(rig.sampler->pendingFilledState.has_value());
+    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->isFilledWindowActive());
 }
@@ -54,7 +57,7 @@ TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
 TEST(SamplerRefresh, AReleasedCaptureStopScreenGetsItsLastGoodColourBack) {
     SamplerRig rig;
     auto channel = std::make_shared<ScreenSampler::ScreenChannel>();
-    rig.sampler->channelsByScreen["A"] = channel;
+    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channel;
     rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
     rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
     rig.startStreaming();
@@ -99,8 +102,9 @@ TEST(SamplerRefresh, ANewSampleStopAppReachesTheRunningStreamsFilter) {
     const auto& apps = stream->contentFilter().excludedApplications;
     ASSERT_EQ(apps.size(), 2u);
     EXPECT_EQ(apps[1].bundleIdentifier, "org.example.Player");
-    EXPECT_EQ(rig.sampler->appliedSampleStop, (std::set<std::string>{"org.example.Player"}));
-    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+    EXPECT_EQ(test::inside(*rig.sampler)->streams.appliedSampleStop,
+              (std::set<std::string>{"org.example.Player"}));
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
     EXPECT_EQ(rig.capture.streams().size(), 1u) << "no restart for a filter change";
 
     rig.sampler->refresh();
@@ -115,7 +119,7 @@ TEST(SamplerRefresh, ASampleStopAppThatIsNotRunningYetIsLeftOutOnceItRuns) {
     rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(rig.sampler->appliedSampleStop.empty())
+    EXPECT_TRUE(test::inside(*rig.sampler)->streams.appliedSampleStop.empty())
         << "nothing was left out, so nothing counts as applied";
 
     rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
@@ -135,7 +139,7 @@ TEST(SamplerRefresh, AFilterUpdateSkipsAContextReplacedWhileItWaited) {
     rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    ASSERT_TRUE(rig.sampler->isUpdatingFilter);
+    ASSERT_TRUE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
 
     // B is unplugged while the content is read.
     rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
@@ -147,7 +151,7 @@ TEST(SamplerRefresh, AFilterUpdateSkipsAContextReplacedWhileItWaited) {
         rig.loop.runUntilIdle();
     rig.loop.runUntilIdle();
     EXPECT_EQ(streamB->filters().size(), 1u) << "the retired context's stream is left alone";
-    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
 }
 
 TEST(SamplerRefresh, AFailedFilterUpdateRebuildsTheStreams) {
@@ -159,7 +163,7 @@ TEST(SamplerRefresh, AFailedFilterUpdateRebuildsTheStreams) {
     rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(rig.sampler->isUpdatingFilter);
+    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
     EXPECT_FALSE(first->isRunning());
     const auto second = rig.capture.lastStream();
     ASSERT_NE(second, first);
@@ -175,19 +179,19 @@ TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsN
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->screensAsleep());
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
-    EXPECT_FALSE(rig.sampler->shouldCapture());
+    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
+    EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
 
-    rig.sampler->masterEnabled = false;
+    test::inside(*rig.sampler)->streams.masterEnabled = false;
     rig.workspace.send(K::screensDidWake);
     rig.loop.advance(2);
-    EXPECT_FALSE(rig.sampler->pollTimer.isActive());
+    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_FALSE(rig.sampler->hasActiveStream());
 
-    rig.sampler->masterEnabled = true;
+    test::inside(*rig.sampler)->streams.masterEnabled = true;
     rig.workspace.send(K::screensDidWake);
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(rig.sampler->pollTimer.isActive());
+    EXPECT_TRUE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_TRUE(rig.sampler->hasActiveStream());
 }
 
@@ -195,7 +199,7 @@ TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
     SamplerRig rig;
     rig.startStreaming();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
-    rig.sampler->openSlideGate();
+    test::inside(*rig.sampler).openSlideGate();
     rig.context("A").frameOutput->onActivityEnded();
     rig.emptyTop();
     rig.sampler.reset();

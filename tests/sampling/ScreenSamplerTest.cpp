@@ -4,6 +4,7 @@
 
 #include "sampling/FrameOutputTestFrames.h"
 #include "sampling/ScreenSamplerTestRig.h"
+#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -21,10 +22,13 @@ struct Streaming : SamplerRig {
     explicit Streaming(std::vector<ScreenInfo> list = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
         : SamplerRig(std::move(list)) {
         for (const auto& s : screens.screens())
-            sampler->channelsByScreen[s.id] = std::make_shared<ScreenSampler::ScreenChannel>();
+            test::inside(*sampler)->streams.channelsByScreen[s.id] =
+                std::make_shared<ScreenSampler::ScreenChannel>();
         startStreaming();
     }
-    ScreenSampler::ScreenChannel& channel(const std::string& id) { return *sampler->channelsByScreen.at(id); }
+    ScreenSampler::ScreenChannel& channel(const std::string& id) {
+        return *test::inside(*sampler)->streams.channelsByScreen.at(id);
+    }
     FrameOutput& output(const std::string& id) { return *context(id).frameOutput; }
 };
 
@@ -38,8 +42,9 @@ TEST(ScreenSampler, StartsBlackWithLightInkAndNoZones) {
     EXPECT_EQ(s.beamColor(), Color::clear());
     EXPECT_EQ(s.beamVividColor(), Color::white());
     EXPECT_DOUBLE_EQ(s.beamNormalizedX(), 0.5);
-    EXPECT_TRUE(s.pollTimer.isActive());
-    EXPECT_EQ(s.primaryContext->frameOutput->queue().label(), "com.quornet.Velaro.frames");
+    EXPECT_TRUE(test::inside(s)->cycle.pollTimer.isActive());
+    EXPECT_EQ(test::inside(s)->streams.primaryContext->frameOutput->queue().label(),
+              "com.quornet.Velaro.frames");
 }
 
 TEST(ScreenSampler, InkTurnsDarkAboveSixTenthsAndLightBelowFourTenths) {
@@ -47,12 +52,12 @@ TEST(ScreenSampler, InkTurnsDarkAboveSixTenthsAndLightBelowFourTenths) {
     auto& s = *rig.sampler;
     std::vector<bool> seen;
     for (double l : {0.5, 0.65, 0.5, 0.35, 0.5}) {
-        s.publishDominant(grey(l), nullptr);
+        test::inside(s).publishDominant(grey(l), nullptr);
         seen.push_back(s.strokeInkIsDark());
     }
     EXPECT_EQ(seen, (std::vector<bool>{false, true, true, false, false}));
     // The thresholds are the single-precision ones: 0.6 itself (as a double) lies below 0.6f.
-    s.publishDominant(grey(0.6), nullptr);
+    test::inside(s).publishDominant(grey(0.6), nullptr);
     EXPECT_FALSE(s.strokeInkIsDark());
 }
 
@@ -61,8 +66,8 @@ TEST(ScreenSampler, AnEqualDominantColourIsStillWrittenAndPulsed) {
     auto& s = *rig.sampler;
     int writes = 0;
     auto sub = s.dominantColor.changes().sink([&](const Color&) { ++writes; });
-    s.publishDominant(Color::black(), nullptr);
-    s.publishDominant(Color::black(), nullptr);
+    test::inside(s).publishDominant(Color::black(), nullptr);
+    test::inside(s).publishDominant(Color::black(), nullptr);
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(s.colorPulse(), 2);
 }
@@ -76,8 +81,9 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
     ASSERT_TRUE(rig.channel("A").dominantColor().has_value());
     EXPECT_TRUE(colorsClose(*rig.channel("A").dominantColor(), colorOf(teal), 0.002));
     ASSERT_EQ(rig.sampler->zoneColors().size(), 64u);
-    EXPECT_EQ(rig.sampler->colorPublishSeq, 1);
-    EXPECT_EQ(rig.sampler->liveContextScreenValue(), rig.sampler->channelsByScreen.at("A"));
+    EXPECT_EQ(test::inside(*rig.sampler)->filled.colorPublishSeq, 1);
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(),
+              test::inside(*rig.sampler)->streams.channelsByScreen.at("A"));
 }
 
 TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackdrops) {
@@ -166,7 +172,7 @@ TEST(ScreenSampler, TheBeamWritesOnlyRealChanges) {
 TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
     Streaming rig;
     auto& out = rig.output("A");
-    rig.sampler->stopAllStreams();
+    test::inside(*rig.sampler).stopAllStreams();
     out.onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->dominantColor(), Color::black());
@@ -175,7 +181,7 @@ TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
 
 TEST(ScreenSampler, AResultForAScreenWithoutAChannelStillReachesThePrimaryCopies) {
     Streaming rig;
-    rig.sampler->channelsByScreen.clear();
+    test::inside(*rig.sampler)->streams.channelsByScreen.clear();
     rig.output("A").onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
@@ -247,16 +253,16 @@ TEST(ScreenSampler, TheOverviewFreezesEveryAnalysisUntilItEnds) {
     EXPECT_TRUE(rig.output("B").isExternallyFrozen());
     EXPECT_TRUE(rig.output("B").overviewActive());
 
-    s.setFreeze(true, "ownMenu");
+    test::inside(s).setFreeze(true, "ownMenu");
     s.setOverviewActive(false);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(s.isSamplingFrozen()) << "the menu still holds it";
     EXPECT_FALSE(rig.output("A").overviewActive());
-    s.setFreeze(false, "ownMenu");
+    test::inside(s).setFreeze(false, "ownMenu");
     rig.loop.runUntilIdle();
     EXPECT_FALSE(s.isSamplingFrozen());
     EXPECT_FALSE(rig.output("A").isExternallyFrozen());
-    EXPECT_TRUE(s.freezeReasons.empty());
+    EXPECT_TRUE(test::inside(s)->freezes.reasons().empty());
 }
 
 TEST(ScreenSampler, ARepeatedFreezeReasonPublishesNothing) {
@@ -264,19 +270,19 @@ TEST(ScreenSampler, ARepeatedFreezeReasonPublishesNothing) {
     auto& s = *rig.sampler;
     int writes = 0;
     auto sub = s.isSamplingFrozen.changes().sink([&](bool) { ++writes; });
-    s.setFreeze(true, "ownMenu");
-    s.setFreeze(true, "ownMenu");
-    s.setFreeze(true, "overview");
+    test::inside(s).setFreeze(true, "ownMenu");
+    test::inside(s).setFreeze(true, "ownMenu");
+    test::inside(s).setFreeze(true, "overview");
     EXPECT_EQ(writes, 1);
 }
 
 TEST(ScreenSampler, ABrokenFreezeEmptiesTheReasons) {
     Streaming rig;
-    rig.sampler->setFreeze(true, "ownMenu");
+    test::inside(*rig.sampler).setFreeze(true, "ownMenu");
     rig.loop.runUntilIdle();
     rig.output("A").onForceUnfreeze();
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(rig.sampler->freezeReasons.empty());
+    EXPECT_TRUE(test::inside(*rig.sampler)->freezes.reasons().empty());
     EXPECT_FALSE(rig.sampler->isSamplingFrozen());
     EXPECT_FALSE(rig.output("A").isExternallyFrozen());
 }
@@ -285,7 +291,7 @@ TEST(ScreenSampler, ANewContextStartsWithTheCurrentSettings) {
     SamplerRig rig({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
     rig.sampler->setSmoothingEnabled(true);
     rig.sampler->setBlurRadius(20);
-    rig.sampler->setFreeze(true, "ownMenu");
+    test::inside(*rig.sampler).setFreeze(true, "ownMenu");
     rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
                     FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)});
     rig.startStreaming();

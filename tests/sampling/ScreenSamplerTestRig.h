@@ -18,6 +18,7 @@
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
 #include "support/FakeWorkspace.h"
+#include "support/ScreenSamplerProbe.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro::test {
@@ -80,7 +81,7 @@ struct SamplerRig {
         windows.setWindows(
             {FakeWindowList::window(kEditorPID, Rect{0, 24, s.frame.width(), s.frame.height() - 24},
                                     WindowLevel::normal, "Editor", 7)});
-        sampler->enabled = true;
+        test::inside(*sampler)->streams.enabled = true;
         sampler->refresh();
         loop.advance(0.1);
     }
@@ -109,7 +110,9 @@ struct SamplerRig {
         ASSERT_EQ(capture.pending(FakeCaptureService::Call::startCapture), 1u);
     }
 
-    StreamContext& context(const std::string& screen) { return *sampler->contexts.at(screen); }
+    StreamContext& context(const std::string& screen) {
+        return *test::inside(*sampler)->streams.contexts.at(screen);
+    }
     std::shared_ptr<FakeCaptureStream> streamOf(const std::string& screen) {
         auto s = context(screen).stream;
         return std::dynamic_pointer_cast<FakeCaptureStream>(s);

@@ -1,0 +1,102 @@
+// What the screen sampler keeps behind its public surface, grouped by the concern that owns it: the stream
+// reconcile, the settings pushed into every frame analysis, the filled-top watch, the refresh cycle, and the
+// menu poll, slide gate, seam and freezes. Only src/sampling (and the test rig) reads this.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/Cancellable.h"
+#include "sampling/CaptureStreams.h"
+#include "sampling/SamplerParts.h"
+#include "sampling/ScreenSampler.h"
+
+namespace velaro {
+
+struct ScreenSampler::State {
+    State(MainLoop& loop, ScreenSampler& sampler);
+
+    // The stream reconcile: one context per screen, the switches that shape the streams, and the counters
+    // the logs and tests read.
+    struct Streams {
+        std::shared_ptr<StreamContext> primaryContext;
+        std::map<ScreenID, std::shared_ptr<StreamContext>> contexts;
+        std::map<ScreenID, std::shared_ptr<ScreenChannel>> channelsByScreen;
+        bool masterEnabled = true;
+        bool captureDemand = true;
+        bool enabled = false;
+        bool liveCaptureEnabled = false;
+        int liveCaptureFPS = 15;
+        bool blurCaptureEnabled = false;
+        bool lightReflectionsEnabled = false;
+        std::map<ScreenID, CaptureGeometry> captureGeometryByScreen;
+        TopBlurGeometry topBlurGeometry;
+        bool isReconciling = false;
+        bool reconcileDirty = false;
+        std::set<std::string> appliedSampleStop;
+        bool isUpdatingFilter = false;
+        std::int64_t contextsOpenedTotal = 0, contextsClosedTotal = 0, streamStartsTotal = 0,
+                     reconcilePassesTotal = 0;
+        std::optional<std::string> loggedDemandSignature;
+        bool undemandedOpenLogged = false;
+        Cancellable idleTeardownTimer;
+    } streams;
+
+    // The settings every frame analysis gets, kept for the analyses of contexts made later.
+    struct FrameSettings {
+        bool smoothingEnabled = false;
+        bool hoverGuardEnabled = true;
+        double blurRadius = 12;
+        bool overviewActive = false;
+    } frames;
+
+    // The filled-top watch: a window filling the top is confirmed after a short wait, and the colours a
+    // screen showed before a capture stop come back when it ends.
+    struct Filled {
+        std::optional<bool> pending;
+        Cancellable confirmTimer;
+        double lastActivity = -std::numeric_limits<double>::infinity();  // uptime
+        std::int64_t colorPublishSeq = 0;
+        std::int64_t colorSeqAtFillStart = 0;
+        std::int32_t lastResolvedPID = 0;
+        std::optional<std::string> lastResolvedBundleID;
+        std::set<ScreenID> overlayHideScreens;
+        struct LastGood {
+            Color color;
+            std::optional<LiveLine> line;
+        };
+        std::map<ScreenID, LastGood> lastGoodByScreen;
+        // Uptimes until which the overlay snaps recolours and keeps its colour cache as it is.
+        double recolorSnapUntil = 0;
+        double cacheFreezeUntil = 0;
+    } filled;
+
+    // Who hears of the sampler's edges.
+    struct Hooks {
+        std::function<void()> menuBarActivityEnded;
+        std::function<void(const std::optional<std::string>& ownerBundleID)> ownerTick;
+        std::function<void()> slideGateChanged;
+    } hooks;
+
+    // The refresh cycle: the poll and the delayed refreshes after events.
+    struct Cycle {
+        Cancellable pollTimer;
+        std::map<std::uint64_t, Cancellable> delayed;
+        std::uint64_t nextDelayed = 0;
+        std::vector<Subscription> observers;
+    } cycle;
+
+    MenuPoll menuPoll;
+    SlideGate slideGate;
+    SeamHider seam;
+    SamplingFreezes freezes;
+};
+
+}  // namespace velaro
