@@ -4,7 +4,6 @@
 
 #include "overlay/UnifiedOverlayWindow.h"
 
-#include <QPainter>
 #include <algorithm>
 
 #include "sampling/MissionControlDetector.h"
@@ -36,37 +35,6 @@ private:
     MenuBarOverlayWindow bar_;
 };
 
-// Until the unified view exists, the unified window paints the band as the separate mode does, over the
-// band's height only (the ears' depth below it stays clear), once its presenter says it is shown, and with
-// the remembered colours while the presenter holds some.
-class BandOnlyUnifiedWindow final : public OverlayBandWindow {
-public:
-    BandOnlyUnifiedWindow(OverlayWindowHost& host, MainLoop& loop, const OverlaySettings& settings,
-                          HueDriftClock& driftClock, const UnifiedBandInputs& inputs,
-                          std::function<double()> earDepth)
-        : earDepth_(std::move(earDepth)),
-          bar_(host, loop, settings, inputs.feed, driftClock, inputs.frame, inputs.level) {
-        bar_.window().setContent([this](QPainter& painter, Size size) {
-            if (!presenter_.shown()) return;
-            bar_.view().paint(painter, Size{size.width, std::max(0.0, size.height - earDepth_())});
-        });
-        watches_.push_back(
-            presenter_.shown.changes().sink([this](const bool&) { bar_.window().setNeedsDisplay(); }));
-        watches_.push_back(presenter_.memoryGeneration.changes().sink([this](const int&) {
-            bar_.view().setHeldColor(presenter_.memoryHold);
-            bar_.window().setNeedsDisplay();
-        }));
-    }
-    OverlayWindow& window() override { return bar_.window(); }
-    UnifiedPresenter* presenter() override { return &presenter_; }
-
-private:
-    UnifiedPresenter presenter_;
-    std::function<double()> earDepth_;
-    MenuBarOverlayWindow bar_;  // after what its painting reads
-    std::vector<Subscription> watches_;
-};
-
 }  // namespace
 
 OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel) {
@@ -85,16 +53,15 @@ OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& ch
 
 OverlayControllerFactory overlayControllerFactory(OverlayControllerServices services) {
     return [services](ScreenSampler& sampler, OverlaySettings& settings, AppWatcher& appWatcher) {
-        auto controller =
-            std::make_unique<MenuBarOverlayController>(sampler, settings, &appWatcher, services);
         // The app draws the band and its ears in one window per screen, revealed through the gate.
-        installUnifiedOverlay(*controller, sampler, settings, services);
-        return controller;
+        return std::make_unique<MenuBarOverlayController>(sampler, settings, &appWatcher, services,
+                                                          unifiedOverlayMode(sampler, settings, services));
     };
 }
 
 MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, OverlaySettings& settings,
-                                                   AppWatcher* appWatcher, OverlayControllerServices services)
+                                                   AppWatcher* appWatcher, OverlayControllerServices services,
+                                                   const UnifiedModeFactory& unifiedMode)
     : sampler_(sampler),
       settings_(settings),
       appWatcher_(appWatcher),
@@ -112,10 +79,7 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
         },
         [this] { return overviewActive_; });
     belowActiveRepair_ = [this] { ordering_->scheduleBelowActiveRepair(); };
-    unifiedFactory_ = [this](const UnifiedBandInputs& inputs) -> std::unique_ptr<OverlayBandWindow> {
-        return std::make_unique<BandOnlyUnifiedWindow>(services_.host, services_.loop, settings_, driftClock_,
-                                                       inputs, [this] { return unifiedBottomCornerDepth(); });
-    };
+    unifiedMode_ = unifiedMode(*this);
     updateBeamBandHeight();
     pushInitialCaptureSettings();
     sampler_.setOnMenuBarActivityEnded(lifetime_.guard([this] {
@@ -135,10 +99,6 @@ MenuBarOverlayController::~MenuBarOverlayController() {
     holdCheckEarly_.cancel();
     holdCheckLate_.cancel();
     screens_.clear();
-}
-
-void MenuBarOverlayController::setUnifiedBandFactory(UnifiedBandFactory factory) {
-    unifiedFactory_ = std::move(factory);
 }
 
 void MenuBarOverlayController::later(std::function<void()> block) {
@@ -250,7 +210,7 @@ void MenuBarOverlayController::buildScreen(const ScreenInfo& screen) {
                                                           driftClock_, frame, barLevel());
             s.band->window().setAlphaValue(0);
         } else {
-            s.band = unifiedFactory_(
+            s.band = unifiedMode_.makeBand(
                 UnifiedBandInputs{screen, frame, barLevel(), unifiedBottomCornerDepth(), *s.feed});
         }
     }
@@ -274,7 +234,7 @@ double MenuBarOverlayController::unifiedBottomCornerDepth() const {
 
 void MenuBarOverlayController::setVisible(bool visible) {
     isVisible_ = visible;
-    if (onVisibilityChanged) onVisibilityChanged(visible);
+    if (onVisibilityChanged_) onVisibilityChanged_(visible);
 }
 
 bool MenuBarOverlayController::shouldRunDriftClock() const {

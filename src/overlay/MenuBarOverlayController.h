@@ -64,14 +64,29 @@ struct UnifiedBandInputs {
 };
 using UnifiedBandFactory = std::function<std::unique_ptr<OverlayBandWindow>(const UnifiedBandInputs&)>;
 
-// How the unified windows' reveal is decided once they are on screen (by default: at once, animated). The
-// hooks reveal through `MenuBarOverlayController::revealUnifiedWindows` and report every change of their
+// How the unified windows' reveal is decided once they are on screen (without hooks: at once, animated).
+// The hooks reveal through `MenuBarOverlayController::revealUnifiedWindows` and report every change of their
 // pending state through `MenuBarOverlayController::revealPendingChanged`.
 struct UnifiedRevealHooks {
     std::function<void()> begin;    // reveal now, or once fresh colours came
     std::function<void()> clear;    // the overlay hides: drop a waiting reveal without revealing
     std::function<bool()> pending;  // a reveal is waiting
 };
+
+class MenuBarOverlayController;
+
+// The unified render mode's choices: how its band windows are made and how their reveal is decided.
+struct UnifiedMode {
+    UnifiedBandFactory makeBand;
+    UnifiedRevealHooks reveal;
+};
+// Makes the unified mode for the controller being built, which its windows and hooks may use; the
+// controller calls it once, from its constructor.
+using UnifiedModeFactory = std::function<UnifiedMode(MenuBarOverlayController&)>;
+
+namespace test {
+class OverlayControllerProbe;
+}
 
 // The sampler's values and one screen's channel as the overlay views read them.
 OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel);
@@ -82,9 +97,10 @@ OverlayControllerFactory overlayControllerFactory(OverlayControllerServices serv
 class MenuBarOverlayController final : public OverlayControllerPort {
 public:
     // The sampler, the settings, the app watcher (may be null) and the services outlive the controller.
-    // Builds the windows for the current screens, hidden, and starts following the settings and sampler.
+    // Builds the windows for the current screens, hidden, and starts following the settings and sampler;
+    // the unified render mode is the one `unifiedMode` makes.
     MenuBarOverlayController(ScreenSampler& sampler, OverlaySettings& settings, AppWatcher* appWatcher,
-                             OverlayControllerServices services);
+                             OverlayControllerServices services, const UnifiedModeFactory& unifiedMode);
     ~MenuBarOverlayController() override;
     MenuBarOverlayController(const MenuBarOverlayController&) = delete;
     MenuBarOverlayController& operator=(const MenuBarOverlayController&) = delete;
@@ -94,28 +110,31 @@ public:
     // Does nothing unless the master switch and the overlay are on and the overlay is hidden.
     void show(bool immediate) override;
     void hide(bool immediate) override;
-    bool unifiedRevealPending() const override { return revealHooks_.pending && revealHooks_.pending(); }
+    bool unifiedRevealPending() const override {
+        return unifiedMode_.reveal.pending && unifiedMode_.reveal.pending();
+    }
     void resetPrevTickOwner() override { memory_.resetPrevTickOwner(); }
     // Brings the wallpaper and screen-top corners forward (the screen-top ones just below their band).
     void orderFrontCornerWindows() override;
     // Follows the detector's overview flag, and asks it to probe while the overlay needs it. The detector
     // must outlive the controller.
     void attachOverviewDetector(MissionControlDetector& detector) override;
-    std::function<void(bool visible)> onVisibilityChanged;
-    std::function<void()> onRevealPendingChanged;
     void setOnVisibilityChanged(std::function<void(bool visible)> callback) override {
-        onVisibilityChanged = std::move(callback);
+        onVisibilityChanged_ = std::move(callback);
     }
     void setOnRevealPendingChanged(std::function<void()> callback) override {
-        onRevealPendingChanged = std::move(callback);
+        onRevealPendingChanged_ = std::move(callback);
     }
-    // Makes the unified band windows; the default draws the band only (no ears) and reveals it at once.
-    void setUnifiedBandFactory(UnifiedBandFactory factory);
-    void setUnifiedRevealHooks(UnifiedRevealHooks hooks) { revealHooks_ = std::move(hooks); }
+
+    // ---- what the unified mode uses ----
     // Tells the shell that `unifiedRevealPending()` changed.
     void revealPendingChanged() {
-        if (onRevealPendingChanged) onRevealPendingChanged();
+        if (onRevealPendingChanged_) onRevealPendingChanged_();
     }
+    void revealUnifiedWindows(bool instant);
+    // The band's height on the screen, at least 4 pt.
+    double overlayHeight(const ScreenInfo& screen) const;
+    HueDriftClock& driftClock() { return driftClock_; }
 
     // ---- the window set ----
     struct ScreenWindows {
@@ -128,10 +147,16 @@ public:
     OverlayRenderMode renderMode() const { return renderMode_; }
     const std::vector<ScreenWindows>& screenWindows() const { return screens_; }
     const ScreenWindows* windowsOf(const ScreenID& screen) const;
-    HueDriftClock& driftClock() { return driftClock_; }
     bool overviewActive() const { return overviewActive_; }
     const ColorMemory& colorMemory() const { return memory_; }
     bool colorFlushScheduled() const { return colorFlushScheduled_; }
+    // The monitor the controller orders the corners set below the active window with.
+    const WindowOrdering& windowOrdering() const { return *ordering_; }
+    // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
+    double unifiedBottomCornerDepth() const;
+
+private:
+    friend class test::OverlayControllerProbe;
 
     // Discards every window and builds them again for the current screens and the wanted render mode.
     void rebuildWindows();
@@ -139,10 +164,6 @@ public:
     void checkRenderMode();
 
     // ---- geometry and levels ----
-    // The band's height on the screen, at least 4 pt.
-    double overlayHeight(const ScreenInfo& screen) const;
-    // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
-    double unifiedBottomCornerDepth() const;
     Rect barFrame(const ScreenInfo& screen) const;
     // The r × r frame of a corner on the screen.
     Rect cornerFrame(ScreenCorner corner, const ScreenInfo& screen, double radius) const;
@@ -171,8 +192,6 @@ public:
     void scheduleBelowActiveRepair() {
         if (belowActiveRepair_) belowActiveRepair_();
     }
-    // The monitor the controller hooks in by default.
-    const WindowOrdering& windowOrdering() const { return *ordering_; }
     // An app was activated or the desktop switched: the bands go back in front.
     void handleActivation();
 
@@ -187,7 +206,6 @@ public:
     // overlay shows and the master switch is on.
     void layoutCornerWindows();
     void presentUnifiedWindows(bool instant);
-    void revealUnifiedWindows(bool instant);
     void hideUnifiedWindows();
     void applyMemoryHold(const std::optional<RevealColorHold>& hold);
     void scheduleMemoryHoldChecks();
@@ -206,7 +224,6 @@ public:
     // The colours on screen now, from the sampler's own values.
     RevealColorHold currentColors() const;
 
-private:
     void buildScreen(const ScreenInfo& screen);
     void installObservers();
     void installSubscriptions();
@@ -233,7 +250,9 @@ private:
     OverlayControllerServices services_;
     Lifetime lifetime_;
     HueDriftClock driftClock_;
-    UnifiedBandFactory unifiedFactory_;
+    UnifiedMode unifiedMode_;
+    std::function<void(bool visible)> onVisibilityChanged_;
+    std::function<void()> onRevealPendingChanged_;
 
     std::vector<ScreenWindows> screens_;
     std::unique_ptr<WindowOrdering> ordering_;  // after the windows: gone before them
@@ -242,7 +261,6 @@ private:
     bool colorFlushScheduled_ = false;
     MissionControlDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
-    UnifiedRevealHooks revealHooks_;
     std::function<void()> belowActiveRepair_;
     ColorMemory memory_;
     Cancellable holdCheckEarly_, holdCheckLate_;

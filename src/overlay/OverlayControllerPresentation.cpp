@@ -189,8 +189,8 @@ void MenuBarOverlayController::presentUnifiedWindows(bool instant) {
     for (auto& [w, p] : unified)
         if (!overviewActive_) makeVisible(*w);
     layoutCornerWindows();
-    if (!instant && revealHooks_.begin)
-        revealHooks_.begin();
+    if (!instant && unifiedMode_.reveal.begin)
+        unifiedMode_.reveal.begin();
     else
         revealUnifiedWindows(instant);
 }
@@ -203,7 +203,7 @@ void MenuBarOverlayController::revealUnifiedWindows(bool instant) {
 }
 
 void MenuBarOverlayController::clearRevealPending() {
-    if (revealHooks_.clear) revealHooks_.clear();
+    if (unifiedMode_.reveal.clear) unifiedMode_.reveal.clear();
 }
 
 void MenuBarOverlayController::hideUnifiedWindows() {

@@ -27,17 +27,18 @@ UnifiedBandFactory unifiedOverlayWindowFactory(MenuBarOverlayController& control
     };
 }
 
-void installUnifiedOverlay(MenuBarOverlayController& controller, ScreenSampler& sampler,
-                           const OverlaySettings& settings, const OverlayControllerServices& services) {
-    auto gate = std::make_shared<UnifiedRevealGate>(
-        services.loop, revealGateInputs(sampler, settings),
-        [&controller](bool instant) { controller.revealUnifiedWindows(instant); });
-    gate->onPendingChanged = [&controller] { controller.revealPendingChanged(); };
-    controller.setUnifiedRevealHooks(UnifiedRevealHooks{[gate] { gate->begin(); }, [gate] { gate->clear(); },
-                                                        [gate] { return gate->pending(); }});
-    controller.setUnifiedBandFactory(
-        unifiedOverlayWindowFactory(controller, services.host, services.loop, settings, services.screens));
-    controller.rebuildWindows();
+UnifiedModeFactory unifiedOverlayMode(ScreenSampler& sampler, const OverlaySettings& settings,
+                                      const OverlayControllerServices& services) {
+    return [&sampler, &settings, services](MenuBarOverlayController& controller) {
+        auto gate = std::make_shared<UnifiedRevealGate>(
+            services.loop, revealGateInputs(sampler, settings),
+            [&controller](bool instant) { controller.revealUnifiedWindows(instant); });
+        gate->onPendingChanged = [&controller] { controller.revealPendingChanged(); };
+        return UnifiedMode{
+            unifiedOverlayWindowFactory(controller, services.host, services.loop, settings, services.screens),
+            UnifiedRevealHooks{[gate] { gate->begin(); }, [gate] { gate->clear(); },
+                               [gate] { return gate->pending(); }}};
+    };
 }
 
 }  // namespace velaro

@@ -35,10 +35,9 @@ UnifiedBandFactory unifiedOverlayWindowFactory(MenuBarOverlayController& control
                                                MainLoop& loop, const OverlaySettings& settings,
                                                const Screens& screens);
 
-// Makes the controller build its unified windows with the factory above and reveal them through a reveal
-// gate that waits for a freshly sampled colour; the windows it already built are built again. The gate
-// lives as long as the controller keeps its hooks.
-void installUnifiedOverlay(MenuBarOverlayController& controller, ScreenSampler& sampler,
-                           const OverlaySettings& settings, const OverlayControllerServices& services);
+// The app's unified mode: the windows of the factory above, revealed through a reveal gate that waits for a
+// freshly sampled colour. The gate lives as long as the controller keeps the mode.
+UnifiedModeFactory unifiedOverlayMode(ScreenSampler& sampler, const OverlaySettings& settings,
+                                      const OverlayControllerServices& services);
 
 }  // namespace velaro

@@ -11,6 +11,7 @@
 #include "E2eSupport.h"
 #include "ForeignWindow.h"
 #include "overlay/MenuBarOverlayController.h"
+#include "overlay/UnifiedOverlayWindow.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "settings/OverlaySettings.h"
 #include "support/ScreenSamplerProbe.h"
@@ -33,9 +34,10 @@ protected:
         settings->strokeEnabled = false;
         settings->manualSeparateCorners = true;
         test::inside(*desktop.sampler)->streams.enabled = true;
+        const OverlayControllerServices services{*desktop.loop, *host, *desktop.screens, *desktop.workspace};
         controller = std::make_unique<MenuBarOverlayController>(
-            *desktop.sampler, *settings, nullptr,
-            OverlayControllerServices{*desktop.loop, *host, *desktop.screens, *desktop.workspace});
+            *desktop.sampler, *settings, nullptr, services,
+            unifiedOverlayMode(*desktop.sampler, *settings, services));
         driver =
             desktop.sampler->isFilledWindowActive.stream().receiveOn(*desktop.loop).sink([this](const bool&) {
                 if (desktop.sampler->isFilledWindowActive()) {

@@ -13,7 +13,7 @@ TEST_F(OverlayControllerTest, SeparateShowFadesBandAndEarsInTogetherAndLeavesUnu
     makeSeparate();
     editCorners([](CornerSettings& c) { c.topRightEnabled = false; });
     std::vector<bool> told;
-    controller->onVisibilityChanged = [&](bool v) { told.push_back(v); };
+    controller->setOnVisibilityChanged([&](bool v) { told.push_back(v); });
 
     controller->show(false);
     EXPECT_EQ(told, std::vector<bool>{true});
@@ -104,12 +104,11 @@ TEST_F(OverlayControllerTest, UnifiedShowRevealsThePresenterAndImmediateHideTake
 }
 
 TEST_F(OverlayControllerTest, UnifiedRevealHooksDecideWhenAnAnimatedRevealHappens) {
-    makeController();
     int begun = 0, cleared = 0, pendingChanges = 0;
     bool waiting = false;
-    controller->setUnifiedRevealHooks({[&] { ++begun, waiting = true, controller->revealPendingChanged(); },
-                                       [&] { ++cleared, waiting = false; }, [&] { return waiting; }});
-    controller->onRevealPendingChanged = [&] { ++pendingChanges; };
+    makeController({[&] { ++begun, waiting = true, controller->revealPendingChanged(); },
+                    [&] { ++cleared, waiting = false; }, [&] { return waiting; }});
+    controller->setOnRevealPendingChanged([&] { ++pendingChanges; });
     auto* presenter = screen().band->presenter();
 
     controller->show(false);
@@ -195,9 +194,9 @@ TEST_F(ControllerColorHoldTest, TheRememberedColoursOfTheNewAppAreLaid) {
     rig.sampler->filledOwnerBundleID = std::string("org.b");
     rig.loop.advance(0.6);
     rig.sampler->dominantColor = blue;
-    controller->recordOwnerTick(std::string("org.b"));
+    test::inside(*controller).recordOwnerTick(std::string("org.b"));
     rig.loop.advance(0.5);
-    controller->recordOwnerTick(std::string("org.b"));
+    test::inside(*controller).recordOwnerTick(std::string("org.b"));
     ASSERT_NE(controller->colorMemory().cache().find("org.b"), nullptr);
 
     rig.sampler->filledOwnerBundleID = std::string("org.a");
@@ -268,8 +267,8 @@ TEST_F(OverlayControllerTest, OverviewWithdrawsEveryWindowAndItsEndBringsTheBand
     EXPECT_TRUE(controller->overviewActive());
     for (auto* w : host.allWindows()) EXPECT_FALSE(w->isVisible());
     // While it shows, nothing is ordered back in.
-    controller->orderFrontBarWindows();
-    controller->refreshWindows();
+    test::inside(*controller).orderFrontBarWindows();
+    test::inside(*controller).refreshWindows();
     EXPECT_FALSE(band().isVisible());
 
     detector.isOverviewActive = false;

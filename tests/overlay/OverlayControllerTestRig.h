@@ -11,6 +11,7 @@
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
+#include "support/OverlayControllerProbe.h"
 #include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
@@ -24,11 +25,16 @@ protected:
         test::inside(*rig.sampler).stopPollTimer();
     }
 
-    void makeController() {
+    // Unified windows are band-only stand-ins, revealed through `reveal` (none: at once) unless the test
+    // hands in another unified mode.
+    void makeController(UnifiedRevealHooks reveal = {}, UnifiedModeFactory unifiedMode = nullptr) {
         controller = std::make_unique<MenuBarOverlayController>(
-            *rig.sampler, settings, nullptr,
-            OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace});
+            *rig.sampler, settings, nullptr, services(),
+            unifiedMode ? unifiedMode : bandOnlyUnifiedMode(host, rig.loop, settings, std::move(reveal)));
         rig.loop.runUntilIdle();
+    }
+    OverlayControllerServices services(WindowList* windows = nullptr) {
+        return OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace, windows};
     }
     void makeSeparate() {
         settings.manualSeparateCorners = true;

@@ -10,12 +10,9 @@ namespace {
 class UnifiedControllerTest : public OverlayControllerTest {
 protected:
     void makeUnified() {
-        makeController();
-        installUnifiedOverlay(*controller, *rig.sampler, settings,
-                              OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace});
-        controller->onRevealPendingChanged = [this] {
-            pendingChanges.push_back(controller->unifiedRevealPending());
-        };
+        makeController({}, unifiedOverlayMode(*rig.sampler, settings, services()));
+        controller->setOnRevealPendingChanged(
+            [this] { pendingChanges.push_back(controller->unifiedRevealPending()); });
         settle();
         ASSERT_EQ(controller->renderMode(), OverlayRenderMode::unified);
     }

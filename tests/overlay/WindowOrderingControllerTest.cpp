@@ -16,8 +16,8 @@ protected:
         rig.windows.setWindows(
             {FakeWindowList::window(kFront, Rect{100, 100, 800, 600}, WindowLevel::normal, "Front", 42)});
         controller = std::make_unique<MenuBarOverlayController>(
-            *rig.sampler, settings, nullptr,
-            OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace, &rig.windows});
+            *rig.sampler, settings, nullptr, services(&rig.windows),
+            bandOnlyUnifiedMode(host, rig.loop, settings));
         settle();
     }
 };
@@ -48,7 +48,7 @@ TEST_F(WindowOrderingControllerTest, BelowActiveCornerFollowsTheFrontWindowWhile
 
 TEST_F(WindowOrderingControllerTest, NothingIsOrderedWhileTheOverviewShows) {
     makeWithList();
-    controller->setOverviewActive(true);
+    test::inside(*controller).setOverviewActive(true);
     settings.cornerBottomLeftZ = BottomCornerZ::belowActive;
     settle();
     rig.loop.advance(0.3);

@@ -1,0 +1,83 @@
+// The overlay controller for its tests: a unified mode of band-only stand-in windows with the reveal hooks
+// the test gives (none: each reveal happens at once), and a probe that drives the controller's own steps.
+#pragma once
+
+#include <QPainter>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "overlay/MenuBarOverlayController.h"
+#include "overlay/MenuBarOverlayWindow.h"
+
+namespace velaro::test {
+
+// A stand-in for the unified window: it paints the band as the separate mode does, over the band's height
+// only (the ears' depth below it stays clear), once its presenter says it is shown, and with the remembered
+// colours while the presenter holds some.
+class BandOnlyUnifiedWindow final : public OverlayBandWindow {
+public:
+    BandOnlyUnifiedWindow(OverlayWindowHost& host, MainLoop& loop, const OverlaySettings& settings,
+                          HueDriftClock& driftClock, const UnifiedBandInputs& inputs,
+                          std::function<double()> earDepth)
+        : earDepth_(std::move(earDepth)),
+          bar_(host, loop, settings, inputs.feed, driftClock, inputs.frame, inputs.level) {
+        bar_.window().setContent([this](QPainter& painter, Size size) {
+            if (!presenter_.shown()) return;
+            bar_.view().paint(painter, Size{size.width, std::max(0.0, size.height - earDepth_())});
+        });
+        watches_.push_back(
+            presenter_.shown.changes().sink([this](const bool&) { bar_.window().setNeedsDisplay(); }));
+        watches_.push_back(presenter_.memoryGeneration.changes().sink([this](const int&) {
+            bar_.view().setHeldColor(presenter_.memoryHold);
+            bar_.window().setNeedsDisplay();
+        }));
+    }
+    OverlayWindow& window() override { return bar_.window(); }
+    UnifiedPresenter* presenter() override { return &presenter_; }
+
+private:
+    UnifiedPresenter presenter_;
+    std::function<double()> earDepth_;
+    MenuBarOverlayWindow bar_;  // after what its painting reads
+    std::vector<Subscription> watches_;
+};
+
+inline UnifiedModeFactory bandOnlyUnifiedMode(OverlayWindowHost& host, MainLoop& loop,
+                                              const OverlaySettings& settings,
+                                              UnifiedRevealHooks reveal = {}) {
+    return [&host, &loop, &settings, reveal](MenuBarOverlayController& controller) {
+        return UnifiedMode{
+            [&host, &loop, &settings, &controller](const UnifiedBandInputs& inputs) {
+                return std::unique_ptr<OverlayBandWindow>(std::make_unique<BandOnlyUnifiedWindow>(
+                    host, loop, settings, controller.driftClock(), inputs,
+                    [&controller] { return controller.unifiedBottomCornerDepth(); }));
+            },
+            reveal};
+    };
+}
+
+// Drives the controller's own steps, for the tests that check one step at a time.
+class OverlayControllerProbe {
+public:
+    explicit OverlayControllerProbe(MenuBarOverlayController& controller) : controller_(controller) {}
+    void refreshWindows() const { controller_.refreshWindows(); }
+    void orderFrontBarWindows() const { controller_.orderFrontBarWindows(); }
+    void recordOwnerTick(const std::optional<std::string>& owner) const {
+        controller_.recordOwnerTick(owner);
+    }
+    void setOverviewActive(bool active) const { controller_.setOverviewActive(active); }
+    void setBelowActiveRepair(std::function<void()> repair) const {
+        controller_.setBelowActiveRepair(std::move(repair));
+    }
+
+private:
+    MenuBarOverlayController& controller_;
+};
+
+inline OverlayControllerProbe inside(MenuBarOverlayController& controller) {
+    return OverlayControllerProbe(controller);
+}
+
+}  // namespace velaro::test
