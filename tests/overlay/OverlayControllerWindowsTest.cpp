@@ -55,13 +55,14 @@ TEST_F(OverlayControllerTest, RenderModeFollowsShapeBlurAndTheManualSwitch) {
 
 TEST_F(OverlayControllerTest, ChangesThatKeepTheModeAdjustTheWindowsWithoutRebuilding) {
     makeSeparate();
-    auto* before = &band();
+    // Window numbers, not addresses: the allocator may hand a rebuilt window the freed one's address.
+    const WindowNumber before = band().windowNumber();
     settings.blurTopCorners = !settings.blurTopCorners();
     editCorners([](CornerSettings& c) { c.topRadius = 12; });
     settings.layerPosition = LayerPosition::behindWindows;
     settings.cornerBottomLeftZ = BottomCornerZ::wallpaper;
     settle();
-    EXPECT_EQ(&band(), before);
+    EXPECT_EQ(band().windowNumber(), before);
     EXPECT_EQ(band().level(), OverlayWindowLevel::desktopIcon + 1);
 }
 
@@ -69,7 +70,7 @@ TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAdd
     makeSeparate();
     auto channelA = test::inside(*rig.sampler)->streams.channelsByScreen.at("A");
     channelA->dominantColor = Color::rgb(1, 0, 0);
-    auto* oldBand = &band();
+    const WindowNumber oldBand = band().windowNumber();
 
     rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
                     FakeScreens::make("B", Rect{1512, 0, 1920, 1080}, 0, 2)});
@@ -78,7 +79,7 @@ TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAdd
     EXPECT_EQ(test::inside(*rig.sampler)->streams.channelsByScreen.at("A"), channelA);
     EXPECT_EQ(screen("A").channel, channelA);
     EXPECT_TRUE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("B"));
-    EXPECT_NE(&band(), oldBand);
+    EXPECT_NE(band().windowNumber(), oldBand);
     // B shows no panel: a channel and its corners, but no band.
     EXPECT_EQ(screen("B").band, nullptr);
     EXPECT_EQ(screen("B").corners.size(), 6u);
@@ -212,7 +213,7 @@ TEST_F(OverlayControllerTest, ScreenTopCornerGoesBelowABandOfItsOwnLevelElseInFr
 TEST_F(OverlayControllerTest, TheBelowActiveMonitorIsAskedAfterEveryCornerPassAndSleepChange) {
     makeSeparate();
     int asked = 0;
-    controller->setBelowActiveRepair([&] { ++asked; });
+    test::inside(*controller).setBelowActiveRepair([&] { ++asked; });
     settings.masterEnabled = false;
     settle();
     EXPECT_GE(asked, 1) << "switching off must stop the monitor";
@@ -225,9 +226,8 @@ TEST_F(OverlayControllerTest, TheBelowActiveMonitorIsAskedAfterEveryCornerPassAn
 TEST_F(OverlayControllerTest, MasterSwitchOffOrdersEveryCornerOutAndPlacesNoFrame) {
     settings.masterEnabled = false;
     settings.manualSeparateCorners = true;
-    controller = std::make_unique<MenuBarOverlayController>(
-        *rig.sampler, settings, nullptr,
-        OverlayControllerServices{rig.loop, host, rig.screens, rig.workspace});
+    controller = std::make_unique<MenuBarOverlayController>(*rig.sampler, settings, nullptr, services(),
+                                                            bandOnlyUnifiedMode(host, rig.loop, settings));
     // The build itself frames no corner while the switch is off.
     for (const auto& w : screen().corners) EXPECT_EQ(w->window().frame(), (Rect{0, 0, 48, 48}));
     settle();
