@@ -20,15 +20,16 @@ MusicVisualizerAudioEngine::MusicVisualizerAudioEngine(MainLoop& loop, std::uniq
     core_.onLog = [logSummaries](VizAudioCore::LogKind kind, const std::string& line) {
         if (kind == VizAudioCore::LogKind::health || logSummaries) logLine(kTag, line);
     };
-    core_.onNeedsRebuild = [this, alive = std::weak_ptr<bool>(alive_)] {
-        loop_.post([this, alive] {
-            if (alive.lock()) rebuild();
+    // The token is taken here, on the main thread; the queue only copies it.
+    core_.onNeedsRebuild = [this, token = lifetime_.token()] {
+        loop_.post([this, token] {
+            if (token.aliveHere()) rebuild();
         });
     };
 }
 
 MusicVisualizerAudioEngine::~MusicVisualizerAudioEngine() {
-    *alive_ = false;
+    lifetime_.end();
     stop();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "music/VizAudioCore.h"
 
 namespace velaro {
@@ -58,7 +59,7 @@ private:
     std::string lastSetupFailure_;
     std::function<void()> onFailure_;
     Cancellable rebuildDebounce_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -201,7 +201,7 @@ AppcastUpdater::AppcastUpdater(MainLoop& loop, DefaultsStore& defaults, UpdaterU
 }
 
 AppcastUpdater::~AppcastUpdater() {
-    *alive_ = false;
+    lifetime_.end();
     // Replies still running belong to the manager and go with it, without reporting.
     network_.reset();
 }
@@ -224,9 +224,8 @@ void AppcastUpdater::start() {
     }
     const auto automatic = automaticallyChecksForUpdates();
     if (!automatic) {
-        driver_.askToCheckAutomatically([this, alive = std::weak_ptr<bool>(alive_)](bool yes) {
-            if (auto a = alive.lock(); a && *a) setAutomaticallyChecksForUpdates(yes);
-        });
+        driver_.askToCheckAutomatically(
+            lifetime_.guard([this](bool yes) { setAutomaticallyChecksForUpdates(yes); }));
         return;
     }
     if (*automatic) scheduleBackgroundCheck();
@@ -247,10 +246,10 @@ void AppcastUpdater::scheduleBackgroundCheck() {
     const double last = defaults_.doubleValue(kLastCheckKey).value_or(0);
     // A last check "in the future" means the clock was set back: wait one interval, not until that date.
     const double delay = std::clamp(last + kCheckInterval - now(), 0.0, kCheckInterval);
-    pending_ = loop_.postAfter(delay, [this, alive = std::weak_ptr<bool>(alive_)] {
+    pending_ = loop_.postAfter(delay, lifetime_.guard([this] {
         // A check the user started is under way: its end counts as this check and schedules the next.
-        if (auto a = alive.lock(); a && *a && !checking_) check(false);
-    });
+        if (!checking_) check(false);
+    }));
 }
 
 void AppcastUpdater::checkForUpdates() {
@@ -280,9 +279,9 @@ void AppcastUpdater::check(bool userInitiated) {
         reply->setProperty(kTooLargeProperty, true);
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated, alive = alive_] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated, token = lifetime_.token()] {
         // Replies cut off while the updater is being destroyed report nothing.
-        if (*alive) finished(reply, userInitiated);
+        if (token.alive()) finished(reply, userInitiated);
     });
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "platform/Updater.h"
 
 class QNetworkAccessManager;
@@ -131,7 +132,7 @@ private:
     bool started_ = false;
     int timeoutMs_ = 30000;
     Cancellable pending_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

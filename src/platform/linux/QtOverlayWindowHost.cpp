@@ -533,7 +533,7 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
 }
 
 QtOverlayWindowHost::~QtOverlayWindowHost() {
-    *alive_ = false;
+    lifetime_.end();
 }
 
 std::unique_ptr<OverlayWindow> QtOverlayWindowHost::makeWindow(const OverlayWindowOptions& options) {
@@ -611,11 +611,10 @@ void QtOverlayWindowHost::restack(bool force) {
 void QtOverlayWindowHost::scheduleCheck() {
     if (checkPosted_) return;
     checkPosted_ = true;
-    loop().post([this, alive = alive_] {
-        if (!*alive) return;
+    loop().post(lifetime_.guard([this] {
         checkPosted_ = false;
         restack(false);
-    });
+    }));
 }
 
 void QtOverlayWindowHost::setTranslucency(bool on) {

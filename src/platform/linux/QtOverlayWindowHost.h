@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "platform/OverlayWindowHost.h"
 
 class QImage;
@@ -62,7 +63,7 @@ private:
     X11Session* session_;
     Subscription screensChanged_;
     std::unique_ptr<X11OverlayDesktop> desktop_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -211,7 +211,7 @@ X11Session::~X11Session() {
     ownHandler_.cancel();
     pump_.reset();
     qtWatch_.reset();
-    *alive_ = false;
+    lifetime_.end();
 }
 
 xcb_connection_t* X11Session::toolkit() const {
@@ -237,9 +237,8 @@ Subscription X11Session::selectEvents(xcb_window_t window, std::uint32_t mask) {
     const auto id = ++nextSelection_;
     selections_[window][id] = mask;
     setMask(window);
-    return Subscription([this, window, id, alive = std::weak_ptr<bool>(alive_)] {
-        auto a = alive.lock();
-        if (!a || !*a) return;
+    return Subscription([this, window, id, token = lifetime_.token()] {
+        if (!token.alive()) return;
         if (auto it = selections_.find(window); it != selections_.end()) it->second.erase(id);
         setMask(window);
     });

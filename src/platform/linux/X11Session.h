@@ -18,6 +18,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "base/Published.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -210,7 +211,7 @@ private:
     // Event selections: per window, each holder's mask.
     std::map<xcb_window_t, std::map<std::uint64_t, std::uint32_t>> selections_;
     std::uint64_t nextSelection_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 
     std::unique_ptr<QObject> qtWatch_;  // Qt's screen notifications, while the session lives
     std::unique_ptr<x11::EventPump> pump_;

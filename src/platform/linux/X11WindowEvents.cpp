@@ -18,16 +18,16 @@ std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic) 
 
 class X11WindowEvents::Observation final : public WindowEventObservation {
 public:
-    Observation(X11WindowEvents& owner, std::uint64_t id, std::weak_ptr<bool> alive)
-        : owner_(owner), id_(id), alive_(std::move(alive)) {}
+    Observation(X11WindowEvents& owner, std::uint64_t id, Lifetime::Token owners)
+        : owner_(owner), id_(id), ownerLives_(std::move(owners)) {}
     ~Observation() override {
-        if (auto a = alive_.lock(); a && *a) owner_.end(id_);
+        if (ownerLives_.alive()) owner_.end(id_);
     }
 
 private:
     X11WindowEvents& owner_;
     std::uint64_t id_;
-    std::weak_ptr<bool> alive_;
+    Lifetime::Token ownerLives_;
 };
 
 X11WindowEvents::X11WindowEvents(X11Session& session) : session_(session) {
@@ -38,7 +38,7 @@ X11WindowEvents::X11WindowEvents(X11Session& session) : session_(session) {
 }
 
 X11WindowEvents::~X11WindowEvents() {
-    *alive_ = false;
+    lifetime_.end();
 }
 
 std::unique_ptr<WindowEventObservation> X11WindowEvents::observe(std::int32_t pid, Callback callback) {
@@ -48,7 +48,7 @@ std::unique_ptr<WindowEventObservation> X11WindowEvents::observe(std::int32_t pi
     watch.pid = pid;
     watch.callback = std::move(callback);
     adoptWindows(watch);
-    return std::make_unique<Observation>(*this, id, alive_);
+    return std::make_unique<Observation>(*this, id, lifetime_.token());
 }
 
 void X11WindowEvents::end(std::uint64_t id) {

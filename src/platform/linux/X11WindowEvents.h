@@ -11,6 +11,7 @@
 #include <set>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "platform/WindowEvents.h"
 
 namespace velaro {
@@ -49,7 +50,7 @@ private:
     Subscription rootSelection_;
     std::map<std::uint64_t, Watch> watches_;
     std::uint64_t nextId_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -114,7 +114,7 @@ EventPump::EventPump(Connection& connection)
 }
 
 EventPump::~EventPump() {
-    *alive_ = false;
+    lifetime_.end();
     auto* c = connection_.get();
     {
         std::lock_guard lock(mutex_);
@@ -136,8 +136,8 @@ EventPump::~EventPump() {
 Subscription EventPump::addHandler(Handler handler) {
     const auto id = ++nextId_;
     handlers_[id] = std::move(handler);
-    return Subscription([this, id, alive = std::weak_ptr<bool>(alive_)] {
-        if (auto a = alive.lock(); a && *a) handlers_.erase(id);
+    return Subscription([this, id, token = lifetime_.token()] {
+        if (token.alive()) handlers_.erase(id);
     });
 }
 
@@ -145,8 +145,8 @@ Subscription EventPump::addFilter(Filter filter) {
     std::lock_guard lock(mutex_);
     const auto id = ++nextFilterId_;
     filters_[id] = std::make_shared<Filter>(std::move(filter));
-    return Subscription([this, id, alive = std::weak_ptr<bool>(alive_)] {
-        if (auto a = alive.lock(); a && *a) {
+    return Subscription([this, id, token = lifetime_.token()] {
+        if (token.alive()) {
             std::lock_guard lock(mutex_);
             filters_.erase(id);
         }
@@ -203,13 +203,13 @@ void EventPump::deliver() {
         deliveryPosted_ = false;
         lost = std::exchange(lost_, false);
     }
-    auto alive = alive_;
+    const Lifetime::Token alive = lifetime_.token();
     for (const auto& event : batch) {
         // A handler may add or remove handlers (or end the pump): walk a copy of the ids.
         std::vector<std::uint64_t> ids;
         for (const auto& [id, h] : handlers_) ids.push_back(id);
         for (auto id : ids) {
-            if (!*alive) return;
+            if (!alive.alive()) return;
             if (auto it = handlers_.find(id); it != handlers_.end()) {
                 auto handler = it->second;
                 handler(*event);

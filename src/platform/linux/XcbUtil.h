@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 
 class QObject;
 
@@ -133,7 +134,7 @@ private:
     std::unique_ptr<QObject> context_;  // main-thread deliveries are queued to it and die with it
     std::map<std::uint64_t, Handler> handlers_;
     std::uint64_t nextId_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 
     std::mutex mutex_;  // guards what follows
     std::map<std::uint64_t, std::shared_ptr<Filter>> filters_;
