@@ -44,6 +44,7 @@ public:
     // Ends the lifetime before the destructor gets to it, e.g. first thing in the owner's destructor, so no
     // block runs against members that are already going.
     void end() { state_.reset(); }
+    bool ended() const { return !state_; }
 
     // Wraps `block` so it runs (with whatever arguments it is called with) only while the owner lives.
     template <class Block>

@@ -303,7 +303,7 @@ JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path) : loop_(l
 }
 
 JsonDefaultsStore::~JsonDefaultsStore() {
-    *alive_ = false;
+    lifetime_.end();
     watcher_.reset();
     lockRetry_.cancel();
     // The last chance to keep our changes: a writer stuck with the lock does not cost them.
@@ -459,12 +459,11 @@ void JsonDefaultsStore::markChanged(const std::string& key) {
 
 void JsonDefaultsStore::postFlush(double delay) {
     flushPosted_ = true;
-    auto write = [this, alive = alive_] {
-        if (!*alive) return;
+    std::function<void()> write = lifetime_.guard([this] {
         flushPosted_ = false;
         // The main thread never waits for another writer: it tries again a little later.
         if (flushLocked(LockMode::tryOnce) == FlushResult::LockBusy) postFlush(kLockRetrySeconds);
-    };
+    });
     if (delay <= 0)
         loop_.post(std::move(write));
     else
@@ -487,7 +486,7 @@ bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
         fromFile = std::move(*decoded);
     }
     PlistValue merged = withOurChanges(std::move(fromFile));
-    if (*alive_)
+    if (!lifetime_.ended())
         takeInStored(std::move(merged));
     else
         domain_.replaceStored(std::move(merged));
@@ -665,12 +664,11 @@ void JsonDefaultsStore::watchForOutsideEdits() {
     const auto seen = [this] {
         if (checkPosted_) return;
         checkPosted_ = true;
-        loop_.post([this, alive = alive_] {
-            if (!*alive) return;
+        loop_.post(lifetime_.guard([this] {
             checkPosted_ = false;
             followFile();
             takeInOutsideEdits();
-        });
+        }));
     };
     QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), seen);
     QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(), seen);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "platform/DefaultsStore.h"
 
@@ -104,7 +105,7 @@ private:
     bool lockUnavailableLogged_ = false;
     Cancellable lockRetry_;
     std::unique_ptr<QFileSystemWatcher> watcher_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro
