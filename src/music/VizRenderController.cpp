@@ -76,7 +76,7 @@ VizRenderController::VizRenderController(VizRenderServices services, OverlaySett
 }
 
 VizRenderController::~VizRenderController() {
-    *alive_ = false;
+    lifetime_.end();
     stop();
 }
 
@@ -287,9 +287,7 @@ void VizRenderController::frame(double timestamp) {
     if (targetVisible_ && alpha_ >= 1) fadeRate_ = 0;
     if (renderer_ && !renderer_->isUsable()) {
         // Its context or window went (a GPU reset, a compositor that left): build anew, outside this frame.
-        services_.loop.post([this, alive = alive_] {
-            if (*alive) start();
-        });
+        services_.loop.post(lifetime_.guard([this] { start(); }));
         if (displayLink_) displayLink_->stop();
         return;
     }

@@ -12,6 +12,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Color.h"
+#include "base/Lifetime.h"
 #include "base/Published.h"
 #include "music/VizBarWindow.h"
 #include "music/VizFrameStep.h"
@@ -113,7 +114,7 @@ private:
     bool saidWhy_ = false;
     bool stopped_ = false;
     int rebuilds_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro
