@@ -186,7 +186,7 @@ X11PointerSource::X11PointerSource(MainLoop& loop, X11Session& session)
 }
 
 X11PointerSource::~X11PointerSource() {
-    *alive_ = false;
+    lifetime_.end();
     timer_.cancel();
     {
         std::lock_guard lock(shared_->mutex);
@@ -252,9 +252,8 @@ Cancellable X11PointerSource::watchMotion(std::function<void()> moved) {
     shared_->follow(true);
     if (!shared_->inputOpcode && !timer_.isActive())
         timer_ = loop_.every(kAskInterval, [shared = shared_] { shared->ask(); });
-    return Cancellable([this, id, alive = std::weak_ptr<bool>(alive_)] {
-        auto a = alive.lock();
-        if (!a || !*a || !watchers_.erase(id)) return;
+    return Cancellable([this, id, token = lifetime_.token()] {
+        if (!token.alive() || !watchers_.erase(id)) return;
         std::lock_guard lock(shared_->mutex);
         --shared_->watchers;
         if (watchers_.empty()) timer_.cancel();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "platform/PointerSource.h"
 
@@ -49,7 +50,7 @@ private:
     int nextWatcher_ = 0;
     Cancellable filter_;
     Cancellable timer_;  // asks on a timer while watched, on a server without the input extension
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro
