@@ -55,11 +55,10 @@ TourStyleOptionPage::TourStyleOptionPage(OverlaySettings& settings, OnboardingSt
         // The change lands after this notice: read the settings on the next turn, once for a burst.
         if (refreshQueued_) return;
         refreshQueued_ = true;
-        loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
-            if (!alive.lock()) return;
+        loop_.post(lifetime_.guard([this] {
             refreshQueued_ = false;
             refresh();
-        });
+        }));
     });
     activationSubscription_ = becameActive.sink([this](const std::monostate&) { refreshAccessibility(); });
     refresh();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <variant>
 
+#include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 #include "onboarding/OnboardingStep.h"
@@ -70,7 +71,7 @@ private:
     tour::TourSegmentedShape* picker_ = nullptr;
     tour::PageArtwork backdrop_{QStringLiteral("TourStyleBackdrop")};
     bool refreshQueued_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
     Subscription settingsSubscription_;
     Subscription activationSubscription_;
 };

@@ -89,7 +89,7 @@ TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClos
 
 TEST(AppDelegateStartup, ClosingTheTourMidWelcomeLeavesNoStepBehind) {
     AppDelegateRig rig;
-    auto& d = rig.launch();
+    rig.launch();
     rig.loop.advance(1.4);
     rig.onboardingWindow()->closeWindowAction();
     rig.loop.runUntilIdle();

@@ -284,15 +284,14 @@ struct PulseAudioCapture::Session {
 };
 
 PulseAudioCapture::PulseAudioCapture(MainLoop& loop) : loop_(loop), session_(std::make_unique<Session>()) {
-    session_->outputChanged = [&loop, alive = std::weak_ptr<bool>(alive_), this] {
-        loop.post([alive, this] {
-            if (alive.lock() && onOutputChanged_) onOutputChanged_();
-        });
-    };
+    // Called on the sound server's thread; the handler runs on the main loop while this capture lives.
+    session_->outputChanged = [&loop, notify = lifetime_.guard([this] {
+                                   if (onOutputChanged_) onOutputChanged_();
+                               })] { loop.post(notify); };
 }
 
 PulseAudioCapture::~PulseAudioCapture() {
-    *alive_ = false;
+    lifetime_.end();
     session_.reset();
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "base/Lifetime.h"
 #include "platform/AudioCapture.h"
 
 namespace velaro {
@@ -36,7 +37,7 @@ private:
     struct Session;
     MainLoop& loop_;
     std::function<void()> onOutputChanged_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
     std::unique_ptr<Session> session_;
 };
 
