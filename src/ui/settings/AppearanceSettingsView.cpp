@@ -5,6 +5,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "ui/settings/BackgroundBlurSection.h"
+#include "ui/settings/HueDriftSection.h"
 #include "ui/settings/OverlayCornersSection.h"
 #include "ui/settings/OverlayStyleSection.h"
 
@@ -13,6 +14,7 @@ namespace velaro {
 AppearanceSettingsView::AppearanceSettingsView(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent), overlayOn_(loop, new QWidget(this)) {
     style_ = new OverlayStyleSection(settings, loop, this);
+    style_->setHueDriftSection(new HueDriftSection(settings, loop));
     column()->addWidget(style_);
     QWidget* lower = overlayOn_.block();
     auto* stack = new QVBoxLayout(lower);

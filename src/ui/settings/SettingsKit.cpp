@@ -267,6 +267,16 @@ SettingsChoiceRow::SettingsChoiceRow(Form form, const QString& title, std::vecto
     refresh();
 }
 
+void SettingsChoiceRow::setMenuLabels(const std::vector<QString>& labels) {
+    if (!menu_) return;
+    bool same = menu_->count() == int(labels.size());
+    for (int i = 0; same && i < menu_->count(); ++i) same = menu_->itemText(i) == labels[std::size_t(i)];
+    if (same) return;
+    const QSignalBlocker quiet(menu_);
+    menu_->clear();
+    for (const auto& label : labels) menu_->addItem(label);
+}
+
 int SettingsChoiceRow::shownIndex() const {
     return menu_ ? menu_->currentIndex() : segments_->checkedId();
 }
@@ -309,6 +319,24 @@ SettingsCaptionRow::SettingsCaptionRow(const QString& text, QWidget* parent)
     label()->setWordWrap(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
     applyDisabledDim(this, 0.4);
+}
+
+SettingsNoticeText::SettingsNoticeText(const QString& text, const QColor& colour, QWidget* parent)
+    : SpacedText(text, {0, 0, 0, 10}, parent) {
+    label()->setFont(SettingsStyle::caption2Font());
+    label()->setWordWrap(true);
+    label()->setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    setColor(colour);
+    applyDisabledDim(this, 0.4);
+}
+
+void SettingsNoticeText::setColor(const QColor& colour) {
+    setTextColour(label(), colour);
+}
+
+QColor SettingsNoticeText::color() const {
+    return label()->palette().color(QPalette::Active, QPalette::WindowText);
 }
 
 SettingsBetaBadge::SettingsBetaBadge(QWidget* parent) : QWidget(parent) {

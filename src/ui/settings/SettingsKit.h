@@ -176,6 +176,9 @@ public:
                       QWidget* parent = nullptr);
 
     void refresh() override;
+    // Replaces a pop-up menu's options by these labels, for rows whose options follow the value; leaves the
+    // menu alone when they are the ones it shows. The caller refreshes the row after it.
+    void setMenuLabels(const std::vector<QString>& labels);
     // The control: a QComboBox for a pop-up menu, else a row of exclusive buttons.
     QWidget* control() const { return control_; }
     int shownIndex() const;
@@ -257,6 +260,15 @@ private:
 class SettingsCaptionRow : public SpacedText {
 public:
     explicit SettingsCaptionRow(const QString& text, QWidget* parent = nullptr);
+};
+
+// A short message in the smallest text style and one colour (orange for a warning, red for a refusal),
+// full width, with 10 points below it.
+class SettingsNoticeText : public SpacedText {
+public:
+    SettingsNoticeText(const QString& text, const QColor& colour, QWidget* parent = nullptr);
+    void setColor(const QColor& colour);
+    QColor color() const;
 };
 
 // The small "BETA" capsule, used as a toggle row's accessory.

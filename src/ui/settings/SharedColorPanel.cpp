@@ -3,6 +3,7 @@
 
 #include <QColorDialog>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -78,6 +79,32 @@ QColorDialog* sharedColorPanelIfCreated() {
 
 void closeSharedColorPanel() {
     if (QColorDialog* dialog = sharedColorPanelIfCreated(); dialog && dialog->isVisible()) dialog->close();
+}
+
+void releaseSharedColorPanel() {
+    PanelState& state = panelState();
+    QObject::disconnect(state.link);
+    state.consumer = nullptr;
+    closeSharedColorPanel();
+}
+
+namespace {
+
+class PanelCloserOnHide final : public QObject {
+public:
+    explicit PanelCloserOnHide(QWidget& widget) : QObject(&widget) { widget.installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Hide) closeSharedColorPanel();
+        return false;
+    }
+};
+
+}  // namespace
+
+void closeSharedColorPanelWhenHidden(QWidget& widget) {
+    new PanelCloserOnHide(widget);
 }
 
 // ---- colour well ----

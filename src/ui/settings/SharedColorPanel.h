@@ -25,6 +25,13 @@ QColorDialog* sharedColorPanelIfCreated();
 // Closes the panel when it exists and shows; never creates it. List edits that move or remove colours call it
 // first, so the panel never writes into a colour that is gone.
 void closeSharedColorPanel();
+// Closes the panel (as above) and detaches the control it serves, so nothing the panel sends from now on
+// reaches that control. List editors call it before they move, remove or replace colours: the control of row
+// i would otherwise keep receiving picks for a row that now holds another colour.
+void releaseSharedColorPanel();
+// Closes the panel each time `widget` leaves the screen (it is hidden, or a page or window holding it is),
+// whichever control the panel serves: a block of colour settings that goes takes the panel with it.
+void closeSharedColorPanelWhenHidden(QWidget& widget);
 
 Color colorFromQColor(const QColor& colour);
 QColor qColorFromColor(const Color& colour);

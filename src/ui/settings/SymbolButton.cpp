@@ -1,0 +1,41 @@
+// The borderless symbol button.
+#include "ui/settings/SymbolButton.h"
+
+#include <QPainter>
+
+#include "ui/settings/SymbolIcon.h"
+
+namespace velaro {
+
+SymbolButton::SymbolButton(std::string symbol, int side, const QString& accessibleName, QWidget* parent,
+                           bool withTooltip)
+    : QAbstractButton(parent), symbol_(std::move(symbol)), side_(side) {
+    setAccessibleName(accessibleName);
+    if (withTooltip) setToolTip(accessibleName);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setFixedSize(sizeHint());
+}
+
+void SymbolButton::setInk(std::optional<QColor> ink) {
+    ink_ = ink;
+    update();
+}
+
+QSize SymbolButton::sizeHint() const {
+    return {side_, side_};
+}
+
+void SymbolButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor ink = ink_.value_or(palette().color(QPalette::Active, QPalette::WindowText));
+    ink.setAlphaF(ink.alphaF() * (!isEnabled() ? 0.3f : isDown() ? 0.5f : 0.85f));
+    paintSymbol(p, QRectF(rect()).adjusted(2, 2, -2, -2), symbol_, ink);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+}
+
+}  // namespace velaro
