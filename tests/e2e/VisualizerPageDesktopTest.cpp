@@ -1,5 +1,6 @@
 // The Music Visualizer page of the real settings window in the test desktop: its tile opens the page, and its
-// "Enable Music Visualizer" switch stores the visualizer as on in the settings file.
+// "Enable Music Visualizer" switch stores the visualizer as on in the settings file and brings in the
+// visualizer's sections.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,7 +49,21 @@ TEST_F(VisualizerPageDesktopTest, TheEnableSwitchStoresTheVisualizerAsOn) {
     click(toggle.x(), toggle.y());
     EXPECT_TRUE(waitUntil([&] { return stored().value(QStringLiteral("vizEnabled")).toBool(); }))
         << "the settings file never held vizEnabled true after a click at " << toggle.x() << "," << toggle.y();
-    screenshot().copy(window).save(buildDir() + QStringLiteral("/e2e-visualizer-page.png"));
+
+    // The sections come in under the switch: the "Style" card's opacity slider, full at 100 %, shows its
+    // filled groove where the twin, switched on too, lays it out.
+    twin.settings().vizEnabled = true;
+    twin.settle();
+    const QRect groove = page->opacityRow()->slider()->rect();
+    const QPoint filled = twin.onScreen(
+        tiles, twin.centreOf(page->opacityRow()->slider()) - QPoint(groove.width() / 4, 0));
+    const auto sectionsShown = [&](const QImage& s) {
+        const QColor c = s.pixelColor(filled);
+        return c.blue() > c.red() + 60;
+    };
+    const QImage shot = screenshotWhen(sectionsShown);
+    shot.copy(window).save(buildDir() + QStringLiteral("/e2e-visualizer-page.png"));
+    EXPECT_TRUE(sectionsShown(shot)) << "no filled opacity groove at " << filled.x() << "," << filled.y();
 }
 
 }  // namespace

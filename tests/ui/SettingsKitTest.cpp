@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
@@ -217,6 +218,31 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     segments.refresh();
     EXPECT_TRUE(buttons[1]->isChecked());
     EXPECT_FALSE(buttons[0]->isChecked());
+}
+
+TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {
+    // Scrolling a page moves its rows under the pointer; a control that took the wheel would change a
+    // setting on the way. An event the control leaves unaccepted goes on to the scrolling pane.
+    Stored<double> level{5};
+    Stored<Fill> fill{Fill::fade};
+    SettingsSliderRow slider(loop, QStringLiteral("Level"), level.binding(), {0, 10}, 5,
+                             {.step = 1, .valueText = {}, .minSymbol = {}, .maxSymbol = {}});
+    SettingsPickerRow<Fill> picker(QStringLiteral("Fill"), fill.binding(),
+                                   {{Fill::solid, "Solid"}, {Fill::fade, "Fade"}, {Fill::live, "Live"}});
+    for (QWidget* control : {static_cast<QWidget*>(slider.slider()), picker.control()}) {
+        for (int delta : {-120, 120, -360}) {
+            const QPointF at(control->rect().center());
+            QWheelEvent wheel(at, control->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(control, &wheel);
+            EXPECT_FALSE(wheel.isAccepted()) << control->metaObject()->className() << " " << delta;
+        }
+    }
+    loop.runUntilIdle();
+    EXPECT_EQ(level.writes, 0);
+    EXPECT_EQ(fill.writes, 0);
+    EXPECT_EQ(slider.slider()->value(), slider.slider()->positionOf(5));
+    EXPECT_EQ(static_cast<QComboBox*>(picker.control())->currentIndex(), 1);
 }
 
 TEST_F(KitTest, OverlayGateDisablesItsPageAndSaysWhy) {

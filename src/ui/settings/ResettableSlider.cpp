@@ -3,6 +3,7 @@
 
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -84,6 +85,10 @@ void ResettableSlider::mouseDoubleClickEvent(QMouseEvent* event) {
     // A quick settle of the thumb from where it stands; the value is written once, above.
     resetThumb_.snapTo(value());
     resetThumb_.set(positionOf(*defaultValue_), OverlayAnimation{0.3, TimingCurve::easeOut});
+}
+
+void ResettableSlider::wheelEvent(QWheelEvent* event) {
+    event->ignore();
 }
 
 }  // namespace velaro

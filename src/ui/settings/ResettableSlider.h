@@ -48,6 +48,9 @@ public:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The wheel scrolls the page: a slider that passes under the pointer while the user scrolls must not
+    // change a setting on the way.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void positionChanged(int position);

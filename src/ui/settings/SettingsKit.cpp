@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "ui/settings/SettingsStyle.h"
@@ -21,6 +22,15 @@
 
 namespace velaro {
 namespace {
+
+// A pop-up menu that leaves the wheel to the page, as the slider does: scrolling past it changes nothing.
+class PageScrollingMenu final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+};
 
 // Keeps a widget's opacity effect in step with its enabled state.
 class DimWatcher final : public QObject {
@@ -238,7 +248,7 @@ SettingsChoiceRow::SettingsChoiceRow(Form form, const QString& title, std::vecto
     : SettingsRow(parent), chosenIndex_(std::move(chosenIndex)), choose_(std::move(choose)) {
     QHBoxLayout* layout = rowFrame(this, new QLabel(title, this));
     if (form == Form::popUpMenu) {
-        menu_ = new QComboBox(this);
+        menu_ = new PageScrollingMenu(this);
         for (const auto& label : labels) menu_->addItem(label);
         menu_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         menu_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

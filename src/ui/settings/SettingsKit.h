@@ -262,7 +262,7 @@ public:
     explicit SettingsCaptionRow(const QString& text, QWidget* parent = nullptr);
 };
 
-// A short message in the smallest text style and one colour (orange for a warning, red for a refusal),
+// A short message in the smallest text style and one colour (orange for a warning),
 // full width, with 10 points below it.
 class SettingsNoticeText : public SpacedText {
 public:

@@ -59,9 +59,6 @@ QColor badgeColor() {
 QColor warningColor() {
     return QColor::fromRgbF(1.0f, 0.584f, 0.0f);
 }
-QColor refusalColor() {
-    return QColor::fromRgbF(1.0f, 0.231f, 0.188f);
-}
 
 QColor primary(const QPalette& palette, double opacity) {
     QColor c = palette.color(QPalette::Active, QPalette::WindowText);

@@ -29,7 +29,6 @@ QFont calloutFont();      // the About page's texts
 
 QColor badgeColor();  // the warm orange of the "BETA" badge
 QColor warningColor();  // orange: a warning that changes nothing
-QColor refusalColor();  // red: something was refused
 
 // The primary text colour at a given opacity: the card, its border and the hairlines are drawn with it.
 QColor primary(const QPalette& palette, double opacity);
