@@ -279,6 +279,7 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
                                                                services_.sampler.workspace, loop_);
                 },
             .about = AboutServices::standard(services_.defaults, &services_.sampler.topology),
+            .cornerPreview = {services_.wallpaper, &services_.sampler.screens, &services_.sampler.workspace},
         });
         settingsWindow_ = std::make_unique<SettingsWindow>(
             *overlaySettings_, *profileManager_, loop_, root,

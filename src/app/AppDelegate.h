@@ -42,6 +42,7 @@ class OnboardingWindowController;
 class OverlayWindowHost;
 class Permissions;
 class Updater;
+class WallpaperPictureSource;
 class ProgressBarController;
 class ReminderBannerWindow;
 class SettingsWindow;
@@ -86,6 +87,8 @@ struct AppDelegateServices {
     Tray* tray = nullptr;
     // Whether the app shows in the taskbar, and the activation of its windows.
     DockPolicy& dockPolicy;
+    // Pictures of the desktop's wallpaper for the Corner Rounding page; without them it shows a stand-in.
+    WallpaperPictureSource* wallpaper = nullptr;
 };
 
 class AppDelegate {

@@ -27,12 +27,14 @@
 #include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowControl.h"
+#include "platform/linux/X11WallpaperSource.h"
 #include "platform/linux/X11WindowEvents.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAppCatalog.h"
 #include "platform/linux/XdgLoginItem.h"
 #include "sampling/ScreenTopology.h"
+#include "sampling/WallpaperSnapshot.h"
 #include "sampling/WindowListScans.h"
 
 namespace velaro {
@@ -49,6 +51,8 @@ struct AppServices::Parts {
     std::unique_ptr<X11MenuBarItems> menuBarItems;
     std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11PointerSource> pointer;
+    std::unique_ptr<X11WallpaperSource> wallpaperSource;
+    std::unique_ptr<WallpaperSnapshot> wallpaper;
     std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<XdgLoginItem> loginItem;
     std::unique_ptr<X11Hotkeys> hotkeys;
@@ -127,6 +131,9 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     if (!p.hotkeys) return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
     p.pointer = std::make_unique<X11PointerSource>(*p.loop, session);
+    // The Corner Rounding page's picture: a desktop window of the main display, else the root's picture.
+    p.wallpaperSource = std::make_unique<X11WallpaperSource>(*p.loop, *p.capture);
+    p.wallpaper = std::make_unique<WallpaperSnapshot>(*p.capture, *p.screens, p.wallpaperSource.get());
     ScreenTopology::installShared(std::make_unique<ScreenTopology>(*p.screens, p.workspace.get()));
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
                                                 p.workspace->ownProcessIdentifier());
@@ -187,6 +194,7 @@ AppDelegateServices AppServices::delegateServices() {
         .toolkitWindows = true,
         .tray = p.tray.get(),
         .dockPolicy = *p.dockPolicy,
+        .wallpaper = p.wallpaper.get(),
     };
 }
 

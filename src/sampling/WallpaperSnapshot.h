@@ -22,17 +22,25 @@ QImage imageFromFrame(const CaptureFrame& frame);
 // points) and lies on it; nullopt when there is none.
 std::optional<CaptureWindow> findWallpaperWindow(const ShareableContent& content, const Rect& displayBounds);
 
-class WallpaperSnapshot {
+// Where the corner editor's preview asks for pictures of the wallpaper: the snapshot below in the app, a
+// stand-in in tests.
+class WallpaperPictureSource {
 public:
     using ImageHandler = std::function<void(std::optional<QImage> image)>;
 
-    // `fallback` may be null: then only a desktop window gives a picture.
-    WallpaperSnapshot(CaptureService& capture, const Screens& screens, WallpaperSource* fallback);
-
+    virtual ~WallpaperPictureSource() = default;
     // Calls `handler` on the main loop with the picture, or with nothing when there is no wallpaper to
     // capture or the capture failed. With `nativeScale` the picture keeps the display's pixel density;
     // otherwise its longer side is at most `maxPixelSize` pixels and it is never enlarged.
-    void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler);
+    virtual void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) = 0;
+};
+
+class WallpaperSnapshot final : public WallpaperPictureSource {
+public:
+    // `fallback` may be null: then only a desktop window gives a picture.
+    WallpaperSnapshot(CaptureService& capture, const Screens& screens, WallpaperSource* fallback);
+
+    void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) override;
 
 private:
     CaptureService& capture_;

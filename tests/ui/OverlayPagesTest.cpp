@@ -12,6 +12,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
+#include "ui/CornerEdits.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
@@ -45,10 +46,7 @@ protected:
 
     void settle() { loop.runUntilIdle(); }
     void editCorners(const std::function<void(CornerSettings&)>& change) {
-        CornerSettings c = settings->corners();
-        change(c);
-        settings->corners = c;
-        settle();
+        test::editCorners(*settings, loop, change);
     }
     static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
     static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }

@@ -32,18 +32,6 @@ SettingsSliderRow* makeRadiusRow(OverlaySettings& settings, MainLoop& loop, Scre
             1.0));
 }
 
-SettingsSliderRow* makeOpacityRow(OverlaySettings& settings, MainLoop& loop, ScreenCorner corner,
-                                  const QString& title) {
-    const auto shown = [&settings, corner] {
-        return settings.corners().opacity(corner, settings.overlayOpacity());
-    };
-    return new SettingsSliderRow(
-        loop, title,
-        {shown, [&settings, &loop,
-                 corner](double opacity) { deferSetCornerOpacity(settings, loop, corner, opacity); }},
-        {0, 1}, 1.0, SettingsSliderRow::Options::showing([shown] { return roundedPercentText(shown()); }));
-}
-
 }  // namespace
 
 const SettingsOptions<TopColorMode>& overlayCornerModeOptions() {
@@ -52,6 +40,18 @@ const SettingsOptions<TopColorMode>& overlayCornerModeOptions() {
         {TopColorMode::black, QStringLiteral("Black")},
         {TopColorMode::custom, QStringLiteral("Custom")}};
     return options;
+}
+
+SettingsSliderRow* cornerOpacityRow(OverlaySettings& settings, MainLoop& loop, ScreenCorner corner,
+                                    const QString& title) {
+    const auto shown = [&settings, corner] {
+        return settings.corners().opacity(corner, settings.overlayOpacity());
+    };
+    return new SettingsSliderRow(
+        loop, title,
+        {shown, [&settings, &loop,
+                 corner](double opacity) { deferSetCornerOpacity(settings, loop, corner, opacity); }},
+        {0, 1}, 1.0, SettingsSliderRow::Options::showing([shown] { return roundedPercentText(shown()); }));
 }
 
 // ---- colour block ----
@@ -129,9 +129,9 @@ OverlayCornersSection::OverlayCornersSection(OverlaySettings& settings, MainLoop
     addRows(unlinkedRows_.block(),
             {leftRadius_, leftColor_, new SettingsHairline, rightRadius_, rightColor_});
 
-    linkedOpacityRow_ = makeOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Opacity"));
-    leftOpacity_ = makeOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left opacity"));
-    rightOpacity_ = makeOpacityRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right opacity"));
+    linkedOpacityRow_ = cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Opacity"));
+    leftOpacity_ = cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left opacity"));
+    rightOpacity_ = cornerOpacityRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right opacity"));
     linkedOpacity_ = rowStack(nullptr, {linkedOpacityRow_});
     unlinkedOpacity_ = rowStack(nullptr, {leftOpacity_, new SettingsHairline, rightOpacity_});
     opacityGroup_ = rowStack(nullptr, {linkedOpacity_, unlinkedOpacity_});

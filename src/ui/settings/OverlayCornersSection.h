@@ -16,6 +16,11 @@ class OverlaySettings;
 // The colour modes the section's pickers offer, in order, with their labels.
 const SettingsOptions<TopColorMode>& overlayCornerModeOptions();
 
+// A corner's opacity slider (0…100 %, double-click 100 %): it shows the corner's opacity, following the
+// overlay's where the corner does, rounded to a whole percent, and writes through the deferred mutator.
+SettingsSliderRow* cornerOpacityRow(OverlaySettings& settings, MainLoop& loop, ScreenCorner corner,
+                                    const QString& title);
+
 // One corner's colour choice: the mode picker and, for a custom colour, its well.
 class CornerColorBlock : public SettingsRow {
 public:

@@ -193,7 +193,7 @@ QWidget* SettingsRootView::makePage(SettingsCategory category) {
         case SettingsCategory::cornerRounding: {
             auto* stack = new QWidget;
             QVBoxLayout* column = stackOf(stack, 14);
-            column->addWidget(new CornerRoundingSection(settings, loop, stack));
+            column->addWidget(new CornerRoundingSection(settings, loop, model_.cornerPreview, stack));
             column->addWidget(new CornerHoverLegend(loop, stack));
             column->addWidget(new CornerOpacitySection(settings, loop, stack));
             column->addWidget(new BottomCornerPositionSection(settings, loop, stack));

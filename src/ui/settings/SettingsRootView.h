@@ -15,6 +15,7 @@
 #include "base/Cancellable.h"
 #include "overlay/OverlayFeed.h"
 #include "ui/settings/AboutSection.h"
+#include "ui/settings/CornerRoundingSections.h"
 #include "ui/settings/GeneralSwitches.h"
 #include "ui/settings/SettingsNavigation.h"
 
@@ -52,6 +53,8 @@ public:
         // Makes the excluded-apps model the first time its page shows; the view keeps it from then on.
         std::function<std::unique_ptr<ExcludedAppsModel>()> makeExcludedAppsModel;
         AboutServices about;
+        // What the Corner Rounding page's picture of the desktop is made from; none: a stand-in picture.
+        CornerPreviewServices cornerPreview;
     };
 
     explicit SettingsRootView(Model model, QWidget* parent = nullptr);

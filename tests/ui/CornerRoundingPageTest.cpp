@@ -1,0 +1,274 @@
+// The Corner Rounding page over real settings, a fake store and a fake wallpaper: the picture loads only
+// while the editor is on screen in the open window; linked and unlinked opacity and position rows with the
+// values each keeps; the stacking picker's strings; the stroke switch writing at once; the legend.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "ui/CornerEdits.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeScreens.h"
+#include "support/FakeUpdater.h"
+#include "support/FakeWallpaperSnapshot.h"
+#include "support/FakeWorkspace.h"
+#include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
+#include "ui/settings/CornerRoundingSections.h"
+#include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/SymbolIcon.h"
+#include "ui/settings/UpdateCheckModel.h"
+
+namespace velaro {
+namespace {
+
+using test::solidPicture;
+
+class CornerRoundingPageTest : public ::testing::Test {
+protected:
+    CornerRoundingPageTest() {
+        settings = std::make_unique<OverlaySettings>(defaults, loop);
+        screens.setScreens({test::FakeScreens::make("A", Rect{0, 0, 1440, 900}, 24)});
+        loop.runUntilIdle();
+    }
+
+    void settle() { loop.runUntilIdle(); }
+    void editCorners(const std::function<void(CornerSettings&)>& change) {
+        test::editCorners(*settings, loop, change);
+    }
+    CornerPreviewServices services() { return {&snapshot, &screens, &workspace}; }
+    static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
+    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    static bool hasText(const QWidget* root, const QString& text) {
+        for (QLabel* label : root->findChildren<QLabel*>())
+            if (label->text() == text) return true;
+        return false;
+    }
+    static QString shownChoice(SettingsChoiceRow* row) {
+        return static_cast<QComboBox*>(row->control())->currentText();
+    }
+    // What the user's pick of a menu item sends.
+    static void pick(SettingsChoiceRow* row, int index) {
+        auto* menu = static_cast<QComboBox*>(row->control());
+        menu->setCurrentIndex(index);
+        emit menu->activated(index);
+    }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    test::FakeScreens screens;
+    test::FakeWorkspace workspace;
+    test::FakeWallpaperSnapshot snapshot;
+    std::unique_ptr<OverlaySettings> settings;
+};
+
+TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    auto* editor = new CornerRoundingSection(*settings, loop, services());
+    column->addWidget(editor);
+    window.resize(500, 400);
+    EXPECT_TRUE(snapshot.requests.empty()) << "loading before the window shows";
+    EXPECT_EQ(editor->canvas()->heightForWidth(460), 288) << "the 1440 × 900 screen's shape";
+
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        bool started;
+        std::size_t requests;
+    } steps[] = {
+        {"the window shows", [&] { window.show(); }, true, 1},
+        {"another page", [&] { editor->hide(); }, false, 1},
+        {"back to the page", [&] { editor->show(); }, true, 2},
+        {"a desktop switch", [&] { workspace.send(WorkspaceEvent::Kind::activeSpaceDidChange); }, true, 3},
+        {"the window closes", [&] { window.hide(); }, false, 3},
+        {"a desktop switch while closed",
+         [&] { workspace.send(WorkspaceEvent::Kind::activeSpaceDidChange); }, false, 3},
+        {"the window opens again", [&] { window.show(); }, true, 4},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(editor->wallpaper().isStarted(), step.started) << step.what;
+        EXPECT_EQ(loop.pendingTimers(), step.started ? 1u : 0u) << step.what;
+        EXPECT_EQ(snapshot.requests.size(), step.requests) << step.what;
+    }
+
+    // The newest picture reaches the canvas; hidden, the page keeps it for the next time.
+    snapshot.answerLast(solidPicture(Qt::green));
+    ASSERT_TRUE(editor->canvas()->image());
+    EXPECT_EQ(editor->canvas()->image()->pixelColor(0, 0), QColor(Qt::green));
+    editor->hide();
+    EXPECT_TRUE(editor->canvas()->image());
+}
+
+TEST_F(CornerRoundingPageTest, OpacityRowsFollowTheLinksAndShowEachCornersOwnValue) {
+    CornerOpacitySection page(*settings, loop);
+    editCorners([](CornerSettings& c) {
+        c.screenTopOpacity = 0.5;
+        c.screenTopLeftOpacity = 0.204;
+        c.screenTopRightOpacity = 0.996;
+        c.bottomOpacity = 0.125;
+        c.bottomLeftOpacity = 0.3;
+        c.bottomRightOpacity = 0.7;
+    });
+    struct Shown {
+        ScreenCorner corner;
+        const char* title;
+        const char* text;
+    };
+    const struct {
+        bool topLinked, bottomLinked;
+        std::vector<Shown> rows;
+    } states[] = {
+        {true, true, {{ScreenCorner::screenTopLeft, "Top corners", "50%"}, {ScreenCorner::bottomLeft, "Bottom corners", "13%"}}},
+        {false, true,
+         {{ScreenCorner::screenTopLeft, "Top left", "20%"},
+          {ScreenCorner::screenTopRight, "Top right", "100%"},
+          {ScreenCorner::bottomLeft, "Bottom corners", "13%"}}},
+        {false, false,
+         {{ScreenCorner::screenTopLeft, "Top left", "20%"},
+          {ScreenCorner::screenTopRight, "Top right", "100%"},
+          {ScreenCorner::bottomLeft, "Bottom left", "30%"},
+          {ScreenCorner::bottomRight, "Bottom right", "70%"}}},
+    };
+    for (const auto& state : states) {
+        editCorners([&](CornerSettings& c) {
+            c.screenTopLinked = state.topLinked;
+            c.bottomLinked = state.bottomLinked;
+        });
+        const std::string what = std::to_string(state.topLinked) + "/" + std::to_string(state.bottomLinked);
+        EXPECT_EQ(shows(page.linkedRows(CornerRow::screenTop), &page), state.topLinked) << what;
+        EXPECT_EQ(shows(page.unlinkedRows(CornerRow::screenTop), &page), !state.topLinked) << what;
+        EXPECT_EQ(shows(page.linkedRows(CornerRow::bottom), &page), state.bottomLinked) << what;
+        EXPECT_EQ(shows(page.unlinkedRows(CornerRow::bottom), &page), !state.bottomLinked) << what;
+        for (const Shown& r : state.rows) {
+            const bool linked = rowOf(r.corner) == CornerRow::bottom ? state.bottomLinked : state.topLinked;
+            SettingsSliderRow* row = page.row(r.corner, linked);
+            EXPECT_TRUE(shows(row, &page)) << what << ' ' << r.title;
+            EXPECT_TRUE(hasText(row, QString::fromUtf8(r.title))) << what << ' ' << r.title;
+            EXPECT_EQ(text(row), QString::fromUtf8(r.text)) << what << ' ' << r.title;
+        }
+    }
+
+    // A drag on a corner's own row writes that corner (and the row value) on a later turn.
+    page.row(ScreenCorner::bottomRight, false)->slider()->setValue(
+        page.row(ScreenCorner::bottomRight, false)->slider()->positionOf(0.4));
+    EXPECT_DOUBLE_EQ(settings->corners().bottomRightOpacity, 0.7);
+    settle();
+    EXPECT_NEAR(settings->corners().bottomRightOpacity, 0.4, 1e-9);
+    EXPECT_NEAR(settings->corners().bottomLeftOpacity, 0.3, 1e-9) << "the unlinked twin changed";
+    EXPECT_EQ(text(page.row(ScreenCorner::bottomRight, false)), QStringLiteral("40%"));
+}
+
+TEST_F(CornerRoundingPageTest, PositionPickersShowTheStoredStackingAndSetItOnTheNextTurn) {
+    BottomCornerPositionSection page(*settings, loop);
+    settings->cornerBottomLeftZ = BottomCornerZ::wallpaper;
+    settings->cornerBottomRightZ = BottomCornerZ::belowActive;
+    editCorners([](CornerSettings& c) { c.bottomLinked = true; });
+    EXPECT_TRUE(shows(page.pairRow(), &page));
+    EXPECT_FALSE(shows(page.unlinkedRows(), &page));
+    EXPECT_EQ(shownChoice(page.pairRow()), QStringLiteral("Above wallpaper"));
+
+    // Linked, one choice sets both corners.
+    pick(page.pairRow(), 0);
+    EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::wallpaper) << "written inside the menu's event";
+    settle();
+    EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
+    EXPECT_EQ(settings->cornerBottomRightZ(), BottomCornerZ::above);
+
+    // Unlinked, each picker shows and sets its own corner.
+    settings->cornerBottomRightZ = BottomCornerZ::belowActive;
+    editCorners([](CornerSettings& c) { c.bottomLinked = false; });
+    EXPECT_FALSE(shows(page.pairRow(), &page));
+    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomLeft)), QStringLiteral("Above app windows"));
+    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomRight)), QStringLiteral("Below active window"));
+    pick(page.cornerRow(ScreenCorner::bottomRight), 2);
+    settle();
+    EXPECT_EQ(settings->cornerBottomRightZ(), BottomCornerZ::wallpaper);
+    EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
+
+    // A string that is none of the three queues nothing.
+    for (const char* bad : {"", "Above", "behind", "wallpaper "}) {
+        BottomCornerPositionSection::choose(*settings, loop, ScreenCorner::bottomLeft, bad);
+        EXPECT_EQ(loop.pendingPosts(), 0u) << '"' << bad << '"';
+    }
+}
+
+TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesNothing) {
+    CornerStrokeSection page(*settings, loop);
+    int changes = 0;
+    const auto counting = settings->corners.changes().sink([&](const CornerSettings&) { ++changes; });
+    defaults.clearWrites();
+    page.strokeRow()->toggle()->click();
+    EXPECT_TRUE(settings->corners().arcStrokeEnabled) << "the switch waited for a later turn";
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(defaults.wasWritten("cornerSettings"));
+
+    defaults.clearWrites();
+    CornerStrokeSection::setStroke(*settings, true);
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(defaults.wasWritten("cornerSettings"));
+    settle();
+    EXPECT_TRUE(page.strokeRow()->toggle()->isChecked());
+    page.strokeRow()->toggle()->click();
+    EXPECT_FALSE(settings->corners().arcStrokeEnabled);
+    EXPECT_EQ(changes, 2);
+}
+
+TEST_F(CornerRoundingPageTest, TheLegendNamesEachControlWithItsSymbol) {
+    CornerHoverLegend legend(loop);
+    const char* titles[] = {"Radius", "Above / Behind", "Custom color", "Link"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(legend.titleLabel(i)->text(), QString::fromUtf8(titles[i]));
+        EXPECT_TRUE(hasSymbol(CornerHoverLegend::entries[i].symbol)) << CornerHoverLegend::entries[i].symbol;
+        ASSERT_NE(legend.symbolLabel(i), nullptr);
+        EXPECT_FALSE(legend.symbolLabel(i)->pixmap().isNull());
+    }
+    EXPECT_TRUE(hasText(&legend, QStringLiteral("Hover controls")));
+}
+
+// The settings window's Corner Rounding page gets the app's wallpaper pictures, and holds them only while
+// it is the page on screen.
+TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithOtherPages) {
+    ProfileManager profiles(defaults);
+    test::FakeUpdater updater;
+    UpdateCheckModel updateCheck(updater);
+    Published<bool> login{false};
+    SettingsNavigation navigation;
+    SettingsRootView view(SettingsRootView::Model{
+        .showWelcomeTour = [] {},
+        .updateCheck = [&]() -> UpdateCheckModel& { return updateCheck; },
+        .settings = *settings,
+        .loginItem = {login, [](bool) {}},
+        .profileManager = profiles,
+        .navigation = navigation,
+        .loop = loop,
+        .makeExcludedAppsModel = nullptr,
+        .about = AboutServices{{}, {}, {}, defaults, nullptr, {}, {}},
+        .cornerPreview = services(),
+    });
+    view.resize(700, 600);
+    view.show();
+    navigation.selection = SettingsCategory::cornerRounding;
+    settle();
+    auto* editor = test::findWidget<CornerRoundingSection>(view.currentPage());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->wallpaper().isStarted());
+    ASSERT_EQ(snapshot.requests.size(), 1u);
+    snapshot.answerLast(solidPicture(Qt::red));
+    EXPECT_TRUE(editor->canvas()->image());
+
+    navigation.selection = SettingsCategory::animation;
+    settle();
+    EXPECT_FALSE(editor->wallpaper().isStarted());
+    navigation.selection = SettingsCategory::cornerRounding;
+    settle();
+    EXPECT_TRUE(editor->wallpaper().isStarted());
+    EXPECT_EQ(snapshot.requests.size(), 2u);
+}
+
+}  // namespace
+}  // namespace velaro
