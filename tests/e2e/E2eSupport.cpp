@@ -6,8 +6,6 @@
 
 #include <xcb/xcb.h>
 
-#include <dlfcn.h>
-#include <link.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -308,17 +306,6 @@ void OwnWindow::paintEvent(QPaintEvent*) {
     QPainter(this).fillRect(rect(), colour_);
 }
 
-void keepLoadedLibrariesMapped() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
-            // A reference that is never dropped; RTLD_NODELETE keeps the library even past dlclose().
-            if (info->dlpi_name && *info->dlpi_name)
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
 void setUndecorated(uint32_t window) {
     auto x = x11::Connection::open();
     if (!x) return;
@@ -332,6 +319,18 @@ void setUndecorated(uint32_t window) {
 int xClientsOf(int64_t pid) {
     auto x = x11::Connection::open();
     return x ? x11::clientsOfProcess(*x, pid) : -1;
+}
+
+PressCountingWindow::PressCountingWindow(QColor colour) : colour_(colour) {
+    setWindowFlags(Qt::FramelessWindowHint);
+}
+
+void PressCountingWindow::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), colour_);
+}
+
+void PressCountingWindow::mousePressEvent(QMouseEvent*) {
+    ++presses;
 }
 
 SolidWindow::SolidWindow(QColor colour) {

@@ -80,11 +80,6 @@ std::vector<uint32_t> clientWindows();
 // The panel's height at the top of the primary monitor: the largest top strut of the docks.
 int panelHeight();
 
-// Keeps every library loaded now mapped until the process ends. Call it once OpenGL has drawn: the GL driver
-// is unloaded when Qt closes its X display at exit, and what the driver's globals held then looks leaked to
-// the sanitizer's leak check.
-void keepLoadedLibrariesMapped();
-
 // Adds or removes both maximised states of a client window, as a pager asks the window manager.
 void setMaximised(uint32_t window, bool on);
 
@@ -141,6 +136,21 @@ void setUndecorated(uint32_t window);
 // How many connections the process `pid` holds to the X server, as the server counts its clients
 // (X-Resource); -1 when the server cannot tell.
 int xClientsOf(int64_t pid);
+
+// A frameless window of this test process in one colour that counts the mouse presses it gets: what a
+// click through the app's windows should reach.
+class PressCountingWindow : public QWidget {
+public:
+    explicit PressCountingWindow(QColor colour);
+    int presses = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent*) override;
+
+private:
+    QColor colour_;
+};
 
 // A borderless window of this test process (another program to the app) in one colour, maximised.
 class SolidWindow {

@@ -2,8 +2,6 @@
 // pass through them to the window below, it stays right under the panel across activations, and it leaves
 // the screen when the compositor goes.
 #include <QGuiApplication>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -24,16 +22,6 @@ namespace {
 const QColor kAppColour(0x2c, 0xa0, 0x4a);
 constexpr int kPitch = 40;      // a 20 px bar every 40 px, from x = 0
 constexpr float kDepth = 0.8f;  // 64 of the window's 80 points
-
-class PressCountingWindow : public QWidget {
-public:
-    PressCountingWindow() { setWindowFlags(Qt::FramelessWindowHint); }
-    int presses = 0;
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), kAppColour); }
-    void mousePressEvent(QMouseEvent*) override { ++presses; }
-};
 
 class VizBarWindowE2eTest : public ::testing::Test {
 protected:
@@ -71,7 +59,6 @@ protected:
             bars.push_back({float(x) / screenWidth, 20.0f / screenWidth});
         renderer = VizWindowRenderer::create(*window, bars);
         ASSERT_NE(renderer, nullptr);
-        keepLoadedLibrariesMapped();
         heights.assign(bars.size(), kDepth);
         const auto* surface = window->glSurface();
         uniforms.u0 = {1, float(surface->pixelWidth()), float(surface->pixelHeight()), 0};
@@ -103,7 +90,7 @@ protected:
     VizUniforms uniforms{};
     VizWaveParams waves{};
     VizFrame frame;
-    PressCountingWindow app;
+    PressCountingWindow app{kAppColour};
 };
 
 TEST_F(VizBarWindowE2eTest, BarsShowOverTheAppAndClicksPassThroughThem) {
@@ -124,7 +111,7 @@ TEST_F(VizBarWindowE2eTest, StaysRightUnderThePanelAndAboveOtherWindowsAcrossAct
     const auto number = std::uint32_t(window->windowNumber());
     EXPECT_TRUE(waitUntil([&] { return liesRightUnderAPanel(number); }));
 
-    PressCountingWindow other;
+    PressCountingWindow other(kAppColour);
     other.setGeometry(1000, 30, 400, 200);
     other.show();
     ASSERT_TRUE(waitUntil([&] { return other.windowHandle()->isExposed(); }));

@@ -12,6 +12,7 @@
 
 #include "e2e/E2eSupport.h"
 #include "music/VizBarRenderer.h"
+#include "platform/linux/QtOverlayGLSurface.h"
 
 namespace velaro::e2e {
 namespace {
@@ -61,6 +62,7 @@ protected:
         context.setFormat(VizBarRenderer::contextFormat());
         ASSERT_TRUE(context.create()) << "no OpenGL context in the test desktop";
         ASSERT_TRUE(context.makeCurrent(&surface));
+        keepGLDriverLoaded();  // as the app's GL windows do
     }
     void TearDown() override {
         if (!context.isValid()) return;
@@ -76,7 +78,6 @@ protected:
         target = std::make_unique<QOpenGLFramebufferObject>(w, h);
         renderer = VizBarRenderer::create(w, h, scale, bars);
         ASSERT_NE(renderer, nullptr);
-        keepLoadedLibrariesMapped();
         frame.heights = heights;
         frame.uniforms = &uniforms;
         frame.waves = &waves;

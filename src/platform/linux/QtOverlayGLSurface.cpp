@@ -1,10 +1,14 @@
 // GL-surface overlay windows: context creation, loss and presentation.
 #include "platform/linux/QtOverlayGLSurface.h"
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QWindow>
 #include <cmath>
+#include <string_view>
 
 #include "base/Log.h"
 
@@ -21,6 +25,21 @@ std::uint64_t nextGeneration() {
 }
 
 }  // namespace
+
+void keepGLDriverLoaded() {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            const std::string_view path = info->dlpi_name ? info->dlpi_name : "";
+            // Mesa's drivers (…/dri/*_dri.so), the gallium library they may share, and the GLX vendor.
+            const bool driver = path.find("_dri.so") != std::string_view::npos ||
+                                path.find("libgallium") != std::string_view::npos ||
+                                path.find("libGLX_") != std::string_view::npos;
+            // A reference that is never dropped; RTLD_NODELETE keeps the library even past dlclose().
+            if (driver) dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+}
 
 QtOverlayGLSurface::QtOverlayGLSurface() = default;
 
@@ -76,6 +95,7 @@ bool QtOverlayGLSurface::makeCurrent() {
         }
         context_ = std::move(context);
         generation_ = nextGeneration();
+        keepGLDriverLoaded();
     }
     if (context_->makeCurrent(window_)) return true;
     if (!context_->isValid()) {
