@@ -521,8 +521,11 @@ void AppDelegate::syncProgressBar() {
     OverlaySettings& s = *overlaySettings_;
     if (s.masterEnabled() && s.progressEnabled()) {
         if (progressBarController_) return;
-        progressBarController_ =
-            std::make_unique<ProgressBarController>(MusicProgressEngine::shared(), *screenSampler_, s);
+        progressBarController_ = std::make_unique<ProgressBarController>(
+            ProgressBarServices::make(loop_, services_.overlayHost, services_.sampler.screens,
+                                      services_.sampler.pointer, services_.hotkeys,
+                                      MusicProgressEngine::shared(), *screenSampler_),
+            s);
         progressBarController_->setOverviewActive(missionControlDetector_->isOverviewActive());
         return;
     }

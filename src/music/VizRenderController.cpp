@@ -6,7 +6,9 @@
 
 #include "base/Log.h"
 #include "base/MainLoop.h"
+#include "music/MenuBarBackdrop.h"
 #include "music/MusicVisualizerAudioEngine.h"
+#include "music/ProgressBarView.h"
 #include "platform/OverlayWindowHost.h"
 #include "platform/Screens.h"
 #include "sampling/ScreenSampler.h"
@@ -25,7 +27,6 @@ constexpr float kSilentMean = 0.0002f;
 constexpr double kFadeInRate = 3.3333333;  // 0.3 s
 constexpr double kFadeOutRate = -2.0;      // 0.5 s
 constexpr double kFastFadeOutRate = -4.0;  // 0.25 s, with the menu bar gone
-constexpr const char* kProgressBarWindowName = "progress-bar";
 
 }  // namespace
 
@@ -41,12 +42,7 @@ VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& hos
             *buffer = engine.latestBands();
             return *buffer;
         },
-        .filledWindowColor = [&sampler]() -> std::optional<Color> {
-            if (!sampler.isFilledWindowActive()) return std::nullopt;
-            if (auto channel = sampler.liveContextScreenValue())
-                if (const auto& color = channel->dominantColor()) return *color;
-            return sampler.dominantColor();
-        },
+        .filledWindowColor = [&sampler] { return menuBarBackdropColor(sampler); },
         .artworkColor = {},
         .makeRenderer = {},
     };

@@ -54,6 +54,8 @@ public:
     // (holding the keys down does not call it again). Handlers are asked newest first until one handles
     // the press. Returns a non-zero handler reference, or 0 when no handler can be installed.
     virtual std::uint64_t installHandler(Handler handler) = 0;
+    // Removes an installed handler; an unknown or zero reference does nothing. Main thread only.
+    virtual void removeHandler(std::uint64_t ref) = 0;
     // Registers a key (a stored virtual key code) with modifier bits (the masks above) under `id`.
     // Main thread only.
     virtual HotKeyRegistration registerHotKey(std::uint32_t virtualKeyCode, std::uint32_t modifiers,

@@ -219,6 +219,19 @@ void OverlayWindow::orderBelow(WindowNumber other) {
     orderIn();
 }
 
+void OverlayWindow::setTakesMouse(bool takes) {
+    if (takes == takesMouse_) return;
+    takesMouse_ = takes;
+    applyTakesMouse(takes);
+}
+
+void OverlayWindow::deliverMouse(const OverlayMouseEvent& event) {
+    if (!takesMouse_ || !mouseHandler_) return;
+    // The handler may drop the window (and with it this handler) while it runs.
+    const OverlayMouseHandler handler = mouseHandler_;
+    handler(event);
+}
+
 void OverlayWindow::setContent(OverlayContent content) {
     content_ = std::move(content);
     setNeedsDisplay();

@@ -2,9 +2,9 @@
 // ordering, animated changes and batches of changes that reach the screen together.
 //
 // Every window a host makes shares one configuration: no border, no shadow, a clear background, never
-// takes the mouse, the keyboard or the focus, stays on every desktop and out of the taskbar and the window
-// cycle. Frames are in global points (origin at the primary screen's bottom-left, y up); the content paints
-// in the window's own points with the origin at its top-left.
+// takes the keyboard or the focus, lets the mouse through unless its owner switches that off, stays on every
+// desktop and out of the taskbar and the window cycle. Frames are in global points (origin at the primary
+// screen's bottom-left, y up); the content paints in the window's own points with the origin at its top-left.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
 #include "base/Lifetime.h"
+#include "platform/ModifierFlags.h"
 
 class QPainter;
 
@@ -87,6 +88,32 @@ public:
     virtual std::uint64_t generation() const = 0;
 };
 
+// Where a scroll gesture is: touchpads report the start, the moves and the end of a swipe, and the
+// coasting that follows it as a momentum phase of its own.
+enum class ScrollPhase { none, began, changed, ended, cancelled };
+
+// A mouse or scroll event that reached a window taking the mouse.
+struct OverlayMouseEvent {
+    enum class Kind { down, dragged, up, scroll };
+    enum class Button { left, right, other };
+    Kind kind = Kind::down;
+    Button button = Button::left;
+    Point location;               // in the window's points, origin at its top-left
+    int clickCount = 1;           // for an up: 2 ends a double click
+    std::uint32_t modifiers = 0;  // ModifierFlag bits held with the event
+    // Scroll events only: the distance in points (positive x: towards the left of the content, as a
+    // wheel turned left scrolls), whether it came from a touchpad (precise) rather than wheel notches,
+    // the gesture's phase, and whether the desktop inverts the direction ("natural" scrolling).
+    double deltaX = 0;
+    double deltaY = 0;
+    bool hasPreciseDeltas = false;
+    ScrollPhase phase = ScrollPhase::none;
+    ScrollPhase momentumPhase = ScrollPhase::none;
+    bool directionInvertedFromDevice = false;
+};
+
+using OverlayMouseHandler = std::function<void(const OverlayMouseEvent&)>;
+
 class OverlayWindowHost;
 
 class OverlayWindow {
@@ -125,6 +152,13 @@ public:
     // The OpenGL drawable of a window made with OverlaySurfaceKind::gl; null for painted windows.
     virtual OverlayGLSurface* glSurface() { return nullptr; }
 
+    // Whether the window takes mouse and scroll events over its whole frame (they go to the mouse handler)
+    // instead of letting them through to what lies beneath. Off at first; the window never takes the
+    // keyboard focus either way.
+    bool takesMouse() const { return takesMouse_; }
+    void setTakesMouse(bool takes);
+    void setMouseHandler(OverlayMouseHandler handler) { mouseHandler_ = std::move(handler); }
+
     void setContent(OverlayContent content);
     const OverlayContent& content() const { return content_; }
     // Marks the content for repainting; it is repainted on the next turn of the loop, by
@@ -145,6 +179,10 @@ protected:
     virtual void applyLevel(int) {}
     // Repaints the content now.
     virtual void paint() = 0;
+    // Lets the mouse reach the window, or pass through it again.
+    virtual void applyTakesMouse(bool) {}
+    // Hands a native event to the mouse handler; nothing while the window lets the mouse through.
+    void deliverMouse(const OverlayMouseEvent& event);
 
     // Every subclass calls this first in its destructor: it orders the window out while it is still whole.
     void detachFromHost();
@@ -165,6 +203,8 @@ private:
     bool visible_ = false;
     bool needsDisplay_ = true;
     bool attached_ = true;
+    bool takesMouse_ = false;
+    OverlayMouseHandler mouseHandler_;
     std::optional<WindowNumber> belowForeign_;
     OverlayContent content_;
     std::shared_ptr<Tween> alphaTween_;

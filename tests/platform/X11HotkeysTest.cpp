@@ -40,6 +40,24 @@ TEST(X11HotkeyModifiers, StoredBitsMapToXModifiersAndEveryLockState) {
     EXPECT_EQ(lockVariants(kCtrl, 0), (std::vector<std::uint16_t>{kCtrl, kCtrl | kLock}));
 }
 
+TEST(X11HotkeyModifiers, ThePointersStateReadsBackAsModifierFlags) {
+    const X11ModifierMasks usual{kMod1, kMod2, kMod4}, moved{kMod4, kMod3, kMod1};
+    struct Case {
+        std::uint16_t state;
+        X11ModifierMasks masks;
+        std::uint32_t flags;
+    };
+    const Case cases[] = {
+        {kMod1, usual, ModifierFlag::option},
+        {kMod1, moved, ModifierFlag::command},  // Super moved to Mod1
+        {kMod4, moved, ModifierFlag::option},
+        {kShift | kCtrl | kLock | kMod2 | kButton1, usual, ModifierFlag::shift | ModifierFlag::control},
+        {kMod1 | kMod4, usual, ModifierFlag::option | ModifierFlag::command},
+        {kMod1, X11ModifierMasks{0, 0, 0}, 0},  // no Alt on this keyboard
+    };
+    for (const Case& c : cases) EXPECT_EQ(modifierFlagsFromXState(c.state, c.masks), c.flags) << c.state;
+}
+
 struct X11HotkeyDispatch : ::testing::Test {
     HotKeyDispatch dispatch;
     const HotKeyID master{1, 1}, overlay{1, 2};

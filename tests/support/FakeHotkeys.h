@@ -28,6 +28,10 @@ public:
         return handlers_.back().first;
     }
 
+    void removeHandler(std::uint64_t ref) override {
+        std::erase_if(handlers_, [ref](const auto& entry) { return entry.first == ref; });
+    }
+
     HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers, HotKeyID id) override {
         ++registerCalls;
         if (heldElsewhere.count({keyCode, modifiers})) return {0, HotKeyError::inUse};

@@ -38,6 +38,16 @@ bool FakeOverlayWindow::isShownOnScreen() const {
     return isVisible() && (fakeHost_.supportsTranslucency() || alphaValue() > 0);
 }
 
+bool FakeOverlayWindow::sendMouse(const OverlayMouseEvent& event) {
+    if (!isShownOnScreen() || !takesMouse()) return false;
+    deliverMouse(event);
+    return true;
+}
+
+void FakeOverlayWindow::applyTakesMouse(bool takes) {
+    fakeHost_.record("mouse " + name() + (takes ? " on" : " off"));
+}
+
 void FakeOverlayWindow::applyFrame(const Rect& frame) {
     frames_.push_back(frame);
     std::ostringstream line;

@@ -53,6 +53,9 @@ public:
     int paintCount() const { return paints_; }
     // What is on screen: ordered in, and not hidden by an alpha of 0 where translucency is missing.
     bool isShownOnScreen() const;
+    // A mouse or scroll event over the window, as the desktop would send it: it reaches the handler only
+    // while the window is on screen and takes the mouse. Returns whether it reached it.
+    bool sendMouse(const OverlayMouseEvent& event);
 
 protected:
     void applyFrame(const Rect& frame) override;
@@ -60,6 +63,7 @@ protected:
     void applyVisible(bool visible) override;
     void applyLevel(int level) override;
     void paint() override;
+    void applyTakesMouse(bool takes) override;
 
 private:
     FakeOverlayWindowHost& fakeHost_;
@@ -79,7 +83,7 @@ public:
     void setSupportsTranslucency(bool on) { translucency_ = on; }
 
     // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "level NAME 24",
-    // "paint NAME",
+    // "paint NAME", "mouse NAME on" / "mouse NAME off",
     // "stack A,B,C" (front to back, when the stack reaches the screen) and "commit" (a batch ended).
     const std::vector<std::string>& log() const { return log_; }
     void clearLog() { log_.clear(); }

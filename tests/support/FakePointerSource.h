@@ -18,6 +18,10 @@ public:
         if (!location_ || primaryHeight_ <= 0) return std::nullopt;
         return Point{location_->x, primaryHeight_ - location_->y};
     }
+    std::uint32_t modifierFlags() const override {
+        ++modifierReads_;
+        return modifiers_;
+    }
     Cancellable watchMotion(std::function<void()> moved) override {
         const int id = ++nextId_;
         watchers_->emplace(id, std::move(moved));
@@ -36,12 +40,17 @@ public:
     // Moves the pointer to a position in top-left global points (y down).
     void moveToTopLeft(Point topLeft) { moveTo({topLeft.x, primaryHeight_ - topLeft.y}); }
     void forget() { location_.reset(); }
+    // Holds exactly these modifier keys (ModifierFlag bits) from now on.
+    void holdModifiers(std::uint32_t flags) { modifiers_ = flags; }
+    int modifierReads() const { return modifierReads_; }
     void setPrimaryHeight(double h) { primaryHeight_ = h; }
     std::size_t watcherCount() const { return watchers_->size(); }
 
 private:
     using Watchers = std::map<int, std::function<void()>>;
     std::optional<Point> location_;
+    std::uint32_t modifiers_ = 0;
+    mutable int modifierReads_ = 0;
     double primaryHeight_;
     std::shared_ptr<Watchers> watchers_ = std::make_shared<Watchers>();
     int nextId_ = 0;

@@ -1,6 +1,7 @@
-// Overlay windows on X11: frameless override-redirect Qt windows that take no input and no focus, painted
-// through a backing store, ARGB while a compositor runs and cut to their painted shape while none does,
-// and kept in their place in the stack by level with ConfigureWindow requests.
+// Overlay windows on X11: frameless override-redirect Qt windows that take no focus, and no input unless
+// their owner asks for the mouse, painted through a backing store, ARGB while a compositor runs and cut to
+// their painted shape while none does, and kept in their place in the stack by level with ConfigureWindow
+// requests.
 #include "platform/linux/QtOverlayWindowHost.h"
 
 #include <xcb/shape.h>
@@ -24,6 +25,7 @@
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/linux/QtOverlayGLSurface.h"
+#include "platform/linux/QtOverlayInput.h"
 #include "platform/linux/X11OverlayStack.h"
 #include "platform/linux/X11Session.h"
 
@@ -161,6 +163,12 @@ public:
         if (xfixes_ || !shapeInput_) return;
         xcb_shape_rectangles(conn_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, window,
                              0, 0, 0, nullptr);
+    }
+    // The whole window takes input again (the SHAPE side of a window that takes the mouse).
+    void restoreInputShape(std::uint32_t window) {
+        if (xfixes_ || !shapeInput_) return;
+        xcb_shape_mask(conn_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, window, 0, 0, XCB_NONE);
+        xcb_flush(conn_);
     }
 
     void flush() { xcb_flush(conn_); }
@@ -337,16 +345,29 @@ protected:
     void exposeEvent(QExposeEvent*) override {
         if (isExposed()) renderNow();
     }
+    // Mouse events arrive only while the owner takes the mouse; a double click's second press comes as a
+    // press followed by a double-click event, so its release ends a double click.
+    void mousePressEvent(QMouseEvent* event) override {
+        clickCount_ = 1;
+        deliver(*event);
+    }
+    void mouseDoubleClickEvent(QMouseEvent*) override { clickCount_ = 2; }
+    void mouseMoveEvent(QMouseEvent* event) override { deliver(*event); }
+    void mouseReleaseEvent(QMouseEvent* event) override { deliver(*event); }
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override {
         if (store_) store_->resize(event->size());
         if (isExposed()) renderNow();
     }
 
 private:
+    void deliver(const QMouseEvent& event);
+
     QtOverlayWindow& owner_;
     std::unique_ptr<QBackingStore> store_;
     QtOverlayGLSurface* gl_;
     bool translucent_;
+    int clickCount_ = 1;
     bool painted_ = false;
     QRegion shape_;
 };
@@ -405,7 +426,7 @@ public:
             // Placed in the stack before it is mapped, so it never flashes over the panel.
             if (restackFirst) qtHost_.restack(true);
             surface_->show();
-            if (qtHost_.desktop_) qtHost_.desktop_->clearInputShape(surface_->winId());
+            if (qtHost_.desktop_ && !takesMouse()) qtHost_.desktop_->clearInputShape(surface_->winId());
         } else {
             surface_->hide();
         }
@@ -416,6 +437,15 @@ public:
 
     void paintContent(QPainter& painter, Size size) const {
         if (content()) content()(painter, size);
+    }
+
+    void mouse(const OverlayMouseEvent& event) { deliverMouse(event); }
+    void wheel(const QWheelEvent& event) {
+        if (!wheelGestures_)
+            wheelGestures_ = std::make_unique<WheelGestures>(
+                qtHost_.loop(), QGuiApplication::platformName() == QLatin1String("xcb"),
+                [this](const OverlayMouseEvent& e) { deliverMouse(e); });
+        wheelGestures_->wheel(event);
     }
 
 protected:
@@ -433,12 +463,23 @@ protected:
         surface_->renderNow();
         syncNativeVisibility(true);  // without a compositor an empty shape hides the window
     }
+    void applyTakesMouse(bool takes) override {
+        // Qt switches the XFixes input region and the window's event mask together.
+        surface_->setFlag(Qt::WindowTransparentForInput, !takes);
+        if (qtHost_.desktop_) {
+            if (takes)
+                qtHost_.desktop_->restoreInputShape(surface_->winId());
+            else if (surface_->isVisible())
+                qtHost_.desktop_->clearInputShape(surface_->winId());
+        }
+    }
 
 private:
     void buildSurface() {
         auto old = std::move(surface_);
         surface_ =
             std::make_unique<QtOverlaySurface>(*this, name(), qtHost_.supportsTranslucency(), gl_.get());
+        if (takesMouse()) surface_->setFlag(Qt::WindowTransparentForInput, false);
         surface_->setGeometry(qtHost_.qtGeometryFor(frame()));
         if (qtHost_.supportsTranslucency()) surface_->setOpacity(alphaValue());
         surface_->create();
@@ -449,6 +490,7 @@ private:
     QtOverlayWindowHost& qtHost_;
     std::unique_ptr<QtOverlayGLSurface> gl_;
     std::unique_ptr<QtOverlaySurface> surface_;
+    std::unique_ptr<WheelGestures> wheelGestures_;
     bool nativeShown_ = false;
 };
 
@@ -467,6 +509,14 @@ QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& na
     }
     setTitle(QString::fromStdString(name));
     if (!gl) store_ = std::make_unique<QBackingStore>(this);
+}
+
+void QtOverlaySurface::deliver(const QMouseEvent& event) {
+    if (const auto converted = overlayMouseEvent(event, clickCount_)) owner_.mouse(*converted);
+}
+
+void QtOverlaySurface::wheelEvent(QWheelEvent* event) {
+    owner_.wheel(*event);
 }
 
 void QtOverlaySurface::renderNow() {

@@ -51,6 +51,40 @@ X11ModifierMasks modifierMasksFrom(const std::vector<std::vector<std::uint8_t>>&
     return masks;
 }
 
+X11ModifierMasks readModifierMasks(xcb_connection_t* c) {
+    if (!c || xcb_connection_has_error(c)) return {};
+    const auto* setup = xcb_get_setup(c);
+    const std::uint8_t first = setup->min_keycode;
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto modAsk = xcb_get_modifier_mapping(c);
+    auto mapAsk = xcb_get_keyboard_mapping(c, first, count);
+    auto* mod = xcb_get_modifier_mapping_reply(c, modAsk, nullptr);
+    auto* map = xcb_get_keyboard_mapping_reply(c, mapAsk, nullptr);
+    X11ModifierMasks masks;
+    if (mod && map) {
+        std::vector<std::vector<std::uint8_t>> rows(8);
+        const auto* codes = xcb_get_modifier_mapping_keycodes(mod);
+        for (int i = 0; i < 8; ++i)
+            rows[i].assign(codes + i * mod->keycodes_per_modifier,
+                           codes + (i + 1) * mod->keycodes_per_modifier);
+        std::set<std::uint8_t> numLock, super, alt;
+        const auto* syms = xcb_get_keyboard_mapping_keysyms(map);
+        const int perKey = map->keysyms_per_keycode;
+        for (int k = 0; k < count && perKey > 0; ++k)
+            for (int l = 0; l < perKey; ++l) {
+                const auto sym = syms[k * perKey + l];
+                const std::uint8_t key = first + k;
+                if (sym == kNumLock) numLock.insert(key);
+                if (sym == kSuperL || sym == kSuperR) super.insert(key);
+                if (sym == kAltL || sym == kAltR) alt.insert(key);
+            }
+        masks = modifierMasksFrom(rows, numLock, super, alt);
+    }
+    std::free(mod);
+    std::free(map);
+    return masks;
+}
+
 std::uint16_t xModifiersFor(std::uint32_t modifiers, const X11ModifierMasks& masks) {
     std::uint16_t x = 0;
     if (modifiers & Hotkeys::commandMask) x |= masks.super;
@@ -58,6 +92,15 @@ std::uint16_t xModifiersFor(std::uint32_t modifiers, const X11ModifierMasks& mas
     if (modifiers & Hotkeys::controlMask) x |= kControl;
     if (modifiers & Hotkeys::shiftMask) x |= kShift;
     return x;
+}
+
+std::uint32_t modifierFlagsFromXState(std::uint16_t state, const X11ModifierMasks& masks) {
+    std::uint32_t flags = 0;
+    if (state & kShift) flags |= ModifierFlag::shift;
+    if (state & kControl) flags |= ModifierFlag::control;
+    if (masks.alt && (state & masks.alt)) flags |= ModifierFlag::option;
+    if (masks.super && (state & masks.super)) flags |= ModifierFlag::command;
+    return flags;
 }
 
 std::vector<std::uint16_t> lockVariants(std::uint16_t modifiers, std::uint16_t numLockMask) {
@@ -129,38 +172,8 @@ std::uint64_t X11Hotkeys::installHandler(Handler handler) {
     return nextRef_;
 }
 
-X11ModifierMasks X11Hotkeys::readModifierMasks() const {
-    auto* c = connection_;
-    const auto* setup = xcb_get_setup(c);
-    const std::uint8_t first = setup->min_keycode;
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto modAsk = xcb_get_modifier_mapping(c);
-    auto mapAsk = xcb_get_keyboard_mapping(c, first, count);
-    auto* mod = xcb_get_modifier_mapping_reply(c, modAsk, nullptr);
-    auto* map = xcb_get_keyboard_mapping_reply(c, mapAsk, nullptr);
-    X11ModifierMasks masks;
-    if (mod && map) {
-        std::vector<std::vector<std::uint8_t>> rows(8);
-        const auto* codes = xcb_get_modifier_mapping_keycodes(mod);
-        for (int i = 0; i < 8; ++i)
-            rows[i].assign(codes + i * mod->keycodes_per_modifier,
-                           codes + (i + 1) * mod->keycodes_per_modifier);
-        std::set<std::uint8_t> numLock, super, alt;
-        const auto* syms = xcb_get_keyboard_mapping_keysyms(map);
-        const int perKey = map->keysyms_per_keycode;
-        for (int k = 0; k < count && perKey > 0; ++k)
-            for (int l = 0; l < perKey; ++l) {
-                const auto sym = syms[k * perKey + l];
-                const std::uint8_t key = first + k;
-                if (sym == kNumLock) numLock.insert(key);
-                if (sym == kSuperL || sym == kSuperR) super.insert(key);
-                if (sym == kAltL || sym == kAltR) alt.insert(key);
-            }
-        masks = modifierMasksFrom(rows, numLock, super, alt);
-    }
-    std::free(mod);
-    std::free(map);
-    return masks;
+void X11Hotkeys::removeHandler(std::uint64_t ref) {
+    std::erase_if(handlers_, [ref](const auto& entry) { return entry.first == ref; });
 }
 
 HotKeyRegistration X11Hotkeys::registerHotKey(std::uint32_t virtualKeyCode, std::uint32_t modifiers,
@@ -172,7 +185,7 @@ HotKeyRegistration X11Hotkeys::registerHotKey(std::uint32_t virtualKeyCode, std:
         return {0, HotKeyError::unsupportedKey};
     const auto keycode = static_cast<std::uint8_t>(*code);
 
-    const auto masks = readModifierMasks();
+    const auto masks = readModifierMasks(connection_);
     masks_ = masks;
     const auto xmods = xModifiersFor(modifiers, masks);
     // The server lets a client grab the same combination twice, the second replacing the first; a second
@@ -218,7 +231,7 @@ void X11Hotkeys::unregisterHotKey(std::uint64_t ref) {
 
 void X11Hotkeys::modifierMapChanged() {
     if (!connection_ || xcb_connection_has_error(connection_) || grabs_.empty()) return;
-    const auto masks = readModifierMasks();
+    const auto masks = readModifierMasks(connection_);
     if (masks == masks_) return;
     masks_ = masks;
     // Num Lock, Alt or Super moved to another modifier: the grabs must follow, or the keys stop working

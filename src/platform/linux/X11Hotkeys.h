@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Hotkeys.h"
+#include "platform/ModifierFlags.h"
 
 namespace velaro {
 
@@ -33,8 +34,16 @@ X11ModifierMasks modifierMasksFrom(const std::vector<std::vector<std::uint8_t>>&
                                    const std::set<std::uint8_t>& superKeys,
                                    const std::set<std::uint8_t>& altKeys);
 
+// The masks under the server's current modifier and keyboard maps (two round trips); the usual values when
+// the maps cannot be read.
+X11ModifierMasks readModifierMasks(xcb_connection_t* connection);
+
 // The X modifiers of stored modifier bits: command → Super, option → Alt, control → Control, shift → Shift.
 std::uint16_t xModifiersFor(std::uint32_t modifiers, const X11ModifierMasks& masks);
+
+// The other way, for a state the server reports (key, button and pointer states): the ModifierFlag bits of
+// the Shift, Control, Alt and Super keys it holds.
+std::uint32_t modifierFlagsFromXState(std::uint16_t state, const X11ModifierMasks& masks);
 
 // The modifier states one combination is grabbed in, so that Caps Lock and Num Lock do not matter: the
 // combination alone and with Lock, Num Lock and both (fewer when there is no Num Lock).
@@ -81,6 +90,7 @@ public:
     X11Hotkeys& operator=(const X11Hotkeys&) = delete;
 
     std::uint64_t installHandler(Handler handler) override;
+    void removeHandler(std::uint64_t ref) override;
     HotKeyRegistration registerHotKey(std::uint32_t virtualKeyCode, std::uint32_t modifiers,
                                       HotKeyID id) override;
     void unregisterHotKey(std::uint64_t ref) override;
@@ -90,7 +100,6 @@ public:
 
 private:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
-    X11ModifierMasks readModifierMasks() const;
     void ungrab(std::uint8_t keycode, const std::vector<std::uint16_t>& variants);
 
     // Grabs again under the server's new modifier map.

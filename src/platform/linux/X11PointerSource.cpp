@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/Log.h"
+#include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11Session.h"
 
 namespace velaro {
@@ -34,21 +35,32 @@ struct X11PointerSource::Shared {
 
     std::mutex mutex;
     std::optional<Point> root;  // root pixels, as last read
+    std::uint16_t state = 0;    // the modifier and button state read with it
+    X11ModifierMasks masks;     // which modifier bits stand for Alt and Super
+    bool masksKnown = false;    // read with the first answer, and again when the maps change
     bool following = false;     // raw motion is selected
+    bool followingKeys = false;  // raw key presses and releases are selected too
     bool fresh = false;         // `root` is kept current while following
+    bool freshKeys = false;     // `state` is kept current while following keys
     bool askPending = false;
     int watchers = 0;
     SteadyClock::time_point lastRead{};
+    SteadyClock::time_point lastModifierRead{};
     bool notifyPosted = false;
     std::function<void()> notify;  // main thread; cleared when the source goes
 
-    // Raw motion of every master pointer on the root, or none.
-    void select(bool on) {
+    // Raw motion of every master pointer on the root while following, and raw keys while following keys
+    // (a modifier pressed or let go moves no pointer). Under the mutex.
+    void selectLocked() {
         auto& connection = session.desktop();
+        std::uint32_t bits = 0;
+        if (following) bits |= XCB_INPUT_XI_EVENT_MASK_RAW_MOTION;
+        if (following && followingKeys)
+            bits |= XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
         struct {
             xcb_input_event_mask_t head;
             std::uint32_t bits;
-        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, on ? std::uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION} : 0u};
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, bits};
         xcb_input_xi_select_events(connection.get(), connection.root(), 1, &mask.head);
         xcb_flush(connection.get());
     }
@@ -67,31 +79,48 @@ struct X11PointerSource::Shared {
         xcb_flush(connection.get());
     }
 
-    // Follows the pointer from now on (any thread).
-    void follow(bool needAnswer) {
-        bool select = false, askNow = false;
+    // Follows the pointer (and with `keys` the modifier keys) from now on (any thread).
+    void follow(bool needAnswer, bool keys) {
+        bool askNow = false;
         {
             std::lock_guard lock(mutex);
+            bool reselect = false;
             if (!following && inputOpcode) {
                 following = true;
-                select = true;
+                reselect = true;
             }
-            if (needAnswer && !fresh && !askPending) {
+            if (keys && !followingKeys && inputOpcode) {
+                followingKeys = true;
+                reselect = true;
+            }
+            if (reselect) selectLocked();
+            if (needAnswer && !(keys ? freshKeys : fresh) && !askPending) {
                 askPending = true;
                 askNow = true;
             }
         }
-        if (select) this->select(true);
         if (askNow) ask();
     }
 
-    // The pointer in root pixels, asked now (a round trip: never on the main thread).
-    std::optional<Point> read() {
+    // The pointer in root pixels and the modifier state, asked now (a round trip: never on the main
+    // thread). The modifier maps are read first when they are not known.
+    Reading read() {
         auto& connection = session.desktop();
         auto* c = connection.get();
+        bool needMasks = false;
+        {
+            std::lock_guard lock(mutex);
+            needMasks = !masksKnown;
+        }
+        if (needMasks) {
+            const auto read = readModifierMasks(c);
+            std::lock_guard lock(mutex);
+            masks = read;
+            masksKnown = true;
+        }
         auto reply = x11::own(xcb_query_pointer_reply(c, xcb_query_pointer(c, connection.root()), nullptr));
-        if (!reply) return std::nullopt;
-        return Point{double(reply->root_x), double(reply->root_y)};
+        if (!reply) return {};
+        return {Point{double(reply->root_x), double(reply->root_y)}, reply->mask};
     }
 
     // The event thread's part: raw motion and our own asks are taken out of the batch and answered here.
@@ -102,10 +131,16 @@ struct X11PointerSource::Shared {
             const auto type = e->response_type & 0x7f;
             if (type == XCB_GE_GENERIC && inputOpcode) {
                 const auto& ge = reinterpret_cast<const xcb_ge_generic_event_t&>(*e);
-                if (ge.extension == inputOpcode && ge.event_type == XCB_INPUT_RAW_MOTION) {
+                if (ge.extension == inputOpcode &&
+                    (ge.event_type == XCB_INPUT_RAW_MOTION || ge.event_type == XCB_INPUT_RAW_KEY_PRESS ||
+                     ge.event_type == XCB_INPUT_RAW_KEY_RELEASE)) {
                     motion = true;
                     e.reset();
                 }
+            } else if (type == XCB_MAPPING_NOTIFY) {
+                // Alt or Super may sit on another modifier bit now; left in the batch for other services.
+                std::lock_guard lock(mutex);
+                masksKnown = false;
             } else if (type == XCB_CLIENT_MESSAGE &&
                        reinterpret_cast<const xcb_client_message_event_t&>(*e).window == askWindow) {
                 asked = true;
@@ -116,23 +151,33 @@ struct X11PointerSource::Shared {
         {
             std::lock_guard lock(mutex);
             if (asked) askPending = false;
+            const auto now = SteadyClock::now();
             // Nobody watches and nobody has read for a while: stop following until the next read.
-            if (!asked && following && watchers == 0 && SteadyClock::now() - lastRead > kReadGrace) {
-                following = false;
-                fresh = false;
-                select(false);
+            if (!asked && following && watchers == 0 && now - lastRead > kReadGrace) {
+                following = followingKeys = false;
+                fresh = freshKeys = false;
+                selectLocked();
                 return;
+            }
+            // Nobody has asked for the modifier keys for a while: let key presses go by again.
+            if (followingKeys && now - lastModifierRead > kReadGrace) {
+                followingKeys = false;
+                freshKeys = false;
+                selectLocked();
             }
         }
         store(read());
     }
 
-    // Keeps a position just read and tells the watchers when it is another one (any thread).
-    void store(std::optional<Point> now) {
+    // Keeps an answer just read and tells the watchers when the position is another one (any thread).
+    void store(const Reading& answer) {
         std::lock_guard lock(mutex);
+        const auto& now = answer.root;
         const bool changed = now != root;
         root = now;
+        state = answer.state;
         fresh = following;
+        freshKeys = following && followingKeys;
         if (changed && watchers > 0 && !notifyPosted && loop) {
             notifyPosted = true;
             loop->post([self = weakSelf] {
@@ -191,8 +236,9 @@ X11PointerSource::~X11PointerSource() {
     {
         std::lock_guard lock(shared_->mutex);
         shared_->notify = nullptr;
-        if (shared_->following) shared_->select(false);
-        shared_->following = false;
+        const bool selected = shared_->following;
+        shared_->following = shared_->followingKeys = false;
+        if (selected) shared_->selectLocked();
     }
     filter_.cancel();
     auto* c = session_.desktop().get();
@@ -205,29 +251,44 @@ bool X11PointerSource::following() const {
     return shared_->following;
 }
 
-std::optional<Point> X11PointerSource::rootPixels() const {
+X11PointerSource::Reading X11PointerSource::current(bool keys) const {
+    const auto now = SteadyClock::now();
     if (std::this_thread::get_id() == mainThread_) {
         // The main thread never waits for the server: it gets what is known, and when that is not being kept
         // current the event thread asks, and the watchers hear of the answer.
         {
             std::lock_guard lock(shared_->mutex);
-            shared_->lastRead = SteadyClock::now();
-            if (shared_->fresh) return shared_->root;
+            shared_->lastRead = now;
+            if (keys) shared_->lastModifierRead = now;
+            if (keys ? shared_->freshKeys : shared_->fresh) return {shared_->root, shared_->state};
         }
-        shared_->follow(true);
+        shared_->follow(true, keys);
         std::lock_guard lock(shared_->mutex);
-        return shared_->root;
+        return {shared_->root, shared_->state};
     }
     // Elsewhere (the frame queues, once a frame) the server is asked every time: raw motion does not tell
     // of a pointer another program warped, a fresh answer does.
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->lastRead = SteadyClock::now();
+        shared_->lastRead = now;
+        if (keys) shared_->lastModifierRead = now;
     }
-    shared_->follow(false);
-    const auto now = shared_->read();
-    shared_->store(now);
-    return now;
+    shared_->follow(false, keys);
+    const auto answer = shared_->read();
+    shared_->store(answer);
+    return answer;
+}
+
+std::optional<Point> X11PointerSource::rootPixels() const {
+    return current(false).root;
+}
+
+std::uint32_t X11PointerSource::modifierFlags() const {
+    // A server that does not answer holds no keys.
+    const auto reading = current(true);
+    if (!reading.root) return 0;
+    std::lock_guard lock(shared_->mutex);
+    return modifierFlagsFromXState(reading.state, shared_->masks);
 }
 
 std::optional<Point> X11PointerSource::location() const {
@@ -249,7 +310,7 @@ Cancellable X11PointerSource::watchMotion(std::function<void()> moved) {
         std::lock_guard lock(shared_->mutex);
         ++shared_->watchers;
     }
-    shared_->follow(true);
+    shared_->follow(true, false);
     if (!shared_->inputOpcode && !timer_.isActive())
         timer_ = loop_.every(kAskInterval, [shared = shared_] { shared->ask(); });
     return Cancellable([this, id, token = lifetime_.token()] {

@@ -1,6 +1,7 @@
 // The pointer on an X11 display, followed only while something needs it: raw motion from the input
-// extension wakes the session's event thread, which asks the server where the pointer is and keeps the
-// answer, so a read never waits for the server on the main thread. Positions are converted through the
+// extension (and raw keys, while the modifier keys are read) wakes the session's event thread, which asks the
+// server where the pointer is and which modifiers are held and keeps the answer, so a read never waits for
+// the server on the main thread. Positions are converted through the
 // session's screen snapshot at each read, so they follow monitor, primary and ratio changes.
 #pragma once
 
@@ -30,6 +31,9 @@ public:
     // motion): a pointer another program warps is noticed by the next read off the main thread.
     std::optional<Point> location() const override;
     std::optional<Point> topLeftLocation() const override;
+    // The same way: the state of the last answer (kept current by raw key events while modifier reads keep
+    // coming), with Alt and Super found through the server's modifier map.
+    std::uint32_t modifierFlags() const override;
     Cancellable watchMotion(std::function<void()> moved) override;
 
     // Whether the pointer is followed now.
@@ -38,6 +42,12 @@ public:
     struct Shared;
 
 private:
+    struct Reading {
+        std::optional<Point> root;  // root pixels; none when the server did not answer
+        std::uint16_t state = 0;    // the modifier and button state read with it
+    };
+    // The last answer on the main thread, a fresh one elsewhere; `keys`: the modifier keys are wanted.
+    Reading current(bool keys) const;
     // The pointer in root pixels.
     std::optional<Point> rootPixels() const;
     void notifyWatchers();

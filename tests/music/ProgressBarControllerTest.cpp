@@ -1,0 +1,305 @@
+// The progress bar's display side on the virtual loop: the window and its line, the fill's animation, the
+// colour modes and the ink, fades with the panel, the overview and auto-hide, staying in front of the
+// visualizer, an idle tick, and what a stopped bar leaves behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "music/ProgressBarRig.h"
+#include "music/ProgressBarView.h"
+#include "music/VizBarWindow.h"
+
+namespace velaro::test {
+namespace {
+
+class ProgressBarTest : public ::testing::Test, public ProgressBarRig {};
+
+TEST_F(ProgressBarTest, AThinLineAlongTheTopOfTheMainScreenUnderThePanel) {
+    screens.setScreens({FakeScreens::make("left", Rect(-1440, 0, 1440, 900), 28),
+                        FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)},
+                       1);
+    makePlaying(0.5);
+    ASSERT_NE(window(), nullptr);
+    EXPECT_EQ(host.allWindows().size(), 1u) << "only the main screen gets a bar";
+    EXPECT_EQ(window()->name(), "progress-bar");
+    EXPECT_EQ(window()->frame(), Rect(0, 1064, 1920, 16));
+    EXPECT_EQ(window()->level(), OverlayWindowLevel::mainMenu);
+    EXPECT_FALSE(window()->takesMouse());
+    EXPECT_TRUE(shown());
+
+    const QImage image = render();
+    EXPECT_GT(qAlpha(image.pixel(500, 0)), 0);
+    EXPECT_GT(qAlpha(image.pixel(500, 1)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(500, 2)), 0) << "2 device pixels at a ratio of 1";
+    EXPECT_GT(qAlpha(image.pixel(950, 0)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(970, 0)), 0) << "half of 1920 points is filled";
+    EXPECT_LT(qAlpha(image.pixel(5, 0)), qAlpha(image.pixel(900, 0))) << "it fades in from the left";
+    EXPECT_EQ(qRed(qUnpremultiply(image.pixel(900, 0))), 255) << "white on a dark menu bar";
+
+    // At a ratio of 2 the line is still 2 device pixels: 1 point.
+    screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)});
+    auto retina = screens.screens();
+    retina[0].backingScale = 2;
+    screens.setScreens(retina);
+    screens.sendParametersChanged();
+    loop.advance(1);
+    EXPECT_NEAR(bar->look().line, 1.0, 1e-9);
+}
+
+TEST_F(ProgressBarTest, TheFillMovesToProgressTimesWidthOverAThirdOfASecond) {
+    makePlaying(0.5);
+    EXPECT_NEAR(fillWidth(), 960, 1e-6);
+    engine.show(0.75, 200, true);
+    loop.runUntilIdle();  // the engine's change starts the move from 960
+    const double start = loop.uptime();
+    loop.advance(0.15);
+    EXPECT_NEAR(fillWidth(), 960 + 480 * 0.5, 20) << "half way after 0.15 s";
+    loop.advance(0.2);
+    EXPECT_NEAR(fillWidth(), 1440, 1e-6) << "there by 0.3 s";
+    EXPECT_GE(loop.uptime() - start, 0.3);
+}
+
+TEST_F(ProgressBarTest, AnInvalidPictureHidesTheBarAndFreezesTheFill) {
+    makePlaying(0.5);
+    engine.show(std::nullopt, 0, false);
+    loop.advance(0.05);
+    EXPECT_FALSE(bar->targetVisible());
+    loop.advance(0.6);
+    EXPECT_FALSE(window()->isVisible()) << "ordered out after the fade";
+    EXPECT_NEAR(fillWidth(), 960, 1e-6);
+}
+
+TEST_F(ProgressBarTest, TheRainbowTurnsTwelveDegreesASecondOnlyWhilePlaying) {
+    settings.progressColorMode = std::string("rainbow");
+    makePlaying();
+    const double before = bar->huePhase();
+    loop.advance(10);
+    EXPECT_NEAR(bar->huePhase() - before, 120, 1.5);
+    engine.show(0.3, 200, false);
+    loop.advance(0.2);
+    const double paused = bar->huePhase();
+    loop.advance(3);
+    EXPECT_EQ(bar->huePhase(), paused);
+    EXPECT_EQ(bar->look().fillStops.size(), 8u);
+}
+
+TEST_F(ProgressBarTest, TheInkFollowsAFilledWindowWithHysteresis) {
+    makePlaying();
+    struct Step {
+        std::optional<double> gray;  // the filled window's colour; none: no filled window
+        bool light;
+    };
+    // Between 0.4 and 0.6 the ink keeps what it had.
+    const Step steps[] = {{0.9, true},  {0.55, true}, {0.45, true},         {0.3, false},
+                          {0.5, false}, {0.61, true}, {std::nullopt, false}};
+    for (const Step& s : steps) {
+        filled = s.gray ? std::optional<Color>(Color::rgb(*s.gray, *s.gray, *s.gray)) : std::nullopt;
+        loop.advance(0.6);
+        EXPECT_EQ(bar->backdropLight(), s.light) << (s.gray ? *s.gray : -1);
+        EXPECT_EQ(bar->colorMix(), s.light ? 1.0 : 0.0) << "eased all the way within a quarter second";
+    }
+    filled = Color::white();
+    loop.advance(0.3);  // the visibility check sees it; the next ticks ease
+    const double mixed = bar->colorMix();
+    loop.advance(0.1);
+    EXPECT_NEAR(bar->colorMix() - mixed, 0.4, 1e-9) << "at most four times the tick's time";
+    loop.advance(0.5);
+    EXPECT_EQ(bar->look().fillStops.back(), Color::rgb(0, 0, 0)) << "mono turns black on a light menu bar";
+}
+
+TEST(ProgressBarColors, ModesAndTheBackdropCeiling) {
+    const Color orange = Color::rgb(1.0, 0.451, 0.0);
+    // Bright colours darken to the ceiling on a light menu bar, by the mix; near-white ones stay.
+    EXPECT_EQ(adaptToBackdrop(orange, 0), orange);
+    EXPECT_EQ(adaptToBackdrop(orange, 1), orange) << "already darker than the ceiling";
+    EXPECT_NEAR(relativeLuminance(adaptToBackdrop(Color::rgb(1, 0.8, 0), 1)), 0.62, 1e-9);
+    EXPECT_NEAR(relativeLuminance(adaptToBackdrop(Color::rgb(0, 1, 0), 1)), 0.62, 1e-9);
+    EXPECT_EQ(adaptToBackdrop(Color::rgb(0.2, 0.1, 0.6), 1), Color::rgb(0.2, 0.1, 0.6)) << "already darker";
+    EXPECT_EQ(adaptToBackdrop(Color::rgb(0.95, 0.95, 0.9), 1), Color::rgb(0.95, 0.95, 0.9));
+    const double half = relativeLuminance(adaptToBackdrop(Color::rgb(0, 1, 0), 0.5));
+    EXPECT_NEAR(half, 0.7152 + (0.62 - 0.7152) * 0.5, 1e-9);
+
+    struct Case {
+        const char* mode;
+        double opacity;
+        std::size_t stops;
+        Color first, last;
+    };
+    const Case cases[] = {
+        {"mono", 1, 2, Color::rgb(1, 1, 1, 0.25), Color::rgb(1, 1, 1, 1)},
+        {"mono", 0.05, 2, Color::rgb(1, 1, 1, 0.05), Color::rgb(1, 1, 1, 0.2)},  // opacity floor 0.2
+        {"solid", 0.8, 2, orange.withAlpha(0.2), orange.withAlpha(0.8)},
+        {"anything", 1, 2, orange.withAlpha(0.25), orange},
+    };
+    for (const Case& c : cases) {
+        const auto stops = progressGradient({.mode = c.mode, .opacity = c.opacity, .solid = orange});
+        ASSERT_EQ(stops.size(), c.stops) << c.mode;
+        EXPECT_EQ(stops.front(), c.first) << c.mode;
+        EXPECT_EQ(stops.back(), c.last) << c.mode;
+    }
+    // The rainbow spans 300 degrees from the phase, fading in from the left.
+    const auto rainbow = progressGradient({.mode = "rainbow", .huePhase = 90});
+    ASSERT_EQ(rainbow.size(), 8u);
+    EXPECT_NEAR(toHsb(rainbow.front()).hue * 360, 90, 0.5);
+    EXPECT_NEAR(toHsb(rainbow.back()).hue * 360, 30, 0.5);
+    EXPECT_NEAR(rainbow.front().alpha, 0.25, 1e-9);
+    EXPECT_NEAR(rainbow.back().alpha, 1, 1e-9);
+}
+
+TEST_F(ProgressBarTest, ThePanelGoingFadesTheBarInAFifthOfASecondAndTheOverviewHidesItAtOnce) {
+    makePlaying();
+    const OverlayWindow* before = bar->window();
+    screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 0)});
+    screens.sendParametersChanged();
+    EXPECT_EQ(bar->window(), before) << "a panel change keeps the window";
+    loop.advance(0.1);
+    EXPECT_GT(window()->alphaValue(), 0);
+    EXPECT_LT(window()->alphaValue(), 1);
+    loop.advance(0.15);
+    EXPECT_EQ(window()->alphaValue(), 0);
+    EXPECT_FALSE(window()->isVisible());
+
+    screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1920, 1080), 28)});
+    screens.sendParametersChanged();
+    loop.advance(0.5);
+    EXPECT_TRUE(shown());
+
+    bar->setOverviewActive(true);
+    EXPECT_EQ(window()->alphaValue(), 0);
+    EXPECT_FALSE(window()->isVisible()) << "hidden at once";
+    loop.advance(2);
+    EXPECT_FALSE(window()->isVisible());
+    bar->setOverviewActive(false);
+    loop.advance(0.15);
+    EXPECT_GT(window()->alphaValue(), 0.1);
+    EXPECT_LT(window()->alphaValue(), 0.9) << "it fades back";
+    loop.advance(0.2);
+    EXPECT_EQ(window()->alphaValue(), 1);
+}
+
+TEST_F(ProgressBarTest, APausedBarHidesAfterItsSecondsUnlessThePointerRestsInTheTopStrip) {
+    makePlaying();
+    engine.show(0.3, 200, false);
+    loop.advance(4.8);
+    EXPECT_TRUE(bar->targetVisible());
+    loop.advance(0.4);
+    EXPECT_TRUE(bar->pausedHidden());
+    EXPECT_FALSE(bar->targetVisible());
+    loop.advance(0.6);
+    EXPECT_FALSE(window()->isVisible());
+
+    struct Return {
+        const char* name;
+        std::function<void(ProgressBarRig&)> act;
+    };
+    const Return returns[] = {
+        {"pointing at the top strip",
+         [](ProgressBarRig& r) {
+             r.pointer.moveTo({100, 1070});
+         }},
+        {"holding the modifier", [](ProgressBarRig& r) { r.pointer.holdModifiers(ModifierFlag::option); }},
+        {"playing", [](ProgressBarRig& r) { r.engine.show(0.3, 200, true); }},
+        {"a new track", [](ProgressBarRig& r) { r.engine.show(0.0, 180, false); }},
+    };
+    for (const Return& r : returns) {
+        r.act(*this);
+        loop.advance(0.4);
+        EXPECT_TRUE(bar->targetVisible()) << r.name;
+        EXPECT_TRUE(shown()) << r.name;
+        // Back to a paused track with the pointer away: it hides again after its time.
+        pointer.moveTo({960, 500});
+        pointer.holdModifiers(0);
+        engine.show(0.3, engine.snap.duration, false);
+        loop.advance(5.5);
+        EXPECT_FALSE(bar->targetVisible()) << r.name;
+    }
+
+    // Resting in the top strip keeps it.
+    pointer.moveTo({1900, 1060});
+    loop.advance(0.4);
+    EXPECT_TRUE(bar->targetVisible());
+    loop.advance(20);
+    EXPECT_TRUE(bar->targetVisible());
+    // A pointer that cannot be read is outside; with auto-hide off nothing hides.
+    pointer.forget();
+    loop.advance(5.5);
+    EXPECT_FALSE(bar->targetVisible());
+    settings.progressAutoHide = false;
+    loop.advance(0.4);
+    EXPECT_TRUE(bar->targetVisible());
+}
+
+TEST_F(ProgressBarTest, TheBarStaysInFrontOfTheVisualizer) {
+    makePlaying();
+    OverlayWindowOptions options;
+    options.name = kVizBarWindowName;
+    options.frame = Rect(0, 1000, 1920, 80);
+    options.level = OverlayWindowLevel::mainMenu;
+    auto viz = host.makeWindow(options);
+    viz->orderFrontRegardless();
+    EXPECT_EQ(host.lastStack().front(), "viz-bar");
+    loop.advance(0.35);
+    EXPECT_EQ(host.lastStack(), (std::vector<std::string>{"progress-bar", "viz-bar"}));
+}
+
+TEST_F(ProgressBarTest, WithoutATrackNothingTicksAndNothingPaints) {
+    make();
+    loop.advance(1);
+    EXPECT_FALSE(bar->ticking());
+    host.clearLog();
+    loop.advance(10);
+    EXPECT_TRUE(host.log().empty());
+    EXPECT_EQ(pointer.modifierReads(), 0) << "the modifier keys are read only while the bar shows";
+    // A track wakes it through the engine's listener.
+    engine.show(0.1, 100, true);
+    loop.advance(0.5);
+    EXPECT_TRUE(bar->ticking());
+    EXPECT_TRUE(shown());
+}
+
+TEST_F(ProgressBarTest, NoMainScreenMeansNoWindowUntilTheScreensChange) {
+    screens.setScreens({}, -1);
+    engine.show(0.5, 200, true);
+    make();
+    loop.advance(1);
+    EXPECT_EQ(bar->window(), nullptr);
+    EXPECT_FALSE(hotkeys.registered().empty()) << "the hot keys do not need a window";
+    screens.setScreens({FakeScreens::make("main", Rect(0, 0, 1280, 800), 28)});
+    screens.sendParametersChanged();
+    loop.advance(0.5);
+    ASSERT_NE(bar->window(), nullptr);
+    EXPECT_EQ(window()->frame(), Rect(0, 784, 1280, 16));
+    EXPECT_TRUE(shown());
+}
+
+TEST_F(ProgressBarTest, WorkQueuedBeforeAStopFindsTheBarGone) {
+    makePlaying();
+    holdModifier();
+    ASSERT_TRUE(click(480));                  // a click seek waits for the double-click interval
+    hotkeys.press(124, Hotkeys::optionMask);  // a flash waits half a second
+    const auto listener = engine.onChange;
+    bar->stop();
+    EXPECT_EQ(bar->window(), nullptr);
+    EXPECT_TRUE(hotkeys.registered().empty());
+    EXPECT_EQ(hotkeys.handlerCount(), 0u);
+    EXPECT_FALSE(engine.onChange);
+    listener(engine.snap);  // a change the engine had queued
+    loop.advance(2);
+    EXPECT_TRUE(engine.seeks.empty());
+    EXPECT_EQ(host.allWindows().size(), 0u);
+    EXPECT_FALSE(bar->ticking());
+
+    // The same when the bar is dropped without a stop of its own.
+    bar.reset();
+    makePlaying();
+    holdModifier();
+    ASSERT_TRUE(click(480));
+    const auto late = engine.onChange;
+    bar.reset();
+    late(engine.snap);
+    loop.advance(2);
+    EXPECT_TRUE(engine.seeks.empty());
+}
+
+}  // namespace
+}  // namespace velaro::test
