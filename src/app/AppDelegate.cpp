@@ -41,7 +41,8 @@ AppDelegate::AppDelegate(AppDelegateServices services)
     // The settings navigation starts on the Appearance page (its own default).
     missionControlDetector_ =
         std::make_unique<MissionControlDetector>(services_.windowList, services_.sampler.screens,
-                                                 services_.sampler.workspace, loop_, services_.overviewShell);
+                                                 services_.sampler.workspace, loop_, services_.overviewShell,
+                                                 services_.desktopOverview);
     greenButtonFill_ = std::make_unique<GreenButtonFillController>(services_.greenButton);
     hotkeyCenter_ = std::make_unique<HotkeyCenter>(services_.hotkeys, loop_);
 }
@@ -174,6 +175,7 @@ bool AppDelegate::applicationShouldHandleReopen() {
     closePopover();
     if (isTourVisible()) {
         onboardingWindow_->show();
+        bringForward(onboardingWindow_->window());
     } else {
         openSettings();
     }
@@ -259,6 +261,7 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::o
             windowPolicy_.addWindow(WindowNumber(onboardingWindow_->window()->winId()));
     }
     onboardingWindow_->show();
+    bringForward(onboardingWindow_->window());
 }
 
 void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
@@ -297,13 +300,18 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
         }
         windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
     }
-    // A minimised window comes back as it was.
-    if (settingsWindow_->isMinimized())
-        settingsWindow_->setWindowState(settingsWindow_->windowState() & ~Qt::WindowMinimized);
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
+    bringForward(settingsWindow_.get());
     overlaySettings_->reapplyProfileOverrides();
+}
+
+void AppDelegate::bringForward(QWidget* window) {
+    if (!window) return;
+    // A minimised window comes back as it was: the toolkit learns of it, and the window manager is asked.
+    if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    windowPolicy_.bringForward(WindowNumber(window->winId()));
 }
 
 UpdateCheckModel& AppDelegate::updateCheck() {

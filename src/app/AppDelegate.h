@@ -32,6 +32,7 @@ class QWidget;
 namespace velaro {
 
 class AppCatalog;
+class DesktopOverview;
 class Hotkeys;
 class LightBeamWindow;
 class LoginItem;
@@ -75,6 +76,8 @@ struct AppDelegateServices {
     GreenButtonFillServices greenButton;
     // The desktop's overview shell, if it has one.
     std::optional<OverviewShell> overviewShell;
+    // The desktop's published overview state, followed instead of the shell's windows while it publishes.
+    const DesktopOverview* desktopOverview = nullptr;
     // Builds the overlay controller when the runtime starts; without one the runtime runs with no overlay.
     OverlayControllerFactory makeOverlayController;
     // Builds the visualizer's audio engine; without one the visualizer cannot start.
@@ -169,8 +172,11 @@ private:
     void observePillGeometryInputs();
     void observeOverlayVisibilityInputs();
 
-    // ---- the status item ----
+    // ---- the status item and our windows ----
     void setupStatusItem();
+    // Brings one of our shown windows forward with the focus, un-minimised: they stay out of the taskbar, so
+    // this is the user's way back to a minimised one.
+    void bringForward(QWidget* window);
     void updateStatusItemAppearance(bool active);
 
     // ---- demand rules ----

@@ -11,6 +11,7 @@
 #include "music/MusicVisualizerAudioEngine.h"
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/AppcastUpdater.h"
+#include "platform/linux/GnomeShellOverview.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/LinuxChildProcess.h"
 #include "platform/linux/PulseAudioCapture.h"
@@ -65,6 +66,7 @@ struct AppServices::Parts {
     std::unique_ptr<QtTray> tray;
     std::unique_ptr<X11DockPolicy> dockPolicy;
     std::unique_ptr<LinuxProcessLauncher> processes;
+    std::unique_ptr<GnomeShellOverview> overview;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -126,7 +128,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.eventTap = std::make_unique<X11EventTap>(session);
     p.windowControl = std::make_unique<X11WindowControl>(session);
     p.hotkeys = X11Hotkeys::create(session.toolkit());
-    p.menuBarItems = std::make_unique<X11MenuBarItems>(session);
+    p.menuBarItems = std::make_unique<X11MenuBarItems>(session, *p.loop);
     p.dockPolicy = std::make_unique<X11DockPolicy>(session);
     if (!p.hotkeys) return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
@@ -145,6 +147,8 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.updater = std::make_unique<AppcastUpdater>(*p.loop, *p.defaults, *p.updaterDriver,
                                                  configuredAppcastURL(), kVersion, configuredPlainHttp());
     p.processes = std::make_unique<LinuxProcessLauncher>();
+    // Asked whatever the desktop says it is: the shell's bus name is what tells.
+    p.overview = std::make_unique<GnomeShellOverview>();
     MusicProgressEngine::installShared(std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
         .loop = *p.loop,
         .launcher = *p.processes,
@@ -187,6 +191,7 @@ AppDelegateServices AppServices::delegateServices() {
         .greenButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
                         p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
+        .desktopOverview = p.overview.get(),
         .makeOverlayController = overlayControllerFactory(
             OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get()}),
         .makeVisualizerEngine = visualizerEngineFactory(*p.loop),

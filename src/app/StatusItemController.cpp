@@ -7,6 +7,7 @@
 #include "app/StatusPopover.h"
 #include "base/Log.h"
 #include "settings/OverlaySettings.h"
+#include "ui/settings/UpdateCheckModel.h"
 
 namespace velaro {
 
@@ -22,6 +23,7 @@ StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate
     hooks.showOnboarding = [&delegate] { delegate.showOnboarding(); };
     hooks.openSettings = [&delegate] { delegate.openSettings(); };
     hooks.checkForUpdates = std::move(wiring.checkForUpdates);
+    hooks.canCheckForUpdates = [&delegate] { return delegate.updateCheck().canCheckForUpdates(); };
     hooks.quit = wiring.quit ? std::move(wiring.quit) : [] { QCoreApplication::quit(); };
     hooks.popoverOpenChanged = [&delegate](bool open) { delegate.setPopoverOpen(open); };
     hooks.makePopoverContent = [&delegate, &loop = wiring.loop, &permissions = wiring.permissions,
@@ -120,9 +122,11 @@ std::vector<TrayMenuItem> StatusItemController::makeStatusMenu() {
     items.push_back({"Settings…", "gearshape", [this] {
                          if (hooks_.openSettings) hooks_.openSettings();
                      }});
-    items.push_back({"Check for Updates…", "arrow.triangle.2.circlepath", [this] {
-                         if (hooks_.checkForUpdates) hooks_.checkForUpdates();
-                     }});
+    TrayMenuItem update{"Check for Updates…", "arrow.triangle.2.circlepath", [this] {
+                            if (hooks_.checkForUpdates) hooks_.checkForUpdates();
+                        }};
+    update.enabled = !hooks_.canCheckForUpdates || hooks_.canCheckForUpdates();
+    items.push_back(std::move(update));
     items.push_back(TrayMenuItem::makeSeparator());
     items.push_back({"Quit", "power", [this] {
                          if (hooks_.quit) hooks_.quit();

@@ -26,6 +26,9 @@ public:
         std::function<void()> showOnboarding;
         std::function<void()> openSettings;
         std::function<void()> checkForUpdates;
+        // Whether a check can start now (a feed is configured and no check runs); the menu item is
+        // disabled otherwise, so that it never does nothing when chosen. Absent: always.
+        std::function<bool()> canCheckForUpdates;
         std::function<void()> quit;
         // Told when the popover opens or closes, so the capture demand can follow.
         std::function<void(bool open)> popoverOpenChanged;

@@ -47,6 +47,11 @@ public:
     // The settings and tour windows follow the policy from the moment they exist.
     void addWindow(WindowNumber window) { dock_.addWindow(window); }
     void removeWindow(WindowNumber window) { dock_.removeWindow(window); }
+    // Brings a shown window forward with the focus, restoring it first when it is minimised: the windows
+    // stay out of the taskbar, so this is the user's only way back to a minimised one.
+    void bringForward(WindowNumber window) {
+        if (window != 0) dock_.activate(window);
+    }
 
     // At launch and on every change of `showDockIcon`. `frontWindow` is our window to bring forward when the
     // app becomes regular (0 when none shows). Turned off while the tour shows, the focus stays with the

@@ -93,7 +93,9 @@ MenuShapeGeometry::MenuShapeGeometry(ScreenList screens, MenuBarItems& items,
     : screens_(std::move(screens)),
       items_(items),
       corners_(std::move(corners)),
-      publish_(std::move(publish)) {}
+      publish_(std::move(publish)) {
+    statusArea_ = items_.statusAreaChanged().sink([this](int) { computePillGeometries(); });
+}
 
 std::optional<MenuExtent> MenuShapeGeometry::menuBarItemFrames(const std::vector<ScreenInfo>& screens,
                                                                double primaryHeight) const {

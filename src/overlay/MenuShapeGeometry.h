@@ -43,7 +43,8 @@ class MenuShapeGeometry {
 public:
     using ScreenList = std::function<std::vector<ScreenInfo>()>;
 
-    // `screens` yields the screen list, primary first; `items` outlives this object.
+    // `screens` yields the screen list, primary first; `items` outlives this object. Besides the computations
+    // it is asked for, it computes again whenever the status area changes (an item docking late, say).
     MenuShapeGeometry(ScreenList screens, MenuBarItems& items, std::function<CornerSettings()> corners,
                       std::function<void(PillGeometryByScreen)> publish);
 
@@ -58,6 +59,7 @@ private:
     MenuBarItems& items_;
     std::function<CornerSettings()> corners_;
     std::function<void(PillGeometryByScreen)> publish_;
+    Subscription statusArea_;
 };
 
 }  // namespace velaro

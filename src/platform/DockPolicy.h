@@ -24,7 +24,8 @@ public:
     // Our ordinary (managed) windows that follow the policy; a window may be added before it is first shown.
     virtual void addWindow(WindowNumber window) = 0;
     virtual void removeWindow(WindowNumber window) = 0;
-    // Brings one of our windows to the front with the focus, whatever app was active.
+    // Brings one of our shown windows to the front with the focus, whatever app was active; a minimised
+    // window is restored first.
     virtual void activate(WindowNumber window) = 0;
     // When one of our windows has the focus, hands it to the topmost window of another app.
     virtual void deactivate() = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/Geometry.h"
+#include "base/Published.h"
 
 namespace velaro {
 
@@ -25,6 +26,9 @@ public:
     virtual std::optional<std::vector<std::optional<Rect>>> frontMenuItemFrames() = 0;
     // The windows that may hold status items; empty when the list cannot be read.
     virtual std::vector<MenuBarItemWindow> statusItemWindows() = 0;
+    // Told on the main loop when the status area read last may have changed (an item came, went or moved),
+    // once for a burst of changes.
+    virtual Stream<int> statusAreaChanged() const = 0;
 };
 
 }  // namespace velaro

@@ -17,7 +17,8 @@ public:
     virtual void start() = 0;
     // True while updates are configured and no check is under way.
     virtual const Published<bool>& canCheckForUpdates() const = 0;
-    // A check the user asked for: its outcome is shown whatever it is. Does nothing while one cannot start.
+    // A check the user asked for: its outcome is shown whatever it is, exactly once. Asked while a background
+    // check runs, that check's outcome is shown. Without a feed there is nothing to check.
     virtual void checkForUpdates() = 0;
     // The user's answer about background checks; absent until they were asked.
     virtual std::optional<bool> automaticallyChecksForUpdates() const = 0;

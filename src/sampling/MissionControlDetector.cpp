@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
+#include "base/Log.h"
 #include "base/MainLoop.h"
+#include "platform/DesktopOverview.h"
 #include "platform/Screens.h"
 #include "platform/WindowList.h"
 #include "platform/Workspace.h"
@@ -20,7 +23,6 @@ constexpr double kProbeSeconds = 0.15;
 constexpr double kCloseAfterSeconds = 0.5;
 // Windows that stay up this long are not an overview but some long-lived surface of the shell.
 constexpr double kGiveUpSeconds = 300;
-constexpr std::size_t kNewLargeWindowsForOverview = 2;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -32,29 +34,56 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::optional<OverviewShell> overviewShellForDesktop(std::string_view desktops) {
-    // GNOME's Activities, KDE's Overview and Xfce's workspace switcher each come from one process that puts
-    // up full-screen windows of its own; the first desktop of the list that has one decides.
+    // Xfce's overview is xfdashboard, a program of its own that shows itself as one full-screen window per
+    // monitor. GNOME Shell and KWin draw theirs inside the compositor: no window tells of it (GNOME Shell
+    // publishes its state on the session bus instead). The first desktop of the list that has one decides.
     while (!desktops.empty()) {
         const auto colon = desktops.find(':');
         const std::string_view name = desktops.substr(0, colon);
         desktops = colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
-        if (equalsIgnoringCase(name, "GNOME") || equalsIgnoringCase(name, "GNOME-Classic"))
-            return OverviewShell{"org.gnome.Shell", "gnome-shell"};
-        if (equalsIgnoringCase(name, "KDE")) return OverviewShell{"org.kde.kwin", "kwin_x11"};
-        if (equalsIgnoringCase(name, "XFCE")) return OverviewShell{"xfwm4", "xfwm4"};
+        if (equalsIgnoringCase(name, "XFCE")) return OverviewShell{"xfdashboard", "xfdashboard", 1};
     }
     return std::nullopt;
 }
 
 MissionControlDetector::MissionControlDetector(WindowList& windows, const Screens& screens,
                                                const Workspace& workspace, MainLoop& loop,
-                                               std::optional<OverviewShell> shell)
-    : windows_(windows), screens_(screens), workspace_(workspace), loop_(loop), shell_(std::move(shell)) {}
+                                               std::optional<OverviewShell> shell,
+                                               const DesktopOverview* desktop)
+    : windows_(windows),
+      screens_(screens),
+      workspace_(workspace),
+      loop_(loop),
+      shell_(std::move(shell)),
+      desktop_(desktop) {
+    if (desktop_)
+        desktopReports_ =
+            desktop_->overviewActive().changes().sink([this](std::optional<bool> v) { desktopReported(v); });
+}
 
 void MissionControlDetector::acquire(const std::string& tag) {
     const bool wasIdle = demand_.empty();
     demand_.insert(tag);
-    if (!wasIdle) return;
+    if (wasIdle) startDetection(desktop_ ? desktop_->overviewActive().value() : std::nullopt);
+}
+
+void MissionControlDetector::startDetection(std::optional<bool> published) {
+    if (published) {
+        isOverviewActive = *published;
+        return;
+    }
+    if (shell_) {
+        startProbe();
+        return;
+    }
+    isOverviewActive = false;
+    if (!std::exchange(unavailableLogged_, true))
+        logLine("OVERVIEW",
+                "this desktop publishes no overview state and shows no overview window; the overview is not "
+                "detected");
+}
+
+void MissionControlDetector::startProbe() {
     const auto pid = shellProcessID();
     baseline_ = shellWindowSnapshot(pid).windows;
     baselineShellPID_ = pid;
@@ -62,6 +91,21 @@ void MissionControlDetector::acquire(const std::string& tag) {
     isOverviewActive = false;
     // The timer is owned here, so a probe never outlives the detector.
     timer_ = loop_.every(kProbeSeconds, [this] { poll(); });
+}
+
+void MissionControlDetector::desktopReported(std::optional<bool> active) {
+    if (demand_.empty()) return;
+    if (active) {
+        // The desktop's word replaces any probing.
+        timer_.cancel();
+        resetDifference();
+        setActive(*active);
+        return;
+    }
+    // The desktop stopped publishing (its shell left): what it said last no longer holds.
+    setActive(false);
+    // Told before the new state is stored: the absent value is handed on, not read back.
+    if (!timer_.isActive()) startDetection(std::nullopt);
 }
 
 void MissionControlDetector::release(const std::string& tag) {
@@ -139,7 +183,7 @@ void MissionControlDetector::poll() {
         std::set_difference(windows.begin(), windows.end(), baseline_.begin(), baseline_.end(),
                             std::inserter(fresh, fresh.end()));
         const auto large = fresh.empty() ? fresh : largeWindows(fresh);
-        empty = large.size() < kNewLargeWindowsForOverview;
+        empty = large.size() < (shell_ ? shell_->largeWindows : 2);
         lastDiffEmpty_ = empty;
         if (empty) {
             if (isOverviewActive() && !emptyDiffSince_) emptyDiffSince_ = now;

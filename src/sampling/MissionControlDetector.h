@@ -1,7 +1,9 @@
-// Tells whether the desktop's overview (the workspace/window overview of the shell) is showing, from the
-// large windows the shell puts up over the screen.
+// Tells whether the desktop's overview (the workspace/window overview of the shell) is showing: from the
+// desktop's own published state where it has one, else from the large windows a shell puts up over the
+// screen where its overview is made of windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -14,36 +16,44 @@
 namespace velaro {
 
 class MainLoop;
+class DesktopOverview;
 class Screens;
 class WindowList;
 class Workspace;
 
 // The process that shows a desktop's overview as windows of its own. Desktops differ, so it is chosen per
-// desktop; one without an overview has none, and the detector then never fires.
+// desktop; shells that draw their overview inside the compositor put up no such window and have none.
 struct OverviewShell {
     // How the workspace names the shell's process (`RunningApp::bundleID`).
     std::string bundleID;
     // How the window list names the owner of the shell's windows; used while the process is not known.
     // Compared without regard to case, since window classes are capitalised inconsistently.
     std::string ownerName;
+    // How many new windows covering at least half the main screen make an overview.
+    std::size_t largeWindows = 2;
 
     friend bool operator==(const OverviewShell&, const OverviewShell&) = default;
 };
 
-// The shell of a desktop as XDG_CURRENT_DESKTOP names it (a colon-separated list, "ubuntu:GNOME");
-// absent for desktops with no overview of that kind (openbox and other plain window managers).
+// The shell of a desktop as XDG_CURRENT_DESKTOP names it (a colon-separated list, "XFCE:xfdashboard");
+// absent for desktops with no overview made of windows (openbox, and GNOME Shell and KWin, which draw
+// theirs inside the compositor).
 std::optional<OverviewShell> overviewShellForDesktop(std::string_view xdgCurrentDesktop);
 
 class MissionControlDetector {
 public:
+    // `desktop`, when given and while it publishes a state, is followed instead of the windows; with neither
+    // it nor a shell the detector never fires, and says so once when detection is first asked for.
     MissionControlDetector(WindowList& windows, const Screens& screens, const Workspace& workspace,
-                           MainLoop& loop, std::optional<OverviewShell> shell);
+                           MainLoop& loop, std::optional<OverviewShell> shell,
+                           const DesktopOverview* desktop = nullptr);
     MissionControlDetector(const MissionControlDetector&) = delete;
     MissionControlDetector& operator=(const MissionControlDetector&) = delete;
 
     Published<bool> isOverviewActive{false};
 
-    // Detection runs while at least one client tag holds it; the first acquire takes the baseline.
+    // Detection runs while at least one client tag holds it; the first acquire takes the baseline (or reads
+    // the desktop's published state).
     void acquire(const std::string& tag);
     void release(const std::string& tag);
 
@@ -66,12 +76,19 @@ public:
 private:
     void setActive(bool active);
     void resetDifference();
+    // Starts whichever source serves now: the desktop's `published` state, else the window probe.
+    void startDetection(std::optional<bool> published);
+    void startProbe();
+    void desktopReported(std::optional<bool> active);
 
     WindowList& windows_;
     const Screens& screens_;
     const Workspace& workspace_;
     MainLoop& loop_;
     const std::optional<OverviewShell> shell_;
+    const DesktopOverview* desktop_;
+    Subscription desktopReports_;
+    bool unavailableLogged_ = false;
 
     std::set<std::string> demand_;
     Cancellable timer_;

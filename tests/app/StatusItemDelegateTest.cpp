@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/LivePreviewHeader.h"
 #include "app/StatusItemController.h"
@@ -12,6 +13,7 @@
 #include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
 #include "support/ScreenSamplerProbe.h"
+#include "ui/settings/UpdateCheckModel.h"
 
 namespace velaro {
 namespace {
@@ -86,6 +88,49 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     popoverView().quitButton()->click();
     EXPECT_EQ(quits, 1);
+}
+
+TEST_F(StatusItemDelegateTest, TheUpdateItemIsEnabledOnlyWhileTheUpdaterCanCheck) {
+    struct Case {
+        const char* what;
+        bool canCheck;
+    };
+    const Case cases[] = {
+        {"no feed configured: disabled, never a silent no-op", false},
+        {"a feed and no check under way: enabled", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::AppDelegateRig shell;
+        shell.updater.canCheck = c.canCheck;
+        auto& delegate = shell.make();
+        test::FakeTray menuTray;
+        int checks = 0;
+        StatusItemController item(menuTray, delegate.overlaySettings(),
+                                  StatusItemController::hooksFor(
+                                      delegate, {shell.loop, shell.permissions, [&] { ++checks; }, [] {}}));
+        item.setup();
+        delegate.applicationDidFinishLaunching();
+        shell.loop.runUntilIdle();
+
+        menuTray.rightClick();
+        const auto& menu = menuTray.lastMenu();
+        const auto update = std::find_if(menu.begin(), menu.end(),
+                                         [](const TrayMenuItem& i) { return i.title == "Check for Updates…"; });
+        ASSERT_NE(update, menu.end());
+        EXPECT_EQ(update->enabled, c.canCheck);
+        menuTray.choose("Check for Updates…");
+        EXPECT_EQ(checks, c.canCheck ? 1 : 0);
+        EXPECT_EQ(delegate.updateCheck().canCheckForUpdates(), c.canCheck)
+            << "the About page's button follows the same state";
+
+        // The menu is built afresh each time, so the item follows the updater's state as it is then (a
+        // check under way disables it).
+        shell.updater.canCheck = !c.canCheck;
+        menuTray.rightClick();
+        menuTray.choose("Check for Updates…");
+        EXPECT_EQ(checks, 1);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The real app's first launch in the test desktop: the tour window at its fixed size, every move stored
-// in the settings file up to the settings window, and a session whose screen cannot be read keeping the band
-// off until the tour closes.
+// in the settings file up to the settings window, a minimised tour brought back by a second launch, and a
+// session whose screen cannot be read keeping the band off until the tour closes.
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -233,6 +233,18 @@ TEST_F(TourTest, FeaturePagesWriteTheirSettingsAndDoneEndsTheTour) {
     clickPage({642, 425});  // Done
     EXPECT_TRUE(waitUntil([&] { return storedStep() == 4; }));
     EXPECT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "Done closes the window";
+}
+
+TEST_F(TourTest, AMinimisedTourComesBackWhenTheAppIsLaunchedAgain) {
+    ASSERT_NO_FATAL_FAILURE(launch(QStringLiteral("x11")));
+    // The tray-only app keeps the tour out of the taskbar: launching the app again is the way back to it.
+    run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), window});
+    ASSERT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "the tour did not minimise";
+
+    const auto again = run(binDir() + QStringLiteral("/velaro"), {}, std::chrono::seconds(20),
+                           app.processEnvironment());
+    EXPECT_EQ(again.exitCode, 0) << again.describe().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !tourWindow().isEmpty(); })) << "the tour stayed minimised";
 }
 
 TEST_F(TourTest, WithoutScreenCaptureTheBandWaitsUntilTheTourCloses) {

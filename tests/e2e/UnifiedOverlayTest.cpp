@@ -112,7 +112,7 @@ protected:
 
 TEST_F(UnifiedOverlayTest, PillShapeTintsACapsuleBehindTheTrayAndClockOnly) {
     dockTrayIcon();
-    auto items = std::make_unique<X11MenuBarItems>(**session);
+    auto items = std::make_unique<X11MenuBarItems>(**session, *loop);
     ASSERT_TRUE(waitUntil([&] { return !items->readTrays().empty(); })) << "the tray icon never docked";
 
     auto corners = settings->corners();

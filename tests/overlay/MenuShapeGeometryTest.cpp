@@ -111,12 +111,12 @@ TEST(MenuShapeGeometry, MenuItemsOfTwoPointsOrLessDoNotCount) {
 
 class MenuShapeGeometryComputeTest : public ::testing::Test {
 protected:
-    MenuShapeGeometry geometry{[this] { return screens; }, items, [this] { return corners; },
-                               [this](PillGeometryByScreen map) { published.push_back(std::move(map)); }};
     std::vector<ScreenInfo> screens{kPrimary, kRight};
     FakeMenuBarItems items;
     CornerSettings corners = pills(2, 0);
     std::vector<PillGeometryByScreen> published;
+    MenuShapeGeometry geometry{[this] { return screens; }, items, [this] { return corners; },
+                               [this](PillGeometryByScreen map) { published.push_back(std::move(map)); }};
 };
 
 TEST_F(MenuShapeGeometryComputeTest, EveryScreenSharesTheLeftSpanAndGetsItsOwnRight) {
@@ -149,6 +149,15 @@ TEST_F(MenuShapeGeometryComputeTest, NoScreensPublishAnEmptyMap) {
     geometry.computePillGeometries();
     ASSERT_EQ(published.size(), 1u);
     EXPECT_TRUE(published.front().empty());
+}
+
+TEST_F(MenuShapeGeometryComputeTest, AStatusAreaThatChangesIsMeasuredAgain) {
+    geometry.computePillGeometries();
+    EXPECT_FALSE(published.back().at("A").right) << "no icon docked yet";
+    items.windows = {status(1800, 2, 30, 20)};
+    items.statusArea.send(0);
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published.back().at("A").right, (PillSpan{1798, 1832}));
 }
 
 }  // namespace

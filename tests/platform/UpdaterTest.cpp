@@ -389,6 +389,30 @@ TEST_F(AppcastUpdaterTest, ABackgroundCheckDueDuringTheUsersCheckIsMetByIt) {
     ASSERT_TRUE(spinUntil([&] { return server.requests == 2; }));
 }
 
+TEST_F(AppcastUpdaterTest, AUserCheckAskedDuringABackgroundCheckGetsThatChecksAnswerOnce) {
+    const double now = std::chrono::duration<double>(loop.wallTime().time_since_epoch()).count();
+    defaults.seed("updaterLaunchedBefore", true);
+    defaults.seed("automaticallyChecksForUpdates", true);
+    defaults.seed("lastUpdateCheckTime", now - 2 * AppcastUpdater::kCheckInterval);
+    server.body = feed(item("1.0"));
+    server.answer = false;
+    auto updater = makeUpdater(server.url());
+    updater->start();
+    loop.advance(0);
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
+    ASSERT_FALSE(updater->canCheckForUpdates().value()) << "the background check runs";
+
+    updater->checkForUpdates();
+    updater->checkForUpdates();
+    server.answer = true;
+    server.release();
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0 && updater->canCheckForUpdates().value(); }));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(driver.upToDate, 1) << "the user asked, so the quiet background answer is shown, once";
+    EXPECT_EQ(driver.shown(), 1);
+    EXPECT_EQ(server.requests, 1);
+}
+
 TEST_F(AppcastUpdaterTest, ALastCheckDatedInTheFutureWaitsOneDayNotUntilThatDate) {
     const double now = std::chrono::duration<double>(loop.wallTime().time_since_epoch()).count();
     defaults.seed("updaterLaunchedBefore", true);

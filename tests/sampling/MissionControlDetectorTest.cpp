@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FakeDesktopOverview.h"
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
 #include "support/FakeWorkspace.h"
@@ -217,15 +218,76 @@ TEST_F(MissionControlDetectorTest, ADesktopWithoutAShellNeverReportsAnOverview) 
     EXPECT_FALSE(plain.isOverviewActive());
 }
 
-TEST(OverviewShellTest, TheFirstDesktopOfTheListWithAShellDecides) {
-    EXPECT_EQ(overviewShellForDesktop("ubuntu:GNOME")->ownerName, "gnome-shell");
-    EXPECT_EQ(overviewShellForDesktop("gnome")->ownerName, "gnome-shell");
-    EXPECT_EQ(overviewShellForDesktop("KDE")->ownerName, "kwin_x11");
-    EXPECT_EQ(overviewShellForDesktop("XFCE")->ownerName, "xfwm4");
-    EXPECT_FALSE(overviewShellForDesktop("openbox"));
-    EXPECT_FALSE(overviewShellForDesktop(""));
-    EXPECT_FALSE(overviewShellForDesktop("::"));
-    EXPECT_FALSE(overviewShellForDesktop("GNOMEX"));
+TEST_F(MissionControlDetectorTest, APublishedDesktopStateIsFollowedWithoutProbingAndTheWindowsTakeOverWhenItGoes) {
+    test::FakeDesktopOverview desktop;
+    MissionControlDetector followed{windows, screens, workspace, loop, kShell, &desktop};
+    std::vector<bool> seen;
+    auto sub = followed.isOverviewActive.changes().sink([&](bool v) { seen.push_back(v); });
+
+    desktop.state = false;
+    followed.acquire("overlay");
+    EXPECT_FALSE(followed.isProbing()) << "the desktop's word needs no probe";
+    desktop.state = true;
+    EXPECT_TRUE(followed.isOverviewActive()) << "at once, on the desktop's signal";
+    showOverview();  // windows do not matter while the desktop publishes
+    desktop.state = false;
+    loop.advance(1.0);
+    EXPECT_FALSE(followed.isOverviewActive());
+
+    // The shell leaves the bus mid-overview: not active, and the window probe takes over.
+    desktop.state = true;
+    windows.setWindows(rest);
+    desktop.state = std::nullopt;
+    EXPECT_FALSE(followed.isOverviewActive());
+    EXPECT_TRUE(followed.isProbing());
+    showOverview();
+    loop.advance(0.15);
+    EXPECT_TRUE(followed.isOverviewActive());
+
+    // It comes back: its state replaces the probe's verdict.
+    desktop.state = false;
+    EXPECT_FALSE(followed.isOverviewActive());
+    EXPECT_FALSE(followed.isProbing());
+
+    // Changes while nobody asks are not reported; the next acquire reads the current state.
+    followed.release("overlay");
+    desktop.state = true;
+    EXPECT_FALSE(followed.isOverviewActive());
+    followed.acquire("overlay");
+    EXPECT_TRUE(followed.isOverviewActive());
+    // Starting a source states its verdict, as the first acquire does.
+    EXPECT_EQ(seen, (std::vector<bool>{false, true, false, true, false, false, true, false, true}));
+}
+
+TEST_F(MissionControlDetectorTest, WithoutAPublishedStateOrAShellNothingIsReported) {
+    test::FakeDesktopOverview silent;
+    MissionControlDetector plain{windows, screens, workspace, loop, std::nullopt, &silent};
+    plain.acquire("overlay");
+    EXPECT_FALSE(plain.isProbing());
+    showOverview();
+    loop.advance(1.0);
+    EXPECT_FALSE(plain.isOverviewActive());
+    // A shell that appears on the bus later is followed from then on.
+    silent.state = true;
+    EXPECT_TRUE(plain.isOverviewActive());
+}
+
+TEST(OverviewShellTest, OnlyDesktopsWhoseOverviewIsAWindowHaveAShell) {
+    struct Case {
+        const char* desktops;
+        std::optional<std::string> owner;
+    };
+    const Case cases[] = {
+        {"XFCE", "xfdashboard"},     {"ubuntu:xfce", "xfdashboard"}, {"GNOME", std::nullopt},
+        {"KDE", std::nullopt},       {"openbox", std::nullopt},      {"", std::nullopt},
+        {"::", std::nullopt},        {"XFCEX", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.desktops);
+        const auto shell = overviewShellForDesktop(c.desktops);
+        EXPECT_EQ(shell ? std::optional<std::string>(shell->ownerName) : std::nullopt, c.owner);
+        if (shell) EXPECT_EQ(shell->largeWindows, 1u) << "xfdashboard shows one window per monitor";
+    }
 }
 
 }  // namespace

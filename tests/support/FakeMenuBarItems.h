@@ -12,10 +12,12 @@ public:
         return menuItems;
     }
     std::vector<MenuBarItemWindow> statusItemWindows() override { return windows; }
+    Stream<int> statusAreaChanged() const override { return statusArea.stream(); }
 
     std::optional<std::vector<std::optional<Rect>>> menuItems;
     std::vector<MenuBarItemWindow> windows;
     int menuReads = 0;
+    PassthroughSubject<int> statusArea;
 };
 
 }  // namespace velaro::test

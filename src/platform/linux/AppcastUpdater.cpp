@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <utility>
 
 #include "base/Log.h"
 #include "base/MainLoop.h"
@@ -253,7 +254,15 @@ void AppcastUpdater::scheduleBackgroundCheck() {
 }
 
 void AppcastUpdater::checkForUpdates() {
-    if (!canCheck_.value()) return;
+    if (feedURL_.empty()) {
+        // The menu item and the About button are disabled without a feed; a call that comes anyway is said.
+        logLine("UPDATE", "no update feed configured; there is nothing to check");
+        return;
+    }
+    if (checking_) {
+        userWaiting_ = true;
+        return;
+    }
     check(true);
 }
 
@@ -287,6 +296,7 @@ void AppcastUpdater::check(bool userInitiated) {
 
 void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
     reply->deleteLater();
+    userInitiated = userInitiated || std::exchange(userWaiting_, false);
     checking_ = false;
     canCheck_ = true;
     defaults_.set(kLastCheckKey, now());

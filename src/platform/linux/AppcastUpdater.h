@@ -129,6 +129,8 @@ private:
     std::unique_ptr<QNetworkAccessManager> network_;
     Published<bool> canCheck_{false};
     bool checking_ = false;
+    // The user asked while a background check ran: that check's outcome is theirs to see.
+    bool userWaiting_ = false;
     bool started_ = false;
     int timeoutMs_ = 30000;
     Cancellable pending_;

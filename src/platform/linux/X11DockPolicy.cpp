@@ -14,6 +14,7 @@ constexpr std::uint32_t kRemove = 0, kAdd = 1;
 // Pagers and taskbars ask with this source; window managers honour it without focus-stealing checks, which is
 // what "activate ignoring other apps" means here.
 constexpr std::uint32_t kSourcePager = 2;
+constexpr std::uint32_t kWithdrawnState = 0, kIconicState = 3;
 
 }  // namespace
 
@@ -27,8 +28,13 @@ X11DockPolicy::X11DockPolicy(X11Session& session) : session_(session) {
         const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
         // The window manager forgets a window's state when it is withdrawn; when it takes the window on again
         // (WM_STATE appears), the policy has to be said again.
-        if (notify.atom == session_.desktop().atom("WM_STATE") && windows_.contains(notify.window))
-            apply(notify.window);
+        if (notify.atom != session_.desktop().atom("WM_STATE") || !windows_.contains(notify.window)) return;
+        const std::uint32_t state = wmState(notify.window);
+        if (state == kIconicState)
+            iconic_.insert(notify.window);
+        else
+            iconic_.erase(notify.window);
+        apply(notify.window, state);
     });
 }
 
@@ -36,36 +42,39 @@ X11DockPolicy::~X11DockPolicy() = default;
 
 void X11DockPolicy::setActivationPolicy(ActivationPolicy policy) {
     policy_ = policy;
-    for (const auto& [window, selection] : windows_) apply(window);
+    for (const auto& [window, selection] : windows_) apply(window, wmState(window));
 }
 
 void X11DockPolicy::addWindow(WindowNumber number) {
     const auto window = static_cast<xcb_window_t>(number);
     if (window == 0 || windows_.contains(window)) return;
     windows_.emplace(window, session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
-    apply(window);
+    const std::uint32_t state = wmState(window);
+    if (state == kIconicState) iconic_.insert(window);
+    apply(window, state);
 }
 
 void X11DockPolicy::removeWindow(WindowNumber number) {
     const auto window = static_cast<xcb_window_t>(number);
     windows_.erase(window);
+    iconic_.erase(window);
 }
 
-bool X11DockPolicy::managed(xcb_window_t window) const {
+std::uint32_t X11DockPolicy::wmState(xcb_window_t window) const {
     auto* c = session_.desktop().get();
     auto reply = x11::own(xcb_get_property_reply(
         c, x11::askProperty(c, window, session_.desktop().atom("WM_STATE"), XCB_ATOM_ANY, 2), nullptr));
     const auto state = x11::values32(reply.get());
-    return !state.empty() && state[0] != 0;  // 0 is WithdrawnState
+    return state.empty() ? kWithdrawnState : state[0];
 }
 
-void X11DockPolicy::apply(xcb_window_t window) {
+void X11DockPolicy::apply(xcb_window_t window, std::uint32_t state) {
     auto* c = session_.desktop().get();
     const bool skip = policy_ == ActivationPolicy::accessory;
     const xcb_atom_t netState = session_.desktop().atom("_NET_WM_STATE");
     const xcb_atom_t taskbar = session_.desktop().atom("_NET_WM_STATE_SKIP_TASKBAR");
     const xcb_atom_t pager = session_.desktop().atom("_NET_WM_STATE_SKIP_PAGER");
-    if (managed(window)) {
+    if (state != kWithdrawnState) {
         // A managed window's state belongs to the window manager: ask it.
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -112,8 +121,15 @@ void X11DockPolicy::sendActivation(xcb_window_t window) {
     xcb_flush(session_.desktop().get());
 }
 
-void X11DockPolicy::activate(WindowNumber window) {
-    if (window != 0) sendActivation(static_cast<xcb_window_t>(window));
+void X11DockPolicy::activate(WindowNumber number) {
+    const auto window = static_cast<xcb_window_t>(number);
+    if (window == 0) return;
+    // A minimised window is unmapped: mapping it again is how a client asks for it back (ICCCM), and a
+    // window manager that does not restore on activation alone still does on the map. Only a window known
+    // to be minimised is mapped, since a map from this connection could overtake the toolkit's own set-up of
+    // a window it is about to show.
+    if (iconic_.contains(window)) xcb_map_window(session_.desktop().get(), window);
+    sendActivation(window);
 }
 
 xcb_window_t X11DockPolicy::activeWindow() const {

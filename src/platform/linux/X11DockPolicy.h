@@ -1,12 +1,13 @@
 // The activation policy on an EWMH desktop: a tray-only app keeps its windows out of the taskbar and the
 // pager with _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER; activation goes through
-// _NET_ACTIVE_WINDOW.
+// _NET_ACTIVE_WINDOW, which restores a minimised window once it is mapped again (ICCCM).
 #pragma once
 
 #include <xcb/xcb.h>
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "base/Cancellable.h"
@@ -31,8 +32,9 @@ public:
     bool isActive() const override;
 
 private:
-    void apply(xcb_window_t window);
-    bool managed(xcb_window_t window) const;
+    // The window's ICCCM state (WM_STATE): 0 withdrawn, 1 normal, 3 iconic; 0 when it has none.
+    std::uint32_t wmState(xcb_window_t window) const;
+    void apply(xcb_window_t window, std::uint32_t state);
     bool ours(xcb_window_t window) const;
     xcb_window_t activeWindow() const;
     void sendActivation(xcb_window_t window);
@@ -41,6 +43,8 @@ private:
     Subscription handler_;
     ActivationPolicy policy_ = ActivationPolicy::regular;
     std::map<xcb_window_t, Subscription> windows_;  // with their property selections
+    // Our windows the window manager holds minimised, as their WM_STATE changes told.
+    std::set<xcb_window_t> iconic_;
 };
 
 }  // namespace velaro

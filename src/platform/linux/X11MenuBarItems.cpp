@@ -4,8 +4,12 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
+#include <unordered_map>
+#include <utility>
 
+#include "base/MainLoop.h"
 #include "platform/OverlayWindowHost.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -35,6 +39,12 @@ std::vector<xcb_window_t> childrenOf(xcb_connection_t* c, xcb_window_t window) {
     return {children, children + xcb_query_tree_children_length(tree.get())};
 }
 
+double rightEnd(const std::vector<Rect>& rects) {
+    double right = 0;
+    for (const auto& r : rects) right = std::max(right, r.maxX());
+    return right;
+}
+
 bool hasProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
     auto reply =
         x11::own(xcb_get_property_reply(c, x11::askProperty(c, window, property, XCB_ATOM_ANY, 1), nullptr));
@@ -50,19 +60,85 @@ bool holdsEmbeddedIcon(xcb_connection_t* c, xcb_window_t window, xcb_atom_t xemb
     return false;
 }
 
+// A pixel that differs from the background by more than this in some channel is drawn: anti-aliased glyph
+// edges fade into it, noise of a gradient does not reach it.
+constexpr int kDrawnDifference = 48;
+
+bool differs(std::uint32_t a, std::uint32_t b) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int d = int((a >> shift) & 0xff) - int((b >> shift) & 0xff);
+        if (std::abs(d) > kDrawnDifference) return true;
+    }
+    return false;
+}
+
+// Where the panel's drawing ends right of `fromX` (root pixels), read from the panel window's own pixels, so
+// that nothing under a translucent panel (our band included) counts.
+std::optional<double> contentRightOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
+                                     double fromX) {
+    const int x = int(fromX - panelRect.x());
+    const int width = int(panelRect.width()) - x;
+    const int height = int(panelRect.height());
+    if (x < 0 || width <= 0 || height <= 0) return std::nullopt;
+    auto image = x11::own(xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0, std::uint16_t(width),
+                      std::uint16_t(height), ~0u),
+        nullptr));
+    if (!image) return std::nullopt;
+    // Panels are 24- or 32-bit; other depths do not come in whole 32-bit pixels.
+    if (image->depth != 24 && image->depth != 32) return std::nullopt;
+    if (xcb_get_image_data_length(image.get()) < width * height * 4) return std::nullopt;
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
+    const std::uint32_t mask = image->depth == 32 ? 0xffffffffu : 0x00ffffffu;
+    std::vector<std::uint32_t> masked(pixels, pixels + width * height);
+    for (auto& p : masked) p &= mask;
+    return fromX + drawnColumnsEnd(masked.data(), width, height, width);
+}
+
 }  // namespace
+
+int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride) {
+    int end = 0;
+    std::unordered_map<std::uint32_t, int> counts;
+    for (int y = 0; y < height; ++y) {
+        const std::uint32_t* row = pixels + std::size_t(y) * std::size_t(stride);
+        counts.clear();
+        std::uint32_t background = row[0];
+        int most = 0;
+        for (int x = 0; x < width; ++x)
+            if (const int n = ++counts[row[x]]; n > most) {
+                most = n;
+                background = row[x];
+            }
+        for (int x = width - 1; x >= end; --x)
+            if (differs(row[x], background)) {
+                end = x + 1;
+                break;
+            }
+    }
+    return end;
+}
 
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
     auto toPoints = [&](const Rect& root) { return space.topLeftFromRoot(root); };
+    constexpr double pad = X11MenuBarItems::kItemPadding;
     std::vector<MenuBarItemWindow> out;
     std::optional<Rect> last;
     for (const auto& icon : tray.icons) {
         if (icon.isEmpty()) continue;
         const Rect r = toPoints(icon);
-        out.push_back({OverlayWindowLevel::status, r});
+        out.push_back({OverlayWindowLevel::status, Rect(r.x() - pad, r.y(), r.width() + 2 * pad, r.height())});
         if (!last || r.maxX() > last->maxX()) last = r;
     }
-    if (last && tray.panel) {
+    if (!last) return out;
+    if (tray.contentRight) {
+        // What the panel draws beside the icons is one more item, padded like the others.
+        const double right = toPoints(Rect(*tray.contentRight, 0, 0, 0)).x();
+        if (right > last->maxX())
+            out.push_back({OverlayWindowLevel::status,
+                           Rect(last->maxX(), last->y(), right - last->maxX() + pad, last->height())});
+    } else if (tray.panel) {
         const Rect panel = toPoints(*tray.panel);
         const double gap = panel.maxX() - last->maxX();
         // The clock sits right of the tray; a wider gap holds other things.
@@ -72,9 +148,54 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
     return out;
 }
 
-X11MenuBarItems::X11MenuBarItems(X11Session& session) : session_(session) {
+X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_(session), loop_(loop) {
     session_.desktop().intern(
         {"_NET_SYSTEM_TRAY_S0", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK", "_XEMBED_INFO"});
+    handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
+        // Every structure event's first field after the header names the window whose children it is about.
+        xcb_window_t parent = XCB_WINDOW_NONE;
+        switch (e.response_type & 0x7f) {
+            case XCB_MAP_NOTIFY:
+                parent = reinterpret_cast<const xcb_map_notify_event_t&>(e).event;
+                break;
+            case XCB_UNMAP_NOTIFY:
+                parent = reinterpret_cast<const xcb_unmap_notify_event_t&>(e).event;
+                break;
+            case XCB_CONFIGURE_NOTIFY:
+                parent = reinterpret_cast<const xcb_configure_notify_event_t&>(e).event;
+                break;
+            case XCB_DESTROY_NOTIFY:
+                parent = reinterpret_cast<const xcb_destroy_notify_event_t&>(e).event;
+                break;
+            case XCB_REPARENT_NOTIFY:
+                parent = reinterpret_cast<const xcb_reparent_notify_event_t&>(e).event;
+                break;
+            default:
+                return;
+        }
+        if (watched_.contains(parent)) statusAreaMoved();
+    });
+}
+
+void X11MenuBarItems::watch(const std::vector<TrayLayout>& trays) {
+    std::map<xcb_window_t, Subscription> now;
+    for (const auto& tray : trays) {
+        if (tray.window == 0 || now.contains(tray.window)) continue;
+        auto kept = watched_.find(tray.window);
+        now.emplace(tray.window, kept != watched_.end()
+                                     ? std::move(kept->second)
+                                     : session_.selectEvents(tray.window, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY));
+    }
+    watched_ = std::move(now);
+}
+
+void X11MenuBarItems::statusAreaMoved() {
+    // An icon docking maps, reparents and configures at once: one notice for the lot, on the next turn.
+    if (std::exchange(changePending_, true)) return;
+    pendingChange_ = loop_.postAfter(0, [this] {
+        changePending_ = false;
+        statusAreaChanged_.send(0);
+    });
 }
 
 X11MenuBarItems::~X11MenuBarItems() = default;
@@ -103,6 +224,8 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
                 if (auto r = rootRectOf(c, root, child)) tray.icons.push_back(*r);
         if (!tray.icons.empty()) {
             tray.panel = rootRectOf(c, root, owner);
+            tray.window = owner;
+            if (tray.panel) tray.contentRight = contentRightOf(c, owner, *tray.panel, rightEnd(tray.icons));
             trays.push_back(std::move(tray));
         }
     }
@@ -121,6 +244,8 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
                 if (auto r = rootRectOf(c, root, child)) tray.icons.push_back(*r);
         if (tray.icons.empty()) continue;
         tray.panel = rootRectOf(c, root, client);
+        tray.window = client;
+        if (tray.panel) tray.contentRight = contentRightOf(c, client, *tray.panel, rightEnd(tray.icons));
         trays.push_back(std::move(tray));
     }
     return trays;
@@ -128,6 +253,7 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
 
 std::vector<MenuBarItemWindow> X11MenuBarItems::statusItemWindows() {
     const auto trays = readTrays();
+    watch(trays);
     if (trays.empty()) return {};
     const auto space = session_.space();
     std::vector<MenuBarItemWindow> out;

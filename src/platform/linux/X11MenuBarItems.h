@@ -2,9 +2,12 @@
 // where a global-menu registrar runs, it hands out menu structures but never where the panel drew them,
 // so there is no extent to report. The status items: the tray's icon windows (children of the
 // _NET_SYSTEM_TRAY_S<n> selection owner, or embedded in a dock window by panels that reparent them into
-// themselves, as tint2 does), plus the clock that panels put at the tray's outer end.
+// themselves, as tint2 does), plus what the panel draws right of them (a clock, a battery), found in the
+// panel's own pixels.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,36 +18,64 @@
 
 namespace velaro {
 
+class MainLoop;
 class X11Session;
 
 // One panel's tray: its icons and the panel (dock) window holding them, in root pixels.
 struct TrayLayout {
     std::vector<Rect> icons;
     std::optional<Rect> panel;
+    // Where the panel's own drawing right of the icons ends (root pixels, exclusive); absent when its pixels
+    // could not be read.
+    std::optional<double> contentRight;
+    // The window holding the icons (the panel, or the tray's selection owner).
+    std::uint32_t window = 0;
 };
 
-// The status windows of a tray: every icon and, when the icons end close to the panel's right end (within
-// a clock's width), the area between them and that end, where the clock sits; all at the status level, in
-// top-left global points.
+// The status windows of a tray, at the status level in top-left global points: every icon, and what the
+// panel draws right of the icons up to its last drawn column, each with the padding around it that a status
+// item's frame has. When the panel's pixels could not be read, the area from the icons to the panel's right
+// end stands for the clock if it is no wider than one.
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space);
+
+// The end (exclusive) of the columns of a 32-bit image in which some pixel differs from its row's commonest
+// value: the panel's background is uniform along a row (or transparent), its drawing is not. 0 when nothing is
+// drawn. `stride` counts pixels.
+int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride);
 
 class X11MenuBarItems final : public MenuBarItems {
 public:
-    // The widest clock the status area is stretched over, in points.
+    // The widest clock the status area is stretched over when the panel's pixels cannot be read, in points.
     static constexpr double kClockAreaWidth = 120;
+    // The space a status item's frame keeps on either side of what it shows, in points. The pill's default
+    // offsets were chosen for frames like that: with −10 pt and its 2 pt margin the capsule ends 2 pt past
+    // the last thing drawn.
+    static constexpr double kItemPadding = 10;
 
-    // The session must outlive the service.
-    explicit X11MenuBarItems(X11Session& session);
+    // The session and the loop must outlive the service.
+    X11MenuBarItems(X11Session& session, MainLoop& loop);
     ~X11MenuBarItems() override;
 
     std::optional<std::vector<std::optional<Rect>>> frontMenuItemFrames() override;
     std::vector<MenuBarItemWindow> statusItemWindows() override;
+    // The icons of the trays read last coming, going or moving (a clock growing moves them too).
+    Stream<int> statusAreaChanged() const override { return statusAreaChanged_.stream(); }
 
     // The trays as the server shows them now, one per panel that holds icons.
     std::vector<TrayLayout> readTrays();
 
 private:
+    // Follows the children of the windows that held icons at the last read.
+    void watch(const std::vector<TrayLayout>& trays);
+    void statusAreaMoved();
+
     X11Session& session_;
+    MainLoop& loop_;
+    Subscription handler_;
+    std::map<xcb_window_t, Subscription> watched_;
+    PassthroughSubject<int> statusAreaChanged_;
+    Cancellable pendingChange_;
+    bool changePending_ = false;
 };
 
 }  // namespace velaro

@@ -3,7 +3,11 @@
 
 #include <unistd.h>
 
+#include <xcb/dpms.h>
+#include <xcb/screensaver.h>
+
 #include <QDBusConnection>
+#include <QTimer>
 #include <set>
 
 #include "base/Log.h"
@@ -12,11 +16,38 @@
 
 namespace velaro {
 
+namespace {
+constexpr std::uint16_t kDpmsOn = 0;
+}  // namespace
+
+bool displaysAsleep(const DisplayPowerReading& reading) {
+    const bool saverOn = reading.saverState == XCB_SCREENSAVER_STATE_ON ||
+                         reading.saverState == XCB_SCREENSAVER_STATE_CYCLE;
+    const bool powerOff = reading.dpmsEnabled && reading.dpmsPowerLevel && *reading.dpmsPowerLevel != kDpmsOn;
+    return saverOn || powerOff;
+}
+
+bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
+    switch (saverState) {
+        case XCB_SCREENSAVER_STATE_ON:
+            return true;
+        case XCB_SCREENSAVER_STATE_CYCLE:
+            return asleep;
+        default:
+            return false;
+    }
+}
+
 X11Workspace::X11Workspace(X11Session& session) : session_(session) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
+        if (saverEvents_ && (e.response_type & 0x7f) == saverEventBase_ + XCB_SCREENSAVER_NOTIFY) {
+            const auto& notice = reinterpret_cast<const xcb_screensaver_notify_event_t&>(e);
+            setDisplaysAsleep(displaysAsleepAfterSaverNotice(displaysAsleep_, notice.state));
+            return;
+        }
         if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
         auto& c = session_.desktop();
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
@@ -30,6 +61,7 @@ X11Workspace::X11Workspace(X11Session& session) : session_(session) {
     });
     reloadClients(false);
     reloadActive(false);
+    followDisplayPower();
 
     sleepReceiver_.onPrepareForSleep = [this](bool sleeping) {
         send(sleeping ? WorkspaceEvent::Kind::willSleep : WorkspaceEvent::Kind::didWake);
@@ -42,6 +74,42 @@ X11Workspace::X11Workspace(X11Session& session) : session_(session) {
 }
 
 X11Workspace::~X11Workspace() = default;
+
+void X11Workspace::followDisplayPower() {
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    DisplayPowerReading now;
+    // The saver's notifications come as events, so nothing runs while the displays stay as they are. DPMS
+    // tells of no change by itself, but the server starts the saver whenever DPMS turns the displays off
+    // and stops it when they come back, so its state is only read here, once.
+    if (const auto* saver = xcb_get_extension_data(c, &xcb_screensaver_id); saver && saver->present) {
+        saverEventBase_ = saver->first_event;
+        saverEvents_ = true;
+        xcb_screensaver_select_input(c, connection.root(), XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
+        auto info = x11::own(xcb_screensaver_query_info_reply(
+            c, xcb_screensaver_query_info(c, connection.root()), nullptr));
+        if (info) now.saverState = info->state;
+    } else {
+        logLine("WORKSPACE", "the X server has no screen saver extension; display sleep is not followed");
+    }
+    if (const auto* dpms = xcb_get_extension_data(c, &xcb_dpms_id); dpms && dpms->present) {
+        if (auto info = x11::own(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr))) {
+            now.dpmsPowerLevel = info->power_level;
+            now.dpmsEnabled = info->state != 0;
+        }
+    }
+    xcb_flush(c);
+    if (!displaysAsleep(now)) return;
+    // Nobody listens yet while the services are being built: tell on the first turn of the loop.
+    QTimer::singleShot(0, &sleepReceiver_, [this] { setDisplaysAsleep(true); });
+}
+
+void X11Workspace::setDisplaysAsleep(bool asleep) {
+    if (asleep == displaysAsleep_) return;
+    displaysAsleep_ = asleep;
+    logLine("WORKSPACE", asleep ? "the displays sleep (screen saver on)" : "the displays are awake again");
+    send(asleep ? WorkspaceEvent::Kind::screensDidSleep : WorkspaceEvent::Kind::screensDidWake);
+}
 
 void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app) {
     events_.send(WorkspaceEvent{kind, std::move(app)});

@@ -1,5 +1,6 @@
 // The session from the X server and logind: apps are the processes that own managed windows, the frontmost
-// one owns _NET_ACTIVE_WINDOW, desktops are Spaces, and logind's PrepareForSleep is sleep and wake.
+// one owns _NET_ACTIVE_WINDOW, desktops are Spaces, logind's PrepareForSleep is sleep and wake, and the
+// displays sleep while the X server's screen saver runs (which it also does while DPMS has them off).
 #pragma once
 
 #include <QObject>
@@ -16,6 +17,20 @@
 namespace velaro {
 
 class X11Session;
+
+// What the X server says of the displays when asked: the screen saver's state (0 off, 1 on, 2 cycling,
+// 3 disabled, as the extension numbers them) and the DPMS power level (0 on, 1 standby, 2 suspend, 3 off)
+// with whether DPMS is enabled; absent when the server lacks the extension.
+struct DisplayPowerReading {
+    std::optional<std::uint8_t> saverState;
+    std::optional<std::uint16_t> dpmsPowerLevel;
+    bool dpmsEnabled = false;
+};
+
+// Whether the displays are off or blanked by the screen saver.
+bool displaysAsleep(const DisplayPowerReading& reading);
+// The displays' state after a screen-saver notification of `saverState`; a cycling saver changes nothing.
+bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState);
 
 // Receives logind's sleep signal on the system bus.
 class SleepSignalReceiver : public QObject {
@@ -46,6 +61,9 @@ private:
     void reloadClients(bool notify);
     void reloadActive(bool notify);
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
+    // Selects the screen saver's notifications and reads where the displays stand now.
+    void followDisplayPower();
+    void setDisplaysAsleep(bool asleep);
 
     X11Session& session_;
     Subscription handler_;
@@ -54,6 +72,9 @@ private:
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;
+    std::uint8_t saverEventBase_ = 0;
+    bool saverEvents_ = false;
+    bool displaysAsleep_ = false;
     PassthroughSubject<WorkspaceEvent> events_;
 };
 
