@@ -83,7 +83,7 @@ struct AppDelegateServices {
     // Builds the visualizer's audio engine; without one the visualizer cannot start.
     std::function<std::unique_ptr<MusicVisualizerAudioEngine>()> makeVisualizerEngine;
     // Whether the desktop asks for reduced motion, read as the tour opens; none reads as no.
-    std::function<bool()> reduceMotion;
+    std::function<bool()> reduceMotion = nullptr;
     // Whether the shell's own windows (tour, settings) are real toolkit windows; tests leave them out.
     bool toolkitWindows = true;
     // The panel's tray for the status item; without one the app runs with no status item.

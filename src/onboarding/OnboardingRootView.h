@@ -49,7 +49,7 @@ public:
         // The desktop asks for reduced motion: pages change and come in without animation.
         bool reduceMotion = false;
         // Each time the app becomes active; the application's own when not given.
-        std::optional<Stream<std::monostate>> becameActive;
+        std::optional<Stream<std::monostate>> becameActive = std::nullopt;
     };
 
     static constexpr QSize pageSize{750, 500};

@@ -228,7 +228,7 @@ void drawCornerRounding(QPainter& p, const Desktop& d, double t) {
     const double top = 40 * phase(t, 1.6, 2.4) * (1 - phase(t, 4.2, 4.8));
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    for (const auto [corner, radius] :
+    for (const auto& [corner, radius] :
          {std::pair{ScreenCorner::bottomLeft, bottom}, std::pair{ScreenCorner::bottomRight, bottom},
           std::pair{ScreenCorner::screenTopLeft, top}, std::pair{ScreenCorner::screenTopRight, top}})
         p.fillPath(cornerNotchPath(corner, d.screen(), radius), Qt::black);

@@ -44,7 +44,9 @@ TEST(OnboardingStep, RawValuesAreExactlyTheTable) {
     for (std::int64_t raw = -2; raw <= 12; ++raw) {
         const auto step = onboardingStepFromRaw(raw);
         EXPECT_EQ(step.has_value(), raw >= 0 && raw <= 10) << raw;
-        if (step) EXPECT_EQ(static_cast<std::int64_t>(*step), raw);
+        if (step) {
+            EXPECT_EQ(static_cast<std::int64_t>(*step), raw);
+        }
     }
 }
 
