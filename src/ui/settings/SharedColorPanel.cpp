@@ -51,7 +51,7 @@ QColor qColorFromColor(const Color& colour) {
     return QColor::fromRgbF(float(colour.red), float(colour.green), float(colour.blue), float(colour.alpha));
 }
 
-void openSharedColorPanel(QObject& consumer, const Color& current, bool showsOpacity,
+void openSharedColorPanel(QObject& consumer, const std::optional<Color>& current, bool showsOpacity,
                           std::function<void(const Color&)> picked) {
     PanelState& state = panelState();
     QColorDialog& dialog = panel();
@@ -59,7 +59,7 @@ void openSharedColorPanel(QObject& consumer, const Color& current, bool showsOpa
     QObject::disconnect(state.link);
     state.consumer = &consumer;
     dialog.setOption(QColorDialog::ShowAlphaChannel, showsOpacity);
-    dialog.setCurrentColor(qColorFromColor(current));
+    if (current) dialog.setCurrentColor(qColorFromColor(*current));
     state.link =
         QObject::connect(&dialog, &QColorDialog::currentColorChanged, &consumer,
                          [picked = std::move(picked)](const QColor& c) { picked(colorFromQColor(c)); });

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <functional>
+#include <optional>
 
 #include "base/Color.h"
 #include "ui/settings/DeferredBinding.h"
@@ -13,10 +14,10 @@ class QColorDialog;
 
 namespace velaro {
 
-// Shows the panel for `consumer` (creating it on first use), set to `current`, with or without an opacity
-// control; every colour the user picks from then on goes to `picked` until another consumer takes the
-// panel or `consumer` is destroyed.
-void openSharedColorPanel(QObject& consumer, const Color& current, bool showsOpacity,
+// Shows the panel for `consumer` (creating it on first use), set to `current` (no colour: it keeps the one it
+// shows), with or without an opacity control; every colour the user picks from then on goes to `picked`
+// until another consumer takes the panel or `consumer` is destroyed.
+void openSharedColorPanel(QObject& consumer, const std::optional<Color>& current, bool showsOpacity,
                           std::function<void(const Color&)> picked);
 // Whether the panel serves `consumer` now.
 bool sharedColorPanelServes(const QObject& consumer);
