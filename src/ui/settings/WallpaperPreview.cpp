@@ -60,18 +60,18 @@ WallpaperPreviewModel::WallpaperPreviewModel(MainLoop& loop, WallpaperPictureSou
 
 // Pictures still on their way find the model gone; the timer and the watch end with their handles.
 WallpaperPreviewModel::~WallpaperPreviewModel() {
-    alive_.reset();
+    lifetime_.end();
 }
 
 void WallpaperPreviewModel::start() {
     if (isStarted()) return;
-    pollTimer_ = loop_.every(pollInterval, guarded([this] { reload(); }));
+    pollTimer_ = loop_.every(pollInterval, lifetime_.guard([this] { reload(); }));
     if (workspace_) {
         spaceObserver_ = workspace_->events()
                              .filter([](const WorkspaceEvent& e) {
                                  return e.kind == WorkspaceEvent::Kind::activeSpaceDidChange;
                              })
-                             .sink(guarded([this](const WorkspaceEvent&) { reload(); }));
+                             .sink(lifetime_.guard([this](const WorkspaceEvent&) { reload(); }));
     }
     reload();
 }
@@ -90,7 +90,7 @@ void WallpaperPreviewModel::reload() {
 // Loads are never cancelled: each carries the generation it was asked under, and only the newest counts.
 void WallpaperPreviewModel::load() {
     const std::uint64_t generation = loadGeneration_;
-    auto done = guarded([this, generation](std::optional<QImage> picture) {
+    auto done = lifetime_.guard([this, generation](std::optional<QImage> picture) {
         finishLoad(generation, std::move(picture));
     });
     if (!pictures_) {

@@ -7,10 +7,10 @@
 #include <QWidget>
 #include <QSizeF>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "base/Published.h"
 
 class QPainter;
@@ -51,13 +51,6 @@ public:
     bool isStarted() const { return pollTimer_.isActive(); }
 
 private:
-    // `block` run only while the model lives.
-    template <class Block>
-    auto guarded(Block block) {
-        return [alive = std::weak_ptr<bool>(alive_), block = std::move(block)](auto&&... args) mutable {
-            if (alive.lock()) block(std::forward<decltype(args)>(args)...);
-        };
-    }
     void load();
     void finishLoad(std::uint64_t generation, std::optional<QImage> picture);
 
@@ -68,8 +61,8 @@ private:
     Subscription spaceObserver_;
     std::optional<std::uint64_t> publishedDigest_;
     std::uint64_t loadGeneration_ = 0;
-    // Held weakly by the timer, the watch and every load on its way; gone with the model.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Guards the timer, the watch and every load on its way.
+    Lifetime lifetime_;
 };
 
 // The ratio of the main screen's width to its height; 1.6 without a main screen or with no height.
