@@ -116,8 +116,8 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
     modifier_ = new SettingsPickerRow<std::string>(QStringLiteral("Modifier key"), deferredText(settings.progressModifier),
                                                    {{"shift", QStringLiteral("⇧ Shift")},
                                                     {"control", QStringLiteral("⌃ Control")},
-                                                    {"option", QStringLiteral("⌥ Option")},
-                                                    {"command", QStringLiteral("⌘ Command")}});
+                                                    {"option", QStringLiteral("⌥ Alt")},
+                                                    {"command", QStringLiteral("⌘ Super")}});
     commandWarning_ = new SettingsNoticeText(
         QStringLiteral("⌘ ← / → / ↑ / ↓ are common system shortcuts; choosing ⌘ overrides them globally while a "
                        "track is loaded."),
