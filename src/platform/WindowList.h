@@ -42,6 +42,9 @@ public:
     // On-screen windows, front-most first, without desktop elements (the wallpaper window). Callable from
     // any thread; an unreadable list is empty.
     virtual std::vector<WindowInfo> snapshot() = 0;
+    // A number that moves on whenever the list may have changed: while it stays, a snapshot would be the
+    // same as the last one, and work done on that one still holds. Any thread.
+    virtual std::uint64_t generation() const = 0;
 };
 
 }  // namespace velaro

@@ -89,17 +89,25 @@ WindowListScans::WindowListScans(WindowList& windows, const Screens& screens, co
     : windows_(windows), screens_(screens), defaults_(defaults), workspace_(workspace), ownPID_(ownPID) {}
 
 bool WindowListScans::isForeignMenuOpen() const {
-    const auto list = windows_.snapshot();
     const double thickness = screens_.statusBarThickness();
-    double m = thickness, hs = 0, ws = 0;
+    MenuAnswer answer{windows_.generation(), thickness, 0, 0, false};
     if (const auto main = screens_.mainScreen()) {
-        m = menuBarHeight(*main, thickness);
-        hs = main->frame.height();
-        ws = main->frame.width();
+        answer.menuBarHeight = menuBarHeight(*main, thickness);
+        answer.screenHeight = main->frame.height();
+        answer.screenWidth = main->frame.width();
     }
-    for (const auto& w : list)
-        if (isForeignMenuWindow(w, ownPID_, m, hs, ws)) return true;
-    return false;
+    std::lock_guard lock(menuAnswerMutex_);
+    if (menuAnswer_ && menuAnswer_->generation == answer.generation &&
+        menuAnswer_->menuBarHeight == answer.menuBarHeight && menuAnswer_->screenHeight == answer.screenHeight &&
+        menuAnswer_->screenWidth == answer.screenWidth)
+        return menuAnswer_->open;
+    // The generation is taken before the list: a change in between is looked at again next time.
+    const auto list = windows_.snapshot();
+    answer.open = std::any_of(list.begin(), list.end(), [&](const WindowInfo& w) {
+        return isForeignMenuWindow(w, ownPID_, answer.menuBarHeight, answer.screenHeight, answer.screenWidth);
+    });
+    menuAnswer_ = answer;
+    return answer.open;
 }
 
 std::optional<std::string> WindowListScans::bundleIdentifier(std::int32_t pid) const {

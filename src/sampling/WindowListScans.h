@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -60,7 +61,8 @@ public:
     WindowListScans(WindowList& windows, const Screens& screens, const DefaultsStore& defaults,
                     const Workspace& workspace, std::int32_t ownPID);
 
-    // Is a foreign menu open on the main screen? Safe from any thread (the frame queues call it).
+    // Is a foreign menu open on the main screen? Safe from any thread (the frame queues call it, a few
+    // times a second): the list is looked at again only after it changed, or the main screen did.
     bool isForeignMenuOpen() const;
 
     // The covering-window scan; `previousPositions` are the window positions of the previous scan.
@@ -74,6 +76,15 @@ private:
     const DefaultsStore& defaults_;
     const Workspace& workspace_;
     std::int32_t ownPID_;
+
+    // The last answer of isForeignMenuOpen and what it was found from.
+    struct MenuAnswer {
+        std::uint64_t generation = 0;
+        double menuBarHeight = 0, screenHeight = 0, screenWidth = 0;
+        bool open = false;
+    };
+    mutable std::mutex menuAnswerMutex_;
+    mutable std::optional<MenuAnswer> menuAnswer_;
 };
 
 }  // namespace velaro

@@ -2,7 +2,10 @@
 // the menu bar, a maximised client window is the filled window, activation and iconifying are reported.
 #include <QProcess>
 
+#include <cmath>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TestSession.h"
@@ -125,6 +128,27 @@ public:
         xcb_configure_window(x_->get(), window_, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, position);
         xcb_flush(x_->get());
     }
+    xcb_window_t window() const { return window_; }
+    // Replaces an ATOM-list property (a type, a state) with the atoms of `names`.
+    void setAtoms(const char* property, const std::vector<const char*>& names) {
+        std::vector<xcb_atom_t> atoms;
+        for (const char* n : names) atoms.push_back(x_->atom(n));
+        xcb_change_property(x_->get(), XCB_PROP_MODE_REPLACE, window_, x_->atom(property), XCB_ATOM_ATOM, 32,
+                            static_cast<std::uint32_t>(atoms.size()), atoms.data());
+        xcb_flush(x_->get());
+    }
+    void setOpacity(std::uint32_t opacity) {
+        xcb_change_property(x_->get(), XCB_PROP_MODE_REPLACE, window_, x_->atom("_NET_WM_WINDOW_OPACITY"),
+                            XCB_ATOM_CARDINAL, 32, 1, &opacity);
+        xcb_flush(x_->get());
+    }
+    void setMapped(bool mapped) {
+        if (mapped)
+            xcb_map_window(x_->get(), window_);
+        else
+            xcb_unmap_window(x_->get(), window_);
+        xcb_flush(x_->get());
+    }
 
 private:
     std::unique_ptr<x11::Connection> x_;
@@ -141,6 +165,54 @@ TEST_F(SamplingPlatformTest, AMenuHangingFromThePanelIsAForeignMenuUntilItHangsL
     EXPECT_EQ(result.foreignMenuDescription, "layer=101 200\u00d7300 @ (100,34)");
     menu.moveTo(100, static_cast<int>(kPanelHeight) + 7);
     EXPECT_TRUE(waitUntil([&] { return !scans.isForeignMenuOpen(); }));
+}
+
+// The list is read again only after the server told of a change: each kind of change below must reach
+// it, while a list that nothing changed is answered without a single request.
+TEST_F(SamplingPlatformTest, TheWindowListFollowsEveryChangeAndCostsNoRequestWhileNothingChanges) {
+    PopUpMenu menu(300, 400, 120, 80);
+    const auto listed = [&]() -> std::optional<WindowInfo> {
+        for (const auto& w : windows->snapshot())
+            if (w.number == std::int64_t(menu.window())) return w;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(waitUntil([&] { return listed().has_value(); }));
+
+    // Requests are numbered on the connection: a no-op before and after tells how many went between.
+    auto* c = (*session)->desktop().get();
+    const auto requestsFor = [c](const std::function<void()>& work) {
+        const auto before = xcb_no_operation(c).sequence;
+        work();
+        return xcb_no_operation(c).sequence - before - 1;
+    };
+    bool quiet = false;  // another program's change may land in between: one quiet read of several will do
+    for (int i = 0; i < 20 && !quiet; ++i) quiet = requestsFor([&] { (void)windows->snapshot(); }) == 0;
+    EXPECT_TRUE(quiet) << "a list nobody changed was read from the server again";
+
+    const auto near = [](double a, double b) { return std::abs(a - b) < 0.01; };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::function<bool(const std::optional<WindowInfo>&)> seen;
+    };
+    const std::vector<Step> steps = {
+        {"its type becomes a dock", [&] { menu.setAtoms("_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"}); },
+         [](const auto& w) { return w && w->layer == WindowLevel::status; }},
+        {"it says it is hidden", [&] { menu.setAtoms("_NET_WM_STATE", {"_NET_WM_STATE_HIDDEN"}); },
+         [](const auto& w) { return !w; }},
+        {"it says it is shown again", [&] { menu.setAtoms("_NET_WM_STATE", {}); },
+         [](const auto& w) { return w.has_value(); }},
+        {"its opacity halves", [&] { menu.setOpacity(0x7fffffffu); },
+         [&](const auto& w) { return w && w->alpha && near(*w->alpha, 0.5); }},
+        {"it moves", [&] { menu.moveTo(310, 420); },
+         [&](const auto& w) { return w && w->bounds && near(w->bounds->minX(), 310); }},
+        {"it is unmapped", [&] { menu.setMapped(false); }, [](const auto& w) { return !w; }},
+        {"it is mapped again", [&] { menu.setMapped(true); }, [](const auto& w) { return w.has_value(); }},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_TRUE(waitUntil([&] { return step.seen(listed()); })) << step.what;
+    }
 }
 
 TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {

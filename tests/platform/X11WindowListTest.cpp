@@ -1,7 +1,9 @@
-// How window types and states become window levels.
+// How window types and states become window levels, and which events make the list read the server again.
 #include "platform/linux/X11WindowList.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace velaro {
 namespace {
@@ -22,6 +24,59 @@ TEST(X11WindowLevels, TypesAndStatesMapToLevels) {
     // A declared level wins over the type, but never brings back a desktop window.
     EXPECT_EQ(windowLevelFor({{}, {}, true, 24}), 24);
     EXPECT_FALSE(windowLevelFor({{"_NET_WM_WINDOW_TYPE_DESKTOP"}, {}, true, 24}));
+}
+
+// Structure changes of any window, the stacking list on the root and the properties a window is described
+// by mark the list changed; everything else (pointer motion, other properties, other root properties) does
+// not, and only property changes name a stale window.
+TEST(WindowListChangesTest, OnlyEventsThatCanChangeTheListMarkIt) {
+    constexpr std::uint32_t kRoot = 1, kWindow = 77, kStacking = 300, kState = 301, kTitle = 302, kActive = 303;
+    const auto event = [](std::uint8_t type) {
+        xcb_generic_event_t e{};
+        e.response_type = type;
+        return e;
+    };
+    const auto property = [](std::uint32_t window, std::uint32_t atom) {
+        xcb_property_notify_event_t p{};
+        p.response_type = XCB_PROPERTY_NOTIFY;
+        p.window = window;
+        p.atom = atom;
+        xcb_generic_event_t e{};
+        std::memcpy(&e, &p, sizeof p);
+        return e;
+    };
+    struct Case {
+        const char* what;
+        xcb_generic_event_t event;
+        bool changed;
+        std::vector<std::uint32_t> stale;
+    };
+    const std::vector<Case> cases = {
+        {"a window is made", event(XCB_CREATE_NOTIFY), true, {}},
+        {"a window is mapped", event(XCB_MAP_NOTIFY), true, {}},
+        {"a window is unmapped", event(XCB_UNMAP_NOTIFY), true, {}},
+        {"a window moves or restacks", event(XCB_CONFIGURE_NOTIFY), true, {}},
+        {"a window is reparented", event(XCB_REPARENT_NOTIFY), true, {}},
+        {"a window is gone", event(XCB_DESTROY_NOTIFY), true, {}},
+        {"sent from the server's side (bit 7)", event(XCB_MAP_NOTIFY | 0x80), true, {}},
+        {"the stacking list", property(kRoot, kStacking), true, {}},
+        {"another root property", property(kRoot, kActive), false, {}},
+        {"a window's state", property(kWindow, kState), true, {kWindow}},
+        {"a window's title", property(kWindow, kTitle), false, {}},
+        {"a key press", event(XCB_KEY_PRESS), false, {}},
+        {"a client message", event(XCB_CLIENT_MESSAGE), false, {}},
+    };
+    for (const auto& c : cases) {
+        WindowListChanges changes(kRoot, {kStacking, {kState}});
+        EXPECT_TRUE(changes.take().changed) << "nothing has been read yet";
+        const auto generation = changes.generation();
+        changes.note(c.event);
+        EXPECT_EQ(changes.generation() != generation, c.changed) << c.what;
+        const auto taken = changes.take();
+        EXPECT_EQ(taken.changed, c.changed) << c.what;
+        EXPECT_EQ(taken.staleWindows, c.stale) << c.what;
+        EXPECT_FALSE(changes.take().changed) << c.what << ": taken once";
+    }
 }
 
 }  // namespace

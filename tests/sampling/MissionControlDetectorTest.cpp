@@ -212,10 +212,15 @@ TEST_F(MissionControlDetectorTest, WithoutAMainScreenEveryNewShellWindowIsLarge)
 
 TEST_F(MissionControlDetectorTest, ADesktopWithoutAShellNeverReportsAnOverview) {
     MissionControlDetector plain{windows, screens, workspace, loop, std::nullopt};
+    const int reads = windows.snapshots;
     plain.acquire("overlay");
     showOverview();
     loop.advance(1.0);
     EXPECT_FALSE(plain.isOverviewActive());
+    // Nothing to find there, so nothing is probed: no timer wakes the app and the list is never read.
+    EXPECT_FALSE(plain.isProbing());
+    EXPECT_EQ(windows.snapshots, reads);
+    EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 TEST_F(MissionControlDetectorTest, APublishedDesktopStateIsFollowedWithoutProbingAndTheWindowsTakeOverWhenItGoes) {

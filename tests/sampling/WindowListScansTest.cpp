@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
@@ -264,6 +266,46 @@ TEST(ForeignMenuTest, WithoutAMainScreenTheStatusBarThicknessIsTheBar) {
     EXPECT_TRUE(scans.isForeignMenuOpen());
     windows.setWindows({FakeWindowList::window(2, {0, 37, 4000, 300}, WindowLevel::popUpMenu)});
     EXPECT_FALSE(scans.isForeignMenuOpen());
+}
+
+}  // namespace
+}  // namespace velaro
+
+namespace velaro {
+namespace {
+
+// The frame queues ask a few times a second; the list is read again only when the answer may differ.
+TEST(ForeignMenuTest, TheListIsReadAgainOnlyAfterItOrTheMainScreenChanged) {
+    FakeScreens screens;
+    screens.setScreens({FakeScreens::make("main", {0, 0, 1440, 900}, 24)});
+    FakeWindowList windows;
+    test::FakeDefaultsStore defaults;
+    test::FakeWorkspace workspace;
+    WindowListScans scans(windows, screens, defaults, workspace, 1);
+    const auto menuAt = [](double y) {
+        return std::vector{FakeWindowList::window(2, {0, y, 200, 300}, WindowLevel::popUpMenu)};
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool open;
+        int reads;  // list reads the question costs
+    };
+    const std::vector<Step> steps = {
+        {"first question", [&] { windows.setWindows(menuAt(24)); }, true, 1},
+        {"nothing changed", [] {}, true, 0},
+        {"the menu moved down", [&] { windows.setWindows(menuAt(40)); }, false, 1},
+        {"asked again", [] {}, false, 0},
+        {"a taller bar reaches it",
+         [&] { screens.setScreens({FakeScreens::make("main", {0, 0, 1440, 900}, 40)}); }, true, 1},
+        {"the same list set again", [&] { windows.setWindows(menuAt(40)); }, true, 1},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        const int before = windows.snapshots;
+        EXPECT_EQ(scans.isForeignMenuOpen(), step.open) << step.what;
+        EXPECT_EQ(windows.snapshots - before, step.reads) << step.what;
+    }
 }
 
 }  // namespace

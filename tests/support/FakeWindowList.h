@@ -18,7 +18,9 @@ public:
     void setWindows(std::vector<WindowInfo> windows) {
         std::lock_guard lock(mutex_);
         windows_ = std::move(windows);
+        ++generation_;
     }
+    std::uint64_t generation() const override { return generation_; }
 
     // A normal, opaque window of `pid` with bounds in top-left global points.
     static WindowInfo window(std::int32_t pid, Rect bounds, int layer = WindowLevel::normal,
@@ -38,6 +40,7 @@ public:
 private:
     std::mutex mutex_;
     std::vector<WindowInfo> windows_;
+    std::atomic<std::uint64_t> generation_{1};
 };
 
 }  // namespace velaro::test

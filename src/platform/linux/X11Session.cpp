@@ -234,16 +234,19 @@ Subscription X11Session::addEventFilter(x11::EventPump::Filter filter) {
 }
 
 Subscription X11Session::selectEvents(xcb_window_t window, std::uint32_t mask) {
+    std::lock_guard lock(selectionsMutex_);
     const auto id = ++nextSelection_;
     selections_[window][id] = mask;
     setMask(window);
     return Subscription([this, window, id, token = lifetime_.token()] {
         if (!token.alive()) return;
+        std::lock_guard lock(selectionsMutex_);
         if (auto it = selections_.find(window); it != selections_.end()) it->second.erase(id);
         setMask(window);
     });
 }
 
+// With the selections' lock held, so that the mask last sent is the union of the holders at that moment.
 void X11Session::setMask(xcb_window_t window) {
     std::uint32_t mask = 0;
     auto it = selections_.find(window);

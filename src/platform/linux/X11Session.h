@@ -163,7 +163,7 @@ public:
     // On the event thread, before the main thread sees the events.
     [[nodiscard]] Subscription addEventFilter(x11::EventPump::Filter filter);
     // Selects `mask` on `window` for as long as the handle lives; the server gets the union of what every
-    // holder asked for, since one client has one event mask per window. Main thread.
+    // holder asked for, since one client has one event mask per window. Any thread.
     [[nodiscard]] Subscription selectEvents(xcb_window_t window, std::uint32_t mask);
     std::uint8_t randrEventBase() const { return randrEventBase_; }
 
@@ -209,6 +209,7 @@ private:
     bool refreshPosted_ = false;
 
     // Event selections: per window, each holder's mask.
+    std::mutex selectionsMutex_;
     std::map<xcb_window_t, std::map<std::uint64_t, std::uint32_t>> selections_;
     std::uint64_t nextSelection_ = 0;
     Lifetime lifetime_;

@@ -1,13 +1,11 @@
-// The X11 window list: stacking from the root's children, each managed window by its client's properties.
+// The X11 window list: stacking from the root's children, each described window by its client's properties,
+// read again only after the connection's events said something changed.
 #include "platform/linux/X11WindowList.h"
 
 #include <algorithm>
-#include <map>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "base/Geometry.h"
-#include "platform/linux/X11Session.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -56,21 +54,144 @@ std::optional<int> windowLevelFor(const WindowTraits& t) {
     return WindowLevel::normal;
 }
 
+// ---- what the events change ----
+
+void WindowListChanges::note(const xcb_generic_event_t& event) {
+    switch (event.response_type & 0x7f) {
+        // The root's children come, go, map, move and restack (and, for windows other services follow,
+        // the same of theirs: a read too many, never one too few).
+        case XCB_CREATE_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+            break;
+        case XCB_PROPERTY_NOTIFY: {
+            const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (p.window == root_) {
+                if (p.atom != atoms_.stacking) return;
+                break;
+            }
+            const auto& watched = atoms_.windowProperties;
+            if (std::find(watched.begin(), watched.end(), p.atom) == watched.end()) return;
+            std::lock_guard lock(mutex_);
+            stale_.push_back(p.window);
+            changed_ = true;
+            ++generation_;
+            return;
+        }
+        default:
+            return;
+    }
+    std::lock_guard lock(mutex_);
+    changed_ = true;
+    ++generation_;
+}
+
+WindowListChanges::Taken WindowListChanges::take() {
+    std::lock_guard lock(mutex_);
+    Taken taken{std::exchange(changed_, false), std::move(stale_)};
+    stale_.clear();
+    return taken;
+}
+
+void WindowListChanges::markChanged() {
+    std::lock_guard lock(mutex_);
+    changed_ = true;
+    ++generation_;
+}
+
+std::uint64_t WindowListChanges::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+}
+
+// ---- the list ----
+
 X11WindowList::X11WindowList(X11Session& session) : session_(session) {
     auto& connection = session_.desktop();
     connection.intern(kAtomNames);
     for (const auto& n : kAtomNames) atomNames_[connection.atom(n)] = n;
+    hiddenAtom_ = connection.atom("_NET_WM_STATE_HIDDEN");
+    WindowListChanges::Atoms atoms;
+    atoms.stacking = connection.atom("_NET_CLIENT_LIST_STACKING");
+    for (const char* name : {"_NET_WM_PID", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_OPACITY",
+                             kLevelProperty})
+        atoms.windowProperties.push_back(connection.atom(name));
+    atoms.windowProperties.push_back(XCB_ATOM_WM_CLASS);
+    changes_ = std::make_shared<WindowListChanges>(connection.root(), std::move(atoms));
+    filter_ = session_.addEventFilter([changes = changes_](x11::EventPump::Batch& batch) {
+        for (const auto& event : batch)
+            if (event) changes->note(*event);
+    });
+    // Selected after the filter is in place, so that nothing between the two goes unheard.
+    rootSelection_ = session_.selectEvents(
+        connection.root(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+    // Bounds are converted with the session's screens: new screens, new bounds.
+    screens_ = session_.screensChanged().sink([changes = changes_](int) { changes->markChanged(); });
 }
 
-X11WindowList::~X11WindowList() = default;
+X11WindowList::~X11WindowList() {
+    screens_.cancel();
+    rootSelection_.cancel();
+    filter_.cancel();
+    std::lock_guard lock(mutex_);
+    known_.clear();  // ends the per-window selections while the session is still there
+}
+
+std::uint64_t X11WindowList::generation() const {
+    return changes_->generation();
+}
 
 std::vector<WindowInfo> X11WindowList::snapshot() {
     std::lock_guard lock(mutex_);
     if (session_.desktop().broken()) return {};
-    return read();
+    const auto taken = changes_->take();
+    const auto space = session_.space();
+    if (taken.changed) {
+        if (!read(taken.staleWindows)) {
+            changes_->markChanged();  // asked again next time
+            return {};
+        }
+    } else if (space == space_) {
+        return list_;
+    }
+    space_ = space;
+    list_.clear();
+    list_.reserve(order_.size());
+    for (const auto w : order_) {
+        const Known& k = known_[w];
+        // The wallpaper window is no content the scans look at; hidden windows are not on screen.
+        if (!k.level || k.hidden) continue;
+        WindowInfo info;
+        info.number = w;
+        info.layer = *k.level;
+        info.ownerPID = k.pid;
+        info.ownerName = k.ownerName;
+        info.alpha = k.alpha;
+        if (k.rootBounds) info.bounds = space_.topLeftFromRoot(*k.rootBounds);
+        list_.push_back(std::move(info));
+    }
+    return list_;
 }
 
-std::vector<WindowInfo> X11WindowList::read() {
+std::optional<int> X11WindowList::levelOf(const std::vector<std::uint32_t>& types,
+                                          const std::vector<std::uint32_t>& states, bool overrideRedirect,
+                                          std::optional<int> declaredLevel) const {
+    // Atom names seen in types and states; others are of no interest to the levels.
+    auto namesOf = [this](const std::vector<std::uint32_t>& atoms) {
+        std::vector<std::string> out;
+        for (auto a : atoms)
+            if (auto it = atomNames_.find(a); it != atomNames_.end()) out.push_back(it->second);
+        return out;
+    };
+    return windowLevelFor({namesOf(types), namesOf(states), overrideRedirect, declaredLevel});
+}
+
+bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     auto& connection = session_.desktop();
     auto* c = connection.get();
     const xcb_window_t root = connection.root();
@@ -81,7 +202,7 @@ std::vector<WindowInfo> X11WindowList::read() {
     auto stackingAsk = x11::askProperty(c, root, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 8192);
     auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
     auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
-    if (!tree) return {};
+    if (!tree) return false;
     const auto* children = xcb_query_tree_children(tree.get());
     const int childCount = xcb_query_tree_children_length(tree.get());
     const auto clients = x11::values32(stacking.get());
@@ -154,75 +275,74 @@ std::vector<WindowInfo> X11WindowList::read() {
             entries.push_back({children[i], children[i], false});
     }
 
-    // Round trip 3, pipelined: what changes (geometry, state, opacity) for every window, and what does not
-    // (owner, class, type, declared level) only for windows not seen before. A top-level window's geometry
-    // is the outer bounds: a frame's includes the decorations, and top-level positions are root coordinates.
+    // Round trip 3, pipelined: the geometry of every window (a top-level window's is the outer bounds: a
+    // frame's includes the decorations, and top-level positions are root coordinates), and the properties
+    // of the windows not seen before or whose properties changed. A new window's property changes are
+    // followed from before its properties are asked, so that no change slips between the two.
+    const std::unordered_set<std::uint32_t> stale(staleWindows.begin(), staleWindows.end());
     struct Asks {
         xcb_get_geometry_cookie_t geometry;
-        xcb_get_property_cookie_t state, opacity;
         bool fresh = false;
-        xcb_get_property_cookie_t pid{0}, type{0}, wmClass{0}, level{0};
+        xcb_get_property_cookie_t pid{0}, type{0}, wmClass{0}, state{0}, opacity{0}, level{0};
     };
+    std::unordered_map<std::uint32_t, Known> seen;
     std::vector<Asks> asks(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto w = entries[i].window;
         auto& a = asks[i];
         a.geometry = xcb_get_geometry(c, entries[i].topLevel);
-        a.state = x11::askProperty(c, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32);
-        a.opacity = x11::askProperty(c, w, atom("_NET_WM_WINDOW_OPACITY"), XCB_ATOM_CARDINAL, 1);
-        if (known_.count(w)) continue;
-        a.fresh = true;
+        auto old = known_.find(w);
+        Known& k = seen[w];
+        if (old != known_.end()) k = old->second;
+        a.fresh = old == known_.end() || stale.count(w) || old->second.managed != entries[i].managed;
+        if (!k.selection)
+            k.selection = std::make_shared<Subscription>(session_.selectEvents(w, XCB_EVENT_MASK_PROPERTY_CHANGE));
+        k.topLevel = entries[i].topLevel;
+        k.managed = entries[i].managed;
+        if (!a.fresh) continue;
         a.pid = x11::askProperty(c, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
         a.type = x11::askProperty(c, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32);
         a.wmClass = x11::askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+        a.state = x11::askProperty(c, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32);
+        a.opacity = x11::askProperty(c, w, atom("_NET_WM_WINDOW_OPACITY"), XCB_ATOM_CARDINAL, 1);
         // Only our own overlays declare a level, and they bypass the window manager.
         if (!entries[i].managed) a.level = x11::askProperty(c, w, atom(kLevelProperty), XCB_ATOM_CARDINAL, 1);
     }
 
-    // Atom names seen in types and states; others are of no interest to the levels.
-    auto namesOf = [this](const std::vector<std::uint32_t>& atoms) {
-        std::vector<std::string> out;
-        for (auto a : atoms)
-            if (auto it = atomNames_.find(a); it != atomNames_.end()) out.push_back(it->second);
-        return out;
-    };
     auto reply = [c](xcb_get_property_cookie_t ask) {
         return x11::own(xcb_get_property_reply(c, ask, nullptr));
     };
-
-    std::unordered_map<xcb_window_t, Known> seen;
     std::vector<std::size_t> missingPID;
-    std::vector<x11::Owned<xcb_get_geometry_reply_t>> geometries;
-    std::vector<std::vector<std::string>> states;
-    std::vector<double> alphas;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto& a = asks[i];
-        auto geometry = x11::own(xcb_get_geometry_reply(c, a.geometry, nullptr));
+        Known& k = seen[entries[i].window];
+        if (auto g = x11::own(xcb_get_geometry_reply(c, a.geometry, nullptr))) {
+            const double border = g->border_width;
+            k.rootBounds = Rect(g->x, g->y, g->width + 2 * border, g->height + 2 * border);
+        } else {
+            k.rootBounds.reset();
+        }
+        if (!a.fresh) continue;
+        auto pid = reply(a.pid);
+        auto type = reply(a.type);
+        auto wmClass = reply(a.wmClass);
         auto state = reply(a.state);
         auto opacity = reply(a.opacity);
-        Known k = a.fresh ? Known{} : known_[entries[i].window];
-        k.topLevel = entries[i].topLevel;
-        if (a.fresh) {
-            auto pid = reply(a.pid);
-            auto type = reply(a.type);
-            auto wmClass = reply(a.wmClass);
-            if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
-                k.pid = static_cast<std::int32_t>(v[0]);
-            k.types = namesOf(x11::values32(type.get()));
-            const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
-            k.ownerName = !cls.empty() ? cls : instance;
-            if (a.level.sequence) {
-                auto level = reply(a.level);
-                if (auto v = x11::values32(level.get()); !v.empty())
-                    k.declaredLevel = static_cast<std::int32_t>(v[0]);
-            }
-            if (!k.pid) missingPID.push_back(i);
+        // A process found through the X-Resource extension stays the window's.
+        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0) k.pid = static_cast<std::int32_t>(v[0]);
+        const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+        if (!cls.empty() || !instance.empty()) k.ownerName = !cls.empty() ? cls : instance;
+        std::optional<int> declaredLevel;
+        if (a.level.sequence) {
+            auto level = reply(a.level);
+            if (auto v = x11::values32(level.get()); !v.empty()) declaredLevel = static_cast<std::int32_t>(v[0]);
         }
-        seen[entries[i].window] = k;
-        geometries.push_back(std::move(geometry));
-        states.push_back(namesOf(x11::values32(state.get())));
+        const auto states = x11::values32(state.get());
+        k.level = levelOf(x11::values32(type.get()), states, !entries[i].managed, declaredLevel);
+        k.hidden = std::find(states.begin(), states.end(), hiddenAtom_) != states.end();
         const auto opacityValues = x11::values32(opacity.get());
-        alphas.push_back(opacityValues.empty() ? 1.0 : opacityValues[0] / double(0xffffffffu));
+        k.alpha = opacityValues.empty() ? 1.0 : opacityValues[0] / double(0xffffffffu);
+        if (!k.pid) missingPID.push_back(i);
     }
     // Round trip 4, only for new windows that do not state their process: ask the X-Resource extension.
     std::vector<xcb_res_query_client_ids_cookie_t> pidAsks;
@@ -232,33 +352,11 @@ std::vector<WindowInfo> X11WindowList::read() {
         k.pid = x11::clientProcess(c, pidAsks[j]);
         if (k.ownerName.empty() && k.pid) k.ownerName = x11::processName(*k.pid);
     }
-    // Windows that are gone are forgotten, so the cache never outgrows the desktop.
+    // Windows that are gone are forgotten (and no longer followed), so the cache never outgrows the desktop.
     known_ = std::move(seen);
-
-    // The session's conversion, so that bounds and screen frames share their origin and ratio.
-    const auto space = session_.space();
-    std::vector<WindowInfo> out;
-    out.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Known& k = known_[entries[i].window];
-        WindowTraits traits{k.types, states[i], !entries[i].managed, k.declaredLevel};
-        const auto windowLevel = windowLevelFor(traits);
-        if (!windowLevel) continue;  // the wallpaper window is no content the scans look at
-        if (has(traits.states, "_NET_WM_STATE_HIDDEN")) continue;
-        WindowInfo info;
-        info.number = entries[i].window;
-        info.layer = *windowLevel;
-        info.ownerPID = k.pid;
-        info.ownerName = k.ownerName;
-        info.alpha = alphas[i];
-        if (const auto& g = geometries[i]) {
-            const double border = g->border_width;
-            info.bounds =
-                space.topLeftFromRoot(Rect(g->x, g->y, g->width + 2 * border, g->height + 2 * border));
-        }
-        out.push_back(std::move(info));
-    }
-    return out;
+    order_.clear();
+    for (const auto& e : entries) order_.push_back(e.window);
+    return true;
 }
 
 }  // namespace velaro

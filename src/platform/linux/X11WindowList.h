@@ -1,5 +1,5 @@
-// The window list from the X server: stacking order, outer bounds, owners, levels and opacity, read with
-// pipelined requests on the session's desktop connection.
+// The window list from the X server: stacking order, outer bounds, owners, levels and opacity, kept current
+// by the desktop connection's events so that reading it while nothing changes costs no round trip.
 #pragma once
 
 #include <cstdint>
@@ -7,16 +7,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "base/Cancellable.h"
 #include "platform/WindowList.h"
+#include "platform/linux/X11Session.h"
 
 namespace velaro {
-
-class X11Session;
 
 // What decides a window's level: its EWMH types and states (atom names), whether it bypasses the window
 // manager, and the level our own windows declare.
@@ -31,32 +30,84 @@ struct WindowTraits {
 // level, "keep above" windows floating, everything else normal. Absent for desktop (wallpaper) windows.
 std::optional<int> windowLevelFor(const WindowTraits& traits);
 
+// Which events make the list read the server again, and which windows' properties they make stale: the
+// decisions of the event thread, kept apart from the connection so that they can be tested alone.
+class WindowListChanges {
+public:
+    struct Atoms {
+        std::uint32_t stacking = 0;
+        std::vector<std::uint32_t> windowProperties;  // read per window: type, state, opacity, owner, level
+    };
+    WindowListChanges(std::uint32_t root, Atoms atoms) : root_(root), atoms_(std::move(atoms)) {}
+
+    // Looks at one event; any thread.
+    void note(const xcb_generic_event_t& event);
+    // Takes what changed since the last take: whether anything did, and the windows whose properties did.
+    // The next take starts from nothing, so an event that arrives during a read is seen by the next one.
+    struct Taken {
+        bool changed = false;
+        std::vector<std::uint32_t> staleWindows;
+    };
+    Taken take();
+    // Something changed that no event tells of (the screens, a read that failed): read again.
+    void markChanged();
+    // Counts every event that may have changed the list.
+    std::uint64_t generation() const;
+
+private:
+    const std::uint32_t root_;
+    const Atoms atoms_;
+    mutable std::mutex mutex_;
+    bool changed_ = true;  // nothing has been read yet
+    std::vector<std::uint32_t> stale_;
+    std::uint64_t generation_ = 1;
+};
+
 class X11WindowList final : public WindowList {
 public:
-    // The session must outlive the list. Snapshots may be taken on any thread.
+    // The session must outlive the list. Made on the main thread; snapshots may be taken on any thread.
     explicit X11WindowList(X11Session& session);
     ~X11WindowList() override;
 
     std::vector<WindowInfo> snapshot() override;
+    std::uint64_t generation() const override;
 
     // The property our own windows may carry to declare their level (a signed 32-bit CARDINAL).
     static constexpr const char* kLevelProperty = "_VELARO_WINDOW_LEVEL";
 
 private:
-    std::vector<WindowInfo> read();
+    // Reads the stacking and what changed; false when the server did not answer.
+    bool read(const std::vector<std::uint32_t>& staleWindows);
+    std::optional<int> levelOf(const std::vector<std::uint32_t>& types, const std::vector<std::uint32_t>& states,
+                               bool overrideRedirect, std::optional<int> declaredLevel) const;
 
-    std::mutex mutex_;  // one snapshot at a time (the cache below)
+    std::mutex mutex_;  // one snapshot at a time (the caches below)
     X11Session& session_;
     std::map<std::uint32_t, std::string> atomNames_;
-    // What does not change for the life of a window, kept between snapshots for the windows still there.
+    std::uint32_t hiddenAtom_ = 0;
+    // Shared with the event thread's filter, which may still run while the list goes.
+    std::shared_ptr<WindowListChanges> changes_;
+    Subscription filter_;
+    Subscription rootSelection_;
+    Subscription screens_;
+
+    // What is known of a window that is on screen, kept while it stays and refreshed when its properties
+    // change (the list follows each described window's property changes for that).
     struct Known {
         std::uint32_t topLevel = 0;
+        bool managed = true;
         std::optional<std::int32_t> pid;
         std::string ownerName;
-        std::vector<std::string> types;
-        std::optional<int> declaredLevel;
+        std::optional<int> level;  // absent: a desktop (wallpaper) window
+        bool hidden = false;
+        double alpha = 1.0;
+        std::optional<Rect> rootBounds;  // root pixels, outer bounds
+        std::shared_ptr<Subscription> selection;
     };
     std::unordered_map<std::uint32_t, Known> known_;
+    std::vector<std::uint32_t> order_;  // described windows, front-most first
+    x11::ScreenSpace space_;
+    std::vector<WindowInfo> list_;
 };
 
 }  // namespace velaro
