@@ -94,6 +94,7 @@ void FrameOutput::invalidateCaches() {
 
 void FrameOutput::setGuardZones(std::vector<Rect> zones) {
     menuBarGuardZones_ = std::move(zones);
+    framePointer_.reset();
     pointerInMenuBar_ = hoverGuardEnabled_ && pointerInZones(0);
     pointerLeftZoneAt_.reset();
 }
@@ -115,18 +116,18 @@ std::optional<Point> FrameOutput::cachedPointer() const {
     return cachedPointer_;
 }
 
-bool FrameOutput::pointerInGuardZones(const PointerSource* pointer, const std::vector<Rect>& zones,
+bool FrameOutput::pointerInGuardZones(const std::optional<Point>& location, const std::vector<Rect>& zones,
                                       double extraHeight) {
-    if (zones.empty() || !pointer) return false;
-    const auto location = pointer->topLeftLocation();
     if (!location) return false;
     return std::any_of(zones.begin(), zones.end(), [&](const Rect& zone) {
         return Rect(zone.x(), zone.y(), zone.width(), zone.height() + extraHeight).contains(*location);
     });
 }
 
-bool FrameOutput::pointerInZones(double extraHeight) const {
-    return pointerInGuardZones(pointer_, menuBarGuardZones_, extraHeight);
+bool FrameOutput::pointerInZones(double extraHeight) {
+    if (menuBarGuardZones_.empty() || !pointer_) return false;
+    if (!framePointer_) framePointer_ = pointer_->topLeftLocation();
+    return pointerInGuardZones(*framePointer_, menuBarGuardZones_, extraHeight);
 }
 
 std::optional<Point> FrameOutput::beamPointer(const LineConfig& config) const {
@@ -142,6 +143,7 @@ std::optional<Point> FrameOutput::beamPointer(const LineConfig& config) const {
 
 void FrameOutput::receive(const CaptureFrame& frame) {
     const double now = loop_->uptime();
+    framePointer_.reset();  // a new frame reads the pointer anew, once, if the guard needs it
     // A pointer that has left the band turns the beam off even when the frame itself is dropped below.
     if (lineConfig_ && lineConfig_->lightReflections && !beamPointer(*lineConfig_)) {
         if (onBeam) onBeam(Color::clear(), 0.5);

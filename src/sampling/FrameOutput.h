@@ -125,9 +125,9 @@ public:
     void setCachedPointer(Point p);
     std::optional<Point> cachedPointer() const;
 
-    // True when the pointer, read now, lies in one of the rectangles (top-left global points) with their
-    // height grown by `extraHeight`. False for no rectangles or an unreadable pointer.
-    static bool pointerInGuardZones(const PointerSource* pointer, const std::vector<Rect>& zones,
+    // True when `location` (top-left global points) lies in one of the rectangles with their height grown
+    // by `extraHeight`. False for no rectangles or no location.
+    static bool pointerInGuardZones(const std::optional<Point>& location, const std::vector<Rect>& zones,
                                     double extraHeight);
 
     // ---- the pure steps, public for the sampler and for tests ----
@@ -159,7 +159,9 @@ public:
 
 private:
     bool passesGate(const CaptureFrame& frame, double now);
-    bool pointerInZones(double extraHeight) const;
+    // Whether the pointer lies in the guard zones grown by `extraHeight`. The pointer is read from the
+    // server at most once per frame (reads are round trips), and not at all without zones.
+    bool pointerInZones(double extraHeight);
     // The cached pointer relative to the captured screen's top-left, when it keeps the beam alive.
     std::optional<Point> beamPointer(const LineConfig& config) const;
     // Builds the line row into lineBytes_; false when the inner width is 100 pixels or less.
@@ -174,6 +176,8 @@ private:
 
     mutable std::mutex pointerLock_;
     std::optional<Point> cachedPointer_;  // nullopt until first written: the beam is off
+    // The guard's reading of the pointer for the frame being looked at; absent until it is needed.
+    std::optional<std::optional<Point>> framePointer_;
 
     BlurredBackdrop backdrop_;
     std::optional<Color> lastEdgeLeft_, lastEdgeRight_;

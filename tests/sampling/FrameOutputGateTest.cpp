@@ -226,3 +226,45 @@ TEST_F(FrameOutputGate, HoverGuardOffLetsFramesThroughAndGuardZonesSetWhileInsid
 
 }  // namespace
 }  // namespace velaro::test
+
+namespace velaro::test {
+namespace {
+
+// Every read of the pointer is a round trip to the server on the frame queue: at most one a frame, and none
+// when the guard has nothing to guard.
+TEST_F(FrameOutputGate, ThePointerIsReadAtMostOnceAFrameAndOnlyWhenTheGuardNeedsIt) {
+    struct Case {
+        const char* what;
+        bool guard;
+        std::vector<Rect> zones;
+        Point pointer;  // top-left points
+        int maxReadsPerFrame;
+    };
+    const std::vector<Case> cases = {
+        {"guard off", false, {Rect(0, 0, 1000, 24)}, {500, 10}, 0},
+        {"no zones", true, {}, {500, 10}, 0},
+        {"outside the bar", true, {Rect(0, 0, 1000, 24)}, {500, 300}, 1},
+        {"inside the bar", true, {Rect(0, 0, 1000, 24)}, {500, 10}, 1},
+        {"in the exit margin", true, {Rect(0, 0, 1000, 24)}, {500, 28}, 1},
+    };
+    for (const auto& c : cases) {
+        FrameOutputHarness harness;
+        harness.configure(plainLine());
+        harness.pointer.moveToTopLeft(c.pointer);
+        harness.run([&c](FrameOutput& o) {
+            o.setHoverGuardEnabled(c.guard);
+            o.setGuardZones(c.zones);
+        });
+        constexpr int kFrames = 20;
+        const int before = harness.pointer.reads;
+        for (int i = 0; i < kFrames; ++i) {
+            harness.loop.advance(0.05);  // past flips and settling, so each frame takes the whole gate
+            harness.feed(solidFrame(200, 2, {static_cast<std::uint8_t>(i * 10), 0, 0}));
+        }
+        EXPECT_LE(harness.pointer.reads - before, c.maxReadsPerFrame * kFrames) << c.what;
+        if (c.maxReadsPerFrame > 0) EXPECT_GT(harness.pointer.reads - before, 0) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace velaro::test

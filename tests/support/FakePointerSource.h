@@ -1,6 +1,7 @@
 // A pointer the test moves by hand; watchers hear of a move only when the position changed.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -13,8 +14,12 @@ public:
     // `primaryHeight`: height in points of the primary screen, for the top-left reading; 0 means no screen.
     explicit FakePointerSource(double primaryHeight = 900) : primaryHeight_(primaryHeight) {}
 
-    std::optional<Point> location() const override { return location_; }
+    std::optional<Point> location() const override {
+        ++reads;
+        return location_;
+    }
     std::optional<Point> topLeftLocation() const override {
+        ++reads;
         if (!location_ || primaryHeight_ <= 0) return std::nullopt;
         return Point{location_->x, primaryHeight_ - location_->y};
     }
@@ -45,6 +50,9 @@ public:
     int modifierReads() const { return modifierReads_; }
     void setPrimaryHeight(double h) { primaryHeight_ = h; }
     std::size_t watcherCount() const { return watchers_->size(); }
+
+    // Reads of the position: on the real server each one is a round trip.
+    mutable std::atomic<int> reads{0};
 
 private:
     using Watchers = std::map<int, std::function<void()>>;
