@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
+#include "overlay/CornerGeometry.h"
 #include "overlay/HueDriftClock.h"
 #include "settings/OverlaySettings.h"
 
@@ -367,17 +369,22 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
     const bool curved = r >= 0.5;
     constexpr double i = 0.5;
 
-    QPainterPath top;
-    if (curved) {
-        // Angles here run from +x toward +y (y down); QPainterPath's run the other way, hence the signs.
-        top.moveTo(i, i + r);
-        top.arcTo(QRectF(i, i, 2 * r, 2 * r), 180, -90);
-        top.lineTo(w - r - i, i);
-        top.arcTo(QRectF(w - 2 * r - i, i, 2 * r, 2 * r), 90, -90);
-    } else {
-        top.moveTo(i, i);
-        top.lineTo(w - i, i);
-    }
+    // Built once per band size and radius, not once per paint.
+    thread_local PathCache<std::tuple<double, double, bool>> topEdges;
+    const QPainterPath top = topEdges.get({w, r, curved}, [&] {
+        QPainterPath path;
+        if (curved) {
+            // Angles here run from +x toward +y (y down); QPainterPath's run the other way, hence the signs.
+            path.moveTo(i, i + r);
+            path.arcTo(QRectF(i, i, 2 * r, 2 * r), 180, -90);
+            path.lineTo(w - r - i, i);
+            path.arcTo(QRectF(w - 2 * r - i, i, 2 * r, 2 * r), 90, -90);
+        } else {
+            path.moveTo(i, i);
+            path.lineTo(w - i, i);
+        }
+        return path;
+    });
     QPen pen(inkAt(ink, 1), 1);
     pen.setMiterLimit(10);
     auto strokeTop = [&](QPainter& q) {

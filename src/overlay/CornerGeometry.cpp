@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 namespace velaro {
 
@@ -39,8 +40,9 @@ CornerGeometry cornerGeometry(ScreenCorner corner, const QRectF& rect, double r)
     return {};
 }
 
-QPainterPath cornerNotchPath(ScreenCorner corner, const QRectF& rect, double radius) {
-    if (!(radius > 0)) return {};
+namespace {
+
+QPainterPath buildNotchPath(ScreenCorner corner, const QRectF& rect, double radius) {
     const double r = clampedRadius(rect, radius);
     if (!(r > 0)) return {};
     const auto g = cornerGeometry(corner, rect, r);
@@ -52,6 +54,17 @@ QPainterPath cornerNotchPath(ScreenCorner corner, const QRectF& rect, double rad
     QPainterPath ear = square.subtracted(disc);
     ear.setFillRule(Qt::WindingFill);
     return ear;
+}
+
+}  // namespace
+
+QPainterPath cornerNotchPath(ScreenCorner corner, const QRectF& rect, double radius) {
+    if (!(radius > 0)) return {};
+    // The subtraction is costly next to everything else a corner paints, and the shape rarely changes.
+    using Key = std::tuple<ScreenCorner, double, double, double, double, double>;
+    thread_local PathCache<Key> cache;
+    return cache.get(Key{corner, rect.x(), rect.y(), rect.width(), rect.height(), radius},
+                     [&] { return buildNotchPath(corner, rect, radius); });
 }
 
 QPainterPath cornerArcPath(ScreenCorner corner, const QRectF& rect, double radius, double centrelineRadius) {

@@ -5,6 +5,8 @@
 
 #include <QPainterPath>
 #include <QRectF>
+#include <utility>
+#include <vector>
 
 #include "base/Geometry.h"
 #include "settings/CornerSettings.h"
@@ -30,6 +32,29 @@ QPainterPath cornerNotchPath(ScreenCorner corner, const QRectF& rect, double rad
 // scaled by the same clamp as the ear, so a hairline keeps to the ear's curve when the rectangle is small.
 // Empty when either radius is 0 or less.
 QPainterPath cornerArcPath(ScreenCorner corner, const QRectF& rect, double radius, double centrelineRadius);
+
+// The last few paths built, by the numbers they were built from: a window that repaints the same shape
+// frame after frame builds it once. For the main thread's painting (not shared between threads).
+template <class Key>
+class PathCache {
+public:
+    template <class Build>
+    QPainterPath get(const Key& key, Build build) {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].first == key) {
+                if (i > 0) std::swap(entries_[i], entries_[0]);  // the shapes in use stay near the front
+                return entries_[0].second;
+            }
+        }
+        if (entries_.size() == kSize) entries_.pop_back();
+        entries_.insert(entries_.begin(), {key, build()});
+        return entries_.front().second;
+    }
+
+private:
+    static constexpr std::size_t kSize = 8;  // six corners and a band or two
+    std::vector<std::pair<Key, QPainterPath>> entries_;
+};
 
 // The menu-bar corners (the bar's own two ends), as opposed to the bottom and screen-top corners.
 bool isTopCorner(ScreenCorner corner);

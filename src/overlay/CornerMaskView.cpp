@@ -115,7 +115,26 @@ void CornerMaskView::refresh() {
     fill_.set(fillColor(), recolorAnimation(now, feed_.recolorSnapUntil(), settings_.isHueDriftEffective()));
     blurShown_.set(showsBlurBackdrop() ? 1.0 : 0.0, kEase30);
     blurFactor_.set(showsBlurBackdrop() ? settings_.styleOpacityOverBlur() : 1.0, kEase30);
+    const Shown current = shown();
+    if (lastShown_ == current) return;
+    lastShown_ = current;
     changed();
+}
+
+CornerMaskView::Shown CornerMaskView::shown() const {
+    Shown s;
+    s.radius = radius();
+    s.opacity = cornerOpacity();
+    s.stroke = settings_.strokeEnabled() && isTopCorner(corner_);
+    if (s.stroke) {
+        s.strokeInk = strokeInk();
+        s.strokeFadeLength = settings_.strokeFadeLength();
+    }
+    s.arc = showsArc();
+    s.dark = darkScheme_;
+    if (const auto backdrop = blurBackdropImage(); backdrop && isTopCorner(corner_))
+        s.backdrop = backdrop->image.cacheKey();
+    return s;
 }
 
 void CornerMaskView::paint(QPainter& p, Size size) {

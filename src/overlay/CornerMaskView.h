@@ -3,6 +3,7 @@
 // corners and a tapered hairline along the ear of the bottom and screen-top corners.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -33,7 +34,8 @@ public:
     bool darkScheme() const { return darkScheme_; }
     void setOnNeedsDisplay(std::function<void()> callback) { onNeedsDisplay_ = std::move(callback); }
 
-    // Reads the inputs again; a new fill colour animates with the recolour timing.
+    // Reads the inputs again; a new fill colour animates with the recolour timing. The window is asked to
+    // repaint only when something the corner shows has changed: most sampled colours never reach it.
     void refresh();
     void paint(QPainter& painter, Size size);
 
@@ -57,6 +59,16 @@ private:
         if (onNeedsDisplay_) onNeedsDisplay_();
     }
 
+    // What a paint shows besides the animated values (which ask for their own repaints).
+    struct Shown {
+        double radius = 0, opacity = 0, strokeFadeLength = 0;
+        bool stroke = false, arc = false, dark = false;
+        Color strokeInk;
+        std::int64_t backdrop = 0;  // the frosted image's cache key, 0 for none
+        friend bool operator==(const Shown&, const Shown&) = default;
+    };
+    Shown shown() const;
+
     ScreenCorner corner_;
     const OverlaySettings& settings_;
     OverlayFeed feed_;
@@ -67,6 +79,7 @@ private:
     AnimatedValue<Color> fill_;
     AnimatedValue<double> blurShown_;
     AnimatedValue<double> blurFactor_;
+    std::optional<Shown> lastShown_;
 };
 
 }  // namespace velaro

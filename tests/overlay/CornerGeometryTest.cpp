@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <numbers>
+#include <vector>
 
 #include "overlay/CornerGeometry.h"
 #include "overlay/OverlayTestSupport.h"
@@ -103,6 +104,32 @@ TEST(CornerGeometryTest, ArcFollowsTheEarAndScalesWithItsClamp) {
     EXPECT_NEAR(topRight.pointAtPercent(0).y(), 0.5, 1e-3);
     EXPECT_NEAR(topRight.pointAtPercent(1).x(), 9.5, 1e-3);  // 2π: right of the centre
     EXPECT_NEAR(topRight.pointAtPercent(1).y(), 10, 1e-3);
+}
+
+// Ears are kept by the numbers they were made from: whatever was asked before, in whatever order and however
+// many more shapes than are kept, each answer is the ear of its own corner, rectangle and radius.
+TEST(CornerGeometryTest, KeptEarsAnswerForTheirOwnCornerRectangleAndRadius) {
+    struct Ask {
+        ScreenCorner corner;
+        QRectF rect;
+        double radius;
+    };
+    std::vector<Ask> asks;
+    for (int i = 0; i < 12; ++i)  // more than are kept
+        asks.push_back({i % 2 ? ScreenCorner::topLeft : ScreenCorner::bottomRight,
+                        QRectF(0, 0, 20 + i, 20 + i), 4.0 + i});
+    std::vector<QPainterPath> first;
+    for (const auto& a : asks) first.push_back(cornerNotchPath(a.corner, a.rect, a.radius));
+    // Again, backwards and forwards: each ear is the one it was the first time.
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t k = 0; k < asks.size(); ++k) {
+            const std::size_t i = pass ? k : asks.size() - 1 - k;
+            EXPECT_EQ(cornerNotchPath(asks[i].corner, asks[i].rect, asks[i].radius), first[i]) << i;
+        }
+    // Neighbouring asks differ, so an answer for the wrong key would show.
+    for (std::size_t i = 1; i < asks.size(); ++i) EXPECT_NE(first[i], first[i - 1]) << i;
+    EXPECT_NE(cornerNotchPath(ScreenCorner::topRight, asks[1].rect, asks[1].radius), first[1]);
+    EXPECT_NE(cornerNotchPath(ScreenCorner::topLeft, asks[1].rect.translated(1, 0), asks[1].radius), first[1]);
 }
 
 }  // namespace

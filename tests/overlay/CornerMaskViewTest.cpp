@@ -2,6 +2,7 @@
 // stroke, the arc's taper, and the ear in rendered pixels.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numbers>
 
 #include "overlay/BarOverlayView.h"
@@ -211,6 +212,50 @@ TEST_F(CornerMaskViewTest, FillRecolourSnapsInsideTheSnapWindow) {
     view->refresh();
     EXPECT_FALSE(view->isAnimating());
     EXPECT_TRUE(pixelNear(paint(*view), 1, 1, Qt::red));
+}
+
+// The band's colours change every frame while a bottom corner shows only black: such refreshes must not
+// repaint it, while every input the corner does show still does.
+TEST_F(CornerMaskViewTest, ARefreshAsksForARepaintOnlyWhenWhatTheCornerShowsChanged) {
+    sampler.liveLeftCornerColor = Color::black();
+    auto top = makeView(ScreenCorner::topLeft);
+    auto bottom = makeView(ScreenCorner::bottomRight);
+    int topRepaints = 0, bottomRepaints = 0;
+    top->setOnNeedsDisplay([&] { ++topRepaints; });
+    bottom->setOnNeedsDisplay([&] { ++bottomRepaints; });
+    top->refresh();
+    bottom->refresh();
+    loop.advance(1);
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool top, bottom;  // whether each corner repaints
+    };
+    const std::vector<Step> steps = {
+        {"nothing changed", [] {}, false, false},
+        {"the band's dominant colour", [&] { sampler.dominantColor = Color::rgb(0.2, 0.4, 0.6); }, false, false},
+        {"the left corner's colour", [&] { sampler.liveLeftCornerColor = Color::rgb(1, 0, 0); }, true, false},
+        {"the stroke switched off", [&] { settings.strokeEnabled = false; }, true, false},
+        {"the bottom corner's custom colour",
+         [&] {
+             changeCorners([](auto& c) {
+                 c.bottomRightColorMode = BottomColorMode::custom;
+                 c.bottomRightCustomColorHex = "#00FF00";
+                 c.bottomLinked = false;
+             });
+         },
+         false, true},
+        {"the scheme turned dark", [&] { bottom->setDarkScheme(true); }, false, true},
+    };
+    for (const auto& step : steps) {
+        topRepaints = bottomRepaints = 0;
+        step.change();
+        top->refresh();
+        bottom->refresh();
+        loop.advance(1);  // any animation runs out
+        EXPECT_EQ(topRepaints > 0, step.top) << step.what;
+        EXPECT_EQ(bottomRepaints > 0, step.bottom) << step.what;
+    }
 }
 
 }  // namespace

@@ -14,7 +14,10 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -362,6 +365,11 @@ protected:
 
 private:
     void deliver(const QMouseEvent& event);
+    // Shows what the backing store holds: at once, or, when the window was shown less than a display
+    // refresh ago, at that refresh's end, with whatever was painted in between. Each flush is an upload to
+    // the server and a repaint of the compositor, so more than one a refresh is work nobody sees.
+    void flushPaced();
+    void flushNow();
 
     QtOverlayWindow& owner_;
     std::unique_ptr<QBackingStore> store_;
@@ -370,6 +378,8 @@ private:
     int clickCount_ = 1;
     bool painted_ = false;
     QRegion shape_;
+    QTimer flushTimer_;
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 class QtOverlayWindow final : public OverlayWindow {
@@ -509,6 +519,29 @@ QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& na
     }
     setTitle(QString::fromStdString(name));
     if (!gl) store_ = std::make_unique<QBackingStore>(this);
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&flushTimer_, &QTimer::timeout, this, [this] { flushNow(); });
+}
+
+void QtOverlaySurface::flushNow() {
+    flushTimer_.stop();
+    lastFlush_ = std::chrono::steady_clock::now();
+    if (isExposed()) store_->flush(QRect(QPoint(), size()));
+}
+
+void QtOverlaySurface::flushPaced() {
+    if (flushTimer_.isActive()) return;  // the flush already waiting takes this paint along
+    const double hz = screen() && screen()->refreshRate() >= 30 ? std::min(screen()->refreshRate(), 240.0) : 60.0;
+    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(1 / hz));
+    const auto due = lastFlush_ + period;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= due) {
+        flushNow();
+        return;
+    }
+    flushTimer_.start(static_cast<int>(std::ceil(std::chrono::duration<double, std::milli>(due - now).count())));
 }
 
 void QtOverlaySurface::deliver(const QMouseEvent& event) {
@@ -527,6 +560,24 @@ void QtOverlaySurface::renderNow() {
     if (!isExposed() && translucent_) return;  // painted on its first expose
     const QSize logical = size();
     if (logical.isEmpty()) return;
+    const QRect rect(QPoint(), logical);
+    const Size points{double(logical.width()), double(logical.height())};
+    if (translucent_) {
+        // Straight into the backing store: the whole window is the damaged area, cleared and painted anew.
+        store_->beginPaint(rect);
+        {
+            QPainter painter(store_->paintDevice());
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(rect, Qt::transparent);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.setRenderHint(QPainter::Antialiasing);
+            owner_.paintContent(painter, points);
+        }
+        store_->endPaint();
+        flushPaced();
+        return;
+    }
+    // Without a compositor the window is cut to what was painted, which needs the painted pixels first.
     const double dpr = devicePixelRatio();
     QImage image((QSizeF(logical) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
@@ -534,9 +585,9 @@ void QtOverlaySurface::renderNow() {
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        owner_.paintContent(painter, Size{double(logical.width()), double(logical.height())});
+        owner_.paintContent(painter, points);
     }
-    if (!translucent_) {
+    {
         // Without a compositor alpha means nothing: cut the window to what was painted. An empty region
         // would remove the mask altogether, so a region wholly outside the window stands for "nothing".
         QRegion shape = overlayShapeFromImage(image, dpr);
@@ -547,7 +598,6 @@ void QtOverlaySurface::renderNow() {
         painted_ = true;
     }
     if (!isExposed()) return;
-    const QRect rect(QPoint(), logical);
     store_->beginPaint(rect);
     {
         QPainter painter(store_->paintDevice());
@@ -555,7 +605,7 @@ void QtOverlaySurface::renderNow() {
         painter.drawImage(rect, image);
     }
     store_->endPaint();
-    store_->flush(rect);
+    flushPaced();
 }
 
 // MARK: QtOverlayWindowHost
