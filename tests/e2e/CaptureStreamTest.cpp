@@ -232,6 +232,30 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
         }
     }
 
+    if (GetParam().allowCompositorPictures) {
+        // The pictures of the windows beneath are kept between frames: they must follow a window's new
+        // content, and be taken anew once it has a new size (and so new storage).
+        std::optional<std::uint32_t> middleWindow;
+        for (const auto& w : content(service)->windows)
+            if (w.title == "capture-middle") middleWindow = static_cast<std::uint32_t>(w.windowID);
+        ASSERT_TRUE(middleWindow);
+        auto other = x11::Connection::open();
+        ASSERT_TRUE(other);
+        const QColor kRepainted(0x30, 0x60, 0xe0);
+        const std::uint32_t rgb = kRepainted.rgb() & 0xffffff;
+        xcb_change_window_attributes(other->get(), *middleWindow, XCB_CW_BACK_PIXEL, &rgb);
+        xcb_clear_area(other->get(), 0, *middleWindow, 0, 0, 0, 0);
+        xcb_flush(other->get());
+        EXPECT_TRUE(waitUntil([&] { return pixelsNear(log.last(), kRepainted) == 50 * log.last().height; }))
+            << "a kept picture showed the window's old content";
+        const std::uint32_t width = 150;  // root x 300..450: frame columns 40..114
+        xcb_configure_window(other->get(), *middleWindow, XCB_CONFIG_WINDOW_WIDTH, &width);
+        xcb_clear_area(other->get(), 0, *middleWindow, 0, 0, 0, 0);
+        xcb_flush(other->get());
+        EXPECT_TRUE(waitUntil([&] { return pixelsNear(log.last(), kRepainted) == 75 * log.last().height; }))
+            << "the picture of a resized window was not taken anew";
+    }
+
     ASSERT_FALSE(await([&](auto done) { stream->stopCapture(done); }));
     const std::size_t atStop = log.count();
     waitUntil([] { return false; }, std::chrono::milliseconds(200));

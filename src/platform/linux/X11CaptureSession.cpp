@@ -10,6 +10,7 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <tuple>
@@ -46,6 +47,7 @@ Session::Session(X11Session& x11, x11::Connection& connection, CaptureOptions op
       atoms_(std::make_unique<Atoms>()) {}
 
 Session::~Session() {
+    forgetPictures();
     releaseSegment();
     setFollowing(false);
 }
@@ -130,6 +132,7 @@ void Session::setFollowing(bool following) {
                                    : 0);
     xcb_flush(c_);
     // What was cached without notices, or is about to lose them, is read afresh.
+    forgetPictures();
     treeDirty_ = true;
     rootPictureKnown_ = false;
     compositorKnown_ = false;
@@ -139,6 +142,7 @@ void Session::setFollowing(bool following) {
 bool Session::pollEvents() {
     if (!following_) {
         // Nothing told us of changes: whatever is cached may be stale.
+        forgetPictures();
         treeDirty_ = true;
         rootPictureKnown_ = false;
         compositorKnown_ = false;
@@ -149,11 +153,29 @@ bool Session::pollEvents() {
             case 0:  // an error of a request whose reply nobody waited for; the grab that needs it checks
                      // itself
                 break;
-            case XCB_CREATE_NOTIFY:
+            case XCB_CONFIGURE_NOTIFY: {
+                // A window of a new size has new storage: its kept picture shows the old one.
+                const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(ev);
+                if (auto it = pictures_.find(e->window);
+                    it != pictures_.end() && (it->second.width != e->width + 2 * e->border_width ||
+                                              it->second.height != e->height + 2 * e->border_width))
+                    forgetPicture(e->window);
+                treeDirty_ = true;
+                break;
+            }
             case XCB_DESTROY_NOTIFY:
-            case XCB_CONFIGURE_NOTIFY:
+                forgetPicture(reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window);
+                treeDirty_ = true;
+                break;
             case XCB_MAP_NOTIFY:
+                forgetPicture(reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window);
+                treeDirty_ = true;
+                break;
             case XCB_UNMAP_NOTIFY:
+                forgetPicture(reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window);
+                treeDirty_ = true;
+                break;
+            case XCB_CREATE_NOTIFY:
             case XCB_REPARENT_NOTIFY:
             case XCB_CIRCULATE_NOTIFY:
             case XCB_GRAVITY_NOTIFY:
@@ -381,49 +403,101 @@ void Session::releaseSegment() {
 }
 
 std::optional<BgraImage> Session::grab(xcb_drawable_t drawable, const PixelRect& rect, bool opaque) {
-    if (rect.isEmpty() || rect.width > 32767 || rect.height > 32767) return std::nullopt;
-    const std::size_t bytes = static_cast<std::size_t>(rect.width) * rect.height * 4;
-    std::optional<BgraImage> image;
+    return std::move(grabAll({{drawable, rect, opaque}}).front());
+}
+
+std::vector<std::optional<BgraImage>> Session::grabAll(const std::vector<GrabAsk>& asks) {
+    std::vector<std::optional<BgraImage>> out(asks.size());
+    // Where each grab's pixels go in the segment; SIZE_MAX for a grab not asked.
+    std::vector<std::size_t> offsets(asks.size(), SIZE_MAX);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        const PixelRect& r = asks[i].rect;
+        if (r.isEmpty() || r.width > 32767 || r.height > 32767) continue;
+        offsets[i] = total;
+        total += static_cast<std::size_t>(r.width) * r.height * 4;
+    }
+    auto bytesOf = [](const PixelRect& r) { return static_cast<std::size_t>(r.width) * r.height * 4; };
+    if (shmUsable_ && total > 0 && !ensureSegment(total)) {
+        // No segment could be shared (a remote server, or out of segments): plain requests from now on.
+        shmUsable_ = false;
+    }
     if (shmUsable_) {
-        if (ensureSegment(bytes)) {
+        std::vector<xcb_shm_get_image_cookie_t> cookies(asks.size());
+        for (std::size_t i = 0; i < asks.size(); ++i) {
+            if (offsets[i] == SIZE_MAX) continue;
+            const PixelRect& r = asks[i].rect;
+            cookies[i] = xcb_shm_get_image(c_, asks[i].drawable, static_cast<std::int16_t>(r.x),
+                                           static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.width),
+                                           static_cast<std::uint16_t>(r.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                           shmSeg_, static_cast<std::uint32_t>(offsets[i]));
+        }
+        for (std::size_t i = 0; i < asks.size(); ++i) {
+            if (offsets[i] == SIZE_MAX) continue;
             xcb_generic_error_t* err = nullptr;
-            auto r = own(xcb_shm_get_image_reply(
-                c_,
-                xcb_shm_get_image(c_, drawable, static_cast<std::int16_t>(rect.x),
-                                  static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
-                                  static_cast<std::uint16_t>(rect.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                  shmSeg_, 0),
-                &err));
+            auto r = own(xcb_shm_get_image_reply(c_, cookies[i], &err));
             if (err) {
                 std::free(err);  // outside the drawable, or the drawable is gone
-                return std::nullopt;
+                continue;
             }
-            if (!r || r->size != bytes) return std::nullopt;
-            image.emplace(rect.width, rect.height);
-            copyPixels(image->bytes.data(), shmAddr_, bytes / 4, opaque);
-            return image;
-        } else {
-            // No segment could be shared (a remote server, or out of segments): plain requests from now on.
-            shmUsable_ = false;
+            const PixelRect& rect = asks[i].rect;
+            if (!r || r->size != bytesOf(rect)) continue;
+            out[i].emplace(rect.width, rect.height);
+            copyPixels(out[i]->bytes.data(), shmAddr_ + offsets[i], bytesOf(rect) / 4, asks[i].opaque);
         }
+        return out;
     }
-    if (!image) {
+    std::vector<xcb_get_image_cookie_t> cookies(asks.size());
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        if (offsets[i] == SIZE_MAX) continue;
+        const PixelRect& r = asks[i].rect;
+        cookies[i] = xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, asks[i].drawable, static_cast<std::int16_t>(r.x),
+                                   static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.width),
+                                   static_cast<std::uint16_t>(r.height), ~0u);
+    }
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        if (offsets[i] == SIZE_MAX) continue;
         xcb_generic_error_t* err = nullptr;
-        auto r = own(xcb_get_image_reply(
-            c_,
-            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(rect.x),
-                          static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
-                          static_cast<std::uint16_t>(rect.height), ~0u),
-            &err));
+        auto r = own(xcb_get_image_reply(c_, cookies[i], &err));
         if (err) {
             std::free(err);
-            return std::nullopt;
+            continue;
         }
-        if (!r || static_cast<std::size_t>(xcb_get_image_data_length(r.get())) != bytes) return std::nullopt;
-        image.emplace(rect.width, rect.height);
-        copyPixels(image->bytes.data(), xcb_get_image_data(r.get()), bytes / 4, opaque);
+        const PixelRect& rect = asks[i].rect;
+        if (!r || static_cast<std::size_t>(xcb_get_image_data_length(r.get())) != bytesOf(rect)) continue;
+        out[i].emplace(rect.width, rect.height);
+        copyPixels(out[i]->bytes.data(), xcb_get_image_data(r.get()), bytesOf(rect) / 4, asks[i].opaque);
     }
-    return image;
+    return out;
+}
+
+xcb_pixmap_t Session::windowPicture(const TopLevel& window) {
+    if (auto it = pictures_.find(window.frame); it != pictures_.end()) {
+        if (it->second.width == window.bounds.width && it->second.height == window.bounds.height)
+            return it->second.pixmap;
+        forgetPicture(window.frame);
+    }
+    const xcb_pixmap_t pixmap = xcb_generate_id(c_);
+    xcb_generic_error_t* err =
+        xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, window.frame, pixmap));
+    if (err) {
+        // Not redirected (a compositor may unredirect a full-screen window): its picture is not kept.
+        std::free(err);
+        return XCB_NONE;
+    }
+    pictures_[window.frame] = {pixmap, window.bounds.width, window.bounds.height};
+    return pixmap;
+}
+
+void Session::forgetPicture(xcb_window_t frame) {
+    auto it = pictures_.find(frame);
+    if (it == pictures_.end()) return;
+    if (!xcb_connection_has_error(c_)) xcb_free_pixmap(c_, it->second.pixmap);
+    pictures_.erase(it);
+}
+
+void Session::forgetPictures() {
+    while (!pictures_.empty()) forgetPicture(pictures_.begin()->first);
 }
 
 xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
@@ -504,22 +578,27 @@ bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std:
         canvas = BgraImage(region.width, region.height);
         makeOpaque(canvas);
     }
+    // The windows' pictures are kept between frames; their parts are read with one round trip.
+    std::vector<GrabAsk> asks;
+    std::vector<const TopLevel*> parts;
     for (const TopLevel* t : shown) {
         const PixelRect part = t->bounds.intersection(region);
         if (part.isEmpty()) continue;
-        const xcb_pixmap_t pixmap = xcb_generate_id(c_);
-        xcb_generic_error_t* err =
-            xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, t->frame, pixmap));
-        if (err) {
-            // Not redirected (a compositor may unredirect a full-screen window): its picture is not kept.
-            std::free(err);
+        const xcb_pixmap_t pixmap = windowPicture(*t);
+        if (pixmap == XCB_NONE) return false;
+        asks.push_back({pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
+                        t->depth != 32});
+        parts.push_back(t);
+    }
+    auto pixels = grabAll(asks);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        if (!pixels[i]) {
+            forgetPicture(parts[i]->frame);  // gone meanwhile: named again next time
             return false;
         }
-        auto pixels = grab(pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
-                           t->depth != 32);
-        xcb_free_pixmap(c_, pixmap);
-        if (!pixels) return false;
-        drawOver(canvas, *pixels, part.x - region.x, part.y - region.y, t->depth == 32);
+        const PixelRect& at = asks[i].rect;
+        drawOver(canvas, *pixels[i], at.x + parts[i]->bounds.x - region.x, at.y + parts[i]->bounds.y - region.y,
+                 parts[i]->depth == 32);
     }
     replaceMasked(image, canvas, local, mask);
     return true;
@@ -528,15 +607,9 @@ bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std:
 std::optional<BgraImage> Session::grabWindow(const TopLevel& window) {
     const PixelRect whole{0, 0, window.bounds.width, window.bounds.height};
     if (hasComposite_ && compositorRunning()) {
-        const xcb_pixmap_t pixmap = xcb_generate_id(c_);
-        xcb_generic_error_t* err =
-            xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, window.frame, pixmap));
-        if (!err) {
-            auto pixels = grab(pixmap, whole, window.depth != 32);
-            xcb_free_pixmap(c_, pixmap);
-            if (pixels) return pixels;
-        } else {
-            std::free(err);
+        if (const xcb_pixmap_t pixmap = windowPicture(window); pixmap != XCB_NONE) {
+            if (auto pixels = grab(pixmap, whole, window.depth != 32)) return pixels;
+            forgetPicture(window.frame);
         }
     }
     // Without a kept picture the window's own pixels are what is on screen, covering windows included.

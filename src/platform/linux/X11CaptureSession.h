@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/CaptureService.h"
@@ -95,6 +96,19 @@ private:
     void refreshTopLevels();
     bool ensureSegment(std::size_t bytes);
     void releaseSegment();
+    // Several grabs with one round trip: every request goes out (into its own part of the segment) before
+    // the first answer is read. Absent entries failed.
+    struct GrabAsk {
+        xcb_drawable_t drawable = 0;
+        PixelRect rect;
+        bool opaque = true;
+    };
+    std::vector<std::optional<BgraImage>> grabAll(const std::vector<GrabAsk>& asks);
+    // The compositor's picture of a top-level window, named once and kept while the window keeps its size
+    // and stays mapped (a new size or a new mapping gives the window new storage).
+    xcb_pixmap_t windowPicture(const TopLevel& window);
+    void forgetPicture(xcb_window_t frame);
+    void forgetPictures();
     xcb_pixmap_t rootPicture(PixelRect* extent);
     bool composeBeneath(BgraImage& image, const PixelRect& area, const std::vector<std::uint8_t>& mask,
                         const std::vector<const TopLevel*>& shown);
@@ -119,6 +133,11 @@ private:
     xcb_pixmap_t rootPicture_ = 0;
     PixelRect rootPictureExtent_;
     std::vector<TopLevel> topLevels_;
+    struct NamedPicture {
+        xcb_pixmap_t pixmap = 0;
+        int width = 0, height = 0;
+    };
+    std::unordered_map<xcb_window_t, NamedPicture> pictures_;
     struct Atoms;
     std::unique_ptr<Atoms> atoms_;
     // The shared-memory segment the server writes grabs into.
