@@ -1,17 +1,32 @@
 // Frame analysis and backdrop blur against a plain copy of the same bytes: what the per-frame work costs
-// beyond touching the frame once. Also counts allocations per frame in the steady state (goal: none).
+// beyond touching the frame once. Also counts allocations per frame in the steady state (goal: none). And
+// the analysis as the app runs it on the test desktop: the real pointer source, the foreign-menu check over
+// the real window list, the strip the app captures there (1920 × 6 at one pixel a point), against a copy of
+// the bytes it reads.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include <unistd.h>
+
 #include "BenchAllocations.h"
+#include "BenchDesktop.h"
 #include "base/QtMainLoop.h"
 #include "sampling/BlurredBackdrop.h"
+#include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/X11PointerSource.h"
+#include "platform/linux/X11Screens.h"
+#include "platform/linux/X11Session.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XdgAppCatalog.h"
 #include "sampling/FrameOutput.h"
+#include "sampling/WindowListScans.h"
 
 namespace velaro {
 namespace {
@@ -117,6 +132,85 @@ void BM_Blur3840x72_Baseline(benchmark::State& state) {
     copyBaseline(state, 3840, 72);
 }
 BENCHMARK(BM_Blur3840x72_Baseline);
+
+// The app's services on the desktop, as its start-up makes them.
+struct LiveInputs {
+    QtMainLoop loop;
+    XdgAppCatalog catalog{{"/nonexistent"}};
+    std::unique_ptr<X11Session> session;
+    std::unique_ptr<X11PointerSource> pointer;
+    std::unique_ptr<X11WindowList> windows;
+    std::unique_ptr<X11Screens> screens;
+    std::unique_ptr<X11Workspace> workspace;
+    std::unique_ptr<JsonDefaultsStore> defaults;
+    std::unique_ptr<WindowListScans> scans;
+};
+
+std::unique_ptr<LiveInputs> liveInputs(benchmark::State& state) {
+    std::string why;
+    if (!bench::ensureDesktop(&why)) {
+        state.SkipWithError(why.c_str());
+        return nullptr;
+    }
+    auto in = std::make_unique<LiveInputs>();
+    in->session = X11Session::open({}, [] { return 1.0; }, in->catalog);
+    if (!in->session) {
+        state.SkipWithError("cannot connect to the display");
+        return nullptr;
+    }
+    in->pointer = std::make_unique<X11PointerSource>(in->loop, *in->session);
+    in->windows = std::make_unique<X11WindowList>(*in->session);
+    in->screens = std::make_unique<X11Screens>(*in->session);
+    in->workspace = std::make_unique<X11Workspace>(*in->session);
+    in->defaults = std::make_unique<JsonDefaultsStore>(
+        in->loop, (bench::fs::temp_directory_path() / "velaro-bench-frame-defaults.json").string());
+    in->scans = std::make_unique<WindowListScans>(*in->windows, *in->screens, *in->defaults, *in->workspace,
+                                                  static_cast<std::int32_t>(getpid()));
+    return in;
+}
+
+constexpr int kLiveWidth = 1920, kLiveHeight = 6;
+
+void BM_AnalyseLiveFrame1920x6(benchmark::State& state) {
+    auto in = liveInputs(state);
+    if (!in) return;
+    FrameOutput::Dependencies deps;
+    deps.loop = &in->loop;
+    deps.pointer = in->pointer.get();
+    deps.isForeignMenuOpen = [scans = in->scans.get()] { return scans->isForeignMenuOpen(); };
+    FrameOutput output(std::move(deps));
+    output.onUpdate = [](const Color&, const std::vector<Color>&) {};
+    output.onLine = [](const LiveLine& line, int) { benchmark::DoNotOptimize(line.image.constBits()); };
+    output.onEdgeColors = [](const Color&, const Color&) {};
+    auto config = liveStrip();
+    config.scale = 1;
+    config.edgeInsetPixels = 40;
+    config.lineRowY = 3;
+    output.setLineConfig(config);
+    output.applySettings({12.0, true, true, false, false});
+    // The pause-on-hover guard over the panel, as the sampler sets it: the pointer is read every frame.
+    output.setGuardZones({Rect(0, 0, kLiveWidth, 28)});
+    const CaptureFrame frames[] = {strip(kLiveWidth, kLiveHeight, 1), strip(kLiveWidth, kLiveHeight, 2),
+                                   strip(kLiveWidth, kLiveHeight, 3)};
+    // On the output's own queue, as the app's frames are: the pointer source answers other threads than the
+    // main one from the server.
+    std::promise<void> done;
+    output.async([&](FrameOutput& o) {
+        for (int i = 0; i < 6; ++i) o.receive(frames[i % 3]);
+        std::size_t k = 0;
+        for (auto _ : state) o.receive(frames[k++ % 3]);
+        done.set_value();
+    });
+    done.get_future().wait();
+    state.counters["goal_ratio"] = 3;
+}
+BENCHMARK(BM_AnalyseLiveFrame1920x6)->Unit(benchmark::kMicrosecond);
+
+// What the analysis reads of the frame: the row it takes the line from.
+void BM_AnalyseLiveFrame1920x6_Baseline(benchmark::State& state) {
+    copyBaseline(state, kLiveWidth, 1);
+}
+BENCHMARK(BM_AnalyseLiveFrame1920x6_Baseline)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace velaro

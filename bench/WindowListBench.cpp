@@ -1,16 +1,15 @@
-// Cost of one full window-list snapshot with 30 client windows on the desktop, against the bare round trips
-// of the same listing (the client list, then one geometry request per window, pipelined). Needs a display;
-// without one both skip.
+// The window list with 10, 100 and 300 client windows open, against the bare round trips of the same listing
+// (the client list, then one geometry request per window, pipelined): a snapshot while nothing changed, and
+// one right after a window moved (the list reads the server again). Needs a display (the test desktop is
+// started when there is none).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "BenchDesktop.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/XcbUtil.h"
@@ -20,93 +19,84 @@ namespace {
 
 using namespace velaro;
 
-constexpr int kClientWindows = 30;
-
-bool haveDisplay(benchmark::State& state) {
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) return true;
-    state.SkipWithError("DISPLAY is not set; run inside scripts/desktop-session");
-    return false;
-}
-
-// Thirty ordinary top-level windows, managed by the window manager while this object lives.
-class ClientWindows {
-public:
-    ClientWindows() : x_(x11::Connection::open()) {
-        if (!x_) return;
-        auto* c = x_->get();
-        const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
-        const char wmClass[] = "bench\0Bench";
-        for (int i = 0; i < kClientWindows; ++i) {
-            const xcb_window_t w = xcb_generate_id(c);
-            xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 40 + 20 * i, 60 + 10 * i, 300, 200, 0,
-                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, x_->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
-                                1, &pid);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                                sizeof wmClass, wmClass);
-            xcb_map_window(c, w);
-            windows_.push_back(w);
-        }
-        xcb_flush(c);
-    }
-    ~ClientWindows() {
-        if (!x_) return;
-        for (auto w : windows_) xcb_destroy_window(x_->get(), w);
-        xcb_flush(x_->get());
-    }
-    // Waits (up to 5 s) until the window manager lists every window.
-    bool managed() {
-        if (!x_) return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto* c = x_->get();
-            auto reply = x11::own(xcb_get_property_reply(
-                c, x11::askProperty(c, x_->root(), x_->atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 8192),
-                nullptr));
-            const auto listed = x11::values32(reply.get());
-            int ours = 0;
-            for (auto w : windows_) ours += std::count(listed.begin(), listed.end(), w) > 0;
-            if (ours == kClientWindows) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-
-private:
-    std::unique_ptr<x11::Connection> x_;
-    std::vector<xcb_window_t> windows_;
+struct Desktop {
+    std::unique_ptr<bench::ClientWindows> clients;
+    XdgAppCatalog catalog{{"/nonexistent"}};
+    std::unique_ptr<X11Session> session;
+    std::unique_ptr<X11WindowList> list;
 };
 
-void BM_WindowListSnapshot30(benchmark::State& state) {
-    if (!haveDisplay(state)) return;
-    ClientWindows clients;
-    XdgAppCatalog catalog;
-    auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
-    auto list = session ? std::make_unique<X11WindowList>(*session) : nullptr;
-    if (!list || !clients.managed()) {
-        state.SkipWithError("the test windows were not managed");
-        return;
+// The desktop with `count` client windows, or null (the state says why).
+std::unique_ptr<Desktop> desktopWith(benchmark::State& state, int count) {
+    std::string why;
+    if (!bench::ensureDesktop(&why)) {
+        state.SkipWithError(why.c_str());
+        return nullptr;
     }
-    std::size_t seen = 0;
+    auto d = std::make_unique<Desktop>();
+    d->clients = std::make_unique<bench::ClientWindows>(count);
+    d->session = X11Session::open({}, [] { return 1.0; }, d->catalog);
+    if (!d->session || !d->clients->managed()) {
+        state.SkipWithError("the test windows were not managed");
+        return nullptr;
+    }
+    d->list = std::make_unique<X11WindowList>(*d->session);
+    // The window manager maps its frames in its own time: measure once every window is on screen.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (d->list->snapshot().size() < static_cast<std::size_t>(count)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            state.SkipWithError("the test windows never all showed");
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return d;
+}
+
+// Nothing changed since the last snapshot: no request at all.
+void BM_WindowListSnapshot(benchmark::State& state) {
+    auto d = desktopWith(state, static_cast<int>(state.range(0)));
+    if (!d) return;
+    std::size_t seen = d->list->snapshot().size();
     for (auto _ : state) {
-        auto snapshot = list->snapshot();
+        auto snapshot = d->list->snapshot();
         seen = snapshot.size();
         benchmark::DoNotOptimize(snapshot);
     }
     state.counters["windows"] = static_cast<double>(seen);
+    state.counters["goal_ratio"] = 1;
 }
-BENCHMARK(BM_WindowListSnapshot30)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WindowListSnapshot)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
 
-void BM_WindowListSnapshot30_Baseline(benchmark::State& state) {
-    if (!haveDisplay(state)) return;
-    ClientWindows clients;
-    auto x = x11::Connection::open();
-    if (!x || !clients.managed()) {
-        state.SkipWithError("the test windows were not managed");
-        return;
+// One window moved just before: the stacking and geometry are read again, what is known of every window
+// that did not change is kept. The move and the wait for its notice are outside the timing.
+void BM_WindowListAfterMove(benchmark::State& state) {
+    auto d = desktopWith(state, static_cast<int>(state.range(0)));
+    if (!d) return;
+    auto mover = x11::Connection::open();
+    std::int64_t moved = 0;
+    for (const auto& w : d->list->snapshot())
+        if (w.ownerName == "Bench") moved = w.number.value_or(0);
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto before = d->list->generation();
+        const std::uint32_t x[] = {std::uint32_t(100 + (++step % 50))};
+        xcb_configure_window(mover->get(), static_cast<xcb_window_t>(moved), XCB_CONFIG_WINDOW_X, x);
+        xcb_flush(mover->get());
+        while (d->list->generation() == before) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(d->list->snapshot());
     }
+    state.counters["goal_ratio"] = 3;
+}
+BENCHMARK(BM_WindowListAfterMove)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
+
+// The bare listing: the stacking list and every window's geometry, one pipelined round trip after the other.
+void listingBaseline(benchmark::State& state) {
+    auto d = desktopWith(state, static_cast<int>(state.range(0)));
+    if (!d) return;
+    auto x = x11::Connection::open();
     auto* c = x->get();
     const auto stacking = x->atom("_NET_CLIENT_LIST_STACKING");
     for (auto _ : state) {
@@ -119,6 +109,13 @@ void BM_WindowListSnapshot30_Baseline(benchmark::State& state) {
         for (auto& ask : asks) benchmark::DoNotOptimize(x11::own(xcb_get_geometry_reply(c, ask, nullptr)));
     }
 }
-BENCHMARK(BM_WindowListSnapshot30_Baseline)->Unit(benchmark::kMicrosecond);
+void BM_WindowListSnapshot_Baseline(benchmark::State& state) {
+    listingBaseline(state);
+}
+void BM_WindowListAfterMove_Baseline(benchmark::State& state) {
+    listingBaseline(state);
+}
+BENCHMARK(BM_WindowListSnapshot_Baseline)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WindowListAfterMove_Baseline)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,0 +1,121 @@
+// The desktop the whole-process benchmarks run on: the display (the private test desktop, started when there
+// is none), child processes with settings of their own, what they cost in CPU time and wake-ups, the X
+// server's and the compositor's processes, and client windows that fill the desktop.
+#pragma once
+
+#include <sys/types.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velaro::bench {
+
+namespace fs = std::filesystem;
+
+// The folder of the running benchmark program (bin/).
+fs::path selfDirectory();
+
+// Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
+// compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), whose strip takes a
+// new colour 60 times a second ("repaint").
+inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
+// This benchmark program, to start again as a bare app.
+fs::path selfProgram();
+
+// A display to run on: the one of DISPLAY, else the test desktop, started once and stopped at exit. False,
+// with `why`, when there is none.
+bool ensureDesktop(std::string* why);
+
+// The processes of the desktop's X server and compositor, from the desktop's bookkeeping; absent when the
+// desktop was not made by scripts/desktop-session.
+std::optional<pid_t> desktopProcess(const std::string& name);
+
+// CPU time (the scheduler's nanosecond counts: tick-based times are too coarse for an idle process) and
+// voluntary context switches (each one a sleep, so each one ends in a wake-up) of every thread of a process.
+struct ProcessUsage {
+    double cpuSeconds = 0;
+    long long wakeups = 0;
+    ProcessUsage& operator+=(const ProcessUsage& o) {
+        cpuSeconds += o.cpuSeconds;
+        wakeups += o.wakeups;
+        return *this;
+    }
+};
+ProcessUsage usageOf(pid_t pid);
+
+// A program started with its own settings folder holding `defaultsJson` and the extra environment; ended
+// and reaped when this goes.
+class Child {
+public:
+    Child(const fs::path& program, const std::string& defaultsJson,
+          const std::map<std::string, std::string>& environment = {});
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running() const;
+    // The process with its children (the media adapter).
+    ProcessUsage usage() const;
+
+private:
+    pid_t pid_ = -1;
+    fs::path config_;
+};
+
+// The usage of several processes over a stretch of wall time, as shares of one core and rates.
+class UsageWindow {
+public:
+    explicit UsageWindow(std::vector<std::function<ProcessUsage()>> processes);
+    // Waits `seconds`, then reads the processes again.
+    void run(double seconds);
+    double corePercent(std::size_t process) const { return cpu_[process] / wall_ * 100; }
+    double wakeupsPerSecond(std::size_t process) const { return double(wakeups_[process]) / wall_; }
+    double wallSeconds() const { return wall_; }
+
+private:
+    std::vector<std::function<ProcessUsage()>> processes_;
+    std::vector<double> cpu_;
+    std::vector<long long> wakeups_;
+    double wall_ = 0;
+};
+
+// One pixel of the screen as the compositor shows it, 0xRRGGBB; absent when it cannot be read.
+class ScreenReader {
+public:
+    ScreenReader();
+    ~ScreenReader();
+    ScreenReader(const ScreenReader&) = delete;
+    ScreenReader& operator=(const ScreenReader&) = delete;
+    std::optional<std::uint32_t> pixel(int x, int y) const;
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t root_ = 0;
+};
+
+// Ordinary top-level windows of another client, managed by the window manager while this object lives,
+// stacked in a cascade below the panel. With `fill` the first one is maximised over the screen.
+class ClientWindows {
+public:
+    explicit ClientWindows(int count, bool fill = false);
+    ~ClientWindows();
+    ClientWindows(const ClientWindows&) = delete;
+    ClientWindows& operator=(const ClientWindows&) = delete;
+    // Waits (up to 10 s) until the window manager lists every window.
+    bool managed();
+    // Paints the first window in one colour (0xRRGGBB).
+    void paintFirst(std::uint32_t rgb);
+
+private:
+    xcb_connection_t* c_;
+    std::vector<xcb_window_t> windows_;
+};
+
+}  // namespace velaro::bench
