@@ -202,6 +202,35 @@ TEST_F(OverlayWindowTest, NormalLevelFollowsTheActiveWindow) {
 }
 
 // The compositor blends a window's alpha: half a tint over the desktop shows half of each.
+// Content changing many times within one display refresh is painted at most twice in it (the first change
+// at once, the rest together just before the next flush), and the screen ends on the last content.
+TEST_F(OverlayWindowTest, ABurstOfChangesPaintsAFewTimesAndEndsOnTheLastContent) {
+    int paints = 0;
+    QColor colour = Qt::red;
+    const Rect frame(0, screen.height() - 150, screen.width(), 150);
+    band = host->makeWindow({"overlay-band", frame, OverlayWindowLevel::mainMenu, 1.0, [&](QPainter& p, Size s) {
+                                 ++paints;
+                                 p.fillRect(QRectF(0, 0, s.width, s.height), colour);
+                             }});
+    band->orderFrontRegardless();
+    const QPoint probe(450, 140);
+    ASSERT_FALSE(screenshotWhen([&](const QImage& image) {
+                     return closeTo(image.pixelColor(probe), Qt::red, 6);
+                 }).isNull());
+    paints = 0;
+    constexpr int kChanges = 30;
+    for (int i = 0; i < kChanges; ++i) {
+        colour = i + 1 == kChanges ? QColor(Qt::blue) : QColor::fromHsv(i * 10, 255, 255);
+        band->setNeedsDisplay();
+        band->displayIfNeeded();
+    }
+    EXPECT_LE(paints, 2) << "changes within one refresh are painted together";
+    const QImage last =
+        screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(probe), Qt::blue, 6); });
+    ASSERT_FALSE(last.isNull()) << "the last content never reached the screen";
+    EXPECT_LE(paints, 3);
+}
+
 TEST_F(OverlayWindowTest, AlphaIsBlendedByTheCompositor) {
     const QColor desktop(0x3a, 0x6e, 0xa5);
     const QPoint probe(1200, 700);

@@ -370,6 +370,8 @@ private:
     // the server and a repaint of the compositor, so more than one a refresh is work nobody sees.
     void flushPaced();
     void flushNow();
+    // Paints the owner's content into the backing store, whole (translucent windows).
+    void paintStore(const QRect& rect);
 
     QtOverlayWindow& owner_;
     std::unique_ptr<QBackingStore> store_;
@@ -380,6 +382,7 @@ private:
     QRegion shape_;
     QTimer flushTimer_;
     std::chrono::steady_clock::time_point lastFlush_{};
+    bool paintWaits_ = false;  // asked for while a flush waited: painted once, just before it
 };
 
 class QtOverlayWindow final : public OverlayWindow {
@@ -526,6 +529,7 @@ QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& na
 
 void QtOverlaySurface::flushNow() {
     flushTimer_.stop();
+    if (std::exchange(paintWaits_, false) && isExposed()) paintStore(QRect(QPoint(), size()));
     lastFlush_ = std::chrono::steady_clock::now();
     if (isExposed()) store_->flush(QRect(QPoint(), size()));
 }
@@ -563,17 +567,12 @@ void QtOverlaySurface::renderNow() {
     const QRect rect(QPoint(), logical);
     const Size points{double(logical.width()), double(logical.height())};
     if (translucent_) {
-        // Straight into the backing store: the whole window is the damaged area, cleared and painted anew.
-        store_->beginPaint(rect);
-        {
-            QPainter painter(store_->paintDevice());
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(rect, Qt::transparent);
-            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-            painter.setRenderHint(QPainter::Antialiasing);
-            owner_.paintContent(painter, points);
+        // A flush waits for the next refresh: whatever else changes before it is painted once, with it.
+        if (flushTimer_.isActive()) {
+            paintWaits_ = true;
+            return;
         }
-        store_->endPaint();
+        paintStore(rect);
         flushPaced();
         return;
     }
@@ -606,6 +605,20 @@ void QtOverlaySurface::renderNow() {
     }
     store_->endPaint();
     flushPaced();
+}
+
+void QtOverlaySurface::paintStore(const QRect& rect) {
+    // Straight into the backing store: the whole window is the damaged area, cleared and painted anew.
+    store_->beginPaint(rect);
+    {
+        QPainter painter(store_->paintDevice());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect, Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setRenderHint(QPainter::Antialiasing);
+        owner_.paintContent(painter, Size{double(rect.width()), double(rect.height())});
+    }
+    store_->endPaint();
 }
 
 // MARK: QtOverlayWindowHost
