@@ -292,7 +292,8 @@ bool ClientWindows::managed() {
 void ClientWindows::paintFirst(std::uint32_t rgb) {
     if (windows_.empty()) return;
     xcb_change_window_attributes(c_, windows_.front(), XCB_CW_BACK_PIXEL, &rgb);
-    xcb_clear_area(c_, 0, windows_.front(), 0, 0, 0, 0);
+    // Only its top, where the strip is sampled: the server's cost of painting the rest would drown ours.
+    xcb_clear_area(c_, 0, windows_.front(), 0, 0, 0, 160);
     xcb_flush(c_);
 }
 

@@ -110,7 +110,7 @@ public:
     ClientWindows& operator=(const ClientWindows&) = delete;
     // Waits (up to 10 s) until the window manager lists every window.
     bool managed();
-    // Paints the first window in one colour (0xRRGGBB).
+    // Paints the top of the first window in one colour (0xRRGGBB).
     void paintFirst(std::uint32_t rgb);
 
 private:

@@ -236,7 +236,9 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
         // The pictures of the windows beneath are kept between frames: they must follow a window's new
         // content, and be taken anew once it has a new size (and so new storage).
         std::optional<std::uint32_t> middleWindow;
-        for (const auto& w : content(service)->windows)
+        const auto now = content(service);
+        ASSERT_TRUE(now);
+        for (const auto& w : now->windows)
             if (w.title == "capture-middle") middleWindow = static_cast<std::uint32_t>(w.windowID);
         ASSERT_TRUE(middleWindow);
         auto other = x11::Connection::open();
