@@ -283,10 +283,13 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
                 },
             .about = AboutServices::standard(services_.defaults, &services_.sampler.topology),
             .cornerPreview = {services_.wallpaper, &services_.sampler.screens, &services_.sampler.workspace},
+            .shortcuts = {&services_.hotkeys, services_.keyboardLayout},
+            .chooseApplication = standardApplicationChooser(),
         });
         settingsWindow_ = std::make_unique<SettingsWindow>(
             *overlaySettings_, *profileManager_, loop_, root,
-            lifetime_.guard([this] { overlaySettings_->reapplyProfileOverrides(); }));
+            lifetime_.guard([this] { overlaySettings_->reapplyProfileOverrides(); }),
+            ProfileSelectorServices::standard(&services_.catalog));
         settingsWindow_->onWillClose = lifetime_.guard(
             [this] { windowPolicy_.settingsWindowWillClose(*profileManager_, *overlaySettings_); });
         settingsWindow_->onDidBecomeKey =

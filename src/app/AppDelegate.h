@@ -34,6 +34,7 @@ namespace velaro {
 class AppCatalog;
 class DesktopOverview;
 class Hotkeys;
+class KeyboardLayout;
 class LightBeamWindow;
 class LoginItem;
 class MenuBarItems;
@@ -92,6 +93,8 @@ struct AppDelegateServices {
     DockPolicy& dockPolicy;
     // Pictures of the desktop's wallpaper for the Corner Rounding page; without them it shows a stand-in.
     WallpaperPictureSource* wallpaper = nullptr;
+    // The keyboard's layout, for recording shortcuts and naming their keys; without one none can be recorded.
+    const KeyboardLayout* keyboardLayout = nullptr;
 };
 
 class AppDelegate {

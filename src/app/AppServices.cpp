@@ -34,6 +34,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAppCatalog.h"
 #include "platform/linux/XdgLoginItem.h"
+#include "platform/linux/XkbKeyboardLayout.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WallpaperSnapshot.h"
 #include "sampling/WindowListScans.h"
@@ -57,6 +58,7 @@ struct AppServices::Parts {
     std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<XdgLoginItem> loginItem;
     std::unique_ptr<X11Hotkeys> hotkeys;
+    std::unique_ptr<XkbKeyboardLayout> keyboardLayout;
     std::unique_ptr<X11Permissions> permissions;
     std::unique_ptr<QtOverlayWindowHost> overlayHost;
     std::unique_ptr<X11EventTap> eventTap;
@@ -129,6 +131,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.windowControl = std::make_unique<X11WindowControl>(session);
     p.hotkeys = X11Hotkeys::create(session.toolkit());
     p.menuBarItems = std::make_unique<X11MenuBarItems>(session, *p.loop);
+    p.keyboardLayout = XkbKeyboardLayout::create(session);
     p.dockPolicy = std::make_unique<X11DockPolicy>(session);
     if (!p.hotkeys) return fail("cannot reach the X display");
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
@@ -200,6 +203,7 @@ AppDelegateServices AppServices::delegateServices() {
         .tray = p.tray.get(),
         .dockPolicy = *p.dockPolicy,
         .wallpaper = p.wallpaper.get(),
+        .keyboardLayout = p.keyboardLayout.get(),
     };
 }
 

@@ -30,4 +30,13 @@ public:
     virtual QImage iconForFile(const std::string& url) const = 0;
 };
 
+// The name to show for the app at a location: its localised Name, else its Name, else the file's display name.
+inline std::string applicationDisplayName(const AppCatalog& catalog, const std::string& url) {
+    if (auto bundle = catalog.openBundle(url)) {
+        if (bundle->displayName && !bundle->displayName->empty()) return *bundle->displayName;
+        if (bundle->name && !bundle->name->empty()) return *bundle->name;
+    }
+    return catalog.fileDisplayName(url);
+}
+
 }  // namespace velaro

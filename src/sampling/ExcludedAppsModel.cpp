@@ -21,15 +21,6 @@ ExcludedAppsModel::IDSet readSet(const DefaultsStore& defaults, const char* key)
     return {values->begin(), values->end()};
 }
 
-// The bundle's display name, else its name, else what a file manager shows for the location.
-std::string appDisplayName(const AppCatalog& catalog, const std::string& url) {
-    if (auto bundle = catalog.openBundle(url)) {
-        if (bundle->displayName) return *bundle->displayName;
-        if (bundle->name) return *bundle->name;
-    }
-    return catalog.fileDisplayName(url);
-}
-
 void writeSet(DefaultsStore& defaults, const char* key, const ExcludedAppsModel::IDSet& set) {
     PlistValue array = PlistValue::array();
     for (const auto& id : set) array.push_back(id);
@@ -41,7 +32,7 @@ void writeSet(DefaultsStore& defaults, const char* key, const ExcludedAppsModel:
 ExcludedAppsModel::MemberApp ExcludedAppsModel::MemberApp::make(const std::string& bundleID,
                                                                 const AppCatalog& catalog) {
     if (auto url = catalog.urlForApplication(bundleID))
-        return {bundleID, appDisplayName(catalog, *url), *url};
+        return {bundleID, applicationDisplayName(catalog, *url), *url};
     return {bundleID, bundleID, std::nullopt};
 }
 
@@ -152,7 +143,7 @@ std::optional<QImage> ExcludedAppsModel::icon(const MemberApp& member) {
 }
 
 std::string ExcludedAppsModel::displayName(const std::string& appURL) const {
-    return appDisplayName(catalog_, appURL);
+    return applicationDisplayName(catalog_, appURL);
 }
 
 void ExcludedAppsModel::refreshRunning() {

@@ -9,6 +9,7 @@
 #include "ui/settings/GeneralPage.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ui/settings/ShortcutsSection.h"
 #include "ui/settings/UpdateCheckModel.h"
 
 namespace velaro {
@@ -58,6 +59,39 @@ TEST(AppDelegateSettingsWindow, GeneralPageShowsTheTourWithoutMovingTheStoredSte
     EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
               static_cast<std::int64_t>(OnboardingStep::completed));
+}
+
+// The whole road of a recording: the page's recorder pauses the centre's hot keys, and leaving the page (or
+// the window closing) gives them back.
+TEST(AppDelegateSettingsWindow, RecordingPausesTheHotKeysUntilThePageIsLeftOrTheWindowCloses) {
+    AppDelegateRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    auto& d = rig.launch();
+    ShortcutSettings shortcuts;
+    shortcuts.assign(ShortcutAction::master, ShortcutKeyCombo{40, ShortcutKeyCombo::controlMask});
+    d.overlaySettings().appShortcuts = shortcuts;
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.hotkeys.registered().size(), 1u);
+
+    const std::vector<std::pair<const char*, std::function<void()>>> leaves{
+        {"another page", [&] { d.openSettings(SettingsCategory::about); }},
+        {"the window closes", [&] { rig.settingsWindow()->close(); }},
+    };
+    for (const auto& [what, leave] : leaves) {
+        SCOPED_TRACE(what);
+        d.openSettings(SettingsCategory::shortcuts);
+        rig.loop.runUntilIdle();
+        auto* page = test::findWidget<ShortcutsSection>(rig.settingsWindow());
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(page->recorder().services().keyboardLayout, &rig.keyboardLayout);
+        page->row(ShortcutAction::overlay)->recordButton()->click();
+        rig.loop.runUntilIdle();
+        EXPECT_TRUE(rig.hotkeys.registered().empty()) << "paused while recording";
+        leave();
+        rig.loop.runUntilIdle();
+        EXPECT_FALSE(d.overlaySettings().shortcutRecordingActive());
+        EXPECT_EQ(rig.hotkeys.registered().size(), 1u) << "registered again";
+    }
 }
 
 }  // namespace

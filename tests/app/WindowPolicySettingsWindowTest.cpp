@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -63,20 +62,17 @@ TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhere
     EXPECT_EQ(master.text(), QStringLiteral("Enabled"));
 }
 
-TEST_F(SettingsWindowTest, ChoosingAProfileSetsTheScopeThenAsksForTheOverrides) {
-    QComboBox* picker = window->profileSelector().picker();
-    ASSERT_EQ(picker->count(), 2);
-    EXPECT_EQ(picker->itemText(0), QStringLiteral("Global"));
-    EXPECT_EQ(picker->itemText(1), QStringLiteral("Editor"));
-
-    profiles->selectedScope = ProfileScope::global();
-    picker->activated(1);
+TEST_F(SettingsWindowTest, TheHeaderSelectorSetsTheScopeWithoutReResolvingTheOverrides) {
+    // The settings follow the scope by themselves; only a reset of overrides asks for them again.
+    ProfileSelectorView& selector = window->profileSelector();
+    EXPECT_EQ(selector.scopeName(), QStringLiteral("Global Settings"));
+    selector.choose(ProfileScope::app("org.example.Editor"));
     EXPECT_EQ(profiles->selectedScope(), ProfileScope::app("org.example.Editor"));
-    EXPECT_EQ(overridesChanged, 1);
+    EXPECT_EQ(overridesChanged, 0);
 
     profiles->selectedScope = ProfileScope::global();  // the window closed and reset it
     loop.runUntilIdle();
-    EXPECT_EQ(picker->currentIndex(), 0);
+    EXPECT_EQ(selector.scopeName(), QStringLiteral("Global Settings"));
 }
 
 TEST_F(SettingsWindowTest, ClosingAndFocusingAreReported) {

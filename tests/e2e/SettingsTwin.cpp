@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "e2e/E2eSupport.h"
+#include "sampling/ExcludedAppsModel.h"
 #include "ui/settings/AboutSection.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsSidebar.h"
@@ -151,7 +152,8 @@ SettingsTwin::SettingsTwin(QSize size, const QByteArray& json, SettingsCategory 
         .profileManager = profiles_,
         .navigation = navigation_,
         .loop = loop_,
-        .makeExcludedAppsModel = {},
+        .makeExcludedAppsModel =
+            [this] { return std::make_unique<ExcludedAppsModel>(defaults_, catalog_, workspace_, loop_); },
         .about = AboutServices{{}, {}, AppIdentity::current(), defaults_, nullptr, {}, {}},
     });
     window_ = std::make_unique<SettingsWindow>(settings_, profiles_, loop_, root_, [] {});

@@ -19,8 +19,10 @@
 #include "e2e/TrayApp.h"
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
+#include "support/FakeAppCatalog.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeUpdater.h"
+#include "support/FakeWorkspace.h"
 #include "support/WidgetSearch.h"
 #include "ui/settings/SettingsNavigation.h"
 #include "ui/settings/UpdateCheckModel.h"
@@ -109,9 +111,13 @@ public:
         return test::findWidget<T>(currentPage());
     }
     OverlaySettings& settings() { return settings_; }
+    // The apps the twin's Excluded Apps page knows (none running).
+    test::FakeAppCatalog& catalog() { return catalog_; }
 
 private:
     QtMainLoop loop_;
+    test::FakeAppCatalog catalog_;
+    test::FakeWorkspace workspace_;
     test::FakeDefaultsStore defaults_;
     OverlaySettings settings_;
     ProfileManager profiles_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 
@@ -109,6 +110,38 @@ TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
     EXPECT_FALSE(catalog.openBundle(text));
     EXPECT_EQ(catalog.fileDisplayName(user), "app.desktop");
     EXPECT_TRUE(catalog.iconForFile(user).isNull()) << "no Icon key, no icon";
+}
+
+// What a user may pick in the open dialog that is no application: each is refused without blocking and
+// without reading more than a desktop file's worth.
+TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {
+    const std::string app = "[Desktop Entry]\nType=Application\nName=Fine\n";
+    XdgAppCatalog catalog({root()});
+    const auto fifo = root() + "/applications/pipe.desktop";
+    std::filesystem::create_directories(root() + "/applications");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto folder = root() + "/applications/folder.desktop";
+    std::filesystem::create_directories(folder);
+    std::string padded = app + "Comment=" + std::string(256 * 1024, 'x') + "\n";
+
+    const std::vector<std::pair<std::string, std::string>> refused{
+        {"a FIFO, which would block a read", fifo},
+        {"a folder", folder},
+        {"a device", "/dev/zero"},
+        {"larger than a desktop file can be", write("big.desktop", padded)},
+        {"a link", write("link.desktop", "[Desktop Entry]\nType=Link\nName=L\nURL=https://x\n")},
+        {"no id in its name", write(".desktop", app)},
+        {"no entry group", write("plain.desktop", "Type=Application\nName=P\n")},
+    };
+    for (const auto& [why, path] : refused) {
+        EXPECT_FALSE(catalog.openBundle(path)) << why;
+        EXPECT_TRUE(catalog.iconForFile(path).isNull()) << why;
+    }
+    // Right at the cap it is still read.
+    padded.resize(256 * 1024);
+    const auto atCap = write("cap.desktop", padded);
+    ASSERT_TRUE(catalog.openBundle(atCap));
+    EXPECT_EQ(catalog.openBundle(atCap)->name, "Fine");
 }
 
 TEST_F(CatalogTest, IconsFromAbsolutePaths) {

@@ -38,6 +38,20 @@ TEST(KeyCodeTable, MapsKeyPositionsOntoLinuxKeyCodes) {
     }
 }
 
+TEST(KeyCodeTable, KeyEventsGiveBackTheStoredCodeOfEveryTableKeyAndNothingForOthers) {
+    XkbKeyboardLayout layout(nullptr);
+    for (std::uint32_t code = 0; code < 128; ++code) {
+        if (const auto x = xKeyCode(code)) EXPECT_EQ(layout.virtualKeyCode(*x), code) << code;
+    }
+    // Escape (X 9) and K (X 45), as a recorded shortcut names them; then modifiers alone, media keys and
+    // codes outside the server's range.
+    EXPECT_EQ(layout.virtualKeyCode(9), 53u);
+    EXPECT_EQ(layout.virtualKeyCode(45), 40u);
+    for (std::uint32_t x : {KEY_LEFTCTRL + 8u, KEY_LEFTALT + 8u, KEY_LEFTMETA + 8u, KEY_LEFTSHIFT + 8u,
+                            KEY_CAPSLOCK + 8u, KEY_PLAYPAUSE + 8u, KEY_VOLUMEUP + 8u, 0u, 8u, 256u})
+        EXPECT_FALSE(layout.virtualKeyCode(x)) << x;
+}
+
 TEST(XkbKeyboardLayout, WithoutDisplayUsesTheUsTable) {
     XkbKeyboardLayout layout(nullptr);
     EXPECT_FALSE(layout.readsServer());

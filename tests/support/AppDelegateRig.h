@@ -21,6 +21,7 @@
 #include "support/FakeDockPolicy.h"
 #include "support/FakeEventTap.h"
 #include "support/FakeHotkeys.h"
+#include "support/FakeKeyboardLayout.h"
 #include "support/FakeLoginItem.h"
 #include "support/FakeMenuBarItems.h"
 #include "support/FakeOverlayWindowHost.h"
@@ -87,6 +88,7 @@ public:
     FakeMenuBarItems menuBarItems;
     FakeLoginItem loginItem;
     FakeHotkeys hotkeys;
+    FakeKeyboardLayout keyboardLayout;
     FakePermissions permissions;
     FakeUpdater updater;
     FakeOverlayWindowHost host{loop};
@@ -164,6 +166,7 @@ public:
             .toolkitWindows = false,
             .tray = provideTray ? &tray : nullptr,
             .dockPolicy = dockPolicy,
+            .keyboardLayout = &keyboardLayout,
         };
         delegate = std::make_unique<AppDelegate>(std::move(services));
         return *delegate;

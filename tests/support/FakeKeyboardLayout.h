@@ -1,9 +1,11 @@
-// A keyboard layout for tests: a fixed table of what each virtual key code types, US letters by default.
+// A keyboard layout for tests: a fixed table of what each virtual key code types, US letters by default, and
+// native key codes that are the virtual key code plus `nativeOffset` (none for codes below it).
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/KeyboardLayout.h"
@@ -22,6 +24,17 @@ public:
         if (it == keys_.end()) return std::nullopt;
         return it->second;
     }
+
+    std::optional<std::uint32_t> virtualKeyCode(std::uint32_t nativeKeyCode) const override {
+        if (nativeKeyCode < nativeOffset || unknownNativeKeys.count(nativeKeyCode)) return std::nullopt;
+        return nativeKeyCode - nativeOffset;
+    }
+    // The native key code a test sends for a virtual key code.
+    static std::uint32_t native(std::uint32_t virtualKeyCode) { return virtualKeyCode + nativeOffset; }
+
+    static constexpr std::uint32_t nativeOffset = 1000;
+    // Native codes of keys no shortcut can hold (modifiers alone, media keys).
+    std::set<std::uint32_t> unknownNativeKeys;
 
     void setKey(std::uint32_t virtualKeyCode, std::string text) { keys_[virtualKeyCode] = std::move(text); }
 

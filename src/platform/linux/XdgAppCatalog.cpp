@@ -1,7 +1,11 @@
 // Desktop entries as the application catalog.
 #include "platform/linux/XdgAppCatalog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QFileInfo>
 #include <QIcon>
@@ -10,7 +14,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -128,14 +131,34 @@ std::string programOfExec(const std::string& exec) {
     return i < words.size() ? words[i].text : std::string();
 }
 
+// Desktop files are small; anything larger is not one.
+constexpr std::size_t kMaxDesktopFileSize = 256 * 1024;
+
+// The text of a regular file of at most the cap. Anything else - a folder, a FIFO or device (whose reading
+// could block for ever), a file that is too large - gives nothing. The file is opened without blocking and
+// checked on the open descriptor, so what is checked is what is read.
 std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    // Desktop files are small; anything huge is not one.
-    std::string text;
-    text.resize(256 * 1024);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> text;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && std::size_t(info.st_size) <= kMaxDesktopFileSize) {
+        std::string buffer(kMaxDesktopFileSize + 1, '\0');
+        std::size_t used = 0;
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            used += std::size_t(got);
+            if (used == buffer.size()) break;
+        }
+        // A file that grew past the cap while it was read is refused as well.
+        if (used <= kMaxDesktopFileSize) {
+            buffer.resize(used);
+            text = std::move(buffer);
+        }
+    }
+    ::close(fd);
     return text;
 }
 
@@ -250,6 +273,8 @@ std::optional<AppBundle> XdgAppCatalog::openBundle(const std::string& url) const
     if (!e || !e->isApplication) return std::nullopt;
     // A known entry keeps its catalog id; a file from elsewhere is named after its file.
     std::string id = withoutDesktopSuffix(baseName(url));
+    // A file named only ".desktop" names no application.
+    if (id.empty() || id == ".desktop") return std::nullopt;
     {
         std::lock_guard lock(mutex_);
         for (const auto& [known, entry] : byID_)

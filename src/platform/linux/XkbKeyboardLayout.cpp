@@ -203,6 +203,18 @@ std::optional<std::uint32_t> xKeyCode(std::uint32_t virtualKeyCode) {
     return *evdev + 8;
 }
 
+std::optional<std::uint32_t> virtualKeyCodeForXKeyCode(std::uint32_t x) {
+    // Built once from the table, so both directions always agree.
+    static const std::unordered_map<std::uint32_t, std::uint32_t> inverse = [] {
+        std::unordered_map<std::uint32_t, std::uint32_t> out;
+        for (const auto& [virtualKey, entry] : keyTable()) out.emplace(entry.evdev + 8, virtualKey);
+        return out;
+    }();
+    const auto it = inverse.find(x);
+    if (it == inverse.end()) return std::nullopt;
+    return it->second;
+}
+
 std::optional<std::string> usLayoutCharacter(std::uint32_t virtualKeyCode) {
     const auto& table = keyTable();
     const auto it = table.find(virtualKeyCode);

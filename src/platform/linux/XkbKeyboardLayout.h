@@ -21,6 +21,8 @@ class X11Session;
 // nothing for codes no PC keyboard has. The X key code is the evdev code plus 8.
 std::optional<std::uint32_t> evdevKeyCode(std::uint32_t virtualKeyCode);
 std::optional<std::uint32_t> xKeyCode(std::uint32_t virtualKeyCode);
+// The inverse: the stored virtual key code of an X key code, or nothing for keys outside the table.
+std::optional<std::uint32_t> virtualKeyCodeForXKeyCode(std::uint32_t xKeyCode);
 
 // What the key types on a plain US layout without modifiers; used when no X keyboard can be read.
 std::optional<std::string> usLayoutCharacter(std::uint32_t virtualKeyCode);
@@ -45,6 +47,10 @@ public:
 
     // Asks the server on each call: use it on the thread that owns the connection (the main thread).
     std::optional<std::string> character(std::uint32_t virtualKeyCode) const override;
+    // Positions do not depend on the layout: this is the table's inverse, with no server request.
+    std::optional<std::uint32_t> virtualKeyCode(std::uint32_t nativeKeyCode) const override {
+        return virtualKeyCodeForXKeyCode(nativeKeyCode);
+    }
 
     // True when the X keyboard is read; false when the US table stands in.
     bool readsServer() const { return deviceId_ >= 0; }

@@ -56,15 +56,6 @@ private:
     QGraphicsOpacityEffect* effect_;
 };
 
-void setTextColour(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        palette.setColor(group, QPalette::WindowText, colour);
-        palette.setColor(group, QPalette::Text, colour);
-    }
-    widget->setPalette(palette);
-}
-
 // A label that reports a click on its whole rectangle.
 class TapLabel final : public QLabel {
 public:
@@ -81,6 +72,26 @@ private:
     std::function<void()> tapped_;
 };
 
+QLabel* symbolLabel(const std::string& symbol, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    const int size = SettingsStyle::symbolFont().pixelSize() + 2;
+    label->setPixmap(symbolPixmap(symbol, size, SettingsStyle::secondaryText(parent->palette()),
+                                  parent->devicePixelRatioF()));
+    applyDisabledDim(label, 0.4);
+    return label;
+}
+
+}  // namespace
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::WindowText, colour);
+        palette.setColor(group, QPalette::Text, colour);
+    }
+    widget->setPalette(palette);
+}
+
 // The frame the toggle, slider, picker, segmented and colour rows share: title, a flexible gap of at least
 // 8 points, then whatever the row adds to the returned layout.
 QHBoxLayout* rowFrame(QWidget* row, QLabel* title) {
@@ -94,17 +105,6 @@ QHBoxLayout* rowFrame(QWidget* row, QLabel* title) {
     row->setMinimumHeight(44);
     return layout;
 }
-
-QLabel* symbolLabel(const std::string& symbol, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    const int size = SettingsStyle::symbolFont().pixelSize() + 2;
-    label->setPixmap(symbolPixmap(symbol, size, SettingsStyle::secondaryText(parent->palette()),
-                                  parent->devicePixelRatioF()));
-    applyDisabledDim(label, 0.4);
-    return label;
-}
-
-}  // namespace
 
 void applyDisabledDim(QWidget* widget, double disabledOpacity) {
     QPalette palette = widget->palette();

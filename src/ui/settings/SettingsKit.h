@@ -43,6 +43,11 @@ class SettingsSwitch;
 // Draws `widget` at `disabledOpacity` while it is disabled (by itself or by a parent) and fully otherwise.
 // The widget's own disabled text colours are made the enabled ones, so the opacity alone does the dimming.
 void applyDisabledDim(QWidget* widget, double disabledOpacity);
+// Gives a widget's text one colour in every state.
+void setTextColour(QWidget* widget, const QColor& colour);
+// The frame every row of a card shares: at least 44 points high, the title in the row font, a flexible gap
+// of at least 8 points, then whatever the row adds to the returned layout.
+QHBoxLayout* rowFrame(QWidget* row, QLabel* title);
 
 // A row that shows values it reads through bindings. `refresh()` reads them again and moves its controls
 // without writing anything back.

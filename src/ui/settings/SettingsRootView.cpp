@@ -214,11 +214,11 @@ QWidget* SettingsRootView::makePage(SettingsCategory category) {
             if (!excludedAppsModel_ && model_.makeExcludedAppsModel)
                 excludedAppsModel_ = model_.makeExcludedAppsModel();
             if (!excludedAppsModel_) return new SettingsPage(loop);
-            return new ExcludedAppsSection(*excludedAppsModel_, loop);
+            return new ExcludedAppsSection(*excludedAppsModel_, loop, model_.chooseApplication);
         case SettingsCategory::shortcuts: {
             auto* stack = new QWidget;
             QVBoxLayout* column = stackOf(stack, 0);
-            shortcutsSection_ = new ShortcutsSection(settings, loop, stack);
+            shortcutsSection_ = new ShortcutsSection(settings, loop, model_.shortcuts, stack);
             column->addWidget(shortcutsSection_);
             shortcutsNote_ = new GlobalOnlyNote(stack);
             column->addWidget(shortcutsNote_);

@@ -16,8 +16,10 @@
 #include "overlay/OverlayFeed.h"
 #include "ui/settings/AboutSection.h"
 #include "ui/settings/CornerRoundingSections.h"
+#include "ui/settings/ApplicationChooser.h"
 #include "ui/settings/GeneralSwitches.h"
 #include "ui/settings/SettingsNavigation.h"
+#include "ui/settings/ShortcutRecorder.h"
 
 class QLabel;
 class QScrollArea;
@@ -55,6 +57,10 @@ public:
         AboutServices about;
         // What the Corner Rounding page's picture of the desktop is made from; none: a stand-in picture.
         CornerPreviewServices cornerPreview;
+        // What the Shortcuts page's recorder needs of the desktop.
+        ShortcutRecorderServices shortcuts = {};
+        // Picks an application from disk for the Excluded Apps page; without one its add button does nothing.
+        ApplicationChooser chooseApplication = {};
     };
 
     explicit SettingsRootView(Model model, QWidget* parent = nullptr);

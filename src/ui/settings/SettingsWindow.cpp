@@ -2,7 +2,6 @@
 #include "ui/settings/SettingsWindow.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
@@ -48,47 +47,11 @@ void TitlebarMasterSwitch::refresh() {
     toggle_->setChecked(on);
 }
 
-// ---- profile selector ----
-
-ProfileSelectorView::ProfileSelectorView(ProfileManager& profileManager, MainLoop& loop,
-                                         std::function<void()> onOverridesChanged, QWidget* parent)
-    : QWidget(parent),
-      profileManager_(profileManager),
-      onOverridesChanged_(std::move(onOverridesChanged)),
-      refresh_(loop, [this] { refresh(); }) {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    picker_ = new QComboBox(this);
-    picker_->setMinimumWidth(200);
-    row->addWidget(picker_);
-    QObject::connect(picker_, &QComboBox::activated, this, [this](int index) {
-        const QString id = picker_->itemData(index).toString();
-        profileManager_.selectedScope =
-            id.isEmpty() ? ProfileScope::global() : ProfileScope::app(id.toStdString());
-        if (onOverridesChanged_) onOverridesChanged_();
-    });
-    scopeWatch_ = profileManager_.selectedScope.changes().sink([this](const auto&) { refresh_.schedule(); });
-    profilesWatch_ = profileManager_.profiles().changes().sink([this](const auto&) { refresh_.schedule(); });
-    refresh();
-}
-
-void ProfileSelectorView::refresh() {
-    const QSignalBlocker quiet(picker_);
-    picker_->clear();
-    picker_->addItem(QStringLiteral("Global"), QString());
-    const auto& scope = profileManager_.selectedScope();
-    for (const auto& profile : profileManager_.profiles().value()) {
-        picker_->addItem(QString::fromStdString(profile.displayName),
-                         QString::fromStdString(profile.bundleID));
-        if (scope.bundleID() == profile.bundleID) picker_->setCurrentIndex(picker_->count() - 1);
-    }
-    if (scope.isGlobal()) picker_->setCurrentIndex(0);
-}
-
 // ---- window ----
 
 SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
-                               QWidget* root, std::function<void()> onOverridesChanged, QWidget* parent)
+                               QWidget* root, std::function<void()> onOverridesChanged,
+                               ProfileSelectorServices selector, QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Velaro Settings"));
     // Only the height can change.
@@ -103,7 +66,8 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
     auto* strip = new SettingsTopStripBackdrop(this);
     auto* header = new QHBoxLayout(strip);
     header->setContentsMargins(8, 6, 8, 7);
-    profileSelector_ = new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), strip);
+    profileSelector_ =
+        new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), std::move(selector), strip);
     header->addWidget(profileSelector_);
     header->addStretch(1);
     masterSwitch_ = new TitlebarMasterSwitch(settings, loop, strip);

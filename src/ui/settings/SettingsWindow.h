@@ -8,9 +8,9 @@
 
 #include "base/Cancellable.h"
 #include "overlay/OverlayFeed.h"
+#include "ui/settings/ProfileSelectorView.h"
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 
 namespace velaro {
@@ -37,36 +37,17 @@ private:
     Subscription watch_;
 };
 
-// The scope the settings window edits: the global settings or one app's profile. Choosing one sets the
-// profile manager's scope and then tells `onOverridesChanged`.
-class ProfileSelectorView : public QWidget {
-public:
-    ProfileSelectorView(ProfileManager& profileManager, MainLoop& loop,
-                        std::function<void()> onOverridesChanged, QWidget* parent = nullptr);
-
-    QComboBox* picker() const { return picker_; }
-
-private:
-    void refresh();
-
-    ProfileManager& profileManager_;
-    std::function<void()> onOverridesChanged_;
-    QComboBox* picker_;
-    CoalescedRefresh refresh_;
-    Subscription scopeWatch_;
-    Subscription profilesWatch_;
-};
-
 class SettingsWindow : public QWidget {
 public:
     static constexpr int windowWidth = 700;
     static constexpr int minimumHeight = 500;
     static constexpr int initialHeight = 640;
 
-    // `root` is the pages' view; the window takes it. `onOverridesChanged` runs after the selector changed
-    // the scope.
+    // `root` is the pages' view; the window takes it. `onOverridesChanged` runs after the profile selector
+    // cleared a profile's overrides.
     SettingsWindow(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop, QWidget* root,
-                   std::function<void()> onOverridesChanged, QWidget* parent = nullptr);
+                   std::function<void()> onOverridesChanged, ProfileSelectorServices selector = {},
+                   QWidget* parent = nullptr);
 
     TitlebarMasterSwitch& masterSwitch() const { return *masterSwitch_; }
     ProfileSelectorView& profileSelector() const { return *profileSelector_; }

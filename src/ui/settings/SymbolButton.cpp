@@ -22,8 +22,15 @@ void SymbolButton::setInk(std::optional<QColor> ink) {
     update();
 }
 
+void SymbolButton::setFrame(QSize frame, int glyph) {
+    frame_ = frame;
+    glyph_ = glyph;
+    setFixedSize(frame);
+    update();
+}
+
 QSize SymbolButton::sizeHint() const {
-    return {side_, side_};
+    return frame_.value_or(QSize(side_, side_));
 }
 
 void SymbolButton::paintEvent(QPaintEvent*) {
@@ -31,7 +38,9 @@ void SymbolButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     QColor ink = ink_.value_or(palette().color(QPalette::Active, QPalette::WindowText));
     ink.setAlphaF(ink.alphaF() * (!isEnabled() ? 0.3f : isDown() ? 0.5f : 0.85f));
-    paintSymbol(p, QRectF(rect()).adjusted(2, 2, -2, -2), symbol_, ink);
+    const QRectF square = frame_ ? QRectF((width() - glyph_) / 2.0, (height() - glyph_) / 2.0, glyph_, glyph_)
+                                 : QRectF(rect()).adjusted(2, 2, -2, -2);
+    paintSymbol(p, square, symbol_, ink);
     if (hasFocus()) {
         p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
         p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);

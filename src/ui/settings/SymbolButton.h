@@ -18,6 +18,9 @@ public:
     const std::string& symbol() const { return symbol_; }
     // The symbol's colour; the primary text colour when none is set.
     void setInk(std::optional<QColor> ink);
+    // A button wider or taller than its symbol: the frame takes the clicks, the symbol is drawn `glyph`
+    // points square in its middle.
+    void setFrame(QSize frame, int glyph);
 
     QSize sizeHint() const override;
 
@@ -27,6 +30,8 @@ protected:
 private:
     std::string symbol_;
     int side_;
+    std::optional<QSize> frame_;
+    int glyph_ = 0;
     std::optional<QColor> ink_;
 };
 

@@ -1,0 +1,190 @@
+// The Excluded Apps page over the real model with a fake catalog and workspace: the empty box, one row per
+// app, the switch writing all three sets, removal, an app that is gone, the running dot and long names.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+
+#include "sampling/ExcludedAppsModel.h"
+#include "sampling/WindowListScans.h"
+#include "support/FakeAppCatalog.h"
+#include "support/FakeDefaultsStore.h"
+#include "support/FakeWorkspace.h"
+#include "support/VirtualLoop.h"
+#include "ui/settings/AppListPieces.h"
+#include "ui/settings/ExcludedAppsSection.h"
+#include "ui/settings/SettingsSwitch.h"
+
+namespace velaro {
+namespace {
+
+using IDs = std::vector<std::string>;
+
+class ExcludedAppsPageTest : public ::testing::Test {
+protected:
+    ExcludedAppsPageTest() {
+        editor = catalog.install("org.example.Editor", "Editor");
+        mail = catalog.install("org.example.Mail", "mail");
+    }
+
+    // The page over whatever the store holds now.
+    void open() {
+        model = std::make_unique<ExcludedAppsModel>(defaults, catalog, workspace, loop);
+        page = std::make_unique<ExcludedAppsSection>(*model, loop, [this] { return nextChoice; });
+        page->resize(460, 400);
+        page->show();
+        loop.runUntilIdle();
+    }
+    void choose(std::optional<std::string> url) {
+        nextChoice = std::move(url);
+        page->addButton()->click();
+        loop.runUntilIdle();
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (ExcludedAppRow* row : page->rows()) out.push_back(row->name()->text().toStdString());
+        return out;
+    }
+    ExcludedAppRow* row(const std::string& id) const {
+        for (ExcludedAppRow* r : page->rows())
+            if (r->member().id == id) return r;
+        return nullptr;
+    }
+    void storeMembers(const IDs& ids) {
+        PlistValue array = PlistValue::array();
+        for (const auto& id : ids) array.push_back(id);
+        defaults.set(kExcludedAppsMembersKey, std::move(array));
+    }
+    // The three stored sets, in the order sample-stop, overlay-hide, capture-stop.
+    std::vector<IDs> storedSets() const {
+        std::vector<IDs> out;
+        for (const char* key : {kExcludedSampleStopKey, kExcludedOverlayHideKey, kExcludedCaptureStopKey})
+            out.push_back(defaults.stringArrayValue(key).value_or(IDs{}));
+        return out;
+    }
+
+    test::VirtualLoop loop;
+    test::FakeDefaultsStore defaults;
+    test::FakeAppCatalog catalog;
+    test::FakeWorkspace workspace;
+    std::string editor, mail;
+    std::optional<std::string> nextChoice;
+    std::unique_ptr<ExcludedAppsModel> model;
+    std::unique_ptr<ExcludedAppsSection> page;
+};
+
+TEST_F(ExcludedAppsPageTest, AnEmptyListSaysHowToAddAndCannotRemove) {
+    open();
+    EXPECT_EQ(page->listBox()->height(), ExcludedAppsSection::boxHeight);
+    EXPECT_TRUE(page->emptyLabel()->isVisible());
+    EXPECT_FALSE(page->list()->isVisible());
+    EXPECT_EQ(static_cast<QLabel*>(page->emptyLabel())->text(),
+              QStringLiteral("Add apps with the + button below."));
+    EXPECT_FALSE(page->removeButton()->isEnabled());
+    EXPECT_EQ(page->addButton()->toolTip(), QStringLiteral("Add an application"));
+    EXPECT_EQ(page->removeButton()->toolTip(), QStringLiteral("Remove the selected application"));
+    EXPECT_EQ(page->removeButton()->accessibleName(), page->removeButton()->toolTip());
+}
+
+TEST_F(ExcludedAppsPageTest, ChosenAppsAreAddedOnceByNameAndNotExcludedYet) {
+    open();
+    struct Choice {
+        const char* what;
+        std::optional<std::string> url;
+        std::vector<std::string> names;  // the list afterwards
+    };
+    const std::vector<Choice> choices{
+        {"the dialog cancelled", std::nullopt, {}},
+        {"an app", mail, {"mail"}},
+        {"a second app sorts by name, ignoring case", editor, {"Editor", "mail"}},
+        {"the same app again", mail, {"Editor", "mail"}},
+        {"a file that is no app", std::string("/apps/notes.txt"), {"Editor", "mail"}},
+    };
+    for (const Choice& c : choices) {
+        choose(c.url);
+        EXPECT_EQ(names(), c.names) << c.what;
+    }
+    EXPECT_TRUE(page->list()->isVisible());
+    EXPECT_FALSE(page->emptyLabel()->isVisible());
+    for (ExcludedAppRow* r : page->rows()) EXPECT_FALSE(r->toggle()->isChecked()) << r->member().id;
+    EXPECT_EQ(defaults.stringArrayValue(kExcludedAppsMembersKey),
+              (IDs{"org.example.Editor", "org.example.Mail"}));
+    EXPECT_EQ(storedSets(), std::vector<IDs>(3));
+}
+
+TEST_F(ExcludedAppsPageTest, TheSwitchWritesAllThreeSetsAndRemovalClearsThemAndTheSelection) {
+    storeMembers({"org.example.Editor", "org.example.Mail"});
+    open();
+    ExcludedAppRow* editorRow = row("org.example.Editor");
+    ASSERT_NE(editorRow, nullptr);
+    EXPECT_EQ(editorRow->toggle()->accessibleName(), QStringLiteral("Exclude"));
+    editorRow->toggle()->click();
+    loop.runUntilIdle();
+    EXPECT_EQ(storedSets(), std::vector<IDs>(3, IDs{"org.example.Editor"}));
+    EXPECT_EQ(row("org.example.Editor"), editorRow) << "a switch keeps the rows (and the scroll position)";
+    EXPECT_TRUE(editorRow->toggle()->isChecked());
+    editorRow->toggle()->click();
+    loop.runUntilIdle();
+    EXPECT_EQ(storedSets(), std::vector<IDs>(3));
+
+    row("org.example.Mail")->toggle()->click();
+    loop.runUntilIdle();
+    page->list()->item(1)->setSelected(true);
+    EXPECT_EQ(page->selection(), std::optional<std::string>("org.example.Mail"));
+    EXPECT_TRUE(page->removeButton()->isEnabled());
+    page->removeButton()->click();
+    loop.runUntilIdle();
+    EXPECT_EQ(names(), (std::vector<std::string>{"Editor"}));
+    EXPECT_FALSE(page->selection());
+    EXPECT_FALSE(page->removeButton()->isEnabled());
+    EXPECT_EQ(storedSets(), std::vector<IDs>(3)) << "removed even though its switch was on";
+    EXPECT_EQ(defaults.stringArrayValue(kExcludedAppsMembersKey), (IDs{"org.example.Editor"}));
+}
+
+TEST_F(ExcludedAppsPageTest, AnAppThatIsGoneShowsItsIdentifierAndThePlaceholder) {
+    storeMembers({"org.gone.App", "org.example.Editor"});
+    open();
+    EXPECT_EQ(names(), (std::vector<std::string>{"Editor", "org.gone.App"}));
+    EXPECT_TRUE(row("org.gone.App")->icon()->showsPlaceholder());
+    EXPECT_EQ(row("org.gone.App")->icon()->placeholder(), "app.dashed");
+    EXPECT_FALSE(row("org.example.Editor")->icon()->showsPlaceholder()) << "its icon loads once shown";
+    // An installed app whose icon cannot be loaded keeps the placeholder too.
+    catalog.apps[mail].icon = QImage();
+    choose(mail);
+    EXPECT_TRUE(row("org.example.Mail")->icon()->showsPlaceholder());
+}
+
+TEST_F(ExcludedAppsPageTest, TheRunningDotFollowsLaunchAndQuitWithoutReopening) {
+    storeMembers({"org.example.Editor"});
+    open();
+    EXPECT_FALSE(row("org.example.Editor")->icon()->showsRunningDot());
+    const RunningApp app{77, std::string("org.example.Editor"), std::string("Editor")};
+    workspace.running.push_back(app);
+    workspace.send(WorkspaceEvent::Kind::didLaunchApplication, app);
+    loop.runUntilIdle();
+    EXPECT_TRUE(row("org.example.Editor")->icon()->showsRunningDot());
+    workspace.running.clear();
+    workspace.send(WorkspaceEvent::Kind::didTerminateApplication, app);
+    loop.runUntilIdle();
+    EXPECT_FALSE(row("org.example.Editor")->icon()->showsRunningDot());
+}
+
+TEST_F(ExcludedAppsPageTest, LongAndControlCharacterNamesStayOnOneCutLineBesideTheSwitch) {
+    const std::string longName = "An\nApplication\twith " + std::string(200, 'w') + " in its name";
+    catalog.install("org.example.Long", longName);
+    storeMembers({"org.example.Long"});
+    open();
+    ExcludedAppRow* r = row("org.example.Long");
+    ASSERT_NE(r, nullptr);
+    const QString shown = r->name()->shownText();
+    EXPECT_FALSE(shown.contains(QLatin1Char('\n')));
+    EXPECT_FALSE(shown.contains(QLatin1Char('\t')));
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("An Application with ")));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…")));
+    EXPECT_EQ(r->name()->height(), r->name()->fontMetrics().height());
+    const QRect toggle(r->toggle()->mapTo(page->listBox(), QPoint()), r->toggle()->size());
+    EXPECT_LE(toggle.right(), page->listBox()->width()) << "the switch stays inside the box";
+    EXPECT_GT(toggle.left(), page->listBox()->width() - 80) << "at the right edge";
+}
+
+}  // namespace
+}  // namespace velaro
