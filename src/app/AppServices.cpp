@@ -51,8 +51,9 @@ struct AppServices::Parts {
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11WindowEvents> windowEvents;
     std::unique_ptr<X11MenuBarItems> menuBarItems;
-    std::unique_ptr<X11CaptureService> capture;
+    // The pointer goes after the capture service: a frame the capture worker is still delivering reads it.
     std::unique_ptr<X11PointerSource> pointer;
+    std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11WallpaperSource> wallpaperSource;
     std::unique_ptr<WallpaperSnapshot> wallpaper;
     std::unique_ptr<WindowListScans> scans;
@@ -134,8 +135,8 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.keyboardLayout = XkbKeyboardLayout::create(session);
     p.dockPolicy = std::make_unique<X11DockPolicy>(session);
     if (!p.hotkeys) return fail("cannot reach the X display");
-    p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
     p.pointer = std::make_unique<X11PointerSource>(*p.loop, session);
+    p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
     // The Corner Rounding page's picture: a desktop window of the main display, else the root's picture.
     p.wallpaperSource = std::make_unique<X11WallpaperSource>(*p.loop, *p.capture);
     p.wallpaper = std::make_unique<WallpaperSnapshot>(*p.capture, *p.screens, p.wallpaperSource.get());

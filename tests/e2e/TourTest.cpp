@@ -227,7 +227,8 @@ TEST_F(TourTest, FeaturePagesWriteTheirSettingsAndDoneEndsTheTour) {
     QImage shown;
     EXPECT_TRUE(waitUntil([&] { return orangePixels(shown = page(), QRect(480, 76, 60, 8)) > 300; }))
         << "the miniature bar";
-    EXPECT_TRUE(closeTo(shown.pixelColor(637, 192), QColor(255, 255, 255), 30))
+    // The page's entrance may still be fading the switch in.
+    EXPECT_TRUE(waitUntil([&] { return closeTo((shown = page()).pixelColor(637, 192), QColor(255, 255, 255), 30); }))
         << "login switch knob " << shown.pixelColor(637, 192).name().toStdString();
 
     clickPage({642, 425});  // Done
