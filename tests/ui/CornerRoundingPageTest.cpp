@@ -1,9 +1,16 @@
-// The Corner Rounding page over real settings, a fake store and a fake wallpaper: the picture loads only
-// while the editor is on screen in the open window; linked and unlinked opacity and position rows with the
+// The Corner Rounding page over real settings, a fake store and a fake wallpaper: the picture loads and the
+// wheel over the rings is watched only while the editor is on screen in the open window; a wheel over a ring
+// being typed into is eaten and changes nothing; leaving closes the colour panel only when a ring opened it;
+// linked and unlinked opacity and position rows with the
 // values each keeps; the stacking picker's strings; the stroke switch writing at once; the legend.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QColorDialog>
 #include <QComboBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QVBoxLayout>
 
 #include "settings/OverlaySettings.h"
@@ -18,7 +25,9 @@
 #include "support/WidgetSearch.h"
 #include "ui/settings/CornerRoundingSections.h"
 #include "ui/settings/SettingsRootView.h"
+#include "ui/settings/RingOverlay.h"
 #include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/SharedColorPanel.h"
 #include "ui/settings/SymbolIcon.h"
 #include "ui/settings/UpdateCheckModel.h"
 
@@ -34,6 +43,7 @@ protected:
         screens.setScreens({test::FakeScreens::make("A", Rect{0, 0, 1440, 900}, 24)});
         loop.runUntilIdle();
     }
+    ~CornerRoundingPageTest() override { closeSharedColorPanel(); }
 
     void settle() { loop.runUntilIdle(); }
     void editCorners(const std::function<void(CornerSettings&)>& change) {
@@ -74,6 +84,7 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     EXPECT_TRUE(snapshot.requests.empty()) << "loading before the window shows";
     EXPECT_EQ(editor->canvas()->heightForWidth(460), 288) << "the 1440 × 900 screen's shape";
 
+    EXPECT_EQ(editor->ringLayer()->parentWidget(), editor->preview());
     const struct {
         const char* what;
         std::function<void()> act;
@@ -92,6 +103,8 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     for (const auto& step : steps) {
         step.act();
         EXPECT_EQ(editor->wallpaper().isStarted(), step.started) << step.what;
+        EXPECT_EQ(editor->scrollRouter().isInstalled(), step.started) << step.what;
+        EXPECT_EQ(editor->ringLayer()->geometry(), editor->canvas()->geometry()) << step.what;
         EXPECT_EQ(loop.pendingTimers(), step.started ? 1u : 0u) << step.what;
         EXPECT_EQ(snapshot.requests.size(), step.requests) << step.what;
     }
@@ -102,6 +115,95 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     EXPECT_EQ(editor->canvas()->image()->pixelColor(0, 0), QColor(Qt::green));
     editor->hide();
     EXPECT_TRUE(editor->canvas()->image());
+}
+
+TEST_F(CornerRoundingPageTest, AWheelOverARingBeingTypedIntoIsEatenAndChangesNothing) {
+    QScrollArea window;
+    auto* editor = new CornerRoundingSection(*settings, loop, services());
+    window.setWidget(editor);
+    window.setWidgetResizable(true);
+    window.resize(480, 150);  // shorter than the preview: the page can scroll
+    window.show();
+    editCorners([](CornerSettings& c) { c.bottomRadius = 20; });
+    QWidget* rings = editor->ringLayer();
+    const QPoint at = rings->rect().center();
+    const auto wheel = [&] {
+        QWheelEvent notch(at, rings->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rings, &notch);
+        settle();
+    };
+    const struct {
+        const char* what;
+        std::function<void()> before;
+        double radius;
+        bool pageScrolls;
+    } steps[] = {
+        {"over the ring while its radius is typed",
+         [&] {
+             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, true);
+             editor->editState().begin(GaugeCorner::bottomLeft, 20);
+         },
+         20, false},
+        {"the typing ended, the pointer back on the ring",
+         [&] {
+             editor->editState().cancel(GaugeCorner::bottomLeft);
+             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, false);
+             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, true);
+         },
+         22.5, false},
+        {"off the ring", [&] { editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, false); }, 22.5, true},
+    };
+    // What reaches the layer itself goes on to the page; what the router eats never gets there.
+    struct Arrivals : QObject {
+        int wheels = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            wheels += e->type() == QEvent::Wheel;
+            return false;
+        }
+    } arrivals;
+    rings->installEventFilter(&arrivals);
+    for (const auto& step : steps) {
+        step.before();
+        const int before = arrivals.wheels;
+        wheel();
+        EXPECT_DOUBLE_EQ(storedRadius(settings->corners(), ScreenCorner::bottomLeft), step.radius) << step.what;
+        EXPECT_EQ(arrivals.wheels > before, step.pageScrolls) << step.what;
+    }
+}
+
+TEST_F(CornerRoundingPageTest, LeavingClosesTheColourPanelOnlyWhenARingOpenedIt) {
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    auto* editor = new CornerRoundingSection(*settings, loop, services());
+    column->addWidget(editor);
+    window.show();
+    QObject otherWell;
+    const struct {
+        const char* what;
+        std::function<void()> open;
+        bool stillShown;
+    } cases[] = {
+        {"a ring's swatch opened it",
+         [&] { editor->panelLink().open(ScreenCorner::bottomLeft, *settings, "#FF0000"); }, false},
+        {"another control opened it",
+         [&] { openSharedColorPanel(otherWell, Color::black(), false, [](const Color&) {}); }, true},
+        {"a ring opened it, then another control took it",
+         [&] {
+             editor->panelLink().open(ScreenCorner::bottomLeft, *settings, "#FF0000");
+             openSharedColorPanel(otherWell, Color::black(), false, [](const Color&) {});
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        editor->show();
+        c.open();
+        ASSERT_NE(sharedColorPanelIfCreated(), nullptr) << c.what;
+        ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible()) << c.what;
+        editor->hide();
+        EXPECT_EQ(sharedColorPanelIfCreated()->isVisible(), c.stillShown) << c.what;
+        closeSharedColorPanel();
+    }
 }
 
 TEST_F(CornerRoundingPageTest, OpacityRowsFollowTheLinksAndShowEachCornersOwnValue) {

@@ -7,6 +7,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "ui/settings/OverlayCornersSection.h"
+#include "ui/settings/RingOverlay.h"
 #include "ui/settings/SettingsStyle.h"
 #include "ui/settings/SymbolIcon.h"
 
@@ -45,17 +46,23 @@ CornerRoundingSection::CornerRoundingSection(OverlaySettings& settings, MainLoop
                                              CornerPreviewServices services, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent),
       wallpaper_(loop, services.wallpaper, services.workspace),
+      panelLink_(loop),
       canvas_(new WallpaperCanvas(services.screens)) {
     column()->setSpacing(14);
     preview_ = new PreviewStack(canvas_, this);
+    // Over the picture, at its size: the rings.
+    rings_ = new RingOverlay(settings, loop, router_, editState_, panelLink_, preview_);
     column()->addWidget(preview_);
     // The picture arrives through the model alone; the value is passed before the model stores it.
     imageWatch_ = wallpaper_.image.changes().sink(
         [this](const std::optional<QImage>& image) { canvas_->setImage(image); });
 }
 
-// The model ends its timer and watch with itself; nothing else outlives the section.
-CornerRoundingSection::~CornerRoundingSection() = default;
+// The ring layer refers to the router, the edit state and the link, which go before the widgets do.
+CornerRoundingSection::~CornerRoundingSection() {
+    pageHidden();
+    delete rings_;
+}
 
 void CornerRoundingSection::showEvent(QShowEvent* event) {
     OverlaySettingsPage::showEvent(event);
@@ -72,12 +79,15 @@ void CornerRoundingSection::pageShown() {
     if (shown_) return;
     shown_ = true;
     wallpaper_.start();
+    router_.install(*preview_, ringRadiusReader(settings()), ringRadiusApplier(settings(), loop(), editState_));
 }
 
 void CornerRoundingSection::pageHidden() {
     if (!shown_) return;
     shown_ = false;
     wallpaper_.stop();
+    router_.uninstall();
+    panelLink_.detach();
 }
 
 // ---- legend ----

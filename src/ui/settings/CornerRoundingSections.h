@@ -7,12 +7,16 @@
 #include <string>
 
 #include "settings/CornerSettings.h"
+#include "ui/settings/ColorRingPanelLink.h"
 #include "ui/settings/CornerMutators.h"
+#include "ui/settings/GaugeScrollRouter.h"
+#include "ui/settings/RingEditState.h"
 #include "ui/settings/SettingsKit.h"
 #include "ui/settings/WallpaperPreview.h"
 
 namespace velaro {
 
+class RingOverlay;
 class Screens;
 class WallpaperPictureSource;
 class Workspace;
@@ -25,8 +29,10 @@ struct CornerPreviewServices {
     Workspace* workspace = nullptr;
 };
 
-// The live preview. The wallpaper is kept fresh only while the section is on screen in the open settings
-// window: it starts when the section shows and stops when it hides (another page, the window closed).
+// The live preview: the picture of the desktop with the ring layer over it. The wallpaper is kept fresh, and
+// the wheel over the rings is watched, only while the section is on screen in the open settings window: both
+// start when the section shows and stop when it hides (another page, the window closed), which also closes
+// the colour panel if a ring opened it.
 class CornerRoundingSection : public OverlaySettingsPage {
 public:
     CornerRoundingSection(OverlaySettings& settings, MainLoop& loop, CornerPreviewServices services,
@@ -37,8 +43,10 @@ public:
     WallpaperCanvas* canvas() const { return canvas_; }
     // The preview's area: the canvas, and over it, at the same size, the ring layer.
     QWidget* preview() const { return preview_; }
-    // The layer of ring gauges over the picture; null while the page has none.
-    QWidget* ringLayer() const { return ringLayer_; }
+    RingOverlay* ringLayer() const { return rings_; }
+    GaugeScrollRouter& scrollRouter() { return router_; }
+    RingEditState& editState() { return editState_; }
+    ColorRingPanelLink& panelLink() { return panelLink_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -49,9 +57,12 @@ private:
     void pageHidden();
 
     WallpaperPreviewModel wallpaper_;
+    GaugeScrollRouter router_;
+    RingEditState editState_;
+    ColorRingPanelLink panelLink_;
     WallpaperCanvas* canvas_;
     QWidget* preview_;
-    QWidget* ringLayer_ = nullptr;
+    RingOverlay* rings_;
     bool shown_ = false;
     Subscription imageWatch_;
 };
