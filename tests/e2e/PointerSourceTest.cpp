@@ -1,12 +1,16 @@
 // The pointer against the test desktop: converted through the session's snapshot (so at a ratio of 2 a root
 // pixel is half a point, and a new ratio or primary applies at once), watched only while needed, and read
-// without a round trip on the main thread.
+// without waiting for the server on the main thread or, once followed, on the frame queues.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <atomic>
+#include <future>
+#include <mutex>
 #include <thread>
+
+#include <xcb/xcb.h>
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
@@ -95,25 +99,66 @@ TEST_F(PointerDesktop, AWatchHearsOnlyMovesAndTheMainThreadNeverWaitsForTheServe
     reader.join();
 }
 
-TEST_F(PointerDesktop, ReadsOffTheMainThreadAskTheServerAndFollowingEndsWhenNothingNeedsIt) {
+TEST_F(PointerDesktop, AWorkersFirstReadAsksTheServerAndFollowingEndsWhenNothingNeedsIt) {
     warpPointer(600, 200);
     EXPECT_FALSE(pointer->following()) << "nothing has asked yet";
-    const auto readOnAWorker = [&] {
-        std::optional<Point> read;
-        std::thread([&] { read = pointer->topLeftLocation(); }).join();
-        return read;
-    };
-    EXPECT_EQ(readOnAWorker(), Point(300, 100)) << "a worker's first read asks the server";
+    std::optional<Point> read;
+    std::thread([&] { read = pointer->topLeftLocation(); }).join();
+    EXPECT_EQ(read, Point(300, 100)) << "a worker's first read asks the server";
     EXPECT_TRUE(pointer->following());
-    // A warp tells no input device, yet the next read off the main thread has it, and so does the main
-    // thread.
-    warpPointer(640, 220);
-    EXPECT_EQ(readOnAWorker(), Point(320, 110));
-    EXPECT_EQ(pointer->topLeftLocation(), Point(320, 110));
     // No watch and no reads for over a second: the next motion ends the following.
     waitUntil([] { return false; }, std::chrono::milliseconds(1300));
     movePointer(620, 200);
     EXPECT_TRUE(waitUntil([&] { return !pointer->following(); }));
+}
+
+// The frame queues read the pointer once a frame. While raw motion follows it those reads never wait for
+// the server, not even while another client holds the server grabbed, and yet a pointer another program
+// warps (which no input device tells of) reaches them within a short while.
+TEST_F(PointerDesktop, FrameReadsNeverWaitForTheServerAndStillSeeAWarpSoon) {
+    std::mutex mutex;
+    std::optional<Point> last;
+    std::atomic<bool> stop{false};
+    std::thread frames([&] {
+        while (!stop) {
+            const auto read = pointer->topLeftLocation();
+            {
+                std::lock_guard lock(mutex);
+                last = read;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(16));
+        }
+    });
+    const auto lastRead = [&] {
+        std::lock_guard lock(mutex);
+        return last;
+    };
+    struct Warp {
+        int x, y;       // root pixels
+        Point topLeft;  // points
+    };
+    for (const auto& warp : {Warp{600, 200, {300, 100}}, Warp{640, 220, {320, 110}}, Warp{90, 30, {45, 15}}}) {
+        SCOPED_TRACE(warp.x);
+        warpPointer(warp.x, warp.y);
+        EXPECT_TRUE(waitUntil([&] { return lastRead() == warp.topLeft; }, std::chrono::seconds(1)))
+            << "read " << lastRead().value_or(Point{-1, -1});
+    }
+    ASSERT_TRUE(pointer->following());
+
+    // Another client grabs the server: nothing of ours is answered until it lets go.
+    auto* other = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(other), 0);
+    xcb_grab_server(other);
+    free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+    auto read = std::async(std::launch::async, [&] { return pointer->topLeftLocation(); });
+    const bool answered = read.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    xcb_ungrab_server(other);
+    xcb_flush(other);
+    EXPECT_TRUE(answered) << "a frame's read waited for the server";
+    EXPECT_EQ(read.get(), Point(45, 15));
+    xcb_disconnect(other);
+    stop = true;
+    frames.join();
 }
 
 TEST_F(PointerDesktop, TheBeamBandAndTheFrameAnalysisGetThePointerInPoints) {

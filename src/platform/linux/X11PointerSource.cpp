@@ -20,6 +20,10 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kReadGrace = std::chrono::seconds(1);
 // The ask rate on a server without raw motion: the display's.
 constexpr double kAskInterval = 1.0 / 60;
+// Raw motion keeps the known position current, except after another program warps the pointer: a read
+// that finds the server's last answer older than this asks the event thread for a new one (without
+// waiting for it), so a warp is seen within about this long while reads keep coming.
+constexpr auto kAnswerMaxAge = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -43,6 +47,7 @@ struct X11PointerSource::Shared {
     bool fresh = false;         // `root` is kept current while following
     bool freshKeys = false;     // `state` is kept current while following keys
     bool askPending = false;
+    SteadyClock::time_point answeredAt{};  // when the server gave the last answer
     int watchers = 0;
     SteadyClock::time_point lastRead{};
     SteadyClock::time_point lastModifierRead{};
@@ -176,6 +181,7 @@ struct X11PointerSource::Shared {
         const bool changed = now != root;
         root = now;
         state = answer.state;
+        answeredAt = SteadyClock::now();
         fresh = following;
         freshKeys = following && followingKeys;
         if (changed && watchers > 0 && !notifyPosted && loop) {
@@ -253,26 +259,33 @@ bool X11PointerSource::following() const {
 
 X11PointerSource::Reading X11PointerSource::current(bool keys) const {
     const auto now = SteadyClock::now();
-    if (std::this_thread::get_id() == mainThread_) {
-        // The main thread never waits for the server: it gets what is known, and when that is not being kept
-        // current the event thread asks, and the watchers hear of the answer.
-        {
-            std::lock_guard lock(shared_->mutex);
-            shared_->lastRead = now;
-            if (keys) shared_->lastModifierRead = now;
-            if (keys ? shared_->freshKeys : shared_->fresh) return {shared_->root, shared_->state};
-        }
-        shared_->follow(true, keys);
-        std::lock_guard lock(shared_->mutex);
-        return {shared_->root, shared_->state};
-    }
-    // Elsewhere (the frame queues, once a frame) the server is asked every time: raw motion does not tell
-    // of a pointer another program warped, a fresh answer does.
+    Reading known;
+    bool askNow = false;
     {
         std::lock_guard lock(shared_->mutex);
         shared_->lastRead = now;
         if (keys) shared_->lastModifierRead = now;
+        if (keys ? shared_->freshKeys : shared_->fresh) {
+            // Raw events keep this current; only a warp by another program goes by them, and a periodic
+            // answer from the server catches that. The read itself never waits.
+            if (now - shared_->answeredAt >= kAnswerMaxAge && !shared_->askPending) {
+                shared_->askPending = true;
+                askNow = true;
+            }
+            known = {shared_->root, shared_->state};
+        }
     }
+    if (askNow) shared_->ask();
+    if (known.root) return known;
+    if (std::this_thread::get_id() == mainThread_) {
+        // The main thread never waits for the server: it gets what is known while the event thread asks,
+        // and the watchers hear of the answer.
+        shared_->follow(true, keys);
+        std::lock_guard lock(shared_->mutex);
+        return {shared_->root, shared_->state};
+    }
+    // Elsewhere (the frame queues) the pointer is not followed yet, or the server has no raw events: the
+    // server is asked here, and from then on raw motion keeps the answer current.
     shared_->follow(false, keys);
     const auto answer = shared_->read();
     shared_->store(answer);

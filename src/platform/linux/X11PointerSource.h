@@ -24,11 +24,14 @@ public:
     X11PointerSource(MainLoop& loop, X11Session& session);
     ~X11PointerSource() override;
 
-    // Off the main thread a read asks the server (a round trip on the reading thread); on the main thread it
-    // gives the last position known, never waiting: when the pointer is not being followed the event thread
-    // asks, and the watchers hear of the answer. Either way the pointer is followed from then on, for as
-    // long as reads keep coming (a second) or a watch lasts. Motion is told by the input devices (raw
-    // motion): a pointer another program warps is noticed by the next read off the main thread.
+    // A read gives the position kept by the event thread, never waiting, while raw motion follows the
+    // pointer. The devices do not tell of a pointer another program warps, so a read that finds the
+    // server's last answer older than a tenth of a second has the event thread ask again: a warp is seen
+    // within about that long while reads keep coming. When the pointer is not followed yet (or the server
+    // has no raw motion) a read off the main thread asks the server itself (a round trip on the reading
+    // thread), while the main thread gets what is known and the event thread asks; the watchers hear of the
+    // answer. Either way the pointer is followed from then on, for as long as reads keep coming (a second)
+    // or a watch lasts.
     std::optional<Point> location() const override;
     std::optional<Point> topLeftLocation() const override;
     // The same way: the state of the last answer (kept current by raw key events while modifier reads keep
@@ -46,7 +49,8 @@ private:
         std::optional<Point> root;  // root pixels; none when the server did not answer
         std::uint16_t state = 0;    // the modifier and button state read with it
     };
-    // The last answer on the main thread, a fresh one elsewhere; `keys`: the modifier keys are wanted.
+    // The kept answer, or where none is kept current a fresh one off the main thread; `keys`: the modifier
+    // keys are wanted.
     Reading current(bool keys) const;
     // The pointer in root pixels.
     std::optional<Point> rootPixels() const;
