@@ -13,8 +13,10 @@
 #include <QProcess>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "E2eSupport.h"
 #include "base/QtMainLoop.h"
@@ -506,6 +508,39 @@ TEST_F(CaptureDesktopTest, AStopRightAfterTheStartTellsTheStartFirstAndNoFrameFo
     const std::size_t atStop = log.count();
     waitUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_EQ(log.count(), atStop) << "frames arrived after the stop completed";
+}
+
+TEST_F(CaptureDesktopTest, EndingCaptureWaitsForTheFrameAnOutputIsTaking) {
+    // As the app quits, the streams outlive the service while their output still reads services (the
+    // pointer) that go right after it: the service's end must wait for a frame already in the output.
+    auto service = std::make_unique<X11CaptureService>(loop, *session);
+    const auto desktop = content(*service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    auto* readByTheOutput = new std::atomic<int>(0);  // freed once the service has gone
+    std::atomic<bool> inOutput{false}, serviceGone{false}, outputSawItGo{false};
+    auto stream = service->makeStream(ContentFilter::displayExcludingWindows(desktop->displays.front(), {}),
+                                      {{0, 40, 200, 6}, 200, 6, 1.0 / 60, 4}, {});
+    ASSERT_FALSE(stream->addStreamOutput(
+        [&, readByTheOutput](const CaptureFrame&) {
+            inOutput = true;
+            // A slow frame: it stays in the output until the service is gone, or for a while.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            while (!serviceGone && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (serviceGone) outputSawItGo = true;
+            readByTheOutput->fetch_add(1);
+        },
+        frameQueue));
+    ASSERT_FALSE(await([&](auto done) { stream->startCapture(done); }));
+    ASSERT_TRUE(waitUntil([&] { return inOutput.load(); }));
+    service.reset();
+    serviceGone = true;
+    delete readByTheOutput;
+    // Frames still queued never reach the output once the service is gone.
+    inOutput = false;
+    waitUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_FALSE(outputSawItGo) << "the service ended while a frame was still in the output";
+    EXPECT_FALSE(inOutput) << "a frame reached the output after the service ended";
 }
 
 // The fake stands in for the real service in every model test, so both must answer the idle-stream calls the

@@ -97,6 +97,31 @@ TEST(X11CaptureGeometry, BackgroundTileRepeatsFromTheRootOrigin) {
     EXPECT_EQ(tiled(BgraImage{}, {0, 0, 2, 2}).width, 2);
 }
 
+TEST(X11CaptureGeometry, TiledAreasMatchTheTilePixelForPixel) {
+    // Rows and columns are filled by copying what is already filled: every pixel must still be the tile's
+    // pixel at the root position modulo the tile, whatever the sizes and offsets.
+    struct Case {
+        int tileW, tileH;
+        PixelRect area;
+    };
+    for (const Case& c :
+         {Case{1, 1, {0, 28, 1920, 12}}, Case{3, 2, {4, 5, 100, 7}}, Case{7, 5, {-3, -9, 64, 11}},
+          Case{64, 3, {10, 0, 63, 4}}, Case{64, 3, {10, 0, 200, 4}}, Case{5, 40, {2, 3, 9, 12}},
+          Case{2, 1, {1, 0, 1, 3}}}) {
+        const BgraImage tile = coordinates(c.tileW, c.tileH);
+        const BgraImage out = tiled(tile, c.area);
+        ASSERT_EQ(out.width, c.area.width);
+        ASSERT_EQ(out.height, c.area.height);
+        const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+        int wrong = 0;
+        for (int y = 0; y < out.height; ++y)
+            for (int x = 0; x < out.width; ++x)
+                wrong += at(out, x, y) != at(tile, wrap(c.area.x + x, c.tileW), wrap(c.area.y + y, c.tileH));
+        EXPECT_EQ(wrong, 0) << "tile " << c.tileW << "x" << c.tileH << " over " << c.area.x << "," << c.area.y
+                            << " " << c.area.width << "x" << c.area.height;
+    }
+}
+
 TEST(X11CaptureMask, TopmostWindowDecidesEachPixel) {
     const PixelRect area{10, 20, 8, 2};
     // An excluded window, partly covered by a shown window stacked above it, and one beyond the area.

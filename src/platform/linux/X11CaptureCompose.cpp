@@ -40,17 +40,29 @@ std::vector<Monitor> primaryFirst(std::vector<Monitor> monitors) {
 
 BgraImage tiled(const BgraImage& tile, const PixelRect& area) {
     BgraImage out(std::max(area.width, 0), std::max(area.height, 0));
-    if (tile.width <= 0 || tile.height <= 0) return out;
+    if (tile.width <= 0 || tile.height <= 0 || out.width == 0) return out;
     const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
     const int startX = wrap(area.x, tile.width);
     for (int y = 0; y < out.height; ++y) {
+        // Rows repeat with the tile's height: a row made once is copied whole.
+        if (y >= tile.height) {
+            std::memcpy(out.pixel(0, y), out.pixel(0, y - tile.height), rowBytes);
+            continue;
+        }
         const int ty = wrap(area.y + y, tile.height);
-        // Whole runs of the tile's row at a time.
-        for (int x = 0, tx = startX; x < out.width;) {
-            const int run = std::min(tile.width - tx, out.width - x);
-            std::memcpy(out.pixel(x, y), tile.pixel(tx, ty), static_cast<std::size_t>(run) * 4);
-            x += run;
-            tx = 0;
+        // The rest of the tile's row from where the area starts, then one whole row of the tile; what follows
+        // repeats it, so the filled part is copied onto itself, doubling (a one-pixel tile, the plain colour
+        // a root usually has, takes a dozen copies rather than one per pixel).
+        const int head = std::min(tile.width - startX, out.width);
+        std::memcpy(out.pixel(0, y), tile.pixel(startX, ty), static_cast<std::size_t>(head) * 4);
+        if (head == out.width) continue;
+        int filled = std::min(tile.width, out.width - head);
+        std::memcpy(out.pixel(head, y), tile.pixel(0, ty), static_cast<std::size_t>(filled) * 4);
+        while (head + filled < out.width) {
+            const int run = std::min(filled, out.width - head - filled);
+            std::memcpy(out.pixel(head + filled, y), out.pixel(head, y), static_cast<std::size_t>(run) * 4);
+            filled += run;
         }
     }
     return out;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 #include "base/Log.h"
@@ -39,6 +40,14 @@ CaptureError displayGone(std::uint32_t id) {
 struct DeliveryGate {
     std::atomic<bool> open{true};
     std::atomic<int> inFlight{0};
+    // Held shared while a frame is in the output, so that closing the gate for good can wait for it.
+    std::shared_mutex delivering;
+
+    // Closes the gate and returns once no frame is in the output: what the output reads may go after this.
+    void closeAndWait() {
+        open = false;
+        std::unique_lock wait(delivering);
+    }
 };
 
 // What a stream and the worker share: what the stream wants (its filter, the filter changes waiting for a
@@ -68,6 +77,7 @@ struct Run {
     std::shared_ptr<DeliveryGate> gate;
     // The worker's own.
     bool begun = false;
+    bool delivered = false;  // its gate is among those the worker's stop closes
     std::optional<Monitor> monitor;
     std::uint32_t displayID = 0;
     std::uint64_t monitorsSeen = 0;
@@ -126,6 +136,8 @@ public:
     }
     void wake() { wake_.notify_all(); }
 
+    // Ends the worker, then waits for any frame an output is still taking: the outputs read services that
+    // may be destroyed once capture has ended, and the streams that fed them may outlive it.
     void stop() {
         {
             std::lock_guard lock(mutex_);
@@ -133,6 +145,8 @@ public:
         }
         wake_.notify_all();
         if (thread_.joinable()) thread_.join();
+        for (const auto& gate : gates_) gate->closeAndWait();
+        gates_.clear();
     }
 
 private:
@@ -256,9 +270,13 @@ private:
             if (auto image = session.grabFiltered(area, filter)) {
                 CaptureFrame frame =
                     toFrame(scaled(std::move(*image), run.config.width, run.config.height), loop_.uptime());
+                keepGate(run);
                 ++run.gate->inFlight;
                 run.queue->async([gate = run.gate, output = run.output, frame = std::move(frame)] {
-                    if (gate->open.load()) output(frame);
+                    {
+                        std::shared_lock delivering(gate->delivering);
+                        if (gate->open.load()) output(frame);
+                    }
                     --gate->inFlight;
                 });
             }
@@ -275,6 +293,16 @@ private:
     // Ends the run from the worker and tells the owner on the main loop, unless it was stopped meanwhile.
     void stopWithError(Run& run, const CaptureError& error);
 
+    // Remembers the gate of a run about to deliver its first frame, for the stop; gates closed with nothing
+    // left in flight are let go on the way.
+    void keepGate(Run& run) {
+        if (run.delivered) return;
+        run.delivered = true;
+        std::erase_if(gates_,
+                      [](const std::shared_ptr<DeliveryGate>& g) { return !g->open && g->inFlight == 0; });
+        gates_.push_back(run.gate);
+    }
+
     MainLoop& loop_;
     X11Session& x11_;
     const CaptureOptions options_;
@@ -284,6 +312,8 @@ private:
     std::deque<Job> jobs_;
     std::vector<std::shared_ptr<Run>> runs_;
     std::unique_ptr<Session> session_;  // the worker thread's own
+    // Every gate a frame may still be going through; the worker thread's own until it has ended.
+    std::vector<std::shared_ptr<DeliveryGate>> gates_;
     std::thread thread_;                // last: it starts once everything above exists
 };
 

@@ -522,30 +522,35 @@ xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
     return rootPicture_;
 }
 
-std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
+std::optional<Session::GrabAsk> Session::rootPictureAsk(const PixelRect& area) {
     PixelRect extent;
     const xcb_pixmap_t pixmap = rootPicture(&extent);
     if (pixmap == XCB_NONE || area.isEmpty()) return std::nullopt;
-    if (extent.intersection(area) == area) {
-        auto picture = grab(pixmap, area, true);
-        if (!picture) rootPictureKnown_ = false;  // freed since: look again next time
-        return picture;
-    }
+    if (extent.intersection(area) == area) return GrabAsk{pixmap, area, true};
     // A smaller picture is a tile the server repeats over the root; a huge one that still misses the area
     // is not worth reading.
     constexpr int kLargestTile = 4096;
     if (extent.width > kLargestTile || extent.height > kLargestTile) return std::nullopt;
-    auto tile = grab(pixmap, extent, true);
-    if (!tile) {
+    return GrabAsk{pixmap, extent, true};
+}
+
+std::optional<BgraImage> Session::rootPictureOf(const GrabAsk& ask, std::optional<BgraImage> pixels,
+                                                const PixelRect& area) {
+    if (!pixels) {
         rootPictureKnown_ = false;  // freed since: look again next time
         return std::nullopt;
     }
-    return tiled(*tile, area);
+    if (ask.rect == area) return pixels;
+    return tiled(*pixels, area);
+}
+
+std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
+    const auto ask = rootPictureAsk(area);
+    if (!ask) return std::nullopt;
+    return rootPictureOf(*ask, grab(ask->drawable, ask->rect, ask->opaque), area);
 }
 
 std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const ContentFilter& filter) {
-    auto image = grab(root_, area, true);
-    if (!image) return std::nullopt;
     std::vector<StackedWindow> stack;
     std::vector<const TopLevel*> shown;
     bool anyExcluded = false;
@@ -556,52 +561,68 @@ std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const Cont
         stack.push_back({t.bounds, excluded});
         if (!excluded) shown.push_back(&t);
     }
-    if (!anyExcluded) return image;
+    if (!anyExcluded) return grab(root_, area, true);
     const auto mask = exclusionMask(area, stack);
-    if (!anySet(mask)) return image;
-    if (hasComposite_ && compositorRunning() && composeBeneath(*image, area, mask, shown)) return image;
+    const PixelRect local = maskBounds(mask, area.width, area.height);
+    if (local.isEmpty()) return grab(root_, area, true);
+    if (hasComposite_ && compositorRunning())
+        if (auto image = composeBeneath(area, mask, local, shown)) return image;
+    auto image = grab(root_, area, true);
+    if (!image) return std::nullopt;
     const auto picture = grabRootPicture(area);
     fillFromNearestClean(*image, mask, picture ? &*picture : nullptr);
     return image;
 }
 
-bool Session::composeBeneath(BgraImage& image, const PixelRect& area, const std::vector<std::uint8_t>& mask,
-                             const std::vector<const TopLevel*>& shown) {
-    const PixelRect local = maskBounds(mask, area.width, area.height);
+std::optional<BgraImage> Session::composeBeneath(const PixelRect& area, const std::vector<std::uint8_t>& mask,
+                                                 const PixelRect& local,
+                                                 const std::vector<const TopLevel*>& shown) {
     const PixelRect region{area.x + local.x, area.y + local.y, local.width, local.height};
-    // The canvas covers the masked pixels' bounds: the desktop picture (black where there is none), then
-    // every shown window in stacking order from the picture the compositor keeps of it.
-    BgraImage canvas;
-    if (auto picture = grabRootPicture(region)) {
-        canvas = std::move(*picture);
-    } else {
-        canvas = BgraImage(region.width, region.height);
-        makeOpaque(canvas);
-    }
-    // The windows' pictures are kept between frames; their parts are read with one round trip.
+    // Under a window of ours spanning the whole strip (the band) the screen's own pixels are all replaced:
+    // they are not read at all.
+    const bool covered = region == area && !std::memchr(mask.data(), 0, mask.size());
+    // Everything the frame needs goes out at once and costs one round trip: the screen's pixels, the desktop
+    // picture under the masked pixels' bounds, and the part of every shown window over them, from the
+    // picture the compositor keeps of it (kept between frames).
     std::vector<GrabAsk> asks;
+    if (!covered) asks.push_back({root_, area, true});
+    const auto pictureAsk = rootPictureAsk(region);
+    const std::size_t pictureAt = asks.size();
+    if (pictureAsk) asks.push_back(*pictureAsk);
+    const std::size_t partsAt = asks.size();
     std::vector<const TopLevel*> parts;
     for (const TopLevel* t : shown) {
         const PixelRect part = t->bounds.intersection(region);
         if (part.isEmpty()) continue;
         const xcb_pixmap_t pixmap = windowPicture(*t);
-        if (pixmap == XCB_NONE) return false;
+        if (pixmap == XCB_NONE) return std::nullopt;
         asks.push_back({pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
                         t->depth != 32});
         parts.push_back(t);
     }
     auto pixels = grabAll(asks);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        if (!pixels[i]) {
+    if (!covered && !pixels.front()) return std::nullopt;
+    // The canvas covers the masked pixels' bounds: the desktop picture (black where there is none), then
+    // every shown window in stacking order.
+    std::optional<BgraImage> canvas;
+    if (pictureAsk) canvas = rootPictureOf(*pictureAsk, std::move(pixels[pictureAt]), region);
+    if (!canvas) {
+        canvas.emplace(region.width, region.height);
+        makeOpaque(*canvas);
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto& part = pixels[partsAt + i];
+        if (!part) {
             forgetPicture(parts[i]->frame);  // gone meanwhile: named again next time
-            return false;
+            return std::nullopt;
         }
-        const PixelRect& at = asks[i].rect;
-        drawOver(canvas, *pixels[i], at.x + parts[i]->bounds.x - region.x, at.y + parts[i]->bounds.y - region.y,
+        const PixelRect& at = asks[partsAt + i].rect;
+        drawOver(*canvas, *part, at.x + parts[i]->bounds.x - region.x, at.y + parts[i]->bounds.y - region.y,
                  parts[i]->depth == 32);
     }
-    replaceMasked(image, canvas, local, mask);
-    return true;
+    if (covered) return canvas;
+    replaceMasked(*pixels.front(), *canvas, local, mask);
+    return std::move(pixels.front());
 }
 
 std::optional<BgraImage> Session::grabWindow(const TopLevel& window) {

@@ -110,8 +110,18 @@ private:
     void forgetPicture(xcb_window_t frame);
     void forgetPictures();
     xcb_pixmap_t rootPicture(PixelRect* extent);
-    bool composeBeneath(BgraImage& image, const PixelRect& area, const std::vector<std::uint8_t>& mask,
-                        const std::vector<const TopLevel*>& shown);
+    // What the read of the desktop picture under `area` asks (the area, or the whole tile the server
+    // repeats).
+    std::optional<GrabAsk> rootPictureAsk(const PixelRect& area);
+    // The picture under `area` from what that read gave back.
+    std::optional<BgraImage> rootPictureOf(const GrabAsk& ask, std::optional<BgraImage> pixels,
+                                           const PixelRect& area);
+    // The root pixels of `area` with those under the mask (set inside `local`, relative to `area`) taken
+    // from the desktop picture and the compositor's pictures of the `shown` windows beneath; nothing when
+    // a window's picture cannot be read.
+    std::optional<BgraImage> composeBeneath(const PixelRect& area, const std::vector<std::uint8_t>& mask,
+                                            const PixelRect& local,
+                                            const std::vector<const TopLevel*>& shown);
     std::string bundleIdentifier(const TopLevel& t) const;
 
     X11Session& x11_;
