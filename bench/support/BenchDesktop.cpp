@@ -99,7 +99,8 @@ ProcessUsage threadsOf(pid_t pid) {
         std::ifstream status(task.path() / "status");
         std::string line;
         while (std::getline(status, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) usage.wakeups += std::atoll(line.c_str() + 24);
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                usage.wakeups += std::atoll(line.c_str() + 24);
     }
     return usage;
 }
@@ -241,6 +242,7 @@ ClientWindows::ClientWindows(int count, bool fill) : c_(xcb_connect(nullptr, nul
     const char wmClass[] = "bench\0Bench";
     const xcb_atom_t pidAtom = atomOf(c_, "_NET_WM_PID");
     const xcb_atom_t state = atomOf(c_, "_NET_WM_STATE");
+    const xcb_atom_t motifHints = atomOf(c_, "_MOTIF_WM_HINTS");
     const xcb_atom_t maximised[] = {atomOf(c_, "_NET_WM_STATE_MAXIMIZED_VERT"),
                                     atomOf(c_, "_NET_WM_STATE_MAXIMIZED_HORZ")};
     for (int i = 0; i < count; ++i) {
@@ -252,9 +254,15 @@ ClientWindows::ClientWindows(int count, bool fill) : c_(xcb_connect(nullptr, nul
                           big ? screen->height_in_pixels : 200, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           screen->root_visual, XCB_CW_BACK_PIXEL, &background);
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, pidAtom, XCB_ATOM_CARDINAL, 32, 1, &pid);
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof wmClass,
-                            wmClass);
-        if (big) xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, 2, maximised);
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            sizeof wmClass, wmClass);
+        if (big) {
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, 2, maximised);
+            // No title bar: the strip just below the panel must be the window's own painted top, or the
+            // sampled row would be the decoration, which never changes colour.
+            const std::uint32_t hints[5] = {2 /* decorations given */, 0, 0 /* none */, 0, 0};
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, motifHints, motifHints, 32, 5, hints);
+        }
         windows_.push_back(w);
     }
     // The big one last, so it is in front.

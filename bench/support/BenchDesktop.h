@@ -101,7 +101,8 @@ private:
 };
 
 // Ordinary top-level windows of another client, managed by the window manager while this object lives,
-// stacked in a cascade below the panel. With `fill` the first one is maximised over the screen.
+// stacked in a cascade below the panel. With `fill` the first one is maximised over the screen,
+// without a title bar.
 class ClientWindows {
 public:
     explicit ClientWindows(int count, bool fill = false);

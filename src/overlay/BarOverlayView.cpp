@@ -385,16 +385,42 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
         }
         return path;
     });
-    QPen pen(inkAt(ink, 1), 1);
+    const QColor penColor = inkAt(ink, 1);
+    QPen pen(penColor, 1);
     pen.setMiterLimit(10);
     auto strokeTop = [&](QPainter& q) {
         q.setPen(pen);
         q.setBrush(Qt::NoBrush);
         q.drawPath(top);
     };
+    // Where the painter only moves by whole device pixels, the stroke is drawn from its picture: the band
+    // repaints with every change of the live line, and stroking an antialiased curve the band's width costs
+    // many times what blending its picture does. The picture holds exactly what the stroke would have laid
+    // over the pixels beneath it.
+    const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QTransform& transform = p.deviceTransform();
+    const bool wholePixels = transform.type() <= QTransform::TxScale && transform.m11() == dpr &&
+                             transform.m22() == dpr && transform.dx() == std::round(transform.dx()) &&
+                             transform.dy() == std::round(transform.dy());
     if (settings_.strokeNotchFadeEnabled() && notch_) {
         paintMasked(p, bounds, notchFadeMask(bounds, *notch_, settings_.strokeNotchFadeDistance()),
                     strokeTop);
+    } else if (wholePixels && w * dpr <= 16384) {
+        thread_local PathCache<std::tuple<double, double, bool, QRgb, double>, QImage> topEdgePictures;
+        const double height =
+            (curved ? r : 0) + 1.5;  // the curve's depth, the line and its antialiased fringe
+        const QImage picture = topEdgePictures.get({w, r, curved, penColor.rgba(), dpr}, [&] {
+            QImage image(
+                QSize(static_cast<int>(std::ceil(w * dpr)), static_cast<int>(std::ceil(height * dpr))),
+                QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(dpr);
+            image.fill(Qt::transparent);
+            QPainter q(&image);
+            q.setRenderHint(QPainter::Antialiasing);
+            strokeTop(q);
+            return image;
+        });
+        p.drawImage(QPointF(0, 0), picture);
     } else {
         p.save();
         strokeTop(p);

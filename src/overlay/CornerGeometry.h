@@ -33,13 +33,13 @@ QPainterPath cornerNotchPath(ScreenCorner corner, const QRectF& rect, double rad
 // Empty when either radius is 0 or less.
 QPainterPath cornerArcPath(ScreenCorner corner, const QRectF& rect, double radius, double centrelineRadius);
 
-// The last few paths built, by the numbers they were built from: a window that repaints the same shape
-// frame after frame builds it once. For the main thread's painting (not shared between threads).
-template <class Key>
+// The last few paths (or pictures) built, by the numbers they were built from: a window that repaints the
+// same shape frame after frame builds it once. For the main thread's painting (not shared between threads).
+template <class Key, class Value = QPainterPath>
 class PathCache {
 public:
     template <class Build>
-    QPainterPath get(const Key& key, Build build) {
+    Value get(const Key& key, Build build) {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             if (entries_[i].first == key) {
                 if (i > 0) std::swap(entries_[i], entries_[0]);  // the shapes in use stay near the front
@@ -53,7 +53,7 @@ public:
 
 private:
     static constexpr std::size_t kSize = 8;  // six corners and a band or two
-    std::vector<std::pair<Key, QPainterPath>> entries_;
+    std::vector<std::pair<Key, Value>> entries_;
 };
 
 // The menu-bar corners (the bar's own two ends), as opposed to the bottom and screen-top corners.

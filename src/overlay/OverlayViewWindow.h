@@ -38,6 +38,8 @@ protected:
                                    [this](QPainter& painter, Size size) { view_.paint(painter, size); }})),
           watch_(loop, settings, feed, driftClock, [this] { view_.refresh(); }) {
         view_.setOnNeedsDisplay([this] { window_->setNeedsDisplay(); });
+        if constexpr (requires(const View& v, Size size) { v.paintedArea(size); })
+            window_->setPaintedArea([this](Size size) { return view_.paintedArea(size); });
     }
     ~OverlayViewWindow() = default;
 

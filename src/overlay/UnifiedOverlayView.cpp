@@ -206,6 +206,17 @@ void UnifiedOverlayView::paint(QPainter& p, Size size) {
     p.restore();
 }
 
+std::vector<Rect> UnifiedOverlayView::paintedArea(Size size) const {
+    const double band = std::min(bandHeight(), size.height);
+    std::vector<Rect> area{Rect(0, 0, size.width, band)};
+    const double below = size.height - band;
+    for (const ScreenCorner corner : {ScreenCorner::topLeft, ScreenCorner::topRight}) {
+        const double r = std::min({topRadius(corner), below, size.width});
+        if (r > 0) area.push_back(Rect(corner == ScreenCorner::topLeft ? 0 : size.width - r, band, r, r));
+    }
+    return area;
+}
+
 void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band) {
     const double live = liveOpacity();
     if (live > 0) {

@@ -45,6 +45,9 @@ public:
     void setOnNeedsDisplay(std::function<void()> callback) { onNeedsDisplay_ = std::move(callback); }
     void refresh();
     void paint(QPainter& painter, Size size);
+    // What paint() can cover in a window of `size`: the band across the whole width and the ears below its
+    // two ends. The window's rows under the band between the ears stay clear.
+    std::vector<Rect> paintedArea(Size size) const;
 
     // Derived values, read fresh from the inputs.
     double bandHeight() const;

@@ -237,6 +237,11 @@ void OverlayWindow::setContent(OverlayContent content) {
     setNeedsDisplay();
 }
 
+void OverlayWindow::setPaintedArea(PaintedArea area) {
+    paintedArea_ = std::move(area);
+    setNeedsDisplay();
+}
+
 void OverlayWindow::setNeedsDisplay() {
     needsDisplay_ = true;
     host_.noteNeedsDisplay(this);

@@ -161,6 +161,13 @@ public:
 
     void setContent(OverlayContent content);
     const OverlayContent& content() const { return content_; }
+    // Where in a window of `size` (its points) the content can paint; it leaves the rest clear, so a host
+    // may repaint and show only these parts. No function, or no parts: anywhere.
+    using PaintedArea = std::function<std::vector<Rect>(Size size)>;
+    void setPaintedArea(PaintedArea area);
+    std::vector<Rect> paintedArea(Size size) const {
+        return paintedArea_ ? paintedArea_(size) : std::vector<Rect>{};
+    }
     // Marks the content for repainting; it is repainted on the next turn of the loop, by
     // displayIfNeeded(), or when a batch commits.
     void setNeedsDisplay();
@@ -207,6 +214,7 @@ private:
     OverlayMouseHandler mouseHandler_;
     std::optional<WindowNumber> belowForeign_;
     OverlayContent content_;
+    PaintedArea paintedArea_;
     std::shared_ptr<Tween> alphaTween_;
     std::shared_ptr<Tween> frameTween_;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "base/Log.h"
 #include "platform/WindowList.h"
@@ -41,6 +42,29 @@ double finiteOrZero(double v) {
 }  // namespace
 
 StreamContext::StreamContext(std::shared_ptr<FrameOutput> output) : frameOutput(std::move(output)) {}
+
+void FrameResultBatch::add(std::function<void()> block) {
+    if (!inFrame_) {
+        loop_.post(std::move(block));
+        return;
+    }
+    pending_.push_back(std::move(block));
+}
+
+void FrameResultBatch::runFrame(const std::function<void()>& analyse) {
+    inFrame_ = true;
+    analyse();
+    inFrame_ = false;
+    if (pending_.empty()) return;
+    if (pending_.size() == 1) {
+        loop_.post(std::move(pending_.front()));
+        pending_.clear();
+        return;
+    }
+    loop_.post([blocks = std::exchange(pending_, {})] {
+        for (const auto& block : blocks) block();
+    });
+}
 
 StreamConfiguration StreamPlan::configuration() const {
     StreamConfiguration c;
@@ -403,8 +427,11 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
     // The queue handed to the stream keeps the frame analysis alive for as long as the stream may use it.
     FrameOutput* output = context->frameOutput.get();
     std::shared_ptr<SerialQueue> queue(context->frameOutput, &context->frameOutput->queue());
-    if (stream->addStreamOutput([output](const CaptureFrame& frame) { output->receive(frame); },
-                                std::move(queue))) {
+    auto handler = [output, results = context->frameResults](const CaptureFrame& frame) {
+        if (!results) return output->receive(frame);
+        results->runFrame([&] { output->receive(frame); });
+    };
+    if (stream->addStreamOutput(std::move(handler), std::move(queue))) {
         context->stream.reset();
         context->isConfiguringStream = false;
         return;

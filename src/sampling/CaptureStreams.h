@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/Geometry.h"
+#include "base/MainLoop.h"
 #include "platform/CaptureService.h"
 #include "platform/Screens.h"
 #include "sampling/FrameOutput.h"
@@ -32,6 +34,26 @@ struct CaptureGeometry {
     friend bool operator==(const CaptureGeometry&, const CaptureGeometry&) = default;
 };
 
+// The results of one frame, gathered on the frame queue while the frame is analysed and handed to the main
+// loop as one block, in the order they were made: however many values a frame changes (line, edge colours,
+// dominant colour, backdrops, beam), it wakes the main thread once. A result made outside a frame goes out
+// on its own. Touched only from the frame queue.
+class FrameResultBatch {
+public:
+    explicit FrameResultBatch(MainLoop& loop) : loop_(loop) {}
+    FrameResultBatch(const FrameResultBatch&) = delete;
+    FrameResultBatch& operator=(const FrameResultBatch&) = delete;
+
+    void add(std::function<void()> block);
+    // Runs `analyse` (which adds the frame's results), then posts what it added.
+    void runFrame(const std::function<void()>& analyse);
+
+private:
+    MainLoop& loop_;
+    bool inFrame_ = false;
+    std::vector<std::function<void()>> pending_;
+};
+
 // One captured screen: its stream, its frame analysis (which owns the serial frame queue), the start flags
 // and the generations that tell stale asynchronous results from current ones. Main thread only; the frame
 // analysis itself is touched only through blocks queued on its queue.
@@ -43,6 +65,8 @@ public:
     // The running stream; set only once its capture has started.
     std::shared_ptr<CaptureStream> stream;
     std::shared_ptr<FrameOutput> frameOutput;
+    // Gathers the frame analysis's results per frame; shared with the stream's frame handler.
+    std::shared_ptr<FrameResultBatch> frameResults;
     SerialQueue& frameQueue() const { return frameOutput->queue(); }
     bool isConfiguringStream = false;
     // This context's results also feed the sampler's own (primary) published values.

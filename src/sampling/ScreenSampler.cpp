@@ -236,11 +236,11 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     FrameOutput& fo = *context->frameOutput;
     const Lifetime::Token life = lifetime_.token();
     const std::weak_ptr<StreamContext> weak = context;
-    MainLoop* loop = &services_.loop;
-    // Every result is copied into a block on the main loop; the block does nothing once the sampler or the
-    // context is gone. Posts keep the order in which one context's results were made.
-    auto onMain = [this, life, weak, loop](auto body) {
-        loop->post([this, life, weak, body = std::move(body)] {
+    // Every result is copied into a block for the main loop; the block does nothing once the sampler or the
+    // context is gone. A frame's blocks go out together, in the order its results were made.
+    context->frameResults = std::make_shared<FrameResultBatch>(services_.loop);
+    auto onMain = [this, life, weak, results = context->frameResults](auto body) {
+        results->add([this, life, weak, body = std::move(body)] {
             if (!life.aliveHere()) return;
             if (auto c = weak.lock()) body(*c);
         });

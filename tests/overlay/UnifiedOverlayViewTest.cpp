@@ -3,6 +3,9 @@
 // the pills placed in the screen's bare menu-bar height.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "overlay/OverlayTestSupport.h"
 #include "overlay/UnifiedOverlayView.h"
 
@@ -231,5 +234,50 @@ TEST_F(UnifiedOverlayViewTest, PillsSitInTheBareMenuBarHeightWhateverTheBandsDep
     EXPECT_TRUE(pixelNear(paint(*view), 150, 30, Qt::red)) << "nothing measured here: the full band shows";
 }
 
+// The window repaints and shows only the area the view names: a pixel painted outside it would never
+// reach the screen, or would stay there after the view stopped painting it.
+TEST_F(UnifiedOverlayViewTest, PaintsNothingOutsideTheAreaItNames) {
+    struct Case {
+        const char* name;
+        std::function<void()> set;  // on top of the cases before
+        std::size_t parts;          // the band, and an ear at each end with a radius
+    };
+    const Case cases[] = {
+        {"band and both ears", [] {}, 3},
+        {"with the edge stroke", [this] { settings.strokeEnabled = true; }, 3},
+        {"left ear off", [this] { changeCorners([](auto& c) { c.topLeftEnabled = false; }); }, 2},
+        {"always on, small ears",
+         [this] {
+             settings.keepOverlayAlwaysOn = true;
+             settings.alwaysOnCornerRadius = 12;
+         },
+         3},
+        {"a taller band", [this] { band = kBand + 6; }, 3},
+    };
+    const Size size{kWidth, kBand + kEars};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.set();
+        auto view = makeView();
+        showAtOnce();
+        const auto area = view->paintedArea(size);
+        EXPECT_EQ(area.size(), c.parts);
+        const QImage image =
+            renderView(size.width, size.height, [&](QPainter& p, Size s) { view->paint(p, s); });
+        int outside = 0, inside = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y).alpha() == 0) continue;
+                const Point centre{x + 0.5, y + 0.5};
+                const bool covered =
+                    std::any_of(area.begin(), area.end(), [&](const Rect& r) { return r.contains(centre); });
+                ++(covered ? inside : outside);
+            }
+        }
+        EXPECT_GT(inside, 0);
+        EXPECT_EQ(outside, 0);
+        presenter.shown = false;
+    }
+}
 }  // namespace
 }  // namespace velaro::test

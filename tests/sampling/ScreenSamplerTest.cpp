@@ -86,6 +86,31 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
               test::inside(*rig.sampler)->streams.channelsByScreen.at("A"));
 }
 
+// However many values a frame changes, the main thread wakes once for it, and a frame that changes nothing
+// does not wake it at all; what it gets is the frame's results, all of them.
+TEST(ScreenSampler, EachFrameReachesTheMainLoopAsOneBlock) {
+    Streaming rig;
+    rig.sampler->setLiveCaptureEnabled(true);
+    rig.loop.runUntilIdle();
+    struct Step {
+        Rgb colour;
+        std::size_t posts;
+    };
+    const Rgb teal{0, 128, 128}, red{200, 20, 20};
+    const Step steps[] = {{teal, 1}, {teal, 0}, {red, 1}, {teal, 1}};
+    for (const auto& step : steps) {
+        ASSERT_EQ(rig.loop.pendingPosts(), 0u);
+        ASSERT_TRUE(rig.streamOf("A")->deliverNow(solidFrame(1512, 6, step.colour)));
+        EXPECT_EQ(rig.loop.pendingPosts(), step.posts);
+        rig.loop.runUntilIdle();
+        EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(step.colour), 0.002));
+        EXPECT_TRUE(colorsClose(rig.sampler->liveLeftCornerColor(), colorOf(step.colour), 0.002));
+        ASSERT_TRUE(rig.sampler->liveLine().has_value());
+        EXPECT_EQ(rig.sampler->liveLine()->image.pixelColor(700, 0).red(), step.colour.r);
+    }
+    EXPECT_EQ(test::inside(*rig.sampler)->filled.colorPublishSeq, 3);
+}
+
 TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackdrops) {
     Streaming rig;
     rig.sampler->setLiveCaptureEnabled(true);

@@ -85,6 +85,12 @@ bool FakeCaptureStream::deliver(const CaptureFrame& frame) {
     return true;
 }
 
+bool FakeCaptureStream::deliverNow(const CaptureFrame& frame) {
+    if (!running_ || !output_ || !*gate_) return false;
+    output_(frame);
+    return true;
+}
+
 void FakeCaptureStream::stopWithError(CaptureError error) {
     if (!running_) return;
     running_ = false;

@@ -39,6 +39,9 @@ public:
 
     // Queues `frame` on the output's queue, as the real stream does; ignored unless the stream runs.
     bool deliver(const CaptureFrame& frame);
+    // Hands `frame` to the output at once, on the caller's thread standing in for the output's queue; what
+    // the output posts to the main loop stays queued there. Ignored unless the stream runs.
+    bool deliverNow(const CaptureFrame& frame);
     // The stream stops by itself: it stops running and the stopped handler is told on the main loop.
     void stopWithError(CaptureError error);
 

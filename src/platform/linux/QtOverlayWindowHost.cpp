@@ -14,10 +14,8 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -346,6 +344,7 @@ public:
 
 protected:
     void exposeEvent(QExposeEvent*) override {
+        wholeWindow_ = true;
         if (isExposed()) renderNow();
     }
     // Mouse events arrive only while the owner takes the mouse; a double click's second press comes as a
@@ -359,19 +358,23 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override { deliver(*event); }
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override {
+        wholeWindow_ = true;
         if (store_) store_->resize(event->size());
         if (isExposed()) renderNow();
     }
 
 private:
     void deliver(const QMouseEvent& event);
-    // Shows what the backing store holds: at once, or, when the window was shown less than a display
-    // refresh ago, at that refresh's end, with whatever was painted in between. Each flush is an upload to
-    // the server and a repaint of the compositor, so more than one a refresh is work nobody sees.
+    // Shows what the backing store holds: once the updates queued now have run, or, when the window was
+    // shown less than a display refresh ago, at that refresh's end, with whatever was asked for in between.
+    // Each flush is an upload to the server and a repaint of the compositor, so more than one a refresh is
+    // work nobody sees.
     void flushPaced();
     void flushNow();
-    // Paints the owner's content into the backing store, whole (translucent windows).
-    void paintStore(const QRect& rect);
+    // Paints the owner's content into the backing store (translucent windows): the parts it can paint in,
+    // and what it could paint in last time; the window's whole after an expose or a resize. Returns what
+    // it painted.
+    QRegion paintStore();
 
     QtOverlayWindow& owner_;
     std::unique_ptr<QBackingStore> store_;
@@ -380,9 +383,12 @@ private:
     int clickCount_ = 1;
     bool painted_ = false;
     QRegion shape_;
-    QTimer flushTimer_;
-    std::chrono::steady_clock::time_point lastFlush_{};
-    bool paintWaits_ = false;  // asked for while a flush waited: painted once, just before it
+    double lastFlush_ = -1;  // uptime of the last flush
+    bool flushWaits_ = false;
+    Cancellable flushTimer_;   // last: a waiting flush never runs on a half-destroyed window
+    bool paintWaits_ = false;  // a paint was asked for: done once, just before the flush
+    bool wholeWindow_ = true;  // the next paint covers the whole window
+    QRegion lastArea_;         // where the content could paint at the last paint
 };
 
 class QtOverlayWindow final : public OverlayWindow {
@@ -448,6 +454,7 @@ public:
     // Lays the native window out again after the screens changed under an unchanged frame.
     void relayout() { surface_->setGeometry(qtHost_.qtGeometryFor(frame())); }
 
+    MainLoop& loop() const { return qtHost_.loop(); }
     void paintContent(QPainter& painter, Size size) const {
         if (content()) content()(painter, size);
     }
@@ -522,30 +529,28 @@ QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& na
     }
     setTitle(QString::fromStdString(name));
     if (!gl) store_ = std::make_unique<QBackingStore>(this);
-    flushTimer_.setSingleShot(true);
-    flushTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&flushTimer_, &QTimer::timeout, this, [this] { flushNow(); });
 }
 
 void QtOverlaySurface::flushNow() {
-    flushTimer_.stop();
-    if (std::exchange(paintWaits_, false) && isExposed()) paintStore(QRect(QPoint(), size()));
-    lastFlush_ = std::chrono::steady_clock::now();
-    if (isExposed()) store_->flush(QRect(QPoint(), size()));
+    flushWaits_ = false;
+    flushTimer_.cancel();
+    QRegion shown(QRect(QPoint(), size()));
+    if (std::exchange(paintWaits_, false) && isExposed()) shown = paintStore();
+    lastFlush_ = owner_.loop().uptime();
+    // Only what was painted goes to the server: each flush uploads and copies its area, and the
+    // compositor repaints it.
+    if (isExposed()) store_->flush(shown);
 }
 
 void QtOverlaySurface::flushPaced() {
-    if (flushTimer_.isActive()) return;  // the flush already waiting takes this paint along
-    const double hz = screen() && screen()->refreshRate() >= 30 ? std::min(screen()->refreshRate(), 240.0) : 60.0;
-    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(1 / hz));
-    const auto due = lastFlush_ + period;
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= due) {
-        flushNow();
-        return;
-    }
-    flushTimer_.start(static_cast<int>(std::ceil(std::chrono::duration<double, std::milli>(due - now).count())));
+    if (flushWaits_) return;  // the flush already waiting takes this paint along
+    const double hz =
+        screen() && screen()->refreshRate() >= 30 ? std::min(screen()->refreshRate(), 240.0) : 60.0;
+    MainLoop& loop = owner_.loop();
+    const double wait = lastFlush_ < 0 ? 0 : std::max(0.0, lastFlush_ + 1 / hz - loop.uptime());
+    // Even when the flush is due at once it goes out after the updates already queued behind this one.
+    flushWaits_ = true;
+    flushTimer_ = loop.postAfter(wait, [this] { flushNow(); });
 }
 
 void QtOverlaySurface::deliver(const QMouseEvent& event) {
@@ -567,12 +572,9 @@ void QtOverlaySurface::renderNow() {
     const QRect rect(QPoint(), logical);
     const Size points{double(logical.width()), double(logical.height())};
     if (translucent_) {
-        // A flush waits for the next refresh: whatever else changes before it is painted once, with it.
-        if (flushTimer_.isActive()) {
-            paintWaits_ = true;
-            return;
-        }
-        paintStore(rect);
+        // Painted once, just before the flush: whatever else changes before it (one frame's results reach
+        // the views as several updates in a row) goes into the same paint.
+        paintWaits_ = true;
         flushPaced();
         return;
     }
@@ -607,18 +609,34 @@ void QtOverlaySurface::renderNow() {
     flushPaced();
 }
 
-void QtOverlaySurface::paintStore(const QRect& rect) {
-    // Straight into the backing store: the whole window is the damaged area, cleared and painted anew.
-    store_->beginPaint(rect);
+QRegion QtOverlaySurface::paintStore() {
+    // Straight into the backing store: the damaged area is cleared and painted anew. Qt's backing stores
+    // clear the painted area of an image with alpha themselves, in beginPaint.
+    const QRect whole(QPoint(), size());
+    const Size points{double(whole.width()), double(whole.height())};
+    QRegion area;
+    for (const Rect& part : owner_.paintedArea(points))
+        area += QRectF(part.x(), part.y(), part.width(), part.height()).toAlignedRect();
+    area = area.isEmpty() ? QRegion(whole) : area.intersected(whole);
+    // What the content could paint in last time and cannot now is painted too, so that it is cleared.
+    const QRegion region = std::exchange(wholeWindow_, false) ? QRegion(whole) : area.united(lastArea_);
+    lastArea_ = area;
+    store_->beginPaint(region);
     {
-        QPainter painter(store_->paintDevice());
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect, Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        QPaintDevice* device = store_->paintDevice();
+        QPainter painter(device);
+        if (region != QRegion(whole)) painter.setClipRegion(region);
+        const auto* image = dynamic_cast<const QImage*>(device);
+        if (!image || !image->hasAlphaChannel()) {
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(whole, Qt::transparent);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
         painter.setRenderHint(QPainter::Antialiasing);
-        owner_.paintContent(painter, Size{double(rect.width()), double(rect.height())});
+        owner_.paintContent(painter, points);
     }
     store_->endPaint();
+    return region;
 }
 
 // MARK: QtOverlayWindowHost
