@@ -63,14 +63,17 @@ void AppDelegate::later(std::function<void()> block) {
 
 void AppDelegate::applicationDidFinishLaunching() {
     screenSampler_->setMasterEnabled(overlaySettings_->masterEnabled());
-    setupStatusItem();
     overlaySettings_->attachProfileManager(*profileManager_);
     hotkeyCenter_->start(*overlaySettings_);
     overlaySettings_->isEditingActive = [this, token = lifetime_.token()] {
         return token.aliveHere() && isEditingActive();
     };
 
+    // With the tour done the band comes first: the server maps and exposes its windows while the status
+    // item and the rest of the launch are built.
     const OnboardingStep step = storedOnboardingStep(services_.defaults);
+    if (step == OnboardingStep::completed) startRuntimeOnce();
+    setupStatusItem();
     if (step != OnboardingStep::completed) showOnboarding();
     applyDockIconPolicy();
 
@@ -90,6 +93,9 @@ void AppDelegate::startRuntimeOnce() {
 void AppDelegate::startRuntime() {
     makeAppWatcher();
     makeMenuShapeGeometry();
+    // The overlay's windows are made, stacked and mapped together when this ends: one restack for all of
+    // them instead of one for each window as it is ordered in.
+    services_.overlayHost.beginBatch();
     setupOverlayController();
 
     observeCaptureDemand();
@@ -107,6 +113,10 @@ void AppDelegate::startRuntime() {
     updateSamplerDemand();
     showReminderBannerIfDisabled();
 
+    // The band shows now rather than when the first of the streams above delivers on a later turn: the
+    // rule reads nothing those deliveries change.
+    updateOverlayVisibility();
+    services_.overlayHost.commitBatch();
     updateProgressEngineDemand();
     syncVisualizer();
     syncProgressBar();

@@ -112,6 +112,24 @@ TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
     EXPECT_TRUE(catalog.iconForFile(user).isNull()) << "no Icon key, no icon";
 }
 
+// The entries are read beside the launch: every question asked straight after construction already sees
+// them, and a rescan asked meanwhile is never overwritten by the older first reading finishing late.
+TEST_F(CatalogTest, QuestionsRightAfterConstructionAndARescanSeeTheFilesOfTheirTime) {
+    for (int i = 0; i < 300; ++i)
+        write("filler" + std::to_string(i) + ".desktop", "[Desktop Entry]\nType=Application\nName=F\n");
+    const auto first = write("first.desktop", "[Desktop Entry]\nType=Application\nName=First\nExec=first-bin\n");
+    XdgAppCatalog catalog({root()});
+    const auto added = write("added.desktop", "[Desktop Entry]\nType=Application\nName=Added\n");
+    catalog.rescan();
+    EXPECT_EQ(catalog.urlForApplication("added"), added) << "the rescan's reading stands";
+    EXPECT_EQ(catalog.urlForApplication("first"), first);
+
+    XdgAppCatalog fresh({root()});
+    EXPECT_EQ(fresh.bundleIdentifierFor({1, "", "", "/usr/bin/first-bin"}), "first");
+    EXPECT_EQ(fresh.openBundle(first)->bundleID, "first");
+    EXPECT_EQ(fresh.entry("added")->name, "Added");
+}
+
 // What a user may pick in the open dialog that is no application: each is refused without blocking and
 // without reading more than a desktop file's worth.
 TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {

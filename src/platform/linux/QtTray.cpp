@@ -93,9 +93,13 @@ CoordinateSpace qtCoordinateSpace() {
 }  // namespace
 
 const QIcon& statusIcon(StatusIcon which) {
-    static const QIcon on = loadStatusIcon(StatusIcon::on);
+    // Each is loaded the first time it is shown: rendering an SVG is start-up work the other may never need.
+    if (which == StatusIcon::on) {
+        static const QIcon on = loadStatusIcon(StatusIcon::on);
+        return on;
+    }
     static const QIcon off = loadStatusIcon(StatusIcon::off);
-    return which == StatusIcon::on ? on : off;
+    return off;
 }
 
 QPoint trayPopupPosition(const QRect& anchor, const QSize& size, const QRect& screen, int panelBottom,

@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <future>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace velaro {
@@ -225,10 +227,33 @@ XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t own
         while (std::getline(list, dir, ':'))
             if (!dir.empty()) dataDirs_.push_back(dir);
     }
-    rescan();
+    // Reading every desktop file is start-up work that nothing on screen waits for: it runs beside the
+    // launch, and the first question waits for it instead.
+    try {
+        firstScan_ = std::async(std::launch::async, [this] { scan(); }).share();
+    } catch (const std::system_error&) {
+        scan();
+        std::promise<void> done;
+        done.set_value();
+        firstScan_ = done.get_future().share();
+    }
+}
+
+XdgAppCatalog::~XdgAppCatalog() {
+    firstScan_.wait();
 }
 
 void XdgAppCatalog::rescan() {
+    firstScan_.wait();  // a late first scan must not overwrite this one
+    scan();
+}
+
+std::unique_lock<std::mutex> XdgAppCatalog::scannedEntries() const {
+    firstScan_.wait();
+    return std::unique_lock(mutex_);
+}
+
+void XdgAppCatalog::scan() {
     std::map<std::string, DesktopEntry> found;
     for (const auto& dir : dataDirs_) {
         const std::filesystem::path apps = std::filesystem::path(dir) / "applications";
@@ -255,7 +280,7 @@ void XdgAppCatalog::rescan() {
 }
 
 std::optional<DesktopEntry> XdgAppCatalog::entry(const std::string& bundleID) const {
-    std::lock_guard lock(mutex_);
+    const auto lock = scannedEntries();
     auto it = byID_.find(bundleID);
     if (it == byID_.end() || it->second.hidden || !it->second.isApplication) return std::nullopt;
     return it->second;
@@ -276,7 +301,7 @@ std::optional<AppBundle> XdgAppCatalog::openBundle(const std::string& url) const
     // A file named only ".desktop" names no application.
     if (id.empty() || id == ".desktop") return std::nullopt;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = scannedEntries();
         for (const auto& [known, entry] : byID_)
             if (entry.path == url) id = known;
     }
@@ -309,7 +334,7 @@ std::string XdgAppCatalog::bundleIdentifierFor(const ProgramIdentity& p) const {
     if (ownPID_ > 0 && p.pid == ownPID_) return ownBundleID_;
     const std::string cls = lower(p.windowClass), instance = lower(p.instanceName);
     const std::string program = baseName(p.executable);
-    std::lock_guard lock(mutex_);
+    const auto lock = scannedEntries();
     auto matches = [&](auto&& test) -> std::optional<std::string> {
         for (const auto& [id, e] : byID_)
             if (e.isApplication && test(id, e)) return id;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -45,6 +46,9 @@ public:
     // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` (0: this process) has `ownBundleID`.
     explicit XdgAppCatalog(std::vector<std::string> dataDirs = {}, std::int32_t ownPID = 0,
                            std::string ownBundleID = "com.quornet.Velaro");
+    ~XdgAppCatalog() override;
+    XdgAppCatalog(const XdgAppCatalog&) = delete;
+    XdgAppCatalog& operator=(const XdgAppCatalog&) = delete;
 
     std::optional<std::string> urlForApplication(const std::string& bundleID) const override;
     std::optional<AppBundle> openBundle(const std::string& url) const override;
@@ -62,15 +66,21 @@ public:
     // The entry with that id.
     std::optional<DesktopEntry> entry(const std::string& bundleID) const;
 
+    // Reads the entries again.
     void rescan();
 
 private:
+    void scan();
+    // The entries, once the first scan (started by the constructor on a thread of its own) has ended.
+    std::unique_lock<std::mutex> scannedEntries() const;
+
     std::vector<std::string> dataDirs_;
     std::int32_t ownPID_;
     std::string ownBundleID_;
     std::string locale_;
     mutable std::mutex mutex_;
     std::map<std::string, DesktopEntry> byID_;
+    std::shared_future<void> firstScan_;
 };
 
 }  // namespace velaro
