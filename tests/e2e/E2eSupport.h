@@ -70,6 +70,10 @@ QImage screenshot(QString* error = nullptr);
 QImage screenshotWhen(const std::function<bool(const QImage&)>& accept,
                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// One pixel of the root window as the compositor shows it, read straight from the server (a screenshot
+// through an outside program takes long enough to blur a timing); invalid when it cannot be read.
+QColor screenPixel(QPoint at);
+
 // True when every channel of `actual` is within `tolerance` of `expected`.
 bool closeTo(QColor actual, QColor expected, int tolerance = 3);
 

@@ -97,10 +97,12 @@ TEST_F(OverlayControllerTest, BandOverThePanelTakesTheFilledWindowsColourAndLeav
         ASSERT_NE(window.window(), 0u);
         ASSERT_TRUE(waitUntilFilled(window)) << "the sampler never saw the window fill the top";
 
-        const QImage shot =
-            screenshotWhen([&](const QImage& image) { return bandShows(image); }, std::chrono::seconds(3));
+        // Timed by reading the one pixel, then confirmed on a whole screenshot.
+        waitUntil([&] { return closeTo(screenPixel(panelPoint), kWindowColour, 8); }, std::chrono::seconds(3));
         ASSERT_TRUE(sampledAt) << "the sampler never published the window's colour";
         const auto took = std::chrono::steady_clock::now() - std::max(shownAt, *sampledAt);
+        const QImage shot =
+            screenshotWhen([&](const QImage& image) { return bandShows(image); }, std::chrono::seconds(3));
         ASSERT_TRUE(bandShows(shot)) << "the panel shows "
                                      << shot.pixelColor(panelPoint).name().toStdString();
         EXPECT_LE(took, std::chrono::seconds(1)) << "the band took its colour too slowly";
