@@ -1,23 +1,76 @@
 // The window list with 10, 100 and 300 client windows open, against the bare round trips of the same listing
 // (the client list, then one geometry request per window, pipelined): a snapshot while nothing changed, and
-// one right after a window moved (the list reads the server again). Needs a display (the test desktop is
-// started when there is none).
+// one right after a window moved (the list reads the server again). Beside the first, how many snapshots the
+// app's own readers take a second in each of its modes (the sampler idling, the sampler live at 60 frames a
+// second over a window filling the screen, the overview probe of a shell that shows its overview as windows),
+// and how many of those read the server. Needs a display (the test desktop is started when there is none).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "BenchDesktop.h"
+#include "base/QtMainLoop.h"
+#include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/X11CaptureService.h"
+#include "platform/linux/X11PointerSource.h"
+#include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowList.h"
+#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbUtil.h"
 #include "platform/linux/XdgAppCatalog.h"
+#include "sampling/MissionControlDetector.h"
+#include "sampling/ScreenSampler.h"
+#include "sampling/ScreenTopology.h"
+#include "sampling/WindowListScans.h"
 
 namespace {
 
 using namespace velaro;
+
+// Counts the snapshots taken through it, and those that found the list changed since the one before (the
+// real list reads the server for those). Any thread, as the list itself.
+class CountingWindowList final : public WindowList {
+public:
+    explicit CountingWindowList(WindowList& list) : list_(list) {}
+    std::vector<WindowInfo> snapshot() override {
+        const auto generation = list_.generation();
+        if (lastGeneration_.exchange(generation) != generation) ++reads;
+        ++snapshots;
+        return list_.snapshot();
+    }
+    std::uint64_t generation() const override { return list_.generation(); }
+
+    std::atomic<long> snapshots{0};
+    std::atomic<long> reads{0};
+
+private:
+    WindowList& list_;
+    std::atomic<std::uint64_t> lastGeneration_{0};
+};
+
+// Runs the main loop for `seconds`, or until `done` holds (checked every 10 ms).
+void runLoop(double seconds, const std::function<bool()>& done = {}) {
+    QEventLoop events;
+    QTimer check;
+    if (done) {
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (done()) events.quit();
+        });
+        check.start(10);
+    }
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &events, &QEventLoop::quit);
+    events.exec();
+}
 
 struct Desktop {
     std::unique_ptr<bench::ClientWindows> clients;
@@ -53,10 +106,78 @@ std::unique_ptr<Desktop> desktopWith(benchmark::State& state, int count) {
     return d;
 }
 
+// The sampler, its scans and the overview detector as the app makes them, over the desktop's list, each
+// mode run in turn on the main loop; counters `<mode>_snapshots_per_s` and `<mode>_reads_per_s`.
+void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
+    QtMainLoop loop;
+    CountingWindowList counted(*d.list);
+    X11Screens screens(*d.session);
+    X11Workspace workspace(*d.session);
+    X11CaptureService capture(loop, *d.session);
+    X11PointerSource pointer(loop, *d.session);
+    ScreenTopology topology(screens, &workspace);
+    // A settings file of its own (the store keeps a lock file beside it), gone with the run.
+    const auto settings =
+        bench::fs::temp_directory_path() / ("velaro-bench-windowlist-" + std::to_string(getpid()));
+    bench::fs::create_directories(settings);
+    struct Remove {
+        bench::fs::path folder;
+        ~Remove() {
+            std::error_code ignored;
+            bench::fs::remove_all(folder, ignored);
+        }
+    } removeSettings{settings};
+    JsonDefaultsStore defaults(loop, (settings / "defaults.json").string());
+    // The client windows are this process's own: the scans must take them for another app's, as in the app.
+    WindowListScans scans(counted, screens, defaults, workspace, -1);
+    ScreenSampler sampler({.loop = loop,
+                           .capture = capture,
+                           .screens = screens,
+                           .topology = topology,
+                           .scans = scans,
+                           .defaults = defaults,
+                           .workspace = workspace,
+                           .pointer = pointer});
+    std::map<ScreenID, CaptureGeometry> geometry;
+    for (const auto& s : screens.screens())
+        geometry[s.id] = CaptureGeometry{menuBarHeight(s, screens.statusBarThickness()), {}};
+    sampler.setCaptureGeometry(geometry);
+    sampler.setLiveCaptureEnabled(true);
+    sampler.setLiveCaptureFPS(60);
+    sampler.enable();
+
+    auto measure = [&](const std::string& mode, double seconds) {
+        const long snapshots = counted.snapshots, reads = counted.reads;
+        runLoop(seconds);
+        state.counters[mode + "_snapshots_per_s"] = double(counted.snapshots - snapshots) / seconds;
+        state.counters[mode + "_reads_per_s"] = double(counted.reads - reads) / seconds;
+    };
+    runLoop(1);  // the first scans take the list in
+    measure("idle", 3);
+    {
+        MissionControlDetector detector(counted, screens, workspace, loop,
+                                        OverviewShell{"bench.overview-shell", "BenchOverviewShell"});
+        detector.acquire("bench");
+        runLoop(0.3);
+        measure("overview_probe", 1.5);
+    }
+    bench::ClientWindows fill(1, true);
+    sampler.setCaptureDemand(true);
+    if (!fill.managed()) return state.SkipWithError("the window manager did not take the full window in");
+    runLoop(5, [&] { return sampler.hasActiveStream(); });
+    if (!sampler.hasActiveStream()) return state.SkipWithError("the sampler did not start its live stream");
+    runLoop(0.5);
+    measure("live60", 2);
+    sampler.setCaptureDemand(false);
+    runLoop(0.3);  // the stream stops on the loop
+}
+
 // Nothing changed since the last snapshot: no request at all.
 void BM_WindowListSnapshot(benchmark::State& state) {
     auto d = desktopWith(state, static_cast<int>(state.range(0)));
     if (!d) return;
+    countSnapshotsPerMode(state, *d);
+    if (state.error_occurred()) return;
     std::size_t seen = d->list->snapshot().size();
     for (auto _ : state) {
         auto snapshot = d->list->snapshot();
@@ -66,7 +187,13 @@ void BM_WindowListSnapshot(benchmark::State& state) {
     state.counters["windows"] = static_cast<double>(seen);
     state.counters["goal_ratio"] = 1;
 }
-BENCHMARK(BM_WindowListSnapshot)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
+// A fixed count, so that the modes are counted once per window count rather than once per trial run.
+BENCHMARK(BM_WindowListSnapshot)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(300)
+    ->Iterations(100000)
+    ->Unit(benchmark::kMicrosecond);
 
 // One window moved just before: the stacking and geometry are read again, what is known of every window
 // that did not change is kept. The move and the wait for its notice are outside the timing.
@@ -90,7 +217,13 @@ void BM_WindowListAfterMove(benchmark::State& state) {
     }
     state.counters["goal_ratio"] = 3;
 }
-BENCHMARK(BM_WindowListAfterMove)->Arg(10)->Arg(100)->Arg(300)->Unit(benchmark::kMicrosecond);
+// A fixed count: with the timing paused around every move, automatic counts run for minutes.
+BENCHMARK(BM_WindowListAfterMove)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(300)
+    ->Iterations(200)
+    ->Unit(benchmark::kMicrosecond);
 
 // The bare listing: the stacking list and every window's geometry, one pipelined round trip after the other.
 void listingBaseline(benchmark::State& state) {

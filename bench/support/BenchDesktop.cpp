@@ -121,6 +121,21 @@ bool ensureDesktop(std::string* why) {
     return desktop.ready;
 }
 
+namespace {
+bool& desktopFirstFlag() {
+    static bool wanted = false;
+    return wanted;
+}
+}  // namespace
+
+bool startDesktopFirst() {
+    return desktopFirstFlag() = true;
+}
+
+bool desktopFirst() {
+    return desktopFirstFlag();
+}
+
 std::optional<pid_t> desktopProcess(const std::string& name) {
     const char* dir = std::getenv("VELARO_DESKTOP_DIR");
     if (!dir) return std::nullopt;

@@ -32,6 +32,12 @@ fs::path selfProgram();
 // with `why`, when there is none.
 bool ensureDesktop(std::string* why);
 
+// Asks for the desktop before the application object is made, for programs whose Qt objects find their
+// display as the application starts (OpenGL contexts). Call it from a namespace-scope initialiser; the
+// entry point reads `desktopFirst()`.
+bool startDesktopFirst();
+bool desktopFirst();
+
 // The processes of the desktop's X server and compositor, from the desktop's bookkeeping; absent when the
 // desktop was not made by scripts/desktop-session.
 std::optional<pid_t> desktopProcess(const std::string& name);

@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
     if (const char* bare = std::getenv(velaro::bench::kBareAppVariable)) return runBareApp(bare, argc, argv);
     // Benchmarks that paint or build images need a GUI application object, never a display.
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The offscreen platform gives OpenGL only where it finds a display as it starts.
+    if (velaro::bench::desktopFirst()) velaro::bench::ensureDesktop(nullptr);
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -4,18 +4,17 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
 
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
+#include "sampling/WindowListScans.h"
 
 namespace velaro {
 
 class DefaultsStore;
-struct WindowScanResult;
 
 inline constexpr const char* kSeamAutoHideKey = "seamAutoHide";
 
@@ -59,7 +58,7 @@ public:
     std::int64_t generation() const { return generation_; }
     bool signatureDistrusted() const { return distrusted_; }
     // The window positions of the last scan, which the next scan compares with.
-    const std::map<std::int64_t, double>& previousPositions() const { return previousMinX_; }
+    const WindowPositions& previousPositions() const { return previousMinX_; }
 
     void open();
     // One scan's decision. A close is announced by `announcePendingClose` at the end of the refresh.
@@ -76,7 +75,7 @@ private:
     bool open_ = false;
     std::int64_t generation_ = 0;
     bool distrusted_ = false;
-    std::map<std::int64_t, double> previousMinX_;
+    WindowPositions previousMinX_;
     bool closePending_ = false;
     Cancellable timer_;
 };

@@ -116,11 +116,64 @@ std::optional<std::string> WindowListScans::bundleIdentifier(std::int32_t pid) c
     return app->bundleID;
 }
 
-WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, double>& previousPositions) const {
-    const auto allScreens = screens_.screens();
-    const auto main = screens_.mainScreen();
-    const double thickness = screens_.statusBarThickness();
+WindowPositions::WindowPositions(std::vector<Entry> entries) : byNumber_(std::move(entries)) {
+    std::stable_sort(byNumber_.begin(), byNumber_.end(),
+                     [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    // Of equal numbers the last one stays: reverse, keep each number's first, reverse back.
+    std::reverse(byNumber_.begin(), byNumber_.end());
+    byNumber_.erase(std::unique(byNumber_.begin(), byNumber_.end(),
+                                [](const Entry& a, const Entry& b) { return a.first == b.first; }),
+                    byNumber_.end());
+    std::reverse(byNumber_.begin(), byNumber_.end());
+}
+
+std::optional<double> WindowPositions::find(std::int64_t number) const {
+    const auto it = std::lower_bound(byNumber_.begin(), byNumber_.end(), number,
+                                     [](const Entry& e, std::int64_t n) { return e.first < n; });
+    if (it == byNumber_.end() || it->first != number) return std::nullopt;
+    return it->second;
+}
+
+WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPositions) const {
+    // The generation is taken before the list is read: a change in between makes the next scan walk again.
+    ScanInputs inputs{windows_.generation(),
+                      screens_.screens(),
+                      screens_.mainScreen(),
+                      screens_.statusBarThickness(),
+                      stringSet(defaults_, kExcludedOverlayHideKey),
+                      stringSet(defaults_, kExcludedCaptureStopKey)};
+    std::lock_guard lock(scanMutex_);
+    if (!scanMemo_ || !(scanMemo_->inputs == inputs) || !stillHolds(*scanMemo_)) {
+        scanMemo_.emplace();
+        scanMemo_->inputs = std::move(inputs);
+        walkWindows(*scanMemo_);
+    }
+    WindowScanResult r = scanMemo_->result;
+    if (!scanMemo_->walked) return r;
+    r.hadPreviousPositions = !previousPositions.empty();
+    int leftMoves = 0, rightMoves = 0;
+    for (const auto& [number, minX] : scanMemo_->hanging) {
+        const auto previous = previousPositions.find(number);
+        if (!previous) continue;
+        const double d = minX - *previous;
+        if (d <= -kSlideMoveDistance) ++leftMoves;
+        if (d >= kSlideMoveDistance) ++rightMoves;
+    }
+    r.maxSlideMoves = std::max(leftMoves, rightMoves);
+    return r;
+}
+
+bool WindowListScans::stillHolds(const ScanMemo& memo) const {
+    return std::all_of(memo.bundles.begin(), memo.bundles.end(),
+                       [this](const auto& asked) { return bundleIdentifier(asked.first) == asked.second; });
+}
+
+void WindowListScans::walkWindows(ScanMemo& memo) const {
+    const auto& allScreens = memo.inputs.screens;
+    const auto& main = memo.inputs.main;
+    const double thickness = memo.inputs.thickness;
     const double primaryMaxY = allScreens.empty() ? 0 : allScreens.front().frame.maxY();
+    WindowScanResult& r = memo.result;
 
     // The reference rectangle: the main screen from its real top-left (in window-list coordinates), leaving
     // out the bottom `thickness` points.
@@ -130,13 +183,13 @@ WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, doubl
         reference =
             Rect{mainTopLeft.x(), mainTopLeft.y(), main->frame.width(), main->frame.height() - thickness};
     }
-    WindowScanResult r;
-    if (!(reference.width() > 0) || !(reference.height() > 0)) return r;
+    if (!(reference.width() > 0) || !(reference.height() > 0)) return;
+    memo.walked = true;
 
     const double menuHeight = menuBarHeight(*main, thickness);
     const double mainHeight = main->frame.height(), mainWidth = main->frame.width();
-    const auto overlayHide = stringSet(defaults_, kExcludedOverlayHideKey);
-    const auto captureStop = stringSet(defaults_, kExcludedCaptureStopKey);
+    const auto& overlayHide = memo.inputs.overlayHide;
+    const auto& captureStop = memo.inputs.captureStop;
     const bool anyExcluded = !overlayHide.empty() || !captureStop.empty();
 
     struct ScreenArea {
@@ -150,8 +203,8 @@ WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, doubl
     const double referenceArea = reference.width() * reference.height();
 
     double bestFilled = 0, bestOverlayHide = 0, bestCaptureStop = 0;
-    int considered = 0, offscreen = 0, leftMoves = 0, rightMoves = 0;
-    r.hadPreviousPositions = !previousPositions.empty();
+    int considered = 0, offscreen = 0;
+    std::vector<WindowPositions::Entry> positions;
 
     for (const auto& w : windows_.snapshot()) {
         if (!w.ownerPID || *w.ownerPID == ownPID_ || !w.layer || !w.bounds) continue;
@@ -166,19 +219,13 @@ WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, doubl
         ++considered;
         bool recorded = false;
         if (singleScreen && w.number && *w.number != 0) {
-            r.windowPositions[*w.number] = b.minX();
+            positions.emplace_back(*w.number, b.minX());
             recorded = true;
         }
         const double overhang = std::max(b.maxX() - reference.maxX(), reference.minX() - b.minX());
         if (overhang > kHangingMargin) {
             ++offscreen;
-            if (recorded) {
-                if (auto prev = previousPositions.find(*w.number); prev != previousPositions.end()) {
-                    const double d = b.minX() - prev->second;
-                    if (d <= -kSlideMoveDistance) ++leftMoves;
-                    if (d >= kSlideMoveDistance) ++rightMoves;
-                }
-            }
+            if (recorded) memo.hanging.emplace_back(*w.number, b.minX());
         }
         if (ignoredWindowOwners().count(w.ownerName)) continue;
 
@@ -197,7 +244,9 @@ WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, doubl
         if (!coversHalfOfAScreen && !qualifies) continue;
 
         if (anyExcluded) {
-            if (const auto bundle = bundleIdentifier(*w.ownerPID)) {
+            const auto bundle = bundleIdentifier(*w.ownerPID);
+            memo.bundles.emplace_back(*w.ownerPID, bundle);
+            if (bundle) {
                 const bool inOverlayHide = overlayHide.count(*bundle) > 0;
                 const bool inCaptureStop = captureStop.count(*bundle) > 0;
                 if (inOverlayHide) {
@@ -220,12 +269,11 @@ WindowScanResult WindowListScans::scanWindows(const std::map<std::int64_t, doubl
         }
     }
 
+    r.windowPositions = WindowPositions(std::move(positions));
     r.filledCoverage = bestFilled;
     r.overlayHideCoverage = bestOverlayHide;
     r.offscreenWindowCount = singleScreen ? offscreen : 0;
     r.consideredWindowCount = singleScreen ? considered : -1;
-    r.maxSlideMoves = std::max(leftMoves, rightMoves);
-    return r;
 }
 
 }  // namespace velaro

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Screens.h"
 #include "platform/WindowList.h"
@@ -26,6 +29,26 @@ inline constexpr const char* kExcludedCaptureStopKey = "excludedCaptureStop";
 // Owners whose windows never count as covering or filled (system surfaces, not apps).
 const std::set<std::string>& ignoredWindowOwners();
 
+// The left edges of the windows a scan recorded, by window number. A flat list sorted by number: the sampler
+// keeps every scan's for the next one, so copying it must stay cheap with hundreds of windows.
+class WindowPositions {
+public:
+    using Entry = std::pair<std::int64_t, double>;
+    WindowPositions() = default;
+    // Entries in any order; of two with the same number the later one counts.
+    explicit WindowPositions(std::vector<Entry> entries);
+    WindowPositions(std::initializer_list<Entry> entries) : WindowPositions(std::vector<Entry>(entries)) {}
+
+    std::optional<double> find(std::int64_t number) const;
+    bool empty() const { return byNumber_.empty(); }
+    std::size_t size() const { return byNumber_.size(); }
+
+    friend bool operator==(const WindowPositions&, const WindowPositions&) = default;
+
+private:
+    std::vector<Entry> byNumber_;
+};
+
 struct WindowScanResult {
     std::string filledOwnerName;
     std::int32_t filledPID = 0;
@@ -42,7 +65,7 @@ struct WindowScanResult {
     int consideredWindowCount = -1;
     int maxSlideMoves = 0;
     bool hadPreviousPositions = false;
-    std::map<std::int64_t, double> windowPositions;
+    WindowPositions windowPositions;
 
     friend bool operator==(const WindowScanResult&, const WindowScanResult&) = default;
 };
@@ -65,10 +88,33 @@ public:
     // times a second): the list is looked at again only after it changed, or the main screen did.
     bool isForeignMenuOpen() const;
 
-    // The covering-window scan; `previousPositions` are the window positions of the previous scan.
-    WindowScanResult scanWindows(const std::map<std::int64_t, double>& previousPositions) const;
+    // The covering-window scan; `previousPositions` are the window positions of the previous scan. While
+    // nothing it reads changed (the list's generation, the screens, the excluded apps and the owners it
+    // looked up) the windows are not walked again: only the slide moves are measured anew.
+    WindowScanResult scanWindows(const WindowPositions& previousPositions) const;
 
 private:
+    // What a scan depends on besides the workspace's answers.
+    struct ScanInputs {
+        std::uint64_t generation = 0;
+        std::vector<ScreenInfo> screens;
+        std::optional<ScreenInfo> main;
+        double thickness = 0;
+        std::set<std::string> overlayHide, captureStop;
+        friend bool operator==(const ScanInputs&, const ScanInputs&) = default;
+    };
+    // The last scan: its inputs, the bundle identifiers it was told, the numbered windows hanging off the
+    // main screen (the only ones the slide moves look at) and its result less the moves. Without a main
+    // screen to measure against nothing is walked and the result stays empty.
+    struct ScanMemo {
+        ScanInputs inputs;
+        bool walked = false;
+        std::vector<std::pair<std::int32_t, std::optional<std::string>>> bundles;
+        std::vector<WindowPositions::Entry> hanging;
+        WindowScanResult result;
+    };
+    void walkWindows(ScanMemo& memo) const;
+    bool stillHolds(const ScanMemo& memo) const;
     std::optional<std::string> bundleIdentifier(std::int32_t pid) const;
 
     WindowList& windows_;
@@ -85,6 +131,9 @@ private:
     };
     mutable std::mutex menuAnswerMutex_;
     mutable std::optional<MenuAnswer> menuAnswer_;
+
+    mutable std::mutex scanMutex_;
+    mutable std::optional<ScanMemo> scanMemo_;
 };
 
 }  // namespace velaro

@@ -104,7 +104,7 @@ TEST_F(SlideGateTest, OpensOnAFirstSightingOrOnMovesAndStaysOpenWhileMostWindows
     EXPECT_EQ(changes, 1) << "a close is announced at the end of the refresh";
     EXPECT_TRUE(gate.takePendingClose());
     EXPECT_FALSE(gate.takePendingClose());
-    EXPECT_EQ(gate.previousPositions(), (std::map<std::int64_t, double>{{7, 4.0}}));
+    EXPECT_EQ(gate.previousPositions(), (WindowPositions{{7, 4.0}}));
 
     gate.update(scan(4, 3, true, 1));
     EXPECT_FALSE(gate.isOpen()) << "a closed gate needs two moves to reopen";
@@ -117,7 +117,7 @@ TEST_F(SlideGateTest, SeveralScreensLeaveItAloneAndNoWindowsOrOneOffscreenClose)
     ASSERT_TRUE(gate.isOpen());
     gate.update(scan(-1, 5));
     EXPECT_TRUE(gate.isOpen());
-    EXPECT_EQ(gate.previousPositions(), (std::map<std::int64_t, double>{{7, -1.0}}));
+    EXPECT_EQ(gate.previousPositions(), (WindowPositions{{7, -1.0}}));
     gate.update(scan(0, 0));
     EXPECT_FALSE(gate.isOpen());
     gate.update(scan(2, 2, false));

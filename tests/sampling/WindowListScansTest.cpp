@@ -26,9 +26,7 @@ protected:
         screens.setStatusBarThickness(25);
         workspace.ownPID = kOwnPID;
     }
-    WindowScanResult scan(const std::map<std::int64_t, double>& previous = {}) {
-        return scans.scanWindows(previous);
-    }
+    WindowScanResult scan(const WindowPositions& previous = {}) { return scans.scanWindows(previous); }
     void excludeForOverlay(const std::string& bundle) {
         defaults.seed(kExcludedOverlayHideKey, PlistValue::array({bundle}));
     }
@@ -185,7 +183,7 @@ TEST_F(WindowScanTest, HangingWindowsAndSlideMoves) {
     EXPECT_EQ(r.offscreenWindowCount, 2);
     EXPECT_EQ(r.maxSlideMoves, 0);
     EXPECT_FALSE(r.hadPreviousPositions);
-    EXPECT_EQ(r.windowPositions, (std::map<std::int64_t, double>{{1, 1048}, {2, 1048.5}, {3, -9}}));
+    EXPECT_EQ(r.windowPositions, (WindowPositions{{1, 1048}, {2, 1048.5}, {3, -9}}));
 
     // Moves of exactly 40 pt count; 39 does not.
     r = scan({{2, 1048.5 - 40}, {3, -9 + 40}, {1, 1048 - 39}});
@@ -214,6 +212,51 @@ TEST_F(WindowScanTest, OnlyTheFirstForeignMenuIsDescribedAndMenusDoNotFill) {
     EXPECT_EQ(r.filledPID, 7);
     EXPECT_EQ(r.consideredWindowCount, 1);
     EXPECT_TRUE(scans.isForeignMenuOpen());
+}
+
+// The sampler scans every 0.5 s: while nothing the scan reads changed, the list is not walked again, and
+// every answer is the one a scan from scratch gives.
+TEST_F(WindowScanTest, TheListIsWalkedAgainOnlyWhenWhatTheScanReadsChanged) {
+    // A window of app 7 over the screen and one of app 8 hanging `hang` pt off its left side.
+    auto setList = [&](double hang) {
+        windows.setWindows({FakeWindowList::window(7, {0, 0, 1440, 900}, 0, "A", 1),
+                            FakeWindowList::window(8, {-hang, 0, 1440, 900}, 0, "A", 2)});
+    };
+    auto oneScreen = [&] { screens.setScreens({FakeScreens::make("main", {0, 0, 1440, 900}, 25)}); };
+    auto twoScreens = [&] {
+        screens.setScreens({FakeScreens::make("main", {0, 0, 1440, 900}, 25),
+                            FakeScreens::make("second", {1440, 0, 1000, 800}, 20)});
+    };
+    runApp(7, "com.seven");
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        WindowPositions previous;
+        int walks;
+    };
+    const std::vector<Step> steps = {
+        {"first scan", [&] { setList(600); }, {}, 1},
+        {"nothing changed", [] {}, {}, 0},
+        {"the previous positions differ (a slide)", [] {}, {{2, -500}}, 0},
+        {"and again without them", [] {}, {}, 0},
+        {"the same list set again", [&] { setList(600); }, {}, 1},
+        {"the window hangs further", [&] { setList(700); }, {{2, -600}}, 1},
+        {"a thicker status bar", [&] { screens.setStatusBarThickness(30); }, {}, 1},
+        {"another screen", twoScreens, {}, 1},
+        {"back to one", oneScreen, {}, 1},
+        {"its app excluded", [&] { excludeForOverlay("com.seven"); }, {}, 1},
+        {"excluded, nothing changed", [] {}, {}, 0},
+        {"the owner's app is no longer known", [&] { workspace.running.clear(); }, {}, 1},
+        {"the owner's app is known again", [&] { runApp(7, "com.seven"); }, {}, 1},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        const int before = windows.snapshots;
+        const auto r = scan(step.previous);
+        EXPECT_EQ(windows.snapshots - before, step.walks) << step.what;
+        WindowListScans fresh{windows, screens, defaults, workspace, kOwnPID};
+        EXPECT_EQ(r, fresh.scanWindows(step.previous)) << step.what;
+    }
 }
 
 TEST(ForeignMenuTest, MenusMustHangFromTheBarAndStayWithinTheCaps) {
