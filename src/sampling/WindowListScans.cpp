@@ -144,9 +144,10 @@ WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPos
                       stringSet(defaults_, kExcludedCaptureStopKey)};
     std::lock_guard lock(scanMutex_);
     if (!scanMemo_ || !(scanMemo_->inputs == inputs) || !stillHolds(*scanMemo_)) {
-        scanMemo_.emplace();
-        scanMemo_->inputs = std::move(inputs);
-        walkWindows(*scanMemo_);
+        ScanMemo memo;
+        memo.inputs = std::move(inputs);
+        walkWindows(memo);
+        scanMemo_ = std::move(memo);
     }
     WindowScanResult r = scanMemo_->result;
     if (!scanMemo_->walked) return r;
