@@ -547,7 +547,12 @@ void QtOverlaySurface::flushPaced() {
     const double hz =
         screen() && screen()->refreshRate() >= 30 ? std::min(screen()->refreshRate(), 240.0) : 60.0;
     MainLoop& loop = owner_.loop();
-    const double wait = lastFlush_ < 0 ? 0 : std::max(0.0, lastFlush_ + 1 / hz - loop.uptime());
+    // A window's first picture goes out at once: at launch the rest of the start-up is queued behind it.
+    if (lastFlush_ < 0) {
+        flushNow();
+        return;
+    }
+    const double wait = std::max(0.0, lastFlush_ + 1 / hz - loop.uptime());
     // Even when the flush is due at once it goes out after the updates already queued behind this one.
     flushWaits_ = true;
     flushTimer_ = loop.postAfter(wait, [this] { flushNow(); });
