@@ -124,17 +124,6 @@ std::optional<Color> colorFromHex(std::string_view text) {
     return Color::rgb(((value >> 16) & 0xFF) / 255.0, ((value >> 8) & 0xFF) / 255.0, (value & 0xFF) / 255.0);
 }
 
-Color interpolated(const Color& from, const Color& to, double fraction) {
-    double t = fraction;
-    if (std::isnan(t) || t >= 1) {
-        t = 1;
-    } else if (t < 0) {
-        t = 0;
-    }
-    return Color::rgb(from.red + t * (to.red - from.red), from.green + t * (to.green - from.green),
-                      from.blue + t * (to.blue - from.blue));
-}
-
 double relativeLuminance(const Color& color) {
     return (0.2126 * color.red + 0.7152 * color.green) + 0.0722 * color.blue;
 }

@@ -39,8 +39,18 @@ std::string hexString(const Color& color);
 std::optional<Color> colorFromHex(std::string_view text);
 
 // Blends `from` toward `to`: fraction below 0 counts as 0, 1 or more (and a fraction that is not a number)
-// as 1. The result is opaque; the inputs' opacities are ignored.
-Color interpolated(const Color& from, const Color& to, double fraction);
+// as 1. The result is opaque; the inputs' opacities are ignored. Inline: the frame analysis blends every
+// zone of every frame.
+inline Color interpolated(const Color& from, const Color& to, double fraction) {
+    double t = fraction;
+    if (!(t < 1)) {  // 1 or more, or not a number
+        t = 1;
+    } else if (t < 0) {
+        t = 0;
+    }
+    return Color::rgb(from.red + t * (to.red - from.red), from.green + t * (to.green - from.green),
+                      from.blue + t * (to.blue - from.blue));
+}
 
 // Rec. 709 weights applied to the components as they are (no gamma linearisation); nominally 0...1.
 double relativeLuminance(const Color& color);

@@ -226,18 +226,40 @@ bool FrameOutput::passesGate(const CaptureFrame&, double now) {
     return true;
 }
 
-bool FrameOutput::makeLine(const CaptureFrame& frame, int insetPixels, int rowY) {
+std::optional<FrameOutput::LineSpan> FrameOutput::lineSpan(const CaptureFrame& frame, int insetPixels,
+                                                           int rowY) {
     const int W = frame.width;
     const int inset = std::max(0, std::min((W - 1) / 2, insetPixels));
-    const int row = std::clamp(rowY, 0, frame.height - 1);
-    const int inner = W - 2 * inset;
-    if (inner <= kMinInnerLinePixels) return false;
+    if (W - 2 * inset <= kMinInnerLinePixels) return std::nullopt;
+    return LineSpan{std::clamp(rowY, 0, frame.height - 1), inset, W};
+}
 
-    const std::size_t bytes = static_cast<std::size_t>(W) * 4;
-    if (lineBytes_.size() != bytes) lineBytes_.resize(bytes);
-    lineWidth_ = W;
-    const std::uint8_t* __restrict src = frame.row(row);
-    std::uint8_t* __restrict dst = lineBytes_.data();
+bool FrameOutput::sameColorsAsLastRow(const std::uint8_t* inner, std::size_t pixels) const {
+    // Alpha is not part of the line (it is written opaque), so only the colour bytes count.
+    constexpr std::uint32_t kColorBits =
+        std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
+    // Blocks keep the inner loop free of branches (it vectorises) and still stop soon at a changed row.
+    constexpr std::size_t kBlock = 64;
+    const std::uint8_t* last = lastRowBytes_.data();
+    for (std::size_t begin = 0; begin < pixels; begin += kBlock) {
+        const std::size_t end = std::min(pixels, begin + kBlock);
+        std::uint32_t diff = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            std::uint32_t a, b;
+            std::memcpy(&a, inner + i * 4, 4);
+            std::memcpy(&b, last + i * 4, 4);
+            diff |= a ^ b;
+        }
+        if ((diff & kColorBits) != 0) return false;
+    }
+    return true;
+}
+
+void FrameOutput::writeLine(const std::uint8_t* row, const LineSpan& span, std::uint8_t* rgba) {
+    const int W = span.width;
+    const int inset = span.inset;
+    const std::uint8_t* __restrict src = row;
+    std::uint8_t* __restrict dst = rgba;
     // BGRA with the alpha byte skipped → RGBA, opaque; a word at a time so the loop vectorises.
     for (int x = inset; x < W - inset; ++x) {
         std::uint32_t v;
@@ -253,14 +275,46 @@ bool FrameOutput::makeLine(const CaptureFrame& frame, int insetPixels, int rowY)
         std::memcpy(dst + x * 4, dst + inset * 4, 4);
         std::memcpy(dst + (W - 1 - x) * 4, dst + (W - inset - 1) * 4, 4);
     }
-    return true;
 }
+
+namespace {
+
+struct ChannelSums {
+    std::uint64_t r = 0, g = 0, b = 0;
+};
+
+// The red, green and blue sums of `count` RGBA pixels.
+ChannelSums sumPixels(const std::uint8_t* rgba, int count) {
+    // Red and blue share a 32-bit lane as two 16-bit fields and green has a lane of its own, so the loop
+    // runs in plain 32-bit vector lanes. A field holds 257 bytes of 255 before it could carry into the
+    // next: blocks of 256 pixels, each folded into the 64-bit sums.
+    constexpr int kBlock = 256;
+    ChannelSums sums;
+    for (int begin = 0; begin < count; begin += kBlock) {
+        const int n = std::min(kBlock, count - begin);
+        const std::uint8_t* p = rgba + static_cast<std::size_t>(begin) * 4;
+        std::uint32_t redBlue = 0, green = 0;
+        for (int i = 0; i < n; ++i) {
+            std::uint32_t v;
+            std::memcpy(&v, p + i * 4, 4);
+            if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+            redBlue += v & 0x00FF00FFu;
+            green += (v >> 8) & 0xFFu;
+        }
+        sums.r += redBlue & 0xFFFFu;
+        sums.b += redBlue >> 16;
+        sums.g += green;
+    }
+    return sums;
+}
+
+}  // namespace
 
 bool FrameOutput::analyzeLine(const std::uint8_t* rgba, int width, LineAnalysis& out) {
     if (!rgba || width < 1) return false;
     out.zones.resize(kZoneCount);
     const int step = std::max(width, kZoneCount) / kZoneCount;
-    std::uint64_t totalR = 0, totalG = 0, totalB = 0;
+    ChannelSums total;
     for (int i = 0; i < kZoneCount; ++i) {
         const int start = i * step;
         const int end = i == kZoneCount - 1 ? width : std::min(width, (i + 1) * step);
@@ -269,18 +323,13 @@ bool FrameOutput::analyzeLine(const std::uint8_t* rgba, int width, LineAnalysis&
             out.zones[i] = i > 0 ? out.zones[i - 1] : Color::black();
             continue;
         }
-        std::uint64_t r = 0, g = 0, b = 0;
-        for (const std::uint8_t* p = rgba + start * 4; p < rgba + end * 4; p += 4) {
-            r += p[0];
-            g += p[1];
-            b += p[2];
-        }
-        out.zones[i] = colorOfSums(r, g, b, static_cast<std::uint64_t>(end - start));
-        totalR += r;
-        totalG += g;
-        totalB += b;
+        const ChannelSums zone = sumPixels(rgba + static_cast<std::size_t>(start) * 4, end - start);
+        out.zones[i] = colorOfSums(zone.r, zone.g, zone.b, static_cast<std::uint64_t>(end - start));
+        total.r += zone.r;
+        total.g += zone.g;
+        total.b += zone.b;
     }
-    out.mean = colorOfSums(totalR, totalG, totalB, static_cast<std::uint64_t>(width));
+    out.mean = colorOfSums(total.r, total.g, total.b, static_cast<std::uint64_t>(width));
     const std::uint8_t* last = rgba + (width - 1) * 4;
     out.left = colorOfSums(rgba[0], rgba[1], rgba[2], 1);
     out.right = colorOfSums(last[0], last[1], last[2], 1);
@@ -324,13 +373,18 @@ void FrameOutput::analyse(const CaptureFrame& frame, double) {
 
     if (config.unifiedBlur) backdrop_.step(frame, *config.unifiedBlur, onBackdrop, onCornerBackdrops);
 
-    if (!makeLine(frame, config.edgeInsetPixels, config.lineRowY)) return;
-    const int w = lineWidth_;
-    const std::size_t bytes = static_cast<std::size_t>(w) * 4;
+    const auto span = lineSpan(frame, config.edgeInsetPixels, config.lineRowY);
+    if (!span) return;
+    const int w = span->width;
+    const std::uint8_t* row = frame.row(span->row);
+    const std::uint8_t* inner = row + static_cast<std::size_t>(span->inset) * 4;
+    const std::size_t innerPixels = static_cast<std::size_t>(w - 2 * span->inset);
     const double tolerance = config.publishesImage ? kLiveTolerance : kStillTolerance;
 
-    const bool duplicate = hasLastLine_ && lastLineWidth_ == w &&
-                           std::memcmp(lastLineBytes_.data(), lineBytes_.data(), bytes) == 0;
+    // The line is made of the inner pixels alone, so a row whose inner colours match the last one's makes
+    // the same line: compared before any work.
+    const bool duplicate = hasLastLine_ && lastLineWidth_ == w && lastRowBytes_.size() == innerPixels * 4 &&
+                           sameColorsAsLastRow(inner, innerPixels);
     if (duplicate) {
         // A repeated row still moves a smoothing that has not reached the raw colour yet.
         const bool smoothingMoving =
@@ -339,22 +393,32 @@ void FrameOutput::analyse(const CaptureFrame& frame, double) {
         if (!forcePublishNextFrame_ && !smoothingMoving) return;
     }
 
-    if (!analyzeLine(lineBytes_.data(), w, analysis_)) return;
+    // The line is written once: straight into the image it is published in, or into working space.
+    QImage* image = nullptr;
+    if (config.publishesImage && onLine) {
+        image = &lineImages_.acquire(w, 1, QImage::Format_RGBA8888_Premultiplied);
+        if (image->isNull()) image = nullptr;
+    }
+    std::uint8_t* line = nullptr;
+    if (image) {
+        line = image->bits();
+    } else {
+        const std::size_t bytes = static_cast<std::size_t>(w) * 4;
+        if (lineBytes_.size() != bytes) lineBytes_.resize(bytes);
+        line = lineBytes_.data();
+    }
+    writeLine(row, *span, line);
+
+    if (!analyzeLine(line, w, analysis_)) return;
     if (!duplicate) {
-        if (lastLineBytes_.size() != bytes) lastLineBytes_.resize(bytes);
-        std::memcpy(lastLineBytes_.data(), lineBytes_.data(), bytes);
+        if (lastRowBytes_.size() != innerPixels * 4) lastRowBytes_.resize(innerPixels * 4);
+        std::memcpy(lastRowBytes_.data(), inner, innerPixels * 4);
         lastLineWidth_ = w;
         hasLastLine_ = true;
         lastRawDominant_ = analysis_.mean;
     }
 
-    if (config.publishesImage && onLine) {
-        QImage& image = lineImages_.acquire(w, 1, QImage::Format_RGBA8888_Premultiplied);
-        if (!image.isNull()) {
-            std::memcpy(image.bits(), lineBytes_.data(), bytes);
-            onLine(LiveLine{image, config.imagePointWidth}, config.generation);
-        }
-    }
+    if (image) onLine(LiveLine{*image, config.imagePointWidth}, config.generation);
 
     const Color& left = analysis_.left;
     const Color& right = analysis_.right;

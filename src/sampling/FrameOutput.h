@@ -164,8 +164,17 @@ private:
     bool pointerInZones(double extraHeight);
     // The cached pointer relative to the captured screen's top-left, when it keeps the beam alive.
     std::optional<Point> beamPointer(const LineConfig& config) const;
-    // Builds the line row into lineBytes_; false when the inner width is 100 pixels or less.
-    bool makeLine(const CaptureFrame& frame, int insetPixels, int rowY);
+    // Where a frame's line comes from: its row, the pixels replaced at each end, the full width.
+    struct LineSpan {
+        int row = 0;
+        int inset = 0;
+        int width = 0;
+    };
+    // Nothing when the inner width is 100 pixels or less.
+    static std::optional<LineSpan> lineSpan(const CaptureFrame& frame, int insetPixels, int rowY);
+    // The RGBA line of `span.width` pixels from a BGRA row.
+    static void writeLine(const std::uint8_t* row, const LineSpan& span, std::uint8_t* rgba);
+    bool sameColorsAsLastRow(const std::uint8_t* inner, std::size_t pixels) const;
     void analyse(const CaptureFrame& frame, double now);
 
     MainLoop* loop_;
@@ -201,15 +210,14 @@ private:
     bool forcePublishNextFrame_ = false;
     bool snapSmoothingOnForcedPublish_ = false;
     std::optional<Color> smoothedAverage_;
-    std::vector<Color> smoothedZones_;  // empty: absent
-    bool hasLastLine_ = false;          // the dedup key below is present
-    std::vector<std::uint8_t> lastLineBytes_;
+    std::vector<Color> smoothedZones_;        // empty: absent
+    bool hasLastLine_ = false;                // the dedup key below is present
+    std::vector<std::uint8_t> lastRowBytes_;  // the inner BGRA pixels of the last analysed row
     int lastLineWidth_ = 0;
     std::optional<Color> lastRawDominant_;
 
     // Per-frame working space, sized once per stream geometry.
-    std::vector<std::uint8_t> lineBytes_;
-    int lineWidth_ = 0;
+    std::vector<std::uint8_t> lineBytes_;  // the line when it is not published as an image
     LineAnalysis analysis_;
     std::vector<Color> outZones_;
     ImageRing lineImages_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 
 #include "FrameOutputTestFrames.h"
 
@@ -258,6 +260,76 @@ TEST(FrameOutputSmoothing, ToggleAndSnapRestartFromTheRawColour) {
     h.run([](FrameOutput& o) { o.applySettings({12.0, true, true, false, false}); });
     h.feed(solidFrame(200, 1, {0, 255, 0}));
     expectColorNear(h.updates.back().dominant, Color::rgb(0, 1, 0));
+}
+
+// The zone sums run in packed lanes; they must give exactly what plain per-pixel sums give, including zones
+// wider than the lanes' blocks (a 20000-pixel row has 312-pixel zones) and rows of bright, uneven bytes.
+TEST(FrameOutputZones, MatchPlainPerPixelSumsExactly) {
+    for (const int width : {101, 257, 1000, 1919, 20000}) {
+        SCOPED_TRACE(width);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = static_cast<std::uint8_t>(i % 7 == 0 ? 255 : 200 + (i * 37 + i / 5) % 56);
+        FrameOutput::LineAnalysis analysis;
+        ASSERT_TRUE(FrameOutput::analyzeLine(row.data(), width, analysis));
+
+        const auto plainMean = [&](int from, int to) {
+            std::uint64_t r = 0, g = 0, b = 0;
+            for (int x = from; x < to; ++x) {
+                r += row[x * 4];
+                g += row[x * 4 + 1];
+                b += row[x * 4 + 2];
+            }
+            const double n = (to - from) * 255.0;
+            return Color::rgb(r / n, g / n, b / n);
+        };
+        const int step = width / 64;
+        for (int i = 0; i < 64; ++i)
+            EXPECT_EQ(analysis.zones[i], plainMean(i * step, i == 63 ? width : (i + 1) * step)) << i;
+        EXPECT_EQ(analysis.mean, plainMean(0, width));
+    }
+}
+
+// Only the colours of the inner pixels make the line: what else differs in the row is still the same line.
+TEST(FrameOutputDedup, ARowIsNewOnlyWhenAnInnerColourChanges) {
+    constexpr int kWidth = 300, kInset = 20;
+    const Rgb base{40, 80, 120};
+    struct Case {
+        const char* name;
+        std::function<void(std::uint8_t* row)> change;  // on the BGRA line row
+        bool newLine;
+    };
+    const Case cases[] = {
+        {"alpha bytes",
+         [](std::uint8_t* row) {
+             for (int x = 0; x < kWidth; ++x) row[x * 4 + 3] = 0xFF;
+         },
+         false},
+        {"the inset ends",
+         [](std::uint8_t* row) {
+             row[0] = 1;
+             row[(kWidth - 1) * 4 + 2] = 1;
+         },
+         false},
+        {"the first inner pixel", [](std::uint8_t* row) { row[kInset * 4 + 1] = 81; }, true},
+        {"the last inner pixel", [](std::uint8_t* row) { row[(kWidth - kInset - 1) * 4] = 121; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameOutputHarness h;
+        auto config = plainLine();
+        config.edgeInsetPixels = kInset;
+        h.configure(config);
+        h.feed(solidFrame(kWidth, 1, base));
+        ASSERT_EQ(h.lines.size(), 1u);
+
+        auto changed = solidFrame(kWidth, 1, base);
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(*changed.pixels);
+        c.change(bytes->data());
+        changed.pixels = bytes;
+        h.feed(changed);
+        EXPECT_EQ(h.lines.size(), c.newLine ? 2u : 1u);
+    }
 }
 
 }  // namespace
