@@ -19,7 +19,6 @@
 #include "BenchAllocations.h"
 #include "BenchDesktop.h"
 #include "base/QtMainLoop.h"
-#include "sampling/BlurredBackdrop.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -27,8 +26,10 @@
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAppCatalog.h"
+#include "sampling/BlurredBackdrop.h"
 #include "sampling/CaptureStreams.h"
 #include "sampling/FrameOutput.h"
+#include "sampling/LineKernels.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 
@@ -211,8 +212,9 @@ void BM_AnalyseLiveFrame1920x6(benchmark::State& state) {
     // The pause-on-hover guard over the panel, as the sampler sets it: the pointer is read every frame.
     output.setGuardZones({Rect(0, 0, plan.sourceRect.width(), kLivePanelHeight)});
     const auto frames = liveFrames(plan);
-    // On the output's own queue, as the app's frames are. Requests on the app's connection per frame, the event thread's answers to the pointer's asks included
-    // (the numbers a no-op gets before and after, less the second no-op).
+    // On the output's own queue, as the app's frames are. Requests on the app's connection per frame, the
+    // event thread's answers to the pointer's asks included (the numbers a no-op gets before and after, less
+    // the second no-op).
     auto* c = in->session->desktop().get();
     unsigned requests = 0;
     std::promise<void> done;
@@ -225,8 +227,11 @@ void BM_AnalyseLiveFrame1920x6(benchmark::State& state) {
         done.set_value();
     });
     done.get_future().wait();
-    state.counters["x_requests/frame"] = static_cast<double>(requests) / static_cast<double>(state.iterations());
+    state.counters["x_requests/frame"] =
+        static_cast<double>(requests) / static_cast<double>(state.iterations());
     state.counters["goal_ratio"] = 3;
+    // 1 where the processor runs the vector form of the per-pixel loops, 0 for the portable one.
+    state.counters["vector_kernels"] = vectorLineKernels() ? 1 : 0;
 }
 BENCHMARK(BM_AnalyseLiveFrame1920x6)->Unit(benchmark::kMicrosecond);
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "sampling/LightReflections.h"
+#include "sampling/LineKernels.h"
 
 namespace velaro {
 
@@ -31,11 +32,6 @@ constexpr double kHoverSettleSeconds = 0.25;
 // Lines with no more inner pixels than this are too short to stand for the bar.
 constexpr int kMinInnerLinePixels = 100;
 constexpr double kBeamBandWidthPoints = 18.0;
-
-Color colorOfSums(std::uint64_t r, std::uint64_t g, std::uint64_t b, std::uint64_t n) {
-    const double d = static_cast<double>(n) * 255.0;
-    return Color::rgb(static_cast<double>(r) / d, static_cast<double>(g) / d, static_cast<double>(b) / d);
-}
 
 }  // namespace
 
@@ -234,102 +230,38 @@ std::optional<FrameOutput::LineSpan> FrameOutput::lineSpan(const CaptureFrame& f
     return LineSpan{std::clamp(rowY, 0, frame.height - 1), inset, W};
 }
 
-bool FrameOutput::sameColorsAsLastRow(const std::uint8_t* inner, std::size_t pixels) const {
-    // Alpha is not part of the line (it is written opaque), so only the colour bytes count.
-    constexpr std::uint32_t kColorBits =
-        std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
-    // Blocks keep the inner loop free of branches (it vectorises) and still stop soon at a changed row.
-    constexpr std::size_t kBlock = 64;
-    const std::uint8_t* last = lastRowBytes_.data();
-    for (std::size_t begin = 0; begin < pixels; begin += kBlock) {
-        const std::size_t end = std::min(pixels, begin + kBlock);
-        std::uint32_t diff = 0;
-        for (std::size_t i = begin; i < end; ++i) {
-            std::uint32_t a, b;
-            std::memcpy(&a, inner + i * 4, 4);
-            std::memcpy(&b, last + i * 4, 4);
-            diff |= a ^ b;
-        }
-        if ((diff & kColorBits) != 0) return false;
-    }
-    return true;
-}
-
 void FrameOutput::writeLine(const std::uint8_t* row, const LineSpan& span, std::uint8_t* rgba) {
     const int W = span.width;
     const int inset = span.inset;
-    const std::uint8_t* __restrict src = row;
-    std::uint8_t* __restrict dst = rgba;
-    // BGRA with the alpha byte skipped → RGBA, opaque; a word at a time so the loop vectorises.
-    for (int x = inset; x < W - inset; ++x) {
-        std::uint32_t v;
-        std::memcpy(&v, src + x * 4, 4);
-        if constexpr (std::endian::native == std::endian::little)
-            v = (v & 0x0000FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16) | 0xFF000000u;
-        else
-            v = (v & 0x00FF0000u) | ((v >> 16) & 0xFF00u) | ((v & 0xFF00u) << 16) | 0xFFu;
-        std::memcpy(dst + x * 4, &v, 4);
-    }
+    lineKernels().convertRow(row + static_cast<std::size_t>(inset) * 4,
+                             static_cast<std::size_t>(W - 2 * inset),
+                             rgba + static_cast<std::size_t>(inset) * 4);
     // The ends (rounded screen corners, the bezel's shadow) repeat the nearest inner pixel.
     for (int x = 0; x < inset; ++x) {
-        std::memcpy(dst + x * 4, dst + inset * 4, 4);
-        std::memcpy(dst + (W - 1 - x) * 4, dst + (W - inset - 1) * 4, 4);
+        std::memcpy(rgba + x * 4, rgba + inset * 4, 4);
+        std::memcpy(rgba + (W - 1 - x) * 4, rgba + (W - inset - 1) * 4, 4);
     }
 }
-
-namespace {
-
-struct ChannelSums {
-    std::uint64_t r = 0, g = 0, b = 0;
-};
-
-// The red, green and blue sums of `count` RGBA pixels.
-ChannelSums sumPixels(const std::uint8_t* rgba, int count) {
-    // Red and blue share a 32-bit lane as two 16-bit fields and green has a lane of its own, so the loop
-    // runs in plain 32-bit vector lanes. A field holds 257 bytes of 255 before it could carry into the
-    // next: blocks of 256 pixels, each folded into the 64-bit sums.
-    constexpr int kBlock = 256;
-    ChannelSums sums;
-    for (int begin = 0; begin < count; begin += kBlock) {
-        const int n = std::min(kBlock, count - begin);
-        const std::uint8_t* p = rgba + static_cast<std::size_t>(begin) * 4;
-        std::uint32_t redBlue = 0, green = 0;
-        for (int i = 0; i < n; ++i) {
-            std::uint32_t v;
-            std::memcpy(&v, p + i * 4, 4);
-            if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-            redBlue += v & 0x00FF00FFu;
-            green += (v >> 8) & 0xFFu;
-        }
-        sums.r += redBlue & 0xFFFFu;
-        sums.b += redBlue >> 16;
-        sums.g += green;
-    }
-    return sums;
-}
-
-}  // namespace
 
 bool FrameOutput::analyzeLine(const std::uint8_t* rgba, int width, LineAnalysis& out) {
     if (!rgba || width < 1) return false;
     out.zones.resize(kZoneCount);
-    const int step = std::max(width, kZoneCount) / kZoneCount;
-    ChannelSums total;
-    for (int i = 0; i < kZoneCount; ++i) {
-        const int start = i * step;
-        const int end = i == kZoneCount - 1 ? width : std::min(width, (i + 1) * step);
-        if (start >= end) {
-            // Only rows narrower than the zone count get here: repeat the zone before.
-            out.zones[i] = i > 0 ? out.zones[i - 1] : Color::black();
-            continue;
+    if (width >= kZoneCount) {
+        lineKernels().zoneColors(rgba, width, kZoneCount, out.zones.data(), out.mean);
+    } else {
+        // A pixel a zone, and the zones past the row's end repeat the last one.
+        std::uint64_t r = 0, g = 0, b = 0;
+        for (int i = 0; i < kZoneCount; ++i) {
+            const std::uint8_t* p = rgba + std::min(i, width - 1) * 4;
+            out.zones[i] = colorOfSums(p[0], p[1], p[2], 1);
+            if (i < width) {
+                r += p[0];
+                g += p[1];
+                b += p[2];
+            }
         }
-        const ChannelSums zone = sumPixels(rgba + static_cast<std::size_t>(start) * 4, end - start);
-        out.zones[i] = colorOfSums(zone.r, zone.g, zone.b, static_cast<std::uint64_t>(end - start));
-        total.r += zone.r;
-        total.g += zone.g;
-        total.b += zone.b;
+        out.mean = colorOfSums(r, g, b, static_cast<std::uint64_t>(width));
     }
-    out.mean = colorOfSums(total.r, total.g, total.b, static_cast<std::uint64_t>(width));
     const std::uint8_t* last = rgba + (width - 1) * 4;
     out.left = colorOfSums(rgba[0], rgba[1], rgba[2], 1);
     out.right = colorOfSums(last[0], last[1], last[2], 1);
@@ -377,14 +309,15 @@ void FrameOutput::analyse(const CaptureFrame& frame, double) {
     if (!span) return;
     const int w = span->width;
     const std::uint8_t* row = frame.row(span->row);
-    const std::uint8_t* inner = row + static_cast<std::size_t>(span->inset) * 4;
     const std::size_t innerPixels = static_cast<std::size_t>(w - 2 * span->inset);
     const double tolerance = config.publishesImage ? kLiveTolerance : kStillTolerance;
 
-    // The line is made of the inner pixels alone, so a row whose inner colours match the last one's makes
-    // the same line: compared before any work.
-    const bool duplicate = hasLastLine_ && lastLineWidth_ == w && lastRowBytes_.size() == innerPixels * 4 &&
-                           sameColorsAsLastRow(inner, innerPixels);
+    // The line is made of the inner pixels alone, so a row whose inner colours match the last line's makes
+    // the same line: compared before any work. (The inset follows from the width and the configuration,
+    // whose change drops the key.)
+    const std::size_t insetBytes = static_cast<std::size_t>(span->inset) * 4;
+    const bool duplicate = hasLastLine_ && lastLineWidth_ == w &&
+                           lineKernels().sameColors(row + insetBytes, lastLine_ + insetBytes, innerPixels);
     if (duplicate) {
         // A repeated row still moves a smoothing that has not reached the raw colour yet.
         const bool smoothingMoving =
@@ -408,11 +341,11 @@ void FrameOutput::analyse(const CaptureFrame& frame, double) {
         line = lineBytes_.data();
     }
     writeLine(row, *span, line);
+    // Where the line was written it stays until the next one is: the key of the next comparison.
+    lastLine_ = line;
 
     if (!analyzeLine(line, w, analysis_)) return;
     if (!duplicate) {
-        if (lastRowBytes_.size() != innerPixels * 4) lastRowBytes_.resize(innerPixels * 4);
-        std::memcpy(lastRowBytes_.data(), inner, innerPixels * 4);
         lastLineWidth_ = w;
         hasLastLine_ = true;
         lastRawDominant_ = analysis_.mean;
@@ -442,8 +375,8 @@ void FrameOutput::analyse(const CaptureFrame& frame, double) {
         const double alpha = config.smoothingAlpha;
         out = interpolated(smoothedAverage_.value_or(analysis_.mean), analysis_.mean, alpha);
         if (smoothedZones_.size() == analysis_.zones.size()) {
-            for (std::size_t i = 0; i < smoothedZones_.size(); ++i)
-                smoothedZones_[i] = interpolated(smoothedZones_[i], analysis_.zones[i], alpha);
+            lineKernels().blendColors(smoothedZones_.data(), analysis_.zones.data(), smoothedZones_.size(),
+                                      alpha);
         } else {
             smoothedZones_ = analysis_.zones;
         }

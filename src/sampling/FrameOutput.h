@@ -174,7 +174,6 @@ private:
     static std::optional<LineSpan> lineSpan(const CaptureFrame& frame, int insetPixels, int rowY);
     // The RGBA line of `span.width` pixels from a BGRA row.
     static void writeLine(const std::uint8_t* row, const LineSpan& span, std::uint8_t* rgba);
-    bool sameColorsAsLastRow(const std::uint8_t* inner, std::size_t pixels) const;
     void analyse(const CaptureFrame& frame, double now);
 
     MainLoop* loop_;
@@ -210,9 +209,11 @@ private:
     bool forcePublishNextFrame_ = false;
     bool snapSmoothingOnForcedPublish_ = false;
     std::optional<Color> smoothedAverage_;
-    std::vector<Color> smoothedZones_;        // empty: absent
-    bool hasLastLine_ = false;                // the dedup key below is present
-    std::vector<std::uint8_t> lastRowBytes_;  // the inner BGRA pixels of the last analysed row
+    std::vector<Color> smoothedZones_;  // empty: absent
+    bool hasLastLine_ = false;          // the dedup key below is present
+    // The last line written (in its ring image or in `lineBytes_`), which no one writes to until the next
+    // line is: the dedup key.
+    const std::uint8_t* lastLine_ = nullptr;
     int lastLineWidth_ = 0;
     std::optional<Color> lastRawDominant_;
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "FrameOutputTestFrames.h"
+#include "sampling/LineKernels.h"
 
 namespace velaro::test {
 namespace {
@@ -262,16 +263,34 @@ TEST(FrameOutputSmoothing, ToggleAndSnapRestartFromTheRawColour) {
     expectColorNear(h.updates.back().dominant, Color::rgb(0, 1, 0));
 }
 
-// The zone sums run in packed lanes; they must give exactly what plain per-pixel sums give, including zones
-// wider than the lanes' blocks (a 20000-pixel row has 312-pixel zones) and rows of bright, uneven bytes.
+// The zone sums run in packed lanes; they must give exactly what plain per-pixel sums and divisions give,
+// including zones wider than the lanes' blocks (a 20000-pixel row has 312-pixel zones), zones at the vector
+// form's largest (16384: 256 pixels) and rows of bright, uneven bytes. Every kernel this processor runs is
+// checked, and the analysis itself.
 TEST(FrameOutputZones, MatchPlainPerPixelSumsExactly) {
-    for (const int width : {101, 257, 1000, 1919, 20000}) {
-        SCOPED_TRACE(width);
+    std::vector<const LineKernels*> kernels{&portableLineKernels()};
+    if (const auto* vector = vectorLineKernels()) kernels.push_back(vector);
+    struct Case {
+        int width;
+        bool white;
+    };
+    for (const auto& [width, white] :
+         {Case{64, false}, Case{101, false}, Case{257, false}, Case{511, false}, Case{1000, false},
+          Case{1919, false}, Case{1920, true}, Case{16384, true}, Case{16447, false}, Case{20000, false}}) {
+        SCOPED_TRACE(testing::Message() << width << (white ? " white" : ""));
         std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
         for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = static_cast<std::uint8_t>(i % 7 == 0 ? 255 : 200 + (i * 37 + i / 5) % 56);
+            row[i] = static_cast<std::uint8_t>(white || i % 7 == 0 ? 255 : 200 + (i * 37 + i / 5) % 56);
         FrameOutput::LineAnalysis analysis;
         ASSERT_TRUE(FrameOutput::analyzeLine(row.data(), width, analysis));
+        for (const auto* k : kernels) {
+            SCOPED_TRACE(k->name);
+            std::vector<Color> zones(64);
+            Color mean;
+            k->zoneColors(row.data(), width, 64, zones.data(), mean);
+            EXPECT_EQ(zones, analysis.zones);
+            EXPECT_EQ(mean, analysis.mean);
+        }
 
         const auto plainMean = [&](int from, int to) {
             std::uint64_t r = 0, g = 0, b = 0;

@@ -4,10 +4,14 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include <time.h>
+
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
 #include "base/Log.h"
+#include "platform/linux/PointerAskGate.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11Session.h"
 
@@ -15,15 +19,50 @@ namespace velaro {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
+using Stamp = PointerAskGate::Stamp;
+// The pointer's bookkeeping needs no finer time than a few milliseconds, and a frame reads it every time:
+// the coarse clock costs a fraction of the precise one.
+Stamp now() {
+    timespec t{};
+#ifdef CLOCK_MONOTONIC_COARSE
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+#else
+    clock_gettime(CLOCK_MONOTONIC, &t);
+#endif
+    return static_cast<Stamp>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+constexpr Stamp nanoseconds(std::chrono::nanoseconds d) {
+    return d.count();
+}
 // How long reads keep the pointer followed without a watch.
-constexpr auto kReadGrace = std::chrono::seconds(1);
+constexpr Stamp kReadGrace = nanoseconds(std::chrono::seconds(1));
 // The ask rate on a server without raw motion: the display's.
 constexpr double kAskInterval = 1.0 / 60;
 // Raw motion keeps the known position current, except after another program warps the pointer: a read
 // that finds the server's last answer older than this asks the event thread for a new one (without
 // waiting for it), so a warp is seen within about this long while reads keep coming.
 constexpr auto kAnswerMaxAge = std::chrono::milliseconds(100);
+// An ask unanswered after this long is taken as lost (a dropped message, an event filtered out on the way):
+// the next read asks again.
+constexpr auto kAskTimeout = std::chrono::milliseconds(500);
+
+// The kept position as one word, so that reads on the frame queues take it without the mutex: the root
+// coordinates (the server's 16-bit ones), whether there is a position, and whether raw motion keeps it
+// current.
+std::uint64_t packPosition(const std::optional<Point>& root, bool fresh) {
+    if (!root) return 0;
+    const auto x = static_cast<std::uint16_t>(static_cast<std::int16_t>(root->x));
+    const auto y = static_cast<std::uint16_t>(static_cast<std::int16_t>(root->y));
+    return std::uint64_t{x} | std::uint64_t{y} << 16 | std::uint64_t{1} << 32 | std::uint64_t{fresh} << 33;
+}
+bool packedFresh(std::uint64_t packed) {
+    return (packed >> 33) & 1;
+}
+std::optional<Point> packedRoot(std::uint64_t packed) {
+    if (!((packed >> 32) & 1)) return std::nullopt;
+    return Point{double(static_cast<std::int16_t>(packed & 0xFFFF)),
+                 double(static_cast<std::int16_t>((packed >> 16) & 0xFFFF))};
+}
 
 }  // namespace
 
@@ -38,19 +77,19 @@ struct X11PointerSource::Shared {
     std::uint8_t inputOpcode = 0;  // 0: no raw motion on this server
 
     std::mutex mutex;
-    std::optional<Point> root;  // root pixels, as last read
-    std::uint16_t state = 0;    // the modifier and button state read with it
-    X11ModifierMasks masks;     // which modifier bits stand for Alt and Super
-    bool masksKnown = false;    // read with the first answer, and again when the maps change
-    bool following = false;     // raw motion is selected
+    std::optional<Point> root;   // root pixels, as last read
+    std::uint16_t state = 0;     // the modifier and button state read with it
+    X11ModifierMasks masks;      // which modifier bits stand for Alt and Super
+    bool masksKnown = false;     // read with the first answer, and again when the maps change
+    bool following = false;      // raw motion is selected
     bool followingKeys = false;  // raw key presses and releases are selected too
-    bool fresh = false;         // `root` is kept current while following
-    bool freshKeys = false;     // `state` is kept current while following keys
-    bool askPending = false;
-    SteadyClock::time_point answeredAt{};  // when the server gave the last answer
+    bool fresh = false;          // `root` is kept current while following
+    bool freshKeys = false;      // `state` is kept current while following keys
+    PointerAskGate asks{kAnswerMaxAge, kAskTimeout};
+    std::atomic<std::uint64_t> position{0};  // `root` and `fresh` packed; written under the mutex
     int watchers = 0;
-    SteadyClock::time_point lastRead{};
-    SteadyClock::time_point lastModifierRead{};
+    std::atomic<Stamp> lastRead{0};
+    Stamp lastModifierRead = 0;
     bool notifyPosted = false;
     std::function<void()> notify;  // main thread; cleared when the source goes
 
@@ -84,6 +123,8 @@ struct X11PointerSource::Shared {
         xcb_flush(connection.get());
     }
 
+    void publishLocked() { position.store(packPosition(root, fresh), std::memory_order_release); }
+
     // Follows the pointer (and with `keys` the modifier keys) from now on (any thread).
     void follow(bool needAnswer, bool keys) {
         bool askNow = false;
@@ -99,10 +140,7 @@ struct X11PointerSource::Shared {
                 reselect = true;
             }
             if (reselect) selectLocked();
-            if (needAnswer && !(keys ? freshKeys : fresh) && !askPending) {
-                askPending = true;
-                askNow = true;
-            }
+            if (needAnswer && !(keys ? freshKeys : fresh) && asks.claim(now(), true)) askNow = true;
         }
         if (askNow) ask();
     }
@@ -155,17 +193,18 @@ struct X11PointerSource::Shared {
         if (!motion && !asked) return;
         {
             std::lock_guard lock(mutex);
-            if (asked) askPending = false;
-            const auto now = SteadyClock::now();
+            const Stamp t = now();
             // Nobody watches and nobody has read for a while: stop following until the next read.
-            if (!asked && following && watchers == 0 && now - lastRead > kReadGrace) {
+            if (!asked && following && watchers == 0 &&
+                t - lastRead.load(std::memory_order_relaxed) > kReadGrace) {
                 following = followingKeys = false;
                 fresh = freshKeys = false;
+                publishLocked();
                 selectLocked();
                 return;
             }
             // Nobody has asked for the modifier keys for a while: let key presses go by again.
-            if (followingKeys && now - lastModifierRead > kReadGrace) {
+            if (followingKeys && t - lastModifierRead > kReadGrace) {
                 followingKeys = false;
                 freshKeys = false;
                 selectLocked();
@@ -181,9 +220,10 @@ struct X11PointerSource::Shared {
         const bool changed = now != root;
         root = now;
         state = answer.state;
-        answeredAt = SteadyClock::now();
+        asks.answered(velaro::now());
         fresh = following;
         freshKeys = following && followingKeys;
+        publishLocked();
         if (changed && watchers > 0 && !notifyPosted && loop) {
             notifyPosted = true;
             loop->post([self = weakSelf] {
@@ -258,25 +298,24 @@ bool X11PointerSource::following() const {
 }
 
 X11PointerSource::Reading X11PointerSource::current(bool keys) const {
-    const auto now = SteadyClock::now();
+    const Stamp t = now();
+    shared_->lastRead.store(t, std::memory_order_relaxed);
     Reading known;
-    bool askNow = false;
-    {
+    if (!keys) {
+        // The frame queues' path: no lock while raw motion keeps the position current.
+        const auto packed = shared_->position.load(std::memory_order_acquire);
+        if (packedFresh(packed)) known.root = packedRoot(packed);
+    } else {
         std::lock_guard lock(shared_->mutex);
-        shared_->lastRead = now;
-        if (keys) shared_->lastModifierRead = now;
-        if (keys ? shared_->freshKeys : shared_->fresh) {
-            // Raw events keep this current; only a warp by another program goes by them, and a periodic
-            // answer from the server catches that. The read itself never waits.
-            if (now - shared_->answeredAt >= kAnswerMaxAge && !shared_->askPending) {
-                shared_->askPending = true;
-                askNow = true;
-            }
-            known = {shared_->root, shared_->state};
-        }
+        shared_->lastModifierRead = t;
+        if (shared_->freshKeys) known = {shared_->root, shared_->state};
     }
-    if (askNow) shared_->ask();
-    if (known.root) return known;
+    if (known.root) {
+        // Raw events keep this current; only a warp by another program goes by them, and a periodic
+        // answer from the server catches that. The read itself never waits.
+        if (shared_->asks.claim(t)) shared_->ask();
+        return known;
+    }
     if (std::this_thread::get_id() == mainThread_) {
         // The main thread never waits for the server: it gets what is known while the event thread asks,
         // and the watchers hear of the answer.

@@ -1,0 +1,119 @@
+// The row conversion and comparison of every line kernel this processor runs, against plain per-pixel work.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "sampling/LineKernels.h"
+
+namespace velaro {
+namespace {
+
+std::vector<const LineKernels*> availableKernels() {
+    std::vector<const LineKernels*> kernels{&portableLineKernels()};
+    if (const auto* vector = vectorLineKernels()) kernels.push_back(vector);
+    return kernels;
+}
+
+// Rows whose lengths end inside, at and just past the vector widths and the comparison's blocks.
+TEST(LineKernels, ConvertRowsToOpaqueRgbaAndCompareOnlyTheirColours) {
+    for (const auto* kernels : availableKernels()) {
+        SCOPED_TRACE(kernels->name);
+        for (const std::size_t count : {1u, 7u, 8u, 9u, 63u, 64u, 65u, 200u, 1840u}) {
+            SCOPED_TRACE(count);
+            std::vector<std::uint8_t> bgra(count * 4);
+            for (std::size_t i = 0; i < bgra.size(); ++i)
+                bgra[i] = static_cast<std::uint8_t>(i * 131 + i / 7);
+            std::vector<std::uint8_t> rgba(count * 4 + 4, 0x5A);  // one pixel past the end must stay
+            kernels->convertRow(bgra.data(), count, rgba.data());
+            for (std::size_t x = 0; x < count; ++x) {
+                const std::uint8_t* s = &bgra[x * 4];
+                const std::uint8_t* d = &rgba[x * 4];
+                ASSERT_TRUE(d[0] == s[2] && d[1] == s[1] && d[2] == s[0] && d[3] == 255) << x;
+            }
+            EXPECT_EQ(rgba[count * 4], 0x5A);
+            EXPECT_TRUE(kernels->sameColors(bgra.data(), rgba.data(), count));
+
+            // Opacity is not a colour; every colour byte is, wherever it sits.
+            for (std::size_t x = 0; x < count; ++x) bgra[x * 4 + 3] ^= 0x33;
+            EXPECT_TRUE(kernels->sameColors(bgra.data(), rgba.data(), count));
+            for (const std::size_t byte : {std::size_t{0}, count * 2 + 1, count * 4 - 2}) {
+                if (byte % 4 == 3) continue;
+                bgra[byte] ^= 1;
+                EXPECT_FALSE(kernels->sameColors(bgra.data(), rgba.data(), count)) << byte;
+                bgra[byte] ^= 1;
+            }
+        }
+    }
+}
+
+// Every sum a zone of these sizes can have, in each channel, divided as a plain division would: the vector
+// form divides by multiplying and correcting, which must land on the same double every time.
+TEST(LineKernels, ZoneColoursAreThePlainQuotientsOfEverySum) {
+    for (const auto* kernels : availableKernels()) {
+        SCOPED_TRACE(kernels->name);
+        for (const int n : {1, 3, 30, 61, 256}) {
+            SCOPED_TRACE(n);
+            const int width = 64 * n;
+            const int top = 255 * n;
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+            std::vector<Color> zones(64);
+            Color mean;
+            // Zone i, channel c holds the sum `first + 3 * i + c`: 192 sums a row.
+            for (int first = 0; first <= top; first += 192) {
+                const auto sumOf = [&](int zone, int channel) {
+                    return std::min(top, first + 3 * zone + channel);
+                };
+                for (int zone = 0; zone < 64; ++zone)
+                    for (int c = 0; c < 4; ++c) {
+                        const int sum = c < 3 ? sumOf(zone, c) : 0;
+                        for (int k = 0; k < n; ++k)
+                            row[static_cast<std::size_t>(zone * n + k) * 4 + c] =
+                                static_cast<std::uint8_t>(sum / n + (k < sum % n ? 1 : 0));
+                    }
+                kernels->zoneColors(row.data(), width, 64, zones.data(), mean);
+                const double d = n * 255.0;
+                for (int zone = 0; zone < 64; ++zone)
+                    ASSERT_EQ(zones[zone],
+                              Color::rgb(sumOf(zone, 0) / d, sumOf(zone, 1) / d, sumOf(zone, 2) / d))
+                        << first << " zone " << zone;
+            }
+        }
+        // Other zone counts, odd ones too, split as the plain form splits them.
+        std::vector<std::uint8_t> row(1000 * 4);
+        for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i * 29 + i / 3);
+        for (const int zoneCount : {1, 2, 7, 64}) {
+            SCOPED_TRACE(zoneCount);
+            std::vector<Color> zones(zoneCount), plainZones(zoneCount);
+            Color mean, plainMean;
+            kernels->zoneColors(row.data(), 1000, zoneCount, zones.data(), mean);
+            portableLineKernels().zoneColors(row.data(), 1000, zoneCount, plainZones.data(), plainMean);
+            EXPECT_EQ(zones, plainZones);
+            EXPECT_EQ(mean, plainMean);
+        }
+    }
+}
+
+// Smoothing moves each zone colour as the plain blend does, bit for bit, whatever the fraction.
+TEST(LineKernels, BlendColoursAsThePlainBlendDoes) {
+    std::vector<Color> to(64);
+    std::vector<Color> start(64);
+    for (int i = 0; i < 64; ++i) {
+        start[i] = Color::rgb(i / 63.0, 1 - i / 97.0, (i * 37 % 64) / 64.0, 0.25);
+        to[i] = Color::rgb((i * 11 % 64) / 63.0, i / 255.0, 0.1 + i / 71.0, 0.5);
+    }
+    for (const auto* kernels : availableKernels()) {
+        SCOPED_TRACE(kernels->name);
+        for (const double fraction : {-0.5, 0.0, 0.163, 1 / 3.0, 0.999, 1.0, 2.0, std::nan("")}) {
+            SCOPED_TRACE(fraction);
+            auto blended = start;
+            kernels->blendColors(blended.data(), to.data(), blended.size(), fraction);
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(blended[i], interpolated(start[i], to[i], fraction)) << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velaro
