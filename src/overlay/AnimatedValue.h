@@ -57,7 +57,10 @@ public:
             duration_ = animation->duration;
             curve_ = animation->curve;
             running_ = true;
-            if (!ticker_.isActive()) ticker_ = loop_.every(kAnimationFrameInterval, [this] { step(); });
+            // The ticking starts over with each change, and its first step waits a little more than a
+            // frame: a value given a new target every frame (live colours) is repainted by those changes,
+            // and steps of its own in between would only wake the loop once more a frame.
+            ticker_ = loop_.postAfter(kAnimationFrameInterval * 1.25, [this] { step(); });
             if (previous) previous();
             changed();
         } else {
@@ -86,6 +89,7 @@ private:
         if (!running_ || progressAt(loop_.uptime()) >= 1.0) {
             finish();
         } else {
+            ticker_ = loop_.postAfter(kAnimationFrameInterval, [this] { step(); });
             changed();
         }
     }

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTransform>
+#include <algorithm>
 #include <cmath>
 
 namespace velaro {
@@ -47,6 +48,11 @@ void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
         if (stretchedKey_ != contents_.cacheKey() || stretchedRow_.width() != deviceWidth) {
             stretchedRow_ = contents_.scaled(deviceWidth, 1, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            // A row with no translucent pixel (what a capture gives) is told so: the tiling then copies
+            // it instead of blending every pixel over what lies beneath.
+            const auto* pixels = reinterpret_cast<const QRgb*>(stretchedRow_.constBits());
+            if (std::all_of(pixels, pixels + stretchedRow_.width(), [](QRgb p) { return qAlpha(p) == 255; }))
+                stretchedRow_.reinterpretAsFormat(QImage::Format_RGB32);
             stretchedKey_ = contents_.cacheKey();
         }
         // Tiled in device pixels: one row of the stretched image per device row, from the band's left edge.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
@@ -229,6 +230,64 @@ TEST_F(OverlayWindowTest, ABurstOfChangesPaintsAFewTimesAndEndsOnTheLastContent)
         screenshotWhen([&](const QImage& image) { return closeTo(image.pixelColor(probe), Qt::blue, 6); });
     ASSERT_FALSE(last.isNull()) << "the last content never reached the screen";
     EXPECT_LE(paints, 3);
+}
+
+// Translucent windows put their pixels through shared memory of their own, or through Qt's backing store
+// where that is not used. Either way the screen shows what was painted, only in the area the content
+// names, after a change and again after the window was taken off and shown anew (an expose), and nothing
+// is painted or put while nothing changes.
+TEST_F(OverlayWindowTest, PaintedPixelsReachTheScreenThroughEitherUploadPath) {
+    const QColor desktop(0x3a, 0x6e, 0xa5);
+    // Stripes 8 points wide in hues from `hue`, so a misplaced or stale rectangle shows.
+    auto stripe = [](int x, int hue) { return QColor::fromHsv((hue + x / 8 * 17) % 360, 200, 230); };
+    const int left = 1100, top = 500, width = 400, height = 200;
+    for (const bool own : {true, false}) {
+        SCOPED_TRACE(own ? "own shared memory" : "Qt's backing store");
+        host->setOwnUploadAllowed(own);
+        int hue = 0, paints = 0;
+        auto w = host->makeWindow({"upload", Rect(left, screen.height() - top - height, width, height),
+                                   OverlayWindowLevel::mainMenu, 1.0, [&](QPainter& p, Size s) {
+                                       ++paints;
+                                       for (int x = 0; x < s.width; x += 8)
+                                           p.fillRect(QRectF(x, 0, 8, s.height / 2), stripe(x, hue));
+                                   }});
+        // Only the top half is ever painted, and only that half is painted anew: the bottom half stays clear.
+        w->setPaintedArea([](Size s) { return std::vector<Rect>{Rect(0, 0, s.width, s.height / 2)}; });
+        auto shows = [&](const QImage& image, std::optional<int> shownHue) {
+            for (int x = 4; x < width; x += 8 * 7) {
+                const QColor expected = shownHue ? stripe(x, *shownHue) : desktop;
+                if (!closeTo(image.pixelColor(left + x, top + 10), expected, 6) ||
+                    !closeTo(image.pixelColor(left + x, top + height / 2 - 1), expected, 6) ||
+                    !closeTo(image.pixelColor(left + x, top + height / 2 + 1), desktop, 6) ||
+                    !closeTo(image.pixelColor(left + x, top + height - 2), desktop, 6))
+                    return false;
+            }
+            return true;
+        };
+        auto waitToShow = [&](std::optional<int> shownHue) {
+            return shows(screenshotWhen([&](const QImage& image) { return shows(image, shownHue); }), shownHue);
+        };
+        ASSERT_TRUE(waitToShow(std::nullopt)) << "the desktop should be bare where the window goes";
+
+        w->orderFrontRegardless();
+        EXPECT_TRUE(waitToShow(hue)) << "the first picture";
+        hue = 120;
+        w->setNeedsDisplay();
+        EXPECT_TRUE(waitToShow(hue)) << "a changed picture";
+        const int uploads = QtOverlayWindowHost::ownUploads(*w);
+        EXPECT_EQ(uploads > 0, own);
+
+        const int paintsBefore = paints;
+        waitUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(paints, paintsBefore) << "painted with nothing changed";
+        EXPECT_EQ(QtOverlayWindowHost::ownUploads(*w), uploads) << "put with nothing changed";
+
+        w->orderOut();
+        EXPECT_TRUE(waitToShow(std::nullopt)) << "taken off the screen";
+        hue = 240;
+        w->orderFrontRegardless();
+        EXPECT_TRUE(waitToShow(hue)) << "shown anew";
+    }
 }
 
 TEST_F(OverlayWindowTest, AlphaIsBlendedByTheCompositor) {

@@ -27,6 +27,7 @@
 #include "base/MainLoop.h"
 #include "platform/linux/QtOverlayGLSurface.h"
 #include "platform/linux/QtOverlayInput.h"
+#include "platform/linux/QtOverlayShmStore.h"
 #include "platform/linux/X11OverlayStack.h"
 #include "platform/linux/X11Session.h"
 
@@ -35,6 +36,10 @@ namespace velaro {
 namespace {
 
 constexpr const char* kTag = "OVERLAY-WINDOW";
+// How long before its display refresh begins a window's picture may go out, as a share of the refresh.
+constexpr double kFlushSlack = 0.25;
+// How soon a paint that found both of a window's buffers still read by the server tries again, in seconds.
+constexpr double kBufferRetry = 0.002;
 
 }  // namespace
 
@@ -340,6 +345,7 @@ public:
                      QtOverlayGLSurface* gl);
     void renderNow();
     const QRegion& shape() const { return shape_; }
+    int ownUploads() const { return shm_ ? shm_->puts() : 0; }
     bool hasPaintedShape() const { return painted_; }
 
 protected:
@@ -359,6 +365,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override {
         wholeWindow_ = true;
+        if (shm_ && !shm_->resize(devicePixels(), devicePixelRatio())) leaveOwnStore();
         if (store_) store_->resize(event->size());
         if (isExposed()) renderNow();
     }
@@ -371,20 +378,37 @@ private:
     // work nobody sees.
     void flushPaced();
     void flushNow();
+    double refreshInterval() const;
+    // Notes a flush against the refresh it belongs to.
+    void countFlush();
     // Paints the owner's content into the backing store (translucent windows): the parts it can paint in,
     // and what it could paint in last time; the window's whole after an expose or a resize. Returns what
     // it painted.
     QRegion paintStore();
+    // The region the next paint covers, in points; noted as painted.
+    QRegion nextPaintRegion();
+    void paintContent(QPaintDevice& device, const QRegion& region);
+    // Translucent windows on X11 paint into shared memory of their own (see QtOverlayShmStore), opened at
+    // the first paint; where that cannot work they stay with Qt's backing store.
+    bool openOwnStore();
+    void leaveOwnStore();
+    // Paints into the own store and puts the result; false when no buffer is free yet.
+    bool paintOwnStore();
+    QSize devicePixels() const;
 
     QtOverlayWindow& owner_;
     std::unique_ptr<QBackingStore> store_;
+    std::unique_ptr<QtOverlayShmStore> shm_;
+    bool ownStoreTried_ = false;
     QtOverlayGLSurface* gl_;
     bool translucent_;
     int clickCount_ = 1;
     bool painted_ = false;
     QRegion shape_;
-    double lastFlush_ = -1;  // uptime of the last flush
+    // The display refresh the last flush counted against, as the uptime it began at; < 0 before the first.
+    double flushSlot_ = -1;
     bool flushWaits_ = false;
+    double flushDue_ = 0;     // uptime the waiting flush goes out at
     Cancellable flushTimer_;   // last: a waiting flush never runs on a half-destroyed window
     bool paintWaits_ = false;  // a paint was asked for: done once, just before the flush
     bool wholeWindow_ = true;  // the next paint covers the whole window
@@ -407,6 +431,8 @@ public:
     WindowNumber windowNumber() const override { return static_cast<WindowNumber>(surface_->winId()); }
     OverlayGLSurface* glSurface() override { return gl_.get(); }
     QWindow* surface() const { return surface_.get(); }
+    bool ownUploadAllowed() const { return qtHost_.ownUpload_; }
+    int ownUploads() const { return surface_->ownUploads(); }
 
     // Root pixels, y down: Qt keeps a screen's origin and scales distances from it.
     Rect nativeRect() const {
@@ -534,28 +560,57 @@ QtOverlaySurface::QtOverlaySurface(QtOverlayWindow& owner, const std::string& na
 void QtOverlaySurface::flushNow() {
     flushWaits_ = false;
     flushTimer_.cancel();
+    if (paintWaits_ && isExposed() && openOwnStore()) {
+        if (!paintOwnStore()) {
+            // The server still reads both buffers (it lags by more than a frame): try again shortly.
+            flushWaits_ = true;
+            flushDue_ = owner_.loop().uptime() + kBufferRetry;
+            flushTimer_ = owner_.loop().postAfter(kBufferRetry, [this] { flushNow(); });
+            return;
+        }
+        paintWaits_ = false;
+        countFlush();
+        return;
+    }
+    if (shm_) return;  // not shown: painted whole at its expose
     QRegion shown(QRect(QPoint(), size()));
     if (std::exchange(paintWaits_, false) && isExposed()) shown = paintStore();
-    lastFlush_ = owner_.loop().uptime();
+    countFlush();
     // Only what was painted goes to the server: each flush uploads and copies its area, and the
     // compositor repaints it.
     if (isExposed()) store_->flush(shown);
 }
 
-void QtOverlaySurface::flushPaced() {
-    if (flushWaits_) return;  // the flush already waiting takes this paint along
+double QtOverlaySurface::refreshInterval() const {
     const double hz =
         screen() && screen()->refreshRate() >= 30 ? std::min(screen()->refreshRate(), 240.0) : 60.0;
+    return 1 / hz;
+}
+
+void QtOverlaySurface::countFlush() {
+    const double now = owner_.loop().uptime();
+    flushSlot_ = flushSlot_ < 0 ? now : std::max(flushSlot_ + refreshInterval(), now);
+}
+
+void QtOverlaySurface::flushPaced() {
     MainLoop& loop = owner_.loop();
     // A window's first picture goes out at once: at launch the rest of the start-up is queued behind it.
-    if (lastFlush_ < 0) {
+    if (flushSlot_ < 0 && !flushWaits_) {
         flushNow();
         return;
     }
-    const double wait = std::max(0.0, lastFlush_ + 1 / hz - loop.uptime());
+    // One flush a refresh, but a picture that comes a little before its refresh begins goes at once and
+    // counts against that refresh: frames paced at the display's rate arrive a little early or late, and
+    // holding an early one back would cost a wake-up of its own every frame (and let the flushes fall
+    // behind the frames for good).
+    const double now = loop.uptime();
+    const double due = std::max(now, flushSlot_ + refreshInterval() * (1 - kFlushSlack));
+    // The flush already waiting takes this paint along, unless this one may go sooner.
+    if (flushWaits_ && flushDue_ <= due) return;
     // Even when the flush is due at once it goes out after the updates already queued behind this one.
     flushWaits_ = true;
-    flushTimer_ = loop.postAfter(wait, [this] { flushNow(); });
+    flushDue_ = due;
+    flushTimer_ = loop.postAfter(due - now, [this] { flushNow(); });
 }
 
 void QtOverlaySurface::deliver(const QMouseEvent& event) {
@@ -614,9 +669,7 @@ void QtOverlaySurface::renderNow() {
     flushPaced();
 }
 
-QRegion QtOverlaySurface::paintStore() {
-    // Straight into the backing store: the damaged area is cleared and painted anew. Qt's backing stores
-    // clear the painted area of an image with alpha themselves, in beginPaint.
+QRegion QtOverlaySurface::nextPaintRegion() {
     const QRect whole(QPoint(), size());
     const Size points{double(whole.width()), double(whole.height())};
     QRegion area;
@@ -626,22 +679,75 @@ QRegion QtOverlaySurface::paintStore() {
     // What the content could paint in last time and cannot now is painted too, so that it is cleared.
     const QRegion region = std::exchange(wholeWindow_, false) ? QRegion(whole) : area.united(lastArea_);
     lastArea_ = area;
+    return region;
+}
+
+void QtOverlaySurface::paintContent(QPaintDevice& device, const QRegion& region) {
+    const QRect whole(QPoint(), size());
+    QPainter painter(&device);
+    if (region != QRegion(whole)) painter.setClipRegion(region);
+    painter.setRenderHint(QPainter::Antialiasing);
+    owner_.paintContent(painter, Size{double(whole.width()), double(whole.height())});
+}
+
+QRegion QtOverlaySurface::paintStore() {
+    // Straight into the backing store: the damaged area is cleared and painted anew. Qt's backing stores
+    // clear the painted area of an image with alpha themselves, in beginPaint.
+    const QRegion region = nextPaintRegion();
     store_->beginPaint(region);
-    {
-        QPaintDevice* device = store_->paintDevice();
+    QPaintDevice* device = store_->paintDevice();
+    const auto* image = dynamic_cast<const QImage*>(device);
+    if (!image || !image->hasAlphaChannel()) {
         QPainter painter(device);
-        if (region != QRegion(whole)) painter.setClipRegion(region);
-        const auto* image = dynamic_cast<const QImage*>(device);
-        if (!image || !image->hasAlphaChannel()) {
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(whole, Qt::transparent);
-            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        }
-        painter.setRenderHint(QPainter::Antialiasing);
-        owner_.paintContent(painter, points);
+        painter.setClipRegion(region);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(QRect(QPoint(), size()), Qt::transparent);
     }
+    paintContent(*device, region);
     store_->endPaint();
     return region;
+}
+
+bool QtOverlaySurface::openOwnStore() {
+    if (ownStoreTried_) return shm_ != nullptr;
+    ownStoreTried_ = true;
+    if (!translucent_ || !owner_.ownUploadAllowed()) return false;
+    shm_ = QtOverlayShmStore::open(*this);
+    if (shm_ && !shm_->resize(devicePixels(), devicePixelRatio())) shm_.reset();
+    if (shm_) store_.reset();  // Qt's store would keep a segment of its own for nothing
+    return shm_ != nullptr;
+}
+
+void QtOverlaySurface::leaveOwnStore() {
+    shm_.reset();
+    store_ = std::make_unique<QBackingStore>(this);
+    store_->resize(size());
+    wholeWindow_ = true;
+}
+
+QSize QtOverlaySurface::devicePixels() const {
+    return (QSizeF(size()) * devicePixelRatio()).toSize();
+}
+
+bool QtOverlaySurface::paintOwnStore() {
+    QImage* image = shm_->beginPaint();
+    if (!image) return false;
+    const QRegion region = nextPaintRegion();
+    // The buffer holds an older picture: the region is cleared to nothing in device pixels, every one of
+    // which then goes to the server.
+    const double dpr = devicePixelRatio();
+    QRegion device;
+    for (const QRect& r : region)
+        device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
+    device &= QRect(QPoint(), image->size());
+    uchar* bits = image->bits();
+    const qsizetype stride = image->bytesPerLine();
+    for (const QRect& r : device)
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            std::memset(bits + y * stride + r.x() * 4, 0, std::size_t(r.width()) * 4);
+    paintContent(*image, region);
+    shm_->put(device);
+    return true;
 }
 
 // MARK: QtOverlayWindowHost
@@ -710,6 +816,11 @@ QRect QtOverlayWindowHost::qtGeometryFor(const Rect& frame) const {
 QWindow* QtOverlayWindowHost::qtWindow(const OverlayWindow& window) {
     auto* qt = dynamic_cast<const QtOverlayWindow*>(&window);
     return qt ? qt->surface() : nullptr;
+}
+
+int QtOverlayWindowHost::ownUploads(const OverlayWindow& window) {
+    auto* qt = dynamic_cast<const QtOverlayWindow*>(&window);
+    return qt ? qt->ownUploads() : 0;
 }
 
 void QtOverlayWindowHost::stackChanged() {
