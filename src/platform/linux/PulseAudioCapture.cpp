@@ -12,20 +12,82 @@
 
 #include "base/Log.h"
 #include "base/MainLoop.h"
+#include "platform/linux/SharedLibrary.h"
 
 namespace velaro {
 
 namespace {
+// libpulse is opened the first time a capture is made rather than linked: most launches never capture,
+// and linked it would be loaded (with the codecs it pulls in) before the app could show anything.
+#define VELARO_PULSE_FUNCTIONS(X)     \
+    X(context_connect)                \
+    X(context_disconnect)             \
+    X(context_errno)                  \
+    X(context_get_server_info)        \
+    X(context_get_state)              \
+    X(context_new)                    \
+    X(context_set_state_callback)     \
+    X(context_set_subscribe_callback) \
+    X(context_subscribe)              \
+    X(context_unref)                  \
+    X(gettimeofday)                   \
+    X(operation_unref)                \
+    X(stream_connect_record)          \
+    X(stream_disconnect)              \
+    X(stream_drop)                    \
+    X(stream_get_context)             \
+    X(stream_get_sample_spec)         \
+    X(stream_get_state)               \
+    X(stream_new)                     \
+    X(stream_peek)                    \
+    X(stream_readable_size)           \
+    X(stream_set_read_callback)       \
+    X(stream_set_state_callback)      \
+    X(stream_unref)                   \
+    X(strerror)                       \
+    X(threaded_mainloop_free)         \
+    X(threaded_mainloop_get_api)      \
+    X(threaded_mainloop_lock)         \
+    X(threaded_mainloop_new)          \
+    X(threaded_mainloop_set_name)     \
+    X(threaded_mainloop_signal)       \
+    X(threaded_mainloop_start)        \
+    X(threaded_mainloop_stop)         \
+    X(threaded_mainloop_unlock)       \
+    X(threaded_mainloop_wait)         \
+    X(timeval_add)                    \
+    X(usec_to_bytes)
+
+struct PulseLibrary {
+#define VELARO_PULSE_MEMBER(name) decltype(&::pa_##name) name = nullptr;
+    VELARO_PULSE_FUNCTIONS(VELARO_PULSE_MEMBER)
+#undef VELARO_PULSE_MEMBER
+    bool complete = false;
+};
+
+const PulseLibrary& pulseLibrary() {
+    static const PulseLibrary library = [] {
+        PulseLibrary l;
+        const SharedLibrary pulse("libpulse.so.0");
+        l.complete = pulse.isOpen();
+#define VELARO_PULSE_RESOLVE(name) l.complete = pulse.resolve(l.name, "pa_" #name) && l.complete;
+        VELARO_PULSE_FUNCTIONS(VELARO_PULSE_RESOLVE)
+#undef VELARO_PULSE_RESOLVE
+        return l;
+    }();
+    return library;
+}
+
 constexpr const char* kTag = "VIZ-AUDIO";
 // The default output's monitor: what the computer plays, mixed by the server.
 constexpr const char* kMonitorSource = "@DEFAULT_MONITOR@";
 constexpr int kChannels = 2;
 constexpr std::uint32_t kRate = 48000;
 
-timeval inSeconds(double seconds) {
+timeval inSeconds(const PulseLibrary& pa, double seconds) {
     timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC));
+    pa.gettimeofday(&when);
+    pa.timeval_add(&when, static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC));
     return when;
 }
 
@@ -35,6 +97,7 @@ bool sameFormat(const AudioFormat& a, const AudioFormat& b) {
 }  // namespace
 
 struct PulseAudioCapture::Session {
+    const PulseLibrary& pa = pulseLibrary();
     pa_threaded_mainloop* mainloop = nullptr;
     pa_mainloop_api* api = nullptr;
     pa_context* context = nullptr;
@@ -61,28 +124,29 @@ struct PulseAudioCapture::Session {
     std::function<void()> outputChanged;
 
     Session() {
-        mainloop = pa_threaded_mainloop_new();
+        if (!pa.complete) return;
+        mainloop = pa.threaded_mainloop_new();
         if (!mainloop) return;
-        api = pa_threaded_mainloop_get_api(mainloop);
-        pa_threaded_mainloop_set_name(mainloop, "viz.audio.io");
-        if (pa_threaded_mainloop_start(mainloop) < 0) {
-            pa_threaded_mainloop_free(mainloop);
+        api = pa.threaded_mainloop_get_api(mainloop);
+        pa.threaded_mainloop_set_name(mainloop, "viz.audio.io");
+        if (pa.threaded_mainloop_start(mainloop) < 0) {
+            pa.threaded_mainloop_free(mainloop);
             mainloop = nullptr;
         }
     }
 
     ~Session() {
         if (!mainloop) return;
-        pa_threaded_mainloop_lock(mainloop);
+        pa.threaded_mainloop_lock(mainloop);
         open = false;
         disconnect();
-        pa_threaded_mainloop_unlock(mainloop);
-        pa_threaded_mainloop_stop(mainloop);
-        pa_threaded_mainloop_free(mainloop);
+        pa.threaded_mainloop_unlock(mainloop);
+        pa.threaded_mainloop_stop(mainloop);
+        pa.threaded_mainloop_free(mainloop);
     }
 
-    void lock() { pa_threaded_mainloop_lock(mainloop); }
-    void unlock() { pa_threaded_mainloop_unlock(mainloop); }
+    void lock() { pa.threaded_mainloop_lock(mainloop); }
+    void unlock() { pa.threaded_mainloop_unlock(mainloop); }
 
     void freeTimer(pa_time_event*& event) {
         if (event) api->time_free(event);
@@ -94,17 +158,17 @@ struct PulseAudioCapture::Session {
         freeTimer(retry);
         freeTimer(deadline);
         if (stream) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_read_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
+            pa.stream_set_state_callback(stream, nullptr, nullptr);
+            pa.stream_set_read_callback(stream, nullptr, nullptr);
+            pa.stream_disconnect(stream);
+            pa.stream_unref(stream);
             stream = nullptr;
         }
         if (context) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_set_subscribe_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
+            pa.context_set_state_callback(context, nullptr, nullptr);
+            pa.context_set_subscribe_callback(context, nullptr, nullptr);
+            pa.context_disconnect(context);
+            pa.context_unref(context);
             context = nullptr;
         }
         contextReady = streamReady = false;
@@ -112,37 +176,37 @@ struct PulseAudioCapture::Session {
 
     // Starts the chain: connection, then (in the callbacks) the stream on the monitor.
     void connect() {
-        context = pa_context_new(api, "Velaro");
+        context = pa.context_new(api, "Velaro");
         if (!context) return fail("tap-create", PA_ERR_INTERNAL);
-        pa_context_set_state_callback(context, &Session::onContextState, this);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            fail("tap-create", pa_context_errno(context));
+        pa.context_set_state_callback(context, &Session::onContextState, this);
+        if (pa.context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            fail("tap-create", pa.context_errno(context));
     }
 
     void makeStream() {
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
-        stream = pa_stream_new(context, "Velaro visualizer", &spec, nullptr);
-        if (!stream) return fail("aggregate-create", pa_context_errno(context));
-        pa_stream_set_state_callback(stream, &Session::onStreamState, this);
-        pa_stream_set_read_callback(stream, &Session::onReadable, this);
+        stream = pa.stream_new(context, "Velaro visualizer", &spec, nullptr);
+        if (!stream) return fail("aggregate-create", pa.context_errno(context));
+        pa.stream_set_state_callback(stream, &Session::onStreamState, this);
+        pa.stream_set_read_callback(stream, &Session::onReadable, this);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize =
-            static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
+            static_cast<std::uint32_t>(pa.usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
         // The monitor does not keep the output awake: while nothing plays the device may sleep, and the
         // stream then simply delivers nothing.
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
-        if (pa_stream_connect_record(stream, kMonitorSource, &attr, flags) < 0)
-            fail("aggregate-create", pa_context_errno(context));
+        if (pa.stream_connect_record(stream, kMonitorSource, &attr, flags) < 0)
+            fail("aggregate-create", pa.context_errno(context));
     }
 
     // A step failed: while opening the waiting thread hears of it; once open it is a loss to recover from.
     void fail(const char* step, int status) {
         if (opening) {
             if (!failure) failure = Failure{step, status};
-            pa_threaded_mainloop_signal(mainloop, 0);
+            pa.threaded_mainloop_signal(mainloop, 0);
         } else if (open) {
             lost(step, status);
         }
@@ -154,9 +218,9 @@ struct PulseAudioCapture::Session {
         if (!lossLogged) {
             lossLogged = true;
             logLine(kTag,
-                    std::string("capture lost (") + step + ": " + pa_strerror(status) + "); reconnecting");
+                    std::string("capture lost (") + step + ": " + pa.strerror(status) + "); reconnecting");
         }
-        const timeval when = inSeconds(retryDelay);
+        const timeval when = inSeconds(pa, retryDelay);
         retryDelay = std::min(retryDelay * 2, longestRetryDelay);
         retry = api->time_new(api, &when, &Session::onRetry, this);
     }
@@ -173,24 +237,24 @@ struct PulseAudioCapture::Session {
         auto* self = static_cast<Session*>(userdata);
         self->freeTimer(self->deadline);
         self->timedOut = true;
-        pa_threaded_mainloop_signal(self->mainloop, 0);
+        self->pa.threaded_mainloop_signal(self->mainloop, 0);
     }
 
     static void onContextState(pa_context* context, void* userdata) {
         auto* self = static_cast<Session*>(userdata);
-        switch (pa_context_get_state(context)) {
+        switch (self->pa.context_get_state(context)) {
             case PA_CONTEXT_READY:
                 self->contextReady = true;
-                pa_context_set_subscribe_callback(context, &Session::onServerEvent, self);
+                self->pa.context_set_subscribe_callback(context, &Session::onServerEvent, self);
                 if (pa_operation* op =
-                        pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
-                    pa_operation_unref(op);
+                        self->pa.context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+                    self->pa.operation_unref(op);
                 self->askDefaultSink();
                 self->makeStream();
                 break;
             case PA_CONTEXT_FAILED:
             case PA_CONTEXT_TERMINATED:
-                self->fail("tap-create", pa_context_errno(context));
+                self->fail("tap-create", self->pa.context_errno(context));
                 break;
             default:
                 break;
@@ -199,13 +263,13 @@ struct PulseAudioCapture::Session {
 
     static void onStreamState(pa_stream* stream, void* userdata) {
         auto* self = static_cast<Session*>(userdata);
-        switch (pa_stream_get_state(stream)) {
+        switch (self->pa.stream_get_state(stream)) {
             case PA_STREAM_READY:
                 self->onStreamReady(stream);
                 break;
             case PA_STREAM_FAILED:
             case PA_STREAM_TERMINATED:
-                self->fail("aggregate-create", pa_context_errno(pa_stream_get_context(stream)));
+                self->fail("aggregate-create", self->pa.context_errno(self->pa.stream_get_context(stream)));
                 break;
             default:
                 break;
@@ -213,7 +277,7 @@ struct PulseAudioCapture::Session {
     }
 
     void onStreamReady(pa_stream* ready) {
-        const pa_sample_spec* spec = pa_stream_get_sample_spec(ready);
+        const pa_sample_spec* spec = pa.stream_get_sample_spec(ready);
         if (spec->format != PA_SAMPLE_FLOAT32LE) return fail("format-read", PA_ERR_NOTSUPPORTED);
         const AudioFormat now{double(spec->rate), int(spec->channels), true};
         streamReady = true;
@@ -221,7 +285,7 @@ struct PulseAudioCapture::Session {
         if (opening) {
             format = now;
             formatKept = true;
-            pa_threaded_mainloop_signal(mainloop, 0);
+            pa.threaded_mainloop_signal(mainloop, 0);
             return;
         }
         formatKept = sameFormat(now, format);
@@ -238,11 +302,11 @@ struct PulseAudioCapture::Session {
         auto* self = static_cast<Session*>(userdata);
         const void* data = nullptr;
         size_t bytes = 0;
-        while (pa_stream_readable_size(stream) > 0) {
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+        while (self->pa.stream_readable_size(stream) > 0) {
+            if (self->pa.stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
             // A hole (no data) is dropped like data nobody takes.
             if (data) self->deliver(static_cast<const float*>(data), bytes);
-            pa_stream_drop(stream);
+            self->pa.stream_drop(stream);
         }
     }
 
@@ -263,8 +327,8 @@ struct PulseAudioCapture::Session {
     }
 
     void askDefaultSink() {
-        if (pa_operation* op = pa_context_get_server_info(context, &Session::onServerInfo, this))
-            pa_operation_unref(op);
+        if (pa_operation* op = pa.context_get_server_info(context, &Session::onServerInfo, this))
+            pa.operation_unref(op);
     }
 
     static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
@@ -286,8 +350,8 @@ struct PulseAudioCapture::Session {
 PulseAudioCapture::PulseAudioCapture(MainLoop& loop) : loop_(loop), session_(std::make_unique<Session>()) {
     // Called on the sound server's thread; the handler runs on the main loop while this capture lives.
     session_->outputChanged = [&loop, notify = lifetime_.guard([this] {
-                                   if (onOutputChanged_) onOutputChanged_();
-                               })] { loop.post(notify); };
+        if (onOutputChanged_) onOutputChanged_();
+    })] { loop.post(notify); };
 }
 
 PulseAudioCapture::~PulseAudioCapture() {
@@ -307,10 +371,10 @@ AudioCapture::OpenResult PulseAudioCapture::open() {
     s.defaultSink.clear();
     s.retryDelay = firstRetryDelay;
     s.lossLogged = false;
-    const timeval when = inSeconds(openTimeout);
+    const timeval when = inSeconds(s.pa, openTimeout);
     s.deadline = s.api->time_new(s.api, &when, &Session::onDeadline, &s);
     s.connect();
-    while (!s.streamReady && !s.failure && !s.timedOut) pa_threaded_mainloop_wait(s.mainloop);
+    while (!s.streamReady && !s.failure && !s.timedOut) s.pa.threaded_mainloop_wait(s.mainloop);
     s.opening = false;
     s.freeTimer(s.deadline);
 
