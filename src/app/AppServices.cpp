@@ -51,7 +51,8 @@ struct AppServices::Parts {
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11WindowEvents> windowEvents;
     std::unique_ptr<X11MenuBarItems> menuBarItems;
-    // The pointer goes after the capture service: a frame the capture worker is still delivering reads it.
+    // Declared before the capture service, so destroyed after it: the capture service's end waits for the
+    // frame still in an output, and that frame may read the pointer.
     std::unique_ptr<X11PointerSource> pointer;
     std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11WallpaperSource> wallpaperSource;

@@ -88,6 +88,8 @@ void MissionControlDetector::startProbe() {
     baseline_ = shellWindowSnapshot(pid).windows;
     baselineShellPID_ = pid;
     resetDifference();
+    // A new run of probes reads the list afresh.
+    probeMemo_.reset();
     isOverviewActive = false;
     // The timer is owned here, so a probe never outlives the detector.
     timer_ = loop_.every(kProbeSeconds, [this] { poll(); });
@@ -161,9 +163,21 @@ std::set<std::int64_t> MissionControlDetector::largeWindows(const std::set<std::
     return large;
 }
 
+std::shared_ptr<const MissionControlDetector::ShellWindows> MissionControlDetector::probedShellWindows(
+    std::optional<std::int32_t> shellPID) {
+    // The generation is taken before the list: a change in between is read again at the next probe.
+    const auto generation = windows_.generation();
+    if (!probeMemo_ || probeMemo_->generation != generation || probeMemo_->shellPID != shellPID)
+        probeMemo_ = ProbeMemo{generation, shellPID,
+                               std::make_shared<const ShellWindows>(shellWindowSnapshot(shellPID))};
+    return probeMemo_->found;
+}
+
 void MissionControlDetector::poll() {
     const auto pid = shellProcessID();
-    const auto [windows, total] = shellWindowSnapshot(pid);
+    // Shared, not borrowed: whoever hears of a change may start the probe afresh, which lets the memo go.
+    const auto found = probedShellWindows(pid);
+    const auto& [windows, total] = *found;
 
     // A restarted shell numbers its windows anew: what it shows now is its normal state.
     if (pid && baselineShellPID_ != pid) {

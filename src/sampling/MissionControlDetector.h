@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -70,7 +71,8 @@ public:
     ShellWindows shellWindowSnapshot(std::optional<std::int32_t> shellPID);
     // The members of `numbers` whose windows cover at least half of the main screen.
     std::set<std::int64_t> largeWindows(const std::set<std::int64_t>& numbers);
-    // One probe; the timer runs it every 0.15 s while demanded.
+    // One probe; the timer runs it every 0.15 s while demanded. While the list's generation and the shell's
+    // process stay, it answers from what the last probe found instead of reading the list again.
     void poll();
 
 private:
@@ -80,6 +82,8 @@ private:
     void startDetection(std::optional<bool> published);
     void startProbe();
     void desktopReported(std::optional<bool> active);
+    // The shell's windows as the list shows them now, read again only when the list or the shell changed.
+    std::shared_ptr<const ShellWindows> probedShellWindows(std::optional<std::int32_t> shellPID);
 
     WindowList& windows_;
     const Screens& screens_;
@@ -99,6 +103,14 @@ private:
     std::optional<double> emptyDiffSince_;
     std::optional<double> activeSince_;
     std::optional<std::int32_t> cachedShellPID_;
+
+    // What the last probe found and what from: the list's generation (taken before the list) and the shell.
+    struct ProbeMemo {
+        std::uint64_t generation = 0;
+        std::optional<std::int32_t> shellPID;
+        std::shared_ptr<const ShellWindows> found;
+    };
+    std::optional<ProbeMemo> probeMemo_;
 };
 
 }  // namespace velaro

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/FakeDesktopOverview.h"
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
@@ -178,6 +180,51 @@ TEST_F(MissionControlDetectorTest, DemandTagsStartAndStopTheProbe) {
     detector.acquire("overlay");
     loop.advance(0.5);
     EXPECT_FALSE(detector.isOverviewActive());
+}
+
+// Each probe answers from what the previous one found while the list's generation and the shell's process
+// stay, so an idle desktop costs no list copy; every change is still seen at the next probe, with the same
+// timing as a probe that reads every time.
+TEST_F(MissionControlDetectorTest, ProbesReadTheListOnlyAfterItOrTheShellChangedAndStillSeeEveryChange) {
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        double advance;
+        int reads;  // list snapshots taken over the step
+        bool active;
+    };
+    const auto restartShell = [&] {
+        workspace.running[0].pid = kShellPID + 1;  // the list itself stays as it is
+    };
+    const Step steps[] = {
+        {"the first probe reads the list", [] {}, 0.15, 1, false},
+        {"nothing changes: no read", [] {}, 1.5, 0, false},
+        {"an overview appears: the probe reads it and the large windows", [&] { showOverview(); }, 0.15, 2,
+         true},
+        {"it stays: no read, still active", [] {}, 3.0, 0, true},
+        {"it goes: one read, still active within the half second", [&] { windows.setWindows(rest); }, 0.45, 1,
+         true},
+        {"closed at the first probe half a second after the first empty one", [] {}, 0.3, 0, false},
+        {"a list that changes without new windows is read, still no overview", [&] { show({appWindow(3)}); },
+         0.15, 1, false},
+        {"a restarted shell is read anew with an unchanged list", restartShell, 0.15, 1, false},
+        {"and then answered from again", [] {}, 1.5, 0, false},
+    };
+    detector.acquire("overlay");
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        const int before = windows.snapshots;
+        loop.advance(step.advance);
+        EXPECT_EQ(windows.snapshots - before, step.reads);
+        EXPECT_EQ(detector.isOverviewActive(), step.active);
+    }
+    // A fresh acquire takes a new baseline, and its first probe reads the list again.
+    detector.release("overlay");
+    detector.acquire("overlay");
+    const int before = windows.snapshots;
+    loop.advance(0.15);
+    EXPECT_EQ(windows.snapshots - before, 1);
 }
 
 TEST_F(MissionControlDetectorTest, ADetectorDestroyedWhileProbingLeavesNoTimer) {
