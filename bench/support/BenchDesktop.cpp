@@ -101,6 +101,9 @@ ProcessUsage threadsOf(pid_t pid) {
         while (std::getline(status, line))
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
                 usage.wakeups += std::atoll(line.c_str() + 24);
+        std::ifstream io(task.path() / "io");
+        while (std::getline(io, line))
+            if (line.rfind("syscw:", 0) == 0) usage.writes += std::atoll(line.c_str() + 6);
     }
     return usage;
 }
@@ -113,6 +116,13 @@ fs::path selfProgram() {
 
 fs::path selfDirectory() {
     return selfProgram().parent_path();
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 bool ensureDesktop(std::string* why) {
@@ -204,7 +214,10 @@ ProcessUsage Child::usage() const {
 }
 
 UsageWindow::UsageWindow(std::vector<std::function<ProcessUsage()>> processes)
-    : processes_(std::move(processes)), cpu_(processes_.size()), wakeups_(processes_.size()) {}
+    : processes_(std::move(processes)),
+      cpu_(processes_.size()),
+      wakeups_(processes_.size()),
+      writes_(processes_.size()) {}
 
 void UsageWindow::run(double seconds) {
     std::vector<ProcessUsage> before;
@@ -216,6 +229,7 @@ void UsageWindow::run(double seconds) {
         const ProcessUsage after = processes_[i]();
         cpu_[i] = after.cpuSeconds - before[i].cpuSeconds;
         wakeups_[i] = after.wakeups - before[i].wakeups;
+        writes_[i] = after.writes - before[i].writes;
     }
 }
 

@@ -28,6 +28,9 @@ inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 
+// The middle of `values` (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> values);
+
 // A display to run on: the one of DISPLAY, else the test desktop, started once and stopped at exit. False,
 // with `why`, when there is none.
 bool ensureDesktop(std::string* why);
@@ -42,14 +45,17 @@ bool desktopFirst();
 // desktop was not made by scripts/desktop-session.
 std::optional<pid_t> desktopProcess(const std::string& name);
 
-// CPU time (the scheduler's nanosecond counts: tick-based times are too coarse for an idle process) and
-// voluntary context switches (each one a sleep, so each one ends in a wake-up) of every thread of a process.
+// CPU time (the scheduler's nanosecond counts: tick-based times are too coarse for an idle process),
+// voluntary context switches (each one a sleep, so each one ends in a wake-up) and write calls (every flush
+// of requests to the X server is one, as is every other write) of every thread of a process.
 struct ProcessUsage {
     double cpuSeconds = 0;
     long long wakeups = 0;
+    long long writes = 0;
     ProcessUsage& operator+=(const ProcessUsage& o) {
         cpuSeconds += o.cpuSeconds;
         wakeups += o.wakeups;
+        writes += o.writes;
         return *this;
     }
 };
@@ -83,12 +89,14 @@ public:
     void run(double seconds);
     double corePercent(std::size_t process) const { return cpu_[process] / wall_ * 100; }
     double wakeupsPerSecond(std::size_t process) const { return double(wakeups_[process]) / wall_; }
+    double writesPerSecond(std::size_t process) const { return double(writes_[process]) / wall_; }
     double wallSeconds() const { return wall_; }
 
 private:
     std::vector<std::function<ProcessUsage()>> processes_;
     std::vector<double> cpu_;
     std::vector<long long> wakeups_;
+    std::vector<long long> writes_;
     double wall_ = 0;
 };
 
