@@ -39,10 +39,9 @@ AppDelegate::AppDelegate(AppDelegateServices services)
     profileManager_ = std::make_unique<ProfileManager>(services_.defaults);
     services_.updater.start();
     // The settings navigation starts on the Appearance page (its own default).
-    missionControlDetector_ =
-        std::make_unique<MissionControlDetector>(services_.windowList, services_.sampler.screens,
-                                                 services_.sampler.workspace, loop_, services_.overviewShell,
-                                                 services_.desktopOverview);
+    missionControlDetector_ = std::make_unique<MissionControlDetector>(
+        services_.windowList, services_.sampler.screens, services_.sampler.workspace, loop_,
+        services_.overviewShell, services_.desktopOverview);
     greenButtonFill_ = std::make_unique<GreenButtonFillController>(services_.greenButton);
     hotkeyCenter_ = std::make_unique<HotkeyCenter>(services_.hotkeys, loop_);
 }
@@ -59,6 +58,11 @@ void AppDelegate::later(std::function<void()> block) {
     loop_.post(lifetime_.guard(std::move(block)));
 }
 
+void AppDelegate::afterFirstBand(std::function<void()> block) {
+    if (!services_.afterWindowsShown) return later(std::move(block));
+    services_.afterWindowsShown(lifetime_.guard(std::move(block)));
+}
+
 // ---- launch ----
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -73,6 +77,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     // item and the rest of the launch are built.
     const OnboardingStep step = storedOnboardingStep(services_.defaults);
     if (step == OnboardingStep::completed) startRuntimeOnce();
+    // The desktop's icon theme is looked up once the band is out; the tray shows the app's own icon until
+    // then. Asked here, the question goes to the server right behind the band's windows, which are then
+    // mapped while the status item is built.
+    afterFirstBand([this] {
+        if (services_.tray) services_.tray->useDesktopIcons();
+    });
     setupStatusItem();
     if (step != OnboardingStep::completed) showOnboarding();
     applyDockIconPolicy();
@@ -282,7 +292,8 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
             .showWelcomeTour = lifetime_.guard([this] { showOnboarding(); }),
             .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck(); },
             .settings = *overlaySettings_,
-            .loginItem = {loginItem_->isEnabled(), lifetime_.guard([this](bool on) { loginItem_->setEnabled(on); })},
+            .loginItem = {loginItem_->isEnabled(),
+                          lifetime_.guard([this](bool on) { loginItem_->setEnabled(on); })},
             .profileManager = *profileManager_,
             .navigation = settingsNavigation_,
             .loop = loop_,

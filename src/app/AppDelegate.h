@@ -95,6 +95,9 @@ struct AppDelegateServices {
     WallpaperPictureSource* wallpaper = nullptr;
     // The keyboard's layout, for recording shortcuts and naming their keys; without one none can be recorded.
     const KeyboardLayout* keyboardLayout = nullptr;
+    // Runs a block on a later turn once the windows shown so far have their first picture (or never will).
+    // Without it, launch work that waits for the first band runs on the next turn.
+    std::function<void(std::function<void()>)> afterWindowsShown = nullptr;
 };
 
 class AppDelegate {
@@ -199,6 +202,9 @@ private:
     void visualizerEngineStopped();
     // Runs `block` on a later turn of the main loop unless the delegate is gone by then.
     void later(std::function<void()> block);
+    // Runs `block` once the band the launch shows has its first picture out (on the next turn when the
+    // launch shows none), unless the delegate is gone by then: launch work the band need not wait for.
+    void afterFirstBand(std::function<void()> block);
 
     // The members are destroyed in the reverse of this order, which is the teardown: the status item and
     // the windows first, as they read the sampler and the settings, the long-lived models last.

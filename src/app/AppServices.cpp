@@ -27,6 +27,7 @@
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Session.h"
+#include "platform/linux/X11ShownWindows.h"
 #include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WallpaperSource.h"
 #include "platform/linux/X11WindowEvents.h"
@@ -46,6 +47,7 @@ struct AppServices::Parts {
     std::unique_ptr<JsonDefaultsStore> defaults;
     std::unique_ptr<XdgAppCatalog> catalog;
     std::unique_ptr<X11Session> session;
+    std::unique_ptr<X11ShownWindows> shownWindows;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windowList;
     std::unique_ptr<X11Workspace> workspace;
@@ -125,6 +127,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.session = X11Session::open({}, X11Session::qtPixelRatio(), *p.catalog, &why);
     if (!p.session) return fail(why.c_str());
     X11Session& session = *p.session;
+    p.shownWindows = std::make_unique<X11ShownWindows>(session.toolkit(), *p.loop);
     p.screens = std::make_unique<X11Screens>(session);
     p.windowList = std::make_unique<X11WindowList>(session);
     p.workspace = std::make_unique<X11Workspace>(session);
@@ -206,6 +209,9 @@ AppDelegateServices AppServices::delegateServices() {
         .dockPolicy = *p.dockPolicy,
         .wallpaper = p.wallpaper.get(),
         .keyboardLayout = p.keyboardLayout.get(),
+        .afterWindowsShown = [&shown = *p.shownWindows](std::function<void()> block) {
+            shown.afterShown(std::move(block));
+        },
     };
 }
 

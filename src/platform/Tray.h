@@ -80,6 +80,9 @@ public:
     // Puts the icon in the tray (or waits for one to appear) with the given look.
     virtual void show(const TrayAppearance& appearance) = 0;
     virtual void setAppearance(const TrayAppearance& appearance) = 0;
+    // Until this is called the icon shows the app's own pictures; from then on the desktop theme's, where it
+    // has its own. Looking a theme up takes milliseconds that the launch leaves until its first band shows.
+    virtual void useDesktopIcons() = 0;
     // Left and right clicks on the icon, on the main loop.
     virtual Stream<TrayClick> clicks() const = 0;
     // Pops a menu up under the icon; its items' actions run on the main loop once it has closed.

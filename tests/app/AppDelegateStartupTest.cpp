@@ -250,5 +250,47 @@ TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
     EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 
+TEST(AppDelegateStartup, TheTrayTakesTheDesktopsIconsOnlyOnceTheLaunchsWindowsAreShown) {
+    // With the tour done (the band first) and with the tour pending (its window first), and without a way
+    // to learn when windows are shown.
+    for (const auto step : {OnboardingStep::completed, OnboardingStep::welcome}) {
+        for (const bool toldWhenShown : {true, false}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "step " << static_cast<int>(step) << ", told " << toldWhenShown);
+            AppDelegateRig rig;
+            rig.storeStep(step);
+            rig.provideTray = true;
+            std::vector<std::function<void()>> waiting;
+            if (toldWhenShown)
+                rig.afterWindowsShown = [&](std::function<void()> block) {
+                    waiting.push_back(std::move(block));
+                };
+            rig.launch();
+            EXPECT_TRUE(rig.tray.visible) << "the icon is in the tray from the launch on";
+            if (toldWhenShown) {
+                EXPECT_EQ(rig.tray.desktopIconRequests, 0) << "not before the windows are shown";
+                ASSERT_EQ(waiting.size(), 1u);
+                waiting[0]();
+            }
+            EXPECT_EQ(rig.tray.desktopIconRequests, 1);
+            rig.loop.runUntilIdle();
+            EXPECT_EQ(rig.tray.desktopIconRequests, 1) << "asked once";
+        }
+    }
+}
+
+TEST(AppDelegateStartup, WindowsShownAfterTheDelegateIsGoneRunNothingOfIt) {
+    AppDelegateRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    rig.provideTray = true;
+    std::function<void()> waiting;
+    rig.afterWindowsShown = [&](std::function<void()> block) { waiting = std::move(block); };
+    rig.launch();
+    rig.delegate.reset();
+    ASSERT_TRUE(waiting);
+    waiting();
+    EXPECT_EQ(rig.tray.desktopIconRequests, 0);
+}
+
 }  // namespace
 }  // namespace velaro

@@ -74,6 +74,23 @@ TEST(QtTrayAppearance, FollowsEachChange) {
     EXPECT_EQ(tray.appearance().accessibilityValue, "Disabled");
 }
 
+TEST(QtTrayAppearance, ShowsTheAppsOwnIconsUntilTheDesktopsAreAskedFor) {
+    QtTray tray;
+    tray.show({StatusIcon::off, "Velaro — Disabled", "Velaro", "Disabled"});
+    EXPECT_EQ(tray.icon().icon().cacheKey(), bundledStatusIcon(StatusIcon::off).cacheKey());
+    tray.setAppearance({StatusIcon::on, "Velaro — Enabled", "Velaro", "Enabled"});
+    EXPECT_EQ(tray.icon().icon().cacheKey(), bundledStatusIcon(StatusIcon::on).cacheKey());
+    tray.useDesktopIcons();
+    EXPECT_EQ(tray.icon().icon().cacheKey(), statusIcon(StatusIcon::on).cacheKey());
+    tray.setAppearance({StatusIcon::off, "Velaro — Disabled", "Velaro", "Disabled"});
+    EXPECT_EQ(tray.icon().icon().cacheKey(), statusIcon(StatusIcon::off).cacheKey());
+    // Where the theme has no status icons of ours, its icons are the app's own: the switch shows the very
+    // same pictures.
+    if (QIcon::fromTheme(QStringLiteral("velaro-status-on")).isNull()) {
+        EXPECT_EQ(statusIcon(StatusIcon::on).cacheKey(), bundledStatusIcon(StatusIcon::on).cacheKey());
+    }
+}
+
 TEST(QtTrayPlacement, WithoutAnIconPlaceMenusHangFromThePointer) {
     // Offscreen, as on StatusNotifierItem hosts, the tray never says where the icon is.
     QtTray tray;

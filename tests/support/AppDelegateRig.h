@@ -104,6 +104,8 @@ public:
     FakeTray tray;
     FakeDockPolicy dockPolicy;
     bool provideTray = false;
+    // How the delegate learns that the windows it has shown have their first picture; none: the next turn.
+    std::function<void(std::function<void()>)> afterWindowsShown;
     // The visualizer's engines are real, over fake captures that work or not as the test says.
     bool vizEngineWorks = true;
     int vizEnginesMade = 0;
@@ -167,6 +169,7 @@ public:
             .tray = provideTray ? &tray : nullptr,
             .dockPolicy = dockPolicy,
             .keyboardLayout = &keyboardLayout,
+            .afterWindowsShown = afterWindowsShown,
         };
         delegate = std::make_unique<AppDelegate>(std::move(services));
         return *delegate;

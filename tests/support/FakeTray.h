@@ -49,6 +49,7 @@ public:
         appearance = a;
         appearances.push_back(a);
     }
+    void useDesktopIcons() override { ++desktopIconRequests; }
     Stream<TrayClick> clicks() const override { return clicks_.stream(); }
     void popUpMenu(std::vector<TrayMenuItem> items) override { menus.push_back(std::move(items)); }
     std::unique_ptr<TrayPopover> makePopover(std::shared_ptr<TrayPopoverContent> content) override {
@@ -83,6 +84,7 @@ public:
     bool visible = false;
     TrayAppearance appearance;
     std::vector<TrayAppearance> appearances;
+    int desktopIconRequests = 0;
     std::vector<std::vector<TrayMenuItem>> menus;
     // Every popover made, in order; owned by whoever asked for them.
     std::vector<FakeTrayPopover*> popovers;

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
+#include <utility>
 
 #include "platform/Screens.h"
 
@@ -50,22 +51,30 @@ QIcon drawnStatusIcon(StatusIcon which) {
     return icon;
 }
 
-QIcon loadStatusIcon(StatusIcon which) {
-    const QString name =
-        which == StatusIcon::on ? QStringLiteral("velaro-status-on") : QStringLiteral("velaro-status-off");
-    QIcon icon = QIcon::fromTheme(name);
-    if (icon.isNull()) {
-        // A relocatable install (or the build tree, which mirrors the installed layout) keeps the icons in
-        // share/ beside bin/.
-        const QString path = QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/../share/icons/hicolor/scalable/status/") + name +
-                             QStringLiteral(".svg");
-        if (QFileInfo::exists(path)) icon = QIcon(QDir::cleanPath(path));
-    }
+QString statusIconName(StatusIcon which) {
+    return which == StatusIcon::on ? QStringLiteral("velaro-status-on") : QStringLiteral("velaro-status-off");
+}
+
+// The icon the app brings: a relocatable install (or the build tree, which mirrors the installed layout)
+// keeps it in share/ beside bin/; without it, the drawing.
+QIcon loadBundledStatusIcon(StatusIcon which) {
+    QIcon icon;
+    const QString path = QCoreApplication::applicationDirPath() +
+                         QStringLiteral("/../share/icons/hicolor/scalable/status/") + statusIconName(which) +
+                         QStringLiteral(".svg");
+    if (QFileInfo::exists(path)) icon = QIcon(QDir::cleanPath(path));
     if (icon.isNull() || icon.pixmap(kIconPoints).isNull()) icon = drawnStatusIcon(which);
     // Like a template image: the desktop may recolour it to suit the panel.
     icon.setIsMask(true);
     return icon;
+}
+
+// The icon theme's own icon of that name, else the bundled one.
+QIcon loadStatusIcon(StatusIcon which) {
+    QIcon themed = QIcon::fromTheme(statusIconName(which));
+    if (themed.isNull() || themed.pixmap(kIconPoints).isNull()) return bundledStatusIcon(which);
+    themed.setIsMask(true);
+    return themed;
 }
 
 // The desktop's icon nearest to a symbol of the design's vocabulary.
@@ -90,16 +99,26 @@ CoordinateSpace qtCoordinateSpace() {
     return CoordinateSpace(Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())});
 }
 
-}  // namespace
-
-const QIcon& statusIcon(StatusIcon which) {
-    // Each is loaded the first time it is shown: rendering an SVG is start-up work the other may never need.
+// One icon of each kind, made the first time it is asked for (rendering an SVG is start-up work the other
+// may never need) and kept.
+template <QIcon (*load)(StatusIcon)>
+const QIcon& keptIcon(StatusIcon which) {
     if (which == StatusIcon::on) {
-        static const QIcon on = loadStatusIcon(StatusIcon::on);
+        static const QIcon on = load(StatusIcon::on);
         return on;
     }
-    static const QIcon off = loadStatusIcon(StatusIcon::off);
+    static const QIcon off = load(StatusIcon::off);
     return off;
+}
+
+}  // namespace
+
+const QIcon& bundledStatusIcon(StatusIcon which) {
+    return keptIcon<loadBundledStatusIcon>(which);
+}
+
+const QIcon& statusIcon(StatusIcon which) {
+    return keptIcon<loadStatusIcon>(which);
 }
 
 QPoint trayPopupPosition(const QRect& anchor, const QSize& size, const QRect& screen, int panelBottom,
@@ -228,8 +247,14 @@ void QtTray::show(const TrayAppearance& appearance) {
 
 void QtTray::setAppearance(const TrayAppearance& appearance) {
     appearance_ = appearance;
-    icon_.setIcon(statusIcon(appearance.icon));
+    icon_.setIcon(desktopIcons_ ? statusIcon(appearance.icon) : bundledStatusIcon(appearance.icon));
     icon_.setToolTip(QString::fromStdString(appearance.toolTip));
+}
+
+void QtTray::useDesktopIcons() {
+    if (std::exchange(desktopIcons_, true)) return;
+    const QIcon& icon = statusIcon(appearance_.icon);
+    if (icon.cacheKey() != icon_.icon().cacheKey()) icon_.setIcon(icon);
 }
 
 void QtTray::activated(QSystemTrayIcon::ActivationReason reason) {

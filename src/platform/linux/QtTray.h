@@ -30,6 +30,9 @@ public:
 // installed theme icons, else those beside the executable's prefix, else a plain drawing of the same idea.
 // They are masks, 18 × 18 points.
 const QIcon& statusIcon(StatusIcon which);
+// The same without asking the icon theme (which takes milliseconds): the app's own icon, else the drawing.
+// Where the theme has no icon of its own, statusIcon() is this icon (it has the same cache key).
+const QIcon& bundledStatusIcon(StatusIcon which);
 
 // Where a popup of `size` goes under the panel: its top at `panelBottom`, its left at the anchor's left or,
 // for a `centred` popup, centred on the anchor; moved sideways as far as needed to stay on `screen`.
@@ -46,6 +49,7 @@ public:
 
     void show(const TrayAppearance& appearance) override;
     void setAppearance(const TrayAppearance& appearance) override;
+    void useDesktopIcons() override;
     Stream<TrayClick> clicks() const override { return clicks_.stream(); }
     void popUpMenu(std::vector<TrayMenuItem> items) override;
     std::unique_ptr<TrayPopover> makePopover(std::shared_ptr<TrayPopoverContent> content) override;
@@ -69,6 +73,7 @@ private:
     const Screens* screens_;
     QSystemTrayIcon icon_;
     TrayAppearance appearance_;
+    bool desktopIcons_ = false;
     PassthroughSubject<TrayClick> clicks_;
 };
 

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <QGuiApplication>
+#include <QWindow>
 #include <algorithm>
 
 #include "platform/linux/X11Session.h"
@@ -15,6 +17,17 @@ constexpr std::uint32_t kRemove = 0, kAdd = 1;
 // what "activate ignoring other apps" means here.
 constexpr std::uint32_t kSourcePager = 2;
 constexpr std::uint32_t kWithdrawnState = 0, kIconicState = 3;
+
+// The window manager gives the focus only to windows it manages: the overlay windows, the tray icon, popups
+// and tooltips all bypass it.
+bool showsManagedWindow() {
+    const auto windows = QGuiApplication::topLevelWindows();
+    return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) {
+        const Qt::WindowType type = window->type();
+        return window->isVisible() && !window->flags().testFlag(Qt::BypassWindowManagerHint) &&
+               type != Qt::Popup && type != Qt::ToolTip;
+    });
+}
 
 }  // namespace
 
@@ -48,6 +61,7 @@ void X11DockPolicy::setActivationPolicy(ActivationPolicy policy) {
 void X11DockPolicy::addWindow(WindowNumber number) {
     const auto window = static_cast<xcb_window_t>(number);
     if (window == 0 || windows_.contains(window)) return;
+    everAdded_ = true;
     windows_.emplace(window, session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
     const std::uint32_t state = wmState(window);
     if (state == kIconicState) iconic_.insert(window);
@@ -156,6 +170,9 @@ bool X11DockPolicy::isActive() const {
 }
 
 void X11DockPolicy::deactivate() {
+    // Until a window of ours is added or shown none can have had the focus (so at launch): no need to ask
+    // the server whose window is active.
+    if (!everAdded_ && !showsManagedWindow()) return;
     if (!isActive()) return;
     auto* c = session_.desktop().get();
     auto stack = x11::own(xcb_get_property_reply(

@@ -45,6 +45,7 @@ private:
     std::map<xcb_window_t, Subscription> windows_;  // with their property selections
     // Our windows the window manager holds minimised, as their WM_STATE changes told.
     std::set<xcb_window_t> iconic_;
+    bool everAdded_ = false;  // a window was added once: one of ours may hold the focus even once hidden
 };
 
 }  // namespace velaro
