@@ -11,6 +11,7 @@
 #include "music/MusicVisualizerAudioEngine.h"
 #include "overlay/MenuBarOverlayController.h"
 #include "platform/linux/AppcastUpdater.h"
+#include "platform/linux/DesktopMotion.h"
 #include "platform/linux/GnomeShellOverview.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/LinuxChildProcess.h"
@@ -22,14 +23,13 @@
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11MenuBarItems.h"
-#include "platform/linux/DesktopMotion.h"
 #include "platform/linux/X11Permissions.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11ShownWindows.h"
-#include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WallpaperSource.h"
+#include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WindowEvents.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/X11Workspace.h"
@@ -173,6 +173,14 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     return services;
 }
 
+void AppServices::holdSettingsWrites() {
+    parts_->defaults->holdWrites();
+}
+
+void AppServices::releaseSettingsWritesOnceShown() {
+    parts_->shownWindows->afterShown([&defaults = *parts_->defaults] { defaults.releaseWrites(); });
+}
+
 AppDelegateServices AppServices::delegateServices() {
     Parts& p = *parts_;
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
@@ -209,9 +217,8 @@ AppDelegateServices AppServices::delegateServices() {
         .dockPolicy = *p.dockPolicy,
         .wallpaper = p.wallpaper.get(),
         .keyboardLayout = p.keyboardLayout.get(),
-        .afterWindowsShown = [&shown = *p.shownWindows](std::function<void()> block) {
-            shown.afterShown(std::move(block));
-        },
+        .afterWindowsShown =
+            [&shown = *p.shownWindows](std::function<void()> block) { shown.afterShown(std::move(block)); },
     };
 }
 

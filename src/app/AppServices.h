@@ -20,6 +20,10 @@ public:
 
     // What the delegate is built over; every reference stays valid for the life of this object.
     AppDelegateServices delegateServices();
+    // Settings changed from now on wait (the launch migrates a new or older file as the settings load)...
+    void holdSettingsWrites();
+    // ...until the windows shown by then have their first picture: the write waits for the disk.
+    void releaseSettingsWritesOnceShown();
 
 private:
     AppServices();

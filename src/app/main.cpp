@@ -67,13 +67,20 @@ int main(int argc, char** argv) {
     }
     quitOnTerminationSignals(app);
 
+    // What the launch changes in the settings is written after its first band, not before it.
+    services->holdSettingsWrites();
     velaro::AppDelegate delegate(services->delegateServices());
     instance.onReopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app,
                      [&delegate] { delegate.applicationWillTerminate(); });
     // Launching finishes once the loop runs, as the windows and the tray expect.
     QMetaObject::invokeMethod(
-        &app, [&delegate] { delegate.applicationDidFinishLaunching(); }, Qt::QueuedConnection);
+        &app,
+        [&delegate, &services] {
+            delegate.applicationDidFinishLaunching();
+            services->releaseSettingsWritesOnceShown();
+        },
+        Qt::QueuedConnection);
     QApplication::exec();
     return 0;
 }

@@ -39,6 +39,14 @@ TEST(LaunchTest, TheBandShowsWithoutTheSoundOrSettingsLibrariesWhichLoadWhenTheV
     // Up and painted, with neither the sound server's nor GSettings' library (nor what they pull in).
     for (const char* library : {"libpulse", "libsndfile", "libgio-2.0"})
         EXPECT_FALSE(mapsLibrary(app.pid(), library)) << library << " is loaded";
+    // The settings the launch migrated are written once the band is up.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QFile file(app.settingsPath());
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("strokeRadiusMigrated");
+        },
+        std::chrono::seconds(10)))
+        << "the migrated settings were never written";
 
     // The visualizer opens the sound server's library when it starts capturing.
     ASSERT_TRUE(app.writeSettings(

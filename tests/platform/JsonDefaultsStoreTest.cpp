@@ -151,6 +151,39 @@ TEST_F(JsonDefaultsStoreTest, ChangesOfOneTurnGoOutInOneWriteOnTheNextTurn) {
     EXPECT_FALSE(store.hasPendingChanges());
 }
 
+TEST_F(JsonDefaultsStoreTest, HeldChangesWaitAndGoOutTogetherOnTheTurnAfterTheRelease) {
+    // Released normally, flushed while held, and the store gone while held: the changes reach the file.
+    for (const std::string end : {"release", "flush", "destroy"}) {
+        SCOPED_TRACE(end);
+        QFile::remove(QString::fromStdString(path_));
+        auto store = std::make_unique<JsonDefaultsStore>(loop_, path_);
+        store->holdWrites();
+        store->set("overlayColorZones", 5);
+        store->set("liveCaptureFPS", 30);
+        loop_.runUntilIdle();
+        EXPECT_FALSE(exists(path_)) << "written while held";
+        EXPECT_TRUE(store->hasPendingChanges());
+        if (end == "release") {
+            store->releaseWrites();
+            EXPECT_FALSE(exists(path_)) << "the release itself writes nothing";
+            EXPECT_EQ(loop_.pendingPosts(), 1u);
+            loop_.runUntilIdle();
+        } else if (end == "flush") {
+            EXPECT_TRUE(store->flush());
+        } else {
+            store.reset();
+        }
+        EXPECT_EQ(fileJson(), (PlistValue{{"overlayColorZones", 5}, {"liveCaptureFPS", 30}}));
+        if (!store) continue;
+        // Once released, changes go out on the next turn again.
+        store->releaseWrites();
+        store->set("liveCaptureFPS", 60);
+        EXPECT_EQ(loop_.pendingPosts(), 1u);
+        loop_.runUntilIdle();
+        EXPECT_EQ(fileJson()["liveCaptureFPS"], 60);
+    }
+}
+
 TEST_F(JsonDefaultsStoreTest, PendingChangesAreWrittenWhenTheStoreGoesAway) {
     {
         JsonDefaultsStore store(loop_, path_);

@@ -454,7 +454,16 @@ void JsonDefaultsStore::remove(const std::string& key) {
 void JsonDefaultsStore::markChanged(const std::string& key) {
     changedKeys_.insert(key);
     // Every change of this turn of the loop goes out in one write.
-    if (!flushPosted_) postFlush(0);
+    if (!flushPosted_ && !writesHeld_) postFlush(0);
+}
+
+void JsonDefaultsStore::holdWrites() {
+    writesHeld_ = true;
+}
+
+void JsonDefaultsStore::releaseWrites() {
+    writesHeld_ = false;
+    if (!changedKeys_.empty() && !flushPosted_) postFlush(0);
 }
 
 void JsonDefaultsStore::postFlush(double delay) {

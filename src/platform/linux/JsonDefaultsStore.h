@@ -57,6 +57,11 @@ public:
     bool flush();
     // True while changes wait to be written.
     bool hasPendingChanges() const { return !changedKeys_.empty(); }
+    // While held, changes wait instead of going out on the next turn; on release they go out together on
+    // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
+    // waiting for the disk comes after its first band. flush() and the store's end still write at once.
+    void holdWrites();
+    void releaseWrites();
     const std::string& path() const { return path_; }
 
     // Follows the file from now on: edits other programs make are taken in as they land.
@@ -97,6 +102,7 @@ private:
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
     bool flushPosted_ = false;
+    bool writesHeld_ = false;
     bool checkPosted_ = false;
     bool leftoversRemoved_ = false;
     int lockFd_ = -1;
