@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QWindow>
+#include <vector>
 
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "support/VirtualLoop.h"
@@ -136,6 +137,68 @@ TEST_F(QtOverlayWindowHostTest, ContentIsPaintedInTheWindowsPoints) {
     loop.advance(0.05);
     ASSERT_EQ(sizes.size(), 1u);
     EXPECT_EQ(sizes.back(), (Size{64, 24}));
+}
+
+// Pictures asked for at the display's rate are flushed in the turn that asks, at most one a refresh: one
+// that comes a little early counts against the coming refresh; when the flushes fell out of step with
+// pictures that come mid-refresh, they step back in line after a few, dropping one picture; a faster
+// stream of requests is held to one flush a refresh.
+TEST_F(QtOverlayWindowHostTest, FlushesFollowPicturesAtTheDisplayRateAndNeverOutrunTheRefreshes) {
+    std::vector<double> paints;
+    auto w = host.makeWindow(
+        {"w", {0, 0, 64, 24}, 0, 1.0, [&](QPainter&, Size) { paints.push_back(loop.uptime()); }});
+    w->orderFrontRegardless();
+    for (int i = 0; i < 50 && paints.empty(); ++i) {
+        QCoreApplication::processEvents();
+        loop.runUntilIdle();
+    }
+    ASSERT_FALSE(paints.empty()) << "the expose never painted";
+    const double refresh = 1.0 / 60;
+    auto ask = [&] {
+        const std::size_t before = paints.size();
+        w->setNeedsDisplay();
+        w->displayIfNeeded();
+        loop.runUntilIdle();
+        return paints.size() > before;
+    };
+    struct Case {
+        const char* name;
+        double phase;     // of the requests, in refreshes after a first picture that sets the flushes' step
+        double interval;  // between requests, in refreshes
+        double jitter;    // every other request this much late, the others as much early
+        int requests;
+        int paintedAtOnceOfTheLastTen;  // -1: not checked
+    };
+    const Case cases[] = {
+        {"in step", 1.0, 1.0, 0, 30, 10},
+        {"a little early or late", 1.0, 1.0, 0.1, 30, 10},
+        {"mid-refresh, out of step", 0.4, 1.0, 0, 30, 10},
+        {"four a refresh", 0.4, 0.25, 0, 120, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        loop.advance(4 * refresh);  // idle before each case
+        ASSERT_TRUE(ask()) << "after a pause a picture goes at once";
+        const double start = loop.uptime();
+        paints.clear();
+        int atOnce = 0;
+        for (int i = 0; i < c.requests; ++i) {
+            const double at = start + (c.phase + i * c.interval + (i % 2 ? -c.jitter : c.jitter)) * refresh;
+            loop.advance(at - loop.uptime());
+            if (ask() && i >= c.requests - 10) ++atOnce;
+        }
+        loop.advance(3 * refresh);
+        if (c.paintedAtOnceOfTheLastTen >= 0) {
+            EXPECT_EQ(atOnce, c.paintedAtOnceOfTheLastTen);
+        }
+        ASSERT_FALSE(paints.empty());
+        EXPECT_GE(paints.back(), start + (c.phase + (c.requests - 1) * c.interval - c.jitter) * refresh)
+            << "the last picture is painted";
+        const double span = paints.back() - paints.front();
+        EXPECT_LE(double(paints.size() - 1), span / refresh + 1.01) << "more flushes than refreshes";
+        for (std::size_t i = 1; i < paints.size(); ++i)
+            EXPECT_GE(paints[i] - paints[i - 1], 0.74 * refresh) << "flush " << i;
+    }
 }
 
 // Where no compositor runs, transparent pixels would show black and alpha would be ignored: the window

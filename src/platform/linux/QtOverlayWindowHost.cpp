@@ -38,6 +38,9 @@ namespace {
 constexpr const char* kTag = "OVERLAY-WINDOW";
 // How long before its display refresh begins a window's picture may go out, as a share of the refresh.
 constexpr double kFlushSlack = 0.25;
+// How many flushes in a row may wait well into their refresh before the flushes step back in line with
+// the pictures.
+constexpr int kLateFlushesBeforeStep = 3;
 // How soon a paint that found both of a window's buffers still read by the server tries again, in seconds.
 constexpr double kBufferRetry = 0.002;
 
@@ -407,6 +410,8 @@ private:
     QRegion shape_;
     // The display refresh the last flush counted against, as the uptime it began at; < 0 before the first.
     double flushSlot_ = -1;
+    double firstAsked_ = 0;  // uptime of the first paint request the waiting flush takes along
+    int lateFlushes_ = 0;    // flushes in a row whose first request waited more than the slack
     bool flushWaits_ = false;
     double flushDue_ = 0;     // uptime the waiting flush goes out at
     Cancellable flushTimer_;   // last: a waiting flush never runs on a half-destroyed window
@@ -588,8 +593,9 @@ double QtOverlaySurface::refreshInterval() const {
 }
 
 void QtOverlaySurface::countFlush() {
-    const double now = owner_.loop().uptime();
-    flushSlot_ = flushSlot_ < 0 ? now : std::max(flushSlot_ + refreshInterval(), now);
+    const double now = owner_.loop().uptime(), refresh = refreshInterval();
+    lateFlushes_ = now - firstAsked_ > kFlushSlack * refresh ? lateFlushes_ + 1 : 0;
+    flushSlot_ = flushSlot_ < 0 ? now : std::max(flushSlot_ + refresh, now);
 }
 
 void QtOverlaySurface::flushPaced() {
@@ -603,10 +609,23 @@ void QtOverlaySurface::flushPaced() {
     // counts against that refresh: frames paced at the display's rate arrive a little early or late, and
     // holding an early one back would cost a wake-up of its own every frame (and let the flushes fall
     // behind the frames for good).
-    const double now = loop.uptime();
-    const double due = std::max(now, flushSlot_ + refreshInterval() * (1 - kFlushSlack));
-    // The flush already waiting takes this paint along, unless this one may go sooner.
-    if (flushWaits_ && flushDue_ <= due) return;
+    const double now = loop.uptime(), refresh = refreshInterval();
+    double due = std::max(now, flushSlot_ + refresh * (1 - kFlushSlack));
+    if (flushWaits_) {
+        // The flush already waiting takes this paint along, unless this one may go sooner.
+        if (flushDue_ <= due) return;
+    } else {
+        firstAsked_ = now;
+        // Pictures that come once a refresh but always well before it begins (the flushes fell out of
+        // step with them) would each wait, and wake the loop once more. After a few such waits one goes
+        // a refresh later still: the next picture, due by then, takes its place at once and the
+        // refreshes are counted from it, in step with the pictures again. Pictures coming faster than
+        // the refreshes are not held back by this: the next one brings the flush back to its refresh.
+        if (lateFlushes_ >= kLateFlushesBeforeStep && due > now) {
+            due += refresh;
+            lateFlushes_ = 0;
+        }
+    }
     // Even when the flush is due at once it goes out after the updates already queued behind this one.
     flushWaits_ = true;
     flushDue_ = due;
