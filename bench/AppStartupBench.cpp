@@ -246,7 +246,9 @@ BENCHMARK(BM_Idle_Baseline)->Arg(10)->Arg(300)->UseManualTime()->Iterations(1)->
 //   core_pct                the sum of those three: the goal, and the iteration time;
 //   *_raw_core_pct          the server and the compositor as measured while the program ran;
 //   *_painter_core_pct      the same with the painter alone;
-// and wakeups_per_s the program's voluntary context switches a second, every thread. The bare app is
+// and wakeups_per_s the program's voluntary context switches a second, every thread;
+// main_thread_core_pct and main_thread_wakeups_per_s the same for its main thread alone, which receives
+// the frames, paints and uploads (the rest of the app's share is capture and analysis). The bare app is
 // measured the same way and stays the ratio's baseline.
 void repaint(benchmark::State& state, bool bare) {
     const auto program = appProgram(state);
@@ -282,7 +284,8 @@ void repaint(benchmark::State& state, bool bare) {
             state.SkipWithError("the program exited");
             break;
         }
-        UsageWindow window({[&] { return child->usage(); }, usage(server), usage(picom)});
+        UsageWindow window({[&] { return child->usage(); }, usage(server), usage(picom),
+                            [&] { return mainThreadUsageOf(child->pid()); }});
         window.run(10);
         child.reset();
         std::this_thread::sleep_for(std::chrono::seconds(1));  // its windows gone, the desktop settles
@@ -302,6 +305,8 @@ void repaint(benchmark::State& state, bool bare) {
         state.counters["server_painter_core_pct"] = serverAlone;
         state.counters["compositor_painter_core_pct"] = compositorAlone;
         state.counters["wakeups_per_s"] = window.wakeupsPerSecond(0);
+        state.counters["main_thread_core_pct"] = window.corePercent(3);
+        state.counters["main_thread_wakeups_per_s"] = window.wakeupsPerSecond(3);
         if (!server) state.counters["server_unknown"] = 1;
         if (!picom) state.counters["compositor_unknown"] = 1;
     }

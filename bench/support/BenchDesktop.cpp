@@ -89,22 +89,27 @@ private:
     fs::path state_;
 };
 
+// One thread, from its /proc/<pid>/task/<tid> folder.
+ProcessUsage taskUsage(const fs::path& task) {
+    ProcessUsage usage;
+    std::ifstream schedstat(task / "schedstat");
+    unsigned long long runNs = 0;
+    if (schedstat >> runNs) usage.cpuSeconds += double(runNs) / 1e9;
+    std::ifstream status(task / "status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) usage.wakeups += std::atoll(line.c_str() + 24);
+    std::ifstream io(task / "io");
+    while (std::getline(io, line))
+        if (line.rfind("syscw:", 0) == 0) usage.writes += std::atoll(line.c_str() + 6);
+    return usage;
+}
+
 ProcessUsage threadsOf(pid_t pid) {
     ProcessUsage usage;
     std::error_code ignored;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
-        std::ifstream schedstat(task.path() / "schedstat");
-        unsigned long long runNs = 0;
-        if (schedstat >> runNs) usage.cpuSeconds += double(runNs) / 1e9;
-        std::ifstream status(task.path() / "status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                usage.wakeups += std::atoll(line.c_str() + 24);
-        std::ifstream io(task.path() / "io");
-        while (std::getline(io, line))
-            if (line.rfind("syscw:", 0) == 0) usage.writes += std::atoll(line.c_str() + 6);
-    }
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored))
+        usage += taskUsage(task.path());
     return usage;
 }
 
@@ -162,6 +167,11 @@ std::optional<pid_t> desktopProcess(const std::string& name) {
 
 ProcessUsage usageOf(pid_t pid) {
     return threadsOf(pid);
+}
+
+ProcessUsage mainThreadUsageOf(pid_t pid) {
+    const std::string id = std::to_string(pid);
+    return taskUsage(fs::path("/proc") / id / "task" / id);
 }
 
 Child::Child(const fs::path& program, const std::string& defaultsJson,

@@ -60,6 +60,8 @@ struct ProcessUsage {
     }
 };
 ProcessUsage usageOf(pid_t pid);
+// The main thread of a process alone.
+ProcessUsage mainThreadUsageOf(pid_t pid);
 
 // A program started with its own settings folder holding `defaultsJson` and the extra environment; ended
 // and reaped when this goes.
