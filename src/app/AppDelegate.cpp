@@ -78,8 +78,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     const OnboardingStep step = storedOnboardingStep(services_.defaults);
     if (step == OnboardingStep::completed) startRuntimeOnce();
     // The desktop's icon theme is looked up once the band is out; the tray shows the app's own icon until
-    // then. Asked here, the question goes to the server right behind the band's windows, which are then
-    // mapped while the status item is built.
+    // then.
     afterFirstBand([this] {
         if (services_.tray) services_.tray->useDesktopIcons();
     });
@@ -127,6 +126,11 @@ void AppDelegate::startRuntime() {
     // rule reads nothing those deliveries change.
     updateOverlayVisibility();
     services_.overlayHost.commitBatch();
+    // The screen's corner windows follow the band's first picture. Asked here, the question goes to the
+    // server right behind the band's windows, which are then mapped while the rest of the launch is built.
+    afterFirstBand([this] {
+        if (overlayController_) overlayController_->makeHeldWindows();
+    });
     updateProgressEngineDemand();
     syncVisualizer();
     syncProgressBar();

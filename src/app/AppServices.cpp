@@ -208,8 +208,8 @@ AppDelegateServices AppServices::delegateServices() {
                         p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
         .desktopOverview = p.overview.get(),
-        .makeOverlayController = overlayControllerFactory(
-            OverlayControllerServices{*p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get()}),
+        .makeOverlayController = overlayControllerFactory(OverlayControllerServices{
+            *p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get(), true}),
         .makeVisualizerEngine = visualizerEngineFactory(*p.loop),
         .reduceMotion = [] { return desktopReducesMotion(); },
         .toolkitWindows = true,

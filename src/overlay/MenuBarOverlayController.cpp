@@ -66,7 +66,8 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
       settings_(settings),
       appWatcher_(appWatcher),
       services_(services),
-      driftClock_(settings, services.loop) {
+      driftClock_(settings, services.loop),
+      holdCorners_(services.holdCornerWindows) {
     // First: building the windows already asks the monitor to start or stop.
     ordering_ = std::make_unique<WindowOrdering>(
         settings_, sampler_,
@@ -214,11 +215,27 @@ void MenuBarOverlayController::buildScreen(const ScreenInfo& screen) {
                 UnifiedBandInputs{screen, frame, barLevel(), unifiedBottomCornerDepth(), *s.feed});
         }
     }
+    if (!holdCorners_ || renderMode_ != OverlayRenderMode::unified) buildCorners(s);
+    screens_.push_back(std::move(s));
+}
+
+void MenuBarOverlayController::buildCorners(ScreenWindows& s) {
     for (ScreenCorner corner : cornersOf(renderMode_))
         s.corners.push_back(std::make_unique<CornerOverlayWindow>(corner, services_.host, services_.loop,
                                                                   settings_, *s.feed, driftClock_,
                                                                   Rect{0, 0, 48, 48}, cornerLevel(corner)));
-    screens_.push_back(std::move(s));
+}
+
+void MenuBarOverlayController::makeHeldWindows() {
+    if (!std::exchange(holdCorners_, false)) return;
+    bool made = false;
+    for (auto& s : screens_) {
+        if (!s.corners.empty()) continue;
+        buildCorners(s);
+        made = true;
+    }
+    // Levels, frames and order as every change of them applies them: where the corners would be now.
+    if (made) applyLevelsAndFrames();
 }
 
 double MenuBarOverlayController::unifiedBottomCornerDepth() const {

@@ -51,6 +51,9 @@ struct OverlayControllerServices {
     Workspace& workspace;
     // The window list the corners set below the active window are ordered against; without it they are not.
     WindowList* windowList = nullptr;
+    // In the unified mode the corner windows are left out until makeHeldWindows(): the launch makes and
+    // maps the band first, the screen's corners right after its first picture.
+    bool holdCornerWindows = false;
 };
 
 // What a unified band window is built from: the screen it hangs from, its frame and level, and what its view
@@ -116,6 +119,7 @@ public:
     void resetPrevTickOwner() override { memory_.resetPrevTickOwner(); }
     // Brings the wallpaper and screen-top corners forward (the screen-top ones just below their band).
     void orderFrontCornerWindows() override;
+    void makeHeldWindows() override;
     // Follows the detector's overview flag, and asks it to probe while the overlay needs it. The detector
     // must outlive the controller.
     void attachOverviewDetector(MissionControlDetector& detector) override;
@@ -225,6 +229,7 @@ private:
     RevealColorHold currentColors() const;
 
     void buildScreen(const ScreenInfo& screen);
+    void buildCorners(ScreenWindows& s);
     void installObservers();
     void installSubscriptions();
     void pushInitialCaptureSettings();
@@ -261,6 +266,7 @@ private:
     bool colorFlushScheduled_ = false;
     MissionControlDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
+    bool holdCorners_ = false;  // corner windows of the unified mode wait for makeHeldWindows()
     std::function<void()> belowActiveRepair_;
     ColorMemory memory_;
     Cancellable holdCheckEarly_, holdCheckLate_;

@@ -28,6 +28,9 @@ public:
     // Forgets the owner seen on the last tick, so the next tick counts as a change of owner.
     virtual void resetPrevTickOwner() = 0;
     virtual void orderFrontCornerWindows() = 0;
+    // Makes the corner windows a controller built with `holdCornerWindows` left out, placed and shown as
+    // they would have been; once. Nothing for a controller that held none back.
+    virtual void makeHeldWindows() {}
     // The controller follows the detector (it hides and reorders its windows while the overview shows).
     virtual void attachOverviewDetector(MissionControlDetector& detector) = 0;
 

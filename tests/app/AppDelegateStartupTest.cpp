@@ -2,6 +2,8 @@
 // whichever path comes first, the reminder banner, the editing query and the reopen handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/StatusItemController.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "onboarding/TourControls.h"
@@ -250,7 +252,7 @@ TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
     EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 
-TEST(AppDelegateStartup, TheTrayTakesTheDesktopsIconsOnlyOnceTheLaunchsWindowsAreShown) {
+TEST(AppDelegateStartup, TheTrayTakesTheDesktopsIconsAndTheBandItsCornersOnlyOnceTheLaunchsWindowsAreShown) {
     // With the tour done (the band first) and with the tour pending (its window first), and without a way
     // to learn when windows are shown.
     for (const auto step : {OnboardingStep::completed, OnboardingStep::welcome}) {
@@ -267,16 +269,35 @@ TEST(AppDelegateStartup, TheTrayTakesTheDesktopsIconsOnlyOnceTheLaunchsWindowsAr
                 };
             rig.launch();
             EXPECT_TRUE(rig.tray.visible) << "the icon is in the tray from the launch on";
+            const auto heldWindowsMade = [&] {
+                if (rig.controllers.empty()) return 0l;
+                const auto& calls = rig.controller().calls;
+                return static_cast<long>(std::count(calls.begin(), calls.end(), "held windows"));
+            };
             if (toldWhenShown) {
                 EXPECT_EQ(rig.tray.desktopIconRequests, 0) << "not before the windows are shown";
-                ASSERT_EQ(waiting.size(), 1u);
-                waiting[0]();
+                EXPECT_EQ(heldWindowsMade(), 0);
+                ASSERT_FALSE(waiting.empty());
+                for (const auto& block : waiting) block();
             }
             EXPECT_EQ(rig.tray.desktopIconRequests, 1);
+            EXPECT_EQ(heldWindowsMade(), 1) << "the band's corners follow it";
             rig.loop.runUntilIdle();
             EXPECT_EQ(rig.tray.desktopIconRequests, 1) << "asked once";
         }
     }
+}
+
+TEST(AppDelegateStartup, ARuntimeTheTourStartsLaterMakesItsHeldWindowsToo) {
+    AppDelegateRig rig;  // the welcome step, capture not yet allowed: no runtime at launch
+    rig.permissions.screenCapture = false;
+    auto& d = rig.launch();
+    ASSERT_TRUE(rig.controllers.empty());
+    d.tourRequestsRuntime();
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.controllers.size(), 1u);
+    const auto& calls = rig.controller().calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "held windows"), 1);
 }
 
 TEST(AppDelegateStartup, WindowsShownAfterTheDelegateIsGoneRunNothingOfIt) {

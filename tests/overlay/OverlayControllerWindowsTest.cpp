@@ -327,5 +327,58 @@ TEST_F(OverlayControllerTest, SeamChangeRefitsTheBandOnALaterTurnAndLiveStyleTur
     EXPECT_TRUE(test::inside(*rig.sampler)->streams.blurCaptureEnabled);
 }
 
+// What each corner window shows and where: made at once, or held back and made later.
+struct CornerState {
+    ScreenCorner corner;
+    Rect frame;
+    int level;
+    bool visible;
+    double alpha;
+    friend bool operator==(const CornerState&, const CornerState&) = default;
+};
+
+TEST_F(OverlayControllerTest, HeldCornerWindowsAreMadeLaterExactlyAsTheyWouldHaveBeen) {
+    // The app's default look, always on, and rounded screen corners of every kind of stacking.
+    const std::vector<std::function<void()>> looks = {
+        [] {},
+        [this] { settings.keepOverlayAlwaysOn = true; },
+        [this] {
+            settings.cornerBottomLeftZ = BottomCornerZ::above;
+            settings.cornerScreenTopLeftZ = BottomCornerZ::wallpaper;
+            auto c = settings.corners();
+            c.screenTopLeftEnabled = c.screenTopRightEnabled = true;
+            c.screenTopRadius = 10;
+            c.bottomRadius = 16;
+            settings.corners = c;
+        },
+    };
+    for (std::size_t look = 0; look < looks.size(); ++look) {
+        SCOPED_TRACE(look);
+        looks[look]();
+        settle();
+        std::vector<CornerState> made[2];
+        for (const bool hold : {false, true}) {
+            auto held = services();
+            held.holdCornerWindows = hold;
+            controller = std::make_unique<MenuBarOverlayController>(
+                *rig.sampler, settings, nullptr, held, bandOnlyUnifiedMode(host, rig.loop, settings));
+            controller->show(true);
+            settle();
+            EXPECT_EQ(screen().corners.empty(), hold) << "the band comes alone only when held";
+            EXPECT_TRUE(band().isVisible());
+            controller->makeHeldWindows();
+            controller->makeHeldWindows();  // once
+            settle();
+            for (const auto& w : screen().corners)
+                made[hold].push_back({w->corner(), w->window().frame(), w->window().level(),
+                                      w->window().isVisible(), w->window().alphaValue()});
+            controller.reset();
+            settle();
+        }
+        ASSERT_EQ(made[0].size(), 4u);
+        EXPECT_EQ(made[1], made[0]);
+    }
+}
+
 }  // namespace
 }  // namespace velaro::test

@@ -52,6 +52,7 @@ public:
     bool unifiedRevealPending() const override { return revealPending; }
     void resetPrevTickOwner() override { calls.push_back("reset owner"); }
     void orderFrontCornerWindows() override { calls.push_back("corners front"); }
+    void makeHeldWindows() override { calls.push_back("held windows"); }
     void attachOverviewDetector(MissionControlDetector&) override { ++attachCount; }
     void setOnRevealPendingChanged(std::function<void()> callback) override {
         onRevealPending = std::move(callback);
