@@ -240,10 +240,11 @@ TEST_F(OverlayWindowTest, PaintedPixelsReachTheScreenThroughEitherUploadPath) {
     const QColor desktop(0x3a, 0x6e, 0xa5);
     // Stripes 8 points wide in hues from `hue`, so a misplaced or stale rectangle shows.
     auto stripe = [](int x, int hue) { return QColor::fromHsv((hue + x / 8 * 17) % 360, 200, 230); };
-    const int left = 1100, top = 500, width = 400, height = 200;
+    const int left = 1100, top = 500;
     for (const bool own : {true, false}) {
         SCOPED_TRACE(own ? "own shared memory" : "Qt's backing store");
         host->setOwnUploadAllowed(own);
+        int width = 400, height = 200;
         int hue = 0, paints = 0;
         auto w = host->makeWindow({"upload", Rect(left, screen.height() - top - height, width, height),
                                    OverlayWindowLevel::mainMenu, 1.0, [&](QPainter& p, Size s) {
@@ -287,6 +288,14 @@ TEST_F(OverlayWindowTest, PaintedPixelsReachTheScreenThroughEitherUploadPath) {
         hue = 240;
         w->orderFrontRegardless();
         EXPECT_TRUE(waitToShow(hue)) << "shown anew";
+
+        // Larger: the pixels are kept at the new size (new buffers on the own path).
+        width = 520;
+        height = 260;
+        hue = 300;
+        w->setFrame(Rect(left, screen.height() - top - height, width, height), false);
+        EXPECT_TRUE(waitToShow(hue)) << "resized";
+        EXPECT_EQ(QtOverlayWindowHost::ownUploads(*w) > uploads, own);
     }
 }
 
