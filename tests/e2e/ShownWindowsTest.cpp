@@ -64,6 +64,21 @@ TEST(ShownWindowsTest, ABlockRunsWhenNothingWasShownAndAgainForALaterAsk) {
     ASSERT_TRUE(waitUntil([&] { return runs == 2; })) << "a second marker never came back";
 }
 
+TEST(ShownWindowsTest, AMarkerThatNeverComesBackStillLetsTheBlocksRunWithinASecondOrSo) {
+    VELARO_REQUIRE_DESKTOP();
+    QtMainLoop loop;
+    // A connection nobody reads: the marker's event stays there, as a lost one would.
+    xcb_connection_t* unread = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(unread), 0);
+    {
+        X11ShownWindows shown(unread, loop);
+        bool ran = false;
+        shown.afterShown([&] { ran = true; });
+        EXPECT_TRUE(waitUntil([&] { return ran; }, std::chrono::seconds(5))) << "the blocks waited for good";
+    }
+    xcb_disconnect(unread);
+}
+
 TEST(ShownWindowsTest, WithoutAConnectionTheBlockRunsOnTheNextTurn) {
     VELARO_REQUIRE_DESKTOP();
     QtMainLoop loop;

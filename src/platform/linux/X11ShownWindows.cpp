@@ -8,6 +8,14 @@
 
 namespace velaro {
 
+namespace {
+
+// What the launch puts after its first band (the tray's theme icon, the corner windows, the settings it
+// migrated) must not hang on one lost event: past this, the blocks run without the marker.
+constexpr double kMarkerTimeout = 1.0;
+
+}  // namespace
+
 X11ShownWindows::X11ShownWindows(xcb_connection_t* toolkit, MainLoop& loop)
     : toolkit_(toolkit), loop_(loop) {}
 
@@ -40,6 +48,7 @@ void X11ShownWindows::afterShown(std::function<void()> block) {
     xcb_send_event(toolkit_, 0, marker_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
     xcb_flush(toolkit_);
     QCoreApplication::instance()->installNativeEventFilter(this);
+    giveUp_ = loop_.postAfter(kMarkerTimeout, lifetime_.guard([this] { markerCameBack(); }));
 }
 
 bool X11ShownWindows::nativeEventFilter(const QByteArray& type, void* message, qintptr*) {
@@ -52,6 +61,7 @@ bool X11ShownWindows::nativeEventFilter(const QByteArray& type, void* message, q
 }
 
 void X11ShownWindows::markerCameBack() {
+    giveUp_.cancel();
     QCoreApplication::instance()->removeNativeEventFilter(this);
     xcb_destroy_window(toolkit_, marker_);
     xcb_flush(toolkit_);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/Cancellable.h"
 #include "base/Lifetime.h"
 
 namespace velaro {
@@ -25,7 +26,8 @@ public:
     // Runs `block` on the main loop once every window shown before this call has been exposed and painted,
     // or was not exposed at all (covered, or cut to nothing): a marker sent after the maps comes back behind
     // their exposes, and the toolkit hands those to their windows a turn later, before the block runs.
-    // Nothing waits for the server meanwhile. Without a connection the block runs on the next turn.
+    // Nothing waits for the server meanwhile. Without a connection the block runs on the next turn; a marker
+    // that does not come back within a second (lost on the way) is not waited for any longer.
     void afterShown(std::function<void()> block);
 
 private:
@@ -37,6 +39,7 @@ private:
     xcb_window_t marker_ = 0;  // while a marker is on its way
     std::vector<std::function<void()>> waiting_;
     Lifetime lifetime_;
+    Cancellable giveUp_;  // while a marker is on its way
 };
 
 }  // namespace velaro
