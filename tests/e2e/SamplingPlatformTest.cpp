@@ -2,6 +2,7 @@
 // the menu bar, a maximised client window is the filled window, activation and iconifying are reported.
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -142,6 +143,11 @@ public:
                             XCB_ATOM_CARDINAL, 32, 1, &opacity);
         xcb_flush(x_->get());
     }
+    void raise() {
+        const std::uint32_t above[] = {XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(x_->get(), window_, XCB_CONFIG_WINDOW_STACK_MODE, above);
+        xcb_flush(x_->get());
+    }
     void setMapped(bool mapped) {
         if (mapped)
             xcb_map_window(x_->get(), window_);
@@ -212,6 +218,92 @@ TEST_F(SamplingPlatformTest, TheWindowListFollowsEveryChangeAndCostsNoRequestWhi
     for (const auto& step : steps) {
         step.change();
         EXPECT_TRUE(waitUntil([&] { return step.seen(listed()); })) << step.what;
+    }
+}
+
+// A list kept across changes guesses that the windows it knew are still there and asks their attributes and
+// geometry before it knows; each step below makes the guess right, partly right or wrong, and the kept list
+// must then answer exactly as a list reading the desktop from scratch.
+TEST_F(SamplingPlatformTest, AKeptListAnswersAsAFreshReadAfterEveryKindOfChange) {
+    OtherProgram client("velaro-kept-list", "300x200+400+300");
+    ASSERT_TRUE(client.started());
+    ASSERT_TRUE(waitUntil([&] { return client.framedWindow() != 0; }));
+    auto first = std::make_unique<PopUpMenu>(100, 400, 120, 80);
+    auto second = std::make_unique<PopUpMenu>(150, 420, 120, 80);
+    std::unique_ptr<PopUpMenu> third;
+    auto x = x11::Connection::open();
+    ASSERT_TRUE(x);
+    const auto moveClient = [&](int left, int top) {
+        const std::uint32_t position[] = {std::uint32_t(left), std::uint32_t(top)};
+        xcb_configure_window(x->get(), client.window(), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, position);
+        xcb_flush(x->get());
+    };
+    const auto find = [](const std::vector<WindowInfo>& list, std::uint32_t window) {
+        return std::find_if(list.begin(), list.end(),
+                            [&](const WindowInfo& w) { return w.number == std::int64_t(window); });
+    };
+    const auto leftOf = [&](const std::vector<WindowInfo>& list, std::uint32_t window) -> std::optional<double> {
+        const auto it = find(list, window);
+        if (it == list.end() || !it->bounds) return std::nullopt;
+        return it->bounds->minX();
+    };
+    const auto listed = [&](const std::vector<WindowInfo>& list, std::uint32_t window) {
+        return find(list, window) != list.end();
+    };
+    std::uint32_t gone = 0;
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::function<bool(const std::vector<WindowInfo>&)> seen;
+    };
+    const std::vector<Step> steps = {
+        {"a pop-up moves", [&] { first->moveTo(110, 400); },
+         [&](const auto& list) { return leftOf(list, first->window()) == 110; }},
+        {"the other pop-up comes to the front", [&] { second->raise(); },
+         [&](const auto& list) { return find(list, second->window()) < find(list, first->window()); }},
+        {"the managed window moves in its frame", [&] { moveClient(420, 310); },
+         [&](const auto& list) {
+             const auto left = leftOf(list, client.window());
+             return left && *left >= 400 && *left <= 425;
+         }},
+        {"a pop-up opens while another moves",
+         [&] {
+             third = std::make_unique<PopUpMenu>(500, 100, 60, 60);
+             second->moveTo(160, 420);
+         },
+         [&](const auto& list) {
+             return listed(list, third->window()) && leftOf(list, second->window()) == 160;
+         }},
+        {"a pop-up closes while the managed window moves",
+         [&] {
+             gone = first->window();
+             first.reset();
+             moveClient(440, 320);
+         },
+         [&](const auto& list) {
+             const auto left = leftOf(list, client.window());
+             return !listed(list, gone) && left && *left >= 420 && *left <= 445;
+         }},
+        {"every pop-up closes", [&] {
+             second.reset();
+             third.reset();
+         },
+         [&](const auto& list) {
+             return std::none_of(list.begin(), list.end(), [](const WindowInfo& w) {
+                 return w.layer == WindowLevel::popUpMenu && w.ownerPID == 1;
+             });
+         }},
+    };
+    (void)windows->snapshot();
+    for (const auto& step : steps) {
+        step.change();
+        std::vector<WindowInfo> kept, fresh;
+        // Another program may change the desktop between the two reads: they need to agree once.
+        EXPECT_TRUE(waitUntil([&] {
+            kept = windows->snapshot();
+            fresh = X11WindowList(**session).snapshot();
+            return step.seen(kept) && kept == fresh;
+        })) << step.what << ": " << kept.size() << " windows kept, " << fresh.size() << " read afresh";
     }
 }
 

@@ -197,9 +197,31 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     const xcb_window_t root = connection.root();
     auto atom = [&connection](const std::string& n) { return connection.atom(n); };
 
-    // Round trip 1: the root's children (bottom to top) and the managed clients.
+    // Round trip 1: the root's children (bottom to top) and the managed clients, and, asked beside them on
+    // the guess that the last read's windows are still there (as after a move or a restack), the attributes
+    // of the last read's top-level windows and the geometry of the windows it described. A change that
+    // leaves the set of windows as it was, the most common one, then costs this round trip alone; what the
+    // guess missed is asked below, what it asked in vain is dropped.
     auto treeAsk = xcb_query_tree(c, root);
     auto stackingAsk = x11::askProperty(c, root, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 8192);
+    std::unordered_map<xcb_window_t, xcb_get_window_attributes_cookie_t> attrAsks;
+    attrAsks.reserve(rootChildren_.size());
+    for (auto child : rootChildren_) attrAsks.emplace(child, xcb_get_window_attributes(c, child));
+    std::unordered_map<xcb_window_t, xcb_get_geometry_cookie_t> geometryAsks;
+    geometryAsks.reserve(order_.size());
+    for (auto w : order_)
+        if (auto it = known_.find(w); it != known_.end())
+            geometryAsks.emplace(it->second.topLevel, xcb_get_geometry(c, it->second.topLevel));
+    // Whatever is left unused is dropped unread, however this read ends.
+    struct Discard {
+        xcb_connection_t* c;
+        std::unordered_map<xcb_window_t, xcb_get_window_attributes_cookie_t>& attrs;
+        std::unordered_map<xcb_window_t, xcb_get_geometry_cookie_t>& geometries;
+        ~Discard() {
+            for (const auto& [w, ask] : attrs) xcb_discard_reply(c, ask.sequence);
+            for (const auto& [w, ask] : geometries) xcb_discard_reply(c, ask.sequence);
+        }
+    } discard{c, attrAsks, geometryAsks};
     auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
     auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
     if (!tree) return false;
@@ -207,10 +229,18 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     const int childCount = xcb_query_tree_children_length(tree.get());
     const auto clients = x11::values32(stacking.get());
 
-    // Round trip 2: attributes of every top-level window, and the parent of each client not seen before
-    // (or whose frame is gone, as after a window-manager restart).
+    // Round trip 2, only when there are new top-level windows or clients: attributes of the new top-level
+    // windows, and the parent of each client not seen before (or whose frame is gone, as after a
+    // window-manager restart).
     std::vector<xcb_get_window_attributes_cookie_t> topAttrAsks(childCount);
-    for (int i = 0; i < childCount; ++i) topAttrAsks[i] = xcb_get_window_attributes(c, children[i]);
+    for (int i = 0; i < childCount; ++i) {
+        if (auto it = attrAsks.find(children[i]); it != attrAsks.end()) {
+            topAttrAsks[i] = it->second;
+            attrAsks.erase(it);
+        } else {
+            topAttrAsks[i] = xcb_get_window_attributes(c, children[i]);
+        }
+    }
     const std::unordered_set<xcb_window_t> rootChildren(children, children + childCount);
     std::vector<std::pair<xcb_window_t, xcb_query_tree_cookie_t>> parentAsks;
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfTopLevel;
@@ -275,10 +305,11 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
             entries.push_back({children[i], children[i], false});
     }
 
-    // Round trip 3, pipelined: the geometry of every window (a top-level window's is the outer bounds: a
-    // frame's includes the decorations, and top-level positions are root coordinates), and the properties
-    // of the windows not seen before or whose properties changed. A new window's property changes are
-    // followed from before its properties are asked, so that no change slips between the two.
+    // Round trip 3, pipelined, only for what the first one did not ask: the geometry of every window (a
+    // top-level window's is the outer bounds: a frame's includes the decorations, and top-level positions
+    // are root coordinates), and the properties of the windows not seen before or whose properties
+    // changed. A new window's property changes are followed from before its properties are asked, so that
+    // no change slips between the two.
     const std::unordered_set<std::uint32_t> stale(staleWindows.begin(), staleWindows.end());
     struct Asks {
         xcb_get_geometry_cookie_t geometry;
@@ -290,7 +321,12 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto w = entries[i].window;
         auto& a = asks[i];
-        a.geometry = xcb_get_geometry(c, entries[i].topLevel);
+        if (auto it = geometryAsks.find(entries[i].topLevel); it != geometryAsks.end()) {
+            a.geometry = it->second;
+            geometryAsks.erase(it);
+        } else {
+            a.geometry = xcb_get_geometry(c, entries[i].topLevel);
+        }
         auto old = known_.find(w);
         Known& k = seen[w];
         if (old != known_.end()) k = old->second;
@@ -356,6 +392,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     known_ = std::move(seen);
     order_.clear();
     for (const auto& e : entries) order_.push_back(e.window);
+    rootChildren_.assign(children, children + childCount);
     return true;
 }
 

@@ -106,6 +106,7 @@ private:
     };
     std::unordered_map<std::uint32_t, Known> known_;
     std::vector<std::uint32_t> order_;  // described windows, front-most first
+    std::vector<std::uint32_t> rootChildren_;  // the root's children at the last read
     x11::ScreenSpace space_;
     std::vector<WindowInfo> list_;
 };
