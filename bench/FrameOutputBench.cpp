@@ -158,7 +158,8 @@ std::unique_ptr<LiveInputs> liveInputs(benchmark::State& state) {
         return nullptr;
     }
     auto in = std::make_unique<LiveInputs>();
-    in->session = X11Session::open({}, [] { return 1.0; }, in->catalog);
+    in->session = X11Session::open(
+        {}, [] { return 1.0; }, in->catalog);
     if (!in->session) {
         state.SkipWithError("cannot connect to the display");
         return nullptr;
@@ -230,8 +231,8 @@ void BM_AnalyseLiveFrame1920x6(benchmark::State& state) {
     state.counters["x_requests/frame"] =
         static_cast<double>(requests) / static_cast<double>(state.iterations());
     state.counters["goal_ratio"] = 3;
-    // 1 where the processor runs the vector form of the per-pixel loops, 0 for the portable one.
-    state.counters["vector_kernels"] = vectorLineKernels() ? 1 : 0;
+    // The vector width in bits of the per-pixel loops this processor runs (0: the portable form).
+    state.counters["vector_bits"] = wideLineKernels() ? 512 : vectorLineKernels() ? 256 : 0;
 }
 BENCHMARK(BM_AnalyseLiveFrame1920x6)->Unit(benchmark::kMicrosecond);
 

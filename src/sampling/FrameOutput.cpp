@@ -138,7 +138,7 @@ std::optional<Point> FrameOutput::beamPointer(const LineConfig& config) const {
 // ---- per frame ----
 
 void FrameOutput::receive(const CaptureFrame& frame) {
-    const double now = loop_->uptime();
+    FrameTime now(*loop_);
     framePointer_.reset();  // a new frame reads the pointer anew, once, if the guard needs it
     // A pointer that has left the band turns the beam off even when the frame itself is dropped below.
     if (lineConfig_ && lineConfig_->lightReflections && !beamPointer(*lineConfig_)) {
@@ -148,19 +148,19 @@ void FrameOutput::receive(const CaptureFrame& frame) {
     if (!passesGate(frame, now)) return;
     if (!frame.pixels || !lineConfig_) return;
     // The gate may have called out (callbacks, scans); look again just before the work.
-    if (externallyFrozen_ || foreignMenuOpen_ || now < activityResumeAfter_ ||
+    if (externallyFrozen_ || foreignMenuOpen_ || (activityResumeAfter_ && now() < *activityResumeAfter_) ||
         (hoverGuardEnabled_ && pointerInZones(0)))
         return;
     if (!frame.isValid()) return;
-    analyse(frame, now);
+    analyse(frame);
 }
 
-bool FrameOutput::passesGate(const CaptureFrame&, double now) {
+bool FrameOutput::passesGate(const CaptureFrame&, FrameTime& now) {
     const auto foreignMenuOpenNow = [this] { return isForeignMenuOpenScan_ && isForeignMenuOpenScan_(); };
 
-    if (freezeStartTime_ && now - *freezeStartTime_ > kFreezeWatchdogSeconds) {
+    if (freezeStartTime_ && now() - *freezeStartTime_ > kFreezeWatchdogSeconds) {
         if (overviewActive_ || pointerInMenuBar_ || foreignMenuOpenNow()) {
-            freezeStartTime_ = now;
+            freezeStartTime_ = now();
         } else {
             setExternalFreeze(false);
             foreignMenuOpen_ = false;
@@ -171,7 +171,7 @@ bool FrameOutput::passesGate(const CaptureFrame&, double now) {
     }
 
     if (externallyFrozen_) {
-        if (!freezeStartTime_) freezeStartTime_ = now;
+        if (!freezeStartTime_) freezeStartTime_ = now();
         return false;
     }
 
@@ -181,17 +181,20 @@ bool FrameOutput::passesGate(const CaptureFrame&, double now) {
         if (open != foreignMenuOpen_) {
             foreignMenuOpen_ = open;
             if (!open) {
-                activityResumeAfter_ = now + kResumeAfterMenuSeconds;
+                activityResumeAfter_ = now() + kResumeAfterMenuSeconds;
                 notifyActivityEnded_ = true;
                 invalidateCaches();
             }
         }
     }
     if (foreignMenuOpen_) {
-        if (!freezeStartTime_) freezeStartTime_ = now;
+        if (!freezeStartTime_) freezeStartTime_ = now();
         return false;
     }
-    if (now < activityResumeAfter_) return false;
+    if (activityResumeAfter_) {
+        if (now() < *activityResumeAfter_) return false;
+        activityResumeAfter_.reset();  // the clock only moves on
+    }
     if (notifyActivityEnded_) {
         notifyActivityEnded_ = false;
         if (onActivityEnded) onActivityEnded();
@@ -203,20 +206,20 @@ bool FrameOutput::passesGate(const CaptureFrame&, double now) {
         // Leaving needs the pointer clear of a zone reaching a little below the bar, so a pointer resting
         // on the bar's lower edge does not flicker the guard.
         if (pointerInZones(kHoverExitExtraHeight)) return false;
-        if (now - lastPointerFlip_ <= kHoverFlipSeconds) return false;
-        lastPointerFlip_ = now;
+        if (now() - lastPointerFlip_ <= kHoverFlipSeconds) return false;
+        lastPointerFlip_ = now();
         pointerInMenuBar_ = false;
-        pointerLeftZoneAt_ = now;
+        pointerLeftZoneAt_ = now();
         invalidateCaches();
     } else if (pointerInZones(0)) {
-        if (now - lastPointerFlip_ > kHoverFlipSeconds) {
-            lastPointerFlip_ = now;
+        if (now() - lastPointerFlip_ > kHoverFlipSeconds) {
+            lastPointerFlip_ = now();
             pointerInMenuBar_ = true;
         }
         return false;
     }
     if (pointerLeftZoneAt_) {
-        if (now - *pointerLeftZoneAt_ < kHoverSettleSeconds) return false;
+        if (now() - *pointerLeftZoneAt_ < kHoverSettleSeconds) return false;
         pointerLeftZoneAt_.reset();
     }
     return true;
@@ -236,11 +239,14 @@ void FrameOutput::writeLine(const std::uint8_t* row, const LineSpan& span, std::
     lineKernels().convertRow(row + static_cast<std::size_t>(inset) * 4,
                              static_cast<std::size_t>(W - 2 * inset),
                              rgba + static_cast<std::size_t>(inset) * 4);
-    // The ends (rounded screen corners, the bezel's shadow) repeat the nearest inner pixel.
-    for (int x = 0; x < inset; ++x) {
-        std::memcpy(rgba + x * 4, rgba + inset * 4, 4);
-        std::memcpy(rgba + (W - 1 - x) * 4, rgba + (W - inset - 1) * 4, 4);
-    }
+    // The ends (rounded screen corners, the bezel's shadow) repeat the nearest inner pixel. One loop per end,
+    // each storing a single value, so that they vectorise.
+    std::uint32_t first, last;
+    std::memcpy(&first, rgba + static_cast<std::size_t>(inset) * 4, 4);
+    std::memcpy(&last, rgba + static_cast<std::size_t>(W - inset - 1) * 4, 4);
+    std::uint8_t* end = rgba + static_cast<std::size_t>(W - inset) * 4;
+    for (int x = 0; x < inset; ++x) std::memcpy(rgba + static_cast<std::size_t>(x) * 4, &first, 4);
+    for (int x = 0; x < inset; ++x) std::memcpy(end + static_cast<std::size_t>(x) * 4, &last, 4);
 }
 
 bool FrameOutput::analyzeLine(const std::uint8_t* rgba, int width, LineAnalysis& out) {
@@ -290,7 +296,7 @@ std::optional<std::pair<Color, double>> FrameOutput::sampleBeamColor(const Captu
     return std::make_pair(*color, std::clamp(local->x / config.displayWidthPoints, 0.0, 1.0));
 }
 
-void FrameOutput::analyse(const CaptureFrame& frame, double) {
+void FrameOutput::analyse(const CaptureFrame& frame) {
     const LineConfig& config = *lineConfig_;
 
     if (config.lightReflections) {

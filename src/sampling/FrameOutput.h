@@ -158,7 +158,21 @@ public:
     std::optional<Color> lastPublished() const { return lastPublished_; }
 
 private:
-    bool passesGate(const CaptureFrame& frame, double now);
+    // The frame's time, read from the loop's clock when the gate first needs it: most frames never do.
+    class FrameTime {
+    public:
+        explicit FrameTime(const MainLoop& loop) : loop_(loop) {}
+        double operator()() {
+            if (!now_) now_ = loop_.uptime();
+            return *now_;
+        }
+
+    private:
+        const MainLoop& loop_;
+        std::optional<double> now_;
+    };
+
+    bool passesGate(const CaptureFrame& frame, FrameTime& now);
     // Whether the pointer lies in the guard zones grown by `extraHeight`. The pointer is read from the
     // server at most once per frame (reads are round trips), and not at all without zones.
     bool pointerInZones(double extraHeight);
@@ -174,7 +188,7 @@ private:
     static std::optional<LineSpan> lineSpan(const CaptureFrame& frame, int insetPixels, int rowY);
     // The RGBA line of `span.width` pixels from a BGRA row.
     static void writeLine(const std::uint8_t* row, const LineSpan& span, std::uint8_t* rgba);
-    void analyse(const CaptureFrame& frame, double now);
+    void analyse(const CaptureFrame& frame);
 
     MainLoop* loop_;
     const PointerSource* pointer_;
@@ -194,7 +208,7 @@ private:
     bool overviewActive_ = false;
     int foreignMenuCheckCounter_ = 0;
     bool foreignMenuOpen_ = false;
-    double activityResumeAfter_ = 0;
+    std::optional<double> activityResumeAfter_;  // frames wait until then after another app's menu closed
     bool notifyActivityEnded_ = false;
     std::optional<double> freezeStartTime_;
 

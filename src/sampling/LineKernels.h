@@ -1,11 +1,12 @@
 // The per-pixel loops of the frame analysis: turning a captured row into the live line, and the zone colours
-// of a line. A portable form builds everywhere; on x86-64 processors with AVX2 and FMA a vector form is
-// chosen once at run time. Both give bit for bit the same results: the sums are exact integers and every
-// division is correctly rounded.
+// of a line. A portable form builds everywhere; on x86-64 processors with AVX2 and FMA a vector form, and
+// with AVX-512 (byte and word operations) a wider one, is chosen once at run time. Both give bit for bit the
+// same results: the sums are exact integers and every division is correctly rounded.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "base/Color.h"
 
@@ -29,6 +30,10 @@ struct LineKernels {
 const LineKernels& portableLineKernels();
 // Null where the processor (or the build's target) has no AVX2 with FMA.
 const LineKernels* vectorLineKernels();
+// Null where the processor (or the build's target) has no AVX-512 with byte and word operations.
+const LineKernels* wideLineKernels();
+// Every form this processor runs, the portable one first.
+std::vector<const LineKernels*> availableLineKernels();
 // The fastest form this processor runs.
 const LineKernels& lineKernels();
 

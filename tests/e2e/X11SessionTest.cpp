@@ -149,5 +149,50 @@ TEST(X11SessionScreens, OverlayWindowsAreLaidOutAgainAsSoonAsTheSnapshotChanges)
     EXPECT_EQ(native->geometry(), placed());
 }
 
+// Threads keep a copy of the screen space between changes: after each change every thread, the ones that
+// read before it too, sees the new space, and two sessions read on one thread never see each other's.
+TEST(X11SessionScreens, EveryThreadSeesEachChangeOfTheSpaceAndNoOtherSessions) {
+    VELARO_REQUIRE_DESKTOP();
+    auto ratio = std::make_shared<std::atomic<double>>(1.0);
+    TestSession session([ratio] { return ratio->load(); });
+    TestSession other([] { return 3.0; });
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(other);
+    const auto onAnotherThread = [&] {
+        double seen = 0;
+        std::thread([&] { seen = session->space().pixelsPerPoint(); }).join();
+        return seen;
+    };
+    // One thread reads across changes; the other reads now and then.
+    double seenByReader = 0;
+    std::atomic<int> wanted{0}, done{0};
+    std::thread reader([&] {
+        for (int round = 1; round <= 3; ++round) {
+            while (wanted.load() < round) std::this_thread::yield();
+            seenByReader = session->space().pixelsPerPoint();
+            EXPECT_EQ(other->space().pixelsPerPoint(), 3.0);
+            done.store(round);
+        }
+    });
+    const auto readerSees = [&](int round) {
+        wanted.store(round);
+        while (done.load() < round) std::this_thread::yield();
+        return seenByReader;
+    };
+    EXPECT_EQ(readerSees(1), 1.0);
+    EXPECT_EQ(session->space().pixelsPerPoint(), 1.0);
+    for (const auto& [round, next] : {std::pair{2, 2.0}, std::pair{3, 1.0}}) {
+        SCOPED_TRACE(next);
+        *ratio = next;
+        session->refreshScreens();
+        EXPECT_EQ(session->space().pixelsPerPoint(), next);
+        EXPECT_EQ(other->space().pixelsPerPoint(), 3.0);
+        EXPECT_EQ(session->space().pixelsPerPoint(), next);
+        EXPECT_EQ(readerSees(round), next);
+        EXPECT_EQ(onAnotherThread(), next);
+    }
+    reader.join();
+}
+
 }  // namespace
 }  // namespace velaro::e2e

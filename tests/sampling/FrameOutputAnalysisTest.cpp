@@ -265,18 +265,18 @@ TEST(FrameOutputSmoothing, ToggleAndSnapRestartFromTheRawColour) {
 
 // The zone sums run in packed lanes; they must give exactly what plain per-pixel sums and divisions give,
 // including zones wider than the lanes' blocks (a 20000-pixel row has 312-pixel zones), zones at the vector
-// form's largest (16384: 256 pixels) and rows of bright, uneven bytes. Every kernel this processor runs is
-// checked, and the analysis itself.
+// form's largest (16384: 256 pixels), zones of whole vectors (1024, 2048) and rows of bright, uneven bytes.
+// Every kernel this processor runs is checked, and the analysis itself.
 TEST(FrameOutputZones, MatchPlainPerPixelSumsExactly) {
-    std::vector<const LineKernels*> kernels{&portableLineKernels()};
-    if (const auto* vector = vectorLineKernels()) kernels.push_back(vector);
+    const auto kernels = availableLineKernels();
     struct Case {
         int width;
         bool white;
     };
     for (const auto& [width, white] :
          {Case{64, false}, Case{101, false}, Case{257, false}, Case{511, false}, Case{1000, false},
-          Case{1919, false}, Case{1920, true}, Case{16384, true}, Case{16447, false}, Case{20000, false}}) {
+          Case{1024, false}, Case{1919, false}, Case{1920, true}, Case{2048, false}, Case{3840, false},
+          Case{16384, true}, Case{16447, false}, Case{20000, false}}) {
         SCOPED_TRACE(testing::Message() << width << (white ? " white" : ""));
         std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
         for (std::size_t i = 0; i < row.size(); ++i)

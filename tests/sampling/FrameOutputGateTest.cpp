@@ -149,6 +149,20 @@ TEST_F(FrameOutputGate, ForeignMenuIsScannedEveryTenthFrameAndFramesResumeAfterI
     EXPECT_EQ(h.activityEnded, 1);
     EXPECT_TRUE(feedCounts());
     EXPECT_EQ(h.activityEnded, 1);
+
+    // Much later, another menu: its close makes frames wait the same 0.4 s again.
+    h.loop.advance(60);
+    h.foreignMenuOpen = true;
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(feedCounts());
+    EXPECT_FALSE(feedCounts());  // 30th frame: scanned, open
+    h.foreignMenuOpen = false;
+    for (int i = 0; i < 9; ++i) EXPECT_FALSE(feedCounts());
+    EXPECT_FALSE(feedCounts());  // 40th frame: scanned, closed
+    h.loop.advance(0.39);
+    EXPECT_FALSE(feedCounts());
+    h.loop.advance(0.01);
+    EXPECT_TRUE(feedCounts());
+    EXPECT_EQ(h.activityEnded, 2);
 }
 
 TEST_F(FrameOutputGate, HoverGuardStopsAtOnceAndResumesQuarterSecondAfterTheLeave) {

@@ -263,9 +263,28 @@ x11::ScreenSnapshot X11Session::screens() const {
     return screens_;
 }
 
+std::uint64_t X11Session::nextSpaceVersion() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 x11::ScreenSpace X11Session::space() const {
-    std::lock_guard lock(screensMutex_);
-    return screens_.space;
+    // The frame queues convert a pointer reading every frame; the screens change a few times a session. Each
+    // thread keeps its last copy while the version says it is current, and takes the lock only after a
+    // change. (Versions are unique in the process, so a copy from another session never passes.)
+    struct Copy {
+        std::uint64_t version = 0;
+        x11::ScreenSpace space;
+    };
+    thread_local Copy copy;
+    const auto version = spaceVersion_.load(std::memory_order_acquire);
+    if (copy.version != version) {
+        std::lock_guard lock(screensMutex_);
+        // A change after the version was read is picked up here already, and again on the next call.
+        copy.space = screens_.space;
+        copy.version = version;
+    }
+    return copy.space;
 }
 
 void X11Session::refreshScreens(bool force) {
@@ -280,6 +299,7 @@ void X11Session::refreshScreens(bool force) {
         std::lock_guard lock(screensMutex_);
         changed = !(snapshot == screens_);
         screens_ = std::move(snapshot);
+        spaceVersion_.store(nextSpaceVersion(), std::memory_order_release);
     }
     if (changed || force) screensChanged_.send(++generation_);
 }

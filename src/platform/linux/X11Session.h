@@ -202,8 +202,14 @@ private:
     std::mutex captureMutex_;
     std::unique_ptr<x11::Connection> capture_;
 
+    // A process-wide count: a value names one state of one session's screens.
+    static std::uint64_t nextSpaceVersion();
+
     mutable std::mutex screensMutex_;
     x11::ScreenSnapshot screens_;
+    // Changed with every write of `screens_`, under the lock: a copy of the space tagged with it is current
+    // while it stays the same.
+    std::atomic<std::uint64_t> spaceVersion_{nextSpaceVersion()};
     int generation_ = 0;
     PassthroughSubject<int> screensChanged_;
     bool refreshPosted_ = false;
