@@ -29,6 +29,11 @@ public:
     virtual void async(std::function<void()> block) = 0;
     // Queues a block to run no sooner than `seconds` from now.
     virtual void asyncAfter(double seconds, std::function<void()> block) = 0;
+    // Runs `block` at once on the calling thread when the queue is idle with nothing queued, as one of the
+    // queue's blocks (none of its other blocks runs meanwhile); else queues it as async does. For a
+    // producer that would otherwise wake the queue's thread for every block it hands over and then go to
+    // sleep itself. The caller keeps the queue alive until this returns.
+    virtual void runOrAsync(std::function<void()> block) { async(std::move(block)); }
 };
 
 // Calls back once per display frame while started, at the preferred rate within [minimum, maximum].

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QTimerEvent>
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include <pthread.h>
 
@@ -52,7 +54,64 @@ private:
 
 }  // namespace
 
-QtMainLoop::QtMainLoop() = default;
+// Every timer of the loop is a timer of this one object, told apart by its id: a timer started, restarted
+// and cancelled every frame (animations, paced flushes) then costs no object, connection or deferred
+// delete (each of which posts an event and wakes the loop once more).
+class QtMainLoop::Timers final : public QObject {
+public:
+    struct Entry {
+        int id = 0;
+        bool repeating = false;
+        bool done = false;  // fired (single shot) or cancelled: its id may already belong to another timer
+        bool running = false;
+        std::function<void()> block;
+    };
+
+    std::shared_ptr<Entry> start(int milliseconds, bool repeating, std::function<void()> block) {
+        auto entry = std::make_shared<Entry>();
+        entry->repeating = repeating;
+        entry->block = std::move(block);
+        entry->id = startTimer(milliseconds, Qt::PreciseTimer);
+        if (entry->id == 0) {
+            entry->done = true;
+            return entry;
+        }
+        entries_[entry->id] = entry;
+        return entry;
+    }
+
+    void cancel(const std::shared_ptr<Entry>& entry) {
+        if (entry->done) return;
+        entry->done = true;
+        killTimer(entry->id);
+        entries_.erase(entry->id);
+        // What the block holds is let go now, not when the handle goes.
+        if (!entry->running) entry->block = nullptr;
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override {
+        const auto found = entries_.find(event->timerId());
+        if (found == entries_.end()) return;
+        // Held while it runs: the block may cancel its own handle, which drops the table's reference.
+        const std::shared_ptr<Entry> entry = found->second;
+        if (!entry->repeating) {
+            const auto block = std::move(entry->block);
+            cancel(entry);
+            block();
+            return;
+        }
+        entry->running = true;
+        entry->block();
+        entry->running = false;
+        if (entry->done) entry->block = nullptr;
+    }
+
+private:
+    std::unordered_map<int, std::shared_ptr<Entry>> entries_;
+};
+
+QtMainLoop::QtMainLoop() : timers_(std::make_unique<Timers>()) {}
 QtMainLoop::~QtMainLoop() = default;
 
 double QtMainLoop::uptime() const {
@@ -68,27 +127,17 @@ void QtMainLoop::post(std::function<void()> block) {
 }
 
 Cancellable QtMainLoop::startTimer(double seconds, bool repeating, std::function<void()> block) {
-    auto* timer = new QTimer(&context_);
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setSingleShot(!repeating);
-    timer->setInterval(toMilliseconds(seconds));
-    auto cancelled = std::make_shared<bool>(false);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, cancelled, repeating, block = std::move(block)] {
-        if (*cancelled) return;
-        if (!repeating) {
-            *cancelled = true;
-            timer->deleteLater();
+    auto entry = timers_->start(toMilliseconds(seconds), repeating, std::move(block));
+    return Cancellable([entry, timers = QPointer<Timers>(timers_.get())] {
+        if (!timers) return;  // the loop is gone, and its timers with it
+        if (QThread::currentThread() == timers->thread()) {
+            timers->cancel(entry);
+            return;
         }
-        block();  // may cancel its own handle: the timer is only ever deleted later
-    });
-    timer->start();
-    return Cancellable([cancelled, guard = QPointer<QTimer>(timer)] {
-        if (*cancelled) return;
-        *cancelled = true;
-        if (guard) {
-            guard->stop();
-            guard->deleteLater();
-        }
+        // Timers are stopped on their own thread.
+        QMetaObject::invokeMethod(timers.data(), [entry, timers] {
+            if (timers) timers->cancel(entry);
+        });
     });
 }
 
@@ -119,6 +168,7 @@ struct ThreadSerialQueue::Impl {
     std::deque<std::function<void()>> ready;
     std::multimap<TimePoint, std::function<void()>> delayed;
     bool stopping = false;
+    bool busy = false;  // a block runs, on the worker or on a caller of runOrAsync
     std::thread worker;
 
     void run() {
@@ -130,15 +180,18 @@ struct ThreadSerialQueue::Impl {
                 delayed.erase(delayed.begin());
             }
             if (stopping) return;
-            if (!ready.empty()) {
+            if (!ready.empty() && !busy) {
                 auto block = std::move(ready.front());
                 ready.pop_front();
+                busy = true;
                 lock.unlock();
                 block();
                 lock.lock();
+                busy = false;
                 continue;
             }
-            if (delayed.empty())
+            // A block running on a caller's thread wakes the worker when it ends.
+            if (delayed.empty() || busy)
                 wake.wait(lock);
             else
                 wake.wait_until(lock, delayed.begin()->first);
@@ -177,6 +230,28 @@ void ThreadSerialQueue::async(std::function<void()> block) {
         impl_->ready.push_back(std::move(block));
     }
     impl_->wake.notify_one();
+}
+
+void ThreadSerialQueue::runOrAsync(std::function<void()> block) {
+    {
+        std::unique_lock lock(impl_->mutex);
+        if (impl_->stopping) return;
+        if (impl_->busy || !impl_->ready.empty()) {
+            impl_->ready.push_back(std::move(block));
+            lock.unlock();
+            impl_->wake.notify_one();
+            return;
+        }
+        impl_->busy = true;
+    }
+    block();
+    bool more;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->busy = false;
+        more = !impl_->ready.empty() || !impl_->delayed.empty();
+    }
+    if (more) impl_->wake.notify_one();
 }
 
 void ThreadSerialQueue::asyncAfter(double seconds, std::function<void()> block) {

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <chrono>
+#include <memory>
 
 #include "base/MainLoop.h"
 
@@ -24,8 +25,10 @@ public:
     bool isMainThread() const override;
 
 private:
+    class Timers;
     Cancellable startTimer(double seconds, bool repeating, std::function<void()> block);
     QObject context_;
+    std::unique_ptr<Timers> timers_;
 };
 
 // A worker thread that runs queued blocks in order; delayed blocks run when due, in due order.
@@ -36,6 +39,7 @@ public:
     const std::string& label() const override { return label_; }
     void async(std::function<void()> block) override;
     void asyncAfter(double seconds, std::function<void()> block) override;
+    void runOrAsync(std::function<void()> block) override;
 
 private:
     struct Impl;

@@ -13,6 +13,7 @@
 
 #include "overlay/CornerGeometry.h"
 #include "overlay/HueDriftClock.h"
+#include "overlay/LayerPainting.h"
 #include "settings/OverlaySettings.h"
 
 namespace velaro {
@@ -406,10 +407,12 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
         paintMasked(p, bounds, notchFadeMask(bounds, *notch_, settings_.strokeNotchFadeDistance()),
                     strokeTop);
     } else if (wholePixels && w * dpr <= 16384) {
-        thread_local PathCache<std::tuple<double, double, bool, QRgb, double>, QImage> topEdgePictures;
+        // Only its painted parts are blended: the line's row across the band and the two curved ends, a
+        // small part of the picture's rectangle.
+        thread_local PathCache<std::tuple<double, double, bool, QRgb, double>, SparsePicture> topEdgePictures;
         const double height =
             (curved ? r : 0) + 1.5;  // the curve's depth, the line and its antialiased fringe
-        const QImage picture = topEdgePictures.get({w, r, curved, penColor.rgba(), dpr}, [&] {
+        const SparsePicture picture = topEdgePictures.get({w, r, curved, penColor.rgba(), dpr}, [&] {
             QImage image(
                 QSize(static_cast<int>(std::ceil(w * dpr)), static_cast<int>(std::ceil(height * dpr))),
                 QImage::Format_ARGB32_Premultiplied);
@@ -418,9 +421,10 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
             QPainter q(&image);
             q.setRenderHint(QPainter::Antialiasing);
             strokeTop(q);
-            return image;
+            q.end();
+            return sparsePicture(std::move(image));
         });
-        p.drawImage(QPointF(0, 0), picture);
+        drawSparsePicture(p, QPointF(0, 0), picture);
     } else {
         p.save();
         strokeTop(p);

@@ -1,4 +1,4 @@
-// The masked layer of the unified overlay's clips.
+// The masked layer of the unified overlay's clips, and sparse pictures.
 #include "overlay/LayerPainting.h"
 
 #include <QImage>
@@ -39,6 +39,38 @@ void paintInLayer(QPainter& p, Size size, const std::function<void(QPainter&)>& 
         q.drawImage(QPointF(0, 0), alpha);
     }
     p.drawImage(QPointF(0, 0), layer);
+}
+
+SparsePicture sparsePicture(QImage image) {
+    constexpr int kColumn = 16;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    SparsePicture out;
+    const int w = image.width(), h = image.height();
+    for (int x0 = 0; x0 < w; x0 += kColumn) {
+        const int x1 = std::min(w, x0 + kColumn);
+        int top = -1, bottom = -1;
+        for (int y = 0; y < h; ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            // Any bit set counts: only an all-zero pixel leaves what it is blended over unchanged.
+            if (std::any_of(row + x0, row + x1, [](QRgb pixel) { return pixel != 0; })) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+        }
+        if (top >= 0) out.painted += QRect(x0, top, x1 - x0, bottom - top + 1);
+    }
+    out.image = std::move(image);
+    return out;
+}
+
+void drawSparsePicture(QPainter& p, QPointF origin, const SparsePicture& picture) {
+    const double dpr = picture.image.devicePixelRatio();
+    for (const QRect& piece : picture.painted) {
+        const QRectF target(origin.x() + piece.x() / dpr, origin.y() + piece.y() / dpr, piece.width() / dpr,
+                            piece.height() / dpr);
+        p.drawImage(target, picture.image, QRectF(piece));
+    }
 }
 
 }  // namespace velaro

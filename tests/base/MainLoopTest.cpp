@@ -1,8 +1,12 @@
-// The virtual loop's ordering guarantees, which every model test relies on, and the real serial queue.
+// The virtual loop's ordering guarantees, which every model test relies on, the app loop's timers and the
+// real serial queue.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <atomic>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +81,96 @@ TEST(VirtualLoop, DisplayLinkTicksAtThePreferredRate) {
     EXPECT_EQ(frames, 60);
 }
 
+// The app's own timers, with no delay so that turns of Qt's loop (not time) drive them. Each case counts
+// how often blocks ran over the same number of turns.
+TEST(QtMainLoop, TimersRunOnceOrUntilCancelledAndAStaleHandleNeverStopsAnother) {
+    const auto turns = [] {
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    };
+    struct Case {
+        const char* name;
+        std::function<int(QtMainLoop&)> run;  // returns how often its blocks ran
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"a single shot runs once",
+         [&](QtMainLoop& loop) {
+             int n = 0;
+             auto h = loop.postAfter(0, [&] { ++n; });
+             turns();
+             return n;
+         },
+         1},
+        {"cancelled or dropped before it is due, never",
+         [&](QtMainLoop& loop) {
+             int n = 0;
+             auto kept = loop.postAfter(0, [&] { ++n; });
+             kept.cancel();
+             {
+                 auto dropped = loop.postAfter(0, [&] { ++n; });
+             }
+             turns();
+             return n;
+         },
+         0},
+        {"restarted every turn, only the last start runs",
+         [&](QtMainLoop& loop) {
+             int n = 0;
+             Cancellable h;
+             for (int i = 0; i < 5; ++i) h = loop.postAfter(0, [&] { ++n; });
+             turns();
+             return n;
+         },
+         1},
+        // Timer numbers are reused once a timer ends: the handle of one that already ran must not stop
+        // the next one given its number.
+        {"the handle of a timer that ran leaves the next one alone",
+         [&](QtMainLoop& loop) {
+             int n = 0;
+             auto first = loop.postAfter(0, [&] { ++n; });
+             turns();
+             auto second = loop.postAfter(0, [&] { n += 10; });
+             first.cancel();
+             turns();
+             return n;
+         },
+         11},
+        {"a repeating timer runs until its own block stops it",
+         [&](QtMainLoop& loop) {
+             int n = 0;
+             Cancellable h;
+             h = loop.every(0, [&] {
+                 if (++n == 3) h.cancel();
+             });
+             turns();
+             return n;
+         },
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QtMainLoop loop;
+        EXPECT_EQ(c.run(loop), c.expected);
+    }
+}
+
+TEST(QtMainLoop, ABlocksCapturesGoWhenItHasRunAndAHandleMayOutliveTheLoop) {
+    auto held = std::make_shared<int>(0);
+    Cancellable outliving;
+    {
+        QtMainLoop loop;
+        auto ran = loop.postAfter(0, [held] { ++*held; });
+        outliving = loop.postAfter(60, [held] { ++*held; });
+        for (int i = 0; i < 20 && *held == 0; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(*held, 1);
+        EXPECT_EQ(held.use_count(), 2);  // the block that ran let its copy go; the waiting one holds one
+        outliving.cancel();
+        EXPECT_EQ(held.use_count(), 1);
+        outliving = loop.postAfter(60, [] {});
+    }
+    outliving.cancel();  // its loop is gone: nothing to stop, nothing to crash on
+}
+
 TEST(ThreadSerialQueue, RunsBlocksInOrderOffTheCallingThread) {
     ThreadSerialQueue queue("com.quornet.Velaro.test");
     std::vector<int> order;
@@ -90,6 +184,36 @@ TEST(ThreadSerialQueue, RunsBlocksInOrderOffTheCallingThread) {
     queue.async([&] { order.push_back(2); });
     EXPECT_NE(done.get(), std::this_thread::get_id());
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+// A producer's hand-over runs on its own thread only while the queue has nothing else to do; behind a
+// running or queued block it waits its turn on the queue's thread, in order.
+TEST(ThreadSerialQueue, HandsOverRunHereWhenIdleAndInOrderBehindOthers) {
+    ThreadSerialQueue queue("com.quornet.Velaro.test");
+    const auto caller = std::this_thread::get_id();
+
+    std::thread::id idleRanOn;
+    queue.runOrAsync([&] { idleRanOn = std::this_thread::get_id(); });
+    EXPECT_EQ(idleRanOn, caller);  // ran before the call returned, here
+
+    std::promise<void> release;
+    std::promise<std::thread::id> lastRan;
+    std::vector<int> order;  // written by one block at a time, read after the last
+    auto releaseFuture = release.get_future();
+    queue.async([&] {
+        releaseFuture.wait();
+        order.push_back(1);
+    });
+    queue.runOrAsync([&] { order.push_back(2); });  // behind a running block
+    queue.runOrAsync([&] { order.push_back(3); });  // behind a queued one
+    queue.async([&] {
+        order.push_back(4);
+        lastRan.set_value(std::this_thread::get_id());
+    });
+    EXPECT_TRUE(order.empty());  // nothing ran here while the first block held the queue
+    release.set_value();
+    EXPECT_NE(lastRan.get_future().get(), caller);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST(Log, LinesCarryTheirTagAndReachTheSink) {

@@ -272,7 +272,10 @@ private:
                     toFrame(scaled(std::move(*image), run.config.width, run.config.height), loop_.uptime());
                 keepGate(run);
                 ++run.gate->inFlight;
-                run.queue->async([gate = run.gate, output = run.output, frame = std::move(frame)] {
+                // Handed over on this thread when the output is idle (the usual case at any rate the
+                // analysis keeps up with): waking the output's thread for each frame while this one goes
+                // back to sleep costs more than the analysis itself.
+                run.queue->runOrAsync([gate = run.gate, output = run.output, frame = std::move(frame)] {
                     {
                         std::shared_lock delivering(gate->delivering);
                         if (gate->open.load()) output(frame);
