@@ -91,6 +91,9 @@ public:
     // The keys whose stored values another program changed, each time the store has taken such changes
     // in (the stored values are already the new ones when this is sent).
     virtual Stream<std::vector<std::string>> outsideChanges() const = 0;
+    // A number that moves whenever a read may answer differently (a set, a removal, new fallbacks, values
+    // taken in from outside). A reader that keeps what it read may reuse it while this stays the same.
+    virtual std::uint64_t revision() const = 0;
 
     // Typed reads (see the plist* views above): nothing when the key is absent or holds another kind.
     std::optional<bool> boolValue(const std::string& key) const { return plistBool(object(key)); }
@@ -135,18 +138,26 @@ public:
         if (value.is_null()) return remove(key);
         if (auto it = stored_.find(key); it != stored_.end() && identical(*it, value)) return false;
         stored_[key] = std::move(value);
+        ++revision_;
         return true;
     }
-    bool remove(const std::string& key) { return stored_.erase(key) > 0; }
+    bool remove(const std::string& key) {
+        if (stored_.erase(key) == 0) return false;
+        ++revision_;
+        return true;
+    }
     void registerDefaults(const PlistValue& dictionary) {
         if (!dictionary.is_object()) return;
         for (const auto& [key, value] : dictionary.items()) fallbacks_[key] = value;
+        ++revision_;
     }
     bool hasStoredValue(const std::string& key) const { return stored_.contains(key); }
     const PlistValue& stored() const { return stored_; }
     void replaceStored(PlistValue dictionary) {
         stored_ = dictionary.is_object() ? std::move(dictionary) : PlistValue::object();
+        ++revision_;
     }
+    std::uint64_t revision() const { return revision_; }
 
     // Equality that also tells kinds apart: 1 and 1.0 compare equal as JSON but are different stored values.
     static bool identical(const PlistValue& a, const PlistValue& b) {
@@ -169,6 +180,7 @@ public:
 private:
     PlistValue stored_ = PlistValue::object();
     PlistValue fallbacks_ = PlistValue::object();
+    std::uint64_t revision_ = 0;
 };
 
 // A store that keeps its values in a DefaultsDomain; subclasses add how writes are kept (or recorded).
@@ -179,6 +191,7 @@ public:
     PlistValue persistentDomain() const override { return domain_.stored(); }
     bool hasStoredValue(const std::string& key) const override { return domain_.hasStoredValue(key); }
     Stream<std::vector<std::string>> outsideChanges() const override { return outsideChanges_.stream(); }
+    std::uint64_t revision() const override { return domain_.revision(); }
 
 protected:
     // Replaces the stored values with `stored` and tells subscribers of outsideChanges() which keys now

@@ -43,6 +43,9 @@ public:
     virtual double statusBarThickness() const = 0;
     // Fires on the main loop when monitors, their arrangement or the panels' reserved space change.
     virtual Stream<int> parametersChanged() const = 0;
+    // A number that moves whenever one of the answers above may have changed (including which monitor is
+    // the main one), read before them. Safe from any thread.
+    virtual std::uint64_t revision() const = 0;
 };
 
 }  // namespace velaro

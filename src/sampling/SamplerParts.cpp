@@ -127,7 +127,13 @@ bool SlideGate::takePendingClose() {
 void SeamHider::update(bool glassSurface, const DefaultsStore& defaults) {
     glassSurface_ = glassSurface;
     // Only a stored boolean true turns the hiding on; a number or string there is not a choice the user made.
-    if (!defaults.boolValue(kSeamAutoHideKey).value_or(false)) {
+    // Read again only when the store changed: this runs in every 0.5 s check.
+    if (&defaults != autoHideFrom_ || defaults.revision() != autoHideRevision_) {
+        autoHideFrom_ = &defaults;
+        autoHideRevision_ = defaults.revision();
+        autoHide_ = defaults.boolValue(kSeamAutoHideKey).value_or(false);
+    }
+    if (!autoHide_) {
         releaseTimer_.cancel();
         if (suppressed_()) suppressed_ = false;
         return;

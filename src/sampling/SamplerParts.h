@@ -96,6 +96,10 @@ private:
     Published<bool>& suppressed_;
     bool glassSurface_ = false;
     Cancellable releaseTimer_;
+    // The hiding setting as last read, and the store and its revision it was read at.
+    const DefaultsStore* autoHideFrom_ = nullptr;
+    std::uint64_t autoHideRevision_ = 0;
+    bool autoHide_ = false;
 };
 
 // The reasons that hold every frame analysis frozen ("overview", …): frozen while any is held.

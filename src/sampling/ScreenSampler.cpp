@@ -184,9 +184,11 @@ void ScreenSampler::announceSlideGate() {
 }
 
 bool ScreenSampler::hasActiveStream() const {
-    for (const auto& c : allContexts())
-        if (c->stream) return true;
-    return false;
+    // Asked several times in every 0.5 s check: looked up in place rather than through allContexts().
+    const auto& streams = state_->streams;
+    if (streams.primaryContext && streams.primaryContext->stream) return true;
+    return std::any_of(streams.contexts.begin(), streams.contexts.end(),
+                       [](const auto& entry) { return entry.second && entry.second->stream; });
 }
 
 bool ScreenSampler::isForeignMenuOpen() const {

@@ -116,36 +116,59 @@ std::optional<std::string> WindowListScans::bundleIdentifier(std::int32_t pid) c
     return app->bundleID;
 }
 
-WindowPositions::WindowPositions(std::vector<Entry> entries) : byNumber_(std::move(entries)) {
-    std::stable_sort(byNumber_.begin(), byNumber_.end(),
+WindowPositions::WindowPositions(std::vector<Entry> entries) {
+    if (entries.empty()) return;
+    std::stable_sort(entries.begin(), entries.end(),
                      [](const Entry& a, const Entry& b) { return a.first < b.first; });
     // Of equal numbers the last one stays: reverse, keep each number's first, reverse back.
-    std::reverse(byNumber_.begin(), byNumber_.end());
-    byNumber_.erase(std::unique(byNumber_.begin(), byNumber_.end(),
-                                [](const Entry& a, const Entry& b) { return a.first == b.first; }),
-                    byNumber_.end());
-    std::reverse(byNumber_.begin(), byNumber_.end());
+    std::reverse(entries.begin(), entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const Entry& a, const Entry& b) { return a.first == b.first; }),
+                  entries.end());
+    std::reverse(entries.begin(), entries.end());
+    byNumber_ = std::make_shared<const std::vector<Entry>>(std::move(entries));
 }
 
 std::optional<double> WindowPositions::find(std::int64_t number) const {
-    const auto it = std::lower_bound(byNumber_.begin(), byNumber_.end(), number,
+    if (!byNumber_) return std::nullopt;
+    const auto it = std::lower_bound(byNumber_->begin(), byNumber_->end(), number,
                                      [](const Entry& e, std::int64_t n) { return e.first < n; });
-    if (it == byNumber_.end() || it->first != number) return std::nullopt;
+    if (it == byNumber_->end() || it->first != number) return std::nullopt;
     return it->second;
 }
 
-WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPositions) const {
-    // The generation is taken before the list is read: a change in between makes the next scan walk again.
-    ScanInputs inputs{windows_.generation(),
+WindowListScans::ScanInputs WindowListScans::readInputs(std::uint64_t generation) const {
+    return ScanInputs{generation,
                       screens_.screens(),
                       screens_.mainScreen(),
                       screens_.statusBarThickness(),
                       stringSet(defaults_, kExcludedOverlayHideKey),
                       stringSet(defaults_, kExcludedCaptureStopKey)};
+}
+
+WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPositions) const {
+    // The change counts are taken before what they count is read: a change in between makes the next scan
+    // read (and, when anything differs, walk) again.
+    const SourceRevisions revisions{windows_.generation(), screens_.revision(), defaults_.revision()};
     std::lock_guard lock(scanMutex_);
-    if (!scanMemo_ || !(scanMemo_->inputs == inputs) || !stillHolds(*scanMemo_)) {
+    bool walked = false;
+    if (!scanMemo_ || !(scanMemo_->read == revisions)) {
+        ScanInputs inputs = readInputs(revisions.windows);
+        if (scanMemo_ && scanMemo_->inputs == inputs) {
+            scanMemo_->read = revisions;
+        } else {
+            ScanMemo memo;
+            memo.read = revisions;
+            memo.inputs = std::move(inputs);
+            walkWindows(memo);
+            scanMemo_ = std::move(memo);
+            walked = true;
+        }
+    }
+    if (!walked && !stillHolds(*scanMemo_)) {
         ScanMemo memo;
-        memo.inputs = std::move(inputs);
+        memo.read = scanMemo_->read;
+        memo.inputs = std::move(scanMemo_->inputs);
         walkWindows(memo);
         scanMemo_ = std::move(memo);
     }

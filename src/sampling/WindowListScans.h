@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -20,7 +21,8 @@ namespace velaro {
 class DefaultsStore;
 class Workspace;
 
-// Defaults keys of the excluded-app sets (written by `ExcludedAppsModel`, read here at every scan).
+// Defaults keys of the excluded-app sets (written by `ExcludedAppsModel`, read here again whenever the
+// store changed).
 inline constexpr const char* kExcludedAppsMembersKey = "excludedAppsMembers";
 inline constexpr const char* kExcludedSampleStopKey = "excludedSampleStop";
 inline constexpr const char* kExcludedOverlayHideKey = "excludedOverlayHide";
@@ -29,8 +31,9 @@ inline constexpr const char* kExcludedCaptureStopKey = "excludedCaptureStop";
 // Owners whose windows never count as covering or filled (system surfaces, not apps).
 const std::set<std::string>& ignoredWindowOwners();
 
-// The left edges of the windows a scan recorded, by window number. A flat list sorted by number: the sampler
-// keeps every scan's for the next one, so copying it must stay cheap with hundreds of windows.
+// The left edges of the windows a scan recorded, by window number. A flat list sorted by number, shared
+// between copies and never changed once made: the sampler keeps every scan's for the next one, and a scan
+// that found nothing new hands out the last one again, so a copy is a reference count, not a list.
 class WindowPositions {
 public:
     using Entry = std::pair<std::int64_t, double>;
@@ -40,13 +43,16 @@ public:
     WindowPositions(std::initializer_list<Entry> entries) : WindowPositions(std::vector<Entry>(entries)) {}
 
     std::optional<double> find(std::int64_t number) const;
-    bool empty() const { return byNumber_.empty(); }
-    std::size_t size() const { return byNumber_.size(); }
+    bool empty() const { return size() == 0; }
+    std::size_t size() const { return byNumber_ ? byNumber_->size() : 0; }
 
-    friend bool operator==(const WindowPositions&, const WindowPositions&) = default;
+    friend bool operator==(const WindowPositions& a, const WindowPositions& b) {
+        return a.byNumber_ == b.byNumber_ || (a.empty() && b.empty()) ||
+               (a.byNumber_ && b.byNumber_ && *a.byNumber_ == *b.byNumber_);
+    }
 
 private:
-    std::vector<Entry> byNumber_;
+    std::shared_ptr<const std::vector<Entry>> byNumber_;
 };
 
 struct WindowScanResult {
@@ -90,7 +96,9 @@ public:
 
     // The covering-window scan; `previousPositions` are the window positions of the previous scan. While
     // nothing it reads changed (the list's generation, the screens, the excluded apps and the owners it
-    // looked up) the windows are not walked again: only the slide moves are measured anew.
+    // looked up) the windows are not walked again: only the slide moves are measured anew. While the list,
+    // the screens and the defaults keep their change counts, the screens and the excluded apps are not even
+    // read again (this runs every 0.5 s, idle or not).
     WindowScanResult scanWindows(const WindowPositions& previousPositions) const;
 
 private:
@@ -103,10 +111,18 @@ private:
         std::set<std::string> overlayHide, captureStop;
         friend bool operator==(const ScanInputs&, const ScanInputs&) = default;
     };
+    // The change counts of the list, the screens and the defaults the inputs were last read at: while none
+    // moved, the inputs are not read again (each read copies the screens and the excluded-app sets).
+    struct SourceRevisions {
+        std::uint64_t windows = 0, screens = 0, defaults = 0;
+        friend bool operator==(const SourceRevisions&, const SourceRevisions&) = default;
+    };
+    ScanInputs readInputs(std::uint64_t generation) const;
     // The last scan: its inputs, the bundle identifiers it was told, the numbered windows hanging off the
     // main screen (the only ones the slide moves look at) and its result less the moves. Without a main
     // screen to measure against nothing is walked and the result stays empty.
     struct ScanMemo {
+        SourceRevisions read;
         ScanInputs inputs;
         bool walked = false;
         std::vector<std::pair<std::int32_t, std::optional<std::string>>> bundles;

@@ -312,14 +312,19 @@ TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {
     auto subscription = screens->parametersChanged().sink([&](int) { ++changes; });
     auto height = [&] { return menuBarHeight(screens->screens().front(), screens->statusBarThickness()); };
     ASSERT_DOUBLE_EQ(height(), kPanelHeight);
+    // Readers keep what they read while the revision stays: it must have moved once a change shows.
+    const auto revisionBefore = screens->revision();
     {
         TopDock dock(static_cast<int>(screens->screens().front().frame.width()), 40);
         ASSERT_TRUE(waitUntil([&] { return height() == 40; })) << "menu-bar height " << height();
         EXPECT_GE(changes, 1);
     }
+    const auto revisionWithDock = screens->revision();
+    EXPECT_GT(revisionWithDock, revisionBefore);
     const int before = changes;
     EXPECT_TRUE(waitUntil([&] { return height() == kPanelHeight; })) << "menu-bar height " << height();
     EXPECT_GT(changes, before);
+    EXPECT_GT(screens->revision(), revisionWithDock);
 }
 
 TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner) {

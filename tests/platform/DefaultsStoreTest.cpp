@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <vector>
 
 #include "support/FakeDefaultsStore.h"
 
@@ -98,6 +100,34 @@ TEST(DefaultsDomainIdentity, TellsNumberKindsApart) {
     EXPECT_FALSE(domain.set("n", 1));
     EXPECT_TRUE(domain.set("n", 1.0));
     EXPECT_TRUE(domain.object("n").is_number_float());
+}
+
+// Readers keep what they read while the revision stays: it must move with every change a read could see
+// (or they answer from stale values) and stay for writes that change nothing (or they read in vain).
+TEST(DefaultsStoreRevision, MovesWithEveryChangeAReadCouldSeeAndOnlyThen) {
+    FakeDefaultsStore store;
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool moves;
+    };
+    const std::vector<Step> steps = {
+        {"a new value stored", [&] { store.set("a", 1); }, true},
+        {"the identical value stored again", [&] { store.set("a", 1); }, false},
+        {"the same number as a double", [&] { store.set("a", 1.0); }, true},
+        {"a value left by an earlier run", [&] { store.seed("b", "x"); }, true},
+        {"removed", [&] { store.remove("a"); }, true},
+        {"an absent key removed", [&] { store.remove("a"); }, false},
+        {"null stored for an absent key", [&] { store.set("a", nullptr); }, false},
+        {"fallbacks registered", [&] { store.registerDefaults(PlistValue{{"c", 2}}); }, true},
+        {"a value changed by another program", [&] { store.changeOutside("b", "y"); }, true},
+        {"a value removed by another program", [&] { store.changeOutside("b", nullptr); }, true},
+    };
+    for (const auto& step : steps) {
+        const auto before = store.revision();
+        step.change();
+        EXPECT_EQ(store.revision() != before, step.moves) << step.what;
+    }
 }
 
 }  // namespace

@@ -199,6 +199,10 @@ TEST_F(SeamTest, OnlyAStoredTrueTurnsTheHidingOnAndTurningItOffShowsTheSeamAtOnc
     seam.update(true, defaults);
     EXPECT_FALSE(hidden());
     EXPECT_FALSE(seam.releasePending());
+    // The setting is kept between checks: one turned on by another program still counts at the next one.
+    defaults.changeOutside(kSeamAutoHideKey, PlistValue(true));
+    seam.update(true, defaults);
+    EXPECT_TRUE(hidden());
 }
 
 // ---- the freezes ----

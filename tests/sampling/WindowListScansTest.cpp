@@ -228,35 +228,56 @@ TEST_F(WindowScanTest, TheListIsWalkedAgainOnlyWhenWhatTheScanReadsChanged) {
                             FakeScreens::make("second", {1440, 0, 1000, 800}, 20)});
     };
     runApp(7, "com.seven");
+    // `reads`: how often the screens (and with them the excluded apps) were read again; `walks`: the list.
     struct Step {
         const char* what;
         std::function<void()> change;
         WindowPositions previous;
-        int walks;
+        int reads, walks;
     };
     const std::vector<Step> steps = {
-        {"first scan", [&] { setList(600); }, {}, 1},
-        {"nothing changed", [] {}, {}, 0},
-        {"the previous positions differ (a slide)", [] {}, {{2, -500}}, 0},
-        {"and again without them", [] {}, {}, 0},
-        {"the same list set again", [&] { setList(600); }, {}, 1},
-        {"the window hangs further", [&] { setList(700); }, {{2, -600}}, 1},
-        {"a thicker status bar", [&] { screens.setStatusBarThickness(30); }, {}, 1},
-        {"another screen", twoScreens, {}, 1},
-        {"back to one", oneScreen, {}, 1},
-        {"its app excluded", [&] { excludeForOverlay("com.seven"); }, {}, 1},
-        {"excluded, nothing changed", [] {}, {}, 0},
-        {"the owner's app is no longer known", [&] { workspace.running.clear(); }, {}, 1},
-        {"the owner's app is known again", [&] { runApp(7, "com.seven"); }, {}, 1},
+        {"first scan", [&] { setList(600); }, {}, 1, 1},
+        {"nothing changed", [] {}, {}, 0, 0},
+        {"the previous positions differ (a slide)", [] {}, {{2, -500}}, 0, 0},
+        {"and again without them", [] {}, {}, 0, 0},
+        {"the same list set again", [&] { setList(600); }, {}, 1, 1},
+        {"the window hangs further", [&] { setList(700); }, {{2, -600}}, 1, 1},
+        {"a thicker status bar", [&] { screens.setStatusBarThickness(30); }, {}, 1, 1},
+        {"the same status bar set again", [&] { screens.setStatusBarThickness(30); }, {}, 1, 0},
+        {"another screen", twoScreens, {}, 1, 1},
+        {"back to one", oneScreen, {}, 1, 1},
+        {"the same screen set again", oneScreen, {}, 1, 0},
+        {"a setting the scan does not read", [&] { defaults.set("other", 1); }, {}, 1, 0},
+        {"its app excluded", [&] { excludeForOverlay("com.seven"); }, {}, 1, 1},
+        {"excluded, nothing changed", [] {}, {}, 0, 0},
+        {"the owner's app is no longer known", [&] { workspace.running.clear(); }, {}, 0, 1},
+        {"the owner's app is known again", [&] { runApp(7, "com.seven"); }, {}, 0, 1},
+        {"excluded no more, by another program", [&] { defaults.changeOutside(kExcludedOverlayHideKey, nullptr); },
+         {}, 1, 1},
     };
     for (const auto& step : steps) {
         step.change();
-        const int before = windows.snapshots;
+        const int snapshotsBefore = windows.snapshots, readsBefore = screens.reads;
         const auto r = scan(step.previous);
-        EXPECT_EQ(windows.snapshots - before, step.walks) << step.what;
+        EXPECT_EQ(screens.reads - readsBefore, step.reads) << step.what;
+        EXPECT_EQ(windows.snapshots - snapshotsBefore, step.walks) << step.what;
         WindowListScans fresh{windows, screens, defaults, workspace, kOwnPID};
         EXPECT_EQ(r, fresh.scanWindows(step.previous)) << step.what;
     }
+}
+
+// Positions are shared between copies: a copy compares equal, and equal lists made apart do too.
+TEST(WindowPositionsTest, CopiesShareTheListAndCompareByContent) {
+    const WindowPositions made{{3, 30}, {1, 10}, {3, 31}};
+    const WindowPositions copy = made;
+    EXPECT_EQ(copy, made);
+    EXPECT_EQ(made, (WindowPositions{{1, 10}, {3, 31}}));
+    EXPECT_NE(made, (WindowPositions{{1, 10}, {3, 30}}));
+    EXPECT_EQ(WindowPositions{}, WindowPositions(std::vector<WindowPositions::Entry>{}));
+    EXPECT_NE(WindowPositions{}, made);
+    EXPECT_EQ(copy.find(3), 31);
+    EXPECT_EQ(copy.find(2), std::nullopt);
+    EXPECT_EQ(WindowPositions{}.find(1), std::nullopt);
 }
 
 TEST(ForeignMenuTest, MenusMustHangFromTheBarAndStayWithinTheCaps) {

@@ -1,6 +1,7 @@
 // A screen list set by the test, with change notifications sent by hand.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/Screens.h"
@@ -11,6 +12,7 @@ class FakeScreens final : public Screens {
 public:
     std::vector<ScreenInfo> screens() const override {
         std::lock_guard lock(mutex_);
+        ++reads;
         return list_;
     }
     std::optional<ScreenInfo> mainScreen() const override {
@@ -20,15 +22,23 @@ public:
     }
     double statusBarThickness() const override { return thickness_; }
     Stream<int> parametersChanged() const override { return changed_.stream(); }
+    std::uint64_t revision() const override { return revision_; }
 
     // Replaces the list; `mainIndex` picks the main screen (-1: none).
     void setScreens(std::vector<ScreenInfo> list, int mainIndex = 0) {
         std::lock_guard lock(mutex_);
         list_ = std::move(list);
         mainIndex_ = mainIndex;
+        ++revision_;
     }
-    void setStatusBarThickness(double t) { thickness_ = t; }
+    void setStatusBarThickness(double t) {
+        thickness_ = t;
+        ++revision_;
+    }
     void sendParametersChanged() { changed_.send(++generation_); }
+
+    // How many times the list was read.
+    mutable int reads = 0;
 
     // A screen with a frame in global points and a panel of `menuBar` points at its top.
     static ScreenInfo make(std::string id, Rect frame, double menuBar, std::uint32_t number = 0) {
@@ -47,6 +57,7 @@ private:
     int mainIndex_ = 0;
     double thickness_ = 24;
     int generation_ = 0;
+    std::atomic<std::uint64_t> revision_{0};
     PassthroughSubject<int> changed_;
 };
 

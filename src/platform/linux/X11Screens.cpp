@@ -164,6 +164,7 @@ void X11Screens::reload() {
         std::lock_guard lock(mutex_);
         changed = list != screens_;
         screens_ = std::move(list);
+        if (changed) revision_.fetch_add(1, std::memory_order_acq_rel);
     }
     if (changed) changed_.send(++generation_);
 }
@@ -183,7 +184,9 @@ void X11Screens::updateActiveCentre() {
                 session_.space().globalFromRoot(Point{t->dst_x + g->width / 2.0, t->dst_y + g->height / 2.0});
     }
     std::lock_guard lock(mutex_);
+    if (activeCentre_ == centre) return;
     activeCentre_ = centre;
+    revision_.fetch_add(1, std::memory_order_acq_rel);
 }
 std::vector<ScreenInfo> X11Screens::screens() const {
     std::lock_guard lock(mutex_);

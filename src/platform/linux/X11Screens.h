@@ -3,6 +3,7 @@
 
 #include <xcb/randr.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,7 @@ public:
     std::optional<ScreenInfo> mainScreen() const override;
     double statusBarThickness() const override;
     Stream<int> parametersChanged() const override { return changed_.stream(); }
+    std::uint64_t revision() const override { return revision_.load(std::memory_order_acquire); }
 
     // Reads the struts again and converts the session's snapshot now (also done on every relevant X event).
     void reload();
@@ -78,6 +80,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
     std::optional<Point> activeCentre_;  // global points
+    // Moved under the mutex after every change of the two above.
+    std::atomic<std::uint64_t> revision_{0};
     int generation_ = 0;
     PassthroughSubject<int> changed_;
 };
