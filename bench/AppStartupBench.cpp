@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "BenchDesktop.h"
@@ -105,17 +106,21 @@ void BM_LaunchToFirstBand(benchmark::State& state) {
 BENCHMARK(BM_LaunchToFirstBand)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Waits until a freshly started program has settled: at least 3 s, then until it used under 1 ms of CPU
-// over one second (twice what the idle goal allows, far below any start-up work), at most 15 s more.
-// The seconds waited after the first 3.
-double settle(const Child& child) {
+// over one second (twice what the idle goal allows, far below any start-up work), but not past `deadline`.
+// The seconds waited after the first 3, and whether it settled.
+std::pair<double, bool> settle(const Child& child, Clock::time_point deadline) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::seconds(15) && child.running()) {
+    while (Clock::now() + std::chrono::seconds(1) <= deadline && child.running()) {
         UsageWindow second({[&] { return child.usage(); }});
         second.run(1);
-        if (second.corePercent(0) < 0.1) break;
+        if (second.corePercent(0) < 0.1)
+            return {std::chrono::duration<double>(Clock::now() - start).count(), true};
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return {std::chrono::duration<double>(Clock::now() - start).count(), false};
+}
+double settle(const Child& child) {
+    return settle(child, Clock::now() + std::chrono::seconds(18)).first;
 }
 
 // What a process and the X server (and the compositor, with `compositor`) use over 10 s, once it settled:
@@ -139,12 +144,19 @@ void measureCost(benchmark::State& state, Child& child, bool compositor) {
     if (!server) state.counters["server_unknown"] = 1;
 }
 
-// Nothing fills the top: the app idles beside `range(0)` windows of another program. Three rounds of 15 s
-// each, the app's alternating with the bare tray app's on the same desktop, each program started afresh and
-// settled first. The X server's share that is ours is what it used beside the app beyond what it used
-// beside the bare app in the same pair (the desktop's own clients, such as the panel's clock, keep it busy
-// now and then whoever runs); a pair where it used less counts as 0, never less. Every figure is the median
-// over the rounds:
+// Nothing fills the top: the app idles beside `range(0)` windows of another program. Three pairs of rounds,
+// the app's and the bare tray app's, each program started afresh on the same desktop (A B, B A, A B: a drift
+// of the machine's load over the run falls on both alike).
+//
+// The X server's share that is ours is what it used beside the app beyond what it used beside the bare app
+// in the same pair: the desktop's own clients keep it busy now and then whoever runs (a pair where it used
+// less beside the app counts as 0, never less). That subtraction only cancels what both rounds of a pair
+// take in, and the panel's clock is redrawn on the minute (1-2 ms of the server and the compositor): a
+// round that took it in against one that did not would count it as ours. So every round has a half-minute
+// slot of the wall clock to itself: its program starts 1 s into the slot (after any redraw on the minute),
+// settles, is measured from 9 s to 27 s into the slot and ends before the next one begins. No measured
+// window on either side holds a minute's turn, or the start and end of a program. Every figure is the
+// median over the pairs:
 //   app_core_pct          the app's process with its children, % of one core;
 //   server_core_pct       the X server beyond the bare app's round of the pair;
 //   core_pct              app + server: the goal, and the iteration time;
@@ -153,25 +165,42 @@ void measureCost(benchmark::State& state, Child& child, bool compositor) {
 //   writes_max_per_s      the app's write calls a second in the round with the most: every flush of X
 //                         requests is one, so 0 means the server heard nothing from us;
 //   server_raw_core_pct   the X server as measured beside the app;
-//   bare_*                the bare app's rounds: its own share, wake-ups and the X server beside it.
+//   bare_*                the bare app's rounds: its own share, wake-ups and the X server beside it;
+//   settle_extra_s        the longest a program took to fall quiet after its first 3 s (at most 5 s in a
+//                         slot); unsettled_rounds: rounds whose program was still busy when measured.
 void BM_Idle(benchmark::State& state) {
     const auto program = appProgram(state);
     if (!program) return;
     ClientWindows windows(static_cast<int>(state.range(0)));
     if (!windows.managed()) return state.SkipWithError("the window manager did not take the windows in");
     const auto server = desktopProcess("xvfb");
+    using Wall = std::chrono::system_clock;
+    constexpr auto kSlot = std::chrono::seconds(30), kLaunch = std::chrono::seconds(1),
+                   kMeasureFrom = std::chrono::seconds(9);
+    constexpr double kMeasureSeconds = 18;
+    // The next slot that starts at a whole half minute.
+    const auto nextSlot = [&] {
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(Wall::now().time_since_epoch());
+        return Wall::time_point((now / kSlot + 1) * kSlot);
+    };
     struct Round {
         double app = 0, server = 0, wakeups = 0, writes = 0, settled = 0;
+        bool quiet = true;
     };
     const auto round = [&](bool bare) -> std::optional<Round> {
+        const auto slot = nextSlot();
+        std::this_thread::sleep_until(slot + kLaunch);
         Child child(bare ? selfProgram() : *program, kPlain,
                     bare ? kBareTray : std::map<std::string, std::string>{});
+        // The steady clock for the settling, pinned to the wall clock's slot now.
+        const auto measureFrom = Clock::now() + (slot + kMeasureFrom - Wall::now());
         Round r;
-        r.settled = settle(child);
+        std::tie(r.settled, r.quiet) = settle(child, measureFrom);
         if (!child.running()) return std::nullopt;
+        std::this_thread::sleep_until(measureFrom);
         UsageWindow window(
             {[&] { return child.usage(); }, [&] { return server ? usageOf(*server) : ProcessUsage{}; }});
-        window.run(15);
+        window.run(kMeasureSeconds);
         r.app = window.corePercent(0);
         r.server = window.corePercent(1);
         r.wakeups = window.wakeupsPerSecond(0);
@@ -180,9 +209,9 @@ void BM_Idle(benchmark::State& state) {
     };
     std::vector<double> app, serverOurs, core, wakeups, writes, serverRaw, bareApp, bareServer, bareWakeups,
         settled;
+    int unsettled = 0;
     for (auto _ : state) {
         for (int pair = 0; pair < 3; ++pair) {
-            // A B, B A, A B: a drift of the machine's load over the run falls on both alike.
             const bool appFirst = pair % 2 == 0;
             auto first = round(!appFirst);
             auto second = round(appFirst);
@@ -199,9 +228,10 @@ void BM_Idle(benchmark::State& state) {
             bareApp.push_back(b.app);
             bareServer.push_back(b.server);
             bareWakeups.push_back(b.wakeups);
-            settled.push_back(a.settled);
+            settled.push_back(std::max(a.settled, b.settled));
+            unsettled += !a.quiet + !b.quiet;
         }
-        state.SetIterationTime(median(core) / 100 * 15);
+        state.SetIterationTime(median(core) / 100 * kMeasureSeconds);
     }
     state.counters["app_core_pct"] = median(app);
     state.counters["server_core_pct"] = median(serverOurs);
@@ -214,6 +244,7 @@ void BM_Idle(benchmark::State& state) {
     state.counters["bare_server_core_pct"] = median(bareServer);
     state.counters["bare_wakeups_per_s"] = median(bareWakeups);
     state.counters["settle_extra_s"] = *std::max_element(settled.begin(), settled.end());
+    state.counters["unsettled_rounds"] = unsettled;
     if (!server) state.counters["server_unknown"] = 1;
     state.counters["goal_core_pct"] = 0.05;
     state.counters["goal_wakeups_per_s"] = 2;

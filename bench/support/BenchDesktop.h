@@ -64,7 +64,8 @@ ProcessUsage usageOf(pid_t pid);
 ProcessUsage mainThreadUsageOf(pid_t pid);
 
 // A program started with its own settings folder holding `defaultsJson` and the extra environment; ended
-// and reaped when this goes.
+// and reaped when this goes. The display's screen saver is reset first: no program starts with the screens
+// asleep or with less than the saver's whole timeout ahead of it.
 class Child {
 public:
     Child(const fs::path& program, const std::string& defaultsJson,
