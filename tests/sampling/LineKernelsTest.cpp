@@ -101,7 +101,8 @@ TEST(LineKernels, ZoneColoursAreThePlainQuotientsOfEverySum) {
     }
 }
 
-// Smoothing moves each zone colour as the plain blend does, bit for bit, whatever the fraction.
+// Smoothing moves each zone colour as the plain blend does, bit for bit, whatever the fraction, and leaves
+// the colours past `count` alone (an odd count leaves one for the narrower vectors).
 TEST(LineKernels, BlendColoursAsThePlainBlendDoes) {
     std::vector<Color> to(64);
     std::vector<Color> start(64);
@@ -113,9 +114,13 @@ TEST(LineKernels, BlendColoursAsThePlainBlendDoes) {
         SCOPED_TRACE(kernels->name);
         for (const double fraction : {-0.5, 0.0, 0.163, 1 / 3.0, 0.999, 1.0, 2.0, std::nan("")}) {
             SCOPED_TRACE(fraction);
-            auto blended = start;
-            kernels->blendColors(blended.data(), to.data(), blended.size(), fraction);
-            for (int i = 0; i < 64; ++i) ASSERT_EQ(blended[i], interpolated(start[i], to[i], fraction)) << i;
+            for (const std::size_t count : {std::size_t{64}, std::size_t{5}}) {
+                auto blended = start;
+                kernels->blendColors(blended.data(), to.data(), count, fraction);
+                for (std::size_t i = 0; i < 64; ++i)
+                    ASSERT_EQ(blended[i], i < count ? interpolated(start[i], to[i], fraction) : start[i])
+                        << i;
+            }
         }
     }
 }
