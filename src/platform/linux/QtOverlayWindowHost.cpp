@@ -504,10 +504,12 @@ protected:
         surface_->setGeometry(qtHost_.qtGeometryFor(frame));
         syncNativeVisibility(true);
         if (isVisible()) qtHost_.scheduleCheck();  // it may have moved to another monitor's panel
+        flushToolkit();
     }
     void applyAlpha(double alpha) override {
         if (qtHost_.supportsTranslucency()) surface_->setOpacity(alpha);
         syncNativeVisibility(true);
+        flushToolkit();
     }
     void applyVisible(bool) override { syncNativeVisibility(false); }
     void paint() override {
@@ -526,6 +528,13 @@ protected:
     }
 
 private:
+    // Qt writes a window's geometry and opacity to its connection without flushing it, counting on its
+    // loop to flush when it next handles X events. A change made from one of our timers (the last step of
+    // a fade or a slide) could then wait in the buffer until something else reached the server.
+    void flushToolkit() {
+        if (qtHost_.desktop_) qtHost_.desktop_->flush();
+    }
+
     void buildSurface() {
         auto old = std::move(surface_);
         surface_ =
