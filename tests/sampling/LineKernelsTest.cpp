@@ -101,6 +101,28 @@ TEST(LineKernels, ZoneColoursAreThePlainQuotientsOfEverySum) {
     }
 }
 
+// Every way a line splits into zones, for every width up to 16 pixels a zone and then some, with a few zone
+// counts: the vector forms' whole vectors, masked tails and wider last zone land on the portable form's
+// colours. A row of uneven bytes, read at an odd offset so no load is aligned by chance.
+TEST(LineKernels, EveryZoneSplitGivesThePortableColours) {
+    std::vector<std::uint8_t> bytes(4 * 1200 + 4);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 97 + i / 11);
+    const std::uint8_t* row = bytes.data() + 4;
+    for (const auto* kernels : availableLineKernels()) {
+        SCOPED_TRACE(kernels->name);
+        for (const int zoneCount : {1, 3, 64}) {
+            for (int width = zoneCount; width <= 17 * zoneCount + 40 && width <= 1200; ++width) {
+                std::vector<Color> zones(zoneCount), plainZones(zoneCount);
+                Color mean, plainMean;
+                kernels->zoneColors(row, width, zoneCount, zones.data(), mean);
+                portableLineKernels().zoneColors(row, width, zoneCount, plainZones.data(), plainMean);
+                ASSERT_EQ(zones, plainZones) << zoneCount << " zones over " << width;
+                ASSERT_EQ(mean, plainMean) << zoneCount << " zones over " << width;
+            }
+        }
+    }
+}
+
 // Smoothing moves each zone colour as the plain blend does, bit for bit, whatever the fraction, and leaves
 // the colours past `count` alone (an odd count leaves one for the narrower vectors).
 TEST(LineKernels, BlendColoursAsThePlainBlendDoes) {
