@@ -151,24 +151,19 @@ WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPos
     // read (and, when anything differs, walk) again.
     const SourceRevisions revisions{windows_.generation(), screens_.revision(), defaults_.revision()};
     std::lock_guard lock(scanMutex_);
-    bool walked = false;
+    // Inputs read anew that differ from the memo's, or owners the memo looked up that changed: walk again.
+    std::optional<ScanInputs> changed;
     if (!scanMemo_ || !(scanMemo_->read == revisions)) {
-        ScanInputs inputs = readInputs(revisions.windows);
-        if (scanMemo_ && scanMemo_->inputs == inputs) {
+        changed = readInputs(revisions.windows);
+        if (scanMemo_ && scanMemo_->inputs == *changed) {
             scanMemo_->read = revisions;
-        } else {
-            ScanMemo memo;
-            memo.read = revisions;
-            memo.inputs = std::move(inputs);
-            walkWindows(memo);
-            scanMemo_ = std::move(memo);
-            walked = true;
+            changed.reset();
         }
     }
-    if (!walked && !stillHolds(*scanMemo_)) {
+    if (changed || !stillHolds(*scanMemo_)) {
         ScanMemo memo;
-        memo.read = scanMemo_->read;
-        memo.inputs = std::move(scanMemo_->inputs);
+        memo.read = revisions;
+        memo.inputs = changed ? std::move(*changed) : std::move(scanMemo_->inputs);
         walkWindows(memo);
         scanMemo_ = std::move(memo);
     }
