@@ -52,6 +52,7 @@ public:
         return list_.snapshot();
     }
     std::uint64_t generation() const override { return list_.generation(); }
+    void callOnNextChange(std::function<void()> wake) const override { list_.callOnNextChange(std::move(wake)); }
 
     std::atomic<long> snapshots{0};
     std::atomic<long> reads{0};

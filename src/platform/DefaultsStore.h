@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/ChangeNotice.h"
 #include "base/Published.h"
 
 namespace velaro {
@@ -94,6 +96,9 @@ public:
     // A number that moves whenever a read may answer differently (a set, a removal, new fallbacks, values
     // taken in from outside). A reader that keeps what it read may reuse it while this stays the same.
     virtual std::uint64_t revision() const = 0;
+    // Calls `wake` once, from any thread, after revision() next moves; a later call replaces a `wake` not
+    // yet called, an empty one disarms. A move before the call is not told of: read revision() after it.
+    virtual void callOnNextChange(std::function<void()> wake) const = 0;
 
     // Typed reads (see the plist* views above): nothing when the key is absent or holds another kind.
     std::optional<bool> boolValue(const std::string& key) const { return plistBool(object(key)); }
@@ -138,26 +143,28 @@ public:
         if (value.is_null()) return remove(key);
         if (auto it = stored_.find(key); it != stored_.end() && identical(*it, value)) return false;
         stored_[key] = std::move(value);
-        ++revision_;
+        moved();
         return true;
     }
     bool remove(const std::string& key) {
         if (stored_.erase(key) == 0) return false;
-        ++revision_;
+        moved();
         return true;
     }
     void registerDefaults(const PlistValue& dictionary) {
         if (!dictionary.is_object()) return;
         for (const auto& [key, value] : dictionary.items()) fallbacks_[key] = value;
-        ++revision_;
+        moved();
     }
     bool hasStoredValue(const std::string& key) const { return stored_.contains(key); }
     const PlistValue& stored() const { return stored_; }
     void replaceStored(PlistValue dictionary) {
         stored_ = dictionary.is_object() ? std::move(dictionary) : PlistValue::object();
-        ++revision_;
+        moved();
     }
     std::uint64_t revision() const { return revision_; }
+    // Told once after the revision next moves (see DefaultsStore::callOnNextChange).
+    void callOnNextChange(std::function<void()> wake) const { changeNotice_.arm(std::move(wake)); }
 
     // Equality that also tells kinds apart: 1 and 1.0 compare equal as JSON but are different stored values.
     static bool identical(const PlistValue& a, const PlistValue& b) {
@@ -178,9 +185,15 @@ public:
     }
 
 private:
+    void moved() {
+        ++revision_;
+        changeNotice_.ring();
+    }
+
     PlistValue stored_ = PlistValue::object();
     PlistValue fallbacks_ = PlistValue::object();
     std::uint64_t revision_ = 0;
+    mutable ChangeNotice changeNotice_;
 };
 
 // A store that keeps its values in a DefaultsDomain; subclasses add how writes are kept (or recorded).
@@ -192,6 +205,9 @@ public:
     bool hasStoredValue(const std::string& key) const override { return domain_.hasStoredValue(key); }
     Stream<std::vector<std::string>> outsideChanges() const override { return outsideChanges_.stream(); }
     std::uint64_t revision() const override { return domain_.revision(); }
+    void callOnNextChange(std::function<void()> wake) const override {
+        domain_.callOnNextChange(std::move(wake));
+    }
 
 protected:
     // Replaces the stored values with `stored` and tells subscribers of outsideChanges() which keys now

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ public:
     // A number that moves whenever one of the answers above may have changed (including which monitor is
     // the main one), read before them. Safe from any thread.
     virtual std::uint64_t revision() const = 0;
+    // Calls `wake` once, from any thread, after revision() next moves; a later call replaces a `wake` not
+    // yet called, an empty one disarms. A move before the call is not told of: read revision() after it.
+    virtual void callOnNextChange(std::function<void()> wake) const = 0;
 };
 
 }  // namespace velaro

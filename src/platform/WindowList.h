@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ public:
     // A number that moves on whenever the list may have changed: while it stays, a snapshot would be the
     // same as the last one, and work done on that one still holds. Any thread.
     virtual std::uint64_t generation() const = 0;
+    // Calls `wake` once, from any thread, after generation() next moves; a later call replaces a `wake` not
+    // yet called, an empty one disarms. For a reader that sleeps while the list stays: a move before the
+    // call is not told of, so it reads generation() again after arming.
+    virtual void callOnNextChange(std::function<void()> wake) const = 0;
 };
 
 }  // namespace velaro

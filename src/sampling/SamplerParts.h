@@ -35,6 +35,8 @@ public:
     double ownedSince() const { return ownedSince_; }
     double resumeAfter() const { return resumeAfter_; }
     bool resyncDone() const { return resyncDone_; }
+    // Without a stream and with no menu in sight, a track now or at any later time changes nothing.
+    bool settled() const { return ownedSince_ != 0 && !menuOpen_ && !notifyPending_ && (resyncDone_ || sawOpen_); }
 
 private:
     bool menuOpen_ = false;

@@ -88,6 +88,14 @@ struct ScreenSampler::State {
     // The refresh cycle: the poll and the delayed refreshes after events.
     struct Cycle {
         Cancellable pollTimer;
+        // The poll's grid: a tick every 0.5 s from `anchor`, the uptime of its latest tick (or start).
+        double anchor = 0;
+        // Parked: the poll sleeps because a check could decide nothing new until an input changes. Every
+        // park and resume moves `parkSeq`, so a wake meant for an earlier park does nothing.
+        bool parked = false;
+        std::uint64_t parkSeq = 0;
+        // A resumed poll's first tick, at its place on the grid.
+        Cancellable resumeTimer;
         std::map<std::uint64_t, Cancellable> delayed;
         std::uint64_t nextDelayed = 0;
         std::vector<Subscription> observers;

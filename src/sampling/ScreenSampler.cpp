@@ -3,6 +3,7 @@
 #include "sampling/ScreenSampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "base/Log.h"
@@ -61,6 +62,8 @@ ScreenSampler::~ScreenSampler() {
     state_->cycle.observers.clear();
     pointerBand_.removePointerMonitors();
     state_->cycle.pollTimer.cancel();
+    state_->cycle.resumeTimer.cancel();
+    stopParking();
     // Streams still running would keep delivering into outputs nobody reads.
     for (const auto& c : allContexts()) {
         if (auto stream = std::move(c->stream)) stream->stopCapture({});
@@ -492,6 +495,8 @@ void ScreenSampler::reconcile() {
         ++passes;
     } while (state_->streams.reconcileDirty && passes < kMaxReconcilePasses);
     state_->streams.isReconciling = false;
+    // A switch turned on may start a stream the next check would look after.
+    if (state_->cycle.parked && !canParkPoll()) resumePoll(loop().uptime());
 }
 
 void ScreenSampler::scheduleIdleTeardown() {
@@ -564,12 +569,81 @@ void ScreenSampler::stopAllStreams() {
 
 void ScreenSampler::startPollTimer() {
     stopPollTimer();
-    state_->cycle.pollTimer = loop().every(kPollSeconds, [this] { refresh(); });
+    state_->cycle.anchor = loop().uptime();
+    state_->cycle.pollTimer = loop().every(kPollSeconds, [this] { pollTick(); });
 }
 
 void ScreenSampler::stopPollTimer() {
     state_->cycle.pollTimer.cancel();
+    state_->cycle.resumeTimer.cancel();
+    stopParking();
     state_->menuPoll.release();
+}
+
+void ScreenSampler::pollTick() {
+    state_->cycle.anchor = loop().uptime();
+    refresh();
+}
+
+// ---- the parked poll ----
+
+bool ScreenSampler::canParkPoll() const {
+    // Plainly idle: nothing fills the top or waits to, no stream runs or may start, and the menu poll, the
+    // slide gate and the seam have nothing left to time. The owner is absent, so the owner ticks a parked
+    // poll leaves out would record nothing.
+    const State& s = *state_;
+    return !isFilledWindowActive() && !s.filled.pending && !s.filled.confirmTimer.isActive() &&
+           !filledOwnerBundleID() && !shouldCapture() && !hasActiveStream() && !s.streams.isUpdatingFilter &&
+           !isAnyStreamConfiguring() && !s.slideGate.isOpen() && s.menuPoll.settled() &&
+           !s.seam.glassSurfaceOverTopStrip() && !s.seam.releasePending() && !seamSuppressed();
+}
+
+void ScreenSampler::settlePoll(bool scanSettled) {
+    auto& cycle = state_->cycle;
+    const bool quiet = scanSettled && canParkPoll();
+    if (quiet && !cycle.parked && cycle.pollTimer.isActive())
+        parkPoll();
+    else if (!quiet && cycle.parked)
+        resumePoll(loop().uptime());
+}
+
+void ScreenSampler::parkPoll() {
+    auto& cycle = state_->cycle;
+    cycle.pollTimer.cancel();
+    cycle.parked = true;
+    const std::uint64_t seq = ++cycle.parkSeq;
+    // Rung on whichever thread moved an input; the first ring of this park posts the one wake.
+    auto told = std::make_shared<std::atomic<bool>>(false);
+    auto resume = lifetime_.guard([this, seq](double changedAt) {
+        if (state_->cycle.parked && state_->cycle.parkSeq == seq) resumePoll(changedAt);
+    });
+    auto wake = [told, loop = &loop(), resume] {
+        if (told->exchange(true)) return;
+        const double changedAt = loop->uptime();
+        loop->post([resume, changedAt]() mutable { resume(changedAt); });
+    };
+    if (!services_.scans.callOnNextInputChange(wake)) resumePoll(loop().uptime());
+}
+
+void ScreenSampler::resumePoll(double changedAt) {
+    auto& cycle = state_->cycle;
+    stopParking();
+    // The first tick the running poll would have made after the change, so every delay and hysteresis
+    // counts from the same ticks as if it had never slept.
+    const double ticks = std::max(std::floor((changedAt - cycle.anchor) / kPollSeconds) + 1, 1.0);
+    const double due = cycle.anchor + ticks * kPollSeconds;
+    cycle.resumeTimer = loop().postAfter(std::max(due - loop().uptime(), 0.0), [this] {
+        state_->cycle.pollTimer = loop().every(kPollSeconds, [this] { pollTick(); });
+        pollTick();
+    });
+}
+
+void ScreenSampler::stopParking() {
+    auto& cycle = state_->cycle;
+    if (!cycle.parked) return;
+    cycle.parked = false;
+    ++cycle.parkSeq;
+    services_.scans.callOnNextInputChange(nullptr);
 }
 
 // ---- refresh ----
@@ -600,6 +674,8 @@ void ScreenSampler::refresh() {
         later([this] { updateContentFilters(); });
 
     const WindowScanResult r = services_.scans.scanWindows(state_->slideGate.previousPositions());
+    // The slide moves of a repeat are measured against these positions: the same, they stay at 0.
+    const bool samePositions = r.windowPositions == state_->slideGate.previousPositions();
     state_->menuPoll.track(hasActiveStream(), r.foreignMenuSeen, now,
                            [this](double delay) { notifyMenuBarActivityEnded(delay); });
     state_->slideGate.update(r);
@@ -677,6 +753,7 @@ void ScreenSampler::refresh() {
         announceSlideGate();
         forcePublishNextFrame(true);
     }
+    settlePoll(samePositions && r.maxSlideMoves == 0 && !r.foreignMenuSeen);
 }
 
 bool ScreenSampler::isFilledNow() {

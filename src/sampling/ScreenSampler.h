@@ -218,6 +218,14 @@ private:
     // ---- refresh ----
     void startPollTimer();
     void stopPollTimer();
+    void pollTick();
+    // The poll parks after a check that a repeat at the same inputs would leave as it is, and resumes on
+    // its grid when an input changes (or the sampler's own state leaves the plainly idle one).
+    bool canParkPoll() const;
+    void settlePoll(bool scanSettled);
+    void parkPoll();
+    void resumePoll(double changedAt);
+    void stopParking();
     bool isFilledNow();
     void confirmPendingFilledState();
     std::optional<std::string> bundleIdentifier(std::int32_t pid);

@@ -182,6 +182,21 @@ WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPos
     return r;
 }
 
+bool WindowListScans::callOnNextInputChange(const std::function<void()>& wake) const {
+    windows_.callOnNextChange(wake);
+    screens_.callOnNextChange(wake);
+    defaults_.callOnNextChange(wake);
+    if (!wake) return true;
+    // Read after arming: a change before it is seen here, a change after it rings.
+    const SourceRevisions now{windows_.generation(), screens_.revision(), defaults_.revision()};
+    std::lock_guard lock(scanMutex_);
+    if (scanMemo_ && scanMemo_->read == now) return true;
+    windows_.callOnNextChange(nullptr);
+    screens_.callOnNextChange(nullptr);
+    defaults_.callOnNextChange(nullptr);
+    return false;
+}
+
 bool WindowListScans::stillHolds(const ScanMemo& memo) const {
     return std::all_of(memo.bundles.begin(), memo.bundles.end(),
                        [this](const auto& asked) { return bundleIdentifier(asked.first) == asked.second; });

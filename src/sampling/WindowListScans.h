@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -100,6 +101,12 @@ public:
     // the screens and the defaults keep their change counts, the screens and the excluded apps are not even
     // read again (this runs every 0.5 s, idle or not).
     WindowScanResult scanWindows(const WindowPositions& previousPositions) const;
+
+    // Calls `wake` once, from any thread, when the list, the screens or the defaults next change after the
+    // last scanWindows: a scan until then would find what the last one found, unless an owner it looked
+    // up changed (the workspace tells of those with its application events). Returns false, arming
+    // nothing, when one of them has changed already. An empty `wake` disarms.
+    bool callOnNextInputChange(const std::function<void()>& wake) const;
 
 private:
     // What a scan depends on besides the workspace's answers.

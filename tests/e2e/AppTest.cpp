@@ -40,6 +40,35 @@ std::optional<Span> bannerSpan(const QImage& shot, int below) {
     return std::nullopt;
 }
 
+// How often the app's main thread has gone to sleep and been woken so far (both kinds of switch).
+long mainThreadSwitches(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/task/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    long total = 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.contains("ctxt_switches:")) total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    return total;
+}
+
+// Waits until the app's main thread has not been woken once in 1.5 s (a 0.5 s check would wake it three
+// times); false when that does not happen within 20 s.
+bool waitUntilAsleep(qint64 pid) {
+    long seen = mainThreadSwitches(pid);
+    QElapsedTimer quiet;
+    quiet.start();
+    return waitUntil(
+        [&] {
+            const long now = mainThreadSwitches(pid);
+            if (now != seen) {
+                seen = now;
+                quiet.restart();
+            }
+            return quiet.elapsed() >= 1500;
+        },
+        std::chrono::seconds(20));
+}
+
+// The idle app sleeps, and a window that comes to fill the top still wakes it to take its colour.
 TEST(AppTest, AMaximisedWindowTintsTheBandOverThePanelAndClosingItHidesTheBand) {
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
@@ -50,6 +79,7 @@ TEST(AppTest, AMaximisedWindowTintsTheBandOverThePanelAndClosingItHidesTheBand) 
     const QPoint inPanel(QGuiApplication::primaryScreen()->geometry().width() / 3, panel / 2);
     const QImage before = screenshot();
     ASSERT_FALSE(closeTo(before.pixelColor(inPanel), colour, 8)) << "the panel starts in another colour";
+    ASSERT_TRUE(waitUntilAsleep(app.pid())) << "the idle app's main thread keeps waking";
 
     auto window = std::make_unique<SolidWindow>(colour);
     const QImage tinted =

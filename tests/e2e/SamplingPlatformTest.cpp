@@ -3,6 +3,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -216,9 +217,13 @@ TEST_F(SamplingPlatformTest, TheWindowListFollowsEveryChangeAndCostsNoRequestWhi
         {"it is mapped again", [&] { menu.setMapped(true); }, [](const auto& w) { return w.has_value(); }},
     };
     for (const auto& step : steps) {
+        std::atomic<int> told{0};
+        windows->callOnNextChange([&told] { ++told; });
         step.change();
         EXPECT_TRUE(waitUntil([&] { return step.seen(listed()); })) << step.what;
+        EXPECT_TRUE(waitUntil([&] { return told == 1; })) << step.what << ": a reader asleep is woken once";
     }
+    windows->callOnNextChange(nullptr);
 }
 
 // A list kept across changes guesses that the windows it knew are still there and asks their attributes and
@@ -314,10 +319,14 @@ TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {
     ASSERT_DOUBLE_EQ(height(), kPanelHeight);
     // Readers keep what they read while the revision stays: it must have moved once a change shows.
     const auto revisionBefore = screens->revision();
+    // A reader asleep on the revision is woken by the change.
+    std::atomic<int> told{0};
+    screens->callOnNextChange([&told] { ++told; });
     {
         TopDock dock(static_cast<int>(screens->screens().front().frame.width()), 40);
         ASSERT_TRUE(waitUntil([&] { return height() == 40; })) << "menu-bar height " << height();
         EXPECT_GE(changes, 1);
+        EXPECT_EQ(told, 1);
     }
     const auto revisionWithDock = screens->revision();
     EXPECT_GT(revisionWithDock, revisionBefore);

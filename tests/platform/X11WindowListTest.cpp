@@ -70,8 +70,11 @@ TEST(WindowListChangesTest, OnlyEventsThatCanChangeTheListMarkIt) {
         WindowListChanges changes(kRoot, {kStacking, {kState}});
         EXPECT_TRUE(changes.take().changed) << "nothing has been read yet";
         const auto generation = changes.generation();
+        int told = 0;
+        changes.callOnNextChange([&told] { ++told; });
         changes.note(c.event);
         EXPECT_EQ(changes.generation() != generation, c.changed) << c.what;
+        EXPECT_EQ(told, c.changed ? 1 : 0) << c.what << ": a reader asleep on the list is woken once";
         const auto taken = changes.take();
         EXPECT_EQ(taken.changed, c.changed) << c.what;
         EXPECT_EQ(taken.staleWindows, c.stale) << c.what;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/ChangeNotice.h"
 #include "platform/Screens.h"
 
 namespace velaro::test {
@@ -23,17 +24,22 @@ public:
     double statusBarThickness() const override { return thickness_; }
     Stream<int> parametersChanged() const override { return changed_.stream(); }
     std::uint64_t revision() const override { return revision_; }
+    void callOnNextChange(std::function<void()> wake) const override { changeNotice_.arm(std::move(wake)); }
 
     // Replaces the list; `mainIndex` picks the main screen (-1: none).
     void setScreens(std::vector<ScreenInfo> list, int mainIndex = 0) {
-        std::lock_guard lock(mutex_);
-        list_ = std::move(list);
-        mainIndex_ = mainIndex;
-        ++revision_;
+        {
+            std::lock_guard lock(mutex_);
+            list_ = std::move(list);
+            mainIndex_ = mainIndex;
+            ++revision_;
+        }
+        changeNotice_.ring();
     }
     void setStatusBarThickness(double t) {
         thickness_ = t;
         ++revision_;
+        changeNotice_.ring();
     }
     void sendParametersChanged() { changed_.send(++generation_); }
 
@@ -58,6 +64,7 @@ private:
     double thickness_ = 24;
     int generation_ = 0;
     std::atomic<std::uint64_t> revision_{0};
+    mutable ChangeNotice changeNotice_;
     PassthroughSubject<int> changed_;
 };
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/ChangeNotice.h"
 #include "platform/WindowList.h"
 
 namespace velaro::test {
@@ -16,11 +17,15 @@ public:
         return windows_;
     }
     void setWindows(std::vector<WindowInfo> windows) {
-        std::lock_guard lock(mutex_);
-        windows_ = std::move(windows);
-        ++generation_;
+        {
+            std::lock_guard lock(mutex_);
+            windows_ = std::move(windows);
+            ++generation_;
+        }
+        changeNotice_.ring();
     }
     std::uint64_t generation() const override { return generation_; }
+    void callOnNextChange(std::function<void()> wake) const override { changeNotice_.arm(std::move(wake)); }
 
     // A normal, opaque window of `pid` with bounds in top-left global points.
     static WindowInfo window(std::int32_t pid, Rect bounds, int layer = WindowLevel::normal,
@@ -41,6 +46,7 @@ private:
     std::mutex mutex_;
     std::vector<WindowInfo> windows_;
     std::atomic<std::uint64_t> generation_{1};
+    mutable ChangeNotice changeNotice_;
 };
 
 }  // namespace velaro::test

@@ -166,7 +166,9 @@ void X11Screens::reload() {
         screens_ = std::move(list);
         if (changed) revision_.fetch_add(1, std::memory_order_acq_rel);
     }
-    if (changed) changed_.send(++generation_);
+    if (!changed) return;
+    changeNotice_.ring();
+    changed_.send(++generation_);
 }
 
 void X11Screens::updateActiveCentre() {
@@ -183,10 +185,13 @@ void X11Screens::updateActiveCentre() {
             centre =
                 session_.space().globalFromRoot(Point{t->dst_x + g->width / 2.0, t->dst_y + g->height / 2.0});
     }
-    std::lock_guard lock(mutex_);
-    if (activeCentre_ == centre) return;
-    activeCentre_ = centre;
-    revision_.fetch_add(1, std::memory_order_acq_rel);
+    {
+        std::lock_guard lock(mutex_);
+        if (activeCentre_ == centre) return;
+        activeCentre_ = centre;
+        revision_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    changeNotice_.ring();
 }
 std::vector<ScreenInfo> X11Screens::screens() const {
     std::lock_guard lock(mutex_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/ChangeNotice.h"
 #include "platform/Screens.h"
 #include "platform/linux/X11Session.h"
 
@@ -65,6 +66,7 @@ public:
     double statusBarThickness() const override;
     Stream<int> parametersChanged() const override { return changed_.stream(); }
     std::uint64_t revision() const override { return revision_.load(std::memory_order_acquire); }
+    void callOnNextChange(std::function<void()> wake) const override { changeNotice_.arm(std::move(wake)); }
 
     // Reads the struts again and converts the session's snapshot now (also done on every relevant X event).
     void reload();
@@ -82,6 +84,8 @@ private:
     std::optional<Point> activeCentre_;  // global points
     // Moved under the mutex after every change of the two above.
     std::atomic<std::uint64_t> revision_{0};
+    // Rung after the revision moved, once the mutex is let go.
+    mutable ChangeNotice changeNotice_;
     int generation_ = 0;
     PassthroughSubject<int> changed_;
 };

@@ -77,16 +77,25 @@ void WindowListChanges::note(const xcb_generic_event_t& event) {
             }
             const auto& watched = atoms_.windowProperties;
             if (std::find(watched.begin(), watched.end(), p.atom) == watched.end()) return;
-            std::lock_guard lock(mutex_);
-            stale_.push_back(p.window);
-            changed_ = true;
-            ++generation_;
+            {
+                std::lock_guard lock(mutex_);
+                stale_.push_back(p.window);
+                moveLocked();
+            }
+            notice_.ring();
             return;
         }
         default:
             return;
     }
-    std::lock_guard lock(mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        moveLocked();
+    }
+    notice_.ring();
+}
+
+void WindowListChanges::moveLocked() {
     changed_ = true;
     ++generation_;
 }
@@ -99,9 +108,11 @@ WindowListChanges::Taken WindowListChanges::take() {
 }
 
 void WindowListChanges::markChanged() {
-    std::lock_guard lock(mutex_);
-    changed_ = true;
-    ++generation_;
+    {
+        std::lock_guard lock(mutex_);
+        moveLocked();
+    }
+    notice_.ring();
 }
 
 std::uint64_t WindowListChanges::generation() const {
@@ -144,6 +155,10 @@ X11WindowList::~X11WindowList() {
 
 std::uint64_t X11WindowList::generation() const {
     return changes_->generation();
+}
+
+void X11WindowList::callOnNextChange(std::function<void()> wake) const {
+    changes_->callOnNextChange(std::move(wake));
 }
 
 std::vector<WindowInfo> X11WindowList::snapshot() {

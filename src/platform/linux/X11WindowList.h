@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/ChangeNotice.h"
 #include "platform/WindowList.h"
 #include "platform/linux/X11Session.h"
 
@@ -53,14 +54,20 @@ public:
     void markChanged();
     // Counts every event that may have changed the list.
     std::uint64_t generation() const;
+    // Calls `wake` once, on the thread that moves the generation next (see WindowList::callOnNextChange).
+    void callOnNextChange(std::function<void()> wake) { notice_.arm(std::move(wake)); }
 
 private:
+    // Moves the generation under the lock held by the caller; the notice is rung after it is let go.
+    void moveLocked();
+
     const std::uint32_t root_;
     const Atoms atoms_;
     mutable std::mutex mutex_;
     bool changed_ = true;  // nothing has been read yet
     std::vector<std::uint32_t> stale_;
     std::uint64_t generation_ = 1;
+    ChangeNotice notice_;
 };
 
 class X11WindowList final : public WindowList {
@@ -71,6 +78,7 @@ public:
 
     std::vector<WindowInfo> snapshot() override;
     std::uint64_t generation() const override;
+    void callOnNextChange(std::function<void()> wake) const override;
 
     // The property our own windows may carry to declare their level (a signed 32-bit CARDINAL).
     static constexpr const char* kLevelProperty = "_VELARO_WINDOW_LEVEL";
