@@ -38,6 +38,18 @@ std::string hexString(const Color& color);
 // "0x", inner blanks, an alpha pair, a second "#") gives nothing.
 std::optional<Color> colorFromHex(std::string_view text);
 
+// A blended channel this close to its target is the target. Repeated smoothing toward a channel of 0 would
+// otherwise shrink it geometrically into subnormal numbers, where it stays (rounding keeps the last step at
+// zero) and every later blend of it runs many times slower. Far below what any colour depth can show.
+inline constexpr double kBlendSnap = 0x1p-30;
+
+// One channel moved `t` (0...1) of the way toward `to`, snapped onto `to` when it ends up within kBlendSnap.
+inline double blendedChannel(double from, double to, double t) {
+    const double moved = from + t * (to - from);
+    const double off = to - moved;
+    return (off < kBlendSnap && off > -kBlendSnap) ? to : moved;
+}
+
 // Blends `from` toward `to`: fraction below 0 counts as 0, 1 or more (and a fraction that is not a number)
 // as 1. The result is opaque; the inputs' opacities are ignored. Inline: the frame analysis blends every
 // zone of every frame.
@@ -48,8 +60,8 @@ inline Color interpolated(const Color& from, const Color& to, double fraction) {
     } else if (t < 0) {
         t = 0;
     }
-    return Color::rgb(from.red + t * (to.red - from.red), from.green + t * (to.green - from.green),
-                      from.blue + t * (to.blue - from.blue));
+    return Color::rgb(blendedChannel(from.red, to.red, t), blendedChannel(from.green, to.green, t),
+                      blendedChannel(from.blue, to.blue, t));
 }
 
 // Rec. 709 weights applied to the components as they are (no gamma linearisation); nominally 0...1.

@@ -287,13 +287,19 @@ VELARO_VECTOR_TARGET void blendColorsVector(Color* from, const Color* to, std::s
                                             double fraction) {
     const __m256d by = _mm256_set1_pd(blendFraction(fraction));
     const __m256d opaque = _mm256_set1_pd(1.0);
+    const __m256d snap = _mm256_set1_pd(kBlendSnap);
     for (std::size_t i = 0; i < count; ++i) {
         const __m256d a = _mm256_loadu_pd(&from[i].red);
-        __m256d step = _mm256_mul_pd(_mm256_sub_pd(_mm256_loadu_pd(&to[i].red), a), by);
+        const __m256d target = _mm256_loadu_pd(&to[i].red);
+        __m256d step = _mm256_mul_pd(_mm256_sub_pd(target, a), by);
         // Kept apart from the addition: fused into one multiply-add the result would be rounded once
         // instead of twice, and differ in the last bit from the plain form.
         asm("" : "+x"(step));
-        _mm256_storeu_pd(&from[i].red, _mm256_blend_pd(_mm256_add_pd(a, step), opaque, 0b1000));
+        const __m256d moved = _mm256_add_pd(a, step);
+        // Within the snap distance of the target the channel takes the target, as the plain blend does.
+        const __m256d off = _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_sub_pd(target, moved));
+        const __m256d snapped = _mm256_blendv_pd(moved, target, _mm256_cmp_pd(off, snap, _CMP_LT_OQ));
+        _mm256_storeu_pd(&from[i].red, _mm256_blend_pd(snapped, opaque, 0b1000));
     }
 }
 
@@ -463,12 +469,18 @@ VELARO_WIDE_TARGET void zoneColorsWide(const std::uint8_t* rgba, int width, int 
 VELARO_WIDE_TARGET void blendColorsWide(Color* from, const Color* to, std::size_t count, double fraction) {
     const __m512d by = _mm512_set1_pd(blendFraction(fraction));
     const __m512d opaque = _mm512_set1_pd(1.0);
+    const __m512d snap = _mm512_set1_pd(kBlendSnap);
     std::size_t i = 0;
     for (; i + 2 <= count; i += 2) {
         const __m512d a = _mm512_loadu_pd(&from[i].red);
-        __m512d step = _mm512_mul_pd(_mm512_sub_pd(_mm512_loadu_pd(&to[i].red), a), by);
+        const __m512d target = _mm512_loadu_pd(&to[i].red);
+        __m512d step = _mm512_mul_pd(_mm512_sub_pd(target, a), by);
         asm("" : "+v"(step));  // not fused with the addition, as in blendColorsVector
-        _mm512_storeu_pd(&from[i].red, _mm512_mask_blend_pd(0x88, _mm512_add_pd(a, step), opaque));
+        const __m512d moved = _mm512_add_pd(a, step);
+        const __mmask8 near =
+            _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(target, moved)), snap, _CMP_LT_OQ);
+        _mm512_storeu_pd(&from[i].red,
+                         _mm512_mask_blend_pd(0x88, _mm512_mask_blend_pd(near, moved, target), opaque));
     }
     if (i < count) blendColorsVector(from + i, to + i, count - i, fraction);
 }

@@ -147,5 +147,22 @@ TEST(LineKernels, BlendColoursAsThePlainBlendDoes) {
     }
 }
 
+// Smoothing a colour toward black (or any channel of 0) for minutes ends exactly on the target instead of
+// shrinking into subnormal numbers, which never reach 0 and make every later blend many times slower.
+TEST(LineKernels, SmoothingReachesItsTargetInsteadOfShrinkingForever) {
+    const std::vector<Color> to(5, Color::rgb(0, 1, 0.5));
+    for (const auto* kernels : availableLineKernels()) {
+        SCOPED_TRACE(kernels->name);
+        std::vector<Color> zones(5, Color::rgb(1, 0, 0.25));
+        for (int frame = 0; frame < 60 * 120; ++frame) {
+            kernels->blendColors(zones.data(), to.data(), zones.size(), 0.163);
+            for (const Color& c : zones)
+                for (const double channel : {c.red, c.green, c.blue})
+                    ASSERT_NE(std::fpclassify(channel), FP_SUBNORMAL) << "frame " << frame;
+        }
+        for (const Color& c : zones) EXPECT_EQ(c, Color::rgb(0, 1, 0.5));
+    }
+}
+
 }  // namespace
 }  // namespace velaro
