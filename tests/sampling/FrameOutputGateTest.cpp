@@ -276,7 +276,9 @@ TEST_F(FrameOutputGate, ThePointerIsReadAtMostOnceAFrameAndOnlyWhenTheGuardNeeds
             harness.feed(solidFrame(200, 2, {static_cast<std::uint8_t>(i * 10), 0, 0}));
         }
         EXPECT_LE(harness.pointer.reads - before, c.maxReadsPerFrame * kFrames) << c.what;
-        if (c.maxReadsPerFrame > 0) EXPECT_GT(harness.pointer.reads - before, 0) << c.what;
+        if (c.maxReadsPerFrame > 0) {
+            EXPECT_GT(harness.pointer.reads - before, 0) << c.what;
+        }
     }
 }
 
