@@ -41,7 +41,7 @@ xcb_window_t windowUnderPointer() {
     xcb_window_t window = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     for (int depth = 0; depth < 16; ++depth) {
         auto* reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, window), nullptr);
-        const xcb_window_t child = reply ? reply->child : XCB_WINDOW_NONE;
+        const xcb_window_t child = reply ? reply->child : xcb_window_t{XCB_WINDOW_NONE};
         std::free(reply);
         if (child == XCB_WINDOW_NONE) break;
         window = child;

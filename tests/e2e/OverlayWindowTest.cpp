@@ -337,7 +337,9 @@ TEST_F(OverlayWindowTest, OverlayWindowsNeverTakeTheFocus) {
     waitUntil([&] { return app.presses > 0; });
     EXPECT_NE(focus(), overlay);
     const auto active = cardinalProperty("_NET_ACTIVE_WINDOW");
-    if (!active.empty()) EXPECT_NE(active.front(), overlay);
+    if (!active.empty()) {
+        EXPECT_NE(active.front(), overlay);
+    }
     EXPECT_TRUE(app.isActiveWindow()) << "the app lost the focus";
     EXPECT_FALSE(QtOverlayWindowHost::qtWindow(*band)->isActive());
 }

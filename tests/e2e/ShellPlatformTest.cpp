@@ -23,7 +23,7 @@ xcb_connection_t* qtConnection() {
 xcb_atom_t atom(const char* name) {
     auto* c = qtConnection();
     auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     std::free(reply);
     return a;
 }

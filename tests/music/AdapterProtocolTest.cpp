@@ -52,7 +52,9 @@ TEST(AdapterProtocol, TimestampsAreStrictInternetDateTimes) {
         SCOPED_TRACE(c.text);
         const auto parsed = parseTimestamp(c.text);
         ASSERT_EQ(parsed.has_value(), c.seconds.has_value());
-        if (parsed) EXPECT_NEAR(*parsed, *c.seconds, 1e-6);
+        if (parsed) {
+            EXPECT_NEAR(*parsed, *c.seconds, 1e-6);
+        }
     }
 }
 

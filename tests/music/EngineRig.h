@@ -85,7 +85,7 @@ struct EngineRig {
         const std::time_t seconds = ms / 1000;
         std::tm t{};
         gmtime_r(&seconds, &t);
-        char text[40];
+        char text[64];
         std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", t.tm_year + 1900,
                       t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, ms % 1000);
         return text;

@@ -119,7 +119,9 @@ TEST(LinuxChildProcess, OutputExitStatusAndTheNullDevice) {
         EXPECT_EQ(*r.status, c.status);
         EXPECT_EQ(r.endOfOutput, c.piped ? 1 : 0);
         EXPECT_FALSE(r.outputAfterEnd);
-        if (c.piped) EXPECT_TRUE(r.endBeforeExit) << "what the child wrote comes before its exit";
+        if (c.piped) {
+            EXPECT_TRUE(r.endBeforeExit) << "what the child wrote comes before its exit";
+        }
         EXPECT_FALSE(child->isRunning());
     }
 }

@@ -31,7 +31,9 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
         for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::status);
         EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 4, 20 + 2 * kPad, 20}));
         EXPECT_EQ(windows[1].bounds, (Rect{1822 - kPad, 4, 20 + 2 * kPad, 20}));
-        if (c.beside) EXPECT_EQ(windows[2].bounds, *c.beside);
+        if (c.beside) {
+            EXPECT_EQ(windows[2].bounds, *c.beside);
+        }
     }
 }
 

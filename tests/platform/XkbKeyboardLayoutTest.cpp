@@ -34,14 +34,18 @@ TEST(KeyCodeTable, MapsKeyPositionsOntoLinuxKeyCodes) {
     // No two positions share a key.
     std::set<std::uint32_t> seen;
     for (std::uint32_t code = 0; code < 128; ++code) {
-        if (const auto evdev = evdevKeyCode(code)) EXPECT_TRUE(seen.insert(*evdev).second) << code;
+        if (const auto evdev = evdevKeyCode(code)) {
+            EXPECT_TRUE(seen.insert(*evdev).second) << code;
+        }
     }
 }
 
 TEST(KeyCodeTable, KeyEventsGiveBackTheStoredCodeOfEveryTableKeyAndNothingForOthers) {
     XkbKeyboardLayout layout(nullptr);
     for (std::uint32_t code = 0; code < 128; ++code) {
-        if (const auto x = xKeyCode(code)) EXPECT_EQ(layout.virtualKeyCode(*x), code) << code;
+        if (const auto x = xKeyCode(code)) {
+            EXPECT_EQ(layout.virtualKeyCode(*x), code) << code;
+        }
     }
     // Escape (X 9) and K (X 45), as a recorded shortcut names them; then modifiers alone, media keys and
     // codes outside the server's range.

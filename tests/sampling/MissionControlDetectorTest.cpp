@@ -338,7 +338,9 @@ TEST(OverviewShellTest, OnlyDesktopsWhoseOverviewIsAWindowHaveAShell) {
         SCOPED_TRACE(c.desktops);
         const auto shell = overviewShellForDesktop(c.desktops);
         EXPECT_EQ(shell ? std::optional<std::string>(shell->ownerName) : std::nullopt, c.owner);
-        if (shell) EXPECT_EQ(shell->largeWindows, 1u) << "xfdashboard shows one window per monitor";
+        if (shell) {
+            EXPECT_EQ(shell->largeWindows, 1u) << "xfdashboard shows one window per monitor";
+        }
     }
 }
 

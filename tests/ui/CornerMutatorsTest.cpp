@@ -96,8 +96,9 @@ TEST_F(CornerMutatorsTest, EachCornerEditsItsOwnFieldsOrItsRowsWhileLinked) {
         setCornerCustomHex(*settings, e.corner, "#123456");
         EXPECT_EQ(c().*e.twinHex, e.linked ? "#123456" : "#000000") << at;
         // The top and bottom rows keep a row colour too; the screen's top corners have none.
-        if (rowOf(e.corner) != CornerRow::screenTop)
+        if (rowOf(e.corner) != CornerRow::screenTop) {
             EXPECT_EQ(isTop(e.corner) ? c().topCustomColorHex : c().bottomCustomColorHex, "#123456") << at;
+        }
 
         setCornerEnabled(*settings, e.corner, false);
         EXPECT_EQ(c().effectiveRadius(twinOf(e.corner)) == 0,

@@ -215,7 +215,7 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
 
     auto ownerReply = x11::own(xcb_get_selection_owner_reply(
         c, xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
-    const xcb_window_t owner = ownerReply ? ownerReply->owner : XCB_WINDOW_NONE;
+    const xcb_window_t owner = ownerReply ? ownerReply->owner : xcb_window_t{XCB_WINDOW_NONE};
     if (owner != XCB_WINDOW_NONE) {
         looked.insert(owner);
         TrayLayout tray;
