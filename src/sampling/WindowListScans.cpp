@@ -149,7 +149,7 @@ WindowListScans::ScanInputs WindowListScans::readInputs(std::uint64_t generation
 WindowScanResult WindowListScans::scanWindows(const WindowPositions& previousPositions) const {
     // The change counts are taken before what they count is read: a change in between makes the next scan
     // read (and, when anything differs, walk) again.
-    const SourceRevisions revisions{windows_.generation(), screens_.revision(), defaults_.revision()};
+    const SourceRevisions revisions = revisionsNow();
     std::lock_guard lock(scanMutex_);
     // Inputs read anew that differ from the memo's, or owners the memo looked up that changed: walk again.
     std::optional<ScanInputs> changed;
@@ -188,13 +188,17 @@ bool WindowListScans::callOnNextInputChange(const std::function<void()>& wake) c
     defaults_.callOnNextChange(wake);
     if (!wake) return true;
     // Read after arming: a change before it is seen here, a change after it rings.
-    const SourceRevisions now{windows_.generation(), screens_.revision(), defaults_.revision()};
-    std::lock_guard lock(scanMutex_);
-    if (scanMemo_ && scanMemo_->read == now) return true;
-    windows_.callOnNextChange(nullptr);
-    screens_.callOnNextChange(nullptr);
-    defaults_.callOnNextChange(nullptr);
+    const SourceRevisions now = revisionsNow();
+    {
+        std::lock_guard lock(scanMutex_);
+        if (scanMemo_ && scanMemo_->read == now) return true;
+    }
+    callOnNextInputChange(nullptr);
     return false;
+}
+
+WindowListScans::SourceRevisions WindowListScans::revisionsNow() const {
+    return {windows_.generation(), screens_.revision(), defaults_.revision()};
 }
 
 bool WindowListScans::stillHolds(const ScanMemo& memo) const {

@@ -124,6 +124,7 @@ private:
         std::uint64_t windows = 0, screens = 0, defaults = 0;
         friend bool operator==(const SourceRevisions&, const SourceRevisions&) = default;
     };
+    SourceRevisions revisionsNow() const;
     ScanInputs readInputs(std::uint64_t generation) const;
     // The last scan: its inputs, the bundle identifiers it was told, the numbered windows hanging off the
     // main screen (the only ones the slide moves look at) and its result less the moves. Without a main

@@ -77,27 +77,23 @@ void WindowListChanges::note(const xcb_generic_event_t& event) {
             }
             const auto& watched = atoms_.windowProperties;
             if (std::find(watched.begin(), watched.end(), p.atom) == watched.end()) return;
-            {
-                std::lock_guard lock(mutex_);
-                stale_.push_back(p.window);
-                moveLocked();
-            }
-            notice_.ring();
+            move(p.window);
             return;
         }
         default:
             return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        moveLocked();
-    }
-    notice_.ring();
+    move();
 }
 
-void WindowListChanges::moveLocked() {
-    changed_ = true;
-    ++generation_;
+void WindowListChanges::move(std::optional<std::uint32_t> staleWindow) {
+    {
+        std::lock_guard lock(mutex_);
+        if (staleWindow) stale_.push_back(*staleWindow);
+        changed_ = true;
+        ++generation_;
+    }
+    notice_.ring();
 }
 
 WindowListChanges::Taken WindowListChanges::take() {
@@ -108,11 +104,7 @@ WindowListChanges::Taken WindowListChanges::take() {
 }
 
 void WindowListChanges::markChanged() {
-    {
-        std::lock_guard lock(mutex_);
-        moveLocked();
-    }
-    notice_.ring();
+    move();
 }
 
 std::uint64_t WindowListChanges::generation() const {

@@ -58,8 +58,9 @@ public:
     void callOnNextChange(std::function<void()> wake) { notice_.arm(std::move(wake)); }
 
 private:
-    // Moves the generation under the lock held by the caller; the notice is rung after it is let go.
-    void moveLocked();
+    // Moves the generation (with a window whose properties must be read again), then rings the notice once
+    // the lock is let go.
+    void move(std::optional<std::uint32_t> staleWindow = std::nullopt);
 
     const std::uint32_t root_;
     const Atoms atoms_;
