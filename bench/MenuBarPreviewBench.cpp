@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QPalette>
 
-#include "ui/settings/MenuBarPreview.h"
+#include "ui/settings/kit/MenuBarPreview.h"
 
 namespace velaro {
 namespace {

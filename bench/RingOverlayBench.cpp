@@ -8,7 +8,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "ui/settings/RingScene.h"
+#include "ui/settings/rings/RingScene.h"
 
 namespace velaro {
 namespace {

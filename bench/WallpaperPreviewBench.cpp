@@ -13,7 +13,7 @@
 
 #include "platform/CaptureFrame.h"
 #include "sampling/WallpaperSnapshot.h"
-#include "ui/settings/WallpaperPreview.h"
+#include "ui/settings/rings/WallpaperPreview.h"
 
 namespace velaro {
 namespace {

@@ -31,7 +31,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbUtil.h"
 #include "platform/linux/XdgAppCatalog.h"
-#include "sampling/MissionControlDetector.h"
+#include "sampling/OverviewDetector.h"
 #include "sampling/ScreenSampler.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
@@ -159,8 +159,8 @@ void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
     runLoop(1);  // the first scans take the list in
     measure("idle", 3);
     {
-        MissionControlDetector detector(counted, screens, workspace, loop,
-                                        OverviewShell{"bench.overview-shell", "BenchOverviewShell"});
+        OverviewDetector detector(counted, screens, workspace, loop,
+                                  OverviewShell{"bench.overview-shell", "BenchOverviewShell"});
         detector.acquire("bench");
         runLoop(0.3);
         measure("overview_probe", 1.5);

@@ -16,10 +16,15 @@ function(velaro_library target dir)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# velaro_test_suite(name dir DEPS ...): one GoogleTest executable of every .cpp in tests/`dir`, each test a CTest case.
-function(velaro_test_suite name dir)
+# velaro_test_suite(name dir... DEPS ...): one GoogleTest executable of every .cpp in the folders tests/`dir`, each
+# test a CTest case.
+function(velaro_test_suite name)
     cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
+    set(sources)
+    foreach(dir IN LISTS ARG_UNPARSED_ARGUMENTS)
+        file(GLOB dir_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
+        list(APPEND sources ${dir_sources})
+    endforeach()
     if(NOT sources)
         return()
     endif()

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VELARO_FUZZ_REQUIRE(snap.progress01 && *snap.progress01 >= 0 && *snap.progress01 <= 1);
             VELARO_FUZZ_REQUIRE(std::isfinite(snap.duration) && snap.duration > 0);
         } else {
-            VELARO_FUZZ_REQUIRE(!snap.progress01 && snap.duration == 0 && !snap.isPlaying && !snap.bundleID);
+            VELARO_FUZZ_REQUIRE(!snap.progress01 && snap.duration == 0 && !snap.isPlaying && !snap.appId);
         }
     }
     return 0;

@@ -19,7 +19,7 @@
 #include "sampling/ExcludedAppsModel.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsWindow.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 
@@ -31,7 +31,7 @@ constexpr const char* kOverviewTag = "shell";
 AppDelegate::AppDelegate(AppDelegateServices services)
     : services_(std::move(services)),
       loop_(services_.loop),
-      windowPolicy_(services_.dockPolicy, loop_),
+      windowPolicy_(services_.taskbarPolicy, loop_),
       visibility_(loop_, [this] { return overlayController_.get(); }) {
     screenSampler_ = std::make_unique<ScreenSampler>(services_.sampler);
     overlaySettings_ = std::make_unique<OverlaySettings>(services_.defaults, loop_);
@@ -39,10 +39,10 @@ AppDelegate::AppDelegate(AppDelegateServices services)
     profileManager_ = std::make_unique<ProfileManager>(services_.defaults);
     services_.updater.start();
     // The settings navigation starts on the Appearance page (its own default).
-    missionControlDetector_ = std::make_unique<MissionControlDetector>(
+    overviewDetector_ = std::make_unique<OverviewDetector>(
         services_.windowList, services_.sampler.screens, services_.sampler.workspace, loop_,
         services_.overviewShell, services_.desktopOverview);
-    greenButtonFill_ = std::make_unique<GreenButtonFillController>(services_.greenButton);
+    maximiseFill_ = std::make_unique<MaximiseFillController>(services_.maximiseButton);
     hotkeyCenter_ = std::make_unique<HotkeyCenter>(services_.hotkeys, loop_);
 }
 
@@ -84,7 +84,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     setupStatusItem();
     if (step != OnboardingStep::completed) showOnboarding();
-    applyDockIconPolicy();
+    applyTaskbarIconPolicy();
 
     // Before the capture is allowed, the tour's first pages explain it; the tour starts the runtime later.
     if ((step == OnboardingStep::welcome || step == OnboardingStep::permissions) &&
@@ -108,7 +108,7 @@ void AppDelegate::startRuntime() {
     setupOverlayController();
 
     observeCaptureDemand();
-    observeDockIcon();
+    observeTaskbarIcon();
     observeMasterSwitch();
     observeLightReflections();
     observeMusicFeatures();
@@ -145,8 +145,8 @@ void AppDelegate::makeAppWatcher() {
     appWatcher_ = std::make_unique<AppWatcher>(services_.sampler.workspace, services_.catalog,
                                                services_.windowEvents, loop_, std::move(hooks));
     appWatcher_->onFrontmostPID =
-        lifetime_.guard([this](std::int32_t pid) { greenButtonFill_->frontmostAppChanged(pid); });
-    greenButtonFill_->attach(*overlaySettings_);
+        lifetime_.guard([this](std::int32_t pid) { maximiseFill_->frontmostAppChanged(pid); });
+    maximiseFill_->attach(*overlaySettings_);
 }
 
 void AppDelegate::makeMenuShapeGeometry() {
@@ -240,13 +240,13 @@ void AppDelegate::setPopoverOpen(bool open) {
     updateSamplerDemand();
 }
 
-void AppDelegate::applyDockIconPolicy() {
+void AppDelegate::applyTaskbarIconPolicy() {
     WindowNumber front = 0;
     if (isTourVisible() && onboardingWindow_->window())
         front = WindowNumber(onboardingWindow_->window()->winId());
     else if (isSettingsVisible())
         front = WindowNumber(settingsWindow_->winId());
-    windowPolicy_.applyDockIconPolicy(overlaySettings_->showDockIcon(), isTourVisible(), front);
+    windowPolicy_.applyTaskbarIconPolicy(overlaySettings_->showTaskbarIcon(), isTourVisible(), front);
 }
 
 bool AppDelegate::isTourVisible() const {
@@ -266,7 +266,8 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::o
         const bool persistsProgress = persists.value_or(step != OnboardingStep::completed);
         auto content = std::make_unique<OnboardingRootView>(OnboardingRootView::Model{
             .settings = *overlaySettings_,
-            .loginItem = *loginItem_,
+            .loginItem = {loginItem_->isEnabled(),
+                          lifetime_.guard([this](bool on) { loginItem_->setEnabled(on); })},
             .permissions = services_.permissions,
             .loop = loop_,
             .openSettings = lifetime_.guard([this] { openSettings(); }),
@@ -357,12 +358,12 @@ void AppDelegate::setupOverlayController() {
     if (overlayController_) {
         overlayController_->setOnRevealPendingChanged(lifetime_.guard([this] { updateSamplerDemand(); }));
         overlayController_->setOnVisibilityChanged(lifetime_.guard([this](bool) { scheduleBeamSync(); }));
-        overlayController_->attachOverviewDetector(*missionControlDetector_);
+        overlayController_->attachOverviewDetector(*overviewDetector_);
     } else {
         // Without a controller nobody else holds the detector; the music features still follow it.
-        missionControlDetector_->acquire(kOverviewTag);
+        overviewDetector_->acquire(kOverviewTag);
     }
-    overviewObserver_ = missionControlDetector_->isOverviewActive.changes().receiveOn(loop_).sink(
+    overviewObserver_ = overviewDetector_->isOverviewActive.changes().receiveOn(loop_).sink(
         lifetime_.guard([this](bool active) { overviewChanged(active); }));
 }
 
@@ -387,10 +388,10 @@ void AppDelegate::observeCaptureDemand() {
                                 .sink(lifetime_.guard([this](int) { updateSamplerDemand(); })));
 }
 
-void AppDelegate::observeDockIcon() {
+void AppDelegate::observeTaskbarIcon() {
     cancellables_.push_back(
-        overlaySettings_->showDockIcon.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
-            lifetime_.guard([this](bool) { applyDockIconPolicy(); })));
+        overlaySettings_->showTaskbarIcon.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+            lifetime_.guard([this](bool) { applyTaskbarIconPolicy(); })));
 }
 
 void AppDelegate::observeMasterSwitch() {
@@ -440,24 +441,24 @@ void AppDelegate::observeDesktopAndAppSwitches() {
                 [](const WorkspaceEvent& e) { return e.kind == WorkspaceEvent::Kind::activeSpaceDidChange; })
             .sink(lifetime_.guard([this](const WorkspaceEvent&) { visibility_.noteSpaceChange(); }));
     cancellables_.push_back(
-        appWatcher_->activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+        appWatcher_->activeAppId.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
             lifetime_.guard([this](const std::optional<std::string>&) { visibility_.noteAppSwitch(); })));
 }
 
 // The settings' per-app overrides follow the front app and the app whose window fills the top.
 void AppDelegate::observeFrontApp() {
     cancellables_.push_back(
-        appWatcher_->activeBundleID.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
-            [this](const std::optional<std::string>& id) { overlaySettings_->setRuntimeBundleID(id); })));
+        appWatcher_->activeAppId.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
+            [this](const std::optional<std::string>& id) { overlaySettings_->setRuntimeAppId(id); })));
     cancellables_.push_back(
-        screenSampler_->filledOwnerBundleID.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
+        screenSampler_->filledOwnerAppId.stream().removeDuplicates().receiveOn(loop_).sink(lifetime_.guard(
             [this](const std::optional<std::string>& id) { overlaySettings_->setRuntimeFilledOwner(id); })));
 }
 
 // The pills' geometry follows the front app's menus, the pill numbers and the screens.
 void AppDelegate::observePillGeometryInputs() {
     cancellables_.push_back(
-        appWatcher_->activeBundleID.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
+        appWatcher_->activeAppId.stream().dropFirst().removeDuplicates().receiveOn(loop_).sink(
             lifetime_.guard([this](const std::optional<std::string>&) { computePillGeometries(); })));
     // The pill numbers, once the user stops dragging.
     cancellables_.push_back(
@@ -481,7 +482,7 @@ void AppDelegate::observeOverlayVisibilityInputs() {
     auto update = [this] { return lifetime_.guard([this](const auto&) { updateOverlayVisibility(); }); };
     cancellables_.push_back(combineLatest(sampler.colorPulse.stream(), sampler.isFilledWindowActive.stream(),
                                           appWatcher_->usingOverride.stream(),
-                                          appWatcher_->activeBundleID.stream())
+                                          appWatcher_->activeAppId.stream())
                                 .receiveOn(loop_)
                                 .sink(update()));
     cancellables_.push_back(s.layerPosition.stream().receiveOn(loop_).sink(update()));
@@ -533,7 +534,7 @@ void AppDelegate::syncVisualizer() {
             VizRenderServices::make(services_.loop, services_.overlayHost, services_.sampler.screens,
                                     *vizAudioEngine_, *screenSampler_),
             s);
-        vizRenderController_->setOverviewActive(missionControlDetector_->isOverviewActive());
+        vizRenderController_->setOverviewActive(overviewDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;
         return;
     }
@@ -562,7 +563,7 @@ void AppDelegate::syncProgressBar() {
                                       services_.sampler.pointer, services_.hotkeys,
                                       MusicProgressEngine::shared(), *screenSampler_),
             s);
-        progressBarController_->setOverviewActive(missionControlDetector_->isOverviewActive());
+        progressBarController_->setOverviewActive(overviewDetector_->isOverviewActive());
         return;
     }
     if (progressBarController_) {
@@ -585,7 +586,7 @@ bool AppDelegate::shouldShowLightBeam() const {
     if (!overlaySettings_->lightReflectionsEnabled()) return false;
     if (!overlayController_ || !overlayController_->isVisible()) return false;
     if (!screenSampler_->pointerInBeamBand()) return false;
-    return !missionControlDetector_->isOverviewActive();
+    return !overviewDetector_->isOverviewActive();
 }
 
 void AppDelegate::syncLightBeamWindow() {

@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/GreenButtonFillController.h"
 #include "app/HotkeyCenter.h"
 #include "app/LoginItemManager.h"
+#include "app/MaximiseFillController.h"
 #include "app/OverlayVisibility.h"
 #include "app/WindowPolicy.h"
 #include "base/Cancellable.h"
@@ -21,7 +21,7 @@
 #include "onboarding/OnboardingStep.h"
 #include "overlay/OverlayControllerPort.h"
 #include "sampling/AppWatcher.h"
-#include "sampling/MissionControlDetector.h"
+#include "sampling/OverviewDetector.h"
 #include "sampling/ScreenSampler.h"
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
@@ -74,7 +74,7 @@ struct AppDelegateServices {
     // The software updater; the delegate starts it once, at creation.
     Updater& updater;
     OverlayWindowHost& overlayHost;
-    GreenButtonFillServices greenButton;
+    MaximiseFillServices maximiseButton;
     // The desktop's overview shell, if it has one.
     std::optional<OverviewShell> overviewShell;
     // The desktop's published overview state, followed instead of the shell's windows while it publishes.
@@ -90,7 +90,7 @@ struct AppDelegateServices {
     // The panel's tray for the status item; without one the app runs with no status item.
     Tray* tray = nullptr;
     // Whether the app shows in the taskbar, and the activation of its windows.
-    DockPolicy& dockPolicy;
+    TaskbarPolicy& taskbarPolicy;
     // Pictures of the desktop's wallpaper for the Corner Rounding page; without them it shows a stand-in.
     WallpaperPictureSource* wallpaper = nullptr;
     // The keyboard's layout, for recording shortcuts and naming their keys; without one none can be recorded.
@@ -137,7 +137,7 @@ public:
                         std::optional<bool> persistsProgress = std::nullopt);
     void openSettings(std::optional<SettingsCategory> section = std::nullopt);
     void closePopover();
-    void applyDockIconPolicy();
+    void applyTaskbarIconPolicy();
     void setPopoverOpen(bool open);
     bool isTourVisible() const;
     bool isSettingsVisible() const;
@@ -169,7 +169,7 @@ private:
 
     // ---- the runtime's change streams, one function per concern ----
     void observeCaptureDemand();
-    void observeDockIcon();
+    void observeTaskbarIcon();
     void observeMasterSwitch();
     void observeLightReflections();
     void observeMusicFeatures();
@@ -217,8 +217,8 @@ private:
     std::unique_ptr<LoginItemManager> loginItem_;
     std::unique_ptr<ProfileManager> profileManager_;
     SettingsNavigation settingsNavigation_;
-    std::unique_ptr<MissionControlDetector> missionControlDetector_;
-    std::unique_ptr<GreenButtonFillController> greenButtonFill_;
+    std::unique_ptr<OverviewDetector> overviewDetector_;
+    std::unique_ptr<MaximiseFillController> maximiseFill_;
     std::unique_ptr<HotkeyCenter> hotkeyCenter_;
     WindowPolicy windowPolicy_;
     OverlayVisibility visibility_;

@@ -19,7 +19,6 @@
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
-#include "platform/linux/X11DockPolicy.h"
 #include "platform/linux/X11EventTap.h"
 #include "platform/linux/X11Hotkeys.h"
 #include "platform/linux/X11MenuBarItems.h"
@@ -28,6 +27,7 @@
 #include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11ShownWindows.h"
+#include "platform/linux/X11TaskbarPolicy.h"
 #include "platform/linux/X11WallpaperSource.h"
 #include "platform/linux/X11WindowControl.h"
 #include "platform/linux/X11WindowEvents.h"
@@ -70,7 +70,7 @@ struct AppServices::Parts {
     std::unique_ptr<QtUpdaterUserDriver> updaterDriver;
     std::unique_ptr<AppcastUpdater> updater;
     std::unique_ptr<QtTray> tray;
-    std::unique_ptr<X11DockPolicy> dockPolicy;
+    std::unique_ptr<X11TaskbarPolicy> taskbarPolicy;
     std::unique_ptr<LinuxProcessLauncher> processes;
     std::unique_ptr<GnomeShellOverview> overview;
 };
@@ -137,7 +137,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.hotkeys = X11Hotkeys::create(session.toolkit());
     p.menuBarItems = std::make_unique<X11MenuBarItems>(session, *p.loop);
     p.keyboardLayout = XkbKeyboardLayout::create(session);
-    p.dockPolicy = std::make_unique<X11DockPolicy>(session);
+    p.taskbarPolicy = std::make_unique<X11TaskbarPolicy>(session);
     if (!p.hotkeys) return fail("cannot reach the X display");
     p.pointer = std::make_unique<X11PointerSource>(*p.loop, session);
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
@@ -204,8 +204,8 @@ AppDelegateServices AppServices::delegateServices() {
         .permissions = *p.permissions,
         .updater = *p.updater,
         .overlayHost = *p.overlayHost,
-        .greenButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
-                        p.workspace->ownProcessIdentifier()},
+        .maximiseButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
+                           p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
         .desktopOverview = p.overview.get(),
         .makeOverlayController = overlayControllerFactory(OverlayControllerServices{
@@ -214,7 +214,7 @@ AppDelegateServices AppServices::delegateServices() {
         .reduceMotion = [] { return desktopReducesMotion(); },
         .toolkitWindows = true,
         .tray = p.tray.get(),
-        .dockPolicy = *p.dockPolicy,
+        .taskbarPolicy = *p.taskbarPolicy,
         .wallpaper = p.wallpaper.get(),
         .keyboardLayout = p.keyboardLayout.get(),
         .afterWindowsShown =

@@ -4,10 +4,10 @@
 #include <QCoreApplication>
 
 #include "app/AppDelegate.h"
-#include "app/StatusPopover.h"
 #include "base/Log.h"
 #include "settings/OverlaySettings.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
+#include "ui/tray/StatusPopover.h"
 
 namespace velaro {
 
@@ -39,6 +39,7 @@ StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate
                 delegate.openSettings();
             },
             quit,
+            controller.tray_.iconImage(StatusIcon::on),
         });
     };
     return hooks;

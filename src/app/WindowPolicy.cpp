@@ -15,12 +15,12 @@ TourLaunch tourLaunch(std::optional<OnboardingStep> startStep, std::optional<boo
     return {step, persistsProgress.value_or(step != OnboardingStep::completed)};
 }
 
-WindowPolicy::WindowPolicy(DockPolicy& dock, MainLoop& loop) : dock_(dock), loop_(loop) {}
+WindowPolicy::WindowPolicy(TaskbarPolicy& dock, MainLoop& loop) : dock_(dock), loop_(loop) {}
 
 WindowPolicy::~WindowPolicy() = default;
 
-void WindowPolicy::applyDockIconPolicy(bool showDockIcon, bool tourVisible, WindowNumber frontWindow) {
-    if (showDockIcon) {
+void WindowPolicy::applyTaskbarIconPolicy(bool showTaskbarIcon, bool tourVisible, WindowNumber frontWindow) {
+    if (showTaskbarIcon) {
         dock_.setActivationPolicy(ActivationPolicy::regular);
         if (frontWindow != 0) dock_.activate(frontWindow);
         deactivateDeferredForTour_ = false;

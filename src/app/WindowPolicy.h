@@ -1,7 +1,7 @@
 // The rules for the settings and tour windows: where a tour starts and whether it keeps its progress, when
 // the settings follow the profile chosen in the settings window, what closing or focusing that window does
-// to the profile scope, and the taskbar policy (a tray-only app, or a regular one while `showDockIcon` is on)
-// with the focus hand-back that waits for the tour.
+// to the profile scope, and the taskbar policy (a tray-only app, or a regular one while `showTaskbarIcon` is
+// on) with the focus hand-back that waits for the tour.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include "base/Lifetime.h"
 
 #include "onboarding/OnboardingStep.h"
-#include "platform/DockPolicy.h"
+#include "platform/TaskbarPolicy.h"
 
 namespace velaro {
 
@@ -39,7 +39,7 @@ constexpr bool isEditingActive(bool settingsVisible, bool tourVisible) {
 
 class WindowPolicy {
 public:
-    WindowPolicy(DockPolicy& dock, MainLoop& loop);
+    WindowPolicy(TaskbarPolicy& dock, MainLoop& loop);
     ~WindowPolicy();
     WindowPolicy(const WindowPolicy&) = delete;
     WindowPolicy& operator=(const WindowPolicy&) = delete;
@@ -53,10 +53,10 @@ public:
         if (window != 0) dock_.activate(window);
     }
 
-    // At launch and on every change of `showDockIcon`. `frontWindow` is our window to bring forward when the
-    // app becomes regular (0 when none shows). Turned off while the tour shows, the focus stays with the
+    // At launch and on every change of `showTaskbarIcon`. `frontWindow` is our window to bring forward when
+    // the app becomes regular (0 when none shows). Turned off while the tour shows, the focus stays with the
     // tour until it closes.
-    void applyDockIconPolicy(bool showDockIcon, bool tourVisible, WindowNumber frontWindow);
+    void applyTaskbarIconPolicy(bool showTaskbarIcon, bool tourVisible, WindowNumber frontWindow);
     // The tour closed: give the focus away now if the policy waited for it.
     void tourDidClose();
     bool deactivateDeferredForTour() const { return deactivateDeferredForTour_; }
@@ -68,7 +68,7 @@ public:
     void settingsWindowDidBecomeKey(OverlaySettings& settings);
 
 private:
-    DockPolicy& dock_;
+    TaskbarPolicy& dock_;
     MainLoop& loop_;
     bool deactivateDeferredForTour_ = false;
     Lifetime lifetime_;

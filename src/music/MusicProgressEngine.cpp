@@ -353,7 +353,7 @@ void MusicProgressEngine::summaryTick() {
         elapsed = state_.position(now);
         duration = state_.duration();
         rate = state_.rate();
-        source = state_.bundleID() ? *state_.bundleID() : "?";
+        source = state_.appId() ? *state_.appId() : "?";
     }
     const char* format = "elapsed=%.1f dur=%.1f rate=%.2f src=%s";
     // Sized by a first pass: an adapter may send lengths of hundreds of digits.

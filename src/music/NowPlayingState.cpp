@@ -62,9 +62,9 @@ NowPlayingState::Outcome NowPlayingState::applyPayload(double now) {
 
     hasData_ = trackKey_.has_value() && !p.empty();
     if (!hasBundle)
-        bundleID_.reset();
-    else if (!bundleID_ || *bundleID_ != bundle->get_ref<const std::string&>())
-        bundleID_ = std::make_shared<const std::string>(bundle->get_ref<const std::string&>());
+        appId_.reset();
+    else if (!appId_ || *appId_ != bundle->get_ref<const std::string&>())
+        appId_ = std::make_shared<const std::string>(bundle->get_ref<const std::string&>());
     duration_ = dur;
     if (elapsed && settleUntil_ <= now) {
         lastElapsed_ = *elapsed;
@@ -100,7 +100,7 @@ ProgressSnapshot NowPlayingState::snapshot(double now) const {
         p = 0;
     else if (p > 1)
         p = 1;
-    return ProgressSnapshot{p, duration_, rate_ > 0, true, bundleID_};
+    return ProgressSnapshot{p, duration_, rate_ > 0, true, appId_};
 }
 
 }  // namespace velaro

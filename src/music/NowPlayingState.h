@@ -21,7 +21,7 @@ struct ProgressSnapshot {
     bool isPlaying = false;
     bool isValid = false;
     // The player's application id; null when not valid. Shared, so a snapshot is taken without allocating.
-    std::shared_ptr<const std::string> bundleID;
+    std::shared_ptr<const std::string> appId;
 };
 
 // Not thread-safe: the engine keeps it under its lock. Times are seconds since 1970.
@@ -51,7 +51,7 @@ public:
     bool hasData() const { return hasData_; }
     double duration() const { return duration_; }
     double rate() const { return rate_; }
-    const std::shared_ptr<const std::string>& bundleID() const { return bundleID_; }
+    const std::shared_ptr<const std::string>& appId() const { return appId_; }
 
 private:
     Outcome applyPayload(double now);
@@ -61,7 +61,7 @@ private:
     double lastTimestamp_ = 0;
     double rate_ = 0;
     double duration_ = 0;
-    std::shared_ptr<const std::string> bundleID_;
+    std::shared_ptr<const std::string> appId_;
     std::optional<std::string> trackKey_;
     bool hasData_ = false;
     double settleUntil_ = 0;

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/Color.h"
 #include "base/Lifetime.h"
 #include "music/NowPlayingState.h"
 #include "music/ProgressBarView.h"
-#include "overlay/AnimatedValue.h"
 #include "platform/Hotkeys.h"
 #include "platform/OverlayWindowHost.h"
 #include "platform/Screens.h"

@@ -178,13 +178,13 @@ void ProgressBarController::mouseUp(const OverlayMouseEvent& event) {
                 services_.doubleClickInterval ? services_.doubleClickInterval() : kFallbackDoubleClick;
             if (!std::isfinite(interval) || interval < 0) interval = kFallbackDoubleClick;
             pendingSeek_ = services_.loop.postAfter(
-                interval, lifetime_.guard([this, player = snap.bundleID, duration = snap.duration, target] {
+                interval, lifetime_.guard([this, player = snap.appId, duration = snap.duration, target] {
                     if (stopped_) return;
                     pendingSeek_ = Cancellable();
                     pendingSeekFraction_.reset();
                     // Dropped when the track changed meanwhile: another player or another length.
                     const ProgressSnapshot now = snapshot();
-                    if (now.isValid && sameString(now.bundleID, player) && now.duration == duration)
+                    if (now.isValid && sameString(now.appId, player) && now.duration == duration)
                         services_.seek(target, kSeekSettle);
                 }));
         }

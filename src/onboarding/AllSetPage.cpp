@@ -4,13 +4,12 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/LoginItemManager.h"
 #include "onboarding/TourCard.h"
 #include "onboarding/TourControls.h"
 #include "onboarding/TourPainting.h"
 #include "onboarding/TourSwitches.h"
 #include "settings/OverlaySettings.h"
-#include "ui/settings/DeferredBinding.h"
+#include "ui/kit/DeferredBinding.h"
 
 namespace velaro {
 
@@ -78,7 +77,7 @@ void drawAppGlyph(QPainter& p, QPointF topLeft, double size) {
 
 }  // namespace
 
-AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemManager& loginItem, MainLoop& loop,
+AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemControl loginItem, MainLoop& loop,
                        std::function<void()> openSettings, QWidget* parent)
     : QWidget(parent) {
     setFixedSize(750, 500);
@@ -99,12 +98,12 @@ AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemManager& loginItem, M
     // the taskbar choice is stored for the shell to apply.
     login_ = new tour::TourSwitch(
         QStringLiteral("Start at Login"),
-        deferredBinding<bool>(loop, {[&loginItem] { return loginItem.isEnabled()(); },
-                                     [&loginItem](bool on) { loginItem.setEnabled(on); }}),
+        deferredBinding<bool>(loop, {[&isEnabled = loginItem.isEnabled] { return isEnabled(); },
+                                     std::move(loginItem.setEnabled)}),
         login);
     login_->placeAt(login->cardOrigin() + QPointF(237, 16.5));
     taskbar_ = new tour::TourSwitch(QStringLiteral("Show Taskbar Icon"),
-                                    deferredBinding(loop, settingBinding(settings.showDockIcon)), taskbar);
+                                    deferredBinding(loop, settingBinding(settings.showTaskbarIcon)), taskbar);
     taskbar_->placeAt(taskbar->cardOrigin() + QPointF(237, 16.5));
 
     // The whole last card is the button.
@@ -131,9 +130,9 @@ AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemManager& loginItem, M
 
     // The switches show the stored state as it is published.
     subscriptions_.push_back(
-        settings.showDockIcon.changes().sink([this](const bool& on) { taskbar_->setChecked(on); }));
+        settings.showTaskbarIcon.changes().sink([this](const bool& on) { taskbar_->setChecked(on); }));
     subscriptions_.push_back(
-        loginItem.isEnabled().changes().sink([this](const bool& on) { login_->setChecked(on); }));
+        loginItem.isEnabled.changes().sink([this](const bool& on) { login_->setChecked(on); }));
 }
 
 AllSetPage::~AllSetPage() = default;

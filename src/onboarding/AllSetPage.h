@@ -9,10 +9,10 @@
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
 #include "onboarding/TourPalette.h"
+#include "ui/kit/DeferredBinding.h"
 
 namespace velaro {
 
-class LoginItemManager;
 class OverlaySettings;
 class TourCard;
 namespace tour {
@@ -22,7 +22,7 @@ class TourSwitch;
 
 class AllSetPage : public QWidget {
 public:
-    AllSetPage(OverlaySettings& settings, LoginItemManager& loginItem, MainLoop& loop,
+    AllSetPage(OverlaySettings& settings, LoginItemControl loginItem, MainLoop& loop,
                std::function<void()> openSettings, QWidget* parent = nullptr);
     ~AllSetPage() override;
 

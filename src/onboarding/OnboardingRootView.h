@@ -10,17 +10,17 @@
 #include <optional>
 #include <variant>
 
+#include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
 #include "onboarding/OnboardingStep.h"
 #include "onboarding/TourEntrance.h"
 #include "onboarding/TourPermissionModel.h"
-#include "overlay/AnimatedValue.h"
+#include "ui/kit/DeferredBinding.h"
 
 namespace velaro {
 
-class LoginItemManager;
 class OverlaySettings;
 class Permissions;
 
@@ -34,7 +34,7 @@ public:
     // What the shell builds the tour with.
     struct Model {
         OverlaySettings& settings;
-        LoginItemManager& loginItem;
+        LoginItemControl loginItem;
         Permissions& permissions;
         MainLoop& loop;
         // Opens the settings window on the page it last showed.

@@ -9,10 +9,10 @@
 #include <QRectF>
 #include <functional>
 
+#include "base/AnimatedValue.h"
 #include "base/MainLoop.h"
 #include "onboarding/OnboardingStep.h"
 #include "onboarding/TourEntrance.h"
-#include "overlay/AnimatedValue.h"
 
 namespace velaro::tour {
 

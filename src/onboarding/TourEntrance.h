@@ -7,10 +7,10 @@
 #include <QRectF>
 #include <functional>
 
+#include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/MainLoop.h"
 #include "onboarding/TourPalette.h"
-#include "overlay/AnimatedValue.h"
 
 class QPainter;
 

@@ -153,7 +153,7 @@ std::optional<Binding<bool>> TourStyleOptionPage::toggleBinding() {
         case OnboardingStep::progressBar:
             return deferredBinding(loop_, settingBinding(s.progressEnabled));
         case OnboardingStep::fillWindow:
-            return deferredBinding(loop_, settingBinding(s.greenButtonFillsWindow));
+            return deferredBinding(loop_, settingBinding(s.maximiseButtonFillsWindow));
         default:
             return std::nullopt;
     }

@@ -13,7 +13,7 @@
 #include "base/Published.h"
 #include "onboarding/OnboardingStep.h"
 #include "onboarding/TourPalette.h"
-#include "ui/settings/DeferredBinding.h"
+#include "ui/kit/DeferredBinding.h"
 
 namespace velaro {
 

@@ -8,7 +8,7 @@
 #include <array>
 
 #include "settings/CornerSettings.h"
-#include "ui/settings/DeferredBinding.h"
+#include "ui/kit/DeferredBinding.h"
 
 namespace velaro::tour {
 

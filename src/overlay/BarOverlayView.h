@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "base/AnimatedValue.h"
 #include "base/Color.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
-#include "overlay/AnimatedValue.h"
 #include "overlay/BarFillStyles.h"
 #include "overlay/LiveStripView.h"
 #include "overlay/OverlayFeed.h"

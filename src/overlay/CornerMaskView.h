@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "base/AnimatedValue.h"
 #include "base/Color.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
-#include "overlay/AnimatedValue.h"
 #include "overlay/HueDriftClock.h"
 #include "overlay/OverlayFeed.h"
 #include "settings/CornerSettings.h"

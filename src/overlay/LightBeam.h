@@ -8,11 +8,11 @@
 #include <optional>
 #include <vector>
 
+#include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/Color.h"
 #include "base/Geometry.h"
 #include "base/Published.h"
-#include "overlay/AnimatedValue.h"
 #include "platform/OverlayWindowHost.h"
 
 class QPainter;

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "sampling/MissionControlDetector.h"
+#include "sampling/OverviewDetector.h"
 #include "sampling/ScreenTopology.h"
 
 namespace velaro {
@@ -322,7 +322,7 @@ void MenuBarOverlayController::recordOwnerTick(const std::optional<std::string>&
 }
 
 void MenuBarOverlayController::handleOwnerEdge(const std::optional<std::string>& owner) {
-    const std::optional<std::string> previous = sampler_.filledOwnerBundleID();
+    const std::optional<std::string> previous = sampler_.filledOwnerAppId();
     if (!owner || !previous || *owner == *previous) return;
     const double now = services_.loop.uptime();
     sampler_.freezeColorCacheUntil(now + kOwnerEdgeWindow);
@@ -348,7 +348,7 @@ void MenuBarOverlayController::scheduleColorFlush() {
     later([this] { flushColors(); });
 }
 
-void MenuBarOverlayController::attachOverviewDetector(MissionControlDetector& detector) {
+void MenuBarOverlayController::attachOverviewDetector(OverviewDetector& detector) {
     overviewDetector_ = &detector;
     overviewObserver_ =
         detector.isOverviewActive.stream().receiveOn(services_.loop).sink([this](const bool& active) {

@@ -28,7 +28,7 @@
 namespace velaro {
 
 class AppWatcher;
-class MissionControlDetector;
+class OverviewDetector;
 class Workspace;
 
 // `unified`: one window per screen draws the band and the two ears below it, four corner windows the bottom
@@ -122,7 +122,7 @@ public:
     void makeHeldWindows() override;
     // Follows the detector's overview flag, and asks it to probe while the overlay needs it. The detector
     // must outlive the controller.
-    void attachOverviewDetector(MissionControlDetector& detector) override;
+    void attachOverviewDetector(OverviewDetector& detector) override;
     void setOnVisibilityChanged(std::function<void(bool visible)> callback) override {
         onVisibilityChanged_ = std::move(callback);
     }
@@ -264,7 +264,7 @@ private:
     OverlayRenderMode renderMode_ = OverlayRenderMode::separate;
     bool isVisible_ = false;
     bool colorFlushScheduled_ = false;
-    MissionControlDetector* overviewDetector_ = nullptr;
+    OverviewDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
     bool holdCorners_ = false;  // corner windows of the unified mode wait for makeHeldWindows()
     std::function<void()> belowActiveRepair_;

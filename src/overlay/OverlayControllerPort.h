@@ -8,7 +8,7 @@
 namespace velaro {
 
 class AppWatcher;
-class MissionControlDetector;
+class OverviewDetector;
 class OverlaySettings;
 class ScreenSampler;
 
@@ -32,7 +32,7 @@ public:
     // they would have been; once. Nothing for a controller that held none back.
     virtual void makeHeldWindows() {}
     // The controller follows the detector (it hides and reorders its windows while the overview shows).
-    virtual void attachOverviewDetector(MissionControlDetector& detector) = 0;
+    virtual void attachOverviewDetector(OverviewDetector& detector) = 0;
 
     // Called when `unifiedRevealPending` changes.
     virtual void setOnRevealPendingChanged(std::function<void()> callback) = 0;

@@ -72,7 +72,7 @@ void MenuBarOverlayController::installSubscriptions() {
     }));
     // No hop: the edge needs the previous owner, which the sampler still holds while it announces the new
     // one.
-    cs.push_back(sampler_.filledOwnerBundleID.stream().sink(
+    cs.push_back(sampler_.filledOwnerAppId.stream().sink(
         [this](const std::optional<std::string>& owner) { handleOwnerEdge(owner); }));
     sampler_.setOnOwnerTick(
         lifetime_.guard([this](const std::optional<std::string>& owner) { recordOwnerTick(owner); }));

@@ -6,6 +6,12 @@
 
 namespace velaro {
 
+std::optional<OverlayAnimation> recolorAnimation(double uptime, double recolorSnapUntil, bool driftTicking) {
+    if (uptime < recolorSnapUntil) return std::nullopt;
+    if (driftTicking) return OverlayAnimation{0.1, TimingCurve::linear};
+    return OverlayAnimation{0.25, TimingCurve::easeInEaseOut};
+}
+
 namespace {
 
 template <class T>

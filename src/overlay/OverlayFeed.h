@@ -14,6 +14,7 @@
 #include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "base/Published.h"
+#include "platform/OverlayWindowHost.h"
 #include "sampling/BlurredBackdrop.h"
 #include "sampling/LiveLine.h"
 
@@ -21,6 +22,10 @@ namespace velaro {
 
 class HueDriftClock;
 class OverlaySettings;
+
+// The recolour of the overlay views: none inside the sampler's snap window (the change is applied at once),
+// else linear 0.1 s while a uniform drift paints the colour (it changes on every tick) or ease-in-out 0.25 s.
+std::optional<OverlayAnimation> recolorAnimation(double uptime, double recolorSnapUntil, bool driftTicking);
 
 // The sampler's own values. A missing reference reads as the sampler's initial value.
 struct SamplerFeed {

@@ -5,9 +5,9 @@
 #include <functional>
 #include <optional>
 
+#include "base/AnimatedValue.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
-#include "overlay/AnimatedValue.h"
 #include "overlay/BarOverlayView.h"
 #include "settings/ValueTypes.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
-#include "overlay/AnimatedValue.h"
 #include "overlay/BarOverlayView.h"
 #include "overlay/OverlayFeed.h"
 #include "overlay/RevealAnimations.h"

@@ -29,7 +29,7 @@ struct CaptureDisplay {
 struct CaptureApplication {
     std::int64_t processID = 0;
     // The app's identifier: its desktop-file id where known, else its window class; ours is the app's own id.
-    std::string bundleIdentifier;
+    std::string appId;
     std::string applicationName;
     friend bool operator==(const CaptureApplication&, const CaptureApplication&) = default;
 };

@@ -18,6 +18,7 @@
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
 #include "base/Lifetime.h"
+#include "base/TimingCurve.h"
 #include "platform/ModifierFlags.h"
 
 class QPainter;
@@ -39,16 +40,6 @@ inline constexpr int mainMenu = 24;
 inline constexpr int status = 25;
 inline constexpr int banner = 26;
 }  // namespace OverlayWindowLevel
-
-enum class TimingCurve { linear, easeIn, easeOut, easeInEaseOut };
-
-// Progress along `curve` at the fraction `t` of the duration (clamped to 0...1); 0 at 0 and 1 at 1.
-double timingCurveProgress(TimingCurve curve, double t);
-
-struct OverlayAnimation {
-    double duration = 0.25;  // seconds; 0 or less applies the change at once
-    TimingCurve curve = TimingCurve::easeInEaseOut;
-};
 
 // Paints a window's content: the painter is clipped to the window and starts cleared to transparent;
 // `size` is the window's size in points, origin at the top-left.

@@ -11,6 +11,9 @@
 #include "base/Geometry.h"
 #include "base/Published.h"
 
+class QIcon;
+class QWidget;
+
 namespace velaro {
 
 // The two status icons: the band as it looks while the app tints the panel, and struck through when the
@@ -54,10 +57,12 @@ struct TrayMenuItem {
     }
 };
 
-// What a popover shows. The toolkit side of the shell derives its views from this; to the tray it is opaque.
+// What a popover shows: the toolkit's widget the popover window hosts (none for content without a view). The
+// popover takes the widget's size hint and follows it when it changes.
 class TrayPopoverContent {
 public:
     virtual ~TrayPopoverContent() = default;
+    virtual QWidget* widget() { return nullptr; }
 };
 
 // A borderless panel under the tray icon. It never closes by itself: a mouse-down outside it (and outside the
@@ -89,6 +94,8 @@ public:
     virtual void popUpMenu(std::vector<TrayMenuItem> items) = 0;
     // A popover hosting `content`; kept by the caller for as long as it wants to show it again.
     virtual std::unique_ptr<TrayPopover> makePopover(std::shared_ptr<TrayPopoverContent> content) = 0;
+    // The picture the icon shows for `which` with the desktop's icons (the popover's header shows it too).
+    virtual QIcon iconImage(StatusIcon which) const = 0;
 };
 
 }  // namespace velaro

@@ -15,7 +15,7 @@ namespace velaro {
 struct RunningApp {
     std::int32_t pid = 0;
     // The desktop-file id ("org.example.Editor"), else the window class; absent when neither is known.
-    std::optional<std::string> bundleID;
+    std::optional<std::string> appId;
     // The localised name; absent when unknown.
     std::optional<std::string> name;
 

@@ -28,8 +28,8 @@ AppWatcher::~AppWatcher() {
 }
 
 std::optional<QImage> AppWatcher::iconFor(const RunningApp& app) const {
-    if (!app.bundleID) return std::nullopt;
-    const auto url = catalog_.urlForApplication(*app.bundleID);
+    if (!app.appId) return std::nullopt;
+    const auto url = catalog_.urlForApplication(*app.appId);
     if (!url) return std::nullopt;
     QImage image = catalog_.iconForFile(*url);
     if (image.isNull()) return std::nullopt;
@@ -37,7 +37,7 @@ std::optional<QImage> AppWatcher::iconFor(const RunningApp& app) const {
 }
 
 void AppWatcher::handleActivation(const std::optional<RunningApp>& app) {
-    activeBundleID = app ? app->bundleID : std::nullopt;
+    activeAppId = app ? app->appId : std::nullopt;
     activeAppName = app ? app->name : std::nullopt;
     activeAppIcon = app ? iconFor(*app) : std::nullopt;
     if (app) {

@@ -37,7 +37,7 @@ public:
     AppWatcher(const AppWatcher&) = delete;
     AppWatcher& operator=(const AppWatcher&) = delete;
 
-    Published<std::optional<std::string>> activeBundleID;
+    Published<std::optional<std::string>> activeAppId;
     Published<std::optional<std::string>> activeAppName;
     Published<std::optional<QImage>> activeAppIcon;
     // Cleared on every activation; nothing sets it.

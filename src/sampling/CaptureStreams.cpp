@@ -147,27 +147,27 @@ std::vector<Rect> menuBarGuardZones(const std::vector<ScreenInfo>& screens, doub
 }
 
 ContentFilterChoice makeContentFilter(const ShareableContent& content, const CaptureDisplay& display,
-                                      const std::optional<std::string>& ownBundleIdentifier,
-                                      std::int64_t ownProcessID, const std::set<std::string>& sampleStop) {
+                                      const std::optional<std::string>& ownAppId, std::int64_t ownProcessID,
+                                      const std::set<std::string>& sampleStop) {
     ContentFilterChoice choice;
     std::vector<CaptureApplication> excluded;
     for (const auto& app : content.applications) {
-        if (sampleStop.contains(app.bundleIdentifier)) {
+        if (sampleStop.contains(app.appId)) {
             excluded.push_back(app);
-            choice.appliedSampleStop.insert(app.bundleIdentifier);
+            choice.appliedSampleStop.insert(app.appId);
         }
     }
     std::optional<CaptureApplication> own;
-    if (ownBundleIdentifier) {
+    if (ownAppId) {
         for (const auto& app : content.applications) {
-            if (app.bundleIdentifier == *ownBundleIdentifier) {
+            if (app.appId == *ownAppId) {
                 own = app;
                 break;
             }
         }
         // Before our first window shows we are not in the content, yet the overlay windows that show later
         // must still be left out, or the bar would sample its own tint. Our process is known either way.
-        if (!own && ownProcessID > 0) own = CaptureApplication{ownProcessID, *ownBundleIdentifier, {}};
+        if (!own && ownProcessID > 0) own = CaptureApplication{ownProcessID, *ownAppId, {}};
     }
     if (own) {
         std::vector<CaptureApplication> apps{*own};
@@ -176,10 +176,8 @@ ContentFilterChoice makeContentFilter(const ShareableContent& content, const Cap
     } else {
         std::vector<CaptureWindow> ownWindows;
         for (const auto& w : content.windows) {
-            const bool ours =
-                ownBundleIdentifier
-                    ? (w.owningApplication && w.owningApplication->bundleIdentifier == *ownBundleIdentifier)
-                    : !w.owningApplication;
+            const bool ours = ownAppId ? (w.owningApplication && w.owningApplication->appId == *ownAppId)
+                                       : !w.owningApplication;
             if (ours) ownWindows.push_back(w);
         }
         choice.filter = ContentFilter::displayExcludingWindows(display, std::move(ownWindows));
@@ -484,7 +482,7 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
 
 ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
                                                const CaptureDisplay& display) {
-    auto choice = velaro::makeContentFilter(content, display, services_.ownBundleIdentifier,
+    auto choice = velaro::makeContentFilter(content, display, services_.ownAppId,
                                             services_.workspace.ownProcessIdentifier(), storedSampleStop());
     state_->streams.appliedSampleStop = std::move(choice.appliedSampleStop);
     return std::move(choice.filter);

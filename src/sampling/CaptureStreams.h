@@ -135,7 +135,7 @@ struct ContentFilterChoice {
 // every case, and only those actually found count as applied, so an app that is not running yet is tried
 // again by the next filter check.
 ContentFilterChoice makeContentFilter(const ShareableContent& content, const CaptureDisplay& display,
-                                      const std::optional<std::string>& ownBundleIdentifier,
-                                      std::int64_t ownProcessID, const std::set<std::string>& sampleStop);
+                                      const std::optional<std::string>& ownAppId, std::int64_t ownProcessID,
+                                      const std::set<std::string>& sampleStop);
 
 }  // namespace velaro

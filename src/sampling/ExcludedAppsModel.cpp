@@ -29,11 +29,11 @@ void writeSet(DefaultsStore& defaults, const char* key, const ExcludedAppsModel:
 
 }  // namespace
 
-ExcludedAppsModel::MemberApp ExcludedAppsModel::MemberApp::make(const std::string& bundleID,
+ExcludedAppsModel::MemberApp ExcludedAppsModel::MemberApp::make(const std::string& appId,
                                                                 const AppCatalog& catalog) {
-    if (auto url = catalog.urlForApplication(bundleID))
-        return {bundleID, applicationDisplayName(catalog, *url), *url};
-    return {bundleID, bundleID, std::nullopt};
+    if (auto url = catalog.urlForApplication(appId))
+        return {appId, applicationDisplayName(catalog, *url), *url};
+    return {appId, appId, std::nullopt};
 }
 
 ExcludedAppsModel::ExcludedAppsModel(DefaultsStore& defaults, const AppCatalog& catalog,
@@ -91,26 +91,26 @@ void ExcludedAppsModel::sortByName(std::vector<MemberApp>& list) {
 }
 
 void ExcludedAppsModel::add(const std::string& appURL) {
-    const auto bundle = catalog_.openBundle(appURL);
-    if (!bundle || bundle->bundleID.empty()) return;
+    const auto bundle = catalog_.openApp(appURL);
+    if (!bundle || bundle->appId.empty()) return;
     const auto& current = members.value();
     if (std::any_of(current.begin(), current.end(),
-                    [&](const MemberApp& m) { return m.id == bundle->bundleID; }))
+                    [&](const MemberApp& m) { return m.id == bundle->appId; }))
         return;
     auto list = current;
-    list.push_back({bundle->bundleID, displayName(appURL), appURL});
+    list.push_back({bundle->appId, displayName(appURL), appURL});
     members = list;
     sortByName(list);
     members = std::move(list);
     saveMembers();
 }
 
-void ExcludedAppsModel::remove(const std::string& bundleID) {
+void ExcludedAppsModel::remove(const std::string& appId) {
     auto list = members.value();
-    std::erase_if(list, [&](const MemberApp& m) { return m.id == bundleID; });
+    std::erase_if(list, [&](const MemberApp& m) { return m.id == appId; });
     members = std::move(list);
     saveMembers();
-    setExcluded(false, bundleID);
+    setExcluded(false, appId);
 }
 
 void ExcludedAppsModel::saveMembers() {
@@ -119,16 +119,16 @@ void ExcludedAppsModel::saveMembers() {
     defaults_.set(kExcludedAppsMembersKey, std::move(array));
 }
 
-void ExcludedAppsModel::setExcluded(bool excluded, const std::string& bundleID) {
+void ExcludedAppsModel::setExcluded(bool excluded, const std::string& appId) {
     const std::pair<Published<IDSet>*, const char*> storedSets[] = {{&overlayHide, kExcludedOverlayHideKey},
                                                                     {&captureStop, kExcludedCaptureStopKey},
                                                                     {&sampleStop, kExcludedSampleStopKey}};
     for (const auto& [published, key] : storedSets) {
         IDSet set = published->value();
         if (excluded)
-            set.insert(bundleID);
+            set.insert(appId);
         else
-            set.erase(bundleID);
+            set.erase(appId);
         *published = set;
         writeSet(defaults_, key, set);
     }
@@ -149,8 +149,8 @@ std::string ExcludedAppsModel::displayName(const std::string& appURL) const {
 void ExcludedAppsModel::refreshRunning() {
     IDSet ids;
     for (const auto& app : workspace_.runningApplications())
-        if (app.bundleID) ids.insert(*app.bundleID);
-    runningBundleIDs = std::move(ids);
+        if (app.appId) ids.insert(*app.appId);
+    runningAppIds = std::move(ids);
 }
 
 }  // namespace velaro

@@ -24,13 +24,13 @@ class Workspace;
 class ExcludedAppsModel {
 public:
     struct MemberApp {
-        std::string id;    // the bundle identifier
+        std::string id;    // the app id
         std::string name;  // the name shown on the page
         std::optional<std::string> url;
 
         // A member for an identifier, with its name and location looked up (the identifier itself as the
         // name when the app is not installed).
-        static MemberApp make(const std::string& bundleID, const AppCatalog& catalog);
+        static MemberApp make(const std::string& appId, const AppCatalog& catalog);
         friend bool operator==(const MemberApp&, const MemberApp&) = default;
     };
     using IDSet = std::set<std::string>;
@@ -46,14 +46,14 @@ public:
     Published<IDSet> sampleStop;
     Published<IDSet> overlayHide;
     Published<IDSet> captureStop;
-    Published<IDSet> runningBundleIDs;
+    Published<IDSet> runningAppIds;
 
     // Adds the app at a location as a member that is not excluded; nothing when it is no app or already one.
     void add(const std::string& appURL);
     // Removes a member and its exclusion, as the page's remove button does.
-    void remove(const std::string& bundleID);
+    void remove(const std::string& appId);
     void saveMembers();
-    void setExcluded(bool excluded, const std::string& bundleID);
+    void setExcluded(bool excluded, const std::string& appId);
     // The app's icon, cached per identifier; absent for an app that is not installed.
     std::optional<QImage> icon(const MemberApp& member);
     std::string displayName(const std::string& appURL) const;

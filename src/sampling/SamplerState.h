@@ -66,7 +66,7 @@ struct ScreenSampler::State {
         std::int64_t colorPublishSeq = 0;
         std::int64_t colorSeqAtFillStart = 0;
         std::int32_t lastResolvedPID = 0;
-        std::optional<std::string> lastResolvedBundleID;
+        std::optional<std::string> lastResolvedAppId;
         std::set<ScreenID> overlayHideScreens;
         struct LastGood {
             Color color;
@@ -81,7 +81,7 @@ struct ScreenSampler::State {
     // Who hears of the sampler's edges.
     struct Hooks {
         std::function<void()> menuBarActivityEnded;
-        std::function<void(const std::optional<std::string>& ownerBundleID)> ownerTick;
+        std::function<void(const std::optional<std::string>& ownerAppId)> ownerTick;
         std::function<void()> slideGateChanged;
     } hooks;
 

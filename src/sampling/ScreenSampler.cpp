@@ -593,7 +593,7 @@ bool ScreenSampler::canParkPoll() const {
     // poll leaves out would record nothing.
     const State& s = *state_;
     return !isFilledWindowActive() && !s.filled.pending && !s.filled.confirmTimer.isActive() &&
-           !filledOwnerBundleID() && !shouldCapture() && !hasActiveStream() && !s.streams.isUpdatingFilter &&
+           !filledOwnerAppId() && !shouldCapture() && !hasActiveStream() && !s.streams.isUpdatingFilter &&
            !isAnyStreamConfiguring() && !s.slideGate.isOpen() && s.menuPoll.settled() &&
            !s.seam.glassSurfaceOverTopStrip() && !s.seam.releasePending() && !seamSuppressed();
 }
@@ -654,13 +654,13 @@ std::set<std::string> ScreenSampler::storedSampleStop() const {
     return {list.begin(), list.end()};
 }
 
-std::optional<std::string> ScreenSampler::bundleIdentifier(std::int32_t pid) {
+std::optional<std::string> ScreenSampler::appIdOf(std::int32_t pid) {
     if (pid < 1) return std::nullopt;
-    if (pid == state_->filled.lastResolvedPID) return state_->filled.lastResolvedBundleID;
+    if (pid == state_->filled.lastResolvedPID) return state_->filled.lastResolvedAppId;
     auto app = services_.workspace.runningApplication(pid);
     state_->filled.lastResolvedPID = pid;
-    state_->filled.lastResolvedBundleID = app ? app->bundleID : std::nullopt;
-    return state_->filled.lastResolvedBundleID;
+    state_->filled.lastResolvedAppId = app ? app->appId : std::nullopt;
+    return state_->filled.lastResolvedAppId;
 }
 
 void ScreenSampler::refresh() {
@@ -681,9 +681,9 @@ void ScreenSampler::refresh() {
     state_->slideGate.update(r);
 
     std::optional<std::string> owner;
-    if (isFilledWindowActive() && r.filledCoverage >= kStayCoverage) owner = bundleIdentifier(r.filledPID);
-    if (owner != filledOwnerBundleID()) filledOwnerBundleID = owner;
-    if (state_->hooks.ownerTick) state_->hooks.ownerTick(filledOwnerBundleID());
+    if (isFilledWindowActive() && r.filledCoverage >= kStayCoverage) owner = appIdOf(r.filledPID);
+    if (owner != filledOwnerAppId()) filledOwnerAppId = owner;
+    if (state_->hooks.ownerTick) state_->hooks.ownerTick(filledOwnerAppId());
 
     state_->seam.update(r.foreignMenuSeen, services_.defaults);
 

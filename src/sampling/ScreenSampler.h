@@ -70,7 +70,7 @@ public:
         Workspace& workspace;
         PointerSource& pointer;
         // Our own application identifier as the capture service names it.
-        std::optional<std::string> ownBundleIdentifier = std::string("com.quornet.Velaro");
+        std::optional<std::string> ownAppId = std::string("com.quornet.Velaro");
     };
 
     explicit ScreenSampler(Services services);
@@ -92,7 +92,7 @@ public:
     Published<Color> beamVividColor{Color::white()};
     Published<double> beamNormalizedX{0.5};
     Published<bool> isFilledWindowActive{false};
-    Published<std::optional<std::string>> filledOwnerBundleID;
+    Published<std::optional<std::string>> filledOwnerAppId;
     Published<bool> excludedAppCovering{false};
     Published<std::set<ScreenID>> captureStopScreens;
     Published<bool> isSamplingFrozen{false};
@@ -168,7 +168,7 @@ public:
     // Who hears of the sampler's edges: the end of another app's menu activity, every refresh's owner of
     // the filled top, and the slide gate opening or closing.
     void setOnMenuBarActivityEnded(std::function<void()> handler);
-    void setOnOwnerTick(std::function<void(const std::optional<std::string>& ownerBundleID)> handler);
+    void setOnOwnerTick(std::function<void(const std::optional<std::string>& ownerAppId)> handler);
     void setOnSlideGateChanged(std::function<void()> handler);
 
 private:
@@ -228,7 +228,7 @@ private:
     void stopParking();
     bool isFilledNow();
     void confirmPendingFilledState();
-    std::optional<std::string> bundleIdentifier(std::int32_t pid);
+    std::optional<std::string> appIdOf(std::int32_t pid);
     // Rebuilds the running streams' filters after the sample-stop set changed.
     void updateContentFilters();
     void applyFiltersTo(const ShareableContent& content);

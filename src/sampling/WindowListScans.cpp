@@ -110,10 +110,10 @@ bool WindowListScans::isForeignMenuOpen() const {
     return answer.open;
 }
 
-std::optional<std::string> WindowListScans::bundleIdentifier(std::int32_t pid) const {
+std::optional<std::string> WindowListScans::appIdOf(std::int32_t pid) const {
     const auto app = workspace_.runningApplication(pid);
     if (!app) return std::nullopt;
-    return app->bundleID;
+    return app->appId;
 }
 
 WindowPositions::WindowPositions(std::vector<Entry> entries) {
@@ -203,7 +203,7 @@ WindowListScans::SourceRevisions WindowListScans::revisionsNow() const {
 
 bool WindowListScans::stillHolds(const ScanMemo& memo) const {
     return std::all_of(memo.bundles.begin(), memo.bundles.end(),
-                       [this](const auto& asked) { return bundleIdentifier(asked.first) == asked.second; });
+                       [this](const auto& asked) { return appIdOf(asked.first) == asked.second; });
 }
 
 void WindowListScans::walkWindows(ScanMemo& memo) const {
@@ -282,7 +282,7 @@ void WindowListScans::walkWindows(ScanMemo& memo) const {
         if (!coversHalfOfAScreen && !qualifies) continue;
 
         if (anyExcluded) {
-            const auto bundle = bundleIdentifier(*w.ownerPID);
+            const auto bundle = appIdOf(*w.ownerPID);
             memo.bundles.emplace_back(*w.ownerPID, bundle);
             if (bundle) {
                 const bool inOverlayHide = overlayHide.count(*bundle) > 0;

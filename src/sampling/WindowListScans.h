@@ -87,7 +87,7 @@ std::string describeForeignMenu(const WindowInfo& window);
 
 class WindowListScans {
 public:
-    // `workspace` finds the bundle identifier of a window's owner; `ownPID` is this process.
+    // `workspace` finds the app id of a window's owner; `ownPID` is this process.
     WindowListScans(WindowList& windows, const Screens& screens, const DefaultsStore& defaults,
                     const Workspace& workspace, std::int32_t ownPID);
 
@@ -126,7 +126,7 @@ private:
     };
     SourceRevisions revisionsNow() const;
     ScanInputs readInputs(std::uint64_t generation) const;
-    // The last scan: its inputs, the bundle identifiers it was told, the numbered windows hanging off the
+    // The last scan: its inputs, the app ids it was told, the numbered windows hanging off the
     // main screen (the only ones the slide moves look at) and its result less the moves. Without a main
     // screen to measure against nothing is walked and the result stays empty.
     struct ScanMemo {
@@ -139,7 +139,7 @@ private:
     };
     void walkWindows(ScanMemo& memo) const;
     bool stillHolds(const ScanMemo& memo) const;
-    std::optional<std::string> bundleIdentifier(std::int32_t pid) const;
+    std::optional<std::string> appIdOf(std::int32_t pid) const;
 
     WindowList& windows_;
     const Screens& screens_;

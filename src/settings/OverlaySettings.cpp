@@ -284,9 +284,9 @@ void OverlaySettings::persist(const PlistValue& value, const std::string& key) {
     auto* profiles = manager();
     const auto scope = profiles ? profiles->selectedScope.value() : ProfileScope::global();
     if (!scope.isGlobal() && editingActive() && !globalOnlyKeys().contains(key)) {
-        if (profiles->hasProfile(*scope.bundleID())) {
+        if (profiles->hasProfile(*scope.appId())) {
             profiles->setOverride(value.is_null() ? std::nullopt : std::optional<PlistValue>(value), key,
-                                  *scope.bundleID());
+                                  *scope.appId());
             if (value.is_null())
                 lastAppliedOverrides_.erase(key);
             else
@@ -400,10 +400,10 @@ void OverlaySettings::attachProfileManager(ProfileManager& manager) {
     for (const auto& profile : profiles) {
         const auto it = profile.overrides.find("manualOverrideColor");
         if (it == profile.overrides.end() || !it->second.is_string()) continue;
-        if (manager.overrideValue("overlayColorZones", profile.bundleID)) continue;
+        if (manager.overrideValue("overlayColorZones", profile.appId)) continue;
         auto data = encodeSortedKeys(OverlayColorZones({it->second.get<std::string>()}, false, false, 1.0));
         if (!data) continue;
-        manager.setOverride(plistData(std::move(*data)), "overlayColorZones", profile.bundleID);
+        manager.setOverride(plistData(std::move(*data)), "overlayColorZones", profile.appId);
     }
     observeProfileScope(manager);
 }
@@ -414,14 +414,14 @@ void OverlaySettings::observeProfileScope(ProfileManager& manager) {
         [this](const ProfileScope&) { reapplyProfileOverrides(); });
 }
 
-void OverlaySettings::setRuntimeBundleID(const std::optional<std::string>& bundleID) {
-    if (bundleID == std::optional<std::string>(ownBundleID)) return;
-    runtimeBundleID_ = bundleID;
+void OverlaySettings::setRuntimeAppId(const std::optional<std::string>& appId) {
+    if (appId == std::optional<std::string>(ownAppId)) return;
+    runtimeAppId_ = appId;
     if (!editingActive()) reapplyProfileOverrides();
 }
 
-void OverlaySettings::setRuntimeFilledOwner(const std::optional<std::string>& bundleID) {
-    runtimeFilledOwner_ = bundleID;
+void OverlaySettings::setRuntimeFilledOwner(const std::optional<std::string>& appId) {
+    runtimeFilledOwner_ = appId;
     if (!editingActive()) reapplyProfileOverrides();
 }
 
@@ -430,9 +430,9 @@ SettingOverrides OverlaySettings::overridesInForce() const {
     auto* profiles = manager();
     if (editingActive()) {
         if (profiles && !profiles->selectedScope.value().isGlobal())
-            overrides = profiles->overrides(*profiles->selectedScope.value().bundleID());
+            overrides = profiles->overrides(*profiles->selectedScope.value().appId());
     } else {
-        const auto& app = runtimeFilledOwner_ ? runtimeFilledOwner_ : runtimeBundleID_;
+        const auto& app = runtimeFilledOwner_ ? runtimeFilledOwner_ : runtimeAppId_;
         if (app && profiles && profiles->hasProfile(*app)) overrides = profiles->overrides(*app);
     }
     return overrides;

@@ -72,8 +72,8 @@ using PillGeometryByScreen = std::map<std::string, PillGeometry>;
 
 class OverlaySettings {
 public:
-    // The application's own bundle identifier: its own windows never choose a profile.
-    static constexpr const char* ownBundleID = "com.quornet.Velaro";
+    // The application's own app id: its own windows never choose a profile.
+    static constexpr const char* ownAppId = "com.quornet.Velaro";
 
     // Migrates the store, loads every setting and writes back the checked values. `mainLoop` delivers the
     // profile-scope subscription on a later turn.
@@ -128,16 +128,16 @@ public:
     // Re-resolves (on a later turn of the main loop) each time the manager's selected scope changes.
     void observeProfileScope(ProfileManager& manager);
 
-    const std::optional<std::string>& runtimeBundleID() const {
-        return runtimeBundleID_;
+    const std::optional<std::string>& runtimeAppId() const {
+        return runtimeAppId_;
     }
     const std::optional<std::string>& runtimeFilledOwner() const {
         return runtimeFilledOwner_;
     }
     // The frontmost app; re-resolves unless editing is active.
-    void setRuntimeBundleID(const std::optional<std::string>& bundleID);
+    void setRuntimeAppId(const std::optional<std::string>& appId);
     // The owner of the window that fills the top of the screen; re-resolves unless editing is active.
-    void setRuntimeFilledOwner(const std::optional<std::string>& bundleID);
+    void setRuntimeFilledOwner(const std::optional<std::string>& appId);
     // Re-resolves every setting when the override set in force differs from the one applied last.
     void reapplyProfileOverrides();
     const SettingOverrides& lastAppliedOverrides() const {
@@ -235,7 +235,7 @@ private:
     SettingOverrides lastAppliedOverrides_;
     Subscription scopeObserver_;
     Subscription outsideChangesObserver_;
-    std::optional<std::string> runtimeBundleID_;
+    std::optional<std::string> runtimeAppId_;
     std::optional<std::string> runtimeFilledOwner_;
 };
 

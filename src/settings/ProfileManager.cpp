@@ -36,11 +36,11 @@ void ProfileManager::reloadStoredProfiles() {
     auto stored = loadStoredProfiles();
     if (stored != profiles_.value()) profiles_ = std::move(stored);
     const auto& scope = selectedScope.value();
-    if (!scope.isGlobal() && !hasProfile(*scope.bundleID())) selectedScope = ProfileScope::global();
+    if (!scope.isGlobal() && !hasProfile(*scope.appId())) selectedScope = ProfileScope::global();
 }
 
 std::vector<ProfileManager::AppProfile> ProfileManager::loadStoredProfiles() const {
-    const auto ids = defaults_.stringArrayValue(bundleIDsKey).value_or(std::vector<std::string>{});
+    const auto ids = defaults_.stringArrayValue(appIdsKey).value_or(std::vector<std::string>{});
     const auto names = namesFrom(defaults_.dictionaryValue(namesKey));
     std::vector<AppProfile> loaded;
     std::set<std::string> seen;
@@ -55,26 +55,26 @@ std::vector<ProfileManager::AppProfile> ProfileManager::loadStoredProfiles() con
     return loaded;
 }
 
-const ProfileManager::AppProfile* ProfileManager::find(const std::string& bundleID) const {
-    const auto index = indexOf(bundleID);
+const ProfileManager::AppProfile* ProfileManager::find(const std::string& appId) const {
+    const auto index = indexOf(appId);
     return index ? &profiles_.value()[*index] : nullptr;
 }
 
-std::optional<std::size_t> ProfileManager::indexOf(const std::string& bundleID) const {
+std::optional<std::size_t> ProfileManager::indexOf(const std::string& appId) const {
     const auto& list = profiles_.value();
     for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].bundleID == bundleID) return i;
+        if (list[i].appId == appId) return i;
     return std::nullopt;
 }
 
-SettingOverrides ProfileManager::overrides(const std::string& bundleID) const {
-    const auto* profile = find(bundleID);
+SettingOverrides ProfileManager::overrides(const std::string& appId) const {
+    const auto* profile = find(appId);
     return profile ? profile->overrides : SettingOverrides{};
 }
 
 std::optional<PlistValue> ProfileManager::overrideValue(const std::string& key,
-                                                        const std::string& bundleID) const {
-    const auto* profile = find(bundleID);
+                                                        const std::string& appId) const {
+    const auto* profile = find(appId);
     if (!profile) return std::nullopt;
     const auto it = profile->overrides.find(key);
     if (it == profile->overrides.end()) return std::nullopt;
@@ -82,77 +82,77 @@ std::optional<PlistValue> ProfileManager::overrideValue(const std::string& key,
 }
 
 void ProfileManager::setOverride(const std::optional<PlistValue>& value, const std::string& key,
-                                 const std::string& bundleID) {
+                                 const std::string& appId) {
     if (!value || value->is_null()) {
-        removeOverride(key, bundleID);
+        removeOverride(key, appId);
         return;
     }
-    const auto index = indexOf(bundleID);
+    const auto index = indexOf(appId);
     if (!index) return;
     auto list = profiles_.value();
     list[*index].overrides[key] = *value;
     profiles_ = std::move(list);
-    persistOverrides(bundleID);
+    persistOverrides(appId);
 }
 
-void ProfileManager::removeOverride(const std::string& key, const std::string& bundleID) {
-    const auto index = indexOf(bundleID);
+void ProfileManager::removeOverride(const std::string& key, const std::string& appId) {
+    const auto index = indexOf(appId);
     if (!index) return;
     auto list = profiles_.value();
     list[*index].overrides.erase(key);
     profiles_ = std::move(list);
-    persistOverrides(bundleID);
+    persistOverrides(appId);
 }
 
-void ProfileManager::addProfile(const std::string& bundleID, const std::string& displayName) {
-    if (hasProfile(bundleID)) return;
+void ProfileManager::addProfile(const std::string& appId, const std::string& displayName) {
+    if (hasProfile(appId)) return;
     if (profiles_.value().size() >= maxProfiles) return;
     auto list = profiles_.value();
-    list.push_back({bundleID, displayName, {}});
+    list.push_back({appId, displayName, {}});
     profiles_ = std::move(list);
     saveList();
 }
 
-void ProfileManager::removeProfile(const std::string& bundleID) {
-    const auto index = indexOf(bundleID);
+void ProfileManager::removeProfile(const std::string& appId) {
+    const auto index = indexOf(appId);
     if (!index) return;
     auto list = profiles_.value();
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(*index));
     profiles_ = std::move(list);
-    defaults_.remove(overrideKey(bundleID));
+    defaults_.remove(overrideKey(appId));
     saveList();
-    if (selectedScope.value() == ProfileScope::app(bundleID)) selectedScope = ProfileScope::global();
+    if (selectedScope.value() == ProfileScope::app(appId)) selectedScope = ProfileScope::global();
 }
 
-void ProfileManager::resetAllOverrides(const std::string& bundleID) {
-    const auto index = indexOf(bundleID);
+void ProfileManager::resetAllOverrides(const std::string& appId) {
+    const auto index = indexOf(appId);
     if (!index || profiles_.value()[*index].overrides.empty()) return;
     auto list = profiles_.value();
     list[*index].overrides.clear();
     profiles_ = std::move(list);
-    persistOverrides(bundleID);
+    persistOverrides(appId);
 }
 
 void ProfileManager::saveList() {
     auto ids = PlistValue::array();
     auto names = PlistValue::object();
     for (const auto& profile : profiles_.value()) {
-        ids.push_back(profile.bundleID);
-        names[profile.bundleID] = profile.displayName;
+        ids.push_back(profile.appId);
+        names[profile.appId] = profile.displayName;
     }
-    defaults_.set(bundleIDsKey, std::move(ids));
+    defaults_.set(appIdsKey, std::move(ids));
     defaults_.set(namesKey, std::move(names));
 }
 
-void ProfileManager::persistOverrides(const std::string& bundleID) {
-    const auto map = overrides(bundleID);
+void ProfileManager::persistOverrides(const std::string& appId) {
+    const auto map = overrides(appId);
     if (map.empty()) {
-        defaults_.remove(overrideKey(bundleID));
+        defaults_.remove(overrideKey(appId));
         return;
     }
     auto dictionary = PlistValue::object();
     for (const auto& [key, value] : map) dictionary[key] = value;
-    defaults_.set(overrideKey(bundleID), std::move(dictionary));
+    defaults_.set(overrideKey(appId), std::move(dictionary));
 }
 
 }  // namespace velaro

@@ -128,8 +128,8 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(styleOpacityOverBlur, double, DoubleForm{}, "styleOpacityOverBlur", 0.45, Range(0, 1), profile, no) \
     X(smoothColors, bool, BoolForm{}, "smoothColors", false, NoCheck{}, profile, no) \
     X(pauseOnMenuBarHover, bool, BoolForm{}, "pauseOnMenuBarHover", true, NoCheck{}, globalOnly, no) \
-    X(showDockIcon, bool, BoolForm{}, "showDockIcon", false, NoCheck{}, globalOnly, no) \
-    X(greenButtonFillsWindow, bool, BoolForm{}, "greenButtonFillsWindow", false, NoCheck{}, globalOnlyStore, no) \
+    X(showTaskbarIcon, bool, BoolForm{}, "showDockIcon", false, NoCheck{}, globalOnly, no) \
+    X(maximiseButtonFillsWindow, bool, BoolForm{}, "greenButtonFillsWindow", false, NoCheck{}, globalOnlyStore, no) \
     X(masterEnabled, bool, BoolForm{}, "masterEnabled", true, NoCheck{}, globalOnly, no) \
     X(overlayEnabled, bool, BoolForm{}, "overlayEnabled", true, NoCheck{}, profile, no) \
     X(lightReflectionsEnabled, bool, BoolForm{}, "lightReflectionsEnabled", false, NoCheck{}, profile, no) \

@@ -137,7 +137,7 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     beamBand(true);
     ASSERT_NE(rig.lightBeamWindow(), nullptr);
 
-    rig.missionControlDetector().isOverviewActive = true;
+    rig.overviewDetector().isOverviewActive = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "no beam while the overview shows";
     EXPECT_TRUE(test::inside(rig.sampler())->frames.overviewActive);
@@ -194,7 +194,7 @@ TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheSta
 
 TEST_F(AppDelegateRuntime, MusicControllersTakeTheOverviewStateAtCreationAndOnChange) {
     launch();
-    rig.missionControlDetector().isOverviewActive = true;
+    rig.overviewDetector().isOverviewActive = true;
     rig.loop.runUntilIdle();
     rig.settings().progressEnabled = true;
     rig.settings().vizEnabled = true;
@@ -202,7 +202,7 @@ TEST_F(AppDelegateRuntime, MusicControllersTakeTheOverviewStateAtCreationAndOnCh
     ASSERT_NE(rig.progressBarController(), nullptr);
     EXPECT_TRUE(rig.progressBarController()->overviewActive());
     EXPECT_TRUE(rig.vizRenderController()->overviewActive());
-    rig.missionControlDetector().isOverviewActive = false;
+    rig.overviewDetector().isOverviewActive = false;
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.progressBarController()->overviewActive());
     EXPECT_FALSE(rig.vizRenderController()->overviewActive());
@@ -274,8 +274,8 @@ TEST_F(AppDelegateRuntime, SettingsStreamsReachTheVisibilityRuleAndTheProfiles) 
 
     rig.workspace.activate(RunningApp{300, std::string("org.example.Other"), "Other"});
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.settings().runtimeBundleID(), std::optional<std::string>("org.example.Other"));
-    rig.sampler().filledOwnerBundleID = std::optional<std::string>("org.example.Filled");
+    EXPECT_EQ(rig.settings().runtimeAppId(), std::optional<std::string>("org.example.Other"));
+    rig.sampler().filledOwnerAppId = std::optional<std::string>("org.example.Filled");
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settings().runtimeFilledOwner(), std::optional<std::string>("org.example.Filled"));
 }

@@ -3,14 +3,14 @@
 // page's action opens.
 #include <gtest/gtest.h>
 
-#include "support/AppDelegateRig.h"
 #include "onboarding/OnboardingWindowController.h"
+#include "support/AppDelegateRig.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/GeneralPage.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsWindow.h"
-#include "ui/settings/ShortcutsSection.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/GeneralPage.h"
+#include "ui/settings/pages/ShortcutsSection.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 namespace {

@@ -223,15 +223,16 @@ TEST(AppDelegateStartup, LaunchAppliesTheTaskbarPolicyAndTheSettingsWindowFollow
     AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
     auto& d = rig.launch();
-    EXPECT_EQ(rig.dockPolicy.policy, ActivationPolicy::accessory) << "tray-only unless the icon is asked for";
+    EXPECT_EQ(rig.taskbarPolicy.policy, ActivationPolicy::accessory)
+        << "tray-only unless the icon is asked for";
     d.openSettings();
     ASSERT_NE(rig.settingsWindow(), nullptr);
-    EXPECT_EQ(rig.dockPolicy.windows.size(), 1u) << "the settings window follows the taskbar policy";
+    EXPECT_EQ(rig.taskbarPolicy.windows.size(), 1u) << "the settings window follows the taskbar policy";
     EXPECT_EQ(rig.settingsWindow()->width(), SettingsWindow::windowWidth);
 
-    rig.settings().showDockIcon = true;
+    rig.settings().showTaskbarIcon = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.dockPolicy.policy, ActivationPolicy::regular);
+    EXPECT_EQ(rig.taskbarPolicy.policy, ActivationPolicy::regular);
 }
 
 TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {

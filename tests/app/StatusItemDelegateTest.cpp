@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/LivePreviewHeader.h"
 #include "app/StatusItemController.h"
-#include "app/StatusPopover.h"
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
 #include "support/ScreenSamplerProbe.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
+#include "ui/tray/LivePreviewHeader.h"
+#include "ui/tray/StatusPopover.h"
 
 namespace velaro {
 namespace {

@@ -6,7 +6,7 @@
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
-#include "support/FakeDockPolicy.h"
+#include "support/FakeTaskbarPolicy.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -36,33 +36,33 @@ TEST(EditingActiveTest, OnlyTheSettingsWindowWithoutTheTour) {
     EXPECT_FALSE(isEditingActive(false, false));
 }
 
-class DockIconPolicyTest : public ::testing::Test {
+class TaskbarIconPolicyTest : public ::testing::Test {
 protected:
     test::VirtualLoop loop;
-    test::FakeDockPolicy dock;
+    test::FakeTaskbarPolicy dock;
     WindowPolicy policy{dock, loop};
 };
 
-TEST_F(DockIconPolicyTest, ShowingTheIconMakesARegularAppAndBringsOurWindowForward) {
-    policy.applyDockIconPolicy(true, false, 42);
+TEST_F(TaskbarIconPolicyTest, ShowingTheIconMakesARegularAppAndBringsOurWindowForward) {
+    policy.applyTaskbarIconPolicy(true, false, 42);
     EXPECT_EQ(dock.policy, ActivationPolicy::regular);
     EXPECT_EQ(dock.activations, std::vector<WindowNumber>{42});
 
-    policy.applyDockIconPolicy(true, false, 0);
+    policy.applyTaskbarIconPolicy(true, false, 0);
     EXPECT_EQ(dock.activations.size(), 1u)
         << "with no window of ours showing there is nothing to bring forward";
 }
 
-TEST_F(DockIconPolicyTest, HidingItGivesTheFocusAwayAtOnceWithoutTheTour) {
-    policy.applyDockIconPolicy(false, false, 0);
+TEST_F(TaskbarIconPolicyTest, HidingItGivesTheFocusAwayAtOnceWithoutTheTour) {
+    policy.applyTaskbarIconPolicy(false, false, 0);
     EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
     EXPECT_EQ(dock.deactivations, 1);
     EXPECT_FALSE(policy.deactivateDeferredForTour());
 }
 
-TEST_F(DockIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
+TEST_F(TaskbarIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
     dock.activate(7);
-    policy.applyDockIconPolicy(false, true, 0);
+    policy.applyTaskbarIconPolicy(false, true, 0);
     EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
     EXPECT_EQ(dock.deactivations, 0);
     EXPECT_TRUE(policy.deactivateDeferredForTour());
@@ -73,15 +73,15 @@ TEST_F(DockIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
     EXPECT_EQ(dock.deactivations, 1) << "handed back once";
 }
 
-TEST_F(DockIconPolicyTest, ShowingTheIconAgainBeforeTheTourClosesCancelsTheHandBack) {
-    policy.applyDockIconPolicy(false, true, 0);
-    policy.applyDockIconPolicy(true, true, 9);
+TEST_F(TaskbarIconPolicyTest, ShowingTheIconAgainBeforeTheTourClosesCancelsTheHandBack) {
+    policy.applyTaskbarIconPolicy(false, true, 0);
+    policy.applyTaskbarIconPolicy(true, true, 9);
     EXPECT_FALSE(policy.deactivateDeferredForTour());
     policy.tourDidClose();
     EXPECT_EQ(dock.deactivations, 0);
 }
 
-TEST_F(DockIconPolicyTest, TheWindowsFollowThePolicyFromWhenTheyAreAdded) {
+TEST_F(TaskbarIconPolicyTest, TheWindowsFollowThePolicyFromWhenTheyAreAdded) {
     policy.addWindow(3);
     policy.addWindow(4);
     policy.removeWindow(3);
@@ -97,7 +97,7 @@ protected:
     }
     test::VirtualLoop loop;
     test::FakeDefaultsStore defaults;
-    test::FakeDockPolicy dock;
+    test::FakeTaskbarPolicy dock;
     std::unique_ptr<ProfileManager> profiles;
     std::unique_ptr<OverlaySettings> settings;
 };

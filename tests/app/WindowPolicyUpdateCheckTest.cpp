@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/FakeUpdater.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 namespace {

@@ -19,7 +19,7 @@ std::optional<std::string> capturedId(X11CaptureService& capture, std::int64_t p
     bool done = false;
     capture.getShareableContent(false, true, [&](auto content, auto) {
         for (const auto& app : content ? content->applications : std::vector<CaptureApplication>{})
-            if (app.processID == pid) id = app.bundleIdentifier;
+            if (app.processID == pid) id = app.appId;
         done = true;
     });
     waitUntil([&] { return done; });
@@ -52,7 +52,7 @@ TEST(AppIdentityDesktop, CaptureContentAndTheWorkspaceNameAProgramAlike) {
         std::optional<std::string> fromWorkspace;
         EXPECT_TRUE(waitUntil([&] {
             const auto app = workspace.runningApplication(program.pid());
-            fromWorkspace = app ? app->bundleID : std::nullopt;
+            fromWorkspace = app ? app->appId : std::nullopt;
             return fromWorkspace.has_value();
         }));
         EXPECT_EQ(fromWorkspace, c.id);

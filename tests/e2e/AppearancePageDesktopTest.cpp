@@ -10,13 +10,13 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "settings/OverlaySettings.h"
-#include "ui/settings/AppearanceSettingsView.h"
-#include "ui/settings/BackgroundBlurSection.h"
-#include "ui/settings/ColorSection.h"
-#include "ui/settings/MenuBarPreview.h"
-#include "ui/settings/OverlayStyleSection.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/StylePicker.h"
+#include "ui/settings/kit/MenuBarPreview.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/StylePicker.h"
+#include "ui/settings/pages/AppearanceSettingsView.h"
+#include "ui/settings/pages/BackgroundBlurSection.h"
+#include "ui/settings/pages/ColorSection.h"
+#include "ui/settings/pages/OverlayStyleSection.h"
 
 namespace velaro::e2e {
 namespace {

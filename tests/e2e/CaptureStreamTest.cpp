@@ -195,7 +195,7 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
     for (const auto& app : desktop->applications)
         if (app.processID == getpid()) ours = app;
     ASSERT_TRUE(ours) << "our own window's program is not among the applications";
-    EXPECT_EQ(ours->bundleIdentifier, "com.quornet.Velaro");
+    EXPECT_EQ(ours->appId, "com.quornet.Velaro");
 
     // The strip crosses our window's lower part; half the pixel width, so frames are scaled.
     const StreamConfiguration config{{220, 310, 760, 6}, 380, 6, 1.0 / 30, 4};
@@ -279,7 +279,7 @@ TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeIt
     })) << "the managed window never appeared in the shareable content";
     ASSERT_TRUE(found->owningApplication);
     EXPECT_EQ(found->owningApplication->processID, solid.pid());
-    EXPECT_EQ(found->owningApplication->bundleIdentifier, "CaptureTest");
+    EXPECT_EQ(found->owningApplication->appId, "CaptureTest");
     EXPECT_GE(found->frame.width(), 640);
 
     // Cover half of it with our window: a picture of the window alone does not show ours.

@@ -4,7 +4,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/SettingsTwin.h"
 #include "settings/CornerSettings.h"
-#include "ui/settings/RingScene.h"
+#include "ui/settings/rings/RingScene.h"
 
 namespace velaro::e2e {
 namespace {

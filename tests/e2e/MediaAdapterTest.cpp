@@ -201,7 +201,7 @@ TEST(MediaAdapterTest, TheEngineFedByTheRealAdapterFollowsThePlayersPosition) {
     EXPECT_TRUE(waitUntil([&] { return changes >= 1; }));
     const auto first = engine.snapshot();
     EXPECT_EQ(first.duration, 200.0);
-    EXPECT_EQ(*first.bundleID, "velaro-test-player");
+    EXPECT_EQ(*first.appId, "velaro-test-player");
     EXPECT_GT(*first.progress01, 29.0 / 200);
     EXPECT_LT(*first.progress01, 40.0 / 200);
     // The engine extrapolates between lines: its position grows with no line at all.

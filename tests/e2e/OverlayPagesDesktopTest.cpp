@@ -10,14 +10,14 @@
 #include "e2e/SettingsTwin.h"
 #include "settings/CornerSettings.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/AppearanceSettingsView.h"
-#include "ui/settings/BackgroundBlurSection.h"
-#include "ui/settings/BehaviorSection.h"
-#include "ui/settings/GeneralPage.h"
-#include "ui/settings/GeneralSwitches.h"
-#include "ui/settings/OverlayCornersSection.h"
-#include "ui/settings/PillShapeSection.h"
-#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/pages/AppearanceSettingsView.h"
+#include "ui/settings/pages/BackgroundBlurSection.h"
+#include "ui/settings/pages/BehaviorSection.h"
+#include "ui/settings/pages/GeneralPage.h"
+#include "ui/settings/pages/GeneralSwitches.h"
+#include "ui/settings/pages/OverlayCornersSection.h"
+#include "ui/settings/pages/PillShapeSection.h"
 
 namespace velaro::e2e {
 namespace {

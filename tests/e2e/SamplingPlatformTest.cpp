@@ -355,7 +355,7 @@ TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner
     EXPECT_FALSE(result.foreignMenuSeen);
     // The owner is a running app the workspace can name (once it has seen the client list change).
     ASSERT_TRUE(waitUntil([&] { return workspace->runningApplication(client.pid()).has_value(); }));
-    EXPECT_EQ(workspace->runningApplication(client.pid())->bundleID, "Xmessage");
+    EXPECT_EQ(workspace->runningApplication(client.pid())->appId, "Xmessage");
 }
 
 TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereTheActiveWindowIs) {
@@ -412,7 +412,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return fronts.back() == second.pid(); }))
         << "frontmost stayed " << (fronts.empty() ? 0 : fronts.back());
-    EXPECT_EQ(watcher.activeBundleID(), "Xmessage");
+    EXPECT_EQ(watcher.activeAppId(), "Xmessage");
     EXPECT_EQ(watcher.windowEvents().observedPID(), second.pid());
 
     // Iconifying the front app's window reaches the window-event hook as a minimise.

@@ -11,10 +11,10 @@
 
 #include "e2e/E2eSupport.h"
 #include "sampling/ExcludedAppsModel.h"
-#include "ui/settings/AboutSection.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsSidebar.h"
 #include "ui/settings/SettingsWindow.h"
+#include "ui/settings/pages/AboutSection.h"
 
 namespace velaro::e2e {
 namespace {

@@ -25,7 +25,7 @@
 #include "support/FakeWorkspace.h"
 #include "support/WidgetSearch.h"
 #include "ui/settings/SettingsNavigation.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 class SettingsRootView;

@@ -10,7 +10,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
-#include "ui/settings/AboutSection.h"
+#include "ui/settings/pages/AboutSection.h"
 
 namespace velaro::e2e {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TestSession.h"
-#include "platform/linux/X11DockPolicy.h"
 #include "platform/linux/X11Permissions.h"
+#include "platform/linux/X11TaskbarPolicy.h"
 
 namespace velaro::e2e {
 namespace {
@@ -81,7 +81,7 @@ TEST_F(ShellPlatformTest, TheDesktopGrantsScreenReadsAndWindowManagement) {
 TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenShownAgain) {
     TestSession session;
     ASSERT_TRUE(session);
-    auto policy = std::make_unique<X11DockPolicy>(*session);
+    auto policy = std::make_unique<X11TaskbarPolicy>(*session);
     QWidget settings;
     settings.setWindowTitle("Velaro Settings");
     settings.resize(700, 500);
@@ -109,7 +109,7 @@ TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenSho
 TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTheFocusBack) {
     TestSession session;
     ASSERT_TRUE(session);
-    auto policy = std::make_unique<X11DockPolicy>(*session);
+    auto policy = std::make_unique<X11TaskbarPolicy>(*session);
 
     // Another app's window, made on a connection of its own and owned by another process id.
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);

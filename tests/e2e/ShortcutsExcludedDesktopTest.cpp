@@ -12,9 +12,9 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "sampling/ExcludedAppsModel.h"
-#include "ui/settings/ExcludedAppsSection.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/ShortcutsSection.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/pages/ExcludedAppsSection.h"
+#include "ui/settings/pages/ShortcutsSection.h"
 
 namespace velaro::e2e {
 namespace {

@@ -54,7 +54,7 @@ TEST_F(TrayTest, RealClicksArriveAsLeftAndRightClicks) {
     EXPECT_EQ(clicks[1].button, TrayButton::right);
 }
 
-class ColourContent final : public QtTrayPopoverContent {
+class ColourContent final : public TrayPopoverContent {
 public:
     ColourContent() {
         label.setFixedSize(300, 200);

@@ -10,8 +10,8 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "ui/settings/SettingsCategory.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/VisualizerSection.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/pages/VisualizerSection.h"
 
 namespace velaro::e2e {
 namespace {

@@ -322,7 +322,7 @@ TEST(MusicProgressEngine, SnapshotsAllocateNothing) {
     EngineRig rig;
     rig.start();
     rig.data(kTrack);
-    ASSERT_TRUE(rig.engine->snapshot().bundleID);
+    ASSERT_TRUE(rig.engine->snapshot().appId);
     AllocationCounter counter;
     for (int i = 0; i < 100; ++i) expectValid(rig.engine->snapshot());
     EXPECT_EQ(counter.count(), 0);

@@ -81,7 +81,7 @@ TEST_F(NowPlayingState, PlayingAndPausingTellTheListenerOncePerChange) {
     rig.data(playing(30));
     ASSERT_EQ(rig.changes.size(), 1u);
     EXPECT_TRUE(rig.changes[0].isValid && rig.changes[0].isPlaying);
-    EXPECT_EQ(*rig.changes[0].bundleID, "org.example.Player");
+    EXPECT_EQ(*rig.changes[0].appId, "org.example.Player");
     rig.data({{"playing", false}}, true);
     rig.data({{"playing", false}}, true);
     ASSERT_EQ(rig.changes.size(), 2u);
@@ -150,7 +150,7 @@ TEST_F(NowPlayingState, ALiveStreamIsKnownButNotValidAndBecomesValidWithALength)
     EXPECT_FALSE(rig.engine->snapshot().isValid);
     ASSERT_EQ(rig.changes.size(), 1u) << "a known track with or without a length is news";
     EXPECT_FALSE(rig.changes[0].isValid);
-    EXPECT_FALSE(rig.changes[0].bundleID);
+    EXPECT_FALSE(rig.changes[0].appId);
     rig.data({{"title", "Radio"}, {"playing", true}, {"duration", 60}}, false);
     EXPECT_EQ(rig.changes.size(), 2u);
     EXPECT_TRUE(rig.changes[1].isValid);

@@ -33,7 +33,7 @@ struct ScriptedEngine {
         snap.progress01 = snap.isValid ? progress : std::nullopt;
         snap.duration = snap.isValid ? duration : 0;
         snap.isPlaying = playing;
-        if (snap.isValid && player) snap.bundleID = std::make_shared<const std::string>(player);
+        if (snap.isValid && player) snap.appId = std::make_shared<const std::string>(player);
         if (auto listener = onChange) loop.post([listener, s = snap] { listener(s); });
     }
 

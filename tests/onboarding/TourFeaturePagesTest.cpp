@@ -199,7 +199,7 @@ TEST(TourFeaturePages, SwitchPressesSixPointsAroundItsTrackAndNoFarther) {
 
 TEST(TourAllSetPage, SwitchesShowStoredStateAndViewSettingsEndsTheTour) {
     TourRig rig;
-    rig.settings->showDockIcon = true;
+    rig.settings->showTaskbarIcon = true;
     rig.loginService.registerError = std::string("not allowed");
     auto& view = rig.open(OnboardingStep::allSet);
     auto* page = dynamic_cast<AllSetPage*>(view.page());
@@ -218,7 +218,7 @@ TEST(TourAllSetPage, SwitchesShowStoredStateAndViewSettingsEndsTheTour) {
 
     page->taskbarSwitch().click();
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(rig.settings->showDockIcon());
+    EXPECT_FALSE(rig.settings->showTaskbarIcon());
     EXPECT_FALSE(page->taskbarSwitch().isChecked());
 
     page->viewSettings().click();

@@ -37,7 +37,7 @@ struct TourRig {
                              bool reduceMotion = false) {
         view = std::make_unique<OnboardingRootView>(OnboardingRootView::Model{
             .settings = *settings,
-            .loginItem = loginItem,
+            .loginItem = {loginItem.isEnabled(), [this](bool on) { loginItem.setEnabled(on); }},
             .permissions = permissions,
             .loop = loop,
             .openSettings = [this] { ++settingsOpened; },

@@ -363,5 +363,18 @@ TEST_F(BarOverlayViewTest, NotchStrokeOutlinesTheNotchAndFadesOutAlongTheTop) {
     EXPECT_EQ(image.pixelColor(60, 0).red(), 0) << "the ends fade out beyond the corners";
 }
 
+TEST(RecolourTiming, DependsOnTheSnapWindowAndTheDrift) {
+    EXPECT_FALSE(recolorAnimation(10, 10.5, false));
+    EXPECT_FALSE(recolorAnimation(10, 10.5, true));
+    const auto eased = recolorAnimation(10, 10, false);
+    ASSERT_TRUE(eased);
+    EXPECT_EQ(eased->duration, 0.25);
+    EXPECT_EQ(eased->curve, TimingCurve::easeInEaseOut);
+    const auto drift = recolorAnimation(10, 0, true);
+    ASSERT_TRUE(drift);
+    EXPECT_EQ(drift->duration, 0.1);
+    EXPECT_EQ(drift->curve, TimingCurve::linear);
+}
+
 }  // namespace
 }  // namespace velaro::test

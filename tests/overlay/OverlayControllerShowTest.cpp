@@ -148,7 +148,7 @@ protected:
         makeController();
         controller->show(true);
         settle();
-        rig.sampler->filledOwnerBundleID = std::string("org.a");
+        rig.sampler->filledOwnerAppId = std::string("org.a");
         rig.sampler->isFilledWindowActive = true;
         rig.sampler->dominantColor = red;
     }
@@ -165,7 +165,7 @@ protected:
 
 TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsTheHoldAfterFifteenHundredths) {
     const double t0 = rig.loop.uptime();
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     ASSERT_TRUE(presenter().memoryHold.has_value());
     EXPECT_EQ(presenter().memoryHold->dominant, red);
     EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, t0 + 0.5);
@@ -182,7 +182,7 @@ TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsThe
 }
 
 TEST_F(ControllerColorHoldTest, WithoutFreshColoursTheHoldEndsAtHalfASecond) {
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     rig.loop.advance(0.5);
     EXPECT_TRUE(presenter().memoryHold.has_value());
     rig.loop.advance(0.05);
@@ -191,7 +191,7 @@ TEST_F(ControllerColorHoldTest, WithoutFreshColoursTheHoldEndsAtHalfASecond) {
 
 TEST_F(ControllerColorHoldTest, TheRememberedColoursOfTheNewAppAreLaid) {
     // Two polls of org.b filling the top record blue for it.
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     rig.loop.advance(0.6);
     rig.sampler->dominantColor = blue;
     test::inside(*controller).recordOwnerTick(std::string("org.b"));
@@ -199,36 +199,36 @@ TEST_F(ControllerColorHoldTest, TheRememberedColoursOfTheNewAppAreLaid) {
     test::inside(*controller).recordOwnerTick(std::string("org.b"));
     ASSERT_NE(controller->colorMemory().cache().find("org.b"), nullptr);
 
-    rig.sampler->filledOwnerBundleID = std::string("org.a");
+    rig.sampler->filledOwnerAppId = std::string("org.a");
     rig.sampler->dominantColor = red;
     rig.loop.advance(0.6);
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     ASSERT_TRUE(presenter().memoryHold.has_value());
     EXPECT_EQ(presenter().memoryHold->dominant, blue);
 }
 
 TEST_F(ControllerColorHoldTest, EdgesFromOrToNoOwnerDoNothingAndHiddenOrSeparateOnlyFreezeRecording) {
-    rig.sampler->filledOwnerBundleID = std::nullopt;
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::nullopt;
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     EXPECT_FALSE(presenter().memoryHold.has_value());
     EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, 0);
 
     controller->hide(true);
-    rig.sampler->filledOwnerBundleID = std::string("org.c");
+    rig.sampler->filledOwnerAppId = std::string("org.c");
     EXPECT_FALSE(presenter().memoryHold.has_value());
     EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, rig.loop.uptime() + 0.5);
     EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, 0);
 }
 
 TEST_F(ControllerColorHoldTest, HidingOrRebuildingDropsTheHold) {
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
     ASSERT_TRUE(controller->colorMemory().isHolding());
     rig.screens.sendParametersChanged();
     EXPECT_FALSE(controller->colorMemory().isHolding());
 
     // The sampler's own refresh after the screen change found no filled window.
-    rig.sampler->filledOwnerBundleID = std::string("org.b");
-    rig.sampler->filledOwnerBundleID = std::string("org.c");
+    rig.sampler->filledOwnerAppId = std::string("org.b");
+    rig.sampler->filledOwnerAppId = std::string("org.c");
     ASSERT_TRUE(presenter().memoryHold.has_value());
     const int generation = presenter().memoryGeneration();
     controller->hide(false);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "overlay/MenuBarOverlayController.h"
-#include "sampling/MissionControlDetector.h"
+#include "sampling/OverviewDetector.h"
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
@@ -66,7 +66,7 @@ protected:
     FakeDefaultsStore settingsStore;
     OverlaySettings settings{settingsStore, rig.loop};
     FakeOverlayWindowHost host{rig.loop};
-    MissionControlDetector detector{rig.windows, rig.screens, rig.workspace, rig.loop, std::nullopt};
+    OverviewDetector detector{rig.windows, rig.screens, rig.workspace, rig.loop, std::nullopt};
     std::unique_ptr<MenuBarOverlayController> controller;  // last: goes before what it uses
 };
 

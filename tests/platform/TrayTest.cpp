@@ -146,7 +146,7 @@ TEST(QtTrayMenu, ShowsTheItemsAndRunsTheChosenOneAfterClosing) {
     menu->close();
 }
 
-class LabelContent final : public QtTrayPopoverContent {
+class LabelContent final : public TrayPopoverContent {
 public:
     LabelContent() { label.setFixedSize(360, 240); }
     QWidget* widget() override { return &label; }

@@ -77,19 +77,18 @@ TEST_F(CatalogTest, IdentifiesProgramsByWindowClassIdOrExecutable) {
     write("viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\nExec=/usr/bin/view-it --new\n");
     XdgAppCatalog catalog({root()}, 77, "com.quornet.Velaro");
 
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "x", "toolwin", ""}), "vendor-tool")
-        << "StartupWMClass, any case";
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "editor", "Editor", ""}), "org.example.Editor")
+    EXPECT_EQ(catalog.appIdFor({1, "x", "toolwin", ""}), "vendor-tool") << "StartupWMClass, any case";
+    EXPECT_EQ(catalog.appIdFor({1, "editor", "Editor", ""}), "org.example.Editor")
         << "the last part of a reverse-domain id";
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "v", "V", "/usr/bin/view-it"}), "viewer");
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "xterm", "XTerm", "/usr/bin/xterm"}), "XTerm")
+    EXPECT_EQ(catalog.appIdFor({1, "v", "V", "/usr/bin/view-it"}), "viewer");
+    EXPECT_EQ(catalog.appIdFor({1, "xterm", "XTerm", "/usr/bin/xterm"}), "XTerm")
         << "no entry: the window class";
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "xclock", "", "/usr/bin/xclock", "xclock"}), "xclock")
+    EXPECT_EQ(catalog.appIdFor({1, "xclock", "", "/usr/bin/xclock", "xclock"}), "xclock")
         << "no class: the instance";
-    EXPECT_EQ(catalog.bundleIdentifierFor({1, "", "", "/opt/x/bin/runner", "runner"}), "runner")
+    EXPECT_EQ(catalog.appIdFor({1, "", "", "/opt/x/bin/runner", "runner"}), "runner")
         << "no WM_CLASS at all: the process's short name";
-    EXPECT_EQ(catalog.bundleIdentifierFor({77, "velaro", "velaro", ""}), "com.quornet.Velaro");
-    EXPECT_EQ(catalog.bundleIdentifierFor({}), "");
+    EXPECT_EQ(catalog.appIdFor({77, "velaro", "velaro", ""}), "com.quornet.Velaro");
+    EXPECT_EQ(catalog.appIdFor({}), "");
 }
 
 TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
@@ -101,13 +100,13 @@ TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
     EXPECT_FALSE(catalog.urlForApplication("gone")) << "a hidden entry is deleted for the user";
     EXPECT_FALSE(catalog.urlForApplication("nothing"));
 
-    const auto bundle = catalog.openBundle(user);
+    const auto bundle = catalog.openApp(user);
     ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->bundleID, "app");
+    EXPECT_EQ(bundle->appId, "app");
     EXPECT_EQ(bundle->name, "Mine");
-    EXPECT_FALSE(catalog.openBundle(root("user") + "/missing.desktop"));
+    EXPECT_FALSE(catalog.openApp(root("user") + "/missing.desktop"));
     const auto text = write("notes.txt", "just text");
-    EXPECT_FALSE(catalog.openBundle(text));
+    EXPECT_FALSE(catalog.openApp(text));
     EXPECT_EQ(catalog.fileDisplayName(user), "app.desktop");
     EXPECT_TRUE(catalog.iconForFile(user).isNull()) << "no Icon key, no icon";
 }
@@ -125,8 +124,8 @@ TEST_F(CatalogTest, QuestionsRightAfterConstructionAndARescanSeeTheFilesOfTheirT
     EXPECT_EQ(catalog.urlForApplication("first"), first);
 
     XdgAppCatalog fresh({root()});
-    EXPECT_EQ(fresh.bundleIdentifierFor({1, "", "", "/usr/bin/first-bin"}), "first");
-    EXPECT_EQ(fresh.openBundle(first)->bundleID, "first");
+    EXPECT_EQ(fresh.appIdFor({1, "", "", "/usr/bin/first-bin"}), "first");
+    EXPECT_EQ(fresh.openApp(first)->appId, "first");
     EXPECT_EQ(fresh.entry("added")->name, "Added");
 }
 
@@ -152,14 +151,14 @@ TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {
         {"no entry group", write("plain.desktop", "Type=Application\nName=P\n")},
     };
     for (const auto& [why, path] : refused) {
-        EXPECT_FALSE(catalog.openBundle(path)) << why;
+        EXPECT_FALSE(catalog.openApp(path)) << why;
         EXPECT_TRUE(catalog.iconForFile(path).isNull()) << why;
     }
     // Right at the cap it is still read.
     padded.resize(256 * 1024);
     const auto atCap = write("cap.desktop", padded);
-    ASSERT_TRUE(catalog.openBundle(atCap));
-    EXPECT_EQ(catalog.openBundle(atCap)->name, "Fine");
+    ASSERT_TRUE(catalog.openApp(atCap));
+    EXPECT_EQ(catalog.openApp(atCap)->name, "Fine");
 }
 
 TEST_F(CatalogTest, IconsFromAbsolutePaths) {

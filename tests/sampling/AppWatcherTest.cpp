@@ -39,7 +39,7 @@ protected:
 TEST_F(AppWatcherTest, CreationPublishesTheFrontmostAppWithoutCallingTheHookAndEnablesSamplingOnce) {
     workspace.frontmost = editor;
     auto watcher = make();
-    EXPECT_EQ(watcher->activeBundleID(), "org.example.Editor");
+    EXPECT_EQ(watcher->activeAppId(), "org.example.Editor");
     EXPECT_EQ(watcher->activeAppName(), "Editor");
     ASSERT_TRUE(watcher->activeAppIcon());
     EXPECT_EQ(watcher->activeAppIcon()->pixel(0, 0), 0xff112233u);
@@ -50,14 +50,14 @@ TEST_F(AppWatcherTest, CreationPublishesTheFrontmostAppWithoutCallingTheHookAndE
     watcher->onFrontmostPID = [&](std::int32_t pid) { pids.push_back(pid); };
     workspace.activate(term);
     EXPECT_EQ(pids, std::vector<std::int32_t>{200});
-    EXPECT_EQ(watcher->activeBundleID(), "term");
+    EXPECT_EQ(watcher->activeAppId(), "term");
     EXPECT_FALSE(watcher->activeAppIcon()) << "an app without a desktop entry has no icon";
     EXPECT_EQ(reconciles, 1) << "later activations leave the sampler alone";
 }
 
 TEST_F(AppWatcherTest, AnActivationWithoutAnAppFallsBackToTheFrontmostOne) {
     auto watcher = make();
-    EXPECT_FALSE(watcher->activeBundleID());
+    EXPECT_FALSE(watcher->activeAppId());
     EXPECT_EQ(reconciles, 1) << "even with no app in front, the first activation enables sampling";
     workspace.frontmost = editor;
     workspace.send(WorkspaceEvent::Kind::didActivateApplication);
@@ -73,7 +73,7 @@ TEST_F(AppWatcherTest, ActivationClearsTheOverrideAndEveryValueNotifies) {
     auto watcher = make();
     watcher->usingOverride = true;
     int idWrites = 0;
-    auto sub = watcher->activeBundleID.changes().sink([&](const auto&) { ++idWrites; });
+    auto sub = watcher->activeAppId.changes().sink([&](const auto&) { ++idWrites; });
     workspace.activate(editor);
     EXPECT_FALSE(watcher->usingOverride());
     EXPECT_EQ(idWrites, 1) << "the same app again still publishes";
@@ -95,7 +95,7 @@ TEST_F(AppWatcherTest, WindowEventsOfTheFrontAppRefreshTheSamplerThrottled) {
     workspace.frontmost.reset();
     workspace.send(WorkspaceEvent::Kind::didActivateApplication);
     EXPECT_EQ(windowEvents.observedCount(), 0u);
-    EXPECT_FALSE(watcher->activeBundleID());
+    EXPECT_FALSE(watcher->activeAppId());
 }
 
 }  // namespace

@@ -148,17 +148,17 @@ struct FilterFixture : ::testing::Test {
 };
 
 TEST_F(FilterFixture, LeavesOutOurAppAndTheSampleStopAppsFoundInTheContent) {
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID,
-                                          {player.bundleIdentifier, "org.absent.App"});
+    const auto choice =
+        makeContentFilter(content, display, own.appId, own.processID, {player.appId, "org.absent.App"});
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{own, player}));
     EXPECT_TRUE(choice.filter.excludedWindows.empty());
     EXPECT_FALSE(choice.filter.includeMenuBar);
     // The absent app was not left out, so it does not count as applied.
-    EXPECT_EQ(choice.appliedSampleStop, (std::set<std::string>{player.bundleIdentifier}));
+    EXPECT_EQ(choice.appliedSampleStop, (std::set<std::string>{player.appId}));
 }
 
 TEST_F(FilterFixture, AnEmptySampleStopSetLeavesOutOnlyOurApp) {
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID, {});
+    const auto choice = makeContentFilter(content, display, own.appId, own.processID, {});
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{own}));
     EXPECT_TRUE(choice.appliedSampleStop.empty());
 }
@@ -166,7 +166,7 @@ TEST_F(FilterFixture, AnEmptySampleStopSetLeavesOutOnlyOurApp) {
 TEST_F(FilterFixture, OurAppIsLeftOutByItsProcessBeforeItHasAWindow) {
     content.applications = {editor, player};
     content.windows.erase(content.windows.begin());
-    const auto choice = makeContentFilter(content, display, own.bundleIdentifier, own.processID, {});
+    const auto choice = makeContentFilter(content, display, own.appId, own.processID, {});
     // An overlay window that shows after the stream started is ours, and stays out of the picture.
     EXPECT_TRUE(choice.filter.excludes(own.processID, 77, false));
     EXPECT_FALSE(choice.filter.excludes(editor.processID, 9, false));
@@ -175,13 +175,12 @@ TEST_F(FilterFixture, OurAppIsLeftOutByItsProcessBeforeItHasAWindow) {
 TEST_F(FilterFixture, WithoutOurAppOrProcessTheSampleStopAppsAreStillLeftOut) {
     content.applications = {editor, player};
     content.windows[0].owningApplication.reset();
-    const auto choice =
-        makeContentFilter(content, display, own.bundleIdentifier, 0, {player.bundleIdentifier});
+    const auto choice = makeContentFilter(content, display, own.appId, 0, {player.appId});
     EXPECT_TRUE(choice.filter.excludedWindows.empty());
     EXPECT_EQ(choice.filter.excludedApplications, (std::vector<CaptureApplication>{player}));
     EXPECT_TRUE(choice.filter.excludes(player.processID, 2, false));
     EXPECT_FALSE(choice.filter.excludes(editor.processID, 9, false));
-    EXPECT_EQ(choice.appliedSampleStop, (std::set<std::string>{player.bundleIdentifier}));
+    EXPECT_EQ(choice.appliedSampleStop, (std::set<std::string>{player.appId}));
 }
 
 TEST_F(FilterFixture, WithoutOurIdentifierTheWindowsOfNoAppAreLeftOut) {

@@ -42,7 +42,7 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(stream->queueLabel(), "com.quornet.Velaro.frames");
     // Our own app is left out of what the stream sees.
     ASSERT_EQ(stream->contentFilter().excludedApplications.size(), 1u);
-    EXPECT_EQ(stream->contentFilter().excludedApplications[0].bundleIdentifier, kOwnBundle);
+    EXPECT_EQ(stream->contentFilter().excludedApplications[0].appId, kOwnAppId);
 
     auto& ctx = rig.context("A");
     EXPECT_EQ(&ctx, test::inside(*rig.sampler)->streams.primaryContext.get());

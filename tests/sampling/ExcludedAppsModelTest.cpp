@@ -148,13 +148,13 @@ TEST_F(ExcludedAppsTest, IconsAreLookedUpOnce) {
 TEST_F(ExcludedAppsTest, RunningAppsFollowLaunchesOnTheMainLoopWhileTheModelLives) {
     workspace.running = {{1, "com.a", "A"}, {2, std::nullopt, "NoID"}};
     auto model = make();
-    EXPECT_EQ(model->runningBundleIDs.value(), IDSet{"com.a"});
+    EXPECT_EQ(model->runningAppIds.value(), IDSet{"com.a"});
 
     workspace.running.push_back({3, "com.c", "C"});
     workspace.send(WorkspaceEvent::Kind::didLaunchApplication);
-    EXPECT_EQ(model->runningBundleIDs.value(), IDSet{"com.a"}) << "refreshed on a later turn, not inline";
+    EXPECT_EQ(model->runningAppIds.value(), IDSet{"com.a"}) << "refreshed on a later turn, not inline";
     loop.runUntilIdle();
-    EXPECT_EQ(model->runningBundleIDs.value(), (IDSet{"com.a", "com.c"}));
+    EXPECT_EQ(model->runningAppIds.value(), (IDSet{"com.a", "com.c"}));
 
     // A notification whose task runs after the model is gone does nothing.
     workspace.send(WorkspaceEvent::Kind::didTerminateApplication);

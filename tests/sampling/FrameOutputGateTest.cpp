@@ -105,7 +105,7 @@ TEST_F(FrameOutputGate, WatchdogBreaksAnUnexplainedFreezeAfterTenSeconds) {
     EXPECT_EQ(h.forceUnfreezes, 1);
 }
 
-TEST_F(FrameOutputGate, WatchdogKeepsAFreezeThatMissionControlExplains) {
+TEST_F(FrameOutputGate, WatchdogKeepsAFreezeThatOverviewExplains) {
     h.run([](FrameOutput& o) { o.applySettings({12.0, false, true, /*overview*/ true, /*frozen*/ true}); });
     EXPECT_FALSE(feedCounts());
     h.loop.advance(10.5);

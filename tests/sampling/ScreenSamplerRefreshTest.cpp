@@ -23,7 +23,7 @@ TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
     ASSERT_GE(ticks.size(), 2u);
     EXPECT_EQ(ticks.front(), std::nullopt) << "not filled yet at the first sight";
     EXPECT_EQ(ticks.back(), std::optional<std::string>("org.example.Editor"));
-    EXPECT_EQ(rig.sampler->filledOwnerBundleID(), std::optional<std::string>("org.example.Editor"));
+    EXPECT_EQ(rig.sampler->filledOwnerAppId(), std::optional<std::string>("org.example.Editor"));
 }
 
 TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
@@ -101,7 +101,7 @@ TEST(SamplerRefresh, ANewSampleStopAppReachesTheRunningStreamsFilter) {
     ASSERT_EQ(stream->filters().size(), 2u);
     const auto& apps = stream->contentFilter().excludedApplications;
     ASSERT_EQ(apps.size(), 2u);
-    EXPECT_EQ(apps[1].bundleIdentifier, "org.example.Player");
+    EXPECT_EQ(apps[1].appId, "org.example.Player");
     EXPECT_EQ(test::inside(*rig.sampler)->streams.appliedSampleStop,
               (std::set<std::string>{"org.example.Player"}));
     EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);

@@ -23,7 +23,7 @@
 
 namespace velaro::test {
 
-inline constexpr const char* kOwnBundle = "com.quornet.Velaro";
+inline constexpr const char* kOwnAppId = "com.quornet.Velaro";
 inline constexpr std::int32_t kEditorPID = 100;
 
 struct SamplerRig {
@@ -64,7 +64,7 @@ struct SamplerRig {
         for (const auto& s : list)
             capture.content.displays.push_back(
                 {s.number, Rect{s.frame.minX(), top - s.frame.maxY(), s.frame.width(), s.frame.height()}});
-        capture.content.applications = {CaptureApplication{workspace.ownPID, kOwnBundle, "Velaro"}};
+        capture.content.applications = {CaptureApplication{workspace.ownPID, kOwnAppId, "Velaro"}};
         screens.setScreens(std::move(list));
         if (announce) screens.sendParametersChanged();
     }

@@ -27,11 +27,11 @@ struct Loaded {
 // Loads with one app's profile in force (the app is frontmost, no editing).
 struct WithProfile : Loaded {
     WithProfile(const PlistValue& stored, const PlistValue& overrides) : Loaded(stored) {
-        store.seed(ProfileManager::bundleIDsKey, {"com.app"});
+        store.seed(ProfileManager::appIdsKey, {"com.app"});
         store.seed(ProfileManager::overrideKey("com.app"), overrides);
         profiles = std::make_unique<ProfileManager>(store);
         settings->attachProfileManager(*profiles);
-        settings->setRuntimeBundleID("com.app");
+        settings->setRuntimeAppId("com.app");
     }
     std::unique_ptr<ProfileManager> profiles;
 };
@@ -255,10 +255,10 @@ TEST(OverlaySettingsLoad, GlobalOnlyStoreKeysIgnoreOverrides) {
                                                    {"liveCaptureFPS", 60},
                                                    {"appShortcuts", plistData({'{', '}'})},
                                                    {"showDockIcon", true}});
-    EXPECT_FALSE(w.settings->greenButtonFillsWindow());
+    EXPECT_FALSE(w.settings->maximiseButtonFillsWindow());
     EXPECT_EQ(w.settings->liveCaptureFPS(), 15);
     // A global-only key that is not store-only still honours a well-formed override.
-    EXPECT_TRUE(w.settings->showDockIcon());
+    EXPECT_TRUE(w.settings->showTaskbarIcon());
 }
 
 TEST(OverlaySettingsLoad, UndecodableStoredJsonFallsBackAndStays) {

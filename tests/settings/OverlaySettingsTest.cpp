@@ -26,16 +26,16 @@ struct Store {
         store.clearWrites();
     }
     // Selects the app in the settings window and lets the scope subscription deliver.
-    void editApp(const std::string& bundleID) {
+    void editApp(const std::string& appId) {
         editing = true;
-        profiles->selectedScope = ProfileScope::app(bundleID);
+        profiles->selectedScope = ProfileScope::app(appId);
         loop.runUntilIdle();
         store.clearWrites();
     }
     // A profile holding these overrides.
-    void addProfile(const std::string& bundleID, const SettingOverrides& overrides) {
-        profiles->addProfile(bundleID, bundleID);
-        for (const auto& [key, value] : overrides) profiles->setOverride(value, key, bundleID);
+    void addProfile(const std::string& appId, const SettingOverrides& overrides) {
+        profiles->addProfile(appId, appId);
+        for (const auto& [key, value] : overrides) profiles->setOverride(value, key, appId);
     }
     bool editing = false;
     FakeDefaultsStore store;
@@ -59,7 +59,7 @@ TEST_P(PersistRouting, OverrideOnlyWhenEditingAnAppWithAProfileAndTheKeyMayBeOve
 
     const std::string key = globalOnly ? "showDockIcon" : "overlayOpacity";
     if (globalOnly)
-        s.settings->showDockIcon = true;
+        s.settings->showTaskbarIcon = true;
     else
         s.settings->overlayOpacity = 0.25;
 
@@ -158,12 +158,12 @@ TEST(OverlaySettingsResolve, ReResolveWritesNothingAnywhere) {
                              {"layerPosition", PlistValue("behindWindows")}});
     s.store.clearWrites();
 
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.9);
     EXPECT_EQ(s.settings->style(), MenuBarStyle::gradient);
     EXPECT_TRUE(s.settings->autoSample());  // the gradient style's own stored value (default on)
     EXPECT_EQ(s.settings->layerPosition(), LayerPosition::behindWindows);
-    s.settings->setRuntimeBundleID("com.other");
+    s.settings->setRuntimeAppId("com.other");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.5);
     EXPECT_EQ(s.settings->style(), MenuBarStyle::solid);
     EXPECT_TRUE(s.store.writes().empty());
@@ -173,11 +173,11 @@ TEST(OverlaySettingsResolve, ReResolveWritesNothingAnywhere) {
 TEST(OverlaySettingsResolve, UnchangedOverrideSetNotifiesNothing) {
     Store s;
     s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.9)}});
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     int notified = 0;
     auto sub = s.settings->objectWillChange().sink([&](const auto&) { ++notified; });
     s.settings->reapplyProfileOverrides();
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     EXPECT_EQ(notified, 0);
     // A toggle re-resolves with the same set: only the toggled member changes.
     s.settings->toggleStoredBool("smoothColors", false);
@@ -189,7 +189,7 @@ TEST(OverlaySettingsResolve, ResolveDuringStyleChangeNeitherStoresNorSwaps) {
     s.addProfile("com.app",
                  {{"menuBarStyle", PlistValue("gradient")}, {"fadeAutoSampleColor", PlistValue(false)}});
     s.store.clearWrites();
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     EXPECT_EQ(s.settings->style(), MenuBarStyle::gradient);
     EXPECT_FALSE(s.settings->autoSample());
     EXPECT_TRUE(s.store.writes().empty());
@@ -200,9 +200,9 @@ TEST(OverlaySettingsResolve, ResolveDuringStyleChangeNeitherStoresNorSwaps) {
 TEST(OverlaySettingsRuntime, OwnBundleKeepsThePreviousAppsProfile) {
     Store s;
     s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.3)}});
-    s.settings->setRuntimeBundleID("com.app");
-    s.settings->setRuntimeBundleID(OverlaySettings::ownBundleID);
-    EXPECT_EQ(s.settings->runtimeBundleID(), "com.app");
+    s.settings->setRuntimeAppId("com.app");
+    s.settings->setRuntimeAppId(OverlaySettings::ownAppId);
+    EXPECT_EQ(s.settings->runtimeAppId(), "com.app");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.3);
 }
 
@@ -210,7 +210,7 @@ TEST(OverlaySettingsRuntime, FilledOwnerWinsOverFrontmostApp) {
     Store s;
     s.addProfile("com.front", {{"overlayOpacity", PlistValue(0.3)}});
     s.addProfile("com.filler", {{"overlayOpacity", PlistValue(0.6)}});
-    s.settings->setRuntimeBundleID("com.front");
+    s.settings->setRuntimeAppId("com.front");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.3);
     s.settings->setRuntimeFilledOwner("com.filler");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.6);
@@ -225,7 +225,7 @@ TEST(OverlaySettingsRuntime, EditingShowsTheEditedProfileAndDefersAppChanges) {
     s.editApp("com.edited");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.2);
 
-    s.settings->setRuntimeBundleID("com.front");  // recorded, not applied while editing
+    s.settings->setRuntimeAppId("com.front");  // recorded, not applied while editing
     EXPECT_EQ(s.settings->overlayOpacity(), 0.2);
     s.editing = false;
     s.settings->reapplyProfileOverrides();
@@ -257,7 +257,7 @@ TEST(OverlaySettingsRuntime, ManagerDestroyedSendsWritesGlobal) {
 TEST(OverlaySettingsRuntime, AttachUpgradesProfilesWithOnlyAManualColour) {
     FakeDefaultsStore store;
     test::VirtualLoop loop;
-    store.seed(ProfileManager::bundleIDsKey, {"com.old", "com.new", "com.odd"});
+    store.seed(ProfileManager::appIdsKey, {"com.old", "com.new", "com.odd"});
     store.seed(ProfileManager::overrideKey("com.old"), {{"manualOverrideColor", "#AA0000"}});
     store.seed(ProfileManager::overrideKey("com.new"),
                {{"manualOverrideColor", "#AA0000"}, {"overlayColorZones", plistData({'{', '}'})}});
@@ -302,7 +302,7 @@ TEST(OverlaySettingsOutsideEdits, MembersFollowTheStoreAndTheNextToggleStartsFro
 TEST(OverlaySettingsOutsideEdits, ProfilesEditedOutsideApplyToTheAppInForce) {
     Store s;
     s.addProfile("com.app", {{"overlayOpacity", 0.25}});
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     ASSERT_EQ(s.settings->overlayOpacity.value(), 0.25);
 
     s.store.changeOutside(ProfileManager::overrideKey("com.app"), PlistValue{{"overlayOpacity", 0.75}});
@@ -311,7 +311,7 @@ TEST(OverlaySettingsOutsideEdits, ProfilesEditedOutsideApplyToTheAppInForce) {
     EXPECT_EQ(s.profiles->overrideValue("overlayOpacity", "com.app"), PlistValue(0.75));
 
     s.editApp("com.app");
-    s.store.changeOutside(ProfileManager::bundleIDsKey, PlistValue::array());
+    s.store.changeOutside(ProfileManager::appIdsKey, PlistValue::array());
     s.loop.runUntilIdle();
     EXPECT_FALSE(s.profiles->hasProfile("com.app"));
     EXPECT_TRUE(s.profiles->selectedScope.value().isGlobal());
@@ -333,7 +333,7 @@ TEST(OverlaySettingsToggles, StoredBoolOnEmptyStore) {
 TEST(OverlaySettingsToggles, StoredBoolFlipsGlobalButOverrideStaysInForce) {
     Store s;
     s.addProfile("com.app", {{"overlayEnabled", PlistValue(true)}});
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     EXPECT_FALSE(s.settings->toggleStoredBool("overlayEnabled", true));
     EXPECT_EQ(s.store.boolValue("overlayEnabled"), false);
     EXPECT_TRUE(s.settings->overlayEnabled());
@@ -387,7 +387,7 @@ TEST(OverlaySettingsToggles, CornersStartFromTheGlobalRecordNotTheProfile) {
     s.profiles->addProfile("com.app", "App");
     const auto none = noCornersOn();
     s.profiles->setOverride(plistData(*encodeCornerSettings(none)), "cornerSettings", "com.app");
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     s.store.clearWrites();
 
     s.settings->toggleCornersFromShortcut();  // the global record has four corners on: switch them off
@@ -422,7 +422,7 @@ TEST(OverlaySettingsHandlers, StyleSwapsAutoSamplePerStyle) {
 TEST(OverlaySettingsHandlers, StyleTakesTheProfilesAutoSample) {
     Store s(PlistValue{{"menuBarStyle", "solid"}});
     s.addProfile("com.app", {{"fadeAutoSampleColor", PlistValue(false)}});
-    s.settings->setRuntimeBundleID("com.app");
+    s.settings->setRuntimeAppId("com.app");
     s.settings->style = MenuBarStyle::gradient;
     EXPECT_FALSE(s.settings->autoSample());
 }

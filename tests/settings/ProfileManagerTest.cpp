@@ -15,7 +15,7 @@ using test::FakeDefaultsStore;
 
 std::vector<std::string> ids(const ProfileManager& manager) {
     std::vector<std::string> out;
-    for (const auto& p : manager.profiles().value()) out.push_back(p.bundleID);
+    for (const auto& p : manager.profiles().value()) out.push_back(p.appId);
     return out;
 }
 
@@ -29,7 +29,7 @@ TEST(ProfileManagerLoad, EmptyStoreStartsWithNoProfilesAtGlobalScope) {
 
 TEST(ProfileManagerLoad, NamesFallBackToIdentifiersAllOrNothing) {
     FakeDefaultsStore store;
-    store.seed(ProfileManager::bundleIDsKey, {"com.a", "com.b"});
+    store.seed(ProfileManager::appIdsKey, {"com.a", "com.b"});
     store.seed(ProfileManager::namesKey, {{"com.a", "Alpha"}});
     store.seed(ProfileManager::overrideKey("com.b"), {{"overlayOpacity", 0.5}});
     ProfileManager manager(store);
@@ -48,10 +48,10 @@ TEST(ProfileManagerLoad, NamesFallBackToIdentifiersAllOrNothing) {
 
 TEST(ProfileManagerLoad, MalformedStoredValuesLoadAsEmpty) {
     FakeDefaultsStore store;
-    store.seed(ProfileManager::bundleIDsKey, {"com.a", 3});
+    store.seed(ProfileManager::appIdsKey, {"com.a", 3});
     EXPECT_TRUE(ProfileManager(store).profiles().value().empty());
 
-    store.seed(ProfileManager::bundleIDsKey, {"com.a"});
+    store.seed(ProfileManager::appIdsKey, {"com.a"});
     store.seed(ProfileManager::overrideKey("com.a"), "not a dictionary");
     ProfileManager manager(store);
     ASSERT_EQ(ids(manager), std::vector<std::string>{"com.a"});
@@ -62,7 +62,7 @@ TEST(ProfileManagerLoad, StoredListBeyondTheLimitLoadsWhole) {
     FakeDefaultsStore store;
     auto stored = PlistValue::array();
     for (int i = 0; i < 25; ++i) stored.push_back("com.app" + std::to_string(i));
-    store.seed(ProfileManager::bundleIDsKey, stored);
+    store.seed(ProfileManager::appIdsKey, stored);
     EXPECT_EQ(ProfileManager(store).profiles().value().size(), 25u);
 }
 
@@ -70,7 +70,7 @@ TEST(ProfileManagerLoad, StoredListBeyondTheLimitLoadsWhole) {
 // listed, losing its overrides.
 TEST(ProfileManagerLoad, LaterDuplicateIdentifiersAreDropped) {
     FakeDefaultsStore store;
-    store.seed(ProfileManager::bundleIDsKey, {"com.a", "com.b", "com.a"});
+    store.seed(ProfileManager::appIdsKey, {"com.a", "com.b", "com.a"});
     store.seed(ProfileManager::overrideKey("com.a"), {{"overlayOpacity", 0.25}});
     ProfileManager manager(store);
     EXPECT_EQ(ids(manager), (std::vector<std::string>{"com.a", "com.b"}));
@@ -78,7 +78,7 @@ TEST(ProfileManagerLoad, LaterDuplicateIdentifiersAreDropped) {
     manager.removeProfile("com.a");
     EXPECT_FALSE(manager.hasProfile("com.a"));
     EXPECT_FALSE(store.hasStoredValue(ProfileManager::overrideKey("com.a")));
-    EXPECT_EQ(store.object(ProfileManager::bundleIDsKey), PlistValue({"com.b"}));
+    EXPECT_EQ(store.object(ProfileManager::appIdsKey), PlistValue({"com.b"}));
 }
 
 TEST(ProfileManagerAdd, AppendsAndSavesListsWithoutAnOverrideKey) {
@@ -88,7 +88,7 @@ TEST(ProfileManagerAdd, AppendsAndSavesListsWithoutAnOverrideKey) {
     auto sub = manager.profiles().changes().sink([&](const auto&) { ++published; });
     manager.addProfile("com.a", "Alpha");
     EXPECT_EQ(published, 1);
-    EXPECT_EQ(store.object(ProfileManager::bundleIDsKey), PlistValue({"com.a"}));
+    EXPECT_EQ(store.object(ProfileManager::appIdsKey), PlistValue({"com.a"}));
     EXPECT_EQ(store.object(ProfileManager::namesKey), PlistValue({{"com.a", "Alpha"}}));
     EXPECT_FALSE(store.hasStoredValue(ProfileManager::overrideKey("com.a")));
     EXPECT_EQ(manager.selectedScope.value(), ProfileScope::global());
@@ -106,7 +106,7 @@ TEST(ProfileManagerAdd, RefusesTheTwentyFirstProfile) {
     for (int i = 0; i < 21; ++i) manager.addProfile("com.app" + std::to_string(i), "App");
     EXPECT_EQ(manager.profiles().value().size(), 20u);
     EXPECT_FALSE(manager.hasProfile("com.app20"));
-    EXPECT_EQ(store.object(ProfileManager::bundleIDsKey).size(), 20u);
+    EXPECT_EQ(store.object(ProfileManager::appIdsKey).size(), 20u);
     EXPECT_EQ(store.object(ProfileManager::namesKey).size(), 20u);
 }
 
@@ -176,7 +176,7 @@ TEST(ProfileManagerRemove, ResetsOnlyTheScopeThatPointedAtIt) {
 
     manager.removeProfile("com.a");
     EXPECT_EQ(manager.selectedScope.value(), ProfileScope::global());
-    EXPECT_EQ(store.object(ProfileManager::bundleIDsKey), PlistValue::array());
+    EXPECT_EQ(store.object(ProfileManager::appIdsKey), PlistValue::array());
 }
 
 }  // namespace

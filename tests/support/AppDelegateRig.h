@@ -18,7 +18,6 @@
 #include "support/FakeAudioCapture.h"
 #include "support/FakeCaptureService.h"
 #include "support/FakeDefaultsStore.h"
-#include "support/FakeDockPolicy.h"
 #include "support/FakeEventTap.h"
 #include "support/FakeHotkeys.h"
 #include "support/FakeKeyboardLayout.h"
@@ -28,6 +27,7 @@
 #include "support/FakePermissions.h"
 #include "support/FakePointerSource.h"
 #include "support/FakeScreens.h"
+#include "support/FakeTaskbarPolicy.h"
 #include "support/FakeTray.h"
 #include "support/FakeUpdater.h"
 #include "support/FakeWindowControl.h"
@@ -53,7 +53,7 @@ public:
     void resetPrevTickOwner() override { calls.push_back("reset owner"); }
     void orderFrontCornerWindows() override { calls.push_back("corners front"); }
     void makeHeldWindows() override { calls.push_back("held windows"); }
-    void attachOverviewDetector(MissionControlDetector&) override { ++attachCount; }
+    void attachOverviewDetector(OverviewDetector&) override { ++attachCount; }
     void setOnRevealPendingChanged(std::function<void()> callback) override {
         onRevealPending = std::move(callback);
     }
@@ -103,7 +103,7 @@ public:
     bool provideController = true;
     // The tray the delegate puts its status item in; none unless a test asks.
     FakeTray tray;
-    FakeDockPolicy dockPolicy;
+    FakeTaskbarPolicy taskbarPolicy;
     bool provideTray = false;
     // How the delegate learns that the windows it has shown have their first picture; none: the next turn.
     std::function<void(std::function<void()>)> afterWindowsShown;
@@ -150,7 +150,7 @@ public:
             .permissions = permissions,
             .updater = updater,
             .overlayHost = host,
-            .greenButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
+            .maximiseButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
             .overviewShell = std::nullopt,
             .makeOverlayController = [this](ScreenSampler&, OverlaySettings&,
                                             AppWatcher&) -> std::unique_ptr<OverlayControllerPort> {
@@ -168,7 +168,7 @@ public:
             },
             .toolkitWindows = false,
             .tray = provideTray ? &tray : nullptr,
-            .dockPolicy = dockPolicy,
+            .taskbarPolicy = taskbarPolicy,
             .keyboardLayout = &keyboardLayout,
             .afterWindowsShown = afterWindowsShown,
         };
@@ -196,7 +196,7 @@ public:
     AppWatcher* appWatcher() { return delegate->appWatcher_.get(); }
     SettingsNavigation& settingsNavigation() { return delegate->settingsNavigation_; }
     SettingsWindow* settingsWindow() { return delegate->settingsWindow_.get(); }
-    MissionControlDetector& missionControlDetector() { return *delegate->missionControlDetector_; }
+    OverviewDetector& overviewDetector() { return *delegate->overviewDetector_; }
     OverlayControllerPort* overlayController() { return delegate->overlayController_.get(); }
     OverlayVisibility& overlayVisibility() { return delegate->visibility_; }
     LightBeamWindow* lightBeamWindow() { return delegate->lightBeamWindow_.get(); }

@@ -10,16 +10,16 @@ namespace velaro::test {
 class FakeAppCatalog final : public AppCatalog {
 public:
     struct Entry {
-        AppBundle bundle;
+        AppEntry bundle;
         QImage icon;
     };
 
-    std::optional<std::string> urlForApplication(const std::string& bundleID) const override {
+    std::optional<std::string> urlForApplication(const std::string& appId) const override {
         for (const auto& [url, e] : apps)
-            if (e.bundle.bundleID == bundleID) return url;
+            if (e.bundle.appId == appId) return url;
         return std::nullopt;
     }
-    std::optional<AppBundle> openBundle(const std::string& url) const override {
+    std::optional<AppEntry> openApp(const std::string& url) const override {
         auto it = apps.find(url);
         if (it == apps.end()) return std::nullopt;
         return it->second.bundle;
@@ -35,12 +35,12 @@ public:
     }
 
     // Installs an app at "/apps/<id>.desktop" with a 1×1 icon of `rgb`; returns its location.
-    std::string install(const std::string& bundleID, std::optional<std::string> displayName,
+    std::string install(const std::string& appId, std::optional<std::string> displayName,
                         unsigned rgb = 0xff0000) {
         QImage icon(1, 1, QImage::Format_RGB32);
         icon.fill(rgb);
-        const std::string url = "/apps/" + bundleID + ".desktop";
-        apps[url] = Entry{AppBundle{bundleID, std::move(displayName), std::nullopt}, icon};
+        const std::string url = "/apps/" + appId + ".desktop";
+        apps[url] = Entry{AppEntry{appId, std::move(displayName), std::nullopt}, icon};
         return url;
     }
 

@@ -2,6 +2,7 @@
 // choose from) and the popovers with their shown state.
 #pragma once
 
+#include <QIcon>
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
@@ -50,6 +51,7 @@ public:
         appearances.push_back(a);
     }
     void useDesktopIcons() override { ++desktopIconRequests; }
+    QIcon iconImage(StatusIcon) const override { return {}; }
     Stream<TrayClick> clicks() const override { return clicks_.stream(); }
     void popUpMenu(std::vector<TrayMenuItem> items) override { menus.push_back(std::move(items)); }
     std::unique_ptr<TrayPopover> makePopover(std::shared_ptr<TrayPopoverContent> content) override {

@@ -14,8 +14,8 @@
 #include "support/FakeScreens.h"
 #include "support/FakeUpdater.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/AboutSection.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/pages/AboutSection.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 namespace {

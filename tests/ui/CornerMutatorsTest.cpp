@@ -10,7 +10,7 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/CornerMutators.h"
+#include "ui/settings/rings/CornerMutators.h"
 
 namespace velaro {
 namespace {

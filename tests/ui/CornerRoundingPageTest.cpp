@@ -15,7 +15,6 @@
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
-#include "ui/CornerEdits.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeScreens.h"
 #include "support/FakeUpdater.h"
@@ -23,13 +22,14 @@
 #include "support/FakeWorkspace.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/CornerRoundingSections.h"
+#include "ui/CornerEdits.h"
 #include "ui/settings/SettingsRootView.h"
-#include "ui/settings/RingOverlay.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/SharedColorPanel.h"
-#include "ui/settings/SymbolIcon.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/kit/SymbolIcon.h"
+#include "ui/settings/pages/CornerRoundingSections.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
+#include "ui/settings/rings/RingOverlay.h"
 
 namespace velaro {
 namespace {

@@ -7,7 +7,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
-#include "ui/settings/DiagnosticsReport.h"
+#include "ui/settings/pages/DiagnosticsReport.h"
 
 namespace velaro {
 namespace {
@@ -100,7 +100,7 @@ TEST(DiagnosticsReport, EmptySectionsAndMissingIdentity) {
 
 TEST(DiagnosticsReport, KeysSortByCodePointsAfterComposition) {
     DiagnosticsInputs in;
-    in.app.bundleID = "com.quornet.Velaro";
+    in.app.appId = "com.quornet.Velaro";
     // "é" written decomposed sorts as the composed letter; U+FFFD comes before U+1F600 (unlike UTF-16 order).
     in.storedSettings = {{"e\xcc\x81t\xc3\xa9", 1}, {"\xc3\xa9z", 2}, {"x\xf0\x9f\x98\x80", 3},
                          {"x\xef\xbf\xbd", 4},      {"keyb", 5},      {"keya", 6},

@@ -10,9 +10,9 @@
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeWorkspace.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/AppListPieces.h"
-#include "ui/settings/ExcludedAppsSection.h"
-#include "ui/settings/SettingsSwitch.h"
+#include "ui/settings/kit/AppListPieces.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/pages/ExcludedAppsSection.h"
 
 namespace velaro {
 namespace {

@@ -12,22 +12,22 @@
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
-#include "ui/CornerEdits.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/AdvancedSection.h"
-#include "ui/settings/AnimationSection.h"
-#include "ui/settings/AppearanceSettingsView.h"
-#include "ui/settings/BehaviorSection.h"
-#include "ui/settings/GeneralSwitches.h"
-#include "ui/settings/GlobalOnlyGroup.h"
-#include "ui/settings/LightReflectionsSection.h"
-#include "ui/settings/OverlayCornersSection.h"
-#include "ui/settings/PillShapeSection.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/SharedColorPanel.h"
-#include "ui/settings/StyleOpacityControls.h"
+#include "ui/CornerEdits.h"
+#include "ui/settings/kit/GlobalOnlyGroup.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/kit/StyleOpacityControls.h"
+#include "ui/settings/pages/AdvancedSection.h"
+#include "ui/settings/pages/AnimationSection.h"
+#include "ui/settings/pages/AppearanceSettingsView.h"
+#include "ui/settings/pages/BehaviorSection.h"
+#include "ui/settings/pages/GeneralSwitches.h"
+#include "ui/settings/pages/LightReflectionsSection.h"
+#include "ui/settings/pages/OverlayCornersSection.h"
+#include "ui/settings/pages/PillShapeSection.h"
 
 namespace velaro {
 namespace {
@@ -358,15 +358,15 @@ TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
 }
 
 TEST_F(OverlayPagesTest, GeneralSwitchesWriteOnTheNextTurn) {
-    GreenButtonFillToggle fill(*settings, loop);
+    MaximiseFillToggle fill(*settings, loop);
     fill.row()->toggle()->click();
-    EXPECT_FALSE(settings->greenButtonFillsWindow());
+    EXPECT_FALSE(settings->maximiseButtonFillsWindow());
     settle();
-    EXPECT_TRUE(settings->greenButtonFillsWindow());
+    EXPECT_TRUE(settings->maximiseButtonFillsWindow());
     EXPECT_EQ(defaults.object("greenButtonFillsWindow"), PlistValue(true));
 
     for (bool note : {false, true}) {
-        ShowDockIconToggle dock(*settings, loop, note);
+        ShowTaskbarIconToggle dock(*settings, loop, note);
         EXPECT_EQ(test::findWidgets<SettingsCaptionRow>(&dock).size(), note ? 2u : 1u);
     }
 }

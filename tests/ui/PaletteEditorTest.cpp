@@ -13,12 +13,12 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/HueDriftSection.h"
-#include "ui/settings/PaletteEditor.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/SharedColorPanel.h"
-#include "ui/settings/SymbolButton.h"
-#include "ui/settings/VisualizerSection.h"
+#include "ui/settings/kit/PaletteEditor.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/kit/SymbolButton.h"
+#include "ui/settings/pages/HueDriftSection.h"
+#include "ui/settings/pages/VisualizerSection.h"
 
 namespace velaro {
 namespace {

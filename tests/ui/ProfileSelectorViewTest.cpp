@@ -10,9 +10,9 @@
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/AppListPieces.h"
 #include "ui/settings/ProfileSelectorView.h"
-#include "ui/settings/SymbolButton.h"
+#include "ui/settings/kit/AppListPieces.h"
+#include "ui/settings/kit/SymbolButton.h"
 
 namespace velaro {
 namespace {
@@ -47,7 +47,7 @@ protected:
     }
     ProfileScopeRow* row(const std::string& id) const {
         for (ProfileScopeRow* r : selector->scopeRows())
-            if (r->bundleID() == id) return r;
+            if (r->appId() == id) return r;
         return nullptr;
     }
     void addProfiles(int count) {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <numbers>
 
-#include "ui/settings/RingEditState.h"
-#include "ui/settings/RingGauge.h"
+#include "ui/settings/rings/RingEditState.h"
+#include "ui/settings/rings/RingGauge.h"
 
 namespace velaro {
 namespace {

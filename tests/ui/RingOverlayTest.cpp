@@ -16,10 +16,10 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/ColorRingPanelLink.h"
-#include "ui/settings/CornerMutators.h"
-#include "ui/settings/RingOverlay.h"
-#include "ui/settings/SharedColorPanel.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/rings/ColorRingPanelLink.h"
+#include "ui/settings/rings/CornerMutators.h"
+#include "ui/settings/rings/RingOverlay.h"
 
 namespace velaro {
 namespace {

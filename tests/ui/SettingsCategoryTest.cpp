@@ -5,7 +5,7 @@
 #include <set>
 
 #include "ui/settings/SettingsCategory.h"
-#include "ui/settings/SymbolIcon.h"
+#include "ui/settings/kit/SymbolIcon.h"
 
 namespace velaro {
 namespace {

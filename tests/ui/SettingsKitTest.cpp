@@ -15,9 +15,9 @@
 
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/SettingsKit.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/SharedColorPanel.h"
+#include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/SharedColorPanel.h"
 
 namespace velaro {
 namespace {

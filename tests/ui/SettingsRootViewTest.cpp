@@ -16,12 +16,12 @@
 #include "support/FakeWorkspace.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
-#include "ui/settings/GeneralPage.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsSidebar.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/ShortcutsSection.h"
-#include "ui/settings/UpdateCheckModel.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/pages/GeneralPage.h"
+#include "ui/settings/pages/ShortcutsSection.h"
+#include "ui/settings/pages/UpdateCheckModel.h"
 
 namespace velaro {
 namespace {
@@ -229,14 +229,14 @@ TEST_F(RootViewTest, GeneralSwitchesWriteOnTheNextTurnAndFollowTheirValues) {
     select(SettingsCategory::general);
     auto* general = dynamic_cast<GeneralPage*>(view->currentPage());
     ASSERT_NE(general, nullptr);
-    auto* dock = general->showDockIcon()->row()->toggle();
+    auto* dock = general->showTaskbarIcon()->row()->toggle();
     EXPECT_FALSE(dock->isChecked());
     dock->click();
-    EXPECT_FALSE(settings->showDockIcon());
+    EXPECT_FALSE(settings->showTaskbarIcon());
     loop.runUntilIdle();
-    EXPECT_TRUE(settings->showDockIcon());
+    EXPECT_TRUE(settings->showTaskbarIcon());
     EXPECT_EQ(defaults.boolValue("showDockIcon"), true);
-    EXPECT_EQ(general->showDockIcon()->findChildren<QLabel*>().size(), 2)
+    EXPECT_EQ(general->showTaskbarIcon()->findChildren<QLabel*>().size(), 2)
         << "title and caption, no relaunch note";
 
     // A login item the system refuses falls back to off when its state is read back.

@@ -12,7 +12,7 @@
 #include "support/FakeHotkeys.h"
 #include "support/FakeKeyboardLayout.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/ShortcutsSection.h"
+#include "ui/settings/pages/ShortcutsSection.h"
 
 namespace velaro {
 namespace {

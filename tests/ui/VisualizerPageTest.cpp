@@ -10,12 +10,12 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/PaletteEditor.h"
-#include "ui/settings/ProgressBarSection.h"
-#include "ui/settings/SettingsStyle.h"
-#include "ui/settings/SettingsSwitch.h"
-#include "ui/settings/SharedColorPanel.h"
-#include "ui/settings/VisualizerSection.h"
+#include "ui/settings/kit/PaletteEditor.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/SettingsSwitch.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/pages/ProgressBarSection.h"
+#include "ui/settings/pages/VisualizerSection.h"
 
 namespace velaro {
 namespace {

@@ -9,7 +9,7 @@
 #include "support/FakeWallpaperSnapshot.h"
 #include "support/FakeWorkspace.h"
 #include "support/VirtualLoop.h"
-#include "ui/settings/WallpaperPreview.h"
+#include "ui/settings/rings/WallpaperPreview.h"
 
 namespace velaro {
 namespace {

@@ -207,15 +207,12 @@ namespace {
 class QtTrayPopover final : public TrayPopover {
 public:
     QtTrayPopover(QtTray& tray, std::shared_ptr<TrayPopoverContent> content) : content_(std::move(content)) {
-        auto* qtContent = dynamic_cast<QtTrayPopoverContent*>(content_.get());
-        window_ = std::make_unique<QtTrayPopupWindow>(tray, qtContent ? qtContent->widget() : nullptr);
+        window_ = std::make_unique<QtTrayPopupWindow>(tray, content_ ? content_->widget() : nullptr);
     }
     ~QtTrayPopover() override {
         window_->closeByRequest();
         // The content may outlive the popover: take its widget back before the window deletes it.
-        if (auto* qtContent = dynamic_cast<QtTrayPopoverContent*>(content_.get());
-            qtContent && qtContent->widget())
-            qtContent->widget()->setParent(nullptr);
+        if (content_ && content_->widget()) content_->widget()->setParent(nullptr);
     }
 
     void show() override {

@@ -19,13 +19,6 @@ namespace velaro {
 class Screens;
 class QtTrayPopupWindow;
 
-// The toolkit side of a popover's content: the widget the popover window hosts. The popover takes the
-// widget's size hint and follows it when it changes.
-class QtTrayPopoverContent : public TrayPopoverContent {
-public:
-    virtual QWidget* widget() = 0;
-};
-
 // The status icons, built once on first use and kept for the life of the process (safe from any thread): the
 // installed theme icons, else those beside the executable's prefix, else a plain drawing of the same idea.
 // They are masks, 18 × 18 points.
@@ -53,6 +46,7 @@ public:
     Stream<TrayClick> clicks() const override { return clicks_.stream(); }
     void popUpMenu(std::vector<TrayMenuItem> items) override;
     std::unique_ptr<TrayPopover> makePopover(std::shared_ptr<TrayPopoverContent> content) override;
+    QIcon iconImage(StatusIcon which) const override { return statusIcon(which); }
 
     // The icon's place in global Qt coordinates, read now: absent while the tray has not placed it (Qt
     // reports a stale origin then) and always on StatusNotifierItem hosts, which do not tell.

@@ -643,7 +643,7 @@ const TopLevel* Session::findWindow(std::uint32_t windowID) {
     return nullptr;
 }
 
-std::string Session::bundleIdentifier(const TopLevel& t) const {
+std::string Session::appIdOf(const TopLevel& t) const {
     // The id every other service gives the same program.
     return x11_.identity().appIdOf({static_cast<std::int32_t>(t.pid), t.instanceName, t.windowClass});
 }
@@ -672,7 +672,7 @@ ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onSc
         w.isOnScreen = t.viewable;
         w.isDesktop = t.isDesktop;
         if (t.pid > 0) {
-            CaptureApplication app{t.pid, bundleIdentifier(t), t.windowClass};
+            CaptureApplication app{t.pid, appIdOf(t), t.windowClass};
             if (appIndex.emplace(t.pid, content.applications.size()).second)
                 content.applications.push_back(app);
             w.owningApplication = content.applications[appIndex[t.pid]];

@@ -122,7 +122,7 @@ private:
     std::optional<BgraImage> composeBeneath(const PixelRect& area, const std::vector<std::uint8_t>& mask,
                                             const PixelRect& local,
                                             const std::vector<const TopLevel*>& shown);
-    std::string bundleIdentifier(const TopLevel& t) const;
+    std::string appIdOf(const TopLevel& t) const;
 
     X11Session& x11_;
     x11::Connection& connection_;

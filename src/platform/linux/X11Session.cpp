@@ -137,7 +137,7 @@ std::string AppIdentity::appIdOf(const WindowOwner& owner) {
         if (auto it = byPid_.find(owner.pid); it != byPid_.end() && it->second.executable == executable)
             return it->second.id;
     }
-    std::string id = catalog_.bundleIdentifierFor(
+    std::string id = catalog_.appIdFor(
         {owner.pid, owner.instanceName, owner.windowClass, executable, processName(owner.pid)});
     if (owner.pid > 0 && !id.empty()) {
         std::lock_guard lock(mutex_);

@@ -106,7 +106,7 @@ struct WindowOwner {
 
 // The app id of a window's program, the one every service names apps by (capture content, the window list's
 // owners, the workspace, the excluded apps, the profiles). The rule is the catalog's (see
-// XdgAppCatalog::bundleIdentifierFor); this resolver feeds it what the system knows of the process and keeps
+// XdgAppCatalog::appIdFor); this resolver feeds it what the system knows of the process and keeps
 // the answer per process, so that every window of one process gets the id its first window got.
 class AppIdentity {
 public:

@@ -130,8 +130,8 @@ std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
     RunningApp app;
     app.pid = pid;
     const std::string id = session_.identity().appIdOf({pid, instance, cls});
-    if (!id.empty()) app.bundleID = id;
-    if (auto entry = app.bundleID ? session_.catalog().entry(*app.bundleID) : std::nullopt)
+    if (!id.empty()) app.appId = id;
+    if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
         app.name = entry->localizedName ? *entry->localizedName : entry->name;
     if (!app.name || app.name->empty()) {
         const std::string fallback = !cls.empty() ? cls : x11::processName(pid);

@@ -209,10 +209,10 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std
     return e;
 }
 
-XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t ownPID, std::string ownBundleID)
+XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t ownPID, std::string ownAppId)
     : dataDirs_(std::move(dataDirs)),
       ownPID_(ownPID > 0 ? ownPID : static_cast<std::int32_t>(::getpid())),
-      ownBundleID_(std::move(ownBundleID)) {
+      ownAppId_(std::move(ownAppId)) {
     locale_ = QLocale().name().toStdString();
     if (dataDirs_.empty()) {
         const char* home = std::getenv("XDG_DATA_HOME");
@@ -279,19 +279,19 @@ void XdgAppCatalog::scan() {
     byID_ = std::move(found);
 }
 
-std::optional<DesktopEntry> XdgAppCatalog::entry(const std::string& bundleID) const {
+std::optional<DesktopEntry> XdgAppCatalog::entry(const std::string& appId) const {
     const auto lock = scannedEntries();
-    auto it = byID_.find(bundleID);
+    auto it = byID_.find(appId);
     if (it == byID_.end() || it->second.hidden || !it->second.isApplication) return std::nullopt;
     return it->second;
 }
 
-std::optional<std::string> XdgAppCatalog::urlForApplication(const std::string& bundleID) const {
-    if (auto e = entry(bundleID)) return e->path;
+std::optional<std::string> XdgAppCatalog::urlForApplication(const std::string& appId) const {
+    if (auto e = entry(appId)) return e->path;
     return std::nullopt;
 }
 
-std::optional<AppBundle> XdgAppCatalog::openBundle(const std::string& url) const {
+std::optional<AppEntry> XdgAppCatalog::openApp(const std::string& url) const {
     const auto text = readFile(url);
     if (!text) return std::nullopt;
     auto e = parseDesktopEntry(*text, locale_);
@@ -305,7 +305,7 @@ std::optional<AppBundle> XdgAppCatalog::openBundle(const std::string& url) const
         for (const auto& [known, entry] : byID_)
             if (entry.path == url) id = known;
     }
-    AppBundle bundle{id, e->localizedName, std::nullopt};
+    AppEntry bundle{id, e->localizedName, std::nullopt};
     if (!e->name.empty()) bundle.name = e->name;
     return bundle;
 }
@@ -330,8 +330,8 @@ QImage XdgAppCatalog::iconForFile(const std::string& url) const {
     return {};
 }
 
-std::string XdgAppCatalog::bundleIdentifierFor(const ProgramIdentity& p) const {
-    if (ownPID_ > 0 && p.pid == ownPID_) return ownBundleID_;
+std::string XdgAppCatalog::appIdFor(const ProgramIdentity& p) const {
+    if (ownPID_ > 0 && p.pid == ownPID_) return ownAppId_;
     const std::string cls = lower(p.windowClass), instance = lower(p.instanceName);
     const std::string program = baseName(p.executable);
     const auto lock = scannedEntries();

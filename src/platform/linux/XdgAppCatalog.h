@@ -43,15 +43,15 @@ struct ProgramIdentity {
 class XdgAppCatalog final : public AppCatalog {
 public:
     // Reads the entries of `dataDirs` (each holding an "applications" folder; earlier dirs win), or of
-    // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` (0: this process) has `ownBundleID`.
+    // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` (0: this process) has `ownAppId`.
     explicit XdgAppCatalog(std::vector<std::string> dataDirs = {}, std::int32_t ownPID = 0,
-                           std::string ownBundleID = "com.quornet.Velaro");
+                           std::string ownAppId = "com.quornet.Velaro");
     ~XdgAppCatalog() override;
     XdgAppCatalog(const XdgAppCatalog&) = delete;
     XdgAppCatalog& operator=(const XdgAppCatalog&) = delete;
 
-    std::optional<std::string> urlForApplication(const std::string& bundleID) const override;
-    std::optional<AppBundle> openBundle(const std::string& url) const override;
+    std::optional<std::string> urlForApplication(const std::string& appId) const override;
+    std::optional<AppEntry> openApp(const std::string& url) const override;
     std::string fileDisplayName(const std::string& url) const override;
     QImage iconForFile(const std::string& url) const override;
 
@@ -62,9 +62,9 @@ public:
     //  3. without a desktop entry: the window class, else the window instance, else the process's short
     //     name, as they stand;
     //  4. empty when nothing at all is known.
-    std::string bundleIdentifierFor(const ProgramIdentity& program) const;
+    std::string appIdFor(const ProgramIdentity& program) const;
     // The entry with that id.
-    std::optional<DesktopEntry> entry(const std::string& bundleID) const;
+    std::optional<DesktopEntry> entry(const std::string& appId) const;
 
     // Reads the entries again.
     void rescan();
@@ -76,7 +76,7 @@ private:
 
     std::vector<std::string> dataDirs_;
     std::int32_t ownPID_;
-    std::string ownBundleID_;
+    std::string ownAppId_;
     std::string locale_;
     mutable std::mutex mutex_;
     std::map<std::string, DesktopEntry> byID_;

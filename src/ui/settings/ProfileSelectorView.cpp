@@ -13,11 +13,11 @@
 #include <QVBoxLayout>
 
 #include "platform/AppCatalog.h"
-#include "ui/settings/AppListPieces.h"
-#include "ui/settings/SettingsKit.h"
-#include "ui/settings/SettingsStyle.h"
-#include "ui/settings/SymbolButton.h"
-#include "ui/settings/SymbolIcon.h"
+#include "ui/settings/kit/AppListPieces.h"
+#include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/SymbolButton.h"
+#include "ui/settings/kit/SymbolIcon.h"
 
 namespace velaro {
 
@@ -132,7 +132,7 @@ ProfileScopeRow::ProfileScopeRow(const ProfileManager::AppProfile* profile, bool
         profile ? QString::fromStdString(profile->displayName) : QString::fromUtf8(kGlobalName), this);
     layout->addWidget(name_, 1);
     if (profile) {
-        bundleID_ = profile->bundleID;
+        appId_ = profile->appId;
         if (!profile->overrides.empty()) {
             badge_ = profile->overrides.size();
             layout->addWidget(new CountBadge(*badge_, this));
@@ -309,8 +309,8 @@ QString ProfileSelectorView::scopeName() const {
     const auto& scope = profileManager_.selectedScope();
     if (scope.isGlobal()) return QString::fromUtf8(kGlobalName);
     for (const auto& profile : profileManager_.profiles().value())
-        if (profile.bundleID == *scope.bundleID()) return QString::fromStdString(profile.displayName);
-    return QString::fromStdString(*scope.bundleID());
+        if (profile.appId == *scope.appId()) return QString::fromStdString(profile.displayName);
+    return QString::fromStdString(*scope.appId());
 }
 
 void ProfileSelectorView::setExpanded(bool expanded) {
@@ -326,21 +326,20 @@ void ProfileSelectorView::setExpanded(bool expanded) {
     popover_->show();
 }
 
-QImage ProfileSelectorView::iconFor(const std::string& bundleID) {
-    if (auto it = icons_.find(bundleID); it != icons_.end()) return it->second;
+QImage ProfileSelectorView::iconFor(const std::string& appId) {
+    if (auto it = icons_.find(appId); it != icons_.end()) return it->second;
     QImage icon;
     if (services_.catalog) {
-        if (auto url = services_.catalog->urlForApplication(bundleID))
+        if (auto url = services_.catalog->urlForApplication(appId))
             icon = services_.catalog->iconForFile(*url);
     }
-    icons_[bundleID] = icon;
+    icons_[appId] = icon;
     return icon;
 }
 
 void ProfileSelectorView::refresh() {
     const auto& scope = profileManager_.selectedScope();
-    button_->showScope(scopeName(), scope.isGlobal(),
-                       scope.isGlobal() ? QImage() : iconFor(*scope.bundleID()));
+    button_->showScope(scopeName(), scope.isGlobal(), scope.isGlobal() ? QImage() : iconFor(*scope.appId()));
     rebuildPopover();
 }
 
@@ -361,8 +360,8 @@ void ProfileSelectorView::rebuildPopover() {
     popoverColumn_->addWidget(insetDivider(popover_));
     ++dividers_;
     for (const auto& profile : profiles) {
-        const std::string id = profile.bundleID;
-        auto* row = new ProfileScopeRow(&profile, scope.bundleID() == id, iconFor(id), popover_);
+        const std::string id = profile.appId;
+        auto* row = new ProfileScopeRow(&profile, scope.appId() == id, iconFor(id), popover_);
         QObject::connect(row, &QAbstractButton::clicked, this, [this, id] { choose(ProfileScope::app(id)); });
         QObject::connect(row->removeButton(), &QAbstractButton::clicked, this,
                          [this, id] { removeProfile(id); });
@@ -392,10 +391,10 @@ void ProfileSelectorView::addApp() {
     if (!services_.chooseApplication || !services_.catalog) return;
     const auto url = services_.chooseApplication();
     if (!url) return;
-    const auto bundle = services_.catalog->openBundle(*url);
+    const auto bundle = services_.catalog->openApp(*url);
     // Not an application, or one without an identifier: nothing to add and nothing to say.
-    if (!bundle || bundle->bundleID.empty()) return;
-    const std::string& id = bundle->bundleID;
+    if (!bundle || bundle->appId.empty()) return;
+    const std::string& id = bundle->appId;
     if (!profileManager_.hasProfile(id) && profileManager_.profiles().value().size() >= profileLimit) {
         if (services_.alert)
             services_.alert(
@@ -409,12 +408,12 @@ void ProfileSelectorView::addApp() {
     profileManager_.selectedScope = ProfileScope::app(id);
 }
 
-void ProfileSelectorView::resetOverrides(const std::string& bundleID) {
+void ProfileSelectorView::resetOverrides(const std::string& appId) {
     setExpanded(false);
-    QString name = QString::fromStdString(bundleID);
+    QString name = QString::fromStdString(appId);
     std::size_t count = 0;
     for (const auto& profile : profileManager_.profiles().value())
-        if (profile.bundleID == bundleID) {
+        if (profile.appId == appId) {
             name = QString::fromStdString(profile.displayName);
             count = profile.overrides.size();
             break;
@@ -426,13 +425,13 @@ void ProfileSelectorView::resetOverrides(const std::string& bundleID) {
             .arg(count),
         QStringLiteral("Reset")};
     if (!services_.alert || !services_.alert(confirmation)) return;
-    profileManager_.resetAllOverrides(bundleID);
+    profileManager_.resetAllOverrides(appId);
     if (onOverridesChanged_) onOverridesChanged_();
 }
 
-void ProfileSelectorView::removeProfile(const std::string& bundleID) {
+void ProfileSelectorView::removeProfile(const std::string& appId) {
     // At once and without a confirmation; the popover stays open.
-    profileManager_.removeProfile(bundleID);
+    profileManager_.removeProfile(appId);
 }
 
 }  // namespace velaro

@@ -17,7 +17,7 @@
 #include "base/Cancellable.h"
 #include "overlay/OverlayFeed.h"
 #include "settings/ProfileManager.h"
-#include "ui/settings/ApplicationChooser.h"
+#include "ui/settings/kit/ApplicationChooser.h"
 
 class QLabel;
 class QVBoxLayout;
@@ -62,7 +62,7 @@ public:
                     QWidget* parent = nullptr);
 
     // The profile's identifier; none for the global row.
-    const std::optional<std::string>& bundleID() const { return bundleID_; }
+    const std::optional<std::string>& appId() const { return appId_; }
     QString name() const;
     // The override count shown, or none when the row has no badge.
     std::optional<std::size_t> badgeCount() const { return badge_; }
@@ -80,7 +80,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    std::optional<std::string> bundleID_;
+    std::optional<std::string> appId_;
     std::vector<ContextEntry> contextEntries_;
     std::optional<std::size_t> badge_;
     bool checked_ = false;
@@ -130,8 +130,8 @@ public:
     // What the rows do.
     void choose(const ProfileScope& scope);
     void addApp();
-    void resetOverrides(const std::string& bundleID);
-    void removeProfile(const std::string& bundleID);
+    void resetOverrides(const std::string& appId);
+    void removeProfile(const std::string& appId);
 
 private:
     class Popover;
@@ -140,7 +140,7 @@ private:
     void refresh();
     void rebuildPopover();
     // The app's icon, cached per identifier; a null image when none can be found.
-    QImage iconFor(const std::string& bundleID);
+    QImage iconFor(const std::string& appId);
 
     ProfileManager& profileManager_;
     std::function<void()> onOverridesChanged_;

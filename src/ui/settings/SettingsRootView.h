@@ -14,12 +14,12 @@
 
 #include "base/Cancellable.h"
 #include "overlay/OverlayFeed.h"
-#include "ui/settings/AboutSection.h"
-#include "ui/settings/CornerRoundingSections.h"
-#include "ui/settings/ApplicationChooser.h"
-#include "ui/settings/GeneralSwitches.h"
 #include "ui/settings/SettingsNavigation.h"
-#include "ui/settings/ShortcutRecorder.h"
+#include "ui/settings/kit/ApplicationChooser.h"
+#include "ui/settings/pages/AboutSection.h"
+#include "ui/settings/pages/CornerRoundingSections.h"
+#include "ui/settings/pages/GeneralSwitches.h"
+#include "ui/settings/pages/ShortcutRecorder.h"
 
 class QLabel;
 class QScrollArea;

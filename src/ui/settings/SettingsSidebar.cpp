@@ -9,10 +9,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "ui/settings/SettingsKit.h"
-#include "ui/settings/SettingsStyle.h"
-#include "ui/settings/SharedColorPanel.h"
-#include "ui/settings/SymbolIcon.h"
+#include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/kit/SymbolIcon.h"
 
 namespace velaro {
 namespace {

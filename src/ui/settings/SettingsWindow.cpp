@@ -10,7 +10,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
-#include "ui/settings/SettingsKit.h"
+#include "ui/settings/kit/SettingsKit.h"
 
 namespace velaro {
 

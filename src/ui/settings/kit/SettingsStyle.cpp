@@ -1,0 +1,108 @@
+// Fonts and colours of the settings pages, and the card painter.
+#include "ui/settings/kit/SettingsStyle.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace velaro::SettingsStyle {
+
+QFont systemFont(double points, QFont::Weight weight) {
+    QFont font = QApplication::font();
+    // Points here are device-independent pixels, as everywhere in the app's geometry.
+    font.setPixelSize(qRound(points));
+    font.setWeight(weight);
+    return font;
+}
+
+QFont rowTitleFont() {
+    return systemFont(13);
+}
+QFont headerFont() {
+    return systemFont(15, QFont::DemiBold);
+}
+QFont noticeIconFont() {
+    return systemFont(12);
+}
+QFont symbolFont() {
+    return systemFont(10);
+}
+QFont captionFont() {
+    return systemFont(11);
+}
+QFont caption2Font() {
+    return systemFont(10);
+}
+QFont badgeFont() {
+    return systemFont(11, QFont::DemiBold);
+}
+QFont titleFont() {
+    return systemFont(22, QFont::Bold);
+}
+QFont subheadlineFont() {
+    return systemFont(12);
+}
+QFont calloutFont() {
+    return systemFont(12);
+}
+
+QFont valueFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(11);
+    return font;
+}
+
+QColor badgeColor() {
+    return QColor::fromRgbF(1.0f, 0.584f, 0.0f);
+}
+QColor warningColor() {
+    return QColor::fromRgbF(1.0f, 0.584f, 0.0f);
+}
+
+QColor primary(const QPalette& palette, double opacity) {
+    QColor c = palette.color(QPalette::Active, QPalette::WindowText);
+    c.setAlphaF(float(opacity));
+    return c;
+}
+
+QColor cardFill(const QPalette& palette) {
+    return primary(palette, 0.05);
+}
+QColor cardStroke(const QPalette& palette) {
+    return primary(palette, 0.06);
+}
+QColor hairlineColor(const QPalette& palette) {
+    return primary(palette, 0.08);
+}
+QColor secondaryText(const QPalette& palette) {
+    return primary(palette, 0.55);
+}
+QColor tertiaryText(const QPalette& palette) {
+    return primary(palette, 0.35);
+}
+
+QColor topStripMaterial(const QPalette& palette) {
+    // The window's own colour, nudged toward the text colour, as a title bar sits apart from the content.
+    const QColor window = palette.color(QPalette::Active, QPalette::Window);
+    const QColor text = palette.color(QPalette::Active, QPalette::WindowText);
+    const auto mix = [](int a, int b) { return a + (b - a) * 4 / 100; };
+    return QColor(mix(window.red(), text.red()), mix(window.green(), text.green()),
+                  mix(window.blue(), text.blue()));
+}
+
+void paintCard(QPainter& painter, const QRectF& rect, const QColor& fill, const QColor& stroke,
+               double radius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath outer;
+    outer.addRoundedRect(rect, radius, radius);
+    painter.fillPath(outer, fill);
+    // The border lies inside the edge: the ring between the card and the card inset by one point.
+    QPainterPath inner;
+    inner.addRoundedRect(rect.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+    painter.fillPath(outer.subtracted(inner), stroke);
+    painter.restore();
+}
+
+}  // namespace velaro::SettingsStyle

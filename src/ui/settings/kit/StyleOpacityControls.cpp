@@ -1,0 +1,118 @@
+// The style and opacity controls, and the always-on rows.
+#include "ui/settings/kit/StyleOpacityControls.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+#include "ui/kit/DeferredBinding.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/ValueText.h"
+
+namespace velaro {
+
+// The overlay opacity as the percent its sliders run over; a write stores the fraction, and the setting
+// persists it.
+Binding<double> overlayOpacityPercent(OverlaySettings& settings) {
+    return {[&settings] { return settings.overlayOpacity() * 100; },
+            [&settings](double percent) { settings.overlayOpacity = percent / 100; }};
+}
+
+StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : QWidget(parent), settings_(settings), refresh_(loop, [this] { refresh(); }) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+
+    picker_ = new StylePicker(deferredBinding(loop, settingBinding(settings_.style)), this);
+    column->addWidget(picker_);
+
+    auto* opacityGroup = new QVBoxLayout;
+    opacityGroup->setSpacing(4);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(6);
+    auto* title = new QLabel(QStringLiteral("Opacity"), this);
+    title->setFont(SettingsStyle::captionFont());
+    header->addWidget(title);
+    value_ = new QLabel(this);
+    value_->setFont(SettingsStyle::valueFont());
+    QPalette quiet = value_->palette();
+    quiet.setColor(QPalette::WindowText, SettingsStyle::secondaryText(quiet));
+    value_->setPalette(quiet);
+    header->addWidget(value_);
+    header->addStretch(1);
+    opacityGroup->addLayout(header);
+    // No step: the ticks the popover asks for belong to stepped sliders only, so the track is continuous.
+    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), {0, 100}, 100.0, std::nullopt,
+                                   true, this);
+    slider_->setAccessibleName(QStringLiteral("Opacity"));
+    opacityGroup->addWidget(slider_);
+    column->addLayout(opacityGroup);
+
+    watch_ = settings_.objectWillChange().sink([this](const std::monostate&) { refresh_.schedule(); });
+    refresh();
+}
+
+QString StyleOpacityControls::opacityText() const {
+    return value_->text();
+}
+
+void StyleOpacityControls::refresh() {
+    picker_->refresh();
+    value_->setText(truncatedPercentText(settings_.overlayOpacity()));
+    slider_->refresh();
+}
+
+// ---- always on ----
+
+AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : SettingsRow(parent), settings_(settings), rows_(loop, new QWidget(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    toggle_ = new SettingsToggleRow(QStringLiteral("Keep overlay always on"),
+                                    deferredBinding(loop, settingBinding(settings.keepOverlayAlwaysOn)), {},
+                                    nullptr, this);
+    column->addWidget(toggle_);
+    column->addWidget(new SettingsCaptionRow(
+        QStringLiteral("Keeps the overlay visible at all times, even when no window fills the screen. "
+                       "Appear/disappear animations are replaced by smooth color changes."),
+        this));
+
+    QWidget* block = rows_.block();
+    height_ = new SettingsSliderRow(
+        loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
+        32.0, SettingsSliderRow::Options::showing([&settings] {
+            return truncatedText(settings.alwaysOnOverlayHeight(), QStringLiteral("pt"));
+        }));
+    radius_ = new SettingsSliderRow(
+        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60}, 28.0,
+        SettingsSliderRow::Options::showing(
+            [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), QStringLiteral("pt")); }));
+    addRows(
+        block,
+        {new SettingsHairline,
+         new SettingsPickerRow<EmptyDesktopMode>(
+             QStringLiteral("Empty desktop appearance"),
+             deferredBinding(loop, settingBinding(settings.emptyDesktopMode)),
+             {{EmptyDesktopMode::black, QStringLiteral("Black")},
+              {EmptyDesktopMode::transparent, QStringLiteral("Transparent")},
+              {EmptyDesktopMode::blur, QStringLiteral("Blur")}}),
+         new SettingsCaptionRow(QStringLiteral("What the overlay shows when no window fills the screen.")),
+         height_,
+         new SettingsCaptionRow(QStringLiteral(
+             "Height of the always-on nested shape (bar + corners). Always covers the menu bar; "
+             "larger values extend it down the screen. Applies live.")),
+         radius_,
+         new SettingsCaptionRow(
+             QStringLiteral("Roundness of the always-on shape's overlay corners. Applies live."))});
+    column->addWidget(block);
+    refresh();
+}
+
+void AlwaysOnControls::refresh() {
+    rows_.setShown(settings_.keepOverlayAlwaysOn());
+}
+
+}  // namespace velaro

@@ -1,0 +1,67 @@
+// Two small views that other views embed: the fill-style picker with the overlay opacity (the popover shows
+// it), and the always-on rows (the Behavior page shows them). Every write reaches the settings on a later
+// turn of the loop.
+#pragma once
+
+#include <QWidget>
+
+#include "base/Cancellable.h"
+#include "overlay/OverlayFeed.h"
+#include "settings/ValueTypes.h"
+#include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/StylePicker.h"
+
+class QLabel;
+
+namespace velaro {
+
+class MainLoop;
+class OverlaySettings;
+
+// The overlay opacity as the percent its sliders run over (0...100); a write stores the fraction, and the
+// setting persists it. The sliders defer their writes themselves.
+Binding<double> overlayOpacityPercent(OverlaySettings& settings);
+
+class StyleOpacityControls : public QWidget {
+public:
+    StyleOpacityControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
+
+    StylePicker* stylePicker() const { return picker_; }
+    QAbstractButton* styleButton(MenuBarStyle style) const { return picker_->button(style); }
+    ResettableSlider* opacitySlider() const { return slider_; }
+    QString opacityText() const;
+    QString descriptionText() const { return picker_->descriptionText(); }
+
+private:
+    void refresh();
+
+    OverlaySettings& settings_;
+    StylePicker* picker_;
+    QLabel* value_;
+    ResettableSlider* slider_;
+    CoalescedRefresh refresh_;
+    Subscription watch_;
+};
+
+// "Keep overlay always on", its caption and, while it is on, how the always-on overlay looks. The rows are
+// laid out by the card that holds them; the page refreshes them.
+class AlwaysOnControls : public SettingsRow {
+public:
+    AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
+
+    void refresh() override;
+    SettingsToggleRow* toggleRow() const { return toggle_; }
+    // The hairline and six rows shown while the overlay stays on.
+    QWidget* alwaysOnRows() const { return rows_.block(); }
+    SettingsSliderRow* heightRow() const { return height_; }
+    SettingsSliderRow* cornerRadiusRow() const { return radius_; }
+
+private:
+    OverlaySettings& settings_;
+    SettingsToggleRow* toggle_;
+    SettingsSliderRow* height_;
+    SettingsSliderRow* radius_;
+    SlideReveal rows_;
+};
+
+}  // namespace velaro

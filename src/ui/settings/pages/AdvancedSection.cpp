@@ -1,0 +1,204 @@
+// The advanced page.
+#include "ui/settings/pages/AdvancedSection.h"
+
+#include "sampling/ScreenTopology.h"
+#include "settings/OverlaySettings.h"
+#include "settings/ProfileManager.h"
+#include "ui/settings/kit/GlobalOnlyGroup.h"
+#include "ui/settings/kit/ValueText.h"
+#include "ui/settings/pages/GeneralSwitches.h"
+
+namespace velaro {
+namespace {
+
+SettingsToggleRow* deferredToggle(OverlaySettings& settings, MainLoop& loop, const QString& title,
+                                  Setting<bool>& setting, QWidget* accessory = nullptr) {
+    return new SettingsToggleRow(title, deferredBinding(loop, settingBinding(setting)), {}, accessory);
+}
+
+// A slider bound straight to its setting, stepping by whole units, with its value text.
+SettingsSliderRow* wholeSlider(MainLoop& loop, const QString& title, Setting<double>& setting,
+                               SliderRange range, double defaultValue, std::function<QString(double)> text) {
+    return new SettingsSliderRow(
+        loop, title, settingBinding(setting), range, defaultValue,
+        SettingsSliderRow::Options::showing([&setting, text] { return text(setting()); }, 1.0));
+}
+
+QString points(double v) {
+    return truncatedText(v, QStringLiteral("pt"));
+}
+QString pixels(double v) {
+    return truncatedText(v, QStringLiteral("px"));
+}
+
+}  // namespace
+
+bool mainScreenHasNotch() {
+    ScreenTopology* topology = ScreenTopology::shared();
+    if (!topology || topology->screens().empty()) return false;
+    return notchRect(topology->screens().front()).has_value();
+}
+
+// ---- renderer ----
+
+AdvancedRendererControl::AdvancedRendererControl(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : SettingsRow(parent), settings_(settings) {
+    auto* card = new SettingsCard;
+    separate_ = deferredToggle(settings, loop, QStringLiteral("Separate corner windows (advanced)"),
+                               settings.manualSeparateCorners);
+    caption_ = new SettingsCaptionRow({});
+    card->addRow(separate_);
+    card->addRow(caption_);
+    addRows(this, {card});
+    refresh();
+}
+
+void AdvancedRendererControl::refresh() {
+    const bool pill = settings_.corners().shapeMode == ShapeMode::pill;
+    separate_->setEnabled(!pill);
+    if (pill)
+        caption_->setText(
+            QStringLiteral("Paused while Pill shape is on — Pill uses the unified renderer. Set Menu "
+                           "Bar Shape to Full Bar to use separate corner windows."));
+    else if (settings_.blurEnabled())
+        caption_->setText(
+            QStringLiteral("Background Blur is on, so separate windows are used automatically. Off + "
+                           "no blur uses the unified single-window renderer."));
+    else
+        caption_->setText(
+            QStringLiteral("On = legacy separate corner windows. Off = unified single-window renderer (no "
+                           "ordering/flicker)."));
+}
+
+// ---- strokes ----
+
+AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLoop& loop, NotchProbe hasNotch,
+                                               QWidget* parent)
+    : SettingsRow(parent),
+      settings_(settings),
+      hasNotch_(std::move(hasNotch)),
+      strokeRows_(loop, new QWidget(this)),
+      notchRows_(loop, new QWidget(this)) {
+    // Overlay stroke.
+    auto* strokeCard = new SettingsCard;
+    stroke_ = deferredToggle(settings, loop, QStringLiteral("Add overlay stroke"), settings.strokeEnabled,
+                             new SettingsBetaBadge);
+    strokeCard->addRow(stroke_);
+    strokeCard->addRow(
+        new SettingsCaptionRow(QStringLiteral("Hairline border matching the system window stroke")));
+    curve_ =
+        wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius, {0, 40}, 20, points);
+    fade_ = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength, {0, 30}, 10,
+                        [](double v) { return v == 0 ? QStringLiteral("Off") : points(v); });
+    notchFade_ =
+        deferredToggle(settings, loop, QStringLiteral("Stroke notch fade"), settings.strokeNotchFadeEnabled);
+    notchFadeDistance_ = rowStack(
+        nullptr, {wholeSlider(loop, QStringLiteral("Fade Distance"), settings.strokeNotchFadeDistance,
+                              {20, 300}, 100, pixels),
+                  new SettingsCaptionRow(QStringLiteral("Top hairline dissolves around the notch"))});
+    addRows(strokeRows_.block(),
+            {new SettingsHairline, curve_,
+             new SettingsCaptionRow(QStringLiteral("Match your display's corner rounding")), fade_,
+             new SettingsCaptionRow(QStringLiteral("Fades stroke ends into the window's own border")),
+             new SettingsHairline, notchFade_, notchFadeDistance_});
+    strokeCard->addRow(strokeRows_.block());
+
+    // Notch stroke.
+    auto* notchCard = new SettingsCard;
+    notchStroke_ =
+        deferredToggle(settings, loop, QStringLiteral("Notch stroke"), settings.notchStrokeEnabled);
+    notchCard->addRow(notchStroke_);
+    noNotch_ = new SettingsCaptionRow(QStringLiteral("No notch detected"));
+    notchCard->addRow(noNotch_);
+    const struct {
+        const char* title;
+        Setting<double>& setting;
+        SliderRange range;
+        double defaultValue;
+        bool signedText;
+    } notchSliders[] = {
+        {"Top Curves", settings.notchStrokeTopRadius, {0, 16}, 6, false},
+        {"Bottom Curves", settings.notchStrokeBottomRadius, {0, 20}, 10, false},
+        {"Height", settings.notchStrokeHeight, {-10, 10}, 0, true},
+        {"Position", settings.notchStrokeXOffset, {-20, 20}, 0, true},
+        {"Width", settings.notchStrokeWidthAdjust, {-20, 20}, 0, true},
+    };
+    for (const auto& s : notchSliders) {
+        notchSliders_.push_back(wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.range,
+                                            s.defaultValue, s.signedText ? signedPointsText : points));
+        addRows(notchRows_.block(), {new SettingsHairline, notchSliders_.back()});
+    }
+    notchCard->addRow(notchRows_.block());
+
+    addRows(this, {new SettingsSectionHeader(QStringLiteral("Overlay Stroke")), strokeCard,
+                   new SettingsSectionHeader(QStringLiteral("Notch Stroke")), notchCard});
+    refresh();
+}
+
+void AdvancedStrokeControls::refresh() {
+    const bool notch = hasNotch_ && hasNotch_();
+    strokeRows_.setShown(settings_.strokeEnabled());
+    notchFade_->setEnabled(notch);
+    notchFadeDistance_->setVisible(notch && settings_.strokeNotchFadeEnabled());
+    notchStroke_->setEnabled(notch);
+    noNotch_->setVisible(!notch);
+    notchRows_.setShown(notch && settings_.notchStrokeEnabled());
+}
+
+// ---- notch fade ----
+
+OverlayNotchFadeControl::OverlayNotchFadeControl(OverlaySettings& settings, MainLoop& loop,
+                                                 NotchProbe hasNotch, QWidget* parent)
+    : SettingsRow(parent),
+      settings_(settings),
+      hasNotch_(std::move(hasNotch)),
+      distance_(loop, new QWidget(this)) {
+    auto* card = new SettingsCard;
+    fade_ = deferredToggle(settings, loop, QStringLiteral("Overlay notch fade"), settings.notchFadeEnabled);
+    card->addRow(fade_);
+    addRows(distance_.block(),
+            {new SettingsHairline, wholeSlider(loop, QStringLiteral("Fade Distance"),
+                                               settings.notchFadeDistance, {20, 300}, 100, pixels)});
+    card->addRow(distance_.block());
+    addRows(this, {new SettingsSectionHeader(QStringLiteral("Notch Fade")), card});
+    refresh();
+}
+
+void OverlayNotchFadeControl::refresh() {
+    const bool notch = hasNotch_ && hasNotch_();
+    fade_->setEnabled(notch);
+    distance_.setShown(notch && settings_.notchFadeEnabled());
+}
+
+// ---- page ----
+
+AdvancedSection::AdvancedSection(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
+                                 NotchProbe hasNotch, QWidget* parent)
+    : ProfiledSettingsPage(settings, profileManager, loop, parent) {
+    renderer_ = new AdvancedRendererControl(settings, loop);
+    stroke_ = new AdvancedStrokeControls(settings, loop, hasNotch);
+    notchFade_ = new OverlayNotchFadeControl(settings, loop, hasNotch);
+    gate_ = new SettingsOverlayGate(rowStack(nullptr, {stroke_, notchFade_}), true);
+
+    auto* smoothCard = new SettingsCard;
+    smooth_ = deferredToggle(settings, loop, QStringLiteral("Smooth colors"), settings.smoothColors);
+    smoothCard->addRow(smooth_);
+    smoothCard->addRow(new SettingsCaptionRow(QStringLiteral(
+        "Blends sampled color changes over time to reduce flicker. Off keeps the raw, instant sample.")));
+
+    maximiseButton_ = new MaximiseFillToggle(settings, loop);
+    windowControls_ = new GlobalOnlyGroup(QStringLiteral("Window Controls"), maximiseButton_);
+    addRows(this, {renderer_, gate_, new SettingsSectionHeader(QStringLiteral("Color Smoothing")), smoothCard,
+                   windowControls_});
+
+    follow(settings.objectWillChange());
+    follow(profileManager.selectedScope.changes());
+    refresh();
+}
+
+void AdvancedSection::refreshPage() {
+    gate_->setOverlayEnabled(settings().overlayEnabled());
+    windowControls_->setEditingApp(!profileManager().selectedScope().isGlobal());
+}
+
+}  // namespace velaro

@@ -1,0 +1,41 @@
+// The Behavior page: where the overlay sits relative to app windows, whether it stays on over an empty
+// desktop (and how it looks then), and whether sampling pauses while the pointer is in the menu bar — a
+// setting no app profile can change.
+#pragma once
+
+#include "ui/settings/kit/SettingsKit.h"
+
+namespace velaro {
+
+class AlwaysOnControls;
+class GlobalOnlyGroup;
+
+// "Pause sampling while pointer is in menu bar": one switch row.
+class PauseOnHoverToggle : public SettingsToggleRow {
+public:
+    PauseOnHoverToggle(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
+};
+
+class BehaviorSection : public ProfiledSettingsPage {
+public:
+    BehaviorSection(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
+                    QWidget* parent = nullptr);
+
+    SettingsChoiceRow* layerRow() const { return layer_; }
+    QWidget* behindCaption() const { return behindCaption_; }
+    AlwaysOnControls* alwaysOn() const { return alwaysOn_; }
+    GlobalOnlyGroup* samplingGroup() const { return sampling_; }
+    PauseOnHoverToggle* pauseToggle() const { return pause_; }
+
+protected:
+    void refreshPage() override;
+
+private:
+    SettingsChoiceRow* layer_;
+    QWidget* behindCaption_;
+    AlwaysOnControls* alwaysOn_;
+    GlobalOnlyGroup* sampling_;
+    PauseOnHoverToggle* pause_;
+};
+
+}  // namespace velaro

@@ -1,0 +1,45 @@
+// The General page's cards.
+#include "ui/settings/pages/GeneralPage.h"
+
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+
+namespace velaro {
+
+GeneralPage::GeneralPage(LoginItemControl loginItem, OverlaySettings& settings,
+                         std::function<void()> showWelcomeTour, MainLoop& loop, QWidget* parent)
+    : SettingsPage(loop, parent) {
+    QVBoxLayout* column = this->column();
+
+    startupCard_ = new SettingsCard(this);
+    launchAtLogin_ = new LaunchAtLoginToggle(std::move(loginItem), loop, startupCard_);
+    startupCard_->addRow(launchAtLogin_);
+    startupCard_->addHairline();
+    showTaskbarIcon_ = new ShowTaskbarIconToggle(settings, loop, false, startupCard_);
+    startupCard_->addRow(showTaskbarIcon_);
+    column->addWidget(startupCard_);
+
+    note_ = new GlobalOnlyNote(this);
+    note_->hide();
+    column->addWidget(note_);
+
+    column->addWidget(new SettingsSectionHeader(QStringLiteral("Welcome Tour"), this));
+    tourCard_ = new SettingsCard(this);
+    showTour_ = new SettingsActionRow(QStringLiteral("Show Welcome Tour"), "sparkles",
+                                      SettingsActionRow::Role::plain, std::move(showWelcomeTour), tourCard_);
+    tourCard_->addRow(showTour_);
+    tourCard_->addRow(new SettingsCaptionRow(
+        QStringLiteral("Walks you through the permissions and the main overlay options again."), tourCard_));
+    column->addWidget(tourCard_);
+
+    follow(settings.showTaskbarIcon.changes());
+    refresh();
+}
+
+void GeneralPage::setEditingApp(bool editing) {
+    startupCard_->setEnabled(!editing);
+    note_->setVisible(editing);
+}
+
+}  // namespace velaro

@@ -1,0 +1,145 @@
+// The light reflections page.
+#include "ui/settings/pages/LightReflectionsSection.h"
+
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "settings/OverlaySettings.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/ValueText.h"
+
+namespace velaro {
+namespace {
+
+struct BeamSlider {
+    const char* title;
+    Setting<double> OverlaySettings::*setting;
+    double upper;
+    double defaultValue;
+    std::optional<double> step;
+};
+
+const BeamSlider kBeamSliders[] = {
+    {"Beam length", &OverlaySettings::beamLength, 1, 0.1, std::nullopt},
+    {"Brightness", &OverlaySettings::beamBrightness, 1, 1.0, std::nullopt},
+    {"Beam height", &OverlaySettings::beamHeight, 1, 0.1, std::nullopt},
+    {"Top streak length", &OverlaySettings::beamWidth, 1, 0.4, std::nullopt},
+    {"Hotspot length", &OverlaySettings::beamTopStreakHotspot, 1, 0.2, std::nullopt},
+    {"Streak height", &OverlaySettings::beamTopStreakHeight, 10, 1.0, 0.25},
+    {"Core brightness", &OverlaySettings::beamCoreBrightness, 1, 1.0, std::nullopt},
+};
+
+SettingsSliderRow* beamSliderRow(OverlaySettings& settings, MainLoop& loop, const BeamSlider& s) {
+    Setting<double>& setting = settings.*s.setting;
+    // The streak height is in pixels with two decimals; every other slider is a fraction shown in percent.
+    const bool pixels = s.upper != 1;
+    return new SettingsSliderRow(
+        loop, QString::fromUtf8(s.title), settingBinding(setting), {0, s.upper}, s.defaultValue,
+        SettingsSliderRow::Options::showing(
+            [&setting, pixels] {
+                return pixels ? QString::asprintf("%.2f px", setting()) : truncatedPercentText(setting());
+            },
+            s.step));
+}
+
+SettingsToggleRow* deferredToggle(OverlaySettings& settings, MainLoop& loop, const QString& title,
+                                  Setting<bool> OverlaySettings::*setting) {
+    return new SettingsToggleRow(title, deferredBinding(loop, settingBinding(settings.*setting)));
+}
+
+}  // namespace
+
+LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : OverlaySettingsPage(settings, loop, parent),
+      beamRows_(loop, new QWidget(this)),
+      fineCard_(loop, new QWidget(this)) {
+    auto* card = new SettingsCard(this);
+    enable_ = deferredToggle(settings, loop, QStringLiteral("Enable light beam"),
+                             &OverlaySettings::lightReflectionsEnabled);
+    card->addRow(enable_);
+    card->addRow(new SettingsCaptionRow(QStringLiteral(
+        "A thin light beam at the screen's top edge follows your pointer's horizontal position and "
+        "glows in the color sampled just below the menu bar. Independent of the overlay tint.")));
+    const struct {
+        const char* title;
+        Setting<bool> OverlaySettings::*setting;
+        const char* caption;
+    } groups[] = {
+        {"Glow", &OverlaySettings::beamGlowEnabled,
+         "Soft downward halo emanating from the top edge. Turn off for just the crisp line."},
+        {"Beam bloom", &OverlaySettings::beamBloomEnabled,
+         "Extra soft halo on the beam body only — the top streak stays crisp."},
+        {"Spread-in animation", &OverlaySettings::beamEntryAnimation,
+         "Animate the beam spreading outward when the pointer enters the sample area. Exit is always "
+         "instant."},
+    };
+    for (const auto& g : groups)
+        addRows(beamRows_.block(),
+                {new SettingsHairline, deferredToggle(settings, loop, QString::fromUtf8(g.title), g.setting),
+                 new SettingsCaptionRow(QString::fromUtf8(g.caption))});
+    card->addRow(beamRows_.block());
+    column()->addWidget(card);
+
+    // Fine-tuning: folded away until asked for; the fold is not stored.
+    fineTuning_ = new QWidget(this);
+    auto* fine = new QVBoxLayout(fineTuning_);
+    fine->setContentsMargins(0, 28, 0, 0);
+    fine->setSpacing(8);
+    auto* disclosure = new QToolButton(fineTuning_);
+    disclosure->setText(QStringLiteral("Fine-tuning"));
+    disclosure->setFont(SettingsStyle::calloutFont());
+    disclosure->setAutoRaise(true);
+    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure->setArrowType(Qt::RightArrow);
+    disclosure->setCheckable(true);
+    QObject::connect(disclosure, &QToolButton::toggled, this, [this, disclosure](bool open) {
+        expanded_ = open;
+        disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        refreshPage();
+    });
+    disclosure_ = disclosure;
+    fine->addWidget(disclosure);
+
+    auto* fineCard = new SettingsCard;
+    fineCard->addRow(new SettingsCaptionRow(QStringLiteral(
+        "Advanced controls for the beam's size, brightness, and glow. The defaults are tuned to look "
+        "good — adjust these only if you want a different look.")));
+    for (const BeamSlider& s : kBeamSliders) {
+        fineCard->addHairline();
+        sliders_.push_back(beamSliderRow(settings, loop, s));
+        fineCard->addRow(sliders_.back());
+    }
+    fineCard->addHairline();
+    coreColor_ = new SettingsColorWellRow(
+        QStringLiteral("Core color"), deferredBinding(loop, settingBinding(settings.beamCoreColor)), false);
+    fineCard->addRow(coreColor_);
+    fineCard->addHairline();
+    fineCard->addRow(deferredToggle(settings, loop, QStringLiteral("Follow sampled color"),
+                                    &OverlaySettings::beamCoreFollowsSampled));
+    sliders_.push_back(beamSliderRow(
+        settings, loop, {"Glow brightness", &OverlaySettings::beamGlowBrightness, 1, 0.7, std::nullopt}));
+    glowBrightness_ = fineCard->addHairlinedRow(sliders_.back());
+    addRows(fineCard_.block(), {fineCard});
+    fine->addWidget(fineCard_.block());
+    column()->addWidget(fineTuning_);
+
+    follow(settings.objectWillChange());
+    refresh();
+}
+
+SettingsSliderRow* LightReflectionsSection::sliderRow(const QString& title) const {
+    for (SettingsSliderRow* row : sliders_)
+        if (row->slider()->accessibleName() == title) return row;
+    return nullptr;
+}
+
+void LightReflectionsSection::refreshPage() {
+    const bool on = settings().lightReflectionsEnabled();
+    beamRows_.setShown(on);
+    fineTuning_->setVisible(on);
+    fineCard_.setShown(expanded_);
+    coreColor_->setEnabled(!settings().beamCoreFollowsSampled());
+    glowBrightness_->setVisible(settings().beamGlowEnabled());
+}
+
+}  // namespace velaro

@@ -1,0 +1,212 @@
+// The menu-bar shape page.
+#include "ui/settings/pages/PillShapeSection.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <cmath>
+
+#include "settings/OverlaySettings.h"
+#include "ui/settings/kit/ValueText.h"
+
+namespace velaro {
+namespace {
+
+// One pill slider: its title, the field, range, default, step, and whether it shows a fraction in percent.
+struct PillSlider {
+    const char* title;
+    double CornerSettings::*field;
+    SliderRange range;
+    double defaultValue;
+    double step;
+    bool percent;
+};
+
+const PillSlider kShapeSliders[] = {
+    {"Corner radius", &CornerSettings::pillCornerRadius, {0, 14}, 14, 0.5, false},
+    {"Vertical inset", &CornerSettings::pillVerticalInset, {0, 6}, 6, 0.5, false},
+    {"Horizontal padding", &CornerSettings::pillHPadding, {0, 20}, 2, 0.5, false},
+    {"Border width", &CornerSettings::pillStrokeWidth, {0, 3}, 0.5, 0.5, false},
+    {"Border opacity", &CornerSettings::pillStrokeOpacity, {0, 100}, 20, 1, true},
+    {"Glass fill", &CornerSettings::pillFillOpacity, {0, 60}, 10, 1, true},
+};
+const PillSlider kPositionSliders[] = {
+    {"Left offset", &CornerSettings::pillLeftHOffset, {-20, 20}, 0, 1, false},
+    {"Right offset", &CornerSettings::pillRightHOffset, {-20, 20}, -10, 1, false},
+    {"Vertical offset", &CornerSettings::pillVerticalOffset, {-4, 4}, 0, 0.5, false},
+};
+
+// Points: whole values as "14pt" and "-10pt", others with one decimal ("0.5pt").
+QString pillPointsText(double points) {
+    if (std::isfinite(points) && points == std::trunc(points))
+        return truncatedText(points, QStringLiteral("pt"));
+    return QString::asprintf("%.1fpt", points);
+}
+
+SettingsSliderRow* pillSliderRow(OverlaySettings& settings, MainLoop& loop, const PillSlider& s) {
+    const double scale = s.percent ? 100 : 1;
+    const auto field = s.field;
+    const bool percent = s.percent;
+    return new SettingsSliderRow(loop, QString::fromUtf8(s.title),
+                                 {[&settings, field, scale] { return settings.corners().*field * scale; },
+                                  [&settings, field, scale](double value) {
+                                      CornerSettings corners = settings.corners();
+                                      corners.*field = value / scale;
+                                      settings.corners = corners;
+                                  }},
+                                 s.range, s.defaultValue,
+                                 SettingsSliderRow::Options::showing(
+                                     [&settings, field, percent] {
+                                         const double stored = settings.corners().*field;
+                                         return percent ? roundedPercentText(stored) : pillPointsText(stored);
+                                     },
+                                     s.step));
+}
+
+}  // namespace
+
+PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : OverlaySettingsPage(settings, loop, parent),
+      fullBar_(loop, new QWidget(this)),
+      pill_(loop, new QWidget(this)) {
+    // Mode card.
+    auto* modeCard = new SettingsCard(this);
+    auto* intro = new SettingsCaptionRow(QStringLiteral(
+        "Wrap the menu-bar items in floating pills, or keep the classic full bar. The left pill "
+        "follows the frontmost app's menus; the right pill follows the status items. The notch and "
+        "any menus spilling past it stay bare."));
+    intro->layout()->setContentsMargins(0, 10, 0, 10);
+    modeCard->addRow(intro);
+    mode_ = new SettingsSegmentedRow<ShapeMode>(
+        QStringLiteral("Mode"),
+        deferredBinding<ShapeMode>(loop, {[&settings] { return settings.corners().shapeMode; },
+                                          [&settings](ShapeMode mode) {
+                                              CornerSettings corners = settings.corners();
+                                              corners.shapeMode = mode;
+                                              settings.corners = corners;
+                                          }}),
+        {{ShapeMode::fullBar, QStringLiteral("Full Bar")}, {ShapeMode::pill, QStringLiteral("Pill")}});
+    modeCard->addRow(mode_);
+    pillCaptions_ = rowStack(
+        nullptr,
+        {new SettingsCaptionRow(QStringLiteral(
+             "Requires Accessibility permission for the left pill (grant it from the menu-bar popover). "
+             "The right pill works without it.")),
+         new SettingsCaptionRow(QStringLiteral(
+             "Pill uses the unified renderer, so Separate corner windows is paused while it's on. Its "
+             "setting is kept and returns in Full Bar."))});
+    modeCard->addRow(pillCaptions_);
+    column()->addWidget(modeCard);
+
+    // Full bar.
+    depth_ = new SettingsSliderRow(
+        loop, QStringLiteral("Depth"), settingBinding(settings.overlayExtraDepth), {-50, 0}, 0.0,
+        SettingsSliderRow::Options::showing(
+            [&settings] {
+                const double depth = settings.overlayExtraDepth();
+                return depth == 0 ? QStringLiteral("Default") : truncatedText(depth, QStringLiteral("px"));
+            },
+            1.0));
+    seamCover_ = new SettingsSliderRow(
+        loop, QStringLiteral("Seam Cover"), settingBinding(settings.seamCoverDepth), {0, 10}, 4.0,
+        SettingsSliderRow::Options::showing(
+            [&settings] {
+                const double cover = settings.seamCoverDepth();
+                return cover == 0 ? QStringLiteral("Off") : truncatedText(cover, QStringLiteral("pt"));
+            },
+            1.0));
+    autoHide_ = new SettingsToggleRow(QStringLiteral("Auto-hide under popovers"),
+                                      settingBinding(settings.seamAutoHide));
+    auto* fullBarCard = new SettingsCard;
+    fullBarCard->addRow(depth_);
+    fullBarCard->addHairline();
+    fullBarCard->addRow(seamCover_);
+    fullBarCard->addRow(
+        new SettingsCaptionRow(QStringLiteral("Covers the top-edge line of the window below the bar.")));
+    fullBarCard->addHairline();
+    fullBarCard->addRow(autoHide_);
+    fullBarCard->addRow(new SettingsCaptionRow(QStringLiteral(
+        "On: the cover briefly retracts while system popovers and menus are open, keeping the glass "
+        "clean. Off: the cover stays put — its tint draws at the panel's top edge and can bleed into "
+        "the glass.")));
+    addRows(fullBar_.block(), {new SettingsSectionHeader(QStringLiteral("Full Bar")), fullBarCard});
+    column()->addWidget(fullBar_.block());
+
+    // Pill.
+    auto* shapeCard = new SettingsCard;
+    for (const PillSlider& s : kShapeSliders) {
+        if (!pillRows_.empty()) shapeCard->addHairline();
+        pillRows_.push_back(pillSliderRow(settings, loop, s));
+        shapeCard->addRow(pillRows_.back());
+    }
+    auto* positionCard = new SettingsCard;
+    for (const PillSlider& s : kPositionSliders) {
+        if (&s != kPositionSliders) positionCard->addHairline();
+        pillRows_.push_back(pillSliderRow(settings, loop, s));
+        positionCard->addRow(pillRows_.back());
+    }
+    positionCard->addHairline();
+    separateSides_ = new SettingsToggleRow(
+        QStringLiteral("Separate sides (left + right)"),
+        deferredBinding<bool>(loop, {[&settings] { return settings.corners().pillSeparateSides; },
+                                     [&settings](bool on) {
+                                         CornerSettings corners = settings.corners();
+                                         corners.pillSeparateSides = on;
+                                         settings.corners = corners;
+                                     }}));
+    positionCard->addRow(separateSides_);
+    positionCard->addRow(new SettingsCaptionRow(QStringLiteral("Off = a single left pill only.")));
+    positionCard->addHairline();
+    auto* restoreRow = new QWidget;
+    auto* restoreLayout = new QHBoxLayout(restoreRow);
+    restoreLayout->setContentsMargins(0, 10, 0, 10);
+    restoreLayout->addStretch(1);
+    auto* restore = new QPushButton(QStringLiteral("Restore Defaults"), restoreRow);
+    restore_ = restore;
+    QObject::connect(restore, &QPushButton::clicked, this, [this] { restoreDefaults(); });
+    restoreLayout->addWidget(restore);
+    positionCard->addRow(restoreRow);
+    addRows(pill_.block(), {new SettingsSectionHeader(QStringLiteral("Pill Shape")), shapeCard,
+                            new SettingsSectionHeader(QStringLiteral("Position")), positionCard});
+    column()->addWidget(pill_.block());
+
+    follow(settings.objectWillChange());
+    refresh();
+}
+
+void PillShapeSection::restoreDefaults() {
+    OverlaySettings& s = settings();
+    loop().post([&s] {
+        const CornerSettings defaults;
+        // Each field its own write, as the sliders would make them.
+        const auto restore = [&s](auto CornerSettings::*field, auto value) {
+            CornerSettings corners = s.corners();
+            corners.*field = value;
+            s.corners = corners;
+        };
+        restore(&CornerSettings::pillCornerRadius, defaults.pillCornerRadius);
+        restore(&CornerSettings::pillVerticalInset, defaults.pillVerticalInset);
+        restore(&CornerSettings::pillHPadding, defaults.pillHPadding);
+        restore(&CornerSettings::pillStrokeWidth, defaults.pillStrokeWidth);
+        restore(&CornerSettings::pillStrokeOpacity, defaults.pillStrokeOpacity);
+        restore(&CornerSettings::pillFillOpacity, defaults.pillFillOpacity);
+        restore(&CornerSettings::pillSeparateSides, defaults.pillSeparateSides);
+        restore(&CornerSettings::pillLeftHOffset, defaults.pillLeftHOffset);
+        restore(&CornerSettings::pillRightHOffset, defaults.pillRightHOffset);
+        restore(&CornerSettings::pillVerticalOffset, defaults.pillVerticalOffset);
+    });
+}
+
+SettingsSliderRow* PillShapeSection::pillRow(const QString& title) const {
+    for (SettingsSliderRow* row : pillRows_)
+        if (row->slider()->accessibleName() == title) return row;
+    return nullptr;
+}
+
+void PillShapeSection::refreshPage() {
+    const bool pill = settings().corners().shapeMode == ShapeMode::pill;
+    pillCaptions_->setVisible(pill);
+    fullBar_.setShown(!pill);
+    pill_.setShown(pill);
+}
+
+}  // namespace velaro

@@ -1,0 +1,239 @@
+// The Music Visualizer page's sections and the conditions that show, hide and dim their rows.
+#include "ui/settings/pages/VisualizerSection.h"
+
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "settings/OverlaySettings.h"
+#include "ui/settings/kit/PaletteEditor.h"
+#include "ui/settings/kit/SettingsStyle.h"
+#include "ui/settings/kit/SharedColorPanel.h"
+#include "ui/settings/kit/ValueText.h"
+#include "ui/settings/pages/ProgressBarSection.h"
+
+namespace velaro {
+namespace {
+
+// A header and its card, as one block that shows and hides together.
+QWidget* section(const QString& title, SettingsCard* card) {
+    return rowStack(nullptr, {new SettingsSectionHeader(title), card});
+}
+
+SettingsCard* cardOf(std::initializer_list<QWidget*> rows) {
+    auto* card = new SettingsCard;
+    for (QWidget* row : rows) card->addRow(row);
+    return card;
+}
+
+QString formatted(const char* format, double value) {
+    return QString::asprintf(format, value);
+}
+
+}  // namespace
+
+VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
+    : OverlaySettingsPage(settings, loop, parent) {
+    using Options = SettingsSliderRow::Options;
+    const auto deferred = [&loop](auto& setting) { return deferredBinding(loop, settingBinding(setting)); };
+    const auto slider = [&loop](const QString& title, Setting<double>& setting, SliderRange range,
+                                double defaultValue, std::optional<double> step,
+                                std::function<QString(double)> text) {
+        return new SettingsSliderRow(loop, title, settingBinding(setting), range, defaultValue,
+                                     Options::showing([&setting, text] { return text(setting()); }, step));
+    };
+    // The two whole-number settings: the slider's value is rounded and kept in range on the next turn, then
+    // assigned, read back and stored.
+    const auto wholeSlider = [&loop, &settings](const QString& title, Setting<int>& setting, const char* key,
+                                                SliderRange range, double defaultValue) {
+        Binding<double> binding{
+            [&setting] { return double(setting()); },
+            [&loop, &settings, &setting, key, range](double value) {
+                deferredWrite(loop, value, [&settings, &setting, key, range](double written) {
+                    const double whole = std::isnan(written) ? range.lower : std::round(written);
+                    const int kept = int(std::clamp(whole, range.lower, range.upper));
+                    settings.setIntAndPersist(kept, setting, key);
+                });
+            }};
+        return new SettingsSliderRow(loop, title, std::move(binding), range, defaultValue,
+                                     Options::showing([&setting] { return QString::number(setting()); }, 1));
+    };
+    const auto points = [](double v) { return truncatedText(v, QStringLiteral("pt")); };
+    const auto percent = [](double v) { return roundedPercentText(v); };
+    const auto caption = [](const char* text) { return new SettingsCaptionRow(QString::fromUtf8(text)); };
+
+    masterOff_ =
+        new SettingsNoticeText(QString::fromUtf8(masterOffText), SettingsStyle::secondaryText(palette()));
+    column()->addWidget(masterOff_);
+    content_ = rowStack(this);
+    column()->addWidget(content_);
+
+    // The switch and the audio engine's message, shown whenever there is one.
+    enable_ = new SettingsToggleRow(QStringLiteral("Enable Music Visualizer"), deferred(settings.vizEnabled));
+    status_ = new SettingsNoticeText({}, SettingsStyle::warningColor());
+    addRows(content_, {cardOf({enable_, status_})});
+
+    style_ = new SettingsSegmentedRow<std::string>(
+        QStringLiteral("Style"), deferred(settings.vizStyle),
+        {{"bars", QStringLiteral("Bars")}, {"waves", QStringLiteral("Waves")}});
+    opacity_ = slider(QStringLiteral("Opacity"), settings.vizOpacity, {0.2, 1.0}, 1.0, std::nullopt, percent);
+    auto* styleCard = cardOf(
+        {style_,
+         caption(
+             "Waves replaces the bars with soft envelopes flowing along the top edge — bass on the widest "
+             "wave. Trail and glow apply to both styles; each style keeps its own color settings."),
+         new SettingsHairline, opacity_,
+         caption(
+             "Fades the whole visualizer — bars and waves alike, glow included. The master toggle is what "
+             "turns it off.")});
+
+    thickness_ = slider(QStringLiteral("Thickness"), settings.vizBarThickness, {1, 8}, 2.0, 1, points);
+    gap_ = slider(QStringLiteral("Gap"), settings.vizBarGap, {1, 12}, 1.0, 1, points);
+    bars_ =
+        section(QStringLiteral("Bars"),
+                cardOf({thickness_, new SettingsHairline, gap_,
+                        caption("Bars fill the full width — the count follows thickness + gap. Double-click "
+                                "a slider to reset.")}));
+
+    waveCount_ =
+        wholeSlider(QStringLiteral("Wave count"), settings.vizWaveCount, "vizWaveCount", {4, 50}, 4.0);
+    edgeSoftness_ = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness, {0, 10}, 0.0,
+                           std::nullopt, [](double v) { return formatted("%.1fpt", v); });
+    waveOpacity_ =
+        slider(QStringLiteral("Opacity"), settings.vizWaveOpacity, {0.3, 1.0}, 0.8, std::nullopt, percent);
+    peaks_ = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, "vizWavePeaks", {2, 50}, 20.0);
+    spectrum_ =
+        slider(QStringLiteral("Spectrum"), settings.vizWaveSpectrum, {0, 1}, 0.5, std::nullopt, percent);
+    waves_ =
+        section(QStringLiteral("Waves"),
+                cardOf({waveCount_, caption("More waves = denser, richer pattern."), new SettingsHairline,
+                        edgeSoftness_, caption("0 = crisp, reference-style edges."), new SettingsHairline,
+                        waveOpacity_, caption("Higher values make lobes solid; overlaps bloom white."),
+                        new SettingsHairline, peaks_,
+                        caption("Approximate number of crests across the width."), new SettingsHairline,
+                        spectrum_, caption("Maps bass→treble across the width; 0% = uniform layers.")}));
+
+    barsMode_ = new SettingsPickerRow<std::string>(QStringLiteral("Mode"), deferred(settings.vizColorMode),
+                                                   {{"mono", QStringLiteral("Mono")},
+                                                    {"solid", QStringLiteral("Solid")},
+                                                    {"rainbow", QStringLiteral("Rainbow")},
+                                                    {"artwork", QStringLiteral("Artwork")}});
+    barsSolid_ =
+        new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizSolidColor), false);
+    hueDrift_ = slider(QStringLiteral("Hue drift"), settings.vizHueSpeed, {0, 60}, 20.0, 1, hueSpeedText);
+    barsColors_ = rowStack(
+        nullptr,
+        {barsMode_, new SettingsHairline, barsSolid_, new SettingsHairline, hueDrift_,
+         caption(
+             "Artwork picks a color based on the cover that is playing, and falls back to your Solid color "
+             "when no usable cover arrives. Solid uses your color exactly — hue and brightness, unchanged by "
+             "the backdrop. Rainbow runs red (bass, left) to purple (treble, right), slowly drifts, and "
+             "adapts its brightness to the backdrop.")});
+
+    wavesMode_ =
+        new SettingsPickerRow<std::string>(QStringLiteral("Mode"), deferred(settings.vizWaveColorMode),
+                                           {{"mono", QStringLiteral("Mono")},
+                                            {"solid", QStringLiteral("Solid")},
+                                            {"rainbow", QStringLiteral("Rainbow")},
+                                            {"palette", QStringLiteral("Palette")},
+                                            {"artwork", QStringLiteral("Artwork")}});
+    wavesSolid_ =
+        new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizWaveSolidColor), false);
+    colorFlow_ =
+        slider(QStringLiteral("Color flow"), settings.vizWaveHueSpeed, {0, 60}, 12.0, 1, hueSpeedText);
+    palette_ = new PaletteEditor(
+        loop,
+        {.read = [&settings] { return settings.vizPalette(); },
+         .writeBack = [&settings](std::vector<std::string> list) { settings.vizPalette = std::move(list); },
+         .resetList = vizDefaultPalette(),
+         .resetLabel = QStringLiteral("Reset to reference"),
+         .wellLabelPrefix = QStringLiteral("Palette color "),
+         .caption = QStringLiteral("Order matters: the first color rides the bass wave. The gradient wraps "
+                                   "from the last color back to the first.")});
+    auto* paletteHolder = new QWidget;
+    auto* paletteColumn = new QVBoxLayout(paletteHolder);
+    paletteColumn->setContentsMargins(0, 10, 0, 10);
+    paletteColumn->setSpacing(4);
+    paletteColumn->addWidget(palette_);
+    paletteBlock_ = rowStack(nullptr, {new SettingsHairline, paletteHolder});
+    wavesColors_ = rowStack(
+        nullptr,
+        {wavesMode_, new SettingsHairline, wavesSolid_, new SettingsHairline, colorFlow_, paletteBlock_,
+         caption(
+             "Artwork tints the waves based on the cover that is playing, falling back to your Solid color "
+             "when no usable cover arrives. Palette paints the waves with the reference gradient. Color flow "
+             "drifts the hue in Rainbow and flows the palette in Palette — 0 locks it in place. Brightness "
+             "always adapts to the backdrop.")});
+    // Switching the style closes a colour panel opened from the other form.
+    closeSharedColorPanelWhenHidden(*barsColors_);
+    closeSharedColorPanelWhenHidden(*wavesColors_);
+
+    trail_ = new SettingsToggleRow(QStringLiteral("Trail"), deferred(settings.vizTrailEnabled));
+    trailLength_ = slider(QStringLiteral("Length"), settings.vizTrailLength, {0.1, 1.0}, 0.1, std::nullopt,
+                          [](double v) { return formatted("%.2fs", v); });
+    glow_ = new SettingsToggleRow(QStringLiteral("Glow"), deferred(settings.vizBloomEnabled));
+    intensity_ = slider(QStringLiteral("Intensity"), settings.vizBloomIntensity, {0, 2}, 2.0, std::nullopt,
+                        [](double v) { return formatted("%.1f", v); });
+    radius_ = slider(QStringLiteral("Radius"), settings.vizBloomRadius, {2, 24}, 24.0, 1, points);
+
+    sections_ = rowStack(
+        content_,
+        {section(QStringLiteral("Style"), styleCard), bars_, waves_,
+         section(QStringLiteral("Color"), cardOf({barsColors_, wavesColors_})),
+         section(
+             QStringLiteral("Trail"),
+             cardOf({trail_, new SettingsHairline, trailLength_,
+                     caption("Bars leave a falling afterimage that fades out — length is its half-life.")})),
+         section(
+             QStringLiteral("Glow"),
+             cardOf({glow_, new SettingsHairline, intensity_, new SettingsHairline, radius_,
+                     caption("A soft glow that breathes with the music. Not drawn while the bars are black "
+                             "(mono on light backdrops).")}))});
+    closeSharedColorPanelWhenHidden(*sections_);
+    progress_ = new ProgressBarSection(settings, loop);
+    addRows(content_, {sections_, progress_});
+
+    const auto followAll = [this](const auto&... members) { (follow(members.changes()), ...); };
+    followAll(settings.masterEnabled, settings.vizEnabled, settings.vizStatus, settings.vizStyle,
+              settings.vizOpacity, settings.vizBarThickness, settings.vizBarGap, settings.vizWaveCount,
+              settings.vizWaveEdgeSoftness, settings.vizWaveOpacity, settings.vizWavePeaks,
+              settings.vizWaveSpectrum, settings.vizColorMode, settings.vizSolidColor, settings.vizHueSpeed,
+              settings.vizWaveColorMode, settings.vizWaveSolidColor, settings.vizWaveHueSpeed,
+              settings.vizPalette, settings.vizTrailEnabled, settings.vizTrailLength,
+              settings.vizBloomEnabled, settings.vizBloomIntensity, settings.vizBloomRadius);
+    followAll(settings.progressEnabled, settings.progressColorMode, settings.progressSolidColor,
+              settings.progressHueSpeed, settings.progressOpacity, settings.progressModifier,
+              settings.progressKeySeekEnabled, settings.progressAutoHide, settings.progressAutoHideSeconds);
+    refresh();
+}
+
+void VisualizerSection::refreshPage() {
+    const OverlaySettings& s = settings();
+    const bool master = s.masterEnabled();
+    masterOff_->setVisible(!master);
+    content_->setEnabled(master);
+    const auto& status = s.vizStatus();
+    status_->setText(status ? QString::fromStdString(*status) : QString());
+    status_->setVisible(status.has_value());
+
+    sections_->setVisible(s.vizEnabled());
+    const std::string& style = s.vizStyle();
+    bars_->setVisible(style == "bars");
+    waves_->setVisible(style == "waves");
+    barsColors_->setVisible(style == "bars");
+    wavesColors_->setVisible(style != "bars");
+
+    const std::string& barsMode = s.vizColorMode();
+    barsSolid_->setEnabled(barsMode == "solid");
+    hueDrift_->setEnabled(barsMode == "rainbow");
+    const std::string& wavesMode = s.vizWaveColorMode();
+    wavesSolid_->setEnabled(wavesMode == "solid");
+    colorFlow_->setEnabled(wavesMode == "rainbow" || wavesMode == "palette");
+    paletteBlock_->setVisible(wavesMode == "palette");
+
+    trailLength_->setEnabled(s.vizTrailEnabled());
+    intensity_->setEnabled(s.vizBloomEnabled());
+    radius_->setEnabled(s.vizBloomEnabled());
+}
+
+}  // namespace velaro

@@ -1,0 +1,316 @@
+// The popover's column, its permission cards, its switches and its height.
+#include "ui/tray/StatusPopover.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Permissions.h"
+#include "settings/OverlaySettings.h"
+#include "ui/settings/kit/FlatGroupBox.h"
+#include "ui/settings/kit/StyleOpacityControls.h"
+#include "ui/settings/kit/SymbolIcon.h"
+#include "ui/tray/LivePreviewHeader.h"
+
+namespace velaro {
+namespace {
+
+constexpr int kPadding = 14;
+constexpr int kSpacing = 14;
+
+QFont scaled(QFont font, double factor, QFont::Weight weight = QFont::Normal) {
+    font.setPointSizeF(font.pointSizeF() * factor);
+    font.setWeight(weight);
+    return font;
+}
+
+// A mask icon drawn in one colour, as the header shows the status icon in the accent colour.
+QPixmap tinted(const QIcon& icon, int size, const QColor& colour) {
+    QPixmap pixmap = icon.pixmap(size, size);
+    if (pixmap.isNull()) return pixmap;
+    QPainter p(&pixmap);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(pixmap.rect(), colour);
+    return pixmap;
+}
+
+// A card: the row of symbol, texts and button on a rounded plate edged in the card's colour.
+class Card final : public QWidget {
+public:
+    Card(QColor colour, QWidget* parent) : QWidget(parent), colour_(std::move(colour)) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        p.setBrush(palette().color(QPalette::AlternateBase));
+        QColor edge = colour_;
+        edge.setAlphaF(0.5);
+        p.setPen(QPen(edge, 1));
+        p.drawRoundedRect(r, 10, 10);
+    }
+
+private:
+    QColor colour_;
+};
+
+}  // namespace
+
+StatusPopover::StatusPopover(Model model, QWidget* parent)
+    : QWidget(parent),
+      model_(std::move(model)),
+      screenRecordingGranted_(model_.permissions.screenCaptureAllowed()),
+      accessibilityGranted_(model_.permissions.accessibilityTrusted()),
+      overlayBinding_(deferredBinding(model_.loop, settingBinding(model_.settings.overlayEnabled))),
+      styleReveal_(model_.loop, model_.settings.overlayEnabled() ? 1.0 : 0.0),
+      refresh_(model_.loop, [this] { refresh(); }) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    outer->addWidget(scroll_);
+
+    column_ = new QWidget;
+    columnLayout_ = new QVBoxLayout(column_);
+    columnLayout_->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    columnLayout_->setSpacing(kSpacing);
+
+    columnLayout_->addWidget(makeHeader());
+    statusRow_ = new LivePreviewHeader::StatusRow(model_.sampler, model_.settings, model_.appWatcher,
+                                                  model_.loop, column_);
+    columnLayout_->addWidget(statusRow_);
+    screenCard_ = makeCard("record.circle", QColor(255, 59, 48), "Screen Recording Required",
+                           "Color sampling needs this permission", "Open Settings",
+                           [this] { openScreenRecordingSettings(); });
+    columnLayout_->addWidget(screenCard_);
+    accessibilityCard_ = makeCard("menubar.rectangle", QColor(255, 149, 0), "Accessibility (optional)",
+                                  "Lets the upcoming Menu Bar Shape read the menu-bar layout", "Enable",
+                                  [this] { requestAccessibility(); });
+    columnLayout_->addWidget(accessibilityCard_);
+    preview_ = new LivePreviewHeader::Preview(model_.sampler, model_.settings, model_.appWatcher, model_.loop,
+                                              column_);
+    columnLayout_->addWidget(preview_);
+    columnLayout_->addWidget(makeStyleGroup());
+    columnLayout_->addWidget(makeBottomRow());
+    columnLayout_->addStretch(1);
+    scroll_->setWidget(column_);
+    column_->installEventFilter(this);
+
+    watch_ = model_.settings.objectWillChange().sink([this](const std::monostate&) { refresh_.schedule(); });
+    styleReveal_.setOnChange([this] { applyStyleReveal(); });
+    applyStyleReveal();
+    refresh();
+    applyHeight();
+    columnHeightChanged(column_->sizeHint().height());
+}
+
+StatusPopover::~StatusPopover() {
+    column_->removeEventFilter(this);
+}
+
+QWidget* StatusPopover::makeHeader() {
+    auto* header = new QWidget(column_);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    auto* icon = new QLabel(header);
+    icon->setFixedSize(22, 22);
+    icon->setScaledContents(true);
+    icon->setPixmap(tinted(model_.statusIcon, 22, palette().color(QPalette::Highlight)));
+    row->addWidget(icon);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* name = new QLabel(QStringLiteral("Velaro"), header);
+    name->setFont(scaled(name->font(), 1.0, QFont::DemiBold));
+    texts->addWidget(name);
+    auto* tagline = new QLabel(QStringLiteral("Tinting the menu bar"), header);
+    tagline->setFont(scaled(tagline->font(), 0.85));
+    tagline->setForegroundRole(QPalette::PlaceholderText);
+    texts->addWidget(tagline);
+    row->addLayout(texts);
+    row->addStretch(1);
+    return header;
+}
+
+QWidget* StatusPopover::makeCard(const char* symbol, const QColor& colour, const char* title,
+                                 const char* detail, const char* button, std::function<void()> action) {
+    auto* card = new Card(colour, column_);
+    auto* row = new QHBoxLayout(card);
+    row->setContentsMargins(10, 10, 10, 10);
+    auto* glyph = new QLabel(card);
+    glyph->setPixmap(tinted(symbolIcon(symbol), 16, colour));
+    row->addWidget(glyph);
+    auto* texts = new QVBoxLayout;
+    auto* heading = new QLabel(QString::fromUtf8(title), card);
+    heading->setFont(scaled(heading->font(), 1.0, QFont::DemiBold));
+    texts->addWidget(heading);
+    auto* line = new QLabel(QString::fromUtf8(detail), card);
+    line->setWordWrap(true);
+    line->setFont(scaled(line->font(), 0.85));
+    line->setForegroundRole(QPalette::PlaceholderText);
+    texts->addWidget(line);
+    row->addLayout(texts, 1);
+    auto* press = new QPushButton(QString::fromUtf8(button), card);
+    QObject::connect(press, &QPushButton::clicked, card, [action = std::move(action)] { action(); });
+    row->addWidget(press);
+    return card;
+}
+
+QWidget* StatusPopover::makeStyleGroup() {
+    auto* box = new FlatGroupBox(QStringLiteral("Overlay Style"), symbolIcon("paintbrush.fill"), column_);
+    overlaySwitch_ = new QCheckBox(QStringLiteral("Enable overlay"), box);
+    overlaySwitch_->setToolTip(QStringLiteral("Turns the menu bar overlay off without disabling the app"));
+    QObject::connect(overlaySwitch_, &QCheckBox::toggled, box, [this](bool on) { overlayBinding_.set(on); });
+    box->contentLayout()->addWidget(overlaySwitch_);
+    styleControls_ = new StyleOpacityControls(model_.settings, model_.loop, box);
+    box->contentLayout()->addWidget(styleControls_);
+    return box;
+}
+
+QWidget* StatusPopover::makeBottomRow() {
+    auto* holder = new QWidget(column_);
+    auto* row = new QHBoxLayout(holder);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    masterButton_ = new QPushButton(holder);
+    masterButton_->setFixedWidth(44);
+    QObject::connect(masterButton_, &QPushButton::clicked, holder, [this] { toggleMaster(); });
+    row->addWidget(masterButton_);
+    settingsButton_ = new QPushButton(symbolIcon("gearshape"), QStringLiteral("Settings…"), holder);
+    settingsButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QObject::connect(settingsButton_, &QPushButton::clicked, holder, [this] {
+        if (model_.openSettings) model_.openSettings();
+    });
+    row->addWidget(settingsButton_);
+    quitButton_ = new QPushButton(symbolIcon("power"), QStringLiteral("Quit"), holder);
+    quitButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QPalette red = quitButton_->palette();
+    red.setColor(QPalette::ButtonText, QColor(255, 59, 48));
+    quitButton_->setPalette(red);
+    QObject::connect(quitButton_, &QPushButton::clicked, holder, [this] {
+        if (model_.quit) model_.quit();
+    });
+    row->addWidget(quitButton_);
+    return holder;
+}
+
+// ---- permissions ----
+
+void StatusPopover::refreshScreenRecordingGranted() {
+    screenRecordingGranted_ = model_.permissions.screenCaptureAllowed();
+    refresh();
+}
+
+void StatusPopover::refreshAccessibilityGranted() {
+    accessibilityGranted_ = model_.permissions.accessibilityTrusted();
+    refresh();
+}
+
+void StatusPopover::refreshPermissions() {
+    refreshScreenRecordingGranted();
+    refreshAccessibilityGranted();
+}
+
+void StatusPopover::openScreenRecordingSettings() {
+    // Opening the help page grants nothing: the card stays until a later showing finds the permission.
+    model_.permissions.openPrivacyPane(PrivacyPane::screenCapture);
+}
+
+void StatusPopover::requestAccessibility() {
+    accessibilityGranted_ = model_.permissions.requestAccessibility();
+    refresh();
+    model_.permissions.openPrivacyPane(PrivacyPane::accessibility);
+}
+
+void StatusPopover::toggleMaster() {
+    // Written and persisted now, not on the next turn: the switch is the user's way out of a bad state.
+    model_.settings.setBoolAndPersist(!model_.settings.masterEnabled(), model_.settings.masterEnabled,
+                                      "masterEnabled");
+}
+
+// ---- height ----
+
+void StatusPopover::columnHeightChanged(double height) {
+    if (height == contentHeight_) return;
+    model_.loop.post(lifetime_.guard([this, height] {
+        contentHeight_ = height;
+        applyHeight();
+    }));
+}
+
+int StatusPopover::popoverHeight() const {
+    return static_cast<int>(std::ceil(std::min(contentHeight_, maxHeight)));
+}
+
+void StatusPopover::applyHeight() {
+    setFixedSize(popoverWidth, popoverHeight());
+    updateGeometry();
+}
+
+bool StatusPopover::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == column_ && event->type() == QEvent::LayoutRequest) {
+        // After the layout settles, so the measured height is the new one.
+        model_.loop.post(lifetime_.guard([this] { columnHeightChanged(column_->sizeHint().height()); }));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void StatusPopover::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshPermissions();
+}
+
+// ---- state to view ----
+
+void StatusPopover::refresh() {
+    const bool master = model_.settings.masterEnabled();
+    const bool overlay = model_.settings.overlayEnabled();
+    {
+        const QSignalBlocker quiet(overlaySwitch_);
+        overlaySwitch_->setChecked(overlay);
+    }
+    styleReveal_.set(overlay ? 1.0 : 0.0, OverlayAnimation{styleRevealSeconds, TimingCurve::easeInEaseOut});
+    screenCard_->setVisible(!screenRecordingGranted_);
+    accessibilityCard_->setVisible(!accessibilityGranted_);
+
+    const QIcon eye = symbolIcon(master ? "eye" : "eye.slash");
+    masterButton_->setIcon(eye);
+    masterButton_->setText(eye.isNull() ? (master ? QStringLiteral("On") : QStringLiteral("Off"))
+                                        : QString());
+    masterButton_->setAccessibleName(master ? QStringLiteral("Disable") : QStringLiteral("Enable"));
+    QPalette tint = masterButton_->palette();
+    tint.setColor(QPalette::ButtonText, master ? QColor(52, 199, 89) : QColor(142, 142, 147));
+    masterButton_->setPalette(tint);
+}
+
+void StatusPopover::applyStyleReveal() {
+    const double shown = styleReveal_.value();
+    if (shown <= 0) {
+        styleControls_->hide();
+        return;
+    }
+    styleControls_->show();
+    styleControls_->setMaximumHeight(
+        shown >= 1 ? QWIDGETSIZE_MAX
+                   : static_cast<int>(std::lround(shown * styleControls_->sizeHint().height())));
+}
+
+std::vector<QWidget*> StatusPopover::visibleColumn() const {
+    std::vector<QWidget*> out;
+    for (int i = 0; i < columnLayout_->count(); ++i)
+        if (QWidget* w = columnLayout_->itemAt(i)->widget(); w && !w->isHidden()) out.push_back(w);
+    return out;
+}
+
+}  // namespace velaro

@@ -1,0 +1,143 @@
+// The popover's content: the header, the live status row, a card for each missing permission, the live
+// preview, the "Overlay Style" group and the bottom row (master switch, "Settings…", "Quit"), in a
+// fixed-width column that grows with its content up to a cap and scrolls beyond it.
+#pragma once
+
+#include <QIcon>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "base/AnimatedValue.h"
+#include "base/Cancellable.h"
+#include "base/Lifetime.h"
+#include "overlay/OverlayFeed.h"
+#include "platform/Tray.h"
+#include "ui/kit/DeferredBinding.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace velaro {
+
+class AppWatcher;
+class MainLoop;
+class OverlaySettings;
+class Permissions;
+class ScreenSampler;
+class StyleOpacityControls;
+
+namespace LivePreviewHeader {
+class Preview;
+class StatusRow;
+}  // namespace LivePreviewHeader
+
+class StatusPopover : public QWidget {
+public:
+    static constexpr int popoverWidth = 360;
+    static constexpr double maxHeight = 760;
+    static constexpr double initialContentHeight = 700;
+    // The style controls come and go with the overlay switch over this long, easing in and out.
+    static constexpr double styleRevealSeconds = 0.2;
+
+    struct Model {
+        ScreenSampler& sampler;
+        OverlaySettings& settings;
+        AppWatcher& appWatcher;
+        Permissions& permissions;
+        MainLoop& loop;
+        std::function<void()> openSettings;
+        std::function<void()> quit;
+        // The tray icon's picture, which the header repeats.
+        QIcon statusIcon = {};
+    };
+
+    explicit StatusPopover(Model model, QWidget* parent = nullptr);
+    ~StatusPopover() override;
+
+    // ---- what the view does ----
+    void refreshScreenRecordingGranted();
+    void refreshAccessibilityGranted();
+    void refreshPermissions();
+    void openScreenRecordingSettings();
+    void requestAccessibility();
+    void toggleMaster();
+
+    // The column's measured height: a new value reaches `contentHeight` one loop turn later.
+    void columnHeightChanged(double height);
+    double contentHeight() const { return contentHeight_; }
+    // The popover's height: the column's, up to the cap.
+    int popoverHeight() const;
+
+    bool screenRecordingGranted() const { return screenRecordingGranted_; }
+    bool accessibilityGranted() const { return accessibilityGranted_; }
+
+    // ---- parts, for whoever drives the view ----
+    QWidget* screenRecordingCard() const { return screenCard_; }
+    QWidget* accessibilityCard() const { return accessibilityCard_; }
+    QCheckBox* overlaySwitch() const { return overlaySwitch_; }
+    StyleOpacityControls* styleControls() const { return styleControls_; }
+    QPushButton* masterButton() const { return masterButton_; }
+    QPushButton* settingsButton() const { return settingsButton_; }
+    QPushButton* quitButton() const { return quitButton_; }
+    LivePreviewHeader::StatusRow& statusRow() const { return *statusRow_; }
+    LivePreviewHeader::Preview& preview() const { return *preview_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+    // The column's direct parts from top to bottom, hidden ones left out.
+    std::vector<QWidget*> visibleColumn() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* makeHeader();
+    QWidget* makeCard(const char* symbol, const QColor& colour, const char* title, const char* detail,
+                      const char* button, std::function<void()> action);
+    QWidget* makeStyleGroup();
+    QWidget* makeBottomRow();
+    void refresh();
+    void applyHeight();
+    void applyStyleReveal();
+
+    Model model_;
+    bool screenRecordingGranted_;
+    bool accessibilityGranted_;
+    double contentHeight_ = initialContentHeight;
+    Lifetime lifetime_;
+
+    QScrollArea* scroll_ = nullptr;
+    QWidget* column_ = nullptr;
+    QVBoxLayout* columnLayout_ = nullptr;
+    LivePreviewHeader::StatusRow* statusRow_ = nullptr;
+    QWidget* screenCard_ = nullptr;
+    QWidget* accessibilityCard_ = nullptr;
+    LivePreviewHeader::Preview* preview_ = nullptr;
+    QCheckBox* overlaySwitch_ = nullptr;
+    StyleOpacityControls* styleControls_ = nullptr;
+    QPushButton* masterButton_ = nullptr;
+    QPushButton* settingsButton_ = nullptr;
+    QPushButton* quitButton_ = nullptr;
+    Binding<bool> overlayBinding_;
+    // How much of the style controls shows: 0 hidden, 1 all of them.
+    AnimatedValue<double> styleReveal_;
+    CoalescedRefresh refresh_;
+    Subscription watch_;
+};
+
+// The popover's content as the tray hosts it. The widget lives as long as the content.
+class StatusPopoverContent final : public TrayPopoverContent {
+public:
+    explicit StatusPopoverContent(StatusPopover::Model model)
+        : view_(std::make_unique<StatusPopover>(std::move(model))) {}
+    QWidget* widget() override { return view_.get(); }
+    StatusPopover& view() { return *view_; }
+
+private:
+    std::unique_ptr<StatusPopover> view_;
+};
+
+}  // namespace velaro

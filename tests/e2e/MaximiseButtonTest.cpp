@@ -1,0 +1,184 @@
+// The green-button fill in the test desktop: with the setting on, a click on another program's maximise
+// button fills its window to the work area below the panel (not the window manager's maximise); with it
+// off, or anywhere else, clicks reach the window manager and the program as before.
+#include <unistd.h>
+
+#include <QProcess>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "app/MaximiseFillController.h"
+#include "e2e/E2eSupport.h"
+#include "e2e/TempSettings.h"
+#include "e2e/TestSession.h"
+#include "platform/linux/X11EventTap.h"
+#include "platform/linux/X11WindowControl.h"
+#include "platform/linux/X11WindowList.h"
+#include "platform/linux/XcbUtil.h"
+
+namespace velaro::e2e {
+namespace {
+
+constexpr int kPanelHeight = 28;
+
+// The outer frame of a client window in root pixels.
+std::optional<Rect> frameOf(std::uint32_t window) {
+    auto x = x11::Connection::open();
+    auto* c = x->get();
+    auto g = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    auto t = x11::own(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, x->root(), 0, 0), nullptr));
+    const auto e = cardinalProperty("_NET_FRAME_EXTENTS", window);
+    if (!g || !t || e.size() != 4) return std::nullopt;
+    return Rect(t->dst_x - double(e[0]), t->dst_y - double(e[2]), g->width + double(e[0] + e[1]),
+                g->height + double(e[2] + e[3]));
+}
+
+bool isMaximised(std::uint32_t window) {
+    auto x = x11::Connection::open();
+    const auto vert = x->atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    auto reply = x11::own(xcb_get_property_reply(
+        x->get(), x11::askProperty(x->get(), window, x->atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32), nullptr));
+    const auto states = x11::values32(reply.get());
+    return std::find(states.begin(), states.end(), vert) != states.end();
+}
+
+struct MaximiseButtonDesktop : ::testing::Test {
+    std::unique_ptr<TestSession> session;
+    std::unique_ptr<TempSettings> app;
+    OverlaySettings* settings = nullptr;
+    std::unique_ptr<X11EventTap> tap;
+    std::unique_ptr<X11WindowList> windowList;
+    std::unique_ptr<X11WindowControl> windowControl;
+    std::unique_ptr<MaximiseFillController> controller;
+
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        app = std::make_unique<TempSettings>();
+        settings = &app->settings;
+        session = std::make_unique<TestSession>();
+        ASSERT_TRUE(*session);
+        tap = std::make_unique<X11EventTap>(**session);
+        windowList = std::make_unique<X11WindowList>(**session);
+        windowControl = std::make_unique<X11WindowControl>(**session);
+        controller = std::make_unique<MaximiseFillController>(MaximiseFillServices{
+            *tap, *windowList, *windowControl, app->loop, static_cast<std::int32_t>(getpid())});
+        controller->attach(*settings);
+    }
+    void TearDown() override {
+        controller.reset();
+        tap.reset();
+        windowControl.reset();
+        windowList.reset();
+        app.reset();
+        session.reset();
+    }
+    // The monitors in root pixels, the primary first.
+    std::vector<Rect> monitors() const {
+        std::vector<Rect> out;
+        for (const auto& m : (*session)->screens().monitors) out.push_back(m.root);
+        return out;
+    }
+
+    // Where the test desktop's theme puts the maximise button: the middle of the three buttons at the
+    // right end of the title bar.
+    static Point maximiseButtonOf(const Rect& frame) { return {frame.maxX() - 27, frame.minY() + 10}; }
+    void clickAt(Point p) {
+        const auto result = click(int(p.x), int(p.y));
+        ASSERT_EQ(result.exitCode, 0) << result.describe().toStdString();
+    }
+};
+
+TEST_F(MaximiseButtonDesktop, WithTheSettingOnTheMaximiseButtonFillsTheWorkAreaBelowThePanel) {
+    settings->maximiseButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbfill", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
+    const auto before = frameOf(program.window());
+    ASSERT_TRUE(before);
+
+    clickAt(maximiseButtonOf(*before));
+    // The window opens on the primary monitor, whose panel is at its top.
+    const auto primary = monitors().front();
+    const Rect workArea(primary.minX(), primary.minY() + kPanelHeight, primary.width(),
+                        primary.height() - kPanelHeight);
+    EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
+        << "frame " << *frameOf(program.window()) << ", work area " << workArea;
+    EXPECT_FALSE(isMaximised(program.window())) << "filled by us, not maximised by the window manager";
+    EXPECT_EQ(controller->lostClickCount() + controller->targetGoneCount(), 0);
+
+    // Clicks elsewhere reach the program: its button ends it.
+    const auto frame = *frameOf(program.window());
+    const auto extents = cardinalProperty("_NET_FRAME_EXTENTS", program.window());
+    clickAt({frame.minX() + extents[0] + 27, frame.maxY() - extents[3] - 19});
+    EXPECT_TRUE(waitUntil([&] { return !program.running(); }))
+        << "the click on the program's button was lost";
+}
+
+TEST_F(MaximiseButtonDesktop, ClicksGoOnWhileTheMainThreadDoesNotAnswer) {
+    settings->maximiseButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbstall", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
+    const auto frame = *frameOf(program.window());
+    const auto extents = cardinalProperty("_NET_FRAME_EXTENTS", program.window());
+    const int x = int(frame.minX() + extents[0] + 27), y = int(frame.maxY() - extents[3] - 19);
+
+    // The click on the program's button comes while this thread, which decides on clicks, sleeps.
+    std::thread clicker([x, y] {
+        const auto command =
+            "sleep 0.3; xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1";
+        [[maybe_unused]] const int status = std::system(command.c_str());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const bool endedDuringStall = program.ended();
+    clicker.join();
+    EXPECT_TRUE(endedDuringStall) << "the desktop's click waited for the busy main thread";
+    // Once the main thread runs again the tap hears that it was passed over.
+    EXPECT_TRUE(waitUntil([&] { return controller->tapReenableCount() == 1; }));
+    EXPECT_TRUE(controller->hasTap());
+}
+
+TEST_F(MaximiseButtonDesktop, WithTheSettingOffTheWindowManagerMaximisesAsUsual) {
+    ASSERT_TRUE(waitUntil([&] { return controller->tapInstallCount() == 0 && !controller->hasTap(); }));
+    OtherProgram program("gbplain", "300x200+200+240");
+    ASSERT_TRUE(waitUntil([&] { return program.framedWindow() != 0; }));
+    const auto before = frameOf(program.window());
+    ASSERT_TRUE(before);
+    clickAt(maximiseButtonOf(*before));
+    EXPECT_TRUE(waitUntil([&] { return isMaximised(program.window()); }));
+
+    // Switched on and off again: the tap is gone and clicks pass as before.
+    settings->maximiseButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    settings->maximiseButtonFillsWindow = false;
+    ASSERT_TRUE(waitUntil([&] { return !controller->hasTap(); }));
+    const auto maximised = frameOf(program.window());
+    clickAt(maximiseButtonOf(*maximised));
+    EXPECT_TRUE(waitUntil([&] { return !isMaximised(program.window()); }));
+}
+
+TEST_F(MaximiseButtonDesktop, AWindowOnTheSecondMonitorFillsThatMonitorsWorkArea) {
+    const auto monitors = this->monitors();
+    if (monitors.size() < 2) GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
+    const Rect second = monitors[1];
+    settings->maximiseButtonFillsWindow = true;
+    ASSERT_TRUE(waitUntil([&] { return controller->hasTap(); }));
+    OtherProgram program("gbsecond",
+                         QString("300x200+%1+%2").arg(second.minX() + 200).arg(second.minY() + 240));
+    ASSERT_TRUE(waitUntil(
+        [&] { return program.framedWindow() != 0 && frameOf(program.window())->intersects(second); }));
+
+    clickAt(maximiseButtonOf(*frameOf(program.window())));
+    // Every monitor of the test desktop has its panel at the top.
+    const Rect workArea(second.minX(), second.minY() + kPanelHeight, second.width(),
+                        second.height() - kPanelHeight);
+    EXPECT_TRUE(waitUntil([&] { return frameOf(program.window()) == workArea; }))
+        << "frame " << *frameOf(program.window()) << ", work area " << workArea;
+}
+
+}  // namespace
+}  // namespace velaro::e2e
