@@ -57,7 +57,7 @@ public:
             if (e.size() == 4 && e[2] > 0 && t && g) {
                 const double y = t->dst_y - e[2] / 2.0;
                 for (double x = t->dst_x + g->width; x > t->dst_x; x -= 2)
-                    if (control.zoomButtonAt({x, y}, window_)) return Point{x, y};
+                    if (control.maximiseButtonAt({x, y}, window_)) return Point{x, y};
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -76,7 +76,7 @@ bool haveDisplay(benchmark::State& state) {
     return false;
 }
 
-void BM_ZoomButtonLookup(benchmark::State& state) {
+void BM_MaximiseButtonLookup(benchmark::State& state) {
     if (!haveDisplay(state)) return;
     FramedWindow framed;
     XdgAppCatalog catalog;
@@ -87,11 +87,11 @@ void BM_ZoomButtonLookup(benchmark::State& state) {
         state.SkipWithError("no maximise button found (is openbox running?)");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(control->zoomButtonAt(*point, framed.window()));
+    for (auto _ : state) benchmark::DoNotOptimize(control->maximiseButtonAt(*point, framed.window()));
 }
-BENCHMARK(BM_ZoomButtonLookup)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MaximiseButtonLookup)->Unit(benchmark::kMicrosecond);
 
-void BM_ZoomButtonLookup_Baseline(benchmark::State& state) {
+void BM_MaximiseButtonLookup_Baseline(benchmark::State& state) {
     if (!haveDisplay(state)) return;
     FramedWindow framed;
     XdgAppCatalog catalog;
@@ -120,6 +120,6 @@ void BM_ZoomButtonLookup_Baseline(benchmark::State& state) {
         benchmark::DoNotOptimize(tree);
     }
 }
-BENCHMARK(BM_ZoomButtonLookup_Baseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MaximiseButtonLookup_Baseline)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -43,10 +43,10 @@ ChainOutcome MaximiseFillChain::performFill(WindowHandle window, std::int32_t) {
     if (windows_.raise(window) == WindowActionResult::invalidWindow) return ChainOutcome::targetGone;
     // Whether the program came to the front does not decide anything: the fill goes ahead either way.
     windows_.activate(window);
-    return pressZoomButton(window);
+    return pressMaximiseButton(window);
 }
 
-ChainOutcome MaximiseFillChain::pressZoomButton(WindowHandle window) {
+ChainOutcome MaximiseFillChain::pressMaximiseButton(WindowHandle window) {
     switch (windows_.fill(window)) {
         case WindowActionResult::success:
             return ChainOutcome::filled;
@@ -155,7 +155,7 @@ std::optional<TapEvent> MaximiseFillController::handle(const TapEvent& event) {
             if (event.flags & kShiftControlCommand) return event;
             const auto owner = windowOwnerAt(event.location);
             if (!owner || owner->pid < 1 || owner->pid == services_.ownPID) return event;
-            const auto button = services_.windowControl.zoomButtonAt(event.location, owner->windowNumber);
+            const auto button = services_.windowControl.maximiseButtonAt(event.location, owner->windowNumber);
             if (!button) return event;
             if (services_.windowControl.isFullScreen(button->window).value_or(false)) return event;
             if ((event.flags & kAllModifiers) == TapEvent::optionFlag) {

@@ -1,4 +1,4 @@
-// The green-button window fill: a plain click on another program's zoom (maximise) button makes its window
+// The green-button window fill: a plain click on another program's maximise button makes its window
 // fill the work area of its monitor instead of what the window manager would do. A tap decides on each
 // primary-button press and release; the fill itself runs on a worker queue.
 #pragma once
@@ -40,7 +40,7 @@ public:
     // On the queue only.
     void runFill(WindowHandle window, std::int32_t pid);
     ChainOutcome performFill(WindowHandle window, std::int32_t pid);
-    ChainOutcome pressZoomButton(WindowHandle window);
+    ChainOutcome pressMaximiseButton(WindowHandle window);
 
 private:
     SerialQueue& queue_;
@@ -99,7 +99,7 @@ public:
     int targetGoneCount() const { return targetGoneCount_; }
 
 private:
-    // A swallowed press on a zoom button, waiting for its release.
+    // A swallowed press on a maximise button, waiting for its release.
     struct PendingFill {
         std::int64_t eventNumber;
         Rect buttonFrame;

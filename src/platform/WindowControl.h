@@ -1,4 +1,4 @@
-// Acting on other programs' windows (safe from any thread): finding the zoom (maximise) button of a
+// Acting on other programs' windows (safe from any thread): finding the maximise button of a
 // window's title bar, raising a window and making it fill its screen's work area.
 #pragma once
 
@@ -19,22 +19,22 @@ enum class WindowActionResult {
     failure,        // the window is there but refused, or the request could not be made
 };
 
-// The zoom button of a window's title bar.
-struct ZoomButton {
+// The maximise button of a window's title bar.
+struct MaximiseButton {
     WindowHandle window = 0;
     // In top-left global points.
     Rect frame;
-    friend bool operator==(const ZoomButton&, const ZoomButton&) = default;
+    friend bool operator==(const MaximiseButton&, const MaximiseButton&) = default;
 };
 
 class WindowControl {
 public:
     virtual ~WindowControl() = default;
 
-    // The zoom button under `point` (top-left global points) when it belongs to the window that the window
-    // list numbers `windowNumber`; nothing when the point is elsewhere or the title bar cannot be read.
-    // Fast enough to run while a click waits for its decision.
-    virtual std::optional<ZoomButton> zoomButtonAt(Point point, std::int64_t windowNumber) = 0;
+    // The maximise button under `point` (top-left global points) when it belongs to the window that the
+    // window list numbers `windowNumber`; nothing when the point is elsewhere or the title bar cannot be
+    // read. Fast enough to run while a click waits for its decision.
+    virtual std::optional<MaximiseButton> maximiseButtonAt(Point point, std::int64_t windowNumber) = 0;
     // Whether the window is in full screen; nothing when that cannot be read.
     virtual std::optional<bool> isFullScreen(WindowHandle window) = 0;
     // The process that owns the window; nothing when unknown.

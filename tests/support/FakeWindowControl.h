@@ -1,4 +1,4 @@
-// Window control for tests: zoom buttons placed by the test, actions recorded in order with results the
+// Window control for tests: maximise buttons placed by the test, actions recorded in order with results the
 // test chooses.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace velaro::test {
 
 class FakeWindowControl final : public WindowControl {
 public:
-    // A window with a zoom button, as the test lays it out.
+    // A window with a maximise button, as the test lays it out.
     struct Window {
         std::int64_t number = 0;  // the window list's number
         WindowHandle handle = 0;
@@ -37,10 +37,11 @@ public:
         windows_.clear();
     }
 
-    std::optional<ZoomButton> zoomButtonAt(Point point, std::int64_t windowNumber) override {
+    std::optional<MaximiseButton> maximiseButtonAt(Point point, std::int64_t windowNumber) override {
         std::lock_guard lock(mutex_);
         for (const auto& w : windows_)
-            if (w.number == windowNumber && w.button.contains(point)) return ZoomButton{w.handle, w.button};
+            if (w.number == windowNumber && w.button.contains(point))
+                return MaximiseButton{w.handle, w.button};
         return std::nullopt;
     }
     std::optional<bool> isFullScreen(WindowHandle window) override {

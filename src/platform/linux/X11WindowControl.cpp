@@ -134,7 +134,7 @@ std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::fra
     return std::make_pair(frame, extents);
 }
 
-std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64_t windowNumber) {
+std::optional<MaximiseButton> X11WindowControl::maximiseButtonAt(Point point, std::int64_t windowNumber) {
     // The pointer waits for this answer: requests that do not depend on each other go out together.
     std::lock_guard lock(mutex_);
     auto* c = session_.desktop().get();
@@ -210,7 +210,7 @@ std::optional<ZoomButton> X11WindowControl::zoomButtonAt(Point point, std::int64
         for (const auto& [name, letter] : kActionLetters)
             if (action == session_.desktop().atom(name)) present.insert(letter);
     if (titleButtonLetter(*layout, siblings, *button, present) != 'M') return std::nullopt;
-    return ZoomButton{client, space.topLeftFromRoot(*button)};
+    return MaximiseButton{client, space.topLeftFromRoot(*button)};
 }
 
 std::optional<std::string> X11WindowControl::layoutOf(const std::vector<std::uint32_t>& checkWindow,

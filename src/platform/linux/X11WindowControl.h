@@ -37,7 +37,7 @@ public:
     explicit X11WindowControl(X11Session& session);
     ~X11WindowControl() override;
 
-    std::optional<ZoomButton> zoomButtonAt(Point point, std::int64_t windowNumber) override;
+    std::optional<MaximiseButton> maximiseButtonAt(Point point, std::int64_t windowNumber) override;
     std::optional<bool> isFullScreen(WindowHandle window) override;
     std::optional<std::int32_t> processOf(WindowHandle window) override;
     WindowActionResult raise(WindowHandle window) override;
