@@ -16,6 +16,7 @@
 #include "platform/CaptureService.h"
 #include "platform/Screens.h"
 #include "sampling/FrameOutput.h"
+#include "sampling/StreamReconciler.h"
 
 namespace velaro {
 
@@ -81,6 +82,11 @@ public:
     int lineConfigGeneration = 0;
     double lastStartAttempt = -std::numeric_limits<double>::infinity();
     std::optional<CaptureGeometry> geometry;
+    // What the reconciler weighs of this context's stream.
+    StreamFacts facts() const {
+        return {stream != nullptr, isConfiguringStream, geometry.has_value(), lastStartAttempt};
+    }
+
     // Log-once flags; nothing depends on them.
     bool geometryMissingLogged = false;
     bool channelMissingLogged = false;

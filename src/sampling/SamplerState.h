@@ -14,18 +14,24 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/Color.h"
 #include "sampling/CaptureStreams.h"
+#include "sampling/LiveLine.h"
 #include "sampling/SamplerParts.h"
-#include "sampling/ScreenSampler.h"
+#include "sampling/StreamReconciler.h"
 
 namespace velaro {
 
-struct ScreenSampler::State {
-    State(MainLoop& loop, ScreenSampler& sampler);
+class ScreenChannel;
+class ScreenSampler;
 
-    // The stream reconcile: one context per screen, the switches that shape the streams, and the counters
-    // the logs and tests read.
+struct SamplerState {
+    SamplerState(MainLoop& loop, ScreenSampler& sampler);
+
+    // The stream reconcile: its decisions, one context per screen (the screens the decisions name), the
+    // switches that shape the streams, and the counters the logs and tests read.
     struct Streams {
+        StreamReconciler reconciler;
         std::shared_ptr<StreamContext> primaryContext;
         std::map<ScreenID, std::shared_ptr<StreamContext>> contexts;
         std::map<ScreenID, std::shared_ptr<ScreenChannel>> channelsByScreen;

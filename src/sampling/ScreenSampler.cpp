@@ -1,5 +1,6 @@
-// The screen sampler: start-up, the switches other subsystems set, the per-frame publishers, the clearing
-// operations, the freezes and the refresh that turns the window list into the capture state.
+// The screen sampler: start-up, the switches other subsystems set, the streams it starts and stops as the
+// reconciler decides, the per-frame publishers, the clearing operations, the freezes and the refresh that
+// turns the window list into the capture state.
 #include "sampling/ScreenSampler.h"
 
 #include <algorithm>
@@ -20,7 +21,6 @@ namespace {
 
 constexpr double kPollSeconds = 0.5;
 constexpr double kFilledConfirmSeconds = 0.1;
-constexpr double kIdleTeardownSeconds = 60;
 constexpr int kMaxReconcilePasses = 4;
 // Ink thresholds, kept at the single precision they were tuned in.
 const double kInkDarkAbove = static_cast<double>(0.6f);
@@ -88,7 +88,7 @@ void ScreenSampler::after(double seconds, std::function<void()> block) {
     });
 }
 
-ScreenSampler::State::State(MainLoop& loop, ScreenSampler& sampler)
+SamplerState::SamplerState(MainLoop& loop, ScreenSampler& sampler)
     : slideGate(
           loop, [&sampler] { sampler.announceSlideGate(); },
           [&sampler] { sampler.forcePublishNextFrame(true); }),
@@ -474,11 +474,38 @@ void ScreenSampler::enable() {
     reconcile();
 }
 
+// ---- capture streams: the reconciler decides, the sampler carries it out ----
+
+CaptureWish ScreenSampler::captureWish() const {
+    CaptureWish wish;
+    wish.masterEnabled = state_->streams.masterEnabled;
+    wish.screensAsleep = screensAsleep();
+    wish.captureDemand = state_->streams.captureDemand;
+    wish.enabled = state_->streams.enabled;
+    wish.filledWindowActive = isFilledWindowActive();
+    wish.fillPending = state_->filled.pending.value_or(false);
+    wish.lastFilledActivity = state_->filled.lastActivity;
+    wish.now = loop().uptime();
+    return wish;
+}
+
+bool ScreenSampler::shouldCapture() const {
+    return StreamReconciler::shouldCapture(captureWish());
+}
+
+bool ScreenSampler::wantsCapture(const ScreenID& screen) const {
+    return state_->streams.reconciler.wantsCapture(screen, captureWish(), captureStopScreens());
+}
+
+bool ScreenSampler::isCurrent(const ScreenID& screen, const std::shared_ptr<StreamContext>& context) const {
+    if (!context || context->retired) return false;
+    auto it = state_->streams.contexts.find(screen);
+    return it != state_->streams.contexts.end() && it->second == context;
+}
+
 void ScreenSampler::reconcile() {
-    const bool graceOnly =
-        shouldCapture() && !isFilledWindowActive() && !state_->filled.pending.value_or(false);
-    if (graceOnly)
-        scheduleIdleTeardown();
+    if (const auto delay = StreamReconciler::idleTeardownDelay(captureWish()))
+        scheduleIdleTeardown(*delay);
     else
         state_->streams.idleTeardownTimer.cancel();
 
@@ -499,10 +526,315 @@ void ScreenSampler::reconcile() {
     if (state_->cycle.parked && !canParkPoll()) resumePoll(loop().uptime());
 }
 
-void ScreenSampler::scheduleIdleTeardown() {
+void ScreenSampler::reconcilePass() {
+    auto& streams = state_->streams;
+    ++streams.reconcilePassesTotal;
+    // The main display is the primary monitor, the first of the live list.
+    std::optional<ScreenID> main;
+    if (const auto& all = services_.topology.screens(); !all.empty()) main = all.front().id;
+    const auto arrangement = streams.reconciler.arrange(services_.topology.screenDescriptions(), main);
+
+    for (const auto& id : arrangement.closed) {
+        const auto it = streams.contexts.find(id);
+        if (it == streams.contexts.end()) continue;
+        auto context = it->second;
+        stopStream(*context);
+        context->retired = true;
+        if (context->feedsSingular) {
+            clearChannel(id);
+            context->feedsSingular = false;
+        }
+        streams.contexts.erase(id);
+        ++streams.contextsClosedTotal;
+    }
+    for (const auto& s : arrangement.opened) {
+        streams.contexts[s.id] = makeContext(s);
+        ++streams.contextsOpenedTotal;
+    }
+    for (auto& [id, context] : streams.contexts) {
+        const bool feeds = arrangement.feeder == id;
+        if (feeds && arrangement.feederChanged)
+            context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
+        context->feedsSingular = feeds;
+    }
+    if (!arrangement.opened.empty()) pointerBand_.cachePointerPosition();
+
+    if (!shouldCapture()) {
+        stopAllStreams();
+        return;
+    }
+    for (auto& [id, context] : streams.contexts) {
+        if (wantsCapture(id)) {
+            auto screen = screenNamed(id);
+            if (!screen) continue;
+            later([this, screen = *screen, weak = std::weak_ptr<StreamContext>(context)] {
+                if (auto c = weak.lock()) startStream(screen, c);
+            });
+        } else {
+            stopStream(*context);
+        }
+    }
+}
+
+std::optional<ScreenInfo> ScreenSampler::screenNamed(const ScreenID& id) const {
+    for (const auto& s : services_.topology.screens())
+        if (s.id == id) return s;
+    return std::nullopt;
+}
+
+std::shared_ptr<StreamContext> ScreenSampler::makeContext(const ScreenInfo& screen) {
+    const bool primaryInUse =
+        std::any_of(state_->streams.contexts.begin(), state_->streams.contexts.end(),
+                    [this](const auto& e) { return e.second == state_->streams.primaryContext; });
+    std::shared_ptr<StreamContext> context;
+    if (!primaryInUse) {
+        context = state_->streams.primaryContext;
+        context->retired = false;
+        context->geometryMissingLogged = context->channelMissingLogged = context->displayMissLogged = false;
+        context->capturedScreen.reset();
+    } else {
+        const std::string label =
+            "com.quornet.Velaro.frames." +
+            displayID(screen).value_or("ctx" + std::to_string(state_->streams.contextsOpenedTotal));
+        context = std::make_shared<StreamContext>(makeFrameOutput(label));
+        wireCallbacks(context);
+    }
+    applyCaptureGeometry(*context, screen.id);
+    return context;
+}
+
+void ScreenSampler::applyCaptureGeometry(StreamContext& context, const ScreenID& screen) {
+    auto it = state_->streams.captureGeometryByScreen.find(screen);
+    context.geometry = it == state_->streams.captureGeometryByScreen.end()
+                           ? std::nullopt
+                           : std::optional<CaptureGeometry>(it->second);
+    FrameOutput::Settings settings;
+    settings.blurRadius = state_->frames.blurRadius;
+    settings.smoothingEnabled = state_->frames.smoothingEnabled;
+    settings.hoverGuardEnabled = state_->frames.hoverGuardEnabled;
+    settings.overviewActive = state_->frames.overviewActive;
+    settings.externallyFrozen = isSamplingFrozen();
+    context.frameOutput->async([settings](FrameOutput& fo) { fo.applySettings(settings); });
+}
+
+void ScreenSampler::startStream(const ScreenInfo& screen, const std::shared_ptr<StreamContext>& context) {
+    if (!isCurrent(screen.id, context)) return;
+    switch (state_->streams.reconciler.startFor(screen.id, context->facts(), captureWish(),
+                                                captureStopScreens())) {
+        case StreamReconciler::Start::no:
+            return;
+        case StreamReconciler::Start::waitForGeometry:
+            if (!context->geometryMissingLogged)
+                logLine("SAMPLER", "no capture geometry for screen " + screen.id + "; not capturing it yet");
+            context->geometryMissingLogged = true;
+            return;
+        case StreamReconciler::Start::go:
+            break;
+    }
+    context->geometryMissingLogged = false;
+    context->isConfiguringStream = true;
+    context->lastStartAttempt = loop().uptime();
+    const std::int64_t g = context->configGeneration;
+    services_.capture.getShareableContent(
+        false, false,
+        [this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context), id = screen.id, g](
+            std::optional<ShareableContent> content, std::optional<CaptureError> error) {
+            if (!life.aliveHere()) return;
+            auto c = weak.lock();
+            if (!c) return;
+            if (error || !content) {
+                c->stream.reset();
+                c->isConfiguringStream = false;
+                return;
+            }
+            continueStart(id, c, g, *content);
+        });
+}
+
+void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
+                                  std::int64_t g, const ShareableContent& content) {
+    if (!isCurrent(screen, context) || !wantsCapture(screen)) {
+        context->isConfiguringStream = false;
+        return;
+    }
+    const CaptureDisplay* display = nullptr;
+    std::optional<ScreenInfo> captured;
+    for (const auto& d : content.displays) {
+        auto s = screenForDisplayNumber(services_.screens, d.displayID);
+        if (s && s->id == screen) {
+            display = &d;
+            captured = s;
+            break;
+        }
+    }
+    if (!display) {
+        if (!context->displayMissLogged) logLine("SAMPLER", "no display to capture for screen " + screen);
+        context->displayMissLogged = true;
+        context->isConfiguringStream = false;
+        return;
+    }
+    context->displayMissLogged = false;
+    const ContentFilter filter = makeContentFilter(content, *display);
+    context->capturedScreen = captured;
+    if (!context->geometry) {
+        context->isConfiguringStream = false;
+        return;
+    }
+
+    StreamPlanInput in;
+    in.displayWidth = display->width();
+    in.displayHeight = display->height();
+    in.displayOrigin = display->frame.origin;
+    in.geometry = *context->geometry;
+    in.liveCaptureEnabled = state_->streams.liveCaptureEnabled;
+    in.liveCaptureFPS = state_->streams.liveCaptureFPS;
+    in.blurCaptureEnabled = state_->streams.blurCaptureEnabled;
+    in.lightReflectionsEnabled = state_->streams.lightReflectionsEnabled;
+    in.backingScale = captured->backingScale;
+    in.cornerRadius = displayCornerRadius(*captured);
+    StreamPlan plan = planStream(in);
+    plan.lineConfig.generation = ++context->lineConfigGeneration;
+
+    // Both before the stream exists, so its first frame already has them.
+    auto zones = menuBarGuardZones(services_.screens.screens(), services_.screens.statusBarThickness());
+    context->frameOutput->async(
+        [zones = std::move(zones)](FrameOutput& fo) mutable { fo.setGuardZones(std::move(zones)); });
+    context->frameOutput->async([config = plan.lineConfig](FrameOutput& fo) { fo.setLineConfig(config); });
+
+    auto stream = services_.capture.makeStream(
+        filter, plan.configuration(),
+        [this, life = lifetime_.token()](CaptureStream& stopped, const CaptureError&) {
+            const CaptureStream* which = &stopped;
+            if (!life.alive()) return;
+            later([this, which] { handleStreamStopped(which); });
+        });
+    if (!stream) {
+        context->isConfiguringStream = false;
+        return;
+    }
+    // The queue handed to the stream keeps the frame analysis alive for as long as the stream may use it.
+    FrameOutput* output = context->frameOutput.get();
+    std::shared_ptr<SerialQueue> queue(context->frameOutput, &context->frameOutput->queue());
+    auto handler = [output, results = context->frameResults](const CaptureFrame& frame) {
+        if (!results) return output->receive(frame);
+        results->runFrame([&] { output->receive(frame); });
+    };
+    if (stream->addStreamOutput(std::move(handler), std::move(queue))) {
+        context->stream.reset();
+        context->isConfiguringStream = false;
+        return;
+    }
+    stream->startCapture([this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context),
+                          screen, g, stream](std::optional<CaptureError> error) {
+        if (!life.aliveHere()) {
+            // Nobody will ever stop it otherwise.
+            if (!error) stream->stopCapture({});
+            return;
+        }
+        auto c = weak.lock();
+        if (!c) {
+            if (!error) stream->stopCapture({});
+            return;
+        }
+        finishStart(screen, c, g, stream, error);
+    });
+}
+
+void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
+                                std::int64_t g, std::shared_ptr<CaptureStream> stream,
+                                std::optional<CaptureError> error) {
+    if (error) {
+        context->stream.reset();
+        context->isConfiguringStream = false;
+        return;
+    }
+    const bool current = isCurrent(screen, context) && context->configGeneration == g;
+    if (state_->streams.reconciler.keepsStart(screen, current, captureWish(), captureStopScreens())) {
+        context->stream = std::move(stream);
+        context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
+        ++state_->streams.streamStartsTotal;
+        updateUndemandedLog();
+        context->isConfiguringStream = false;
+        return;
+    }
+    // Stale: the screen went, the context was replaced, capture is no longer wanted or the settings
+    // changed. The new stream is never kept. Whether to start another is decided once the stop is done, on
+    // the state of that moment, since a reconcile meanwhile could not start one while this start held the
+    // context.
+    stream->stopCapture([this, life = lifetime_.token(), weak = std::weak_ptr<StreamContext>(context),
+                         screen](std::optional<CaptureError>) {
+        if (!life.aliveHere()) return;
+        auto c = weak.lock();
+        if (!c) return;
+        c->isConfiguringStream = false;
+        if (wantsCapture(screen) && isCurrent(screen, c)) reconcile();
+    });
+}
+
+ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
+                                               const CaptureDisplay& display) {
+    auto choice = velaro::makeContentFilter(content, display, services_.ownAppId,
+                                            services_.workspace.ownProcessIdentifier(), storedSampleStop());
+    state_->streams.appliedSampleStop = std::move(choice.appliedSampleStop);
+    return std::move(choice.filter);
+}
+
+void ScreenSampler::stopStream(StreamContext& context) {
+    if (!context.stream) return;
+    auto stream = std::move(context.stream);
+    context.stream.reset();
+    if (context.feedsSingular) later([this] { beamColor = Color::clear(); });
+    context.frameOutput->async([](FrameOutput& fo) {
+        fo.holdBlurCommit();
+        fo.resetPublishState();
+    });
+    updateUndemandedLog();
+    later([stream = std::move(stream)] { stream->stopCapture({}); });
+}
+
+bool ScreenSampler::isAnyStreamConfiguring() const {
+    for (const auto& c : allContexts())
+        if (c->isConfiguringStream) return true;
+    return false;
+}
+
+bool ScreenSampler::needsStreamRestart() const {
+    const CaptureWish wish = captureWish();
+    for (const auto& [id, c] : state_->streams.contexts)
+        if (state_->streams.reconciler.retryDue(id, c->facts(), wish, captureStopScreens())) return true;
+    return false;
+}
+
+void ScreenSampler::handleStreamStopped(const CaptureStream* stream) {
+    for (const auto& c : allContexts()) {
+        if (c->stream && c->stream.get() == stream) {
+            c->stream.reset();
+            break;
+        }
+    }
+    updateUndemandedLog();
+    reconcile();
+}
+
+void ScreenSampler::stopAllStreams() {
+    for (const auto& c : allContexts()) stopStream(*c);
+}
+
+void ScreenSampler::scheduleIdleTeardown(double delay) {
     if (state_->streams.idleTeardownTimer.isActive()) return;
-    state_->streams.idleTeardownTimer =
-        loop().postAfter(kIdleTeardownSeconds, [this] { idleTeardownFired(); });
+    state_->streams.idleTeardownTimer = loop().postAfter(delay, [this] { idleTeardownFired(); });
+}
+
+void ScreenSampler::idleTeardownFired() {
+    state_->streams.idleTeardownTimer = Cancellable();
+    reconcile();
+}
+
+void ScreenSampler::updateUndemandedLog() {
+    const bool undemanded = hasActiveStream() && !state_->streams.captureDemand;
+    if (undemanded && !state_->streams.undemandedOpenLogged)
+        logLine("SAMPLER", "a stream runs while no feature asks for capture");
+    state_->streams.undemandedOpenLogged = undemanded;
 }
 
 // ---- clearing ----
@@ -561,10 +893,6 @@ void ScreenSampler::pruneScreens(const std::set<ScreenID>& keeping) {
     auto stopped = captureStopScreens();
     std::erase_if(stopped, [&](const ScreenID& id) { return !keeping.contains(id); });
     if (stopped.size() != captureStopScreens().size()) captureStopScreens = std::move(stopped);
-}
-
-void ScreenSampler::stopAllStreams() {
-    for (const auto& c : allContexts()) stopStream(*c);
 }
 
 void ScreenSampler::startPollTimer() {

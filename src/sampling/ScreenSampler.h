@@ -26,6 +26,7 @@
 #include "sampling/FrameOutput.h"
 #include "sampling/LiveLine.h"
 #include "sampling/PointerBand.h"
+#include "sampling/StreamReconciler.h"
 
 namespace velaro {
 
@@ -34,31 +35,32 @@ class PointerSource;
 class ScreenTopology;
 class WindowListScans;
 class Workspace;
+struct SamplerState;
 
 namespace test {
 class ScreenSamplerProbe;
 }
 
-// Screens are keyed by their stable identifier (`ScreenInfo::id`).
-using ScreenID = std::string;
+// One screen's published copies (`ScreenSampler::ScreenChannel`); every value starts absent and is absent
+// until that screen produced it.
+class ScreenChannel {
+public:
+    Published<std::optional<Color>> dominantColor;
+    Published<std::optional<std::vector<Color>>> zoneColors;
+    Published<std::optional<LiveLine>> liveLine;
+    Published<std::optional<BackdropImage>> blurredBackdropImage;
+    Published<std::optional<Color>> liveLeftCornerColor;
+    Published<std::optional<Color>> liveRightCornerColor;
+    Published<std::optional<BackdropImage>> blurredTopLeftCorner;
+    Published<std::optional<BackdropImage>> blurredTopRightCorner;
+};
 
 class ScreenSampler {
 public:
     using TopBlurGeometry = velaro::TopBlurGeometry;
     using CaptureGeometry = velaro::CaptureGeometry;
 
-    // One screen's published copies; every value starts absent and is absent until that screen produced it.
-    class ScreenChannel {
-    public:
-        Published<std::optional<Color>> dominantColor;
-        Published<std::optional<std::vector<Color>>> zoneColors;
-        Published<std::optional<LiveLine>> liveLine;
-        Published<std::optional<BackdropImage>> blurredBackdropImage;
-        Published<std::optional<Color>> liveLeftCornerColor;
-        Published<std::optional<Color>> liveRightCornerColor;
-        Published<std::optional<BackdropImage>> blurredTopLeftCorner;
-        Published<std::optional<BackdropImage>> blurredTopRightCorner;
-    };
+    using ScreenChannel = velaro::ScreenChannel;
 
     struct Services {
         MainLoop& loop;
@@ -173,9 +175,12 @@ public:
 
 private:
     friend class test::ScreenSamplerProbe;
-    struct State;
+    friend struct SamplerState;
+    using State = SamplerState;
 
     // ---- capture streams ----
+    // What the reconciler weighs now.
+    CaptureWish captureWish() const;
     bool shouldCapture() const;
     bool wantsCapture(const ScreenID& screen) const;
     void reconcile();
@@ -189,7 +194,7 @@ private:
     bool isAnyStreamConfiguring() const;
     bool needsStreamRestart() const;
     void handleStreamStopped(const CaptureStream* stream);
-    void scheduleIdleTeardown();
+    void scheduleIdleTeardown(double delay);
     void idleTeardownFired();
     void continueStart(const ScreenID& screen, const std::shared_ptr<StreamContext>& context,
                        std::int64_t generation, const ShareableContent& content);
