@@ -77,6 +77,7 @@ struct ContentFilter {
     // Whether a window of process `pid` (0 = unknown) with client number `windowID` is left out by this
     // display filter; `isPanel` marks the top panels' dock windows.
     bool excludes(std::int64_t pid, std::uint32_t windowID, bool isPanel) const;
+    friend bool operator==(const ContentFilter&, const ContentFilter&) = default;
 };
 
 struct StreamConfiguration {

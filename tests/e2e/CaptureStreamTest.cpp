@@ -146,6 +146,14 @@ protected:
         return error;
     }
 
+    // Waits until the screen shows `colour` at `at`; whether it came.
+    static bool showsOnScreen(QPoint at, QColor colour) {
+        return closeTo(screenshotWhen([&](const QImage& shot) {
+                           return closeTo(shot.pixelColor(at), colour);
+                       }).pixelColor(at),
+                       colour);
+    }
+
     TestSession session;
     QtMainLoop loop;
     std::shared_ptr<SerialQueue> frameQueue{loop.makeSerialQueue("com.quornet.Velaro.frames")};
@@ -157,7 +165,15 @@ struct ReadingPath {
     bool allowShm;
     bool allowCompositorPictures;
 };
-class CaptureStripTest : public CaptureDesktopTest, public ::testing::WithParamInterface<ReadingPath> {};
+class CaptureStripTest : public CaptureDesktopTest, public ::testing::WithParamInterface<ReadingPath> {
+protected:
+    x11capture::CaptureOptions pathOptions() const {
+        x11capture::CaptureOptions options;
+        options.allowShm = GetParam().allowShm;
+        options.allowCompositorPictures = GetParam().allowCompositorPictures;
+        return options;
+    }
+};
 INSTANTIATE_TEST_SUITE_P(Paths, CaptureStripTest,
                          ::testing::Values(ReadingPath{"SharedMemoryAndCompositor", true, true},
                                            ReadingPath{"PlainGetImage", false, true},
@@ -165,29 +181,17 @@ INSTANTIATE_TEST_SUITE_P(Paths, CaptureStripTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
-    x11capture::CaptureOptions options;
-    options.allowShm = GetParam().allowShm;
-    options.allowCompositorPictures = GetParam().allowCompositorPictures;
     ForeignWindow solid(kSolid, {200, 200, 800, 300}, false, "capture-solid");
     // The other program maps its window in its own time: ours goes above it only once it shows.
-    ASSERT_TRUE(closeTo(screenshotWhen([](const QImage& shot) {
-                            return closeTo(shot.pixelColor(700, 350), kSolid);
-                        }).pixelColor(700, 350),
-                        kSolid));
+    ASSERT_TRUE(showsOnScreen({700, 350}, kSolid));
     // A narrow window of a third colour over the solid one, entirely under the part ours will cover.
     ForeignWindow middle(kMiddle, {300, 250, 100, 100}, false, "capture-middle");
-    ASSERT_TRUE(closeTo(screenshotWhen([](const QImage& shot) {
-                            return closeTo(shot.pixelColor(350, 320), kMiddle);
-                        }).pixelColor(350, 320),
-                        kMiddle));
+    ASSERT_TRUE(showsOnScreen({350, 320}, kMiddle));
     OwnWindow overlay(kOverlay, {200, 300, 300, 40});
     overlay.show();
-    ASSERT_TRUE(closeTo(screenshotWhen([](const QImage& shot) {
-                            return closeTo(shot.pixelColor(300, 310), kOverlay);
-                        }).pixelColor(300, 310),
-                        kOverlay));
+    ASSERT_TRUE(showsOnScreen({300, 310}, kOverlay));
 
-    X11CaptureService service(loop, *session, options);
+    X11CaptureService service(loop, *session, pathOptions());
     const auto desktop = content(service);
     ASSERT_TRUE(desktop && !desktop->displays.empty());
     const CaptureDisplay display = desktop->displays.front();
@@ -265,6 +269,62 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
     waitUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_EQ(log.count(), atStop) << "frames arrived after the stop completed";
     EXPECT_FALSE(stoppedByItself);
+}
+
+TEST_P(CaptureStripTest, StillStripGoesOutAgainUntilSomethingBeneathIsDrawn) {
+    ForeignWindow solid(kSolid, {200, 200, 800, 300}, false, "capture-still");
+    ASSERT_TRUE(showsOnScreen({700, 350}, kSolid));
+    OwnWindow overlay(kOverlay, {200, 300, 300, 40});
+    overlay.show();
+    ASSERT_TRUE(showsOnScreen({300, 310}, kOverlay));
+    X11CaptureService service(loop, *session, pathOptions());
+    const auto desktop = content(service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    std::optional<CaptureApplication> ours;
+    std::optional<std::uint32_t> stillWindow;
+    for (const auto& app : desktop->applications)
+        if (app.processID == getpid()) ours = app;
+    for (const auto& w : desktop->windows)
+        if (w.title == "capture-still") stillWindow = w.windowID;
+    ASSERT_TRUE(ours && stillWindow);
+
+    // Our window lies over the strip's left part: there the pixels come from beneath it, elsewhere from the
+    // screen itself.
+    FrameLog log;
+    auto stream =
+        service.makeStream(ContentFilter::displayExcludingApplications(desktop->displays.front(), {*ours}),
+                           {{220, 310, 760, 6}, 760, 6, 1.0 / 60, 4}, {});
+    ASSERT_FALSE(stream->addStreamOutput([&](const CaptureFrame& f) { log.add(f); }, frameQueue));
+    ASSERT_FALSE(await([&](auto done) { stream->startCapture(done); }));
+    ASSERT_TRUE(waitUntil([&] { return service.framesReused() >= 10; }))
+        << "a strip nothing drew on was grabbed again and again";
+    {
+        // Handed out again as the grab gave it: the same pixels, at the stream's rate, each with its own
+        // time.
+        std::lock_guard lock(log.mutex);
+        const auto& frames = log.frames;
+        ASSERT_GE(frames.size(), 3u);
+        const CaptureFrame& a = frames[frames.size() - 2];
+        const CaptureFrame& b = frames.back();
+        EXPECT_EQ(*a.pixels, *b.pixels);
+        EXPECT_GT(b.timestamp, a.timestamp);
+        EXPECT_EQ(pixelsNear(b, kSolid), b.width * b.height);
+    }
+
+    // The window beneath takes a new colour: the frames show it under our window and beside it alike.
+    auto other = x11::Connection::open();
+    ASSERT_TRUE(other);
+    const QColor kRepainted(0x30, 0x60, 0xe0);
+    const std::uint32_t rgb = kRepainted.rgb() & 0xffffff;
+    xcb_change_window_attributes(other->get(), *stillWindow, XCB_CW_BACK_PIXEL, &rgb);
+    xcb_clear_area(other->get(), 0, *stillWindow, 0, 0, 0, 0);
+    xcb_flush(other->get());
+    EXPECT_TRUE(waitUntil([&] { return pixelsNear(log.last(), kRepainted) == 760 * 6; }))
+        << "a kept frame hid drawing beneath the strip";
+    const std::uint64_t reusedBefore = service.framesReused();
+    EXPECT_TRUE(waitUntil([&] { return service.framesReused() >= reusedBefore + 10; }))
+        << "the strip was not kept again once the drawing had been grabbed";
+    ASSERT_FALSE(await([&](auto done) { stream->stopCapture(done); }));
 }
 
 TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeItAlone) {

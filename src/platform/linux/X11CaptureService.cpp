@@ -79,6 +79,8 @@ struct Run {
     bool begun = false;
     bool delivered = false;  // its gate is among those the worker's stop closes
     std::optional<Monitor> monitor;
+    // The last frame, handed out again while nothing under the strip changed.
+    KeptStrip strip;
     std::uint32_t displayID = 0;
     std::uint64_t monitorsSeen = 0;
     SteadyClock::time_point due{}, monitorsRead{};
@@ -114,6 +116,7 @@ public:
     ~Worker() { stop(); }
 
     MainLoop& loop() { return loop_; }
+    std::uint64_t reused() const { return reused_.load(std::memory_order_relaxed); }
 
     // False once the worker has ended.
     bool post(Job job) {
@@ -267,15 +270,15 @@ private:
         }
         if (run.gate->inFlight.load() < run.config.queueDepth) {
             const PixelRect area = captureArea(run.config, *run.monitor, session.pixelsPerPoint());
-            if (auto image = session.grabFiltered(area, filter)) {
-                CaptureFrame frame =
-                    toFrame(scaled(std::move(*image), run.config.width, run.config.height), loop_.uptime());
+            if (auto frame = run.strip.frame(session, area, filter, run.config.width, run.config.height,
+                                             loop_.uptime())) {
+                if (run.strip.reused()) reused_.fetch_add(1, std::memory_order_relaxed);
                 keepGate(run);
                 ++run.gate->inFlight;
                 // Handed over on this thread when the output is idle (the usual case at any rate the
                 // analysis keeps up with): waking the output's thread for each frame while this one goes
                 // back to sleep costs more than the analysis itself.
-                run.queue->runOrAsync([gate = run.gate, output = run.output, frame = std::move(frame)] {
+                run.queue->runOrAsync([gate = run.gate, output = run.output, frame = std::move(*frame)] {
                     {
                         std::shared_lock delivering(gate->delivering);
                         if (gate->open.load()) output(frame);
@@ -317,6 +320,7 @@ private:
     std::unique_ptr<Session> session_;  // the worker thread's own
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;
+    std::atomic<std::uint64_t> reused_{0};
     std::thread thread_;                // last: it starts once everything above exists
 };
 
@@ -501,6 +505,10 @@ std::optional<CaptureError> X11CaptureService::validate(const StreamConfiguratio
         !std::isfinite(r.height()) || r.width() < 0 || r.height() < 0)
         return bad("the source rectangle is not a rectangle");
     return std::nullopt;
+}
+
+std::uint64_t X11CaptureService::framesReused() const {
+    return worker_->reused();
 }
 
 void X11CaptureService::onWorker(Job job) {

@@ -1,6 +1,7 @@
 // Screen capture on an X11 desktop: one worker thread, on the session's capture connection, grabs every
 // stream's strip at its rate with MIT-SHM (GetImage where the server lacks it), applies the content filter
-// and delivers frames scaled to the configured size; shareable content and screenshots run there too.
+// and delivers frames scaled to the configured size; shareable content and screenshots run there too. While
+// the server's damage notices show nothing under a strip changed, its last frame goes out again instead.
 #pragma once
 
 #include <functional>
@@ -32,6 +33,9 @@ public:
     // screen cannot be read. For the other readers of the capture connection (the wallpaper).
     using Job = std::function<void(x11capture::Session* session, const CaptureError& error)>;
     void onWorker(Job job);
+
+    // The frames handed out again because nothing under their strip had changed since the last grab.
+    std::uint64_t framesReused() const;
 
     // Why a configuration cannot be captured, or nothing when it can.
     static std::optional<CaptureError> validate(const StreamConfiguration& configuration);

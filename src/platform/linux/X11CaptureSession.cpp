@@ -5,6 +5,7 @@
 #include <sys/shm.h>
 #include <unistd.h>
 #include <xcb/composite.h>
+#include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/res.h>
 #include <xcb/shm.h>
@@ -95,23 +96,42 @@ bool Session::setUp(CaptureError* error) {
     atoms_->esetrootPmapId = connection_.atom("ESETROOT_PMAP_ID");
     atoms_->compositorSelection = x11::compositorSelection(connection_);
 
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_shm_id); options_.allowShm && ext && ext->present) {
-        auto v = own(xcb_shm_query_version_reply(c_, xcb_shm_query_version(c_), nullptr));
-        shmUsable_ = v != nullptr;
-    }
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_composite_id);
-        options_.allowCompositorPictures && ext && ext->present) {
-        auto v = own(xcb_composite_query_version_reply(c_, xcb_composite_query_version(c_, 0, 4), nullptr));
+    // Every extension is looked up, and every version asked, in one round trip each rather than one apiece.
+    for (xcb_extension_t* id : {&xcb_shm_id, &xcb_composite_id, &xcb_randr_id, &xcb_res_id, &xcb_damage_id})
+        xcb_prefetch_extension_data(c_, id);
+    const auto present = [this](xcb_extension_t* id) {
+        const auto* ext = xcb_get_extension_data(c_, id);
+        return ext && ext->present ? ext : nullptr;
+    };
+    const auto* shm = options_.allowShm ? present(&xcb_shm_id) : nullptr;
+    const auto* composite = options_.allowCompositorPictures ? present(&xcb_composite_id) : nullptr;
+    const auto* randr = present(&xcb_randr_id);
+    const auto* res = present(&xcb_res_id);
+    const auto* damage = present(&xcb_damage_id);
+    const auto shmAsk = shm ? xcb_shm_query_version(c_) : xcb_shm_query_version_cookie_t{0};
+    const auto compositeAsk =
+        composite ? xcb_composite_query_version(c_, 0, 4) : xcb_composite_query_version_cookie_t{0};
+    const auto randrAsk = randr ? xcb_randr_query_version(c_, 1, 5) : xcb_randr_query_version_cookie_t{0};
+    const auto resAsk = res ? xcb_res_query_version(c_, 1, 2) : xcb_res_query_version_cookie_t{0};
+    const auto damageAsk = damage ? xcb_damage_query_version(c_, 1, 1) : xcb_damage_query_version_cookie_t{0};
+    if (shm) shmUsable_ = own(xcb_shm_query_version_reply(c_, shmAsk, nullptr)) != nullptr;
+    if (composite) {
+        auto v = own(xcb_composite_query_version_reply(c_, compositeAsk, nullptr));
         hasComposite_ = v && (v->major_version > 0 || v->minor_version >= 2);
     }
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_randr_id); ext && ext->present) {
-        auto v = own(xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
+    if (randr) {
+        auto v = own(xcb_randr_query_version_reply(c_, randrAsk, nullptr));
         hasRandr_ = v && (v->major_version > 1 || v->minor_version >= 5);
-        randrEventBase_ = ext->first_event;
+        randrEventBase_ = randr->first_event;
     }
-    if (const auto* ext = xcb_get_extension_data(c_, &xcb_res_id); ext && ext->present) {
-        auto v = own(xcb_res_query_version_reply(c_, xcb_res_query_version(c_, 1, 2), nullptr));
+    if (res) {
+        auto v = own(xcb_res_query_version_reply(c_, resAsk, nullptr));
         hasRes_ = v && (v->server_major > 1 || v->server_minor >= 2);
+    }
+    if (damage) {
+        auto v = own(xcb_damage_query_version_reply(c_, damageAsk, nullptr));
+        hasDamage_ = v && (v->major_version > 1 || (v->major_version == 1 && v->minor_version >= 1));
+        damageEventBase_ = damage->first_event;
     }
     return true;
 }
@@ -130,7 +150,10 @@ void Session::setFollowing(bool following) {
                                    ? XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                          XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE
                                    : 0);
+    // No notice comes for what is not followed: no grab can be vouched for by the watches kept until now.
+    if (!following) endWatches();
     xcb_flush(c_);
+    ledger_.layoutChanged();
     // What was cached without notices, or is about to lose them, is read afresh.
     forgetPictures();
     treeDirty_ = true;
@@ -140,6 +163,7 @@ void Session::setFollowing(bool following) {
 }
 
 bool Session::pollEvents() {
+    ledger_.beginTurn();
     if (!following_) {
         // Nothing told us of changes: whatever is cached may be stale.
         forgetPictures();
@@ -161,30 +185,45 @@ bool Session::pollEvents() {
                                               it->second.height != e->height + 2 * e->border_width))
                     forgetPicture(e->window);
                 treeDirty_ = true;
+                ledger_.layoutChanged();
                 break;
             }
-            case XCB_DESTROY_NOTIFY:
-                forgetPicture(reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window);
+            case XCB_DESTROY_NOTIFY: {
+                const xcb_window_t window = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window;
+                forgetPicture(window);
+                // The server ended its damage watch with it.
+                if (auto it = watches_.find(window); it != watches_.end()) {
+                    watchedByDamage_.erase(it->second.damage);
+                    watches_.erase(it);
+                    ledger_.watchEnded(window);
+                }
                 treeDirty_ = true;
+                ledger_.layoutChanged();
                 break;
+            }
             case XCB_MAP_NOTIFY:
                 forgetPicture(reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window);
                 treeDirty_ = true;
+                ledger_.layoutChanged();
                 break;
             case XCB_UNMAP_NOTIFY:
                 forgetPicture(reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window);
                 treeDirty_ = true;
+                ledger_.layoutChanged();
                 break;
             case XCB_CREATE_NOTIFY:
             case XCB_REPARENT_NOTIFY:
             case XCB_CIRCULATE_NOTIFY:
             case XCB_GRAVITY_NOTIFY:
                 treeDirty_ = true;
+                ledger_.layoutChanged();
                 break;
             case XCB_PROPERTY_NOTIFY: {
                 const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
-                if (p->atom == atoms_->rootPmapId || p->atom == atoms_->esetrootPmapId)
+                if (p->atom == atoms_->rootPmapId || p->atom == atoms_->esetrootPmapId) {
                     rootPictureKnown_ = false;
+                    ledger_.layoutChanged();
+                }
                 break;
             }
             default:
@@ -192,12 +231,93 @@ bool Session::pollEvents() {
                                   type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
                     ++monitorsGeneration_;
                     treeDirty_ = true;
+                    ledger_.layoutChanged();
+                } else if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
+                    takeDamage(*ev);
                 }
                 break;
         }
         std::free(ev);
     }
+    pruneWatches();
     return xcb_connection_has_error(c_) == 0;
+}
+
+namespace {
+// Turns a watch of a drawable no grab reads any more is kept: a few seconds of frames, so a stream's
+// drawables stay watched from one frame to its next at any rate it runs.
+constexpr std::uint64_t kUnreadWatchTurns = 600;
+}  // namespace
+
+void Session::takeDamage(const xcb_generic_event_t& event) {
+    const auto& e = reinterpret_cast<const xcb_damage_notify_event_t&>(event);
+    const auto it = watchedByDamage_.find(e.damage);
+    if (it == watchedByDamage_.end()) return;
+    if (it->second == root_) {
+        ledger_.rootDamaged({e.area.x, e.area.y, e.area.width, e.area.height});
+        return;
+    }
+    ledger_.drawableChanged(it->second);
+    // Told once until the damage is taken away: the next drawing tells again. Grabs sent after this see
+    // everything drawn before it.
+    xcb_damage_subtract(c_, e.damage, XCB_NONE, XCB_NONE);
+}
+
+void Session::watch(xcb_drawable_t drawable) {
+    auto [it, added] = watches_.try_emplace(drawable);
+    it->second.usedTurn = ledger_.turn();
+    if (!added) return;
+    it->second.damage = xcb_generate_id(c_);
+    // The root's rectangles tell which of its pixels changed; another drawable only whether it did.
+    xcb_damage_create(
+        c_, it->second.damage, drawable,
+        drawable == root_ ? XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES : XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    watchedByDamage_[it->second.damage] = drawable;
+    if (drawable == root_)
+        ledger_.rootWatchStarted();
+    else
+        ledger_.watchStarted(drawable);
+}
+
+void Session::watchRoot() {
+    watch(root_);
+}
+
+void Session::unwatch(xcb_drawable_t drawable) {
+    const auto it = watches_.find(drawable);
+    if (it == watches_.end()) return;
+    // A drawable gone meanwhile took its watch with it: the error that comes back is ignored.
+    if (!xcb_connection_has_error(c_)) xcb_damage_destroy(c_, it->second.damage);
+    watchedByDamage_.erase(it->second.damage);
+    watches_.erase(it);
+    if (drawable == root_)
+        ledger_.rootWatchEnded();
+    else
+        ledger_.watchEnded(drawable);
+}
+
+void Session::endWatches() {
+    while (!watches_.empty()) unwatch(watches_.begin()->first);
+    keptPicture_.reset();
+}
+
+void Session::pruneWatches() {
+    const std::uint64_t turn = ledger_.turn();
+    if (turn % 64 != 0) return;
+    std::vector<xcb_drawable_t> unread;
+    for (const auto& [drawable, watch] : watches_)
+        if (turn - watch.usedTurn > kUnreadWatchTurns) unread.push_back(drawable);
+    for (const auto drawable : unread) unwatch(drawable);
+}
+
+bool Session::unchangedSince(const Reading& reading) {
+    if (!hasDamage_ || !following_ || !ledger_.unchangedSince(reading)) return false;
+    const auto keep = [this](xcb_drawable_t drawable) {
+        if (auto it = watches_.find(drawable); it != watches_.end()) it->second.usedTurn = ledger_.turn();
+    };
+    for (const auto drawable : reading.drawables) keep(drawable);
+    if (reading.readRoot) keep(root_);
+    return true;
 }
 
 std::vector<Monitor> Session::monitors() {
@@ -550,7 +670,11 @@ std::optional<BgraImage> Session::grabRootPicture(const PixelRect& area) {
     return rootPictureOf(*ask, grab(ask->drawable, ask->rect, ask->opaque), area);
 }
 
-std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const ContentFilter& filter) {
+std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const ContentFilter& filter,
+                                               Reading* reading) {
+    // Only notices that come can vouch for a grab later.
+    if (reading) *reading = Reading{};
+    Reading* told = hasDamage_ && following_ ? reading : nullptr;
     std::vector<StackedWindow> stack;
     std::vector<const TopLevel*> shown;
     bool anyExcluded = false;
@@ -561,34 +685,84 @@ std::optional<BgraImage> Session::grabFiltered(const PixelRect& area, const Cont
         stack.push_back({t.bounds, excluded});
         if (!excluded) shown.push_back(&t);
     }
-    if (!anyExcluded) return grab(root_, area, true);
-    const auto mask = exclusionMask(area, stack);
-    const PixelRect local = maskBounds(mask, area.width, area.height);
-    if (local.isEmpty()) return grab(root_, area, true);
+    // Watched before it is read, so that whatever is drawn after the grab is told.
+    const auto readsRoot = [&](std::vector<std::uint8_t> replaced) {
+        if (!told) return;
+        watchRoot();
+        told->readRoot = true;
+        told->area = area;
+        told->replaced = std::move(replaced);
+    };
+    const auto done = [&](std::optional<BgraImage> image) {
+        if (told && image) told->turn = ledger_.turn();
+        return image;
+    };
+    std::vector<std::uint8_t> mask;
+    PixelRect local;
+    if (anyExcluded) {
+        mask = exclusionMask(area, stack);
+        local = maskBounds(mask, area.width, area.height);
+    }
+    if (local.isEmpty()) {
+        readsRoot({});
+        return done(grab(root_, area, true));
+    }
     if (hasComposite_ && compositorRunning())
-        if (auto image = composeBeneath(area, mask, local, shown)) return image;
+        if (auto image = composeBeneath(area, mask, local, shown, told)) return done(std::move(image));
+    if (told) *told = Reading{};
+    PixelRect extent;
+    const xcb_pixmap_t picture = rootPicture(&extent);
+    if (told && picture != XCB_NONE) {
+        watch(picture);
+        told->drawables.push_back(picture);
+    }
+    readsRoot(mask);
     auto image = grab(root_, area, true);
     if (!image) return std::nullopt;
-    const auto picture = grabRootPicture(area);
-    fillFromNearestClean(*image, mask, picture ? &*picture : nullptr);
-    return image;
+    const auto fallback = grabRootPicture(area);
+    fillFromNearestClean(*image, mask, fallback ? &*fallback : nullptr);
+    return done(std::move(image));
+}
+
+const BgraImage* Session::keptPictureFor(xcb_pixmap_t pixmap, const PixelRect& region) {
+    if (!keptPicture_ || keptPicture_->pixmap != pixmap || keptPicture_->region != region) return nullptr;
+    Reading kept;
+    kept.drawables = {pixmap};
+    kept.turn = keptPicture_->turn;
+    return unchangedSince(kept) ? &keptPicture_->image : nullptr;
 }
 
 std::optional<BgraImage> Session::composeBeneath(const PixelRect& area, const std::vector<std::uint8_t>& mask,
                                                  const PixelRect& local,
-                                                 const std::vector<const TopLevel*>& shown) {
+                                                 const std::vector<const TopLevel*>& shown,
+                                                 Reading* reading) {
     const PixelRect region{area.x + local.x, area.y + local.y, local.width, local.height};
     // Under a window of ours spanning the whole strip (the band) the screen's own pixels are all replaced:
     // they are not read at all.
     const bool covered = region == area && !std::memchr(mask.data(), 0, mask.size());
     // Everything the frame needs goes out at once and costs one round trip: the screen's pixels, the desktop
-    // picture under the masked pixels' bounds, and the part of every shown window over them, from the
-    // picture the compositor keeps of it (kept between frames).
+    // picture under the masked pixels' bounds (unless the one read before still holds), and the part of
+    // every shown window over them, from the picture the compositor keeps of it (kept between frames).
     std::vector<GrabAsk> asks;
-    if (!covered) asks.push_back({root_, area, true});
-    const auto pictureAsk = rootPictureAsk(region);
+    if (!covered) {
+        asks.push_back({root_, area, true});
+        if (reading) {
+            watchRoot();
+            reading->readRoot = true;
+            reading->area = area;
+            reading->replaced = mask;
+        }
+    }
+    auto pictureAsk = rootPictureAsk(region);
+    const BgraImage* keptPicture = pictureAsk ? keptPictureFor(pictureAsk->drawable, region) : nullptr;
+    // The picture is kept only where its notices come.
+    const bool keepsPicture = hasDamage_ && following_;
+    if (pictureAsk) {
+        if (keepsPicture) watch(pictureAsk->drawable);
+        if (reading) reading->drawables.push_back(pictureAsk->drawable);
+    }
     const std::size_t pictureAt = asks.size();
-    if (pictureAsk) asks.push_back(*pictureAsk);
+    if (pictureAsk && !keptPicture) asks.push_back(*pictureAsk);
     const std::size_t partsAt = asks.size();
     std::vector<const TopLevel*> parts;
     for (const TopLevel* t : shown) {
@@ -596,6 +770,10 @@ std::optional<BgraImage> Session::composeBeneath(const PixelRect& area, const st
         if (part.isEmpty()) continue;
         const xcb_pixmap_t pixmap = windowPicture(*t);
         if (pixmap == XCB_NONE) return std::nullopt;
+        if (reading) {
+            watch(t->frame);
+            reading->drawables.push_back(t->frame);
+        }
         asks.push_back({pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
                         t->depth != 32});
         parts.push_back(t);
@@ -605,7 +783,13 @@ std::optional<BgraImage> Session::composeBeneath(const PixelRect& area, const st
     // The canvas covers the masked pixels' bounds: the desktop picture (black where there is none), then
     // every shown window in stacking order.
     std::optional<BgraImage> canvas;
-    if (pictureAsk) canvas = rootPictureOf(*pictureAsk, std::move(pixels[pictureAt]), region);
+    if (keptPicture) {
+        canvas = *keptPicture;
+    } else if (pictureAsk) {
+        canvas = rootPictureOf(*pictureAsk, std::move(pixels[pictureAt]), region);
+        if (canvas && keepsPicture)
+            keptPicture_ = KeptPicture{pictureAsk->drawable, region, *canvas, ledger_.turn()};
+    }
     if (!canvas) {
         canvas.emplace(region.width, region.height);
         makeOpaque(*canvas);
@@ -680,6 +864,32 @@ ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onSc
         content.windows.push_back(std::move(w));
     }
     return content;
+}
+
+std::optional<CaptureFrame> KeptStrip::frame(Session& session, const PixelRect& area,
+                                             const ContentFilter& filter, int width, int height,
+                                             double timestamp) {
+    reused_ = last_ && area == reading_.area && width == width_ && height == height_ && filter == filter_ &&
+              session.unchangedSince(reading_);
+    if (reused_) {
+        // The same pixels, shared; only the time is the frame's own.
+        CaptureFrame frame = *last_;
+        frame.timestamp = timestamp;
+        return frame;
+    }
+    last_.reset();
+    auto image = session.grabFiltered(area, filter, &reading_);
+    if (!image) return std::nullopt;
+    CaptureFrame frame = toFrame(scaled(std::move(*image), width, height), timestamp);
+    if (reading_.turn != 0) {
+        // A reading that reads no root pixels leaves its area unset: the area asked is what is compared.
+        reading_.area = area;
+        last_ = frame;
+        filter_ = filter;
+        width_ = width;
+        height_ = height;
+    }
+    return frame;
 }
 
 }  // namespace velaro::x11capture

@@ -14,6 +14,7 @@
 
 #include "platform/CaptureService.h"
 #include "platform/linux/X11CaptureCompose.h"
+#include "platform/linux/X11CaptureDamage.h"
 
 namespace velaro {
 class X11Session;
@@ -80,8 +81,14 @@ public:
     // Pixels of `rect` (in the drawable's coordinates); with `opaque` the alpha bytes are set to 255.
     std::optional<BgraImage> grab(xcb_drawable_t drawable, const PixelRect& rect, bool opaque);
     // The root pixels of `area` as the filter sees them: the excluded windows are replaced by what lies
-    // beneath them (compositor) or by the nearest clean pixels.
-    std::optional<BgraImage> grabFiltered(const PixelRect& area, const ContentFilter& filter);
+    // beneath them (compositor) or by the nearest clean pixels. With `reading`, what the grab read is told
+    // there and followed from now on, so that `unchangedSince` can later judge it.
+    std::optional<BgraImage> grabFiltered(const PixelRect& area, const ContentFilter& filter,
+                                          Reading* reading = nullptr);
+    // Whether a grab told in `reading` would give the same pixels now: the server's damage notices since
+    // show no change of anything it read. False where the server has no damage notices or nothing is
+    // followed. The watches of a reading vouched for stay, however long no grab reads them.
+    bool unchangedSince(const Reading& reading);
     // One top-level window alone, as if nothing covered it where a compositor keeps its picture.
     std::optional<BgraImage> grabWindow(const TopLevel& window);
     // The desktop picture under `area` (root coordinates), when the root names one that covers it.
@@ -119,10 +126,23 @@ private:
     // The root pixels of `area` with those under the mask (set inside `local`, relative to `area`) taken
     // from the desktop picture and the compositor's pictures of the `shown` windows beneath; nothing when
     // a window's picture cannot be read.
+    // With `reading`, what it read is watched and told there.
     std::optional<BgraImage> composeBeneath(const PixelRect& area, const std::vector<std::uint8_t>& mask,
-                                            const PixelRect& local,
-                                            const std::vector<const TopLevel*>& shown);
+                                            const PixelRect& local, const std::vector<const TopLevel*>& shown,
+                                            Reading* reading);
+    // The kept desktop picture under `region` when the damage notices vouch that it is still what the
+    // picture holds.
+    const BgraImage* keptPictureFor(xcb_pixmap_t pixmap, const PixelRect& region);
     std::string appIdOf(const TopLevel& t) const;
+    // Damage notices of `drawable` from now on, once; the root's come as rectangles, the others once until
+    // taken in.
+    void watch(xcb_drawable_t drawable);
+    void watchRoot();
+    void unwatch(xcb_drawable_t drawable);
+    void endWatches();
+    // Ends the watches of drawables no grab has read for a while.
+    void pruneWatches();
+    void takeDamage(const xcb_generic_event_t& event);
 
     X11Session& x11_;
     x11::Connection& connection_;
@@ -135,6 +155,8 @@ private:
     bool hasRandr_ = false;
     bool hasComposite_ = false;
     bool hasRes_ = false;
+    bool hasDamage_ = false;
+    std::uint8_t damageEventBase_ = 0;
     bool shmUsable_ = false;
     bool treeDirty_ = true;
     bool compositorKnown_ = false;
@@ -148,12 +170,48 @@ private:
         int width = 0, height = 0;
     };
     std::unordered_map<xcb_window_t, NamedPicture> pictures_;
+    // The desktop picture under a region as last read, while the damage notices vouch for it.
+    struct KeptPicture {
+        xcb_pixmap_t pixmap = 0;
+        PixelRect region;
+        BgraImage image;
+        std::uint64_t turn = 0;
+    };
+    std::optional<KeptPicture> keptPicture_;
+    DamageLedger ledger_;
+    struct DamageWatch {
+        std::uint32_t damage = 0;
+        std::uint64_t usedTurn = 0;
+    };
+    std::unordered_map<xcb_drawable_t, DamageWatch> watches_;
+    std::unordered_map<std::uint32_t, xcb_drawable_t> watchedByDamage_;
     struct Atoms;
     std::unique_ptr<Atoms> atoms_;
     // The shared-memory segment the server writes grabs into.
     std::uint32_t shmSeg_ = 0;
     std::uint8_t* shmAddr_ = nullptr;
     std::size_t shmSize_ = 0;
+};
+
+// One stream's strip between its frames: the last frame is handed out again, with the new time, while the
+// damage notices show that nothing it was made of changed; otherwise the strip is grabbed anew. Either way
+// what follows sees one frame per call, as if every one had been grabbed.
+class KeptStrip {
+public:
+    // The frame of `area` under `filter`, scaled to `width` × `height`, at `timestamp`; absent when the
+    // grab failed.
+    std::optional<CaptureFrame> frame(Session& session, const PixelRect& area, const ContentFilter& filter,
+                                      int width, int height, double timestamp);
+    // Whether the last frame was the kept one.
+    bool reused() const { return reused_; }
+    void forget() { last_.reset(); }
+
+private:
+    std::optional<CaptureFrame> last_;
+    Reading reading_;
+    ContentFilter filter_;
+    int width_ = 0, height_ = 0;
+    bool reused_ = false;
 };
 
 }  // namespace velaro::x11capture

@@ -3,6 +3,9 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <unistd.h>
+#include <xcb/dpms.h>
+#include <xcb/screensaver.h>
+#include <xcb/xinput.h>
 #include <QGuiApplication>
 #include <QObject>
 #include <QScreen>
@@ -97,11 +100,11 @@ ScreenSnapshot snapshotOf(std::vector<RawMonitor> monitors, double rootWidth, do
 
 namespace {
 
-// The monitors with their names and EDIDs, in one pipelined round trip after the monitor list.
-std::vector<RawMonitor> readMonitors(Connection& connection) {
+// The monitors with their names and EDIDs, in one pipelined round trip after the monitor list asked with
+// `ask`.
+std::vector<RawMonitor> readMonitors(Connection& connection, xcb_randr_get_monitors_cookie_t ask) {
     auto* c = connection.get();
-    auto reply =
-        own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
+    auto reply = own(xcb_randr_get_monitors_reply(c, ask, nullptr));
     if (!reply) return {};
     auto monitors = monitorsOf(reply.get());
     std::vector<std::pair<xcb_get_atom_name_cookie_t, xcb_randr_get_output_property_cookie_t>> asks;
@@ -181,9 +184,15 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
       catalog_(catalog),
       identity_(catalog, static_cast<std::int32_t>(::getpid())) {
     auto* c = desktop_->get();
+    // The extensions the services look up on this connection as the app starts, asked at once: one round
+    // trip for all of them instead of one each.
+    for (xcb_extension_t* id : {&xcb_randr_id, &xcb_input_id, &xcb_screensaver_id, &xcb_dpms_id, &xcb_res_id})
+        xcb_prefetch_extension_data(c, id);
     if (const auto* ext = xcb_get_extension_data(c, &xcb_randr_id); ext && ext->present) {
         // Monitors need RandR 1.5; the server answers what it supports, and get_monitors fails cleanly below.
-        x11::own(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+        // The server takes requests in order, so the monitors asked right behind see the version agreed
+        // without waiting for its answer.
+        xcb_discard_reply(c, xcb_randr_query_version(c, 1, 5).sequence);
         randrEventBase_ = ext->first_event;
         xcb_randr_select_input(c, desktop_->root(),
                                XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
@@ -290,9 +299,17 @@ x11::ScreenSpace X11Session::space() const {
 void X11Session::refreshScreens(bool force) {
     refreshPosted_ = false;
     auto* c = desktop_->get();
-    auto geometry = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, desktop_->root()), nullptr));
-    if (!geometry) return;
-    auto monitors = randrEventBase_ ? x11::readMonitors(*desktop_) : std::vector<x11::RawMonitor>{};
+    // The root's size and the monitor list in one round trip.
+    const auto geometryAsk = xcb_get_geometry(c, desktop_->root());
+    const auto monitorsAsk =
+        randrEventBase_ ? xcb_randr_get_monitors(c, desktop_->root(), 1) : xcb_randr_get_monitors_cookie_t{0};
+    auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
+    if (!geometry) {
+        if (monitorsAsk.sequence) xcb_discard_reply(c, monitorsAsk.sequence);
+        return;
+    }
+    auto monitors =
+        randrEventBase_ ? x11::readMonitors(*desktop_, monitorsAsk) : std::vector<x11::RawMonitor>{};
     auto snapshot = x11::snapshotOf(std::move(monitors), geometry->width, geometry->height, pixelRatio_());
     bool changed;
     {
