@@ -362,8 +362,13 @@ void VizRasterRenderer::blurScene() {
     for (int y = 0; y < sceneRows_; ++y) {
         float* out = &low_[std::size_t(y / f) * lw * 4];
         const std::uint8_t* in = bytes + std::size_t(y) * width_ * 4;
-        for (int x = 0; x < width_; ++x)
-            for (int c = 0; c < 4; ++c) out[(x / f) * 4 + c] += in[x * 4 + c];
+        for (int i = 0; i < lw; ++i) {
+            const int from = i * f, to = std::min(from + f, width_);
+            unsigned sum[4] = {0, 0, 0, 0};
+            for (int x = from; x < to; ++x)
+                for (int c = 0; c < 4; ++c) sum[c] += in[x * 4 + c];
+            for (int c = 0; c < 4; ++c) out[i * 4 + c] += float(sum[c]);
+        }
     }
     for (int j = 0; j < litLow; ++j) {
         const int tall = std::min(f, height_ - j * f);
@@ -449,14 +454,29 @@ void VizRasterRenderer::composite(double intensity) {
         const float* g1 = glowRow ? glowRows_.data() + std::size_t(j1) * lanes : nullptr;
         const float sceneGain = fade / 255.0f;
         std::uint32_t any = 0;
-        for (std::size_t n = 0; n < lanes; n += 4) {
-            const float keep = sceneRow ? 1 - in[n + 3] * sceneGain : 1.0f;
-            for (std::size_t c = 0; c < 4; ++c) {
-                float v = sceneRow ? in[n + c] * sceneGain : 0.0f;
-                if (glowRow) v += std::min((g0[n + c] + (g1[n + c] - g0[n + c]) * t) * gain, 1.0f) * keep;
-                const auto byte = static_cast<std::uint8_t>(std::min(v, 1.0f) * 255.0f + 0.5f);
-                out[n + c] = byte;
-                any |= byte;
+        if (!glowRow) {
+            // The scene alone under the fade, in 8-bit steps.
+            const auto step = static_cast<unsigned>(fade * 256 + 0.5f);
+            for (std::size_t n = 0; n < lanes; ++n) {
+                out[n] = static_cast<std::uint8_t>(std::min(255u, (in[n] * step) >> 8));
+                any |= out[n];
+            }
+        } else if (!sceneRow) {
+            // The glow alone.
+            for (std::size_t n = 0; n < lanes; ++n) {
+                const float v = std::min((g0[n] + (g1[n] - g0[n]) * t) * gain, 1.0f);
+                out[n] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
+                any |= out[n];
+            }
+        } else {
+            for (std::size_t n = 0; n < lanes; n += 4) {
+                const float keep = 1 - in[n + 3] * sceneGain;
+                for (std::size_t c = 0; c < 4; ++c) {
+                    const float glowed = std::min((g0[n + c] + (g1[n + c] - g0[n + c]) * t) * gain, 1.0f);
+                    const float v = std::min(in[n + c] * sceneGain + glowed * keep, 1.0f);
+                    out[n + c] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
+                    any |= out[n + c];
+                }
             }
         }
         if (any) lit = y + 1;
