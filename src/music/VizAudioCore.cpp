@@ -86,6 +86,8 @@ constexpr double kHighestBandHz = 16000;
 constexpr double kAuditInterval = 1.0;
 constexpr int kZeroSecondsForRebuild = 5;
 constexpr int kMaxSilentRebuilds = 2;
+// A capture that delivered nothing for this long is paused (its output idle, a reconnect): silence.
+constexpr double kPauseIsSilence = 0.1;
 
 // A sample that is not a finite number counts as silence: one NaN would otherwise reach every band. Tested
 // on the exponent bits, which the compiler vectorises (a float comparison may trap, which it will not).
@@ -285,6 +287,10 @@ bool VizAudioCore::mixInto(const AudioBlock& block, InputLayout layout) {
 
 void VizAudioCore::ingest(const AudioBlock& block) {
     callbackCount_.fetch_add(1, std::memory_order_relaxed);
+    // The first block after a pause wakes the timer; only one block can win the flag.
+    if (timerAsleep_.load(std::memory_order_relaxed) &&
+        timerAsleep_.exchange(false, std::memory_order_acq_rel))
+        queue_->async([this] { resumeTimer(); });
     if (block.bufferCount < 1 || !block.buffers[0].data) return;
     if (mixInto(block, layout_.load(std::memory_order_relaxed)))
         sawNonZero_.store(true, std::memory_order_relaxed);
@@ -302,7 +308,28 @@ void VizAudioCore::drain() {
         else
             analyse();
     }
+    notePause();
     audit();
+}
+
+void VizAudioCore::notePause() {
+    const std::uint64_t calls = callbackCount_.load(std::memory_order_relaxed);
+    const double now = clock_.uptime();
+    if (calls != pauseCallbacks_) {
+        pauseCallbacks_ = calls;
+        lastDeliveryAt_ = now;
+        pauseSilenced_ = false;
+        return;
+    }
+    if (pauseSilenced_ || now - lastDeliveryAt_ < kPauseIsSilence) return;
+    // What would have come had the capture gone on delivering its silence: the bands fall to zero, and the
+    // next analysis starts from a silent window.
+    pauseSilenced_ = true;
+    std::fill(window_.begin(), window_.end(), 0.0f);
+    bands_.back().fill(0.0f);
+    bands_.publish();
+    lastRMS_ = 0;
+    if (onBands) onBands(bands_.lastPublished());
 }
 
 void VizAudioCore::analyse() {
@@ -350,6 +377,7 @@ void VizAudioCore::audit() {
     const std::uint64_t previous = std::exchange(lastCallbackCount_, calls);
     const bool nonZero = sawNonZero_.exchange(false, std::memory_order_relaxed);
 
+    idleAudited_ = calls == previous;
     if (calls == previous) {
         // No callbacks at all is not silence: nothing to rebuild, the capture is paused or reconnecting.
         if (!ioIdleLogged_) {
@@ -421,11 +449,7 @@ void VizAudioCore::startTimer() {
     queue_->async([this] {
         if (timerOn_) return;
         timerOn_ = true;
-        // The audit judges whole seconds of input: its first look comes a second after the start, not
-        // before the capture had the chance to call back once.
-        lastSummaryAt_ = clock_.uptime();
-        nextTick_ = lastSummaryAt_ + timerInterval;
-        armTimer(++timerGeneration_);
+        resumeTimer();
     });
 }
 
@@ -433,7 +457,18 @@ void VizAudioCore::stopTimer() {
     queue_->async([this] {
         timerOn_ = false;
         ++timerGeneration_;
+        timerAsleep_.store(false, std::memory_order_relaxed);
     });
+}
+
+void VizAudioCore::resumeTimer() {
+    if (!timerOn_) return;
+    // The audit judges whole seconds of input: its first look comes a second after the start (or the
+    // block that woke the timer), not before the capture had the chance to call back once.
+    idleAudited_ = false;
+    lastSummaryAt_ = clock_.uptime();
+    nextTick_ = lastSummaryAt_ + timerInterval;
+    armTimer(++timerGeneration_);
 }
 
 void VizAudioCore::armTimer(std::uint64_t generation) {
@@ -441,6 +476,14 @@ void VizAudioCore::armTimer(std::uint64_t generation) {
     queue_->asyncAfter(std::max(0.0, nextTick_ - clock_.uptime()), [this, generation] {
         if (generation != timerGeneration_) return;
         drain();
+        if (std::exchange(idleAudited_, false)) {
+            // A whole second without blocks: sleep until the next one. A block that came after the audit
+            // found the timer awake and did not wake it; unless it did after all, the timer goes on.
+            timerAsleep_.store(true, std::memory_order_release);
+            if (callbackCount_.load(std::memory_order_acquire) == lastCallbackCount_ ||
+                !timerAsleep_.exchange(false, std::memory_order_acq_rel))
+                return;
+        }
         const double now = clock_.uptime();
         nextTick_ += timerInterval;
         if (nextTick_ < now) nextTick_ = now + timerInterval;

@@ -1,6 +1,7 @@
 // The visualizer's band analysis: captured samples in, 64 logarithmically spaced frequency-band levels out,
 // with a once-a-second audit of the input. It does no audio I/O: the engine feeds it blocks (ingest), a
-// timer on its processing queue analyses them (drain), and the render loop reads the newest bands.
+// timer on its processing queue analyses them (drain), and the render loop reads the newest bands. While
+// the capture delivers nothing the timer sleeps, and the next block wakes it.
 #pragma once
 
 #include <algorithm>
@@ -122,14 +123,19 @@ public:
     // and the band edges follow the rate on the processing queue, in turn with the analysis. Call it while
     // no block is being ingested. A refused format changes nothing.
     VizAudioError configure(const AudioFormat& format);
-    // Producer side (the capture's thread): mixes one block to mono into the ring. Never allocates or
-    // locks. Gaps are dropped, sizes cut to whole frames, non-finite samples count as silence.
+    // Producer side (the capture's thread): mixes one block to mono into the ring. Neither allocates nor
+    // locks, except to wake a sleeping timer (once after each pause of the capture). Gaps are dropped,
+    // sizes cut to whole frames, non-finite samples count as silence.
     void ingest(const AudioBlock& block);
-    // Consumer side (the processing queue): analyses every full hop waiting, then audits the input.
+    // Consumer side (the processing queue): analyses every full hop waiting, then audits the input. A
+    // capture that delivered nothing for a tenth of a second is silent: the bands fall to zero once.
     void drain();
-    // Start and stop the drain timer, every 20 ms on the processing queue; both return at once.
+    // Start and stop the drain timer, every 20 ms on the processing queue; both return at once. The timer
+    // sleeps from an audit that found a whole second without a block until the next block comes.
     void startTimer();
     void stopTimer();
+    // Whether the timer sleeps for want of blocks (tests).
+    bool timerAsleep() const { return timerAsleep_.load(std::memory_order_relaxed); }
 
     // The newest bands, in the analysis' raw units. One reader thread (the render loop's).
     VizBands latestBands() { return bands_.latest(); }
@@ -163,6 +169,8 @@ private:
     bool mixInto(const AudioBlock& block, InputLayout layout);
     void analyse();
     void audit();
+    void notePause();
+    void resumeTimer();
     std::string summaryLine() const;
     void armTimer(std::uint64_t generation);
     void log(LogKind kind, std::string message);
@@ -175,6 +183,9 @@ private:
     std::atomic<std::uint64_t> callbackCount_{0};
     std::atomic<bool> sawNonZero_{false};
     std::atomic<std::uint64_t> droppedCallbacks_{0};
+    // Set on the processing queue when the timer stops for want of blocks; the block that clears it wakes
+    // the timer.
+    std::atomic<bool> timerAsleep_{false};
 
     // Processing queue only from here on.
     kiss_fftr_state* fft_ = nullptr;
@@ -191,6 +202,10 @@ private:
     int silentRebuilds_ = 0;
     bool gaveUpLogged_ = false;
     bool ioIdleLogged_ = false;
+    bool idleAudited_ = false;  // the last audit found a second without blocks
+    std::uint64_t pauseCallbacks_ = 0;
+    double lastDeliveryAt_ = 0;
+    bool pauseSilenced_ = false;
 
     bool timerOn_ = false;
     std::uint64_t timerGeneration_ = 0;

@@ -21,8 +21,6 @@ constexpr GLuint kWavesBinding = 1;
 // Largest sigma the blur works at after downsampling, and the tap pairs the shader has room for.
 constexpr double kFullResolutionSigma = 8.0;
 constexpr std::size_t kMaxBlurPairs = 80;
-constexpr double kMinBloomPoints = 2.0;
-constexpr double kMaxBloomPoints = 24.0;
 
 float finite(float v) {
     return std::isfinite(v) ? v : 0.0f;
@@ -36,26 +34,13 @@ double finiteOr(double v, double fallback) {
     return std::isfinite(v) ? v : fallback;
 }
 
-// A Gaussian's one-sided weights 0...radius, normalised so the whole symmetric kernel sums to 1.
-std::vector<double> gaussianWeights(double sigma) {
-    const int radius = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
-    std::vector<double> g(radius + 1);
-    double total = 0;
-    for (int k = 0; k <= radius; ++k) {
-        g[k] = std::exp(-(k * k) / (2.0 * sigma * sigma));
-        total += k == 0 ? g[k] : 2 * g[k];
-    }
-    for (double& w : g) w /= total;
-    return g;
-}
-
 }  // namespace
 
 VizBlurKernel vizBlurKernel(double sigma) {
     VizBlurKernel kernel;
     if (!(sigma > 0) || !std::isfinite(sigma)) return kernel;
     kernel.downsample = sigma > kFullResolutionSigma ? 2 : 1;
-    const auto g = gaussianWeights(sigma / kernel.downsample);
+    const auto g = vizGaussianWeights(sigma / kernel.downsample);
     const int radius = static_cast<int>(g.size()) - 1;
     kernel.centre = static_cast<float>(g[0]);
     // Linear filtering fetches two neighbouring texels at once: one tap at their weighted middle.
@@ -329,8 +314,7 @@ void VizBarRenderer::releaseObjects() {
 }
 
 void VizBarRenderer::setBloomSigma(double points) {
-    const double radius = std::clamp(finiteOr(points, kMinBloomPoints), kMinBloomPoints, kMaxBloomPoints);
-    const double sigma = radius * contentsScale_;
+    const double sigma = vizBloomSigma(points, contentsScale_);
     if (sigma == bloomSigma_) return;
     bloomSigma_ = sigma;
     kernel_ = vizBlurKernel(sigma);
@@ -344,22 +328,8 @@ void VizBarRenderer::writeBuffers(const VizFrame& frame) {
     for (int i = 0; i < instanceCount_; ++i)
         instances_[i].height = i < static_cast<int>(frame.heights.size()) ? finite(frame.heights[i]) : 0.0f;
 
-    // A corrupt value must never index past a block: the counts are clamped here, whatever the caller says.
-    static const VizUniforms kNone{};
-    const VizUniforms& in = frame.uniforms ? *frame.uniforms : kNone;
-    VizUniforms& u = uniforms_;
-    u.u0 = finite(in.u0);
-    u.u1 = finite(in.u1);
-    u.u2 = finite(in.u2);
-    u.u3 = finite(in.u3);
-    u.u4 = finite(in.u4);
-    u.u5 = finite(in.u5);
-    u.u6 = finite(in.u6);
-    u.u4.y = std::clamp(u.u4.y, 0.0f, float(kVizPaletteStops));
-    u.u5.x = std::clamp(u.u5.x, 0.0f, float(VIZ_MAX_WAVES));
-    const int stops = static_cast<int>(u.u4.y);
-    for (int i = 0; i < kVizPaletteStops; ++i) u.pal[i] = i < stops ? finite(in.pal[i]) : VizFloat4{};
-    for (int i = 0; i < kVizBandCount / 4; ++i) u.env[i] = finite(in.env[i]);
+    uniforms_ = vizSanitisedUniforms(frame.uniforms);
+    const VizUniforms& u = uniforms_;
     liveWaves_ = static_cast<int>(u.u5.x);
     styleMix_ = u.u2.x;
 

@@ -1,10 +1,17 @@
-// The visualizer's window set-up and the renderer bound to its GL surface.
+// The visualizer's window set-up, the choice of its path, and the renderers bound to its surface.
 #include "music/VizBarWindow.h"
 
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QPainter>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
+#include <string_view>
 
+#include "base/Log.h"
 #include "music/VizBarRenderer.h"
-#include "platform/OverlayWindowHost.h"
 #include "platform/Screens.h"
 
 namespace velaro {
@@ -15,7 +22,7 @@ Rect vizBarWindowFrame(const Rect& screenFrame) {
 }
 
 std::unique_ptr<OverlayWindow> makeVizBarWindow(OverlayWindowHost& host, const Screens& screens,
-                                                VizWindowUnavailable* why) {
+                                                VizWindowUnavailable* why, OverlaySurfaceKind surface) {
     auto say = [why](VizWindowUnavailable reason) {
         if (why) *why = reason;
     };
@@ -33,8 +40,37 @@ std::unique_ptr<OverlayWindow> makeVizBarWindow(OverlayWindowHost& host, const S
     options.name = kVizBarWindowName;
     options.frame = vizBarWindowFrame(screen->frame);
     options.level = OverlayWindowLevel::mainMenu;
-    options.surface = OverlaySurfaceKind::gl;
+    options.surface = surface;
     return host.makeWindow(options);
+}
+
+bool vizSoftwareRenderer(const std::string& rendererName) {
+    std::string name = rendererName;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const std::string_view rasteriser : {"llvmpipe", "softpipe", "swrast"})
+        if (name.find(rasteriser) != std::string::npos) return true;
+    return false;
+}
+
+VizRenderPath vizRenderPathFor(OverlayWindow& glWindow) {
+    // The context is made whatever is chosen: the window already loaded the driver, which must stay loaded
+    // from then on (see keepGLDriverLoaded), and only a context keeps it.
+    OverlayGLSurface* surface = glWindow.glSurface();
+    QOpenGLContext* context = surface && surface->makeCurrent() ? QOpenGLContext::currentContext() : nullptr;
+    if (const char* chosen = std::getenv("VELARO_VIZ_RENDERER")) {
+        if (std::string_view(chosen) == "gl") return VizRenderPath::gpu;
+        if (std::string_view(chosen) == "raster") return VizRenderPath::raster;
+    }
+    if (!context || context->isOpenGLES() || context->format().version() < qMakePair(3, 3)) {
+        logLine("VIZ", "no OpenGL 3.3 here: the visualizer draws on the CPU");
+        return VizRenderPath::raster;
+    }
+    const auto* name = reinterpret_cast<const char*>(context->functions()->glGetString(GL_RENDERER));
+    const std::string renderer = name ? name : "";
+    if (!vizSoftwareRenderer(renderer)) return VizRenderPath::gpu;
+    logLine("VIZ",
+            "OpenGL is drawn by the CPU here (" + renderer + "): the visualizer draws on the CPU instead");
+    return VizRenderPath::raster;
 }
 
 std::unique_ptr<VizWindowRenderer> VizWindowRenderer::create(OverlayWindow& window,
@@ -74,6 +110,31 @@ void VizWindowRenderer::setBloomSigma(double points) {
 
 void VizWindowRenderer::setNeedsTrailClear() {
     renderer_->setNeedsTrailClear();
+}
+
+VizRasterWindowRenderer::VizRasterWindowRenderer(OverlayWindow& window, const std::vector<VizBarSlot>& bars,
+                                                 double contentsScale)
+    : window_(window),
+      raster_(static_cast<int>(std::lround(window.frame().width() * contentsScale)),
+              static_cast<int>(std::lround(window.frame().height() * contentsScale)), contentsScale, bars) {
+    window_.setContent([this](QPainter& painter, Size size) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QRectF(0, 0, size.width, size.height), raster_.image());
+    });
+    // The rows below the last one painted are clear; one row at least, as no parts at all means everywhere.
+    window_.setPaintedArea([this, scale = contentsScale](Size size) {
+        return std::vector<Rect>{Rect(0, 0, size.width, std::max(raster_.paintedRows(), 1) / scale)};
+    });
+}
+
+VizRasterWindowRenderer::~VizRasterWindowRenderer() {
+    window_.setPaintedArea({});
+    window_.setContent({});
+}
+
+void VizRasterWindowRenderer::encodeFrame(const VizFrame& frame) {
+    raster_.encode(frame);
+    window_.setNeedsDisplay();
 }
 
 }  // namespace velaro

@@ -244,13 +244,17 @@ bool VizFrameStep::step(double dt, std::span<const float> bands, const VizStepSe
 
     const float attack = static_cast<float>(std::exp(-dt / 0.05));
     const float release = static_cast<float>(std::exp(-dt / 0.3));
+    float moved = 0, tallest = 0;
     for (std::size_t i = 0; i < interp_.size(); ++i) {
         const auto [k, f] = interp_[i];
         float v = bands_[k] + f * (bands_[k + 1] - bands_[k]);
         v = std::pow(std::clamp(v / agcPeak_, 0.0f, 1.0f), 0.45f);
         const float a = smoothed_[i] < v ? attack : release;
         smoothed_[i] += (1 - a) * (v - smoothed_[i]);
-        heights_[i] = smoothed_[i] * kBarReach;
+        const float height = smoothed_[i] * kBarReach;
+        moved = std::max(moved, std::abs(height - heights_[i]));
+        tallest = std::max(tallest, height);
+        heights_[i] = height;
     }
 
     const int waveCount = std::clamp(settings.waveCount, 4, VIZ_MAX_WAVES);
@@ -261,12 +265,26 @@ bool VizFrameStep::step(double dt, std::span<const float> bands, const VizStepSe
     // With the bars alone on screen the wave state rests, and resumes where it stopped.
     if (styleMix_ > 0.001f) stepWaves(dt, waveCount, peaks, coverage);
 
+    const VizUniforms before = uniforms_;
+    const double bloomBefore = frame_.bloomIntensity;
     writeUniforms(settings, alpha, drawableWidth, drawableHeight, waveCount, coverage);
     const float effectiveMode = modeMix_ + (modeMixW_ - modeMix_) * styleMix_;
     const bool darkMono = effectiveMode < 0.5f && colorMix_ > 0.9f;
     frame_.bloomIntensity = bloomActive_ && !darkMono
                                 ? finiteOr(settings.bloomIntensity, 0) * (0.55 + 0.45 * energySmoothed_)
                                 : 0.0;
+
+    // Bars shorter than half a pixel draw nothing, whatever their colour.
+    const bool barsShow = styleMix_ < 0.999f && tallest * drawableHeight >= 0.5;
+    // The hue turns in every mode; it shows only while the bars take some of the chromatic colour.
+    const VizUniforms& u = uniforms_;
+    const bool hueShows = u.u1.x > 0 || before.u1.x > 0;
+    const bool looksChanged = !(u.u0 == before.u0 && (!hueShows || u.u1 == before.u1) && u.u2 == before.u2 &&
+                                u.u6 == before.u6 && frame_.bloomIntensity == bloomBefore);
+    moving_ = styleMix_ > 0.001f || moved * drawableHeight > 0.01 || (barsShow && looksChanged);
+    stillFor_ = moving_ ? 0 : stillFor_ + dt;
+    // A trail loses half its light every trail length: eight of them leave less than a byte's step.
+    restAfter_ = trailActive_ ? std::max(2.0, 8.0 * finiteOr(settings.trailLength, 0.1f)) : 0.0;
     frame_.trail = trailActive_;
     frame_.trailLength = settings.trailLength;
     frame_.dt = dt;

@@ -70,6 +70,10 @@ public:
               double drawableWidth, double drawableHeight);
     // The last frame filled; its arrays belong to this object.
     const VizFrame& frame() const { return frame_; }
+    // Whether another step over the same bands would draw what the last one drew: no bar moved by a
+    // hundredth of a pixel, no wave shows (they drift forever), the colours, glow and fade of bars that show
+    // stood still, and any trail has had the time to fade out.
+    bool atRest() const { return !moving_ && stillFor_ >= restAfter_; }
 
     float agcPeak() const { return agcPeak_; }
     float energy() const { return energySmoothed_; }
@@ -131,6 +135,11 @@ private:
     float breath_ = 0.25f;  // H: 0.25 silent ... 1 at full loudness
     static constexpr float rippleFreqMean_ = 2.0f;
     float backingScale_ = 2.0f;
+
+    // Motion of the last step.
+    bool moving_ = true;
+    double stillFor_ = 0;
+    double restAfter_ = 0;
 
     // The blocks handed to the renderer.
     VizUniforms uniforms_{};

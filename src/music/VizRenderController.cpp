@@ -27,6 +27,11 @@ constexpr float kSilentMean = 0.0002f;
 constexpr double kFadeInRate = 3.3333333;  // 0.3 s
 constexpr double kFadeOutRate = -2.0;      // 0.5 s
 constexpr double kFastFadeOutRate = -4.0;  // 0.25 s, with the menu bar gone
+// Bands come about 47 times a second, frames 60: a frame that finds no new bands waits for the next one.
+// Bands that stop coming for longer (silence, a paused capture) leave the bars to settle frame by frame.
+constexpr double kBandsStall = 0.05;
+// The raster path draws at most this often: the trail and the fades run on time, not on frames.
+constexpr double kRasterFrameRate = 30;
 
 }  // namespace
 
@@ -45,6 +50,7 @@ VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& hos
         .filledWindowColor = [&sampler] { return menuBarBackdropColor(sampler); },
         .artworkColor = {},
         .makeRenderer = {},
+        .renderPath = vizRenderPathFor,
     };
 }
 
@@ -86,7 +92,16 @@ void VizRenderController::start() {
 
     const auto screen = services_.screens.mainScreen();
     if (!screen) return;
-    window_ = makeVizBarWindow(services_.host, services_.screens, &unavailable_);
+    const auto surfaceKind = [this] {
+        return path_ == VizRenderPath::raster ? OverlaySurfaceKind::painted : OverlaySurfaceKind::gl;
+    };
+    window_ = makeVizBarWindow(services_.host, services_.screens, &unavailable_, surfaceKind());
+    if (window_ && !path_) {
+        // The GL window tells which path this display takes; on the raster path it goes unshown.
+        path_ = services_.renderPath ? services_.renderPath(*window_) : VizRenderPath::gpu;
+        if (path_ == VizRenderPath::raster)
+            window_ = makeVizBarWindow(services_.host, services_.screens, &unavailable_, surfaceKind());
+    }
     if (!window_) {
         if (unavailable_ == VizWindowUnavailable::noTranslucency && !saidWhy_) {
             // An ARGB GL surface without a compositor is an opaque black band.
@@ -99,7 +114,10 @@ void VizRenderController::start() {
     const double width = window_->frame().width();
     const auto& bars = step_.layoutBars(width, settings_.vizBarThickness(), settings_.vizBarGap(),
                                         static_cast<int>(std::floor(width * scale)));
-    renderer_ = services_.makeRenderer(*window_, bars);
+    if (path_ == VizRenderPath::raster)
+        renderer_ = std::make_unique<VizRasterWindowRenderer>(*window_, bars, scale);
+    else
+        renderer_ = services_.makeRenderer(*window_, bars);
     if (!renderer_) {
         if (!saidWhy_) logLine(kTag, "no GPU renderer: the visualizer stays dark");
         saidWhy_ = true;
@@ -109,8 +127,12 @@ void VizRenderController::start() {
     saidWhy_ = false;
     renderer_->setBloomSigma(settings_.vizBloomRadius());
     displayLink_ = services_.loop.makeDisplayLink([this](double timestamp) { frame(timestamp); });
-    displayLink_->setPreferredFrameRateRange(30, 120, 60);
+    if (path_ == VizRenderPath::raster)
+        displayLink_->setPreferredFrameRateRange(kRasterFrameRate / 2, kRasterFrameRate, kRasterFrameRate);
+    else
+        displayLink_->setPreferredFrameRateRange(30, 120, 60);
     lastFrameTime_.reset();
+    lastCallback_.reset();
     alpha_ = 0;
     targetVisible_ = false;
     backingScale_ = scale;
@@ -224,6 +246,7 @@ void VizRenderController::hideForOverview() {
     alpha_ = 0;
     fadeRate_ = 0;
     lastFrameTime_.reset();
+    lastCallback_.reset();
     if (window_) window_->orderOut();
     if (displayLink_) displayLink_->stop();
 }
@@ -270,16 +293,38 @@ VizStepSettings VizRenderController::stepSettings() const {
     };
 }
 
+bool VizRenderController::frameWouldRepeat(double timestamp, double alpha,
+                                           std::span<const float> bands) const {
+    if (!lastFrameTime_ || alpha != alpha_ || bands.size() != drawnBandCount_ ||
+        !std::equal(bands.begin(), bands.end(), drawnBands_.begin()))
+        return false;
+    return timestamp - *lastFrameTime_ < kBandsStall || step_.atRest();
+}
+
 void VizRenderController::frame(double timestamp) {
-    const double dt = lastFrameTime_ ? timestamp - *lastFrameTime_ : 1.0 / 60.0;
-    lastFrameTime_ = timestamp;
-    alpha_ = std::clamp(alpha_ + dt * fadeRate_, 0.0, 1.0);
-    if (!targetVisible_ && alpha_ <= 0) {
+    // The fade runs on every display frame, drawn or not, so that it starts when it was decided.
+    const double sinceCallback = lastCallback_ ? timestamp - *lastCallback_ : 1.0 / 60.0;
+    lastCallback_ = timestamp;
+    const double alpha = std::clamp(alpha_ + sinceCallback * fadeRate_, 0.0, 1.0);
+    if (!targetVisible_ && alpha <= 0) {
+        alpha_ = 0;
         if (window_) window_->orderOut();
         if (displayLink_) displayLink_->stop();
         lastFrameTime_.reset();
+        lastCallback_.reset();
         return;
     }
+    const std::span<const float> bands = services_.bands ? services_.bands() : std::span<const float>();
+    if (frameWouldRepeat(timestamp, alpha, bands)) {
+        // Left out: the next frame that draws takes this one's time along.
+        ++framesSkipped_;
+        return;
+    }
+    const double dt = lastFrameTime_ ? timestamp - *lastFrameTime_ : 1.0 / 60.0;
+    lastFrameTime_ = timestamp;
+    alpha_ = alpha;
+    drawnBandCount_ = std::min(bands.size(), drawnBands_.size());
+    std::copy_n(bands.begin(), drawnBandCount_, drawnBands_.begin());
     if (targetVisible_ && alpha_ >= 1) fadeRate_ = 0;
     if (renderer_ && !renderer_->isUsable()) {
         // Its context or window went (a GPU reset, a compositor that left): build anew, outside this frame.
@@ -287,11 +332,18 @@ void VizRenderController::frame(double timestamp) {
         if (displayLink_) displayLink_->stop();
         return;
     }
-    const OverlayGLSurface* surface = window_ ? window_->glSurface() : nullptr;
-    const double width = surface ? surface->pixelWidth() : 0, height = surface ? surface->pixelHeight() : 0;
-    const std::span<const float> bands = services_.bands ? services_.bands() : std::span<const float>();
-    if (step_.step(dt, bands, stepSettings(), alpha_, width, height) && renderer_)
+    double width = 0, height = 0;
+    if (path_ == VizRenderPath::raster && window_) {
+        width = std::lround(window_->frame().width() * backingScale_);
+        height = std::lround(window_->frame().height() * backingScale_);
+    } else if (const OverlayGLSurface* surface = window_ ? window_->glSurface() : nullptr) {
+        width = surface->pixelWidth();
+        height = surface->pixelHeight();
+    }
+    if (step_.step(dt, bands, stepSettings(), alpha_, width, height) && renderer_) {
         renderer_->encodeFrame(step_.frame());
+        ++framesDrawn_;
+    }
 }
 
 }  // namespace velaro

@@ -43,6 +43,9 @@ struct VizRenderServices {
     std::function<std::optional<Color>()> artworkColor;
     // Builds the GPU side for the window and bar layout; the OpenGL renderer when empty.
     VizRendererFactory makeRenderer;
+    // Which path draws, asked once with the first GL-surface window; the GPU path when empty. On the raster
+    // path the window is a painted one and the CPU renderer draws it.
+    std::function<VizRenderPath(OverlayWindow& glWindow)> renderPath;
 
     // The app's services: the engine's bands, the sampler's colours, the window host and the screens.
     static VizRenderServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
@@ -74,10 +77,18 @@ public:
     const OverlayWindow* window() const { return window_.get(); }
     const VizFrameStep& frameStep() const { return step_; }
     int rebuilds() const { return rebuilds_; }
+    // The path chosen at the first start that made a window.
+    std::optional<VizRenderPath> renderPath() const { return path_; }
+    // Frames drawn, and display-link frames left out because nothing on screen would change.
+    int framesDrawn() const { return framesDrawn_; }
+    int framesSkipped() const { return framesSkipped_; }
 
 private:
     void tick();
     void frame(double timestamp);
+    // Whether a frame now would show what the last one drawn showed: the same bands, the same fade, and
+    // either the bands came in since that frame was drawn or the picture stands still.
+    bool frameWouldRepeat(double timestamp, double alpha, std::span<const float> bands) const;
     void updateVisibility();
     void hideForOverview();
     void keepAbove();
@@ -109,7 +120,13 @@ private:
     std::string colorModeActive_ = "mono";
     std::string waveColorModeActive_ = "mono";
     double backingScale_ = 2.0;
-    std::optional<double> lastFrameTime_;
+    std::optional<double> lastFrameTime_;  // the last frame drawn
+    std::optional<double> lastCallback_;   // the last display-link frame, drawn or left out
+    std::optional<VizRenderPath> path_;
+    std::array<float, kVizBandCount> drawnBands_{};
+    std::size_t drawnBandCount_ = 0;
+    int framesDrawn_ = 0;
+    int framesSkipped_ = 0;
     VizWindowUnavailable unavailable_ = VizWindowUnavailable::none;
     bool saidWhy_ = false;
     bool stopped_ = false;

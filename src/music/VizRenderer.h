@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace velaro {
 
@@ -76,8 +77,21 @@ struct VizFrame {
     double dt = 1.0 / 60.0;    // seconds since the previous frame
 };
 
-// The GPU side as the controller sees it: the real one draws with OpenGL into the visualizer's window,
-// tests use one that records.
+// The frame's uniform block as a renderer may use it: every value finite, the palette-stop and wave counts
+// clamped to the blocks' sizes and the stops past the valid count cleared. A corrupt value must never index
+// past a block, whatever the caller says. No block counts as all zeros.
+VizUniforms vizSanitisedUniforms(const VizUniforms* uniforms);
+
+// The glow's blur radius in device pixels for a radius in points (clamped to 2...24; not a number counts as
+// 2).
+double vizBloomSigma(double points, double contentsScale);
+
+// A Gaussian's one-sided weights 0...radius (radius 3 sigma, at least 1), normalised so that the whole
+// symmetric kernel sums to 1.
+std::vector<double> vizGaussianWeights(double sigma);
+
+// The drawing side as the controller sees it: the real ones draw with OpenGL into a GL-surface window or on
+// the CPU into a painted one, tests use one that records.
 class VizRenderer {
 public:
     virtual ~VizRenderer() = default;

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -117,6 +118,39 @@ TEST(AudioCaptureTest, AToneInTheDefaultSinkShowsInItsBandAndStopsWhenItEnds) {
     }
     EXPECT_TRUE(e.hears(-1, std::chrono::seconds(3))) << "the tone stopped; the bands fall silent";
     e.engine.stop();
+}
+
+TEST(AudioCaptureTest, WhileTheOutputPlaysNothingNoBlockComes) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    QtMainLoop loop;
+    PulseAudioCapture capture(loop);
+    const auto opened = capture.open();
+    ASSERT_TRUE(opened.ok) << opened.failure.step;
+    std::atomic<int> blocks{0};
+    capture.startDelivery([&](const AudioBlock&) { ++blocks; });
+    // Blocks stop coming within a moment of the start, and again of the end of a tone.
+    auto stillFor = [&](std::chrono::milliseconds span) {
+        int seen = blocks;
+        return waitUntil(
+            [&, since = std::chrono::steady_clock::now()]() mutable {
+                if (blocks != seen) {
+                    seen = blocks;
+                    since = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - since >= span;
+            },
+            std::chrono::seconds(5));
+    };
+    EXPECT_TRUE(stillFor(std::chrono::seconds(1))) << "the idle output's silence keeps coming";
+    {
+        Tone tone(1000, QStringLiteral("velaro_null"));
+        ASSERT_TRUE(tone.started());
+        const int before = blocks;
+        EXPECT_TRUE(waitUntil([&] { return blocks > before + 10; }, std::chrono::seconds(3)))
+            << "no blocks while the tone plays";
+    }
+    EXPECT_TRUE(stillFor(std::chrono::seconds(1))) << "blocks go on after the tone ended";
+    capture.close();
 }
 
 TEST(AudioCaptureTest, AfterTheDefaultOutputChangesAToneThereShows) {

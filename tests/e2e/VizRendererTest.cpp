@@ -1,9 +1,12 @@
-// The visualizer's OpenGL renderer, read back: it draws into a framebuffer object on an offscreen surface of
-// the test desktop's GL (Mesa), and the tests check the pixels of bars, trail, glow and waves.
+// The visualizer's two renderers, read back: the OpenGL one draws into a framebuffer object on an offscreen
+// surface of the test desktop's GL (Mesa), the raster one into its image; each case checks the pixels of
+// bars, trail, glow and waves on both, and the two are compared on frames as the app draws them.
+#include <QDir>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
+#include <QPainter>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -12,6 +15,8 @@
 
 #include "e2e/E2eSupport.h"
 #include "music/VizBarRenderer.h"
+#include "music/VizFrameStep.h"
+#include "music/VizRasterRenderer.h"
 #include "platform/linux/QtOverlayGLSurface.h"
 
 namespace velaro::e2e {
@@ -53,10 +58,24 @@ void setWave(VizWaveParams& waves, int k, float amplitude, float centre, float w
     waves.wp[k + VIZ_MAX_WAVES] = {0, 1, 0, 0};
 }
 
-class VizRendererTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VELARO_REQUIRE_DESKTOP();
+enum class Kind { gl, raster };
+
+// A renderer of either kind with the frame it draws. The OpenGL one needs the desktop's GL; the raster one
+// needs nothing.
+class VizRendererRig {
+public:
+    explicit VizRendererRig(Kind kind) : kind_(kind) {}
+    ~VizRendererRig() {
+        if (!context.isValid()) return;
+        context.makeCurrent(&surface);
+        gl.reset();
+        target.reset();
+        context.doneCurrent();
+    }
+
+    // False (with the reason given to the test) when the GL one has no context.
+    void open() {
+        if (kind_ == Kind::raster) return;
         surface.setFormat(VizBarRenderer::contextFormat());
         surface.create();
         context.setFormat(VizBarRenderer::contextFormat());
@@ -64,32 +83,39 @@ protected:
         ASSERT_TRUE(context.makeCurrent(&surface));
         keepGLDriverLoaded();  // as the app's GL windows do
     }
-    void TearDown() override {
-        if (!context.isValid()) return;
-        context.makeCurrent(&surface);
-        renderer.reset();
-        target.reset();
-        context.doneCurrent();
-    }
 
     void make(int w, int h, std::vector<VizBarSlot> bars, double scale = 1.0) {
         width = w;
         height = h;
-        target = std::make_unique<QOpenGLFramebufferObject>(w, h);
-        renderer = VizBarRenderer::create(w, h, scale, bars);
-        ASSERT_NE(renderer, nullptr);
+        if (kind_ == Kind::gl) {
+            target = std::make_unique<QOpenGLFramebufferObject>(w, h);
+            gl = VizBarRenderer::create(w, h, scale, bars);
+            ASSERT_NE(gl, nullptr);
+        } else {
+            raster = std::make_unique<VizRasterRenderer>(w, h, scale, bars);
+        }
         frame.heights = heights;
         frame.uniforms = &uniforms;
         frame.waves = &waves;
         uniforms = barUniforms(w, h);
     }
 
-    // One bar per pixel rectangle [left, left + w) px.
-    static VizBarSlot slot(int left, int w, int total) { return {float(left) / total, float(w) / total}; }
+    void setBloomSigma(double points) {
+        if (gl) gl->setBloomSigma(points);
+        if (raster) raster->setBloomSigma(points);
+    }
+    void setNeedsTrailClear() {
+        if (gl) gl->setNeedsTrailClear();
+        if (raster) raster->setNeedsTrailClear();
+    }
 
     Pixels draw() {
         frame.heights = heights;
-        renderer->encode(frame, {target->handle(), width, height});
+        if (raster) {
+            raster->encode(frame);
+            return fromImage(raster->image());
+        }
+        gl->encode(frame, {target->handle(), width, height});
         return readBack();
     }
 
@@ -108,18 +134,46 @@ protected:
         return p;
     }
 
+    static Pixels fromImage(const QImage& image) {
+        Pixels p{image.width(), image.height(),
+                 std::vector<std::array<int, 4>>(std::size_t(image.width()) * image.height())};
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                p.data[std::size_t(y) * p.width + x] = {qRed(row[x]), qGreen(row[x]), qBlue(row[x]),
+                                                        qAlpha(row[x])};
+        }
+        return p;
+    }
+
     QOffscreenSurface surface;
     QOpenGLContext context;
     std::unique_ptr<QOpenGLFramebufferObject> target;
-    std::unique_ptr<VizBarRenderer> renderer;
+    std::unique_ptr<VizBarRenderer> gl;
+    std::unique_ptr<VizRasterRenderer> raster;
     int width = 0, height = 0;
     std::vector<float> heights;
     VizUniforms uniforms{};
     VizWaveParams waves{};
     VizFrame frame;
+
+private:
+    Kind kind_;
 };
 
-TEST_F(VizRendererTest, BarsCoverTheirColumnsAndRowsWithRoundBottomEnds) {
+class VizRendererTest : public ::testing::TestWithParam<Kind>, public VizRendererRig {
+protected:
+    VizRendererTest() : VizRendererRig(GetParam()) {}
+    void SetUp() override {
+        if (GetParam() == Kind::gl) VELARO_REQUIRE_DESKTOP();
+        open();
+    }
+
+    // One bar per pixel rectangle [left, left + w) px.
+    static VizBarSlot slot(int left, int w, int total) { return {float(left) / total, float(w) / total}; }
+};
+
+TEST_P(VizRendererTest, BarsCoverTheirColumnsAndRowsWithRoundBottomEnds) {
     make(200, 80, {slot(20, 10, 200), slot(100, 10, 200), slot(150, 6, 200)});
     heights = {0.5f, 0.25f, 0.0f};  // 40 px, 20 px, none
     const Pixels p = draw();
@@ -143,7 +197,7 @@ TEST_F(VizRendererTest, BarsCoverTheirColumnsAndRowsWithRoundBottomEnds) {
     for (int y = 0; y < 80; ++y) EXPECT_EQ(p.alpha(152, y), 0) << "a zero-height bar draws nothing";
 }
 
-TEST_F(VizRendererTest, ChromaticBarsTakeTheHueAndKeepUnderTheCeilingOnLightBackdrops) {
+TEST_P(VizRendererTest, ChromaticBarsTakeTheHueAndKeepUnderTheCeilingOnLightBackdrops) {
     make(100, 40, {slot(40, 20, 100)});
     heights = {0.5f};
     struct Case {
@@ -164,7 +218,7 @@ TEST_F(VizRendererTest, ChromaticBarsTakeTheHueAndKeepUnderTheCeilingOnLightBack
     }
 }
 
-TEST_F(VizRendererTest, TheTrailFallsFortyPointsASecondAndHalvesPerTrailLength) {
+TEST_P(VizRendererTest, TheTrailFallsFortyPointsASecondAndHalvesPerTrailLength) {
     struct Case {
         double scale, dt, length;
         int shiftPx;
@@ -191,7 +245,7 @@ TEST_F(VizRendererTest, TheTrailFallsFortyPointsASecondAndHalvesPerTrailLength) 
     }
 }
 
-TEST_F(VizRendererTest, AReEnabledTrailStartsClean) {
+TEST_P(VizRendererTest, AReEnabledTrailStartsClean) {
     make(100, 80, {slot(40, 10, 100)});
     frame.trail = true;
     heights = {0.25f};
@@ -206,13 +260,13 @@ TEST_F(VizRendererTest, AReEnabledTrailStartsClean) {
     // Asked by the controller (a style change, the window shown again): the same.
     heights = {0.25f};
     draw();
-    renderer->setNeedsTrailClear();
+    setNeedsTrailClear();
     heights = {0.0f};
     const Pixels cleared = draw();
     for (int y = 0; y < 80; ++y) ASSERT_TRUE(cleared.rowIsClear(y)) << "row " << y;
 }
 
-TEST_F(VizRendererTest, OnlyTheDirectPathHasNoBottomFade) {
+TEST_P(VizRendererTest, OnlyTheDirectPathHasNoBottomFade) {
     make(100, 80, {slot(40, 10, 100)});
     heights = {0.95f};  // to row 76
     // Row 72 lies at 90.6 % of the height, where the fade leaves 1 - smoothstep(0.45, 1, v) of the image.
@@ -224,7 +278,7 @@ TEST_F(VizRendererTest, OnlyTheDirectPathHasNoBottomFade) {
     }
 }
 
-TEST_F(VizRendererTest, BloomBrightensAroundALoneBarOnlyWithIntensityAndSigma) {
+TEST_P(VizRendererTest, BloomBrightensAroundALoneBarOnlyWithIntensityAndSigma) {
     struct Case {
         double sigmaPoints;  // 0: never set
         double intensity;
@@ -235,7 +289,7 @@ TEST_F(VizRendererTest, BloomBrightensAroundALoneBarOnlyWithIntensityAndSigma) {
     for (const Case& c : cases) {
         make(300, 80, {slot(145, 10, 300)});
         heights = {0.5f};
-        if (c.sigmaPoints > 0) renderer->setBloomSigma(c.sigmaPoints);
+        if (c.sigmaPoints > 0) setBloomSigma(c.sigmaPoints);
         frame.bloomIntensity = c.intensity;
         const Pixels p = draw();
         EXPECT_EQ(p.alpha(150, 5), 255) << "the bar itself";
@@ -251,7 +305,7 @@ TEST_F(VizRendererTest, BloomBrightensAroundALoneBarOnlyWithIntensityAndSigma) {
     }
 }
 
-TEST_F(VizRendererTest, AZeroAmplitudeWaveLeavesTheTopRowTransparent) {
+TEST_P(VizRendererTest, AZeroAmplitudeWaveLeavesTheTopRowTransparent) {
     make(200, 80, {slot(0, 2, 200)});
     heights = {0.0f};
     uniforms = waveUniforms(200, 80, 4);
@@ -267,7 +321,7 @@ TEST_F(VizRendererTest, AZeroAmplitudeWaveLeavesTheTopRowTransparent) {
     EXPECT_EQ(lobe.alpha(195, 0), 0) << "far from any lobe";
 }
 
-TEST_F(VizRendererTest, StyleMixOneHalfDrawsBothStylesAtHalfWeight) {
+TEST_P(VizRendererTest, StyleMixOneHalfDrawsBothStylesAtHalfWeight) {
     make(200, 80, {slot(20, 10, 200)});
     heights = {0.5f};
     uniforms = waveUniforms(200, 80, 1);
@@ -281,7 +335,7 @@ TEST_F(VizRendererTest, StyleMixOneHalfDrawsBothStylesAtHalfWeight) {
     EXPECT_EQ(p.alpha(100, 5), 0) << "between them";
 }
 
-TEST_F(VizRendererTest, PaletteMixOneWithoutStopsGivesBlackLobes) {
+TEST_P(VizRendererTest, PaletteMixOneWithoutStopsGivesBlackLobes) {
     make(200, 80, {slot(0, 2, 200)});
     heights = {0.0f};
     uniforms = waveUniforms(200, 80, 1);
@@ -300,7 +354,7 @@ TEST_F(VizRendererTest, PaletteMixOneWithoutStopsGivesBlackLobes) {
     EXPECT_GT(white[0], 250);
 }
 
-TEST_F(VizRendererTest, CorruptValuesDrawNothingAndStayInsideTheBlocks) {
+TEST_P(VizRendererTest, CorruptValuesDrawNothingAndStayInsideTheBlocks) {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     make(100, 80, {slot(10, 10, 100), slot(50, 10, 100)});
     heights = {nan, inf};
@@ -327,23 +381,29 @@ TEST_F(VizRendererTest, CorruptValuesDrawNothingAndStayInsideTheBlocks) {
     EXPECT_EQ(p.alpha(55, 5), 0);
 }
 
-TEST_F(VizRendererTest, ZeroBarsDrawNoFrame) {
+TEST_P(VizRendererTest, ZeroBarsDrawNoFrame) {
     make(100, 80, {});
-    EXPECT_EQ(renderer->instanceCount(), 0);
+    uniforms = waveUniforms(100, 80, 1);
+    setWave(waves, 0, 30, 0.5f, 0.2f);
+    if (raster) {
+        const Pixels p = draw();
+        for (int y = 0; y < 80; ++y) ASSERT_TRUE(p.rowIsClear(y)) << "row " << y;
+        return;
+    }
+    EXPECT_EQ(gl->instanceCount(), 0);
     auto* f = context.extraFunctions();
     f->glBindFramebuffer(GL_FRAMEBUFFER, target->handle());
     f->glClearColor(0, 0, 1, 1);
     f->glClear(GL_COLOR_BUFFER_BIT);
-    uniforms = waveUniforms(100, 80, 1);
-    setWave(waves, 0, 30, 0.5f, 0.2f);
     const Pixels p = draw();
     EXPECT_EQ(p.at(50, 5), (std::array<int, 4>{0, 0, 255, 255})) << "the target was touched";
 }
 
-TEST_F(VizRendererTest, FramesMakeNoGLObjects) {
+TEST_P(VizRendererTest, FramesMakeNoGLObjects) {
+    if (GetParam() != Kind::gl) GTEST_SKIP() << "GL objects are the OpenGL renderer's";
     make(200, 80, {slot(20, 10, 200), slot(100, 10, 200)});
-    renderer->setBloomSigma(12);
-    const std::size_t made = renderer->glObjectsCreated();
+    gl->setBloomSigma(12);
+    const std::size_t made = gl->glObjectsCreated();
     EXPECT_GT(made, 0u);
     heights = {0.3f, 0.2f};
     for (int i = 0; i < 12; ++i) {
@@ -353,9 +413,119 @@ TEST_F(VizRendererTest, FramesMakeNoGLObjects) {
         uniforms.u5.x = 10;
         draw();
     }
-    renderer->setBloomSigma(3);
+    gl->setBloomSigma(3);
     draw();
-    EXPECT_EQ(renderer->glObjectsCreated(), made);
+    EXPECT_EQ(gl->glObjectsCreated(), made);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, VizRendererTest, ::testing::Values(Kind::gl, Kind::raster),
+                         [](const auto& info) { return info.param == Kind::gl ? "gl" : "raster"; });
+
+}  // namespace
+}  // namespace velaro::e2e
+
+namespace velaro::e2e {
+namespace {
+
+// Frames as the app makes them (its frame step over music-like bands, the default look: rainbow bars with
+// a trail and a 24 pt glow, or the palette waves) drawn by both renderers at the window's size: the raster
+// path must look like the GL passes. Differences come from the glow's reduced resolution and from
+// rounding; a missing or misplaced layer differs by far more.
+class VizPathsLookAlikeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELARO_REQUIRE_DESKTOP();
+        gl.open();
+    }
+
+    // The bands of frame `i`: a moving hump over the spectrum, with a beat in the bass.
+    static std::vector<float> bands(int i) {
+        std::vector<float> b(kVizBandCount);
+        for (int k = 0; k < kVizBandCount; ++k) {
+            const double hump = std::exp(-std::pow((k - 20 - 14 * std::sin(i * 0.21)) / 9.0, 2));
+            b[k] = float(40 * hump + (k < 8 && i % 8 < 2 ? 60 : 5) + 8 * std::sin(k * 1.7 + i));
+        }
+        return b;
+    }
+
+    // Draws `frames` frames on both and returns the last of each.
+    std::pair<Pixels, Pixels> run(bool waves, int frames) {
+        const int w = 1920, h = 80;
+        VizFrameStep step;
+        const auto& bars = step.layoutBars(w, 2, 1, w);
+        gl.make(w, h, bars);
+        raster.make(w, h, bars);
+        gl.setBloomSigma(24);
+        raster.setBloomSigma(24);
+        step.setColorMode(VizColorMode::rainbow);
+        step.setWaveColorMode(VizColorMode::palette);
+        step.setPalette(
+            {"#ff2d55", "#ff9500", "#ffcc00", "#34c759", "#5ac8fa", "#007aff", "#5856d6", "#af52de"});
+        step.showStyleNow(waves);
+        const VizStepSettings settings;
+        std::pair<Pixels, Pixels> last;
+        for (int i = 0; i < frames; ++i) {
+            const auto b = bands(i);
+            if (!step.step(1.0 / 30, b, settings, 1, w, h)) continue;
+            for (VizRendererRig* rig : {&gl, &raster}) {
+                rig->frame = step.frame();
+                rig->heights.assign(step.frame().heights.begin(), step.frame().heights.end());
+            }
+            last = {gl.draw(), raster.draw()};
+        }
+        return last;
+    }
+
+    // Each channel's difference: the mean over every pixel, and the level that 99.5 % stay within.
+    static std::pair<double, int> difference(const Pixels& a, const Pixels& b) {
+        std::vector<int> histogram(256);
+        double sum = 0;
+        for (std::size_t i = 0; i < a.data.size(); ++i)
+            for (int c = 0; c < 4; ++c) {
+                const int d = std::abs(a.data[i][c] - b.data[i][c]);
+                ++histogram[d];
+                sum += d;
+            }
+        const double count = double(a.data.size()) * 4;
+        double seen = 0;
+        int level = 0;
+        while (level < 255 && (seen += histogram[level]) < 0.995 * count) ++level;
+        return {sum / count, level};
+    }
+
+    // Both over a dark backdrop, the GL frame above the raster one, when VELARO_VIZ_SHOTS names a folder.
+    static void save(const char* name, const Pixels& a, const Pixels& b) {
+        const QString dir = qEnvironmentVariable("VELARO_VIZ_SHOTS");
+        if (dir.isEmpty()) return;
+        QImage shot(a.width, a.height * 2 + 8, QImage::Format_ARGB32_Premultiplied);
+        shot.fill(QColor(0x1e, 0x24, 0x2c));
+        QPainter painter(&shot);
+        for (const auto& [pixels, top] : {std::pair{&a, 0}, std::pair{&b, a.height + 8}}) {
+            QImage image(pixels->width, pixels->height, QImage::Format_ARGB32_Premultiplied);
+            for (int y = 0; y < pixels->height; ++y)
+                for (int x = 0; x < pixels->width; ++x) {
+                    const auto& p = pixels->at(x, y);
+                    image.setPixel(x, y, qRgba(p[0], p[1], p[2], p[3]));
+                }
+            painter.drawImage(0, top, image);
+        }
+        painter.end();
+        QDir().mkpath(dir);
+        shot.save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+    }
+
+    VizRendererRig gl{Kind::gl};
+    VizRendererRig raster{Kind::raster};
+};
+
+TEST_F(VizPathsLookAlikeTest, RainbowBarsWithTrailAndGlowAndPaletteWaves) {
+    for (const bool waves : {false, true}) {
+        const auto [a, b] = run(waves, 40);
+        save(waves ? "waves" : "bars", a, b);
+        const auto [mean, most] = difference(a, b);
+        EXPECT_LT(mean, 2.5) << (waves ? "waves" : "bars");
+        EXPECT_LE(most, 24) << (waves ? "waves" : "bars");
+    }
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ struct CoreRig {
         loop.runUntilIdle();
     }
 
+    // `ticks` of the drain timer on the virtual loop, each after a 960-frame block of a 1 kHz sine.
+    void playTicks(int ticks) {
+        for (int tick = 0; tick < ticks; ++tick) {
+            core.ingest(oneBuffer(stereoSine(1000, 0.5, 960, 48000, tick * 960)));
+            loop.advance(VizAudioCore::timerInterval);
+        }
+    }
+
     // Ingests `frames` of a stereo sine in 1024-frame blocks and drains after each.
     void playSine(double hz, double amplitude, int frames) {
         for (int done = 0; done < frames; done += 1024) {
@@ -365,14 +373,38 @@ TEST(VizAudioCore, AnIdleCaptureNeverCountsAsSilence) {
     EXPECT_EQ(rig.rebuilds, 1);
 }
 
+TEST(VizAudioCore, APausedCaptureFallsSilentAndItsTimerSleepsUntilTheNextBlock) {
+    CoreRig rig;
+    rig.core.startTimer();
+    rig.loop.runUntilIdle();
+    rig.playTicks(50);
+    ASSERT_GT(rig.core.latestBands()[34], 1.0f);
+
+    // The capture pauses (its output went idle): a tenth of a second later the bands are silence, once.
+    const int sets = rig.bandSets;
+    runSeconds(rig, 0.06, false);
+    EXPECT_GT(rig.core.latestBands()[34], 1.0f) << "too soon";
+    runSeconds(rig, 0.1, false);
+    EXPECT_EQ(rig.core.latestBands(), VizBands{});
+    EXPECT_EQ(rig.bandSets, sets + 1);
+    // At the first audit that found no block the timer goes to sleep: nothing wakes the queue any more.
+    runSeconds(rig, 2, false);
+    EXPECT_TRUE(rig.core.timerAsleep());
+    EXPECT_EQ(rig.loop.pendingTimers(), 0u);
+    EXPECT_EQ(rig.bandSets, sets + 1);
+
+    // The next block wakes it, and the music shows again from a silent window.
+    rig.playTicks(10);
+    EXPECT_FALSE(rig.core.timerAsleep());
+    EXPECT_GT(rig.core.latestBands()[34], 1.0f);
+    EXPECT_GT(rig.loop.pendingTimers(), 0u);
+}
+
 TEST(VizAudioCore, SummaryNamesTheLoudestBandsAndDrawsTheSpectrum) {
     CoreRig rig;
     rig.core.startTimer();
     rig.loop.runUntilIdle();
-    for (int tick = 0; tick < 60; ++tick) {
-        rig.core.ingest(oneBuffer(stereoSine(1000, 0.5, 960, 48000, tick * 960)));
-        rig.loop.advance(VizAudioCore::timerInterval);
-    }
+    rig.playTicks(60);
     ASSERT_FALSE(rig.summaries.empty());
     const std::string& line = rig.summaries.back();
     EXPECT_EQ(line.rfind("rms=0.35", 0), 0u) << line;  // a sine of amplitude 0.5 has an RMS of 0.354

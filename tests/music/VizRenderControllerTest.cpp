@@ -60,7 +60,7 @@ protected:
         setLogSink(previousSink);
     }
 
-    void make() {
+    void make(std::optional<VizRenderPath> path = std::nullopt) {
         VizRenderServices services{
             .loop = loop,
             .host = host,
@@ -75,6 +75,12 @@ protected:
                 if (!rendererWorks) return nullptr;
                 return std::make_unique<RecordingRenderer>(log);
             }};
+        if (path)
+            services.renderPath = [this, path](OverlayWindow& glWindow) {
+                ++pathQuestions;
+                EXPECT_NE(glWindow.glSurface(), nullptr) << "the path is read from a GL window";
+                return *path;
+            };
         controller = std::make_unique<VizRenderController>(std::move(services), settings);
     }
 
@@ -112,6 +118,7 @@ protected:
     std::vector<std::string> vizLines;
     LogSink previousSink;
     int wiggle = 0;
+    int pathQuestions = 0;
 };
 
 TEST_F(VizRenderControllerTest, StartsPausedWithTheWindowOutAndABloomSigma) {
@@ -348,6 +355,63 @@ TEST_F(VizRenderControllerTest, ShowingAndStyleChangesStartTheTrailClean) {
     EXPECT_EQ(log->trailClears, 2) << "style changed";
     play(0.5, 0.3f);
     EXPECT_EQ(log->trailClears, 2);
+}
+
+TEST_F(VizRenderControllerTest, OnACPURasteriserItPaintsAPaintedWindowThirtyTimesASecond) {
+    make(VizRenderPath::raster);
+    ASSERT_NE(controller->window(), nullptr);
+    EXPECT_EQ(controller->window()->name(), kVizBarWindowName);
+    EXPECT_EQ(const_cast<OverlayWindow*>(controller->window())->glSurface(), nullptr) << "a painted window";
+    EXPECT_EQ(host.allWindows().size(), 1u) << "the GL window that told the path is gone";
+    EXPECT_EQ(log->made, 0) << "no GPU renderer";
+    play(1, 0.3f);
+    ASSERT_TRUE(shown());
+    // Bands change 20 times a second here: every display frame that comes has new ones.
+    const int before = controller->framesDrawn();
+    const int paintsBefore = window()->paintCount();
+    play(1, 0.3f);
+    EXPECT_NEAR(controller->framesDrawn() - before, 20, 2);
+    EXPECT_NEAR(window()->paintCount() - paintsBefore, 20, 2) << "each frame drawn is painted once";
+    const QImage shot = FakeOverlayWindowHost::render(*controller->window());
+    EXPECT_GT(qAlpha(shot.pixel(960, 2)), 200) << "the bars reach the window";
+
+    // A rebuild keeps the path without asking again.
+    settings.vizBarThickness = 3.0;
+    play(0.5, 0.3f);
+    EXPECT_GE(controller->rebuilds(), 2);
+    EXPECT_EQ(pathQuestions, 1);
+    EXPECT_EQ(const_cast<OverlayWindow*>(controller->window())->glSurface(), nullptr);
+}
+
+TEST_F(VizRenderControllerTest, FramesThatWouldShowNothingNewAreLeftOut) {
+    settings.vizColorMode = std::string("mono");
+    make();
+    play(1, 0.3f);
+    ASSERT_DOUBLE_EQ(controller->alpha(), 1);
+    // New bands 20 times a second, frames 60: one frame each, which takes the time of those left out.
+    std::size_t before = log->dts.size();
+    play(1, 0.3f);
+    EXPECT_NEAR(double(log->dts.size() - before), 20, 2);
+    EXPECT_NEAR(log->dts.back(), 0.05, 1e-9);
+
+    // Bands that stop: the bars settle and the trail fades frame by frame, then nothing is drawn until they
+    // change again.
+    hold(2.5);
+    before = log->dts.size();
+    hold(1);
+    EXPECT_EQ(log->dts.size(), before) << "a picture standing still is drawn again";
+    EXPECT_GT(controller->framesSkipped(), 50);
+    play(0.05, 0.3f);
+    EXPECT_EQ(log->dts.size(), before + 1);
+
+    // A fade draws every frame whatever the bands do.
+    settings.vizColorMode = std::string("rainbow");
+    play(0.25, 0.3f);
+    bands.assign(kVizBandCount, 0);
+    untilHidden();
+    before = log->dts.size();
+    hold(0.25);
+    EXPECT_NEAR(double(log->dts.size() - before), 15, 1);
 }
 
 TEST_F(VizRenderControllerTest, StopEndsEverything) {

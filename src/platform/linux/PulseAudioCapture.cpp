@@ -24,6 +24,7 @@ namespace {
     X(context_disconnect)             \
     X(context_errno)                  \
     X(context_get_server_info)        \
+    X(context_get_sink_info_by_name)  \
     X(context_get_state)              \
     X(context_new)                    \
     X(context_set_state_callback)     \
@@ -33,6 +34,7 @@ namespace {
     X(gettimeofday)                   \
     X(operation_unref)                \
     X(stream_connect_record)          \
+    X(stream_cork)                    \
     X(stream_disconnect)              \
     X(stream_drop)                    \
     X(stream_get_context)             \
@@ -120,6 +122,9 @@ struct PulseAudioCapture::Session {
     double retryDelay = firstRetryDelay;
     bool lossLogged = false;
     std::string defaultSink;
+    // While the output plays nothing the stream is corked: an idle sink's monitor would deliver silence
+    // fifty times a second, and wake this thread and the analysis as often, for nothing.
+    bool corked = false;
     // Posts the output-change call to the main thread.
     std::function<void()> outputChanged;
 
@@ -171,7 +176,7 @@ struct PulseAudioCapture::Session {
             pa.context_unref(context);
             context = nullptr;
         }
-        contextReady = streamReady = false;
+        contextReady = streamReady = corked = false;
     }
 
     // Starts the chain: connection, then (in the callbacks) the stream on the monitor.
@@ -246,8 +251,11 @@ struct PulseAudioCapture::Session {
             case PA_CONTEXT_READY:
                 self->contextReady = true;
                 self->pa.context_set_subscribe_callback(context, &Session::onServerEvent, self);
-                if (pa_operation* op =
-                        self->pa.context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+                if (pa_operation* op = self->pa.context_subscribe(
+                        context,
+                        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                            PA_SUBSCRIPTION_MASK_SINK),
+                        nullptr, nullptr))
                     self->pa.operation_unref(op);
                 self->askDefaultSink();
                 self->makeStream();
@@ -285,9 +293,11 @@ struct PulseAudioCapture::Session {
         if (opening) {
             format = now;
             formatKept = true;
+            followOutput();
             pa.threaded_mainloop_signal(mainloop, 0);
             return;
         }
+        followOutput();
         formatKept = sameFormat(now, format);
         if (lossLogged) {
             lossLogged = false;
@@ -332,8 +342,35 @@ struct PulseAudioCapture::Session {
     }
 
     static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
-            static_cast<Session*>(userdata)->askDefaultSink();
+        auto* self = static_cast<Session*>(userdata);
+        switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
+            case PA_SUBSCRIPTION_EVENT_SERVER:
+                self->askDefaultSink();
+                break;
+            case PA_SUBSCRIPTION_EVENT_SINK:
+                self->followOutput();
+                break;
+            default:
+                break;
+        }
+    }
+
+    // Asks for the default output's state; the stream is corked while it plays nothing.
+    void followOutput() {
+        if (!stream || !streamReady) return;
+        if (pa_operation* op =
+                pa.context_get_sink_info_by_name(context, "@DEFAULT_SINK@", &Session::onSinkInfo, this))
+            pa.operation_unref(op);
+    }
+
+    static void onSinkInfo(pa_context*, const pa_sink_info* info, int last, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        if (last || !info || !self->stream || !self->streamReady) return;
+        const bool idle = info->state != PA_SINK_RUNNING;
+        if (idle == self->corked) return;
+        self->corked = idle;
+        if (pa_operation* op = self->pa.stream_cork(self->stream, idle ? 1 : 0, nullptr, nullptr))
+            self->pa.operation_unref(op);
     }
 
     static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
