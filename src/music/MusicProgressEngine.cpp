@@ -151,7 +151,9 @@ void MusicProgressEngine::spawnAdapter(std::uint64_t generation) {
     std::string error;
     auto process = services_.launcher.launch(
         ProcessLauncher::Spec{
-            .program = *program, .arguments = {"stream", "--no-artwork"}, .pipeOutput = true},
+            .program = *program,
+            .arguments = {std::string(adapter::commands::stream), std::string(adapter::commands::noArtwork)},
+            .pipeOutput = true},
         std::move(handlers), &error);
     if (!process) {
         logLine("PROG", "spawn FAILED: " + error);
