@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/AppId.h"
 #include "base/Log.h"
 
 namespace velaro {
@@ -19,8 +20,8 @@ struct MusicProgressEngine::StreamRun {
 MusicProgressEngine::MusicProgressEngine(Services services)
     : services_(std::move(services)),
       guard_(std::make_shared<Guard>()),
-      workQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.progress-engine")),
-      artworkQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.artwork-fetch")) {
+      workQueue_(services_.loop.makeSerialQueue(std::string(velaroAppId) + ".progress-engine")),
+      artworkQueue_(services_.loop.makeSerialQueue(std::string(velaroAppId) + ".artwork-fetch")) {
     guard_->engine = this;
 }
 
