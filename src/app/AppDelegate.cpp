@@ -308,6 +308,7 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
                                                                services_.sampler.workspace, loop_);
                 },
             .about = AboutServices::standard(services_.defaults, &services_.sampler.topology),
+            .topology = &services_.sampler.topology,
             .cornerPreview = {services_.wallpaper, &services_.sampler.screens, &services_.sampler.workspace},
             .shortcuts = {&services_.hotkeys, services_.keyboardLayout},
             .chooseApplication = standardApplicationChooser(),
@@ -513,8 +514,9 @@ void AppDelegate::updateProgressEngineDemand() {
         progressEngineDemand_.cancel();
         return;
     }
-    MusicProgressEngine::shared().start();
-    progressEngineDemand_ = Cancellable([] { MusicProgressEngine::shared().stop(); });
+    MusicProgressEngine& engine = services_.progressEngine;
+    engine.start();
+    progressEngineDemand_ = Cancellable([&engine] { engine.stop(); });
 }
 
 void AppDelegate::syncVisualizer() {
@@ -560,8 +562,8 @@ void AppDelegate::syncProgressBar() {
         if (progressBarController_) return;
         progressBarController_ = std::make_unique<ProgressBarController>(
             ProgressBarServices::make(loop_, services_.overlayHost, services_.sampler.screens,
-                                      services_.sampler.pointer, services_.hotkeys,
-                                      MusicProgressEngine::shared(), *screenSampler_),
+                                      services_.sampler.pointer, services_.hotkeys, services_.progressEngine,
+                                      *screenSampler_),
             s);
         progressBarController_->setOverviewActive(overviewDetector_->isOverviewActive());
         return;

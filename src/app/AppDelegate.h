@@ -39,6 +39,7 @@ class LightBeamWindow;
 class LoginItem;
 class MenuBarItems;
 class MenuShapeGeometry;
+class MusicProgressEngine;
 class MusicVisualizerAudioEngine;
 class OnboardingWindowController;
 class OverlayWindowHost;
@@ -74,6 +75,8 @@ struct AppDelegateServices {
     // The software updater; the delegate starts it once, at creation.
     Updater& updater;
     OverlayWindowHost& overlayHost;
+    // The now-playing engine, started while a music feature wants it; the progress bar reads it.
+    MusicProgressEngine& progressEngine;
     MaximiseFillServices maximiseButton;
     // The desktop's overview shell, if it has one.
     std::optional<OverviewShell> overviewShell;
@@ -233,7 +236,7 @@ private:
     std::unique_ptr<MenuShapeGeometry> menuShapeGeometry_;
     std::unique_ptr<OverlayControllerPort> overlayController_;
 
-    // Music features, made and dropped by their demand rules. While the delegate holds the shared progress
+    // Music features, made and dropped by their demand rules. While the delegate holds the progress
     // engine's demand, `progressEngineDemand_` gives it back when it goes.
     Cancellable progressEngineDemand_;
     RunningVisualizerEngine vizAudioEngine_;

@@ -73,6 +73,10 @@ struct AppServices::Parts {
     std::unique_ptr<X11TaskbarPolicy> taskbarPolicy;
     std::unique_ptr<LinuxProcessLauncher> processes;
     std::unique_ptr<GnomeShellOverview> overview;
+    // After the screens and the workspace it watches.
+    std::unique_ptr<ScreenTopology> topology;
+    // Runs on the loop and the launcher above.
+    std::unique_ptr<MusicProgressEngine> progressEngine;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
@@ -81,8 +85,8 @@ AppServices::~AppServices() {
     // Windows and the services that watch the display go before the loop they post to; every X11 service
     // goes before the session it was built from (declared before them in Parts).
     if (!parts_) return;
-    // The now-playing engine runs on the loop and the launcher below.
-    MusicProgressEngine::installShared(nullptr);
+    // The now-playing engine ends its adapter before anything else goes.
+    parts_->progressEngine.reset();
     parts_->overlayHost.reset();
     parts_->scans.reset();
 }
@@ -144,7 +148,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     // The Corner Rounding page's picture: a desktop window of the main display, else the root's picture.
     p.wallpaperSource = std::make_unique<X11WallpaperSource>(*p.loop, *p.capture);
     p.wallpaper = std::make_unique<WallpaperSnapshot>(*p.capture, *p.screens, p.wallpaperSource.get());
-    ScreenTopology::installShared(std::make_unique<ScreenTopology>(*p.screens, p.workspace.get()));
+    p.topology = std::make_unique<ScreenTopology>(*p.screens, p.workspace.get());
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
                                                 p.workspace->ownProcessIdentifier());
     p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
@@ -157,7 +161,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.processes = std::make_unique<LinuxProcessLauncher>();
     // Asked whatever the desktop says it is: the shell's bus name is what tells.
     p.overview = std::make_unique<GnomeShellOverview>();
-    MusicProgressEngine::installShared(std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
+    p.progressEngine = std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
         .loop = *p.loop,
         .launcher = *p.processes,
         .locateAdapter =
@@ -169,7 +173,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
                 QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, std::move(block));
             },
         .positionSummary = std::getenv("VELARO_DEBUG") != nullptr,
-    }));
+    });
     return services;
 }
 
@@ -190,7 +194,7 @@ AppDelegateServices AppServices::delegateServices() {
         .sampler = {.loop = *p.loop,
                     .capture = *p.capture,
                     .screens = *p.screens,
-                    .topology = *ScreenTopology::shared(),
+                    .topology = *p.topology,
                     .scans = *p.scans,
                     .defaults = *p.defaults,
                     .workspace = *p.workspace,
@@ -204,6 +208,7 @@ AppDelegateServices AppServices::delegateServices() {
         .permissions = *p.permissions,
         .updater = *p.updater,
         .overlayHost = *p.overlayHost,
+        .progressEngine = *p.progressEngine,
         .maximiseButton = {*p.eventTap, *p.windowList, *p.windowControl, *p.loop,
                            p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),

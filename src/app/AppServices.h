@@ -1,6 +1,6 @@
 // The real services of a desktop session, built once at start-up: the X11, XDG and Qt realisations of the
-// platform layer, the process-wide screen topology, and the factory of the overlay controller. Platform
-// choices are made here and nowhere else.
+// platform layer, the screen topology and the now-playing engine (one each, owned here and handed to the
+// delegate), and the factory of the overlay controller. Platform choices are made here and nowhere else.
 #pragma once
 
 #include <memory>

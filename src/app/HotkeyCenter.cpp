@@ -39,12 +39,11 @@ const char* describe(HotKeyError error) {
 
 }  // namespace
 
-HotkeyCenter::HotkeyCenter(Hotkeys& hotkeys, MainLoop& mainLoop)
-    : hotkeys_(hotkeys), mainLoop_(mainLoop), self_(std::make_shared<HotkeyCenter*>(this)) {}
+HotkeyCenter::HotkeyCenter(Hotkeys& hotkeys, MainLoop& mainLoop) : hotkeys_(hotkeys), mainLoop_(mainLoop) {}
 
 HotkeyCenter::~HotkeyCenter() {
     cancellable_.cancel();
-    *self_ = nullptr;
+    lifetime_.end();
 }
 
 void HotkeyCenter::start(OverlaySettings& settings) {
@@ -54,14 +53,12 @@ void HotkeyCenter::start(OverlaySettings& settings) {
     cancellable_ = combineLatest(settings.appShortcuts.stream(), settings.shortcutRecordingActive.stream())
                        .receiveOn(mainLoop_)
                        .removeDuplicates()
-                       .sink([weak = std::weak_ptr<HotkeyCenter*>(self_)](const Pair& pair) {
-                           auto self = weak.lock();
-                           if (!self || !*self) return;
+                       .sink(lifetime_.guard([this](const Pair& pair) {
                            // While the shortcuts page records a combination, the keys must reach it.
                            const auto& [shortcuts, recording] = pair;
-                           (*self)->registerAssignments(recording ? std::map<std::string, ShortcutKeyCombo>{}
-                                                                  : shortcuts.assignments);
-                       });
+                           registerAssignments(recording ? std::map<std::string, ShortcutKeyCombo>{}
+                                                         : shortcuts.assignments);
+                       }));
 }
 
 void HotkeyCenter::unregisterAll() {
@@ -79,12 +76,9 @@ void HotkeyCenter::registerAssignments(const std::map<std::string, ShortcutKeyCo
     if (wanted.empty()) return;
 
     if (!handlerRef_) {
-        const auto ref =
-            hotkeys_.installHandler([weak = std::weak_ptr<HotkeyCenter*>(self_)](const HotKeyID& id) {
-                auto self = weak.lock();
-                if (!self || !*self) return HotKeyStatus::notHandled;
-                return (*self)->handleHotKey(id);
-            });
+        const auto ref = hotkeys_.installHandler([this, token = lifetime_.token()](const HotKeyID& id) {
+            return token.aliveHere() ? handleHotKey(id) : HotKeyStatus::notHandled;
+        });
         if (ref != 0) handlerRef_ = ref;
     }
     for (const auto& [action, combo] : wanted) {

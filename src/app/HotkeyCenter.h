@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "platform/Hotkeys.h"
 #include "settings/ShortcutSettings.h"
 
@@ -56,8 +57,8 @@ private:
     std::map<ShortcutAction, std::uint64_t> hotKeyRefs_;
     std::map<ShortcutAction, HotKeyError> refused_;
     Subscription cancellable_;
-    // Read by the installed handler, which outlives the centre.
-    std::shared_ptr<HotkeyCenter*> self_;
+    // Checked by the installed handler, which outlives the centre.
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

@@ -59,13 +59,11 @@ ChainOutcome MaximiseFillChain::pressMaximiseButton(WindowHandle window) {
 }
 
 MaximiseFillController::MaximiseFillController(MaximiseFillServices services)
-    : services_(services),
-      queue_(services.mainLoop.makeSerialQueue(queueLabel)),
-      self_(std::make_shared<MaximiseFillController*>(this)) {}
+    : services_(services), queue_(services.mainLoop.makeSerialQueue(queueLabel)) {}
 
 MaximiseFillController::~MaximiseFillController() {
     settingObserver_.cancel();
-    *self_ = nullptr;
+    lifetime_.end();
     removeTap();
     // Blocks still queued are dropped with the queue; a running one finishes first.
     queue_.reset();
@@ -75,9 +73,7 @@ void MaximiseFillController::attach(OverlaySettings& settings) {
     settingObserver_ = settings.maximiseButtonFillsWindow.stream()
                            .receiveOn(services_.mainLoop)
                            .removeDuplicates()
-                           .sink([weak = std::weak_ptr<MaximiseFillController*>(self_)](const bool& on) {
-                               if (auto self = weak.lock(); self && *self) (*self)->settingChanged(on);
-                           });
+                           .sink(lifetime_.guard([this](const bool& on) { settingChanged(on); }));
 }
 
 void MaximiseFillController::settingChanged(bool on) {
@@ -94,22 +90,22 @@ void MaximiseFillController::frontmostAppChanged(std::int32_t) {
 
 void MaximiseFillController::installTap() {
     if (tap_ || !services_.eventTap.isTrusted()) return;
-    auto tap = services_.eventTap.createTap([weak = std::weak_ptr<MaximiseFillController*>(self_)](
-                                                const TapEvent& event) -> std::optional<TapEvent> {
-        auto self = weak.lock();
-        if (!self || !*self) return event;
-        return (*self)->handle(event);
-    });
+    // The tap decides on the main thread; a press arriving after the controller went passes untouched.
+    auto tap = services_.eventTap.createTap(
+        [this, token = lifetime_.token()](const TapEvent& event) -> std::optional<TapEvent> {
+            if (!token.aliveHere()) return event;
+            return handle(event);
+        });
     if (!tap) return;
     tap->setEnabled(true);
 
+    // The chain reports on its serial queue: the guarded report is only carried to the main loop there, and
+    // checks the controller's lifetime when it runs on the main thread.
     auto* loop = &services_.mainLoop;
+    auto reportHere = lifetime_.guard([this](ChainOutcome outcome) { report(outcome); });
     auto chain = std::make_shared<MaximiseFillChain>(
-        *queue_, services_.windowControl,
-        [loop, weak = std::weak_ptr<MaximiseFillController*>(self_)](ChainOutcome outcome) {
-            loop->post([weak, outcome] {
-                if (auto self = weak.lock(); self && *self) (*self)->report(outcome);
-            });
+        *queue_, services_.windowControl, [loop, reportHere](ChainOutcome outcome) {
+            loop->post([reportHere, outcome]() mutable { reportHere(outcome); });
         });
     chain->setActive(true);
     tap_ = std::move(tap);

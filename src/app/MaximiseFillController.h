@@ -11,6 +11,7 @@
 
 #include "base/Cancellable.h"
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "platform/EventTap.h"
 #include "platform/WindowControl.h"
 
@@ -125,8 +126,8 @@ private:
     int lostClickCount_ = 0;
     int targetGoneCount_ = 0;
     Subscription settingObserver_;
-    // Read by callbacks that may outlive the controller (the tap's, the chain's reports).
-    std::shared_ptr<MaximiseFillController*> self_;
+    // Checked by callbacks that may outlive the controller (the tap's, the chain's reports).
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro

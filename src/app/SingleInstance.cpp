@@ -32,6 +32,10 @@ SingleInstance::~SingleInstance() {
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
+QString SingleInstance::objectPath() {
+    return QStringLiteral("/") + QString::fromLatin1(serviceName).replace(QLatin1Char('.'), QLatin1Char('/'));
+}
+
 QString SingleInstance::defaultLockPath() {
     QString display = qEnvironmentVariable("DISPLAY");
     display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
@@ -70,8 +74,8 @@ SingleInstance::Role SingleInstance::claim(int timeoutMs) {
     const bool locked = takeLock();
     if (connection_.isConnected()) {
         // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
-        registeredObject_ = connection_.registerObject(QString::fromLatin1(objectPath), this,
-                                                       QDBusConnection::ExportScriptableSlots);
+        registeredObject_ =
+            connection_.registerObject(objectPath(), this, QDBusConnection::ExportScriptableSlots);
         auto* bus = connection_.interface();
         const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::DontQueueService,
                                                       QDBusConnectionInterface::DontAllowReplacement)
@@ -107,7 +111,7 @@ SingleInstance::Role SingleInstance::claim(int timeoutMs) {
 
 void SingleInstance::releaseName() {
     if (registeredObject_) {
-        connection_.unregisterObject(QString::fromLatin1(objectPath));
+        connection_.unregisterObject(objectPath());
         registeredObject_ = false;
     }
     if (ownsName_) {
@@ -117,9 +121,8 @@ void SingleInstance::releaseName() {
 }
 
 bool SingleInstance::askOwnerToReopen(int timeoutMs) {
-    const auto message =
-        QDBusMessage::createMethodCall(service_, QString::fromLatin1(objectPath),
-                                       QString::fromLatin1(serviceName), QStringLiteral("reopen"));
+    const auto message = QDBusMessage::createMethodCall(
+        service_, objectPath(), QString::fromLatin1(serviceName), QStringLiteral("reopen"));
     QDBusPendingCallWatcher watcher(connection_.asyncCall(message, timeoutMs));
     // A local loop rather than a blocking call: the owner may live on this very thread (tests).
     if (!watcher.isFinished()) {

@@ -7,15 +7,18 @@
 #include <QString>
 #include <functional>
 
+#include "base/AppId.h"
+
 namespace velaro {
 
 class SingleInstance : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.quornet.Velaro")
+    Q_CLASSINFO("D-Bus Interface", VELARO_APP_ID)
 
 public:
-    static constexpr const char* serviceName = "com.quornet.Velaro";
-    static constexpr const char* objectPath = "/com/quornet/Velaro";
+    static constexpr const char* serviceName = velaroAppId;
+    // The object that serves "reopen": the app id spelt as an object path.
+    static QString objectPath();
 
     enum class Role {
         // This process owns the name (and the lock) and serves "reopen".

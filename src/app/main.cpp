@@ -9,6 +9,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppServices.h"
 #include "app/SingleInstance.h"
+#include "base/AppId.h"
 #include "base/Log.h"
 
 namespace {
@@ -43,7 +44,7 @@ void quitOnTerminationSignals(QApplication& app) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velaro"));
-    QApplication::setDesktopFileName(QStringLiteral("com.quornet.Velaro"));
+    QApplication::setDesktopFileName(QString::fromLatin1(velaro::velaroAppId));
     // Closing the settings or the tour never ends the process.
     QApplication::setQuitOnLastWindowClosed(
         velaro::AppDelegate::applicationShouldTerminateAfterLastWindowClosed());

@@ -64,13 +64,13 @@ std::optional<DataLine> parseDataLine(std::string_view line) {
     auto parsed = parseObject(line);
     if (!parsed) return std::nullopt;
     json& object = *parsed;
-    const auto type = object.find("type");
-    if (type == object.end() || !type->is_string() || type->get_ref<const std::string&>() != "data")
+    const auto type = object.find(keys::type);
+    if (type == object.end() || !type->is_string() || type->get_ref<const std::string&>() != keys::dataType)
         return std::nullopt;
     DataLine data;
-    if (const auto diff = object.find("diff"); diff != object.end() && diff->is_boolean())
+    if (const auto diff = object.find(keys::diff); diff != object.end() && diff->is_boolean())
         data.diff = diff->get<bool>();
-    if (const auto payload = object.find("payload"); payload != object.end() && payload->is_object())
+    if (const auto payload = object.find(keys::payload); payload != object.end() && payload->is_object())
         data.payload = std::move(*payload);
     return data;
 }
@@ -212,9 +212,9 @@ std::optional<double> parseTimestamp(std::string_view s) {
 double playbackRate(const json& payload) {
     std::optional<bool> playing;
     std::optional<double> rate;
-    if (const auto it = payload.find("playing"); it != payload.end() && it->is_boolean())
+    if (const auto it = payload.find(keys::playing); it != payload.end() && it->is_boolean())
         playing = it->get<bool>();
-    if (const auto it = payload.find("playbackRate"); it != payload.end() && it->is_number())
+    if (const auto it = payload.find(keys::playbackRate); it != payload.end() && it->is_number())
         rate = it->get<double>();
     if (playing == false) return 0;
     if (playing == true) return rate.value_or(1.0);
@@ -223,7 +223,7 @@ double playbackRate(const json& payload) {
 
 namespace {
 
-std::string textOr(const json& payload, const char* key) {
+std::string textOr(const json& payload, std::string_view key) {
     const auto it = payload.find(key);
     return it == payload.end() ? std::string() : text(*it);
 }
@@ -231,25 +231,26 @@ std::string textOr(const json& payload, const char* key) {
 }  // namespace
 
 std::optional<std::string> trackKey(const json& payload) {
-    if (const auto uid = payload.find("uniqueIdentifier"); uid != payload.end()) return "uid:" + text(*uid);
-    const auto title = payload.find("title");
+    if (const auto uid = payload.find(keys::uniqueIdentifier); uid != payload.end())
+        return "uid:" + text(*uid);
+    const auto title = payload.find(keys::title);
     if (title == payload.end()) return std::nullopt;
     std::string key = "cmp:";
-    if (const auto b = payload.find("bundleIdentifier"); b != payload.end() && b->is_string())
+    if (const auto b = payload.find(keys::bundleIdentifier); b != payload.end() && b->is_string())
         key += b->get_ref<const std::string&>();
     double length = 0;
-    if (const auto d = payload.find("duration"); d != payload.end() && d->is_number())
+    if (const auto d = payload.find(keys::duration); d != payload.end() && d->is_number())
         length = d->get<double>();
-    key.append("|").append(text(*title)).append("|").append(textOr(payload, "artist")).append("|");
+    key.append("|").append(text(*title)).append("|").append(textOr(payload, keys::artist)).append("|");
     key += lengthText(length);
     return key;
 }
 
 std::optional<std::string> artworkKey(const json& payload) {
-    const auto title = payload.find("title");
+    const auto title = payload.find(keys::title);
     if (title == payload.end()) return std::nullopt;
-    std::string key = textOr(payload, "bundleIdentifier");
-    key.append("|").append(text(*title)).append("|").append(textOr(payload, "artist"));
+    std::string key = textOr(payload, keys::bundleIdentifier);
+    key.append("|").append(text(*title)).append("|").append(textOr(payload, keys::artist));
     return key;
 }
 

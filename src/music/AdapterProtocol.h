@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "music/AdapterKeys.h"
+
 namespace velaro::adapter {
 
 // The adapter program's file name; it lives beside the app or in the install's libexec folder.

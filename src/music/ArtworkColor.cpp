@@ -25,9 +25,10 @@ std::optional<ArtworkResult> decodeArtwork(std::string_view output) {
     auto object = adapter::parseObject(output);
     if (!object) return std::nullopt;
     const nlohmann::json* used = &*object;
-    if (const auto payload = object->find("payload"); payload != object->end() && payload->is_object())
+    if (const auto payload = object->find(adapter::keys::payload);
+        payload != object->end() && payload->is_object())
         used = &*payload;
-    const auto data = used->find("artworkData");
+    const auto data = used->find(adapter::keys::artworkData);
     if (data == used->end() || !data->is_string()) return std::nullopt;
     const auto& text = data->get_ref<const std::string&>();
     auto decoded =

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/AppId.h"
 #include "base/Log.h"
 
 namespace velaro {
@@ -16,71 +17,11 @@ struct MusicProgressEngine::StreamRun {
     std::shared_ptr<ChildProcess> process;  // set once the launch is known to be wanted
 };
 
-namespace {
-
-// What the engine runs on when the app's services did not install one: nothing is queued and nothing is
-// launched, so tests of the shell that start and stop it touch no process.
-class DetachedLoop final : public MainLoop {
-    class Queue final : public SerialQueue {
-    public:
-        const std::string& label() const override { return label_; }
-        void async(std::function<void()>) override {}
-        void asyncAfter(double, std::function<void()>) override {}
-
-    private:
-        std::string label_ = "detached";
-    };
-
-public:
-    double uptime() const override { return 0; }
-    std::chrono::system_clock::time_point wallTime() const override {
-        return std::chrono::system_clock::now();
-    }
-    void post(std::function<void()>) override {}
-    Cancellable postAfter(double, std::function<void()>) override { return {}; }
-    Cancellable every(double, std::function<void()>) override { return {}; }
-    std::unique_ptr<DisplayLink> makeDisplayLink(std::function<void(double)>) override { return nullptr; }
-    std::unique_ptr<SerialQueue> makeSerialQueue(const std::string&) override {
-        return std::make_unique<Queue>();
-    }
-    bool isMainThread() const override { return true; }
-};
-
-class DetachedLauncher final : public ProcessLauncher {
-public:
-    std::shared_ptr<ChildProcess> launch(const Spec&, Handlers, std::string* error) override {
-        if (error) *error = "no process launcher";
-        return nullptr;
-    }
-};
-
-std::unique_ptr<MusicProgressEngine>& sharedSlot() {
-    static std::unique_ptr<MusicProgressEngine> engine;
-    return engine;
-}
-
-}  // namespace
-
-MusicProgressEngine& MusicProgressEngine::shared() {
-    auto& slot = sharedSlot();
-    if (!slot) {
-        static DetachedLoop loop;
-        static DetachedLauncher launcher;
-        slot = std::make_unique<MusicProgressEngine>(
-            Services{.loop = loop, .launcher = launcher, .locateAdapter = {}, .onWillTerminate = {}});
-    }
-    return *slot;
-}
-
-void MusicProgressEngine::installShared(std::unique_ptr<MusicProgressEngine> engine) {
-    sharedSlot() = std::move(engine);
-}
-
 MusicProgressEngine::MusicProgressEngine(Services services)
     : services_(std::move(services)),
       guard_(std::make_shared<Guard>()),
-      workQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.progress-engine")),
-      artworkQueue_(services_.loop.makeSerialQueue("com.quornet.Velaro.artwork-fetch")) {
+      workQueue_(services_.loop.makeSerialQueue(std::string(velaroAppId) + ".progress-engine")),
+      artworkQueue_(services_.loop.makeSerialQueue(std::string(velaroAppId) + ".artwork-fetch")) {
     guard_->engine = this;
 }
 
@@ -211,7 +152,9 @@ void MusicProgressEngine::spawnAdapter(std::uint64_t generation) {
     std::string error;
     auto process = services_.launcher.launch(
         ProcessLauncher::Spec{
-            .program = *program, .arguments = {"stream", "--no-artwork"}, .pipeOutput = true},
+            .program = *program,
+            .arguments = {std::string(adapter::commands::stream), std::string(adapter::commands::noArtwork)},
+            .pipeOutput = true},
         std::move(handlers), &error);
     if (!process) {
         logLine("PROG", "spawn FAILED: " + error);

@@ -1,6 +1,6 @@
-// The now-playing engine: one per process, started and stopped by the shell as the music features demand.
-// It runs the media adapter's stream and keeps it alive, turns its lines into now-playing state, and tells
-// one listener when the picture changes.
+// The now-playing engine: one per process, owned by the app's services and started and stopped by the shell
+// as the music features demand. It runs the media adapter's stream and keeps it alive, turns its lines into
+// now-playing state, and tells one listener when the picture changes.
 #pragma once
 
 #include <cstdint>
@@ -38,11 +38,6 @@ public:
     ~MusicProgressEngine();
     MusicProgressEngine(const MusicProgressEngine&) = delete;
     MusicProgressEngine& operator=(const MusicProgressEngine&) = delete;
-
-    // The process-wide engine: the one installed by the app's services, else one that never finds its
-    // adapter (so code that runs without the app's services launches nothing).
-    static MusicProgressEngine& shared();
-    static void installShared(std::unique_ptr<MusicProgressEngine> engine);
 
     // Starts the adapter's stream; does nothing while already started. Any thread.
     void start();

@@ -112,7 +112,8 @@ void MusicProgressEngine::startArtworkFetch(std::uint64_t generation, std::strin
     };
     std::string error;
     auto process = services_.launcher.launch(
-        ProcessLauncher::Spec{.program = *program, .arguments = {"get"}, .pipeOutput = true},
+        ProcessLauncher::Spec{
+            .program = *program, .arguments = {std::string(adapter::commands::get)}, .pipeOutput = true},
         std::move(handlers), &error);
     if (!process) {
         logLine("PROG", "artwork FAILED to spawn: " + error);

@@ -59,7 +59,8 @@ bool MusicProgressEngine::runSeekCommand(double seconds) {
         logLine("PROG", "seek FAILED: position is not a number");
         return false;
     }
-    return runOneShot("seek", {"seek", std::to_string(seekMicroseconds(seconds))});
+    return runOneShot("seek",
+                      {std::string(adapter::commands::seek), std::to_string(seekMicroseconds(seconds))});
 }
 
 void MusicProgressEngine::seek(double seconds, double settle) {
@@ -108,7 +109,7 @@ void MusicProgressEngine::fireKeySeek(std::uint64_t token) {
 
 void MusicProgressEngine::sendCommand(int number, const std::string& label) {
     // The engine's state stays: the new play state or track arrives through the stream.
-    runOneShot(label, {"send", std::to_string(number)});
+    runOneShot(label, {std::string(adapter::commands::send), std::to_string(number)});
 }
 
 }  // namespace velaro

@@ -26,15 +26,16 @@ NowPlayingState::Outcome NowPlayingState::apply(adapter::DataLine line, double n
 
 NowPlayingState::Outcome NowPlayingState::applyPayload(double now) {
     const json& p = payload_;
-    const auto bundle = p.find("bundleIdentifier");
+    const auto bundle = p.find(adapter::keys::bundleIdentifier);
     const bool hasBundle = bundle != p.end() && bundle->is_string();
-    const auto durationIt = p.find("duration");
+    const auto durationIt = p.find(adapter::keys::duration);
     const double dur = durationIt != p.end() && durationIt->is_number() ? durationIt->get<double>() : 0.0;
     std::optional<double> elapsed;
-    if (const auto it = p.find("elapsedTime"); it != p.end() && it->is_number()) elapsed = it->get<double>();
+    if (const auto it = p.find(adapter::keys::elapsedTime); it != p.end() && it->is_number())
+        elapsed = it->get<double>();
     const double newRate = adapter::playbackRate(p);
     std::optional<double> stamp;
-    if (const auto it = p.find("timestamp"); it != p.end() && it->is_string())
+    if (const auto it = p.find(adapter::keys::timestamp); it != p.end() && it->is_string())
         stamp = adapter::parseTimestamp(it->get_ref<const std::string&>());
     std::optional<std::string> key = adapter::trackKey(p);
 
@@ -52,7 +53,7 @@ NowPlayingState::Outcome NowPlayingState::applyPayload(double now) {
         rate_ = 0;
         duration_ = 0;
         if (trackKey_) {
-            const auto title = p.find("title");
+            const auto title = p.find(adapter::keys::title);
             logLine("PROG", "track → " + (title != p.end() ? adapter::text(*title) : std::string("?")) +
                                 " [" + std::string(adapter::prefixCharacters(*trackKey_, 24)) + "…]");
         } else {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AppId.h"
 #include "base/Cancellable.h"
 #include "base/Color.h"
 #include "base/Lifetime.h"
@@ -72,7 +73,7 @@ public:
         Workspace& workspace;
         PointerSource& pointer;
         // Our own application identifier as the capture service names it.
-        std::optional<std::string> ownAppId = std::string("com.quornet.Velaro");
+        std::optional<std::string> ownAppId = std::string(velaroAppId);
     };
 
     explicit ScreenSampler(Services services);

@@ -38,20 +38,6 @@ std::optional<ScreenInfo> screenForDisplayNumber(const Screens& screens, std::ui
     return std::nullopt;
 }
 
-namespace {
-std::unique_ptr<ScreenTopology>& sharedSlot() {
-    static std::unique_ptr<ScreenTopology> slot;
-    return slot;
-}
-}  // namespace
-
-ScreenTopology* ScreenTopology::shared() {
-    return sharedSlot().get();
-}
-void ScreenTopology::installShared(std::unique_ptr<ScreenTopology> topology) {
-    sharedSlot() = std::move(topology);
-}
-
 ScreenTopology::ScreenTopology(Screens& screens, Workspace* workspace) : source_(screens) {
     // The subscriptions die with the topology, so the handlers never outlive `this`.
     observers_.push_back(source_.parametersChanged().sink([this](int) { stale_ = true; }));

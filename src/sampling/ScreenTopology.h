@@ -1,5 +1,5 @@
 // Screen geometry helpers (menu-bar height, the area below the bar, identifiers) and `ScreenTopology`, the
-// process-wide cache of the screen list.
+// cache of the screen list that the app's services own and hand to whoever reads it.
 #pragma once
 
 #include <cstdint>
@@ -56,10 +56,6 @@ class ScreenTopology {
 public:
     // `workspace` may be null; then only screen changes mark the cache stale.
     explicit ScreenTopology(Screens& screens, Workspace* workspace = nullptr);
-
-    // The single instance the app installs at start-up; null before that.
-    static ScreenTopology* shared();
-    static void installShared(std::unique_ptr<ScreenTopology> topology);
 
     const std::vector<ScreenInfo>& screens();
     bool isStale() const { return stale_; }

@@ -10,21 +10,140 @@ namespace {
 using settings_json::ObjectReader;
 using settings_json::OrderedJson;
 
-// A tolerated enumeration key: its case when it holds a string of the table, else the fallback.
-template <class E>
-E enumOr(const ObjectReader& reader, std::string_view key, E fallback) {
-    const auto text = reader.string(key);
-    if (!text.present()) return fallback;
-    return fromString<E>(text.value).value_or(fallback);
+// How a key holding the wrong kind of value is read. Keys that older versions have always written are
+// `strict`: a wrong type there means the record is not ours, and the whole document fails. Keys added later
+// are `lenient` and take their fallback. Enumerations are always lenient, unknown names included.
+enum class Reading { strict, lenient };
+
+// Where a missing key (or a lenient one of the wrong kind) takes its value from: the member's default...
+struct OwnDefault {};
+// ...a row value decoded before it, so records written before the rows were split keep their look...
+template <class T>
+struct RowValue {
+    T CornerSettings::*member;
+};
+// ...or the row's flag that older versions wrote for both corners (a corner with neither is on).
+struct LegacyRowFlag {
+    std::string_view key;
+};
+
+constexpr std::string_view topRowFlag = "topEnabled";
+constexpr std::string_view bottomRowFlag = "bottomEnabled";
+
+// X(member, key, reading, fallback): every stored key once, in the order the record is written and read.
+// The order matters twice: the stored bytes follow it, and a row value must be decoded before the corner
+// values that fall back to it.
+// clang-format off
+#define VELARO_CORNER_KEYS(X) \
+    X(shapeMode, "shapeMode", lenient, OwnDefault{}) \
+    X(pillCornerRadius, "pillCornerRadius", strict, OwnDefault{}) \
+    X(pillVerticalInset, "pillVerticalInset", strict, OwnDefault{}) \
+    X(pillHPadding, "pillHPadding", strict, OwnDefault{}) \
+    X(pillStrokeWidth, "pillStrokeWidth", strict, OwnDefault{}) \
+    X(pillStrokeOpacity, "pillStrokeOpacity", strict, OwnDefault{}) \
+    X(pillFillOpacity, "pillFillOpacity", strict, OwnDefault{}) \
+    X(pillSeparateSides, "pillSeparateSides", strict, OwnDefault{}) \
+    X(pillLeftHOffset, "pillLeftHOffset", strict, OwnDefault{}) \
+    X(pillRightHOffset, "pillRightHOffset", strict, OwnDefault{}) \
+    X(pillVerticalOffset, "pillVerticalOffset", strict, OwnDefault{}) \
+    X(topLeftEnabled, "topLeftEnabled", strict, LegacyRowFlag{topRowFlag}) \
+    X(topRightEnabled, "topRightEnabled", strict, LegacyRowFlag{topRowFlag}) \
+    X(topRadius, "topRadius", strict, OwnDefault{}) \
+    X(topColorMode, "topColorMode", lenient, OwnDefault{}) \
+    X(topCustomColorHex, "topCustomColorHex", strict, OwnDefault{}) \
+    X(topLeftRadius, "topLeftRadius", strict, OwnDefault{}) \
+    X(topRightRadius, "topRightRadius", strict, OwnDefault{}) \
+    X(topLinked, "topLinked", strict, OwnDefault{}) \
+    X(bottomLeftEnabled, "bottomLeftEnabled", strict, LegacyRowFlag{bottomRowFlag}) \
+    X(bottomRightEnabled, "bottomRightEnabled", strict, LegacyRowFlag{bottomRowFlag}) \
+    X(bottomRadius, "bottomRadius", strict, OwnDefault{}) \
+    X(bottomColorMode, "bottomColorMode", lenient, OwnDefault{}) \
+    X(bottomCustomColorHex, "bottomCustomColorHex", strict, OwnDefault{}) \
+    X(bottomLeftRadius, "bottomLeftRadius", strict, OwnDefault{}) \
+    X(bottomRightRadius, "bottomRightRadius", strict, OwnDefault{}) \
+    X(bottomLinked, "bottomLinked", strict, OwnDefault{}) \
+    X(screenTopLeftEnabled, "screenTopLeftEnabled", lenient, OwnDefault{}) \
+    X(screenTopRightEnabled, "screenTopRightEnabled", lenient, OwnDefault{}) \
+    X(screenTopRadius, "screenTopRadius", lenient, OwnDefault{}) \
+    X(screenTopLeftRadius, "screenTopLeftRadius", lenient, RowValue{&CornerSettings::screenTopRadius}) \
+    X(screenTopRightRadius, "screenTopRightRadius", lenient, RowValue{&CornerSettings::screenTopRadius}) \
+    X(screenTopLinked, "screenTopLinked", lenient, OwnDefault{}) \
+    X(screenTopLeftColorMode, "screenTopLeftColorMode", lenient, OwnDefault{}) \
+    X(screenTopLeftCustomColorHex, "screenTopLeftCustomColorHex", lenient, OwnDefault{}) \
+    X(screenTopRightColorMode, "screenTopRightColorMode", lenient, OwnDefault{}) \
+    X(screenTopRightCustomColorHex, "screenTopRightCustomColorHex", lenient, OwnDefault{}) \
+    X(screenTopOpacity, "screenTopOpacity", lenient, OwnDefault{}) \
+    X(screenTopLeftOpacity, "screenTopLeftOpacity", lenient, RowValue{&CornerSettings::screenTopOpacity}) \
+    X(screenTopRightOpacity, "screenTopRightOpacity", lenient, RowValue{&CornerSettings::screenTopOpacity}) \
+    X(topLeftColorMode, "topLeftColorMode", lenient, RowValue{&CornerSettings::topColorMode}) \
+    X(topLeftCustomColorHex, "topLeftCustomColorHex", lenient, RowValue{&CornerSettings::topCustomColorHex}) \
+    X(topRightColorMode, "topRightColorMode", lenient, RowValue{&CornerSettings::topColorMode}) \
+    X(topRightCustomColorHex, "topRightCustomColorHex", lenient, RowValue{&CornerSettings::topCustomColorHex}) \
+    X(bottomLeftColorMode, "bottomLeftColorMode", lenient, RowValue{&CornerSettings::bottomColorMode}) \
+    X(bottomLeftCustomColorHex, "bottomLeftCustomColorHex", lenient, RowValue{&CornerSettings::bottomCustomColorHex}) \
+    X(bottomRightColorMode, "bottomRightColorMode", lenient, RowValue{&CornerSettings::bottomColorMode}) \
+    X(bottomRightCustomColorHex, "bottomRightCustomColorHex", lenient, RowValue{&CornerSettings::bottomCustomColorHex}) \
+    X(topFollowsOverlayOpacity, "topFollowsOverlayOpacity", lenient, OwnDefault{}) \
+    X(topOpacity, "topOpacity", lenient, OwnDefault{}) \
+    X(topLeftOpacity, "topLeftOpacity", lenient, RowValue{&CornerSettings::topOpacity}) \
+    X(topRightOpacity, "topRightOpacity", lenient, RowValue{&CornerSettings::topOpacity}) \
+    X(bottomOpacity, "bottomOpacity", lenient, OwnDefault{}) \
+    X(bottomLeftOpacity, "bottomLeftOpacity", lenient, RowValue{&CornerSettings::bottomOpacity}) \
+    X(bottomRightOpacity, "bottomRightOpacity", lenient, RowValue{&CornerSettings::bottomOpacity}) \
+    X(arcStrokeEnabled, "arcStrokeEnabled", lenient, OwnDefault{})
+// clang-format on
+
+// The legacy row flags, written after the table's keys as "either corner of the row on": older versions
+// read only these, so a downgrade keeps the corners.
+// clang-format off
+#define VELARO_CORNER_ROW_FLAGS(X) \
+    X(topRowFlag, topLeftEnabled, topRightEnabled) \
+    X(bottomRowFlag, bottomLeftEnabled, bottomRightEnabled)
+// clang-format on
+
+const CornerSettings& defaults() {
+    static const CornerSettings value;
+    return value;
 }
 
-// One row's pair of enabled flags: the corner's own key wins, the legacy row key fills in for it, and a
-// corner with neither is on. A wrongly typed legacy key fails the document even when both corners are set.
-void decodeEnabledPair(ObjectReader& reader, std::string_view legacyKey, std::string_view leftKey,
-                       std::string_view rightKey, bool& left, bool& right) {
-    const bool legacy = reader.requireBool(legacyKey, true);
-    left = reader.requireBool(leftKey, legacy);
-    right = reader.requireBool(rightKey, legacy);
+template <class T>
+T fallbackFor(OwnDefault, T CornerSettings::*member, const CornerSettings&, ObjectReader&) {
+    return defaults().*member;
+}
+template <class T>
+T fallbackFor(RowValue<T> row, T CornerSettings::*, const CornerSettings& decoded, ObjectReader&) {
+    return decoded.*row.member;
+}
+// A wrongly typed legacy flag fails the document even when both corners have their own key.
+inline bool fallbackFor(LegacyRowFlag flag, bool CornerSettings::*member, const CornerSettings&,
+                        ObjectReader& reader) {
+    return reader.requireBool(flag.key, defaults().*member);
+}
+
+template <class T>
+T read(ObjectReader& reader, std::string_view key, Reading reading, T fallback) {
+    const bool strict = reading == Reading::strict;
+    if constexpr (std::is_enum_v<T>) {
+        const auto text = reader.string(key);
+        if (!text.present()) return fallback;
+        return fromString<T>(text.value).value_or(fallback);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return strict ? reader.requireBool(key, fallback) : reader.boolean(key).valueOr(fallback);
+    } else if constexpr (std::is_same_v<T, double>) {
+        return strict ? reader.requireNumber(key, fallback) : reader.number(key).valueOr(fallback);
+    } else {
+        static_assert(std::is_same_v<T, std::string>);
+        return strict ? reader.requireString(key, std::move(fallback))
+                      : reader.string(key).valueOr(std::move(fallback));
+    }
+}
+
+template <class T>
+auto storedForm(const T& value) {
+    if constexpr (std::is_enum_v<T>)
+        return toString(value);
+    else
+        return value;
 }
 
 }  // namespace
@@ -103,84 +222,10 @@ std::optional<CornerSettings> CornerSettings::decode(std::string_view json) {
     if (!document || !document->is_object()) return std::nullopt;
     ObjectReader r(*document);
     CornerSettings c;
-    const CornerSettings d;  // the defaults every missing key falls back to
-
-    // Keys that older versions have always written: a wrong type there means the record is not ours.
-    c.shapeMode = enumOr(r, "shapeMode", d.shapeMode);
-    c.pillCornerRadius = r.requireNumber("pillCornerRadius", d.pillCornerRadius);
-    c.pillVerticalInset = r.requireNumber("pillVerticalInset", d.pillVerticalInset);
-    c.pillHPadding = r.requireNumber("pillHPadding", d.pillHPadding);
-    c.pillStrokeWidth = r.requireNumber("pillStrokeWidth", d.pillStrokeWidth);
-    c.pillStrokeOpacity = r.requireNumber("pillStrokeOpacity", d.pillStrokeOpacity);
-    c.pillFillOpacity = r.requireNumber("pillFillOpacity", d.pillFillOpacity);
-    c.pillSeparateSides = r.requireBool("pillSeparateSides", d.pillSeparateSides);
-    c.pillLeftHOffset = r.requireNumber("pillLeftHOffset", d.pillLeftHOffset);
-    c.pillRightHOffset = r.requireNumber("pillRightHOffset", d.pillRightHOffset);
-    c.pillVerticalOffset = r.requireNumber("pillVerticalOffset", d.pillVerticalOffset);
-
-    decodeEnabledPair(r, "topEnabled", "topLeftEnabled", "topRightEnabled", c.topLeftEnabled,
-                      c.topRightEnabled);
-    c.topRadius = r.requireNumber("topRadius", d.topRadius);
-    c.topColorMode = enumOr(r, "topColorMode", d.topColorMode);
-    c.topCustomColorHex = r.requireString("topCustomColorHex", d.topCustomColorHex);
-    c.topLeftRadius = r.requireNumber("topLeftRadius", d.topLeftRadius);
-    c.topRightRadius = r.requireNumber("topRightRadius", d.topRightRadius);
-    c.topLinked = r.requireBool("topLinked", d.topLinked);
-
-    decodeEnabledPair(r, "bottomEnabled", "bottomLeftEnabled", "bottomRightEnabled", c.bottomLeftEnabled,
-                      c.bottomRightEnabled);
-    c.bottomRadius = r.requireNumber("bottomRadius", d.bottomRadius);
-    c.bottomColorMode = enumOr(r, "bottomColorMode", d.bottomColorMode);
-    c.bottomCustomColorHex = r.requireString("bottomCustomColorHex", d.bottomCustomColorHex);
-    c.bottomLeftRadius = r.requireNumber("bottomLeftRadius", d.bottomLeftRadius);
-    c.bottomRightRadius = r.requireNumber("bottomRightRadius", d.bottomRightRadius);
-    c.bottomLinked = r.requireBool("bottomLinked", d.bottomLinked);
-
-    // Keys added later are tolerated: a wrong type takes the fallback, which for per-corner values is the
-    // row value just decoded, so records written before the rows were split keep their look.
-    const auto number = [&](std::string_view key, double fallback) {
-        return r.number(key).valueOr(fallback);
-    };
-    const auto boolean = [&](std::string_view key, bool fallback) {
-        return r.boolean(key).valueOr(fallback);
-    };
-    const auto string = [&](std::string_view key, const std::string& fallback) {
-        return r.string(key).valueOr(fallback);
-    };
-
-    c.screenTopLeftEnabled = boolean("screenTopLeftEnabled", d.screenTopLeftEnabled);
-    c.screenTopRightEnabled = boolean("screenTopRightEnabled", d.screenTopRightEnabled);
-    c.screenTopRadius = number("screenTopRadius", d.screenTopRadius);
-    c.screenTopLeftRadius = number("screenTopLeftRadius", c.screenTopRadius);
-    c.screenTopRightRadius = number("screenTopRightRadius", c.screenTopRadius);
-    c.screenTopLinked = boolean("screenTopLinked", d.screenTopLinked);
-    c.screenTopLeftColorMode = enumOr(r, "screenTopLeftColorMode", d.screenTopLeftColorMode);
-    c.screenTopLeftCustomColorHex = string("screenTopLeftCustomColorHex", d.screenTopLeftCustomColorHex);
-    c.screenTopRightColorMode = enumOr(r, "screenTopRightColorMode", d.screenTopRightColorMode);
-    c.screenTopRightCustomColorHex = string("screenTopRightCustomColorHex", d.screenTopRightCustomColorHex);
-    c.screenTopOpacity = number("screenTopOpacity", d.screenTopOpacity);
-    c.screenTopLeftOpacity = number("screenTopLeftOpacity", c.screenTopOpacity);
-    c.screenTopRightOpacity = number("screenTopRightOpacity", c.screenTopOpacity);
-
-    c.topLeftColorMode = enumOr(r, "topLeftColorMode", c.topColorMode);
-    c.topLeftCustomColorHex = string("topLeftCustomColorHex", c.topCustomColorHex);
-    c.topRightColorMode = enumOr(r, "topRightColorMode", c.topColorMode);
-    c.topRightCustomColorHex = string("topRightCustomColorHex", c.topCustomColorHex);
-    c.bottomLeftColorMode = enumOr(r, "bottomLeftColorMode", c.bottomColorMode);
-    c.bottomLeftCustomColorHex = string("bottomLeftCustomColorHex", c.bottomCustomColorHex);
-    c.bottomRightColorMode = enumOr(r, "bottomRightColorMode", c.bottomColorMode);
-    c.bottomRightCustomColorHex = string("bottomRightCustomColorHex", c.bottomCustomColorHex);
-
-    c.topFollowsOverlayOpacity = boolean("topFollowsOverlayOpacity", d.topFollowsOverlayOpacity);
-    c.topOpacity = number("topOpacity", d.topOpacity);
-    c.topLeftOpacity = number("topLeftOpacity", c.topOpacity);
-    c.topRightOpacity = number("topRightOpacity", c.topOpacity);
-    c.bottomOpacity = number("bottomOpacity", d.bottomOpacity);
-    c.bottomLeftOpacity = number("bottomLeftOpacity", c.bottomOpacity);
-    c.bottomRightOpacity = number("bottomRightOpacity", c.bottomOpacity);
-
-    c.arcStrokeEnabled = boolean("arcStrokeEnabled", d.arcStrokeEnabled);
-
+#define VELARO_DECODE_CORNER_KEY(member, key, reading, fallback) \
+    c.member = read(r, key, Reading::reading, fallbackFor(fallback, &CornerSettings::member, c, r));
+    VELARO_CORNER_KEYS(VELARO_DECODE_CORNER_KEY)
+#undef VELARO_DECODE_CORNER_KEY
     if (r.failed()) return std::nullopt;
     return c;
 }
@@ -191,65 +236,12 @@ std::optional<CornerSettings> CornerSettings::decode(std::span<const std::uint8_
 
 std::optional<Bytes> encodeCornerSettings(const CornerSettings& c) {
     OrderedJson o = OrderedJson::object();
-    o["shapeMode"] = toString(c.shapeMode);
-    o["pillCornerRadius"] = c.pillCornerRadius;
-    o["pillVerticalInset"] = c.pillVerticalInset;
-    o["pillHPadding"] = c.pillHPadding;
-    o["pillStrokeWidth"] = c.pillStrokeWidth;
-    o["pillStrokeOpacity"] = c.pillStrokeOpacity;
-    o["pillFillOpacity"] = c.pillFillOpacity;
-    o["pillSeparateSides"] = c.pillSeparateSides;
-    o["pillLeftHOffset"] = c.pillLeftHOffset;
-    o["pillRightHOffset"] = c.pillRightHOffset;
-    o["pillVerticalOffset"] = c.pillVerticalOffset;
-    o["topLeftEnabled"] = c.topLeftEnabled;
-    o["topRightEnabled"] = c.topRightEnabled;
-    o["topRadius"] = c.topRadius;
-    o["topColorMode"] = toString(c.topColorMode);
-    o["topCustomColorHex"] = c.topCustomColorHex;
-    o["topLeftRadius"] = c.topLeftRadius;
-    o["topRightRadius"] = c.topRightRadius;
-    o["topLinked"] = c.topLinked;
-    o["bottomLeftEnabled"] = c.bottomLeftEnabled;
-    o["bottomRightEnabled"] = c.bottomRightEnabled;
-    o["bottomRadius"] = c.bottomRadius;
-    o["bottomColorMode"] = toString(c.bottomColorMode);
-    o["bottomCustomColorHex"] = c.bottomCustomColorHex;
-    o["bottomLeftRadius"] = c.bottomLeftRadius;
-    o["bottomRightRadius"] = c.bottomRightRadius;
-    o["bottomLinked"] = c.bottomLinked;
-    o["screenTopLeftEnabled"] = c.screenTopLeftEnabled;
-    o["screenTopRightEnabled"] = c.screenTopRightEnabled;
-    o["screenTopRadius"] = c.screenTopRadius;
-    o["screenTopLeftRadius"] = c.screenTopLeftRadius;
-    o["screenTopRightRadius"] = c.screenTopRightRadius;
-    o["screenTopLinked"] = c.screenTopLinked;
-    o["screenTopLeftColorMode"] = toString(c.screenTopLeftColorMode);
-    o["screenTopLeftCustomColorHex"] = c.screenTopLeftCustomColorHex;
-    o["screenTopRightColorMode"] = toString(c.screenTopRightColorMode);
-    o["screenTopRightCustomColorHex"] = c.screenTopRightCustomColorHex;
-    o["screenTopOpacity"] = c.screenTopOpacity;
-    o["screenTopLeftOpacity"] = c.screenTopLeftOpacity;
-    o["screenTopRightOpacity"] = c.screenTopRightOpacity;
-    o["topLeftColorMode"] = toString(c.topLeftColorMode);
-    o["topLeftCustomColorHex"] = c.topLeftCustomColorHex;
-    o["topRightColorMode"] = toString(c.topRightColorMode);
-    o["topRightCustomColorHex"] = c.topRightCustomColorHex;
-    o["bottomLeftColorMode"] = toString(c.bottomLeftColorMode);
-    o["bottomLeftCustomColorHex"] = c.bottomLeftCustomColorHex;
-    o["bottomRightColorMode"] = toString(c.bottomRightColorMode);
-    o["bottomRightCustomColorHex"] = c.bottomRightCustomColorHex;
-    o["topFollowsOverlayOpacity"] = c.topFollowsOverlayOpacity;
-    o["topOpacity"] = c.topOpacity;
-    o["topLeftOpacity"] = c.topLeftOpacity;
-    o["topRightOpacity"] = c.topRightOpacity;
-    o["bottomOpacity"] = c.bottomOpacity;
-    o["bottomLeftOpacity"] = c.bottomLeftOpacity;
-    o["bottomRightOpacity"] = c.bottomRightOpacity;
-    o["arcStrokeEnabled"] = c.arcStrokeEnabled;
-    // Older versions read only the row flags; keep writing them so a downgrade keeps the corners.
-    o["topEnabled"] = c.topLeftEnabled || c.topRightEnabled;
-    o["bottomEnabled"] = c.bottomLeftEnabled || c.bottomRightEnabled;
+#define VELARO_ENCODE_CORNER_KEY(member, key, reading, fallback) o[key] = storedForm(c.member);
+    VELARO_CORNER_KEYS(VELARO_ENCODE_CORNER_KEY)
+#undef VELARO_ENCODE_CORNER_KEY
+#define VELARO_ENCODE_ROW_FLAG(key, left, right) o[key] = c.left || c.right;
+    VELARO_CORNER_ROW_FLAGS(VELARO_ENCODE_ROW_FLAG)
+#undef VELARO_ENCODE_ROW_FLAG
     auto text = settings_json::encodeInOrder(o);
     if (!text) return std::nullopt;
     return settings_json::toBytes(*text);

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/AppId.h"
 #include "base/Color.h"
 #include "base/Lifetime.h"
 #include "base/MainLoop.h"
@@ -73,7 +74,7 @@ using PillGeometryByScreen = std::map<std::string, PillGeometry>;
 class OverlaySettings {
 public:
     // The application's own app id: its own windows never choose a profile.
-    static constexpr const char* ownAppId = "com.quornet.Velaro";
+    static constexpr const char* ownAppId = velaroAppId;
 
     // Migrates the store, loads every setting and writes back the checked values. `mainLoop` delivers the
     // profile-scope subscription on a later turn.

@@ -62,7 +62,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     ASSERT_NE(rig.vizRenderController(), nullptr);
     ASSERT_NE(rig.progressBarController(), nullptr);
     EXPECT_TRUE(rig.engineDemandActive());
-    EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
+    EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
     EXPECT_TRUE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
 
@@ -75,7 +75,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_EQ(rig.vizAudioEngine(), nullptr);
     EXPECT_EQ(rig.vizCaptureCloses(), 1);
     EXPECT_EQ(rig.progressBarController(), nullptr);
-    EXPECT_FALSE(MusicProgressEngine::shared().isRunning());
+    EXPECT_FALSE(rig.progressEngine.isRunning());
 
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
@@ -88,7 +88,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_NE(rig.lightBeamWindow(), nullptr) << "a new beam window for the new showing";
     EXPECT_NE(rig.vizRenderController(), nullptr);
     EXPECT_NE(rig.progressBarController(), nullptr);
-    EXPECT_TRUE(MusicProgressEngine::shared().isRunning());
+    EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_EQ(rig.vizEnginesMade, 2);
 
     // Each feature's own switch still counts: with the visualizer off, master on brings back only the bar.
@@ -101,7 +101,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_NE(rig.progressBarController(), nullptr);
 
     rig.delegate.reset();
-    EXPECT_FALSE(MusicProgressEngine::shared().isRunning()) << "the shared engine is not left running";
+    EXPECT_FALSE(rig.progressEngine.isRunning()) << "the engine is not left running";
 }
 
 TEST_F(AppDelegateRuntime, ThreeBeamTriggersInOneTurnSyncOnce) {

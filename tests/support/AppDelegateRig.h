@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "onboarding/OnboardingStep.h"
 #include "overlay/OverlayControllerPort.h"
@@ -26,6 +27,7 @@
 #include "support/FakeOverlayWindowHost.h"
 #include "support/FakePermissions.h"
 #include "support/FakePointerSource.h"
+#include "support/FakeProcessLauncher.h"
 #include "support/FakeScreens.h"
 #include "support/FakeTaskbarPolicy.h"
 #include "support/FakeTray.h"
@@ -97,6 +99,10 @@ public:
     FakeWindowControl windowControl;
     std::unique_ptr<ScreenTopology> topology;
     std::unique_ptr<WindowListScans> scans;
+    // The now-playing engine the delegate starts and stops; it finds no adapter, so it launches nothing.
+    FakeProcessLauncher processes{loop};
+    MusicProgressEngine progressEngine{
+        {.loop = loop, .launcher = processes, .locateAdapter = {}, .onWillTerminate = {}}};
 
     // What the factories made.
     std::vector<FakeOverlayController*> controllers;
@@ -150,6 +156,7 @@ public:
             .permissions = permissions,
             .updater = updater,
             .overlayHost = host,
+            .progressEngine = progressEngine,
             .maximiseButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
             .overviewShell = std::nullopt,
             .makeOverlayController = [this](ScreenSampler&, OverlaySettings&,

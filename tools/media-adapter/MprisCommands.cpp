@@ -11,6 +11,7 @@
 
 #include "ArtworkFetch.h"
 #include "MprisPayload.h"
+#include "music/AdapterKeys.h"
 
 namespace velaro::mpris {
 
@@ -124,9 +125,9 @@ int runGet(const QDBusConnection& bus, const std::function<void(const std::strin
     const QVariant artUrl = dictionary(reading.metadata).value(QStringLiteral("mpris:artUrl"));
     if (artUrl.metaType() == QMetaType::fromType<QString>()) {
         if (const auto bytes = fetchArtwork(artUrl.toString()))
-            payload["artworkData"] = bytes->toBase64().toStdString();
+            payload[adapter::keys::artworkData] = bytes->toBase64().toStdString();
     }
-    writeLine(nlohmann::json({{"payload", payload}})
+    writeLine(nlohmann::json({{adapter::keys::payload, payload}})
                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     return exitSuccess;
 }

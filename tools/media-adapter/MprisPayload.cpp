@@ -7,9 +7,13 @@
 #include <QRegularExpression>
 #include <cmath>
 
+#include "music/AdapterKeys.h"
+
 namespace velaro::mpris {
 
 using nlohmann::json;
+namespace commands = adapter::commands;
+namespace keys = adapter::keys;
 
 namespace {
 
@@ -21,6 +25,10 @@ std::string cutUtf8(const QByteArray& bytes) {
     int end = maxTextBytes;
     while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
     return std::string(bytes.constData(), end);
+}
+
+bool isWord(const QString& argument, std::string_view word) {
+    return argument == QLatin1String(word.data(), qsizetype(word.size()));
 }
 
 }  // namespace
@@ -108,39 +116,40 @@ std::string timestampText(const QDateTime& moment) {
 
 json payloadOf(const PlayerReading& player) {
     json payload = json::object();
-    payload["bundleIdentifier"] = applicationId(player.busName, player.desktopEntry);
+    payload[keys::bundleIdentifier] = applicationId(player.busName, player.desktopEntry);
     const QVariantMap metadata = dictionary(player.metadata);
-    if (auto title = text(metadata.value(QStringLiteral("xesam:title")))) payload["title"] = *title;
-    if (auto artist = artists(metadata.value(QStringLiteral("xesam:artist")))) payload["artist"] = *artist;
+    if (auto title = text(metadata.value(QStringLiteral("xesam:title")))) payload[keys::title] = *title;
+    if (auto artist = artists(metadata.value(QStringLiteral("xesam:artist"))))
+        payload[keys::artist] = *artist;
     if (auto length = microseconds(metadata.value(QStringLiteral("mpris:length")));
         length && *length > 0 && *length <= maxMicroseconds)
-        payload["duration"] = *length / 1e6;
+        payload[keys::duration] = *length / 1e6;
     if (player.position) {
         if (auto position = microseconds(*player.position);
             position && *position >= 0 && *position <= maxMicroseconds) {
-            payload["elapsedTime"] = *position / 1e6;
-            payload["timestamp"] = timestampText(player.positionReadAt);
+            payload[keys::elapsedTime] = *position / 1e6;
+            payload[keys::timestamp] = timestampText(player.positionReadAt);
         }
     }
     if (auto status = text(player.playbackStatus)) {
         if (*status == "Playing")
-            payload["playing"] = true;
+            payload[keys::playing] = true;
         else if (*status == "Paused" || *status == "Stopped")
-            payload["playing"] = false;
+            payload[keys::playing] = false;
     }
     if (player.rate.metaType() == QMetaType::fromType<double>()) {
         const double rate = player.rate.toDouble();
-        if (std::isfinite(rate) && rate > 0) payload["playbackRate"] = rate;
+        if (std::isfinite(rate) && rate > 0) payload[keys::playbackRate] = rate;
     }
     if (auto id = trackId(metadata.value(QStringLiteral("mpris:trackid"))))
-        payload["uniqueIdentifier"] = player.busName.toStdString() + *id;
+        payload[keys::uniqueIdentifier] = player.busName.toStdString() + *id;
     return payload;
 }
 
 std::optional<std::string> streamLine(const json& previous, const json& next, bool replace) {
-    json line = {{"type", "data"}, {"diff", !replace}};
+    json line = {{keys::type, keys::dataType}, {keys::diff, !replace}};
     if (replace) {
-        line["payload"] = next;
+        line[keys::payload] = next;
     } else {
         json changes = json::object();
         for (const auto& [key, value] : next.items())
@@ -148,7 +157,7 @@ std::optional<std::string> streamLine(const json& previous, const json& next, bo
         for (const auto& [key, value] : previous.items())
             if (!next.contains(key)) changes[key] = nullptr;
         if (changes.empty()) return std::nullopt;
-        line["payload"] = std::move(changes);
+        line[keys::payload] = std::move(changes);
     }
     return line.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -172,18 +181,18 @@ std::optional<QString> choosePlayer(const std::vector<Candidate>& candidates, co
 std::optional<Command> parseCommand(const QStringList& arguments) {
     if (arguments.isEmpty()) return std::nullopt;
     const QString& word = arguments.front();
-    if (word == QLatin1String("stream")) {
+    if (isWord(word, commands::stream)) {
         for (int i = 1; i < arguments.size(); ++i)
-            if (arguments[i] != QLatin1String("--no-artwork")) return std::nullopt;
+            if (!isWord(arguments[i], commands::noArtwork)) return std::nullopt;
         return Command{Command::Kind::stream};
     }
-    if (word == QLatin1String("get") && arguments.size() == 1) return Command{Command::Kind::get};
-    if (word == QLatin1String("send") && arguments.size() == 2) {
+    if (isWord(word, commands::get) && arguments.size() == 1) return Command{Command::Kind::get};
+    if (isWord(word, commands::send) && arguments.size() == 2) {
         static const QStringList known = {QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("5")};
         if (!known.contains(arguments[1])) return std::nullopt;
         return Command{Command::Kind::send, 0, arguments[1].toInt()};
     }
-    if (word == QLatin1String("seek") && arguments.size() == 2) {
+    if (isWord(word, commands::seek) && arguments.size() == 2) {
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,19}$"));
         if (!digits.match(arguments[1]).hasMatch()) return std::nullopt;
         bool ok = false;

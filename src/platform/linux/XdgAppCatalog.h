@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AppId.h"
 #include "platform/AppCatalog.h"
 
 namespace velaro {
@@ -45,7 +46,7 @@ public:
     // Reads the entries of `dataDirs` (each holding an "applications" folder; earlier dirs win), or of
     // $XDG_DATA_HOME and $XDG_DATA_DIRS when empty. `ownPID` (0: this process) has `ownAppId`.
     explicit XdgAppCatalog(std::vector<std::string> dataDirs = {}, std::int32_t ownPID = 0,
-                           std::string ownAppId = "com.quornet.Velaro");
+                           std::string ownAppId = velaroAppId);
     ~XdgAppCatalog() override;
     XdgAppCatalog(const XdgAppCatalog&) = delete;
     XdgAppCatalog& operator=(const XdgAppCatalog&) = delete;

@@ -225,7 +225,8 @@ QWidget* SettingsRootView::makePage(SettingsCategory category) {
             return stack;
         }
         case SettingsCategory::advanced:
-            return new AdvancedSection(settings, model_.profileManager, loop);
+            return new AdvancedSection(settings, model_.profileManager, loop,
+                                       mainScreenNotchProbe(model_.topology));
         case SettingsCategory::general:
             generalPage_ = new GeneralPage(model_.loginItem, settings, model_.showWelcomeTour, loop);
             return generalPage_;

@@ -33,6 +33,7 @@ class GlobalOnlyNote;
 class MainLoop;
 class OverlaySettings;
 class ProfileManager;
+class ScreenTopology;
 class SettingsOverlayGate;
 class SettingsSidebar;
 class UpdateCheckModel;
@@ -55,6 +56,8 @@ public:
         // Makes the excluded-apps model the first time its page shows; the view keeps it from then on.
         std::function<std::unique_ptr<ExcludedAppsModel>()> makeExcludedAppsModel;
         AboutServices about;
+        // The screens the Advanced page asks whether the main one has a notch; none: it has none.
+        ScreenTopology* topology = nullptr;
         // What the Corner Rounding page's picture of the desktop is made from; none: a stand-in picture.
         CornerPreviewServices cornerPreview;
         // What the Shortcuts page's recorder needs of the desktop.

@@ -33,10 +33,11 @@ QString pixels(double v) {
 
 }  // namespace
 
-bool mainScreenHasNotch() {
-    ScreenTopology* topology = ScreenTopology::shared();
-    if (!topology || topology->screens().empty()) return false;
-    return notchRect(topology->screens().front()).has_value();
+NotchProbe mainScreenNotchProbe(ScreenTopology* topology) {
+    return [topology] {
+        if (!topology || topology->screens().empty()) return false;
+        return notchRect(topology->screens().front()).has_value();
+    };
 }
 
 // ---- renderer ----

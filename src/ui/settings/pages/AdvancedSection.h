@@ -12,11 +12,12 @@ namespace velaro {
 
 class GlobalOnlyGroup;
 class MaximiseFillToggle;
+class ScreenTopology;
 
-// Whether the main screen has a notch: read each time the page refreshes.
+// Whether the main screen has a notch: read each time the page refreshes. None: never.
 using NotchProbe = std::function<bool()>;
-// The app's probe: the first screen of the shared screen topology, through its notch rectangle.
-bool mainScreenHasNotch();
+// The app's probe: the first screen of the topology, through its notch rectangle; no topology, no notch.
+NotchProbe mainScreenNotchProbe(ScreenTopology* topology);
 
 class AdvancedRendererControl : public SettingsRow {
 public:
@@ -80,7 +81,7 @@ private:
 class AdvancedSection : public ProfiledSettingsPage {
 public:
     AdvancedSection(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
-                    NotchProbe hasNotch = mainScreenHasNotch, QWidget* parent = nullptr);
+                    NotchProbe hasNotch = {}, QWidget* parent = nullptr);
 
     AdvancedRendererControl* renderer() const { return renderer_; }
     SettingsOverlayGate* gate() const { return gate_; }

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/AppId.h"
 #include "sampling/ScreenTopology.h"
 
 namespace velaro {
@@ -54,7 +55,7 @@ QByteArray sortKey(const std::string& key) {
 
 AppIdentity AppIdentity::current() {
     return {std::string("Velaro"), buildValue(VELARO_VERSION), buildValue(VELARO_BUILD_NUMBER),
-            std::string("com.quornet.Velaro")};
+            std::string(velaroAppId)};
 }
 
 std::string appName(const AppIdentity& app) {
