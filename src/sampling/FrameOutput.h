@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AppId.h"
 #include "base/Color.h"
 #include "base/Geometry.h"
 #include "base/MainLoop.h"
@@ -67,7 +68,7 @@ public:
 
     struct Dependencies {
         MainLoop* loop = nullptr;  // clock, and maker of the frame queue
-        std::string queueLabel = "com.quornet.Velaro.frames";
+        std::string queueLabel = VELARO_APP_ID ".frames";
         // Fresh pointer reads for the hover guard; without one the pointer is never inside the bar.
         const PointerSource* pointer = nullptr;
         // The window-list scan that tells whether another app's menu hangs from the bar; called on the

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "base/AppId.h"
 #include "base/Log.h"
 #include "platform/DefaultsStore.h"
 #include "platform/Workspace.h"
@@ -50,7 +51,7 @@ ScreenSampler::ScreenSampler(Services services)
     const double L = relativeLuminance(dominantColor());
     strokeInkIsDark.set(L > kInkDarkAbove || (L >= kInkLightBelow && L >= 0.5));
     state_->streams.primaryContext =
-        std::make_shared<StreamContext>(makeFrameOutput("com.quornet.Velaro.frames"));
+        std::make_shared<StreamContext>(makeFrameOutput(VELARO_APP_ID ".frames"));
     wireCallbacks(state_->streams.primaryContext);
     registerObservers();
     startPollTimer();
@@ -594,7 +595,7 @@ std::shared_ptr<StreamContext> ScreenSampler::makeContext(const ScreenInfo& scre
         context->capturedScreen.reset();
     } else {
         const std::string label =
-            "com.quornet.Velaro.frames." +
+            VELARO_APP_ID ".frames." +
             displayID(screen).value_or("ctx" + std::to_string(state_->streams.contextsOpenedTotal));
         context = std::make_shared<StreamContext>(makeFrameOutput(label));
         wireCallbacks(context);

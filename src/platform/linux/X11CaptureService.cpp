@@ -11,6 +11,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "base/AppId.h"
 #include "base/Log.h"
 #include "platform/linux/X11Session.h"
 
@@ -381,7 +382,7 @@ public:
         run->stream = weak_from_this();
         run->config = config_;
         run->output = output_;
-        run->queue = queue_ ? queue_ : loop_.makeSerialQueue("com.quornet.Velaro.capture.discard");
+        run->queue = queue_ ? queue_ : loop_.makeSerialQueue(VELARO_APP_ID ".capture.discard");
         run->due = SteadyClock::now();
         if (worker_->start(run)) return;
         CaptureCompletion start;

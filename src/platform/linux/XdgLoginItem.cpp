@@ -1,5 +1,6 @@
 // The XDG autostart entry that starts the app at login.
 #include "platform/linux/XdgLoginItem.h"
+#include "base/AppId.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,7 +98,7 @@ std::optional<LoginItemError> XdgLoginItem::writeEntry(bool hidden) const {
     } else {
         text += "Comment=Tints the top panel with the colours beneath it\n";
         text += "Exec=" + desktopEntryExec(executable_) + "\n";
-        text += "Icon=com.quornet.Velaro\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+        text += "Icon=" VELARO_APP_ID "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     }
     QSaveFile file(q(entryPath()));
     if (!file.open(QIODevice::WriteOnly))

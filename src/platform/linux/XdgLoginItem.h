@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "base/AppId.h"
 #include "platform/LoginItem.h"
 
 namespace velaro {
 
 class XdgLoginItem final : public LoginItem {
 public:
-    static constexpr const char* kEntryName = "com.quornet.Velaro.desktop";
+    static constexpr const char* kEntryName = VELARO_APP_ID ".desktop";
 
     // `configHome` is the user's configuration directory (empty: none, and every call fails), `configDirs`
     // the system-wide ones in order of preference; the entry starts `executable`.
