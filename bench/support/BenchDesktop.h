@@ -23,7 +23,8 @@ fs::path selfDirectory();
 
 // Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
 // compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), whose strip takes a
-// new colour 60 times a second ("repaint").
+// new colour 60 times a second ("repaint"), or with a progress line moving a pixel every 0.1 s instead of the
+// strip ("line").
 inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();

@@ -30,15 +30,25 @@ constexpr double kFadeOut = 0.5;
 constexpr double kFastFadeOut = 0.2;  // with the panel gone
 constexpr double kHoverStrip = 24;    // points at the top of the screen that keep a paused bar shown
 constexpr double kLightAbove = 0.6, kDarkBelow = 0.4;
+// A tick may run this much early or late to share its wake-up with a step of the fill due about then: the
+// fill's speed does not depend on when the ticks come, only on the track.
+constexpr double kTickShare = 0.05;
+// The fill's end steps from pixel to pixel at most at the display's rate, each step a little after the end
+// reached its pixel (timers keep whole milliseconds).
+constexpr double kStepInterval = 1.0 / 60;
+constexpr double kStepSlack = 0.001;
+// Colours that moved less than half a step of 8-bit colour round to the same.
+constexpr double kUnseenColorChange = 0.5 / 255;
 
 double finiteOr(double v, double fallback) {
     return std::isfinite(v) ? v : fallback;
 }
 
-// What the window shows, rounded to what can be seen: a quarter of a device pixel, a 255th of a colour.
+// What the window shows, rounded to what can be seen: the fill's end to whole device pixels (it steps from
+// one to the next), the line to a quarter of one, colours to a 255th.
 ProgressBarLook visiblePart(ProgressBarLook look, double scale) {
     auto round = [](double v, double steps) { return std::round(finiteOr(v, 0) * steps) / steps; };
-    look.fillWidth = round(look.fillWidth, 4 * scale);
+    look.fillWidth = round(look.fillWidth, scale);
     look.line = round(look.line, 4 * scale);
     look.armedMix = round(look.armedMix, 255);
     for (Color& c : look.fillStops)
@@ -78,14 +88,13 @@ ProgressBarServices ProgressBarServices::make(MainLoop& loop, OverlayWindowHost&
 ProgressBarController::ProgressBarController(ProgressBarServices services, OverlaySettings& settings)
     : services_(std::move(services)),
       settings_(settings),
-      fillWidth_(services_.loop, 0.0),
       fillStops_(services_.loop, std::vector<Color>{}),
       line_(services_.loop, kProgressLinePixels),
       armedMix_(services_.loop, 0.0),
       activeModifier_(settings.progressModifier()),
       lastTrackSkip_(-std::numeric_limits<double>::infinity()) {
     lastTick_ = pauseAnchor_ = services_.loop.uptime();
-    for (auto* value : {&fillWidth_, &line_, &armedMix_}) value->setOnChange([this] { lookChanged(); });
+    for (auto* value : {&line_, &armedMix_}) value->setOnChange([this] { lookChanged(); });
     fillStops_.setOnChange([this] { lookChanged(); });
     buildWindow();
     subscriptions_.push_back(services_.screens.parametersChanged().sink([this](int) { screensChanged(); }));
@@ -107,7 +116,9 @@ ProgressBarController::~ProgressBarController() {
 void ProgressBarController::stop() {
     if (stopped_) return;
     stopped_ = true;
-    tickTimer_.cancel();
+    wake_.cancel();
+    tickDue_.reset();
+    stepDue_.reset();
     cancelPendingSeek();
     flashEnd_.cancel();
     unregisterHotKeys();
@@ -117,7 +128,7 @@ void ProgressBarController::stop() {
     if (window_) window_->orderOut();
     window_.reset();
     // Ends their frame timers.
-    fillWidth_.snapTo(fillWidth_.target());
+    fill_ = {.from = fill_.to, .to = fill_.to};
     fillStops_.snapTo(fillStops_.target());
     line_.snapTo(line_.target());
     armedMix_.snapTo(armedMix_.target());
@@ -146,10 +157,21 @@ void ProgressBarController::buildWindow() {
                      kProgressBarHeight};
     options.level = OverlayWindowLevel::mainMenu;
     options.alpha = 0;
-    options.content = [this](QPainter& painter, Size size) { paintProgressBar(painter, size, look()); };
+    options.content = [this](QPainter& painter, Size size) {
+        // What was last marked for display, up to date: the host paints it whole when its translucency
+        // changes, as its windows are made anew.
+        if (!painted_ || painted_->backdrop != services_.host.supportsTranslucency())
+            painted_ = visiblePart(look(), backingScale_);
+        paintProgressBar(painter, size, *painted_);
+        changed_.reset();
+    };
     window_ = services_.host.makeWindow(options);
+    window_->setPaintedArea([this](Size) { return changedArea(); });
     window_->setMouseHandler([this](const OverlayMouseEvent& event) { mouse(event); });
-    fillWidth_.snapTo(0);
+    fill_ = {};
+    stepDue_.reset();
+    changed_.reset();
+    wholeFillWidth_ = 0;
     line_.snapTo(kProgressLinePixels);
     armedMix_.snapTo(0);
 }
@@ -166,7 +188,7 @@ void ProgressBarController::screensChanged() {
 
 ProgressBarLook ProgressBarController::look() const {
     ProgressBarLook look;
-    look.fillWidth = fillWidth_.value();
+    look.fillWidth = fill_.at(services_.loop.uptime());
     look.fillStops = fillStops_.value();
     look.line = line_.value() / backingScale_;
     look.armedMix = armedMix_.value();
@@ -182,8 +204,35 @@ void ProgressBarController::lookChanged() {
     // The animations step at the display's rate; repaint only when that shows.
     const ProgressBarLook now = visiblePart(look(), backingScale_);
     if (painted_ && *painted_ == now) return;
+    noteChange(now);
     painted_ = now;
     window_->setNeedsDisplay();
+}
+
+void ProgressBarController::noteChange(const ProgressBarLook& now) {
+    const Size size = window_->frame().size;
+    Rect part(0, 0, size.width, size.height);
+    const ProgressBarLook* before = painted_ ? &*painted_ : nullptr;
+    if (before && before->line == now.line && before->armedMix == now.armedMix &&
+        before->trackInkDark == now.trackInkDark && before->backdrop == now.backdrop) {
+        // The line keeps its look: only the fill's columns change, between its old end and its new one.
+        // Its gradient is stretched over its width, so as the fill grows or shrinks the rest of it shifts
+        // too; once that would show, or the colours changed, the whole fill is painted again.
+        const double shorter = std::min(before->fillWidth, now.fillWidth);
+        const double longer = std::max(before->fillWidth, now.fillWidth);
+        const bool whole =
+            before->fillStops != now.fillStops ||
+            gradientStretchChange(now.fillStops, wholeFillWidth_, now.fillWidth) > kUnseenColorChange;
+        const double left = whole ? 0 : shorter;
+        part = Rect(left, 0, longer - left, now.line);
+    }
+    if (part.minX() <= 0) wholeFillWidth_ = now.fillWidth;
+    changed_ = changed_ ? changed_->united(part) : part;
+}
+
+std::vector<Rect> ProgressBarController::changedArea() const {
+    if (!changed_ || changed_->isEmpty()) return {};
+    return {*changed_};
 }
 
 // MARK: the tick
@@ -231,28 +280,81 @@ void ProgressBarController::updateTicking(const ProgressSnapshot& snap) {
     const bool busy = snap.isValid || targetVisible_ || (window_ && window_->alphaValue() > 0) ||
                       seekArmed_ || scrubbing_ || hotKeysRegistered_ || pendingSeek_.isActive();
     if (busy && !stopped_) {
-        if (!tickTimer_.isActive()) tickTimer_ = services_.loop.every(kTickInterval, [this] { tick(); });
+        if (!tickDue_) tickDue_ = services_.loop.uptime() + kTickInterval;
     } else {
-        tickTimer_.cancel();
+        tickDue_.reset();
     }
+    planWake();
+}
+
+void ProgressBarController::planWake() {
+    std::optional<double> at;
+    if (!stopped_) {
+        constexpr double never = std::numeric_limits<double>::infinity();
+        if (tickDue_ && stepDue_ && std::abs(*tickDue_ - *stepDue_) <= kTickShare)
+            at = *stepDue_;
+        else if (tickDue_ || stepDue_)
+            at = std::min(tickDue_.value_or(never), stepDue_.value_or(never));
+    }
+    if (!at) {
+        wake_.cancel();
+        return;
+    }
+    if (wake_.isActive() && wakeAt_ == *at) return;
+    wakeAt_ = *at;
+    wake_ = services_.loop.postAfter(std::max(0.0, *at - services_.loop.uptime()), [this] { wake(); });
+}
+
+void ProgressBarController::wake() {
+    wake_ = Cancellable();
+    if (stopped_) return;
+    const double now = services_.loop.uptime();
+    const bool step = stepDue_ && *stepDue_ <= now + kStepSlack;
+    if (tickDue_ && *tickDue_ <= now + kTickShare) {
+        // The ticks keep their pace: one run early or late does not move the next.
+        do {
+            *tickDue_ += kTickInterval;
+        } while (*tickDue_ <= now);
+        tick();
+    }
+    if (step) stepFill();
+    planWake();
 }
 
 void ProgressBarController::layoutFill(bool scrubbing, double fraction) {
     if (!window_) return;
     const double f = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
-    const OverlayAnimation animation{scrubbing ? kScrubAnimation : kFillAnimation, TimingCurve::linear};
-    fillWidth_.set(f * window_->frame().width(), animation);
-    fillStops_.set(gradientColors(), animation);
-}
-
-std::vector<Color> ProgressBarController::gradientColors() const {
-    return progressGradient({
+    const double duration = scrubbing ? kScrubAnimation : kFillAnimation;
+    const double now = services_.loop.uptime();
+    const double target = f * window_->frame().width();
+    if (target != fill_.to) fill_ = {.from = fill_.at(now), .to = target, .start = now, .duration = duration};
+    // The rainbow's steady turn is a motion of its own: the stops follow it tick by tick. A change of mode,
+    // colour, opacity or ink glides with the fill.
+    ProgressColorInput colors{
         .mode = settings_.progressColorMode(),
         .opacity = settings_.progressOpacity(),
         .solid = settings_.progressSolidColor(),
-        .huePhase = huePhase_,
+        .huePhase = 0,
         .colorMix = colorMix_,
-    });
+    };
+    const bool glide = fillColors_ && *fillColors_ != colors;
+    fillColors_ = colors;
+    colors.huePhase = huePhase_;
+    fillStops_.set(progressGradient(colors),
+                   glide ? std::optional<OverlayAnimation>({duration, TimingCurve::linear}) : std::nullopt);
+    stepFill();
+}
+
+void ProgressBarController::stepFill() {
+    // Shows the pixel the fill's end is on, and wakes when it reaches the next one.
+    stepDue_.reset();
+    const double now = services_.loop.uptime();
+    const double before = painted_ ? painted_->fillWidth : -1;
+    lookChanged();
+    if (painted_ && painted_->fillWidth != before) lastStep_ = now;
+    if (const auto next = fill_.nextPixelTime(now, backingScale_); next && window_)
+        stepDue_ = std::max(*next + kStepSlack, lastStep_ + kStepInterval);
+    planWake();
 }
 
 void ProgressBarController::updateBackdropLight() {

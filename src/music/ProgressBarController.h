@@ -87,7 +87,7 @@ public:
     std::optional<double> pendingSeekFraction() const { return pendingSeekFraction_; }
     // Whether the 0.1 s tick runs: only while there is a track, the bar shows or something of the input
     // side is in progress.
-    bool ticking() const { return tickTimer_.isActive(); }
+    bool ticking() const { return tickDue_.has_value(); }
     // What the window paints now.
     ProgressBarLook look() const;
 
@@ -99,8 +99,10 @@ private:
     void engineChanged();
     void tick();
     void updateTicking(const ProgressSnapshot& snap);
+    void planWake();
+    void wake();
     void layoutFill(bool scrubbing, double fraction);
-    std::vector<Color> gradientColors() const;
+    void stepFill();
     void updateBackdropLight();
     void refreshVisibility();
     void animateVisibility(bool show, bool fast, bool instant);
@@ -108,6 +110,8 @@ private:
     void applyAutoHide(bool isPlaying, bool isValid, double duration);
     bool pointerInTopStrip() const;
     void lookChanged();
+    void noteChange(const ProgressBarLook& now);
+    std::vector<Rect> changedArea() const;
 
     // ---- input (ProgressBarInput.cpp) ----
     std::uint32_t requiredFlag() const;
@@ -137,7 +141,13 @@ private:
     std::optional<ScreenInfo> builtFor_;  // the main screen the window was laid out on
     double backingScale_ = 1;
     std::uint64_t windowGeneration_ = 0;
-    Cancellable tickTimer_;
+    // One timer serves the tick and the fill's steps, so that a tick shares its wake-up with a step due
+    // about then.
+    Cancellable wake_;
+    double wakeAt_ = 0;
+    std::optional<double> tickDue_;
+    std::optional<double> stepDue_;
+    double lastStep_ = 0;
     std::vector<Subscription> subscriptions_;
     long tickCount_ = 0;
     double lastTick_ = 0;
@@ -150,11 +160,15 @@ private:
     double huePhase_ = 0;
 
     // What the window paints, animated.
-    AnimatedValue<double> fillWidth_;
+    FillGlide fill_;
     AnimatedValue<std::vector<Color>> fillStops_;
+    std::optional<ProgressColorInput> fillColors_;  // what the stops were made from, the rainbow's turn aside
     AnimatedValue<double> line_;
     AnimatedValue<double> armedMix_;
+    // What the window is to show, and where that differs from what it showed at its last paint.
     std::optional<ProgressBarLook> painted_;
+    std::optional<Rect> changed_;
+    double wholeFillWidth_ = 0;  // the fill's width when it was last painted all along
 
     // Input.
     bool seekArmed_ = false;

@@ -88,4 +88,41 @@ void paintProgressBar(QPainter& painter, Size size, const ProgressBarLook& look)
     painter.fillRect(QRectF(0, 0, fill, line), gradient);
 }
 
+double FillGlide::at(double time) const {
+    if (!(duration > 0) || !(time < start + duration)) return to;
+    if (time <= start) return from;
+    return from + (to - from) * (time - start) / duration;
+}
+
+std::optional<double> FillGlide::nextPixelTime(double time, double scale) const {
+    if (!(duration > 0) || !(scale > 0) || from == to || !(time < start + duration)) return std::nullopt;
+    const double now = std::max(time, start);
+    const double shown = std::round(at(now) * scale);
+    // Rounding moves on where the end passes the middle between the pixel shown and the next one.
+    const bool rising = to > from;
+    const double edge = (rising ? shown + 0.5 : shown - 0.5) / scale;
+    if (rising ? to < edge : to >= edge) return std::nullopt;
+    return start + duration * (edge - from) / (to - from);
+}
+
+double gradientStretchChange(const std::vector<Color>& stops, double fromWidth, double toWidth) {
+    const double shorter = std::min(fromWidth, toWidth), longer = std::max(fromWidth, toWidth);
+    // Columns the shorter fill did not cover are painted anew anyway.
+    if (stops.size() < 2 || !(shorter > 0) || !std::isfinite(longer)) return 0;
+    // The gradient's steepest change over its whole length, premultiplied as it is painted.
+    double slope = 0;
+    for (std::size_t i = 1; i < stops.size(); ++i) {
+        const Color& a = stops[i - 1];
+        const Color& b = stops[i];
+        slope = std::max({slope, std::abs(unit(b.red) * unit(b.alpha) - unit(a.red) * unit(a.alpha)),
+                          std::abs(unit(b.green) * unit(b.alpha) - unit(a.green) * unit(a.alpha)),
+                          std::abs(unit(b.blue) * unit(b.alpha) - unit(a.blue) * unit(a.alpha)),
+                          std::abs(unit(b.alpha) - unit(a.alpha))});
+    }
+    slope *= double(stops.size() - 1);
+    // Column x shows the gradient at x / width; over the columns both fills cover that moves by at most
+    // shorter * (1 / shorter - 1 / longer).
+    return slope * (longer - shorter) / longer;
+}
+
 }  // namespace velaro

@@ -2,6 +2,7 @@
 // the menu bar behind it is, and the painting of the line, its track and the backdrop that catches clicks.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct ProgressColorInput {
     Color solid = Color::white();
     double huePhase = 0;  // degrees the rainbow has turned
     double colorMix = 0;  // 0 on a dark menu bar, 1 on a light one
+    friend bool operator==(const ProgressColorInput&, const ProgressColorInput&) = default;
 };
 
 // The fill's gradient stops, left to right, evenly spaced.
@@ -48,5 +50,21 @@ struct ProgressBarLook {
 };
 
 void paintProgressBar(QPainter& painter, Size size, const ProgressBarLook& look);
+
+// The fill's end moving at an even speed from one place to another (points) over a stretch of the loop's
+// uptime: where it is at a time, and when the window next has something new to show.
+struct FillGlide {
+    double from = 0, to = 0;
+    double start = 0, duration = 0;
+    double at(double time) const;
+    // The first time after `time` at which the end, rounded to whole device pixels (`scale` a point),
+    // reaches another pixel; none once it stays on the pixel the glide ends on.
+    std::optional<double> nextPixelTime(double time, double scale) const;
+};
+
+// How much any pixel of a fill painted with `stops` stretched over `fromWidth` changes (in colour
+// components with their opacity, 0...1) when the gradient is stretched over `toWidth` instead. While this
+// is less than a step of 8-bit colour, a fill that grows or shrinks needs only its end repainted.
+double gradientStretchChange(const std::vector<Color>& stops, double fromWidth, double toWidth);
 
 }  // namespace velaro

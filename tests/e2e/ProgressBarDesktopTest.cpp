@@ -1,5 +1,6 @@
-// The real app's progress bar over the test player: the thin line under the transparent panel, an Alt+click
-// that seeks the player, the arrow hot keys, and the bar leaving a paused track alone after five seconds.
+// The real app's progress bar over the test player: the thin line under the transparent panel moving on as
+// the track plays, an Alt+click that seeks the player, the arrow hot keys, and the bar leaving a paused
+// track alone after five seconds.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -66,6 +67,21 @@ TEST(ProgressBarDesktopTest, TheLineShowsTheTrackAndAltClicksKeysAndPausesActOnT
     EXPECT_TRUE(lineEnd(shown, 1).has_value());
     EXPECT_FALSE(lineEnd(shown, 2).has_value()) << "the line is 2 pixels thick";
     EXPECT_FALSE(lineEnd(shown, 12).has_value()) << "nothing else is drawn over the panel";
+
+    // Playing, the end moves on pixel by pixel (about ten a second), and only the columns that changed are
+    // painted again: the fill still brightens evenly from its left end to its right one.
+    const auto evenFade = [](const QImage& shot, int end) {
+        for (int x = 1; x <= end; ++x)
+            if (shot.pixelColor(x, 0).red() + 2 < shot.pixelColor(x - 1, 0).red()) return false;
+        return true;
+    };
+    EXPECT_TRUE(evenFade(shown, *end));
+    const QImage moved =
+        screenshotWhen([&](const QImage& shot) { return lineEnd(shot, 0).value_or(0) > *end + 8; }, 5s);
+    const auto movedEnd = lineEnd(moved, 0);
+    ASSERT_TRUE(movedEnd) << "the line went";
+    EXPECT_GT(*movedEnd, *end + 8) << "the line's end stood still";
+    EXPECT_TRUE(evenFade(moved, *movedEnd));
 
     // Holding Alt over the bar arms it: a thicker line that takes the click. A click at three quarters seeks
     // the player to 150 s once the double-click interval has passed.

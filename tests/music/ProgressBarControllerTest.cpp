@@ -1,8 +1,12 @@
-// The progress bar's display side on the virtual loop: the window and its line, the fill's animation, the
-// colour modes and the ink, fades with the panel, the overview and auto-hide, staying in front of the
-// visualizer, an idle tick, and what a stopped bar leaves behind.
+// The progress bar's display side on the virtual loop: the window and its line, the fill's animation and its
+// steps from pixel to pixel with the parts they repaint, the colour modes and the ink, fades with the panel,
+// the overview and auto-hide, staying in front of the visualizer, an idle tick, and what a stopped bar
+// leaves behind.
 #include <gtest/gtest.h>
 
+#include <QPainter>
+#include <QRegion>
+#include <algorithm>
 #include <cmath>
 
 #include "music/ProgressBarRig.h"
@@ -57,6 +61,96 @@ TEST_F(ProgressBarTest, TheFillMovesToProgressTimesWidthOverAThirdOfASecond) {
     loop.advance(0.2);
     EXPECT_NEAR(fillWidth(), 1440, 1e-6) << "there by 0.3 s";
     EXPECT_GE(loop.uptime() - start, 0.3);
+}
+
+// What a host that repaints only the parts the window names shows after each paint, against a paint of the
+// whole window: the largest difference of any colour component, in 255ths.
+int partialRepaintError(FakeOverlayWindow& window, QImage& screen) {
+    const Size size = window.frame().size;
+    QRegion parts;
+    for (const Rect& r : window.paintedArea(size))
+        parts += QRectF(r.x(), r.y(), r.width(), r.height()).toAlignedRect();
+    if (parts.isEmpty()) parts = QRect(0, 0, screen.width(), screen.height());
+    {
+        QPainter painter(&screen);
+        painter.setClipRegion(parts);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(screen.rect(), Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setRenderHint(QPainter::Antialiasing);
+        window.content()(painter, size);
+    }
+    const QImage whole = FakeOverlayWindowHost::render(window);
+    int worst = 0;
+    for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x) {
+            const QRgb a = screen.pixel(x, y), b = whole.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+        }
+    return worst;
+}
+
+// A track of 192 s moves the line ten pixels a second along 1920 points.
+TEST_F(ProgressBarTest, APlayingLineStepsPixelByPixelRepaintingOnlyWhatChangedAndRestsWhenPaused) {
+    for (const char* mode : {"mono", "rainbow"}) {
+        SCOPED_TRACE(mode);
+        settings.progressColorMode = std::string(mode);
+        engine.show(0.4, 192, true);
+        make();
+        loop.advance(0.5);
+        QImage screen = render();
+        const int paintsBefore = window()->paintCount();
+        int seen = paintsBefore, narrow = 0, worst = 0;
+        barLoop.clear();
+        const double start = loop.uptime();
+        while (loop.uptime() - start < 3) {
+            engine.snap.progress01 = 0.4 + (loop.uptime() - start) / 192;
+            loop.advance(0.01);
+            if (window()->paintCount() == seen) continue;
+            seen = window()->paintCount();
+            const auto area = window()->paintedArea(window()->frame().size);
+            narrow += area.size() == 1 && area.front().width() <= 2;
+            worst = std::max(worst, partialRepaintError(*window(), screen));
+        }
+        const int paints = seen - paintsBefore;
+        EXPECT_NEAR(fillWidth(), 768 + 10 * 2.7, 1) << "gliding 0.3 s behind the track";
+        if (std::string(mode) == "mono") {
+            EXPECT_NEAR(paints, std::lround(fillWidth()) - 768, 1) << "a paint for each pixel the end moves";
+            EXPECT_GT(narrow, paints / 2) << "mostly the end's columns alone";
+        } else {
+            EXPECT_LE(paints, 33) << "the turning colours are painted a tick at a time";
+        }
+        EXPECT_LE(barLoop.wakes(), 33u) << "the ticks share their wake-ups with the steps";
+        EXPECT_LE(worst, 1) << "the parts repainted leave the window as a whole paint would";
+
+        // Paused, the line rests: the tick goes on, nothing else wakes and nothing is painted.
+        engine.show(*engine.snap.progress01, 192, false);
+        loop.advance(0.5);
+        const int resting = window()->paintCount();
+        barLoop.clear();
+        loop.advance(3);
+        EXPECT_EQ(window()->paintCount(), resting);
+        EXPECT_LE(barLoop.wakes(), 31u);
+        bar.reset();
+    }
+}
+
+TEST(ProgressBarFill, StepsToWholeDevicePixelsAndKnowsWhenItsGradientShifts) {
+    const FillGlide up{.from = 100, .to = 110, .start = 1, .duration = 0.3};
+    EXPECT_DOUBLE_EQ(up.at(1.15), 105);
+    EXPECT_DOUBLE_EQ(up.at(2), 110);
+    EXPECT_NEAR(*up.nextPixelTime(1, 1), 1.015, 1e-9) << "half way to the next pixel, it shows that one";
+    EXPECT_NEAR(*up.nextPixelTime(1, 2), 1.0075, 1e-9) << "a point is two pixels at a ratio of 2";
+    EXPECT_FALSE(up.nextPixelTime(1.29, 1)) << "on the last pixel already";
+    const FillGlide down{.from = 110, .to = 100, .start = 0, .duration = 0.3};
+    EXPECT_NEAR(*down.nextPixelTime(0, 1), 0.015, 1e-9);
+    EXPECT_FALSE((FillGlide{.from = 5, .to = 5, .duration = 1}.nextPixelTime(0, 1)));
+
+    const auto mono = progressGradient({.mode = "mono"});  // opacity from 0.25 to 1
+    EXPECT_NEAR(gradientStretchChange(mono, 750, 760), 0.75 * 10 / 760, 1e-12);
+    EXPECT_EQ(gradientStretchChange(mono, 0, 760), 0) << "an empty fill leaves nothing to shift";
+    EXPECT_EQ(gradientStretchChange({Color::white()}, 750, 760), 0);
 }
 
 TEST_F(ProgressBarTest, AnInvalidPictureHidesTheBarAndFreezesTheFill) {

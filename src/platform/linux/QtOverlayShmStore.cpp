@@ -1,6 +1,7 @@
 // Two segments, painted in turn: while the server reads one, the other takes the next paint. Each put is
 // followed by a request with a reply; once that reply is in, the server has read the put's pixels. The reply
-// is looked for without blocking when the buffer is wanted again, a frame or two later.
+// is looked for without blocking when the buffer is wanted again, a frame or two later. A put of a few
+// pixels carries them in the request itself and needs no reply.
 #include "platform/linux/QtOverlayShmStore.h"
 
 #include <sys/ipc.h>
@@ -13,6 +14,8 @@
 #include <QGuiApplication>
 #include <QWindow>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "base/Log.h"
 
@@ -21,6 +24,10 @@ namespace velaro {
 namespace {
 
 constexpr const char* kTag = "OVERLAY-WINDOW";
+// Puts up to this many bytes go inside their requests: copying them costs less than the reply that says a
+// segment is free again, which wakes the toolkit's event thread once a put (a line's end moving on by a
+// pixel ten times a second).
+constexpr std::size_t kInlinePutBytes = 16 * 1024;
 
 // Whether the screen's 32-bit visuals store pixels as Qt's premultiplied ARGB32 does.
 bool argbVisualMatches(xcb_connection_t* conn) {
@@ -144,6 +151,31 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
     if (painting_ < 0) return;
     Buffer& buffer = buffers_[painting_];
     const QRect bounds(QPoint(), size_);
+    std::size_t bytes = 0;
+    for (const QRect& rect : devicePixels) {
+        const QRect r = rect.intersected(bounds);
+        bytes += std::size_t(r.width()) * std::size_t(r.height()) * 4;
+    }
+    if (bytes <= kInlinePutBytes) {
+        // The server never reads the segment: it takes the next paint as well.
+        std::vector<std::uint32_t> pixels;
+        for (const QRect& rect : devicePixels) {
+            const QRect r = rect.intersected(bounds);
+            if (r.isEmpty()) continue;
+            pixels.resize(std::size_t(r.width()) * std::size_t(r.height()));
+            for (int y = 0; y < r.height(); ++y)
+                std::memcpy(&pixels[std::size_t(y) * std::size_t(r.width())],
+                            buffer.image.constScanLine(r.y() + y) + std::size_t(r.x()) * 4,
+                            std::size_t(r.width()) * 4);
+            xcb_put_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, r.width(), r.height(), r.x(), r.y(),
+                          0, 32, std::uint32_t(pixels.size() * 4),
+                          reinterpret_cast<const std::uint8_t*>(pixels.data()));
+        }
+        xcb_flush(conn_);
+        ++puts_;
+        painting_ = -1;
+        return;
+    }
     for (const QRect& rect : devicePixels) {
         const QRect r = rect.intersected(bounds);
         if (r.isEmpty()) continue;

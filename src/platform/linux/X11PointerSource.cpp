@@ -312,8 +312,9 @@ X11PointerSource::Reading X11PointerSource::current(bool keys) const {
     }
     if (known.root) {
         // Raw events keep this current; only a warp by another program goes by them, and a periodic
-        // answer from the server catches that. The read itself never waits.
-        if (shared_->asks.claim(t)) shared_->ask();
+        // answer from the server catches that. A warp leaves the modifier keys as they are: reads of the
+        // keys alone (the progress bar's, ten a second) need no such answer. The read itself never waits.
+        if (!keys && shared_->asks.claim(t)) shared_->ask();
         return known;
     }
     if (std::this_thread::get_id() == mainThread_) {
