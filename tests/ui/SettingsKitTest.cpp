@@ -9,7 +9,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QScrollArea>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -209,15 +208,27 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     EXPECT_EQ(stored.value, Fill::live);
 
     SettingsSegmentedRow<Fill> segments(QStringLiteral("Style"), stored.binding(), options);
-    const auto buttons = segments.control()->findChildren<QToolButton*>();
+    const auto buttons = segments.control()->findChildren<QAbstractButton*>();
     ASSERT_EQ(buttons.size(), 3);
     EXPECT_EQ(segments.shownIndex(), 2);
     buttons[0]->click();
     EXPECT_EQ(stored.value, Fill::solid);
+    EXPECT_EQ(segments.shownIndex(), 0) << "a press shows its segment at once";
     stored.value = Fill::fade;
     segments.refresh();
     EXPECT_TRUE(buttons[1]->isChecked());
     EXPECT_FALSE(buttons[0]->isChecked());
+
+    // The chosen segment is filled with the accent colour, as the style picker's chosen chip is; the others
+    // stand on the strip.
+    segments.resize(segments.sizeHint());
+    const auto middle = [](QAbstractButton* b) {
+        const QImage image = b->grab().toImage();
+        return image.pixelColor(4, image.height() / 2);
+    };
+    const QColor accent = segments.palette().color(QPalette::Active, QPalette::Highlight);
+    EXPECT_EQ(middle(buttons[1]).rgb(), accent.rgb());
+    EXPECT_NE(middle(buttons[0]).rgb(), accent.rgb());
 }
 
 TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {

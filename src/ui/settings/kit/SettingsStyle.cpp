@@ -91,6 +91,24 @@ QColor topStripMaterial(const QPalette& palette) {
                   mix(window.blue(), text.blue()));
 }
 
+void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QPalette& palette) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    const double half = focusRingWidth / 2;
+    QColor accent = palette.color(QPalette::Active, QPalette::Highlight);
+    painter.setPen(QPen(accent, focusRingWidth));
+    painter.drawRoundedRect(shape.adjusted(half, half, -half, -half), std::max(0.0, radius - half),
+                            std::max(0.0, radius - half));
+    QColor gap = palette.color(QPalette::Active, QPalette::Window);
+    gap.setAlphaF(0.9f);
+    painter.setPen(QPen(gap, 1));
+    const double inset = focusRingWidth + 0.5;
+    painter.drawRoundedRect(shape.adjusted(inset, inset, -inset, -inset), std::max(0.0, radius - inset),
+                            std::max(0.0, radius - inset));
+    painter.restore();
+}
+
 void paintCard(QPainter& painter, const QRectF& rect, const QColor& fill, const QColor& stroke,
                double radius) {
     painter.save();

@@ -43,6 +43,12 @@ QColor topStripMaterial(const QPalette& palette);
 
 inline constexpr double cardCornerRadius = 12;
 
+// The ring that shows which control has the keyboard focus, drawn along the inside of `shape` (a rounded
+// rectangle of corner `radius`): a band of the accent colour with a hairline of the window colour inside it,
+// so that it shows on the accent fills of chosen segments and switched-on switches too.
+void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QPalette& palette);
+inline constexpr double focusRingWidth = 2;
+
 // A rounded card: `fill` inside, a 1-point border in `stroke` drawn inside the edge.
 void paintCard(QPainter& painter, const QRectF& rect, const QColor& fill, const QColor& stroke,
                double radius = cardCornerRadius);
