@@ -11,10 +11,13 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cmath>
 
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
+#include "ui/settings/kit/AppListPieces.h"
 #include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 
@@ -229,6 +232,24 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     const QColor accent = segments.palette().color(QPalette::Active, QPalette::Highlight);
     EXPECT_EQ(middle(buttons[1]).rgb(), accent.rgb());
     EXPECT_NE(middle(buttons[0]).rgb(), accent.rgb());
+}
+
+TEST_F(KitTest, ElidedLabelCutsOnlyTextReallyWiderThanItself) {
+    // Names whose widths fall on fractions of a pixel in several fonts: at their own size hint they show
+    // whole, a pixel narrower than their width they are cut.
+    const QStringList names{QStringLiteral("XTerm"), QStringLiteral("Firefox Web Browser"),
+                            QStringLiteral("Global Settings"), QStringLiteral("Mail")};
+    for (const QFont& font : {SettingsStyle::systemFont(13, QFont::Medium), SettingsStyle::calloutFont(),
+                              SettingsStyle::systemFont(15, QFont::DemiBold)})
+        for (const QString& name : names) {
+            ElidedLabel label(name);
+            label.setFont(font);
+            label.resize(label.sizeHint());
+            EXPECT_EQ(label.shownText(), name) << name.toStdString() << " at " << font.pixelSize();
+            const double width = QFontMetricsF(font).horizontalAdvance(name);
+            label.resize(int(std::ceil(width)) - 1, label.height());
+            EXPECT_TRUE(label.shownText().endsWith(QStringLiteral("…"))) << name.toStdString();
+        }
 }
 
 TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {
