@@ -1,5 +1,6 @@
 // The row kit: the slider's three forms (snapping, clamping, deferred writes) and its reset, switch rows and
-// their clickable titles, dimming of disabled rows, wrapping captions, picker and segmented rows, the overlay
+// their clickable titles, dimming of disabled rows, wrapping captions and a card's opening caption, picker
+// and segmented rows and how a segment shows chosen, names cut only when wider than their label, the overlay
 // gate, pages that re-read their rows after a change, and the shared colour panel moving between wells.
 #include <gtest/gtest.h>
 
@@ -194,6 +195,11 @@ TEST_F(KitTest, DisabledCardDimsItsHairlinesAndCaptionsWrap) {
     // The header keeps its distance from the card above once the style has polished it.
     EXPECT_GE(header->height(), 28 + header->label()->fontMetrics().height() + 8);
     EXPECT_EQ(header->label()->y(), 28);
+    // A caption that opens a card keeps the rows' 10 points from its top edge; one under a row has none.
+    auto* opening = test::findWidget<SettingsCaptionRow>(card);
+    ASSERT_NE(opening, caption);
+    EXPECT_EQ(opening->label()->y(), 10);
+    EXPECT_EQ(caption->label()->y(), 0);
 }
 
 enum class Fill { solid, fade, live };

@@ -146,6 +146,10 @@ SettingsCard::SettingsCard(QWidget* parent) : QWidget(parent) {
 }
 
 void SettingsCard::addRow(QWidget* row) {
+    // A caption that opens a card keeps the distance from the card's top edge that every row keeps.
+    if (rows_->isEmpty())
+        if (auto* caption = dynamic_cast<SettingsCaptionRow*>(row))
+            caption->layout()->setContentsMargins(0, 10, 0, 10);
     rows_->addWidget(row);
 }
 

@@ -82,7 +82,7 @@ class SettingsCard : public QWidget {
 public:
     explicit SettingsCard(QWidget* parent = nullptr);
 
-    // Appends a row (the card takes it).
+    // Appends a row (the card takes it). A caption as the first row gets the top padding rows have.
     void addRow(QWidget* row);
     // Appends the hairline that separates two rows.
     void addHairline();
