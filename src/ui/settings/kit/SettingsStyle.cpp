@@ -5,13 +5,31 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
 
 namespace velaro::SettingsStyle {
 
+namespace {
+// The smallest pixel ratio of the screens there are (1 with none).
+qreal leastPixelRatio() {
+    qreal least = 0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (least == 0 || screen->devicePixelRatio() < least) least = screen->devicePixelRatio();
+    return least > 0 ? least : 1;
+}
+}  // namespace
+
+double readableTextSize(double points, qreal scale) {
+    return scale > 0 ? std::max(points, minimumTextPixels / scale) : points;
+}
+
 QFont systemFont(double points, QFont::Weight weight) {
     QFont font = QApplication::font();
-    // Points here are device-independent pixels, as everywhere in the app's geometry.
-    font.setPixelSize(qRound(points));
+    // Points here are device-independent pixels, as everywhere in the app's geometry. Pixel sizes are whole,
+    // and the screen of the least ratio needs the largest to keep the smallest text legible.
+    font.setPixelSize(std::max(qRound(points), int(std::ceil(minimumTextPixels / leastPixelRatio()))));
     font.setWeight(weight);
     return font;
 }
