@@ -322,12 +322,9 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
         settingsWindow_->onDidBecomeKey =
             lifetime_.guard([this] { windowPolicy_.settingsWindowDidBecomeKey(*overlaySettings_); });
         if (!services_.toolkitWindows) settingsWindow_->setAttribute(Qt::WA_DontShowOnScreen, true);
-        // It opens centred on the primary screen; later opens keep wherever the user moved it.
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = settingsWindow_->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            settingsWindow_->move(frame.topLeft());
-        }
+        // It opens inside the primary screen's free area; later opens keep wherever the user moved it.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            settingsWindow_->placeInside(screen->availableGeometry());
         windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
     }
     settingsWindow_->show();

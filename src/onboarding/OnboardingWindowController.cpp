@@ -1,8 +1,10 @@
-// The tour window's size rule, showing, closing and close notification.
+// The tour window's size and state rules, showing, closing and close notification.
 #include "onboarding/OnboardingWindowController.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QMetaObject>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScreen>
@@ -45,6 +47,17 @@ void TourWindow::resizeEvent(QResizeEvent* event) {
     contested_ = event->size();
     ++sizeRequests_;
     resize(kSize);
+}
+
+void TourWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    // Full screen would lay the page over the panel without its close button; maximised is another size.
+    // The window manager is asked to take the state back once its report of it has been handled.
+    constexpr Qt::WindowStates refused = Qt::WindowFullScreen | Qt::WindowMaximized;
+    if (!(windowState() & refused)) return;
+    QMetaObject::invokeMethod(
+        this, [this, refused] { setWindowState(windowState() & ~refused); }, Qt::QueuedConnection);
 }
 
 OnboardingWindowController::OnboardingWindowController(std::unique_ptr<OnboardingRootView> content,

@@ -13,8 +13,8 @@
 
 namespace velaro {
 
-// The tour's top-level window: it holds the page at its top-left corner and tells its owner when the user
-// closes it.
+// The tour's top-level window: it holds the page at its top-left corner, refuses full screen and maximised
+// (which a window manager may apply whatever buttons it shows), and tells its owner when the user closes it.
 class TourWindow : public QWidget {
 public:
     explicit TourWindow(std::function<void()> onClosed);
@@ -25,6 +25,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     std::function<void()> onClosed_;

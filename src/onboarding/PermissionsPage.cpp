@@ -31,7 +31,9 @@ PermissionsPage::PermissionsPage(TourPermissionModel& permissions, MainLoop& loo
         [this](QPainter& painter) {
             icons_.draw(painter, devicePixelRatioF());
             const QColor note = tour::withAlpha(tour::text, 0.8);
-            tour::drawInfoSymbol(painter, 394.877, 368.0548125 + tour::lineRaise * 4, 4, tour::white);
+            const double symbol = tour::noteSymbolSize(*painter.device());
+            tour::drawInfoSymbol(painter, tour::noteSymbolX(symbol), 368.0548125 + tour::lineRaise * 4,
+                                 symbol, tour::white);
             tour::drawBlock(
                 painter,
                 {{QStringLiteral("Your system may ask you to quit and reopen Velaro after you grant "
@@ -40,7 +42,9 @@ PermissionsPage::PermissionsPage(TourPermissionModel& permissions, MainLoop& loo
                  tour::pageNoteFont,
                  403.119,
                  371.7775,
-                 6},
+                 6,
+                 tour::noteWidth,
+                 true},
                 note);
         },
         this);

@@ -3,6 +3,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <algorithm>
 
 #include "onboarding/TourControls.h"
 #include "onboarding/TourPainting.h"
@@ -15,8 +16,9 @@ namespace {
 constexpr double kTitleX = 68.5;
 constexpr double kTitleTop = 16.275234375;
 constexpr double kTitleReference = kTitleTop + tour::lineRaise * tour::badgeFont.size;
-constexpr double kCapsuleHeight = 10;
-constexpr double kCapsulePadding = 3.5;
+// A state capsule is twice as tall as its text and holds it 0.7 of its size in from either end.
+constexpr double kCapsuleHeight = 2;
+constexpr double kCapsulePadding = 0.7;
 // Detail lines keep this far from the card's right edge.
 constexpr double kDetailMargin = 12;
 // A grant button presses this far outside its capsule.
@@ -34,15 +36,23 @@ void paintStateCapsule(QPainter& painter, const QRectF& rect, const QString& lab
     painter.fillPath(tour::capsule(rect), fill);
     painter.strokePath(tour::capsule(rect.adjusted(0.25, 0.25, -0.25, -0.25)),
                        QPen(tour::withAlpha(tour::black, 0.2), 0.5));
-    // The text sits on the capsule's middle.
-    const double reference = rect.center().y() + tour::rowStateFont.size * 0.35;
-    tour::drawLine(painter, label, tour::rowStateFont, rect.left() + kCapsulePadding, reference,
-                   tour::withAlpha(tour::black, 0.8));
+    // The text sits on the capsule's middle, narrowed where the capsule had to be.
+    const double size = tour::renderedSize(tour::rowStateFont, *painter.device());
+    const double reference = rect.center().y() + size * 0.35;
+    const double padding = kCapsulePadding * size;
+    tour::drawFittedLine(painter, label, tour::rowStateFont, rect.left() + padding, reference,
+                         rect.width() - 2 * padding, tour::withAlpha(tour::black, 0.8));
     painter.restore();
 }
 
-QSizeF capsuleSize(const QPaintDevice& device, const QString& label) {
-    return {advance(device, label, tour::rowStateFont) + 2 * kCapsulePadding, kCapsuleHeight};
+// The capsule of `label` beside a title that ends at `x`, kept inside the card's text column.
+QRectF capsuleBeside(const QPaintDevice& device, const QString& label, double x) {
+    const double size = tour::renderedSize(tour::rowStateFont, device);
+    const double width = advance(device, label, tour::rowStateFont) + 2 * kCapsulePadding * size;
+    const double room = TourCard::size.width() - kDetailMargin - x;
+    const double height = kCapsuleHeight * size;
+    const double centreY = kTitleReference - tour::badgeFont.size * 0.35;
+    return {x, centreY - height / 2, std::min(width, room), height};
 }
 
 }  // namespace
@@ -80,11 +90,10 @@ void TourCard::setState(State state, const QString& label, std::function<void()>
 
 void TourCard::layoutControl() {
     if (state_ != State::grantable) return;
-    const double x = kTitleX + advance(*this, title_, tour::badgeFont) + 8;
-    const QSizeF size = capsuleSize(*this, label_);
-    const double centreY = kTitleReference - tour::badgeFont.size * 0.35;
+    const QRectF capsule =
+        capsuleBeside(*this, label_, kTitleX + advance(*this, title_, tour::badgeFont) + 8);
     // The button is placed in the row's widget, whose origin may sit a fraction before the card's.
-    button_->setFrame(QRectF(QPointF(x, centreY - size.height() / 2) + frameOrigin_, size), kButtonReach);
+    button_->setFrame(capsule.translated(frameOrigin_), kButtonReach);
 }
 
 void TourCard::paintEvent(QPaintEvent*) {
@@ -97,10 +106,8 @@ void TourCard::paintEvent(QPaintEvent*) {
         tour::drawLine(painter, title_, tour::badgeFont, kTitleX, kTitleReference, tour::white);
     if (state_ == State::granted) {
         const QString badge = QStringLiteral("Permission Granted");
-        const QSizeF size = capsuleSize(*this, badge);
-        const double centreY = kTitleReference - tour::badgeFont.size * 0.35;
-        paintStateCapsule(painter, QRectF(QPointF(title.right() + 8, centreY - size.height() / 2), size),
-                          badge, tour::granted);
+        paintStateCapsule(painter, capsuleBeside(*painter.device(), badge, title.right() + 8), badge,
+                          tour::granted);
     }
     tour::drawBlock(
         painter, {detail_, tour::captionFont, kTitleX, 40.094, 9.5, size.width() - kTitleX - kDetailMargin},

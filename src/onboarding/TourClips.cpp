@@ -182,33 +182,40 @@ private:
     Draw draw_;
 };
 
-// The window that comes up to fill the screen, then a second one that takes its place.
+// Every clip rests on its first frame, so that frame shows the feature at work, and its last frame is its
+// first again, so a clip that loops runs on without a jump.
+
+// A window filling the screen under the band, which takes its colour; a second window slides over it and
+// away, then the first steps back to a floating size (the band fades) and fills the screen again.
 struct FillingWindows {
     QRectF first, second;
+    double swap;    // how far the second window has come in (0 away, 1 filling)
     Color colour;   // of the window now filling the top
     double filled;  // how far a window fills the top (0 none, 1 filling)
 };
 FillingWindows fillingWindows(const Desktop& d, double t) {
     const QRectF floating(180, 170, 760, 520);
-    const double grow = phase(t, 0.8, 1.5);
-    const double swap = phase(t, 2.9, 3.5);
+    const double swap = phase(t, 1.0, 1.6) * (1 - phase(t, 2.4, 3.0));
+    const double grow = 1 - phase(t, 3.2, 3.8) + phase(t, 4.2, 4.9);
     const QRectF second(d.workArea().translated(0, d.workArea().height() * (1 - swap)));
-    const double filled = grow * (1 - phase(t, 4.4, 4.9));
-    return {lerp(floating, d.workArea(), grow), second, mix(kEmber, kTeal, swap), filled};
+    return {lerp(floating, d.workArea(), grow), second, swap, mix(kEmber, kTeal, swap), grow};
+}
+
+void paintFillingWindows(QPainter& p, const Desktop& d, const FillingWindows& w) {
+    d.paintWindow(p, w.first, kEmber);
+    if (w.swap > 0) d.paintWindow(p, w.second, kTeal);
 }
 
 void drawFullBar(QPainter& p, const Desktop& d, double t) {
     const FillingWindows w = fillingWindows(d, t);
-    d.paintWindow(p, w.first, kEmber);
-    if (t > 2.9) d.paintWindow(p, w.second, kTeal);
+    paintFillingWindows(p, d, w);
     Desktop::paintBand(p, d.bar(), w.colour, w.filled);
     d.paintBarItems(p);
 }
 
 void drawPill(QPainter& p, const Desktop& d, double t) {
     const FillingWindows w = fillingWindows(d, t);
-    d.paintWindow(p, w.first, kEmber);
-    if (t > 2.9) d.paintWindow(p, w.second, kTeal);
+    paintFillingWindows(p, d, w);
     // The band is cut down to capsules around the items, as the overlay's pill shape is.
     const CornerSettings corners;
     p.save();
@@ -223,9 +230,11 @@ void drawCornerRounding(QPainter& p, const Desktop& d, double t) {
     d.paintWindow(p, d.workArea(), kPlum);
     Desktop::paintBand(p, d.bar(), kPlum, 1);
     d.paintBarItems(p);
-    // The screen's corners round off, bottom ones first, then the top ones under the bar.
-    const double bottom = 72 * phase(t, 0.6, 1.6) * (1 - phase(t, 4.2, 4.8));
-    const double top = 40 * phase(t, 1.6, 2.4) * (1 - phase(t, 4.2, 4.8));
+    // The screen's corners are round; the top ones under the bar square off, then the bottom ones, and they
+    // round again, bottom ones first.
+    // Wider than the well's own rounding, which they would hide behind otherwise.
+    const double bottom = 150 * (1 - phase(t, 2.2, 2.8) + phase(t, 3.2, 4.0));
+    const double top = 110 * (1 - phase(t, 2.0, 2.6) + phase(t, 4.0, 4.6));
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     for (const auto& [corner, radius] :
@@ -247,7 +256,7 @@ void drawLightReflections(QPainter& p, const Desktop& d, double t) {
     p.save();
     p.translate(x, 0);
     p.scale(3, 3);
-    paintBeam(p, beamLayout(BeamSettings{}, 1.0, warm, 0, phase(t, 0.2, 0.8), 2.0), warm);
+    paintBeam(p, beamLayout(BeamSettings{}, 1.0, warm, 0, 1.0, 2.0), warm);
     p.restore();
     Desktop::paintPointer(p, QPointF(x, kBar * 0.55));
 }
@@ -259,13 +268,12 @@ void drawVisualizer(QPainter& p, const Desktop& d, double t) {
     const int count = 32;
     const double gap = 6;
     const double w = (d.screen().width() - gap * (count + 1)) / count;
-    const double level = phase(t, 0.0, 0.5);
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     for (int i = 0; i < count; ++i) {
         const double f = 1.3 + 0.37 * (i % 7);
         const double a = std::abs(std::sin(2 * M_PI * (f * t / 2 + i * 0.173)));
-        const double h = level * (14 + 90 * a * (0.55 + 0.45 * std::sin(i * 0.41 + 1.0)));
+        const double h = 14 + 90 * a * (0.55 + 0.45 * std::sin(i * 0.41 + 1.0));
         const QRectF r(gap + i * (w + gap), 0, w, h);
         QLinearGradient g(r.topRight(), r.bottomLeft());
         g.setColorAt(0, QColor(255, 81, 1, 230));
@@ -278,36 +286,35 @@ void drawVisualizer(QPainter& p, const Desktop& d, double t) {
 void drawProgressBar(QPainter& p, const Desktop& d, double t) {
     d.paintWindow(p, QRectF(300, 220, 680, 420), kTeal);
     d.paintBarItems(p);
-    // The playing track's progress runs along the very top of the screen, then fades when it stops.
-    const double shown = phase(t, 0.0, 0.4) * (1 - phase(t, 5.2, 5.8));
-    const double progress = 0.08 + 0.84 * std::clamp(t / 5.2, 0.0, 1.0);
+    // The playing track's progress runs along the very top of the screen, then the player seeks back.
+    const double progress = 0.3 + 0.6 * std::clamp(t / 5.2, 0.0, 1.0) - 0.6 * phase(t, 5.3, 5.9);
     QLinearGradient g(0, 0, d.screen().width() * progress, 0);
     g.setColorAt(0, QColor(255, 114, 1));
     g.setColorAt(1, QColor(255, 200, 120));
     p.save();
-    p.setOpacity(shown);
-    p.fillRect(QRectF(0, 0, d.screen().width() * progress, 5), g);
+    // Thick enough to read in the small well.
+    p.fillRect(QRectF(0, 0, d.screen().width() * progress, 9), g);
     p.setRenderHint(QPainter::Antialiasing);
     p.setBrush(Qt::white);
     p.setPen(Qt::NoPen);
-    p.drawEllipse(QPointF(d.screen().width() * progress, 2.5), 5, 5);
+    p.drawEllipse(QPointF(d.screen().width() * progress, 4.5), 9, 9);
     p.restore();
 }
 
 void drawFillWindow(QPainter& p, const Desktop& d, double t) {
+    // The window fills the screen below the bar; it steps back to its floating size, the pointer comes to
+    // its maximise button and clicks it, and it fills the screen again.
     const QRectF floating(220, 190, 760, 500);
-    const double grow = phase(t, 1.7, 2.2) * (1 - phase(t, 4.3, 4.8));
+    const double grow = 1 - phase(t, 0.8, 1.3) + phase(t, 2.6, 3.1);
     const QRectF window = lerp(floating, d.workArea(), grow);
     const QPointF button = Desktop::buttonCentre(floating, 2);
-    const bool over = t > 1.2 && t < 1.8;
+    const bool over = t > 2.0 && t < 2.7;
     d.paintWindow(p, window, kEmber, over);
     Desktop::paintBand(p, d.bar(), kEmber, grow);
     d.paintBarItems(p);
-    // The pointer comes to the maximise button and clicks it; the window fills the screen below the bar.
-    const QPointF start(760, 640);
-    const double reach = phase(t, 0.3, 1.2);
-    const QPointF at = start + (button - start) * reach + QPointF(0, -80) * phase(t, 2.2, 2.8);
-    Desktop::paintPointer(p, at, t > 1.5 && t < 1.7);
+    const QPointF rest(760, 420);
+    const QPointF at = rest + (button - rest) * (phase(t, 1.3, 2.2) - phase(t, 3.2, 4.2));
+    Desktop::paintPointer(p, at, t > 2.4 && t < 2.6);
 }
 
 }  // namespace

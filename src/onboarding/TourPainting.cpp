@@ -23,8 +23,9 @@ QPainterPath capsule(const QRectF& rect) {
 QRectF lineFrame(const QPaintDevice& device, const QString& text, const FontSpec& spec, double x,
                  double reference) {
     const QFontMetricsF metrics(font(spec, device), const_cast<QPaintDevice*>(&device));
-    const double top = reference - lineRaise * spec.size;
-    return {x, top, metrics.horizontalAdvance(text), std::max(metrics.height(), spec.size * 1.2)};
+    const double size = renderedSize(spec, device);
+    const double top = reference - lineRaise * size;
+    return {x, top, metrics.horizontalAdvance(text), std::max(metrics.height(), size * 1.2)};
 }
 
 QRectF drawLine(QPainter& painter, const QString& text, const FontSpec& spec, double x, double reference,
@@ -63,10 +64,36 @@ void drawCentredLine(QPainter& painter, const QString& text, const FontSpec& spe
     painter.restore();
 }
 
+namespace {
+// The lines the block draws on `device`: its own, or more where it wraps.
+QStringList blockLines(const QPaintDevice& device, const LineBlock& block) {
+    if (!block.wrap || block.maxWidth <= 0) return block.lines;
+    const QFontMetricsF metrics(font(block.font, device), const_cast<QPaintDevice*>(&device));
+    QStringList out;
+    for (const QString& line : block.lines) {
+        QString current;
+        for (const QString& word : line.split(QLatin1Char(' '))) {
+            const QString longer = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+            if (!current.isEmpty() && metrics.horizontalAdvance(longer) > block.maxWidth) {
+                out << current;
+                current = word;
+            } else {
+                current = longer;
+            }
+        }
+        out << current;
+    }
+    return out;
+}
+}  // namespace
+
 void drawBlock(QPainter& painter, const LineBlock& block, const QBrush& brush) {
-    for (int i = 0; i < block.lines.size(); ++i)
-        drawFittedLine(painter, block.lines[i], block.font, block.x, block.reference + block.step * i,
-                       block.maxWidth, brush);
+    // Lines raised to a legible size keep their spacing in proportion.
+    const double step = block.step * renderedSize(block.font, *painter.device()) / block.font.size;
+    const QStringList lines = blockLines(*painter.device(), block);
+    for (int i = 0; i < lines.size(); ++i)
+        drawFittedLine(painter, lines[i], block.font, block.x, block.reference + step * i, block.maxWidth,
+                       brush);
 }
 
 LineBlock headlineBlock(const Header& header) {
@@ -118,6 +145,10 @@ void drawInfoSymbol(QPainter& painter, double x, double reference, double size, 
     painter.drawLine(QPointF(c.x(), c.y() - size * 0.03), QPointF(c.x(), c.y() + size * 0.22));
     painter.drawPoint(QPointF(c.x(), c.y() - size * 0.2));
     painter.restore();
+}
+
+double noteSymbolSize(const QPaintDevice& device) {
+    return 4 * renderedSize(pageNoteFont, device) / pageNoteFont.size;
 }
 
 void drawWarningSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour) {

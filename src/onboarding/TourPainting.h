@@ -17,6 +17,9 @@ namespace velaro::tour {
 // the letters sit, so a line's top is reference - raise × size.
 inline constexpr double lineRaise = 0.966796875;
 
+// The notes beside the page's lower right (from x 403) keep this far inside its right edge.
+inline constexpr double noteWidth = 750 - 403.119 - 12;
+
 // Line i of a block whose first line sits at `reference` and whose lines are `step` apart: its top.
 constexpr double lineTop(double reference, double step, int i, double fontSize) {
     return reference + step * i - lineRaise * fontSize;
@@ -31,6 +34,9 @@ struct LineBlock {
     double step;
     // Lines wider than this are narrowed to it (0: no limit), so a long line stays inside its card.
     double maxWidth = 0;
+    // Whether a line wider than `maxWidth` is first broken between words onto further lines: for notes,
+    // whose smallest size is raised on screens of scale 1 and would otherwise run off the page.
+    bool wrap = false;
 };
 
 // The accent gradient over `rect`: orange at the top-trailing corner to amber at the bottom-leading one.
@@ -73,6 +79,13 @@ void drawCard(QPainter& painter, const QRectF& rect, double radius = 18);
 // The tiny symbols beside the notes: a circled "i" and a warning triangle, `size` points tall with their
 // reference at `reference`.
 void drawInfoSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour);
+// The size of the symbol beside a note: 4 points beside the note's 5, and as much larger as the note's text
+// was raised; and where it starts, so that it keeps its distance from the note's text (which starts at x
+// 403).
+double noteSymbolSize(const QPaintDevice& device);
+inline double noteSymbolX(double size) {
+    return 394.877 - 0.9 * (size - 4);
+}
 void drawWarningSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour);
 
 }  // namespace velaro::tour

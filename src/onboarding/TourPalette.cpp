@@ -6,6 +6,8 @@
 #include <QPaintDevice>
 #include <QSvgRenderer>
 
+#include "ui/settings/kit/SettingsStyle.h"
+
 namespace velaro::tour {
 
 QGradientStops groundStops() {
@@ -16,13 +18,17 @@ QGradientStops groundStops() {
     };
 }
 
+double renderedSize(const FontSpec& spec, const QPaintDevice& device) {
+    return SettingsStyle::readableTextSize(spec.size, device.devicePixelRatioF());
+}
+
 QFont font(const FontSpec& spec, const QPaintDevice& device) {
     QFont f = QGuiApplication::font();
     f.setStyleStrategy(QFont::PreferAntialias);
     // Point sizes scale with the device's resolution; dividing it out leaves a size in device-independent
     // pixels, which is what the pages are laid out in.
     const int dpi = device.logicalDpiY() > 0 ? device.logicalDpiY() : 96;
-    f.setPointSizeF(spec.size * 72.0 / dpi);
+    f.setPointSizeF(renderedSize(spec, device) * 72.0 / dpi);
     f.setWeight(spec.weight);
     if (spec.stretch != 100) f.setStretch(spec.stretch);
     return f;

@@ -62,8 +62,11 @@ inline constexpr FontSpec captionFont{8};
 inline constexpr FontSpec rowStateFont{5};
 inline constexpr FontSpec pageNoteFont{5};
 
-// The font for drawing on `device`: its size is exact in points (device-independent pixels) whatever the
-// device's logical resolution, fractional sizes included.
+// The size `spec` is drawn at on `device`, in points: its own, or more where that would render below the
+// smallest legible text on the device's pixels (the sizes were drawn for screens of scale 2).
+double renderedSize(const FontSpec& spec, const QPaintDevice& device);
+// The font for drawing on `device`: its size (`renderedSize`) is exact in points (device-independent pixels)
+// whatever the device's logical resolution, fractional sizes included.
 QFont font(const FontSpec& spec, const QPaintDevice& device);
 
 // Page changes, and the entrance of the welcome pieces.

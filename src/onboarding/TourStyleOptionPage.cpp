@@ -195,11 +195,19 @@ void TourStyleOptionPage::paintEvent(QPaintEvent*) {
     tour::drawBlock(painter, {copy.lines, tour::captionFont, kTextX, 321.594, 9.5},
                     tour::withAlpha(tour::text, 0.8));
     if (showsWarning()) {
-        tour::drawWarningSymbol(painter, 394.877, 371.922, 4, tour::white);
-        tour::drawLine(
+        const double symbol = tour::noteSymbolSize(*painter.device());
+        tour::drawWarningSymbol(painter, tour::noteSymbolX(symbol), 371.922, symbol, tour::white);
+        tour::drawBlock(
             painter,
-            QStringLiteral("Velaro is switched off, so none of these will show until you turn it back on."),
-            tour::pageNoteFont, 403.119, 371.7775, tour::withAlpha(tour::text, 0.8));
+            {{QStringLiteral("Velaro is switched off, so none of these will show until you turn it "
+                             "back on.")},
+             tour::pageNoteFont,
+             403.119,
+             371.7775,
+             6,
+             tour::noteWidth,
+             true},
+            tour::withAlpha(tour::text, 0.8));
     }
 }
 

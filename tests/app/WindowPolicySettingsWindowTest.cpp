@@ -1,5 +1,6 @@
-// The settings window: its title and fixed width, the header row's master switch following the switch
-// however it changes, the profile selector setting the scope, and the close and focus notices.
+// The settings window: its title, its first size and place inside the screen's free area and its resizing,
+// the header row's master switch following the switch however it changes, the profile selector setting the
+// scope, and the close and focus notices.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -35,14 +36,31 @@ protected:
     int overridesChanged = 0;
 };
 
-TEST_F(SettingsWindowTest, TheWindowIsTitledAndResizesOnlyInHeightDownToItsMinimum) {
+TEST_F(SettingsWindowTest, TheWindowIsTitledAndResizesBothWaysDownToItsMinimum) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Velaro Settings"));
     window->show();
     EXPECT_EQ(window->width(), 700);
     window->resize(900, 300);
-    EXPECT_EQ(window->size(), QSize(700, 500));
+    EXPECT_EQ(window->size(), QSize(900, 500));
     window->resize(500, 800);
     EXPECT_EQ(window->size(), QSize(700, 800));
+}
+
+TEST_F(SettingsWindowTest, ItOpensInsideTheScreensFreeAreaWithItsFrame) {
+    // A window's position is its frame's; the frame here has an 11-point title bar.
+    const QMargins frame(1, 11, 1, 1);
+    const auto framed = [&] { return QRect(window->pos(), window->size().grownBy(frame)); };
+    // A 1920 × 1080 screen at scale 2 under a 28-pixel panel: 960 × 526 points free.
+    const QRect scaled(0, 14, 960, 526);
+    window->placeInside(scaled, frame);
+    EXPECT_TRUE(scaled.contains(framed())) << "title bar and all on the screen";
+    EXPECT_EQ(window->size(), QSize(700, 526 - 12));
+    EXPECT_EQ(window->minimumSize(), QSize(700, 500));
+    // A screen smaller than the least size: the window fills it and may shrink no further.
+    const QRect tiny(100, 50, 640, 480);
+    window->placeInside(tiny, frame);
+    EXPECT_EQ(framed(), tiny);
+    EXPECT_EQ(window->minimumSize(), QSize(638, 468));
 }
 
 TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhereAndWritesIt) {

@@ -1,7 +1,7 @@
 // The real settings window in the test desktop: the tray menu's "Settings…" opens it on Appearance with the
 // sidebar's three groups of page tiles (and brings it back when minimised), and About → "Export Logs…" → a
 // path typed into the save dialog writes a report whose screen line shows the desktop's screen with its menu
-// bar.
+// bar. At scale 2 the window opens wholly on the screen, title bar included, and widens when resized.
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -100,6 +100,46 @@ TEST_F(SettingsWindowDesktopTest, ExportLogsWritesTheReportWhereTheUserTypedIt) 
                        "menuBarSurface=yes\\n"));
     EXPECT_TRUE(screenLine.match(QString::fromUtf8(report)).hasMatch()) << report.toStdString();
     EXPECT_TRUE(report.contains("\nonboardingStep = 4\n")) << report.toStdString();
+}
+
+TEST(SettingsWindowAtScaleTwo, LiesWhollyOnTheScreenAndWidensWhenResized) {
+    VELARO_REQUIRE_DESKTOP();
+    if (!QFile::exists(TrayApp::executable())) GTEST_SKIP() << "the app is not built yet";
+    TrayApp app;
+    QString why;
+    // The app inherits the scale from the environment it starts in.
+    qputenv("QT_SCALE_FACTOR", "2");
+    const bool launched = app.launch(kTourDone, &why);
+    qunsetenv("QT_SCALE_FACTOR");
+    ASSERT_TRUE(launched) << why.toStdString();
+    ASSERT_FALSE(openSettingsFromTrayMenu(app).isEmpty());
+    const QString id = QString::fromLatin1(
+        run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + settingsWindowSearch())
+            .out.trimmed()
+            .split('\n')
+            .value(0));
+    // The window with its frame (left, right, top and bottom extents), in the screen's pixels; xwininfo
+    // tells where the window itself lies.
+    const auto framed = [&]() -> QRect {
+        const QString info =
+            QString::fromLatin1(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}).out);
+        const auto field = [&](const char* name) {
+            return info.section(QLatin1String(name), 1).section(QLatin1Char('\n'), 0, 0).toInt();
+        };
+        const auto e = cardinalProperty("_NET_FRAME_EXTENTS", id.toUInt());
+        if (e.size() != 4) return {};
+        return QRect(field("Absolute upper-left X:"), field("Absolute upper-left Y:"), field("Width:"),
+                     field("Height:"))
+            .marginsAdded(QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3])));
+    };
+    const QRect free(0, panelHeight(), 1920, 1080 - panelHeight());
+    QRect seen;
+    EXPECT_TRUE(waitUntil([&] { return free.contains(seen = framed()) && seen.width() > 1400; }))
+        << "framed at " << seen.x() << "," << seen.y() << " " << seen.width() << "x" << seen.height();
+
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowsize"), id, QStringLiteral("1800"), QString::number(seen.height() - 40)});
+    EXPECT_TRUE(waitUntil([&] { return framed().width() >= 1790; })) << "width " << framed().width();
 }
 
 }  // namespace

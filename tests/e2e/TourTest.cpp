@@ -1,6 +1,8 @@
 // The real app's first launch in the test desktop: the tour window at its fixed size, every move stored
-// in the settings file up to the settings window, a minimised tour brought back by a second launch, and a
-// session whose screen cannot be read keeping the band off until the tour closes.
+// in the settings file up to the settings window, at scale 2 its size kept, only its close button asked for
+// and full screen refused, a minimised tour brought back by a second launch, and a session whose screen
+// cannot be read keeping the band off until the tour closes.
+#include <xcb/xcb.h>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstring>
 #include <optional>
 
 #include "e2e/E2eSupport.h"
@@ -18,6 +21,30 @@ namespace {
 
 // A point of the panel's free space, where the band's tint shows.
 constexpr QPoint kPanelProbe(700, 4);
+
+// Asks the window manager to add a state to a window, as a pager or a shortcut of the window manager does.
+void requestState(uint32_t window, const char* state) {
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    const auto atom = [x](const char* name) {
+        auto* reply = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : XCB_ATOM_NONE;
+        free(reply);
+        return found;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("_NET_WM_STATE");
+    message.data.data32[0] = 1;  // add
+    message.data.data32[1] = atom(state);
+    message.data.data32[3] = 2;  // from a pager
+    xcb_send_event(x, 0, xcb_setup_roots_iterator(xcb_get_setup(x)).data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(x);
+    xcb_disconnect(x);
+}
 
 class TourTest : public ::testing::Test {
 protected:
@@ -234,6 +261,33 @@ TEST_F(TourTest, FeaturePagesWriteTheirSettingsAndDoneEndsTheTour) {
     clickPage({642, 425});  // Done
     EXPECT_TRUE(waitUntil([&] { return storedStep() == 4; }));
     EXPECT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "Done closes the window";
+}
+
+TEST_F(TourTest, AtScaleTwoTheTourKeepsItsSizeOffersOnlyClosingAndRefusesFullScreen) {
+    qputenv("QT_SCALE_FACTOR", "2");
+    launch(QStringLiteral("x11"));
+    qunsetenv("QT_SCALE_FACTOR");
+    if (HasFatalFailure()) return;
+    const QSize fixed(1500, 1000);
+    ASSERT_TRUE(waitUntil([&] { return windowSize() == fixed; })) << "size " << windowSize().width();
+    const auto properties = [&] {
+        return QString::fromLatin1(run(QStringLiteral("xprop"), {QStringLiteral("-id"), window}).out);
+    };
+    // It asks for closing, moving and resizing (Motif functions 32 + 4 + 2), not for minimising or
+    // maximising.
+    EXPECT_TRUE(properties().contains(QStringLiteral("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x26,")));
+
+    // A full-screen request is taken back: the window returns to its size, framed with its title bar and
+    // close button, and stays so.
+    const auto fullScreen = [&] { return properties().contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN")); };
+    requestState(window.toUInt(), "_NET_WM_STATE_FULLSCREEN");
+    waitUntil(fullScreen, std::chrono::milliseconds(1500));
+    const auto back = [&] { return !fullScreen() && windowSize() == fixed; };
+    EXPECT_TRUE(waitUntil(back)) << "size " << windowSize().width() << "x" << windowSize().height();
+    EXPECT_FALSE(waitUntil([&] { return !back(); }, std::chrono::seconds(1)));
+    const auto frame = cardinalProperty("_NET_FRAME_EXTENTS", window.toUInt());
+    ASSERT_EQ(frame.size(), 4u);
+    EXPECT_GT(frame[2], 10u) << "the title bar is back";
 }
 
 TEST_F(TourTest, AMinimisedTourComesBackWhenTheAppIsLaunchedAgain) {

@@ -175,6 +175,36 @@ TEST(TourWindow, FixedAtItsSizeAndAsksOncePerImposedSize) {
     EXPECT_EQ(window.sizeRequests(), 3);
 }
 
+TEST(TourRender, TheSmallestTextsStayLegibleAtScaleOneAndKeepTheirSizesAtScaleTwo) {
+    // "Permission Granted" is in the 5-point row-state size, on a capsule twice as tall: at scale 1 the text
+    // is raised to the least legible nine pixels, and its capsule grows with it.
+    TourRig rig;
+    rig.permissions.screenCapture = rig.permissions.accessibility = true;
+    auto& view = rig.open(OnboardingStep::permissions);
+    rig.loop.advance(2);
+    const QImage shot = render(view, 1.0);
+    int capsuleRows = 0, textRows = 0;
+    for (int y = 214; y < 254; ++y) {  // beside the Accessibility row's title
+        int first = -1, last = -1;
+        for (int x = 440; x < 640; ++x)
+            if (const QColor c = shot.pixelColor(x, y); c.green() > 150 && c.red() < 120) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        if (first < 0) continue;
+        ++capsuleRows;
+        bool text = false;
+        for (int x = first; x <= last && !text; ++x) text = shot.pixelColor(x, y).green() < 110;
+        textRows += text;
+    }
+    EXPECT_GE(textRows, 6) << "the letters of a nine-pixel line";
+    EXPECT_NEAR(capsuleRows, 18, 2);
+    // On a screen of scale 2 the sizes are the ones given.
+    QImage sharp(1, 1, QImage::Format_ARGB32_Premultiplied);
+    sharp.setDevicePixelRatio(2);
+    EXPECT_EQ(tour::renderedSize(tour::rowStateFont, sharp), 5);
+}
+
 TEST(TourWindow, ControllerReportsClosesAndHoldsThePageAtTheTopLeft) {
     TourRig rig;
     rig.open();

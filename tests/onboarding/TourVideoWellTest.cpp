@@ -1,8 +1,11 @@
 // The clip well: cover fit at its anchor, and playback: once at load, at rest on the first frame, looping
-// under the pointer, rewound when it leaves; frames come only while it plays.
+// under the pointer, rewound when it leaves; frames come only while it plays. The clips: each rests on a
+// frame that shows its feature.
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <functional>
+#include <tuple>
 
 #include "onboarding/TourVideoWell.h"
 #include "support/VirtualLoop.h"
@@ -145,6 +148,41 @@ TEST(TourClips, EveryNamedClipDrawsInItsNaturalSize) {
         EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() * 3 / 4).alpha(), 255) << name;
     }
     EXPECT_EQ(findTourClip("tour-unknown"), nullptr);
+}
+
+TEST(TourClips, EveryClipRestsOnAFrameThatShowsItsFeatureAndEndsWhereItBegan) {
+    const auto ember = [](QColor c) { return c.red() > 150 && c.green() < 110 && c.blue() < 80; };
+    const auto orange = [](QColor c) { return c.red() > 200 && c.green() > 60 && c.blue() < 130; };
+    const auto black = [](QColor c) { return c.lightness() < 10; };
+    const auto bright = [](QColor c) { return c.lightness() > 90; };  // the bar is dark but for the beam
+    const QPoint barGap(660, 22);
+    // Where each clip's first frame shows its feature: the band in the window's colour, the band cut to a
+    // pill (the gap between the pills shows the wallpaper), a round lower corner, the beam by the pointer,
+    // a bar hanging from the top, the progress line, the window filling the screen.
+    const std::vector<std::tuple<std::string_view, QPoint, std::function<bool(QColor)>>> probes{
+        {"tour-fullbar", barGap, ember},
+        {"tour-pill", {18, 22}, ember},
+        {"tour-pill", barGap, std::not_fn(ember)},
+        {"tour-cornerrounding", {2, 996}, black},
+        {"tour-lightreflections", {600, 10}, bright},
+        {"tour-lightreflections", {150, 10}, std::not_fn(bright)},
+        {"tour-visualizer", {23, 6}, orange},
+        {"tour-progressbar", {200, 2}, orange},
+        {"tour-fillwindow", {640, 860}, ember},
+    };
+    for (const auto& [name, point, shows] : probes) {
+        const auto clip = findTourClip(name);
+        const auto frame = [&](double t) {
+            QImage image(clip->naturalSize().toSize(), QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&image);
+            clip->paint(painter, t);
+            return image;
+        };
+        const QImage rest = frame(0);
+        EXPECT_TRUE(shows(rest.pixelColor(point))) << name << " at " << point.x() << "," << point.y();
+        if (name != "tour-visualizer")
+            EXPECT_EQ(rest, frame(clip->duration())) << name << " loops without a jump";
+    }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The Excluded Apps page over the real model with a fake catalog and workspace: the empty box, one row per
-// app, the switch writing all three sets, removal, an app that is gone, the running dot and long names.
+// app, the switch writing all three sets, removal, the selected row's ink and the bar inside the box's
+// border, an app that is gone, the running dot and long names.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
+#include <cmath>
 
 #include "sampling/ExcludedAppsModel.h"
 #include "sampling/WindowListScans.h"
@@ -138,6 +140,28 @@ TEST_F(ExcludedAppsPageTest, TheSwitchWritesAllThreeSetsAndRemovalClearsThemAndT
     EXPECT_FALSE(page->removeButton()->isEnabled());
     EXPECT_EQ(storedSets(), std::vector<IDs>(3)) << "removed even though its switch was on";
     EXPECT_EQ(defaults.stringArrayValue(kExcludedAppsMembersKey), (IDs{"org.example.Editor"}));
+}
+
+TEST_F(ExcludedAppsPageTest, TheSelectedNameReadsOnTheHighlightAndTheBarKeepsInsideTheBorder) {
+    storeMembers({"org.example.Editor", "org.example.Mail"});
+    open();
+    const auto ink = [](ExcludedAppRow* r) { return r->name()->palette().color(QPalette::WindowText); };
+    page->select("org.example.Mail");
+    page->list()->item(0)->setSelected(true);  // the editor's row, in a list of single selection
+    EXPECT_EQ(ink(row("org.example.Editor")),
+              page->palette().color(QPalette::Active, QPalette::HighlightedText));
+    EXPECT_EQ(ink(row("org.example.Mail")), page->palette().color(QPalette::Active, QPalette::WindowText));
+
+    // Along the rounded lower corners the border is drawn over the bar: no pixel of the border's curve takes
+    // the bar's plain colour.
+    const QImage box = page->listBox()->grab().toImage();
+    const int h = box.height(), w = box.width();
+    for (int y = h - 6; y < h; ++y)
+        for (int x = 0; x < 6; ++x)
+            if (const double d = std::hypot(6 - (x + 0.5), y + 0.5 - (h - 6)); d > 5.3 && d < 6)
+                for (const int at : {x, w - 1 - x})
+                    EXPECT_NE(box.pixel(at, y), page->palette().color(QPalette::Window).rgb())
+                        << at << "," << y;
 }
 
 TEST_F(ExcludedAppsPageTest, AnAppThatIsGoneShowsItsIdentifierAndThePlaceholder) {

@@ -1,8 +1,10 @@
 // The corner-rounding preview's ring layer over real settings, a fake store and the virtual loop, driven by
 // the pointer, wheel and key events a user makes: dragging around a ring, scrolling over it, typing a radius,
-// tapping rings, menus and badges, and the colour panel's link; and offscreen renders of what it shows.
+// tapping rings, menus and badges, and the colour panel's link; offscreen renders of what it shows; and what
+// assistive technologies are told of it and can do through it.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QColorDialog>
 #include <QKeyEvent>
@@ -544,6 +546,70 @@ TEST_F(RingOverlayTest, RendersTheHoveredMenuTheTwinsRimAndTheBadgeCaption) {
               layout().badge(RingRow::bottom).top());
     EXPECT_EQ(linkBadgeCaption(true), "LEFT & RIGHT CORNERS ARE LINKED");
     EXPECT_EQ(linkBadgeCaption(false), "LINK LEFT & RIGHT CORNERS");
+}
+
+TEST_F(RingOverlayTest, AssistiveTechnologiesFindEveryRingBadgeAndMenuButtonAndActThroughThem) {
+    editCorners([](CornerSettings& c) {
+        c.screenTopLinked = c.screenTopLeftEnabled = c.screenTopRightEnabled = true;
+        c.screenTopRadius = 12;
+        c.bottomLinked = c.bottomRightEnabled = false;
+        c.bottomLeftRadius = 20.7;
+        c.bottomLeftColorMode = BottomColorMode::custom;
+    });
+    settings->cornerBottomRightZ = BottomCornerZ::belowActive;
+    settle();
+    QAccessibleInterface* layer = QAccessible::queryAccessibleInterface(overlay.get());
+    ASSERT_NE(layer, nullptr);
+    // Each painted piece (the widgets, such as the radius field, come first): its name, its value, whether
+    // it is checked, and the names of its menu's buttons.
+    std::vector<QAccessibleInterface*> pieces;
+    QStringList seen;
+    for (int i = 0; i < layer->childCount(); ++i) {
+        QAccessibleInterface* piece = layer->child(i);
+        ASSERT_EQ(piece->parent(), layer);
+        if (piece->object()) continue;
+        pieces.push_back(piece);
+        QStringList menu;
+        for (int b = 0; b < piece->childCount(); ++b) menu << piece->child(b)->text(QAccessible::Name);
+        seen << piece->text(QAccessible::Name) + " = " + piece->text(QAccessible::Value) +
+                    (piece->state().checked ? " on" : "") +
+                    (menu.isEmpty() ? "" : " [" + menu.join(", ") + "]");
+    }
+    const QString top =
+        ringPlacementHelp(GC::topLeft, settings->isCornerAtWallpaperLevel(ScreenCorner::screenTopLeft));
+    EXPECT_EQ(seen, QStringList({"Top left corner = 12pt on [" + top + ", Custom color]",
+                                 "Top right corner = 12pt on [" + top + ", Custom color]",
+                                 "Bottom left corner = 20pt on [Behind windows, Custom color]",
+                                 // Below the active window its arrow cannot change anything: it is left out.
+                                 "Bottom right corner = " + QString::number(int(radius(GC::bottomRight))) +
+                                     "pt [Custom color]",
+                                 "Link left and right corners = Linked",
+                                 "Link left and right corners = Not linked"}));
+    ASSERT_EQ(pieces.size(), 6u);
+    QAccessibleInterface *topLeft = pieces[0], *bottomLeft = pieces[2], *topBadge = pieces[4],
+                         *bottomBadge = pieces[5];
+    EXPECT_EQ(topLeft->rect(),
+              layout().cell(GC::topLeft).ring.toAlignedRect().translated(overlay->mapToGlobal(QPoint())));
+
+    // The actions are the taps, landing on the next turn: switching a ring, stepping and setting its radius
+    // (held inside its range), its menu's buttons and the badges.
+    topLeft->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    topLeft->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    bottomLeft->valueInterface()->setCurrentValue(60.0);
+    bottomLeft->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    loop.runUntilIdle();
+    EXPECT_FALSE(settings->corners().screenTopLeftEnabled);
+    EXPECT_EQ(radius(GC::topRight), 13) << "linked: the row's radius";
+    EXPECT_EQ(radius(GC::bottomLeft), 48);
+    EXPECT_FALSE(settings->isCornerAtWallpaperLevel(ScreenCorner::bottomLeft));
+    bottomBadge->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    loop.runUntilIdle();
+    EXPECT_EQ(bottomBadge->text(QAccessible::Value), QStringLiteral("Linked"));
+
+    // A row with both corners off: its badge is disabled and offers nothing.
+    editCorners([](CornerSettings& c) { c.screenTopLeftEnabled = c.screenTopRightEnabled = false; });
+    EXPECT_TRUE(topBadge->state().disabled);
+    EXPECT_TRUE(topBadge->actionInterface()->actionNames().isEmpty());
 }
 
 }  // namespace

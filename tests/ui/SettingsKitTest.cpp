@@ -1,5 +1,6 @@
 // The row kit: the slider's three forms (snapping, clamping, deferred writes) and its reset, switch rows and
-// their clickable titles, dimming of disabled rows, wrapping captions, picker and segmented rows, the overlay
+// their clickable titles, dimming of disabled rows, wrapping captions and a card's opening caption, picker
+// and segmented rows and how a segment shows chosen, names cut only when wider than their label, the overlay
 // gate, pages that re-read their rows after a change, and the shared colour panel moving between wells.
 #include <gtest/gtest.h>
 
@@ -9,13 +10,15 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QScrollArea>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cmath>
 
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
+#include "ui/settings/kit/AppListPieces.h"
 #include "ui/settings/kit/SettingsKit.h"
+#include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 
@@ -192,6 +195,11 @@ TEST_F(KitTest, DisabledCardDimsItsHairlinesAndCaptionsWrap) {
     // The header keeps its distance from the card above once the style has polished it.
     EXPECT_GE(header->height(), 28 + header->label()->fontMetrics().height() + 8);
     EXPECT_EQ(header->label()->y(), 28);
+    // A caption that opens a card keeps the rows' 10 points from its top edge; one under a row has none.
+    auto* opening = test::findWidget<SettingsCaptionRow>(card);
+    ASSERT_NE(opening, caption);
+    EXPECT_EQ(opening->label()->y(), 10);
+    EXPECT_EQ(caption->label()->y(), 0);
 }
 
 enum class Fill { solid, fade, live };
@@ -209,15 +217,45 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     EXPECT_EQ(stored.value, Fill::live);
 
     SettingsSegmentedRow<Fill> segments(QStringLiteral("Style"), stored.binding(), options);
-    const auto buttons = segments.control()->findChildren<QToolButton*>();
+    const auto buttons = segments.control()->findChildren<QAbstractButton*>();
     ASSERT_EQ(buttons.size(), 3);
     EXPECT_EQ(segments.shownIndex(), 2);
     buttons[0]->click();
     EXPECT_EQ(stored.value, Fill::solid);
+    EXPECT_EQ(segments.shownIndex(), 0) << "a press shows its segment at once";
     stored.value = Fill::fade;
     segments.refresh();
     EXPECT_TRUE(buttons[1]->isChecked());
     EXPECT_FALSE(buttons[0]->isChecked());
+
+    // The chosen segment is filled with the accent colour, as the style picker's chosen chip is; the others
+    // stand on the strip.
+    segments.resize(segments.sizeHint());
+    const auto middle = [](QAbstractButton* b) {
+        const QImage image = b->grab().toImage();
+        return image.pixelColor(4, image.height() / 2);
+    };
+    const QColor accent = segments.palette().color(QPalette::Active, QPalette::Highlight);
+    EXPECT_EQ(middle(buttons[1]).rgb(), accent.rgb());
+    EXPECT_NE(middle(buttons[0]).rgb(), accent.rgb());
+}
+
+TEST_F(KitTest, ElidedLabelCutsOnlyTextReallyWiderThanItself) {
+    // Names whose widths fall on fractions of a pixel in several fonts: at their own size hint they show
+    // whole, a pixel narrower than their width they are cut.
+    const QStringList names{QStringLiteral("XTerm"), QStringLiteral("Firefox Web Browser"),
+                            QStringLiteral("Global Settings"), QStringLiteral("Mail")};
+    for (const QFont& font : {SettingsStyle::systemFont(13, QFont::Medium), SettingsStyle::calloutFont(),
+                              SettingsStyle::systemFont(15, QFont::DemiBold)})
+        for (const QString& name : names) {
+            ElidedLabel label(name);
+            label.setFont(font);
+            label.resize(label.sizeHint());
+            EXPECT_EQ(label.shownText(), name) << name.toStdString() << " at " << font.pixelSize();
+            const double width = QFontMetricsF(font).horizontalAdvance(name);
+            label.resize(int(std::ceil(width)) - 1, label.height());
+            EXPECT_TRUE(label.shownText().endsWith(QStringLiteral("…"))) << name.toStdString();
+        }
 }
 
 TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {

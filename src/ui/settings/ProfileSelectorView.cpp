@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -11,6 +12,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/AppCatalog.h"
 #include "ui/settings/kit/AppListPieces.h"
@@ -41,14 +43,17 @@ QHBoxLayout* rowLayout(QWidget* row) {
     return layout;
 }
 
-// The highlight under the pointer, as a menu shows it.
+// The highlight under the pointer, as a menu shows it, and the focus ring of the row the keyboard is on.
 void paintRowHighlight(QAbstractButton& row) {
-    if (!row.isEnabled() || !(row.underMouse() || row.isDown())) return;
+    const QRectF area = QRectF(row.rect()).adjusted(4, 0, -4, 0);
     QPainter p(&row);
     p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(row.rect()).adjusted(4, 0, -4, 0), 5, 5);
-    p.fillPath(shape, SettingsStyle::primary(row.palette(), 0.08));
+    if (row.isEnabled() && (row.underMouse() || row.isDown())) {
+        QPainterPath shape;
+        shape.addRoundedRect(area, 5, 5);
+        p.fillPath(shape, SettingsStyle::primary(row.palette(), 0.08));
+    }
+    if (row.hasFocus()) SettingsStyle::paintFocusRing(p, area, 5, row.palette());
 }
 
 // The number of overrides on a capsule.
@@ -221,6 +226,30 @@ protected:
         owner_.expanded_ = false;
         QWidget::hideEvent(event);
     }
+    // The keyboard walks the rows as it walks a menu's items: the arrows move, Return and Space choose,
+    // Escape closes.
+    void keyPressEvent(QKeyEvent* event) override {
+        switch (event->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+                owner_.moveRowFocus(event->key() == Qt::Key_Down ? 1 : -1);
+                return;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (auto* row = qobject_cast<QAbstractButton*>(focusWidget()); row && row->isEnabled()) {
+                    row->click();
+                    return;
+                }
+                break;
+            case Qt::Key_Escape:
+                owner_.setExpanded(false);
+                return;
+            default:
+                break;
+        }
+        QWidget::keyPressEvent(event);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), palette().color(QPalette::Window));
@@ -237,6 +266,7 @@ class ProfileSelectorView::ScopeButton final : public QAbstractButton {
 public:
     explicit ScopeButton(QWidget* parent) : QAbstractButton(parent) {
         setAttribute(Qt::WA_Hover);
+        setFocusPolicy(Qt::TabFocus);
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(6, 5, 6, 5);
         layout->setSpacing(6);
@@ -324,6 +354,29 @@ void ProfileSelectorView::setExpanded(bool expanded) {
     popover_->adjustSize();
     popover_->move(button_->mapToGlobal(QPoint(0, button_->height() + 2)));
     popover_->show();
+    focusChosenRow();
+}
+
+void ProfileSelectorView::focusChosenRow() {
+    for (ProfileScopeRow* row : rows_)
+        if (row->showsCheckmark()) {
+            row->setFocus(Qt::PopupFocusReason);
+            return;
+        }
+}
+
+void ProfileSelectorView::moveRowFocus(int step) {
+    std::vector<QAbstractButton*> rows(rows_.begin(), rows_.end());
+    if (addRow_) rows.push_back(addRow_);
+    const auto at = std::find(rows.begin(), rows.end(), popover_->focusWidget());
+    const int count = int(rows.size());
+    int index = at == rows.end() ? (step > 0 ? -1 : count) : int(at - rows.begin());
+    // Past a disabled row (the add row at the limit), and no further than the ends.
+    for (index += step; index >= 0 && index < count; index += step)
+        if (rows[std::size_t(index)]->isEnabled()) {
+            rows[std::size_t(index)]->setFocus(Qt::TabFocusReason);
+            return;
+        }
 }
 
 QImage ProfileSelectorView::iconFor(const std::string& appId) {
@@ -378,7 +431,11 @@ void ProfileSelectorView::rebuildPopover() {
     addRow_ = new ProfileAddRow(profiles.size() >= profileLimit, popover_);
     QObject::connect(addRow_, &QAbstractButton::clicked, this, [this] { addApp(); });
     popoverColumn_->addWidget(addRow_);
-    if (popover_->isVisible()) popover_->adjustSize();
+    if (popover_->isVisible()) {
+        popover_->adjustSize();
+        // The rows the keyboard was on are gone: it goes back to the chosen one.
+        focusChosenRow();
+    }
 }
 
 void ProfileSelectorView::choose(const ProfileScope& scope) {

@@ -139,6 +139,9 @@ private:
 
     void refresh();
     void rebuildPopover();
+    // The keyboard on the chosen scope's row; on the next or previous enabled row (`step` 1 or -1).
+    void focusChosenRow();
+    void moveRowFocus(int step);
     // The app's icon, cached per identifier; a null image when none can be found.
     QImage iconFor(const std::string& appId);
 

@@ -55,6 +55,11 @@ SettingsRootView::SettingsRootView(Model model, QWidget* parent)
 
     sidebar_ = new SettingsSidebar(this);
     sidebar_->onRowClicked = [this](SettingsCategory category) { sidebarRowClicked(category); };
+    // The keys select as a click does, without the bounce that counts clicks.
+    sidebar_->onRowChosenByKey = [this](SettingsCategory category) {
+        model_.navigation.selection = category;
+        apply();
+    };
     columns->addWidget(sidebar_);
     // The divider between the columns is painted; this keeps its point free.
     columns->addSpacing(1);
@@ -149,8 +154,7 @@ bool SettingsRootView::isEditingApp() const {
 
 void SettingsRootView::apply() {
     const auto selection = model_.navigation.selection();
-    for (SettingsCategory category : allSettingsCategories)
-        sidebar_->row(category)->setSelected(selection == category);
+    sidebar_->setSelection(selection);
 
     if (selection && !page(*selection)) {
         QWidget* made = makePage(*selection);

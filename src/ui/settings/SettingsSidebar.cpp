@@ -1,11 +1,13 @@
 // The sidebar's rows, their tiles and the bounce.
 #include "ui/settings/SettingsSidebar.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -32,7 +34,6 @@ SidebarRow::SidebarRow(SettingsCategory category, QWidget* parent)
     setText(title(category));
     setAccessibleName(text());
     setFont(SettingsStyle::rowTitleFont());
-    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     bounce_->setStartValue(0.0);
     bounce_->setEndValue(1.0);
@@ -71,11 +72,7 @@ void SidebarRow::paintEvent(QPaintEvent*) {
     if (selected_)
         SettingsStyle::paintCard(p, row, SettingsStyle::primary(palette(), 0.10),
                                  SettingsStyle::primary(palette(), 0.06), 11);
-    if (hasFocus()) {
-        p.setPen(QPen(palette().color(QPalette::Highlight), 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(row.adjusted(0.5, 0.5, -0.5, -0.5), 11, 11);
-    }
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, row, 11, palette());
 
     // The tile: the page's accent colour with a soft shadow beneath.
     const QRectF tile(row.left() + kPaddingX, row.center().y() - tileSize / 2.0, tileSize, tileSize);
@@ -132,12 +129,50 @@ SettingsSidebar::SettingsSidebar(QWidget* parent) : QScrollArea(parent) {
                 if (onRowClicked) onRowClicked(category);
             });
             rows_[category] = row;
+            order_.push_back(row);
+            row->installEventFilter(this);
             column->addWidget(row);
         }
     }
     column->addStretch(1);
     setWidget(list);
     viewport()->setAutoFillBackground(false);
+    setSelection(std::nullopt);
+}
+
+void SettingsSidebar::setSelection(std::optional<SettingsCategory> selection) {
+    for (SidebarRow* row : order_) {
+        const bool selected = selection == row->category();
+        row->setSelected(selected);
+        const bool tabStop = selection ? selected : row == order_.front();
+        row->setFocusPolicy(tabStop ? Qt::TabFocus : Qt::NoFocus);
+    }
+}
+
+bool SettingsSidebar::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto from = std::find(order_.begin(), order_.end(), watched);
+    if (from == order_.end()) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int last = int(order_.size()) - 1;
+    int to = int(from - order_.begin());
+    if (key == Qt::Key_Up)
+        to = std::max(0, to - 1);
+    else if (key == Qt::Key_Down)
+        to = std::min(last, to + 1);
+    else if (key == Qt::Key_Home)
+        to = 0;
+    else if (key == Qt::Key_End)
+        to = last;
+    else
+        return false;
+    SidebarRow* row = order_[std::size_t(to)];
+    if (onRowChosenByKey) onRowChosenByKey(row->category());
+    // The new selection is the Tab stop now; the keyboard goes with it, and the list shows it.
+    row->setFocusPolicy(Qt::TabFocus);
+    row->setFocus(Qt::OtherFocusReason);
+    ensureWidgetVisible(row, 0, kListInsetY);
+    return true;
 }
 
 }  // namespace velaro

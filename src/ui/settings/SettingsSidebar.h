@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "ui/settings/SettingsCategory.h"
@@ -54,11 +55,22 @@ public:
     SidebarRow* row(SettingsCategory category) const { return rows_.at(category); }
     const std::vector<SpacedText*>& groupHeaders() const { return headers_; }
 
+    // Highlights the selected page's row. The sidebar is one stop of the Tab key, as a list is: the
+    // selected row's (the first row's while none is selected).
+    void setSelection(std::optional<SettingsCategory> selection);
+
     // A row was clicked.
     std::function<void(SettingsCategory)> onRowClicked;
+    // The arrow keys moved to a row (Up and Down step, Home and End go to the ends).
+    std::function<void(SettingsCategory)> onRowChosenByKey;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::map<SettingsCategory, SidebarRow*> rows_;
+    // The rows top to bottom.
+    std::vector<SidebarRow*> order_;
     std::vector<SpacedText*> headers_;
 };
 

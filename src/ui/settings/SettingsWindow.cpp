@@ -7,6 +7,10 @@
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
@@ -54,9 +58,7 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
                                ProfileSelectorServices selector, QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Velaro Settings"));
-    // Only the height can change.
     setMinimumSize(windowWidth, minimumHeight);
-    setMaximumWidth(windowWidth);
     resize(windowWidth, initialHeight);
 
     auto* column = new QVBoxLayout(this);
@@ -79,6 +81,46 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
     } else {
         column->addStretch(1);
     }
+}
+
+void SettingsWindow::placeInside(const QRect& area) {
+    // Window managers' title bars run under 30 pixels; the rest of a frame is a pixel or two.
+    const qreal ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1;
+    const int titleBar = int(std::ceil(30 / ratio));
+    placeInside(area, QMargins(1, titleBar, 1, 1));
+    placedIn_ = area;
+}
+
+void SettingsWindow::placeInside(const QRect& area, const QMargins& frame) {
+    const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(0, 0));
+    // A screen smaller than the least size gets a window as large as it, which it may shrink no further.
+    setMinimumSize(QSize(windowWidth, minimumHeight).boundedTo(room));
+    resize(QSize(windowWidth, initialHeight).boundedTo(room));
+    QRect outer(QPoint(0, 0), size().grownBy(frame));
+    outer.moveCenter(area.center());
+    outer.moveTopLeft(QPoint(std::max(outer.left(), area.left()), std::max(outer.top(), area.top())));
+    move(outer.topLeft());
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The window's frame is known once the window manager has framed it, which it has by the time the
+    // window is first exposed.
+    if (placedIn_ && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && placedIn_ &&
+        windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        const QRect area = *std::exchange(placedIn_, std::nullopt);
+        const QRect outer = frameGeometry();
+        const QRect inner = geometry();
+        if (!area.contains(outer))
+            placeInside(area, QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                                       outer.right() - inner.right(), outer.bottom() - inner.bottom()));
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SettingsWindow::hideEvent(QHideEvent* event) {

@@ -1,10 +1,12 @@
-// The settings window: "Velaro Settings", 700 points wide and resizable only in height (down to 500). The
-// window manager owns the title bar, so the profile selector and the master switch sit in a header row at
-// the top of the window, above the pages.
+// The settings window: "Velaro Settings", 700 × 640 points when the screen has room, resizable down to
+// 700 × 500 (or the screen's free area, when that is smaller) and up to any size. It opens inside the free
+// area of its screen, title bar included. The window manager owns the title bar, so the profile selector and
+// the master switch sit in a header row at the top of the window, above the pages.
 #pragma once
 
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "base/Cancellable.h"
 #include "overlay/OverlayFeed.h"
@@ -39,15 +41,24 @@ private:
 
 class SettingsWindow : public QWidget {
 public:
+    // The width it opens with, which is also the least it takes, and its first and least heights.
     static constexpr int windowWidth = 700;
-    static constexpr int minimumHeight = 500;
     static constexpr int initialHeight = 640;
+    static constexpr int minimumHeight = 500;
 
     // `root` is the pages' view; the window takes it. `onOverridesChanged` runs after the profile selector
     // cleared a profile's overrides.
     SettingsWindow(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop, QWidget* root,
                    std::function<void()> onOverridesChanged, ProfileSelectorServices selector = {},
                    QWidget* parent = nullptr);
+
+    // Gives the window its first size and place in `area`, a screen's free area (less its panels): the
+    // initial size, or less where the area is smaller, and centred in the area with its window frame. The
+    // frame is guessed until the window manager has framed the window; once it has, a window whose frame
+    // does not fit is placed again with the frame it really has.
+    void placeInside(const QRect& area);
+    // The same with the frame margins known.
+    void placeInside(const QRect& area, const QMargins& frame);
 
     TitlebarMasterSwitch& masterSwitch() const { return *masterSwitch_; }
     ProfileSelectorView& profileSelector() const { return *profileSelector_; }
@@ -58,10 +69,14 @@ public:
     std::function<void()> onDidBecomeKey;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The free area the first placement used, until the frame it really got has been checked.
+    std::optional<QRect> placedIn_;
     TitlebarMasterSwitch* masterSwitch_;
     ProfileSelectorView* profileSelector_;
 };

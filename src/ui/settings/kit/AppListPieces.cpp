@@ -1,7 +1,9 @@
 // App names on one line and app icons with their placeholder and running dot.
 #include "ui/settings/kit/AppListPieces.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+#include <cmath>
 
 #include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SymbolIcon.h"
@@ -31,12 +33,19 @@ void ElidedLabel::setText(const QString& text) {
     update();
 }
 
+double ElidedLabel::textWidth() const {
+    return QFontMetricsF(font()).horizontalAdvance(text_);
+}
+
 QString ElidedLabel::shownText() const {
+    // Only text really wider than the label is cut: a width that holds it exactly holds it.
+    if (textWidth() <= width()) return text_;
     return fontMetrics().elidedText(text_, Qt::ElideRight, width());
 }
 
 QSize ElidedLabel::sizeHint() const {
-    return {fontMetrics().horizontalAdvance(text_), fontMetrics().height()};
+    // Rounded up: a text 30.4 pixels wide needs a label of 31, not 30.
+    return {int(std::ceil(textWidth())), fontMetrics().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {

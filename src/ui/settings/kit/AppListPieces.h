@@ -29,6 +29,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The text's exact width in the label's font, fractions of a pixel included.
+    double textWidth() const;
+
     QString text_;
 };
 

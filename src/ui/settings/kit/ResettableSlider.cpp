@@ -2,12 +2,16 @@
 #include "ui/settings/kit/ResettableSlider.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
 #include "base/MainLoop.h"
+#include "ui/settings/kit/SettingsStyle.h"
 
 namespace velaro {
 
@@ -89,6 +93,19 @@ void ResettableSlider::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void ResettableSlider::wheelEvent(QWheelEvent* event) {
     event->ignore();
+}
+
+void ResettableSlider::paintEvent(QPaintEvent* event) {
+    QSlider::paintEvent(event);
+    if (!hasFocus()) return;
+    // The thumb carries the ring: it is what the arrow keys move.
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect thumb = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    const double grow = SettingsStyle::focusRingWidth;
+    const QRectF ring = QRectF(thumb).adjusted(-grow, -grow, grow, grow).intersected(QRectF(rect()));
+    QPainter p(this);
+    SettingsStyle::paintFocusRing(p, ring, std::min(ring.width(), ring.height()) / 2, palette());
 }
 
 }  // namespace velaro

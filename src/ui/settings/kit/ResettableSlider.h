@@ -51,6 +51,7 @@ protected:
     // The wheel scrolls the page: a slider that passes under the pointer while the user scrolls must not
     // change a setting on the way.
     void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void positionChanged(int position);

@@ -1,7 +1,6 @@
 // The rows, cards and modifiers of the settings kit.
 #include "ui/settings/kit/SettingsKit.h"
 
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -10,11 +9,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
 
+#include "ui/settings/kit/SegmentedControl.h"
 #include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
@@ -147,6 +146,10 @@ SettingsCard::SettingsCard(QWidget* parent) : QWidget(parent) {
 }
 
 void SettingsCard::addRow(QWidget* row) {
+    // A caption that opens a card keeps the distance from the card's top edge that every row keeps.
+    if (rows_->isEmpty())
+        if (auto* caption = dynamic_cast<SettingsCaptionRow*>(row))
+            caption->layout()->setContentsMargins(0, 10, 0, 10);
     rows_->addWidget(row);
 }
 
@@ -255,22 +258,9 @@ SettingsChoiceRow::SettingsChoiceRow(Form form, const QString& title, std::vecto
         QObject::connect(menu_, &QComboBox::activated, this, [this](int index) { choose_(index); });
         control_ = menu_;
     } else {
-        auto* strip = new QWidget(this);
-        auto* buttons = new QHBoxLayout(strip);
-        buttons->setContentsMargins(0, 0, 0, 0);
-        buttons->setSpacing(0);
-        segments_ = new QButtonGroup(strip);
-        segments_->setExclusive(true);
-        for (std::size_t i = 0; i < labels.size(); ++i) {
-            auto* segment = new QToolButton(strip);
-            segment->setText(labels[i]);
-            segment->setCheckable(true);
-            segment->setFocusPolicy(Qt::TabFocus);
-            segments_->addButton(segment, int(i));
-            buttons->addWidget(segment);
-        }
-        QObject::connect(segments_, &QButtonGroup::idClicked, this, [this](int index) { choose_(index); });
-        control_ = strip;
+        segments_ = new SegmentedControl(labels, true, this);
+        segments_->onPressed = [this](int index) { choose_(index); };
+        control_ = segments_;
     }
     control_->setAccessibleName(title);
     layout->addWidget(control_);
@@ -288,7 +278,7 @@ void SettingsChoiceRow::setMenuLabels(const std::vector<QString>& labels) {
 }
 
 int SettingsChoiceRow::shownIndex() const {
-    return menu_ ? menu_->currentIndex() : segments_->checkedId();
+    return menu_ ? menu_->currentIndex() : segments_->chosen();
 }
 
 void SettingsChoiceRow::refresh() {
@@ -298,14 +288,8 @@ void SettingsChoiceRow::refresh() {
         menu_->setCurrentIndex(index);
         return;
     }
-    if (QAbstractButton* button = segments_->button(index)) {
-        button->setChecked(true);
-        return;
-    }
-    // No option matches: no segment shows chosen.
-    segments_->setExclusive(false);
-    for (QAbstractButton* button : segments_->buttons()) button->setChecked(false);
-    segments_->setExclusive(true);
+    // No option matches (-1): no segment shows chosen.
+    segments_->setChosen(index);
 }
 
 SettingsColorWellRow::SettingsColorWellRow(const QString& title, Binding<Color> selection,
@@ -380,6 +364,7 @@ SettingsActionRow::SettingsActionRow(const QString& title, std::string symbol, R
     setText(title);
     setFont(SettingsStyle::rowTitleFont());
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     QObject::connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] {
         if (action) action();
@@ -407,10 +392,7 @@ void SettingsActionRow::paintEvent(QPaintEvent*) {
     }
     p.setPen(ink);
     p.drawText(QRect(x, 0, width() - x, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
-    if (hasFocus()) {
-        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
-        p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-    }
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, QRectF(rect()), 6, palette());
 }
 
 // ---- gate, note, page ----

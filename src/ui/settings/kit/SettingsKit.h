@@ -27,7 +27,6 @@
 #include "ui/kit/DeferredBinding.h"
 #include "ui/settings/kit/ResettableSlider.h"
 
-class QButtonGroup;
 class QComboBox;
 class QHBoxLayout;
 class QVBoxLayout;
@@ -38,6 +37,7 @@ class ColorWell;
 class MainLoop;
 class OverlaySettings;
 class ProfileManager;
+class SegmentedControl;
 class SettingsSwitch;
 
 // Draws `widget` at `disabledOpacity` while it is disabled (by itself or by a parent) and fully otherwise.
@@ -82,7 +82,7 @@ class SettingsCard : public QWidget {
 public:
     explicit SettingsCard(QWidget* parent = nullptr);
 
-    // Appends a row (the card takes it).
+    // Appends a row (the card takes it). A caption as the first row gets the top padding rows have.
     void addRow(QWidget* row);
     // Appends the hairline that separates two rows.
     void addHairline();
@@ -184,7 +184,7 @@ public:
     // Replaces a pop-up menu's options by these labels, for rows whose options follow the value; leaves the
     // menu alone when they are the ones it shows. The caller refreshes the row after it.
     void setMenuLabels(const std::vector<QString>& labels);
-    // The control: a QComboBox for a pop-up menu, else a row of exclusive buttons.
+    // The control: a QComboBox for a pop-up menu, else the kit's SegmentedControl.
     QWidget* control() const { return control_; }
     int shownIndex() const;
 
@@ -192,7 +192,7 @@ private:
     std::function<int()> chosenIndex_;
     std::function<void(int)> choose_;
     QComboBox* menu_ = nullptr;
-    QButtonGroup* segments_ = nullptr;
+    SegmentedControl* segments_ = nullptr;
     QWidget* control_ = nullptr;
 };
 

@@ -5,13 +5,31 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
 
 namespace velaro::SettingsStyle {
 
+namespace {
+// The smallest pixel ratio of the screens there are (1 with none).
+qreal leastPixelRatio() {
+    qreal least = 0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (least == 0 || screen->devicePixelRatio() < least) least = screen->devicePixelRatio();
+    return least > 0 ? least : 1;
+}
+}  // namespace
+
+double readableTextSize(double points, qreal scale) {
+    return scale > 0 ? std::max(points, minimumTextPixels / scale) : points;
+}
+
 QFont systemFont(double points, QFont::Weight weight) {
     QFont font = QApplication::font();
-    // Points here are device-independent pixels, as everywhere in the app's geometry.
-    font.setPixelSize(qRound(points));
+    // Points here are device-independent pixels, as everywhere in the app's geometry. Pixel sizes are whole,
+    // and the screen of the least ratio needs the largest to keep the smallest text legible.
+    font.setPixelSize(std::max(qRound(points), int(std::ceil(minimumTextPixels / leastPixelRatio()))));
     font.setWeight(weight);
     return font;
 }
@@ -89,6 +107,24 @@ QColor topStripMaterial(const QPalette& palette) {
     const auto mix = [](int a, int b) { return a + (b - a) * 4 / 100; };
     return QColor(mix(window.red(), text.red()), mix(window.green(), text.green()),
                   mix(window.blue(), text.blue()));
+}
+
+void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QPalette& palette) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    const double half = focusRingWidth / 2;
+    QColor accent = palette.color(QPalette::Active, QPalette::Highlight);
+    painter.setPen(QPen(accent, focusRingWidth));
+    painter.drawRoundedRect(shape.adjusted(half, half, -half, -half), std::max(0.0, radius - half),
+                            std::max(0.0, radius - half));
+    QColor gap = palette.color(QPalette::Active, QPalette::Window);
+    gap.setAlphaF(0.9f);
+    painter.setPen(QPen(gap, 1));
+    const double inset = focusRingWidth + 0.5;
+    painter.drawRoundedRect(shape.adjusted(inset, inset, -inset, -inset), std::max(0.0, radius - inset),
+                            std::max(0.0, radius - inset));
+    painter.restore();
 }
 
 void paintCard(QPainter& painter, const QRectF& rect, const QColor& fill, const QColor& stroke,

@@ -12,7 +12,16 @@ class QPainter;
 
 namespace velaro::SettingsStyle {
 
-// The desktop's own font at a size in points, for text sizes given in points.
+// The type sizes were drawn for screens of scale 2, where even the smallest is legible. No text renders
+// smaller than this many device pixels: on a scale-1 screen the smallest sizes are raised to it, and every
+// larger size keeps its own.
+inline constexpr double minimumTextPixels = 9;
+// `points`, raised where needed so that it renders at least `minimumTextPixels` device pixels at the pixel
+// ratio `scale`.
+double readableTextSize(double points, qreal scale);
+
+// The desktop's own font at a size in points, for text sizes given in points, never smaller than
+// `minimumTextPixels` on the screens the app shows on.
 QFont systemFont(double points, QFont::Weight weight = QFont::Normal);
 
 QFont rowTitleFont();     // row titles, action rows
@@ -42,6 +51,12 @@ QColor tertiaryText(const QPalette& palette);
 QColor topStripMaterial(const QPalette& palette);
 
 inline constexpr double cardCornerRadius = 12;
+
+// The ring that shows which control has the keyboard focus, drawn along the inside of `shape` (a rounded
+// rectangle of corner `radius`): a band of the accent colour with a hairline of the window colour inside it,
+// so that it shows on the accent fills of chosen segments and switched-on switches too.
+void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QPalette& palette);
+inline constexpr double focusRingWidth = 2;
 
 // A rounded card: `fill` inside, a 1-point border in `stroke` drawn inside the edge.
 void paintCard(QPainter& painter, const QRectF& rect, const QColor& fill, const QColor& stroke,

@@ -24,19 +24,13 @@ void SettingsSwitch::paintEvent(QPaintEvent*) {
     p.setPen(Qt::NoPen);
     p.setBrush(isChecked() ? on : SettingsStyle::primary(palette(), 0.18));
     p.drawRoundedRect(track, radius, radius);
-    if (hasFocus()) {
-        QColor ring = on;
-        ring.setAlphaF(0.5f);
-        p.setPen(QPen(ring, 2));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(track.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    }
     const double knob = track.height() - 4;
     const double x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
     const QRectF knobRect(x, track.top() + 2, knob, knob);
     p.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
     p.setBrush(Qt::white);
     p.drawEllipse(knobRect);
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, QRectF(rect()), radius, palette());
 }
 
 }  // namespace velaro

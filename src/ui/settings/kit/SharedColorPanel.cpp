@@ -112,6 +112,7 @@ void closeSharedColorPanelWhenHidden(QWidget& widget) {
 ColorWell::ColorWell(Binding<Color> selection, bool supportsOpacity, QWidget* parent)
     : QAbstractButton(parent), selection_(std::move(selection)), supportsOpacity_(supportsOpacity) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setFixedSize(sizeHint());
     QObject::connect(this, &QAbstractButton::clicked, this, [this] { open(); });
     refresh();
@@ -160,6 +161,7 @@ void ColorWell::paintEvent(QPaintEvent*) {
         p.restore();
     }
     p.fillPath(shape, qColorFromColor(shown_));
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, QRectF(rect()), 5, palette());
 }
 
 }  // namespace velaro

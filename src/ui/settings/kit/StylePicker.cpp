@@ -1,87 +1,14 @@
 // The style chips, their strip and the description.
 #include "ui/settings/kit/StylePicker.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "ui/settings/kit/SegmentedControl.h"
 #include "ui/settings/kit/SettingsStyle.h"
 
 namespace velaro {
-namespace {
-
-constexpr double kStripRadius = 9;
-constexpr double kChipRadius = 7;
-
-// One chip: its whole rectangle takes the press. Checked means "the stored style"; a press never flips it
-// by itself, since the stored style changes only when the queued write lands.
-class StyleChip final : public QAbstractButton {
-public:
-    StyleChip(const QString& label, QWidget* parent) : QAbstractButton(parent) {
-        setText(label);
-        setCheckable(true);
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::TabFocus);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setAccessibleName(label);
-    }
-
-    QSize sizeHint() const override {
-        QFont strong = SettingsStyle::calloutFont();
-        strong.setWeight(QFont::DemiBold);
-        const QFontMetrics metrics(strong);
-        // 5 points above and below the text, 2 around the chip.
-        return {metrics.horizontalAdvance(text()) + 16, metrics.height() + 10 + 4};
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void nextCheckState() override {}
-
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        if (!isEnabled()) p.setOpacity(0.4);
-        const QRectF chip = QRectF(rect()).adjusted(2, 2, -2, -2);
-        QFont font = SettingsStyle::calloutFont();
-        if (isChecked()) {
-            font.setWeight(QFont::DemiBold);
-            p.setPen(Qt::NoPen);
-            p.setBrush(palette().color(QPalette::Active, QPalette::Highlight));
-            p.drawRoundedRect(chip, kChipRadius, kChipRadius);
-            p.setPen(Qt::white);
-        } else {
-            QColor ink = palette().color(QPalette::Active, QPalette::WindowText);
-            if (isDown()) ink.setAlphaF(0.6f);
-            p.setPen(ink);
-        }
-        p.setFont(font);
-        p.drawText(chip, Qt::AlignCenter, text());
-        if (hasFocus()) {
-            p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
-            p.setBrush(Qt::NoBrush);
-            p.drawRoundedRect(chip.adjusted(0.5, 0.5, -0.5, -0.5), kChipRadius, kChipRadius);
-        }
-    }
-};
-
-// The strip behind the chips.
-class ChipStrip final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(SettingsStyle::primary(palette(), 0.08));
-        p.drawRoundedRect(QRectF(rect()), kStripRadius, kStripRadius);
-    }
-};
-
-}  // namespace
 
 const char* styleLabel(MenuBarStyle style) {
     switch (style) {
@@ -113,19 +40,14 @@ StylePicker::StylePicker(Binding<MenuBarStyle> selection, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
 
-    auto* strip = new ChipStrip(this);
-    auto* chips = new QHBoxLayout(strip);
-    chips->setContentsMargins(0, 0, 0, 0);
-    chips->setSpacing(0);
-    for (std::size_t i = 0; i < pickerStyles.size(); ++i) {
-        const MenuBarStyle style = pickerStyles[i];
-        auto* chip = new StyleChip(QString::fromUtf8(styleLabel(style)), strip);
-        QObject::connect(chip, &QAbstractButton::clicked, this, [this, style] { selection_.set(style); });
-        chips_[i] = chip;
-        chips->addWidget(chip);
-    }
-    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    column->addWidget(strip);
+    std::vector<QString> labels;
+    for (MenuBarStyle style : pickerStyles) labels.push_back(QString::fromUtf8(styleLabel(style)));
+    // A press never shows its chip chosen by itself: the stored style changes only when the queued write
+    // lands, and the chips show the stored style.
+    chips_ = new SegmentedControl(labels, false, this);
+    chips_->onPressed = [this](int index) { selection_.set(pickerStyles[std::size_t(index)]); };
+    chips_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    column->addWidget(chips_);
 
     description_ = new QLabel(this);
     description_->setFont(SettingsStyle::caption2Font());
@@ -139,14 +61,14 @@ StylePicker::StylePicker(Binding<MenuBarStyle> selection, QWidget* parent)
 
 void StylePicker::refresh() {
     const MenuBarStyle current = selection_.get();
-    for (std::size_t i = 0; i < pickerStyles.size(); ++i) chips_[i]->setChecked(pickerStyles[i] == current);
+    const auto at = std::find(pickerStyles.begin(), pickerStyles.end(), current);
+    chips_->setChosen(at == pickerStyles.end() ? -1 : int(at - pickerStyles.begin()));
     description_->setText(QString::fromUtf8(styleDescription(current)));
 }
 
 QAbstractButton* StylePicker::button(MenuBarStyle style) const {
-    for (std::size_t i = 0; i < pickerStyles.size(); ++i)
-        if (pickerStyles[i] == style) return chips_[i];
-    return nullptr;
+    const auto at = std::find(pickerStyles.begin(), pickerStyles.end(), style);
+    return at == pickerStyles.end() ? nullptr : chips_->segment(int(at - pickerStyles.begin()));
 }
 
 QString StylePicker::descriptionText() const {

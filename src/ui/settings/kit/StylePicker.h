@@ -1,6 +1,6 @@
-// The fill-style picker that the Appearance page and the popover share: the three styles as chips on one
-// rounded strip, the chosen one filled with the accent colour, and the chosen style's description under the
-// strip. A press queues the new style; the chips show the stored style until the write lands.
+// The fill-style picker that the Appearance page and the popover share: the three styles as the kit's
+// segmented chips, the chosen one filled with the accent colour, and the chosen style's description under
+// them. A press queues the new style; the chips show the stored style until the write lands.
 #pragma once
 
 #include <QAbstractButton>
@@ -12,6 +12,8 @@
 class QLabel;
 
 namespace velaro {
+
+class SegmentedControl;
 
 // The picker's label of a style ("Solid", "Fade", "Live") and the line shown under the picker for it.
 const char* styleLabel(MenuBarStyle style);
@@ -32,7 +34,7 @@ public:
 
 private:
     Binding<MenuBarStyle> selection_;
-    std::array<QAbstractButton*, 3> chips_{};
+    SegmentedControl* chips_;
     QLabel* description_;
 };
 

@@ -3,6 +3,7 @@
 
 #include <QPainter>
 
+#include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SymbolIcon.h"
 
 namespace velaro {
@@ -40,11 +41,9 @@ void SymbolButton::paintEvent(QPaintEvent*) {
     ink.setAlphaF(ink.alphaF() * (!isEnabled() ? 0.3f : isDown() ? 0.5f : 0.85f));
     const QRectF square = frame_ ? QRectF((width() - glyph_) / 2.0, (height() - glyph_) / 2.0, glyph_, glyph_)
                                  : QRectF(rect()).adjusted(2, 2, -2, -2);
+    // The ring goes under the symbol: on a small button they share the edge.
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, QRectF(rect()), 5, palette());
     paintSymbol(p, square, symbol_, ink);
-    if (hasFocus()) {
-        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
-    }
 }
 
 }  // namespace velaro

@@ -1,6 +1,7 @@
 // The Excluded Apps page: the list box, its rows and the plus and minus bar.
 #include "ui/settings/pages/ExcludedAppsSection.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPainter>
@@ -20,31 +21,61 @@ namespace velaro {
 
 namespace {
 
+constexpr double kBoxRadius = 6;
+
+QColor boxBorder(const QPalette& palette) {
+    return SettingsStyle::primary(palette, 0.15);
+}
+
+// The box's border, laid over everything the box holds so that no row or bar covers it.
+class BoxBorder final : public QWidget {
+public:
+    explicit BoxBorder(QWidget* box) : QWidget(box) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            setGeometry(parentWidget()->rect());
+            raise();
+        }
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(boxBorder(palette()), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kBoxRadius - 0.5, kBoxRadius - 0.5);
+    }
+};
+
 // The box around the list: the text background, clipped to a rounded rectangle with a separator-coloured
 // border drawn inside its edge.
 class ListBox final : public QWidget {
 public:
-    using QWidget::QWidget;
+    explicit ListBox(QWidget* parent) : QWidget(parent) { new BoxBorder(this); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        const QRectF edge = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         QPainterPath shape;
-        shape.addRoundedRect(edge, 6, 6);
+        shape.addRoundedRect(QRectF(rect()), kBoxRadius, kBoxRadius);
         p.fillPath(shape, palette().color(QPalette::Base));
-        p.setPen(QPen(SettingsStyle::primary(palette(), 0.15), 1));
-        p.drawPath(shape);
     }
     void resizeEvent(QResizeEvent*) override {
         QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), 6, 6);
+        shape.addRoundedRect(QRectF(rect()), kBoxRadius, kBoxRadius);
         setMask(QRegion(shape.toFillPolygon().toPolygon()));
     }
 };
 
-// The bar under the list: the window background.
+// The bar under the list: the window background, its lower corners rounded along the inside of the box's
+// border.
 class ButtonBar final : public QWidget {
 public:
     using QWidget::QWidget;
@@ -52,7 +83,12 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.fillRect(rect(), palette().color(QPalette::Window));
+        p.setRenderHint(QPainter::Antialiasing);
+        const double radius = kBoxRadius - 1;
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0, -radius, 0, 0), radius, radius);
+        p.setClipRect(rect());
+        p.fillPath(shape, palette().color(QPalette::Window));
     }
 };
 
@@ -60,7 +96,7 @@ QWidget* line(Qt::Orientation orientation, int length, QWidget* parent) {
     auto* divider = new QWidget(parent);
     divider->setAutoFillBackground(true);
     QPalette palette = divider->palette();
-    palette.setColor(QPalette::Window, SettingsStyle::primary(palette, 0.15));
+    palette.setColor(QPalette::Window, boxBorder(palette));
     divider->setPalette(palette);
     if (orientation == Qt::Horizontal)
         divider->setFixedHeight(1);
@@ -98,6 +134,12 @@ ExcludedAppRow::ExcludedAppRow(const ExcludedAppsModel::MemberApp& member, bool 
         if (!icon_->showsPlaceholder()) return;
         if (auto image = model.icon(member_)) icon_->setIcon(*image);
     }));
+}
+
+void ExcludedAppRow::setSelected(bool selected) {
+    // The name is drawn over the list's selection highlight: it takes the highlight's own text colour.
+    setTextColour(name_, palette().color(QPalette::Active,
+                                         selected ? QPalette::HighlightedText : QPalette::WindowText));
 }
 
 void ExcludedAppRow::showState(bool isRunning, bool excluded) {
@@ -175,6 +217,7 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
                          ? std::nullopt
                          : std::optional(items.front()->data(Qt::UserRole).toString().toStdString());
         remove_->setEnabled(selection_.has_value());
+        showSelection();
     });
 
     follow(model_.members.changes());
@@ -198,6 +241,13 @@ void ExcludedAppsSection::select(std::optional<std::string> appId) {
         if (selection_ && list_->item(i)->data(Qt::UserRole).toString().toStdString() == *selection_)
             list_->item(i)->setSelected(true);
     remove_->setEnabled(selection_.has_value());
+    showSelection();
+}
+
+void ExcludedAppsSection::showSelection() {
+    for (int i = 0; i < list_->count(); ++i)
+        if (auto* row = static_cast<ExcludedAppRow*>(list_->itemWidget(list_->item(i))))
+            row->setSelected(list_->item(i)->isSelected());
 }
 
 void ExcludedAppsSection::addApp() {

@@ -31,6 +31,8 @@ public:
     const ExcludedAppsModel::MemberApp& member() const { return member_; }
     // Shows the member's running state and whether it is excluded, without writing anything.
     void showState(bool isRunning, bool excluded);
+    // Whether the list shows the row selected: its name then reads on the selection highlight.
+    void setSelected(bool selected);
     AppIconView* icon() const { return icon_; }
     ElidedLabel* name() const { return name_; }
     SettingsSwitch* toggle() const { return toggle_; }
@@ -78,6 +80,7 @@ protected:
 
 private:
     void rebuildRows();
+    void showSelection();
 
     ExcludedAppsModel& model_;
     ApplicationChooser chooseApplication_;

@@ -74,7 +74,6 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
         "Wrap the menu-bar items in floating pills, or keep the classic full bar. The left pill "
         "follows the frontmost app's menus; the right pill follows the status items. The notch and "
         "any menus spilling past it stay bare."));
-    intro->layout()->setContentsMargins(0, 10, 0, 10);
     modeCard->addRow(intro);
     mode_ = new SettingsSegmentedRow<ShapeMode>(
         QStringLiteral("Mode"),

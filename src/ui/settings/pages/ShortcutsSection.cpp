@@ -35,6 +35,7 @@ QString qs(std::string_view text) {
 ShortcutRecordButton::ShortcutRecordButton(QWidget* parent) : QAbstractButton(parent) {
     setFont(SettingsStyle::rowTitleFont());
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ShortcutRecordButton::setRecording(bool recording) {
@@ -60,6 +61,8 @@ void ShortcutRecordButton::paintEvent(QPaintEvent*) {
     if (isDown()) ink.setAlphaF(0.6f);
     p.setPen(ink);
     p.drawText(rect().adjusted(10, 4, -10, -4), Qt::AlignCenter, text());
+    // Space starts a recording: the button that has the keyboard shows it.
+    if (hasFocus()) SettingsStyle::paintFocusRing(p, QRectF(rect()), 6, palette());
 }
 
 // ---- page ----

@@ -16,6 +16,7 @@
 #include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/rings/ColorRingPanelLink.h"
 #include "ui/settings/rings/CornerMutators.h"
+#include "ui/settings/rings/RingAccessibility.h"
 
 namespace velaro {
 namespace {
@@ -158,6 +159,7 @@ RingOverlay::RingOverlay(OverlaySettings& settings, MainLoop& loop, GaugeScrollR
       refreshLater_(loop, [this] { refresh(); }) {
     setMouseTracking(true);
     setAttribute(Qt::WA_NoSystemBackground);
+    installRingAccessibility();
 
     field_->hide();
     field_->setFrame(false);
@@ -193,6 +195,10 @@ RingOverlay::~RingOverlay() {
 
 QLineEdit* RingOverlay::radiusField() const {
     return field_;
+}
+
+void RingOverlay::setRadius(GaugeCorner corner, double radius) {
+    deferSetCornerRadius(settings_, loop_, screenCornerOf(corner), radius);
 }
 
 double RingOverlay::currentRadius(GaugeCorner corner) const {
@@ -242,7 +248,10 @@ void RingOverlay::refresh() {
     const RingScene target = targetScene();
     motion_->follow(target, lastTarget_.has_value());
     placeField();
-    if (lastTarget_ != target) update();
+    if (lastTarget_ != target) {
+        update();
+        announceRingLayerChange(*this);
+    }
     lastTarget_ = target;
 }
 

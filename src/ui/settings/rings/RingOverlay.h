@@ -37,6 +37,13 @@ public:
 
     // Where the rings, menus and badges are at the layer's present size.
     RingOverlayLayout ringLayout() const { return RingOverlayLayout::of(size()); }
+    // What the layer shows once its animations settle: the settings as they are now.
+    RingScene scene() const { return targetScene(); }
+    // Does what a tap on `hit` does (an inert arrow and a disabled badge do nothing). Assistive
+    // technologies act through it.
+    void activate(const RingHit& hit) { tap(hit); }
+    // Queues a ring's new radius, held inside 0...48 (a value that is not a number changes nothing).
+    void setRadius(GaugeCorner corner, double radius);
     // The typed-radius field (shown over the ring being edited).
     QLineEdit* radiusField() const;
 
