@@ -88,6 +88,10 @@ constexpr int kZeroSecondsForRebuild = 5;
 constexpr int kMaxSilentRebuilds = 2;
 // A capture that delivered nothing for this long is paused (its output idle, a reconnect): silence.
 constexpr double kPauseIsSilence = 0.1;
+// The Hann window in its power-normalised form, 0.8165 (1 - cos), 0.8165 being the square root of 2/3 to
+// four places: its mean square is 1, so the bands read a tone at the level the visualizer's thresholds and
+// gains were set for. The plain form, 0.5 (1 - cos), reads every band at 0.61 of that.
+constexpr double kHannScale = 0.8165;
 
 // A sample that is not a finite number counts as silence: one NaN would otherwise reach every band. Tested
 // on the exponent bits, which the compiler vectorises (a float comparison may trap, which it will not).
@@ -111,7 +115,7 @@ VizAudioCore::VizAudioCore(std::unique_ptr<SerialQueue> processing, const Clock&
     static_assert(decltype(layout_)::is_always_lock_free);
     fft_ = kiss_fftr_alloc(fftSize, 0, nullptr, nullptr);
     for (int n = 0; n < fftSize; ++n)
-        hann_[n] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * n / fftSize)));
+        hann_[n] = static_cast<float>(kHannScale * (1.0 - std::cos(2.0 * std::numbers::pi * n / fftSize)));
 }
 
 VizAudioCore::~VizAudioCore() {
