@@ -59,6 +59,10 @@ public:
     // Called on the main thread when the desktop's default output becomes another device; an empty
     // function stops the calls.
     virtual void setOnOutputChanged(std::function<void()> handler) = 0;
+    // Called on the capture's own thread, before the blocks it concerns, when the default output starts or
+    // stops playing anything (no output at all plays nothing); must not block. A capture that cannot tell
+    // never calls it. An empty function stops the calls.
+    virtual void setOnOutputPlaying(std::function<void(bool playing)> handler) = 0;
 };
 
 }  // namespace velaro

@@ -1,7 +1,8 @@
 // The monitor stream's life on libpulse's threaded main loop: connect, wait (bounded) for the stream,
-// deliver its fragments, reconnect with a growing delay when the server goes away, and tell the main
-// thread when the default output changes. Every field of the session is touched only under the loop's lock
-// (the callbacks hold it while they run).
+// deliver its fragments, reconnect with a growing delay when the server goes away, follow whether the
+// output plays (the stream is corked while it does not), and tell the main thread when the default output
+// changes. Every field of the session is touched only under the loop's lock (the callbacks hold it while
+// they run).
 #include "platform/linux/PulseAudioCapture.h"
 
 #include <pulse/pulseaudio.h>
@@ -24,7 +25,7 @@ namespace {
     X(context_disconnect)             \
     X(context_errno)                  \
     X(context_get_server_info)        \
-    X(context_get_sink_info_by_name)  \
+    X(context_get_sink_info_list)     \
     X(context_get_state)              \
     X(context_new)                    \
     X(context_set_state_callback)     \
@@ -38,6 +39,7 @@ namespace {
     X(stream_disconnect)              \
     X(stream_drop)                    \
     X(stream_get_context)             \
+    X(stream_get_device_index)        \
     X(stream_get_sample_spec)         \
     X(stream_get_state)               \
     X(stream_new)                     \
@@ -123,8 +125,14 @@ struct PulseAudioCapture::Session {
     bool lossLogged = false;
     std::string defaultSink;
     // While the output plays nothing the stream is corked: an idle sink's monitor would deliver silence
-    // fifty times a second, and wake this thread and the analysis as often, for nothing.
+    // fifty times a second, and wake this thread and the analysis as often, for nothing. It starts corked,
+    // until the output is known to play.
     bool corked = false;
+    // The output whose monitor the stream captures, once known: only its events are followed.
+    std::uint32_t sinkIndex = PA_INVALID_INDEX;
+    // What the owner was told last, and how to tell it (on this thread).
+    bool outputPlaying = true;
+    std::function<void(bool)> playingChanged;
     // Posts the output-change call to the main thread.
     std::function<void()> outputChanged;
 
@@ -177,6 +185,7 @@ struct PulseAudioCapture::Session {
             context = nullptr;
         }
         contextReady = streamReady = corked = false;
+        sinkIndex = PA_INVALID_INDEX;
     }
 
     // Starts the chain: connection, then (in the callbacks) the stream on the monitor.
@@ -201,8 +210,9 @@ struct PulseAudioCapture::Session {
             static_cast<std::uint32_t>(pa.usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
         // The monitor does not keep the output awake: while nothing plays the device may sleep, and the
         // stream then simply delivers nothing.
-        const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND | PA_STREAM_START_CORKED);
+        corked = true;
         if (pa.stream_connect_record(stream, kMonitorSource, &attr, flags) < 0)
             fail("aggregate-create", pa.context_errno(context));
     }
@@ -341,36 +351,48 @@ struct PulseAudioCapture::Session {
             pa.operation_unref(op);
     }
 
-    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                              void* userdata) {
         auto* self = static_cast<Session*>(userdata);
         switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
             case PA_SUBSCRIPTION_EVENT_SERVER:
                 self->askDefaultSink();
                 break;
             case PA_SUBSCRIPTION_EVENT_SINK:
-                self->followOutput();
+                // Other outputs' changes (volumes, their own streams) are none of ours.
+                if (index == self->sinkIndex || self->sinkIndex == PA_INVALID_INDEX) self->followOutput();
                 break;
             default:
                 break;
         }
     }
 
-    // Asks for the default output's state; the stream is corked while it plays nothing.
+    // Asks for the state of the output the stream captures; the stream is corked while it plays nothing.
     void followOutput() {
         if (!stream || !streamReady) return;
-        if (pa_operation* op =
-                pa.context_get_sink_info_by_name(context, "@DEFAULT_SINK@", &Session::onSinkInfo, this))
+        if (pa_operation* op = pa.context_get_sink_info_list(context, &Session::onSinkInfo, this))
             pa.operation_unref(op);
     }
 
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int last, void* userdata) {
         auto* self = static_cast<Session*>(userdata);
         if (last || !info || !self->stream || !self->streamReady) return;
-        const bool idle = info->state != PA_SINK_RUNNING;
-        if (idle == self->corked) return;
-        self->corked = idle;
-        if (pa_operation* op = self->pa.stream_cork(self->stream, idle ? 1 : 0, nullptr, nullptr))
+        if (info->monitor_source != self->pa.stream_get_device_index(self->stream)) return;
+        self->sinkIndex = info->index;
+        const bool playing = info->state == PA_SINK_RUNNING;
+        // The owner hears of it before the blocks it concerns: uncorked after, corked after too (what
+        // was on its way still comes).
+        self->reportPlaying(playing);
+        if (playing != self->corked) return;
+        self->corked = !playing;
+        if (pa_operation* op = self->pa.stream_cork(self->stream, playing ? 0 : 1, nullptr, nullptr))
             self->pa.operation_unref(op);
+    }
+
+    void reportPlaying(bool playing) {
+        if (playing == outputPlaying) return;
+        outputPlaying = playing;
+        if (playingChanged) playingChanged(playing);
     }
 
     static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
@@ -450,6 +472,14 @@ void PulseAudioCapture::close() {
 
 void PulseAudioCapture::setOnOutputChanged(std::function<void()> handler) {
     onOutputChanged_ = std::move(handler);
+}
+
+void PulseAudioCapture::setOnOutputPlaying(std::function<void(bool)> handler) {
+    Session& s = *session_;
+    if (!s.mainloop) return;
+    s.lock();
+    s.playingChanged = std::move(handler);
+    s.unlock();
 }
 
 }  // namespace velaro
