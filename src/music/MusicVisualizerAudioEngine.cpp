@@ -26,11 +26,16 @@ MusicVisualizerAudioEngine::MusicVisualizerAudioEngine(MainLoop& loop, std::uniq
             if (token.aliveHere()) rebuild();
         });
     };
+    // Straight from the capture's thread, ahead of the blocks it concerns: the audit must know an idle
+    // output's zeros for what they are before it sees them.
+    capture_->setOnOutputPlaying([core = &core_](bool playing) { core->setOutputPlaying(playing); });
 }
 
 MusicVisualizerAudioEngine::~MusicVisualizerAudioEngine() {
     lifetime_.end();
     stop();
+    // The core goes before the capture.
+    capture_->setOnOutputPlaying({});
 }
 
 void MusicVisualizerAudioEngine::start() {

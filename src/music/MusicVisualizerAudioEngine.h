@@ -1,6 +1,7 @@
 // The visualizer's system-audio engine: captures what the computer plays, feeds it to the band analysis,
-// and rebuilds the capture when the default output changes or the analysis finds it has gone silent.
-// Main thread: start, stop, set-up and rebuild; the capture's thread only ingests.
+// and rebuilds the capture when the default output changes or the analysis finds it has gone silent. An
+// output that plays nothing, or no output at all, is a wait, not a failure. Main thread: start, stop, set-up
+// and rebuild; the capture's thread only ingests and says whether the output plays.
 #pragma once
 
 #include <functional>

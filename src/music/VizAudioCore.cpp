@@ -88,6 +88,10 @@ constexpr int kZeroSecondsForRebuild = 5;
 constexpr int kMaxSilentRebuilds = 2;
 // A capture that delivered nothing for this long is paused (its output idle, a reconnect): silence.
 constexpr double kPauseIsSilence = 0.1;
+// The Hann window in its power-normalised form, 0.8165 (1 - cos), 0.8165 being the square root of 2/3 to
+// four places: its mean square is 1, so the bands read a tone at the level the visualizer's thresholds and
+// gains were set for. The plain form, 0.5 (1 - cos), reads every band at 0.61 of that.
+constexpr double kHannScale = 0.8165;
 
 // A sample that is not a finite number counts as silence: one NaN would otherwise reach every band. Tested
 // on the exponent bits, which the compiler vectorises (a float comparison may trap, which it will not).
@@ -111,7 +115,7 @@ VizAudioCore::VizAudioCore(std::unique_ptr<SerialQueue> processing, const Clock&
     static_assert(decltype(layout_)::is_always_lock_free);
     fft_ = kiss_fftr_alloc(fftSize, 0, nullptr, nullptr);
     for (int n = 0; n < fftSize; ++n)
-        hann_[n] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * n / fftSize)));
+        hann_[n] = static_cast<float>(kHannScale * (1.0 - std::cos(2.0 * std::numbers::pi * n / fftSize)));
 }
 
 VizAudioCore::~VizAudioCore() {
@@ -167,7 +171,15 @@ void VizAudioCore::resetAnalysis(double sampleRate) {
     windowFill_ = 0;
     bandRanges_ = bandEdges(sampleRate);
     zeroSeconds_ = 0;
-    lastCallbackCount_ = callbackCount_.load(std::memory_order_relaxed);
+    lastCallbackCount_ = configuredCallbacks_ = callbackCount_.load(std::memory_order_relaxed);
+}
+
+void VizAudioCore::setOutputPlaying(bool playing) {
+    // Each start or stop adds one: the low bit says "not playing", the rest count the changes.
+    std::uint64_t state = outputState_.load(std::memory_order_relaxed);
+    while (outputPlays(state) != playing &&
+           !outputState_.compare_exchange_weak(state, state + 1, std::memory_order_relaxed)) {
+    }
 }
 
 // ---- producer ----
@@ -370,46 +382,52 @@ void VizAudioCore::logSummary() {
 
 void VizAudioCore::audit() {
     const double now = clock_.uptime();
-    if (now - lastSummaryAt_ < kAuditInterval) return;
+    // The ticks come on a planned 20 ms beat whose times are not exact in binary: the tick within half a
+    // beat of the second is the second's, so the audits keep a one-second beat instead of slipping a tick.
+    if (now - lastSummaryAt_ < kAuditInterval - timerInterval / 2) return;
     lastSummaryAt_ = now;
 
     const std::uint64_t calls = callbackCount_.load(std::memory_order_relaxed);
     const std::uint64_t previous = std::exchange(lastCallbackCount_, calls);
     const bool nonZero = sawNonZero_.exchange(false, std::memory_order_relaxed);
+    const std::uint64_t output = outputState_.load(std::memory_order_relaxed);
+    const bool playedThroughout = std::exchange(auditedOutputState_, output) == output && outputPlays(output);
 
     idleAudited_ = calls == previous;
-    if (calls == previous) {
-        // No callbacks at all is not silence: nothing to rebuild, the capture is paused or reconnecting.
-        if (!ioIdleLogged_) {
+    if (calls != previous && ioIdleLogged_) {
+        ioIdleLogged_ = false;
+        log(LogKind::health, "health: IOProc callbacks resumed — zero-audit active");
+    }
+    if (!playedThroughout || calls == previous) {
+        // An output that plays nothing is captured as exact zeros or not at all, and neither says the
+        // capture broke; no callbacks at all is not silence either, the capture is paused or reconnecting.
+        // Only callbacks that came since the set-up and then stopped while the output plays are worth a
+        // line: before the first one nothing stopped.
+        if (playedThroughout && !ioIdleLogged_ && previous != configuredCallbacks_) {
             ioIdleLogged_ = true;
             log(LogKind::health, "health: IOProc idle (no callbacks) — zero-audit paused");
         }
         zeroSeconds_ = 0;
         if (!nonZero) return;
-    } else {
-        if (ioIdleLogged_) {
-            ioIdleLogged_ = false;
-            log(LogKind::health, "health: IOProc callbacks resumed — zero-audit active");
-        }
-        if (!nonZero) {
-            if (++zeroSeconds_ >= kZeroSecondsForRebuild) {
-                zeroSeconds_ = 0;
-                if (silentRebuilds_ < kMaxSilentRebuilds) {
-                    ++silentRebuilds_;
-                    log(LogKind::health, "health: " + std::to_string(kZeroSecondsForRebuild) +
-                                             "s of exact-zero samples with a live IOProc — full rebuild #" +
-                                             std::to_string(silentRebuilds_));
-                    if (onNeedsRebuild) onNeedsRebuild();
-                } else if (!gaveUpLogged_) {
-                    gaveUpLogged_ = true;
-                    log(LogKind::health,
-                        "health: standing down (2 rebuilds; waiting for signal or device change)");
-                }
-                return;
+    } else if (!nonZero) {
+        if (++zeroSeconds_ >= kZeroSecondsForRebuild) {
+            zeroSeconds_ = 0;
+            if (silentRebuilds_ < kMaxSilentRebuilds) {
+                ++silentRebuilds_;
+                log(LogKind::health, "health: " + std::to_string(kZeroSecondsForRebuild) +
+                                         "s of exact-zero samples with a live IOProc — full rebuild #" +
+                                         std::to_string(silentRebuilds_));
+                if (onNeedsRebuild) onNeedsRebuild();
+            } else if (!gaveUpLogged_) {
+                gaveUpLogged_ = true;
+                log(LogKind::health,
+                    "health: standing down (2 rebuilds; waiting for signal or device change)");
             }
-            logSummary();
             return;
         }
+        logSummary();
+        return;
+    } else {
         zeroSeconds_ = 0;
     }
     if (silentRebuilds_ > 0 || gaveUpLogged_) {
@@ -464,8 +482,10 @@ void VizAudioCore::stopTimer() {
 void VizAudioCore::resumeTimer() {
     if (!timerOn_) return;
     // The audit judges whole seconds of input: its first look comes a second after the start (or the
-    // block that woke the timer), not before the capture had the chance to call back once.
+    // block that woke the timer), not before the capture had the chance to call back once. The output
+    // started playing before that block came: the second from here on is a whole second of it.
     idleAudited_ = false;
+    auditedOutputState_ = outputState_.load(std::memory_order_relaxed);
     lastSummaryAt_ = clock_.uptime();
     nextTick_ = lastSummaryAt_ + timerInterval;
     armTimer(++timerGeneration_);

@@ -136,6 +136,11 @@ public:
     void stopTimer();
     // Whether the timer sleeps for want of blocks (tests).
     bool timerAsleep() const { return timerAsleep_.load(std::memory_order_relaxed); }
+    // Whether the captured output plays at all, from any thread (the capture's, as soon as it learns it);
+    // never blocks. The audit counts only the seconds the output played throughout: the capture of an
+    // output that plays nothing hears exact zeros or nothing, and neither means the capture broke. Until
+    // told otherwise the output counts as playing.
+    void setOutputPlaying(bool playing);
 
     // The newest bands, in the analysis' raw units. One reader thread (the render loop's).
     VizBands latestBands() { return bands_.latest(); }
@@ -186,6 +191,9 @@ private:
     // Set on the processing queue when the timer stops for want of blocks; the block that clears it wakes
     // the timer.
     std::atomic<bool> timerAsleep_{false};
+    // The output's starts and stops, counted: an odd count means it plays nothing.
+    std::atomic<std::uint64_t> outputState_{0};
+    static bool outputPlays(std::uint64_t state) { return (state & 1) == 0; }
 
     // Processing queue only from here on.
     kiss_fftr_state* fft_ = nullptr;
@@ -203,6 +211,8 @@ private:
     bool gaveUpLogged_ = false;
     bool ioIdleLogged_ = false;
     bool idleAudited_ = false;  // the last audit found a second without blocks
+    std::uint64_t configuredCallbacks_ = 0;  // the callback count at the last configure
+    std::uint64_t auditedOutputState_ = 0;   // the output's state the last audit saw
     std::uint64_t pauseCallbacks_ = 0;
     double lastDeliveryAt_ = 0;
     bool pauseSilenced_ = false;

@@ -50,7 +50,9 @@ public:
 
     // Connects to the default output's mix and waits (a bounded time) until samples can flow; delivers
     // nothing yet. Main thread. A later loss of the sound server is the capture's own business: it
-    // reconnects by itself, and delivery pauses meanwhile.
+    // reconnects by itself, and delivery pauses meanwhile. So is a missing output: with none (a headset
+    // unplugged, the last device gone) open succeeds and delivery waits, and capture starts by itself on
+    // the next default output.
     virtual OpenResult open() = 0;
     // Starts handing blocks to `handler`. Main thread, after a successful open.
     virtual void startDelivery(BlockHandler handler) = 0;
@@ -59,6 +61,10 @@ public:
     // Called on the main thread when the desktop's default output becomes another device; an empty
     // function stops the calls.
     virtual void setOnOutputChanged(std::function<void()> handler) = 0;
+    // Called on the capture's own thread, before the blocks it concerns, when the default output starts or
+    // stops playing anything (no output at all plays nothing); must not block. A capture that cannot tell
+    // never calls it. An empty function stops the calls.
+    virtual void setOnOutputPlaying(std::function<void(bool playing)> handler) = 0;
 };
 
 }  // namespace velaro

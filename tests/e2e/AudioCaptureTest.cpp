@@ -16,6 +16,7 @@
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
+#include "e2e/SoundOutputs.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "platform/linux/PulseAudioCapture.h"
 
@@ -169,6 +170,23 @@ TEST(AudioCaptureTest, AfterTheDefaultOutputChangesAToneThereShows) {
     EXPECT_TRUE(e.hears(kBandOf3kHz, std::chrono::seconds(3)))
         << "dominant band " << dominantBand(e.engine.latestBands());
     EXPECT_TRUE(e.engine.isRunning());
+    e.engine.stop();
+}
+
+TEST(AudioCaptureTest, StartedWithoutAnyOutputTheEngineWaitsAndHearsTheNextOne) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    RunningEngine e;
+    OutputUnplugged unplugged;
+    ASSERT_TRUE(unplugged.unloaded());
+    e.engine.start();
+    EXPECT_TRUE(e.engine.isRunning()) << "no output is no failure: " << e.engine.lastSetupFailure();
+    // The output is captured as soon as it is back: a tone 2 s later shows at once. (The test desktop's
+    // null sink hands its monitor the first sound 2 s after it is made, whoever listens.)
+    unplugged.restore();
+    waitUntil([] { return false; }, std::chrono::seconds(2));
+    Tone tone(1000, QStringLiteral("velaro_null"));
+    EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(2)))
+        << "dominant band " << dominantBand(e.engine.latestBands());
     e.engine.stop();
 }
 

@@ -131,13 +131,21 @@ TEST(MusicVisualizerAudioEngine, ABurstOfOutputChangesRebuildsOnceAfterTheLast) 
     EXPECT_EQ(rig.record->opens, 2);
 }
 
-TEST(MusicVisualizerAudioEngine, SilenceWithLiveCallbacksRebuildsTheCapture) {
+TEST(MusicVisualizerAudioEngine, SilenceWithLiveCallbacksRebuildsTheCaptureOnlyWhileTheOutputPlays) {
     EngineRig rig;
     rig.engine->start();
     rig.play(1, 440, 0.3);
     rig.play(7, 440, 0.0);
     EXPECT_EQ(rig.record->opens, 2);
     EXPECT_TRUE(rig.engine->isRunning());
+
+    // The capture says its output plays nothing: its zeros are no reason to rebuild, however long.
+    rig.capture->setOutputPlaying(false);
+    rig.play(20, 440, 0.0);
+    EXPECT_EQ(rig.record->opens, 2);
+    rig.capture->setOutputPlaying(true);
+    rig.play(7, 440, 0.0);
+    EXPECT_EQ(rig.record->opens, 3) << "the rebuilt capture still tells the analysis";
 }
 
 TEST(MusicVisualizerAudioEngine, ARebuildThatFailsStopsTheEngineAndSaysSo) {

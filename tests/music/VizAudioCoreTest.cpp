@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -37,12 +38,14 @@ struct CoreRig {
     VirtualLoop loop;
     VizAudioCore core{loop.makeSerialQueue("viz.audio.fft"), loop};
     std::vector<std::string> health;
+    std::vector<std::pair<double, std::string>> timedHealth;  // each health line with the time it came
     std::vector<std::string> summaries;
     int rebuilds = 0;
     int bandSets = 0;
 
     explicit CoreRig(AudioFormat format = {48000, 2, true}) {
         core.onLog = [this](VizAudioCore::LogKind kind, std::string line) {
+            if (kind == VizAudioCore::LogKind::health) timedHealth.emplace_back(loop.uptime(), line);
             (kind == VizAudioCore::LogKind::health ? health : summaries).push_back(std::move(line));
         };
         core.onNeedsRebuild = [this] { ++rebuilds; };
@@ -108,14 +111,16 @@ AudioBlock hopOfSine(Layout layout, int hop, std::vector<float>& a, std::vector<
     return block;
 }
 
-// What a Hann-windowed, bin-centred sine of amplitude 1 gives per FFT bin in the analysis' units: 1024 in
-// its bin, 512 in each neighbour, nothing elsewhere. Each band is the mean of its bins.
+// What a bin-centred sine of amplitude 1 gives per FFT bin in the analysis' units (twice the DFT's
+// magnitude) under the power-normalised Hann window 0.8165 (1 - cos): 2048 x 0.8165 in its bin, half that in
+// each neighbour, nothing elsewhere. Each band is the mean of its bins.
 VizBands expectedForBinCentredSine(const std::vector<std::pair<int, int>>& ranges, int bin) {
+    constexpr double inBin = 2048 * 0.8165;
     VizBands expected{};
     for (int i = 0; i < vizBandCount; ++i) {
         double sum = 0;
         for (int k = ranges[i].first; k <= ranges[i].second; ++k)
-            sum += k == bin ? 1024.0 : std::abs(k - bin) == 1 ? 512.0 : 0.0;
+            sum += k == bin ? inBin : std::abs(k - bin) == 1 ? inBin / 2 : 0.0;
         expected[i] = static_cast<float>(sum / (ranges[i].second - ranges[i].first + 1));
     }
     return expected;
@@ -154,6 +159,24 @@ TEST(VizAudioCore, AFullScaleSineGivesEveryBandItsLevelInRawUnitsWhateverTheLayo
             EXPECT_NEAR(bands[i], expected[i] * c.scale, 0.05 + 1e-4 * expected[i]) << "band " << i;
         EXPECT_TRUE(std::isfinite(rig.core.lastRMS()));
     }
+}
+
+// A tone between bins, worked out the long way: band 34 (bins 41 to 45) of a 1 kHz sine is the mean of
+// twice the magnitude of a plain DFT of the frame (samples 1024 to 3071, the first analysed) under a Hann
+// window of unit power (mean square 1).
+TEST(VizAudioCore, ABandOfAToneMatchesADirectTransformUnderAUnitPowerWindow) {
+    CoreRig rig;
+    rig.playSine(1000, 0.5, 3 * 1024);
+    const double twoPi = 2 * std::numbers::pi;
+    double sum = 0;
+    for (int k = 41; k <= 45; ++k) {
+        std::complex<double> bin = 0;
+        for (int i = 0; i < 2048; ++i)
+            bin += std::sqrt(2.0 / 3) * (1 - std::cos(twoPi * i / 2048)) * 0.5 *
+                   std::sin(twoPi * 1000 * (1024 + i) / 48000) * std::polar(1.0, -twoPi * k * i / 2048);
+        sum += 2 * std::abs(bin);
+    }
+    EXPECT_NEAR(rig.core.latestBands()[34], sum / 5, sum / 5 * 2e-4);
 }
 
 TEST(VizAudioCore, FirstAnalysisRunsOnTheThirdHopAfterAConfigure) {
@@ -345,6 +368,48 @@ TEST(VizAudioCore, AuditRebuildsTwiceOnExactZerosThenStandsDownUntilSignalReturn
     // …and the count starts over.
     runSeconds(rig, 6.5, true, 0.0f);
     EXPECT_EQ(rig.rebuilds, 3);
+}
+
+// The audit's times (in hundredths of a second) with the drain timer started at 0: five whole seconds of
+// exact zeros from a playing output ask for a rebuild, five more for the second, five more stand down. Only
+// seconds the output played throughout count; "idle" is said only of callbacks that came and stopped.
+TEST(VizAudioCore, AuditSchedule) {
+    struct Stretch {
+        double seconds;
+        bool blocks, playing;
+        float value;
+    };
+    const std::string r1 = "full rebuild #1", r2 = "full rebuild #2", down = "standing down",
+                      idle = "IOProc idle", back = "callbacks resumed";
+    const std::pair<std::vector<Stretch>, std::vector<std::string>> cases[] = {
+        {{{30, true, true, 0}}, {"500 " + r1, "1000 " + r2, "1500 " + down}},
+        // The count starts at the first silent second; the signal's return resets it.
+        {{{2.5, true, true, 0.1f}, {17, true, true, 0}, {1, true, true, 0.2f}},
+         {"800 " + r1, "1300 " + r2, "1800 " + down, "2000 signal restored"}},
+        // An output that stops pauses the count, which restarts with the block that wakes the timer.
+        {{{3.5, true, true, 0}, {3.5, false, false, 0}, {11, true, true, 0}}, {"1200 " + r1, "1700 " + r2}},
+        // An idle output's zeros never count; once it plays, its first whole second does.
+        {{{20.5, true, false, 0}, {7, true, true, 0}}, {"2600 " + r1}},
+        // Callbacks late at the start are not idle; callbacks that stop are.
+        {{{1.5, false, true, 0}, {1.5, true, true, 0.1f}, {2, false, true, 0}, {2, true, true, 0.1f}},
+         {"450 " + idle, "600 " + back}},
+    };
+    for (const auto& [script, expected] : cases) {
+        CoreRig rig;
+        rig.core.startTimer();
+        rig.loop.runUntilIdle();
+        for (const Stretch& stretch : script) {
+            rig.core.setOutputPlaying(stretch.playing);
+            runSeconds(rig, stretch.seconds, stretch.blocks, stretch.value);
+        }
+        rig.loop.advance(VizAudioCore::timerInterval / 2);
+        std::vector<std::string> said;
+        for (const auto& [at, line] : rig.timedHealth)
+            for (const std::string& what : {r1, r2, down, idle, back, std::string("signal restored")})
+                if (line.find(what) != std::string::npos)
+                    said.push_back(std::to_string(std::lround(at * 100)) + " " + what);
+        EXPECT_EQ(said, expected);
+    }
 }
 
 TEST(VizAudioCore, AnIdleCaptureNeverCountsAsSilence) {

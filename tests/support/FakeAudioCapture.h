@@ -35,6 +35,9 @@ public:
         handler_ = nullptr;
     }
     void setOnOutputChanged(std::function<void()> handler) override { onOutputChanged_ = std::move(handler); }
+    void setOnOutputPlaying(std::function<void(bool)> handler) override {
+        onOutputPlaying_ = std::move(handler);
+    }
 
     // What the next opens answer.
     AudioFormat format{48000, 2, true};
@@ -52,12 +55,17 @@ public:
     void changeOutput() {
         if (onOutputChanged_) onOutputChanged_();
     }
+    // The default output starting or stopping to play, as the capture's thread reports it.
+    void setOutputPlaying(bool playing) {
+        if (onOutputPlaying_) onOutputPlaying_(playing);
+    }
 
 private:
     std::shared_ptr<Record> record_;
     bool open_ = false;
     BlockHandler handler_;
     std::function<void()> onOutputChanged_;
+    std::function<void(bool)> onOutputPlaying_;
 };
 
 }  // namespace velaro::test

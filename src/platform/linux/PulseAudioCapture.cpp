@@ -1,7 +1,8 @@
 // The monitor stream's life on libpulse's threaded main loop: connect, wait (bounded) for the stream,
-// deliver its fragments, reconnect with a growing delay when the server goes away, and tell the main
-// thread when the default output changes. Every field of the session is touched only under the loop's lock
-// (the callbacks hold it while they run).
+// deliver its fragments, reconnect with a growing delay when the server goes away, wait for an output
+// while there is none, follow whether the output plays (the stream is corked while it does not), and tell
+// the main thread when the default output changes. Every field of the session is touched only under the
+// loop's lock (the callbacks hold it while they run).
 #include "platform/linux/PulseAudioCapture.h"
 
 #include <pulse/pulseaudio.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/Log.h"
 #include "base/MainLoop.h"
@@ -24,7 +26,7 @@ namespace {
     X(context_disconnect)             \
     X(context_errno)                  \
     X(context_get_server_info)        \
-    X(context_get_sink_info_by_name)  \
+    X(context_get_sink_info_list)     \
     X(context_get_state)              \
     X(context_new)                    \
     X(context_set_state_callback)     \
@@ -38,6 +40,7 @@ namespace {
     X(stream_disconnect)              \
     X(stream_drop)                    \
     X(stream_get_context)             \
+    X(stream_get_device_index)        \
     X(stream_get_sample_spec)         \
     X(stream_get_state)               \
     X(stream_new)                     \
@@ -122,9 +125,19 @@ struct PulseAudioCapture::Session {
     double retryDelay = firstRetryDelay;
     bool lossLogged = false;
     std::string defaultSink;
+    // Without an output there is nothing to capture: no stream, until the server names a default output.
+    bool waiting = false;
+    // A stream that failed while the server stayed is made again from here, outside its own callbacks.
+    pa_time_event* streamRetry = nullptr;
     // While the output plays nothing the stream is corked: an idle sink's monitor would deliver silence
-    // fifty times a second, and wake this thread and the analysis as often, for nothing.
+    // fifty times a second, and wake this thread and the analysis as often, for nothing. It starts corked,
+    // until the output is known to play.
     bool corked = false;
+    // The output whose monitor the stream captures, once known: only its events are followed.
+    std::uint32_t sinkIndex = PA_INVALID_INDEX;
+    // What the owner was told last, and how to tell it (on this thread).
+    bool outputPlaying = true;
+    std::function<void(bool)> playingChanged;
     // Posts the output-change call to the main thread.
     std::function<void()> outputChanged;
 
@@ -158,10 +171,17 @@ struct PulseAudioCapture::Session {
         event = nullptr;
     }
 
-    // Ends the stream and the connection; no callback of theirs runs afterwards.
-    void disconnect() {
-        freeTimer(retry);
-        freeTimer(deadline);
+    void startTimer(pa_time_event*& event, double seconds, pa_time_event_cb_t callback) {
+        const timeval when = inSeconds(pa, seconds);
+        event = api->time_new(api, &when, callback, this);
+    }
+
+    // How long to wait before the next try after a failure: each wait twice the last, up to the longest.
+    double backOff() { return std::exchange(retryDelay, std::min(retryDelay * 2, longestRetryDelay)); }
+
+    // Ends the stream; no callback of its runs afterwards.
+    void dropStream() {
+        freeTimer(streamRetry);
         if (stream) {
             pa.stream_set_state_callback(stream, nullptr, nullptr);
             pa.stream_set_read_callback(stream, nullptr, nullptr);
@@ -169,6 +189,15 @@ struct PulseAudioCapture::Session {
             pa.stream_unref(stream);
             stream = nullptr;
         }
+        streamReady = corked = false;
+        sinkIndex = PA_INVALID_INDEX;
+    }
+
+    // Ends the stream and the connection; no callback of theirs runs afterwards.
+    void disconnect() {
+        freeTimer(retry);
+        freeTimer(deadline);
+        dropStream();
         if (context) {
             pa.context_set_state_callback(context, nullptr, nullptr);
             pa.context_set_subscribe_callback(context, nullptr, nullptr);
@@ -176,7 +205,7 @@ struct PulseAudioCapture::Session {
             pa.context_unref(context);
             context = nullptr;
         }
-        contextReady = streamReady = corked = false;
+        contextReady = waiting = false;
     }
 
     // Starts the chain: connection, then (in the callbacks) the stream on the monitor.
@@ -200,9 +229,12 @@ struct PulseAudioCapture::Session {
         attr.fragsize =
             static_cast<std::uint32_t>(pa.usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
         // The monitor does not keep the output awake: while nothing plays the device may sleep, and the
-        // stream then simply delivers nothing.
+        // stream then simply delivers nothing. Nor does it follow its output elsewhere: when the output
+        // goes, the server would move the stream to its default input, a microphone perhaps.
         const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND |
+                                           PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+        corked = true;
         if (pa.stream_connect_record(stream, kMonitorSource, &attr, flags) < 0)
             fail("aggregate-create", pa.context_errno(context));
     }
@@ -225,9 +257,7 @@ struct PulseAudioCapture::Session {
             logLine(kTag,
                     std::string("capture lost (") + step + ": " + pa.strerror(status) + "); reconnecting");
         }
-        const timeval when = inSeconds(pa, retryDelay);
-        retryDelay = std::min(retryDelay * 2, longestRetryDelay);
-        retry = api->time_new(api, &when, &Session::onRetry, this);
+        startTimer(retry, backOff(), &Session::onRetry);
     }
 
     static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
@@ -257,8 +287,8 @@ struct PulseAudioCapture::Session {
                                                             PA_SUBSCRIPTION_MASK_SINK),
                         nullptr, nullptr))
                     self->pa.operation_unref(op);
+                // The stream comes once the server names an output to capture.
                 self->askDefaultSink();
-                self->makeStream();
                 break;
             case PA_CONTEXT_FAILED:
             case PA_CONTEXT_TERMINATED:
@@ -276,9 +306,16 @@ struct PulseAudioCapture::Session {
                 self->onStreamReady(stream);
                 break;
             case PA_STREAM_FAILED:
-            case PA_STREAM_TERMINATED:
-                self->fail("aggregate-create", self->pa.context_errno(self->pa.stream_get_context(stream)));
+            case PA_STREAM_TERMINATED: {
+                pa_context* context = self->pa.stream_get_context(stream);
+                // With the server still there, the stream's output went (unplugged, unloaded) or the stream
+                // alone broke: what comes next depends on the output there is now.
+                if (self->open && !self->opening && self->pa.context_get_state(context) == PA_CONTEXT_READY)
+                    self->streamLost(self->pa.context_errno(context));
+                else
+                    self->fail("aggregate-create", self->pa.context_errno(context));
                 break;
+            }
             default:
                 break;
         }
@@ -290,19 +327,19 @@ struct PulseAudioCapture::Session {
         const AudioFormat now{double(spec->rate), int(spec->channels), true};
         streamReady = true;
         retryDelay = firstRetryDelay;
+        followOutput();
         if (opening) {
             format = now;
             formatKept = true;
-            followOutput();
             pa.threaded_mainloop_signal(mainloop, 0);
             return;
         }
-        followOutput();
         formatKept = sameFormat(now, format);
         if (lossLogged) {
             lossLogged = false;
             logLine(kTag, "capture reconnected");
         }
+        if (std::exchange(waiting, false)) logLine(kTag, "an output is back; capturing it");
         // The server came back with another format: nothing is delivered until the owner sets everything
         // up again.
         if (!formatKept && outputChanged) outputChanged();
@@ -341,46 +378,98 @@ struct PulseAudioCapture::Session {
             pa.operation_unref(op);
     }
 
-    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                              void* userdata) {
         auto* self = static_cast<Session*>(userdata);
         switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
             case PA_SUBSCRIPTION_EVENT_SERVER:
                 self->askDefaultSink();
                 break;
             case PA_SUBSCRIPTION_EVENT_SINK:
-                self->followOutput();
+                // Other outputs' changes (volumes, their own streams) are none of ours.
+                if (index == self->sinkIndex || self->sinkIndex == PA_INVALID_INDEX) self->followOutput();
                 break;
             default:
                 break;
         }
     }
 
-    // Asks for the default output's state; the stream is corked while it plays nothing.
+    // Asks for the state of the output the stream captures; the stream is corked while it plays nothing.
     void followOutput() {
         if (!stream || !streamReady) return;
-        if (pa_operation* op =
-                pa.context_get_sink_info_by_name(context, "@DEFAULT_SINK@", &Session::onSinkInfo, this))
+        if (pa_operation* op = pa.context_get_sink_info_list(context, &Session::onSinkInfo, this))
             pa.operation_unref(op);
     }
 
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int last, void* userdata) {
         auto* self = static_cast<Session*>(userdata);
         if (last || !info || !self->stream || !self->streamReady) return;
-        const bool idle = info->state != PA_SINK_RUNNING;
-        if (idle == self->corked) return;
-        self->corked = idle;
-        if (pa_operation* op = self->pa.stream_cork(self->stream, idle ? 1 : 0, nullptr, nullptr))
+        if (info->monitor_source != self->pa.stream_get_device_index(self->stream)) return;
+        self->sinkIndex = info->index;
+        const bool playing = info->state == PA_SINK_RUNNING;
+        // The owner hears of it before the blocks it concerns: uncorked after, corked after too (what
+        // was on its way still comes).
+        self->reportPlaying(playing);
+        if (playing != self->corked) return;
+        self->corked = !playing;
+        if (pa_operation* op = self->pa.stream_cork(self->stream, playing ? 0 : 1, nullptr, nullptr))
             self->pa.operation_unref(op);
+    }
+
+    void reportPlaying(bool playing) {
+        if (playing == outputPlaying) return;
+        outputPlaying = playing;
+        if (playingChanged) playingChanged(playing);
     }
 
     static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
         auto* self = static_cast<Session*>(userdata);
-        if (!info) return;
+        if (!info || !(self->open || self->opening)) return;
         const std::string sink = info->default_sink_name ? info->default_sink_name : "";
-        const bool changed = !self->defaultSink.empty() && sink != self->defaultSink;
-        self->defaultSink = sink;
-        // After a reconnect the stream already follows the new default; only a live change needs a rebuild.
-        if (changed && self->open && self->streamReady && self->outputChanged) self->outputChanged();
+        const std::string previous = std::exchange(self->defaultSink, sink);
+        if (sink.empty()) return self->awaitOutput();
+        // The first output, or the next one after none (or after a lost stream): capture it.
+        if (!self->stream) return self->makeStream();
+        // A live change from one output to another is the owner's to rebuild for.
+        if (!previous.empty() && sink != previous && self->open && self->streamReady && self->outputChanged)
+            self->outputChanged();
+    }
+
+    // No output at all: nothing to capture until the server names one (its event asks again).
+    void awaitOutput() {
+        dropStream();
+        reportPlaying(false);
+        if (!waiting) {
+            waiting = true;
+            logLine(kTag, "no output to capture; waiting for one");
+        }
+        if (opening) pa.threaded_mainloop_signal(mainloop, 0);
+    }
+
+    // The stream ended with the server still there. A stream that worked was ended by its output going:
+    // the server is asked at once what output there is now. One that never worked is retried later, each
+    // time waiting longer.
+    void streamLost(int status) {
+        if (streamRetry) return;
+        const bool worked = streamReady;
+        streamReady = false;
+        double delay = 0;
+        if (!worked) {
+            if (!lossLogged) {
+                lossLogged = true;
+                logLine(kTag, std::string("capture stream failed (") + pa.strerror(status) + "); retrying");
+            }
+            delay = backOff();
+        }
+        startTimer(streamRetry, delay, &Session::onStreamRetry);
+    }
+
+    static void onStreamRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        self->freeTimer(self->streamRetry);
+        // The old stream goes here, outside its own callbacks.
+        self->dropStream();
+        if (self->open) self->askDefaultSink();
     }
 };
 
@@ -408,16 +497,18 @@ AudioCapture::OpenResult PulseAudioCapture::open() {
     s.defaultSink.clear();
     s.retryDelay = firstRetryDelay;
     s.lossLogged = false;
-    const timeval when = inSeconds(s.pa, openTimeout);
-    s.deadline = s.api->time_new(s.api, &when, &Session::onDeadline, &s);
+    s.startTimer(s.deadline, openTimeout, &Session::onDeadline);
     s.connect();
-    while (!s.streamReady && !s.failure && !s.timedOut) s.pa.threaded_mainloop_wait(s.mainloop);
+    while (!s.streamReady && !s.waiting && !s.failure && !s.timedOut) s.pa.threaded_mainloop_wait(s.mainloop);
     s.opening = false;
     s.freeTimer(s.deadline);
 
     OpenResult result;
-    if (s.streamReady && !s.failure) {
+    if ((s.streamReady || s.waiting) && !s.failure) {
         s.open = true;
+        // Waiting for an output, the stream to come will have the format it asks for: the server converts.
+        if (!s.streamReady) s.format = AudioFormat{double(kRate), kChannels, true};
+        s.formatKept = true;
         result.ok = true;
         result.format = s.format;
     } else {
@@ -450,6 +541,14 @@ void PulseAudioCapture::close() {
 
 void PulseAudioCapture::setOnOutputChanged(std::function<void()> handler) {
     onOutputChanged_ = std::move(handler);
+}
+
+void PulseAudioCapture::setOnOutputPlaying(std::function<void(bool)> handler) {
+    Session& s = *session_;
+    if (!s.mainloop) return;
+    s.lock();
+    s.playingChanged = std::move(handler);
+    s.unlock();
 }
 
 }  // namespace velaro

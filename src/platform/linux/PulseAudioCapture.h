@@ -32,6 +32,7 @@ public:
     void startDelivery(BlockHandler handler) override;
     void close() override;
     void setOnOutputChanged(std::function<void()> handler) override;
+    void setOnOutputPlaying(std::function<void(bool)> handler) override;
 
 private:
     struct Session;
