@@ -22,9 +22,13 @@ namespace fs = std::filesystem;
 fs::path selfDirectory();
 
 // Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
-// compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), whose strip takes a
-// new colour 60 times a second ("repaint").
+// compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), or with a
+// translucent window where the band is, whose band and ears take a new colour at each display refresh
+// ("band", placed by kBareBandVariable).
 inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
+// The bare band's window for "band": "x y width height band ear" in root pixels, the band's rows at the
+// window's top and an ear that many pixels square below each of its ends.
+inline constexpr const char* kBareBandVariable = "VELARO_BENCH_BARE_BAND";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 
@@ -128,8 +132,8 @@ public:
     ClientWindows& operator=(const ClientWindows&) = delete;
     // Waits (up to 10 s) until the window manager lists every window.
     bool managed();
-    // Paints the top of the first window in one colour (0xRRGGBB).
-    void paintFirst(std::uint32_t rgb);
+    // Paints the top of the first window, `rows` high, in one colour (0xRRGGBB).
+    void paintFirst(std::uint32_t rgb, int rows = 160);
 
 private:
     xcb_connection_t* c_;
