@@ -1,13 +1,11 @@
 // The app as a whole process on a real display, each figure against a bare Qt Widgets app with a tray icon
 // and one strip window (the same start-up, idling and painting minus ours): launch to the first painted band
-// (alternated runs, medians), idle cost with 10 and with 300 windows open (app and X server CPU, wake-ups),
-// and the cost of live sampling over a window whose colour changes 60 times a second (app, X server and
-// compositor). Each sets the goals scripts/bench checks as `goal_<counter>` counters. Without a DISPLAY the
-// benchmarks start the private test desktop.
+// (alternated runs, medians) and idle cost with 10 and with 300 windows open (app and X server CPU,
+// wake-ups); live sampling is LiveBandBench's. Each sets the goals scripts/bench checks as `goal_<counter>`
+// counters. Without a DISPLAY the benchmarks start the private test desktop.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -27,13 +25,11 @@ using namespace velaro::bench;
 using Clock = std::chrono::steady_clock;
 
 const std::map<std::string, std::string> kBareTray = {{kBareAppVariable, "tray"}};
-const std::map<std::string, std::string> kBareRepaint = {{kBareAppVariable, "repaint"}};
 
 // Always on over an empty desktop, painted black: the band shows as soon as the app has painted it.
 const char* kAlwaysOnBlack =
     R"({"onboardingStep": 4, "keepOverlayAlwaysOn": true, "emptyDesktopMode": "black", "strokeEnabled": false})";
 const char* kPlain = R"({"onboardingStep": 4})";
-const char* kLive60 = R"({"onboardingStep": 4, "liveCaptureFPS": 60})";
 
 std::optional<fs::path> appProgram(benchmark::State& state) {
     std::string why;
@@ -271,97 +267,6 @@ void BM_Idle_Baseline(benchmark::State& state) {
 }
 BENCHMARK(BM_Idle)->Arg(10)->Arg(300)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Idle_Baseline)->Arg(10)->Arg(300)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-
-// A window fills the screen and changes colour 60 times a second: the app samples it live at 60 frames a
-// second and repaints its band; the bare app repaints its strip as often with no sampling at all.
-//
-// The painter (a thread of this program filling the top of that window) makes the X server and the
-// compositor work too, and that work is nobody's but the benchmark's. So the desktop is measured with the
-// painter alone for 5 s before the program starts and 5 s after it ended, and the program's shares of the
-// server and the compositor are what they used beyond the mean of those two (the program runs 3 s to settle,
-// then is measured 10 s). What each counter holds, in % of one core:
-//   app_core_pct            the program's own process with its children;
-//   server_core_pct         the X server beyond the painter alone (requests, uploads and copies for us);
-//   compositor_core_pct     the compositor beyond the painter alone (repainting what our windows damaged);
-//   core_pct                the sum of those three: the goal, and the iteration time;
-//   *_raw_core_pct          the server and the compositor as measured while the program ran;
-//   *_painter_core_pct      the same with the painter alone;
-// and wakeups_per_s the program's voluntary context switches a second, every thread;
-// main_thread_core_pct and main_thread_wakeups_per_s the same for its main thread alone, which receives
-// the frames, paints and uploads (the rest of the app's share is capture and analysis). The bare app is
-// measured the same way and stays the ratio's baseline.
-void repaint(benchmark::State& state, bool bare) {
-    const auto program = appProgram(state);
-    if (!program) return;
-    ClientWindows windows(1, true);
-    if (!windows.managed()) return state.SkipWithError("the window manager did not take the window in");
-    std::atomic<bool> stop{false};
-    std::thread painter([&] {
-        auto next = Clock::now();
-        for (std::uint32_t step = 0; !stop; ++step) {
-            windows.paintFirst(step % 2 ? 0x3366aa : 0xaa6633);
-            next += std::chrono::microseconds(16667);
-            std::this_thread::sleep_until(next);
-        }
-    });
-    const auto server = desktopProcess("xvfb");
-    const auto picom = desktopProcess("picom");
-    const auto usage = [](const std::optional<pid_t>& pid) {
-        return [pid] { return pid ? usageOf(*pid) : ProcessUsage{}; };
-    };
-    // The server's and the compositor's shares with the painter alone.
-    const auto painterAlone = [&] {
-        UsageWindow window({usage(server), usage(picom)});
-        window.run(5);
-        return std::pair{window.corePercent(0), window.corePercent(1)};
-    };
-    for (auto _ : state) {
-        const auto before = painterAlone();
-        std::optional<Child> child(std::in_place, bare ? selfProgram() : *program, kLive60,
-                                   bare ? kBareRepaint : std::map<std::string, std::string>{});
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        if (!child->running()) {
-            state.SkipWithError("the program exited");
-            break;
-        }
-        UsageWindow window({[&] { return child->usage(); }, usage(server), usage(picom),
-                            [&] { return mainThreadUsageOf(child->pid()); }});
-        window.run(10);
-        child.reset();
-        std::this_thread::sleep_for(std::chrono::seconds(1));  // its windows gone, the desktop settles
-        const auto after = painterAlone();
-        const double serverAlone = (before.first + after.first) / 2;
-        const double compositorAlone = (before.second + after.second) / 2;
-        const double app = window.corePercent(0);
-        const double x = window.corePercent(1) - serverAlone;
-        const double comp = window.corePercent(2) - compositorAlone;
-        state.SetIterationTime(std::max(0.0, app + x + comp) / 100 * window.wallSeconds());
-        state.counters["app_core_pct"] = app;
-        state.counters["server_core_pct"] = x;
-        state.counters["compositor_core_pct"] = comp;
-        state.counters["core_pct"] = app + x + comp;
-        state.counters["server_raw_core_pct"] = window.corePercent(1);
-        state.counters["compositor_raw_core_pct"] = window.corePercent(2);
-        state.counters["server_painter_core_pct"] = serverAlone;
-        state.counters["compositor_painter_core_pct"] = compositorAlone;
-        state.counters["wakeups_per_s"] = window.wakeupsPerSecond(0);
-        state.counters["main_thread_core_pct"] = window.corePercent(3);
-        state.counters["main_thread_wakeups_per_s"] = window.wakeupsPerSecond(3);
-        if (!server) state.counters["server_unknown"] = 1;
-        if (!picom) state.counters["compositor_unknown"] = 1;
-    }
-    stop = true;
-    painter.join();
-    if (!bare) state.counters["goal_core_pct"] = 3;
-}
-void BM_LiveRepaint60(benchmark::State& state) {
-    repaint(state, false);
-}
-void BM_LiveRepaint60_Baseline(benchmark::State& state) {
-    repaint(state, true);
-}
-BENCHMARK(BM_LiveRepaint60)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LiveRepaint60_Baseline)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The progress bar on, with no player on the bus: the app (with its bar, which neither ticks nor paints
 // without a track) and its media adapter together, against the same app without it.

@@ -22,14 +22,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/X11CaptureSession.h"
+#include "BareShmGrab.h"
 #include "BenchDesktop.h"
+#include "platform/linux/X11CaptureSession.h"
 #include "support/CaptureReader.h"
 
 namespace {
 
 using namespace velaro;
 using namespace velaro::x11capture;
+using velaro::bench::BareShmGrab;
 
 constexpr double kFrameInterval = 1.0 / 60;
 
@@ -187,43 +189,6 @@ void BM_GrabStripUnderOwnWindow1920x12(benchmark::State& state) {
     grabStrip(state, true);
 }
 BENCHMARK(BM_GrabStripUnderOwnWindow1920x12)->Unit(benchmark::kMicrosecond);
-
-// A bare MIT-SHM grab of one rectangle of the root, into a segment of its own.
-class BareShmGrab {
-public:
-    BareShmGrab(x11capture::Session& session, const PixelRect& area)
-        : c_(session.connection()), root_(session.root()), area_(area) {
-        const std::size_t bytes = static_cast<std::size_t>(area.width) * area.height * 4;
-        const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-        addr_ = shmat(id, nullptr, 0);
-        seg_ = xcb_generate_id(c_);
-        std::free(xcb_request_check(c_, xcb_shm_attach_checked(c_, seg_, id, 0)));
-        shmctl(id, IPC_RMID, nullptr);
-    }
-    ~BareShmGrab() {
-        xcb_shm_detach(c_, seg_);
-        xcb_flush(c_);
-        shmdt(addr_);
-    }
-    bool grab() {
-        auto* reply = xcb_shm_get_image_reply(
-            c_,
-            xcb_shm_get_image(c_, root_, static_cast<std::int16_t>(area_.x), static_cast<std::int16_t>(area_.y),
-                              static_cast<std::uint16_t>(area_.width), static_cast<std::uint16_t>(area_.height),
-                              ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0),
-            nullptr);
-        const bool ok = reply != nullptr;
-        std::free(reply);
-        return ok;
-    }
-
-private:
-    xcb_connection_t* c_;
-    xcb_window_t root_;
-    PixelRect area_;
-    void* addr_ = nullptr;
-    std::uint32_t seg_ = 0;
-};
 
 void BM_GrabStrip1920x12_Baseline(benchmark::State& state) {
     if (!haveDisplay(state)) return;

@@ -372,11 +372,11 @@ bool ClientWindows::managed() {
     return false;
 }
 
-void ClientWindows::paintFirst(std::uint32_t rgb) {
+void ClientWindows::paintFirst(std::uint32_t rgb, int rows) {
     if (windows_.empty()) return;
     xcb_change_window_attributes(c_, windows_.front(), XCB_CW_BACK_PIXEL, &rgb);
     // Only its top, where the strip is sampled: the server's cost of painting the rest would drown ours.
-    xcb_clear_area(c_, 0, windows_.front(), 0, 0, 0, 160);
+    xcb_clear_area(c_, 0, windows_.front(), 0, 0, 0, static_cast<std::uint16_t>(rows));
     xcb_flush(c_);
 }
 

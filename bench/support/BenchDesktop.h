@@ -22,10 +22,13 @@ namespace fs = std::filesystem;
 fs::path selfDirectory();
 
 // Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
-// compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), whose strip takes a
-// new colour 60 times a second ("repaint"), or with a progress line moving a pixel every 0.1 s instead of the
-// strip ("line").
+// compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), with a translucent
+// window where the band is, whose band and ears take a new colour at each display refresh ("band", placed by
+// kBareBandVariable), or with a progress line moving a pixel every 0.1 s instead of the strip ("line").
 inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
+// The bare band's window for "band": "x y width height band ear" in root pixels, the band's rows at the
+// window's top and an ear that many pixels square below each of its ends.
+inline constexpr const char* kBareBandVariable = "VELARO_BENCH_BARE_BAND";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 
@@ -129,8 +132,8 @@ public:
     ClientWindows& operator=(const ClientWindows&) = delete;
     // Waits (up to 10 s) until the window manager lists every window.
     bool managed();
-    // Paints the top of the first window in one colour (0xRRGGBB).
-    void paintFirst(std::uint32_t rgb);
+    // Paints the top of the first window, `rows` high, in one colour (0xRRGGBB).
+    void paintFirst(std::uint32_t rgb, int rows = 160);
 
 private:
     xcb_connection_t* c_;

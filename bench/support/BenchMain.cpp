@@ -9,10 +9,14 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRasterWindow>
+#include <QRegion>
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,9 +60,55 @@ int runBareLine(QGuiApplication& app) {
     return QGuiApplication::exec();
 }
 
+// A translucent window placed as VELARO_BENCH_BARE_BAND says, as the live band's is, whose band and ears
+// (squares: no shape of ours) take a new colour at every refresh of the screen, painted and flushed only
+// there as a Qt window does.
+int runBareBand(QApplication& app) {
+    int x = 0, y = 0, width = 1920, height = 60, band = 32, ear = 28;
+    if (const char* place = std::getenv(velaro::bench::kBareBandVariable))
+        std::sscanf(place, "%d %d %d %d %d %d", &x, &y, &width, &height, &band, &ear);
+    const QRegion painted =
+        QRegion(0, 0, width, band) + QRegion(0, band, ear, ear) + QRegion(width - ear, band, ear, ear);
+    class Band final : public QRasterWindow {
+    public:
+        QColor colour = Qt::black;
+        QRegion painted;
+
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter p(this);
+            for (const QRect& r : painted) p.fillRect(r, colour);
+        }
+    } window;
+    window.painted = painted;
+    QSurfaceFormat format;
+    format.setAlphaBufferSize(8);
+    window.setFormat(format);
+    window.setFlags(Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowStaysOnTopHint |
+                    Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    window.setGeometry(x, y, width, height);
+    window.show();
+    const double hz = app.primaryScreen()->refreshRate() >= 30 ? app.primaryScreen()->refreshRate() : 60.0;
+    const auto period = std::chrono::duration<double>(1 / hz);
+    auto next = std::chrono::steady_clock::now();
+    int step = 0;
+    QTimer refresh;
+    refresh.setSingleShot(true);
+    refresh.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&refresh, &QTimer::timeout, [&] {
+        window.colour = QColor::fromHsv((step++ * 7) % 360, 200, 200);
+        window.update(painted);
+        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        refresh.start(std::max(0, int(wait.count())));
+    });
+    refresh.start(0);
+    return QApplication::exec();
+}
+
 // A bare Qt Widgets app with a tray icon and one black strip over the top of the screen, as the band is;
-// with "repaint" the strip takes a new colour 60 times a second, painted and flushed as a window does; with
-// "line" a progress line takes the strip's place (runBareLine).
+// with "band", the translucent band above instead of the strip; with "line", a progress line (runBareLine).
 int runBareApp(const char* kind, int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
@@ -67,6 +117,7 @@ int runBareApp(const char* kind, int argc, char** argv) {
     QSystemTrayIcon tray{QIcon(icon)};
     tray.show();
     if (std::strcmp(kind, "line") == 0) return runBareLine(app);
+    if (std::strcmp(kind, "band") == 0) return runBareBand(app);
     class Strip final : public QRasterWindow {
     public:
         QColor colour = Qt::black;
@@ -78,15 +129,6 @@ int runBareApp(const char* kind, int argc, char** argv) {
                    Qt::WindowTransparentForInput);
     strip.setGeometry(0, 0, app.primaryScreen()->geometry().width(), 40);
     strip.show();
-    QTimer recolour;
-    int step = 0;
-    if (std::strcmp(kind, "repaint") == 0) {
-        QObject::connect(&recolour, &QTimer::timeout, [&] {
-            strip.colour = QColor::fromHsv((step++ * 7) % 360, 200, 200);
-            strip.update();
-        });
-        recolour.start(1000 / 60);
-    }
     return QApplication::exec();
 }
 

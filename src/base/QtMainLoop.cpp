@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include <pthread.h>
 
@@ -57,6 +59,12 @@ private:
 // Every timer of the loop is a timer of this one object, told apart by its id: a timer started, restarted
 // and cancelled every frame (animations, paced flushes) then costs no object, connection or deferred
 // delete (each of which posts an event and wakes the loop once more).
+//
+// Blocks posted from the loop's own thread wait here too, behind one timer of no delay, instead of in Qt's
+// event queue: every event Qt posts writes the dispatcher's wake-up descriptor (a system call, and another
+// one to read it back), although the loop posting to itself is awake already. A frame's results reach the
+// views as a dozen posts in a row. They run, in the order posted, before any other timer of the loop fires,
+// as posted events did.
 class QtMainLoop::Timers final : public QObject {
 public:
     struct Entry {
@@ -89,8 +97,21 @@ public:
         if (!entry->running) entry->block = nullptr;
     }
 
+    void post(std::function<void()> block) {
+        posted_.push_back({nextPost_++, std::move(block)});
+        // A fresh timer for each run of the queue: Qt never fires a timer again while its own event still
+        // runs, so a block that spins a loop of its own (a modal dialog) still has later posts run.
+        if (!postTimer_) postTimer_ = QObject::startTimer(0, Qt::PreciseTimer);
+    }
+
 protected:
     void timerEvent(QTimerEvent* event) override {
+        if (event->timerId() == postTimer_) {
+            killTimer(std::exchange(postTimer_, 0));
+            runPosted();
+            return;
+        }
+        runPosted();
         const auto found = entries_.find(event->timerId());
         if (found == entries_.end()) return;
         // Held while it runs: the block may cancel its own handle, which drops the table's reference.
@@ -108,7 +129,26 @@ protected:
     }
 
 private:
+    // Runs the blocks posted before this call; those they post run on the next turn.
+    void runPosted() {
+        const std::uint64_t end = nextPost_;
+        while (!posted_.empty() && posted_.front().number < end) {
+            const auto block = std::move(posted_.front().block);
+            posted_.pop_front();
+            block();
+        }
+        // Emptied from another timer's event: the waiting timer has nothing left to run.
+        if (posted_.empty() && postTimer_) killTimer(std::exchange(postTimer_, 0));
+    }
+
+    struct Posted {
+        std::uint64_t number;
+        std::function<void()> block;
+    };
     std::unordered_map<int, std::shared_ptr<Entry>> entries_;
+    std::deque<Posted> posted_;
+    std::uint64_t nextPost_ = 0;
+    int postTimer_ = 0;
 };
 
 QtMainLoop::QtMainLoop() : timers_(std::make_unique<Timers>()) {}
@@ -123,6 +163,10 @@ std::chrono::system_clock::time_point QtMainLoop::wallTime() const {
 }
 
 void QtMainLoop::post(std::function<void()> block) {
+    if (QThread::currentThread() == timers_->thread()) {
+        timers_->post(std::move(block));
+        return;
+    }
     QMetaObject::invokeMethod(&context_, std::move(block), Qt::QueuedConnection);
 }
 

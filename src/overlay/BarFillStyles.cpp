@@ -109,6 +109,28 @@ double driftScrollOffset(double phase, double stopCount, bool rightToLeft, doubl
     return k * (-0.5 * contentWidth);
 }
 
+bool MenuBarStyleFill::isOpaque() const {
+    if (!(unitOr(opacity, 0) >= 1)) return false;
+    const auto opaque = [](const Color& c) { return unitOr(c.alpha, 0) >= 1; };
+    const auto allOpaque = [&](const std::vector<Color>& colors) {
+        return std::all_of(colors.begin(), colors.end(), opaque);
+    };
+    switch (style) {
+        case MenuBarStyle::solid:
+            if (driftPattern.size() >= 2) return false;
+            if (zoneColors.size() >= 2) return allOpaque(zoneColors);
+            return opaque(zoneColors.size() == 1 ? zoneColors.front() : color);
+        case MenuBarStyle::gradient:
+            return opaque(gradientTopColor.value_or(color)) && opaque(gradientBottomColor.value_or(color)) &&
+                   unitOr(gradientTopOpacity, 0) >= 1 && unitOr(gradientBottomOpacity, 0) >= 1;
+        case MenuBarStyle::live:
+            if (liveLine && !liveLine->image.isNull()) return LiveStripView::isOpaque(liveLine->image);
+            if (colorStrip.size() >= 2) return allOpaque(colorStrip);
+            return opaque(color);
+    }
+    return false;
+}
+
 void MenuBarStyleFill::paint(QPainter& p, const QRectF& rect, LiveStripView* strip) const {
     if (rect.isEmpty()) return;
     p.save();

@@ -58,6 +58,9 @@ struct MenuBarStyleFill {
     // Paints the fill over `rect`. The live line is shown through `strip` when given (it keeps the shown
     // image between frames), else drawn directly.
     void paint(QPainter& painter, const QRectF& rect, LiveStripView* strip = nullptr) const;
+    // Whether paint() covers every device pixel wholly inside its rectangle with opaque paint. False where
+    // it cannot tell cheaply: the drift's two copies meet at a fraction of a pixel, where both blend.
+    bool isOpaque() const;
 };
 
 }  // namespace velaro

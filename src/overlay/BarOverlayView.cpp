@@ -112,9 +112,39 @@ void paintFadingSideLine(QPainter& p, double centreX, double top, double bottom,
     const double length = bottom - top;
     if (!(length > 0)) return;
     const double fadeAt = unitLocation(std::max(1 - fadeLength / std::max(length, 1.0), 0.0));
-    QLinearGradient g(QPointF(0, top), QPointF(0, bottom));
-    g.setStops(strictlyIncreasing({{0.0, inkAt(ink, 1)}, {fadeAt, inkAt(ink, 1)}, {1.0, inkAt(ink, 0)}}));
-    p.fillRect(QRectF(centreX - 0.5, top, 1, length), g);
+    const auto fill = [&](QPainter& q, const QRectF& line, const QColor& solid) {
+        QColor clear = solid;
+        clear.setAlpha(0);
+        QLinearGradient g(line.topLeft(), line.bottomLeft());
+        g.setStops(strictlyIncreasing({{0.0, solid}, {fadeAt, solid}, {1.0, clear}}));
+        q.fillRect(line, g);
+    };
+    const QRectF line(centreX - 0.5, top, 1, length);
+    if (!mapsToWholePixels(p)) {
+        fill(p, line, inkAt(ink, 1));
+        return;
+    }
+    // The lines repaint with the band, each a gradient made and filled anew: a picture of the line in the
+    // ink at full strength, made once for where it starts within a pixel, is laid down at the ink's opacity.
+    const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QPointF origin = p.deviceTransform().map(line.topLeft());
+    const double fx = origin.x() - std::floor(origin.x()), fy = origin.y() - std::floor(origin.y());
+    const QColor solid = inkAt(ink.withAlpha(1), 1);
+    thread_local PathCache<std::tuple<double, double, double, double, double, QRgb>, QImage> pictures;
+    const QImage picture = pictures.get({fx, fy, length, fadeAt, dpr, solid.rgb()}, [&] {
+        QImage image(QSize(int(std::ceil(fx + dpr)), int(std::ceil(fy + length * dpr))),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        QPainter q(&image);
+        q.setRenderHints(p.renderHints());
+        fill(q, QRectF(fx / dpr, fy / dpr, 1, length), solid);
+        return image;
+    });
+    p.save();
+    p.setOpacity(p.opacity() * (std::isfinite(ink.alpha) ? std::clamp(ink.alpha, 0.0, 1.0) : 0.0));
+    p.drawImage(QPointF(line.left() - fx / dpr, line.top() - fy / dpr), picture);
+    p.restore();
 }
 
 MenuBarOverlayView::MenuBarOverlayView(const OverlaySettings& settings, OverlayFeed feed,
@@ -237,6 +267,16 @@ bool MenuBarOverlayView::isAnimating() const {
     return base_.isAnimating() || gradientTop_.isAnimating() || gradientBottom_.isAnimating() ||
            zones_.isAnimating() || driftPhase_.isAnimating() || emptyDesktopMix_.isAnimating() ||
            blurShown_.isAnimating() || blurOpacityFactor_.isAnimating() || styleMix_.isAnimating();
+}
+
+bool MenuBarOverlayView::paintsOpaque() const {
+    // The notch fade and a cross-fade of styles leave translucent pixels; so does the empty-desktop backdrop
+    // on its way in or out.
+    if (settings_.notchFadeEnabled() && notch_) return false;
+    if (outgoing_ && styleMix_.value() < 1) return false;
+    const double emptyMix = emptyDesktopMix_.value();
+    if (emptyMix >= 1) return settings_.emptyDesktopMode() == EmptyDesktopMode::black;
+    return emptyMix <= 0 && shownFill().isOpaque();
 }
 
 void MenuBarOverlayView::refresh() {
@@ -399,10 +439,7 @@ void MenuBarOverlayView::paintEdgeStroke(QPainter& p, const QRectF& bounds, cons
     // many times what blending its picture does. The picture holds exactly what the stroke would have laid
     // over the pixels beneath it.
     const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
-    const QTransform& transform = p.deviceTransform();
-    const bool wholePixels = transform.type() <= QTransform::TxScale && transform.m11() == dpr &&
-                             transform.m22() == dpr && transform.dx() == std::round(transform.dx()) &&
-                             transform.dy() == std::round(transform.dy());
+    const bool wholePixels = mapsToWholePixels(p);
     if (settings_.strokeNotchFadeEnabled() && notch_) {
         paintMasked(p, bounds, notchFadeMask(bounds, *notch_, settings_.strokeNotchFadeDistance()),
                     strokeTop);

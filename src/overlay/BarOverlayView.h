@@ -93,6 +93,8 @@ public:
     MenuBarStyleFill targetFill() const;
     // Whether a colour of the band is still moving toward its target.
     bool isAnimating() const;
+    // Whether the next paint covers every device pixel wholly inside the band with opaque paint.
+    bool paintsOpaque() const;
 
 private:
     MenuBarStyleFill shownFill() const;

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QPainterPath>
+#include <QTransform>
 #include <algorithm>
 #include <cmath>
 
@@ -39,6 +41,41 @@ void paintInLayer(QPainter& p, Size size, const std::function<void(QPainter&)>& 
         q.drawImage(QPointF(0, 0), alpha);
     }
     p.drawImage(QPointF(0, 0), layer);
+}
+
+bool mapsToWholePixels(const QPainter& p) {
+    const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QTransform& t = p.deviceTransform();
+    return t.type() <= QTransform::TxScale && t.m11() == dpr && t.m22() == dpr &&
+           t.dx() == std::round(t.dx()) && t.dy() == std::round(t.dy());
+}
+
+QImage coveragePicture(const QPainterPath& path, Size size, double dpr) {
+    QImage image(QSize(int(std::ceil(size.width * dpr)), int(std::ceil(size.height * dpr))),
+                 QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) return image;
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter q(&image);
+    q.setRenderHint(QPainter::Antialiasing);
+    q.fillPath(path, Qt::white);
+    return image;
+}
+
+QImage tintedPicture(const QImage& coverage, const QColor& color) {
+    QImage out(coverage.size(), QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(coverage.devicePixelRatio());
+    const QRgb tint = color.rgba();
+    for (int y = 0; y < coverage.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(coverage.constScanLine(y));
+        auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < coverage.width(); ++x) {
+            // The colour's own alpha times the coverage, premultiplied.
+            const int a = qAlpha(tint) * qAlpha(in[x]) / 255;
+            row[x] = qPremultiply(qRgba(qRed(tint), qGreen(tint), qBlue(tint), a));
+        }
+    }
+    return out;
 }
 
 SparsePicture sparsePicture(QImage image) {

@@ -10,7 +10,9 @@
 
 #include "base/Geometry.h"
 
+class QColor;
 class QPainter;
+class QPainterPath;
 
 namespace velaro {
 
@@ -18,6 +20,16 @@ namespace velaro {
 // where `mask` paints (opaque where the content shows, clear where it is cut away), and lays it down.
 void paintInLayer(QPainter& painter, Size size, const std::function<void(QPainter&)>& content,
                   const std::function<void(QPainter&)>& mask);
+
+// Whether the painter maps points to device pixels by its device's pixel ratio alone, moved by whole device
+// pixels: a picture made at that ratio then lands on exactly the pixels it was made for.
+bool mapsToWholePixels(const QPainter& painter);
+
+// How much of each pixel of a picture `size` points large, at `dpr` pixels a point, the path covers when
+// filled antialiased: white, premultiplied, so each pixel's alpha is its coverage.
+QImage coveragePicture(const QPainterPath& path, Size size, double dpr);
+// A coverage picture in `color`: what filling the path with that colour lays over clear pixels.
+QImage tintedPicture(const QImage& coverage, const QColor& color);
 
 // A picture that is clear but for a few parts (a thin stroke across a wide band), with the rectangles of its
 // pixels that hold any paint: columns 16 pixels wide, each cut to the rows its paint spans.

@@ -50,9 +50,7 @@ void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
             // A row with no translucent pixel (what a capture gives) is told so: the tiling then copies
             // it instead of blending every pixel over what lies beneath.
-            const auto* pixels = reinterpret_cast<const QRgb*>(stretchedRow_.constBits());
-            if (std::all_of(pixels, pixels + stretchedRow_.width(), [](QRgb p) { return qAlpha(p) == 255; }))
-                stretchedRow_.reinterpretAsFormat(QImage::Format_RGB32);
+            if (isOpaque(stretchedRow_)) stretchedRow_.reinterpretAsFormat(QImage::Format_RGB32);
             stretchedKey_ = contents_.cacheKey();
         }
         // Tiled in device pixels: one row of the stretched image per device row, from the band's left edge.
@@ -65,6 +63,22 @@ void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
         painter.drawImage(rect, contents_);
     }
     painter.restore();
+}
+
+bool LiveStripView::isOpaque(const QImage& image) {
+    if (!image.hasAlphaChannel()) return true;
+    // Read in place where the alpha is the top byte of each 32-bit word (the captured rows are RGBA in
+    // memory); a row is a few thousand pixels, less than a microsecond's look.
+    const auto f = image.format();
+    const bool topByteAlpha = f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied ||
+                              (Q_BYTE_ORDER == Q_LITTLE_ENDIAN &&
+                               (f == QImage::Format_RGBA8888 || f == QImage::Format_RGBA8888_Premultiplied));
+    const QImage argb = topByteAlpha ? image : image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        if (!std::all_of(row, row + argb.width(), [](QRgb p) { return qAlpha(p) == 255; })) return false;
+    }
+    return true;
 }
 
 Size LiveStripView::sizeThatFits(std::optional<double> width, std::optional<double> height) {

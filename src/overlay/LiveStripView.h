@@ -26,6 +26,9 @@ public:
     // Stretches the shown image over `rect`, aspect ignored, nearest-neighbour.
     void paint(QPainter& painter, const QRectF& rect) const;
 
+    // Whether every pixel of `image` is opaque, so that the strip painted from it is.
+    static bool isOpaque(const QImage& image);
+
     // Clicks on the strip reach whatever lies below it.
     static bool hitTest(Point) { return false; }
     // The proposed size, 10 pt for a dimension the proposal leaves open.

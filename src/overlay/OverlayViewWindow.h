@@ -36,14 +36,33 @@ protected:
         : view_(std::forward<ViewArguments>(view)...),
           window_(host.makeWindow({placement.name, placement.frame, placement.level, 1.0,
                                    [this](QPainter& painter, Size size) { view_.paint(painter, size); }})),
-          watch_(loop, settings, feed, driftClock, [this] { view_.refresh(); }) {
-        view_.setOnNeedsDisplay([this] { window_->setNeedsDisplay(); });
+          watch_(loop, settings, feed, driftClock, [this] { refresh(); }) {
+        view_.setOnNeedsDisplay([this] {
+            if (refreshing_)
+                changedInRefresh_ = true;
+            else
+                window_->setNeedsDisplay();
+        });
         if constexpr (requires(const View& v, Size size) { v.paintedArea(size); })
             window_->setPaintedArea([this](Size size) { return view_.paintedArea(size); });
+        if constexpr (requires(const View& v, Size size) { v.opaqueArea(size); })
+            window_->setOpaqueArea([this](Size size) { return view_.opaqueArea(size); });
     }
     ~OverlayViewWindow() = default;
 
 private:
+    // What a refresh changed is painted as it ends, in the same turn: the refresh already waited a turn
+    // to take in every input that changed, and a frame's results would otherwise cost one more turn of the
+    // loop before they show. Other changes (animation steps) are painted on the next turn, together.
+    void refresh() {
+        refreshing_ = true;
+        view_.refresh();
+        refreshing_ = false;
+        if (std::exchange(changedInRefresh_, false)) window_->display();
+    }
+
+    bool refreshing_ = false;
+    bool changedInRefresh_ = false;
     View view_;
     std::unique_ptr<OverlayWindow> window_;  // after the view: it paints the view until it goes
     OverlayInputWatch watch_;

@@ -4,7 +4,10 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <tuple>
 
+#include "overlay/CornerGeometry.h"
 #include "overlay/LayerPainting.h"
 
 namespace velaro {
@@ -46,7 +49,13 @@ void paintPillClipped(QPainter& p, Size size, bool active, const std::optional<P
         content(p);
         return;
     }
-    const QPainterPath pills = pillMaskPath(*geometry, corners, bandHeight);
+    // The band repaints with every change of the live colours; the pills move only with the menus.
+    using Key = std::tuple<std::optional<PillSpan>, std::optional<PillSpan>, double, double, double, double>;
+    thread_local PathCache<Key> cache;
+    const QPainterPath pills =
+        cache.get(Key{geometry->left, geometry->right, corners.pillVerticalInset, corners.pillVerticalOffset,
+                      corners.pillCornerRadius, bandHeight},
+                  [&] { return pillMaskPath(*geometry, corners, bandHeight); });
     if (pills.isEmpty()) return;
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);

@@ -6,10 +6,12 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "overlay/BarFillStyles.h"
 #include "overlay/CornerGeometry.h"
 #include "overlay/HueDriftClock.h"
+#include "overlay/LayerPainting.h"
 #include "overlay/PillMask.h"
 #include "settings/OverlaySettings.h"
 
@@ -189,21 +191,33 @@ void UnifiedOverlayView::memoryTick(int generation) {
     refresh();
 }
 
-void UnifiedOverlayView::paint(QPainter& p, Size size) {
-    if (!(size.width > 0) || !(size.height > 0)) return;
-    const double band = bandHeight();
-    const auto& corners = settings_.corners();
+std::optional<PillGeometry> UnifiedOverlayView::pillClip() const {
     const auto& pills = settings_.pillGeometryByScreen();
     const auto found = pills.find(metrics_.screenID);
     const std::optional<PillGeometry> geometry =
         found == pills.end() ? std::nullopt : std::optional(found->second);
+    if (!pillClipApplies(settings_.corners().shapeMode == ShapeMode::pill, geometry)) return std::nullopt;
+    return geometry;
+}
+
+void UnifiedOverlayView::paint(QPainter& p, Size size) {
+    if (!(size.width > 0) || !(size.height > 0)) return;
+    const double band = bandHeight();
     const double menuBar = metrics_.menuBarHeight ? metrics_.menuBarHeight() : band;
+    const auto pills = pillClip();
     p.save();
     paintRevealMasked(p, size, revealMaskProgress(), settings_.animationKind(), [&](QPainter& q) {
-        paintPillClipped(q, size, corners.shapeMode == ShapeMode::pill, geometry, corners, menuBar,
+        paintPillClipped(q, size, pills.has_value(), pills, settings_.corners(), menuBar,
                          [&](QPainter& r) { paintLayers(r, size.width, band); });
     });
     p.restore();
+}
+
+std::vector<Rect> UnifiedOverlayView::opaqueArea(Size size) const {
+    if (clampRevealProgress(revealMaskProgress()) < 1 || pillClip()) return {};
+    // A remembered appearance or the reveal's frozen colours are laid over the live band, never under it.
+    if (liveOpacity() < 1 || !liveBar_.paintsOpaque()) return {};
+    return {Rect(0, 0, size.width, std::min(bandHeight(), size.height))};
 }
 
 std::vector<Rect> UnifiedOverlayView::paintedArea(Size size) const {
@@ -252,22 +266,46 @@ void UnifiedOverlayView::paintEar(QPainter& p, ScreenCorner corner, double band,
     const double empty = emptyDesktopMix_.value();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.save();
-    p.setClipPath(cornerNotchPath(corner, frame, r), Qt::IntersectClip);
     const double fillOpacity = opacity * (1 - empty);
-    if (fillOpacity > 0) {
+    const QPointF origin = p.deviceTransform().map(frame.topLeft());
+    if (empty <= 0 && mapsToWholePixels(p) &&
+        origin == QPointF(std::round(origin.x()), std::round(origin.y()))) {
+        // The ear repaints with every change of the live colours: clipping to its curve rasterises the curve
+        // each time, where blending a picture of the ear in its colour (made once per shape and colour) lays
+        // down the same pixels.
+        if (fillOpacity > 0) {
+            const double dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+            const QColor colour = toQColor(fill);
+            thread_local PathCache<std::tuple<ScreenCorner, double, double>, QImage> coverages;
+            thread_local PathCache<std::tuple<ScreenCorner, double, double, QRgb>, QImage> ears;
+            const QImage ear = ears.get({corner, r, dpr, colour.rgba()}, [&] {
+                const QImage coverage = coverages.get({corner, r, dpr}, [&] {
+                    return coveragePicture(cornerNotchPath(corner, QRectF(0, 0, r, r), r), Size{r, r}, dpr);
+                });
+                return tintedPicture(coverage, colour);
+            });
+            p.save();
+            p.setOpacity(p.opacity() * fillOpacity);
+            p.drawImage(frame.topLeft(), ear);
+            p.restore();
+        }
+    } else {
         p.save();
-        p.setOpacity(p.opacity() * fillOpacity);
-        p.fillRect(frame, toQColor(fill));
+        p.setClipPath(cornerNotchPath(corner, frame, r), Qt::IntersectClip);
+        if (fillOpacity > 0) {
+            p.save();
+            p.setOpacity(p.opacity() * fillOpacity);
+            p.fillRect(frame, toQColor(fill));
+            p.restore();
+        }
+        if (empty > 0) {
+            p.save();
+            p.setOpacity(p.opacity() * empty);
+            paintEmptyDesktopBackdrop(p, frame, settings_.emptyDesktopMode(), feed_.blurredBackdropImage());
+            p.restore();
+        }
         p.restore();
     }
-    if (empty > 0) {
-        p.save();
-        p.setOpacity(p.opacity() * empty);
-        paintEmptyDesktopBackdrop(p, frame, settings_.emptyDesktopMode(), feed_.blurredBackdropImage());
-        p.restore();
-    }
-    p.restore();
     if (settings_.strokeEnabled()) {
         p.setOpacity(p.opacity() * opacity);
         paintFadingSideLine(p, left ? frame.left() + 0.5 : frame.right() - 0.5, frame.top(), frame.bottom(),

@@ -48,6 +48,9 @@ public:
     // What paint() can cover in a window of `size`: the band across the whole width and the ears below its
     // two ends. The window's rows under the band between the ears stay clear.
     std::vector<Rect> paintedArea(Size size) const;
+    // What the next paint covers with opaque paint whatever lay beneath: the band, while it shows whole and
+    // its fill is opaque; else nothing.
+    std::vector<Rect> opaqueArea(Size size) const;
 
     // Derived values, read fresh from the inputs.
     double bandHeight() const;
@@ -74,6 +77,8 @@ private:
     void memoryGenerationChanged();
     void scheduleMemoryTick();
     void memoryTick(int generation);
+    // The pills the window is cut to on this screen, when the pill shape applies.
+    std::optional<PillGeometry> pillClip() const;
     void paintLayers(QPainter& p, double width, double band);
     void paintEar(QPainter& p, ScreenCorner corner, double band, double width, const Color& fill,
                   const std::optional<RevealColorHold>& hold);

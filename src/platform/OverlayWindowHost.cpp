@@ -111,8 +111,7 @@ void OverlayWindow::setFrame(const Rect& frame, bool display) {
     const Rect before = frame_;
     setFrameInternal(frame);
     if (display) {
-        needsDisplay_ = true;
-        if (!host_.inBatch()) displayIfNeeded();
+        this->display();
     } else if (frame_.size != before.size) {
         setNeedsDisplay();
     }
@@ -202,6 +201,11 @@ void OverlayWindow::setPaintedArea(PaintedArea area) {
 void OverlayWindow::setNeedsDisplay() {
     needsDisplay_ = true;
     host_.noteNeedsDisplay(this);
+}
+
+void OverlayWindow::display() {
+    needsDisplay_ = true;
+    if (!host_.inBatch()) displayIfNeeded();
 }
 
 void OverlayWindow::displayIfNeeded() {

@@ -159,11 +159,19 @@ public:
     std::vector<Rect> paintedArea(Size size) const {
         return paintedArea_ ? paintedArea_(size) : std::vector<Rect>{};
     }
+    // Where in a window of `size` the content's next paint covers every pixel with opaque paint, whatever
+    // lay there before, so a host may leave those pixels uncleared. No function, or no parts: nowhere.
+    void setOpaqueArea(PaintedArea area) { opaqueArea_ = std::move(area); }
+    std::vector<Rect> opaqueArea(Size size) const {
+        return opaqueArea_ ? opaqueArea_(size) : std::vector<Rect>{};
+    }
     // Marks the content for repainting; it is repainted on the next turn of the loop, by
     // displayIfNeeded(), or when a batch commits.
     void setNeedsDisplay();
     bool needsDisplay() const { return needsDisplay_; }
     void displayIfNeeded();
+    // Repaints the content now; while a batch is open, when it commits.
+    void display();
 
 protected:
     OverlayWindow(OverlayWindowHost& host, const OverlayWindowOptions& options);
@@ -206,6 +214,7 @@ private:
     std::optional<WindowNumber> belowForeign_;
     OverlayContent content_;
     PaintedArea paintedArea_;
+    PaintedArea opaqueArea_;
     std::shared_ptr<Tween> alphaTween_;
     std::shared_ptr<Tween> frameTween_;
 };

@@ -154,6 +154,46 @@ TEST(QtMainLoop, TimersRunOnceOrUntilCancelledAndAStaleHandleNeverStopsAnother) 
     }
 }
 
+// Blocks posted from the loop's own thread are no Qt events (each of which writes the dispatcher's
+// wake-up descriptor): sending Qt's posted events leaves them, and the loop's next turns run them in the
+// order posted, before timers that were due with them, each block's own posts a turn later. A block that
+// posts itself again and again never starves a timer; one that turns the loop itself (a modal dialog)
+// still has what it posts meanwhile run.
+TEST(QtMainLoop, OwnThreadPostsRunInOrderOnLaterTurnsWithoutQtEvents) {
+    QtMainLoop loop;
+    std::vector<std::string> ran;
+    auto timer = loop.postAfter(0, [&] { ran.push_back("timer"); });
+    loop.post([&] {
+        ran.push_back("a");
+        loop.post([&] { ran.push_back("a's own"); });
+    });
+    loop.post([&] { ran.push_back("b"); });
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(ran.empty()) << "a post from the loop's thread went through Qt's event queue";
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "timer", "a's own"}));
+
+    bool due = false;
+    int reposts = 0;
+    std::function<void()> again = [&] {
+        if (!due && ++reposts < 100000) loop.post(again);
+    };
+    auto stop = loop.postAfter(0, [&] { due = true; });
+    loop.post(again);
+    for (int i = 0; i < 50 && !due; ++i) QCoreApplication::processEvents();
+    EXPECT_TRUE(due);
+    EXPECT_LT(reposts, 50) << "posts made by posted blocks ran in the same turn";
+
+    bool inner = false, outerDone = false;
+    loop.post([&] {
+        loop.post([&] { inner = true; });
+        for (int i = 0; i < 50 && !inner; ++i) QCoreApplication::processEvents();
+        outerDone = true;
+    });
+    for (int i = 0; i < 20 && !outerDone; ++i) QCoreApplication::processEvents();
+    EXPECT_TRUE(inner) << "a block turning the loop itself never saw what it posted";
+}
+
 TEST(QtMainLoop, ABlocksCapturesGoWhenItHasRunAndAHandleMayOutliveTheLoop) {
     auto held = std::make_shared<int>(0);
     Cancellable outliving;

@@ -279,5 +279,154 @@ TEST_F(UnifiedOverlayViewTest, PaintsNothingOutsideTheAreaItNames) {
         presenter.shown = false;
     }
 }
+// Where the view says its next paint is opaque, a window leaves the old pixels there uncleared: painting
+// over anything must then give what painting over clear pixels gives. The live band over a window says so,
+// and a band that shows anything beneath it anywhere does not.
+TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredWhateverLayBeneath) {
+    const auto line = [](int alpha) {
+        QImage image(64, 1, QImage::Format_RGBA8888_Premultiplied);
+        for (int x = 0; x < 64; ++x)
+            image.setPixelColor(x, 0, QColor::fromHsv(x * 5, 200, 200, x == 40 ? alpha : 255));
+        return LiveLine{image, kWidth};
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> set;  // on top of the cases before
+        bool opaque;
+        bool instant = true;  // shown at once, else revealed
+    };
+    const Case cases[] = {
+        {"one colour", [] {}, true},
+        {"while it is revealed", [] {}, false, false},
+        {"live",
+         [&] {
+             settings.style = MenuBarStyle::live;
+             sampler.liveLine = line(255);
+         },
+         true},
+        {"live with the edge stroke", [&] { settings.strokeEnabled = true; }, true},
+        {"a live line with a translucent pixel", [&] { sampler.liveLine = line(128); }, false},
+        {"translucent",
+         [&] {
+             sampler.liveLine = line(255);
+             settings.overlayOpacity = 0.9;
+         },
+         false},
+        {"a gradient fading out",
+         [&] {
+             settings.overlayOpacity = 1.0;
+             settings.style = MenuBarStyle::gradient;
+             settings.gradientTopOpacity = 0.0;
+         },
+         false},
+        {"black over an empty desktop",
+         [&] {
+             settings.keepOverlayAlwaysOn = true;
+             settings.emptyDesktopMode = EmptyDesktopMode::black;
+             sampler.isFilledWindowActive = false;
+         },
+         true},
+        {"clear over an empty desktop", [&] { settings.emptyDesktopMode = EmptyDesktopMode::transparent; },
+         false},
+        {"cut to pills",
+         [&] {
+             settings.keepOverlayAlwaysOn = false;
+             sampler.isFilledWindowActive = true;
+             settings.style = MenuBarStyle::solid;
+             changeCorners([](auto& c) { c.shapeMode = ShapeMode::pill; });
+             settings.pillGeometryByScreen =
+                 PillGeometryByScreen{{"A", PillGeometry{PillSpan{20, 120}, std::nullopt}}};
+         },
+         false},
+    };
+    const Size size{kWidth, kBand + kEars};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.set();
+        auto view = makeView();
+        presenter.revealInstant = c.instant;
+        presenter.shown = true;
+        if (c.instant) loop.advance(1.0);  // every colour where it heads
+        const auto area = view->opaqueArea(size);
+        EXPECT_EQ(!area.empty(), c.opaque);
+        const QImage clean = paint(*view);
+        QImage stale(clean.size(), QImage::Format_ARGB32_Premultiplied);
+        stale.fill(QColor(0, 255, 0));
+        {
+            QPainter p(&stale);
+            p.setClipRegion(QRegion(stale.rect()));
+            for (const Rect& r : area)
+                p.setClipRegion(p.clipRegion() - QRectF(r.x(), r.y(), r.width(), r.height()).toAlignedRect());
+            p.setCompositionMode(QPainter::CompositionMode_Clear);
+            p.fillRect(stale.rect(), Qt::transparent);
+            p.setClipping(false);
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            view->paint(p, size);
+        }
+        EXPECT_EQ(stale, clean) << "a pixel of the opaque area let the old one through";
+        presenter.shown = false;
+        loop.advance(1.0);
+    }
+}
+
+// Where the painter lands on whole device pixels, the ears, the edge stroke and the side lines are laid
+// down from pictures made once (the live colours repaint them every frame); they must show what painting
+// them directly does, at one and at two pixels a point, in dark and light inks of any strength (a
+// picture of a side line made in the ink at full strength is laid down at the ink's opacity).
+TEST_F(UnifiedOverlayViewTest, PicturesOfEarsAndHairlinesShowWhatPaintingThemDoes) {
+    settings.strokeEnabled = true;
+    struct Case {
+        const char* name;
+        Color colour;
+        bool dark;
+    };
+    const Case cases[] = {
+        {"light band, light scheme", Color::rgb(0.9, 0.85, 0.8), false},
+        {"dark band, dark scheme", Color::rgb(0.1, 0.15, 0.3), true},
+        {"mid band", Color::rgb(0.5, 0.45, 0.4), false},
+    };
+    const Size size{kWidth, kBand + kEars};
+    for (const auto& c : cases) {
+        for (const double scale : {1.0, 2.0}) {
+            SCOPED_TRACE(std::string(c.name) + (scale > 1 ? ", two pixels a point" : ""));
+            sampler.dominantColor = c.colour;
+            sampler.liveLeftCornerColor = c.colour;
+            sampler.liveRightCornerColor = c.colour;
+            auto view = makeView();
+            view->setDarkScheme(c.dark);
+            showAtOnce();
+            loop.advance(1.0);
+            QImage pictures(int(size.width * scale), int(size.height * scale),
+                            QImage::Format_ARGB32_Premultiplied);
+            pictures.setDevicePixelRatio(scale);
+            pictures.fill(Qt::transparent);
+            {
+                QPainter p(&pictures);
+                view->paint(p, size);
+            }
+            // A shift far below a pixel's worth takes the painter off whole pixels: everything is painted.
+            QImage direct(pictures.size(), QImage::Format_ARGB32_Premultiplied);
+            direct.fill(Qt::transparent);
+            {
+                QPainter p(&direct);
+                p.translate(1e-7, 1e-7);
+                p.scale(scale, scale);
+                view->paint(p, size);
+            }
+            // Premultiplied channels, as they are blended: a faint pixel's colour alone means little.
+            int worst = 0;
+            for (int y = 0; y < direct.height(); ++y)
+                for (int x = 0; x < direct.width(); ++x) {
+                    const QRgb a = pictures.pixel(x, y), b = direct.pixel(x, y);
+                    worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                      std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+                }
+            EXPECT_LE(worst, 2);
+            presenter.shown = false;
+            loop.advance(1.0);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velaro::test

@@ -58,6 +58,23 @@ TEST(OverlayShapeTest, TheShapeIsInPointsOnScaledScreens) {
     EXPECT_LE(ear.boundingRect().bottom(), 19);
 }
 
+// Only the rows that differ from what the window shows are put: the rows of the asked area whose pixels are
+// the same in both pictures, and no row where any pixel of the area differs (outside it nothing counts).
+TEST(OverlayUploadTest, UnchangedRowsAreThoseOfTheAreaWithEveryPixelTheSame) {
+    QImage before(40, 12, QImage::Format_ARGB32_Premultiplied);
+    before.fill(QColor(10, 20, 30));
+    QImage now = before;
+    now.setPixelColor(39, 3, QColor(10, 20, 31));   // the last pixel of a row
+    now.setPixelColor(0, 7, QColor(0, 0, 0, 0));    // the first, in alpha alone
+    now.setPixelColor(25, 10, QColor(99, 20, 30));  // outside the left part of the area
+    const QRegion area = QRegion(0, 0, 40, 9) + QRegion(0, 9, 20, 3);
+    const QRegion expected =
+        QRegion(0, 0, 40, 3) + QRegion(0, 4, 40, 3) + QRegion(0, 8, 40, 1) + QRegion(0, 9, 20, 3);
+    EXPECT_EQ(unchangedRows(now, before, area), expected);
+    EXPECT_EQ(unchangedRows(now, now, area), area);
+    EXPECT_TRUE(unchangedRows(now, before.copy(0, 0, 40, 11), area).isEmpty()) << "pictures of two sizes";
+}
+
 class QtOverlayWindowHostTest : public ::testing::Test {
 protected:
     test::VirtualLoop loop;

@@ -37,6 +37,11 @@ public:
     // which says the buffer may be painted again.
     void put(const QRegion& devicePixels);
 
+    // The buffer beginPaint handed out (0 or 1; -1 for none), and the pixels of either: a painter may
+    // compare its new picture with the one put before it.
+    int paintingIndex() const { return painting_; }
+    const QImage& image(int index) const { return buffers_[static_cast<std::size_t>(index)].image; }
+
     // How many puts went to the server since the store opened (tests and diagnostics).
     int puts() const { return puts_; }
 

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -38,13 +39,37 @@ namespace {
 constexpr const char* kTag = "OVERLAY-WINDOW";
 // How long before its display refresh begins a window's picture may go out, as a share of the refresh.
 constexpr double kFlushSlack = 0.25;
-// How many flushes in a row may wait well into their refresh before the flushes step back in line with
-// the pictures.
+// How many flushes in a row may wait before the flushes step back in line with the pictures, and the
+// shortest wait that counts: one the loop sleeps through (its timers count whole milliseconds), a wake-up
+// of its own for every picture.
 constexpr int kLateFlushesBeforeStep = 3;
+constexpr double kLateWait = 0.0005;
 // How soon a paint that found both of a window's buffers still read by the server tries again, in seconds.
 constexpr double kBufferRetry = 0.002;
 
 }  // namespace
+
+QRegion unchangedRows(const QImage& now, const QImage& before, const QRegion& area) {
+    QRegion same;
+    if (now.size() != before.size() || now.depth() != 32 || before.depth() != 32) return same;
+    const QRect bounds(QPoint(), now.size());
+    for (const QRect& rect : area) {
+        const QRect r = rect.intersected(bounds);
+        const std::size_t bytes = std::size_t(r.width()) * 4;
+        int runStart = -1;
+        for (int y = r.top(); y <= r.bottom() + 1; ++y) {
+            const bool equal =
+                y <= r.bottom() && std::memcmp(now.constScanLine(y) + r.x() * 4,
+                                               before.constScanLine(y) + r.x() * 4, bytes) == 0;
+            if (equal && runStart < 0) runStart = y;
+            if (!equal && runStart >= 0) {
+                same += QRect(r.x(), runStart, r.width(), y - runStart);
+                runStart = -1;
+            }
+        }
+    }
+    return same;
+}
 
 QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -411,13 +436,28 @@ private:
     // The display refresh the last flush counted against, as the uptime it began at; < 0 before the first.
     double flushSlot_ = -1;
     double firstAsked_ = 0;  // uptime of the first paint request the waiting flush takes along
-    int lateFlushes_ = 0;    // flushes in a row whose first request waited more than the slack
+    int lateFlushes_ = 0;    // flushes in a row whose first request waited
     bool flushWaits_ = false;
     double flushDue_ = 0;     // uptime the waiting flush goes out at
     Cancellable flushTimer_;   // last: a waiting flush never runs on a half-destroyed window
     bool paintWaits_ = false;  // a paint was asked for: done once, just before the flush
     bool wholeWindow_ = true;  // the next paint covers the whole window
     QRegion lastArea_;         // where the content could paint at the last paint
+    std::vector<Rect> lastParts_;  // the parts it was made of, for a window of lastPartsSize_ points
+    QSize lastPartsSize_;
+    // The device pixels of each of the own store's buffers known to hold what the window shows.
+    std::array<QRegion, 2> sameAsShown_;
+    // The last paint's region (points) and opaque part, with the device pixels they make: all of them, and
+    // those cleared before a paint.
+    struct PaintPlan {
+        QRegion region;
+        std::vector<Rect> opaque;
+        double dpr = 0;
+        QSize size;
+        QRegion device;
+        QRegion cleared;
+    };
+    PaintPlan plan_;
 };
 
 class QtOverlayWindow final : public OverlayWindow {
@@ -603,7 +643,7 @@ double QtOverlaySurface::refreshInterval() const {
 
 void QtOverlaySurface::countFlush() {
     const double now = owner_.loop().uptime(), refresh = refreshInterval();
-    lateFlushes_ = now - firstAsked_ > kFlushSlack * refresh ? lateFlushes_ + 1 : 0;
+    lateFlushes_ = now - firstAsked_ > kLateWait ? lateFlushes_ + 1 : 0;
     flushSlot_ = flushSlot_ < 0 ? now : std::max(flushSlot_ + refresh, now);
 }
 
@@ -611,6 +651,7 @@ void QtOverlaySurface::flushPaced() {
     MainLoop& loop = owner_.loop();
     // A window's first picture goes out at once: at launch the rest of the start-up is queued behind it.
     if (flushSlot_ < 0 && !flushWaits_) {
+        firstAsked_ = loop.uptime();
         flushNow();
         return;
     }
@@ -625,8 +666,8 @@ void QtOverlaySurface::flushPaced() {
         if (flushDue_ <= due) return;
     } else {
         firstAsked_ = now;
-        // Pictures that come once a refresh but always well before it begins (the flushes fell out of
-        // step with them) would each wait, and wake the loop once more. After a few such waits one goes
+        // Pictures that come once a refresh but always before it begins (the flushes fell out of step
+        // with them) would each wait, and wake the loop once more. After a few such waits one goes
         // a refresh later still: the next picture, due by then, takes its place at once and the
         // refreshes are counted from it, in step with the pictures again. Pictures coming faster than
         // the refreshes are not held back by this: the next one brings the flush back to its refresh.
@@ -635,7 +676,13 @@ void QtOverlaySurface::flushPaced() {
             lateFlushes_ = 0;
         }
     }
-    // Even when the flush is due at once it goes out after the updates already queued behind this one.
+    // A picture whose refresh has come goes out now: the views paint once their changes are all in (a
+    // refresh takes in every change of a turn), and waiting for another turn would cost one more wake of
+    // the loop for every picture.
+    if (due <= now) {
+        flushNow();
+        return;
+    }
     flushWaits_ = true;
     flushDue_ = due;
     flushTimer_ = loop.postAfter(due - now, [this] { flushNow(); });
@@ -700,13 +747,19 @@ void QtOverlaySurface::renderNow() {
 QRegion QtOverlaySurface::nextPaintRegion() {
     const QRect whole(QPoint(), size());
     const Size points{double(whole.width()), double(whole.height())};
+    std::vector<Rect> parts = owner_.paintedArea(points);
+    const bool wholeAsked = std::exchange(wholeWindow_, false);
+    // A band repainted frame after frame names the same parts each time: their region is made once.
+    if (!wholeAsked && parts == lastParts_ && whole.size() == lastPartsSize_) return lastArea_;
     QRegion area;
-    for (const Rect& part : owner_.paintedArea(points))
+    for (const Rect& part : parts)
         area += QRectF(part.x(), part.y(), part.width(), part.height()).toAlignedRect();
     area = area.isEmpty() ? QRegion(whole) : area.intersected(whole);
     // What the content could paint in last time and cannot now is painted too, so that it is cleared.
-    const QRegion region = std::exchange(wholeWindow_, false) ? QRegion(whole) : area.united(lastArea_);
+    const QRegion region = wholeAsked ? QRegion(whole) : area.united(lastArea_);
     lastArea_ = area;
+    lastParts_ = std::move(parts);
+    lastPartsSize_ = whole.size();
     return region;
 }
 
@@ -760,21 +813,48 @@ QSize QtOverlaySurface::devicePixels() const {
 bool QtOverlaySurface::paintOwnStore() {
     QImage* image = shm_->beginPaint();
     if (!image) return false;
+    // After an expose or a resize the window's pixels are unknown: everything painted goes to the server.
+    if (wholeWindow_) sameAsShown_ = {};
     const QRegion region = nextPaintRegion();
-    // The buffer holds an older picture: the region is cleared to nothing in device pixels, every one of
-    // which then goes to the server.
     const double dpr = devicePixelRatio();
-    QRegion device;
-    for (const QRect& r : region)
-        device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
-    device &= QRect(QPoint(), image->size());
+    const QSize logical = size();
+    auto opaque = owner_.opaqueArea(Size{double(logical.width()), double(logical.height())});
+    // A band repainted frame after frame keeps its region and its opaque part: their pixels are worked
+    // out once.
+    if (region != plan_.region || opaque != plan_.opaque || dpr != plan_.dpr || image->size() != plan_.size) {
+        QRegion device, covered;
+        for (const QRect& r : region)
+            device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
+        device &= QRect(QPoint(), image->size());
+        for (const Rect& part : opaque) {
+            const int x0 = static_cast<int>(std::ceil(part.minX() * dpr)),
+                      y0 = static_cast<int>(std::ceil(part.minY() * dpr));
+            const int x1 = static_cast<int>(std::floor(part.maxX() * dpr)),
+                      y1 = static_cast<int>(std::floor(part.maxY() * dpr));
+            if (x1 > x0 && y1 > y0) covered += QRect(x0, y0, x1 - x0, y1 - y0);
+        }
+        plan_ = PaintPlan{region, std::move(opaque), dpr, image->size(), device, device - covered};
+    }
+    // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
+    // replaces it; the rest of the region is cleared to nothing first, in device pixels.
     uchar* bits = image->bits();
     const qsizetype stride = image->bytesPerLine();
-    for (const QRect& r : device)
+    for (const QRect& r : plan_.cleared)
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memset(bits + y * stride + r.x() * 4, 0, std::size_t(r.width()) * 4);
     paintContent(*image, region);
-    shm_->put(device);
+    // Only the rows that differ from what the window shows go to the server: each put pixel is uploaded,
+    // copied and composited again. The other buffer holds the window's pixels where it is known to.
+    const QRegion& device = plan_.device;
+    auto& painted = sameAsShown_[std::size_t(shm_->paintingIndex())];
+    auto& other = sameAsShown_[std::size_t(1 - shm_->paintingIndex())];
+    const QRegion same = other.isEmpty()
+                             ? QRegion()
+                             : unchangedRows(*image, shm_->image(1 - shm_->paintingIndex()), device & other);
+    const QRegion changed = same.isEmpty() ? device : device - same;
+    painted += device;
+    other -= changed;
+    if (!changed.isEmpty()) shm_->put(changed);
     return true;
 }
 
