@@ -22,6 +22,9 @@ template <class T>
 struct RowValue {
     T CornerSettings::*member;
 };
+// Spelt out for compilers that do not yet deduce an aggregate's arguments from its initialiser (clang before 17).
+template <class T>
+RowValue(T CornerSettings::*) -> RowValue<T>;
 // ...or the row's flag that older versions wrote for both corners (a corner with neither is on).
 struct LegacyRowFlag {
     std::string_view key;
