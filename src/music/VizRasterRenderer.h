@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QImage>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,11 +15,23 @@
 
 namespace velaro {
 
+// The composite's row loop: a row of premultiplied bytes from a scene row (null: none) at `sceneGain` a byte
+// over the glow, two widened glow rows mixed by `t` and scaled by `gain`; returns non-zero when any byte
+// written is. A portable form builds everywhere; on x86-64 processors with AVX2 and FMA a vector form.
+struct VizCompositeKernel {
+    const char* name;
+    std::uint32_t (*row)(const std::uint8_t* scene, const float* g0, const float* g1, float t, float gain,
+                         float sceneGain, std::uint8_t* out, std::size_t lanes);
+};
+// Every form this processor runs, the portable one first and the fastest last.
+std::vector<const VizCompositeKernel*> vizCompositeKernels();
+
 class VizRasterRenderer {
 public:
     // A drawable of `width` x `height` device pixels (each side at least 1) at `contentsScale` device pixels
-    // a point, with the bars where `bars` puts them.
-    VizRasterRenderer(int width, int height, double contentsScale, const std::vector<VizBarSlot>& bars);
+    // a point, with the bars where `bars` puts them; the composite runs on `kernel`, the fastest when null.
+    VizRasterRenderer(int width, int height, double contentsScale, const std::vector<VizBarSlot>& bars,
+                      const VizCompositeKernel* kernel = nullptr);
 
     // Draws the frame into image(): as the GL renderer does, the direct path without trail and glow, else
     // the trail, the scene over it, the glow under the scene and the bottom fade. Nothing without bars.
@@ -46,6 +59,7 @@ private:
     void composite(double intensity);
     void noteRows(int& rows, int drawn) const;
 
+    const VizCompositeKernel* kernel_;
     int width_ = 1, height_ = 1;
     double scale_ = 1;
     std::vector<VizBarSlot> bars_;
@@ -70,13 +84,24 @@ private:
     int lowWidth_ = 1, lowHeight_ = 1;
     std::vector<float> weights_;
     std::vector<float> low_, lowScratch_, padded_;
+    std::vector<std::uint16_t> blockSum_;  // one block's rows summed, a byte lane each
     std::vector<float> glowRows_;
     std::vector<float> lowPeak_;  // the brightest value of each low row
     std::vector<int> column0_, column1_;
     std::vector<float> columnWeight_;
 
-    // Each wave's lobe, edge width, edge factor and colour at each column, for the live waves.
-    std::vector<float> waveTop_, waveEdge_, waveCover_, waveRgb_;
+    // Each wave's lobe and colour at each column, for the live waves, a wave's columns together; the same
+    // with the edge's width and factor, a column's waves together; the centre of each column (0...1), the
+    // envelope there, and one wave's distance from its lobe's centre.
+    std::vector<float> waveTop_, waveRed_, waveGreen_, waveBlue_;
+    struct WaveCell {
+        float top, edge, cover, red, green, blue;
+    };
+    std::vector<WaveCell> waveCells_;
+    std::vector<float> columnCentre_, spectrum_, waveDx_;
+    // One column's rows: the colour sum and clear product of the waves whose full run ends there, and of
+    // the edges that cross them (red, green, blue, clear).
+    std::vector<float> fullJoin_, edgeRows_;
 };
 
 }  // namespace velaro
