@@ -104,6 +104,19 @@ struct Rgb {
 #endif
 }
 
+// A trail row from the two rows it falls between, weighted in 256ths (the weights sum to at most 257, so
+// 16 bits hold every sum). `out` may be `first` itself.
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void fallRow(std::uint8_t* out, const std::uint8_t* first, const std::uint8_t* second, unsigned nearWeight,
+             unsigned farWeight, std::size_t bytes) {
+    const auto near = static_cast<std::uint16_t>(nearWeight), far = static_cast<std::uint16_t>(farWeight);
+    for (std::size_t i = 0; i < bytes; ++i)
+        out[i] =
+            static_cast<std::uint8_t>(static_cast<std::uint16_t>(first[i] * near + second[i] * far) >> 8);
+}
+
 bool rowIsClear(const std::uint32_t* row, int width) {
     std::uint32_t any = 0;
     for (int x = 0; x < width; ++x) any |= row[x];
@@ -174,9 +187,8 @@ void waveColours(const WaveInk& ink, const float* __restrict centre, const float
 // The portable form works a byte at a time; the vector one eight pixels at a time, with the same arithmetic
 // but fused multiply-adds (a byte may differ by one).
 
-std::uint32_t compositeRowPortable(const std::uint8_t* scene, const float* g0, const float* g1, float t,
-                                   float gain, float sceneGain, std::uint8_t* out, std::size_t lanes) {
-    std::uint32_t any = 0;
+void compositeRowPortable(const std::uint8_t* scene, const float* g0, const float* g1, float t, float gain,
+                          float sceneGain, std::uint8_t* out, std::size_t lanes) {
     for (std::size_t n = 0; n < lanes; n += 4) {
         const float keep = scene ? 1 - scene[n + 3] * sceneGain : 1.0f;
         for (std::size_t c = 0; c < 4; ++c) {
@@ -184,10 +196,8 @@ std::uint32_t compositeRowPortable(const std::uint8_t* scene, const float* g0, c
             const float lit = scene ? scene[n + c] * sceneGain : 0.0f;
             const float v = std::min(lit + glowed * keep, 1.0f);
             out[n + c] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
-            any |= out[n + c];
         }
     }
-    return any;
 }
 
 constexpr VizCompositeKernel kPortableComposite{"portable", compositeRowPortable};
@@ -198,14 +208,12 @@ constexpr VizCompositeKernel kPortableComposite{"portable", compositeRowPortable
 
 // Eight pixels: two to a vector of eight channels, each pixel's alpha spread over its own half.
 template <bool withScene>
-VELARO_VIZ_VECTOR_TARGET std::uint32_t compositeRowVectorOf(const std::uint8_t* scene, const float* g0,
-                                                            const float* g1, float t, float gain,
-                                                            float sceneGain, std::uint8_t* out,
-                                                            std::size_t lanes) {
+VELARO_VIZ_VECTOR_TARGET void compositeRowVectorOf(const std::uint8_t* scene, const float* g0,
+                                                   const float* g1, float t, float gain, float sceneGain,
+                                                   std::uint8_t* out, std::size_t lanes) {
     const __m256 vt = _mm256_set1_ps(t), vgain = _mm256_set1_ps(gain), vscene = _mm256_set1_ps(sceneGain);
     const __m256 one = _mm256_set1_ps(1), full = _mm256_set1_ps(255), half = _mm256_set1_ps(0.5f);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    __m256i any = _mm256_setzero_si256();
     std::size_t n = 0;
     for (; n + 32 <= lanes; n += 32) {
         __m256i words[4];
@@ -227,21 +235,19 @@ VELARO_VIZ_VECTOR_TARGET std::uint32_t compositeRowVectorOf(const std::uint8_t* 
                                                             _mm256_packus_epi32(words[2], words[3])),
                                         order);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n), bytes);
-        any = _mm256_or_si256(any, bytes);
     }
-    std::uint32_t rest = 0;
     if (n < lanes)
-        rest = compositeRowPortable(withScene ? scene + n : nullptr, g0 + n, g1 + n, t, gain, sceneGain,
-                                    out + n, lanes - n);
-    return rest | (_mm256_testz_si256(any, any) ? 0u : 1u);
+        compositeRowPortable(withScene ? scene + n : nullptr, g0 + n, g1 + n, t, gain, sceneGain, out + n,
+                             lanes - n);
 }
 
-VELARO_VIZ_VECTOR_TARGET std::uint32_t compositeRowVector(const std::uint8_t* scene, const float* g0,
-                                                          const float* g1, float t, float gain,
-                                                          float sceneGain, std::uint8_t* out,
-                                                          std::size_t lanes) {
-    return scene ? compositeRowVectorOf<true>(scene, g0, g1, t, gain, sceneGain, out, lanes)
-                 : compositeRowVectorOf<false>(scene, g0, g1, t, gain, sceneGain, out, lanes);
+VELARO_VIZ_VECTOR_TARGET void compositeRowVector(const std::uint8_t* scene, const float* g0, const float* g1,
+                                                 float t, float gain, float sceneGain, std::uint8_t* out,
+                                                 std::size_t lanes) {
+    if (scene)
+        compositeRowVectorOf<true>(scene, g0, g1, t, gain, sceneGain, out, lanes);
+    else
+        compositeRowVectorOf<false>(scene, g0, g1, t, gain, sceneGain, out, lanes);
 }
 
 constexpr VizCompositeKernel kVectorComposite{"avx2", compositeRowVector};
@@ -336,6 +342,19 @@ void VizRasterRenderer::noteRows(int& rows, int drawn) const {
 }
 
 void VizRasterRenderer::encode(const VizFrame& frame) {
+    prepare(frame);
+    composeImage();
+}
+
+const QImage& VizRasterRenderer::composeImage() {
+    // Rows painted before and clear now are cleared; rows below both are clear already.
+    const int rows = std::max(imageRows_, paintedRows_);
+    compose(image_.bits(), std::size_t(image_.bytesPerLine()), rows);
+    imageRows_ = paintedRows_;
+    return image_;
+}
+
+void VizRasterRenderer::prepare(const VizFrame& frame) {
     if (bars_.empty()) return;
     for (std::size_t i = 0; i < heights_.size(); ++i) {
         const float h = i < frame.heights.size() ? frame.heights[i] : 0.0f;
@@ -360,15 +379,7 @@ void VizRasterRenderer::encode(const VizFrame& frame) {
         lastTrailEnabled_ = false;
     }
 
-    auto* pixels = reinterpret_cast<std::uint32_t*>(image_.bits());
-    if (!frame.trail && !bloom) {
-        // Direct: the scene alone, with no bottom fade.
-        std::memset(pixels, 0, std::size_t(paintedRows_) * width_ * 4);
-        paintedRows_ = 0;
-        drawBars(pixels, paintedRows_);
-        drawWaves(pixels, paintedRows_);
-        return;
-    }
+    // Without a trail the scene starts clean each frame.
     if (needsTrailClear_ || !frame.trail) {
         needsTrailClear_ = false;
         std::memset(scene_.data(), 0, std::size_t(sceneRows_) * width_ * 4);
@@ -382,7 +393,28 @@ void VizRasterRenderer::encode(const VizFrame& frame) {
     drawBars(scene_.data(), sceneRows_);
     drawWaves(scene_.data(), sceneRows_);
     if (bloom) blurScene();
-    composite(bloom ? intensity : 0.0);
+    // Direct: the scene alone, with no bottom fade.
+    direct_ = !frame.trail && !bloom;
+    glowIntensity_ = bloom ? static_cast<float>(intensity) : 0.0f;
+    paintedRows_ = sceneRows_;
+    for (int y = height_ - 1; y >= paintedRows_; --y)
+        if (glowRowAt(y).visible) {
+            paintedRows_ = y + 1;
+            break;
+        }
+}
+
+VizRasterRenderer::GlowRow VizRasterRenderer::glowRowAt(int y) const {
+    GlowRow row;
+    if (direct_ || glowIntensity_ <= 0) return row;
+    // The two widened glow rows this row lies between, and how far it is from the first.
+    const float at = (y + 0.5f) / float(factor_) - 0.5f;
+    row.first = std::clamp(static_cast<int>(std::floor(at)), 0, lowHeight_ - 1);
+    row.second = std::min(row.first + 1, lowHeight_ - 1);
+    row.t = std::clamp(at - float(row.first), 0.0f, 1.0f);
+    row.gain = glowIntensity_ * fade_[y];
+    row.visible = std::max(lowPeak_[row.first], lowPeak_[row.second]) * row.gain >= kInvisible;
+    return row;
 }
 
 void VizRasterRenderer::shiftTrail(double dt, double length) {
@@ -404,14 +436,10 @@ void VizRasterRenderer::shiftTrail(double dt, double length) {
         const int a = y - whole, b = y - whole - 1;
         const std::uint8_t* first = a >= 0 && a < sceneRows_ ? bytes + std::size_t(a) * rowBytes : nullptr;
         const std::uint8_t* second = b >= 0 && b < sceneRows_ ? bytes + std::size_t(b) * rowBytes : nullptr;
-        if (first && second) {
-            for (std::size_t i = 0; i < rowBytes; ++i)
-                out[i] = static_cast<std::uint8_t>((first[i] * near + second[i] * far) >> 8);
-        } else if (first || second) {
-            const std::uint8_t* from = first ? first : second;
-            const unsigned weight = first ? near : far;
-            for (std::size_t i = 0; i < rowBytes; ++i)
-                out[i] = static_cast<std::uint8_t>((from[i] * weight) >> 8);
+        if (first || second) {
+            // A missing row weighs nothing: the one present stands in for it.
+            fallRow(out, first ? first : second, second ? second : first, first ? near : 0, second ? far : 0,
+                    rowBytes);
         } else {
             std::memset(out, 0, rowBytes);
         }
@@ -647,52 +675,38 @@ void VizRasterRenderer::blurScene() {
     }
 }
 
-void VizRasterRenderer::composite(double intensity) {
+void VizRasterRenderer::compose(std::uint8_t* pixels, std::size_t stride, int rows) const {
     // As the GL composite: the glow added to a clear target (each byte clamped), then the scene under the
-    // bottom fade over it.
-    const bool glow = intensity > 0;
-    const int f = factor_, lh = lowHeight_;
+    // bottom fade over it. Every byte of every row asked for is written, whatever the pixels held.
     const std::size_t lanes = std::size_t(width_) * 4;
     const auto* scene = reinterpret_cast<const std::uint8_t*>(scene_.data());
-    auto* image = image_.bits();
-    int lit = 0;
-    for (int y = 0; y < height_; ++y) {
-        std::uint8_t* out = image + std::size_t(y) * lanes;
-        const float fade = fade_[y];
-        // The two widened glow rows this row lies between, and how far it is from the first.
-        int j0 = 0, j1 = 0;
-        float t = 0, gain = 0;
-        if (glow) {
-            const float at = (y + 0.5f) / float(f) - 0.5f;
-            j0 = std::clamp(static_cast<int>(std::floor(at)), 0, lh - 1);
-            j1 = std::min(j0 + 1, lh - 1);
-            t = std::clamp(at - float(j0), 0.0f, 1.0f);
-            gain = static_cast<float>(intensity) * fade;
-        }
+    rows = std::clamp(rows, 0, height_);
+    for (int y = 0; y < rows; ++y) {
+        std::uint8_t* out = pixels + std::size_t(y) * stride;
+        const std::uint8_t* in = scene + std::size_t(y) * lanes;
         const bool sceneRow = y < sceneRows_;
-        const bool glowRow = glow && std::max(lowPeak_[j0], lowPeak_[j1]) * gain >= kInvisible;
-        if (!sceneRow && !glowRow) {
-            if (y < paintedRows_) std::memset(out, 0, lanes);
+        if (direct_) {
+            if (sceneRow)
+                std::memcpy(out, in, lanes);
+            else
+                std::memset(out, 0, lanes);
             continue;
         }
-        const std::uint8_t* in = scene + std::size_t(y) * lanes;
-        const float* g0 = glowRow ? glowRows_.data() + std::size_t(j0) * lanes : nullptr;
-        const float* g1 = glowRow ? glowRows_.data() + std::size_t(j1) * lanes : nullptr;
-        const float sceneGain = fade / 255.0f;
-        std::uint32_t any = 0;
-        if (!glowRow) {
+        const GlowRow glow = y < paintedRows_ ? glowRowAt(y) : GlowRow{};
+        const float fade = fade_[y];
+        if (glow.visible) {
+            const float* g0 = glowRows_.data() + std::size_t(glow.first) * lanes;
+            const float* g1 = glowRows_.data() + std::size_t(glow.second) * lanes;
+            kernel_->row(sceneRow ? in : nullptr, g0, g1, glow.t, glow.gain, fade / 255.0f, out, lanes);
+        } else if (sceneRow) {
             // The scene alone under the fade, in 8-bit steps.
             const auto step = static_cast<unsigned>(fade * 256 + 0.5f);
-            for (std::size_t n = 0; n < lanes; ++n) {
+            for (std::size_t n = 0; n < lanes; ++n)
                 out[n] = static_cast<std::uint8_t>(std::min(255u, (in[n] * step) >> 8));
-                any |= out[n];
-            }
         } else {
-            any = kernel_->row(sceneRow ? in : nullptr, g0, g1, t, gain, sceneGain, out, lanes);
+            std::memset(out, 0, lanes);
         }
-        if (any) lit = y + 1;
     }
-    paintedRows_ = lit;
 }
 
 }  // namespace velaro

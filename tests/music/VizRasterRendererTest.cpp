@@ -168,8 +168,7 @@ TEST(VizRasterRenderer, OverlappingWavesAreEveryWaveSummedAtEachPixel) {
 }
 
 // Every form of the composite's row loop writes the portable one's bytes (fused multiply-adds may round a
-// byte the other way), over rows of every length and with or without a scene row, and says alike whether
-// it wrote anything.
+// byte the other way), over rows of every length and with or without a scene row.
 TEST(VizRasterRenderer, EveryCompositeKernelWritesThePortableBytes) {
     const auto kernels = vizCompositeKernels();
     ASSERT_GE(kernels.size(), 1u);
@@ -194,13 +193,11 @@ TEST(VizRasterRenderer, EveryCompositeKernelWritesThePortableBytes) {
         for (const Row& row :
              {Row{scene.data(), g0.data(), g1.data(), 1.7f}, Row{nullptr, g0.data(), g1.data(), 0.9f},
               Row{nullptr, dark.data(), dark.data(), 1}}) {
-            const auto wrote = kernels.front()->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255,
-                                                    expected.data(), lanes);
+            kernels.front()->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255, expected.data(),
+                                 lanes);
             for (const auto* kernel : kernels) {
-                std::fill(out.begin(), out.end(), 0xAB);
-                const auto any =
-                    kernel->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255, out.data(), lanes);
-                EXPECT_EQ(any != 0, wrote != 0) << kernel->name << ", " << pixels << " pixels";
+                std::fill(out.begin(), out.end(), 0xAB);  // every byte is written
+                kernel->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255, out.data(), lanes);
                 for (std::size_t n = 0; n < lanes; ++n)
                     ASSERT_NEAR(out[n], expected[n], 1)
                         << kernel->name << ", " << pixels << " pixels, byte " << n;

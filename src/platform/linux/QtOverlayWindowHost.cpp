@@ -768,6 +768,12 @@ bool QtOverlaySurface::paintOwnStore() {
     for (const QRect& r : region)
         device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
     device &= QRect(QPoint(), image->size());
+    if (const OverlayPixelContent& pixels = owner_.pixelContent()) {
+        // The owner writes the pixels itself: no clear, no painter.
+        pixels(*image, device);
+        shm_->put(device);
+        return true;
+    }
     uchar* bits = image->bits();
     const qsizetype stride = image->bytesPerLine();
     for (const QRect& r : device)
