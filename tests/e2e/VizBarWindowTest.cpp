@@ -120,6 +120,7 @@ TEST_F(VizBarWindowE2eTest, TheCpuPathShowsTheBarsAndLeavesNothingOfOlderFrames)
     const QImage shot = screenshotWhen([&](const QImage& image) { return barsShow(image, 320); });
     ASSERT_TRUE(barsShow(shot, 320)) << "bars over the app window";
     EXPECT_TRUE(closeTo(shot.pixelColor(330, 100), kAppColour, 8)) << "nothing below the bars' 64 points";
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));  // both buffers hold the long bars
 
     std::fill(heights.begin(), heights.end(), 0.3f);  // 24 points
     auto shrunk = [&](const QImage& image) {
