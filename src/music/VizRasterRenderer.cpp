@@ -571,11 +571,20 @@ void VizRasterRenderer::drawWaves(std::uint32_t* target, int& rows) {
             const int full = std::clamp(static_cast<int>(std::floor(top - edge - 0.5f)) + 1, 0, end);
             // Colour sums and the clear product move together: each lane is lane x keep + add, with keep 1
             // and add the colour for the sums, keep 1 - a and add 0 for the product.
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+            const __m128 rgb = _mm_setr_ps(cell.red, cell.green, cell.blue, 0);
+            auto take = [rgb](float* lanes, float a) {
+                const __m128 keep = _mm_setr_ps(1, 1, 1, 1 - a);
+                _mm_storeu_ps(lanes,
+                              _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(lanes), keep), _mm_mul_ps(rgb, _mm_set1_ps(a))));
+            };
+#else
             const float rgb[4] = {cell.red, cell.green, cell.blue, 0};
             auto take = [&rgb](float* lanes, float a) {
                 const float keep[4] = {1, 1, 1, 1 - a};
                 for (int c = 0; c < 4; ++c) lanes[c] = lanes[c] * keep[c] + rgb[c] * a;
             };
+#endif
             if (full > 0) take(&fullJoin_[std::size_t(full - 1) * 4], cover);
             const float across = 0.5f / edge;
             for (int y = full; y < end; ++y) {
