@@ -17,7 +17,7 @@ namespace velaro {
 
 // The composite's row loop: a row of premultiplied bytes from a scene row (null: none) at `sceneGain` a byte
 // over the glow, two widened glow rows mixed by `t` and scaled by `gain`. A portable form builds everywhere;
-// on x86-64 processors with AVX2 and FMA a vector form.
+// on x86-64 processors with AVX2 and FMA a vector form, and with AVX-512 too a wider one.
 struct VizCompositeKernel {
     const char* name;
     void (*row)(const std::uint8_t* scene, const float* g0, const float* g1, float t, float gain,
