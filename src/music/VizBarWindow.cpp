@@ -4,6 +4,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QPainter>
+#include <QRegion>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -117,9 +118,23 @@ VizRasterWindowRenderer::VizRasterWindowRenderer(OverlayWindow& window, const st
     : window_(window),
       raster_(static_cast<int>(std::lround(window.frame().width() * contentsScale)),
               static_cast<int>(std::lround(window.frame().height() * contentsScale)), contentsScale, bars) {
+    // The composite runs when the window is painted, straight into its pixels where the host keeps them
+    // itself; a frame the host leaves out (it shows at most one a refresh) is never composed.
     window_.setContent([this](QPainter& painter, Size size) {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(QRectF(0, 0, size.width, size.height), raster_.image());
+        painter.drawImage(QRectF(0, 0, size.width, size.height), raster_.composeImage());
+    });
+    window_.setPixelContent([this](QImage& pixels, const QRegion& devicePixels) {
+        const int rows = devicePixels.boundingRect().bottom() + 1;
+        if (pixels.width() == raster_.width() && pixels.height() == raster_.height() &&
+            pixels.format() == QImage::Format_ARGB32_Premultiplied) {
+            raster_.compose(pixels.bits(), std::size_t(pixels.bytesPerLine()), rows);
+            return;
+        }
+        // A window resized before its renderer was rebuilt: the image, scaled.
+        QPainter painter(&pixels);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QRectF(QPointF(), pixels.deviceIndependentSize()), raster_.composeImage());
     });
     // The rows below the last one painted are clear; one row at least, as no parts at all means everywhere.
     window_.setPaintedArea([this, scale = contentsScale](Size size) {
@@ -129,11 +144,12 @@ VizRasterWindowRenderer::VizRasterWindowRenderer(OverlayWindow& window, const st
 
 VizRasterWindowRenderer::~VizRasterWindowRenderer() {
     window_.setPaintedArea({});
+    window_.setPixelContent({});
     window_.setContent({});
 }
 
 void VizRasterWindowRenderer::encodeFrame(const VizFrame& frame) {
-    raster_.encode(frame);
+    raster_.prepare(frame);
     window_.setNeedsDisplay();
 }
 

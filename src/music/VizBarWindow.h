@@ -72,7 +72,8 @@ private:
 };
 
 // Draws the visualizer on the CPU and shows it through a painted window: the window's content is the
-// renderer's image, and only the rows it can hold something in are repainted.
+// renderer's composite, written straight into the window's pixels where the host keeps them itself, and
+// only the rows it can hold something in are repainted.
 class VizRasterWindowRenderer final : public VizRenderer {
 public:
     // `window` is a painted window; it must outlive the renderer.

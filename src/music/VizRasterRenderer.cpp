@@ -8,6 +8,12 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <span>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VELARO_VECTOR_VIZ_KERNELS 1
+#include <immintrin.h>
+#endif
 
 namespace velaro {
 
@@ -26,55 +32,89 @@ struct Rgb {
     float r = 0, g = 0, b = 0;
 };
 
-float fract(float x) {
+// Each takes both operands whatever they are (no comparison waits on another), so that loops of them run as
+// vectors; for numbers they are std::min, std::max and std::clamp.
+[[gnu::always_inline]] inline float least(float a, float b) {
+    return b < a ? b : a;
+}
+
+[[gnu::always_inline]] inline float most(float a, float b) {
+    return a < b ? b : a;
+}
+
+[[gnu::always_inline]] inline float clamped(float x, float from, float to) {
+    return least(most(x, from), to);
+}
+
+[[gnu::always_inline]] inline float fract(float x) {
     return x - std::floor(x);
 }
 
-float smoothstep(float from, float to, float x) {
+[[gnu::always_inline]] inline float smoothstep(float from, float to, float x) {
     const float t = std::clamp((x - from) / (to - from), 0.0f, 1.0f);
     return t * t * (3 - 2 * t);
 }
 
-float mix(float a, float b, float t) {
+[[gnu::always_inline]] inline float mix(float a, float b, float t) {
     return a + (b - a) * t;
 }
 
-Rgb mix(const Rgb& a, const Rgb& b, float t) {
+[[gnu::always_inline]] inline Rgb mix(const Rgb& a, const Rgb& b, float t) {
     return {mix(a.r, b.r, t), mix(a.g, b.g, t), mix(a.b, b.b, t)};
 }
 
-Rgb scaled(const Rgb& c, float f) {
+[[gnu::always_inline]] inline Rgb scaled(const Rgb& c, float f) {
     return {c.r * f, c.g * f, c.b * f};
 }
 
 // The shaders' hue triangle: |k - 3| - 1 gives the hue itself.
-Rgb hsv2rgb(float h, float s, float v) {
+[[gnu::always_inline]] inline Rgb hsv2rgb(float h, float s, float v) {
     auto channel = [&](float offset) {
         const float k = fract(h + offset) * 6;
-        return v * mix(1.0f, std::clamp(std::abs(k - 3) - 1, 0.0f, 1.0f), s);
+        return v * mix(1.0f, clamped(std::abs(k - 3) - 1, 0.0f, 1.0f), s);
     };
     return {channel(0), channel(2.0f / 3), channel(1.0f / 3)};
 }
 
 // Colours on a light backdrop are darkened towards the luminance ceiling, as the shaders do.
-Rgb adapt(const Rgb& c, float weight) {
+[[gnu::always_inline]] inline Rgb adapt(const Rgb& c, float weight) {
     const float l = 0.2126f * c.r + 0.7152f * c.g + 0.0722f * c.b;
-    const float adapt = std::min(1.0f, VIZ_ADAPT_TARGET_LUM / std::max(l, 0.0001f));
+    const float adapt = least(1.0f, VIZ_ADAPT_TARGET_LUM / most(l, 0.0001f));
     return scaled(c, mix(1.0f, adapt, weight));
 }
 
-std::uint8_t toByte(float v) {
-    return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
+// Premultiplied colour over a pixel (its bytes in memory order: blue, green, red, alpha), the four channels
+// alike: in one vector of four where the processor has them (every x86-64 one does).
+[[gnu::always_inline]] inline void blendOver(std::uint32_t& pixel, const Rgb& c, float a) {
+    const float keep = (1 - a) / 255.0f;
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(pixel));
+    const __m128 under = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+    __m128 v = _mm_add_ps(_mm_setr_ps(c.b, c.g, c.r, a), _mm_mul_ps(under, _mm_set1_ps(keep)));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1));
+    const __m128i words = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(255)), _mm_set1_ps(0.5f)));
+    pixel =
+        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(words, zero), zero)));
+#else
+    auto* bytes = reinterpret_cast<std::uint8_t*>(&pixel);
+    const float over[4] = {c.b, c.g, c.r, a};
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<std::uint8_t>(clamped(over[i] + bytes[i] * keep, 0.0f, 1.0f) * 255.0f + 0.5f);
+#endif
 }
 
-// Premultiplied colour over a pixel (its bytes in memory order: blue, green, red, alpha).
-void blendOver(std::uint32_t& pixel, const Rgb& c, float a) {
-    auto* bytes = reinterpret_cast<std::uint8_t*>(&pixel);
-    const float keep = 1 - a;
-    bytes[0] = toByte(c.b + bytes[0] / 255.0f * keep);
-    bytes[1] = toByte(c.g + bytes[1] / 255.0f * keep);
-    bytes[2] = toByte(c.r + bytes[2] / 255.0f * keep);
-    bytes[3] = toByte(a + bytes[3] / 255.0f * keep);
+// A trail row from the two rows it falls between, weighted in 256ths (the weights sum to at most 257, so
+// 16 bits hold every sum). `out` may be `first` itself.
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void fallRow(std::uint8_t* out, const std::uint8_t* first, const std::uint8_t* second, unsigned nearWeight,
+             unsigned farWeight, std::size_t bytes) {
+    const auto near = static_cast<std::uint16_t>(nearWeight), far = static_cast<std::uint16_t>(farWeight);
+    for (std::size_t i = 0; i < bytes; ++i)
+        out[i] =
+            static_cast<std::uint8_t>(static_cast<std::uint16_t>(first[i] * near + second[i] * far) >> 8);
 }
 
 bool rowIsClear(const std::uint32_t* row, int width) {
@@ -83,11 +123,208 @@ bool rowIsClear(const std::uint32_t* row, int width) {
     return any == 0;
 }
 
+// Byte lanes added into 16-bit sums (a block of up to 256 rows cannot overflow them).
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void addRow(std::uint16_t* __restrict sum, const std::uint8_t* __restrict row, std::size_t lanes) {
+    for (std::size_t n = 0; n < lanes; ++n) sum[n] = static_cast<std::uint16_t>(sum[n] + row[n]);
+}
+
+// What colours one wave: its grey, hue, value and palette lane, and the frame's modes.
+struct WaveInk {
+    float gray, modeMix, hue, hueSpread, saturation, value, paletteMix, stops, turns, phase;
+    const VizFloat4* palette;
+    float inkWeight;
+};
+
+// One wave's colour at each column, from the column's centre (0...1) and its distance from the lobe's
+// centre in lobe widths: the shaders' arithmetic, a step at a time over all columns, in plain loops without
+// branches or calls, so that each runs a vector of columns at a time.
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void waveColours(const WaveInk& ink, const float* __restrict centre, const float* __restrict dx, int width,
+                 float* __restrict red, float* __restrict green, float* __restrict blue) {
+    const Rgb gray{ink.gray, ink.gray, ink.gray};
+    if (!(ink.modeMix > 0)) {
+        for (int x = 0; x < width; ++x) red[x] = green[x] = blue[x] = ink.gray * (1 - ink.modeMix);
+        return;
+    }
+    const float chromaticShare = ink.paletteMix < 1 ? 1 - ink.paletteMix : 0.0f;
+    for (int x = 0; x < width; ++x) {
+        const float hue = ink.hue + ink.hueSpread * clamped(dx[x] / 2, -1.0f, 1.0f);
+        const Rgb c = scaled(hsv2rgb(fract(hue / 360), ink.saturation, ink.value), chromaticShare);
+        red[x] = c.r;
+        green[x] = c.g;
+        blue[x] = c.b;
+    }
+    if (ink.paletteMix > 0) {
+        for (int x = 0; x < width; ++x) {
+            const float t = fract(ink.turns * centre[x] + ink.phase) * ink.stops;
+            const int a = std::min(static_cast<int>(std::floor(t)), kVizPaletteStops - 1);
+            const int b = float(a + 1) < ink.stops ? a + 1 : 0;
+            const VizFloat4& pa = ink.palette[a];
+            const VizFloat4& pb = ink.palette[b];
+            const float f = t - float(a), share = ink.paletteMix * ink.value;
+            red[x] += mix(pa.x, pb.x, f) * share;
+            green[x] += mix(pa.y, pb.y, f) * share;
+            blue[x] += mix(pa.z, pb.z, f) * share;
+        }
+    }
+    for (int x = 0; x < width; ++x) {
+        const Rgb c = mix(gray, adapt({red[x], green[x], blue[x]}, ink.inkWeight), ink.modeMix);
+        red[x] = c.r;
+        green[x] = c.g;
+        blue[x] = c.b;
+    }
+}
+
+// ---- the composite's rows ----
+//
+// A row from the scene under the bottom fade (`sceneGain`, 1/255 at no fade) over the glow, which is the
+// two widened glow rows mixed by `t`, times `gain`, each byte at most 1; without a scene row the glow alone.
+// The portable form works a byte at a time; the vector ones eight or sixteen pixels at a time, with the same
+// arithmetic but fused multiply-adds (a byte may differ by one).
+
+void compositeRowPortable(const std::uint8_t* scene, const float* g0, const float* g1, float t, float gain,
+                          float sceneGain, std::uint8_t* out, std::size_t lanes) {
+    for (std::size_t n = 0; n < lanes; n += 4) {
+        const float keep = scene ? 1 - scene[n + 3] * sceneGain : 1.0f;
+        for (std::size_t c = 0; c < 4; ++c) {
+            const float glowed = std::min((g0[n + c] + (g1[n + c] - g0[n + c]) * t) * gain, 1.0f);
+            const float lit = scene ? scene[n + c] * sceneGain : 0.0f;
+            const float v = std::min(lit + glowed * keep, 1.0f);
+            out[n + c] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
+        }
+    }
+}
+
+constexpr VizCompositeKernel kPortableComposite{"portable", compositeRowPortable};
+
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+
+#define VELARO_VIZ_VECTOR_TARGET __attribute__((target("avx2,fma")))
+
+// Eight pixels: two to a vector of eight channels, each pixel's alpha spread over its own half.
+template <bool withScene>
+VELARO_VIZ_VECTOR_TARGET void compositeRowVectorOf(const std::uint8_t* scene, const float* g0,
+                                                   const float* g1, float t, float gain, float sceneGain,
+                                                   std::uint8_t* out, std::size_t lanes) {
+    const __m256 vt = _mm256_set1_ps(t), vgain = _mm256_set1_ps(gain), vscene = _mm256_set1_ps(sceneGain);
+    const __m256 one = _mm256_set1_ps(1), full = _mm256_set1_ps(255), half = _mm256_set1_ps(0.5f);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    std::size_t n = 0;
+    for (; n + 32 <= lanes; n += 32) {
+        __m256i words[4];
+        for (int q = 0; q < 4; ++q) {
+            const std::size_t m = n + 8 * std::size_t(q);
+            const __m256 a = _mm256_loadu_ps(g0 + m), b = _mm256_loadu_ps(g1 + m);
+            __m256 v = _mm256_min_ps(_mm256_mul_ps(_mm256_fmadd_ps(_mm256_sub_ps(b, a), vt, a), vgain), one);
+            if constexpr (withScene) {
+                const __m256 s = _mm256_cvtepi32_ps(
+                    _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(scene + m))));
+                const __m256 keep = _mm256_fnmadd_ps(_mm256_shuffle_ps(s, s, 0xFF), vscene, one);
+                v = _mm256_min_ps(_mm256_fmadd_ps(v, keep, _mm256_mul_ps(s, vscene)), one);
+            }
+            words[q] = _mm256_cvttps_epi32(_mm256_fmadd_ps(v, full, half));
+        }
+        // Packing works within each half: the dwords come out as 0 lo, 1 lo, 2 lo, 3 lo, 0 hi, ... .
+        const __m256i bytes =
+            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(_mm256_packus_epi32(words[0], words[1]),
+                                                            _mm256_packus_epi32(words[2], words[3])),
+                                        order);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n), bytes);
+    }
+    if (n < lanes)
+        compositeRowPortable(withScene ? scene + n : nullptr, g0 + n, g1 + n, t, gain, sceneGain, out + n,
+                             lanes - n);
+}
+
+// A vector form's row: its loop with a scene row, or its loop for the glow alone.
+template <void (*withScene)(const std::uint8_t*, const float*, const float*, float, float, float,
+                            std::uint8_t*, std::size_t),
+          void (*glowAlone)(const std::uint8_t*, const float*, const float*, float, float, float,
+                            std::uint8_t*, std::size_t)>
+void compositeRowEither(const std::uint8_t* scene, const float* g0, const float* g1, float t, float gain,
+                        float sceneGain, std::uint8_t* out, std::size_t lanes) {
+    (scene ? withScene : glowAlone)(scene, g0, g1, t, gain, sceneGain, out, lanes);
+}
+
+constexpr VizCompositeKernel kVectorComposite{
+    "avx2", compositeRowEither<compositeRowVectorOf<true>, compositeRowVectorOf<false>>};
+
+#define VELARO_VIZ_WIDE_TARGET __attribute__((target("avx512f,avx2,fma")))
+
+// Four pixels to a vector of sixteen channels, each pixel's alpha spread over its own quarter, and the
+// bytes narrowed with saturation in one step.
+template <bool withScene>
+VELARO_VIZ_WIDE_TARGET void compositeRowWideOf(const std::uint8_t* scene, const float* g0, const float* g1,
+                                               float t, float gain, float sceneGain, std::uint8_t* out,
+                                               std::size_t lanes) {
+    const __m512 vt = _mm512_set1_ps(t), vgain = _mm512_set1_ps(gain), vscene = _mm512_set1_ps(sceneGain);
+    const __m512 one = _mm512_set1_ps(1), full = _mm512_set1_ps(255), half = _mm512_set1_ps(0.5f);
+    std::size_t n = 0;
+    for (; n + 16 <= lanes; n += 16) {
+        const __m512 a = _mm512_loadu_ps(g0 + n), b = _mm512_loadu_ps(g1 + n);
+        __m512 v = _mm512_min_ps(_mm512_mul_ps(_mm512_fmadd_ps(_mm512_sub_ps(b, a), vt, a), vgain), one);
+        if constexpr (withScene) {
+            const __m512 s = _mm512_cvtepi32_ps(
+                _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(scene + n))));
+            const __m512 keep = _mm512_fnmadd_ps(_mm512_permute_ps(s, 0xFF), vscene, one);
+            v = _mm512_min_ps(_mm512_fmadd_ps(v, keep, _mm512_mul_ps(s, vscene)), one);
+        }
+        const __m512i words = _mm512_cvttps_epi32(_mm512_fmadd_ps(v, full, half));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm512_cvtusepi32_epi8(words));
+    }
+    if (n < lanes)
+        compositeRowPortable(withScene ? scene + n : nullptr, g0 + n, g1 + n, t, gain, sceneGain, out + n,
+                             lanes - n);
+}
+
+constexpr VizCompositeKernel kWideComposite{
+    "avx512", compositeRowEither<compositeRowWideOf<true>, compositeRowWideOf<false>>};
+
+bool processorRunsVectorComposite() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+const VizCompositeKernel* vectorComposite() {
+    static const bool runs = processorRunsVectorComposite();
+    return runs ? &kVectorComposite : nullptr;
+}
+
+const VizCompositeKernel* wideComposite() {
+    static const bool runs = processorRunsVectorComposite() && __builtin_cpu_supports("avx512f");
+    return runs ? &kWideComposite : nullptr;
+}
+
+#else
+
+const VizCompositeKernel* vectorComposite() {
+    return nullptr;
+}
+
+const VizCompositeKernel* wideComposite() {
+    return nullptr;
+}
+
+#endif
+
 }  // namespace
 
+std::vector<const VizCompositeKernel*> vizCompositeKernels() {
+    std::vector<const VizCompositeKernel*> kernels{&kPortableComposite};
+    for (const auto* faster : {vectorComposite(), wideComposite()})
+        if (faster) kernels.push_back(faster);
+    return kernels;
+}
+
 VizRasterRenderer::VizRasterRenderer(int width, int height, double contentsScale,
-                                     const std::vector<VizBarSlot>& bars)
-    : width_(std::max(1, width)),
+                                     const std::vector<VizBarSlot>& bars, const VizCompositeKernel* kernel)
+    : kernel_(kernel ? kernel : vizCompositeKernels().back()),
+      width_(std::max(1, width)),
       height_(std::max(1, height)),
       scale_(std::isfinite(contentsScale) && contentsScale > 0 ? contentsScale : 1.0),
       heights_(bars.size()),
@@ -102,6 +339,17 @@ VizRasterRenderer::VizRasterRenderer(int width, int height, double contentsScale
     // 1 above 45 % of the height, falling to 0 at the bottom edge.
     for (int y = 0; y < height_; ++y) fade_[y] = 1 - smoothstep(0.45f, 1.0f, (y + 0.5f) / float(height_));
     waveTop_.reserve(std::size_t(VIZ_MAX_WAVES) * width_);
+    waveCells_.reserve(waveTop_.capacity());
+    for (auto* plane : {&waveRed_, &waveGreen_, &waveBlue_}) plane->reserve(waveTop_.capacity());
+    columnCentre_.resize(width_);
+    for (int x = 0; x < width_; ++x) columnCentre_[x] = (x + 0.5f) / float(width_);
+    spectrum_.resize(width_);
+    waveDx_.resize(width_);
+    // Each row's sums and clear products start as none and 1; a column leaves them so.
+    fullJoin_.resize(std::size_t(height_) * 4);
+    edgeRows_.resize(fullJoin_.size());
+    for (std::size_t i = 3; i < fullJoin_.size(); i += 4) fullJoin_[i] = 1;
+    for (std::size_t i = 3; i < edgeRows_.size(); i += 4) edgeRows_[i] = 1;
 }
 
 void VizRasterRenderer::setBloomSigma(double points) {
@@ -118,6 +366,7 @@ void VizRasterRenderer::setBloomSigma(double points) {
     low_.assign(std::size_t(lowWidth_) * lowHeight_ * 4, 0.0f);
     lowScratch_.assign(low_.size(), 0.0f);
     padded_.assign(std::size_t(lowWidth_ + 2 * radius) * 4, 0.0f);
+    blockSum_.assign(std::size_t(width_) * 4, 0);
     glowRows_.assign(std::size_t(lowHeight_) * width_ * 4, 0.0f);
     lowPeak_.assign(lowHeight_, 0.0f);
     // Each column's two nearest low pixels and the weight of the second, their centres at (i + 0.5) f.
@@ -138,6 +387,19 @@ void VizRasterRenderer::noteRows(int& rows, int drawn) const {
 }
 
 void VizRasterRenderer::encode(const VizFrame& frame) {
+    prepare(frame);
+    composeImage();
+}
+
+const QImage& VizRasterRenderer::composeImage() {
+    // Rows painted before and clear now are cleared; rows below both are clear already.
+    const int rows = std::max(imageRows_, paintedRows_);
+    compose(image_.bits(), std::size_t(image_.bytesPerLine()), rows);
+    imageRows_ = paintedRows_;
+    return image_;
+}
+
+void VizRasterRenderer::prepare(const VizFrame& frame) {
     if (bars_.empty()) return;
     for (std::size_t i = 0; i < heights_.size(); ++i) {
         const float h = i < frame.heights.size() ? frame.heights[i] : 0.0f;
@@ -162,15 +424,7 @@ void VizRasterRenderer::encode(const VizFrame& frame) {
         lastTrailEnabled_ = false;
     }
 
-    auto* pixels = reinterpret_cast<std::uint32_t*>(image_.bits());
-    if (!frame.trail && !bloom) {
-        // Direct: the scene alone, with no bottom fade.
-        std::memset(pixels, 0, std::size_t(paintedRows_) * width_ * 4);
-        paintedRows_ = 0;
-        drawBars(pixels, paintedRows_);
-        drawWaves(pixels, paintedRows_);
-        return;
-    }
+    // Without a trail the scene starts clean each frame.
     if (needsTrailClear_ || !frame.trail) {
         needsTrailClear_ = false;
         std::memset(scene_.data(), 0, std::size_t(sceneRows_) * width_ * 4);
@@ -184,7 +438,28 @@ void VizRasterRenderer::encode(const VizFrame& frame) {
     drawBars(scene_.data(), sceneRows_);
     drawWaves(scene_.data(), sceneRows_);
     if (bloom) blurScene();
-    composite(bloom ? intensity : 0.0);
+    // Direct: the scene alone, with no bottom fade.
+    direct_ = !frame.trail && !bloom;
+    glowIntensity_ = bloom ? static_cast<float>(intensity) : 0.0f;
+    paintedRows_ = sceneRows_;
+    for (int y = height_ - 1; y >= paintedRows_; --y)
+        if (glowRowAt(y).visible) {
+            paintedRows_ = y + 1;
+            break;
+        }
+}
+
+VizRasterRenderer::GlowRow VizRasterRenderer::glowRowAt(int y) const {
+    GlowRow row;
+    if (direct_ || glowIntensity_ <= 0) return row;
+    // The two widened glow rows this row lies between, and how far it is from the first.
+    const float at = (y + 0.5f) / float(factor_) - 0.5f;
+    row.first = std::clamp(static_cast<int>(std::floor(at)), 0, lowHeight_ - 1);
+    row.second = std::min(row.first + 1, lowHeight_ - 1);
+    row.t = std::clamp(at - float(row.first), 0.0f, 1.0f);
+    row.gain = glowIntensity_ * fade_[y];
+    row.visible = std::max(lowPeak_[row.first], lowPeak_[row.second]) * row.gain >= kInvisible;
+    return row;
 }
 
 void VizRasterRenderer::shiftTrail(double dt, double length) {
@@ -206,14 +481,10 @@ void VizRasterRenderer::shiftTrail(double dt, double length) {
         const int a = y - whole, b = y - whole - 1;
         const std::uint8_t* first = a >= 0 && a < sceneRows_ ? bytes + std::size_t(a) * rowBytes : nullptr;
         const std::uint8_t* second = b >= 0 && b < sceneRows_ ? bytes + std::size_t(b) * rowBytes : nullptr;
-        if (first && second) {
-            for (std::size_t i = 0; i < rowBytes; ++i)
-                out[i] = static_cast<std::uint8_t>((first[i] * near + second[i] * far) >> 8);
-        } else if (first || second) {
-            const std::uint8_t* from = first ? first : second;
-            const unsigned weight = first ? near : far;
-            for (std::size_t i = 0; i < rowBytes; ++i)
-                out[i] = static_cast<std::uint8_t>((from[i] * weight) >> 8);
+        if (first || second) {
+            // A missing row weighs nothing: the one present stands in for it.
+            fallRow(out, first ? first : second, second ? second : first, first ? near : 0, second ? far : 0,
+                    rowBytes);
         } else {
             std::memset(out, 0, rowBytes);
         }
@@ -263,90 +534,127 @@ void VizRasterRenderer::drawWaves(std::uint32_t* target, int& rows) {
     if (u_.u2.x <= 0.001f || alpha <= 0 || count < 1) return;
     const std::size_t cells = std::size_t(count) * width_;
     waveTop_.resize(cells);
-    waveEdge_.resize(cells);
-    waveCover_.resize(cells);
-    waveRgb_.resize(cells * 3);
+    waveCells_.resize(cells);
+    waveRed_.resize(cells);
+    waveGreen_.resize(cells);
+    waveBlue_.resize(cells);
     const float gray = 1 - u_.u0.w;
-    // The band envelope as one run of 64 values (the block holds them four to a vector).
+    // The band envelope as one run of 64 values (the block holds them four to a vector), at each column.
     std::array<float, kVizBandCount> envelope;
     static_assert(sizeof(envelope) == sizeof(u_.env));
     std::memcpy(envelope.data(), u_.env.data(), sizeof(envelope));
-    float lowest = 0;
-    // Everything but the row: each wave's lobe height, edge and colour depend on the column alone.
     for (int x = 0; x < width_; ++x) {
-        const float ux = (x + 0.5f) / float(width_);
-        const float at = std::clamp(ux, 0.0f, 1.0f) * 63;
+        const float at = std::clamp(columnCentre_[x], 0.0f, 1.0f) * 63;
         const int i = static_cast<int>(std::floor(at));
         const int j = std::min(i + 1, 63);
-        const float spectrum = mix(envelope[i], envelope[j], at - float(i));
-        for (int k = 0; k < count; ++k) {
-            const VizFloat4& dyn = waves_.wp[k];
-            const VizFloat4& fix = waves_.wp[k + VIZ_MAX_WAVES];
+        spectrum_[x] = mix(envelope[i], envelope[j], at - float(i));
+    }
+    // Everything but the row: each wave's lobe height, edge and colour depend on the column alone.
+    float lowest = 0;
+    for (int k = 0; k < count; ++k) {
+        const VizFloat4& dyn = waves_.wp[k];
+        const VizFloat4& fix = waves_.wp[k + VIZ_MAX_WAVES];
+        const std::size_t first = std::size_t(k) * width_;
+        float* top = &waveTop_[first];
+        for (int x = 0; x < width_; ++x) {
+            const float ux = columnCentre_[x];
             const float dx = (ux - dyn.y) / dyn.z;
             const float lobe = mix(std::exp(-dx * dx), 1.0f, u_.u5.z);
             const float ripple = 0.65f + 0.35f * std::sin(2 * std::numbers::pi_v<float> * ux * fix.x + dyn.w);
-            const float top = mix(dyn.x, spectrum, u_.u5.w) * lobe * ripple;
-            const std::size_t cell = std::size_t(k) * width_ + x;
-            waveTop_[cell] = std::isfinite(top) ? top : 0.0f;
-            Rgb chroma;
-            if (u_.u3.x > 0) {
-                const float hue = u_.u3.y + fix.z + u_.u5.y * std::clamp(dx / 2, -1.0f, 1.0f);
-                const Rgb chromatic = u_.u4.x < 1 ? hsv2rgb(fract(hue / 360), u_.u3.w, fix.y) : Rgb{};
-                Rgb palette;
-                if (u_.u4.x > 0) {
-                    const float stops = u_.u4.y;
-                    const float t = fract(u_.u4.z * ux + fix.w + u_.u4.w) * stops;
-                    const int a = std::min(static_cast<int>(std::floor(t)), kVizPaletteStops - 1);
-                    const int b = float(a + 1) < stops ? a + 1 : 0;
-                    const VizFloat4& pa = u_.pal[a];
-                    const VizFloat4& pb = u_.pal[b];
-                    palette = scaled(mix(Rgb{pa.x, pa.y, pa.z}, Rgb{pb.x, pb.y, pb.z}, t - float(a)), fix.y);
-                }
-                chroma = adapt(mix(chromatic, palette, u_.u4.x), u_.u0.w);
-            }
-            const Rgb rgb = mix(Rgb{gray * fix.y, gray * fix.y, gray * fix.y}, chroma, u_.u3.x);
-            waveRgb_[cell * 3] = rgb.r;
-            waveRgb_[cell * 3 + 1] = rgb.g;
-            waveRgb_[cell * 3 + 2] = rgb.b;
+            const float height = mix(dyn.x, spectrum_[x], u_.u5.w) * lobe * ripple;
+            top[x] = std::isfinite(height) ? height : 0.0f;
+            waveDx_[x] = dx;
         }
-    }
-    // The edge is as wide as the lobe changes across a pixel (the shader's fwidth, over pairs of columns)
-    // plus one row, scaled, plus the softness.
-    for (int k = 0; k < count; ++k) {
-        const float* top = &waveTop_[std::size_t(k) * width_];
+        const WaveInk ink{
+            .gray = gray * fix.y,
+            .modeMix = u_.u3.x,
+            .hue = u_.u3.y + fix.z,
+            .hueSpread = u_.u5.y,
+            .saturation = u_.u3.w,
+            .value = fix.y,
+            .paletteMix = u_.u4.x,
+            .stops = u_.u4.y,
+            .turns = u_.u4.z,
+            .phase = fix.w + u_.u4.w,
+            .palette = u_.pal.data(),
+            .inkWeight = u_.u0.w,
+        };
+        waveColours(ink, columnCentre_.data(), waveDx_.data(), width_, &waveRed_[first], &waveGreen_[first],
+                    &waveBlue_[first]);
+        // The edge is as wide as the lobe changes across a pixel (the shader's fwidth, over pairs of
+        // columns) plus one row, scaled, plus the softness.
         for (int x = 0; x < width_; ++x) {
             const int pair = x & ~1;
             const float slope = pair + 1 < width_ ? std::abs(top[pair + 1] - top[pair]) : 0.0f;
             const float edge = std::max((slope + 1) * u_.u2.w + u_.u2.y, 0.001f);
-            const std::size_t cell = std::size_t(k) * width_ + x;
-            waveEdge_[cell] = edge;
-            waveCover_[cell] = smoothstep(0, edge, top[x]) * u_.u2.z;
+            // Kept a column's waves together, as the columns below read them.
+            WaveCell& cell = waveCells_[std::size_t(x) * count + k];
+            cell = {top[x],
+                    edge,
+                    smoothstep(0, edge, top[x]) * u_.u2.z,
+                    waveRed_[first + x],
+                    waveGreen_[first + x],
+                    waveBlue_[first + x]};
             lowest = std::max(lowest, top[x] + edge);
         }
     }
     const int y1 = std::clamp(static_cast<int>(std::ceil(lowest)), 0, height_);
-    for (int y = 0; y < y1; ++y) {
-        const float py = y + 0.5f;
-        std::uint32_t* row = target + std::size_t(y) * width_;
-        for (int x = 0; x < width_; ++x) {
-            Rgb sum;
-            float clear = 1;
-            for (int k = 0; k < count; ++k) {
-                const std::size_t cell = std::size_t(k) * width_ + x;
-                const float edge = waveEdge_[cell];
-                const float d = waveTop_[cell] - py;
-                if (d <= -edge) continue;
-                const float a = smoothstep(-edge, edge, d) * waveCover_[cell];
-                if (a <= 0) continue;
-                sum.r += waveRgb_[cell * 3] * a;
-                sum.g += waveRgb_[cell * 3 + 1] * a;
-                sum.b += waveRgb_[cell * 3 + 2] * a;
-                clear *= 1 - a;
+    // A column at a time. Each wave covers a run of rows from the top in full (its opacity alone), then its
+    // edge for a few rows. The full runs are summed from the bottom up (a wave joins the running colour sum
+    // and clear product at its last full row), the edge rows one by one; a pixel takes both. The work is a
+    // few rows a wave instead of every row a wave.
+    for (int x = 0; x < width_; ++x) {
+        int columnEnd = 0;
+        for (const WaveCell& cell : std::span(&waveCells_[std::size_t(x) * count], std::size_t(count))) {
+            const float cover = cell.cover;
+            if (!(cover > 0)) continue;
+            const float top = cell.top, edge = cell.edge;
+            // Rows y with y + 0.5 < top + edge lie above the wave's lower end; rows with y + 0.5 <= top -
+            // edge are covered in full (the smoothstep is 1 there).
+            const int end = std::clamp(static_cast<int>(std::ceil(top + edge - 0.5f)), 0, y1);
+            if (end <= 0) continue;
+            const int full = std::clamp(static_cast<int>(std::floor(top - edge - 0.5f)) + 1, 0, end);
+            // Colour sums and the clear product move together: each lane is lane x keep + add, with keep 1
+            // and add the colour for the sums, keep 1 - a and add 0 for the product.
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+            const __m128 rgb = _mm_setr_ps(cell.red, cell.green, cell.blue, 0);
+            auto take = [rgb](float* lanes, float a) {
+                const __m128 keep = _mm_setr_ps(1, 1, 1, 1 - a);
+                _mm_storeu_ps(lanes,
+                              _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(lanes), keep), _mm_mul_ps(rgb, _mm_set1_ps(a))));
+            };
+#else
+            const float rgb[4] = {cell.red, cell.green, cell.blue, 0};
+            auto take = [&rgb](float* lanes, float a) {
+                const float keep[4] = {1, 1, 1, 1 - a};
+                for (int c = 0; c < 4; ++c) lanes[c] = lanes[c] * keep[c] + rgb[c] * a;
+            };
+#endif
+            if (full > 0) take(&fullJoin_[std::size_t(full - 1) * 4], cover);
+            const float across = 0.5f / edge;
+            for (int y = full; y < end; ++y) {
+                const float t = clamped((top - (y + 0.5f) + edge) * across, 0.0f, 1.0f);
+                take(&edgeRows_[std::size_t(y) * 4], t * t * (3 - 2 * t) * cover);
             }
+            columnEnd = std::max(columnEnd, end);
+        }
+        Rgb fullSum;
+        float fullClear = 1;
+        for (int y = columnEnd - 1; y >= 0; --y) {
+            float* join = &fullJoin_[std::size_t(y) * 4];
+            float* own = &edgeRows_[std::size_t(y) * 4];
+            fullSum.r += join[0];
+            fullSum.g += join[1];
+            fullSum.b += join[2];
+            fullClear *= join[3];
+            const float clear = fullClear * own[3];
+            const Rgb sum{fullSum.r + own[0], fullSum.g + own[1], fullSum.b + own[2]};
+            join[0] = join[1] = join[2] = own[0] = own[1] = own[2] = 0;
+            join[3] = own[3] = 1;
             if (clear >= 1) continue;
             const Rgb c{std::min(sum.r, 1.0f) * alpha, std::min(sum.g, 1.0f) * alpha,
                         std::min(sum.b, 1.0f) * alpha};
-            blendOver(row[x], c, (1 - clear) * alpha);
+            blendOver(target[std::size_t(y) * width_ + x], c, (1 - clear) * alpha);
         }
     }
     noteRows(rows, y1);
@@ -356,26 +664,26 @@ void VizRasterRenderer::blurScene() {
     const int f = factor_, lw = lowWidth_, lh = lowHeight_;
     const int radius = static_cast<int>(weights_.size()) - 1;
     std::fill(low_.begin(), low_.end(), 0.0f);
-    // Boxed down: each low pixel the mean of the pixels it covers (fewer at the right and bottom edges).
+    // Boxed down: each low pixel the mean of the pixels it covers (fewer at the right and bottom edges). The
+    // rows of a block are summed first, byte lane by byte lane, then the block's columns.
     const int litLow = (sceneRows_ + f - 1) / f;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(scene_.data());
-    for (int y = 0; y < sceneRows_; ++y) {
-        float* out = &low_[std::size_t(y / f) * lw * 4];
-        const std::uint8_t* in = bytes + std::size_t(y) * width_ * 4;
+    const std::size_t sceneLanes = std::size_t(width_) * 4;
+    for (int j = 0; j < litLow; ++j) {
+        const int y0 = j * f, y1 = std::min(y0 + f, sceneRows_);
+        std::uint16_t* sum = blockSum_.data();
+        const std::uint8_t* first = bytes + std::size_t(y0) * sceneLanes;
+        for (std::size_t n = 0; n < sceneLanes; ++n) sum[n] = first[n];
+        for (int y = y0 + 1; y < y1; ++y) addRow(sum, bytes + std::size_t(y) * sceneLanes, sceneLanes);
+        const int tall = std::min(f, height_ - y0);
+        float* out = &low_[std::size_t(j) * lw * 4];
         for (int i = 0; i < lw; ++i) {
             const int from = i * f, to = std::min(from + f, width_);
-            unsigned sum[4] = {0, 0, 0, 0};
+            unsigned total[4] = {0, 0, 0, 0};
             for (int x = from; x < to; ++x)
-                for (int c = 0; c < 4; ++c) sum[c] += in[x * 4 + c];
-            for (int c = 0; c < 4; ++c) out[i * 4 + c] += float(sum[c]);
-        }
-    }
-    for (int j = 0; j < litLow; ++j) {
-        const int tall = std::min(f, height_ - j * f);
-        for (int i = 0; i < lw; ++i) {
-            const int wide = std::min(f, width_ - i * f);
-            const float scale = 1.0f / (255.0f * float(tall * wide));
-            for (int c = 0; c < 4; ++c) low_[(std::size_t(j) * lw + i) * 4 + c] *= scale;
+                for (int c = 0; c < 4; ++c) total[c] += sum[x * 4 + c];
+            const float scale = 1.0f / (255.0f * float(tall * (to - from)));
+            for (int c = 0; c < 4; ++c) out[i * 4 + c] = float(total[c]) * scale;
         }
     }
     // Across, each lit row padded with its own edge pixels so the taps need no bounds.
@@ -421,67 +729,38 @@ void VizRasterRenderer::blurScene() {
     }
 }
 
-void VizRasterRenderer::composite(double intensity) {
+void VizRasterRenderer::compose(std::uint8_t* pixels, std::size_t stride, int rows) const {
     // As the GL composite: the glow added to a clear target (each byte clamped), then the scene under the
-    // bottom fade over it.
-    const bool glow = intensity > 0;
-    const int f = factor_, lh = lowHeight_;
+    // bottom fade over it. Every byte of every row asked for is written, whatever the pixels held.
     const std::size_t lanes = std::size_t(width_) * 4;
     const auto* scene = reinterpret_cast<const std::uint8_t*>(scene_.data());
-    auto* image = image_.bits();
-    int lit = 0;
-    for (int y = 0; y < height_; ++y) {
-        std::uint8_t* out = image + std::size_t(y) * lanes;
-        const float fade = fade_[y];
-        // The two widened glow rows this row lies between, and how far it is from the first.
-        int j0 = 0, j1 = 0;
-        float t = 0, gain = 0;
-        if (glow) {
-            const float at = (y + 0.5f) / float(f) - 0.5f;
-            j0 = std::clamp(static_cast<int>(std::floor(at)), 0, lh - 1);
-            j1 = std::min(j0 + 1, lh - 1);
-            t = std::clamp(at - float(j0), 0.0f, 1.0f);
-            gain = static_cast<float>(intensity) * fade;
-        }
+    rows = std::clamp(rows, 0, height_);
+    for (int y = 0; y < rows; ++y) {
+        std::uint8_t* out = pixels + std::size_t(y) * stride;
+        const std::uint8_t* in = scene + std::size_t(y) * lanes;
         const bool sceneRow = y < sceneRows_;
-        const bool glowRow = glow && std::max(lowPeak_[j0], lowPeak_[j1]) * gain >= kInvisible;
-        if (!sceneRow && !glowRow) {
-            if (y < paintedRows_) std::memset(out, 0, lanes);
+        if (direct_) {
+            if (sceneRow)
+                std::memcpy(out, in, lanes);
+            else
+                std::memset(out, 0, lanes);
             continue;
         }
-        const std::uint8_t* in = scene + std::size_t(y) * lanes;
-        const float* g0 = glowRow ? glowRows_.data() + std::size_t(j0) * lanes : nullptr;
-        const float* g1 = glowRow ? glowRows_.data() + std::size_t(j1) * lanes : nullptr;
-        const float sceneGain = fade / 255.0f;
-        std::uint32_t any = 0;
-        if (!glowRow) {
+        const GlowRow glow = y < paintedRows_ ? glowRowAt(y) : GlowRow{};
+        const float fade = fade_[y];
+        if (glow.visible) {
+            const float* g0 = glowRows_.data() + std::size_t(glow.first) * lanes;
+            const float* g1 = glowRows_.data() + std::size_t(glow.second) * lanes;
+            kernel_->row(sceneRow ? in : nullptr, g0, g1, glow.t, glow.gain, fade / 255.0f, out, lanes);
+        } else if (sceneRow) {
             // The scene alone under the fade, in 8-bit steps.
             const auto step = static_cast<unsigned>(fade * 256 + 0.5f);
-            for (std::size_t n = 0; n < lanes; ++n) {
+            for (std::size_t n = 0; n < lanes; ++n)
                 out[n] = static_cast<std::uint8_t>(std::min(255u, (in[n] * step) >> 8));
-                any |= out[n];
-            }
-        } else if (!sceneRow) {
-            // The glow alone.
-            for (std::size_t n = 0; n < lanes; ++n) {
-                const float v = std::min((g0[n] + (g1[n] - g0[n]) * t) * gain, 1.0f);
-                out[n] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
-                any |= out[n];
-            }
         } else {
-            for (std::size_t n = 0; n < lanes; n += 4) {
-                const float keep = 1 - in[n + 3] * sceneGain;
-                for (std::size_t c = 0; c < 4; ++c) {
-                    const float glowed = std::min((g0[n + c] + (g1[n + c] - g0[n + c]) * t) * gain, 1.0f);
-                    const float v = std::min(in[n + c] * sceneGain + glowed * keep, 1.0f);
-                    out[n + c] = static_cast<std::uint8_t>(v * 255.0f + 0.5f);
-                    any |= out[n + c];
-                }
-            }
+            std::memset(out, 0, lanes);
         }
-        if (any) lit = y + 1;
     }
-    paintedRows_ = lit;
 }
 
 }  // namespace velaro

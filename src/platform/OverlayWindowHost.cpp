@@ -193,6 +193,11 @@ void OverlayWindow::setContent(OverlayContent content) {
     setNeedsDisplay();
 }
 
+void OverlayWindow::setPixelContent(OverlayPixelContent content) {
+    pixelContent_ = std::move(content);
+    setNeedsDisplay();
+}
+
 void OverlayWindow::setPaintedArea(PaintedArea area) {
     paintedArea_ = std::move(area);
     setNeedsDisplay();

@@ -21,7 +21,9 @@
 #include "base/TimingCurve.h"
 #include "platform/ModifierFlags.h"
 
+class QImage;
 class QPainter;
+class QRegion;
 
 namespace velaro {
 
@@ -44,6 +46,11 @@ inline constexpr int banner = 26;
 // Paints a window's content: the painter is clipped to the window and starts cleared to transparent;
 // `size` is the window's size in points, origin at the top-left.
 using OverlayContent = std::function<void(QPainter& painter, Size size)>;
+
+// Writes a window's device pixels itself, for hosts that keep them in memory of their own: `pixels` is the
+// window's size in device pixels (premultiplied ARGB32) and holds an older picture; every pixel of
+// `devicePixels` is written. It shows what the content paints, without a painter and without the clear.
+using OverlayPixelContent = std::function<void(QImage& pixels, const QRegion& devicePixels)>;
 
 // How a window's pixels are made: painted from its content, or drawn with OpenGL by its owner.
 enum class OverlaySurfaceKind { painted, gl };
@@ -152,6 +159,9 @@ public:
 
     void setContent(OverlayContent content);
     const OverlayContent& content() const { return content_; }
+    // Taken instead of the content by a host that can (see OverlayPixelContent); none by default.
+    void setPixelContent(OverlayPixelContent content);
+    const OverlayPixelContent& pixelContent() const { return pixelContent_; }
     // Where in a window of `size` (its points) the content can paint; it leaves the rest clear, so a host
     // may repaint and show only these parts. No function, or no parts: anywhere.
     using PaintedArea = std::function<std::vector<Rect>(Size size)>;
@@ -213,6 +223,7 @@ private:
     OverlayMouseHandler mouseHandler_;
     std::optional<WindowNumber> belowForeign_;
     OverlayContent content_;
+    OverlayPixelContent pixelContent_;
     PaintedArea paintedArea_;
     PaintedArea opaqueArea_;
     std::shared_ptr<Tween> alphaTween_;

@@ -1,10 +1,13 @@
-// The visualizer's window on the test desktop: its bars show through the compositor under the panel, clicks
-// pass through them to the window below, it stays right under the panel across activations, and it leaves
-// the screen when the compositor goes.
+// The visualizer's window on the test desktop: its bars show through the compositor under the panel, on the
+// GL path and on the CPU path (which writes the window's pixels itself), clicks pass through them to the
+// window below, it stays right under the panel across activations, and it leaves the screen when the
+// compositor goes.
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -49,19 +52,23 @@ protected:
         loop.reset();
     }
 
-    // White bars 64 px deep, drawn every display frame.
-    void showBars() {
+    // White bars 64 px deep, drawn every display frame, on either path.
+    void showBars(VizRenderPath path = VizRenderPath::gpu) {
         ASSERT_TRUE(host->supportsTranslucency()) << "the test desktop runs a compositor";
-        window = makeVizBarWindow(*host, screens);
+        const bool gpu = path == VizRenderPath::gpu;
+        window = makeVizBarWindow(*host, screens, nullptr,
+                                  gpu ? OverlaySurfaceKind::gl : OverlaySurfaceKind::painted);
         ASSERT_NE(window, nullptr);
         std::vector<VizBarSlot> bars;
         for (int x = 0; x + 20 <= screenWidth; x += kPitch)
             bars.push_back({float(x) / screenWidth, 20.0f / screenWidth});
-        renderer = VizWindowRenderer::create(*window, bars);
+        if (gpu)
+            renderer = VizWindowRenderer::create(*window, bars);
+        else
+            renderer = std::make_unique<VizRasterWindowRenderer>(*window, bars, 1.0);
         ASSERT_NE(renderer, nullptr);
         heights.assign(bars.size(), kDepth);
-        const auto* surface = window->glSurface();
-        uniforms.u0 = {1, float(surface->pixelWidth()), float(surface->pixelHeight()), 0};
+        uniforms.u0 = {1, float(window->frame().width()), float(window->frame().height()), 0};
         uniforms.u2 = {0, 1, 1, 0.75f};
         uniforms.u6 = {1, 0, 1, 0};
         frame.heights = heights;
@@ -84,7 +91,7 @@ protected:
     test::FakeScreens screens;
     int screenWidth = 0;
     std::unique_ptr<OverlayWindow> window;
-    std::unique_ptr<VizWindowRenderer> renderer;
+    std::unique_ptr<VizRenderer> renderer;
     std::unique_ptr<DisplayLink> link;
     std::vector<float> heights;
     VizUniforms uniforms{};
@@ -104,6 +111,27 @@ TEST_F(VizBarWindowE2eTest, BarsShowOverTheAppAndClicksPassThroughThem) {
     ASSERT_EQ(clicked.exitCode, 0) << clicked.describe().toStdString();
     EXPECT_TRUE(waitUntil([&] { return app.presses > 0; })) << "the click did not reach the window below";
     EXPECT_TRUE(app.isActiveWindow());
+}
+
+// The CPU path composes straight into the window's shared-memory buffers, which hold an older picture each:
+// bars that shrink must leave nothing of their old length behind in either.
+TEST_F(VizBarWindowE2eTest, TheCpuPathShowsTheBarsAndLeavesNothingOfOlderFrames) {
+    showBars(VizRenderPath::raster);
+    const QImage shot = screenshotWhen([&](const QImage& image) { return barsShow(image, 320); });
+    ASSERT_TRUE(barsShow(shot, 320)) << "bars over the app window";
+    EXPECT_TRUE(closeTo(shot.pixelColor(330, 100), kAppColour, 8)) << "nothing below the bars' 64 points";
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));  // both buffers hold the long bars
+
+    std::fill(heights.begin(), heights.end(), 0.3f);  // 24 points
+    auto shrunk = [&](const QImage& image) {
+        return closeTo(image.pixelColor(330, 10), Qt::white, 8) &&
+               closeTo(image.pixelColor(330, 50), kAppColour, 8);
+    };
+    const QImage later = screenshotWhen(shrunk);
+    EXPECT_TRUE(shrunk(later)) << "the bars' old length lingers";
+    // A few frames more: every buffer has been written since.
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_TRUE(shrunk(screenshot())) << "an older buffer came back";
 }
 
 TEST_F(VizBarWindowE2eTest, StaysRightUnderThePanelAndAboveOtherWindowsAcrossActivations) {

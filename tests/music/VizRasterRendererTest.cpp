@@ -1,8 +1,13 @@
 // The visualizer's CPU renderer beyond the pixels both renderers share (those are checked side by side with
 // the GL one in the desktop tests): the rows it reports painted, which bound what the window repaints, a
-// trail that dies out to nothing, and frames that allocate nothing.
+// trail that dies out to nothing, frames that allocate nothing, many overlapping waves summed as the shader
+// sums them at every pixel, and composite kernels that agree.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
 #include <vector>
 
 #include "music/VizRasterRenderer.h"
@@ -93,6 +98,112 @@ TEST(VizRasterRenderer, FramesAllocateNothing) {
         allocations = counter.count();
     }
     EXPECT_EQ(allocations, 0);
+}
+
+// Waves whose lobes are flat (every column alike) at depths that overlap, touch and pass the bottom edge,
+// with soft edges several rows wide: each pixel must be what the shader makes of it, every wave's coverage
+// summed and multiplied in turn.
+TEST(VizRasterRenderer, OverlappingWavesAreEveryWaveSummedAtEachPixel) {
+    constexpr int kWidth = 40, kHeight = 80;
+    struct Case {
+        const char* name;
+        std::vector<float> depths;
+        float opacity, grey, softness;
+    };
+    const Case cases[] = {
+        {"one", {17.3f}, 0.8f, 0.6f, 3},
+        {"one, hard edge", {17.3f}, 0.8f, 0.6f, 0},
+        {"edges crossing", {12.7f, 13.4f}, 0.6f, 0.4f, 3},
+        {"past the bottom, and barely there", {120, 0.4f}, 0.5f, 0.5f, 1},
+        {"many", {0.4f, 5.3f, 12.7f, 12.9f, 13.4f, 30.1f, 30.2f, 55, 79.6f, 2.2f, 40}, 0.25f, 0.08f, 3},
+    };
+    const float edgeBase = 0.75f;
+    for (const Case& c : cases) {
+        VizRasterRenderer renderer(kWidth, kHeight, 1.0, {{0, 0.05f}});
+        VizUniforms u{};
+        u.u0 = {1, kWidth, kHeight, 0};
+        u.u2 = {1, c.softness, c.opacity, edgeBase};
+        u.u6 = {1, 0, 1, 0};
+        const int count = static_cast<int>(c.depths.size());
+        u.u5 = {float(count), 0, 1, 0};  // lobes flat at their amplitude
+        VizWaveParams waves{};
+        for (int k = 0; k < count; ++k) {
+            waves.wp[k] = {c.depths[k], 0.5f, 0.2f, std::numbers::pi_v<float> / 2};
+            waves.wp[k + VIZ_MAX_WAVES] = {0, c.grey * (1 + 0.1f * float(k)), 0, 0};
+        }
+        std::vector<float> heights{0};
+        VizFrame frame;
+        frame.heights = heights;
+        frame.uniforms = &u;
+        frame.waves = &waves;
+        renderer.encode(frame);
+
+        auto smooth = [](float from, float to, float x) {
+            const float t = std::clamp((x - from) / (to - from), 0.0f, 1.0f);
+            return t * t * (3 - 2 * t);
+        };
+        const float edge = edgeBase + c.softness;
+        const QImage& image = renderer.image();
+        int lit = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            float sum = 0, clear = 1;
+            for (int k = 0; k < count; ++k) {
+                const float a =
+                    smooth(-edge, edge, c.depths[k] - (y + 0.5f)) * smooth(0, edge, c.depths[k]) * c.opacity;
+                if (a <= 0) continue;
+                sum += waves.wp[k + VIZ_MAX_WAVES].y * a;
+                clear *= 1 - a;
+            }
+            const int grey = int(std::min(sum, 1.0f) * 255 + 0.5f), alpha = int((1 - clear) * 255 + 0.5f);
+            if (alpha > 0) lit = y + 1;
+            for (int x : {0, kWidth / 2, kWidth - 1}) {
+                const QRgb pixel = reinterpret_cast<const QRgb*>(image.constScanLine(y))[x];
+                EXPECT_NEAR(qRed(pixel), grey, 1) << c.name << ", row " << y;
+                EXPECT_NEAR(qBlue(pixel), grey, 1) << c.name << ", row " << y;
+                EXPECT_NEAR(qAlpha(pixel), alpha, 1) << c.name << ", row " << y;
+            }
+        }
+        EXPECT_GE(renderer.paintedRows(), lit) << c.name;
+    }
+}
+
+// Every form of the composite's row loop writes the portable one's bytes (fused multiply-adds may round a
+// byte the other way), over rows of every length and with or without a scene row.
+TEST(VizRasterRenderer, EveryCompositeKernelWritesThePortableBytes) {
+    const auto kernels = vizCompositeKernels();
+    ASSERT_GE(kernels.size(), 1u);
+    EXPECT_STREQ(kernels.front()->name, "portable");
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> glow(0, 0.8f);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (const std::size_t pixels : {1, 7, 8, 9, 37, 1920}) {
+        const std::size_t lanes = pixels * 4;
+        std::vector<std::uint8_t> scene(lanes), expected(lanes), out(lanes);
+        std::vector<float> g0(lanes), g1(lanes), dark(lanes, 0);
+        for (std::size_t n = 0; n < lanes; ++n) {
+            scene[n] = static_cast<std::uint8_t>(n % 5 == 0 ? 0 : byte(random));
+            g0[n] = glow(random);
+            g1[n] = glow(random);
+        }
+        struct Row {
+            const std::uint8_t* scene;
+            const float *g0, *g1;
+            float gain;
+        };
+        for (const Row& row :
+             {Row{scene.data(), g0.data(), g1.data(), 1.7f}, Row{nullptr, g0.data(), g1.data(), 0.9f},
+              Row{nullptr, dark.data(), dark.data(), 1}}) {
+            kernels.front()->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255, expected.data(),
+                                 lanes);
+            for (const auto* kernel : kernels) {
+                std::fill(out.begin(), out.end(), 0xAB);  // every byte is written
+                kernel->row(row.scene, row.g0, row.g1, 0.3f, row.gain, 0.8f / 255, out.data(), lanes);
+                for (std::size_t n = 0; n < lanes; ++n)
+                    ASSERT_NEAR(out[n], expected[n], 1)
+                        << kernel->name << ", " << pixels << " pixels, byte " << n;
+            }
+        }
+    }
 }
 
 }  // namespace

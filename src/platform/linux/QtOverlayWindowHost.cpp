@@ -835,6 +835,14 @@ bool QtOverlaySurface::paintOwnStore() {
         }
         plan_ = PaintPlan{region, std::move(opaque), dpr, image->size(), device, device - covered};
     }
+    if (const OverlayPixelContent& pixels = owner_.pixelContent()) {
+        // The owner writes the pixels itself: no clear, no painter, and no record of what either buffer
+        // shows for the painted path to diff against.
+        pixels(*image, plan_.device);
+        sameAsShown_ = {};
+        shm_->put(plan_.device);
+        return true;
+    }
     // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
     // replaces it; the rest of the region is cleared to nothing first, in device pixels.
     uchar* bits = image->bits();
