@@ -26,20 +26,6 @@ CaptureFrame bgraFrame(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_
     return f;
 }
 
-class FakeWallpaperSource final : public WallpaperSource {
-public:
-    explicit FakeWallpaperSource(MainLoop& loop) : loop_(loop) {}
-    void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) override {
-        requests.emplace_back(maxPixelSize, nativeScale);
-        loop_.post([handler, picture = picture] { handler(picture); });
-    }
-    std::optional<CaptureFrame> picture;
-    std::vector<std::pair<double, bool>> requests;
-
-private:
-    MainLoop& loop_;
-};
-
 struct WallpaperSnapshotTest : ::testing::Test {
     VirtualLoop loop;
     FakeCaptureService capture{loop};

@@ -256,19 +256,17 @@ std::vector<std::pair<int, int>> spans(int source, int target) {
     return out;
 }
 
-}  // namespace
-
-BgraImage scaled(BgraImage src, int width, int height) {
-    if (width == src.width && height == src.height) return src;
-    BgraImage out(std::max(width, 0), std::max(height, 0));
-    if (out.width == 0 || out.height == 0 || src.width == 0 || src.height == 0) return out;
-    const auto xs = spans(src.width, out.width), ys = spans(src.height, out.height);
+// `out` filled with the averages of a source of `sourceWidth` × `sourceHeight` pixels, whose pixel (x, y)
+// `at` gives.
+template <class PixelAt>
+void averageInto(BgraImage& out, int sourceWidth, int sourceHeight, PixelAt at) {
+    const auto xs = spans(sourceWidth, out.width), ys = spans(sourceHeight, out.height);
     for (int y = 0; y < out.height; ++y) {
         for (int x = 0; x < out.width; ++x) {
             std::uint64_t sum[4] = {0, 0, 0, 0};  // wide: a big shrink sums millions of bytes
             for (int sy = ys[y].first; sy < ys[y].second; ++sy)
                 for (int sx = xs[x].first; sx < xs[x].second; ++sx) {
-                    const std::uint8_t* p = src.pixel(sx, sy);
+                    const std::uint8_t* p = at(sx, sy);
                     for (int c = 0; c < 4; ++c) sum[c] += p[c];
                 }
             const std::uint64_t n = static_cast<std::uint64_t>(ys[y].second - ys[y].first) *
@@ -277,6 +275,28 @@ BgraImage scaled(BgraImage src, int width, int height) {
             for (int c = 0; c < 4; ++c) d[c] = static_cast<std::uint8_t>((sum[c] + n / 2) / n);
         }
     }
+}
+
+}  // namespace
+
+BgraImage scaled(BgraImage src, int width, int height) {
+    if (width == src.width && height == src.height) return src;
+    BgraImage out(std::max(width, 0), std::max(height, 0));
+    if (out.width == 0 || out.height == 0 || src.width == 0 || src.height == 0) return out;
+    averageInto(out, src.width, src.height, [&src](int x, int y) { return src.pixel(x, y); });
+    return out;
+}
+
+BgraImage scaledTile(const BgraImage& tile, const PixelRect& area, int width, int height) {
+    BgraImage out(std::max(width, 0), std::max(height, 0));
+    if (out.width == 0 || out.height == 0 || tile.width <= 0 || tile.height <= 0 || area.isEmpty())
+        return out;
+    const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+    // The tile's column under each column of the area, and its row under each row, found once.
+    std::vector<int> columns(area.width), rows(area.height);
+    for (int x = 0; x < area.width; ++x) columns[x] = wrap(area.x + x, tile.width);
+    for (int y = 0; y < area.height; ++y) rows[y] = wrap(area.y + y, tile.height);
+    averageInto(out, area.width, area.height, [&](int x, int y) { return tile.pixel(columns[x], rows[y]); });
     return out;
 }
 
