@@ -23,8 +23,10 @@ fs::path selfDirectory();
 
 // Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
 // compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), whose strip takes a
-// new colour 60 times a second ("repaint").
+// new colour 60 times a second ("repaint"), or with an ordinary window beside them ("window").
 inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
+// The size of the bare app's ordinary window ("window"), as "<width>x<height>".
+inline constexpr const char* kBareWindowVariable = "VELARO_BENCH_BARE_WINDOW";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 

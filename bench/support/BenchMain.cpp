@@ -11,6 +11,9 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,7 +22,8 @@
 namespace {
 
 // A bare Qt Widgets app with a tray icon and one black strip over the top of the screen, as the band is;
-// with "repaint" the strip takes a new colour 60 times a second, painted and flushed as a window does.
+// with "repaint" the strip takes a new colour 60 times a second, painted and flushed as a window does; with
+// "window" an ordinary window shows beside them, doing nothing.
 int runBareApp(const char* kind, int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
@@ -38,6 +42,15 @@ int runBareApp(const char* kind, int argc, char** argv) {
                    Qt::WindowTransparentForInput);
     strip.setGeometry(0, 0, app.primaryScreen()->geometry().width(), 40);
     strip.show();
+    // With "window", a plain window of the size VELARO_BENCH_BARE_WINDOW names ("700x640") shows as well.
+    QWidget window;
+    int width = 0, height = 0;
+    if (std::strcmp(kind, "window") == 0) {
+        if (const char* size = std::getenv(velaro::bench::kBareWindowVariable))
+            std::sscanf(size, "%dx%d", &width, &height);
+        window.resize(std::max(width, 100), std::max(height, 100));
+        window.show();
+    }
     QTimer recolour;
     int step = 0;
     if (std::strcmp(kind, "repaint") == 0) {
