@@ -24,11 +24,14 @@ fs::path selfDirectory();
 // Set in a benchmark program's environment, it makes the program the bare app a whole-process benchmark
 // compares ours with: a Qt Widgets app with a tray icon and one strip window ("tray"), with a translucent
 // window where the band is, whose band and ears take a new colour at each display refresh ("band", placed by
-// kBareBandVariable), or with a progress line moving a pixel every 0.1 s instead of the strip ("line").
+// kBareBandVariable), with a progress line moving a pixel every 0.1 s instead of the strip ("line"), or
+// with an ordinary window beside the strip ("window").
 inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
 // The bare band's window for "band": "x y width height band ear" in root pixels, the band's rows at the
 // window's top and an ear that many pixels square below each of its ends.
 inline constexpr const char* kBareBandVariable = "VELARO_BENCH_BARE_BAND";
+// The size of the bare app's ordinary window ("window"), as "<width>x<height>".
+inline constexpr const char* kBareWindowVariable = "VELARO_BENCH_BARE_WINDOW";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 

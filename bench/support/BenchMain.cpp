@@ -14,6 +14,7 @@
 #include <QSurfaceFormat>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWidget>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -108,7 +109,8 @@ int runBareBand(QApplication& app) {
 }
 
 // A bare Qt Widgets app with a tray icon and one black strip over the top of the screen, as the band is;
-// with "band", the translucent band above instead of the strip; with "line", a progress line (runBareLine).
+// with "band", the translucent band above instead of the strip; with "line", a progress line (runBareLine);
+// with "window" an ordinary window shows beside the strip, doing nothing.
 int runBareApp(const char* kind, int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
@@ -129,6 +131,15 @@ int runBareApp(const char* kind, int argc, char** argv) {
                    Qt::WindowTransparentForInput);
     strip.setGeometry(0, 0, app.primaryScreen()->geometry().width(), 40);
     strip.show();
+    // With "window", a plain window of the size VELARO_BENCH_BARE_WINDOW names ("700x640") shows as well.
+    QWidget window;
+    int width = 0, height = 0;
+    if (std::strcmp(kind, "window") == 0) {
+        if (const char* size = std::getenv(velaro::bench::kBareWindowVariable))
+            std::sscanf(size, "%dx%d", &width, &height);
+        window.resize(std::max(width, 100), std::max(height, 100));
+        window.show();
+    }
     return QApplication::exec();
 }
 

@@ -146,7 +146,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.pointer = std::make_unique<X11PointerSource>(*p.loop, session);
     p.capture = std::make_unique<X11CaptureService>(*p.loop, session);
     // The Corner Rounding page's picture: a desktop window of the main display, else the root's picture.
-    p.wallpaperSource = std::make_unique<X11WallpaperSource>(*p.loop, *p.capture);
+    p.wallpaperSource = std::make_unique<X11WallpaperSource>(*p.loop, *p.capture, session);
     p.wallpaper = std::make_unique<WallpaperSnapshot>(*p.capture, *p.screens, p.wallpaperSource.get());
     p.topology = std::make_unique<ScreenTopology>(*p.screens, p.workspace.get());
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,

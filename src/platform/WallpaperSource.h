@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/Published.h"
 #include "platform/CaptureFrame.h"
 
 namespace velaro {
@@ -19,6 +20,9 @@ public:
     // otherwise its longer side is at most `maxPixelSize` pixels and it is never enlarged beyond one pixel
     // per point.
     virtual void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) = 0;
+    // Tells on the main loop that a picture taken now may differ from the last one: the session named another
+    // desktop picture, or the displays changed. A picture shown meanwhile needs no other check.
+    virtual Stream<int> wallpaperChanged() const = 0;
 };
 
 // The size of the wallpaper picture for a desktop picture of `pointWidth` × `pointHeight` points on a display

@@ -47,6 +47,11 @@ void useFallback(WallpaperSource* fallback, double maxPixelSize, bool nativeScal
 
 }  // namespace
 
+Stream<int> WallpaperSnapshot::wallpaperChanged() const {
+    if (fallback_) return fallback_->wallpaperChanged();
+    return Stream<int>([](const Stream<int>::Sink&) { return Subscription(); });
+}
+
 // The services outlive the snapshot's requests; the snapshot object itself need not.
 void WallpaperSnapshot::captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) {
     capture_.getShareableContent(

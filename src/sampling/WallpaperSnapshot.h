@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/Published.h"
 #include "platform/CaptureFrame.h"
 #include "platform/CaptureService.h"
 
@@ -33,6 +34,9 @@ public:
     // capture or the capture failed. With `nativeScale` the picture keeps the display's pixel density;
     // otherwise its longer side is at most `maxPixelSize` pixels and it is never enlarged.
     virtual void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) = 0;
+    // Tells on the main loop that a picture taken now may differ from the last one; while it says nothing,
+    // the last picture still stands.
+    virtual Stream<int> wallpaperChanged() const = 0;
 };
 
 class WallpaperSnapshot final : public WallpaperPictureSource {
@@ -41,6 +45,9 @@ public:
     WallpaperSnapshot(CaptureService& capture, const Screens& screens, WallpaperSource* fallback);
 
     void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) override;
+    // The session's desktop picture tells of its changes; the desktop programs that draw a wallpaper window
+    // name their picture on the root as well. Without a fallback nothing is told.
+    Stream<int> wallpaperChanged() const override;
 
 private:
     CaptureService& capture_;

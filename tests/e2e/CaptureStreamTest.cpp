@@ -364,7 +364,7 @@ TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeIt
 
 TEST_F(CaptureDesktopTest, DesktopPictureIsTheRootPictureScaledDown) {
     X11CaptureService service(loop, *session);
-    X11WallpaperSource source(loop, service);
+    X11WallpaperSource source(loop, service, *session);
     std::optional<CaptureFrame> picture;
     bool done = false;
     source.captureWallpaperImage(920, false, [&](auto image) {
@@ -377,6 +377,91 @@ TEST_F(CaptureDesktopTest, DesktopPictureIsTheRootPictureScaledDown) {
     EXPECT_EQ(std::max(picture->width, picture->height),
               std::min(920, std::max(root.width(), root.height())));
     EXPECT_EQ(pixelsNear(*picture, kDesktop, 3), picture->width * picture->height);
+}
+
+// Another desktop picture named on the root the way wallpaper setters do (in both properties): a small tile,
+// or with `whole` a picture of the root's size. The desktop's own is named again when this goes.
+class OtherWallpaper {
+public:
+    OtherWallpaper(QColor colour, bool whole) : c_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(c_)) return;
+        const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        root_ = screen->root;
+        for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
+            auto* atom = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::strlen(name), name), nullptr);
+            if (!atom) return;
+            auto* value = xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, root_, atom->atom, XCB_ATOM_PIXMAP, 0, 1), nullptr);
+            xcb_pixmap_t before = XCB_NONE;
+            if (value && xcb_get_property_value_length(value) == 4)
+                std::memcpy(&before, xcb_get_property_value(value), 4);
+            std::free(value);
+            names_.push_back({atom->atom, before});
+            std::free(atom);
+        }
+        tile_ = xcb_generate_id(c_);
+        const std::uint16_t w = whole ? screen->width_in_pixels : 16,
+                            h = whole ? screen->height_in_pixels : 16;
+        xcb_create_pixmap(c_, screen->root_depth, tile_, root_, w, h);
+        const std::uint32_t pixel = colour.rgb() & 0xffffff;
+        const xcb_gcontext_t gc = xcb_generate_id(c_);
+        xcb_create_gc(c_, gc, tile_, XCB_GC_FOREGROUND, &pixel);
+        const xcb_rectangle_t all{0, 0, w, h};
+        xcb_poly_fill_rectangle(c_, tile_, gc, 1, &all);
+        xcb_free_gc(c_, gc);
+        name(true);
+    }
+    ~OtherWallpaper() {
+        name(false);
+        xcb_disconnect(c_);
+    }
+
+private:
+    void name(bool ours) {
+        for (const auto& [atom, before] : names_)
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, atom, XCB_ATOM_PIXMAP, 32, 1,
+                                ours ? &tile_ : &before);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));  // done before we go on
+    }
+
+    xcb_connection_t* c_;
+    xcb_window_t root_ = 0;
+    xcb_pixmap_t tile_ = XCB_NONE;
+    std::vector<std::pair<xcb_atom_t, xcb_pixmap_t>> names_;
+};
+
+TEST_F(CaptureDesktopTest, ANewDesktopPictureIsToldOfAndTakenFromItsTileOrItsPart) {
+    X11CaptureService service(loop, *session);
+    X11WallpaperSource source(loop, service, *session);
+    int told = 0;
+    const auto watch = source.wallpaperChanged().sink([&](int) { ++told; });
+    const auto take = [&] {
+        std::optional<CaptureFrame> picture;
+        bool done = false;
+        source.captureWallpaperImage(920, false, [&](auto image) {
+            picture = std::move(image);
+            done = true;
+        });
+        waitUntil([&] { return done; });
+        return picture;
+    };
+    for (const bool whole : {false, true}) {
+        {
+            told = 0;
+            OtherWallpaper other(kMiddle, whole);
+            ASSERT_TRUE(waitUntil([&] { return told >= 2; }))
+                << "told of " << told << " of the two new names";
+            const auto picture = take();
+            ASSERT_TRUE(picture);
+            EXPECT_EQ(pixelsNear(*picture, kMiddle), picture->width * picture->height) << "whole: " << whole;
+            told = 0;
+        }
+        ASSERT_TRUE(waitUntil([&] { return told >= 2; }))
+            << "the desktop's own picture named again was not told";
+        const auto again = take();
+        ASSERT_TRUE(again);
+        EXPECT_EQ(pixelsNear(*again, kDesktop, 3), again->width * again->height);
+    }
 }
 
 // A monitor made for the test and removed again, so a stream can lose its display.

@@ -1,5 +1,5 @@
 // The wallpaper snapshot: which window is the wallpaper, the size it is taken at, and the desktop picture
-// the session names when there is no such window.
+// the session names (and its changes) when there is no such window.
 #include <gtest/gtest.h>
 
 #include "platform/WallpaperSource.h"
@@ -25,20 +25,6 @@ CaptureFrame bgraFrame(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_
     f.pixels = pixels;
     return f;
 }
-
-class FakeWallpaperSource final : public WallpaperSource {
-public:
-    explicit FakeWallpaperSource(MainLoop& loop) : loop_(loop) {}
-    void captureWallpaperImage(double maxPixelSize, bool nativeScale, ImageHandler handler) override {
-        requests.emplace_back(maxPixelSize, nativeScale);
-        loop_.post([handler, picture = picture] { handler(picture); });
-    }
-    std::optional<CaptureFrame> picture;
-    std::vector<std::pair<double, bool>> requests;
-
-private:
-    MainLoop& loop_;
-};
 
 struct WallpaperSnapshotTest : ::testing::Test {
     VirtualLoop loop;
@@ -100,6 +86,16 @@ TEST_F(WallpaperSnapshotTest, WithoutAWallpaperWindowTheSessionsDesktopPictureIs
     ASSERT_EQ(root.requests.size(), 1u);
     EXPECT_EQ(root.requests[0], (std::pair<double, bool>{920, false}));
     EXPECT_EQ((*result)->pixelColor(2, 0), QColor(0x10, 0x20, 0x30));
+
+    // The session's notices of a new desktop picture are the snapshot's; without the session's picture
+    // there is nothing to tell.
+    WallpaperSnapshot withoutFallback(capture, screens, nullptr);
+    int told = 0, toldWithout = 0;
+    const auto watch = snapshot.wallpaperChanged().sink([&](int) { ++told; });
+    const auto watchWithout = withoutFallback.wallpaperChanged().sink([&](int) { ++toldWithout; });
+    root.changes.send(0);
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(toldWithout, 0);
 }
 
 TEST_F(WallpaperSnapshotTest, EveryFailureGivesNothing) {

@@ -139,6 +139,8 @@ public:
         requests.emplace_back(maxPixelSize, nativeScale);
         loop_.post([handler = std::move(handler), picture = picture] { handler(picture); });
     }
+    Stream<int> wallpaperChanged() const override { return changes.stream(); }
+    PassthroughSubject<int> changes;
 
 private:
     MainLoop& loop_;

@@ -1,4 +1,5 @@
-// Wallpaper pictures the test hands out: every request waits until the test answers it, in any order.
+// Wallpaper pictures the test hands out: every request waits until the test answers it, in any order; the
+// test tells of new wallpapers.
 #pragma once
 
 #include <QImage>
@@ -29,7 +30,14 @@ public:
     // Answers the latest request.
     void answerLast(std::optional<QImage> picture) { answer(requests.size() - 1, std::move(picture)); }
 
+    Stream<int> wallpaperChanged() const override { return changes_.stream(); }
+    // The session names another wallpaper.
+    void sendChange() { changes_.send(0); }
+
     std::vector<Request> requests;
+
+private:
+    PassthroughSubject<int> changes_;
 };
 
 // A picture of one colour, as the snapshot gives them (premultiplied 32-bit pixels).

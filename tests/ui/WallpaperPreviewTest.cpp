@@ -1,6 +1,6 @@
-// The wallpaper preview over a fake snapshot and the virtual loop: one poll and one desktop-switch watch
-// however often it starts, only the newest load counts, unchanged pictures publish nothing, what the digest
-// tells apart, and the canvas's shape, fill, stand-in and cached copy.
+// The wallpaper preview over a fake snapshot and the virtual loop: no timer, one change watch and one
+// desktop-switch watch however often it starts, only the newest load counts, unchanged pictures publish
+// nothing, what the digest tells apart, and the canvas's shape, fill, stand-in and cached copy.
 #include <gtest/gtest.h>
 
 #include <QPainter>
@@ -24,6 +24,10 @@ protected:
         });
     }
     void switchDesktop() { workspace.send(WorkspaceEvent::Kind::activeSpaceDidChange); }
+    void newWallpaper() {
+        snapshot.sendChange();
+        loop.runUntilIdle();
+    }
     QColor shown() const { return model->image() ? model->image()->pixelColor(0, 0) : QColor(); }
 
     test::VirtualLoop loop;
@@ -35,11 +39,11 @@ protected:
     Subscription watch;
 };
 
-TEST_F(WallpaperPreviewTest, StartingTwiceMakesOneTimerOneWatchAndOneLoad) {
+TEST_F(WallpaperPreviewTest, StartingTwiceMakesOneWatchOfEachAndOneLoadAndNoTimer) {
     model->start();
     model->start();
     EXPECT_TRUE(model->isStarted());
-    EXPECT_EQ(loop.pendingTimers(), 1u);
+    EXPECT_EQ(loop.pendingTimers(), 0u) << "a preview of an unchanged wallpaper wakes nobody";
     ASSERT_EQ(snapshot.requests.size(), 1u);
     EXPECT_EQ(snapshot.requests[0].maxPixelSize, 920);
     EXPECT_FALSE(snapshot.requests[0].nativeScale) << "fit: never enlarged";
@@ -49,11 +53,15 @@ TEST_F(WallpaperPreviewTest, StartingTwiceMakesOneTimerOneWatchAndOneLoad) {
     workspace.send(WorkspaceEvent::Kind::didActivateApplication);
     EXPECT_EQ(snapshot.requests.size(), 2u) << "only desktop switches reload";
 
-    loop.advance(2.9);
+    loop.advance(60);
+    EXPECT_EQ(snapshot.requests.size(), 2u) << "time alone loads nothing";
+    // Both properties a setter names its picture in, told in one turn: one load, on the next turn.
+    snapshot.sendChange();
+    snapshot.sendChange();
     EXPECT_EQ(snapshot.requests.size(), 2u);
-    loop.advance(0.1);
-    EXPECT_EQ(snapshot.requests.size(), 3u) << "the poll, 3 s after the start";
-    loop.advance(3);
+    loop.runUntilIdle();
+    EXPECT_EQ(snapshot.requests.size(), 3u) << "one watch: one load per turn of change notices";
+    newWallpaper();
     EXPECT_EQ(snapshot.requests.size(), 4u);
 }
 
@@ -103,7 +111,7 @@ TEST_F(WallpaperPreviewTest, UnchangedPicturesPublishNothingAndMissingOnesShowTh
     for (const auto& step : steps) {
         snapshot.answerLast(step.picture);
         EXPECT_EQ(published, step.publishedAfter) << step.what;
-        loop.advance(WallpaperPreviewModel::pollInterval);
+        newWallpaper();
     }
 }
 
@@ -117,12 +125,19 @@ TEST_F(WallpaperPreviewTest, StoppingKeepsThePictureAndEndsEverything) {
     snapshot.answerLast(solidPicture(Qt::green));
     EXPECT_EQ(shown(), QColor(Qt::red)) << "a load answered after the stop was applied";
     switchDesktop();
-    loop.advance(10);
+    newWallpaper();
     EXPECT_EQ(snapshot.requests.size(), 2u) << "the stopped model still loads";
+
+    // A notice told just before the stop finds the model stopped when its turn comes.
+    model->start();
+    snapshot.sendChange();
+    model->stop();
+    loop.runUntilIdle();
+    EXPECT_EQ(snapshot.requests.size(), 3u) << "only the start's own load";
 
     // Starting again loads at once; the old picture shows until the new one lands.
     model->start();
-    EXPECT_EQ(snapshot.requests.size(), 3u);
+    EXPECT_EQ(snapshot.requests.size(), 4u);
     EXPECT_EQ(shown(), QColor(Qt::red));
 
     // Gone with a load on its way: the answer finds nothing, and no timer is left.
@@ -130,7 +145,8 @@ TEST_F(WallpaperPreviewTest, StoppingKeepsThePictureAndEndsEverything) {
     EXPECT_EQ(loop.pendingTimers(), 0u);
     snapshot.answerLast(solidPicture(Qt::blue));
     switchDesktop();
-    EXPECT_EQ(snapshot.requests.size(), 3u);
+    newWallpaper();
+    EXPECT_EQ(snapshot.requests.size(), 4u);
 }
 
 TEST_F(WallpaperPreviewTest, WithoutAPictureSourceTheStandInShows) {
@@ -138,7 +154,6 @@ TEST_F(WallpaperPreviewTest, WithoutAPictureSourceTheStandInShows) {
     int changes = 0;
     const auto counting = alone.image.changes().sink([&](const auto&) { ++changes; });
     alone.start();
-    EXPECT_EQ(loop.pendingTimers(), 1u);
     loop.runUntilIdle();
     EXPECT_FALSE(alone.image());
     EXPECT_EQ(changes, 0) << "no picture replaced no picture";

@@ -280,6 +280,39 @@ BgraImage scaled(BgraImage src, int width, int height) {
     return out;
 }
 
+// The same sums as `scaled` over the expanded picture, grouped otherwise: each row of the result adds up the
+// tile's rows under it once, column by column of the tile, and its pixels add up those column sums through
+// the tile's column under each column of the area. A tile is narrow, so the rows cost next to nothing.
+BgraImage scaledTile(const BgraImage& tile, const PixelRect& area, int width, int height) {
+    BgraImage out(std::max(width, 0), std::max(height, 0));
+    if (out.width == 0 || out.height == 0 || tile.width <= 0 || tile.height <= 0 || area.isEmpty())
+        return out;
+    const auto wrap = [](int v, int n) { return ((v % n) + n) % n; };
+    std::vector<int> columns(area.width);
+    for (int x = 0; x < area.width; ++x) columns[x] = wrap(area.x + x, tile.width);
+    const auto xs = spans(area.width, out.width), ys = spans(area.height, out.height);
+    std::vector<std::uint64_t> columnSums(static_cast<std::size_t>(tile.width) * 4);
+    for (int y = 0; y < out.height; ++y) {
+        std::fill(columnSums.begin(), columnSums.end(), 0);
+        for (int sy = ys[y].first; sy < ys[y].second; ++sy) {
+            const std::uint8_t* row = tile.pixel(0, wrap(area.y + sy, tile.height));
+            for (std::size_t i = 0; i < columnSums.size(); ++i) columnSums[i] += row[i];
+        }
+        const std::uint64_t rows = static_cast<std::uint64_t>(ys[y].second - ys[y].first);
+        for (int x = 0; x < out.width; ++x) {
+            std::uint64_t sum[4] = {0, 0, 0, 0};
+            for (int sx = xs[x].first; sx < xs[x].second; ++sx) {
+                const std::uint64_t* column = &columnSums[static_cast<std::size_t>(columns[sx]) * 4];
+                for (int c = 0; c < 4; ++c) sum[c] += column[c];
+            }
+            const std::uint64_t n = rows * static_cast<std::uint64_t>(xs[x].second - xs[x].first);
+            std::uint8_t* d = out.pixel(x, y);
+            for (int c = 0; c < 4; ++c) d[c] = static_cast<std::uint8_t>((sum[c] + n / 2) / n);
+        }
+    }
+    return out;
+}
+
 CaptureFrame toFrame(BgraImage&& image, double timestamp) {
     CaptureFrame frame;
     frame.width = image.width;

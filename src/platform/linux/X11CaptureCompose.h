@@ -92,6 +92,10 @@ void copyPixels(std::uint8_t* to, const std::uint8_t* from, std::size_t pixels, 
 // `src` resized to `width` × `height` by averaging the source pixels under each target pixel; handed back
 // untouched when it already has that size.
 BgraImage scaled(BgraImage src, int width, int height);
+// What `scaled(tiled(tile, area), width, height)` gives, read from the tile itself: a desktop picture is
+// often a small tile, and its expansion over a whole screen (8 MB at 1920 × 1080) would be made only to be
+// averaged down again.
+BgraImage scaledTile(const BgraImage& tile, const PixelRect& area, int width, int height);
 
 CaptureFrame toFrame(BgraImage&& image, double timestamp);
 

@@ -56,16 +56,22 @@ std::optional<std::uint64_t> wallpaperDigest(const QImage& image) {
 
 WallpaperPreviewModel::WallpaperPreviewModel(MainLoop& loop, WallpaperPictureSource* pictures,
                                              Workspace* workspace)
-    : loop_(loop), pictures_(pictures), workspace_(workspace) {}
+    : loop_(loop), pictures_(pictures), workspace_(workspace), changeReload_(loop, [this] {
+          if (isStarted()) reload();
+      }) {}
 
-// Pictures still on their way find the model gone; the timer and the watch end with their handles.
+// Pictures still on their way find the model gone; the watches end with their handles.
 WallpaperPreviewModel::~WallpaperPreviewModel() {
     lifetime_.end();
 }
 
 void WallpaperPreviewModel::start() {
     if (isStarted()) return;
-    pollTimer_ = loop_.every(pollInterval, lifetime_.guard([this] { reload(); }));
+    started_ = true;
+    // A wallpaper setter names its picture in two properties at once: one picture for both notices.
+    if (pictures_)
+        changeObserver_ =
+            pictures_->wallpaperChanged().sink(lifetime_.guard([this](int) { changeReload_.schedule(); }));
     if (workspace_) {
         spaceObserver_ = workspace_->events()
                              .filter([](const WorkspaceEvent& e) {
@@ -77,7 +83,8 @@ void WallpaperPreviewModel::start() {
 }
 
 void WallpaperPreviewModel::stop() {
-    pollTimer_.cancel();
+    started_ = false;
+    changeObserver_.cancel();
     spaceObserver_.cancel();
     ++loadGeneration_;
 }

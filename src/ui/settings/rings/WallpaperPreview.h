@@ -1,6 +1,7 @@
 // The picture of the desktop under the Corner Rounding page's rings: a model that keeps a scaled snapshot
-// of the main display's wallpaper fresh while the page shows (a poll every 3 s and a new picture after every
-// desktop switch), and the canvas that draws it at the screen's shape, or a dotted grey stand-in.
+// of the main display's wallpaper fresh while the page shows (a new picture when the session tells of a new
+// wallpaper and after every desktop switch, nothing at all while neither happens), and the canvas that draws
+// it at the screen's shape, or a dotted grey stand-in.
 #pragma once
 
 #include <QImage>
@@ -12,6 +13,7 @@
 #include "base/Cancellable.h"
 #include "base/Lifetime.h"
 #include "base/Published.h"
+#include "overlay/OverlayFeed.h"
 
 class QPainter;
 
@@ -28,7 +30,6 @@ std::optional<std::uint64_t> wallpaperDigest(const QImage& image);
 
 class WallpaperPreviewModel {
 public:
-    static constexpr double pollInterval = 3.0;
     // The longest side of the picture, in pixels; a smaller wallpaper is never enlarged.
     static constexpr double pictureSize = 920;
 
@@ -42,13 +43,14 @@ public:
     // The picture to show; none before the first one arrives and while there is no wallpaper to take.
     Published<std::optional<QImage>> image;
 
-    // Starts the poll and the desktop-switch watch and asks for a picture; nothing while already started.
+    // Starts following the wallpaper's changes and the desktop switches, and asks for a picture; nothing
+    // while already started. The change notices of one turn of the loop ask for one picture.
     void start();
     // Ends both and drops the picture still on its way. The picture shown stays.
     void stop();
     // Asks for a new picture; one asked for earlier that arrives later than this one's request is dropped.
     void reload();
-    bool isStarted() const { return pollTimer_.isActive(); }
+    bool isStarted() const { return started_; }
 
 private:
     void load();
@@ -57,11 +59,13 @@ private:
     MainLoop& loop_;
     WallpaperPictureSource* pictures_;
     Workspace* workspace_;
-    Cancellable pollTimer_;
+    bool started_ = false;
+    Subscription changeObserver_;
     Subscription spaceObserver_;
+    CoalescedRefresh changeReload_;
     std::optional<std::uint64_t> publishedDigest_;
     std::uint64_t loadGeneration_ = 0;
-    // Guards the timer, the watch and every load on its way.
+    // Guards the watches and every load on its way.
     Lifetime lifetime_;
 };
 
