@@ -22,6 +22,9 @@ template <class T>
 struct RowValue {
     T CornerSettings::*member;
 };
+// Clang before 17 deduces no aggregate's template arguments by itself (the fuzz build's compiler).
+template <class T>
+RowValue(T CornerSettings::*) -> RowValue<T>;
 // ...or the row's flag that older versions wrote for both corners (a corner with neither is on).
 struct LegacyRowFlag {
     std::string_view key;
