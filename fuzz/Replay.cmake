@@ -10,8 +10,9 @@ foreach(corpus IN LISTS velaro_fuzz_corpora)
     endif()
     add_executable(fuzz_replay_${name} ${source} ${CMAKE_SOURCE_DIR}/fuzz/ReplayMain.cpp)
     target_include_directories(fuzz_replay_${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/fuzz)
-    # The app library brings every subsystem, so a target may test any of them.
-    target_link_libraries(fuzz_replay_${name} PRIVATE velaro_app)
+    # The app library brings every subsystem, and the media adapter's core its own code, so a target may test
+    # any of them.
+    target_link_libraries(fuzz_replay_${name} PRIVATE velaro_app velaro_media_adapter_core)
     file(GLOB seeds CONFIGURE_DEPENDS ${corpus}/*)
     add_test(NAME FuzzCorpus.${name} COMMAND fuzz_replay_${name} ${seeds})
     set_tests_properties(FuzzCorpus.${name} PROPERTIES LABELS unit ENVIRONMENT_MODIFICATION "${VELARO_LEAK_CHECK}")

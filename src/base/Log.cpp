@@ -1,6 +1,8 @@
-// Tagged diagnostic lines: one mutex keeps lines from different threads whole.
+// Tagged diagnostic lines: one mutex keeps lines from different threads whole, and the escaping keeps each
+// event on a line of its own whatever text it carries.
 #include "base/Log.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -14,17 +16,81 @@ LogSink& sinkSlot() {
     static LogSink sink;
     return sink;
 }
+
+// The length of the well-formed UTF-8 sequence at `i` and its code point; 0 for a byte that starts none
+// (overlong forms and surrogates included).
+std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b0 = byte(i);
+    std::size_t length;
+    char32_t minimum;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        length = 2, cp = b0 & 0x1F, minimum = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, cp = b0 & 0x0F, minimum = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, cp = b0 & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
+// Controls; the bidirectional marks; the line and paragraph separators, embeddings and overrides; isolates.
+bool needsEscape(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+void appendHex(std::string& out, const char* prefix, std::uint32_t value, int digits, const char* suffix) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%s%0*X%s", prefix, digits, static_cast<unsigned>(value), suffix);
+    out += text;
+}
+
 }  // namespace
 
+std::string escapeLogText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const std::size_t length = decodeUtf8(text, i, cp);
+        if (length == 0) {
+            appendHex(out, "\\x", static_cast<unsigned char>(text[i]), 2, "");
+            ++i;
+            continue;
+        }
+        if (!needsEscape(cp))
+            out.append(text.substr(i, length));
+        else if (cp < 0x80)
+            appendHex(out, "\\x", cp, 2, "");
+        else
+            appendHex(out, "\\u{", cp, 4, "}");
+        i += length;
+    }
+    return out;
+}
+
 void logLine(std::string_view tag, std::string_view message) {
+    const std::string escaped = escapeLogText(message);
     std::lock_guard lock(logMutex());
     if (auto& sink = sinkSlot()) {
-        sink(tag, message);
+        sink(tag, escaped);
         return;
     }
     std::string line;
-    line.reserve(tag.size() + message.size() + 2);
-    line.append(tag).append(" ").append(message).append("\n");
+    line.reserve(tag.size() + escaped.size() + 2);
+    line.append(tag).append(" ").append(escaped).append("\n");
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }

@@ -35,6 +35,9 @@ inline constexpr std::string_view playing = "playing";
 inline constexpr std::string_view playbackRate = "playbackRate";
 inline constexpr std::string_view uniqueIdentifier = "uniqueIdentifier";
 inline constexpr std::string_view artworkData = "artworkData";  // base64, written by "get" only
+// Written by "get" instead of "artworkData" when the cover the player named may not be read (not an image,
+// a file of /proc, an address on this machine's networks): why, in a few words.
+inline constexpr std::string_view artworkRefused = "artworkRefused";
 }  // namespace keys
 
 }  // namespace velaro::adapter

@@ -75,6 +75,16 @@ std::optional<DataLine> parseDataLine(std::string_view line) {
     return data;
 }
 
+std::optional<std::string> artworkRefusal(std::string_view getOutput) {
+    const auto object = parseObject(getOutput);
+    if (!object) return std::nullopt;
+    const auto payload = object->find(keys::payload);
+    const json& used = payload != object->end() && payload->is_object() ? *payload : *object;
+    const auto why = used.find(keys::artworkRefused);
+    if (why == used.end() || !why->is_string()) return std::nullopt;
+    return why->get<std::string>();
+}
+
 std::size_t LineSplitter::append(std::string_view chunk, std::vector<std::string>& lines) {
     std::size_t dropped = 0;
     std::size_t pos = 0;

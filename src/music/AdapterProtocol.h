@@ -52,6 +52,10 @@ private:
     bool discarding_ = false;
 };
 
+// Why "get" refused to read the cover, from what it printed ({"payload": {...}} or the payload alone); none
+// when it did not say it refused.
+std::optional<std::string> artworkRefusal(std::string_view getOutput);
+
 // The textual form of a payload value: a string unchanged, a number in its shortest decimal form that reads
 // back the same, anything else as compact JSON.
 std::string text(const nlohmann::json& value);

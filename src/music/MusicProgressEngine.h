@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -95,10 +96,20 @@ private:
     void summaryTick();
     // Under the lock: what a track change or a stop drops of a pending keyboard seek.
     void cancelKeySeekLocked();
-    // Runs a one-shot adapter command without waiting for it; false when it could not be launched.
+    // Runs a one-shot adapter command without waiting for it; false when it could not be launched. A
+    // command still running of the same kind (its first argument) is ended first: the newer one says what
+    // the user wants now. One that runs past the deadline is ended as a "get" is.
     bool runOneShot(const std::string& label, std::vector<std::string> arguments);
+    struct OneShot;
+    // `shot` is null once nothing else holds it (its deadline passed, a newer one took its place).
+    void oneShotExited(const std::shared_ptr<OneShot>& shot, const std::string& label, int status);
+    void oneShotDeadline(const std::shared_ptr<OneShot>& shot);
     bool runSeekCommand(double seconds);
     void fireKeySeek(std::uint64_t token);
+
+    // An adapter command that outlives this gets SIGTERM, and SIGKILL this much later.
+    static constexpr double kCommandDeadline = 5.0;
+    static constexpr double kKillAfter = 1.0;
 
     struct ArtworkFetch;
     // Under the lock, on every data line: asks for the artwork when its identity changes, or once more.
@@ -112,6 +123,8 @@ private:
     void artworkKillCheck(const std::shared_ptr<ArtworkFetch>& fetch, bool cancellable);
     void completeArtworkFetchIfDone(const std::shared_ptr<ArtworkFetch>& fetch);
     void completeArtworkFetch(const std::shared_ptr<ArtworkFetch>& fetch);
+    // True (and said once) when the adapter refused the cover the player named: no retry can change that.
+    bool artworkRefused(const ArtworkFetch& fetch, std::string_view output);
     void finishArtworkFetch(std::uint64_t generation);
 
     Services services_;
@@ -135,6 +148,8 @@ private:
     // The queued keyboard seek fires only while its token is this one; 0 when none is queued.
     std::uint64_t keySeekToken_ = 0;
     std::uint64_t nextKeySeekToken_ = 0;
+    // The one-shot command of each kind still running.
+    std::map<std::string, std::shared_ptr<OneShot>, std::less<>> oneShots_;
     std::function<void(const ProgressSnapshot&)> onChange_;
     std::optional<std::string> artworkKey_;
     std::uint64_t artworkGeneration_ = 0;

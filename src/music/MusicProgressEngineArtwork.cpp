@@ -11,8 +11,6 @@ namespace velaro {
 namespace {
 
 constexpr std::size_t kMaxArtworkOutput = std::size_t(32) << 20;
-constexpr double kTimeout = 5.0;       // SIGTERM
-constexpr double kKillAfter = 1.0;     // then SIGKILL
 constexpr double kReadDeadline = 6.0;  // the read ends here whatever the pipe does
 
 std::string shortKey(std::string_view key, std::size_t characters) {
@@ -135,7 +133,7 @@ void MusicProgressEngine::startArtworkFetch(std::uint64_t generation, std::strin
                                guarded([fetch](MusicProgressEngine& e) { e.artworkKillCheck(fetch, true); }));
         process->signal(SIGTERM);
     } else {
-        workQueue_->asyncAfter(kTimeout,
+        workQueue_->asyncAfter(kCommandDeadline,
                                guarded([fetch](MusicProgressEngine& e) { e.artworkTimeout(fetch); }));
     }
     if (overflowed) process->terminate();
@@ -229,7 +227,9 @@ void MusicProgressEngine::completeArtworkFetch(const std::shared_ptr<ArtworkFetc
     // A descendant may still hold the pipe open: nothing more is read from it.
     fetch->process->dropHandlers();
     const std::string key40 = shortKey(fetch->key, 40);
-    if (!fetch->bornStale) {
+    // A refused cover has nothing to decode, and nothing a retry could change.
+    const bool refused = !fetch->bornStale && !fetch->overflow && artworkRefused(*fetch, output);
+    if (!fetch->bornStale && !refused) {
         const auto result = fetch->overflow ? std::nullopt : decodeArtwork(output);
         if (!result) {
             logLine("PROG", "artwork NO RESULT (bytes=" + std::to_string(fetch->bytes) +
@@ -251,6 +251,18 @@ void MusicProgressEngine::completeArtworkFetch(const std::shared_ptr<ArtworkFetc
         }
     }
     finishArtworkFetch(fetch->generation);
+}
+
+bool MusicProgressEngine::artworkRefused(const ArtworkFetch& fetch, std::string_view output) {
+    const auto why = adapter::artworkRefusal(output);
+    if (!why) return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (fetch.generation == artworkGeneration_) artworkRetryAvailable_ = false;
+    }
+    logLine("PROG", "artwork REFUSED (" + std::string(adapter::prefixCharacters(*why, 200)) + ") [" +
+                        shortKey(fetch.key, 40) + "]");
+    return true;
 }
 
 void MusicProgressEngine::finishArtworkFetch(std::uint64_t generation) {

@@ -1,5 +1,6 @@
-// Seeks and player commands: each runs a one-shot adapter process and does not wait for it; the seeks also
-// move the engine's own position at once, and a settle time keeps late positions from pulling it back.
+// Seeks and player commands: each runs a one-shot adapter process and does not wait for it, one of each kind
+// at a time and none for longer than a "get" may take; the seeks also move the engine's own position at
+// once, and a settle time keeps late positions from pulling it back.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,27 +32,87 @@ std::string minutesAndSeconds(double seconds) {
 
 }  // namespace
 
+// One seek or send from launch to exit; guarded by the engine's lock.
+struct MusicProgressEngine::OneShot {
+    std::string kind;
+    std::string label;
+    std::shared_ptr<ChildProcess> process;
+    bool exited = false;
+};
+
 bool MusicProgressEngine::runOneShot(const std::string& label, std::vector<std::string> arguments) {
     const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
     if (!program) {
         logLine("PROG", label + " FAILED: adapter resources not found");
         return false;
     }
+    auto shot = std::make_shared<OneShot>();
+    shot->kind = arguments.empty() ? std::string() : arguments.front();
+    shot->label = label;
+    // The older command goes before the newer one starts, so that it cannot land after it (a seek to where
+    // the user no longer wants to be). Its exit is no longer news.
+    std::shared_ptr<OneShot> older;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto it = oneShots_.find(shot->kind); it != oneShots_.end()) {
+            older = std::move(it->second);
+            oneShots_.erase(it);
+        }
+    }
+    if (older && older->process && older->process->isRunning()) {
+        older->process->dropHandlers();
+        older->process->terminate();
+        logLine("PROG", older->label + " still running → superseded by a newer " + shot->kind);
+    }
+    // The child holds its handlers and the command its child: the handlers see the command only weakly.
     ProcessLauncher::Handlers handlers{
         .onOutput = {},
-        .onExit = guarded([label](MusicProgressEngine&, int status) {
-            if (status != 0) logLine("PROG", label + " command exited " + std::to_string(status));
+        .onExit = guarded([weak = std::weak_ptr(shot), label](MusicProgressEngine& e, int status) {
+            e.oneShotExited(weak.lock(), label, status);
         }),
     };
     std::string error;
-    const auto process = services_.launcher.launch(
+    auto process = services_.launcher.launch(
         ProcessLauncher::Spec{.program = *program, .arguments = std::move(arguments), .pipeOutput = false},
         std::move(handlers), &error);
     if (!process) {
         logLine("PROG", label + " FAILED: " + error);
         return false;
     }
+    {
+        std::lock_guard lock(mutex_);
+        shot->process = process;
+        // A command that ended while it was being launched holds no place.
+        if (!shot->exited) oneShots_[shot->kind] = shot;
+    }
+    workQueue_->asyncAfter(kCommandDeadline,
+                           guarded([shot](MusicProgressEngine& e) { e.oneShotDeadline(shot); }));
     return true;
+}
+
+void MusicProgressEngine::oneShotExited(const std::shared_ptr<OneShot>& shot, const std::string& label,
+                                        int status) {
+    if (shot) {
+        std::lock_guard lock(mutex_);
+        shot->exited = true;
+        if (const auto it = oneShots_.find(shot->kind); it != oneShots_.end() && it->second == shot)
+            oneShots_.erase(it);
+    }
+    if (status != 0) logLine("PROG", label + " command exited " + std::to_string(status));
+}
+
+void MusicProgressEngine::oneShotDeadline(const std::shared_ptr<OneShot>& shot) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = oneShots_.find(shot->kind);
+        if (shot->exited || it == oneShots_.end() || it->second != shot) return;
+        oneShots_.erase(it);
+    }
+    if (!shot->process->isRunning()) return;
+    // A player that never answers holds the command on the bus; the launcher sends SIGKILL a second later.
+    logLine("PROG", shot->label + " TIMEOUT → SIGTERM");
+    shot->process->dropHandlers();
+    shot->process->terminate();
 }
 
 bool MusicProgressEngine::runSeekCommand(double seconds) {

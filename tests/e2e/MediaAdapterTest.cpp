@@ -1,11 +1,21 @@
 // The media adapter on the test desktop's session bus, following the test player: its stream's lines,
 // "seek" and "send" reaching the player, "get" returning the cover, the engine fed by the real adapter,
-// and the app taking the colour of the cover of what plays.
+// the app taking the colour of the cover of what plays, players that hang or point at files that are no
+// covers, and whatever turns up at the remembered player's path.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -56,6 +66,32 @@ public:
 
 CommandResult adapter(const QStringList& arguments) {
     return run(adapterPath(), arguments, 10s);
+}
+
+// Where the stream leaves the name of the player it follows, as the adapter works it out.
+QString rememberedPlayerPath() {
+    const QDBusMessage id = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           QStringLiteral("/velaro-media-adapter-") + id.arguments().value(0).toString() +
+           QStringLiteral(".player");
+}
+
+// The quickest of a few seeks to `micros` by a one-shot adapter, in milliseconds, each one reaching `player`.
+qint64 quickestSeek(TestPlayer& player, qint64 micros) {
+    qint64 quickest = std::numeric_limits<qint64>::max();
+    for (int round = 0; round < 3; ++round) {
+        const qint64 target = micros + round;
+        QElapsedTimer clock;
+        clock.start();
+        const auto result = adapter({QStringLiteral("seek"), QString::number(target)});
+        const qint64 took = clock.elapsed();
+        EXPECT_EQ(result.exitCode, 0) << result.describe().toStdString();
+        EXPECT_TRUE(player.waitForLine("SetPosition /org/velaro/track/7 " + std::to_string(target)));
+        quickest = std::min(quickest, took);
+    }
+    return quickest;
 }
 
 TEST(MediaAdapterTest, TheStreamFollowsThePlayerThroughPlayPauseTracksSeeksAndRestarts) {
@@ -230,6 +266,80 @@ TEST(MediaAdapterTest, TheAppTakesTheColourOfTheCoverOfWhatPlays) {
     const QByteArray expected = "PROG artwork color → #FF0000 [velaro-test-player|Red Song|Test Artist]";
     EXPECT_TRUE(waitUntil([&] { return app.errorOutput().contains(expected); }, 15s))
         << "running " << app.running() << ": " << app.errorOutput().toStdString();
+}
+
+// Players that never answer their calls (hung, or stopped in a debugger) cost another player's seek almost
+// nothing, and a FIFO at the remembered player's path stalls no command: a command goes to the player the
+// stream follows, and without a usable choice the players are asked together for a short while.
+TEST(MediaAdapterTest, HungPlayersAndAFifoAtTheRememberedPathBarelyDelayACommand) {
+    VELARO_REQUIRE_DESKTOP();
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    ASSERT_TRUE(player.command(QStringLiteral("track /org/velaro/track/7 200 Song")));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+    const QByteArray path = QFile::encodeName(rememberedPlayerPath());
+    ::unlink(path.constData());
+    ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+    const qint64 alone = quickestSeek(player, 5000000);
+    for (const QStringList& command : {QStringList{"send", "4"}, QStringList{"get"}})
+        EXPECT_TRUE(run(adapterPath(), command, 5s).finished) << command.join(' ').toStdString();
+
+    std::vector<std::unique_ptr<TestPlayer>> hung;
+    for (const char* name : {"velarohung1", "velarohung2", "velarohung3"}) {
+        auto& stuck = *hung.emplace_back(std::make_unique<TestPlayer>(QLatin1String(name)));
+        ASSERT_TRUE(stuck.ready());
+        ASSERT_TRUE(stuck.command(QStringLiteral("freeze")));
+    }
+    const qint64 asking = quickestSeek(player, 6000000);
+    EXPECT_LT(asking - alone, 500) << "alone " << alone << " ms, beside three hung players " << asking
+                                   << " ms";
+
+    // The stream puts its own file, private to the user, in the FIFO's place.
+    Stream stream;
+    ASSERT_TRUE(stream.started());
+    ASSERT_TRUE(waitUntil([&] {
+        struct stat st {};
+        QFile file(QFile::decodeName(path));
+        return ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600 &&
+               file.open(QIODevice::ReadOnly) && file.readAll() == "org.mpris.MediaPlayer2.velarotest";
+    }));
+    const qint64 following = quickestSeek(player, 7000000);
+    EXPECT_LT(following - alone, 500)
+        << "alone " << alone << " ms, with the stream's choice " << following << " ms";
+}
+
+// A player may name any file as its cover: /etc/passwd, or a link into /proc (where the adapter would read
+// its own environment). Neither is read, and the app says so once for each track, however many lines follow.
+TEST(MediaAdapterTest, CoversThatAreNoPicturesAreRefusedWithOneLine) {
+    VELARO_REQUIRE_DESKTOP();
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("cover.png"));
+    ASSERT_EQ(::symlink("/proc/self/environ", QFile::encodeName(link).constData()), 0);
+    const std::pair<QString, QString> covers[] = {
+        {QStringLiteral("file:///etc/passwd"), QStringLiteral("not a picture")},
+        {QUrl::fromLocalFile(link).toString(), QStringLiteral("a file of /proc or /sys")},
+    };
+    TestPlayer player;
+    ASSERT_TRUE(player.ready());
+    RunningApp app(R"({"onboardingStep": 4, "progressEnabled": true})");
+    ASSERT_TRUE(app.start(/*keepErrors=*/true));
+    ASSERT_TRUE(player.command(QStringLiteral("play")));
+    int track = 10;
+    for (const auto& [url, why] : covers) {
+        const QString title = QStringLiteral("Song %1").arg(++track);
+        ASSERT_TRUE(player.command(QStringLiteral("art ") + url));
+        ASSERT_TRUE(
+            player.command(QStringLiteral("track /org/velaro/track/%1 200 %2").arg(track).arg(title)));
+        const QByteArray expected = "PROG artwork REFUSED (" + url.toUtf8() + ": " + why.toUtf8() +
+                                    ") [velaro-test-player|" + title.toUtf8() + "|Test Artist]\n";
+        EXPECT_TRUE(waitUntil([&] { return app.errorOutput().contains(expected); }, 15s))
+            << app.errorOutput().toStdString();
+        ASSERT_TRUE(player.command(QStringLiteral("seeked 20")));
+        ASSERT_TRUE(player.command(QStringLiteral("seeked 40")));
+        waitUntil([] { return false; }, 1500ms);
+        EXPECT_EQ(app.errorOutput().count("PROG artwork"), track - 10) << app.errorOutput().toStdString();
+    }
+    EXPECT_FALSE(app.errorOutput().contains("artwork color"));
 }
 
 }  // namespace

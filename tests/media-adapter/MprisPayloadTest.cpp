@@ -1,12 +1,14 @@
 // The adapter's mapping from player values to payload keys (malformed values left out), its stream lines,
-// its choice among players, its command line, and where covers may be read from.
+// its choice among players, its command line, where covers may be read from, and the remembered player.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QDBusObjectPath>
 #include <QFile>
+#include <QImage>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 
 #include "ArtworkFetch.h"
 #include "MprisPayload.h"
+#include "RememberedPlayer.h"
 
 namespace velaro::mpris {
 namespace {
@@ -220,14 +223,28 @@ TEST(MprisPayload, CommandLinesAreStrict) {
     }
 }
 
+QByteArray pngBytes() {
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QString saveFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes, mode_t mode = 0600) {
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    ::fchmod(file.handle(), mode);
+    return file.fileName();
+}
+
 TEST(ArtworkFetch, OnlyRegularFilesOfBoundedSizeAreRead) {
     QTemporaryDir dir;
-    const QString cover = dir.filePath(QStringLiteral("cover.png"));
-    QFile file(cover);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("png bytes");
-    file.close();
-    EXPECT_EQ(readArtworkFile(cover), QByteArray("png bytes"));
+    const QString cover = saveFile(dir, QStringLiteral("cover.png"), pngBytes());
+    EXPECT_EQ(readArtworkFile(cover).bytes, pngBytes());
 
     const QString fifo = dir.filePath(QStringLiteral("fifo"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -236,39 +253,156 @@ TEST(ArtworkFetch, OnlyRegularFilesOfBoundedSizeAreRead) {
     ASSERT_EQ(::truncate(QFile::encodeName(huge).constData(), maxArtworkBytes + 1), 0);
     for (const QString& refused :
          {fifo, huge, QStringLiteral("/proc/self/status"), QStringLiteral("/dev/zero"),
-          QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"), dir.path(),
-          dir.filePath(QStringLiteral("missing"))})
-        EXPECT_EQ(readArtworkFile(refused), std::nullopt) << refused.toStdString();
+          QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"), dir.path()})
+        EXPECT_FALSE(readArtworkFile(refused).refused.isEmpty()) << refused.toStdString();
+    EXPECT_EQ(readArtworkFile(dir.filePath(QStringLiteral("missing"))).refused, QString())
+        << "merely missing";
 
-    EXPECT_EQ(fetchArtwork(QUrl::fromLocalFile(cover).toString()), QByteArray("png bytes"));
+    EXPECT_EQ(fetchArtwork(QUrl::fromLocalFile(cover).toString()).bytes, pngBytes());
     for (const QString& url :
          {QStringLiteral("ftp://example.org/cover.png"), QStringLiteral("data:image/png;base64,AAAA"),
-          QStringLiteral("file://otherhost") + cover, cover, QStringLiteral("cover.png"), QString()})
-        EXPECT_EQ(fetchArtwork(url), std::nullopt) << url.toStdString();
+          QStringLiteral("file://otherhost") + cover, cover, QStringLiteral("cover.png")})
+        EXPECT_TRUE(fetchArtwork(url).refused.startsWith(url + QStringLiteral(": "))) << url.toStdString();
 }
 
-TEST(ArtworkFetch, DownloadsStopAtTheSizeCap) {
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    QByteArray body;
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        QTcpSocket* socket = server.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &body] {
-            if (!socket->readAll().contains("\r\n\r\n")) return;
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
-                          "\r\nConnection: close\r\n\r\n");
-            socket->write(body);
-            socket->disconnectFromHost();
+// A player names the file or the address: only a picture Qt reads comes back, whatever the name says and
+// wherever links lead; no file of /proc; no machine of this one's networks.
+TEST(ArtworkFetch, CoversArePicturesNeverKernelFilesNorLocalAddresses) {
+    QTemporaryDir dir;
+    const QByteArray gif = QByteArray::fromHex(
+        "47494638396101000100800000ff000000000021f90401000000002c000000000100"
+        "01000002024401003b");
+    EXPECT_EQ(sniffImageFormat(pngBytes()), QByteArray("png"));
+    EXPECT_EQ(sniffImageFormat(gif), QByteArray("gif"));
+    ASSERT_EQ(::symlink("/proc/self/environ",
+                        QFile::encodeName(dir.filePath(QStringLiteral("env.png"))).constData()),
+              0);
+    const QString notPictures[] = {
+        QStringLiteral("/etc/passwd"),
+        saveFile(dir, QStringLiteral("c.svg"),
+                 R"(<svg xmlns="http://www.w3.org/2000/svg"><image href="/a"/></svg>)"),
+        saveFile(dir, QStringLiteral("notes.bmp"), "BMW notes: no bitmap header at all, only text"),
+        saveFile(dir, QStringLiteral("x.xbm"),
+                 "#define x_width 1\n#define x_height 1\nstatic char x_bits[] = {0};\n"),
+    };
+    for (const QString& file : notPictures)
+        EXPECT_TRUE(readArtworkFile(file).refused.endsWith(QStringLiteral("not a picture")))
+            << file.toStdString();
+    for (const QString& kernel :
+         {dir.filePath(QStringLiteral("env.png")),
+          QStringLiteral("/proc/self/root") + saveFile(dir, QStringLiteral("p.png"), pngBytes())})
+        EXPECT_EQ(readArtworkFile(kernel).refused, QStringLiteral("a file of /proc or /sys"))
+            << kernel.toStdString();
+
+    for (const char* local : {"127.0.0.2", "10.1.2.3", "172.31.0.1", "192.168.1.1", "169.254.169.254",
+                              "100.64.0.1", "0.0.0.0", "224.0.0.251", "::1", "fe80::1", "fd12::1",
+                              "::ffff:192.168.0.1", "64:ff9b::10.0.0.1", "2002:c0a8:0101::1"})
+        EXPECT_FALSE(isPublicAddress(QHostAddress(QString::fromLatin1(local)))) << local;
+    for (const char* remote :
+         {"93.184.216.34", "172.32.0.1", "2606:2800:220:1::1", "::ffff:8.8.8.8", "2002:808:808::1"})
+        EXPECT_TRUE(isPublicAddress(QHostAddress(QString::fromLatin1(remote)))) << remote;
+}
+
+// An HTTP server on this machine answering every request with `respond(request)`.
+struct CoverServer {
+    explicit CoverServer(std::function<QByteArray(const QByteArray&)> respond) {
+        EXPECT_TRUE(server.listen(QHostAddress::Any) || server.listen(QHostAddress::AnyIPv4));
+        QObject::connect(&server, &QTcpServer::newConnection, [this, respond] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            ++connections;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, respond] {
+                if (!socket->peek(1 << 16).contains("\r\n\r\n")) return;
+                requests.push_back(socket->readAll());
+                socket->write(respond(requests.back()));
+                socket->disconnectFromHost();
+            });
         });
-    });
-    const QString url = QStringLiteral("http://127.0.0.1:%1/cover.png").arg(server.serverPort());
-    body = "a small cover";
-    EXPECT_EQ(fetchArtwork(url), body);
+    }
+    QString url(const char* host, const char* path) const {
+        return QStringLiteral("http://%1:%2%3")
+            .arg(QLatin1String(host))
+            .arg(server.serverPort())
+            .arg(QLatin1String(path));
+    }
+    static QByteArray ok(const QByteArray& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
+    }
+    QTcpServer server;
+    int connections = 0;
+    std::vector<QByteArray> requests;
+};
+
+const auto anyAddress = [](const QHostAddress&) { return true; };
+
+TEST(ArtworkFetch, DownloadsStopAtTheSizeCap) {
+    QByteArray body = pngBytes();
+    CoverServer server([&](const QByteArray&) { return CoverServer::ok(body); });
+    const QString url = server.url("127.0.0.1", "/cover.png");
+    EXPECT_EQ(fetchArtwork(url, std::chrono::milliseconds(4000), anyAddress).bytes, body);
     body = QByteArray(maxArtworkBytes + 1, 'x');
-    EXPECT_EQ(fetchArtwork(url), std::nullopt);
-    EXPECT_EQ(fetchArtwork(QStringLiteral("http://127.0.0.1:%1/x").arg(server.serverPort() == 1 ? 2 : 1)),
-              std::nullopt)
-        << "nothing listens there";
+    EXPECT_EQ(fetchArtwork(url, std::chrono::milliseconds(4000), anyAddress).bytes, std::nullopt);
+    const Artwork nothing =
+        fetchArtwork(QStringLiteral("http://127.0.0.1:1/x"), std::chrono::milliseconds(4000), anyAddress);
+    EXPECT_TRUE(!nothing.bytes && nothing.refused.isEmpty())
+        << "nothing listens there: a failure, no refusal";
+}
+
+// A player could have the adapter knock on a service of this machine or the router: refused before any
+// connection, redirects included, while the server still hears the name it was asked by.
+TEST(ArtworkFetch, DownloadsReachOnlyAllowedAddressesRedirectsIncluded) {
+    CoverServer server([&](const QByteArray& request) -> QByteArray {
+        if (!request.startsWith("GET /moved ")) return CoverServer::ok(pngBytes());
+        return "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.2:" +
+               QByteArray::number(server.server.serverPort()) + "/cover.png\r\nContent-Length: 0\r\n\r\n";
+    });
+    EXPECT_TRUE(fetchArtwork(server.url("localhost", "/c.png"))
+                    .refused.endsWith("an address on this machine's networks"));
+    EXPECT_EQ(server.connections, 0);
+    const auto loopback = [](const QHostAddress& a) { return a.isLoopback(); };
+    EXPECT_EQ(
+        fetchArtwork(server.url("localhost", "/c.png"), std::chrono::milliseconds(4000), loopback).bytes,
+        pngBytes());
+    EXPECT_TRUE(server.requests.back().contains("\r\nHost: localhost:" +
+                                                QByteArray::number(server.server.serverPort())));
+    EXPECT_EQ(
+        fetchArtwork(server.url("127.0.0.1", "/moved"), std::chrono::milliseconds(4000), loopback).bytes,
+        pngBytes());
+    const auto onlyFirst = [](const QHostAddress& a) {
+        return a == QHostAddress(QStringLiteral("127.0.0.1"));
+    };
+    const int before = server.connections;
+    EXPECT_FALSE(fetchArtwork(server.url("127.0.0.1", "/moved"), std::chrono::milliseconds(4000), onlyFirst)
+                     .refused.isEmpty());
+    EXPECT_EQ(server.connections, before + 1) << "the redirect's target was never reached";
+}
+
+// The stream leaves its player's name for the one-shot commands: they read back that name or nothing,
+// whatever else turns up at the path.
+TEST(RememberedPlayer, TheStreamsChoiceRoundTripsAndNothingElseIsTakenForIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.player")),
+                  vlc = busPrefix + QStringLiteral("vlc.instance42");
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
+    EXPECT_EQ(readRememberedPlayer(path), std::nullopt);
+    ASSERT_TRUE(writeRememberedPlayer(path, vlc)) << "the FIFO is replaced";
+    EXPECT_EQ(readRememberedPlayer(path), vlc);
+    struct stat st {};
+    EXPECT_TRUE(::stat(name.constData(), &st) == 0 && (st.st_mode & 0777) == 0600);
+
+    ::unlink(name.constData());
+    saveFile(dir, QStringLiteral("p.player"), vlc.toLatin1(), 0644);
+    EXPECT_EQ(readRememberedPlayer(path), std::nullopt) << "others could have written it";
+    ::unlink(name.constData());
+    const QString other = saveFile(dir, QStringLiteral("other"), vlc.toLatin1());
+    ASSERT_EQ(::symlink(QFile::encodeName(other).constData(), name.constData()), 0);
+    EXPECT_EQ(readRememberedPlayer(path), std::nullopt) << "a link";
+    for (const char* bytes :
+         {"", "org.mpris.MediaPlayer2.", "org.mpris.MediaPlayer2.vlc\nx", "org.mpris.MediaPlayer2..x",
+          "org.mpris.MediaPlayer2.9lives", "org.freedesktop.DBus", "org.mpris.MediaPlayer2.a/b"})
+        EXPECT_EQ(parseRememberedPlayer(bytes), std::nullopt) << bytes;
+    EXPECT_EQ(parseRememberedPlayer(busPrefix.toLatin1() + QByteArray(233, 'x')), std::nullopt) << "256 long";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QImage>
 
+#include "music/AdapterProtocol.h"
 #include "music/ArtworkColor.h"
 #include "music/EngineRig.h"
 
@@ -191,6 +192,27 @@ TEST_F(EngineArtwork, UnusableOutputIsNoResultAndKeepsTheRetry) {
         fresh.data({{"elapsedTime", 1}}, true);
         EXPECT_EQ(fresh.count("PROG artwork RETRY (last credit) [|Song|]"), 1);
     }
+}
+
+// A cover the adapter may not read (not a picture, a file of /proc, an address of the user's networks) is
+// said once; asking again could only say the same.
+TEST_F(EngineArtwork, ARefusedCoverIsSaidOnceAndNotAskedForAgain) {
+    const json refusal = {{"payload",
+                           {{"bundleIdentifier", "org.example.Player"},
+                            {"title", "Song"},
+                            {"artist", "Band"},
+                            {"artworkRefused", "file:///etc/passwd: not a picture"}}}};
+    answers = {answer(refusal.dump()), answer(getOutput("Next"))};
+    track("Song");
+    rig.data({{"elapsedTime", 1}}, true);
+    EXPECT_EQ(rig.lines("PROG artwork"),
+              std::vector<std::string>{"PROG artwork REFUSED (file:///etc/passwd: not a "
+                                       "picture) [" +
+                                       key40("Song") + "]"});
+    track("Next");
+    EXPECT_EQ(rig.count("PROG artwork color → #FF0000 [" + key40("Next") + "]"), 1)
+        << "a new track asks anew";
+    EXPECT_EQ(adapter::artworkRefusal(R"({"payload": {"artworkRefused": 5}})"), std::nullopt);
 }
 
 TEST_F(EngineArtwork, AHangingGetGetsSigtermAtFiveSecondsAndSigkillAtSixAndTheQueueMovesOn) {

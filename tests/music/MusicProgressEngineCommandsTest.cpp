@@ -2,6 +2,8 @@
 // "send" run with the right arguments, keyboard seeks are debounced into one, and late positions settle.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cmath>
 
 #include "music/EngineRig.h"
@@ -153,15 +155,15 @@ TEST_F(EngineCommands, WithoutAnAdapterNothingMovesAndNothingRuns) {
 
 TEST_F(EngineCommands, CommandsRunSendAndReportOnlyFailures) {
     rig.engine->sendCommand(2, "play-toggle");
+    rig.launcher.launched("send").back()->exit(0);
     rig.engine->sendCommand(4, "track-skip");
+    rig.launcher.launched("send").back()->exit(1);
     rig.engine->sendCommand(5, "track-skip");
     const auto sends = rig.launcher.launched("send");
     ASSERT_EQ(sends.size(), 3u);
     EXPECT_EQ(sends[0]->spec().arguments, (std::vector<std::string>{"send", "2"}));
     EXPECT_EQ(sends[2]->spec().arguments, (std::vector<std::string>{"send", "5"}));
     EXPECT_EQ(sends[0]->spec().program, EngineRig::adapterPath);
-    sends[0]->exit(0);
-    sends[1]->exit(1);
     EXPECT_EQ(rig.count("PROG play-toggle"), 0) << "status 0 writes nothing";
     EXPECT_EQ(rig.count("PROG track-skip command exited 1"), 1);
 
@@ -182,6 +184,42 @@ TEST_F(EngineCommands, CommandsRunSendAndReportOnlyFailures) {
         rig.count("PROG seek FAILED: /opt/velaro/libexec/velaro/velaro-media-adapter: Permission denied"), 1);
     EXPECT_EQ(rig.count("PROG seek → 0:07"), 0)
         << "a seek that did not run moves nothing and says nothing more";
+}
+
+// A player that never answers holds a command on the bus. Each kind runs one at a time, the newer command
+// ending the older one before it starts (so that the older cannot land last), and none outlives the
+// deadline a "get" has: SIGTERM at five seconds, SIGKILL a second later.
+TEST_F(EngineCommands, OneCommandOfAKindRunsAtATimeAndNoneOutlivesTheDeadline) {
+    pausedAt(10);
+    rig.engine->seek(20, 1.0);
+    const auto first = rig.launcher.launched("seek").back();
+    rig.engine->sendCommand(2, "play-toggle");
+    const auto toggle = rig.launcher.launched("send").back();
+    toggle->ignoresTerm = true;
+    rig.loop.advance(1);
+    bool olderEndedFirst = false;
+    rig.launcher.onLaunch = [&](FakeChildProcess&) { olderEndedFirst = !first->receivedSignals().empty(); };
+    rig.engine->seek(30, 1.0);
+    EXPECT_TRUE(olderEndedFirst && first->handlersDropped());
+    EXPECT_EQ(first->receivedSignals(), std::vector<int>{SIGTERM});
+    EXPECT_TRUE(toggle->receivedSignals().empty()) << "another kind runs beside it";
+    EXPECT_EQ(rig.count("PROG seek still running → superseded by a newer seek"), 1);
+
+    rig.loop.advance(3.999);
+    EXPECT_TRUE(toggle->receivedSignals().empty());
+    rig.loop.advance(0.001);
+    EXPECT_EQ(rig.count("PROG play-toggle TIMEOUT → SIGTERM"), 1);
+    rig.loop.advance(1);
+    EXPECT_EQ(toggle->receivedSignals(), (std::vector<int>{SIGTERM, SIGKILL}));
+    EXPECT_EQ(rig.count("PROG seek TIMEOUT → SIGTERM"), 1) << "the second seek, five seconds after it began";
+    EXPECT_EQ(rig.count("PROG play-toggle command exited"), 0) << "one line for each event";
+
+    // One that ends in time is left alone and frees its kind.
+    rig.engine->seek(40, 1.0);
+    rig.launcher.launched("seek").back()->exit(0);
+    rig.engine->seek(50, 1.0);
+    rig.loop.advance(10);
+    EXPECT_EQ(rig.count("PROG seek still running"), 1);
 }
 
 }  // namespace

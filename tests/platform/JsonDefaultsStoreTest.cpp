@@ -232,6 +232,8 @@ TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
         "{\"name\": \"\xff\xfe bad utf-8\"}",
         std::string(200000, '[') + std::string(200000, ']'),
         "{\"a\": " + std::string(100000, '{') + std::string(100000, '}') + "}",
+        // Well-formed, but more than the main thread reads and parses without a visible stall.
+        "{\"k\": \"" + std::string(1 << 20, 'x') + "\"}",
     };
     for (const auto& content : contents) {
         SCOPED_TRACE(content.substr(0, 40));
@@ -419,6 +421,57 @@ TEST_F(JsonDefaultsStoreTest, AFileGarbledFromOutsideIsSetAsideBeforeWeWrite) {
     ASSERT_TRUE(store.synchronize());
     EXPECT_EQ(readText(asidePath()), "{ garbage");
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
+// An editor that saves in place empties the file and then writes it: a write of ours that finds it empty
+// or cut short waits for the save and merges what it left, while a file that stays broken for the whole wait
+// is set aside as a corrupt one.
+TEST_F(JsonDefaultsStoreTest, AFileCaughtMidSaveIsWaitedForThenMerged) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    int n = 0;
+    for (const std::string midSave : {"", R"({"a": 1, "the)"}) {
+        SCOPED_TRACE(midSave);
+        writeText(path_, midSave);
+        store.set("ours", ++n);
+        loop_.runUntilIdle();
+        loop_.advance(0.3);
+        EXPECT_TRUE(store.hasPendingChanges());
+        EXPECT_EQ(readText(path_), midSave) << "the editor's file is left to it while it saves";
+        writeText(path_, R"({"a": 1, "theirs": )" + std::to_string(n) + "}");
+        loop_.advance(0.05);
+        EXPECT_FALSE(store.hasPendingChanges());
+        EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", n}, {"ours", n}}));
+    }
+    EXPECT_FALSE(exists(asidePath()));
+    EXPECT_FALSE(loggedWithTag());
+
+    writeText(path_, "{ garbage");
+    store.set("later", true);
+    loop_.runUntilIdle();
+    loop_.advance(0.45);
+    EXPECT_FALSE(exists(path_ + ".corrupt-20261207T080001Z"));
+    loop_.advance(0.1);
+    EXPECT_EQ(readText(path_ + ".corrupt-20261207T080001Z"), "{ garbage") << "a second and a bit later";
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 2}, {"later", true}}));
+}
+
+// A file broken again and again must not fill the folder: the newest few copies stay, and names the store
+// does not make are never touched.
+TEST_F(JsonDefaultsStoreTest, OnlyTheNewestSetAsideCopiesStay) {
+    writeFile("not json");
+    std::vector<std::string> older;
+    for (const char* stamp : {"20261201T080000Z", "20261202T080000Z", "20261203T080000Z", "20261206T080000Z",
+                              "20261206T080000Z-2", "20261206T080000Z-10", "20261208T080000Z"})
+        writeText(older.emplace_back(path_ + ".corrupt-" + stamp), "old");
+    const std::vector<std::string> others = {path_ + ".corrupt-mine", path_ + ".corrupt-20261201T080000Z.txt",
+                                             path_ + ".backup"};
+    for (const auto& other : others) writeText(other, "the user's");
+    { JsonDefaultsStore store(loop_, path_); }
+    // The copy just made stays even though a clock put back made an older-looking name for it.
+    EXPECT_EQ(readText(asidePath()), "not json");
+    for (std::size_t i = 0; i < older.size(); ++i) EXPECT_EQ(exists(older[i]), i >= 3) << older[i];
+    for (const auto& other : others) EXPECT_EQ(readText(other), "the user's");
 }
 
 // Another writer holding the lock beside the file: our write waits for it on later turns of the loop

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -79,6 +80,12 @@ bool eventually(Predicate done, std::chrono::milliseconds limit = 5000ms) {
         std::this_thread::sleep_for(1ms);
     }
     return true;
+}
+
+int openDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
 }
 
 // True while `pid` is a child of this process that nobody has reaped yet (running or a zombie).
@@ -192,18 +199,25 @@ TEST(LinuxChildProcess, ChildrenAreReapedAfterTheirHandlersAndHandlesAreGone) {
         EXPECT_TRUE(eventually([&] { return !unreaped(pid); })) << "pid " << pid << " left a zombie";
 }
 
-TEST(LinuxChildProcess, AReapedChildIsNeverSignalled) {
+TEST(LinuxChildProcess, AReapedChildIsNeverSignalledAndItsHandleHoldsNoDescriptors) {
     LinuxProcessLauncher launcher;
     Recorder r;
     std::string error;
+    const int before = openDescriptors();
     auto child = launcher.launch(shell("exit 0"), r.handlers(), &error);
     ASSERT_TRUE(child) << error;
     ASSERT_TRUE(r.waitForExit(true));
     EXPECT_FALSE(child->isRunning());
+    // The pidfd and the wake-up descriptor go with the child, not with the last handle (a caller may keep
+    // one for seconds after the end).
+    EXPECT_TRUE(eventually([&] { return openDescriptors() == before; }))
+        << openDescriptors() << " " << before;
     // Whatever now holds that pid is left alone: nothing is sent, and the handle says so.
     EXPECT_FALSE(child->signal(SIGKILL));
     EXPECT_FALSE(child->signal(0));
     child->terminate();
+    child->dropHandlers();
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(LinuxChildProcess, ChildrenDieWithTheProcessThatLaunchedThem) {

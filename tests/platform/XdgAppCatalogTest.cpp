@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <sys/stat.h>
+#include <QImage>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 
@@ -171,6 +172,34 @@ TEST_F(CatalogTest, IconsFromAbsolutePaths) {
     const QImage icon = catalog.iconForFile(url);
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.pixelColor(0, 0), QColor(Qt::red));
+}
+
+// An entry anyone may drop into the user's folders names its icon: nothing it names may stall the app
+// (a FIFO), read the kernel's files, climb out of the icon folders, or draw other files in through an SVG.
+TEST_F(CatalogTest, IconsAreReadOnlyWhereAnEntryMayPointAndOnlyAsPictures) {
+    const std::string base = dir.path().toStdString();
+    ASSERT_EQ(::mkfifo((base + "/fifo.png").c_str(), 0600), 0);
+    const auto svg = [&](const std::string& name, const std::string& inside) {
+        std::ofstream(base + "/" + name)
+            << R"(<svg xmlns="http://www.w3.org/2000/svg" )"
+               R"(xmlns:xlink="http://www.w3.org/1999/xlink" width="8" height="8">)"
+            << inside << "</svg>";
+        return base + "/" + name;
+    };
+    QImage wide(5000, 1, QImage::Format_RGB32);
+    ASSERT_TRUE(wide.save(QString::fromStdString(base + "/wide.png")));
+    XdgAppCatalog catalog({root()});
+    const auto iconOf = [&](const std::string& icon) {
+        return catalog.iconForFile(
+            write("p.desktop", "[Desktop Entry]\nType=Application\nIcon=" + icon + "\n"));
+    };
+    EXPECT_FALSE(iconOf(svg("plain.svg", R"(<rect width="8" height="8" fill="red"/>)")).isNull());
+    for (const std::string& refused :
+         {base + "/fifo.png", svg("draws.svg", R"(<image xlink:href=")" + base + R"(/fifo.png" width="8"/>)"),
+          base + "/wide.png", std::string("/proc/self/environ"), "../../../.." + base + "/wide",
+          std::string("a/b"), std::string(".hidden")})
+        EXPECT_TRUE(iconOf(refused).isNull()) << refused;
+    EXPECT_EQ(iconReference("org.example.Player+1_x-y").kind, IconReference::Kind::themed);
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 // other, and every line is computed from the player's values as they stand when its position arrives.
 #include "MprisStream.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
-#include <QSaveFile>
+
+#include "RememberedPlayer.h"
 
 namespace velaro::mpris {
 
@@ -14,6 +14,7 @@ namespace {
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr int loadTimeoutMs = 2000;
 constexpr int positionTimeoutMs = 500;
+constexpr int busTimeoutMs = 1000;
 
 // The value of a Properties.Get reply; invalid when the call failed or answered something else.
 QVariant propertyValue(const QDBusMessage& reply) {
@@ -40,6 +41,15 @@ void MprisStream::ask(const QString& service, const QString& method, const QVari
     });
 }
 
+QVariantList MprisStream::busCall(const QString& method, const QVariantList& arguments) {
+    auto call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                               QStringLiteral("/org/freedesktop/DBus"),
+                                               QStringLiteral("org.freedesktop.DBus"), method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, busTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments() : QVariantList();
+}
+
 void MprisStream::start() {
     bus_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
@@ -48,9 +58,11 @@ void MprisStream::start() {
                  SLOT(onPropertiesChanged(QDBusMessage)));
     bus_.connect(QString(), objectPath, playerInterface, QStringLiteral("Seeked"), this,
                  SLOT(onSeeked(QDBusMessage)));
-    const QStringList names = bus_.interface()->registeredServiceNames().value();
-    for (const QString& name : names)
-        if (name.startsWith(busPrefix)) addPlayer(name, bus_.interface()->serviceOwner(name).value());
+    for (const QString& name : busCall(QStringLiteral("ListNames")).value(0).toStringList()) {
+        if (!name.startsWith(busPrefix)) continue;
+        // A name whose owner cannot be told gets none: it is the owner's signals that are then not matched.
+        addPlayer(name, busCall(QStringLiteral("GetNameOwner"), {name}).value(0).toString());
+    }
     if (players_.empty()) emitState();
 }
 
@@ -151,13 +163,7 @@ void MprisStream::playersChanged() {
     if (next != chosen_) {
         chosen_ = next;
         // One-shot commands ("seek", "send", "get") address the player this stream follows.
-        if (!rememberPath_.isEmpty() && !chosen_.isEmpty()) {
-            QSaveFile file(rememberPath_);
-            if (file.open(QIODevice::WriteOnly)) {
-                file.write(chosen_.toUtf8());
-                file.commit();
-            }
-        }
+        if (!chosen_.isEmpty()) writeRememberedPlayer(rememberPath_, chosen_);
     }
     emitState();
 }

@@ -45,6 +45,8 @@ private:
     // Calls a Properties method of a player without waiting; `answered` gets the reply or the error.
     void ask(const QString& service, const QString& method, const QVariantList& arguments, int timeoutMs,
              std::function<void(const QDBusMessage&)> answered);
+    // A call to the bus itself, bounded; its reply's arguments, none when it failed.
+    QVariantList busCall(const QString& method, const QVariantList& arguments = {});
     void addPlayer(const QString& name, const QString& owner);
     void load(const QString& name);
     void playersChanged();

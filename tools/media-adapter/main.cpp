@@ -9,6 +9,7 @@
 #include "MprisCommands.h"
 #include "MprisPayload.h"
 #include "MprisStream.h"
+#include "RememberedPlayer.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
         case Command::Kind::stream:
             break;
     }
-    MprisStream stream(bus, rememberedPlayerPath(bus), writeLine);
+    MprisStream stream(bus, rememberedPlayerPath(bus, 1000), writeLine);
     // The bus going away ends the stream; the app starts it again.
     bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
                 QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), &app,

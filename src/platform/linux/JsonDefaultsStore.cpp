@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -26,6 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/FileRead.h"
 #include "base/Log.h"
 
 namespace velaro {
@@ -38,8 +41,10 @@ constexpr const char* kStartingFresh = "starting from defaults";
 // Our own values nest a few levels at most. A limit keeps the recursive walks below (and nlohmann's own
 // recursive dump and compare) far from the stack's end on a hostile file.
 constexpr int kMaxNesting = 256;
-// A settings file is a few kilobytes; anything this large is not ours and is not read into memory.
-constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
+// A settings file is a few kilobytes. It is read and parsed on the main thread, at start-up and before every
+// write, so the cap is a size such a read takes without a stall the user sees; anything larger is not ours
+// and is set aside unread.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 // Our temporaries are ".<file name>" + this + six characters from mkstemp: a name no one else writes, so
 // clean-up can tell our leftovers from a user's own copies ("defaults.json.backup").
 constexpr std::string_view kTemporaryMarker = ".velaro-write-";
@@ -47,6 +52,12 @@ constexpr std::string_view kTemporaryMarker = ".velaro-write-";
 // when the caller needs the write done now, and otherwise retried on later turns of the loop.
 constexpr double kLockWaitSeconds = 1.0;
 constexpr double kLockRetrySeconds = 0.02;
+// An editor saving in place leaves the file empty or cut short for a moment (milliseconds on a local disk):
+// a write finding it so looks again this often, for this long, before it takes the file for corrupt.
+constexpr double kSettleSeconds = 0.5;
+constexpr double kSettlePollSeconds = 0.02;
+// Set-aside copies of corrupt files kept beside the settings file, the newest ones.
+constexpr std::size_t kKeptSetAsideCopies = 5;
 
 // What one pass over a JSON text finds outside its strings.
 struct TextScan {
@@ -307,7 +318,7 @@ JsonDefaultsStore::~JsonDefaultsStore() {
     watcher_.reset();
     lockRetry_.cancel();
     // The last chance to keep our changes: a writer stuck with the lock does not cost them.
-    flushLocked(LockMode::waitThenWriteAnyway);
+    flushWaitingForTheFile(LockMode::waitThenWriteAnyway);
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
@@ -320,34 +331,17 @@ std::string JsonDefaultsStore::standardPath() {
 // Only regular files are opened, and without blocking: a FIFO or a device at the path would otherwise hang
 // the main thread in open() or read().
 JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) const {
-    auto failed = [&](int fd, std::string reason) {
-        if (fd >= 0) ::close(fd);
-        failure = std::move(reason);
-        return ReadResult::Failed;
-    };
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0)
-        return errno == ENOENT ? ReadResult::Missing : failed(-1, std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return failed(-1, "not a regular file");
-    if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes) return failed(-1, "far too large");
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : failed(-1, std::strerror(errno));
-    // Checked again on what was opened: the path may have been replaced in between.
-    if (::fstat(fd, &st) != 0) return failed(fd, std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return failed(fd, "not a regular file");
-    bytes.clear();
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return failed(fd, std::strerror(errno));
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > kMaxFileBytes) return failed(fd, "far too large");
+    FileRead read = readBoundedFile(path_, {.maxBytes = kMaxFileBytes});
+    switch (read.outcome) {
+        case FileRead::Outcome::missing:
+            return ReadResult::Missing;
+        case FileRead::Outcome::refused:
+            failure = std::move(read.why);
+            return ReadResult::Failed;
+        case FileRead::Outcome::read:
+            break;
     }
-    ::close(fd);
+    bytes = std::move(read.bytes);
     return ReadResult::Read;
 }
 
@@ -436,7 +430,45 @@ bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& c
     }
     logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
     lastDiskBytes_.reset();
+    removeOldSetAsideCopies(target);
     return true;
+}
+
+// A file that keeps being broken (a tool that rewrites it in a loop) must not fill the folder with copies.
+// Only names this store makes ("<file>.corrupt-<yyyyMMddTHHmmssZ>[-<n>]") that are regular files count; the
+// copy just made always stays, whatever the clock said when it was named.
+void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
+    static const QRegularExpression stamped(
+        QStringLiteral("^\\.corrupt-([0-9]{8}T[0-9]{6}Z)(?:-([0-9]{1,9}))?$"));
+    const QFileInfo file(QString::fromStdString(path_));
+    const QDir folder = file.absoluteDir();
+    struct Copy {
+        QString stamp;
+        long long number;
+        QString path;
+    };
+    std::vector<Copy> copies;
+    for (const QString& name : folder.entryList({file.fileName() + QStringLiteral(".corrupt-*")},
+                                                QDir::Files | QDir::Hidden | QDir::System)) {
+        const auto match = stamped.match(name.mid(file.fileName().size()));
+        const QString path = folder.filePath(name);
+        struct stat st {};
+        if (!match.hasMatch() || path == QFileInfo(QString::fromStdString(newest)).absoluteFilePath() ||
+            ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        copies.push_back(
+            {match.captured(1), match.captured(2).isEmpty() ? 1 : match.captured(2).toLongLong(), path});
+    }
+    if (copies.size() < kKeptSetAsideCopies) return;
+    std::sort(copies.begin(), copies.end(), [](const Copy& a, const Copy& b) {
+        return a.stamp != b.stamp ? a.stamp > b.stamp : a.number > b.number;
+    });
+    int removed = 0;
+    for (std::size_t i = kKeptSetAsideCopies - 1; i < copies.size(); ++i)
+        removed += ::unlink(QFile::encodeName(copies[i].path).constData()) == 0;
+    if (removed > 0)
+        logLine(kTag, "removed " + std::to_string(removed) + " older set-aside copies of " + path_ +
+                          "; the newest " + std::to_string(kKeptSetAsideCopies) + " stay");
 }
 
 void JsonDefaultsStore::set(const std::string& key, PlistValue value) {
@@ -470,8 +502,22 @@ void JsonDefaultsStore::postFlush(double delay) {
     flushPosted_ = true;
     std::function<void()> write = lifetime_.guard([this] {
         flushPosted_ = false;
-        // The main thread never waits for another writer: it tries again a little later.
-        if (flushLocked(LockMode::tryOnce) == FlushResult::LockBusy) postFlush(kLockRetrySeconds);
+        // The main thread never waits, neither for another writer nor for a file being saved: it tries
+        // again a little later, and gives up on the file once it stayed unreadable for the settle time.
+        const bool stopWaiting = settlingSince_ && loop_.uptime() - *settlingSince_ >= kSettleSeconds;
+        switch (flushLocked(LockMode::tryOnce, stopWaiting)) {
+            case FlushResult::LockBusy:
+                postFlush(kLockRetrySeconds);
+                break;
+            case FlushResult::FileSettling:
+                if (!settlingSince_) settlingSince_ = loop_.uptime();
+                postFlush(kSettlePollSeconds);
+                break;
+            case FlushResult::Written:
+            case FlushResult::Failed:
+                settlingSince_.reset();
+                break;
+        }
     });
     if (delay <= 0)
         loop_.post(std::move(write));
@@ -480,7 +526,7 @@ void JsonDefaultsStore::postFlush(double delay) {
 }
 
 // Merges the file's content into ours: keys changed here since the last write keep our values. Returns
-// false when the file's content is not a defaults file (it was then set aside, when that was possible).
+// false, changing nothing, when the content is not a defaults file.
 bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& onDisk) {
     // A file removed from outside counts as one emptied: keys we did not change go with it.
     PlistValue fromFile = PlistValue::object();
@@ -488,9 +534,8 @@ bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
         std::string error;
         auto decoded = decodeFile(*onDisk, error);
         if (!decoded) {
-            // What was written there is unusable; keep it for the user and write ours in its place.
-            return setAside("was replaced by something that is not a defaults file (" + error + ")",
-                            "writing the settings in use");
+            settlingError_ = std::move(error);
+            return false;
         }
         fromFile = std::move(*decoded);
     }
@@ -503,10 +548,20 @@ bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
 }
 
 bool JsonDefaultsStore::flush() {
-    return flushLocked(LockMode::wait) == FlushResult::Written;
+    return flushWaitingForTheFile(LockMode::wait);
 }
 
-JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode) {
+// Waits for a file caught mid-save in real time: the caller needs the write done before it returns.
+bool JsonDefaultsStore::flushWaitingForTheFile(LockMode mode) {
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleSeconds);
+    for (;;) {
+        const FlushResult result = flushLocked(mode, std::chrono::steady_clock::now() >= giveUpAt);
+        if (result != FlushResult::FileSettling) return result == FlushResult::Written;
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSettlePollSeconds));
+    }
+}
+
+JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, bool stopWaitingForTheFile) {
     if (changedKeys_.empty()) return FlushResult::Written;
     const std::string dir = parentDirectory(path_);
     if (!makeDirectories(dir)) {
@@ -528,7 +583,17 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode) {
             if (lastDiskBytes_) takeInOutsideChanges(std::nullopt);
             break;
         case ReadResult::Read:
-            if (bytes != lastDiskBytes_ && !takeInOutsideChanges(bytes)) ready = false;
+            if (bytes == lastDiskBytes_ || takeInOutsideChanges(bytes)) break;
+            // An editor that saves in place empties the file and then writes it anew: between the two, and
+            // while it writes, the file is empty or cut short. That is waited for, as the watcher waits for
+            // the next change, and only what stays unreadable is a corrupt file.
+            if (!stopWaitingForTheFile) {
+                if (locked) unlock();
+                return FlushResult::FileSettling;
+            }
+            // What was written there is unusable; keep it for the user and write ours in its place.
+            ready = setAside("was replaced by something that is not a defaults file (" + settlingError_ + ")",
+                             "writing the settings in use");
             break;
         case ReadResult::Failed:
             // Whatever is there now (too large, unreadable, not a file) is kept for the user, never

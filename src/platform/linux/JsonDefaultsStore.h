@@ -31,8 +31,8 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
 class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
     // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
-    // file or not a defaults file is moved aside to "<path>.corrupt-<UTC time>" and the store starts
-    // empty. Main thread only.
+    // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
+    // (the newest few of those are kept) and the store starts empty. Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
     // Writes what is still pending.
     ~JsonDefaultsStore() override;
@@ -53,7 +53,8 @@ public:
     // Writes pending changes now. Before writing, changes another process made to the file since we last
     // read or wrote it are taken in: keys changed here since then keep our values, all others take the
     // file's. Returns false when the file could not be written; the changes stay pending. While another
-    // writer holds the lock this waits for it, a second at most.
+    // writer holds the lock this waits for it, a second at most; a file that does not read as a defaults
+    // file is taken for one an editor is saving and waited for half a second before it is set aside.
     bool flush();
     // True while changes wait to be written.
     bool hasPendingChanges() const { return !changedKeys_.empty(); }
@@ -74,7 +75,7 @@ public:
 
 private:
     enum class ReadResult { Missing, Read, Failed };
-    enum class FlushResult { Written, Failed, LockBusy };
+    enum class FlushResult { Written, Failed, LockBusy, FileSettling };
     enum class LockMode { tryOnce, wait, waitThenWriteAnyway };
     ReadResult readFile(std::string& bytes, std::string& failure) const;
     void removeOwnLeftovers();
@@ -86,9 +87,13 @@ private:
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
-    FlushResult flushLocked(LockMode mode);
+    // With `stopWaitingForTheFile` false, a file that is not a defaults file is taken for one being saved
+    // (FileSettling); otherwise it is set aside.
+    FlushResult flushLocked(LockMode mode, bool stopWaitingForTheFile);
+    bool flushWaitingForTheFile(LockMode mode);
     bool takeInOutsideChanges(const std::optional<std::string>& onDisk);
     bool setAside(const std::string& reason, const std::string& consequence);
+    void removeOldSetAsideCopies(const std::string& newest);
     bool writeFile(const std::string& text);
     bool lock(bool wait);
     void unlock();
@@ -101,6 +106,9 @@ private:
     std::optional<std::string> lastDiskBytes_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
+    // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
+    std::optional<double> settlingSince_;
+    std::string settlingError_;
     bool flushPosted_ = false;
     bool writesHeld_ = false;
     bool checkPosted_ = false;

@@ -73,8 +73,9 @@ void reap(pid_t pid, int* status) {
     if (status) *status = exitStatus(st);
 }
 
-// What the handle and the child's thread share. Descriptors live as long as this, so a late signal or
-// wake-up never reaches a reused descriptor number.
+// What the handle and the child's thread share. The thread closes the descriptors under the mutex once the
+// child is reaped and its output read, and every other use checks them under the same mutex, so a late
+// signal or wake-up never reaches a reused descriptor number; a handle kept long after costs none.
 struct ChildState {
     std::mutex mutex;
     pid_t pid = -1;
@@ -84,11 +85,15 @@ struct ChildState {
     std::optional<SteadyTime> killAt;
     std::shared_ptr<ProcessLauncher::Handlers> handlers;
 
-    ~ChildState() {
+    ~ChildState() { releaseDescriptors(); }
+    // Under the mutex, or once no other thread can reach this.
+    void releaseDescriptors() {
         closeFd(pidfd);
         closeFd(wakeFd);
     }
-    void wake() const {
+    void wake() {
+        std::lock_guard lock(mutex);
+        if (wakeFd < 0) return;
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = ::write(wakeFd, &one, sizeof one);
     }
@@ -235,8 +240,10 @@ void superviseChild(const std::shared_ptr<ChildState>& state, int outFd) {
     }
     closeFd(outFd);
     // The handlers may hold their owner's resources: let them go now that nothing more will be said.
+    std::shared_ptr<ProcessLauncher::Handlers> handlers;
     std::lock_guard lock(state->mutex);
-    state->handlers.reset();
+    handlers = std::move(state->handlers);
+    state->releaseDescriptors();
 }
 
 // The child's thread: forks, reports the outcome of exec to the launcher, then supervises until reaped.

@@ -1,14 +1,11 @@
 // Desktop entries as the application catalog.
 #include "platform/linux/XdgAppCatalog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
-#include <QFileInfo>
+#include <QBuffer>
 #include <QIcon>
+#include <QImageReader>
 #include <QLocale>
 #include <QString>
 #include <algorithm>
@@ -19,6 +16,8 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "base/FileRead.h"
 
 namespace velaro {
 
@@ -135,36 +134,51 @@ std::string programOfExec(const std::string& exec) {
 
 // Desktop files are small; anything larger is not one.
 constexpr std::size_t kMaxDesktopFileSize = 256 * 1024;
+// Icon files too: a picture for a list row needs no more.
+constexpr std::size_t kMaxIconFileSize = 4 * 1024 * 1024;
+constexpr int kMaxIconSide = 4096;
+constexpr int kIconFitSide = 512;
 
 // The text of a regular file of at most the cap. Anything else - a folder, a FIFO or device (whose reading
-// could block for ever), a file that is too large - gives nothing. The file is opened without blocking and
-// checked on the open descriptor, so what is checked is what is read.
+// could block for ever), a file that is too large - gives nothing.
 std::optional<std::string> readFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    std::optional<std::string> text;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && std::size_t(info.st_size) <= kMaxDesktopFileSize) {
-        std::string buffer(kMaxDesktopFileSize + 1, '\0');
-        std::size_t used = 0;
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            used += std::size_t(got);
-            if (used == buffer.size()) break;
-        }
-        // A file that grew past the cap while it was read is refused as well.
-        if (used <= kMaxDesktopFileSize) {
-            buffer.resize(used);
-            text = std::move(buffer);
-        }
-    }
-    ::close(fd);
-    return text;
+    FileRead read = readBoundedFile(path, {.maxBytes = kMaxDesktopFileSize});
+    if (!read.ok()) return std::nullopt;
+    return std::move(read.bytes);
+}
+
+// An icon file through the same guards, and not one of /proc or /sys.
+QImage readIconFile(const std::string& path) {
+    const FileRead read = readBoundedFile(path, {.maxBytes = kMaxIconFileSize, .noKernelFiles = true});
+    return read.ok() ? decodeIconImage(QByteArray::fromStdString(read.bytes)) : QImage();
 }
 
 }  // namespace
+
+IconReference iconReference(const std::string& value) {
+    if (!value.empty() && value.front() == '/' && value.find('\0') == std::string::npos)
+        return {IconReference::Kind::file, value};
+    const bool plain = !value.empty() && value.size() <= 255 && value.front() != '.' &&
+                       std::all_of(value.begin(), value.end(), [](unsigned char c) {
+                           return std::isalnum(c) || c == '.' || c == '_' || c == '+' || c == '-';
+                       });
+    return plain ? IconReference{IconReference::Kind::themed, value} : IconReference{};
+}
+
+QImage decodeIconImage(const QByteArray& bytes) {
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // An SVG may draw other files into itself (<image href="...">), which would be read unguarded.
+    if (reader.format().startsWith("svg") && bytes.contains("<image")) return {};
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > kMaxIconSide || size.height() > kMaxIconSide) return {};
+    if (size.width() > kIconFitSide || size.height() > kIconFitSide)
+        reader.setScaledSize(
+            size.scaled(kIconFitSide, kIconFitSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    return reader.read();
+}
 
 std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std::string& locale) {
     std::istringstream lines(text);
@@ -318,14 +332,15 @@ QImage XdgAppCatalog::iconForFile(const std::string& url) const {
     const auto text = readFile(url);
     if (!text) return {};
     const auto e = parseDesktopEntry(*text, locale_);
-    if (!e || e->icon.empty()) return {};
-    const QString icon = QString::fromStdString(e->icon);
-    if (icon.startsWith('/')) return QImage(icon);
-    const QIcon themed = QIcon::fromTheme(icon);
+    if (!e) return {};
+    const IconReference icon = iconReference(e->icon);
+    if (icon.kind == IconReference::Kind::file) return readIconFile(icon.value);
+    if (icon.kind != IconReference::Kind::themed) return {};
+    const QIcon themed = QIcon::fromTheme(QString::fromStdString(icon.value));
     if (!themed.isNull()) return themed.pixmap(64, 64).toImage();
     for (const char* ext : {".png", ".svg", ".xpm"}) {
-        const QString path = "/usr/share/pixmaps/" + icon + ext;
-        if (QFileInfo::exists(path)) return QImage(path);
+        const std::string path = "/usr/share/pixmaps/" + icon.value + ext;
+        if (QImage image = readIconFile(path); !image.isNull()) return image;
     }
     return {};
 }

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <QByteArray>
+#include <QImage>
+
 #include "base/AppId.h"
 #include "platform/AppCatalog.h"
 
@@ -31,6 +34,19 @@ struct DesktopEntry {
 // Parses the [Desktop Entry] group of a desktop file's text; `locale` like "de_DE". Absent when the text
 // has no such group.
 std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std::string& locale);
+
+// What a desktop entry's Icon= names, judged before anything is read: an absolute path is a file, a plain
+// name (letters, digits, "._+-", not starting with a dot) an icon of the theme. Anything else (a relative
+// path, "..", a name with a slash) names nothing, since the entry may be anyone's.
+struct IconReference {
+    enum class Kind { none, file, themed } kind = Kind::none;
+    std::string value;
+};
+IconReference iconReference(const std::string& iconValue);
+
+// An icon file's bytes as an image, or a null image: raster files and SVG that names no other file, at most
+// 4096 pixels a side before scaling, scaled down to fit 512.
+QImage decodeIconImage(const QByteArray& bytes);
 
 // What is known of a running program when looking up its application.
 struct ProgramIdentity {

@@ -11,6 +11,7 @@
 //   seeked SECONDS           moves it and signals Seeked
 //   rate R                   the playback rate
 //   art URL | art none       the cover's address
+//   freeze                   stops answering calls for good (as a hung player does); the bus name stays
 //   quit
 // Output: "ready" once the bus name is owned, "done WORD" after each command, and one line per call
 // received, e.g. "SetPosition /t/1 5000000".
@@ -225,6 +226,11 @@ void command(TestPlayer& player, const QString& line) {
     } else if (word == QLatin1String("art")) {
         player.artUrl = rest == QLatin1String("none") ? QString() : rest;
         player.changed({QStringLiteral("Metadata")});
+    } else if (word == QLatin1String("freeze")) {
+        say(QStringLiteral("done freeze"));
+        // Calls reach the adaptors on this thread, which never returns to its loop; the bus connection's own
+        // thread keeps the name.
+        for (;;) ::pause();
     } else if (word == QLatin1String("quit")) {
         QCoreApplication::quit();
         return;

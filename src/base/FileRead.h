@@ -1,0 +1,36 @@
+// Reading a file whose path someone else chose (a player, a desktop entry, an editor): only a regular file of
+// bounded size is read, and nothing at the path can make the read wait (a FIFO, a device) or read without
+// end.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace velaro {
+
+struct FileReadRules {
+    // Files larger than this are refused, also when they grow while being read.
+    std::size_t maxBytes = 0;
+    // A symbolic link at the path itself is refused.
+    bool noFollow = false;
+    // Files of /proc and /sys are refused: by the path as given, by the file that was opened and by the
+    // file system it lives on. They say nothing true of their size, and some read another process's memory.
+    bool noKernelFiles = false;
+    // Only a file of this user that no one else may read or write (mode 0600 or stricter) is read.
+    bool privateToUser = false;
+};
+
+struct FileRead {
+    enum class Outcome { read, missing, refused };
+    Outcome outcome = Outcome::missing;
+    std::string bytes;  // when read
+    std::string why;    // when refused: what is wrong with it, in a few words
+    bool ok() const { return outcome == Outcome::read; }
+};
+
+FileRead readBoundedFile(const std::string& path, const FileReadRules& rules);
+
+// Whether `path` (absolute) lies inside /proc or /sys.
+bool isKernelFilePath(const std::string& path);
+
+}  // namespace velaro

@@ -1,0 +1,32 @@
+// Log lines stay one line per event whatever text from outside they carry, and readable where they can.
+#include <gtest/gtest.h>
+
+#include "base/Log.h"
+
+namespace velaro {
+namespace {
+
+TEST(Log, TextFromOutsideCannotSplitALineOrTurnItAround) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Song → Band ♪ 日本 🎵", "Song → Band ♪ 日本 🎵"},
+        {"a\nPROG forged\r\t" + std::string(1, '\0') + "\x1b[2J\x7f",
+         "a\\x0APROG forged\\x0D\\x09\\x00\\x1B[2J\\x7F"},
+        {"\xc2\x85 \xe2\x80\xae"
+         "evil\xe2\x80\xac \xe2\x81\xa6 \xe2\x80\x8f \xe2\x80\xa8",
+         "\\u{0085} \\u{202E}evil\\u{202C} \\u{2066} \\u{200F} \\u{2028}"},
+        // Not UTF-8: a stray continuation, an overlong form, a surrogate, a sequence cut short.
+        {"\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82", "\\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82"},
+    };
+    for (const auto& [text, logged] : cases) EXPECT_EQ(escapeLogText(text), logged);
+
+    std::vector<std::string> lines;
+    const LogSink previous = setLogSink([&](std::string_view tag, std::string_view message) {
+        lines.push_back(std::string(tag) + " " + std::string(message));
+    });
+    logLine("PROG", "artwork [x|Title\nPROG forged]");
+    setLogSink(previous);
+    EXPECT_EQ(lines, std::vector<std::string>{"PROG artwork [x|Title\\x0APROG forged]"});
+}
+
+}  // namespace
+}  // namespace velaro
