@@ -534,7 +534,7 @@ void AppDelegate::syncVisualizer() {
         vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
         vizRenderController_ = std::make_unique<VizRenderController>(
             VizRenderServices::make(services_.loop, services_.overlayHost, services_.sampler.screens,
-                                    *vizAudioEngine_, *screenSampler_),
+                                    *vizAudioEngine_, *screenSampler_, services_.desktopAppearance),
             s);
         vizRenderController_->setOverviewActive(overviewDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;
@@ -563,7 +563,7 @@ void AppDelegate::syncProgressBar() {
         progressBarController_ = std::make_unique<ProgressBarController>(
             ProgressBarServices::make(loop_, services_.overlayHost, services_.sampler.screens,
                                       services_.sampler.pointer, services_.hotkeys, services_.progressEngine,
-                                      *screenSampler_),
+                                      *screenSampler_, services_.desktopAppearance),
             s);
         progressBarController_->setOverviewActive(overviewDetector_->isOverviewActive());
         return;

@@ -14,6 +14,7 @@
 #include "base/Color.h"
 #include "base/Lifetime.h"
 #include "base/Published.h"
+#include "music/MenuBarBackdrop.h"
 #include "music/VizBarWindow.h"
 #include "music/VizFrameStep.h"
 
@@ -37,8 +38,8 @@ struct VizRenderServices {
     const Screens& screens;
     // The newest band levels; the span stays valid until the next call.
     std::function<std::span<const float>()> bands;
-    // While a window fills the top of the screen: the colour sampled under the bars.
-    std::function<std::optional<Color>()> filledWindowColor;
+    // What the ink is chosen from: the colours sampled under the bars and the desktop's light or dark.
+    MenuBarInkSources menuBar;
     // The now-playing artwork's colour, when there is one.
     std::function<std::optional<Color>()> artworkColor;
     // Builds the GPU side for the window and bar layout; the OpenGL renderer when empty.
@@ -47,9 +48,11 @@ struct VizRenderServices {
     // path the window is a painted one and the CPU renderer draws it.
     std::function<VizRenderPath(OverlayWindow& glWindow)> renderPath;
 
-    // The app's services: the engine's bands, the sampler's colours, the window host and the screens.
+    // The app's services: the engine's bands, the sampler's colours, the desktop's appearance (if any), the
+    // window host and the screens.
     static VizRenderServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
-                                  MusicVisualizerAudioEngine& engine, ScreenSampler& sampler);
+                                  MusicVisualizerAudioEngine& engine, ScreenSampler& sampler,
+                                  const DesktopAppearance* appearance);
 };
 
 class VizRenderController {
@@ -104,6 +107,7 @@ private:
     Cancellable tickTimer_;
     std::vector<Subscription> subscriptions_;
     VizFrameStep step_;
+    MenuBarLightness lightness_;
 
     bool musicActive_ = false;
     double silenceAccum_ = 0;
