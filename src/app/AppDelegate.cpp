@@ -534,7 +534,8 @@ void AppDelegate::syncVisualizer() {
         vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
         vizRenderController_ = std::make_unique<VizRenderController>(
             VizRenderServices::make(services_.loop, services_.overlayHost, services_.sampler.screens,
-                                    *vizAudioEngine_, *screenSampler_, services_.desktopAppearance),
+                                    *vizAudioEngine_, *screenSampler_, services_.desktopAppearance,
+                                    &services_.progressEngine),
             s);
         vizRenderController_->setOverviewActive(overviewDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;

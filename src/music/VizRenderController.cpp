@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "music/MenuBarBackdrop.h"
+#include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "music/ProgressBarView.h"
 #include "platform/DesktopAppearance.h"
@@ -38,7 +39,8 @@ constexpr double kRasterFrameRate = 30;
 
 VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
                                           MusicVisualizerAudioEngine& engine, ScreenSampler& sampler,
-                                          const DesktopAppearance* appearance) {
+                                          const DesktopAppearance* appearance,
+                                          MusicProgressEngine* nowPlaying) {
     // The engine hands out a copy; the reader keeps it, so the span stays valid until the next read.
     auto buffer = std::make_shared<VizBands>();
     return {
@@ -50,7 +52,9 @@ VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& hos
             return *buffer;
         },
         .menuBar = MenuBarInkSources::make(sampler, appearance),
-        .artworkColor = {},
+        .artworkColor = [nowPlaying]() -> std::optional<Color> {
+            return nowPlaying ? nowPlaying->artworkColor() : std::nullopt;
+        },
         .makeRenderer = {},
         .renderPath = vizRenderPathFor,
     };

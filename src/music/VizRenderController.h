@@ -22,6 +22,7 @@ namespace velaro {
 
 class DisplayLink;
 class MainLoop;
+class MusicProgressEngine;
 class MusicVisualizerAudioEngine;
 class OverlaySettings;
 class OverlayWindow;
@@ -40,7 +41,7 @@ struct VizRenderServices {
     std::function<std::span<const float>()> bands;
     // What the ink is chosen from: the colours sampled under the bars and the desktop's light or dark.
     MenuBarInkSources menuBar;
-    // The now-playing artwork's colour, when there is one.
+    // The playing track's cover colour, when there is one; the picked colour stands in for it otherwise.
     std::function<std::optional<Color>()> artworkColor;
     // Builds the GPU side for the window and bar layout; the OpenGL renderer when empty.
     VizRendererFactory makeRenderer;
@@ -49,10 +50,10 @@ struct VizRenderServices {
     std::function<VizRenderPath(OverlayWindow& glWindow)> renderPath;
 
     // The app's services: the engine's bands, the sampler's colours, the desktop's appearance (if any), the
-    // window host and the screens.
+    // now-playing engine's cover colour (if it is built), the window host and the screens.
     static VizRenderServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
                                   MusicVisualizerAudioEngine& engine, ScreenSampler& sampler,
-                                  const DesktopAppearance* appearance);
+                                  const DesktopAppearance* appearance, MusicProgressEngine* nowPlaying);
 };
 
 class VizRenderController {

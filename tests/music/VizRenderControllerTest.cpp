@@ -70,7 +70,7 @@ protected:
             .menuBar = {.filledWindowColor = [this] { return filled; },
                         .sampledColor = [this] { return sampled; },
                         .appearance = &appearance},
-            .artworkColor = {},
+            .artworkColor = [this] { return artwork; },
             .makeRenderer = [this](OverlayWindow&,
                                    const std::vector<VizBarSlot>& bars) -> std::unique_ptr<VizRenderer> {
                 ++log->made;
@@ -117,6 +117,7 @@ protected:
     std::optional<Color> filled;
     std::optional<Color> sampled;
     FakeDesktopAppearance appearance;
+    std::optional<Color> artwork;
     bool rendererWorks = true;
     std::shared_ptr<RenderLog> log = std::make_shared<RenderLog>();
     std::unique_ptr<VizRenderController> controller;
@@ -299,6 +300,23 @@ TEST_F(VizRenderControllerTest, InkFollowsTheDesktopAtOnceEvenWhileTheBarsRest) 
     EXPECT_TRUE(controller->barsAreDark()) << "at once, not at the next tick";
     hold(0.3);
     EXPECT_EQ(controller->frameStep().colorMix(), 1.0f) << "the crossfade to dark ink is drawn";
+}
+
+TEST_F(VizRenderControllerTest, ArtworkModesTakeTheCoverColourAndThePickedOneWithoutACover) {
+    settings.vizColorMode = std::string("artwork");
+    settings.vizWaveColorMode = std::string("artwork");
+    settings.vizSolidColor = Color::rgb(0, 0, 1);
+    make();
+    const VizFrameStep& step = controller->frameStep();
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5) << "no cover yet: the picked colour";
+    artwork = Color::rgb(0.1, 0.8, 0.1);
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 120, 0.5) << "the cover's green";
+    EXPECT_NEAR(step.wavesHuePhase(), 120, 0.5);
+    artwork.reset();  // the next track, its cover not fetched yet
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5);
 }
 
 TEST_F(VizRenderControllerTest, WithoutACompositorItRunsDarkAndSaysWhyOnce) {
