@@ -1,12 +1,15 @@
 // The desktop appearance service on the test desktop's session bus, against a settings portal of the test's
 // own: read when the portal comes, followed through SettingChanged, values it cannot read ignored with a
-// line each, no preference once the portal leaves.
+// line each, no preference once the portal leaves. Without a portal, GNOME's color-scheme in GSettings,
+// read and followed.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QDir>
+#include <QProcess>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -99,6 +102,56 @@ TEST(DesktopAppearanceTest, FollowsThePortalIgnoresWhatItCannotReadAndFallsBackW
     portal.colorScheme = 2u;
     ASSERT_TRUE(portal.come());
     EXPECT_TRUE(is(P::light)) << "read again when it comes back";
+}
+
+// The test desktop's bus activates no dconf: the test runs the service itself, and takes the database it
+// wrote away again so that the desktop publishes no preference to the tests after it. It touches only a
+// configuration folder of the test desktop's that holds no database yet.
+class DconfService {
+public:
+    DconfService() {
+        const QString home = configHome();
+        const QString desktop = qEnvironmentVariable("VELARO_DESKTOP_DIR");
+        if (home.isEmpty() || desktop.isEmpty() || !home.startsWith(desktop) ||
+            QDir(home + QStringLiteral("/dconf")).exists())
+            return;
+        service_.start(QStringLiteral("/usr/libexec/dconf-service"), {});
+        started_ = service_.waitForStarted(5000);
+    }
+    ~DconfService() {
+        if (!started_) return;
+        service_.terminate();
+        service_.waitForFinished(3000);
+        QDir(configHome() + QStringLiteral("/dconf")).removeRecursively();
+    }
+    bool started() const { return started_; }
+    static QString configHome() { return qEnvironmentVariable("XDG_CONFIG_HOME"); }
+    static bool set(const char* name) {
+        return run(QStringLiteral("gsettings"),
+                   {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.interface"),
+                    QStringLiteral("color-scheme"), QString::fromLatin1(name)})
+                   .exitCode == 0;
+    }
+
+private:
+    QProcess service_;
+    bool started_ = false;
+};
+
+TEST(DesktopAppearanceTest, WithoutAPortalGnomesColorSchemeIsReadAndFollowed) {
+    VELARO_REQUIRE_DESKTOP();
+    using P = ColorSchemePreference;
+    DconfService dconf;
+    if (!dconf.started())
+        GTEST_SKIP() << "no dconf service of the test desktop's own to hold GNOME's settings";
+    ASSERT_TRUE(DconfService::set("prefer-dark"));
+    XdgDesktopAppearance appearance(QDBusConnection::sessionBus(), DconfService::configHome());
+    const auto is = [&](P scheme) { return waitUntil([&] { return appearance.colorScheme()() == scheme; }); };
+    EXPECT_TRUE(is(P::dark)) << "read once no portal answers";
+    ASSERT_TRUE(DconfService::set("prefer-light"));
+    EXPECT_TRUE(is(P::light)) << "its change is followed";
+    ASSERT_TRUE(DconfService::set("default"));
+    EXPECT_TRUE(is(P::none));
 }
 
 }  // namespace
