@@ -531,7 +531,8 @@ void AppDelegate::syncVisualizer() {
         vizAudioEngine_->setOnFailure([this] { later([this] { visualizerEngineStopped(); }); });
         vizRenderController_ = std::make_unique<VizRenderController>(
             VizRenderServices::make(services_.loop, services_.overlayHost, services_.sampler.screens,
-                                    *vizAudioEngine_, *screenSampler_),
+                                    *vizAudioEngine_, *screenSampler_, services_.desktopAppearance,
+                                    &services_.progressEngine),
             s);
         vizRenderController_->setOverviewActive(overviewDetector_->isOverviewActive());
         s.vizStatus = std::nullopt;
@@ -560,7 +561,7 @@ void AppDelegate::syncProgressBar() {
         progressBarController_ = std::make_unique<ProgressBarController>(
             ProgressBarServices::make(loop_, services_.overlayHost, services_.sampler.screens,
                                       services_.sampler.pointer, services_.hotkeys, services_.progressEngine,
-                                      *screenSampler_),
+                                      *screenSampler_, services_.desktopAppearance),
             s);
         progressBarController_->setOverviewActive(overviewDetector_->isOverviewActive());
         return;

@@ -32,6 +32,7 @@ class QWidget;
 namespace velaro {
 
 class AppCatalog;
+class DesktopAppearance;
 class DesktopOverview;
 class Hotkeys;
 class KeyboardLayout;
@@ -82,6 +83,9 @@ struct AppDelegateServices {
     std::optional<OverviewShell> overviewShell;
     // The desktop's published overview state, followed instead of the shell's windows while it publishes.
     const DesktopOverview* desktopOverview = nullptr;
+    // The desktop's light or dark preference, for the music features' ink; without it they go by the
+    // colours sampled under the menu bar.
+    const DesktopAppearance* desktopAppearance = nullptr;
     // Builds the overlay controller when the runtime starts; without one the runtime runs with no overlay.
     OverlayControllerFactory makeOverlayController;
     // Builds the visualizer's audio engine; without one the visualizer cannot start.

@@ -34,6 +34,7 @@
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAppCatalog.h"
+#include "platform/linux/XdgDesktopAppearance.h"
 #include "platform/linux/XdgLoginItem.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 #include "sampling/ScreenTopology.h"
@@ -73,6 +74,7 @@ struct AppServices::Parts {
     std::unique_ptr<X11TaskbarPolicy> taskbarPolicy;
     std::unique_ptr<LinuxProcessLauncher> processes;
     std::unique_ptr<GnomeShellOverview> overview;
+    std::unique_ptr<XdgDesktopAppearance> appearance;
     // After the screens and the workspace it watches.
     std::unique_ptr<ScreenTopology> topology;
     // Runs on the loop and the launcher above.
@@ -161,6 +163,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.processes = std::make_unique<LinuxProcessLauncher>();
     // Asked whatever the desktop says it is: the shell's bus name is what tells.
     p.overview = std::make_unique<GnomeShellOverview>();
+    p.appearance = std::make_unique<XdgDesktopAppearance>();
     p.progressEngine = std::make_unique<MusicProgressEngine>(MusicProgressEngine::Services{
         .loop = *p.loop,
         .launcher = *p.processes,
@@ -213,6 +216,7 @@ AppDelegateServices AppServices::delegateServices() {
                            p.workspace->ownProcessIdentifier()},
         .overviewShell = overviewShellForDesktop(desktop ? desktop : ""),
         .desktopOverview = p.overview.get(),
+        .desktopAppearance = p.appearance.get(),
         .makeOverlayController = overlayControllerFactory(OverlayControllerServices{
             *p.loop, *p.overlayHost, *p.screens, *p.workspace, p.windowList.get(), true}),
         .makeVisualizerEngine = visualizerEngineFactory(*p.loop),

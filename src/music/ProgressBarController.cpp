@@ -12,6 +12,7 @@
 #include "music/MenuBarBackdrop.h"
 #include "music/MusicProgressEngine.h"
 #include "music/VizBarWindow.h"
+#include "platform/DesktopAppearance.h"
 #include "platform/PointerSource.h"
 #include "platform/Screens.h"
 #include "settings/OverlaySettings.h"
@@ -29,7 +30,6 @@ constexpr double kFadeIn = 0.3;
 constexpr double kFadeOut = 0.5;
 constexpr double kFastFadeOut = 0.2;  // with the panel gone
 constexpr double kHoverStrip = 24;    // points at the top of the screen that keep a paused bar shown
-constexpr double kLightAbove = 0.6, kDarkBelow = 0.4;
 // A tick may run this much early or late to share its wake-up with a step of the fill due about then: the
 // fill's speed does not depend on when the ticks come, only on the track.
 constexpr double kTickShare = 0.05;
@@ -60,7 +60,8 @@ ProgressBarLook visiblePart(ProgressBarLook look, double scale) {
 
 ProgressBarServices ProgressBarServices::make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
                                               PointerSource& pointer, Hotkeys& hotkeys,
-                                              MusicProgressEngine& engine, ScreenSampler& sampler) {
+                                              MusicProgressEngine& engine, ScreenSampler& sampler,
+                                              const DesktopAppearance* appearance) {
     return {
         .loop = loop,
         .host = host,
@@ -76,7 +77,7 @@ ProgressBarServices ProgressBarServices::make(MainLoop& loop, OverlayWindowHost&
         .keySeek = [&engine](double step, double settle,
                              double debounce) { engine.keySeek(step, settle, debounce); },
         .sendCommand = [&engine](int number, const std::string& label) { engine.sendCommand(number, label); },
-        .filledWindowColor = [&sampler] { return menuBarBackdropColor(sampler); },
+        .menuBar = MenuBarInkSources::make(sampler, appearance),
         .doubleClickInterval =
             [] {
                 const auto* hints = QGuiApplication::instance() ? QGuiApplication::styleHints() : nullptr;
@@ -88,6 +89,7 @@ ProgressBarServices ProgressBarServices::make(MainLoop& loop, OverlayWindowHost&
 ProgressBarController::ProgressBarController(ProgressBarServices services, OverlaySettings& settings)
     : services_(std::move(services)),
       settings_(settings),
+      lightness_(services_.menuBar),
       fillStops_(services_.loop, std::vector<Color>{}),
       line_(services_.loop, kProgressLinePixels),
       armedMix_(services_.loop, 0.0),
@@ -98,6 +100,13 @@ ProgressBarController::ProgressBarController(ProgressBarServices services, Overl
     fillStops_.setOnChange([this] { lookChanged(); });
     buildWindow();
     subscriptions_.push_back(services_.screens.parametersChanged().sink([this](int) { screensChanged(); }));
+    // The desktop turning light or dark: the ink eases over at the next ticks, not at the next visibility
+    // check.
+    if (const DesktopAppearance* appearance = lightness_.appearance())
+        subscriptions_.push_back(
+            appearance->colorScheme().changes().receiveOn(services_.loop).sink([this](ColorSchemePreference) {
+                updateBackdropLight();
+            }));
     if (services_.setOnChange)
         services_.setOnChange(lifetime_.guard([this](const ProgressSnapshot&) {
             if (!stopped_) engineChanged();
@@ -358,16 +367,7 @@ void ProgressBarController::stepFill() {
 }
 
 void ProgressBarController::updateBackdropLight() {
-    const std::optional<Color> filled =
-        services_.filledWindowColor ? services_.filledWindowColor() : std::nullopt;
-    if (!filled) {
-        // No desktop colour scheme answers here: neither a light nor a dark appearance matches.
-        backdropLight_ = false;
-        return;
-    }
-    const double l = relativeLuminance(*filled);
-    if (l > kLightAbove) backdropLight_ = true;
-    if (l < kDarkBelow) backdropLight_ = false;
+    backdropLight_ = lightness_.update();
 }
 
 // MARK: visibility

@@ -17,6 +17,7 @@
 #include "base/Cancellable.h"
 #include "base/Color.h"
 #include "base/Lifetime.h"
+#include "music/MenuBarBackdrop.h"
 #include "music/NowPlayingState.h"
 #include "music/ProgressBarView.h"
 #include "platform/Hotkeys.h"
@@ -44,15 +45,15 @@ struct ProgressBarServices {
     std::function<void(double seconds, double settle)> seek;
     std::function<void(double step, double settle, double debounce)> keySeek;
     std::function<void(int number, const std::string& label)> sendCommand;
-    // While a window fills the top of the screen: the colour sampled under the menu bar.
-    std::function<std::optional<Color>()> filledWindowColor;
+    // What the ink is chosen from: the colours sampled under the menu bar and the desktop's light or dark.
+    MenuBarInkSources menuBar;
     // The desktop's double-click interval, in seconds.
     std::function<double()> doubleClickInterval;
 
-    // The app's services: the shared engine and the sampler's colours.
+    // The app's services: the shared engine, the sampler's colours and the desktop's appearance (if any).
     static ProgressBarServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
                                     PointerSource& pointer, Hotkeys& hotkeys, MusicProgressEngine& engine,
-                                    ScreenSampler& sampler);
+                                    ScreenSampler& sampler, const DesktopAppearance* appearance);
 };
 
 class ProgressBarController {
@@ -155,6 +156,7 @@ private:
     bool targetVisible_ = false;
     bool menuBarVisible_ = true;
     bool overviewActive_ = false;
+    MenuBarLightness lightness_;
     bool backdropLight_ = false;
     double colorMix_ = 0;
     double huePhase_ = 0;

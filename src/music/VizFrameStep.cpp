@@ -12,6 +12,9 @@ namespace {
 constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr float kWaveDepthPoints = 48;
 constexpr float kBarReach = 0.4f;  // of the window's height
+// A change of the glow's intensity this small moves no pixel by half a step of 8-bit colour (its light is at
+// most 1).
+constexpr double kUnseenGlowChange = 0.5 / 255;
 
 // A linear crossfade: at most 4 x dt toward the target, never past it.
 void stepToward(float& value, float target, double dt) {
@@ -149,7 +152,7 @@ const std::vector<VizBarSlot>& VizFrameStep::layoutBars(double widthPoints, doub
 }
 
 void VizFrameStep::setStyle(bool waves) {
-    wavesStyle_ = waves;
+    wakeOnChange(wavesStyle_, waves);
 }
 
 void VizFrameStep::showStyleNow(bool waves) {
@@ -159,19 +162,20 @@ void VizFrameStep::showStyleNow(bool waves) {
 
 void VizFrameStep::setSolidColor(const Color& color) {
     const auto [h, s, v] = hsbDegrees(color);
-    solidHue_ = h;
-    solidSat_ = s;
-    solidVal_ = v;
+    wakeOnChange(solidHue_, h);
+    wakeOnChange(solidSat_, s);
+    wakeOnChange(solidVal_, v);
 }
 
 void VizFrameStep::setWaveSolidColor(const Color& color) {
     const auto [h, s, v] = hsbDegrees(color);
-    solidHueW_ = h;
-    solidSatW_ = s;
+    wakeOnChange(solidHueW_, h);
+    wakeOnChange(solidSatW_, s);
 }
 
 void VizFrameStep::setPalette(const std::vector<std::string>& palette) {
     if (palette == paletteHexCache_) return;
+    moving_ = true;
     paletteHexCache_ = palette;
     paletteCount_ = std::min<int>(static_cast<int>(palette.size()), kVizPaletteStops);
     for (int i = 0; i < paletteCount_; ++i) paletteScratch_[i] = vizPaletteStop(palette[i]);
@@ -279,8 +283,16 @@ bool VizFrameStep::step(double dt, std::span<const float> bands, const VizStepSe
     // The hue turns in every mode; it shows only while the bars take some of the chromatic colour.
     const VizUniforms& u = uniforms_;
     const bool hueShows = u.u1.x > 0 || before.u1.x > 0;
-    const bool looksChanged = !(u.u0 == before.u0 && (!hueShows || u.u1 == before.u1) && u.u2 == before.u2 &&
-                                u.u6 == before.u6 && frame_.bloomIntensity == bloomBefore);
+    // The glow follows the smoothed energy, which nears the level without ever reaching it: it rests once
+    // neither its last step nor what is left of its way would move a pixel by half a step of 8-bit colour.
+    const double glowLeft = frame_.bloomIntensity > 0
+                                ? finiteOr(settings.bloomIntensity, 0) * 0.45 * (level - energySmoothed_)
+                                : 0;
+    const bool glowMoving = !(std::abs(frame_.bloomIntensity - bloomBefore) <= kUnseenGlowChange &&
+                              std::abs(glowLeft) <= kUnseenGlowChange);
+    const bool looksChanged =
+        !(u.u0 == before.u0 && (!hueShows || u.u1 == before.u1) && u.u2 == before.u2 && u.u6 == before.u6) ||
+        glowMoving;
     moving_ = styleMix_ > 0.001f || moved * drawableHeight > 0.01 || (barsShow && looksChanged);
     stillFor_ = moving_ ? 0 : stillFor_ + dt;
     // A trail loses half its light every trail length: eight of them leave less than a byte's step.

@@ -47,20 +47,21 @@ public:
     const std::vector<VizBarSlot>& layoutBars(double widthPoints, double thickness, double gap, int maxBars);
     int barCount() const { return static_cast<int>(slots_.size()); }
 
-    // What the controller's tick decides, read by the next frames.
+    // What the controller's tick decides, read by the next frames. A change puts an end to a rest: the
+    // next step draws the crossfade it starts.
     void setStyle(bool waves);
     // A rebuild shows the current style at once, without a crossfade.
     void showStyleNow(bool waves);
-    void setColorMode(VizColorMode mode) { colorMode_ = mode; }
-    void setWaveColorMode(VizColorMode mode) { waveColorMode_ = mode; }
+    void setColorMode(VizColorMode mode) { wakeOnChange(colorMode_, mode); }
+    void setWaveColorMode(VizColorMode mode) { wakeOnChange(waveColorMode_, mode); }
     // The bars' and the waves' picked or artwork colours.
     void setSolidColor(const Color& color);
     void setWaveSolidColor(const Color& color);
     // Parses the palette when it differs from the one parsed last; at most the first 10 strings count.
     void setPalette(const std::vector<std::string>& palette);
-    void setBarsAreDark(bool dark) { barsAreDark_ = dark; }
-    void setTrailActive(bool on) { trailActive_ = on; }
-    void setBloomActive(bool on) { bloomActive_ = on; }
+    void setBarsAreDark(bool dark) { wakeOnChange(barsAreDark_, dark); }
+    void setTrailActive(bool on) { wakeOnChange(trailActive_, on); }
+    void setBloomActive(bool on) { wakeOnChange(bloomActive_, on); }
     void setBackingScale(double scale);
 
     // One frame of `dt` seconds over the newest bands, at the fade `alpha`, for a drawable of the given size
@@ -85,6 +86,12 @@ public:
     int paletteCount() const { return paletteCount_; }
 
 private:
+    template <class T>
+    void wakeOnChange(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        moving_ = true;
+    }
     void stepColours(double dt, const VizStepSettings& settings);
     void stepWaves(double dt, int waveCount, int peaks, float coverage);
     void writeUniforms(const VizStepSettings& settings, double alpha, double width, double height,

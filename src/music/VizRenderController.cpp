@@ -7,8 +7,10 @@
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "music/MenuBarBackdrop.h"
+#include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
 #include "music/ProgressBarView.h"
+#include "platform/DesktopAppearance.h"
 #include "platform/OverlayWindowHost.h"
 #include "platform/Screens.h"
 #include "sampling/ScreenSampler.h"
@@ -36,7 +38,9 @@ constexpr double kRasterFrameRate = 30;
 }  // namespace
 
 VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
-                                          MusicVisualizerAudioEngine& engine, ScreenSampler& sampler) {
+                                          MusicVisualizerAudioEngine& engine, ScreenSampler& sampler,
+                                          const DesktopAppearance* appearance,
+                                          MusicProgressEngine* nowPlaying) {
     // The engine hands out a copy; the reader keeps it, so the span stays valid until the next read.
     auto buffer = std::make_shared<VizBands>();
     return {
@@ -47,15 +51,17 @@ VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& hos
             *buffer = engine.latestBands();
             return *buffer;
         },
-        .filledWindowColor = [&sampler] { return menuBarBackdropColor(sampler); },
-        .artworkColor = {},
+        .menuBar = MenuBarInkSources::make(sampler, appearance),
+        .artworkColor = [nowPlaying]() -> std::optional<Color> {
+            return nowPlaying ? nowPlaying->artworkColor() : std::nullopt;
+        },
         .makeRenderer = {},
         .renderPath = vizRenderPathFor,
     };
 }
 
 VizRenderController::VizRenderController(VizRenderServices services, OverlaySettings& settings)
-    : services_(std::move(services)), settings_(settings) {
+    : services_(std::move(services)), settings_(settings), lightness_(services_.menuBar) {
     if (!services_.makeRenderer)
         services_.makeRenderer = [](OverlayWindow& window, const std::vector<VizBarSlot>& bars) {
             return std::unique_ptr<VizRenderer>(VizWindowRenderer::create(window, bars));
@@ -74,6 +80,10 @@ VizRenderController::VizRenderController(VizRenderServices services, OverlaySett
             if (renderer_) renderer_->setBloomSigma(r);
         }));
     subscriptions_.push_back(services_.screens.parametersChanged().sink([this](int) { start(); }));
+    // The desktop turning light or dark shows at once, not at the next tick.
+    if (const DesktopAppearance* appearance = lightness_.appearance())
+        subscriptions_.push_back(appearance->colorScheme().changes().receiveOn(loop).sink(
+            [this](ColorSchemePreference) { updateInk(); }));
     tickTimer_ = loop.every(kTickInterval, [this] { tick(); });
 }
 
@@ -265,16 +275,8 @@ void VizRenderController::keepAbove() {
 }
 
 void VizRenderController::updateInk() {
-    const std::optional<Color> filled =
-        services_.filledWindowColor ? services_.filledWindowColor() : std::nullopt;
-    if (!filled) {
-        // No desktop colour scheme service answers here: that is the "no match" case, black ink.
-        barsAreDark_ = true;
-    } else {
-        const double l = relativeLuminance(*filled);
-        if (l > 0.6) barsAreDark_ = true;
-        if (l < 0.4) barsAreDark_ = false;
-    }
+    // Dark ink on a light menu bar.
+    barsAreDark_ = lightness_.update();
     step_.setBarsAreDark(barsAreDark_);
 }
 

@@ -14,6 +14,7 @@
 #include "base/Color.h"
 #include "base/Lifetime.h"
 #include "base/Published.h"
+#include "music/MenuBarBackdrop.h"
 #include "music/VizBarWindow.h"
 #include "music/VizFrameStep.h"
 
@@ -21,6 +22,7 @@ namespace velaro {
 
 class DisplayLink;
 class MainLoop;
+class MusicProgressEngine;
 class MusicVisualizerAudioEngine;
 class OverlaySettings;
 class OverlayWindow;
@@ -37,9 +39,9 @@ struct VizRenderServices {
     const Screens& screens;
     // The newest band levels; the span stays valid until the next call.
     std::function<std::span<const float>()> bands;
-    // While a window fills the top of the screen: the colour sampled under the bars.
-    std::function<std::optional<Color>()> filledWindowColor;
-    // The now-playing artwork's colour, when there is one.
+    // What the ink is chosen from: the colours sampled under the bars and the desktop's light or dark.
+    MenuBarInkSources menuBar;
+    // The playing track's cover colour, when there is one; the picked colour stands in for it otherwise.
     std::function<std::optional<Color>()> artworkColor;
     // Builds the GPU side for the window and bar layout; the OpenGL renderer when empty.
     VizRendererFactory makeRenderer;
@@ -47,9 +49,11 @@ struct VizRenderServices {
     // path the window is a painted one and the CPU renderer draws it.
     std::function<VizRenderPath(OverlayWindow& glWindow)> renderPath;
 
-    // The app's services: the engine's bands, the sampler's colours, the window host and the screens.
+    // The app's services: the engine's bands, the sampler's colours, the desktop's appearance (if any), the
+    // now-playing engine's cover colour (if it is built), the window host and the screens.
     static VizRenderServices make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
-                                  MusicVisualizerAudioEngine& engine, ScreenSampler& sampler);
+                                  MusicVisualizerAudioEngine& engine, ScreenSampler& sampler,
+                                  const DesktopAppearance* appearance, MusicProgressEngine* nowPlaying);
 };
 
 class VizRenderController {
@@ -104,6 +108,7 @@ private:
     Cancellable tickTimer_;
     std::vector<Subscription> subscriptions_;
     VizFrameStep step_;
+    MenuBarLightness lightness_;
 
     bool musicActive_ = false;
     double silenceAccum_ = 0;

@@ -65,10 +65,12 @@ private:
 
 class TestPlayer : public LineProcess {
 public:
-    explicit TestPlayer(const QString& name = QStringLiteral("velarotest"))
+    // `coverColour` ("#RRGGBB") is the colour of the one-colour cover it shows.
+    explicit TestPlayer(const QString& name = QStringLiteral("velarotest"),
+                        const QString& coverColour = QStringLiteral("#ff0000"))
         : LineProcess(binDir() + QStringLiteral("/velaro-test-player"),
                       {QStringLiteral("--name"), name, QStringLiteral("--desktop-entry"),
-                       QStringLiteral("velaro-test-player")}) {}
+                       QStringLiteral("velaro-test-player"), QStringLiteral("--art-color"), coverColour}) {}
     bool ready() { return started() && waitForLine("ready"); }
     // Sends a command and waits until the player has carried it out.
     bool command(const QString& line) {

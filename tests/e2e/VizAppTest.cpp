@@ -15,80 +15,23 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/RunningApp.h"
 #include "e2e/SoundOutputs.h"
+#include "e2e/VizDesktop.h"
 
 namespace velaro::e2e {
 namespace {
 
 const QColor kAppColour(0x2c, 0xa0, 0x4a);
 
-// Loud noise, 16-bit stereo at 48 kHz, for `seconds`: every band of the analysis gets some of it.
-QByteArray noise(double seconds) {
-    const int frames = int(48000 * seconds);
-    QByteArray data(frames * 4, Qt::Uninitialized);
-    auto* samples = reinterpret_cast<std::int16_t*>(data.data());
-    std::uint32_t state = 12345;
-    for (int i = 0; i < frames * 2; ++i) {
-        state = state * 1664525u + 1013904223u;
-        samples[i] = std::int16_t(int(state >> 16) - 32768) / 3;
-    }
-    return data;
-}
-
-// The top 60 rows of the screen as the compositor shows them, read straight from the X server (a full
-// screenshot through a file takes too long to time the bars with).
-QImage topStrip() {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    return screen->grabWindow(0, 0, 0, screen->geometry().width(), 60)
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
-// Pixels of the strip that differ clearly from the same pixels of `before`, left of the panel's clock and
-// tray (the clock changes on its own).
-int changedPixels(const QImage& shot, const QImage& before) {
-    if (shot.size() != before.size() || shot.isNull()) return -1;
-    int changed = 0;
-    for (int y = 0; y < shot.height(); ++y) {
-        const auto* a = reinterpret_cast<const QRgb*>(shot.constScanLine(y));
-        const auto* b = reinterpret_cast<const QRgb*>(before.constScanLine(y));
-        for (int x = 0; x < shot.width() * 3 / 4; x += 2)
-            if (!closeTo(QColor(a[x]), QColor(b[x]), 40)) ++changed;
-    }
-    return changed;
-}
-
-// Reads the strip until `accept` holds for one (returned) or `timeout` passes (the last one is returned).
-QImage stripWhen(const std::function<bool(const QImage&)>& accept, std::chrono::milliseconds timeout) {
-    QImage last;
-    waitUntil(
-        [&] {
-            last = topStrip();
-            return accept(last);
-        },
-        timeout);
-    return last;
-}
-
 // Noise played into the default output for as long as the object lives.
 struct NoisePlayer : QProcess {
     NoisePlayer() {
-        start(QStringLiteral("pacat"),
-              {QStringLiteral("--playback"), QStringLiteral("--device=@DEFAULT_SINK@"),
-               QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
-               QStringLiteral("--channels=2")});
-        if (waitForStarted(5000)) write(noise(12));
+        if (startPlayingIntoTheSink(*this)) write(noise(12));
     }
     ~NoisePlayer() override {
         kill();
         waitForFinished(3000);
     }
 };
-
-bool vizWindowExists() {
-    const auto found = run(QStringLiteral("xdotool"),
-                           {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^viz-bar$")});
-    return found.exitCode == 0 && !found.out.trimmed().isEmpty();
-}
 
 TEST(VizAppTest, SoundShowsBarsUnderThePanelThatClicksPassAndSilenceAndTheMasterSwitchRemove) {
     VELARO_REQUIRE_DESKTOP();
@@ -100,17 +43,8 @@ TEST(VizAppTest, SoundShowsBarsUnderThePanelThatClicksPassAndSilenceAndTheMaster
     RunningApp app(R"({"onboardingStep": 4, "masterEnabled": true, "vizEnabled": true})");
     ASSERT_TRUE(app.start(true));
     ASSERT_TRUE(waitUntil(vizWindowExists, std::chrono::seconds(15))) << "the app made no visualizer window";
-    // The app's band over the panel settles first: the strip must look the same in two shots in a row.
-    QImage before = topStrip();
-    const QImage settled = stripWhen(
-        [&](const QImage& shot) {
-            const bool same = changedPixels(shot, before) == 0;
-            before = shot;
-            return same;
-        },
-        std::chrono::seconds(10));
-    ASSERT_FALSE(before.isNull());
-    ASSERT_EQ(changedPixels(settled, before), 0) << "the top of the screen never settled";
+    const QImage before = settledStrip();
+    ASSERT_FALSE(before.isNull()) << "the top of the screen never settled";
 
     // The bars come at the first quarter-second tick that hears the sound; the bounds below leave a loaded
     // sanitizer build room, the latency itself is the frame-step benchmark's business.

@@ -201,6 +201,18 @@ TEST_F(ProgressBarTest, TheInkFollowsAFilledWindowWithHysteresis) {
     EXPECT_EQ(bar->look().fillStops.back(), Color::rgb(0, 0, 0)) << "mono turns black on a light menu bar";
 }
 
+TEST_F(ProgressBarTest, TheInkFollowsTheDesktopsPreferenceAtOnce) {
+    sampled = Color::rgb(0.2, 0.25, 0.3);
+    makePlaying();
+    loop.advance(0.02);
+    EXPECT_FALSE(bar->backdropLight()) << "a white line on a dark desktop with no preference";
+    appearance.scheme = ColorSchemePreference::light;
+    loop.advance(0.01);
+    EXPECT_TRUE(bar->backdropLight()) << "at once, not at the next visibility check";
+    loop.advance(0.6);
+    EXPECT_EQ(bar->look().fillStops.back(), Color::rgb(0, 0, 0));
+}
+
 TEST(ProgressBarColors, ModesAndTheBackdropCeiling) {
     const Color orange = Color::rgb(1.0, 0.451, 0.0);
     // Bright colours darken to the ceiling on a light menu bar, by the mix; near-white ones stay.

@@ -15,6 +15,7 @@
 #include "platform/ModifierFlags.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeDesktopAppearance.h"
 #include "support/FakeHotkeys.h"
 #include "support/FakeOverlayWindowHost.h"
 #include "support/FakePointerSource.h"
@@ -108,7 +109,9 @@ public:
                                   double debounce) { engine.keySeeks.emplace_back(step, settle, debounce); },
                 .sendCommand = [this](int n,
                                       const std::string& label) { engine.commands.emplace_back(n, label); },
-                .filledWindowColor = [this] { return filled; },
+                .menuBar = {.filledWindowColor = [this] { return filled; },
+                            .sampledColor = [this] { return sampled; },
+                            .appearance = &appearance},
                 .doubleClickInterval = [this] { return doubleClick; },
             },
             settings);
@@ -175,6 +178,9 @@ public:
     FakeHotkeys hotkeys;
     ScriptedEngine engine{loop};
     std::optional<Color> filled;
+    // The wallpaper under the menu bar, as sampled.
+    std::optional<Color> sampled = Color::black();
+    FakeDesktopAppearance appearance;
     double doubleClick = 0.4;
     std::unique_ptr<ProgressBarController> bar;
 };

@@ -12,6 +12,7 @@
 #include "music/VizRenderController.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeDesktopAppearance.h"
 #include "support/FakeOverlayWindowHost.h"
 #include "support/FakeScreens.h"
 #include "support/VirtualLoop.h"
@@ -66,8 +67,10 @@ protected:
             .host = host,
             .screens = screens,
             .bands = [this] { return std::span<const float>(bands); },
-            .filledWindowColor = [this] { return filled; },
-            .artworkColor = {},
+            .menuBar = {.filledWindowColor = [this] { return filled; },
+                        .sampledColor = [this] { return sampled; },
+                        .appearance = &appearance},
+            .artworkColor = [this] { return artwork; },
             .makeRenderer = [this](OverlayWindow&,
                                    const std::vector<VizBarSlot>& bars) -> std::unique_ptr<VizRenderer> {
                 ++log->made;
@@ -112,6 +115,9 @@ protected:
     FakeScreens screens;
     std::vector<float> bands = std::vector<float>(kVizBandCount, 0.0f);
     std::optional<Color> filled;
+    std::optional<Color> sampled;
+    FakeDesktopAppearance appearance;
+    std::optional<Color> artwork;
     bool rendererWorks = true;
     std::shared_ptr<RenderLog> log = std::make_shared<RenderLog>();
     std::unique_ptr<VizRenderController> controller;
@@ -279,23 +285,38 @@ TEST_F(VizRenderControllerTest, StaysAboveTheAppsWindowsOfItsLevelButUnderThePro
     EXPECT_EQ(host.lastStack()[1], "viz-bar");
 }
 
-TEST_F(VizRenderControllerTest, InkFollowsTheFilledWindowWithHysteresisAndIsBlackWithoutOne) {
+TEST_F(VizRenderControllerTest, InkFollowsTheDesktopAtOnceEvenWhileTheBarsRest) {
+    settings.vizColorMode = std::string("mono");
+    sampled = Color::rgb(0.2, 0.25, 0.3);  // a dark wallpaper, and no preference published
     make();
-    struct Step {
-        std::optional<Color> filled;
-        bool dark;
-    };
-    const Step steps[] = {{std::nullopt, true},
-                          {Color::rgb(0.1, 0.1, 0.1), false},
-                          {Color::rgb(0.5, 0.5, 0.5), false},  // between the thresholds: kept
-                          {Color::rgb(0.9, 0.9, 0.9), true},
-                          {Color::rgb(0.5, 0.5, 0.5), true},
-                          {Color::rgb(0.3, 0.3, 0.3), false}};
-    for (const Step& s : steps) {
-        filled = s.filled;
-        hold(0.25);
-        EXPECT_EQ(controller->barsAreDark(), s.dark) << (s.filled ? s.filled->red : -1);
-    }
+    play(1, 0.3f);
+    EXPECT_FALSE(controller->barsAreDark()) << "mono bars on a dark desktop are light";
+    hold(2.6);  // the bands stand still: the bars settle and their frames are left out
+    const std::size_t drawn = log->dts.size();
+    hold(0.1);
+    ASSERT_EQ(log->dts.size(), drawn) << "at rest";
+    appearance.scheme = ColorSchemePreference::light;
+    loop.advance(0.01);  // the next tick is 0.04 s away
+    EXPECT_TRUE(controller->barsAreDark()) << "at once, not at the next tick";
+    hold(0.3);
+    EXPECT_EQ(controller->frameStep().colorMix(), 1.0f) << "the crossfade to dark ink is drawn";
+}
+
+TEST_F(VizRenderControllerTest, ArtworkModesTakeTheCoverColourAndThePickedOneWithoutACover) {
+    settings.vizColorMode = std::string("artwork");
+    settings.vizWaveColorMode = std::string("artwork");
+    settings.vizSolidColor = Color::rgb(0, 0, 1);
+    make();
+    const VizFrameStep& step = controller->frameStep();
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5) << "no cover yet: the picked colour";
+    artwork = Color::rgb(0.1, 0.8, 0.1);
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 120, 0.5) << "the cover's green";
+    EXPECT_NEAR(step.wavesHuePhase(), 120, 0.5);
+    artwork.reset();  // the next track, its cover not fetched yet
+    play(2, 0.3f);
+    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5);
 }
 
 TEST_F(VizRenderControllerTest, WithoutACompositorItRunsDarkAndSaysWhyOnce) {

@@ -2,12 +2,11 @@
 #include "platform/linux/GnomeShellOverview.h"
 
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
 #include "base/Log.h"
+#include "platform/linux/BusNameReader.h"
 
 namespace velaro {
 
@@ -22,48 +21,40 @@ GnomeShellOverview::GnomeShellOverview(QDBusConnection bus) : bus_(std::move(bus
     bus_.connect(QString::fromLatin1(service), QString::fromLatin1(path), QString::fromLatin1(kProperties),
                  QStringLiteral("PropertiesChanged"), this,
                  SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
-    watcher_ = std::make_unique<QDBusServiceWatcher>(
-        QString::fromLatin1(service), bus_,
-        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration);
-    connect(watcher_.get(), &QDBusServiceWatcher::serviceRegistered, this, [this] { read(); });
-    connect(watcher_.get(), &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-        ++generation_;
-        store(std::nullopt);
-    });
-    read();
+    reader_ = std::make_unique<BusNameReader>(
+        bus_, QString::fromLatin1(service),
+        BusNameReader::Handlers{
+            .ask =
+                [] {
+                    auto ask = QDBusMessage::createMethodCall(
+                        QString::fromLatin1(service), QString::fromLatin1(path),
+                        QString::fromLatin1(kProperties), QStringLiteral("Get"));
+                    ask << QString::fromLatin1(interface) << QString::fromLatin1(kProperty);
+                    // Asked on every desktop: the bus must not try to start a shell that is not running.
+                    ask.setAutoStartService(false);
+                    return ask;
+                },
+            .answered =
+                [this](const QDBusPendingCall& call) {
+                    const QDBusPendingReply<QDBusVariant> reply = call;
+                    // No shell on the bus (or one without the property): nothing is published.
+                    store(reply.isError() ? std::nullopt : std::optional(reply.value().variant().toBool()));
+                },
+            .left = [this] { store(std::nullopt); },
+        });
+    reader_->read();
 }
 
 GnomeShellOverview::~GnomeShellOverview() = default;
-
-void GnomeShellOverview::read() {
-    const unsigned generation = ++generation_;
-    auto ask = QDBusMessage::createMethodCall(QString::fromLatin1(service), QString::fromLatin1(path),
-                                              QString::fromLatin1(kProperties), QStringLiteral("Get"));
-    ask << QString::fromLatin1(interface) << QString::fromLatin1(kProperty);
-    // Asked on every desktop: the bus must not try to start a shell that is not running.
-    ask.setAutoStartService(false);
-    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
-        if (generation != generation_) return;
-        const QDBusPendingReply<QDBusVariant> reply = *w;
-        // No shell on the bus (or one without the property): nothing is published.
-        if (reply.isError()) {
-            store(std::nullopt);
-            return;
-        }
-        store(reply.value().variant().toBool());
-    });
-}
 
 void GnomeShellOverview::propertiesChanged(const QString& interfaceName, const QVariantMap& changed,
                                            const QStringList& invalidated) {
     if (interfaceName != QLatin1String(interface)) return;
     if (const auto it = changed.find(QString::fromLatin1(kProperty)); it != changed.end()) {
-        ++generation_;  // newer than any answer still on its way
+        reader_->supersede();
         store(it->toBool());
     } else if (invalidated.contains(QString::fromLatin1(kProperty))) {
-        read();
+        reader_->read();
     }
 }
 

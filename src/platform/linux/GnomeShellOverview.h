@@ -11,10 +11,9 @@
 
 #include "platform/DesktopOverview.h"
 
-class QDBusPendingCallWatcher;
-class QDBusServiceWatcher;
-
 namespace velaro {
+
+class BusNameReader;
 
 class GnomeShellOverview final : public QObject, public DesktopOverview {
     Q_OBJECT
@@ -34,14 +33,12 @@ private Q_SLOTS:
                            const QStringList& invalidated);
 
 private:
-    // Asks the shell for the property; an answer to an older ask (the shell went away meanwhile) is dropped.
-    void read();
     void store(std::optional<bool> active);
 
     QDBusConnection bus_;
-    std::unique_ptr<QDBusServiceWatcher> watcher_;
+    // Asks the shell for the property when it comes.
+    std::unique_ptr<BusNameReader> reader_;
     Published<std::optional<bool>> state_{std::nullopt};
-    unsigned generation_ = 0;
     bool announced_ = false;
 };
 
