@@ -28,8 +28,6 @@ constexpr auto kCallTime = 1000ms;
 // Without the stream's choice, the players' states are asked together for at most this long.
 constexpr auto kSurveyTime = 250ms;
 
-const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-
 // What is left of the command's time; every call takes at most its own limit of it.
 class Budget {
 public:
@@ -59,13 +57,6 @@ QDBusMessage call(const QDBusConnection& bus, const Budget& budget, const QStrin
 
 bool succeeded(const QDBusMessage& reply) {
     return reply.type() == QDBusMessage::ReplyMessage;
-}
-
-QVariant propertyValue(const QDBusMessage& reply) {
-    if (!succeeded(reply) || reply.arguments().size() != 1) return {};
-    const QVariant v = reply.arguments().front();
-    return v.metaType() == QMetaType::fromType<QDBusVariant>() ? v.value<QDBusVariant>().variant()
-                                                               : QVariant();
 }
 
 // Properties.GetAll of the player interface; empty when the player does not answer.

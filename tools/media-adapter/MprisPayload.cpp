@@ -3,6 +3,7 @@
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QMetaType>
 #include <QRegularExpression>
 #include <cmath>
@@ -32,6 +33,13 @@ bool isWord(const QString& argument, std::string_view word) {
 }
 
 }  // namespace
+
+QVariant propertyValue(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return {};
+    const QVariant v = reply.arguments().front();
+    if (v.metaType() != QMetaType::fromType<QDBusVariant>()) return {};
+    return v.value<QDBusVariant>().variant();
+}
 
 QVariantMap dictionary(const QVariant& value) {
     if (value.metaType() == QMetaType::fromType<QVariantMap>()) return value.toMap();

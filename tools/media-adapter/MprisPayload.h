@@ -3,6 +3,7 @@
 // several players, and the command line.
 #pragma once
 
+#include <QDBusMessage>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -21,6 +22,7 @@ inline const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 inline const QString rootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 inline const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 inline const QString noTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+inline const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 // Texts taken from a player are cut to this many bytes (at a character): far below any line limit.
 inline constexpr int maxTextBytes = 1024;
@@ -37,6 +39,8 @@ struct PlayerReading {
     QDateTime positionReadAt;
 };
 
+// The value a Properties.Get reply carries; invalid when the call failed or answered something else.
+QVariant propertyValue(const QDBusMessage& reply);
 // A string-keyed dictionary (metadata, properties), from a map or a D-Bus a{sv}; empty for anything else.
 QVariantMap dictionary(const QVariant& value);
 // A whole number of microseconds (any integer type, or a finite double); none for other types.

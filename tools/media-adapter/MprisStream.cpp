@@ -11,18 +11,9 @@ namespace velaro::mpris {
 
 namespace {
 
-const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr int loadTimeoutMs = 2000;
 constexpr int positionTimeoutMs = 500;
 constexpr int busTimeoutMs = 1000;
-
-// The value of a Properties.Get reply; invalid when the call failed or answered something else.
-QVariant propertyValue(const QDBusMessage& reply) {
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) return {};
-    const QVariant v = reply.arguments().front();
-    if (v.metaType() != QMetaType::fromType<QDBusVariant>()) return {};
-    return v.value<QDBusVariant>().variant();
-}
 
 }  // namespace
 
