@@ -130,7 +130,7 @@ json payloadOf(const PlayerReading& player) {
     if (auto artist = artists(metadata.value(QStringLiteral("xesam:artist"))))
         payload[keys::artist] = *artist;
     if (auto length = microseconds(metadata.value(QStringLiteral("mpris:length")));
-        length && *length > 0 && *length <= maxMicroseconds)
+        length && *length >= 1 && *length <= maxMicroseconds)
         payload[keys::duration] = *length / 1e6;
     if (player.position) {
         if (auto position = microseconds(*player.position);
