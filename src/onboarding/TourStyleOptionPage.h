@@ -51,8 +51,6 @@ public:
     bool showsWarning() const;
 
     TourVideoWell& well() const { return *well_; }
-    tour::TourSwitch* toggle() const { return switch_; }
-    tour::TourSegmentedShape* picker() const { return picker_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
