@@ -72,7 +72,6 @@ public:
     // Whether Next (or Done) may be pressed: on the permissions page only once the screen may be read.
     bool canContinue() const;
 
-    QWidget* page() const { return page_; }
     bool welcomeButtonShown() const { return welcomeButtonShown_; }
     bool pulseRingVisible() const { return pulseVisible_; }
 

@@ -5,10 +5,13 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPointer>
+#include <algorithm>
 
+#include "onboarding/AllSetPage.h"
 #include "onboarding/PermissionsPage.h"
 #include "onboarding/TourCard.h"
 #include "onboarding/TourControls.h"
+#include "onboarding/TourStyleOptionPage.h"
 #include "onboarding/TourTestRig.h"
 #include "onboarding/WelcomePage.h"
 #include "support/WidgetSearch.h"
@@ -38,6 +41,16 @@ bool polls(TourRig& rig) {
     const int before = rig.permissions.screenCaptureChecks;
     rig.loop.advance(2 * TourPermissionModel::pollInterval);
     return rig.permissions.screenCaptureChecks > before;
+}
+
+// The tour's pages alive now: one at rest, two while the old one slides out.
+std::vector<QWidget*> pages(QWidget& view) {
+    std::vector<QWidget*> found;
+    for (QWidget* child : view.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (dynamic_cast<WelcomePage*>(child) || dynamic_cast<PermissionsPage*>(child) ||
+            dynamic_cast<TourStyleOptionPage*>(child) || dynamic_cast<AllSetPage*>(child))
+            found.push_back(child);
+    return found;
 }
 
 void pressReturn(QWidget& widget) {
@@ -108,14 +121,19 @@ TEST(OnboardingRootView, PagesAnimateExceptBetweenFeaturePagesOrWithReducedMotio
     for (const auto& c : cases) {
         TourRig rig;
         auto& view = rig.open(c.from, true, c.reduceMotion);
-        QPointer<QWidget> before = view.page();
+        ASSERT_EQ(pages(view).size(), 1u);
+        QPointer<QWidget> before = pages(view).front();
         view.go(c.to);
-        EXPECT_NE(view.page(), before) << "each step change makes its page anew";
+        const auto now = pages(view);
+        EXPECT_EQ(now.size(), c.animated ? 2u : 1u);
+        EXPECT_TRUE(std::any_of(now.begin(), now.end(), [&](QWidget* p) { return p != before; }))
+            << "each step change makes its page anew";
         EXPECT_EQ(!before.isNull(), c.animated)
             << "the old page slides out, or goes at once: " << int(c.from) << " → " << int(c.to);
         rig.loop.advance(0.2);
         EXPECT_TRUE(before.isNull()) << "the slide lasts 0.18 s";
-        EXPECT_EQ(view.page()->pos(), QPoint(0, 0));
+        ASSERT_EQ(pages(view).size(), 1u);
+        EXPECT_EQ(pages(view).front()->pos(), QPoint(0, 0));
     }
 }
 
@@ -188,7 +206,7 @@ TEST(OnboardingRootView, WelcomeButtonComesInAndPulsesOnlyWhileTheWelcomePageSta
         auto& view = rig.open(OnboardingStep::welcome, true, true);
         rig.loop.advance(5);
         EXPECT_FALSE(view.pulseRingVisible()) << "reduced motion: no pulse ring";
-        auto* page = dynamic_cast<WelcomePage*>(view.page());
+        auto* page = test::findWidget<WelcomePage>(&view);
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->logo().progress(), 1.0);
     }
@@ -206,7 +224,7 @@ TEST(OnboardingRootView, PendingWelcomeStepsEndWithTheView) {
 TEST(OnboardingRootView, WelcomeLinesComeInOneAfterAnother) {
     TourRig rig;
     auto& view = rig.open();
-    auto* page = dynamic_cast<WelcomePage*>(view.page());
+    auto* page = test::findWidget<WelcomePage>(&view);
     ASSERT_NE(page, nullptr);
     rig.loop.advance(0.3);
     EXPECT_GT(page->logo().progress(), 0.5);
@@ -231,7 +249,7 @@ TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
 
     // The first press of the capture button turns it into "Open Settings", which outlives the page.
     view.advance();
-    auto* page = dynamic_cast<PermissionsPage*>(view.page());
+    auto* page = test::findWidget<PermissionsPage>(&view);
     ASSERT_NE(page, nullptr);
     ASSERT_NE(row(page, QStringLiteral("Screen Recording")).button(), nullptr);
     EXPECT_EQ(row(page, QStringLiteral("Screen Recording")).button()->text(),
@@ -241,7 +259,7 @@ TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
               QStringLiteral("Open Settings"));
     view.goBack();
     view.advance();
-    page = dynamic_cast<PermissionsPage*>(view.page());
+    page = test::findWidget<PermissionsPage>(&view);
     EXPECT_EQ(row(page, QStringLiteral("Screen Recording")).button()->text(),
               QStringLiteral("Open Settings"));
     row(page, QStringLiteral("Screen Recording")).button()->click();

@@ -19,7 +19,7 @@ namespace {
 using test::TourRig;
 
 TourStyleOptionPage& featurePage(OnboardingRootView& view) {
-    auto* page = dynamic_cast<TourStyleOptionPage*>(view.page());
+    auto* page = test::findWidget<TourStyleOptionPage>(&view);
     EXPECT_NE(page, nullptr);
     return *page;
 }
@@ -205,7 +205,7 @@ TEST(TourAllSetPage, SwitchesShowStoredStateAndViewSettingsEndsTheTour) {
     rig.settings->showTaskbarIcon = true;
     rig.loginService.registerError = std::string("not allowed");
     auto& view = rig.open(OnboardingStep::allSet);
-    auto* page = dynamic_cast<AllSetPage*>(view.page());
+    auto* page = test::findWidget<AllSetPage>(&view);
     ASSERT_NE(page, nullptr);
     QAbstractButton* login = test::findButton(page, QStringLiteral("Start at Login"));
     QAbstractButton* taskbar = test::findButton(page, QStringLiteral("Show Taskbar Icon"));
