@@ -72,9 +72,6 @@ public:
     // Whether Next (or Done) may be pressed: on the permissions page only once the screen may be read.
     bool canContinue() const;
 
-    bool welcomeButtonShown() const { return welcomeButtonShown_; }
-    bool pulseRingVisible() const { return pulseVisible_; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
