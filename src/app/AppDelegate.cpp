@@ -590,7 +590,6 @@ bool AppDelegate::shouldShowLightBeam() const {
 }
 
 void AppDelegate::syncLightBeamWindow() {
-    ++beamSyncCount_;
     if (!shouldShowLightBeam()) {
         if (lightBeamWindow_) {
             lightBeamWindow_->window().orderOut();

@@ -57,10 +57,6 @@ class VizRenderController;
 class WindowEvents;
 class WindowList;
 
-namespace test {
-class AppDelegateRig;
-}
-
 // The platform services and factories the delegate builds its objects over; each service outlives it.
 struct AppDelegateServices {
     MainLoop& loop;
@@ -158,8 +154,6 @@ public:
     UpdateCheckModel& updateCheck();
 
 private:
-    friend class test::AppDelegateRig;
-
     // A visualizer engine that is stopped whenever it is let go, by a demand rule or by the teardown.
     struct StopEngine {
         void operator()(MusicVisualizerAudioEngine* engine) const;
@@ -260,7 +254,6 @@ private:
     bool runtimeStarted_ = false;
     bool beamSyncScheduled_ = false;
     bool popoverOpen_ = false;
-    int beamSyncCount_ = 0;
 
     // Last, so it ends first: no posted block runs once the teardown has begun.
     Lifetime lifetime_;

@@ -68,7 +68,6 @@ void HotkeyCenter::unregisterAll() {
 
 void HotkeyCenter::registerAssignments(const std::map<std::string, ShortcutKeyCombo>& assignments) {
     unregisterAll();
-    refused_.clear();
     std::vector<std::pair<ShortcutAction, ShortcutKeyCombo>> wanted;
     for (auto action : kActions)
         if (auto it = assignments.find(std::string(toString(action))); it != assignments.end())
@@ -87,7 +86,6 @@ void HotkeyCenter::registerAssignments(const std::map<std::string, ShortcutKeyCo
         const auto registration =
             hotkeys_.registerHotKey(combo.keyCode, combo.carbonModifiers, HotKeyID{signature, idOf(action)});
         if (!registration) {
-            refused_[action] = registration.error;
             logLine("HOTKEY", std::string(toString(action)) +
                                   " shortcut not registered: " + describe(registration.error));
             continue;

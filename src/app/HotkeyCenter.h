@@ -43,19 +43,12 @@ public:
     // The installed handler: performs the action a hot key of ours names.
     HotKeyStatus handleHotKey(const HotKeyID& id);
 
-    // The actions whose hot key is registered now.
-    std::map<ShortcutAction, std::uint64_t> registeredHotKeys() const { return hotKeyRefs_; }
-    // The actions whose combination the desktop refused at the last registration, with the reason.
-    const std::map<ShortcutAction, HotKeyError>& refusedHotKeys() const { return refused_; }
-    bool hasHandler() const { return handlerRef_.has_value(); }
-
 private:
     Hotkeys& hotkeys_;
     MainLoop& mainLoop_;
     OverlaySettings* settings_ = nullptr;
     std::optional<std::uint64_t> handlerRef_;
     std::map<ShortcutAction, std::uint64_t> hotKeyRefs_;
-    std::map<ShortcutAction, HotKeyError> refused_;
     Subscription cancellable_;
     // Checked by the installed handler, which outlives the centre.
     Lifetime lifetime_;

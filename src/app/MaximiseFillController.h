@@ -84,20 +84,6 @@ public:
     void removeTap();
     // The tap's decision on one event: the event to pass (possibly altered), or nothing to swallow it.
     std::optional<TapEvent> handle(const TapEvent& event);
-    // An outcome from the chain, on the main thread.
-    void report(ChainOutcome outcome);
-
-    // The user's setting as last applied.
-    bool desiredEnabled = false;
-
-    bool hasTap() const { return tap_ != nullptr; }
-    bool hasPendingClick() const { return pending_.has_value(); }
-    // Diagnostics only: nothing decides by them.
-    int tapInstallCount() const { return tapInstallCount_; }
-    int tapTeardownCount() const { return tapTeardownCount_; }
-    int tapReenableCount() const { return tapReenableCount_; }
-    int lostClickCount() const { return lostClickCount_; }
-    int targetGoneCount() const { return targetGoneCount_; }
 
 private:
     // A swallowed press on a maximise button, waiting for its release.
@@ -115,18 +101,15 @@ private:
     std::optional<Owner> windowOwnerAt(Point point);
 
     MaximiseFillServices services_;
+    // The user's setting as last applied.
+    bool desiredEnabled_ = false;
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<TapPort> tap_;
     std::shared_ptr<MaximiseFillChain> chain_;
     std::optional<PendingFill> pending_;
     std::optional<std::int64_t> strippedEventNumber_;
-    int tapInstallCount_ = 0;
-    int tapTeardownCount_ = 0;
-    int tapReenableCount_ = 0;
-    int lostClickCount_ = 0;
-    int targetGoneCount_ = 0;
     Subscription settingObserver_;
-    // Checked by callbacks that may outlive the controller (the tap's, the chain's reports).
+    // Checked by the tap's callback, which may outlive the controller.
     Lifetime lifetime_;
 };
 

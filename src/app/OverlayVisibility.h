@@ -49,10 +49,7 @@ public:
     void noteAppSwitch() { lastAppSwitchTime_ = loop_.uptime(); }
     void noteSpaceChange() { lastSpaceChangeTime_ = loop_.uptime(); }
 
-    bool hasPendingShow() const { return pendingShow_.isActive(); }
-    bool hidUnderSlideGate() const { return hidUnderSlideGate_; }
     void clearHidUnderSlideGate() { hidUnderSlideGate_ = false; }
-    double lastUnfillTime() const { return lastUnfillTime_; }
 
 private:
     void cancelPendingShow() { pendingShow_.cancel(); }

@@ -67,9 +67,6 @@ public:
     // The status menu as it stands now.
     std::vector<TrayMenuItem> makeStatusMenu();
 
-    bool popoverOpen() const { return popoverOpen_; }
-    TrayPopover* popover() const { return popover_.get(); }
-
 private:
     void openPopover();
     void setPopoverOpen(bool open);

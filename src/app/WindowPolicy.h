@@ -59,7 +59,6 @@ public:
     void applyTaskbarIconPolicy(bool showTaskbarIcon, bool tourVisible, WindowNumber frontWindow);
     // The tour closed: give the focus away now if the policy waited for it.
     void tourDidClose();
-    bool deactivateDeferredForTour() const { return deactivateDeferredForTour_; }
 
     // The settings window is closing: back to the global scope, and once it has closed the front app's own
     // profile applies again.

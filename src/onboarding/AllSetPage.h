@@ -26,10 +26,6 @@ public:
                std::function<void()> openSettings, QWidget* parent = nullptr);
     ~AllSetPage() override;
 
-    tour::TourSwitch& loginSwitch() const { return *login_; }
-    tour::TourSwitch& taskbarSwitch() const { return *taskbar_; }
-    tour::TourButton& viewSettings() const { return *viewSettings_; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -59,7 +59,6 @@ public:
 
     const Model& model() const { return model_; }
     OnboardingStep step() const { return step_; }
-    TourPermissionModel& permissionModel() { return permissions_; }
 
     // Moves to `target`: starts the runtime first for a feature page, stores the step when the tour keeps
     // its progress, then changes the page (animated unless motion is reduced or both pages are features).
@@ -72,15 +71,6 @@ public:
     void finishAndOpenSettings();
     // Whether Next (or Done) may be pressed: on the permissions page only once the screen may be read.
     bool canContinue() const;
-
-    QWidget* page() const { return page_; }
-    bool isTransitioning() const { return outgoing_ != nullptr; }
-    tour::TourButton& startButton() const { return *start_; }
-    tour::TourButton& backButton() const { return *back_; }
-    tour::TourButton& nextButton() const { return *next_; }
-    tour::TourPageIndicator& indicator() const { return *indicator_; }
-    bool welcomeButtonShown() const { return welcomeButtonShown_; }
-    bool pulseRingVisible() const { return pulseVisible_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

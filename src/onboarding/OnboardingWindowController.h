@@ -55,7 +55,6 @@ public:
     void closeWindowAction();
     bool isVisible() const;
     TourWindow* window() const { return window_.get(); }
-    OnboardingRootView* rootView() const { return rootView_; }
 
 private:
     void windowClosed();

@@ -22,10 +22,6 @@ public:
     PermissionsPage(TourPermissionModel& permissions, MainLoop& loop, QWidget* parent = nullptr);
     ~PermissionsPage() override;
 
-    TourCard& screenRecordingRow() const { return *rows_[0]; }
-    TourCard& accessibilityRow() const { return *rows_[1]; }
-    TourCard& systemAudioRow() const { return *rows_[2]; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 

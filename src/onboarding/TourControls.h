@@ -32,8 +32,6 @@ public:
     const QRectF& frame() const { return frame_; }
     // Grows by 5 % while the pointer is over an enabled button.
     void setHoverScales(bool on) { hoverScales_ = on; }
-    double hoverScale() const { return scale_.value(); }
-    bool hovering() const { return hovering_; }
     // The whole button's opacity.
     void setFaceOpacity(double opacity);
     // Drawn over the face, unscaled and never hit (the welcome pulse ring).
@@ -85,7 +83,6 @@ class TourPageIndicator : public QWidget {
 public:
     explicit TourPageIndicator(QWidget* parent);
     void setStep(OnboardingStep step);
-    OnboardingStep step() const { return step_; }
     // The centre it is laid around, in page points.
     static constexpr QPointF centre{369.5, 425.6035};
 

@@ -106,7 +106,6 @@ void paintEntrance(QPainter& painter, const PieceImage& piece, double progress) 
 }
 
 void Entrance::show(bool animated, double delay) {
-    shown_ = true;
     pending_.cancel();
     if (!animated) {
         progress_.snapTo(1.0);

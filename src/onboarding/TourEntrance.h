@@ -45,13 +45,11 @@ public:
     // Puts the piece in place: at once without an animation, else along the entrance curve after `delay`.
     void show(bool animated, double delay = 0);
     double progress() const { return progress_.value(); }
-    bool shown() const { return shown_; }
 
 private:
     MainLoop& loop_;
     AnimatedValue<double> progress_;
     Cancellable pending_;
-    bool shown_ = false;
 };
 
 }  // namespace velaro::tour

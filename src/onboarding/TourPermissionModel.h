@@ -33,7 +33,6 @@ public:
     void stop();
     // Re-reads both permissions; each flag is assigned only when it changed.
     void refresh();
-    bool isPolling() const { return poll_.isActive(); }
 
     // The screen-capture button: the first press marks the question asked and reads the state again (an X
     // session has nothing to ask); every later press opens the page that explains it.

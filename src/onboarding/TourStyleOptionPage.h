@@ -39,7 +39,6 @@ public:
                         QWidget* parent = nullptr);
     ~TourStyleOptionPage() override;
 
-    OnboardingStep option() const { return option_; }
     // The title and lines for the option as the settings stand.
     Copy optionCopy() const;
     std::string videoName() const;
@@ -47,12 +46,9 @@ public:
     // The switch's binding (deferred); none on the shape page and for an option outside the six.
     std::optional<Binding<bool>> toggleBinding();
     void refreshAccessibility();
-    bool accessibilityGranted() const { return accessibilityGranted_; }
     bool showsWarning() const;
 
     TourVideoWell& well() const { return *well_; }
-    tour::TourSwitch* toggle() const { return switch_; }
-    tour::TourSegmentedShape* picker() const { return picker_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

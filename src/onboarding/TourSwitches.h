@@ -45,7 +45,6 @@ public:
     void refresh();
     // Where the highlight sits now, from the picker's top.
     double highlightTop() const;
-    QAbstractButton& row(int i) const { return *rows_[std::size_t(i)]; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -44,12 +44,8 @@ public:
     void windowActivationChanged();
 
     const std::string& currentName() const { return name_; }
-    bool hasClip() const { return clip_ != nullptr; }
-    bool isPlaying() const { return ticker_.isActive(); }
-    bool hovering() const { return hovering_; }
     // The moment of the clip on screen, in seconds.
     double position() const;
-    QRectF clipFrame() const { return frame_; }
     int layoutCount() const { return layouts_; }
 
 protected:

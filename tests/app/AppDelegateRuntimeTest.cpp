@@ -4,6 +4,8 @@
 
 #include "music/MusicProgressEngine.h"
 #include "music/ProgressBarController.h"
+#include "music/ProgressBarView.h"
+#include "music/VizBarWindow.h"
 #include "music/VizRenderController.h"
 #include "overlay/LightBeam.h"
 #include "support/AppDelegateRig.h"
@@ -15,6 +17,8 @@ namespace {
 using test::AppDelegateRig;
 
 constexpr std::int32_t kEditorPID = 100;
+constexpr const char* kBeam = "overlay-beam";
+constexpr const char* kVizBar = kVizBarWindowName;
 
 struct AppDelegateRuntime : ::testing::Test {
     AppDelegateRig rig;
@@ -57,11 +61,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     beamBand(true);
     auto& c = rig.controller();
     ASSERT_TRUE(c.visible);
-    ASSERT_NE(rig.lightBeamWindow(), nullptr);
-    EXPECT_TRUE(rig.lightBeamWindow()->window().isVisible());
-    ASSERT_NE(rig.vizRenderController(), nullptr);
-    ASSERT_NE(rig.progressBarController(), nullptr);
-    EXPECT_TRUE(rig.engineDemandActive());
+    ASSERT_NE(rig.hostWindow(kBeam), nullptr);
+    EXPECT_TRUE(rig.hostWindow(kBeam)->isVisible());
+    ASSERT_NE(rig.hostWindow(kVizBar), nullptr);
+    ASSERT_NE(rig.hostWindow(kProgressBarWindowName), nullptr);
+    EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
     EXPECT_TRUE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
@@ -70,11 +74,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     rig.loop.runUntilIdle();
     EXPECT_FALSE(test::inside(rig.sampler())->streams.masterEnabled);
     EXPECT_FALSE(c.visible);
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
-    EXPECT_EQ(rig.vizRenderController(), nullptr);
-    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr);
+    EXPECT_EQ(rig.hostWindow(kVizBar), nullptr);
+    EXPECT_FALSE(rig.holdsVizEngine());
     EXPECT_EQ(rig.vizCaptureCloses(), 1);
-    EXPECT_EQ(rig.progressBarController(), nullptr);
+    EXPECT_EQ(rig.hostWindow(kProgressBarWindowName), nullptr);
     EXPECT_FALSE(rig.progressEngine.isRunning());
 
     rig.settings().masterEnabled = true;
@@ -83,11 +87,11 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     EXPECT_FALSE(c.visible) << "switching off hid it: the show waits as after an unfill";
     rig.loop.advance(OverlayVisibility::showDelay);
     EXPECT_TRUE(c.visible);
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the band forgot the pointer while sampling was off";
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "the band forgot the pointer while sampling was off";
     beamBand(true);
-    EXPECT_NE(rig.lightBeamWindow(), nullptr) << "a new beam window for the new showing";
-    EXPECT_NE(rig.vizRenderController(), nullptr);
-    EXPECT_NE(rig.progressBarController(), nullptr);
+    EXPECT_NE(rig.hostWindow(kBeam), nullptr) << "a new beam window for the new showing";
+    EXPECT_NE(rig.hostWindow(kVizBar), nullptr);
+    EXPECT_NE(rig.hostWindow(kProgressBarWindowName), nullptr);
     EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_EQ(rig.vizEnginesMade, 2);
 
@@ -97,28 +101,37 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     rig.settings().vizEnabled = false;
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.vizRenderController(), nullptr);
-    EXPECT_NE(rig.progressBarController(), nullptr);
+    EXPECT_EQ(rig.hostWindow(kVizBar), nullptr);
+    EXPECT_NE(rig.hostWindow(kProgressBarWindowName), nullptr);
 
     rig.delegate.reset();
     EXPECT_FALSE(rig.progressEngine.isRunning()) << "the engine is not left running";
 }
 
-TEST_F(AppDelegateRuntime, ThreeBeamTriggersInOneTurnSyncOnce) {
+TEST_F(AppDelegateRuntime, BeamTriggersOfOneTurnShareOneSync) {
     rig.defaults.set("lightReflectionsEnabled", PlistValue(true));
     launch();
     fillTop(true);
-    const int before = rig.lightBeamSyncCount();
-    // Visibility change, the pointer entering the band, the master switch: all in one turn.
+    beamBand(true);
+    OverlayWindow* beam = rig.hostWindow(kBeam);
+    ASSERT_NE(beam, nullptr);
+    const auto paints = [&] {
+        const auto& log = rig.host.log();
+        return std::count(log.begin(), log.end(), std::string("paint ") + kBeam);
+    };
+    const auto before = paints();
+    // The overlay hiding and showing again and the pointer leaving and entering the band, all in one turn:
+    // a sync for each would let the beam go and make a new one.
     rig.controller().setVisible(false);
+    rig.sampler().pointerInBeamBand = false;
     rig.sampler().pointerInBeamBand = true;
-    rig.applyMasterEnabled(true);
+    rig.controller().setVisible(true);
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.lightBeamSyncCount(), before + 1);
-    ASSERT_NE(rig.lightBeamWindow(), nullptr)
-        << "the master switch's visibility rule showed the overlay again";
-    EXPECT_EQ(rig.lightBeamWindow()->window().frame(), (Rect{0, 982 - 64, 1512, 64}));
-    EXPECT_EQ(rig.lightBeamWindow()->window().level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(rig.hostWindow(kBeam), beam) << "the same beam window";
+    EXPECT_EQ(paints(), before + 1) << "placed and painted once";
+    EXPECT_TRUE(beam->isVisible());
+    EXPECT_EQ(beam->frame(), (Rect{0, 982 - 64, 1512, 64}));
+    EXPECT_EQ(beam->level(), OverlayWindowLevel::mainMenu);
 }
 
 TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
@@ -126,20 +139,20 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     launch();
     fillTop(true);
     beamBand(true);
-    ASSERT_NE(rig.lightBeamWindow(), nullptr);
+    ASSERT_NE(rig.hostWindow(kBeam), nullptr);
     rig.settings().lightReflectionsEnabled = false;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr);
     EXPECT_FALSE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
     rig.settings().lightReflectionsEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the band forgot the pointer while reflections were off";
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "the band forgot the pointer while reflections were off";
     beamBand(true);
-    ASSERT_NE(rig.lightBeamWindow(), nullptr);
+    ASSERT_NE(rig.hostWindow(kBeam), nullptr);
 
-    rig.overviewDetector().isOverviewActive = true;
+    rig.desktopOverview.state = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "no beam while the overview shows";
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "no beam while the overview shows";
     EXPECT_TRUE(test::inside(rig.sampler())->frames.overviewActive);
 }
 
@@ -148,21 +161,22 @@ TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwit
     launch();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
-    EXPECT_EQ(rig.vizRenderController(), nullptr);
+    EXPECT_FALSE(rig.holdsVizEngine());
+    EXPECT_EQ(rig.hostWindow(kVizBar), nullptr);
     EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
-    EXPECT_TRUE(rig.engineDemandActive()) << "the now-playing engine does not depend on the audio engine";
+    EXPECT_TRUE(rig.progressEngine.isRunning())
+        << "the now-playing engine does not depend on the audio engine";
 
     rig.settings().vizEnabled = false;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
-    EXPECT_FALSE(rig.engineDemandActive());
+    EXPECT_FALSE(rig.progressEngine.isRunning());
 
     // Retrying by switching it on again tries a new engine.
     rig.vizEngineWorks = true;
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_NE(rig.vizAudioEngine(), nullptr);
+    EXPECT_TRUE(rig.holdsVizEngine());
     EXPECT_EQ(rig.vizEnginesMade, 2);
 }
 
@@ -170,16 +184,16 @@ TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheSta
     launch();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    ASSERT_NE(rig.vizAudioEngine(), nullptr);
-    ASSERT_NE(rig.vizRenderController(), nullptr);
+    ASSERT_TRUE(rig.holdsVizEngine());
+    ASSERT_NE(rig.hostWindow(kVizBar), nullptr);
 
     // The default output changes and the capture cannot be set up on it.
     rig.vizCapture->failure = AudioCapture::Failure{"aggregate-create", 5};
     rig.vizCapture->changeOutput();
     rig.loop.advance(MusicVisualizerAudioEngine::outputChangeDebounce);
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.vizAudioEngine(), nullptr);
-    EXPECT_EQ(rig.vizRenderController(), nullptr);
+    EXPECT_FALSE(rig.holdsVizEngine());
+    EXPECT_EQ(rig.hostWindow(kVizBar), nullptr);
     EXPECT_EQ(rig.settings().vizStatus(), std::optional<std::string>(AppDelegate::vizStartFailure));
 
     // Toggling off and on retries with a new engine.
@@ -187,25 +201,36 @@ TEST_F(AppDelegateRuntime, AVisualizerEngineThatCannotRebuildIsDroppedWithTheSta
     rig.loop.runUntilIdle();
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_NE(rig.vizAudioEngine(), nullptr);
+    EXPECT_TRUE(rig.holdsVizEngine());
     EXPECT_EQ(rig.settings().vizStatus(), std::nullopt);
     EXPECT_EQ(rig.vizEnginesMade, 2);
 }
 
 TEST_F(AppDelegateRuntime, MusicControllersTakeTheOverviewStateAtCreationAndOnChange) {
+    rig.adapterPresent = true;
     launch();
-    rig.overviewDetector().isOverviewActive = true;
+    rig.desktopOverview.state = true;
     rig.loop.runUntilIdle();
     rig.settings().progressEnabled = true;
     rig.settings().vizEnabled = true;
     rig.loop.runUntilIdle();
-    ASSERT_NE(rig.progressBarController(), nullptr);
-    EXPECT_TRUE(rig.progressBarController()->overviewActive());
-    EXPECT_TRUE(rig.vizRenderController()->overviewActive());
-    rig.overviewDetector().isOverviewActive = false;
-    rig.loop.runUntilIdle();
-    EXPECT_FALSE(rig.progressBarController()->overviewActive());
-    EXPECT_FALSE(rig.vizRenderController()->overviewActive());
+    rig.playTrack();
+    rig.playAudio(1.0);
+    OverlayWindow* bar = rig.hostWindow(kProgressBarWindowName);
+    OverlayWindow* viz = rig.hostWindow(kVizBar);
+    ASSERT_NE(bar, nullptr);
+    ASSERT_NE(viz, nullptr);
+    EXPECT_FALSE(bar->isVisible()) << "made during the overview: hidden while it lasts";
+    EXPECT_FALSE(viz->isVisible());
+
+    rig.desktopOverview.state = false;
+    rig.playAudio(1.0);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(viz->isVisible());
+    rig.desktopOverview.state = true;
+    rig.playAudio(0.1);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(viz->isVisible());
 }
 
 TEST_F(AppDelegateRuntime, CaptureDemandFollowsTheSettingsThePopoverAndAPendingReveal) {
@@ -287,14 +312,18 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     ASSERT_TRUE(c.visible);
     test::inside(rig.sampler()).openSlideGate();
     EXPECT_EQ(c.calls.back(), "hide immediate");
-    EXPECT_TRUE(rig.overlayVisibility().hidUnderSlideGate());
 
     test::inside(rig.sampler())->filled.pending.reset();
     test::inside(rig.sampler()).closeSlideGate();
     EXPECT_EQ(c.count("reset owner"), 1);
     EXPECT_EQ(c.count("corners front"), 1);
     EXPECT_EQ(c.calls.back(), "show immediate") << "hidden under the gate: it comes back at once";
-    EXPECT_FALSE(rig.overlayVisibility().hidUnderSlideGate());
+
+    // Back from under the gate, the next hide and show are ordinary ones.
+    fillTop(false);
+    rig.loop.advance(OverlayVisibility::unfillWindow);
+    fillTop(true);
+    EXPECT_EQ(c.calls.back(), "show");
 }
 
 TEST_F(AppDelegateRuntime, PillGeometryOnStartAppSwitchesScreenChangesAndOnceAfterPillDrags) {
@@ -340,8 +369,8 @@ TEST_F(AppDelegateRuntime, RunsWithoutAnOverlayController) {
     fillTop(true);
     beamBand(true);
     EXPECT_TRUE(rig.runtimeStarted());
-    EXPECT_EQ(rig.overlayController(), nullptr);
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr) << "the beam follows the overlay, which is absent";
+    EXPECT_TRUE(rig.controllers.empty());
+    EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "the beam follows the overlay, which is absent";
 }
 
 }  // namespace

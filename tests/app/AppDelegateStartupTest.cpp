@@ -2,6 +2,7 @@
 // whichever path comes first, the reminder banner, the editing query and the reopen handler.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <algorithm>
 
 #include "app/StatusItemController.h"
@@ -10,12 +11,20 @@
 #include "overlay/OverlayDisabledBanner.h"
 #include "support/AppDelegateRig.h"
 #include "support/ScreenSamplerProbe.h"
+#include "support/WidgetSearch.h"
 #include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
 namespace {
 
 using test::AppDelegateRig;
+
+// Clicks the tour's button of that object name.
+void press(QWidget* tour, const char* name) {
+    auto* button = test::findNamed<QAbstractButton>(tour, name);
+    ASSERT_NE(button, nullptr) << name;
+    button->click();
+}
 
 TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutCapturePermission) {
     AppDelegateRig rig;
@@ -24,8 +33,8 @@ TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutC
     rig.launch();
     EXPECT_TRUE(rig.runtimeStarted());
     EXPECT_EQ(rig.updater.startCalls, 1) << "the updater starts with the delegate, once";
-    EXPECT_FALSE(rig.onboardingWindow()) << "a completed tour never opens";
-    ASSERT_NE(rig.appWatcher(), nullptr);
+    EXPECT_FALSE(rig.tour()) << "a completed tour never opens";
+    ASSERT_NE(rig.delegate->appWatcher(), nullptr);
     ASSERT_EQ(rig.controllers.size(), 1u);
     EXPECT_EQ(rig.controller().attachCount, 1) << "the controller follows the overview detector";
     ASSERT_TRUE(rig.settings().isEditingActive) << "the settings got their editing query";
@@ -37,12 +46,12 @@ TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
     EXPECT_FALSE(rig.runtimeStarted());
-    ASSERT_NE(rig.onboardingWindow(), nullptr);
+    ASSERT_NE(rig.tour(), nullptr);
     EXPECT_TRUE(d.isTourVisible());
-    EXPECT_EQ(rig.appWatcher(), nullptr);
+    EXPECT_EQ(rig.delegate->appWatcher(), nullptr);
     EXPECT_TRUE(rig.controllers.empty());
-    EXPECT_EQ(rig.lightBeamWindow(), nullptr);
-    EXPECT_EQ(rig.reminderBanner(), nullptr);
+    EXPECT_EQ(rig.hostWindow("overlay-beam"), nullptr);
+    EXPECT_EQ(rig.hostWindow("overlay-banner"), nullptr);
 
     // The tour asks for the runtime before its style pages: it starts, once.
     d.tourRequestsRuntime();
@@ -52,40 +61,40 @@ TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
     EXPECT_EQ(rig.controllers.size(), 1u);
 
     // Closing the tour later does not start it again, and lets the tour controller go.
-    rig.onboardingWindow()->closeWindowAction();
+    rig.closeTour();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.controllers.size(), 1u);
-    EXPECT_EQ(rig.onboardingWindow(), nullptr);
+    EXPECT_EQ(rig.tour(), nullptr);
 }
 
 TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClosesIt) {
     AppDelegateRig rig;
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
-    ASSERT_NE(rig.onboardingWindow(), nullptr);
-    OnboardingRootView* tour = rig.onboardingWindow()->rootView();
+    ASSERT_NE(rig.tour(), nullptr);
+    OnboardingRootView* tour = rig.tour();
     ASSERT_NE(tour, nullptr);
-    tour->startButton().click();
+    press(tour, "letsStart");
     EXPECT_EQ(tour->step(), OnboardingStep::permissions);
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey), 1);
-    tour->nextButton().click();
+    press(tour, "next");
     EXPECT_EQ(tour->step(), OnboardingStep::permissions) << "Next waits for the screen capture";
     EXPECT_FALSE(rig.runtimeStarted());
 
     rig.permissions.screenCapture = true;
     rig.loop.advance(1.0);
-    tour->nextButton().click();
+    press(tour, "next");
     EXPECT_EQ(tour->step(), OnboardingStep::menubarShape);
     EXPECT_TRUE(rig.runtimeStarted()) << "started before the first feature page shows";
     EXPECT_EQ(rig.controllers.size(), 1u);
 
     tour->go(OnboardingStep::allSet);
-    tour->nextButton().click();
+    press(tour, "next");
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
               static_cast<std::int64_t>(OnboardingStep::completed));
     EXPECT_FALSE(d.isTourVisible());
-    EXPECT_EQ(rig.onboardingWindow(), nullptr) << "the shell lets the closed tour go";
+    EXPECT_EQ(rig.tour(), nullptr) << "the shell lets the closed tour go";
     EXPECT_EQ(rig.controllers.size(), 1u) << "closing starts nothing again";
 }
 
@@ -93,9 +102,9 @@ TEST(AppDelegateStartup, ClosingTheTourMidWelcomeLeavesNoStepBehind) {
     AppDelegateRig rig;
     rig.launch();
     rig.loop.advance(1.4);
-    rig.onboardingWindow()->closeWindowAction();
+    rig.closeTour();
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.onboardingWindow(), nullptr);
+    EXPECT_EQ(rig.tour(), nullptr);
     // The welcome button's pulse would end at 4.1 s; with the view gone, nothing of it is left to run.
     rig.loop.advance(5);
 }
@@ -106,7 +115,7 @@ TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
     rig.permissions.screenCapture = false;
     auto& d = rig.launch();
     ASSERT_FALSE(rig.runtimeStarted());
-    rig.onboardingWindow()->closeWindowAction();
+    rig.closeTour();
     EXPECT_FALSE(rig.runtimeStarted()) << "the close is handled on the next turn";
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.runtimeStarted());
@@ -142,7 +151,7 @@ TEST(AppDelegateStartup, StoredStepsOutsideTheRangeResumeAsTheTourSays) {
     AppDelegateRig rig;
     rig.storeStep(static_cast<OnboardingStep>(99));
     rig.launch();
-    EXPECT_FALSE(rig.onboardingWindow()) << "an unknown stored step counts as completed";
+    EXPECT_FALSE(rig.tour()) << "an unknown stored step counts as completed";
 }
 
 TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessTheTourShows) {
@@ -151,8 +160,8 @@ TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessT
         rig.storeStep(OnboardingStep::completed);
         rig.defaults.set("masterEnabled", PlistValue(false));
         rig.launch();
-        ASSERT_NE(rig.reminderBanner(), nullptr);
-        auto& w = rig.reminderBanner()->window();
+        ASSERT_NE(rig.hostWindow("overlay-banner"), nullptr);
+        auto& w = *rig.hostWindow("overlay-banner");
         EXPECT_TRUE(w.isVisible());
         rig.loop.advance(0.3);
         EXPECT_DOUBLE_EQ(w.alphaValue(), 1.0);
@@ -168,13 +177,13 @@ TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessT
         rig.defaults.set("masterEnabled", PlistValue(false));
         rig.launch();
         EXPECT_TRUE(rig.runtimeStarted());
-        EXPECT_EQ(rig.reminderBanner(), nullptr) << "the tour is in front of the user";
+        EXPECT_EQ(rig.hostWindow("overlay-banner"), nullptr) << "the tour is in front of the user";
     }
     {
         AppDelegateRig rig;
         rig.storeStep(OnboardingStep::completed);
         rig.launch();
-        EXPECT_EQ(rig.reminderBanner(), nullptr) << "master on: nothing to remind of";
+        EXPECT_EQ(rig.hostWindow("overlay-banner"), nullptr) << "master on: nothing to remind of";
     }
 }
 
@@ -186,14 +195,15 @@ TEST(AppDelegateStartup, EditingIsActiveWhileSettingsShowAndTheTourDoesNot) {
     EXPECT_FALSE(query());
     d.openSettings(SettingsCategory::shortcuts);
     EXPECT_TRUE(query());
-    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::shortcuts);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settingsPage(), QStringLiteral("Shortcuts"));
     d.showOnboarding();
     EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
     EXPECT_FALSE(query());
     // A replay after completion starts at the welcome page and leaves the stored step alone.
-    ASSERT_NE(rig.onboardingWindow(), nullptr);
-    EXPECT_EQ(rig.onboardingWindow()->rootView()->model().step, OnboardingStep::welcome);
-    EXPECT_FALSE(rig.onboardingWindow()->rootView()->model().persistsProgress);
+    ASSERT_NE(rig.tour(), nullptr);
+    EXPECT_EQ(rig.tour()->model().step, OnboardingStep::welcome);
+    EXPECT_FALSE(rig.tour()->model().persistsProgress);
 
     // The query outlives the delegate in the settings' hands only as long as the settings; still safe.
     rig.delegate.reset();
@@ -205,8 +215,7 @@ TEST(AppDelegateStartup, StatusItemTakesTheStoredSwitchAtLaunchAndFollowsIt) {
     rig.storeStep(OnboardingStep::completed);
     rig.defaults.set("masterEnabled", PlistValue(false));
     rig.launch();
-    ASSERT_NE(rig.statusItem(), nullptr);
-    EXPECT_TRUE(rig.tray.visible);
+    EXPECT_TRUE(rig.tray.visible) << "the status item is in the tray";
     EXPECT_EQ(rig.tray.appearance, StatusItemController::appearanceFor(false));
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
@@ -238,18 +247,21 @@ TEST(AppDelegateStartup, LaunchAppliesTheTaskbarPolicyAndTheSettingsWindowFollow
 TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
     AppDelegateRig rig;
     rig.storeStep(OnboardingStep::allSet);
+    rig.needNoCapture();
     auto& d = rig.launch();
     d.setPopoverOpen(true);
+    ASSERT_TRUE(test::inside(rig.sampler())->streams.captureDemand) << "the open popover wants capture";
     EXPECT_FALSE(d.applicationShouldHandleReopen());
-    EXPECT_FALSE(rig.popoverOpen());
+    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand) << "the popover closed";
     EXPECT_TRUE(d.isTourVisible());
     EXPECT_FALSE(d.isSettingsVisible());
 
-    rig.onboardingWindow()->closeWindowAction();
+    rig.closeTour();
     rig.loop.runUntilIdle();
     EXPECT_FALSE(d.applicationShouldHandleReopen());
     EXPECT_TRUE(d.isSettingsVisible());
-    EXPECT_EQ(rig.settingsNavigation().selection(), SettingsCategory::appearance);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.settingsPage(), QStringLiteral("Appearance"));
     EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 

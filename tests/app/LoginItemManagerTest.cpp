@@ -5,26 +5,17 @@
 #include <vector>
 
 #include "app/LoginItemManager.h"
-#include "base/Log.h"
 #include "support/FakeLoginItem.h"
+#include "support/LogCapture.h"
 
 namespace velaro {
 namespace {
 
 class LoginItemManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = setLogSink([this](std::string_view tag, std::string_view message) {
-            lines.push_back(std::string(tag) + " " + std::string(message));
-        });
-    }
-    void TearDown() override { setLogSink(previous_); }
-
+    test::LogCapture log;
+    std::vector<std::string>& lines = log.lines;
     test::FakeLoginItem service;
-    std::vector<std::string> lines;
-
-private:
-    LogSink previous_;
 };
 
 TEST_F(LoginItemManagerTest, StartsFromTheServiceStatus) {

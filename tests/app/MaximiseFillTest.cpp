@@ -60,7 +60,6 @@ TEST_F(MaximiseFill, APlainClickOnTheButtonIsSwallowedAndFillsTheWindowOnTheQueu
     EXPECT_TRUE(windows.calls().empty()) << "the fill runs on the worker queue, not in the tap";
     loop.runUntilIdle();
     EXPECT_EQ(windows.calls(), fillCalls());
-    EXPECT_EQ(controller->lostClickCount() + controller->targetGoneCount(), 0);
 }
 
 TEST_F(MaximiseFill, ShiftControlAndCommandClicksPassUntouched) {
@@ -138,18 +137,18 @@ TEST_F(MaximiseFill, ReleasingOffTheButtonSwallowsBothHalvesAndFillsNothing) {
     const auto [down, up] = click(kOnButton, {kButton.maxX(), kButton.midY()});
     EXPECT_FALSE(down);
     EXPECT_FALSE(up);
-    EXPECT_FALSE(controller->hasPendingClick());
+    // Nothing is left waiting: a second release of the same click passes as a stray one.
+    const TapEvent again{TapEventType::leftMouseUp, nextNumber, kOnButton, 0};
+    EXPECT_EQ(tap.send(again), again);
     loop.runUntilIdle();
     EXPECT_TRUE(windows.calls().empty());
 }
 
 TEST_F(MaximiseFill, ANewPressAbandonsTheOneWaitingForItsRelease) {
     const auto first = ++nextNumber;
-    EXPECT_FALSE(tap.send({TapEventType::leftMouseDown, first, kOnButton, 0}));
-    EXPECT_TRUE(controller->hasPendingClick());
+    EXPECT_FALSE(tap.send({TapEventType::leftMouseDown, first, kOnButton, 0})) << "waits for its release";
     const TapEvent other{TapEventType::leftMouseDown, ++nextNumber, kOffButton, 0};
     EXPECT_EQ(tap.send(other), other);
-    EXPECT_FALSE(controller->hasPendingClick());
     const TapEvent lateRelease{TapEventType::leftMouseUp, first, kOnButton, 0};
     EXPECT_EQ(tap.send(lateRelease), lateRelease);
     loop.runUntilIdle();
@@ -162,81 +161,100 @@ TEST_F(MaximiseFill, TheSettingSwitchedOffBeforeTheFillRunsDropsItUntouched) {
     EXPECT_FALSE(tap.hasTap());
     loop.runUntilIdle();
     EXPECT_TRUE(windows.calls().empty());
-    EXPECT_EQ(controller->lostClickCount() + controller->targetGoneCount(), 0);
 
-    // Switched off between press and release: the tap is gone, so the release passes on its own.
+    // Switched off between press and release: the tap is gone, so the release passes on its own; a tap
+    // installed again before the release does not remember the press either.
     controller->settingChanged(true);
     const auto n = ++nextNumber;
     EXPECT_FALSE(tap.send({TapEventType::leftMouseDown, n, kOnButton, 0}));
     controller->settingChanged(false);
-    EXPECT_FALSE(controller->hasPendingClick());
     EXPECT_TRUE(tap.send({TapEventType::leftMouseUp, n, kOnButton, 0}));
+    controller->settingChanged(true);
+    const auto m = ++nextNumber;
+    EXPECT_FALSE(tap.send({TapEventType::leftMouseDown, m, kOnButton, 0}));
+    controller->settingChanged(false);
+    controller->settingChanged(true);
+    EXPECT_TRUE(tap.send({TapEventType::leftMouseUp, m, kOnButton, 0}));
+    loop.runUntilIdle();
+    EXPECT_TRUE(windows.calls().empty());
 }
 
-TEST_F(MaximiseFill, VanishedWindowsAndRefusedFillsAreCounted) {
+// The chain on its own queue: what each fill came to, as it reports it.
+TEST_F(MaximiseFill, VanishedWindowsAndRefusedFillsAreReportedAsSuch) {
+    auto queue = loop.makeSerialQueue("test.fill");
+    std::vector<ChainOutcome> outcomes;
+    auto chain =
+        std::make_shared<MaximiseFillChain>(*queue, windows, [&](ChainOutcome o) { outcomes.push_back(o); });
+    chain->setActive(true);
+    const auto fill = [&] {
+        chain->queueFill(kWindow, kAppPID);
+        loop.runUntilIdle();
+        return outcomes.back();
+    };
+    EXPECT_EQ(fill(), ChainOutcome::filled);
+
     windows.raiseResult = WindowActionResult::invalidWindow;
-    click(kOnButton, kOnButton);
-    loop.runUntilIdle();
-    EXPECT_EQ(windows.calls(), (std::vector<Call>{{"raise", kWindow}}))
-        << "nothing after the window was gone";
-    EXPECT_EQ(controller->targetGoneCount(), 1);
+    const auto before = windows.calls().size();
+    EXPECT_EQ(fill(), ChainOutcome::targetGone);
+    EXPECT_EQ(windows.calls().size(), before + 1) << "nothing after the window was gone";
 
     windows.raiseResult = WindowActionResult::failure;  // a raise that fails otherwise does not stop the fill
     windows.activateResult = WindowActionResult::failure;
     windows.fillResult = WindowActionResult::failure;
-    click(kOnButton, kOnButton);
-    loop.runUntilIdle();
-    EXPECT_EQ(controller->lostClickCount(), 1);
+    EXPECT_EQ(fill(), ChainOutcome::clickLost);
 
     windows.fillResult = WindowActionResult::invalidWindow;
-    click(kOnButton, kOnButton);
-    loop.runUntilIdle();
-    EXPECT_EQ(controller->targetGoneCount(), 2);
-    EXPECT_EQ(controller->lostClickCount(), 1);
+    EXPECT_EQ(fill(), ChainOutcome::targetGone);
+
+    chain->setActive(false);
+    EXPECT_EQ(fill(), ChainOutcome::droppedSettingOff);
+    EXPECT_EQ(outcomes.size(), 5u);
 }
 
-TEST_F(MaximiseFill, ADisabledTapIsEnabledAgainAndCounted) {
+TEST_F(MaximiseFill, ATapTheDesktopDisabledIsEnabledAgainAndPassesTheNotice) {
     ASSERT_TRUE(tap.tapEnabled());
-    const TapEvent timeout{TapEventType::tapDisabledByTimeout, 0, {}, 0};
-    const TapEvent userInput{TapEventType::tapDisabledByUserInput, 0, {}, 0};
-    EXPECT_EQ(controller->handle(timeout), timeout);
-    EXPECT_EQ(controller->handle(userInput), userInput);
-    EXPECT_EQ(controller->tapReenableCount(), 2);
-    EXPECT_TRUE(tap.tapEnabled());
+    const int enables = tap.enableCalls();
+    for (auto why : {TapEventType::tapDisabledByTimeout, TapEventType::tapDisabledByUserInput}) {
+        const auto passed = tap.disableBySystem(why);
+        ASSERT_TRUE(passed);
+        EXPECT_EQ(passed->type, why);
+        EXPECT_TRUE(tap.tapEnabled());
+    }
+    EXPECT_EQ(tap.enableCalls() - enables, 2);
 }
 
 TEST_F(MaximiseFill, TapLifecycleFollowsSettingAndTrust) {
-    EXPECT_EQ(controller->tapInstallCount(), 1);
+    EXPECT_EQ(tap.tapsMade(), 1);
     controller->installTap();
     EXPECT_EQ(tap.createCalls, 1) << "one tap at a time";
 
     controller->settingChanged(false);
-    EXPECT_FALSE(controller->desiredEnabled);
-    EXPECT_EQ(controller->tapTeardownCount(), 1);
+    EXPECT_EQ(tap.tapsRemoved(), 1);
     controller->removeTap();
-    EXPECT_EQ(controller->tapTeardownCount(), 1) << "nothing to tear down twice";
+    EXPECT_EQ(tap.tapsRemoved(), 1) << "nothing to tear down twice";
+    controller->frontmostAppChanged(kAppPID);
+    EXPECT_FALSE(tap.hasTap()) << "switched off: no longer wanted";
 
     // Wanted while not trusted: no tap, until a program switch after trust was granted.
     tap.trusted = false;
     controller->settingChanged(true);
-    EXPECT_TRUE(controller->desiredEnabled);
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
     controller->frontmostAppChanged(kAppPID);
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
     tap.trusted = true;
     controller->frontmostAppChanged(kAppPID);
-    EXPECT_TRUE(controller->hasTap());
-    EXPECT_EQ(controller->tapInstallCount(), 2);
+    EXPECT_TRUE(tap.hasTap()) << "still wanted";
+    EXPECT_EQ(tap.tapsMade(), 2);
 
     // Not wanted: a program switch installs nothing.
     controller->settingChanged(false);
     controller->frontmostAppChanged(kAppPID);
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
 
     // A tap that cannot be created leaves the controller off.
     tap.refuseTaps = true;
     controller->settingChanged(true);
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
     EXPECT_TRUE(click(kOnButton, kOnButton).first);
 }
 
@@ -246,19 +264,19 @@ TEST_F(MaximiseFill, AttachedSettingInstallsAndRemovesTheTapOnALaterTurn) {
     OverlaySettings settings(store, loop);
     controller->attach(settings);
     loop.runUntilIdle();
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
 
     settings.maximiseButtonFillsWindow = true;
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
     loop.runUntilIdle();
-    EXPECT_TRUE(controller->hasTap());
+    EXPECT_TRUE(tap.hasTap());
     settings.maximiseButtonFillsWindow = true;
     loop.runUntilIdle();
-    EXPECT_EQ(controller->tapInstallCount(), 2) << "a repeated value does nothing";
+    EXPECT_EQ(tap.tapsMade(), 2) << "a repeated value does nothing";
 
     settings.maximiseButtonFillsWindow = false;
     loop.runUntilIdle();
-    EXPECT_FALSE(controller->hasTap());
+    EXPECT_FALSE(tap.hasTap());
 }
 
 TEST_F(MaximiseFill, AControllerGoneWhileAFillWaitsLeavesNothingBehind) {

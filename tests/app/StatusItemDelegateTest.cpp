@@ -44,6 +44,7 @@ protected:
 TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOpensTheTour) {
     rig.permissions.screenCapture = false;  // first launch: the tour waits for the permission
     rig.storeStep(OnboardingStep::welcome);
+    rig.needNoCapture();
     auto& delegate = rig.make();
     attach(delegate);
     delegate.applicationDidFinishLaunching();
@@ -54,14 +55,18 @@ TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOp
     EXPECT_EQ(tray.lastMenuTitles(), (Titles{"Settings…", "Check for Updates…", "-", "Quit"}));
 
     tray.leftClick();
-    ASSERT_NE(rig.onboardingWindow(), nullptr);
+    ASSERT_NE(rig.tour(), nullptr);
     EXPECT_TRUE(delegate.isTourVisible());
     EXPECT_TRUE(tray.popovers.empty()) << "the popover needs the runtime's app watcher";
-    EXPECT_FALSE(rig.popoverOpen());
+    // No popover opened: once the runtime runs, nothing holds the capture for one.
+    delegate.tourRequestsRuntime();
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(test::inside(delegate.screenSampler())->streams.captureDemand) << "no popover open";
 }
 
 TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRaisesTheDemand) {
     rig.storeStep(OnboardingStep::completed);
+    rig.needNoCapture();
     auto& delegate = rig.make();
     attach(delegate);
     delegate.applicationDidFinishLaunching();
@@ -73,7 +78,6 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     tray.leftClick();
     ASSERT_EQ(tray.popovers.size(), 1u);
-    EXPECT_TRUE(rig.popoverOpen());
     EXPECT_TRUE(test::inside(delegate.screenSampler())->streams.captureDemand)
         << "an open popover wants the live colour";
 
@@ -83,7 +87,7 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     popoverView().settingsButton()->click();
     EXPECT_FALSE(tray.popovers[0]->shown) << "the popover closes before the settings window opens";
-    EXPECT_FALSE(rig.popoverOpen());
+    EXPECT_FALSE(test::inside(delegate.screenSampler())->streams.captureDemand) << "and its demand goes";
     EXPECT_TRUE(delegate.isSettingsVisible());
 
     popoverView().quitButton()->click();

@@ -57,7 +57,8 @@ TEST_F(TaskbarIconPolicyTest, HidingItGivesTheFocusAwayAtOnceWithoutTheTour) {
     policy.applyTaskbarIconPolicy(false, false, 0);
     EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
     EXPECT_EQ(dock.deactivations, 1);
-    EXPECT_FALSE(policy.deactivateDeferredForTour());
+    policy.tourDidClose();
+    EXPECT_EQ(dock.deactivations, 1) << "nothing was left for the tour's close";
 }
 
 TEST_F(TaskbarIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
@@ -65,7 +66,6 @@ TEST_F(TaskbarIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
     policy.applyTaskbarIconPolicy(false, true, 0);
     EXPECT_EQ(dock.policy, ActivationPolicy::accessory);
     EXPECT_EQ(dock.deactivations, 0);
-    EXPECT_TRUE(policy.deactivateDeferredForTour());
 
     policy.tourDidClose();
     EXPECT_EQ(dock.deactivations, 1);
@@ -76,7 +76,6 @@ TEST_F(TaskbarIconPolicyTest, WhileTheTourShowsTheFocusStaysUntilItCloses) {
 TEST_F(TaskbarIconPolicyTest, ShowingTheIconAgainBeforeTheTourClosesCancelsTheHandBack) {
     policy.applyTaskbarIconPolicy(false, true, 0);
     policy.applyTaskbarIconPolicy(true, true, 9);
-    EXPECT_FALSE(policy.deactivateDeferredForTour());
     policy.tourDidClose();
     EXPECT_EQ(dock.deactivations, 0);
 }
@@ -94,7 +93,17 @@ protected:
         profiles = std::make_unique<ProfileManager>(defaults);
         settings = std::make_unique<OverlaySettings>(defaults, loop);
         loop.runUntilIdle();
+        // The front app's profile is not in force yet: the app came to the front while the settings window
+        // was being edited, and the window is now closing.
+        settings->isEditingActive = [this] { return editing; };
+        settings->attachProfileManager(*profiles);
+        profiles->addProfile(kEditor, "Editor");
+        profiles->setOverride(PlistValue(0.5), "overlayOpacity", kEditor);
+        settings->setRuntimeAppId(kEditor);
+        editing = false;
     }
+    static constexpr const char* kEditor = "org.example.Editor";
+    bool editing = true;
     test::VirtualLoop loop;
     test::FakeDefaultsStore defaults;
     test::FakeTaskbarPolicy dock;
@@ -105,19 +114,22 @@ protected:
 TEST_F(SettingsScopeTest, ClosingTheSettingsReturnsToTheGlobalScope) {
     WindowPolicy policy{dock, loop};
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
+    const double global = settings->overlayOpacity();
+    ASSERT_NE(global, 0.5);
     policy.settingsWindowWillClose(*profiles, *settings);
     EXPECT_TRUE(profiles->selectedScope().isGlobal());
-    EXPECT_EQ(loop.pendingPosts(), 1u) << "the front app's profile is re-applied once the window has closed";
+    EXPECT_EQ(settings->overlayOpacity(), global) << "not while the window is still closing";
     loop.runUntilIdle();
+    EXPECT_EQ(settings->overlayOpacity(), 0.5) << "the front app's profile is re-applied once it has closed";
 }
 
 TEST_F(SettingsScopeTest, AReapplyQueuedByAPolicyThatIsGoneDoesNothing) {
     auto policy = std::make_unique<WindowPolicy>(dock, loop);
+    const double global = settings->overlayOpacity();
     policy->settingsWindowWillClose(*profiles, *settings);
     policy.reset();
-    settings.reset();  // would crash if the queued block still reached for it
     loop.runUntilIdle();
-    SUCCEED();
+    EXPECT_EQ(settings->overlayOpacity(), global) << "the queued re-apply went with its policy";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "onboarding/TourSwitches.h"
 #include "onboarding/TourTestRig.h"
 #include "onboarding/TourVideoWell.h"
+#include "support/WidgetSearch.h"
 
 namespace velaro {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 using test::TourRig;
 
 TourStyleOptionPage& featurePage(OnboardingRootView& view) {
-    auto* page = dynamic_cast<TourStyleOptionPage*>(view.page());
+    auto* page = test::findWidget<TourStyleOptionPage>(&view);
     EXPECT_NE(page, nullptr);
     return *page;
 }
@@ -83,8 +84,8 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
         EXPECT_EQ(copy.lines[0], c.firstLine) << int(c.option);
         EXPECT_EQ(page.videoName(), c.video);
         EXPECT_EQ(page.well().currentName(), c.video);
-        EXPECT_EQ(page.toggle() != nullptr, c.hasSwitch);
-        EXPECT_EQ(page.picker() != nullptr,
+        EXPECT_EQ(test::findWidget<tour::TourSwitch>(&page) != nullptr, c.hasSwitch);
+        EXPECT_EQ(test::findWidget<tour::TourSegmentedShape>(&page) != nullptr,
                   c.option == OnboardingStep::menubarShape || c.option == OnboardingStep::style);
     }
 }
@@ -95,7 +96,8 @@ TEST(TourFeaturePages, LinesFollowTrustOnActivationAndTheVisualizerStatus) {
     setShape(*rig.settings, ShapeMode::pill);
     auto& view = rig.open(OnboardingStep::menubarShape);
     auto& page = featurePage(view);
-    EXPECT_FALSE(page.accessibilityGranted());
+    EXPECT_NE(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"))
+        << "without the trust the copy says what is missing";
     rig.permissions.accessibility = true;
     rig.activation.send({});
     EXPECT_EQ(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"));
@@ -122,22 +124,25 @@ TEST(TourFeaturePages, PickerWritesOnEveryClickAndTheClipFollowsOnceItLands) {
     TourRig rig;
     setShape(*rig.settings, ShapeMode::fullBar);
     auto& page = featurePage(rig.open(OnboardingStep::menubarShape));
-    auto& picker = *page.picker();
+    auto& picker = *test::findWidget<tour::TourSegmentedShape>(&page);
+    // Its two rows, the full bar's first.
+    const auto pickerRows = test::findWidgets<QAbstractButton>(&picker);
+    ASSERT_EQ(pickerRows.size(), 2u);
     EXPECT_DOUBLE_EQ(picker.highlightTop(), 3.065);
-    EXPECT_TRUE(picker.row(0).isChecked());
-    EXPECT_FALSE(picker.row(1).isChecked());
+    EXPECT_TRUE(pickerRows.at(0)->isChecked());
+    EXPECT_FALSE(pickerRows.at(1)->isChecked());
 
-    picker.row(1).click();
+    pickerRows.at(1)->click();
     EXPECT_EQ(rig.settings->corners().shapeMode, ShapeMode::fullBar) << "the write lands on a later turn";
     EXPECT_EQ(page.well().currentName(), "tour-fullbar");
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settings->corners().shapeMode, ShapeMode::pill);
     EXPECT_DOUBLE_EQ(picker.highlightTop(), 17.0);
-    EXPECT_TRUE(picker.row(1).isChecked());
+    EXPECT_TRUE(pickerRows.at(1)->isChecked());
     EXPECT_EQ(page.well().currentName(), "tour-pill");
 
     rig.defaults.clearWrites();
-    picker.row(1).click();
+    pickerRows.at(1)->click();
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.defaults.wasWritten("cornerSettings")) << "the chosen row writes again";
 }
@@ -149,10 +154,11 @@ TEST(TourFeaturePages, RoundedCornersSwitchTouchesOnlyTheBottomFlagsAsTheyStandW
     corners.bottomRightEnabled = false;
     rig.settings->corners = corners;
     auto& page = featurePage(rig.open(OnboardingStep::roundedCorners));
-    ASSERT_NE(page.toggle(), nullptr);
-    EXPECT_TRUE(page.toggle()->isChecked()) << "one bottom corner on shows the switch on";
+    ASSERT_NE(test::findWidget<tour::TourSwitch>(&page), nullptr);
+    EXPECT_TRUE(test::findWidget<tour::TourSwitch>(&page)->isChecked())
+        << "one bottom corner on shows the switch on";
 
-    page.toggle()->click();
+    test::findWidget<tour::TourSwitch>(&page)->click();
     // An edit of another corner queued between the click and its write survives it.
     rig.loop.post([&] {
         CornerSettings edited = rig.settings->corners();
@@ -160,16 +166,17 @@ TEST(TourFeaturePages, RoundedCornersSwitchTouchesOnlyTheBottomFlagsAsTheyStandW
         edited.topRadius = 11;
         rig.settings->corners = edited;
     });
-    EXPECT_TRUE(page.toggle()->isChecked()) << "the switch moves once the write lands";
+    EXPECT_TRUE(test::findWidget<tour::TourSwitch>(&page)->isChecked())
+        << "the switch moves once the write lands";
     rig.loop.runUntilIdle();
     const CornerSettings after = rig.settings->corners();
     EXPECT_FALSE(after.bottomLeftEnabled);
     EXPECT_FALSE(after.bottomRightEnabled);
     EXPECT_FALSE(after.topLeftEnabled);
     EXPECT_EQ(after.topRadius, 11);
-    EXPECT_FALSE(page.toggle()->isChecked());
+    EXPECT_FALSE(test::findWidget<tour::TourSwitch>(&page)->isChecked());
 
-    page.toggle()->click();
+    test::findWidget<tour::TourSwitch>(&page)->click();
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.settings->corners().bottomLeftEnabled);
     EXPECT_TRUE(rig.settings->corners().bottomRightEnabled);
@@ -179,7 +186,7 @@ TEST(TourFeaturePages, SwitchPressesSixPointsAroundItsTrackAndNoFarther) {
     TourRig rig;
     rig.settings->progressEnabled = false;
     auto& page = featurePage(rig.open(OnboardingStep::progressBar));
-    auto& toggle = *page.toggle();
+    auto& toggle = *test::findWidget<tour::TourSwitch>(&page);
     const QPointF track = toggle.mapFrom(&page, QPoint(626, 297)) + QPointF(0.5, 0.117);
     struct Case {
         QPointF at;
@@ -202,26 +209,30 @@ TEST(TourAllSetPage, SwitchesShowStoredStateAndViewSettingsEndsTheTour) {
     rig.settings->showTaskbarIcon = true;
     rig.loginService.registerError = std::string("not allowed");
     auto& view = rig.open(OnboardingStep::allSet);
-    auto* page = dynamic_cast<AllSetPage*>(view.page());
+    auto* page = test::findWidget<AllSetPage>(&view);
     ASSERT_NE(page, nullptr);
-    EXPECT_TRUE(page->taskbarSwitch().isChecked());
-    EXPECT_FALSE(page->loginSwitch().isChecked());
+    QAbstractButton* login = test::findButton(page, QStringLiteral("Start at Login"));
+    QAbstractButton* taskbar = test::findButton(page, QStringLiteral("Show Taskbar Icon"));
+    QAbstractButton* viewSettings = test::findButton(page, QStringLiteral("View Settings"));
+    ASSERT_TRUE(login && taskbar && viewSettings);
+    EXPECT_TRUE(taskbar->isChecked());
+    EXPECT_FALSE(login->isChecked());
 
-    page->loginSwitch().click();
+    login->click();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.loginService.registerCalls, 1);
-    EXPECT_FALSE(page->loginSwitch().isChecked()) << "a refused login item goes back to off";
+    EXPECT_FALSE(login->isChecked()) << "a refused login item goes back to off";
     rig.loginService.registerError.reset();
-    page->loginSwitch().click();
+    login->click();
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(page->loginSwitch().isChecked());
+    EXPECT_TRUE(login->isChecked());
 
-    page->taskbarSwitch().click();
+    taskbar->click();
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.settings->showTaskbarIcon());
-    EXPECT_FALSE(page->taskbarSwitch().isChecked());
+    EXPECT_FALSE(taskbar->isChecked());
 
-    page->viewSettings().click();
+    viewSettings->click();
     EXPECT_EQ(rig.storedStep(), 4);
     EXPECT_EQ(rig.finishes, 1);
     EXPECT_EQ(rig.settingsOpened, 1);

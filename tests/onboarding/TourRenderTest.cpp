@@ -13,6 +13,7 @@
 #include "onboarding/TourPainting.h"
 #include "onboarding/TourTestRig.h"
 #include "onboarding/WelcomePage.h"
+#include "support/WidgetSearch.h"
 
 namespace velaro {
 namespace {
@@ -212,8 +213,10 @@ TEST(TourWindow, ControllerReportsClosesAndHoldsThePageAtTheTopLeft) {
     OnboardingWindowController controller(std::move(rig.view));
     controller.onClose = [&] { ++closes; };
     ASSERT_NE(controller.window(), nullptr);
-    EXPECT_EQ(controller.rootView()->parentWidget(), controller.window());
-    EXPECT_EQ(controller.rootView()->geometry(), QRect(0, 0, 750, 500));
+    auto* page = test::findWidget<OnboardingRootView>(controller.window());
+    ASSERT_NE(page, nullptr) << "the window holds the page";
+    EXPECT_EQ(page->parentWidget(), controller.window());
+    EXPECT_EQ(page->geometry(), QRect(0, 0, 750, 500));
     controller.show();
     EXPECT_TRUE(controller.isVisible());
     controller.closeWindowAction();

@@ -36,30 +36,45 @@ TEST(TourVideoWell, CoverFitKeepsTheAnchoredPartInView) {
     }
 }
 
-// A two-second clip that counts the frames it is asked for.
+// A two-second clip that counts the frames it is asked for and keeps where the last one was put.
 class CountingClip final : public TourClip {
 public:
-    CountingClip(QSizeF size, int* frames) : size_(size), frames_(frames) {}
+    CountingClip(QSizeF size, int* frames, QTransform* placed)
+        : size_(size), frames_(frames), placed_(placed) {}
     QSizeF naturalSize() const override { return size_; }
     double duration() const override { return 2.0; }
-    void paint(QPainter&, double) const override { ++*frames_; }
+    void paint(QPainter& painter, double) const override {
+        ++*frames_;
+        *placed_ = painter.worldTransform();
+    }
 
 private:
     QSizeF size_;
     int* frames_;
+    QTransform* placed_;
 };
 
 struct WellRig {
     test::VirtualLoop loop;
     int frames = 0;
+    QTransform placed;
     int finds = 0;
     bool windowActive = true;
     QSizeF clipSize{1280, 900};
     TourVideoWell well{loop, nullptr, [this](std::string_view name) -> std::unique_ptr<TourClip> {
                            ++finds;
                            if (name == "missing") return nullptr;
-                           return std::make_unique<CountingClip>(clipSize, &frames);
+                           return std::make_unique<CountingClip>(clipSize, &frames, &placed);
                        }};
+    // Playback's ticker is the well's only timer.
+    bool playing() const { return loop.pendingTimers() > 0; }
+    // Paints the well as the window would; returns how many frames of the clip that drew.
+    int render() {
+        QImage image(281, 207, QImage::Format_ARGB32_Premultiplied);
+        const int before = frames;
+        well.render(&image);
+        return frames - before;
+    }
     WellRig() {
         well.resize(281, 207);
         well.setWindowActiveQuery([this] { return windowActive; });
@@ -69,20 +84,20 @@ struct WellRig {
 TEST(TourVideoWell, PlaysOnceRestsLoopsWhileHoveredAndRewindsOnLeave) {
     WellRig rig;
     rig.well.load("tour-pill");
-    EXPECT_TRUE(rig.well.isPlaying()) << "a loaded clip plays through once";
+    EXPECT_TRUE(rig.playing()) << "a loaded clip plays through once";
     rig.loop.advance(1.0);
     EXPECT_NEAR(rig.well.position(), 1.0, 0.05);
     rig.loop.advance(1.1);
-    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_FALSE(rig.playing());
     EXPECT_EQ(rig.well.position(), 0.0) << "then it rests on its first frame";
     EXPECT_EQ(rig.loop.pendingTimers(), 0u) << "no timer runs at rest";
 
     rig.well.pointerEntered();
     rig.loop.advance(2.5);
-    EXPECT_TRUE(rig.well.isPlaying()) << "it loops while the pointer is over it";
+    EXPECT_TRUE(rig.playing()) << "it loops while the pointer is over it";
     EXPECT_NEAR(rig.well.position(), 0.5, 0.05);
     rig.well.pointerLeft();
-    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_FALSE(rig.playing());
     EXPECT_EQ(rig.well.position(), 0.0);
     rig.well.pointerEntered();
     EXPECT_NEAR(rig.well.position(), 0.0, 0.001) << "a new hover plays from the start";
@@ -94,14 +109,21 @@ TEST(TourVideoWell, AnInactiveWindowNeitherPlaysNorKeepsPlaying) {
     rig.loop.advance(2.1);
     rig.windowActive = false;
     rig.well.pointerEntered();
-    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_FALSE(rig.playing());
     rig.windowActive = true;
     rig.well.pointerEntered();
-    EXPECT_TRUE(rig.well.isPlaying());
+    EXPECT_TRUE(rig.playing());
     rig.windowActive = false;
     rig.well.windowActivationChanged();
-    EXPECT_FALSE(rig.well.isPlaying()) << "going to the back counts as leaving";
-    EXPECT_FALSE(rig.well.hovering());
+    EXPECT_FALSE(rig.playing()) << "going to the back counts as leaving";
+    EXPECT_EQ(rig.well.position(), 0.0);
+
+    // No longer hovered: a clip loaded once the window is in front again plays once and rests.
+    rig.windowActive = true;
+    rig.well.windowActivationChanged();
+    rig.well.load("tour-fullbar");
+    rig.loop.advance(2.1);
+    EXPECT_FALSE(rig.playing()) << "a hovered well would loop";
 }
 
 TEST(TourVideoWell, SameNameDoesNoWorkAndUnknownNamesStayEmpty) {
@@ -116,10 +138,10 @@ TEST(TourVideoWell, SameNameDoesNoWorkAndUnknownNamesStayEmpty) {
     EXPECT_NEAR(rig.well.position(), 0.5, 0.05) << "not restarted";
 
     rig.well.load("missing");
-    EXPECT_FALSE(rig.well.hasClip());
-    EXPECT_FALSE(rig.well.isPlaying());
+    EXPECT_EQ(rig.render(), 0) << "an empty well paints no clip";
+    EXPECT_FALSE(rig.playing());
     rig.well.pointerEntered();
-    EXPECT_FALSE(rig.well.isPlaying()) << "hovering an empty well does nothing";
+    EXPECT_FALSE(rig.playing()) << "hovering an empty well does nothing";
     EXPECT_EQ(rig.loop.pendingTimers(), 0u);
 }
 
@@ -127,10 +149,15 @@ TEST(TourVideoWell, FramesArePaintedFromTheClipAtItsCoverFrame) {
     WellRig rig;
     rig.clipSize = {0, 0};
     rig.well.load("tour-pill");
-    EXPECT_EQ(rig.well.clipFrame(), QRectF(0, 0, 281, 207)) << "a clip of no size is stretched to the well";
-    QImage image(281, 207, QImage::Format_ARGB32_Premultiplied);
-    rig.well.render(&image);
-    EXPECT_EQ(rig.frames, 1);
+    EXPECT_EQ(rig.render(), 1) << "a clip of no size is stretched to the well, not left out";
+    EXPECT_EQ(rig.placed.map(QPointF(0, 0)), QPointF(0, 0));
+
+    // A clip twice the well's size is painted at half its scale, from the frame's corner.
+    WellRig wide;
+    wide.clipSize = {562, 414};
+    wide.well.load("tour-pill");
+    ASSERT_EQ(wide.render(), 1);
+    EXPECT_EQ(wide.placed.map(QPointF(562, 414)), QPointF(281, 207));
 }
 
 TEST(TourClips, EveryNamedClipDrawsInItsNaturalSize) {

@@ -87,11 +87,19 @@ TEST_F(OverlayViewWindowTest, CornerWindowPaintsItsCorner) {
 TEST_F(OverlayViewWindowTest, AWindowGoneBeforeItsRefreshRunsIsLeftAlone) {
     {
         MenuBarOverlayWindow band(host, loop, settings, sampler.feed(), clock, Rect(0, 0, 100, 24));
+        band.window().orderFrontRegardless();
+        loop.runUntilIdle();
         sampler.dominantColor = Color::white();  // schedules a refresh on the next turn
         sampler.liveLeftCornerColor = Color::white();
+        ASSERT_GT(loop.pendingPosts(), 0u);
     }
+    EXPECT_TRUE(host.allWindows().empty());
+    host.clearLog();
     loop.advance(1.0);
-    SUCCEED();
+    sampler.dominantColor = Color::black();  // and the feed no longer reaches it
+    loop.advance(1.0);
+    EXPECT_EQ(paints("overlay-bar"), 0) << "nothing of the gone window ran";
+    EXPECT_TRUE(host.log().empty());
 }
 
 }  // namespace

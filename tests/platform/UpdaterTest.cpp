@@ -135,7 +135,10 @@ public:
                     held_.push_back(socket);
                     if (answer) release();
                 });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    ++disconnects;
+                    socket->deleteLater();
+                });
             }
         });
     }
@@ -157,6 +160,8 @@ public:
     bool answer = true;
     QByteArray body;
     int requests = 0;
+    // Connections the client side closed or the server ended.
+    int disconnects = 0;
     QByteArray lastRequest;
 
 private:
@@ -188,6 +193,12 @@ bool spinUntil(const std::function<bool()>& done) {
     QDeadlineTimer deadline(std::chrono::seconds(20));
     while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
+}
+
+// No check is under way: a check starts, and stops being idle, the moment it is decided on, so a check that
+// should not have started shows here without waiting for the network.
+bool checkIdle(AppcastUpdater& updater) {
+    return updater.canCheckForUpdates().value();
 }
 
 class AppcastUpdaterTest : public ::testing::Test {
@@ -269,7 +280,8 @@ TEST_F(AppcastUpdaterTest, APlainHttpFeedIsNeverFetched) {
     server.body = feed(item("2.0"));
     auto updater = std::make_unique<AppcastUpdater>(loop, defaults, driver, server.url(), "1.0");
     updater->checkForUpdates();
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    // Refused before any request: the failure is told at once and no check is left under way.
+    EXPECT_TRUE(updater->canCheckForUpdates().value());
     EXPECT_EQ(server.requests, 0);
     ASSERT_EQ(driver.failures.size(), 1u);
     EXPECT_NE(driver.failures[0].find("https"), std::string::npos) << driver.failures[0];
@@ -282,7 +294,6 @@ TEST_F(AppcastUpdaterTest, WithoutAFeedUpdatesAreOffAndNothingIsFetched) {
     updater->start();
     updater->checkForUpdates();
     loop.advance(3 * AppcastUpdater::kCheckInterval);
-    QCoreApplication::processEvents();
     EXPECT_EQ(driver.asked, 0);
     EXPECT_EQ(driver.shown(), 0);
     EXPECT_TRUE(defaults.writes().empty());
@@ -294,7 +305,7 @@ TEST_F(AppcastUpdaterTest, TheFirstLaunchNeitherAsksNorChecksAndTheNextOneAsks) 
         auto first = makeUpdater(server.url());
         first->start();
         loop.advance(3 * AppcastUpdater::kCheckInterval);
-        QCoreApplication::processEvents();
+        EXPECT_TRUE(checkIdle(*first)) << "no check was started";
         EXPECT_EQ(driver.asked, 0);
         EXPECT_EQ(server.requests, 0);
     }
@@ -317,7 +328,7 @@ TEST_F(AppcastUpdaterTest, DecliningBackgroundChecksKeepsTheNetworkQuietButManua
     updater->start();
     driver.reply(false);
     loop.advance(3 * AppcastUpdater::kCheckInterval);
-    QCoreApplication::processEvents();
+    EXPECT_TRUE(checkIdle(*updater)) << "no check was started";
     EXPECT_EQ(server.requests, 0);
 
     // A later launch does not ask again.
@@ -340,7 +351,7 @@ TEST_F(AppcastUpdaterTest, BackgroundChecksRunADayAfterTheLastAndStaySilentWhenN
     updater->start();
 
     loop.advance(22 * 60 * 60 - 1);
-    QCoreApplication::processEvents();
+    EXPECT_TRUE(checkIdle(*updater)) << "not due yet";
     EXPECT_EQ(server.requests, 0);
     loop.advance(1);
     ASSERT_TRUE(spinUntil([&] { return server.requests == 1 && updater->canCheckForUpdates().value(); }));
@@ -348,7 +359,7 @@ TEST_F(AppcastUpdaterTest, BackgroundChecksRunADayAfterTheLastAndStaySilentWhenN
 
     // The next one follows a full day later.
     loop.advance(AppcastUpdater::kCheckInterval - 1);
-    QCoreApplication::processEvents();
+    EXPECT_TRUE(checkIdle(*updater)) << "not due yet";
     EXPECT_EQ(server.requests, 1);
     loop.advance(1);
     ASSERT_TRUE(spinUntil([&] { return server.requests == 2; }));
@@ -357,7 +368,7 @@ TEST_F(AppcastUpdaterTest, BackgroundChecksRunADayAfterTheLastAndStaySilentWhenN
     ASSERT_TRUE(spinUntil([&] { return updater->canCheckForUpdates().value(); }));
     updater->setAutomaticallyChecksForUpdates(false);
     loop.advance(3 * AppcastUpdater::kCheckInterval);
-    QCoreApplication::processEvents();
+    EXPECT_TRUE(checkIdle(*updater)) << "no check was started";
     EXPECT_EQ(server.requests, 2);
 }
 
@@ -374,7 +385,7 @@ TEST_F(AppcastUpdaterTest, ABackgroundCheckDueDuringTheUsersCheckIsMetByIt) {
     updater->checkForUpdates();
     ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
     loop.advance(20);  // the background check falls due while the user's is still waiting
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_FALSE(checkIdle(*updater)) << "the user's check is still the one under way";
     EXPECT_EQ(server.requests, 1);
     EXPECT_EQ(loop.pendingTimers(), 0u) << "nothing may be re-armed while the check waits";
 
@@ -382,11 +393,13 @@ TEST_F(AppcastUpdaterTest, ABackgroundCheckDueDuringTheUsersCheckIsMetByIt) {
     server.release();
     ASSERT_TRUE(spinUntil([&] { return driver.upToDate == 1; }));
     // The next background check comes a day after the user's.
+    ASSERT_TRUE(spinUntil([&] { return checkIdle(*updater); }));
+    EXPECT_EQ(server.requests, 1) << "the background check that fell due added no request";
     loop.advance(AppcastUpdater::kCheckInterval - 30);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(server.requests, 1);
+    EXPECT_TRUE(checkIdle(*updater)) << "not due yet";
     loop.advance(30);
-    ASSERT_TRUE(spinUntil([&] { return server.requests == 2; }));
+    ASSERT_TRUE(spinUntil([&] { return server.requests == 2 && checkIdle(*updater); }));
+    EXPECT_EQ(server.requests, 2);
 }
 
 TEST_F(AppcastUpdaterTest, AUserCheckAskedDuringABackgroundCheckGetsThatChecksAnswerOnce) {
@@ -406,8 +419,8 @@ TEST_F(AppcastUpdaterTest, AUserCheckAskedDuringABackgroundCheckGetsThatChecksAn
     updater->checkForUpdates();
     server.answer = true;
     server.release();
-    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0 && updater->canCheckForUpdates().value(); }));
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    // Once no check is under way, no further answer can come: one runs at a time.
+    ASSERT_TRUE(spinUntil([&] { return driver.shown() > 0 && checkIdle(*updater); }));
     EXPECT_EQ(driver.upToDate, 1) << "the user asked, so the quiet background answer is shown, once";
     EXPECT_EQ(driver.shown(), 1);
     EXPECT_EQ(server.requests, 1);
@@ -432,7 +445,8 @@ TEST_F(AppcastUpdaterTest, AnUpdaterDestroyedMidCheckReportsNothing) {
     updater->checkForUpdates();
     ASSERT_TRUE(spinUntil([&] { return server.requests == 1; }));
     updater.reset();
-    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    // The server sees the abandoned request's connection close: whatever the reply had to say is said.
+    ASSERT_TRUE(spinUntil([&] { return server.disconnects == 1; }));
     EXPECT_EQ(driver.shown(), 0);
 }
 

@@ -1,16 +1,22 @@
 // The application delegate on the virtual loop over fake platform services, with a stand-in overlay
-// controller that records what the shell asks of it; the rig also reads the objects the delegate owns.
+// controller that records what the shell asks of it. Tests see what the delegate made through the fakes:
+// the host's windows, the tray, the engines' captures and the toolkit's top-level widgets.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QScrollArea>
+#include <cmath>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/AppDelegate.h"
 #include "music/MusicProgressEngine.h"
 #include "music/MusicVisualizerAudioEngine.h"
+#include "onboarding/OnboardingRootView.h"
 #include "onboarding/OnboardingStep.h"
 #include "overlay/OverlayControllerPort.h"
 #include "sampling/ScreenTopology.h"
@@ -19,6 +25,7 @@
 #include "support/FakeAudioCapture.h"
 #include "support/FakeCaptureService.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeDesktopOverview.h"
 #include "support/FakeEventTap.h"
 #include "support/FakeHotkeys.h"
 #include "support/FakeKeyboardLayout.h"
@@ -37,6 +44,8 @@
 #include "support/FakeWindowList.h"
 #include "support/FakeWorkspace.h"
 #include "support/VirtualLoop.h"
+#include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsWindow.h"
 
 namespace velaro::test {
 
@@ -55,7 +64,11 @@ public:
     void resetPrevTickOwner() override { calls.push_back("reset owner"); }
     void orderFrontCornerWindows() override { calls.push_back("corners front"); }
     void makeHeldWindows() override { calls.push_back("held windows"); }
-    void attachOverviewDetector(OverviewDetector&) override { ++attachCount; }
+    // Like the real controller, it keeps the detector running while it follows it.
+    void attachOverviewDetector(OverviewDetector& detector) override {
+        ++attachCount;
+        detector.acquire("overlay");
+    }
     void setOnRevealPendingChanged(std::function<void()> callback) override {
         onRevealPending = std::move(callback);
     }
@@ -97,12 +110,20 @@ public:
     FakeOverlayWindowHost host{loop};
     FakeEventTap eventTap;
     FakeWindowControl windowControl;
+    // The desktop's published overview state, which the delegate's detector follows.
+    FakeDesktopOverview desktopOverview;
     std::unique_ptr<ScreenTopology> topology;
     std::unique_ptr<WindowListScans> scans;
-    // The now-playing engine the delegate starts and stops; it finds no adapter, so it launches nothing.
+    // The now-playing engine the delegate starts and stops; it finds an adapter only when a test asks.
     FakeProcessLauncher processes{loop};
-    MusicProgressEngine progressEngine{
-        {.loop = loop, .launcher = processes, .locateAdapter = {}, .onWillTerminate = {}}};
+    bool adapterPresent = false;
+    MusicProgressEngine progressEngine{{.loop = loop,
+                                        .launcher = processes,
+                                        .locateAdapter = [this]() -> std::optional<std::string> {
+                                            if (!adapterPresent) return std::nullopt;
+                                            return std::string("/opt/velaro/velaro-media-adapter");
+                                        },
+                                        .onWillTerminate = {}}};
 
     // What the factories made.
     std::vector<FakeOverlayController*> controllers;
@@ -122,6 +143,7 @@ public:
     std::unique_ptr<AppDelegate> delegate;
 
     AppDelegateRig() {
+        desktopOverview.state = false;
         screens.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
         topology = std::make_unique<ScreenTopology>(screens, &workspace);
         scans = std::make_unique<WindowListScans>(windows, screens, defaults, workspace, workspace.ownPID);
@@ -130,6 +152,8 @@ public:
 
     // How many captures the visualizer's engines closed (each stop of a running engine closes one).
     int vizCaptureCloses() const { return vizCaptureRecord->closes; }
+    // Whether the delegate holds a visualizer engine: each owns its capture.
+    bool holdsVizEngine() const { return vizCaptureRecord->alive > 0; }
 
     void storeStep(OnboardingStep step) {
         defaults.set(onboardingStepKey, PlistValue(static_cast<std::int64_t>(step)));
@@ -159,6 +183,7 @@ public:
             .progressEngine = progressEngine,
             .maximiseButton = {eventTap, windows, windowControl, loop, workspace.ownPID},
             .overviewShell = std::nullopt,
+            .desktopOverview = &desktopOverview,
             .makeOverlayController = [this](ScreenSampler&, OverlaySettings&,
                                             AppWatcher&) -> std::unique_ptr<OverlayControllerPort> {
                 if (!provideController) return nullptr;
@@ -195,28 +220,68 @@ public:
     ScreenSampler& sampler() { return delegate->screenSampler(); }
     OverlaySettings& settings() { return delegate->overlaySettings(); }
 
-    // ---- what the delegate owns ----
-    bool runtimeStarted() const { return delegate->runtimeStarted_; }
-    bool popoverOpen() const { return delegate->popoverOpen_; }
-    bool engineDemandActive() const { return delegate->progressEngineDemand_.isActive(); }
-    int lightBeamSyncCount() const { return delegate->beamSyncCount_; }
-    AppWatcher* appWatcher() { return delegate->appWatcher_.get(); }
-    SettingsNavigation& settingsNavigation() { return delegate->settingsNavigation_; }
-    SettingsWindow* settingsWindow() { return delegate->settingsWindow_.get(); }
-    OverviewDetector& overviewDetector() { return *delegate->overviewDetector_; }
-    OverlayControllerPort* overlayController() { return delegate->overlayController_.get(); }
-    OverlayVisibility& overlayVisibility() { return delegate->visibility_; }
-    LightBeamWindow* lightBeamWindow() { return delegate->lightBeamWindow_.get(); }
-    ReminderBannerWindow* reminderBanner() { return delegate->reminderBanner_.get(); }
-    MusicVisualizerAudioEngine* vizAudioEngine() { return delegate->vizAudioEngine_.get(); }
-    VizRenderController* vizRenderController() { return delegate->vizRenderController_.get(); }
-    ProgressBarController* progressBarController() { return delegate->progressBarController_.get(); }
-    OnboardingWindowController* onboardingWindow() { return delegate->onboardingWindow_.get(); }
-    StatusItemController* statusItem() { return delegate->statusItem_.get(); }
-    // The delegate's demand rules, run as its change streams would.
-    void syncLightBeamWindow() { delegate->syncLightBeamWindow(); }
-    void applyMasterEnabled(bool enabled) { delegate->applyMasterEnabled(enabled); }
-    bool shouldShowLightBeam() const { return delegate->shouldShowLightBeam(); }
+    // ---- what the delegate made, as the fakes and the toolkit see it ----
+    // The runtime makes the app watcher first of all.
+    bool runtimeStarted() { return delegate->appWatcher() != nullptr; }
+    // The host's window of that name while it exists: the beam ("overlay-beam"), the reminder banner
+    // ("overlay-banner"), the music features' "viz-bar" and "progress-bar".
+    OverlayWindow* hostWindow(std::string_view name) const {
+        for (OverlayWindow* window : host.allWindows())
+            if (window->name() == name) return window;
+        return nullptr;
+    }
+    // The tour's view while the tour exists (without toolkit windows it is a window of its own).
+    static OnboardingRootView* tour() { return topLevel<OnboardingRootView>(); }
+    // The tour's own way to close, as its last page's button takes it.
+    static void closeTour() { tour()->model().finish(); }
+    static SettingsWindow* settingsWindow() { return topLevel<SettingsWindow>(); }
+    // The title of the page the settings window shows, as it announces it to assistive technology.
+    static QString settingsPage() {
+        auto* window = settingsWindow();
+        if (!window) return {};
+        for (auto* area : window->findChildren<QScrollArea*>())
+            if (!area->accessibleName().isEmpty()) return area->accessibleName();
+        return {};
+    }
+    // Settings that need no screen capture: what the capture demand then shows is the popover's own.
+    void needNoCapture() { defaults.set("overlayEnabled", PlistValue(false)); }
+
+    // A track playing in the now-playing adapter the engine launched.
+    void playTrack() {
+        const auto streams = processes.launched("stream");
+        ASSERT_FALSE(streams.empty());
+        streams.back()->write(
+            R"({"type":"data","diff":false,"payload":{"bundleIdentifier":"org.example.Player","title":"Song",)"
+            R"("duration":200,"elapsedTime":30,"playing":true,"uniqueIdentifier":"t1"}})"
+            "\n");
+        loop.runUntilIdle();
+        // The track has no artwork to give: its fetch ends at once, so nothing is left under way.
+        for (const auto& get : processes.launched("get"))
+            if (get->isRunning()) get->exit(1);
+        loop.runUntilIdle();
+    }
+    // Loud music through the newest visualizer engine's capture, in 20 ms blocks while time moves on.
+    void playAudio(double seconds) {
+        std::vector<float> block(2 * 960);
+        for (int tick = 0; tick < std::lround(seconds * 50); ++tick) {
+            for (std::size_t n = 0; n < 960; ++n)
+                block[2 * n] = block[2 * n + 1] = static_cast<float>(
+                    0.8 * std::sin(2 * 3.14159265358979 * 440 * double(tick * 960 + n) / 48000));
+            AudioBlock b;
+            b.bufferCount = 1;
+            b.buffers[0] = {block.data(), block.size() * sizeof(float)};
+            vizCapture->deliver(b);
+            loop.advance(0.02);
+        }
+    }
+
+private:
+    template <class T>
+    static T* topLevel() {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* match = dynamic_cast<T*>(widget)) return match;
+        return nullptr;
+    }
 };
 
 }  // namespace velaro::test

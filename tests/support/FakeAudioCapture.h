@@ -16,10 +16,14 @@ public:
     struct Record {
         int opens = 0;
         int closes = 0;
+        int alive = 0;  // captures of this record not yet destroyed
     };
 
     explicit FakeAudioCapture(std::shared_ptr<Record> record = std::make_shared<Record>())
-        : record_(std::move(record)) {}
+        : record_(std::move(record)) {
+        ++record_->alive;
+    }
+    ~FakeAudioCapture() override { --record_->alive; }
 
     OpenResult open() override {
         ++record_->opens;
