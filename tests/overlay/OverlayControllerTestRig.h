@@ -10,8 +10,8 @@
 #include "sampling/OverviewDetector.h"
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
+#include "support/BandOnlyUnifiedMode.h"
 #include "support/FakeOverlayWindowHost.h"
-#include "support/OverlayControllerProbe.h"
 #include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
@@ -48,6 +48,10 @@ protected:
         return *s;
     }
     OverlayWindow& band(const std::string& id = "A") { return screen(id).band->window(); }
+    // The mode the windows were built in: only a unified band window comes with a presenter.
+    OverlayRenderMode renderMode(const std::string& id = "A") {
+        return screen(id).band->presenter() ? OverlayRenderMode::unified : OverlayRenderMode::separate;
+    }
     OverlayWindow& corner(ScreenCorner c, const std::string& id = "A") {
         for (const auto& w : screen(id).corners)
             if (w->corner() == c) return w->window();
