@@ -32,7 +32,6 @@ public:
     bool menuOpen() const { return menuOpen_; }
     bool notifyPending() const { return notifyPending_; }
     bool owned() const { return ownedSince_ != 0; }
-    double ownedSince() const { return ownedSince_; }
     double resumeAfter() const { return resumeAfter_; }
     bool resyncDone() const { return resyncDone_; }
     // Without a stream and with no menu in sight, a track now or at any later time changes nothing.

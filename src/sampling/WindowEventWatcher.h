@@ -35,7 +35,6 @@ public:
     void poke(const std::string& name);
 
     std::int32_t observedPID() const { return observedPID_; }
-    bool isTrailingScheduled() const { return trailingScheduled_; }
 
 private:
     WindowEvents& events_;
