@@ -111,16 +111,18 @@ TEST_F(BelowActiveCornerPassTest, failureLatchSetByMissesAndClearedByAHit) {
     list.setWindows({window(42, kFrontPID, 150, 100)});
     ordering->assertBelowActiveOrder();
     EXPECT_EQ(ordering->belowActiveTarget(), std::nullopt);
-    EXPECT_TRUE(ordering->belowDeriveFailLogged());
+    EXPECT_EQ(deriveFailures(), 1);
     // A miss leaves the corners where they were.
     EXPECT_EQ(corner(ScreenCorner::bottomLeft).orderedBelowForeign(), WindowNumber{42});
     ordering->assertBelowActiveOrder();
-    EXPECT_TRUE(ordering->belowDeriveFailLogged());
+    EXPECT_EQ(deriveFailures(), 1) << "a run of misses is logged once";
 
     list.setWindows({window(43, kFrontPID)});
     ordering->assertBelowActiveOrder();
-    EXPECT_FALSE(ordering->belowDeriveFailLogged());
     EXPECT_EQ(corner(ScreenCorner::bottomLeft).orderedBelowForeign(), WindowNumber{43});
+    list.setWindows({window(43, kFrontPID, 150, 100)});
+    ordering->assertBelowActiveOrder();
+    EXPECT_EQ(deriveFailures(), 2) << "the hit cleared the latch: the next miss is logged again";
 }
 
 TEST_F(BelowActiveCornerPassTest, withoutATargetACornerNeverShownStillShowsOnTheDesktop) {
