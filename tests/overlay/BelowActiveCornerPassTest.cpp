@@ -1,6 +1,5 @@
 // The below-active pass: which window of the front app is the target, and which corners it orders.
 #include "overlay/WindowOrderingTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -95,7 +94,12 @@ TEST_F(BelowActiveCornerPassTest, whileTheOverviewShowsTheTargetIsRecordedButNot
 TEST_F(BelowActiveCornerPassTest, openSlideGateReadsNothingAndKeepsTheTarget) {
     list.setWindows({window(42, kFrontPID)});
     ordering->assertBelowActiveOrder();
-    test::inside(*rig.sampler).openSlideGate();
+    // The sampler's refresh finds the windows hanging off the screen's side: the desktop slides.
+    rig.windows.setWindows(
+        {FakeWindowList::window(kOtherPID, Rect{1400, 100, 800, 600}, WindowLevel::normal, "Other", 5),
+         FakeWindowList::window(kOtherPID, Rect{1400, 200, 800, 600}, WindowLevel::normal, "Other", 6)});
+    rig.sampler->refresh();
+    ASSERT_TRUE(rig.sampler->isSlideGateOpen());
     list.setWindows({window(43, kFrontPID)});
     const int reads = list.snapshots;
     ordering->assertBelowActiveOrder();

@@ -20,10 +20,9 @@ class OverlayControllerTest : public ::testing::Test {
 protected:
     explicit OverlayControllerTest(
         std::vector<ScreenInfo> screens = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
-        : rig(std::move(screens)) {
-        // Only what the tests set decides the sampler's values; its own poll would change them.
-        test::inside(*rig.sampler).stopPollTimer();
-    }
+        // Only what the tests set decides the sampler's values: with nothing on screen its poll parks after
+        // the first check and wakes only when the window list changes.
+        : rig(std::move(screens)) {}
 
     // Unified windows are band-only stand-ins, revealed through `reveal` (none: at once) unless the test
     // hands in another unified mode.

@@ -68,7 +68,8 @@ TEST_F(OverlayControllerTest, ChangesThatKeepTheModeAdjustTheWindowsWithoutRebui
 
 TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAddsNewOnes) {
     makeSeparate();
-    auto channelA = test::inside(*rig.sampler)->streams.channelsByScreen.at("A");
+    auto channelA = rig.sampler->channel("A");
+    ASSERT_EQ(screen("A").channel, channelA);
     channelA->dominantColor = Color::rgb(1, 0, 0);
     const WindowNumber oldBand = band().windowNumber();
 
@@ -76,9 +77,10 @@ TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAdd
                     FakeScreens::make("B", Rect{1512, 0, 1920, 1080}, 0, 2)});
     settle();
 
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.channelsByScreen.at("A"), channelA);
+    EXPECT_EQ(rig.sampler->channel("A"), channelA);
     EXPECT_EQ(screen("A").channel, channelA);
-    EXPECT_TRUE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("B"));
+    ASSERT_TRUE(screen("B").channel);
+    EXPECT_EQ(rig.sampler->channel("B"), screen("B").channel) << "B's windows read the sampler's own channel";
     EXPECT_NE(band().windowNumber(), oldBand);
     // B shows no panel: a channel and its corners, but no band.
     EXPECT_EQ(screen("B").band, nullptr);
@@ -307,7 +309,12 @@ TEST_F(OverlayControllerTest, BlurredEarRadiiReachTheSamplerOnlyInTheSeparateMod
 TEST_F(OverlayControllerTest, BeamBandHeightIsThePrimaryPanel) {
     rig.sampler->setBeamBandMenuBarHeight(0);
     makeController();
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler).beamBandMenuBarHeight(), 24);
+    // The beam's band reaches a few points below the bar the controller gave the sampler.
+    rig.sampler->setLightReflectionsEnabled(true);
+    rig.pointer.moveToTopLeft({200, 29});
+    EXPECT_FALSE(rig.sampler->pointerInBeamBand());
+    rig.pointer.moveToTopLeft({200, 30});
+    EXPECT_TRUE(rig.sampler->pointerInBeamBand());
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 
@@ -26,7 +25,6 @@ inline constexpr std::int32_t kOtherPID = 800;
 class WindowOrderingTest : public ::testing::Test {
 protected:
     WindowOrderingTest() {
-        test::inside(*rig.sampler).stopPollTimer();
         for (auto c :
              {ScreenCorner::topLeft, ScreenCorner::topRight, ScreenCorner::bottomLeft,
               ScreenCorner::bottomRight, ScreenCorner::screenTopLeft, ScreenCorner::screenTopRight}) {
