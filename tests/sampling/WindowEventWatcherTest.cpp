@@ -79,12 +79,13 @@ TEST_F(WindowEventWatcherTest, NoTrailingCallAfterTheWatcherIsGone) {
 
 TEST_F(WindowEventWatcherTest, WatchesOneProcessAndIgnoresItself) {
     watcher.watch(100);
-    EXPECT_EQ(watcher.observedPID(), 100);
+    EXPECT_TRUE(events.isObserved(100));
     watcher.watch(100);
     EXPECT_EQ(events.observeCalls, 1) << "the same app is not registered again";
 
     watcher.watch(kOwnPID);
-    EXPECT_EQ(watcher.observedPID(), 100) << "our own windows coming forward keep the app underneath watched";
+    EXPECT_TRUE(events.isObserved(100)) << "our own windows coming forward keep the app underneath watched";
+    EXPECT_EQ(events.observedCount(), 1u);
     EXPECT_TRUE(events.fire(100, WindowEventKind::miniaturized));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].name, "AXWindowMiniaturized");
@@ -93,23 +94,22 @@ TEST_F(WindowEventWatcherTest, WatchesOneProcessAndIgnoresItself) {
     EXPECT_FALSE(events.isObserved(100));
     EXPECT_TRUE(events.isObserved(200));
     watcher.watch(0);
-    EXPECT_EQ(watcher.observedPID(), 0);
     EXPECT_EQ(events.observedCount(), 0u);
 }
 
 TEST_F(WindowEventWatcherTest, FailedOrUntrustedWatchesLeaveNothingWatchedAndAreRetried) {
     events.trusted = false;
     watcher.watch(100);
-    EXPECT_EQ(watcher.observedPID(), 0);
+    EXPECT_EQ(events.observedCount(), 0u);
     EXPECT_EQ(events.observeCalls, 0);
 
     events.trusted = true;
     events.failObserve = true;
     watcher.watch(100);
-    EXPECT_EQ(watcher.observedPID(), 0);
+    EXPECT_EQ(events.observedCount(), 0u);
     events.failObserve = false;
     watcher.watch(100);
-    EXPECT_EQ(watcher.observedPID(), 100) << "the next activation of the same app tries again";
+    EXPECT_TRUE(events.isObserved(100)) << "the next activation of the same app tries again";
 }
 
 }  // namespace
