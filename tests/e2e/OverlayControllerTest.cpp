@@ -33,7 +33,7 @@ protected:
         settings->autoSample = true;
         settings->strokeEnabled = false;
         settings->manualSeparateCorners = true;
-        test::inside(*desktop.sampler)->streams.enabled = true;
+        desktop.sampler->enable();
         const OverlayControllerServices services{*desktop.loop, *host, *desktop.screens, *desktop.workspace};
         controller = std::make_unique<MenuBarOverlayController>(
             *desktop.sampler, *settings, nullptr, services,

@@ -26,7 +26,7 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         ASSERT_TRUE(desktop.start());
         sampler = desktop.sampler.get();
-        test::inside(*sampler)->streams.enabled = true;
+        sampler->enable();
     }
     void TearDown() override {
         desktop.sampler.reset();

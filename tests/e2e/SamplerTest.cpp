@@ -45,7 +45,7 @@ protected:
         for (const auto& s : desktop.screens->screens())
             geometry[s.id] = CaptureGeometry{menuBarHeight(s, desktop.screens->statusBarThickness()), {}};
         sampler().setCaptureGeometry(geometry);
-        test::inside(sampler())->streams.enabled = true;
+        sampler().enable();
     }
     void TearDown() override {
         desktop.sampler.reset();

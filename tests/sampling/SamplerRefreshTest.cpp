@@ -13,7 +13,7 @@ namespace {
 class RefreshCycleTest : public ::testing::Test {
 protected:
     RefreshCycleTest() {
-        test::inside(*rig.sampler)->streams.enabled = true;
+        rig.sampler->enable();
         rig.setGeometry();
     }
     void editorOfHeight(double h) {

@@ -42,7 +42,7 @@ TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
 
 TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
     SamplerRig rig;
-    test::inside(*rig.sampler)->streams.enabled = true;
+    rig.sampler->enable();
     rig.setGeometry();
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
     rig.sampler->refresh();

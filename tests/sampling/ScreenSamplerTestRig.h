@@ -81,7 +81,7 @@ struct SamplerRig {
         windows.setWindows(
             {FakeWindowList::window(kEditorPID, Rect{0, 24, s.frame.width(), s.frame.height() - 24},
                                     WindowLevel::normal, "Editor", 7)});
-        test::inside(*sampler)->streams.enabled = true;
+        sampler->enable();
         sampler->refresh();
         loop.advance(0.1);
     }
