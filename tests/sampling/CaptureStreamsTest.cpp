@@ -302,10 +302,10 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
 TEST(SlideGate, ThePollClosesAGateTheScanNoLongerSupports) {
     SamplerRig rig;
     int changes = 0;
-    test::inside(*rig.sampler)->hooks.slideGateChanged = [&] { ++changes; };
+    rig.sampler->setOnSlideGateChanged([&] { ++changes; });
     test::inside(*rig.sampler).openSlideGate();
     rig.loop.advance(0.6);  // one poll: nothing on screen slides
-    EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.isOpen());
+    EXPECT_FALSE(rig.sampler->isSlideGateOpen());
     EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.signatureDistrusted());
 }
 

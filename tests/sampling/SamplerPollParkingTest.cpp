@@ -31,9 +31,9 @@ struct ParkingRig {
         : rig(std::move(screens)) {
         rig.sampler->enable();
         rig.setGeometry();
-        inside(*rig.sampler)->hooks.ownerTick = [this](const std::optional<std::string>&) {
+        rig.sampler->setOnOwnerTick([this](const std::optional<std::string>&) {
             checks.push_back({rig.loop.uptime(), rig.sampler->isFilledWindowActive()});
-        };
+        });
     }
     bool parked() { return inside(*rig.sampler)->cycle.parked; }
     // Uptimes of the checks made after `from`.

@@ -15,9 +15,7 @@ using K = WorkspaceEvent::Kind;
 TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
     SamplerRig rig;
     std::vector<std::optional<std::string>> ticks;
-    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>& owner) {
-        ticks.push_back(owner);
-    };
+    rig.sampler->setOnOwnerTick([&](const std::optional<std::string>& owner) { ticks.push_back(owner); });
     rig.fillTop();
     rig.sampler->refresh();
     ASSERT_GE(ticks.size(), 2u);
@@ -29,7 +27,7 @@ TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
 TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
     SamplerRig rig;
     int ticks = 0;
-    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>&) { ++ticks; };
+    rig.sampler->setOnOwnerTick([&](const std::optional<std::string>&) { ++ticks; });
     test::inside(*rig.sampler).stopPollTimer();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
     rig.loop.advance(0.2);
@@ -46,10 +44,10 @@ TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
     rig.setGeometry();
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
     rig.sampler->refresh();
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.pending, std::optional<bool>(true));
+    EXPECT_EQ(rig.sampler->pendingFilledState(), std::optional<bool>(true));
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 700})});
     rig.sampler->refresh();
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value());
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->isFilledWindowActive());
 }

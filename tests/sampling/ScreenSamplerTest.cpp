@@ -81,7 +81,7 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
     ASSERT_TRUE(rig.channel("A").dominantColor().has_value());
     EXPECT_TRUE(colorsClose(*rig.channel("A").dominantColor(), colorOf(teal), 0.002));
     ASSERT_EQ(rig.sampler->zoneColors().size(), 64u);
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.colorPublishSeq, 1);
+    EXPECT_EQ(rig.sampler->colorPublishSeq(), 1);
     EXPECT_EQ(rig.sampler->liveContextScreenValue(),
               test::inside(*rig.sampler)->streams.channelsByScreen.at("A"));
 }
@@ -108,7 +108,7 @@ TEST(ScreenSampler, EachFrameReachesTheMainLoopAsOneBlock) {
         ASSERT_TRUE(rig.sampler->liveLine().has_value());
         EXPECT_EQ(rig.sampler->liveLine()->image.pixelColor(700, 0).red(), step.colour.r);
     }
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.colorPublishSeq, 3);
+    EXPECT_EQ(rig.sampler->colorPublishSeq(), 3);
 }
 
 TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackdrops) {
