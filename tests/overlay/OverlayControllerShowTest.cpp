@@ -328,7 +328,7 @@ TEST_F(OverlayControllerTest, NothingReachesTheControllerOnceItIsGone) {
     settings.overlayExtraDepth = -3;
     rig.sampler->colorPulse = 9;
     controller.reset();
-    test::inside(*rig.sampler)->hooks.ownerTick(std::string("org.a"));
+    rig.sampler->refresh();  // a poll: it tells its owner tick to the hook the controller left behind
     test::inside(*rig.sampler)->hooks.menuBarActivityEnded();
     rig.sampler->seamSuppressed = true;
     rig.screens.sendParametersChanged();
