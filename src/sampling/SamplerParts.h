@@ -112,7 +112,6 @@ public:
     void set(bool on, const std::string& reason);
     // A frame analysis asked to be let go: every reason is dropped (the analyses unfreeze themselves).
     void clearAll();
-    const std::set<std::string>& reasons() const { return reasons_; }
 
 private:
     Published<bool>& frozen_;
