@@ -751,7 +751,6 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
     if (state_->streams.reconciler.keepsStart(screen, current, captureWish(), captureStopScreens())) {
         context->stream = std::move(stream);
         context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
-        ++state_->streams.streamStartsTotal;
         updateUndemandedLog();
         context->isConfiguringStream = false;
         return;

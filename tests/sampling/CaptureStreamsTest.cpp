@@ -36,7 +36,8 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
     EXPECT_EQ(config->lineRowY, 3);
     EXPECT_NEAR(config->smoothingAlpha, 0.51, 1e-12);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
+    EXPECT_EQ(rig.capture.streams().size(), 1u);
+    EXPECT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
 }
 
@@ -90,7 +91,7 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     ASSERT_NE(fresh, stale);
     EXPECT_EQ(rig.context("A").stream, fresh);
     EXPECT_EQ(fresh->configuration().sourceRect, (Rect{0, 24, 1512, 36}));
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
+    EXPECT_EQ(rig.capture.runningStreams().size(), 1u) << "only the fresh stream runs";
 }
 
 TEST(CaptureStreams, AStartForAScreenThatWentIsDropped) {
