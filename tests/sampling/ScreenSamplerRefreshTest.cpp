@@ -177,20 +177,19 @@ TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsN
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->screensAsleep());
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
+    EXPECT_EQ(rig.checksDuring(1.0), 0) << "no check while the displays sleep";
 
     test::inside(*rig.sampler)->streams.masterEnabled = false;
     rig.workspace.send(K::screensDidWake);
-    rig.loop.advance(2);
-    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
+    EXPECT_EQ(rig.checksDuring(2), 0);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
 
     test::inside(*rig.sampler)->streams.masterEnabled = true;
     rig.workspace.send(K::screensDidWake);
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_TRUE(rig.sampler->hasActiveStream());
+    EXPECT_GE(rig.checksDuring(1.0), 2) << "the 0.5 s check runs again";
 }
 
 TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {

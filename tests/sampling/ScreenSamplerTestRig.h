@@ -110,6 +110,15 @@ struct SamplerRig {
         ASSERT_EQ(capture.pending(FakeCaptureService::Call::startCapture), 1u);
     }
 
+    // The sampler's checks during the next `seconds`: each one tells its owner tick to the hook.
+    int checksDuring(double seconds) {
+        int checks = 0;
+        sampler->setOnOwnerTick([&checks](const std::optional<std::string>&) { ++checks; });
+        loop.advance(seconds);
+        sampler->setOnOwnerTick(nullptr);
+        return checks;
+    }
+
     StreamContext& context(const std::string& screen) {
         return *test::inside(*sampler)->streams.contexts.at(screen);
     }
