@@ -259,9 +259,7 @@ TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
 TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) {
     SamplerRig rig;
     rig.startStreaming();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] =
-        std::make_shared<ScreenSampler::ScreenChannel>();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"]->dominantColor = Color::white();
+    rig.sampler->channel("A")->dominantColor = Color::white();
 
     const auto streamOfA = rig.streamOf("A");
     rig.setScreens({FakeScreens::make("C", Rect{0, 0, 1920, 1080}, 24, 3)});
@@ -284,9 +282,7 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
 TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
-    auto channelA = std::make_shared<ScreenSampler::ScreenChannel>();
-    channelA->dominantColor = Color::white();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channelA;
+    rig.sampler->channel("A")->dominantColor = Color::white();
     rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
 
     rig.setScreens({twoScreens()[1]});

@@ -75,8 +75,7 @@ TEST_F(RefreshCycleTest, ASecondSightingWithinTheConfirmationKeepsTheFirstTimer)
 }
 
 TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWithItsLastGoodColour) {
-    auto channel = std::make_shared<ScreenSampler::ScreenChannel>();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channel;
+    auto channel = rig.sampler->channel("A");
     rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
     rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
     refreshAt(1000);

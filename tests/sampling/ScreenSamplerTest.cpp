@@ -21,14 +21,10 @@ BackdropImage backdrop(int w) {
 struct Streaming : SamplerRig {
     explicit Streaming(std::vector<ScreenInfo> list = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
         : SamplerRig(std::move(list)) {
-        for (const auto& s : screens.screens())
-            test::inside(*sampler)->streams.channelsByScreen[s.id] =
-                std::make_shared<ScreenSampler::ScreenChannel>();
+        for (const auto& s : screens.screens()) sampler->channel(s.id);
         startStreaming();
     }
-    ScreenSampler::ScreenChannel& channel(const std::string& id) {
-        return *test::inside(*sampler)->streams.channelsByScreen.at(id);
-    }
+    ScreenSampler::ScreenChannel& channel(const std::string& id) { return *sampler->channel(id); }
     FrameOutput& output(const std::string& id) { return *context(id).frameOutput; }
 };
 
@@ -82,8 +78,7 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
     EXPECT_TRUE(colorsClose(*rig.channel("A").dominantColor(), colorOf(teal), 0.002));
     ASSERT_EQ(rig.sampler->zoneColors().size(), 64u);
     EXPECT_EQ(rig.sampler->colorPublishSeq(), 1);
-    EXPECT_EQ(rig.sampler->liveContextScreenValue(),
-              test::inside(*rig.sampler)->streams.channelsByScreen.at("A"));
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(), rig.sampler->channel("A"));
 }
 
 // However many values a frame changes, the main thread wakes once for it, and a frame that changes nothing
