@@ -94,12 +94,7 @@ TEST_F(BelowActiveCornerPassTest, whileTheOverviewShowsTheTargetIsRecordedButNot
 TEST_F(BelowActiveCornerPassTest, openSlideGateReadsNothingAndKeepsTheTarget) {
     list.setWindows({window(42, kFrontPID)});
     ordering->assertBelowActiveOrder();
-    // The sampler's refresh finds the windows hanging off the screen's side: the desktop slides.
-    rig.windows.setWindows(
-        {FakeWindowList::window(kOtherPID, Rect{1400, 100, 800, 600}, WindowLevel::normal, "Other", 5),
-         FakeWindowList::window(kOtherPID, Rect{1400, 200, 800, 600}, WindowLevel::normal, "Other", 6)});
-    rig.sampler->refresh();
-    ASSERT_TRUE(rig.sampler->isSlideGateOpen());
+    rig.slideDesktop();
     list.setWindows({window(43, kFrontPID)});
     const int reads = list.snapshots;
     ordering->assertBelowActiveOrder();

@@ -300,7 +300,8 @@ TEST(SlideGate, ThePollClosesAGateTheScanNoLongerSupports) {
     SamplerRig rig;
     int changes = 0;
     rig.sampler->setOnSlideGateChanged([&] { ++changes; });
-    test::inside(*rig.sampler).openSlideGate();
+    rig.slideDesktop();
+    rig.windows.setWindows({});
     rig.loop.advance(0.6);  // one poll: nothing on screen slides
     EXPECT_FALSE(rig.sampler->isSlideGateOpen());
     EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.signatureDistrusted());

@@ -85,6 +85,17 @@ struct SamplerRig {
         sampler->refresh();
         loop.advance(0.1);
     }
+    // Two windows hanging off the first screen's side, seen by a refresh: the desktop slides to another
+    // workspace, and the sampler opens its slide gate.
+    void slideDesktop() {
+        const Rect s = screens.screens().front().frame;
+        windows.setWindows({FakeWindowList::window(800, Rect{s.maxX() - 100, 100, 800, 600},
+                                                   WindowLevel::normal, "Other", 5),
+                            FakeWindowList::window(800, Rect{s.maxX() - 100, 200, 800, 600},
+                                                   WindowLevel::normal, "Other", 6)});
+        sampler->refresh();
+        ASSERT_TRUE(sampler->isSlideGateOpen());
+    }
     void emptyTop() {
         windows.setWindows({});
         sampler->refresh();
