@@ -57,7 +57,6 @@ public:
 
     bool isOpen() const { return open_; }
     std::int64_t generation() const { return generation_; }
-    bool signatureDistrusted() const { return distrusted_; }
     // The window positions of the last scan, which the next scan compares with.
     const WindowPositions& previousPositions() const { return previousMinX_; }
 
