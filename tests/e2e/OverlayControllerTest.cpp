@@ -14,7 +14,6 @@
 #include "overlay/UnifiedOverlayWindow.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "settings/OverlaySettings.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {

@@ -5,7 +5,6 @@
 
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {

@@ -6,7 +6,6 @@
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
 #include "ForeignWindow.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
