@@ -41,9 +41,8 @@ public:
 
     // The window the corners were last ordered below; none when the last pass found no target.
     std::optional<WindowNumber> target() const { return target_; }
-    // Set by a pass that found no target (it logs once), cleared by the next one that finds one.
-    bool deriveFailLogged() const { return deriveFailLogged_; }
-    // Forgets the target and the latch (the monitor stopped).
+    // Forgets the target and the latch that logs a run of passes without a target once (the monitor
+    // stopped).
     void forget() {
         target_.reset();
         deriveFailLogged_ = false;
@@ -54,7 +53,7 @@ private:
     const Workspace& workspace_;
     WindowList* list_;
     std::optional<WindowNumber> target_;
-    bool deriveFailLogged_ = false;
+    bool deriveFailLogged_ = false;  // set by a pass that found no target, cleared by one that found one
 };
 
 }  // namespace velaro

@@ -81,8 +81,4 @@ bool LiveStripView::isOpaque(const QImage& image) {
     return true;
 }
 
-Size LiveStripView::sizeThatFits(std::optional<double> width, std::optional<double> height) {
-    return {width.value_or(10.0), height.value_or(10.0)};
-}
-
 }  // namespace velaro

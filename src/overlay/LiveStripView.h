@@ -29,11 +29,6 @@ public:
     // Whether every pixel of `image` is opaque, so that the strip painted from it is.
     static bool isOpaque(const QImage& image);
 
-    // Clicks on the strip reach whatever lies below it.
-    static bool hitTest(Point) { return false; }
-    // The proposed size, 10 pt for a dimension the proposal leaves open.
-    static Size sizeThatFits(std::optional<double> width, std::optional<double> height);
-
     double contentsScale() const { return contentsScale_; }
     const QImage& contents() const { return contents_; }
     // How many times the shown image was replaced.

@@ -79,7 +79,6 @@ MenuBarOverlayController::MenuBarOverlayController(ScreenSampler& sampler, Overl
             return corners;
         },
         [this] { return overviewActive_; });
-    belowActiveRepair_ = [this] { ordering_->scheduleBelowActiveRepair(); };
     unifiedMode_ = unifiedMode(*this);
     updateBeamBandHeight();
     pushInitialCaptureSettings();
@@ -236,6 +235,10 @@ void MenuBarOverlayController::makeHeldWindows() {
     }
     // Levels, frames and order as every change of them applies them: where the corners would be now.
     if (made) applyLevelsAndFrames();
+}
+
+void MenuBarOverlayController::scheduleBelowActiveRepair() {
+    if (ordering_) ordering_->scheduleBelowActiveRepair();
 }
 
 double MenuBarOverlayController::unifiedBottomCornerDepth() const {

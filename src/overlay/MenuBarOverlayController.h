@@ -87,10 +87,6 @@ struct UnifiedMode {
 // controller calls it once, from its constructor.
 using UnifiedModeFactory = std::function<UnifiedMode(MenuBarOverlayController&)>;
 
-namespace test {
-class OverlayControllerProbe;
-}
-
 // The sampler's values and one screen's channel as the overlay views read them.
 OverlayFeed overlayFeed(ScreenSampler& sampler, ScreenSampler::ScreenChannel& channel);
 
@@ -148,20 +144,14 @@ public:
         std::unique_ptr<OverlayBandWindow> band;  // null on a screen without a panel
         std::vector<std::unique_ptr<CornerOverlayWindow>> corners;
     };
-    OverlayRenderMode renderMode() const { return renderMode_; }
-    const std::vector<ScreenWindows>& screenWindows() const { return screens_; }
     const ScreenWindows* windowsOf(const ScreenID& screen) const;
     bool overviewActive() const { return overviewActive_; }
-    const ColorMemory& colorMemory() const { return memory_; }
-    bool colorFlushScheduled() const { return colorFlushScheduled_; }
     // The monitor the controller orders the corners set below the active window with.
     const WindowOrdering& windowOrdering() const { return *ordering_; }
     // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
     double unifiedBottomCornerDepth() const;
 
 private:
-    friend class test::OverlayControllerProbe;
-
     // Discards every window and builds them again for the current screens and the wanted render mode.
     void rebuildWindows();
     // Rebuilds when the settings now want the other render mode.
@@ -190,12 +180,9 @@ private:
 
     // ---- ordering ----
     void orderFrontBarWindows();
-    // Corners set below the active window are ordered by a monitor outside the controller (none by default);
-    // the corner pass and the sleep reaction call it wherever that monitor must start, stop or re-check.
-    void setBelowActiveRepair(std::function<void()> repair) { belowActiveRepair_ = std::move(repair); }
-    void scheduleBelowActiveRepair() {
-        if (belowActiveRepair_) belowActiveRepair_();
-    }
+    // Corners set below the active window are ordered by the window-ordering monitor; the corner pass and
+    // the sleep reaction call this wherever that monitor must start, stop or re-check.
+    void scheduleBelowActiveRepair();
     // An app was activated or the desktop switched: the bands go back in front.
     void handleActivation();
 
@@ -267,7 +254,6 @@ private:
     OverviewDetector* overviewDetector_ = nullptr;
     bool overviewActive_ = false;
     bool holdCorners_ = false;  // corner windows of the unified mode wait for makeHeldWindows()
-    std::function<void()> belowActiveRepair_;
     ColorMemory memory_;
     Cancellable holdCheckEarly_, holdCheckLate_;
     Subscription overviewObserver_;

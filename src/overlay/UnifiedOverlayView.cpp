@@ -122,11 +122,6 @@ Color UnifiedOverlayView::earFill(ScreenCorner corner, const std::optional<Revea
                                      corner == ScreenCorner::topLeft ? hold->leftCorner : hold->rightCorner);
 }
 
-double UnifiedOverlayView::earFillOpacity(ScreenCorner corner) const {
-    if (isEmptyDesktop()) return 0;
-    return settings_.corners().opacity(corner, settings_.overlayOpacity());
-}
-
 Color UnifiedOverlayView::earInk(const Color& fill, ScreenCorner corner, bool holding) const {
     std::optional<Color> candidate;
     if (isEmptyDesktop()) {

@@ -61,12 +61,10 @@ public:
     double liveOpacity() const;
     Color liveCornerColor(ScreenCorner corner) const;
     Color earFill(ScreenCorner corner, const std::optional<RevealColorHold>& hold) const;
-    double earFillOpacity(ScreenCorner corner) const;
     Color earInk(const Color& fill, ScreenCorner corner, bool holding) const;
     double revealMaskProgress() const;
 
     const RevealAnimator& reveal() const { return reveal_; }
-    int memoryTickGeneration() const { return memoryTickGeneration_; }
 
 private:
     void changed() {

@@ -56,9 +56,7 @@ public:
     void checkBelowActiveOrder();
 
     bool monitorRunning() const { return repairTimer_.isActive(); }
-    bool assertPending() const { return pendingAssert_.isActive(); }
     std::optional<WindowNumber> belowActiveTarget() const { return pass_.target(); }
-    bool belowDeriveFailLogged() const { return pass_.deriveFailLogged(); }
 
 private:
     std::vector<PlacedCorner> belowActiveCorners() const;

@@ -47,8 +47,6 @@ public:
 
     void handleActivation(const std::optional<RunningApp>& app);
 
-    WindowEventWatcher& windowEvents() { return windowEvents_; }
-
 private:
     std::optional<QImage> iconFor(const RunningApp& app) const;
 

@@ -152,7 +152,6 @@ public:
     bool hoverGuardEnabled() const { return hoverGuardEnabled_; }
     bool overviewActive() const { return overviewActive_; }
     double blurRadius() const { return backdrop_.radius(); }
-    bool hasBlurBaseline() const { return backdrop_.hasBaseline(); }
     bool isBlurCommitHeld() const { return backdrop_.isCommitHeld(); }
     bool hasDedupKey() const { return hasLastLine_; }
     bool isForcePublishPending() const { return forcePublishNextFrame_; }

@@ -58,7 +58,6 @@ public:
     void release(const std::string& tag);
 
     const std::set<std::string>& demand() const { return demand_; }
-    bool isProbing() const { return timer_.isActive(); }
 
     struct ShellWindows {
         std::set<std::int64_t> windows;

@@ -21,8 +21,6 @@ public:
     OwnMenuTracker(const OwnMenuTracker&) = delete;
     OwnMenuTracker& operator=(const OwnMenuTracker&) = delete;
 
-    bool isLiftPending() const { return liftPending_; }
-
 private:
     void began();
     void ended();

@@ -29,7 +29,6 @@ public:
     void installPointerMonitors();
     // Stops watching and clears the band flag.
     void removePointerMonitors();
-    bool monitorsInstalled() const { return watch_.isActive(); }
 
     void updatePointerInBeamBand();
     // Writes the pointer into every frame analysis and returns its y in points below the primary screen's

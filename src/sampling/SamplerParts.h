@@ -32,7 +32,6 @@ public:
     bool menuOpen() const { return menuOpen_; }
     bool notifyPending() const { return notifyPending_; }
     bool owned() const { return ownedSince_ != 0; }
-    double ownedSince() const { return ownedSince_; }
     double resumeAfter() const { return resumeAfter_; }
     bool resyncDone() const { return resyncDone_; }
     // Without a stream and with no menu in sight, a track now or at any later time changes nothing.
@@ -58,7 +57,6 @@ public:
 
     bool isOpen() const { return open_; }
     std::int64_t generation() const { return generation_; }
-    bool signatureDistrusted() const { return distrusted_; }
     // The window positions of the last scan, which the next scan compares with.
     const WindowPositions& previousPositions() const { return previousMinX_; }
 
@@ -113,7 +111,6 @@ public:
     void set(bool on, const std::string& reason);
     // A frame analysis asked to be let go: every reason is dropped (the analyses unfreeze themselves).
     void clearAll();
-    const std::set<std::string>& reasons() const { return reasons_; }
 
 private:
     Published<bool>& frozen_;

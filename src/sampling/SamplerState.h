@@ -48,8 +48,7 @@ struct SamplerState {
         bool reconcileDirty = false;
         std::set<std::string> appliedSampleStop;
         bool isUpdatingFilter = false;
-        std::int64_t contextsOpenedTotal = 0, contextsClosedTotal = 0, streamStartsTotal = 0,
-                     reconcilePassesTotal = 0;
+        std::int64_t contextsOpenedTotal = 0;
         std::optional<std::string> loggedDemandSignature;
         bool undemandedOpenLogged = false;
         Cancellable idleTeardownTimer;

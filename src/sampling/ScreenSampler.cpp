@@ -529,7 +529,6 @@ void ScreenSampler::reconcile() {
 
 void ScreenSampler::reconcilePass() {
     auto& streams = state_->streams;
-    ++streams.reconcilePassesTotal;
     // The main display is the primary monitor, the first of the live list.
     std::optional<ScreenID> main;
     if (const auto& all = services_.topology.screens(); !all.empty()) main = all.front().id;
@@ -546,7 +545,6 @@ void ScreenSampler::reconcilePass() {
             context->feedsSingular = false;
         }
         streams.contexts.erase(id);
-        ++streams.contextsClosedTotal;
     }
     for (const auto& s : arrangement.opened) {
         streams.contexts[s.id] = makeContext(s);
@@ -753,7 +751,6 @@ void ScreenSampler::finishStart(const ScreenID& screen, const std::shared_ptr<St
     if (state_->streams.reconciler.keepsStart(screen, current, captureWish(), captureStopScreens())) {
         context->stream = std::move(stream);
         context->frameOutput->async([](FrameOutput& fo) { fo.forcePublish(); });
-        ++state_->streams.streamStartsTotal;
         updateUndemandedLog();
         context->isConfiguringStream = false;
         return;

@@ -58,7 +58,6 @@ public:
     explicit ScreenTopology(Screens& screens, Workspace* workspace = nullptr);
 
     const std::vector<ScreenInfo>& screens();
-    bool isStale() const { return stale_; }
     // The screen is in the cached list and shows a menu bar there.
     bool contains(const ScreenInfo& screen);
     // The cached screens that show a menu bar, in list order.

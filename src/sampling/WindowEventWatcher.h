@@ -34,9 +34,6 @@ public:
     void stop();
     void poke(const std::string& name);
 
-    std::int32_t observedPID() const { return observedPID_; }
-    bool isTrailingScheduled() const { return trailingScheduled_; }
-
 private:
     WindowEvents& events_;
     MainLoop& loop_;

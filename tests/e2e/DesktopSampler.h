@@ -23,6 +23,31 @@
 
 namespace velaro::e2e {
 
+// The real capture service as the sampler sees it, counting the streams the sampler asks it for.
+class CountingCaptureService final : public CaptureService {
+public:
+    explicit CountingCaptureService(CaptureService& real) : real_(real) {}
+
+    void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
+                             ContentHandler handler) override {
+        real_.getShareableContent(excludeDesktopWindows, onScreenWindowsOnly, std::move(handler));
+    }
+    std::shared_ptr<CaptureStream> makeStream(ContentFilter filter, StreamConfiguration configuration,
+                                              StreamStoppedHandler onStopped) override {
+        ++streamsMade;
+        return real_.makeStream(std::move(filter), configuration, std::move(onStopped));
+    }
+    void captureImage(ContentFilter filter, StreamConfiguration configuration,
+                      ImageHandler handler) override {
+        real_.captureImage(std::move(filter), configuration, std::move(handler));
+    }
+
+    int streamsMade = 0;  // main loop only
+
+private:
+    CaptureService& real_;
+};
+
 struct DesktopSampler {
     // Builds every service and the sampler; false (with a test failure) when the desktop cannot be reached.
     bool start() {
@@ -33,13 +58,14 @@ struct DesktopSampler {
         windows = std::make_unique<X11WindowList>(*session);
         workspace = std::make_unique<X11Workspace>(*session);
         capture = std::make_unique<X11CaptureService>(*loop, *session);
+        countingCapture = std::make_unique<CountingCaptureService>(*capture);
         pointer = std::make_unique<X11PointerSource>(*loop, *session);
         topology = std::make_unique<ScreenTopology>(*screens, workspace.get());
         scans = std::make_unique<WindowListScans>(*windows, *screens, defaults, *workspace,
                                                   workspace->ownProcessIdentifier());
         sampler = std::make_unique<ScreenSampler>(ScreenSampler::Services{
             .loop = *loop,
-            .capture = *capture,
+            .capture = *countingCapture,
             .screens = *screens,
             .topology = *topology,
             .scans = *scans,
@@ -58,6 +84,7 @@ struct DesktopSampler {
     std::unique_ptr<X11WindowList> windows;
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<X11CaptureService> capture;
+    std::unique_ptr<CountingCaptureService> countingCapture;
     std::unique_ptr<X11PointerSource> pointer;
     std::unique_ptr<ScreenTopology> topology;
     std::unique_ptr<WindowListScans> scans;

@@ -14,7 +14,6 @@
 #include "overlay/UnifiedOverlayWindow.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "settings/OverlaySettings.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -33,7 +32,7 @@ protected:
         settings->autoSample = true;
         settings->strokeEnabled = false;
         settings->manualSeparateCorners = true;
-        test::inside(*desktop.sampler)->streams.enabled = true;
+        desktop.sampler->enable();
         const OverlayControllerServices services{*desktop.loop, *host, *desktop.screens, *desktop.workspace};
         controller = std::make_unique<MenuBarOverlayController>(
             *desktop.sampler, *settings, nullptr, services,

@@ -5,7 +5,6 @@
 
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -26,7 +25,7 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         ASSERT_TRUE(desktop.start());
         sampler = desktop.sampler.get();
-        test::inside(*sampler)->streams.enabled = true;
+        sampler->enable();
     }
     void TearDown() override {
         desktop.sampler.reset();

@@ -6,7 +6,6 @@
 #include "DesktopSampler.h"
 #include "E2eSupport.h"
 #include "ForeignWindow.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::e2e {
 namespace {
@@ -45,7 +44,7 @@ protected:
         for (const auto& s : desktop.screens->screens())
             geometry[s.id] = CaptureGeometry{menuBarHeight(s, desktop.screens->statusBarThickness()), {}};
         sampler().setCaptureGeometry(geometry);
-        test::inside(sampler())->streams.enabled = true;
+        sampler().enable();
     }
     void TearDown() override {
         desktop.sampler.reset();
@@ -80,7 +79,7 @@ TEST_F(SamplerTest, TheDominantColourIsTheFilledWindowsAndFollowsIt) {
         << "published " << describe(sampler().dominantColor()) << ", filled "
         << sampler().isFilledWindowActive() << ", streaming " << sampler().hasActiveStream();
     EXPECT_TRUE(waitUntil([&] { return sampler().isFilledWindowActive(); }));
-    EXPECT_EQ(test::inside(sampler())->streams.streamStartsTotal, 1);
+    EXPECT_EQ(desktop.countingCapture->streamsMade, 1) << "one stream follows the window, never restarted";
 
     window.paint(0x2878C8);
     EXPECT_TRUE(waitForColour(window, 0x2878C8)) << "published " << describe(sampler().dominantColor());

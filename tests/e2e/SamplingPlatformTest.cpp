@@ -404,7 +404,10 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     watcher.onFrontmostPID = [&](std::int32_t pid) { fronts.push_back(pid); };
 
     // Start from the second client in front, whichever window the window manager focused last.
-    auto frontPID = [&] { return watcher.windowEvents().observedPID(); };
+    auto frontPID = [&] {
+        const auto front = workspace->frontmostApplication();
+        return front ? front->pid : 0;
+    };
     ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return frontPID() == second.pid(); }));
     ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", first.id()}).exitCode, 0);
@@ -413,16 +416,19 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     ASSERT_TRUE(waitUntil([&] { return fronts.back() == second.pid(); }))
         << "frontmost stayed " << (fronts.empty() ? 0 : fronts.back());
     EXPECT_EQ(watcher.activeAppId(), "Xmessage");
-    EXPECT_EQ(watcher.windowEvents().observedPID(), second.pid());
 
     // Iconifying the front app's window reaches the window-event hook as a minimise.
     std::vector<WindowEventKind> kinds;
     auto observation = windowEvents->observe(second.pid(), [&](WindowEventKind k) { kinds.push_back(k); });
     ASSERT_TRUE(observation);
+    const int refreshesBefore = refreshes;
     ASSERT_TRUE(run("xdotool", {"windowminimize", "--sync", second.id()}).exitCode == 0);
     ASSERT_TRUE(waitUntil([&] { return !kinds.empty(); }));
     EXPECT_EQ(kinds.front(), WindowEventKind::miniaturized);
-    EXPECT_TRUE(waitUntil([&] { return refreshes >= 1; })) << "the sampler refresh was not asked for";
+    EXPECT_TRUE(waitUntil([&] {
+        loop.advance(0.2);  // lets a call the window-event throttle holds back go out
+        return refreshes > refreshesBefore;
+    })) << "the watcher does not follow the front app's windows: the sampler refresh was not asked for";
 
     // Bringing it back is a restore.
     ASSERT_EQ(run("xdotool", {"windowactivate", second.id()}).exitCode, 0);

@@ -82,7 +82,7 @@ TEST_F(OverlayControllerTest, AlwaysOnShowsWithoutAFade) {
 TEST_F(OverlayControllerTest, UnifiedShowRevealsThePresenterAndImmediateHideTakesEveryCornerOut) {
     settings.cornerBottomLeftZ = BottomCornerZ::above;
     makeController();
-    ASSERT_EQ(controller->renderMode(), OverlayRenderMode::unified);
+    ASSERT_EQ(renderMode(), OverlayRenderMode::unified);
     auto* presenter = screen().band->presenter();
 
     controller->show(false);
@@ -168,8 +168,8 @@ TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsThe
     rig.sampler->filledOwnerAppId = std::string("org.b");
     ASSERT_TRUE(presenter().memoryHold.has_value());
     EXPECT_EQ(presenter().memoryHold->dominant, red);
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, t0 + 0.5);
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, t0 + 0.5);
+    EXPECT_DOUBLE_EQ(rig.sampler->recolorSnapUntil(), t0 + 0.5);
+    EXPECT_DOUBLE_EQ(rig.sampler->colorCacheFrozenUntil(), t0 + 0.5);
 
     rig.loop.advance(0.1);
     publishColour(blue);
@@ -178,7 +178,6 @@ TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsThe
         << "0.1 s after the edge the colour is still the old app's";
     rig.loop.advance(0.05);
     EXPECT_FALSE(presenter().memoryHold.has_value());
-    EXPECT_FALSE(controller->colorMemory().isHolding());
 }
 
 TEST_F(ControllerColorHoldTest, WithoutFreshColoursTheHoldEndsAtHalfASecond) {
@@ -190,14 +189,17 @@ TEST_F(ControllerColorHoldTest, WithoutFreshColoursTheHoldEndsAtHalfASecond) {
 }
 
 TEST_F(ControllerColorHoldTest, TheRememberedColoursOfTheNewAppAreLaid) {
-    // Two polls of org.b filling the top record blue for it.
+    // Two polls of the sampler that see org.b's window filling the top record blue for it.
+    constexpr std::int32_t kB = 300;
+    rig.workspace.running.push_back(RunningApp{kB, std::string("org.b"), "B"});
+    rig.windows.setWindows({FakeWindowList::window(kB, Rect{0, 24, 1512, 958}, WindowLevel::normal, "B", 8)});
     rig.sampler->filledOwnerAppId = std::string("org.b");
     rig.loop.advance(0.6);
     rig.sampler->dominantColor = blue;
-    test::inside(*controller).recordOwnerTick(std::string("org.b"));
+    rig.sampler->refresh();
     rig.loop.advance(0.5);
-    test::inside(*controller).recordOwnerTick(std::string("org.b"));
-    ASSERT_NE(controller->colorMemory().cache().find("org.b"), nullptr);
+    rig.sampler->refresh();
+    ASSERT_EQ(rig.sampler->filledOwnerAppId(), std::optional<std::string>("org.b"));
 
     rig.sampler->filledOwnerAppId = std::string("org.a");
     rig.sampler->dominantColor = red;
@@ -211,20 +213,22 @@ TEST_F(ControllerColorHoldTest, EdgesFromOrToNoOwnerDoNothingAndHiddenOrSeparate
     rig.sampler->filledOwnerAppId = std::nullopt;
     rig.sampler->filledOwnerAppId = std::string("org.b");
     EXPECT_FALSE(presenter().memoryHold.has_value());
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, 0);
+    EXPECT_DOUBLE_EQ(rig.sampler->colorCacheFrozenUntil(), 0);
 
     controller->hide(true);
     rig.sampler->filledOwnerAppId = std::string("org.c");
     EXPECT_FALSE(presenter().memoryHold.has_value());
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.cacheFreezeUntil, rig.loop.uptime() + 0.5);
-    EXPECT_DOUBLE_EQ(test::inside(*rig.sampler)->filled.recolorSnapUntil, 0);
+    EXPECT_DOUBLE_EQ(rig.sampler->colorCacheFrozenUntil(), rig.loop.uptime() + 0.5);
+    EXPECT_DOUBLE_EQ(rig.sampler->recolorSnapUntil(), 0);
 }
 
 TEST_F(ControllerColorHoldTest, HidingOrRebuildingDropsTheHold) {
     rig.sampler->filledOwnerAppId = std::string("org.b");
-    ASSERT_TRUE(controller->colorMemory().isHolding());
+    ASSERT_TRUE(presenter().memoryHold.has_value());
     rig.screens.sendParametersChanged();
-    EXPECT_FALSE(controller->colorMemory().isHolding());
+    EXPECT_FALSE(presenter().memoryHold.has_value());
+    rig.loop.advance(0.6);
+    EXPECT_FALSE(presenter().memoryHold.has_value()) << "the dropped hold's checks lay nothing";
 
     // The sampler's own refresh after the screen change found no filled window.
     rig.sampler->filledOwnerAppId = std::string("org.b");
@@ -245,11 +249,15 @@ TEST_F(OverlayControllerTest, TwoColourPulsesInOneTurnFlushOnce) {
     rig.sampler->colorPulse = 2;
     rig.loop.runUntilIdle();
     EXPECT_EQ(std::count(host.log().begin(), host.log().end(), "commit"), 1);
-    EXPECT_FALSE(controller->colorFlushScheduled());
+    host.clearLog();
+    rig.sampler->colorPulse = 3;
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(std::count(host.log().begin(), host.log().end(), "commit"), 1)
+        << "a flush done lets the next in";
 
     controller->hide(true);
     host.clearLog();
-    rig.sampler->colorPulse = 3;
+    rig.sampler->colorPulse = 4;
     rig.loop.runUntilIdle();
     EXPECT_EQ(std::count(host.log().begin(), host.log().end(), "commit"), 0)
         << "nothing to flush while hidden";
@@ -266,10 +274,12 @@ TEST_F(OverlayControllerTest, OverviewWithdrawsEveryWindowAndItsEndBringsTheBand
     settle();
     EXPECT_TRUE(controller->overviewActive());
     for (auto* w : host.allWindows()) EXPECT_FALSE(w->isVisible());
-    // While it shows, nothing is ordered back in.
-    test::inside(*controller).orderFrontBarWindows();
-    test::inside(*controller).refreshWindows();
+    // While it shows, nothing is ordered back in: neither by an activation nor by a corner pass.
+    rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
+    settings.cornerBottomLeftZ = BottomCornerZ::above;
+    settle();
     EXPECT_FALSE(band().isVisible());
+    EXPECT_FALSE(corner(C::topLeft).isVisible());
 
     detector.isOverviewActive = false;
     settle();
@@ -318,7 +328,7 @@ TEST_F(OverlayControllerTest, NothingReachesTheControllerOnceItIsGone) {
     settings.overlayExtraDepth = -3;
     rig.sampler->colorPulse = 9;
     controller.reset();
-    test::inside(*rig.sampler)->hooks.ownerTick(std::string("org.a"));
+    rig.sampler->refresh();  // a poll: it tells its owner tick to the hook the controller left behind
     test::inside(*rig.sampler)->hooks.menuBarActivityEnded();
     rig.sampler->seamSuppressed = true;
     rig.screens.sendParametersChanged();

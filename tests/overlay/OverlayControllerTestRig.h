@@ -10,8 +10,8 @@
 #include "sampling/OverviewDetector.h"
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
+#include "support/BandOnlyUnifiedMode.h"
 #include "support/FakeOverlayWindowHost.h"
-#include "support/OverlayControllerProbe.h"
 #include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
@@ -20,10 +20,9 @@ class OverlayControllerTest : public ::testing::Test {
 protected:
     explicit OverlayControllerTest(
         std::vector<ScreenInfo> screens = {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)})
-        : rig(std::move(screens)) {
-        // Only what the tests set decides the sampler's values; its own poll would change them.
-        test::inside(*rig.sampler).stopPollTimer();
-    }
+        // Only what the tests set decides the sampler's values: with nothing on screen its poll parks after
+        // the first check and wakes only when the window list changes.
+        : rig(std::move(screens)) {}
 
     // Unified windows are band-only stand-ins, revealed through `reveal` (none: at once) unless the test
     // hands in another unified mode.
@@ -48,6 +47,10 @@ protected:
         return *s;
     }
     OverlayWindow& band(const std::string& id = "A") { return screen(id).band->window(); }
+    // The mode the windows were built in: only a unified band window comes with a presenter.
+    OverlayRenderMode renderMode(const std::string& id = "A") {
+        return screen(id).band->presenter() ? OverlayRenderMode::unified : OverlayRenderMode::separate;
+    }
     OverlayWindow& corner(ScreenCorner c, const std::string& id = "A") {
         for (const auto& w : screen(id).corners)
             if (w->corner() == c) return w->window();

@@ -14,7 +14,7 @@ protected:
         controller->setOnRevealPendingChanged(
             [this] { pendingChanges.push_back(controller->unifiedRevealPending()); });
         settle();
-        ASSERT_EQ(controller->renderMode(), OverlayRenderMode::unified);
+        ASSERT_EQ(renderMode(), OverlayRenderMode::unified);
     }
     UnifiedOverlayWindow& unified() { return dynamic_cast<UnifiedOverlayWindow&>(*screen().band); }
     UnifiedPresenter& presenter() { return *unified().presenter(); }

@@ -48,7 +48,8 @@ TEST_F(WindowOrderingControllerTest, BelowActiveCornerFollowsTheFrontWindowWhile
 
 TEST_F(WindowOrderingControllerTest, NothingIsOrderedWhileTheOverviewShows) {
     makeWithList();
-    test::inside(*controller).setOverviewActive(true);
+    controller->attachOverviewDetector(detector);
+    detector.isOverviewActive = true;
     settings.cornerBottomLeftZ = BottomCornerZ::belowActive;
     settle();
     rig.loop.advance(0.3);

@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Log.h"
 
 #include "overlay/WindowOrdering.h"
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeOverlayWindowHost.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 
@@ -21,7 +25,6 @@ inline constexpr std::int32_t kOtherPID = 800;
 class WindowOrderingTest : public ::testing::Test {
 protected:
     WindowOrderingTest() {
-        test::inside(*rig.sampler).stopPollTimer();
         for (auto c :
              {ScreenCorner::topLeft, ScreenCorner::topRight, ScreenCorner::bottomLeft,
               ScreenCorner::bottomRight, ScreenCorner::screenTopLeft, ScreenCorner::screenTopRight}) {
@@ -75,6 +78,20 @@ protected:
         return list.snapshots - before;
     }
 
+    // The passes that found no target to order under, as the log tells them.
+    int deriveFailures() const {
+        return int(std::count_if(logged.lines.begin(), logged.lines.end(), [](const std::string& line) {
+            return line.find("below-active: the front app shows no window") != std::string::npos;
+        }));
+    }
+
+    struct LoggedLines {
+        std::vector<std::string> lines;
+        LogSink previous = setLogSink([this](std::string_view tag, std::string_view message) {
+            lines.push_back(std::string(tag) + " " + std::string(message));
+        });
+        ~LoggedLines() { setLogSink(previous); }
+    } logged;
     SamplerRig rig;
     FakeDefaultsStore store;
     OverlaySettings settings{store, rig.loop};

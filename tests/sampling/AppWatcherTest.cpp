@@ -43,7 +43,7 @@ TEST_F(AppWatcherTest, CreationPublishesTheFrontmostAppWithoutCallingTheHookAndE
     EXPECT_EQ(watcher->activeAppName(), "Editor");
     ASSERT_TRUE(watcher->activeAppIcon());
     EXPECT_EQ(watcher->activeAppIcon()->pixel(0, 0), 0xff112233u);
-    EXPECT_EQ(watcher->windowEvents().observedPID(), 100);
+    EXPECT_TRUE(windowEvents.isObserved(100));
     EXPECT_EQ(reconciles, 1);
 
     std::vector<std::int32_t> pids;

@@ -36,7 +36,8 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
     EXPECT_EQ(config->lineRowY, 3);
     EXPECT_NEAR(config->smoothingAlpha, 0.51, 1e-12);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
+    EXPECT_EQ(rig.capture.streams().size(), 1u);
+    EXPECT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
 }
 
@@ -90,7 +91,7 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     ASSERT_NE(fresh, stale);
     EXPECT_EQ(rig.context("A").stream, fresh);
     EXPECT_EQ(fresh->configuration().sourceRect, (Rect{0, 24, 1512, 36}));
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.streamStartsTotal, 1);
+    EXPECT_EQ(rig.capture.runningStreams().size(), 1u) << "only the fresh stream runs";
 }
 
 TEST(CaptureStreams, AStartForAScreenThatWentIsDropped) {
@@ -192,11 +193,12 @@ TEST(CaptureStreams, AStreamTheSystemStoppedIsForgottenAndStartedAgain) {
 TEST(CaptureStreams, UnchangedGeometryRestartsNothing) {
     SamplerRig rig;
     rig.startStreaming();
-    const auto passes = test::inside(*rig.sampler)->streams.reconcilePassesTotal;
+    const int contentRequests = rig.capture.shareableContentRequests();
     rig.setGeometry();
     rig.loop.runUntilIdle();
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.reconcilePassesTotal, passes);
+    EXPECT_EQ(rig.capture.shareableContentRequests(), contentRequests) << "no start was even prepared";
     EXPECT_EQ(rig.capture.streams().size(), 1u);
+    EXPECT_EQ(rig.capture.streams()[0]->stopCalls(), 0);
 
     rig.setGeometry(30);
     rig.loop.runUntilIdle();
@@ -210,12 +212,12 @@ TEST(CaptureStreams, TheMasterSwitchStopsAndResumesCapture) {
     rig.sampler->setMasterEnabled(false);
     rig.loop.runUntilIdle();
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
+    EXPECT_EQ(rig.checksDuring(1.0), 0) << "no check while switched off";
 
     rig.sampler->setMasterEnabled(true);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
-    EXPECT_TRUE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
+    EXPECT_GE(rig.checksDuring(1.0), 2) << "the 0.5 s check runs again";
 }
 
 // ---- several screens ----
@@ -257,10 +259,9 @@ TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
 TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) {
     SamplerRig rig;
     rig.startStreaming();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] =
-        std::make_shared<ScreenSampler::ScreenChannel>();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"]->dominantColor = Color::white();
+    rig.sampler->channel("A")->dominantColor = Color::white();
 
+    const auto streamOfA = rig.streamOf("A");
     rig.setScreens({FakeScreens::make("C", Rect{0, 0, 1920, 1080}, 24, 3)});
     rig.setGeometry();
     rig.loop.runUntilIdle();
@@ -274,15 +275,14 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
     EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
     EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"))
         << "the gone screen's channel is pruned";
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.contextsClosedTotal, 1);
+    EXPECT_FALSE(streamOfA->isRunning()) << "the gone screen's stream is stopped";
+    EXPECT_EQ(streamOfA->stopCalls(), 1);
 }
 
 TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
-    auto channelA = std::make_shared<ScreenSampler::ScreenChannel>();
-    channelA->dominantColor = Color::white();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channelA;
+    rig.sampler->channel("A")->dominantColor = Color::white();
     rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
 
     rig.setScreens({twoScreens()[1]});
@@ -299,11 +299,12 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
 TEST(SlideGate, ThePollClosesAGateTheScanNoLongerSupports) {
     SamplerRig rig;
     int changes = 0;
-    test::inside(*rig.sampler)->hooks.slideGateChanged = [&] { ++changes; };
-    test::inside(*rig.sampler).openSlideGate();
+    rig.sampler->setOnSlideGateChanged([&] { ++changes; });
+    rig.slideDesktop();
+    rig.windows.setWindows({});
     rig.loop.advance(0.6);  // one poll: nothing on screen slides
-    EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.isOpen());
-    EXPECT_FALSE(test::inside(*rig.sampler)->slideGate.signatureDistrusted());
+    EXPECT_FALSE(rig.sampler->isSlideGateOpen());
+    rig.slideDesktop();  // the same slide seen again opens it again: the signature is still trusted
 }
 
 }  // namespace

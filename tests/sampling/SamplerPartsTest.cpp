@@ -67,7 +67,7 @@ TEST_F(MenuPollTest, AReleasedPollTakesTheWatchOverAfresh) {
     poll.release();
     EXPECT_FALSE(poll.owned());
     tick(5.0, false);
-    EXPECT_DOUBLE_EQ(poll.ownedSince(), 5.0);
+    EXPECT_TRUE(poll.owned());
     tick(5.4, false);
     EXPECT_TRUE(ended.empty()) << "the half second counts from the new takeover";
 }
@@ -133,17 +133,15 @@ TEST_F(SlideGateTest, OpensOnceClosesByItselfAfterTwoSecondsAndThenDistrustsTheS
     EXPECT_TRUE(gate.isOpen());
     loop.advance(1.0);
     EXPECT_FALSE(gate.isOpen());
-    EXPECT_TRUE(gate.signatureDistrusted());
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(republished, 1) << "the colours of the slide are replaced at once";
 
     gate.update(scan(4, 4, false));
     EXPECT_FALSE(gate.isOpen()) << "the same signature does not reopen it";
     gate.update(scan(4, 0));
-    EXPECT_FALSE(gate.signatureDistrusted());
     EXPECT_FALSE(gate.takePendingClose()) << "closing a closed gate announces nothing";
     gate.update(scan(4, 4, false));
-    EXPECT_TRUE(gate.isOpen());
+    EXPECT_TRUE(gate.isOpen()) << "a scan without the slide trusts the signature again";
 }
 
 TEST_F(SlideGateTest, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
@@ -153,7 +151,6 @@ TEST_F(SlideGateTest, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
     gate.open();
     loop.advance(1.5);  // the first opening's timeout comes due
     EXPECT_TRUE(gate.isOpen());
-    EXPECT_FALSE(gate.signatureDistrusted());
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(republished, 0);
 }
@@ -222,8 +219,11 @@ TEST(SamplingFreezes, FrozenWhileAnyReasonHoldsAndPushedOnlyOnAChange) {
     freezes.set(true, "overview");
     freezes.clearAll();
     EXPECT_FALSE(frozen());
-    EXPECT_TRUE(freezes.reasons().empty());
     EXPECT_EQ(pushed.size(), 3u) << "a cleared freeze is let go by the analyses themselves";
+    // The cleared reason is gone: another reason held and let go leaves nothing frozen.
+    freezes.set(true, "menu");
+    freezes.set(false, "menu");
+    EXPECT_FALSE(frozen());
 }
 
 }  // namespace

@@ -31,9 +31,9 @@ struct ParkingRig {
         : rig(std::move(screens)) {
         rig.sampler->enable();
         rig.setGeometry();
-        inside(*rig.sampler)->hooks.ownerTick = [this](const std::optional<std::string>&) {
+        rig.sampler->setOnOwnerTick([this](const std::optional<std::string>&) {
             checks.push_back({rig.loop.uptime(), rig.sampler->isFilledWindowActive()});
-        };
+        });
     }
     bool parked() { return inside(*rig.sampler)->cycle.parked; }
     // Uptimes of the checks made after `from`.
@@ -85,7 +85,6 @@ TEST(SamplerPollParking, EachKindOfChangeWakesTheCheckAtItsNextTickOnTheGrid) {
         c.before(p.rig);
         p.advanceTo(2.2);
         ASSERT_TRUE(p.parked());
-        EXPECT_FALSE(inside(*p.rig.sampler)->cycle.pollTimer.isActive());
         EXPECT_EQ(p.checksAfter(1.0), std::vector<double>{}) << "asleep from the tick at 1 s on";
         EXPECT_FALSE(p.rig.sampler->isFilledWindowActive());
 

@@ -13,7 +13,7 @@ namespace {
 class RefreshCycleTest : public ::testing::Test {
 protected:
     RefreshCycleTest() {
-        test::inside(*rig.sampler)->streams.enabled = true;
+        rig.sampler->enable();
         rig.setGeometry();
     }
     void editorOfHeight(double h) {
@@ -32,27 +32,27 @@ protected:
 TEST_F(RefreshCycleTest, NinetyPercentEntersAfterTheConfirmationHalfStaysJustUnderHalfLeavesAtOnce) {
     refreshAt(900);
     EXPECT_FALSE(filled());
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.pending, std::optional<bool>(true));
+    EXPECT_EQ(rig.sampler->pendingFilledState(), std::optional<bool>(true));
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream()) << "a pending fill already wants capture";
     rig.loop.advance(0.05);
     EXPECT_FALSE(filled());
     rig.loop.advance(0.05);
     EXPECT_TRUE(filled());
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value());
 
     refreshAt(500);
     EXPECT_TRUE(filled());
     refreshAt(490);
     EXPECT_FALSE(filled()) << "no confirmation on the way out";
     refreshAt(890);
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value()) << "0.89 is not enough to enter";
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value()) << "0.89 is not enough to enter";
 }
 
 TEST_F(RefreshCycleTest, APendingFillThatDoesNotHoldGivesNoFill) {
     refreshAt(950);
     refreshAt(800);  // the next refresh sees less: pending and its timer are dropped
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value());
     editorOfHeight(950);  // even if the top is covered again when the old timer would have fired
     rig.loop.advance(0.2);
     EXPECT_FALSE(filled());
@@ -61,7 +61,7 @@ TEST_F(RefreshCycleTest, APendingFillThatDoesNotHoldGivesNoFill) {
     editorOfHeight(850);  // the confirmation scan disagrees
     rig.loop.advance(0.1);
     EXPECT_FALSE(filled());
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value());
 }
 
 TEST_F(RefreshCycleTest, ASecondSightingWithinTheConfirmationKeepsTheFirstTimer) {
@@ -75,8 +75,7 @@ TEST_F(RefreshCycleTest, ASecondSightingWithinTheConfirmationKeepsTheFirstTimer)
 }
 
 TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWithItsLastGoodColour) {
-    auto channel = std::make_shared<ScreenSampler::ScreenChannel>();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channel;
+    auto channel = rig.sampler->channel("A");
     rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
     rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
     refreshAt(1000);
@@ -110,9 +109,7 @@ TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWith
 
 TEST_F(RefreshCycleTest, AnActivationRefreshesAtOnceAfterAHundredthAndATenthAndThePollGoesOn) {
     std::vector<double> at;
-    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>&) {
-        at.push_back(rig.loop.uptime());
-    };
+    rig.sampler->setOnOwnerTick([&](const std::optional<std::string>&) { at.push_back(rig.loop.uptime()); });
     rig.loop.advance(0.2);
     at.clear();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});

@@ -15,9 +15,7 @@ using K = WorkspaceEvent::Kind;
 TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
     SamplerRig rig;
     std::vector<std::optional<std::string>> ticks;
-    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>& owner) {
-        ticks.push_back(owner);
-    };
+    rig.sampler->setOnOwnerTick([&](const std::optional<std::string>& owner) { ticks.push_back(owner); });
     rig.fillTop();
     rig.sampler->refresh();
     ASSERT_GE(ticks.size(), 2u);
@@ -29,7 +27,7 @@ TEST(SamplerRefresh, TellsTheOwnerOfTheFilledWindowOnEveryRefresh) {
 TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
     SamplerRig rig;
     int ticks = 0;
-    test::inside(*rig.sampler)->hooks.ownerTick = [&](const std::optional<std::string>&) { ++ticks; };
+    rig.sampler->setOnOwnerTick([&](const std::optional<std::string>&) { ++ticks; });
     test::inside(*rig.sampler).stopPollTimer();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
     rig.loop.advance(0.2);
@@ -42,22 +40,21 @@ TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
 
 TEST(SamplerRefresh, ACoverageDipThatDoesNotHoldStartsNoFill) {
     SamplerRig rig;
-    test::inside(*rig.sampler)->streams.enabled = true;
+    rig.sampler->enable();
     rig.setGeometry();
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958})});
     rig.sampler->refresh();
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.pending, std::optional<bool>(true));
+    EXPECT_EQ(rig.sampler->pendingFilledState(), std::optional<bool>(true));
     rig.windows.setWindows({FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 700})});
     rig.sampler->refresh();
-    EXPECT_FALSE(test::inside(*rig.sampler)->filled.pending.has_value());
+    EXPECT_FALSE(rig.sampler->pendingFilledState().has_value());
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->isFilledWindowActive());
 }
 
 TEST(SamplerRefresh, AReleasedCaptureStopScreenGetsItsLastGoodColourBack) {
     SamplerRig rig;
-    auto channel = std::make_shared<ScreenSampler::ScreenChannel>();
-    test::inside(*rig.sampler)->streams.channelsByScreen["A"] = channel;
+    auto channel = rig.sampler->channel("A");
     rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
     rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
     rig.startStreaming();
@@ -179,20 +176,19 @@ TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsN
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->screensAsleep());
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
+    EXPECT_EQ(rig.checksDuring(1.0), 0) << "no check while the displays sleep";
 
     test::inside(*rig.sampler)->streams.masterEnabled = false;
     rig.workspace.send(K::screensDidWake);
-    rig.loop.advance(2);
-    EXPECT_FALSE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
+    EXPECT_EQ(rig.checksDuring(2), 0);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
 
     test::inside(*rig.sampler)->streams.masterEnabled = true;
     rig.workspace.send(K::screensDidWake);
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(test::inside(*rig.sampler)->cycle.pollTimer.isActive());
     EXPECT_TRUE(rig.sampler->hasActiveStream());
+    EXPECT_GE(rig.checksDuring(1.0), 2) << "the 0.5 s check runs again";
 }
 
 TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {

@@ -81,9 +81,20 @@ struct SamplerRig {
         windows.setWindows(
             {FakeWindowList::window(kEditorPID, Rect{0, 24, s.frame.width(), s.frame.height() - 24},
                                     WindowLevel::normal, "Editor", 7)});
-        test::inside(*sampler)->streams.enabled = true;
+        sampler->enable();
         sampler->refresh();
         loop.advance(0.1);
+    }
+    // Two windows hanging off the first screen's side, seen by a refresh: the desktop slides to another
+    // workspace, and the sampler opens its slide gate.
+    void slideDesktop() {
+        const Rect s = screens.screens().front().frame;
+        windows.setWindows({FakeWindowList::window(800, Rect{s.maxX() - 100, 100, 800, 600},
+                                                   WindowLevel::normal, "Other", 5),
+                            FakeWindowList::window(800, Rect{s.maxX() - 100, 200, 800, 600},
+                                                   WindowLevel::normal, "Other", 6)});
+        sampler->refresh();
+        ASSERT_TRUE(sampler->isSlideGateOpen());
     }
     void emptyTop() {
         windows.setWindows({});
@@ -108,6 +119,15 @@ struct SamplerRig {
         ASSERT_TRUE(capture.completeNext(FakeCaptureService::Call::shareableContent));
         loop.runUntilIdle();
         ASSERT_EQ(capture.pending(FakeCaptureService::Call::startCapture), 1u);
+    }
+
+    // The sampler's checks during the next `seconds`: each one tells its owner tick to the hook.
+    int checksDuring(double seconds) {
+        int checks = 0;
+        sampler->setOnOwnerTick([&checks](const std::optional<std::string>&) { ++checks; });
+        loop.advance(seconds);
+        sampler->setOnOwnerTick(nullptr);
+        return checks;
     }
 
     StreamContext& context(const std::string& screen) {

@@ -54,9 +54,11 @@ TEST(ScreenTopologyCache, RereadsOnlyAfterAChangeOrAWake) {
     const ScreenInfo b = FakeScreens::make("b", {1920, 0, 1280, 1024}, 28);
     screens.setScreens({a});
     ScreenTopology topology(screens, &workspace);
-    EXPECT_TRUE(topology.isStale());
+    const int before = screens.reads;
     ASSERT_EQ(topology.screens().size(), 1u);
-    EXPECT_FALSE(topology.isStale());
+    EXPECT_EQ(screens.reads, before + 1) << "a new cache reads at its first use";
+    ASSERT_EQ(topology.screens().size(), 1u);
+    EXPECT_EQ(screens.reads, before + 1) << "and keeps what it read";
 
     // A new display is not seen until the change notification marks the cache stale.
     screens.setScreens({a, b});

@@ -56,8 +56,6 @@ public:
     // writer holds the lock this waits for it, a second at most; a file that does not read as a defaults
     // file is taken for one an editor is saving and waited for half a second before it is set aside.
     bool flush();
-    // True while changes wait to be written.
-    bool hasPendingChanges() const { return !changedKeys_.empty(); }
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
     // waiting for the disk comes after its first band. flush() and the store's end still write at once.

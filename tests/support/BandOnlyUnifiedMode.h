@@ -1,5 +1,5 @@
-// The overlay controller for its tests: a unified mode of band-only stand-in windows with the reveal hooks
-// the test gives (none: each reveal happens at once), and a probe that drives the controller's own steps.
+// A unified render mode for the overlay controller's tests: band-only stand-in windows with the reveal hooks
+// the test gives (none: each reveal happens at once).
 #pragma once
 
 #include <QPainter>
@@ -56,28 +56,6 @@ inline UnifiedModeFactory bandOnlyUnifiedMode(OverlayWindowHost& host, MainLoop&
             },
             reveal};
     };
-}
-
-// Drives the controller's own steps, for the tests that check one step at a time.
-class OverlayControllerProbe {
-public:
-    explicit OverlayControllerProbe(MenuBarOverlayController& controller) : controller_(controller) {}
-    void refreshWindows() const { controller_.refreshWindows(); }
-    void orderFrontBarWindows() const { controller_.orderFrontBarWindows(); }
-    void recordOwnerTick(const std::optional<std::string>& owner) const {
-        controller_.recordOwnerTick(owner);
-    }
-    void setOverviewActive(bool active) const { controller_.setOverviewActive(active); }
-    void setBelowActiveRepair(std::function<void()> repair) const {
-        controller_.setBelowActiveRepair(std::move(repair));
-    }
-
-private:
-    MenuBarOverlayController& controller_;
-};
-
-inline OverlayControllerProbe inside(MenuBarOverlayController& controller) {
-    return OverlayControllerProbe(controller);
 }
 
 }  // namespace velaro::test
