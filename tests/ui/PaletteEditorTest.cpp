@@ -13,6 +13,7 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
 #include "ui/settings/kit/PaletteEditor.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
@@ -41,7 +42,7 @@ protected:
         loop.runUntilIdle();
         page = std::make_unique<VisualizerSection>(*settings, loop);
         page->show();
-        editor = page->paletteEditor();
+        editor = test::findWidget<PaletteEditor>(page.get());
     }
     ~PaletteEditorTest() override { closeSharedColorPanel(); }
 
