@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
-    clickOnScreen(page->styleSection()->stylePicker()->button(MenuBarStyle::gradient));
+    clickOnScreen(test::findWidget<StylePicker>(page)->button(MenuBarStyle::gradient));
     EXPECT_TRUE(waitUntil([&] {
         return storedSettings().value(QStringLiteral("menuBarStyle")).toString() ==
                QStringLiteral("gradient");
@@ -60,7 +60,7 @@ TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
 }
 
 TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndTheBandShow) {
-    ColorSection* zones = page->styleSection()->colorSection();
+    ColorSection* zones = test::findWidget<ColorSection>(page);
     clickOnScreen(zones->multicolorRow()->toggle());
     ASSERT_TRUE(waitUntil([&] {
         return storedZones().value(QStringLiteral("stops")).toArray().size() == 5 &&
@@ -94,7 +94,8 @@ TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndThe
                                     << "; see e2e-appearance-page.png";
     // The section's header is text on the window's plain background (28 points below the section's top),
     // and its card a shade apart from that background.
-    const QPoint header = twin->onScreen(tiles, twin->rectOf(page->styleSection()).topLeft() + QPoint(0, 28));
+    const QPoint header = twin->onScreen(
+        tiles, twin->rectOf(test::findWidget<OverlayStyleSection>(page)).topLeft() + QPoint(0, 28));
     int ink = 0;
     for (int y = header.y(); y < header.y() + 18; ++y)
         for (int x = header.x(); x < header.x() + 120; ++x) ink += shot.pixelColor(x, y).lightness() < 110;

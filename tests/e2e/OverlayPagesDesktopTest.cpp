@@ -128,8 +128,8 @@ TEST_F(OverlayPagesDesktopTest, TheAppearancePageEndsWithTheBlurAndCornerSection
     twin.scrollToEnd();
     scrollPageToEnd(twin);
     const auto sectionsShow = [&](const QImage& s) {
-        return headerInk(s, twin, page->blurSection()) > 30 &&
-               headerInk(s, twin, page->cornersSection()) > 30;
+        return headerInk(s, twin, test::findWidget<BackgroundBlurSection>(page)) > 30 &&
+               headerInk(s, twin, test::findWidget<OverlayCornersSection>(page)) > 30;
     };
     const QImage shot = screenshotWhen(sectionsShow);
     shot.copy(window).save(buildDir() + QStringLiteral("/e2e-appearance-page-end.png"));

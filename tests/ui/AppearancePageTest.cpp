@@ -12,6 +12,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/kit/MenuBarPreview.h"
 #include "ui/settings/kit/PreviewColors.h"
@@ -22,6 +23,7 @@
 #include "ui/settings/pages/AppearanceSettingsView.h"
 #include "ui/settings/pages/BackgroundBlurSection.h"
 #include "ui/settings/pages/ColorSection.h"
+#include "ui/settings/pages/HueDriftSection.h"
 #include "ui/settings/pages/OverlayStyleSection.h"
 
 namespace velaro {
@@ -42,8 +44,28 @@ protected:
         }
         return *page_;
     }
-    OverlayStyleSection& style() { return *page().styleSection(); }
-    ColorSection& zones() { return *style().colorSection(); }
+    OverlayStyleSection& style() { return *test::findWidget<OverlayStyleSection>(&page()); }
+    ColorSection& zones() { return *test::findWidget<ColorSection>(&style()); }
+    BackgroundBlurSection& blurSection() { return *test::findWidget<BackgroundBlurSection>(&page()); }
+    // The sections shown only while the overlay is on slide in together, in one block.
+    QWidget* overlaySections() { return blurSection().parentWidget(); }
+    template <class Row>
+    Row* row(QWidget& within, const char* title) {
+        return test::rowTitled<Row>(&within, QString::fromUtf8(title));
+    }
+    SettingsSliderRow* opacityRow() { return row<SettingsSliderRow>(style(), "Opacity"); }
+    SettingsSliderRow* amountRow() { return row<SettingsSliderRow>(blurSection(), "Blur Amount"); }
+    SettingsSliderRow* styleOpacityRow() { return row<SettingsSliderRow>(blurSection(), "Style Opacity"); }
+    SettingsToggleRow* blurCornersRow() {
+        return row<SettingsToggleRow>(blurSection(), "Blur overlay corners");
+    }
+    ColorWell* manualWell() {
+        return test::findAccessible<ColorWell>(&style(), QStringLiteral("Custom overlay color"));
+    }
+    // The fade's stops, bottom then top.
+    GradientStopEditor& gradientStop(std::size_t index) {
+        return *test::findWidgets<GradientStopEditor>(&style()).at(index);
+    }
     // The page as the user sees it: after the turn on which the settings' changes are read again.
     void settle() { loop.runUntilIdle(); }
     bool shows(const QWidget* w) { return w && w->isVisibleTo(&page()); }
@@ -93,8 +115,6 @@ TEST(ValueTextTest, TruncatesRoundsAndSaturates) {
 }
 
 TEST_F(AppearancePageTest, StyleBlocksFollowStyleAutoSampleZonesAndDrift) {
-    QWidget driftStandIn;
-    style().setHueDriftSection(new QWidget);
     for (MenuBarStyle shown : pickerStyles)
         for (bool autoSample : {false, true})
             for (bool multicolor : {false, true})
@@ -111,40 +131,50 @@ TEST_F(AppearancePageTest, StyleBlocksFollowStyleAutoSampleZonesAndDrift) {
                     const bool solid = shown == MenuBarStyle::solid;
                     const std::string at = std::string(styleLabel(shown)) + (autoSample ? " auto" : "") +
                                            (multicolor ? " zones" : "") + (drift ? " drift" : "");
-                    EXPECT_EQ(shows(style().liveBlock()), shown == MenuBarStyle::live) << at;
-                    EXPECT_EQ(shows(style().gradientBlock()), shown == MenuBarStyle::gradient) << at;
-                    EXPECT_EQ(shows(style().autoSampleBlockHolder()), shown != MenuBarStyle::live) << at;
-                    EXPECT_EQ(shows(style().colorBlock()), solid) << at;
-                    EXPECT_EQ(shows(style().hueDriftBlock()), solid && !autoSample && !multicolor) << at;
-                    EXPECT_EQ(shows(style().autoSampleBlock()->manualWell()),
-                              solid && !autoSample && !multicolor && !drift)
+                    EXPECT_EQ(shows(row<SettingsChoiceRow>(style(), "Live sampling rate")),
+                              shown == MenuBarStyle::live)
                         << at;
+                    EXPECT_EQ(shows(&gradientStop(0)), shown == MenuBarStyle::gradient) << at;
+                    EXPECT_EQ(shows(test::findWidget<AutoSampleBlock>(&style())), shown != MenuBarStyle::live)
+                        << at;
+                    EXPECT_EQ(shows(&this->zones()), solid) << at;
+                    EXPECT_EQ(shows(test::findWidget<HueDriftSection>(&page())),
+                              solid && !autoSample && !multicolor)
+                        << at;
+                    EXPECT_EQ(shows(manualWell()), solid && !autoSample && !multicolor && !drift) << at;
                 }
 }
 
 TEST_F(AppearancePageTest, OverlaySwitchHidesEverythingButItsCaptionAndTheLowerSections) {
-    EXPECT_TRUE(shows(style().onBlock()));
-    EXPECT_TRUE(shows(page().blurSection()));
-    EXPECT_FALSE(shows(style().offCaption()));
+    // Everything under the switch goes with the style picker; the caption says why.
+    const auto onBlockShows = [&] { return shows(test::findWidget<StylePicker>(&style())); };
+    const auto offCaption = [&] {
+        return test::textReading(&style(),
+                                 QStringLiteral("The overlay is off. Its settings are kept, and turning it "
+                                                "back on restores them."));
+    };
+    EXPECT_TRUE(onBlockShows());
+    EXPECT_TRUE(shows(&blurSection()));
+    EXPECT_FALSE(shows(offCaption()));
 
-    style().enableRow()->toggle()->click();
+    row<SettingsToggleRow>(style(), "Enable overlay")->toggle()->click();
     EXPECT_TRUE(settings->overlayEnabled()) << "the switch writes on the next turn";
     settle();
     EXPECT_FALSE(settings->overlayEnabled());
     EXPECT_EQ(defaults.object("overlayEnabled"), PlistValue(false));
-    EXPECT_FALSE(shows(style().onBlock()));
-    EXPECT_FALSE(shows(page().overlaySections()));
-    EXPECT_TRUE(shows(style().offCaption()));
+    EXPECT_FALSE(onBlockShows());
+    EXPECT_FALSE(shows(overlaySections()));
+    EXPECT_TRUE(shows(offCaption()));
 
     // Back on while the page shows: the lower sections slide open over 0.2 s with their values intact.
     page().show();
     settings->overlayEnabled = true;
     settle();
-    EXPECT_TRUE(page().overlaySections()->isVisible());
+    EXPECT_TRUE(overlaySections()->isVisible());
     loop.advance(0.1);
-    EXPECT_LT(page().overlaySections()->maximumHeight(), page().overlaySections()->sizeHint().height());
+    EXPECT_LT(overlaySections()->maximumHeight(), overlaySections()->sizeHint().height());
     loop.advance(0.15);
-    EXPECT_EQ(page().overlaySections()->maximumHeight(), QWIDGETSIZE_MAX);
+    EXPECT_EQ(overlaySections()->maximumHeight(), QWIDGETSIZE_MAX);
 }
 
 TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNextTurn) {
@@ -156,14 +186,13 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     for (const auto& o : opacities) {
         settings->overlayOpacity = o.opacity;
         settle();
-        EXPECT_EQ(style().opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
+        EXPECT_EQ(opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
     }
     settings->blurRadius = 12.9;
     settings->styleOpacityOverBlur = 0.45;
     settle();
-    BackgroundBlurSection& blur = *page().blurSection();
-    EXPECT_EQ(blur.amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
-    EXPECT_EQ(blur.styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
+    EXPECT_EQ(amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
+    EXPECT_EQ(styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
 
     const struct {
         SettingsSliderRow* row;
@@ -171,10 +200,10 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
         const Setting<double>& stored;
         double expected;
     } drags[] = {
-        {blur.amountRow(), 7.6, settings->blurRadius, 8},
-        {blur.amountRow(), 99, settings->blurRadius, 40},
-        {blur.styleOpacityRow(), 0.62, settings->styleOpacityOverBlur, 0.6},
-        {style().opacityRow(), 62.5, settings->overlayOpacity, 0.625},
+        {amountRow(), 7.6, settings->blurRadius, 8},
+        {amountRow(), 99, settings->blurRadius, 40},
+        {styleOpacityRow(), 0.62, settings->styleOpacityOverBlur, 0.6},
+        {opacityRow(), 62.5, settings->overlayOpacity, 0.625},
     };
     for (const auto& d : drags) {
         ResettableSlider* slider = d.row->slider();
@@ -187,11 +216,11 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     page().setEnabled(false);
-    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    QApplication::sendEvent(amountRow()->slider(), &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->blurRadius(), 40);
     page().setEnabled(true);
-    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    QApplication::sendEvent(amountRow()->slider(), &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->blurRadius(), 12);
 }
@@ -213,29 +242,35 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     settle();
     EXPECT_TRUE(defaults.writes().empty()) << defaults.writes().front().key;
     EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.5);
-    ResettableSlider* opacity = style().opacityRow()->slider();
+    ResettableSlider* opacity = opacityRow()->slider();
     EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
-    EXPECT_EQ(page().blurSection()->styleOpacityRow()->slider()->value(), 0);
+    EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
     EXPECT_EQ(alwaysOn.heightRow()->valueLabel()->text(), QStringLiteral("9223372036854775807pt"));
 }
 
 TEST_F(AppearancePageTest, BlurRowsFollowTheSwitchAndThePillShape) {
-    BackgroundBlurSection& blur = *page().blurSection();
-    EXPECT_FALSE(shows(blur.blurRows()));
-    blur.enableRow()->toggle()->click();
+    BackgroundBlurSection& blur = blurSection();
+    const auto pillCaption = [&] {
+        return test::textReading(
+            &blur, QStringLiteral("Not applied in Pill shape — Pill draws the overlay as a single "
+                                  "window, so there are no separate overlay-corner windows to "
+                                  "frost. Applies again in Full Bar."));
+    };
+    EXPECT_FALSE(shows(amountRow())) << "the rows under the switch are hidden";
+    row<SettingsToggleRow>(blur, "Enable blur")->toggle()->click();
     settle();
     EXPECT_TRUE(settings->blurEnabled());
-    EXPECT_TRUE(shows(blur.blurRows()));
-    EXPECT_TRUE(blur.cornersRow()->isEnabled()) << "full bar with blur: separate corner windows";
-    EXPECT_FALSE(shows(blur.pillCaption()));
+    EXPECT_TRUE(shows(amountRow()));
+    EXPECT_TRUE(blurCornersRow()->isEnabled()) << "full bar with blur: separate corner windows";
+    EXPECT_FALSE(shows(pillCaption()));
 
     CornerSettings corners = settings->corners();
     corners.shapeMode = ShapeMode::pill;
     settings->corners = corners;
     settle();
-    EXPECT_FALSE(blur.cornersRow()->isEnabled());
-    EXPECT_TRUE(shows(blur.pillCaption()));
-    EXPECT_TRUE(blur.cornersRow()->toggle()->isChecked()) << "the stored value stays shown";
+    EXPECT_FALSE(blurCornersRow()->isEnabled());
+    EXPECT_TRUE(shows(pillCaption()));
+    EXPECT_TRUE(blurCornersRow()->toggle()->isChecked()) << "the stored value stays shown";
 }
 
 TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsTheyServe) {
@@ -243,7 +278,7 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     settings->autoSample = false;
     settle();
     page().show();
-    StylePicker& picker = *style().stylePicker();
+    StylePicker& picker = *test::findWidget<StylePicker>(&style());
     picker.button(MenuBarStyle::gradient)->click();
     EXPECT_TRUE(picker.button(MenuBarStyle::solid)->isChecked()) << "the stored style until the write lands";
     settle();
@@ -257,7 +292,7 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     settings->style = MenuBarStyle::solid;
     settings->autoSample = false;
     settle();
-    ColorWell* manual = style().autoSampleBlock()->manualWell();
+    ColorWell* manual = manualWell();
     ASSERT_TRUE(manual->isVisible());
     manual->click();
     ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
@@ -267,10 +302,10 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
 
     // Turning auto-sample on closes a panel that another control opened, before the value changes.
-    GradientStopEditor& top = *style().gradientStop(GradientStopEditor::Stop::top);
+    GradientStopEditor& top = gradientStop(1);
     top.well()->click();
     ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
-    style().autoSampleBlock()->autoSampleSwitch()->click();
+    test::findAccessible<SettingsSwitch>(&style(), QStringLiteral("Auto-sample"))->click();
     settle();
     EXPECT_TRUE(settings->autoSample());
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
@@ -278,7 +313,7 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
 
 TEST_F(AppearancePageTest, FadeStopsHideTheirWellOnlyWhileFollowingAnAutoSample) {
     settings->style = MenuBarStyle::gradient;
-    GradientStopEditor& bottom = *style().gradientStop(GradientStopEditor::Stop::bottom);
+    GradientStopEditor& bottom = gradientStop(0);
     for (bool follows : {false, true})
         for (bool autoSample : {false, true}) {
             settings->gradientBottomFollowsSample = follows;

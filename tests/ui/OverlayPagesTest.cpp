@@ -62,7 +62,7 @@ protected:
 
 TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirValues) {
     AppearanceSettingsView page(*settings, loop);
-    OverlayCornersSection& corners = *page.cornersSection();
+    OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
     EXPECT_TRUE(shows(corners.linkedRows(), &page));
     EXPECT_FALSE(shows(corners.unlinkedRows(), &page));
     EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("28pt"));
@@ -103,7 +103,7 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
     AppearanceSettingsView page(*settings, loop);
     page.resize(460, 2000);
     page.show();
-    OverlayCornersSection& corners = *page.cornersSection();
+    OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
     CornerColorBlock& color = *corners.colorBlock(ScreenCorner::topLeft, true);
     EXPECT_FALSE(shows(color.customRow(), &page));
     EXPECT_FALSE(shows(corners.pillCaption(), &page));
