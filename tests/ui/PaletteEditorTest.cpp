@@ -12,8 +12,8 @@
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
-#include "support/WidgetSearch.h"
 #include "ui/settings/kit/PaletteEditor.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
@@ -208,7 +208,15 @@ protected:
         settings->hueDrift = drift;
         loop.runUntilIdle();
     }
-    bool shows(const QWidget* w) const { return w->isVisibleTo(section.get()); }
+    bool shows(const QWidget* w) const { return w && w->isVisibleTo(section.get()); }
+    // The section's rows, by the titles they show.
+    template <class Row>
+    Row* row(const char* title) const {
+        return test::rowTitled<Row>(section.get(), QString::fromUtf8(title));
+    }
+    SettingsSliderRow* durationRow() const { return row<SettingsSliderRow>("Transition duration"); }
+    SettingsSliderRow* widthRow() const { return row<SettingsSliderRow>("Transition width"); }
+    PaletteEditor* paletteEditor() const { return test::findWidget<PaletteEditor>(section.get()); }
 
     test::VirtualLoop loop;
     test::FakeDefaultsStore defaults;
@@ -243,16 +251,17 @@ TEST_F(HueDriftSectionTest, RowsFollowEnabledVariantBlendAndSource) {
             d.source = c.source;
         });
         const int at = int(&c - cases);
-        EXPECT_TRUE(shows(section->enableRow())) << at;
-        EXPECT_EQ(shows(section->onBlock()), c.on) << at;
+        EXPECT_TRUE(shows(row<SettingsToggleRow>("Hue Drift"))) << at;
+        EXPECT_EQ(shows(row<SettingsChoiceRow>("Style")), c.on) << at << ": the rows under the switch";
         if (!c.on) continue;
-        EXPECT_EQ(shows(section->scrollBlock()), c.scroll) << at;
-        EXPECT_EQ(shows(section->widthRow()), c.width) << at;
-        EXPECT_EQ(shows(section->paletteEditor()), c.palette) << at;
+        EXPECT_EQ(shows(row<SettingsChoiceRow>("Direction")), c.scroll)
+            << at << ": the scrolling style's rows";
+        EXPECT_EQ(shows(widthRow()), c.width) << at;
+        EXPECT_EQ(shows(paletteEditor()), c.palette) << at;
         if (c.caption) {
-            EXPECT_EQ(section->styleCaption()->text(), QString::fromUtf8(c.caption)) << at;
+            EXPECT_TRUE(shows(test::textReading(section.get(), QString::fromUtf8(c.caption)))) << at;
         }
-        EXPECT_TRUE(section->durationRow()->isEnabled()) << "nothing in the section dims";
+        EXPECT_TRUE(durationRow()->isEnabled()) << "nothing in the section dims";
     }
     // Switching to the palette shows the stored stops as they are.
     setDrift([](OverlayHueDrift& d) {
@@ -260,9 +269,9 @@ TEST_F(HueDriftSectionTest, RowsFollowEnabledVariantBlendAndSource) {
         d.paletteStops = {"#010101", "#020202", "#030303"};
     });
     setDrift([](OverlayHueDrift& d) { d.source = S::palette; });
-    ASSERT_EQ(section->paletteEditor()->shownRows().size(), 3u);
-    EXPECT_EQ(section->paletteEditor()->shownRows()[2]->textLabel()->text(), QStringLiteral("#030303"));
-    EXPECT_EQ(section->paletteEditor()->shownRows()[0]->well()->accessibleName(), QStringLiteral("Cycle color 1"));
+    ASSERT_EQ(paletteEditor()->shownRows().size(), 3u);
+    EXPECT_EQ(paletteEditor()->shownRows()[2]->textLabel()->text(), QStringLiteral("#030303"));
+    EXPECT_EQ(paletteEditor()->shownRows()[0]->well()->accessibleName(), QStringLiteral("Cycle color 1"));
 }
 
 TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing) {
@@ -272,11 +281,11 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
         d.periodSeconds = 7.5;
         d.transitionWidth = 0.35;
     });
-    EXPECT_EQ(section->durationRow()->valueLabel()->text(), QStringLiteral("7.5 s"));
-    EXPECT_EQ(section->widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("7.5 s"));
+    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
 
     // Double clicks reset to the rows' own defaults: 2.0 s and 100 %.
-    for (SettingsSliderRow* row : {section->durationRow(), section->widthRow()}) {
+    for (SettingsSliderRow* row : {durationRow(), widthRow()}) {
         QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(row->slider(), &click);
@@ -284,20 +293,20 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
     loop.runUntilIdle();
     EXPECT_EQ(settings->hueDrift().periodSeconds, 2.0);
     EXPECT_EQ(settings->hueDrift().transitionWidth, 1.0);
-    EXPECT_EQ(section->durationRow()->valueLabel()->text(), QStringLiteral("2.0 s"));
-    EXPECT_EQ(section->widthRow()->valueLabel()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("2.0 s"));
+    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("100%"));
     EXPECT_TRUE(settings->hueDrift().enabled) << "other fields stay";
 
     // The switch writes on the next turn; choosing the value already there stores nothing.
     defaults.clearWrites();
-    section->blendRow()->toggle()->click();
+    row<SettingsToggleRow>("Gradient transition")->toggle()->click();
     EXPECT_TRUE(settings->hueDrift().blend);
     loop.runUntilIdle();
     EXPECT_FALSE(settings->hueDrift().blend);
     EXPECT_TRUE(defaults.wasWritten("overlayHueDrift"));
     defaults.clearWrites();
     settings->hueDrift = settings->hueDrift();
-    auto* style = static_cast<QComboBox*>(section->styleRow()->control());
+    auto* style = static_cast<QComboBox*>(row<SettingsChoiceRow>("Style")->control());
     style->activated(1);  // "Scroll", as stored
     loop.runUntilIdle();
     EXPECT_FALSE(defaults.wasWritten("overlayHueDrift"));
@@ -310,7 +319,7 @@ TEST_F(HueDriftSectionTest, ThePaletteEditorWritesTheStopsAndResetsToTheRainbow)
         d.periodSeconds = 4;
         d.paletteStops = {"#0000FF", "#00FF00"};
     });
-    PaletteEditor* editor = section->paletteEditor();
+    PaletteEditor* editor = paletteEditor();
     editor->addButton()->click();
     EXPECT_EQ(settings->hueDrift().paletteStops, (List{"#0000FF", "#00FF00", "#00FF00"}));
     EXPECT_EQ(settings->hueDrift().periodSeconds, 4);
