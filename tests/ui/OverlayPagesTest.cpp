@@ -8,13 +8,14 @@
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QPushButton>
 #include <QToolButton>
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
-#include "support/WidgetSearch.h"
 #include "ui/CornerEdits.h"
 #include "ui/settings/kit/GlobalOnlyGroup.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -140,9 +141,18 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
 
 TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     PillShapeSection page(*settings, loop);
-    EXPECT_TRUE(shows(page.fullBarGroup(), &page));
-    EXPECT_FALSE(shows(page.pillGroups(), &page));
-    EXPECT_FALSE(shows(page.pillCaptions(), &page));
+    const auto group = [&](const char* header) {
+        return test::sectionTitled(&page, QString::fromUtf8(header));
+    };
+    const auto pillCaption = [&] {
+        return test::textReading(&page,
+                                 QStringLiteral("Requires Accessibility permission for the left pill (grant "
+                                                "it from the menu-bar popover). The right pill works without "
+                                                "it."));
+    };
+    EXPECT_TRUE(shows(group("Full Bar"), &page));
+    EXPECT_FALSE(shows(group("Pill Shape"), &page));
+    EXPECT_FALSE(shows(pillCaption(), &page));
     const struct {
         double depth, cover;
         const char *depthText, *coverText;
@@ -151,11 +161,15 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
         settings->overlayExtraDepth = f.depth;
         settings->seamCoverDepth = f.cover;
         settle();
-        EXPECT_EQ(text(page.depthRow()), QString::fromUtf8(f.depthText));
-        EXPECT_EQ(text(page.seamCoverRow()), QString::fromUtf8(f.coverText));
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Depth"))),
+                  QString::fromUtf8(f.depthText));
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Seam Cover"))),
+                  QString::fromUtf8(f.coverText));
     }
 
-    const auto segments = page.modeRow()->control()->findChildren<QAbstractButton*>();
+    const auto segments = test::rowTitled<SettingsChoiceRow>(&page, QStringLiteral("Mode"))
+                              ->control()
+                              ->findChildren<QAbstractButton*>();
     ASSERT_EQ(segments.size(), 2);
     segments[1]->click();  // "Pill"
     EXPECT_EQ(settings->corners().shapeMode, ShapeMode::fullBar) << "the mode lands on the next turn";
@@ -165,9 +179,9 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
         CornerSettings::decode(std::span<const std::uint8_t>(defaults.object("cornerSettings").get_binary()))
             ->shapeMode,
         ShapeMode::pill);
-    EXPECT_FALSE(shows(page.fullBarGroup(), &page));
-    EXPECT_TRUE(shows(page.pillGroups(), &page));
-    EXPECT_TRUE(shows(page.pillCaptions(), &page));
+    EXPECT_FALSE(shows(group("Full Bar"), &page));
+    EXPECT_TRUE(shows(group("Pill Shape"), &page));
+    EXPECT_TRUE(shows(pillCaption(), &page));
 
     const struct {
         const char* title;
@@ -186,15 +200,18 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     for (const auto& t : texts) {
         editCorners([&](CornerSettings& c) { c.*t.field = t.stored; });
-        EXPECT_EQ(text(page.pillRow(QString::fromUtf8(t.title))), QString::fromUtf8(t.shown)) << t.title;
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QString::fromUtf8(t.title))),
+                  QString::fromUtf8(t.shown))
+            << t.title;
     }
 
     // Percent rows run in percent and store fractions; "Glass fill" stops at 60.
-    drag(page.pillRow(QStringLiteral("Border opacity")), 35);
-    drag(page.pillRow(QStringLiteral("Glass fill")), 90);
+    drag(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Border opacity")), 35);
+    drag(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Glass fill")), 90);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().pillStrokeOpacity, 0.35);
-    EXPECT_EQ(text(page.pillRow(QStringLiteral("Border opacity"))), QStringLiteral("35%"));
+    EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Border opacity"))),
+              QStringLiteral("35%"));
     EXPECT_DOUBLE_EQ(settings->corners().pillFillOpacity, 0.6);
 }
 
@@ -217,7 +234,8 @@ TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
     int published = 0;
     const Subscription watch = settings->corners.changes().sink([&](const CornerSettings&) { ++published; });
     defaults.clearWrites();
-    page.restoreButton()->click();
+    for (QPushButton* button : page.findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Restore Defaults")) button->click();
     EXPECT_EQ(published, 0);
     settle();
     EXPECT_EQ(published, 10);
