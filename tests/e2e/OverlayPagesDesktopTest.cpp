@@ -83,7 +83,7 @@ TEST_F(OverlayPagesDesktopTest, BehindWindowsOnTheBehaviorPageStoresTheLayer) {
     SettingsTwin twin(window.size(), kTourDone, SettingsCategory::behavior);
     auto* page = twin.page<BehaviorSection>();
     ASSERT_NE(page, nullptr);
-    clickSegment(twin, page->layerRow(), 1);
+    clickSegment(twin, test::rowTitled<SettingsChoiceRow>(page, QStringLiteral("Layer")), 1);
     EXPECT_TRUE(waitUntil([&] {
         return storedSettings().value(QStringLiteral("layerPosition")).toString() ==
                QStringLiteral("behindWindows");

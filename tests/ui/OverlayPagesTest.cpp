@@ -257,36 +257,50 @@ TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowT
               QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit."));
 
     LightReflectionsSection beam(*settings, loop);
-    EXPECT_FALSE(shows(beam.beamRows(), &beam));
-    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
-    beam.enableRow()->toggle()->click();
+    const auto beamRow = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&beam, QString::fromUtf8(title));
+    };
+    const auto beamSwitch = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&beam, QString::fromUtf8(title));
+    };
+    // The "Fine-tuning" disclosure heads its group; the core colour's row stands for the folding card.
+    QToolButton* disclosure = nullptr;
+    for (QToolButton* button : test::findWidgets<QToolButton>(&beam))
+        if (button->text() == QStringLiteral("Fine-tuning")) disclosure = button;
+    ASSERT_NE(disclosure, nullptr);
+    const auto coreColorRow = [&] {
+        return test::rowTitled<SettingsColorWellRow>(&beam, QStringLiteral("Core color"));
+    };
+    EXPECT_FALSE(shows(beamSwitch("Glow"), &beam));
+    EXPECT_FALSE(shows(disclosure, &beam));
+    beamSwitch("Enable light beam")->toggle()->click();
     settle();
-    EXPECT_TRUE(shows(beam.beamRows(), &beam));
-    EXPECT_TRUE(shows(beam.fineTuning(), &beam));
-    EXPECT_FALSE(shows(beam.fineTuningCard(), &beam)) << "fine-tuning starts folded";
-    beam.disclosure()->click();
-    EXPECT_TRUE(shows(beam.fineTuningCard(), &beam));
+    EXPECT_TRUE(shows(beamSwitch("Glow"), &beam));
+    EXPECT_TRUE(shows(disclosure, &beam));
+    EXPECT_FALSE(shows(coreColorRow(), &beam)) << "fine-tuning starts folded";
+    disclosure->click();
+    EXPECT_TRUE(shows(coreColorRow(), &beam));
 
     settings->beamTopStreakHeight = 2.5;
     settings->beamLength = 0.129;
     settings->beamCoreFollowsSampled = true;
     settings->beamGlowEnabled = false;
     settle();
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Streak height"))), QStringLiteral("2.50 px"));
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Beam length"))), QStringLiteral("12%"));
+    EXPECT_EQ(text(beamRow("Streak height")), QStringLiteral("2.50 px"));
+    EXPECT_EQ(text(beamRow("Beam length")), QStringLiteral("12%"));
     settings->beamBrightness = 1e300;
     settle();
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Brightness"))), QStringLiteral("9223372036854775807%"));
-    EXPECT_FALSE(beam.coreColorRow()->isEnabled());
-    EXPECT_TRUE(shows(beam.coreColorRow(), &beam));
-    EXPECT_FALSE(shows(beam.glowBrightness(), &beam));
-    drag(beam.sliderRow(QStringLiteral("Streak height")), 3.3);
+    EXPECT_EQ(text(beamRow("Brightness")), QStringLiteral("9223372036854775807%"));
+    EXPECT_FALSE(coreColorRow()->isEnabled());
+    EXPECT_TRUE(shows(coreColorRow(), &beam));
+    EXPECT_FALSE(shows(beamRow("Glow brightness"), &beam));
+    drag(beamRow("Streak height"), 3.3);
     settle();
     EXPECT_DOUBLE_EQ(settings->beamTopStreakHeight(), 3.25);
 
     settings->lightReflectionsEnabled = false;
     settle();
-    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
+    EXPECT_FALSE(shows(disclosure, &beam));
     EXPECT_DOUBLE_EQ(settings->beamLength(), 0.129) << "hidden values stay stored";
 }
 
@@ -294,30 +308,38 @@ TEST_F(OverlayPagesTest,
        GlobalOnlyCardsAreDisabledWithTheNoteWhileAnAppIsEditedAndOtherRowsWriteItsOverrides) {
     BehaviorSection behavior(*settings, *profiles, loop);
     AdvancedSection advanced(*settings, *profiles, loop);
-    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
-    EXPECT_FALSE(shows(behavior.samplingGroup()->note(), &behavior));
-    EXPECT_FALSE(shows(behavior.behindCaption(), &behavior));
+    GlobalOnlyGroup* sampling = test::findWidget<GlobalOnlyGroup>(&behavior);
+    const auto behindCaption = [&] {
+        return test::textReading(&behavior,
+                                 QStringLiteral("Overlay renders behind app windows instead of on top"));
+    };
+    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_FALSE(shows(sampling->note(), &behavior));
+    EXPECT_FALSE(shows(behindCaption(), &behavior));
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     settle();
-    for (GlobalOnlyGroup* group : {behavior.samplingGroup(), advanced.windowControls()}) {
+    for (GlobalOnlyGroup* group : {sampling, advanced.windowControls()}) {
         EXPECT_FALSE(group->card()->isEnabled());
         EXPECT_TRUE(group->note()->isVisibleTo(group));
     }
-    EXPECT_FALSE(behavior.pauseToggle()->isEnabled());
+    EXPECT_FALSE(test::findWidget<PauseOnHoverToggle>(&behavior)->isEnabled());
 
     // The layer and always-on rows stay usable and write the app's overrides.
-    behavior.layerRow()->control()->findChildren<QAbstractButton*>()[1]->click();
+    test::rowTitled<SettingsChoiceRow>(&behavior, QStringLiteral("Layer"))
+        ->control()
+        ->findChildren<QAbstractButton*>()[1]
+        ->click();
     settle();
     EXPECT_EQ(settings->layerPosition(), LayerPosition::behindWindows);
-    EXPECT_TRUE(shows(behavior.behindCaption(), &behavior));
+    EXPECT_TRUE(shows(behindCaption(), &behavior));
     EXPECT_FALSE(defaults.hasStoredValue("layerPosition")) << "an app's override, not the global value";
-    EXPECT_TRUE(behavior.alwaysOn()->isEnabled());
+    EXPECT_TRUE(test::findWidget<AlwaysOnControls>(&behavior)->isEnabled());
 
     profiles->selectedScope = ProfileScope::global();
     settle();
-    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
-    EXPECT_FALSE(behavior.samplingGroup()->note()->isVisibleTo(behavior.samplingGroup()));
+    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_FALSE(sampling->note()->isVisibleTo(sampling));
 }
 
 TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
