@@ -319,7 +319,7 @@ TEST_F(OverlayPagesTest,
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     settle();
-    for (GlobalOnlyGroup* group : {sampling, advanced.windowControls()}) {
+    for (GlobalOnlyGroup* group : {sampling, test::findWidget<GlobalOnlyGroup>(&advanced)}) {
         EXPECT_FALSE(group->card()->isEnabled());
         EXPECT_TRUE(group->note()->isVisibleTo(group));
     }
@@ -345,26 +345,43 @@ TEST_F(OverlayPagesTest,
 TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     bool notch = false;
     AdvancedSection page(*settings, *profiles, loop, [&notch] { return notch; });
-    AdvancedStrokeControls& stroke = *page.stroke();
+    const auto toggle = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&page, QString::fromUtf8(title));
+    };
+    const auto slider = [&](const QObject* within, const char* title) {
+        return test::rowTitled<SettingsSliderRow>(within, QString::fromUtf8(title));
+    };
+    const auto caption = [&](const char* text) { return test::textReading(&page, QString::fromUtf8(text)); };
+    auto* stroke = test::findWidget<AdvancedStrokeControls>(&page);
+    auto* notchFade = test::findWidget<OverlayNotchFadeControl>(&page);
+    // A shown caption or row stands for the block it sits in.
+    const auto strokeFadeDistanceShows = [&] {
+        return shows(caption("Top hairline dissolves around the notch"), &page);
+    };
+    const auto notchStrokeRowsShow = [&] { return shows(slider(stroke, "Top Curves"), &page); };
+    const auto notchFadeDistanceShows = [&] { return shows(slider(notchFade, "Fade Distance"), &page); };
+    const auto rendererCaption = [&] {
+        return test::findWidget<SettingsCaptionRow>(test::findWidget<AdvancedRendererControl>(&page))->text();
+    };
     settings->strokeNotchFadeEnabled = true;
     settings->notchStrokeEnabled = true;
     settings->notchFadeEnabled = true;
     settle();
-    EXPECT_FALSE(stroke.notchStrokeRow()->isEnabled());
-    EXPECT_TRUE(shows(stroke.noNotchCaption(), &page));
-    EXPECT_FALSE(stroke.strokeNotchFadeRow()->isEnabled());
-    EXPECT_FALSE(shows(stroke.strokeNotchFadeDistance(), &page)) << "no fade distance without a notch";
-    EXPECT_FALSE(shows(stroke.notchStrokeRows(), &page));
-    EXPECT_FALSE(page.notchFade()->fadeRow()->isEnabled());
-    EXPECT_FALSE(shows(page.notchFade()->distanceRows(), &page));
+    EXPECT_FALSE(toggle("Notch stroke")->isEnabled());
+    EXPECT_TRUE(shows(caption("No notch detected"), &page));
+    EXPECT_FALSE(toggle("Stroke notch fade")->isEnabled());
+    EXPECT_FALSE(strokeFadeDistanceShows()) << "no fade distance without a notch";
+    EXPECT_FALSE(notchStrokeRowsShow());
+    EXPECT_FALSE(toggle("Overlay notch fade")->isEnabled());
+    EXPECT_FALSE(notchFadeDistanceShows());
 
     notch = true;
     page.refresh();
-    EXPECT_TRUE(stroke.notchStrokeRow()->isEnabled());
-    EXPECT_FALSE(shows(stroke.noNotchCaption(), &page));
-    EXPECT_TRUE(shows(stroke.strokeNotchFadeDistance(), &page));
-    EXPECT_TRUE(shows(stroke.notchStrokeRows(), &page));
-    EXPECT_TRUE(shows(page.notchFade()->distanceRows(), &page));
+    EXPECT_TRUE(toggle("Notch stroke")->isEnabled());
+    EXPECT_FALSE(shows(caption("No notch detected"), &page));
+    EXPECT_TRUE(strokeFadeDistanceShows());
+    EXPECT_TRUE(notchStrokeRowsShow());
+    EXPECT_TRUE(notchFadeDistanceShows());
     const struct {
         double height;
         const char* shown;
@@ -372,29 +389,29 @@ TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     for (const auto& h : heights) {
         settings->notchStrokeHeight = h.height;
         settle();
-        EXPECT_EQ(text(stroke.notchSlider(2)), QString::fromUtf8(h.shown));
+        EXPECT_EQ(text(slider(stroke, "Height")), QString::fromUtf8(h.shown));
     }
     for (const auto& [length, shown] : {std::pair{0.0, "Off"}, std::pair{0.5, "0pt"}}) {
         settings->strokeFadeLength = length;
         settle();
-        EXPECT_EQ(text(stroke.strokeFadeRow()), QString::fromUtf8(shown));
+        EXPECT_EQ(text(slider(stroke, "Stroke Fade")), QString::fromUtf8(shown));
     }
 
     // The renderer's caption: pill first, then blur, else the plain one.
     settings->blurEnabled = true;
     settle();
-    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Background Blur is on")));
+    EXPECT_TRUE(rendererCaption().startsWith(QStringLiteral("Background Blur is on")));
     editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::pill; });
-    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Paused while Pill shape is on")));
-    EXPECT_FALSE(page.renderer()->separateCornersRow()->isEnabled());
+    EXPECT_TRUE(rendererCaption().startsWith(QStringLiteral("Paused while Pill shape is on")));
+    EXPECT_FALSE(toggle("Separate corner windows (advanced)")->isEnabled());
 
     // Overlay off: the strokes and the notch fade are gated; the rest stays usable.
     settings->overlayEnabled = false;
     settle();
-    EXPECT_FALSE(page.gate()->content()->isEnabled());
-    EXPECT_TRUE(shows(page.gate()->notice(), &page));
-    EXPECT_TRUE(page.smoothColorsRow()->isEnabled());
-    EXPECT_TRUE(page.windowControls()->card()->isEnabled());
+    EXPECT_FALSE(test::findWidget<SettingsOverlayGate>(&page)->content()->isEnabled());
+    EXPECT_TRUE(shows(test::findWidget<SettingsOverlayGate>(&page)->notice(), &page));
+    EXPECT_TRUE(toggle("Smooth colors")->isEnabled());
+    EXPECT_TRUE(test::findWidget<GlobalOnlyGroup>(&page)->card()->isEnabled());
 }
 
 TEST_F(OverlayPagesTest, GeneralSwitchesWriteOnTheNextTurn) {
