@@ -55,4 +55,11 @@ inline SpacedText* textReading(const QObject* root, const QString& text) {
     return nullptr;
 }
 
+// The label under `root` showing exactly `text`, or null.
+inline QLabel* labelReading(const QObject* root, const QString& text) {
+    for (QLabel* label : root->findChildren<QLabel*>())
+        if (label->text() == text) return label;
+    return nullptr;
+}
+
 }  // namespace velaro::test

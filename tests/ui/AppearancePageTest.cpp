@@ -245,7 +245,9 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     ResettableSlider* opacity = opacityRow()->slider();
     EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
     EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
-    EXPECT_EQ(alwaysOn.heightRow()->valueLabel()->text(), QStringLiteral("9223372036854775807pt"));
+    EXPECT_EQ(
+        test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))->valueLabel()->text(),
+        QStringLiteral("9223372036854775807pt"));
 }
 
 TEST_F(AppearancePageTest, BlurRowsFollowTheSwitchAndThePillShape) {
@@ -541,14 +543,20 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
     SettingsPage holder(loop);
     holder.follow(settings->objectWillChange());
     auto& controls = *new AlwaysOnControls(*settings, loop, &holder);
-    EXPECT_TRUE(controls.alwaysOnRows()->isHidden());
-    controls.toggleRow()->toggle()->click();
+    const auto slider = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&controls, QString::fromUtf8(title));
+    };
+    // The rows under the switch come and go together.
+    EXPECT_FALSE(slider("Overlay height")->isVisibleTo(&holder));
+    test::rowTitled<SettingsToggleRow>(&controls, QStringLiteral("Keep overlay always on"))
+        ->toggle()
+        ->click();
     settle();
-    EXPECT_FALSE(controls.alwaysOnRows()->isHidden());
+    EXPECT_TRUE(slider("Overlay height")->isVisibleTo(&holder));
     settings->alwaysOnOverlayHeight = 159.9;
     settle();
-    EXPECT_EQ(controls.heightRow()->valueLabel()->text(), QStringLiteral("159pt"));
-    ResettableSlider* radius = controls.cornerRadiusRow()->slider();
+    EXPECT_EQ(slider("Overlay height")->valueLabel()->text(), QStringLiteral("159pt"));
+    ResettableSlider* radius = slider("Corner radius")->slider();
     radius->setValue(radius->positionOf(30));
     settle();
     EXPECT_NEAR(settings->alwaysOnCornerRadius(), 30, 0.1);
@@ -557,16 +565,18 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
 
 TEST_F(AppearancePageTest, PopoverControlsShareThePickerAndResetTheOpacityToFull) {
     StyleOpacityControls controls(*settings, loop);
+    auto* opacity = test::findWidget<ResettableSlider>(&controls);
     settings->overlayOpacity = 0.505;
     settle();
-    EXPECT_EQ(controls.opacityText(), QStringLiteral("50%"));
-    EXPECT_EQ(controls.opacitySlider()->value(), controls.opacitySlider()->positionOf(50.5));
+    EXPECT_NE(test::labelReading(&controls, QStringLiteral("50%")), nullptr);
+    EXPECT_EQ(opacity->value(), opacity->positionOf(50.5));
     QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(controls.opacitySlider(), &twice);
+    QApplication::sendEvent(opacity, &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.0);
-    EXPECT_EQ(controls.stylePicker()->button(MenuBarStyle::live)->text(), QStringLiteral("Live"));
+    EXPECT_EQ(test::findWidget<StylePicker>(&controls)->button(MenuBarStyle::live)->text(),
+              QStringLiteral("Live"));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "ui/settings/SettingsSidebar.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/GeneralPage.h"
+#include "ui/settings/pages/GeneralSwitches.h"
 #include "ui/settings/pages/ShortcutsSection.h"
 #include "ui/settings/pages/UpdateCheckModel.h"
 
@@ -219,23 +220,27 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     select(SettingsCategory::general);
     auto* general = dynamic_cast<GeneralPage*>(view->page(SettingsCategory::general));
     ASSERT_NE(general, nullptr);
+    // The startup card holds the login and taskbar switches; the tour card, the tour's action.
+    auto* launchAtLogin = test::findWidget<LaunchAtLoginToggle>(general);
+    QWidget* startupCard = launchAtLogin->parentWidget();
+    auto* note = test::findWidget<GlobalOnlyNote>(general);
     auto* shortcuts = test::findWidget<ShortcutsSection>(view->page(SettingsCategory::shortcuts));
     auto* shortcutsNote = test::findWidget<GlobalOnlyNote>(view->page(SettingsCategory::shortcuts));
     ASSERT_NE(shortcuts, nullptr);
     ASSERT_NE(shortcutsNote, nullptr);
-    EXPECT_TRUE(general->startupCard()->isEnabled());
-    EXPECT_TRUE(general->globalOnlyNote()->isHidden());
+    EXPECT_TRUE(startupCard->isEnabled());
+    EXPECT_TRUE(note->isHidden());
     EXPECT_TRUE(shortcutsNote->isHidden());
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     loop.runUntilIdle();
     EXPECT_TRUE(view->isEditingApp());
-    EXPECT_FALSE(general->startupCard()->isEnabled());
-    EXPECT_FALSE(general->launchAtLogin()->row()->toggle()->isEnabled());
-    EXPECT_FALSE(general->globalOnlyNote()->isHidden());
-    EXPECT_EQ(general->globalOnlyNote()->text(),
+    EXPECT_FALSE(startupCard->isEnabled());
+    EXPECT_FALSE(launchAtLogin->row()->toggle()->isEnabled());
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(),
               QStringLiteral("These settings apply to all apps and can't be customized per app."));
-    EXPECT_TRUE(general->tourCard()->isEnabled());
+    EXPECT_TRUE(general->showTourAction()->parentWidget()->isEnabled());
     EXPECT_TRUE(general->showTourAction()->isEnabled());
     EXPECT_FALSE(shortcuts->isEnabled());
     EXPECT_FALSE(shortcutsNote->isHidden());
@@ -245,7 +250,7 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
 
     profiles->selectedScope = ProfileScope::global();
     loop.runUntilIdle();
-    EXPECT_TRUE(general->startupCard()->isEnabled());
+    EXPECT_TRUE(startupCard->isEnabled());
     EXPECT_TRUE(shortcuts->isEnabled());
     EXPECT_TRUE(shortcutsNote->isHidden());
 }
@@ -254,18 +259,18 @@ TEST_F(RootViewTest, GeneralSwitchesWriteOnTheNextTurnAndFollowTheirValues) {
     select(SettingsCategory::general);
     auto* general = dynamic_cast<GeneralPage*>(view->currentPage());
     ASSERT_NE(general, nullptr);
-    auto* dock = general->showTaskbarIcon()->row()->toggle();
+    auto* dock = test::findWidget<ShowTaskbarIconToggle>(general)->row()->toggle();
     EXPECT_FALSE(dock->isChecked());
     dock->click();
     EXPECT_FALSE(settings->showTaskbarIcon());
     loop.runUntilIdle();
     EXPECT_TRUE(settings->showTaskbarIcon());
     EXPECT_EQ(defaults.boolValue("showDockIcon"), true);
-    EXPECT_EQ(general->showTaskbarIcon()->findChildren<QLabel*>().size(), 2)
+    EXPECT_EQ(test::findWidget<ShowTaskbarIconToggle>(general)->findChildren<QLabel*>().size(), 2)
         << "title and caption, no relaunch note";
 
     // A login item the system refuses falls back to off when its state is read back.
-    auto* login = general->launchAtLogin()->row()->toggle();
+    auto* login = test::findWidget<LaunchAtLoginToggle>(general)->row()->toggle();
     refuseLogin = true;
     login->click();
     EXPECT_TRUE(login->isChecked());

@@ -12,8 +12,9 @@
 #include <QScrollBar>
 #include <QSlider>
 
-#include "support/WidgetSearch.h"
+#include "support/RowSearch.h"
 #include "ui/settings/kit/StyleOpacityControls.h"
+#include "ui/settings/kit/StylePicker.h"
 #include "ui/tray/LivePreviewHeader.h"
 #include "ui/tray/StatusPopoverTestRig.h"
 
@@ -213,20 +214,22 @@ TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
     auto view = rig.makePopover();
     rig.loop.runUntilIdle();
     auto* controls = styleControls(*view);
-    controls->styleButton(MenuBarStyle::gradient)->click();
+    auto* picker = test::findWidget<StylePicker>(controls);
+    auto* opacity = test::findWidget<ResettableSlider>(controls);
+    picker->button(MenuBarStyle::gradient)->click();
     EXPECT_NE(rig.settings->style(), MenuBarStyle::gradient);
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settings->style(), MenuBarStyle::gradient);
-    EXPECT_TRUE(controls->styleButton(MenuBarStyle::gradient)->isChecked());
-    EXPECT_FALSE(controls->styleButton(MenuBarStyle::solid)->isChecked());
-    EXPECT_EQ(controls->descriptionText(),
+    EXPECT_TRUE(picker->button(MenuBarStyle::gradient)->isChecked());
+    EXPECT_FALSE(picker->button(MenuBarStyle::solid)->isChecked());
+    EXPECT_EQ(picker->descriptionText(),
               QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top."));
 
-    controls->opacitySlider()->setValue(controls->opacitySlider()->positionOf(29));
+    opacity->setValue(opacity->positionOf(29));
     rig.loop.runUntilIdle();
     EXPECT_DOUBLE_EQ(rig.settings->overlayOpacity(), 0.29);
     // 0.29 × 100 is a hair under 29 in binary: the text still shows what the slider was set to.
-    EXPECT_EQ(controls->opacityText(), QStringLiteral("29%"));
+    EXPECT_NE(test::labelReading(controls, QStringLiteral("29%")), nullptr);
 }
 
 TEST_F(StatusPopoverTest, SettingsAndQuitRunTheirHandlers) {
