@@ -10,6 +10,7 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "settings/OverlaySettings.h"
+#include "support/RowSearch.h"
 #include "ui/settings/kit/MenuBarPreview.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/StylePicker.h"
@@ -61,7 +62,7 @@ TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
 
 TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndTheBandShow) {
     ColorSection* zones = test::findWidget<ColorSection>(page);
-    clickOnScreen(zones->multicolorRow()->toggle());
+    clickOnScreen(test::rowTitled<SettingsToggleRow>(zones, QStringLiteral("Multicolor"))->toggle());
     ASSERT_TRUE(waitUntil([&] {
         return storedZones().value(QStringLiteral("stops")).toArray().size() == 5 &&
                storedZones().value(QStringLiteral("multicolorEnabled")).toBool();
@@ -72,8 +73,8 @@ TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndThe
     // The twin follows, so it says where the miniature and the section headers now lie.
     twin->settings().setMulticolorEnabled(true);
     twin->settle();
-    ASSERT_TRUE(zones->preview()->isVisible());
-    const QRect preview = twin->rectOf(zones->preview());
+    ASSERT_TRUE(test::findWidget<MenuBarPreview>(zones)->isVisible());
+    const QRect preview = twin->rectOf(test::findWidget<MenuBarPreview>(zones));
     // Fully blended, the colours lie evenly from edge to edge: the inner three, pure, at a quarter, half and
     // three quarters of the width. Probed a little under the upper edge, above the items' text (the tiles'
     // rounded corners make the calibration a point or two uncertain).
