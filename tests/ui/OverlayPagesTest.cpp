@@ -64,37 +64,43 @@ protected:
 TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirValues) {
     AppearanceSettingsView page(*settings, loop);
     OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
-    EXPECT_TRUE(shows(corners.linkedRows(), &page));
-    EXPECT_FALSE(shows(corners.unlinkedRows(), &page));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("28pt"));
+    const auto slider = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&corners, QString::fromUtf8(title));
+    };
+    const auto toggle = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&corners, QString::fromUtf8(title));
+    };
+    // The linked pair's rows or each corner's: one set shows.
+    EXPECT_TRUE(shows(slider("Radius"), &page));
+    EXPECT_FALSE(shows(slider("Left radius"), &page));
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("28pt"));
 
-    drag(corners.radiusRow(ScreenCorner::topLeft, true), 20);
+    drag(slider("Radius"), 20);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().topRadius, 20);
     EXPECT_DOUBLE_EQ(settings->corners().topLeftRadius, 28) << "the linked row writes the row radius only";
 
     editCorners([](CornerSettings& c) { c.topRadius = 500; });
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("500pt"));
-    EXPECT_EQ(corners.radiusRow(ScreenCorner::topLeft, true)->slider()->value(),
-              corners.radiusRow(ScreenCorner::topLeft, true)->slider()->maximum());
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("500pt"));
+    EXPECT_EQ(slider("Radius")->slider()->value(), slider("Radius")->slider()->maximum());
     editCorners([](CornerSettings& c) { c.topLeftRadius = 12.5; });
-    corners.linkRow()->toggle()->click();
+    toggle("Link left & right")->toggle()->click();
     settle();
     EXPECT_FALSE(settings->corners().topLinked);
-    EXPECT_TRUE(shows(corners.unlinkedRows(), &page));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, false)), QStringLiteral("13pt"));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topRight, false)), QStringLiteral("28pt"));
+    EXPECT_TRUE(shows(slider("Left radius"), &page));
+    EXPECT_EQ(text(slider("Left radius")), QStringLiteral("13pt"));
+    EXPECT_EQ(text(slider("Right radius")), QStringLiteral("28pt"));
 
     // Following the overlay's opacity: the rows read it and are disabled; leaving keeps what they read.
     settings->overlayOpacity = 0.6;
     settle();
-    EXPECT_FALSE(corners.opacityGroup()->isEnabled());
-    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topLeft, false)), QStringLiteral("60%"));
-    corners.followRow()->toggle()->click();
+    EXPECT_FALSE(slider("Left opacity")->isEnabled());
+    EXPECT_EQ(text(slider("Left opacity")), QStringLiteral("60%"));
+    toggle("Follow Menu Bar opacity")->toggle()->click();
     settle();
-    EXPECT_TRUE(corners.opacityGroup()->isEnabled());
-    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topRight, false)), QStringLiteral("60%"));
-    drag(corners.opacityRow(ScreenCorner::topRight, false), 0.25);
+    EXPECT_TRUE(slider("Left opacity")->isEnabled());
+    EXPECT_EQ(text(slider("Right opacity")), QStringLiteral("60%"));
+    drag(slider("Right opacity"), 0.25);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().topRightOpacity, 0.25);
     EXPECT_DOUBLE_EQ(settings->corners().topLeftOpacity, 0.6);
@@ -105,37 +111,45 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
     page.resize(460, 2000);
     page.show();
     OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
-    CornerColorBlock& color = *corners.colorBlock(ScreenCorner::topLeft, true);
-    EXPECT_FALSE(shows(color.customRow(), &page));
-    EXPECT_FALSE(shows(corners.pillCaption(), &page));
+    // The linked pair's colour: its mode menu, titled "Color", and the custom well under it.
+    auto* colorMode = test::rowTitled<SettingsChoiceRow>(&corners, QStringLiteral("Color"));
+    auto* customRow =
+        test::rowTitled<SettingsColorWellRow>(colorMode->parentWidget(), QStringLiteral("Custom color"));
+    const auto pillCaption = [&] {
+        return test::textReading(
+            &corners, QStringLiteral("Pill shape masks the overlay into capsules, so these corners "
+                                     "aren't drawn while it's on. Your settings are kept and "
+                                     "return in Full Bar."));
+    };
+    EXPECT_FALSE(shows(customRow, &page));
+    EXPECT_FALSE(shows(pillCaption(), &page));
 
     editCorners([](CornerSettings& c) {
         c.topLeftColorMode = TopColorMode::custom;
         c.topLeftCustomColorHex = "not a colour";
         c.shapeMode = ShapeMode::pill;
     });
-    EXPECT_TRUE(shows(color.customRow(), &page));
-    EXPECT_EQ(color.customRow()->accessibleName(), QString()) << "the well carries the spoken label";
-    EXPECT_EQ(color.customRow()->well()->accessibleName(), QStringLiteral("Color custom color"));
-    EXPECT_EQ(color.customRow()->well()->shownColor(), Color::black())
-        << "unparsable: black, nothing written";
+    EXPECT_TRUE(shows(customRow, &page));
+    EXPECT_EQ(customRow->accessibleName(), QString()) << "the well carries the spoken label";
+    EXPECT_EQ(customRow->well()->accessibleName(), QStringLiteral("Color custom color"));
+    EXPECT_EQ(customRow->well()->shownColor(), Color::black()) << "unparsable: black, nothing written";
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "not a colour");
-    EXPECT_TRUE(shows(corners.pillCaption(), &page));
+    EXPECT_TRUE(shows(pillCaption(), &page));
 
     // Picking writes the corner, its linked twin and the row; another mode removes the well and its panel.
-    color.customRow()->well()->click();
+    customRow->well()->click();
     sharedColorPanelIfCreated()->setCurrentColor(QColor(255, 0, 0));
     settle();
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topRightCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topCustomColorHex, "#FF0000");
-    auto* picker = dynamic_cast<QComboBox*>(color.modeRow()->control());
+    auto* picker = dynamic_cast<QComboBox*>(colorMode->control());
     ASSERT_NE(picker, nullptr);
     emit picker->activated(1);  // "Black"
     settle();
     EXPECT_EQ(settings->corners().topLeftColorMode, TopColorMode::black);
     EXPECT_EQ(settings->corners().topColorMode, TopColorMode::black);
-    EXPECT_FALSE(shows(color.customRow(), &page));
+    EXPECT_FALSE(shows(customRow, &page));
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
 }
 
