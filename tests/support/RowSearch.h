@@ -2,6 +2,7 @@
 // header, a caption by its text. Pages keep their rows private; tests reach them only through what is shown.
 #pragma once
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QString>
 #include <stdexcept>
@@ -60,6 +61,13 @@ inline QLabel* labelReading(const QObject* root, const QString& text) {
     for (QLabel* label : root->findChildren<QLabel*>())
         if (label->text() == text) return label;
     return nullptr;
+}
+
+// The button under `root` labelled `text`; a missing label fails the test (gtest reports the exception).
+inline QAbstractButton* buttonLabelled(const QObject* root, const QString& text) {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
+        if (button->text() == text) return button;
+    throw std::runtime_error("no button labelled \"" + text.toStdString() + "\"");
 }
 
 }  // namespace velaro::test
