@@ -20,8 +20,8 @@
 #include "support/FakeUpdater.h"
 #include "support/FakeWallpaperSnapshot.h"
 #include "support/FakeWorkspace.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
-#include "support/WidgetSearch.h"
 #include "ui/CornerEdits.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -273,15 +273,18 @@ TEST_F(CornerRoundingPageTest, OpacityRowsFollowTheLinksAndShowEachCornersOwnVal
 
 TEST_F(CornerRoundingPageTest, PositionPickersShowTheStoredStackingAndSetItOnTheNextTurn) {
     BottomCornerPositionSection page(*settings, loop);
+    const auto picker = [&](const char* title) {
+        return test::rowTitled<SettingsChoiceRow>(&page, QString::fromUtf8(title));
+    };
     settings->cornerBottomLeftZ = BottomCornerZ::wallpaper;
     settings->cornerBottomRightZ = BottomCornerZ::belowActive;
     editCorners([](CornerSettings& c) { c.bottomLinked = true; });
-    EXPECT_TRUE(shows(page.pairRow(), &page));
-    EXPECT_FALSE(shows(page.unlinkedRows(), &page));
-    EXPECT_EQ(shownChoice(page.pairRow()), QStringLiteral("Above wallpaper"));
+    EXPECT_TRUE(shows(picker("Bottom corners"), &page));
+    EXPECT_FALSE(shows(picker("Bottom left"), &page) || shows(picker("Bottom right"), &page));
+    EXPECT_EQ(shownChoice(picker("Bottom corners")), QStringLiteral("Above wallpaper"));
 
     // Linked, one choice sets both corners.
-    pick(page.pairRow(), 0);
+    pick(picker("Bottom corners"), 0);
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::wallpaper) << "written inside the menu's event";
     settle();
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
@@ -290,10 +293,10 @@ TEST_F(CornerRoundingPageTest, PositionPickersShowTheStoredStackingAndSetItOnThe
     // Unlinked, each picker shows and sets its own corner.
     settings->cornerBottomRightZ = BottomCornerZ::belowActive;
     editCorners([](CornerSettings& c) { c.bottomLinked = false; });
-    EXPECT_FALSE(shows(page.pairRow(), &page));
-    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomLeft)), QStringLiteral("Above app windows"));
-    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomRight)), QStringLiteral("Below active window"));
-    pick(page.cornerRow(ScreenCorner::bottomRight), 2);
+    EXPECT_FALSE(shows(picker("Bottom corners"), &page));
+    EXPECT_EQ(shownChoice(picker("Bottom left")), QStringLiteral("Above app windows"));
+    EXPECT_EQ(shownChoice(picker("Bottom right")), QStringLiteral("Below active window"));
+    pick(picker("Bottom right"), 2);
     settle();
     EXPECT_EQ(settings->cornerBottomRightZ(), BottomCornerZ::wallpaper);
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
@@ -310,7 +313,7 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
     int changes = 0;
     const auto counting = settings->corners.changes().sink([&](const CornerSettings&) { ++changes; });
     defaults.clearWrites();
-    page.strokeRow()->toggle()->click();
+    test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))->toggle()->click();
     EXPECT_TRUE(settings->corners().arcStrokeEnabled) << "the switch waited for a later turn";
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(defaults.wasWritten("cornerSettings"));
@@ -320,8 +323,10 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
     EXPECT_EQ(changes, 1);
     EXPECT_FALSE(defaults.wasWritten("cornerSettings"));
     settle();
-    EXPECT_TRUE(page.strokeRow()->toggle()->isChecked());
-    page.strokeRow()->toggle()->click();
+    EXPECT_TRUE(test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))
+                    ->toggle()
+                    ->isChecked());
+    test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))->toggle()->click();
     EXPECT_FALSE(settings->corners().arcStrokeEnabled);
     EXPECT_EQ(changes, 2);
 }

@@ -241,9 +241,9 @@ BottomCornerPositionSection::BottomCornerPositionSection(OverlaySettings& settin
             positionOptions());
     };
     pair_ = picker(ScreenCorner::bottomLeft, "Bottom corners");
-    left_ = picker(ScreenCorner::bottomLeft, "Bottom left");
-    right_ = picker(ScreenCorner::bottomRight, "Bottom right");
-    unlinked_ = rowStack(nullptr, {left_, new SettingsHairline, right_});
+    auto* left = picker(ScreenCorner::bottomLeft, "Bottom left");
+    auto* right = picker(ScreenCorner::bottomRight, "Bottom right");
+    unlinked_ = rowStack(nullptr, {left, new SettingsHairline, right});
 
     auto* card = new SettingsCard;
     column()->addWidget(new SettingsSectionHeader(QStringLiteral("Bottom Corner Position")));
@@ -252,10 +252,6 @@ BottomCornerPositionSection::BottomCornerPositionSection(OverlaySettings& settin
     card->addRow(unlinked_);
     follow(settings.objectWillChange());
     refreshPage();
-}
-
-SettingsChoiceRow* BottomCornerPositionSection::cornerRow(ScreenCorner corner) const {
-    return corner == ScreenCorner::bottomRight ? right_ : left_;
 }
 
 void BottomCornerPositionSection::refreshPage() {
@@ -276,7 +272,7 @@ void CornerStrokeSection::setStroke(OverlaySettings& settings, bool on) {
 
 CornerStrokeSection::CornerStrokeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent) {
-    stroke_ = new SettingsToggleRow(
+    auto* stroke = new SettingsToggleRow(
         QStringLiteral("Add corner stroke"),
         {[&settings] { return settings.corners().arcStrokeEnabled; },
          [&settings](bool on) { setStroke(settings, on); }},
@@ -286,7 +282,7 @@ CornerStrokeSection::CornerStrokeSection(OverlaySettings& settings, MainLoop& lo
     auto* card = new SettingsCard;
     column()->addWidget(new SettingsSectionHeader(QStringLiteral("Corner Stroke")));
     column()->addWidget(card);
-    card->addRow(stroke_);
+    card->addRow(stroke);
     card->addRow(
         new SettingsCaptionRow(QStringLiteral("Nothing appears until a corner on this page is switched on, "
                                               "has a radius, and is set to draw above.")));

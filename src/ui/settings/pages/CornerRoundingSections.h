@@ -122,11 +122,6 @@ class BottomCornerPositionSection : public OverlaySettingsPage {
 public:
     BottomCornerPositionSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    // The picker of the linked pair, or of one corner.
-    SettingsChoiceRow* pairRow() const { return pair_; }
-    SettingsChoiceRow* cornerRow(ScreenCorner corner) const;
-    QWidget* unlinkedRows() const { return unlinked_; }
-
     // What a choice of the stored string `value` does for a bottom corner: a known stacking is set on the
     // next turn (on both corners while linked); anything else is ignored.
     static void choose(OverlaySettings& settings, MainLoop& loop, ScreenCorner corner,
@@ -137,8 +132,6 @@ protected:
 
 private:
     SettingsChoiceRow* pair_;
-    SettingsChoiceRow* left_;
-    SettingsChoiceRow* right_;
     QWidget* unlinked_;
 };
 
@@ -148,12 +141,8 @@ class CornerStrokeSection : public OverlaySettingsPage {
 public:
     CornerStrokeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    SettingsToggleRow* strokeRow() const { return stroke_; }
     // Sets the stroke flag of the corner record; an equal value writes nothing.
     static void setStroke(OverlaySettings& settings, bool on);
-
-private:
-    SettingsToggleRow* stroke_;
 };
 
 }  // namespace velaro
