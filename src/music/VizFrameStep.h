@@ -78,11 +78,8 @@ public:
     float agcPeak() const { return agcPeak_; }
     float energy() const { return energySmoothed_; }
     float colorMix() const { return colorMix_; }
-    float styleMix() const { return styleMix_; }
     float paletteMix() const { return paletteMix_; }
-    float wavesHuePhase() const { return huePhaseW_; }
     float barsHuePhase() const { return huePhase_; }
-    int paletteCount() const { return paletteCount_; }
 
 private:
     void stepColours(double dt, const VizStepSettings& settings);
