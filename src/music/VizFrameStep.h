@@ -76,10 +76,7 @@ public:
     bool atRest() const { return !moving_ && stillFor_ >= restAfter_; }
 
     float agcPeak() const { return agcPeak_; }
-    float energy() const { return energySmoothed_; }
     float colorMix() const { return colorMix_; }
-    float paletteMix() const { return paletteMix_; }
-    float barsHuePhase() const { return huePhase_; }
 
 private:
     void stepColours(double dt, const VizStepSettings& settings);

@@ -32,6 +32,8 @@ protected:
         return drew;
     }
     float height(int bar) const { return step.frame().heights[bar]; }
+    // What the renderers draw from: u2.x the style crossfade, u3.y the waves' hue, u4.x the palette's mix,
+    // u4.y its size.
     const VizUniforms& uniforms() const { return *step.frame().uniforms; }
 
     VizFrameStep step;
@@ -102,7 +104,7 @@ TEST_F(VizFrameStepTest, WaveCountPeaksAndOpacityAreClampedIntoTheBlock) {
 TEST_F(VizFrameStepTest, PaletteFadesOutOverAQuarterSecondWhileTheHueTakesTheShorterArc) {
     step.setWaveColorMode(VizColorMode::palette);
     run(0.5, flat(0.1f));
-    ASSERT_FLOAT_EQ(step.paletteMix(), 1);
+    ASSERT_FLOAT_EQ(uniforms().u4.x, 1);
     ASSERT_FLOAT_EQ(uniforms().u3.y, 0) << "the palette leaves the hue where it was";
 
     step.setWaveColorMode(VizColorMode::solid);
@@ -110,11 +112,11 @@ TEST_F(VizFrameStepTest, PaletteFadesOutOverAQuarterSecondWhileTheHueTakesTheSho
     frames(1, flat(0.1f));
     EXPECT_NEAR(uniforms().u3.y, 360 - 10 * 4 * kDt, 1e-3) << "down through 0, not up through 180";
     frames(6, flat(0.1f));
-    EXPECT_NEAR(step.paletteMix(), 1 - 7 * 4 * kDt, 1e-4) << "a linear fade";
+    EXPECT_NEAR(uniforms().u4.x, 1 - 7 * 4 * kDt, 1e-4) << "a linear fade";
     frames(8, flat(0.1f));
-    EXPECT_NEAR(step.paletteMix(), 0, 1e-6) << "gone after a quarter of a second";
+    EXPECT_NEAR(uniforms().u4.x, 0, 1e-6) << "gone after a quarter of a second";
     frames(1, flat(0.1f));
-    EXPECT_EQ(step.paletteMix(), 0) << "and never past it";
+    EXPECT_EQ(uniforms().u4.x, 0) << "and never past it";
     run(2, flat(0.1f));
     EXPECT_NEAR(uniforms().u3.y, 350, 0.1) << "the waves' hue";
 }
