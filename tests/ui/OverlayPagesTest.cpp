@@ -262,12 +262,17 @@ TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
 
 TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowTheirSwitches) {
     AnimationSection animation(*settings, loop);
-    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
-    animation.styleRow()->control()->findChildren<QAbstractButton*>()[1]->click();
-    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    // The caption under the style: the one text row of the page.
+    const auto caption = [&] { return test::findWidget<SettingsCaptionRow>(&animation)->text(); };
+    EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    test::rowTitled<SettingsChoiceRow>(&animation, QStringLiteral("Style"))
+        ->control()
+        ->findChildren<QAbstractButton*>()[1]
+        ->click();
+    EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
     settle();
     EXPECT_EQ(defaults.object("overlayAnimationKind"), PlistValue("Spread"));
-    EXPECT_EQ(animation.captionText(),
+    EXPECT_EQ(caption(),
               QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit."));
 
     LightReflectionsSection beam(*settings, loop);
