@@ -123,10 +123,6 @@ void GradientStopEditor::refresh() {
         truncatedPercentText(bottom ? settings_.gradientBottomOpacity() : settings_.gradientTopOpacity()));
 }
 
-QString GradientStopEditor::opacityText() const {
-    return value_->text();
-}
-
 // ---- auto-sample ----
 
 AutoSampleBlock::AutoSampleBlock(OverlaySettings& settings, MainLoop& loop, QWidget* parent)

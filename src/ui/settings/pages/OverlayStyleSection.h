@@ -21,10 +21,8 @@ public:
     GradientStopEditor(OverlaySettings& settings, MainLoop& loop, Stop stop, QWidget* parent = nullptr);
 
     void refresh() override;
-    SettingsSwitch* followSwitch() const { return follow_; }
     ColorWell* well() const { return well_; }
     ResettableSlider* opacitySlider() const { return slider_; }
-    QString opacityText() const;
 
 private:
     OverlaySettings& settings_;
