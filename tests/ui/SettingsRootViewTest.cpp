@@ -100,17 +100,19 @@ protected:
 TEST_F(RootViewTest, SidebarShowsThreeGroupsOfRowsInOrderAndStartsOnAppearance) {
     SettingsSidebar& sidebar = view->sidebar();
     EXPECT_EQ(sidebar.width(), 200);
-    ASSERT_EQ(sidebar.groupHeaders().size(), 3u);
-    EXPECT_EQ(sidebar.groupHeaders()[0]->text(), QStringLiteral("Look & Feel"));
-    EXPECT_EQ(sidebar.groupHeaders()[2]->text(), QStringLiteral("More"));
+    // The group headers are the sidebar's only texts that are not rows.
+    const std::vector<SpacedText*> headers = test::findWidgets<SpacedText>(&sidebar);
+    ASSERT_EQ(headers.size(), 3u);
+    EXPECT_EQ(headers[0]->text(), QStringLiteral("Look & Feel"));
+    EXPECT_EQ(headers[2]->text(), QStringLiteral("More"));
     // Top to bottom: each group's header above its rows, rows in sidebar order.
     view->show();
     int y = -1;
     std::size_t header = 0;
     for (SettingsCategory category : sidebarOrder()) {
         if (header < 3 && SettingsGroup::all()[header].items.front() == category) {
-            EXPECT_GT(sidebar.groupHeaders()[header]->y(), y);
-            y = sidebar.groupHeaders()[header++]->y();
+            EXPECT_GT(headers[header]->y(), y);
+            y = headers[header++]->y();
         }
         SidebarRow* row = sidebar.row(category);
         EXPECT_GT(row->y(), y) << rawValue(category);
