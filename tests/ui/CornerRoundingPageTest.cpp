@@ -334,11 +334,21 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
 TEST_F(CornerRoundingPageTest, TheLegendNamesEachControlWithItsSymbol) {
     CornerHoverLegend legend(loop);
     const char* titles[] = {"Radius", "Above / Behind", "Custom color", "Link"};
+    legend.resize(460, 600);
+    (void)legend.grab();  // lays the rows out
+    int above = -1;
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(legend.titleLabel(i)->text(), QString::fromUtf8(titles[i]));
+        QLabel* title = test::labelReading(&legend, QString::fromUtf8(titles[i]));
+        ASSERT_NE(title, nullptr) << titles[i];
+        const int y = title->mapTo(&legend, QPoint()).y();
+        EXPECT_GT(y, above) << titles[i] << ": the rows run in the legend's order";
+        above = y;
         EXPECT_TRUE(hasSymbol(CornerHoverLegend::entries[i].symbol)) << CornerHoverLegend::entries[i].symbol;
-        ASSERT_NE(legend.symbolLabel(i), nullptr);
-        EXPECT_FALSE(legend.symbolLabel(i)->pixmap().isNull());
+        // The row's symbol stands before its texts.
+        QWidget* row = title->parentWidget()->parentWidget();
+        auto* symbol = row->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(symbol, nullptr) << titles[i];
+        EXPECT_FALSE(symbol->pixmap().isNull()) << titles[i];
     }
     EXPECT_TRUE(hasText(&legend, QStringLiteral("Hover controls")));
 }

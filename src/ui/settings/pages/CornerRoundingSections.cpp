@@ -128,10 +128,7 @@ CornerHoverLegend::CornerHoverLegend(MainLoop& loop, QWidget* parent) : Settings
         auto* symbol = new QLabel(row);
         symbol->setFixedWidth(22);
         symbol->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        if (hasSymbol(entry.symbol)) {
-            symbol->setPixmap(symbolIcon(entry.symbol, symbolColour).pixmap(14, 14));
-            symbols_[i] = symbol;
-        }
+        if (hasSymbol(entry.symbol)) symbol->setPixmap(symbolIcon(entry.symbol, symbolColour).pixmap(14, 14));
         line->addWidget(symbol, 0, Qt::AlignTop);
 
         auto* texts = new QWidget(row);
@@ -140,7 +137,6 @@ CornerHoverLegend::CornerHoverLegend(MainLoop& loop, QWidget* parent) : Settings
         stack->setSpacing(2);
         auto* title = new QLabel(QString::fromUtf8(entry.title), texts);
         title->setFont(SettingsStyle::rowTitleFont());
-        titles_[i] = title;
         auto* text = new QLabel(QString::fromUtf8(entry.text), texts);
         text->setFont(SettingsStyle::caption2Font());
         text->setPalette(quiet);

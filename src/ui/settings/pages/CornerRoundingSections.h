@@ -78,14 +78,6 @@ public:
     static const Entry entries[4];
 
     explicit CornerHoverLegend(MainLoop& loop, QWidget* parent = nullptr);
-
-    // A legend row's symbol (null where the app has no such symbol: the row shows its text alone) and texts.
-    QLabel* symbolLabel(int index) const { return symbols_[index]; }
-    QLabel* titleLabel(int index) const { return titles_[index]; }
-
-private:
-    QLabel* symbols_[4] = {};
-    QLabel* titles_[4] = {};
 };
 
 // "Corner Opacity": one slider per linked pair, else one per corner, for the top and the bottom row.
