@@ -77,13 +77,7 @@ public:
     bool atRest() const { return !moving_ && stillFor_ >= restAfter_; }
 
     float agcPeak() const { return agcPeak_; }
-    float energy() const { return energySmoothed_; }
     float colorMix() const { return colorMix_; }
-    float styleMix() const { return styleMix_; }
-    float paletteMix() const { return paletteMix_; }
-    float wavesHuePhase() const { return huePhaseW_; }
-    float barsHuePhase() const { return huePhase_; }
-    int paletteCount() const { return paletteCount_; }
 
 private:
     template <class T>

@@ -10,6 +10,7 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "settings/OverlaySettings.h"
+#include "support/RowSearch.h"
 #include "ui/settings/kit/MenuBarPreview.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/StylePicker.h"
@@ -52,7 +53,7 @@ protected:
 };
 
 TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
-    clickOnScreen(page->styleSection()->stylePicker()->button(MenuBarStyle::gradient));
+    clickOnScreen(test::findWidget<StylePicker>(page)->button(MenuBarStyle::gradient));
     EXPECT_TRUE(waitUntil([&] {
         return storedSettings().value(QStringLiteral("menuBarStyle")).toString() ==
                QStringLiteral("gradient");
@@ -60,8 +61,8 @@ TEST_F(AppearancePageDesktopTest, ClickingFadeStoresTheFadeStyle) {
 }
 
 TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndTheBandShow) {
-    ColorSection* zones = page->styleSection()->colorSection();
-    clickOnScreen(zones->multicolorRow()->toggle());
+    ColorSection* zones = test::findWidget<ColorSection>(page);
+    clickOnScreen(test::rowTitled<SettingsToggleRow>(zones, QStringLiteral("Multicolor"))->toggle());
     ASSERT_TRUE(waitUntil([&] {
         return storedZones().value(QStringLiteral("stops")).toArray().size() == 5 &&
                storedZones().value(QStringLiteral("multicolorEnabled")).toBool();
@@ -72,8 +73,8 @@ TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndThe
     // The twin follows, so it says where the miniature and the section headers now lie.
     twin->settings().setMulticolorEnabled(true);
     twin->settle();
-    ASSERT_TRUE(zones->preview()->isVisible());
-    const QRect preview = twin->rectOf(zones->preview());
+    ASSERT_TRUE(test::findWidget<MenuBarPreview>(zones)->isVisible());
+    const QRect preview = twin->rectOf(test::findWidget<MenuBarPreview>(zones));
     // Fully blended, the colours lie evenly from edge to edge: the inner three, pure, at a quarter, half and
     // three quarters of the width. Probed a little under the upper edge, above the items' text (the tiles'
     // rounded corners make the calibration a point or two uncertain).
@@ -94,7 +95,8 @@ TEST_F(AppearancePageDesktopTest, MulticolorSeedsFiveColoursThatThePreviewAndThe
                                     << "; see e2e-appearance-page.png";
     // The section's header is text on the window's plain background (28 points below the section's top),
     // and its card a shade apart from that background.
-    const QPoint header = twin->onScreen(tiles, twin->rectOf(page->styleSection()).topLeft() + QPoint(0, 28));
+    const QPoint header = twin->onScreen(
+        tiles, twin->rectOf(test::findWidget<OverlayStyleSection>(page)).topLeft() + QPoint(0, 28));
     int ink = 0;
     for (int y = header.y(); y < header.y() + 18; ++y)
         for (int x = header.x(); x < header.x() + 120; ++x) ink += shot.pixelColor(x, y).lightness() < 110;

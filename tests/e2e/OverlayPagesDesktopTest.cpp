@@ -9,7 +9,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/SettingsTwin.h"
 #include "settings/CornerSettings.h"
-#include "support/WidgetSearch.h"
+#include "support/RowSearch.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/AppearanceSettingsView.h"
 #include "ui/settings/pages/BackgroundBlurSection.h"
@@ -50,7 +50,7 @@ TEST_F(OverlayPagesDesktopTest, PillOnTheShapePageStoresThePillShapeAndShowsItsG
     SettingsTwin twin(window.size(), kTourDone, SettingsCategory::pillShape);
     auto* page = twin.page<PillShapeSection>();
     ASSERT_NE(page, nullptr);
-    clickSegment(twin, page->modeRow(), 1);
+    clickSegment(twin, test::rowTitled<SettingsChoiceRow>(page, QStringLiteral("Mode")), 1);
     ASSERT_TRUE(waitUntil([&] {
         const auto corners = storedCorners();
         return corners && corners->shapeMode == ShapeMode::pill;
@@ -63,12 +63,15 @@ TEST_F(OverlayPagesDesktopTest, PillOnTheShapePageStoresThePillShapeAndShowsItsG
     }();
     twin.settle();
     const auto groupsShow = [&](const QImage& s) {
-        return headerInk(s, twin, page->pillGroups()) > 30 &&
-               !closeTo(s.pixelColor(twin.onScreen(
-                            tiles, twin.centreOf(page->pillRow(QStringLiteral("Corner radius"))->slider()))),
-                        s.pixelColor(
-                            twin.onScreen(tiles, twin.rectOf(page->pillGroups()).topLeft() + QPoint(4, 8))),
-                        4);
+        return headerInk(s, twin, test::sectionTitled(page, QStringLiteral("Pill Shape"))) > 30 &&
+               !closeTo(
+                   s.pixelColor(twin.onScreen(tiles, twin.centreOf(test::rowTitled<SettingsSliderRow>(
+                                                                       page, QStringLiteral("Corner radius"))
+                                                                       ->slider()))),
+                   s.pixelColor(twin.onScreen(
+                       tiles, twin.rectOf(test::sectionTitled(page, QStringLiteral("Pill Shape"))).topLeft() +
+                                  QPoint(4, 8))),
+                   4);
     };
     const QImage shot = screenshotWhen(groupsShow);
     shot.copy(window).save(buildDir() + QStringLiteral("/e2e-menu-bar-shape-page.png"));
@@ -80,7 +83,7 @@ TEST_F(OverlayPagesDesktopTest, BehindWindowsOnTheBehaviorPageStoresTheLayer) {
     SettingsTwin twin(window.size(), kTourDone, SettingsCategory::behavior);
     auto* page = twin.page<BehaviorSection>();
     ASSERT_NE(page, nullptr);
-    clickSegment(twin, page->layerRow(), 1);
+    clickSegment(twin, test::rowTitled<SettingsChoiceRow>(page, QStringLiteral("Layer")), 1);
     EXPECT_TRUE(waitUntil([&] {
         return storedSettings().value(QStringLiteral("layerPosition")).toString() ==
                QStringLiteral("behindWindows");
@@ -128,8 +131,8 @@ TEST_F(OverlayPagesDesktopTest, TheAppearancePageEndsWithTheBlurAndCornerSection
     twin.scrollToEnd();
     scrollPageToEnd(twin);
     const auto sectionsShow = [&](const QImage& s) {
-        return headerInk(s, twin, page->blurSection()) > 30 &&
-               headerInk(s, twin, page->cornersSection()) > 30;
+        return headerInk(s, twin, test::findWidget<BackgroundBlurSection>(page)) > 30 &&
+               headerInk(s, twin, test::findWidget<OverlayCornersSection>(page)) > 30;
     };
     const QImage shot = screenshotWhen(sectionsShow);
     shot.copy(window).save(buildDir() + QStringLiteral("/e2e-appearance-page-end.png"));

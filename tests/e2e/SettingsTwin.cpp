@@ -11,6 +11,7 @@
 
 #include "e2e/E2eSupport.h"
 #include "sampling/ExcludedAppsModel.h"
+#include "support/RowSearch.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsSidebar.h"
 #include "ui/settings/SettingsWindow.h"
@@ -173,14 +174,18 @@ void SettingsTwin::settle() {
 
 SettingsTwin::~SettingsTwin() = default;
 
+QScrollArea* SettingsTwin::detailScroll() const {
+    return test::findAccessible<QScrollArea>(root_, root_->navigationTitle());
+}
+
 void SettingsTwin::scrollToEnd() {
-    QScrollBar* bar = root_->detailPane()->verticalScrollBar();
+    QScrollBar* bar = detailScroll()->verticalScrollBar();
     bar->setValue(bar->maximum());
     settle();
 }
 
 QRect SettingsTwin::detailPane() const {
-    return rectOf(root_->detailPane()->viewport());
+    return rectOf(detailScroll()->viewport());
 }
 
 QPoint SettingsTwin::tile(SettingsCategory category) const {

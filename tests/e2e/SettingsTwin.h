@@ -27,6 +27,8 @@
 #include "ui/settings/SettingsNavigation.h"
 #include "ui/settings/pages/UpdateCheckModel.h"
 
+class QScrollArea;
+
 namespace velaro {
 class SettingsRootView;
 class SettingsSidebar;
@@ -115,6 +117,9 @@ public:
     test::FakeAppCatalog& catalog() { return catalog_; }
 
 private:
+    // The detail column's scroll area: the pane named after the page it shows.
+    QScrollArea* detailScroll() const;
+
     QtMainLoop loop_;
     test::FakeAppCatalog catalog_;
     test::FakeWorkspace workspace_;

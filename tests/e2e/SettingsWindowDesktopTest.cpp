@@ -10,6 +10,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
+#include "support/RowSearch.h"
 #include "ui/settings/pages/AboutSection.h"
 
 namespace velaro::e2e {
@@ -71,7 +72,8 @@ TEST_F(SettingsWindowDesktopTest, ExportLogsWritesTheReportWhereTheUserTypedIt) 
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("velaro-report.txt"));
-    const QPoint button = twin.onScreen(tiles, twin.centreOf(about->exportButton()));
+    const QPoint button =
+        twin.onScreen(tiles, twin.centreOf(test::buttonLabelled(about, QStringLiteral("Export Logs…"))));
     // The save dialog: a window of the app's other than the settings window, the icon and the corner windows.
     const auto dialogs = [&] {
         int count = 0;

@@ -9,6 +9,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
+#include "support/RowSearch.h"
 #include "ui/settings/SettingsCategory.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/VisualizerSection.h"
@@ -45,7 +46,8 @@ TEST_F(VisualizerPageDesktopTest, TheEnableSwitchStoresTheVisualizerAsOn) {
     };
     ASSERT_TRUE(selected(screenshotWhen(selected))) << "the Music Visualizer row never showed selected";
 
-    const QPoint toggle = twin.onScreen(tiles, twin.centreOf(page->enableRow()->toggle()));
+    const auto* enable = test::rowTitled<SettingsToggleRow>(page, QStringLiteral("Enable Music Visualizer"));
+    const QPoint toggle = twin.onScreen(tiles, twin.centreOf(enable->toggle()));
     click(toggle.x(), toggle.y());
     EXPECT_TRUE(waitUntil([&] { return stored().value(QStringLiteral("vizEnabled")).toBool(); }))
         << "the settings file never held vizEnabled true after a click at " << toggle.x() << "," << toggle.y();
@@ -54,9 +56,12 @@ TEST_F(VisualizerPageDesktopTest, TheEnableSwitchStoresTheVisualizerAsOn) {
     // filled groove where the twin, switched on too, lays it out.
     twin.settings().vizEnabled = true;
     twin.settle();
-    const QRect groove = page->opacityRow()->slider()->rect();
-    const QPoint filled = twin.onScreen(
-        tiles, twin.centreOf(page->opacityRow()->slider()) - QPoint(groove.width() / 4, 0));
+    const ResettableSlider* opacity =
+        test::rowTitled<SettingsSliderRow>(test::sectionTitled(page, QStringLiteral("Style")),
+                                           QStringLiteral("Opacity"))
+            ->slider();
+    const QPoint filled =
+        twin.onScreen(tiles, twin.centreOf(opacity) - QPoint(opacity->rect().width() / 4, 0));
     const auto sectionsShown = [&](const QImage& s) {
         const QColor c = s.pixelColor(filled);
         return c.blue() > c.red() + 60;

@@ -32,6 +32,8 @@ protected:
         return drew;
     }
     float height(int bar) const { return step.frame().heights[bar]; }
+    // What the renderers draw from: u2.x the style crossfade, u3.y the waves' hue, u4.x the palette's mix,
+    // u4.y its size.
     const VizUniforms& uniforms() const { return *step.frame().uniforms; }
 
     VizFrameStep step;
@@ -102,21 +104,21 @@ TEST_F(VizFrameStepTest, WaveCountPeaksAndOpacityAreClampedIntoTheBlock) {
 TEST_F(VizFrameStepTest, PaletteFadesOutOverAQuarterSecondWhileTheHueTakesTheShorterArc) {
     step.setWaveColorMode(VizColorMode::palette);
     run(0.5, flat(0.1f));
-    ASSERT_FLOAT_EQ(step.paletteMix(), 1);
-    ASSERT_FLOAT_EQ(step.wavesHuePhase(), 0) << "the palette leaves the hue where it was";
+    ASSERT_FLOAT_EQ(uniforms().u4.x, 1);
+    ASSERT_FLOAT_EQ(uniforms().u3.y, 0) << "the palette leaves the hue where it was";
 
     step.setWaveColorMode(VizColorMode::solid);
     step.setWaveSolidColor(Color::rgb(1, 0, 1.0 / 6));  // hue 350
     frames(1, flat(0.1f));
-    EXPECT_NEAR(step.wavesHuePhase(), 360 - 10 * 4 * kDt, 1e-3) << "down through 0, not up through 180";
+    EXPECT_NEAR(uniforms().u3.y, 360 - 10 * 4 * kDt, 1e-3) << "down through 0, not up through 180";
     frames(6, flat(0.1f));
-    EXPECT_NEAR(step.paletteMix(), 1 - 7 * 4 * kDt, 1e-4) << "a linear fade";
+    EXPECT_NEAR(uniforms().u4.x, 1 - 7 * 4 * kDt, 1e-4) << "a linear fade";
     frames(8, flat(0.1f));
-    EXPECT_NEAR(step.paletteMix(), 0, 1e-6) << "gone after a quarter of a second";
+    EXPECT_NEAR(uniforms().u4.x, 0, 1e-6) << "gone after a quarter of a second";
     frames(1, flat(0.1f));
-    EXPECT_EQ(step.paletteMix(), 0) << "and never past it";
+    EXPECT_EQ(uniforms().u4.x, 0) << "and never past it";
     run(2, flat(0.1f));
-    EXPECT_NEAR(step.wavesHuePhase(), 350, 0.1);
+    EXPECT_NEAR(uniforms().u3.y, 350, 0.1) << "the waves' hue";
 }
 
 TEST_F(VizFrameStepTest, NoGlowForBlackMonoInk) {
@@ -169,7 +171,7 @@ TEST_F(VizFrameStepTest, WavesRestWhileOnlyBarsShow) {
     run(1, flat(0.3f));
     step.setStyle(false);
     run(0.5, flat(0.3f));
-    ASSERT_FLOAT_EQ(step.styleMix(), 0);
+    ASSERT_FLOAT_EQ(uniforms().u2.x, 0) << "the style crossfade sits on the bars";
     const auto waves = step.frame().waves->wp;
     run(1, flat(0.6f));
     EXPECT_EQ(step.frame().waves->wp, waves) << "bars only: the wave state is frozen";
@@ -252,11 +254,10 @@ TEST(VizPaletteTest, StopsAreSixHexDigitsAfterTrimmingAndOneHash) {
     std::vector<std::string> eleven(11, "#000000");
     eleven[9] = "#FFFFFF";
     step.setPalette(eleven);
-    EXPECT_EQ(step.paletteCount(), 10);
     step.layoutBars(100, 2, 1, 100);
     step.step(kDt, flat(0), {}, 1, 100, 80);
     EXPECT_EQ(step.frame().uniforms->pal[9], (VizFloat4{1, 1, 1, 0}));
-    EXPECT_EQ(step.frame().uniforms->u4.y, 10);
+    EXPECT_EQ(step.frame().uniforms->u4.y, 10) << "at most ten colours count";
 }
 
 }  // namespace

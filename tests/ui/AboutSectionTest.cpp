@@ -13,6 +13,7 @@
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeScreens.h"
 #include "support/FakeUpdater.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/pages/AboutSection.h"
 #include "ui/settings/pages/UpdateCheckModel.h"
@@ -50,6 +51,16 @@ protected:
             loop);
     }
 
+    QAbstractButton* button(const char* text) const {
+        return test::buttonLabelled(page.get(), QString::fromUtf8(text));
+    }
+    QAbstractButton* updateButton() const { return button("Check for Updates…"); }
+    // The website's link: the label that holds an anchor.
+    QLabel* websiteLink() const {
+        for (QLabel* label : page->findChildren<QLabel*>())
+            if (label->text().contains(QStringLiteral("<a href"))) return label;
+        return nullptr;
+    }
     QStringList labelTexts() const {
         QStringList out;
         for (QLabel* label : page->findChildren<QLabel*>()) out << label->text();
@@ -74,28 +85,28 @@ TEST_F(AboutTest, ShowsNameVersionAndTagline) {
     EXPECT_TRUE(texts.contains(QStringLiteral("Velaro")));
     EXPECT_TRUE(texts.contains(QStringLiteral("1.4 (212)")));
     EXPECT_TRUE(texts.contains(QString::fromUtf8(AboutSection::tagline)));
-    EXPECT_EQ(page->exportButton()->text(), QStringLiteral("Export Logs…"));
-    EXPECT_EQ(page->feedbackButton()->text(), QStringLiteral("Send Feedback"));
+    EXPECT_TRUE(button("Export Logs…")->isVisibleTo(page.get()));
+    EXPECT_TRUE(button("Send Feedback")->isVisibleTo(page.get()));
 }
 
 TEST_F(AboutTest, UpdateButtonFollowsTheCheckerLive) {
     // The fake checker can check at once; the model mirrors it.
-    EXPECT_TRUE(page->updateButton()->isEnabled());
+    EXPECT_TRUE(updateButton()->isEnabled());
     updater.canCheck = false;
     loop.runUntilIdle();
-    EXPECT_FALSE(page->updateButton()->isEnabled());
-    page->updateButton()->click();
+    EXPECT_FALSE(updateButton()->isEnabled());
+    updateButton()->click();
     EXPECT_EQ(updater.checks, 0);
     updater.canCheck = true;
     loop.runUntilIdle();
-    ASSERT_TRUE(page->updateButton()->isEnabled());
-    page->updateButton()->click();
+    ASSERT_TRUE(updateButton()->isEnabled());
+    updateButton()->click();
     EXPECT_EQ(updater.checks, 1);
 }
 
 TEST_F(AboutTest, LinksOpenThroughTheDesktop) {
-    page->websiteLink()->linkActivated(QStringLiteral("https://example.org/velaro"));
-    page->feedbackButton()->click();
+    websiteLink()->linkActivated(QStringLiteral("https://example.org/velaro"));
+    button("Send Feedback")->click();
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], QUrl(QStringLiteral("https://example.org/velaro")));
     EXPECT_EQ(opened[1], QUrl(QStringLiteral("https://example.org/feedback")));
@@ -105,7 +116,7 @@ TEST_F(AboutTest, ExportWritesTheReportOfTheMomentOfSaving) {
     QTemporaryDir dir;
     chosenPath = dir.filePath(QStringLiteral("report.txt"));
     loop.advance(60);
-    page->exportButton()->click();
+    button("Export Logs…")->click();
     EXPECT_EQ(suggested, QStringList{QStringLiteral("Velaro Diagnostics 2026-12-06.txt")});
     EXPECT_TRUE(alerts.isEmpty());
     QFile file(*chosenPath);

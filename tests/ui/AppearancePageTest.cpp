@@ -12,6 +12,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/kit/MenuBarPreview.h"
 #include "ui/settings/kit/PreviewColors.h"
@@ -22,6 +23,7 @@
 #include "ui/settings/pages/AppearanceSettingsView.h"
 #include "ui/settings/pages/BackgroundBlurSection.h"
 #include "ui/settings/pages/ColorSection.h"
+#include "ui/settings/pages/HueDriftSection.h"
 #include "ui/settings/pages/OverlayStyleSection.h"
 
 namespace velaro {
@@ -42,8 +44,39 @@ protected:
         }
         return *page_;
     }
-    OverlayStyleSection& style() { return *page().styleSection(); }
-    ColorSection& zones() { return *style().colorSection(); }
+    OverlayStyleSection& style() { return *test::findWidget<OverlayStyleSection>(&page()); }
+    ColorSection& zones() { return *test::findWidget<ColorSection>(&style()); }
+    // The zones' parts as the user finds them.
+    SettingsToggleRow* multicolorRow() { return row<SettingsToggleRow>(zones(), "Multicolor"); }
+    SettingsToggleRow* blendRow() { return row<SettingsToggleRow>(zones(), "Gradient transition"); }
+    SettingsSliderRow* widthRow() { return row<SettingsSliderRow>(zones(), "Transition width"); }
+    QAbstractButton* addButton() {
+        return test::findAccessible<QAbstractButton>(&zones(), QStringLiteral("Add a color zone"));
+    }
+    MenuBarPreview* zonesPreview() { return test::findWidget<MenuBarPreview>(&zones()); }
+    bool showsZonesText(const char* text) {
+        return shows(test::textReading(&zones(), QString::fromUtf8(text)));
+    }
+    BackgroundBlurSection& blurSection() { return *test::findWidget<BackgroundBlurSection>(&page()); }
+    // The sections shown only while the overlay is on slide in together, in one block.
+    QWidget* overlaySections() { return blurSection().parentWidget(); }
+    template <class Row>
+    Row* row(QWidget& within, const char* title) {
+        return test::rowTitled<Row>(&within, QString::fromUtf8(title));
+    }
+    SettingsSliderRow* opacityRow() { return row<SettingsSliderRow>(style(), "Opacity"); }
+    SettingsSliderRow* amountRow() { return row<SettingsSliderRow>(blurSection(), "Blur Amount"); }
+    SettingsSliderRow* styleOpacityRow() { return row<SettingsSliderRow>(blurSection(), "Style Opacity"); }
+    SettingsToggleRow* blurCornersRow() {
+        return row<SettingsToggleRow>(blurSection(), "Blur overlay corners");
+    }
+    ColorWell* manualWell() {
+        return test::findAccessible<ColorWell>(&style(), QStringLiteral("Custom overlay color"));
+    }
+    // The fade's stops, bottom then top.
+    GradientStopEditor& gradientStop(std::size_t index) {
+        return *test::findWidgets<GradientStopEditor>(&style()).at(index);
+    }
     // The page as the user sees it: after the turn on which the settings' changes are read again.
     void settle() { loop.runUntilIdle(); }
     bool shows(const QWidget* w) { return w && w->isVisibleTo(&page()); }
@@ -93,8 +126,6 @@ TEST(ValueTextTest, TruncatesRoundsAndSaturates) {
 }
 
 TEST_F(AppearancePageTest, StyleBlocksFollowStyleAutoSampleZonesAndDrift) {
-    QWidget driftStandIn;
-    style().setHueDriftSection(new QWidget);
     for (MenuBarStyle shown : pickerStyles)
         for (bool autoSample : {false, true})
             for (bool multicolor : {false, true})
@@ -111,40 +142,50 @@ TEST_F(AppearancePageTest, StyleBlocksFollowStyleAutoSampleZonesAndDrift) {
                     const bool solid = shown == MenuBarStyle::solid;
                     const std::string at = std::string(styleLabel(shown)) + (autoSample ? " auto" : "") +
                                            (multicolor ? " zones" : "") + (drift ? " drift" : "");
-                    EXPECT_EQ(shows(style().liveBlock()), shown == MenuBarStyle::live) << at;
-                    EXPECT_EQ(shows(style().gradientBlock()), shown == MenuBarStyle::gradient) << at;
-                    EXPECT_EQ(shows(style().autoSampleBlockHolder()), shown != MenuBarStyle::live) << at;
-                    EXPECT_EQ(shows(style().colorBlock()), solid) << at;
-                    EXPECT_EQ(shows(style().hueDriftBlock()), solid && !autoSample && !multicolor) << at;
-                    EXPECT_EQ(shows(style().autoSampleBlock()->manualWell()),
-                              solid && !autoSample && !multicolor && !drift)
+                    EXPECT_EQ(shows(row<SettingsChoiceRow>(style(), "Live sampling rate")),
+                              shown == MenuBarStyle::live)
                         << at;
+                    EXPECT_EQ(shows(&gradientStop(0)), shown == MenuBarStyle::gradient) << at;
+                    EXPECT_EQ(shows(test::findWidget<AutoSampleBlock>(&style())), shown != MenuBarStyle::live)
+                        << at;
+                    EXPECT_EQ(shows(&this->zones()), solid) << at;
+                    EXPECT_EQ(shows(test::findWidget<HueDriftSection>(&page())),
+                              solid && !autoSample && !multicolor)
+                        << at;
+                    EXPECT_EQ(shows(manualWell()), solid && !autoSample && !multicolor && !drift) << at;
                 }
 }
 
 TEST_F(AppearancePageTest, OverlaySwitchHidesEverythingButItsCaptionAndTheLowerSections) {
-    EXPECT_TRUE(shows(style().onBlock()));
-    EXPECT_TRUE(shows(page().blurSection()));
-    EXPECT_FALSE(shows(style().offCaption()));
+    // Everything under the switch goes with the style picker; the caption says why.
+    const auto onBlockShows = [&] { return shows(test::findWidget<StylePicker>(&style())); };
+    const auto offCaption = [&] {
+        return test::textReading(&style(),
+                                 QStringLiteral("The overlay is off. Its settings are kept, and turning it "
+                                                "back on restores them."));
+    };
+    EXPECT_TRUE(onBlockShows());
+    EXPECT_TRUE(shows(&blurSection()));
+    EXPECT_FALSE(shows(offCaption()));
 
-    style().enableRow()->toggle()->click();
+    row<SettingsToggleRow>(style(), "Enable overlay")->toggle()->click();
     EXPECT_TRUE(settings->overlayEnabled()) << "the switch writes on the next turn";
     settle();
     EXPECT_FALSE(settings->overlayEnabled());
     EXPECT_EQ(defaults.object("overlayEnabled"), PlistValue(false));
-    EXPECT_FALSE(shows(style().onBlock()));
-    EXPECT_FALSE(shows(page().overlaySections()));
-    EXPECT_TRUE(shows(style().offCaption()));
+    EXPECT_FALSE(onBlockShows());
+    EXPECT_FALSE(shows(overlaySections()));
+    EXPECT_TRUE(shows(offCaption()));
 
     // Back on while the page shows: the lower sections slide open over 0.2 s with their values intact.
     page().show();
     settings->overlayEnabled = true;
     settle();
-    EXPECT_TRUE(page().overlaySections()->isVisible());
+    EXPECT_TRUE(overlaySections()->isVisible());
     loop.advance(0.1);
-    EXPECT_LT(page().overlaySections()->maximumHeight(), page().overlaySections()->sizeHint().height());
+    EXPECT_LT(overlaySections()->maximumHeight(), overlaySections()->sizeHint().height());
     loop.advance(0.15);
-    EXPECT_EQ(page().overlaySections()->maximumHeight(), QWIDGETSIZE_MAX);
+    EXPECT_EQ(overlaySections()->maximumHeight(), QWIDGETSIZE_MAX);
 }
 
 TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNextTurn) {
@@ -156,14 +197,13 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     for (const auto& o : opacities) {
         settings->overlayOpacity = o.opacity;
         settle();
-        EXPECT_EQ(style().opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
+        EXPECT_EQ(opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
     }
     settings->blurRadius = 12.9;
     settings->styleOpacityOverBlur = 0.45;
     settle();
-    BackgroundBlurSection& blur = *page().blurSection();
-    EXPECT_EQ(blur.amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
-    EXPECT_EQ(blur.styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
+    EXPECT_EQ(amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
+    EXPECT_EQ(styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
 
     const struct {
         SettingsSliderRow* row;
@@ -171,10 +211,10 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
         const Setting<double>& stored;
         double expected;
     } drags[] = {
-        {blur.amountRow(), 7.6, settings->blurRadius, 8},
-        {blur.amountRow(), 99, settings->blurRadius, 40},
-        {blur.styleOpacityRow(), 0.62, settings->styleOpacityOverBlur, 0.6},
-        {style().opacityRow(), 62.5, settings->overlayOpacity, 0.625},
+        {amountRow(), 7.6, settings->blurRadius, 8},
+        {amountRow(), 99, settings->blurRadius, 40},
+        {styleOpacityRow(), 0.62, settings->styleOpacityOverBlur, 0.6},
+        {opacityRow(), 62.5, settings->overlayOpacity, 0.625},
     };
     for (const auto& d : drags) {
         ResettableSlider* slider = d.row->slider();
@@ -187,11 +227,11 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     page().setEnabled(false);
-    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    QApplication::sendEvent(amountRow()->slider(), &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->blurRadius(), 40);
     page().setEnabled(true);
-    QApplication::sendEvent(blur.amountRow()->slider(), &twice);
+    QApplication::sendEvent(amountRow()->slider(), &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->blurRadius(), 12);
 }
@@ -213,29 +253,37 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     settle();
     EXPECT_TRUE(defaults.writes().empty()) << defaults.writes().front().key;
     EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.5);
-    ResettableSlider* opacity = style().opacityRow()->slider();
+    ResettableSlider* opacity = opacityRow()->slider();
     EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
-    EXPECT_EQ(page().blurSection()->styleOpacityRow()->slider()->value(), 0);
-    EXPECT_EQ(alwaysOn.heightRow()->valueLabel()->text(), QStringLiteral("9223372036854775807pt"));
+    EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
+    EXPECT_EQ(
+        test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))->valueLabel()->text(),
+        QStringLiteral("9223372036854775807pt"));
 }
 
 TEST_F(AppearancePageTest, BlurRowsFollowTheSwitchAndThePillShape) {
-    BackgroundBlurSection& blur = *page().blurSection();
-    EXPECT_FALSE(shows(blur.blurRows()));
-    blur.enableRow()->toggle()->click();
+    BackgroundBlurSection& blur = blurSection();
+    const auto pillCaption = [&] {
+        return test::textReading(
+            &blur, QStringLiteral("Not applied in Pill shape — Pill draws the overlay as a single "
+                                  "window, so there are no separate overlay-corner windows to "
+                                  "frost. Applies again in Full Bar."));
+    };
+    EXPECT_FALSE(shows(amountRow())) << "the rows under the switch are hidden";
+    row<SettingsToggleRow>(blur, "Enable blur")->toggle()->click();
     settle();
     EXPECT_TRUE(settings->blurEnabled());
-    EXPECT_TRUE(shows(blur.blurRows()));
-    EXPECT_TRUE(blur.cornersRow()->isEnabled()) << "full bar with blur: separate corner windows";
-    EXPECT_FALSE(shows(blur.pillCaption()));
+    EXPECT_TRUE(shows(amountRow()));
+    EXPECT_TRUE(blurCornersRow()->isEnabled()) << "full bar with blur: separate corner windows";
+    EXPECT_FALSE(shows(pillCaption()));
 
     CornerSettings corners = settings->corners();
     corners.shapeMode = ShapeMode::pill;
     settings->corners = corners;
     settle();
-    EXPECT_FALSE(blur.cornersRow()->isEnabled());
-    EXPECT_TRUE(shows(blur.pillCaption()));
-    EXPECT_TRUE(blur.cornersRow()->toggle()->isChecked()) << "the stored value stays shown";
+    EXPECT_FALSE(blurCornersRow()->isEnabled());
+    EXPECT_TRUE(shows(pillCaption()));
+    EXPECT_TRUE(blurCornersRow()->toggle()->isChecked()) << "the stored value stays shown";
 }
 
 TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsTheyServe) {
@@ -243,7 +291,7 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     settings->autoSample = false;
     settle();
     page().show();
-    StylePicker& picker = *style().stylePicker();
+    StylePicker& picker = *test::findWidget<StylePicker>(&style());
     picker.button(MenuBarStyle::gradient)->click();
     EXPECT_TRUE(picker.button(MenuBarStyle::solid)->isChecked()) << "the stored style until the write lands";
     settle();
@@ -257,20 +305,20 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     settings->style = MenuBarStyle::solid;
     settings->autoSample = false;
     settle();
-    ColorWell* manual = style().autoSampleBlock()->manualWell();
+    ColorWell* manual = manualWell();
     ASSERT_TRUE(manual->isVisible());
     manual->click();
     ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
-    zones().multicolorRow()->toggle()->click();
+    multicolorRow()->toggle()->click();
     settle();
     EXPECT_FALSE(manual->isVisible());
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
 
     // Turning auto-sample on closes a panel that another control opened, before the value changes.
-    GradientStopEditor& top = *style().gradientStop(GradientStopEditor::Stop::top);
+    GradientStopEditor& top = gradientStop(1);
     top.well()->click();
     ASSERT_TRUE(sharedColorPanelIfCreated()->isVisible());
-    style().autoSampleBlock()->autoSampleSwitch()->click();
+    test::findAccessible<SettingsSwitch>(&style(), QStringLiteral("Auto-sample"))->click();
     settle();
     EXPECT_TRUE(settings->autoSample());
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
@@ -278,7 +326,7 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
 
 TEST_F(AppearancePageTest, FadeStopsHideTheirWellOnlyWhileFollowingAnAutoSample) {
     settings->style = MenuBarStyle::gradient;
-    GradientStopEditor& bottom = *style().gradientStop(GradientStopEditor::Stop::bottom);
+    GradientStopEditor& bottom = gradientStop(0);
     for (bool follows : {false, true})
         for (bool autoSample : {false, true}) {
             settings->gradientBottomFollowsSample = follows;
@@ -286,9 +334,9 @@ TEST_F(AppearancePageTest, FadeStopsHideTheirWellOnlyWhileFollowingAnAutoSample)
             settings->gradientBottomOpacity = 0.29;
             settle();
             EXPECT_EQ(bottom.well()->isVisibleTo(&page()), !(follows && autoSample)) << follows << autoSample;
-            EXPECT_EQ(bottom.opacityText(), QStringLiteral("29%"));
+            EXPECT_NE(test::labelReading(&bottom, QStringLiteral("29%")), nullptr) << "the opacity text";
         }
-    bottom.followSwitch()->click();
+    test::findAccessible<SettingsSwitch>(&bottom, QStringLiteral("Follow sample"))->click();
     EXPECT_TRUE(settings->gradientBottomFollowsSample());
     settle();
     EXPECT_FALSE(settings->gradientBottomFollowsSample());
@@ -298,12 +346,12 @@ TEST_F(AppearancePageTest, AddingCopiesTheLastStopUpToTenAndRemovingKeepsTheOrde
     settings->style = MenuBarStyle::solid;
     settings->autoSample = false;
     setZones({"#FF0000", "#00FF00"});
-    zones().addButton()->click();
+    addButton()->click();
     EXPECT_EQ(stops(), (std::vector<std::string>{"#FF0000", "#00FF00", "#00FF00"})) << "added at once";
     for (int i = 0; i < 10; ++i) zones().addZone();
     EXPECT_EQ(stops().size(), 10u);
     settle();
-    EXPECT_FALSE(zones().addButton()->isEnabled());
+    EXPECT_FALSE(addButton()->isEnabled());
     EXPECT_EQ(zones().shownSwatches().size(), 10u);
 
     setZones({"#FF0000", "#00FF00", "#0000FF"});
@@ -345,8 +393,8 @@ TEST_F(AppearancePageTest, TheRemoveButtonShowsOnTheHoveredSwatchOnlyAndLateLeav
     zones().swatchEntered(2);
     zones().swatchEntered(3);
     zones().swatchLeft(2);  // arrives after the pointer entered the next swatch
-    EXPECT_EQ(zones().hoveredZone(), 3);
-    EXPECT_EQ(buttons(), (std::vector<bool>{false, false, false, true}));
+    EXPECT_EQ(buttons(), (std::vector<bool>{false, false, false, true}))
+        << "the last swatch entered stays hovered";
     zones().swatchLeft(3);
     EXPECT_EQ(buttons(), (std::vector<bool>(4, false)));
 
@@ -374,21 +422,21 @@ TEST_F(AppearancePageTest, BlendRowWidthAndCaptionCountOnlyStopsThatParse) {
     };
     for (const auto& c : cases) {
         setZones(c.stops, true, c.blend);
-        EXPECT_EQ(zones().blendRow()->isEnabled(), c.blendEnabled) << c.caption;
-        EXPECT_EQ(shows(zones().widthBlock()), c.widthShown) << c.caption;
-        EXPECT_EQ(zones().captionText(), QString::fromUtf8(c.caption));
+        EXPECT_EQ(blendRow()->isEnabled(), c.blendEnabled) << c.caption;
+        EXPECT_EQ(shows(widthRow()), c.widthShown) << c.caption;
+        EXPECT_TRUE(showsZonesText(c.caption)) << c.caption;
     }
     // A stop that does not parse keeps its place and shows white.
     setZones({"#FF0000", "bogus"});
     EXPECT_EQ(zones().shownSwatches()[1]->well()->shownColor(), Color::white());
 
     setZones({"#FF0000", "#00FF00"}, true, true);
-    ResettableSlider* width = zones().widthRow()->slider();
+    ResettableSlider* width = widthRow()->slider();
     width->setValue(width->positionOf(0.33));
     settle();
     EXPECT_DOUBLE_EQ(settings->overlayColorZones().transitionWidth, 0.35);
-    EXPECT_EQ(zones().widthRow()->valueLabel()->text(), QStringLiteral("35%"));
-    zones().blendRow()->toggle()->click();
+    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    blendRow()->toggle()->click();
     settle();
     EXPECT_FALSE(settings->overlayColorZones().blend);
 }
@@ -397,26 +445,27 @@ TEST_F(AppearancePageTest, MulticolorFollowsAutoSampleAndSeedsFiveStops) {
     settings->style = MenuBarStyle::solid;
     settings->autoSample = true;
     settle();
-    EXPECT_FALSE(zones().multicolorRow()->isEnabled());
-    EXPECT_EQ(zones().multicolorRow()->toggle()->accessibleDescription(),
+    EXPECT_FALSE(multicolorRow()->isEnabled());
+    EXPECT_EQ(multicolorRow()->toggle()->accessibleDescription(),
               QStringLiteral("Turn off Auto-sample first"));
-    EXPECT_TRUE(shows(zones().autoSampleCaption()));
+    EXPECT_TRUE(showsZonesText("Turn off Auto-sample to use Multicolor."));
 
     settings->autoSample = false;
     settle();
-    EXPECT_TRUE(zones().multicolorRow()->isEnabled());
-    EXPECT_FALSE(shows(zones().editor()));
-    zones().multicolorRow()->toggle()->click();
+    EXPECT_TRUE(multicolorRow()->isEnabled());
+    EXPECT_FALSE(shows(blendRow())) << "no zone editor";
+    multicolorRow()->toggle()->click();
     settle();
     EXPECT_EQ(stops().size(), 5u) << "the first switch-on seeds a palette";
-    EXPECT_TRUE(shows(zones().editor()));
-    EXPECT_TRUE(shows(zones().preview()));
+    EXPECT_TRUE(shows(blendRow())) << "the zone editor";
+    EXPECT_TRUE(shows(zonesPreview()));
 
     // Auto-sample back on with zones on: the editor stays, disabled, its strip dimmed.
     settings->autoSample = true;
     settle();
-    EXPECT_TRUE(shows(zones().editor()));
-    EXPECT_FALSE(zones().editor()->isEnabled());
+    EXPECT_TRUE(shows(blendRow()));
+    EXPECT_FALSE(blendRow()->isEnabled());
+    EXPECT_FALSE(addButton()->isEnabled());
 }
 
 TEST_F(AppearancePageTest, ThePanelWritesOnlyIntoTheSwatchItServesNow) {
@@ -450,13 +499,13 @@ TEST_F(AppearancePageTest, TheMiniaturePaintsTheOpacityTimesTheFrostFactorAndFad
     settings->blurEnabled = true;
     settings->styleOpacityOverBlur = 0.45;
     setZones({"#FF0000", "#00FF00"});
-    EXPECT_DOUBLE_EQ(zones().preview()->shownFillOpacity(), 0.36);
-    EXPECT_EQ(zones().preview()->inputs().zoneColors.size(), 2u);
+    EXPECT_DOUBLE_EQ(zonesPreview()->shownFillOpacity(), 0.36);
+    EXPECT_EQ(zonesPreview()->inputs().zoneColors.size(), 2u);
 
     page().show();
     settings->blurEnabled = false;
     settle();
-    MenuBarPreview& preview = *zones().preview();
+    MenuBarPreview& preview = *zonesPreview();
     EXPECT_TRUE(preview.isFading());
     loop.advance(MenuBarPreview::factorFadeSeconds / 2);
     EXPECT_GT(preview.shownFillOpacity(), 0.36);
@@ -506,14 +555,20 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
     SettingsPage holder(loop);
     holder.follow(settings->objectWillChange());
     auto& controls = *new AlwaysOnControls(*settings, loop, &holder);
-    EXPECT_TRUE(controls.alwaysOnRows()->isHidden());
-    controls.toggleRow()->toggle()->click();
+    const auto slider = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&controls, QString::fromUtf8(title));
+    };
+    // The rows under the switch come and go together.
+    EXPECT_FALSE(slider("Overlay height")->isVisibleTo(&holder));
+    test::rowTitled<SettingsToggleRow>(&controls, QStringLiteral("Keep overlay always on"))
+        ->toggle()
+        ->click();
     settle();
-    EXPECT_FALSE(controls.alwaysOnRows()->isHidden());
+    EXPECT_TRUE(slider("Overlay height")->isVisibleTo(&holder));
     settings->alwaysOnOverlayHeight = 159.9;
     settle();
-    EXPECT_EQ(controls.heightRow()->valueLabel()->text(), QStringLiteral("159pt"));
-    ResettableSlider* radius = controls.cornerRadiusRow()->slider();
+    EXPECT_EQ(slider("Overlay height")->valueLabel()->text(), QStringLiteral("159pt"));
+    ResettableSlider* radius = slider("Corner radius")->slider();
     radius->setValue(radius->positionOf(30));
     settle();
     EXPECT_NEAR(settings->alwaysOnCornerRadius(), 30, 0.1);
@@ -522,16 +577,18 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
 
 TEST_F(AppearancePageTest, PopoverControlsShareThePickerAndResetTheOpacityToFull) {
     StyleOpacityControls controls(*settings, loop);
+    auto* opacity = test::findWidget<ResettableSlider>(&controls);
     settings->overlayOpacity = 0.505;
     settle();
-    EXPECT_EQ(controls.opacityText(), QStringLiteral("50%"));
-    EXPECT_EQ(controls.opacitySlider()->value(), controls.opacitySlider()->positionOf(50.5));
+    EXPECT_NE(test::labelReading(&controls, QStringLiteral("50%")), nullptr);
+    EXPECT_EQ(opacity->value(), opacity->positionOf(50.5));
     QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(controls.opacitySlider(), &twice);
+    QApplication::sendEvent(opacity, &twice);
     settle();
     EXPECT_DOUBLE_EQ(settings->overlayOpacity(), 1.0);
-    EXPECT_EQ(controls.stylePicker()->button(MenuBarStyle::live)->text(), QStringLiteral("Live"));
+    EXPECT_EQ(test::findWidget<StylePicker>(&controls)->button(MenuBarStyle::live)->text(),
+              QStringLiteral("Live"));
 }
 
 }  // namespace

@@ -20,8 +20,8 @@
 #include "support/FakeUpdater.h"
 #include "support/FakeWallpaperSnapshot.h"
 #include "support/FakeWorkspace.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
-#include "support/WidgetSearch.h"
 #include "ui/CornerEdits.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -273,15 +273,18 @@ TEST_F(CornerRoundingPageTest, OpacityRowsFollowTheLinksAndShowEachCornersOwnVal
 
 TEST_F(CornerRoundingPageTest, PositionPickersShowTheStoredStackingAndSetItOnTheNextTurn) {
     BottomCornerPositionSection page(*settings, loop);
+    const auto picker = [&](const char* title) {
+        return test::rowTitled<SettingsChoiceRow>(&page, QString::fromUtf8(title));
+    };
     settings->cornerBottomLeftZ = BottomCornerZ::wallpaper;
     settings->cornerBottomRightZ = BottomCornerZ::belowActive;
     editCorners([](CornerSettings& c) { c.bottomLinked = true; });
-    EXPECT_TRUE(shows(page.pairRow(), &page));
-    EXPECT_FALSE(shows(page.unlinkedRows(), &page));
-    EXPECT_EQ(shownChoice(page.pairRow()), QStringLiteral("Above wallpaper"));
+    EXPECT_TRUE(shows(picker("Bottom corners"), &page));
+    EXPECT_FALSE(shows(picker("Bottom left"), &page) || shows(picker("Bottom right"), &page));
+    EXPECT_EQ(shownChoice(picker("Bottom corners")), QStringLiteral("Above wallpaper"));
 
     // Linked, one choice sets both corners.
-    pick(page.pairRow(), 0);
+    pick(picker("Bottom corners"), 0);
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::wallpaper) << "written inside the menu's event";
     settle();
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
@@ -290,10 +293,10 @@ TEST_F(CornerRoundingPageTest, PositionPickersShowTheStoredStackingAndSetItOnThe
     // Unlinked, each picker shows and sets its own corner.
     settings->cornerBottomRightZ = BottomCornerZ::belowActive;
     editCorners([](CornerSettings& c) { c.bottomLinked = false; });
-    EXPECT_FALSE(shows(page.pairRow(), &page));
-    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomLeft)), QStringLiteral("Above app windows"));
-    EXPECT_EQ(shownChoice(page.cornerRow(ScreenCorner::bottomRight)), QStringLiteral("Below active window"));
-    pick(page.cornerRow(ScreenCorner::bottomRight), 2);
+    EXPECT_FALSE(shows(picker("Bottom corners"), &page));
+    EXPECT_EQ(shownChoice(picker("Bottom left")), QStringLiteral("Above app windows"));
+    EXPECT_EQ(shownChoice(picker("Bottom right")), QStringLiteral("Below active window"));
+    pick(picker("Bottom right"), 2);
     settle();
     EXPECT_EQ(settings->cornerBottomRightZ(), BottomCornerZ::wallpaper);
     EXPECT_EQ(settings->cornerBottomLeftZ(), BottomCornerZ::above);
@@ -310,7 +313,7 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
     int changes = 0;
     const auto counting = settings->corners.changes().sink([&](const CornerSettings&) { ++changes; });
     defaults.clearWrites();
-    page.strokeRow()->toggle()->click();
+    test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))->toggle()->click();
     EXPECT_TRUE(settings->corners().arcStrokeEnabled) << "the switch waited for a later turn";
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(defaults.wasWritten("cornerSettings"));
@@ -320,8 +323,10 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
     EXPECT_EQ(changes, 1);
     EXPECT_FALSE(defaults.wasWritten("cornerSettings"));
     settle();
-    EXPECT_TRUE(page.strokeRow()->toggle()->isChecked());
-    page.strokeRow()->toggle()->click();
+    EXPECT_TRUE(test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))
+                    ->toggle()
+                    ->isChecked());
+    test::rowTitled<SettingsToggleRow>(&page, QStringLiteral("Add corner stroke"))->toggle()->click();
     EXPECT_FALSE(settings->corners().arcStrokeEnabled);
     EXPECT_EQ(changes, 2);
 }
@@ -329,11 +334,21 @@ TEST_F(CornerRoundingPageTest, TheStrokeSwitchWritesAtOnceAndAnEqualValueWritesN
 TEST_F(CornerRoundingPageTest, TheLegendNamesEachControlWithItsSymbol) {
     CornerHoverLegend legend(loop);
     const char* titles[] = {"Radius", "Above / Behind", "Custom color", "Link"};
+    legend.resize(460, 600);
+    (void)legend.grab();  // lays the rows out
+    int above = -1;
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(legend.titleLabel(i)->text(), QString::fromUtf8(titles[i]));
+        QLabel* title = test::labelReading(&legend, QString::fromUtf8(titles[i]));
+        ASSERT_NE(title, nullptr) << titles[i];
+        const int y = title->mapTo(&legend, QPoint()).y();
+        EXPECT_GT(y, above) << titles[i] << ": the rows run in the legend's order";
+        above = y;
         EXPECT_TRUE(hasSymbol(CornerHoverLegend::entries[i].symbol)) << CornerHoverLegend::entries[i].symbol;
-        ASSERT_NE(legend.symbolLabel(i), nullptr);
-        EXPECT_FALSE(legend.symbolLabel(i)->pixmap().isNull());
+        // The row's symbol stands before its texts.
+        QWidget* row = title->parentWidget()->parentWidget();
+        auto* symbol = row->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(symbol, nullptr) << titles[i];
+        EXPECT_FALSE(symbol->pixmap().isNull()) << titles[i];
     }
     EXPECT_TRUE(hasText(&legend, QStringLiteral("Hover controls")));
 }

@@ -11,6 +11,7 @@
 #include "support/FakeAppCatalog.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/FakeWorkspace.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/kit/AppListPieces.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -72,15 +73,20 @@ protected:
     std::optional<std::string> nextChoice;
     std::unique_ptr<ExcludedAppsModel> model;
     std::unique_ptr<ExcludedAppsSection> page;
+
+    // The framed box around the list (and the empty text that stands in for it).
+    QWidget* listBox() const { return page->list()->parentWidget()->parentWidget(); }
+    QLabel* emptyLabel() const {
+        return test::labelReading(page.get(), QString::fromUtf8(ExcludedAppsSection::emptyText));
+    }
 };
 
 TEST_F(ExcludedAppsPageTest, AnEmptyListSaysHowToAddAndCannotRemove) {
     open();
-    EXPECT_EQ(page->listBox()->height(), ExcludedAppsSection::boxHeight);
-    EXPECT_TRUE(page->emptyLabel()->isVisible());
+    EXPECT_EQ(listBox()->height(), ExcludedAppsSection::boxHeight);
+    EXPECT_TRUE(emptyLabel()->isVisible());
     EXPECT_FALSE(page->list()->isVisible());
-    EXPECT_EQ(static_cast<QLabel*>(page->emptyLabel())->text(),
-              QStringLiteral("Add apps with the + button below."));
+    EXPECT_EQ(emptyLabel()->text(), QStringLiteral("Add apps with the + button below."));
     EXPECT_FALSE(page->removeButton()->isEnabled());
     EXPECT_EQ(page->addButton()->toolTip(), QStringLiteral("Add an application"));
     EXPECT_EQ(page->removeButton()->toolTip(), QStringLiteral("Remove the selected application"));
@@ -106,7 +112,7 @@ TEST_F(ExcludedAppsPageTest, ChosenAppsAreAddedOnceByNameAndNotExcludedYet) {
         EXPECT_EQ(names(), c.names) << c.what;
     }
     EXPECT_TRUE(page->list()->isVisible());
-    EXPECT_FALSE(page->emptyLabel()->isVisible());
+    EXPECT_FALSE(emptyLabel()->isVisible());
     for (ExcludedAppRow* r : page->rows()) EXPECT_FALSE(r->toggle()->isChecked()) << r->member().id;
     EXPECT_EQ(defaults.stringArrayValue(kExcludedAppsMembersKey),
               (IDs{"org.example.Editor", "org.example.Mail"}));
@@ -154,7 +160,7 @@ TEST_F(ExcludedAppsPageTest, TheSelectedNameReadsOnTheHighlightAndTheBarKeepsIns
 
     // Along the rounded lower corners the border is drawn over the bar: no pixel of the border's curve takes
     // the bar's plain colour.
-    const QImage box = page->listBox()->grab().toImage();
+    const QImage box = listBox()->grab().toImage();
     const int h = box.height(), w = box.width();
     for (int y = h - 6; y < h; ++y)
         for (int x = 0; x < 6; ++x)
@@ -205,9 +211,9 @@ TEST_F(ExcludedAppsPageTest, LongAndControlCharacterNamesStayOnOneCutLineBesideT
     EXPECT_TRUE(shown.startsWith(QStringLiteral("An Application with ")));
     EXPECT_TRUE(shown.endsWith(QStringLiteral("…")));
     EXPECT_EQ(r->name()->height(), r->name()->fontMetrics().height());
-    const QRect toggle(r->toggle()->mapTo(page->listBox(), QPoint()), r->toggle()->size());
-    EXPECT_LE(toggle.right(), page->listBox()->width()) << "the switch stays inside the box";
-    EXPECT_GT(toggle.left(), page->listBox()->width() - 80) << "at the right edge";
+    const QRect toggle(r->toggle()->mapTo(listBox(), QPoint()), r->toggle()->size());
+    EXPECT_LE(toggle.right(), listBox()->width()) << "the switch stays inside the box";
+    EXPECT_GT(toggle.left(), listBox()->width() - 80) << "at the right edge";
 }
 
 }  // namespace

@@ -8,13 +8,14 @@
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QPushButton>
 #include <QToolButton>
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
-#include "support/WidgetSearch.h"
 #include "ui/CornerEdits.h"
 #include "ui/settings/kit/GlobalOnlyGroup.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -62,38 +63,44 @@ protected:
 
 TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirValues) {
     AppearanceSettingsView page(*settings, loop);
-    OverlayCornersSection& corners = *page.cornersSection();
-    EXPECT_TRUE(shows(corners.linkedRows(), &page));
-    EXPECT_FALSE(shows(corners.unlinkedRows(), &page));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("28pt"));
+    OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
+    const auto slider = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&corners, QString::fromUtf8(title));
+    };
+    const auto toggle = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&corners, QString::fromUtf8(title));
+    };
+    // The linked pair's rows or each corner's: one set shows.
+    EXPECT_TRUE(shows(slider("Radius"), &page));
+    EXPECT_FALSE(shows(slider("Left radius"), &page));
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("28pt"));
 
-    drag(corners.radiusRow(ScreenCorner::topLeft, true), 20);
+    drag(slider("Radius"), 20);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().topRadius, 20);
     EXPECT_DOUBLE_EQ(settings->corners().topLeftRadius, 28) << "the linked row writes the row radius only";
 
     editCorners([](CornerSettings& c) { c.topRadius = 500; });
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, true)), QStringLiteral("500pt"));
-    EXPECT_EQ(corners.radiusRow(ScreenCorner::topLeft, true)->slider()->value(),
-              corners.radiusRow(ScreenCorner::topLeft, true)->slider()->maximum());
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("500pt"));
+    EXPECT_EQ(slider("Radius")->slider()->value(), slider("Radius")->slider()->maximum());
     editCorners([](CornerSettings& c) { c.topLeftRadius = 12.5; });
-    corners.linkRow()->toggle()->click();
+    toggle("Link left & right")->toggle()->click();
     settle();
     EXPECT_FALSE(settings->corners().topLinked);
-    EXPECT_TRUE(shows(corners.unlinkedRows(), &page));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topLeft, false)), QStringLiteral("13pt"));
-    EXPECT_EQ(text(corners.radiusRow(ScreenCorner::topRight, false)), QStringLiteral("28pt"));
+    EXPECT_TRUE(shows(slider("Left radius"), &page));
+    EXPECT_EQ(text(slider("Left radius")), QStringLiteral("13pt"));
+    EXPECT_EQ(text(slider("Right radius")), QStringLiteral("28pt"));
 
     // Following the overlay's opacity: the rows read it and are disabled; leaving keeps what they read.
     settings->overlayOpacity = 0.6;
     settle();
-    EXPECT_FALSE(corners.opacityGroup()->isEnabled());
-    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topLeft, false)), QStringLiteral("60%"));
-    corners.followRow()->toggle()->click();
+    EXPECT_FALSE(slider("Left opacity")->isEnabled());
+    EXPECT_EQ(text(slider("Left opacity")), QStringLiteral("60%"));
+    toggle("Follow Menu Bar opacity")->toggle()->click();
     settle();
-    EXPECT_TRUE(corners.opacityGroup()->isEnabled());
-    EXPECT_EQ(text(corners.opacityRow(ScreenCorner::topRight, false)), QStringLiteral("60%"));
-    drag(corners.opacityRow(ScreenCorner::topRight, false), 0.25);
+    EXPECT_TRUE(slider("Left opacity")->isEnabled());
+    EXPECT_EQ(text(slider("Right opacity")), QStringLiteral("60%"));
+    drag(slider("Right opacity"), 0.25);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().topRightOpacity, 0.25);
     EXPECT_DOUBLE_EQ(settings->corners().topLeftOpacity, 0.6);
@@ -103,46 +110,63 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
     AppearanceSettingsView page(*settings, loop);
     page.resize(460, 2000);
     page.show();
-    OverlayCornersSection& corners = *page.cornersSection();
-    CornerColorBlock& color = *corners.colorBlock(ScreenCorner::topLeft, true);
-    EXPECT_FALSE(shows(color.customRow(), &page));
-    EXPECT_FALSE(shows(corners.pillCaption(), &page));
+    OverlayCornersSection& corners = *test::findWidget<OverlayCornersSection>(&page);
+    // The linked pair's colour: its mode menu, titled "Color", and the custom well under it.
+    auto* colorMode = test::rowTitled<SettingsChoiceRow>(&corners, QStringLiteral("Color"));
+    auto* customRow =
+        test::rowTitled<SettingsColorWellRow>(colorMode->parentWidget(), QStringLiteral("Custom color"));
+    const auto pillCaption = [&] {
+        return test::textReading(
+            &corners, QStringLiteral("Pill shape masks the overlay into capsules, so these corners "
+                                     "aren't drawn while it's on. Your settings are kept and "
+                                     "return in Full Bar."));
+    };
+    EXPECT_FALSE(shows(customRow, &page));
+    EXPECT_FALSE(shows(pillCaption(), &page));
 
     editCorners([](CornerSettings& c) {
         c.topLeftColorMode = TopColorMode::custom;
         c.topLeftCustomColorHex = "not a colour";
         c.shapeMode = ShapeMode::pill;
     });
-    EXPECT_TRUE(shows(color.customRow(), &page));
-    EXPECT_EQ(color.customRow()->accessibleName(), QString()) << "the well carries the spoken label";
-    EXPECT_EQ(color.customRow()->well()->accessibleName(), QStringLiteral("Color custom color"));
-    EXPECT_EQ(color.customRow()->well()->shownColor(), Color::black())
-        << "unparsable: black, nothing written";
+    EXPECT_TRUE(shows(customRow, &page));
+    EXPECT_EQ(customRow->accessibleName(), QString()) << "the well carries the spoken label";
+    EXPECT_EQ(customRow->well()->accessibleName(), QStringLiteral("Color custom color"));
+    EXPECT_EQ(customRow->well()->shownColor(), Color::black()) << "unparsable: black, nothing written";
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "not a colour");
-    EXPECT_TRUE(shows(corners.pillCaption(), &page));
+    EXPECT_TRUE(shows(pillCaption(), &page));
 
     // Picking writes the corner, its linked twin and the row; another mode removes the well and its panel.
-    color.customRow()->well()->click();
+    customRow->well()->click();
     sharedColorPanelIfCreated()->setCurrentColor(QColor(255, 0, 0));
     settle();
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topRightCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topCustomColorHex, "#FF0000");
-    auto* picker = dynamic_cast<QComboBox*>(color.modeRow()->control());
+    auto* picker = dynamic_cast<QComboBox*>(colorMode->control());
     ASSERT_NE(picker, nullptr);
     emit picker->activated(1);  // "Black"
     settle();
     EXPECT_EQ(settings->corners().topLeftColorMode, TopColorMode::black);
     EXPECT_EQ(settings->corners().topColorMode, TopColorMode::black);
-    EXPECT_FALSE(shows(color.customRow(), &page));
+    EXPECT_FALSE(shows(customRow, &page));
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
 }
 
 TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     PillShapeSection page(*settings, loop);
-    EXPECT_TRUE(shows(page.fullBarGroup(), &page));
-    EXPECT_FALSE(shows(page.pillGroups(), &page));
-    EXPECT_FALSE(shows(page.pillCaptions(), &page));
+    const auto group = [&](const char* header) {
+        return test::sectionTitled(&page, QString::fromUtf8(header));
+    };
+    const auto pillCaption = [&] {
+        return test::textReading(&page,
+                                 QStringLiteral("Requires Accessibility permission for the left pill (grant "
+                                                "it from the menu-bar popover). The right pill works without "
+                                                "it."));
+    };
+    EXPECT_TRUE(shows(group("Full Bar"), &page));
+    EXPECT_FALSE(shows(group("Pill Shape"), &page));
+    EXPECT_FALSE(shows(pillCaption(), &page));
     const struct {
         double depth, cover;
         const char *depthText, *coverText;
@@ -151,11 +175,15 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
         settings->overlayExtraDepth = f.depth;
         settings->seamCoverDepth = f.cover;
         settle();
-        EXPECT_EQ(text(page.depthRow()), QString::fromUtf8(f.depthText));
-        EXPECT_EQ(text(page.seamCoverRow()), QString::fromUtf8(f.coverText));
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Depth"))),
+                  QString::fromUtf8(f.depthText));
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Seam Cover"))),
+                  QString::fromUtf8(f.coverText));
     }
 
-    const auto segments = page.modeRow()->control()->findChildren<QAbstractButton*>();
+    const auto segments = test::rowTitled<SettingsChoiceRow>(&page, QStringLiteral("Mode"))
+                              ->control()
+                              ->findChildren<QAbstractButton*>();
     ASSERT_EQ(segments.size(), 2);
     segments[1]->click();  // "Pill"
     EXPECT_EQ(settings->corners().shapeMode, ShapeMode::fullBar) << "the mode lands on the next turn";
@@ -165,9 +193,9 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
         CornerSettings::decode(std::span<const std::uint8_t>(defaults.object("cornerSettings").get_binary()))
             ->shapeMode,
         ShapeMode::pill);
-    EXPECT_FALSE(shows(page.fullBarGroup(), &page));
-    EXPECT_TRUE(shows(page.pillGroups(), &page));
-    EXPECT_TRUE(shows(page.pillCaptions(), &page));
+    EXPECT_FALSE(shows(group("Full Bar"), &page));
+    EXPECT_TRUE(shows(group("Pill Shape"), &page));
+    EXPECT_TRUE(shows(pillCaption(), &page));
 
     const struct {
         const char* title;
@@ -186,15 +214,18 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     for (const auto& t : texts) {
         editCorners([&](CornerSettings& c) { c.*t.field = t.stored; });
-        EXPECT_EQ(text(page.pillRow(QString::fromUtf8(t.title))), QString::fromUtf8(t.shown)) << t.title;
+        EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QString::fromUtf8(t.title))),
+                  QString::fromUtf8(t.shown))
+            << t.title;
     }
 
     // Percent rows run in percent and store fractions; "Glass fill" stops at 60.
-    drag(page.pillRow(QStringLiteral("Border opacity")), 35);
-    drag(page.pillRow(QStringLiteral("Glass fill")), 90);
+    drag(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Border opacity")), 35);
+    drag(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Glass fill")), 90);
     settle();
     EXPECT_DOUBLE_EQ(settings->corners().pillStrokeOpacity, 0.35);
-    EXPECT_EQ(text(page.pillRow(QStringLiteral("Border opacity"))), QStringLiteral("35%"));
+    EXPECT_EQ(text(test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Border opacity"))),
+              QStringLiteral("35%"));
     EXPECT_DOUBLE_EQ(settings->corners().pillFillOpacity, 0.6);
 }
 
@@ -217,7 +248,8 @@ TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
     int published = 0;
     const Subscription watch = settings->corners.changes().sink([&](const CornerSettings&) { ++published; });
     defaults.clearWrites();
-    page.restoreButton()->click();
+    for (QPushButton* button : page.findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Restore Defaults")) button->click();
     EXPECT_EQ(published, 0);
     settle();
     EXPECT_EQ(published, 10);
@@ -230,45 +262,64 @@ TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
 
 TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowTheirSwitches) {
     AnimationSection animation(*settings, loop);
-    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
-    animation.styleRow()->control()->findChildren<QAbstractButton*>()[1]->click();
-    EXPECT_EQ(animation.captionText(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    // The caption under the style: the one text row of the page.
+    const auto caption = [&] { return test::findWidget<SettingsCaptionRow>(&animation)->text(); };
+    EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
+    test::rowTitled<SettingsChoiceRow>(&animation, QStringLiteral("Style"))
+        ->control()
+        ->findChildren<QAbstractButton*>()[1]
+        ->click();
+    EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
     settle();
     EXPECT_EQ(defaults.object("overlayAnimationKind"), PlistValue("Spread"));
-    EXPECT_EQ(animation.captionText(),
+    EXPECT_EQ(caption(),
               QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit."));
 
     LightReflectionsSection beam(*settings, loop);
-    EXPECT_FALSE(shows(beam.beamRows(), &beam));
-    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
-    beam.enableRow()->toggle()->click();
+    const auto beamRow = [&](const char* title) {
+        return test::rowTitled<SettingsSliderRow>(&beam, QString::fromUtf8(title));
+    };
+    const auto beamSwitch = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&beam, QString::fromUtf8(title));
+    };
+    // The "Fine-tuning" disclosure heads its group; the core colour's row stands for the folding card.
+    QToolButton* disclosure = nullptr;
+    for (QToolButton* button : test::findWidgets<QToolButton>(&beam))
+        if (button->text() == QStringLiteral("Fine-tuning")) disclosure = button;
+    ASSERT_NE(disclosure, nullptr);
+    const auto coreColorRow = [&] {
+        return test::rowTitled<SettingsColorWellRow>(&beam, QStringLiteral("Core color"));
+    };
+    EXPECT_FALSE(shows(beamSwitch("Glow"), &beam));
+    EXPECT_FALSE(shows(disclosure, &beam));
+    beamSwitch("Enable light beam")->toggle()->click();
     settle();
-    EXPECT_TRUE(shows(beam.beamRows(), &beam));
-    EXPECT_TRUE(shows(beam.fineTuning(), &beam));
-    EXPECT_FALSE(shows(beam.fineTuningCard(), &beam)) << "fine-tuning starts folded";
-    beam.disclosure()->click();
-    EXPECT_TRUE(shows(beam.fineTuningCard(), &beam));
+    EXPECT_TRUE(shows(beamSwitch("Glow"), &beam));
+    EXPECT_TRUE(shows(disclosure, &beam));
+    EXPECT_FALSE(shows(coreColorRow(), &beam)) << "fine-tuning starts folded";
+    disclosure->click();
+    EXPECT_TRUE(shows(coreColorRow(), &beam));
 
     settings->beamTopStreakHeight = 2.5;
     settings->beamLength = 0.129;
     settings->beamCoreFollowsSampled = true;
     settings->beamGlowEnabled = false;
     settle();
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Streak height"))), QStringLiteral("2.50 px"));
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Beam length"))), QStringLiteral("12%"));
+    EXPECT_EQ(text(beamRow("Streak height")), QStringLiteral("2.50 px"));
+    EXPECT_EQ(text(beamRow("Beam length")), QStringLiteral("12%"));
     settings->beamBrightness = 1e300;
     settle();
-    EXPECT_EQ(text(beam.sliderRow(QStringLiteral("Brightness"))), QStringLiteral("9223372036854775807%"));
-    EXPECT_FALSE(beam.coreColorRow()->isEnabled());
-    EXPECT_TRUE(shows(beam.coreColorRow(), &beam));
-    EXPECT_FALSE(shows(beam.glowBrightness(), &beam));
-    drag(beam.sliderRow(QStringLiteral("Streak height")), 3.3);
+    EXPECT_EQ(text(beamRow("Brightness")), QStringLiteral("9223372036854775807%"));
+    EXPECT_FALSE(coreColorRow()->isEnabled());
+    EXPECT_TRUE(shows(coreColorRow(), &beam));
+    EXPECT_FALSE(shows(beamRow("Glow brightness"), &beam));
+    drag(beamRow("Streak height"), 3.3);
     settle();
     EXPECT_DOUBLE_EQ(settings->beamTopStreakHeight(), 3.25);
 
     settings->lightReflectionsEnabled = false;
     settle();
-    EXPECT_FALSE(shows(beam.fineTuning(), &beam));
+    EXPECT_FALSE(shows(disclosure, &beam));
     EXPECT_DOUBLE_EQ(settings->beamLength(), 0.129) << "hidden values stay stored";
 }
 
@@ -276,55 +327,80 @@ TEST_F(OverlayPagesTest,
        GlobalOnlyCardsAreDisabledWithTheNoteWhileAnAppIsEditedAndOtherRowsWriteItsOverrides) {
     BehaviorSection behavior(*settings, *profiles, loop);
     AdvancedSection advanced(*settings, *profiles, loop);
-    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
-    EXPECT_FALSE(shows(behavior.samplingGroup()->note(), &behavior));
-    EXPECT_FALSE(shows(behavior.behindCaption(), &behavior));
+    GlobalOnlyGroup* sampling = test::findWidget<GlobalOnlyGroup>(&behavior);
+    const auto behindCaption = [&] {
+        return test::textReading(&behavior,
+                                 QStringLiteral("Overlay renders behind app windows instead of on top"));
+    };
+    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_FALSE(shows(sampling->note(), &behavior));
+    EXPECT_FALSE(shows(behindCaption(), &behavior));
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     settle();
-    for (GlobalOnlyGroup* group : {behavior.samplingGroup(), advanced.windowControls()}) {
+    for (GlobalOnlyGroup* group : {sampling, test::findWidget<GlobalOnlyGroup>(&advanced)}) {
         EXPECT_FALSE(group->card()->isEnabled());
         EXPECT_TRUE(group->note()->isVisibleTo(group));
     }
-    EXPECT_FALSE(behavior.pauseToggle()->isEnabled());
+    EXPECT_FALSE(test::findWidget<PauseOnHoverToggle>(&behavior)->isEnabled());
 
     // The layer and always-on rows stay usable and write the app's overrides.
-    behavior.layerRow()->control()->findChildren<QAbstractButton*>()[1]->click();
+    test::rowTitled<SettingsChoiceRow>(&behavior, QStringLiteral("Layer"))
+        ->control()
+        ->findChildren<QAbstractButton*>()[1]
+        ->click();
     settle();
     EXPECT_EQ(settings->layerPosition(), LayerPosition::behindWindows);
-    EXPECT_TRUE(shows(behavior.behindCaption(), &behavior));
+    EXPECT_TRUE(shows(behindCaption(), &behavior));
     EXPECT_FALSE(defaults.hasStoredValue("layerPosition")) << "an app's override, not the global value";
-    EXPECT_TRUE(behavior.alwaysOn()->isEnabled());
+    EXPECT_TRUE(test::findWidget<AlwaysOnControls>(&behavior)->isEnabled());
 
     profiles->selectedScope = ProfileScope::global();
     settle();
-    EXPECT_TRUE(behavior.samplingGroup()->card()->isEnabled());
-    EXPECT_FALSE(behavior.samplingGroup()->note()->isVisibleTo(behavior.samplingGroup()));
+    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_FALSE(sampling->note()->isVisibleTo(sampling));
 }
 
 TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     bool notch = false;
     AdvancedSection page(*settings, *profiles, loop, [&notch] { return notch; });
-    AdvancedStrokeControls& stroke = *page.stroke();
+    const auto toggle = [&](const char* title) {
+        return test::rowTitled<SettingsToggleRow>(&page, QString::fromUtf8(title));
+    };
+    const auto slider = [&](const QObject* within, const char* title) {
+        return test::rowTitled<SettingsSliderRow>(within, QString::fromUtf8(title));
+    };
+    const auto caption = [&](const char* text) { return test::textReading(&page, QString::fromUtf8(text)); };
+    auto* stroke = test::findWidget<AdvancedStrokeControls>(&page);
+    auto* notchFade = test::findWidget<OverlayNotchFadeControl>(&page);
+    // A shown caption or row stands for the block it sits in.
+    const auto strokeFadeDistanceShows = [&] {
+        return shows(caption("Top hairline dissolves around the notch"), &page);
+    };
+    const auto notchStrokeRowsShow = [&] { return shows(slider(stroke, "Top Curves"), &page); };
+    const auto notchFadeDistanceShows = [&] { return shows(slider(notchFade, "Fade Distance"), &page); };
+    const auto rendererCaption = [&] {
+        return test::findWidget<SettingsCaptionRow>(test::findWidget<AdvancedRendererControl>(&page))->text();
+    };
     settings->strokeNotchFadeEnabled = true;
     settings->notchStrokeEnabled = true;
     settings->notchFadeEnabled = true;
     settle();
-    EXPECT_FALSE(stroke.notchStrokeRow()->isEnabled());
-    EXPECT_TRUE(shows(stroke.noNotchCaption(), &page));
-    EXPECT_FALSE(stroke.strokeNotchFadeRow()->isEnabled());
-    EXPECT_FALSE(shows(stroke.strokeNotchFadeDistance(), &page)) << "no fade distance without a notch";
-    EXPECT_FALSE(shows(stroke.notchStrokeRows(), &page));
-    EXPECT_FALSE(page.notchFade()->fadeRow()->isEnabled());
-    EXPECT_FALSE(shows(page.notchFade()->distanceRows(), &page));
+    EXPECT_FALSE(toggle("Notch stroke")->isEnabled());
+    EXPECT_TRUE(shows(caption("No notch detected"), &page));
+    EXPECT_FALSE(toggle("Stroke notch fade")->isEnabled());
+    EXPECT_FALSE(strokeFadeDistanceShows()) << "no fade distance without a notch";
+    EXPECT_FALSE(notchStrokeRowsShow());
+    EXPECT_FALSE(toggle("Overlay notch fade")->isEnabled());
+    EXPECT_FALSE(notchFadeDistanceShows());
 
     notch = true;
     page.refresh();
-    EXPECT_TRUE(stroke.notchStrokeRow()->isEnabled());
-    EXPECT_FALSE(shows(stroke.noNotchCaption(), &page));
-    EXPECT_TRUE(shows(stroke.strokeNotchFadeDistance(), &page));
-    EXPECT_TRUE(shows(stroke.notchStrokeRows(), &page));
-    EXPECT_TRUE(shows(page.notchFade()->distanceRows(), &page));
+    EXPECT_TRUE(toggle("Notch stroke")->isEnabled());
+    EXPECT_FALSE(shows(caption("No notch detected"), &page));
+    EXPECT_TRUE(strokeFadeDistanceShows());
+    EXPECT_TRUE(notchStrokeRowsShow());
+    EXPECT_TRUE(notchFadeDistanceShows());
     const struct {
         double height;
         const char* shown;
@@ -332,29 +408,29 @@ TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     for (const auto& h : heights) {
         settings->notchStrokeHeight = h.height;
         settle();
-        EXPECT_EQ(text(stroke.notchSlider(2)), QString::fromUtf8(h.shown));
+        EXPECT_EQ(text(slider(stroke, "Height")), QString::fromUtf8(h.shown));
     }
     for (const auto& [length, shown] : {std::pair{0.0, "Off"}, std::pair{0.5, "0pt"}}) {
         settings->strokeFadeLength = length;
         settle();
-        EXPECT_EQ(text(stroke.strokeFadeRow()), QString::fromUtf8(shown));
+        EXPECT_EQ(text(slider(stroke, "Stroke Fade")), QString::fromUtf8(shown));
     }
 
     // The renderer's caption: pill first, then blur, else the plain one.
     settings->blurEnabled = true;
     settle();
-    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Background Blur is on")));
+    EXPECT_TRUE(rendererCaption().startsWith(QStringLiteral("Background Blur is on")));
     editCorners([](CornerSettings& c) { c.shapeMode = ShapeMode::pill; });
-    EXPECT_TRUE(page.renderer()->captionText().startsWith(QStringLiteral("Paused while Pill shape is on")));
-    EXPECT_FALSE(page.renderer()->separateCornersRow()->isEnabled());
+    EXPECT_TRUE(rendererCaption().startsWith(QStringLiteral("Paused while Pill shape is on")));
+    EXPECT_FALSE(toggle("Separate corner windows (advanced)")->isEnabled());
 
     // Overlay off: the strokes and the notch fade are gated; the rest stays usable.
     settings->overlayEnabled = false;
     settle();
-    EXPECT_FALSE(page.gate()->content()->isEnabled());
-    EXPECT_TRUE(shows(page.gate()->notice(), &page));
-    EXPECT_TRUE(page.smoothColorsRow()->isEnabled());
-    EXPECT_TRUE(page.windowControls()->card()->isEnabled());
+    EXPECT_FALSE(test::findWidget<SettingsOverlayGate>(&page)->content()->isEnabled());
+    EXPECT_TRUE(shows(test::findWidget<SettingsOverlayGate>(&page)->notice(), &page));
+    EXPECT_TRUE(toggle("Smooth colors")->isEnabled());
+    EXPECT_TRUE(test::findWidget<GlobalOnlyGroup>(&page)->card()->isEnabled());
 }
 
 TEST_F(OverlayPagesTest, GeneralSwitchesWriteOnTheNextTurn) {

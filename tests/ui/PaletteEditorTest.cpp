@@ -12,6 +12,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/kit/PaletteEditor.h"
 #include "ui/settings/kit/SettingsSwitch.h"
@@ -41,7 +42,7 @@ protected:
         loop.runUntilIdle();
         page = std::make_unique<VisualizerSection>(*settings, loop);
         page->show();
-        editor = page->paletteEditor();
+        editor = test::findWidget<PaletteEditor>(page.get());
     }
     ~PaletteEditorTest() override { closeSharedColorPanel(); }
 
@@ -53,6 +54,11 @@ protected:
     void pick(std::size_t row, const QColor& colour) {
         editor->shownRows()[row]->well()->click();
         sharedColorPanelIfCreated()->setCurrentColor(colour);
+    }
+    // A row's move button, by the name it is announced with ("Move color 2 up").
+    static QAbstractButton* moveButton(const PaletteEditor::Row& row, std::size_t index, const char* way) {
+        return test::findAccessible<QAbstractButton>(
+            &row, QStringLiteral("Move color %1 %2").arg(index + 1).arg(QString::fromUtf8(way)));
     }
     bool panelShows() const { return sharedColorPanelIfCreated() && sharedColorPanelIfCreated()->isVisible(); }
 
@@ -75,12 +81,13 @@ TEST_F(PaletteEditorTest, ButtonsFollowTheLimitsOfTwoAndTen) {
         EXPECT_EQ(editor->addButton()->isEnabled(), c.add) << c.count;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(rows[i]->removeButton()->isEnabled(), c.remove) << c.count << " row " << i;
-            EXPECT_EQ(rows[i]->upButton()->isEnabled(), i > 0);
-            EXPECT_EQ(rows[i]->downButton()->isEnabled(), i + 1 < c.count);
-            EXPECT_EQ(rows[i]->ordinalLabel()->text(), QString::number(i + 1));
+            const QString number = QString::number(i + 1);
+            EXPECT_EQ(moveButton(*rows[i], i, "up")->isEnabled(), i > 0);
+            EXPECT_EQ(moveButton(*rows[i], i, "down")->isEnabled(), i + 1 < c.count);
+            EXPECT_NE(test::labelReading(rows[i], number), nullptr) << "the ordinal";
             EXPECT_EQ(rows[i]->well()->accessibleName(), QStringLiteral("Palette color %1").arg(i + 1));
             EXPECT_EQ(rows[i]->removeButton()->accessibleName(), QStringLiteral("Remove color %1").arg(i + 1));
-            EXPECT_EQ(rows[i]->textLabel()->text(), QString::fromStdString(numbered(c.count)[i]));
+            EXPECT_NE(test::labelReading(rows[i], QString::fromStdString(numbered(c.count)[i])), nullptr);
         }
     }
     // Refused edits change nothing, even when called directly.
@@ -107,7 +114,7 @@ TEST_F(PaletteEditorTest, ButtonsFollowTheLimitsOfTwoAndTen) {
 TEST_F(PaletteEditorTest, EditsWriteTheWholeListAtOnceAndResetRestoresTheReference) {
     setPalette({"#111111", "#222222", "#333333"});
     defaults.clearWrites();
-    editor->shownRows()[0]->downButton()->click();
+    moveButton(*editor->shownRows()[0], 0, "down")->click();
     EXPECT_EQ(settings->vizPalette(), (List{"#222222", "#111111", "#333333"})) << "buttons write at once";
     EXPECT_EQ(defaults.stringArrayValue("vizPalette"), settings->vizPalette());
     editor->addButton()->click();
@@ -119,25 +126,24 @@ TEST_F(PaletteEditorTest, EditsWriteTheWholeListAtOnceAndResetRestoresTheReferen
     setPalette(numbered(10));
     EXPECT_FALSE(editor->addButton()->isEnabled());
     settings->vizWaveColorMode = "palette";
-    editor->resetButton()->click();
+    test::buttonLabelled(editor, QStringLiteral("Reset to reference"))->click();
     loop.runUntilIdle();
     EXPECT_EQ(settings->vizPalette(), vizDefaultPalette());
     EXPECT_EQ(editor->shownRows().size(), 8u);
     EXPECT_TRUE(editor->addButton()->isEnabled());
     EXPECT_EQ(settings->vizWaveColorMode(), "palette");
-    EXPECT_EQ(editor->resetButton()->text(), QStringLiteral("Reset to reference"));
 }
 
 TEST_F(PaletteEditorTest, AnEntryThatIsNoColourShowsWhiteUntilItIsRecoloured) {
     setPalette({"#FF0000", "tomato", "#00FF00"});
     auto row = editor->shownRows()[1];
     EXPECT_EQ(row->well()->shownColor(), Color::white());
-    EXPECT_EQ(row->textLabel()->text(), QStringLiteral("tomato"));
+    EXPECT_NE(test::labelReading(row, QStringLiteral("tomato")), nullptr);
     pick(1, QColor(0x12, 0x34, 0x56));
     EXPECT_EQ(settings->vizPalette()[1], "tomato") << "the well's write waits for the next turn";
     loop.runUntilIdle();
     EXPECT_EQ(settings->vizPalette(), (List{"#FF0000", "#123456", "#00FF00"}));
-    EXPECT_EQ(row->textLabel()->text(), QStringLiteral("#123456"));
+    EXPECT_NE(test::labelReading(row, QStringLiteral("#123456")), nullptr);
 
     // Several picks before the loop turns all land, the last one last.
     sharedColorPanelIfCreated()->setCurrentColor(QColor(0xAA, 0, 0));
@@ -152,7 +158,9 @@ TEST_F(PaletteEditorTest, MovesAndRemovalsReleaseThePanelAndLatePicksNeverLandOn
         std::function<void()> edit;
         List after;
     } cases[] = {
-        {"move up", [&] { editor->shownRows()[1]->upButton()->click(); }, {"#222222", "#111111", "#333333"}},
+        {"move up",
+         [&] { moveButton(*editor->shownRows()[1], 1, "up")->click(); },
+         {"#222222", "#111111", "#333333"}},
         {"move down", [&] { editor->move(1, +1); }, {"#111111", "#333333", "#222222"}},
         {"remove before", [&] { editor->remove(0); }, {"#222222", "#333333"}},
         {"remove it", [&] { editor->remove(1); }, {"#111111", "#333333"}},
@@ -207,7 +215,15 @@ protected:
         settings->hueDrift = drift;
         loop.runUntilIdle();
     }
-    bool shows(const QWidget* w) const { return w->isVisibleTo(section.get()); }
+    bool shows(const QWidget* w) const { return w && w->isVisibleTo(section.get()); }
+    // The section's rows, by the titles they show.
+    template <class Row>
+    Row* row(const char* title) const {
+        return test::rowTitled<Row>(section.get(), QString::fromUtf8(title));
+    }
+    SettingsSliderRow* durationRow() const { return row<SettingsSliderRow>("Transition duration"); }
+    SettingsSliderRow* widthRow() const { return row<SettingsSliderRow>("Transition width"); }
+    PaletteEditor* paletteEditor() const { return test::findWidget<PaletteEditor>(section.get()); }
 
     test::VirtualLoop loop;
     test::FakeDefaultsStore defaults;
@@ -242,16 +258,17 @@ TEST_F(HueDriftSectionTest, RowsFollowEnabledVariantBlendAndSource) {
             d.source = c.source;
         });
         const int at = int(&c - cases);
-        EXPECT_TRUE(shows(section->enableRow())) << at;
-        EXPECT_EQ(shows(section->onBlock()), c.on) << at;
+        EXPECT_TRUE(shows(row<SettingsToggleRow>("Hue Drift"))) << at;
+        EXPECT_EQ(shows(row<SettingsChoiceRow>("Style")), c.on) << at << ": the rows under the switch";
         if (!c.on) continue;
-        EXPECT_EQ(shows(section->scrollBlock()), c.scroll) << at;
-        EXPECT_EQ(shows(section->widthRow()), c.width) << at;
-        EXPECT_EQ(shows(section->paletteEditor()), c.palette) << at;
+        EXPECT_EQ(shows(row<SettingsChoiceRow>("Direction")), c.scroll)
+            << at << ": the scrolling style's rows";
+        EXPECT_EQ(shows(widthRow()), c.width) << at;
+        EXPECT_EQ(shows(paletteEditor()), c.palette) << at;
         if (c.caption) {
-            EXPECT_EQ(section->styleCaption()->text(), QString::fromUtf8(c.caption)) << at;
+            EXPECT_TRUE(shows(test::textReading(section.get(), QString::fromUtf8(c.caption)))) << at;
         }
-        EXPECT_TRUE(section->durationRow()->isEnabled()) << "nothing in the section dims";
+        EXPECT_TRUE(durationRow()->isEnabled()) << "nothing in the section dims";
     }
     // Switching to the palette shows the stored stops as they are.
     setDrift([](OverlayHueDrift& d) {
@@ -259,9 +276,9 @@ TEST_F(HueDriftSectionTest, RowsFollowEnabledVariantBlendAndSource) {
         d.paletteStops = {"#010101", "#020202", "#030303"};
     });
     setDrift([](OverlayHueDrift& d) { d.source = S::palette; });
-    ASSERT_EQ(section->paletteEditor()->shownRows().size(), 3u);
-    EXPECT_EQ(section->paletteEditor()->shownRows()[2]->textLabel()->text(), QStringLiteral("#030303"));
-    EXPECT_EQ(section->paletteEditor()->shownRows()[0]->well()->accessibleName(), QStringLiteral("Cycle color 1"));
+    ASSERT_EQ(paletteEditor()->shownRows().size(), 3u);
+    EXPECT_NE(test::labelReading(paletteEditor()->shownRows()[2], QStringLiteral("#030303")), nullptr);
+    EXPECT_EQ(paletteEditor()->shownRows()[0]->well()->accessibleName(), QStringLiteral("Cycle color 1"));
 }
 
 TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing) {
@@ -271,11 +288,11 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
         d.periodSeconds = 7.5;
         d.transitionWidth = 0.35;
     });
-    EXPECT_EQ(section->durationRow()->valueLabel()->text(), QStringLiteral("7.5 s"));
-    EXPECT_EQ(section->widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("7.5 s"));
+    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
 
     // Double clicks reset to the rows' own defaults: 2.0 s and 100 %.
-    for (SettingsSliderRow* row : {section->durationRow(), section->widthRow()}) {
+    for (SettingsSliderRow* row : {durationRow(), widthRow()}) {
         QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(row->slider(), &click);
@@ -283,20 +300,20 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
     loop.runUntilIdle();
     EXPECT_EQ(settings->hueDrift().periodSeconds, 2.0);
     EXPECT_EQ(settings->hueDrift().transitionWidth, 1.0);
-    EXPECT_EQ(section->durationRow()->valueLabel()->text(), QStringLiteral("2.0 s"));
-    EXPECT_EQ(section->widthRow()->valueLabel()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("2.0 s"));
+    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("100%"));
     EXPECT_TRUE(settings->hueDrift().enabled) << "other fields stay";
 
     // The switch writes on the next turn; choosing the value already there stores nothing.
     defaults.clearWrites();
-    section->blendRow()->toggle()->click();
+    row<SettingsToggleRow>("Gradient transition")->toggle()->click();
     EXPECT_TRUE(settings->hueDrift().blend);
     loop.runUntilIdle();
     EXPECT_FALSE(settings->hueDrift().blend);
     EXPECT_TRUE(defaults.wasWritten("overlayHueDrift"));
     defaults.clearWrites();
     settings->hueDrift = settings->hueDrift();
-    auto* style = static_cast<QComboBox*>(section->styleRow()->control());
+    auto* style = static_cast<QComboBox*>(row<SettingsChoiceRow>("Style")->control());
     style->activated(1);  // "Scroll", as stored
     loop.runUntilIdle();
     EXPECT_FALSE(defaults.wasWritten("overlayHueDrift"));
@@ -309,7 +326,7 @@ TEST_F(HueDriftSectionTest, ThePaletteEditorWritesTheStopsAndResetsToTheRainbow)
         d.periodSeconds = 4;
         d.paletteStops = {"#0000FF", "#00FF00"};
     });
-    PaletteEditor* editor = section->paletteEditor();
+    PaletteEditor* editor = paletteEditor();
     editor->addButton()->click();
     EXPECT_EQ(settings->hueDrift().paletteStops, (List{"#0000FF", "#00FF00", "#00FF00"}));
     EXPECT_EQ(settings->hueDrift().periodSeconds, 4);
@@ -318,8 +335,7 @@ TEST_F(HueDriftSectionTest, ThePaletteEditorWritesTheStopsAndResetsToTheRainbow)
     sharedColorPanelIfCreated()->setCurrentColor(QColor(0xFF, 0, 0));
     loop.runUntilIdle();
     EXPECT_EQ(settings->hueDrift().paletteStops[2], "#FF0000");
-    EXPECT_EQ(editor->resetButton()->text(), QStringLiteral("Reset to rainbow"));
-    editor->resetButton()->click();
+    test::buttonLabelled(editor, QStringLiteral("Reset to rainbow"))->click();
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());
     EXPECT_EQ(settings->hueDrift().paletteStops, OverlayHueDrift::defaultPalette());
     EXPECT_EQ(settings->hueDrift().source, OverlayHueDrift::Source::palette);

@@ -18,6 +18,7 @@
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 #include "ui/settings/rings/ColorRingPanelLink.h"
 #include "ui/settings/rings/CornerMutators.h"
@@ -131,11 +132,11 @@ protected:
     }
     // Types into the open field as a user would: the start text is selected, so typing replaces it.
     void type(const QString& text) {
-        QLineEdit* field = overlay->radiusField();
+        QLineEdit* field = test::findWidget<QLineEdit>(overlay.get());
         if (text.isEmpty()) key(field, Qt::Key_Backspace);
         for (QChar ch : text) key(field, ch == ' ' ? Qt::Key_Space : Qt::Key_unknown, QString(ch));
     }
-    bool fieldShown() const { return !overlay->radiusField()->isHidden(); }
+    bool fieldShown() const { return !test::findWidget<QLineEdit>(overlay.get())->isHidden(); }
 
     QImage renderLayer() {
         QImage image(overlay->size() * 2, QImage::Format_ARGB32_Premultiplied);
@@ -344,9 +345,9 @@ TEST_F(RingOverlayTest, TypingARadius) {
         editCorners([](CornerSettings& s) { s.bottomLeftRadius = 10; });
         click(layout().cell(GC::bottomLeft).centreSpot.center());
         ASSERT_TRUE(fieldShown());
-        EXPECT_EQ(overlay->radiusField()->text(), "10");
+        EXPECT_EQ(test::findWidget<QLineEdit>(overlay.get())->text(), "10");
         type(c.typed);
-        key(overlay->radiusField(), Qt::Key_Return);
+        key(test::findWidget<QLineEdit>(overlay.get()), Qt::Key_Return);
         EXPECT_FALSE(fieldShown()) << "every text closes the field";
         settle();
         EXPECT_DOUBLE_EQ(radius(GC::bottomLeft), c.expected) << c.typed.toStdString();
@@ -359,9 +360,9 @@ TEST_F(RingOverlayTest, EscapeAndFocusLossAndASecondRing) {
     // Escape closes the field; the focus loss that follows applies nothing.
     click(layout().cell(GC::bottomLeft).centreSpot.center());
     type("40");
-    key(overlay->radiusField(), Qt::Key_Escape);
+    key(test::findWidget<QLineEdit>(overlay.get()), Qt::Key_Escape);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::OtherFocusReason);
-    QApplication::sendEvent(overlay->radiusField(), &focusOut);
+    QApplication::sendEvent(test::findWidget<QLineEdit>(overlay.get()), &focusOut);
     settle();
     EXPECT_DOUBLE_EQ(radius(GC::bottomLeft), 10);
     EXPECT_FALSE(fieldShown());
@@ -370,7 +371,7 @@ TEST_F(RingOverlayTest, EscapeAndFocusLossAndASecondRing) {
     // A focus loss commits an open edit.
     click(layout().cell(GC::bottomLeft).centreSpot.center());
     type("15");
-    QApplication::sendEvent(overlay->radiusField(), &focusOut);
+    QApplication::sendEvent(test::findWidget<QLineEdit>(overlay.get()), &focusOut);
     settle();
     EXPECT_DOUBLE_EQ(radius(GC::bottomLeft), 15);
 
@@ -381,14 +382,15 @@ TEST_F(RingOverlayTest, EscapeAndFocusLossAndASecondRing) {
     EXPECT_DOUBLE_EQ(radius(GC::bottomLeft), 42);
     EXPECT_DOUBLE_EQ(radius(GC::bottomRight), 30);
     EXPECT_TRUE(edit.isEditing(GC::bottomRight));
-    EXPECT_EQ(overlay->radiusField()->text(), "30");
+    EXPECT_EQ(test::findWidget<QLineEdit>(overlay.get())->text(), "30");
     const QRectF ring = layout().cell(GC::bottomRight).ring;
-    EXPECT_TRUE(ring.contains(overlay->radiusField()->geometry().center())) << "the field moved to the second ring";
+    EXPECT_TRUE(ring.contains(test::findWidget<QLineEdit>(overlay.get())->geometry().center()))
+        << "the field moved to the second ring";
 
     // A tap on the ring being typed does not switch it off.
     click(onBand(GC::bottomRight, 0));
     EXPECT_TRUE(settings->corners().bottomRightEnabled);
-    key(overlay->radiusField(), Qt::Key_Return);
+    key(test::findWidget<QLineEdit>(overlay.get()), Qt::Key_Return);
     settle();
     EXPECT_DOUBLE_EQ(radius(GC::bottomRight), 30);
     click(onBand(GC::bottomRight, 0));

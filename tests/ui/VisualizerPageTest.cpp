@@ -9,6 +9,7 @@
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/kit/PaletteEditor.h"
 #include "ui/settings/kit/SettingsStyle.h"
@@ -33,7 +34,40 @@ protected:
 
     bool shows(const QWidget* w) const { return w->isVisibleTo(page.get()); }
     // Enabled as far as its own conditions go (the master switch aside).
-    bool live(const QWidget* w) const { return w->isEnabledTo(page->content()); }
+    bool live(const QWidget* w) const { return w->isEnabledTo(content()); }
+
+    // The page's parts as the user finds them: rows by title (within a section where titles repeat).
+    template <class Row = SettingsSliderRow>
+    Row* row(const char* title, const QObject* within = nullptr) const {
+        return test::rowTitled<Row>(within ? within : page.get(), QString::fromUtf8(title));
+    }
+    QWidget* section(const char* title) const {
+        return test::sectionTitled(page.get(), QString::fromUtf8(title));
+    }
+    SettingsToggleRow* enableRow() const { return row<SettingsToggleRow>("Enable Music Visualizer"); }
+    // Everything under the master-off notice: the page's block that holds the switch.
+    QWidget* content() const {
+        QWidget* block = enableRow();
+        while (block->parentWidget() != page.get()) block = block->parentWidget();
+        return block;
+    }
+    // The audio engine's message, in the switch's card.
+    SettingsNoticeText* statusText() const {
+        return test::findWidget<SettingsNoticeText>(enableRow()->parentWidget());
+    }
+    SpacedText* masterOffNotice() const {
+        return test::textReading(page.get(), QString::fromUtf8(VisualizerSection::masterOffText));
+    }
+    // The "Color" section's two forms, bars first: each has a solid colour well.
+    SettingsColorWellRow* solidRow(std::size_t form) const {
+        return test::rowsTitled<SettingsColorWellRow>(section("Color"), QStringLiteral("Solid color"))
+            .at(form);
+    }
+    SettingsColorWellRow* barsSolidRow() const { return solidRow(0); }
+    SettingsColorWellRow* wavesSolidRow() const { return solidRow(1); }
+    SettingsSliderRow* hueDriftRow() const { return row("Hue drift", section("Color")); }
+    SettingsSliderRow* colorFlowRow() const { return row("Color flow"); }
+    ProgressBarSection* progressSection() const { return test::findWidget<ProgressBarSection>(page.get()); }
     std::vector<QString> menuLabels(SettingsChoiceRow* row) const {
         auto* menu = static_cast<QComboBox*>(row->control());
         std::vector<QString> labels;
@@ -79,43 +113,43 @@ TEST_F(VisualizerPageTest, RowsShowAndDimByTheSwitchesStyleAndColourModes) {
         settle();
         const std::string where = std::string(c.style) + " " + c.barsMode + " " + c.wavesMode +
                                   (c.master ? "" : " master off") + (c.viz ? "" : " viz off");
-        EXPECT_EQ(shows(page->masterOffNotice()), !c.master) << where;
-        EXPECT_EQ(page->content()->isEnabled(), c.master) << where;
-        EXPECT_TRUE(shows(page->enableRow())) << where;
-        EXPECT_TRUE(shows(page->progressSection())) << where;
-        EXPECT_EQ(shows(page->visualizerSections()), c.viz) << where;
+        EXPECT_EQ(shows(masterOffNotice()), !c.master) << where;
+        EXPECT_EQ(content()->isEnabled(), c.master) << where;
+        EXPECT_TRUE(shows(enableRow())) << where;
+        EXPECT_TRUE(shows(progressSection())) << where;
+        EXPECT_EQ(shows(section("Style")), c.viz) << where;
         if (!c.viz) continue;
-        EXPECT_EQ(shows(page->barsSection()), c.bars) << where;
-        EXPECT_EQ(shows(page->wavesSection()), c.waves) << where;
-        EXPECT_EQ(shows(page->barsColors()), c.barsColors) << where;
-        EXPECT_EQ(shows(page->wavesColors()), !c.barsColors) << where;
-        EXPECT_EQ(shows(page->paletteEditor()), c.palette) << where;
+        EXPECT_EQ(shows(section("Bars")), c.bars) << where;
+        EXPECT_EQ(shows(section("Waves")), c.waves) << where;
+        EXPECT_EQ(shows(barsSolidRow()), c.barsColors) << where;
+        EXPECT_EQ(shows(hueDriftRow()), c.barsColors) << where;
+        EXPECT_EQ(shows(wavesSolidRow()), !c.barsColors) << where;
+        EXPECT_EQ(shows(colorFlowRow()), !c.barsColors) << where;
+        EXPECT_EQ(shows(test::findWidget<PaletteEditor>(page.get())), c.palette) << where;
         if (c.barsColors) {
-            EXPECT_EQ(live(page->barsSolidRow()), c.solidBars) << where;
-            EXPECT_EQ(live(page->hueDriftRow()), c.hueDrift) << where;
-            EXPECT_TRUE(shows(page->barsSolidRow())) << where << ": dimmed rows stay in the layout";
+            EXPECT_EQ(live(barsSolidRow()), c.solidBars) << where;
+            EXPECT_EQ(live(hueDriftRow()), c.hueDrift) << where;
         } else {
-            EXPECT_EQ(live(page->wavesSolidRow()), c.solidWaves) << where;
-            EXPECT_EQ(live(page->colorFlowRow()), c.colorFlow) << where;
-            EXPECT_TRUE(shows(page->colorFlowRow())) << where;
+            EXPECT_EQ(live(wavesSolidRow()), c.solidWaves) << where;
+            EXPECT_EQ(live(colorFlowRow()), c.colorFlow) << where;
         }
     }
-    EXPECT_EQ(page->masterOffNotice()->findChild<QLabel*>()->text(),
+    EXPECT_EQ(masterOffNotice()->label()->text(),
               QStringLiteral("Turn on Velaro (the power button in the sidebar) to use these."));
 
     settings->vizEnabled = true;
     settings->vizTrailEnabled = false;
     settings->vizBloomEnabled = false;
     settle();
-    EXPECT_FALSE(live(page->trailLengthRow()));
-    EXPECT_FALSE(live(page->intensityRow()));
-    EXPECT_FALSE(live(page->radiusRow()));
-    EXPECT_TRUE(shows(page->radiusRow()));
+    EXPECT_FALSE(live(row("Length")));
+    EXPECT_FALSE(live(row("Intensity")));
+    EXPECT_FALSE(live(row("Radius")));
+    EXPECT_TRUE(shows(row("Radius"))) << "dimmed rows stay in the layout";
     settings->vizTrailEnabled = true;
     settings->vizBloomEnabled = true;
     settle();
-    EXPECT_TRUE(live(page->trailLengthRow()));
-    EXPECT_TRUE(live(page->radiusRow()));
+    EXPECT_TRUE(live(row("Length")));
+    EXPECT_TRUE(live(row("Radius")));
 }
 
 TEST_F(VisualizerPageTest, ValueTextsFollowTheirSettings) {
@@ -125,20 +159,20 @@ TEST_F(VisualizerPageTest, ValueTextsFollowTheirSettings) {
         SettingsSliderRow* row;
         const char* text;
     } cases[] = {
-        {[&] { settings->vizHueSpeed = 0.0; }, page->hueDriftRow(), "Off"},
-        {[&] { settings->vizHueSpeed = 25.4; }, page->hueDriftRow(), "25°/s"},
-        {[&] { settings->vizWaveHueSpeed = 0.0; }, page->colorFlowRow(), "Off"},
-        {[&] { settings->vizWaveHueSpeed = 59.9; }, page->colorFlowRow(), "59°/s"},
-        {[&] { settings->vizWaveEdgeSoftness = 2.5; }, page->edgeSoftnessRow(), "2.5pt"},
-        {[&] { settings->vizTrailLength = 0.1; }, page->trailLengthRow(), "0.10s"},
-        {[&] { settings->vizWaveSpectrum = 0.5; }, page->spectrumRow(), "50%"},
-        {[&] { settings->vizOpacity = 0.555; }, page->opacityRow(), "56%"},
-        {[&] { settings->vizBarThickness = 2.9; }, page->thicknessRow(), "2pt"},
-        {[&] { settings->vizBloomIntensity = 2.0; }, page->intensityRow(), "2.0"},
-        {[&] { settings->vizBloomRadius = 24.0; }, page->radiusRow(), "24pt"},
-        {[&] { settings->vizWaveCount = 17; }, page->waveCountRow(), "17"},
-        {[&] { settings->progressHueSpeed = 0.0; }, page->progressSection()->hueDriftRow(), "Off"},
-        {[&] { settings->progressOpacity = 0.2; }, page->progressSection()->opacityRow(), "20%"},
+        {[&] { settings->vizHueSpeed = 0.0; }, hueDriftRow(), "Off"},
+        {[&] { settings->vizHueSpeed = 25.4; }, hueDriftRow(), "25°/s"},
+        {[&] { settings->vizWaveHueSpeed = 0.0; }, colorFlowRow(), "Off"},
+        {[&] { settings->vizWaveHueSpeed = 59.9; }, colorFlowRow(), "59°/s"},
+        {[&] { settings->vizWaveEdgeSoftness = 2.5; }, row("Edge softness"), "2.5pt"},
+        {[&] { settings->vizTrailLength = 0.1; }, row("Length"), "0.10s"},
+        {[&] { settings->vizWaveSpectrum = 0.5; }, row("Spectrum"), "50%"},
+        {[&] { settings->vizOpacity = 0.555; }, row("Opacity", section("Style")), "56%"},
+        {[&] { settings->vizBarThickness = 2.9; }, row("Thickness"), "2pt"},
+        {[&] { settings->vizBloomIntensity = 2.0; }, row("Intensity"), "2.0"},
+        {[&] { settings->vizBloomRadius = 24.0; }, row("Radius"), "24pt"},
+        {[&] { settings->vizWaveCount = 17; }, row("Wave count"), "17"},
+        {[&] { settings->progressHueSpeed = 0.0; }, row("Hue drift", progressSection()), "Off"},
+        {[&] { settings->progressOpacity = 0.2; }, row("Opacity", progressSection()), "20%"},
     };
     for (const auto& c : cases) {
         c.set();
@@ -152,7 +186,7 @@ TEST_F(VisualizerPageTest, WholeNumberSlidersRoundKeepInRangeAndStoreOnce) {
     settings->vizStyle = "waves";
     settle();
     defaults.clearWrites();
-    ResettableSlider* count = page->waveCountRow()->slider();
+    ResettableSlider* count = row("Wave count")->slider();
     count->setValue(count->positionOf(7.6));
     EXPECT_EQ(settings->vizWaveCount(), 4) << "the write waits for a later turn";
     settle();
@@ -160,7 +194,7 @@ TEST_F(VisualizerPageTest, WholeNumberSlidersRoundKeepInRangeAndStoreOnce) {
     EXPECT_EQ(defaults.writes().size(), 1u);
     EXPECT_EQ(defaults.integerForKey("vizWaveCount"), 8);
 
-    ResettableSlider* peaks = page->peaksRow()->slider();
+    ResettableSlider* peaks = row("Peaks")->slider();
     for (int position : {peaks->minimum(), peaks->maximum(), peaks->positionOf(-40), peaks->positionOf(400)}) {
         peaks->setValue(position);
         settle();
@@ -168,38 +202,47 @@ TEST_F(VisualizerPageTest, WholeNumberSlidersRoundKeepInRangeAndStoreOnce) {
         EXPECT_LE(settings->vizWavePeaks(), 50);
     }
     EXPECT_EQ(defaults.integerForKey("vizWavePeaks"), 50);
-    EXPECT_EQ(page->peaksRow()->valueLabel()->text(), QStringLiteral("50"));
+    EXPECT_EQ(row("Peaks")->valueLabel()->text(), QStringLiteral("50"));
 }
 
 TEST_F(VisualizerPageTest, TheEnginesMessageShowsInOrangeEvenWhileTheVisualizerIsOff) {
-    EXPECT_FALSE(shows(page->statusText()));
+    EXPECT_FALSE(shows(statusText()));
     settings->vizStatus = std::string("Couldn't start — no audio");
     settle();
     ASSERT_FALSE(settings->vizEnabled());
-    EXPECT_TRUE(shows(page->statusText()));
-    EXPECT_EQ(page->statusText()->text(), QStringLiteral("Couldn't start — no audio"));
-    EXPECT_EQ(page->statusText()->color(), SettingsStyle::warningColor());
+    EXPECT_TRUE(shows(statusText()));
+    EXPECT_EQ(statusText()->text(), QStringLiteral("Couldn't start — no audio"));
+    EXPECT_EQ(statusText()->color(), SettingsStyle::warningColor());
     settings->vizStatus = std::nullopt;
     settle();
-    EXPECT_FALSE(shows(page->statusText()));
+    EXPECT_FALSE(shows(statusText()));
 }
 
 TEST_F(VisualizerPageTest, SwitchesWriteOnTheNextTurn) {
-    page->enableRow()->toggle()->click();
+    enableRow()->toggle()->click();
     EXPECT_FALSE(settings->vizEnabled());
     EXPECT_TRUE(defaults.writes().empty());
     settle();
     EXPECT_TRUE(settings->vizEnabled());
     EXPECT_TRUE(defaults.boolForKey("vizEnabled"));
-    EXPECT_TRUE(shows(page->visualizerSections()));
+    EXPECT_TRUE(shows(section("Style")));
 }
 
 TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
-    ProgressBarSection* bar = page->progressSection();
-    EXPECT_FALSE(shows(bar->detailBlock())) << "off: only the switch";
+    ProgressBarSection* bar = progressSection();
+    // Every row under the switch shows and hides with the colour menu.
+    const auto colorRow = [&] { return row<SettingsChoiceRow>("Color", bar); };
+    const auto showsText = [&](const char* text) {
+        const SpacedText* caption = test::textReading(bar, QString::fromUtf8(text));
+        return caption && shows(caption);
+    };
+    const QString commandWarning = QStringLiteral(
+        "⌘ ← / → / ↑ / ↓ are common system shortcuts; choosing ⌘ overrides them globally while a track is "
+        "loaded.");
+    EXPECT_FALSE(shows(colorRow())) << "off: only the switch";
     settings->progressEnabled = true;
     settle();
-    EXPECT_TRUE(shows(bar->detailBlock()));
+    EXPECT_TRUE(shows(colorRow()));
 
     const struct {
         const char* mode;
@@ -208,8 +251,8 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
     for (const auto& m : modes) {
         settings->progressColorMode = m.mode;
         settle();
-        EXPECT_EQ(bar->solidColorRow()->isEnabled(), m.solid) << m.mode;
-        EXPECT_EQ(bar->hueDriftRow()->isEnabled(), m.hue) << m.mode;
+        EXPECT_EQ(row<SettingsColorWellRow>("Solid color", bar)->isEnabled(), m.solid) << m.mode;
+        EXPECT_EQ(row("Hue drift", bar)->isEnabled(), m.hue) << m.mode;
     }
 
     const struct {
@@ -243,28 +286,28 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
     for (const auto& m : modifiers) {
         settings->progressModifier = m.modifier;
         settle();
-        EXPECT_EQ(shows(bar->commandWarning()), m.warning) << m.modifier;
-        EXPECT_EQ(bar->seekCaption()->text(), QString::fromUtf8(m.seek)) << m.modifier;
-        EXPECT_EQ(bar->keyboardRow()->titleLabel()->text(), QString::fromUtf8(m.keyboard)) << m.modifier;
-        EXPECT_EQ(bar->keyboardRow()->toggle()->accessibleName(), QString::fromUtf8(m.keyboard)) << m.modifier;
-        EXPECT_EQ(bar->keyboardCaption()->text(), QString::fromUtf8(m.keyboardCaption)) << m.modifier;
-        EXPECT_EQ(bar->reappearCaption()->text(), QString::fromUtf8(m.reappear)) << m.modifier;
-        EXPECT_EQ(bar->modifierRow()->shownIndex(), m.index) << m.modifier;
+        EXPECT_EQ(shows(test::textReading(bar, commandWarning)), m.warning) << m.modifier;
+        EXPECT_TRUE(showsText(m.seek)) << m.modifier;
+        auto* keyboard = row<SettingsToggleRow>(m.keyboard, bar);
+        EXPECT_EQ(keyboard->toggle()->accessibleName(), QString::fromUtf8(m.keyboard)) << m.modifier;
+        EXPECT_TRUE(showsText(m.keyboardCaption)) << m.modifier;
+        EXPECT_TRUE(showsText(m.reappear)) << m.modifier;
+        EXPECT_EQ(row<SettingsChoiceRow>("Modifier key", bar)->shownIndex(), m.index) << m.modifier;
     }
 
     // "After" is dimmed while auto-hide is off, and keeps its value.
     settings->progressAutoHideSeconds = 15.0;
     settings->progressAutoHide = false;
     settle();
-    EXPECT_FALSE(bar->afterRow()->isEnabled());
-    EXPECT_EQ(bar->afterRow()->shownIndex(), 2);
+    EXPECT_FALSE(row<SettingsChoiceRow>("After", bar)->isEnabled());
+    EXPECT_EQ(row<SettingsChoiceRow>("After", bar)->shownIndex(), 2);
     settings->progressAutoHide = true;
     settle();
-    EXPECT_TRUE(bar->afterRow()->isEnabled());
+    EXPECT_TRUE(row<SettingsChoiceRow>("After", bar)->isEnabled());
 
     settings->progressEnabled = false;
     settle();
-    EXPECT_FALSE(shows(bar->detailBlock()));
+    EXPECT_FALSE(shows(colorRow()));
     EXPECT_EQ(settings->progressAutoHideSeconds(), 15.0) << "collapsing keeps the settings";
 }
 
@@ -280,7 +323,7 @@ TEST_F(VisualizerPageTest, AfterListsTheStoredDelayInOrderAndAnEqualChoiceStores
         {7.5, {"5s", "7s (current)", "10s", "15s", "20s", "25s", "30s"}, 1},
     };
     settings->progressEnabled = true;
-    SettingsChoiceRow* after = page->progressSection()->afterRow();
+    SettingsChoiceRow* after = row<SettingsChoiceRow>("After", progressSection());
     for (const auto& c : cases) {
         std::vector<QString> fromOptions;
         for (const auto& option : autoHideDelayOptions(c.current)) fromOptions.push_back(option.second);
@@ -317,14 +360,14 @@ TEST_F(VisualizerPageTest, ColourRowsThatGoTakeTheColourPanelWithThem) {
         row->well()->click();
         return sharedColorPanelIfCreated() && sharedColorPanelIfCreated()->isVisible();
     };
-    ASSERT_TRUE(openFrom(page->barsSolidRow()));
+    ASSERT_TRUE(openFrom(barsSolidRow()));
     settings->vizStyle = "waves";
     settle();
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible()) << "switching the style closes the bars' panel";
 
     settings->vizWaveColorMode = "solid";
     settle();
-    ASSERT_TRUE(openFrom(page->wavesSolidRow()));
+    ASSERT_TRUE(openFrom(wavesSolidRow()));
     settings->vizEnabled = false;
     settle();
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible()) << "turning the visualizer off closes it";
@@ -332,7 +375,7 @@ TEST_F(VisualizerPageTest, ColourRowsThatGoTakeTheColourPanelWithThem) {
     settings->progressEnabled = true;
     settings->progressColorMode = "solid";
     settle();
-    ASSERT_TRUE(openFrom(page->progressSection()->solidColorRow()));
+    ASSERT_TRUE(openFrom(row<SettingsColorWellRow>("Solid color", progressSection())));
     settings->progressEnabled = false;
     settle();
     EXPECT_FALSE(sharedColorPanelIfCreated()->isVisible());

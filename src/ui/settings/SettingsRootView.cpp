@@ -129,11 +129,6 @@ void SettingsRootView::sidebarRowClicked(SettingsCategory category) {
     apply();
 }
 
-std::int64_t SettingsRootView::bounceTick(SettingsCategory category) const {
-    const auto it = bounceTick_.find(category);
-    return it == bounceTick_.end() ? 0 : it->second;
-}
-
 QWidget* SettingsRootView::page(SettingsCategory category) const {
     const auto it = pages_.find(category);
     return it == pages_.end() ? nullptr : it->second;

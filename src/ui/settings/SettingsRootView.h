@@ -73,8 +73,6 @@ public:
 
     // What a click on a sidebar row does: selects its page and bounces its symbol.
     void sidebarRowClicked(SettingsCategory category);
-    // How often each row has been clicked (0 for a row never clicked).
-    std::int64_t bounceTick(SettingsCategory category) const;
 
     // The page made for a category, or null before it was first selected.
     QWidget* page(SettingsCategory category) const;
@@ -86,12 +84,6 @@ public:
     bool isEditingApp() const;
 
     SettingsSidebar& sidebar() const { return *sidebar_; }
-    QScrollArea* detailPane() const { return detail_; }
-    QWidget* pageHeader() const { return header_; }
-    QLabel* pageTitle() const { return title_; }
-    QLabel* pageBlurb() const { return blurb_; }
-    QLabel* emptyText() const { return empty_; }
-    ExcludedAppsModel* excludedAppsModel() const { return excludedAppsModel_.get(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

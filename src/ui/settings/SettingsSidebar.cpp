@@ -121,7 +121,6 @@ SettingsSidebar::SettingsSidebar(QWidget* parent) : QScrollArea(parent) {
         QPalette quiet = header->label()->palette();
         quiet.setColor(QPalette::WindowText, SettingsStyle::secondaryText(quiet));
         header->label()->setPalette(quiet);
-        headers_.push_back(header);
         column->addWidget(header);
         for (SettingsCategory category : group.items) {
             auto* row = new SidebarRow(category, list);

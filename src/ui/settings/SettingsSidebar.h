@@ -53,7 +53,6 @@ public:
     explicit SettingsSidebar(QWidget* parent = nullptr);
 
     SidebarRow* row(SettingsCategory category) const { return rows_.at(category); }
-    const std::vector<SpacedText*>& groupHeaders() const { return headers_; }
 
     // Highlights the selected page's row. The sidebar is one stop of the Tab key, as a list is: the
     // selected row's (the first row's while none is selected).
@@ -71,7 +70,6 @@ private:
     std::map<SettingsCategory, SidebarRow*> rows_;
     // The rows top to bottom.
     std::vector<SidebarRow*> order_;
-    std::vector<SpacedText*> headers_;
 };
 
 }  // namespace velaro

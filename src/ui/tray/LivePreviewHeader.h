@@ -65,8 +65,6 @@ public:
 
     QString appName() const;
     QString statusText() const;
-    bool statusIsGreen() const { return word_.green; }
-    Color swatchColor() const { return swatch_; }
     // The front app's icon, or the stand-in when it has none.
     QImage appIcon() const;
 

@@ -74,37 +74,37 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
       refresh_(model_.loop, [this] { refresh(); }) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    scroll_ = new QScrollArea(this);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    outer->addWidget(scroll_);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    outer->addWidget(scroll);
 
     column_ = new QWidget;
-    columnLayout_ = new QVBoxLayout(column_);
-    columnLayout_->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    columnLayout_->setSpacing(kSpacing);
+    auto* columnLayout = new QVBoxLayout(column_);
+    columnLayout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    columnLayout->setSpacing(kSpacing);
 
-    columnLayout_->addWidget(makeHeader());
+    columnLayout->addWidget(makeHeader());
     statusRow_ = new LivePreviewHeader::StatusRow(model_.sampler, model_.settings, model_.appWatcher,
                                                   model_.loop, column_);
-    columnLayout_->addWidget(statusRow_);
+    columnLayout->addWidget(statusRow_);
     screenCard_ = makeCard("record.circle", QColor(255, 59, 48), "Screen Recording Required",
                            "Color sampling needs this permission", "Open Settings",
                            [this] { openScreenRecordingSettings(); });
-    columnLayout_->addWidget(screenCard_);
+    columnLayout->addWidget(screenCard_);
     accessibilityCard_ = makeCard("menubar.rectangle", QColor(255, 149, 0), "Accessibility (optional)",
                                   "Lets the upcoming Menu Bar Shape read the menu-bar layout", "Enable",
                                   [this] { requestAccessibility(); });
-    columnLayout_->addWidget(accessibilityCard_);
-    preview_ = new LivePreviewHeader::Preview(model_.sampler, model_.settings, model_.appWatcher, model_.loop,
-                                              column_);
-    columnLayout_->addWidget(preview_);
-    columnLayout_->addWidget(makeStyleGroup());
-    columnLayout_->addWidget(makeBottomRow());
-    columnLayout_->addStretch(1);
-    scroll_->setWidget(column_);
+    columnLayout->addWidget(accessibilityCard_);
+    auto* preview = new LivePreviewHeader::Preview(model_.sampler, model_.settings, model_.appWatcher,
+                                                   model_.loop, column_);
+    columnLayout->addWidget(preview);
+    columnLayout->addWidget(makeStyleGroup());
+    columnLayout->addWidget(makeBottomRow());
+    columnLayout->addStretch(1);
+    scroll->setWidget(column_);
     column_->installEventFilter(this);
 
     watch_ = model_.settings.objectWillChange().sink([this](const std::monostate&) { refresh_.schedule(); });
@@ -304,13 +304,6 @@ void StatusPopover::applyStyleReveal() {
     styleControls_->setMaximumHeight(
         shown >= 1 ? QWIDGETSIZE_MAX
                    : static_cast<int>(std::lround(shown * styleControls_->sizeHint().height())));
-}
-
-std::vector<QWidget*> StatusPopover::visibleColumn() const {
-    std::vector<QWidget*> out;
-    for (int i = 0; i < columnLayout_->count(); ++i)
-        if (QWidget* w = columnLayout_->itemAt(i)->widget(); w && !w->isHidden()) out.push_back(w);
-    return out;
 }
 
 }  // namespace velaro

@@ -68,26 +68,11 @@ public:
 
     // The column's measured height: a new value reaches `contentHeight` one loop turn later.
     void columnHeightChanged(double height);
-    double contentHeight() const { return contentHeight_; }
-    // The popover's height: the column's, up to the cap.
-    int popoverHeight() const;
-
-    bool screenRecordingGranted() const { return screenRecordingGranted_; }
-    bool accessibilityGranted() const { return accessibilityGranted_; }
 
     // ---- parts, for whoever drives the view ----
-    QWidget* screenRecordingCard() const { return screenCard_; }
-    QWidget* accessibilityCard() const { return accessibilityCard_; }
-    QCheckBox* overlaySwitch() const { return overlaySwitch_; }
-    StyleOpacityControls* styleControls() const { return styleControls_; }
-    QPushButton* masterButton() const { return masterButton_; }
     QPushButton* settingsButton() const { return settingsButton_; }
     QPushButton* quitButton() const { return quitButton_; }
     LivePreviewHeader::StatusRow& statusRow() const { return *statusRow_; }
-    LivePreviewHeader::Preview& preview() const { return *preview_; }
-    QScrollArea* scrollArea() const { return scroll_; }
-    // The column's direct parts from top to bottom, hidden ones left out.
-    std::vector<QWidget*> visibleColumn() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -100,6 +85,8 @@ private:
     QWidget* makeStyleGroup();
     QWidget* makeBottomRow();
     void refresh();
+    // The popover's height: the column's, up to the cap.
+    int popoverHeight() const;
     void applyHeight();
     void applyStyleReveal();
 
@@ -109,13 +96,10 @@ private:
     double contentHeight_ = initialContentHeight;
     Lifetime lifetime_;
 
-    QScrollArea* scroll_ = nullptr;
     QWidget* column_ = nullptr;
-    QVBoxLayout* columnLayout_ = nullptr;
     LivePreviewHeader::StatusRow* statusRow_ = nullptr;
     QWidget* screenCard_ = nullptr;
     QWidget* accessibilityCard_ = nullptr;
-    LivePreviewHeader::Preview* preview_ = nullptr;
     QCheckBox* overlaySwitch_ = nullptr;
     StyleOpacityControls* styleControls_ = nullptr;
     QPushButton* masterButton_ = nullptr;

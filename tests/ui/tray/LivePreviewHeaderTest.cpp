@@ -2,6 +2,9 @@
 // label and hex, the preview's backdrop, opacity factor and zone strip, and the painted miniature.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
+#include "support/RowSearch.h"
 #include "ui/tray/LivePreviewHeader.h"
 #include "ui/tray/StatusPopoverTestRig.h"
 
@@ -24,6 +27,17 @@ protected:
         rig.loop.runUntilIdle();
     }
     OverlaySettings& s() { return *rig.settings; }
+    // The status word's ink, as the row shows it.
+    static QColor statusInk(const StatusRow& row) {
+        const QLabel* word = test::labelReading(&row, row.statusText());
+        return word ? word->palette().color(QPalette::WindowText) : QColor();
+    }
+    // The swatch at the row's trailing edge, as painted.
+    static QColor paintedSwatch(StatusRow& row) {
+        row.resize(320, 54);
+        const QImage shot = row.grab().toImage();
+        return shot.pixelColor(row.width() - 11 - StatusRow::swatchSize / 2, row.height() / 2);
+    }
 
     test::PopoverRig rig;
 };
@@ -49,18 +63,19 @@ TEST_F(LivePreviewTest, TheRowNamesTheFrontAppOrADashAndFollowsTheModels) {
     EXPECT_EQ(row.appName(), QStringLiteral("Editor"));
     EXPECT_EQ(row.appIcon().pixelColor(0, 0), QColor(10, 20, 30));
     EXPECT_EQ(row.statusText(), QStringLiteral("Filled screen"));
-    EXPECT_TRUE(row.statusIsGreen());
+    EXPECT_EQ(statusInk(row), QColor(52, 199, 89)) << "green";
 
     s().masterEnabled = false;
     rig.loop.runUntilIdle();
     EXPECT_EQ(row.statusText(), QStringLiteral("Disabled"));
-    EXPECT_FALSE(row.statusIsGreen());
+    EXPECT_NE(statusInk(row), QColor(52, 199, 89)) << "not green";
+    EXPECT_TRUE(statusInk(row).isValid());
 }
 
 TEST_F(LivePreviewTest, TheSwatchShowsTheSampledColourWhileThePreviewShowsTheManualOne) {
     manualRedOverSampledBlue();
     StatusRow row(rig.sampler(), s(), *rig.appWatcher, rig.loop);
-    EXPECT_EQ(row.swatchColor(), kBlue);
+    EXPECT_EQ(paintedSwatch(row), QColor(0, 0, 255));
     EXPECT_EQ(previewInputs(rig.sampler(), s()).color, kRed);
     EXPECT_EQ(previewCaption(rig.sampler(), s()), "Solid • #FF0000");
 

@@ -41,12 +41,12 @@ PaletteEditor::Row::Row(PaletteEditor& editor, std::size_t index, QWidget* paren
     layout->setSpacing(6);
     const QString number = QString::number(index + 1);
 
-    ordinal_ = new QLabel(number, this);
-    ordinal_->setFont(monospacedCaption());
-    setInk(ordinal_, SettingsStyle::tertiaryText(palette()));
-    ordinal_->setFixedWidth(16);
-    ordinal_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    layout->addWidget(ordinal_);
+    auto* ordinal = new QLabel(number, this);
+    ordinal->setFont(monospacedCaption());
+    setInk(ordinal, SettingsStyle::tertiaryText(palette()));
+    ordinal->setFixedWidth(16);
+    ordinal->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(ordinal);
 
     // The well reads its entry afresh; its write waits for the next turn and then lands only on the entry it
     // was made for (see WellState). The write holds no pointer to the row or the editor.
@@ -120,17 +120,17 @@ PaletteEditor::PaletteEditor(MainLoop& loop, Spec spec, QWidget* parent)
     buttons->setContentsMargins(0, 0, 0, 0);
     add_ = new QPushButton(symbolIcon("plus", palette().color(QPalette::ButtonText)), QStringLiteral("Add"),
                            this);
-    reset_ = new QPushButton(spec_.resetLabel, this);
-    for (QPushButton* button : {add_, reset_}) {
+    auto* resetButton = new QPushButton(spec_.resetLabel, this);
+    for (QPushButton* button : {add_, resetButton}) {
         button->setFont(SettingsStyle::captionFont());
         button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
     buttons->addWidget(add_);
     buttons->addStretch(1);
-    buttons->addWidget(reset_);
+    buttons->addWidget(resetButton);
     column->addLayout(buttons);
     QObject::connect(add_, &QAbstractButton::clicked, this, [this] { add(); });
-    QObject::connect(reset_, &QAbstractButton::clicked, this, [this] { reset(); });
+    QObject::connect(resetButton, &QAbstractButton::clicked, this, [this] { reset(); });
 
     caption_ = new QLabel(spec_.caption, this);
     caption_->setFont(SettingsStyle::caption2Font());

@@ -57,7 +57,6 @@ public:
     // The rows shown now (one per colour), top to bottom.
     std::vector<Row*> shownRows() const;
     QPushButton* addButton() const { return add_; }
-    QPushButton* resetButton() const { return reset_; }
     QLabel* captionLabel() const { return caption_; }
 
 private:
@@ -69,7 +68,6 @@ private:
     QVBoxLayout* rowColumn_;
     std::vector<Row*> rows_;
     QPushButton* add_;
-    QPushButton* reset_;
     QLabel* caption_;
 };
 
@@ -81,11 +79,7 @@ public:
     // Shows entry `index` of `list` (which holds it).
     void showEntry(const std::vector<std::string>& list);
 
-    QLabel* ordinalLabel() const { return ordinal_; }
     ColorWell* well() const { return well_; }
-    QLabel* textLabel() const { return text_; }
-    SymbolButton* upButton() const { return up_; }
-    SymbolButton* downButton() const { return down_; }
     SymbolButton* removeButton() const { return remove_; }
 
 private:
@@ -99,7 +93,6 @@ private:
 
     std::size_t index_;
     std::shared_ptr<WellState> wellState_;
-    QLabel* ordinal_;
     ColorWell* well_;
     QLabel* text_;
     SymbolButton* up_;

@@ -54,10 +54,6 @@ StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& 
     refresh();
 }
 
-QString StyleOpacityControls::opacityText() const {
-    return value_->text();
-}
-
 void StyleOpacityControls::refresh() {
     picker_->refresh();
     value_->setText(truncatedPercentText(settings_.overlayOpacity()));
@@ -71,22 +67,22 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    toggle_ = new SettingsToggleRow(QStringLiteral("Keep overlay always on"),
-                                    deferredBinding(loop, settingBinding(settings.keepOverlayAlwaysOn)), {},
-                                    nullptr, this);
-    column->addWidget(toggle_);
+    auto* toggle = new SettingsToggleRow(QStringLiteral("Keep overlay always on"),
+                                         deferredBinding(loop, settingBinding(settings.keepOverlayAlwaysOn)),
+                                         {}, nullptr, this);
+    column->addWidget(toggle);
     column->addWidget(new SettingsCaptionRow(
         QStringLiteral("Keeps the overlay visible at all times, even when no window fills the screen. "
                        "Appear/disappear animations are replaced by smooth color changes."),
         this));
 
     QWidget* block = rows_.block();
-    height_ = new SettingsSliderRow(
+    auto* height = new SettingsSliderRow(
         loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
         32.0, SettingsSliderRow::Options::showing([&settings] {
             return truncatedText(settings.alwaysOnOverlayHeight(), QStringLiteral("pt"));
         }));
-    radius_ = new SettingsSliderRow(
+    auto* radius = new SettingsSliderRow(
         loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60}, 28.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), QStringLiteral("pt")); }));
@@ -100,11 +96,11 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
               {EmptyDesktopMode::transparent, QStringLiteral("Transparent")},
               {EmptyDesktopMode::blur, QStringLiteral("Blur")}}),
          new SettingsCaptionRow(QStringLiteral("What the overlay shows when no window fills the screen.")),
-         height_,
+         height,
          new SettingsCaptionRow(QStringLiteral(
              "Height of the always-on nested shape (bar + corners). Always covers the menu bar; "
              "larger values extend it down the screen. Applies live.")),
-         radius_,
+         radius,
          new SettingsCaptionRow(
              QStringLiteral("Roundness of the always-on shape's overlay corners. Applies live."))});
     column->addWidget(block);

@@ -26,12 +26,6 @@ class StyleOpacityControls : public QWidget {
 public:
     StyleOpacityControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    StylePicker* stylePicker() const { return picker_; }
-    QAbstractButton* styleButton(MenuBarStyle style) const { return picker_->button(style); }
-    ResettableSlider* opacitySlider() const { return slider_; }
-    QString opacityText() const;
-    QString descriptionText() const { return picker_->descriptionText(); }
-
 private:
     void refresh();
 
@@ -50,17 +44,9 @@ public:
     AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
     void refresh() override;
-    SettingsToggleRow* toggleRow() const { return toggle_; }
-    // The hairline and six rows shown while the overlay stays on.
-    QWidget* alwaysOnRows() const { return rows_.block(); }
-    SettingsSliderRow* heightRow() const { return height_; }
-    SettingsSliderRow* cornerRadiusRow() const { return radius_; }
 
 private:
     OverlaySettings& settings_;
-    SettingsToggleRow* toggle_;
-    SettingsSliderRow* height_;
-    SettingsSliderRow* radius_;
     SlideReveal rows_;
 };
 

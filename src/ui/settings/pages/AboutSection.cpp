@@ -103,15 +103,15 @@ AboutSection::AboutSection(UpdateCheckModel& updateCheck, AboutServices services
     tagline->setWordWrap(true);
     column->addWidget(tagline);
 
-    website_ =
+    auto* website =
         textLabel(QStringLiteral("<a href=\"%1\">Visit Website</a>").arg(services_.projectURL.toString()),
                   SettingsStyle::calloutFont(), this);
-    website_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    website->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     column->addSpacing(8);
-    QObject::connect(website_, &QLabel::linkActivated, this, [this](const QString&) {
+    QObject::connect(website, &QLabel::linkActivated, this, [this](const QString&) {
         if (services_.openURL) services_.openURL(services_.projectURL);
     });
-    column->addWidget(website_, 0, Qt::AlignLeft);
+    column->addWidget(website, 0, Qt::AlignLeft);
 
     column->addSpacing(20);
     update_ = largeButton(QStringLiteral("Check for Updates…"), "arrow.triangle.2.circlepath", this);
@@ -122,12 +122,12 @@ AboutSection::AboutSection(UpdateCheckModel& updateCheck, AboutServices services
     column->addSpacing(8);
     auto* actions = new QHBoxLayout;
     actions->setSpacing(8);
-    export_ = largeButton(QStringLiteral("Export Logs…"), "square.and.arrow.up", this);
-    QObject::connect(export_, &QPushButton::clicked, this, [this] { exportLogs(); });
-    actions->addWidget(export_);
-    feedback_ = largeButton(QStringLiteral("Send Feedback"), "paperplane", this);
-    QObject::connect(feedback_, &QPushButton::clicked, this, [this] { openFeedback(); });
-    actions->addWidget(feedback_);
+    auto* exportButton = largeButton(QStringLiteral("Export Logs…"), "square.and.arrow.up", this);
+    QObject::connect(exportButton, &QPushButton::clicked, this, [this] { exportLogs(); });
+    actions->addWidget(exportButton);
+    auto* feedback = largeButton(QStringLiteral("Send Feedback"), "paperplane", this);
+    QObject::connect(feedback, &QPushButton::clicked, this, [this] { openFeedback(); });
+    actions->addWidget(feedback);
     actions->addStretch(1);
     column->addLayout(actions);
 

@@ -59,21 +59,13 @@ public:
     void exportLogs();
     void openFeedback();
 
-    QPushButton* updateButton() const { return update_; }
-    QPushButton* exportButton() const { return export_; }
-    QPushButton* feedbackButton() const { return feedback_; }
-    QLabel* websiteLink() const { return website_; }
-
 protected:
     void refreshPage() override;
 
 private:
     UpdateCheckModel& updateCheck_;
     AboutServices services_;
-    QLabel* website_;
     QPushButton* update_;
-    QPushButton* export_;
-    QPushButton* feedback_;
 };
 
 }  // namespace velaro

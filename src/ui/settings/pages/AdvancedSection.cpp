@@ -82,15 +82,15 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
       notchRows_(loop, new QWidget(this)) {
     // Overlay stroke.
     auto* strokeCard = new SettingsCard;
-    stroke_ = deferredToggle(settings, loop, QStringLiteral("Add overlay stroke"), settings.strokeEnabled,
-                             new SettingsBetaBadge);
-    strokeCard->addRow(stroke_);
+    auto* stroke = deferredToggle(settings, loop, QStringLiteral("Add overlay stroke"),
+                                  settings.strokeEnabled, new SettingsBetaBadge);
+    strokeCard->addRow(stroke);
     strokeCard->addRow(
         new SettingsCaptionRow(QStringLiteral("Hairline border matching the system window stroke")));
-    curve_ =
+    auto* curve =
         wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius, {0, 40}, 20, points);
-    fade_ = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength, {0, 30}, 10,
-                        [](double v) { return v == 0 ? QStringLiteral("Off") : points(v); });
+    auto* fade = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength, {0, 30}, 10,
+                             [](double v) { return v == 0 ? QStringLiteral("Off") : points(v); });
     notchFade_ =
         deferredToggle(settings, loop, QStringLiteral("Stroke notch fade"), settings.strokeNotchFadeEnabled);
     notchFadeDistance_ = rowStack(
@@ -98,8 +98,8 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
                               {20, 300}, 100, pixels),
                   new SettingsCaptionRow(QStringLiteral("Top hairline dissolves around the notch"))});
     addRows(strokeRows_.block(),
-            {new SettingsHairline, curve_,
-             new SettingsCaptionRow(QStringLiteral("Match your display's corner rounding")), fade_,
+            {new SettingsHairline, curve,
+             new SettingsCaptionRow(QStringLiteral("Match your display's corner rounding")), fade,
              new SettingsCaptionRow(QStringLiteral("Fades stroke ends into the window's own border")),
              new SettingsHairline, notchFade_, notchFadeDistance_});
     strokeCard->addRow(strokeRows_.block());
@@ -125,9 +125,9 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
         {"Width", settings.notchStrokeWidthAdjust, {-20, 20}, 0, true},
     };
     for (const auto& s : notchSliders) {
-        notchSliders_.push_back(wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.range,
-                                            s.defaultValue, s.signedText ? signedPointsText : points));
-        addRows(notchRows_.block(), {new SettingsHairline, notchSliders_.back()});
+        addRows(notchRows_.block(), {new SettingsHairline,
+                                     wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.range,
+                                                 s.defaultValue, s.signedText ? signedPointsText : points)});
     }
     notchCard->addRow(notchRows_.block());
 
@@ -176,20 +176,20 @@ void OverlayNotchFadeControl::refresh() {
 AdvancedSection::AdvancedSection(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
                                  NotchProbe hasNotch, QWidget* parent)
     : ProfiledSettingsPage(settings, profileManager, loop, parent) {
-    renderer_ = new AdvancedRendererControl(settings, loop);
-    stroke_ = new AdvancedStrokeControls(settings, loop, hasNotch);
-    notchFade_ = new OverlayNotchFadeControl(settings, loop, hasNotch);
-    gate_ = new SettingsOverlayGate(rowStack(nullptr, {stroke_, notchFade_}), true);
+    auto* renderer = new AdvancedRendererControl(settings, loop);
+    auto* stroke = new AdvancedStrokeControls(settings, loop, hasNotch);
+    auto* notchFade = new OverlayNotchFadeControl(settings, loop, hasNotch);
+    gate_ = new SettingsOverlayGate(rowStack(nullptr, {stroke, notchFade}), true);
 
     auto* smoothCard = new SettingsCard;
-    smooth_ = deferredToggle(settings, loop, QStringLiteral("Smooth colors"), settings.smoothColors);
-    smoothCard->addRow(smooth_);
+    auto* smooth = deferredToggle(settings, loop, QStringLiteral("Smooth colors"), settings.smoothColors);
+    smoothCard->addRow(smooth);
     smoothCard->addRow(new SettingsCaptionRow(QStringLiteral(
         "Blends sampled color changes over time to reduce flicker. Off keeps the raw, instant sample.")));
 
-    maximiseButton_ = new MaximiseFillToggle(settings, loop);
-    windowControls_ = new GlobalOnlyGroup(QStringLiteral("Window Controls"), maximiseButton_);
-    addRows(this, {renderer_, gate_, new SettingsSectionHeader(QStringLiteral("Color Smoothing")), smoothCard,
+    auto* maximiseButton = new MaximiseFillToggle(settings, loop);
+    windowControls_ = new GlobalOnlyGroup(QStringLiteral("Window Controls"), maximiseButton);
+    addRows(this, {renderer, gate_, new SettingsSectionHeader(QStringLiteral("Color Smoothing")), smoothCard,
                    windowControls_});
 
     follow(settings.objectWillChange());

@@ -10,11 +10,11 @@ namespace velaro {
 AnimationSection::AnimationSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent) {
     auto* card = new SettingsCard(this);
-    style_ = new SettingsSegmentedRow<OverlayAnimationKind>(
+    auto* style = new SettingsSegmentedRow<OverlayAnimationKind>(
         QStringLiteral("Style"), deferredBinding(loop, settingBinding(settings.animationKind)),
         {{OverlayAnimationKind::rise, QStringLiteral("Rise")},
          {OverlayAnimationKind::spread, QStringLiteral("Spread")}});
-    card->addRow(style_);
+    card->addRow(style);
     caption_ = new SettingsCaptionRow({});
     card->addRow(caption_);
     column()->addWidget(card);

@@ -9,14 +9,10 @@ class AnimationSection : public OverlaySettingsPage {
 public:
     AnimationSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    SettingsChoiceRow* styleRow() const { return style_; }
-    QString captionText() const { return caption_->text(); }
-
 protected:
     void refreshPage() override;
 
 private:
-    SettingsChoiceRow* style_;
     SettingsCaptionRow* caption_;
 };
 

@@ -13,17 +13,17 @@ namespace velaro {
 
 AppearanceSettingsView::AppearanceSettingsView(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent), overlayOn_(loop, new QWidget(this)) {
-    style_ = new OverlayStyleSection(settings, loop, this);
-    style_->setHueDriftSection(new HueDriftSection(settings, loop));
-    column()->addWidget(style_);
+    auto* style = new OverlayStyleSection(settings, loop, this);
+    style->setHueDriftSection(new HueDriftSection(settings, loop));
+    column()->addWidget(style);
     QWidget* lower = overlayOn_.block();
     auto* stack = new QVBoxLayout(lower);
     stack->setContentsMargins(0, sectionSpacing, 0, 0);
     stack->setSpacing(sectionSpacing);
-    blur_ = new BackgroundBlurSection(settings, loop, lower);
-    stack->addWidget(blur_);
-    corners_ = new OverlayCornersSection(settings, loop, overlayCornerModeOptions(), lower);
-    stack->addWidget(corners_);
+    auto* blur = new BackgroundBlurSection(settings, loop, lower);
+    stack->addWidget(blur);
+    auto* corners = new OverlayCornersSection(settings, loop, overlayCornerModeOptions(), lower);
+    stack->addWidget(corners);
     column()->addWidget(lower);
     follow(settings.objectWillChange());
     refresh();

@@ -6,29 +6,16 @@
 
 namespace velaro {
 
-class BackgroundBlurSection;
-class OverlayCornersSection;
-class OverlayStyleSection;
-
 class AppearanceSettingsView : public OverlaySettingsPage {
 public:
     static constexpr int sectionSpacing = 14;
 
     AppearanceSettingsView(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    OverlayStyleSection* styleSection() const { return style_; }
-    BackgroundBlurSection* blurSection() const { return blur_; }
-    OverlayCornersSection* cornersSection() const { return corners_; }
-    // The sections shown only while the overlay is on.
-    QWidget* overlaySections() const { return overlayOn_.block(); }
-
 protected:
     void refreshPage() override;
 
 private:
-    OverlayStyleSection* style_;
-    BackgroundBlurSection* blur_;
-    OverlayCornersSection* corners_;
     SlideReveal overlayOn_;
 };
 

@@ -17,12 +17,12 @@ BackgroundBlurSection::BackgroundBlurSection(OverlaySettings& settings, MainLoop
     auto* card = new SettingsCard(this);
     column->addWidget(card);
 
-    enable_ =
+    auto* enable =
         new SettingsToggleRow(QStringLiteral("Enable blur"),
                               deferredBinding(loop, settingBinding(settings.blurEnabled)), {}, nullptr, card);
-    card->addRow(enable_);
+    card->addRow(enable);
 
-    amount_ = new SettingsSliderRow(
+    auto* amount = new SettingsSliderRow(
         loop, QStringLiteral("Blur Amount"), settingBinding(settings.blurRadius), {2, 40}, 12.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return truncatedText(settings.blurRadius(), QStringLiteral("pt")); }, 1.0));
@@ -31,15 +31,15 @@ BackgroundBlurSection::BackgroundBlurSection(OverlaySettings& settings, MainLoop
     pillCaption_ = new SettingsCaptionRow(QStringLiteral(
         "Not applied in Pill shape — Pill draws the overlay as a single window, so there are no "
         "separate overlay-corner windows to frost. Applies again in Full Bar."));
-    styleOpacity_ = new SettingsSliderRow(
+    auto* styleOpacity = new SettingsSliderRow(
         loop, QStringLiteral("Style Opacity"), settingBinding(settings.styleOpacityOverBlur), {0, 1}, 0.45,
         SettingsSliderRow::Options::showing(
             [&settings] { return truncatedPercentText(settings.styleOpacityOverBlur()); }, 0.05));
     QWidget* rows = rows_.block();
     rows->setParent(card);
     addRows(rows,
-            {new SettingsHairline, amount_, new SettingsHairline, corners_, pillCaption_,
-             new SettingsHairline, styleOpacity_,
+            {new SettingsHairline, amount, new SettingsHairline, corners_, pillCaption_, new SettingsHairline,
+             styleOpacity,
              new SettingsCaptionRow(QStringLiteral("How strongly the overlay style paints over the frost"))});
     card->addRow(rows);
     refresh();

@@ -17,21 +17,21 @@ BehaviorSection::BehaviorSection(OverlaySettings& settings, ProfileManager& prof
                                  QWidget* parent)
     : ProfiledSettingsPage(settings, profileManager, loop, parent) {
     auto* layerCard = new SettingsCard(this);
-    layer_ = new SettingsSegmentedRow<LayerPosition>(
+    auto* layer = new SettingsSegmentedRow<LayerPosition>(
         QStringLiteral("Layer"), deferredBinding(loop, settingBinding(settings.layerPosition)),
         {{LayerPosition::aboveWindows, QStringLiteral("Above Windows")},
          {LayerPosition::behindWindows, QStringLiteral("Behind Windows")}});
-    layerCard->addRow(layer_);
+    layerCard->addRow(layer);
     behindCaption_ =
         new SettingsCaptionRow(QStringLiteral("Overlay renders behind app windows instead of on top"));
     layerCard->addRow(behindCaption_);
 
     auto* alwaysOnCard = new SettingsCard;
-    alwaysOn_ = new AlwaysOnControls(settings, loop);
-    alwaysOnCard->addRow(alwaysOn_);
+    auto* alwaysOn = new AlwaysOnControls(settings, loop);
+    alwaysOnCard->addRow(alwaysOn);
 
-    pause_ = new PauseOnHoverToggle(settings, loop);
-    sampling_ = new GlobalOnlyGroup(QStringLiteral("Sampling"), pause_);
+    auto* pause = new PauseOnHoverToggle(settings, loop);
+    sampling_ = new GlobalOnlyGroup(QStringLiteral("Sampling"), pause);
     addRows(this,
             {layerCard, new SettingsSectionHeader(QStringLiteral("Always On")), alwaysOnCard, sampling_});
 

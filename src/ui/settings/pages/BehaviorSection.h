@@ -7,7 +7,6 @@
 
 namespace velaro {
 
-class AlwaysOnControls;
 class GlobalOnlyGroup;
 
 // "Pause sampling while pointer is in menu bar": one switch row.
@@ -21,21 +20,12 @@ public:
     BehaviorSection(OverlaySettings& settings, ProfileManager& profileManager, MainLoop& loop,
                     QWidget* parent = nullptr);
 
-    SettingsChoiceRow* layerRow() const { return layer_; }
-    QWidget* behindCaption() const { return behindCaption_; }
-    AlwaysOnControls* alwaysOn() const { return alwaysOn_; }
-    GlobalOnlyGroup* samplingGroup() const { return sampling_; }
-    PauseOnHoverToggle* pauseToggle() const { return pause_; }
-
 protected:
     void refreshPage() override;
 
 private:
-    SettingsChoiceRow* layer_;
     QWidget* behindCaption_;
-    AlwaysOnControls* alwaysOn_;
     GlobalOnlyGroup* sampling_;
-    PauseOnHoverToggle* pause_;
 };
 
 }  // namespace velaro

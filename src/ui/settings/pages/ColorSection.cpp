@@ -164,7 +164,7 @@ ColorSection::ColorSection(OverlaySettings& settings, MainLoop& loop, QWidget* p
                                     }},
                                    {}, nullptr, editor_);
     editorColumn->addWidget(blend_);
-    width_ = new SettingsSliderRow(
+    auto* width = new SettingsSliderRow(
         loop, QStringLiteral("Transition width"),
         {[&settings] { return settings.overlayColorZones().transitionWidth; },
          [&settings](double width) {
@@ -175,7 +175,7 @@ ColorSection::ColorSection(OverlaySettings& settings, MainLoop& loop, QWidget* p
         {0, 1}, 1.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return roundedPercentText(settings.overlayColorZones().transitionWidth); }, 0.05));
-    widthBlock_ = rowStack(editor_, {new SettingsHairline, width_});
+    widthBlock_ = rowStack(editor_, {new SettingsHairline, width});
     editorColumn->addWidget(widthBlock_);
     caption_ = new SettingsCaptionRow({}, editor_);
     editorColumn->addWidget(caption_);
@@ -292,10 +292,6 @@ std::vector<ZoneSwatch*> ColorSection::shownSwatches() const {
     const std::size_t stops = stopCount();
     for (std::size_t i = 0; i < swatches_.size() && i < stops; ++i) shown.push_back(swatches_[i]);
     return shown;
-}
-
-QString ColorSection::captionText() const {
-    return caption_->text();
 }
 
 }  // namespace velaro

@@ -58,24 +58,13 @@ public:
     // Removes stop `index` (multicolour on, at least two stops), closing the colour panel first; at once.
     void removeZone(int index);
 
-    std::optional<int> hoveredZone() const { return hoveredZone_; }
     // The pointer entered swatch `index`, or left it (a leave after the next swatch was entered changes
     // nothing).
     void swatchEntered(int index);
     void swatchLeft(int index);
 
-    SettingsToggleRow* multicolorRow() const { return multicolor_; }
-    QWidget* autoSampleCaption() const { return autoSampleCaption_; }
-    MenuBarPreview* preview() const { return preview_; }
-    QWidget* editor() const { return editor_; }
-    QWidget* swatchStrip() const { return strip_; }
     // The swatches shown now, one per stop.
     std::vector<ZoneSwatch*> shownSwatches() const;
-    QAbstractButton* addButton() const { return add_; }
-    SettingsToggleRow* blendRow() const { return blend_; }
-    SettingsSliderRow* widthRow() const { return width_; }
-    QWidget* widthBlock() const { return widthBlock_; }
-    QString captionText() const;
 
 private:
     void showHover();
@@ -96,7 +85,6 @@ private:
     QAbstractButton* add_;
     SettingsToggleRow* blend_;
     QWidget* widthBlock_;
-    SettingsSliderRow* width_;
     SettingsCaptionRow* caption_;
 };
 

@@ -128,10 +128,7 @@ CornerHoverLegend::CornerHoverLegend(MainLoop& loop, QWidget* parent) : Settings
         auto* symbol = new QLabel(row);
         symbol->setFixedWidth(22);
         symbol->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        if (hasSymbol(entry.symbol)) {
-            symbol->setPixmap(symbolIcon(entry.symbol, symbolColour).pixmap(14, 14));
-            symbols_[i] = symbol;
-        }
+        if (hasSymbol(entry.symbol)) symbol->setPixmap(symbolIcon(entry.symbol, symbolColour).pixmap(14, 14));
         line->addWidget(symbol, 0, Qt::AlignTop);
 
         auto* texts = new QWidget(row);
@@ -140,7 +137,6 @@ CornerHoverLegend::CornerHoverLegend(MainLoop& loop, QWidget* parent) : Settings
         stack->setSpacing(2);
         auto* title = new QLabel(QString::fromUtf8(entry.title), texts);
         title->setFont(SettingsStyle::rowTitleFont());
-        titles_[i] = title;
         auto* text = new QLabel(QString::fromUtf8(entry.text), texts);
         text->setFont(SettingsStyle::caption2Font());
         text->setPalette(quiet);
@@ -241,9 +237,9 @@ BottomCornerPositionSection::BottomCornerPositionSection(OverlaySettings& settin
             positionOptions());
     };
     pair_ = picker(ScreenCorner::bottomLeft, "Bottom corners");
-    left_ = picker(ScreenCorner::bottomLeft, "Bottom left");
-    right_ = picker(ScreenCorner::bottomRight, "Bottom right");
-    unlinked_ = rowStack(nullptr, {left_, new SettingsHairline, right_});
+    auto* left = picker(ScreenCorner::bottomLeft, "Bottom left");
+    auto* right = picker(ScreenCorner::bottomRight, "Bottom right");
+    unlinked_ = rowStack(nullptr, {left, new SettingsHairline, right});
 
     auto* card = new SettingsCard;
     column()->addWidget(new SettingsSectionHeader(QStringLiteral("Bottom Corner Position")));
@@ -252,10 +248,6 @@ BottomCornerPositionSection::BottomCornerPositionSection(OverlaySettings& settin
     card->addRow(unlinked_);
     follow(settings.objectWillChange());
     refreshPage();
-}
-
-SettingsChoiceRow* BottomCornerPositionSection::cornerRow(ScreenCorner corner) const {
-    return corner == ScreenCorner::bottomRight ? right_ : left_;
 }
 
 void BottomCornerPositionSection::refreshPage() {
@@ -276,7 +268,7 @@ void CornerStrokeSection::setStroke(OverlaySettings& settings, bool on) {
 
 CornerStrokeSection::CornerStrokeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : OverlaySettingsPage(settings, loop, parent) {
-    stroke_ = new SettingsToggleRow(
+    auto* stroke = new SettingsToggleRow(
         QStringLiteral("Add corner stroke"),
         {[&settings] { return settings.corners().arcStrokeEnabled; },
          [&settings](bool on) { setStroke(settings, on); }},
@@ -286,7 +278,7 @@ CornerStrokeSection::CornerStrokeSection(OverlaySettings& settings, MainLoop& lo
     auto* card = new SettingsCard;
     column()->addWidget(new SettingsSectionHeader(QStringLiteral("Corner Stroke")));
     column()->addWidget(card);
-    card->addRow(stroke_);
+    card->addRow(stroke);
     card->addRow(
         new SettingsCaptionRow(QStringLiteral("Nothing appears until a corner on this page is switched on, "
                                               "has a radius, and is set to draw above.")));

@@ -78,14 +78,6 @@ public:
     static const Entry entries[4];
 
     explicit CornerHoverLegend(MainLoop& loop, QWidget* parent = nullptr);
-
-    // A legend row's symbol (null where the app has no such symbol: the row shows its text alone) and texts.
-    QLabel* symbolLabel(int index) const { return symbols_[index]; }
-    QLabel* titleLabel(int index) const { return titles_[index]; }
-
-private:
-    QLabel* symbols_[4] = {};
-    QLabel* titles_[4] = {};
 };
 
 // "Corner Opacity": one slider per linked pair, else one per corner, for the top and the bottom row.
@@ -122,11 +114,6 @@ class BottomCornerPositionSection : public OverlaySettingsPage {
 public:
     BottomCornerPositionSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    // The picker of the linked pair, or of one corner.
-    SettingsChoiceRow* pairRow() const { return pair_; }
-    SettingsChoiceRow* cornerRow(ScreenCorner corner) const;
-    QWidget* unlinkedRows() const { return unlinked_; }
-
     // What a choice of the stored string `value` does for a bottom corner: a known stacking is set on the
     // next turn (on both corners while linked); anything else is ignored.
     static void choose(OverlaySettings& settings, MainLoop& loop, ScreenCorner corner,
@@ -137,8 +124,6 @@ protected:
 
 private:
     SettingsChoiceRow* pair_;
-    SettingsChoiceRow* left_;
-    SettingsChoiceRow* right_;
     QWidget* unlinked_;
 };
 
@@ -148,12 +133,8 @@ class CornerStrokeSection : public OverlaySettingsPage {
 public:
     CornerStrokeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
-    SettingsToggleRow* strokeRow() const { return stroke_; }
     // Sets the stroke flag of the corner record; an equal value writes nothing.
     static void setStroke(OverlaySettings& settings, bool on);
-
-private:
-    SettingsToggleRow* stroke_;
 };
 
 }  // namespace velaro

@@ -160,14 +160,14 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
     captionColumn->addWidget(caption);
     column()->addWidget(captionHolder);
 
-    box_ = new ListBox(this);
-    box_->setFixedHeight(boxHeight);
-    box_->setMaximumWidth(maximumPageWidth);
-    auto* boxColumn = new QVBoxLayout(box_);
+    auto* box = new ListBox(this);
+    box->setFixedHeight(boxHeight);
+    box->setMaximumWidth(maximumPageWidth);
+    auto* boxColumn = new QVBoxLayout(box);
     boxColumn->setContentsMargins(1, 1, 1, 1);
     boxColumn->setSpacing(0);
 
-    content_ = new QStackedWidget(box_);
+    content_ = new QStackedWidget(box);
     auto* empty = new QLabel(QString::fromUtf8(emptyText), content_);
     empty->setFont(SettingsStyle::calloutFont());
     empty->setAlignment(Qt::AlignCenter);
@@ -183,9 +183,9 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
     list_->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"));
     content_->addWidget(list_);
     boxColumn->addWidget(content_, 1);
-    boxColumn->addWidget(line(Qt::Horizontal, 0, box_));
+    boxColumn->addWidget(line(Qt::Horizontal, 0, box));
 
-    auto* bar = new ButtonBar(box_);
+    auto* bar = new ButtonBar(box);
     bar->setFixedHeight(24);
     auto* barRow = new QHBoxLayout(bar);
     barRow->setContentsMargins(0, 0, 0, 0);
@@ -206,7 +206,7 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
     auto* boxHolder = new QWidget(this);
     auto* boxColumnOuter = new QVBoxLayout(boxHolder);
     boxColumnOuter->setContentsMargins(0, 0, 0, 10);
-    boxColumnOuter->addWidget(box_);
+    boxColumnOuter->addWidget(box);
     column()->addWidget(boxHolder);
 
     QObject::connect(add_, &QAbstractButton::clicked, this, [this] { addApp(); });

@@ -67,8 +67,6 @@ public:
     const std::optional<std::string>& selection() const { return selection_; }
     void select(std::optional<std::string> appId);
 
-    QWidget* listBox() const { return box_; }
-    QWidget* emptyLabel() const { return empty_; }
     QListWidget* list() const { return list_; }
     QAbstractButton* addButton() const { return add_; }
     QAbstractButton* removeButton() const { return remove_; }
@@ -85,7 +83,6 @@ private:
     ExcludedAppsModel& model_;
     ApplicationChooser chooseApplication_;
     std::optional<std::string> selection_;
-    QWidget* box_;
     QStackedWidget* content_;
     QWidget* empty_;
     QListWidget* list_;

@@ -13,11 +13,11 @@ GeneralPage::GeneralPage(LoginItemControl loginItem, OverlaySettings& settings,
     QVBoxLayout* column = this->column();
 
     startupCard_ = new SettingsCard(this);
-    launchAtLogin_ = new LaunchAtLoginToggle(std::move(loginItem), loop, startupCard_);
-    startupCard_->addRow(launchAtLogin_);
+    auto* launchAtLogin = new LaunchAtLoginToggle(std::move(loginItem), loop, startupCard_);
+    startupCard_->addRow(launchAtLogin);
     startupCard_->addHairline();
-    showTaskbarIcon_ = new ShowTaskbarIconToggle(settings, loop, false, startupCard_);
-    startupCard_->addRow(showTaskbarIcon_);
+    auto* showTaskbarIcon = new ShowTaskbarIconToggle(settings, loop, false, startupCard_);
+    startupCard_->addRow(showTaskbarIcon);
     column->addWidget(startupCard_);
 
     note_ = new GlobalOnlyNote(this);
@@ -25,13 +25,13 @@ GeneralPage::GeneralPage(LoginItemControl loginItem, OverlaySettings& settings,
     column->addWidget(note_);
 
     column->addWidget(new SettingsSectionHeader(QStringLiteral("Welcome Tour"), this));
-    tourCard_ = new SettingsCard(this);
+    auto* tourCard = new SettingsCard(this);
     showTour_ = new SettingsActionRow(QStringLiteral("Show Welcome Tour"), "sparkles",
-                                      SettingsActionRow::Role::plain, std::move(showWelcomeTour), tourCard_);
-    tourCard_->addRow(showTour_);
-    tourCard_->addRow(new SettingsCaptionRow(
-        QStringLiteral("Walks you through the permissions and the main overlay options again."), tourCard_));
-    column->addWidget(tourCard_);
+                                      SettingsActionRow::Role::plain, std::move(showWelcomeTour), tourCard);
+    tourCard->addRow(showTour_);
+    tourCard->addRow(new SettingsCaptionRow(
+        QStringLiteral("Walks you through the permissions and the main overlay options again."), tourCard));
+    column->addWidget(tourCard);
 
     follow(settings.showTaskbarIcon.changes());
     refresh();

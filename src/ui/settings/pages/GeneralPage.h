@@ -19,19 +19,11 @@ public:
     // While an app's profile is edited the startup card is disabled and the global-only note shows under it.
     void setEditingApp(bool editing);
 
-    SettingsCard* startupCard() const { return startupCard_; }
-    GlobalOnlyNote* globalOnlyNote() const { return note_; }
-    SettingsCard* tourCard() const { return tourCard_; }
     SettingsActionRow* showTourAction() const { return showTour_; }
-    LaunchAtLoginToggle* launchAtLogin() const { return launchAtLogin_; }
-    ShowTaskbarIconToggle* showTaskbarIcon() const { return showTaskbarIcon_; }
 
 private:
     SettingsCard* startupCard_;
-    LaunchAtLoginToggle* launchAtLogin_;
-    ShowTaskbarIconToggle* showTaskbarIcon_;
     GlobalOnlyNote* note_;
-    SettingsCard* tourCard_;
     SettingsActionRow* showTour_;
 };
 

@@ -31,38 +31,38 @@ HueDriftSection::HueDriftSection(OverlaySettings& settings, MainLoop& loop, QWid
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    enable_ = new SettingsToggleRow(QStringLiteral("Hue Drift"),
-                                    deferredBinding(loop, driftField(settings, &Drift::enabled)),
-                                    QStringLiteral("Continuously cycles the overlay color"));
+    auto* enable = new SettingsToggleRow(QStringLiteral("Hue Drift"),
+                                         deferredBinding(loop, driftField(settings, &Drift::enabled)),
+                                         QStringLiteral("Continuously cycles the overlay color"));
     on_ = rowStack(this);
-    style_ = new SettingsPickerRow<Drift::Variant>(
+    auto* style = new SettingsPickerRow<Drift::Variant>(
         QStringLiteral("Style"), deferredBinding(loop, driftField(settings, &Drift::variant)),
         {{Drift::Variant::uniform, QStringLiteral("Uniform")},
          {Drift::Variant::scroll, QStringLiteral("Scroll")}});
     styleCaption_ = new SettingsCaptionRow({});
-    colors_ = new SettingsPickerRow<Drift::Source>(
+    auto* colors = new SettingsPickerRow<Drift::Source>(
         QStringLiteral("Colors"), deferredBinding(loop, driftField(settings, &Drift::source)),
         {{Drift::Source::rainbow, QStringLiteral("Rainbow")},
          {Drift::Source::palette, QStringLiteral("Palette")}});
-    duration_ = new SettingsSliderRow(
+    auto* duration = new SettingsSliderRow(
         loop, QStringLiteral("Transition duration"), driftField(settings, &Drift::periodSeconds), {0.5, 30.0},
         2.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return QString::asprintf("%.1f s", settings.hueDrift().periodSeconds); }, 0.5));
 
     scroll_ = rowStack(on_);
-    direction_ = new SettingsPickerRow<Drift::Direction>(
+    auto* direction = new SettingsPickerRow<Drift::Direction>(
         QStringLiteral("Direction"), deferredBinding(loop, driftField(settings, &Drift::direction)),
         {{Drift::Direction::rightToLeft, QStringLiteral("Right to left")},
          {Drift::Direction::leftToRight, QStringLiteral("Left to right")}});
-    blend_ = new SettingsToggleRow(QStringLiteral("Gradient transition"),
-                                   deferredBinding(loop, driftField(settings, &Drift::blend)));
+    auto* blend = new SettingsToggleRow(QStringLiteral("Gradient transition"),
+                                        deferredBinding(loop, driftField(settings, &Drift::blend)));
     width_ = new SettingsSliderRow(
         loop, QStringLiteral("Transition width"), driftField(settings, &Drift::transitionWidth), {0.0, 1.0},
         1.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return roundedPercentText(settings.hueDrift().transitionWidth); }, 0.05));
-    addRows(scroll_, {direction_, blend_, width_});
+    addRows(scroll_, {direction, blend, width_});
 
     palette_ = new PaletteEditor(
         loop, {.read = [&settings] { return settings.hueDrift().paletteStops; },
@@ -73,10 +73,10 @@ HueDriftSection::HueDriftSection(OverlaySettings& settings, MainLoop& loop, QWid
                .caption = QStringLiteral(
                    "Order is the drift order; the cycle wraps from the last color back to the first.")});
 
-    addRows(on_, {style_, styleCaption_, colors_, duration_,
+    addRows(on_, {style, styleCaption_, colors, duration,
                   new SettingsCaptionRow(QStringLiteral("Seconds from one color to the next.")), scroll_,
                   palette_});
-    column->addWidget(enable_);
+    column->addWidget(enable);
     column->addWidget(new SettingsCaptionRow(
         QStringLiteral("The overlay and its own corners drift through the color cycle as one block."), this));
     column->addWidget(on_);

@@ -54,9 +54,8 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
       beamRows_(loop, new QWidget(this)),
       fineCard_(loop, new QWidget(this)) {
     auto* card = new SettingsCard(this);
-    enable_ = deferredToggle(settings, loop, QStringLiteral("Enable light beam"),
-                             &OverlaySettings::lightReflectionsEnabled);
-    card->addRow(enable_);
+    card->addRow(deferredToggle(settings, loop, QStringLiteral("Enable light beam"),
+                                &OverlaySettings::lightReflectionsEnabled));
     card->addRow(new SettingsCaptionRow(QStringLiteral(
         "A thin light beam at the screen's top edge follows your pointer's horizontal position and "
         "glows in the color sampled just below the menu bar. Independent of the overlay tint.")));
@@ -97,7 +96,6 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
         disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
         refreshPage();
     });
-    disclosure_ = disclosure;
     fine->addWidget(disclosure);
 
     auto* fineCard = new SettingsCard;
@@ -106,8 +104,7 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
         "good — adjust these only if you want a different look.")));
     for (const BeamSlider& s : kBeamSliders) {
         fineCard->addHairline();
-        sliders_.push_back(beamSliderRow(settings, loop, s));
-        fineCard->addRow(sliders_.back());
+        fineCard->addRow(beamSliderRow(settings, loop, s));
     }
     fineCard->addHairline();
     coreColor_ = new SettingsColorWellRow(
@@ -116,21 +113,14 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     fineCard->addHairline();
     fineCard->addRow(deferredToggle(settings, loop, QStringLiteral("Follow sampled color"),
                                     &OverlaySettings::beamCoreFollowsSampled));
-    sliders_.push_back(beamSliderRow(
+    glowBrightness_ = fineCard->addHairlinedRow(beamSliderRow(
         settings, loop, {"Glow brightness", &OverlaySettings::beamGlowBrightness, 1, 0.7, std::nullopt}));
-    glowBrightness_ = fineCard->addHairlinedRow(sliders_.back());
     addRows(fineCard_.block(), {fineCard});
     fine->addWidget(fineCard_.block());
     column()->addWidget(fineTuning_);
 
     follow(settings.objectWillChange());
     refresh();
-}
-
-SettingsSliderRow* LightReflectionsSection::sliderRow(const QString& title) const {
-    for (SettingsSliderRow* row : sliders_)
-        if (row->slider()->accessibleName() == title) return row;
-    return nullptr;
 }
 
 void LightReflectionsSection::refreshPage() {

@@ -60,7 +60,7 @@ CornerColorBlock::CornerColorBlock(OverlaySettings& settings, MainLoop& loop, Sc
                                    const QString& title, const SettingsOptions<TopColorMode>& modeOptions,
                                    QWidget* parent)
     : SettingsRow(parent), settings_(settings), corner_(corner) {
-    mode_ = new SettingsPickerRow<TopColorMode>(
+    auto* mode = new SettingsPickerRow<TopColorMode>(
         title,
         {[&settings, corner] { return ownTopMode(settings.corners(), corner); },
          [&settings, &loop, corner](TopColorMode mode) {
@@ -77,7 +77,7 @@ CornerColorBlock::CornerColorBlock(OverlaySettings& settings, MainLoop& loop, Sc
              deferSetCornerCustomHex(settings, loop, corner, hexString(picked));
          }},
         false, title + QStringLiteral(" custom color"));
-    addRows(this, {mode_, custom_});
+    addRows(this, {mode, custom_});
     refresh();
 }
 
@@ -103,51 +103,54 @@ OverlayCornersSection::OverlayCornersSection(OverlaySettings& settings, MainLoop
                 },
                 [&settings, &loop, corner](bool on) { deferSetCornerEnabled(settings, loop, corner, on); }};
     };
-    left_ = new SettingsToggleRow(QStringLiteral("Left corner"), enabledBinding(ScreenCorner::topLeft));
-    right_ = new SettingsToggleRow(QStringLiteral("Right corner"), enabledBinding(ScreenCorner::topRight));
-    link_ = new SettingsToggleRow(
+    auto* left = new SettingsToggleRow(QStringLiteral("Left corner"), enabledBinding(ScreenCorner::topLeft));
+    auto* right =
+        new SettingsToggleRow(QStringLiteral("Right corner"), enabledBinding(ScreenCorner::topRight));
+    auto* link = new SettingsToggleRow(
         QStringLiteral("Link left & right"),
         {[&settings] { return settings.corners().topLinked; },
          [&settings, &loop](bool on) { deferSetRowLinked(settings, loop, CornerRow::top, on); }},
         QStringLiteral("Linked corners share on/off, radius, color, and opacity"));
-    follow_ = new SettingsToggleRow(
+    auto* follow = new SettingsToggleRow(
         QStringLiteral("Follow Menu Bar opacity"),
         {[&settings] { return settings.corners().topFollowsOverlayOpacity; },
          [&settings, &loop](bool on) { deferSetTopFollowsOverlayOpacity(settings, loop, on); }});
 
     // With the row linked, the left corner's controls edit the shared values.
-    linkedRadius_ = makeRadiusRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Radius"));
-    linkedColor_ =
+    auto* linkedRadius = makeRadiusRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Radius"));
+    auto* linkedColor =
         new CornerColorBlock(settings, loop, ScreenCorner::topLeft, QStringLiteral("Color"), modeOptions);
-    addRows(linkedRows_.block(), {linkedRadius_, linkedColor_});
-    leftRadius_ = makeRadiusRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left radius"));
-    leftColor_ = new CornerColorBlock(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left color"),
-                                      modeOptions);
-    rightRadius_ = makeRadiusRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right radius"));
-    rightColor_ = new CornerColorBlock(settings, loop, ScreenCorner::topRight, QStringLiteral("Right color"),
-                                       modeOptions);
-    addRows(unlinkedRows_.block(),
-            {leftRadius_, leftColor_, new SettingsHairline, rightRadius_, rightColor_});
+    addRows(linkedRows_.block(), {linkedRadius, linkedColor});
+    auto* leftRadius = makeRadiusRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left radius"));
+    auto* leftColor = new CornerColorBlock(settings, loop, ScreenCorner::topLeft,
+                                           QStringLiteral("Left color"), modeOptions);
+    auto* rightRadius = makeRadiusRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right radius"));
+    auto* rightColor = new CornerColorBlock(settings, loop, ScreenCorner::topRight,
+                                            QStringLiteral("Right color"), modeOptions);
+    addRows(unlinkedRows_.block(), {leftRadius, leftColor, new SettingsHairline, rightRadius, rightColor});
 
-    linkedOpacityRow_ = cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Opacity"));
-    leftOpacity_ = cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left opacity"));
-    rightOpacity_ = cornerOpacityRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right opacity"));
-    linkedOpacity_ = rowStack(nullptr, {linkedOpacityRow_});
-    unlinkedOpacity_ = rowStack(nullptr, {leftOpacity_, new SettingsHairline, rightOpacity_});
+    auto* linkedOpacityRow =
+        cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Opacity"));
+    auto* leftOpacity =
+        cornerOpacityRow(settings, loop, ScreenCorner::topLeft, QStringLiteral("Left opacity"));
+    auto* rightOpacity =
+        cornerOpacityRow(settings, loop, ScreenCorner::topRight, QStringLiteral("Right opacity"));
+    linkedOpacity_ = rowStack(nullptr, {linkedOpacityRow});
+    unlinkedOpacity_ = rowStack(nullptr, {leftOpacity, new SettingsHairline, rightOpacity});
     opacityGroup_ = rowStack(nullptr, {linkedOpacity_, unlinkedOpacity_});
 
     pillCaption_ = new SettingsCaptionRow(QStringLiteral(
         "Pill shape masks the overlay into capsules, so these corners aren't drawn while it's on. "
         "Your settings are kept and return in Full Bar."));
-    card->addRow(left_);
-    card->addRow(right_);
+    card->addRow(left);
+    card->addRow(right);
     card->addHairline();
-    card->addRow(link_);
+    card->addRow(link);
     card->addHairline();
     card->addRow(linkedRows_.block());
     card->addRow(unlinkedRows_.block());
     card->addHairline();
-    card->addRow(follow_);
+    card->addRow(follow);
     card->addHairline();
     card->addRow(opacityGroup_);
     card->addRow(new SettingsCaptionRow(QStringLiteral(
@@ -165,21 +168,6 @@ void OverlayCornersSection::refresh() {
     unlinkedOpacity_->setVisible(!c.topLinked);
     opacityGroup_->setEnabled(!c.topFollowsOverlayOpacity);
     pillCaption_->setVisible(c.shapeMode == ShapeMode::pill);
-}
-
-SettingsSliderRow* OverlayCornersSection::radiusRow(ScreenCorner corner, bool linked) const {
-    if (linked) return linkedRadius_;
-    return corner == ScreenCorner::topRight ? rightRadius_ : leftRadius_;
-}
-
-CornerColorBlock* OverlayCornersSection::colorBlock(ScreenCorner corner, bool linked) const {
-    if (linked) return linkedColor_;
-    return corner == ScreenCorner::topRight ? rightColor_ : leftColor_;
-}
-
-SettingsSliderRow* OverlayCornersSection::opacityRow(ScreenCorner corner, bool linked) const {
-    if (linked) return linkedOpacityRow_;
-    return corner == ScreenCorner::topRight ? rightOpacity_ : leftOpacity_;
 }
 
 }  // namespace velaro

@@ -28,13 +28,10 @@ public:
                      const SettingsOptions<TopColorMode>& modeOptions, QWidget* parent = nullptr);
 
     void refresh() override;
-    SettingsChoiceRow* modeRow() const { return mode_; }
-    SettingsColorWellRow* customRow() const { return custom_; }
 
 private:
     OverlaySettings& settings_;
     ScreenCorner corner_;
-    SettingsChoiceRow* mode_;
     SettingsColorWellRow* custom_;
 };
 
@@ -45,40 +42,13 @@ public:
 
     void refresh() override;
 
-    SettingsToggleRow* leftRow() const { return left_; }
-    SettingsToggleRow* rightRow() const { return right_; }
-    SettingsToggleRow* linkRow() const { return link_; }
-    SettingsToggleRow* followRow() const { return follow_; }
-    // The rows of the linked pair and of each corner; one of the two sets shows.
-    QWidget* linkedRows() const { return linkedRows_.block(); }
-    QWidget* unlinkedRows() const { return unlinkedRows_.block(); }
-    SettingsSliderRow* radiusRow(ScreenCorner corner, bool linked) const;
-    CornerColorBlock* colorBlock(ScreenCorner corner, bool linked) const;
-    SettingsSliderRow* opacityRow(ScreenCorner corner, bool linked) const;
-    // Disabled while the corners follow the overlay's opacity.
-    QWidget* opacityGroup() const { return opacityGroup_; }
-    QWidget* pillCaption() const { return pillCaption_; }
-
 private:
     OverlaySettings& settings_;
-    SettingsToggleRow* left_;
-    SettingsToggleRow* right_;
-    SettingsToggleRow* link_;
-    SettingsToggleRow* follow_;
     SlideReveal linkedRows_;
     SlideReveal unlinkedRows_;
-    SettingsSliderRow* linkedRadius_;
-    CornerColorBlock* linkedColor_;
-    SettingsSliderRow* leftRadius_;
-    CornerColorBlock* leftColor_;
-    SettingsSliderRow* rightRadius_;
-    CornerColorBlock* rightColor_;
     QWidget* opacityGroup_;
     QWidget* linkedOpacity_;
     QWidget* unlinkedOpacity_;
-    SettingsSliderRow* linkedOpacityRow_;
-    SettingsSliderRow* leftOpacity_;
-    SettingsSliderRow* rightOpacity_;
     QWidget* pillCaption_;
 };
 

@@ -123,10 +123,6 @@ void GradientStopEditor::refresh() {
         truncatedPercentText(bottom ? settings_.gradientBottomOpacity() : settings_.gradientTopOpacity()));
 }
 
-QString GradientStopEditor::opacityText() const {
-    return value_->text();
-}
-
 // ---- auto-sample ----
 
 AutoSampleBlock::AutoSampleBlock(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
@@ -178,10 +174,10 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
     auto* card = new SettingsCard(this);
     column->addWidget(card);
 
-    enable_ = new SettingsToggleRow(
+    auto* enable = new SettingsToggleRow(
         QStringLiteral("Enable overlay"), deferredBinding(loop, settingBinding(settings.overlayEnabled)),
         QStringLiteral("Turns the menu bar overlay off without disabling the app"), nullptr, card);
-    card->addRow(enable_);
+    card->addRow(enable);
     offCaption_ = new SettingsCaptionRow(
         QStringLiteral("The overlay is off. Its settings are kept, and turning it back on restores them."),
         card);
@@ -197,22 +193,22 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
         return holder;
     };
 
-    picker_ = new StylePicker(deferredBinding(loop, settingBinding(settings.style)));
-    block({padded(picker_, nullptr)});
+    auto* picker = new StylePicker(deferredBinding(loop, settingBinding(settings.style)));
+    block({padded(picker, nullptr)});
 
-    liveRate_ = new SettingsPickerRow<int>(QStringLiteral("Live sampling rate"),
-                                           deferredBinding(loop, settingBinding(settings.liveCaptureFPS)),
-                                           kLiveRates);
+    auto* liveRate = new SettingsPickerRow<int>(
+        QStringLiteral("Live sampling rate"), deferredBinding(loop, settingBinding(settings.liveCaptureFPS)),
+        kLiveRates);
     liveBlock_ =
-        block({liveRate_, new SettingsCaptionRow(QStringLiteral(
-                              "Higher rates follow content more smoothly but use more CPU and energy. "
-                              "15 fps is the default; 10 fps is easiest on battery."))});
+        block({liveRate, new SettingsCaptionRow(QStringLiteral(
+                             "Higher rates follow content more smoothly but use more CPU and energy. "
+                             "15 fps is the default; 10 fps is easiest on battery."))});
 
-    opacity_ = new SettingsSliderRow(loop, QStringLiteral("Opacity"), overlayOpacityPercent(settings),
-                                     {0, 100}, 100.0, SettingsSliderRow::Options::showing([&settings] {
-                                         return truncatedPercentText(settings.overlayOpacity());
-                                     }));
-    block({opacity_});
+    auto* opacity = new SettingsSliderRow(loop, QStringLiteral("Opacity"), overlayOpacityPercent(settings),
+                                          {0, 100}, 100.0, SettingsSliderRow::Options::showing([&settings] {
+                                              return truncatedPercentText(settings.overlayOpacity());
+                                          }));
+    block({opacity});
 
     auto* gradient = new QWidget;
     auto* gradientColumn = new QVBoxLayout(gradient);
@@ -224,25 +220,21 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
     quiet.setColor(QPalette::WindowText, SettingsStyle::tertiaryText(quiet));
     fadeCaption->setPalette(quiet);
     gradientColumn->addWidget(fadeCaption);
-    bottomStop_ = new GradientStopEditor(settings, loop, GradientStopEditor::Stop::bottom, gradient);
-    gradientColumn->addWidget(bottomStop_);
-    topStop_ = new GradientStopEditor(settings, loop, GradientStopEditor::Stop::top, gradient);
-    gradientColumn->addWidget(topStop_);
+    auto* bottomStop = new GradientStopEditor(settings, loop, GradientStopEditor::Stop::bottom, gradient);
+    gradientColumn->addWidget(bottomStop);
+    auto* topStop = new GradientStopEditor(settings, loop, GradientStopEditor::Stop::top, gradient);
+    gradientColumn->addWidget(topStop);
     gradientBlock_ = block({padded(gradient, nullptr)});
 
-    autoSample_ = new AutoSampleBlock(settings, loop);
-    autoSampleHolder_ = block({padded(autoSample_, nullptr)});
+    auto* autoSample = new AutoSampleBlock(settings, loop);
+    autoSampleHolder_ = block({padded(autoSample, nullptr)});
 
-    colors_ = new ColorSection(settings, loop);
-    colorBlock_ = block({padded(colors_, nullptr)});
+    auto* colors = new ColorSection(settings, loop);
+    colorBlock_ = block({padded(colors, nullptr)});
 
     hueDriftBlock_ = block({});
     card->addRow(on);
     refresh();
-}
-
-GradientStopEditor* OverlayStyleSection::gradientStop(GradientStopEditor::Stop stop) const {
-    return stop == GradientStopEditor::Stop::bottom ? bottomStop_ : topStop_;
 }
 
 void OverlayStyleSection::setHueDriftSection(QWidget* section) {

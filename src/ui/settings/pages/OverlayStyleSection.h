@@ -10,10 +10,8 @@
 
 namespace velaro {
 
-class ColorSection;
 class ColorWell;
 class OverlaySettings;
-class StylePicker;
 
 // One stop of the vertical fade: its title, "Follow sample", its colour well and its opacity.
 class GradientStopEditor : public SettingsRow {
@@ -23,10 +21,8 @@ public:
     GradientStopEditor(OverlaySettings& settings, MainLoop& loop, Stop stop, QWidget* parent = nullptr);
 
     void refresh() override;
-    SettingsSwitch* followSwitch() const { return follow_; }
     ColorWell* well() const { return well_; }
     ResettableSlider* opacitySlider() const { return slider_; }
-    QString opacityText() const;
 
 private:
     OverlaySettings& settings_;
@@ -43,8 +39,6 @@ public:
     AutoSampleBlock(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
     void refresh() override;
-    SettingsSwitch* autoSampleSwitch() const { return switch_; }
-    ColorWell* manualWell() const { return well_; }
 
 private:
     OverlaySettings& settings_;
@@ -61,38 +55,14 @@ public:
     // empty and hidden until then.
     void setHueDriftSection(QWidget* section);
 
-    SettingsToggleRow* enableRow() const { return enable_; }
-    QWidget* offCaption() const { return offCaption_; }
-    // Everything below the switch, shown while the overlay is on.
-    QWidget* onBlock() const { return on_.block(); }
-    StylePicker* stylePicker() const { return picker_; }
-    QWidget* liveBlock() const { return liveBlock_; }
-    SettingsChoiceRow* liveRateRow() const { return liveRate_; }
-    SettingsSliderRow* opacityRow() const { return opacity_; }
-    QWidget* gradientBlock() const { return gradientBlock_; }
-    GradientStopEditor* gradientStop(GradientStopEditor::Stop stop) const;
-    QWidget* autoSampleBlockHolder() const { return autoSampleHolder_; }
-    AutoSampleBlock* autoSampleBlock() const { return autoSample_; }
-    QWidget* colorBlock() const { return colorBlock_; }
-    ColorSection* colorSection() const { return colors_; }
-    QWidget* hueDriftBlock() const { return hueDriftBlock_; }
-
 private:
     OverlaySettings& settings_;
-    SettingsToggleRow* enable_;
     QWidget* offCaption_;
     SlideReveal on_;
-    StylePicker* picker_;
     QWidget* liveBlock_;
-    SettingsChoiceRow* liveRate_;
-    SettingsSliderRow* opacity_;
     QWidget* gradientBlock_;
-    GradientStopEditor* bottomStop_;
-    GradientStopEditor* topStop_;
     QWidget* autoSampleHolder_;
-    AutoSampleBlock* autoSample_;
     QWidget* colorBlock_;
-    ColorSection* colors_;
     QWidget* hueDriftBlock_;
     QWidget* hueDrift_ = nullptr;
 };

@@ -75,7 +75,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
         "follows the frontmost app's menus; the right pill follows the status items. The notch and "
         "any menus spilling past it stay bare."));
     modeCard->addRow(intro);
-    mode_ = new SettingsSegmentedRow<ShapeMode>(
+    auto* mode = new SettingsSegmentedRow<ShapeMode>(
         QStringLiteral("Mode"),
         deferredBinding<ShapeMode>(loop, {[&settings] { return settings.corners().shapeMode; },
                                           [&settings](ShapeMode mode) {
@@ -84,7 +84,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                                               settings.corners = corners;
                                           }}),
         {{ShapeMode::fullBar, QStringLiteral("Full Bar")}, {ShapeMode::pill, QStringLiteral("Pill")}});
-    modeCard->addRow(mode_);
+    modeCard->addRow(mode);
     pillCaptions_ = rowStack(
         nullptr,
         {new SettingsCaptionRow(QStringLiteral(
@@ -97,7 +97,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     column()->addWidget(modeCard);
 
     // Full bar.
-    depth_ = new SettingsSliderRow(
+    auto* depth = new SettingsSliderRow(
         loop, QStringLiteral("Depth"), settingBinding(settings.overlayExtraDepth), {-50, 0}, 0.0,
         SettingsSliderRow::Options::showing(
             [&settings] {
@@ -105,7 +105,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                 return depth == 0 ? QStringLiteral("Default") : truncatedText(depth, QStringLiteral("px"));
             },
             1.0));
-    seamCover_ = new SettingsSliderRow(
+    auto* seamCover = new SettingsSliderRow(
         loop, QStringLiteral("Seam Cover"), settingBinding(settings.seamCoverDepth), {0, 10}, 4.0,
         SettingsSliderRow::Options::showing(
             [&settings] {
@@ -113,16 +113,16 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                 return cover == 0 ? QStringLiteral("Off") : truncatedText(cover, QStringLiteral("pt"));
             },
             1.0));
-    autoHide_ = new SettingsToggleRow(QStringLiteral("Auto-hide under popovers"),
-                                      settingBinding(settings.seamAutoHide));
+    auto* autoHide = new SettingsToggleRow(QStringLiteral("Auto-hide under popovers"),
+                                           settingBinding(settings.seamAutoHide));
     auto* fullBarCard = new SettingsCard;
-    fullBarCard->addRow(depth_);
+    fullBarCard->addRow(depth);
     fullBarCard->addHairline();
-    fullBarCard->addRow(seamCover_);
+    fullBarCard->addRow(seamCover);
     fullBarCard->addRow(
         new SettingsCaptionRow(QStringLiteral("Covers the top-edge line of the window below the bar.")));
     fullBarCard->addHairline();
-    fullBarCard->addRow(autoHide_);
+    fullBarCard->addRow(autoHide);
     fullBarCard->addRow(new SettingsCaptionRow(QStringLiteral(
         "On: the cover briefly retracts while system popovers and menus are open, keeping the glass "
         "clean. Off: the cover stays put — its tint draws at the panel's top edge and can bleed into "
@@ -133,18 +133,16 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     // Pill.
     auto* shapeCard = new SettingsCard;
     for (const PillSlider& s : kShapeSliders) {
-        if (!pillRows_.empty()) shapeCard->addHairline();
-        pillRows_.push_back(pillSliderRow(settings, loop, s));
-        shapeCard->addRow(pillRows_.back());
+        if (&s != kShapeSliders) shapeCard->addHairline();
+        shapeCard->addRow(pillSliderRow(settings, loop, s));
     }
     auto* positionCard = new SettingsCard;
     for (const PillSlider& s : kPositionSliders) {
         if (&s != kPositionSliders) positionCard->addHairline();
-        pillRows_.push_back(pillSliderRow(settings, loop, s));
-        positionCard->addRow(pillRows_.back());
+        positionCard->addRow(pillSliderRow(settings, loop, s));
     }
     positionCard->addHairline();
-    separateSides_ = new SettingsToggleRow(
+    auto* separateSides = new SettingsToggleRow(
         QStringLiteral("Separate sides (left + right)"),
         deferredBinding<bool>(loop, {[&settings] { return settings.corners().pillSeparateSides; },
                                      [&settings](bool on) {
@@ -152,7 +150,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                                          corners.pillSeparateSides = on;
                                          settings.corners = corners;
                                      }}));
-    positionCard->addRow(separateSides_);
+    positionCard->addRow(separateSides);
     positionCard->addRow(new SettingsCaptionRow(QStringLiteral("Off = a single left pill only.")));
     positionCard->addHairline();
     auto* restoreRow = new QWidget;
@@ -160,7 +158,6 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     restoreLayout->setContentsMargins(0, 10, 0, 10);
     restoreLayout->addStretch(1);
     auto* restore = new QPushButton(QStringLiteral("Restore Defaults"), restoreRow);
-    restore_ = restore;
     QObject::connect(restore, &QPushButton::clicked, this, [this] { restoreDefaults(); });
     restoreLayout->addWidget(restore);
     positionCard->addRow(restoreRow);
@@ -193,12 +190,6 @@ void PillShapeSection::restoreDefaults() {
         restore(&CornerSettings::pillRightHOffset, defaults.pillRightHOffset);
         restore(&CornerSettings::pillVerticalOffset, defaults.pillVerticalOffset);
     });
-}
-
-SettingsSliderRow* PillShapeSection::pillRow(const QString& title) const {
-    for (SettingsSliderRow* row : pillRows_)
-        if (row->slider()->accessibleName() == title) return row;
-    return nullptr;
 }
 
 void PillShapeSection::refreshPage() {

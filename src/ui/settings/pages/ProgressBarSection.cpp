@@ -101,11 +101,11 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
         return deferredBinding(loop, settingBinding(setting));
     };
 
-    enable_ =
+    auto* enable =
         new SettingsToggleRow(QStringLiteral("Enable Progress Bar"), deferredBool(settings.progressEnabled));
-    card->addRow(enable_);
+    card->addRow(enable);
 
-    color_ =
+    auto* color =
         new SettingsPickerRow<std::string>(QStringLiteral("Color"), deferredText(settings.progressColorMode),
                                            {{"mono", QStringLiteral("Mono")},
                                             {"solid", QStringLiteral("Solid")},
@@ -118,17 +118,17 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
         loop, QStringLiteral("Hue drift"), settingBinding(settings.progressHueSpeed), {0, 60}, 12.0,
         SettingsSliderRow::Options::showing([&settings] { return hueSpeedText(settings.progressHueSpeed()); },
                                             1));
-    opacity_ =
+    auto* opacity =
         new SettingsSliderRow(loop, QStringLiteral("Opacity"), settingBinding(settings.progressOpacity),
                               {0.2, 1.0}, 1.0, SettingsSliderRow::Options::showing([&settings] {
                                   return roundedPercentText(settings.progressOpacity());
                               }));
-    modifier_ = new SettingsPickerRow<std::string>(QStringLiteral("Modifier key"),
-                                                   deferredText(settings.progressModifier),
-                                                   {{"shift", QStringLiteral("⇧ Shift")},
-                                                    {"control", QStringLiteral("⌃ Control")},
-                                                    {"option", QStringLiteral("⌥ Alt")},
-                                                    {"command", QStringLiteral("⌘ Super")}});
+    auto* modifier = new SettingsPickerRow<std::string>(QStringLiteral("Modifier key"),
+                                                        deferredText(settings.progressModifier),
+                                                        {{"shift", QStringLiteral("⇧ Shift")},
+                                                         {"control", QStringLiteral("⌃ Control")},
+                                                         {"option", QStringLiteral("⌥ Alt")},
+                                                         {"command", QStringLiteral("⌘ Super")}});
     commandWarning_ = new SettingsNoticeText(
         QStringLiteral(
             "⌘ ← / → / ↑ / ↓ are common system shortcuts; choosing ⌘ overrides them globally while a "
@@ -137,35 +137,35 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
     seekCaption_ = new SettingsCaptionRow({});
     keyboard_ = new SettingsToggleRow({}, deferredBool(settings.progressKeySeekEnabled));
     keyboardCaption_ = new SettingsCaptionRow({});
-    autoHide_ = new SettingsToggleRow(QStringLiteral("Auto-hide while paused"),
-                                      deferredBool(settings.progressAutoHide));
+    auto* autoHide = new SettingsToggleRow(QStringLiteral("Auto-hide while paused"),
+                                           deferredBool(settings.progressAutoHide));
     after_ = new AutoHideDelayRow(settings, loop);
     reappearCaption_ = new SettingsCaptionRow({});
 
     details_ = rowStack(card);
     addRows(details_,
             {new SettingsHairline,
-             color_,
+             color,
              new SettingsHairline,
              solid_,
              new SettingsHairline,
              hueDrift_,
              new SettingsHairline,
-             opacity_,
+             opacity,
              new SettingsCaptionRow(QStringLiteral(
                  "A thin line along the very top edge that fills with the current track. Mono goes black or "
                  "white based on the window behind the menu bar, and on the system appearance when no window "
                  "is there. Rainbow sweeps the hue along the bar and drifts. Opacity fades the line without "
                  "changing where you can click to seek.")),
              new SettingsHairline,
-             modifier_,
+             modifier,
              commandWarning_,
              seekCaption_,
              new SettingsHairline,
              keyboard_,
              keyboardCaption_,
              new SettingsHairline,
-             autoHide_,
+             autoHide,
              after_,
              reappearCaption_});
     card->addRow(details_);

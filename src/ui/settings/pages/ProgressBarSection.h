@@ -28,36 +28,15 @@ public:
     // Shows and hides the rows and rewrites the texts that name the modifier.
     void refresh() override;
 
-    SettingsToggleRow* enableRow() const { return enable_; }
-    // The rows under "Enable Progress Bar", shown while it is on.
-    QWidget* detailBlock() const { return details_; }
-    SettingsChoiceRow* colorRow() const { return color_; }
-    SettingsColorWellRow* solidColorRow() const { return solid_; }
-    SettingsSliderRow* hueDriftRow() const { return hueDrift_; }
-    SettingsSliderRow* opacityRow() const { return opacity_; }
-    SettingsChoiceRow* modifierRow() const { return modifier_; }
-    QWidget* commandWarning() const { return commandWarning_; }
-    SettingsCaptionRow* seekCaption() const { return seekCaption_; }
-    SettingsToggleRow* keyboardRow() const { return keyboard_; }
-    SettingsCaptionRow* keyboardCaption() const { return keyboardCaption_; }
-    SettingsToggleRow* autoHideRow() const { return autoHide_; }
-    SettingsChoiceRow* afterRow() const { return after_; }
-    SettingsCaptionRow* reappearCaption() const { return reappearCaption_; }
-
 private:
     OverlaySettings& settings_;
-    SettingsToggleRow* enable_;
     QWidget* details_;
-    SettingsChoiceRow* color_;
     SettingsColorWellRow* solid_;
     SettingsSliderRow* hueDrift_;
-    SettingsSliderRow* opacity_;
-    SettingsChoiceRow* modifier_;
     QWidget* commandWarning_;
     SettingsCaptionRow* seekCaption_;
     SettingsToggleRow* keyboard_;
     SettingsCaptionRow* keyboardCaption_;
-    SettingsToggleRow* autoHide_;
     SettingsChoiceRow* after_;
     SettingsCaptionRow* reappearCaption_;
 };

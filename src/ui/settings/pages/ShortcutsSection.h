@@ -65,7 +65,6 @@ public:
     std::optional<ShortcutKeyCombo> currentCombo() const;
     QLabel* titleLabel() const { return title_; }
     ShortcutRecordButton* recordButton() const { return record_; }
-    SymbolButton* clearButton() const { return clear_; }
     // The recorder's notice when it names this row; hidden otherwise.
     SpacedText* notice() const { return notice_; }
 

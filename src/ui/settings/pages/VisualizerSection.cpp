@@ -69,68 +69,70 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     column()->addWidget(content_);
 
     // The switch and the audio engine's message, shown whenever there is one.
-    enable_ = new SettingsToggleRow(QStringLiteral("Enable Music Visualizer"), deferred(settings.vizEnabled));
+    auto* enable =
+        new SettingsToggleRow(QStringLiteral("Enable Music Visualizer"), deferred(settings.vizEnabled));
     status_ = new SettingsNoticeText({}, SettingsStyle::warningColor());
-    addRows(content_, {cardOf({enable_, status_})});
+    addRows(content_, {cardOf({enable, status_})});
 
-    style_ = new SettingsSegmentedRow<std::string>(
+    auto* style = new SettingsSegmentedRow<std::string>(
         QStringLiteral("Style"), deferred(settings.vizStyle),
         {{"bars", QStringLiteral("Bars")}, {"waves", QStringLiteral("Waves")}});
-    opacity_ = slider(QStringLiteral("Opacity"), settings.vizOpacity, {0.2, 1.0}, 1.0, std::nullopt, percent);
+    auto* opacity =
+        slider(QStringLiteral("Opacity"), settings.vizOpacity, {0.2, 1.0}, 1.0, std::nullopt, percent);
     auto* styleCard = cardOf(
-        {style_,
+        {style,
          caption(
              "Waves replaces the bars with soft envelopes flowing along the top edge — bass on the widest "
              "wave. Trail and glow apply to both styles; each style keeps its own color settings."),
-         new SettingsHairline, opacity_,
+         new SettingsHairline, opacity,
          caption(
              "Fades the whole visualizer — bars and waves alike, glow included. The master toggle is what "
              "turns it off.")});
 
-    thickness_ = slider(QStringLiteral("Thickness"), settings.vizBarThickness, {1, 8}, 2.0, 1, points);
-    gap_ = slider(QStringLiteral("Gap"), settings.vizBarGap, {1, 12}, 1.0, 1, points);
+    auto* thickness = slider(QStringLiteral("Thickness"), settings.vizBarThickness, {1, 8}, 2.0, 1, points);
+    auto* gap = slider(QStringLiteral("Gap"), settings.vizBarGap, {1, 12}, 1.0, 1, points);
     bars_ =
         section(QStringLiteral("Bars"),
-                cardOf({thickness_, new SettingsHairline, gap_,
+                cardOf({thickness, new SettingsHairline, gap,
                         caption("Bars fill the full width — the count follows thickness + gap. Double-click "
                                 "a slider to reset.")}));
 
-    waveCount_ =
+    auto* waveCount =
         wholeSlider(QStringLiteral("Wave count"), settings.vizWaveCount, "vizWaveCount", {4, 50}, 4.0);
-    edgeSoftness_ = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness, {0, 10}, 0.0,
-                           std::nullopt, [](double v) { return formatted("%.1fpt", v); });
-    waveOpacity_ =
+    auto* edgeSoftness = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness, {0, 10}, 0.0,
+                                std::nullopt, [](double v) { return formatted("%.1fpt", v); });
+    auto* waveOpacity =
         slider(QStringLiteral("Opacity"), settings.vizWaveOpacity, {0.3, 1.0}, 0.8, std::nullopt, percent);
-    peaks_ = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, "vizWavePeaks", {2, 50}, 20.0);
-    spectrum_ =
+    auto* peaks = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, "vizWavePeaks", {2, 50}, 20.0);
+    auto* spectrum =
         slider(QStringLiteral("Spectrum"), settings.vizWaveSpectrum, {0, 1}, 0.5, std::nullopt, percent);
-    waves_ =
-        section(QStringLiteral("Waves"),
-                cardOf({waveCount_, caption("More waves = denser, richer pattern."), new SettingsHairline,
-                        edgeSoftness_, caption("0 = crisp, reference-style edges."), new SettingsHairline,
-                        waveOpacity_, caption("Higher values make lobes solid; overlaps bloom white."),
-                        new SettingsHairline, peaks_,
-                        caption("Approximate number of crests across the width."), new SettingsHairline,
-                        spectrum_, caption("Maps bass→treble across the width; 0% = uniform layers.")}));
+    waves_ = section(
+        QStringLiteral("Waves"),
+        cardOf({waveCount, caption("More waves = denser, richer pattern."), new SettingsHairline,
+                edgeSoftness, caption("0 = crisp, reference-style edges."), new SettingsHairline, waveOpacity,
+                caption("Higher values make lobes solid; overlaps bloom white."), new SettingsHairline, peaks,
+                caption("Approximate number of crests across the width."), new SettingsHairline, spectrum,
+                caption("Maps bass→treble across the width; 0% = uniform layers.")}));
 
-    barsMode_ = new SettingsPickerRow<std::string>(QStringLiteral("Mode"), deferred(settings.vizColorMode),
-                                                   {{"mono", QStringLiteral("Mono")},
-                                                    {"solid", QStringLiteral("Solid")},
-                                                    {"rainbow", QStringLiteral("Rainbow")},
-                                                    {"artwork", QStringLiteral("Artwork")}});
+    auto* barsMode =
+        new SettingsPickerRow<std::string>(QStringLiteral("Mode"), deferred(settings.vizColorMode),
+                                           {{"mono", QStringLiteral("Mono")},
+                                            {"solid", QStringLiteral("Solid")},
+                                            {"rainbow", QStringLiteral("Rainbow")},
+                                            {"artwork", QStringLiteral("Artwork")}});
     barsSolid_ =
         new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizSolidColor), false);
     hueDrift_ = slider(QStringLiteral("Hue drift"), settings.vizHueSpeed, {0, 60}, 20.0, 1, hueSpeedText);
     barsColors_ = rowStack(
         nullptr,
-        {barsMode_, new SettingsHairline, barsSolid_, new SettingsHairline, hueDrift_,
+        {barsMode, new SettingsHairline, barsSolid_, new SettingsHairline, hueDrift_,
          caption(
              "Artwork picks a color based on the cover that is playing, and falls back to your Solid color "
              "when no usable cover arrives. Solid uses your color exactly — hue and brightness, unchanged by "
              "the backdrop. Rainbow runs red (bass, left) to purple (treble, right), slowly drifts, and "
              "adapts its brightness to the backdrop.")});
 
-    wavesMode_ =
+    auto* wavesMode =
         new SettingsPickerRow<std::string>(QStringLiteral("Mode"), deferred(settings.vizWaveColorMode),
                                            {{"mono", QStringLiteral("Mono")},
                                             {"solid", QStringLiteral("Solid")},
@@ -141,7 +143,7 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
         new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizWaveSolidColor), false);
     colorFlow_ =
         slider(QStringLiteral("Color flow"), settings.vizWaveHueSpeed, {0, 60}, 12.0, 1, hueSpeedText);
-    palette_ = new PaletteEditor(
+    auto* palette = new PaletteEditor(
         loop,
         {.read = [&settings] { return settings.vizPalette(); },
          .writeBack = [&settings](std::vector<std::string> list) { settings.vizPalette = std::move(list); },
@@ -154,11 +156,11 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     auto* paletteColumn = new QVBoxLayout(paletteHolder);
     paletteColumn->setContentsMargins(0, 10, 0, 10);
     paletteColumn->setSpacing(4);
-    paletteColumn->addWidget(palette_);
+    paletteColumn->addWidget(palette);
     paletteBlock_ = rowStack(nullptr, {new SettingsHairline, paletteHolder});
     wavesColors_ = rowStack(
         nullptr,
-        {wavesMode_, new SettingsHairline, wavesSolid_, new SettingsHairline, colorFlow_, paletteBlock_,
+        {wavesMode, new SettingsHairline, wavesSolid_, new SettingsHairline, colorFlow_, paletteBlock_,
          caption(
              "Artwork tints the waves based on the cover that is playing, falling back to your Solid color "
              "when no usable cover arrives. Palette paints the waves with the reference gradient. Color flow "
@@ -168,10 +170,10 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     closeSharedColorPanelWhenHidden(*barsColors_);
     closeSharedColorPanelWhenHidden(*wavesColors_);
 
-    trail_ = new SettingsToggleRow(QStringLiteral("Trail"), deferred(settings.vizTrailEnabled));
+    auto* trail = new SettingsToggleRow(QStringLiteral("Trail"), deferred(settings.vizTrailEnabled));
     trailLength_ = slider(QStringLiteral("Length"), settings.vizTrailLength, {0.1, 1.0}, 0.1, std::nullopt,
                           [](double v) { return formatted("%.2fs", v); });
-    glow_ = new SettingsToggleRow(QStringLiteral("Glow"), deferred(settings.vizBloomEnabled));
+    auto* glow = new SettingsToggleRow(QStringLiteral("Glow"), deferred(settings.vizBloomEnabled));
     intensity_ = slider(QStringLiteral("Intensity"), settings.vizBloomIntensity, {0, 2}, 2.0, std::nullopt,
                         [](double v) { return formatted("%.1f", v); });
     radius_ = slider(QStringLiteral("Radius"), settings.vizBloomRadius, {2, 24}, 24.0, 1, points);
@@ -182,16 +184,16 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
          section(QStringLiteral("Color"), cardOf({barsColors_, wavesColors_})),
          section(
              QStringLiteral("Trail"),
-             cardOf({trail_, new SettingsHairline, trailLength_,
+             cardOf({trail, new SettingsHairline, trailLength_,
                      caption("Bars leave a falling afterimage that fades out — length is its half-life.")})),
          section(
              QStringLiteral("Glow"),
-             cardOf({glow_, new SettingsHairline, intensity_, new SettingsHairline, radius_,
+             cardOf({glow, new SettingsHairline, intensity_, new SettingsHairline, radius_,
                      caption("A soft glow that breathes with the music. Not drawn while the bars are black "
                              "(mono on light backdrops).")}))});
     closeSharedColorPanelWhenHidden(*sections_);
-    progress_ = new ProgressBarSection(settings, loop);
-    addRows(content_, {sections_, progress_});
+    auto* progress = new ProgressBarSection(settings, loop);
+    addRows(content_, {sections_, progress});
 
     const auto followAll = [this](const auto&... members) { (follow(members.changes()), ...); };
     followAll(settings.masterEnabled, settings.vizEnabled, settings.vizStatus, settings.vizStyle,

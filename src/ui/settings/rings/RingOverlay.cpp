@@ -193,10 +193,6 @@ RingOverlay::~RingOverlay() {
     field_->onFocusLost = nullptr;
 }
 
-QLineEdit* RingOverlay::radiusField() const {
-    return field_;
-}
-
 void RingOverlay::setRadius(GaugeCorner corner, double radius) {
     deferSetCornerRadius(settings_, loop_, screenCornerOf(corner), radius);
 }

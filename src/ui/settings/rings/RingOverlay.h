@@ -20,8 +20,6 @@
 #include "ui/settings/rings/GaugeScrollRouter.h"
 #include "ui/settings/rings/RingScene.h"
 
-class QLineEdit;
-
 namespace velaro {
 
 class ColorRingPanelLink;
@@ -44,8 +42,6 @@ public:
     void activate(const RingHit& hit) { tap(hit); }
     // Queues a ring's new radius, held inside 0...48 (a value that is not a number changes nothing).
     void setRadius(GaugeCorner corner, double radius);
-    // The typed-radius field (shown over the ring being edited).
-    QLineEdit* radiusField() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

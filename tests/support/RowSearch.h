@@ -1,0 +1,73 @@
+// Finding the parts of a settings page the way a user does: a row by the title it shows, a section by its
+// header, a caption by its text. Pages keep their rows private; tests reach them only through what is shown.
+#pragma once
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QString>
+#include <stdexcept>
+#include <vector>
+
+#include "support/WidgetSearch.h"
+#include "ui/settings/kit/SettingsKit.h"
+
+namespace velaro::test {
+
+// The rows of class Row under `root` whose own title label reads `title`, in layout order.
+template <class Row>
+std::vector<Row*> rowsTitled(const QObject* root, const QString& title) {
+    std::vector<Row*> rows;
+    for (Row* row : findWidgets<Row>(root))
+        for (const QLabel* label : row->template findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+            if (label->text() == title) {
+                rows.push_back(row);
+                break;
+            }
+    return rows;
+}
+
+// The one such row; a missing or ambiguous title fails the test (gtest reports the exception).
+template <class Row>
+Row* rowTitled(const QObject* root, const QString& title) {
+    const auto rows = rowsTitled<Row>(root, title);
+    if (rows.size() != 1)
+        throw std::runtime_error(std::to_string(rows.size()) + " rows titled \"" + title.toStdString() +
+                                 "\"");
+    return rows.front();
+}
+
+// The block a section header titled `title` heads (the header and the card under it).
+inline QWidget* sectionTitled(const QObject* root, const QString& title) {
+    return rowTitled<SettingsSectionHeader>(root, title)->parentWidget();
+}
+
+// The first widget of class T under `root` that a screen reader would announce as `name`, or null.
+template <class T>
+T* findAccessible(const QObject* root, const QString& name) {
+    for (T* widget : findWidgets<T>(root))
+        if (widget->accessibleName() == name) return widget;
+    return nullptr;
+}
+
+// The caption or notice under `root` showing exactly `text`, or null.
+inline SpacedText* textReading(const QObject* root, const QString& text) {
+    for (SpacedText* shown : findWidgets<SpacedText>(root))
+        if (shown->text() == text) return shown;
+    return nullptr;
+}
+
+// The label under `root` showing exactly `text`, or null.
+inline QLabel* labelReading(const QObject* root, const QString& text) {
+    for (QLabel* label : root->findChildren<QLabel*>())
+        if (label->text() == text) return label;
+    return nullptr;
+}
+
+// The button under `root` labelled `text`; a missing label fails the test (gtest reports the exception).
+inline QAbstractButton* buttonLabelled(const QObject* root, const QString& text) {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
+        if (button->text() == text) return button;
+    throw std::runtime_error("no button labelled \"" + text.toStdString() + "\"");
+}
+
+}  // namespace velaro::test
