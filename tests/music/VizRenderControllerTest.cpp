@@ -308,15 +308,17 @@ TEST_F(VizRenderControllerTest, ArtworkModesTakeTheCoverColourAndThePickedOneWit
     settings.vizSolidColor = Color::rgb(0, 0, 1);
     make();
     const VizFrameStep& step = controller->frameStep();
+    // The hues the renderers draw the bars (u1.y) and the waves (u3.y) with.
+    const auto uniforms = [&]() -> const VizUniforms& { return *step.frame().uniforms; };
     play(2, 0.3f);
-    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5) << "no cover yet: the picked colour";
+    EXPECT_NEAR(uniforms().u1.y, 240, 0.5) << "no cover yet: the picked colour";
     artwork = Color::rgb(0.1, 0.8, 0.1);
     play(2, 0.3f);
-    EXPECT_NEAR(step.barsHuePhase(), 120, 0.5) << "the cover's green";
-    EXPECT_NEAR(step.wavesHuePhase(), 120, 0.5);
+    EXPECT_NEAR(uniforms().u1.y, 120, 0.5) << "the cover's green";
+    EXPECT_NEAR(uniforms().u3.y, 120, 0.5);
     artwork.reset();  // the next track, its cover not fetched yet
     play(2, 0.3f);
-    EXPECT_NEAR(step.barsHuePhase(), 240, 0.5);
+    EXPECT_NEAR(uniforms().u1.y, 240, 0.5);
 }
 
 TEST_F(VizRenderControllerTest, WithoutACompositorItRunsDarkAndSaysWhyOnce) {
