@@ -345,8 +345,10 @@ void setUndecorated(uint32_t window) {
     // flags: decorations given; decorations: none.
     const std::uint32_t hints[5] = {2, 0, 0, 0, 0};
     const auto atom = x->atom("_MOTIF_WM_HINTS");
-    xcb_change_property(x->get(), XCB_PROP_MODE_REPLACE, window, atom, atom, 32, 5, hints);
-    xcb_flush(x->get());
+    // Checked, so that the server has the hints before the connection closes: a change only flushed on a
+    // connection closed at once was at times never seen by the window manager.
+    std::free(xcb_request_check(
+        x->get(), xcb_change_property_checked(x->get(), XCB_PROP_MODE_REPLACE, window, atom, atom, 32, 5, hints)));
 }
 
 int xClientsOf(int64_t pid) {
