@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -218,19 +219,26 @@ void BM_AnalyseLiveFrame1920x6(benchmark::State& state) {
     // the second no-op).
     auto* c = in->session->desktop().get();
     unsigned requests = 0;
+    std::chrono::steady_clock::duration spent{};
     std::promise<void> done;
     output.async([&](FrameOutput& o) {
         for (int i = 0; i < 6; ++i) o.receive(frames[i % 3]);
         std::size_t k = 0;
         const unsigned before = xcb_no_operation(c).sequence;
+        const auto start = std::chrono::steady_clock::now();
         for (auto _ : state) o.receive(frames[k++ % 3]);
+        spent = std::chrono::steady_clock::now() - start;
         requests = xcb_no_operation(c).sequence - before - 1;
         done.set_value();
     });
     done.get_future().wait();
     state.counters["x_requests/frame"] =
         static_cast<double>(requests) / static_cast<double>(state.iterations());
-    state.counters["goal_ratio"] = 3;
+    // Next to capturing and painting a frame (tens of microseconds) its analysis is negligible while it stays
+    // within a microsecond; the copy beside it is shown for scale, not as a bound.
+    state.counters["us_per_frame"] =
+        std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(state.iterations());
+    state.counters["goal_us_per_frame"] = 1;
     // The vector width in bits of the per-pixel loops this processor runs (0: the portable form).
     state.counters["vector_bits"] = wideLineKernels() ? 512 : vectorLineKernels() ? 256 : 0;
 }
