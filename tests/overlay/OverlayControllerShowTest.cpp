@@ -1,7 +1,6 @@
 // Showing and hiding the overlay in both render modes, the colour hold at a change of the filling app, the
 // coalesced colour flush, the overview's withdrawal, and the controller's going away.
 #include "overlay/OverlayControllerTestRig.h"
-#include "sampling/FrameOutputTestFrames.h"
 
 namespace velaro::test {
 namespace {
@@ -156,9 +155,7 @@ protected:
     void publishColour(Rgb c) {
         rig.sampler->enable();
         settle();
-        ASSERT_NE(rig.capture.lastStream(), nullptr);
-        const auto& config = rig.capture.lastStream()->configuration();
-        ASSERT_TRUE(rig.capture.lastStream()->deliverNow(solidFrame(config.width, config.height, c)));
+        rig.deliverSolid("A", c);
     }
     UnifiedPresenter& presenter() { return *screen().band->presenter(); }
 
