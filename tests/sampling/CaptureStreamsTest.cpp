@@ -161,7 +161,9 @@ TEST(CaptureStreams, TheStreamsStopSixtySecondsAfterTheLastFilledWindow) {
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
     EXPECT_TRUE(rig.capture.runningStreams().empty());
-    EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
+    rig.setGeometry(30);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.capture.runningStreams().empty()) << "capture is no longer wanted";
 }
 
 TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
@@ -247,7 +249,7 @@ TEST(CaptureStreams, TheChecksOfEveryTickAllocateNothing) {
 TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 2u);
+    ASSERT_EQ(rig.capture.runningStreams().size(), 2u);
     EXPECT_TRUE(rig.context("A").feedsSingular);
     EXPECT_FALSE(rig.context("B").feedsSingular);
     ASSERT_TRUE(rig.streamOf("B"));
@@ -266,15 +268,14 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
     rig.setGeometry();
     rig.loop.runUntilIdle();
 
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.contexts.at("C"),
-              test::inside(*rig.sampler)->streams.primaryContext);
+    ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
+    EXPECT_EQ(rig.capture.runningStreams().front(), rig.streamOf("C"));
     EXPECT_FALSE(rig.context("C").retired);
     EXPECT_TRUE(rig.context("C").feedsSingular);
     ASSERT_TRUE(rig.streamOf("C"));
     EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"))
-        << "the gone screen's channel is pruned";
+    EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
+        << "the gone screen's channel is pruned: asking again makes a fresh one";
     EXPECT_FALSE(streamOfA->isRunning()) << "the gone screen's stream is stopped";
     EXPECT_EQ(streamOfA->stopCalls(), 1);
 }
@@ -286,10 +287,11 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
     rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
 
     rig.setScreens({twoScreens()[1]});
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"));
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
+    EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
+        << "pruned: asked again, it is fresh";
     EXPECT_TRUE(rig.context("B").feedsSingular);
     rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_TRUE(rig.context("B").frameOutput->isForcePublishPending());
     EXPECT_TRUE(rig.context("B").stream);
 }
