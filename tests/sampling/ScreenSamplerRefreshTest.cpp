@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -214,7 +213,14 @@ TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
     SamplerRig rig;
     rig.startStreaming();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
-    test::inside(*rig.sampler).openSlideGate();
+    // Windows moving in from off the screen's side: the desktop slides to another workspace.
+    for (const double x : {1462.0, 1412.0}) {
+        rig.windows.setWindows(
+            {FakeWindowList::window(800, Rect{x, 100, 800, 600}, WindowLevel::normal, "Other", 5),
+             FakeWindowList::window(800, Rect{x, 200, 800, 600}, WindowLevel::normal, "Other", 6)});
+        rig.sampler->refresh();
+    }
+    ASSERT_TRUE(rig.sampler->isSlideGateOpen());
     rig.context("A").frameOutput->onActivityEnded();
     rig.emptyTop();
     rig.sampler.reset();
