@@ -207,9 +207,9 @@ TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
 }
 
 TEST(ScreenSampler, AResultForAScreenWithoutAChannelStillReachesThePrimaryCopies) {
-    Streaming rig;
-    test::inside(*rig.sampler)->streams.channelsByScreen.clear();
-    rig.output("A").onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
+    SamplerRig rig;  // nothing asked for a channel
+    rig.startStreaming();
+    rig.context("A").frameOutput->onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
     EXPECT_TRUE(rig.context("A").channelMissingLogged);
