@@ -9,7 +9,6 @@
 #include "music/VizRenderController.h"
 #include "overlay/LightBeam.h"
 #include "support/AppDelegateRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro {
 namespace {
@@ -67,12 +66,13 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
     ASSERT_NE(rig.hostWindow(kProgressBarWindowName), nullptr);
     EXPECT_TRUE(rig.progressEngine.isRunning());
     EXPECT_TRUE(rig.progressEngine.isRunning());
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
+    rig.readyCapture();
+    EXPECT_TRUE(rig.capturing());
+    EXPECT_EQ(rig.capturedStripHeight(), 36) << "the strip reaches down for the reflections";
 
     rig.settings().masterEnabled = false;
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(test::inside(rig.sampler())->streams.masterEnabled);
+    EXPECT_FALSE(rig.capturing());
     EXPECT_FALSE(c.visible);
     EXPECT_EQ(rig.hostWindow(kBeam), nullptr);
     EXPECT_EQ(rig.hostWindow(kVizBar), nullptr);
@@ -83,7 +83,7 @@ TEST_F(AppDelegateRuntime, MasterSwitchTearsEverythingDownAndRestoresItByEachOwn
 
     rig.settings().masterEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.masterEnabled);
+    EXPECT_TRUE(rig.capturing());
     EXPECT_FALSE(c.visible) << "switching off hid it: the show waits as after an unfill";
     rig.loop.advance(OverlayVisibility::showDelay);
     EXPECT_TRUE(c.visible);
@@ -140,10 +140,14 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     fillTop(true);
     beamBand(true);
     ASSERT_NE(rig.hostWindow(kBeam), nullptr);
+    rig.readyCapture();
+    ASSERT_TRUE(rig.capturing());
+    const double reflectionStrip = rig.capturedStripHeight();
     rig.settings().lightReflectionsEnabled = false;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.hostWindow(kBeam), nullptr);
-    EXPECT_FALSE(test::inside(rig.sampler())->streams.lightReflectionsEnabled);
+    ASSERT_TRUE(rig.capturing());
+    EXPECT_LT(rig.capturedStripHeight(), reflectionStrip) << "the stream no longer captures the reflections";
     rig.settings().lightReflectionsEnabled = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "the band forgot the pointer while reflections were off";
@@ -153,7 +157,7 @@ TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {
     rig.desktopOverview.state = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.hostWindow(kBeam), nullptr) << "no beam while the overview shows";
-    EXPECT_TRUE(test::inside(rig.sampler())->frames.overviewActive);
+    EXPECT_TRUE(rig.sampler().isSamplingFrozen()) << "the sampler holds its colours under the overview";
 }
 
 TEST_F(AppDelegateRuntime, VisualizerThatCannotStartLeavesNoEngineAndSaysWhySwitchingOffClearsIt) {
@@ -239,22 +243,23 @@ TEST_F(AppDelegateRuntime, CaptureDemandFollowsTheSettingsThePopoverAndAPendingR
     rig.defaults.set("overlayEnabled", PlistValue(false));
     launch();
     ASSERT_FALSE(rig.settings().needsScreenCapture());
-    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand);
+    rig.readyCapture();
+    EXPECT_FALSE(rig.capturing());
 
     d->setPopoverOpen(true);
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand) << "the popover shows the live colour";
+    EXPECT_TRUE(rig.capturing()) << "the popover shows the live colour";
     d->setPopoverOpen(false);
-    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand);
+    EXPECT_FALSE(rig.capturing());
 
     rig.controller().revealPending = true;
     rig.controller().onRevealPending();
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand);
+    EXPECT_TRUE(rig.capturing());
     rig.controller().revealPending = false;
     rig.controller().onRevealPending();
 
     rig.settings().progressEnabled = true;
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(test::inside(rig.sampler())->streams.captureDemand);
+    EXPECT_TRUE(rig.capturing());
 }
 
 TEST_F(AppDelegateRuntime, FilledWindowShowsTheOverlayAndAnUnfillThenRefillWaitsUnlessTheAppSwitched) {
@@ -310,11 +315,18 @@ TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhe
     auto& c = rig.controller();
     fillTop(true);
     ASSERT_TRUE(c.visible);
-    test::inside(rig.sampler()).openSlideGate();
+    // Windows moving in from off the screen's side: the desktop slides to another workspace.
+    for (const double x : {1462.0, 1412.0}) {
+        rig.windows.setWindows(
+            {test::FakeWindowList::window(800, Rect{x, 100, 800, 600}, WindowLevel::normal, "Other", 5),
+             test::FakeWindowList::window(800, Rect{x, 200, 800, 600}, WindowLevel::normal, "Other", 6)});
+        rig.sampler().refresh();
+    }
+    ASSERT_TRUE(rig.sampler().isSlideGateOpen());
     EXPECT_EQ(c.calls.back(), "hide immediate");
 
-    test::inside(rig.sampler())->filled.pending.reset();
-    test::inside(rig.sampler()).closeSlideGate();
+    // The slide ends on the same filled top.
+    fillTop(true);
     EXPECT_EQ(c.count("reset owner"), 1);
     EXPECT_EQ(c.count("corners front"), 1);
     EXPECT_EQ(c.calls.back(), "show immediate") << "hidden under the gate: it comes back at once";

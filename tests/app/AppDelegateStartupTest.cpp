@@ -10,7 +10,6 @@
 #include "onboarding/TourControls.h"
 #include "overlay/OverlayDisabledBanner.h"
 #include "support/AppDelegateRig.h"
-#include "support/ScreenSamplerProbe.h"
 #include "support/WidgetSearch.h"
 #include "ui/settings/SettingsWindow.h"
 
@@ -169,7 +168,9 @@ TEST(AppDelegateStartup, MasterOffAtLaunchShowsTheBannerFor3Point5SecondsUnlessT
         EXPECT_TRUE(w.isVisible()) << "fading out";
         rig.loop.advance(0.3);
         EXPECT_FALSE(w.isVisible());
-        EXPECT_FALSE(test::inside(rig.sampler())->streams.masterEnabled);
+        rig.readyCapture();
+        EXPECT_FALSE(rig.sampler().isFilledWindowActive()) << "sampling is off: no refresh looks";
+        EXPECT_FALSE(rig.capturing());
     }
     {
         AppDelegateRig rig;
@@ -249,10 +250,11 @@ TEST(AppDelegateStartup, ReopenBringsTheTourForwardElseOpensTheSettings) {
     rig.storeStep(OnboardingStep::allSet);
     rig.needNoCapture();
     auto& d = rig.launch();
+    rig.readyCapture();
     d.setPopoverOpen(true);
-    ASSERT_TRUE(test::inside(rig.sampler())->streams.captureDemand) << "the open popover wants capture";
+    ASSERT_TRUE(rig.capturing()) << "the open popover wants capture";
     EXPECT_FALSE(d.applicationShouldHandleReopen());
-    EXPECT_FALSE(test::inside(rig.sampler())->streams.captureDemand) << "the popover closed";
+    EXPECT_FALSE(rig.capturing()) << "the popover closed";
     EXPECT_TRUE(d.isTourVisible());
     EXPECT_FALSE(d.isSettingsVisible());
 

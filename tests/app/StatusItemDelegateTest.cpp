@@ -10,7 +10,6 @@
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
-#include "support/ScreenSamplerProbe.h"
 #include "ui/settings/pages/UpdateCheckModel.h"
 #include "ui/tray/LivePreviewHeader.h"
 #include "ui/tray/StatusPopover.h"
@@ -61,7 +60,8 @@ TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOp
     // No popover opened: once the runtime runs, nothing holds the capture for one.
     delegate.tourRequestsRuntime();
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(test::inside(delegate.screenSampler())->streams.captureDemand) << "no popover open";
+    rig.readyCapture();
+    EXPECT_FALSE(rig.capturing()) << "no popover open";
 }
 
 TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRaisesTheDemand) {
@@ -78,16 +78,16 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     tray.leftClick();
     ASSERT_EQ(tray.popovers.size(), 1u);
-    EXPECT_TRUE(test::inside(delegate.screenSampler())->streams.captureDemand)
-        << "an open popover wants the live colour";
 
     delegate.screenSampler().isFilledWindowActive = true;
     rig.loop.runUntilIdle();
     EXPECT_EQ(popoverView().statusRow().statusText(), QStringLiteral("Filled screen"));
+    rig.readyCapture();
+    EXPECT_TRUE(rig.capturing()) << "an open popover wants the live colour";
 
     popoverView().settingsButton()->click();
     EXPECT_FALSE(tray.popovers[0]->shown) << "the popover closes before the settings window opens";
-    EXPECT_FALSE(test::inside(delegate.screenSampler())->streams.captureDemand) << "and its demand goes";
+    EXPECT_FALSE(rig.capturing()) << "and its demand goes";
     EXPECT_TRUE(delegate.isSettingsVisible());
 
     popoverView().quitButton()->click();

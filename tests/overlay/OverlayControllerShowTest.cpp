@@ -1,7 +1,6 @@
 // Showing and hiding the overlay in both render modes, the colour hold at a change of the filling app, the
 // coalesced colour flush, the overview's withdrawal, and the controller's going away.
 #include "overlay/OverlayControllerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -152,10 +151,11 @@ protected:
         rig.sampler->isFilledWindowActive = true;
         rig.sampler->dominantColor = red;
     }
-    void publishColour(Color c) {
-        rig.sampler->dominantColor = c;
-        ++test::inside(*rig.sampler)->filled.colorPublishSeq;
-        rig.sampler->colorPulse = test::inside(*rig.sampler)->filled.colorPublishSeq;
+    // A frame of one colour through the sampler's stream, which starts once capture may.
+    void publishColour(Rgb c) {
+        rig.sampler->enable();
+        settle();
+        rig.deliverSolid("A", c);
     }
     UnifiedPresenter& presenter() { return *screen().band->presenter(); }
 
@@ -172,7 +172,7 @@ TEST_F(ControllerColorHoldTest, EdgeLaysTheColoursOnScreenAndAFreshColourEndsThe
     EXPECT_DOUBLE_EQ(rig.sampler->colorCacheFrozenUntil(), t0 + 0.5);
 
     rig.loop.advance(0.1);
-    publishColour(blue);
+    publishColour(Rgb{0, 0, 255});
     settle();
     EXPECT_TRUE(presenter().memoryHold.has_value())
         << "0.1 s after the edge the colour is still the old app's";
@@ -329,7 +329,14 @@ TEST_F(OverlayControllerTest, NothingReachesTheControllerOnceItIsGone) {
     rig.sampler->colorPulse = 9;
     controller.reset();
     rig.sampler->refresh();  // a poll: it tells its owner tick to the hook the controller left behind
-    test::inside(*rig.sampler)->hooks.menuBarActivityEnded();
+    // Another app's menu opens and closes: the end of that activity goes to the hook left behind too.
+    rig.windows.setWindows(
+        {FakeWindowList::window(300, Rect{100, 24, 240, 300}, WindowLevel::popUpMenu, "Menu", 11)});
+    rig.sampler->refresh();
+    rig.windows.setWindows({});
+    rig.sampler->refresh();
+    rig.loop.advance(0.5);
+    rig.sampler->refresh();
     rig.sampler->seamSuppressed = true;
     rig.screens.sendParametersChanged();
     rig.loop.advance(1.0);

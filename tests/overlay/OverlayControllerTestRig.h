@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 #include "overlay/MenuBarOverlayController.h"
 #include "sampling/OverviewDetector.h"
@@ -12,7 +13,6 @@
 #include "settings/OverlaySettings.h"
 #include "support/BandOnlyUnifiedMode.h"
 #include "support/FakeOverlayWindowHost.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 
@@ -40,6 +40,15 @@ protected:
         makeController();
     }
     void settle() { rig.loop.runUntilIdle(); }
+    // With the top filled the sampler streams every screen with a panel: the configuration of the running
+    // stream of the display numbered `display`, if there is one.
+    std::optional<StreamConfiguration> streamOf(std::uint32_t display) {
+        if (!rig.sampler->isFilledWindowActive()) rig.fillTop();
+        settle();
+        for (const auto& s : rig.capture.runningStreams())
+            if (s->contentFilter().display.displayID == display) return s->configuration();
+        return std::nullopt;
+    }
 
     const MenuBarOverlayController::ScreenWindows& screen(const std::string& id = "A") {
         auto* s = controller->windowsOf(id);

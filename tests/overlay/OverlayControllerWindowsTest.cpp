@@ -1,7 +1,6 @@
 // The controller's window sets per render mode and screen, rebuilds, band and corner geometry, levels, and
 // the strip geometry it hands to the sampler.
 #include "overlay/OverlayControllerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -277,14 +276,18 @@ protected:
 
 TEST_F(TwoScreenControllerTest, CaptureHeightIsEachScreensPanelWhereverTheScreenLies) {
     makeSeparate();
-    const auto& g = test::inside(*rig.sampler)->streams.captureGeometryByScreen;
-    ASSERT_TRUE(g.contains("A"));
-    ASSERT_TRUE(g.contains("B"));
-    EXPECT_FALSE(g.contains("C")) << "a screen without a panel captures nothing";
-    EXPECT_DOUBLE_EQ(g.at("A").captureHeight, 24);
-    EXPECT_DOUBLE_EQ(g.at("B").captureHeight, 30);
-    EXPECT_DOUBLE_EQ(g.at("B").topBlur.overlayHeight, 34);
+    const auto a = streamOf(1);
+    const auto b = streamOf(2);
+    ASSERT_TRUE(a && b);
+    EXPECT_FALSE(streamOf(3)) << "a screen without a panel captures nothing";
+    // Each strip starts right under its screen's capture height.
+    EXPECT_DOUBLE_EQ(a->sourceRect.minY(), 24);
+    EXPECT_DOUBLE_EQ(b->sourceRect.minY(), 30);
     EXPECT_EQ(band("B").frame(), (Rect{0, -34, 1920, 34}));
+    settings.blurEnabled = true;
+    settings.blurTopCorners = true;
+    settle();
+    EXPECT_DOUBLE_EQ(streamOf(2)->sourceRect.height(), 34 + 28) << "the blurred band and its ears";
 }
 
 TEST_F(OverlayControllerTest, BlurredEarRadiiReachTheSamplerOnlyInTheSeparateMode) {
@@ -292,17 +295,14 @@ TEST_F(OverlayControllerTest, BlurredEarRadiiReachTheSamplerOnlyInTheSeparateMod
     settings.blurTopCorners = true;
     makeController();
     ASSERT_EQ(renderMode(), OverlayRenderMode::separate);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.captureGeometryByScreen.at("A").topBlur,
-              (TopBlurGeometry{28, 28, 28}));
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.topBlurGeometry, (TopBlurGeometry{28, 28, 28}));
+    ASSERT_TRUE(streamOf(1));
+    EXPECT_DOUBLE_EQ(streamOf(1)->sourceRect.height(), 28 + 28) << "the blurred band and its ears";
 
     rig.sampler->blurredTopLeftCorner = BackdropImage{};
     editCorners([](CornerSettings& c) {
         c.shapeMode = ShapeMode::pill;  // unified
     });
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.captureGeometryByScreen.at("A").topBlur,
-              (TopBlurGeometry{28, 0, 0}));
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.topBlurGeometry, (TopBlurGeometry{28, 0, 0}));
+    EXPECT_DOUBLE_EQ(streamOf(1)->sourceRect.height(), 24 + 6) << "no ears: down to the sampled strip";
     EXPECT_FALSE(rig.sampler->blurredTopLeftCorner().has_value()) << "ears no longer blurred: images dropped";
 }
 
@@ -333,11 +333,11 @@ TEST_F(OverlayControllerTest, SeamChangeRefitsTheBandOnALaterTurnAndLiveStyleTur
     settings.style = MenuBarStyle::live;
     settings.liveCaptureFPS = 30;
     settle();
-    EXPECT_TRUE(test::inside(*rig.sampler)->streams.liveCaptureEnabled);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.liveCaptureFPS, 30);
+    ASSERT_TRUE(streamOf(1));
+    EXPECT_DOUBLE_EQ(streamOf(1)->minimumFrameInterval, 1.0 / 30) << "live capture at its own rate";
     settings.blurEnabled = true;
     settle();
-    EXPECT_TRUE(test::inside(*rig.sampler)->streams.blurCaptureEnabled);
+    EXPECT_DOUBLE_EQ(streamOf(1)->sourceRect.minY(), 0) << "the blurred capture reaches up over the band";
 }
 
 // What each corner window shows and where: made at once, or held back and made later.

@@ -26,7 +26,8 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(stream->contentFilter().excludedApplications[0].appId, kOwnAppId);
 
     auto& ctx = rig.context("A");
-    EXPECT_EQ(&ctx, test::inside(*rig.sampler)->streams.primaryContext.get());
+    rig.deliverSolid("A", Rgb{255, 255, 255});
+    EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "the primary values come from A's stream";
     EXPECT_TRUE(ctx.feedsSingular);
     ASSERT_TRUE(ctx.capturedScreen);
     EXPECT_EQ(ctx.capturedScreen->id, "A");
@@ -98,15 +99,17 @@ TEST(CaptureStreams, AStartForAScreenThatWentIsDropped) {
     SamplerRig rig;
     rig.beginStartHeldAtCapture();
     auto started = rig.capture.lastStream();
-    auto* ctx = test::inside(*rig.sampler)->streams.contexts.at("A").get();
+    rig.sampler->channel("A")->dominantColor = Color::white();
 
     rig.setScreens({FakeScreens::make("B", Rect{0, 0, 1920, 1080}, 24, 2)});
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(ctx->retired || test::inside(*rig.sampler)->streams.contexts.count("A") == 0);
+    EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value()) << "A's channel went with it";
     ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
     rig.loop.runUntilIdle();
     EXPECT_EQ(started->stopCalls(), 1);
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.contexts.contains("A"));
+    for (const auto& s : rig.capture.streams())
+        EXPECT_TRUE(s == started || s->contentFilter().display.displayID != 1)
+            << "the finished start brings no stream back for A";
 }
 
 TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
@@ -154,14 +157,17 @@ TEST(CaptureStreams, TheStreamsStopSixtySecondsAfterTheLastFilledWindow) {
     rig.emptyTop();
     EXPECT_FALSE(rig.sampler->isFilledWindowActive());
     EXPECT_TRUE(rig.sampler->hasActiveStream()) << "capture stays wanted through the grace period";
-    EXPECT_TRUE(test::inside(*rig.sampler)->streams.idleTeardownTimer.isActive());
+    const double now = rig.loop.uptime();
+    EXPECT_EQ(rig.loop.oneShotTimersDueBetween(now + 59, now + 60.1), 1u) << "the teardown is scheduled";
 
     rig.loop.advance(59.9);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
     rig.loop.advance(0.2);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
     EXPECT_TRUE(rig.capture.runningStreams().empty());
-    EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
+    rig.setGeometry(30);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.capture.runningStreams().empty()) << "capture is no longer wanted";
 }
 
 TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
@@ -171,7 +177,8 @@ TEST(CaptureStreams, AFillWithinTheGraceKeepsTheStreamAndDropsTheTeardown) {
     rig.loop.advance(30);
     rig.fillTop();
     EXPECT_TRUE(rig.sampler->isFilledWindowActive());
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.idleTeardownTimer.isActive());
+    EXPECT_EQ(rig.loop.oneShotTimersDueBetween(rig.loop.uptime() + 1, rig.loop.uptime() + 60), 0u)
+        << "the teardown is dropped";
     rig.loop.advance(120);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
     EXPECT_EQ(rig.capture.streams().size(), 1u);
@@ -247,7 +254,7 @@ TEST(CaptureStreams, TheChecksOfEveryTickAllocateNothing) {
 TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
     SamplerRig rig(twoScreens());
     rig.startStreaming();
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 2u);
+    ASSERT_EQ(rig.capture.runningStreams().size(), 2u);
     EXPECT_TRUE(rig.context("A").feedsSingular);
     EXPECT_FALSE(rig.context("B").feedsSingular);
     ASSERT_TRUE(rig.streamOf("B"));
@@ -266,15 +273,14 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
     rig.setGeometry();
     rig.loop.runUntilIdle();
 
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.contexts.at("C"),
-              test::inside(*rig.sampler)->streams.primaryContext);
+    ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
+    EXPECT_EQ(rig.capture.runningStreams().front(), rig.streamOf("C"));
     EXPECT_FALSE(rig.context("C").retired);
     EXPECT_TRUE(rig.context("C").feedsSingular);
     ASSERT_TRUE(rig.streamOf("C"));
     EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"))
-        << "the gone screen's channel is pruned";
+    EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
+        << "the gone screen's channel is pruned: asking again makes a fresh one";
     EXPECT_FALSE(streamOfA->isRunning()) << "the gone screen's stream is stopped";
     EXPECT_EQ(streamOfA->stopCalls(), 1);
 }
@@ -286,10 +292,11 @@ TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) 
     rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
 
     rig.setScreens({twoScreens()[1]});
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.channelsByScreen.contains("A"));
-    ASSERT_EQ(test::inside(*rig.sampler)->streams.contexts.size(), 1u);
+    EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
+        << "pruned: asked again, it is fresh";
     EXPECT_TRUE(rig.context("B").feedsSingular);
     rig.loop.runUntilIdle();
+    ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_TRUE(rig.context("B").frameOutput->isForcePublishPending());
     EXPECT_TRUE(rig.context("B").stream);
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -67,11 +66,12 @@ TEST_F(RefreshCycleTest, APendingFillThatDoesNotHoldGivesNoFill) {
 TEST_F(RefreshCycleTest, ASecondSightingWithinTheConfirmationKeepsTheFirstTimer) {
     refreshAt(950);
     rig.loop.advance(0.05);
-    const auto seq = test::inside(*rig.sampler)->filled.colorSeqAtFillStart;
+    rig.deliverSolid("A", Rgb{40, 80, 120});
+    ASSERT_TRUE(rig.sampler->colorPublishedSinceFillStart());
     refreshAt(950);
     rig.loop.advance(0.05);
     EXPECT_TRUE(filled()) << "confirmed 0.1 s after the first sighting";
-    EXPECT_EQ(test::inside(*rig.sampler)->filled.colorSeqAtFillStart, seq);
+    EXPECT_TRUE(rig.sampler->colorPublishedSinceFillStart()) << "the fill still starts at the first sighting";
 }
 
 TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWithItsLastGoodColour) {
@@ -82,9 +82,9 @@ TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWith
     rig.loop.advance(0.1);
     rig.loop.runUntilIdle();
     ASSERT_TRUE(rig.sampler->hasActiveStream());
-    const Color good{0.2, 0.4, 0.6, 1};
-    rig.context("A").frameOutput->onUpdate(good, std::vector<Color>(64, good));
-    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", Rgb{51, 102, 153});
+    const Color good = rig.sampler->dominantColor();
+    ASSERT_NE(good, Color::black());
 
     const auto editor =
         FakeWindowList::window(kEditorPID, Rect{0, 24, 1000, 1000}, WindowLevel::normal, "Editor", 7);
@@ -96,8 +96,7 @@ TEST_F(RefreshCycleTest, ACaptureStopScreenStaysStoppedAboveHalfAndComesBackWith
     };
     vault(950);
     EXPECT_EQ(rig.sampler->captureStopScreens(), (std::set<ScreenID>{"A"}));
-    test::inside(*rig.sampler)
-        .publishDominant(Color::black(), nullptr);  // something else was shown meanwhile
+    rig.sampler->dominantColor = Color::black();  // something else was shown meanwhile
     vault(600);
     EXPECT_EQ(rig.sampler->captureStopScreens(), (std::set<ScreenID>{"A"}));
     vault(400);

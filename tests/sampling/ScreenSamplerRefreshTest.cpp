@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -28,7 +27,7 @@ TEST(SamplerRefresh, AnActivationRefreshesThreeTimesAndAHideTwice) {
     SamplerRig rig;
     int ticks = 0;
     rig.sampler->setOnOwnerTick([&](const std::optional<std::string>&) { ++ticks; });
-    test::inside(*rig.sampler).stopPollTimer();
+    // Both counts end before the first 0.5 s check of the poll.
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
     rig.loop.advance(0.2);
     EXPECT_EQ(ticks, 3);
@@ -58,29 +57,31 @@ TEST(SamplerRefresh, AReleasedCaptureStopScreenGetsItsLastGoodColourBack) {
     rig.workspace.running.push_back(RunningApp{200, std::string("org.example.Vault"), "Vault"});
     rig.defaults.seed(kExcludedCaptureStopKey, PlistValue::array({"org.example.Vault"}));
     rig.startStreaming();
-    rig.context("A").frameOutput->onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
-    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", Rgb{255, 255, 255});
+    const Color good = rig.sampler->dominantColor();
+    ASSERT_NE(good, Color::black());
     rig.sampler->refresh();  // notes the last good colour
 
     const auto vault = FakeWindowList::window(200, Rect{0, 24, 1512, 958}, WindowLevel::normal, "Vault", 9);
     const auto editor =
         FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958}, WindowLevel::normal, "Editor", 7);
     rig.windows.setWindows({vault, editor});
+    // A frame still in flight as the screen stops: its results are dropped.
+    const auto stream = rig.streamOf("A");
+    ASSERT_TRUE(stream->deliver(
+        solidFrame(stream->configuration().width, stream->configuration().height, Rgb{0, 0, 0})));
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->captureStopScreens(), (std::set<ScreenID>{"A"}));
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    // Results of the stopped screen are dropped meanwhile.
-    rig.context("A").frameOutput->onUpdate(Color::black(), std::vector<Color>(64, Color::black()));
-    rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
+    EXPECT_EQ(rig.sampler->dominantColor(), good);
     const auto pulse = rig.sampler->colorPulse();
 
     rig.windows.setWindows({editor});
     rig.sampler->refresh();
     EXPECT_TRUE(rig.sampler->captureStopScreens().empty());
     EXPECT_EQ(rig.sampler->colorPulse(), pulse + 1) << "the last good colour is published again";
-    EXPECT_EQ(channel->dominantColor(), std::optional<Color>(Color::white()));
+    EXPECT_EQ(channel->dominantColor(), std::optional<Color>(good));
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
 }
@@ -99,14 +100,17 @@ TEST(SamplerRefresh, ANewSampleStopAppReachesTheRunningStreamsFilter) {
     const auto& apps = stream->contentFilter().excludedApplications;
     ASSERT_EQ(apps.size(), 2u);
     EXPECT_EQ(apps[1].appId, "org.example.Player");
-    EXPECT_EQ(test::inside(*rig.sampler)->streams.appliedSampleStop,
-              (std::set<std::string>{"org.example.Player"}));
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
     EXPECT_EQ(rig.capture.streams().size(), 1u) << "no restart for a filter change";
 
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
     EXPECT_EQ(stream->filters().size(), 2u) << "nothing more to apply";
+    // No update is left in flight: taking the app off the list reaches the filter as well.
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array());
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(stream->filters().size(), 3u);
+    EXPECT_EQ(stream->contentFilter().excludedApplications.size(), 1u);
 }
 
 TEST(SamplerRefresh, ASampleStopAppThatIsNotRunningYetIsLeftOutOnceItRuns) {
@@ -116,7 +120,7 @@ TEST(SamplerRefresh, ASampleStopAppThatIsNotRunningYetIsLeftOutOnceItRuns) {
     rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    EXPECT_TRUE(test::inside(*rig.sampler)->streams.appliedSampleStop.empty())
+    EXPECT_EQ(stream->contentFilter().excludedApplications.size(), 1u)
         << "nothing was left out, so nothing counts as applied";
 
     rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
@@ -136,7 +140,7 @@ TEST(SamplerRefresh, AFilterUpdateSkipsAContextReplacedWhileItWaited) {
     rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array({"org.example.Player"}));
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    ASSERT_TRUE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
+    ASSERT_EQ(rig.capture.pending(Call::shareableContent), 1u) << "the update reads the content first";
 
     // B is unplugged while the content is read.
     rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
@@ -148,7 +152,14 @@ TEST(SamplerRefresh, AFilterUpdateSkipsAContextReplacedWhileItWaited) {
         rig.loop.runUntilIdle();
     rig.loop.runUntilIdle();
     EXPECT_EQ(streamB->filters().size(), 1u) << "the retired context's stream is left alone";
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
+    // The update is over: the sample-stop app starting to run reaches A's stream.
+    const auto streamA = rig.streamOf("A");
+    ASSERT_TRUE(streamA && streamA->isRunning());
+    const auto filtersBefore = streamA->filters().size();
+    rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(streamA->filters().size(), filtersBefore + 1);
 }
 
 TEST(SamplerRefresh, AFailedFilterUpdateRebuildsTheStreams) {
@@ -160,11 +171,15 @@ TEST(SamplerRefresh, AFailedFilterUpdateRebuildsTheStreams) {
     rig.capture.content.applications.push_back(CaptureApplication{300, "org.example.Player", "Player"});
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(test::inside(*rig.sampler)->streams.isUpdatingFilter);
     EXPECT_FALSE(first->isRunning());
     const auto second = rig.capture.lastStream();
     ASSERT_NE(second, first);
     EXPECT_EQ(second->contentFilter().excludedApplications.size(), 2u);
+    // The failed update is over: the next change reaches the new stream.
+    rig.defaults.seed(kExcludedSampleStopKey, PlistValue::array());
+    rig.sampler->refresh();
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(second->contentFilter().excludedApplications.size(), 1u);
 }
 
 // ---- session events ----
@@ -176,15 +191,18 @@ TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsN
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->screensAsleep());
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(test::inside(*rig.sampler).shouldCapture());
+    rig.setGeometry(30);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.capture.runningStreams().empty()) << "a new geometry starts nothing while asleep";
     EXPECT_EQ(rig.checksDuring(1.0), 0) << "no check while the displays sleep";
 
-    test::inside(*rig.sampler)->streams.masterEnabled = false;
+    rig.sampler->setMasterEnabled(false);
     rig.workspace.send(K::screensDidWake);
     EXPECT_EQ(rig.checksDuring(2), 0);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
 
-    test::inside(*rig.sampler)->streams.masterEnabled = true;
+    rig.workspace.send(K::screensDidSleep);
+    rig.sampler->setMasterEnabled(true);
     rig.workspace.send(K::screensDidWake);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.sampler->hasActiveStream());
@@ -195,7 +213,14 @@ TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
     SamplerRig rig;
     rig.startStreaming();
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
-    test::inside(*rig.sampler).openSlideGate();
+    // Windows moving in from off the screen's side: the desktop slides to another workspace.
+    for (const double x : {1462.0, 1412.0}) {
+        rig.windows.setWindows(
+            {FakeWindowList::window(800, Rect{x, 100, 800, 600}, WindowLevel::normal, "Other", 5),
+             FakeWindowList::window(800, Rect{x, 200, 800, 600}, WindowLevel::normal, "Other", 6)});
+        rig.sampler->refresh();
+    }
+    ASSERT_TRUE(rig.sampler->isSlideGateOpen());
     rig.context("A").frameOutput->onActivityEnded();
     rig.emptyTop();
     rig.sampler.reset();

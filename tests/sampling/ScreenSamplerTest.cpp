@@ -44,8 +44,8 @@ TEST(ScreenSampler, StartsBlackWithLightInkAndNoZones) {
     EXPECT_EQ(s.beamVividColor(), Color::white());
     EXPECT_DOUBLE_EQ(s.beamNormalizedX(), 0.5);
     EXPECT_GE(rig.checksDuring(0.5), 1) << "the 0.5 s check runs from the start";
-    EXPECT_EQ(test::inside(s)->streams.primaryContext->frameOutput->queue().label(),
-              "com.quornet.Velaro.frames");
+    rig.startStreaming();
+    EXPECT_EQ(rig.capture.lastStream()->queueLabel(), "com.quornet.Velaro.frames");
 }
 
 TEST(ScreenSampler, InkTurnsDarkAboveSixTenthsAndLightBelowFourTenths) {
@@ -198,7 +198,8 @@ TEST(ScreenSampler, TheBeamWritesOnlyRealChanges) {
 TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
     Streaming rig;
     auto& out = rig.output("A");
-    test::inside(*rig.sampler).stopAllStreams();
+    rig.sampler->setCaptureDemand(false);  // every stream stops
+    ASSERT_FALSE(rig.sampler->hasActiveStream());
     out.onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->dominantColor(), Color::black());
@@ -206,9 +207,9 @@ TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
 }
 
 TEST(ScreenSampler, AResultForAScreenWithoutAChannelStillReachesThePrimaryCopies) {
-    Streaming rig;
-    test::inside(*rig.sampler)->streams.channelsByScreen.clear();
-    rig.output("A").onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
+    SamplerRig rig;  // nothing asked for a channel
+    rig.startStreaming();
+    rig.context("A").frameOutput->onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
     EXPECT_TRUE(rig.context("A").channelMissingLogged);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/CaptureService.h"
+#include "sampling/FrameOutputTestFrames.h"
 #include "sampling/ScreenSampler.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
@@ -133,9 +134,22 @@ struct SamplerRig {
     StreamContext& context(const std::string& screen) {
         return *test::inside(*sampler)->streams.contexts.at(screen);
     }
+    // The newest stream made for this screen's display, as the capture service sees it.
     std::shared_ptr<FakeCaptureStream> streamOf(const std::string& screen) {
-        auto s = context(screen).stream;
-        return std::dynamic_pointer_cast<FakeCaptureStream>(s);
+        const auto& made = capture.streams();
+        for (const auto& s : screens.screens())
+            if (s.id == screen)
+                for (auto it = made.rbegin(); it != made.rend(); ++it)
+                    if ((*it)->contentFilter().display.displayID == s.number) return *it;
+        return nullptr;
+    }
+    // One colour over the whole strip of this screen's running stream, analysed and published.
+    void deliverSolid(const std::string& screen, Rgb colour) {
+        auto stream = streamOf(screen);
+        ASSERT_NE(stream, nullptr);
+        const auto& config = stream->configuration();
+        ASSERT_TRUE(stream->deliverNow(solidFrame(config.width, config.height, colour)));
+        loop.runUntilIdle();
     }
 };
 

@@ -245,6 +245,25 @@ public:
     }
     // Settings that need no screen capture: what the capture demand then shows is the popover's own.
     void needNoCapture() { defaults.set("overlayEnabled", PlistValue(false)); }
+    // Leaves capture to the sampler's switches and demand alone: the strip's place as an overlay tells it,
+    // and a window of another app over the screen below the panel, as a refresh sees it.
+    void readyCapture() {
+        std::map<ScreenID, CaptureGeometry> strip;
+        for (const auto& s : screens.screens()) strip[s.id] = CaptureGeometry{24, {}};
+        sampler().setCaptureGeometry(strip);
+        capture.content.displays = {CaptureDisplay{1, Rect{0, 0, 1512, 982}}};
+        windows.setWindows(
+            {FakeWindowList::window(100, Rect{0, 24, 1512, 982 - 24}, WindowLevel::normal, "Editor", 7)});
+        sampler().refresh();
+        loop.advance(0.1);
+    }
+    // Whether a capture stream runs, as the capture service sees it.
+    bool capturing() {
+        loop.runUntilIdle();
+        return !capture.runningStreams().empty();
+    }
+    // The height of the strip the newest stream captures.
+    double capturedStripHeight() const { return capture.configurations().back().sourceRect.height(); }
 
     // A track playing in the now-playing adapter the engine launched.
     void playTrack() {

@@ -86,6 +86,13 @@ std::uint64_t VirtualLoop::schedule(double due, double interval,
     return id;
 }
 
+std::size_t VirtualLoop::oneShotTimersDueBetween(double from, double to) const {
+    std::size_t n = 0;
+    for (const auto& [key, timer] : timers_)
+        if (timer.interval == 0 && key.first >= from && key.first <= to) ++n;
+    return n;
+}
+
 Cancellable VirtualLoop::postAfter(double seconds, std::function<void()> block) {
     const double delay = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     const auto id = schedule(now_ + delay, 0, std::make_shared<std::function<void()>>(std::move(block)));

@@ -34,6 +34,8 @@ public:
     // Number of timers still scheduled (repeating ones included).
     std::size_t pendingTimers() const { return timers_.size(); }
     std::size_t pendingPosts() const;
+    // Number of one-shot timers due from `from` to `to` (uptimes, both included).
+    std::size_t oneShotTimersDueBetween(double from, double to) const;
 
 private:
     struct Timer {
