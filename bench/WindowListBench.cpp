@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "BenchDesktop.h"
 #include "base/QtMainLoop.h"
 #include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/QtMenuTracker.h"
 #include "platform/linux/X11CaptureService.h"
 #include "platform/linux/X11PointerSource.h"
 #include "platform/linux/X11Screens.h"
@@ -134,6 +136,7 @@ void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
     JsonDefaultsStore defaults(loop, (settings / "defaults.json").string());
     // The client windows are this process's own: the scans must take them for another app's, as in the app.
     WindowListScans scans(counted, screens, defaults, workspace, -1);
+    QtMenuTracker menus(*QCoreApplication::instance());
     ScreenSampler sampler({.loop = loop,
                            .capture = capture,
                            .screens = screens,
@@ -141,7 +144,8 @@ void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
                            .scans = scans,
                            .defaults = defaults,
                            .workspace = workspace,
-                           .pointer = pointer});
+                           .pointer = pointer,
+                           .menus = menus});
     std::map<ScreenID, CaptureGeometry> geometry;
     for (const auto& s : screens.screens())
         geometry[s.id] = CaptureGeometry{menuBarHeight(s, screens.statusBarThickness()), {}};

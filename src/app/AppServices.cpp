@@ -16,6 +16,7 @@
 #include "platform/linux/JsonDefaultsStore.h"
 #include "platform/linux/LinuxChildProcess.h"
 #include "platform/linux/PulseAudioCapture.h"
+#include "platform/linux/QtMenuTracker.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/QtTray.h"
 #include "platform/linux/X11CaptureService.h"
@@ -47,6 +48,7 @@ struct AppServices::Parts {
     std::unique_ptr<QtMainLoop> loop;
     std::unique_ptr<JsonDefaultsStore> defaults;
     std::unique_ptr<XdgAppCatalog> catalog;
+    std::unique_ptr<QtMenuTracker> menuTracker;
     std::unique_ptr<X11Session> session;
     std::unique_ptr<X11ShownWindows> shownWindows;
     std::unique_ptr<X11Screens> screens;
@@ -127,6 +129,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.defaults = std::make_unique<JsonDefaultsStore>(*p.loop, JsonDefaultsStore::standardPath());
     p.defaults->watchForOutsideEdits();
     p.catalog = std::make_unique<XdgAppCatalog>();
+    p.menuTracker = std::make_unique<QtMenuTracker>(*QCoreApplication::instance());
     // Every X11 service is built from this one session: its connections, its screens snapshot (points are
     // Qt's device-independent pixels) and its app identity.
     std::string why;
@@ -201,7 +204,8 @@ AppDelegateServices AppServices::delegateServices() {
                     .scans = *p.scans,
                     .defaults = *p.defaults,
                     .workspace = *p.workspace,
-                    .pointer = *p.pointer},
+                    .pointer = *p.pointer,
+                    .menus = *p.menuTracker},
         .windowList = *p.windowList,
         .catalog = *p.catalog,
         .windowEvents = *p.windowEvents,

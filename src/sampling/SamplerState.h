@@ -17,6 +17,7 @@
 #include "base/Color.h"
 #include "sampling/CaptureStreams.h"
 #include "sampling/LiveLine.h"
+#include "sampling/OwnMenuTracker.h"
 #include "sampling/SamplerParts.h"
 #include "sampling/StreamReconciler.h"
 
@@ -110,6 +111,8 @@ struct SamplerState {
     SlideGate slideGate;
     SeamHider seam;
     SamplingFreezes freezes;
+    // Holds the "ownMenu" freeze; after the freezes it sets.
+    OwnMenuTracker ownMenu;
 };
 
 }  // namespace velaro

@@ -96,7 +96,9 @@ SamplerState::SamplerState(MainLoop& loop, ScreenSampler& sampler)
       seam(loop, sampler.seamSuppressed),
       freezes(sampler.isSamplingFrozen, [&sampler](bool frozen) {
           sampler.forEachFrameOutput([frozen](FrameOutput& fo) { fo.setExternalFreeze(frozen); });
-      }) {}
+      }),
+      ownMenu(sampler.services_.menus, loop,
+              [this](bool frozen) { freezes.set(frozen, kOwnMenuFreezeReason); }) {}
 
 void ScreenSampler::later(std::function<void()> block) {
     loop().post(lifetime_.guard(std::move(block)));

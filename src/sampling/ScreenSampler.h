@@ -32,6 +32,7 @@
 namespace velaro {
 
 class DefaultsStore;
+class MenuTracking;
 class PointerSource;
 class ScreenTopology;
 class WindowListScans;
@@ -72,6 +73,8 @@ public:
         const DefaultsStore& defaults;
         Workspace& workspace;
         PointerSource& pointer;
+        // Our own menus opening and closing: the strip is not sampled while one of them hangs over it.
+        MenuTracking& menus;
         // Our own application identifier as the capture service names it.
         std::optional<std::string> ownAppId = std::string(velaroAppId);
     };

@@ -20,6 +20,7 @@
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeMenuTracking.h"
 
 namespace velaro::e2e {
 
@@ -72,6 +73,7 @@ struct DesktopSampler {
             .defaults = defaults,
             .workspace = *workspace,
             .pointer = *pointer,
+            .menus = menus,
         });
         return true;
     }
@@ -79,6 +81,7 @@ struct DesktopSampler {
     // Declared first, so that every service built from it goes before it.
     TestSession session;
     test::FakeDefaultsStore defaults;
+    test::FakeMenuTracking menus;
     std::unique_ptr<QtMainLoop> loop;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windows;

@@ -1,4 +1,5 @@
-// The own-menu freeze: on at once, lifted 0.35 s after the close, and never lifted under a reopened menu.
+// The own-menu freeze: on at once, lifted 0.35 s after the close, and never lifted under a reopened menu;
+// the sampler holding it while one of our menus is open.
 #include "sampling/OwnMenuTracker.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 
 #include "sampling/ScreenSamplerTestRig.h"
 #include "support/FakeMenuTracking.h"
-#include "support/ScreenSamplerProbe.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -66,16 +66,29 @@ TEST_F(OwnMenuTrackerTest, NothingIsLiftedOnceTheTrackerIsGone) {
     EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
-TEST_F(OwnMenuTrackerTest, TheSamplerStaysFrozenUntilBothTheMenuAndTheOverviewAreGone) {
+// The sampler follows our own menus through the menu tracking it is given.
+TEST(OwnMenuFreeze, TheSamplerFreezesWhileOurMenuIsOpenAndThawsAFractionOfASecondAfterItCloses) {
     test::SamplerRig rig;
-    OwnMenuTracker tracker(menus, rig.loop,
-                           [&](bool on) { test::inside(*rig.sampler).setFreeze(on, kOwnMenuFreezeReason); });
+    rig.loop.advance(1.0);
+    EXPECT_FALSE(rig.sampler->isSamplingFrozen());
+    rig.menus.begin();
+    EXPECT_TRUE(rig.sampler->isSamplingFrozen());
+    rig.loop.advance(2.0);
+    rig.menus.end();
+    rig.loop.advance(0.34);
+    EXPECT_TRUE(rig.sampler->isSamplingFrozen()) << "the closing menu may still show in the strip";
+    rig.loop.advance(0.02);
+    EXPECT_FALSE(rig.sampler->isSamplingFrozen());
+}
+
+TEST(OwnMenuFreeze, TheSamplerStaysFrozenUntilBothTheMenuAndTheOverviewAreGone) {
+    test::SamplerRig rig;
     std::vector<bool> published;
     auto sub = rig.sampler->isSamplingFrozen.changes().sink([&](bool v) { published.push_back(v); });
-    menus.begin();
+    rig.menus.begin();
     EXPECT_TRUE(rig.sampler->isSamplingFrozen());
     rig.sampler->setOverviewActive(true);
-    menus.end();
+    rig.menus.end();
     rig.loop.advance(1.0);
     EXPECT_TRUE(rig.sampler->isSamplingFrozen()) << "the overview still holds it";
     rig.sampler->setOverviewActive(false);

@@ -4,7 +4,6 @@
 
 #include "sampling/FrameOutputTestFrames.h"
 #include "sampling/ScreenSamplerTestRig.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -280,13 +279,13 @@ TEST(ScreenSampler, TheOverviewFreezesEveryAnalysisUntilItEnds) {
     EXPECT_TRUE(rig.output("B").isExternallyFrozen());
     EXPECT_TRUE(rig.output("B").overviewActive());
 
-    test::inside(s).setFreeze(true, "ownMenu");
+    rig.menus.begin();
     s.setOverviewActive(false);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(s.isSamplingFrozen()) << "the menu still holds it";
     EXPECT_FALSE(rig.output("A").overviewActive());
-    test::inside(s).setFreeze(false, "ownMenu");
-    rig.loop.runUntilIdle();
+    rig.menus.end();
+    rig.loop.advance(0.35);
     EXPECT_FALSE(s.isSamplingFrozen()) << "no reason is left holding it";
     EXPECT_FALSE(rig.output("A").isExternallyFrozen());
 }
@@ -296,15 +295,17 @@ TEST(ScreenSampler, ARepeatedFreezeReasonPublishesNothing) {
     auto& s = *rig.sampler;
     int writes = 0;
     auto sub = s.isSamplingFrozen.changes().sink([&](bool) { ++writes; });
-    test::inside(s).setFreeze(true, "ownMenu");
-    test::inside(s).setFreeze(true, "ownMenu");
-    test::inside(s).setFreeze(true, "overview");
+    rig.menus.begin();
+    // Reopened before the close's lift: the menu's reason is set again.
+    rig.menus.end();
+    rig.menus.begin();
+    s.setOverviewActive(true);
     EXPECT_EQ(writes, 1);
 }
 
 TEST(ScreenSampler, ABrokenFreezeEmptiesTheReasons) {
     Streaming rig;
-    test::inside(*rig.sampler).setFreeze(true, "ownMenu");
+    rig.menus.begin();
     rig.loop.runUntilIdle();
     rig.output("A").onForceUnfreeze();
     rig.loop.runUntilIdle();
@@ -321,7 +322,7 @@ TEST(ScreenSampler, ANewContextStartsWithTheCurrentSettings) {
     SamplerRig rig({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
     rig.sampler->setSmoothingEnabled(true);
     rig.sampler->setBlurRadius(20);
-    test::inside(*rig.sampler).setFreeze(true, "ownMenu");
+    rig.menus.begin();
     rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
                     FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)});
     rig.startStreaming();

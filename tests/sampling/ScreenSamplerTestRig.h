@@ -15,6 +15,7 @@
 #include "sampling/WindowListScans.h"
 #include "support/FakeCaptureService.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/FakeMenuTracking.h"
 #include "support/FakePointerSource.h"
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
@@ -35,6 +36,7 @@ struct SamplerRig {
     FakeDefaultsStore defaults;
     FakeWorkspace workspace;
     FakePointerSource pointer{982};
+    FakeMenuTracking menus;
     std::unique_ptr<ScreenTopology> topology;
     std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<ScreenSampler> sampler;
@@ -55,6 +57,7 @@ struct SamplerRig {
             .defaults = defaults,
             .workspace = workspace,
             .pointer = pointer,
+            .menus = menus,
         });
     }
 

@@ -30,6 +30,7 @@
 #include "support/FakeHotkeys.h"
 #include "support/FakeKeyboardLayout.h"
 #include "support/FakeLoginItem.h"
+#include "support/FakeMenuTracking.h"
 #include "support/FakeMenuBarItems.h"
 #include "support/FakeOverlayWindowHost.h"
 #include "support/FakePermissions.h"
@@ -99,6 +100,7 @@ public:
     FakeDefaultsStore defaults;
     FakeWorkspace workspace;
     FakePointerSource pointer{982};
+    FakeMenuTracking menus;
     FakeAppCatalog catalog;
     FakeWindowEvents windowEvents;
     FakeMenuBarItems menuBarItems;
@@ -170,7 +172,8 @@ public:
                         .scans = *scans,
                         .defaults = defaults,
                         .workspace = workspace,
-                        .pointer = pointer},
+                        .pointer = pointer,
+                        .menus = menus},
             .windowList = windows,
             .catalog = catalog,
             .windowEvents = windowEvents,
