@@ -10,7 +10,6 @@
 
 #include "sampling/ScreenSamplerTestRig.h"
 #include "sampling/SamplerParts.h"
-#include "support/ScreenSamplerProbe.h"
 
 namespace velaro::test {
 namespace {
@@ -35,7 +34,8 @@ struct ParkingRig {
             checks.push_back({rig.loop.uptime(), rig.sampler->isFilledWindowActive()});
         });
     }
-    bool parked() { return inside(*rig.sampler)->cycle.parked; }
+    // Asleep: the check's 0.5 s timer, the only repeating one the sampler runs, is off the loop.
+    bool parked() const { return rig.loop.repeatingTimers() == 0; }
     // Uptimes of the checks made after `from`.
     std::vector<double> checksAfter(double from) const {
         std::vector<double> out;
@@ -175,7 +175,8 @@ TEST(SamplerPollParking, ADemandThatStartsAStreamWakesTheCheckOnItsGrid) {
 
     p.rig.sampler->setCaptureDemand(true);
     p.advanceTo(3.3);
-    EXPECT_FALSE(p.parked());
+    EXPECT_EQ(p.rig.loop.oneShotTimersDueBetween(3.5 - kEps, 3.5 + kEps), 1u)
+        << "awake: the next check waits for its tick on the grid";
     EXPECT_TRUE(p.rig.sampler->hasActiveStream());
     p.advanceTo(4.6);
     EXPECT_EQ(p.checksAfter(3.2), (std::vector<double>{3.5, 4, 4.5}));

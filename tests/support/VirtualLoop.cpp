@@ -93,6 +93,11 @@ std::size_t VirtualLoop::oneShotTimersDueBetween(double from, double to) const {
     return n;
 }
 
+std::size_t VirtualLoop::repeatingTimers() const {
+    return static_cast<std::size_t>(
+        std::count_if(timers_.begin(), timers_.end(), [](const auto& entry) { return entry.second.interval > 0; }));
+}
+
 Cancellable VirtualLoop::postAfter(double seconds, std::function<void()> block) {
     const double delay = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     const auto id = schedule(now_ + delay, 0, std::make_shared<std::function<void()>>(std::move(block)));

@@ -36,6 +36,8 @@ public:
     std::size_t pendingPosts() const;
     // Number of one-shot timers due from `from` to `to` (uptimes, both included).
     std::size_t oneShotTimersDueBetween(double from, double to) const;
+    // Number of repeating timers scheduled.
+    std::size_t repeatingTimers() const;
 
 private:
     struct Timer {
