@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sampling/StreamReconciler.h"
+#include "support/AllocationCounter.h"
 #include "support/FakeScreens.h"
 
 namespace velaro::test {
@@ -30,6 +31,30 @@ CaptureWish filled() {
 
 StreamFacts idleWithGeometry(double lastStartAttempt) {
     return StreamFacts{false, false, true, lastStartAttempt};
+}
+
+// The sampler asks these on every 0.5 s check, once per screen: for a streaming sampler of two screens and
+// for one whose streams wait for their retry.
+TEST(StreamReconciler, TheChecksOfEveryTickAllocateNothing) {
+    if (!canCountAllocations()) GTEST_SKIP() << "allocations are counted in sanitizer builds";
+    StreamReconciler r;
+    r.arrange({screen("A", 1), screen("B", 2)}, ScreenID("A"));
+    const std::set<ScreenID> stopped;
+    const StreamFacts streaming{true, false, true, 90};
+    long allocations = 0;
+    {
+        AllocationCounter counter;
+        for (int i = 0; i < 10; ++i) {
+            const CaptureWish wish = filled();
+            EXPECT_TRUE(StreamReconciler::shouldCapture(wish));
+            for (const ScreenID id : {"A", "B"}) {
+                EXPECT_FALSE(r.retryDue(id, streaming, wish, stopped));
+                EXPECT_TRUE(r.retryDue(id, idleWithGeometry(90), wish, stopped));
+            }
+        }
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
 }
 
 TEST(StreamReconciler, TheMainScreenOpensFirstAndFeedsAndAGoneFeederHandsTheRoleOn) {
