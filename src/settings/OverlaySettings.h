@@ -129,21 +129,12 @@ public:
     // Re-resolves (on a later turn of the main loop) each time the manager's selected scope changes.
     void observeProfileScope(ProfileManager& manager);
 
-    const std::optional<std::string>& runtimeAppId() const {
-        return runtimeAppId_;
-    }
-    const std::optional<std::string>& runtimeFilledOwner() const {
-        return runtimeFilledOwner_;
-    }
     // The frontmost app; re-resolves unless editing is active.
     void setRuntimeAppId(const std::optional<std::string>& appId);
     // The owner of the window that fills the top of the screen; re-resolves unless editing is active.
     void setRuntimeFilledOwner(const std::optional<std::string>& appId);
     // Re-resolves every setting when the override set in force differs from the one applied last.
     void reapplyProfileOverrides();
-    const SettingOverrides& lastAppliedOverrides() const {
-        return lastAppliedOverrides_;
-    }
 
     // Flips a Bool in the defaults store itself (never a profile) and re-resolves; returns the new value.
     bool toggleStoredBool(const std::string& key, bool defaultValue);

@@ -289,6 +289,10 @@ TEST_F(AppDelegateRuntime, FilledWindowShowsTheOverlayAndAnUnfillThenRefillWaits
 
 TEST_F(AppDelegateRuntime, SettingsStreamsReachTheVisibilityRuleAndTheProfiles) {
     rig.defaults.set("keepOverlayAlwaysOn", PlistValue(true));
+    // Profiles that tell which app's settings are in force.
+    rig.defaults.set(ProfileManager::appIdsKey, PlistValue::array({"org.example.Other", "org.example.Filled"}));
+    rig.defaults.set(ProfileManager::overrideKey("org.example.Other"), PlistValue{{"overlayOpacity", 0.3}});
+    rig.defaults.set(ProfileManager::overrideKey("org.example.Filled"), PlistValue{{"overlayOpacity", 0.6}});
     launch();
     auto& c = rig.controller();
     EXPECT_TRUE(c.visible) << "always on: shown over an empty desktop";
@@ -304,10 +308,10 @@ TEST_F(AppDelegateRuntime, SettingsStreamsReachTheVisibilityRuleAndTheProfiles) 
 
     rig.workspace.activate(RunningApp{300, std::string("org.example.Other"), "Other"});
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.settings().runtimeAppId(), std::optional<std::string>("org.example.Other"));
+    EXPECT_EQ(rig.settings().overlayOpacity(), 0.3) << "the front app's profile is in force";
     rig.sampler().filledOwnerAppId = std::optional<std::string>("org.example.Filled");
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.settings().runtimeFilledOwner(), std::optional<std::string>("org.example.Filled"));
+    EXPECT_EQ(rig.settings().overlayOpacity(), 0.6) << "the filled top's owner's profile is in force";
 }
 
 TEST_F(AppDelegateRuntime, ClosingSlideGateReordersCornersAndShowsImmediatelyWhenHiddenUnderIt) {

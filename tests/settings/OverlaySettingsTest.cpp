@@ -32,6 +32,12 @@ struct Store {
         loop.runUntilIdle();
         store.clearWrites();
     }
+    // Stores `value` under `key` unannounced, then has the settings resolve every member again with the
+    // overrides they applied last, as a shortcut's toggle of a stored switch does.
+    void resolveAgainOver(const std::string& key, PlistValue value) {
+        store.seed(key, std::move(value));
+        settings->toggleStoredBool("unrelatedSwitch", false);
+    }
     // A profile holding these overrides.
     void addProfile(const std::string& appId, const SettingOverrides& overrides) {
         profiles->addProfile(appId, appId);
@@ -66,7 +72,13 @@ TEST_P(PersistRouting, OverrideOnlyWhenEditingAnAppWithAProfileAndTheKeyMayBeOve
     const bool toProfile = editing && appScope && hasProfile && !globalOnly;
     EXPECT_EQ(s.store.wasWritten(key), !toProfile);
     EXPECT_EQ(s.profiles->overrideValue(key, "com.app").has_value(), toProfile);
-    EXPECT_EQ(s.settings->lastAppliedOverrides().contains(key), toProfile);
+    // Written to the profile, the value is among the overrides in force: another global value does not show
+    // through it.
+    s.resolveAgainOver(key, globalOnly ? PlistValue(false) : PlistValue(0.9));
+    if (globalOnly)
+        EXPECT_FALSE(s.settings->showTaskbarIcon()) << "a global-only key never has a profile's value";
+    else
+        EXPECT_EQ(s.settings->overlayOpacity() == 0.25, toProfile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, PersistRouting,
@@ -98,10 +110,14 @@ TEST(OverlaySettingsPersist, AbsentValueRemovesFromStoreOrProfile) {
     s.profiles->addProfile("com.app", "App");
     s.editApp("com.app");
     s.settings->vizStyle = "waves";
-    EXPECT_TRUE(s.settings->lastAppliedOverrides().contains("vizStyle"));
+    // The profile's value is among the overrides in force: a global value does not show through it …
+    s.resolveAgainOver("vizStyle", PlistValue("bars"));
+    EXPECT_EQ(s.settings->vizStyle(), "waves");
     s.settings->persist(PlistValue(), "vizStyle");
     EXPECT_FALSE(s.profiles->overrideValue("vizStyle", "com.app"));
-    EXPECT_FALSE(s.settings->lastAppliedOverrides().contains("vizStyle"));
+    // … and once removed from the profile, it is no longer.
+    s.resolveAgainOver("vizStyle", PlistValue("bars"));
+    EXPECT_EQ(s.settings->vizStyle(), "bars");
 }
 
 TEST(OverlaySettingsPersist, EqualAssignmentStillNotifiesAndPersists) {
@@ -202,8 +218,11 @@ TEST(OverlaySettingsRuntime, OwnBundleKeepsThePreviousAppsProfile) {
     s.addProfile("com.app", {{"overlayOpacity", PlistValue(0.3)}});
     s.settings->setRuntimeAppId("com.app");
     s.settings->setRuntimeAppId(OverlaySettings::ownAppId);
-    EXPECT_EQ(s.settings->runtimeAppId(), "com.app");
     EXPECT_EQ(s.settings->overlayOpacity(), 0.3);
+    // Still com.app's profile in force: a change to it shows.
+    s.store.changeOutside(ProfileManager::overrideKey("com.app"), PlistValue{{"overlayOpacity", 0.45}});
+    s.loop.runUntilIdle();
+    EXPECT_EQ(s.settings->overlayOpacity(), 0.45);
 }
 
 TEST(OverlaySettingsRuntime, FilledOwnerWinsOverFrontmostApp) {
@@ -315,7 +334,9 @@ TEST(OverlaySettingsOutsideEdits, ProfilesEditedOutsideApplyToTheAppInForce) {
     s.loop.runUntilIdle();
     EXPECT_FALSE(s.profiles->hasProfile("com.app"));
     EXPECT_TRUE(s.profiles->selectedScope.value().isGlobal());
-    EXPECT_TRUE(s.settings->lastAppliedOverrides().empty());
+    // No override is left in force: the global value shows again.
+    s.resolveAgainOver("overlayOpacity", PlistValue(0.4));
+    EXPECT_EQ(s.settings->overlayOpacity.value(), 0.4);
 }
 
 TEST(OverlaySettingsToggles, StoredBoolOnEmptyStore) {
