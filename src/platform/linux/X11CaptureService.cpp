@@ -117,7 +117,6 @@ public:
     ~Worker() { stop(); }
 
     MainLoop& loop() { return loop_; }
-    std::uint64_t reused() const { return reused_.load(std::memory_order_relaxed); }
 
     // False once the worker has ended.
     bool post(Job job) {
@@ -273,7 +272,6 @@ private:
             const PixelRect area = captureArea(run.config, *run.monitor, session.pixelsPerPoint());
             if (auto frame = run.strip.frame(session, area, filter, run.config.width, run.config.height,
                                              loop_.uptime())) {
-                if (run.strip.reused()) reused_.fetch_add(1, std::memory_order_relaxed);
                 keepGate(run);
                 ++run.gate->inFlight;
                 // Handed over on this thread when the output is idle (the usual case at any rate the
@@ -321,7 +319,6 @@ private:
     std::unique_ptr<Session> session_;  // the worker thread's own
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;
-    std::atomic<std::uint64_t> reused_{0};
     std::thread thread_;                // last: it starts once everything above exists
 };
 
@@ -506,10 +503,6 @@ std::optional<CaptureError> X11CaptureService::validate(const StreamConfiguratio
         !std::isfinite(r.height()) || r.width() < 0 || r.height() < 0)
         return bad("the source rectangle is not a rectangle");
     return std::nullopt;
-}
-
-std::uint64_t X11CaptureService::framesReused() const {
-    return worker_->reused();
 }
 
 void X11CaptureService::onWorker(Job job) {

@@ -34,9 +34,6 @@ public:
     using Job = std::function<void(x11capture::Session* session, const CaptureError& error)>;
     void onWorker(Job job);
 
-    // The frames handed out again because nothing under their strip had changed since the last grab.
-    std::uint64_t framesReused() const;
-
     // Why a configuration cannot be captured, or nothing when it can.
     static std::optional<CaptureError> validate(const StreamConfiguration& configuration);
 
