@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sampling/ScreenSamplerTestRig.h"
+#include "support/LogCapture.h"
 
 namespace velaro::test {
 namespace {
@@ -23,13 +24,13 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     ASSERT_EQ(stream->contentFilter().excludedApplications.size(), 1u);
     EXPECT_EQ(stream->contentFilter().excludedApplications[0].appId, kOwnAppId);
 
-    auto& ctx = rig.context("A");
+    const auto channelA = rig.sampler->channel("A");
     rig.deliverSolid("A", Rgb{255, 255, 255});
     EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "the primary values come from A's stream";
-    EXPECT_TRUE(ctx.feedsSingular);
-    ASSERT_TRUE(ctx.capturedScreen);
-    EXPECT_EQ(ctx.capturedScreen->id, "A");
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(), channelA);
+    EXPECT_TRUE(channelA->dominantColor().has_value()) << "the stream captured screen A";
     // The analysis already has the line configuration of this start.
+    const auto& ctx = rig.context("A");
     const auto& config = ctx.frameOutput->lineConfig();
     ASSERT_TRUE(config.has_value());
     EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
@@ -77,7 +78,7 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     ASSERT_TRUE(rig.capture.completeNext(Call::startCapture));
     rig.loop.runUntilIdle();
 
-    EXPECT_EQ(rig.context("A").stream, nullptr) << "the stale stream is never kept";
+    EXPECT_FALSE(rig.sampler->hasActiveStream()) << "the stale stream is never kept";
     EXPECT_EQ(stale->stopCalls(), 1);
     ASSERT_TRUE(rig.capture.completeNext(Call::stopCapture));
     rig.loop.runUntilIdle();
@@ -88,7 +89,8 @@ TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNew
     rig.loop.runUntilIdle();
     const auto fresh = rig.capture.lastStream();
     ASSERT_NE(fresh, stale);
-    EXPECT_EQ(rig.context("A").stream, fresh);
+    rig.deliverSolid("A", Rgb{255, 255, 255});
+    EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "the fresh stream's frames are the ones used";
     EXPECT_EQ(fresh->configuration().sourceRect, (Rect{0, 24, 1512, 36}));
     EXPECT_EQ(rig.capture.runningStreams().size(), 1u) << "only the fresh stream runs";
 }
@@ -119,9 +121,9 @@ TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
     rig.loop.runUntilIdle();
     ASSERT_EQ(rig.capture.streams().size(), 1u);
     EXPECT_FALSE(rig.sampler->hasActiveStream());
-    EXPECT_FALSE(rig.context("A").isConfiguringStream);
+    EXPECT_EQ(rig.capture.pendingTotal(), 0u) << "the failed start is over";
 
-    const double began = rig.context("A").lastStartAttempt;
+    const double began = rig.loop.uptime();  // the start was tried on this turn
     rig.loop.advance(began + 1.5 - rig.loop.uptime());  // exactly 1.5 s is not enough
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
@@ -136,10 +138,11 @@ TEST(CaptureStreams, AFailedStartIsRetriedOnlyAfterMoreThanOneAndAHalfSeconds) {
 
 TEST(CaptureStreams, WithoutGeometryNothingStartsAndTheThrottleWaitsForIt) {
     SamplerRig rig;
+    LogCapture log;
     rig.fillTop();
     rig.loop.runUntilIdle();
     EXPECT_TRUE(rig.capture.streams().empty());
-    EXPECT_TRUE(rig.context("A").geometryMissingLogged);
+    EXPECT_EQ(log.count("no capture geometry for screen A"), 1);
     rig.loop.advance(2);
     rig.sampler->refresh();
     rig.loop.runUntilIdle();
@@ -191,7 +194,8 @@ TEST(CaptureStreams, AStreamTheSystemStoppedIsForgottenAndStartedAgain) {
     const auto second = rig.capture.lastStream();
     EXPECT_NE(second, first);
     EXPECT_TRUE(second->isRunning());
-    EXPECT_EQ(rig.context("A").stream, second);
+    rig.deliverSolid("A", Rgb{255, 255, 255});
+    EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "the new stream's frames are the ones used";
     EXPECT_EQ(first->stopCalls(), 0) << "a stream the system stopped needs no stop call";
 }
 
@@ -234,10 +238,13 @@ std::vector<ScreenInfo> twoScreens() {
 
 TEST(CaptureStreams, EveryScreenGetsItsOwnContextAndQueue) {
     SamplerRig rig(twoScreens());
+    const auto channelB = rig.sampler->channel("B");
     rig.startStreaming();
     ASSERT_EQ(rig.capture.runningStreams().size(), 2u);
-    EXPECT_TRUE(rig.context("A").feedsSingular);
-    EXPECT_FALSE(rig.context("B").feedsSingular);
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(), rig.sampler->channel("A"));
+    rig.deliverSolid("B", Rgb{255, 255, 255});
+    EXPECT_TRUE(channelB->dominantColor().has_value());
+    EXPECT_EQ(rig.sampler->dominantColor(), Color::black()) << "B's results stay out of the primary values";
     ASSERT_TRUE(rig.streamOf("B"));
     EXPECT_EQ(rig.streamOf("B")->queueLabel(), "com.quornet.Velaro.frames.B");
     EXPECT_EQ(rig.streamOf("B")->configuration().sourceRect, (Rect{0, 24, 1920, 6}));
@@ -256,8 +263,9 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
 
     ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_EQ(rig.capture.runningStreams().front(), rig.streamOf("C"));
-    EXPECT_FALSE(rig.context("C").retired);
-    EXPECT_TRUE(rig.context("C").feedsSingular);
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(), rig.sampler->channel("C"));
+    rig.deliverSolid("C", Rgb{255, 255, 255});
+    EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "C's live context feeds the primary values";
     ASSERT_TRUE(rig.streamOf("C"));
     EXPECT_EQ(rig.streamOf("C")->queueLabel(), "com.quornet.Velaro.frames");
     EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
@@ -268,18 +276,25 @@ TEST(CaptureStreams, ANewScreenTakesOverThePrimaryContextOfOneThatWasUnplugged) 
 
 TEST(CaptureStreams, UnpluggingTheFeedingScreenHandsTheRoleOnAndForcesAPublish) {
     SamplerRig rig(twoScreens());
+    const auto channelB = rig.sampler->channel("B");
     rig.startStreaming();
     rig.sampler->channel("A")->dominantColor = Color::white();
-    rig.context("B").frameOutput->resetPublishState();  // forget the force of its own start
+    // B's first frame uses up the publish its own start forced; it reaches only B's channel.
+    const Rgb teal{0, 128, 128};
+    rig.deliverSolid("B", teal);
+    ASSERT_TRUE(channelB->dominantColor().has_value());
+    ASSERT_EQ(rig.sampler->dominantColor(), Color::black());
 
     rig.setScreens({twoScreens()[1]});
     EXPECT_FALSE(rig.sampler->channel("A")->dominantColor().has_value())
         << "pruned: asked again, it is fresh";
-    EXPECT_TRUE(rig.context("B").feedsSingular);
+    EXPECT_EQ(rig.sampler->liveContextScreenValue(), channelB);
     rig.loop.runUntilIdle();
     ASSERT_EQ(rig.capture.runningStreams().size(), 1u);
-    EXPECT_TRUE(rig.context("B").frameOutput->isForcePublishPending());
-    EXPECT_TRUE(rig.context("B").stream);
+    EXPECT_TRUE(rig.streamOf("B")->isRunning());
+    // The same strip again: only a forced publish lets an unchanged colour through.
+    rig.deliverSolid("B", teal);
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(teal), 0.002));
 }
 
 // ---- the slide gate ----
