@@ -154,7 +154,6 @@ public:
     double blurRadius() const { return backdrop_.radius(); }
     bool isBlurCommitHeld() const { return backdrop_.isCommitHeld(); }
     bool hasDedupKey() const { return hasLastLine_; }
-    bool isForcePublishPending() const { return forcePublishNextFrame_; }
     std::optional<Color> lastPublished() const { return lastPublished_; }
 
 private:
