@@ -68,7 +68,6 @@ public:
     std::shared_ptr<FrameOutput> frameOutput;
     // Gathers the frame analysis's results per frame; shared with the stream's frame handler.
     std::shared_ptr<FrameResultBatch> frameResults;
-    SerialQueue& frameQueue() const { return frameOutput->queue(); }
     bool isConfiguringStream = false;
     // This context's results also feed the sampler's own (primary) published values.
     bool feedsSingular = false;
