@@ -880,9 +880,9 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
     desktop_ = X11OverlayDesktop::open(session_);
     if (!desktop_) return;
     translucency_ = desktop_->compositorRunning();
-    clickThrough_ = desktop_->hasXFixes() || desktop_->hasShapeInput();
+    // Clicks pass through the windows unless the server has neither XFixes nor SHAPE input.
     if (!desktop_->hasXFixes())
-        logLine(kTag, clickThrough_
+        logLine(kTag, desktop_->hasShapeInput()
                           ? "XFixes is missing: clicks pass through by SHAPE input regions"
                           : "XFixes and SHAPE input are missing: overlay windows will catch clicks");
     desktop_->isOwn = [this](std::uint32_t id) { return windowWithNumber(id) != nullptr; };

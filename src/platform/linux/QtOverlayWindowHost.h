@@ -37,9 +37,6 @@ public:
     std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) override;
     bool supportsTranslucency() const override { return translucency_; }
 
-    // Whether clicks pass through the windows: false only on an X server without XFixes and SHAPE input.
-    bool clickThroughAvailable() const { return clickThrough_; }
-
     // The Qt window behind an overlay window of this host (tests and diagnostics).
     static QWindow* qtWindow(const OverlayWindow& window);
 
@@ -69,7 +66,6 @@ private:
     QRect qtGeometryFor(const Rect& frame) const;
 
     bool translucency_ = true;
-    bool clickThrough_ = true;
     bool checkPosted_ = false;
     bool ownUpload_ = true;
     X11Session* session_;
