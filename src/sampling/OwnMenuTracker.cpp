@@ -25,7 +25,6 @@ OwnMenuTracker::OwnMenuTracker(MenuTracking& menus, MainLoop& loop,
 void OwnMenuTracker::began() {
     ++token_;
     pendingLift_.cancel();
-    liftPending_ = false;
     setFreeze_(true);
 }
 
@@ -33,10 +32,8 @@ void OwnMenuTracker::ended() {
     // The handle is owned here, so a lift never runs after the tracker is gone; the token makes a lift
     // that a later begin superseded a no-op even if its timer already fired into the queue.
     const auto token = ++token_;
-    liftPending_ = true;
     pendingLift_ = loop_.postAfter(kLiftDelaySeconds, [this, token] {
         if (token != token_) return;
-        liftPending_ = false;
         setFreeze_(false);
     });
 }

@@ -31,7 +31,6 @@ private:
     // unfrozen by the close of the one before.
     Cancellable pendingLift_;
     std::uint64_t token_ = 0;
-    bool liftPending_ = false;
     Subscription subscription_;
 };
 
