@@ -1,4 +1,5 @@
-// The virtual loop as a model under test sees it, noting each moment one of the model's timers wakes it.
+// The virtual loop as a model under test sees it, noting each moment one of the model's timers wakes it and
+// each frame its display links run.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +25,10 @@ public:
         return loop_.every(seconds, counted(std::move(block)));
     }
     std::unique_ptr<DisplayLink> makeDisplayLink(std::function<void(double)> frame) override {
-        return loop_.makeDisplayLink(std::move(frame));
+        return loop_.makeDisplayLink([this, frame = std::move(frame)](double timestamp) {
+            ++displayFrames_;
+            frame(timestamp);
+        });
     }
     std::unique_ptr<SerialQueue> makeSerialQueue(const std::string& label) override {
         return loop_.makeSerialQueue(label);
@@ -34,6 +38,8 @@ public:
     // The distinct moments a timer fired at since the last clear.
     std::size_t wakes() const { return moments_.size(); }
     void clear() { moments_.clear(); }
+    // The frames display links ran, drawn or not.
+    long displayFrames() const { return displayFrames_; }
 
 private:
     std::function<void()> counted(std::function<void()> block) {
@@ -44,6 +50,7 @@ private:
     }
     VirtualLoop& loop_;
     std::set<double> moments_;
+    long displayFrames_ = 0;
 };
 
 }  // namespace velaro::test
