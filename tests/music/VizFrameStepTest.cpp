@@ -32,8 +32,8 @@ protected:
         return drew;
     }
     float height(int bar) const { return step.frame().heights[bar]; }
-    // What the renderers draw from: u2.x the style crossfade, u3.y the waves' hue, u4.x the palette's mix,
-    // u4.y its size.
+    // What the renderers draw from: u0.w the ink's crossfade, u2.x the style crossfade, u3.y the waves' hue,
+    // u4.x the palette's mix, u4.y its size.
     const VizUniforms& uniforms() const { return *step.frame().uniforms; }
 
     VizFrameStep step;
@@ -151,11 +151,13 @@ TEST_F(VizFrameStepTest, NoGlowForBlackMonoInk) {
 
 TEST_F(VizFrameStepTest, BandsOfAnotherLengthSkipTheDrawWhileFadesAdvance) {
     step.setBarsAreDark(true);
+    // The crossfade to dark ink (u0.w) moves 4 x dt in frames that draw and in those that do not.
     EXPECT_FALSE(step.step(0.125, std::vector<float>(63, 0.5f), settings, 1, 1920, 80));
-    EXPECT_FLOAT_EQ(step.colorMix(), 0.5f);
+    ASSERT_TRUE(step.step(kDt, flat(0.5f), settings, 1, 1920, 80));
+    EXPECT_FLOAT_EQ(uniforms().u0.w, float(0.5 + 4 * kDt));
     EXPECT_FALSE(step.step(0.125, {}, settings, 1, 1920, 80));
-    EXPECT_FLOAT_EQ(step.colorMix(), 1);
     EXPECT_TRUE(step.step(kDt, flat(0.5f), settings, 1, 1920, 80));
+    EXPECT_FLOAT_EQ(uniforms().u0.w, 1);
 }
 
 TEST_F(VizFrameStepTest, BandsThatAreNotNumbersCountAsSilence) {
