@@ -1,6 +1,8 @@
 // Set-up, rebuild and tear-down of the capture around the band analysis.
 #include "music/MusicVisualizerAudioEngine.h"
 
+#include <string>
+
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/AudioCapture.h"
@@ -57,17 +59,17 @@ void MusicVisualizerAudioEngine::stop() {
 
 bool MusicVisualizerAudioEngine::setup() {
     const AudioCapture::OpenResult opened = capture_->open();
+    std::string failure;
     if (!opened.ok) {
-        lastSetupFailure_ =
-            "step=" + opened.failure.step + " status=" + std::to_string(opened.failure.status);
+        failure = "step=" + opened.failure.step + " status=" + std::to_string(opened.failure.status);
     } else if (const VizAudioError error = core_.configure(opened.format); error != VizAudioError::none) {
-        lastSetupFailure_ = std::string("step=format-read status=n/a (") + describe(error) + ")";
+        failure = std::string("step=format-read status=n/a (") + describe(error) + ")";
         capture_->close();
     } else {
         capture_->startDelivery([core = &core_](const AudioBlock& block) { core->ingest(block); });
         return true;
     }
-    logLine(kTag, "capture set-up failed: " + lastSetupFailure_);
+    logLine(kTag, "capture set-up failed: " + failure);
     return false;
 }
 

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <string>
 
 #include "base/Cancellable.h"
 #include "base/Lifetime.h"
@@ -37,8 +36,6 @@ public:
     // Ends capture and analysis; the engine can be started again.
     void stop();
     bool isRunning() const { return running_; }
-    // "step=<step> status=<code>" of the last set-up that failed.
-    const std::string& lastSetupFailure() const { return lastSetupFailure_; }
 
     // The newest 64 band levels in the analysis' raw units (all zeros before the first analysis). Read by
     // the visualizer's frame loop on the main thread.
@@ -57,7 +54,6 @@ private:
     std::unique_ptr<AudioCapture> capture_;
     VizAudioCore core_;
     bool running_ = false;
-    std::string lastSetupFailure_;
     std::function<void()> onFailure_;
     Cancellable rebuildDebounce_;
     Lifetime lifetime_;

@@ -77,18 +77,10 @@ public:
 
     // ---- for diagnostics and tests ----
     const OverlayWindow* window() const { return window_.get(); }
-    bool targetVisible() const { return targetVisible_; }
-    bool seekArmed() const { return seekArmed_; }
     bool scrubbing() const { return scrubbing_; }
-    bool pausedHidden() const { return pausedHidden_; }
-    bool backdropLight() const { return backdropLight_; }
     double colorMix() const { return colorMix_; }
     double huePhase() const { return huePhase_; }
     bool hotKeysRegistered() const { return hotKeysRegistered_; }
-    std::optional<double> pendingSeekFraction() const { return pendingSeekFraction_; }
-    // Whether the 0.1 s tick runs: only while there is a track, the bar shows or something of the input
-    // side is in progress.
-    bool ticking() const { return tickDue_.has_value(); }
     // What the window paints now.
     ProgressBarLook look() const;
 
@@ -146,6 +138,8 @@ private:
     // about then.
     Cancellable wake_;
     double wakeAt_ = 0;
+    // The 0.1 s tick runs only while there is a track, the bar shows or something of the input side is in
+    // progress.
     std::optional<double> tickDue_;
     std::optional<double> stepDue_;
     double lastStep_ = 0;

@@ -134,8 +134,6 @@ public:
     // sleeps from an audit that found a whole second without a block until the next block comes.
     void startTimer();
     void stopTimer();
-    // Whether the timer sleeps for want of blocks (tests).
-    bool timerAsleep() const { return timerAsleep_.load(std::memory_order_relaxed); }
     // Whether the captured output plays at all, from any thread (the capture's, as soon as it learns it);
     // never blocks. The audit counts only the seconds the output played throughout: the capture of an
     // output that plays nothing hears exact zeros or nothing, and neither means the capture broke. Until
@@ -150,13 +148,8 @@ public:
     std::function<void()> onNeedsRebuild;
     std::function<void(const VizBands&)> onBands;
 
-    MixMode mixMode() const { return layout_.load(std::memory_order_relaxed).mode; }
-    std::uint64_t callbackCount() const { return callbackCount_.load(std::memory_order_relaxed); }
+    // Stereo blocks dropped whole for holding more than maxCallbackFrames frames.
     std::uint64_t droppedCallbacks() const { return droppedCallbacks_.load(std::memory_order_relaxed); }
-    // Processing queue only: each band's first and last FFT bin, and the level of the last window.
-    const std::vector<std::pair<int, int>>& bandRanges() const { return bandRanges_; }
-    float lastRMS() const { return lastRMS_; }
-    std::size_t ringAvailable() const { return ring_.available(); }
 
     // The FFT bins of each band at a sample rate: 40 Hz up to 16 kHz (or 0.95 of Nyquist below that).
     static std::vector<std::pair<int, int>> bandEdges(double sampleRate);

@@ -58,7 +58,6 @@ public:
     double bloomSigma() const { return bloomSigma_; }
     void setNeedsTrailClear() { needsTrailClear_ = true; }
 
-    int instanceCount() const { return instanceCount_; }
     int drawableWidth() const { return width_; }
     int drawableHeight() const { return height_; }
     QOpenGLContext* context() const { return context_.data(); }

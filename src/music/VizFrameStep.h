@@ -76,9 +76,6 @@ public:
     // stood still, and any trail has had the time to fade out.
     bool atRest() const { return !moving_ && stillFor_ >= restAfter_; }
 
-    float agcPeak() const { return agcPeak_; }
-    float colorMix() const { return colorMix_; }
-
 private:
     template <class T>
     void wakeOnChange(T& field, const T& value) {

@@ -276,8 +276,7 @@ void VizRenderController::keepAbove() {
 
 void VizRenderController::updateInk() {
     // Dark ink on a light menu bar.
-    barsAreDark_ = lightness_.update();
-    step_.setBarsAreDark(barsAreDark_);
+    step_.setBarsAreDark(lightness_.update());
 }
 
 VizStepSettings VizRenderController::stepSettings() const {
@@ -319,7 +318,6 @@ void VizRenderController::frame(double timestamp) {
     const std::span<const float> bands = services_.bands ? services_.bands() : std::span<const float>();
     if (frameWouldRepeat(timestamp, alpha, bands)) {
         // Left out: the next frame that draws takes this one's time along.
-        ++framesSkipped_;
         return;
     }
     const double dt = lastFrameTime_ ? timestamp - *lastFrameTime_ : 1.0 / 60.0;
@@ -342,10 +340,8 @@ void VizRenderController::frame(double timestamp) {
         width = surface->pixelWidth();
         height = surface->pixelHeight();
     }
-    if (step_.step(dt, bands, stepSettings(), alpha_, width, height) && renderer_) {
+    if (step_.step(dt, bands, stepSettings(), alpha_, width, height) && renderer_)
         renderer_->encodeFrame(step_.frame());
-        ++framesDrawn_;
-    }
 }
 
 }  // namespace velaro

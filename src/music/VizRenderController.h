@@ -74,18 +74,11 @@ public:
     bool overviewActive() const { return overviewActive_; }
 
     // For diagnostics and tests.
-    bool musicActive() const { return musicActive_; }
-    bool targetVisible() const { return targetVisible_; }
     double alpha() const { return alpha_; }
-    bool barsAreDark() const { return barsAreDark_; }
     const OverlayWindow* window() const { return window_.get(); }
-    const VizFrameStep& frameStep() const { return step_; }
     int rebuilds() const { return rebuilds_; }
     // The path chosen at the first start that made a window.
     std::optional<VizRenderPath> renderPath() const { return path_; }
-    // Frames drawn, and display-link frames left out because nothing on screen would change.
-    int framesDrawn() const { return framesDrawn_; }
-    int framesSkipped() const { return framesSkipped_; }
 
 private:
     void tick();
@@ -120,7 +113,6 @@ private:
     bool targetVisible_ = false;
     double alpha_ = 0;
     double fadeRate_ = 0;
-    bool barsAreDark_ = false;
     std::string styleActive_ = "bars";
     std::string colorModeActive_ = "mono";
     std::string waveColorModeActive_ = "mono";
@@ -130,8 +122,6 @@ private:
     std::optional<VizRenderPath> path_;
     std::array<float, kVizBandCount> drawnBands_{};
     std::size_t drawnBandCount_ = 0;
-    int framesDrawn_ = 0;
-    int framesSkipped_ = 0;
     VizWindowUnavailable unavailable_ = VizWindowUnavailable::none;
     bool saidWhy_ = false;
     bool stopped_ = false;

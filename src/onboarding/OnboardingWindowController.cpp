@@ -45,7 +45,6 @@ void TourWindow::resizeEvent(QResizeEvent* event) {
     // fight.
     if (contested_ == event->size()) return;
     contested_ = event->size();
-    ++sizeRequests_;
     resize(kSize);
 }
 

@@ -19,9 +19,6 @@ class TourWindow : public QWidget {
 public:
     explicit TourWindow(std::function<void()> onClosed);
 
-    // How many times the window asked to get its size back from a window manager that imposed another.
-    int sizeRequests() const { return sizeRequests_; }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -31,7 +28,6 @@ private:
     std::function<void()> onClosed_;
     // The last imposed size the window objected to; a manager that keeps imposing it is not fought again.
     std::optional<QSize> contested_;
-    int sizeRequests_ = 0;
 };
 
 class OnboardingWindowController {

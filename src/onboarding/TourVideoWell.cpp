@@ -96,7 +96,6 @@ void TourVideoWell::windowActivationChanged() {
 }
 
 void TourVideoWell::relayout() {
-    ++layouts_;
     frame_ = clip_ ? coverFrame(clip_->naturalSize(), size(), anchor_) : QRectF();
     update();
 }

@@ -43,10 +43,8 @@ public:
     void pointerLeft();
     void windowActivationChanged();
 
-    const std::string& currentName() const { return name_; }
     // The moment of the clip on screen, in seconds.
     double position() const;
-    int layoutCount() const { return layouts_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -70,7 +68,6 @@ private:
     QPointF anchor_{0.5, 0.5};
     double radius_ = 0;
     QRectF frame_;
-    int layouts_ = 0;
     bool hovering_ = false;
     // Playback: the loop time the current run started at, and the position while paused.
     double startedAt_ = 0;

@@ -6,12 +6,12 @@
 #include <QImage>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "music/ProgressBarController.h"
+#include "music/WakeCountingLoop.h"
 #include "platform/ModifierFlags.h"
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
@@ -46,42 +46,6 @@ struct ScriptedEngine {
     std::vector<std::pair<double, double>> seeks;  // position, settle
     std::vector<std::tuple<double, double, double>> keySeeks;
     std::vector<std::pair<int, std::string>> commands;
-};
-
-// The loop as the bar sees it: the virtual loop, noting each moment one of the bar's timers wakes it.
-class WakeCountingLoop final : public MainLoop {
-public:
-    explicit WakeCountingLoop(VirtualLoop& loop) : loop_(loop) {}
-    double uptime() const override { return loop_.uptime(); }
-    std::chrono::system_clock::time_point wallTime() const override { return loop_.wallTime(); }
-    void post(std::function<void()> block) override { loop_.post(std::move(block)); }
-    Cancellable postAfter(double seconds, std::function<void()> block) override {
-        return loop_.postAfter(seconds, counted(std::move(block)));
-    }
-    Cancellable every(double seconds, std::function<void()> block) override {
-        return loop_.every(seconds, counted(std::move(block)));
-    }
-    std::unique_ptr<DisplayLink> makeDisplayLink(std::function<void(double)> frame) override {
-        return loop_.makeDisplayLink(std::move(frame));
-    }
-    std::unique_ptr<SerialQueue> makeSerialQueue(const std::string& label) override {
-        return loop_.makeSerialQueue(label);
-    }
-    bool isMainThread() const override { return true; }
-
-    // The distinct moments a timer fired at since the last clear.
-    std::size_t wakes() const { return moments_.size(); }
-    void clear() { moments_.clear(); }
-
-private:
-    std::function<void()> counted(std::function<void()> block) {
-        return [this, block = std::move(block)] {
-            moments_.insert(loop_.uptime());
-            block();
-        };
-    }
-    VirtualLoop& loop_;
-    std::set<double> moments_;
 };
 
 class ProgressBarRig {
