@@ -6,8 +6,9 @@
 # parsed once too, so precompiled headers saved nothing measurable on top and cost their own build). The files
 # below cannot share a batch: they use a name that Qt defines as a keyword macro ("signals" in GLib's headers,
 # "slots"), or their file-local names are also defined in files beside them. A file that breaks a batch build goes
-# here (or renames what clashes). The tests' shared main() stays an object of its own, so that a program with its
-# own main() that links the test support does not get the shared one too.
+# here (or renames what clashes), as does one whose class members have types of its own anonymous namespace (GCC
+# warns of their linkage once the file is included in a batch). The tests' shared main() stays an object of its
+# own, so that a program with its own main() that links the test support does not get the shared one too.
 set(VELARO_UNITY_EXCLUDED
     src/music/MusicVisualizerAudioEngine.cpp
     src/music/ProgressBarController.cpp
@@ -19,6 +20,7 @@ set(VELARO_UNITY_EXCLUDED
     src/platform/linux/PulseAudioCapture.cpp
     src/platform/linux/QtOverlayGLSurface.cpp
     src/platform/linux/QtOverlayShmStore.cpp
+    src/platform/linux/X11CaptureService.cpp
     src/platform/linux/X11TaskbarPolicy.cpp
     src/platform/linux/XdgAppCatalog.cpp
     src/settings/CornerSettings.cpp

@@ -247,8 +247,8 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
     // Every result is copied into a block for the main loop; the block does nothing once the sampler or the
     // context is gone. A frame's blocks go out together, in the order its results were made.
     context->frameResults = std::make_shared<FrameResultBatch>(services_.loop);
-    auto onMain = [this, life, weak, results = context->frameResults](auto body) {
-        results->add([this, life, weak, body = std::move(body)] {
+    auto onMain = [life, weak, results = context->frameResults](auto body) {
+        results->add([life, weak, body = std::move(body)] {
             if (!life.aliveHere()) return;
             if (auto c = weak.lock()) body(*c);
         });

@@ -27,7 +27,7 @@ void requestState(uint32_t window, const char* state) {
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
     const auto atom = [x](const char* name) {
         auto* reply = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : XCB_ATOM_NONE;
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         free(reply);
         return found;
     };

@@ -60,7 +60,9 @@ TEST(VizRasterRenderer, PaintedRowsCoverEverythingDrawnAndTheTrailDiesOutToNothi
         const int lit = rig.lastLitRow();
         EXPECT_GE(lit, 19) << c.name;
         EXPECT_GE(rig.renderer.paintedRows(), lit) << c.name << ": a lit row outside the painted ones";
-        if (c.glow > 0) EXPECT_GT(lit, 24) << c.name << ": the glow reaches below the bar";
+        if (c.glow > 0) {
+            EXPECT_GT(lit, 24) << c.name << ": the glow reaches below the bar";
+        }
         // The bar goes; its trail falls and fades, its glow with it, until nothing is left.
         for (int i = 0; i < 60; ++i) {
             rig.draw(0);

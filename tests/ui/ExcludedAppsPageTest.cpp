@@ -164,10 +164,12 @@ TEST_F(ExcludedAppsPageTest, TheSelectedNameReadsOnTheHighlightAndTheBarKeepsIns
     const int h = box.height(), w = box.width();
     for (int y = h - 6; y < h; ++y)
         for (int x = 0; x < 6; ++x)
-            if (const double d = std::hypot(6 - (x + 0.5), y + 0.5 - (h - 6)); d > 5.3 && d < 6)
-                for (const int at : {x, w - 1 - x})
+            if (const double d = std::hypot(6 - (x + 0.5), y + 0.5 - (h - 6)); d > 5.3 && d < 6) {
+                for (const int at : {x, w - 1 - x}) {
                     EXPECT_NE(box.pixel(at, y), page->palette().color(QPalette::Window).rgb())
                         << at << "," << y;
+                }
+            }
 }
 
 TEST_F(ExcludedAppsPageTest, AnAppThatIsGoneShowsItsIdentifierAndThePlaceholder) {
