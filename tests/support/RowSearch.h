@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/WidgetSearch.h"
+#include "ui/settings/SettingsCategory.h"
 #include "ui/settings/kit/SettingsKit.h"
 
 namespace velaro::test {
@@ -68,6 +69,14 @@ inline QAbstractButton* buttonLabelled(const QObject* root, const QString& text)
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
         if (button->text() == text) return button;
     throw std::runtime_error("no button labelled \"" + text.toStdString() + "\"");
+}
+
+// The page a settings view shows now: the one of the pages it has made that is visible; null when none is.
+template <class View>
+QWidget* shownPage(const View& view) {
+    for (SettingsCategory category : allSettingsCategories)
+        if (QWidget* page = view.page(category); page && page->isVisibleTo(&view)) return page;
+    return nullptr;
 }
 
 }  // namespace velaro::test

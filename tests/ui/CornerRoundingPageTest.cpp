@@ -377,7 +377,7 @@ TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithO
     view.show();
     navigation.selection = SettingsCategory::cornerRounding;
     settle();
-    auto* editor = test::findWidget<CornerRoundingSection>(view.currentPage());
+    auto* editor = test::findWidget<CornerRoundingSection>(test::shownPage(view));
     ASSERT_NE(editor, nullptr);
     EXPECT_TRUE(editor->wallpaper().isStarted());
     ASSERT_EQ(snapshot.requests.size(), 1u);
