@@ -264,12 +264,13 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     EXPECT_FALSE(note->isHidden());
     EXPECT_EQ(note->text(),
               QStringLiteral("These settings apply to all apps and can't be customized per app."));
-    EXPECT_TRUE(general->showTourAction()->parentWidget()->isEnabled());
-    EXPECT_TRUE(general->showTourAction()->isEnabled());
+    QAbstractButton* showTour = test::buttonLabelled(general, QStringLiteral("Show Welcome Tour"));
+    EXPECT_TRUE(showTour->parentWidget()->isEnabled());
+    EXPECT_TRUE(showTour->isEnabled());
     EXPECT_FALSE(shortcuts->isEnabled());
     EXPECT_FALSE(shortcutsNote->isHidden());
 
-    general->showTourAction()->click();
+    showTour->click();
     EXPECT_EQ(toursShown, 1);
 
     profiles->selectedScope = ProfileScope::global();
