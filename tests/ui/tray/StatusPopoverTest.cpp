@@ -58,8 +58,10 @@ protected:
     }
     // The eye button: the bottom row's button that is neither "Settings…" nor "Quit".
     static QPushButton* masterButton(const StatusPopover& view) {
-        for (QPushButton* button : view.settingsButton()->parentWidget()->findChildren<QPushButton*>())
-            if (button != view.settingsButton() && button != view.quitButton()) return button;
+        QAbstractButton* settings = test::findButton(&view, QStringLiteral("Settings…"));
+        QAbstractButton* quit = test::findButton(&view, QStringLiteral("Quit"));
+        for (QPushButton* button : settings->parentWidget()->findChildren<QPushButton*>())
+            if (button != settings && button != quit) return button;
         return nullptr;
     }
     static QCheckBox* overlaySwitch(const StatusPopover& view) { return test::findWidget<QCheckBox>(&view); }
@@ -234,8 +236,8 @@ TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
 
 TEST_F(StatusPopoverTest, SettingsAndQuitRunTheirHandlers) {
     auto view = rig.makePopover();
-    view->settingsButton()->click();
-    view->quitButton()->click();
+    test::buttonLabelled(view.get(), QStringLiteral("Settings…"))->click();
+    test::buttonLabelled(view.get(), QStringLiteral("Quit"))->click();
     EXPECT_EQ(rig.settingsOpened, 1);
     EXPECT_EQ(rig.quits, 1);
 }
