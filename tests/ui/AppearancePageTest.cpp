@@ -197,13 +197,13 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     for (const auto& o : opacities) {
         settings->overlayOpacity = o.opacity;
         settle();
-        EXPECT_EQ(opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
+        EXPECT_EQ(test::valueShown(opacityRow()), QString::fromUtf8(o.text));
     }
     settings->blurRadius = 12.9;
     settings->styleOpacityOverBlur = 0.45;
     settle();
-    EXPECT_EQ(amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
-    EXPECT_EQ(styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
+    EXPECT_EQ(test::valueShown(amountRow()), QStringLiteral("12pt"));
+    EXPECT_EQ(test::valueShown(styleOpacityRow()), QStringLiteral("45%"));
 
     const struct {
         SettingsSliderRow* row;
@@ -257,7 +257,7 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
     EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
     EXPECT_EQ(
-        test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))->valueLabel()->text(),
+        test::valueShown(test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))),
         QStringLiteral("9223372036854775807pt"));
 }
 
@@ -435,7 +435,7 @@ TEST_F(AppearancePageTest, BlendRowWidthAndCaptionCountOnlyStopsThatParse) {
     width->setValue(width->positionOf(0.33));
     settle();
     EXPECT_DOUBLE_EQ(settings->overlayColorZones().transitionWidth, 0.35);
-    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    EXPECT_EQ(test::valueShown(widthRow()), QStringLiteral("35%"));
     blendRow()->toggle()->click();
     settle();
     EXPECT_FALSE(settings->overlayColorZones().blend);
@@ -567,7 +567,7 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
     EXPECT_TRUE(slider("Overlay height")->isVisibleTo(&holder));
     settings->alwaysOnOverlayHeight = 159.9;
     settle();
-    EXPECT_EQ(slider("Overlay height")->valueLabel()->text(), QStringLiteral("159pt"));
+    EXPECT_EQ(test::valueShown(slider("Overlay height")), QStringLiteral("159pt"));
     ResettableSlider* radius = slider("Corner radius")->slider();
     radius->setValue(radius->positionOf(30));
     settle();

@@ -51,7 +51,7 @@ protected:
     }
     CornerPreviewServices services() { return {&snapshot, &screens, &workspace}; }
     static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
-    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    static QString text(SettingsSliderRow* row) { return test::valueShown(row); }
     static bool hasText(const QWidget* root, const QString& text) {
         for (QLabel* label : root->findChildren<QLabel*>())
             if (label->text() == text) return true;

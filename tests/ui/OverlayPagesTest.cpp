@@ -50,7 +50,7 @@ protected:
         test::editCorners(*settings, loop, change);
     }
     static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
-    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    static QString text(SettingsSliderRow* row) { return test::valueShown(row); }
     static void drag(SettingsSliderRow* row, double to) {
         row->slider()->setValue(row->slider()->positionOf(to));
     }

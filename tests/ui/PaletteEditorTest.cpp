@@ -288,8 +288,8 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
         d.periodSeconds = 7.5;
         d.transitionWidth = 0.35;
     });
-    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("7.5 s"));
-    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    EXPECT_EQ(test::valueShown(durationRow()), QStringLiteral("7.5 s"));
+    EXPECT_EQ(test::valueShown(widthRow()), QStringLiteral("35%"));
 
     // Double clicks reset to the rows' own defaults: 2.0 s and 100 %.
     for (SettingsSliderRow* row : {durationRow(), widthRow()}) {
@@ -300,8 +300,8 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
     loop.runUntilIdle();
     EXPECT_EQ(settings->hueDrift().periodSeconds, 2.0);
     EXPECT_EQ(settings->hueDrift().transitionWidth, 1.0);
-    EXPECT_EQ(durationRow()->valueLabel()->text(), QStringLiteral("2.0 s"));
-    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(test::valueShown(durationRow()), QStringLiteral("2.0 s"));
+    EXPECT_EQ(test::valueShown(widthRow()), QStringLiteral("100%"));
     EXPECT_TRUE(settings->hueDrift().enabled) << "other fields stay";
 
     // The switch writes on the next turn; choosing the value already there stores nothing.
