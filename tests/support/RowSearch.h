@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QString>
 #include <stdexcept>
 #include <vector>
@@ -90,6 +93,11 @@ inline int shownChoice(const SettingsChoiceRow* row) {
     for (int i = 0; i < segments.size(); ++i)
         if (segments[i]->isChecked()) return i;
     return -1;
+}
+
+// The colour painted at the middle of a widget, as a colour well's swatch shows its colour there.
+inline QColor paintedCentre(QWidget* widget) {
+    return widget->grab().toImage().pixelColor(widget->width() / 2, widget->height() / 2);
 }
 
 // The page a settings view shows now: the one of the pages it has made that is visible; null when none is.

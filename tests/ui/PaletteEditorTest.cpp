@@ -137,7 +137,7 @@ TEST_F(PaletteEditorTest, EditsWriteTheWholeListAtOnceAndResetRestoresTheReferen
 TEST_F(PaletteEditorTest, AnEntryThatIsNoColourShowsWhiteUntilItIsRecoloured) {
     setPalette({"#FF0000", "tomato", "#00FF00"});
     auto row = editor->shownRows()[1];
-    EXPECT_EQ(row->well()->shownColor(), Color::white());
+    EXPECT_EQ(test::paintedCentre(row->well()), QColor(Qt::white));
     EXPECT_NE(test::labelReading(row, QStringLiteral("tomato")), nullptr);
     pick(1, QColor(0x12, 0x34, 0x56));
     EXPECT_EQ(settings->vizPalette()[1], "tomato") << "the well's write waits for the next turn";
