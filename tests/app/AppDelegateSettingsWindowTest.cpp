@@ -85,7 +85,7 @@ TEST(AppDelegateSettingsWindow, RecordingPausesTheHotKeysUntilThePageIsLeftOrThe
         auto* page = test::findWidget<ShortcutsSection>(rig.settingsWindow());
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->recorder().services().keyboardLayout, &rig.keyboardLayout);
-        page->row(ShortcutAction::overlay)->recordButton()->click();
+        test::findWidget<ShortcutRecordButton>(page->row(ShortcutAction::overlay))->click();
         rig.loop.runUntilIdle();
         EXPECT_TRUE(rig.hotkeys.registered().empty()) << "paused while recording";
         leave();
