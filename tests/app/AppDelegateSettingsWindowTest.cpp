@@ -5,7 +5,7 @@
 
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
-#include "support/WidgetSearch.h"
+#include "support/RowSearch.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/settings/pages/GeneralPage.h"
@@ -55,7 +55,7 @@ TEST(AppDelegateSettingsWindow, GeneralPageShowsTheTourWithoutMovingTheStoredSte
     rig.loop.runUntilIdle();
     auto* general = test::findWidget<GeneralPage>(rig.settingsWindow());
     ASSERT_NE(general, nullptr);
-    general->showTourAction()->click();
+    test::buttonLabelled(general, QStringLiteral("Show Welcome Tour"))->click();
     EXPECT_TRUE(d.isTourVisible());
     EXPECT_FALSE(d.isSettingsVisible()) << "the tour and the settings never show together";
     EXPECT_EQ(rig.defaults.integerValue(onboardingStepKey),
@@ -85,7 +85,7 @@ TEST(AppDelegateSettingsWindow, RecordingPausesTheHotKeysUntilThePageIsLeftOrThe
         auto* page = test::findWidget<ShortcutsSection>(rig.settingsWindow());
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->recorder().services().keyboardLayout, &rig.keyboardLayout);
-        page->row(ShortcutAction::overlay)->recordButton()->click();
+        test::findWidget<ShortcutRecordButton>(page->row(ShortcutAction::overlay))->click();
         rig.loop.runUntilIdle();
         EXPECT_TRUE(rig.hotkeys.registered().empty()) << "paused while recording";
         leave();

@@ -10,6 +10,7 @@
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
 #include "support/FakeTray.h"
+#include "support/RowSearch.h"
 #include "ui/settings/pages/UpdateCheckModel.h"
 #include "ui/tray/LivePreviewHeader.h"
 #include "ui/tray/StatusPopover.h"
@@ -81,16 +82,16 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     delegate.screenSampler().isFilledWindowActive = true;
     rig.loop.runUntilIdle();
-    EXPECT_EQ(popoverView().statusRow().statusText(), QStringLiteral("Filled screen"));
+    EXPECT_NE(test::labelReading(&popoverView(), QStringLiteral("Filled screen")), nullptr);
     rig.readyCapture();
     EXPECT_TRUE(rig.capturing()) << "an open popover wants the live colour";
 
-    popoverView().settingsButton()->click();
+    test::buttonLabelled(&popoverView(), QStringLiteral("Settings…"))->click();
     EXPECT_FALSE(tray.popovers[0]->shown) << "the popover closes before the settings window opens";
     EXPECT_FALSE(rig.capturing()) << "and its demand goes";
     EXPECT_TRUE(delegate.isSettingsVisible());
 
-    popoverView().quitButton()->click();
+    test::buttonLabelled(&popoverView(), QStringLiteral("Quit"))->click();
     EXPECT_EQ(quits, 1);
 }
 

@@ -11,6 +11,7 @@
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/VirtualLoop.h"
+#include "support/WidgetSearch.h"
 #include "ui/settings/SettingsWindow.h"
 
 namespace velaro {
@@ -64,7 +65,7 @@ TEST_F(SettingsWindowTest, ItOpensInsideTheScreensFreeAreaWithItsFrame) {
 }
 
 TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhereAndWritesIt) {
-    auto& master = window->masterSwitch();
+    auto& master = *test::findWidget<TitlebarMasterSwitch>(window.get());
     EXPECT_EQ(master.text(), QStringLiteral("Enabled"));
     EXPECT_EQ(master.toggle()->accessibleName(), QStringLiteral("Menu bar overlay"));
 
@@ -82,7 +83,7 @@ TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhere
 
 TEST_F(SettingsWindowTest, TheHeaderSelectorSetsTheScopeWithoutReResolvingTheOverrides) {
     // The settings follow the scope by themselves; only a reset of overrides asks for them again.
-    ProfileSelectorView& selector = window->profileSelector();
+    ProfileSelectorView& selector = *test::findWidget<ProfileSelectorView>(window.get());
     EXPECT_EQ(selector.scopeName(), QStringLiteral("Global Settings"));
     selector.choose(ProfileScope::app("org.example.Editor"));
     EXPECT_EQ(profiles->selectedScope(), ProfileScope::app("org.example.Editor"));

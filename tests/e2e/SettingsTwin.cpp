@@ -163,7 +163,8 @@ SettingsTwin::SettingsTwin(QSize size, const QByteArray& json, SettingsCategory 
     window_->show();
     navigation_.selection = page;
     const QString title = velaro::title(page);
-    waitUntil([&] { return root_->navigationTitle() == title; });
+    // The pane is announced by the page's title once the page is shown.
+    waitUntil([&] { return test::findAccessible<QScrollArea>(root_, title) != nullptr; });
     settle();
 }
 
@@ -175,7 +176,10 @@ void SettingsTwin::settle() {
 SettingsTwin::~SettingsTwin() = default;
 
 QScrollArea* SettingsTwin::detailScroll() const {
-    return test::findAccessible<QScrollArea>(root_, root_->navigationTitle());
+    // The root view's two scrolling columns: the sidebar and the detail pane.
+    for (QScrollArea* pane : root_->findChildren<QScrollArea*>(Qt::FindDirectChildrenOnly))
+        if (pane != &root_->sidebar()) return pane;
+    return nullptr;
 }
 
 void SettingsTwin::scrollToEnd() {
@@ -207,7 +211,7 @@ QPoint SettingsTwin::onScreen(const Tiles& tiles, QPoint inWindow) const {
 }
 
 QWidget* SettingsTwin::currentPage() const {
-    return root_->currentPage();
+    return test::shownPage(*root_);
 }
 
 }  // namespace velaro::e2e

@@ -48,7 +48,7 @@ TEST_F(ShortcutsExcludedDesktopTest, ARecordedShortcutIsStoredAndThenSwitchesThe
     auto* page = twin.page<ShortcutsSection>();
     ASSERT_NE(page, nullptr);
     selectPage(SettingsCategory::shortcuts);
-    clickOnScreen(twin, page->row(ShortcutAction::master)->recordButton());
+    clickOnScreen(twin, test::findWidget<ShortcutRecordButton>(page->row(ShortcutAction::master)));
 
     // Recording pauses the global hot keys, so the combination reaches the window.
     const auto storedMaster = [&]() -> std::optional<ShortcutKeyCombo> {

@@ -3,12 +3,17 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QColor>
+#include <QComboBox>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QString>
 #include <stdexcept>
 #include <vector>
 
 #include "support/WidgetSearch.h"
+#include "ui/settings/SettingsCategory.h"
 #include "ui/settings/kit/SettingsKit.h"
 
 namespace velaro::test {
@@ -68,6 +73,39 @@ inline QAbstractButton* buttonLabelled(const QObject* root, const QString& text)
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
         if (button->text() == text) return button;
     throw std::runtime_error("no button labelled \"" + text.toStdString() + "\"");
+}
+
+// The value text a slider row shows beside its slider; empty while it shows none. It is the row's shown
+// text that is not the row's title (the slider is announced by the title).
+inline QString valueShown(const SettingsSliderRow* row) {
+    for (const QLabel* label : row->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        if (!label->isHidden() && !label->text().isEmpty() &&
+            label->text() != row->slider()->accessibleName())
+            return label->text();
+    return QString();
+}
+
+// The index of the option a picker or segmented row shows chosen: the pop-up menu's current item, or the
+// segment that is checked; -1 for none.
+inline int shownChoice(const SettingsChoiceRow* row) {
+    if (const auto* menu = row->findChild<QComboBox*>()) return menu->currentIndex();
+    const auto segments = row->findChildren<QAbstractButton*>();
+    for (int i = 0; i < segments.size(); ++i)
+        if (segments[i]->isChecked()) return i;
+    return -1;
+}
+
+// The colour painted at the middle of a widget, as a colour well's swatch shows its colour there.
+inline QColor paintedCentre(QWidget* widget) {
+    return widget->grab().toImage().pixelColor(widget->width() / 2, widget->height() / 2);
+}
+
+// The page a settings view shows now: the one of the pages it has made that is visible; null when none is.
+template <class View>
+QWidget* shownPage(const View& view) {
+    for (SettingsCategory category : allSettingsCategories)
+        if (QWidget* page = view.page(category); page && page->isVisibleTo(&view)) return page;
+    return nullptr;
 }
 
 }  // namespace velaro::test

@@ -9,6 +9,7 @@
 #include <QColorDialog>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include "settings/OverlaySettings.h"
 #include "support/FakeDefaultsStore.h"
@@ -28,6 +29,29 @@
 
 namespace velaro {
 namespace {
+
+// The miniature as it paints `inputs` with no fade under way, on the window colour a grab puts beneath it.
+QImage still(const MenuBarPreview& preview, const MenuBarPreview::Inputs& inputs) {
+    QImage image(preview.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(preview.palette().color(QPalette::Window));
+    QPainter painter(&image);
+    MenuBarPreview::paint(painter, QRectF(image.rect()), inputs, preview.palette(), 1);
+    return image;
+}
+
+// The fill's colour in the middle of the bar's top edge, clear of the mock items.
+QColor fillColour(const QImage& bar) {
+    return bar.pixelColor(bar.width() / 2, 2);
+}
+
+// Each channel of `c` within one step of the range from `a` to `b`, ends included.
+bool between(const QColor& a, const QColor& c, const QColor& b) {
+    const auto inside = [](int from, int x, int to) {
+        return x >= std::min(from, to) - 1 && x <= std::max(from, to) + 1;
+    };
+    return inside(a.red(), c.red(), b.red()) && inside(a.green(), c.green(), b.green()) &&
+           inside(a.blue(), c.blue(), b.blue());
+}
 
 class AppearancePageTest : public ::testing::Test {
 protected:
@@ -197,13 +221,13 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     for (const auto& o : opacities) {
         settings->overlayOpacity = o.opacity;
         settle();
-        EXPECT_EQ(opacityRow()->valueLabel()->text(), QString::fromUtf8(o.text));
+        EXPECT_EQ(test::valueShown(opacityRow()), QString::fromUtf8(o.text));
     }
     settings->blurRadius = 12.9;
     settings->styleOpacityOverBlur = 0.45;
     settle();
-    EXPECT_EQ(amountRow()->valueLabel()->text(), QStringLiteral("12pt"));
-    EXPECT_EQ(styleOpacityRow()->valueLabel()->text(), QStringLiteral("45%"));
+    EXPECT_EQ(test::valueShown(amountRow()), QStringLiteral("12pt"));
+    EXPECT_EQ(test::valueShown(styleOpacityRow()), QStringLiteral("45%"));
 
     const struct {
         SettingsSliderRow* row;
@@ -257,7 +281,7 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     EXPECT_EQ(opacity->value(), opacity->maximum()) << "the thumb rests at the end";
     EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
     EXPECT_EQ(
-        test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))->valueLabel()->text(),
+        test::valueShown(test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))),
         QStringLiteral("9223372036854775807pt"));
 }
 
@@ -298,8 +322,10 @@ TEST_F(AppearancePageTest, TheStylePickerQueuesTheStyleAndItsWellsClosePanelsThe
     EXPECT_EQ(settings->style(), MenuBarStyle::gradient);
     EXPECT_EQ(defaults.object("menuBarStyle"), PlistValue("gradient"));
     EXPECT_TRUE(picker.button(MenuBarStyle::gradient)->isChecked());
-    EXPECT_EQ(picker.descriptionText(),
-              QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top."));
+    EXPECT_NE(
+        test::labelReading(
+            &picker, QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top.")),
+        nullptr);
 
     // The manual colour's well goes when multicolour comes on, and takes its open panel with it.
     settings->style = MenuBarStyle::solid;
@@ -428,14 +454,14 @@ TEST_F(AppearancePageTest, BlendRowWidthAndCaptionCountOnlyStopsThatParse) {
     }
     // A stop that does not parse keeps its place and shows white.
     setZones({"#FF0000", "bogus"});
-    EXPECT_EQ(zones().shownSwatches()[1]->well()->shownColor(), Color::white());
+    EXPECT_EQ(test::paintedCentre(zones().shownSwatches()[1]->well()), QColor(Qt::white));
 
     setZones({"#FF0000", "#00FF00"}, true, true);
     ResettableSlider* width = widthRow()->slider();
     width->setValue(width->positionOf(0.33));
     settle();
     EXPECT_DOUBLE_EQ(settings->overlayColorZones().transitionWidth, 0.35);
-    EXPECT_EQ(widthRow()->valueLabel()->text(), QStringLiteral("35%"));
+    EXPECT_EQ(test::valueShown(widthRow()), QStringLiteral("35%"));
     blendRow()->toggle()->click();
     settle();
     EXPECT_FALSE(settings->overlayColorZones().blend);
@@ -499,20 +525,33 @@ TEST_F(AppearancePageTest, TheMiniaturePaintsTheOpacityTimesTheFrostFactorAndFad
     settings->blurEnabled = true;
     settings->styleOpacityOverBlur = 0.45;
     setZones({"#FF0000", "#00FF00"});
-    EXPECT_DOUBLE_EQ(zonesPreview()->shownFillOpacity(), 0.36);
-    EXPECT_EQ(zonesPreview()->inputs().zoneColors.size(), 2u);
+    MenuBarPreview& preview = *zonesPreview();
+    const MenuBarPreview::Inputs frosted = preview.inputs();
+    EXPECT_DOUBLE_EQ(frosted.opacity * frosted.styleOpacityFactor, 0.36);
+    EXPECT_EQ(frosted.zoneColors.size(), 2u);
+    EXPECT_TRUE(between(fillColour(still(preview, frosted)), fillColour(preview.grab().toImage()),
+                        fillColour(still(preview, frosted))))
+        << "painted at the opacity times the factor";
 
     page().show();
     settings->blurEnabled = false;
     settle();
-    MenuBarPreview& preview = *zonesPreview();
-    EXPECT_TRUE(preview.isFading());
+    MenuBarPreview::Inputs clear = preview.inputs();
+    EXPECT_DOUBLE_EQ(clear.opacity * clear.styleOpacityFactor, 0.8);
+    // The same fill over the frost, at the factor it fades from.
+    MenuBarPreview::Inputs from = clear;
+    from.styleOpacityFactor = frosted.styleOpacityFactor;
+    const QColor fadeStart = fillColour(still(preview, from)), fadeEnd = fillColour(still(preview, clear));
+    ASSERT_NE(fadeStart, fadeEnd);
+    EXPECT_GT(loop.pendingTimers(), 0u) << "the factor fades";
     loop.advance(MenuBarPreview::factorFadeSeconds / 2);
-    EXPECT_GT(preview.shownFillOpacity(), 0.36);
-    EXPECT_LT(preview.shownFillOpacity(), 0.8);
+    const QColor halfway = fillColour(preview.grab().toImage());
+    EXPECT_TRUE(between(fadeStart, halfway, fadeEnd)) << "on the way";
+    EXPECT_FALSE(between(fadeStart, halfway, fadeStart)) << "past the start";
+    EXPECT_FALSE(between(fadeEnd, halfway, fadeEnd)) << "short of the end";
     loop.advance(MenuBarPreview::factorFadeSeconds);
-    EXPECT_DOUBLE_EQ(preview.shownFillOpacity(), 0.8);
-    EXPECT_FALSE(preview.isFading());
+    EXPECT_TRUE(between(fadeEnd, fillColour(preview.grab().toImage()), fadeEnd));
+    EXPECT_EQ(loop.pendingTimers(), 0u) << "nothing fades any more";
 
     // A new colour cross-fades over 0.4 s.
     MenuBarPreview::Inputs red = preview.inputs();
@@ -567,7 +606,7 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
     EXPECT_TRUE(slider("Overlay height")->isVisibleTo(&holder));
     settings->alwaysOnOverlayHeight = 159.9;
     settle();
-    EXPECT_EQ(slider("Overlay height")->valueLabel()->text(), QStringLiteral("159pt"));
+    EXPECT_EQ(test::valueShown(slider("Overlay height")), QStringLiteral("159pt"));
     ResettableSlider* radius = slider("Corner radius")->slider();
     radius->setValue(radius->positionOf(30));
     settle();

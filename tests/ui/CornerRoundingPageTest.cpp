@@ -8,10 +8,11 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QWheelEvent>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
@@ -51,7 +52,21 @@ protected:
     }
     CornerPreviewServices services() { return {&snapshot, &screens, &workspace}; }
     static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
-    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    // The ring layer over the section's preview, and the pointer moving onto a ring of it or out of it.
+    static RingOverlay* ringLayer(const CornerRoundingSection* editor) {
+        return test::findWidget<RingOverlay>(editor);
+    }
+    static void pointAtRing(RingOverlay* rings, GaugeCorner corner) {
+        const QPointF at = rings->ringLayout().cell(corner).ring.center();
+        QMouseEvent move(QEvent::MouseMove, at, rings->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(rings, &move);
+    }
+    static void leaveRings(RingOverlay* rings) {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(rings, &leave);
+    }
+    static QString text(SettingsSliderRow* row) { return test::valueShown(row); }
     static bool hasText(const QWidget* root, const QString& text) {
         for (QLabel* label : root->findChildren<QLabel*>())
             if (label->text() == text) return true;
@@ -84,7 +99,22 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     EXPECT_TRUE(snapshot.requests.empty()) << "loading before the window shows";
     EXPECT_EQ(editor->canvas()->heightForWidth(460), 288) << "the 1440 × 900 screen's shape";
 
-    EXPECT_EQ(editor->ringLayer()->parentWidget(), editor->preview());
+    RingOverlay* rings = ringLayer(editor);
+    ASSERT_NE(rings, nullptr);
+    EXPECT_EQ(rings->parentWidget(), editor->preview());
+    // The wheel is watched while the section shows: a notch over the ring under the pointer is eaten then,
+    // and passes otherwise. The probe leaves nothing running behind it.
+    const auto wheelIsWatched = [&] {
+        pointAtRing(rings, GaugeCorner::bottomLeft);
+        const QPointF at = rings->ringLayout().cell(GaugeCorner::bottomLeft).ring.center();
+        QWheelEvent notch(at, rings->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        notch.setAccepted(true);
+        QApplication::sendEvent(rings, &notch);
+        leaveRings(rings);
+        loop.advance(5);
+        return notch.isAccepted();
+    };
     const auto newWallpaper = [&] {
         snapshot.sendChange();
         loop.runUntilIdle();
@@ -109,10 +139,10 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     for (const auto& step : steps) {
         step.act();
         EXPECT_EQ(editor->wallpaper().isStarted(), step.started) << step.what;
-        EXPECT_EQ(editor->scrollRouter().isInstalled(), step.started) << step.what;
-        EXPECT_EQ(editor->ringLayer()->geometry(), editor->canvas()->geometry()) << step.what;
+        EXPECT_EQ(rings->geometry(), editor->canvas()->geometry()) << step.what;
         EXPECT_EQ(loop.pendingTimers(), 0u) << step.what << ": a page showing nothing new keeps a timer";
         EXPECT_EQ(snapshot.requests.size(), step.requests) << step.what;
+        EXPECT_EQ(wheelIsWatched(), step.started) << step.what;
     }
 
     // The newest picture reaches the canvas; hidden, the page keeps it for the next time.
@@ -131,7 +161,7 @@ TEST_F(CornerRoundingPageTest, AWheelOverARingBeingTypedIntoIsEatenAndChangesNot
     window.resize(480, 150);  // shorter than the preview: the page can scroll
     window.show();
     editCorners([](CornerSettings& c) { c.bottomRadius = 20; });
-    QWidget* rings = editor->ringLayer();
+    RingOverlay* rings = ringLayer(editor);
     const QPoint at = rings->rect().center();
     const auto wheel = [&] {
         QWheelEvent notch(at, rings->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
@@ -147,18 +177,18 @@ TEST_F(CornerRoundingPageTest, AWheelOverARingBeingTypedIntoIsEatenAndChangesNot
     } steps[] = {
         {"over the ring while its radius is typed",
          [&] {
-             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, true);
+             pointAtRing(rings, GaugeCorner::bottomLeft);
              editor->editState().begin(GaugeCorner::bottomLeft, 20);
          },
          20, false},
         {"the typing ended, the pointer back on the ring",
          [&] {
              editor->editState().cancel(GaugeCorner::bottomLeft);
-             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, false);
-             editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, true);
+             leaveRings(rings);
+             pointAtRing(rings, GaugeCorner::bottomLeft);
          },
          22.5, false},
-        {"off the ring", [&] { editor->scrollRouter().setHovered(GaugeCorner::bottomLeft, false); }, 22.5, true},
+        {"off the ring", [&] { leaveRings(rings); }, 22.5, true},
     };
     // What reaches the layer itself goes on to the page; what the router eats never gets there.
     struct Arrivals : QObject {
@@ -377,7 +407,7 @@ TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithO
     view.show();
     navigation.selection = SettingsCategory::cornerRounding;
     settle();
-    auto* editor = test::findWidget<CornerRoundingSection>(view.currentPage());
+    auto* editor = test::findWidget<CornerRoundingSection>(test::shownPage(view));
     ASSERT_NE(editor, nullptr);
     EXPECT_TRUE(editor->wallpaper().isStarted());
     ASSERT_EQ(snapshot.requests.size(), 1u);

@@ -52,6 +52,12 @@ protected:
             if (r->member().id == id) return r;
         return nullptr;
     }
+    // The running dot, as painted: green on the icon's bottom-trailing corner (the icon's square is the
+    // view's size hint less a point on each side).
+    static bool showsRunningDot(AppIconView* icon) {
+        const int size = icon->sizeHint().width() - 2;
+        return icon->grab().toImage().pixelColor(size - 2, size - 2) == QColor(52, 199, 89);
+    }
     void storeMembers(const IDs& ids) {
         PlistValue array = PlistValue::array();
         for (const auto& id : ids) array.push_back(id);
@@ -74,6 +80,11 @@ protected:
     std::unique_ptr<ExcludedAppsModel> model;
     std::unique_ptr<ExcludedAppsSection> page;
 
+    // The minus button under the list, by the name it is announced with.
+    QAbstractButton* removeButton() const {
+        return test::findAccessible<QAbstractButton>(page.get(),
+                                                     QStringLiteral("Remove the selected application"));
+    }
     // The framed box around the list (and the empty text that stands in for it).
     QWidget* listBox() const { return page->list()->parentWidget()->parentWidget(); }
     QLabel* emptyLabel() const {
@@ -87,10 +98,10 @@ TEST_F(ExcludedAppsPageTest, AnEmptyListSaysHowToAddAndCannotRemove) {
     EXPECT_TRUE(emptyLabel()->isVisible());
     EXPECT_FALSE(page->list()->isVisible());
     EXPECT_EQ(emptyLabel()->text(), QStringLiteral("Add apps with the + button below."));
-    EXPECT_FALSE(page->removeButton()->isEnabled());
+    ASSERT_NE(removeButton(), nullptr);
+    EXPECT_FALSE(removeButton()->isEnabled());
     EXPECT_EQ(page->addButton()->toolTip(), QStringLiteral("Add an application"));
-    EXPECT_EQ(page->removeButton()->toolTip(), QStringLiteral("Remove the selected application"));
-    EXPECT_EQ(page->removeButton()->accessibleName(), page->removeButton()->toolTip());
+    EXPECT_EQ(removeButton()->toolTip(), QStringLiteral("Remove the selected application"));
 }
 
 TEST_F(ExcludedAppsPageTest, ChosenAppsAreAddedOnceByNameAndNotExcludedYet) {
@@ -138,12 +149,12 @@ TEST_F(ExcludedAppsPageTest, TheSwitchWritesAllThreeSetsAndRemovalClearsThemAndT
     loop.runUntilIdle();
     page->list()->item(1)->setSelected(true);
     EXPECT_EQ(page->selection(), std::optional<std::string>("org.example.Mail"));
-    EXPECT_TRUE(page->removeButton()->isEnabled());
-    page->removeButton()->click();
+    EXPECT_TRUE(removeButton()->isEnabled());
+    removeButton()->click();
     loop.runUntilIdle();
     EXPECT_EQ(names(), (std::vector<std::string>{"Editor"}));
     EXPECT_FALSE(page->selection());
-    EXPECT_FALSE(page->removeButton()->isEnabled());
+    EXPECT_FALSE(removeButton()->isEnabled());
     EXPECT_EQ(storedSets(), std::vector<IDs>(3)) << "removed even though its switch was on";
     EXPECT_EQ(defaults.stringArrayValue(kExcludedAppsMembersKey), (IDs{"org.example.Editor"}));
 }
@@ -188,16 +199,16 @@ TEST_F(ExcludedAppsPageTest, AnAppThatIsGoneShowsItsIdentifierAndThePlaceholder)
 TEST_F(ExcludedAppsPageTest, TheRunningDotFollowsLaunchAndQuitWithoutReopening) {
     storeMembers({"org.example.Editor"});
     open();
-    EXPECT_FALSE(row("org.example.Editor")->icon()->showsRunningDot());
+    EXPECT_FALSE(showsRunningDot(row("org.example.Editor")->icon()));
     const RunningApp app{77, std::string("org.example.Editor"), std::string("Editor")};
     workspace.running.push_back(app);
     workspace.send(WorkspaceEvent::Kind::didLaunchApplication, app);
     loop.runUntilIdle();
-    EXPECT_TRUE(row("org.example.Editor")->icon()->showsRunningDot());
+    EXPECT_TRUE(showsRunningDot(row("org.example.Editor")->icon()));
     workspace.running.clear();
     workspace.send(WorkspaceEvent::Kind::didTerminateApplication, app);
     loop.runUntilIdle();
-    EXPECT_FALSE(row("org.example.Editor")->icon()->showsRunningDot());
+    EXPECT_FALSE(showsRunningDot(row("org.example.Editor")->icon()));
 }
 
 TEST_F(ExcludedAppsPageTest, LongAndControlCharacterNamesStayOnOneCutLineBesideTheSwitch) {

@@ -9,6 +9,7 @@
 
 #include "settings/ProfileManager.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "ui/settings/ProfileSelectorView.h"
 #include "ui/settings/SettingsSidebar.h"
@@ -99,7 +100,7 @@ TEST(KeyboardFocus, TheSidebarIsOneTabStopWhoseSelectionFollowsTheArrowKeys) {
     EXPECT_EQ(chosen, (std::vector{*(at + 1), *(at + 2), *(at + 1), last, last, first}))
         << "no further than the ends";
     EXPECT_EQ(QApplication::focusWidget(), sidebar.row(first)) << "the keyboard goes with the selection";
-    EXPECT_TRUE(sidebar.row(first)->isSelected());
+    EXPECT_EQ(sidebar.row(first)->accessibleDescription(), QStringLiteral("selected"));
 }
 
 TEST(KeyboardFocus, TheProfilePopUpsRowsAreWalkedAndChosenWithTheKeys) {
@@ -110,14 +111,19 @@ TEST(KeyboardFocus, TheProfilePopUpsRowsAreWalkedAndChosenWithTheKeys) {
     profiles.addProfile("org.example.Term", "XTerm");
     ProfileSelectorView selector(profiles, loop, {}, {});
     activate(&selector);
-    EXPECT_TRUE(selector.scopeButton()->focusPolicy() & Qt::TabFocus);
+    auto* scopeButton = test::findAccessible<QAbstractButton>(&selector, QStringLiteral("Settings scope"));
+    ASSERT_NE(scopeButton, nullptr);
+    EXPECT_TRUE(scopeButton->focusPolicy() & Qt::TabFocus);
     selector.setExpanded(true);
-    EXPECT_TRUE(selector.scopeRows().at(0)->hasFocus()) << "it opens on the chosen scope's row";
+    // The rows, top to bottom, in the pop-up window they share.
+    const auto rows = test::findWidgets<ProfileScopeRow>(&selector);
+    QWidget* popover = rows.at(0)->window();
+    EXPECT_TRUE(rows.at(0)->hasFocus()) << "it opens on the chosen scope's row";
     // Down past the add row, the last stop, then back up to the second profile.
     for (int key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Return})
-        press(key, selector.popover());
+        press(key, popover);
     EXPECT_EQ(profiles.selectedScope(), ProfileScope::app("org.example.Term"));
-    EXPECT_FALSE(selector.isExpanded());
+    EXPECT_FALSE(popover->isVisible());
 }
 
 }  // namespace

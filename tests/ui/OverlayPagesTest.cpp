@@ -50,7 +50,7 @@ protected:
         test::editCorners(*settings, loop, change);
     }
     static bool shows(const QWidget* w, const QWidget* page) { return w && w->isVisibleTo(page); }
-    static QString text(SettingsSliderRow* row) { return row->valueLabel()->text(); }
+    static QString text(SettingsSliderRow* row) { return test::valueShown(row); }
     static void drag(SettingsSliderRow* row, double to) {
         row->slider()->setValue(row->slider()->positionOf(to));
     }
@@ -132,7 +132,8 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
     EXPECT_TRUE(shows(customRow, &page));
     EXPECT_EQ(customRow->accessibleName(), QString()) << "the well carries the spoken label";
     EXPECT_EQ(customRow->well()->accessibleName(), QStringLiteral("Color custom color"));
-    EXPECT_EQ(customRow->well()->shownColor(), Color::black()) << "unparsable: black, nothing written";
+    EXPECT_EQ(test::paintedCentre(customRow->well()), QColor(Qt::black))
+        << "unparsable: black, nothing written";
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "not a colour");
     EXPECT_TRUE(shows(pillCaption(), &page));
 

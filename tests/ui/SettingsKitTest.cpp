@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
 #include "ui/settings/kit/AppListPieces.h"
@@ -119,7 +120,7 @@ TEST_F(KitTest, DoubleClickResetsOnlyWhileEnabled) {
 TEST_F(KitTest, SliderRowShowsItsValueTextAndSymbolsOnlyWhenGiven) {
     Stored<double> stored{0.25};
     SettingsSliderRow bare(loop, QStringLiteral("Opacity"), stored.binding(), {0, 1}, 0.5);
-    EXPECT_TRUE(bare.valueLabel()->isHidden());
+    EXPECT_TRUE(test::valueShown(&bare).isEmpty()) << "no value text shows";
     EXPECT_EQ(bare.slider()->width(), SettingsSliderRow::sliderWidth);
     EXPECT_EQ(bare.findChildren<QLabel*>().size(), 2) << "title and the hidden value text, no symbols";
 
@@ -128,12 +129,12 @@ TEST_F(KitTest, SliderRowShowsItsValueTextAndSymbolsOnlyWhenGiven) {
                            .valueText = [&] { return QString::number(qRound(stored.value * 100)) + "%"; },
                            .minSymbol = "eye",
                            .maxSymbol = "eye.fill"});
-    EXPECT_EQ(row.valueLabel()->text(), QStringLiteral("25%"));
+    EXPECT_EQ(test::valueShown(&row), QStringLiteral("25%"));
     EXPECT_EQ(row.slider()->accessibleDescription(), QStringLiteral("25%"));
     EXPECT_EQ(row.findChildren<QLabel*>().size(), 4);
     stored.value = 0.6;
     row.refresh();
-    EXPECT_EQ(row.valueLabel()->text(), QStringLiteral("60%"));
+    EXPECT_EQ(test::valueShown(&row), QStringLiteral("60%"));
 }
 
 TEST_F(KitTest, ToggleRowTitleFlipsTheSwitchOnlyWhileEnabledAndDims) {
@@ -219,10 +220,10 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     SettingsSegmentedRow<Fill> segments(QStringLiteral("Style"), stored.binding(), options);
     const auto buttons = segments.control()->findChildren<QAbstractButton*>();
     ASSERT_EQ(buttons.size(), 3);
-    EXPECT_EQ(segments.shownIndex(), 2);
+    EXPECT_EQ(test::shownChoice(&segments), 2);
     buttons[0]->click();
     EXPECT_EQ(stored.value, Fill::solid);
-    EXPECT_EQ(segments.shownIndex(), 0) << "a press shows its segment at once";
+    EXPECT_EQ(test::shownChoice(&segments), 0) << "a press shows its segment at once";
     stored.value = Fill::fade;
     segments.refresh();
     EXPECT_TRUE(buttons[1]->isChecked());

@@ -177,7 +177,7 @@ TEST_F(VisualizerPageTest, ValueTextsFollowTheirSettings) {
     for (const auto& c : cases) {
         c.set();
         settle();
-        EXPECT_EQ(c.row->valueLabel()->text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(test::valueShown(c.row), QString::fromUtf8(c.text));
     }
 }
 
@@ -202,7 +202,7 @@ TEST_F(VisualizerPageTest, WholeNumberSlidersRoundKeepInRangeAndStoreOnce) {
         EXPECT_LE(settings->vizWavePeaks(), 50);
     }
     EXPECT_EQ(defaults.integerForKey("vizWavePeaks"), 50);
-    EXPECT_EQ(row("Peaks")->valueLabel()->text(), QStringLiteral("50"));
+    EXPECT_EQ(test::valueShown(row("Peaks")), QStringLiteral("50"));
 }
 
 TEST_F(VisualizerPageTest, TheEnginesMessageShowsInOrangeEvenWhileTheVisualizerIsOff) {
@@ -292,7 +292,7 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
         EXPECT_EQ(keyboard->toggle()->accessibleName(), QString::fromUtf8(m.keyboard)) << m.modifier;
         EXPECT_TRUE(showsText(m.keyboardCaption)) << m.modifier;
         EXPECT_TRUE(showsText(m.reappear)) << m.modifier;
-        EXPECT_EQ(row<SettingsChoiceRow>("Modifier key", bar)->shownIndex(), m.index) << m.modifier;
+        EXPECT_EQ(test::shownChoice(row<SettingsChoiceRow>("Modifier key", bar)), m.index) << m.modifier;
     }
 
     // "After" is dimmed while auto-hide is off, and keeps its value.
@@ -300,7 +300,7 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
     settings->progressAutoHide = false;
     settle();
     EXPECT_FALSE(row<SettingsChoiceRow>("After", bar)->isEnabled());
-    EXPECT_EQ(row<SettingsChoiceRow>("After", bar)->shownIndex(), 2);
+    EXPECT_EQ(test::shownChoice(row<SettingsChoiceRow>("After", bar)), 2);
     settings->progressAutoHide = true;
     settle();
     EXPECT_TRUE(row<SettingsChoiceRow>("After", bar)->isEnabled());
@@ -331,7 +331,7 @@ TEST_F(VisualizerPageTest, AfterListsTheStoredDelayInOrderAndAnEqualChoiceStores
         settings->progressAutoHideSeconds = c.current;
         settle();
         EXPECT_EQ(menuLabels(after), c.labels) << c.current;
-        EXPECT_EQ(after->shownIndex(), c.chosen) << c.current;
+        EXPECT_EQ(test::shownChoice(after), c.chosen) << c.current;
     }
 
     // 20 stored: choosing 20 again stores nothing; choosing 25 stores it on the next turn.

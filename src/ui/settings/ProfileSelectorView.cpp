@@ -56,15 +56,16 @@ void paintRowHighlight(QAbstractButton& row) {
     if (row.hasFocus()) SettingsStyle::paintFocusRing(p, area, 5, row.palette());
 }
 
-// The number of overrides on a capsule.
-class CountBadge final : public QWidget {
+// The number of overrides on a capsule. A label, so the count is read as text like every other.
+class CountBadge final : public QLabel {
 public:
-    CountBadge(std::size_t count, QWidget* parent) : QWidget(parent), text_(QString::number(count)) {
+    CountBadge(std::size_t count, QWidget* parent) : QLabel(QString::number(count), parent) {
+        setObjectName(QStringLiteral("overrideCount"));
         setFont(SettingsStyle::systemFont(10, QFont::Medium));
         setFixedSize(sizeHint());
     }
     QSize sizeHint() const override {
-        return {fontMetrics().horizontalAdvance(text_) + 10, fontMetrics().height() + 2};
+        return {fontMetrics().horizontalAdvance(text()) + 10, fontMetrics().height() + 2};
     }
 
 protected:
@@ -75,15 +76,13 @@ protected:
         capsule.addRoundedRect(QRectF(rect()), height() / 2.0, height() / 2.0);
         p.fillPath(capsule, SettingsStyle::primary(palette(), 0.1));
         p.setPen(SettingsStyle::secondaryText(palette()));
-        p.drawText(rect(), Qt::AlignCenter, text_);
+        p.drawText(rect(), Qt::AlignCenter, text());
     }
-
-private:
-    QString text_;
 };
 
 QWidget* insetDivider(QWidget* parent) {
     auto* holder = new QWidget(parent);
+    holder->setObjectName(QStringLiteral("divider"));
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(8, 4, 8, 4);
     auto* line = new QWidget(holder);
@@ -138,10 +137,7 @@ ProfileScopeRow::ProfileScopeRow(const ProfileManager::AppProfile* profile, bool
     layout->addWidget(name_, 1);
     if (profile) {
         appId_ = profile->appId;
-        if (!profile->overrides.empty()) {
-            badge_ = profile->overrides.size();
-            layout->addWidget(new CountBadge(*badge_, this));
-        }
+        if (!profile->overrides.empty()) layout->addWidget(new CountBadge(profile->overrides.size(), this));
     }
     // The checkmark's place stays free in profile rows, so names end at the same point.
     if (selected)
@@ -187,22 +183,18 @@ ProfileAddRow::ProfileAddRow(bool atLimit, QWidget* parent) : QAbstractButton(pa
     QHBoxLayout* layout = rowLayout(this);
     layout->addWidget(symbolLabel("plus", 12, 18, palette().color(QPalette::WindowText), this));
     layout->addWidget(new QLabel(QStringLiteral("Add App…"), this));
-    limit_ = new QLabel(this);
-    limit_->setFont(SettingsStyle::systemFont(11));
-    setTextColour(limit_, SettingsStyle::tertiaryText(palette()));
-    if (atLimit) limit_->setText(QStringLiteral("(max %1)").arg(ProfileManager::maxProfiles));
-    limit_->setVisible(atLimit);
-    layout->addWidget(limit_);
+    auto* limit = new QLabel(this);
+    limit->setFont(SettingsStyle::systemFont(11));
+    setTextColour(limit, SettingsStyle::tertiaryText(palette()));
+    if (atLimit) limit->setText(QStringLiteral("(max %1)").arg(ProfileManager::maxProfiles));
+    limit->setVisible(atLimit);
+    layout->addWidget(limit);
     layout->addStretch(1);
     setEnabled(!atLimit);
     applyDisabledDim(this, 0.45);
     setToolTip(atLimit ? QStringLiteral("Profile limit reached — remove one to add another.")
                        : QStringLiteral("Add an app profile"));
     setAccessibleName(QStringLiteral("Add App…"));
-}
-
-QString ProfileAddRow::limitText() const {
-    return limit_->text();
 }
 
 void ProfileAddRow::paintEvent(QPaintEvent*) {
@@ -327,14 +319,6 @@ ProfileSelectorView::ProfileSelectorView(ProfileManager& profileManager, MainLoo
 
 ProfileSelectorView::~ProfileSelectorView() = default;
 
-QAbstractButton* ProfileSelectorView::scopeButton() const {
-    return button_;
-}
-
-QWidget* ProfileSelectorView::popover() const {
-    return popover_;
-}
-
 QString ProfileSelectorView::scopeName() const {
     const auto& scope = profileManager_.selectedScope();
     if (scope.isGlobal()) return QString::fromUtf8(kGlobalName);
@@ -402,7 +386,6 @@ void ProfileSelectorView::rebuildPopover() {
         delete item;
     }
     rows_.clear();
-    dividers_ = 0;
 
     const auto& scope = profileManager_.selectedScope();
     const auto& profiles = profileManager_.profiles().value();
@@ -411,7 +394,6 @@ void ProfileSelectorView::rebuildPopover() {
     popoverColumn_->addWidget(global);
     rows_.push_back(global);
     popoverColumn_->addWidget(insetDivider(popover_));
-    ++dividers_;
     for (const auto& profile : profiles) {
         const std::string id = profile.appId;
         auto* row = new ProfileScopeRow(&profile, scope.appId() == id, iconFor(id), popover_);
@@ -424,10 +406,7 @@ void ProfileSelectorView::rebuildPopover() {
         popoverColumn_->addWidget(row);
         rows_.push_back(row);
     }
-    if (!profiles.empty()) {
-        popoverColumn_->addWidget(insetDivider(popover_));
-        ++dividers_;
-    }
+    if (!profiles.empty()) popoverColumn_->addWidget(insetDivider(popover_));
     addRow_ = new ProfileAddRow(profiles.size() >= profileLimit, popover_);
     QObject::connect(addRow_, &QAbstractButton::clicked, this, [this] { addApp(); });
     popoverColumn_->addWidget(addRow_);

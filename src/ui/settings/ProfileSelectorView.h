@@ -64,15 +64,12 @@ public:
     // The profile's identifier; none for the global row.
     const std::optional<std::string>& appId() const { return appId_; }
     QString name() const;
-    // The override count shown, or none when the row has no badge.
-    std::optional<std::size_t> badgeCount() const { return badge_; }
     bool showsCheckmark() const { return checked_; }
     AppIconView* icon() const { return icon_; }
     // The remove button of a profile row; null for the global row.
     SymbolButton* removeButton() const { return remove_; }
-    // The context menu's entries, in order: a title and what choosing it does.
+    // An entry of the context menu, after those added before: its title and what choosing it does.
     using ContextEntry = std::pair<QString, std::function<void()>>;
-    const std::vector<ContextEntry>& contextEntries() const { return contextEntries_; }
     void addContextEntry(QString title, std::function<void()> action);
 
 protected:
@@ -82,7 +79,6 @@ protected:
 private:
     std::optional<std::string> appId_;
     std::vector<ContextEntry> contextEntries_;
-    std::optional<std::size_t> badge_;
     bool checked_ = false;
     AppIconView* icon_;
     ElidedLabel* name_;
@@ -92,15 +88,11 @@ private:
 // The popover's last row: "Add App…", disabled at the profile limit.
 class ProfileAddRow : public QAbstractButton {
 public:
+    // At the limit it also shows "(max 20)".
     ProfileAddRow(bool atLimit, QWidget* parent = nullptr);
-    // "(max 20)" at the limit, else empty.
-    QString limitText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    QLabel* limit_;
 };
 
 class ProfileSelectorView : public QWidget {
@@ -116,16 +108,9 @@ public:
 
     // "Global Settings", the profile's name, or the bare identifier of a scope whose profile is gone.
     QString scopeName() const;
-    QAbstractButton* scopeButton() const;
 
-    bool isExpanded() const { return expanded_; }
+    // Shows the popover (a pop-up window under the scope button) or hides it.
     void setExpanded(bool expanded);
-    // The popover's window (shown while expanded) and its rows, top to bottom.
-    QWidget* popover() const;
-    std::vector<ProfileScopeRow*> scopeRows() const { return rows_; }
-    ProfileAddRow* addRow() const { return addRow_; }
-    // How many dividers the popover shows.
-    int dividerCount() const { return dividers_; }
 
     // What the rows do.
     void choose(const ProfileScope& scope);
@@ -153,7 +138,6 @@ private:
     QVBoxLayout* popoverColumn_;
     std::vector<ProfileScopeRow*> rows_;
     ProfileAddRow* addRow_ = nullptr;
-    int dividers_ = 0;
     bool expanded_ = false;
     std::map<std::string, QImage> icons_;
     CoalescedRefresh refresh_;

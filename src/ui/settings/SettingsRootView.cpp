@@ -134,15 +134,6 @@ QWidget* SettingsRootView::page(SettingsCategory category) const {
     return it == pages_.end() ? nullptr : it->second;
 }
 
-QWidget* SettingsRootView::currentPage() const {
-    const auto selection = model_.navigation.selection();
-    return selection ? page(*selection) : nullptr;
-}
-
-QString SettingsRootView::navigationTitle() const {
-    return detail_->accessibleName();
-}
-
 bool SettingsRootView::isEditingApp() const {
     return !model_.profileManager.selectedScope().isGlobal();
 }
@@ -165,6 +156,7 @@ void SettingsRootView::apply() {
     empty_->setVisible(!selection);
     title_->setText(selection ? title(*selection) : QString());
     blurb_->setText(selection ? blurb(*selection) : QString());
+    // The pane is announced as the selected page's title, or "Settings".
     detail_->setAccessibleName(selection ? title(*selection) : QStringLiteral("Settings"));
 
     const bool overlayOn = model_.settings.overlayEnabled();

@@ -76,10 +76,6 @@ public:
 
     // The page made for a category, or null before it was first selected.
     QWidget* page(SettingsCategory category) const;
-    // The page shown now; null when nothing is selected.
-    QWidget* currentPage() const;
-    // The selected page's title, or "Settings": what the detail pane is called.
-    QString navigationTitle() const;
     // True while an app's profile (not the global settings) is edited.
     bool isEditingApp() const;
 

@@ -55,10 +55,6 @@ void SidebarRow::setBounceTick(std::int64_t tick) {
     bounce_->start();
 }
 
-bool SidebarRow::isBouncing() const {
-    return bounce_->state() == QAbstractAnimation::Running;
-}
-
 QSize SidebarRow::sizeHint() const {
     const QFontMetrics metrics(font());
     const int content = std::max(tileSize, metrics.height());

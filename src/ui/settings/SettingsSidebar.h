@@ -27,12 +27,10 @@ public:
     explicit SidebarRow(SettingsCategory category, QWidget* parent = nullptr);
 
     SettingsCategory category() const { return category_; }
+    // A selected row is highlighted and described as "selected" to screen readers.
     void setSelected(bool selected);
-    bool isSelected() const { return selected_; }
     // Each new value bounces the symbol once.
     void setBounceTick(std::int64_t tick);
-    std::int64_t bounceTick() const { return bounceTick_; }
-    bool isBouncing() const;
 
     QSize sizeHint() const override;
 

@@ -68,12 +68,12 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
     auto* strip = new SettingsTopStripBackdrop(this);
     auto* header = new QHBoxLayout(strip);
     header->setContentsMargins(8, 6, 8, 7);
-    profileSelector_ =
-        new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged), std::move(selector), strip);
-    header->addWidget(profileSelector_);
+    auto* profileSelector = new ProfileSelectorView(profileManager, loop, std::move(onOverridesChanged),
+                                                    std::move(selector), strip);
+    header->addWidget(profileSelector);
     header->addStretch(1);
-    masterSwitch_ = new TitlebarMasterSwitch(settings, loop, strip);
-    header->addWidget(masterSwitch_);
+    auto* masterSwitch = new TitlebarMasterSwitch(settings, loop, strip);
+    header->addWidget(masterSwitch);
     column->addWidget(strip);
     if (root) {
         root->setParent(this);

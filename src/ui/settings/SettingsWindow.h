@@ -60,9 +60,6 @@ public:
     // The same with the frame margins known.
     void placeInside(const QRect& area, const QMargins& frame);
 
-    TitlebarMasterSwitch& masterSwitch() const { return *masterSwitch_; }
-    ProfileSelectorView& profileSelector() const { return *profileSelector_; }
-
     // Told as the window closes (or is hidden by the app, which closes it just the same; minimising does
     // not count) and each time it takes the focus.
     std::function<void()> onWillClose;
@@ -77,8 +74,6 @@ protected:
 private:
     // The free area the first placement used, until the frame it really got has been checked.
     std::optional<QRect> placedIn_;
-    TitlebarMasterSwitch* masterSwitch_;
-    ProfileSelectorView* profileSelector_;
 };
 
 }  // namespace velaro

@@ -149,10 +149,6 @@ QString StatusRow::appName() const {
     return name_->text();
 }
 
-QString StatusRow::statusText() const {
-    return status_->text();
-}
-
 QImage StatusRow::appIcon() const {
     const auto& icon = appWatcher_.activeAppIcon();
     if (icon && !icon->isNull()) return *icon;

@@ -64,7 +64,6 @@ public:
               QWidget* parent = nullptr);
 
     QString appName() const;
-    QString statusText() const;
     // The front app's icon, or the stand-in when it has none.
     QImage appIcon() const;
 

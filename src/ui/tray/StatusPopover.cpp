@@ -87,9 +87,8 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
     columnLayout->setSpacing(kSpacing);
 
     columnLayout->addWidget(makeHeader());
-    statusRow_ = new LivePreviewHeader::StatusRow(model_.sampler, model_.settings, model_.appWatcher,
-                                                  model_.loop, column_);
-    columnLayout->addWidget(statusRow_);
+    columnLayout->addWidget(new LivePreviewHeader::StatusRow(model_.sampler, model_.settings,
+                                                             model_.appWatcher, model_.loop, column_));
     screenCard_ = makeCard("record.circle", QColor(255, 59, 48), "Screen Recording Required",
                            "Color sampling needs this permission", "Open Settings",
                            [this] { openScreenRecordingSettings(); });
@@ -187,21 +186,21 @@ QWidget* StatusPopover::makeBottomRow() {
     masterButton_->setFixedWidth(44);
     QObject::connect(masterButton_, &QPushButton::clicked, holder, [this] { toggleMaster(); });
     row->addWidget(masterButton_);
-    settingsButton_ = new QPushButton(symbolIcon("gearshape"), QStringLiteral("Settings…"), holder);
-    settingsButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    QObject::connect(settingsButton_, &QPushButton::clicked, holder, [this] {
+    auto* settingsButton = new QPushButton(symbolIcon("gearshape"), QStringLiteral("Settings…"), holder);
+    settingsButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QObject::connect(settingsButton, &QPushButton::clicked, holder, [this] {
         if (model_.openSettings) model_.openSettings();
     });
-    row->addWidget(settingsButton_);
-    quitButton_ = new QPushButton(symbolIcon("power"), QStringLiteral("Quit"), holder);
-    quitButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    QPalette red = quitButton_->palette();
+    row->addWidget(settingsButton);
+    auto* quitButton = new QPushButton(symbolIcon("power"), QStringLiteral("Quit"), holder);
+    quitButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QPalette red = quitButton->palette();
     red.setColor(QPalette::ButtonText, QColor(255, 59, 48));
-    quitButton_->setPalette(red);
-    QObject::connect(quitButton_, &QPushButton::clicked, holder, [this] {
+    quitButton->setPalette(red);
+    QObject::connect(quitButton, &QPushButton::clicked, holder, [this] {
         if (model_.quit) model_.quit();
     });
-    row->addWidget(quitButton_);
+    row->addWidget(quitButton);
     return holder;
 }
 

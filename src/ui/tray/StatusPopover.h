@@ -69,11 +69,6 @@ public:
     // The column's measured height: a new value reaches `contentHeight` one loop turn later.
     void columnHeightChanged(double height);
 
-    // ---- parts, for whoever drives the view ----
-    QPushButton* settingsButton() const { return settingsButton_; }
-    QPushButton* quitButton() const { return quitButton_; }
-    LivePreviewHeader::StatusRow& statusRow() const { return *statusRow_; }
-
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,14 +92,11 @@ private:
     Lifetime lifetime_;
 
     QWidget* column_ = nullptr;
-    LivePreviewHeader::StatusRow* statusRow_ = nullptr;
     QWidget* screenCard_ = nullptr;
     QWidget* accessibilityCard_ = nullptr;
     QCheckBox* overlaySwitch_ = nullptr;
     StyleOpacityControls* styleControls_ = nullptr;
     QPushButton* masterButton_ = nullptr;
-    QPushButton* settingsButton_ = nullptr;
-    QPushButton* quitButton_ = nullptr;
     Binding<bool> overlayBinding_;
     // How much of the style controls shows: 0 hidden, 1 all of them.
     AnimatedValue<double> styleReveal_;

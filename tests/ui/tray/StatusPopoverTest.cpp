@@ -58,8 +58,10 @@ protected:
     }
     // The eye button: the bottom row's button that is neither "Settings…" nor "Quit".
     static QPushButton* masterButton(const StatusPopover& view) {
-        for (QPushButton* button : view.settingsButton()->parentWidget()->findChildren<QPushButton*>())
-            if (button != view.settingsButton() && button != view.quitButton()) return button;
+        QAbstractButton* settings = test::findButton(&view, QStringLiteral("Settings…"));
+        QAbstractButton* quit = test::findButton(&view, QStringLiteral("Quit"));
+        for (QPushButton* button : settings->parentWidget()->findChildren<QPushButton*>())
+            if (button != settings && button != quit) return button;
         return nullptr;
     }
     static QCheckBox* overlaySwitch(const StatusPopover& view) { return test::findWidget<QCheckBox>(&view); }
@@ -222,8 +224,10 @@ TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
     EXPECT_EQ(rig.settings->style(), MenuBarStyle::gradient);
     EXPECT_TRUE(picker->button(MenuBarStyle::gradient)->isChecked());
     EXPECT_FALSE(picker->button(MenuBarStyle::solid)->isChecked());
-    EXPECT_EQ(picker->descriptionText(),
-              QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top."));
+    EXPECT_NE(
+        test::labelReading(
+            picker, QStringLiteral("Vertical fade — opaque at the bottom edge, lighter toward the top.")),
+        nullptr);
 
     opacity->setValue(opacity->positionOf(29));
     rig.loop.runUntilIdle();
@@ -234,8 +238,8 @@ TEST_F(StatusPopoverTest, TheStyleChipsAndOpacitySliderWriteOnTheNextTurn) {
 
 TEST_F(StatusPopoverTest, SettingsAndQuitRunTheirHandlers) {
     auto view = rig.makePopover();
-    view->settingsButton()->click();
-    view->quitButton()->click();
+    test::buttonLabelled(view.get(), QStringLiteral("Settings…"))->click();
+    test::buttonLabelled(view.get(), QStringLiteral("Quit"))->click();
     EXPECT_EQ(rig.settingsOpened, 1);
     EXPECT_EQ(rig.quits, 1);
 }

@@ -47,7 +47,6 @@ public:
     void setPlaceholder(std::string symbol);
     const std::string& placeholder() const { return placeholder_; }
     void setRunning(bool running);
-    bool showsRunningDot() const { return running_; }
     QSize sizeHint() const override { return {size_ + 2, size_ + 2}; }
 
 protected:

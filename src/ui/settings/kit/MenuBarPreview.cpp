@@ -118,10 +118,6 @@ void MenuBarPreview::setInputs(Inputs inputs) {
     update();
 }
 
-double MenuBarPreview::shownFillOpacity() const {
-    return inputs_.opacity * factor_.value();
-}
-
 QImage MenuBarPreview::fillLayer(const Inputs& inputs, double factor) const {
     const QRectF bounds(QPointF(0, 0), QSizeF(size()));
     QImage layer = transparentImage(bounds.size(), devicePixelRatioF());

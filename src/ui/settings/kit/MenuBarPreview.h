@@ -35,9 +35,6 @@ public:
 
     void setInputs(Inputs inputs);
     const Inputs& inputs() const { return inputs_; }
-    // The opacity the fill is painted at now: the fill's opacity times the (possibly fading) factor.
-    double shownFillOpacity() const;
-    bool isFading() const { return crossFade_.isAnimating() || factor_.isAnimating(); }
 
     // Paints the whole miniature into `bounds` (`scale` pixels a point), without any fade.
     static void paint(QPainter& painter, const QRectF& bounds, const Inputs& inputs, const QPalette& palette,

@@ -159,11 +159,6 @@ void PaletteEditor::refresh() {
     add_->setEnabled(entries.size() < maximumCount);
 }
 
-std::vector<PaletteEditor::Row*> PaletteEditor::shownRows() const {
-    const std::size_t count = list().size();
-    return {rows_.begin(), rows_.begin() + std::ptrdiff_t(std::min(count, rows_.size()))};
-}
-
 void PaletteEditor::write(std::vector<std::string> entries) {
     spec_.writeBack(std::move(entries));
 }

@@ -54,8 +54,6 @@ public:
     void add();
     void reset();
 
-    // The rows shown now (one per colour), top to bottom.
-    std::vector<Row*> shownRows() const;
     QPushButton* addButton() const { return add_; }
     QLabel* captionLabel() const { return caption_; }
 
@@ -80,7 +78,6 @@ public:
     void showEntry(const std::vector<std::string>& list);
 
     ColorWell* well() const { return well_; }
-    SymbolButton* removeButton() const { return remove_; }
 
 private:
     // What the row's well knows of its entry: the text the entry holds once the well's queued writes have

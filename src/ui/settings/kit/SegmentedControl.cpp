@@ -97,12 +97,6 @@ QAbstractButton* SegmentedControl::segment(int index) const {
     return index >= 0 && index < count() ? segments_[std::size_t(index)] : nullptr;
 }
 
-int SegmentedControl::chosen() const {
-    for (int i = 0; i < count(); ++i)
-        if (segments_[std::size_t(i)]->isChecked()) return i;
-    return -1;
-}
-
 void SegmentedControl::setChosen(int index) {
     for (int i = 0; i < count(); ++i) segments_[std::size_t(i)]->setChecked(i == index);
 }

@@ -18,8 +18,7 @@ public:
 
     int count() const { return int(segments_.size()); }
     QAbstractButton* segment(int index) const;
-    // The chosen segment's index; -1 for none.
-    int chosen() const;
+    // Shows segment `index` chosen (checked); -1 for none.
     void setChosen(int index);
 
     // A segment was pressed (with the mouse or the keyboard).

@@ -277,10 +277,6 @@ void SettingsChoiceRow::setMenuLabels(const std::vector<QString>& labels) {
     for (const auto& label : labels) menu_->addItem(label);
 }
 
-int SettingsChoiceRow::shownIndex() const {
-    return menu_ ? menu_->currentIndex() : segments_->chosen();
-}
-
 void SettingsChoiceRow::refresh() {
     const int index = chosenIndex_();
     if (menu_) {

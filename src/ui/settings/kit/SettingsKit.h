@@ -163,7 +163,6 @@ public:
 
     void refresh() override;
     ResettableSlider* slider() const { return slider_; }
-    QLabel* valueLabel() const { return value_; }
 
 private:
     std::function<QString()> valueText_;
@@ -186,7 +185,6 @@ public:
     void setMenuLabels(const std::vector<QString>& labels);
     // The control: a QComboBox for a pop-up menu, else the kit's SegmentedControl.
     QWidget* control() const { return control_; }
-    int shownIndex() const;
 
 private:
     std::function<int()> chosenIndex_;

@@ -45,7 +45,6 @@ public:
 
     // Shows the bound colour as it is now.
     void refresh();
-    Color shownColor() const { return shown_; }
 
     QSize sizeHint() const override { return {38, 22}; }
 

@@ -71,8 +71,4 @@ QAbstractButton* StylePicker::button(MenuBarStyle style) const {
     return at == pickerStyles.end() ? nullptr : chips_->segment(int(at - pickerStyles.begin()));
 }
 
-QString StylePicker::descriptionText() const {
-    return description_->text();
-}
-
 }  // namespace velaro

@@ -30,7 +30,6 @@ public:
     void refresh() override;
     // A style's chip: checked while that style is the stored one.
     QAbstractButton* button(MenuBarStyle style) const;
-    QString descriptionText() const;
 
 private:
     Binding<MenuBarStyle> selection_;

@@ -43,8 +43,6 @@ public:
     WallpaperCanvas* canvas() const { return canvas_; }
     // The preview's area: the canvas, and over it, at the same size, the ring layer.
     QWidget* preview() const { return preview_; }
-    RingOverlay* ringLayer() const { return rings_; }
-    GaugeScrollRouter& scrollRouter() { return router_; }
     RingEditState& editState() { return editState_; }
     ColorRingPanelLink& panelLink() { return panelLink_; }
 

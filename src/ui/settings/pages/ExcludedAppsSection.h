@@ -69,7 +69,6 @@ public:
 
     QListWidget* list() const { return list_; }
     QAbstractButton* addButton() const { return add_; }
-    QAbstractButton* removeButton() const { return remove_; }
     // The rows as listed, top to bottom.
     std::vector<ExcludedAppRow*> rows() const;
 

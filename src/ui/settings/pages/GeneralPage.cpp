@@ -26,9 +26,9 @@ GeneralPage::GeneralPage(LoginItemControl loginItem, OverlaySettings& settings,
 
     column->addWidget(new SettingsSectionHeader(QStringLiteral("Welcome Tour"), this));
     auto* tourCard = new SettingsCard(this);
-    showTour_ = new SettingsActionRow(QStringLiteral("Show Welcome Tour"), "sparkles",
-                                      SettingsActionRow::Role::plain, std::move(showWelcomeTour), tourCard);
-    tourCard->addRow(showTour_);
+    tourCard->addRow(new SettingsActionRow(QStringLiteral("Show Welcome Tour"), "sparkles",
+                                           SettingsActionRow::Role::plain, std::move(showWelcomeTour),
+                                           tourCard));
     tourCard->addRow(new SettingsCaptionRow(
         QStringLiteral("Walks you through the permissions and the main overlay options again."), tourCard));
     column->addWidget(tourCard);

@@ -19,12 +19,9 @@ public:
     // While an app's profile is edited the startup card is disabled and the global-only note shows under it.
     void setEditingApp(bool editing);
 
-    SettingsActionRow* showTourAction() const { return showTour_; }
-
 private:
     SettingsCard* startupCard_;
     GlobalOnlyNote* note_;
-    SettingsActionRow* showTour_;
 };
 
 }  // namespace velaro

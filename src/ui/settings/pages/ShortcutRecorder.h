@@ -70,9 +70,6 @@ public:
     // A key press anywhere in the application while recording: true when it was consumed.
     bool handleKeyPress(const QKeyEvent& event);
 
-    // The window that had the focus when recording began (null when none had it or it is gone).
-    QWidget* recordingWindow() const { return recordingWindow_; }
-
 private:
     class KeyFilter;
     friend class KeyFilter;
@@ -85,6 +82,7 @@ private:
     Published<std::optional<ShortcutAction>> recordingAction_{std::nullopt};
     Published<std::optional<ShortcutNotice>> notice_{std::nullopt};
     std::unique_ptr<KeyFilter> filter_;
+    // The window that had the focus when recording began (null when none had it or it is gone).
     QPointer<QWidget> recordingWindow_;
     OverlaySettings* pausedSettings_ = nullptr;
 };

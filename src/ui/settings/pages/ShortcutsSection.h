@@ -20,8 +20,8 @@ class ShortcutRecordButton : public QAbstractButton {
 public:
     explicit ShortcutRecordButton(QWidget* parent = nullptr);
 
+    // Recording shows the button tinted in the accent colour.
     void setRecording(bool recording);
-    bool isRecording() const { return recording_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -63,8 +63,6 @@ public:
     ShortcutAction action() const { return action_; }
     bool isRecording() const;
     std::optional<ShortcutKeyCombo> currentCombo() const;
-    QLabel* titleLabel() const { return title_; }
-    ShortcutRecordButton* recordButton() const { return record_; }
     // The recorder's notice when it names this row; hidden otherwise.
     SpacedText* notice() const { return notice_; }
 

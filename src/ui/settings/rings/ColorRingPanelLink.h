@@ -26,13 +26,13 @@ public:
     // the link never opened is left alone.
     void detach();
 
-    bool isAttached() const { return attached_; }
     ScreenCorner corner() const { return corner_; }
 
 private:
     MainLoop& loop_;
     OverlaySettings* settings_ = nullptr;
     ScreenCorner corner_ = ScreenCorner::screenTopLeft;
+    // Whether the link opened the panel and has not let it go since.
     bool attached_ = false;
 };
 

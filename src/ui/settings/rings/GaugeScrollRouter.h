@@ -45,14 +45,12 @@ public:
     void install(QWidget& preview, ValueFor valueFor, Apply apply);
     // Stops watching, forgets the hovered ring and ends the run; the hooks stay for the next install.
     void uninstall();
-    bool isInstalled() const { return installed_; }
 
     const Published<std::optional<GaugeCorner>>& hoveredCorner() const { return hoveredCorner_; }
     // Pointer entry (`inside`) or exit over a ring's hover region.
     void setHovered(GaugeCorner corner, bool inside);
     // Pointer entry or exit over a ring's menu capsule or colour swatch: scrolls there change nothing.
     void setPointerOverMenu(bool inside);
-    bool isPointerOverMenu() const { return overMenu_; }
 
     // One scroll event: whether it is eaten.
     bool step(const Scroll& scroll);

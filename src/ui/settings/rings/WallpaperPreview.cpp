@@ -216,7 +216,6 @@ void WallpaperCanvas::paintEvent(QPaintEvent* event) {
         rendered_.setDevicePixelRatio(ratio);
         render(rendered_, image_, SettingsStyle::hairlineColor(palette()));
         stale_ = false;
-        ++renders_;
     }
     QPainter painter(this);
     paintRendered(painter, rendered_, event->rect());

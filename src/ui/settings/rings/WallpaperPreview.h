@@ -96,8 +96,6 @@ public:
     static void render(QImage& target, const std::optional<QImage>& image, const QColor& separator);
     // Draws the part `dirty` (in points) of such a rendered copy: what every repaint does.
     static void paintRendered(QPainter& painter, const QImage& rendered, const QRect& dirty);
-    // How many times the cached copy was drawn afresh (for tests of the cache).
-    int renderCount() const { return renders_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -110,7 +108,6 @@ private:
     double aspect_ = 1.6;
     QImage rendered_;
     bool stale_ = true;
-    int renders_ = 0;
 };
 
 // The stand-in for a missing picture: a grey gradient, lighter at the top, with a grid of faint dots every
