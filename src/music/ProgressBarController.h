@@ -77,10 +77,6 @@ public:
 
     // ---- for diagnostics and tests ----
     const OverlayWindow* window() const { return window_.get(); }
-    bool scrubbing() const { return scrubbing_; }
-    double colorMix() const { return colorMix_; }
-    double huePhase() const { return huePhase_; }
-    bool hotKeysRegistered() const { return hotKeysRegistered_; }
     // What the window paints now.
     ProgressBarLook look() const;
 

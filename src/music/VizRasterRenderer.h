@@ -46,7 +46,6 @@ public:
     const QImage& composeImage();
     // The glow's blur radius in points, clamped to 2...24 as the GL renderer's.
     void setBloomSigma(double points);
-    double bloomSigma() const { return sigma_; }
     // The trail starts from a clean image on its next frame.
     void setNeedsTrailClear() { needsTrailClear_ = true; }
 

@@ -98,7 +98,6 @@ void VizRenderController::start() {
     if (window_) window_->orderOut();
     renderer_.reset();
     window_.reset();
-    ++rebuilds_;
 
     const auto screen = services_.screens.mainScreen();
     if (!screen) return;

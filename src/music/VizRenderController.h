@@ -74,11 +74,7 @@ public:
     bool overviewActive() const { return overviewActive_; }
 
     // For diagnostics and tests.
-    double alpha() const { return alpha_; }
     const OverlayWindow* window() const { return window_.get(); }
-    int rebuilds() const { return rebuilds_; }
-    // The path chosen at the first start that made a window.
-    std::optional<VizRenderPath> renderPath() const { return path_; }
 
 private:
     void tick();
@@ -119,13 +115,12 @@ private:
     double backingScale_ = 2.0;
     std::optional<double> lastFrameTime_;  // the last frame drawn
     std::optional<double> lastCallback_;   // the last display-link frame, drawn or left out
-    std::optional<VizRenderPath> path_;
+    std::optional<VizRenderPath> path_;  // chosen at the first start that made a window
     std::array<float, kVizBandCount> drawnBands_{};
     std::size_t drawnBandCount_ = 0;
     VizWindowUnavailable unavailable_ = VizWindowUnavailable::none;
     bool saidWhy_ = false;
     bool stopped_ = false;
-    int rebuilds_ = 0;
     Lifetime lifetime_;
 };
 

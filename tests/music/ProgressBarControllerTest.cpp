@@ -166,19 +166,32 @@ TEST_F(ProgressBarTest, AnInvalidPictureHidesTheBarAndFreezesTheFill) {
 TEST_F(ProgressBarTest, TheRainbowTurnsTwelveDegreesASecondOnlyWhilePlaying) {
     settings.progressColorMode = std::string("rainbow");
     makePlaying();
-    const double before = bar->huePhase();
+    // How far the rainbow has turned: the hue its first stop starts at, in degrees.
+    const auto turn = [&] { return toHsb(bar->look().fillStops.front()).hue * 360; };
+    const double before = turn();
     loop.advance(10);
-    EXPECT_NEAR(bar->huePhase() - before, 120, 1.5);
+    EXPECT_NEAR(std::fmod(turn() - before + 360, 360), 120, 1.5);
     engine.show(0.3, 200, false);
     loop.advance(0.2);
-    const double paused = bar->huePhase();
+    const std::vector<Color> paused = bar->look().fillStops;
     loop.advance(3);
-    EXPECT_EQ(bar->huePhase(), paused);
+    EXPECT_EQ(bar->look().fillStops, paused);
     EXPECT_EQ(bar->look().fillStops.size(), 8u);
 }
 
 TEST_F(ProgressBarTest, TheInkFollowsAFilledWindowWithHysteresis) {
-    makePlaying();
+    // A track so long that the line's end stays on its pixel: nothing moves the ticks off their tenth of a
+    // second.
+    engine.show(0.25, 1e6, true);
+    make();
+    loop.advance(0.5);
+    // The mono line's grey: 1 (white) on a dark menu bar, 0 (black) on a light one, between while the ink
+    // eases. The line's colours glide a third of a second behind the ink.
+    const auto grey = [&] { return bar->look().fillStops.back().red; };
+    // Moves time on a hundredth of a second at a time until the ink is `light`, for at most 0.6 s.
+    const auto untilInk = [&](bool light) {
+        for (int i = 0; i < 60 && bar->look().trackInkDark != light; ++i) loop.advance(0.01);
+    };
     struct Step {
         std::optional<double> gray;  // the filled window's colour; none: no filled window
         bool light;
@@ -188,16 +201,26 @@ TEST_F(ProgressBarTest, TheInkFollowsAFilledWindowWithHysteresis) {
                           {0.5, false}, {0.61, true}, {std::nullopt, false}};
     for (const Step& s : steps) {
         filled = s.gray ? std::optional<Color>(Color::rgb(*s.gray, *s.gray, *s.gray)) : std::nullopt;
-        loop.advance(0.6);
+        untilInk(s.light);
         EXPECT_EQ(bar->look().trackInkDark, s.light) << (s.gray ? *s.gray : -1);
-        EXPECT_EQ(bar->colorMix(), s.light ? 1.0 : 0.0) << "eased all the way within a quarter second";
+        loop.advance(0.25 + 0.3 + 0.01);
+        EXPECT_EQ(bar->look().trackInkDark, s.light) << (s.gray ? *s.gray : -1);
+        EXPECT_EQ(grey(), s.light ? 0.0 : 1.0) << "eased all the way within a quarter second";
     }
     filled = Color::white();
-    loop.advance(0.3);  // the visibility check sees it; the next ticks ease
-    const double mixed = bar->colorMix();
-    loop.advance(0.1);
-    EXPECT_NEAR(bar->colorMix() - mixed, 0.4, 1e-9) << "at most four times the tick's time";
-    loop.advance(0.5);
+    untilInk(true);  // the visibility check sees it; this tick and the next ones ease
+    ASSERT_TRUE(bar->look().trackInkDark);
+    // Until the next tick the line heads for the mix this tick eased to, evenly over 0.3 s: how fast it
+    // moves tells how far the mix went in a tick.
+    const double turned = grey();
+    loop.advance(0.05);
+    EXPECT_NEAR((turned - grey()) / 0.05 * 0.3, 0.4, 1e-6) << "at most four times the tick's time";
+    // So the ink takes three ticks (0.4, 0.8, 1), and the line's glide towards the last of them ends 0.3 s
+    // after it: half a second after the ink turned, not before.
+    loop.advance(0.39);
+    EXPECT_GT(grey(), 0);
+    loop.advance(0.07);
+    EXPECT_EQ(grey(), 0) << "the ink was all the way dark by the third tick";
     EXPECT_EQ(bar->look().fillStops.back(), Color::rgb(0, 0, 0)) << "mono turns black on a light menu bar";
 }
 
