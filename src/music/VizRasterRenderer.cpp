@@ -260,8 +260,10 @@ constexpr VizCompositeKernel kVectorComposite{
 // bytes narrowed with saturation in one step.
 // GCC 12's own AVX-512 intrinsics start some results from a deliberately undefined vector, which it then
 // reports as maybe used uninitialised once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 template <bool withScene>
 VELARO_VIZ_WIDE_TARGET void compositeRowWideOf(const std::uint8_t* scene, const float* g0, const float* g1,
                                                float t, float gain, float sceneGain, std::uint8_t* out,
@@ -285,7 +287,9 @@ VELARO_VIZ_WIDE_TARGET void compositeRowWideOf(const std::uint8_t* scene, const 
         compositeRowPortable(withScene ? scene + n : nullptr, g0 + n, g1 + n, t, gain, sceneGain, out + n,
                              lanes - n);
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 constexpr VizCompositeKernel kWideComposite{
     "avx512", compositeRowEither<compositeRowWideOf<true>, compositeRowWideOf<false>>};
