@@ -62,7 +62,9 @@ std::optional<Color> averageColorOfPixels(const std::uint8_t* pixels, int width,
         wB += weight * b;
         wSum += weight;
     }
-    if (wSum > kMinVividWeight) return Color::rgb(wR / wSum / 255, wG / wSum / 255, wB / wSum / 255);
+    // A weighted mean of bytes can round a hair past 255 (1.0000000000000002 once divided): keep it a channel.
+    const auto channel = [wSum](double weighted) { return std::min(weighted / wSum / 255, 1.0); };
+    if (wSum > kMinVividWeight) return Color::rgb(channel(wR), channel(wG), channel(wB));
     const double n = static_cast<double>(w) * h * 255;
     return Color::rgb(sumR / n, sumG / n, sumB / n);
 }

@@ -97,6 +97,11 @@ TEST(AverageColor, GreyGivesThePlainMeanAndOneVividPixelColoursTheResult) {
     expectColorNear(*averageColor(grey.convertToFormat(QImage::Format_RGB888)), Color::rgb(1, 0, 0));
 
     EXPECT_FALSE(averageColor(QImage()));
+
+    // Weighting a full channel (255 x w / w) rounds past 255 for this colour; a channel stays at most 1.
+    QImage sky(1, 1, QImage::Format_RGB32);
+    sky.fill(QColor(35, 200, 255));
+    EXPECT_EQ(averageColor(sky)->blue, 1.0);
 }
 
 TEST(AverageColor, LargeImagesAreReducedToFortyBySixteenFirst) {
