@@ -67,20 +67,6 @@ TEST_F(OwnMenuTrackerTest, NothingIsLiftedOnceTheTrackerIsGone) {
 }
 
 // The sampler follows our own menus through the menu tracking it is given.
-TEST(OwnMenuFreeze, TheSamplerFreezesWhileOurMenuIsOpenAndThawsAFractionOfASecondAfterItCloses) {
-    test::SamplerRig rig;
-    rig.loop.advance(1.0);
-    EXPECT_FALSE(rig.sampler->isSamplingFrozen());
-    rig.menus.begin();
-    EXPECT_TRUE(rig.sampler->isSamplingFrozen());
-    rig.loop.advance(2.0);
-    rig.menus.end();
-    rig.loop.advance(0.34);
-    EXPECT_TRUE(rig.sampler->isSamplingFrozen()) << "the closing menu may still show in the strip";
-    rig.loop.advance(0.02);
-    EXPECT_FALSE(rig.sampler->isSamplingFrozen());
-}
-
 TEST(OwnMenuFreeze, TheSamplerStaysFrozenUntilBothTheMenuAndTheOverviewAreGone) {
     test::SamplerRig rig;
     std::vector<bool> published;
