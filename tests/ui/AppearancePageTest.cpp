@@ -526,18 +526,29 @@ TEST_F(AppearancePageTest, TheMiniaturePaintsTheOpacityTimesTheFrostFactorAndFad
     settings->styleOpacityOverBlur = 0.45;
     setZones({"#FF0000", "#00FF00"});
     MenuBarPreview& preview = *zonesPreview();
-    const MenuBarPreview::Inputs frosted = preview.inputs();
-    EXPECT_DOUBLE_EQ(frosted.opacity * frosted.styleOpacityFactor, 0.36);
-    EXPECT_EQ(frosted.zoneColors.size(), 2u);
-    EXPECT_TRUE(between(fillColour(still(preview, frosted)), fillColour(preview.grab().toImage()),
-                        fillColour(still(preview, frosted))))
-        << "painted at the opacity times the factor";
+    // Both zones at 0.8 opacity, taken down to 0.45 of it over the frost: 0.36 in all.
+    MenuBarPreview::Inputs frosted;
+    frosted.style = MenuBarStyle::solid;
+    frosted.color = settings->manualColor();
+    frosted.zoneColors = {Color::rgb(1, 0, 0), Color::rgb(0, 1, 0)};
+    frosted.zoneBlend = settings->overlayColorZones().blend;
+    frosted.zoneTransitionWidth = settings->overlayColorZones().transitionWidth;
+    frosted.opacity = 0.8;
+    frosted.styleOpacityFactor = 0.45;
+    MenuBarPreview::Inputs atOnce = frosted;
+    atOnce.opacity = 0.36;
+    atOnce.styleOpacityFactor = 1;
+    const QImage painted = preview.grab().toImage();
+    for (const QImage& expected : {still(preview, frosted), still(preview, atOnce)})
+        for (int x : {painted.width() / 4, painted.width() / 2, painted.width() * 3 / 4})
+            EXPECT_TRUE(between(expected.pixelColor(x, 2), painted.pixelColor(x, 2), expected.pixelColor(x, 2)))
+                << "both zones painted at the opacity times the factor, at " << x;
 
     page().show();
     settings->blurEnabled = false;
     settle();
-    MenuBarPreview::Inputs clear = preview.inputs();
-    EXPECT_DOUBLE_EQ(clear.opacity * clear.styleOpacityFactor, 0.8);
+    MenuBarPreview::Inputs clear = frosted;
+    clear.styleOpacityFactor = 1;
     // The same fill over the frost, at the factor it fades from.
     MenuBarPreview::Inputs from = clear;
     from.styleOpacityFactor = frosted.styleOpacityFactor;
@@ -554,7 +565,7 @@ TEST_F(AppearancePageTest, TheMiniaturePaintsTheOpacityTimesTheFrostFactorAndFad
     EXPECT_EQ(loop.pendingTimers(), 0u) << "nothing fades any more";
 
     // A new colour cross-fades over 0.4 s.
-    MenuBarPreview::Inputs red = preview.inputs();
+    MenuBarPreview::Inputs red = clear;
     red.zoneColors.clear();
     red.color = Color::rgb(1, 0, 0);
     preview.setInputs(red);

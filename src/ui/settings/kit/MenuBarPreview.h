@@ -34,7 +34,6 @@ public:
     explicit MenuBarPreview(MainLoop& loop, QWidget* parent = nullptr);
 
     void setInputs(Inputs inputs);
-    const Inputs& inputs() const { return inputs_; }
 
     // Paints the whole miniature into `bounds` (`scale` pixels a point), without any fade.
     static void paint(QPainter& painter, const QRectF& bounds, const Inputs& inputs, const QPalette& palette,
