@@ -35,7 +35,7 @@ protected:
     // Clicks a segment of a twin's segmented row.
     void clickSegment(const SettingsTwin& twin, SettingsChoiceRow* row, int index) {
         const QPoint at =
-            twin.onScreen(tiles, twin.centreOf(row->control()->findChildren<QWidget*>()[index]));
+            twin.onScreen(tiles, twin.centreOf(test::segmentsOf(row)[index]));
         click(at.x(), at.y());
     }
     // Text where a twin's section header lies (the header's title starts 28 points below its top).

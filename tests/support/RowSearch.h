@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QString>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "support/WidgetSearch.h"
@@ -85,11 +86,19 @@ inline QString valueShown(const SettingsSliderRow* row) {
     return QString();
 }
 
+// The pop-up menu a picker row shows, or null for a segmented row.
+inline QComboBox* menuOf(const SettingsChoiceRow* row) { return row->findChild<QComboBox*>(); }
+
+// The segments a segmented row shows, in order; none for a picker row.
+inline QList<QAbstractButton*> segmentsOf(const SettingsChoiceRow* row) {
+    return row->findChildren<QAbstractButton*>();
+}
+
 // The index of the option a picker or segmented row shows chosen: the pop-up menu's current item, or the
 // segment that is checked; -1 for none.
 inline int shownChoice(const SettingsChoiceRow* row) {
-    if (const auto* menu = row->findChild<QComboBox*>()) return menu->currentIndex();
-    const auto segments = row->findChildren<QAbstractButton*>();
+    if (const auto* menu = menuOf(row)) return menu->currentIndex();
+    const auto segments = segmentsOf(row);
     for (int i = 0; i < segments.size(); ++i)
         if (segments[i]->isChecked()) return i;
     return -1;
@@ -100,11 +109,17 @@ inline QColor paintedCentre(QWidget* widget) {
     return widget->grab().toImage().pixelColor(widget->width() / 2, widget->height() / 2);
 }
 
+// The page a settings view made for a category, which carries the category's name; null before it was first
+// selected.
+inline QWidget* madePage(const QWidget& view, SettingsCategory category) {
+    const std::string_view name = rawValue(category);
+    return findNamed<QWidget>(&view, QString::fromUtf8(name.data(), qsizetype(name.size())));
+}
+
 // The page a settings view shows now: the one of the pages it has made that is visible; null when none is.
-template <class View>
-QWidget* shownPage(const View& view) {
+inline QWidget* shownPage(const QWidget& view) {
     for (SettingsCategory category : allSettingsCategories)
-        if (QWidget* page = view.page(category); page && page->isVisibleTo(&view)) return page;
+        if (QWidget* page = madePage(view, category); page && page->isVisibleTo(&view)) return page;
     return nullptr;
 }
 

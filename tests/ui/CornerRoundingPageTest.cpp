@@ -73,11 +73,11 @@ protected:
         return false;
     }
     static QString shownChoice(SettingsChoiceRow* row) {
-        return static_cast<QComboBox*>(row->control())->currentText();
+        return test::menuOf(row)->currentText();
     }
     // What the user's pick of a menu item sends.
     static void pick(SettingsChoiceRow* row, int index) {
-        auto* menu = static_cast<QComboBox*>(row->control());
+        auto* menu = test::menuOf(row);
         menu->setCurrentIndex(index);
         emit menu->activated(index);
     }

@@ -144,7 +144,7 @@ TEST_F(OverlayPagesTest, TheCustomWellShowsOnlyForCustomAndThePillNoteOnlyForPil
     EXPECT_EQ(settings->corners().topLeftCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topRightCustomColorHex, "#FF0000");
     EXPECT_EQ(settings->corners().topCustomColorHex, "#FF0000");
-    auto* picker = dynamic_cast<QComboBox*>(colorMode->control());
+    auto* picker = test::menuOf(colorMode);
     ASSERT_NE(picker, nullptr);
     emit picker->activated(1);  // "Black"
     settle();
@@ -182,9 +182,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
                   QString::fromUtf8(f.coverText));
     }
 
-    const auto segments = test::rowTitled<SettingsChoiceRow>(&page, QStringLiteral("Mode"))
-                              ->control()
-                              ->findChildren<QAbstractButton*>();
+    const auto segments = test::segmentsOf(test::rowTitled<SettingsChoiceRow>(&page, QStringLiteral("Mode")));
     ASSERT_EQ(segments.size(), 2);
     segments[1]->click();  // "Pill"
     EXPECT_EQ(settings->corners().shapeMode, ShapeMode::fullBar) << "the mode lands on the next turn";
@@ -266,10 +264,7 @@ TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowT
     // The caption under the style: the one text row of the page.
     const auto caption = [&] { return test::findWidget<SettingsCaptionRow>(&animation)->text(); };
     EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
-    test::rowTitled<SettingsChoiceRow>(&animation, QStringLiteral("Style"))
-        ->control()
-        ->findChildren<QAbstractButton*>()[1]
-        ->click();
+    test::segmentsOf(test::rowTitled<SettingsChoiceRow>(&animation, QStringLiteral("Style")))[1]->click();
     EXPECT_EQ(caption(), QStringLiteral("Fill sweeps up on appear; disappears instantly."));
     settle();
     EXPECT_EQ(defaults.object("overlayAnimationKind"), PlistValue("Spread"));
@@ -346,10 +341,7 @@ TEST_F(OverlayPagesTest,
     EXPECT_FALSE(test::findWidget<PauseOnHoverToggle>(&behavior)->isEnabled());
 
     // The layer and always-on rows stay usable and write the app's overrides.
-    test::rowTitled<SettingsChoiceRow>(&behavior, QStringLiteral("Layer"))
-        ->control()
-        ->findChildren<QAbstractButton*>()[1]
-        ->click();
+    test::segmentsOf(test::rowTitled<SettingsChoiceRow>(&behavior, QStringLiteral("Layer")))[1]->click();
     settle();
     EXPECT_EQ(settings->layerPosition(), LayerPosition::behindWindows);
     EXPECT_TRUE(shows(behindCaption(), &behavior));

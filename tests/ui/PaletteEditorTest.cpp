@@ -326,7 +326,7 @@ TEST_F(HueDriftSectionTest, ControlsChangeOneFieldAndUnchangedValuesStoreNothing
     EXPECT_TRUE(defaults.wasWritten("overlayHueDrift"));
     defaults.clearWrites();
     settings->hueDrift = settings->hueDrift();
-    auto* style = static_cast<QComboBox*>(row<SettingsChoiceRow>("Style")->control());
+    auto* style = test::menuOf(row<SettingsChoiceRow>("Style"));
     style->activated(1);  // "Scroll", as stored
     loop.runUntilIdle();
     EXPECT_FALSE(defaults.wasWritten("overlayHueDrift"));

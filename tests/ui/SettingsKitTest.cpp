@@ -209,7 +209,7 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     Stored<Fill> stored{Fill::fade};
     const SettingsOptions<Fill> options{{Fill::solid, "Solid"}, {Fill::fade, "Fade"}, {Fill::live, "Live"}};
     SettingsPickerRow<Fill> picker(QStringLiteral("Style"), stored.binding(), options);
-    auto* menu = qobject_cast<QComboBox*>(picker.control());
+    auto* menu = test::menuOf(&picker);
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->count(), 3);
     EXPECT_EQ(menu->currentText(), QStringLiteral("Fade"));
@@ -218,7 +218,7 @@ TEST_F(KitTest, PickerAndSegmentedRowsShowAndWriteTheChosenValue) {
     EXPECT_EQ(stored.value, Fill::live);
 
     SettingsSegmentedRow<Fill> segments(QStringLiteral("Style"), stored.binding(), options);
-    const auto buttons = segments.control()->findChildren<QAbstractButton*>();
+    const auto buttons = test::segmentsOf(&segments);
     ASSERT_EQ(buttons.size(), 3);
     EXPECT_EQ(test::shownChoice(&segments), 2);
     buttons[0]->click();
@@ -268,7 +268,7 @@ TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {
                              {.step = 1, .valueText = {}, .minSymbol = {}, .maxSymbol = {}});
     SettingsPickerRow<Fill> picker(QStringLiteral("Fill"), fill.binding(),
                                    {{Fill::solid, "Solid"}, {Fill::fade, "Fade"}, {Fill::live, "Live"}});
-    for (QWidget* control : {static_cast<QWidget*>(slider.slider()), picker.control()}) {
+    for (QWidget* control : {static_cast<QWidget*>(slider.slider()), static_cast<QWidget*>(test::menuOf(&picker))}) {
         for (int delta : {-120, 120, -360}) {
             const QPointF at(control->rect().center());
             QWheelEvent wheel(at, control->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, Qt::NoModifier,
@@ -281,7 +281,7 @@ TEST_F(KitTest, TheWheelOverASliderOrAMenuIsLeftToThePageAndChangesNothing) {
     EXPECT_EQ(level.writes, 0);
     EXPECT_EQ(fill.writes, 0);
     EXPECT_EQ(slider.slider()->value(), slider.slider()->positionOf(5));
-    EXPECT_EQ(static_cast<QComboBox*>(picker.control())->currentIndex(), 1);
+    EXPECT_EQ(test::menuOf(&picker)->currentIndex(), 1);
 }
 
 TEST_F(KitTest, OverlayGateDisablesItsPageAndSaysWhy) {

@@ -182,14 +182,14 @@ TEST_F(RootViewTest, WithNothingSelectedThePaneAsksForAPage) {
     EXPECT_TRUE(shows(pageHeader()));
     EXPECT_FALSE(shows(paneLabel(QStringLiteral("Select a category"))));
     EXPECT_TRUE(shows(shownPage()));
-    EXPECT_EQ(shownPage(), view->page(SettingsCategory::general));
+    EXPECT_EQ(shownPage(), test::madePage(*view, SettingsCategory::general));
 }
 
 TEST_F(RootViewTest, PagesAreMadeOnceAndSwitchingMakesNoNewWidget) {
     for (SettingsCategory category : allSettingsCategories) select(category);
     const auto widgets = view->findChildren<QWidget*>().size();
     std::map<SettingsCategory, QWidget*> made;
-    for (SettingsCategory category : allSettingsCategories) made[category] = view->page(category);
+    for (SettingsCategory category : allSettingsCategories) made[category] = test::madePage(*view, category);
     for (int i = 0; i < 100; ++i) {
         SettingsCategory category = allSettingsCategories[std::size_t(i) % allSettingsCategories.size()];
         view->sidebar().row(category)->click();
@@ -234,7 +234,7 @@ TEST_F(RootViewTest, ShapeAnimationAndReflectionPagesAreGatedByTheOverlaySwitch)
 
     settings->overlayEnabled = true;
     loop.runUntilIdle();
-    auto* gate = dynamic_cast<SettingsOverlayGate*>(view->page(SettingsCategory::animation));
+    auto* gate = dynamic_cast<SettingsOverlayGate*>(test::madePage(*view, SettingsCategory::animation));
     EXPECT_FALSE(gate->notice()->isVisibleTo(gate));
     EXPECT_TRUE(gate->content()->isEnabled());
 }
@@ -242,14 +242,14 @@ TEST_F(RootViewTest, ShapeAnimationAndReflectionPagesAreGatedByTheOverlaySwitch)
 TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     select(SettingsCategory::shortcuts);
     select(SettingsCategory::general);
-    auto* general = dynamic_cast<GeneralPage*>(view->page(SettingsCategory::general));
+    auto* general = dynamic_cast<GeneralPage*>(test::madePage(*view, SettingsCategory::general));
     ASSERT_NE(general, nullptr);
     // The startup card holds the login and taskbar switches; the tour card, the tour's action.
     auto* launchAtLogin = test::findWidget<LaunchAtLoginToggle>(general);
     QWidget* startupCard = launchAtLogin->parentWidget();
     auto* note = test::findWidget<GlobalOnlyNote>(general);
-    auto* shortcuts = test::findWidget<ShortcutsSection>(view->page(SettingsCategory::shortcuts));
-    auto* shortcutsNote = test::findWidget<GlobalOnlyNote>(view->page(SettingsCategory::shortcuts));
+    auto* shortcuts = test::findWidget<ShortcutsSection>(test::madePage(*view, SettingsCategory::shortcuts));
+    auto* shortcutsNote = test::findWidget<GlobalOnlyNote>(test::madePage(*view, SettingsCategory::shortcuts));
     ASSERT_NE(shortcuts, nullptr);
     ASSERT_NE(shortcutsNote, nullptr);
     EXPECT_TRUE(startupCard->isEnabled());

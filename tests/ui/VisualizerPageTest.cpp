@@ -69,7 +69,7 @@ protected:
     SettingsSliderRow* colorFlowRow() const { return row("Color flow"); }
     ProgressBarSection* progressSection() const { return test::findWidget<ProgressBarSection>(page.get()); }
     std::vector<QString> menuLabels(SettingsChoiceRow* row) const {
-        auto* menu = static_cast<QComboBox*>(row->control());
+        auto* menu = test::menuOf(row);
         std::vector<QString> labels;
         for (int i = 0; i < menu->count(); ++i) labels.push_back(menu->itemText(i));
         return labels;
@@ -335,7 +335,7 @@ TEST_F(VisualizerPageTest, AfterListsTheStoredDelayInOrderAndAnEqualChoiceStores
     }
 
     // 20 stored: choosing 20 again stores nothing; choosing 25 stores it on the next turn.
-    auto* menu = static_cast<QComboBox*>(after->control());
+    auto* menu = test::menuOf(after);
     settings->progressAutoHideSeconds = 20.0;
     settle();
     defaults.clearWrites();

@@ -129,11 +129,6 @@ void SettingsRootView::sidebarRowClicked(SettingsCategory category) {
     apply();
 }
 
-QWidget* SettingsRootView::page(SettingsCategory category) const {
-    const auto it = pages_.find(category);
-    return it == pages_.end() ? nullptr : it->second;
-}
-
 bool SettingsRootView::isEditingApp() const {
     return !model_.profileManager.selectedScope().isGlobal();
 }
@@ -142,8 +137,11 @@ void SettingsRootView::apply() {
     const auto selection = model_.navigation.selection();
     sidebar_->setSelection(selection);
 
-    if (selection && !page(*selection)) {
+    if (selection && !pages_.contains(*selection)) {
         QWidget* made = makePage(*selection);
+        // Named after its category, as Qt names widgets, so the page can be told apart from its neighbours.
+        const std::string_view name = rawValue(*selection);
+        made->setObjectName(QString::fromUtf8(name.data(), qsizetype(name.size())));
         made->setMaximumWidth(pageWidth);
         pageColumn_->addWidget(made);
         pages_[*selection] = made;

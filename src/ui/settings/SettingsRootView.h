@@ -74,8 +74,6 @@ public:
     // What a click on a sidebar row does: selects its page and bounces its symbol.
     void sidebarRowClicked(SettingsCategory category);
 
-    // The page made for a category, or null before it was first selected.
-    QWidget* page(SettingsCategory category) const;
     // True while an app's profile (not the global settings) is edited.
     bool isEditingApp() const;
 

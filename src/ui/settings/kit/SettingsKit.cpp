@@ -250,20 +250,21 @@ SettingsChoiceRow::SettingsChoiceRow(Form form, const QString& title, std::vecto
                                      QWidget* parent)
     : SettingsRow(parent), chosenIndex_(std::move(chosenIndex)), choose_(std::move(choose)) {
     QHBoxLayout* layout = rowFrame(this, new QLabel(title, this));
+    QWidget* control = nullptr;
     if (form == Form::popUpMenu) {
         menu_ = new PageScrollingMenu(this);
         for (const auto& label : labels) menu_->addItem(label);
         menu_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         menu_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         QObject::connect(menu_, &QComboBox::activated, this, [this](int index) { choose_(index); });
-        control_ = menu_;
+        control = menu_;
     } else {
         segments_ = new SegmentedControl(labels, true, this);
         segments_->onPressed = [this](int index) { choose_(index); };
-        control_ = segments_;
+        control = segments_;
     }
-    control_->setAccessibleName(title);
-    layout->addWidget(control_);
+    control->setAccessibleName(title);
+    layout->addWidget(control);
     refresh();
 }
 

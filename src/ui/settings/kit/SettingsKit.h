@@ -183,15 +183,12 @@ public:
     // Replaces a pop-up menu's options by these labels, for rows whose options follow the value; leaves the
     // menu alone when they are the ones it shows. The caller refreshes the row after it.
     void setMenuLabels(const std::vector<QString>& labels);
-    // The control: a QComboBox for a pop-up menu, else the kit's SegmentedControl.
-    QWidget* control() const { return control_; }
 
 private:
     std::function<int()> chosenIndex_;
     std::function<void(int)> choose_;
     QComboBox* menu_ = nullptr;
     SegmentedControl* segments_ = nullptr;
-    QWidget* control_ = nullptr;
 };
 
 // Options of a picker: each value with its label, in the order shown.
