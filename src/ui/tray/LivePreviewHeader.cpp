@@ -145,10 +145,6 @@ StatusRow::StatusRow(ScreenSampler& sampler, OverlaySettings& settings, AppWatch
     refresh();
 }
 
-QString StatusRow::appName() const {
-    return name_->text();
-}
-
 QImage StatusRow::appIcon() const {
     const auto& icon = appWatcher_.activeAppIcon();
     if (icon && !icon->isNull()) return *icon;

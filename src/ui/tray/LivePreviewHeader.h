@@ -63,15 +63,13 @@ public:
     StatusRow(ScreenSampler& sampler, OverlaySettings& settings, AppWatcher& appWatcher, MainLoop& loop,
               QWidget* parent = nullptr);
 
-    QString appName() const;
-    // The front app's icon, or the stand-in when it has none.
-    QImage appIcon() const;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void refresh();
+    // The front app's icon, or the stand-in when it has none.
+    QImage appIcon() const;
 
     ScreenSampler& sampler_;
     OverlaySettings& settings_;
