@@ -12,6 +12,7 @@
 #include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 #include "sampling/ExcludedAppsModel.h"
+#include "support/RowSearch.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/ExcludedAppsSection.h"
 #include "ui/settings/pages/ShortcutsSection.h"
@@ -96,7 +97,7 @@ TEST_F(ShortcutsExcludedDesktopTest, AnAppChosenInTheDialogGetsARowWhoseSwitchEx
     ASSERT_EQ(page->rows().size(), 1u);
 
     selectPage(SettingsCategory::excludedApps);
-    const QPoint add = twin.onScreen(tiles, twin.centreOf(page->addButton()));
+    const QPoint add = twin.onScreen(tiles, twin.centreOf(test::findAccessible<QAbstractButton>(page, QStringLiteral("Add an application"))));
     click(add.x(), add.y());
     ASSERT_TRUE(waitUntil([&] { return dialogs() > 0; }))
         << "no open dialog after a click at " << add.x() << "," << add.y();

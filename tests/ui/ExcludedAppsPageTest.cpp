@@ -39,7 +39,7 @@ protected:
     }
     void choose(std::optional<std::string> url) {
         nextChoice = std::move(url);
-        page->addButton()->click();
+        addButton()->click();
         loop.runUntilIdle();
     }
     std::vector<std::string> names() const {
@@ -80,7 +80,10 @@ protected:
     std::unique_ptr<ExcludedAppsModel> model;
     std::unique_ptr<ExcludedAppsSection> page;
 
-    // The minus button under the list, by the name it is announced with.
+    // The plus and minus buttons under the list, by the names they are announced with.
+    QAbstractButton* addButton() const {
+        return test::findAccessible<QAbstractButton>(page.get(), QStringLiteral("Add an application"));
+    }
     QAbstractButton* removeButton() const {
         return test::findAccessible<QAbstractButton>(page.get(),
                                                      QStringLiteral("Remove the selected application"));
@@ -100,7 +103,7 @@ TEST_F(ExcludedAppsPageTest, AnEmptyListSaysHowToAddAndCannotRemove) {
     EXPECT_EQ(emptyLabel()->text(), QStringLiteral("Add apps with the + button below."));
     ASSERT_NE(removeButton(), nullptr);
     EXPECT_FALSE(removeButton()->isEnabled());
-    EXPECT_EQ(page->addButton()->toolTip(), QStringLiteral("Add an application"));
+    EXPECT_EQ(addButton()->toolTip(), QStringLiteral("Add an application"));
     EXPECT_EQ(removeButton()->toolTip(), QStringLiteral("Remove the selected application"));
 }
 

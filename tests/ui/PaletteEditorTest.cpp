@@ -90,7 +90,7 @@ TEST_F(PaletteEditorTest, ButtonsFollowTheLimitsOfTwoAndTen) {
         setPalette(numbered(c.count));
         const auto rows = shownRows(editor);
         ASSERT_EQ(rows.size(), c.count);
-        EXPECT_EQ(editor->addButton()->isEnabled(), c.add) << c.count;
+        EXPECT_EQ(test::buttonLabelled(editor, QStringLiteral("Add"))->isEnabled(), c.add) << c.count;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             QAbstractButton* remove = removeButton(*rows[i], i);
             ASSERT_NE(remove, nullptr) << c.count << " row " << i;
@@ -130,20 +130,20 @@ TEST_F(PaletteEditorTest, EditsWriteTheWholeListAtOnceAndResetRestoresTheReferen
     moveButton(*shownRows(editor)[0], 0, "down")->click();
     EXPECT_EQ(settings->vizPalette(), (List{"#222222", "#111111", "#333333"})) << "buttons write at once";
     EXPECT_EQ(defaults.stringArrayValue("vizPalette"), settings->vizPalette());
-    editor->addButton()->click();
+    test::buttonLabelled(editor, QStringLiteral("Add"))->click();
     EXPECT_EQ(settings->vizPalette().back(), "#333333");
     EXPECT_EQ(settings->vizPalette().size(), 4u);
     removeButton(*shownRows(editor)[1], 1)->click();
     EXPECT_EQ(settings->vizPalette(), (List{"#222222", "#333333", "#333333"}));
 
     setPalette(numbered(10));
-    EXPECT_FALSE(editor->addButton()->isEnabled());
+    EXPECT_FALSE(test::buttonLabelled(editor, QStringLiteral("Add"))->isEnabled());
     settings->vizWaveColorMode = "palette";
     test::buttonLabelled(editor, QStringLiteral("Reset to reference"))->click();
     loop.runUntilIdle();
     EXPECT_EQ(settings->vizPalette(), vizDefaultPalette());
     EXPECT_EQ(shownRows(editor).size(), 8u);
-    EXPECT_TRUE(editor->addButton()->isEnabled());
+    EXPECT_TRUE(test::buttonLabelled(editor, QStringLiteral("Add"))->isEnabled());
     EXPECT_EQ(settings->vizWaveColorMode(), "palette");
 }
 
@@ -340,7 +340,7 @@ TEST_F(HueDriftSectionTest, ThePaletteEditorWritesTheStopsAndResetsToTheRainbow)
         d.paletteStops = {"#0000FF", "#00FF00"};
     });
     PaletteEditor* editor = paletteEditor();
-    editor->addButton()->click();
+    test::buttonLabelled(editor, QStringLiteral("Add"))->click();
     EXPECT_EQ(settings->hueDrift().paletteStops, (List{"#0000FF", "#00FF00", "#00FF00"}));
     EXPECT_EQ(settings->hueDrift().periodSeconds, 4);
     loop.runUntilIdle();

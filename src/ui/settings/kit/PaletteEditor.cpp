@@ -132,11 +132,11 @@ PaletteEditor::PaletteEditor(MainLoop& loop, Spec spec, QWidget* parent)
     QObject::connect(add_, &QAbstractButton::clicked, this, [this] { add(); });
     QObject::connect(resetButton, &QAbstractButton::clicked, this, [this] { reset(); });
 
-    caption_ = new QLabel(spec_.caption, this);
-    caption_->setFont(SettingsStyle::caption2Font());
-    setInk(caption_, SettingsStyle::tertiaryText(palette()));
-    caption_->setWordWrap(true);
-    column->addWidget(caption_);
+    auto* caption = new QLabel(spec_.caption, this);
+    caption->setFont(SettingsStyle::caption2Font());
+    setInk(caption, SettingsStyle::tertiaryText(palette()));
+    caption->setWordWrap(true);
+    column->addWidget(caption);
 
     closeSharedColorPanelWhenHidden(*this);
     refresh();

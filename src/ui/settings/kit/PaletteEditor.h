@@ -54,9 +54,6 @@ public:
     void add();
     void reset();
 
-    QPushButton* addButton() const { return add_; }
-    QLabel* captionLabel() const { return caption_; }
-
 private:
     std::vector<std::string> list() const { return spec_.read(); }
     void write(std::vector<std::string> list);
@@ -66,7 +63,6 @@ private:
     QVBoxLayout* rowColumn_;
     std::vector<Row*> rows_;
     QPushButton* add_;
-    QLabel* caption_;
 };
 
 // One colour of the list.

@@ -192,8 +192,7 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
     barRow->setSpacing(0);
     auto* add = new SymbolButton("plus", 24, QStringLiteral("Add an application"), bar, true);
     add->setFrame(QSize(26, 24), 12);
-    add_ = add;
-    barRow->addWidget(add_);
+    barRow->addWidget(add);
     barRow->addWidget(line(Qt::Vertical, 16, bar), 0, Qt::AlignVCenter);
     auto* remove =
         new SymbolButton("minus", 24, QStringLiteral("Remove the selected application"), bar, true);
@@ -209,7 +208,7 @@ ExcludedAppsSection::ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loo
     boxColumnOuter->addWidget(box);
     column()->addWidget(boxHolder);
 
-    QObject::connect(add_, &QAbstractButton::clicked, this, [this] { addApp(); });
+    QObject::connect(add, &QAbstractButton::clicked, this, [this] { addApp(); });
     QObject::connect(remove_, &QAbstractButton::clicked, this, [this] { removeSelected(); });
     QObject::connect(list_, &QListWidget::itemSelectionChanged, this, [this] {
         const auto items = list_->selectedItems();

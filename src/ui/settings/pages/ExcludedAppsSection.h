@@ -68,7 +68,6 @@ public:
     void select(std::optional<std::string> appId);
 
     QListWidget* list() const { return list_; }
-    QAbstractButton* addButton() const { return add_; }
     // The rows as listed, top to bottom.
     std::vector<ExcludedAppRow*> rows() const;
 
@@ -85,7 +84,6 @@ private:
     QStackedWidget* content_;
     QWidget* empty_;
     QListWidget* list_;
-    QAbstractButton* add_;
     QAbstractButton* remove_;
 };
 
