@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -66,6 +68,40 @@ protected:
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(rings, &leave);
     }
+    static void tapAt(RingOverlay* rings, QPointF at) {
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, rings->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(rings, &event);
+        }
+    }
+    // A tap on a ring's centre opens the typed-radius field on it; Escape in the field closes it.
+    static void startTypingRadius(RingOverlay* rings, GaugeCorner corner) {
+        pointAtRing(rings, corner);
+        tapAt(rings, rings->ringLayout().cell(corner).ring.center());
+    }
+    static void escapeTyping(RingOverlay* rings) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(test::findWidget<QLineEdit>(rings), &escape);
+    }
+    // The pointer onto the ring, its menu faded in, and a tap on the swatch of its custom colour.
+    void tapSwatch(RingOverlay* rings, GaugeCorner corner) {
+        pointAtRing(rings, corner);
+        loop.advance(0.5);
+        const QPointF swatch = rings->ringLayout().cell(corner).swatch.center();
+        QMouseEvent move(QEvent::MouseMove, swatch, rings->mapToGlobal(swatch), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(rings, &move);
+        tapAt(rings, swatch);
+        loop.runUntilIdle();
+    }
+    // Whether the picture follows the wallpaper: a new one asks for a new picture at once.
+    bool followsWallpaper() {
+        const std::size_t before = snapshot.requests.size();
+        snapshot.sendChange();
+        loop.runUntilIdle();
+        return snapshot.requests.size() > before;
+    }
     static QString text(SettingsSliderRow* row) { return test::valueShown(row); }
     static bool hasText(const QWidget* root, const QString& text) {
         for (QLabel* label : root->findChildren<QLabel*>())
@@ -97,11 +133,13 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
     column->addWidget(editor);
     window.resize(500, 400);
     EXPECT_TRUE(snapshot.requests.empty()) << "loading before the window shows";
-    EXPECT_EQ(editor->canvas()->heightForWidth(460), 288) << "the 1440 × 900 screen's shape";
+    auto* canvas = test::findWidget<WallpaperCanvas>(editor);
+    ASSERT_NE(canvas, nullptr);
+    EXPECT_EQ(canvas->heightForWidth(460), 288) << "the 1440 × 900 screen's shape";
 
     RingOverlay* rings = ringLayer(editor);
     ASSERT_NE(rings, nullptr);
-    EXPECT_EQ(rings->parentWidget(), editor->preview());
+    EXPECT_EQ(rings->parentWidget(), canvas->parentWidget()) << "the rings lie over the picture";
     // The wheel is watched while the section shows: a notch over the ring under the pointer is eaten then,
     // and passes otherwise. The probe leaves nothing running behind it.
     const auto wheelIsWatched = [&] {
@@ -136,21 +174,25 @@ TEST_F(CornerRoundingPageTest, ThePictureLoadsOnlyWhileTheEditorIsOnScreen) {
         {"a new wallpaper while closed", newWallpaper, false, 4},
         {"the window opens again", [&] { window.show(); }, true, 5},
     };
+    // The probe of the wallpaper's watch asks for a picture of its own each time it finds it watched.
+    std::size_t probed = 0;
     for (const auto& step : steps) {
         step.act();
-        EXPECT_EQ(editor->wallpaper().isStarted(), step.started) << step.what;
-        EXPECT_EQ(rings->geometry(), editor->canvas()->geometry()) << step.what;
+        EXPECT_EQ(rings->geometry(), canvas->geometry()) << step.what;
         EXPECT_EQ(loop.pendingTimers(), 0u) << step.what << ": a page showing nothing new keeps a timer";
-        EXPECT_EQ(snapshot.requests.size(), step.requests) << step.what;
+        EXPECT_EQ(snapshot.requests.size() - probed, step.requests) << step.what;
         EXPECT_EQ(wheelIsWatched(), step.started) << step.what;
+        const bool follows = followsWallpaper();
+        EXPECT_EQ(follows, step.started) << step.what;
+        probed += follows;
     }
 
     // The newest picture reaches the canvas; hidden, the page keeps it for the next time.
     snapshot.answerLast(solidPicture(Qt::green));
-    ASSERT_TRUE(editor->canvas()->image());
-    EXPECT_EQ(editor->canvas()->image()->pixelColor(0, 0), QColor(Qt::green));
+    ASSERT_TRUE(canvas->image());
+    EXPECT_EQ(canvas->image()->pixelColor(0, 0), QColor(Qt::green));
     editor->hide();
-    EXPECT_TRUE(editor->canvas()->image());
+    EXPECT_TRUE(canvas->image());
 }
 
 TEST_F(CornerRoundingPageTest, AWheelOverARingBeingTypedIntoIsEatenAndChangesNothing) {
@@ -177,13 +219,12 @@ TEST_F(CornerRoundingPageTest, AWheelOverARingBeingTypedIntoIsEatenAndChangesNot
     } steps[] = {
         {"over the ring while its radius is typed",
          [&] {
-             pointAtRing(rings, GaugeCorner::bottomLeft);
-             editor->editState().begin(GaugeCorner::bottomLeft, 20);
+             startTypingRadius(rings, GaugeCorner::bottomLeft);
          },
          20, false},
         {"the typing ended, the pointer back on the ring",
          [&] {
-             editor->editState().cancel(GaugeCorner::bottomLeft);
+             escapeTyping(rings);
              leaveRings(rings);
              pointAtRing(rings, GaugeCorner::bottomLeft);
          },
@@ -214,6 +255,11 @@ TEST_F(CornerRoundingPageTest, LeavingClosesTheColourPanelOnlyWhenARingOpenedIt)
     auto* editor = new CornerRoundingSection(*settings, loop, services());
     column->addWidget(editor);
     window.show();
+    editCorners([](CornerSettings& c) {
+        c.bottomLeftColorMode = BottomColorMode::custom;
+        c.bottomLeftCustomColorHex = "#FF0000";
+    });
+    RingOverlay* rings = ringLayer(editor);
     QObject otherWell;
     const struct {
         const char* what;
@@ -221,12 +267,12 @@ TEST_F(CornerRoundingPageTest, LeavingClosesTheColourPanelOnlyWhenARingOpenedIt)
         bool stillShown;
     } cases[] = {
         {"a ring's swatch opened it",
-         [&] { editor->panelLink().open(ScreenCorner::bottomLeft, *settings, "#FF0000"); }, false},
+         [&] { tapSwatch(rings, GaugeCorner::bottomLeft); }, false},
         {"another control opened it",
          [&] { openSharedColorPanel(otherWell, Color::black(), false, [](const Color&) {}); }, true},
         {"a ring opened it, then another control took it",
          [&] {
-             editor->panelLink().open(ScreenCorner::bottomLeft, *settings, "#FF0000");
+             tapSwatch(rings, GaugeCorner::bottomLeft);
              openSharedColorPanel(otherWell, Color::black(), false, [](const Color&) {});
          },
          true},
@@ -409,18 +455,19 @@ TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithO
     settle();
     auto* editor = test::findWidget<CornerRoundingSection>(test::shownPage(view));
     ASSERT_NE(editor, nullptr);
-    EXPECT_TRUE(editor->wallpaper().isStarted());
     ASSERT_EQ(snapshot.requests.size(), 1u);
+    EXPECT_TRUE(followsWallpaper());
+    ASSERT_EQ(snapshot.requests.size(), 2u);
     snapshot.answerLast(solidPicture(Qt::red));
-    EXPECT_TRUE(editor->canvas()->image());
+    EXPECT_TRUE(test::findWidget<WallpaperCanvas>(editor)->image());
 
     navigation.selection = SettingsCategory::animation;
     settle();
-    EXPECT_FALSE(editor->wallpaper().isStarted());
+    EXPECT_FALSE(followsWallpaper());
     navigation.selection = SettingsCategory::cornerRounding;
     settle();
-    EXPECT_TRUE(editor->wallpaper().isStarted());
-    EXPECT_EQ(snapshot.requests.size(), 2u);
+    EXPECT_EQ(snapshot.requests.size(), 3u) << "showing again asks for a picture";
+    EXPECT_TRUE(followsWallpaper());
 }
 
 }  // namespace

@@ -39,13 +39,6 @@ public:
                           QWidget* parent = nullptr);
     ~CornerRoundingSection() override;
 
-    WallpaperPreviewModel& wallpaper() { return wallpaper_; }
-    WallpaperCanvas* canvas() const { return canvas_; }
-    // The preview's area: the canvas, and over it, at the same size, the ring layer.
-    QWidget* preview() const { return preview_; }
-    RingEditState& editState() { return editState_; }
-    ColorRingPanelLink& panelLink() { return panelLink_; }
-
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
