@@ -61,9 +61,7 @@ protected:
         return out;
     }
     ProfileScopeRow* row(const std::string& id) const {
-        for (ProfileScopeRow* r : rows())
-            if (r->appId() == id) return r;
-        return nullptr;
+        return test::findNamed<ProfileScopeRow>(selector.get(), QString::fromStdString(id));
     }
     // The override count a row's badge shows; empty when it shows none.
     static QString badge(const ProfileScopeRow* row) {
@@ -130,7 +128,8 @@ TEST_F(ProfileSelectorTest, WithoutProfilesThePopoverHoldsTheGlobalRowOneDivider
     EXPECT_TRUE(global->showsCheckmark());
     EXPECT_EQ(badge(global), QString());
     EXPECT_EQ(global->removeButton(), nullptr);
-    EXPECT_EQ(global->icon()->placeholder(), "globe");
+    ASSERT_NE(test::findWidget<AppIconView>(global), nullptr);
+    EXPECT_EQ(test::findWidget<AppIconView>(global)->placeholder(), "globe");
     EXPECT_EQ(dividers(), 1);
     ProfileAddRow* add = addRow();
     EXPECT_TRUE(add->isEnabled());

@@ -129,14 +129,15 @@ ProfileScopeRow::ProfileScopeRow(const ProfileManager::AppProfile* profile, bool
     : QAbstractButton(parent), checked_(selected) {
     setAttribute(Qt::WA_Hover);
     QHBoxLayout* layout = rowLayout(this);
-    icon_ = new AppIconView(18, this, profile ? "app.dashed" : "globe");
-    icon_->setIcon(icon);
-    layout->addWidget(icon_);
+    auto* appIcon = new AppIconView(18, this, profile ? "app.dashed" : "globe");
+    appIcon->setIcon(icon);
+    layout->addWidget(appIcon);
     name_ = new ElidedLabel(
         profile ? QString::fromStdString(profile->displayName) : QString::fromUtf8(kGlobalName), this);
     layout->addWidget(name_, 1);
     if (profile) {
-        appId_ = profile->appId;
+        // A profile's row goes by its app's identifier.
+        setObjectName(QString::fromStdString(profile->appId));
         if (!profile->overrides.empty()) layout->addWidget(new CountBadge(profile->overrides.size(), this));
     }
     // The checkmark's place stays free in profile rows, so names end at the same point.
@@ -278,8 +279,6 @@ public:
         // The global scope's globe, or the app's icon with the dashed placeholder when it has none.
         icon_->setPlaceholder(global ? "globe" : "app.dashed");
     }
-    QString name() const { return name_->text(); }
-    AppIconView* icon() const { return icon_; }
 
 protected:
     void paintEvent(QPaintEvent*) override { paintRowHighlight(*this); }

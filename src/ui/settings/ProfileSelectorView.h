@@ -61,11 +61,8 @@ public:
     ProfileScopeRow(const ProfileManager::AppProfile* profile, bool selected, const QImage& icon,
                     QWidget* parent = nullptr);
 
-    // The profile's identifier; none for the global row.
-    const std::optional<std::string>& appId() const { return appId_; }
     QString name() const;
     bool showsCheckmark() const { return checked_; }
-    AppIconView* icon() const { return icon_; }
     // The remove button of a profile row; null for the global row.
     SymbolButton* removeButton() const { return remove_; }
     // An entry of the context menu, after those added before: its title and what choosing it does.
@@ -77,10 +74,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    std::optional<std::string> appId_;
     std::vector<ContextEntry> contextEntries_;
     bool checked_ = false;
-    AppIconView* icon_;
     ElidedLabel* name_;
     SymbolButton* remove_ = nullptr;
 };
