@@ -55,7 +55,6 @@ public:
     void encode(const VizFrame& frame, const VizRenderTarget& target);
     // The glow's blur radius in points, clamped to 2...24; the blur is rebuilt only when sigma changes.
     void setBloomSigma(double points);
-    double bloomSigma() const { return bloomSigma_; }
     void setNeedsTrailClear() { needsTrailClear_ = true; }
 
     int drawableWidth() const { return width_; }

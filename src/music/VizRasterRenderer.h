@@ -55,8 +55,6 @@ public:
     int height() const { return height_; }
     // Rows [0, paintedRows()) of the prepared frame may hold something; every row below is transparent.
     int paintedRows() const { return paintedRows_; }
-    // The glow works on an image this many times smaller each way (1 for narrow glows).
-    int glowDownsample() const { return factor_; }
 
 private:
     void shiftTrail(double dt, double length);

@@ -17,8 +17,9 @@ namespace velaro::test {
 namespace {
 
 struct Rig {
-    explicit Rig(bool trail, double glow) : renderer(200, 80, 1.0, {{0.45f, 0.05f}}) {
-        uniforms.u0 = {1, 200, 80, 0};
+    explicit Rig(bool trail, double glow, int width = 200, VizBarSlot bar = {0.45f, 0.05f})
+        : renderer(width, 80, 1.0, {bar}) {
+        uniforms.u0 = {1, float(width), 80, 0};
         uniforms.u2 = {0, 1, 1, 0.75f};
         uniforms.u6 = {1, 0, 1, 0};
         frame.uniforms = &uniforms;
@@ -73,13 +74,38 @@ TEST(VizRasterRenderer, PaintedRowsCoverEverythingDrawnAndTheTrailDiesOutToNothi
     }
 }
 
+// A thin bar starting `offset` pixels into a 400-pixel drawable, at full height, with a bright glow.
+QImage glowBelowABar(double sigma, int offset) {
+    constexpr float width = 400, barWidth = 2;
+    Rig rig(false, 20, int(width), {(160 + float(offset) + barWidth / 2) / width, barWidth / width});
+    rig.renderer.setBloomSigma(sigma);
+    rig.draw(1);
+    return rig.renderer.image();
+}
+
+// The largest difference between the glow of a bar moved `shift` pixels right and the first glow moved with it.
+int shiftMismatch(double sigma, int shift) {
+    const QImage here = glowBelowABar(sigma, 0), there = glowBelowABar(sigma, shift);
+    int worst = 0;
+    for (int y = 0; y < here.height(); ++y)
+        for (int x = 0; x + shift < here.width(); ++x) {
+            const QRgb a = here.pixel(x, y), b = there.pixel(x + shift, y);
+            for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b), qAlpha(a) - qAlpha(b)})
+                worst = std::max(worst, std::abs(d));
+        }
+    return worst;
+}
+
 TEST(VizRasterRenderer, WideGlowsWorkOnASmallerImage) {
-    VizRasterRenderer renderer(1920, 80, 1.0, {{0.5f, 0.001f}});
-    // The narrowest glow is worked on whole; the widest (24 pt) on an image an eighth of the size each way.
-    renderer.setBloomSigma(2);
-    EXPECT_EQ(renderer.glowDownsample(), 1);
-    renderer.setBloomSigma(24);
-    EXPECT_EQ(renderer.glowDownsample(), 8);
+    // Worked on whole, the glow follows its bar pixel by pixel. Worked on an image an eighth of the size each
+    // way, it follows only moves of whole eighths: a bar moved by less stays in the same reduced pixel.
+    const QImage narrow = glowBelowABar(2, 0);
+    int litBeside = 0;
+    for (int y = 0; y < narrow.height(); ++y) litBeside = std::max(litBeside, qAlpha(narrow.pixel(165, y)));
+    EXPECT_GT(litBeside, 8) << "the narrow glow shows beside its bar";
+    EXPECT_LE(shiftMismatch(2, 1), 1) << "the narrowest glow is worked on whole";
+    EXPECT_LE(shiftMismatch(24, 8), 1);
+    EXPECT_GT(shiftMismatch(24, 4), 8) << "the widest glow follows no move smaller than eight pixels";
 }
 
 TEST(VizRasterRenderer, FramesAllocateNothing) {
