@@ -4,6 +4,7 @@
 #include "platform/linux/XkbKeyboardLayout.h"
 
 #include <linux/input-event-codes.h>
+#include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdlib>
@@ -58,7 +59,6 @@ TEST(KeyCodeTable, KeyEventsGiveBackTheStoredCodeOfEveryTableKeyAndNothingForOth
 
 TEST(XkbKeyboardLayout, WithoutDisplayUsesTheUsTable) {
     XkbKeyboardLayout layout(nullptr);
-    EXPECT_FALSE(layout.readsServer());
     EXPECT_EQ(layout.character(0), "a");
     EXPECT_EQ(layout.character(43), ",");
     EXPECT_EQ(layout.character(83), "1");
@@ -124,8 +124,11 @@ TEST(XkbKeyboardLayoutServer, ReadsTheServersCurrentLayout) {
     const auto session = X11Session::open(
         {}, [] { return 1.0; }, catalog);
     ASSERT_TRUE(session);
+    if (!xkb_x11_setup_xkb_extension(session->desktop().get(), XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                     XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
+                                     nullptr, nullptr, nullptr, nullptr))
+        GTEST_SKIP() << "X server without XKB";
     const auto layout = XkbKeyboardLayout::create(*session);
-    if (!layout->readsServer()) GTEST_SKIP() << "X server without XKB";
     // Every X keyboard has letters on the main block; whatever the layout, the A position types a letter.
     const auto a = layout->character(0);
     ASSERT_TRUE(a);

@@ -52,9 +52,6 @@ public:
         return virtualKeyCodeForXKeyCode(nativeKeyCode);
     }
 
-    // True when the X keyboard is read; false when the US table stands in.
-    bool readsServer() const { return deviceId_ >= 0; }
-
 private:
     xcb_connection_t* connection_ = nullptr;
     xkb_context* context_ = nullptr;
