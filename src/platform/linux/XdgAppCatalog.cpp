@@ -257,11 +257,6 @@ XdgAppCatalog::~XdgAppCatalog() {
     firstScan_.wait();
 }
 
-void XdgAppCatalog::rescan() {
-    firstScan_.wait();  // a late first scan must not overwrite this one
-    scan();
-}
-
 std::unique_lock<std::mutex> XdgAppCatalog::scannedEntries() const {
     firstScan_.wait();
     return std::unique_lock(mutex_);

@@ -83,9 +83,6 @@ public:
     // The entry with that id.
     std::optional<DesktopEntry> entry(const std::string& appId) const;
 
-    // Reads the entries again.
-    void rescan();
-
 private:
     void scan();
     // The entries, once the first scan (started by the constructor on a thread of its own) has ended.
