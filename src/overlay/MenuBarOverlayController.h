@@ -146,8 +146,6 @@ public:
     };
     const ScreenWindows* windowsOf(const ScreenID& screen) const;
     bool overviewActive() const { return overviewActive_; }
-    // The monitor the controller orders the corners set below the active window with.
-    const WindowOrdering& windowOrdering() const { return *ordering_; }
     // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
     double unifiedBottomCornerDepth() const;
 

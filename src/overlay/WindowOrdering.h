@@ -56,7 +56,6 @@ public:
     void checkBelowActiveOrder();
 
     bool monitorRunning() const { return repairTimer_.isActive(); }
-    std::optional<WindowNumber> belowActiveTarget() const { return pass_.target(); }
 
 private:
     std::vector<PlacedCorner> belowActiveCorners() const;

@@ -154,13 +154,13 @@ TEST_F(WindowOrderingTest, BottomCornerShowsOnTheDesktopHidesUnderTheActiveWindo
         << "the active window does not cover the corner";
     EXPECT_TRUE(closeTo(shot.pixelColor(cornerOnly), kCornerColour, 8))
         << "the corner is hidden where it is alone";
-    ASSERT_TRUE(waitUntil([&] { return ordering->belowActiveTarget() == WindowNumber{first.window()}; }));
+    ASSERT_TRUE(waitUntil([&] { return corner->orderedBelowForeign() == WindowNumber{first.window()}; }));
 
     // A second window away from the corner takes the corner with it: it now lies over the first window.
     ForeignWindow second(placed(kSecondColour, QRect(700, 200, 400, 300)));
     ASSERT_NE(second.window(), 0u);
     ASSERT_TRUE(activateAndWait(second.window()));
-    ASSERT_TRUE(waitUntil([&] { return ordering->belowActiveTarget() == WindowNumber{second.window()}; }));
+    ASSERT_TRUE(waitUntil([&] { return corner->orderedBelowForeign() == WindowNumber{second.window()}; }));
     const std::uint32_t firstFrame = topLevel(first.window()), secondFrame = topLevel(second.window());
     ASSERT_TRUE(waitUntil([&] {
         const auto i = stackIndices({firstFrame, cornerID(), secondFrame});

@@ -66,6 +66,8 @@ protected:
         ADD_FAILURE() << "no corner window";
         return screen(id).corners.front()->window();
     }
+    // The monitor of the corners set below the active window runs as its repeating 0.15 s check.
+    bool belowActiveMonitorRuns() const { return rig.loop.repeatingTimersEvery(0.15) > 0; }
     static FakeOverlayWindow& fake(OverlayWindow& w) { return dynamic_cast<FakeOverlayWindow&>(w); }
     void editCorners(const std::function<void(CornerSettings&)>& edit) {
         auto c = settings.corners();

@@ -218,16 +218,16 @@ TEST_F(OverlayControllerTest, TheBelowActiveMonitorIsAskedAfterEveryCornerPassAn
         std::make_unique<MenuBarOverlayController>(*rig.sampler, settings, nullptr, services(&rig.windows),
                                                    bandOnlyUnifiedMode(host, rig.loop, settings));
     settle();
-    ASSERT_TRUE(controller->windowOrdering().monitorRunning());
+    ASSERT_TRUE(belowActiveMonitorRuns());
     settings.masterEnabled = false;
     settle();
-    EXPECT_FALSE(controller->windowOrdering().monitorRunning()) << "switching off must stop the monitor";
+    EXPECT_FALSE(belowActiveMonitorRuns()) << "switching off must stop the monitor";
     settings.masterEnabled = true;
     settle();
-    ASSERT_TRUE(controller->windowOrdering().monitorRunning());
+    ASSERT_TRUE(belowActiveMonitorRuns());
     rig.sampler->screensAsleep = true;
     settle();
-    EXPECT_FALSE(controller->windowOrdering().monitorRunning());
+    EXPECT_FALSE(belowActiveMonitorRuns());
 }
 
 TEST_F(OverlayControllerTest, MasterSwitchOffOrdersEveryCornerOutAndPlacesNoFrame) {

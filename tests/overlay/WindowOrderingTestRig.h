@@ -22,6 +22,27 @@ namespace velaro::test {
 inline constexpr std::int32_t kFrontPID = 700;
 inline constexpr std::int32_t kOtherPID = 800;
 
+// The reads of the list by one check of the below-active monitor (`check` runs it), shown `shown` in front
+// of our `corners` and given no front app; the list and the front app are put back after it. The check
+// holds `shown` as its target when it reads once and keeps reading once; any other target fails the check,
+// and the pass that follows, finding no front app, drops it; with no target it goes straight to that pass,
+// which reads nothing.
+inline int belowActiveCheckReads(FakeWindowList& list, FakeWorkspace& workspace, WindowNumber shown,
+                                 const std::vector<WindowInfo>& corners, const std::function<void()>& check) {
+    const auto front = std::exchange(workspace.frontmost, std::nullopt);
+    auto kept = list.snapshot();
+    std::vector<WindowInfo> probe{FakeWindowList::window(kFrontPID, Rect{100, 100, 800, 600},
+                                                         WindowLevel::normal, "App", shown)};
+    probe.insert(probe.end(), corners.begin(), corners.end());
+    list.setWindows(std::move(probe));
+    const int before = list.snapshots;
+    check();
+    const int reads = list.snapshots - before;
+    list.setWindows(std::move(kept));
+    workspace.frontmost = front;
+    return reads;
+}
+
 class WindowOrderingTest : public ::testing::Test {
 protected:
     WindowOrderingTest() {
@@ -78,11 +99,24 @@ protected:
         return list.snapshots - before;
     }
 
+    // Whether the check holds `candidate` as the window the corners were last ordered below, asked without
+    // moving a thing (see belowActiveCheckReads).
+    bool checkHoldsTarget(WindowNumber candidate) { return checkReads(candidate) == 1 && checkReads(candidate) == 1; }
+    // With no target the check goes straight to the pass, which without a front app reads nothing.
+    bool checkHoldsNoTarget() { return checkReads(kUnseenWindow) == 0; }
+
     // The passes that found no target to order under, as the log tells them.
     int deriveFailures() const {
         return int(std::count_if(logged.lines.begin(), logged.lines.end(), [](const std::string& line) {
             return line.find("below-active: the front app shows no window") != std::string::npos;
         }));
+    }
+
+    static constexpr WindowNumber kUnseenWindow = 9999;
+    int checkReads(WindowNumber shown) {
+        std::vector<WindowInfo> corners;
+        for (const PlacedCorner& p : placed) corners.push_back(listed(p.corner));
+        return belowActiveCheckReads(list, rig.workspace, shown, corners, [this] { ordering->checkBelowActiveOrder(); });
     }
 
     struct LoggedLines {

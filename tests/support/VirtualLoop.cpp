@@ -98,6 +98,12 @@ std::size_t VirtualLoop::repeatingTimers() const {
         std::count_if(timers_.begin(), timers_.end(), [](const auto& entry) { return entry.second.interval > 0; }));
 }
 
+std::size_t VirtualLoop::repeatingTimersEvery(double seconds) const {
+    return static_cast<std::size_t>(std::count_if(timers_.begin(), timers_.end(), [seconds](const auto& entry) {
+        return entry.second.interval > 0 && std::abs(entry.second.interval - seconds) < 1e-9;
+    }));
+}
+
 Cancellable VirtualLoop::postAfter(double seconds, std::function<void()> block) {
     const double delay = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
     const auto id = schedule(now_ + delay, 0, std::make_shared<std::function<void()>>(std::move(block)));

@@ -38,6 +38,8 @@ public:
     std::size_t oneShotTimersDueBetween(double from, double to) const;
     // Number of repeating timers scheduled.
     std::size_t repeatingTimers() const;
+    // Number of repeating timers scheduled to fire every `seconds`.
+    std::size_t repeatingTimersEvery(double seconds) const;
 
 private:
     struct Timer {
