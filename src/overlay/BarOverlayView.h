@@ -77,7 +77,6 @@ public:
     void refresh();
     void paint(QPainter& painter, Size size);
     // The live strip, for tests of what it shows.
-    const LiveStripView& liveStrip() const { return strip_; }
 
     // Derived values, read fresh from the inputs.
     bool isEmptyDesktop() const;

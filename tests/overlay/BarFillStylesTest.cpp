@@ -191,37 +191,33 @@ TEST(BarFillStylesTest, OpacityAppliesOnceToTheWholeFill) {
     EXPECT_EQ(renderFill(fill).pixelColor(50, 10).alpha(), 0);
 }
 
-TEST(LiveStripViewTest, SwapsContentsOnlyForANewImageOrAScaleChange) {
-    double scale = 2.0;
-    bool inWindow = true;
-    LiveStripView strip([&]() -> std::optional<double> {
-        if (!inWindow) return std::nullopt;
-        return scale;
-    });
-    EXPECT_EQ(strip.contentsScale(), 2.0);
-
+TEST(LiveStripViewTest, PaintsTheNewestImageStretchedOverTheBand) {
+    const auto painted = [](const LiveStripView& strip) {
+        QImage out(16, 4, QImage::Format_ARGB32_Premultiplied);
+        out.fill(Qt::transparent);
+        QPainter p(&out);
+        strip.paint(p, QRectF(0, 0, 16, 4));
+        p.end();
+        return out;
+    };
+    LiveStripView strip;
     QImage image(8, 1, QImage::Format_RGB32);
     image.fill(Qt::red);
+    image.setPixel(7, 0, qRgb(0, 0, 255));
     strip.push(image);
-    const QImage copy = image;  // shares the pixels: the same image
-    strip.push(copy);
-    EXPECT_EQ(strip.contentsChanges(), 1);
+    const QImage first = painted(strip);
+    EXPECT_EQ(first.pixel(0, 3), qRgb(255, 0, 0));
+    EXPECT_EQ(first.pixel(15, 0), qRgb(0, 0, 255)) << "the last pixel is stretched over the last two columns";
+    EXPECT_EQ(first.pixel(13, 0), qRgb(255, 0, 0));
 
-    // Moved to a screen of another scale: the same image is set again.
-    scale = 1.0;
-    strip.push(image);
-    EXPECT_EQ(strip.contentsScale(), 1.0);
-    EXPECT_EQ(strip.contentsChanges(), 2);
-
+    // The same image again (as every repaint pushes it) paints the same; a new one of the same width
+    // replaces the stretched row made from the first.
+    strip.push(QImage(image));
+    EXPECT_EQ(painted(strip), first);
     QImage other(8, 1, QImage::Format_RGB32);
-    other.fill(Qt::red);
+    other.fill(Qt::green);
     strip.push(other);
-    EXPECT_EQ(strip.contentsChanges(), 3);
-
-    // Out of any window it takes the primary screen's scale (the offscreen screen has 1).
-    inWindow = false;
-    strip.applyContentsScale();
-    EXPECT_EQ(strip.contentsScale(), 1.0);
+    EXPECT_EQ(painted(strip).pixel(15, 3), qRgb(0, 255, 0));
 }
 
 }  // namespace
