@@ -10,6 +10,11 @@ namespace {
 
 using Call = FakeCaptureService::Call;
 
+// A frame whose pixel row `row` is painted by `paint(x)` and every other row is blue.
+CaptureFrame rowFrame(int width, int height, int row, const std::function<Rgb(int x)>& paint) {
+    return makeFrame(width, height, [&](int x, int y) { return y == row ? paint(x) : Rgb{0, 0, 255}; });
+}
+
 TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     SamplerRig rig;
     rig.startStreaming();
@@ -25,17 +30,22 @@ TEST(CaptureStreams, AFilledTopStartsTheStripStreamOnThePrimaryQueue) {
     EXPECT_EQ(stream->contentFilter().excludedApplications[0].appId, kOwnAppId);
 
     const auto channelA = rig.sampler->channel("A");
-    rig.deliverSolid("A", Rgb{255, 255, 255});
-    EXPECT_NE(rig.sampler->dominantColor(), Color::black()) << "the primary values come from A's stream";
+    // The analysis already has the line configuration of this start: the first frame's colour is read
+    // from the strip's middle row, pixel row 3.
+    const Rgb teal{0, 128, 128};
+    ASSERT_TRUE(stream->deliverNow(rowFrame(1512, 6, 3, [&](int) { return teal; })));
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(teal), 0.002))
+        << "the primary values come from A's stream, row 3";
     EXPECT_EQ(rig.sampler->liveContextScreenValue(), channelA);
     EXPECT_TRUE(channelA->dominantColor().has_value()) << "the stream captured screen A";
-    // The analysis already has the line configuration of this start.
-    const auto& ctx = rig.context("A");
-    const auto& config = ctx.frameOutput->lineConfig();
-    ASSERT_TRUE(config.has_value());
-    EXPECT_EQ(config->generation, ctx.lineConfigGeneration);
-    EXPECT_EQ(config->lineRowY, 3);
-    EXPECT_NEAR(config->smoothingAlpha, 0.51, 1e-12);
+    // With smoothing on, each frame closes 0.51 of the gap to the raw colour.
+    rig.sampler->setSmoothingEnabled(true);
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(stream->deliverNow(rowFrame(1512, 6, 3, [](int) { return Rgb{255, 255, 255}; })));
+    ASSERT_TRUE(stream->deliverNow(rowFrame(1512, 6, 3, [](int) { return Rgb{0, 0, 0}; })));
+    rig.loop.runUntilIdle();
+    EXPECT_NEAR(rig.sampler->dominantColor().red, 0.49, 1e-12);
     EXPECT_EQ(rig.capture.streams().size(), 1u);
     EXPECT_EQ(rig.capture.runningStreams().size(), 1u);
     EXPECT_TRUE(rig.sampler->hasActiveStream());
@@ -60,10 +70,20 @@ TEST(CaptureStreams, LiveCaptureRestartsTheStreamAtTheScreensScaleAndRate) {
     EXPECT_EQ(now->configuration().width, 3024);
     EXPECT_EQ(now->configuration().height, 12);
     EXPECT_DOUBLE_EQ(now->configuration().minimumFrameInterval, 1.0 / 60);
-    const auto& config = rig.context("A").frameOutput->lineConfig();
-    EXPECT_EQ(config->lineRowY, 6);
-    EXPECT_EQ(config->edgeInsetPixels, 80);
-    EXPECT_TRUE(config->publishesImage);
+    // The line now goes out as an image, read from pixel row 6 with 80 pixels at each end repeating the
+    // nearest inner one; that it is published at all shows it carries this start's generation.
+    const Rgb red{200, 0, 0}, green{0, 200, 0}, teal{0, 128, 128};
+    ASSERT_TRUE(now->deliverNow(rowFrame(3024, 12, 6, [&](int x) {
+        if (x < 80 || x > 3023 - 80) return red;
+        return x == 80 || x == 3023 - 80 ? green : teal;
+    })));
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(rig.sampler->liveLine().has_value());
+    const QImage& line = rig.sampler->liveLine()->image;
+    ASSERT_EQ(line.width(), 3024);
+    for (const int x : {0, 79, 80, 2943, 2944, 3023}) EXPECT_EQ(line.pixelColor(x, 0).green(), 200) << x;
+    EXPECT_EQ(line.pixelColor(81, 0).green(), 128);
+    EXPECT_EQ(line.pixelColor(2942, 0).green(), 128);
 }
 
 TEST(CaptureStreams, AStartOverTakenBySettingsIsStoppedAndStartedAgainWithTheNewOnes) {
