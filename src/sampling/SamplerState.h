@@ -1,6 +1,6 @@
 // What the screen sampler keeps behind its public surface, grouped by the concern that owns it: the stream
 // reconcile, the settings pushed into every frame analysis, the filled-top watch, the refresh cycle, and the
-// menu poll, slide gate, seam and freezes. Only src/sampling (and the test rig) reads this.
+// menu poll, slide gate, seam and freezes. Only src/sampling reads this.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,7 @@ struct SamplerState {
     SamplerState(MainLoop& loop, ScreenSampler& sampler);
 
     // The stream reconcile: its decisions, one context per screen (the screens the decisions name), the
-    // switches that shape the streams, and the counters the logs and tests read.
+    // switches that shape the streams, and the counters the logs read.
     struct Streams {
         StreamReconciler reconciler;
         std::shared_ptr<StreamContext> primaryContext;

@@ -39,10 +39,6 @@ class WindowListScans;
 class Workspace;
 struct SamplerState;
 
-namespace test {
-class ScreenSamplerProbe;
-}
-
 // One screen's published copies (`ScreenSampler::ScreenChannel`); every value starts absent and is absent
 // until that screen produced it.
 class ScreenChannel {
@@ -178,7 +174,6 @@ public:
     void setOnSlideGateChanged(std::function<void()> handler);
 
 private:
-    friend class test::ScreenSamplerProbe;
     friend struct SamplerState;
     using State = SamplerState;
 

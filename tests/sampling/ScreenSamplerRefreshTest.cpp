@@ -212,6 +212,19 @@ TEST(SamplerRefresh, SleepingDisplaysStopEverythingAndWakingWithMasterOffStartsN
 TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
     SamplerRig rig;
     rig.startStreaming();
+    int activityEnds = 0;
+    rig.sampler->setOnMenuBarActivityEnded([&] { ++activityEnds; });
+    // Another app's menu hangs from the bar for ten frames (the analysis looks every tenth) and closes; ten
+    // frames later the analysis sees it gone, and frames count again once the menu's fade-out is over.
+    const auto editor =
+        FakeWindowList::window(kEditorPID, Rect{0, 24, 1512, 958}, WindowLevel::normal, "Editor", 7);
+    rig.windows.setWindows(
+        {FakeWindowList::window(kEditorPID, Rect{300, 24, 200, 300}, WindowLevel::popUpMenu, "Menu", 9),
+         editor});
+    rig.deliverSolid("A", Rgb{255, 255, 255}, 10);
+    rig.windows.setWindows({editor});
+    rig.deliverSolid("A", Rgb{255, 255, 255}, 10);
+    rig.loop.advance(0.5);
     rig.workspace.activate(RunningApp{kEditorPID, std::string("org.example.Editor"), "Editor"});
     // Windows moving in from off the screen's side: the desktop slides to another workspace.
     for (const double x : {1462.0, 1412.0}) {
@@ -221,8 +234,11 @@ TEST(SamplerRefresh, NothingDelayedRunsOnceTheSamplerIsGone) {
         rig.sampler->refresh();
     }
     ASSERT_TRUE(rig.sampler->isSlideGateOpen());
-    rig.context("A").frameOutput->onActivityEnded();
+    ASSERT_EQ(activityEnds, 0);
+    // The first frame that counts tells of the activity's end, and refreshes follow it later.
+    rig.deliverHeld("A", Rgb{0, 0, 0});
     rig.emptyTop();
+    EXPECT_EQ(activityEnds, 1);
     rig.sampler.reset();
     rig.loop.advance(120);
     for (const auto& s : rig.capture.streams()) EXPECT_FALSE(s->isRunning());

@@ -4,16 +4,20 @@
 
 #include "sampling/FrameOutputTestFrames.h"
 #include "sampling/ScreenSamplerTestRig.h"
+#include "support/LogCapture.h"
 
 namespace velaro::test {
 namespace {
 
-Color grey(double v) {
-    return Color::rgb(v, v, v);
+Rgb grey(std::uint8_t v) {
+    return Rgb{v, v, v};
 }
 
-BackdropImage backdrop(int w) {
-    return BackdropImage{QImage(w, 4, QImage::Format_RGB32), Size{double(w), 4}};
+constexpr Rgb kWhite{255, 255, 255};
+
+std::vector<ScreenInfo> twoScreens() {
+    return {FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
+            FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)};
 }
 
 // A streaming rig with a channel for every screen, as the overlay makes them.
@@ -24,12 +28,6 @@ struct Streaming : SamplerRig {
         startStreaming();
     }
     ScreenSampler::ScreenChannel& channel(const std::string& id) { return *sampler->channel(id); }
-    // The first screen's analysis hands the sampler a result of one colour.
-    void publish(const Color& color) {
-        context("A").frameOutput->onUpdate(color, std::vector<Color>(64, color));
-        loop.runUntilIdle();
-    }
-    FrameOutput& output(const std::string& id) { return *context(id).frameOutput; }
 };
 
 TEST(ScreenSampler, StartsBlackWithLightInkAndNoZones) {
@@ -51,13 +49,14 @@ TEST(ScreenSampler, InkTurnsDarkAboveSixTenthsAndLightBelowFourTenths) {
     Streaming rig;
     auto& s = *rig.sampler;
     std::vector<bool> seen;
-    for (double l : {0.5, 0.65, 0.5, 0.35, 0.5}) {
-        rig.publish(grey(l));
+    // Greys of about 0.5, 0.65, 0.5, 0.35 and 0.5.
+    for (std::uint8_t v : {128, 166, 128, 89, 128}) {
+        rig.deliverSolid("A", grey(v));
         seen.push_back(s.strokeInkIsDark());
     }
     EXPECT_EQ(seen, (std::vector<bool>{false, true, true, false, false}));
-    // The thresholds are the single-precision ones: 0.6 itself (as a double) lies below 0.6f.
-    rig.publish(grey(0.6));
+    // The thresholds are the single-precision ones: 0.6 itself (153 / 255 as a double) lies below 0.6f.
+    rig.deliverSolid("A", grey(153));
     EXPECT_FALSE(s.strokeInkIsDark());
 }
 
@@ -67,8 +66,11 @@ TEST(ScreenSampler, AnEqualDominantColourIsStillWrittenAndPulsed) {
     int writes = 0;
     auto sub = s.dominantColor.changes().sink([&](const Color&) { ++writes; });
     const auto pulses = s.colorPulse();
-    rig.publish(Color::black());
-    rig.publish(Color::black());
+    rig.deliverSolid("A", grey(0));
+    // The analysis hands the same colour over again only when told to.
+    s.forcePublishNextFrame(false);
+    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", grey(0));
     EXPECT_EQ(writes, 2);
     EXPECT_EQ(s.colorPulse(), pulses + 2);
 }
@@ -117,13 +119,9 @@ TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackd
     rig.sampler->setBlurCaptureEnabled(true);
     rig.loop.runUntilIdle();
     rig.sampler->captureStopScreens = std::set<ScreenID>{"A"};
-    // The stream is still live while the reconcile has not run: results are on their way.
-    auto& out = rig.output("A");
-    const int generation = rig.context("A").lineConfigGeneration;
-    out.onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
-    out.onLine(LiveLine{QImage(10, 1, QImage::Format_RGBA8888_Premultiplied), 10}, generation);
-    out.onBackdrop(backdrop(8));
-    out.onEdgeColors(Color::white(), Color::white());
+    // The stream is still live while the reconcile has not run: the results of its frames are on their
+    // way. Two frames, as the blur works on every second one.
+    rig.deliverHeld("A", kWhite, 2);
     rig.loop.runUntilIdle();
 
     EXPECT_EQ(rig.sampler->dominantColor(), Color::black());
@@ -132,8 +130,8 @@ TEST(ScreenSampler, ACaptureStoppedScreenDropsItsColoursAndLinesButKeepsItsBackd
     EXPECT_FALSE(rig.channel("A").liveLine().has_value());
     EXPECT_FALSE(rig.sampler->liveLine().has_value());
     ASSERT_TRUE(rig.channel("A").blurredBackdropImage().has_value());
-    EXPECT_EQ(rig.channel("A").blurredBackdropImage()->image.width(), 8);
-    EXPECT_TRUE(rig.sampler->blurredBackdropImage().has_value());
+    ASSERT_TRUE(rig.sampler->blurredBackdropImage().has_value());
+    EXPECT_EQ(rig.channel("A").blurredBackdropImage()->image, rig.sampler->blurredBackdropImage()->image);
     EXPECT_EQ(rig.sampler->liveLeftCornerColor(), Color::white());
 }
 
@@ -141,28 +139,45 @@ TEST(ScreenSampler, ALineOfAnOlderConfigurationIsDropped) {
     Streaming rig;
     rig.sampler->setLiveCaptureEnabled(true);
     rig.loop.runUntilIdle();
-    const int generation = rig.context("A").lineConfigGeneration;
-    rig.output("A").onLine(LiveLine{QImage(10, 1, QImage::Format_RGBA8888_Premultiplied), 10},
-                           generation - 1);
+    // The frame queue falls behind while the stream restarts at another rate: the new stream runs before
+    // the analysis has taken its line configuration, so a frame now makes a line of the old one.
+    rig.frameQueues.hold();
+    rig.sampler->setLiveCaptureFPS(30);
     rig.loop.runUntilIdle();
+    const auto stream = rig.streamOf("A");
+    ASSERT_TRUE(stream->isRunning());
+    ASSERT_TRUE(rig.sampler->hasActiveStream());
+    rig.deliverSolid("A", kWhite);
     EXPECT_FALSE(rig.sampler->liveLine().has_value());
-    rig.output("A").onLine(LiveLine{QImage(12, 1, QImage::Format_RGBA8888_Premultiplied), 12}, generation);
+    EXPECT_FALSE(rig.channel("A").liveLine().has_value());
+
+    rig.frameQueues.release();
     rig.loop.runUntilIdle();
+    rig.deliverSolid("A", grey(20));
     ASSERT_TRUE(rig.sampler->liveLine().has_value());
-    EXPECT_DOUBLE_EQ(rig.sampler->liveLine()->pointWidth, 12);
+    EXPECT_DOUBLE_EQ(rig.sampler->liveLine()->pointWidth, 1512);
     EXPECT_TRUE(rig.channel("A").liveLine().has_value());
 }
 
 TEST(ScreenSampler, ACornerResultWithOnlyTheRightImageLeavesTheLeftAlone) {
     Streaming rig;
     rig.sampler->setBlurCaptureEnabled(true);
+    rig.setGeometry(24, TopBlurGeometry{24, 6, 8});
     rig.loop.runUntilIdle();
-    rig.output("A").onCornerBackdrops(backdrop(3), backdrop(4));
-    rig.output("A").onCornerBackdrops(std::nullopt, backdrop(5));
+    rig.deliverSolid("A", kWhite, 2);
+    ASSERT_TRUE(rig.sampler->blurredTopLeftCorner().has_value());
+    const QImage left = rig.sampler->blurredTopLeftCorner()->image;
+    // The left corner loses its radius in the capture geometry alone: the analysis makes the right one only.
+    rig.setGeometry(24, TopBlurGeometry{24, 0, 10});
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.sampler->blurredTopLeftCorner()->image.width(), 3);
-    EXPECT_EQ(rig.sampler->blurredTopRightCorner()->image.width(), 5);
-    EXPECT_EQ(rig.channel("A").blurredTopLeftCorner()->image.width(), 3);
+    rig.deliverSolid("A", grey(250), 2);
+    ASSERT_TRUE(rig.sampler->blurredTopRightCorner().has_value());
+    ASSERT_TRUE(rig.sampler->blurredTopLeftCorner().has_value());
+    ASSERT_TRUE(rig.channel("A").blurredTopLeftCorner().has_value());
+    EXPECT_EQ(rig.sampler->blurredTopLeftCorner()->image, left);
+    EXPECT_EQ(rig.sampler->blurredTopRightCorner()->image.width(), 5) << "10 pt at half size";
+    EXPECT_EQ(rig.sampler->blurredTopRightCorner()->image.pixelColor(0, 0).red(), 250);
+    EXPECT_EQ(rig.channel("A").blurredTopLeftCorner()->image, left);
 
     rig.sampler->clearBlurredCorners(false, true);
     EXPECT_TRUE(rig.sampler->blurredTopLeftCorner().has_value());
@@ -179,39 +194,49 @@ TEST(ScreenSampler, TheBeamWritesOnlyRealChanges) {
     auto a = s.beamColor.changes().sink([&](const Color&) { ++colourWrites; });
     auto b = s.beamNormalizedX.changes().sink([&](double) { ++xWrites; });
 
-    const Color red = Color::rgb(1, 0, 0, 0.8);
-    rig.output("A").onBeam(red, 0.0);
-    rig.output("A").onBeam(red, 0.0005);  // a move of exactly 0.0005
+    // The pointer in the beam's band, at the screen's left edge, then 0.756 pt further: a move of exactly
+    // 0.0005 of the 1512 pt width.
+    const Rgb red{255, 0, 0};
+    rig.pointer.moveToTopLeft({0, 40});
+    rig.deliverHeld("A", red);
+    rig.pointer.moveToTopLeft({0.756, 40});
+    rig.deliverHeld("A", red);
     rig.loop.runUntilIdle();
     EXPECT_EQ(colourWrites, 1);
     EXPECT_EQ(xWrites, 1);
-    EXPECT_EQ(s.beamVividColor(), ScreenSampler::vividBeamColor(red));
+    EXPECT_TRUE(colorsClose(s.beamColor(), colorOf(red), 0.002));
+    EXPECT_EQ(s.beamVividColor(), ScreenSampler::vividBeamColor(s.beamColor()));
 
-    rig.output("A").onBeam(Color::clear(), 0.9);
-    rig.output("A").onBeam(Color::clear(), 0.9);
+    // Out of the band every frame clears the beam, twice over.
+    rig.pointer.moveToTopLeft({700, 400});
+    rig.deliverHeld("A", red, 2);
     rig.loop.runUntilIdle();
+    EXPECT_EQ(s.beamColor(), Color::clear());
     EXPECT_EQ(colourWrites, 2) << "cleared once";
     EXPECT_DOUBLE_EQ(s.beamNormalizedX(), 0.0);
 }
 
 TEST(ScreenSampler, ResultsOfAStoppedOrRetiredContextAreDropped) {
     Streaming rig;
-    auto& out = rig.output("A");
+    const auto stream = rig.streamOf("A");
     rig.sampler->setCaptureDemand(false);  // every stream stops
     ASSERT_FALSE(rig.sampler->hasActiveStream());
-    out.onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
+    // The stop reaches the capture on a later turn: a frame still comes through before it.
+    ASSERT_TRUE(stream->deliverNow(solidFrame(1512, 6, kWhite)));
     rig.loop.runUntilIdle();
+    EXPECT_FALSE(stream->isRunning());
     EXPECT_EQ(rig.sampler->dominantColor(), Color::black());
     EXPECT_FALSE(rig.channel("A").dominantColor().has_value());
 }
 
 TEST(ScreenSampler, AResultForAScreenWithoutAChannelStillReachesThePrimaryCopies) {
     SamplerRig rig;  // nothing asked for a channel
+    LogCapture log;
     rig.startStreaming();
-    rig.context("A").frameOutput->onUpdate(Color::white(), std::vector<Color>(64, Color::white()));
-    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", kWhite);
     EXPECT_EQ(rig.sampler->dominantColor(), Color::white());
-    EXPECT_TRUE(rig.context("A").channelMissingLogged);
+    rig.deliverSolid("A", grey(20));
+    EXPECT_EQ(log.count("SAMPLER no channel for screen A"), 1) << "told once";
     EXPECT_EQ(rig.sampler->liveContextScreenValue(), nullptr);
 }
 
@@ -219,9 +244,7 @@ TEST(ScreenSampler, SwitchingLiveCaptureOffClearsEveryLineAndRestartsTheStreams)
     Streaming rig;
     rig.sampler->setLiveCaptureEnabled(true);
     rig.loop.runUntilIdle();
-    rig.output("A").onLine(LiveLine{QImage(10, 1, QImage::Format_RGBA8888_Premultiplied), 10},
-                           rig.context("A").lineConfigGeneration);
-    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", kWhite);
     ASSERT_TRUE(rig.channel("A").liveLine().has_value());
     const auto before = rig.capture.lastStream();
 
@@ -238,8 +261,7 @@ TEST(ScreenSampler, BlurCaptureOffClearsTheBackdropsAndHoldsTheBlur) {
     Streaming rig;
     rig.sampler->setBlurCaptureEnabled(true);
     rig.loop.runUntilIdle();
-    rig.output("A").onBackdrop(backdrop(8));
-    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", kWhite, 2);
     ASSERT_TRUE(rig.sampler->blurredBackdropImage().has_value());
     rig.sampler->setBlurCaptureEnabled(false);
     EXPECT_FALSE(rig.sampler->blurredBackdropImage().has_value());
@@ -270,24 +292,37 @@ TEST(ScreenSampler, LightReflectionsWatchThePointerOnlyWithTheMasterSwitchOn) {
 // ---- freezes ----
 
 TEST(ScreenSampler, TheOverviewFreezesEveryAnalysisUntilItEnds) {
-    Streaming rig({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
-                   FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)});
+    Streaming rig(twoScreens());
     auto& s = *rig.sampler;
     s.setOverviewActive(true);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(s.isSamplingFrozen());
-    EXPECT_TRUE(rig.output("B").isExternallyFrozen());
-    EXPECT_TRUE(rig.output("B").overviewActive());
+    // B's analysis is frozen, and knows the overview explains it: its watchdog keeps the freeze however
+    // long it lasts.
+    rig.deliverSolid("B", kWhite);
+    rig.loop.advance(11);
+    rig.deliverSolid("B", kWhite);
+    EXPECT_TRUE(s.isSamplingFrozen());
+    EXPECT_FALSE(rig.channel("B").dominantColor().has_value());
 
     rig.menus.begin();
     s.setOverviewActive(false);
     rig.loop.runUntilIdle();
     EXPECT_TRUE(s.isSamplingFrozen()) << "the menu still holds it";
-    EXPECT_FALSE(rig.output("A").overviewActive());
     rig.menus.end();
     rig.loop.advance(0.35);
     EXPECT_FALSE(s.isSamplingFrozen()) << "no reason is left holding it";
-    EXPECT_FALSE(rig.output("A").isExternallyFrozen());
+    rig.deliverSolid("A", kWhite);
+    EXPECT_TRUE(rig.channel("A").dominantColor().has_value()) << "A's analysis counts frames again";
+
+    // The overview's end reached A's analysis too: a freeze the menu holds alone is one its watchdog breaks.
+    rig.menus.begin();
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(s.isSamplingFrozen());
+    rig.deliverSolid("A", grey(20));
+    rig.loop.advance(11);
+    rig.deliverSolid("A", grey(20));
+    EXPECT_FALSE(s.isSamplingFrozen());
 }
 
 TEST(ScreenSampler, ARepeatedFreezeReasonPublishesNothing) {
@@ -304,13 +339,16 @@ TEST(ScreenSampler, ARepeatedFreezeReasonPublishesNothing) {
 }
 
 TEST(ScreenSampler, ABrokenFreezeEmptiesTheReasons) {
-    Streaming rig;
+    Streaming rig(twoScreens());
     rig.menus.begin();
     rig.loop.runUntilIdle();
-    rig.output("A").onForceUnfreeze();
-    rig.loop.runUntilIdle();
+    // A's frames stay frozen for more than 10 s with nothing to explain it: its watchdog breaks the freeze.
+    rig.deliverSolid("A", kWhite);
+    rig.loop.advance(11);
+    rig.deliverSolid("A", kWhite);
     EXPECT_FALSE(rig.sampler->isSamplingFrozen());
-    EXPECT_FALSE(rig.output("A").isExternallyFrozen());
+    rig.deliverSolid("B", kWhite);
+    EXPECT_TRUE(rig.channel("B").dominantColor().has_value()) << "every analysis was unfrozen";
     // The menu's reason went too: the overview coming and going leaves nothing frozen.
     rig.sampler->setOverviewActive(true);
     rig.sampler->setOverviewActive(false);
@@ -322,14 +360,53 @@ TEST(ScreenSampler, ANewContextStartsWithTheCurrentSettings) {
     SamplerRig rig({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1)});
     rig.sampler->setSmoothingEnabled(true);
     rig.sampler->setBlurRadius(20);
+    rig.sampler->setBlurCaptureEnabled(true);
     rig.menus.begin();
-    rig.setScreens({FakeScreens::make("A", Rect{0, 0, 1512, 982}, 24, 1),
-                    FakeScreens::make("B", Rect{1512, 0, 800, 600}, 24, 2)});
+    rig.setScreens(twoScreens());
+    const auto b = rig.sampler->channel("B");
     rig.startStreaming();
-    auto& b = *rig.context("B").frameOutput;
-    EXPECT_TRUE(b.smoothingEnabled());
-    EXPECT_DOUBLE_EQ(b.blurRadius(), 20);
-    EXPECT_TRUE(b.isExternallyFrozen());
+    const auto stream = rig.streamOf("B");
+    ASSERT_NE(stream, nullptr);
+    const int width = stream->configuration().width, height = stream->configuration().height;
+    // Half black, half white: the blur shows in the backdrop across the edge.
+    const CaptureFrame edge =
+        makeFrame(width, height, [&](int x, int) { return x < width / 2 ? grey(0) : kWhite; });
+
+    // Frozen: B's frames publish nothing while the menu is open.
+    ASSERT_TRUE(stream->deliverNow(edge));
+    ASSERT_TRUE(stream->deliverNow(edge));
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(b->dominantColor().has_value());
+    EXPECT_FALSE(b->blurredBackdropImage().has_value());
+
+    rig.menus.end();
+    rig.loop.advance(0.35);
+    ASSERT_TRUE(stream->deliverNow(edge));
+    ASSERT_TRUE(stream->deliverNow(edge));
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(b->dominantColor().has_value());
+    ASSERT_TRUE(b->blurredBackdropImage().has_value());
+    // Blurred at radius 20: at half size, a standard deviation of 10 pixels.
+    const auto blurredRow = [&](double sigma) {
+        GaussianBlur blur;
+        EXPECT_TRUE(blur.run(edge.row(0), width, height, edge.bytesPerRow, true, sigma));
+        return std::vector<std::uint8_t>(blur.result(), blur.result() + blur.resultWidth() * 4);
+    };
+    const QImage& image = b->blurredBackdropImage()->image;
+    const auto* row = image.constScanLine(0);
+    const auto near = [&](const std::vector<std::uint8_t>& expected) {
+        if (expected.size() != static_cast<std::size_t>(image.width()) * 4) return false;
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            if (std::abs(int(row[i]) - int(expected[i])) > 1) return false;
+        return true;
+    };
+    EXPECT_TRUE(near(blurredRow(10)));
+    EXPECT_FALSE(near(blurredRow(6))) << "not the default radius of 12";
+
+    // Smoothed: a white frame closes 0.51 of the gap from the edge frame's grey.
+    const double before = b->dominantColor()->red;
+    rig.deliverSolid("B", kWhite);
+    EXPECT_NEAR(b->dominantColor()->red, before + (1 - before) * 0.51, 1e-9);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/CaptureService.h"
 #include "sampling/FrameOutputTestFrames.h"
+#include "sampling/LaggingQueuesLoop.h"
 #include "sampling/ScreenSampler.h"
 #include "sampling/ScreenTopology.h"
 #include "sampling/WindowListScans.h"
@@ -20,7 +21,6 @@
 #include "support/FakeScreens.h"
 #include "support/FakeWindowList.h"
 #include "support/FakeWorkspace.h"
-#include "support/ScreenSamplerProbe.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro::test {
@@ -30,6 +30,8 @@ inline constexpr std::int32_t kEditorPID = 100;
 
 struct SamplerRig {
     VirtualLoop loop;
+    // The loop as the sampler sees it: the same loop, with frame queues the test may hold back.
+    LaggingQueuesLoop frameQueues{loop};
     FakeCaptureService capture{loop};
     FakeScreens screens;
     FakeWindowList windows;
@@ -49,7 +51,7 @@ struct SamplerRig {
         topology = std::make_unique<ScreenTopology>(screens, &workspace);
         scans = std::make_unique<WindowListScans>(windows, screens, defaults, workspace, workspace.ownPID);
         sampler = std::make_unique<ScreenSampler>(ScreenSampler::Services{
-            .loop = loop,
+            .loop = frameQueues,
             .capture = capture,
             .screens = screens,
             .topology = *topology,
@@ -134,9 +136,6 @@ struct SamplerRig {
         return checks;
     }
 
-    StreamContext& context(const std::string& screen) {
-        return *test::inside(*sampler)->streams.contexts.at(screen);
-    }
     // The newest stream made for this screen's display, as the capture service sees it.
     std::shared_ptr<FakeCaptureStream> streamOf(const std::string& screen) {
         const auto& made = capture.streams();
@@ -146,12 +145,18 @@ struct SamplerRig {
                     if ((*it)->contentFilter().display.displayID == s.number) return *it;
         return nullptr;
     }
-    // One colour over the whole strip of this screen's running stream, analysed and published.
-    void deliverSolid(const std::string& screen, Rgb colour) {
+    // `frames` frames of one colour over the whole strip of this screen's running stream, analysed at once;
+    // their results wait on the main loop.
+    void deliverHeld(const std::string& screen, Rgb colour, int frames = 1) {
         auto stream = streamOf(screen);
         ASSERT_NE(stream, nullptr);
         const auto& config = stream->configuration();
-        ASSERT_TRUE(stream->deliverNow(solidFrame(config.width, config.height, colour)));
+        for (int i = 0; i < frames; ++i)
+            ASSERT_TRUE(stream->deliverNow(solidFrame(config.width, config.height, colour)));
+    }
+    // The same, analysed and published.
+    void deliverSolid(const std::string& screen, Rgb colour, int frames = 1) {
+        deliverHeld(screen, colour, frames);
         loop.runUntilIdle();
     }
 };
