@@ -79,10 +79,6 @@ public:
     void step(const CaptureFrame& frame, const UnifiedBlur& blur, const BackdropSink& onBackdrop,
               const CornerSink& onCorners);
 
-    bool hasBaseline() const { return hasBaseline_; }
-    bool isCommitHeld() const { return commitHeld_; }
-    int frameCounter() const { return frameCounter_; }
-
     // Rows of the frame the blur works on: the bar plus the larger corner radius, at most the frame's height.
     static int regionRows(const CaptureFrame& frame, const UnifiedBlur& blur);
 

@@ -144,7 +144,6 @@ public:
                                                             const LineConfig& config) const;
 
     // ---- state, for the sampler's diagnostics and for tests ----
-    const std::optional<LineConfig>& lineConfig() const { return lineConfig_; }
     bool isExternallyFrozen() const { return externallyFrozen_; }
     bool isForeignMenuOpen() const { return foreignMenuOpen_; }
     bool isPointerInMenuBar() const { return pointerInMenuBar_; }
@@ -152,9 +151,6 @@ public:
     bool hoverGuardEnabled() const { return hoverGuardEnabled_; }
     bool overviewActive() const { return overviewActive_; }
     double blurRadius() const { return backdrop_.radius(); }
-    bool isBlurCommitHeld() const { return backdrop_.isCommitHeld(); }
-    bool hasDedupKey() const { return hasLastLine_; }
-    std::optional<Color> lastPublished() const { return lastPublished_; }
 
 private:
     // The frame's time, read from the loop's clock when the gate first needs it: most frames never do.
