@@ -145,7 +145,6 @@ public:
 
     // ---- state, for the sampler's diagnostics and for tests ----
     bool isExternallyFrozen() const { return externallyFrozen_; }
-    bool isForeignMenuOpen() const { return foreignMenuOpen_; }
     bool isPointerInMenuBar() const { return pointerInMenuBar_; }
     bool smoothingEnabled() const { return smoothingEnabled_; }
     bool hoverGuardEnabled() const { return hoverGuardEnabled_; }
