@@ -143,9 +143,8 @@ public:
     std::optional<std::pair<Color, double>> sampleBeamColor(const CaptureFrame& frame,
                                                             const LineConfig& config) const;
 
-    // ---- state, for the sampler's diagnostics and for tests ----
+    // ---- the settings as they stand, which the sampler reads back when it changes one of them ----
     bool isExternallyFrozen() const { return externallyFrozen_; }
-    bool isPointerInMenuBar() const { return pointerInMenuBar_; }
     bool smoothingEnabled() const { return smoothingEnabled_; }
     bool hoverGuardEnabled() const { return hoverGuardEnabled_; }
     bool overviewActive() const { return overviewActive_; }

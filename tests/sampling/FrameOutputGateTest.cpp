@@ -173,18 +173,18 @@ TEST_F(FrameOutputGate, HoverGuardStopsAtOnceAndResumesQuarterSecondAfterTheLeav
 
     h.pointer.moveToTopLeft({500, 10});
     EXPECT_FALSE(feedCounts());
-    EXPECT_TRUE(h.output->isPointerInMenuBar());
 
-    // Just under the bar, but within the 6 pt the exit zone reaches further: still inside.
+    // Just under the bar, but within the 6 pt the exit zone reaches further: still inside, however long
+    // the pointer rests there.
     h.loop.advance(0.5);
     h.pointer.moveToTopLeft({500, 28});
     EXPECT_FALSE(feedCounts());
-    EXPECT_TRUE(h.output->isPointerInMenuBar());
+    h.loop.advance(0.3);
+    EXPECT_FALSE(feedCounts());
 
     // Out: the leave is taken, then 0.25 s of settling.
     h.pointer.moveToTopLeft({500, 31});
     EXPECT_FALSE(feedCounts());
-    EXPECT_FALSE(h.output->isPointerInMenuBar());
     h.loop.advance(0.24);
     EXPECT_FALSE(feedCounts());
     h.loop.advance(0.01);
@@ -196,23 +196,40 @@ TEST_F(FrameOutputGate, HoverGuardFlipsNoSoonerThanFifteenHundredthsAfterTheLast
     h.pointer.moveToTopLeft({500, 10});
     EXPECT_FALSE(feedCounts());  // entered at t = 0
 
-    // Left again at once: the leave is held back until 0.15 s after the entry.
+    // Left again at once: the leave is held back until 0.15 s after the entry, and settles from there.
     h.pointer.moveToTopLeft({500, 300});
     h.loop.advance(0.15);
-    EXPECT_FALSE(feedCounts());
-    EXPECT_TRUE(h.output->isPointerInMenuBar());
+    EXPECT_FALSE(feedCounts());  // still inside
     h.loop.advance(0.01);
     EXPECT_FALSE(feedCounts());  // leave taken at 0.16, settling
-    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    h.loop.advance(0.245);
+    EXPECT_FALSE(feedCounts()) << "settling from 0.16, not from 0.15";
+    h.loop.advance(0.01);
+    EXPECT_TRUE(feedCounts());
+
+    // In at 0.415 and out again: the leave is taken at 0.575.
+    h.pointer.moveToTopLeft({500, 10});
+    EXPECT_FALSE(feedCounts());
+    h.pointer.moveToTopLeft({500, 300});
+    h.loop.advance(0.16);
+    EXPECT_FALSE(feedCounts());
 
     // Straight back in: ignored at once, but the flip to "inside" waits for 0.15 s too.
     h.pointer.moveToTopLeft({500, 10});
     h.loop.advance(0.1);
-    EXPECT_FALSE(feedCounts());
-    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    EXPECT_FALSE(feedCounts());  // 0.675: not inside yet
     h.loop.advance(0.1);
-    EXPECT_FALSE(feedCounts());
-    EXPECT_TRUE(h.output->isPointerInMenuBar());
+    EXPECT_FALSE(feedCounts());  // 0.775: inside
+    // Out again: held while inside until 0.15 s after that flip, then settling from the leave.
+    h.pointer.moveToTopLeft({500, 300});
+    h.loop.advance(0.1);
+    EXPECT_FALSE(feedCounts());  // 0.875: still inside
+    h.loop.advance(0.06);
+    EXPECT_FALSE(feedCounts());  // 0.935: leave taken
+    h.loop.advance(0.2);
+    EXPECT_FALSE(feedCounts()) << "settling from 0.935: the flip inside came at 0.775, not at 0.675";
+    h.loop.advance(0.06);
+    EXPECT_TRUE(feedCounts());
 }
 
 TEST_F(FrameOutputGate, HoverGuardOffLetsFramesThroughAndGuardZonesSetWhileInsideStartInside) {
@@ -221,17 +238,38 @@ TEST_F(FrameOutputGate, HoverGuardOffLetsFramesThroughAndGuardZonesSetWhileInsid
         o.setHoverGuardEnabled(false);
         o.setGuardZones({Rect(0, 0, 1000, 24)});
     });
-    EXPECT_FALSE(h.output->isPointerInMenuBar());
+    EXPECT_TRUE(feedCounts());
+    // Zones set with the guard off do not count the pointer inside: turned on, the guard takes the entry
+    // at the next frame, and the leave waits 0.15 s from there before it settles.
+    h.run([](FrameOutput& o) { o.setHoverGuardEnabled(true); });
+    EXPECT_FALSE(feedCounts());  // entered at t = 0
+    h.pointer.moveToTopLeft({500, 300});
+    h.loop.advance(0.1);
+    EXPECT_FALSE(feedCounts());  // still inside
+    h.loop.advance(0.2);
+    EXPECT_FALSE(feedCounts());  // leave taken at 0.3
+    h.loop.advance(0.07);
+    EXPECT_FALSE(feedCounts()) << "settling from 0.3, not from 0.1";
+    h.loop.advance(0.19);
     EXPECT_TRUE(feedCounts());
 
+    // Zones set with the guard on while the pointer rests in the bar start inside: the leave needs no
+    // entry first, and settles from the move out.
+    h.pointer.moveToTopLeft({500, 10});
     h.run([](FrameOutput& o) {
         o.setHoverGuardEnabled(true);
         o.setGuardZones({Rect(0, 0, 1000, 24)});
     });
-    EXPECT_TRUE(h.output->isPointerInMenuBar());
-    EXPECT_FALSE(feedCounts());
+    EXPECT_FALSE(feedCounts());  // 0.56
+    h.pointer.moveToTopLeft({500, 300});
+    h.loop.advance(0.05);
+    EXPECT_FALSE(feedCounts());  // 0.61: leave taken
+    h.loop.advance(0.26);
+    EXPECT_TRUE(feedCounts());
 
     // An unreadable pointer is never inside.
+    h.pointer.moveToTopLeft({500, 10});
+    EXPECT_FALSE(feedCounts());
     h.pointer.forget();
     h.loop.advance(1);
     EXPECT_FALSE(feedCounts());  // the leave itself
