@@ -13,13 +13,6 @@ void DamageLedger::watchEnded(std::uint32_t drawable) {
     drawables_.erase(drawable);
 }
 
-std::vector<std::uint32_t> DamageLedger::watched() const {
-    std::vector<std::uint32_t> out;
-    out.reserve(drawables_.size());
-    for (const auto& [drawable, watch] : drawables_) out.push_back(drawable);
-    return out;
-}
-
 void DamageLedger::drawableChanged(std::uint32_t drawable) {
     if (auto it = drawables_.find(drawable); it != drawables_.end()) it->second.changed = turn_;
 }

@@ -35,9 +35,6 @@ public:
     // Watches begin before the grab that needs them, in the same turn.
     void watchStarted(std::uint32_t drawable);
     void watchEnded(std::uint32_t drawable);
-    bool watching(std::uint32_t drawable) const { return drawables_.contains(drawable); }
-    // The drawables watched, for ending the watches.
-    std::vector<std::uint32_t> watched() const;
 
     void drawableChanged(std::uint32_t drawable);
     // A rectangle of the root was drawn (root pixels).
