@@ -50,7 +50,9 @@ TEST(ScreenSnapshot, ThePrimaryComesFirstAndTheRootStandsInWithoutMonitors) {
     auto snapshot = x11::snapshotOf({left, right}, 3200, 1080, 2);
     ASSERT_EQ(snapshot.monitors.size(), 2u);
     EXPECT_EQ(snapshot.monitors.front().name, "DP-2") << "the one RandR marks";
-    EXPECT_EQ(snapshot.space.primaryInRootPixels(), right.root);
+    // Global points start at the marked monitor: its frame is the origin, halved by the ratio.
+    EXPECT_EQ(snapshot.space.globalFromRoot(right.root), (Rect{0, 0, 960, 540}));
+    EXPECT_TRUE(snapshot.space == ScreenSpace(right.root, 2));
     EXPECT_EQ(snapshot.space.pixelsPerPoint(), 2);
 
     RawMonitor unmarked = right;

@@ -39,7 +39,6 @@ public:
     ScreenSpace(Rect primaryInRootPixels, double pixelsPerPoint);
 
     double pixelsPerPoint() const { return k_; }
-    Rect primaryInRootPixels() const { return primary_; }
     // The same conversion on root points, for code that has divided by the ratio already.
     const CoordinateSpace& points() const { return points_; }
 
