@@ -57,8 +57,6 @@ public:
     void acquire(const std::string& tag);
     void release(const std::string& tag);
 
-    const std::set<std::string>& demand() const { return demand_; }
-
     struct ShellWindows {
         std::set<std::int64_t> windows;
         // Every window of the list, the shell's or not.

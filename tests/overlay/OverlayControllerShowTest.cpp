@@ -265,12 +265,14 @@ TEST_F(OverlayControllerTest, TwoColourPulsesInOneTurnFlushOnce) {
 
 TEST_F(OverlayControllerTest, OverviewWithdrawsEveryWindowAndItsEndBringsTheBandsBack) {
     makeSeparate();
+    desktop.state = false;
     controller->attachOverviewDetector(detector);
-    EXPECT_TRUE(detector.demand().contains("overlay"));
     controller->show(true);
     settle();
 
-    detector.isOverviewActive = true;
+    // The desktop's word reaches the controller only because the controller asked for detection.
+    desktop.state = true;
+    EXPECT_TRUE(detector.isOverviewActive());
     settle();
     EXPECT_TRUE(controller->overviewActive());
     for (auto* w : host.allWindows()) EXPECT_FALSE(w->isVisible());
@@ -281,7 +283,7 @@ TEST_F(OverlayControllerTest, OverviewWithdrawsEveryWindowAndItsEndBringsTheBand
     EXPECT_FALSE(band().isVisible());
     EXPECT_FALSE(corner(C::topLeft).isVisible());
 
-    detector.isOverviewActive = false;
+    desktop.state = false;
     settle();
     EXPECT_TRUE(band().isVisible());
     EXPECT_DOUBLE_EQ(band().alphaValue(), 1);
@@ -289,17 +291,21 @@ TEST_F(OverlayControllerTest, OverviewWithdrawsEveryWindowAndItsEndBringsTheBand
 }
 
 TEST_F(OverlayControllerTest, OverviewDemandFollowsTheMasterSwitchAndSleepingScreens) {
+    // The desktop says its overview shows throughout: the detector passes that on only while demanded, and
+    // the controller is its only client.
+    desktop.state = true;
     makeController();
     controller->attachOverviewDetector(detector);
+    EXPECT_TRUE(detector.isOverviewActive());
     rig.sampler->screensAsleep = true;
     settle();
-    EXPECT_FALSE(detector.demand().contains("overlay"));
+    EXPECT_FALSE(detector.isOverviewActive());
     rig.sampler->screensAsleep = false;
     settle();
-    EXPECT_TRUE(detector.demand().contains("overlay"));
+    EXPECT_TRUE(detector.isOverviewActive());
     settings.masterEnabled = false;
     settle();
-    EXPECT_FALSE(detector.demand().contains("overlay"));
+    EXPECT_FALSE(detector.isOverviewActive());
 }
 
 TEST_F(OverlayControllerTest, AnActivationBringsTheBandsBackToTheFrontUnlessSamplingIsFrozen) {

@@ -12,6 +12,7 @@
 #include "sampling/ScreenSamplerTestRig.h"
 #include "settings/OverlaySettings.h"
 #include "support/BandOnlyUnifiedMode.h"
+#include "support/FakeDesktopOverview.h"
 #include "support/FakeOverlayWindowHost.h"
 
 namespace velaro::test {
@@ -80,7 +81,9 @@ protected:
     FakeDefaultsStore settingsStore;
     OverlaySettings settings{settingsStore, rig.loop};
     FakeOverlayWindowHost host{rig.loop};
-    OverviewDetector detector{rig.windows, rig.screens, rig.workspace, rig.loop, std::nullopt};
+    // Publishes nothing until a test says the overview shows; the detector follows it only while demanded.
+    FakeDesktopOverview desktop;
+    OverviewDetector detector{rig.windows, rig.screens, rig.workspace, rig.loop, std::nullopt, &desktop};
     std::unique_ptr<MenuBarOverlayController> controller;  // last: goes before what it uses
 };
 
