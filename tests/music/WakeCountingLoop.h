@@ -6,18 +6,14 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <string>
 
-#include "support/VirtualLoop.h"
+#include "support/ForwardingLoop.h"
 
 namespace velaro::test {
 
-class WakeCountingLoop final : public MainLoop {
+class WakeCountingLoop final : public ForwardingLoop {
 public:
-    explicit WakeCountingLoop(VirtualLoop& loop) : loop_(loop) {}
-    double uptime() const override { return loop_.uptime(); }
-    std::chrono::system_clock::time_point wallTime() const override { return loop_.wallTime(); }
-    void post(std::function<void()> block) override { loop_.post(std::move(block)); }
+    using ForwardingLoop::ForwardingLoop;
     Cancellable postAfter(double seconds, std::function<void()> block) override {
         return loop_.postAfter(seconds, counted(std::move(block)));
     }
@@ -30,10 +26,6 @@ public:
             frame(timestamp);
         });
     }
-    std::unique_ptr<SerialQueue> makeSerialQueue(const std::string& label) override {
-        return loop_.makeSerialQueue(label);
-    }
-    bool isMainThread() const override { return true; }
 
     // The distinct moments a timer fired at since the last clear.
     std::size_t wakes() const { return moments_.size(); }
@@ -48,7 +40,6 @@ private:
             block();
         };
     }
-    VirtualLoop& loop_;
     std::set<double> moments_;
     long displayFrames_ = 0;
 };

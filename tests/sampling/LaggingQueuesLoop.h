@@ -8,31 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "support/VirtualLoop.h"
+#include "support/ForwardingLoop.h"
 
 namespace velaro::test {
 
-class LaggingQueuesLoop final : public MainLoop {
+class LaggingQueuesLoop final : public ForwardingLoop {
 public:
-    explicit LaggingQueuesLoop(VirtualLoop& loop) : loop_(loop) {}
-    double uptime() const override { return loop_.uptime(); }
-    std::chrono::system_clock::time_point wallTime() const override { return loop_.wallTime(); }
-    void post(std::function<void()> block) override { loop_.post(std::move(block)); }
-    Cancellable postAfter(double seconds, std::function<void()> block) override {
-        return loop_.postAfter(seconds, std::move(block));
-    }
-    Cancellable every(double seconds, std::function<void()> block) override {
-        return loop_.every(seconds, std::move(block));
-    }
-    std::unique_ptr<DisplayLink> makeDisplayLink(std::function<void(double)> frame) override {
-        return loop_.makeDisplayLink(std::move(frame));
-    }
+    using ForwardingLoop::ForwardingLoop;
     std::unique_ptr<SerialQueue> makeSerialQueue(const std::string& label) override {
         auto lane = std::make_shared<Lane>(loop_.makeSerialQueue(label), holding_);
         lanes_.push_back(lane);
         return std::make_unique<Queue>(std::move(lane));
     }
-    bool isMainThread() const override { return true; }
 
     // Every worker queue keeps what it is given from now on.
     void hold() {
@@ -88,7 +75,6 @@ private:
             if (auto lane = weak.lock()) each(*lane);
     }
 
-    VirtualLoop& loop_;
     bool holding_ = false;
     std::vector<std::weak_ptr<Lane>> lanes_;
 };
