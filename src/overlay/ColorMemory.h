@@ -27,13 +27,11 @@ public:
 
     void record(const std::string& app, RevealColorHold hold, double at);
     const CachedAppearance* find(const std::string& app) const;
-    // The apps, recorded least recently first.
-    const std::vector<std::string>& recency() const { return lru_; }
     std::size_t size() const { return entries_.size(); }
 
 private:
     std::map<std::string, CachedAppearance> entries_;
-    std::vector<std::string> lru_;
+    std::vector<std::string> lru_;  // recorded least recently first
 };
 
 class ColorMemory {

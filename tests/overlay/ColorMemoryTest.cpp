@@ -2,7 +2,8 @@
 // settle rule that ends a colour hold.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "overlay/ColorMemory.h"
 
@@ -25,10 +26,15 @@ TEST(AppearanceCacheTest, NinthAppEvictsTheOneRecordedLongestAgoNotTheOneUsedLon
     ASSERT_NE(cache.find("app0"), nullptr);
     EXPECT_DOUBLE_EQ(cache.find("app0")->hold.dominant.red, 0.9);
     EXPECT_DOUBLE_EQ(cache.find("app0")->at, 8);
-    EXPECT_EQ(cache.recency().front(), "app2");
-    EXPECT_EQ(cache.recency().back(), "app8");
-    // A key appears once in the recency list however often it was recorded.
-    EXPECT_EQ(std::count(cache.recency().begin(), cache.recency().end(), "app0"), 1);
+    // Fresh apps now evict the others oldest recording first: app0, recorded twice, goes once, after app7.
+    const std::vector<std::string> order{"app2", "app3", "app4", "app5", "app6", "app7", "app0", "app8"};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        cache.record("new" + std::to_string(i), holdOf(0.1), 10.0 + i);
+        EXPECT_EQ(cache.find(order[i]), nullptr) << order[i];
+        EXPECT_EQ(cache.size(), AppearanceCache::kCapacity);
+        for (std::size_t j = i + 1; j < order.size(); ++j)
+            EXPECT_NE(cache.find(order[j]), nullptr) << order[j];
+    }
 }
 
 class OwnerTickTest : public ::testing::Test {
