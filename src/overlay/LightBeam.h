@@ -90,7 +90,6 @@ public:
     void setOnNeedsDisplay(std::function<void()> callback) { onNeedsDisplay_ = std::move(callback); }
     void paint(QPainter& painter, Size size) const;
 
-    double spread() const { return spread_.value(); }
     // The layout for a view `width` points wide, as it would be painted now.
     BeamLayout layout(double width) const;
 
