@@ -68,8 +68,6 @@ public:
     void setDarkScheme(bool dark) { darkScheme_ = dark; }
     bool darkScheme() const { return darkScheme_; }
     void setNotchRect(std::optional<QRectF> rect) { notch_ = rect; }
-    const std::optional<RevealColorHold>& heldColor() const { return held_; }
-    void setHeldColor(std::optional<RevealColorHold> held) { held_ = std::move(held); }
     // Called whenever what the view shows changed: a refresh that changed something, an animation step.
     void setOnNeedsDisplay(std::function<void()> callback);
 
@@ -106,7 +104,7 @@ private:
     OverlayFeed feed_;
     HueDriftClock& drift_;
     MainLoop& loop_;
-    std::optional<RevealColorHold> held_;
+    const std::optional<RevealColorHold> held_;  // a new hold comes with a new view
     bool darkScheme_ = false;
     std::optional<QRectF> notch_;
     std::function<void()> onNeedsDisplay_;

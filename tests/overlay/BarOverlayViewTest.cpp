@@ -140,10 +140,10 @@ TEST_F(BarOverlayViewTest, LiveInkUsesTheLiveOrHeldColourOnlyWithSomethingToShow
     sampler.strokeInkIsDark = false;
     auto heldView = makeView(held);
     EXPECT_EQ(heldView->strokeInk().red, 0);
-    // Held without a line while a line exists now: the scheme.
+    // Held without a line while a line exists now: the scheme. A new hold comes with a view of its own.
     held.line.reset();
     sampler.channelLine = LiveLine{QImage(4, 1, QImage::Format_RGB32), 100};
-    heldView->setHeldColor(held);
+    heldView = makeView(held);
     EXPECT_EQ(heldView->strokeInk(), schemeInk(false));
     // Held without a line, no line now, a strip of two: the held colour.
     sampler.channelLine = std::nullopt;

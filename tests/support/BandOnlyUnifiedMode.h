@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "overlay/MenuBarOverlayController.h"
@@ -25,14 +26,21 @@ public:
           bar_(host, loop, settings, inputs.feed, driftClock, inputs.frame, inputs.level) {
         bar_.window().setContent([this](QPainter& painter, Size size) {
             if (!presenter_.shown()) return;
-            bar_.view().paint(painter, Size{size.width, std::max(0.0, size.height - earDepth_())});
+            MenuBarOverlayView& view = held_ ? *held_ : bar_.view();
+            view.paint(painter, Size{size.width, std::max(0.0, size.height - earDepth_())});
         });
         watches_.push_back(
             presenter_.shown.changes().sink([this](const bool&) { bar_.window().setNeedsDisplay(); }));
-        watches_.push_back(presenter_.memoryGeneration.changes().sink([this](const int&) {
-            bar_.view().setHeldColor(presenter_.memoryHold);
-            bar_.window().setNeedsDisplay();
-        }));
+        // As the unified view does, the remembered colours get a bar view of their own.
+        watches_.push_back(presenter_.memoryGeneration.changes().sink(
+            [this, settings = &settings, loop = &loop, drift = &driftClock, feed = &inputs.feed](const int&) {
+                held_.reset();
+                if (presenter_.memoryHold) {
+                    held_.emplace(*settings, *feed, *drift, *loop, presenter_.memoryHold);
+                    held_->setDarkScheme(bar_.view().darkScheme());
+                }
+                bar_.window().setNeedsDisplay();
+            }));
     }
     OverlayWindow& window() override { return bar_.window(); }
     UnifiedPresenter* presenter() override { return &presenter_; }
@@ -41,6 +49,7 @@ private:
     UnifiedPresenter presenter_;
     std::function<double()> earDepth_;
     MenuBarOverlayWindow bar_;  // after what its painting reads
+    std::optional<MenuBarOverlayView> held_;
     std::vector<Subscription> watches_;
 };
 
