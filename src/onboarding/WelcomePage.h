@@ -37,8 +37,7 @@ public:
     WelcomePage(MainLoop& loop, bool reduceMotion, QWidget* parent = nullptr);
     ~WelcomePage() override;
 
-    // The logo's entrance, then each line's.
-    const tour::Entrance& logo() const { return *entrances_[0]; }
+    // Each line's entrance.
     const tour::Entrance& line(int i) const { return *entrances_[std::size_t(i) + 1]; }
 
 protected:
