@@ -328,14 +328,14 @@ TEST_F(OverlayPagesTest,
         return test::textReading(&behavior,
                                  QStringLiteral("Overlay renders behind app windows instead of on top"));
     };
-    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_TRUE(test::findWidget<SettingsCard>(sampling)->isEnabled());
     EXPECT_FALSE(shows(sampling->note(), &behavior));
     EXPECT_FALSE(shows(behindCaption(), &behavior));
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     settle();
     for (GlobalOnlyGroup* group : {sampling, test::findWidget<GlobalOnlyGroup>(&advanced)}) {
-        EXPECT_FALSE(group->card()->isEnabled());
+        EXPECT_FALSE(test::findWidget<SettingsCard>(group)->isEnabled());
         EXPECT_TRUE(group->note()->isVisibleTo(group));
     }
     EXPECT_FALSE(test::findWidget<PauseOnHoverToggle>(&behavior)->isEnabled());
@@ -350,7 +350,7 @@ TEST_F(OverlayPagesTest,
 
     profiles->selectedScope = ProfileScope::global();
     settle();
-    EXPECT_TRUE(sampling->card()->isEnabled());
+    EXPECT_TRUE(test::findWidget<SettingsCard>(sampling)->isEnabled());
     EXPECT_FALSE(sampling->note()->isVisibleTo(sampling));
 }
 
@@ -423,7 +423,7 @@ TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     EXPECT_FALSE(test::findWidget<SettingsOverlayGate>(&page)->content()->isEnabled());
     EXPECT_TRUE(shows(test::findWidget<SettingsOverlayGate>(&page)->notice(), &page));
     EXPECT_TRUE(toggle("Smooth colors")->isEnabled());
-    EXPECT_TRUE(test::findWidget<GlobalOnlyGroup>(&page)->card()->isEnabled());
+    EXPECT_TRUE(test::findWidget<SettingsCard>(test::findWidget<GlobalOnlyGroup>(&page))->isEnabled());
 }
 
 TEST_F(OverlayPagesTest, GeneralSwitchesWriteOnTheNextTurn) {

@@ -12,7 +12,6 @@ public:
     GlobalOnlyGroup(const QString& title, QWidget* rows, QWidget* parent = nullptr);
 
     void setEditingApp(bool editing);
-    SettingsCard* card() const { return card_; }
     GlobalOnlyNote* note() const { return note_; }
 
 private:
