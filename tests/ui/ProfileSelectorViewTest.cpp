@@ -16,6 +16,7 @@
 #include "support/RowSearch.h"
 #include "support/VirtualLoop.h"
 #include "support/WidgetSearch.h"
+#include "ui/AppIconPicture.h"
 #include "ui/settings/ProfileSelectorView.h"
 #include "ui/settings/kit/AppListPieces.h"
 #include "ui/settings/kit/SymbolButton.h"
@@ -129,7 +130,7 @@ TEST_F(ProfileSelectorTest, WithoutProfilesThePopoverHoldsTheGlobalRowOneDivider
     EXPECT_EQ(badge(global), QString());
     EXPECT_EQ(global->removeButton(), nullptr);
     ASSERT_NE(test::findWidget<AppIconView>(global), nullptr);
-    EXPECT_EQ(test::findWidget<AppIconView>(global)->placeholder(), "globe");
+    EXPECT_TRUE(test::paintsPlaceholder(*test::findWidget<AppIconView>(global), "globe"));
     EXPECT_EQ(dividers(), 1);
     ProfileAddRow* add = addRow();
     EXPECT_TRUE(add->isEnabled());
@@ -313,7 +314,9 @@ TEST_F(ProfileSelectorTest, AScopeWhoseProfileIsGoneShowsItsIdentifierAndTheRigh
         auto* icon = test::findWidget<AppIconView>(scopeButton());
         ASSERT_NE(icon, nullptr);
         EXPECT_EQ(icon->showsPlaceholder(), placeholder) << id;
-        EXPECT_EQ(icon->placeholder(), "app.dashed");
+        // Behind an app's own icon stands the same placeholder: it shows once the icon is gone.
+        if (!placeholder) icon->setIcon(QImage());
+        EXPECT_TRUE(test::paintsPlaceholder(*icon, "app.dashed")) << id;
     }
 }
 

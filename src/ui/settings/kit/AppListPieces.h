@@ -45,7 +45,6 @@ public:
     void setIcon(const QImage& icon);
     bool showsPlaceholder() const { return icon_.isNull(); }
     void setPlaceholder(std::string symbol);
-    const std::string& placeholder() const { return placeholder_; }
     void setRunning(bool running);
     QSize sizeHint() const override { return {size_ + 2, size_ + 2}; }
 
