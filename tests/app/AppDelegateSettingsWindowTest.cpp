@@ -67,6 +67,8 @@ TEST(AppDelegateSettingsWindow, GeneralPageShowsTheTourWithoutMovingTheStoredSte
 TEST(AppDelegateSettingsWindow, RecordingPausesTheHotKeysUntilThePageIsLeftOrTheWindowCloses) {
     AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
+    // Only the desktop's layout names this key; without it the page would show "Key 40".
+    rig.keyboardLayout.setKey(40, "k");
     auto& d = rig.launch();
     ShortcutSettings shortcuts;
     shortcuts.assign(ShortcutAction::master, ShortcutKeyCombo{40, ShortcutKeyCombo::controlMask});
@@ -84,7 +86,11 @@ TEST(AppDelegateSettingsWindow, RecordingPausesTheHotKeysUntilThePageIsLeftOrThe
         rig.loop.runUntilIdle();
         auto* page = test::findWidget<ShortcutsSection>(rig.settingsWindow());
         ASSERT_NE(page, nullptr);
-        EXPECT_EQ(page->recorder().services().keyboardLayout, &rig.keyboardLayout);
+        // The page names keys through the desktop's layout.
+        const ShortcutKeyCombo master{40, ShortcutKeyCombo::controlMask};
+        EXPECT_EQ(
+            test::findWidget<ShortcutRecordButton>(page->row(ShortcutAction::master))->text().toStdString(),
+            master.displayString(&rig.keyboardLayout));
         test::findWidget<ShortcutRecordButton>(page->row(ShortcutAction::overlay))->click();
         rig.loop.runUntilIdle();
         EXPECT_TRUE(rig.hotkeys.registered().empty()) << "paused while recording";

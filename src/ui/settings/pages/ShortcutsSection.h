@@ -42,7 +42,6 @@ public:
                      QWidget* parent = nullptr);
     ~ShortcutsSection() override;
 
-    ShortcutRecorderModel& recorder() const { return *recorder_; }
     ShortcutRecorderRow* row(ShortcutAction action) const;
 
 protected:
