@@ -178,7 +178,7 @@ SettingsTwin::~SettingsTwin() = default;
 QScrollArea* SettingsTwin::detailScroll() const {
     // The root view's two scrolling columns: the sidebar and the detail pane.
     for (QScrollArea* pane : root_->findChildren<QScrollArea*>(Qt::FindDirectChildrenOnly))
-        if (pane != &root_->sidebar()) return pane;
+        if (pane != test::findWidget<SettingsSidebar>(root_)) return pane;
     return nullptr;
 }
 
@@ -193,7 +193,7 @@ QRect SettingsTwin::detailPane() const {
 }
 
 QPoint SettingsTwin::tile(SettingsCategory category) const {
-    SidebarRow* row = root_->sidebar().row(category);
+    SidebarRow* row = test::findWidget<SettingsSidebar>(root_)->row(category);
     return row->mapTo(window_.get(), QPoint(13, (row->height() - SidebarRow::tileSize) / 2));
 }
 

@@ -63,7 +63,7 @@ protected:
     // The detail column's parts as the user sees them: the scrolling pane beside the sidebar, its labels.
     QScrollArea* detailPane() const {
         for (QScrollArea* pane : view->findChildren<QScrollArea*>(Qt::FindDirectChildrenOnly))
-            if (pane != &view->sidebar()) return pane;
+            if (pane != test::findWidget<SettingsSidebar>(view.get())) return pane;
         return nullptr;
     }
     QWidget* shownPage() const { return test::shownPage(*view); }
@@ -75,7 +75,8 @@ protected:
     static QAbstractAnimation* bounce(const SidebarRow* row) { return row->findChild<QAbstractAnimation*>(); }
     void countBounces() {
         for (SettingsCategory category : allSettingsCategories)
-            QObject::connect(bounce(view->sidebar().row(category)), &QAbstractAnimation::stateChanged,
+            QObject::connect(bounce(test::findWidget<SettingsSidebar>(view.get())->row(category)),
+                             &QAbstractAnimation::stateChanged,
                              [this, category](QAbstractAnimation::State now, QAbstractAnimation::State) {
                                  bounces[category] += now == QAbstractAnimation::Running;
                              });
@@ -117,7 +118,7 @@ protected:
 };
 
 TEST_F(RootViewTest, SidebarShowsThreeGroupsOfRowsInOrderAndStartsOnAppearance) {
-    SettingsSidebar& sidebar = view->sidebar();
+    SettingsSidebar& sidebar = *test::findWidget<SettingsSidebar>(view.get());
     EXPECT_EQ(sidebar.width(), 200);
     // The group headers are the sidebar's only texts that are not rows.
     const std::vector<SpacedText*> headers = test::findWidgets<SpacedText>(&sidebar);
@@ -147,7 +148,7 @@ TEST_F(RootViewTest, SidebarShowsThreeGroupsOfRowsInOrderAndStartsOnAppearance) 
 }
 
 TEST_F(RootViewTest, EachClickSelectsItsPageAndBouncesOnlyItsRow) {
-    SettingsSidebar& sidebar = view->sidebar();
+    SettingsSidebar& sidebar = *test::findWidget<SettingsSidebar>(view.get());
     countBounces();
     sidebar.row(SettingsCategory::shortcuts)->click();
     sidebar.row(SettingsCategory::about)->click();
@@ -176,7 +177,7 @@ TEST_F(RootViewTest, WithNothingSelectedThePaneAsksForAPage) {
     EXPECT_EQ(detailPane()->accessibleName(), QStringLiteral("Settings"));
     EXPECT_EQ(shownPage(), nullptr);
     for (SettingsCategory category : allSettingsCategories)
-        EXPECT_FALSE(selected(view->sidebar().row(category)));
+        EXPECT_FALSE(selected(test::findWidget<SettingsSidebar>(view.get())->row(category)));
 
     select(SettingsCategory::general);  // the shell opening the window at a page
     EXPECT_TRUE(shows(pageHeader()));
@@ -192,7 +193,7 @@ TEST_F(RootViewTest, PagesAreMadeOnceAndSwitchingMakesNoNewWidget) {
     for (SettingsCategory category : allSettingsCategories) made[category] = test::madePage(*view, category);
     for (int i = 0; i < 100; ++i) {
         SettingsCategory category = allSettingsCategories[std::size_t(i) % allSettingsCategories.size()];
-        view->sidebar().row(category)->click();
+        test::findWidget<SettingsSidebar>(view.get())->row(category)->click();
         EXPECT_EQ(shownPage(), made[category]);
         for (auto& [other, page] : made) EXPECT_EQ(shows(page), other == category);
     }
@@ -249,7 +250,8 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     QWidget* startupCard = launchAtLogin->parentWidget();
     auto* note = test::findWidget<GlobalOnlyNote>(general);
     auto* shortcuts = test::findWidget<ShortcutsSection>(test::madePage(*view, SettingsCategory::shortcuts));
-    auto* shortcutsNote = test::findWidget<GlobalOnlyNote>(test::madePage(*view, SettingsCategory::shortcuts));
+    auto* shortcutsNote =
+        test::findWidget<GlobalOnlyNote>(test::madePage(*view, SettingsCategory::shortcuts));
     ASSERT_NE(shortcuts, nullptr);
     ASSERT_NE(shortcutsNote, nullptr);
     EXPECT_TRUE(startupCard->isEnabled());

@@ -77,8 +77,6 @@ public:
     // True while an app's profile (not the global settings) is edited.
     bool isEditingApp() const;
 
-    SettingsSidebar& sidebar() const { return *sidebar_; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
