@@ -37,9 +37,6 @@ public:
     WelcomePage(MainLoop& loop, bool reduceMotion, QWidget* parent = nullptr);
     ~WelcomePage() override;
 
-    // Each line's entrance.
-    const tour::Entrance& line(int i) const { return *entrances_[std::size_t(i) + 1]; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -55,9 +55,9 @@ std::vector<QWidget*> pages(QWidget& view) {
     return found;
 }
 
-// Whether the welcome page paints as its artwork does with the logo's entrance at `logo` and each line's
-// where the page has it.
-bool paintsLogoAt(WelcomePage& page, double logo) {
+// Whether the welcome page paints as its artwork does with the logo's entrance, then each line's, at
+// `progress`.
+bool paintsAt(WelcomePage& page, const std::array<double, 4>& progress) {
     const qreal scale = page.devicePixelRatioF();
     QImage expected((QSizeF(page.size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
     expected.setDevicePixelRatio(scale);
@@ -65,8 +65,7 @@ bool paintsLogoAt(WelcomePage& page, double logo) {
     {
         QPainter painter(&expected);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        WelcomeArt(scale).paint(
-            painter, {logo, page.line(0).progress(), page.line(1).progress(), page.line(2).progress()});
+        WelcomeArt(scale).paint(painter, progress);
     }
     return page.grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) == expected;
 }
@@ -250,7 +249,7 @@ TEST(OnboardingRootView, WelcomeButtonComesInAndPulsesOnlyWhileTheWelcomePageSta
         EXPECT_FALSE(ringShowsWithin(rig, view, 5)) << "reduced motion: no pulse ring";
         auto* page = test::findWidget<WelcomePage>(&view);
         ASSERT_NE(page, nullptr);
-        EXPECT_TRUE(paintsLogoAt(*page, 1.0));
+        EXPECT_TRUE(paintsAt(*page, {1.0, 1.0, 1.0, 1.0}));
     }
 }
 
@@ -266,20 +265,28 @@ TEST(OnboardingRootView, PendingWelcomeStepsEndWithTheView) {
 TEST(OnboardingRootView, WelcomeLinesComeInOneAfterAnother) {
     TourRig rig;
     auto& view = rig.open();
-    // The logo comes in first, with no delay: as an entrance started with the page.
-    tour::Entrance logo(rig.loop);
-    logo.show(true);
+    // Entrances started with the page: the logo at once, the lines 0.25 s later and 0.15 s apart.
+    std::array<std::unique_ptr<tour::Entrance>, 4> reference;
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        reference[i] = std::make_unique<tour::Entrance>(rig.loop);
+        reference[i]->show(true, i == 0 ? 0.0 : 0.25 + 0.15 * double(i - 1));
+    }
+    const auto progress = [&] {
+        return std::array<double, 4>{reference[0]->progress(), reference[1]->progress(),
+                                     reference[2]->progress(), reference[3]->progress()};
+    };
     auto* page = test::findWidget<WelcomePage>(&view);
     ASSERT_NE(page, nullptr);
     rig.loop.advance(0.3);
-    EXPECT_GT(logo.progress(), 0.5);
-    EXPECT_TRUE(paintsLogoAt(*page, logo.progress()));
-    EXPECT_GT(page->line(0).progress(), 0.0);
-    EXPECT_LT(page->line(0).progress(), 0.5);
-    EXPECT_EQ(page->line(1).progress(), 0.0);
-    EXPECT_EQ(page->line(2).progress(), 0.0);
+    const auto early = progress();
+    EXPECT_GT(early[0], 0.5);
+    EXPECT_GT(early[1], 0.0);
+    EXPECT_LT(early[1], 0.5);
+    EXPECT_EQ(early[2], 0.0);
+    EXPECT_TRUE(paintsAt(*page, early)) << "the logo well in, the first line coming, the others waiting";
+    EXPECT_FALSE(paintsAt(*page, {early[0], 0.0, 0.0, 0.0})) << "the first line shows where it is";
     rig.loop.advance(0.71);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(page->line(i).progress(), 1.0) << i;
+    EXPECT_TRUE(paintsAt(*page, {1.0, 1.0, 1.0, 1.0}));
 }
 
 TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {

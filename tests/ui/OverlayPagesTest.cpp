@@ -329,14 +329,14 @@ TEST_F(OverlayPagesTest,
                                  QStringLiteral("Overlay renders behind app windows instead of on top"));
     };
     EXPECT_TRUE(test::findWidget<SettingsCard>(sampling)->isEnabled());
-    EXPECT_FALSE(shows(sampling->note(), &behavior));
+    EXPECT_FALSE(shows(test::findWidget<GlobalOnlyNote>(sampling), &behavior));
     EXPECT_FALSE(shows(behindCaption(), &behavior));
 
     profiles->selectedScope = ProfileScope::app("org.example.Editor");
     settle();
     for (GlobalOnlyGroup* group : {sampling, test::findWidget<GlobalOnlyGroup>(&advanced)}) {
         EXPECT_FALSE(test::findWidget<SettingsCard>(group)->isEnabled());
-        EXPECT_TRUE(group->note()->isVisibleTo(group));
+        EXPECT_TRUE(test::findWidget<GlobalOnlyNote>(group)->isVisibleTo(group));
     }
     EXPECT_FALSE(test::findWidget<PauseOnHoverToggle>(&behavior)->isEnabled());
 
@@ -351,7 +351,7 @@ TEST_F(OverlayPagesTest,
     profiles->selectedScope = ProfileScope::global();
     settle();
     EXPECT_TRUE(test::findWidget<SettingsCard>(sampling)->isEnabled());
-    EXPECT_FALSE(sampling->note()->isVisibleTo(sampling));
+    EXPECT_FALSE(test::findWidget<GlobalOnlyNote>(sampling)->isVisibleTo(sampling));
 }
 
 TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {

@@ -12,7 +12,6 @@ public:
     GlobalOnlyGroup(const QString& title, QWidget* rows, QWidget* parent = nullptr);
 
     void setEditingApp(bool editing);
-    GlobalOnlyNote* note() const { return note_; }
 
 private:
     SettingsCard* card_;
