@@ -18,6 +18,7 @@
 #include "music/VizBarWindow.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "support/FakeScreens.h"
+#include "support/OverlayQtWindow.h"
 
 namespace velaro::e2e {
 namespace {
@@ -105,7 +106,7 @@ TEST_F(VizBarWindowE2eTest, BarsShowOverTheAppAndClicksPassThroughThem) {
     const QImage shot = screenshotWhen([&](const QImage& image) { return barsShow(image, 320); });
     ASSERT_TRUE(barsShow(shot, 320)) << "bars over the app window";
     EXPECT_TRUE(closeTo(shot.pixelColor(330, 100), kAppColour, 8)) << "nothing below the bars' 64 points";
-    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*window)->geometry(), QRect(0, 0, screenWidth, 80));
+    EXPECT_EQ(test::qtWindowOf(*window)->geometry(), QRect(0, 0, screenWidth, 80));
 
     const auto clicked = click(330, 50);  // right on a bar
     ASSERT_EQ(clicked.exitCode, 0) << clicked.describe().toStdString();
@@ -156,12 +157,12 @@ TEST_F(VizBarWindowE2eTest, StaysRightUnderThePanelAndAboveOtherWindowsAcrossAct
 
 TEST_F(VizBarWindowE2eTest, WithoutACompositorTheWindowLeavesTheScreenAndItsRendererRetires) {
     showBars();
-    QWindow* native = QtOverlayWindowHost::qtWindow(*window);
+    QWindow* native = test::qtWindowOf(*window);
     ASSERT_TRUE(waitUntil([&] { return native->isExposed(); }));
     ASSERT_TRUE(renderer->isUsable());
 
     host->setTranslucency(false);  // what the compositor watch does when the compositor leaves
-    native = QtOverlayWindowHost::qtWindow(*window);
+    native = test::qtWindowOf(*window);
     EXPECT_FALSE(native->isVisible()) << "an ARGB GL window without a compositor is a black band";
     waitUntil([&] { return !renderer->isUsable(); }, std::chrono::seconds(2));
     EXPECT_FALSE(renderer->isUsable()) << "its context went with the old native window";
@@ -171,7 +172,7 @@ TEST_F(VizBarWindowE2eTest, WithoutACompositorTheWindowLeavesTheScreenAndItsRend
     link->stop();
     renderer = VizWindowRenderer::create(*window, {{0.5f, 0.01f}});
     ASSERT_NE(renderer, nullptr) << "a new renderer on the new surface";
-    native = QtOverlayWindowHost::qtWindow(*window);
+    native = test::qtWindowOf(*window);
     EXPECT_TRUE(waitUntil([&] { return native->isExposed(); }));
 }
 

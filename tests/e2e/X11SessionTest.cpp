@@ -17,6 +17,7 @@
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "platform/linux/X11WindowList.h"
 #include "platform/linux/XcbUtil.h"
+#include "support/OverlayQtWindow.h"
 
 namespace velaro::e2e {
 namespace {
@@ -133,7 +134,7 @@ TEST(X11SessionScreens, OverlayWindowsAreLaidOutAgainAsSoonAsTheSnapshotChanges)
         host.makeWindow({"relayout", frame, OverlayWindowLevel::status, 1.0,
                          [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), Qt::red); }});
     window->orderFrontRegardless();
-    const QWindow* native = QtOverlayWindowHost::qtWindow(*window);
+    const QWindow* native = test::qtWindowOf(*window);
     ASSERT_NE(native, nullptr);
     const auto placed = [&] {
         const Rect root = session->space().rootFromGlobal(frame);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/QtOverlayWindowHost.h"
+#include "support/OverlayQtWindow.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -83,7 +84,7 @@ protected:
 
 TEST_F(QtOverlayWindowHostTest, WindowsAreBorderlessClickThroughAndNeverFocused) {
     auto w = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
-    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    QWindow* qt = test::qtWindowOf(*w);
     ASSERT_NE(qt, nullptr);
     const auto flags = qt->flags();
     EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
@@ -109,16 +110,16 @@ TEST_F(QtOverlayWindowHostTest, FramesInGlobalPointsLandTopDownOnTheScreen) {
     // A 28 pt band hanging from the top edge of the primary screen, and a 12 pt ear at its bottom-right.
     auto band =
         host.makeWindow({"band", {0, double(screen.height() - 28), double(screen.width()), 28}, 24, 1.0, {}});
-    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*band)->geometry(),
+    EXPECT_EQ(test::qtWindowOf(*band)->geometry(),
               QRect(screen.x(), screen.y(), screen.width(), 28));
     band->setFrame({double(screen.width() - 12), 0, 12, 12}, false);
-    EXPECT_EQ(QtOverlayWindowHost::qtWindow(*band)->geometry(),
+    EXPECT_EQ(test::qtWindowOf(*band)->geometry(),
               QRect(screen.x() + screen.width() - 12, screen.y() + screen.height() - 12, 12, 12));
 }
 
 TEST_F(QtOverlayWindowHostTest, AlphaAndAnimationsReachTheNativeWindow) {
     auto w = host.makeWindow({"w", {0, 0, 40, 40}, 0, 0.0, {}});
-    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    QWindow* qt = test::qtWindowOf(*w);
     EXPECT_EQ(qt->opacity(), 0.0);
     w->orderFrontRegardless();
     host.animate({0.25, TimingCurve::linear}, {{w.get(), 1.0, Rect{0, 0, 80, 40}}});
@@ -237,7 +238,7 @@ TEST_F(QtOverlayWindowHostTest, WithoutACompositorWindowsAreCutToShapeAndHiddenA
     EXPECT_FALSE(host.supportsTranslucency());
     EXPECT_NE(ear->windowNumber(), before) << "a new native window with an opaque visual";
     EXPECT_EQ(host.windowWithNumber(ear->windowNumber()), ear.get());
-    QWindow* qt = QtOverlayWindowHost::qtWindow(*ear);
+    QWindow* qt = test::qtWindowOf(*ear);
     EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), -1);
     EXPECT_TRUE(qt->isVisible());
     EXPECT_TRUE(qt->mask().contains(QPoint(3, 3)));
@@ -256,7 +257,7 @@ TEST_F(QtOverlayWindowHostTest, WithoutACompositorWindowsAreCutToShapeAndHiddenA
 
     paintNothing = false;
     host.setTranslucency(true);
-    qt = QtOverlayWindowHost::qtWindow(*ear);
+    qt = test::qtWindowOf(*ear);
     EXPECT_TRUE(qt->isVisible());
     EXPECT_TRUE(qt->mask().isEmpty()) << "translucent windows are not cut";
     EXPECT_DOUBLE_EQ(qt->opacity(), 0.3);
@@ -269,7 +270,7 @@ TEST_F(QtOverlayWindowHostTest, GLSurfaceWindowsShowOnlyWithTranslucency) {
     options.surface = OverlaySurfaceKind::gl;
     auto w = host.makeWindow(options);
     ASSERT_NE(w->glSurface(), nullptr);
-    QWindow* qt = QtOverlayWindowHost::qtWindow(*w);
+    QWindow* qt = test::qtWindowOf(*w);
     EXPECT_EQ(qt->surfaceType(), QSurface::OpenGLSurface);
     EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), 8);
     EXPECT_EQ(qt->requestedFormat().profile(), QSurfaceFormat::CoreProfile);
@@ -280,12 +281,12 @@ TEST_F(QtOverlayWindowHostTest, GLSurfaceWindowsShowOnlyWithTranslucency) {
     w->orderFrontRegardless();
     EXPECT_TRUE(qt->isVisible());
     host.setTranslucency(false);
-    qt = QtOverlayWindowHost::qtWindow(*w);
+    qt = test::qtWindowOf(*w);
     EXPECT_EQ(qt->requestedFormat().alphaBufferSize(), 8) << "still a GL surface with alpha";
     EXPECT_FALSE(qt->isVisible());
     EXPECT_TRUE(w->isVisible()) << "ordered in, shown again with a compositor";
     host.setTranslucency(true);
-    EXPECT_TRUE(QtOverlayWindowHost::qtWindow(*w)->isVisible());
+    EXPECT_TRUE(test::qtWindowOf(*w)->isVisible());
 
     auto painted = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
     EXPECT_EQ(painted->glSurface(), nullptr);

@@ -172,7 +172,6 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
                           reinterpret_cast<const std::uint8_t*>(pixels.data()));
         }
         xcb_flush(conn_);
-        ++puts_;
         painting_ = -1;
         return;
     }
@@ -184,7 +183,6 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
     }
     buffer.fence = xcb_get_input_focus(conn_).sequence;
     xcb_flush(conn_);
-    ++puts_;
     next_ = (painting_ + 1) % 2;
     painting_ = -1;
 }

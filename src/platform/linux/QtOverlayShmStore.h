@@ -42,9 +42,6 @@ public:
     int paintingIndex() const { return painting_; }
     const QImage& image(int index) const { return buffers_[static_cast<std::size_t>(index)].image; }
 
-    // How many puts went to the server since the store opened (tests and diagnostics).
-    int puts() const { return puts_; }
-
 private:
     struct Buffer {
         int shmid = -1;
@@ -66,7 +63,6 @@ private:
     int next_ = 0;       // the buffer tried first
     QSize size_;
     double dpr_ = 1.0;
-    int puts_ = 0;
 };
 
 }  // namespace velaro

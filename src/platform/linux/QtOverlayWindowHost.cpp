@@ -373,7 +373,6 @@ public:
                      QtOverlayGLSurface* gl);
     void renderNow();
     const QRegion& shape() const { return shape_; }
-    int ownUploads() const { return shm_ ? shm_->puts() : 0; }
     bool hasPaintedShape() const { return painted_; }
 
 protected:
@@ -475,9 +474,7 @@ public:
 
     WindowNumber windowNumber() const override { return static_cast<WindowNumber>(surface_->winId()); }
     OverlayGLSurface* glSurface() override { return gl_.get(); }
-    QWindow* surface() const { return surface_.get(); }
     bool ownUploadAllowed() const { return qtHost_.ownUpload_; }
-    int ownUploads() const { return surface_->ownUploads(); }
 
     // Root pixels, y down: Qt keeps a screen's origin and scales distances from it.
     Rect nativeRect() const {
@@ -927,16 +924,6 @@ QRect QtOverlayWindowHost::qtGeometryFor(const Rect& frame) const {
     const int x1 = static_cast<int>(std::lround(r.maxX())), y1 = static_cast<int>(std::lround(r.maxY()));
     // X has no empty windows; an empty frame is hidden instead (see syncNativeVisibility).
     return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
-}
-
-QWindow* QtOverlayWindowHost::qtWindow(const OverlayWindow& window) {
-    auto* qt = dynamic_cast<const QtOverlayWindow*>(&window);
-    return qt ? qt->surface() : nullptr;
-}
-
-int QtOverlayWindowHost::ownUploads(const OverlayWindow& window) {
-    auto* qt = dynamic_cast<const QtOverlayWindow*>(&window);
-    return qt ? qt->ownUploads() : 0;
 }
 
 void QtOverlayWindowHost::stackChanged() {

@@ -37,15 +37,9 @@ public:
     std::unique_ptr<OverlayWindow> makeWindow(const OverlayWindowOptions& options) override;
     bool supportsTranslucency() const override { return translucency_; }
 
-    // The Qt window behind an overlay window of this host (tests and diagnostics).
-    static QWindow* qtWindow(const OverlayWindow& window);
-
     // Whether translucent windows painted from now on put their pixels through shared memory of their own
     // (the default on X11 with MIT-SHM) or through Qt's backing store. Tests compare the two.
     void setOwnUploadAllowed(bool allowed) { ownUpload_ = allowed; }
-    // How many pictures a window has put through its own shared memory: 0 for one painted through Qt's
-    // backing store (tests and diagnostics).
-    static int ownUploads(const OverlayWindow& window);
 
     // Re-reads the stack and puts the windows back where they belong if anything moved over or under them.
     void reassertStack();
