@@ -74,7 +74,6 @@ public:
     // Reads the inputs again and moves the shown values to them, animated where the band animates.
     void refresh();
     void paint(QPainter& painter, Size size);
-    // The live strip, for tests of what it shows.
 
     // Derived values, read fresh from the inputs.
     bool isEmptyDesktop() const;
