@@ -67,7 +67,7 @@ MenuBarStyleFill fillOfStyle(int which) {
 
 void BM_Band(benchmark::State& state) {
     const auto fill = fillOfStyle(int(state.range(0)));
-    LiveStripView strip([] { return std::optional<double>(kScale); });
+    LiveStripView strip;
     paintLoop(state, fill, &strip);
 }
 BENCHMARK(BM_Band)->DenseRange(0, 4);
