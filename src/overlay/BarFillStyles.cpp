@@ -109,6 +109,18 @@ double driftScrollOffset(double phase, double stopCount, bool rightToLeft, doubl
     return k * (-0.5 * contentWidth);
 }
 
+bool MenuBarStyleFill::isUniformDown() const {
+    switch (style) {
+        case MenuBarStyle::solid:
+            return true;
+        case MenuBarStyle::gradient:
+            return false;
+        case MenuBarStyle::live:
+            return !liveLine || liveLine->image.isNull() || liveLine->image.height() == 1;
+    }
+    return false;
+}
+
 bool MenuBarStyleFill::isOpaque() const {
     if (!(unitOr(opacity, 0) >= 1)) return false;
     const auto opaque = [](const Color& c) { return unitOr(c.alpha, 0) >= 1; };

@@ -61,6 +61,9 @@ struct MenuBarStyleFill {
     // Whether paint() covers every device pixel wholly inside its rectangle with opaque paint. False where
     // it cannot tell cheaply: the drift's two copies meet at a fraction of a pixel, where both blend.
     bool isOpaque() const;
+    // Whether paint() lays the same pixels on every device row wholly inside its rectangle: the colours
+    // vary across the band only (a live line of one row, the solid colours, zones and drift).
+    bool isUniformDown() const;
 };
 
 }  // namespace velaro

@@ -279,6 +279,28 @@ bool MenuBarOverlayView::paintsOpaque() const {
     return emptyMix <= 0 && shownFill().isOpaque();
 }
 
+std::vector<Rect> MenuBarOverlayView::repeatedArea(Size size) const {
+    const double w = size.width, h = size.height;
+    if (!(w > 0) || !(h > 0) || notch_) return {};
+    // The blurred backdrop and the empty desktop's picture are pictures of the screen, not rows.
+    if (blurShown_.value() > 0 || emptyDesktopMix_.value() > 0) return {};
+    if (outgoing_ && styleMix_.value() < 1 && !outgoing_->isUniformDown()) return {};
+    if (!shownFill().isUniformDown()) return {};
+    if (!settings_.strokeEnabled()) return {Rect(0, 0, w, h)};
+    // The stroke runs along the top row and, curved, bends down each end over a square of its radius; one
+    // point more on every side takes in its antialiasing.
+    const double r = std::min(settings_.strokeCurveRadius(), h - 2);
+    constexpr double line = 2;
+    const double end = r >= 0.5 ? r + 2 : line;
+    if (w <= 2 * end) return {};
+    std::vector<Rect> parts{Rect(end, line, w - 2 * end, h - line)};
+    if (h > end) {
+        parts.push_back(Rect(0, end, end, h - end));
+        parts.push_back(Rect(w - end, end, end, h - end));
+    }
+    return parts;
+}
+
 void MenuBarOverlayView::refresh() {
     const double now = loop_.uptime();
     const bool snap = now < feed_.recolorSnapUntil();

@@ -91,6 +91,10 @@ public:
     bool isAnimating() const;
     // Whether the next paint covers every device pixel wholly inside the band with opaque paint.
     bool paintsOpaque() const;
+    // Where in a band of `size` the next paint lays the same pixels on every row of a part as on its first
+    // row (see OverlayWindow::setRepeatedArea): the fill beneath the top edge's stroke, while nothing laid
+    // under or over the fill changes down the band. Empty where it cannot tell.
+    std::vector<Rect> repeatedArea(Size size) const;
 
 private:
     MenuBarStyleFill shownFill() const;

@@ -47,6 +47,8 @@ protected:
             window_->setPaintedArea([this](Size size) { return view_.paintedArea(size); });
         if constexpr (requires(const View& v, Size size) { v.opaqueArea(size); })
             window_->setOpaqueArea([this](Size size) { return view_.opaqueArea(size); });
+        if constexpr (requires(const View& v, Size size) { v.repeatedArea(size); })
+            window_->setRepeatedArea([this](Size size) { return view_.repeatedArea(size); });
     }
     ~OverlayViewWindow() = default;
 

@@ -215,6 +215,14 @@ std::vector<Rect> UnifiedOverlayView::opaqueArea(Size size) const {
     return {Rect(0, 0, size.width, std::min(bandHeight(), size.height))};
 }
 
+std::vector<Rect> UnifiedOverlayView::repeatedArea(Size size) const {
+    if (clampRevealProgress(revealMaskProgress()) < 1 || pillClip() || !(liveOpacity() > 0)) return {};
+    // The reveal's held colours and a remembered appearance are bands of their own, laid over the live one.
+    if (revealBar_ && reveal_.hold() && reveal_.holdOpacity() > 0) return {};
+    if (recolorWindowActive() && presenter_.memoryHold && memoryBar_) return {};
+    return liveBar_.repeatedArea(Size{size.width, std::min(bandHeight(), size.height)});
+}
+
 std::vector<Rect> UnifiedOverlayView::paintedArea(Size size) const {
     const double band = std::min(bandHeight(), size.height);
     std::vector<Rect> area{Rect(0, 0, size.width, band)};

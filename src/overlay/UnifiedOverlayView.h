@@ -51,6 +51,9 @@ public:
     // What the next paint covers with opaque paint whatever lay beneath: the band, while it shows whole and
     // its fill is opaque; else nothing.
     std::vector<Rect> opaqueArea(Size size) const;
+    // Where the next paint repeats a part's first row down the part: the live band's, while it shows whole
+    // with nothing laid over it; else nothing.
+    std::vector<Rect> repeatedArea(Size size) const;
 
     // Derived values, read fresh from the inputs.
     double bandHeight() const;

@@ -175,6 +175,13 @@ public:
     std::vector<Rect> opaqueArea(Size size) const {
         return opaqueArea_ ? opaqueArea_(size) : std::vector<Rect>{};
     }
+    // Where in a window of `size` the content's next paint lays the same pixels on every device row wholly
+    // inside a part as on the first of them, so a host may paint that row only and copy it down the part.
+    // The parts do not overlap. No function, or no parts: nowhere.
+    void setRepeatedArea(PaintedArea area) { repeatedArea_ = std::move(area); }
+    std::vector<Rect> repeatedArea(Size size) const {
+        return repeatedArea_ ? repeatedArea_(size) : std::vector<Rect>{};
+    }
     // Marks the content for repainting; it is repainted on the next turn of the loop, by
     // displayIfNeeded(), or when a batch commits.
     void setNeedsDisplay();
@@ -226,6 +233,7 @@ private:
     OverlayPixelContent pixelContent_;
     PaintedArea paintedArea_;
     PaintedArea opaqueArea_;
+    PaintedArea repeatedArea_;
     std::shared_ptr<Tween> alphaTween_;
     std::shared_ptr<Tween> frameTween_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "overlay/OverlayTestSupport.h"
@@ -280,8 +281,10 @@ TEST_F(UnifiedOverlayViewTest, PaintsNothingOutsideTheAreaItNames) {
 }
 // Where the view says its next paint is opaque, a window leaves the old pixels there uncleared: painting
 // over anything must then give what painting over clear pixels gives. The live band over a window says so,
-// and a band that shows anything beneath it anywhere does not.
-TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredWhateverLayBeneath) {
+// and a band that shows anything beneath it anywhere does not. Where it says a part's rows repeat its first
+// row, a window paints that row only and copies it down: every row there must be the first, the edge
+// stroke's curved ends left out; a band with rows of its own (a gradient, a mask) says nothing.
+TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredAndItsRepeatedRowsRepeat) {
     const auto line = [](int alpha) {
         QImage image(64, 1, QImage::Format_RGBA8888_Premultiplied);
         for (int x = 0; x < 64; ++x)
@@ -292,41 +295,42 @@ TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredWhateverLayBeneath) {
         const char* name;
         std::function<void()> set;  // on top of the cases before
         bool opaque;
+        bool repeats;
         bool instant = true;  // shown at once, else revealed
     };
     const Case cases[] = {
-        {"one colour", [] {}, true},
-        {"while it is revealed", [] {}, false, false},
+        {"one colour", [] {}, true, true},
+        {"while it is revealed", [] {}, false, false, false},
         {"live",
          [&] {
              settings.style = MenuBarStyle::live;
              sampler.liveLine = line(255);
          },
-         true},
-        {"live with the edge stroke", [&] { settings.strokeEnabled = true; }, true},
-        {"a live line with a translucent pixel", [&] { sampler.liveLine = line(128); }, false},
+         true, true},
+        {"live with the edge stroke", [&] { settings.strokeEnabled = true; }, true, true},
+        {"a live line with a translucent pixel", [&] { sampler.liveLine = line(128); }, false, true},
         {"translucent",
          [&] {
              sampler.liveLine = line(255);
              settings.overlayOpacity = 0.9;
          },
-         false},
+         false, true},
         {"a gradient fading out",
          [&] {
              settings.overlayOpacity = 1.0;
              settings.style = MenuBarStyle::gradient;
              settings.gradientTopOpacity = 0.0;
          },
-         false},
+         false, false},
         {"black over an empty desktop",
          [&] {
              settings.keepOverlayAlwaysOn = true;
              settings.emptyDesktopMode = EmptyDesktopMode::black;
              sampler.isFilledWindowActive = false;
          },
-         true},
+         true, false},
         {"clear over an empty desktop", [&] { settings.emptyDesktopMode = EmptyDesktopMode::transparent; },
-         false},
+         false, false},
         {"cut to pills",
          [&] {
              settings.keepOverlayAlwaysOn = false;
@@ -336,7 +340,7 @@ TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredWhateverLayBeneath) {
              settings.pillGeometryByScreen =
                  PillGeometryByScreen{{"A", PillGeometry{PillSpan{20, 120}, std::nullopt}}};
          },
-         false},
+         false, false},
     };
     const Size size{kWidth, kBand + kEars};
     for (const auto& c : cases) {
@@ -363,6 +367,16 @@ TEST_F(UnifiedOverlayViewTest, ItsOpaqueAreaIsCoveredWhateverLayBeneath) {
             view->paint(p, size);
         }
         EXPECT_EQ(stale, clean) << "a pixel of the opaque area let the old one through";
+        const auto repeated = view->repeatedArea(size);
+        EXPECT_EQ(!repeated.empty(), c.repeats);
+        for (const Rect& r : repeated) {
+            const QRect rows(QPoint(int(std::ceil(r.minX())), int(std::ceil(r.minY()))),
+                             QPoint(int(std::floor(r.maxX())) - 1, int(std::floor(r.maxY())) - 1));
+            for (int y = rows.top() + 1; y <= rows.bottom(); ++y)
+                EXPECT_EQ(clean.copy(rows.left(), y, rows.width(), 1),
+                          clean.copy(rows.left(), rows.top(), rows.width(), 1))
+                    << "row " << y << " of the part at x " << rows.left() << ", y " << rows.top();
+        }
         presenter.shown = false;
         loop.advance(1.0);
     }

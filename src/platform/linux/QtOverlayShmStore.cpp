@@ -13,6 +13,7 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <QGuiApplication>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -147,7 +148,27 @@ QImage* QtOverlayShmStore::beginPaint() {
     return nullptr;
 }
 
-void QtOverlayShmStore::put(const QRegion& devicePixels) {
+void QtOverlayShmStore::copyDown(const std::vector<RowCopy>& copies) {
+    const QRect bounds(QPoint(), size_);
+    for (const RowCopy& copy : copies) {
+        const QRect rows = copy.rows.intersected(bounds);
+        if (rows.isEmpty() || copy.sourceY < 0 || copy.sourceY >= size_.height()) continue;
+        const auto x = static_cast<std::int16_t>(rows.x());
+        const auto width = static_cast<std::uint16_t>(rows.width());
+        xcb_copy_area(conn_, window_, window_, gc_, x, static_cast<std::int16_t>(copy.sourceY), x,
+                      static_cast<std::int16_t>(rows.y()), width, 1);
+        // The rows copied so far are the source of the next copy: n rows take about log2(n) requests.
+        for (int done = 1; done < rows.height();) {
+            const int more = std::min(done, rows.height() - done);
+            xcb_copy_area(conn_, window_, window_, gc_, x, static_cast<std::int16_t>(rows.y()), x,
+                          static_cast<std::int16_t>(rows.y() + done), width,
+                          static_cast<std::uint16_t>(more));
+            done += more;
+        }
+    }
+}
+
+void QtOverlayShmStore::put(const QRegion& devicePixels, const std::vector<RowCopy>& copies) {
     if (painting_ < 0) return;
     Buffer& buffer = buffers_[painting_];
     const QRect bounds(QPoint(), size_);
@@ -157,7 +178,8 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
         bytes += std::size_t(r.width()) * std::size_t(r.height()) * 4;
     }
     if (bytes <= kInlinePutBytes) {
-        // The server never reads the segment: it takes the next paint as well.
+        // The server never reads the segment, so it needs no reply. The other buffer still takes the next
+        // paint: this one then holds the picture the window shows, for the next one to be compared with.
         std::vector<std::uint32_t> pixels;
         for (const QRect& rect : devicePixels) {
             const QRect r = rect.intersected(bounds);
@@ -171,7 +193,9 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
                           0, 32, std::uint32_t(pixels.size() * 4),
                           reinterpret_cast<const std::uint8_t*>(pixels.data()));
         }
+        copyDown(copies);
         xcb_flush(conn_);
+        next_ = (painting_ + 1) % 2;
         painting_ = -1;
         return;
     }
@@ -181,6 +205,7 @@ void QtOverlayShmStore::put(const QRegion& devicePixels) {
         xcb_shm_put_image(conn_, window_, gc_, size_.width(), size_.height(), r.x(), r.y(), r.width(), r.height(),
                           r.x(), r.y(), 32, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, buffer.segment, 0);
     }
+    copyDown(copies);
     buffer.fence = xcb_get_input_focus(conn_).sequence;
     xcb_flush(conn_);
     next_ = (painting_ + 1) % 2;

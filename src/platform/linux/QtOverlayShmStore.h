@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct xcb_connection_t;
 class QWindow;
@@ -33,9 +34,16 @@ public:
     // tries again a little later). Its content outside what is painted now is stale: paint every pixel of
     // the region that is then put.
     QImage* beginPaint();
-    // Puts `devicePixels` of the buffer just painted on the window, and asks the server for a reply behind it,
-    // which says the buffer may be painted again.
-    void put(const QRegion& devicePixels);
+    // A row of the window the server copies down a block of rows beneath it, after the put: the row is
+    // `rows`' columns at `sourceY`.
+    struct RowCopy {
+        int sourceY = 0;
+        QRect rows;
+        bool operator==(const RowCopy&) const = default;
+    };
+    // Puts `devicePixels` of the buffer just painted on the window, then has the server make `copies`, and
+    // asks for a reply behind the put, which says the buffer may be painted again.
+    void put(const QRegion& devicePixels, const std::vector<RowCopy>& copies = {});
 
     // The buffer beginPaint handed out (0 or 1; -1 for none), and the pixels of either: a painter may
     // compare its new picture with the one put before it.
@@ -54,6 +62,7 @@ private:
     bool attach(Buffer& buffer, QSize size);
     void release(Buffer& buffer);
     bool idle(Buffer& buffer);
+    void copyDown(const std::vector<RowCopy>& copies);
 
     xcb_connection_t* conn_;
     std::uint32_t window_;

@@ -446,6 +446,15 @@ private:
     QSize lastPartsSize_;
     // The device pixels of each of the own store's buffers known to hold what the window shows.
     std::array<QRegion, 2> sameAsShown_;
+    // The rows the window shows as copies of the row above them, made from that row as the window shows it.
+    std::vector<QtOverlayShmStore::RowCopy> shownCopies_;
+    // Rows of the next paint that the server copies down instead: the region painted and its device
+    // pixels, and the copies.
+    struct RepeatPlan {
+        QRegion paintRegion, paintDevice, copiedDevice;
+        std::vector<QtOverlayShmStore::RowCopy> copies;
+    };
+    RepeatPlan planRepeats(const QRegion& region, Size points, double dpr) const;
     // The last paint's region (points) and opaque part, with the device pixels they make: all of them, and
     // those cleared before a paint.
     struct PaintPlan {
@@ -811,11 +820,15 @@ bool QtOverlaySurface::paintOwnStore() {
     QImage* image = shm_->beginPaint();
     if (!image) return false;
     // After an expose or a resize the window's pixels are unknown: everything painted goes to the server.
-    if (wholeWindow_) sameAsShown_ = {};
+    if (wholeWindow_) {
+        sameAsShown_ = {};
+        shownCopies_.clear();
+    }
     const QRegion region = nextPaintRegion();
     const double dpr = devicePixelRatio();
     const QSize logical = size();
-    auto opaque = owner_.opaqueArea(Size{double(logical.width()), double(logical.height())});
+    const Size points{double(logical.width()), double(logical.height())};
+    auto opaque = owner_.opaqueArea(points);
     // A band repainted frame after frame keeps its region and its opaque part: their pixels are worked
     // out once.
     if (region != plan_.region || opaque != plan_.opaque || dpr != plan_.dpr || image->size() != plan_.size) {
@@ -837,20 +850,26 @@ bool QtOverlaySurface::paintOwnStore() {
         // shows for the painted path to diff against.
         pixels(*image, plan_.device);
         sameAsShown_ = {};
+        shownCopies_.clear();
         shm_->put(plan_.device);
         return true;
     }
+    // Rows the content repeats are painted once and copied down by the server: a band of identical rows
+    // then costs a row of painting and of upload, not the band's.
+    const RepeatPlan repeats = planRepeats(region, points, dpr);
+    const QRegion& paintRegion = repeats.copies.empty() ? region : repeats.paintRegion;
+    const QRegion& device = repeats.copies.empty() ? plan_.device : repeats.paintDevice;
     // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
     // replaces it; the rest of the region is cleared to nothing first, in device pixels.
     uchar* bits = image->bits();
     const qsizetype stride = image->bytesPerLine();
-    for (const QRect& r : plan_.cleared)
+    const QRegion cleared = repeats.copies.empty() ? plan_.cleared : plan_.cleared - repeats.copiedDevice;
+    for (const QRect& r : cleared)
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memset(bits + y * stride + r.x() * 4, 0, std::size_t(r.width()) * 4);
-    paintContent(*image, region);
+    paintContent(*image, paintRegion);
     // Only the rows that differ from what the window shows go to the server: each put pixel is uploaded,
     // copied and composited again. The other buffer holds the window's pixels where it is known to.
-    const QRegion& device = plan_.device;
     auto& painted = sameAsShown_[std::size_t(shm_->paintingIndex())];
     auto& other = sameAsShown_[std::size_t(1 - shm_->paintingIndex())];
     const QRegion same = other.isEmpty()
@@ -859,8 +878,53 @@ bool QtOverlaySurface::paintOwnStore() {
     const QRegion changed = same.isEmpty() ? device : device - same;
     painted += device;
     other -= changed;
-    if (!changed.isEmpty()) shm_->put(changed);
+    // A copy is made again only when its row changed on the window or the rows do not hold it yet: an
+    // unchanged band costs the server nothing.
+    std::vector<QtOverlayShmStore::RowCopy> due;
+    for (const auto& copy : repeats.copies) {
+        const bool shown = std::find(shownCopies_.begin(), shownCopies_.end(), copy) != shownCopies_.end();
+        if (!shown || changed.intersects(QRect(copy.rows.x(), copy.sourceY, copy.rows.width(), 1)))
+            due.push_back(copy);
+    }
+    if (!repeats.copies.empty()) {
+        // Neither buffer holds the copied rows.
+        painted -= repeats.copiedDevice;
+        other -= repeats.copiedDevice;
+    }
+    shownCopies_ = repeats.copies;
+    if (!changed.isEmpty() || !due.empty()) shm_->put(changed, due);
     return true;
+}
+
+QtOverlaySurface::RepeatPlan QtOverlaySurface::planRepeats(const QRegion& region, Size points,
+                                                           double dpr) const {
+    RepeatPlan plan;
+    // Whole device pixels a point: a point row is then whole device rows, painted or copied alike.
+    const int scale = static_cast<int>(std::lround(dpr));
+    if (scale < 1 || std::abs(dpr - scale) > 1e-9) return plan;
+    QRegion taken;
+    for (const Rect& part : owner_.repeatedArea(points)) {
+        // Whole points inside the part and the window.
+        const auto inside = [](double v, double limit) {
+            return std::isfinite(v) ? std::clamp(v, 0.0, limit) : 0.0;
+        };
+        const QRect whole(QPoint(static_cast<int>(std::ceil(inside(part.minX(), points.width))),
+                                 static_cast<int>(std::ceil(inside(part.minY(), points.height)))),
+                          QPoint(static_cast<int>(std::floor(inside(part.maxX(), points.width))) - 1,
+                                 static_cast<int>(std::floor(inside(part.maxY(), points.height))) - 1));
+        if (whole.width() < 1 || whole.height() < 2) continue;
+        // The part's first row is painted; the rest are copied from it. Only rows this paint covers anyway,
+        // and never over another part's.
+        const QRect rest = whole.adjusted(0, 1, 0, 0);
+        if (taken.intersects(whole) || !(QRegion(whole) - region).isEmpty()) continue;
+        taken += whole;
+        plan.paintRegion = plan.copies.empty() ? region - rest : plan.paintRegion - rest;
+        const QRect rows(rest.x() * scale, rest.y() * scale, rest.width() * scale, rest.height() * scale);
+        plan.copies.push_back({rows.y() - 1, rows});
+        plan.copiedDevice += rows;
+    }
+    if (!plan.copies.empty()) plan.paintDevice = plan_.device - plan.copiedDevice;
+    return plan;
 }
 
 // MARK: QtOverlayWindowHost
