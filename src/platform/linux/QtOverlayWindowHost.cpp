@@ -454,7 +454,15 @@ private:
         QRegion paintRegion, paintDevice, copiedDevice;
         std::vector<QtOverlayShmStore::RowCopy> copies;
     };
-    RepeatPlan planRepeats(const QRegion& region, Size points, double dpr) const;
+    // Worked out again only when the parts, the region or the pixels change: a band repainted frame after
+    // frame names the same ones each time.
+    const RepeatPlan& planRepeats(const QRegion& region, Size points, double dpr);
+    struct {
+        std::vector<Rect> parts;
+        QRegion region, device;
+        double dpr = 0;
+        RepeatPlan plan;
+    } repeatCache_;
     // The last paint's region (points) and opaque part, with the device pixels they make: all of them, and
     // those cleared before a paint.
     struct PaintPlan {
@@ -856,7 +864,7 @@ bool QtOverlaySurface::paintOwnStore() {
     }
     // Rows the content repeats are painted once and copied down by the server: a band of identical rows
     // then costs a row of painting and of upload, not the band's.
-    const RepeatPlan repeats = planRepeats(region, points, dpr);
+    const RepeatPlan& repeats = planRepeats(region, points, dpr);
     const QRegion& paintRegion = repeats.copies.empty() ? region : repeats.paintRegion;
     const QRegion& device = repeats.copies.empty() ? plan_.device : repeats.paintDevice;
     // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
@@ -896,14 +904,21 @@ bool QtOverlaySurface::paintOwnStore() {
     return true;
 }
 
-QtOverlaySurface::RepeatPlan QtOverlaySurface::planRepeats(const QRegion& region, Size points,
-                                                           double dpr) const {
-    RepeatPlan plan;
+const QtOverlaySurface::RepeatPlan& QtOverlaySurface::planRepeats(const QRegion& region, Size points,
+                                                                  double dpr) {
+    auto& cache = repeatCache_;
     // Whole device pixels a point: a point row is then whole device rows, painted or copied alike.
     const int scale = static_cast<int>(std::lround(dpr));
-    if (scale < 1 || std::abs(dpr - scale) > 1e-9) return plan;
+    if (scale < 1 || std::abs(dpr - scale) > 1e-9) {
+        cache = {};
+        return cache.plan;
+    }
+    auto parts = owner_.repeatedArea(points);
+    if (parts == cache.parts && region == cache.region && plan_.device == cache.device && dpr == cache.dpr)
+        return cache.plan;
+    RepeatPlan plan;
     QRegion taken;
-    for (const Rect& part : owner_.repeatedArea(points)) {
+    for (const Rect& part : parts) {
         // Whole points inside the part and the window.
         const auto inside = [](double v, double limit) {
             return std::isfinite(v) ? std::clamp(v, 0.0, limit) : 0.0;
@@ -924,7 +939,8 @@ QtOverlaySurface::RepeatPlan QtOverlaySurface::planRepeats(const QRegion& region
         plan.copiedDevice += rows;
     }
     if (!plan.copies.empty()) plan.paintDevice = plan_.device - plan.copiedDevice;
-    return plan;
+    cache = {std::move(parts), region, plan_.device, dpr, std::move(plan)};
+    return cache.plan;
 }
 
 // MARK: QtOverlayWindowHost
