@@ -448,30 +448,24 @@ private:
     std::array<QRegion, 2> sameAsShown_;
     // The rows the window shows as copies of the row above them, made from that row as the window shows it.
     std::vector<QtOverlayShmStore::RowCopy> shownCopies_;
-    // Rows of the next paint that the server copies down instead: the region painted and its device
-    // pixels, and the copies.
+    // Rows of the next paint that the server copies down instead: the region painted (the whole region when
+    // nothing is copied) and its device pixels, and the copies.
     struct RepeatPlan {
         QRegion paintRegion, paintDevice, copiedDevice;
         std::vector<QtOverlayShmStore::RowCopy> copies;
     };
-    // Worked out again only when the parts, the region or the pixels change: a band repainted frame after
-    // frame names the same ones each time.
-    const RepeatPlan& planRepeats(const QRegion& region, Size points, double dpr);
-    struct {
-        std::vector<Rect> parts;
-        QRegion region, device;
-        double dpr = 0;
-        RepeatPlan plan;
-    } repeatCache_;
-    // The last paint's region (points) and opaque part, with the device pixels they make: all of them, and
-    // those cleared before a paint.
+    RepeatPlan planRepeats(const std::vector<Rect>& parts, const QRegion& region, const QRegion& device,
+                           Size points, double dpr) const;
+    // The last paint's region (points), opaque part and repeated parts, with the device pixels they make:
+    // all of them, those cleared before a paint, and the rows copied down.
     struct PaintPlan {
         QRegion region;
-        std::vector<Rect> opaque;
+        std::vector<Rect> opaque, repeated;
         double dpr = 0;
         QSize size;
         QRegion device;
         QRegion cleared;
+        RepeatPlan repeats;
     };
     PaintPlan plan_;
 };
@@ -837,9 +831,11 @@ bool QtOverlaySurface::paintOwnStore() {
     const QSize logical = size();
     const Size points{double(logical.width()), double(logical.height())};
     auto opaque = owner_.opaqueArea(points);
-    // A band repainted frame after frame keeps its region and its opaque part: their pixels are worked
-    // out once.
-    if (region != plan_.region || opaque != plan_.opaque || dpr != plan_.dpr || image->size() != plan_.size) {
+    auto repeated = owner_.repeatedArea(points);
+    // A band repainted frame after frame keeps its region, its opaque part and its repeated rows: their
+    // pixels are worked out once.
+    if (region != plan_.region || opaque != plan_.opaque || repeated != plan_.repeated || dpr != plan_.dpr ||
+        image->size() != plan_.size) {
         QRegion device, covered;
         for (const QRect& r : region)
             device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
@@ -851,7 +847,12 @@ bool QtOverlaySurface::paintOwnStore() {
                       y1 = static_cast<int>(std::floor(part.maxY() * dpr));
             if (x1 > x0 && y1 > y0) covered += QRect(x0, y0, x1 - x0, y1 - y0);
         }
-        plan_ = PaintPlan{region, std::move(opaque), dpr, image->size(), device, device - covered};
+        // Rows the content repeats are painted once and copied down by the server: a band of identical rows
+        // then costs a row of painting and of upload, not the band's.
+        RepeatPlan repeats = planRepeats(repeated, region, device, points, dpr);
+        const QRegion cleared = device - covered - repeats.copiedDevice;
+        plan_ = {region, std::move(opaque), std::move(repeated), dpr, image->size(),
+                 device, cleared,           std::move(repeats)};
     }
     if (const OverlayPixelContent& pixels = owner_.pixelContent()) {
         // The owner writes the pixels itself: no clear, no painter, and no record of what either buffer
@@ -862,20 +863,16 @@ bool QtOverlaySurface::paintOwnStore() {
         shm_->put(plan_.device);
         return true;
     }
-    // Rows the content repeats are painted once and copied down by the server: a band of identical rows
-    // then costs a row of painting and of upload, not the band's.
-    const RepeatPlan& repeats = planRepeats(region, points, dpr);
-    const QRegion& paintRegion = repeats.copies.empty() ? region : repeats.paintRegion;
-    const QRegion& device = repeats.copies.empty() ? plan_.device : repeats.paintDevice;
+    const RepeatPlan& repeats = plan_.repeats;
+    const QRegion& device = repeats.paintDevice;
     // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
     // replaces it; the rest of the region is cleared to nothing first, in device pixels.
     uchar* bits = image->bits();
     const qsizetype stride = image->bytesPerLine();
-    const QRegion cleared = repeats.copies.empty() ? plan_.cleared : plan_.cleared - repeats.copiedDevice;
-    for (const QRect& r : cleared)
+    for (const QRect& r : plan_.cleared)
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memset(bits + y * stride + r.x() * 4, 0, std::size_t(r.width()) * 4);
-    paintContent(*image, paintRegion);
+    paintContent(*image, repeats.paintRegion);
     // Only the rows that differ from what the window shows go to the server: each put pixel is uploaded,
     // copied and composited again. The other buffer holds the window's pixels where it is known to.
     auto& painted = sameAsShown_[std::size_t(shm_->paintingIndex())];
@@ -904,19 +901,13 @@ bool QtOverlaySurface::paintOwnStore() {
     return true;
 }
 
-const QtOverlaySurface::RepeatPlan& QtOverlaySurface::planRepeats(const QRegion& region, Size points,
-                                                                  double dpr) {
-    auto& cache = repeatCache_;
+QtOverlaySurface::RepeatPlan QtOverlaySurface::planRepeats(const std::vector<Rect>& parts,
+                                                           const QRegion& region, const QRegion& device,
+                                                           Size points, double dpr) const {
+    RepeatPlan plan{region, device, {}, {}};
     // Whole device pixels a point: a point row is then whole device rows, painted or copied alike.
     const int scale = static_cast<int>(std::lround(dpr));
-    if (scale < 1 || std::abs(dpr - scale) > 1e-9) {
-        cache = {};
-        return cache.plan;
-    }
-    auto parts = owner_.repeatedArea(points);
-    if (parts == cache.parts && region == cache.region && plan_.device == cache.device && dpr == cache.dpr)
-        return cache.plan;
-    RepeatPlan plan;
+    if (scale < 1 || std::abs(dpr - scale) > 1e-9) return plan;
     QRegion taken;
     for (const Rect& part : parts) {
         // Whole points inside the part and the window.
@@ -933,14 +924,13 @@ const QtOverlaySurface::RepeatPlan& QtOverlaySurface::planRepeats(const QRegion&
         const QRect rest = whole.adjusted(0, 1, 0, 0);
         if (taken.intersects(whole) || !(QRegion(whole) - region).isEmpty()) continue;
         taken += whole;
-        plan.paintRegion = plan.copies.empty() ? region - rest : plan.paintRegion - rest;
+        plan.paintRegion -= rest;
         const QRect rows(rest.x() * scale, rest.y() * scale, rest.width() * scale, rest.height() * scale);
         plan.copies.push_back({rows.y() - 1, rows});
         plan.copiedDevice += rows;
     }
-    if (!plan.copies.empty()) plan.paintDevice = plan_.device - plan.copiedDevice;
-    cache = {std::move(parts), region, plan_.device, dpr, std::move(plan)};
-    return cache.plan;
+    plan.paintDevice -= plan.copiedDevice;
+    return plan;
 }
 
 // MARK: QtOverlayWindowHost
