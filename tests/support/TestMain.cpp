@@ -4,10 +4,24 @@
 #include <QApplication>
 #include <cstdlib>
 
+namespace {
+
+// Tests show widgets without running the toolkit's loop, so the window system's reports of them (each shown
+// window is activated) wait in its queue after the test has ended and its windows are gone. The next test
+// that runs a loop of its own (a menu's, a dialog's) would receive them: an activation of a window that no
+// longer exists leaves the application inactive, and Qt closes every open pop-up. Each test takes its own
+// reports with it.
+class DeliverPendingWindowEvents final : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override { QCoreApplication::processEvents(); }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Views render offscreen; a test run never needs (or touches) a display.
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new DeliverPendingWindowEvents);
     return RUN_ALL_TESTS();
 }
