@@ -58,7 +58,9 @@ SettingsWindow::SettingsWindow(OverlaySettings& settings, ProfileManager& profil
                                ProfileSelectorServices selector, QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Velaro Settings"));
+    // The pages are laid out for this width: only the height changes.
     setMinimumSize(windowWidth, minimumHeight);
+    setMaximumWidth(windowWidth);
     resize(windowWidth, initialHeight);
 
     auto* column = new QVBoxLayout(this);
@@ -93,8 +95,10 @@ void SettingsWindow::placeInside(const QRect& area) {
 
 void SettingsWindow::placeInside(const QRect& area, const QMargins& frame) {
     const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(0, 0));
-    // A screen smaller than the least size gets a window as large as it, which it may shrink no further.
+    // A screen smaller than the least size gets a window as large as it, which it may shrink no further; a
+    // narrower one also fixes the width at the screen's.
     setMinimumSize(QSize(windowWidth, minimumHeight).boundedTo(room));
+    setMaximumWidth(std::min(windowWidth, room.width()));
     resize(QSize(windowWidth, initialHeight).boundedTo(room));
     QRect outer(QPoint(0, 0), size().grownBy(frame));
     outer.moveCenter(area.center());

@@ -1,7 +1,8 @@
-// The settings window: "Velaro Settings", 700 × 640 points when the screen has room, resizable down to
-// 700 × 500 (or the screen's free area, when that is smaller) and up to any size. It opens inside the free
-// area of its screen, title bar included. The window manager owns the title bar, so the profile selector and
-// the master switch sit in a header row at the top of the window, above the pages.
+// The settings window: "Velaro Settings", 700 × 640 points when the screen has room. Its width stays 700 and
+// only its height changes, down to 500 (a screen whose free area is smaller gets the free area's width and
+// least height instead). It opens inside the free area of its screen, title bar included. The window manager
+// owns the title bar, so the profile selector and the master switch sit in a header row at the top of the
+// window, above the pages.
 #pragma once
 
 #include <QWidget>
@@ -41,7 +42,7 @@ private:
 
 class SettingsWindow : public QWidget {
 public:
-    // The width it opens with, which is also the least it takes, and its first and least heights.
+    // Its one width, and its first and least heights.
     static constexpr int windowWidth = 700;
     static constexpr int initialHeight = 640;
     static constexpr int minimumHeight = 500;
