@@ -1,5 +1,6 @@
 // The screen, window-list, workspace and window-event services against the real test desktop: the panel is
-// the menu bar, a maximised client window is the filled window, activation and iconifying are reported.
+// the menu bar, a maximised client window is the filled window, activation and iconifying are reported, and
+// only a managed window makes the frontmost app.
 #include <QProcess>
 
 #include <algorithm>
@@ -44,6 +45,12 @@ protected:
         windows.reset();
         screens.reset();
     }
+    // The frontmost app's process, 0 when none is in front.
+    std::int32_t frontPID() const {
+        const auto front = workspace->frontmostApplication();
+        return front ? front->pid : 0;
+    }
+
     std::unique_ptr<TestSession> session;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windows;
@@ -404,10 +411,6 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     watcher.onFrontmostPID = [&](std::int32_t pid) { fronts.push_back(pid); };
 
     // Start from the second client in front, whichever window the window manager focused last.
-    auto frontPID = [&] {
-        const auto front = workspace->frontmostApplication();
-        return front ? front->pid : 0;
-    };
     ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return frontPID() == second.pid(); }));
     ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", first.id()}).exitCode, 0);
@@ -437,6 +440,66 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     // Closing the client's window is a destroy.
     second.kill();
     EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::destroyed; }));
+}
+
+TEST_F(SamplingPlatformTest, AFrontWindowClosingWithNothingToTakeTheFocusLeavesNoFrontmostApp) {
+    OtherProgram program("velaro-closing", "300x200+100+100");
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; }));
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", program.id()}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] { return frontPID() == program.pid(); }));
+
+    // The only window goes: the window manager focuses nothing after it and may leave it named as the
+    // active window (openbox does), yet no app is in front any more.
+    const std::int32_t pid = program.pid();
+    program.kill();
+    EXPECT_TRUE(waitUntil([&] { return frontPID() != pid; }))
+        << "the closed window's app stayed the frontmost";
+}
+
+TEST_F(SamplingPlatformTest, AWindowTheManagerDoesNotManageNeverBecomesTheFrontmostApp) {
+    OtherProgram first("velaro-first", "300x200+100+100");
+    OtherProgram second("velaro-second", "300x200+500+300");
+    ASSERT_TRUE(first.started() && second.started());
+    ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", first.id()}).exitCode, 0);
+    ASSERT_TRUE(waitUntil([&] { return frontPID() == first.pid(); }));
+    std::vector<std::int32_t> activations;
+    auto watch = workspace->events().sink([&](const WorkspaceEvent& e) {
+        if (e.kind == WorkspaceEvent::Kind::didActivateApplication)
+            activations.push_back(e.app ? e.app->pid : 0);
+    });
+
+    // A pop-up of this process (override-redirect, as ours under the tray icon is) named as the active
+    // window, as a window manager might name one that holds the focus.
+    OwnWindow popup(Qt::darkGray, QRect(50, 50, 120, 80));
+    popup.show();
+    ASSERT_TRUE(waitUntil([&] { return popup.isVisible() && popup.winId() != 0; }));
+    auto& desktop = (**session).desktop();
+    desktop.intern({"_NET_ACTIVE_WINDOW", "_VELARO_TEST_MARK"});
+    const auto popupWindow = static_cast<xcb_window_t>(popup.winId());
+    xcb_change_property(desktop.get(), XCB_PROP_MODE_REPLACE, desktop.root(),
+                        desktop.atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1, &popupWindow);
+    // A mark written after it: once the workspace's connection has seen the mark, it has read the pop-up's
+    // naming, and nothing has named another window since.
+    bool marked = false;
+    auto markWatch = (**session).addEventHandler([&](const xcb_generic_event_t& e) {
+        const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+        if ((e.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && p.atom == desktop.atom("_VELARO_TEST_MARK"))
+            marked = true;
+    });
+    const std::uint32_t one = 1;
+    xcb_change_property(desktop.get(), XCB_PROP_MODE_REPLACE, desktop.root(),
+                        desktop.atom("_VELARO_TEST_MARK"), XCB_ATOM_CARDINAL, 32, 1, &one);
+    xcb_flush(desktop.get());
+    ASSERT_TRUE(waitUntil([&] { return marked; }));
+    EXPECT_TRUE(activations.empty()) << "the pop-up's naming counted as an activation";
+    EXPECT_EQ(frontPID(), first.pid());
+    xcb_delete_property(desktop.get(), desktop.root(), desktop.atom("_VELARO_TEST_MARK"));
+
+    // A real activation of another program still goes through.
+    ASSERT_EQ(run("xdotool", {"windowactivate", "--sync", second.id()}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return frontPID() == second.pid(); }));
 }
 
 }  // namespace

@@ -1,16 +1,23 @@
 // The real app's status icon in the test desktop: it docks in the panel's tray, a left click opens the
-// popover under the panel, a window filling the top while the popover is open still colours the band, a
-// right click shows the menu whose "Disable" turns the icon off and takes the tint away, and "Settings…"
-// opens the settings window 700 wide.
+// popover under the panel, a window filling the top while the popover is open still colours the band, the
+// popover names the program beneath as the front app (also after the settings window was open), a right
+// click shows the menu whose "Disable" turns the icon off and takes the tint away, and "Settings…" opens the
+// settings window 700 wide.
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRect>
+#include <QTemporaryDir>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <optional>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/ForeignWindow.h"
+#include "e2e/SettingsTwin.h"
 #include "e2e/TrayApp.h"
 
 namespace velaro::e2e {
@@ -52,7 +59,8 @@ protected:
         return object.value(QStringLiteral("masterEnabled")).toBool();
     }
     void key(const QStringList& keys) { pressKeys(keys); }
-    // Whether the status row's swatch and the preview, in the popover's upper part, show `colour`.
+    // Whether the status row (its icon, its swatch) and the preview, in the popover's upper part, show
+    // `colour`.
     static std::function<bool(const QImage&)> popoverShows(const QRect& popover, QColor colour) {
         const QRect upper(popover.left(), popover.top(), popover.width(), 220);
         return [upper, colour](const QImage& s) {
@@ -144,6 +152,80 @@ TEST_F(StatusItemTest,
     const auto showsColour = popoverShows(*popover, colour);
     EXPECT_TRUE(showsColour(screenshotWhen(showsColour))) << "the popover's preview never took the colour";
     ASSERT_TRUE(popupUnderPanel().has_value()) << "the popover closed by itself";
+}
+
+TEST_F(StatusItemTest, WithThePopoverOpenTheFrontAppIsTheProgramBeneathAlsoOnceTheSettingsWindowClosed) {
+    // Another program with a desktop entry whose icon is one plain colour: the popover's status row shows
+    // that icon while the program is the front app.
+    const QColor iconColour(0xe0, 0x20, 0xd0);
+    QTemporaryDir data;
+    ASSERT_TRUE(QDir(data.path()).mkpath(QStringLiteral("applications")));
+    const QString iconPath = data.filePath(QStringLiteral("front-probe.png"));
+    QImage picture(64, 64, QImage::Format_RGB32);
+    picture.fill(iconColour);
+    ASSERT_TRUE(picture.save(iconPath));
+    QFile entry(data.filePath(QStringLiteral("applications/org.example.FrontProbe.desktop")));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write(
+        "[Desktop Entry]\nType=Application\nName=Front Probe\nExec=true\nStartupWMClass=VelaroFrontProbe\n"
+        "Icon=" +
+        iconPath.toUtf8() + "\n");
+    entry.close();
+    app.setEnvironment(QStringLiteral("XDG_DATA_HOME"), data.path());
+    ASSERT_NO_FATAL_FAILURE(launch(kTourDone));
+
+    ForeignWindow program({.rgb = 0x2a9d4b,
+                           .maximised = true,
+                           .instance = "velaro-front-probe",
+                           .className = "VelaroFrontProbe"});
+    ASSERT_NE(program.window(), 0u);
+    ASSERT_EQ(run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                              QString::number(program.window())})
+                  .exitCode,
+              0);
+    const auto openPopover = [&]() -> std::optional<QRect> {
+        click(icon.center().x(), icon.center().y(), 1);
+        std::optional<QRect> popover;
+        waitUntil([&] { return (popover = popupUnderPanel()).has_value(); });
+        return popover;
+    };
+    const auto showsProgram = [&](const QRect& popover) { return popoverShows(popover, iconColour); };
+
+    std::optional<QRect> popover = openPopover();
+    ASSERT_TRUE(popover) << "no popover appeared";
+    QImage shot = screenshotWhen(showsProgram(*popover));
+    shot.save(buildDir() + QStringLiteral("/e2e-status-popover-front.png"));
+    EXPECT_TRUE(showsProgram(*popover)(shot))
+        << "the popover names another front app; see e2e-status-popover-front.png";
+    click(kAwayFromPanel.x(), kAwayFromPanel.y(), 1);
+    ASSERT_TRUE(waitUntil([&] { return !popupUnderPanel().has_value(); }));
+
+    // The settings window is an ordinary window and takes the front while it is open; once it closes, the
+    // program beneath is the front app again.
+    ASSERT_FALSE(openSettingsFromTrayMenu(app).isEmpty());
+    const std::uint32_t settingsWindow =
+        QString::fromLatin1(
+            run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + settingsWindowSearch())
+                .out)
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+            .value(0)
+            .trimmed()
+            .toUInt();
+    // The window manager closes only a window it manages.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto managed = clientWindows();
+        return std::find(managed.begin(), managed.end(), settingsWindow) != managed.end();
+    })) << "the window manager never took the settings window on";
+    requestClose(settingsWindow);
+    ASSERT_TRUE(waitUntil([&] { return visibleWindows(settingsWindowSearch()).empty(); }))
+        << "the settings window did not close";
+    popover = openPopover();
+    ASSERT_TRUE(popover) << "no popover appeared";
+    shot = screenshotWhen(showsProgram(*popover));
+    shot.save(buildDir() + QStringLiteral("/e2e-status-popover-front-after-settings.png"));
+    EXPECT_TRUE(showsProgram(*popover)(shot))
+        << "after the settings window closed the popover names another front app; see "
+           "e2e-status-popover-front-after-settings.png";
 }
 
 TEST_F(StatusItemTest, DisableFromTheMenuTurnsTheIconOffAndTakesTheTintAway) {

@@ -73,6 +73,7 @@ bool TrayApp::launch(const QByteArray& json, QString* why) {
     file.close();
 
     auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(environment_);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     process_.setProcessEnvironment(environment);

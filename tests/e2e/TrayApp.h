@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QPoint>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,8 @@ public:
     // Starts the app over a settings file holding `json` and waits for its icon in the tray. False, with
     // `why` set, when it did not start or put no icon there.
     bool launch(const QByteArray& json, QString* why);
+    // An environment variable the app is started with besides the test's own (before launch()).
+    void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
 
     QString settingsPath() const;
     QString pid() const { return pid_; }
@@ -53,6 +56,8 @@ private:
     bool findIcon();
 
     QTemporaryDir config_;
+    // Added to the test's own environment as it stands at launch().
+    QProcessEnvironment environment_;
     QProcess process_;
     QString pid_;
     QRect icon_;

@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QTimer>
+#include <algorithm>
 #include <set>
 
 #include "base/Log.h"
@@ -142,7 +143,8 @@ std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
 
 void X11Workspace::reloadClients(bool notify) {
     std::map<std::int32_t, RunningApp> now;
-    for (auto window : x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST")) {
+    const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
+    for (auto window : clients) {
         if (auto app = appOfWindow(window)) now.emplace(app->pid, *app);
     }
     std::vector<RunningApp> launched, terminated;
@@ -154,15 +156,35 @@ void X11Workspace::reloadClients(bool notify) {
             if (!now.count(pid)) terminated.push_back(app);
         apps_ = std::move(now);
     }
-    if (!notify) return;
-    for (auto& app : terminated) send(WorkspaceEvent::Kind::didTerminateApplication, app);
-    for (auto& app : launched) send(WorkspaceEvent::Kind::didLaunchApplication, app);
+    if (notify) {
+        for (auto& app : terminated) send(WorkspaceEvent::Kind::didTerminateApplication, app);
+        for (auto& app : launched) send(WorkspaceEvent::Kind::didLaunchApplication, app);
+    }
+    // The active window was let go of (closed, hidden). When another takes the focus the window manager names
+    // it; when none does, some managers (openbox) leave the gone window named, and no change would come.
+    if (activeWindow_ != 0 && std::find(clients.begin(), clients.end(), activeWindow_) == clients.end())
+        reloadActive(notify);
 }
 
 void X11Workspace::reloadActive(bool notify) {
     const auto ids = x11::rootWindowList(session_.desktop(), "_NET_ACTIVE_WINDOW");
+    std::uint32_t window = ids.empty() ? 0 : ids[0];
+    if (window != 0) {
+        const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
+        const auto managed = [&](std::uint32_t w) {
+            return std::find(clients.begin(), clients.end(), w) != clients.end();
+        };
+        // Only a managed window activates an app: one the manager names without managing it (a pop-up such
+        // as ours under the tray icon) leaves the front app as it was, and a named window that is no longer
+        // managed means that nothing has the focus.
+        if (!managed(window)) {
+            if (activeWindow_ != 0 && managed(activeWindow_)) return;
+            window = 0;
+        }
+    }
+    activeWindow_ = window;
     std::optional<RunningApp> app;
-    if (!ids.empty() && ids[0] != 0) app = appOfWindow(ids[0]);
+    if (window != 0) app = appOfWindow(window);
     bool changed;
     {
         std::lock_guard lock(mutex_);

@@ -72,6 +72,8 @@ private:
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;
+    // The managed window the frontmost app was read from; 0 when none is active.
+    std::uint32_t activeWindow_ = 0;
     std::uint8_t saverEventBase_ = 0;
     bool saverEvents_ = false;
     bool displaysAsleep_ = false;
