@@ -97,9 +97,9 @@ private:
     // Under the lock: what a track change or a stop drops of a pending keyboard seek.
     void cancelKeySeekLocked();
     // Runs a one-shot adapter command without waiting for it; false when it could not be launched. A
-    // command still running of the same kind (its first argument) is ended first: the newer one says what
-    // the user wants now. One that runs past the deadline is ended as a "get" is.
-    bool runOneShot(const std::string& label, std::vector<std::string> arguments);
+    // command still running of the same kind ("seek", or "send" with its number) is ended first: the newer
+    // one says what the user wants now. One that runs past the deadline is ended as a "get" is.
+    bool runOneShot(std::string kind, const std::string& label, std::vector<std::string> arguments);
     struct OneShot;
     // `shot` is null once nothing else holds it (its deadline passed, a newer one took its place).
     void oneShotExited(const std::shared_ptr<OneShot>& shot, const std::string& label, int status);

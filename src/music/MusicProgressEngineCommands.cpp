@@ -1,6 +1,6 @@
 // Seeks and player commands: each runs a one-shot adapter process and does not wait for it, one of each kind
-// at a time and none for longer than a "get" may take; the seeks also move the engine's own position at
-// once, and a settle time keeps late positions from pulling it back.
+// (the seek; each player command number) at a time and none for longer than a "get" may take; the seeks also
+// move the engine's own position at once, and a settle time keeps late positions from pulling it back.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -40,14 +40,15 @@ struct MusicProgressEngine::OneShot {
     bool exited = false;
 };
 
-bool MusicProgressEngine::runOneShot(const std::string& label, std::vector<std::string> arguments) {
+bool MusicProgressEngine::runOneShot(std::string kind, const std::string& label,
+                                     std::vector<std::string> arguments) {
     const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
     if (!program) {
         logLine("PROG", label + " FAILED: adapter resources not found");
         return false;
     }
     auto shot = std::make_shared<OneShot>();
-    shot->kind = arguments.empty() ? std::string() : arguments.front();
+    shot->kind = std::move(kind);
     shot->label = label;
     // The older command goes before the newer one starts, so that it cannot land after it (a seek to where
     // the user no longer wants to be). Its exit is no longer news.
@@ -62,7 +63,7 @@ bool MusicProgressEngine::runOneShot(const std::string& label, std::vector<std::
     if (older && older->process && older->process->isRunning()) {
         older->process->dropHandlers();
         older->process->terminate();
-        logLine("PROG", older->label + " still running → superseded by a newer " + shot->kind);
+        logLine("PROG", older->label + " still running → superseded by a newer " + shot->label);
     }
     // The child holds its handlers and the command its child: the handlers see the command only weakly.
     ProcessLauncher::Handlers handlers{
@@ -120,7 +121,7 @@ bool MusicProgressEngine::runSeekCommand(double seconds) {
         logLine("PROG", "seek FAILED: position is not a number");
         return false;
     }
-    return runOneShot("seek",
+    return runOneShot(std::string(adapter::commands::seek), "seek",
                       {std::string(adapter::commands::seek), std::to_string(seekMicroseconds(seconds))});
 }
 
@@ -169,8 +170,12 @@ void MusicProgressEngine::fireKeySeek(std::uint64_t token) {
 }
 
 void MusicProgressEngine::sendCommand(int number, const std::string& label) {
-    // The engine's state stays: the new play state or track arrives through the stream.
-    runOneShot(label, {std::string(adapter::commands::send), std::to_string(number)});
+    // The engine's state stays: the new play state or track arrives through the stream. Only the same command
+    // takes the place of one still running: a track skip must not end a play/pause the player has not yet
+    // answered, or the toggle is lost.
+    const std::string code = std::to_string(number);
+    const std::string send(adapter::commands::send);
+    runOneShot(send + " " + code, label, {send, code});
 }
 
 }  // namespace velaro

@@ -222,5 +222,38 @@ TEST_F(EngineCommands, OneCommandOfAKindRunsAtATimeAndNoneOutlivesTheDeadline) {
     EXPECT_EQ(rig.count("PROG seek still running"), 1);
 }
 
+// A slow player still holds a play/pause when the user skips a track: the skip must not end the toggle (which
+// would then be lost), nor a skip back end a skip forward. Only the same command takes the place of its own.
+TEST_F(EngineCommands, EachPlayerCommandIsItsOwnKind) {
+    pausedAt(10);
+    rig.engine->sendCommand(2, "play-toggle");
+    const auto toggle = rig.launcher.launched("send").back();
+    rig.engine->sendCommand(4, "track-skip");
+    const auto next = rig.launcher.launched("send").back();
+    rig.engine->sendCommand(5, "track-skip");
+    rig.engine->seek(30, 1.0);
+    rig.loop.advance(1);
+    for (const auto& running : rig.launcher.launched("send"))
+        EXPECT_TRUE(running->receivedSignals().empty() && !running->handlersDropped())
+            << running->spec().arguments.back();
+    EXPECT_EQ(rig.count("PROG play-toggle still running") + rig.count("PROG track-skip still running"), 0);
+
+    rig.engine->sendCommand(4, "track-skip");
+    EXPECT_EQ(next->receivedSignals(), std::vector<int>{SIGTERM});
+    EXPECT_EQ(rig.count("PROG track-skip still running → superseded by a newer track-skip"), 1);
+    EXPECT_TRUE(toggle->receivedSignals().empty());
+    toggle->exit(2);
+    EXPECT_EQ(rig.count("PROG play-toggle command exited 2"), 1) << "its exit still reports";
+
+    // The deadlines stay, for each kind on its own.
+    rig.loop.advance(4);
+    EXPECT_EQ(rig.count("PROG track-skip TIMEOUT → SIGTERM"), 1)
+        << "the skip back, five seconds after it began";
+    EXPECT_EQ(rig.count("PROG seek TIMEOUT → SIGTERM"), 1);
+    rig.loop.advance(1);
+    EXPECT_EQ(rig.count("PROG track-skip TIMEOUT → SIGTERM"), 2) << "and the second skip forward";
+    EXPECT_EQ(rig.count("PROG play-toggle TIMEOUT"), 0);
+}
+
 }  // namespace
 }  // namespace velaro::test
