@@ -14,10 +14,13 @@
 
 #include "platform/linux/AppcastUpdater.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/SpinUntil.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
 namespace {
+
+using test::spinUntil;
 
 QByteArray feed(const QByteArray& items) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
@@ -187,13 +190,6 @@ public:
     int upToDate = 0;
     std::vector<std::string> failures;
 };
-
-// Lets Qt deliver the network's events until `done` holds; the deadline only stops a broken test.
-bool spinUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(std::chrono::seconds(20));
-    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // No check is under way: a check starts, and stops being idle, the moment it is decided on, so a check that
 // should not have started shows here without waiting for the network.
