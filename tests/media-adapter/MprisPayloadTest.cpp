@@ -363,6 +363,7 @@ TEST(ArtworkFetch, DownloadsReachOnlyAllowedAddressesRedirectsIncluded) {
     EXPECT_EQ(
         fetchArtwork(server.url("localhost", "/c.png"), std::chrono::milliseconds(4000), loopback).bytes,
         pngBytes());
+    ASSERT_FALSE(server.requests.empty()) << "the server heard nothing";
     EXPECT_TRUE(server.requests.back().contains("\r\nHost: localhost:" +
                                                 QByteArray::number(server.server.serverPort())));
     EXPECT_EQ(
