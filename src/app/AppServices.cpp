@@ -129,6 +129,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.defaults = std::make_unique<JsonDefaultsStore>(*p.loop, JsonDefaultsStore::standardPath());
     p.defaults->watchForOutsideEdits();
     p.catalog = std::make_unique<XdgAppCatalog>();
+    p.catalog->followChanges(*p.loop);
     p.menuTracker = std::make_unique<QtMenuTracker>(*QCoreApplication::instance());
     // Every X11 service is built from this one session: its connections, its screens snapshot (points are
     // Qt's device-independent pixels) and its app identity.

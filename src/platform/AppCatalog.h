@@ -7,6 +7,8 @@
 
 #include <QImage>
 
+#include "base/Published.h"
+
 namespace velaro {
 
 // What an application's desktop entry says about it.
@@ -28,6 +30,9 @@ public:
     virtual std::string fileDisplayName(const std::string& url) const = 0;
     // The icon of the application at a location; a null image when it has none.
     virtual QImage iconForFile(const std::string& url) const = 0;
+    // Apps were installed, changed or removed: what was asked before may read otherwise now. On the main
+    // loop.
+    virtual Stream<int> changed() const = 0;
 };
 
 // The name to show for the app at a location: its localised Name, else its Name, else the file's display name.

@@ -75,11 +75,30 @@ ExcludedAppsModel::ExcludedAppsModel(DefaultsStore& defaults, const AppCatalog& 
             return;
         loop_.post(lifetime_.guard([this] { refreshRunning(); }));
     });
+    catalogObservation_ = catalog_.changed().sink([this](int) { renewMembers(); });
 }
 
 ExcludedAppsModel::~ExcludedAppsModel() {
     runningObservation_.cancel();
+    catalogObservation_.cancel();
     lifetime_.end();
+}
+
+void ExcludedAppsModel::renewMembers() {
+    iconCache_.clear();
+    std::vector<MemberApp> list;
+    for (const auto& member : members.value()) {
+        MemberApp renewed = MemberApp::make(member.id, catalog_);
+        // A member chosen from a file outside the applications folders stays as it was while its file does.
+        if (!renewed.url && member.url) {
+            if (const auto bundle = catalog_.openApp(*member.url); bundle && bundle->appId == member.id)
+                renewed = {member.id, displayName(*member.url), member.url};
+        }
+        list.push_back(std::move(renewed));
+    }
+    sortByName(list);
+    // Rows are rebuilt only for members that changed; an icon that changed alone shows when they are.
+    if (list != members.value()) members = std::move(list);
 }
 
 void ExcludedAppsModel::sortByName(std::vector<MemberApp>& list) {

@@ -63,6 +63,9 @@ public:
     static void sortByName(std::vector<MemberApp>& members);
 
 private:
+    // Apps were installed or removed: the members' names, locations and icons are looked up again.
+    void renewMembers();
+
     DefaultsStore& defaults_;
     const AppCatalog& catalog_;
     const Workspace& workspace_;
@@ -70,6 +73,7 @@ private:
     std::map<std::string, QImage> iconCache_;
     Lifetime lifetime_;
     Subscription runningObservation_;
+    Subscription catalogObservation_;
 };
 
 }  // namespace velaro

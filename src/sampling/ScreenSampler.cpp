@@ -1192,6 +1192,9 @@ void ScreenSampler::registerObservers() {
             case K::didHideApplication:
             case K::didUnhideApplication:
             case K::activeSpaceDidChange:
+                // A process that ended or was named anew (an app installed while it runs) is asked again.
+                if (e.kind == K::didLaunchApplication || e.kind == K::didTerminateApplication)
+                    state_->filled.lastResolvedPID = 0;
                 refresh();
                 after(0.1, [this] { refresh(); });
                 if (e.kind == K::didActivateApplication) after(0.01, [this] { refresh(); });

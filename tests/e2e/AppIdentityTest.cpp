@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
 
 #include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
@@ -58,6 +61,51 @@ TEST(AppIdentityDesktop, CaptureContentAndTheWorkspaceNameAProgramAlike) {
         EXPECT_EQ(fromWorkspace, c.id);
         EXPECT_EQ(capturedId(capture, program.pid()), c.id);
     }
+}
+
+// An app installed while its program runs: from then on every service names the program by its desktop
+// file, the workspace says so (the old name ends, the new one starts), and removing the file undoes it.
+TEST(AppIdentityDesktop, AnAppInstalledWhileItsProgramRunsIsNamedByItsEntryFromThen) {
+    VELARO_REQUIRE_DESKTOP();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string data = dir.path().toStdString();
+    XdgAppCatalog catalog({data, "/usr/share"});
+    QtMainLoop loop;
+    catalog.followChanges(loop, 0.2);
+    auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
+    ASSERT_TRUE(session);
+    X11Workspace workspace(*session);
+    X11CaptureService capture(loop, *session);
+    std::vector<WorkspaceEvent> events;
+    auto seen = workspace.events().sink([&](const WorkspaceEvent& e) { events.push_back(e); });
+
+    OtherProgram program("xmessage", "velaro-identity", {"-geometry", "200x80+500+300", "installed later"});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(waitUntil([&] { return program.window() != 0; })) << "its window never showed";
+    const auto idOf = [&] {
+        const auto app = workspace.runningApplication(program.pid());
+        return app ? app->appId : std::nullopt;
+    };
+    ASSERT_TRUE(waitUntil([&] { return idOf() == "Xmessage"; })) << idOf().value_or("(none)");
+
+    std::filesystem::create_directories(data + "/applications");
+    std::ofstream(data + "/applications/org.example.Note.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Note\nStartupWMClass=Xmessage\n";
+    EXPECT_TRUE(waitUntil([&] { return idOf() == "org.example.Note"; })) << idOf().value_or("(none)");
+    EXPECT_EQ(workspace.runningApplication(program.pid())->name, "Note");
+    EXPECT_EQ(capturedId(capture, program.pid()), "org.example.Note");
+    const auto told = [&](WorkspaceEvent::Kind kind, const std::string& id) {
+        return std::any_of(events.begin(), events.end(), [&](const WorkspaceEvent& e) {
+            return e.kind == kind && e.app && e.app->pid == program.pid() && e.app->appId == id;
+        });
+    };
+    EXPECT_TRUE(told(WorkspaceEvent::Kind::didTerminateApplication, "Xmessage"));
+    EXPECT_TRUE(told(WorkspaceEvent::Kind::didLaunchApplication, "org.example.Note"));
+
+    std::filesystem::remove(data + "/applications/org.example.Note.desktop");
+    EXPECT_TRUE(waitUntil([&] { return idOf() == "Xmessage"; })) << idOf().value_or("(none)");
+    EXPECT_EQ(capturedId(capture, program.pid()), "Xmessage");
 }
 
 }  // namespace

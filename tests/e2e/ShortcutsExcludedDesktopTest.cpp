@@ -1,8 +1,10 @@
 // The Shortcuts and Excluded Apps pages of the real settings window in the test desktop: ctrl+alt+K typed
 // while "Master Switch" records is stored and then, pressed again, flips the master switch from anywhere; an
-// application chosen in the open dialog gets a row whose switch puts it into the three excluded sets.
+// application chosen in the open dialog gets a row whose switch puts it into the three excluded sets; a
+// member whose app is installed while the page shows takes its icon.
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +15,7 @@
 #include "e2e/TrayApp.h"
 #include "sampling/ExcludedAppsModel.h"
 #include "support/RowSearch.h"
+#include "ui/settings/kit/AppListPieces.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/ExcludedAppsSection.h"
 #include "ui/settings/pages/ShortcutsSection.h"
@@ -117,6 +120,53 @@ TEST_F(ShortcutsExcludedDesktopTest, AnAppChosenInTheDialogGetsARowWhoseSwitchEx
             return storedList(key) == QStringList{QStringLiteral("velaro-e2e-probe")};
         })) << key
             << " never held the app; see e2e-excluded-apps.png";
+}
+
+// An app a member names, installed and removed while the page shows: its row takes the app's icon within
+// moments, and loses it again, without a restart.
+class ExcludedAppInstalledLaterTest : public SettingsWindowTest {};
+
+TEST_F(ExcludedAppInstalledLaterTest, ItsRowTakesTheIconOfTheAppWhenItIsInstalledAndLosesItWhenRemoved) {
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const QString applications = data.filePath(QStringLiteral("applications"));
+    const QString red = data.filePath(QStringLiteral("red.png"));
+    QImage icon(64, 64, QImage::Format_RGB32);
+    icon.fill(QColor(230, 20, 20));
+    ASSERT_TRUE(icon.save(red));
+    app.setEnvironment(QStringLiteral("XDG_DATA_HOME"), data.path());
+    const QByteArray json = R"({"onboardingStep": 4, "excludedAppsMembers": ["velaro-e2e-later"]})";
+    openOver(json);
+    SettingsTwin twin(window.size(), json, SettingsCategory::excludedApps);
+    auto* page = twin.page<ExcludedAppsSection>();
+    ASSERT_NE(page, nullptr);
+    twin.settle();
+    ASSERT_EQ(page->rows().size(), 1u);
+    selectPage(SettingsCategory::excludedApps);
+    const QPoint iconAt = twin.onScreen(tiles, twin.centreOf(page->rows().front()->icon()));
+    const auto showsRed = [&](const QImage& shot) {
+        return closeTo(shot.pixelColor(iconAt), QColor(230, 20, 20), 40);
+    };
+    const auto redShown = [&](bool wanted) {
+        return showsRed(screenshotWhen([&](const QImage& shot) { return showsRed(shot) == wanted; }));
+    };
+    EXPECT_FALSE(redShown(false)) << "not installed yet, yet the row shows its icon";
+
+    // Made as a user's first own entry is: the folder did not exist when the app started.
+    ASSERT_TRUE(QDir().mkpath(applications));
+    {
+        QFile entry(applications + QStringLiteral("/velaro-e2e-later.desktop"));
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Later App\nExec=true\nIcon=" + red.toUtf8() +
+                    "\n");
+    }
+    EXPECT_TRUE(redShown(true)) << "the installed app's icon never showed";
+    screenshot().copy(window).save(buildDir() + QStringLiteral("/e2e-excluded-app-installed.png"));
+
+    QFile::remove(applications + QStringLiteral("/velaro-e2e-later.desktop"));
+    EXPECT_FALSE(redShown(false)) << "the removed app's icon stayed";
+    EXPECT_EQ(storedSettings().value(QStringLiteral("excludedAppsMembers")).toArray().size(), 1)
+        << "a member stays one";
 }
 
 }  // namespace

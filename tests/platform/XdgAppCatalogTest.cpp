@@ -1,14 +1,20 @@
-// Desktop entries: parsing, identifying running programs, names and icons of installed apps.
+// Desktop entries: parsing, identifying running programs, names and icons of installed apps, and following
+// the folders that hold them.
 #include "platform/linux/XdgAppCatalog.h"
+#include "platform/linux/X11Session.h"
 #include "platform/linux/XdgLoginItem.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QImage>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+
+#include "support/SpinUntil.h"
+#include "support/VirtualLoop.h"
 
 namespace velaro {
 namespace {
@@ -130,6 +136,70 @@ TEST_F(CatalogTest, QuestionsRightAfterConstructionSeeTheFilesOfTheirTime) {
 
 // What a user may pick in the open dialog that is no application: each is refused without blocking and
 // without reading more than a desktop file's worth.
+// Apps installed, changed and removed while the app runs, in folders that exist and in the user's folder
+// that is made only then: each change is read once the folders have been quiet for a moment, and the
+// catalog's users are told; a program running all along is named by its new entry from then on.
+TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
+    const std::string app = "[Desktop Entry]\nType=Application\nName=";
+    const auto probe = write("probe.desktop", app + "Probe\n", "system");
+    XdgAppCatalog catalog({root("home/.local/share"), root("system")}, 77);
+    x11::AppIdentity identity(catalog, 1);
+    const x11::WindowOwner running{static_cast<std::int32_t>(::getpid()), "velaro-probe", "VelaroProbeWin"};
+    EXPECT_EQ(identity.appIdOf(running), "VelaroProbeWin") << "no entry names it yet";
+    test::VirtualLoop loop;
+    int changes = 0;
+    auto told = catalog.changed().sink([&](int) { ++changes; });
+    catalog.followChanges(loop, 1.0);
+    loop.advance(1);
+    EXPECT_EQ(changes, 0) << "a look at start-up that finds nothing new tells nothing";
+    const auto generation = catalog.generation();
+    // Waits for the folders' notice, then for the quiet moment.
+    const auto settle = [&] {
+        EXPECT_TRUE(test::spinUntil([&] { return loop.pendingTimers() > 0; })) << "no change was seen";
+        loop.advance(0.999);
+        const bool early = changes > 0;
+        loop.advance(0.001);
+        return !early;
+    };
+
+    // An app installed in an existing folder, and one in a subfolder made with it.
+    write("vendor/tool.desktop", app + "Tool\nStartupWMClass=VelaroProbeWin\n", "system");
+    EXPECT_TRUE(settle()) << "nothing is read before the folders are quiet";
+    EXPECT_EQ(changes, 1);
+    EXPECT_GT(catalog.generation(), generation);
+    EXPECT_EQ(catalog.entry("vendor-tool")->name, "Tool");
+    EXPECT_EQ(identity.appIdOf(running), "vendor-tool") << "the running program is named anew";
+
+    // The user's folder, made after the start with an app that overrides the system's.
+    const auto mine = write("probe.desktop", app + "My Probe\n", "home/.local/share");
+    settle();
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(catalog.urlForApplication("probe"), mine);
+    EXPECT_EQ(catalog.openApp(mine)->name, "My Probe");
+
+    // Replaced as package managers and editors do: a new file renamed over the old one.
+    write("new.desktop", app + "Newer Probe\n", "home/.local/share");
+    std::filesystem::rename(root("home/.local/share") + "/applications/new.desktop", mine);
+    settle();
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(catalog.entry("probe")->name, "Newer Probe");
+    EXPECT_FALSE(catalog.entry("new"));
+
+    // Removed: the system's entry shows again, and a removed app is gone.
+    std::filesystem::remove(mine);
+    std::filesystem::remove_all(root("system") + "/applications/vendor");
+    settle();
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(catalog.urlForApplication("probe"), probe);
+    EXPECT_FALSE(catalog.urlForApplication("vendor-tool"));
+    EXPECT_EQ(identity.appIdOf(running), "VelaroProbeWin");
+
+    // A change that leaves every entry as it was tells nothing.
+    write("notes.txt", "not an entry", "system");
+    settle();
+    EXPECT_EQ(changes, 4);
+}
+
 TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {
     const std::string app = "[Desktop Entry]\nType=Application\nName=Fine\n";
     XdgAppCatalog catalog({root()});

@@ -145,6 +145,47 @@ TEST_F(ExcludedAppsTest, IconsAreLookedUpOnce) {
     EXPECT_EQ(catalog.iconLookups, 1);
 }
 
+// Apps installed, changed or removed while the app runs: members take their names, locations and icons
+// from then on, without a restart; a member chosen from a file of its own stays while that file does.
+TEST_F(ExcludedAppsTest, MembersFollowAppsInstalledChangedAndRemovedWhileTheModelLives) {
+    const auto old = catalog.install("com.old", "Old", 0xff0000);
+    const auto gone = catalog.install("com.gone", "Gone");
+    defaults.seed(kExcludedAppsMembersKey, PlistValue::array({"com.new", "com.old", "com.gone"}));
+    auto model = make();
+    EXPECT_EQ(memberNames(*model), (std::vector<std::string>{"com.new", "Gone", "Old"}));
+    EXPECT_FALSE(model->icon(model->members.value()[0])) << "not installed yet: no icon";
+    EXPECT_EQ(model->icon(model->members.value()[2])->pixel(0, 0), 0xffff0000u);
+    catalog.apps["/opt/x/x.desktop"] = {AppEntry{"com.x", "X", std::nullopt}, QImage(), false};
+    model->add("/opt/x/x.desktop");
+    int published = 0;
+    auto sub = model->members.changes().sink([&](const auto&) { ++published; });
+
+    catalog.install("com.new", "New", 0x00ff00);
+    catalog.install("com.old", "Old", 0x0000ff);
+    catalog.uninstall(gone);
+    EXPECT_EQ(memberNames(*model), (std::vector<std::string>{"com.new", "Gone", "Old", "X"}))
+        << "nothing is looked up again before the catalog says it changed";
+    catalog.announceChange();
+    EXPECT_EQ(published, 1);
+    const auto members = model->members.value();
+    EXPECT_EQ(memberNames(*model), (std::vector<std::string>{"com.gone", "New", "Old", "X"}));
+    EXPECT_FALSE(members[0].url);
+    EXPECT_FALSE(model->icon(members[0])) << "a removed app's icon goes with it";
+    EXPECT_EQ(model->icon(members[1])->pixel(0, 0), 0xff00ff00u);
+    EXPECT_EQ(members[2].url, old);
+    EXPECT_EQ(model->icon(members[2])->pixel(0, 0), 0xff0000ffu) << "an icon read again";
+    EXPECT_EQ(members[3].url, "/opt/x/x.desktop");
+
+    catalog.announceChange();
+    EXPECT_EQ(published, 1) << "the same members are not published again";
+    catalog.uninstall("/opt/x/x.desktop");
+    catalog.announceChange();
+    EXPECT_EQ(memberNames(*model), (std::vector<std::string>{"com.gone", "com.x", "New", "Old"}));
+    EXPECT_EQ(storedSet(defaults, kExcludedAppsMembersKey),
+              (IDSet{"com.gone", "com.new", "com.old", "com.x"}))
+        << "members stay members";
+}
+
 TEST_F(ExcludedAppsTest, RunningAppsFollowLaunchesOnTheMainLoopWhileTheModelLives) {
     workspace.running = {{1, "com.a", "A"}, {2, std::nullopt, "NoID"}};
     auto model = make();

@@ -12,11 +12,13 @@ public:
     struct Entry {
         AppEntry bundle;
         QImage icon;
+        // Found by its identifier, as a file in the applications folders is; else only by its location.
+        bool listed = true;
     };
 
     std::optional<std::string> urlForApplication(const std::string& appId) const override {
         for (const auto& [url, e] : apps)
-            if (e.bundle.appId == appId) return url;
+            if (e.listed && e.bundle.appId == appId) return url;
         return std::nullopt;
     }
     std::optional<AppEntry> openApp(const std::string& url) const override {
@@ -33,6 +35,7 @@ public:
         auto it = apps.find(url);
         return it == apps.end() ? QImage() : it->second.icon;
     }
+    Stream<int> changed() const override { return changed_.stream(); }
 
     // Installs an app at "/apps/<id>.desktop" with a 1×1 icon of `rgb`; returns its location.
     std::string install(const std::string& appId, std::optional<std::string> displayName,
@@ -44,8 +47,17 @@ public:
         return url;
     }
 
+    // Removes the app at a location.
+    void uninstall(const std::string& url) { apps.erase(url); }
+    // Tells the catalog's users that apps were installed or removed since they last asked.
+    void announceChange() { changed_.send(++changes_); }
+
     std::map<std::string, Entry> apps;
     mutable int iconLookups = 0;
+
+private:
+    PassthroughSubject<int> changed_;
+    int changes_ = 0;
 };
 
 }  // namespace velaro::test

@@ -135,9 +135,12 @@ AppIdentity::AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid)
 
 std::string AppIdentity::appIdOf(const WindowOwner& owner) {
     const std::string executable = processExecutable(owner.pid);
+    // Read before the entries are: a change while they are read leaves an answer that is asked again.
+    const std::uint64_t generation = catalog_.generation();
     if (owner.pid > 0) {
         std::lock_guard lock(mutex_);
-        if (auto it = byPid_.find(owner.pid); it != byPid_.end() && it->second.executable == executable)
+        if (auto it = byPid_.find(owner.pid); it != byPid_.end() && it->second.executable == executable &&
+                                              it->second.catalogGeneration == generation)
             return it->second.id;
     }
     std::string id = catalog_.appIdFor(
@@ -147,7 +150,7 @@ std::string AppIdentity::appIdOf(const WindowOwner& owner) {
         // Ended processes are forgotten now and then, so the table never outgrows the desktop.
         if (byPid_.size() >= 512)
             std::erase_if(byPid_, [](const auto& entry) { return processExecutable(entry.first).empty(); });
-        byPid_[owner.pid] = Known{executable, id};
+        byPid_[owner.pid] = Known{executable, id, generation};
     }
     return id;
 }

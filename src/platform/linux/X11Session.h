@@ -106,7 +106,8 @@ struct WindowOwner {
 // The app id of a window's program, the one every service names apps by (capture content, the window list's
 // owners, the workspace, the excluded apps, the profiles). The rule is the catalog's (see
 // XdgAppCatalog::appIdFor); this resolver feeds it what the system knows of the process and keeps
-// the answer per process, so that every window of one process gets the id its first window got.
+// the answer per process, so that every window of one process gets the id its first window got, until the
+// catalog's entries change (an app installed while its program runs is named by its desktop file from then).
 class AppIdentity {
 public:
     AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid);
@@ -119,6 +120,7 @@ private:
     struct Known {
         std::string executable;  // tells a reused process id from the process the id was found for
         std::string id;
+        std::uint64_t catalogGeneration = 0;
     };
     const XdgAppCatalog& catalog_;
     std::int32_t ownPid_;

@@ -62,6 +62,10 @@ X11Workspace::X11Workspace(X11Session& session) : session_(session) {
     });
     reloadClients(false);
     reloadActive(false);
+    catalogChanges_ = session_.catalog().changed().sink([this](int) {
+        reloadClients(true, true);
+        reloadActive(true, true);
+    });
     followDisplayPower();
 
     sleepReceiver_.onPrepareForSleep = [this](bool sleeping) {
@@ -116,12 +120,12 @@ void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app
     events_.send(WorkspaceEvent{kind, std::move(app)});
 }
 
-std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
+std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window, bool again) {
     auto& connection = session_.desktop();
     auto* c = connection.get();
     const std::int32_t pid = x11::processesOfWindows(connection, {window}).front();
     if (pid == 0) return std::nullopt;
-    {
+    if (!again) {
         std::lock_guard lock(mutex_);
         if (auto it = apps_.find(pid); it != apps_.end()) return it->second;
     }
@@ -141,17 +145,24 @@ std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
     return app;
 }
 
-void X11Workspace::reloadClients(bool notify) {
+void X11Workspace::reloadClients(bool notify, bool renamed) {
     std::map<std::int32_t, RunningApp> now;
     const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
     for (auto window : clients) {
-        if (auto app = appOfWindow(window)) now.emplace(app->pid, *app);
+        if (auto app = appOfWindow(window, renamed)) now.emplace(app->pid, *app);
     }
     std::vector<RunningApp> launched, terminated;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [pid, app] : now)
-            if (!apps_.count(pid)) launched.push_back(app);
+        for (const auto& [pid, app] : now) {
+            const auto known = apps_.find(pid);
+            if (known == apps_.end()) {
+                launched.push_back(app);
+            } else if (known->second != app) {
+                terminated.push_back(known->second);
+                launched.push_back(app);
+            }
+        }
         for (const auto& [pid, app] : apps_)
             if (!now.count(pid)) terminated.push_back(app);
         apps_ = std::move(now);
@@ -166,7 +177,7 @@ void X11Workspace::reloadClients(bool notify) {
         reloadActive(notify);
 }
 
-void X11Workspace::reloadActive(bool notify) {
+void X11Workspace::reloadActive(bool notify, bool renamed) {
     const auto ids = x11::rootWindowList(session_.desktop(), "_NET_ACTIVE_WINDOW");
     std::uint32_t window = ids.empty() ? 0 : ids[0];
     if (window != 0) {
@@ -184,13 +195,14 @@ void X11Workspace::reloadActive(bool notify) {
     }
     activeWindow_ = window;
     std::optional<RunningApp> app;
+    // After a renaming the clients were named again just before: a known process has its new name.
     if (window != 0) app = appOfWindow(window);
     bool changed;
     {
         std::lock_guard lock(mutex_);
-        // Focus moving between windows of one app is no activation.
-        changed =
-            (app.has_value() != frontmost_.has_value()) || (app && frontmost_ && app->pid != frontmost_->pid);
+        // Focus moving between windows of one app is no activation; the same app under a new name is.
+        changed = (app.has_value() != frontmost_.has_value()) ||
+                  (app && frontmost_ && (app->pid != frontmost_->pid || (renamed && *app != *frontmost_)));
         frontmost_ = app;
         if (app && !apps_.count(app->pid)) apps_.emplace(app->pid, *app);
     }

@@ -56,10 +56,14 @@ public:
     Stream<WorkspaceEvent> events() const override { return events_.stream(); }
 
 private:
-    // Which process owns a window and what its app is called; absent when the window is gone.
-    std::optional<RunningApp> appOfWindow(std::uint32_t window);
-    void reloadClients(bool notify);
-    void reloadActive(bool notify);
+    // Which process owns a window and what its app is called; absent when the window is gone. A process
+    // already known keeps its app unless `again`.
+    std::optional<RunningApp> appOfWindow(std::uint32_t window, bool again = false);
+    // `renamed`: the apps' ids and names are worked out again (the installed apps changed); an app whose id
+    // or name changed ends under its old one and starts under its new one, and a renamed frontmost app is
+    // activated again, so everyone who keeps ids or names takes the new ones.
+    void reloadClients(bool notify, bool renamed = false);
+    void reloadActive(bool notify, bool renamed = false);
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
     // Selects the screen saver's notifications and reads where the displays stand now.
     void followDisplayPower();
@@ -67,6 +71,7 @@ private:
 
     X11Session& session_;
     Subscription handler_;
+    Subscription catalogChanges_;
     Subscription rootSelection_;
     SleepSignalReceiver sleepReceiver_;
     mutable std::mutex mutex_;

@@ -1,9 +1,11 @@
 // Desktop entries as the application catalog.
 #include "platform/linux/XdgAppCatalog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QBuffer>
+#include <QFileSystemWatcher>
 #include <QIcon>
 #include <QImageReader>
 #include <QLocale>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "base/FileRead.h"
+#include "base/MainLoop.h"
 
 namespace velaro {
 
@@ -254,6 +257,8 @@ XdgAppCatalog::XdgAppCatalog(std::vector<std::string> dataDirs, std::int32_t own
 }
 
 XdgAppCatalog::~XdgAppCatalog() {
+    lifetime_.end();
+    pendingRescan_.cancel();
     firstScan_.wait();
 }
 
@@ -262,7 +267,8 @@ std::unique_lock<std::mutex> XdgAppCatalog::scannedEntries() const {
     return std::unique_lock(mutex_);
 }
 
-void XdgAppCatalog::scan() {
+bool XdgAppCatalog::scan() {
+    std::map<std::string, KnownFile> files;
     std::map<std::string, DesktopEntry> found;
     for (const auto& dir : dataDirs_) {
         const std::filesystem::path apps = std::filesystem::path(dir) / "applications";
@@ -275,17 +281,105 @@ void XdgAppCatalog::scan() {
             std::replace(id.begin(), id.end(), '/', '-');
             id = withoutDesktopSuffix(id);
             if (found.count(id)) continue;  // an earlier data dir overrides this one
-            const auto text = readFile(it->path().string());
-            if (!text) continue;
-            auto entry = parseDesktopEntry(*text, locale_);
-            if (!entry) continue;
-            entry->id = id;
-            entry->path = it->path().string();
-            found.emplace(id, std::move(*entry));
+            const std::string path = it->path().string();
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) continue;
+            const FileStamp stamp{static_cast<std::uint64_t>(st.st_dev),
+                                  static_cast<std::uint64_t>(st.st_ino),
+                                  static_cast<std::uint64_t>(st.st_size),
+                                  std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+            KnownFile file;
+            if (const auto known = files_.find(path); known != files_.end() && known->second.stamp == stamp) {
+                file = std::move(known->second);
+            } else {
+                file.stamp = stamp;
+                if (const auto text = readFile(path)) file.entry = parseDesktopEntry(*text, locale_);
+                if (file.entry) {
+                    file.entry->id = id;
+                    file.entry->path = path;
+                }
+            }
+            if (file.entry) found.emplace(id, *file.entry);
+            files.emplace(path, std::move(file));
         }
     }
+    files_ = std::move(files);
     std::lock_guard lock(mutex_);
+    if (found == byID_) return false;
     byID_ = std::move(found);
+    ++generation_;
+    return true;
+}
+
+void XdgAppCatalog::followChanges(MainLoop& loop, double quiet) {
+    if (watcher_) return;
+    loop_ = &loop;
+    quiet_ = quiet;
+    watcher_ = std::make_unique<QFileSystemWatcher>();
+    // A folder's watch sees files appear, go and be replaced (as package managers and atomic saves do);
+    // the scan after it finds which.
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(),
+                     [this](const QString&) { changeSeen(); });
+    watchFolders();
+    // What changed between the first scan and these watches.
+    changeSeen();
+}
+
+std::set<QString> XdgAppCatalog::foldersToWatch() const {
+    std::set<QString> folders;
+    for (const auto& dir : dataDirs_) {
+        const std::filesystem::path apps = std::filesystem::path(dir) / "applications";
+        std::error_code ec;
+        if (std::filesystem::is_directory(apps, ec)) {
+            folders.insert(QString::fromStdString(apps.string()));
+            for (auto it = std::filesystem::recursive_directory_iterator(apps, ec);
+                 !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+                if (it->is_directory(ec)) folders.insert(QString::fromStdString(it->path().string()));
+            continue;
+        }
+        // The folder that will hold it when it is made: its making shows there.
+        for (auto above = apps.parent_path(); !above.empty(); above = above.parent_path()) {
+            if (std::filesystem::is_directory(above, ec)) {
+                folders.insert(QString::fromStdString(above.string()));
+                break;
+            }
+            if (above == above.parent_path()) break;
+        }
+    }
+    return folders;
+}
+
+void XdgAppCatalog::watchFolders() {
+    // A folder made just before its parent's watch began shows no change anywhere: look again until the
+    // folders stand still (a few rounds at most, as deep as a path can be made meanwhile).
+    for (int round = 0; round < 8; ++round) {
+        const std::set<QString> wanted = foldersToWatch();
+        const QStringList watched = watcher_->directories();
+        QStringList gone, added;
+        for (const QString& folder : watched)
+            if (!wanted.count(folder)) gone << folder;
+        for (const QString& folder : wanted)
+            if (!watched.contains(folder)) added << folder;
+        if (gone.isEmpty() && added.isEmpty()) return;
+        if (!gone.isEmpty()) watcher_->removePaths(gone);
+        // A folder that went between the look and the watch fails to be added; the next round tells.
+        if (!added.isEmpty()) watcher_->addPaths(added);
+    }
+}
+
+void XdgAppCatalog::changeSeen() {
+    // Installing a package writes many files: one scan once they have all landed.
+    pendingRescan_ = loop_->postAfter(quiet_, lifetime_.guard([this] {
+        pendingRescan_.cancel();  // it has run; the loops allow a block to end its own handle
+        rescan();
+    }));
+}
+
+void XdgAppCatalog::rescan() {
+    firstScan_.wait();
+    // Watch first, so that whatever lands while the files are read is a change seen again.
+    watchFolders();
+    if (scan()) changed_.send(++changes_);
 }
 
 std::optional<DesktopEntry> XdgAppCatalog::entry(const std::string& appId) const {

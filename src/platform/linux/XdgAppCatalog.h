@@ -2,21 +2,31 @@
 // program belongs to.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
 #include "base/AppId.h"
+#include "base/Cancellable.h"
+#include "base/Lifetime.h"
 #include "platform/AppCatalog.h"
 
+class QFileSystemWatcher;
+
 namespace velaro {
+
+class MainLoop;
 
 // The parts of a desktop entry the catalog uses.
 struct DesktopEntry {
@@ -29,6 +39,8 @@ struct DesktopEntry {
     std::string startupWMClass;
     bool isApplication = false;
     bool hidden = false;
+
+    friend bool operator==(const DesktopEntry&, const DesktopEntry&) = default;
 };
 
 // Parses the [Desktop Entry] group of a desktop file's text; `locale` like "de_DE". Absent when the text
@@ -71,6 +83,15 @@ public:
     std::optional<AppEntry> openApp(const std::string& url) const override;
     std::string fileDisplayName(const std::string& url) const override;
     QImage iconForFile(const std::string& url) const override;
+    Stream<int> changed() const override { return changed_.stream(); }
+
+    // Follows the applications folders from now on, those that do not exist yet included: once a change
+    // has been followed by `quiet` seconds without another, the files that changed are read again, and
+    // `changed()` tells when that changed an entry. Main thread; the loop must outlive the catalog.
+    void followChanges(MainLoop& loop, double quiet = 1.0);
+    // Counts the changes to the entries, so that what was worked out from them can tell it is stale. Any
+    // thread.
+    std::uint64_t generation() const { return generation_.load(); }
 
     // The identifier of a running program, the one rule every service names apps by:
     //  1. our own process: our own id;
@@ -84,9 +105,27 @@ public:
     std::optional<DesktopEntry> entry(const std::string& appId) const;
 
 private:
-    void scan();
+    // What a desktop file was when it was last read; a file found as it was is not read again.
+    struct FileStamp {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modified = 0;  // nanoseconds
+        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    };
+    struct KnownFile {
+        FileStamp stamp;
+        std::optional<DesktopEntry> entry;  // absent: no desktop entry
+    };
+    // Reads the entries of every applications folder again, only the files that changed since the last
+    // scan; true when the entries differ. One scan at a time.
+    bool scan();
     // The entries, once the first scan (started by the constructor on a thread of its own) has ended.
     std::unique_lock<std::mutex> scannedEntries() const;
+    // Which folders to watch: every applications folder and the folders in it; for one that does not exist,
+    // the nearest folder above it that does.
+    std::set<QString> foldersToWatch() const;
+    void watchFolders();
+    void changeSeen();
+    void rescan();
 
     std::vector<std::string> dataDirs_;
     std::int32_t ownPID_;
@@ -94,7 +133,17 @@ private:
     std::string locale_;
     mutable std::mutex mutex_;
     std::map<std::string, DesktopEntry> byID_;
+    std::atomic<std::uint64_t> generation_{0};
+    // By path; touched only by the scans.
+    std::map<std::string, KnownFile> files_;
     std::shared_future<void> firstScan_;
+    MainLoop* loop_ = nullptr;
+    double quiet_ = 1.0;
+    std::unique_ptr<QFileSystemWatcher> watcher_;
+    Cancellable pendingRescan_;
+    PassthroughSubject<int> changed_;
+    int changes_ = 0;
+    Lifetime lifetime_;
 };
 
 }  // namespace velaro
