@@ -137,7 +137,7 @@ TEST_F(CatalogTest, QuestionsRightAfterConstructionSeeTheFilesOfTheirTime) {
 // What a user may pick in the open dialog that is no application: each is refused without blocking and
 // without reading more than a desktop file's worth.
 // Apps installed, changed and removed while the app runs, in folders that exist and in the user's folder
-// that is made only then: each change is read once the folders have been quiet for a moment, and the
+// that is made only then, replaced or written in place: each change is read once the folders have been quiet for a moment, and the
 // catalog's users are told; a program running all along is named by its new entry from then on.
 TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     const std::string app = "[Desktop Entry]\nType=Application\nName=";
@@ -177,11 +177,17 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     EXPECT_EQ(catalog.urlForApplication("probe"), mine);
     EXPECT_EQ(catalog.openApp(mine)->name, "My Probe");
 
+    // The user's own entry written in place, as a text editor may.
+    std::ofstream(mine, std::ios::app) << "Icon=probe-edited\n";
+    settle();
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(catalog.entry("probe")->icon, "probe-edited");
+
     // Replaced as package managers and editors do: a new file renamed over the old one.
     write("new.desktop", app + "Newer Probe\n", "home/.local/share");
     std::filesystem::rename(root("home/.local/share") + "/applications/new.desktop", mine);
     settle();
-    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(changes, 4);
     EXPECT_EQ(catalog.entry("probe")->name, "Newer Probe");
     EXPECT_FALSE(catalog.entry("new"));
 
@@ -189,7 +195,7 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     std::filesystem::remove(mine);
     std::filesystem::remove_all(root("system") + "/applications/vendor");
     settle();
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changes, 5);
     EXPECT_EQ(catalog.urlForApplication("probe"), probe);
     EXPECT_FALSE(catalog.urlForApplication("vendor-tool"));
     EXPECT_EQ(identity.appIdOf(running), "VelaroProbeWin");
@@ -197,7 +203,7 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     // A change that leaves every entry as it was tells nothing.
     write("notes.txt", "not an entry", "system");
     settle();
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changes, 5);
 }
 
 TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {

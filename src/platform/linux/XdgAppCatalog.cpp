@@ -320,49 +320,55 @@ void XdgAppCatalog::followChanges(MainLoop& loop, double quiet) {
     // the scan after it finds which.
     QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(),
                      [this](const QString&) { changeSeen(); });
-    watchFolders();
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(),
+                     [this](const QString&) { changeSeen(); });
+    watchPaths();
     // What changed between the first scan and these watches.
     changeSeen();
 }
 
-std::set<QString> XdgAppCatalog::foldersToWatch() const {
-    std::set<QString> folders;
+std::set<QString> XdgAppCatalog::pathsToWatch() const {
+    std::set<QString> paths;
     for (const auto& dir : dataDirs_) {
         const std::filesystem::path apps = std::filesystem::path(dir) / "applications";
+        const bool usersOwn = &dir == &dataDirs_.front();
         std::error_code ec;
         if (std::filesystem::is_directory(apps, ec)) {
-            folders.insert(QString::fromStdString(apps.string()));
+            paths.insert(QString::fromStdString(apps.string()));
             for (auto it = std::filesystem::recursive_directory_iterator(apps, ec);
-                 !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-                if (it->is_directory(ec)) folders.insert(QString::fromStdString(it->path().string()));
+                 !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+                const bool entry =
+                    usersOwn && it->is_regular_file(ec) && it->path().extension() == ".desktop";
+                if (entry || it->is_directory(ec)) paths.insert(QString::fromStdString(it->path().string()));
+            }
             continue;
         }
         // The folder that will hold it when it is made: its making shows there.
         for (auto above = apps.parent_path(); !above.empty(); above = above.parent_path()) {
             if (std::filesystem::is_directory(above, ec)) {
-                folders.insert(QString::fromStdString(above.string()));
+                paths.insert(QString::fromStdString(above.string()));
                 break;
             }
             if (above == above.parent_path()) break;
         }
     }
-    return folders;
+    return paths;
 }
 
-void XdgAppCatalog::watchFolders() {
+void XdgAppCatalog::watchPaths() {
     // A folder made just before its parent's watch began shows no change anywhere: look again until the
-    // folders stand still (a few rounds at most, as deep as a path can be made meanwhile).
+    // paths stand still (a few rounds at most, as deep as a path can be made meanwhile).
     for (int round = 0; round < 8; ++round) {
-        const std::set<QString> wanted = foldersToWatch();
-        const QStringList watched = watcher_->directories();
+        const std::set<QString> wanted = pathsToWatch();
+        const QStringList watched = watcher_->directories() + watcher_->files();
         QStringList gone, added;
-        for (const QString& folder : watched)
-            if (!wanted.count(folder)) gone << folder;
-        for (const QString& folder : wanted)
-            if (!watched.contains(folder)) added << folder;
+        for (const QString& path : watched)
+            if (!wanted.count(path)) gone << path;
+        for (const QString& path : wanted)
+            if (!watched.contains(path)) added << path;
         if (gone.isEmpty() && added.isEmpty()) return;
         if (!gone.isEmpty()) watcher_->removePaths(gone);
-        // A folder that went between the look and the watch fails to be added; the next round tells.
+        // A path that went between the look and the watch fails to be added; the next round tells.
         if (!added.isEmpty()) watcher_->addPaths(added);
     }
 }
@@ -378,7 +384,7 @@ void XdgAppCatalog::changeSeen() {
 void XdgAppCatalog::rescan() {
     firstScan_.wait();
     // Watch first, so that whatever lands while the files are read is a change seen again.
-    watchFolders();
+    watchPaths();
     if (scan()) changed_.send(++changes_);
 }
 

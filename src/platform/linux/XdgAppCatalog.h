@@ -120,10 +120,11 @@ private:
     bool scan();
     // The entries, once the first scan (started by the constructor on a thread of its own) has ended.
     std::unique_lock<std::mutex> scannedEntries() const;
-    // Which folders to watch: every applications folder and the folders in it; for one that does not exist,
-    // the nearest folder above it that does.
-    std::set<QString> foldersToWatch() const;
-    void watchFolders();
+    // What to watch: every applications folder and the folders in it (for one that does not exist, the
+    // nearest folder above it that does), and the user's own entries (the first data dir's): a folder's
+    // watch sees files come and go but not a file written in place, as a text editor may.
+    std::set<QString> pathsToWatch() const;
+    void watchPaths();
     void changeSeen();
     void rescan();
 
