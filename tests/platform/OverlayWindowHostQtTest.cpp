@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <vector>
 
+#include "platform/linux/QtOverlayStorePainter.h"
 #include "platform/linux/QtOverlayWindowHost.h"
 #include "support/OverlayQtWindow.h"
 #include "support/VirtualLoop.h"

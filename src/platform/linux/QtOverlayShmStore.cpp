@@ -148,9 +148,9 @@ QImage* QtOverlayShmStore::beginPaint() {
     return nullptr;
 }
 
-void QtOverlayShmStore::copyDown(const std::vector<RowCopy>& copies) {
+void QtOverlayShmStore::copyDown(const std::vector<OverlayRowCopy>& copies) {
     const QRect bounds(QPoint(), size_);
-    for (const RowCopy& copy : copies) {
+    for (const OverlayRowCopy& copy : copies) {
         const QRect rows = copy.rows.intersected(bounds);
         if (rows.isEmpty() || copy.sourceY < 0 || copy.sourceY >= size_.height()) continue;
         const auto x = static_cast<std::int16_t>(rows.x());
@@ -168,7 +168,7 @@ void QtOverlayShmStore::copyDown(const std::vector<RowCopy>& copies) {
     }
 }
 
-void QtOverlayShmStore::put(const QRegion& devicePixels, const std::vector<RowCopy>& copies) {
+void QtOverlayShmStore::put(const QRegion& devicePixels, const std::vector<OverlayRowCopy>& copies) {
     if (painting_ < 0) return;
     Buffer& buffer = buffers_[painting_];
     const QRect bounds(QPoint(), size_);

@@ -12,17 +12,19 @@
 #include <memory>
 #include <vector>
 
+#include "platform/linux/QtOverlayStorePainter.h"
+
 struct xcb_connection_t;
 class QWindow;
 
 namespace velaro {
 
-class QtOverlayShmStore {
+class QtOverlayShmStore final : public OverlayPixelBuffers {
 public:
     // Null where it cannot serve the window: not on X11, no MIT-SHM, a window without a 32-bit ARGB visual,
     // or segments the server cannot attach. The window must have its native window already.
     static std::unique_ptr<QtOverlayShmStore> open(QWindow& window);
-    ~QtOverlayShmStore();
+    ~QtOverlayShmStore() override;
     QtOverlayShmStore(const QtOverlayShmStore&) = delete;
     QtOverlayShmStore& operator=(const QtOverlayShmStore&) = delete;
 
@@ -33,22 +35,13 @@ public:
     // A buffer the server has finished reading, to paint into; null while both still wait for it (the caller
     // tries again a little later). Its content outside what is painted now is stale: paint every pixel of
     // the region that is then put.
-    QImage* beginPaint();
-    // A row of the window the server copies down a block of rows beneath it, after the put: the row is
-    // `rows`' columns at `sourceY`.
-    struct RowCopy {
-        int sourceY = 0;
-        QRect rows;
-        bool operator==(const RowCopy&) const = default;
-    };
+    QImage* beginPaint() override;
     // Puts `devicePixels` of the buffer just painted on the window, then has the server make `copies`, and
     // asks for a reply behind the put, which says the buffer may be painted again.
-    void put(const QRegion& devicePixels, const std::vector<RowCopy>& copies = {});
+    void put(const QRegion& devicePixels, const std::vector<OverlayRowCopy>& copies) override;
 
-    // The buffer beginPaint handed out (0 or 1; -1 for none), and the pixels of either: a painter may
-    // compare its new picture with the one put before it.
-    int paintingIndex() const { return painting_; }
-    const QImage& image(int index) const { return buffers_[static_cast<std::size_t>(index)].image; }
+    int paintingIndex() const override { return painting_; }
+    const QImage& image(int index) const override { return buffers_[static_cast<std::size_t>(index)].image; }
 
 private:
     struct Buffer {
@@ -62,7 +55,7 @@ private:
     bool attach(Buffer& buffer, QSize size);
     void release(Buffer& buffer);
     bool idle(Buffer& buffer);
-    void copyDown(const std::vector<RowCopy>& copies);
+    void copyDown(const std::vector<OverlayRowCopy>& copies);
 
     xcb_connection_t* conn_;
     std::uint32_t window_;

@@ -16,10 +16,8 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -29,6 +27,7 @@
 #include "platform/linux/QtOverlayGLSurface.h"
 #include "platform/linux/QtOverlayInput.h"
 #include "platform/linux/QtOverlayShmStore.h"
+#include "platform/linux/QtOverlayStorePainter.h"
 #include "platform/linux/X11OverlayStack.h"
 #include "platform/linux/X11Session.h"
 
@@ -48,28 +47,6 @@ constexpr double kLateWait = 0.0005;
 constexpr double kBufferRetry = 0.002;
 
 }  // namespace
-
-QRegion unchangedRows(const QImage& now, const QImage& before, const QRegion& area) {
-    QRegion same;
-    if (now.size() != before.size() || now.depth() != 32 || before.depth() != 32) return same;
-    const QRect bounds(QPoint(), now.size());
-    for (const QRect& rect : area) {
-        const QRect r = rect.intersected(bounds);
-        const std::size_t bytes = std::size_t(r.width()) * 4;
-        int runStart = -1;
-        for (int y = r.top(); y <= r.bottom() + 1; ++y) {
-            const bool equal =
-                y <= r.bottom() && std::memcmp(now.constScanLine(y) + r.x() * 4,
-                                               before.constScanLine(y) + r.x() * 4, bytes) == 0;
-            if (equal && runStart < 0) runStart = y;
-            if (!equal && runStart >= 0) {
-                same += QRect(r.x(), runStart, r.width(), y - runStart);
-                runStart = -1;
-            }
-        }
-    }
-    return same;
-}
 
 QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
     const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -377,7 +354,7 @@ public:
 
 protected:
     void exposeEvent(QExposeEvent*) override {
-        wholeWindow_ = true;
+        painter_.paintWholeNext();
         if (isExposed()) renderNow();
     }
     // Mouse events arrive only while the owner takes the mouse; a double click's second press comes as a
@@ -391,7 +368,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override { deliver(*event); }
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override {
-        wholeWindow_ = true;
+        painter_.paintWholeNext();
         if (shm_ && !shm_->resize(devicePixels(), devicePixelRatio())) leaveOwnStore();
         if (store_) store_->resize(event->size());
         if (isExposed()) renderNow();
@@ -412,9 +389,6 @@ private:
     // and what it could paint in last time; the window's whole after an expose or a resize. Returns what
     // it painted.
     QRegion paintStore();
-    // The region the next paint covers, in points; noted as painted.
-    QRegion nextPaintRegion();
-    void paintContent(QPaintDevice& device, const QRegion& region);
     // Translucent windows on X11 paint into shared memory of their own (see QtOverlayShmStore), opened at
     // the first paint; where that cannot work they stay with Qt's backing store.
     bool openOwnStore();
@@ -437,37 +411,10 @@ private:
     double firstAsked_ = 0;  // uptime of the first paint request the waiting flush takes along
     int lateFlushes_ = 0;    // flushes in a row whose first request waited
     bool flushWaits_ = false;
-    double flushDue_ = 0;     // uptime the waiting flush goes out at
+    double flushDue_ = 0;      // uptime the waiting flush goes out at
     Cancellable flushTimer_;   // last: a waiting flush never runs on a half-destroyed window
     bool paintWaits_ = false;  // a paint was asked for: done once, just before the flush
-    bool wholeWindow_ = true;  // the next paint covers the whole window
-    QRegion lastArea_;         // where the content could paint at the last paint
-    std::vector<Rect> lastParts_;  // the parts it was made of, for a window of lastPartsSize_ points
-    QSize lastPartsSize_;
-    // The device pixels of each of the own store's buffers known to hold what the window shows.
-    std::array<QRegion, 2> sameAsShown_;
-    // The rows the window shows as copies of the row above them, made from that row as the window shows it.
-    std::vector<QtOverlayShmStore::RowCopy> shownCopies_;
-    // Rows of the next paint that the server copies down instead: the region painted (the whole region when
-    // nothing is copied) and its device pixels, and the copies.
-    struct RepeatPlan {
-        QRegion paintRegion, paintDevice, copiedDevice;
-        std::vector<QtOverlayShmStore::RowCopy> copies;
-    };
-    RepeatPlan planRepeats(const std::vector<Rect>& parts, const QRegion& region, const QRegion& device,
-                           Size points, double dpr) const;
-    // The last paint's region (points), opaque part and repeated parts, with the device pixels they make:
-    // all of them, those cleared before a paint, and the rows copied down.
-    struct PaintPlan {
-        QRegion region;
-        std::vector<Rect> opaque, repeated;
-        double dpr = 0;
-        QSize size;
-        QRegion device;
-        QRegion cleared;
-        RepeatPlan repeats;
-    };
-    PaintPlan plan_;
+    QtOverlayStorePainter painter_;
 };
 
 class QtOverlayWindow final : public OverlayWindow {
@@ -534,9 +481,6 @@ public:
     void relayout() { surface_->setGeometry(qtHost_.qtGeometryFor(frame())); }
 
     MainLoop& loop() const { return qtHost_.loop(); }
-    void paintContent(QPainter& painter, Size size) const {
-        if (content()) content()(painter, size);
-    }
 
     void mouse(const OverlayMouseEvent& event) { deliverMouse(event); }
     void wheel(const QWheelEvent& event) {
@@ -713,7 +657,6 @@ void QtOverlaySurface::renderNow() {
     const QSize logical = size();
     if (logical.isEmpty()) return;
     const QRect rect(QPoint(), logical);
-    const Size points{double(logical.width()), double(logical.height())};
     if (translucent_) {
         // Painted once, just before the flush: whatever else changes before it (one frame's results reach
         // the views as several updates in a row) goes into the same paint.
@@ -726,11 +669,7 @@ void QtOverlaySurface::renderNow() {
     QImage image((QSizeF(logical) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
     image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        owner_.paintContent(painter, points);
-    }
+    paintOverlayContent(image, owner_, logical, QRegion(rect));
     {
         // Without a compositor alpha means nothing: cut the window to what was painted. An empty region
         // would remove the mask altogether, so a region wholly outside the window stands for "nothing".
@@ -752,37 +691,10 @@ void QtOverlaySurface::renderNow() {
     flushPaced();
 }
 
-QRegion QtOverlaySurface::nextPaintRegion() {
-    const QRect whole(QPoint(), size());
-    const Size points{double(whole.width()), double(whole.height())};
-    std::vector<Rect> parts = owner_.paintedArea(points);
-    const bool wholeAsked = std::exchange(wholeWindow_, false);
-    // A band repainted frame after frame names the same parts each time: their region is made once.
-    if (!wholeAsked && parts == lastParts_ && whole.size() == lastPartsSize_) return lastArea_;
-    QRegion area;
-    for (const Rect& part : parts)
-        area += QRectF(part.x(), part.y(), part.width(), part.height()).toAlignedRect();
-    area = area.isEmpty() ? QRegion(whole) : area.intersected(whole);
-    // What the content could paint in last time and cannot now is painted too, so that it is cleared.
-    const QRegion region = wholeAsked ? QRegion(whole) : area.united(lastArea_);
-    lastArea_ = area;
-    lastParts_ = std::move(parts);
-    lastPartsSize_ = whole.size();
-    return region;
-}
-
-void QtOverlaySurface::paintContent(QPaintDevice& device, const QRegion& region) {
-    const QRect whole(QPoint(), size());
-    QPainter painter(&device);
-    if (region != QRegion(whole)) painter.setClipRegion(region);
-    painter.setRenderHint(QPainter::Antialiasing);
-    owner_.paintContent(painter, Size{double(whole.width()), double(whole.height())});
-}
-
 QRegion QtOverlaySurface::paintStore() {
     // Straight into the backing store: the damaged area is cleared and painted anew. Qt's backing stores
     // clear the painted area of an image with alpha themselves, in beginPaint.
-    const QRegion region = nextPaintRegion();
+    const QRegion region = painter_.nextRegion(owner_, size());
     store_->beginPaint(region);
     QPaintDevice* device = store_->paintDevice();
     const auto* image = dynamic_cast<const QImage*>(device);
@@ -792,7 +704,7 @@ QRegion QtOverlaySurface::paintStore() {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(QRect(QPoint(), size()), Qt::transparent);
     }
-    paintContent(*device, region);
+    paintOverlayContent(*device, owner_, size(), region);
     store_->endPaint();
     return region;
 }
@@ -811,7 +723,7 @@ void QtOverlaySurface::leaveOwnStore() {
     shm_.reset();
     store_ = std::make_unique<QBackingStore>(this);
     store_->resize(size());
-    wholeWindow_ = true;
+    painter_.paintWholeNext();
 }
 
 QSize QtOverlaySurface::devicePixels() const {
@@ -819,118 +731,7 @@ QSize QtOverlaySurface::devicePixels() const {
 }
 
 bool QtOverlaySurface::paintOwnStore() {
-    QImage* image = shm_->beginPaint();
-    if (!image) return false;
-    // After an expose or a resize the window's pixels are unknown: everything painted goes to the server.
-    if (wholeWindow_) {
-        sameAsShown_ = {};
-        shownCopies_.clear();
-    }
-    const QRegion region = nextPaintRegion();
-    const double dpr = devicePixelRatio();
-    const QSize logical = size();
-    const Size points{double(logical.width()), double(logical.height())};
-    auto opaque = owner_.opaqueArea(points);
-    auto repeated = owner_.repeatedArea(points);
-    // A band repainted frame after frame keeps its region, its opaque part and its repeated rows: their
-    // pixels are worked out once.
-    if (region != plan_.region || opaque != plan_.opaque || repeated != plan_.repeated || dpr != plan_.dpr ||
-        image->size() != plan_.size) {
-        QRegion device, covered;
-        for (const QRect& r : region)
-            device += QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr).toAlignedRect();
-        device &= QRect(QPoint(), image->size());
-        for (const Rect& part : opaque) {
-            const int x0 = static_cast<int>(std::ceil(part.minX() * dpr)),
-                      y0 = static_cast<int>(std::ceil(part.minY() * dpr));
-            const int x1 = static_cast<int>(std::floor(part.maxX() * dpr)),
-                      y1 = static_cast<int>(std::floor(part.maxY() * dpr));
-            if (x1 > x0 && y1 > y0) covered += QRect(x0, y0, x1 - x0, y1 - y0);
-        }
-        // Rows the content repeats are painted once and copied down by the server: a band of identical rows
-        // then costs a row of painting and of upload, not the band's.
-        RepeatPlan repeats = planRepeats(repeated, region, device, points, dpr);
-        const QRegion cleared = device - covered - repeats.copiedDevice;
-        plan_ = {region, std::move(opaque), std::move(repeated), dpr, image->size(),
-                 device, cleared,           std::move(repeats)};
-    }
-    if (const OverlayPixelContent& pixels = owner_.pixelContent()) {
-        // The owner writes the pixels itself: no clear, no painter, and no record of what either buffer
-        // shows for the painted path to diff against.
-        pixels(*image, plan_.device);
-        sameAsShown_ = {};
-        shownCopies_.clear();
-        shm_->put(plan_.device);
-        return true;
-    }
-    const RepeatPlan& repeats = plan_.repeats;
-    const QRegion& device = repeats.paintDevice;
-    // The buffer holds an older picture. Where the content lays opaque paint over every pixel that paint
-    // replaces it; the rest of the region is cleared to nothing first, in device pixels.
-    uchar* bits = image->bits();
-    const qsizetype stride = image->bytesPerLine();
-    for (const QRect& r : plan_.cleared)
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            std::memset(bits + y * stride + r.x() * 4, 0, std::size_t(r.width()) * 4);
-    paintContent(*image, repeats.paintRegion);
-    // Only the rows that differ from what the window shows go to the server: each put pixel is uploaded,
-    // copied and composited again. The other buffer holds the window's pixels where it is known to.
-    auto& painted = sameAsShown_[std::size_t(shm_->paintingIndex())];
-    auto& other = sameAsShown_[std::size_t(1 - shm_->paintingIndex())];
-    const QRegion same = other.isEmpty()
-                             ? QRegion()
-                             : unchangedRows(*image, shm_->image(1 - shm_->paintingIndex()), device & other);
-    const QRegion changed = same.isEmpty() ? device : device - same;
-    painted += device;
-    other -= changed;
-    // A copy is made again only when its row changed on the window or the rows do not hold it yet: an
-    // unchanged band costs the server nothing.
-    std::vector<QtOverlayShmStore::RowCopy> due;
-    for (const auto& copy : repeats.copies) {
-        const bool shown = std::find(shownCopies_.begin(), shownCopies_.end(), copy) != shownCopies_.end();
-        if (!shown || changed.intersects(QRect(copy.rows.x(), copy.sourceY, copy.rows.width(), 1)))
-            due.push_back(copy);
-    }
-    if (!repeats.copies.empty()) {
-        // Neither buffer holds the copied rows.
-        painted -= repeats.copiedDevice;
-        other -= repeats.copiedDevice;
-    }
-    shownCopies_ = repeats.copies;
-    if (!changed.isEmpty() || !due.empty()) shm_->put(changed, due);
-    return true;
-}
-
-QtOverlaySurface::RepeatPlan QtOverlaySurface::planRepeats(const std::vector<Rect>& parts,
-                                                           const QRegion& region, const QRegion& device,
-                                                           Size points, double dpr) const {
-    RepeatPlan plan{region, device, {}, {}};
-    // Whole device pixels a point: a point row is then whole device rows, painted or copied alike.
-    const int scale = static_cast<int>(std::lround(dpr));
-    if (scale < 1 || std::abs(dpr - scale) > 1e-9) return plan;
-    QRegion taken;
-    for (const Rect& part : parts) {
-        // Whole points inside the part and the window.
-        const auto inside = [](double v, double limit) {
-            return std::isfinite(v) ? std::clamp(v, 0.0, limit) : 0.0;
-        };
-        const QRect whole(QPoint(static_cast<int>(std::ceil(inside(part.minX(), points.width))),
-                                 static_cast<int>(std::ceil(inside(part.minY(), points.height)))),
-                          QPoint(static_cast<int>(std::floor(inside(part.maxX(), points.width))) - 1,
-                                 static_cast<int>(std::floor(inside(part.maxY(), points.height))) - 1));
-        if (whole.width() < 1 || whole.height() < 2) continue;
-        // The part's first row is painted; the rest are copied from it. Only rows this paint covers anyway,
-        // and never over another part's.
-        const QRect rest = whole.adjusted(0, 1, 0, 0);
-        if (taken.intersects(whole) || !(QRegion(whole) - region).isEmpty()) continue;
-        taken += whole;
-        plan.paintRegion -= rest;
-        const QRect rows(rest.x() * scale, rest.y() * scale, rest.width() * scale, rest.height() * scale);
-        plan.copies.push_back({rows.y() - 1, rows});
-        plan.copiedDevice += rows;
-    }
-    plan.paintDevice -= plan.copiedDevice;
-    return plan;
+    return painter_.paint(*shm_, owner_, size(), devicePixelRatio());
 }
 
 // MARK: QtOverlayWindowHost

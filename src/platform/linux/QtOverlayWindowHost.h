@@ -22,10 +22,6 @@ class X11Session;
 // the window's points (`devicePixelRatio` image pixels a point).
 QRegion overlayShapeFromImage(const QImage& image, double devicePixelRatio);
 
-// The rows of `area` (device pixels) whose pixels are the same in both pictures, as rectangles of `area`;
-// nothing where the pictures differ in size or are not 32 bits a pixel.
-QRegion unchangedRows(const QImage& now, const QImage& before, const QRegion& area);
-
 class QtOverlayWindowHost final : public OverlayWindowHost {
 public:
     // Needs the Qt application object. Frames are placed and stacked through the session; without one
