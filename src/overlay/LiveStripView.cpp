@@ -1,22 +1,24 @@
 // The live strip.
 #include "overlay/LiveStripView.h"
 
+#include <QPaintDevice>
 #include <QPainter>
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
 
+#include "overlay/LayerPainting.h"
+
 namespace velaro {
 
 void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
     if (contents_.isNull()) return;
-    const QTransform device = painter.deviceTransform();
-    const bool axisAligned = device.type() <= QTransform::TxScale && device.m11() > 0 && device.m22() > 0;
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setClipRect(rect, Qt::IntersectClip);
-    if (contents_.height() == 1 && axisAligned) {
-        const int deviceWidth = std::max(1, int(std::lround(rect.width() * device.m11())));
+    if (contents_.height() == 1 && mapsToWholePixels(painter)) {
+        const QRectF target = painter.deviceTransform().mapRect(rect);  // device pixels
+        const int deviceWidth = std::max(1, int(std::lround(target.width())));
         if (stretchedKey_ != contents_.cacheKey() || stretchedRow_.width() != deviceWidth) {
             stretchedRow_ = contents_.scaled(deviceWidth, 1, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -25,9 +27,10 @@ void LiveStripView::paint(QPainter& painter, const QRectF& rect) const {
             if (isOpaque(stretchedRow_)) stretchedRow_.reinterpretAsFormat(QImage::Format_RGB32);
             stretchedKey_ = contents_.cacheKey();
         }
-        // Tiled in device pixels: one row of the stretched image per device row, from the band's left edge.
-        const QRectF target = device.mapRect(rect);
-        painter.resetTransform();
+        // Tiled in device pixels, one row of the stretched image per device row from the band's left edge.
+        // Taking the world transform away leaves the device's own pixel ratio in place: it is undone too.
+        const double dpr = painter.device()->devicePixelRatioF();
+        painter.setWorldTransform(QTransform::fromScale(1 / dpr, 1 / dpr));
         QBrush row(stretchedRow_);
         row.setTransform(QTransform::fromTranslate(std::round(target.left()), 0));
         painter.fillRect(target, row);

@@ -220,5 +220,41 @@ TEST(LiveStripViewTest, PaintsTheNewestImageStretchedOverTheBand) {
     EXPECT_EQ(painted(strip).pixel(15, 3), qRgb(0, 255, 0));
 }
 
+// In a window of any pixel ratio the captured row lies across the band in device pixels, each device pixel
+// showing the captured pixel under its centre; painted the plain way (a painter off whole device pixels) it
+// shows the same.
+TEST(LiveStripViewTest, LaysTheRowAcrossTheBandAtAnyPixelRatio) {
+    const QRgb stripes[] = {qRgb(220, 40, 40), qRgb(40, 200, 60), qRgb(40, 60, 220), qRgb(230, 210, 40)};
+    QImage row(4, 1, QImage::Format_RGB32);
+    for (int x = 0; x < 4; ++x) row.setPixel(x, 0, stripes[x]);
+    // 160 points: the stripes' borders fall on whole device pixels at each ratio.
+    const QRectF band(0, 0, 160, 6);
+    for (const double dpr : {1.0, 1.25, 1.5, 2.0}) {
+        for (const bool plain : {false, true}) {
+            SCOPED_TRACE(std::to_string(dpr) + (plain ? " pixels a point, plain" : " pixels a point"));
+            const QSize pixels(int(band.width() * dpr), int(band.height() * dpr));
+            QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            if (!plain) image.setDevicePixelRatio(dpr);
+            LiveStripView strip;
+            strip.push(row);
+            {
+                QPainter p(&image);
+                if (plain) {
+                    p.translate(1e-7, 1e-7);
+                    p.scale(dpr, dpr);
+                }
+                strip.paint(p, band);
+            }
+            int wrong = 0;
+            for (int y = 0; y < pixels.height(); ++y)
+                for (int x = 0; x < pixels.width(); ++x)
+                    if (image.pixel(x, y) != stripes[x * 4 / pixels.width()] && wrong++ == 0)
+                        ADD_FAILURE() << "device pixel (" << x << ", " << y << ") of " << pixels.width();
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velaro::test
