@@ -6,6 +6,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -286,19 +287,38 @@ std::vector<Rect> MenuBarOverlayView::repeatedArea(Size size) const {
     if (blurShown_.value() > 0 || emptyDesktopMix_.value() > 0) return {};
     if (outgoing_ && styleMix_.value() < 1 && !outgoing_->isUniformDown()) return {};
     if (!shownFill().isUniformDown()) return {};
-    if (!settings_.strokeEnabled()) return {Rect(0, 0, w, h)};
-    // The stroke runs along the top row and, curved, bends down each end over a square of its radius; one
-    // point more on every side takes in its antialiasing.
-    const double r = std::min(settings_.strokeCurveRadius(), h - 2);
-    constexpr double line = 2;
-    const double end = r >= 0.5 ? r + 2 : line;
-    if (w <= 2 * end) return {};
-    std::vector<Rect> parts{Rect(end, line, w - 2 * end, h - line)};
-    if (h > end) {
-        parts.push_back(Rect(0, end, end, h - end));
-        parts.push_back(Rect(w - end, end, end, h - end));
-    }
-    return parts;
+    // The fill repeats its first row down the band; what is laid over it does not: the rows repeat only
+    // where nothing is, in whole points.
+    const QRect band(0, 0, int(std::floor(w)), int(std::floor(h)));
+    const bool stroke = settings_.strokeEnabled();
+    // Worked out once per band size and stroke: a live band asks at every frame.
+    thread_local PathCache<std::tuple<int, int, bool, double>, std::vector<Rect>> cache;
+    return cache.get({band.width(), band.height(), stroke, stroke ? settings_.strokeCurveRadius() : 0}, [&] {
+        QRegion repeated(band);
+        if (stroke) repeated -= edgeStrokeFootprint(band.size());
+        // Cut into columns as tall as they go (a region cuts into rows, so it is cut turned on its side):
+        // each part's first row is painted and the rest copied, so each column is then painted once.
+        QRegion turned;
+        for (const QRect& r : repeated) turned += QRect(r.y(), r.x(), r.height(), r.width());
+        std::vector<Rect> parts;
+        for (const QRect& r : turned) parts.emplace_back(r.y(), r.x(), r.height(), r.width());
+        return parts;
+    });
+}
+
+QRegion MenuBarOverlayView::edgeStrokeFootprint(QSize band) const {
+    // One point more on every side of each line takes in its antialiasing. The top line runs along the
+    // top row and, curved, bends down each end over a square of its radius; each side line runs down the
+    // whole band, fading or starting where a curve ends.
+    const double r = std::min(settings_.strokeCurveRadius(), band.height() - 2.0);
+    constexpr int line = 2;
+    const int end = r >= 0.5 ? int(std::ceil(r)) + line : line;
+    QRegion stroke(0, 0, band.width(), line);
+    stroke += QRect(0, 0, end, end);
+    stroke += QRect(band.width() - end, 0, end, end);
+    stroke += QRect(0, 0, line, band.height());
+    stroke += QRect(band.width() - line, 0, line, band.height());
+    return stroke;
 }
 
 void MenuBarOverlayView::refresh() {

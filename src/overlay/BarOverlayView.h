@@ -17,6 +17,8 @@
 #include "overlay/OverlayFeed.h"
 
 class QPainter;
+class QRegion;
+class QSize;
 
 namespace velaro {
 
@@ -92,14 +94,16 @@ public:
     // Whether the next paint covers every device pixel wholly inside the band with opaque paint.
     bool paintsOpaque() const;
     // Where in a band of `size` the next paint lays the same pixels on every row of a part as on its first
-    // row (see OverlayWindow::setRepeatedArea): the fill beneath the top edge's stroke, while nothing laid
-    // under or over the fill changes down the band. Empty where it cannot tell.
+    // row (see OverlayWindow::setRepeatedArea): the fill wherever the edge stroke leaves it bare, while
+    // nothing else laid under or over the fill changes down the band. Empty where it cannot tell.
     std::vector<Rect> repeatedArea(Size size) const;
 
 private:
     MenuBarStyleFill shownFill() const;
     void paintFillLayer(QPainter& p, const QRectF& r);
     void paintEdgeStroke(QPainter& p, const QRectF& r, const Color& ink) const;
+    // The whole points of a band of `band` points the edge stroke may paint in.
+    QRegion edgeStrokeFootprint(QSize band) const;
     void paintNotchStroke(QPainter& p, const QRectF& r, const QRectF& notch, const Color& ink) const;
     void changed();
 
