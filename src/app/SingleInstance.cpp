@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTimer>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -36,27 +38,89 @@ QString SingleInstance::objectPath() {
     return QStringLiteral("/") + QString::fromLatin1(serviceName).replace(QLatin1Char('.'), QLatin1Char('/'));
 }
 
+namespace {
+
+QString fileNamePart(QString text) {
+    return text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+}
+
+// Why `folder` is not one only this user can reach; empty when it is. Read through a descriptor opened
+// without following a link, so what was checked is the folder itself.
+std::string privacyProblem(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENOTDIR) return "it is a link or not a folder";
+        return std::strerror(errno);
+    }
+    struct stat st {};
+    const bool read = ::fstat(fd, &st) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!read) return std::strerror(error);
+    if (st.st_uid != ::geteuid()) return "it belongs to user " + std::to_string(st.st_uid);
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", unsigned(st.st_mode & 0777));
+        return std::string("others may use it (mode ") + mode + ")";
+    }
+    return {};
+}
+
+}  // namespace
+
+QString SingleInstance::privateFolder(const QStringList& candidates) {
+    for (const QString& folder : candidates) {
+        const QByteArray path = QFile::encodeName(folder);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 && errno == ENOENT) {
+            // Made by us, for us alone; a folder someone else makes at this moment is checked below.
+            const QFileInfo info(folder);
+            QDir().mkpath(info.absolutePath());
+            ::mkdir(path.constData(), 0700);
+        }
+        const std::string problem = privacyProblem(folder);
+        if (problem.empty()) return folder;
+        logLine("APP", "the instance lock does not go in " + folder.toStdString() + ": " + problem);
+    }
+    return {};
+}
+
 QString SingleInstance::defaultLockPath() {
-    QString display = qEnvironmentVariable("DISPLAY");
-    display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return (folder.isEmpty() ? QDir::tempPath() : folder) + QStringLiteral("/velaro-display") + display +
+    const QString display = fileNamePart(qEnvironmentVariable("DISPLAY"));
+    QStringList candidates;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime)) candidates << runtime;
+    candidates << QDir::tempPath() + QStringLiteral("/velaro-") + QString::number(::geteuid());
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache)) cache = QDir::homePath() + QStringLiteral("/.cache");
+    cache += QStringLiteral("/velaro");
+    candidates << cache;
+    const QString folder = privateFolder(candidates);
+    if (folder.isEmpty()) return {};
+    const QString host =
+        folder == cache ? fileNamePart(QSysInfo::machineHostName()) + QLatin1Char('-') : QString();
+    return folder + QStringLiteral("/velaro-") + host + QStringLiteral("display") + display +
            QStringLiteral(".lock");
 }
 
-// The lock is held for the life of the process and released by the kernel however it ends. True when it
-// is ours, or when no lock file can be used at all (the bus alone then decides).
-bool SingleInstance::takeLock() {
-    if (lockFd_ >= 0) return true;
+// The lock is held for the life of the process and released by the kernel however it ends.
+SingleInstance::Lock SingleInstance::takeLock() {
+    if (lockFd_ >= 0) return Lock::ours;
+    if (lockPath_.isEmpty()) {
+        logLine("APP",
+                "no private folder for the instance lock; the session bus alone tells a running Velaro");
+        return Lock::unavailable;
+    }
     const QByteArray path = QFile::encodeName(lockPath_);
     const int fd =
         ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         logLine("APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" +
-                           (fd < 0 ? std::strerror(errno) : "not a regular file") + ")");
+                           (fd < 0 ? std::strerror(errno) : "not a regular file of this user") + ")");
         if (fd >= 0) ::close(fd);
-        return true;
+        return Lock::unavailable;
     }
     int result;
     do {
@@ -64,49 +128,77 @@ bool SingleInstance::takeLock() {
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
         ::close(fd);
-        return false;
+        return Lock::heldElsewhere;
     }
     lockFd_ = fd;
-    return true;
+    return Lock::ours;
 }
 
-SingleInstance::Role SingleInstance::claim(int timeoutMs) {
-    const bool locked = takeLock();
-    if (connection_.isConnected()) {
-        // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
-        registeredObject_ =
-            connection_.registerObject(objectPath(), this, QDBusConnection::ExportScriptableSlots);
-        auto* bus = connection_.interface();
-        const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::DontQueueService,
-                                                      QDBusConnectionInterface::DontAllowReplacement)
-                               : QDBusReply<QDBusConnectionInterface::RegisterServiceReply>();
-        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
-            ownsName_ = true;
-            if (locked) return Role::primary;
-            releaseName();
-            logLine("APP",
-                    "Velaro is already running on this display without the session bus, so it "
-                    "cannot be asked to come forward; not starting a second one");
-            return Role::unreachable;
-        }
-        releaseName();
-        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
-            // Taken by another launch. Even when it does not answer, two instances must not run.
-            if (askOwnerToReopen(timeoutMs)) return Role::secondary;
-            logLine("APP",
-                    "Velaro is already running but does not answer (it may be hung); not starting "
-                    "a second one. End the running one and start Velaro again.");
-            return Role::unreachable;
-        }
-        logLine("APP", "could not take the session-bus name: " + reply.error().message().toStdString());
-    } else {
+SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAnswer,
+                                           std::chrono::milliseconds ownerAnswer) {
+    const Lock lock = takeLock();
+    const bool runsHere = lock == Lock::heldElsewhere;
+    if (!connection_.isConnected()) {
         logLine("APP", "no session bus: running without the reopen hand-over");
+        if (!runsHere) return Role::standalone;
+        logLine("APP",
+                "Velaro is already running on this display and cannot be asked to come forward without "
+                "the session bus; not starting a second one");
+        return Role::unreachable;
     }
-    if (locked) return Role::standalone;
+    // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
+    registeredObject_ =
+        connection_.registerObject(objectPath(), this, QDBusConnection::ExportScriptableSlots);
+    auto* bus = connection_.interface();
+    const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::DontQueueService,
+                                                  QDBusConnectionInterface::DontAllowReplacement)
+                           : QDBusReply<QDBusConnectionInterface::RegisterServiceReply>();
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+        ownsName_ = true;
+        if (!runsHere) return Role::primary;
+        releaseName();
+        logLine("APP",
+                "Velaro is already running on this display without the session bus, so it cannot be asked "
+                "to come forward; not starting a second one");
+        return Role::unreachable;
+    }
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered) {
+        logLine("APP", "could not take the session-bus name: " + reply.error().message().toStdString());
+        releaseName();
+        if (!runsHere) return Role::standalone;
+        logLine("APP", "Velaro is already running on this display; not starting a second one");
+        return Role::unreachable;
+    }
+    // Held by someone else. With no Velaro on this display that may be anything that took the name, and
+    // it must not keep the app from starting: it has a second to answer as Velaro.
+    if (lock == Lock::ours) {
+        if (askOwnerToReopen(ownerAnswer) == Answer::velaro) {
+            releaseName();
+            return Role::secondary;
+        }
+        const auto pid = bus->servicePid(service_);
+        logLine("APP", "the session-bus name " + service_.toStdString() + " is held by another program" +
+                           (pid.isValid() ? " (pid " + std::to_string(pid.value()) + ")" : std::string()) +
+                           " that did not answer as Velaro, and no Velaro runs on this display; starting "
+                           "without the reopen hand-over");
+        waitInLineForName();
+        return Role::standalone;
+    }
+    // Another Velaro runs here (or no lock tells): even when it does not answer, two must not run.
+    releaseName();
+    if (askOwnerToReopen(instanceAnswer) == Answer::velaro) return Role::secondary;
     logLine("APP",
-            "Velaro is already running on this display and cannot be asked to come forward without "
-            "the session bus; not starting a second one");
+            "Velaro is already running but does not answer (it may be hung); not starting a second one. "
+            "End the running one and start Velaro again.");
     return Role::unreachable;
+}
+
+void SingleInstance::waitInLineForName() {
+    auto* bus = connection_.interface();
+    const auto reply = bus ? bus->registerService(service_, QDBusConnectionInterface::QueueService,
+                                                  QDBusConnectionInterface::DontAllowReplacement)
+                           : QDBusReply<QDBusConnectionInterface::RegisterServiceReply>();
+    ownsName_ = reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
 }
 
 void SingleInstance::releaseName() {
@@ -120,25 +212,34 @@ void SingleInstance::releaseName() {
     }
 }
 
-bool SingleInstance::askOwnerToReopen(int timeoutMs) {
+SingleInstance::Answer SingleInstance::askOwnerToReopen(std::chrono::milliseconds limit) {
     const auto message = QDBusMessage::createMethodCall(
         service_, objectPath(), QString::fromLatin1(serviceName), QStringLiteral("reopen"));
-    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, timeoutMs));
+    const int ms = int(limit.count());
+    QDBusPendingCallWatcher watcher(connection_.asyncCall(message, ms));
     // A local loop rather than a blocking call: the owner may live on this very thread (tests).
     if (!watcher.isFinished()) {
         QEventLoop wait;
         QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &wait, &QEventLoop::quit);
-        QTimer::singleShot(timeoutMs, &wait, &QEventLoop::quit);
+        QTimer::singleShot(ms, &wait, &QEventLoop::quit);
         wait.exec();
     }
-    return watcher.isFinished() && !watcher.isError();
+    if (!watcher.isFinished()) return Answer::none;
+    const QDBusMessage answer = watcher.reply();
+    if (answer.type() != QDBusMessage::ReplyMessage) return Answer::none;
+    // Anything can send an empty reply; only Velaro names itself.
+    const auto arguments = answer.arguments();
+    return arguments.size() == 1 && arguments.front().toString() == QString::fromLatin1(serviceName)
+               ? Answer::velaro
+               : Answer::other;
 }
 
-void SingleInstance::reopen() {
+QString SingleInstance::reopen() {
     // Answer the caller first; the reopen itself runs on a later turn of the loop.
     QTimer::singleShot(0, this, [this] {
         if (onReopen) onReopen();
     });
+    return QString::fromLatin1(serviceName);
 }
 
 }  // namespace velaro

@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <chrono>
 #include <functional>
 
 #include "base/AppId.h"
@@ -23,38 +25,58 @@ public:
     enum class Role {
         // This process owns the name (and the lock) and serves "reopen".
         primary,
-        // Another process owns the name; it answered the request to reopen, and this one should exit.
+        // Another Velaro owns the name; it answered the request to reopen, and this one should exit.
         secondary,
-        // No session bus: this process holds the lock and runs alone.
+        // This process holds the lock and runs without the reopen hand-over: there is no session bus, or
+        // another program holds the name and does not answer as Velaro (the name comes to this process
+        // once that program lets it go).
         standalone,
-        // Another instance runs but cannot be asked to come forward: it does not answer on the bus, or it
-        // runs without one. This one says so and should exit with a failure.
+        // Another instance runs on this display but cannot be asked to come forward: it does not answer
+        // on the bus, or it runs without one. This one says so and should exit with a failure.
         unreachable,
     };
 
-    // `lockPath`: the file whose lock marks the running instance of this display (see defaultLockPath()).
+    // `lockPath`: the file whose lock marks the running instance of this display (see defaultLockPath());
+    // empty when there is none to use.
     explicit SingleInstance(QDBusConnection connection = QDBusConnection::sessionBus(),
                             QString service = QString::fromLatin1(serviceName),
                             QString lockPath = defaultLockPath());
     ~SingleInstance() override;
 
-    // The instance lock of this user's display: in the runtime folder, named after $DISPLAY, so that
-    // separate X sessions of one user each run their own instance.
+    // The instance lock of this user's display, named after $DISPLAY so that separate X sessions of one
+    // user each run their own instance, in the first folder of privateFolder() over: the runtime folder,
+    // "velaro-<uid>" in the temporary folder, "velaro" in the cache folder (there named after the host as
+    // well, since a home folder may be shared between machines). Empty when none of them will do.
     static QString defaultLockPath();
 
-    // Takes the name and the lock, or asks the name's owner to reopen (waiting up to `timeoutMs` for the
-    // answer). A role other than primary or standalone means this process should not go on.
-    Role claim(int timeoutMs = 3000);
+    // The first of `candidates` that is a folder only this user can reach: a real folder (not a link to
+    // one), owned by the user, with no permissions for anyone else. A missing candidate is made so first.
+    // Whatever another user prepared in a shared place is passed over (and said once in the log), never
+    // used or changed. Empty when no candidate will do.
+    static QString privateFolder(const QStringList& candidates);
+
+    // Takes the name and the lock, or asks the name's owner to reopen. Another instance on this display
+    // has `instanceAnswer` to answer; while the lock shows none, the name's owner has `ownerAnswer`, and
+    // when it does not answer as Velaro this process says so and runs. A role other than primary or
+    // standalone means this process should not go on.
+    Role claim(std::chrono::milliseconds instanceAnswer = std::chrono::seconds(3),
+               std::chrono::milliseconds ownerAnswer = std::chrono::seconds(1));
 
     // Called on the main loop when another launch asks this one to come forward.
     std::function<void()> onReopen;
 
 public Q_SLOTS:
-    Q_SCRIPTABLE void reopen();
+    // Answers with the app id, which tells the caller that Velaro itself answered.
+    Q_SCRIPTABLE QString reopen();
 
 private:
-    bool takeLock();
-    bool askOwnerToReopen(int timeoutMs);
+    enum class Lock { ours, heldElsewhere, unavailable };
+    enum class Answer { velaro, other, none };
+
+    Lock takeLock();
+    Answer askOwnerToReopen(std::chrono::milliseconds limit);
+    // While another program squats the name: in the queue for it, so that it comes to us when freed.
+    void waitInLineForName();
     void releaseName();
 
     QDBusConnection connection_;

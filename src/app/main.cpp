@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         case velaro::SingleInstance::Role::unreachable:
             return 1;  // one runs but could not be reached; the reason is on stderr
         case velaro::SingleInstance::Role::primary:
-        case velaro::SingleInstance::Role::standalone:
+        case velaro::SingleInstance::Role::standalone:  // the reason it runs without the name is on stderr
             break;
     }
 

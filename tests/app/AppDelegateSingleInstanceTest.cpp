@@ -1,12 +1,17 @@
 // Single instance over a private session bus and a private lock file: the first claim owns the name, a
-// second one makes the first reopen and is told to leave, the name frees when its owner goes, and a launch
-// that finds a running instance it cannot reach is turned away.
+// second one makes the first reopen and is told to leave, the name frees when its owner goes, a launch that
+// finds a running instance it cannot reach is turned away, a program squatting the name does not keep the
+// app from starting, and the lock goes only into a folder of the user's own.
 #include "app/SingleInstance.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -14,8 +19,16 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/BusNameSquatter.h"
+#include "support/LogCapture.h"
+
 namespace velaro {
 namespace {
+
+using std::chrono::milliseconds;
 
 class PrivateBus {
 public:
@@ -95,18 +108,56 @@ TEST_F(SingleInstanceTest, TheNameAndTheLockFreeWhenTheirOwnerGoes) {
     EXPECT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::standalone);
 }
 
+using Squatter = test::BusNameSquatter;
+
+std::unique_ptr<Squatter> squat(QDBusConnection connection, Squatter::Kind kind) {
+    return std::make_unique<Squatter>(std::move(connection), QString::fromLatin1(SingleInstance::serviceName),
+                                      SingleInstance::objectPath(), kind);
+}
+
+// A program that holds the app's name while no Velaro runs on the display has a moment to answer as Velaro;
+// then the launch says so and runs. It holds the lock, so later launches do not start a second one; and
+// once the program lets the name go, the name comes to it and serves later launches again.
+TEST_F(SingleInstanceTest, AProgramHoldingTheNameDoesNotKeepTheAppFromStarting) {
+    PrivateBus bus;
+    if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    for (const auto kind :
+         {Squatter::Kind::serveNothing, Squatter::Kind::neverAnswer, Squatter::Kind::answerEmpty}) {
+        SCOPED_TRACE(int(kind));
+        auto squatter = squat(bus.connect(), kind);
+        ASSERT_TRUE(squatter->ownsName());
+        test::LogCapture log;
+        auto first = launch(bus.connect());
+        int reopens = 0;
+        first->onReopen = [&] { ++reopens; };
+        EXPECT_EQ(first->claim(milliseconds(300), milliseconds(300)), SingleInstance::Role::standalone);
+        EXPECT_EQ(log.count("did not answer as Velaro"), 1);
+        EXPECT_EQ(launch(bus.connect())->claim(milliseconds(300), milliseconds(300)),
+                  SingleInstance::Role::unreachable);
+
+        squatter.reset();
+        EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::secondary);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reopens, 1) << "the name did not come to the running app";
+    }
+}
+
 // A first instance that cannot be asked to come forward turns every later launch away, which then fails
-// instead of reporting success: one that holds the name but does not answer, and one that runs without a
-// session bus (whether the later launch has one or not).
+// instead of reporting success: one that holds the lock and the name but does not answer (or answers as
+// something else), and one that runs without a session bus (whether the later launch has one or not).
 TEST_F(SingleInstanceTest, ALaunchThatCannotReachTheRunningInstanceIsTurnedAway) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
-    {
-        // Holds the name, as a hung instance does, but serves nothing: the request fails.
-        auto silent = bus.connect();
-        ASSERT_TRUE(silent.registerService(QString::fromLatin1(SingleInstance::serviceName)));
-        EXPECT_EQ(launch(bus.connect())->claim(500), SingleInstance::Role::unreachable);
-        silent.unregisterService(QString::fromLatin1(SingleInstance::serviceName));
+    for (const auto kind : {Squatter::Kind::neverAnswer, Squatter::Kind::answerEmpty}) {
+        SCOPED_TRACE(int(kind));
+        auto hung = launchWithoutBus();
+        ASSERT_EQ(hung->claim(), SingleInstance::Role::standalone);
+        const auto name = squat(bus.connect(), kind);
+        ASSERT_TRUE(name->ownsName());
+        test::LogCapture log;
+        EXPECT_EQ(launch(bus.connect())->claim(milliseconds(300), milliseconds(300)),
+                  SingleInstance::Role::unreachable);
+        EXPECT_EQ(log.count("does not answer"), 1);
     }
     auto alone = launchWithoutBus();
     ASSERT_EQ(alone->claim(), SingleInstance::Role::standalone);
@@ -115,6 +166,44 @@ TEST_F(SingleInstanceTest, ALaunchThatCannotReachTheRunningInstanceIsTurnedAway)
     // The turned-away launch gave the name back: once the first is gone, a launch takes both.
     alone.reset();
     EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
+}
+
+// The lock's folder is one that only the user can reach; whatever else stands at a candidate's place is
+// passed over and left as it was, and a missing folder is made for the user alone.
+TEST(SingleInstanceLockFolder, OnlyAFolderOfTheUsersOwnHoldsTheLock) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto path = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    const auto mode = [](const QString& p) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(p).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    ASSERT_EQ(::mkdir(QFile::encodeName(path("own")).constData(), 0700), 0);
+    ASSERT_EQ(::mkdir(QFile::encodeName(path("open")).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path("open")).constData(), 0777), 0);
+    ASSERT_TRUE(QFile::link(path("own"), path("link")));
+    QFile file(path("file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QStringList refused{path("open"), path("link"), path("file")};
+    if (::geteuid() == 0) {
+        // Another user's folder, as a user other than root cannot make one.
+        ASSERT_EQ(::mkdir(QFile::encodeName(path("foreign")).constData(), 0700), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(path("foreign")).constData(), 65534, 65534), 0);
+        refused << path("foreign");
+    }
+
+    test::LogCapture log;
+    EXPECT_EQ(SingleInstance::privateFolder(refused + QStringList{path("own")}), path("own"));
+    EXPECT_EQ(log.count("the instance lock does not go in"), refused.size());
+    EXPECT_EQ(mode(path("open")), 0777) << "another's folder is left as it was";
+    EXPECT_TRUE(QFileInfo(path("link")).isSymLink());
+    EXPECT_EQ(SingleInstance::privateFolder(refused), QString());
+
+    // Made when missing (with its parents), for the user alone.
+    const QString made = path("new/velaro-1");
+    EXPECT_EQ(SingleInstance::privateFolder(refused + QStringList{made}), made);
+    EXPECT_EQ(mode(made), 0700);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The real app in the test desktop: the band taking a maximised window's colour, the reminder banner when it
-// starts with the master switch off, and one instance per session.
+// starts with the master switch off, and one instance per session, which nothing but a running Velaro can
+// claim: neither a program squatting its bus name nor a lock another user prepared keeps it from starting.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -13,10 +14,16 @@
 
 #include <optional>
 
+#include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "app/SingleInstance.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/RunningApp.h"
+#include "support/BusNameSquatter.h"
 
 namespace velaro::e2e {
 namespace {
@@ -196,6 +203,92 @@ TEST(AppTest, ASecondLaunchThatCannotReachTheFirstSaysSoAndFails) {
         EXPECT_LT(took.elapsed(), 8000);
         EXPECT_TRUE(first.running());
     }
+}
+
+// Up once it has written its settings back (after the instance check).
+bool startedUp(const RunningApp& app) {
+    return waitUntil(
+        [&] {
+            QFile file(app.settingsPath());
+            return file.open(QIODevice::ReadOnly) && file.readAll() != kCompletedMasterOff;
+        },
+        std::chrono::seconds(15));
+}
+
+// A program on the session bus that holds the app's name while no Velaro runs: one that never answers the
+// app's "reopen", and one that answers every call with an empty reply. The app says so and starts.
+TEST(AppTest, AProgramHoldingTheBusNameDoesNotKeepTheAppFromStarting) {
+    VELARO_REQUIRE_DESKTOP();
+    using Squatter = test::BusNameSquatter;
+    int connections = 0;
+    for (const auto kind : {Squatter::Kind::neverAnswer, Squatter::Kind::answerEmpty}) {
+        SCOPED_TRACE(int(kind));
+        const QString connection = QStringLiteral("squatter%1").arg(++connections);
+        {
+            Squatter squatter(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connection),
+                              QString::fromLatin1(velaroAppId), SingleInstance::objectPath(), kind);
+            ASSERT_TRUE(squatter.ownsName());
+            RunningApp app(kCompletedMasterOff);
+            ASSERT_TRUE(app.start(true));
+            EXPECT_TRUE(startedUp(app)) << app.errorOutput().toStdString();
+            EXPECT_TRUE(app.running()) << app.errorOutput().toStdString();
+            EXPECT_TRUE(app.errorOutput().contains("did not answer as Velaro"))
+                << app.errorOutput().toStdString();
+        }
+        QDBusConnection::disconnectFromBus(connection);
+    }
+}
+
+// Without a runtime folder, the display's lock once lay in the shared temporary folder, where another user
+// could make it first and hold it. Such a lock, and a folder of the app's name that another user made there,
+// are passed over: the app starts with its lock in a folder of the user's own.
+TEST(AppTest, ALockAnotherUserPreparedDoesNotKeepTheAppFromStarting) {
+    VELARO_REQUIRE_DESKTOP();
+    QTemporaryDir shared, cache;
+    ASSERT_TRUE(shared.isValid() && cache.isValid());
+    // The old place of the lock, held as the other user would hold it.
+    QString display = qEnvironmentVariable("DISPLAY");
+    display.replace(QLatin1Char(':'), QLatin1Char('_'));
+    const QByteArray oldLock =
+        QFile::encodeName(shared.filePath(QStringLiteral("velaro-display%1.lock").arg(display)));
+    const int held = ::open(oldLock.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    // The user's folder names there, made first by someone else (or, for a user who cannot give a folder
+    // away, left open to everyone): the app's own, and the runtime folder the toolkit would fall back to.
+    const passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    const QByteArray prepared =
+        QFile::encodeName(shared.filePath(QStringLiteral("velaro-%1").arg(::geteuid())));
+    for (const QByteArray& folder :
+         {prepared, QFile::encodeName(shared.filePath(QStringLiteral("runtime-") +
+                                                      QString::fromLocal8Bit(user->pw_name)))}) {
+        ASSERT_EQ(::mkdir(folder.constData(), 0777), 0);
+        ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+        if (::geteuid() == 0) ASSERT_EQ(::chown(folder.constData(), 65534, 65534), 0);
+    }
+
+    RunningApp app(kCompletedMasterOff);
+    app.unsetEnvironment(QStringLiteral("XDG_RUNTIME_DIR"));
+    app.setEnvironment(QStringLiteral("TMPDIR"), shared.path());
+    app.setEnvironment(QStringLiteral("XDG_CACHE_HOME"), cache.path());
+    ASSERT_TRUE(app.start(true));
+    EXPECT_TRUE(startedUp(app)) << app.errorOutput().toStdString();
+    EXPECT_TRUE(app.running()) << app.errorOutput().toStdString();
+    EXPECT_TRUE(app.errorOutput().contains("the instance lock does not go in " + prepared))
+        << app.errorOutput().toStdString();
+    // Its lock is in the cache folder, which it made for the user alone, and it holds it.
+    const QDir own(cache.filePath(QStringLiteral("velaro")));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(own.path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const QStringList locks = own.entryList({QStringLiteral("*.lock")}, QDir::Files);
+    ASSERT_EQ(locks.size(), 1) << own.path().toStdString();
+    const int probe = ::open(QFile::encodeName(own.filePath(locks.front())).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0) << "the app does not hold its lock";
+    ::close(probe);
+    ::close(held);
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ public:
     const QProcessEnvironment& environment() const { return environment_; }
     // Changes what the app is started with (before start()).
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
+    void unsetEnvironment(const QString& name) { environment_.remove(name); }
     // What the app wrote on stderr so far (with start(true)).
     QByteArray errorOutput() {
         errors_ += process_.readAllStandardError();
