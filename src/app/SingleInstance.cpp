@@ -207,7 +207,12 @@ void SingleInstance::releaseName() {
         registeredObject_ = false;
     }
     if (ownsName_) {
-        connection_.unregisterService(service_);
+        // Sent, not waited for: the process ends right after, and a busy or stalled bus, which frees the
+        // names of a connection that closes anyway, must not hold up the end.
+        connection_.send(QDBusMessage::createMethodCall(
+                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReleaseName"))
+                         << service_);
         ownsName_ = false;
     }
 }

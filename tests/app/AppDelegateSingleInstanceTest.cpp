@@ -24,6 +24,7 @@
 
 #include "support/BusNameSquatter.h"
 #include "support/LogCapture.h"
+#include "support/SpinUntil.h"
 
 namespace velaro {
 namespace {
@@ -51,6 +52,14 @@ public:
         const QString name = QStringLiteral("client%1").arg(names_.size());
         names_.push_back(name);
         return QDBusConnection::connectToBus(address_, name);
+    }
+    // Waits until nobody owns the app's name: an instance that goes lets it go without waiting for the bus.
+    bool nameFree() {
+        QDBusConnection watcher = connect();
+        return test::spinUntil([&] {
+            return !watcher.interface()->isServiceRegistered(
+                QString::fromLatin1(SingleInstance::serviceName));
+        });
     }
 
 private:
@@ -103,6 +112,7 @@ TEST_F(SingleInstanceTest, TheNameAndTheLockFreeWhenTheirOwnerGoes) {
     PrivateBus bus;
     if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
     ASSERT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
+    ASSERT_TRUE(bus.nameFree());
     EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
     ASSERT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::standalone);
     EXPECT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::standalone);
@@ -139,6 +149,8 @@ TEST_F(SingleInstanceTest, AProgramHoldingTheNameDoesNotKeepTheAppFromStarting) 
         EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::secondary);
         QCoreApplication::processEvents();
         EXPECT_EQ(reopens, 1) << "the name did not come to the running app";
+        first.reset();
+        ASSERT_TRUE(bus.nameFree());
     }
 }
 
@@ -164,6 +176,7 @@ TEST_F(SingleInstanceTest, ALaunchThatCannotReachTheRunningInstanceIsTurnedAway)
     EXPECT_EQ(launchWithoutBus()->claim(), SingleInstance::Role::unreachable);
     EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::unreachable);
     // The turned-away launch gave the name back: once the first is gone, a launch takes both.
+    ASSERT_TRUE(bus.nameFree());
     alone.reset();
     EXPECT_EQ(launch(bus.connect())->claim(), SingleInstance::Role::primary);
 }

@@ -3,6 +3,7 @@
 // claim: neither a program squatting its bus name nor a lock another user prepared keeps it from starting.
 #include <gtest/gtest.h>
 
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -224,6 +225,11 @@ TEST(AppTest, AProgramHoldingTheBusNameDoesNotKeepTheAppFromStarting) {
     for (const auto kind : {Squatter::Kind::neverAnswer, Squatter::Kind::answerEmpty}) {
         SCOPED_TRACE(int(kind));
         const QString connection = QStringLiteral("squatter%1").arg(++connections);
+        // An app that ended lets the name go without waiting for the bus.
+        ASSERT_TRUE(waitUntil([] {
+            return !QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                QString::fromLatin1(velaroAppId));
+        }));
         {
             Squatter squatter(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connection),
                               QString::fromLatin1(velaroAppId), SingleInstance::objectPath(), kind);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <chrono>
 
 #include "e2e/E2eSupport.h"
 
@@ -53,6 +55,18 @@ public:
         return process_.waitForStarted(5000);
     }
     bool running() const { return process_.state() == QProcess::Running; }
+    // Sends SIGTERM and waits up to `limit` for the app to end: the milliseconds it took, or -1 when it did
+    // not end within the limit. How it ended is checked as the destructor checks it.
+    qint64 endTimed(std::chrono::milliseconds limit = std::chrono::seconds(8)) {
+        QElapsedTimer took;
+        took.start();
+        process_.terminate();
+        if (!process_.waitForFinished(int(limit.count()))) return -1;
+        const qint64 ms = took.elapsed();
+        EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit) << "the app crashed on its way out";
+        EXPECT_EQ(process_.exitCode(), 0) << "the app left with a failure (a leak report exits with 23)";
+        return ms;
+    }
     qint64 pid() const { return process_.processId(); }
     const QProcessEnvironment& environment() const { return environment_; }
     // Changes what the app is started with (before start()).
