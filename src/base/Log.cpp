@@ -2,9 +2,12 @@
 // event on a line of its own whatever text it carries.
 #include "base/Log.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace velaro {
 namespace {
@@ -45,10 +48,25 @@ std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
     return length;
 }
 
-// Controls; the bidirectional marks; the line and paragraph separators, embeddings and overrides; isolates.
+// Characters that show nothing of their own yet can hide, join, split or reorder the text around them: the
+// controls, every format character (the bidirectional marks, embeddings, overrides and isolates among them,
+// and the soft hyphen, the zero-width space and joiners, the byte order mark, the tag characters) and the
+// other code points a renderer ignores by default (fillers, invisible separators, variation selectors). The
+// two emoji presentation selectors stay: they only choose how the character before them is drawn, and
+// titles carry them often. Sorted ranges, first and last included.
+constexpr std::pair<char32_t, char32_t> kInvisible[] = {
+    {0x0000, 0x001F}, {0x007F, 0x009F}, {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x0600, 0x0605},
+    {0x061C, 0x061C}, {0x06DD, 0x06DD}, {0x070F, 0x070F}, {0x0890, 0x0891}, {0x08E2, 0x08E2},
+    {0x115F, 0x1160}, {0x17B4, 0x17B5}, {0x180B, 0x180F}, {0x200B, 0x200F}, {0x2028, 0x202E},
+    {0x2060, 0x206F}, {0x3164, 0x3164}, {0xFE00, 0xFE0D}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0},
+    {0xFFF0, 0xFFFB}, {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+};
+
 bool needsEscape(char32_t cp) {
-    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
-           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+    const auto* range = std::lower_bound(std::begin(kInvisible), std::end(kInvisible), cp,
+                                         [](const auto& r, char32_t c) { return r.second < c; });
+    return range != std::end(kInvisible) && range->first <= cp;
 }
 
 void appendHex(std::string& out, const char* prefix, std::uint32_t value, int digits, const char* suffix) {

@@ -14,6 +14,12 @@ TEST(Log, TextFromOutsideCannotSplitALineOrTurnItAround) {
         {"\xc2\x85 \xe2\x80\xae"
          "evil\xe2\x80\xac \xe2\x81\xa6 \xe2\x80\x8f \xe2\x80\xa8",
          "\\u{0085} \\u{202E}evil\\u{202C} \\u{2066} \\u{200F} \\u{2028}"},
+        // Drawn as nothing, so a name can hide a difference or a break: byte order mark, soft hyphen, zero-width
+        // space and joiner, word joiner, an Arabic format sign, a tag letter, a variation selector. The emoji
+        // presentation selector only styles the heart before it.
+        {"\xef\xbb\xbf" "a" "\xc2\xad" "b" "\xe2\x80\x8b" "c" "\xe2\x80\x8d\xe2\x81\xa0\xd8\x80\xf3\xa0\x81\x81"
+         "\xef\xb8\x80 \xe2\x9d\xa4\xef\xb8\x8f",
+         "\\u{FEFF}a\\u{00AD}b\\u{200B}c\\u{200D}\\u{2060}\\u{0600}\\u{E0041}\\u{FE00} \xe2\x9d\xa4\xef\xb8\x8f"},
         // Not UTF-8: a stray continuation, an overlong form, a surrogate, a sequence cut short.
         {"\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82", "\\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82"},
     };
