@@ -465,9 +465,9 @@ TEST_F(JsonDefaultsStoreTest, AFileCaughtMidSaveIsWaitedForThenMerged) {
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 2}, {"later", true}}));
 }
 
-// A file broken again and again must not fill the folder: the newest few copies stay, and names the store
-// does not make are never touched.
-TEST_F(JsonDefaultsStoreTest, OnlyTheNewestSetAsideCopiesStay) {
+// A file broken again and again must not fill the folder: the first copy (the user's own file from before)
+// and the newest four stay, and names the store does not make are never touched.
+TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     writeFile("not json");
     std::vector<std::string> older;
     for (const char* stamp : {"20261201T080000Z", "20261202T080000Z", "20261203T080000Z", "20261206T080000Z",
@@ -479,8 +479,19 @@ TEST_F(JsonDefaultsStoreTest, OnlyTheNewestSetAsideCopiesStay) {
     { JsonDefaultsStore store(loop_, path_); }
     // The copy just made stays even though a clock put back made an older-looking name for it.
     EXPECT_EQ(readText(asidePath()), "not json");
-    for (std::size_t i = 0; i < older.size(); ++i) EXPECT_EQ(exists(older[i]), i >= 3) << older[i];
+    for (std::size_t i = 0; i < older.size(); ++i) EXPECT_EQ(exists(older[i]), i == 0 || i >= 4) << older[i];
     for (const auto& other : others) EXPECT_EQ(readText(other), "the user's");
+
+    // Five more broken files, a minute apart: the first copy still outlives them.
+    for (int i = 0; i < 5; ++i) {
+        loop_.advance(60);
+        writeFile("broken " + std::to_string(i));
+        JsonDefaultsStore store(loop_, path_);
+    }
+    const auto copies = QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-2026*Z"});
+    EXPECT_EQ(copies, (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
+                                   "defaults.json.corrupt-20261207T080400Z", "defaults.json.corrupt-20261207T080500Z",
+                                   "defaults.json.corrupt-20261208T080000Z"}));
 }
 
 // Another writer holding the lock beside the file: our write waits for it on later turns of the loop

@@ -56,8 +56,8 @@ constexpr double kLockRetrySeconds = 0.02;
 // a write finding it so looks again this often, for this long, before it takes the file for corrupt.
 constexpr double kSettleSeconds = 0.5;
 constexpr double kSettlePollSeconds = 0.02;
-// Set-aside copies of corrupt files kept beside the settings file, the newest ones.
-constexpr std::size_t kKeptSetAsideCopies = 5;
+// Set-aside copies of corrupt files kept beside the settings file: the first one, and the newest ones.
+constexpr std::size_t kKeptNewestSetAsideCopies = 4;
 
 // What one pass over a JSON text finds outside its strings.
 struct TextScan {
@@ -436,7 +436,9 @@ bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& c
 
 // A file that keeps being broken (a tool that rewrites it in a loop) must not fill the folder with copies.
 // Only names this store makes ("<file>.corrupt-<yyyyMMddTHHmmssZ>[-<n>]") that are regular files count; the
-// copy just made always stays, whatever the clock said when it was named.
+// copy just made always stays, whatever the clock said when it was named. The oldest copy stays too: it is
+// the file the user had before things went wrong, the one worth going back to, which a run of later broken
+// files must not push out.
 void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
     static const QRegularExpression stamped(
         QStringLiteral("^\\.corrupt-([0-9]{8}T[0-9]{6}Z)(?:-([0-9]{1,9}))?$"));
@@ -459,16 +461,17 @@ void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
         copies.push_back(
             {match.captured(1), match.captured(2).isEmpty() ? 1 : match.captured(2).toLongLong(), path});
     }
-    if (copies.size() < kKeptSetAsideCopies) return;
+    // Besides the one just made: the first and the newest others.
+    if (copies.size() <= kKeptNewestSetAsideCopies) return;
     std::sort(copies.begin(), copies.end(), [](const Copy& a, const Copy& b) {
         return a.stamp != b.stamp ? a.stamp > b.stamp : a.number > b.number;
     });
     int removed = 0;
-    for (std::size_t i = kKeptSetAsideCopies - 1; i < copies.size(); ++i)
+    for (std::size_t i = kKeptNewestSetAsideCopies - 1; i + 1 < copies.size(); ++i)
         removed += ::unlink(QFile::encodeName(copies[i].path).constData()) == 0;
     if (removed > 0)
-        logLine(kTag, "removed " + std::to_string(removed) + " older set-aside copies of " + path_ +
-                          "; the newest " + std::to_string(kKeptSetAsideCopies) + " stay");
+        logLine(kTag, "removed " + std::to_string(removed) + " set-aside copies of " + path_ +
+                          "; the first and the newest " + std::to_string(kKeptNewestSetAsideCopies) + " stay");
 }
 
 void JsonDefaultsStore::set(const std::string& key, PlistValue value) {

@@ -32,7 +32,7 @@ class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
     // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
     // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
-    // (the newest few of those are kept) and the store starts empty. Main thread only.
+    // (the first of those and the newest four are kept) and the store starts empty. Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
     // Writes what is still pending.
     ~JsonDefaultsStore() override;
