@@ -70,19 +70,25 @@ FileRead readBoundedFile(const std::string& path, const FileReadRules& rules) {
             return refused(fd, "a file of /proc or /sys");
     }
 
+    FileRead result = readBoundedDescriptor(fd, rules.maxBytes);
+    ::close(fd);
+    return result;
+}
+
+FileRead readBoundedDescriptor(int fd, std::size_t maxBytes) {
     FileRead result{FileRead::Outcome::read, {}, {}};
     char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return refused(fd, describeErrno(errno));
+            return refused(-1, describeErrno(errno));
         }
+        at += n;
         result.bytes.append(buffer, static_cast<std::size_t>(n));
-        if (result.bytes.size() > rules.maxBytes) return refused(fd, "far too large");
+        if (result.bytes.size() > maxBytes) return refused(-1, "far too large");
     }
-    ::close(fd);
     return result;
 }
 

@@ -30,6 +30,10 @@ struct FileRead {
 
 FileRead readBoundedFile(const std::string& path, const FileReadRules& rules);
 
+// The whole content of an open regular file from its start, whatever the descriptor's offset; refused when
+// it grows past `maxBytes`. The descriptor stays open.
+FileRead readBoundedDescriptor(int fd, std::size_t maxBytes);
+
 // Whether `path` (absolute) lies inside /proc or /sys.
 bool isKernelFilePath(const std::string& path);
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -492,6 +493,158 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     EXPECT_EQ(copies, (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
                                    "defaults.json.corrupt-20261207T080400Z", "defaults.json.corrupt-20261207T080500Z",
                                    "defaults.json.corrupt-20261208T080000Z"}));
+}
+
+// Edits other programs make land at any moment, also between our read of the file and the swap that puts
+// the new one in place; each of these is saved the way editors and tools save: a new file renamed over the
+// old one, the file rewritten in place, and the file emptied (and partly written) in place with the rest
+// following only after our swap. Whichever way, no edit is lost and none is taken for an emptied file.
+TEST_F(JsonDefaultsStoreTest, NoOutsideEditLandingDuringAWriteIsLost) {
+    enum Save { renamed, inPlace, emptiedThenWritten, halfWritten, kinds };
+    writeFile(R"({"theirs.last": -1})");
+    JsonDefaultsStore store(loop_, path_);
+    // Each save and each edit changes a key of a few, so the file stays the size of a settings file.
+    const auto key = [](const char* side, int i) { return std::string(side) + std::to_string(i % 16); };
+    int edit = -1;
+    std::string rest;
+    int editing = -1;  // the outside editor's descriptor while it has more to write
+    store.setBeforeSwap([&] {
+        if (edit < 0) return;
+        PlistValue file = fileJson();
+        file[key("theirs.", edit)] = edit;
+        file["theirs.last"] = edit;
+        // Both sides change this one: the change made here since the last write wins.
+        file[key("ours.", edit)] = "theirs";
+        const std::string text = encodeDefaultsFile(file);
+        switch (edit % kinds) {
+            case renamed:
+                writeText(path_ + ".new", text);
+                ASSERT_EQ(::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+                break;
+            case inPlace:
+                writeText(path_, text);
+                break;
+            case emptiedThenWritten:
+            case halfWritten: {
+                const std::size_t now = edit % kinds == halfWritten ? text.size() / 2 : 0;
+                editing = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                ASSERT_GE(editing, 0);
+                ASSERT_EQ(::write(editing, text.data(), now), static_cast<ssize_t>(now));
+                rest = text.substr(now);
+                break;
+            }
+        }
+        edit = -1;
+    });
+    constexpr int kSaves = 1000;
+    int lost = 0;
+    for (int i = 0; i < kSaves; ++i) {
+        edit = i;
+        store.set(key("ours.", i), i);
+        // A save the app waits for, and one on the next turn of the loop.
+        if (i % 2 == 0 && i % kinds < emptiedThenWritten)
+            ASSERT_TRUE(store.synchronize());
+        else
+            loop_.runUntilIdle();
+        if (editing >= 0) {
+            // Our file stands meanwhile; the editor finishes writing into the one the swap took away.
+            EXPECT_EQ(fileJson()[key("ours.", i)], i);
+            ASSERT_EQ(::write(editing, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+            ::close(editing);
+            editing = -1;
+            loop_.advance(0.02);
+        }
+        PlistValue file = fileJson();
+        const std::string theirs = key("theirs.", i), ours = key("ours.", i);
+        if (file[theirs] != i || file["theirs.last"] != i || store.integerValue(theirs) != i) ++lost;
+        EXPECT_EQ(file[ours], i);
+        EXPECT_EQ(store.integerValue(ours), i);
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_FALSE(writesPending(store));
+    EXPECT_EQ(fileJson().size(), 2u * 16 + 1);
+    EXPECT_EQ(store.persistentDomain(), fileJson());
+    EXPECT_FALSE(loggedWithTag());
+    EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{"defaults.json", "defaults.json.lock"}));
+}
+
+// Until an edit that came out of a swap is written again, the file swapped in lacks it. An editor that reads
+// the file in that moment saves a file without it, which must not undo it; an undo made later does.
+TEST_F(JsonDefaultsStoreTest, AnEditMadeFromTheFileThatStoodForAMomentDoesNotUndoTheEditBeforeIt) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    const auto saveByRename = [&](PlistValue values) {
+        writeText(path_ + ".new", encodeDefaultsFile(values));
+        ASSERT_EQ(::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+    };
+    // Without a race, a key set back to what it held a moment ago is an edit like any other.
+    for (const int a : {2, 1, 2}) {
+        saveByRename({{"a", a}});
+        store.takeInOutsideEdits();
+        EXPECT_EQ(store.integerValue("a"), a);
+    }
+    int swaps = 0;
+    PlistValue readInTheMoment;
+    store.setBeforeSwap([&] {
+        ++swaps;
+        if (swaps == 1) saveByRename({{"a", 2}, {"first", 1}});
+        // Before the second swap the file is the one the first put in place, without "first".
+        if (swaps == 2) readInTheMoment = fileJson();
+    });
+    store.set("ours", 1);
+    loop_.runUntilIdle();
+    ASSERT_EQ(swaps, 2);
+    EXPECT_FALSE(readInTheMoment.contains("first"));
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"first", 1}, {"ours", 1}}));
+
+    // The editor saves what it read plus its own change, seen by the next write and by the watch alike.
+    PlistValue second = readInTheMoment;
+    second["second"] = 2;
+    saveByRename(second);
+    store.set("ours", 2);
+    loop_.runUntilIdle();
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"first", 1}, {"second", 2}, {"ours", 2}}));
+    PlistValue third = readInTheMoment;
+    third["third"] = 3;
+    saveByRename(third);
+    store.takeInOutsideEdits();
+    // The file the editor saved lacks what it undid by mistake: it is written again.
+    loop_.runUntilIdle();
+    const PlistValue all{{"a", 2}, {"first", 1}, {"second", 2}, {"ours", 2}, {"third", 3}};
+    EXPECT_EQ(store.persistentDomain(), all);
+    EXPECT_EQ(fileJson(), all);
+
+    // A second later the same file is an undo of all of them.
+    loop_.advance(1.1);
+    saveByRename(readInTheMoment);
+    store.takeInOutsideEdits();
+    EXPECT_EQ(store.persistentDomain(), (PlistValue{{"a", 2}, {"ours", 1}}));
+}
+
+// An edit the swap took away half written that never becomes whole is a corrupt file, not an emptied one:
+// the settings stay, and what the editor left is kept beside them.
+TEST_F(JsonDefaultsStoreTest, AnEditLeftHalfWrittenIsSetAsideNotTakenForAnEmptiedFile) {
+    writeFile(R"({"a": 1, "b": 2})");
+    JsonDefaultsStore store(loop_, path_);
+    std::vector<std::vector<std::string>> announced;
+    auto subscription = store.outsideChanges().sink([&](const auto& keys) { announced.push_back(keys); });
+    bool edited = false;
+    store.setBeforeSwap([&] {
+        if (std::exchange(edited, true)) return;
+        writeText(path_, R"({"a": 1, "b)");
+    });
+    store.set("c", 3);
+    loop_.runUntilIdle();
+    loop_.advance(0.45);
+    EXPECT_FALSE(exists(asidePath()));
+    loop_.advance(0.1);
+    EXPECT_EQ(readText(asidePath()), R"({"a": 1, "b)");
+    const PlistValue expected{{"a", 1}, {"b", 2}, {"c", 3}};
+    EXPECT_EQ(fileJson(), expected);
+    EXPECT_EQ(store.persistentDomain(), expected);
+    EXPECT_TRUE(announced.empty());
 }
 
 // Another writer holding the lock beside the file: our write waits for it on later turns of the loop

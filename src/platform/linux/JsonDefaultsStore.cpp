@@ -1,5 +1,5 @@
-// The JSON defaults file: its encoding, the guarded load, atomic merging writes under the writers' lock,
-// and the watch for other programs' edits.
+// The JSON defaults file: its encoding, the guarded load, atomic merging writes under the writers' lock that
+// swap the new file with the old one and take in what came out, and the watch for other programs' edits.
 #include "platform/linux/JsonDefaultsStore.h"
 
 #include <QByteArray>
@@ -15,11 +15,13 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <locale.h>
@@ -56,6 +58,14 @@ constexpr double kLockRetrySeconds = 0.02;
 // a write finding it so looks again this often, for this long, before it takes the file for corrupt.
 constexpr double kSettleSeconds = 0.5;
 constexpr double kSettlePollSeconds = 0.02;
+// Each write swaps the new file with the one in place; when what comes out holds an edit that landed since
+// the read, the edit is taken in and the write is made again, this many times at most before the rest waits
+// for a later try (only a program rewriting the file without pause keeps it changing that long).
+constexpr int kMaxSwapRounds = 8;
+// The files a swap of ours raced with lately, kept to tell which one an edit was made to: an editor that read
+// one of them saves what it made of it within this time.
+constexpr double kRecentFileSeconds = 1.0;
+constexpr std::size_t kRecentFiles = 16;
 // Set-aside copies of corrupt files kept beside the settings file: the first one, and the newest ones.
 constexpr std::size_t kKeptNewestSetAsideCopies = 4;
 
@@ -193,6 +203,16 @@ void fromFileForm(PlistValue& value) {
     }
 }
 
+// The keys whose values differ between two sets of stored values, a key held by one only included.
+std::set<std::string> differingKeys(const PlistValue& a, const PlistValue& b) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : b.items())
+        if (!a.contains(key) || !DefaultsDomain::identical(a.at(key), value)) keys.insert(key);
+    for (const auto& [key, value] : a.items())
+        if (!b.contains(key)) keys.insert(key);
+    return keys;
+}
+
 // Creates the missing directories of `dir`, private to the user as configuration directories should be.
 bool makeDirectories(const std::string& dir) {
     if (dir.empty()) return true;
@@ -319,6 +339,7 @@ JsonDefaultsStore::~JsonDefaultsStore() {
     lockRetry_.cancel();
     // The last chance to keep our changes: a writer stuck with the lock does not cost them.
     flushWaitingForTheFile(LockMode::waitThenWriteAnyway);
+    if (swappedOut_) ::close(swappedOut_->fd);
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
@@ -391,8 +412,8 @@ void JsonDefaultsStore::load() {
         setAside("is not a defaults file (" + error + ")", kStartingFresh);
         return;
     }
+    lastDisk_ = {std::move(bytes), *stored};
     domain_.replaceStored(std::move(*stored));
-    lastDiskBytes_ = std::move(bytes);
 }
 
 std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes, std::string& error) const {
@@ -402,17 +423,63 @@ std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes
     return stored;
 }
 
-PlistValue JsonDefaultsStore::withOurChanges(PlistValue fromFile) const {
-    for (const auto& key : changedKeys_) {
-        if (domain_.hasStoredValue(key))
-            fromFile[key] = domain_.stored()[key];
-        else
-            fromFile.erase(key);
+// Only what the edit changed is taken: the stored values may hold more than the file the edit was made to
+// (edits that came out of a swap and wait to be written), and those stay.
+std::set<std::string> JsonDefaultsStore::takeInEdit(const PlistValue& base, const PlistValue& edited,
+                                                    const std::set<std::string>& keep) {
+    const PlistValue& from = editedFrom(base, edited);
+    const std::set<std::string> changed = differingKeys(from, edited);
+    // What the edit undid by mistake is not in the file it left: that file is to be written again.
+    if (&from != &base) {
+        outsideEditsUnwritten_ = true;
+        if (!flushPosted_ && !writesHeld_ && !lifetime_.ended()) postFlush(0);
     }
-    return fromFile;
+    PlistValue next = domain_.stored();
+    bool any = false;
+    for (const auto& key : changed) {
+        if (keep.contains(key)) continue;
+        any = true;
+        if (edited.contains(key))
+            next[key] = edited.at(key);
+        else
+            next.erase(key);
+    }
+    if (!any) return changed;
+    // Subscribers hear of it, but not once the store is going away.
+    if (!lifetime_.ended())
+        takeInStored(std::move(next));
+    else
+        domain_.replaceStored(std::move(next));
+    return changed;
 }
 
-bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
+// The file an edit was made to: `base`, the file as we knew it, unless the edit is nearer to one of those a
+// swap of ours raced with lately. While an edit that came out of a swap is being taken in, the file swapped
+// in lacks it; and the edit itself stood in place until the swap. An editor that read either in that moment
+// and saves soon after makes a file that, measured against `base`, would undo what the race brought in.
+// (An edit that sets keys back to what such a file held, right after the race, is taken for one of those
+// and loses.)
+const PlistValue& JsonDefaultsStore::editedFrom(const PlistValue& base, const PlistValue& edited) const {
+    const PlistValue* nearest = &base;
+    std::size_t fewest = differingKeys(base, edited).size();
+    for (auto recent = recentFiles_.rbegin(); recent != recentFiles_.rend() && fewest > 0; ++recent) {
+        if (loop_.uptime() > recent->until) continue;
+        if (const std::size_t n = differingKeys(recent->values, edited).size(); n < fewest) {
+            fewest = n;
+            nearest = &recent->values;
+        }
+    }
+    return *nearest;
+}
+
+void JsonDefaultsStore::rememberFile(const PlistValue& values) {
+    const double now = loop_.uptime();
+    std::erase_if(recentFiles_, [&](const RecentFile& recent) { return recent.until < now; });
+    if (recentFiles_.size() >= kRecentFiles) recentFiles_.erase(recentFiles_.begin());
+    recentFiles_.push_back({values, now + kRecentFileSeconds});
+}
+
+std::string JsonDefaultsStore::setAsideTarget() const {
     const auto now =
         std::chrono::duration_cast<std::chrono::milliseconds>(loop_.wallTime().time_since_epoch());
     const std::string stamp = QDateTime::fromMSecsSinceEpoch(now.count(), Qt::UTC)
@@ -423,15 +490,47 @@ bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& c
                     QFileInfo(QString::fromStdString(target)).isSymLink();
          ++n)
         target = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
+    return target;
+}
+
+bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
+    const std::string target = setAsideTarget();
     if (::rename(path_.c_str(), target.c_str()) != 0) {
         logLine(kTag, path_ + " " + reason + "; could not move it aside (" + std::strerror(errno) + "); " +
                           consequence);
         return false;
     }
     logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
-    lastDiskBytes_.reset();
+    lastDisk_ = {};
     removeOldSetAsideCopies(target);
     return true;
+}
+
+// An edit that came out of a swap and never became a defaults file is kept for the user as a corrupt file
+// would be. Its name is gone (a leftover temporary looks like ours), so its bytes are copied.
+void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
+    const std::string target = setAsideTarget();
+    const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool copied = out >= 0;
+    char buffer[16384];
+    for (off_t at = 0; copied;) {
+        const ssize_t n = ::pread(swappedOut_->fd, buffer, sizeof buffer, at);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        copied = n > 0 && ::write(out, buffer, static_cast<std::size_t>(n)) == n;
+        at += n;
+    }
+    copied = copied && ::fsync(out) == 0;
+    if (out >= 0) ::close(out);
+    if (!copied) {
+        const std::string error = std::strerror(errno);
+        if (out >= 0) ::unlink(target.c_str());
+        logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason +
+                          "; could not keep a copy (" + error + ")");
+        return;
+    }
+    logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason + "; kept it as " + target);
+    removeOldSetAsideCopies(target);
 }
 
 // A file that keeps being broken (a tool that rewrites it in a loop) must not fill the folder with copies.
@@ -509,6 +608,12 @@ void JsonDefaultsStore::postFlush(double delay) {
         // again a little later, and gives up on the file once it stayed unreadable for the settle time.
         const bool stopWaiting = settlingSince_ && loop_.uptime() - *settlingSince_ >= kSettleSeconds;
         switch (flushLocked(LockMode::tryOnce, stopWaiting)) {
+            case FlushResult::Contended:
+                // The write went out; only what came out of it waits. A file found mid-save later is given
+                // its whole settle time.
+                settlingSince_.reset();
+                postFlush(kLockRetrySeconds);
+                break;
             case FlushResult::LockBusy:
                 postFlush(kLockRetrySeconds);
                 break;
@@ -528,9 +633,10 @@ void JsonDefaultsStore::postFlush(double delay) {
         lockRetry_ = loop_.postAfter(delay, std::move(write));
 }
 
-// Merges the file's content into ours: keys changed here since the last write keep our values. Returns
-// false, changing nothing, when the content is not a defaults file.
-bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& onDisk) {
+// Takes in what the file's content changed since we last read or wrote it; keys changed here since the last
+// write keep our values. Returns false, changing nothing, when the content is not a defaults file.
+bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& onDisk,
+                                             std::set<std::string>& edited) {
     // A file removed from outside counts as one emptied: keys we did not change go with it.
     PlistValue fromFile = PlistValue::object();
     if (onDisk) {
@@ -542,11 +648,8 @@ bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
         }
         fromFile = std::move(*decoded);
     }
-    PlistValue merged = withOurChanges(std::move(fromFile));
-    if (!lifetime_.ended())
-        takeInStored(std::move(merged));
-    else
-        domain_.replaceStored(std::move(merged));
+    const DiskState before = std::exchange(lastDisk_, {onDisk, std::move(fromFile)});
+    edited = takeInEdit(before.values, lastDisk_.values, changedKeys_);
     return true;
 }
 
@@ -554,18 +657,34 @@ bool JsonDefaultsStore::flush() {
     return flushWaitingForTheFile(LockMode::wait);
 }
 
-// Waits for a file caught mid-save in real time: the caller needs the write done before it returns.
+// Waits for a file caught mid-save, or changing under every swap, in real time: the caller needs the write
+// done before it returns.
 bool JsonDefaultsStore::flushWaitingForTheFile(LockMode mode) {
-    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleSeconds);
+    using Clock = std::chrono::steady_clock;
+    const auto settle = std::chrono::duration<double>(kSettleSeconds);
+    const Clock::time_point start = Clock::now();
+    // A file is given the whole settle time from when it was first found mid-save, however long the write
+    // waited before.
+    std::optional<Clock::time_point> settlingSince;
     for (;;) {
-        const FlushResult result = flushLocked(mode, std::chrono::steady_clock::now() >= giveUpAt);
-        if (result != FlushResult::FileSettling) return result == FlushResult::Written;
+        const FlushResult result = flushLocked(mode, settlingSince && Clock::now() - *settlingSince >= settle);
+        if (result == FlushResult::FileSettling) {
+            if (!settlingSince) settlingSince = Clock::now();
+        } else if (result == FlushResult::Contended) {
+            settlingSince.reset();
+            if (Clock::now() - start >= settle) {
+                logLine(kTag, path_ + " kept changing while we wrote; what it changed last is kept for the next try");
+                return false;
+            }
+        } else {
+            return result == FlushResult::Written;
+        }
         std::this_thread::sleep_for(std::chrono::duration<double>(kSettlePollSeconds));
     }
 }
 
 JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, bool stopWaitingForTheFile) {
-    if (changedKeys_.empty()) return FlushResult::Written;
+    if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
     const std::string dir = parentDirectory(path_);
     if (!makeDirectories(dir)) {
         logLine(kTag,
@@ -580,13 +699,14 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
     if (!locked && mode != LockMode::waitThenWriteAnyway) return FlushResult::LockBusy;
     if (locked && !leftoversRemoved_) removeOwnLeftovers();
     std::string bytes, failure;
+    std::set<std::string> editedOnDisk;
     bool ready = true;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:
-            if (lastDiskBytes_) takeInOutsideChanges(std::nullopt);
+            if (lastDisk_.bytes) takeInOutsideChanges(std::nullopt, editedOnDisk);
             break;
         case ReadResult::Read:
-            if (bytes == lastDiskBytes_ || takeInOutsideChanges(bytes)) break;
+            if (bytes == lastDisk_.bytes || takeInOutsideChanges(bytes, editedOnDisk)) break;
             // An editor that saves in place empties the file and then writes it anew: between the two, and
             // while it writes, the file is empty or cut short. That is waited for, as the watcher waits for
             // the next change, and only what stays unreadable is a corrupt file.
@@ -604,25 +724,106 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
             ready = setAside("cannot be read (" + failure + ")", "writing the settings in use");
             break;
     }
-    bool written = false;
-    if (ready) {
-        const std::string text = encodeDefaultsFile(domain_.stored());
-        written = writeFile(text);
-        if (written) {
-            lastDiskBytes_ = text;
-            changedKeys_.clear();
-        }
-    } else {
+    FlushResult result = FlushResult::Failed;
+    if (!ready) {
         logLine(kTag, "changes kept for the next try");
+    } else {
+        // An edit that came out of an earlier write half done, and is older than what the file now holds.
+        if (swappedOut_) result = takeInSwappedOut(stopWaitingForTheFile, editedOnDisk);
+        if (!swappedOut_) result = writeMerged();
     }
     if (locked) unlock();
-    return written ? FlushResult::Written : FlushResult::Failed;
+    return result;
+}
+
+// Until the edit reads whole the write waits, and the keys our earlier write put out and those edited in the
+// file since then keep what they hold: both are newer than the edit or win over it.
+JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(bool stopWaitingForTheFile,
+                                                                   const std::set<std::string>& newerEdits) {
+    FileRead read = readBoundedDescriptor(swappedOut_->fd, kMaxFileBytes);
+    std::string error = read.why;
+    std::optional<PlistValue> edited;
+    if (read.ok()) edited = decodeFile(read.bytes, error);
+    if (!edited && !stopWaitingForTheFile) {
+        settlingError_ = std::move(error);
+        return FlushResult::FileSettling;
+    }
+    if (edited) {
+        std::set<std::string> keep = swappedOut_->ours;
+        keep.insert(changedKeys_.begin(), changedKeys_.end());
+        keep.insert(newerEdits.begin(), newerEdits.end());
+        if (!takeInEdit(swappedOut_->base, *edited, keep).empty()) outsideEditsUnwritten_ = true;
+        rememberFile(*edited);
+    } else {
+        setAsideSwappedOut("is not a defaults file (" + error + ")");
+    }
+    ::close(swappedOut_->fd);
+    swappedOut_.reset();
+    return FlushResult::Written;
+}
+
+// Writes the stored values unless the file holds them already. A plain rename would replace whatever is in
+// place at that moment unseen, an edit that landed after our read included; the swap hands it back instead,
+// and what it changed is taken in and written again.
+JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
+    for (int round = 0;; ++round) {
+        const std::string text = encodeDefaultsFile(domain_.stored());
+        if (text == lastDisk_.bytes) break;
+        if (round == kMaxSwapRounds) {
+            outsideEditsUnwritten_ = true;
+            return FlushResult::Contended;
+        }
+        int outFd = -1;
+        const SwapResult swap = writeAndSwap(text, outFd);
+        if (swap == SwapResult::Failed) return FlushResult::Failed;
+        // What the file now holds, as stored values (keys and text that are not UTF-8 it spells with U+FFFD;
+        // measuring edits against the stored spelling takes that in, no more).
+        const DiskState before = std::exchange(lastDisk_, {text, domain_.stored()});
+        // What was in place when the swap was made: the file as we knew it, or an edit made to it since;
+        // nothing when there was no file. A rename without exchange leaves nothing to look at, and something
+        // that is not a file has been set aside.
+        std::optional<std::string> cameOut = before.bytes;
+        if (swap == SwapResult::Placed) cameOut.reset();
+        if (outFd >= 0) {
+            FileRead read = readBoundedDescriptor(outFd, kMaxFileBytes);
+            cameOut = read.ok() ? std::move(read.bytes) : std::string();
+        }
+        if (cameOut == before.bytes) {
+            if (outFd >= 0) ::close(outFd);
+            break;
+        }
+        std::optional<PlistValue> edited = PlistValue::object();
+        std::string error;
+        if (cameOut) edited = decodeFile(*cameOut, error);
+        if (!edited) {
+            // Empty or cut short: an editor writing in place when its file was taken away. It goes on
+            // writing there; what we wrote stays in place meanwhile, and the edit is taken in once whole.
+            swappedOut_ = SwappedOut{outFd, before.values, std::move(changedKeys_)};
+            changedKeys_.clear();
+            outsideEditsUnwritten_ = false;
+            settlingError_ = std::move(error);
+            // The file just put in place lacks the edit: it stands only until the edit is taken in.
+            rememberFile(lastDisk_.values);
+            return FlushResult::FileSettling;
+        }
+        if (outFd >= 0) ::close(outFd);
+        takeInEdit(before.values, *edited, changedKeys_);
+        // Editors may have read either of these in the moment: the file the edit left, and ours, which
+        // lacks it and stands only until it is written again. (Only now: neither is what the edit was made
+        // from.)
+        if (cameOut) rememberFile(*edited);
+        rememberFile(lastDisk_.values);
+    }
+    changedKeys_.clear();
+    outsideEditsUnwritten_ = false;
+    return FlushResult::Written;
 }
 
 // The new content goes to a temporary file beside the real one (beside the link's target for a linked
-// file), is flushed to disk and renamed over the old one, so a crash at any moment leaves either the old
-// file or the new one.
-bool JsonDefaultsStore::writeFile(const std::string& text) {
+// file), is flushed to disk and then exchanged with the old one in one step, so a crash at any moment leaves
+// either the old file or the new one, and the old one comes out under the temporary's name to be looked at.
+JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text, int& swappedOut) {
+    swappedOut = -1;
     const std::string target = resolvedTarget(path_);
     const std::string dir = parentDirectory(target);
     std::string temporary = (dir.empty() ? std::string() : dir + "/") + "." +
@@ -630,17 +831,19 @@ bool JsonDefaultsStore::writeFile(const std::string& text) {
                             std::string(kTemporaryMarker) + "XXXXXX";
     auto fail = [&](const std::string& what, int fd) {
         const std::string reason = std::strerror(errno);
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-        }
+        if (fd >= 0) ::close(fd);
+        ::unlink(temporary.c_str());
         logLine(kTag,
                 "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
-        return false;
+        return SwapResult::Failed;
     };
     // mkostemp creates the file readable and writable by the user only, as the settings file should be.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return fail("creating a temporary file", -1);
+    if (fd < 0) {
+        logLine(kTag, "cannot write " + path_ + " (creating a temporary file: " + std::strerror(errno) +
+                          "); changes kept for the next try");
+        return SwapResult::Failed;
+    }
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0) {
@@ -650,17 +853,46 @@ bool JsonDefaultsStore::writeFile(const std::string& text) {
         done += static_cast<std::size_t>(n);
     }
     if (::fsync(fd) != 0) return fail("flushing to disk", fd);
-    if (::close(fd) != 0) {
-        ::unlink(temporary.c_str());
-        return fail("closing", -1);
+    if (::close(fd) != 0) return fail("closing", -1);
+    if (beforeSwap_) beforeSwap_();
+    // A file that appears or goes between two tries is tried again; three tries cover any such turn.
+    for (int tries = 0; tries < 3; ++tries) {
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+            swappedOut = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            struct stat st {};
+            if (swappedOut >= 0 && ::fstat(swappedOut, &st) == 0 && S_ISREG(st.st_mode)) {
+                // The descriptor is enough to read it, also while an editor still writes to it.
+                ::unlink(temporary.c_str());
+                return SwapResult::Exchanged;
+            }
+            // Something that is not a file was put in place since the read: kept for the user as an
+            // unreadable file is.
+            if (swappedOut >= 0) ::close(swappedOut);
+            swappedOut = -1;
+            const std::string aside = setAsideTarget();
+            const bool moved = ::rename(temporary.c_str(), aside.c_str()) == 0;
+            logLine(kTag, path_ + " was replaced by something that is not a file while we wrote; " +
+                              (moved ? "moved it to " + aside : "left it at " + temporary));
+            return SwapResult::Exchanged;
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            // A file system that cannot exchange files: the plain rename, which an edit landing right now loses.
+            if (!exchangeUnavailableLogged_) {
+                exchangeUnavailableLogged_ = true;
+                logLine(kTag, "cannot exchange files in " + dir + " (" + std::strerror(errno) +
+                                  "); replacing the file, which loses an edit made while we write");
+            }
+            if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("renaming into place", -1);
+            return SwapResult::Replaced;
+        }
+        if (errno != ENOENT) return fail("swapping into place", -1);
+        // No file in place (or our temporary is gone, which the next call tells).
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return SwapResult::Placed;
+        if (errno == EINVAL && ::rename(temporary.c_str(), target.c_str()) == 0) return SwapResult::Placed;
+        if (errno != EEXIST) return fail("renaming into place", -1);
     }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        return fail("renaming into place", -1);
-    }
-    return true;
+    return fail("swapping into place", -1);
 }
 
 bool JsonDefaultsStore::lock(bool wait) {
@@ -715,7 +947,7 @@ void JsonDefaultsStore::unlock() {
 
 void JsonDefaultsStore::takeInOutsideEdits() {
     std::string bytes, failure;
-    if (readFile(bytes, failure) != ReadResult::Read || bytes == lastDiskBytes_) return;
+    if (readFile(bytes, failure) != ReadResult::Read || bytes == lastDisk_.bytes) return;
     // An empty file is one being written in place, between its truncation and its new content.
     if (bytes.empty()) return;
     if (bytes == lastRefusedBytes_) return;
@@ -728,8 +960,8 @@ void JsonDefaultsStore::takeInOutsideEdits() {
         return;
     }
     lastRefusedBytes_.reset();
-    lastDiskBytes_ = std::move(bytes);
-    takeInStored(withOurChanges(std::move(*fromFile)));
+    const DiskState before = std::exchange(lastDisk_, {std::move(bytes), std::move(*fromFile)});
+    takeInEdit(before.values, lastDisk_.values, changedKeys_);
 }
 
 void JsonDefaultsStore::watchForOutsideEdits() {

@@ -1,7 +1,9 @@
 // The user's defaults store kept as one JSON file, written atomically a loop turn after each change, under
-// a lock shared with every other writer of the file, and followed for edits other programs make.
+// a lock shared with every other writer of the file, and followed for edits other programs make: none of
+// those is lost to a write of ours, however it is saved and whenever it lands.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -52,9 +54,11 @@ public:
 
     // Writes pending changes now. Before writing, changes another process made to the file since we last
     // read or wrote it are taken in: keys changed here since then keep our values, all others take the
-    // file's. Returns false when the file could not be written; the changes stay pending. While another
-    // writer holds the lock this waits for it, a second at most; a file that does not read as a defaults
-    // file is taken for one an editor is saving and waited for half a second before it is set aside.
+    // file's. The new file is swapped with the old one, and an edit found in what came out (one that landed
+    // after the read) is taken in the same way and written again. Returns false when the file could not be
+    // written; the changes stay pending. While another writer holds the lock this waits for it, a second at
+    // most; a file (or an edit that came out) that does not read as a defaults file is taken for one an
+    // editor is saving and waited for half a second before it is set aside.
     bool flush();
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
@@ -62,6 +66,9 @@ public:
     void holdWrites();
     void releaseWrites();
     const std::string& path() const { return path_; }
+    // Runs after each new file is written and on disk and before it is swapped in: the moment an edit other
+    // programs make goes unseen by the write. Tests land their edits there.
+    void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
 
     // Follows the file from now on: edits other programs make are taken in as they land.
     void watchForOutsideEdits();
@@ -73,15 +80,35 @@ public:
 
 private:
     enum class ReadResult { Missing, Read, Failed };
-    enum class FlushResult { Written, Failed, LockBusy, FileSettling };
+    // Contended: the file changed under every swap of one try; what came out is held and goes out on the next.
+    enum class FlushResult { Written, Failed, LockBusy, FileSettling, Contended };
     enum class LockMode { tryOnce, wait, waitThenWriteAnyway };
+    // The new file was exchanged with the one in place, placed where there was none, or (on a file system
+    // that cannot exchange) renamed over whatever was there.
+    enum class SwapResult { Exchanged, Placed, Replaced, Failed };
+    // The file as we last read or wrote it.
+    struct DiskState {
+        std::optional<std::string> bytes;  // nothing when there was no file
+        PlistValue values = PlistValue::object();
+    };
+    // An edit that came out of a swap before it was whole (an editor writing the file in place when the swap
+    // took it away): it is read again until it is, then laid over ours.
+    struct SwappedOut {
+        int fd = -1;
+        PlistValue base;             // the file the edit was made to, as far as we know
+        std::set<std::string> ours;  // keys that the swap wrote for us: they keep our values
+    };
     ReadResult readFile(std::string& bytes, std::string& failure) const;
     void removeOwnLeftovers();
     // The file's values, with its unusable entries logged; nothing (with the reason) for a file that is
     // not a defaults file.
     std::optional<PlistValue> decodeFile(const std::string& bytes, std::string& error) const;
-    // The file's values with our changes that are not yet written laid over them.
-    PlistValue withOurChanges(PlistValue fromFile) const;
+    // Lays what an outside edit changed (from `base` to `edited`) over the stored values, but for the keys in
+    // `keep`. Returns the keys the edit changed.
+    std::set<std::string> takeInEdit(const PlistValue& base, const PlistValue& edited,
+                                     const std::set<std::string>& keep);
+    const PlistValue& editedFrom(const PlistValue& base, const PlistValue& edited) const;
+    void rememberFile(const PlistValue& values);
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
@@ -89,10 +116,16 @@ private:
     // (FileSettling); otherwise it is set aside.
     FlushResult flushLocked(LockMode mode, bool stopWaitingForTheFile);
     bool flushWaitingForTheFile(LockMode mode);
-    bool takeInOutsideChanges(const std::optional<std::string>& onDisk);
+    bool takeInOutsideChanges(const std::optional<std::string>& onDisk, std::set<std::string>& edited);
+    FlushResult takeInSwappedOut(bool stopWaitingForTheFile, const std::set<std::string>& newerEdits);
+    FlushResult writeMerged();
+    std::string setAsideTarget() const;
     bool setAside(const std::string& reason, const std::string& consequence);
+    void setAsideSwappedOut(const std::string& reason);
     void removeOldSetAsideCopies(const std::string& newest);
-    bool writeFile(const std::string& text);
+    // Writes `text` to a temporary beside the file and swaps it in; `swappedOut` is then a descriptor of
+    // the file that came out, or -1 when none did.
+    SwapResult writeAndSwap(const std::string& text, int& swappedOut);
     bool lock(bool wait);
     void unlock();
     void followFile();
@@ -100,8 +133,20 @@ private:
     MainLoop& loop_;
     std::string path_;
     std::set<std::string> changedKeys_;
-    // The file's bytes as we last read or wrote them; nothing when there was no file.
-    std::optional<std::string> lastDiskBytes_;
+    DiskState lastDisk_;
+    std::optional<SwappedOut> swappedOut_;
+    // The files our swaps raced with lately (what came out, and ours that stood only until it was taken in),
+    // and until when (loop uptime) an edit made from one of them may arrive; oldest first.
+    struct RecentFile {
+        PlistValue values;
+        double until = 0;
+    };
+    std::vector<RecentFile> recentFiles_;
+    // Edits taken in that the file does not hold yet: what came out of our swaps while the file kept changing,
+    // and what an edit made from an older file undid.
+    bool outsideEditsUnwritten_ = false;
+    bool exchangeUnavailableLogged_ = false;
+    std::function<void()> beforeSwap_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
     // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
