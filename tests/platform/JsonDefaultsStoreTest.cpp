@@ -454,16 +454,30 @@ TEST_F(JsonDefaultsStoreTest, AFileCaughtMidSaveIsWaitedForThenMerged) {
         EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", n}, {"ours", n}}));
     }
     EXPECT_FALSE(exists(asidePath()));
+
+    // A save that goes on (or one save after another) is waited for as long as the file keeps changing.
+    writeText(path_, "");
+    store.set("ours", 3);
+    loop_.runUntilIdle();
+    for (const std::string midSave : {R"({"a": 1, )", R"({"a": 1, "theirs": )"}) {
+        loop_.advance(0.3);
+        writeText(path_, midSave);
+    }
+    loop_.advance(0.3);
+    writeText(path_, R"({"a": 1, "theirs": 3})");
+    loop_.advance(0.05);
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 3}, {"ours", 3}}));
+    EXPECT_FALSE(exists(asidePath()));
     EXPECT_FALSE(loggedWithTag());
 
     writeText(path_, "{ garbage");
     store.set("later", true);
     loop_.runUntilIdle();
     loop_.advance(0.45);
-    EXPECT_FALSE(exists(path_ + ".corrupt-20261207T080001Z"));
+    EXPECT_FALSE(exists(path_ + ".corrupt-20261207T080002Z"));
     loop_.advance(0.1);
-    EXPECT_EQ(readText(path_ + ".corrupt-20261207T080001Z"), "{ garbage") << "a second and a bit later";
-    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 2}, {"later", true}}));
+    EXPECT_EQ(readText(path_ + ".corrupt-20261207T080002Z"), "{ garbage") << "a second and a bit later";
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 3}, {"ours", 3}, {"later", true}}));
 }
 
 // A file broken again and again must not fill the folder: the first copy (the user's own file from before)

@@ -339,7 +339,7 @@ JsonDefaultsStore::~JsonDefaultsStore() {
     lockRetry_.cancel();
     // The last chance to keep our changes: a writer stuck with the lock does not cost them.
     flushWaitingForTheFile(LockMode::waitThenWriteAnyway);
-    if (swappedOut_) ::close(swappedOut_->fd);
+    if (swappedOut_) dropOutFile(swappedOut_->file);
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
@@ -507,30 +507,50 @@ bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& c
 }
 
 // An edit that came out of a swap and never became a defaults file is kept for the user as a corrupt file
-// would be. Its name is gone (a leftover temporary looks like ours), so its bytes are copied.
+// would be. Its temporary name looks like one of ours to any writer clearing leftovers; when one took it,
+// what the file holds is copied, up to the size of a settings file that can be read at all.
 void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
     const std::string target = setAsideTarget();
-    const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    bool copied = out >= 0;
-    char buffer[16384];
-    for (off_t at = 0; copied;) {
-        const ssize_t n = ::pread(swappedOut_->fd, buffer, sizeof buffer, at);
-        if (n == 0) break;
-        if (n < 0 && errno == EINTR) continue;
-        copied = n > 0 && ::write(out, buffer, static_cast<std::size_t>(n)) == n;
-        at += n;
+    OutFile& file = swappedOut_->file;
+    std::string error;
+    bool kept = namesOutFile(file) && ::rename(file.name.c_str(), target.c_str()) == 0;
+    if (!kept) {
+        const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        kept = out >= 0;
+        char buffer[16384];
+        for (off_t at = 0; kept && at <= static_cast<off_t>(kMaxFileBytes);) {
+            const ssize_t n = ::pread(file.fd, buffer, sizeof buffer, at);
+            if (n == 0) break;
+            if (n < 0 && errno == EINTR) continue;
+            kept = n > 0 && ::write(out, buffer, static_cast<std::size_t>(n)) == n;
+            at += n;
+        }
+        kept = kept && ::fsync(out) == 0;
+        if (!kept) error = std::strerror(errno);
+        if (out >= 0) ::close(out);
+        if (!kept && out >= 0) ::unlink(target.c_str());
     }
-    copied = copied && ::fsync(out) == 0;
-    if (out >= 0) ::close(out);
-    if (!copied) {
-        const std::string error = std::strerror(errno);
-        if (out >= 0) ::unlink(target.c_str());
+    if (!kept) {
         logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason +
                           "; could not keep a copy (" + error + ")");
         return;
     }
     logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason + "; kept it as " + target);
     removeOldSetAsideCopies(target);
+}
+
+// Whether the file's temporary name still names it (no other writer cleared it as a leftover).
+bool JsonDefaultsStore::namesOutFile(const OutFile& file) {
+    struct stat named {}, open {};
+    return ::lstat(file.name.c_str(), &named) == 0 && ::fstat(file.fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+void JsonDefaultsStore::dropOutFile(OutFile& file) {
+    if (file.fd < 0) return;
+    if (namesOutFile(file)) ::unlink(file.name.c_str());
+    ::close(file.fd);
+    file.fd = -1;
 }
 
 // A file that keeps being broken (a tool that rewrites it in a loop) must not fill the folder with copies.
@@ -618,6 +638,10 @@ void JsonDefaultsStore::postFlush(double delay) {
                 postFlush(kLockRetrySeconds);
                 break;
             case FlushResult::FileSettling:
+                settlingSince_ = loop_.uptime();
+                postFlush(kSettlePollSeconds);
+                break;
+            case FlushResult::FileStillSettling:
                 if (!settlingSince_) settlingSince_ = loop_.uptime();
                 postFlush(kSettlePollSeconds);
                 break;
@@ -663,12 +687,14 @@ bool JsonDefaultsStore::flushWaitingForTheFile(LockMode mode) {
     using Clock = std::chrono::steady_clock;
     const auto settle = std::chrono::duration<double>(kSettleSeconds);
     const Clock::time_point start = Clock::now();
-    // A file is given the whole settle time from when it was first found mid-save, however long the write
+    // A file is given the whole settle time from when it was found mid-save as it is, however long the write
     // waited before.
     std::optional<Clock::time_point> settlingSince;
     for (;;) {
         const FlushResult result = flushLocked(mode, settlingSince && Clock::now() - *settlingSince >= settle);
         if (result == FlushResult::FileSettling) {
+            settlingSince = Clock::now();
+        } else if (result == FlushResult::FileStillSettling) {
             if (!settlingSince) settlingSince = Clock::now();
         } else if (result == FlushResult::Contended) {
             settlingSince.reset();
@@ -710,9 +736,10 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
             // An editor that saves in place empties the file and then writes it anew: between the two, and
             // while it writes, the file is empty or cut short. That is waited for, as the watcher waits for
             // the next change, and only what stays unreadable is a corrupt file.
-            if (!stopWaitingForTheFile) {
+            if (const FlushResult settling = settlingOn(bytes); settling == FlushResult::FileSettling ||
+                                                                !stopWaitingForTheFile) {
                 if (locked) unlock();
-                return FlushResult::FileSettling;
+                return settling;
             }
             // What was written there is unusable; keep it for the user and write ours in its place.
             ready = setAside("was replaced by something that is not a defaults file (" + settlingError_ + ")",
@@ -730,23 +757,38 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
     } else {
         // An edit that came out of an earlier write half done, and is older than what the file now holds.
         if (swappedOut_) result = takeInSwappedOut(stopWaitingForTheFile, editedOnDisk);
-        if (!swappedOut_) result = writeMerged();
+        if (!swappedOut_) {
+            settlingBytes_.reset();
+            result = writeMerged();
+        }
     }
     if (locked) unlock();
     return result;
+}
+
+// Whether `bytes`, found mid-save, are what the last try found (FileStillSettling) or anything else, an editor
+// still writing (FileSettling): the settle time only runs out on a file that stays as it is.
+JsonDefaultsStore::FlushResult JsonDefaultsStore::settlingOn(const std::string& bytes) {
+    if (bytes == settlingBytes_) return FlushResult::FileStillSettling;
+    settlingBytes_ = bytes;
+    return FlushResult::FileSettling;
 }
 
 // Until the edit reads whole the write waits, and the keys our earlier write put out and those edited in the
 // file since then keep what they hold: both are newer than the edit or win over it.
 JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(bool stopWaitingForTheFile,
                                                                    const std::set<std::string>& newerEdits) {
-    FileRead read = readBoundedDescriptor(swappedOut_->fd, kMaxFileBytes);
+    FileRead read = readBoundedDescriptor(swappedOut_->file.fd, kMaxFileBytes);
     std::string error = read.why;
     std::optional<PlistValue> edited;
     if (read.ok()) edited = decodeFile(read.bytes, error);
-    if (!edited && !stopWaitingForTheFile) {
-        settlingError_ = std::move(error);
-        return FlushResult::FileSettling;
+    if (!edited) {
+        // One too large to read is told by why.
+        const FlushResult settling = settlingOn(read.ok() ? read.bytes : read.why);
+        if (settling == FlushResult::FileSettling || !stopWaitingForTheFile) {
+            settlingError_ = std::move(error);
+            return settling;
+        }
     }
     if (edited) {
         std::set<std::string> keep = swappedOut_->ours;
@@ -757,7 +799,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(bool stopWait
     } else {
         setAsideSwappedOut("is not a defaults file (" + error + ")");
     }
-    ::close(swappedOut_->fd);
+    dropOutFile(swappedOut_->file);
     swappedOut_.reset();
     return FlushResult::Written;
 }
@@ -773,8 +815,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
             outsideEditsUnwritten_ = true;
             return FlushResult::Contended;
         }
-        int outFd = -1;
-        const SwapResult swap = writeAndSwap(text, outFd);
+        OutFile out;
+        const SwapResult swap = writeAndSwap(text, out);
         if (swap == SwapResult::Failed) return FlushResult::Failed;
         // What the file now holds, as stored values (keys and text that are not UTF-8 it spells with U+FFFD;
         // measuring edits against the stored spelling takes that in, no more).
@@ -784,12 +826,12 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
         // that is not a file has been set aside.
         std::optional<std::string> cameOut = before.bytes;
         if (swap == SwapResult::Placed) cameOut.reset();
-        if (outFd >= 0) {
-            FileRead read = readBoundedDescriptor(outFd, kMaxFileBytes);
-            cameOut = read.ok() ? std::move(read.bytes) : std::string();
+        if (out.fd >= 0) {
+            FileRead read = readBoundedDescriptor(out.fd, kMaxFileBytes);
+            cameOut = read.ok() ? std::move(read.bytes) : read.why;
         }
         if (cameOut == before.bytes) {
-            if (outFd >= 0) ::close(outFd);
+            dropOutFile(out);
             break;
         }
         std::optional<PlistValue> edited = PlistValue::object();
@@ -798,15 +840,15 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
         if (!edited) {
             // Empty or cut short: an editor writing in place when its file was taken away. It goes on
             // writing there; what we wrote stays in place meanwhile, and the edit is taken in once whole.
-            swappedOut_ = SwappedOut{outFd, before.values, std::move(changedKeys_)};
+            swappedOut_ = SwappedOut{std::move(out), before.values, std::move(changedKeys_)};
             changedKeys_.clear();
             outsideEditsUnwritten_ = false;
             settlingError_ = std::move(error);
             // The file just put in place lacks the edit: it stands only until the edit is taken in.
             rememberFile(lastDisk_.values);
-            return FlushResult::FileSettling;
+            return settlingOn(cameOut ? *cameOut : std::string());
         }
-        if (outFd >= 0) ::close(outFd);
+        dropOutFile(out);
         takeInEdit(before.values, *edited, changedKeys_);
         // Editors may have read either of these in the moment: the file the edit left, and ours, which
         // lacks it and stands only until it is written again. (Only now: neither is what the edit was made
@@ -822,8 +864,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
 // The new content goes to a temporary file beside the real one (beside the link's target for a linked
 // file), is flushed to disk and then exchanged with the old one in one step, so a crash at any moment leaves
 // either the old file or the new one, and the old one comes out under the temporary's name to be looked at.
-JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text, int& swappedOut) {
-    swappedOut = -1;
+JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text, OutFile& cameOut) {
+    cameOut = {};
     const std::string target = resolvedTarget(path_);
     const std::string dir = parentDirectory(target);
     std::string temporary = (dir.empty() ? std::string() : dir + "/") + "." +
@@ -858,17 +900,16 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     // A file that appears or goes between two tries is tried again; three tries cover any such turn.
     for (int tries = 0; tries < 3; ++tries) {
         if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-            swappedOut = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            // Read through the descriptor, also while an editor still writes to it.
+            const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
             struct stat st {};
-            if (swappedOut >= 0 && ::fstat(swappedOut, &st) == 0 && S_ISREG(st.st_mode)) {
-                // The descriptor is enough to read it, also while an editor still writes to it.
-                ::unlink(temporary.c_str());
+            if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                cameOut = {fd, temporary};
                 return SwapResult::Exchanged;
             }
             // Something that is not a file was put in place since the read: kept for the user as an
             // unreadable file is.
-            if (swappedOut >= 0) ::close(swappedOut);
-            swappedOut = -1;
+            if (fd >= 0) ::close(fd);
             const std::string aside = setAsideTarget();
             const bool moved = ::rename(temporary.c_str(), aside.c_str()) == 0;
             logLine(kTag, path_ + " was replaced by something that is not a file while we wrote; " +

@@ -80,8 +80,10 @@ public:
 
 private:
     enum class ReadResult { Missing, Read, Failed };
-    // Contended: the file changed under every swap of one try; what came out is held and goes out on the next.
-    enum class FlushResult { Written, Failed, LockBusy, FileSettling, Contended };
+    // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
+    // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
+    // out is held and goes out on the next.
+    enum class FlushResult { Written, Failed, LockBusy, FileSettling, FileStillSettling, Contended };
     enum class LockMode { tryOnce, wait, waitThenWriteAnyway };
     // The new file was exchanged with the one in place, placed where there was none, or (on a file system
     // that cannot exchange) renamed over whatever was there.
@@ -91,10 +93,15 @@ private:
         std::optional<std::string> bytes;  // nothing when there was no file
         PlistValue values = PlistValue::object();
     };
+    // The file that came out of a swap, open, under the temporary's name until it is dropped.
+    struct OutFile {
+        int fd = -1;
+        std::string name;
+    };
     // An edit that came out of a swap before it was whole (an editor writing the file in place when the swap
     // took it away): it is read again until it is, then laid over ours.
     struct SwappedOut {
-        int fd = -1;
+        OutFile file;
         PlistValue base;             // the file the edit was made to, as far as we know
         std::set<std::string> ours;  // keys that the swap wrote for us: they keep our values
     };
@@ -112,20 +119,23 @@ private:
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
-    // With `stopWaitingForTheFile` false, a file that is not a defaults file is taken for one being saved
-    // (FileSettling); otherwise it is set aside.
+    // A file that is not a defaults file is taken for one being saved (FileSettling, FileStillSettling),
+    // unless it is as the last try found it and `stopWaitingForTheFile` is set: then it is set aside.
     FlushResult flushLocked(LockMode mode, bool stopWaitingForTheFile);
     bool flushWaitingForTheFile(LockMode mode);
     bool takeInOutsideChanges(const std::optional<std::string>& onDisk, std::set<std::string>& edited);
     FlushResult takeInSwappedOut(bool stopWaitingForTheFile, const std::set<std::string>& newerEdits);
     FlushResult writeMerged();
+    FlushResult settlingOn(const std::string& bytes);
     std::string setAsideTarget() const;
     bool setAside(const std::string& reason, const std::string& consequence);
     void setAsideSwappedOut(const std::string& reason);
+    static bool namesOutFile(const OutFile& file);
+    static void dropOutFile(OutFile& file);
     void removeOldSetAsideCopies(const std::string& newest);
-    // Writes `text` to a temporary beside the file and swaps it in; `swappedOut` is then a descriptor of
-    // the file that came out, or -1 when none did.
-    SwapResult writeAndSwap(const std::string& text, int& swappedOut);
+    // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
+    // out (a descriptor of -1 when none did).
+    SwapResult writeAndSwap(const std::string& text, OutFile& cameOut);
     bool lock(bool wait);
     void unlock();
     void followFile();
@@ -151,6 +161,8 @@ private:
     std::optional<std::string> lastRefusedBytes_;
     // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
     std::optional<double> settlingSince_;
+    // What the last try found mid-save.
+    std::optional<std::string> settlingBytes_;
     std::string settlingError_;
     bool flushPosted_ = false;
     bool writesHeld_ = false;
