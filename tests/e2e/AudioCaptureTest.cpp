@@ -12,6 +12,9 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/QtMainLoop.h"
@@ -207,6 +210,56 @@ TEST(AudioCaptureTest, ASoundServerRestartBringsTheBandsBackWithinTheBackOff) {
     EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(10)))
         << "dominant band " << dominantBand(e.engine.latestBands());
     EXPECT_TRUE(e.engine.isRunning()) << "the capture reconnected by itself";
+    e.engine.stop();
+}
+
+// When a diagnostic line holding a text was first written, from whatever thread wrote it; the lines go
+// nowhere else while this lives.
+class LineTimer {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit LineTimer(std::string text)
+        : text_(std::move(text)), previous_(setLogSink([this](std::string_view, std::string_view message) {
+              if (message.find(text_) != std::string_view::npos && firstAt_ == 0)
+                  firstAt_ = Clock::now().time_since_epoch().count();
+          })) {}
+    ~LineTimer() { setLogSink(std::move(previous_)); }
+    LineTimer(const LineTimer&) = delete;
+    LineTimer& operator=(const LineTimer&) = delete;
+    std::optional<Clock::time_point> firstAt() const {
+        const auto at = firstAt_.load();
+        if (at == 0) return std::nullopt;
+        return Clock::time_point(Clock::duration(at));
+    }
+
+private:
+    const std::string text_;
+    std::atomic<Clock::rep> firstAt_{0};
+    LogSink previous_;
+};
+
+// Retries after a loss wait 0.5, 1, 2, 4 and 8 s: a server away for 8 s would be tried again only 15.5 s
+// after it went, about 7 s after its return. Its socket's return is noticed instead.
+TEST(AudioCaptureTest, AfterALongOutageCaptureResumesWithinASecondOfTheServersReturn) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    RunningEngine e;
+    e.engine.start();
+    ASSERT_TRUE(e.engine.isRunning()) << testing::PrintToString(e.log.lines);
+    LineTimer reconnected("capture reconnected");
+
+    const auto restart = run(sourceDir() + QStringLiteral("/scripts/desktop-session"),
+                             {QStringLiteral("restart-audio"), QStringLiteral("--down"), QStringLiteral("8")},
+                             std::chrono::seconds(60));
+    ASSERT_EQ(restart.exitCode, 0) << restart.describe().toStdString();
+    // The script returns once the server takes clients and has its output.
+    const auto back = LineTimer::Clock::now();
+    ASSERT_TRUE(waitUntil([&] { return reconnected.firstAt().has_value(); }, std::chrono::seconds(10)))
+        << "the capture did not reconnect";
+    EXPECT_LE(*reconnected.firstAt() - back, std::chrono::seconds(1));
+    Tone tone(1000, QStringLiteral("velaro_null"));
+    ASSERT_TRUE(tone.started());
+    EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(5)))
+        << "dominant band " << dominantBand(e.engine.latestBands());
     e.engine.stop();
 }
 

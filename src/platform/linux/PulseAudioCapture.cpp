@@ -1,11 +1,13 @@
 // The monitor stream's life on libpulse's threaded main loop: connect, wait (bounded) for the stream,
-// deliver its fragments, reconnect with a growing delay when the server goes away, wait for an output
-// while there is none, follow whether the output plays (the stream is corked while it does not), and tell
-// the main thread when the default output changes. Every field of the session is touched only under the
-// loop's lock (the callbacks hold it while they run).
+// deliver its fragments, reconnect when the server goes away (as soon as its socket is back, and after a
+// growing delay in any case), wait for an output while there is none, follow whether the output plays (the
+// stream is corked while it does not), and tell the main thread when the default output changes. Every field
+// of the session is touched only under the loop's lock (the callbacks hold it while they run).
 #include "platform/linux/PulseAudioCapture.h"
 
 #include <pulse/pulseaudio.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -25,6 +27,7 @@ namespace {
     X(context_connect)                \
     X(context_disconnect)             \
     X(context_errno)                  \
+    X(context_get_server)             \
     X(context_get_server_info)        \
     X(context_get_sink_info_list)     \
     X(context_get_state)              \
@@ -124,6 +127,11 @@ struct PulseAudioCapture::Session {
     pa_time_event* retry = nullptr;
     double retryDelay = firstRetryDelay;
     bool lossLogged = false;
+    // The local socket of the server last connected to; while the server is away its folder is watched,
+    // so that its return is tried at once.
+    std::string serverSocket;
+    int watchFd = -1;
+    pa_io_event* watchEvent = nullptr;
     std::string defaultSink;
     // Without an output there is nothing to capture: no stream, until the server names a default output.
     bool waiting = false;
@@ -158,6 +166,7 @@ struct PulseAudioCapture::Session {
         pa.threaded_mainloop_lock(mainloop);
         open = false;
         disconnect();
+        stopWatching();
         pa.threaded_mainloop_unlock(mainloop);
         pa.threaded_mainloop_stop(mainloop);
         pa.threaded_mainloop_free(mainloop);
@@ -176,8 +185,10 @@ struct PulseAudioCapture::Session {
         event = api->time_new(api, &when, callback, this);
     }
 
-    // How long to wait before the next try after a failure: each wait twice the last, up to the longest.
-    double backOff() { return std::exchange(retryDelay, std::min(retryDelay * 2, longestRetryDelay)); }
+    // How long to wait before the next try after a failure: each wait twice the last, up to `longest`.
+    double backOff(double longest) {
+        return std::min(std::exchange(retryDelay, std::min(retryDelay * 2, longest)), longest);
+    }
 
     // Ends the stream; no callback of its runs afterwards.
     void dropStream() {
@@ -249,7 +260,8 @@ struct PulseAudioCapture::Session {
         }
     }
 
-    // The server (or our stream on it) went away: try again later, each time waiting longer.
+    // The server (or our stream on it) went away: try again as soon as its socket is back, and later in
+    // any case, each time waiting longer.
     void lost(const char* step, int status) {
         if (retry) return;
         if (!lossLogged) {
@@ -257,7 +269,58 @@ struct PulseAudioCapture::Session {
             logLine(kTag,
                     std::string("capture lost (") + step + ": " + pa.strerror(status) + "); reconnecting");
         }
-        startTimer(retry, backOff(), &Session::onRetry);
+        watchServer();
+        startTimer(retry, backOff(watchEvent ? longestRetryDelay : longestUnwatchedRetryDelay),
+                   &Session::onRetry);
+    }
+
+    // Watches the folder of the server's socket for the socket's return (a server starting binds it anew).
+    void watchServer() {
+        if (watchEvent || serverSocket.empty()) return;
+        const std::size_t slash = serverSocket.rfind('/');
+        const std::string folder = slash == 0 ? std::string("/") : serverSocket.substr(0, slash);
+        watchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watchFd < 0) return;
+        if (inotify_add_watch(watchFd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_ONLYDIR) <
+                0 ||
+            !(watchEvent = api->io_new(api, watchFd, PA_IO_EVENT_INPUT, &Session::onServerFolder, this))) {
+            ::close(watchFd);
+            watchFd = -1;
+        }
+    }
+
+    void stopWatching() {
+        if (watchEvent) api->io_free(watchEvent);
+        watchEvent = nullptr;
+        if (watchFd >= 0) ::close(watchFd);
+        watchFd = -1;
+    }
+
+    static void onServerFolder(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
+        auto* self = static_cast<Session*>(userdata);
+        const std::string name = self->serverSocket.substr(self->serverSocket.rfind('/') + 1);
+        bool appeared = false, folderGone = false;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(fd, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                appeared = appeared || (event->len > 0 && name == event->name);
+                folderGone = folderGone || (event->mask & IN_IGNORED);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        // Without its folder the socket cannot be watched any longer: the waits stop growing at a second.
+        if (folderGone) self->stopWatching();
+        if (appeared || folderGone) self->retryNow();
+    }
+
+    // The server's socket changed: a try waiting for its time is made now, and the waits after a failure
+    // start short again (a server may bind its socket a moment before it takes clients).
+    void retryNow() {
+        retryDelay = firstRetryDelay;
+        if (!retry) return;
+        freeTimer(retry);
+        startTimer(retry, 0, &Session::onRetry);
     }
 
     static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
@@ -280,6 +343,9 @@ struct PulseAudioCapture::Session {
         switch (self->pa.context_get_state(context)) {
             case PA_CONTEXT_READY:
                 self->contextReady = true;
+                self->stopWatching();
+                if (const char* server = self->pa.context_get_server(context))
+                    self->serverSocket = localSocketOf(server);
                 self->pa.context_set_subscribe_callback(context, &Session::onServerEvent, self);
                 if (pa_operation* op = self->pa.context_subscribe(
                         context,
@@ -459,7 +525,7 @@ struct PulseAudioCapture::Session {
                 lossLogged = true;
                 logLine(kTag, std::string("capture stream failed (") + pa.strerror(status) + "); retrying");
             }
-            delay = backOff();
+            delay = backOff(longestRetryDelay);
         }
         startTimer(streamRetry, delay, &Session::onStreamRetry);
     }
@@ -472,6 +538,17 @@ struct PulseAudioCapture::Session {
         if (self->open) self->askDefaultSink();
     }
 };
+
+std::string PulseAudioCapture::localSocketOf(std::string_view server) {
+    if (server.starts_with('{')) {
+        const std::size_t end = server.find('}');
+        if (end == std::string_view::npos) return {};
+        server.remove_prefix(end + 1);
+    }
+    if (server.starts_with("unix:")) server.remove_prefix(5);
+    if (!server.starts_with('/')) return {};
+    return std::string(server);
+}
 
 PulseAudioCapture::PulseAudioCapture(MainLoop& loop) : loop_(loop), session_(std::make_unique<Session>()) {
     // Called on the sound server's thread; the handler runs on the main loop while this capture lives.
@@ -491,6 +568,7 @@ AudioCapture::OpenResult PulseAudioCapture::open() {
     s.lock();
     s.open = false;
     s.disconnect();
+    s.stopWatching();
     s.opening = true;
     s.failure.reset();
     s.timedOut = false;
@@ -536,6 +614,7 @@ void PulseAudioCapture::close() {
     s.open = false;
     s.handler = nullptr;
     s.disconnect();
+    s.stopWatching();
     s.unlock();
 }
 

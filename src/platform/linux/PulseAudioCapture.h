@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "base/Lifetime.h"
 #include "platform/AudioCapture.h"
@@ -18,9 +20,17 @@ public:
     static constexpr double fragmentSeconds = 0.02;
     // How long open waits for the stream to become ready.
     static constexpr double openTimeout = 2.0;
-    // After the server goes away, reconnects are tried after these delays, doubling in between.
+    // After the server goes away, reconnects are tried after these delays, doubling in between. The
+    // server's socket is watched meanwhile, and its return tried at once: the long waits only save the
+    // tries nobody needs. Where the socket cannot be watched (a server over the network, a folder that
+    // went), the waits stop growing at a second.
     static constexpr double firstRetryDelay = 0.5;
     static constexpr double longestRetryDelay = 10.0;
+    static constexpr double longestUnwatchedRetryDelay = 1.0;
+
+    // The file of the local socket a server address names (as libpulse writes it: "/path",
+    // "unix:/path", either after a "{machine id}"); empty for any other address.
+    static std::string localSocketOf(std::string_view server);
 
     // `loop` receives the output-change calls.
     explicit PulseAudioCapture(MainLoop& loop);
