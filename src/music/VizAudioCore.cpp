@@ -110,6 +110,7 @@ VizAudioCore::VizAudioCore(std::unique_ptr<SerialQueue> processing, const Clock&
       hop_(hopSize),
       mags_(fftSize / 2),
       spectrum_(2 * (fftSize / 2 + 1)),
+      mostWaitingSamples_(static_cast<std::size_t>(48000 * mostSpreadDelay)),
       lastSummaryAt_(-std::numeric_limits<double>::infinity()),
       queue_(std::move(processing)) {
     static_assert(decltype(layout_)::is_always_lock_free);
@@ -170,6 +171,10 @@ void VizAudioCore::resetAnalysis(double sampleRate) {
     std::fill(window_.begin(), window_.end(), 0.0f);
     windowFill_ = 0;
     bandRanges_ = bandEdges(sampleRate);
+    // Enough sets a drain to keep up with the input (1024 samples every 20 ms take 51.2 kHz), and a bound
+    // of a tenth of a second on what the spreading keeps waiting.
+    setsPerDrain_ = std::max(1, static_cast<int>(std::ceil(sampleRate * timerInterval / hopSize)));
+    mostWaitingSamples_ = static_cast<std::size_t>(sampleRate * mostSpreadDelay);
     zeroSeconds_ = 0;
     lastCallbackCount_ = configuredCallbacks_ = callbackCount_.load(std::memory_order_relaxed);
 }
@@ -311,14 +316,21 @@ void VizAudioCore::ingest(const AudioBlock& block) {
 // ---- consumer ----
 
 void VizAudioCore::drain() {
-    while (ring_.read(hop_.data(), hopSize)) {
+    // The capture hands over its samples a fragment at a time (two hops and more): analysed together, they
+    // would change the bands once a fragment, and the display would draw that seldom. Spread over the
+    // ticks, each set is shown in its turn, a steady fraction of a fragment late.
+    int sets = 0;
+    while (sets < setsPerDrain_ || ring_.available() > mostWaitingSamples_) {
+        if (!ring_.read(hop_.data(), hopSize)) break;
         std::memmove(window_.data(), window_.data() + hopSize, (fftSize - hopSize) * sizeof(float));
         std::memcpy(window_.data() + (fftSize - hopSize), hop_.data(), hopSize * sizeof(float));
         // The fill test comes before the add: the first analysis runs on the third hop after a configure.
-        if (windowFill_ < fftSize)
+        if (windowFill_ < fftSize) {
             windowFill_ += hopSize;
-        else
+        } else {
             analyse();
+            ++sets;
+        }
     }
     notePause();
     audit();

@@ -108,6 +108,8 @@ public:
     // The largest stereo callback accepted, in frames.
     static constexpr std::size_t maxCallbackFrames = 8192;
     static constexpr double timerInterval = 0.02;
+    // The most input the spreading of hops over the drains may keep waiting.
+    static constexpr double mostSpreadDelay = 0.1;
     static constexpr double maxSampleRate = 384000;
 
     // `processing` is the "viz.audio.fft" queue the timer, drain and configure's reset run on; the core owns
@@ -127,8 +129,11 @@ public:
     // locks, except to wake a sleeping timer (once after each pause of the capture). Gaps are dropped,
     // sizes cut to whole frames, non-finite samples count as silence.
     void ingest(const AudioBlock& block);
-    // Consumer side (the processing queue): analyses every full hop waiting, then audits the input. A
-    // capture that delivered nothing for a tenth of a second is silent: the bands fall to zero once.
+    // Consumer side (the processing queue): analyses the full hops waiting, then audits the input. Hops that
+    // came in one fragment are spread over the drains, one band set each (or as many as the sample rate
+    // fills in a timer interval, at rates above 51.2 kHz): the bands change at every tick, not at every
+    // fragment. What waits beyond a tenth of a second is analysed at once. A capture that delivered nothing
+    // for a tenth of a second is silent: the bands fall to zero once.
     void drain();
     // Start and stop the drain timer, every 20 ms on the processing queue; both return at once. The timer
     // sleeps from an audit that found a whole second without a block until the next block comes.
@@ -194,6 +199,8 @@ private:
     std::vector<float> spectrum_;  // fftSize / 2 + 1 complex bins, real and imaginary parts in turn
     int windowFill_ = 0;
     std::vector<std::pair<int, int>> bandRanges_;
+    int setsPerDrain_ = 1;            // band sets one drain publishes from hops that wait together
+    std::size_t mostWaitingSamples_;  // more waiting than this is analysed at once
     VizBandsExchange bands_;
     float lastRMS_ = 0;
 
@@ -203,7 +210,7 @@ private:
     int silentRebuilds_ = 0;
     bool gaveUpLogged_ = false;
     bool ioIdleLogged_ = false;
-    bool idleAudited_ = false;  // the last audit found a second without blocks
+    bool idleAudited_ = false;               // the last audit found a second without blocks
     std::uint64_t configuredCallbacks_ = 0;  // the callback count at the last configure
     std::uint64_t auditedOutputState_ = 0;   // the output's state the last audit saw
     std::uint64_t pauseCallbacks_ = 0;

@@ -78,10 +78,14 @@ struct CoreRig {
     }
 
     // The samples the blocks since the configure left waiting in the ring, as the analysis sees them: the
-    // whole hops among them are analysed (all but the two that fill the first window), and single frames
-    // of `channels` samples added until the next analysis say how much of a hop was left over.
+    // whole hops among them are analysed (all but the two that fill the first window; drains spread them,
+    // so as many drains as it takes), and single frames of `channels` samples added until the next analysis
+    // say how much of a hop was left over.
     std::size_t waitingInRing(int channels) {
-        core.drain();
+        for (int before = -1; before != bandSets;) {
+            before = bandSets;
+            core.drain();
+        }
         const int sets = bandSets;
         const std::vector<float> frame(channels, 0.25f);
         std::size_t added = 0;
@@ -255,6 +259,75 @@ TEST(VizAudioCore, TonesPeakInTheirOwnBand) {
         const auto loudest = std::max_element(bands.begin(), bands.end()) - bands.begin();
         EXPECT_EQ(loudest, c.band) << c.hz << " Hz";
     }
+}
+
+// A fragment of several hops gives one band set a drain, and the sets are those of the hops analysed one
+// by one as they came; only what waits beyond a tenth of a second is analysed in the same drain.
+TEST(VizAudioCore, HopsThatComeTogetherArePublishedOneDrainApart) {
+    // Something like music: a sweep with a beat, so that every hop's set differs from the next.
+    auto music = [](int frames, int start) {
+        std::vector<float> out(2 * static_cast<std::size_t>(frames));
+        for (int n = 0; n < frames; ++n) {
+            const double t = (start + n) / 48000.0;
+            const float v = static_cast<float>(0.3 * std::sin(2 * std::numbers::pi * (200 + 2000 * t) * t) *
+                                               (1 + std::sin(2 * std::numbers::pi * 3 * t)));
+            out[2 * n] = out[2 * n + 1] = v;
+        }
+        return out;
+    };
+    struct Published {
+        std::vector<VizBands> sets;
+        void record(CoreRig& rig) {
+            rig.core.onBands = [this](const VizBands& bands) { sets.push_back(bands); };
+        }
+    };
+    CoreRig plain, spread;
+    Published plainSets, spreadSets;
+    plainSets.record(plain);
+    spreadSets.record(spread);
+    const int fragments[] = {3, 2, 2, 5, 1, 4, 2};  // hops in each fragment
+    int start = 0;
+    for (const int hops : fragments) {
+        const auto block = music(hops * 1024, start);
+        for (int hop = 0; hop < hops; ++hop) {
+            plain.core.ingest(oneBuffer(music(1024, start + hop * 1024)));
+            plain.core.drain();
+        }
+        start += hops * 1024;
+        spread.core.ingest(oneBuffer(block));
+        // The first fragment fills the window with two hops and analyses the third at once.
+        const int sets = spreadSets.sets.empty() ? hops - 2 : hops;
+        for (int drain = 0; drain < sets; ++drain) {
+            const std::size_t before = spreadSets.sets.size();
+            spread.core.drain();
+            EXPECT_EQ(spreadSets.sets.size(), before + 1) << "one set a drain";
+        }
+        spread.core.drain();
+        EXPECT_EQ(spreadSets.sets.size(), plainSets.sets.size()) << "no hop left waiting";
+    }
+    ASSERT_EQ(spreadSets.sets.size(), plainSets.sets.size());
+    for (std::size_t i = 0; i < plainSets.sets.size(); ++i)
+        EXPECT_EQ(spreadSets.sets[i], plainSets.sets[i]) << i;
+    for (std::size_t i = 1; i < plainSets.sets.size(); ++i)
+        EXPECT_NE(plainSets.sets[i], plainSets.sets[i - 1]);
+
+    // Eight hops (0.17 s) at once: the drain analyses until no more than 0.1 s (4800 samples) waits.
+    const std::size_t before = spreadSets.sets.size();
+    spread.core.ingest(oneBuffer(music(8 * 1024, start)));
+    spread.core.drain();
+    EXPECT_EQ(spreadSets.sets.size(), before + 4);
+    for (int drain = 0; drain < 4; ++drain) spread.core.drain();
+    EXPECT_EQ(spreadSets.sets.size(), before + 8);
+
+    // At 96 kHz one set a drain would fall behind the input: a drain publishes two.
+    CoreRig fast({96000, 2, true});
+    fast.core.ingest(oneBuffer(stereoSine(1000, 0.5, 7 * 1024, 96000)));
+    fast.core.drain();
+    EXPECT_EQ(fast.bandSets, 2) << "two hops fill the window, two are analysed";
+    fast.core.drain();
+    EXPECT_EQ(fast.bandSets, 4);
+    fast.core.drain();
+    EXPECT_EQ(fast.bandSets, 5);
 }
 
 TEST(VizAudioCore, BandEdgesSpanFortyHertzToSixteenKilohertzOrJustBelowNyquist) {
