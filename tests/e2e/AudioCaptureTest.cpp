@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -41,16 +42,17 @@ bool haveSoundServer() {
         if (!haveSoundServer()) GTEST_SKIP() << "the test desktop runs no sound server"; \
     } while (0)
 
-// A sine played into a sink with pacat, for as long as the object lives (at most `seconds`).
+// A sine played into a sink with pacat, keeping `bufferMs` buffered, for as long as the object lives (at
+// most `seconds`).
 class Tone {
 public:
-    Tone(double hz, const QString& sink, double seconds = 20) {
+    Tone(double hz, const QString& sink, double seconds = 20, int bufferMs = 50) {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(
             QStringLiteral("pacat"),
             {QStringLiteral("--playback"), QStringLiteral("--raw"), QStringLiteral("--device=") + sink,
              QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
-             QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=50")});
+             QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=%1").arg(bufferMs)});
         process_.waitForStarted(5000);
         const int frames = static_cast<int>(seconds * 48000);
         QByteArray samples(frames * 2 * static_cast<int>(sizeof(float)), Qt::Uninitialized);
@@ -261,6 +263,70 @@ TEST(AudioCaptureTest, AfterALongOutageCaptureResumesWithinASecondOfTheServersRe
     EXPECT_TRUE(e.hears(kBandOf1kHz, std::chrono::seconds(5)))
         << "dominant band " << dominantBand(e.engine.latestBands());
     e.engine.stop();
+}
+
+// A player that keeps 200 ms buffered leaves the output's pace to the capture: the server hands over
+// fragments of two hops. The analysis still publishes a band set at every tick, about 47 a second, not two
+// at once every fragment (which the display would show as one).
+TEST(AudioCaptureTest, FragmentsOfSeveralHopsStillChangeTheBandsAtEveryTick) {
+    VELARO_REQUIRE_SOUND_SERVER();
+    using Clock = std::chrono::steady_clock;
+    QtMainLoop loop;
+    VizAudioCore core(loop.makeSerialQueue("viz.audio.fft"), loop);
+    std::mutex mutex;
+    std::vector<Clock::time_point> sets;
+    // The frames of each delivery: blocks that come within a few milliseconds of each other are one.
+    std::vector<std::size_t> deliveries;
+    Clock::time_point lastBlock;
+    core.onBands = [&](const VizBands& bands) {
+        const std::lock_guard lock(mutex);
+        if (bands != VizBands{}) sets.push_back(Clock::now());
+    };
+    // Declared after the core, so that it ends first: no block reaches a core that is gone.
+    PulseAudioCapture capture(loop);
+    const auto opened = capture.open();
+    ASSERT_TRUE(opened.ok) << opened.failure.step;
+    ASSERT_EQ(core.configure(opened.format), VizAudioError::none);
+    capture.startDelivery([&](const AudioBlock& block) {
+        core.ingest(block);
+        const std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        if (deliveries.empty() || now - lastBlock > std::chrono::milliseconds(5)) deliveries.push_back(0);
+        deliveries.back() += block.buffers[0].byteSize / (sizeof(float) * opened.format.channelCount);
+        lastBlock = now;
+    });
+    core.startTimer();
+
+    Tone tone(1000, QStringLiteral("velaro_null"), 20, 200);
+    ASSERT_TRUE(tone.started());
+    // Two seconds of sets once they flow.
+    const auto enough = [&] {
+        const std::lock_guard lock(mutex);
+        return sets.size() >= 10 && sets.back() - sets[9] >= std::chrono::seconds(2);
+    };
+    ASSERT_TRUE(waitUntil(enough, std::chrono::seconds(10))) << sets.size() << " band sets";
+    capture.close();
+    core.stopTimer();
+
+    const std::lock_guard lock(mutex);
+    ASSERT_GT(deliveries.size(), 10u);
+    std::vector<std::size_t> sizes(deliveries.begin() + 5, deliveries.end() - 1);
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_GE(sizes[sizes.size() / 2], 3 * std::size_t(VizAudioCore::hopSize) / 2) << "frames a delivery";
+    // What a display can show: sets published within a few milliseconds of each other are one change.
+    std::vector<Clock::time_point> changes;
+    for (std::size_t i = 10; i < sets.size(); ++i)
+        if (changes.empty() || sets[i] - changes.back() > std::chrono::milliseconds(5))
+            changes.push_back(sets[i]);
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < changes.size(); ++i)
+        gaps.push_back(std::chrono::duration<double>(changes[i] - changes[i - 1]).count());
+    std::sort(gaps.begin(), gaps.end());
+    const double seconds = std::chrono::duration<double>(changes.back() - changes.front()).count();
+    // One set a tick: 20 ms apart, with a tick now and then that finds no hop (a hop is 21.3 ms): about 47
+    // changes a second. Two hops analysed together would change the bands 23 times a second.
+    EXPECT_GT(gaps.size() / seconds, 38) << "changes of the bands a second";
+    EXPECT_LT(gaps[gaps.size() / 2], 0.03) << "median time between changes";
 }
 
 // The app with the visualizer on and its debug summary lines, over its own settings file.

@@ -63,8 +63,7 @@ namespace {
     X(threaded_mainloop_stop)         \
     X(threaded_mainloop_unlock)       \
     X(threaded_mainloop_wait)         \
-    X(timeval_add)                    \
-    X(usec_to_bytes)
+    X(timeval_add)
 
 struct PulseLibrary {
 #define VELARO_PULSE_MEMBER(name) decltype(&::pa_##name) name = nullptr;
@@ -237,8 +236,7 @@ struct PulseAudioCapture::Session {
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-        attr.fragsize =
-            static_cast<std::uint32_t>(pa.usec_to_bytes(fragmentSeconds * PA_USEC_PER_SEC, &spec));
+        attr.fragsize = fragmentFrames * sizeof(float) * kChannels;
         // The monitor does not keep the output awake: while nothing plays the device may sleep, and the
         // stream then simply delivers nothing. Nor does it follow its output elsewhere: when the output
         // goes, the server would move the stream to its default input, a microphone perhaps.

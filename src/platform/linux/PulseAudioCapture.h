@@ -2,6 +2,7 @@
 // pulse server), on libpulse's threaded main loop.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,9 +16,13 @@ class MainLoop;
 
 class PulseAudioCapture final : public AudioCapture {
 public:
-    // Samples are asked as 32-bit float stereo at 48 kHz, in fragments of about this many seconds (the
-    // server's default fragment would be about two seconds).
-    static constexpr double fragmentSeconds = 0.02;
+    // Samples are asked as 32-bit float stereo at 48 kHz, in fragments of this many frames: two of the
+    // analysis' hops, about 43 ms (the server's default would be about two seconds). The server keeps the
+    // output's buffer no longer than a fragment and wakes once a fragment to fill it and hand it on: at
+    // 20 ms fragments, with a player that keeps more buffered, the capture made it work twice as often. The
+    // analysis spreads a fragment's hops over its ticks, so the bands still change at every tick; and
+    // what the monitor hands on is what the output has just been given to play, about a buffer early.
+    static constexpr std::uint32_t fragmentFrames = 2048;
     // How long open waits for the stream to become ready.
     static constexpr double openTimeout = 2.0;
     // After the server goes away, reconnects are tried after these delays, doubling in between. The
