@@ -1,16 +1,22 @@
 // A track playing with the visualizer and the progress line on, as a user has them, against cava drawing the
 // same sound in a terminal at 60 frames a second: the whole cost of each at 1920x1080 in the test desktop
-// with its compositor. Music (generated here: chords, a beat and hi-hats) plays into the desktop's null sink
-// and the test player reports a track playing on the session bus for the whole run; what each round adds
-// to that is measured.
+// with its compositor and its sound server. Music (generated here: chords, a beat and hi-hats) plays into
+// the desktop's null sink and the test player reports a track playing on the session bus for the whole run;
+// what each round adds to that is measured. The music's player keeps 60 ms buffered (BM_VizPlaying), which
+// holds the output to 15 ms blocks whoever listens, or 200 ms as many desktop players do
+// (BM_VizPlayingBufferedPlayer), which leaves the output's pace to the capture streams: there the sound
+// server's share shows what each capture's fragment length costs.
 //
 // Rounds alternate, ours and cava's (A B, B A, A B: a drift of the machine's load falls on both alike). Each
 // round measures the desktop with the music alone for 5 s, starts its program, lets it settle 4 s and
 // measures it 10 s. Its cost is the program's own share of a core with its children (the media adapter;
-// cava's terminal with cava) plus what the X server and the compositor used beyond the music alone. The
-// ratio is the median of the pairs' ratios, its goal 1 (no more than cava). Counters, % of one core:
-//   app_core_pct, server_core_pct, compositor_core_pct, core_pct   ours, medians over the rounds;
-//   cava_core_pct, cava_server_core_pct, cava_compositor_core_pct, cava_total_core_pct   cava's;
+// cava's terminal with cava) plus what the X server, the compositor and the sound server used beyond the
+// music alone (the sound server's work for the program's capture stream). The ratio is the median of the
+// pairs' ratios, its goal 1 (no more than cava). Counters, % of one core:
+//   app_core_pct, server_core_pct, compositor_core_pct, sound_core_pct, core_pct   ours, medians over the
+//     rounds;
+//   cava_core_pct, cava_server_core_pct, cava_compositor_core_pct, cava_sound_core_pct, cava_total_core_pct
+//     cava's;
 //   wakeups_per_s, cava_wakeups_per_s    voluntary context switches a second of each process tree;
 //   shown, cava_shown    the share of checks that found the top strip changed by the program;
 //   load_1m     the machine's load average (/proc/loadavg) at the start and at the end, the higher.
@@ -86,10 +92,12 @@ private:
     std::uint32_t noise_ = 1;
 };
 
-// The music, played into the desktop's default sink by pacat for as long as this lives.
+// The music, played into the desktop's default sink by pacat, keeping `bufferMs` buffered, for as long as
+// this lives.
 class Playing {
 public:
-    Playing() {
+    explicit Playing(int bufferMs) {
+        const std::string latency = "--latency-msec=" + std::to_string(bufferMs);
         int ends[2];
         if (pipe(ends) != 0) return;
         // A write after pacat ended must fail, not end the benchmark.
@@ -100,7 +108,7 @@ public:
             close(ends[0]);
             close(ends[1]);
             execlp("pacat", "pacat", "--playback", "--raw", "--format=float32le", "--rate=48000",
-                   "--channels=2", "--latency-msec=60", nullptr);
+                   "--channels=2", latency.c_str(), nullptr);
             _exit(127);
         }
         close(ends[0]);
@@ -183,8 +191,8 @@ fs::path cavaLauncher() {
 }
 
 struct Round {
-    double program = 0, server = 0, compositor = 0, wakeups = 0, shown = 0;
-    double total() const { return program + server + compositor; }
+    double program = 0, server = 0, compositor = 0, sound = 0, wakeups = 0, shown = 0;
+    double total() const { return program + server + compositor + sound; }
 };
 
 // A few pixels along the top strip (left of the panel's clock), to tell whether a program shows anything
@@ -205,20 +213,22 @@ std::vector<double> totals(const std::vector<Round>& rounds) {
 struct Desktop {
     std::optional<pid_t> server = desktopProcess("xvfb");
     std::optional<pid_t> compositor = desktopProcess("picom");
+    std::optional<pid_t> sound = desktopProcess("pulseaudio");
     std::function<ProcessUsage()> usage(const std::optional<pid_t>& pid) const {
         return [pid] { return pid ? usageOf(*pid) : ProcessUsage{}; };
     }
 };
 
 std::optional<Round> round(const Desktop& desktop, const ScreenReader& screen, const fs::path& program) {
-    UsageWindow alone({desktop.usage(desktop.server), desktop.usage(desktop.compositor)});
+    UsageWindow alone(
+        {desktop.usage(desktop.server), desktop.usage(desktop.compositor), desktop.usage(desktop.sound)});
     alone.run(5);
     const auto quiet = topStrip(screen);
     Child child(program, kAppSettings);
     std::this_thread::sleep_for(std::chrono::seconds(4));
     if (!child.running()) return std::nullopt;
-    UsageWindow window(
-        {[&] { return child.usage(); }, desktop.usage(desktop.server), desktop.usage(desktop.compositor)});
+    UsageWindow window({[&] { return child.usage(); }, desktop.usage(desktop.server),
+                        desktop.usage(desktop.compositor), desktop.usage(desktop.sound)});
     window.run(10);
     // Looked at after the measured window: the reads cost the X server too.
     int changed = 0;
@@ -233,12 +243,13 @@ std::optional<Round> round(const Desktop& desktop, const ScreenReader& screen, c
     r.program = window.corePercent(0);
     r.server = std::max(0.0, window.corePercent(1) - alone.corePercent(0));
     r.compositor = std::max(0.0, window.corePercent(2) - alone.corePercent(1));
+    r.sound = std::max(0.0, window.corePercent(3) - alone.corePercent(2));
     r.wakeups = window.wakeupsPerSecond(0);
     r.shown = changed / 3.0;
     return r;
 }
 
-void BM_VizPlaying(benchmark::State& state) {
+void playingCase(benchmark::State& state, int playerBufferMs) {
     std::string why;
     if (!ensureDesktop(&why)) return state.SkipWithError(why.c_str());
     const fs::path app = selfDirectory() / "velaro";
@@ -247,7 +258,7 @@ void BM_VizPlaying(benchmark::State& state) {
         if (!installed(tool)) return state.SkipWithError((std::string(tool) + " is not installed").c_str());
     Player player;
     if (!player.ready()) return state.SkipWithError("bin/velaro-test-player is not built");
-    Playing music;
+    Playing music(playerBufferMs);
     if (!music.playing()) return state.SkipWithError("pacat could not play into the desktop's sink");
     const fs::path cava = cavaLauncher();
     const Desktop desktop;
@@ -279,12 +290,14 @@ void BM_VizPlaying(benchmark::State& state) {
     state.counters["app_core_pct"] = med(ours, &Round::program);
     state.counters["server_core_pct"] = med(ours, &Round::server);
     state.counters["compositor_core_pct"] = med(ours, &Round::compositor);
+    state.counters["sound_core_pct"] = med(ours, &Round::sound);
     state.counters["core_pct"] = median(totals(ours));
     state.counters["wakeups_per_s"] = med(ours, &Round::wakeups);
     state.counters["shown"] = med(ours, &Round::shown);
     state.counters["cava_core_pct"] = med(theirs, &Round::program);
     state.counters["cava_server_core_pct"] = med(theirs, &Round::server);
     state.counters["cava_compositor_core_pct"] = med(theirs, &Round::compositor);
+    state.counters["cava_sound_core_pct"] = med(theirs, &Round::sound);
     state.counters["cava_total_core_pct"] = median(totals(theirs));
     state.counters["cava_wakeups_per_s"] = med(theirs, &Round::wakeups);
     state.counters["cava_shown"] = med(theirs, &Round::shown);
@@ -293,10 +306,20 @@ void BM_VizPlaying(benchmark::State& state) {
     state.counters["goal_ratio"] = 1.0;
     if (!desktop.server) state.counters["server_unknown"] = 1;
     if (!desktop.compositor) state.counters["compositor_unknown"] = 1;
+    if (!desktop.sound) state.counters["sound_unknown"] = 1;
     if (med(ours, &Round::shown) < 0.5) state.SkipWithError("the visualizer did not show over the music");
     std::error_code ignored;
     fs::remove_all(cava.parent_path(), ignored);
 }
+
+void BM_VizPlaying(benchmark::State& state) {
+    playingCase(state, 60);
+}
 BENCHMARK(BM_VizPlaying)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_VizPlayingBufferedPlayer(benchmark::State& state) {
+    playingCase(state, 200);
+}
+BENCHMARK(BM_VizPlayingBufferedPlayer)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
