@@ -8,7 +8,9 @@
 #include <QOpenGLFunctions>
 #include <QWindow>
 #include <cmath>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Log.h"
 
@@ -27,18 +29,24 @@ std::uint64_t nextGeneration() {
 }  // namespace
 
 void keepGLDriverLoaded() {
+    // The walk over the loaded libraries holds the loader's lock on that list, and dlopen() takes the
+    // loader's other lock: opening inside the walk deadlocks with any thread opening a library meanwhile (Qt
+    // loading an image plugin for a cover), which holds the second and waits for the first. So the names are
+    // noted first.
+    std::vector<std::string> drivers;
     dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
+        [](dl_phdr_info* info, size_t, void* found) {
             const std::string_view path = info->dlpi_name ? info->dlpi_name : "";
             // Mesa's drivers (…/dri/*_dri.so), the gallium library they may share, and the GLX vendor.
-            const bool driver = path.find("_dri.so") != std::string_view::npos ||
-                                path.find("libgallium") != std::string_view::npos ||
-                                path.find("libGLX_") != std::string_view::npos;
-            // A reference that is never dropped; RTLD_NODELETE keeps the library even past dlclose().
-            if (driver) dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            if (path.find("_dri.so") != std::string_view::npos ||
+                path.find("libgallium") != std::string_view::npos ||
+                path.find("libGLX_") != std::string_view::npos)
+                static_cast<std::vector<std::string>*>(found)->emplace_back(path);
             return 0;
         },
-        nullptr);
+        &drivers);
+    // A reference that is never dropped; RTLD_NODELETE keeps the library even past dlclose().
+    for (const auto& driver : drivers) dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 QtOverlayGLSurface::QtOverlayGLSurface() = default;
