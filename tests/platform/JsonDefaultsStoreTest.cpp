@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,6 +41,32 @@ bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
+
+// Real time as the store's blocking writes see it, moved on the test's loop: a wait for the lock takes all it
+// is given unless the lock is free by then, and `during` runs in every wait (an editor going on writing).
+class LoopWaits final : public JsonDefaultsStore::BlockingWaits {
+public:
+    explicit LoopWaits(VirtualLoop& loop) : loop_(loop) {}
+    double now() override { return loop_.uptime(); }
+    void pause(double seconds) override {
+        if (during) during();
+        loop_.advance(seconds);
+    }
+    int lock(const std::string& lockFile, double seconds) override {
+        lockWaits.push_back(seconds);
+        pause(seconds);
+        const int fd = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+
+    std::function<void()> during;
+    std::vector<double> lockWaits;
+
+private:
+    VirtualLoop& loop_;
+};
 
 class JsonDefaultsStoreTest : public ::testing::Test {
 protected:
@@ -426,7 +454,9 @@ TEST_F(JsonDefaultsStoreTest, AnOutsideEditWithTheSameSizeAndTimeIsStillSeen) {
 
 TEST_F(JsonDefaultsStoreTest, AFileGarbledFromOutsideIsSetAsideBeforeWeWrite) {
     writeFile(R"({"a": 1})");
+    LoopWaits waits(loop_);
     JsonDefaultsStore store(loop_, path_);
+    store.setBlockingWaits(&waits);
     writeFile("{ garbage");
     store.set("b", 2);
     ASSERT_TRUE(store.synchronize());
@@ -681,6 +711,58 @@ TEST_F(JsonDefaultsStoreTest, AWriteWaitsForTheLockAndMergesWhatTheOtherWriterLe
     loop_.advance(0.05);
     EXPECT_FALSE(writesPending(store));
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 1}}));
+}
+
+// The store's end waits for a writer stuck with the lock, and for a file an editor is still saving in place,
+// 0.2 s at most together: then the change goes out without the lock, and the editor's file is kept aside,
+// where the editor goes on writing it whole.
+TEST_F(JsonDefaultsStoreTest, TheEndWaitsForAStuckLockAndAFileBeingSavedWithinOneDeadline) {
+    writeFile(R"({"a": 1})");
+    const int other = ::open(JsonDefaultsStore::lockPath(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    const std::string edit = R"({"a": 1, "theirs": 2})";
+    for (const bool halfWritten : {false, true}) {
+        SCOPED_TRACE(halfWritten);
+        writeFile(R"({"a": 1})");
+        ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        logged_.clear();
+        LoopWaits waits(loop_);
+        int editing = -1;
+        std::size_t written = 0;
+        double endStarted = 0;
+        {
+            JsonDefaultsStore store(loop_, path_);
+            store.setBlockingWaits(&waits);
+            store.set("ours", 1);
+            loop_.runUntilIdle();
+            if (halfWritten) {
+                editing = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                ASSERT_GE(editing, 0);
+                // A few bytes more at every wait: the file never reads the same twice.
+                waits.during = [&] {
+                    written += std::max<ssize_t>(0, ::write(editing, edit.data() + written, 3));
+                };
+            }
+            endStarted = loop_.uptime();
+        }
+        EXPECT_LE(loop_.uptime() - endStarted, 0.2 + 1e-9);
+        ASSERT_EQ(waits.lockWaits.size(), 1u) << "the lock is waited for once";
+        EXPECT_NEAR(waits.lockWaits[0], 0.2, 1e-9);
+        EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
+                                [](const std::string& line) { return line.ends_with("writing without it"); }),
+                  1);
+        EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"ours", 1}}));
+        if (halfWritten) {
+            ASSERT_EQ(::write(editing, edit.data() + written, edit.size() - written),
+                      static_cast<ssize_t>(edit.size() - written));
+            ::close(editing);
+            EXPECT_EQ(readText(asidePath()), edit);
+        } else {
+            EXPECT_FALSE(exists(asidePath()));
+        }
+        ::flock(other, LOCK_UN);
+    }
+    ::close(other);
 }
 
 // Edits other programs make reach the store (and its subscribers) without waiting for our next write;

@@ -54,6 +54,11 @@ constexpr std::string_view kTemporaryMarker = ".velaro-write-";
 // when the caller needs the write done now, and otherwise retried on later turns of the loop.
 constexpr double kLockWaitSeconds = 1.0;
 constexpr double kLockRetrySeconds = 0.02;
+// The store's end waits this long at most, for the lock and for a file being saved together (each takes
+// milliseconds when all is well; past it the change is written anyway, and nothing is lost): the app is to end
+// within half a second of being asked to, and the rest of its way out takes up to a quarter of a second in a
+// checked build on a busy machine.
+constexpr double kEndSeconds = 0.2;
 // An editor saving in place leaves the file empty or cut short for a moment (milliseconds on a local disk):
 // a write finding it so looks again this often, for this long, before it takes the file for corrupt.
 constexpr double kSettleSeconds = 0.5;
@@ -284,6 +289,19 @@ int waitForLock(const std::string& file, double seconds) {
     return -1;
 }
 
+class RealTimeWaits final : public JsonDefaultsStore::BlockingWaits {
+public:
+    double now() override {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    void pause(double seconds) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+    int lock(const std::string& lockFile, double seconds) override { return waitForLock(lockFile, seconds); }
+};
+
+RealTimeWaits realTime;
+
 }  // namespace
 
 std::string encodeDefaultsFile(const PlistValue& stored) {
@@ -329,16 +347,25 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
     return parsed;
 }
 
-JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path) : loop_(loop), path_(std::move(path)) {
+JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path)
+    : loop_(loop), path_(std::move(path)), waits_(&realTime) {
     load();
+}
+
+void JsonDefaultsStore::setBlockingWaits(BlockingWaits* waits) {
+    waits_ = waits ? waits : &realTime;
 }
 
 JsonDefaultsStore::~JsonDefaultsStore() {
     lifetime_.end();
     watcher_.reset();
     lockRetry_.cancel();
-    // The last chance to keep our changes: a writer stuck with the lock does not cost them.
-    flushWaitingForTheFile(LockMode::waitThenWriteAnyway);
+    // The last chance to keep our changes: neither a writer stuck with the lock nor a file being saved costs
+    // them, nor holds up the app's end.
+    flushWaitingForTheFile(true);
+    // An edit that came out of the last swap half written: only its editor can finish it, so it is kept
+    // whole where the editor goes on writing, under a name that no clean-up takes for a leftover.
+    if (swappedOut_) setAsideSwappedOut("was still being written when the app ended");
     if (swappedOut_) dropOutFile(swappedOut_->file);
     if (lockFd_ >= 0) ::close(lockFd_);
 }
@@ -392,7 +419,7 @@ void JsonDefaultsStore::removeOwnLeftovers() {
 void JsonDefaultsStore::load() {
     // Without the lock another writer may be between creating its temporary and renaming it: the clean-up
     // then waits for our first write.
-    if (lock(false)) {
+    if (lock(0)) {
         removeOwnLeftovers();
         unlock();
     }
@@ -627,7 +654,8 @@ void JsonDefaultsStore::postFlush(double delay) {
         // The main thread never waits, neither for another writer nor for a file being saved: it tries
         // again a little later, and gives up on the file once it stayed unreadable for the settle time.
         const bool stopWaiting = settlingSince_ && loop_.uptime() - *settlingSince_ >= kSettleSeconds;
-        switch (flushLocked(LockMode::tryOnce, stopWaiting)) {
+        Locking locking;
+        switch (flushLocked(locking, stopWaiting ? FileGiveUp::ifUnchanged : FileGiveUp::no)) {
             case FlushResult::Contended:
                 // The write went out; only what came out of it waits. A file found mid-save later is given
                 // its whole settle time.
@@ -678,38 +706,49 @@ bool JsonDefaultsStore::takeInOutsideChanges(const std::optional<std::string>& o
 }
 
 bool JsonDefaultsStore::flush() {
-    return flushWaitingForTheFile(LockMode::wait);
+    return flushWaitingForTheFile(false);
 }
 
-// Waits for a file caught mid-save, or changing under every swap, in real time: the caller needs the write
-// done before it returns.
-bool JsonDefaultsStore::flushWaitingForTheFile(LockMode mode) {
-    using Clock = std::chrono::steady_clock;
-    const auto settle = std::chrono::duration<double>(kSettleSeconds);
-    const Clock::time_point start = Clock::now();
+// Waits for a file caught mid-save, or changing under every swap, holding up the calling thread: the caller
+// needs the write done before it returns.
+bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
+    BlockingWaits& waits = *waits_;
+    const double start = waits.now();
+    const double deadline = ending ? start + kEndSeconds : std::numeric_limits<double>::infinity();
+    Locking locking{.wait = kLockWaitSeconds, .writeAnyway = ending};
     // A file is given the whole settle time from when it was found mid-save as it is, however long the write
-    // waited before.
-    std::optional<Clock::time_point> settlingSince;
+    // waited before; at the end, until the deadline only.
+    std::optional<double> settlingSince;
     for (;;) {
-        const FlushResult result = flushLocked(mode, settlingSince && Clock::now() - *settlingSince >= settle);
+        const double now = waits.now();
+        const bool last = now >= deadline;
+        if (ending) locking.wait = std::max(0.0, deadline - now);
+        const FileGiveUp giveUp = last ? FileGiveUp::now
+                                  : settlingSince && now - *settlingSince >= kSettleSeconds
+                                      ? FileGiveUp::ifUnchanged
+                                      : FileGiveUp::no;
+        const FlushResult result = flushLocked(locking, giveUp);
         if (result == FlushResult::FileSettling) {
-            settlingSince = Clock::now();
+            settlingSince = waits.now();
         } else if (result == FlushResult::FileStillSettling) {
-            if (!settlingSince) settlingSince = Clock::now();
+            if (!settlingSince) settlingSince = waits.now();
         } else if (result == FlushResult::Contended) {
             settlingSince.reset();
-            if (Clock::now() - start >= settle) {
+            if (last || waits.now() - start >= kSettleSeconds) {
                 logLine(kTag, path_ + " kept changing while we wrote; what it changed last is kept for the next try");
                 return false;
             }
         } else {
             return result == FlushResult::Written;
         }
-        std::this_thread::sleep_for(std::chrono::duration<double>(kSettlePollSeconds));
+        // The try made at the deadline gave up on the file, and ours is in place; only an edit that came out
+        // of its own swap half written is left, for the caller.
+        if (last) return false;
+        waits.pause(std::clamp(deadline - waits.now(), 0.0, kSettlePollSeconds));
     }
 }
 
-JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, bool stopWaitingForTheFile) {
+JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, FileGiveUp giveUp) {
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
     const std::string dir = parentDirectory(path_);
     if (!makeDirectories(dir)) {
@@ -717,12 +756,14 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
                 "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
         return FlushResult::Failed;
     }
-    const bool locked = lock(mode != LockMode::tryOnce);
-    if (!locked && mode == LockMode::wait)
-        logLine(kTag, lockPath(path_) + " stays held by another writer; changes kept for the next try");
-    if (!locked && mode == LockMode::waitThenWriteAnyway)
+    const bool locked = lock(locking.passedOver ? 0 : locking.wait);
+    if (!locked && !locking.writeAnyway) {
+        if (locking.wait > 0)
+            logLine(kTag, lockPath(path_) + " stays held by another writer; changes kept for the next try");
+        return FlushResult::LockBusy;
+    }
+    if (!locked && !std::exchange(locking.passedOver, true))
         logLine(kTag, lockPath(path_) + " stays held by another writer; writing without it");
-    if (!locked && mode != LockMode::waitThenWriteAnyway) return FlushResult::LockBusy;
     if (locked && !leftoversRemoved_) removeOwnLeftovers();
     std::string bytes, failure;
     std::set<std::string> editedOnDisk;
@@ -736,8 +777,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
             // An editor that saves in place empties the file and then writes it anew: between the two, and
             // while it writes, the file is empty or cut short. That is waited for, as the watcher waits for
             // the next change, and only what stays unreadable is a corrupt file.
-            if (const FlushResult settling = settlingOn(bytes); settling == FlushResult::FileSettling ||
-                                                                !stopWaitingForTheFile) {
+            if (const FlushResult settling = settlingOn(bytes); !givesUp(giveUp, settling)) {
                 if (locked) unlock();
                 return settling;
             }
@@ -756,7 +796,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(LockMode mode, boo
         logLine(kTag, "changes kept for the next try");
     } else {
         // An edit that came out of an earlier write half done, and is older than what the file now holds.
-        if (swappedOut_) result = takeInSwappedOut(stopWaitingForTheFile, editedOnDisk);
+        if (swappedOut_) result = takeInSwappedOut(giveUp, editedOnDisk);
         if (!swappedOut_) {
             settlingBytes_.reset();
             result = writeMerged();
@@ -774,9 +814,15 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::settlingOn(const std::string& 
     return FlushResult::FileSettling;
 }
 
+// A file still changing is waited for even once the settle time is over; only a deadline stops that.
+bool JsonDefaultsStore::givesUp(FileGiveUp giveUp, FlushResult settling) {
+    return giveUp == FileGiveUp::now ||
+           (giveUp == FileGiveUp::ifUnchanged && settling == FlushResult::FileStillSettling);
+}
+
 // Until the edit reads whole the write waits, and the keys our earlier write put out and those edited in the
 // file since then keep what they hold: both are newer than the edit or win over it.
-JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(bool stopWaitingForTheFile,
+JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(FileGiveUp giveUp,
                                                                    const std::set<std::string>& newerEdits) {
     FileRead read = readBoundedDescriptor(swappedOut_->file.fd, kMaxFileBytes);
     std::string error = read.why;
@@ -785,7 +831,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(bool stopWait
     if (!edited) {
         // One too large to read is told by why.
         const FlushResult settling = settlingOn(read.ok() ? read.bytes : read.why);
-        if (settling == FlushResult::FileSettling || !stopWaitingForTheFile) {
+        if (!givesUp(giveUp, settling)) {
             settlingError_ = std::move(error);
             return settling;
         }
@@ -936,7 +982,7 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     return fail("swapping into place", -1);
 }
 
-bool JsonDefaultsStore::lock(bool wait) {
+bool JsonDefaultsStore::lock(double waitSeconds) {
     if (lockFd_ < 0) {
         const std::string file = lockPath(path_);
         // Never follows a link and never blocks, whatever was put at the lock's place.
@@ -971,8 +1017,8 @@ bool JsonDefaultsStore::lock(bool wait) {
         }
         return true;
     }
-    if (!wait) return false;
-    waitedLockFd_ = waitForLock(lockPath(path_), kLockWaitSeconds);
+    if (waitSeconds <= 0) return false;
+    waitedLockFd_ = waits_->lock(lockPath(path_), waitSeconds);
     return waitedLockFd_ >= 0;
 }
 

@@ -36,7 +36,8 @@ public:
     // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
     // (the first of those and the newest four are kept) and the store starts empty. Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
-    // Writes what is still pending.
+    // Writes what is still pending, within 0.2 s however the file and its lock are: a writer stuck with the
+    // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
     ~JsonDefaultsStore() override;
     JsonDefaultsStore(const JsonDefaultsStore&) = delete;
     JsonDefaultsStore& operator=(const JsonDefaultsStore&) = delete;
@@ -70,6 +71,22 @@ public:
     // programs make goes unseen by the write. Tests land their edits there.
     void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
 
+    // The time a write that must be done before its call returns (flush() and the store's end) spends waiting
+    // for the writers' lock and for a file being saved: real time, the calling thread held up. Tests that
+    // move their loop's time stand in for it.
+    class BlockingWaits {
+    public:
+        virtual ~BlockingWaits() = default;
+        // Monotonic seconds.
+        virtual double now() = 0;
+        virtual void pause(double seconds) = 0;
+        // Waits up to `seconds` for the lock on `lockFile`: a descriptor of its own opening of the file that
+        // holds it (closing it releases it), or -1.
+        virtual int lock(const std::string& lockFile, double seconds) = 0;
+    };
+    // Not owned; it outlives the store. Null puts real time back.
+    void setBlockingWaits(BlockingWaits* waits);
+
     // Follows the file from now on: edits other programs make are taken in as they land.
     void watchForOutsideEdits();
     // Reads the file and takes in what another program changed since we last read or wrote it (keys
@@ -84,7 +101,17 @@ private:
     // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
     // out is held and goes out on the next.
     enum class FlushResult { Written, Failed, LockBusy, FileSettling, FileStillSettling, Contended };
-    enum class LockMode { tryOnce, wait, waitThenWriteAnyway };
+    // How one flush takes the writers' lock: waiting up to `wait` seconds for it (0: one try), then, with
+    // `writeAnyway`, writing without it. Once it wrote without it (`passedOver`), its later tries wait no
+    // more.
+    struct Locking {
+        double wait = 0;
+        bool writeAnyway = false;
+        bool passedOver = false;
+    };
+    // When a write stops waiting for a file found mid-save (or an edit that came out of a swap mid-save) and
+    // sets it aside: never; once it is as the last try found it; at once.
+    enum class FileGiveUp { no, ifUnchanged, now };
     // The new file was exchanged with the one in place, placed where there was none, or (on a file system
     // that cannot exchange) renamed over whatever was there.
     enum class SwapResult { Exchanged, Placed, Replaced, Failed };
@@ -120,13 +147,16 @@ private:
     void markChanged(const std::string& key);
     void postFlush(double delay);
     // A file that is not a defaults file is taken for one being saved (FileSettling, FileStillSettling),
-    // unless it is as the last try found it and `stopWaitingForTheFile` is set: then it is set aside.
-    FlushResult flushLocked(LockMode mode, bool stopWaitingForTheFile);
-    bool flushWaitingForTheFile(LockMode mode);
+    // unless `giveUp` says to stop waiting for it: then it is set aside.
+    FlushResult flushLocked(Locking& locking, FileGiveUp giveUp);
+    // `ending`: the store's last write, which waits for everything together until one deadline and then
+    // writes without the lock and past a file being saved.
+    bool flushWaitingForTheFile(bool ending);
     bool takeInOutsideChanges(const std::optional<std::string>& onDisk, std::set<std::string>& edited);
-    FlushResult takeInSwappedOut(bool stopWaitingForTheFile, const std::set<std::string>& newerEdits);
+    FlushResult takeInSwappedOut(FileGiveUp giveUp, const std::set<std::string>& newerEdits);
     FlushResult writeMerged();
     FlushResult settlingOn(const std::string& bytes);
+    static bool givesUp(FileGiveUp giveUp, FlushResult settling);
     std::string setAsideTarget() const;
     bool setAside(const std::string& reason, const std::string& consequence);
     void setAsideSwappedOut(const std::string& reason);
@@ -136,7 +166,7 @@ private:
     // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
     // out (a descriptor of -1 when none did).
     SwapResult writeAndSwap(const std::string& text, OutFile& cameOut);
-    bool lock(bool wait);
+    bool lock(double waitSeconds);
     void unlock();
     void followFile();
 
@@ -157,6 +187,7 @@ private:
     bool outsideEditsUnwritten_ = false;
     bool exchangeUnavailableLogged_ = false;
     std::function<void()> beforeSwap_;
+    BlockingWaits* waits_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
     // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
