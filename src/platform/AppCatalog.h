@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QImage>
 
@@ -19,6 +20,15 @@ struct AppEntry {
     std::optional<std::string> name;         // the untranslated Name
 };
 
+// An installed application as a list of them shows it.
+struct InstalledApp {
+    std::string appId;
+    std::string name;  // as `applicationDisplayName` gives it
+    std::string url;   // its desktop file
+
+    friend bool operator==(const InstalledApp&, const InstalledApp&) = default;
+};
+
 class AppCatalog {
 public:
     virtual ~AppCatalog() = default;
@@ -30,17 +40,24 @@ public:
     virtual std::string fileDisplayName(const std::string& url) const = 0;
     // The icon of the application at a location; a null image when it has none.
     virtual QImage iconForFile(const std::string& url) const = 0;
+    // The applications a user chooses from, as the desktop's menus list them: no entry that is hidden or
+    // kept out of menus, nothing that is not an application. In no particular order.
+    virtual std::vector<InstalledApp> installedApplications() const = 0;
     // Apps were installed, changed or removed: what was asked before may read otherwise now. On the main
     // loop.
     virtual Stream<int> changed() const = 0;
 };
 
-// The name to show for the app at a location: its localised Name, else its Name, else the file's display name.
+// The name to show for an app: its localised Name, else its Name, else `fallback`.
+inline std::string applicationDisplayName(const AppEntry& app, std::string fallback) {
+    if (app.displayName && !app.displayName->empty()) return *app.displayName;
+    if (app.name && !app.name->empty()) return *app.name;
+    return fallback;
+}
+
+// The name to show for the app at a location, the file's display name when the entry names none.
 inline std::string applicationDisplayName(const AppCatalog& catalog, const std::string& url) {
-    if (auto bundle = catalog.openApp(url)) {
-        if (bundle->displayName && !bundle->displayName->empty()) return *bundle->displayName;
-        if (bundle->name && !bundle->name->empty()) return *bundle->name;
-    }
+    if (auto app = catalog.openApp(url)) return applicationDisplayName(*app, catalog.fileDisplayName(url));
     return catalog.fileDisplayName(url);
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <QImage>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -120,6 +121,27 @@ TEST_F(CatalogTest, LocationsNamesAndEarlierDirectoriesWinning) {
 
 // The entries are read beside the launch: every question asked straight after construction already sees
 // them.
+// What a chooser of apps offers: what the desktop's menus list, by the name they show.
+TEST_F(CatalogTest, InstalledApplicationsAreTheEntriesMenusShow) {
+    const auto mine =
+        write("app.desktop", "[Desktop Entry]\nType=Application\nName=Mine\nName[de]=Meins\n", "user");
+    write("app.desktop", "[Desktop Entry]\nType=Application\nName=System\n", "system");
+    write("gone.desktop", "[Desktop Entry]\nType=Application\nName=Gone\n", "system");
+    write("gone.desktop", "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\n", "user");
+    const auto helper =
+        write("helper.desktop", "[Desktop Entry]\nType=Application\nName=Helper\nNoDisplay=true\n", "system");
+    write("site.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=http://example.org\n", "system");
+    write("dir.directory", "[Desktop Entry]\nType=Directory\nName=Games\n", "system");
+    const auto nameless = write("vendor/nameless.desktop", "[Desktop Entry]\nType=Application\n", "system");
+    XdgAppCatalog catalog({root("user"), root("system")});
+    auto apps = catalog.installedApplications();
+    std::sort(apps.begin(), apps.end(), [](const auto& a, const auto& b) { return a.appId < b.appId; });
+    EXPECT_EQ(apps, (std::vector<InstalledApp>{{"app", "Mine", mine},
+                                               {"vendor-nameless", "vendor-nameless", nameless}}))
+        << "the user's entry wins, hidden, menu-less and other types stay out, the id names a nameless app";
+    EXPECT_EQ(catalog.urlForApplication("helper"), helper) << "a menu-less app still names its programs";
+}
+
 TEST_F(CatalogTest, QuestionsRightAfterConstructionSeeTheFilesOfTheirTime) {
     for (int i = 0; i < 300; ++i)
         write("filler" + std::to_string(i) + ".desktop", "[Desktop Entry]\nType=Application\nName=F\n");
@@ -134,11 +156,10 @@ TEST_F(CatalogTest, QuestionsRightAfterConstructionSeeTheFilesOfTheirTime) {
     EXPECT_EQ(fresh.entry("added")->name, "Added");
 }
 
-// What a user may pick in the open dialog that is no application: each is refused without blocking and
-// without reading more than a desktop file's worth.
 // Apps installed, changed and removed while the app runs, in folders that exist and in the user's folder
-// that is made only then, replaced or written in place: each change is read once the folders have been quiet for a moment, and the
-// catalog's users are told; a program running all along is named by its new entry from then on.
+// that is made only then, replaced or written in place: each change is read once the folders have been
+// quiet for a moment, and the catalog's users are told; a program running all along is named by its new
+// entry from then on.
 TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     const std::string app = "[Desktop Entry]\nType=Application\nName=";
     const auto probe = write("probe.desktop", app + "Probe\n", "system");
@@ -206,6 +227,8 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     EXPECT_EQ(changes, 5);
 }
 
+// Files taken for apps that are none: each is refused without blocking and without reading more than a
+// desktop file's worth.
 TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {
     const std::string app = "[Desktop Entry]\nType=Application\nName=Fine\n";
     XdgAppCatalog catalog({root()});

@@ -12,7 +12,8 @@ public:
     struct Entry {
         AppEntry bundle;
         QImage icon;
-        // Found by its identifier, as a file in the applications folders is; else only by its location.
+        // Found by its identifier and listed among the installed apps, as a file in the applications folders
+        // is; else only by its location.
         bool listed = true;
     };
 
@@ -34,6 +35,13 @@ public:
         ++iconLookups;
         auto it = apps.find(url);
         return it == apps.end() ? QImage() : it->second.icon;
+    }
+    std::vector<InstalledApp> installedApplications() const override {
+        std::vector<InstalledApp> out;
+        for (const auto& [url, e] : apps)
+            if (e.listed)
+                out.push_back({e.bundle.appId, applicationDisplayName(e.bundle, e.bundle.appId), url});
+        return out;
     }
     Stream<int> changed() const override { return changed_.stream(); }
 

@@ -218,8 +218,10 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text, const std
             e.startupWMClass = value;
         else if (key == "Type")
             e.isApplication = value == "Application";
-        else if ((key == "Hidden" || key == "NoDisplay") && value == "true")
-            e.hidden = e.hidden || key == "Hidden";
+        else if (key == "Hidden")
+            e.hidden = value == "true";
+        else if (key == "NoDisplay")
+            e.noDisplay = value == "true";
     }
     if (!sawGroup) return std::nullopt;
     e.localizedName = exact ? exact : byLanguage;
@@ -417,6 +419,17 @@ std::optional<AppEntry> XdgAppCatalog::openApp(const std::string& url) const {
     AppEntry bundle{id, e->localizedName, std::nullopt};
     if (!e->name.empty()) bundle.name = e->name;
     return bundle;
+}
+
+std::vector<InstalledApp> XdgAppCatalog::installedApplications() const {
+    const auto lock = scannedEntries();
+    std::vector<InstalledApp> apps;
+    for (const auto& [id, e] : byID_) {
+        if (!e.isApplication || e.hidden || e.noDisplay) continue;
+        const AppEntry named{id, e.localizedName, e.name.empty() ? std::nullopt : std::optional(e.name)};
+        apps.push_back({id, applicationDisplayName(named, id), e.path});
+    }
+    return apps;
 }
 
 std::string XdgAppCatalog::fileDisplayName(const std::string& url) const {

@@ -38,7 +38,8 @@ struct DesktopEntry {
     std::string exec;  // the program of Exec (first word, without arguments)
     std::string startupWMClass;
     bool isApplication = false;
-    bool hidden = false;
+    bool hidden = false;     // Hidden: deleted for the user
+    bool noDisplay = false;  // NoDisplay: installed, but kept out of the menus
 
     friend bool operator==(const DesktopEntry&, const DesktopEntry&) = default;
 };
@@ -83,6 +84,7 @@ public:
     std::optional<AppEntry> openApp(const std::string& url) const override;
     std::string fileDisplayName(const std::string& url) const override;
     QImage iconForFile(const std::string& url) const override;
+    std::vector<InstalledApp> installedApplications() const override;
     Stream<int> changed() const override { return changed_.stream(); }
 
     // Follows the applications folders from now on, those that do not exist yet included: once a change
