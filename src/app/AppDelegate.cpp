@@ -311,7 +311,7 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
             .topology = &services_.sampler.topology,
             .cornerPreview = {services_.wallpaper, &services_.sampler.screens, &services_.sampler.workspace},
             .shortcuts = {&services_.hotkeys, services_.keyboardLayout},
-            .chooseApplication = standardApplicationChooser(),
+            .chooseApplication = standardApplicationChooser(services_.catalog),
         });
         settingsWindow_ = std::make_unique<SettingsWindow>(
             *overlaySettings_, *profileManager_, loop_, root,

@@ -1,11 +1,10 @@
 // The excluded-apps model: members, the three exclusion sets and the running apps.
 #include "sampling/ExcludedAppsModel.h"
 
-#include <QCollator>
-#include <QString>
 #include <algorithm>
 
 #include "base/MainLoop.h"
+#include "base/NameOrder.h"
 #include "platform/AppCatalog.h"
 #include "platform/DefaultsStore.h"
 #include "platform/Workspace.h"
@@ -102,11 +101,7 @@ void ExcludedAppsModel::renewMembers() {
 }
 
 void ExcludedAppsModel::sortByName(std::vector<MemberApp>& list) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(list.begin(), list.end(), [&](const MemberApp& a, const MemberApp& b) {
-        return collator.compare(QString::fromStdString(a.name), QString::fromStdString(b.name)) < 0;
-    });
+    velaro::sortByName(list, [](const MemberApp& m) -> const std::string& { return m.name; });
 }
 
 void ExcludedAppsModel::add(const std::string& appURL) {

@@ -1,7 +1,8 @@
 // The Shortcuts and Excluded Apps pages of the real settings window in the test desktop: ctrl+alt+K typed
 // while "Master Switch" records is stored and then, pressed again, flips the master switch from anywhere; an
-// application chosen in the open dialog gets a row whose switch puts it into the three excluded sets; a
-// member whose app is installed while the page shows takes its icon.
+// application found by typing part of its name in the chooser gets a row whose switch puts it into the three
+// excluded sets, and the settings window has the keyboard again; a member whose app is installed while the
+// page shows takes its icon.
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -82,16 +83,31 @@ TEST_F(ShortcutsExcludedDesktopTest, ARecordedShortcutIsStoredAndThenSwitchesThe
     EXPECT_TRUE(off) << "ctrl+alt+K did not switch the master switch off";
 }
 
-TEST_F(ShortcutsExcludedDesktopTest, AnAppChosenInTheDialogGetsARowWhoseSwitchExcludesIt) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString path = folder.filePath(QStringLiteral("velaro-e2e-probe.desktop"));
-    {
-        QFile entry(path);
+// The app's catalog holds one app of the test's own, "Probe App", besides the system's.
+class ExcludedAppChooserTest : public ShortcutsExcludedDesktopTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(data.isValid());
+        ASSERT_TRUE(QDir().mkpath(data.filePath(QStringLiteral("applications"))));
+        QFile entry(data.filePath(QStringLiteral("applications/velaro-e2e-probe.desktop")));
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
         entry.write("[Desktop Entry]\nType=Application\nName=Probe App\nExec=true\n");
+        entry.close();
+        app.setEnvironment(QStringLiteral("XDG_DATA_HOME"), data.path());
+        openOver(kTourDone);
     }
-    // The twin shows the same row, so it says where the row's switch lies.
+    // The title of the window that has the keyboard.
+    static QString activeWindowName() {
+        const auto r = run(QStringLiteral("xdotool"),
+                           {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
+        return QString::fromUtf8(r.out).trimmed();
+    }
+
+    QTemporaryDir data;
+};
+
+TEST_F(ExcludedAppChooserTest, AnAppChosenByNameGetsARowWhoseSwitchExcludesItAndTheWindowKeepsTheKeyboard) {
+    // The twin shows the same row, so it says where the row and its switch lie.
     SettingsTwin twin(window.size(), kTourDone, SettingsCategory::excludedApps);
     auto* page = twin.page<ExcludedAppsSection>();
     ASSERT_NE(page, nullptr);
@@ -100,20 +116,29 @@ TEST_F(ShortcutsExcludedDesktopTest, AnAppChosenInTheDialogGetsARowWhoseSwitchEx
     ASSERT_EQ(page->rows().size(), 1u);
 
     selectPage(SettingsCategory::excludedApps);
-    const QPoint add = twin.onScreen(tiles, twin.centreOf(test::findAccessible<QAbstractButton>(page, QStringLiteral("Add an application"))));
+    const QPoint add = twin.onScreen(tiles, twin.centreOf(test::findAccessible<QAbstractButton>(
+                                                page, QStringLiteral("Add an application"))));
     click(add.x(), add.y());
     ASSERT_TRUE(waitUntil([&] { return dialogs() > 0; }))
-        << "no open dialog after a click at " << add.x() << "," << add.y();
-    pressKeys({QStringLiteral("ctrl+a")});
+        << "no chooser after a click at " << add.x() << "," << add.y();
+    ASSERT_TRUE(waitUntil([] { return activeWindowName() == QStringLiteral("Choose an Application"); }))
+        << "the chooser does not have the keyboard; " << activeWindowName().toStdString() << " has";
     run(QStringLiteral("xdotool"),
-        {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), path});
+        {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("robe a")});
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    screenshot().save(buildDir() + QStringLiteral("/e2e-application-chooser.png"));
     pressKeys({QStringLiteral("Return")});
     ASSERT_TRUE(waitUntil([&] { return storedList("excludedAppsMembers").contains("velaro-e2e-probe"); }))
-        << "the chosen app was not added";
+        << "the chosen app was not added; see e2e-application-chooser.png";
     ASSERT_TRUE(waitUntil([&] { return dialogs() == 0; }));
+    EXPECT_TRUE(waitUntil([] { return activeWindowName() == QStringLiteral("Velaro Settings"); }))
+        << "the settings window lost the keyboard to " << activeWindowName().toStdString();
 
-    const QImage shot = screenshotWhen([&](const QImage&) { return true; });
+    const QRect name = twin.rectOf(page->rows().front()->name());
+    const QRect onScreen(twin.onScreen(tiles, name.topLeft()), name.size());
+    const QImage shot = screenshotWhen([&](const QImage& s) { return inkIn(s, onScreen) > 20; });
     shot.copy(window).save(buildDir() + QStringLiteral("/e2e-excluded-apps.png"));
+    EXPECT_GT(inkIn(shot, onScreen), 20) << "no name in the new row; see e2e-excluded-apps.png";
     clickOnScreen(twin, page->rows().front()->toggle());
     for (const char* key : {"excludedSampleStop", "excludedOverlayHide", "excludedCaptureStop"})
         EXPECT_TRUE(waitUntil([&] {

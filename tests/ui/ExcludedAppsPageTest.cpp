@@ -33,7 +33,11 @@ protected:
     // The page over whatever the store holds now.
     void open() {
         model = std::make_unique<ExcludedAppsModel>(defaults, catalog, workspace, loop);
-        page = std::make_unique<ExcludedAppsSection>(*model, loop, [this] { return nextChoice; });
+        page = std::make_unique<ExcludedAppsSection>(*model, loop,
+                                                     [this](QWidget*, const std::set<std::string>& listed) {
+                                                         listedAtChoice = listed;
+                                                         return nextChoice;
+                                                     });
         page->resize(460, 400);
         page->show();
         loop.runUntilIdle();
@@ -78,6 +82,7 @@ protected:
     test::FakeWorkspace workspace;
     std::string editor, mail;
     std::optional<std::string> nextChoice;
+    std::set<std::string> listedAtChoice;  // what the page told the chooser it lists
     std::unique_ptr<ExcludedAppsModel> model;
     std::unique_ptr<ExcludedAppsSection> page;
 
@@ -126,6 +131,8 @@ TEST_F(ExcludedAppsPageTest, ChosenAppsAreAddedOnceByNameAndNotExcludedYet) {
         choose(c.url);
         EXPECT_EQ(names(), c.names) << c.what;
     }
+    EXPECT_EQ(listedAtChoice, (std::set<std::string>{"org.example.Editor", "org.example.Mail"}))
+        << "the chooser marks the members";
     EXPECT_TRUE(page->list()->isVisible());
     EXPECT_FALSE(emptyLabel()->isVisible());
     for (ExcludedAppRow* r : page->rows()) EXPECT_FALSE(r->toggle()->isChecked()) << r->member().id;

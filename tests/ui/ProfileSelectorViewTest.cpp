@@ -29,7 +29,7 @@ protected:
     ProfileSelectorTest() {
         ProfileSelectorServices services;
         services.catalog = &catalog;
-        services.chooseApplication = [this] {
+        services.chooseApplication = [this](QWidget*, const std::set<std::string>&) {
             ++dialogs;
             return nextChoice;
         };

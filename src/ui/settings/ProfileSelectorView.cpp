@@ -102,7 +102,7 @@ QWidget* insetDivider(QWidget* parent) {
 ProfileSelectorServices ProfileSelectorServices::standard(const AppCatalog* catalog) {
     ProfileSelectorServices services;
     services.catalog = catalog;
-    services.chooseApplication = standardApplicationChooser();
+    if (catalog) services.chooseApplication = standardApplicationChooser(*catalog);
     services.alert = [](const ProfileAlert& alert) {
         QMessageBox box(QApplication::activeWindow());
         box.setIcon(alert.style == ProfileAlert::Style::warning ? QMessageBox::Warning
@@ -424,7 +424,7 @@ void ProfileSelectorView::choose(const ProfileScope& scope) {
 void ProfileSelectorView::addApp() {
     setExpanded(false);
     if (!services_.chooseApplication || !services_.catalog) return;
-    const auto url = services_.chooseApplication();
+    const auto url = services_.chooseApplication(this, {});
     if (!url) return;
     const auto bundle = services_.catalog->openApp(*url);
     // Not an application, or one without an identifier: nothing to add and nothing to say.

@@ -50,7 +50,7 @@ struct ProfileSelectorServices {
     // Shows an alert modally; true when its confirm button was chosen.
     std::function<bool(const ProfileAlert&)> alert;
 
-    // The catalog, the open dialog and message boxes.
+    // The catalog, the application chooser over it and message boxes.
     static ProfileSelectorServices standard(const AppCatalog* catalog);
 };
 

@@ -62,7 +62,7 @@ public:
         CornerPreviewServices cornerPreview;
         // What the Shortcuts page's recorder needs of the desktop.
         ShortcutRecorderServices shortcuts = {};
-        // Picks an application from disk for the Excluded Apps page; without one its add button does nothing.
+        // Picks an installed application for the Excluded Apps page; without one its add button does nothing.
         ApplicationChooser chooseApplication = {};
     };
 

@@ -33,19 +33,19 @@ void ElidedLabel::setText(const QString& text) {
     update();
 }
 
-double ElidedLabel::textWidth() const {
-    return QFontMetricsF(font()).horizontalAdvance(text_);
+QString elidedLine(const QString& text, const QFont& font, int width) {
+    // Only text really wider than the space is cut: a width that holds it exactly holds it.
+    if (QFontMetricsF(font).horizontalAdvance(text) <= width) return text;
+    return QFontMetrics(font).elidedText(text, Qt::ElideRight, width);
 }
 
 QString ElidedLabel::shownText() const {
-    // Only text really wider than the label is cut: a width that holds it exactly holds it.
-    if (textWidth() <= width()) return text_;
-    return fontMetrics().elidedText(text_, Qt::ElideRight, width());
+    return elidedLine(text_, font(), width());
 }
 
 QSize ElidedLabel::sizeHint() const {
     // Rounded up: a text 30.4 pixels wide needs a label of 31, not 30.
-    return {int(std::ceil(textWidth())), fontMetrics().height()};
+    return {int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text_))), fontMetrics().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
@@ -86,22 +86,29 @@ void AppIconView::setRunning(bool running) {
 
 void AppIconView::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    paintAppIcon(p, QRectF(0, 0, size_, size_), icon_, placeholder_, palette(), running_);
+}
+
+void paintAppIcon(QPainter& p, const QRectF& square, const QImage& icon, std::string_view placeholder,
+                  const QPalette& palette, bool running) {
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRectF square(0, 0, size_, size_);
-    if (icon_.isNull())
-        paintSymbol(p, square, placeholder_, SettingsStyle::secondaryText(palette()));
+    if (icon.isNull())
+        paintSymbol(p, square, placeholder, SettingsStyle::secondaryText(palette));
     else
-        p.drawImage(square, icon_);
-    if (!running_) return;
-    // 6 points across, its centre 1.5 points right of and below the corner, with a ring in the list's
-    // background colour so it stands off the icon.
-    const QRectF dot(size_ - 6 + 1.5, size_ - 6 + 1.5, 6, 6);
-    p.setPen(Qt::NoPen);
-    p.setBrush(palette().color(QPalette::Base));
-    p.drawEllipse(dot);
-    p.setBrush(QColor(52, 199, 89));
-    p.drawEllipse(dot.adjusted(1, 1, -1, -1));
+        p.drawImage(square, icon);
+    if (running) {
+        // 6 points across, its centre 1.5 points right of and below the corner, with a ring in the list's
+        // background colour so it stands off the icon.
+        const QRectF dot(square.right() - 6 + 1.5, square.bottom() - 6 + 1.5, 6, 6);
+        p.setPen(Qt::NoPen);
+        p.setBrush(palette.color(QPalette::Base));
+        p.drawEllipse(dot);
+        p.setBrush(QColor(52, 199, 89));
+        p.drawEllipse(dot.adjusted(1, 1, -1, -1));
+    }
+    p.restore();
 }
 
 }  // namespace velaro

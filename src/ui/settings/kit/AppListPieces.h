@@ -1,5 +1,6 @@
-// Pieces the lists of applications share (the excluded-apps page, the profile selector): an app's name on one
-// line, cut at the tail, and its icon with the "app.dashed" placeholder and an optional running dot.
+// Pieces the lists of applications share (the excluded-apps page, the profile selector, the application
+// chooser): an app's name on one line, cut at the tail, and its icon with the "app.dashed" placeholder and an
+// optional running dot.
 #pragma once
 
 #include <QImage>
@@ -7,11 +8,23 @@
 #include <QWidget>
 #include <optional>
 #include <string>
+#include <string_view>
+
+class QPainter;
 
 namespace velaro {
 
 // A name as one line: line breaks, tabs and other control characters become spaces.
 QString oneLineName(const QString& name);
+
+// One line of text as it fits `width` in `font`: whole when it fits (fractions of a pixel included), else cut
+// at the tail with "…".
+QString elidedLine(const QString& text, const QFont& font, int width);
+
+// An app's icon fitted into `square`, or the placeholder symbol in the secondary colour when `icon` is null;
+// with the green running dot on its bottom-trailing corner when `running`.
+void paintAppIcon(QPainter& painter, const QRectF& square, const QImage& icon, std::string_view placeholder,
+                  const QPalette& palette, bool running = false);
 
 // One line of text cut at the tail with "…" when it does not fit; never wraps.
 class ElidedLabel : public QWidget {
@@ -29,9 +42,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The text's exact width in the label's font, fractions of a pixel included.
-    double textWidth() const;
-
     QString text_;
 };
 

@@ -6,10 +6,12 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <set>
 
 #include "base/MainLoop.h"
 #include "ui/settings/kit/AppListPieces.h"
@@ -251,8 +253,13 @@ void ExcludedAppsSection::showSelection() {
 
 void ExcludedAppsSection::addApp() {
     if (!chooseApplication_) return;
+    std::set<std::string> listed;
+    for (const auto& member : model_.members()) listed.insert(member.id);
+    // The choice runs modally: the page may be gone when it ends.
+    const QPointer<QWidget> alive(this);
+    const auto chosen = chooseApplication_(this, listed);
     // What is not an application with an identifier, and an app already listed, the model ignores silently.
-    if (const auto chosen = chooseApplication_()) model_.add(*chosen);
+    if (chosen && alive) model_.add(*chosen);
 }
 
 void ExcludedAppsSection::removeSelected() {

@@ -53,7 +53,8 @@ public:
     static constexpr const char* emptyText = "Add apps with the + button below.";
     static constexpr int boxHeight = 220;
 
-    // `chooseApplication` picks the app the plus button adds; without one the button does nothing.
+    // `chooseApplication` picks the app the plus button adds, the members marked; without one the button
+    // does nothing.
     ExcludedAppsSection(ExcludedAppsModel& model, MainLoop& loop, ApplicationChooser chooseApplication,
                         QWidget* parent = nullptr);
 
