@@ -86,11 +86,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (step != OnboardingStep::completed) showOnboarding();
     applyTaskbarIconPolicy();
 
-    // Before the capture is allowed, the tour's first pages explain it; the tour starts the runtime later.
-    if ((step == OnboardingStep::welcome || step == OnboardingStep::permissions) &&
-        !services_.permissions.screenCaptureAllowed())
-        return;
-    startRuntimeOnce();
+    // Outside an X11 session the tour's first pages say what is missing; the tour starts the runtime later.
+    if (step != OnboardingStep::welcome && step != OnboardingStep::permissions) return startRuntimeOnce();
+    services_.permissions.check(Capability::x11Session, lifetime_.guard([this](bool present) {
+        if (present) startRuntimeOnce();
+    }));
 }
 
 void AppDelegate::startRuntimeOnce() {

@@ -118,7 +118,7 @@ public:
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // The launch steps; the runtime starts here unless the tour waits for the screen-capture permission.
+    // The launch steps; the runtime starts here unless the tour waits for an X11 session.
     void applicationDidFinishLaunching();
     // Another launch asked us to come forward: bring the tour back if it shows, else open the settings.
     // Returns false, as nothing else needs doing.

@@ -158,7 +158,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     p.scans = std::make_unique<WindowListScans>(*p.windowList, *p.screens, *p.defaults, *p.workspace,
                                                 p.workspace->ownProcessIdentifier());
     p.loginItem = XdgLoginItem::fromEnvironment(executablePath());
-    p.permissions = std::make_unique<X11Permissions>(&session);
+    p.permissions = std::make_unique<X11Permissions>(&session, *p.loop);
     p.overlayHost = std::make_unique<QtOverlayWindowHost>(*p.loop, &session);
     p.tray = std::make_unique<QtTray>(p.screens.get());
     p.updaterDriver = std::make_unique<QtUpdaterUserDriver>();

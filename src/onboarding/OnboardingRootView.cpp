@@ -105,9 +105,10 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
     connect(next_, &QAbstractButton::clicked, this, [this] { continueTapped(); });
 
     transition_.setOnChange([this] { placeTransition(transition_.value()); });
-    captureSubscription_ = permissions_.screenRecordingGranted().changes().sink(
-        [this](const bool& granted) { updateChrome(granted); });
-    updateChrome(permissions_.screenRecordingGranted()());
+    sessionSubscription_ = permissions_.statuses().changes().sink([this](const CapabilityStatuses& statuses) {
+        updateChrome(statuses.present(Capability::x11Session));
+    });
+    updateChrome(permissions_.present(Capability::x11Session));
 }
 
 OnboardingRootView::~OnboardingRootView() {
@@ -117,7 +118,7 @@ OnboardingRootView::~OnboardingRootView() {
 }
 
 bool OnboardingRootView::canContinue() const {
-    return step_ != OnboardingStep::permissions || permissions_.screenRecordingGranted()();
+    return step_ != OnboardingStep::permissions || permissions_.present(Capability::x11Session);
 }
 
 void OnboardingRootView::storeStep(OnboardingStep step) {
@@ -131,7 +132,7 @@ void OnboardingRootView::go(OnboardingStep target) {
     previousStep_ = step_;
     step_ = target;
     showPage(target, animated);
-    updateChrome(permissions_.screenRecordingGranted()());
+    updateChrome(permissions_.present(Capability::x11Session));
     update();
 }
 
@@ -177,8 +178,9 @@ QWidget* OnboardingRootView::makePage(OnboardingStep step) {
             break;
         default:
             // The trust as it stands when the page is made; the page reads it again when the app comes back.
-            page = new TourStyleOptionPage(model_.settings, step, model_.permissions.accessibilityTrusted(),
-                                           model_.loop, model_.permissions, becameActive_, this);
+            page = new TourStyleOptionPage(model_.settings, step,
+                                           permissions_.present(Capability::windowManager), model_.loop,
+                                           model_.permissions, becameActive_, this);
             break;
     }
     page->move(0, 0);
@@ -221,7 +223,7 @@ void OnboardingRootView::finishTransition() {
     update();
 }
 
-void OnboardingRootView::updateChrome(bool captureGranted) {
+void OnboardingRootView::updateChrome(bool sessionUsable) {
     const bool welcome = step_ == OnboardingStep::welcome;
     start_->setVisible(welcome);
     back_->setVisible(!welcome);
@@ -234,7 +236,7 @@ void OnboardingRootView::updateChrome(bool captureGranted) {
         next_->setAccessibleName(label);
         next_->update();
     }
-    const bool enabled = step_ != OnboardingStep::permissions || captureGranted;
+    const bool enabled = step_ != OnboardingStep::permissions || sessionUsable;
     next_->setEnabled(enabled);
     next_->setFaceOpacity(enabled ? 1.0 : 0.4);
     if (welcome) revealWelcomeButton();

@@ -69,7 +69,7 @@ public:
     void continueTapped();
     // The last page's way to the settings: completes the tour, closes it, opens the settings window.
     void finishAndOpenSettings();
-    // Whether Next (or Done) may be pressed: on the permissions page only once the screen may be read.
+    // Whether Next (or Done) may be pressed: on the permissions page only in an X11 session.
     bool canContinue() const;
 
 protected:
@@ -83,7 +83,7 @@ private:
     void showPage(OnboardingStep step, bool animated);
     void placeTransition(double progress);
     void finishTransition();
-    void updateChrome(bool captureGranted);
+    void updateChrome(bool sessionUsable);
     void revealWelcomeButton();
     void startWelcomePulse();
     void pulseRound();
@@ -113,7 +113,7 @@ private:
     int pulseRounds_ = 0;
     Cancellable pulseShow_;
     Cancellable pulseHide_;
-    Subscription captureSubscription_;
+    Subscription sessionSubscription_;
 };
 
 }  // namespace velaro

@@ -21,7 +21,7 @@ constexpr double kCapsuleHeight = 2;
 constexpr double kCapsulePadding = 0.7;
 // Detail lines keep this far from the card's right edge.
 constexpr double kDetailMargin = 12;
-// A grant button presses this far outside its capsule.
+// A row's button presses this far outside its capsule.
 constexpr double kButtonReach = 8;
 
 double advance(const QPaintDevice& device, const QString& text, const tour::FontSpec& spec) {
@@ -83,13 +83,20 @@ void TourCard::setState(State state, const QString& label, std::function<void()>
     action_ = std::move(action);
     button_->setText(label);
     button_->setAccessibleName(label);
-    button_->setVisible(state == State::grantable);
+    button_->setVisible(state == State::button);
     layoutControl();
     update();
 }
 
+void TourCard::setDetail(QStringList detail) {
+    if (detail == detail_) return;
+    detail_ = std::move(detail);
+    setAccessibleDescription(detail_.join(QLatin1Char(' ')));
+    update();
+}
+
 void TourCard::layoutControl() {
-    if (state_ != State::grantable) return;
+    if (state_ != State::button) return;
     const QRectF capsule =
         capsuleBeside(*this, label_, kTitleX + advance(*this, title_, tour::badgeFont) + 8);
     // The button is placed in the row's widget, whose origin may sit a fraction before the card's.
@@ -104,11 +111,9 @@ void TourCard::paintEvent(QPaintEvent*) {
     tour::drawCard(painter, QRectF(QPointF(0, 0), size));
     const QRectF title =
         tour::drawLine(painter, title_, tour::badgeFont, kTitleX, kTitleReference, tour::white);
-    if (state_ == State::granted) {
-        const QString badge = QStringLiteral("Permission Granted");
-        paintStateCapsule(painter, capsuleBeside(*painter.device(), badge, title.right() + 8), badge,
+    if (state_ == State::badge)
+        paintStateCapsule(painter, capsuleBeside(*painter.device(), label_, title.right() + 8), label_,
                           tour::granted);
-    }
     tour::drawBlock(
         painter, {detail_, tour::captionFont, kTitleX, 40.094, 9.5, size.width() - kTitleX - kDetailMargin},
         tour::withAlpha(tour::text, 0.8));

@@ -1,4 +1,4 @@
-// Polling and requests of the tour's permission model.
+// Polling of the tour's capability model.
 #include "onboarding/TourPermissionModel.h"
 
 #include <QGuiApplication>
@@ -20,11 +20,7 @@ Stream<std::monostate> applicationBecameActive() {
 
 TourPermissionModel::TourPermissionModel(Permissions& permissions, MainLoop& loop,
                                          Stream<std::monostate> becameActive)
-    : permissions_(permissions),
-      loop_(loop),
-      becameActive_(std::move(becameActive)),
-      screenRecordingGranted_(permissions.screenCaptureAllowed()),
-      accessibilityGranted_(permissions.accessibilityTrusted()) {}
+    : watch_(permissions), loop_(loop), becameActive_(std::move(becameActive)) {}
 
 void TourPermissionModel::start() {
     ++consumers_;
@@ -40,27 +36,6 @@ void TourPermissionModel::stop() {
     if (consumers_ > 0) return;
     poll_.cancel();
     activation_.cancel();
-}
-
-void TourPermissionModel::refresh() {
-    const bool capture = permissions_.screenCaptureAllowed();
-    if (capture != screenRecordingGranted_()) screenRecordingGranted_ = capture;
-    const bool trusted = permissions_.accessibilityTrusted();
-    if (trusted != accessibilityGranted_()) accessibilityGranted_ = trusted;
-}
-
-void TourPermissionModel::requestScreenRecording() {
-    if (!screenRecordingAsked_()) {
-        screenRecordingAsked_ = true;
-        refresh();
-        return;
-    }
-    permissions_.openPrivacyPane(PrivacyPane::screenCapture);
-}
-
-void TourPermissionModel::requestAccessibility() {
-    permissions_.requestAccessibility();
-    permissions_.openPrivacyPane(PrivacyPane::accessibility);
 }
 
 }  // namespace velaro

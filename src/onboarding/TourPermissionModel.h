@@ -1,6 +1,7 @@
-// The tour's live view of the two permissions it asks for: whether the screen may be read (needed) and
-// whether other windows may be acted on (optional). It re-reads both once a second and whenever the app
-// becomes active, but only while someone (the permissions page) holds it started.
+// The tour's live view of what the app relies on in the session: the X11 session (needed), a compositing
+// manager, a media player and a sound server (each for a feature), and the window manager the feature pages
+// ask about. It asks the desktop again once a second and whenever the app becomes active, but only while
+// someone (the permissions page) holds it started, so that something started meanwhile shows as running.
 #pragma once
 
 #include <variant>
@@ -17,39 +18,30 @@ Stream<std::monostate> applicationBecameActive();
 
 class TourPermissionModel {
 public:
-    // Reads both permissions at once. `becameActive` is the app's activation stream.
+    // Checks everything at once. `becameActive` is the app's activation stream.
     TourPermissionModel(Permissions& permissions, MainLoop& loop, Stream<std::monostate> becameActive);
     TourPermissionModel(const TourPermissionModel&) = delete;
     TourPermissionModel& operator=(const TourPermissionModel&) = delete;
 
-    const Published<bool>& screenRecordingGranted() const { return screenRecordingGranted_; }
-    const Published<bool>& accessibilityGranted() const { return accessibilityGranted_; }
-    // Whether the screen-capture button was pressed once in this tour: later presses open the help page.
-    const Published<bool>& screenRecordingAsked() const { return screenRecordingAsked_; }
+    // Assigned only when an answer changes a status.
+    const Published<CapabilityStatuses>& statuses() const { return watch_.statuses(); }
+    bool present(Capability c) const { return watch_.present(c); }
 
     // One more holder; polling runs from the first.
     void start();
     // One holder less; polling stops with the last. A stop without a start changes nothing.
     void stop();
-    // Re-reads both permissions; each flag is assigned only when it changed.
-    void refresh();
-
-    // The screen-capture button: the first press marks the question asked and reads the state again (an X
-    // session has nothing to ask); every later press opens the page that explains it.
-    void requestScreenRecording();
-    // The accessibility button: asks for the trust where the desktop can prompt, then opens the page that
-    // explains it, on every press.
-    void requestAccessibility();
+    // Asks about everything again (what is still being asked about is not asked twice).
+    void refresh() { watch_.refresh(); }
+    // The button of a missing capability: the help page's section on what it costs and how to get it.
+    void openHelp(Capability c) { watch_.openHelp(c); }
 
     static constexpr double pollInterval = 1.0;
 
 private:
-    Permissions& permissions_;
+    CapabilityWatch watch_;
     MainLoop& loop_;
     Stream<std::monostate> becameActive_;
-    Published<bool> screenRecordingGranted_;
-    Published<bool> accessibilityGranted_;
-    Published<bool> screenRecordingAsked_{false};
     int consumers_ = 0;
     Cancellable poll_;
     Subscription activation_;

@@ -160,10 +160,11 @@ std::optional<Binding<bool>> TourStyleOptionPage::toggleBinding() {
 }
 
 void TourStyleOptionPage::refreshAccessibility() {
-    const bool trusted = permissions_.accessibilityTrusted();
-    if (trusted == accessibilityGranted_) return;
-    accessibilityGranted_ = trusted;
-    refresh();
+    permissions_.check(Capability::windowManager, lifetime_.guard([this](bool trusted) {
+        if (trusted == accessibilityGranted_) return;
+        accessibilityGranted_ = trusted;
+        refresh();
+    }));
 }
 
 bool TourStyleOptionPage::showsWarning() const {

@@ -25,10 +25,10 @@ void press(QWidget* tour, const char* name) {
     button->click();
 }
 
-TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutCapturePermission) {
+TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenOutsideAnX11Session) {
     AppDelegateRig rig;
     rig.storeStep(OnboardingStep::completed);
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     rig.launch();
     EXPECT_TRUE(rig.runtimeStarted());
     EXPECT_EQ(rig.updater.startCalls, 1) << "the updater starts with the delegate, once";
@@ -40,9 +40,9 @@ TEST(AppDelegateStartup, CompletedTourStartsTheRuntimeWithoutTheTourEvenWithoutC
     EXPECT_FALSE(rig.settings().isEditingActive());
 }
 
-TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
+TEST(AppDelegateStartup, WelcomeStepOutsideAnX11SessionWaitsForTheTour) {
     AppDelegateRig rig;  // nothing stored: the welcome step
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     auto& d = rig.launch();
     EXPECT_FALSE(rig.runtimeStarted());
     ASSERT_NE(rig.tour(), nullptr);
@@ -68,7 +68,7 @@ TEST(AppDelegateStartup, WelcomeStepWithoutCapturePermissionWaitsForTheTour) {
 
 TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClosesIt) {
     AppDelegateRig rig;
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     auto& d = rig.launch();
     ASSERT_NE(rig.tour(), nullptr);
     OnboardingRootView* tour = rig.tour();
@@ -80,7 +80,7 @@ TEST(AppDelegateStartup, TheTourStartsTheRuntimeAtTheFirstFeaturePageAndDoneClos
     EXPECT_EQ(tour->step(), OnboardingStep::permissions) << "Next waits for the screen capture";
     EXPECT_FALSE(rig.runtimeStarted());
 
-    rig.permissions.screenCapture = true;
+    rig.permissions[Capability::x11Session] = true;
     rig.loop.advance(1.0);
     press(tour, "next");
     EXPECT_EQ(tour->step(), OnboardingStep::menubarShape);
@@ -108,10 +108,19 @@ TEST(AppDelegateStartup, ClosingTheTourMidWelcomeLeavesNoStepBehind) {
     rig.loop.advance(5);
 }
 
+TEST(AppDelegateStartup, ASessionThatAnswersLateStartsTheRuntimeWhenItDoes) {
+    AppDelegateRig rig;
+    rig.permissions.heldBack = {Capability::x11Session};
+    rig.launch();
+    EXPECT_FALSE(rig.runtimeStarted());
+    rig.permissions.answerPending();
+    EXPECT_TRUE(rig.runtimeStarted());
+}
+
 TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
     AppDelegateRig rig;
     rig.storeStep(OnboardingStep::permissions);
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     auto& d = rig.launch();
     ASSERT_FALSE(rig.runtimeStarted());
     rig.closeTour();
@@ -123,12 +132,12 @@ TEST(AppDelegateStartup, ClosingTheTourStartsTheRuntimeWhenNothingElseDid) {
     EXPECT_EQ(rig.controllers.size(), 1u);
 }
 
-TEST(AppDelegateStartup, WelcomeStepWithCapturePermissionAndLaterStepsStartAtOnceBesideTheTour) {
+TEST(AppDelegateStartup, WelcomeStepInAnX11SessionAndLaterStepsStartAtOnceBesideTheTour) {
     for (auto step : {OnboardingStep::welcome, OnboardingStep::lightReflections, OnboardingStep::allSet}) {
         AppDelegateRig rig;
         rig.storeStep(step);
-        rig.permissions.screenCapture = step == OnboardingStep::welcome;
-        if (step != OnboardingStep::welcome) rig.permissions.screenCapture = false;
+        rig.permissions[Capability::x11Session] = step == OnboardingStep::welcome;
+        if (step != OnboardingStep::welcome) rig.permissions[Capability::x11Session] = false;
         auto& d = rig.launch();
         EXPECT_TRUE(rig.runtimeStarted()) << int(step);
         EXPECT_TRUE(d.isTourVisible()) << int(step);
@@ -304,8 +313,8 @@ TEST(AppDelegateStartup, TheTrayTakesTheDesktopsIconsAndTheBandItsCornersOnlyOnc
 }
 
 TEST(AppDelegateStartup, ARuntimeTheTourStartsLaterMakesItsHeldWindowsToo) {
-    AppDelegateRig rig;  // the welcome step, capture not yet allowed: no runtime at launch
-    rig.permissions.screenCapture = false;
+    AppDelegateRig rig;  // the welcome step outside an X11 session: no runtime at launch
+    rig.permissions[Capability::x11Session] = false;
     auto& d = rig.launch();
     ASSERT_TRUE(rig.controllers.empty());
     d.tourRequestsRuntime();

@@ -42,7 +42,7 @@ protected:
 };
 
 TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOpensTheTour) {
-    rig.permissions.screenCapture = false;  // first launch: the tour waits for the permission
+    rig.permissions[Capability::x11Session] = false;  // first launch: the tour waits for the session
     rig.storeStep(OnboardingStep::welcome);
     rig.needNoCapture();
     auto& delegate = rig.make();

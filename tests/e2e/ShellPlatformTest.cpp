@@ -1,17 +1,23 @@
-// The shell's platform services against the test desktop: the permission probes say yes, the dock policy
-// keeps our windows out of the taskbar and the pager (also after they are shown again) and moves the focus.
+// The shell's platform services against the test desktop: the capability probes find what it runs, the dock
+// policy keeps our windows out of the taskbar and the pager (also after they are shown again) and moves the
+// focus.
 #include <xcb/xcb.h>
 
 #include <QtGui/qguiapplication_platform.h>
+#include <QCoreApplication>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QWidget>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/TestSession.h"
 #include "platform/linux/X11Permissions.h"
 #include "platform/linux/X11TaskbarPolicy.h"
+#include "support/BusNameSquatter.h"
 
 namespace velaro::e2e {
 namespace {
@@ -69,13 +75,34 @@ protected:
     void SetUp() override { VELARO_REQUIRE_DESKTOP(); }
 };
 
-TEST_F(ShellPlatformTest, TheDesktopGrantsScreenReadsAndWindowManagement) {
+TEST_F(ShellPlatformTest, TheProbesFindWhatTheTestDesktopRunsAndAPlayerThatJoinsTheBus) {
     TestSession session;
     ASSERT_TRUE(session);
-    X11Permissions permissions(session.session.get());
-    EXPECT_TRUE(permissions.screenCaptureAllowed());
-    EXPECT_TRUE(permissions.accessibilityTrusted());
-    EXPECT_TRUE(permissions.requestAccessibility());
+    QtMainLoop loop;
+    X11Permissions permissions(session.session.get(), loop);
+    const auto answer = [&](Capability c) {
+        std::optional<bool> found;
+        permissions.check(c, [&](bool present) { found = present; });
+        waitUntil([&] { return found.has_value(); });
+        return found;
+    };
+    // Xvfb under openbox, picom, and the PulseAudio null sink.
+    EXPECT_EQ(answer(Capability::x11Session), true);
+    EXPECT_EQ(answer(Capability::windowManager), true);
+    EXPECT_EQ(answer(Capability::compositor), true);
+    EXPECT_EQ(answer(Capability::soundServer), true);
+    // A player is found by its name on the session bus alone.
+    const QString player =
+        QStringLiteral("org.mpris.MediaPlayer2.velaro_probe%1").arg(QCoreApplication::applicationPid());
+    EXPECT_EQ(answer(Capability::mediaPlayer), false);
+    {
+        test::BusNameSquatter squatter(QDBusConnection::sessionBus(), player,
+                                       QStringLiteral("/org/mpris/MediaPlayer2"),
+                                       test::BusNameSquatter::Kind::serveNothing);
+        ASSERT_TRUE(squatter.ownsName());
+        EXPECT_EQ(answer(Capability::mediaPlayer), true);
+    }
+    EXPECT_EQ(answer(Capability::mediaPlayer), false);
 }
 
 TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenShownAgain) {

@@ -38,11 +38,11 @@ TourCard& row(QWidget* page, const QString& title) {
     return *test::findWidget<TourCard>(page);
 }
 
-// Whether the desktop's permissions are read again as time passes: the tour's poll runs.
+// Whether the desktop is asked again as time passes: the tour's poll runs.
 bool polls(TourRig& rig) {
-    const int before = rig.permissions.screenCaptureChecks;
+    const int before = rig.permissions.checks(Capability::x11Session);
     rig.loop.advance(2 * TourPermissionModel::pollInterval);
-    return rig.permissions.screenCaptureChecks > before;
+    return rig.permissions.checks(Capability::x11Session) > before;
 }
 
 // The tour's pages alive now: one at rest, two while the old one slides out.
@@ -181,9 +181,9 @@ TEST(OnboardingRootView, PagesAnimateExceptBetweenFeaturePagesOrWithReducedMotio
     }
 }
 
-TEST(OnboardingRootView, NextWaitsForScreenCaptureAndReturnDoesNothingBefore) {
+TEST(OnboardingRootView, NextWaitsForAnX11SessionAndReturnDoesNothingBefore) {
     TourRig rig;
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     auto& view = rig.open(OnboardingStep::permissions);
     EXPECT_FALSE(view.canContinue());
     EXPECT_FALSE(button(view, "next").isEnabled());
@@ -192,8 +192,8 @@ TEST(OnboardingRootView, NextWaitsForScreenCaptureAndReturnDoesNothingBefore) {
     EXPECT_EQ(view.step(), OnboardingStep::permissions);
     EXPECT_EQ(rig.runtimeStarts, 0);
 
-    // Allowed in the desktop; the page's poll sees it within a second and Next enables itself.
-    rig.permissions.screenCapture = true;
+    // There now; the page's poll sees it within a second and Next enables itself.
+    rig.permissions[Capability::x11Session] = true;
     rig.loop.advance(1.0);
     EXPECT_TRUE(button(view, "next").isEnabled());
     pressReturn(view);
@@ -289,9 +289,10 @@ TEST(OnboardingRootView, WelcomeLinesComeInOneAfterAnother) {
     EXPECT_TRUE(paintsAt(*page, {1.0, 1.0, 1.0, 1.0}));
 }
 
-TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
+TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShowsAndItsRowsFollowTheSession) {
     TourRig rig;
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::compositor] = false;
+    rig.permissions.heldBack = {Capability::soundServer};
     auto& view = rig.open(OnboardingStep::welcome);
     EXPECT_FALSE(polls(rig));
     view.advance();
@@ -300,31 +301,34 @@ TEST(OnboardingRootView, PermissionsPageHoldsTheModelWhileItShows) {
     rig.loop.advance(0.2);
     EXPECT_FALSE(polls(rig));
 
-    // The first press of the capture button turns it into "Open Settings", which outlives the page.
     view.advance();
     auto* page = test::findWidget<PermissionsPage>(&view);
     ASSERT_NE(page, nullptr);
-    ASSERT_NE(row(page, QStringLiteral("Screen Recording")).button(), nullptr);
-    EXPECT_EQ(row(page, QStringLiteral("Screen Recording")).button()->text(),
-              QStringLiteral("Grant Permission"));
-    row(page, QStringLiteral("Screen Recording")).button()->click();
-    EXPECT_EQ(row(page, QStringLiteral("Screen Recording")).button()->text(),
-              QStringLiteral("Open Settings"));
-    view.goBack();
-    view.advance();
-    page = test::findWidget<PermissionsPage>(&view);
-    EXPECT_EQ(row(page, QStringLiteral("Screen Recording")).button()->text(),
-              QStringLiteral("Open Settings"));
-    row(page, QStringLiteral("Screen Recording")).button()->click();
-    EXPECT_EQ(rig.permissions.openedPanes, std::vector<PrivacyPane>{PrivacyPane::screenCapture});
+    EXPECT_EQ(row(page, QStringLiteral("X11 Session")).state(), TourCard::State::badge);
+    EXPECT_EQ(row(page, QStringLiteral("X11 Session")).label(), QStringLiteral("Running"));
+    EXPECT_EQ(row(page, QStringLiteral("Sound Server")).state(), TourCard::State::none)
+        << "no word before the server answers";
 
-    rig.permissions.accessibility = false;
+    // Missing: what it costs, and a button to the help page; no quitting and reopening anywhere.
+    TourCard& compositor = row(page, QStringLiteral("Compositing Manager"));
+    ASSERT_NE(compositor.button(), nullptr);
+    EXPECT_EQ(compositor.button()->text(), QStringLiteral("Open Help"));
+    EXPECT_EQ(compositor.detail().first(), QStringLiteral("Without one the overlay is opaque"));
+    compositor.button()->click();
+    EXPECT_EQ(rig.permissions.openedHelp, std::vector<Capability>{Capability::compositor});
+
+    // Started in the session: the poll turns it green; the sound server's late answer lands too.
+    rig.permissions[Capability::compositor] = true;
+    rig.loop.advance(TourPermissionModel::pollInterval);
+    rig.permissions.answerPending();
+    EXPECT_EQ(compositor.state(), TourCard::State::badge);
+    EXPECT_EQ(compositor.detail().first(), QStringLiteral("Lets the overlay blend into"));
+    EXPECT_EQ(row(page, QStringLiteral("Sound Server")).state(), TourCard::State::badge);
+
+    rig.permissions[Capability::mediaPlayer] = false;
     rig.activation.send({});
-    EXPECT_EQ(row(page, QStringLiteral("Accessibility")).state(), TourCard::State::grantable);
-    rig.permissions.accessibility = true;
-    rig.activation.send({});
-    EXPECT_EQ(row(page, QStringLiteral("Accessibility")).state(), TourCard::State::granted);
-    EXPECT_EQ(row(page, QStringLiteral("System Audio")).state(), TourCard::State::informational);
+    EXPECT_EQ(row(page, QStringLiteral("Media Player")).state(), TourCard::State::button);
+    EXPECT_TRUE(view.canContinue()) << "only the X11 session holds Next back";
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
     };
     for (const auto& c : cases) {
         TourRig rig;
-        rig.permissions.accessibility = c.trusted;
+        rig.permissions[Capability::windowManager] = c.trusted;
         c.arrange(*rig.settings);
         auto& page = featurePage(rig.open(c.option));
         const auto copy = page.optionCopy();
@@ -119,13 +119,13 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
 
 TEST(TourFeaturePages, LinesFollowTrustOnActivationAndTheVisualizerStatus) {
     TourRig rig;
-    rig.permissions.accessibility = false;
+    rig.permissions[Capability::windowManager] = false;
     setShape(*rig.settings, ShapeMode::pill);
     auto& view = rig.open(OnboardingStep::menubarShape);
     auto& page = featurePage(view);
     EXPECT_NE(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"))
         << "without the trust the copy says what is missing";
-    rig.permissions.accessibility = true;
+    rig.permissions[Capability::windowManager] = true;
     rig.activation.send({});
     EXPECT_EQ(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"));
 

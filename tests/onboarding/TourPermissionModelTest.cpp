@@ -1,4 +1,5 @@
-// The tour's permission model: it polls only while held, publishes only changes, and its two buttons.
+// The tour's capability model: it polls only while held, publishes only changes, follows something started
+// in the session, and its help buttons.
 #include <gtest/gtest.h>
 
 #include "base/Published.h"
@@ -12,109 +13,126 @@ namespace {
 struct ModelRig {
     // The poll is the model's only timer.
     bool polling() const { return loop.pendingTimers() > 0; }
+    CapabilityStatus status(Capability c) const { return model->statuses()()[c]; }
 
     test::VirtualLoop loop;
     test::FakePermissions permissions;
     PassthroughSubject<std::monostate> activation;
     std::unique_ptr<TourPermissionModel> model;
-    std::vector<bool> captureChanges, trustChanges;
-    Subscription a, b;
+    std::vector<CapabilityStatuses> changes;
+    Subscription subscription;
 
     TourPermissionModel& make() {
         model = std::make_unique<TourPermissionModel>(permissions, loop, activation.stream());
-        a = model->screenRecordingGranted().changes().sink(
-            [this](const bool& v) { captureChanges.push_back(v); });
-        b = model->accessibilityGranted().changes().sink(
-            [this](const bool& v) { trustChanges.push_back(v); });
+        subscription =
+            model->statuses().changes().sink([this](const CapabilityStatuses& s) { changes.push_back(s); });
         return *model;
     }
 };
 
 TEST(TourPermissionModel, StartsFromTheDesktopAndPublishesOnlyChanges) {
     ModelRig rig;
-    rig.permissions.screenCapture = true;
-    rig.permissions.accessibility = true;
     auto& model = rig.make();
-    EXPECT_TRUE(model.screenRecordingGranted()());
-    EXPECT_TRUE(model.accessibilityGranted()());
+    for (const Capability c : allCapabilities) EXPECT_TRUE(model.present(c)) << int(c);
     model.refresh();
     model.refresh();
-    EXPECT_TRUE(rig.captureChanges.empty());
-    EXPECT_TRUE(rig.trustChanges.empty());
+    EXPECT_TRUE(rig.changes.empty());
 
-    rig.permissions.accessibility = false;
+    rig.permissions[Capability::compositor] = false;
     model.refresh();
     model.refresh();
-    EXPECT_TRUE(rig.captureChanges.empty());
-    EXPECT_EQ(rig.trustChanges, std::vector<bool>{false});
+    ASSERT_EQ(rig.changes.size(), 1u);
+    EXPECT_EQ(rig.changes[0][Capability::compositor], CapabilityStatus::missing);
+    EXPECT_EQ(rig.changes[0][Capability::x11Session], CapabilityStatus::present);
+}
+
+TEST(TourPermissionModel, ACompositorStartedWhileThePageShowsTurnsItsRowGreenWithinASecond) {
+    ModelRig rig;
+    rig.permissions[Capability::compositor] = false;
+    auto& model = rig.make();
+    model.start();
+    EXPECT_EQ(rig.status(Capability::compositor), CapabilityStatus::missing);
+    rig.permissions[Capability::compositor] = true;  // started in the session meanwhile
+    rig.loop.advance(TourPermissionModel::pollInterval);
+    EXPECT_EQ(rig.status(Capability::compositor), CapabilityStatus::present);
+    model.stop();
+}
+
+TEST(TourPermissionModel, AnswersFromTheBusAndTheSoundServerArriveLater) {
+    ModelRig rig;
+    rig.permissions.heldBack = {Capability::mediaPlayer, Capability::soundServer};
+    rig.permissions[Capability::mediaPlayer] = false;
+    auto& model = rig.make();
+    EXPECT_EQ(rig.status(Capability::mediaPlayer), CapabilityStatus::unknown);
+    model.start();
+    rig.loop.advance(3 * TourPermissionModel::pollInterval);
+    EXPECT_EQ(rig.permissions.checks(Capability::mediaPlayer), 1) << "no second call while one is out";
+    EXPECT_EQ(rig.permissions.checks(Capability::x11Session), 5) << "made, started, three polls";
+
+    rig.permissions.answerPending();
+    EXPECT_EQ(rig.status(Capability::mediaPlayer), CapabilityStatus::missing);
+    EXPECT_EQ(rig.status(Capability::soundServer), CapabilityStatus::present);
+    // A player starts; the next poll asks and its answer turns the row green.
+    rig.permissions[Capability::mediaPlayer] = true;
+    rig.loop.advance(TourPermissionModel::pollInterval);
+    EXPECT_EQ(rig.status(Capability::mediaPlayer), CapabilityStatus::missing);
+    rig.permissions.answerPending();
+    EXPECT_EQ(rig.status(Capability::mediaPlayer), CapabilityStatus::present);
+
+    // Gone with the model before its answer: nothing is told.
+    rig.loop.advance(TourPermissionModel::pollInterval);
+    rig.subscription.cancel();
+    rig.model.reset();
+    rig.permissions.answerPending();
 }
 
 TEST(TourPermissionModel, PollsOncePerSecondAndOnActivationOnlyWhileHeld) {
     ModelRig rig;
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::x11Session] = false;
     auto& model = rig.make();
     rig.loop.advance(3);
     EXPECT_FALSE(rig.polling());
-    EXPECT_EQ(rig.loop.pendingTimers(), 0u) << "idle: no timer";
 
     model.start();
     model.start();
     EXPECT_TRUE(rig.polling());
     EXPECT_EQ(rig.loop.pendingTimers(), 1u) << "a second holder makes no second timer";
-    rig.permissions.screenCapture = true;
+    rig.permissions[Capability::x11Session] = true;
     rig.loop.advance(1.0);
-    EXPECT_EQ(rig.captureChanges, std::vector<bool>{true}) << "granted in the desktop, seen within a second";
+    EXPECT_TRUE(model.present(Capability::x11Session)) << "seen within a second";
 
     model.stop();
     EXPECT_TRUE(rig.polling()) << "one holder is left";
-    rig.permissions.accessibility = false;
+    rig.permissions[Capability::soundServer] = false;
     rig.activation.send({});
-    EXPECT_EQ(rig.trustChanges, std::vector<bool>{false}) << "becoming active reads both again";
+    EXPECT_EQ(rig.status(Capability::soundServer), CapabilityStatus::missing)
+        << "becoming active asks again at once";
 
     model.stop();
     EXPECT_FALSE(rig.polling());
-    EXPECT_EQ(rig.loop.pendingTimers(), 0u);
-    rig.permissions.accessibility = true;
+    rig.permissions[Capability::soundServer] = true;
     rig.activation.send({});
     rig.loop.advance(5);
-    EXPECT_EQ(rig.trustChanges, std::vector<bool>{false}) << "stopped: neither the poll nor activation reads";
+    EXPECT_EQ(rig.status(Capability::soundServer), CapabilityStatus::missing)
+        << "stopped: neither the poll nor activation asks";
 
     model.stop();  // a stop without a start
     model.start();
-    EXPECT_EQ(rig.trustChanges, (std::vector<bool>{false, true})) << "a start reads at once";
+    EXPECT_EQ(rig.status(Capability::soundServer), CapabilityStatus::present) << "a start asks at once";
     EXPECT_EQ(rig.loop.pendingTimers(), 1u);
     rig.model.reset();
     EXPECT_EQ(rig.loop.pendingTimers(), 0u) << "the poll ends with the model";
 }
 
-TEST(TourPermissionModel, FirstCapturePressOnlyReadsAgainLaterOnesOpenTheHelpPage) {
+TEST(TourPermissionModel, AHelpButtonOpensThePageOnWhatIsMissingAndChangesNothing) {
     ModelRig rig;
-    rig.permissions.screenCapture = false;
+    rig.permissions[Capability::soundServer] = false;
     auto& model = rig.make();
-    model.requestScreenRecording();
-    EXPECT_TRUE(model.screenRecordingAsked()());
-    EXPECT_TRUE(rig.permissions.openedPanes.empty()) << "the first press opens nothing";
-    const int checks = rig.permissions.screenCaptureChecks;
-    model.requestScreenRecording();
-    model.requestScreenRecording();
-    EXPECT_EQ(rig.permissions.openedPanes,
-              (std::vector<PrivacyPane>{PrivacyPane::screenCapture, PrivacyPane::screenCapture}));
-    EXPECT_EQ(rig.permissions.screenCaptureChecks, checks) << "later presses do not ask again";
-}
-
-TEST(TourPermissionModel, EveryAccessibilityPressAsksAndOpensTheHelpPage) {
-    ModelRig rig;
-    rig.permissions.accessibility = false;
-    rig.permissions.grantOnRequest = true;
-    auto& model = rig.make();
-    model.requestAccessibility();
-    model.requestAccessibility();
-    EXPECT_EQ(rig.permissions.accessibilityRequests, 2);
-    EXPECT_EQ(rig.permissions.openedPanes,
-              (std::vector<PrivacyPane>{PrivacyPane::accessibility, PrivacyPane::accessibility}));
-    EXPECT_FALSE(model.accessibilityGranted()()) << "a request marks nothing granted; the next read does";
-    model.refresh();
-    EXPECT_TRUE(model.accessibilityGranted()());
+    model.openHelp(Capability::soundServer);
+    model.openHelp(Capability::soundServer);
+    EXPECT_EQ(rig.permissions.openedHelp,
+              (std::vector<Capability>{Capability::soundServer, Capability::soundServer}));
+    EXPECT_TRUE(rig.changes.empty());
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The tour's pages drawn offscreen and read at known pixels: backgrounds, the gradient headline, the granted
-// badge, a disabled Next, the welcome entrance, and the window's size rule.
+// The tour's pages drawn offscreen and read at known pixels: backgrounds, the gradient headline, the running
+// badge and help button, a disabled Next, the welcome entrance, and the window's size rule.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QResizeEvent>
+#include <optional>
 
 #include "onboarding/OnboardingWindowController.h"
 #include "onboarding/PermissionsPage.h"
@@ -57,10 +58,15 @@ TEST(TourRender, WelcomeLinesAreHiddenBeforeTheirEntrance) {
     EXPECT_FALSE(anyNear(shot, QRectF(250, 235, 250, 25), QColor(245, 245, 245), 20));
 }
 
-TEST(TourRender, PermissionsHeadlineGrantedBadgeAndDisabledNext) {
+// Where a row's badge or button sits: beside its title, anywhere along the card's text column.
+QRectF besideTitle(double rowTop) {
+    return QRectF(450, rowTop + 16, 225, 14);
+}
+
+TEST(TourRender, PermissionsHeadlineRunningBadgesHelpButtonsAndDisabledNext) {
     TourRig rig;
-    rig.permissions.screenCapture = false;
-    rig.permissions.accessibility = true;
+    rig.permissions[Capability::x11Session] = false;
+    rig.permissions[Capability::compositor] = false;
     auto& view = rig.open(OnboardingStep::permissions);
     const QImage shot = render(view, 2.0);
 
@@ -70,18 +76,24 @@ TEST(TourRender, PermissionsHeadlineGrantedBadgeAndDisabledNext) {
                 anyNear(shot, headline, tour::accentEnd.toRgb(), 20));
     EXPECT_TRUE(near(pixelAt(shot, {30, 380}), QColor(19, 8, 0), 12));
 
-    // The accessibility row shows the green badge; the capture row an accent button.
-    EXPECT_TRUE(anyNear(shot, QRectF(460, 214 + 17, 140, 12), tour::granted.toRgb(), 10));
-    EXPECT_FALSE(anyNear(shot, QRectF(460, 137.5 + 17, 160, 12), tour::granted.toRgb(), 10));
-    EXPECT_TRUE(anyNear(shot, QRectF(500, 137.5 + 17, 140, 12), tour::accentEnd.toRgb(), 30));
+    // The rows from the top: X11 session, compositor, media player, sound server. Running ones show the
+    // green badge; missing ones an accent button.
+    EXPECT_FALSE(anyNear(shot, besideTitle(66), tour::granted.toRgb(), 10));
+    EXPECT_TRUE(anyNear(shot, besideTitle(66), tour::accentEnd.toRgb(), 30));
+    EXPECT_FALSE(anyNear(shot, besideTitle(140), tour::granted.toRgb(), 10));
+    EXPECT_TRUE(anyNear(shot, besideTitle(214), tour::granted.toRgb(), 10));
+    EXPECT_TRUE(anyNear(shot, besideTitle(288), tour::granted.toRgb(), 10));
 
-    // Next is drawn at 0.4 over the ground: its capsule is a dim orange until the grant.
+    // Next is drawn at 0.4 over the ground: its capsule is a dim orange until the session is there.
     const QColor disabled = pixelAt(shot, {615, 425.5});
-    rig.permissions.screenCapture = true;
+    rig.permissions[Capability::x11Session] = true;
+    rig.permissions[Capability::compositor] = true;
     rig.loop.advance(1.0);
-    const QColor enabled = pixelAt(render(view, 2.0), {615, 425.5});
+    const QImage after = render(view, 2.0);
+    EXPECT_TRUE(anyNear(after, besideTitle(140), tour::granted.toRgb(), 10)) << "the compositor turned green";
+    const QColor enabled = pixelAt(after, {615, 425.5});
     EXPECT_TRUE(near(enabled, QColor(255, 100, 1), 25)) << enabled.name().toStdString();
-    const QColor ground = pixelAt(render(view, 2.0), {615, 395});
+    const QColor ground = pixelAt(after, {615, 395});
     for (const auto& [d, e, g] : {std::tuple{disabled.red(), enabled.red(), ground.red()},
                                   std::tuple{disabled.green(), enabled.green(), ground.green()}})
         EXPECT_NEAR(d, g + 0.4 * (e - g), 12);
@@ -102,10 +114,13 @@ TEST(TourRender, DetailLinesStayInsideTheirCards) {
     struct Case {
         OnboardingStep step;
         QPointF card;
+        std::optional<Capability> missing = std::nullopt;
     };
-    for (const auto& c :
-         {Case{OnboardingStep::permissions, {390, 290.5}}, Case{OnboardingStep::allSet, {390, 321.5}}}) {
+    for (const auto& c : {Case{OnboardingStep::permissions, {390, 66}},
+                          Case{OnboardingStep::permissions, {390, 288}, Capability::soundServer},
+                          Case{OnboardingStep::allSet, {390, 321.5}}}) {
         TourRig rig;
+        if (c.missing) rig.permissions[*c.missing] = false;
         auto& view = rig.open(c.step);
         rig.loop.advance(2);
         for (const qreal scale : {1.0, 2.0}) {
@@ -181,17 +196,16 @@ TEST(TourWindow, FixedAtItsSizeAndAsksOncePerImposedSize) {
 }
 
 TEST(TourRender, TheSmallestTextsStayLegibleAtScaleOneAndKeepTheirSizesAtScaleTwo) {
-    // "Permission Granted" is in the 5-point row-state size, on a capsule twice as tall: at scale 1 the text
-    // is raised to the least legible nine pixels, and its capsule grows with it.
+    // "Running" is in the 5-point row-state size, on a capsule twice as tall: at scale 1 the text is raised
+    // to the least legible nine pixels, and its capsule grows with it.
     TourRig rig;
-    rig.permissions.screenCapture = rig.permissions.accessibility = true;
     auto& view = rig.open(OnboardingStep::permissions);
     rig.loop.advance(2);
     const QImage shot = render(view, 1.0);
     int capsuleRows = 0, textRows = 0;
-    for (int y = 214; y < 254; ++y) {  // beside the Accessibility row's title
+    for (int y = 140; y < 180; ++y) {  // beside the compositor row's title
         int first = -1, last = -1;
-        for (int x = 440; x < 640; ++x)
+        for (int x = 440; x < 680; ++x)
             if (const QColor c = shot.pixelColor(x, y); c.green() > 150 && c.red() < 120) {
                 if (first < 0) first = x;
                 last = x;

@@ -1,4 +1,4 @@
-// The popover's column, its permission cards, its switches and its height.
+// The popover's column, its cards for what is missing, its switches and its height.
 #include "ui/tray/StatusPopover.h"
 
 #include <QCheckBox>
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/Permissions.h"
 #include "settings/OverlaySettings.h"
 #include "ui/settings/kit/FlatGroupBox.h"
 #include "ui/settings/kit/StyleOpacityControls.h"
@@ -67,8 +66,7 @@ private:
 StatusPopover::StatusPopover(Model model, QWidget* parent)
     : QWidget(parent),
       model_(std::move(model)),
-      screenRecordingGranted_(model_.permissions.screenCaptureAllowed()),
-      accessibilityGranted_(model_.permissions.accessibilityTrusted()),
+      capabilities_(model_.permissions),
       overlayBinding_(deferredBinding(model_.loop, settingBinding(model_.settings.overlayEnabled))),
       styleReveal_(model_.loop, model_.settings.overlayEnabled() ? 1.0 : 0.0),
       refresh_(model_.loop, [this] { refresh(); }) {
@@ -89,14 +87,28 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
     columnLayout->addWidget(makeHeader());
     columnLayout->addWidget(new LivePreviewHeader::StatusRow(model_.sampler, model_.settings,
                                                              model_.appWatcher, model_.loop, column_));
-    screenCard_ = makeCard("record.circle", QColor(255, 59, 48), "Screen Recording Required",
-                           "Color sampling needs this permission", "Open Settings",
-                           [this] { openScreenRecordingSettings(); });
-    columnLayout->addWidget(screenCard_);
-    accessibilityCard_ = makeCard("menubar.rectangle", QColor(255, 149, 0), "Accessibility (optional)",
-                                  "Lets the upcoming Menu Bar Shape read the menu-bar layout", "Enable",
-                                  [this] { requestAccessibility(); });
-    columnLayout->addWidget(accessibilityCard_);
+    // No player running is how the desktop is between tracks, not something to set up: the media player has
+    // no card (the progress bar simply waits), where the tour's page lists it.
+    struct CardCopy {
+        Capability capability;
+        const char* symbol;
+        QColor colour;
+        const char* title;
+        const char* detail;
+    };
+    for (const CardCopy& copy : {
+             CardCopy{Capability::x11Session, "inset.filled.topthird.rectangle", QColor(255, 59, 48),
+                      "X11 Session Required", "Velaro reads and tints the screen only in an X11 session"},
+             CardCopy{Capability::compositor, "circle.dashed", QColor(255, 149, 0), "No Compositing Manager",
+                      "Without one the overlay is opaque and the visualizer stays dark"},
+             CardCopy{Capability::soundServer, "waveform", QColor(255, 149, 0), "No Sound Server",
+                      "The music visualizer needs PulseAudio or PipeWire to hear what plays"},
+         }) {
+        QWidget* card = makeCard(copy.symbol, copy.colour, copy.title, copy.detail, "Open Help",
+                                 [this, c = copy.capability] { openHelp(c); });
+        columnLayout->addWidget(card);
+        capabilityCards_.emplace_back(copy.capability, card);
+    }
     auto* preview = new LivePreviewHeader::Preview(model_.sampler, model_.settings, model_.appWatcher,
                                                    model_.loop, column_);
     columnLayout->addWidget(preview);
@@ -107,6 +119,9 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
     column_->installEventFilter(this);
 
     watch_ = model_.settings.objectWillChange().sink([this](const std::monostate&) { refresh_.schedule(); });
+    capabilityWatch_ = capabilities_.statuses().changes().sink(
+        [this](const CapabilityStatuses& statuses) { applyCapabilities(statuses); });
+    applyCapabilities(capabilities_.statuses()());
     styleReveal_.setOnChange([this] { applyStyleReveal(); });
     applyStyleReveal();
     refresh();
@@ -204,32 +219,21 @@ QWidget* StatusPopover::makeBottomRow() {
     return holder;
 }
 
-// ---- permissions ----
-
-void StatusPopover::refreshScreenRecordingGranted() {
-    screenRecordingGranted_ = model_.permissions.screenCaptureAllowed();
-    refresh();
-}
-
-void StatusPopover::refreshAccessibilityGranted() {
-    accessibilityGranted_ = model_.permissions.accessibilityTrusted();
-    refresh();
-}
+// ---- what the session has ----
 
 void StatusPopover::refreshPermissions() {
-    refreshScreenRecordingGranted();
-    refreshAccessibilityGranted();
+    capabilities_.refresh();
 }
 
-void StatusPopover::openScreenRecordingSettings() {
-    // Opening the help page grants nothing: the card stays until a later showing finds the permission.
-    model_.permissions.openPrivacyPane(PrivacyPane::screenCapture);
+void StatusPopover::openHelp(Capability capability) {
+    // Opening the help page changes nothing: the card stays until a later showing finds what it asks for.
+    capabilities_.openHelp(capability);
 }
 
-void StatusPopover::requestAccessibility() {
-    accessibilityGranted_ = model_.permissions.requestAccessibility();
-    refresh();
-    model_.permissions.openPrivacyPane(PrivacyPane::accessibility);
+void StatusPopover::applyCapabilities(const CapabilityStatuses& statuses) {
+    // A card shows only once the desktop said no: an answer still on its way leaves it hidden.
+    for (const auto& [capability, card] : capabilityCards_)
+        card->setVisible(statuses[capability] == CapabilityStatus::missing);
 }
 
 void StatusPopover::toggleMaster() {
@@ -280,8 +284,6 @@ void StatusPopover::refresh() {
         overlaySwitch_->setChecked(overlay);
     }
     styleReveal_.set(overlay ? 1.0 : 0.0, OverlayAnimation{styleRevealSeconds, TimingCurve::easeInEaseOut});
-    screenCard_->setVisible(!screenRecordingGranted_);
-    accessibilityCard_->setVisible(!accessibilityGranted_);
 
     const QIcon eye = symbolIcon(master ? "eye" : "eye.slash");
     masterButton_->setIcon(eye);

@@ -1,17 +1,20 @@
-// The popover's content: the header, the live status row, a card for each missing permission, the live
-// preview, the "Overlay Style" group and the bottom row (master switch, "Settings…", "Quit"), in a
-// fixed-width column that grows with its content up to a cap and scrolls beyond it.
+// The popover's content: the header, the live status row, a card for each missing thing the app relies on
+// in the session, the live preview, the "Overlay Style" group and the bottom row (master switch, "Settings…",
+// "Quit"), in a fixed-width column that grows with its content up to a cap and scrolls beyond it.
 #pragma once
 
 #include <QIcon>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
 #include "base/Lifetime.h"
 #include "overlay/OverlayFeed.h"
+#include "platform/Permissions.h"
 #include "platform/Tray.h"
 #include "ui/kit/DeferredBinding.h"
 
@@ -26,7 +29,6 @@ namespace velaro {
 class AppWatcher;
 class MainLoop;
 class OverlaySettings;
-class Permissions;
 class ScreenSampler;
 class StyleOpacityControls;
 
@@ -59,11 +61,10 @@ public:
     ~StatusPopover() override;
 
     // ---- what the view does ----
-    void refreshScreenRecordingGranted();
-    void refreshAccessibilityGranted();
+    // Asks the desktop again about what the cards stand for; a card comes or goes with the answer.
     void refreshPermissions();
-    void openScreenRecordingSettings();
-    void requestAccessibility();
+    // A card's button: the help page on what is missing.
+    void openHelp(Capability capability);
     void toggleMaster();
 
     // The column's measured height: a new value reaches `contentHeight` one loop turn later.
@@ -77,6 +78,8 @@ private:
     QWidget* makeHeader();
     QWidget* makeCard(const char* symbol, const QColor& colour, const char* title, const char* detail,
                       const char* button, std::function<void()> action);
+    // Shows the card of each missing capability, from the statuses being published.
+    void applyCapabilities(const CapabilityStatuses& statuses);
     QWidget* makeStyleGroup();
     QWidget* makeBottomRow();
     void refresh();
@@ -86,14 +89,12 @@ private:
     void applyStyleReveal();
 
     Model model_;
-    bool screenRecordingGranted_;
-    bool accessibilityGranted_;
+    CapabilityWatch capabilities_;
     double contentHeight_ = initialContentHeight;
     Lifetime lifetime_;
 
     QWidget* column_ = nullptr;
-    QWidget* screenCard_ = nullptr;
-    QWidget* accessibilityCard_ = nullptr;
+    std::vector<std::pair<Capability, QWidget*>> capabilityCards_;
     QCheckBox* overlaySwitch_ = nullptr;
     StyleOpacityControls* styleControls_ = nullptr;
     QPushButton* masterButton_ = nullptr;
@@ -102,6 +103,7 @@ private:
     AnimatedValue<double> styleReveal_;
     CoalescedRefresh refresh_;
     Subscription watch_;
+    Subscription capabilityWatch_;
 };
 
 // The popover's content as the tray hosts it. The widget lives as long as the content.

@@ -1,4 +1,4 @@
-// The popover's content: which parts the column holds, the permission cards and their buttons, the
+// The popover's content: which parts the column holds, the cards of what is missing and their buttons, the
 // height that follows the column up to its cap, the eye button writing at once and the overlay switch one
 // turn later.
 #include <gtest/gtest.h>
@@ -44,18 +44,15 @@ protected:
             if (QWidget* w = layout->itemAt(i)->widget(); w && !w->isHidden()) parts.push_back(w);
         return parts;
     }
-    // A permission card, by its heading.
+    // A card of something missing, by its heading.
     static QWidget* card(const StatusPopover& view, const char* heading) {
         for (QLabel* label : column(view)->findChildren<QLabel*>())
             if (label->text() == QString::fromUtf8(heading)) return label->parentWidget();
         return nullptr;
     }
-    static QWidget* screenRecordingCard(const StatusPopover& view) {
-        return card(view, "Screen Recording Required");
-    }
-    static QWidget* accessibilityCard(const StatusPopover& view) {
-        return card(view, "Accessibility (optional)");
-    }
+    static QWidget* sessionCard(const StatusPopover& view) { return card(view, "X11 Session Required"); }
+    static QWidget* compositorCard(const StatusPopover& view) { return card(view, "No Compositing Manager"); }
+    static QWidget* soundCard(const StatusPopover& view) { return card(view, "No Sound Server"); }
     // The eye button: the bottom row's button that is neither "Settings…" nor "Quit".
     static QPushButton* masterButton(const StatusPopover& view) {
         QAbstractButton* settings = test::findButton(&view, QStringLiteral("Settings…"));
@@ -72,7 +69,7 @@ protected:
     test::PopoverRig rig;
 };
 
-TEST_F(StatusPopoverTest, WithBothPermissionsTheColumnHasNoCardsAndNoGap) {
+TEST_F(StatusPopoverTest, WithEverythingRunningTheColumnHasNoCardsAndNoGap) {
     auto view = rig.makePopover();
     view->show();
     rig.loop.runUntilIdle();
@@ -80,50 +77,60 @@ TEST_F(StatusPopoverTest, WithBothPermissionsTheColumnHasNoCardsAndNoGap) {
     ASSERT_EQ(parts.size(), 5u) << "header, status row, preview, style group, bottom row";
     EXPECT_EQ(parts[1], static_cast<QWidget*>(statusRow(*view)));
     EXPECT_EQ(parts[2], static_cast<QWidget*>(test::findWidget<LivePreviewHeader::Preview>(view.get())));
-    EXPECT_TRUE(screenRecordingCard(*view)->isHidden());
-    EXPECT_TRUE(accessibilityCard(*view)->isHidden());
+    EXPECT_TRUE(sessionCard(*view)->isHidden());
+    EXPECT_TRUE(compositorCard(*view)->isHidden());
+    EXPECT_TRUE(soundCard(*view)->isHidden());
 }
 
-TEST_F(StatusPopoverTest, TheScreenRecordingCardStaysAfterOpeningTheHelpUntilAShowingFindsTheGrant) {
-    rig.permissions.screenCapture = false;
+TEST_F(StatusPopoverTest, TheSessionCardStaysAfterOpeningTheHelpUntilAShowingFindsTheSession) {
+    rig.permissions[Capability::x11Session] = false;
     auto view = rig.makePopover();
     view->show();
     rig.loop.runUntilIdle();
-    ASSERT_FALSE(screenRecordingCard(*view)->isHidden());
-    EXPECT_EQ(visibleColumn(*view)[2], screenRecordingCard(*view)) << "the card sits under the status row";
+    ASSERT_FALSE(sessionCard(*view)->isHidden());
+    EXPECT_EQ(visibleColumn(*view)[2], sessionCard(*view)) << "the card sits under the status row";
 
-    cardButton(screenRecordingCard(*view))->click();
-    EXPECT_EQ(rig.permissions.openedPanes, std::vector<PrivacyPane>{PrivacyPane::screenCapture});
-    rig.permissions.screenCapture = true;
+    ASSERT_EQ(cardButton(sessionCard(*view))->text(), QStringLiteral("Open Help"));
+    cardButton(sessionCard(*view))->click();
+    EXPECT_EQ(rig.permissions.openedHelp, std::vector<Capability>{Capability::x11Session});
+    rig.permissions[Capability::x11Session] = true;
     rig.loop.runUntilIdle();
-    EXPECT_FALSE(screenRecordingCard(*view)->isHidden()) << "opening the help grants nothing";
+    EXPECT_FALSE(sessionCard(*view)->isHidden()) << "opening the help changes nothing";
 
     reshow(*view);
-    EXPECT_TRUE(screenRecordingCard(*view)->isHidden());
+    EXPECT_TRUE(sessionCard(*view)->isHidden());
 }
 
-TEST_F(StatusPopoverTest, EnableHidesTheAccessibilityCardAtOnceWhenTrustWasGrantedElsewhere) {
-    rig.permissions.accessibility = false;
+TEST_F(StatusPopoverTest, ACardComesOnlyOnceTheDesktopSaysNoAndNoneStandsForAPlayer) {
+    // The sound server answers on a later turn; no player running is no card at all.
+    rig.permissions.heldBack = {Capability::soundServer};
+    rig.permissions[Capability::soundServer] = false;
+    rig.permissions[Capability::mediaPlayer] = false;
+    rig.permissions[Capability::compositor] = false;
     auto view = rig.makePopover();
     view->show();
-    ASSERT_FALSE(accessibilityCard(*view)->isHidden());
+    rig.loop.runUntilIdle();
+    EXPECT_FALSE(compositorCard(*view)->isHidden());
+    EXPECT_TRUE(soundCard(*view)->isHidden()) << "not before the answer";
+    rig.permissions.answerPending();
+    EXPECT_FALSE(soundCard(*view)->isHidden());
+    EXPECT_EQ(visibleColumn(*view).size(), 7u) << "two cards, the media player has none";
 
-    rig.permissions.accessibility = true;  // allowed elsewhere since the card was refreshed
-    cardButton(accessibilityCard(*view))->click();
-    EXPECT_TRUE(accessibilityCard(*view)->isHidden());
-    EXPECT_EQ(rig.permissions.accessibilityRequests, 1);
-    EXPECT_EQ(rig.permissions.openedPanes, std::vector<PrivacyPane>{PrivacyPane::accessibility})
-        << "the help page opens whatever the answer";
+    // A compositor started since: the next showing asks again and its card goes.
+    rig.permissions[Capability::compositor] = true;
+    reshow(*view);
+    EXPECT_TRUE(compositorCard(*view)->isHidden());
+    EXPECT_EQ(rig.permissions.checks(Capability::soundServer), 2) << "asked again only after it answered";
 }
 
 TEST_F(StatusPopoverTest, AHelpPageThatCannotOpenLeavesTheCardAndReportsNothing) {
-    rig.permissions.accessibility = false;
-    rig.permissions.panesOpen = false;
+    rig.permissions[Capability::compositor] = false;
+    rig.permissions.helpOpens = false;
     auto view = rig.makePopover();
     view->show();
-    cardButton(accessibilityCard(*view))->click();
-    EXPECT_FALSE(accessibilityCard(*view)->isHidden()) << "the request was refused: still not granted";
-    EXPECT_EQ(rig.permissions.accessibilityRequests, 1);
+    cardButton(compositorCard(*view))->click();
+    EXPECT_FALSE(compositorCard(*view)->isHidden());
+    EXPECT_EQ(rig.permissions.openedHelp, std::vector<Capability>{Capability::compositor});
 }
 
 TEST_F(StatusPopoverTest, ThePopoverIsAsTallAsTheColumnUpToTheCapAndThenScrolls) {
@@ -148,8 +155,8 @@ TEST_F(StatusPopoverTest, ThePopoverIsAsTallAsTheColumnUpToTheCapAndThenScrolls)
 }
 
 TEST_F(StatusPopoverTest, ATallColumnScrollsInsideTheCappedPopover) {
-    rig.permissions.screenCapture = false;
-    rig.permissions.accessibility = false;
+    rig.permissions[Capability::x11Session] = false;
+    rig.permissions[Capability::compositor] = false;
     auto view = rig.makePopover();
     view->show();
     rig.loop.runUntilIdle();
