@@ -63,7 +63,7 @@ PermissionsPage::PermissionsPage(TourPermissionModel& permissions, MainLoop& loo
     auto* overlay = new tour::TourLayer(
         [this](QPainter& painter) {
             icons_.draw(painter, devicePixelRatioF());
-            const double symbol = tour::noteSymbolSize(*painter.device());
+            const double symbol = tour::noteSymbolSize();
             tour::drawInfoSymbol(painter, tour::noteSymbolX(symbol), 368.0548125 + tour::lineRaise * 4,
                                  symbol, tour::white);
             tour::drawBlock(painter, {kNote, tour::pageNoteFont, 403.119, 371.7775, 6, tour::noteWidth, true},

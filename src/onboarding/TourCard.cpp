@@ -37,7 +37,7 @@ void paintStateCapsule(QPainter& painter, const QRectF& rect, const QString& lab
     painter.strokePath(tour::capsule(rect.adjusted(0.25, 0.25, -0.25, -0.25)),
                        QPen(tour::withAlpha(tour::black, 0.2), 0.5));
     // The text sits on the capsule's middle, narrowed where the capsule had to be.
-    const double size = tour::renderedSize(tour::rowStateFont, *painter.device());
+    const double size = tour::renderedSize(tour::rowStateFont);
     const double reference = rect.center().y() + size * 0.35;
     const double padding = kCapsulePadding * size;
     tour::drawFittedLine(painter, label, tour::rowStateFont, rect.left() + padding, reference,
@@ -47,7 +47,7 @@ void paintStateCapsule(QPainter& painter, const QRectF& rect, const QString& lab
 
 // The capsule of `label` beside a title that ends at `x`, kept inside the card's text column.
 QRectF capsuleBeside(const QPaintDevice& device, const QString& label, double x) {
-    const double size = tour::renderedSize(tour::rowStateFont, device);
+    const double size = tour::renderedSize(tour::rowStateFont);
     const double width = advance(device, label, tour::rowStateFont) + 2 * kCapsulePadding * size;
     const double room = TourCard::size.width() - kDetailMargin - x;
     const double height = kCapsuleHeight * size;

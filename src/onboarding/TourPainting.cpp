@@ -23,7 +23,7 @@ QPainterPath capsule(const QRectF& rect) {
 QRectF lineFrame(const QPaintDevice& device, const QString& text, const FontSpec& spec, double x,
                  double reference) {
     const QFontMetricsF metrics(font(spec, device), const_cast<QPaintDevice*>(&device));
-    const double size = renderedSize(spec, device);
+    const double size = renderedSize(spec);
     const double top = reference - lineRaise * size;
     return {x, top, metrics.horizontalAdvance(text), std::max(metrics.height(), size * 1.2)};
 }
@@ -89,7 +89,7 @@ QStringList blockLines(const QPaintDevice& device, const LineBlock& block) {
 
 void drawBlock(QPainter& painter, const LineBlock& block, const QBrush& brush) {
     // Lines raised to a legible size keep their spacing in proportion.
-    const double step = block.step * renderedSize(block.font, *painter.device()) / block.font.size;
+    const double step = block.step * renderedSize(block.font) / block.font.size;
     const QStringList lines = blockLines(*painter.device(), block);
     for (int i = 0; i < lines.size(); ++i)
         drawFittedLine(painter, lines[i], block.font, block.x, block.reference + step * i, block.maxWidth,
@@ -147,8 +147,8 @@ void drawInfoSymbol(QPainter& painter, double x, double reference, double size, 
     painter.restore();
 }
 
-double noteSymbolSize(const QPaintDevice& device) {
-    return 4 * renderedSize(pageNoteFont, device) / pageNoteFont.size;
+double noteSymbolSize() {
+    return 4 * renderedSize(pageNoteFont) / pageNoteFont.size;
 }
 
 void drawWarningSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour) {

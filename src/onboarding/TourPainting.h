@@ -82,7 +82,7 @@ void drawInfoSymbol(QPainter& painter, double x, double reference, double size, 
 // The size of the symbol beside a note: 4 points beside the note's 5, and as much larger as the note's text
 // was raised; and where it starts, so that it keeps its distance from the note's text (which starts at x
 // 403).
-double noteSymbolSize(const QPaintDevice& device);
+double noteSymbolSize();
 inline double noteSymbolX(double size) {
     return 394.877 - 0.9 * (size - 4);
 }

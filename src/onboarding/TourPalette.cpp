@@ -18,8 +18,8 @@ QGradientStops groundStops() {
     };
 }
 
-double renderedSize(const FontSpec& spec, const QPaintDevice& device) {
-    return SettingsStyle::readableTextSize(spec.size, device.devicePixelRatioF());
+double renderedSize(const FontSpec& spec) {
+    return SettingsStyle::readableTextSize(spec.size, 1.0);
 }
 
 QFont font(const FontSpec& spec, const QPaintDevice& device) {
@@ -28,7 +28,7 @@ QFont font(const FontSpec& spec, const QPaintDevice& device) {
     // Point sizes scale with the device's resolution; dividing it out leaves a size in device-independent
     // pixels, which is what the pages are laid out in.
     const int dpi = device.logicalDpiY() > 0 ? device.logicalDpiY() : 96;
-    f.setPointSizeF(renderedSize(spec, device) * 72.0 / dpi);
+    f.setPointSizeF(renderedSize(spec) * 72.0 / dpi);
     f.setWeight(spec.weight);
     if (spec.stretch != 100) f.setStretch(spec.stretch);
     return f;

@@ -62,9 +62,11 @@ inline constexpr FontSpec captionFont{8};
 inline constexpr FontSpec rowStateFont{5};
 inline constexpr FontSpec pageNoteFont{5};
 
-// The size `spec` is drawn at on `device`, in points: its own, or more where that would render below the
-// smallest legible text on the device's pixels (the sizes were drawn for screens of scale 2).
-double renderedSize(const FontSpec& spec, const QPaintDevice& device);
+// The size `spec` is drawn at, in points: its own, or the smallest size legible on a screen of scale 1 where
+// its own is smaller (the sizes were drawn for screens of scale 2). The same at every scale, so that a page
+// at scale 2 is the page at scale 1 with every pixel doubled: raised only where the screen needs it, the
+// smallest texts stayed at their own size beside text that had doubled.
+double renderedSize(const FontSpec& spec);
 // The font for drawing on `device`: its size (`renderedSize`) is exact in points (device-independent pixels)
 // whatever the device's logical resolution, fractional sizes included.
 QFont font(const FontSpec& spec, const QPaintDevice& device);

@@ -196,7 +196,7 @@ void TourStyleOptionPage::paintEvent(QPaintEvent*) {
     tour::drawBlock(painter, {copy.lines, tour::captionFont, kTextX, 321.594, 9.5},
                     tour::withAlpha(tour::text, 0.8));
     if (showsWarning()) {
-        const double symbol = tour::noteSymbolSize(*painter.device());
+        const double symbol = tour::noteSymbolSize();
         tour::drawWarningSymbol(painter, tour::noteSymbolX(symbol), 371.922, symbol, tour::white);
         tour::drawBlock(
             painter,

@@ -195,17 +195,14 @@ TEST(TourWindow, FixedAtItsSizeAndAsksOncePerImposedSize) {
     EXPECT_TRUE(impose({900, 700}));
 }
 
-TEST(TourRender, TheSmallestTextsStayLegibleAtScaleOneAndKeepTheirSizesAtScaleTwo) {
-    // "Running" is in the 5-point row-state size, on a capsule twice as tall: at scale 1 the text is raised
-    // to the least legible nine pixels, and its capsule grows with it.
-    TourRig rig;
-    auto& view = rig.open(OnboardingStep::permissions);
-    rig.loop.advance(2);
-    const QImage shot = render(view, 1.0);
+// The badge beside the compositor row's title, at the image's scale: how many pixel rows its capsule spans,
+// and how many of those cross its dark letters.
+std::pair<int, int> badgeRows(const QImage& shot) {
+    const qreal s = shot.devicePixelRatio();
     int capsuleRows = 0, textRows = 0;
-    for (int y = 140; y < 180; ++y) {  // beside the compositor row's title
+    for (int y = int(140 * s); y < int(180 * s); ++y) {
         int first = -1, last = -1;
-        for (int x = 440; x < 680; ++x)
+        for (int x = int(440 * s); x < int(680 * s); ++x)
             if (const QColor c = shot.pixelColor(x, y); c.green() > 150 && c.red() < 120) {
                 if (first < 0) first = x;
                 last = x;
@@ -216,12 +213,40 @@ TEST(TourRender, TheSmallestTextsStayLegibleAtScaleOneAndKeepTheirSizesAtScaleTw
         for (int x = first; x <= last && !text; ++x) text = shot.pixelColor(x, y).green() < 110;
         textRows += text;
     }
-    EXPECT_GE(textRows, 6) << "the letters of a nine-pixel line";
-    EXPECT_NEAR(capsuleRows, 18, 2);
-    // On a screen of scale 2 the sizes are the ones given.
-    QImage sharp(1, 1, QImage::Format_ARGB32_Premultiplied);
-    sharp.setDevicePixelRatio(2);
-    EXPECT_EQ(tour::renderedSize(tour::rowStateFont, sharp), 5);
+    return {capsuleRows, textRows};
+}
+
+// Pixel rows of the page's note that hold its light letters.
+int noteRows(const QImage& shot) {
+    const qreal s = shot.devicePixelRatio();
+    int rows = 0;
+    for (int y = int(360 * s); y < int(400 * s); ++y) {
+        bool lit = false;
+        for (int x = int(403 * s); x < int(700 * s) && !lit; ++x) lit = shot.pixelColor(x, y).blue() > 110;
+        rows += lit;
+    }
+    return rows;
+}
+
+TEST(TourRender, TheSmallestTextsAreLegibleAtScaleOneAndDoubleWithThePageAtScaleTwo) {
+    // "Running" and the note are in the 5-point sizes, drawn for screens of scale 2: at scale 1 they are
+    // raised to the least legible nine pixels (the badge's capsule twice as tall), and a screen of scale 2
+    // shows that same page with every pixel doubled, not the 5-point sizes beside doubled text.
+    TourRig rig;
+    auto& view = rig.open(OnboardingStep::permissions);
+    rig.loop.advance(2);
+    const QImage one = render(view, 1.0), two = render(view, 2.0);
+    const auto [capsule1, text1] = badgeRows(one);
+    const auto [capsule2, text2] = badgeRows(two);
+    EXPECT_GE(text1, 6) << "the letters of a nine-pixel line";
+    EXPECT_NEAR(capsule1, 18, 2);
+    EXPECT_NEAR(capsule2, 2 * capsule1, 3);
+    EXPECT_NEAR(text2, 2 * text1, 3);
+    const int note1 = noteRows(one), note2 = noteRows(two);
+    EXPECT_GE(note1, 12) << "two lines of nine pixels";
+    EXPECT_NEAR(note2, 2 * note1, 4);
+    EXPECT_EQ(tour::renderedSize(tour::rowStateFont), 9);
+    EXPECT_EQ(tour::renderedSize(tour::headlineFont), 46) << "sizes above the least keep their own";
 }
 
 TEST(TourWindow, ControllerReportsClosesAndHoldsThePageAtTheTopLeft) {
