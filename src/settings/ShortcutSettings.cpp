@@ -2,6 +2,7 @@
 #include "settings/ShortcutSettings.h"
 
 #include <QString>
+#include <array>
 #include <unordered_map>
 
 #include "platform/KeyboardLayout.h"
@@ -14,18 +15,27 @@ namespace {
 using settings_json::Json;
 using settings_json::ObjectReader;
 
-// Keys that type nothing printable, or whose text would be unreadable alone, by virtual key code.
+// Keys that type nothing printable, or whose text would be unreadable alone, by virtual key code. The names
+// are the ones Qt's native key-sequence text gives the PC key at that place (114, the original Help key,
+// sits where the PC keyboard has Insert).
 const std::unordered_map<std::uint32_t, std::string>& specialKeyNames() {
     static const std::unordered_map<std::uint32_t, std::string> names{
-        {36, "\u21A9"},  {48, "\u21E5"},  {49, "Space"},   {51, "\u232B"},  {53, "\u238B"},  {64, "F17"},
-        {76, "\u2324"},  {79, "F18"},     {80, "F19"},     {90, "F20"},     {96, "F5"},      {97, "F6"},
-        {98, "F7"},      {99, "F3"},      {100, "F8"},     {101, "F9"},     {103, "F11"},    {105, "F13"},
-        {106, "F16"},    {107, "F14"},    {109, "F10"},    {111, "F12"},    {113, "F15"},    {114, "Help"},
-        {115, "\u2196"}, {116, "\u21DE"}, {117, "\u2326"}, {118, "F4"},     {119, "\u2198"}, {120, "F2"},
-        {121, "\u21DF"}, {122, "F1"},     {123, "\u2190"}, {124, "\u2192"}, {125, "\u2193"}, {126, "\u2191"},
+        {36, "Return"},  {48, "Tab"},     {49, "Space"}, {51, "Backspace"}, {53, "Esc"},    {64, "F17"},
+        {71, "NumLock"}, {76, "Enter"},   {79, "F18"},   {80, "F19"},       {90, "F20"},    {96, "F5"},
+        {97, "F6"},      {98, "F7"},      {99, "F3"},    {100, "F8"},       {101, "F9"},    {103, "F11"},
+        {105, "F13"},    {106, "F16"},    {107, "F14"},  {109, "F10"},      {111, "F12"},   {113, "F15"},
+        {114, "Ins"},    {115, "Home"},   {116, "PgUp"}, {117, "Del"},      {118, "F4"},    {119, "End"},
+        {120, "F2"},     {121, "PgDown"}, {122, "F1"},   {123, "Left"},     {124, "Right"}, {125, "Down"},
+        {126, "Up"},
     };
     return names;
 }
+
+// The modifiers in the order the combination names them: Ctrl, Alt and Shift as Qt's native key-sequence text
+// orders them, and Super after them, where GTK's accelerator labels put it (Qt would put it first, as "Meta").
+constexpr std::array<std::uint32_t, 4> kModifierOrder{
+    ShortcutKeyCombo::controlMask, ShortcutKeyCombo::optionMask, ShortcutKeyCombo::shiftMask,
+    ShortcutKeyCombo::commandMask};
 
 }  // namespace
 
@@ -47,11 +57,27 @@ std::string_view title(ShortcutAction action) {
 
 std::string ShortcutKeyCombo::displayString(const KeyboardLayout* layout) const {
     std::string out;
-    if (carbonModifiers & controlMask) out += "\u2303";
-    if (carbonModifiers & optionMask) out += "\u2325";
-    if (carbonModifiers & shiftMask) out += "\u21E7";
-    if (carbonModifiers & commandMask) out += "\u2318";
+    for (const std::uint32_t bit : kModifierOrder) {
+        if (!(carbonModifiers & bit)) continue;
+        out += modifierName(bit);
+        out += '+';
+    }
     return out + keyName(keyCode, layout);
+}
+
+std::string_view ShortcutKeyCombo::modifierName(std::uint32_t modifier) {
+    switch (modifier) {
+        case controlMask:
+            return "Ctrl";
+        case optionMask:
+            return "Alt";
+        case shiftMask:
+            return "Shift";
+        case commandMask:
+            return "Super";
+        default:
+            return {};
+    }
 }
 
 std::string ShortcutKeyCombo::keyName(std::uint32_t keyCode, const KeyboardLayout* layout) {

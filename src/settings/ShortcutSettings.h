@@ -33,6 +33,7 @@ std::string_view title(ShortcutAction action);
 // A key and its modifiers. The key code is a virtual key code of the original keyboard map and the mask
 // uses its modifier bits; stored shortcuts rely on both, and the platform layer translates them for grabs.
 struct ShortcutKeyCombo {
+    // The stored bits keep their original names; on this desktop command is the Super key and option Alt.
     static constexpr std::uint32_t commandMask = 0x100;
     static constexpr std::uint32_t shiftMask = 0x200;
     static constexpr std::uint32_t optionMask = 0x800;
@@ -41,11 +42,15 @@ struct ShortcutKeyCombo {
     std::uint32_t keyCode = 0;
     std::uint32_t carbonModifiers = 0;
 
-    // The modifier glyphs in the fixed order ⌃⌥⇧⌘ followed by the key's name, without separators; other
-    // mask bits are ignored. `layout` may be null when there is no current layout.
+    // The combination as this desktop writes it: the modifiers present in the order Ctrl, Alt, Shift, Super,
+    // then the key's name, joined by "+" ("Ctrl+Alt+Shift+Super+O"); other mask bits are ignored. `layout`
+    // may be null when there is no current layout.
     std::string displayString(const KeyboardLayout* layout) const;
-    // The name of a key alone: the special-key table, else what the key types on the layout (upper-cased),
-    // else "Key " and the code in decimal.
+    // The name of one modifier bit ("Ctrl" for controlMask, "Super" for commandMask); empty for any other
+    // value.
+    static std::string_view modifierName(std::uint32_t modifier);
+    // The name of a key alone: the special-key table ("Esc", "Return", "PgUp", "F5"), else what the key types
+    // on the layout (upper-cased), else "Key " and the code in decimal.
     static std::string keyName(std::uint32_t keyCode, const KeyboardLayout* layout);
     // The upper-cased text the key types on `layout` with no modifiers, or nothing.
     static std::optional<std::string> keyCharacter(std::uint32_t keyCode, const KeyboardLayout& layout);

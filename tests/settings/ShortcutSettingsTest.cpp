@@ -14,16 +14,26 @@ std::string text(const std::optional<Bytes>& bytes) {
     return bytes ? std::string(bytes->begin(), bytes->end()) : "<failed>";
 }
 
-TEST(ShortcutDisplay, ModifiersInFixedOrderThenKeyName) {
-    const FakeKeyboardLayout us;
-    EXPECT_EQ((ShortcutKeyCombo{36, 0x1B00}.displayString(&us)), "⌃⌥⇧⌘↩");
-    EXPECT_EQ((ShortcutKeyCombo{0, 0x300}.displayString(&us)), "⇧⌘A");
-    EXPECT_EQ((ShortcutKeyCombo{46, 0x1800}.displayString(&us)), "⌃⌥M");
-    EXPECT_EQ((ShortcutKeyCombo{49, 0x100}.displayString(&us)), "⌘Space");
+TEST(ShortcutDisplay, ModifiersInTheDesktopsOrderJoinedByPlusThenKeyName) {
+    FakeKeyboardLayout us;
+    us.setKey(31, "o");
+    us.setKey(69, "+");  // the keypad's plus
+    // Ctrl, Alt, Shift, Super whatever the bits' order, spelt as Qt's native key-sequence text spells them.
+    EXPECT_EQ((ShortcutKeyCombo{31, 0x1B00}.displayString(&us)), "Ctrl+Alt+Shift+Super+O");
+    EXPECT_EQ((ShortcutKeyCombo{36, 0x1B00}.displayString(&us)), "Ctrl+Alt+Shift+Super+Return");
+    EXPECT_EQ((ShortcutKeyCombo{0, 0x300}.displayString(&us)), "Shift+Super+A");
+    EXPECT_EQ((ShortcutKeyCombo{46, 0x1800}.displayString(&us)), "Ctrl+Alt+M");
+    EXPECT_EQ((ShortcutKeyCombo{49, 0x100}.displayString(&us)), "Super+Space");
+    EXPECT_EQ((ShortcutKeyCombo{123, 0x800}.displayString(&us)), "Alt+Left");
+    EXPECT_EQ((ShortcutKeyCombo{53, 0x1000}.displayString(&us)), "Ctrl+Esc");
     // Bits outside the four modifiers are ignored.
     EXPECT_EQ((ShortcutKeyCombo{0, 0x300 | 0x400 | 0x1 | 0x80000000}.displayString(&us)),
               (ShortcutKeyCombo{0, 0x300}.displayString(&us)));
     EXPECT_EQ((ShortcutKeyCombo{43, 0}.displayString(&us)), ",");
+    // A key named "+" stays readable after the separator, as in Qt's text.
+    EXPECT_EQ((ShortcutKeyCombo{69, 0x1000}.displayString(&us)), "Ctrl++");
+    EXPECT_EQ(ShortcutKeyCombo::modifierName(ShortcutKeyCombo::commandMask), "Super");
+    EXPECT_EQ(ShortcutKeyCombo::modifierName(0x1800), "") << "one bit at a time";
 }
 
 TEST(ShortcutDisplay, SpecialKeysWinOverTheLayout) {
@@ -31,13 +41,14 @@ TEST(ShortcutDisplay, SpecialKeysWinOverTheLayout) {
     layout.setKey(49, " ");
     layout.setKey(36, "\r");
     EXPECT_EQ(ShortcutKeyCombo::keyName(49, &layout), "Space");
-    EXPECT_EQ(ShortcutKeyCombo::keyName(36, &layout), "↩");
+    EXPECT_EQ(ShortcutKeyCombo::keyName(36, &layout), "Return");
     const std::pair<std::uint32_t, const char*> table[] = {
-        {48, "⇥"},     {51, "⌫"},    {53, "⎋"},    {64, "F17"},  {76, "⌤"},    {79, "F18"},  {80, "F19"},
-        {90, "F20"},   {96, "F5"},   {97, "F6"},   {98, "F7"},   {99, "F3"},   {100, "F8"},  {101, "F9"},
-        {103, "F11"},  {105, "F13"}, {106, "F16"}, {107, "F14"}, {109, "F10"}, {111, "F12"}, {113, "F15"},
-        {114, "Help"}, {115, "↖"},   {116, "⇞"},   {117, "⌦"},   {118, "F4"},  {119, "↘"},   {120, "F2"},
-        {121, "⇟"},    {122, "F1"},  {123, "←"},   {124, "→"},   {125, "↓"},   {126, "↑"}};
+        {48, "Tab"},   {51, "Backspace"}, {53, "Esc"},    {64, "F17"},   {71, "NumLock"}, {76, "Enter"},
+        {79, "F18"},   {80, "F19"},       {90, "F20"},    {96, "F5"},    {97, "F6"},      {98, "F7"},
+        {99, "F3"},    {100, "F8"},       {101, "F9"},    {103, "F11"},  {105, "F13"},    {106, "F16"},
+        {107, "F14"},  {109, "F10"},      {111, "F12"},   {113, "F15"},  {114, "Ins"},    {115, "Home"},
+        {116, "PgUp"}, {117, "Del"},      {118, "F4"},    {119, "End"},  {120, "F2"},     {121, "PgDown"},
+        {122, "F1"},   {123, "Left"},     {124, "Right"}, {125, "Down"}, {126, "Up"}};
     for (const auto& [code, name] : table) EXPECT_EQ(ShortcutKeyCombo::keyName(code, nullptr), name) << code;
 }
 

@@ -237,8 +237,8 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
         return caption && shows(caption);
     };
     const QString commandWarning = QStringLiteral(
-        "⌘ ← / → / ↑ / ↓ are common system shortcuts; choosing ⌘ overrides them globally while a track is "
-        "loaded.");
+        "Super+← / → / ↑ / ↓ are common desktop shortcuts; choosing Super overrides them globally while a "
+        "track is loaded.");
     EXPECT_FALSE(shows(colorRow())) << "off: only the switch";
     settings->progressEnabled = true;
     settle();
@@ -261,27 +261,34 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
         bool warning;
         const char *seek, *keyboard, *keyboardCaption, *reappear;
     } modifiers[] = {
-        {"command", 3, true, "⌘-click or drag the bar to seek; ⌘ ← / → skips ±10s.", "Keyboard control (⌘ arrows)",
-         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides ⌘-arrow "
-         "line/document navigation.",
-         "Reappears when playback resumes, the pointer reaches the top, or ⌘ is held."},
-        {"option", 2, false, "⌥-click or drag the bar to seek; ⌥ ← / → skips ±10s.", "Keyboard control (⌥ arrows)",
-         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides ⌥-arrow word "
+        {"command", 3, true, "Super+click or drag the bar to seek; Super+← / → skips ±10s.",
+         "Keyboard control (Super+arrows)",
+         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides Super+arrow "
+         "window tiling.",
+         "Reappears when playback resumes, the pointer reaches the top, or Super is held."},
+        {"option", 2, false, "Alt+click or drag the bar to seek; Alt+← / → skips ±10s.",
+         "Keyboard control (Alt+arrows)",
+         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides Alt+arrow "
+         "back/forward "
          "navigation.",
-         "Reappears when playback resumes, the pointer reaches the top, or ⌥ is held."},
-        {"control", 1, false, "⌃-click or drag the bar to seek; ⌃ ← / → skips ±10s.", "Keyboard control (⌃ arrows)",
-         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides ⌃-arrow desktop "
-         "switching.",
-         "Reappears when playback resumes, the pointer reaches the top, or ⌃ is held."},
-        {"shift", 0, false, "⇧-click or drag the bar to seek; ⇧ ← / → skips ±10s.", "Keyboard control (⇧ arrows)",
-         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides ⇧-arrow text "
+         "Reappears when playback resumes, the pointer reaches the top, or Alt is held."},
+        {"control", 1, false, "Ctrl+click or drag the bar to seek; Ctrl+← / → skips ±10s.",
+         "Keyboard control (Ctrl+arrows)",
+         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides Ctrl+arrow word "
+         "navigation.",
+         "Reappears when playback resumes, the pointer reaches the top, or Ctrl is held."},
+        {"shift", 0, false, "Shift+click or drag the bar to seek; Shift+← / → skips ±10s.",
+         "Keyboard control (Shift+arrows)",
+         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides Shift+arrow text "
          "selection.",
-         "Reappears when playback resumes, the pointer reaches the top, or ⇧ is held."},
-        // Not one of the four: the option key's texts.
-        {"hyper", -1, false, "⌥-click or drag the bar to seek; ⌥ ← / → skips ±10s.", "Keyboard control (⌥ arrows)",
-         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides ⌥-arrow word "
+         "Reappears when playback resumes, the pointer reaches the top, or Shift is held."},
+        // Not one of the four: the Alt key's texts.
+        {"hyper", -1, false, "Alt+click or drag the bar to seek; Alt+← / → skips ±10s.",
+         "Keyboard control (Alt+arrows)",
+         "← / → skips ±10s · ↑ / ↓ next/previous. While a track is loaded, this overrides Alt+arrow "
+         "back/forward "
          "navigation.",
-         "Reappears when playback resumes, the pointer reaches the top, or ⌥ is held."},
+         "Reappears when playback resumes, the pointer reaches the top, or Alt is held."},
     };
     for (const auto& m : modifiers) {
         settings->progressModifier = m.modifier;
@@ -294,6 +301,12 @@ TEST_F(VisualizerPageTest, ProgressCardCollapsesDimsAndNamesTheModifier) {
         EXPECT_TRUE(showsText(m.reappear)) << m.modifier;
         EXPECT_EQ(test::shownChoice(row<SettingsChoiceRow>("Modifier key", bar)), m.index) << m.modifier;
     }
+    // The menu names the keys as the desktop does, without the other platform's glyphs.
+    const QComboBox* menu = test::menuOf(row<SettingsChoiceRow>("Modifier key", bar));
+    ASSERT_NE(menu, nullptr);
+    QStringList keys;
+    for (int i = 0; i < menu->count(); ++i) keys << menu->itemText(i);
+    EXPECT_EQ(keys, (QStringList{"Shift", "Ctrl", "Alt", "Super"}));
 
     // "After" is dimmed while auto-hide is off, and keeps its value.
     settings->progressAutoHideSeconds = 15.0;

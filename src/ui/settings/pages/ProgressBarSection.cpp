@@ -10,6 +10,7 @@
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 #include "ui/settings/kit/ValueText.h"
+#include "ui/settings/pages/ShortcutRecorder.h"
 
 namespace velaro {
 namespace {
@@ -54,18 +55,16 @@ private:
 
 }  // namespace
 
-QString progressModifierSymbol(const std::string& modifier) {
-    if (modifier == "shift") return QStringLiteral("⇧");
-    if (modifier == "control") return QStringLiteral("⌃");
-    if (modifier == "command") return QStringLiteral("⌘");
-    return QStringLiteral("⌥");
+QString progressModifierName(const std::string& modifier) {
+    const std::string_view name = ShortcutKeyCombo::modifierName(progressSeekModifier(modifier));
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
 QString progressNavigationText(const std::string& modifier) {
-    if (modifier == "shift") return QStringLiteral("⇧-arrow text selection");
-    if (modifier == "control") return QStringLiteral("⌃-arrow desktop switching");
-    if (modifier == "command") return QStringLiteral("⌘-arrow line/document navigation");
-    return QStringLiteral("⌥-arrow word navigation");
+    if (modifier == "shift") return QStringLiteral("Shift+arrow text selection");
+    if (modifier == "control") return QStringLiteral("Ctrl+arrow word navigation");
+    if (modifier == "command") return QStringLiteral("Super+arrow window tiling");
+    return QStringLiteral("Alt+arrow back/forward navigation");
 }
 
 QString hueSpeedText(double degreesPerSecond) {
@@ -125,14 +124,14 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
                               }));
     auto* modifier = new SettingsPickerRow<std::string>(QStringLiteral("Modifier key"),
                                                         deferredText(settings.progressModifier),
-                                                        {{"shift", QStringLiteral("⇧ Shift")},
-                                                         {"control", QStringLiteral("⌃ Control")},
-                                                         {"option", QStringLiteral("⌥ Alt")},
-                                                         {"command", QStringLiteral("⌘ Super")}});
+                                                        {{"shift", QStringLiteral("Shift")},
+                                                         {"control", QStringLiteral("Ctrl")},
+                                                         {"option", QStringLiteral("Alt")},
+                                                         {"command", QStringLiteral("Super")}});
     commandWarning_ = new SettingsNoticeText(
         QStringLiteral(
-            "⌘ ← / → / ↑ / ↓ are common system shortcuts; choosing ⌘ overrides them globally while a "
-            "track is loaded."),
+            "Super+← / → / ↑ / ↓ are common desktop shortcuts; choosing Super overrides them globally while "
+            "a track is loaded."),
         SettingsStyle::warningColor());
     seekCaption_ = new SettingsCaptionRow({});
     keyboard_ = new SettingsToggleRow({}, deferredBool(settings.progressKeySeekEnabled));
@@ -154,9 +153,9 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
              opacity,
              new SettingsCaptionRow(QStringLiteral(
                  "A thin line along the very top edge that fills with the current track. Mono goes black or "
-                 "white based on the window behind the menu bar, and on the system appearance when no window "
-                 "is there. Rainbow sweeps the hue along the bar and drifts. Opacity fades the line without "
-                 "changing where you can click to seek.")),
+                 "white based on the window behind the top panel, and on the system appearance when no "
+                 "window is there. Rainbow sweeps the hue along the bar and drifts. Opacity fades the line "
+                 "without changing where you can click to seek.")),
              new SettingsHairline,
              modifier,
              commandWarning_,
@@ -175,15 +174,15 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
 void ProgressBarSection::refresh() {
     const std::string& modifier = settings_.progressModifier();
     const std::string& mode = settings_.progressColorMode();
-    const QString m = progressModifierSymbol(modifier);
+    const QString m = progressModifierName(modifier);
     details_->setVisible(settings_.progressEnabled());
     solid_->setEnabled(mode == "solid");
     hueDrift_->setEnabled(mode == "rainbow");
     after_->setEnabled(settings_.progressAutoHide());
     commandWarning_->setVisible(modifier == "command");
-    seekCaption_->setText(m + QStringLiteral("-click or drag the bar to seek; ") + m +
-                          QStringLiteral(" ← / → skips ±10s."));
-    const QString keyboardTitle = QStringLiteral("Keyboard control (") + m + QStringLiteral(" arrows)");
+    seekCaption_->setText(m + QStringLiteral("+click or drag the bar to seek; ") + m +
+                          QStringLiteral("+← / → skips ±10s."));
+    const QString keyboardTitle = QStringLiteral("Keyboard control (") + m + QStringLiteral("+arrows)");
     keyboard_->titleLabel()->setText(keyboardTitle);
     keyboard_->toggle()->setAccessibleName(keyboardTitle);
     keyboardCaption_->setText(

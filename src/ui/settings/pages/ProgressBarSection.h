@@ -11,8 +11,8 @@ namespace velaro {
 
 class OverlaySettings;
 
-// The symbol of a stored modifier ("⌥" for "option" and for anything unknown).
-QString progressModifierSymbol(const std::string& modifier);
+// The key name of a stored modifier ("Alt" for "option" and for anything unknown).
+QString progressModifierName(const std::string& modifier);
 // What the bar's arrow keys take over with that modifier held.
 QString progressNavigationText(const std::string& modifier);
 // A rotation speed in degrees per second: "Off" at 0, else the whole degrees ("25°/s" for 25.4).

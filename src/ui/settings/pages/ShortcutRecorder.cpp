@@ -21,19 +21,6 @@ namespace {
 constexpr std::uint32_t kEscape = 53;
 constexpr std::array<std::uint32_t, 4> kArrowKeys{123, 124, 125, 126};
 
-struct ProgressModifier {
-    std::uint32_t mask;
-    const char* glyph;
-};
-
-// The one modifier the progress bar pairs with the arrow keys; any unknown value counts as option.
-ProgressModifier progressModifier(const std::string& name) {
-    if (name == "shift") return {ShortcutKeyCombo::shiftMask, "⇧"};
-    if (name == "control") return {ShortcutKeyCombo::controlMask, "⌃"};
-    if (name == "command") return {ShortcutKeyCombo::commandMask, "⌘"};
-    return {ShortcutKeyCombo::optionMask, "⌥"};
-}
-
 }  // namespace
 
 // Sees every event of the application while a recording runs: key presses go to the recorder, and the
@@ -168,6 +155,13 @@ bool ShortcutRecorderModel::handleKeyPress(const QKeyEvent& event) {
     return true;
 }
 
+std::uint32_t progressSeekModifier(const std::string& stored) {
+    if (stored == "shift") return ShortcutKeyCombo::shiftMask;
+    if (stored == "control") return ShortcutKeyCombo::controlMask;
+    if (stored == "command") return ShortcutKeyCombo::commandMask;
+    return ShortcutKeyCombo::optionMask;
+}
+
 std::uint32_t carbonModifiers(Qt::KeyboardModifiers modifiers) {
     std::uint32_t mask = 0;
     if (modifiers & Qt::MetaModifier) mask |= ShortcutKeyCombo::commandMask;
@@ -184,11 +178,12 @@ std::optional<std::string> conflictMessage(const ShortcutKeyCombo& combo, Shortc
         if (other == action) continue;
         if (shortcuts.combo(other) == combo) return "Already used by “" + std::string(title(other)) + "”.";
     }
-    const ProgressModifier seek = progressModifier(settings.progressModifier());
-    if (combo.carbonModifiers != seek.mask) return std::nullopt;
+    const std::uint32_t seek = progressSeekModifier(settings.progressModifier());
+    if (combo.carbonModifiers != seek) return std::nullopt;
     if (std::find(kArrowKeys.begin(), kArrowKeys.end(), combo.keyCode) == kArrowKeys.end())
         return std::nullopt;
-    return std::string("Reserved by the progress bar’s ") + seek.glyph + "\u2011arrow keys.";
+    return "Reserved by the progress bar’s " + std::string(ShortcutKeyCombo::modifierName(seek)) +
+           "+arrow keys.";
 }
 
 bool isActiveSystemShortcut(const ShortcutKeyCombo& combo, Hotkeys* hotkeys) {

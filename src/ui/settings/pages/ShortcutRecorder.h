@@ -43,7 +43,8 @@ struct ShortcutRecorderServices {
 
 class ShortcutRecorderModel {
 public:
-    static constexpr const char* missingModifierText = "Add at least one modifier key (⌘ ⌥ ⌃ ⇧).";
+    static constexpr const char* missingModifierText =
+        "Add at least one modifier key (Ctrl, Alt, Shift or Super).";
     // The id a probe for a held combination registers under, released at once.
     static constexpr std::uint32_t probeSignature = fourCharCode("VLRP");
 
@@ -86,6 +87,10 @@ private:
     QPointer<QWidget> recordingWindow_;
     OverlaySettings* pausedSettings_ = nullptr;
 };
+
+// The modifier bit of the progress bar's stored seek modifier ("shift", "control", "command"); anything else
+// is option (Alt), the default.
+std::uint32_t progressSeekModifier(const std::string& stored);
 
 // The modifier mask of a key event's modifiers: Super = command, Shift, Alt = option, Control. Keypad and
 // other flags take no part.

@@ -151,7 +151,7 @@ void ShortcutRecorderRow::refresh() {
     const QString name = title_->text();
     record_->setRecording(recording);
     if (recording)
-        record_->setText(QStringLiteral("Type shortcut… (⎋ cancels)"));
+        record_->setText(QStringLiteral("Type shortcut… (Esc cancels)"));
     else if (combo)
         record_->setText(QString::fromStdString(combo->displayString(recorder_.services().keyboardLayout)));
     else
