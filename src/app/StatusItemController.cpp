@@ -24,6 +24,7 @@ StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate
     hooks.openSettings = [&delegate] { delegate.openSettings(); };
     hooks.checkForUpdates = std::move(wiring.checkForUpdates);
     hooks.canCheckForUpdates = [&delegate] { return delegate.updateCheck().canCheckForUpdates(); };
+    hooks.hasUpdateFeed = [&delegate] { return delegate.updateCheck().hasUpdateFeed(); };
     hooks.quit = wiring.quit ? std::move(wiring.quit) : [] { QCoreApplication::quit(); };
     hooks.popoverOpenChanged = [&delegate](bool open) { delegate.setPopoverOpen(open); };
     hooks.makePopoverContent = [&delegate, &loop = wiring.loop, &permissions = wiring.permissions,
@@ -127,6 +128,7 @@ std::vector<TrayMenuItem> StatusItemController::makeStatusMenu() {
                             if (hooks_.checkForUpdates) hooks_.checkForUpdates();
                         }};
     update.enabled = !hooks_.canCheckForUpdates || hooks_.canCheckForUpdates();
+    if (hooks_.hasUpdateFeed && !hooks_.hasUpdateFeed()) update.toolTip = UpdateCheckModel::noFeedReason;
     items.push_back(std::move(update));
     items.push_back(TrayMenuItem::makeSeparator());
     items.push_back({"Quit", "power", [this] {

@@ -29,6 +29,8 @@ public:
         // Whether a check can start now (a feed is configured and no check runs); the menu item is
         // disabled otherwise, so that it never does nothing when chosen. Absent: always.
         std::function<bool()> canCheckForUpdates;
+        // False in a build without an update feed: the disabled item then says why. Absent: a feed.
+        std::function<bool()> hasUpdateFeed;
         std::function<void()> quit;
         // Told when the popover opens or closes, so the capture demand can follow.
         std::function<void(bool open)> popoverOpenChanged;

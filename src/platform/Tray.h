@@ -49,6 +49,8 @@ struct TrayMenuItem {
     std::function<void()> action;
     bool enabled = true;
     bool separator = false;
+    // Shown while the pointer rests on the item, enabled or not; empty for none.
+    std::string toolTip;
 
     static TrayMenuItem makeSeparator() {
         TrayMenuItem item;

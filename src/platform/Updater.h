@@ -17,6 +17,9 @@ public:
     virtual void start() = 0;
     // True while updates are configured and no check is under way.
     virtual const Published<bool>& canCheckForUpdates() const = 0;
+    // False for a build that names no update feed: no check can ever start, and the controls that would
+    // start one say why.
+    virtual bool hasUpdateFeed() const = 0;
     // A check the user asked for: its outcome is shown whatever it is, exactly once. Asked while a background
     // check runs, that check's outcome is shown. Without a feed there is nothing to check.
     virtual void checkForUpdates() = 0;

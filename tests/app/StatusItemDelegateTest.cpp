@@ -95,18 +95,23 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(StatusItemDelegateTest, TheUpdateItemIsEnabledOnlyWhileTheUpdaterCanCheck) {
+TEST_F(StatusItemDelegateTest, TheUpdateItemIsEnabledOnlyWhileTheUpdaterCanCheckAndSaysWhyWithoutAFeed) {
     struct Case {
         const char* what;
+        bool hasFeed;
         bool canCheck;
+        std::string toolTip;
     };
     const Case cases[] = {
-        {"no feed configured: disabled, never a silent no-op", false},
-        {"a feed and no check under way: enabled", true},
+        {"no feed configured: disabled, never a silent no-op, and the tool tip says why", false, false,
+         UpdateCheckModel::noFeedReason},
+        {"a feed and no check under way: enabled", true, true, ""},
+        {"a feed and a check under way: disabled for now, nothing to explain", true, false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::AppDelegateRig shell;
+        shell.updater.hasFeed = c.hasFeed;
         shell.updater.canCheck = c.canCheck;
         auto& delegate = shell.make();
         test::FakeTray menuTray;
@@ -124,6 +129,7 @@ TEST_F(StatusItemDelegateTest, TheUpdateItemIsEnabledOnlyWhileTheUpdaterCanCheck
                                          [](const TrayMenuItem& i) { return i.title == "Check for Updates…"; });
         ASSERT_NE(update, menu.end());
         EXPECT_EQ(update->enabled, c.canCheck);
+        EXPECT_EQ(update->toolTip, c.toolTip);
         menuTray.choose("Check for Updates…");
         EXPECT_EQ(checks, c.canCheck ? 1 : 0);
         EXPECT_EQ(delegate.updateCheck().canCheckForUpdates(), c.canCheck)

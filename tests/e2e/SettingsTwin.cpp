@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "e2e/E2eSupport.h"
+#include "platform/linux/AppcastUpdater.h"
 #include "sampling/ExcludedAppsModel.h"
 #include "support/RowSearch.h"
 #include "ui/settings/SettingsRootView.h"
@@ -145,6 +146,9 @@ int SettingsWindowTest::inkIn(const QImage& shot, const QRect& area) {
 
 SettingsTwin::SettingsTwin(QSize size, const QByteArray& json, SettingsCategory page)
     : defaults_(storedJson(json)), settings_(defaults_, loop_), profiles_(defaults_), updateCheck_(updater_) {
+    // The About page lays out as the app's does: a build without an update feed says so under its button.
+    updater_.hasFeed = !configuredAppcastURL().empty();
+    updater_.canCheck = updater_.hasFeed;
     root_ = new SettingsRootView({
         .showWelcomeTour = [] {},
         .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck_; },

@@ -287,6 +287,8 @@ TEST_F(AppcastUpdaterTest, APlainHttpFeedIsNeverFetched) {
 TEST_F(AppcastUpdaterTest, WithoutAFeedUpdatesAreOffAndNothingIsFetched) {
     auto updater = makeUpdater("");
     EXPECT_FALSE(updater->canCheckForUpdates().value());
+    EXPECT_FALSE(updater->hasUpdateFeed());
+    EXPECT_TRUE(makeUpdater(server.url())->hasUpdateFeed());
     updater->start();
     updater->checkForUpdates();
     loop.advance(3 * AppcastUpdater::kCheckInterval);

@@ -9,6 +9,7 @@ class FakeUpdater final : public Updater {
 public:
     void start() override { ++startCalls; }
     const Published<bool>& canCheckForUpdates() const override { return canCheck; }
+    bool hasUpdateFeed() const override { return hasFeed; }
     void checkForUpdates() override {
         if (canCheck.value()) ++checks;
     }
@@ -16,6 +17,7 @@ public:
     void setAutomaticallyChecksForUpdates(bool enabled) override { automatic = enabled; }
 
     Published<bool> canCheck{true};
+    bool hasFeed = true;
     std::optional<bool> automatic;
     int startCalls = 0;
     int checks = 0;

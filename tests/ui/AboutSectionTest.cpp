@@ -33,7 +33,11 @@ protected:
         screens.setScreens({main});
         defaults.set("opacity", 0.25);
         defaults.set("Internal", 1);
-        page = std::make_unique<AboutSection>(
+        page = makePage();
+    }
+
+    std::unique_ptr<AboutSection> makePage() {
+        return std::make_unique<AboutSection>(
             updateCheck,
             AboutServices{QUrl(QStringLiteral("https://example.org/velaro")),
                           QUrl(QStringLiteral("https://example.org/feedback")),
@@ -102,6 +106,19 @@ TEST_F(AboutTest, UpdateButtonFollowsTheCheckerLive) {
     ASSERT_TRUE(updateButton()->isEnabled());
     updateButton()->click();
     EXPECT_EQ(updater.checks, 1);
+    // Disabled only while a check runs: nothing to explain.
+    EXPECT_TRUE(updateButton()->toolTip().isEmpty());
+    EXPECT_FALSE(labelTexts().contains(QString::fromUtf8(UpdateCheckModel::noFeedReason)));
+}
+
+TEST_F(AboutTest, ABuildWithoutAnUpdateFeedSaysWhyItsButtonIsDisabled) {
+    updater.hasFeed = false;
+    updater.canCheck = false;
+    page = makePage();
+    const QString reason = QString::fromUtf8(UpdateCheckModel::noFeedReason);
+    EXPECT_FALSE(updateButton()->isEnabled());
+    EXPECT_EQ(updateButton()->toolTip(), reason);
+    EXPECT_TRUE(labelTexts().contains(reason)) << "the page says it too, for those who never hover";
 }
 
 TEST_F(AboutTest, LinksOpenThroughTheDesktop) {

@@ -107,6 +107,7 @@ public:
 
     void start() override;
     const Published<bool>& canCheckForUpdates() const override { return canCheck_; }
+    bool hasUpdateFeed() const override { return !feedURL_.empty(); }
     void checkForUpdates() override;
     std::optional<bool> automaticallyChecksForUpdates() const override;
     void setAutomaticallyChecksForUpdates(bool enabled) override;

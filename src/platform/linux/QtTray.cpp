@@ -317,6 +317,10 @@ void QtTray::popUpMenu(std::vector<TrayMenuItem> items) {
         }
         QAction* action = menu->addAction(symbolIcon(item.symbol), QString::fromStdString(item.title));
         action->setEnabled(item.enabled);
+        if (!item.toolTip.empty()) {
+            action->setToolTip(QString::fromStdString(item.toolTip));
+            menu->setToolTipsVisible(true);
+        }
         // Queued, so the action runs after the menu has closed and released its grab.
         connect(
             action, &QAction::triggered, this,

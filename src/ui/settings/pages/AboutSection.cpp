@@ -118,6 +118,12 @@ AboutSection::AboutSection(UpdateCheckModel& updateCheck, AboutServices services
     QObject::connect(update_, &QPushButton::clicked, this,
                      [this] { updateCheck_.updater().checkForUpdates(); });
     column->addWidget(update_, 0, Qt::AlignLeft);
+    if (!updateCheck_.hasUpdateFeed()) {
+        // Disabled for good in this build: the button and a line under it say why.
+        const QString reason = QString::fromUtf8(UpdateCheckModel::noFeedReason);
+        update_->setToolTip(reason);
+        column->addWidget(new SettingsCaptionRow(reason, this));
+    }
 
     column->addSpacing(8);
     auto* actions = new QHBoxLayout;

@@ -9,4 +9,8 @@ UpdateCheckModel::UpdateCheckModel(Updater& updater) : updater_(updater) {
     mirror_ = updater_.canCheckForUpdates().stream().sink([this](bool can) { canCheckForUpdates = can; });
 }
 
+bool UpdateCheckModel::hasUpdateFeed() const {
+    return updater_.hasUpdateFeed();
+}
+
 }  // namespace velaro

@@ -11,6 +11,12 @@ class Updater;
 
 class UpdateCheckModel {
 public:
+    // Why the update controls are disabled in a build without an update feed, in their tool tips and on
+    // the About page.
+    static constexpr const char* noFeedReason =
+        "This build has no update feed, so it cannot check for updates. Velaro updates with the package "
+        "you installed it from.";
+
     // Takes the updater's current state at once and every later one.
     explicit UpdateCheckModel(Updater& updater);
     UpdateCheckModel(const UpdateCheckModel&) = delete;
@@ -18,6 +24,7 @@ public:
 
     Published<bool> canCheckForUpdates{false};
     Updater& updater() const { return updater_; }
+    bool hasUpdateFeed() const;
 
 private:
     Updater& updater_;
