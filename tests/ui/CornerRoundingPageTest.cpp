@@ -27,6 +27,7 @@
 #include "support/VirtualLoop.h"
 #include "ui/CornerEdits.h"
 #include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsSidebar.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 #include "ui/settings/kit/SymbolIcon.h"
@@ -429,28 +430,47 @@ TEST_F(CornerRoundingPageTest, TheLegendNamesEachControlWithItsSymbol) {
     EXPECT_TRUE(hasText(&legend, QStringLiteral("Hover controls")));
 }
 
+// The settings window's root view over the fixture's settings and picture services, at a given size.
+struct RootViewRig {
+    RootViewRig(OverlaySettings& settings, test::FakeDefaultsStore& defaults, MainLoop& loop,
+                CornerPreviewServices preview, QSize size)
+        : profiles(defaults),
+          view(SettingsRootView::Model{
+              .showWelcomeTour = [] {},
+              .updateCheck = [this]() -> UpdateCheckModel& { return updateCheck; },
+              .settings = settings,
+              .loginItem = {login, [](bool) {}},
+              .profileManager = profiles,
+              .navigation = navigation,
+              .loop = loop,
+              .makeExcludedAppsModel = nullptr,
+              .about = AboutServices{{}, {}, {}, defaults, nullptr, {}, {}},
+              .cornerPreview = preview,
+          }) {
+        view.resize(size);
+        view.show();
+    }
+    // The pane the pages scroll in (the sidebar scrolls on its own).
+    QScrollArea* detail() {
+        for (QScrollArea* area : view.findChildren<QScrollArea*>())
+            if (!dynamic_cast<SettingsSidebar*>(area)) return area;
+        return nullptr;
+    }
+
+    ProfileManager profiles;
+    test::FakeUpdater updater;
+    UpdateCheckModel updateCheck{updater};
+    Published<bool> login{false};
+    SettingsNavigation navigation;
+    SettingsRootView view;
+};
+
 // The settings window's Corner Rounding page gets the app's wallpaper pictures, and holds them only while
 // it is the page on screen.
 TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithOtherPages) {
-    ProfileManager profiles(defaults);
-    test::FakeUpdater updater;
-    UpdateCheckModel updateCheck(updater);
-    Published<bool> login{false};
-    SettingsNavigation navigation;
-    SettingsRootView view(SettingsRootView::Model{
-        .showWelcomeTour = [] {},
-        .updateCheck = [&]() -> UpdateCheckModel& { return updateCheck; },
-        .settings = *settings,
-        .loginItem = {login, [](bool) {}},
-        .profileManager = profiles,
-        .navigation = navigation,
-        .loop = loop,
-        .makeExcludedAppsModel = nullptr,
-        .about = AboutServices{{}, {}, {}, defaults, nullptr, {}, {}},
-        .cornerPreview = services(),
-    });
-    view.resize(700, 600);
-    view.show();
+    RootViewRig rig(*settings, defaults, loop, services(), QSize(700, 600));
+    SettingsNavigation& navigation = rig.navigation;
+    SettingsRootView& view = rig.view;
     navigation.selection = SettingsCategory::cornerRounding;
     settle();
     auto* editor = test::findWidget<CornerRoundingSection>(test::shownPage(view));
@@ -468,6 +488,56 @@ TEST_F(CornerRoundingPageTest, TheRootViewHandsThePageItsPicturesAndHidesItWithO
     settle();
     EXPECT_EQ(snapshot.requests.size(), 3u) << "showing again asks for a picture";
     EXPECT_TRUE(followsWallpaper());
+}
+
+// Return (or Escape) in a ring's radius field closes it and leaves the keyboard and the page's scroll where
+// they were: the field going away must not hand the keyboard to the next control of the page (the "Top
+// corners" slider) and scroll the page down to it.
+TEST_F(CornerRoundingPageTest, ClosingARadiusFieldLeavesTheFocusAndThePagesScrollWhereTheyWere) {
+    RootViewRig rig(*settings, defaults, loop, services(), QSize(700, 500));
+    QApplication::setActiveWindow(&rig.view);
+    rig.navigation.selection = SettingsCategory::cornerRounding;
+    settle();
+    editCorners([](CornerSettings& c) { c.bottomRadius = 20; });
+    RingOverlay* rings = ringLayer(test::findWidget<CornerRoundingSection>(test::shownPage(rig.view)));
+    ASSERT_NE(rings, nullptr);
+    QScrollBar* scroll = rig.detail()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 60) << "the page is taller than the window";
+    SidebarRow* sidebarRow =
+        test::findWidget<SettingsSidebar>(&rig.view)->row(SettingsCategory::cornerRounding);
+
+    const struct {
+        const char* what;
+        QWidget* focusBefore;
+        int key;
+        int typed;
+        double radius;
+    } cases[] = {
+        {"Return with nothing focused", nullptr, Qt::Key_Return, 30, 30},
+        {"Return with the sidebar focused", sidebarRow, Qt::Key_Return, 31, 31},
+        {"the keypad's Enter", nullptr, Qt::Key_Enter, 32, 32},
+        {"Escape", sidebarRow, Qt::Key_Escape, 40, 32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.focusBefore)
+            c.focusBefore->setFocus(Qt::TabFocusReason);
+        else if (QApplication::focusWidget())
+            QApplication::focusWidget()->clearFocus();
+        scroll->setValue(40);
+        startTypingRadius(rings, GaugeCorner::bottomLeft);
+        auto* field = test::findWidget<QLineEdit>(rings);
+        ASSERT_TRUE(field->hasFocus()) << "typing goes to the field";
+        field->setText(QString::number(c.typed));
+        emit field->textEdited(field->text());
+        QKeyEvent key(QEvent::KeyPress, c.key, Qt::NoModifier);
+        QApplication::sendEvent(field, &key);
+        settle();
+        EXPECT_FALSE(field->isVisible());
+        EXPECT_DOUBLE_EQ(storedRadius(settings->corners(), ScreenCorner::bottomLeft), c.radius);
+        EXPECT_EQ(QApplication::focusWidget(), c.focusBefore);
+        EXPECT_EQ(scroll->value(), 40) << "the page stays where it was";
+    }
 }
 
 }  // namespace

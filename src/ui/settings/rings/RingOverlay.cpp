@@ -2,6 +2,7 @@
 // pointer and keyboard input into deferred corner edits.
 #include "ui/settings/rings/RingOverlay.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -485,6 +486,8 @@ void RingOverlay::clearDrag() {
 // ---- typed radius ----
 
 void RingOverlay::beginRadiusEdit(GaugeCorner corner) {
+    // Moving from one ring's field to another's keeps what had the keyboard before the first.
+    if (!field_->hasFocus()) focusBeforeEdit_ = QApplication::focusWidget();
     if (const auto other = editState_.editingCorner()(); other && *other != corner) commitRadiusEdit(*other);
     editState_.begin(corner, currentRadius(corner));
     placeField();
@@ -496,14 +499,29 @@ void RingOverlay::beginRadiusEdit(GaugeCorner corner) {
 void RingOverlay::commitRadiusEdit(GaugeCorner corner) {
     if (const auto typed = editState_.commit(corner))
         deferSetCornerRadius(settings_, loop_, screenCornerOf(corner), double(*typed));
+    handFocusBack();
     placeField();
     update();
 }
 
 void RingOverlay::cancelRadiusEdit(GaugeCorner corner) {
     editState_.cancel(corner);
+    handFocusBack();
     placeField();
     update();
+}
+
+void RingOverlay::handFocusBack() {
+    // Called once the edit state has closed, so the focus-out below commits nothing. Hidden while it has the
+    // keyboard, the field would pass it on to the next control of the tab chain (the first opacity
+    // slider), and the page would scroll to show that control.
+    QWidget* back = std::exchange(focusBeforeEdit_, nullptr).data();
+    if (field_->hasFocus() && back && back != field_ && back->isVisible() && back->isEnabled() &&
+        back->window() == window())
+        back->setFocus(Qt::OtherFocusReason);
+    // With nothing to go back to, the keyboard rests nowhere rather than on a neighbour; nor does the window
+    // keep the hidden field as the focus to restore when it is next activated.
+    field_->clearFocus();
 }
 
 GaugeScrollRouter::ValueFor ringRadiusReader(const OverlaySettings& settings) {

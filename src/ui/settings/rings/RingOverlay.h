@@ -9,6 +9,7 @@
 // mutators, so it lands on the next turn of the loop and the layer shows it when the settings publish.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -71,6 +72,7 @@ private:
     void beginRadiusEdit(GaugeCorner corner);
     void commitRadiusEdit(GaugeCorner corner);
     void cancelRadiusEdit(GaugeCorner corner);
+    void handFocusBack();
     void placeField();
 
     OverlaySettings& settings_;
@@ -82,6 +84,8 @@ private:
     std::unique_ptr<Motion> motion_;
     RingPaintCache paintCache_;
     RadiusField* field_;
+    // What had the keyboard when the field opened; it gets it back when the field closes.
+    QPointer<QWidget> focusBeforeEdit_;
     std::optional<RingScene> lastTarget_;
 
     // Pointer tracking: which hover regions, menus and badges the pointer is inside.
