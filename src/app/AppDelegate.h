@@ -107,7 +107,7 @@ class AppDelegate {
 public:
     // The text the visualizer's page shows when its engine does not start.
     static constexpr const char* vizStartFailure =
-        "Couldn't start — System Audio Recording may be unavailable (Settings → Sound). Toggle off and on to "
+        "Couldn't start — the sound server (PulseAudio or PipeWire) may be unavailable. Toggle off and on to "
         "retry.";
     static constexpr double bannerDuration = 3.5;
 

@@ -72,7 +72,7 @@ TEST_F(SettingsWindowTest, ItOpensInsideTheScreensFreeAreaWithItsFrame) {
 TEST_F(SettingsWindowTest, TheHeaderSwitchTextFollowsTheMasterSwitchFromAnywhereAndWritesIt) {
     auto& master = *test::findWidget<TitlebarMasterSwitch>(window.get());
     EXPECT_EQ(master.text(), QStringLiteral("Enabled"));
-    EXPECT_EQ(master.toggle()->accessibleName(), QStringLiteral("Menu bar overlay"));
+    EXPECT_EQ(master.toggle()->accessibleName(), QStringLiteral("Top panel overlay"));
 
     settings->masterEnabled = false;  // the menu, a hot key or the popover
     loop.runUntilIdle();

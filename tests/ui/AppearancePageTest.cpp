@@ -133,17 +133,17 @@ TEST(ValueTextTest, TruncatesRoundsAndSaturates) {
         {truncatedPercentText(-0.015), "-1%"},
         {roundedPercentText(0.35), "35%"},
         {roundedPercentText(0.005), "1%"},
-        {truncatedText(12.9, "pt"), "12pt"},
-        {truncatedText(159.9, "pt"), "159pt"},
-        {roundedText(12.5, "pt"), "13pt"},
+        {truncatedText(12.9, "px"), "12px"},
+        {truncatedText(159.9, "px"), "159px"},
+        {roundedText(12.5, "px"), "13px"},
         {roundedText(-12.5, "px"), "-13px"},
         {signedPointsText(0), "0"},
-        {signedPointsText(3.9), "+3pt"},
-        {signedPointsText(-2.5), "-2pt"},
-        {signedPointsText(-0.4), "+0pt"},
+        {signedPointsText(3.9), "+3px"},
+        {signedPointsText(-2.5), "-2px"},
+        {signedPointsText(-0.4), "+0px"},
         // Hand-edited values far outside any range saturate instead of overflowing.
         {truncatedPercentText(1e300), "9223372036854775807%"},
-        {truncatedText(-1e300, "pt"), "-9223372036854775808pt"},
+        {truncatedText(-1e300, "px"), "-9223372036854775808px"},
         {roundedPercentText(std::nan("")), "0%"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shown, c.expected);
@@ -226,7 +226,7 @@ TEST_F(AppearancePageTest, ValueTextsTruncateAndSlidersStoreSnappedValuesOnTheNe
     settings->blurRadius = 12.9;
     settings->styleOpacityOverBlur = 0.45;
     settle();
-    EXPECT_EQ(test::valueShown(amountRow()), QStringLiteral("12pt"));
+    EXPECT_EQ(test::valueShown(amountRow()), QStringLiteral("12px"));
     EXPECT_EQ(test::valueShown(styleOpacityRow()), QStringLiteral("45%"));
 
     const struct {
@@ -282,7 +282,7 @@ TEST_F(AppearancePageTest, ShowingStoredValuesOutsideTheRangesWritesNothing) {
     EXPECT_EQ(styleOpacityRow()->slider()->value(), 0);
     EXPECT_EQ(
         test::valueShown(test::rowTitled<SettingsSliderRow>(&alwaysOn, QStringLiteral("Overlay height"))),
-        QStringLiteral("9223372036854775807pt"));
+        QStringLiteral("9223372036854775807px"));
 }
 
 TEST_F(AppearancePageTest, BlurRowsFollowTheSwitchAndThePillShape) {
@@ -617,7 +617,7 @@ TEST_F(AppearancePageTest, AlwaysOnRowsFollowTheirSwitchAndWriteStraightThrough)
     EXPECT_TRUE(slider("Overlay height")->isVisibleTo(&holder));
     settings->alwaysOnOverlayHeight = 159.9;
     settle();
-    EXPECT_EQ(test::valueShown(slider("Overlay height")), QStringLiteral("159pt"));
+    EXPECT_EQ(test::valueShown(slider("Overlay height")), QStringLiteral("159px"));
     ResettableSlider* radius = slider("Corner radius")->slider();
     radius->setValue(radius->positionOf(30));
     settle();

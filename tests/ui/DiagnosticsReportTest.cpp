@@ -64,7 +64,7 @@ TEST(DiagnosticsReport, ExactTextForFixedInputs) {
               "\n"
               "[App]\n"
               "Version: 1.4 (212)\n"
-              "Bundle ID: com.quornet.Velaro\n"
+              "App ID: com.quornet.Velaro\n"
               "\n"
               "[System]\n"
               "Linux: Debian GNU/Linux 12 (bookworm), kernel 6.1.0-18-amd64\n"
@@ -92,7 +92,7 @@ TEST(DiagnosticsReport, EmptySectionsAndMissingIdentity) {
     in.now = at("2026-01-02T03:04:05Z");
     // Without an identifier there is no settings file to read; without screens their section is empty.
     const std::string report = diagnosticsReport(in);
-    EXPECT_NE(report.find("Version: Version —\nBundle ID: —\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("Version: Version —\nApp ID: —\n"), std::string::npos) << report;
     EXPECT_NE(report.find("[Screens]\n\n[Settings]\n"), std::string::npos) << report;
     EXPECT_TRUE(report.ends_with("[Settings]\n")) << report;
     EXPECT_FALSE(report.ends_with("\n\n"));

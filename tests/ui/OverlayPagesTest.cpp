@@ -73,7 +73,7 @@ TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirVal
     // The linked pair's rows or each corner's: one set shows.
     EXPECT_TRUE(shows(slider("Radius"), &page));
     EXPECT_FALSE(shows(slider("Left radius"), &page));
-    EXPECT_EQ(text(slider("Radius")), QStringLiteral("28pt"));
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("28px"));
 
     drag(slider("Radius"), 20);
     settle();
@@ -81,22 +81,22 @@ TEST_F(OverlayPagesTest, OverlayCornersSwapLinkedAndUnlinkedRowsThatKeepTheirVal
     EXPECT_DOUBLE_EQ(settings->corners().topLeftRadius, 28) << "the linked row writes the row radius only";
 
     editCorners([](CornerSettings& c) { c.topRadius = 500; });
-    EXPECT_EQ(text(slider("Radius")), QStringLiteral("500pt"));
+    EXPECT_EQ(text(slider("Radius")), QStringLiteral("500px"));
     EXPECT_EQ(slider("Radius")->slider()->value(), slider("Radius")->slider()->maximum());
     editCorners([](CornerSettings& c) { c.topLeftRadius = 12.5; });
     toggle("Link left & right")->toggle()->click();
     settle();
     EXPECT_FALSE(settings->corners().topLinked);
     EXPECT_TRUE(shows(slider("Left radius"), &page));
-    EXPECT_EQ(text(slider("Left radius")), QStringLiteral("13pt"));
-    EXPECT_EQ(text(slider("Right radius")), QStringLiteral("28pt"));
+    EXPECT_EQ(text(slider("Left radius")), QStringLiteral("13px"));
+    EXPECT_EQ(text(slider("Right radius")), QStringLiteral("28px"));
 
     // Following the overlay's opacity: the rows read it and are disabled; leaving keeps what they read.
     settings->overlayOpacity = 0.6;
     settle();
     EXPECT_FALSE(slider("Left opacity")->isEnabled());
     EXPECT_EQ(text(slider("Left opacity")), QStringLiteral("60%"));
-    toggle("Follow Menu Bar opacity")->toggle()->click();
+    toggle("Follow Top Panel opacity")->toggle()->click();
     settle();
     EXPECT_TRUE(slider("Left opacity")->isEnabled());
     EXPECT_EQ(text(slider("Right opacity")), QStringLiteral("60%"));
@@ -161,9 +161,9 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     const auto pillCaption = [&] {
         return test::textReading(&page,
-                                 QStringLiteral("Requires Accessibility permission for the left pill (grant "
-                                                "it from the menu-bar popover). The right pill works without "
-                                                "it."));
+                                 QStringLiteral("The pill wraps the panel's right side (tray and clock). "
+                                                "This desktop's panels hold no app menus, so there is no "
+                                                "left pill."));
     };
     EXPECT_TRUE(shows(group("Full Bar"), &page));
     EXPECT_FALSE(shows(group("Pill Shape"), &page));
@@ -171,7 +171,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     const struct {
         double depth, cover;
         const char *depthText, *coverText;
-    } fullBar[] = {{0, 0, "Default", "Off"}, {-12.7, 4, "-12px", "4pt"}};
+    } fullBar[] = {{0, 0, "Default", "Off"}, {-12.7, 4, "-12px", "4px"}};
     for (const auto& f : fullBar) {
         settings->overlayExtraDepth = f.depth;
         settings->seamCoverDepth = f.cover;
@@ -202,13 +202,13 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
         double stored;
         const char* shown;
     } texts[] = {
-        {"Corner radius", &CornerSettings::pillCornerRadius, 7.5, "7.5pt"},
-        {"Corner radius", &CornerSettings::pillCornerRadius, 7, "7pt"},
-        {"Right offset", &CornerSettings::pillRightHOffset, -10, "-10pt"},
-        {"Border width", &CornerSettings::pillStrokeWidth, 0.5, "0.5pt"},
+        {"Corner radius", &CornerSettings::pillCornerRadius, 7.5, "7.5px"},
+        {"Corner radius", &CornerSettings::pillCornerRadius, 7, "7px"},
+        {"Right offset", &CornerSettings::pillRightHOffset, -10, "-10px"},
+        {"Border width", &CornerSettings::pillStrokeWidth, 0.5, "0.5px"},
         {"Border opacity", &CornerSettings::pillStrokeOpacity, 0.2, "20%"},
         // Values far outside a row's range saturate instead of overflowing.
-        {"Vertical offset", &CornerSettings::pillVerticalOffset, 1e300, "9223372036854775807pt"},
+        {"Vertical offset", &CornerSettings::pillVerticalOffset, 1e300, "9223372036854775807px"},
         {"Border opacity", &CornerSettings::pillStrokeOpacity, 3, "300%"},
     };
     for (const auto& t : texts) {
@@ -269,7 +269,7 @@ TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowT
     settle();
     EXPECT_EQ(defaults.object("overlayAnimationKind"), PlistValue("Spread"));
     EXPECT_EQ(caption(),
-              QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit."));
+              QStringLiteral("Fill spreads out from the top center; collapses back to center on exit."));
 
     LightReflectionsSection beam(*settings, loop);
     const auto beamRow = [&](const char* title) {
@@ -397,13 +397,13 @@ TEST_F(OverlayPagesTest, AdvancedRowsFollowShapeBlurNotchAndTheOverlay) {
     const struct {
         double height;
         const char* shown;
-    } heights[] = {{-0.4, "+0pt"}, {0, "0"}, {3, "+3pt"}, {-4.6, "-4pt"}};
+    } heights[] = {{-0.4, "+0px"}, {0, "0"}, {3, "+3px"}, {-4.6, "-4px"}};
     for (const auto& h : heights) {
         settings->notchStrokeHeight = h.height;
         settle();
         EXPECT_EQ(text(slider(stroke, "Height")), QString::fromUtf8(h.shown));
     }
-    for (const auto& [length, shown] : {std::pair{0.0, "Off"}, std::pair{0.5, "0pt"}}) {
+    for (const auto& [length, shown] : {std::pair{0.0, "Off"}, std::pair{0.5, "0px"}}) {
         settings->strokeFadeLength = length;
         settle();
         EXPECT_EQ(text(slider(stroke, "Stroke Fade")), QString::fromUtf8(shown));

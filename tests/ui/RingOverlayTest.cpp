@@ -578,12 +578,12 @@ TEST_F(RingOverlayTest, AssistiveTechnologiesFindEveryRingBadgeAndMenuButtonAndA
     }
     const QString top =
         ringPlacementHelp(GC::topLeft, settings->isCornerAtWallpaperLevel(ScreenCorner::screenTopLeft));
-    EXPECT_EQ(seen, QStringList({"Top left corner = 12pt on [" + top + ", Custom color]",
-                                 "Top right corner = 12pt on [" + top + ", Custom color]",
-                                 "Bottom left corner = 20pt on [Behind windows, Custom color]",
+    EXPECT_EQ(seen, QStringList({"Top left corner = 12px on [" + top + ", Custom color]",
+                                 "Top right corner = 12px on [" + top + ", Custom color]",
+                                 "Bottom left corner = 20px on [Behind windows, Custom color]",
                                  // Below the active window its arrow cannot change anything: it is left out.
                                  "Bottom right corner = " + QString::number(int(radius(GC::bottomRight))) +
-                                     "pt [Custom color]",
+                                     "px [Custom color]",
                                  "Link left and right corners = Linked",
                                  "Link left and right corners = Not linked"}));
     ASSERT_EQ(pieces.size(), 6u);

@@ -52,9 +52,9 @@ TEST(SettingsCategory, TitlesBlurbsAndSymbols) {
         const char* blurb;
     } rows[] = {
         {SettingsCategory::appearance, "Appearance", "paintbrush.fill",
-         "Turn the menu bar overlay on or off, and choose how it looks — style, opacity, blur, and color."},
-        {SettingsCategory::pillShape, "Menu Bar Shape", "inset.filled.topthird.rectangle",
-         "Wrap the menu-bar items in floating pills, or keep the classic full bar."},
+         "Turn the top panel overlay on or off, and choose how it looks — style, opacity, blur, and color."},
+        {SettingsCategory::pillShape, "Top Panel Shape", "inset.filled.topthird.rectangle",
+         "Wrap the top panel's tray and clock in a floating pill, or keep the classic full bar."},
         {SettingsCategory::excludedApps, "Excluded Apps", "eye.slash",
          "Apps the overlay leaves alone: it hides while one covers the screen, and never samples their "
          "windows."},

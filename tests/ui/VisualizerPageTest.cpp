@@ -135,7 +135,7 @@ TEST_F(VisualizerPageTest, RowsShowAndDimByTheSwitchesStyleAndColourModes) {
         }
     }
     EXPECT_EQ(masterOffNotice()->label()->text(),
-              QStringLiteral("Turn on Velaro (the power button in the sidebar) to use these."));
+              QStringLiteral("Turn on Velaro (the switch at the window's top right) to use these."));
 
     settings->vizEnabled = true;
     settings->vizTrailEnabled = false;
@@ -163,13 +163,13 @@ TEST_F(VisualizerPageTest, ValueTextsFollowTheirSettings) {
         {[&] { settings->vizHueSpeed = 25.4; }, hueDriftRow(), "25°/s"},
         {[&] { settings->vizWaveHueSpeed = 0.0; }, colorFlowRow(), "Off"},
         {[&] { settings->vizWaveHueSpeed = 59.9; }, colorFlowRow(), "59°/s"},
-        {[&] { settings->vizWaveEdgeSoftness = 2.5; }, row("Edge softness"), "2.5pt"},
+        {[&] { settings->vizWaveEdgeSoftness = 2.5; }, row("Edge softness"), "2.5px"},
         {[&] { settings->vizTrailLength = 0.1; }, row("Length"), "0.10s"},
         {[&] { settings->vizWaveSpectrum = 0.5; }, row("Spectrum"), "50%"},
         {[&] { settings->vizOpacity = 0.555; }, row("Opacity", section("Style")), "56%"},
-        {[&] { settings->vizBarThickness = 2.9; }, row("Thickness"), "2pt"},
+        {[&] { settings->vizBarThickness = 2.9; }, row("Thickness"), "2px"},
         {[&] { settings->vizBloomIntensity = 2.0; }, row("Intensity"), "2.0"},
-        {[&] { settings->vizBloomRadius = 24.0; }, row("Radius"), "24pt"},
+        {[&] { settings->vizBloomRadius = 24.0; }, row("Radius"), "24px"},
         {[&] { settings->vizWaveCount = 17; }, row("Wave count"), "17"},
         {[&] { settings->progressHueSpeed = 0.0; }, row("Hue drift", progressSection()), "Off"},
         {[&] { settings->progressOpacity = 0.2; }, row("Opacity", progressSection()), "20%"},

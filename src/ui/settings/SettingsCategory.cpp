@@ -17,11 +17,11 @@ struct CategoryInfo {
 // One row per page, in declaration order.
 constexpr CategoryInfo kCategories[] = {
     {SettingsCategory::appearance, "appearance", "Appearance", "paintbrush.fill",
-     "Turn the menu bar overlay on or off, and choose how it looks — style, opacity, blur, and color."},
+     "Turn the top panel overlay on or off, and choose how it looks — style, opacity, blur, and color."},
     {SettingsCategory::cornerRounding, "cornerRounding", "Corner Rounding", "viewfinder",
      "Round your screen's own corners — top and bottom — and tune their radius, color, and placement."},
-    {SettingsCategory::pillShape, "pillShape", "Menu Bar Shape", "inset.filled.topthird.rectangle",
-     "Wrap the menu-bar items in floating pills, or keep the classic full bar."},
+    {SettingsCategory::pillShape, "pillShape", "Top Panel Shape", "inset.filled.topthird.rectangle",
+     "Wrap the top panel's tray and clock in a floating pill, or keep the classic full bar."},
     {SettingsCategory::animation, "animation", "Animation", "sparkles",
      "Choose how the overlay reveals itself."},
     {SettingsCategory::lightReflections, "lightReflections", "Light Reflections", "rays",

@@ -32,7 +32,7 @@ TitlebarMasterSwitch::TitlebarMasterSwitch(OverlaySettings& settings, MainLoop& 
     label_->setFont(font);
     row->addWidget(label_);
     toggle_ = new QCheckBox(this);
-    toggle_->setAccessibleName(QStringLiteral("Menu bar overlay"));
+    toggle_->setAccessibleName(QStringLiteral("Top panel overlay"));
     QObject::connect(toggle_, &QCheckBox::toggled, this, [this](bool on) { settings_.masterEnabled = on; });
     row->addWidget(toggle_);
     // However the switch changes (menu, hot key, popover), the text follows.

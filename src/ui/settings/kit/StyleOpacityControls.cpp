@@ -80,12 +80,12 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
     auto* height = new SettingsSliderRow(
         loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
         32.0, SettingsSliderRow::Options::showing([&settings] {
-            return truncatedText(settings.alwaysOnOverlayHeight(), QStringLiteral("pt"));
+            return truncatedText(settings.alwaysOnOverlayHeight(), lengthUnit);
         }));
     auto* radius = new SettingsSliderRow(
         loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60}, 28.0,
         SettingsSliderRow::Options::showing(
-            [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), QStringLiteral("pt")); }));
+            [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), lengthUnit); }));
     addRows(
         block,
         {new SettingsHairline,
@@ -98,7 +98,7 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
          new SettingsCaptionRow(QStringLiteral("What the overlay shows when no window fills the screen.")),
          height,
          new SettingsCaptionRow(QStringLiteral(
-             "Height of the always-on nested shape (bar + corners). Always covers the menu bar; "
+             "Height of the always-on nested shape (bar + corners). Always covers the top panel; "
              "larger values extend it down the screen. Applies live.")),
          radius,
          new SettingsCaptionRow(

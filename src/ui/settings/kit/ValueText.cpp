@@ -49,7 +49,7 @@ QString roundedText(double value, const QString& unit) {
 
 QString signedPointsText(double points) {
     if (points == 0) return QStringLiteral("0");
-    return QString::asprintf("%+lldpt", static_cast<long long>(saturatedTruncation(points)));
+    return QString::asprintf("%+lld", static_cast<long long>(saturatedTruncation(points))) + lengthUnit;
 }
 
 }  // namespace velaro

@@ -18,12 +18,15 @@ std::int64_t saturatedRounding(double x);
 QString truncatedPercentText(double fraction);
 // The nearest whole percent, halves away from zero: 0.35 gives "35%".
 QString roundedPercentText(double fraction);
-// `value` truncated toward zero followed by `unit`: 12.9 and "pt" give "12pt".
+// The unit every length reads in: Qt's device-independent pixels, which the stored sizes are.
+inline const QString lengthUnit = QStringLiteral("px");
+
+// `value` truncated toward zero followed by `unit`: 12.9 and "px" give "12px".
 QString truncatedText(double value, const QString& unit);
-// `value` rounded half away from zero followed by `unit`: 12.5 and "pt" give "13pt".
+// `value` rounded half away from zero followed by `unit`: 12.5 and "px" give "13px".
 QString roundedText(double value, const QString& unit);
-// An offset in points: "0" for exactly 0, else the truncated value with its sign always shown and "pt"
-// (3.9 gives "+3pt", -0.4 gives "+0pt").
+// An offset in points: "0" for exactly 0, else the truncated value with its sign always shown and the
+// length unit (3.9 gives "+3px", -0.4 gives "+0px").
 QString signedPointsText(double points);
 
 }  // namespace velaro

@@ -140,7 +140,7 @@ AboutSection::AboutSection(UpdateCheckModel& updateCheck, AboutServices services
     column->addSpacing(8);
     column->addWidget(new SettingsCaptionRow(
         QStringLiteral(
-            "Export Logs saves a timestamped diagnostics report — app version and bundle ID, OS "
+            "Export Logs saves a timestamped diagnostics report — app version and app ID, OS "
             "version, display setup, the settings you've changed from their defaults. The app keeps "
             "no log files."),
         this));

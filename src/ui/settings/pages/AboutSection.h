@@ -46,7 +46,7 @@ struct AboutServices {
 class AboutSection : public SettingsPage {
 public:
     static constexpr const char* tagline =
-        "Restyles your desktop's menu bar with adaptive colors, pill shapes, rounded corners, and "
+        "Restyles your desktop's top panel with adaptive colors, pill shapes, rounded corners, and "
         "audio-reactive effects.";
 
     AboutSection(UpdateCheckModel& updateCheck, AboutServices services, MainLoop& loop,

@@ -24,11 +24,8 @@ SettingsSliderRow* wholeSlider(MainLoop& loop, const QString& title, Setting<dou
         SettingsSliderRow::Options::showing([&setting, text] { return text(setting()); }, 1.0));
 }
 
-QString points(double v) {
-    return truncatedText(v, QStringLiteral("pt"));
-}
 QString pixels(double v) {
-    return truncatedText(v, QStringLiteral("px"));
+    return truncatedText(v, lengthUnit);
 }
 
 }  // namespace
@@ -59,8 +56,8 @@ void AdvancedRendererControl::refresh() {
     separate_->setEnabled(!pill);
     if (pill)
         caption_->setText(
-            QStringLiteral("Paused while Pill shape is on — Pill uses the unified renderer. Set Menu "
-                           "Bar Shape to Full Bar to use separate corner windows."));
+            QStringLiteral("Paused while Pill shape is on — Pill uses the unified renderer. Set Top "
+                           "Panel Shape to Full Bar to use separate corner windows."));
     else if (settings_.blurEnabled())
         caption_->setText(
             QStringLiteral("Background Blur is on, so separate windows are used automatically. Off + "
@@ -88,9 +85,9 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
     strokeCard->addRow(
         new SettingsCaptionRow(QStringLiteral("Hairline border matching the system window stroke")));
     auto* curve =
-        wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius, {0, 40}, 20, points);
+        wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius, {0, 40}, 20, pixels);
     auto* fade = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength, {0, 30}, 10,
-                             [](double v) { return v == 0 ? QStringLiteral("Off") : points(v); });
+                             [](double v) { return v == 0 ? QStringLiteral("Off") : pixels(v); });
     notchFade_ =
         deferredToggle(settings, loop, QStringLiteral("Stroke notch fade"), settings.strokeNotchFadeEnabled);
     notchFadeDistance_ = rowStack(
@@ -127,7 +124,7 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
     for (const auto& s : notchSliders) {
         addRows(notchRows_.block(), {new SettingsHairline,
                                      wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.range,
-                                                 s.defaultValue, s.signedText ? signedPointsText : points)});
+                                                 s.defaultValue, s.signedText ? signedPointsText : pixels)});
     }
     notchCard->addRow(notchRows_.block());
 

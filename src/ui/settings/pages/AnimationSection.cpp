@@ -25,7 +25,7 @@ AnimationSection::AnimationSection(OverlaySettings& settings, MainLoop& loop, QW
 void AnimationSection::refreshPage() {
     caption_->setText(
         settings().animationKind() == OverlayAnimationKind::spread
-            ? QStringLiteral("Fill spreads out from the notch center; collapses back to center on exit.")
+            ? QStringLiteral("Fill spreads out from the top center; collapses back to center on exit.")
             : QStringLiteral("Fill sweeps up on appear; disappears instantly."));
 }
 

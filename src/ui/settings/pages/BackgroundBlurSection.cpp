@@ -25,7 +25,7 @@ BackgroundBlurSection::BackgroundBlurSection(OverlaySettings& settings, MainLoop
     auto* amount = new SettingsSliderRow(
         loop, QStringLiteral("Blur Amount"), settingBinding(settings.blurRadius), {2, 40}, 12.0,
         SettingsSliderRow::Options::showing(
-            [&settings] { return truncatedText(settings.blurRadius(), QStringLiteral("pt")); }, 1.0));
+            [&settings] { return truncatedText(settings.blurRadius(), lengthUnit); }, 1.0));
     corners_ = new SettingsToggleRow(QStringLiteral("Blur overlay corners"),
                                      deferredBinding(loop, settingBinding(settings.blurTopCorners)));
     pillCaption_ = new SettingsCaptionRow(QStringLiteral(

@@ -9,7 +9,7 @@
 namespace velaro {
 
 PauseOnHoverToggle::PauseOnHoverToggle(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
-    : SettingsToggleRow(QStringLiteral("Pause sampling while pointer is in menu bar"),
+    : SettingsToggleRow(QStringLiteral("Pause sampling while pointer is in the top panel"),
                         deferredBinding(loop, settingBinding(settings.pauseOnMenuBarHover)),
                         QStringLiteral("Prevents opening menus from tinting the overlay"), nullptr, parent) {}
 

@@ -1,5 +1,5 @@
 // The Behavior page: where the overlay sits relative to app windows, whether it stays on over an empty
-// desktop (and how it looks then), and whether sampling pauses while the pointer is in the menu bar — a
+// desktop (and how it looks then), and whether sampling pauses while the pointer is in the top panel — a
 // setting no app profile can change.
 #pragma once
 
@@ -9,7 +9,7 @@ namespace velaro {
 
 class GlobalOnlyGroup;
 
-// "Pause sampling while pointer is in menu bar": one switch row.
+// "Pause sampling while pointer is in the top panel": one switch row.
 class PauseOnHoverToggle : public SettingsToggleRow {
 public:
     PauseOnHoverToggle(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);

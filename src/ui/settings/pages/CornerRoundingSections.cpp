@@ -99,7 +99,7 @@ const CornerHoverLegend::Entry CornerHoverLegend::entries[4] = {
      "turn the corner on or off, or tap its center to type an exact radius."},
     {"arrowshape.up.fill", "Above / Behind",
      "Points up when the corner draws in front, down when it draws behind. Behind means the corner sits just "
-     "above the wallpaper, under your app windows — for a top corner that also puts it under the menu bar "
+     "above the wallpaper, under your app windows — for a top corner that also puts it under the top panel "
      "overlay. Tap it to switch. For a bottom corner set to Below active window the badge is dimmed and "
      "inactive — placement is controlled in the Bottom Corner Position section."},
     {"eyedropper.full", "Custom color", "Pick the corner's color. Black is the default."},

@@ -114,7 +114,7 @@ std::string diagnosticsReport(const DiagnosticsInputs& in) {
     lines.push_back("");
     lines.push_back("[App]");
     lines.push_back("Version: " + versionString(in.app));
-    lines.push_back("Bundle ID: " + in.app.appId.value_or("—"));
+    lines.push_back("App ID: " + in.app.appId.value_or("—"));
     lines.push_back("");
     lines.push_back("[System]");
     lines.push_back("Linux: " + in.systemVersion);

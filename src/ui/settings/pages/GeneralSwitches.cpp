@@ -45,7 +45,7 @@ ShowTaskbarIconToggle::ShowTaskbarIconToggle(OverlaySettings& settings, MainLoop
                                  this);
     rows->addWidget(row_);
     rows->addWidget(new SettingsCaptionRow(
-        QStringLiteral("Show Velaro in the taskbar and Alt-Tab. Off keeps it a menu-bar-only app."), this));
+        QStringLiteral("Show Velaro in the taskbar and Alt-Tab. Off keeps it in the tray only."), this));
     if (offNeedsRelaunchNote)
         rows->addWidget(new SettingsCaptionRow(QStringLiteral("Takes effect after relaunch."), this));
 }

@@ -58,7 +58,7 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
                                 &OverlaySettings::lightReflectionsEnabled));
     card->addRow(new SettingsCaptionRow(QStringLiteral(
         "A thin light beam at the screen's top edge follows your pointer's horizontal position and "
-        "glows in the color sampled just below the menu bar. Independent of the overlay tint.")));
+        "glows in the color sampled just below the top panel. Independent of the overlay tint.")));
     const struct {
         const char* title;
         Setting<bool> OverlaySettings::*setting;

@@ -26,9 +26,7 @@ SettingsSliderRow* makeRadiusRow(OverlaySettings& settings, MainLoop& loop, Scre
          [&settings, &loop, corner](double radius) { deferSetCornerRadius(settings, loop, corner, radius); }},
         {0, maximumCornerRadius}, 28.0,
         SettingsSliderRow::Options::showing(
-            [&settings, corner] {
-                return roundedText(storedRadius(settings.corners(), corner), QStringLiteral("pt"));
-            },
+            [&settings, corner] { return roundedText(storedRadius(settings.corners(), corner), lengthUnit); },
             1.0));
 }
 
@@ -112,7 +110,7 @@ OverlayCornersSection::OverlayCornersSection(OverlaySettings& settings, MainLoop
          [&settings, &loop](bool on) { deferSetRowLinked(settings, loop, CornerRow::top, on); }},
         QStringLiteral("Linked corners share on/off, radius, color, and opacity"));
     auto* follow = new SettingsToggleRow(
-        QStringLiteral("Follow Menu Bar opacity"),
+        QStringLiteral("Follow Top Panel opacity"),
         {[&settings] { return settings.corners().topFollowsOverlayOpacity; },
          [&settings, &loop](bool on) { deferSetTopFollowsOverlayOpacity(settings, loop, on); }});
 
@@ -154,7 +152,7 @@ OverlayCornersSection::OverlayCornersSection(OverlaySettings& settings, MainLoop
     card->addHairline();
     card->addRow(opacityGroup_);
     card->addRow(new SettingsCaptionRow(QStringLiteral(
-        "These corners round the menu bar overlay's bottom edge — they are part of the overlay and "
+        "These corners round the top panel overlay's bottom edge — they are part of the overlay and "
         "hide and return with it. To round your screen's own corners, use Corner Rounding.")));
     card->addRow(pillCaption_);
     refresh();

@@ -176,7 +176,7 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
 
     auto* enable = new SettingsToggleRow(
         QStringLiteral("Enable overlay"), deferredBinding(loop, settingBinding(settings.overlayEnabled)),
-        QStringLiteral("Turns the menu bar overlay off without disabling the app"), nullptr, card);
+        QStringLiteral("Turns the top panel overlay off without disabling the app"), nullptr, card);
     card->addRow(enable);
     offCaption_ = new SettingsCaptionRow(
         QStringLiteral("The overlay is off. Its settings are kept, and turning it back on restores them."),

@@ -35,11 +35,10 @@ const PillSlider kPositionSliders[] = {
     {"Vertical offset", &CornerSettings::pillVerticalOffset, {-4, 4}, 0, 0.5, false},
 };
 
-// Points: whole values as "14pt" and "-10pt", others with one decimal ("0.5pt").
+// Lengths: whole values as "14px" and "-10px", others with one decimal ("0.5px").
 QString pillPointsText(double points) {
-    if (std::isfinite(points) && points == std::trunc(points))
-        return truncatedText(points, QStringLiteral("pt"));
-    return QString::asprintf("%.1fpt", points);
+    if (std::isfinite(points) && points == std::trunc(points)) return truncatedText(points, lengthUnit);
+    return QString::asprintf("%.1f", points) + lengthUnit;
 }
 
 SettingsSliderRow* pillSliderRow(OverlaySettings& settings, MainLoop& loop, const PillSlider& s) {
@@ -71,9 +70,9 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     // Mode card.
     auto* modeCard = new SettingsCard(this);
     auto* intro = new SettingsCaptionRow(QStringLiteral(
-        "Wrap the menu-bar items in floating pills, or keep the classic full bar. The left pill "
-        "follows the frontmost app's menus; the right pill follows the status items. The notch and "
-        "any menus spilling past it stay bare."));
+        "Wrap the top panel's right side — its tray icons and clock — in a floating pill, or keep the "
+        "classic full bar. The pill follows the tray as icons come and go; the rest of the panel stays "
+        "bare."));
     modeCard->addRow(intro);
     auto* mode = new SettingsSegmentedRow<ShapeMode>(
         QStringLiteral("Mode"),
@@ -88,8 +87,8 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     pillCaptions_ = rowStack(
         nullptr,
         {new SettingsCaptionRow(QStringLiteral(
-             "Requires Accessibility permission for the left pill (grant it from the menu-bar popover). "
-             "The right pill works without it.")),
+             "The pill wraps the panel's right side (tray and clock). This desktop's panels hold no app "
+             "menus, so there is no left pill.")),
          new SettingsCaptionRow(QStringLiteral(
              "Pill uses the unified renderer, so Separate corner windows is paused while it's on. Its "
              "setting is kept and returns in Full Bar."))});
@@ -102,7 +101,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
         SettingsSliderRow::Options::showing(
             [&settings] {
                 const double depth = settings.overlayExtraDepth();
-                return depth == 0 ? QStringLiteral("Default") : truncatedText(depth, QStringLiteral("px"));
+                return depth == 0 ? QStringLiteral("Default") : truncatedText(depth, lengthUnit);
             },
             1.0));
     auto* seamCover = new SettingsSliderRow(
@@ -110,10 +109,10 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
         SettingsSliderRow::Options::showing(
             [&settings] {
                 const double cover = settings.seamCoverDepth();
-                return cover == 0 ? QStringLiteral("Off") : truncatedText(cover, QStringLiteral("pt"));
+                return cover == 0 ? QStringLiteral("Off") : truncatedText(cover, lengthUnit);
             },
             1.0));
-    auto* autoHide = new SettingsToggleRow(QStringLiteral("Auto-hide under popovers"),
+    auto* autoHide = new SettingsToggleRow(QStringLiteral("Auto-hide under popups"),
                                            settingBinding(settings.seamAutoHide));
     auto* fullBarCard = new SettingsCard;
     fullBarCard->addRow(depth);
@@ -124,7 +123,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     fullBarCard->addHairline();
     fullBarCard->addRow(autoHide);
     fullBarCard->addRow(new SettingsCaptionRow(QStringLiteral(
-        "On: the cover briefly retracts while system popovers and menus are open, keeping the glass "
+        "On: the cover briefly retracts while menus and popups are open, keeping the glass "
         "clean. Off: the cover stays put — its tint draws at the panel's top edge and can bleed into "
         "the glass.")));
     addRows(fullBar_.block(), {new SettingsSectionHeader(QStringLiteral("Full Bar")), fullBarCard});
@@ -151,7 +150,8 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                                          settings.corners = corners;
                                      }}));
     positionCard->addRow(separateSides);
-    positionCard->addRow(new SettingsCaptionRow(QStringLiteral("Off = a single left pill only.")));
+    positionCard->addRow(new SettingsCaptionRow(
+        QStringLiteral("Off = the left pill only, which this desktop never shows: no pill is drawn.")));
     positionCard->addHairline();
     auto* restoreRow = new QWidget;
     auto* restoreLayout = new QHBoxLayout(restoreRow);

@@ -58,7 +58,7 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
         return new SettingsSliderRow(loop, title, std::move(binding), range, defaultValue,
                                      Options::showing([&setting] { return QString::number(setting()); }, 1));
     };
-    const auto points = [](double v) { return truncatedText(v, QStringLiteral("pt")); };
+    const auto points = [](double v) { return truncatedText(v, lengthUnit); };
     const auto percent = [](double v) { return roundedPercentText(v); };
     const auto caption = [](const char* text) { return new SettingsCaptionRow(QString::fromUtf8(text)); };
 
@@ -100,7 +100,7 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     auto* waveCount =
         wholeSlider(QStringLiteral("Wave count"), settings.vizWaveCount, "vizWaveCount", {4, 50}, 4.0);
     auto* edgeSoftness = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness, {0, 10}, 0.0,
-                                std::nullopt, [](double v) { return formatted("%.1fpt", v); });
+                                std::nullopt, [](double v) { return formatted("%.1f", v) + lengthUnit; });
     auto* waveOpacity =
         slider(QStringLiteral("Opacity"), settings.vizWaveOpacity, {0.3, 1.0}, 0.8, std::nullopt, percent);
     auto* peaks = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, "vizWavePeaks", {2, 50}, 20.0);

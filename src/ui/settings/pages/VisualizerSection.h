@@ -11,7 +11,7 @@ namespace velaro {
 class VisualizerSection : public OverlaySettingsPage {
 public:
     static constexpr const char* masterOffText =
-        "Turn on Velaro (the power button in the sidebar) to use these.";
+        "Turn on Velaro (the switch at the window's top right) to use these.";
 
     VisualizerSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 

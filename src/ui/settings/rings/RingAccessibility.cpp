@@ -203,7 +203,7 @@ QString PieceAccessible::text(QAccessible::Text t) const {
     switch (piece_) {
         case Piece::ring:
             if (name) return ringAccessibleName(corner_);
-            if (value) return truncatedText(look().gauge.valuePX, QStringLiteral("pt"));
+            if (value) return truncatedText(look().gauge.valuePX, lengthUnit);
             break;
         case Piece::arrow:
             if (name) return ringPlacementHelp(corner_, look().gauge.behindActive);
