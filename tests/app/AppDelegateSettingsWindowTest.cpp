@@ -3,10 +3,14 @@
 // page's action opens.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QScrollBar>
+
 #include "onboarding/OnboardingWindowController.h"
 #include "support/AppDelegateRig.h"
 #include "support/RowSearch.h"
 #include "ui/settings/SettingsRootView.h"
+#include "ui/settings/SettingsSidebar.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/settings/pages/GeneralPage.h"
 #include "ui/settings/pages/ShortcutsSection.h"
@@ -45,6 +49,49 @@ TEST(AppDelegateSettingsWindow, OpensOnThePageAskedForAndRestoresAMinimisedWindo
     d.openSettings();
     rig.loop.runUntilIdle();
     EXPECT_EQ(rig.settingsPage(), QStringLiteral("About"));
+}
+
+// At the window's least height the sidebar closes up its gaps so that every page's row shows without
+// scrolling; at its first height it keeps its own spacing; far shorter than either, it scrolls.
+TEST(AppDelegateSettingsWindow, TheSidebarShowsEveryPageAtTheLeastHeight) {
+    AppDelegateRig rig;
+    rig.storeStep(OnboardingStep::completed);
+    rig.launch().openSettings();
+    SettingsWindow* window = rig.settingsWindow();
+    ASSERT_NE(window, nullptr);
+    auto* sidebar = test::findWidget<SettingsSidebar>(window);
+    ASSERT_NE(sidebar, nullptr);
+    const auto rowsShown = [&] {
+        int shown = 0;
+        for (SettingsCategory category : allSettingsCategories) {
+            const SidebarRow* row = sidebar->row(category);
+            const QRect inView(row->mapTo(sidebar->viewport(), QPoint()), row->size());
+            shown += sidebar->viewport()->rect().contains(inView);
+        }
+        return shown;
+    };
+    const struct {
+        int height;
+        int rowsShown;
+        int rowHeight;  // 0: any
+        bool scrolls;
+    } cases[] = {
+        {SettingsWindow::initialHeight, 12, 38, false},
+        {SettingsWindow::minimumHeight, 12, 0, false},
+        {SettingsWindow::initialHeight, 12, 38, false},  // taller again: the spacing comes back
+        {300, 0, 30, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.height);
+        window->setMinimumHeight(std::min(c.height, SettingsWindow::minimumHeight));
+        window->resize(SettingsWindow::windowWidth, c.height);
+        rig.loop.runUntilIdle();
+        QApplication::processEvents();
+        EXPECT_EQ(window->height(), c.height);
+        if (c.rowsShown) EXPECT_EQ(rowsShown(), c.rowsShown);
+        if (c.rowHeight) EXPECT_EQ(sidebar->row(SettingsCategory::about)->height(), c.rowHeight);
+        EXPECT_EQ(sidebar->verticalScrollBar()->maximum() > 0, c.scrolls);
+    }
 }
 
 TEST(AppDelegateSettingsWindow, GeneralPageShowsTheTourWithoutMovingTheStoredStep) {

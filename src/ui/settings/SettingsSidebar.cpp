@@ -21,16 +21,40 @@ namespace {
 
 // The list's insets around each row, and the row's own padding inside its highlight.
 constexpr int kListInsetX = 6;
-constexpr int kListInsetY = 2;
 constexpr int kPaddingX = 7;
-constexpr int kPaddingY = 5;
 constexpr int kSpacing = 10;
 constexpr double kTileRadius = 9;
 
 }  // namespace
 
+// The vertical room of the list: around each row and its highlight, around each group header, and below the
+// last row. `roomy` is the list's own look; `tight` what it gives up to before it scrolls.
+struct SidebarSpacing {
+    int rowInset;
+    int rowPadding;
+    int headerTop;
+    int headerBottom;
+    int listBottom;
+
+    static constexpr SidebarSpacing roomy() { return {2, 5, 18, 6, 12}; }
+    static constexpr SidebarSpacing tight() { return {1, 2, 8, 2, 0}; }
+    // A fraction `t` of the way from roomy to tight, every gap rounded down so that the list never grows
+    // past the height the fraction was worked out for.
+    static SidebarSpacing between(double t) {
+        const SidebarSpacing a = roomy();
+        const SidebarSpacing b = tight();
+        const auto at = [t](int from, int to) { return int(std::floor(from - t * (from - to))); };
+        return {at(a.rowInset, b.rowInset), at(a.rowPadding, b.rowPadding), at(a.headerTop, b.headerTop),
+                at(a.headerBottom, b.headerBottom), at(a.listBottom, b.listBottom)};
+    }
+};
+
 SidebarRow::SidebarRow(SettingsCategory category, QWidget* parent)
-    : QAbstractButton(parent), category_(category), bounce_(new QVariantAnimation(this)) {
+    : QAbstractButton(parent),
+      category_(category),
+      bounce_(new QVariantAnimation(this)),
+      insetY_(SidebarSpacing::roomy().rowInset),
+      paddingY_(SidebarSpacing::roomy().rowPadding) {
     setText(title(category));
     setAccessibleName(text());
     setFont(SettingsStyle::rowTitleFont());
@@ -55,16 +79,24 @@ void SidebarRow::setBounceTick(std::int64_t tick) {
     bounce_->start();
 }
 
+void SidebarRow::setVerticalSpacing(int inset, int padding) {
+    if (inset == insetY_ && padding == paddingY_) return;
+    insetY_ = inset;
+    paddingY_ = padding;
+    updateGeometry();
+    update();
+}
+
 QSize SidebarRow::sizeHint() const {
     const QFontMetrics metrics(font());
     const int content = std::max(tileSize, metrics.height());
-    return {SettingsSidebar::sidebarWidth, content + 2 * (kPaddingY + kListInsetY)};
+    return {SettingsSidebar::sidebarWidth, content + 2 * (paddingY_ + insetY_)};
 }
 
 void SidebarRow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF row = QRectF(rect()).adjusted(kListInsetX, kListInsetY, -kListInsetX, -kListInsetY);
+    const QRectF row = QRectF(rect()).adjusted(kListInsetX, insetY_, -kListInsetX, -insetY_);
     if (selected_)
         SettingsStyle::paintCard(p, row, SettingsStyle::primary(palette(), 0.10),
                                  SettingsStyle::primary(palette(), 0.06), 11);
@@ -112,12 +144,13 @@ SettingsSidebar::SettingsSidebar(QWidget* parent) : QScrollArea(parent) {
     column->setContentsMargins(0, 0, 0, 12);
     column->setSpacing(0);
     for (const auto& group : SettingsGroup::all()) {
-        auto* header = new SpacedText(group.title, {10, 18, 6, 6}, list);
+        auto* header = new SpacedText(group.title, {10, 0, 6, 0}, list);
         header->label()->setFont(SettingsStyle::systemFont(13, QFont::Bold));
         QPalette quiet = header->label()->palette();
         quiet.setColor(QPalette::WindowText, SettingsStyle::secondaryText(quiet));
         header->label()->setPalette(quiet);
         column->addWidget(header);
+        headers_.push_back(header);
         for (SettingsCategory category : group.items) {
             auto* row = new SidebarRow(category, list);
             QObject::connect(row, &QAbstractButton::clicked, this, [this, category] {
@@ -132,7 +165,40 @@ SettingsSidebar::SettingsSidebar(QWidget* parent) : QScrollArea(parent) {
     column->addStretch(1);
     setWidget(list);
     viewport()->setAutoFillBackground(false);
+    apply(SidebarSpacing::roomy());
     setSelection(std::nullopt);
+}
+
+void SettingsSidebar::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    fitHeight(viewport()->height());
+}
+
+int SettingsSidebar::contentHeight(const SidebarSpacing& spacing) const {
+    const int row = std::max(SidebarRow::tileSize, QFontMetrics(order_.front()->font()).height());
+    int height =
+        spacing.listBottom + int(order_.size()) * (row + 2 * (spacing.rowInset + spacing.rowPadding));
+    for (const SpacedText* header : headers_)
+        height += spacing.headerTop + spacing.headerBottom + header->label()->sizeHint().height();
+    return height;
+}
+
+void SettingsSidebar::fitHeight(int height) {
+    const int roomy = contentHeight(SidebarSpacing::roomy());
+    const int tight = contentHeight(SidebarSpacing::tight());
+    double t = 1;
+    if (roomy <= height)
+        t = 0;
+    else if (tight < height)
+        t = double(roomy - height) / double(roomy - tight);
+    apply(SidebarSpacing::between(t));
+}
+
+void SettingsSidebar::apply(const SidebarSpacing& spacing) {
+    for (SidebarRow* row : order_) row->setVerticalSpacing(spacing.rowInset, spacing.rowPadding);
+    for (SpacedText* header : headers_)
+        header->layout()->setContentsMargins(10, spacing.headerTop, 6, spacing.headerBottom);
+    widget()->layout()->setContentsMargins(0, 0, 0, spacing.listBottom);
 }
 
 void SettingsSidebar::setSelection(std::optional<SettingsCategory> selection) {
@@ -166,7 +232,7 @@ bool SettingsSidebar::eventFilter(QObject* watched, QEvent* event) {
     // The new selection is the Tab stop now; the keyboard goes with it, and the list shows it.
     row->setFocusPolicy(Qt::TabFocus);
     row->setFocus(Qt::OtherFocusReason);
-    ensureWidgetVisible(row, 0, kListInsetY);
+    ensureWidgetVisible(row, 0, SidebarSpacing::roomy().rowInset);
     return true;
 }
 

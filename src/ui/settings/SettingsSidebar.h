@@ -1,6 +1,6 @@
 // The settings window's sidebar: the three page groups, each a header over one row per page. A row shows the
 // page's symbol on a tile in its accent colour and the page's title; the symbol bounces once each time the
-// row is clicked.
+// row is clicked. A window too short for the list closes up the gaps between rows before the list scrolls.
 #pragma once
 
 #include <QAbstractButton>
@@ -18,6 +18,7 @@ class QVariantAnimation;
 namespace velaro {
 
 class SpacedText;
+struct SidebarSpacing;
 
 class SidebarRow : public QAbstractButton {
 public:
@@ -31,6 +32,8 @@ public:
     void setSelected(bool selected);
     // Each new value bounces the symbol once.
     void setBounceTick(std::int64_t tick);
+    // The room above and below the highlight (`inset`) and inside it around the tile (`padding`).
+    void setVerticalSpacing(int inset, int padding);
 
     QSize sizeHint() const override;
 
@@ -42,6 +45,8 @@ private:
     bool selected_ = false;
     std::int64_t bounceTick_ = 0;
     QVariantAnimation* bounce_;
+    int insetY_;
+    int paddingY_;
 };
 
 class SettingsSidebar : public QScrollArea {
@@ -63,8 +68,16 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Closes the gaps between rows and around the group headers as far as needed for every row to show at
+    // `height`; only a sidebar shorter than that at its tightest scrolls.
+    void fitHeight(int height);
+    int contentHeight(const SidebarSpacing& spacing) const;
+    void apply(const SidebarSpacing& spacing);
+
+    std::vector<SpacedText*> headers_;
     std::map<SettingsCategory, SidebarRow*> rows_;
     // The rows top to bottom.
     std::vector<SidebarRow*> order_;
