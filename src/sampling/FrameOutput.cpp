@@ -29,6 +29,8 @@ constexpr double kResumeAfterMenuSeconds = 0.4;
 constexpr double kHoverFlipSeconds = 0.15;
 constexpr double kHoverExitExtraHeight = 6.0;
 constexpr double kHoverSettleSeconds = 0.25;
+// A new scene passes the hover guard for this long from its first frame.
+constexpr double kNewSceneSettleSeconds = 1.0;
 // Lines with no more inner pixels than this are too short to stand for the bar.
 constexpr int kMinInnerLinePixels = 100;
 constexpr double kBeamBandWidthPoints = 18.0;
@@ -79,6 +81,7 @@ void FrameOutput::resetPublishState() {
     freezeStartTime_.reset();
     forcePublishNextFrame_ = false;
     snapSmoothingOnForcedPublish_ = false;
+    newSceneUntil_.reset();
 }
 
 void FrameOutput::invalidateCaches() {
@@ -149,7 +152,7 @@ void FrameOutput::receive(const CaptureFrame& frame) {
     if (!frame.pixels || !lineConfig_) return;
     // The gate may have called out (callbacks, scans); look again just before the work.
     if (externallyFrozen_ || foreignMenuOpen_ || (activityResumeAfter_ && now() < *activityResumeAfter_) ||
-        (hoverGuardEnabled_ && pointerInZones(0)))
+        (hoverGuardEnabled_ && !newSceneSettling(now) && pointerInZones(0)))
         return;
     if (!frame.isValid()) return;
     analyse(frame);
@@ -201,12 +204,29 @@ bool FrameOutput::passesGate(const CaptureFrame&, FrameTime& now) {
     }
     freezeStartTime_.reset();
 
+    if (forcePublishNextFrame_) newSceneUntil_ = now() + kNewSceneSettleSeconds;
     if (!hoverGuardEnabled_) return true;
+    return !hoverPauses(now) || newSceneSettling(now);
+}
+
+// The pause keeps the band as it is while the pointer rests on the bar. A colour asked for at once (a stream
+// just started, a window just came to fill the top, another app's window fills it now) belongs to a scene the
+// band does not show yet: held back, the band would keep another window's colour, or none at all (black) when
+// nothing was sampled since the app started, for as long as the pointer rests there (as it does on the tray
+// icon after the click that opened the popover). Nor is the scene's first frame enough: it may show the scene
+// half drawn (a window's title bar not yet lit by the focus, the compositor's picture of the screen a frame
+// behind the windows' own), so the scene's first second goes through; the frames after it wait for the pointer
+// as before.
+bool FrameOutput::newSceneSettling(FrameTime& now) const {
+    return newSceneUntil_ && now() < *newSceneUntil_;
+}
+
+bool FrameOutput::hoverPauses(FrameTime& now) {
     if (pointerInMenuBar_) {
         // Leaving needs the pointer clear of a zone reaching a little below the bar, so a pointer resting
         // on the bar's lower edge does not flicker the guard.
-        if (pointerInZones(kHoverExitExtraHeight)) return false;
-        if (now() - lastPointerFlip_ <= kHoverFlipSeconds) return false;
+        if (pointerInZones(kHoverExitExtraHeight)) return true;
+        if (now() - lastPointerFlip_ <= kHoverFlipSeconds) return true;
         lastPointerFlip_ = now();
         pointerInMenuBar_ = false;
         pointerLeftZoneAt_ = now();
@@ -216,13 +236,13 @@ bool FrameOutput::passesGate(const CaptureFrame&, FrameTime& now) {
             lastPointerFlip_ = now();
             pointerInMenuBar_ = true;
         }
-        return false;
+        return true;
     }
     if (pointerLeftZoneAt_) {
-        if (now() - *pointerLeftZoneAt_ < kHoverSettleSeconds) return false;
+        if (now() - *pointerLeftZoneAt_ < kHoverSettleSeconds) return true;
         pointerLeftZoneAt_.reset();
     }
-    return true;
+    return false;
 }
 
 std::optional<FrameOutput::LineSpan> FrameOutput::lineSpan(const CaptureFrame& frame, int insetPixels,

@@ -166,6 +166,11 @@ private:
     };
 
     bool passesGate(const CaptureFrame& frame, FrameTime& now);
+    // The hover guard's step: whether the pointer on the bar (or just leaving it) holds this frame back.
+    bool hoverPauses(FrameTime& now);
+    // Whether the frame comes within the first moments of a scene a publish was forced for, which pass the
+    // hover guard.
+    bool newSceneSettling(FrameTime& now) const;
     // Whether the pointer lies in the guard zones grown by `extraHeight`. The pointer is read from the
     // server at most once per frame (reads are round trips), and not at all without zones.
     bool pointerInZones(double extraHeight);
@@ -215,6 +220,7 @@ private:
     std::optional<Color> lastPublished_;
     bool forcePublishNextFrame_ = false;
     bool snapSmoothingOnForcedPublish_ = false;
+    std::optional<double> newSceneUntil_;  // frames pass the hover guard until then
     std::optional<Color> smoothedAverage_;
     std::vector<Color> smoothedZones_;  // empty: absent
     bool hasLastLine_ = false;          // the dedup key below is present

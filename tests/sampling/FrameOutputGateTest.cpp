@@ -232,6 +232,49 @@ TEST_F(FrameOutputGate, HoverGuardFlipsNoSoonerThanFifteenHundredthsAfterTheLast
     EXPECT_TRUE(feedCounts());
 }
 
+// The pause holds the band as it is. A scene a colour is asked for at once (a new stream, a window that just
+// came to fill the top) is another, and its first second goes through with the pointer resting on the bar,
+// since its first frame may show it half drawn; the frames after that second wait for the pointer again.
+TEST_F(FrameOutputGate, HoverGuardLetsTheFirstSecondOfANewSceneThroughAndHoldsTheFramesAfterIt) {
+    for (const bool alreadyInside : {true, false}) {
+        SCOPED_TRACE(alreadyInside ? "zones set while the pointer rests on the bar" : "the pointer came in");
+        FrameOutputHarness harness;
+        harness.configure(plainLine());
+        const auto counts = [&](std::uint8_t red) {
+            const auto before = harness.updates.size();
+            harness.feed(solidFrame(200, 2, {red, 0, 0}));
+            return harness.updates.size() > before;
+        };
+        if (alreadyInside) harness.pointer.moveToTopLeft({500, 10});
+        harness.run([](FrameOutput& o) { o.setGuardZones({Rect(0, 0, 1000, 24)}); });
+        harness.pointer.moveToTopLeft({500, 10});
+        EXPECT_FALSE(counts(20));
+        harness.loop.advance(1);
+        EXPECT_FALSE(counts(40));
+
+        harness.run([](FrameOutput& o) { o.forcePublish(); });
+        EXPECT_TRUE(counts(40)) << "the pause held back a colour asked for at once";
+        harness.loop.advance(0.95);
+        EXPECT_TRUE(counts(60)) << "the pause held back the new scene as it settled";
+        harness.loop.advance(0.1);
+        EXPECT_FALSE(counts(80)) << "the pause let a change in past the new scene's first second";
+        harness.loop.advance(5);
+        EXPECT_FALSE(counts(100));
+        // Asked for again with the row the band shows: it goes out again, and another second passes.
+        harness.run([](FrameOutput& o) { o.forcePublish(); });
+        EXPECT_TRUE(counts(60));
+        EXPECT_TRUE(counts(120));
+        harness.loop.advance(1.05);
+        EXPECT_FALSE(counts(140));
+
+        harness.pointer.moveToTopLeft({500, 300});
+        harness.loop.advance(0.16);
+        EXPECT_FALSE(counts(160));  // the leave, then 0.25 s of settling as before
+        harness.loop.advance(0.25);
+        EXPECT_TRUE(counts(180));
+    }
+}
+
 TEST_F(FrameOutputGate, HoverGuardOffLetsFramesThroughAndGuardZonesSetWhileInsideStartInside) {
     h.pointer.moveToTopLeft({500, 10});
     h.run([](FrameOutput& o) {

@@ -88,6 +88,35 @@ TEST(ScreenSampler, AFrameOfTheStripReachesTheChannelAndThePrimaryCopies) {
     EXPECT_EQ(rig.sampler->liveContextScreenValue(), rig.sampler->channel("A"));
 }
 
+// The pause on the bar keeps the band as it is while the pointer rests there; the colours of a window that just
+// came to fill the top (in its first second) are not kept from it. A click on the tray icon leaves the pointer
+// on the bar while the popover opens: held back, the new window's colour left the band black (nothing sampled
+// yet) or in the colour of the window that filled the top before.
+TEST(ScreenSampler, APointerRestingOnTheBarHoldsTheBandButNotAWindowThatJustFilledTheTop) {
+    SamplerRig rig;
+    rig.sampler->channel("A");
+    rig.pointer.moveToTopLeft({700, 10});  // on the bar: 1512 × 24 pt
+    rig.startStreaming();
+    const Rgb teal{0, 128, 128}, red{200, 20, 20}, green{20, 160, 60};
+    rig.deliverSolid("A", teal);
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(teal), 0.002))
+        << "a new stream's first colour was held back while the pointer rested on the bar";
+    rig.loop.advance(1.5);
+    rig.deliverSolid("A", red);
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(teal), 0.002)) << "the pause let a change in";
+
+    // The top empties and another window comes to fill it, within the time the stream runs on.
+    rig.emptyTop();
+    rig.fillTop();
+    rig.loop.runUntilIdle();
+    rig.deliverSolid("A", green);
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(green), 0.002))
+        << "the window filling the top now was held back while the pointer rested on the bar";
+    rig.loop.advance(1.5);
+    rig.deliverSolid("A", red);
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(green), 0.002)) << "the pause let a change in";
+}
+
 // However many values a frame changes, the main thread wakes once for it, and a frame that changes nothing
 // does not wake it at all; what it gets is the frame's results, all of them.
 TEST(ScreenSampler, EachFrameReachesTheMainLoopAsOneBlock) {
