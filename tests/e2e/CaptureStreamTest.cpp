@@ -331,7 +331,13 @@ TEST_P(CaptureStripTest, StillStripGoesOutAgainUntilSomethingBeneathIsDrawn) {
     const std::size_t keptBefore = log.keptFrames();
     EXPECT_TRUE(waitUntil([&] { return log.keptFrames() >= keptBefore + 10; }))
         << "the strip was not kept again once the drawing had been grabbed";
+
+    // The notices the strip was followed by go with the last stream, without anything else asked of the
+    // service: kept, every drawing on the screen would pile up at the server for a capture that waits.
+    EXPECT_GT(xResourcesOf(getpid(), "DamageExt"), 0) << "the strip was not followed";
     ASSERT_FALSE(await([&](auto done) { stream->stopCapture(done); }));
+    EXPECT_TRUE(waitUntil([] { return xResourcesOf(getpid(), "DamageExt") == 0; }))
+        << xResourcesOf(getpid(), "DamageExt") << " damage notices stay selected after the last stream stopped";
 }
 
 TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeItAlone) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 
@@ -353,7 +354,24 @@ void setUndecorated(uint32_t window) {
 
 int xClientsOf(int64_t pid) {
     auto x = x11::Connection::open();
-    return x ? x11::clientsOfProcess(*x, pid) : -1;
+    const auto clients = x ? x11::clientsOfProcess(*x, pid) : std::nullopt;
+    return clients ? static_cast<int>(clients->size()) : -1;
+}
+
+int xResourcesOf(int64_t pid, const char* type) {
+    auto x = x11::Connection::open();
+    const auto clients = x ? x11::clientsOfProcess(*x, pid) : std::nullopt;
+    if (!clients) return -1;
+    auto* c = x->get();
+    const xcb_atom_t wanted = x->atom(type);
+    int count = 0;
+    for (const auto client : *clients) {
+        auto held = x11::own(xcb_res_query_client_resources_reply(c, xcb_res_query_client_resources(c, client), nullptr));
+        if (!held) return -1;
+        for (auto t = xcb_res_query_client_resources_types_iterator(held.get()); t.rem; xcb_res_type_next(&t))
+            if (t.data->resource_type == wanted) count += static_cast<int>(t.data->count);
+    }
+    return count;
 }
 
 PressCountingWindow::PressCountingWindow(QColor colour) : colour_(colour) {

@@ -140,6 +140,9 @@ void setUndecorated(uint32_t window);
 // How many connections the process `pid` holds to the X server, as the server counts its clients
 // (X-Resource); -1 when the server cannot tell.
 int xClientsOf(int64_t pid);
+// How many resources of a type ("DamageExt", "PIXMAP", …) the connections of process `pid` hold on the server;
+// -1 when the server cannot tell.
+int xResourcesOf(int64_t pid, const char* type);
 
 // A frameless window of this test process in one colour that counts the mouse presses it gets: what a
 // click through the app's windows should reach.

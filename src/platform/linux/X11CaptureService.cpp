@@ -165,6 +165,10 @@ private:
                     // A run its stream has stopped is dropped here, whenever the stream stopped.
                     std::erase_if(runs_, [](const std::shared_ptr<Run>& r) { return r->ended(); });
                     if (!jobs_.empty()) break;
+                    // The last run gone: one more turn lets the server's notices go before the wait, which
+                    // may last; followed meanwhile, the notices of every drawing on the screen would pile
+                    // up at the server for nobody.
+                    if (runs_.empty() && following_) break;
                     std::optional<SteadyClock::time_point> next;
                     for (const auto& r : runs_)
                         if (!next || r->due < *next) next = r->due;
@@ -184,12 +188,14 @@ private:
             Session* session = reader(&error);
             if (session) {
                 session->setFollowing(anyRun);
+                following_ = anyRun;
                 if (!session->pollEvents()) {
                     error = {CaptureErrorCode::connectionLost, "the X display connection was lost"};
                     session_.reset();
                     session = nullptr;
                 }
             }
+            if (!session) following_ = false;
             for (auto& job : jobs) job(session, error);
             for (const auto& run : due) {
                 const bool goesOn = session ? step(*run, *session) : fail(*run, error);
@@ -317,6 +323,7 @@ private:
     std::deque<Job> jobs_;
     std::vector<std::shared_ptr<Run>> runs_;
     std::unique_ptr<Session> session_;  // the worker thread's own
+    bool following_ = false;            // the session follows the server's notices; the worker's own
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;
     std::thread thread_;                // last: it starts once everything above exists

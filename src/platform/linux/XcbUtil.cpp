@@ -255,19 +255,19 @@ std::vector<std::int32_t> processesOfWindows(Connection& connection,
     return pids;
 }
 
-int clientsOfProcess(Connection& connection, std::int64_t pid) {
+std::optional<std::vector<std::uint32_t>> clientsOfProcess(Connection& connection, std::int64_t pid) {
     auto* c = connection.get();
     // Every client's process, in one answer.
     xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     auto reply = own(xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &all), nullptr));
-    if (!reply) return -1;
-    int count = 0;
+    if (!reply) return std::nullopt;
+    std::vector<std::uint32_t> clients;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
          xcb_res_client_id_value_next(&it))
         if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
             static_cast<std::int64_t>(*xcb_res_client_id_value_value(it.data)) == pid)
-            ++count;
-    return count;
+            clients.push_back(it.data->spec.client);
+    return clients;
 }
 
 std::string processName(std::int32_t pid) {

@@ -156,9 +156,9 @@ std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_cli
 std::vector<std::int32_t> processesOfWindows(Connection& connection,
                                              const std::vector<xcb_window_t>& windows);
 
-// How many connections process `pid` holds to the server, as the server counts its clients (X-Resource);
-// -1 when the server cannot tell. One round trip.
-int clientsOfProcess(Connection& connection, std::int64_t pid);
+// The connections process `pid` holds to the server (each client's resource base, as X-Resource names it);
+// absent when the server cannot tell. One round trip.
+std::optional<std::vector<std::uint32_t>> clientsOfProcess(Connection& connection, std::int64_t pid);
 
 // The short name of a process (/proc/<pid>/comm); empty when unknown.
 std::string processName(std::int32_t pid);
