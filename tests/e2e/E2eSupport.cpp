@@ -214,19 +214,23 @@ QImage screenshotWhen(const std::function<bool(const QImage&)>& accept, std::chr
     return last;
 }
 
-QColor screenPixel(QPoint at) {
+QColor pixelOf(uint32_t drawable, QPoint at) {
     XcbConnection x;
     if (!x.ok()) return {};
     auto* c = x.connection;
     const auto reply = x11::own(xcb_get_image_reply(
         c,
-        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, static_cast<int16_t>(at.x()),
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable ? drawable : x.root, static_cast<int16_t>(at.x()),
                       static_cast<int16_t>(at.y()), 1, 1, ~0u),
         nullptr));
     // The test desktops run at depth 24 with 32 bits a pixel: blue, green, red, unused.
     if (!reply || xcb_get_image_data_length(reply.get()) < 4) return {};
     const auto* p = xcb_get_image_data(reply.get());
     return QColor(p[2], p[1], p[0]);
+}
+
+QColor screenPixel(QPoint at) {
+    return pixelOf(0, at);
 }
 
 bool closeTo(QColor actual, QColor expected, int tolerance) {

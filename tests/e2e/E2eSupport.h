@@ -74,6 +74,10 @@ QImage screenshotWhen(const std::function<bool(const QImage&)>& accept,
 // through an outside program takes long enough to blur a timing); invalid when it cannot be read.
 QColor screenPixel(QPoint at);
 
+// One pixel of a drawable (a window's own picture, a pixmap; the root's, as the compositor shows it, when 0);
+// invalid when it cannot be read.
+QColor pixelOf(uint32_t drawable, QPoint at);
+
 // True when every channel of `actual` is within `tolerance` of `expected`.
 bool closeTo(QColor actual, QColor expected, int tolerance = 3);
 

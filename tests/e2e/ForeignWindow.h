@@ -3,12 +3,14 @@
 // place of the user's, and repaints it on request. The window goes with this object.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QRect>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +31,10 @@ public:
     };
 
     explicit ForeignWindow(Options options) {
+        // Close-on-exec, so that no program started meanwhile holds the command pipe open after this ends.
         int toChild[2], toParent[2];
-        if (pipe(toChild) != 0) return;
-        if (pipe(toParent) != 0) {
+        if (pipe2(toChild, O_CLOEXEC) != 0) return;
+        if (pipe2(toParent, O_CLOEXEC) != 0) {
             close(toChild[0]);
             close(toChild[1]);
             return;
@@ -63,6 +66,7 @@ public:
 private:
     // Only xcb and plain system calls: the child of a threaded process must not touch Qt.
     [[noreturn]] static void runChild(const Options& options, int commands, int answer) {
+        keepOnly(commands, answer);
         xcb_connection_t* c = xcb_connect(nullptr, nullptr);
         if (xcb_connection_has_error(c)) _exit(1);
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
@@ -111,6 +115,15 @@ private:
             xcb_flush(c);
         }
         _exit(0);
+    }
+
+    // Closes every inherited descriptor but the standard ones, `a` and `b`: the child of another window
+    // still holding that window's command pipe would keep it from ever seeing the end of its commands.
+    static void keepOnly(int a, int b) {
+        const unsigned lo = static_cast<unsigned>(std::min(a, b)), hi = static_cast<unsigned>(std::max(a, b));
+        if (lo > 3) close_range(3, lo - 1, 0);
+        if (hi > lo + 1) close_range(lo + 1, hi - 1, 0);
+        close_range(hi + 1, ~0u, 0);
     }
 
     pid_t pid_ = -1;

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <algorithm>
@@ -121,9 +120,7 @@ void SettingsWindowTest::scrollPageToEnd(const SettingsTwin& twin) {
 }
 
 QJsonObject SettingsWindowTest::storedSettings() const {
-    QFile file(app.settingsPath());
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return app.storedSettings();
 }
 
 QByteArray SettingsWindowTest::storedData(const QString& key) const {

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRect>
 #include <QTemporaryDir>
@@ -52,9 +51,7 @@ protected:
     QString settingsPath() const { return app.settingsPath(); }
     std::optional<QRect> popupUnderPanel() { return app.popupUnderPanel(); }
     std::optional<bool> storedMaster() {
-        QFile file(settingsPath());
-        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-        const auto object = QJsonDocument::fromJson(file.readAll()).object();
+        const auto object = app.storedSettings();
         if (!object.contains(QStringLiteral("masterEnabled"))) return std::nullopt;
         return object.value(QStringLiteral("masterEnabled")).toBool();
     }

@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcessEnvironment>
+#include <QSaveFile>
 
 #include "e2e/E2eSupport.h"
 
@@ -63,6 +65,19 @@ QString TrayApp::settingsPath() const {
     return config_.filePath(QStringLiteral("Velaro/defaults.json"));
 }
 
+QJsonObject TrayApp::storedSettings() const {
+    QFile file(settingsPath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool TrayApp::storeSetting(const QString& key, const QJsonValue& value) const {
+    QJsonObject settings = storedSettings();
+    settings.insert(key, value);
+    QSaveFile file(settingsPath());
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(settings).toJson()) >= 0 && file.commit();
+}
+
 bool TrayApp::launch(const QByteArray& json, QString* why) {
     QDir(config_.path()).mkpath(QStringLiteral("Velaro"));
     QFile file(settingsPath());
@@ -78,7 +93,7 @@ bool TrayApp::launch(const QByteArray& json, QString* why) {
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(executable(), {});
+    process_.start(program_, {});
     if (!process_.waitForStarted(10000)) {
         *why = QStringLiteral("the app did not start: ") + process_.errorString();
         return false;

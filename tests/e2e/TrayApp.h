@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QPoint>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -43,8 +45,14 @@ public:
     bool launch(const QByteArray& json, QString* why);
     // An environment variable the app is started with besides the test's own (before launch()).
     void setEnvironment(const QString& name, const QString& value) { environment_.insert(name, value); }
+    // Launches another build of the app (an optimised one, say) instead of this build's.
+    void setProgram(const QString& path) { program_ = path; }
 
     QString settingsPath() const;
+    // The app's settings file as it stands (empty when unreadable), and one key of it changed in place the
+    // way an editor saves it (false when it cannot be written).
+    QJsonObject storedSettings() const;
+    bool storeSetting(const QString& key, const QJsonValue& value) const;
     QString pid() const { return pid_; }
     // The icon's place in the tray, as found at launch.
     QRect icon() const { return icon_; }
@@ -58,6 +66,7 @@ private:
     QTemporaryDir config_;
     // Added to the test's own environment as it stands at launch().
     QProcessEnvironment environment_;
+    QString program_ = executable();
     QProcess process_;
     QString pid_;
     QRect icon_;
