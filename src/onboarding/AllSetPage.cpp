@@ -111,6 +111,8 @@ AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemControl loginItem, Ma
         loop, QStringLiteral("View Settings"), [](QPainter&, const QRectF&, const tour::TourButton&) {},
         settingsCard);
     viewSettings_->setFrame(QRectF(settingsCard->cardOrigin(), TourCard::size));
+    // Along the card's own edge: the card fills its widget, so a ring outside it would be cut off.
+    viewSettings_->setFocusRing(0, 18);
     connect(viewSettings_, &QAbstractButton::clicked, this, [openSettings] {
         if (openSettings) openSettings();
     });

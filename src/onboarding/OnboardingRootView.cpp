@@ -1,6 +1,7 @@
 // Navigation, page changes, backgrounds and chrome of the tour.
 #include "onboarding/OnboardingRootView.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QPainter>
@@ -40,7 +41,9 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
       startEntrance_(model_.loop),
       pulse_(model_.loop, 0.0) {
     setFixedSize(pageSize);
-    setFocusPolicy(Qt::StrongFocus);
+    // The view holds the keyboard between Tab stops without being one: a click on the page takes the focus
+    // (and its ring) from a control.
+    setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     page_ = makePage(step_);
@@ -109,6 +112,7 @@ OnboardingRootView::OnboardingRootView(Model model, QWidget* parent)
         updateChrome(statuses.present(Capability::x11Session));
     });
     updateChrome(permissions_.present(Capability::x11Session));
+    orderFocus();
 }
 
 OnboardingRootView::~OnboardingRootView() {
@@ -133,6 +137,7 @@ void OnboardingRootView::go(OnboardingStep target) {
     step_ = target;
     showPage(target, animated);
     updateChrome(permissions_.present(Capability::x11Session));
+    orderFocus();
     update();
 }
 
@@ -189,9 +194,24 @@ QWidget* OnboardingRootView::makePage(OnboardingStep step) {
     return page;
 }
 
+namespace {
+// The controls of `page` that Tab stops at, in the order they were made (top to bottom on every page).
+std::vector<QWidget*> tabStops(QWidget* page) {
+    std::vector<QWidget*> stops;
+    for (QWidget* child : page->findChildren<QWidget*>())
+        if (child->focusPolicy() & Qt::TabFocus) stops.push_back(child);
+    return stops;
+}
+}  // namespace
+
 void OnboardingRootView::showPage(OnboardingStep step, bool animated) {
     finishTransition();
     QWidget* old = page_;
+    // The keys keep working when the control that had them goes with its page.
+    if (QWidget* focus = QApplication::focusWidget(); focus && old->isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
+    // A page on its way out is no Tab stop.
+    for (QWidget* stop : tabStops(old)) stop->setFocusPolicy(Qt::NoFocus);
     page_ = makePage(step);
     if (!animated) {
         delete old;
@@ -221,6 +241,21 @@ void OnboardingRootView::finishTransition() {
     page_->setGraphicsEffect(nullptr);
     previousStep_ = step_;
     update();
+}
+
+std::vector<QWidget*> OnboardingRootView::focusChain() const {
+    std::vector<QWidget*> chain = tabStops(page_);
+    chain.insert(chain.end(), {start_, back_, next_});
+    return chain;
+}
+
+void OnboardingRootView::orderFocus() {
+    // Widgets join the focus chain as they are made, so a new page's controls would come after the chrome.
+    QWidget* previous = this;
+    for (QWidget* stop : focusChain()) {
+        setTabOrder(previous, stop);
+        previous = stop;
+    }
 }
 
 void OnboardingRootView::updateChrome(bool sessionUsable) {
@@ -302,15 +337,32 @@ void OnboardingRootView::paintEvent(QPaintEvent*) {
 }
 
 void OnboardingRootView::keyPressEvent(QKeyEvent* event) {
-    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    // Return is the default action: "Let’s Start" on the welcome page, else Next or Done while enabled.
-    if (step_ == OnboardingStep::welcome) {
-        advance();
-    } else if (canContinue()) {
-        continueTapped();
+    // The keys a focused control leaves (all but Space and Tab) come here too.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // The default action: "Let’s Start" on the welcome page, else Next or Done while enabled.
+            if (step_ == OnboardingStep::welcome) {
+                advance();
+            } else if (canContinue()) {
+                continueTapped();
+            }
+            return;
+        case Qt::Key_Right:
+            // Next, where there is a next page; the last page ends only by Done.
+            if (step_ != OnboardingStep::allSet && step_ != OnboardingStep::completed && canContinue())
+                advance();
+            return;
+        case Qt::Key_Left:
+            // Back, where the page has a Back button.
+            if (step_ != OnboardingStep::welcome) goBack();
+            return;
+        case Qt::Key_Escape:
+            // As the window's close button: the tour keeps the step it reached.
+            if (model_.finish) model_.finish();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
     }
 }
 

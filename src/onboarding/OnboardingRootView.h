@@ -1,7 +1,8 @@
 // The tour's content: the page of the current step over its background, and the chrome that moves between
 // pages ("Let’s Start" on the welcome page; Back, the page dots and Next or Done on the others). It owns the
 // navigation: it stores the reached step, starts the runtime before the first feature page, and ends the
-// tour.
+// tour. From the keyboard: Tab walks the page's controls and then the chrome, Space presses the focused one,
+// Left and Right turn the page, Return is Next (or Done) and Escape closes the tour.
 #pragma once
 
 #include <QWidget>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "base/AnimatedValue.h"
 #include "base/Cancellable.h"
@@ -71,6 +73,8 @@ public:
     void finishAndOpenSettings();
     // Whether Next (or Done) may be pressed: on the permissions page only in an X11 session.
     bool canContinue() const;
+    // The Tab stops in their order: the page's controls from top to bottom, then the chrome.
+    std::vector<QWidget*> focusChain() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -89,6 +93,7 @@ private:
     void pulseRound();
     void paintBackground(QPainter& painter, OnboardingStep step) const;
     void storeStep(OnboardingStep step);
+    void orderFocus();
 
     Model model_;
     OnboardingStep step_;

@@ -2,8 +2,10 @@
 #include "onboarding/TourControls.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "onboarding/TourPainting.h"
@@ -18,11 +20,35 @@ QPointF placeOver(QWidget& widget, const QRectF& frame, const QMarginsF& room) {
     return frame.topLeft() - QPointF(topLeft);
 }
 
+TourKeyButton::TourKeyButton(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void TourKeyButton::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            // A button would move the focus with them; in the tour they turn the page.
+            event->ignore();
+            return;
+        default:
+            QAbstractButton::keyPressEvent(event);
+    }
+}
+
+namespace {
+// How far outside a button's face its focus ring lies, and the least room a button keeps around its face
+// for the ring.
+constexpr double kFocusOutset = 3;
+constexpr double kFocusRoom = kFocusOutset + 1;
+}  // namespace
+
 TourButton::TourButton(MainLoop& loop, const QString& label, Face face, QWidget* parent)
-    : QAbstractButton(parent), face_(std::move(face)), scale_(loop, 1.0) {
+    : TourKeyButton(parent), face_(std::move(face)), scale_(loop, 1.0), focusOutset_(kFocusOutset) {
     setText(label);
     setAccessibleName(label);
-    setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
     scale_.setOnChange([this] { update(); });
@@ -31,8 +57,8 @@ TourButton::TourButton(MainLoop& loop, const QString& label, Face face, QWidget*
 void TourButton::setFrame(const QRectF& frame, double reach, const QMarginsF& room) {
     frame_ = frame;
     reach_ = reach;
-    // Room for the reach, the hover growth and whatever the owner draws around the face.
-    const double grow = std::max(reach, std::max(frame.width(), frame.height()) * 0.05);
+    // Room for the reach, the hover growth, the focus ring and whatever the owner draws around the face.
+    const double grow = std::max({reach, std::max(frame.width(), frame.height()) * 0.05, kFocusRoom});
     origin_ = placeOver(*this, frame, room + QMarginsF(grow, grow, grow, grow));
     entranceImage_ = {};
     update();
@@ -46,6 +72,12 @@ void TourButton::setFaceOpacity(double opacity) {
 
 void TourButton::setEntrance(const Entrance* entrance) {
     entrance_ = entrance;
+    update();
+}
+
+void TourButton::setFocusRing(double outset, double radius) {
+    focusOutset_ = outset;
+    focusRadius_ = radius;
     update();
 }
 
@@ -82,6 +114,12 @@ void TourButton::paintEvent(QPaintEvent*) {
         }
         paintFace(painter);
         painter.restore();
+        if (hasFocus()) {
+            const QRectF ring = QRectF(QPointF(0, 0), frame_.size())
+                                    .adjusted(-focusOutset_, -focusOutset_, focusOutset_, focusOutset_);
+            drawFocusRing(painter, ring,
+                          focusRadius_ >= 0 ? focusRadius_ : std::min(ring.width(), ring.height()) / 2);
+        }
     }
     if (overlay_) overlay_(painter, QRectF(QPointF(0, 0), frame_.size()));
 }

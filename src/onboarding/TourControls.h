@@ -20,9 +20,19 @@ namespace velaro::tour {
 // the widget.
 QPointF placeOver(QWidget& widget, const QRectF& frame, const QMarginsF& room = {});
 
+// A tour control the keyboard reaches: Tab gives it the focus (a click does not, so its ring shows only for
+// the keyboard), Space presses it, and the arrow keys stay the tour's Back and Next.
+class TourKeyButton : public QAbstractButton {
+public:
+    explicit TourKeyButton(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
 // A button drawn by a function over its face (the frame's rectangle, from (0, 0)); it presses only inside the
-// face grown by `reach`. It takes no keyboard focus: the page's keys belong to the tour.
-class TourButton : public QAbstractButton {
+// face grown by `reach`. While it has the keyboard focus a ring goes around its face.
+class TourButton : public TourKeyButton {
 public:
     using Face = std::function<void(QPainter& painter, const QRectF& face, const TourButton& button)>;
 
@@ -40,6 +50,9 @@ public:
     }
     // The button comes in with `entrance`: until it is in place, its face is drawn from an image made once.
     void setEntrance(const Entrance* entrance);
+    // Where the focus ring goes: `outset` points outside the face (negative: inside), with corners of
+    // `radius`; a capsule's by default.
+    void setFocusRing(double outset, double radius);
 
 protected:
     bool hitButton(const QPoint& pos) const override;
@@ -64,6 +77,8 @@ private:
     std::function<void(QPainter&, const QRectF&)> overlay_;
     const Entrance* entrance_ = nullptr;
     mutable PieceImage entranceImage_;
+    double focusOutset_;
+    double focusRadius_ = -1;  // a capsule's
 };
 
 // Draws a page-sized picture over its siblings; every click passes through to what lies beneath.

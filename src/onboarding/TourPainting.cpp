@@ -3,6 +3,9 @@
 
 #include <QFontMetricsF>
 #include <QPainterPath>
+#include <QPalette>
+
+#include "ui/settings/kit/SettingsStyle.h"
 
 namespace velaro::tour {
 
@@ -131,6 +134,14 @@ void drawCard(QPainter& painter, const QRectF& rect, double radius) {
     painter.setCompositionMode(sheenBlend);
     painter.strokePath(edgePath, QPen(shadeLight, 0.5));
     painter.restore();
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& shape, double radius) {
+    // The settings window's ring in the tour's colours.
+    QPalette colours;
+    colours.setColor(QPalette::Active, QPalette::Highlight, white);
+    colours.setColor(QPalette::Active, QPalette::Window, groundStops().front().second);
+    SettingsStyle::paintFocusRing(painter, shape, radius, colours);
 }
 
 void drawInfoSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour) {

@@ -76,6 +76,11 @@ LineBlock subtitleBlock(const Header& header);
 // half-point inside edge of white at 0.6 in the overlay blend.
 void drawCard(QPainter& painter, const QRectF& rect, double radius = 18);
 
+// The ring around the control that has the keyboard focus, drawn along the inside of `shape` (a rounded
+// rectangle of corner `radius`): white, with a dark hairline inside it so that it shows on the accent fills
+// and on the welcome page's orange alike.
+void drawFocusRing(QPainter& painter, const QRectF& shape, double radius);
+
 // The tiny symbols beside the notes: a circled "i" and a warning triangle, `size` points tall with their
 // reference at `reference`.
 void drawInfoSymbol(QPainter& painter, double x, double reference, double size, const QColor& colour);

@@ -13,19 +13,24 @@ namespace {
 
 constexpr ShapeMode kShapes[] = {ShapeMode::fullBar, ShapeMode::pill};
 constexpr double kRowHeight = 16.5;
+constexpr double kHighlightX = 3.495, kHighlightWidth = 63.0115, kHighlightHeight = 12.93505;
+// The highlight's top behind each row.
+constexpr double kHighlightTops[] = {3.065, 17.0};
+// A focus ring this far outside the track of a switch or a row's highlight.
+constexpr double kRingOutset = 3, kRowRingOutset = 1.5;
 
 QString shapeLabel(ShapeMode mode) {
     return mode == ShapeMode::pill ? QStringLiteral("Pill") : QStringLiteral("Full Bar");
 }
 
 // One row of the picker: its whole 70 × 16.5 area presses; it shows as checked while it is the selection.
-class ShapeRow : public QAbstractButton {
+// The picker draws it, its focus ring included.
+class ShapeRow : public TourKeyButton {
 public:
-    ShapeRow(const QString& label, QWidget* parent) : QAbstractButton(parent) {
+    ShapeRow(const QString& label, QWidget* parent) : TourKeyButton(parent) {
         setText(label);
         setAccessibleName(label);
         setCheckable(true);
-        setFocusPolicy(Qt::NoFocus);
         setCursor(Qt::PointingHandCursor);
     }
 
@@ -33,16 +38,23 @@ protected:
     // The selection follows the binding, not the click.
     void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {}
+    void focusInEvent(QFocusEvent* event) override {
+        TourKeyButton::focusInEvent(event);
+        parentWidget()->update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        TourKeyButton::focusOutEvent(event);
+        parentWidget()->update();
+    }
 };
 
 }  // namespace
 
 TourSwitch::TourSwitch(const QString& title, Binding<bool> binding, QWidget* parent)
-    : QAbstractButton(parent), binding_(std::move(binding)) {
+    : TourKeyButton(parent), binding_(std::move(binding)) {
     setText(title);
     setAccessibleName(title);
     setCheckable(true);
-    setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::PointingHandCursor);
     refresh();
 }
@@ -76,6 +88,10 @@ void TourSwitch::paintEvent(QPaintEvent*) {
     // The knob, 19 × 12 within a point of padding, against the end its state points to.
     const QRectF knob(on ? size.width() - 1 - 19 : 1, 1, 19, 12);
     painter.fillPath(capsule(knob), Qt::white);
+    if (hasFocus()) {
+        const QRectF ring = track.adjusted(-kRingOutset, -kRingOutset, kRingOutset, kRingOutset);
+        drawFocusRing(painter, ring, ring.height() / 2);
+    }
 }
 
 TourSegmentedShape::TourSegmentedShape(Binding<ShapeMode> mode, QWidget* parent)
@@ -106,7 +122,7 @@ void TourSegmentedShape::refresh() {
 }
 
 double TourSegmentedShape::highlightTop() const {
-    return mode_.get() == ShapeMode::pill ? 17.0 : 3.065;
+    return kHighlightTops[mode_.get() == ShapeMode::pill ? 1 : 0];
 }
 
 void TourSegmentedShape::paintEvent(QPaintEvent*) {
@@ -120,7 +136,7 @@ void TourSegmentedShape::paintEvent(QPaintEvent*) {
     painter.setCompositionMode(softBlend);
     painter.fillPath(ground, Qt::white);
     painter.restore();
-    const QRectF highlight(3.495, highlightTop(), 63.0115, 12.93505);
+    const QRectF highlight(kHighlightX, highlightTop(), kHighlightWidth, kHighlightHeight);
     painter.fillPath(capsule(highlight), accentGradient(highlight));
     QColor ink = text;
     ink.setAlphaF(0.8f);
@@ -129,6 +145,13 @@ void TourSegmentedShape::paintEvent(QPaintEvent*) {
         const double reference = 12.376 + 14.669 * double(i);
         const QRectF frame = lineFrame(*this, label, segmentFont, 0, reference);
         drawLine(painter, label, segmentFont, (size.width() - frame.width()) / 2, reference, ink);
+    }
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (!rows_[i]->hasFocus()) continue;
+        // Around the place the row's highlight takes when it is chosen.
+        const QRectF ring = QRectF(kHighlightX, kHighlightTops[i], kHighlightWidth, kHighlightHeight)
+                                .adjusted(-kRowRingOutset, -kRowRingOutset, kRowRingOutset, kRowRingOutset);
+        drawFocusRing(painter, ring, ring.height() / 2);
     }
 }
 

@@ -3,9 +3,10 @@
 // has landed in the settings.
 #pragma once
 
-#include <QAbstractButton>
 #include <QWidget>
 #include <array>
+
+#include "onboarding/TourControls.h"
 
 #include "settings/CornerSettings.h"
 #include "ui/kit/DeferredBinding.h"
@@ -13,8 +14,8 @@
 namespace velaro::tour {
 
 // A 32 × 14 switch that presses up to 6 points outside its track; read by assistive tools as a check box
-// named by its title.
-class TourSwitch : public QAbstractButton {
+// named by its title. Space switches it while it has the keyboard focus.
+class TourSwitch : public TourKeyButton {
 public:
     static constexpr QSizeF size{32, 14};
     static constexpr double reach = 6;
@@ -35,7 +36,8 @@ private:
     QPointF origin_;
 };
 
-// The 70 × 33 picker: one row per shape, the selected one behind an accent highlight.
+// The 70 × 33 picker: one row per shape, the selected one behind an accent highlight. Each row is a Tab stop
+// of its own, which Space picks.
 class TourSegmentedShape : public QWidget {
 public:
     static constexpr QSizeF size{70, 33};
@@ -45,6 +47,8 @@ public:
     void refresh();
     // Where the highlight sits now, from the picker's top.
     double highlightTop() const;
+    // The row of each shape, in order: Full Bar, Pill.
+    QAbstractButton* row(std::size_t index) const { return rows_.at(index); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
