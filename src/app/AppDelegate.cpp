@@ -180,11 +180,7 @@ void AppDelegate::tourRequestsRuntime() {
 void AppDelegate::tourWindowDidClose() {
     OnboardingWindowController* closed = onboardingWindow_.get();
     later([this, closed] {
-        if (onboardingWindow_.get() == closed) {
-            if (closed && closed->window())
-                windowPolicy_.removeWindow(WindowNumber(closed->window()->winId()));
-            onboardingWindow_.reset();
-        }
+        if (onboardingWindow_.get() == closed) onboardingWindow_.reset();
         startRuntimeOnce();
         if (isSettingsVisible()) {
             overlaySettings_->reapplyProfileOverrides();
@@ -282,8 +278,10 @@ void AppDelegate::showOnboarding(std::optional<OnboardingStep> startStep, std::o
         onboardingWindow_ =
             std::make_unique<OnboardingWindowController>(std::move(content), services_.toolkitWindows);
         onboardingWindow_->onClose = lifetime_.guard([this] { tourWindowDidClose(); });
+        // It keeps a taskbar entry while it can be minimised: a window manager that offers to minimise it
+        // whatever it asks (openbox) would otherwise hide it where the user cannot find it.
         if (onboardingWindow_->window())
-            windowPolicy_.addWindow(WindowNumber(onboardingWindow_->window()->winId()));
+            windowPolicy_.follow(*onboardingWindow_->window(), TaskbarEntry::whileMinimisable);
     }
     onboardingWindow_->show();
     bringForward(onboardingWindow_->window());
@@ -325,7 +323,7 @@ void AppDelegate::openSettings(std::optional<SettingsCategory> section) {
         // It opens inside the primary screen's free area; later opens keep wherever the user moved it.
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             settingsWindow_->placeInside(screen->availableGeometry());
-        windowPolicy_.addWindow(WindowNumber(settingsWindow_->winId()));
+        windowPolicy_.follow(*settingsWindow_, TaskbarEntry::byPolicy);
     }
     settingsWindow_->show();
     settingsWindow_->raise();

@@ -21,6 +21,7 @@ StatusItemController::Hooks StatusItemController::hooksFor(AppDelegate& delegate
     // The popover's content needs the app watcher, which the runtime makes.
     hooks.runtimeStarted = [&delegate] { return delegate.appWatcher() != nullptr; };
     hooks.showOnboarding = [&delegate] { delegate.showOnboarding(); };
+    hooks.tourShown = [&delegate] { return delegate.isTourVisible(); };
     hooks.openSettings = [&delegate] { delegate.openSettings(); };
     hooks.checkForUpdates = std::move(wiring.checkForUpdates);
     hooks.canCheckForUpdates = [&delegate] { return delegate.updateCheck().canCheckForUpdates(); };
@@ -74,7 +75,11 @@ void StatusItemController::handleClick(const TrayClick& click) {
         tray_.popUpMenu(makeStatusMenu());
         return;
     }
-    if (!hooks_.runtimeStarted || !hooks_.runtimeStarted()) {
+    // The tour is what the app shows the user while it is open: the click brings it forward, and back
+    // from minimised, as the tour window may have no taskbar entry to be found by.
+    const bool tour = hooks_.tourShown && hooks_.tourShown();
+    if (tour || !hooks_.runtimeStarted || !hooks_.runtimeStarted()) {
+        if (popover_ && popover_->isShown()) closePopover();
         if (hooks_.showOnboarding) hooks_.showOnboarding();
         return;
     }

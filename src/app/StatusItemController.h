@@ -1,6 +1,6 @@
 // The status icon in the panel's tray: its look following the master switch, a left click opening the
-// popover (or the tour before the runtime runs), a right or Control-click showing a menu built afresh each
-// time, and every way the popover closes.
+// popover (or the tour before the runtime runs, and bringing it back while it shows), a right or
+// Control-click showing a menu built afresh each time, and every way the popover closes.
 #pragma once
 
 #include <functional>
@@ -24,6 +24,8 @@ public:
         // Whether the runtime has started (the app watcher exists): the popover's content needs it.
         std::function<bool()> runtimeStarted;
         std::function<void()> showOnboarding;
+        // Whether the tour window shows, minimised included.
+        std::function<bool()> tourShown;
         std::function<void()> openSettings;
         std::function<void()> checkForUpdates;
         // Whether a check can start now (a feed is configured and no check runs); the menu item is

@@ -13,6 +13,8 @@
 #include "onboarding/OnboardingStep.h"
 #include "platform/TaskbarPolicy.h"
 
+class QWidget;
+
 namespace velaro {
 
 class MainLoop;
@@ -44,9 +46,10 @@ public:
     WindowPolicy(const WindowPolicy&) = delete;
     WindowPolicy& operator=(const WindowPolicy&) = delete;
 
-    // The settings and tour windows follow the policy from the moment they exist.
-    void addWindow(WindowNumber window) { dock_.addWindow(window); }
-    void removeWindow(WindowNumber window) { dock_.removeWindow(window); }
+    // The settings and tour windows follow the policy from the moment they exist until they are destroyed,
+    // by whichever native window they have: the toolkit destroys a top-level's native window when it closes
+    // and makes a new one, with a new number, when it shows again.
+    void follow(QWidget& window, TaskbarEntry entry);
     // Brings a shown window forward with the focus, restoring it first when it is minimised: the windows
     // stay out of the taskbar, so this is the user's only way back to a minimised one.
     void bringForward(WindowNumber window) {

@@ -14,6 +14,15 @@ enum class ActivationPolicy {
     accessory,  // they do not: the app lives in the tray
 };
 
+// When a window has a taskbar entry.
+enum class TaskbarEntry {
+    // While the app is a regular one.
+    byPolicy,
+    // Also while the window manager offers to minimise the window: minimised with no entry, a window whose
+    // owner has no other way back to it would be lost.
+    whileMinimisable,
+};
+
 class TaskbarPolicy {
 public:
     virtual ~TaskbarPolicy() = default;
@@ -22,7 +31,7 @@ public:
     // Applies to every window added, now and whenever the window manager takes a window on again.
     virtual void setActivationPolicy(ActivationPolicy policy) = 0;
     // Our ordinary (managed) windows that follow the policy; a window may be added before it is first shown.
-    virtual void addWindow(WindowNumber window) = 0;
+    virtual void addWindow(WindowNumber window, TaskbarEntry entry) = 0;
     virtual void removeWindow(WindowNumber window) = 0;
     // Brings one of our shown windows to the front with the focus, whatever app was active; a minimised
     // window is restored first.

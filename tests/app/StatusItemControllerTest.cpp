@@ -20,6 +20,7 @@ protected:
         StatusItemController::Hooks hooks;
         hooks.runtimeStarted = [this] { return runtimeStarted; };
         hooks.showOnboarding = [this] { ++toursShown; };
+        hooks.tourShown = [this] { return tourShown; };
         hooks.openSettings = [this] { ++settingsOpened; };
         hooks.checkForUpdates = [this] { ++updateChecks; };
         hooks.quit = [this] { ++quits; };
@@ -39,6 +40,7 @@ protected:
     std::unique_ptr<OverlaySettings> settings;
     std::unique_ptr<StatusItemController> controller;
     bool runtimeStarted = true;
+    bool tourShown = false;
     int toursShown = 0;
     int settingsOpened = 0;
     int updateChecks = 0;
@@ -133,6 +135,26 @@ TEST_F(StatusItemTest, LeftClicksOpenAndCloseOnePopoverBuiltOnce) {
     EXPECT_EQ(tray.popovers.size(), 1u);
     EXPECT_EQ(contentsMade, 1);
     EXPECT_EQ(demand, (std::vector<bool>{true, false, true})) << "the capture demand follows each change";
+}
+
+TEST_F(StatusItemTest, WhileTheTourShowsALeftClickBringsItForwardInsteadOfThePopover) {
+    make();
+    tray.leftClick();
+    ASSERT_TRUE(tray.popovers[0]->shown);
+    // The tour opened from the settings window (the runtime runs), then minimised.
+    tourShown = true;
+    tray.leftClick();
+    EXPECT_EQ(toursShown, 1);
+    EXPECT_FALSE(tray.popovers[0]->shown) << "an open popover closes";
+    EXPECT_FALSE(demand.back());
+    tray.leftClick();
+    EXPECT_EQ(toursShown, 2);
+    EXPECT_EQ(tray.popovers[0]->showCount, 1) << "no popover while the tour shows";
+
+    tourShown = false;
+    tray.leftClick();
+    EXPECT_TRUE(tray.popovers[0]->shown);
+    EXPECT_EQ(toursShown, 2);
 }
 
 TEST_F(StatusItemTest, ARightOrControlClickWhileOpenClosesThePopoverAndShowsTheMenu) {

@@ -29,6 +29,16 @@ protected:
                 delegate, {rig.loop, rig.permissions, [this] { ++updateChecks; }, [this] { ++quits; }}));
         controller->setup();
     }
+    // Launches the delegate with the tour stored at `step` and the status item attached.
+    AppDelegate& launchAt(OnboardingStep step) {
+        rig.storeStep(step);
+        rig.needNoCapture();
+        auto& delegate = rig.make();
+        attach(delegate);
+        delegate.applicationDidFinishLaunching();
+        rig.loop.runUntilIdle();
+        return delegate;
+    }
     StatusPopover& popoverView() {
         auto content = std::dynamic_pointer_cast<StatusPopoverContent>(tray.popovers.at(0)->content);
         return content->view();
@@ -43,12 +53,7 @@ protected:
 
 TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOpensTheTour) {
     rig.permissions[Capability::x11Session] = false;  // first launch: the tour waits for the session
-    rig.storeStep(OnboardingStep::welcome);
-    rig.needNoCapture();
-    auto& delegate = rig.make();
-    attach(delegate);
-    delegate.applicationDidFinishLaunching();
-    rig.loop.runUntilIdle();
+    auto& delegate = launchAt(OnboardingStep::welcome);
     ASSERT_FALSE(rig.runtimeStarted());
 
     tray.rightClick();
@@ -66,12 +71,7 @@ TEST_F(StatusItemDelegateTest, BeforeTheRuntimeTheMenuHasNoSwitchAndALeftClickOp
 }
 
 TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRaisesTheDemand) {
-    rig.storeStep(OnboardingStep::completed);
-    rig.needNoCapture();
-    auto& delegate = rig.make();
-    attach(delegate);
-    delegate.applicationDidFinishLaunching();
-    rig.loop.runUntilIdle();
+    auto& delegate = launchAt(OnboardingStep::completed);
     ASSERT_TRUE(rig.runtimeStarted());
 
     tray.rightClick();
@@ -93,6 +93,24 @@ TEST_F(StatusItemDelegateTest, AfterTheRuntimeThePopoverShowsTheLiveViewsAndRais
 
     test::buttonLabelled(&popoverView(), QStringLiteral("Quit"))->click();
     EXPECT_EQ(quits, 1);
+}
+
+TEST_F(StatusItemDelegateTest, WhileTheTourShowsALeftClickBringsItBackEvenWithTheRuntimeRunning) {
+    // Resumed on a feature page: the runtime runs.
+    auto& delegate = launchAt(OnboardingStep::roundedCorners);
+    ASSERT_TRUE(rig.runtimeStarted());
+    ASSERT_TRUE(delegate.isTourVisible());
+    const OnboardingRootView* shown = rig.tour();
+
+    tray.leftClick();
+    EXPECT_TRUE(tray.popovers.empty()) << "the tour, not the popover";
+    EXPECT_TRUE(delegate.isTourVisible());
+    EXPECT_EQ(rig.tour(), shown) << "the same tour, on the page it showed";
+
+    test::AppDelegateRig::closeTour();
+    rig.loop.runUntilIdle();
+    tray.leftClick();
+    EXPECT_EQ(tray.popovers.size(), 1u) << "once it is closed the click opens the popover again";
 }
 
 TEST_F(StatusItemDelegateTest, TheUpdateItemIsEnabledOnlyWhileTheUpdaterCanCheckAndSaysWhyWithoutAFeed) {

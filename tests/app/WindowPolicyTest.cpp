@@ -2,6 +2,8 @@
 // policy and the focus hand-back that waits for the tour, and the profile scope on closing the settings.
 #include <gtest/gtest.h>
 
+#include <QWidget>
+
 #include "app/WindowPolicy.h"
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
@@ -80,11 +82,27 @@ TEST_F(TaskbarIconPolicyTest, ShowingTheIconAgainBeforeTheTourClosesCancelsTheHa
     EXPECT_EQ(dock.deactivations, 0);
 }
 
-TEST_F(TaskbarIconPolicyTest, TheWindowsFollowThePolicyFromWhenTheyAreAdded) {
-    policy.addWindow(3);
-    policy.addWindow(4);
-    policy.removeWindow(3);
-    EXPECT_EQ(dock.windows, std::vector<WindowNumber>{4});
+TEST_F(TaskbarIconPolicyTest, AWindowFollowsThePolicyByEachNativeWindowItGetsUntilItGoes) {
+    auto window = std::make_unique<QWidget>();
+    policy.follow(*window, TaskbarEntry::whileMinimisable);
+    const auto first = WindowNumber(window->internalWinId());
+    ASSERT_NE(first, 0) << "made at once, so that it is under the policy before it first shows";
+    EXPECT_EQ(dock.windows, std::vector<WindowNumber>{first});
+    EXPECT_EQ(dock.entries[first], TaskbarEntry::whileMinimisable);
+
+    // Closing destroys the native window; showing the window again makes another, with another number.
+    window->show();
+    window->close();
+    EXPECT_TRUE(dock.windows.empty());
+    window->show();
+    const auto second = WindowNumber(window->internalWinId());
+    ASSERT_NE(second, 0);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(dock.windows, std::vector<WindowNumber>{second});
+    EXPECT_EQ(dock.entries[second], TaskbarEntry::whileMinimisable);
+
+    window.reset();
+    EXPECT_TRUE(dock.windows.empty()) << "a destroyed window leaves no number behind";
 }
 
 class SettingsScopeTest : public ::testing::Test {

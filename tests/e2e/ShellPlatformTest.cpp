@@ -115,7 +115,7 @@ TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenSho
     const auto window = static_cast<xcb_window_t>(settings.winId());
     // Added before it is first shown, as the shell does when it builds the window.
     policy->setActivationPolicy(ActivationPolicy::accessory);
-    policy->addWindow(window);
+    policy->addWindow(window, TaskbarEntry::byPolicy);
     settings.show();
     ASSERT_TRUE(waitUntil([&] { return managedNow(window); })) << "never managed";
     ASSERT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
@@ -130,6 +130,31 @@ TEST_F(ShellPlatformTest, AccessoryWindowsStayOutOfTheTaskbarAndPagerEvenWhenSho
     ASSERT_TRUE(waitUntil([&] { return !managedNow(window); }));
     settings.show();
     ASSERT_TRUE(waitUntil([&] { return managedNow(window); }));
+    EXPECT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
+}
+
+TEST_F(ShellPlatformTest, AWindowThatMustNotBeLostKeepsItsEntryWhileTheWindowManagerOffersToMinimiseIt) {
+    TestSession session;
+    ASSERT_TRUE(session);
+    auto policy = std::make_unique<X11TaskbarPolicy>(*session);
+    policy->setActivationPolicy(ActivationPolicy::accessory);
+    QWidget tour;
+    tour.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    tour.resize(300, 200);
+    const auto window = static_cast<xcb_window_t>(tour.winId());
+    policy->addWindow(window, TaskbarEntry::whileMinimisable);
+    tour.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(window); })) << "never managed";
+    // This window manager offers to minimise it, whatever its Motif hints ask.
+    const auto allowed = property(window, "_NET_WM_ALLOWED_ACTIONS");
+    ASSERT_NE(std::find(allowed.begin(), allowed.end(), atom("_NET_WM_ACTION_MINIMIZE")), allowed.end());
+    EXPECT_FALSE(waitUntil([&] { return skipsTaskbarAndPager(window); }, std::chrono::seconds(1)));
+
+    // A window manager that honours the hint leaves minimising out: the policy applies again.
+    const std::vector<uint32_t> withoutMinimise{atom("_NET_WM_ACTION_MOVE"), atom("_NET_WM_ACTION_CLOSE")};
+    xcb_change_property(qtConnection(), XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_ALLOWED_ACTIONS"),
+                        XCB_ATOM_ATOM, 32, uint32_t(withoutMinimise.size()), withoutMinimise.data());
+    xcb_flush(qtConnection());
     EXPECT_TRUE(waitUntil([&] { return skipsTaskbarAndPager(window); }));
 }
 
@@ -154,7 +179,7 @@ TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTh
 
     QWidget settings;
     settings.resize(300, 200);
-    policy->addWindow(static_cast<WindowNumber>(settings.winId()));
+    policy->addWindow(static_cast<WindowNumber>(settings.winId()), TaskbarEntry::byPolicy);
     settings.show();
     ASSERT_TRUE(waitUntil([&] { return managedNow(settings.winId()); }));
 

@@ -1,11 +1,14 @@
 // The real app's first launch in the test desktop: the tour window at its fixed size, every move stored
-// in the settings file up to the settings window, at scale 2 its size kept, only its close button asked for
-// and full screen refused, a minimised tour brought back by a second launch, and a session whose screen
-// cannot be read keeping the band off until the tour closes.
+// in the settings file up to the settings window, the whole tour walked from the keyboard, at scale 2 its
+// size kept, only its close button asked for and full screen refused, a minimised tour in the taskbar and
+// brought back by a second launch or the tray icon's click, the settings window kept out of the taskbar
+// however often it is closed, and a session whose screen cannot be read keeping the band off until the tour
+// closes.
 #include <xcb/xcb.h>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -15,6 +18,7 @@
 #include <optional>
 
 #include "e2e/E2eSupport.h"
+#include "e2e/TrayApp.h"
 
 namespace velaro::e2e {
 namespace {
@@ -126,6 +130,12 @@ protected:
                 y = t.section(QLatin1Char(':'), 1).toInt();
         }
         return screenshot().copy(x, y, 750, 500);
+    }
+
+    // Whether the window has the keyboard (the window manager's active window).
+    bool active() const {
+        return QString::fromLatin1(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).out)
+                   .trimmed() == window;
     }
 
     std::optional<int> storedStep() const {
@@ -263,6 +273,72 @@ TEST_F(TourTest, FeaturePagesWriteTheirSettingsAndDoneEndsTheTour) {
     EXPECT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "Done closes the window";
 }
 
+// Whether the window asks the taskbar to leave it out.
+bool skipsTaskbar(const QString& window) {
+    return QString::fromLatin1(run(QStringLiteral("xprop"), {QStringLiteral("-id"), window,
+                                                            QStringLiteral("_NET_WM_STATE")})
+                                   .out)
+        .contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"));
+}
+
+TEST_F(TourTest, TheWholeTourFromTheKeyboardAlone) {
+    ASSERT_NO_FATAL_FAILURE(launch(QStringLiteral("x11")));
+    ASSERT_TRUE(waitUntil([&] { return active(); })) << "the tour opens with the keyboard";
+    const auto reaches = [&](int step) {
+        return waitUntil([&] { return storedStep() == step; });
+    };
+
+    pressKeys({QStringLiteral("Return")});  // Let’s Start
+    ASSERT_TRUE(reaches(1)) << "stored " << storedStep().value_or(-99);
+    pressKeys({QStringLiteral("Right")});  // Next: the screen can be read in this session
+    ASSERT_TRUE(reaches(5)) << "stored " << storedStep().value_or(-99);
+
+    // The shape page: its rows are the first Tab stops, and Space picks the focused one.
+    pressKeys({QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space")});
+    EXPECT_TRUE(waitUntil([&] {
+        return storedCorners().value(QStringLiteral("shapeMode")).toString() == "Pill";
+    })) << QJsonDocument(storedCorners()).toJson().toStdString();
+
+    pressKeys({QStringLiteral("Right")});
+    ASSERT_TRUE(reaches(6));
+    pressKeys({QStringLiteral("Tab"), QStringLiteral("space")});  // the rounded corners' switch
+    EXPECT_TRUE(waitUntil([&] {
+        return storedCorners().value(QStringLiteral("bottomLeftEnabled")) == QJsonValue(false);
+    })) << QJsonDocument(storedCorners()).toJson().toStdString();
+    pressKeys({QStringLiteral("Left")});
+    ASSERT_TRUE(reaches(5)) << "Left is Back";
+    pressKeys({QStringLiteral("Right")});
+    ASSERT_TRUE(reaches(6));
+
+    for (const int step : {7, 8, 9, 10, 3}) {
+        pressKeys({QStringLiteral("Right")});
+        ASSERT_TRUE(reaches(step)) << "stored " << storedStep().value_or(-99);
+    }
+    pressKeys({QStringLiteral("Right")});
+    EXPECT_FALSE(waitUntil([&] { return storedStep() != 3 || tourWindow().isEmpty(); },
+                           std::chrono::seconds(1)))
+        << "the last page ends only by Done";
+
+    // All Set: the focus ring shows around the taskbar switch once Tab reaches it, and Space turns it on.
+    const QPoint ringTop(643, 259);  // above the switch's track (627, 261.5, 32 x 14)
+    EXPECT_LT(page().pixelColor(ringTop).lightness(), 150) << "no ring before the keyboard comes";
+    pressKeys({QStringLiteral("Tab"), QStringLiteral("Tab")});
+    QImage ringed;
+    EXPECT_TRUE(waitUntil([&] { return (ringed = page()).pixelColor(ringTop).lightness() > 200; }))
+        << "ring " << ringed.pixelColor(ringTop).name().toStdString();
+    pressKeys({QStringLiteral("space")});
+    EXPECT_TRUE(waitUntil([&] {
+        QFile file(config.filePath(QStringLiteral("Velaro/defaults.json")));
+        return file.open(QIODevice::ReadOnly) &&
+               QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("showDockIcon")) ==
+                   QJsonValue(true);
+    })) << "Space switches the focused switch";
+
+    pressKeys({QStringLiteral("Return")});  // Done
+    EXPECT_TRUE(reaches(4)) << "stored " << storedStep().value_or(-99);
+    EXPECT_TRUE(waitUntil([&] { return tourWindow().isEmpty(); })) << "Done closes the window";
+}
+
 TEST_F(TourTest, AtScaleTwoTheTourKeepsItsSizeOffersOnlyClosingAndRefusesFullScreen) {
     qputenv("QT_SCALE_FACTOR", "2");
     launch(QStringLiteral("x11"));
@@ -292,7 +368,6 @@ TEST_F(TourTest, AtScaleTwoTheTourKeepsItsSizeOffersOnlyClosingAndRefusesFullScr
 
 TEST_F(TourTest, AMinimisedTourComesBackWhenTheAppIsLaunchedAgain) {
     ASSERT_NO_FATAL_FAILURE(launch(QStringLiteral("x11")));
-    // The tray-only app keeps the tour out of the taskbar: launching the app again is the way back to it.
     // Asked again while it shows: a window manager still placing a window just mapped can drop the request.
     ASSERT_TRUE(waitUntil([&] {
         if (tourWindow().isEmpty()) return true;
@@ -304,6 +379,82 @@ TEST_F(TourTest, AMinimisedTourComesBackWhenTheAppIsLaunchedAgain) {
                            app.processEnvironment());
     EXPECT_EQ(again.exitCode, 0) << again.describe().toStdString();
     EXPECT_TRUE(waitUntil([&] { return !tourWindow().isEmpty(); })) << "the tour stayed minimised";
+}
+
+TEST(TourWindowTest, TheTourKeepsATaskbarEntryWhileItCanBeMinimisedAndTheTrayIconBringsItBack) {
+    VELARO_REQUIRE_DESKTOP();
+    TrayApp app;
+    QString why;
+    // Resumed on a feature page: the runtime runs, so the icon's click would otherwise open the popover.
+    ASSERT_TRUE(app.launch(R"({"onboardingStep": 6})", &why)) << why.toStdString();
+    QString tour;
+    const auto find = [&] {
+        tour = QString::fromLatin1(run(QStringLiteral("xdotool"),
+                                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), QStringLiteral("^Welcome to Velaro$")})
+                                       .out)
+                   .trimmed();
+        return !tour.isEmpty();
+    };
+    ASSERT_TRUE(waitUntil(find)) << "no tour window";
+
+    // The tray-only app keeps its windows out of the taskbar, but this window manager offers to minimise
+    // the tour whatever the tour asks: it keeps its entry, so that a minimised tour can be found.
+    const QString window = tour;
+    EXPECT_TRUE(waitUntil([&] { return !skipsTaskbar(window); })) << "the tour has no taskbar entry";
+    EXPECT_FALSE(waitUntil([&] { return skipsTaskbar(window); }, std::chrono::seconds(1)));
+
+    ASSERT_TRUE(waitUntil([&] {
+        if (!find()) return true;
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), tour});
+        return waitUntil([&] { return !find(); }, std::chrono::milliseconds(500));
+    })) << "the tour did not minimise";
+    ASSERT_TRUE(click(app.icon().center().x(), app.icon().center().y(), 1).finished);
+    EXPECT_TRUE(waitUntil(find)) << "the tray icon's click leaves the tour minimised";
+    EXPECT_FALSE(waitUntil([&] { return app.popupUnderPanel().has_value(); }, std::chrono::seconds(1)))
+        << "the tour comes back instead of the popover";
+
+    // Escape closes it as its close button does, on the page it reached.
+    ASSERT_TRUE(waitUntil([&] {
+        return QString::fromLatin1(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).out)
+                   .trimmed() == tour;
+    })) << "the tour came back with the keyboard";
+    pressKeys({QStringLiteral("Escape")});
+    EXPECT_TRUE(waitUntil([&] { return !find(); })) << "Escape leaves the tour open";
+    QFile file(app.settingsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("onboardingStep")),
+              QJsonValue(6));
+}
+
+TEST(TourWindowTest, TheSettingsWindowStaysOutOfTheTaskbarHoweverOftenItIsClosed) {
+    VELARO_REQUIRE_DESKTOP();
+    TrayApp app;
+    QString why;
+    ASSERT_TRUE(app.launch(R"({"onboardingStep": 4})", &why)) << why.toStdString();
+    QDir config = QFileInfo(app.settingsPath()).dir();  // <config>/Velaro
+    config.cdUp();
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.absolutePath());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const auto settingsWindow = [] {
+        return QString::fromLatin1(run(QStringLiteral("xdotool"),
+                                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), QStringLiteral("^Velaro Settings$")})
+                                       .out)
+            .trimmed();
+    };
+    // Each launch of the running app opens its settings window. Closing the window destroys its X window;
+    // the next opening makes a new one, which must be kept out of the taskbar as the first was.
+    for (int opening = 0; opening < 2; ++opening) {
+        const auto again = run(TrayApp::executable(), {}, std::chrono::seconds(20), environment);
+        ASSERT_EQ(again.exitCode, 0) << again.describe().toStdString();
+        QString shown;
+        ASSERT_TRUE(waitUntil([&] { return !(shown = settingsWindow()).isEmpty(); })) << opening;
+        EXPECT_TRUE(waitUntil([&] { return skipsTaskbar(shown); })) << "opening " << opening;
+        requestClose(shown.toUInt());
+        ASSERT_TRUE(waitUntil([&] { return settingsWindow().isEmpty(); })) << opening;
+    }
 }
 
 TEST_F(TourTest, WithoutScreenCaptureTheBandWaitsUntilTheTourCloses) {

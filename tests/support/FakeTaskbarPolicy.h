@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "platform/TaskbarPolicy.h"
@@ -15,10 +16,14 @@ public:
         policy = p;
         policies.push_back(p);
     }
-    void addWindow(WindowNumber w) override {
+    void addWindow(WindowNumber w, TaskbarEntry entry) override {
         if (std::find(windows.begin(), windows.end(), w) == windows.end()) windows.push_back(w);
+        entries[w] = entry;
     }
-    void removeWindow(WindowNumber w) override { std::erase(windows, w); }
+    void removeWindow(WindowNumber w) override {
+        std::erase(windows, w);
+        entries.erase(w);
+    }
     void activate(WindowNumber w) override {
         activations.push_back(w);
         active = w;
@@ -32,6 +37,7 @@ public:
     ActivationPolicy policy = ActivationPolicy::regular;
     std::vector<ActivationPolicy> policies;
     std::vector<WindowNumber> windows;
+    std::map<WindowNumber, TaskbarEntry> entries;
     std::vector<WindowNumber> activations;
     WindowNumber active = 0;
     int deactivations = 0;

@@ -35,13 +35,23 @@ X11TaskbarPolicy::X11TaskbarPolicy(X11Session& session) : session_(session) {
     session_.desktop().intern({"WM_STATE", "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR",
                                "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_HIDDEN", "_NET_ACTIVE_WINDOW",
                                "_NET_CLIENT_LIST_STACKING", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE",
-                               "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG"});
+                               "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG",
+                               "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MINIMIZE"});
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& event) {
         if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
         const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+        const auto tracked = windows_.find(notify.window);
+        if (tracked == windows_.end()) return;
+        if (notify.atom == session_.desktop().atom("_NET_WM_ALLOWED_ACTIONS")) {
+            // Asked again only when the answer changes: a window manager may rewrite the actions whenever a
+            // state changes, the state this policy asks for included.
+            if (skips(notify.window, tracked->second) != tracked->second.skipping)
+                apply(notify.window, wmState(notify.window));
+            return;
+        }
         // The window manager forgets a window's state when it is withdrawn; when it takes the window on again
         // (WM_STATE appears), the policy has to be said again.
-        if (notify.atom != session_.desktop().atom("WM_STATE") || !windows_.contains(notify.window)) return;
+        if (notify.atom != session_.desktop().atom("WM_STATE")) return;
         const std::uint32_t state = wmState(notify.window);
         if (state == kIconicState)
             iconic_.insert(notify.window);
@@ -55,14 +65,14 @@ X11TaskbarPolicy::~X11TaskbarPolicy() = default;
 
 void X11TaskbarPolicy::setActivationPolicy(ActivationPolicy policy) {
     policy_ = policy;
-    for (const auto& [window, selection] : windows_) apply(window, wmState(window));
+    for (const auto& [window, tracked] : windows_) apply(window, wmState(window));
 }
 
-void X11TaskbarPolicy::addWindow(WindowNumber number) {
+void X11TaskbarPolicy::addWindow(WindowNumber number, TaskbarEntry entry) {
     const auto window = static_cast<xcb_window_t>(number);
     if (window == 0 || windows_.contains(window)) return;
     everAdded_ = true;
-    windows_.emplace(window, session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
+    windows_.emplace(window, Tracked{session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE), entry});
     const std::uint32_t state = wmState(window);
     if (state == kIconicState) iconic_.insert(window);
     apply(window, state);
@@ -82,9 +92,27 @@ std::uint32_t X11TaskbarPolicy::wmState(xcb_window_t window) const {
     return state.empty() ? kWithdrawnState : state[0];
 }
 
+bool X11TaskbarPolicy::minimisable(xcb_window_t window) const {
+    auto* c = session_.desktop().get();
+    auto reply = x11::own(xcb_get_property_reply(
+        c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM),
+        nullptr));
+    if (!reply || reply->type == XCB_ATOM_NONE) return true;
+    const auto actions = x11::values32(reply.get());
+    return std::find(actions.begin(), actions.end(), session_.desktop().atom("_NET_WM_ACTION_MINIMIZE")) !=
+           actions.end();
+}
+
+bool X11TaskbarPolicy::skips(xcb_window_t window, const Tracked& tracked) const {
+    if (policy_ != ActivationPolicy::accessory) return false;
+    return tracked.entry != TaskbarEntry::whileMinimisable || !minimisable(window);
+}
+
 void X11TaskbarPolicy::apply(xcb_window_t window, std::uint32_t state) {
     auto* c = session_.desktop().get();
-    const bool skip = policy_ == ActivationPolicy::accessory;
+    Tracked& tracked = windows_.at(window);
+    const bool skip = skips(window, tracked);
+    tracked.skipping = skip;
     const xcb_atom_t netState = session_.desktop().atom("_NET_WM_STATE");
     const xcb_atom_t taskbar = session_.desktop().atom("_NET_WM_STATE_SKIP_TASKBAR");
     const xcb_atom_t pager = session_.desktop().atom("_NET_WM_STATE_SKIP_PAGER");
