@@ -1,4 +1,4 @@
-// The All Set page's cards, switches and miniature menu bar.
+// The All Set page's cards, switches and miniature top panel.
 #include "onboarding/AllSetPage.h"
 
 #include <QPainter>
@@ -82,12 +82,12 @@ AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemControl loginItem, Ma
     : QWidget(parent) {
     setFixedSize(750, 500);
     new TourCard(loop, QStringLiteral("Velaro is now active"),
-                 {QStringLiteral("Control Velaro"), QStringLiteral("from the menu bar")}, {390, 92}, this);
+                 {QStringLiteral("Control Velaro"), QStringLiteral("from the top panel")}, {390, 92}, this);
     auto* login = new TourCard(loop, QStringLiteral("Start at Login"),
                                {QStringLiteral("Start Velaro automatically.")}, {390, 168.5}, this);
     auto* taskbar = new TourCard(loop, QStringLiteral("Show Taskbar Icon"),
                                  {QStringLiteral("Show VLR icon on your taskbar"),
-                                  QStringLiteral("Off keeps it a menu-bar-only app.")},
+                                  QStringLiteral("Off keeps it in the tray only.")},
                                  {390, 245}, this);
     auto* settingsCard = new TourCard(loop, QStringLiteral("View Settings"),
                                       {QStringLiteral("You can adjust and play with Colors, shapes,"),
@@ -145,7 +145,7 @@ void AllSetPage::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::TextAntialiasing);
     backdrop_.draw(painter, devicePixelRatioF());
     tour::drawHeader(painter, {{QStringLiteral("You\u2019re"), QStringLiteral("All Set!")},
-                               {QStringLiteral("Velaro runs from"), QStringLiteral("the menu bar.")}});
+                               {QStringLiteral("Velaro runs from"), QStringLiteral("the top panel.")}});
 }
 
 }  // namespace velaro

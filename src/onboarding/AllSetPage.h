@@ -1,4 +1,4 @@
-// The tour's last page: the app now runs from the menu bar (shown by a miniature of it), switches for
+// The tour's last page: the app now runs from the top panel (shown by a miniature of it), switches for
 // starting at login and for the taskbar icon, and a card that ends the tour into the settings window.
 #pragma once
 

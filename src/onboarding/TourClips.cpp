@@ -1,4 +1,4 @@
-// The seven demonstration clips. Each draws the same miniature desktop (wallpaper, a menu bar with its items,
+// The seven demonstration clips. Each draws the same miniature desktop (wallpaper, a top panel with its items,
 // windows, a pointer) and shows one feature on it with the overlay's own painters: the band's fill, the pill
 // mask, the corner ears and the light beam.
 #include "onboarding/TourClips.h"
@@ -19,7 +19,7 @@ namespace velaro {
 
 namespace {
 
-constexpr double kBar = 44;  // the miniature menu bar's height
+constexpr double kBar = 44;  // the miniature top panel's height
 
 // Progress 0…1 of `t` through [from, to], eased out.
 double phase(double t, double from, double to) {
@@ -69,7 +69,7 @@ public:
         p.fillPath(hills, QColor(0x1d, 0x24, 0x3a, 200));
     }
 
-    // The bar's items: the app menus on the left, the status items and clock on the right.
+    // The panel's items: launchers and window buttons on the left, the tray's icons and the clock on the right.
     void paintBarItems(QPainter& p) const {
         p.save();
         p.setRenderHint(QPainter::Antialiasing);
@@ -89,9 +89,10 @@ public:
         p.restore();
     }
 
-    // The measured spans of the items, as the pill shape wraps them.
+    // The pill as the pill shape wraps the panel here: around the tray and the clock at its right end; the
+    // left side stays bare.
     PillGeometry pills() const {
-        return PillGeometry{PillSpan{14, 24 + 26 + 70 + 44 + 48 + 40 + 4 * 22 + 10},
+        return PillGeometry{std::nullopt,
                             PillSpan{size_.width() - 24 - 96 - 4 * 22 - 4 * 18 - 10, size_.width() - 14}};
     }
 
@@ -216,7 +217,7 @@ void drawFullBar(QPainter& p, const Desktop& d, double t) {
 void drawPill(QPainter& p, const Desktop& d, double t) {
     const FillingWindows w = fillingWindows(d, t);
     paintFillingWindows(p, d, w);
-    // The band is cut down to capsules around the items, as the overlay's pill shape is.
+    // The band is cut down to a capsule around the tray and clock, as the overlay's pill shape is.
     const CornerSettings corners;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);

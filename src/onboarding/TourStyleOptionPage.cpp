@@ -78,8 +78,8 @@ TourStyleOptionPage::Copy TourStyleOptionPage::optionCopy() const {
         case OnboardingStep::musicVisualizer:
             if (settings_.vizStatus())
                 return {QStringLiteral("Music Visualizer"),
-                        {QStringLiteral("Couldn't start. System Audio Recording may"),
-                         QStringLiteral("need turning on in the desktop's settings.")}};
+                        {QStringLiteral("Couldn't start. The sound server (PulseAudio"),
+                         QStringLiteral("or PipeWire) may not be running.")}};
             return {QStringLiteral("Music Visualizer"),
                     {QStringLiteral("Shows audio bars that sit on top of your screen"),
                      QStringLiteral("while music plays.")}};
@@ -88,25 +88,24 @@ TourStyleOptionPage::Copy TourStyleOptionPage::optionCopy() const {
                     {QStringLiteral("Shows a playback progress line on the top edge"),
                      QStringLiteral("of your screen, disappears when idle.")}};
         case OnboardingStep::fillWindow:
+            // The fill asks the window manager to move and size the window.
             if (accessibilityGranted_)
                 return {QStringLiteral("Fill Window"),
                         {QStringLiteral("The maximise button fills the window"),
-                         QStringLiteral("instead of Full Screen.")}};
+                         QStringLiteral("to the screen instead of maximising it.")}};
             return {QStringLiteral("Fill Window"),
-                    {QStringLiteral("Needs the Accessibility permission \u2014"),
-                     QStringLiteral("grant it on the permissions page.")}};
+                    {QStringLiteral("Needs a running window manager \u2014"),
+                     QStringLiteral("none answers in this session.")}};
         default:
             break;
     }
     if (settings_.corners().shapeMode == ShapeMode::fullBar)
         return {QStringLiteral("Overlay Shape"),
-                {QStringLiteral("The overlay covers the whole menu bar,"), QStringLiteral("edge to edge.")}};
-    if (!accessibilityGranted_)
-        return {QStringLiteral("Overlay Shape"),
-                {QStringLiteral("Pill needs the Accessibility permission to measure"),
-                 QStringLiteral("the left side of your menu bar \u2014 grant it back a page.")}};
+                {QStringLiteral("The overlay covers the whole top panel,"), QStringLiteral("edge to edge.")}};
+    // The panels here have no menus of the front app to wrap: the pill goes around the tray and clock.
     return {QStringLiteral("Overlay Shape"),
-            {QStringLiteral("The overlay shrinks to capsules"), QStringLiteral("around your menu items.")}};
+            {QStringLiteral("The overlay shrinks to a capsule around"),
+             QStringLiteral("the tray and clock on the panel\u2019s right.")}};
 }
 
 std::string TourStyleOptionPage::videoName() const {
@@ -128,6 +127,8 @@ std::string TourStyleOptionPage::videoName() const {
 
 QPointF TourStyleOptionPage::videoAnchor() const {
     if (option_ == OnboardingStep::roundedCorners) return {0, 1};
+    // The pill wraps the panel's right end.
+    if (option_ == OnboardingStep::menubarShape && settings_.corners().shapeMode == ShapeMode::pill) return {1, 0};
     if (option_ == OnboardingStep::fillWindow) return {0.5, 0.5};
     return {0, 0};
 }

@@ -60,7 +60,7 @@ void WelcomeArt::paint(QPainter& painter, const std::array<double, 4>& progress)
 
 WelcomePage::WelcomePage(MainLoop& loop, bool reduceMotion, QWidget* parent) : QWidget(parent) {
     setFixedSize(750, 500);
-    setAccessibleName(QStringLiteral("Turn your menu bar into a living part of your desktop."));
+    setAccessibleName(QStringLiteral("Turn your top panel into a living part of your desktop."));
     for (auto& entrance : entrances_) {
         entrance = std::make_unique<tour::Entrance>(loop);
         entrance->setOnChange([this] { update(); });

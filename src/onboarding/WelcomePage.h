@@ -15,7 +15,7 @@ namespace velaro {
 // The page's pictures, made once for one pixel ratio and drawn at any point of the entrances.
 class WelcomeArt {
 public:
-    static constexpr std::array<const char*, 3> lines{"Turn your menu bar", "into a living part of your",
+    static constexpr std::array<const char*, 3> lines{"Turn your top panel", "into a living part of your",
                                                       "desktop."};
     static constexpr std::array<double, 3> references{260.875, 298.875, 336.875};
 

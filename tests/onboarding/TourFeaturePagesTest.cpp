@@ -78,12 +78,13 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
     };
     const Case cases[] = {
         {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::fullBar); },
-         "Overlay Shape", "The overlay covers the whole menu bar,", "tour-fullbar", false},
+         "Overlay Shape", "The overlay covers the whole top panel,", "tour-fullbar", false},
+        // The pill wraps the panel's right end whatever the window manager: no promise of a left pill.
         {OnboardingStep::menubarShape, false, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
-         "Pill needs the Accessibility permission to measure", "tour-pill", false},
+         "The overlay shrinks to a capsule around", "tour-pill", false},
         {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
-         "The overlay shrinks to capsules", "tour-pill", false},
-        {OnboardingStep::style, true, [](auto&) {}, "Overlay Shape", "The overlay covers the whole menu bar,",
+         "The overlay shrinks to a capsule around", "tour-pill", false},
+        {OnboardingStep::style, true, [](auto&) {}, "Overlay Shape", "The overlay covers the whole top panel,",
          "tour-fullbar", false},
         {OnboardingStep::roundedCorners, true, [](auto&) {}, "Rounded Corners", "Rounds all the corners",
          "tour-cornerrounding", true},
@@ -92,13 +93,13 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
         {OnboardingStep::musicVisualizer, true, [](auto&) {}, "Music Visualizer",
          "Shows audio bars that sit on top of your screen", "tour-visualizer", true},
         {OnboardingStep::musicVisualizer, true, [](auto& s) { s.vizStatus = std::string("no audio"); },
-         "Music Visualizer", "Couldn't start. System Audio Recording may", "tour-visualizer", true},
+         "Music Visualizer", "Couldn't start. The sound server (PulseAudio", "tour-visualizer", true},
         {OnboardingStep::progressBar, true, [](auto&) {}, "Progress Bar",
          "Shows a playback progress line on the top edge", "tour-progressbar", true},
         {OnboardingStep::fillWindow, true, [](auto&) {}, "Fill Window",
          "The maximise button fills the window", "tour-fillwindow", true},
-        {OnboardingStep::fillWindow, false, [](auto&) {}, "Fill Window",
-         "Needs the Accessibility permission \u2014", "tour-fillwindow", true},
+        {OnboardingStep::fillWindow, false, [](auto&) {}, "Fill Window", "Needs a running window manager \u2014",
+         "tour-fillwindow", true},
     };
     for (const auto& c : cases) {
         TourRig rig;
@@ -120,20 +121,19 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
 TEST(TourFeaturePages, LinesFollowTrustOnActivationAndTheVisualizerStatus) {
     TourRig rig;
     rig.permissions[Capability::windowManager] = false;
-    setShape(*rig.settings, ShapeMode::pill);
-    auto& view = rig.open(OnboardingStep::menubarShape);
+    auto& view = rig.open(OnboardingStep::fillWindow);
     auto& page = featurePage(view);
-    EXPECT_NE(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"))
-        << "without the trust the copy says what is missing";
+    EXPECT_NE(page.optionCopy().lines[0], QStringLiteral("The maximise button fills the window"))
+        << "without a window manager the copy says what is missing";
     rig.permissions[Capability::windowManager] = true;
     rig.activation.send({});
-    EXPECT_EQ(page.optionCopy().lines[0], QStringLiteral("The overlay shrinks to capsules"));
+    EXPECT_EQ(page.optionCopy().lines[0], QStringLiteral("The maximise button fills the window"));
 
     view.go(OnboardingStep::musicVisualizer);
     auto& viz = featurePage(view);
     rig.settings->vizStatus = std::string("failed");
     rig.loop.runUntilIdle();
-    EXPECT_EQ(viz.optionCopy().lines[1], QStringLiteral("need turning on in the desktop's settings."));
+    EXPECT_EQ(viz.optionCopy().lines[1], QStringLiteral("or PipeWire) may not be running."));
     rig.settings->vizStatus = std::nullopt;
     EXPECT_EQ(viz.optionCopy().lines[1], QStringLiteral("while music plays."));
 }

@@ -197,11 +197,13 @@ TEST(TourClips, EveryClipRestsOnAFrameThatShowsItsFeatureAndEndsWhereItBegan) {
     const auto bright = [](QColor c) { return c.lightness() > 90; };  // the bar is dark but for the beam
     const QPoint barGap(660, 22);
     // Where each clip's first frame shows its feature: the band in the window's colour, the band cut to a
-    // pill (the gap between the pills shows the wallpaper), a round lower corner, the beam by the pointer,
+    // pill around the tray and clock at the right end (the rest of the panel shows the wallpaper), a round
+    // lower corner, the beam by the pointer,
     // a bar hanging from the top, the progress line, the window filling the screen.
     const std::vector<std::tuple<std::string_view, QPoint, std::function<bool(QColor)>>> probes{
         {"tour-fullbar", barGap, ember},
-        {"tour-pill", {18, 22}, ember},
+        {"tour-pill", {1262, 22}, ember},
+        {"tour-pill", {18, 22}, std::not_fn(ember)},
         {"tour-pill", barGap, std::not_fn(ember)},
         {"tour-cornerrounding", {2, 996}, black},
         {"tour-lightreflections", {600, 10}, bright},
