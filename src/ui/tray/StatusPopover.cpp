@@ -71,7 +71,8 @@ StatusPopover::StatusPopover(Model model, QWidget* parent)
       styleReveal_(model_.loop, model_.settings.overlayEnabled() ? 1.0 : 0.0),
       refresh_(model_.loop, [this] { refresh(); }) {
     auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
+    // Room for the edge (paintEvent).
+    outer->setContentsMargins(frameWidth, frameWidth, frameWidth, frameWidth);
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
@@ -148,7 +149,7 @@ QWidget* StatusPopover::makeHeader() {
     auto* name = new QLabel(QStringLiteral("Velaro"), header);
     name->setFont(scaled(name->font(), 1.0, QFont::DemiBold));
     texts->addWidget(name);
-    auto* tagline = new QLabel(QStringLiteral("Tinting the menu bar"), header);
+    auto* tagline = new QLabel(QStringLiteral("Tinting the top panel"), header);
     tagline->setFont(scaled(tagline->font(), 0.85));
     tagline->setForegroundRole(QPalette::PlaceholderText);
     texts->addWidget(tagline);
@@ -184,7 +185,7 @@ QWidget* StatusPopover::makeCard(const char* symbol, const QColor& colour, const
 QWidget* StatusPopover::makeStyleGroup() {
     auto* box = new FlatGroupBox(QStringLiteral("Overlay Style"), symbolIcon("paintbrush.fill"), column_);
     overlaySwitch_ = new QCheckBox(QStringLiteral("Enable overlay"), box);
-    overlaySwitch_->setToolTip(QStringLiteral("Turns the menu bar overlay off without disabling the app"));
+    overlaySwitch_->setToolTip(QStringLiteral("Turns the top panel overlay off without disabling the app"));
     QObject::connect(overlaySwitch_, &QCheckBox::toggled, box, [this](bool on) { overlayBinding_.set(on); });
     box->contentLayout()->addWidget(overlaySwitch_);
     styleControls_ = new StyleOpacityControls(model_.settings, model_.loop, box);
@@ -253,7 +254,7 @@ void StatusPopover::columnHeightChanged(double height) {
 }
 
 int StatusPopover::popoverHeight() const {
-    return static_cast<int>(std::ceil(std::min(contentHeight_, maxHeight)));
+    return static_cast<int>(std::ceil(std::min(contentHeight_ + 2 * frameWidth, maxHeight)));
 }
 
 void StatusPopover::applyHeight() {
@@ -267,6 +268,17 @@ bool StatusPopover::eventFilter(QObject* watched, QEvent* event) {
         model_.loop.post(lifetime_.guard([this] { columnHeightChanged(column_->sizeHint().height()); }));
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void StatusPopover::paintEvent(QPaintEvent*) {
+    // A popup window gets no frame or shadow from the window manager, and a compositor may give it none:
+    // the edge keeps it apart from a window of the same colour behind it.
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    p.setPen(QPen(palette().color(QPalette::Mid), frameWidth));
+    p.setBrush(Qt::NoBrush);
+    const double half = frameWidth / 2.0;
+    p.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
 }
 
 void StatusPopover::showEvent(QShowEvent* event) {
@@ -290,6 +302,8 @@ void StatusPopover::refresh() {
     masterButton_->setText(eye.isNull() ? (master ? QStringLiteral("On") : QStringLiteral("Off"))
                                         : QString());
     masterButton_->setAccessibleName(master ? QStringLiteral("Disable") : QStringLiteral("Enable"));
+    masterButton_->setToolTip(master ? QStringLiteral("Disable Velaro: hide every overlay")
+                                     : QStringLiteral("Enable Velaro: show the overlays again"));
     QPalette tint = masterButton_->palette();
     tint.setColor(QPalette::ButtonText, master ? QColor(52, 199, 89) : QColor(142, 142, 147));
     masterButton_->setPalette(tint);

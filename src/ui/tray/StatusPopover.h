@@ -40,6 +40,8 @@ class StatusRow;
 class StatusPopover : public QWidget {
 public:
     static constexpr int popoverWidth = 360;
+    // The edge drawn around the popover, inside its width.
+    static constexpr int frameWidth = 1;
     static constexpr double maxHeight = 760;
     static constexpr double initialContentHeight = 700;
     // The style controls come and go with the overlay switch over this long, easing in and out.
@@ -72,6 +74,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -83,7 +86,7 @@ private:
     QWidget* makeStyleGroup();
     QWidget* makeBottomRow();
     void refresh();
-    // The popover's height: the column's, up to the cap.
+    // The popover's height: the column's and the edge's, up to the cap.
     int popoverHeight() const;
     void applyHeight();
     void applyStyleReveal();

@@ -135,10 +135,12 @@ TEST_F(StatusPopoverTest, AHelpPageThatCannotOpenLeavesTheCardAndReportsNothing)
 
 TEST_F(StatusPopoverTest, ThePopoverIsAsTallAsTheColumnUpToTheCapAndThenScrolls) {
     auto view = rig.makePopover();
-    EXPECT_EQ(view->height(), 700) << "the first height stands until the measurement lands";
+    // The column and the edge around it.
+    constexpr int edges = 2 * StatusPopover::frameWidth;
+    EXPECT_EQ(view->height(), 700 + edges) << "the first height stands until the measurement lands";
     rig.loop.runUntilIdle();
     const int measured = view->height();
-    EXPECT_NE(measured, 700);
+    EXPECT_NE(measured, 700 + edges);
     EXPECT_EQ(view->width(), StatusPopover::popoverWidth);
 
     view->columnHeightChanged(1200);
@@ -148,7 +150,7 @@ TEST_F(StatusPopoverTest, ThePopoverIsAsTallAsTheColumnUpToTheCapAndThenScrolls)
 
     view->columnHeightChanged(420);
     rig.loop.runUntilIdle();
-    EXPECT_EQ(view->height(), 420);
+    EXPECT_EQ(view->height(), 420 + edges);
 
     view->columnHeightChanged(420);
     EXPECT_EQ(rig.loop.pendingPosts(), 0u) << "an unchanged height queues nothing, so measuring never loops";
@@ -179,11 +181,35 @@ TEST_F(StatusPopoverTest, TheEyeButtonFlipsAndPersistsTheMasterSwitchAtOnce) {
     EXPECT_EQ(rig.defaults.boolValue("masterEnabled"), false) << "written before the loop turns";
     rig.loop.runUntilIdle();
     EXPECT_EQ(masterButton(*view)->accessibleName(), QStringLiteral("Enable"));
+    EXPECT_TRUE(masterButton(*view)->toolTip().startsWith(QStringLiteral("Enable Velaro")))
+        << "a symbol alone says nothing to the pointer: " << masterButton(*view)->toolTip().toStdString();
     EXPECT_EQ(masterButton(*view)->palette().color(QPalette::ButtonText), QColor(142, 142, 147));
 
     masterButton(*view)->click();
     EXPECT_TRUE(rig.settings->masterEnabled());
     EXPECT_EQ(rig.defaults.boolValue("masterEnabled"), true);
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(masterButton(*view)->toolTip().startsWith(QStringLiteral("Disable Velaro")));
+}
+
+TEST_F(StatusPopoverTest, AnEdgeKeepsThePopoverApartFromAWindowOfItsColourBehindIt) {
+    auto view = rig.makePopover();
+    rig.loop.runUntilIdle();
+    const QColor edge = view->palette().color(QPalette::Mid);
+    const QColor ground = view->palette().color(QPalette::Window);
+    ASSERT_NE(edge, ground);
+    for (const qreal scale : {1.0, 2.0}) {
+        QImage shot((QSizeF(view->size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+        shot.setDevicePixelRatio(scale);
+        shot.fill(ground);  // a window of the popover's own colour behind it
+        view->render(&shot);
+        const int w = shot.width(), h = shot.height();
+        const int frame = int(StatusPopover::frameWidth * scale);
+        for (const QPoint p : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1),
+                               QPoint(frame - 1, frame - 1)})
+            EXPECT_EQ(shot.pixelColor(p).rgb(), edge.rgb()) << p.x() << "," << p.y() << " at scale " << scale;
+        EXPECT_NE(shot.pixelColor(frame, h / 2).rgb(), edge.rgb()) << "one point wide, at scale " << scale;
+    }
 }
 
 TEST_F(StatusPopoverTest, TheOverlaySwitchWritesOnTheNextTurnAndTheStyleControlsSlideAway) {
