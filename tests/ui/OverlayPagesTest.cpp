@@ -161,9 +161,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     const auto pillCaption = [&] {
         return test::textReading(&page,
-                                 QStringLiteral("The pill wraps the panel's right side (tray and clock). "
-                                                "This desktop's panels hold no app menus, so there is no "
-                                                "left pill."));
+                                 QStringLiteral("The pill wraps the panel's right side: its tray and clock."));
     };
     EXPECT_TRUE(shows(group("Full Bar"), &page));
     EXPECT_FALSE(shows(group("Pill Shape"), &page));

@@ -30,7 +30,7 @@ GeneralPage::GeneralPage(LoginItemControl loginItem, OverlaySettings& settings,
                                            SettingsActionRow::Role::plain, std::move(showWelcomeTour),
                                            tourCard));
     tourCard->addRow(new SettingsCaptionRow(
-        QStringLiteral("Walks you through the permissions and the main overlay options again."), tourCard));
+        QStringLiteral("Walks you through what Velaro needs and the main overlay options again."), tourCard));
     column->addWidget(tourCard);
 
     follow(settings.showTaskbarIcon.changes());

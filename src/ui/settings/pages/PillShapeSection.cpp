@@ -86,9 +86,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     modeCard->addRow(mode);
     pillCaptions_ = rowStack(
         nullptr,
-        {new SettingsCaptionRow(QStringLiteral(
-             "The pill wraps the panel's right side (tray and clock). This desktop's panels hold no app "
-             "menus, so there is no left pill.")),
+        {new SettingsCaptionRow(QStringLiteral("The pill wraps the panel's right side: its tray and clock.")),
          new SettingsCaptionRow(QStringLiteral(
              "Pill uses the unified renderer, so Separate corner windows is paused while it's on. Its "
              "setting is kept and returns in Full Bar."))});
@@ -142,7 +140,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     }
     positionCard->addHairline();
     auto* separateSides = new SettingsToggleRow(
-        QStringLiteral("Separate sides (left + right)"),
+        QStringLiteral("Pill around the tray and clock"),
         deferredBinding<bool>(loop, {[&settings] { return settings.corners().pillSeparateSides; },
                                      [&settings](bool on) {
                                          CornerSettings corners = settings.corners();
@@ -151,7 +149,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                                      }}));
     positionCard->addRow(separateSides);
     positionCard->addRow(new SettingsCaptionRow(
-        QStringLiteral("Off = the left pill only, which this desktop never shows: no pill is drawn.")));
+        QStringLiteral("Off = no pill is drawn.")));
     positionCard->addHairline();
     auto* restoreRow = new QWidget;
     auto* restoreLayout = new QHBoxLayout(restoreRow);
