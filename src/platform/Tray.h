@@ -65,6 +65,9 @@ class TrayPopoverContent {
 public:
     virtual ~TrayPopoverContent() = default;
     virtual QWidget* widget() { return nullptr; }
+    // The most height the popover may take on its screen, in points: from under the top panel down to the
+    // screen's bottom or a bottom panel. Told before every showing; taller content scrolls within it.
+    virtual void setAvailableHeight(int /*points*/) {}
 };
 
 // A borderless panel under the tray icon. It never closes by itself: a mouse-down outside it (and outside the

@@ -111,6 +111,18 @@ TEST(QtTrayPlacement, ThePanelEndsWhereEachMonitorsTopStrutDoes) {
     EXPECT_EQ(tray.panelBottom(QPoint(primary.width() + 10, 5)), primary.top() + 40);
 }
 
+TEST(QtTrayPlacement, TheWorkAreaRunsFromUnderTheTopPanelToAboveABottomOne) {
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const double h = primary.height();
+    test::FakeScreens screens;
+    auto withBottomPanel = test::FakeScreens::make("a", Rect{0, 0, double(primary.width()), h}, 28);
+    withBottomPanel.visibleFrame = Rect{0, 36, double(primary.width()), h - 28 - 36};
+    screens.setScreens({withBottomPanel});
+    QtTray tray(&screens);
+    EXPECT_EQ(tray.workArea(QPoint(10, 5)),
+              QRect(primary.left(), primary.top() + 28, primary.width(), primary.height() - 28 - 36));
+}
+
 QMenu* visibleMenu() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->isVisible()) return menu;
@@ -150,7 +162,9 @@ class LabelContent final : public TrayPopoverContent {
 public:
     LabelContent() { label.setFixedSize(360, 240); }
     QWidget* widget() override { return &label; }
+    void setAvailableHeight(int points) override { availableHeights.push_back(points); }
     QLabel label{"content"};
+    std::vector<int> availableHeights;
 };
 
 QWidget* popupWindow() {
@@ -174,6 +188,8 @@ TEST(QtTrayPopover, ShowsTheContentUnderThePanelAndReportsInsteadOfClosing) {
     EXPECT_EQ(window->size(), QSize(360, 240));
     EXPECT_EQ(window->pos().y(), tray.panelBottom(tray.anchor().center()));
     EXPECT_EQ(content->label.window(), window);
+    ASSERT_FALSE(content->availableHeights.empty()) << "told the room before it shows";
+    EXPECT_EQ(content->availableHeights.back(), tray.workArea(tray.anchor().center()).height());
 
     // A press inside is the content's own business.
     QMouseEvent inside(QEvent::MouseButtonPress, QPointF(10, 10), window->mapToGlobal(QPointF(10, 10)),

@@ -134,22 +134,22 @@ QPoint trayPopupPosition(const QRect& anchor, const QSize& size, const QRect& sc
 // close it.
 class QtTrayPopupWindow final : public QWidget {
 public:
-    QtTrayPopupWindow(QtTray& tray, QWidget* content)
-        : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint), tray_(tray) {
+    QtTrayPopupWindow(QtTray& tray, TrayPopoverContent* content)
+        : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint), tray_(tray), content_(content) {
         setAttribute(Qt::WA_NoMouseReplay);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);
-        if (content) layout->addWidget(content);
+        if (content_ && content_->widget()) layout->addWidget(content_->widget());
     }
 
     void place() {
-        adjustSize();
         const QRect anchor = tray_.anchor();
-        QScreen* screen = QGuiApplication::screenAt(anchor.center());
-        if (!screen) screen = QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->geometry() : QRect(anchor.center(), size());
-        move(trayPopupPosition(anchor, size(), area, tray_.panelBottom(anchor.center()), true));
+        const QRect area = tray_.workArea(anchor.center());
+        // The content fits itself to the room first (which may resize the window and come back here).
+        if (content_) content_->setAvailableHeight(area.height());
+        adjustSize();
+        move(trayPopupPosition(anchor, size(), area, area.top(), true));
     }
     void closeByRequest() {
         requested_ = true;
@@ -199,6 +199,7 @@ private:
     }
 
     QtTray& tray_;
+    TrayPopoverContent* content_;
     bool requested_ = false;
 };
 
@@ -207,7 +208,7 @@ namespace {
 class QtTrayPopover final : public TrayPopover {
 public:
     QtTrayPopover(QtTray& tray, std::shared_ptr<TrayPopoverContent> content) : content_(std::move(content)) {
-        window_ = std::make_unique<QtTrayPopupWindow>(tray, content_ ? content_->widget() : nullptr);
+        window_ = std::make_unique<QtTrayPopupWindow>(tray, content_.get());
     }
     ~QtTrayPopover() override {
         window_->closeByRequest();
@@ -288,11 +289,14 @@ QRect QtTray::anchor() const {
     return QRect(QCursor::pos(), QSize(1, 1));
 }
 
-int QtTray::panelBottom(QPoint point) const {
+QRect QtTray::workArea(QPoint point) const {
     QScreen* screen = QGuiApplication::screenAt(point);
     if (!screen) screen = QGuiApplication::primaryScreen();
-    if (!screen) return point.y();
+    if (!screen) return QRect(point, QSize(1, 1));
     const QRect geometry = screen->geometry();
+    const auto spanning = [](const QRect& monitor, int top, int bottom) {
+        return QRect(QPoint(monitor.left(), top), QPoint(monitor.right(), std::max(top, bottom)));
+    };
     if (screens_) {
         QScreen* primary = QGuiApplication::primaryScreen();
         const QRect p = primary->geometry();
@@ -301,10 +305,15 @@ int QtTray::panelBottom(QPoint point) const {
         for (const auto& info : screens_->screens()) {
             const Rect root = space.rootFromGlobal(info.frame);
             if (!root.contains(Point{double(point.x()), double(point.y())})) continue;
-            return int(root.y() + (info.frame.maxY() - info.visibleFrame.maxY()));
+            const Rect visible = space.rootFromGlobal(info.visibleFrame);
+            const QRect monitor(int(root.x()), int(root.y()), int(root.width()), int(root.height()));
+            return spanning(monitor, int(visible.y()), int(visible.maxY()) - 1);
         }
     }
-    return std::max(geometry.top(), screen->availableGeometry().top());
+    // Qt's available geometry is the union's work area, right for one monitor.
+    const QRect available = screen->availableGeometry();
+    return spanning(geometry, std::max(geometry.top(), available.top()),
+                    std::min(geometry.bottom(), available.bottom()));
 }
 
 void QtTray::popUpMenu(std::vector<TrayMenuItem> items) {

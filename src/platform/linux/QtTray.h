@@ -53,8 +53,11 @@ public:
     std::optional<QRect> iconGeometry() const;
     // The icon's place, else a one-point rectangle at the pointer: what menus and popovers hang from.
     QRect anchor() const;
+    // The monitor holding `point` from the bottom edge of its top panel down to its bottom or the top of a
+    // bottom panel, across the monitor's whole width, in global Qt coordinates.
+    QRect workArea(QPoint point) const;
     // The bottom edge of the top panel on the monitor holding `point`, in global Qt coordinates.
-    int panelBottom(QPoint point) const;
+    int panelBottom(QPoint point) const { return workArea(point).top(); }
     QSystemTrayIcon& icon() { return icon_; }
     const TrayAppearance& appearance() const { return appearance_; }
 

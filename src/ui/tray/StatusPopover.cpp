@@ -253,8 +253,17 @@ void StatusPopover::columnHeightChanged(double height) {
     }));
 }
 
+void StatusPopover::setAvailableHeight(int points) {
+    if (points <= 0) return;  // no screen to measure: the cap alone
+    const double room = std::min<double>(points, maxHeight);
+    if (room == availableHeight_) return;
+    availableHeight_ = room;
+    applyHeight();
+}
+
 int StatusPopover::popoverHeight() const {
-    return static_cast<int>(std::ceil(std::min(contentHeight_ + 2 * frameWidth, maxHeight)));
+    return static_cast<int>(std::min(std::ceil(std::min(contentHeight_ + 2 * frameWidth, maxHeight)),
+                                     std::floor(availableHeight_)));
 }
 
 void StatusPopover::applyHeight() {

@@ -71,6 +71,9 @@ public:
 
     // The column's measured height: a new value reaches `contentHeight` one loop turn later.
     void columnHeightChanged(double height);
+    // The room on the screen below the panel: the popover stays within it (and within maxHeight), and the
+    // column scrolls.
+    void setAvailableHeight(int points);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -86,7 +89,7 @@ private:
     QWidget* makeStyleGroup();
     QWidget* makeBottomRow();
     void refresh();
-    // The popover's height: the column's and the edge's, up to the cap.
+    // The popover's height: the column's and the edge's, up to the cap and the screen's room.
     int popoverHeight() const;
     void applyHeight();
     void applyStyleReveal();
@@ -94,6 +97,7 @@ private:
     Model model_;
     CapabilityWatch capabilities_;
     double contentHeight_ = initialContentHeight;
+    double availableHeight_ = maxHeight;
     Lifetime lifetime_;
 
     QWidget* column_ = nullptr;
@@ -115,6 +119,7 @@ public:
     explicit StatusPopoverContent(StatusPopover::Model model)
         : view_(std::make_unique<StatusPopover>(std::move(model))) {}
     QWidget* widget() override { return view_.get(); }
+    void setAvailableHeight(int points) override { view_->setAvailableHeight(points); }
     StatusPopover& view() { return *view_; }
 
 private:

@@ -156,6 +156,25 @@ TEST_F(StatusPopoverTest, ThePopoverIsAsTallAsTheColumnUpToTheCapAndThenScrolls)
     EXPECT_EQ(rig.loop.pendingPosts(), 0u) << "an unchanged height queues nothing, so measuring never loops";
 }
 
+TEST_F(StatusPopoverTest, ThePopoverKeepsWithinTheRoomBelowThePanel) {
+    // A 1080-pixel screen at scale 2 leaves 540 points, less the panel: under the cap.
+    auto view = rig.makePopover();
+    view->columnHeightChanged(1200);
+    rig.loop.runUntilIdle();
+    ASSERT_EQ(view->height(), 760);
+    view->setAvailableHeight(512);
+    EXPECT_EQ(view->height(), 512) << "at once, before the popover is placed";
+    view->columnHeightChanged(420);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(view->height(), 420 + 2 * StatusPopover::frameWidth) << "a short column stays short";
+    view->setAvailableHeight(1400);
+    view->columnHeightChanged(1200);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(view->height(), 760) << "a tall screen gives no more than the cap";
+    view->setAvailableHeight(0);
+    EXPECT_EQ(view->height(), 760) << "no screen to measure leaves the cap";
+}
+
 TEST_F(StatusPopoverTest, ATallColumnScrollsInsideTheCappedPopover) {
     rig.permissions[Capability::x11Session] = false;
     rig.permissions[Capability::compositor] = false;
