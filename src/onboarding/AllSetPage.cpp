@@ -3,6 +3,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 #include "onboarding/TourCard.h"
 #include "onboarding/TourControls.h"
@@ -17,6 +18,10 @@ namespace {
 
 constexpr double kBarTextTop = 79.5263203125;
 constexpr double kStatusX[] = {559.71, 579.61, 598.62, 617.6};
+// The clock's room on the miniature strip: after the last status glyph (which ends at 624.1) and before the
+// strip's rounded end (676.5).
+constexpr double kClockLeft = 630;
+constexpr double kClockRight = 671.5;
 
 // The miniature bar's status symbols, our own: search, sound, network and battery, 6.5 points tall.
 void drawStatusGlyph(QPainter& p, int which, QPointF topLeft) {
@@ -125,8 +130,14 @@ AllSetPage::AllSetPage(OverlaySettings& settings, LoginItemControl loginItem, Ma
             tour::drawLine(painter, QStringLiteral("Velaro"), {6.5, QFont::Bold}, 418.0365,
                            kBarTextTop + tour::lineRaise * 6.5, Qt::white);
             for (int i = 0; i < 4; ++i) drawStatusGlyph(painter, i, {kStatusX[i], kBarTextTop});
-            tour::drawLine(painter, QStringLiteral("9:41 AM"), {6.5, QFont::DemiBold}, 636.695,
-                           kBarTextTop + tour::lineRaise * 6.5, Qt::white);
+            // The clock keeps to the room between the last status glyph and the strip's rounded end: raised
+            // to a legible size it grows to the left, narrowed if it would reach the glyph.
+            const QString clock = QStringLiteral("9:41 AM");
+            const tour::FontSpec clockFont{6.5, QFont::DemiBold};
+            const double reference = kBarTextTop + tour::lineRaise * 6.5;
+            const double width = tour::lineFrame(*painter.device(), clock, clockFont, 0, reference).width();
+            const double left = std::max(kClockRight - width, kClockLeft);
+            tour::drawFittedLine(painter, clock, clockFont, left, reference, kClockRight - left, Qt::white);
         },
         this);
 

@@ -133,6 +133,21 @@ TEST(TourRender, DetailLinesStayInsideTheirCards) {
     }
 }
 
+TEST(TourRender, TheMiniaturePanelsClockEndsInsideItsStrip) {
+    // The strip over the All Set cards runs from x 390 to 676.5, y 74 to 90; the clock sits at its right end,
+    // after the last status glyph (617.6 to 624.1).
+    TourRig rig;
+    auto& view = rig.open(OnboardingStep::allSet);
+    rig.loop.advance(2);
+    for (const qreal scale : {1.0, 2.0}) {
+        const QImage shot = render(view, scale);
+        EXPECT_GT(textPixels(shot, QRectF(640, 75, 28, 14)), 10) << "the clock is drawn, scale " << scale;
+        EXPECT_EQ(textPixels(shot, QRectF(673, 75, 8, 14)), 0) << "past the clock's end, scale " << scale;
+        EXPECT_EQ(textPixels(shot, QRectF(625, 75, 4.5, 14)), 0)
+            << "between the last status glyph and the clock, scale " << scale;
+    }
+}
+
 TEST(TourRender, MissingArtworkLeavesItsLayerEmpty) {
     EXPECT_TRUE(tour::artwork(QStringLiteral("NoSuchArtwork"), {750, 500}, 1).isNull());
     EXPECT_FALSE(tour::artwork(QStringLiteral("TourWelcomeLogo"), {750, 500}, 1).isNull());
