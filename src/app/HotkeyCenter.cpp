@@ -109,16 +109,15 @@ void HotkeyCenter::perform(ShortcutAction action) {
     // the switch's default.
     struct Switch {
         ShortcutAction action;
-        const char* key;
-        bool absentMeans;
+        const settings_keys::Entry<bool, settings_keys::NoCheck>* row;
     };
-    static constexpr Switch kSwitches[] = {{ShortcutAction::master, "masterEnabled", true},
-                                           {ShortcutAction::overlay, "overlayEnabled", true},
-                                           {ShortcutAction::visualizer, "vizEnabled", false},
-                                           {ShortcutAction::progressBar, "progressEnabled", false}};
+    static constexpr Switch kSwitches[] = {{ShortcutAction::master, &settings_keys::masterEnabled},
+                                           {ShortcutAction::overlay, &settings_keys::overlayEnabled},
+                                           {ShortcutAction::visualizer, &settings_keys::vizEnabled},
+                                           {ShortcutAction::progressBar, &settings_keys::progressEnabled}};
     for (const auto& s : kSwitches)
         if (s.action == action) {
-            settings_->toggleStoredBool(s.key, s.absentMeans);
+            settings_->toggleStoredBool(s.row->key, s.row->defaultValue);
             return;
         }
     settings_->toggleCornersFromShortcut();

@@ -71,8 +71,8 @@ public:
     MaximiseFillController(const MaximiseFillController&) = delete;
     MaximiseFillController& operator=(const MaximiseFillController&) = delete;
 
-    // Follows the stored "greenButtonFillsWindow" (which must outlive the controller): each distinct value,
-    // the current one first, on a later turn of the main loop, goes to `settingChanged`.
+    // Follows the stored `maximiseButtonFillsWindow` (which must outlive the controller): each distinct
+    // value, the current one first, on a later turn of the main loop, goes to `settingChanged`.
     void attach(OverlaySettings& settings);
     // The setting switched: on sets `desiredEnabled` and installs the tap, off clears it and removes it.
     void settingChanged(bool on);

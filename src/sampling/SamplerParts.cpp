@@ -5,6 +5,7 @@
 
 #include "platform/DefaultsStore.h"
 #include "sampling/WindowListScans.h"
+#include "settings/SettingsKeys.h"
 
 namespace velaro {
 
@@ -131,7 +132,8 @@ void SeamHider::update(bool glassSurface, const DefaultsStore& defaults) {
     if (&defaults != autoHideFrom_ || defaults.revision() != autoHideRevision_) {
         autoHideFrom_ = &defaults;
         autoHideRevision_ = defaults.revision();
-        autoHide_ = defaults.boolValue(kSeamAutoHideKey).value_or(false);
+        autoHide_ = defaults.boolValue(settings_keys::seamAutoHide.key)
+                        .value_or(settings_keys::seamAutoHide.defaultValue);
     }
     if (!autoHide_) {
         releaseTimer_.cancel();

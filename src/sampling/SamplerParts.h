@@ -16,8 +16,6 @@ namespace velaro {
 
 class DefaultsStore;
 
-inline constexpr const char* kSeamAutoHideKey = "seamAutoHide";
-
 // With a stream running the frame analysis watches foreign menus and the poll only hands over; without one
 // the poll owns the watch and says when another app's menu has closed.
 class MenuPoll {
@@ -80,7 +78,7 @@ private:
     Cancellable timer_;
 };
 
-// Hides the seam at once under a menu surface (only with "seamAutoHide" on) and shows it again 0.4 s after
+// Hides the seam at once under a menu surface (only with `seamAutoHide` on) and shows it again 0.4 s after
 // the last refresh that saw one.
 class SeamHider {
 public:

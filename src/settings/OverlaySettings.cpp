@@ -142,7 +142,7 @@ const std::array<CornerSwitch, 6>& cornerTable() {
 }
 
 const char* autoSampleKey(MenuBarStyle style) {
-    return style == MenuBarStyle::gradient ? fadeAutoSampleKey : "autoSampleColor";
+    return style == MenuBarStyle::gradient ? fadeAutoSampleKey : settings_keys::autoSample.key;
 }
 
 // Writes a row's loaded value straight into the store when the table marks it for write-back.
@@ -221,9 +221,14 @@ bool OverlaySettings::load(AutoSampleForm, const char*, const bool&, const NoChe
     return storedAutoSample(style(), overrides);
 }
 
-OverlayColorZones OverlaySettings::load(ColorZonesForm, const char*, const OverlayColorZones&, const NoCheck&,
-                                        Scope, const SettingOverrides& overrides) const {
-    return loadOverlayColorZones(overrides);
+OverlayColorZones OverlaySettings::load(ColorZonesForm, const char* key, const OverlayColorZones&,
+                                        const NoCheck&, Scope, const SettingOverrides& overrides) const {
+    if (auto zones = decodeZones(lookup(overrides, key))) return *zones;
+    if (auto zones = decodeZones(defaults_.object(key))) return *zones;
+    // Not normalised: the colour just loaded is already a valid stop.
+    OverlayColorZones zones;
+    zones.stops = {hexString(manualColor())};
+    return zones;
 }
 
 BottomCornerZ OverlaySettings::load(BottomCornerZForm form, const char* key, const BottomCornerZ&,
@@ -231,25 +236,9 @@ BottomCornerZ OverlaySettings::load(BottomCornerZForm form, const char* key, con
     return readBottomCornerZ(key, form.legacyKey, overrides);
 }
 
-OverlayColorZones OverlaySettings::loadOverlayColorZones(const SettingOverrides& overrides) const {
-    if (auto zones = decodeZones(lookup(overrides, "overlayColorZones"))) return *zones;
-    if (auto zones = decodeZones(defaults_.object("overlayColorZones"))) return *zones;
-    // Not normalised: the colour just loaded is already a valid stop.
-    OverlayColorZones zones;
-    zones.stops = {hexString(manualColor())};
-    return zones;
-}
-
-OverlayHueDrift OverlaySettings::loadHueDrift(const SettingOverrides& overrides) const {
-    return load(HueDriftForm{}, "overlayHueDrift", OverlayHueDrift{}, NoCheck{}, Scope::profile, overrides);
-}
-
-ShortcutSettings OverlaySettings::loadAppShortcuts() const {
-    return load(ShortcutsForm{}, "appShortcuts", ShortcutSettings{}, NoCheck{}, Scope::globalOnlyStore, {});
-}
-
 CornerSettings OverlaySettings::loadStoredCornerSettings() const {
-    return decode(CornersForm{}, defaults_.object("cornerSettings")).value_or(CornerSettings{});
+    return decode(CornersForm{}, defaults_.object(settings_keys::corners.key))
+        .value_or(settings_keys::corners.defaultValue);
 }
 
 BottomCornerZ OverlaySettings::readBottomCornerZ(const std::string& key, const std::string& legacyKey,
@@ -348,7 +337,7 @@ void OverlaySettings::installHandler(Setting<CornerSettings>& member, CornersFor
 }
 
 void OverlaySettings::styleChanged(MenuBarStyle old) {
-    persist(std::string(toString(style())), "menuBarStyle");
+    persist(std::string(toString(style())), settings_keys::style.key);
     if (isResolving_ || style() == old) return;
     const bool stored = storedAutoSample(style(), lastAppliedOverrides_);
     if (stored == autoSample()) return;
@@ -360,7 +349,7 @@ void OverlaySettings::styleChanged(MenuBarStyle old) {
 void OverlaySettings::overlayColorZonesChanged(const OverlayColorZones& old) {
     if (overlayColorZones() == old) return;
     if (auto data = encodeSortedKeys(overlayColorZones()))
-        persist(plistData(std::move(*data)), "overlayColorZones");
+        persist(plistData(std::move(*data)), settings_keys::overlayColorZones.key);
 }
 
 void OverlaySettings::setBoolAndPersist(bool value, Setting<bool>& member, const std::string& key) {
@@ -398,12 +387,12 @@ void OverlaySettings::attachProfileManager(ProfileManager& manager) {
     // A copy: each new override replaces the manager's list.
     const auto profiles = manager.profiles().value();
     for (const auto& profile : profiles) {
-        const auto it = profile.overrides.find("manualOverrideColor");
+        const auto it = profile.overrides.find(settings_keys::manualColor.key);
         if (it == profile.overrides.end() || !it->second.is_string()) continue;
-        if (manager.overrideValue("overlayColorZones", profile.appId)) continue;
+        if (manager.overrideValue(settings_keys::overlayColorZones.key, profile.appId)) continue;
         auto data = encodeSortedKeys(OverlayColorZones({it->second.get<std::string>()}, false, false, 1.0));
         if (!data) continue;
-        manager.setOverride(plistData(std::move(*data)), "overlayColorZones", profile.appId);
+        manager.setOverride(plistData(std::move(*data)), settings_keys::overlayColorZones.key, profile.appId);
     }
     observeProfileScope(manager);
 }
@@ -492,7 +481,7 @@ void OverlaySettings::toggleCornersFromShortcut() {
     auto data = encodeCornerSettings(record);
     if (!data) return;
     if (memory) defaults_.set(cornersShortcutMemoryKey, plistData(std::move(*memory)));
-    defaults_.set("cornerSettings", plistData(std::move(*data)));
+    defaults_.set(settings_keys::corners.key, plistData(std::move(*data)));
     resolveSilently(lastAppliedOverrides_);
 }
 

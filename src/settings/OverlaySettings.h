@@ -192,9 +192,6 @@ private:
                        const settings_keys::NoCheck&, settings_keys::Scope,
                        const SettingOverrides& overrides) const;
 
-    OverlayColorZones loadOverlayColorZones(const SettingOverrides& overrides) const;
-    OverlayHueDrift loadHueDrift(const SettingOverrides& overrides) const;
-    ShortcutSettings loadAppShortcuts() const;
     BottomCornerZ readBottomCornerZ(const std::string& key, const std::string& legacyKey,
                                     const SettingOverrides& overrides) const;
 

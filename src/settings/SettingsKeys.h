@@ -201,6 +201,20 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(vizEnabled, bool, BoolForm{}, "vizEnabled", false, NoCheck{}, profile, no)
 // clang-format on
 
+// One row of the table as the rest of the code names it: its key, default and load check. Pages, hot keys,
+// the sampler and the migrations read these rather than spelling a key, a default or a range again.
+template <class T, class Check>
+struct Entry {
+    const char* key;
+    T defaultValue;
+    Check check;
+};
+
+#define VELARO_ENTRY_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    inline const Entry<Type, decltype(check)> member{key, Type(def), check};
+VELARO_PERSISTED_SETTINGS(VELARO_ENTRY_ROW)
+#undef VELARO_ENTRY_ROW
+
 // Keys outside the member table.
 inline constexpr const char* fadeAutoSampleKey =
     "fadeAutoSampleColor";  // `autoSample` under the gradient style
@@ -230,8 +244,9 @@ inline PlistValue storedForm(const std::vector<std::string>& v) {
     return PlistValue(v);
 }
 
-// The stored form of a plain row's default (Bool, number, string, colour string or string list), for
-// registering fallbacks; null for rows with no plain stored default or keys outside the table.
+// The stored form of a plain row's default (Bool, number, string, colour string or string list), as a
+// store holding every default would keep it; null for rows with no plain stored default or keys outside the
+// table.
 PlistValue storedDefault(std::string_view key);
 
 // Every key of the table, in resolve order.

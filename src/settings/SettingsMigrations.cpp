@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 #include <string>
 
 #include "base/Color.h"
@@ -16,55 +15,60 @@ namespace velaro {
 
 namespace {
 
+namespace keys = settings_keys;
+
 // What the user stored under a key, ignoring fallbacks registered earlier in this process.
 PlistValue storedObject(const DefaultsStore& defaults, const std::string& key) {
     return defaults.hasStoredValue(key) ? defaults.object(key) : PlistValue();
 }
 
-// Registers the table's defaults of these keys as fallbacks.
-void registerFallbacks(DefaultsStore& defaults, std::initializer_list<const char*> keys) {
+// Registers the defaults of these rows of the table as fallbacks.
+template <class... Rows>
+void registerFallbacks(DefaultsStore& defaults, const Rows&... rows) {
     auto dictionary = PlistValue::object();
-    for (const auto* key : keys) dictionary[key] = settings_keys::storedDefault(key);
+    ((dictionary[rows.key] = keys::storedForm(rows.defaultValue)), ...);
     defaults.registerDefaults(dictionary);
 }
 
 // An older default of 10 was too tight for the stroke; users who never changed it get the new one once.
 void migrateStrokeRadius(DefaultsStore& defaults) {
     constexpr const char* marker = "strokeRadiusMigrated";
-    const auto radius = storedObject(defaults, "strokeCurveRadius");
+    const auto radius = storedObject(defaults, keys::strokeCurveRadius.key);
     if (radius.is_number() && radius.get<double>() == 10.0 && !defaults.boolForKey(marker))
-        defaults.set("strokeCurveRadius", 20.0);
+        defaults.set(keys::strokeCurveRadius.key, keys::strokeCurveRadius.defaultValue);
     defaults.set(marker, true);
 }
 
 // The waves once shared the bars' colour settings; a user who had chosen them keeps them for the waves.
 void migrateWaveColors(DefaultsStore& defaults) {
-    if (defaults.hasStoredValue("vizWaveColorMode")) return;
-    const auto mode = storedObject(defaults, "vizColorMode");
+    if (defaults.hasStoredValue(keys::vizWaveColorMode.key)) return;
+    const auto mode = storedObject(defaults, keys::vizColorMode.key);
     if (!mode.is_string()) return;
     const auto m = mode.get<std::string>();
-    const bool known = m == "mono" || m == "solid" || m == "rainbow" || m == "artwork";
-    defaults.set("vizWaveColorMode", known ? m : std::string("mono"));
+    defaults.set(keys::vizWaveColorMode.key, keys::vizColorMode.check.accepts(m) ? m : std::string("mono"));
 
-    const auto solid = storedObject(defaults, "vizSolidColor");
+    const auto solid = storedObject(defaults, keys::vizSolidColor.key);
     if (solid.is_string() && colorFromHex(solid.get<std::string>()))
-        defaults.set("vizWaveSolidColor", solid.get<std::string>());
+        defaults.set(keys::vizWaveSolidColor.key, solid.get<std::string>());
 
-    const auto speed = storedObject(defaults, "vizHueSpeed");
+    const auto speed = storedObject(defaults, keys::vizHueSpeed.key);
     const double v = speed.is_number() ? speed.get<double>() : NAN;
-    defaults.set("vizWaveHueSpeed", (v >= 0 && v <= 60) ? v : 12.0);
+    const auto& waveSpeed = keys::vizWaveHueSpeed;
+    defaults.set(waveSpeed.key, waveSpeed.check.accepts(v) ? v : waveSpeed.defaultValue);
 }
 
 // Waves were once sized by a wavelength; the same look is about 5 ÷ wavelength peaks.
 void migrateWavelength(DefaultsStore& defaults) {
-    const auto wavelength = storedObject(defaults, "vizWaveWavelength");
+    constexpr const char* legacy = "vizWaveWavelength";
+    const auto wavelength = storedObject(defaults, legacy);
     if (!wavelength.is_number()) return;
-    if (!defaults.hasStoredValue("vizWavePeaks")) {
+    const auto& peaksRow = keys::vizWavePeaks;
+    if (!defaults.hasStoredValue(peaksRow.key)) {
         const double w = wavelength.get<double>();
         const double peaks = (w >= 0.4 && w <= 2.0) ? std::round(5.0 / w) : 5.0;
-        defaults.set("vizWavePeaks", static_cast<int>(std::clamp(peaks, 2.0, 50.0)));
+        defaults.set(peaksRow.key, static_cast<int>(std::clamp(peaks, peaksRow.check.lo, peaksRow.check.hi)));
     }
-    defaults.remove("vizWaveWavelength");
+    defaults.remove(legacy);
 }
 
 // The progress bar used to be a debug switch; whoever had it on keeps the bar. Returns whether it did.
@@ -72,8 +76,8 @@ bool migrateProgressSwitch(DefaultsStore& defaults) {
     constexpr const char* legacy = "progress.debugEnabled";
     const auto old = storedObject(defaults, legacy);
     bool wrote = false;
-    if (old.is_boolean() && old.get<bool>() && !defaults.hasStoredValue("progressEnabled")) {
-        defaults.set("progressEnabled", true);
+    if (old.is_boolean() && old.get<bool>() && !defaults.hasStoredValue(keys::progressEnabled.key)) {
+        defaults.set(keys::progressEnabled.key, true);
         wrote = true;
     }
     defaults.remove(legacy);
@@ -82,11 +86,13 @@ bool migrateProgressSwitch(DefaultsStore& defaults) {
 
 // Colour zones replaced the single manual colour; seed them with that colour so the bar looks the same.
 void seedColorZones(DefaultsStore& defaults) {
-    if (defaults.hasStoredValue("overlayColorZones")) return;
-    const auto stored = defaults.stringValue("manualOverrideColor");
-    const Color color = (stored ? colorFromHex(*stored) : std::nullopt).value_or(Color::black());
+    if (defaults.hasStoredValue(keys::overlayColorZones.key)) return;
+    const auto stored = defaults.stringValue(keys::manualColor.key);
+    const Color color =
+        (stored ? colorFromHex(*stored) : std::nullopt).value_or(keys::manualColor.defaultValue);
     const OverlayColorZones zones({hexString(color)}, false, false, 1.0);
-    if (auto data = encodeSortedKeys(zones)) defaults.set("overlayColorZones", plistData(std::move(*data)));
+    if (auto data = encodeSortedKeys(zones))
+        defaults.set(keys::overlayColorZones.key, plistData(std::move(*data)));
 }
 
 }  // namespace
@@ -94,20 +100,23 @@ void seedColorZones(DefaultsStore& defaults) {
 MigrationOutcome migrateStoredKeys(DefaultsStore& defaults) {
     MigrationOutcome outcome;
     migrateStrokeRadius(defaults);
-    registerFallbacks(defaults, {"overlayExtraDepth", "seamCoverDepth", "seamAutoHide", "liveCaptureFPS",
-                                 "vizBarThickness", "vizBarGap"});
+    registerFallbacks(defaults, keys::overlayExtraDepth, keys::seamCoverDepth, keys::seamAutoHide,
+                      keys::liveCaptureFPS, keys::vizBarThickness, keys::vizBarGap);
     migrateWaveColors(defaults);
-    registerFallbacks(defaults, {"vizColorMode", "vizHueSpeed", "vizWaveColorMode", "vizWaveHueSpeed",
-                                 "vizPalette", "vizWaveEdgeSoftness", "vizWaveOpacity", "vizOpacity"});
+    registerFallbacks(defaults, keys::vizColorMode, keys::vizHueSpeed, keys::vizWaveColorMode,
+                      keys::vizWaveHueSpeed, keys::vizPalette, keys::vizWaveEdgeSoftness,
+                      keys::vizWaveOpacity, keys::vizOpacity);
     migrateWavelength(defaults);
-    registerFallbacks(defaults, {"vizWavePeaks", "vizWaveCount", "vizWaveSpectrum", "progressColorMode",
-                                 "progressHueSpeed", "progressOpacity", "progressModifier"});
+    registerFallbacks(defaults, keys::vizWavePeaks, keys::vizWaveCount, keys::vizWaveSpectrum,
+                      keys::progressColorMode, keys::progressHueSpeed, keys::progressOpacity,
+                      keys::progressModifier);
     const bool progressSwitched = migrateProgressSwitch(defaults);
-    registerFallbacks(defaults, {"progressEnabled"});
+    registerFallbacks(defaults, keys::progressEnabled);
     outcome.progressEnabledByMigration = progressSwitched;
-    registerFallbacks(defaults, {"progressKeySeekEnabled", "progressAutoHide", "progressAutoHideSeconds",
-                                 "vizTrailEnabled", "vizTrailLength", "vizBloomEnabled", "vizBloomIntensity",
-                                 "vizBloomRadius", "vizStyle", "vizEnabled"});
+    registerFallbacks(defaults, keys::progressKeySeekEnabled, keys::progressAutoHide,
+                      keys::progressAutoHideSeconds, keys::vizTrailEnabled, keys::vizTrailLength,
+                      keys::vizBloomEnabled, keys::vizBloomIntensity, keys::vizBloomRadius, keys::vizStyle,
+                      keys::vizEnabled);
     defaults.remove("viz.audio.debugEnabled");
     defaults.remove("viz.render.debugEnabled");
     seedColorZones(defaults);

@@ -157,6 +157,8 @@ TEST_F(SlideGateTest, ATimeoutOfAGateClosedMeanwhileDoesNothing) {
 
 // ---- the seam ----
 
+constexpr const char* kSeamAutoHideKey = "seamAutoHide";
+
 class SeamTest : public ::testing::Test {
 protected:
     bool hidden() const { return suppressed(); }

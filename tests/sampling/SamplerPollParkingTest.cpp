@@ -137,7 +137,7 @@ TEST(SamplerPollParking, NeverSleepsWhileFilledStreamingInTheGraceOrUnderAForeig
          },
          [](SamplerRig& r) { r.windows.setWindows({}); }, 6.5},
         {"the seam hidden under a menu", [](SamplerRig& r) {
-             r.defaults.seed(kSeamAutoHideKey, PlistValue(true));
+             r.defaults.seed("seamAutoHide", PlistValue(true));
              r.windows.setWindows(
                  {FakeWindowList::window(300, {100, 24, 240, 300}, WindowLevel::popUpMenu, "Menu", 11)});
          },

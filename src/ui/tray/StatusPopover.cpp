@@ -240,7 +240,7 @@ void StatusPopover::applyCapabilities(const CapabilityStatuses& statuses) {
 void StatusPopover::toggleMaster() {
     // Written and persisted now, not on the next turn: the switch is the user's way out of a bad state.
     model_.settings.setBoolAndPersist(!model_.settings.masterEnabled(), model_.settings.masterEnabled,
-                                      "masterEnabled");
+                                      settings_keys::masterEnabled.key);
 }
 
 // ---- height ----
