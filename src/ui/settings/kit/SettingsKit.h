@@ -160,6 +160,14 @@ public:
 
     SettingsSliderRow(MainLoop& loop, const QString& title, Binding<double> value, SliderRange range,
                       double defaultValue, Options options = {}, QWidget* parent = nullptr);
+    // A row over a number of the key table: the track spans the row's load range and a double click returns
+    // it to the row's default.
+    template <class T>
+    SettingsSliderRow(MainLoop& loop, const QString& title, Binding<double> value,
+                      const settings_keys::Entry<T, settings_keys::Range>& row, Options options = {},
+                      QWidget* parent = nullptr)
+        : SettingsSliderRow(loop, title, std::move(value), {row.check.lo, row.check.hi},
+                            double(row.defaultValue), std::move(options), parent) {}
 
     void refresh() override;
     ResettableSlider* slider() const { return slider_; }

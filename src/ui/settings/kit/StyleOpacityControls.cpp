@@ -19,6 +19,10 @@ Binding<double> overlayOpacityPercent(OverlaySettings& settings) {
             [&settings](double percent) { settings.overlayOpacity = percent / 100; }};
 }
 
+double overlayOpacityDefaultPercent() {
+    return settings_keys::overlayOpacity.defaultValue * 100;
+}
+
 StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& loop, QWidget* parent)
     : QWidget(parent), settings_(settings), refresh_(loop, [this] { refresh(); }) {
     auto* column = new QVBoxLayout(this);
@@ -44,8 +48,8 @@ StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& 
     header->addStretch(1);
     opacityGroup->addLayout(header);
     // No step: the ticks the popover asks for belong to stepped sliders only, so the track is continuous.
-    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), {0, 100}, 100.0, std::nullopt,
-                                   true, this);
+    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), {0, 100},
+                                   overlayOpacityDefaultPercent(), std::nullopt, true, this);
     slider_->setAccessibleName(QStringLiteral("Opacity"));
     opacityGroup->addWidget(slider_);
     column->addLayout(opacityGroup);
@@ -79,13 +83,14 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
     QWidget* block = rows_.block();
     auto* height = new SettingsSliderRow(
         loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
-        32.0, SettingsSliderRow::Options::showing([&settings] {
+        settings_keys::alwaysOnOverlayHeight.defaultValue, SettingsSliderRow::Options::showing([&settings] {
             return truncatedText(settings.alwaysOnOverlayHeight(), lengthUnit);
         }));
     auto* radius = new SettingsSliderRow(
-        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60}, 28.0,
-        SettingsSliderRow::Options::showing(
-            [&settings] { return truncatedText(settings.alwaysOnCornerRadius(), lengthUnit); }));
+        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60},
+        settings_keys::alwaysOnCornerRadius.defaultValue, SettingsSliderRow::Options::showing([&settings] {
+            return truncatedText(settings.alwaysOnCornerRadius(), lengthUnit);
+        }));
     addRows(
         block,
         {new SettingsHairline,

@@ -21,6 +21,8 @@ class OverlaySettings;
 // The overlay opacity as the percent its sliders run over (0...100); a write stores the fraction, and the
 // setting persists it. The sliders defer their writes themselves.
 Binding<double> overlayOpacityPercent(OverlaySettings& settings);
+// The overlay opacity's default, in those percent.
+double overlayOpacityDefaultPercent();
 
 class StyleOpacityControls : public QWidget {
 public:

@@ -16,11 +16,13 @@ SettingsToggleRow* deferredToggle(OverlaySettings& settings, MainLoop& loop, con
     return new SettingsToggleRow(title, deferredBinding(loop, settingBinding(setting)), {}, accessory);
 }
 
+using RangedRow = settings_keys::Entry<double, settings_keys::Range>;
+
 // A slider bound straight to its setting, stepping by whole units, with its value text.
 SettingsSliderRow* wholeSlider(MainLoop& loop, const QString& title, Setting<double>& setting,
-                               SliderRange range, double defaultValue, std::function<QString(double)> text) {
+                               const RangedRow& row, std::function<QString(double)> text) {
     return new SettingsSliderRow(
-        loop, title, settingBinding(setting), range, defaultValue,
+        loop, title, settingBinding(setting), row,
         SettingsSliderRow::Options::showing([&setting, text] { return text(setting()); }, 1.0));
 }
 
@@ -84,15 +86,16 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
     strokeCard->addRow(stroke);
     strokeCard->addRow(
         new SettingsCaptionRow(QStringLiteral("Hairline border matching the system window stroke")));
-    auto* curve =
-        wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius, {0, 40}, 20, pixels);
-    auto* fade = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength, {0, 30}, 10,
+    auto* curve = wholeSlider(loop, QStringLiteral("Curve Radius"), settings.strokeCurveRadius,
+                              settings_keys::strokeCurveRadius, pixels);
+    auto* fade = wholeSlider(loop, QStringLiteral("Stroke Fade"), settings.strokeFadeLength,
+                             settings_keys::strokeFadeLength,
                              [](double v) { return v == 0 ? QStringLiteral("Off") : pixels(v); });
     notchFade_ =
         deferredToggle(settings, loop, QStringLiteral("Stroke notch fade"), settings.strokeNotchFadeEnabled);
     notchFadeDistance_ = rowStack(
         nullptr, {wholeSlider(loop, QStringLiteral("Fade Distance"), settings.strokeNotchFadeDistance,
-                              {20, 300}, 100, pixels),
+                              settings_keys::strokeNotchFadeDistance, pixels),
                   new SettingsCaptionRow(QStringLiteral("Top hairline dissolves around the notch"))});
     addRows(strokeRows_.block(),
             {new SettingsHairline, curve,
@@ -111,20 +114,19 @@ AdvancedStrokeControls::AdvancedStrokeControls(OverlaySettings& settings, MainLo
     const struct {
         const char* title;
         Setting<double>& setting;
-        SliderRange range;
-        double defaultValue;
+        const RangedRow& row;
         bool signedText;
     } notchSliders[] = {
-        {"Top Curves", settings.notchStrokeTopRadius, {0, 16}, 6, false},
-        {"Bottom Curves", settings.notchStrokeBottomRadius, {0, 20}, 10, false},
-        {"Height", settings.notchStrokeHeight, {-10, 10}, 0, true},
-        {"Position", settings.notchStrokeXOffset, {-20, 20}, 0, true},
-        {"Width", settings.notchStrokeWidthAdjust, {-20, 20}, 0, true},
+        {"Top Curves", settings.notchStrokeTopRadius, settings_keys::notchStrokeTopRadius, false},
+        {"Bottom Curves", settings.notchStrokeBottomRadius, settings_keys::notchStrokeBottomRadius, false},
+        {"Height", settings.notchStrokeHeight, settings_keys::notchStrokeHeight, true},
+        {"Position", settings.notchStrokeXOffset, settings_keys::notchStrokeXOffset, true},
+        {"Width", settings.notchStrokeWidthAdjust, settings_keys::notchStrokeWidthAdjust, true},
     };
     for (const auto& s : notchSliders) {
-        addRows(notchRows_.block(), {new SettingsHairline,
-                                     wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.range,
-                                                 s.defaultValue, s.signedText ? signedPointsText : pixels)});
+        addRows(notchRows_.block(),
+                {new SettingsHairline, wholeSlider(loop, QString::fromUtf8(s.title), s.setting, s.row,
+                                                   s.signedText ? signedPointsText : pixels)});
     }
     notchCard->addRow(notchRows_.block());
 
@@ -154,9 +156,9 @@ OverlayNotchFadeControl::OverlayNotchFadeControl(OverlaySettings& settings, Main
     auto* card = new SettingsCard;
     fade_ = deferredToggle(settings, loop, QStringLiteral("Overlay notch fade"), settings.notchFadeEnabled);
     card->addRow(fade_);
-    addRows(distance_.block(),
-            {new SettingsHairline, wholeSlider(loop, QStringLiteral("Fade Distance"),
-                                               settings.notchFadeDistance, {20, 300}, 100, pixels)});
+    addRows(distance_.block(), {new SettingsHairline,
+                                wholeSlider(loop, QStringLiteral("Fade Distance"), settings.notchFadeDistance,
+                                            settings_keys::notchFadeDistance, pixels)});
     card->addRow(distance_.block());
     addRows(this, {new SettingsSectionHeader(QStringLiteral("Notch Fade")), card});
     refresh();

@@ -23,7 +23,7 @@ BackgroundBlurSection::BackgroundBlurSection(OverlaySettings& settings, MainLoop
     card->addRow(enable);
 
     auto* amount = new SettingsSliderRow(
-        loop, QStringLiteral("Blur Amount"), settingBinding(settings.blurRadius), {2, 40}, 12.0,
+        loop, QStringLiteral("Blur Amount"), settingBinding(settings.blurRadius), settings_keys::blurRadius,
         SettingsSliderRow::Options::showing(
             [&settings] { return truncatedText(settings.blurRadius(), lengthUnit); }, 1.0));
     corners_ = new SettingsToggleRow(QStringLiteral("Blur overlay corners"),
@@ -32,7 +32,8 @@ BackgroundBlurSection::BackgroundBlurSection(OverlaySettings& settings, MainLoop
         "Not applied in Pill shape — Pill draws the overlay as a single window, so there are no "
         "separate overlay-corner windows to frost. Applies again in Full Bar."));
     auto* styleOpacity = new SettingsSliderRow(
-        loop, QStringLiteral("Style Opacity"), settingBinding(settings.styleOpacityOverBlur), {0, 1}, 0.45,
+        loop, QStringLiteral("Style Opacity"), settingBinding(settings.styleOpacityOverBlur),
+        settings_keys::styleOpacityOverBlur,
         SettingsSliderRow::Options::showing(
             [&settings] { return truncatedPercentText(settings.styleOpacityOverBlur()); }, 0.05));
     QWidget* rows = rows_.block();

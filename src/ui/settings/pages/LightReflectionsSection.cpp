@@ -11,22 +11,25 @@
 namespace velaro {
 namespace {
 
+// The stored values are not checked on load, so the track's upper end is the page's own.
 struct BeamSlider {
     const char* title;
     Setting<double> OverlaySettings::*setting;
+    const settings_keys::Entry<double, settings_keys::NoCheck>& row;
     double upper;
-    double defaultValue;
     std::optional<double> step;
 };
 
 const BeamSlider kBeamSliders[] = {
-    {"Beam length", &OverlaySettings::beamLength, 1, 0.1, std::nullopt},
-    {"Brightness", &OverlaySettings::beamBrightness, 1, 1.0, std::nullopt},
-    {"Beam height", &OverlaySettings::beamHeight, 1, 0.1, std::nullopt},
-    {"Top streak length", &OverlaySettings::beamWidth, 1, 0.4, std::nullopt},
-    {"Hotspot length", &OverlaySettings::beamTopStreakHotspot, 1, 0.2, std::nullopt},
-    {"Streak height", &OverlaySettings::beamTopStreakHeight, 10, 1.0, 0.25},
-    {"Core brightness", &OverlaySettings::beamCoreBrightness, 1, 1.0, std::nullopt},
+    {"Beam length", &OverlaySettings::beamLength, settings_keys::beamLength, 1, std::nullopt},
+    {"Brightness", &OverlaySettings::beamBrightness, settings_keys::beamBrightness, 1, std::nullopt},
+    {"Beam height", &OverlaySettings::beamHeight, settings_keys::beamHeight, 1, std::nullopt},
+    {"Top streak length", &OverlaySettings::beamWidth, settings_keys::beamWidth, 1, std::nullopt},
+    {"Hotspot length", &OverlaySettings::beamTopStreakHotspot, settings_keys::beamTopStreakHotspot, 1,
+     std::nullopt},
+    {"Streak height", &OverlaySettings::beamTopStreakHeight, settings_keys::beamTopStreakHeight, 10, 0.25},
+    {"Core brightness", &OverlaySettings::beamCoreBrightness, settings_keys::beamCoreBrightness, 1,
+     std::nullopt},
 };
 
 SettingsSliderRow* beamSliderRow(OverlaySettings& settings, MainLoop& loop, const BeamSlider& s) {
@@ -34,7 +37,7 @@ SettingsSliderRow* beamSliderRow(OverlaySettings& settings, MainLoop& loop, cons
     // The streak height is in pixels with two decimals; every other slider is a fraction shown in percent.
     const bool pixels = s.upper != 1;
     return new SettingsSliderRow(
-        loop, QString::fromUtf8(s.title), settingBinding(setting), {0, s.upper}, s.defaultValue,
+        loop, QString::fromUtf8(s.title), settingBinding(setting), {0, s.upper}, s.row.defaultValue,
         SettingsSliderRow::Options::showing(
             [&setting, pixels] {
                 return pixels ? QString::asprintf("%.2f px", setting()) : truncatedPercentText(setting());
@@ -113,8 +116,10 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     fineCard->addHairline();
     fineCard->addRow(deferredToggle(settings, loop, QStringLiteral("Follow sampled color"),
                                     &OverlaySettings::beamCoreFollowsSampled));
-    glowBrightness_ = fineCard->addHairlinedRow(beamSliderRow(
-        settings, loop, {"Glow brightness", &OverlaySettings::beamGlowBrightness, 1, 0.7, std::nullopt}));
+    glowBrightness_ =
+        fineCard->addHairlinedRow(beamSliderRow(settings, loop,
+                                                {"Glow brightness", &OverlaySettings::beamGlowBrightness,
+                                                 settings_keys::beamGlowBrightness, 1, std::nullopt}));
     addRows(fineCard_.block(), {fineCard});
     fine->addWidget(fineCard_.block());
     column()->addWidget(fineTuning_);

@@ -205,7 +205,8 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
                              "15 fps is the default; 10 fps is easiest on battery."))});
 
     auto* opacity = new SettingsSliderRow(loop, QStringLiteral("Opacity"), overlayOpacityPercent(settings),
-                                          {0, 100}, 100.0, SettingsSliderRow::Options::showing([&settings] {
+                                          {0, 100}, overlayOpacityDefaultPercent(),
+                                          SettingsSliderRow::Options::showing([&settings] {
                                               return truncatedPercentText(settings.overlayOpacity());
                                           }));
     block({opacity});

@@ -95,7 +95,8 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
 
     // Full bar.
     auto* depth = new SettingsSliderRow(
-        loop, QStringLiteral("Depth"), settingBinding(settings.overlayExtraDepth), {-50, 0}, 0.0,
+        loop, QStringLiteral("Depth"), settingBinding(settings.overlayExtraDepth),
+        settings_keys::overlayExtraDepth,
         SettingsSliderRow::Options::showing(
             [&settings] {
                 const double depth = settings.overlayExtraDepth();
@@ -103,7 +104,8 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
             },
             1.0));
     auto* seamCover = new SettingsSliderRow(
-        loop, QStringLiteral("Seam Cover"), settingBinding(settings.seamCoverDepth), {0, 10}, 4.0,
+        loop, QStringLiteral("Seam Cover"), settingBinding(settings.seamCoverDepth),
+        settings_keys::seamCoverDepth,
         SettingsSliderRow::Options::showing(
             [&settings] {
                 const double cover = settings.seamCoverDepth();

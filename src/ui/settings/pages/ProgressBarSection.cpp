@@ -113,15 +113,16 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
         new SettingsColorWellRow(QStringLiteral("Solid color"),
                                  deferredBinding(loop, settingBinding(settings.progressSolidColor)), false);
     closeSharedColorPanelWhenHidden(*solid_);
-    hueDrift_ = new SettingsSliderRow(
-        loop, QStringLiteral("Hue drift"), settingBinding(settings.progressHueSpeed), {0, 60}, 12.0,
-        SettingsSliderRow::Options::showing([&settings] { return hueSpeedText(settings.progressHueSpeed()); },
-                                            1));
-    auto* opacity =
-        new SettingsSliderRow(loop, QStringLiteral("Opacity"), settingBinding(settings.progressOpacity),
-                              {0.2, 1.0}, 1.0, SettingsSliderRow::Options::showing([&settings] {
-                                  return roundedPercentText(settings.progressOpacity());
-                              }));
+    hueDrift_ =
+        new SettingsSliderRow(loop, QStringLiteral("Hue drift"), settingBinding(settings.progressHueSpeed),
+                              settings_keys::progressHueSpeed,
+                              SettingsSliderRow::Options::showing(
+                                  [&settings] { return hueSpeedText(settings.progressHueSpeed()); }, 1));
+    auto* opacity = new SettingsSliderRow(
+        loop, QStringLiteral("Opacity"), settingBinding(settings.progressOpacity),
+        settings_keys::progressOpacity, SettingsSliderRow::Options::showing([&settings] {
+            return roundedPercentText(settings.progressOpacity());
+        }));
     auto* modifier = new SettingsPickerRow<std::string>(QStringLiteral("Modifier key"),
                                                         deferredText(settings.progressModifier),
                                                         {{"shift", QStringLiteral("Shift")},

@@ -36,26 +36,28 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     : OverlaySettingsPage(settings, loop, parent) {
     using Options = SettingsSliderRow::Options;
     const auto deferred = [&loop](auto& setting) { return deferredBinding(loop, settingBinding(setting)); };
-    const auto slider = [&loop](const QString& title, Setting<double>& setting, SliderRange range,
-                                double defaultValue, std::optional<double> step,
-                                std::function<QString(double)> text) {
-        return new SettingsSliderRow(loop, title, settingBinding(setting), range, defaultValue,
+    const auto slider = [&loop](const QString& title, Setting<double>& setting,
+                                const settings_keys::Entry<double, settings_keys::Range>& row,
+                                std::optional<double> step, std::function<QString(double)> text) {
+        return new SettingsSliderRow(loop, title, settingBinding(setting), row,
                                      Options::showing([&setting, text] { return text(setting()); }, step));
     };
     // The two whole-number settings: the slider's value is rounded and kept in range on the next turn, then
     // assigned, read back and stored.
-    const auto wholeSlider = [&loop, &settings](const QString& title, Setting<int>& setting, const char* key,
-                                                SliderRange range, double defaultValue) {
+    const auto wholeSlider = [&loop, &settings](const QString& title, Setting<int>& setting,
+                                                const settings_keys::Entry<int, settings_keys::Range>& row) {
+        const settings_keys::Range range = row.check;
+        const char* key = row.key;
         Binding<double> binding{
             [&setting] { return double(setting()); },
             [&loop, &settings, &setting, key, range](double value) {
                 deferredWrite(loop, value, [&settings, &setting, key, range](double written) {
-                    const double whole = std::isnan(written) ? range.lower : std::round(written);
-                    const int kept = int(std::clamp(whole, range.lower, range.upper));
+                    const double whole = std::isnan(written) ? range.lo : std::round(written);
+                    const int kept = int(std::clamp(whole, range.lo, range.hi));
                     settings.setIntAndPersist(kept, setting, key);
                 });
             }};
-        return new SettingsSliderRow(loop, title, std::move(binding), range, defaultValue,
+        return new SettingsSliderRow(loop, title, std::move(binding), row,
                                      Options::showing([&setting] { return QString::number(setting()); }, 1));
     };
     const auto points = [](double v) { return truncatedText(v, lengthUnit); };
@@ -77,8 +79,8 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     auto* style = new SettingsSegmentedRow<std::string>(
         QStringLiteral("Style"), deferred(settings.vizStyle),
         {{"bars", QStringLiteral("Bars")}, {"waves", QStringLiteral("Waves")}});
-    auto* opacity =
-        slider(QStringLiteral("Opacity"), settings.vizOpacity, {0.2, 1.0}, 1.0, std::nullopt, percent);
+    auto* opacity = slider(QStringLiteral("Opacity"), settings.vizOpacity, settings_keys::vizOpacity,
+                           std::nullopt, percent);
     auto* styleCard = cardOf(
         {style,
          caption(
@@ -89,8 +91,9 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
              "Fades the whole visualizer — bars and waves alike, glow included. The master toggle is what "
              "turns it off.")});
 
-    auto* thickness = slider(QStringLiteral("Thickness"), settings.vizBarThickness, {1, 8}, 2.0, 1, points);
-    auto* gap = slider(QStringLiteral("Gap"), settings.vizBarGap, {1, 12}, 1.0, 1, points);
+    auto* thickness = slider(QStringLiteral("Thickness"), settings.vizBarThickness,
+                             settings_keys::vizBarThickness, 1, points);
+    auto* gap = slider(QStringLiteral("Gap"), settings.vizBarGap, settings_keys::vizBarGap, 1, points);
     bars_ =
         section(QStringLiteral("Bars"),
                 cardOf({thickness, new SettingsHairline, gap,
@@ -98,14 +101,15 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
                                 "a slider to reset.")}));
 
     auto* waveCount =
-        wholeSlider(QStringLiteral("Wave count"), settings.vizWaveCount, "vizWaveCount", {4, 50}, 4.0);
-    auto* edgeSoftness = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness, {0, 10}, 0.0,
-                                std::nullopt, [](double v) { return formatted("%.1f", v) + lengthUnit; });
-    auto* waveOpacity =
-        slider(QStringLiteral("Opacity"), settings.vizWaveOpacity, {0.3, 1.0}, 0.8, std::nullopt, percent);
-    auto* peaks = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, "vizWavePeaks", {2, 50}, 20.0);
-    auto* spectrum =
-        slider(QStringLiteral("Spectrum"), settings.vizWaveSpectrum, {0, 1}, 0.5, std::nullopt, percent);
+        wholeSlider(QStringLiteral("Wave count"), settings.vizWaveCount, settings_keys::vizWaveCount);
+    auto* edgeSoftness = slider(QStringLiteral("Edge softness"), settings.vizWaveEdgeSoftness,
+                                settings_keys::vizWaveEdgeSoftness, std::nullopt,
+                                [](double v) { return formatted("%.1f", v) + lengthUnit; });
+    auto* waveOpacity = slider(QStringLiteral("Opacity"), settings.vizWaveOpacity,
+                               settings_keys::vizWaveOpacity, std::nullopt, percent);
+    auto* peaks = wholeSlider(QStringLiteral("Peaks"), settings.vizWavePeaks, settings_keys::vizWavePeaks);
+    auto* spectrum = slider(QStringLiteral("Spectrum"), settings.vizWaveSpectrum,
+                            settings_keys::vizWaveSpectrum, std::nullopt, percent);
     waves_ = section(
         QStringLiteral("Waves"),
         cardOf({waveCount, caption("More waves = denser, richer pattern."), new SettingsHairline,
@@ -122,7 +126,8 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
                                             {"artwork", QStringLiteral("Artwork")}});
     barsSolid_ =
         new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizSolidColor), false);
-    hueDrift_ = slider(QStringLiteral("Hue drift"), settings.vizHueSpeed, {0, 60}, 20.0, 1, hueSpeedText);
+    hueDrift_ = slider(QStringLiteral("Hue drift"), settings.vizHueSpeed, settings_keys::vizHueSpeed, 1,
+                       hueSpeedText);
     barsColors_ = rowStack(
         nullptr,
         {barsMode, new SettingsHairline, barsSolid_, new SettingsHairline, hueDrift_,
@@ -141,8 +146,8 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
                                             {"artwork", QStringLiteral("Artwork")}});
     wavesSolid_ =
         new SettingsColorWellRow(QStringLiteral("Solid color"), deferred(settings.vizWaveSolidColor), false);
-    colorFlow_ =
-        slider(QStringLiteral("Color flow"), settings.vizWaveHueSpeed, {0, 60}, 12.0, 1, hueSpeedText);
+    colorFlow_ = slider(QStringLiteral("Color flow"), settings.vizWaveHueSpeed,
+                        settings_keys::vizWaveHueSpeed, 1, hueSpeedText);
     auto* palette = new PaletteEditor(
         loop,
         {.read = [&settings] { return settings.vizPalette(); },
@@ -171,12 +176,14 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     closeSharedColorPanelWhenHidden(*wavesColors_);
 
     auto* trail = new SettingsToggleRow(QStringLiteral("Trail"), deferred(settings.vizTrailEnabled));
-    trailLength_ = slider(QStringLiteral("Length"), settings.vizTrailLength, {0.1, 1.0}, 0.1, std::nullopt,
-                          [](double v) { return formatted("%.2fs", v); });
+    trailLength_ = slider(QStringLiteral("Length"), settings.vizTrailLength, settings_keys::vizTrailLength,
+                          std::nullopt, [](double v) { return formatted("%.2fs", v); });
     auto* glow = new SettingsToggleRow(QStringLiteral("Glow"), deferred(settings.vizBloomEnabled));
-    intensity_ = slider(QStringLiteral("Intensity"), settings.vizBloomIntensity, {0, 2}, 2.0, std::nullopt,
-                        [](double v) { return formatted("%.1f", v); });
-    radius_ = slider(QStringLiteral("Radius"), settings.vizBloomRadius, {2, 24}, 24.0, 1, points);
+    intensity_ =
+        slider(QStringLiteral("Intensity"), settings.vizBloomIntensity, settings_keys::vizBloomIntensity,
+               std::nullopt, [](double v) { return formatted("%.1f", v); });
+    radius_ =
+        slider(QStringLiteral("Radius"), settings.vizBloomRadius, settings_keys::vizBloomRadius, 1, points);
 
     sections_ = rowStack(
         content_,
