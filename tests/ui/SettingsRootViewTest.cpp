@@ -1,12 +1,15 @@
 // The settings window's content: the sidebar's groups and rows, the page header, bounces per click, no
-// selection, pages made once and kept, the 460-point page column, the overlay gate, and the global-only
-// cards while an app's profile is edited.
+// selection, pages made once and kept, the 460-point page column, the overlay gate, the global-only
+// cards while an app's profile is edited, and every page's sliders following the key table.
 #include <gtest/gtest.h>
 
 #include <QAbstractAnimation>
 #include <QLabel>
 #include <QLayout>
 #include <QScrollArea>
+#include <map>
+#include <optional>
+#include <set>
 
 #include "sampling/ExcludedAppsModel.h"
 #include "settings/OverlaySettings.h"
@@ -20,6 +23,7 @@
 #include "support/WidgetSearch.h"
 #include "ui/settings/SettingsRootView.h"
 #include "ui/settings/SettingsSidebar.h"
+#include "ui/settings/kit/ResettableSlider.h"
 #include "ui/settings/kit/SettingsSwitch.h"
 #include "ui/settings/pages/GeneralPage.h"
 #include "ui/settings/pages/GeneralSwitches.h"
@@ -28,6 +32,24 @@
 
 namespace velaro {
 namespace {
+
+// What the key table says of a number row a slider may stand for: its default and, when it checks one, its
+// load range.
+struct NumberRow {
+    double defaultValue;
+    std::optional<settings_keys::Range> range;
+};
+using NumberRows = std::map<std::string, NumberRow>;
+
+template <class T, class Check>
+void addNumberRow(NumberRows&, const settings_keys::Entry<T, Check>&) {}
+void addNumberRow(NumberRows& rows, const settings_keys::Entry<double, settings_keys::NoCheck>& row) {
+    rows.emplace(row.key, NumberRow{row.defaultValue, std::nullopt});
+}
+template <class T>
+void addNumberRow(NumberRows& rows, const settings_keys::Entry<T, settings_keys::Range>& row) {
+    rows.emplace(row.key, NumberRow{double(row.defaultValue), row.check});
+}
 
 class RootViewTest : public ::testing::Test {
 protected:
@@ -280,6 +302,48 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     EXPECT_TRUE(startupCard->isEnabled());
     EXPECT_TRUE(shortcuts->isEnabled());
     EXPECT_TRUE(shortcutsNote->isHidden());
+}
+
+// A slider is matched to its row by the key its two ends store. Its ends store the row's load range, and its
+// double-click default, carried over the same scale, stores the row's default.
+TEST_F(RootViewTest, EverySliderOverANumberOfTheKeyTableSpansItsRangeAndResetsToItsDefault) {
+    NumberRows rows;
+#define VELARO_NUMBER_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    addNumberRow(rows, settings_keys::member);
+    VELARO_PERSISTED_SETTINGS(VELARO_NUMBER_ROW)
+#undef VELARO_NUMBER_ROW
+    for (SettingsCategory category : allSettingsCategories) select(category);
+
+    std::set<std::string> checked;
+    for (ResettableSlider* slider : test::findWidgets<ResettableSlider>(view.get())) {
+        const auto storedAt = [&](int position) -> std::optional<std::pair<std::string, double>> {
+            defaults.clearWrites();
+            slider->setValue(position);
+            loop.runUntilIdle();
+            for (const auto& write : defaults.writes())
+                if (rows.contains(write.key)) return std::pair(write.key, write.value.get<double>());
+            return std::nullopt;
+        };
+        storedAt(slider->minimum());
+        const auto upper = storedAt(slider->maximum());
+        const auto lower = storedAt(slider->minimum());
+        if (!upper) continue;  // a field of a record the table stores whole
+        ASSERT_TRUE(lower);
+        const auto& [key, hi] = *upper;
+        const NumberRow& row = rows.at(key);
+        EXPECT_EQ(lower->first, key);
+        if (row.range) {
+            EXPECT_DOUBLE_EQ(lower->second, row.range->lo) << key;
+            EXPECT_DOUBLE_EQ(hi, row.range->hi) << key;
+        }
+        if (const auto shown = slider->defaultValue()) {
+            const SliderRange track = slider->range();
+            const double scale = (hi - lower->second) / (track.upper - track.lower);
+            EXPECT_NEAR(lower->second + (*shown - track.lower) * scale, row.defaultValue, 1e-9) << key;
+        }
+        checked.insert(key);
+    }
+    EXPECT_EQ(checked.size(), 41u) << "every number row a page shows a slider for";
 }
 
 TEST_F(RootViewTest, GeneralSwitchesWriteOnTheNextTurnAndFollowTheirValues) {
