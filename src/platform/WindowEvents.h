@@ -8,17 +8,17 @@
 
 namespace velaro {
 
-enum class WindowEventKind { miniaturized, deminiaturized, destroyed };
+enum class WindowEventKind { minimised, restored, destroyed };
 
 // The event's name as handed to the window-event hook.
 inline const char* windowEventName(WindowEventKind kind) {
     switch (kind) {
-        case WindowEventKind::miniaturized:
-            return "AXWindowMiniaturized";
-        case WindowEventKind::deminiaturized:
-            return "AXWindowDeminiaturized";
+        case WindowEventKind::minimised:
+            return "minimised";
+        case WindowEventKind::restored:
+            return "restored";
         case WindowEventKind::destroyed:
-            return "AXUIElementDestroyed";
+            return "destroyed";
     }
     return "";
 }

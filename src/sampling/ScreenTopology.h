@@ -36,7 +36,9 @@ inline double displayCornerRadius(const ScreenInfo&) {
     return defaultDisplayCornerRadius;
 }
 
-// The camera housing of the screen; monitors here never have one.
+// The camera housing of the screen; monitors here never have one. Everything downstream that makes room for
+// a housing (the pill ending at it, the band's fade and hairline around it, the Advanced page's notch rows)
+// is kept as the product describes it, so that it works the day a screen reports one, though none does now.
 inline std::optional<Rect> notchRect(const ScreenInfo&) {
     return std::nullopt;
 }

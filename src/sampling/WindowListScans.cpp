@@ -42,15 +42,6 @@ void raiseCoverage(std::map<std::string, double>& byScreen, const std::string& s
 
 }  // namespace
 
-const std::set<std::string>& ignoredWindowOwners() {
-    static const std::set<std::string> owners{
-        "Window Server",   "WindowManager",       "Dock",      "Control Center",
-        "Controle Center", "Notification Center", "Spotlight", "SystemUIServer",
-        "Screenshot",      "Universal Control",   "Wallpaper", "Stage Manager",
-    };
-    return owners;
-}
-
 bool isForeignMenuWindow(const WindowInfo& window, std::int32_t ownPID, double menuBarHeight,
                          double screenHeight, double screenWidth) {
     constexpr double noCap = std::numeric_limits<double>::infinity();
@@ -265,7 +256,6 @@ void WindowListScans::walkWindows(ScanMemo& memo) const {
             ++offscreen;
             if (recorded) memo.hanging.emplace_back(*w.number, b.minX());
         }
-        if (ignoredWindowOwners().count(w.ownerName)) continue;
 
         std::vector<std::pair<const std::string*, double>> byScreen;
         bool coversHalfOfAScreen = false;

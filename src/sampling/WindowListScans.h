@@ -29,9 +29,6 @@ inline constexpr const char* kExcludedSampleStopKey = "excludedSampleStop";
 inline constexpr const char* kExcludedOverlayHideKey = "excludedOverlayHide";
 inline constexpr const char* kExcludedCaptureStopKey = "excludedCaptureStop";
 
-// Owners whose windows never count as covering or filled (system surfaces, not apps).
-const std::set<std::string>& ignoredWindowOwners();
-
 // The left edges of the windows a scan recorded, by window number. A flat list sorted by number, shared
 // between copies and never changed once made: the sampler keeps every scan's for the next one, and a scan
 // that found nothing new hands out the last one again, so a copy is a reference count, not a list.

@@ -427,7 +427,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     const int refreshesBefore = refreshes;
     ASSERT_TRUE(run("xdotool", {"windowminimize", "--sync", second.id()}).exitCode == 0);
     ASSERT_TRUE(waitUntil([&] { return !kinds.empty(); }));
-    EXPECT_EQ(kinds.front(), WindowEventKind::miniaturized);
+    EXPECT_EQ(kinds.front(), WindowEventKind::minimised);
     EXPECT_TRUE(waitUntil([&] {
         loop.advance(0.2);  // lets a call the window-event throttle holds back go out
         return refreshes > refreshesBefore;
@@ -435,7 +435,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
 
     // Bringing it back is a restore.
     ASSERT_EQ(run("xdotool", {"windowactivate", second.id()}).exitCode, 0);
-    EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::deminiaturized; }));
+    EXPECT_TRUE(waitUntil([&] { return kinds.back() == WindowEventKind::restored; }));
 
     // Closing the client's window is a destroy.
     second.kill();

@@ -83,7 +83,7 @@ TEST_F(AppWatcherTest, ActivationClearsTheOverrideAndEveryValueNotifies) {
 TEST_F(AppWatcherTest, WindowEventsOfTheFrontAppRefreshTheSamplerThrottled) {
     workspace.frontmost = editor;
     auto watcher = make();
-    windowEvents.fire(100, WindowEventKind::miniaturized);
+    windowEvents.fire(100, WindowEventKind::minimised);
     windowEvents.fire(100, WindowEventKind::destroyed);
     EXPECT_EQ(refreshes, 1);
     loop.advance(0.1);

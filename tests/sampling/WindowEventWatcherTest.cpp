@@ -30,27 +30,27 @@ protected:
 
 TEST_F(WindowEventWatcherTest, ABurstGivesOneCallAtOnceAndOneTrailingCall) {
     loop.advance(5);
-    watcher.poke("AXWindowMiniaturized");
+    watcher.poke("minimised");
     loop.advance(0.05);
-    watcher.poke("AXUIElementDestroyed");
+    watcher.poke("destroyed");
     EXPECT_EQ(loop.pendingTimers(), 1u) << "the trailing call waits";
     loop.advance(0.03);
-    watcher.poke("AXUIElementDestroyed");  // folded into the queued call
+    watcher.poke("destroyed");  // folded into the queued call
     loop.advance(0.5);
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0], (Call{5, "AXWindowMiniaturized"}));
+    EXPECT_EQ(calls[0], (Call{5, "minimised"}));
     EXPECT_EQ(calls[1].name, "coalesced");
     EXPECT_NEAR(calls[1].at, 5.15, 1e-9) << "0.1 s after the second event";
     EXPECT_EQ(loop.pendingTimers(), 0u);
 
     // The trailing call counts as the last call: an event 0.05 s after it waits for another trailing call.
     calls.clear();
-    watcher.poke("AXWindowMiniaturized");
+    watcher.poke("minimised");
     loop.advance(0.01);
-    watcher.poke("AXWindowMiniaturized");
+    watcher.poke("minimised");
     loop.advance(0.15);  // the trailing call fired 0.05 s ago
     ASSERT_EQ(calls.size(), 2u);
-    watcher.poke("AXWindowDeminiaturized");
+    watcher.poke("restored");
     EXPECT_EQ(calls.size(), 2u);
     loop.advance(0.2);
     ASSERT_EQ(calls.size(), 3u) << "the event waited for another trailing call";
@@ -58,11 +58,11 @@ TEST_F(WindowEventWatcherTest, ABurstGivesOneCallAtOnceAndOneTrailingCall) {
 }
 
 TEST_F(WindowEventWatcherTest, AnEventAfterTheIntervalGoesStraightThroughAndTheFirstEverDoesToo) {
-    watcher.poke("AXWindowMiniaturized");  // at uptime 0: the last call was in the distant past
+    watcher.poke("minimised");  // at uptime 0: the last call was in the distant past
     loop.advance(0.1);
-    watcher.poke("AXWindowDeminiaturized");
+    watcher.poke("restored");
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1], (Call{0.1, "AXWindowDeminiaturized"}));
+    EXPECT_EQ(calls[1], (Call{0.1, "restored"}));
     EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
@@ -86,9 +86,9 @@ TEST_F(WindowEventWatcherTest, WatchesOneProcessAndIgnoresItself) {
     watcher.watch(kOwnPID);
     EXPECT_TRUE(events.isObserved(100)) << "our own windows coming forward keep the app underneath watched";
     EXPECT_EQ(events.observedCount(), 1u);
-    EXPECT_TRUE(events.fire(100, WindowEventKind::miniaturized));
+    EXPECT_TRUE(events.fire(100, WindowEventKind::minimised));
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].name, "AXWindowMiniaturized");
+    EXPECT_EQ(calls[0].name, "minimised");
 
     watcher.watch(200);
     EXPECT_FALSE(events.isObserved(100));

@@ -53,18 +53,17 @@ TEST_F(WindowScanTest, CoverageIsMeasuredAgainstTheScreenLessTheStatusBar) {
     EXPECT_DOUBLE_EQ(r.filledCoverageByScreen.at("main"), 1.0);
 }
 
-TEST_F(WindowScanTest, FrontMostWinsAmongEqualCoveragesAndOwnOrIgnoredWindowsNeverFill) {
+TEST_F(WindowScanTest, FrontMostWinsAmongEqualCoveragesAndOwnWindowsNeverFill) {
     windows.setWindows({
         FakeWindowList::window(kOwnPID, {0, 0, 1440, 900}, 0, "Velaro"),
-        FakeWindowList::window(20, {0, 0, 1440, 900}, 0, "Dock"),
         FakeWindowList::window(30, {0, 100, 1440, 400}, 0, "Front"),
         FakeWindowList::window(40, {0, 100, 1440, 400}, 0, "Back"),
     });
     const auto r = scan();
     EXPECT_EQ(r.filledPID, 30);
     EXPECT_EQ(r.filledOwnerName, "Front");
-    // The ignored owner's window still counts as considered; our own does not.
-    EXPECT_EQ(r.consideredWindowCount, 3);
+    // Our own window is not even considered.
+    EXPECT_EQ(r.consideredWindowCount, 2);
 }
 
 TEST_F(WindowScanTest, ALargerWindowBehindTakesOverButSmallOnesBehindAreSkipped) {

@@ -11,8 +11,8 @@ constexpr std::uint32_t kWatchMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT
 }  // namespace
 
 std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic) {
-    if (!wasIconic && isIconic) return WindowEventKind::miniaturized;
-    if (wasIconic && !isIconic) return WindowEventKind::deminiaturized;
+    if (!wasIconic && isIconic) return WindowEventKind::minimised;
+    if (wasIconic && !isIconic) return WindowEventKind::restored;
     return std::nullopt;
 }
 
