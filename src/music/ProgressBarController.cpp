@@ -164,7 +164,7 @@ void ProgressBarController::buildWindow() {
     options.name = kProgressBarWindowName;
     options.frame = {screen->frame.minX(), screen->frame.maxY() - kProgressBarHeight, screen->frame.width(),
                      kProgressBarHeight};
-    options.level = OverlayWindowLevel::mainMenu;
+    options.level = OverlayWindowLevel::belowPanel;
     options.alpha = 0;
     options.content = [this](QPainter& painter, Size size) {
         // What was last marked for display, up to date: the host paints it whole when its translucency

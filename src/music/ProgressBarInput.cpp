@@ -81,10 +81,10 @@ void ProgressBarController::applyArmed(bool armed) {
     setArmed(armed);
     if (armed) {
         // Above the panel, so that the clicks reach the bar.
-        window_->setLevel(OverlayWindowLevel::status);
+        window_->setLevel(OverlayWindowLevel::panel);
         return;
     }
-    window_->setLevel(OverlayWindowLevel::mainMenu);
+    window_->setLevel(OverlayWindowLevel::belowPanel);
     if (!overviewActive_) window_->orderFrontRegardless();
 }
 

@@ -40,7 +40,7 @@ std::unique_ptr<OverlayWindow> makeVizBarWindow(OverlayWindowHost& host, const S
     OverlayWindowOptions options;
     options.name = kVizBarWindowName;
     options.frame = vizBarWindowFrame(screen->frame);
-    options.level = OverlayWindowLevel::mainMenu;
+    options.level = OverlayWindowLevel::belowPanel;
     options.surface = surface;
     return host.makeWindow(options);
 }

@@ -30,7 +30,7 @@ enum class VizRenderPath { gpu, raster };
 // screen's top edge.
 Rect vizBarWindowFrame(const Rect& screenFrame);
 
-// The window over the main screen, ordered out, at the main-menu level. Nothing without a main screen, and
+// The window over the main screen, ordered out, below the panel. Nothing without a main screen, and
 // nothing without translucency: a GL surface cannot be cut to shape, so without a compositor it would be an
 // opaque black band, and the glow of a painted one would be lost. `why` (optional) says which.
 std::unique_ptr<OverlayWindow> makeVizBarWindow(OverlayWindowHost& host, const Screens& screens,

@@ -182,7 +182,7 @@ std::unique_ptr<LightBeamWindow> LightBeamWindow::make(OverlayWindowHost& host, 
     std::unique_ptr<LightBeamWindow> beam(new LightBeamWindow());
     beam->view_ = std::make_unique<LightBeamView>(loop, settings, feed, 1.0);
     LightBeamView* view = beam->view_.get();
-    beam->window_ = host.makeWindow({"overlay-beam", frameOver(screen), OverlayWindowLevel::mainMenu, 1.0,
+    beam->window_ = host.makeWindow({"overlay-beam", frameOver(screen), OverlayWindowLevel::belowPanel, 1.0,
                                      [view](QPainter& p, Size size) { view->paint(p, size); }});
     OverlayWindow* window = beam->window_.get();
     view->setOnNeedsDisplay([window] { window->setNeedsDisplay(); });

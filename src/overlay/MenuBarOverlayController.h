@@ -61,7 +61,7 @@ struct OverlayControllerServices {
 struct UnifiedBandInputs {
     ScreenInfo screen;
     Rect frame;
-    int level = OverlayWindowLevel::mainMenu;
+    int level = OverlayWindowLevel::belowPanel;
     double earDepth = 0;  // the part of the window below the band, where the ears hang
     const OverlayFeed& feed;
 };

@@ -10,7 +10,7 @@ class MenuBarOverlayWindow final : public OverlayViewWindow<MenuBarOverlayView> 
 public:
     MenuBarOverlayWindow(OverlayWindowHost& host, MainLoop& loop, const OverlaySettings& settings,
                          const OverlayFeed& feed, HueDriftClock& driftClock, const Rect& frame,
-                         int level = OverlayWindowLevel::mainMenu)
+                         int level = OverlayWindowLevel::belowPanel)
         : OverlayViewWindow(host, loop, settings, feed, driftClock, {"overlay-bar", frame, level}, settings,
                             feed, driftClock, loop) {}
 };

@@ -68,7 +68,7 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
 
     std::optional<Rect> united;
     for (const auto& w : windows) {
-        if (!w.level || *w.level != OverlayWindowLevel::status || !w.bounds) continue;
+        if (!w.level || *w.level != OverlayWindowLevel::panel || !w.bounds) continue;
         const Rect& b = *w.bounds;
         if (b.height() < kMinStatusHeight || b.height() > kMaxStatusHeight) continue;
         const double belowTop = b.y() - (primaryHeight - s.maxY());

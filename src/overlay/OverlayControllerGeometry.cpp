@@ -59,8 +59,8 @@ Rect MenuBarOverlayController::cornerFrame(ScreenCorner corner, const ScreenInfo
 }
 
 int MenuBarOverlayController::barLevel() const {
-    return settings_.layerPosition() == LayerPosition::behindWindows ? OverlayWindowLevel::desktopIcon + 1
-                                                                     : OverlayWindowLevel::mainMenu;
+    return settings_.layerPosition() == LayerPosition::behindWindows ? OverlayWindowLevel::wallpaper
+                                                                     : OverlayWindowLevel::belowPanel;
 }
 
 BottomCornerZ MenuBarOverlayController::cornerZ(ScreenCorner corner) const {
@@ -73,11 +73,11 @@ int MenuBarOverlayController::cornerLevel(ScreenCorner corner) const {
         case BottomCornerZ::belowActive:
             return OverlayWindowLevel::normal;
         case BottomCornerZ::wallpaper:
-            return OverlayWindowLevel::desktopIcon + 1;
+            return OverlayWindowLevel::wallpaper;
         case BottomCornerZ::above:
-            return isScreenTopCorner(corner) ? OverlayWindowLevel::status : OverlayWindowLevel::mainMenu;
+            return isScreenTopCorner(corner) ? OverlayWindowLevel::panel : OverlayWindowLevel::belowPanel;
     }
-    return OverlayWindowLevel::mainMenu;
+    return OverlayWindowLevel::belowPanel;
 }
 
 double MenuBarOverlayController::cornerRadius(ScreenCorner corner) const {

@@ -13,7 +13,7 @@ namespace velaro {
 // One window of the menu bar's item area as the window list shows it; a value that could not be read is
 // absent.
 struct MenuBarItemWindow {
-    std::optional<int> level;  // on the overlay's level scale: status items sit at OverlayWindowLevel::status
+    std::optional<int> level;  // an overlay layer: the panel's items lie at OverlayWindowLevel::panel
     std::optional<Rect> bounds;
 };
 

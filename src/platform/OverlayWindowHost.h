@@ -32,15 +32,17 @@ class MainLoop;
 // A window's number: the id other services (window lists, capture filters) know it by. 0 means none.
 using WindowNumber = std::int64_t;
 
-// The level scale the overlay is written against. Within the host, a higher level always lies above a
-// lower one; how each level meets other applications' windows is the real host's business.
+// The layers of the X server's stack an overlay window can lie in, lowest first. Within the host a higher
+// layer always lies above a lower one; how each meets other applications' windows is the real host's
+// business (X11OverlayStack).
 namespace OverlayWindowLevel {
-// The level of desktop icons; overlay windows "on the wallpaper" use one above it.
-inline constexpr int desktopIcon = -2147483603;
-inline constexpr int normal = 0;
-inline constexpr int mainMenu = 24;
-inline constexpr int status = 25;
-inline constexpr int banner = 26;
+enum Layer : int {
+    wallpaper = -1,  // directly above the desktop window, below every application window
+    normal = 0,      // among the applications' windows, below the one it is put under (else the active one)
+    belowPanel = 1,  // directly below the top panel on its screen, above every application window
+    panel = 2,       // the panel's own layer: its tray items lie here, and an overlay window here covers it
+    banner = 3,      // above everything
+};
 }  // namespace OverlayWindowLevel
 
 // Paints a window's content: the painter is clipped to the window and starts cleared to transparent;

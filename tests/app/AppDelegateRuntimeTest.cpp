@@ -131,7 +131,7 @@ TEST_F(AppDelegateRuntime, BeamTriggersOfOneTurnShareOneSync) {
     EXPECT_EQ(paints(), before + 1) << "placed and painted once";
     EXPECT_TRUE(beam->isVisible());
     EXPECT_EQ(beam->frame(), (Rect{0, 982 - 64, 1512, 64}));
-    EXPECT_EQ(beam->level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(beam->level(), OverlayWindowLevel::belowPanel);
 }
 
 TEST_F(AppDelegateRuntime, BeamFollowsTheOverviewAndTheLightReflectionSwitch) {

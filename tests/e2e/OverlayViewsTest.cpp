@@ -122,7 +122,7 @@ protected:
         corner = std::make_unique<CornerOverlayWindow>(
             ScreenCorner::topLeft, *host, *loop, *settings, feed(), *clock,
             Rect(0, h - kPanelHeight - kCornerRadius, kCornerRadius, kCornerRadius),
-            OverlayWindowLevel::mainMenu);
+            OverlayWindowLevel::belowPanel);
         auto batch = host->batch();
         band->window().orderFrontRegardless();
         corner->window().orderFrontRegardless();

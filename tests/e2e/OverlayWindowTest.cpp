@@ -153,7 +153,7 @@ protected:
 
 TEST_F(OverlayWindowTest, MainMenuLevelLiesUnderThePanelItemsAndOverOtherWindows) {
     EXPECT_TRUE(host->supportsTranslucency()) << "the test desktop runs a compositor";
-    showBand(OverlayWindowLevel::mainMenu);
+    showBand(OverlayWindowLevel::belowPanel);
     EXPECT_TRUE(waitUntil([&] { return bandTakesNoInput(); })) << "the test desktop lets clicks through";
 
     const QPoint overApp(450, 140);
@@ -169,7 +169,7 @@ TEST_F(OverlayWindowTest, MainMenuLevelLiesUnderThePanelItemsAndOverOtherWindows
     EXPECT_TRUE(bandLiesRightUnderThePanel()) << "the window right above the band is not the panel";
 
     // The same band at the status level covers the panel too: the difference is the level, not the paint.
-    band->setLevel(OverlayWindowLevel::status);
+    band->setLevel(OverlayWindowLevel::panel);
     const QImage covered = screenshotWhen(
         [&](const QImage& image) { return panelPixelsOverTint(image, screen.x(), screen.width()) == 0; });
     EXPECT_EQ(panelPixelsOverTint(covered, screen.x(), screen.width()), 0)
@@ -177,7 +177,7 @@ TEST_F(OverlayWindowTest, MainMenuLevelLiesUnderThePanelItemsAndOverOtherWindows
 }
 
 TEST_F(OverlayWindowTest, ClicksPassThroughToTheWindowBelowWhichStaysBelow) {
-    showBand(OverlayWindowLevel::mainMenu);
+    showBand(OverlayWindowLevel::belowPanel);
     const QPoint overApp(450, 140);
     ASSERT_FALSE(screenshotWhen([&](const QImage& image) {
                      return closeTo(image.pixelColor(overApp), kTint, 6);
@@ -210,9 +210,9 @@ TEST_F(OverlayWindowTest, EachMonitorsBandLiesUnderItsOwnPanel) {
     // Global points: x as on screen, y up from the primary's bottom edge.
     const Rect frame(g.x(), screen.height() - g.y() - 60, g.width(), 60);
     auto secondBand =
-        host->makeWindow({"overlay-band-2", frame, OverlayWindowLevel::mainMenu, 1.0,
+        host->makeWindow({"overlay-band-2", frame, OverlayWindowLevel::belowPanel, 1.0,
                           [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), kTint); }});
-    showBand(OverlayWindowLevel::mainMenu);
+    showBand(OverlayWindowLevel::belowPanel);
     secondBand->orderFrontRegardless();
     EXPECT_EQ(test::qtWindowOf(*secondBand)->geometry(), QRect(g.x(), g.y(), g.width(), 60));
     EXPECT_TRUE(waitUntil([&] {
@@ -261,10 +261,11 @@ TEST_F(OverlayWindowTest, ABurstOfChangesPaintsAFewTimesAndEndsOnTheLastContent)
     int paints = 0;
     QColor colour = Qt::red;
     const Rect frame(0, screen.height() - 150, screen.width(), 150);
-    band = host->makeWindow({"overlay-band", frame, OverlayWindowLevel::mainMenu, 1.0, [&](QPainter& p, Size s) {
-                                 ++paints;
-                                 p.fillRect(QRectF(0, 0, s.width, s.height), colour);
-                             }});
+    band = host->makeWindow(
+        {"overlay-band", frame, OverlayWindowLevel::belowPanel, 1.0, [&](QPainter& p, Size s) {
+             ++paints;
+             p.fillRect(QRectF(0, 0, s.width, s.height), colour);
+         }});
     band->orderFrontRegardless();
     const QPoint probe(450, 140);
     ASSERT_FALSE(screenshotWhen([&](const QImage& image) {
@@ -305,7 +306,7 @@ TEST_F(OverlayWindowTest, PaintedPixelsReachTheScreenThroughEitherUploadPath) {
         int width = 400, height = 200;
         int hue = 0, paints = 0;
         auto w = host->makeWindow({"upload", Rect(left, screen.height() - top - height, width, height),
-                                   OverlayWindowLevel::mainMenu, 1.0, [&](QPainter& p, Size s) {
+                                   OverlayWindowLevel::belowPanel, 1.0, [&](QPainter& p, Size s) {
                                        ++paints;
                                        for (int x = 0; x < s.width; x += 8)
                                            p.fillRect(QRectF(x, 0, 8, s.height / 2), stripe(x, hue));
@@ -372,7 +373,7 @@ TEST_F(OverlayWindowTest, AlphaIsBlendedByTheCompositor) {
     const QPoint probe(1200, 700);
     const Rect frame(1100, screen.height() - 800, 200, 200);
     auto w =
-        host->makeWindow({"overlay-half", frame, OverlayWindowLevel::mainMenu, 0.5,
+        host->makeWindow({"overlay-half", frame, OverlayWindowLevel::belowPanel, 0.5,
                           [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), kTint); }});
     const QImage before = screenshot();
     ASSERT_TRUE(closeTo(before.pixelColor(probe), desktop, 6)) << "the probe should see the bare desktop";
@@ -390,7 +391,7 @@ TEST_F(OverlayWindowTest, AlphaIsBlendedByTheCompositor) {
 }
 
 TEST_F(OverlayWindowTest, OverlayWindowsNeverTakeTheFocus) {
-    showBand(OverlayWindowLevel::mainMenu);
+    showBand(OverlayWindowLevel::belowPanel);
     ASSERT_TRUE(waitUntil([&] { return test::qtWindowOf(*band)->isExposed(); }));
     auto* c = qtConnection();
     auto focus = [&] {
@@ -416,7 +417,7 @@ TEST_F(OverlayWindowTest, CornerShapesAreCutAndFadesReachTheScreen) {
     // A 40 pt ear at the bottom-left of the screen, as the rounded corners paint it.
     const Rect frame(0, 0, 40, 40);
     auto ear = host->makeWindow(
-        {"overlay-corner", frame, OverlayWindowLevel::mainMenu, 0.0, [](QPainter& p, Size s) {
+        {"overlay-corner", frame, OverlayWindowLevel::belowPanel, 0.0, [](QPainter& p, Size s) {
              QPainterPath path;
              path.moveTo(0, s.height);
              path.lineTo(0, 0);

@@ -85,7 +85,7 @@ protected:
         const double h = kPanelHeight + kEarRadius;
         window = std::make_unique<UnifiedOverlayWindow>(
             *host, *loop, *settings, feed(), *clock,
-            Rect(0, screen.frame.height() - h, screen.frame.width(), h), OverlayWindowLevel::mainMenu,
+            Rect(0, screen.frame.height() - h, screen.frame.width(), h), OverlayWindowLevel::belowPanel,
             UnifiedScreenMetrics{screen.id, [] { return double(kPanelHeight); },
                                  [] { return double(kPanelHeight); }});
         window->window().orderFrontRegardless();

@@ -192,7 +192,7 @@ TEST_F(WindowOrderingTest, BandStaysAboveRaisedWindowsButBelowOtherAppsMenus) {
     const Rect screen = desktop.screens->screens().front().frame;
     auto band = host->makeWindow({"overlay-bar",
                                   Rect{screen.minX(), screen.maxY() - 40, 300, 40},
-                                  OverlayWindowLevel::mainMenu,
+                                  OverlayWindowLevel::belowPanel,
                                   1.0,
                                   {}});
     band->orderFrontRegardless();

@@ -131,7 +131,7 @@ TEST(X11SessionScreens, OverlayWindowsAreLaidOutAgainAsSoonAsTheSnapshotChanges)
     QtOverlayWindowHost host(loop, session.session.get());
     const Rect frame(100, 400, 200, 20);  // global points
     auto window =
-        host.makeWindow({"relayout", frame, OverlayWindowLevel::status, 1.0,
+        host.makeWindow({"relayout", frame, OverlayWindowLevel::panel, 1.0,
                          [](QPainter& p, Size s) { p.fillRect(QRectF(0, 0, s.width, s.height), Qt::red); }});
     window->orderFrontRegardless();
     const QWindow* native = test::qtWindowOf(*window);

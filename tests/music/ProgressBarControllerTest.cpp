@@ -27,7 +27,7 @@ TEST_F(ProgressBarTest, AThinLineAlongTheTopOfTheMainScreenUnderThePanel) {
     EXPECT_EQ(host.allWindows().size(), 1u) << "only the main screen gets a bar";
     EXPECT_EQ(window()->name(), "progress-bar");
     EXPECT_EQ(window()->frame(), Rect(0, 1064, 1920, 16));
-    EXPECT_EQ(window()->level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(window()->level(), OverlayWindowLevel::belowPanel);
     EXPECT_FALSE(window()->takesMouse());
     EXPECT_TRUE(shown());
 
@@ -366,7 +366,7 @@ TEST_F(ProgressBarTest, TheBarStaysInFrontOfTheVisualizer) {
     OverlayWindowOptions options;
     options.name = kVizBarWindowName;
     options.frame = Rect(0, 1000, 1920, 80);
-    options.level = OverlayWindowLevel::mainMenu;
+    options.level = OverlayWindowLevel::belowPanel;
     auto viz = host.makeWindow(options);
     viz->orderFrontRegardless();
     EXPECT_EQ(host.lastStack().front(), "viz-bar");

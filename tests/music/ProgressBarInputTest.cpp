@@ -40,7 +40,7 @@ TEST_F(ProgressBarInputTest, ArmedOnlyWhileTheModifierIsHeldOverASeekableTrack) 
         s.act(*this);
         loop.advance(0.5);
         EXPECT_EQ(window()->takesMouse(), s.armed) << s.what;
-        EXPECT_EQ(window()->level(), s.armed ? OverlayWindowLevel::status : OverlayWindowLevel::mainMenu)
+        EXPECT_EQ(window()->level(), s.armed ? OverlayWindowLevel::panel : OverlayWindowLevel::belowPanel)
             << s.what;
         EXPECT_NEAR(bar->look().line, s.armed ? 6 : 2, 1e-9) << s.what;
         EXPECT_NEAR(bar->look().armedMix, s.armed ? 1 : 0, 1e-9) << s.what;

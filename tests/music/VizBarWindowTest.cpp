@@ -42,7 +42,7 @@ TEST_F(VizBarWindowTest, SpansTheMainScreensTopEdgeEightyPointsDeep) {
     EXPECT_EQ(why, VizWindowUnavailable::none);
     EXPECT_EQ(window->name(), "viz-bar");
     EXPECT_EQ(window->frame(), Rect(1920, 920, 1280, 80));
-    EXPECT_EQ(window->level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(window->level(), OverlayWindowLevel::belowPanel);
     EXPECT_FALSE(window->isVisible()) << "made ordered out";
     ASSERT_NE(window->glSurface(), nullptr) << "a GL-surface window";
 

@@ -284,7 +284,8 @@ TEST_F(VizRenderControllerTest, SettingsChangesRebuildOnceAfterAQuarterSecond) {
 TEST_F(VizRenderControllerTest, StaysAboveTheAppsWindowsOfItsLevelButUnderTheProgressBar) {
     make();
     play(1, 0.3f);
-    OverlayWindowOptions band{"overlay-bar", Rect(0, 1052, 1920, 28), OverlayWindowLevel::mainMenu, 1.0, {}};
+    OverlayWindowOptions band{
+        "overlay-bar", Rect(0, 1052, 1920, 28), OverlayWindowLevel::belowPanel, 1.0, {}};
     auto other = host.makeWindow(band);
     other->orderFrontRegardless();
     ASSERT_EQ(host.lastStack().front(), "overlay-bar");

@@ -66,13 +66,13 @@ public:
         const Rect frame(origin.x, origin.y - height, kWidth, height);
         if (unified) {
             unified_ = std::make_unique<UnifiedOverlayWindow>(
-                host, loop, settings, feed_, clock, frame, OverlayWindowLevel::status,
+                host, loop, settings, feed_, clock, frame, OverlayWindowLevel::panel,
                 UnifiedScreenMetrics{"A", [] { return kBand; }, [] { return kBand; }});
             unified_->presenter()->revealInstant = true;
             unified_->presenter()->shown = true;
         } else {
             bar_ = std::make_unique<MenuBarOverlayWindow>(host, loop, settings, feed_, clock, frame,
-                                                          OverlayWindowLevel::status);
+                                                          OverlayWindowLevel::panel);
         }
         window().orderFrontRegardless();
         loop.advance(1.0);

@@ -25,7 +25,7 @@ TEST_F(BannerTest, StartsHiddenOutOfTheWayAboveTheOverlay) {
     EXPECT_FALSE(banner.window().isVisible());
     EXPECT_DOUBLE_EQ(banner.window().alphaValue(), 0.0);
     EXPECT_EQ(banner.window().level(), OverlayWindowLevel::banner);
-    EXPECT_GT(OverlayWindowLevel::banner, OverlayWindowLevel::status);
+    EXPECT_GT(OverlayWindowLevel::banner, OverlayWindowLevel::panel);
     EXPECT_EQ(banner.window().frame().size.width, 220);
     EXPECT_EQ(banner.window().frame().size.height, 84);
 }

@@ -143,7 +143,7 @@ TEST_F(LightBeamViewTest, WindowCoversTheTop64PointsAndThePaintOnlyAddsLight) {
     const ScreenInfo screen = test::FakeScreens::make("A", Rect{100, 0, 1000, 700}, 24, 1);
     auto beam = LightBeamWindow::make(host, loop, screen, feed(), settings);
     EXPECT_EQ(beam->window().frame(), (Rect{100, 636, 1000, 64}));
-    EXPECT_EQ(beam->window().level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(beam->window().level(), OverlayWindowLevel::belowPanel);
     EXPECT_FALSE(beam->window().isVisible()) << "made ordered out; the shell orders it in";
 
     const QImage image = test::FakeOverlayWindowHost::render(beam->window());

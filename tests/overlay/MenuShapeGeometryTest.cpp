@@ -14,7 +14,7 @@ constexpr double kPrimaryHeight = 1080;
 const ScreenInfo kPrimary = FakeScreens::make("A", Rect{0, 0, 1920, 1080}, 24);
 const ScreenInfo kRight = FakeScreens::make("B", Rect{1920, 0, 1280, 1080}, 24);
 
-MenuBarItemWindow status(double x, double y, double w, double h, int level = OverlayWindowLevel::status) {
+MenuBarItemWindow status(double x, double y, double w, double h, int level = OverlayWindowLevel::panel) {
     return {level, Rect{x, y, w, h}};
 }
 
@@ -38,9 +38,9 @@ TEST(MenuShapeGeometry, StatusWindowsAreFilteredOnLevelHeightAndTopOffset) {
     EXPECT_FALSE(right(status(1800, 5, 30, 20))) << "5 pt below the screen's top";
     EXPECT_TRUE(right(status(1800, 4, 30, 20))) << "exactly 4 pt below counts";
     EXPECT_FALSE(right(status(1800, -1, 30, 20))) << "above the screen's top";
-    EXPECT_FALSE(right(status(1800, 2, 30, 20, OverlayWindowLevel::mainMenu)));
+    EXPECT_FALSE(right(status(1800, 2, 30, 20, OverlayWindowLevel::belowPanel)));
     EXPECT_FALSE(right(MenuBarItemWindow{std::nullopt, Rect{1800, 2, 30, 20}}));
-    EXPECT_FALSE(right(MenuBarItemWindow{OverlayWindowLevel::status, std::nullopt}));
+    EXPECT_FALSE(right(MenuBarItemWindow{OverlayWindowLevel::panel, std::nullopt}));
     EXPECT_FALSE(right(status(1920, 2, 30, 20))) << "starts on the next screen";
 }
 

@@ -312,7 +312,7 @@ TEST_F(OverlayControllerTest, AnActivationBringsTheBandsBackToTheFrontUnlessSamp
     makeSeparate();
     controller->show(true);
     settle();
-    auto other = host.makeWindow({"other", Rect{0, 0, 10, 10}, OverlayWindowLevel::mainMenu, 1.0, {}});
+    auto other = host.makeWindow({"other", Rect{0, 0, 10, 10}, OverlayWindowLevel::belowPanel, 1.0, {}});
     other->orderFrontRegardless();
     ASSERT_EQ(host.orderedWindows().front(), other.get());
 

@@ -62,7 +62,7 @@ TEST_F(OverlayControllerTest, ChangesThatKeepTheModeAdjustTheWindowsWithoutRebui
     settings.cornerBottomLeftZ = BottomCornerZ::wallpaper;
     settle();
     EXPECT_EQ(band().windowNumber(), before);
-    EXPECT_EQ(band().level(), OverlayWindowLevel::desktopIcon + 1);
+    EXPECT_EQ(band().level(), OverlayWindowLevel::wallpaper);
 }
 
 TEST_F(OverlayControllerTest, RebuildOnScreenChangeKeepsEachScreensChannelAndAddsNewOnes) {
@@ -176,20 +176,20 @@ TEST_F(OverlayControllerTest, LevelsFollowLayerPositionAndEachCornersStacking) {
                     &settings.cornerScreenTopRightZ})
         *z = BottomCornerZ::above;
     makeSeparate();
-    EXPECT_EQ(band().level(), OverlayWindowLevel::mainMenu);
-    EXPECT_EQ(corner(C::topLeft).level(), OverlayWindowLevel::mainMenu);
-    EXPECT_EQ(corner(C::bottomLeft).level(), OverlayWindowLevel::mainMenu);
-    EXPECT_EQ(corner(C::screenTopRight).level(), OverlayWindowLevel::status);
+    EXPECT_EQ(band().level(), OverlayWindowLevel::belowPanel);
+    EXPECT_EQ(corner(C::topLeft).level(), OverlayWindowLevel::belowPanel);
+    EXPECT_EQ(corner(C::bottomLeft).level(), OverlayWindowLevel::belowPanel);
+    EXPECT_EQ(corner(C::screenTopRight).level(), OverlayWindowLevel::panel);
 
     settings.layerPosition = LayerPosition::behindWindows;
     settings.cornerBottomLeftZ = BottomCornerZ::belowActive;
     settings.cornerScreenTopRightZ = BottomCornerZ::wallpaper;
     settle();
-    const int wallpaper = OverlayWindowLevel::desktopIcon + 1;
+    const int wallpaper = OverlayWindowLevel::wallpaper;
     EXPECT_EQ(band().level(), wallpaper);
     EXPECT_EQ(corner(C::topRight).level(), wallpaper);
     EXPECT_EQ(corner(C::bottomLeft).level(), OverlayWindowLevel::normal);
-    EXPECT_EQ(corner(C::bottomRight).level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(corner(C::bottomRight).level(), OverlayWindowLevel::belowPanel);
     EXPECT_EQ(corner(C::screenTopRight).level(), wallpaper);
 }
 

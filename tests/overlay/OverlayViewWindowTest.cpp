@@ -29,7 +29,7 @@ TEST_F(OverlayViewWindowTest, BandRepaintsOnceForABurstOfChanges) {
     sampler.dominantColor = Color::rgb(1, 0, 0);
     MenuBarOverlayWindow band(host, loop, settings, sampler.feed(), clock, Rect(0, 1056, 1920, 24));
     EXPECT_EQ(band.window().name(), "overlay-bar");
-    EXPECT_EQ(band.window().level(), OverlayWindowLevel::mainMenu);
+    EXPECT_EQ(band.window().level(), OverlayWindowLevel::belowPanel);
     EXPECT_EQ(band.window().frame(), Rect(0, 1056, 1920, 24));
     EXPECT_TRUE(pixelNear(FakeOverlayWindowHost::render(band.window()), 960, 12, Qt::red));
 
@@ -71,7 +71,7 @@ TEST_F(OverlayViewWindowTest, DriftTicksRepaintTheBand) {
 TEST_F(OverlayViewWindowTest, CornerWindowPaintsItsCorner) {
     sampler.liveRightCornerColor = Color::rgb(1, 0, 0);
     CornerOverlayWindow corner(ScreenCorner::topRight, host, loop, settings, sampler.feed(), clock,
-                               Rect(1892, 1028, 28, 28), OverlayWindowLevel::mainMenu);
+                               Rect(1892, 1028, 28, 28), OverlayWindowLevel::belowPanel);
     EXPECT_EQ(corner.corner(), ScreenCorner::topRight);
     EXPECT_EQ(corner.window().name(), "overlay-corner");
     auto image = FakeOverlayWindowHost::render(corner.window());

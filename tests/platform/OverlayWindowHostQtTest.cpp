@@ -84,7 +84,7 @@ protected:
 };
 
 TEST_F(QtOverlayWindowHostTest, WindowsAreBorderlessClickThroughAndNeverFocused) {
-    auto w = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
+    auto w = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::belowPanel, 1.0, {}});
     QWindow* qt = test::qtWindowOf(*w);
     ASSERT_NE(qt, nullptr);
     const auto flags = qt->flags();
@@ -267,7 +267,7 @@ TEST_F(QtOverlayWindowHostTest, WithoutACompositorWindowsAreCutToShapeAndHiddenA
 // A GL-surface window is an OpenGL 3.3 core surface with alpha; it shows only while translucency does, since
 // an ARGB surface cannot be cut to a painted shape.
 TEST_F(QtOverlayWindowHostTest, GLSurfaceWindowsShowOnlyWithTranslucency) {
-    OverlayWindowOptions options{"viz-bar", {0, 0, 300, 80}, OverlayWindowLevel::mainMenu, 1.0, {}};
+    OverlayWindowOptions options{"viz-bar", {0, 0, 300, 80}, OverlayWindowLevel::belowPanel, 1.0, {}};
     options.surface = OverlaySurfaceKind::gl;
     auto w = host.makeWindow(options);
     ASSERT_NE(w->glSurface(), nullptr);
@@ -289,7 +289,7 @@ TEST_F(QtOverlayWindowHostTest, GLSurfaceWindowsShowOnlyWithTranslucency) {
     host.setTranslucency(true);
     EXPECT_TRUE(test::qtWindowOf(*w)->isVisible());
 
-    auto painted = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::mainMenu, 1.0, {}});
+    auto painted = host.makeWindow({"overlay-bar", {0, 0, 100, 20}, OverlayWindowLevel::belowPanel, 1.0, {}});
     EXPECT_EQ(painted->glSurface(), nullptr);
 }
 

@@ -51,12 +51,12 @@ std::vector<std::uint32_t> ids(const StackEnvironment& env) {
 TEST(X11OverlayStackTest, EachLevelFindsItsPlace) {
     auto env = twoMonitors();
     const std::vector<OwnWindow> windows = {
-        own(500, OverlayWindowLevel::banner),    // above everything
-        own(501, OverlayWindowLevel::status),    // above everything, below the banner
-        own(502, OverlayWindowLevel::mainMenu),  // under the left panel
-        own(503, OverlayWindowLevel::mainMenu, Rect(1920, 0, 1280, 28)),       // under the right panel
-        own(504, OverlayWindowLevel::normal, Rect(0, 1000, 30, 30)),           // under the active window
-        own(505, OverlayWindowLevel::desktopIcon + 1, Rect(0, 1000, 30, 30)),  // on the wallpaper
+        own(500, OverlayWindowLevel::banner),      // above everything
+        own(501, OverlayWindowLevel::panel),       // above everything, below the banner
+        own(502, OverlayWindowLevel::belowPanel),  // under the left panel
+        own(503, OverlayWindowLevel::belowPanel, Rect(1920, 0, 1280, 28)),  // under the right panel
+        own(504, OverlayWindowLevel::normal, Rect(0, 1000, 30, 30)),        // under the active window
+        own(505, OverlayWindowLevel::wallpaper, Rect(0, 1000, 30, 30)),     // on the wallpaper
     };
     const auto groups = planStack(windows, env);
     EXPECT_FALSE(stackIsIntact(groups, env));
@@ -79,11 +79,11 @@ TEST(X11OverlayStackTest, ThePanelIsTheLowestTopDockOfTheWindowsMonitor) {
     EXPECT_EQ(panelFor(Rect(0, 0, 1920, 28), env), 10u);
 }
 
-TEST(X11OverlayStackTest, WithoutPanelsMainMenuWindowsGoOnTopBelowHigherLevels) {
+TEST(X11OverlayStackTest, WithoutPanelsBelowPanelWindowsGoOnTopBelowHigherLayers) {
     auto env = twoMonitors();
     env.docks.clear();
     const auto groups =
-        planStack({own(501, OverlayWindowLevel::status), own(502, OverlayWindowLevel::mainMenu)}, env);
+        planStack({own(501, OverlayWindowLevel::panel), own(502, OverlayWindowLevel::belowPanel)}, env);
     ASSERT_EQ(groups.size(), 1u) << "one contiguous group at the top";
     applyTo(env, stackOperations(groups));
     const auto order = ids(env);
@@ -114,7 +114,7 @@ TEST(X11OverlayStackTest, NormalLevelFollowsTheWindowItWasOrderedBelowElseTheAct
 TEST(X11OverlayStackTest, WallpaperLevelGoesToTheBottomWithoutADesktopWindow) {
     auto env = twoMonitors();
     env.desktopFrame = 0;
-    const auto groups = planStack({own(505, OverlayWindowLevel::desktopIcon + 1)}, env);
+    const auto groups = planStack({own(505, OverlayWindowLevel::wallpaper)}, env);
     applyTo(env, stackOperations(groups));
     EXPECT_EQ(ids(env).front(), 505u);
     EXPECT_TRUE(stackIsIntact(groups, env));
@@ -122,9 +122,9 @@ TEST(X11OverlayStackTest, WallpaperLevelGoesToTheBottomWithoutADesktopWindow) {
 
 TEST(X11OverlayStackTest, RepairIsNeededOnlyWhenAPeerWindowCutsIn) {
     auto env = twoMonitors();
-    const std::vector<OwnWindow> windows = {own(501, OverlayWindowLevel::status),
-                                            own(502, OverlayWindowLevel::mainMenu),
-                                            own(506, OverlayWindowLevel::mainMenu, Rect(0, 900, 20, 20))};
+    const std::vector<OwnWindow> windows = {own(501, OverlayWindowLevel::panel),
+                                            own(502, OverlayWindowLevel::belowPanel),
+                                            own(506, OverlayWindowLevel::belowPanel, Rect(0, 900, 20, 20))};
     const auto groups = planStack(windows, env);
     applyTo(env, stackOperations(groups));
     ASSERT_TRUE(stackIsIntact(groups, env));
@@ -159,7 +159,7 @@ TEST(X11OverlayStackTest, RepairIsNeededOnlyWhenAPeerWindowCutsIn) {
 TEST(X11OverlayStackTest, OrderWithinAGroupIsFrontToBack) {
     auto env = twoMonitors();
     const auto groups =
-        planStack({own(502, OverlayWindowLevel::mainMenu), own(507, OverlayWindowLevel::mainMenu)}, env);
+        planStack({own(502, OverlayWindowLevel::belowPanel), own(507, OverlayWindowLevel::belowPanel)}, env);
     applyTo(env, stackOperations(groups));
     const auto order = ids(env);
     const auto panel = std::find(order.begin(), order.end(), 10u) - order.begin();

@@ -56,11 +56,11 @@ TEST(TimingCurveTest, EndsAreFixedAndCurvesLeanTheirWay) {
 }
 
 TEST_F(OverlayWindowHostTest, WindowsStackByLevelThenByLastOrderedFront) {
-    auto bar = make("bar", OverlayWindowLevel::mainMenu);
-    auto screenTop = make("screenTop", OverlayWindowLevel::status);
+    auto bar = make("bar", OverlayWindowLevel::belowPanel);
+    auto screenTop = make("screenTop", OverlayWindowLevel::panel);
     auto below = make("below", OverlayWindowLevel::normal);
-    auto wallpaper = make("wallpaper", OverlayWindowLevel::desktopIcon + 1);
-    auto corner = make("corner", OverlayWindowLevel::mainMenu);
+    auto wallpaper = make("wallpaper", OverlayWindowLevel::wallpaper);
+    auto corner = make("corner", OverlayWindowLevel::belowPanel);
     EXPECT_TRUE(host.orderedWindows().empty()) << "windows start ordered out";
 
     for (auto* w : {wallpaper.get(), below.get(), corner.get(), screenTop.get(), bar.get()})
@@ -81,7 +81,7 @@ TEST_F(OverlayWindowHostTest, WindowsStackByLevelThenByLastOrderedFront) {
     // Raising the level of an ordered-in window moves it among the windows of its new level.
     below->setLevel(OverlayWindowLevel::banner);
     EXPECT_EQ(stackNames().front(), "below");
-    EXPECT_EQ(host.log()[host.log().size() - 2], "level below 26");
+    EXPECT_EQ(host.log()[host.log().size() - 2], "level below " + std::to_string(OverlayWindowLevel::banner));
 
     bar->orderOut();
     EXPECT_FALSE(bar->isVisible());
@@ -261,7 +261,7 @@ TEST_F(OverlayWindowHostTest, EmptyInstantAndOrphanedAnimationsStillComplete) {
 }
 
 TEST_F(OverlayWindowHostTest, FrameAnimationRepaintsEachStepAndLandsExactly) {
-    auto w = make("w", OverlayWindowLevel::mainMenu, 1.0, {0, 1050, 1920, 30});
+    auto w = make("w", OverlayWindowLevel::belowPanel, 1.0, {0, 1050, 1920, 30});
     w->orderFrontRegardless();
     const int paints = fake(w).paintCount();
     bool done = false;

@@ -28,7 +28,7 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
         const TrayLayout tray{{Rect{1846, 4, 20, 20}, Rect{1822, 4, 20, 20}}, Rect{0, 0, 1920, 28}, c.contentRight};
         const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, 1));
         ASSERT_EQ(windows.size(), c.beside ? 3u : 2u);
-        for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::status);
+        for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::panel);
         EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 4, 20 + 2 * kPad, 20}));
         EXPECT_EQ(windows[1].bounds, (Rect{1822 - kPad, 4, 20 + 2 * kPad, 20}));
         if (c.beside) {

@@ -82,7 +82,7 @@ public:
     bool supportsTranslucency() const override { return translucency_; }
     void setSupportsTranslucency(bool on) { translucency_ = on; }
 
-    // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "level NAME 24",
+    // One line per event: "front NAME", "out NAME", "alpha NAME 0.5", "frame NAME x y w h", "level NAME 1",
     // "paint NAME", "mouse NAME on" / "mouse NAME off",
     // "stack A,B,C" (front to back, when the stack reaches the screen) and "commit" (a batch ended).
     const std::vector<std::string>& log() const { return log_; }

@@ -128,7 +128,7 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
     for (const auto& icon : tray.icons) {
         if (icon.isEmpty()) continue;
         const Rect r = toPoints(icon);
-        out.push_back({OverlayWindowLevel::status, Rect(r.x() - pad, r.y(), r.width() + 2 * pad, r.height())});
+        out.push_back({OverlayWindowLevel::panel, Rect(r.x() - pad, r.y(), r.width() + 2 * pad, r.height())});
         if (!last || r.maxX() > last->maxX()) last = r;
     }
     if (!last) return out;
@@ -136,14 +136,14 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
         // What the panel draws beside the icons is one more item, padded like the others.
         const double right = toPoints(Rect(*tray.contentRight, 0, 0, 0)).x();
         if (right > last->maxX())
-            out.push_back({OverlayWindowLevel::status,
+            out.push_back({OverlayWindowLevel::panel,
                            Rect(last->maxX(), last->y(), right - last->maxX() + pad, last->height())});
     } else if (tray.panel) {
         const Rect panel = toPoints(*tray.panel);
         const double gap = panel.maxX() - last->maxX();
         // The clock sits right of the tray; a wider gap holds other things.
         if (gap > 0 && gap <= X11MenuBarItems::kClockAreaWidth)
-            out.push_back({OverlayWindowLevel::status, Rect(last->maxX(), last->y(), gap, last->height())});
+            out.push_back({OverlayWindowLevel::panel, Rect(last->maxX(), last->y(), gap, last->height())});
     }
     return out;
 }

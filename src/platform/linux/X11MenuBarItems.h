@@ -32,7 +32,7 @@ struct TrayLayout {
     std::uint32_t window = 0;
 };
 
-// The status windows of a tray, at the status level in top-left global points: every icon, and what the
+// The status windows of a tray, at the panel layer in top-left global points: every icon, and what the
 // panel draws right of the icons up to its last drawn column, each with the padding around it that a status
 // item's frame has. When the panel's pixels could not be read, the area from the icons to the panel's right
 // end stands for the clock if it is no wider than one.

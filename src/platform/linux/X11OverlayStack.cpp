@@ -67,12 +67,12 @@ std::vector<StackGroup> planStack(const std::vector<OwnWindow>& frontToBack, con
     for (const auto& w : frontToBack) {
         Anchor anchor = Anchor::top;
         std::uint32_t sibling = 0;
-        if (w.level > OverlayWindowLevel::mainMenu) {
+        if (w.level > OverlayWindowLevel::belowPanel) {
             anchor = Anchor::top;
         } else if (w.level > OverlayWindowLevel::normal) {
             sibling = panelFor(w.rect, env);
             anchor = sibling ? Anchor::below : Anchor::top;
-        } else if (w.level > OverlayWindowLevel::desktopIcon + 1) {
+        } else if (w.level > OverlayWindowLevel::wallpaper) {
             if (usable(w.belowFrame))
                 sibling = w.belowFrame;
             else if (usable(env.activeFrame) && env.activeFrame != env.desktopFrame)

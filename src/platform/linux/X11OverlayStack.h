@@ -1,10 +1,10 @@
 // Where the overlay windows belong in the X11 stack, worked out from a snapshot of the root's children,
 // the monitors, the panels, the active window and the desktop window; no X calls here.
 //
-// Level classes: above the main-menu level, above everything; from 1 to the main-menu level, directly below
-// the top panel of the window's monitor (the panel's clock and tray draw over the tint), above everything
-// where a monitor has no panel; the normal levels, directly below the window they were ordered below, else
-// below the active window; the desktop-icon levels, directly above the desktop window, else at the bottom.
+// Layers: the panel's and the banner's, above everything; below the panel, directly below the top panel of
+// the window's monitor (the panel's clock and tray draw over the tint), above everything where a monitor has
+// no panel; normal, directly below the window it was ordered below, else below the active window; wallpaper,
+// directly above the desktop window, else at the bottom.
 #pragma once
 
 #include <cstdint>
