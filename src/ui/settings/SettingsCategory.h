@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "base/Color.h"
+#include "ui/settings/kit/AccentColors.h"
 
 namespace velaro {
 
@@ -45,10 +46,6 @@ QString title(SettingsCategory category);
 // The symbol of the page's sidebar tile, a name of the app's symbol set (see SymbolIcon.h).
 std::string_view systemImage(SettingsCategory category);
 QString blurb(SettingsCategory category);
-
-// The app's two accent colours; the sidebar tiles run from the first to the second.
-inline constexpr Color accentStart = Color::rgb(1.0, 0.451, 0.0);
-inline constexpr Color accentEnd = Color::rgb(1.0, 0.2745, 0.0039);
 
 // The fill of the page's sidebar tile: evenly spaced along the sidebar order from accentStart to accentEnd.
 Color accentColor(SettingsCategory category);

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "settings/OverlaySettings.h"
-#include "ui/settings/SettingsCategory.h"
+#include "ui/settings/kit/AccentColors.h"
 #include "ui/settings/kit/SettingsStyle.h"
 #include "ui/settings/kit/SharedColorPanel.h"
 
