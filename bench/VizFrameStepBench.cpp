@@ -43,8 +43,8 @@ void BM_VizFrameStep(benchmark::State& state) {
         const bool flip = i / 6 % 2 == 0;
         step.setBarsAreDark(flip);
         step.setStyle(!flip || i % 2 == 0);
-        step.setColorMode(flip ? velaro::VizColorMode::mono : velaro::VizColorMode::rainbow);
-        step.setWaveColorMode(flip ? velaro::VizColorMode::palette : velaro::VizColorMode::solid);
+        step.setColorMode(flip ? velaro::VizBarsColorMode::mono : velaro::VizBarsColorMode::rainbow);
+        step.setWaveColorMode(flip ? velaro::VizWaveColorMode::palette : velaro::VizWaveColorMode::solid);
         benchmark::DoNotOptimize(step.step(kDt, bands[i % 16], settings, 1, 3840, 160));
         benchmark::DoNotOptimize(step.frame().uniforms);
         ++i;

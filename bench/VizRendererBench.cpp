@@ -61,8 +61,8 @@ public:
     DefaultLook(const Target& t, bool waves) : target_(t) {
         layout_ = step_.layoutBars(t.width / t.scale, 2, 1, t.width);
         step_.setBackingScale(t.scale);
-        step_.setColorMode(velaro::VizColorMode::rainbow);
-        step_.setWaveColorMode(velaro::VizColorMode::palette);
+        step_.setColorMode(velaro::VizBarsColorMode::rainbow);
+        step_.setWaveColorMode(velaro::VizWaveColorMode::palette);
         step_.setPalette(velaro::vizDefaultPalette());
         step_.showStyleNow(waves);
         for (int i = 0; i < kBandSets; ++i) {

@@ -89,14 +89,6 @@ constexpr float kSolidValue[4] = {1.0f, 0.92f, 0.85f, 0.78f};
 
 }  // namespace
 
-VizColorMode vizColorModeFromName(const std::string& name) {
-    if (name == "mono") return VizColorMode::mono;
-    if (name == "solid") return VizColorMode::solid;
-    if (name == "artwork") return VizColorMode::artwork;
-    if (name == "palette") return VizColorMode::palette;
-    return VizColorMode::rainbow;
-}
-
 VizFloat4 vizPaletteStop(const std::string& text) {
     std::size_t begin = 0, end = text.size();
     while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
@@ -187,15 +179,15 @@ void VizFrameStep::setBackingScale(double scale) {
 
 void VizFrameStep::stepColours(double dt, const VizStepSettings& settings) {
     stepToward(colorMix_, barsAreDark_ ? 1.0f : 0.0f, dt);
-    stepToward(modeMix_, colorMode_ == VizColorMode::mono ? 0.0f : 1.0f, dt);
+    stepToward(modeMix_, colorMode_ == VizBarsColorMode::mono ? 0.0f : 1.0f, dt);
     stepToward(styleMix_, wavesStyle_ ? 1.0f : 0.0f, dt);
 
     const double r = std::min(4 * dt, 1.0);
-    if (colorMode_ == VizColorMode::solid || colorMode_ == VizColorMode::artwork) {
+    if (colorMode_ == VizBarsColorMode::solid || colorMode_ == VizBarsColorMode::artwork) {
         easeToward(chromaticSpan_, 0, r);
         easeToward(chromaticSat_, solidSat_, r);
         easeToward(chromaticVal_, solidVal_, r);
-        easeToward(chromaticSolidMix_, colorMode_ == VizColorMode::solid ? 1.0f : 0.0f, r);
+        easeToward(chromaticSolidMix_, colorMode_ == VizBarsColorMode::solid ? 1.0f : 0.0f, r);
         easeHueToward(huePhase_, solidHue_, r);
     } else {
         easeToward(chromaticSpan_, 300, r);
@@ -205,20 +197,20 @@ void VizFrameStep::stepColours(double dt, const VizStepSettings& settings) {
         advanceHue(huePhase_, finiteOr(settings.hueSpeed, 0) * dt);
     }
 
-    stepToward(modeMixW_, waveColorMode_ == VizColorMode::mono ? 0.0f : 1.0f, dt);
+    stepToward(modeMixW_, waveColorMode_ == VizWaveColorMode::mono ? 0.0f : 1.0f, dt);
     float paletteTarget = 0;
     switch (waveColorMode_) {
-        case VizColorMode::solid:
-        case VizColorMode::artwork:
+        case VizWaveColorMode::solid:
+        case VizWaveColorMode::artwork:
             easeToward(chromaticSpanW_, 0, r);
             easeToward(chromaticSatW_, solidSatW_, r);
             easeHueToward(huePhaseW_, solidHueW_, r);
             break;
-        case VizColorMode::palette:
+        case VizWaveColorMode::palette:
             paletteTarget = 1;
             break;
-        case VizColorMode::mono:
-        case VizColorMode::rainbow:
+        case VizWaveColorMode::mono:
+        case VizWaveColorMode::rainbow:
             easeToward(chromaticSpanW_, 300, r);
             easeToward(chromaticSatW_, 0.9f, r);
             advanceHue(huePhaseW_, finiteOr(settings.waveHueSpeed, 0) * dt);
@@ -264,8 +256,9 @@ bool VizFrameStep::step(double dt, std::span<const float> bands, const VizStepSe
     const int waveCount = std::clamp(settings.waveCount, 4, VIZ_MAX_WAVES);
     const int peaks = std::clamp(settings.wavePeaks, 2, 50);
     const float coverage = 0.85f * std::pow(std::clamp((peaks - 5) / 45.0f, 0.0f, 1.0f), 0.7f);
-    if (waveColorMode_ != VizColorMode::palette)
-        easeToward(waveHueMix_, waveColorMode_ == VizColorMode::rainbow ? 1.0f : 0.0f, std::min(4 * dt, 1.0));
+    if (waveColorMode_ != VizWaveColorMode::palette)
+        easeToward(waveHueMix_, waveColorMode_ == VizWaveColorMode::rainbow ? 1.0f : 0.0f,
+                   std::min(4 * dt, 1.0));
     // With the bars alone on screen the wave state rests, and resumes where it stopped.
     if (styleMix_ > 0.001f) stepWaves(dt, waveCount, peaks, coverage);
 
@@ -336,7 +329,7 @@ void VizFrameStep::stepWaves(double dt, int waveCount, int peaks, float coverage
         easeToward(waveEnergy_[k], target, energyEase);
         advanceAngle(waveTheta_[k], dt * kDriftSpeed[k % 4] * waveSpeedMult_[k]);
         advanceAngle(wavePhi_[k], dt * kRippleSpeed[k % 4] * waveSpeedMult_[k]);
-        const float valueTarget = waveColorMode_ == VizColorMode::solid ? kSolidValue[k % 4] : 1.0f;
+        const float valueTarget = waveColorMode_ == VizWaveColorMode::solid ? kSolidValue[k % 4] : 1.0f;
         easeToward(waveValueMult_[k], valueTarget, r);
 
         waves_.wp[k] = {breath_ * kWaveDepthPoints * backingScale_ * waveEnergy_[k],

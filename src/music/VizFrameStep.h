@@ -10,13 +10,9 @@
 
 #include "base/Color.h"
 #include "music/VizRenderer.h"
+#include "settings/ValueTypes.h"
 
 namespace velaro {
-
-// A colour mode of the bars ("mono", "solid", "rainbow", "artwork") or of the waves (those and "palette").
-// Any other text counts as "rainbow".
-enum class VizColorMode { mono, solid, rainbow, artwork, palette };
-VizColorMode vizColorModeFromName(const std::string& name);
 
 // The settings the step reads every frame.
 struct VizStepSettings {
@@ -52,8 +48,8 @@ public:
     void setStyle(bool waves);
     // A rebuild shows the current style at once, without a crossfade.
     void showStyleNow(bool waves);
-    void setColorMode(VizColorMode mode) { wakeOnChange(colorMode_, mode); }
-    void setWaveColorMode(VizColorMode mode) { wakeOnChange(waveColorMode_, mode); }
+    void setColorMode(VizBarsColorMode mode) { wakeOnChange(colorMode_, mode); }
+    void setWaveColorMode(VizWaveColorMode mode) { wakeOnChange(waveColorMode_, mode); }
     // The bars' and the waves' picked or artwork colours.
     void setSolidColor(const Color& color);
     void setWaveSolidColor(const Color& color);
@@ -107,7 +103,7 @@ private:
     // Colours and crossfades.
     bool barsAreDark_ = false;
     float colorMix_ = 0;
-    VizColorMode colorMode_ = VizColorMode::mono;
+    VizBarsColorMode colorMode_ = VizBarsColorMode::mono;
     float modeMix_ = 0;
     float huePhase_ = 0;
     float chromaticSpan_ = 300, chromaticSat_ = 0.9f, chromaticVal_ = 1, chromaticSolidMix_ = 0;
@@ -120,7 +116,7 @@ private:
     std::array<float, VIZ_MAX_WAVES> waveTheta_{}, wavePhi_{}, waveSpeedMult_{}, waveEnergy_{},
         waveValueMult_{};
     float waveHueMix_ = 0;
-    VizColorMode waveColorMode_ = VizColorMode::mono;
+    VizWaveColorMode waveColorMode_ = VizWaveColorMode::mono;
     float modeMixW_ = 0, huePhaseW_ = 0, chromaticSpanW_ = 300, chromaticSatW_ = 0.9f;
     float solidHueW_ = 0, solidSatW_ = 1;
     float paletteMix_ = 0, palettePhase_ = 0;

@@ -35,6 +35,11 @@ constexpr double kBandsStall = 0.05;
 // The raster path draws at most this often: the trail and the fades run on time, not on frames.
 constexpr double kRasterFrameRate = 30;
 
+// A style the visualizer does not know (a profile may hold any string) draws bars.
+VizStyle styleOf(const OverlaySettings& settings) {
+    return fromString<VizStyle>(settings.vizStyle()).value_or(VizStyle::bars);
+}
+
 }  // namespace
 
 VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& host, const Screens& screens,
@@ -146,8 +151,8 @@ void VizRenderController::start() {
     targetVisible_ = false;
     backingScale_ = scale;
     step_.setBackingScale(scale);
-    styleActive_ = settings_.vizStyle();
-    step_.showStyleNow(styleActive_ == "waves");
+    styleActive_ = styleOf(settings_);
+    step_.showStyleNow(styleActive_ == VizStyle::waves);
 }
 
 void VizRenderController::stop() {
@@ -203,24 +208,25 @@ void VizRenderController::tick() {
 }
 
 void VizRenderController::takeSettings() {
-    if (settings_.vizStyle() != styleActive_) {
-        styleActive_ = settings_.vizStyle();
-        step_.setStyle(styleActive_ == "waves");
+    if (const VizStyle style = styleOf(settings_); style != styleActive_) {
+        styleActive_ = style;
+        step_.setStyle(styleActive_ == VizStyle::waves);
         if (renderer_) renderer_->setNeedsTrailClear();
     }
-    colorModeActive_ = settings_.vizColorMode();
-    const auto barsMode = vizColorModeFromName(colorModeActive_);
-    step_.setColorMode(barsMode == VizColorMode::palette ? VizColorMode::rainbow : barsMode);
+    // So does a colour mode it does not know draw a rainbow, the palette among the bars' modes.
+    const auto barsMode =
+        fromString<VizBarsColorMode>(settings_.vizColorMode()).value_or(VizBarsColorMode::rainbow);
+    step_.setColorMode(barsMode);
     const std::optional<Color> artwork = services_.artworkColor ? services_.artworkColor() : std::nullopt;
-    if (barsMode == VizColorMode::solid || barsMode == VizColorMode::artwork)
-        step_.setSolidColor(barsMode == VizColorMode::artwork && artwork ? *artwork
-                                                                         : settings_.vizSolidColor());
-    waveColorModeActive_ = settings_.vizWaveColorMode();
-    const auto wavesMode = vizColorModeFromName(waveColorModeActive_);
+    if (barsMode == VizBarsColorMode::solid || barsMode == VizBarsColorMode::artwork)
+        step_.setSolidColor(barsMode == VizBarsColorMode::artwork && artwork ? *artwork
+                                                                             : settings_.vizSolidColor());
+    const auto wavesMode =
+        fromString<VizWaveColorMode>(settings_.vizWaveColorMode()).value_or(VizWaveColorMode::rainbow);
     step_.setWaveColorMode(wavesMode);
-    if (wavesMode == VizColorMode::solid || wavesMode == VizColorMode::artwork)
+    if (wavesMode == VizWaveColorMode::solid || wavesMode == VizWaveColorMode::artwork)
         step_.setWaveSolidColor(
-            wavesMode == VizColorMode::artwork && artwork ? *artwork : settings_.vizWaveSolidColor());
+            wavesMode == VizWaveColorMode::artwork && artwork ? *artwork : settings_.vizWaveSolidColor());
     step_.setPalette(settings_.vizPalette());
     step_.setTrailActive(settings_.vizTrailEnabled());
     step_.setBloomActive(settings_.vizBloomEnabled());

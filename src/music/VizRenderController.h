@@ -109,9 +109,7 @@ private:
     bool targetVisible_ = false;
     double alpha_ = 0;
     double fadeRate_ = 0;
-    std::string styleActive_ = "bars";
-    std::string colorModeActive_ = "mono";
-    std::string waveColorModeActive_ = "mono";
+    VizStyle styleActive_ = VizStyle::bars;
     double backingScale_ = 2.0;
     std::optional<double> lastFrameTime_;  // the last frame drawn
     std::optional<double> lastCallback_;   // the last display-link frame, drawn or left out

@@ -91,9 +91,9 @@ struct OneOfInts {
 // give the default palette.
 struct NormalisedPalette {};
 
-inline constexpr std::string_view vizStyles[] = {"bars", "waves"};
-inline constexpr std::string_view vizColorModes[] = {"mono", "solid", "rainbow", "artwork"};
-inline constexpr std::string_view vizWaveColorModes[] = {"mono", "solid", "rainbow", "palette", "artwork"};
+inline constexpr auto vizStyles = allStrings<VizStyle>();
+inline constexpr auto vizColorModes = allStrings<VizBarsColorMode>();
+inline constexpr auto vizWaveColorModes = allStrings<VizWaveColorMode>();
 inline constexpr std::string_view progressColorModes[] = {"mono", "solid", "rainbow"};
 inline constexpr std::string_view progressModifiers[] = {"shift", "control", "option", "command"};
 inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};

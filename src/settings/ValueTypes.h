@@ -48,6 +48,14 @@ constexpr auto allCases() {
     return out;
 }
 
+// Every case's stored string, in declaration order.
+template <class E>
+constexpr auto allStrings() {
+    std::array<std::string_view, EnumStrings<E>::cases.size()> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = EnumStrings<E>::cases[i].second;
+    return out;
+}
+
 // An enumeration's own JSON form: a document holding just its string. A string outside the table, or any
 // other document, fails.
 template <class E>
@@ -97,6 +105,38 @@ struct EnumStrings<EmptyDesktopMode> {
         {{EmptyDesktopMode::black, "black"},
          {EmptyDesktopMode::transparent, "transparent"},
          {EmptyDesktopMode::blur, "blur"}}};
+};
+
+// The music visualizer's look. The settings hold these as their strings (an app profile may hold any
+// string); readers choose what an unknown one means.
+enum class VizStyle { bars, waves };
+template <>
+struct EnumStrings<VizStyle> {
+    static constexpr std::array<std::pair<VizStyle, std::string_view>, 2> cases{
+        {{VizStyle::bars, "bars"}, {VizStyle::waves, "waves"}}};
+};
+
+// How the visualizer colours its bars.
+enum class VizBarsColorMode { mono, solid, rainbow, artwork };
+template <>
+struct EnumStrings<VizBarsColorMode> {
+    static constexpr std::array<std::pair<VizBarsColorMode, std::string_view>, 4> cases{
+        {{VizBarsColorMode::mono, "mono"},
+         {VizBarsColorMode::solid, "solid"},
+         {VizBarsColorMode::rainbow, "rainbow"},
+         {VizBarsColorMode::artwork, "artwork"}}};
+};
+
+// How it colours its waves: the bars' modes, and the user's palette.
+enum class VizWaveColorMode { mono, solid, rainbow, palette, artwork };
+template <>
+struct EnumStrings<VizWaveColorMode> {
+    static constexpr std::array<std::pair<VizWaveColorMode, std::string_view>, 5> cases{
+        {{VizWaveColorMode::mono, "mono"},
+         {VizWaveColorMode::solid, "solid"},
+         {VizWaveColorMode::rainbow, "rainbow"},
+         {VizWaveColorMode::palette, "palette"},
+         {VizWaveColorMode::artwork, "artwork"}}};
 };
 
 // ---- Pill geometry (runtime only, never stored) ----------------------------------------------------------

@@ -456,8 +456,8 @@ protected:
         raster.make(w, h, bars);
         gl.setBloomSigma(24);
         raster.setBloomSigma(24);
-        step.setColorMode(VizColorMode::rainbow);
-        step.setWaveColorMode(VizColorMode::palette);
+        step.setColorMode(VizBarsColorMode::rainbow);
+        step.setWaveColorMode(VizWaveColorMode::palette);
         step.setPalette(
             {"#ff2d55", "#ff9500", "#ffcc00", "#34c759", "#5ac8fa", "#007aff", "#5856d6", "#af52de"});
         step.showStyleNow(waves);

@@ -111,12 +111,12 @@ TEST_F(VizFrameStepTest, WaveCountPeaksAndOpacityAreClampedIntoTheBlock) {
 }
 
 TEST_F(VizFrameStepTest, PaletteFadesOutOverAQuarterSecondWhileTheHueTakesTheShorterArc) {
-    step.setWaveColorMode(VizColorMode::palette);
+    step.setWaveColorMode(VizWaveColorMode::palette);
     run(0.5, flat(0.1f));
     ASSERT_FLOAT_EQ(uniforms().u4.x, 1);
     ASSERT_FLOAT_EQ(uniforms().u3.y, 0) << "the palette leaves the hue where it was";
 
-    step.setWaveColorMode(VizColorMode::solid);
+    step.setWaveColorMode(VizWaveColorMode::solid);
     step.setWaveSolidColor(Color::rgb(1, 0, 1.0 / 6));  // hue 350
     frames(1, flat(0.1f));
     EXPECT_NEAR(uniforms().u3.y, 360 - 10 * 4 * kDt, 1e-3) << "down through 0, not up through 180";
@@ -133,12 +133,13 @@ TEST_F(VizFrameStepTest, PaletteFadesOutOverAQuarterSecondWhileTheHueTakesTheSho
 TEST_F(VizFrameStepTest, NoGlowForBlackMonoInk) {
     settings.bloomIntensity = 1;
     struct Case {
-        VizColorMode mode;
+        VizBarsColorMode mode;
         bool dark, bloomOn, glows;
     };
     for (const Case& c :
-         {Case{VizColorMode::mono, true, true, false}, Case{VizColorMode::mono, false, true, true},
-          Case{VizColorMode::rainbow, true, true, true}, Case{VizColorMode::rainbow, false, false, false}}) {
+         {Case{VizBarsColorMode::mono, true, true, false}, Case{VizBarsColorMode::mono, false, true, true},
+          Case{VizBarsColorMode::rainbow, true, true, true},
+          Case{VizBarsColorMode::rainbow, false, false, false}}) {
         VizFrameStep s;
         s.layoutBars(1920, 2, 1, 3840);
         s.setColorMode(c.mode);
@@ -195,7 +196,7 @@ TEST_F(VizFrameStepTest, FramesAllocateNothing) {
     if (!test::canCountAllocations()) GTEST_SKIP() << "allocations are counted in sanitizer builds";
     const auto loud = flat(0.6f), quiet = flat(0.1f);
     step.setStyle(true);
-    step.setWaveColorMode(VizColorMode::palette);
+    step.setWaveColorMode(VizWaveColorMode::palette);
     step.setPalette({"#FF0000", "#00FF00"});
     settings.waveCount = 50;
     run(0.5, loud);

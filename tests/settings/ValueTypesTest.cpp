@@ -2,6 +2,7 @@
 // lenient decoding.
 #include "settings/ValueTypes.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -213,6 +214,23 @@ TEST(HueDrift, StoredBytesAreSortedCompactAndRoundTrip) {
         ASSERT_TRUE(data);
         EXPECT_EQ(OverlayHueDrift::decode(*data), value);
     }
+}
+
+// The visualizer's modes keep the strings stores and profiles already hold, and every case reads back as
+// itself (no two cases share a string).
+TEST(StoredEnumerations, VisualizerModesKeepTheirStoredStrings) {
+    using S = std::string_view;
+    const auto roundTrips = [](auto cases) {
+        return std::all_of(cases.begin(), cases.end(),
+                           [](auto c) { return fromString<decltype(c)>(toString(c)) == c; });
+    };
+    EXPECT_EQ(allStrings<VizStyle>(), (std::array<S, 2>{"bars", "waves"}));
+    EXPECT_EQ(allStrings<VizBarsColorMode>(), (std::array<S, 4>{"mono", "solid", "rainbow", "artwork"}));
+    EXPECT_EQ(allStrings<VizWaveColorMode>(),
+              (std::array<S, 5>{"mono", "solid", "rainbow", "palette", "artwork"}));
+    EXPECT_TRUE(roundTrips(allCases<VizStyle>()));
+    EXPECT_TRUE(roundTrips(allCases<VizBarsColorMode>()));
+    EXPECT_TRUE(roundTrips(allCases<VizWaveColorMode>()));
 }
 
 TEST(StoredEnumerations, StringsMatchExactlyAndCaseSensitively) {

@@ -226,19 +226,21 @@ void VisualizerSection::refreshPage() {
     status_->setVisible(status.has_value());
 
     sections_->setVisible(s.vizEnabled());
-    const std::string& style = s.vizStyle();
-    bars_->setVisible(style == "bars");
-    waves_->setVisible(style == "waves");
-    barsColors_->setVisible(style == "bars");
-    wavesColors_->setVisible(style != "bars");
+    // A string none of these knows (a profile may hold one) matches no case: a style that is neither shows
+    // no style section of its own and the waves' colour rows.
+    const auto style = fromString<VizStyle>(s.vizStyle());
+    bars_->setVisible(style == VizStyle::bars);
+    waves_->setVisible(style == VizStyle::waves);
+    barsColors_->setVisible(style == VizStyle::bars);
+    wavesColors_->setVisible(style != VizStyle::bars);
 
-    const std::string& barsMode = s.vizColorMode();
-    barsSolid_->setEnabled(barsMode == "solid");
-    hueDrift_->setEnabled(barsMode == "rainbow");
-    const std::string& wavesMode = s.vizWaveColorMode();
-    wavesSolid_->setEnabled(wavesMode == "solid");
-    colorFlow_->setEnabled(wavesMode == "rainbow" || wavesMode == "palette");
-    paletteBlock_->setVisible(wavesMode == "palette");
+    const auto barsMode = fromString<VizBarsColorMode>(s.vizColorMode());
+    barsSolid_->setEnabled(barsMode == VizBarsColorMode::solid);
+    hueDrift_->setEnabled(barsMode == VizBarsColorMode::rainbow);
+    const auto wavesMode = fromString<VizWaveColorMode>(s.vizWaveColorMode());
+    wavesSolid_->setEnabled(wavesMode == VizWaveColorMode::solid);
+    colorFlow_->setEnabled(wavesMode == VizWaveColorMode::rainbow || wavesMode == VizWaveColorMode::palette);
+    paletteBlock_->setVisible(wavesMode == VizWaveColorMode::palette);
 
     trailLength_->setEnabled(s.vizTrailEnabled());
     intensity_->setEnabled(s.vizBloomEnabled());
