@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/Log.h"
 #include "base/QtMainLoop.h"
 #include "music/AdapterProtocol.h"
 #include "music/MusicProgressEngine.h"
@@ -99,11 +100,10 @@ namespace {
 // The version the update feed is compared with; it follows the project's version in CMakeLists.txt.
 constexpr const char* kVersion = "0.1.0";
 
-// The visualizer's engines capture through the sound server. VELARO_DEBUG adds their once-a-second
-// summary lines to the diagnostics.
+// The visualizer's engines capture through the sound server. Their once-a-second summary lines are made
+// only while the audio category's debug lines show.
 std::function<std::unique_ptr<MusicVisualizerAudioEngine>()> visualizerEngineFactory(MainLoop& loop) {
-    const char* debug = std::getenv("VELARO_DEBUG");
-    const bool logSummaries = debug && *debug && std::string_view(debug) != "0";
+    const bool logSummaries = lcAudio().isDebugEnabled();
     return [&loop, logSummaries] {
         return std::make_unique<MusicVisualizerAudioEngine>(loop, std::make_unique<PulseAudioCapture>(loop),
                                                             logSummaries);
@@ -179,7 +179,7 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
             [](std::function<void()> block) {
                 QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, std::move(block));
             },
-        .positionSummary = std::getenv("VELARO_DEBUG") != nullptr,
+        .positionSummary = lcPlayer().isDebugEnabled(),
     });
     return services;
 }

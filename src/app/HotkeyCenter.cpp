@@ -86,8 +86,9 @@ void HotkeyCenter::registerAssignments(const std::map<std::string, ShortcutKeyCo
         const auto registration =
             hotkeys_.registerHotKey(combo.keyCode, combo.carbonModifiers, HotKeyID{signature, idOf(action)});
         if (!registration) {
-            logLine("HOTKEY", std::string(toString(action)) +
-                                  " shortcut not registered: " + describe(registration.error));
+            qCWarning(lcApp) << tagged(
+                "HOTKEY",
+                std::string(toString(action)) + " shortcut not registered: " + describe(registration.error));
             continue;
         }
         hotKeyRefs_[action] = registration.ref;

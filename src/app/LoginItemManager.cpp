@@ -11,8 +11,9 @@ LoginItemManager::LoginItemManager(LoginItem& service)
 void LoginItemManager::setEnabled(bool enabled) {
     const auto error = enabled ? service_.registerItem() : service_.unregisterItem();
     if (error) {
-        logLine("LoginItemManager:", std::string("failed to ") + (enabled ? "register" : "unregister") +
-                                         ": " + error->description);
+        qCWarning(lcApp) << tagged(
+            "LoginItemManager:",
+            std::string("failed to ") + (enabled ? "register" : "unregister") + ": " + error->description);
     }
     isEnabled_ = service_.status() == LoginItemStatus::enabled;
 }

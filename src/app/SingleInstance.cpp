@@ -81,7 +81,8 @@ QString SingleInstance::privateFolder(const QStringList& candidates) {
         }
         const std::string problem = privacyProblem(folder);
         if (problem.empty()) return folder;
-        logLine("APP", "the instance lock does not go in " + folder.toStdString() + ": " + problem);
+        qCWarning(lcApp) << tagged(
+            "APP", "the instance lock does not go in " + folder.toStdString() + ": " + problem);
     }
     return {};
 }
@@ -108,8 +109,8 @@ QString SingleInstance::defaultLockPath() {
 SingleInstance::Lock SingleInstance::takeLock() {
     if (lockFd_ >= 0) return Lock::ours;
     if (lockPath_.isEmpty()) {
-        logLine("APP",
-                "no private folder for the instance lock; the session bus alone tells a running Velaro");
+        qCWarning(lcApp) << tagged(
+            "APP", "no private folder for the instance lock; the session bus alone tells a running Velaro");
         return Lock::unavailable;
     }
     const QByteArray path = QFile::encodeName(lockPath_);
@@ -117,8 +118,9 @@ SingleInstance::Lock SingleInstance::takeLock() {
         ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        logLine("APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" +
-                           (fd < 0 ? std::strerror(errno) : "not a regular file of this user") + ")");
+        qCWarning(lcApp) << tagged(
+            "APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" +
+                       (fd < 0 ? std::strerror(errno) : "not a regular file of this user") + ")");
         if (fd >= 0) ::close(fd);
         return Lock::unavailable;
     }
@@ -139,11 +141,12 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAns
     const Lock lock = takeLock();
     const bool runsHere = lock == Lock::heldElsewhere;
     if (!connection_.isConnected()) {
-        logLine("APP", "no session bus: running without the reopen hand-over");
+        qCInfo(lcApp) << tagged("APP", "no session bus: running without the reopen hand-over");
         if (!runsHere) return Role::standalone;
-        logLine("APP",
-                "Velaro is already running on this display and cannot be asked to come forward without "
-                "the session bus; not starting a second one");
+        qCWarning(lcApp) << tagged(
+            "APP",
+            "Velaro is already running on this display and cannot be asked to come forward without "
+            "the session bus; not starting a second one");
         return Role::unreachable;
     }
     // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
@@ -157,16 +160,19 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAns
         ownsName_ = true;
         if (!runsHere) return Role::primary;
         releaseName();
-        logLine("APP",
-                "Velaro is already running on this display without the session bus, so it cannot be asked "
-                "to come forward; not starting a second one");
+        qCWarning(lcApp) << tagged(
+            "APP",
+            "Velaro is already running on this display without the session bus, so it cannot be asked "
+            "to come forward; not starting a second one");
         return Role::unreachable;
     }
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered) {
-        logLine("APP", "could not take the session-bus name: " + reply.error().message().toStdString());
+        qCWarning(lcApp) << tagged(
+            "APP", "could not take the session-bus name: " + reply.error().message().toStdString());
         releaseName();
         if (!runsHere) return Role::standalone;
-        logLine("APP", "Velaro is already running on this display; not starting a second one");
+        qCInfo(lcApp) << tagged("APP",
+                                "Velaro is already running on this display; not starting a second one");
         return Role::unreachable;
     }
     // Held by someone else. With no Velaro on this display that may be anything that took the name, and
@@ -177,19 +183,21 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAns
             return Role::secondary;
         }
         const auto pid = bus->servicePid(service_);
-        logLine("APP", "the session-bus name " + service_.toStdString() + " is held by another program" +
-                           (pid.isValid() ? " (pid " + std::to_string(pid.value()) + ")" : std::string()) +
-                           " that did not answer as Velaro, and no Velaro runs on this display; starting "
-                           "without the reopen hand-over");
+        qCWarning(lcApp) << tagged(
+            "APP", "the session-bus name " + service_.toStdString() + " is held by another program" +
+                       (pid.isValid() ? " (pid " + std::to_string(pid.value()) + ")" : std::string()) +
+                       " that did not answer as Velaro, and no Velaro runs on this display; starting "
+                       "without the reopen hand-over");
         waitInLineForName();
         return Role::standalone;
     }
     // Another Velaro runs here (or no lock tells): even when it does not answer, two must not run.
     releaseName();
     if (askOwnerToReopen(instanceAnswer) == Answer::velaro) return Role::secondary;
-    logLine("APP",
-            "Velaro is already running but does not answer (it may be hung); not starting a second one. "
-            "End the running one and start Velaro again.");
+    qCWarning(lcApp) << tagged(
+        "APP",
+        "Velaro is already running but does not answer (it may be hung); not starting a second one. "
+        "End the running one and start Velaro again.");
     return Role::unreachable;
 }
 

@@ -96,7 +96,7 @@ void StatusItemController::openPopover() {
             hooks_.makePopoverContent ? hooks_.makePopoverContent(*this) : nullptr;
         popover_ = tray_.makePopover(std::move(content));
         if (!popover_) {
-            logLine("STATUS", "no popover could be made");
+            qCWarning(lcApp) << tagged("STATUS", "no popover could be made");
             return;
         }
     }

@@ -42,6 +42,8 @@ void quitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Our diagnostic lines keep their plain form on stderr; QT_LOGGING_RULES chooses which show.
+    velaro::installLogHandler();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velaro"));
     QApplication::setDesktopFileName(QString::fromLatin1(velaro::velaroAppId));
@@ -63,7 +65,7 @@ int main(int argc, char** argv) {
     std::string error;
     auto services = velaro::AppServices::create(&error);
     if (!services) {
-        velaro::logLine("APP", error);
+        qCWarning(velaro::lcApp) << velaro::tagged("APP", error);
         return 1;
     }
     quitOnTerminationSignals(app);

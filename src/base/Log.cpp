@@ -5,11 +5,22 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <utility>
 
 namespace velaro {
+
+Q_LOGGING_CATEGORY(lcApp, "velaro.app", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcSettings, "velaro.settings", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcSampling, "velaro.sampling", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcOverlay, "velaro.overlay", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPlayer, "velaro.music.player", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAudio, "velaro.music.audio", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcVisualizer, "velaro.music.visualizer", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcDesktop, "velaro.desktop", QtInfoMsg)
+
 namespace {
 std::mutex& logMutex() {
     static std::mutex m;
@@ -99,24 +110,67 @@ std::string escapeLogText(std::string_view text) {
     return out;
 }
 
-void logLine(std::string_view tag, std::string_view message) {
+TaggedLine tagged(std::string_view tag, std::string_view message) {
+    TaggedLine line;
     const std::string escaped = escapeLogText(message);
-    std::lock_guard lock(logMutex());
-    if (auto& sink = sinkSlot()) {
-        sink(tag, escaped);
+    line.text.reserve(tag.size() + escaped.size() + 1);
+    line.text.append(tag).append(" ").append(escaped);
+    return line;
+}
+
+QDebug operator<<(QDebug debug, const TaggedLine& line) {
+    const QDebugStateSaver saver(debug);
+    debug.noquote().nospace() << QString::fromStdString(line.text);
+    return debug;
+}
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+bool isOurs(const char* category) {
+    return category && std::strncmp(category, "velaro.", 7) == 0;
+}
+
+void writeMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!isOurs(context.category)) {
+        previousHandler(type, context, message);
         return;
     }
-    std::string line;
-    line.reserve(tag.size() + escaped.size() + 2);
-    line.append(tag).append(" ").append(escaped).append("\n");
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    // Qt's own variable, so the category or the time can be shown the way Qt's messages show them.
+    static const bool patterned = qEnvironmentVariableIsSet("QT_MESSAGE_PATTERN");
+    const QByteArray text = message.toUtf8();
+    const QByteArray shown = patterned ? qFormatLogMessage(type, context, message).toUtf8() : text;
+    std::lock_guard lock(logMutex());
+    if (auto& sink = sinkSlot()) {
+        const std::string_view line(text.constData(), std::size_t(text.size()));
+        const std::size_t space = std::min(line.find(' '), line.size());
+        sink(line.substr(0, space), line.substr(std::min(space + 1, line.size())));
+        return;
+    }
+    std::fwrite(shown.constData(), 1, std::size_t(shown.size()), stderr);
+    std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
+}  // namespace
+
+void installLogHandler() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { previousHandler = qInstallMessageHandler(writeMessage); });
+}
+
 LogSink setLogSink(LogSink sink) {
-    std::lock_guard lock(logMutex());
-    LogSink previous = std::move(sinkSlot());
-    sinkSlot() = std::move(sink);
+    installLogHandler();
+    LogSink previous;
+    bool capturing;
+    {
+        std::lock_guard lock(logMutex());
+        previous = std::move(sinkSlot());
+        sinkSlot() = std::move(sink);
+        capturing = bool(sinkSlot());
+    }
+    QLoggingCategory::setFilterRules(capturing ? QStringLiteral("velaro.*=true") : QString());
     return previous;
 }
 

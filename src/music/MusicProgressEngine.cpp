@@ -66,7 +66,7 @@ void MusicProgressEngine::start() {
         generation = ++spawnGeneration_;
         restartDelay_ = 1.0;
     }
-    logLine("PROG", "engine v1 start (source=adapter, vendor=3ac3d4b)");
+    qCInfo(lcPlayer) << tagged("PROG", "engine v1 start (source=adapter, vendor=3ac3d4b)");
     spawnAdapter(generation);
     post([this] {
         if (!terminateObserved_ && services_.onWillTerminate) {
@@ -105,7 +105,7 @@ void MusicProgressEngine::stop() {
     // A running fetch ends; its result, if any, is dropped as stale.
     if (fetch) fetch->terminate();
     post([this] { summaryTimer_.cancel(); });
-    logLine("PROG", "engine stopped");
+    qCInfo(lcPlayer) << tagged("PROG", "engine stopped");
 }
 
 ProgressSnapshot MusicProgressEngine::snapshot() const {
@@ -129,7 +129,7 @@ void MusicProgressEngine::spawnAdapter(std::uint64_t generation) {
     const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
     if (!program) {
         // Nothing is retried: the engine stays started without a stream until it is started again.
-        logLine("PROG", "spawn FAILED: adapter resources not found in bundle");
+        qCWarning(lcPlayer) << tagged("PROG", "spawn FAILED: adapter resources not found in bundle");
         return;
     }
     std::uint64_t runId;
@@ -157,7 +157,7 @@ void MusicProgressEngine::spawnAdapter(std::uint64_t generation) {
             .pipeOutput = true},
         std::move(handlers), &error);
     if (!process) {
-        logLine("PROG", "spawn FAILED: " + error);
+        qCWarning(lcPlayer) << tagged("PROG", "spawn FAILED: " + error);
         {
             std::lock_guard lock(mutex_);
             if (run_ && run_->id == runId) run_.reset();
@@ -190,7 +190,8 @@ void MusicProgressEngine::receive(std::uint64_t runId, std::string_view chunk) {
         if (!run_ || run_->id != runId) return;
         dropped = run_->lines.append(chunk, lines);
     }
-    for (std::size_t i = 0; i < dropped; ++i) logLine("PROG", "adapter line over 1 MiB dropped");
+    for (std::size_t i = 0; i < dropped; ++i)
+        qCWarning(lcPlayer) << tagged("PROG", "adapter line over 1 MiB dropped");
     for (const auto& line : lines) handleLine(runId, line);
 }
 
@@ -235,7 +236,8 @@ void MusicProgressEngine::adapterExited(std::uint64_t runId, int status) {
     }
     if (process) process->dropHandlers();
     if (stopped) return;
-    logLine("PROG", "adapter exited (status=" + std::to_string(status) + ") — restarting");
+    qCWarning(lcPlayer) << tagged("PROG",
+                                  "adapter exited (status=" + std::to_string(status) + ") — restarting");
     scheduleRestart(generation);
 }
 
@@ -247,7 +249,7 @@ void MusicProgressEngine::scheduleRestart(std::uint64_t generation) {
         delay = restartDelay_;
         restartDelay_ = std::min(2 * delay, 30.0);
     }
-    logLine("PROG", "restart in " + std::to_string(static_cast<long long>(delay)) + "s");
+    qCInfo(lcPlayer) << tagged("PROG", "restart in " + std::to_string(static_cast<long long>(delay)) + "s");
     workQueue_->asyncAfter(delay, guarded([generation](MusicProgressEngine& e) { e.restart(generation); }));
 }
 
@@ -259,7 +261,7 @@ void MusicProgressEngine::restart(std::uint64_t generation) {
         stopped = stopped_;
     }
     if (!current)
-        logLine("PROG", "restart skipped (stale generation)");
+        qCDebug(lcPlayer) << tagged("PROG", "restart skipped (stale generation)");
     else if (!stopped)
         spawnAdapter(generation);
 }
@@ -273,9 +275,9 @@ void MusicProgressEngine::healthCheck(std::uint64_t generation) {
         current = generation == spawnGeneration_;
     }
     if (!current)
-        logLine("PROG", "health check skipped (stale generation)");
+        qCDebug(lcPlayer) << tagged("PROG", "health check skipped (stale generation)");
     else if (!received && !stopped)
-        logLine("PROG", "health: no data line within 5s — adapter may be blocked");
+        qCWarning(lcPlayer) << tagged("PROG", "health: no data line within 5s — adapter may be blocked");
 }
 
 void MusicProgressEngine::summaryTick() {
@@ -283,7 +285,7 @@ void MusicProgressEngine::summaryTick() {
     if (!snap.isValid) {
         if (wasValid_) {
             wasValid_ = false;
-            logLine("PROG", "invalid (no source / live stream)");
+            qCDebug(lcPlayer) << tagged("PROG", "invalid (no source / live stream)");
         }
         return;
     }
@@ -302,7 +304,7 @@ void MusicProgressEngine::summaryTick() {
     // Sized by a first pass: an adapter may send lengths of hundreds of digits.
     std::string line(std::snprintf(nullptr, 0, format, elapsed, duration, rate, source.c_str()), '\0');
     std::snprintf(line.data(), line.size() + 1, format, elapsed, duration, rate, source.c_str());
-    logLine("PROG", line);
+    qCDebug(lcPlayer) << tagged("PROG", line);
 }
 
 }  // namespace velaro

@@ -48,7 +48,7 @@ void MusicProgressEngine::requestArtworkLocked() {
         if (key && !artworkColor_ && !artworkPendingGen_ && artworkRetryAvailable_) {
             artworkRetryAvailable_ = false;
             artworkPendingGen_ = ++artworkGeneration_;
-            logLine("PROG", "artwork RETRY (last credit) [" + shortKey(*key, 40) + "]");
+            qCDebug(lcPlayer) << tagged("PROG", "artwork RETRY (last credit) [" + shortKey(*key, 40) + "]");
             scheduleArtworkFetch(artworkGeneration_, *key);
         }
         return;
@@ -90,13 +90,13 @@ void MusicProgressEngine::startArtworkFetch(std::uint64_t generation, std::strin
         stale = generation != artworkGeneration_;
     }
     if (stale) {
-        logLine("PROG", "artwork SKIPPED before spawn (stale gen " + std::to_string(generation) + ") [" +
-                            shortKey(key, 40) + "]");
+        qCDebug(lcPlayer) << tagged("PROG", "artwork SKIPPED before spawn (stale gen " +
+                                                std::to_string(generation) + ") [" + shortKey(key, 40) + "]");
         return finishArtworkFetch(generation);
     }
     const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
     if (!program) {
-        logLine("PROG", "artwork FAILED: adapter resources not found in bundle");
+        qCWarning(lcPlayer) << tagged("PROG", "artwork FAILED: adapter resources not found in bundle");
         return finishArtworkFetch(generation);
     }
 
@@ -114,7 +114,7 @@ void MusicProgressEngine::startArtworkFetch(std::uint64_t generation, std::strin
             .program = *program, .arguments = {std::string(adapter::commands::get)}, .pipeOutput = true},
         std::move(handlers), &error);
     if (!process) {
-        logLine("PROG", "artwork FAILED to spawn: " + error);
+        qCWarning(lcPlayer) << tagged("PROG", "artwork FAILED to spawn: " + error);
         return finishArtworkFetch(generation);
     }
 
@@ -128,7 +128,8 @@ void MusicProgressEngine::startArtworkFetch(std::uint64_t generation, std::strin
         overflowed = fetch->overflow;
     }
     if (fetch->bornStale) {
-        logLine("PROG", "artwork born stale → terminate+reap [" + shortKey(fetch->key, 40) + "]");
+        qCDebug(lcPlayer) << tagged("PROG",
+                                    "artwork born stale → terminate+reap [" + shortKey(fetch->key, 40) + "]");
         workQueue_->asyncAfter(kKillAfter,
                                guarded([fetch](MusicProgressEngine& e) { e.artworkKillCheck(fetch, true); }));
         process->signal(SIGTERM);
@@ -187,7 +188,7 @@ void MusicProgressEngine::artworkTimeout(const std::shared_ptr<ArtworkFetch>& fe
         process = fetch->process;
     }
     if (!process || !process->isRunning()) return;
-    logLine("PROG", "artwork TIMEOUT → SIGTERM [" + shortKey(fetch->key, 40) + "]");
+    qCWarning(lcPlayer) << tagged("PROG", "artwork TIMEOUT → SIGTERM [" + shortKey(fetch->key, 40) + "]");
     process->signal(SIGTERM);
     workQueue_->asyncAfter(kKillAfter,
                            guarded([fetch](MusicProgressEngine& e) { e.artworkKillCheck(fetch, false); }));
@@ -202,7 +203,7 @@ void MusicProgressEngine::artworkKillCheck(const std::shared_ptr<ArtworkFetch>& 
     }
     // Through the child's pidfd: once it is reaped nothing is sent, whoever has its pid by now.
     if (!process || !process->isRunning()) return;
-    logLine("PROG", "artwork still alive → SIGKILL [" + shortKey(fetch->key, 40) + "]");
+    qCWarning(lcPlayer) << tagged("PROG", "artwork still alive → SIGKILL [" + shortKey(fetch->key, 40) + "]");
     process->signal(SIGKILL);
 }
 
@@ -232,8 +233,9 @@ void MusicProgressEngine::completeArtworkFetch(const std::shared_ptr<ArtworkFetc
     if (!fetch->bornStale && !refused) {
         const auto result = fetch->overflow ? std::nullopt : decodeArtwork(output);
         if (!result) {
-            logLine("PROG", "artwork NO RESULT (bytes=" + std::to_string(fetch->bytes) +
-                                ", exit=" + std::to_string(*fetch->status) + ") [" + key40 + "]");
+            qCDebug(lcPlayer) << tagged("PROG", "artwork NO RESULT (bytes=" + std::to_string(fetch->bytes) +
+                                                    ", exit=" + std::to_string(*fetch->status) + ") [" +
+                                                    key40 + "]");
         } else {
             bool accepted, current;
             {
@@ -243,11 +245,13 @@ void MusicProgressEngine::completeArtworkFetch(const std::shared_ptr<ArtworkFetc
                 if (accepted) artworkColor_ = result->color;
             }
             if (accepted)
-                logLine("PROG", "artwork color → " + artworkHex(result->color) + " [" + key40 + "]");
+                qCDebug(lcPlayer) << tagged(
+                    "PROG", "artwork color → " + artworkHex(result->color) + " [" + key40 + "]");
             else
-                logLine("PROG", std::string("artwork DROPPED (") + (current ? "identity" : "gen") +
-                                    ") armed=[" + shortKey(fetch->key, 30) + "] got=[" +
-                                    (result->key ? shortKey(*result->key, 30) : std::string("nil")) + "]");
+                qCDebug(lcPlayer) << tagged(
+                    "PROG", std::string("artwork DROPPED (") + (current ? "identity" : "gen") + ") armed=[" +
+                                shortKey(fetch->key, 30) + "] got=[" +
+                                (result->key ? shortKey(*result->key, 30) : std::string("nil")) + "]");
         }
     }
     finishArtworkFetch(fetch->generation);
@@ -260,8 +264,9 @@ bool MusicProgressEngine::artworkRefused(const ArtworkFetch& fetch, std::string_
         std::lock_guard lock(mutex_);
         if (fetch.generation == artworkGeneration_) artworkRetryAvailable_ = false;
     }
-    logLine("PROG", "artwork REFUSED (" + std::string(adapter::prefixCharacters(*why, 200)) + ") [" +
-                        shortKey(fetch.key, 40) + "]");
+    qCWarning(lcPlayer) << tagged("PROG", "artwork REFUSED (" +
+                                              std::string(adapter::prefixCharacters(*why, 200)) + ") [" +
+                                              shortKey(fetch.key, 40) + "]");
     return true;
 }
 

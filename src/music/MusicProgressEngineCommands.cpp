@@ -44,7 +44,7 @@ bool MusicProgressEngine::runOneShot(std::string kind, const std::string& label,
                                      std::vector<std::string> arguments) {
     const auto program = services_.locateAdapter ? services_.locateAdapter() : std::nullopt;
     if (!program) {
-        logLine("PROG", label + " FAILED: adapter resources not found");
+        qCWarning(lcPlayer) << tagged("PROG", label + " FAILED: adapter resources not found");
         return false;
     }
     auto shot = std::make_shared<OneShot>();
@@ -63,7 +63,8 @@ bool MusicProgressEngine::runOneShot(std::string kind, const std::string& label,
     if (older && older->process && older->process->isRunning()) {
         older->process->dropHandlers();
         older->process->terminate();
-        logLine("PROG", older->label + " still running → superseded by a newer " + shot->label);
+        qCDebug(lcPlayer) << tagged("PROG",
+                                    older->label + " still running → superseded by a newer " + shot->label);
     }
     // The child holds its handlers and the command its child: the handlers see the command only weakly.
     ProcessLauncher::Handlers handlers{
@@ -77,7 +78,7 @@ bool MusicProgressEngine::runOneShot(std::string kind, const std::string& label,
         ProcessLauncher::Spec{.program = *program, .arguments = std::move(arguments), .pipeOutput = false},
         std::move(handlers), &error);
     if (!process) {
-        logLine("PROG", label + " FAILED: " + error);
+        qCWarning(lcPlayer) << tagged("PROG", label + " FAILED: " + error);
         return false;
     }
     {
@@ -99,7 +100,8 @@ void MusicProgressEngine::oneShotExited(const std::shared_ptr<OneShot>& shot, co
         if (const auto it = oneShots_.find(shot->kind); it != oneShots_.end() && it->second == shot)
             oneShots_.erase(it);
     }
-    if (status != 0) logLine("PROG", label + " command exited " + std::to_string(status));
+    if (status != 0)
+        qCWarning(lcPlayer) << tagged("PROG", label + " command exited " + std::to_string(status));
 }
 
 void MusicProgressEngine::oneShotDeadline(const std::shared_ptr<OneShot>& shot) {
@@ -111,14 +113,14 @@ void MusicProgressEngine::oneShotDeadline(const std::shared_ptr<OneShot>& shot) 
     }
     if (!shot->process->isRunning()) return;
     // A player that never answers holds the command on the bus; the launcher sends SIGKILL a second later.
-    logLine("PROG", shot->label + " TIMEOUT → SIGTERM");
+    qCWarning(lcPlayer) << tagged("PROG", shot->label + " TIMEOUT → SIGTERM");
     shot->process->dropHandlers();
     shot->process->terminate();
 }
 
 bool MusicProgressEngine::runSeekCommand(double seconds) {
     if (!std::isfinite(seconds)) {
-        logLine("PROG", "seek FAILED: position is not a number");
+        qCWarning(lcPlayer) << tagged("PROG", "seek FAILED: position is not a number");
         return false;
     }
     return runOneShot(std::string(adapter::commands::seek), "seek",
@@ -132,8 +134,8 @@ void MusicProgressEngine::seek(double seconds, double settle) {
         std::lock_guard lock(mutex_);
         state_.seek(seconds, now, now + settle);
     }
-    logLine("PROG", "seek → " + minutesAndSeconds(seconds) +
-                        " (µs=" + std::to_string(seekMicroseconds(seconds)) + ")");
+    qCDebug(lcPlayer) << tagged("PROG", "seek → " + minutesAndSeconds(seconds) +
+                                            " (µs=" + std::to_string(seekMicroseconds(seconds)) + ")");
 }
 
 void MusicProgressEngine::keySeek(double step, double settle, double debounce) {
@@ -166,7 +168,7 @@ void MusicProgressEngine::fireKeySeek(std::uint64_t token) {
     if (!runSeekCommand(target)) return;
     char step[32];
     std::snprintf(step, sizeof step, "%+.0fs", delta);
-    logLine("PROG", "seek(key) → " + minutesAndSeconds(target) + " (Δ=" + step + ")");
+    qCDebug(lcPlayer) << tagged("PROG", "seek(key) → " + minutesAndSeconds(target) + " (Δ=" + step + ")");
 }
 
 void MusicProgressEngine::sendCommand(int number, const std::string& label) {

@@ -20,7 +20,10 @@ MusicVisualizerAudioEngine::MusicVisualizerAudioEngine(MainLoop& loop, std::uniq
     : loop_(loop), capture_(std::move(capture)), core_(loop.makeSerialQueue("viz.audio.fft"), loop) {
     // Both run on the analysis' queue, which the core empties before the engine is gone.
     core_.onLog = [logSummaries](VizAudioCore::LogKind kind, const std::string& line) {
-        if (kind == VizAudioCore::LogKind::health || logSummaries) logLine(kTag, line);
+        if (kind == VizAudioCore::LogKind::health)
+            qCInfo(lcAudio) << tagged(kTag, line);
+        else if (logSummaries)
+            qCDebug(lcAudio) << tagged(kTag, line);
     };
     // The token is taken here, on the main thread; the queue only copies it.
     core_.onNeedsRebuild = [this, token = lifetime_.token()] {
@@ -69,7 +72,7 @@ bool MusicVisualizerAudioEngine::setup() {
         capture_->startDelivery([core = &core_](const AudioBlock& block) { core->ingest(block); });
         return true;
     }
-    logLine(kTag, "capture set-up failed: " + failure);
+    qCWarning(lcAudio) << tagged(kTag, "capture set-up failed: " + failure);
     return false;
 }
 

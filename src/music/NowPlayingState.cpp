@@ -54,10 +54,11 @@ NowPlayingState::Outcome NowPlayingState::applyPayload(double now) {
         duration_ = 0;
         if (trackKey_) {
             const auto title = p.find(adapter::keys::title);
-            logLine("PROG", "track → " + (title != p.end() ? adapter::text(*title) : std::string("?")) +
-                                " [" + std::string(adapter::prefixCharacters(*trackKey_, 24)) + "…]");
+            qCDebug(lcPlayer) << tagged(
+                "PROG", "track → " + (title != p.end() ? adapter::text(*title) : std::string("?")) + " [" +
+                            std::string(adapter::prefixCharacters(*trackKey_, 24)) + "…]");
         } else {
-            logLine("PROG", "source lost");
+            qCDebug(lcPlayer) << tagged("PROG", "source lost");
         }
     }
 
@@ -72,7 +73,8 @@ NowPlayingState::Outcome NowPlayingState::applyPayload(double now) {
         lastTimestamp_ = stamp.value_or(now);
     }
     rate_ = newRate;
-    if ((newRate > 0) != (prevRate > 0)) logLine("PROG", newRate > 0 ? "rate → playing" : "rate → paused");
+    if ((newRate > 0) != (prevRate > 0))
+        qCDebug(lcPlayer) << tagged("PROG", newRate > 0 ? "rate → playing" : "rate → paused");
 
     const bool playingFlipped = (prevRate > 0) != (rate_ > 0);
     if (hasData_)

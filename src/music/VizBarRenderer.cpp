@@ -88,18 +88,19 @@ VizBarRenderer::~VizBarRenderer() {
 bool VizBarRenderer::build(int width, int height, double scale, const std::vector<VizBarSlot>& bars) {
     context_ = QOpenGLContext::currentContext();
     if (!context_ || !context_->isValid()) {
-        logLine(kTag, "renderer: no current OpenGL context");
+        qCWarning(lcVisualizer) << tagged(kTag, "renderer: no current OpenGL context");
         return false;
     }
     const auto format = context_->format();
     if (format.version() < qMakePair(3, 3) || context_->isOpenGLES()) {
-        logLine(kTag, "renderer: OpenGL 3.3 is not available (got " + std::to_string(format.majorVersion()) +
-                          "." + std::to_string(format.minorVersion()) + ")");
+        qCWarning(lcVisualizer) << tagged(kTag, "renderer: OpenGL 3.3 is not available (got " +
+                                                    std::to_string(format.majorVersion()) + "." +
+                                                    std::to_string(format.minorVersion()) + ")");
         return false;
     }
     gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context_);
     if (!gl_) {
-        logLine(kTag, "renderer: no OpenGL 3.3 core functions");
+        qCWarning(lcVisualizer) << tagged(kTag, "renderer: no OpenGL 3.3 core functions");
         return false;
     }
     auto& gl = *gl_;
@@ -186,7 +187,8 @@ bool VizBarRenderer::build(int width, int height, double scale, const std::vecto
     gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl.glBindBuffer(GL_UNIFORM_BUFFER, 0);
     if (const GLenum error = gl.glGetError(); error != GL_NO_ERROR) {
-        logLine(kTag, "renderer: OpenGL error " + std::to_string(error) + " while making its objects");
+        qCWarning(lcVisualizer) << tagged(
+            kTag, "renderer: OpenGL error " + std::to_string(error) + " while making its objects");
         return false;
     }
     return true;
@@ -207,7 +209,8 @@ GLuint VizBarRenderer::compile(const char* vertexEntry, const char* fragmentEntr
         gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
         std::string log(std::max(length, 1), '\0');
         gl.glGetShaderInfoLog(shader, length, nullptr, log.data());
-        logLine(kTag, std::string("renderer: ") + entry + " does not compile: " + log.c_str());
+        qCWarning(lcVisualizer) << tagged(
+            kTag, std::string("renderer: ") + entry + " does not compile: " + log.c_str());
         gl.glDeleteShader(shader);
         return 0;
     };
@@ -232,8 +235,8 @@ GLuint VizBarRenderer::compile(const char* vertexEntry, const char* fragmentEntr
         gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
         std::string log(std::max(length, 1), '\0');
         gl.glGetProgramInfoLog(program, length, nullptr, log.data());
-        logLine(kTag, std::string("renderer: ") + vertexEntry + " + " + fragmentEntry +
-                          " do not link: " + log.c_str());
+        qCWarning(lcVisualizer) << tagged(kTag, std::string("renderer: ") + vertexEntry + " + " +
+                                                    fragmentEntry + " do not link: " + log.c_str());
         gl.glDeleteProgram(program);
         return 0;
     }
@@ -278,7 +281,8 @@ GLuint VizBarRenderer::makeFramebuffer(GLuint texture) {
     }
     gl.glBindFramebuffer(GL_FRAMEBUFFER, context_->defaultFramebufferObject());
     if (status != GL_FRAMEBUFFER_COMPLETE) {
-        logLine(kTag, "renderer: framebuffer incomplete (status " + std::to_string(status) + ")");
+        qCWarning(lcVisualizer) << tagged(
+            kTag, "renderer: framebuffer incomplete (status " + std::to_string(status) + ")");
         gl.glDeleteFramebuffers(1, &framebuffer);
         return 0;
     }

@@ -63,14 +63,14 @@ VizRenderPath vizRenderPathFor(OverlayWindow& glWindow) {
         if (std::string_view(chosen) == "raster") return VizRenderPath::raster;
     }
     if (!context || context->isOpenGLES() || context->format().version() < qMakePair(3, 3)) {
-        logLine("VIZ", "no OpenGL 3.3 here: the visualizer draws on the CPU");
+        qCInfo(lcVisualizer) << tagged("VIZ", "no OpenGL 3.3 here: the visualizer draws on the CPU");
         return VizRenderPath::raster;
     }
     const auto* name = reinterpret_cast<const char*>(context->functions()->glGetString(GL_RENDERER));
     const std::string renderer = name ? name : "";
     if (!vizSoftwareRenderer(renderer)) return VizRenderPath::gpu;
-    logLine("VIZ",
-            "OpenGL is drawn by the CPU here (" + renderer + "): the visualizer draws on the CPU instead");
+    qCInfo(lcVisualizer) << tagged(
+        "VIZ", "OpenGL is drawn by the CPU here (" + renderer + "): the visualizer draws on the CPU instead");
     return VizRenderPath::raster;
 }
 

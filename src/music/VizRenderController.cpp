@@ -119,7 +119,8 @@ void VizRenderController::start() {
     if (!window_) {
         if (unavailable_ == VizWindowUnavailable::noTranslucency && !saidWhy_) {
             // An ARGB GL surface without a compositor is an opaque black band.
-            logLine(kTag, "no compositor runs: the visualizer stays dark until one does");
+            qCInfo(lcVisualizer) << tagged(kTag,
+                                           "no compositor runs: the visualizer stays dark until one does");
             saidWhy_ = true;
         }
         return;
@@ -133,7 +134,7 @@ void VizRenderController::start() {
     else
         renderer_ = services_.makeRenderer(*window_, bars);
     if (!renderer_) {
-        if (!saidWhy_) logLine(kTag, "no GPU renderer: the visualizer stays dark");
+        if (!saidWhy_) qCInfo(lcVisualizer) << tagged(kTag, "no GPU renderer: the visualizer stays dark");
         saidWhy_ = true;
         window_.reset();
         return;

@@ -45,7 +45,8 @@ void BelowActiveCornerPass::run(const std::vector<PlacedCorner>& corners, bool s
         target_.reset();
         if (!deriveFailLogged_) {
             deriveFailLogged_ = true;
-            logLine("MenuBarOverlayController", "below-active: the front app shows no window to order under");
+            qCDebug(lcOverlay) << tagged("MenuBarOverlayController",
+                                         "below-active: the front app shows no window to order under");
         }
         // Corners already in the stack stay where they were. One never ordered in would stay hidden until
         // some app shows a large window, so an empty desktop would lack a corner the user switched on: it

@@ -77,9 +77,10 @@ void OverviewDetector::startDetection(std::optional<bool> published) {
     }
     isOverviewActive = false;
     if (!std::exchange(unavailableLogged_, true))
-        logLine("OVERVIEW",
-                "this desktop publishes no overview state and shows no overview window; the overview is not "
-                "detected");
+        qCInfo(lcSampling) << tagged(
+            "OVERVIEW",
+            "this desktop publishes no overview state and shows no overview window; the overview is not "
+            "detected");
 }
 
 void OverviewDetector::startProbe() {

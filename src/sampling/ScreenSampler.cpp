@@ -218,7 +218,8 @@ std::shared_ptr<ScreenSampler::ScreenChannel> ScreenSampler::channelFor(StreamCo
     auto channel = listed && it != state_->streams.channelsByScreen.end() ? it->second : nullptr;
     const bool missing = channel == nullptr;
     if (missing != context.channelMissingLogged) {
-        if (missing) logLine("SAMPLER", "no channel for screen " + context.capturedScreen->id);
+        if (missing)
+            qCWarning(lcSampling) << tagged("SAMPLER", "no channel for screen " + context.capturedScreen->id);
         context.channelMissingLogged = missing;
     }
     return channel;
@@ -626,7 +627,8 @@ void ScreenSampler::startStream(const ScreenInfo& screen, const std::shared_ptr<
             return;
         case StreamReconciler::Start::waitForGeometry:
             if (!context->geometryMissingLogged)
-                logLine("SAMPLER", "no capture geometry for screen " + screen.id + "; not capturing it yet");
+                qCInfo(lcSampling) << tagged(
+                    "SAMPLER", "no capture geometry for screen " + screen.id + "; not capturing it yet");
             context->geometryMissingLogged = true;
             return;
         case StreamReconciler::Start::go:
@@ -669,7 +671,8 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
         }
     }
     if (!display) {
-        if (!context->displayMissLogged) logLine("SAMPLER", "no display to capture for screen " + screen);
+        if (!context->displayMissLogged)
+            qCWarning(lcSampling) << tagged("SAMPLER", "no display to capture for screen " + screen);
         context->displayMissLogged = true;
         context->isConfiguringStream = false;
         return;
@@ -833,7 +836,7 @@ void ScreenSampler::idleTeardownFired() {
 void ScreenSampler::updateUndemandedLog() {
     const bool undemanded = hasActiveStream() && !state_->streams.captureDemand;
     if (undemanded && !state_->streams.undemandedOpenLogged)
-        logLine("SAMPLER", "a stream runs while no feature asks for capture");
+        qCWarning(lcSampling) << tagged("SAMPLER", "a stream runs while no feature asks for capture");
     state_->streams.undemandedOpenLogged = undemanded;
 }
 

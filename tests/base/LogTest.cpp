@@ -29,9 +29,38 @@ TEST(Log, TextFromOutsideCannotSplitALineOrTurnItAround) {
     const LogSink previous = setLogSink([&](std::string_view tag, std::string_view message) {
         lines.push_back(std::string(tag) + " " + std::string(message));
     });
-    logLine("PROG", "artwork [x|Title\nPROG forged]");
+    qCDebug(lcPlayer) << tagged("PROG", "artwork [x|Title\nPROG forged]");
     setLogSink(previous);
     EXPECT_EQ(lines, std::vector<std::string>{"PROG artwork [x|Title\\x0APROG forged]"});
+}
+
+// Without rules every part shows its info lines and hides its debug lines; a rule naming the music shows the
+// music's debug lines and no other part's. A capture sees every level while it lasts.
+TEST(Log, RulesChooseWhichPartsShowTheirDebugLines) {
+    const auto debugShown = [] {
+        std::vector<std::string> shown;
+        for (const auto* category : {&lcApp(), &lcSettings(), &lcSampling(), &lcOverlay(), &lcPlayer(),
+                                     &lcAudio(), &lcVisualizer(), &lcDesktop()}) {
+            EXPECT_TRUE(category->isInfoEnabled()) << category->categoryName();
+            if (category->isDebugEnabled()) shown.emplace_back(category->categoryName());
+        }
+        return shown;
+    };
+    EXPECT_EQ(debugShown(), std::vector<std::string>{});
+    QLoggingCategory::setFilterRules(QStringLiteral("velaro.music.*=true"));
+    EXPECT_EQ(debugShown(), (std::vector<std::string>{"velaro.music.player", "velaro.music.audio",
+                                                      "velaro.music.visualizer"}));
+    QLoggingCategory::setFilterRules({});
+
+    std::vector<std::string> lines;
+    LogSink previous = setLogSink([&](std::string_view tag, std::string_view message) {
+        lines.push_back(std::string(tag) + " " + std::string(message));
+    });
+    qCDebug(lcSampling) << tagged("SAMPLER", "shown while captured ");
+    setLogSink(previous);
+    qCDebug(lcSampling) << tagged("SAMPLER", "hidden again");
+    EXPECT_EQ(lines, std::vector<std::string>{"SAMPLER shown while captured "});
+    EXPECT_EQ(debugShown(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -261,7 +261,7 @@ TEST(Log, LinesCarryTheirTagAndReachTheSink) {
     auto previous = setLogSink([&](std::string_view tag, std::string_view message) {
         lines.push_back(std::string(tag) + "|" + std::string(message));
     });
-    logLine("PROG", "adapter started");
+    qCInfo(lcPlayer) << tagged("PROG", "adapter started");
     setLogSink(std::move(previous));
     EXPECT_EQ(lines, std::vector<std::string>{"PROG|adapter started"});
 }

@@ -339,7 +339,8 @@ public:
         file.close();
         auto environment = base;
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
-        environment.insert(QStringLiteral("VELARO_DEBUG"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("velaro.music.audio.debug=true"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         process_.setProcessEnvironment(environment);
         process_.start(binDir() + QStringLiteral("/velaro"), {});

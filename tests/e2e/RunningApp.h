@@ -46,8 +46,11 @@ public:
     RunningApp(const RunningApp&) = delete;
     RunningApp& operator=(const RunningApp&) = delete;
 
-    // `keepErrors`: stderr is kept for errorOutput() instead of passing through to the test's own.
+    // `keepErrors`: stderr is kept for errorOutput() instead of passing through to the test's own, with the
+    // app's debug lines among it.
     bool start(bool keepErrors = false) {
+        if (keepErrors && !environment_.contains(QStringLiteral("QT_LOGGING_RULES")))
+            environment_.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("velaro.*.debug=true"));
         process_.setProcessEnvironment(environment_);
         process_.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels
                                                   : QProcess::ForwardedErrorChannel);

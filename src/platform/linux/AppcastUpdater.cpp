@@ -215,7 +215,7 @@ void AppcastUpdater::start() {
     if (started_) return;
     started_ = true;
     if (feedURL_.empty()) {
-        logLine("UPDATE", "no update feed configured; update checks are off");
+        qCInfo(lcApp) << tagged("UPDATE", "no update feed configured; update checks are off");
         return;
     }
     if (!defaults_.boolValue(kLaunchedBeforeKey).value_or(false)) {
@@ -256,7 +256,7 @@ void AppcastUpdater::scheduleBackgroundCheck() {
 void AppcastUpdater::checkForUpdates() {
     if (feedURL_.empty()) {
         // The menu item and the About button are disabled without a feed; a call that comes anyway is said.
-        logLine("UPDATE", "no update feed configured; there is nothing to check");
+        qCInfo(lcApp) << tagged("UPDATE", "no update feed configured; there is nothing to check");
         return;
     }
     if (checking_) {
@@ -270,7 +270,7 @@ void AppcastUpdater::check(bool userInitiated) {
     if (feedURL_.empty() || checking_) return;
     const QUrl url(QString::fromStdString(feedURL_));
     if (!isAcceptedWebURL(QString::fromStdString(feedURL_), plainHttp_)) {
-        logLine("UPDATE", "the update feed address is not an https URL: " + feedURL_);
+        qCWarning(lcApp) << tagged("UPDATE", "the update feed address is not an https URL: " + feedURL_);
         if (userInitiated)
             driver_.showCheckFailed("the update feed address is not a secure (https) web address");
         return;
@@ -319,7 +319,7 @@ void AppcastUpdater::finished(QNetworkReply* reply, bool userInitiated) {
         if (error.empty()) update = newestUpdate(parsed.items, currentVersion_);
     }
     if (!error.empty()) {
-        logLine("UPDATE", "check failed: " + error);
+        qCWarning(lcApp) << tagged("UPDATE", "check failed: " + error);
         if (userInitiated) driver_.showCheckFailed(error);
         return;
     }

@@ -61,7 +61,7 @@ void GnomeShellOverview::propertiesChanged(const QString& interfaceName, const Q
 void GnomeShellOverview::store(std::optional<bool> active) {
     if (active && !announced_) {
         announced_ = true;
-        logLine("OVERVIEW", "following GNOME Shell's overview on the session bus");
+        qCInfo(lcSampling) << tagged("OVERVIEW", "following GNOME Shell's overview on the session bus");
     }
     if (state_.value() != active) state_ = active;
 }

@@ -412,7 +412,8 @@ void JsonDefaultsStore::removeOwnLeftovers() {
         // We only ever leave regular files; anything else under the name is not ours.
         if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (::unlink(file.c_str()) == 0)
-            logLine(kTag, "removed a copy left by an interrupted write: " + name.toStdString());
+            qCInfo(lcSettings) << tagged(
+                kTag, "removed a copy left by an interrupted write: " + name.toStdString());
     }
 }
 
@@ -446,7 +447,8 @@ void JsonDefaultsStore::load() {
 std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes, std::string& error) const {
     std::vector<std::string> skipped;
     auto stored = decodeDefaultsFile(bytes, &error, &skipped);
-    for (const auto& key : skipped) logLine(kTag, "ignoring unusable value of \"" + key + "\" in " + path_);
+    for (const auto& key : skipped)
+        qCWarning(lcSettings) << tagged(kTag, "ignoring unusable value of \"" + key + "\" in " + path_);
     return stored;
 }
 
@@ -523,11 +525,12 @@ std::string JsonDefaultsStore::setAsideTarget() const {
 bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
     const std::string target = setAsideTarget();
     if (::rename(path_.c_str(), target.c_str()) != 0) {
-        logLine(kTag, path_ + " " + reason + "; could not move it aside (" + std::strerror(errno) + "); " +
-                          consequence);
+        qCWarning(lcSettings) << tagged(kTag, path_ + " " + reason + "; could not move it aside (" +
+                                                  std::strerror(errno) + "); " + consequence);
         return false;
     }
-    logLine(kTag, path_ + " " + reason + "; moved it to " + target + "; " + consequence);
+    qCWarning(lcSettings) << tagged(kTag,
+                                    path_ + " " + reason + "; moved it to " + target + "; " + consequence);
     lastDisk_ = {};
     removeOldSetAsideCopies(target);
     return true;
@@ -558,11 +561,12 @@ void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
         if (!kept && out >= 0) ::unlink(target.c_str());
     }
     if (!kept) {
-        logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason +
-                          "; could not keep a copy (" + error + ")");
+        qCWarning(lcSettings) << tagged(kTag, "an edit of " + path_ + " that landed during a write " +
+                                                  reason + "; could not keep a copy (" + error + ")");
         return;
     }
-    logLine(kTag, "an edit of " + path_ + " that landed during a write " + reason + "; kept it as " + target);
+    qCWarning(lcSettings) << tagged(
+        kTag, "an edit of " + path_ + " that landed during a write " + reason + "; kept it as " + target);
     removeOldSetAsideCopies(target);
 }
 
@@ -616,13 +620,15 @@ void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
     for (std::size_t i = kKeptNewestSetAsideCopies - 1; i + 1 < copies.size(); ++i)
         removed += ::unlink(QFile::encodeName(copies[i].path).constData()) == 0;
     if (removed > 0)
-        logLine(kTag, "removed " + std::to_string(removed) + " set-aside copies of " + path_ +
-                          "; the first and the newest " + std::to_string(kKeptNewestSetAsideCopies) + " stay");
+        qCInfo(lcSettings) << tagged(kTag, "removed " + std::to_string(removed) + " set-aside copies of " +
+                                               path_ + "; the first and the newest " +
+                                               std::to_string(kKeptNewestSetAsideCopies) + " stay");
 }
 
 void JsonDefaultsStore::set(const std::string& key, PlistValue value) {
     if (!isFinite(value)) {
-        logLine(kTag, "refusing to store \"" + key + "\": a number that is not finite has no stored form");
+        qCWarning(lcSettings) << tagged(
+            kTag, "refusing to store \"" + key + "\": a number that is not finite has no stored form");
         return;
     }
     if (domain_.set(key, std::move(value))) markChanged(key);
@@ -735,7 +741,9 @@ bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
         } else if (result == FlushResult::Contended) {
             settlingSince.reset();
             if (last || waits.now() - start >= kSettleSeconds) {
-                logLine(kTag, path_ + " kept changing while we wrote; what it changed last is kept for the next try");
+                qCInfo(lcSettings) << tagged(
+                    kTag,
+                    path_ + " kept changing while we wrote; what it changed last is kept for the next try");
                 return false;
             }
         } else {
@@ -752,18 +760,20 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
     const std::string dir = parentDirectory(path_);
     if (!makeDirectories(dir)) {
-        logLine(kTag,
-                "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
+        qCWarning(lcSettings) << tagged(
+            kTag, "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
         return FlushResult::Failed;
     }
     const bool locked = lock(locking.passedOver ? 0 : locking.wait);
     if (!locked && !locking.writeAnyway) {
         if (locking.wait > 0)
-            logLine(kTag, lockPath(path_) + " stays held by another writer; changes kept for the next try");
+            qCWarning(lcSettings) << tagged(
+                kTag, lockPath(path_) + " stays held by another writer; changes kept for the next try");
         return FlushResult::LockBusy;
     }
     if (!locked && !std::exchange(locking.passedOver, true))
-        logLine(kTag, lockPath(path_) + " stays held by another writer; writing without it");
+        qCWarning(lcSettings) << tagged(
+            kTag, lockPath(path_) + " stays held by another writer; writing without it");
     if (locked && !leftoversRemoved_) removeOwnLeftovers();
     std::string bytes, failure;
     std::set<std::string> editedOnDisk;
@@ -793,7 +803,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
     }
     FlushResult result = FlushResult::Failed;
     if (!ready) {
-        logLine(kTag, "changes kept for the next try");
+        qCWarning(lcSettings) << tagged(kTag, "changes kept for the next try");
     } else {
         // An edit that came out of an earlier write half done, and is older than what the file now holds.
         if (swappedOut_) result = takeInSwappedOut(giveUp, editedOnDisk);
@@ -921,15 +931,15 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
         const std::string reason = std::strerror(errno);
         if (fd >= 0) ::close(fd);
         ::unlink(temporary.c_str());
-        logLine(kTag,
-                "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
+        qCWarning(lcSettings) << tagged(
+            kTag, "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
         return SwapResult::Failed;
     };
     // mkostemp creates the file readable and writable by the user only, as the settings file should be.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        logLine(kTag, "cannot write " + path_ + " (creating a temporary file: " + std::strerror(errno) +
-                          "); changes kept for the next try");
+        qCWarning(lcSettings) << tagged(kTag, "cannot write " + path_ + " (creating a temporary file: " +
+                                                  std::strerror(errno) + "); changes kept for the next try");
         return SwapResult::Failed;
     }
     for (std::size_t done = 0; done < text.size();) {
@@ -958,16 +968,18 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
             if (fd >= 0) ::close(fd);
             const std::string aside = setAsideTarget();
             const bool moved = ::rename(temporary.c_str(), aside.c_str()) == 0;
-            logLine(kTag, path_ + " was replaced by something that is not a file while we wrote; " +
-                              (moved ? "moved it to " + aside : "left it at " + temporary));
+            qCWarning(lcSettings) << tagged(
+                kTag, path_ + " was replaced by something that is not a file while we wrote; " +
+                          (moved ? "moved it to " + aside : "left it at " + temporary));
             return SwapResult::Exchanged;
         }
         if (errno == EINVAL || errno == ENOSYS) {
             // A file system that cannot exchange files: the plain rename, which an edit landing right now loses.
             if (!exchangeUnavailableLogged_) {
                 exchangeUnavailableLogged_ = true;
-                logLine(kTag, "cannot exchange files in " + dir + " (" + std::strerror(errno) +
-                                  "); replacing the file, which loses an edit made while we write");
+                qCWarning(lcSettings)
+                    << tagged(kTag, "cannot exchange files in " + dir + " (" + std::strerror(errno) +
+                                        "); replacing the file, which loses an edit made while we write");
             }
             if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("renaming into place", -1);
             return SwapResult::Replaced;
@@ -999,7 +1011,8 @@ bool JsonDefaultsStore::lock(double waitSeconds) {
             // and a read-only folder has no second writer to guard against.
             if (errno != ENOENT && !lockUnavailableLogged_) {
                 lockUnavailableLogged_ = true;
-                logLine(kTag, "cannot use " + file + " (" + std::strerror(errno) + "); writing without it");
+                qCWarning(lcSettings) << tagged(
+                    kTag, "cannot use " + file + " (" + std::strerror(errno) + "); writing without it");
             }
             return true;
         }
@@ -1012,8 +1025,8 @@ bool JsonDefaultsStore::lock(double waitSeconds) {
     if (errno != EWOULDBLOCK) {
         if (!lockUnavailableLogged_) {
             lockUnavailableLogged_ = true;
-            logLine(kTag,
-                    "cannot lock " + lockPath(path_) + " (" + std::strerror(errno) + "); writing without it");
+            qCWarning(lcSettings) << tagged(kTag, "cannot lock " + lockPath(path_) + " (" +
+                                                      std::strerror(errno) + "); writing without it");
         }
         return true;
     }
@@ -1041,8 +1054,9 @@ void JsonDefaultsStore::takeInOutsideEdits() {
     std::string error;
     auto fromFile = decodeFile(bytes, error);
     if (!fromFile) {
-        logLine(kTag, path_ + " was edited into something that is not a defaults file (" + error +
-                          "); keeping the settings in use");
+        qCWarning(lcSettings) << tagged(kTag, path_ +
+                                                  " was edited into something that is not a defaults file (" +
+                                                  error + "); keeping the settings in use");
         lastRefusedBytes_ = std::move(bytes);
         return;
     }

@@ -264,8 +264,8 @@ struct PulseAudioCapture::Session {
         if (retry) return;
         if (!lossLogged) {
             lossLogged = true;
-            logLine(kTag,
-                    std::string("capture lost (") + step + ": " + pa.strerror(status) + "); reconnecting");
+            qCWarning(lcAudio) << tagged(
+                kTag, std::string("capture lost (") + step + ": " + pa.strerror(status) + "); reconnecting");
         }
         watchServer();
         startTimer(retry, backOff(watchEvent ? longestRetryDelay : longestUnwatchedRetryDelay),
@@ -401,9 +401,9 @@ struct PulseAudioCapture::Session {
         formatKept = sameFormat(now, format);
         if (lossLogged) {
             lossLogged = false;
-            logLine(kTag, "capture reconnected");
+            qCInfo(lcAudio) << tagged(kTag, "capture reconnected");
         }
-        if (std::exchange(waiting, false)) logLine(kTag, "an output is back; capturing it");
+        if (std::exchange(waiting, false)) qCInfo(lcAudio) << tagged(kTag, "an output is back; capturing it");
         // The server came back with another format: nothing is delivered until the owner sets everything
         // up again.
         if (!formatKept && outputChanged) outputChanged();
@@ -505,7 +505,7 @@ struct PulseAudioCapture::Session {
         reportPlaying(false);
         if (!waiting) {
             waiting = true;
-            logLine(kTag, "no output to capture; waiting for one");
+            qCInfo(lcAudio) << tagged(kTag, "no output to capture; waiting for one");
         }
         if (opening) pa.threaded_mainloop_signal(mainloop, 0);
     }
@@ -521,7 +521,8 @@ struct PulseAudioCapture::Session {
         if (!worked) {
             if (!lossLogged) {
                 lossLogged = true;
-                logLine(kTag, std::string("capture stream failed (") + pa.strerror(status) + "); retrying");
+                qCWarning(lcAudio) << tagged(
+                    kTag, std::string("capture stream failed (") + pa.strerror(status) + "); retrying");
             }
             delay = backOff(longestRetryDelay);
         }

@@ -88,7 +88,7 @@ bool QtOverlayGLSurface::makeCurrent() {
     if (!window_ || !window_->handle()) return false;
     if (context_ && !context_->isValid()) {
         // Lost (a GPU reset): this call fails, the next one starts over with a new context.
-        logLine(kTag, "GL context lost on " + window_->title().toStdString());
+        qCWarning(lcOverlay) << tagged(kTag, "GL context lost on " + window_->title().toStdString());
         dropContext();
         return false;
     }
@@ -98,7 +98,8 @@ bool QtOverlayGLSurface::makeCurrent() {
         context->setFormat(surfaceFormat());
         if (!context->create()) {
             failed_ = true;
-            logLine(kTag, "no OpenGL context for " + window_->title().toStdString());
+            qCWarning(lcOverlay) << tagged(kTag,
+                                              "no OpenGL context for " + window_->title().toStdString());
             return false;
         }
         context_ = std::move(context);
@@ -107,7 +108,7 @@ bool QtOverlayGLSurface::makeCurrent() {
     }
     if (context_->makeCurrent(window_)) return true;
     if (!context_->isValid()) {
-        logLine(kTag, "GL context lost on " + window_->title().toStdString());
+        qCWarning(lcOverlay) << tagged(kTag, "GL context lost on " + window_->title().toStdString());
         dropContext();
     }
     return false;

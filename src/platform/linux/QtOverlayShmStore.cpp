@@ -103,7 +103,8 @@ bool QtOverlayShmStore::attach(Buffer& buffer, QSize size) {
     shmctl(buffer.shmid, IPC_RMID, nullptr);
     if (error) {
         std::free(error);
-        logLine(kTag, "the X server could not attach a shared memory segment: painting through Qt");
+        qCInfo(lcOverlay) << tagged(
+            kTag, "the X server could not attach a shared memory segment: painting through Qt");
         shmdt(buffer.address);
         buffer = Buffer{};
         return false;

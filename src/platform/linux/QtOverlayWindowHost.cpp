@@ -750,9 +750,10 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
     translucency_ = desktop_->compositorRunning();
     // Clicks pass through the windows unless the server has neither XFixes nor SHAPE input.
     if (!desktop_->hasXFixes())
-        logLine(kTag, desktop_->hasShapeInput()
-                          ? "XFixes is missing: clicks pass through by SHAPE input regions"
-                          : "XFixes and SHAPE input are missing: overlay windows will catch clicks");
+        qCWarning(lcOverlay) << tagged(
+            kTag, desktop_->hasShapeInput()
+                      ? "XFixes is missing: clicks pass through by SHAPE input regions"
+                      : "XFixes and SHAPE input are missing: overlay windows will catch clicks");
     desktop_->isOwn = [this](std::uint32_t id) { return windowWithNumber(id) != nullptr; };
     desktop_->onStackEvent = [this] { scheduleCheck(); };
     desktop_->onCompositorChanged = [this](bool on) { setTranslucency(on); };
@@ -841,8 +842,8 @@ void QtOverlayWindowHost::scheduleCheck() {
 void QtOverlayWindowHost::setTranslucency(bool on) {
     if (on == translucency_) return;
     translucency_ = on;
-    logLine(kTag, on ? "compositor appeared: windows become translucent"
-                     : "compositor left: windows are cut to shape");
+    qCInfo(lcOverlay) << tagged(kTag, on ? "compositor appeared: windows become translucent"
+                                         : "compositor left: windows are cut to shape");
     // The visual is chosen when a native window is made, so every window gets a new one.
     for (auto* window : allWindows()) static_cast<QtOverlayWindow*>(window)->rebuildSurface();
     restack(true);

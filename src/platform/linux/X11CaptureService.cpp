@@ -481,7 +481,7 @@ void X11CaptureService::Worker::stopWithError(Run& run, const CaptureError& erro
         run.state->running = false;
         if (run.state->gate) run.state->gate->open = false;
     }
-    logLine("CAPTURE", "stream stopped: " + error.message);
+    qCWarning(lcSampling) << tagged("CAPTURE", "stream stopped: " + error.message);
     completeUpdates(loop_, *run.state, std::nullopt);
     loop_.post([stream = run.stream, generation = run.generation, error] {
         if (auto self = stream.lock()) self->reportStopped(generation, error);

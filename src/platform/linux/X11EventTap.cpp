@@ -190,7 +190,8 @@ std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
     if (error) {
         // Asked again at every program switch: say it once.
         if (!refusalLogged_)
-            logLine("GREENFILL", "cannot watch clicks: another program holds the primary button");
+            qCWarning(lcDesktop) << tagged("GREENFILL",
+                                           "cannot watch clicks: another program holds the primary button");
         refusalLogged_ = true;
         std::free(error);
         return nullptr;

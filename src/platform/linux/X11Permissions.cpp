@@ -287,11 +287,11 @@ QUrl X11Permissions::helpPage(Capability capability) const {
 bool X11Permissions::openHelp(Capability capability) {
     const QUrl page = helpPage(capability);
     if (page.isEmpty()) {
-        logLine(kPermissionsTag, "no help page installed");
+        qCWarning(lcDesktop) << tagged(kPermissionsTag, "no help page installed");
         return false;
     }
     if (!openUrl_(page)) {
-        logLine(kPermissionsTag, "could not open " + page.toString().toStdString());
+        qCWarning(lcDesktop) << tagged(kPermissionsTag, "could not open " + page.toString().toStdString());
         return false;
     }
     return true;

@@ -268,8 +268,8 @@ X11PointerSource::X11PointerSource(MainLoop& loop, X11Session& session)
             shared_->inputOpcode = ext->major_opcode;
     }
     if (!shared_->inputOpcode)
-        logLine("POINTER",
-                "the X server has no raw motion; the pointer is asked for on a timer while watched");
+        qCInfo(lcSampling) << tagged(
+            "POINTER", "the X server has no raw motion; the pointer is asked for on a timer while watched");
     xcb_flush(c);
     shared_->notify = [this] { notifyWatchers(); };
     filter_ =

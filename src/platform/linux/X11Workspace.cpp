@@ -75,7 +75,9 @@ X11Workspace::X11Workspace(X11Session& session) : session_(session) {
     const bool connected = QDBusConnection::systemBus().connect(
         "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
         "PrepareForSleep", &sleepReceiver_, SLOT(prepareForSleep(bool)));
-    if (!connected) logLine("WORKSPACE", "no logind on the system bus; sleep and wake are not followed");
+    if (!connected)
+        qCInfo(lcDesktop) << tagged("WORKSPACE",
+                                    "no logind on the system bus; sleep and wake are not followed");
 }
 
 X11Workspace::~X11Workspace() = default;
@@ -95,7 +97,8 @@ void X11Workspace::followDisplayPower() {
             c, xcb_screensaver_query_info(c, connection.root()), nullptr));
         if (info) now.saverState = info->state;
     } else {
-        logLine("WORKSPACE", "the X server has no screen saver extension; display sleep is not followed");
+        qCInfo(lcDesktop) << tagged(
+            "WORKSPACE", "the X server has no screen saver extension; display sleep is not followed");
     }
     if (const auto* dpms = xcb_get_extension_data(c, &xcb_dpms_id); dpms && dpms->present) {
         if (auto info = x11::own(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr))) {
@@ -112,7 +115,8 @@ void X11Workspace::followDisplayPower() {
 void X11Workspace::setDisplaysAsleep(bool asleep) {
     if (asleep == displaysAsleep_) return;
     displaysAsleep_ = asleep;
-    logLine("WORKSPACE", asleep ? "the displays sleep (screen saver on)" : "the displays are awake again");
+    qCInfo(lcDesktop) << tagged(
+        "WORKSPACE", asleep ? "the displays sleep (screen saver on)" : "the displays are awake again");
     send(asleep ? WorkspaceEvent::Kind::screensDidSleep : WorkspaceEvent::Kind::screensDidWake);
 }
 

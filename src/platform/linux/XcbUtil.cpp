@@ -216,7 +216,9 @@ void EventPump::deliver() {
             }
         }
     }
-    if (lost) logLine("X11", "the display connection was lost; its events are no longer followed");
+    if (lost)
+        qCWarning(lcDesktop) << tagged("X11",
+                                       "the display connection was lost; its events are no longer followed");
 }
 
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window) {

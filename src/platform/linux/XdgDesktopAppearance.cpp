@@ -70,8 +70,8 @@ public:
             handler_ = gio.signalConnect(settings_, "changed::color-scheme", G_CALLBACK(&changed), this,
                                          nullptr, GConnectFlags(0));
         } else {
-            logLine(kTag,
-                    "GLib's main loop does not run here: GNOME's colour scheme is read once, not followed");
+            qCInfo(lcDesktop) << tagged(
+                kTag, "GLib's main loop does not run here: GNOME's colour scheme is read once, not followed");
         }
     }
     ~GnomeColorScheme() {
@@ -94,10 +94,11 @@ public:
             const char* name = gio.variantGetString(value, nullptr);
             scheme = colorSchemeFromGnome(name);
             if (!scheme)
-                logLine(kTag, std::string("GNOME's color-scheme '") + name + "' is unknown: ignored");
+                qCWarning(lcDesktop) << tagged(
+                    kTag, std::string("GNOME's color-scheme '") + name + "' is unknown: ignored");
         } else {
-            logLine(kTag, std::string("GNOME's color-scheme is of type ") + gio.variantTypeString(value) +
-                              ", not a name: ignored");
+            qCWarning(lcDesktop) << tagged(kTag, std::string("GNOME's color-scheme is of type ") +
+                                                     gio.variantTypeString(value) + ", not a name: ignored");
         }
         gio.variantUnref(value);
         return scheme;
@@ -152,7 +153,8 @@ XdgDesktopAppearance::XdgDesktopAppearance(QDBusConnection bus, QString configHo
             .left =
                 [this] {
                     if (portal_)
-                        logLine(kTag, "the settings portal left the bus: its colour scheme no longer counts");
+                        qCInfo(lcDesktop) << tagged(
+                            kTag, "the settings portal left the bus: its colour scheme no longer counts");
                     portalSilent();
                 },
         });
@@ -171,8 +173,8 @@ void XdgDesktopAppearance::settingChanged(const QString& nameSpace, const QStrin
 void XdgDesktopAppearance::takePortalValue(const QVariant& value) {
     const auto scheme = colorSchemeFromPortal(value);
     if (!scheme) {
-        logLine(kTag,
-                "the settings portal's color-scheme is " + describe(value) + ", not 0, 1 or 2: ignored");
+        qCWarning(lcDesktop) << tagged(
+            kTag, "the settings portal's color-scheme is " + describe(value) + ", not 0, 1 or 2: ignored");
         portalSilent();
         return;
     }
@@ -201,7 +203,7 @@ void XdgDesktopAppearance::publish() {
     const char* source = portal_ ? "the settings portal" : gnome_ ? "GNOME's settings" : "";
     if (announced_ != source) {
         announced_ = source;
-        if (*source) logLine(kTag, std::string("light or dark from ") + source);
+        if (*source) qCInfo(lcDesktop) << tagged(kTag, std::string("light or dark from ") + source);
     }
     const ColorSchemePreference scheme = portal_.value_or(gnome_.value_or(ColorSchemePreference::none));
     if (scheme_.value() != scheme) scheme_ = scheme;
