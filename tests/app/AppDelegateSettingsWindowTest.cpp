@@ -88,8 +88,8 @@ TEST(AppDelegateSettingsWindow, TheSidebarShowsEveryPageAtTheLeastHeight) {
         rig.loop.runUntilIdle();
         QApplication::processEvents();
         EXPECT_EQ(window->height(), c.height);
-        if (c.rowsShown) EXPECT_EQ(rowsShown(), c.rowsShown);
-        if (c.rowHeight) EXPECT_EQ(sidebar->row(SettingsCategory::about)->height(), c.rowHeight);
+        if (c.rowsShown) { EXPECT_EQ(rowsShown(), c.rowsShown); }
+        if (c.rowHeight) { EXPECT_EQ(sidebar->row(SettingsCategory::about)->height(), c.rowHeight); }
         EXPECT_EQ(sidebar->verticalScrollBar()->maximum() > 0, c.scrolls);
     }
 }

@@ -82,7 +82,7 @@ qint64 endOfABusySession(int round, OtherWriter other) {
         EXPECT_GE(lock, 0);
         EXPECT_EQ(::flock(lock, LOCK_EX), 0);
     }
-    if (other == OtherWriter::holdsTheLockWithTheFileHalfWritten) EXPECT_TRUE(app.writeSettings(halfWritten));
+    if (other == OtherWriter::holdsTheLockWithTheFileHalfWritten) { EXPECT_TRUE(app.writeSettings(halfWritten)); }
     click(at.x(), at.y());
     const auto switched = [&](const QImage& shot) { return !closeTo(shot.pixelColor(at), off, 24); };
     EXPECT_TRUE(switched(screenshotWhen(switched, 5s))) << "the switch never showed the change";
@@ -90,9 +90,10 @@ qint64 endOfABusySession(int round, OtherWriter other) {
         QFile file(app.settingsPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    if (other == OtherWriter::holdsTheLock)
+    if (other == OtherWriter::holdsTheLock) {
         EXPECT_FALSE(settingsFile().contains("blurEnabled")) << "the change did not wait for the lock";
-    if (other == OtherWriter::holdsTheLockWithTheFileHalfWritten) EXPECT_EQ(settingsFile(), halfWritten);
+    }
+    if (other == OtherWriter::holdsTheLockWithTheFileHalfWritten) { EXPECT_EQ(settingsFile(), halfWritten); }
     // The bus stalls while the app ends (for three seconds at most): nothing of the end may wait for it.
     const auto bus =
         QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.freedesktop.DBus"));

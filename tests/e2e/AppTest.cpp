@@ -271,7 +271,7 @@ TEST(AppTest, ALockAnotherUserPreparedDoesNotKeepTheAppFromStarting) {
                                                       QString::fromLocal8Bit(user->pw_name)))}) {
         ASSERT_EQ(::mkdir(folder.constData(), 0777), 0);
         ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
-        if (::geteuid() == 0) ASSERT_EQ(::chown(folder.constData(), 65534, 65534), 0);
+        if (::geteuid() == 0) { ASSERT_EQ(::chown(folder.constData(), 65534, 65534), 0); }
     }
 
     RunningApp app(kCompletedMasterOff);
