@@ -142,7 +142,8 @@ TEST(AppSessionTest, AtARatioOfTwoTheBandTakesTheWindowsColourAndThePointerOverT
         run("xdotool", {"mousemove", QString::number(screen.width() * 3 / 4), QString::number(panel * 2 / 3)})
             .exitCode,
         0);
-    waitUntil([] { return false; }, std::chrono::milliseconds(500));
+    // Past the second in which a window that just filled the top may still finish drawing and be taken.
+    waitUntil([] { return false; }, std::chrono::milliseconds(1200));
     window.paint(second);
     bool paused = true;
     screenshotWhen(
