@@ -1,9 +1,7 @@
 // The real capture service on the test desktop: a solid window under the strip is what the frames show, our
 // own windows over it are left out when the filter says so, screenshots, the desktop picture, and a stream
 // whose monitor goes away.
-#include <signal.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -19,6 +17,7 @@
 #include <thread>
 
 #include "E2eSupport.h"
+#include "ForeignWindow.h"
 #include "base/QtMainLoop.h"
 #include "e2e/TestSession.h"
 #include "platform/linux/X11CaptureService.h"
@@ -33,58 +32,16 @@ const QColor kOverlay(0x22, 0xaa, 0x44);
 const QColor kMiddle(0xf0, 0xc0, 0x20);
 const QColor kDesktop(0x3a, 0x6e, 0xa5);
 
-// A window of one colour made by a child process, so it belongs to another program than the test.
-class ForeignWindow {
-public:
-    ForeignWindow(QColor colour, QRect place, bool managed, const char* title) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[1]);
-            runChild(colour, place, managed, title, fds[0]);
-        }
-        close(fds[0]);
-        lifeline_ = fds[1];
-    }
-    ~ForeignWindow() {
-        if (pid_ <= 0) return;
-        close(lifeline_);  // the child exits when its end reads EOF
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    // Only xcb and plain system calls here: the child of a threaded process must not touch Qt.
-    [[noreturn]] static void runChild(QColor colour, QRect place, bool managed, const char* title,
-                                      int lifeline) {
-        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c)) _exit(1);
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        const xcb_window_t w = xcb_generate_id(c);
-        const std::uint32_t values[] = {static_cast<std::uint32_t>(colour.rgb() & 0xffffff),
-                                        managed ? 0u : 1u};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, static_cast<std::int16_t>(place.x()),
-                          static_cast<std::int16_t>(place.y()), static_cast<std::uint16_t>(place.width()),
-                          static_cast<std::uint16_t>(place.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            static_cast<std::uint32_t>(std::strlen(title)), title);
-        const char wmClass[] = "capture-test\0CaptureTest";
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            sizeof wmClass, wmClass);
-        xcb_map_window(c, w);
-        xcb_flush(c);
-        char byte;
-        while (read(lifeline, &byte, 1) > 0) {
-        }
-        _exit(0);
-    }
-
-    pid_t pid_ = -1;
-    int lifeline_ = -1;
-};
+// A window of one colour of another program than the test, left to the window manager or not.
+ForeignWindow::Options other(QColor colour, QRect place, bool managed, const char* title) {
+    return {.rgb = colour.rgb() & 0xffffff,
+            .place = place,
+            .instance = "capture-test",
+            .className = "CaptureTest",
+            .title = title,
+            .managed = managed,
+            .decorated = managed};
+}
 
 // The frames of one stream, collected on its queue.
 struct FrameLog {
@@ -188,11 +145,11 @@ INSTANTIATE_TEST_SUITE_P(Paths, CaptureStripTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
-    ForeignWindow solid(kSolid, {200, 200, 800, 300}, false, "capture-solid");
+    ForeignWindow solid(other(kSolid, {200, 200, 800, 300}, false, "capture-solid"));
     // The other program maps its window in its own time: ours goes above it only once it shows.
     ASSERT_TRUE(showsOnScreen({700, 350}, kSolid));
     // A narrow window of a third colour over the solid one, entirely under the part ours will cover.
-    ForeignWindow middle(kMiddle, {300, 250, 100, 100}, false, "capture-middle");
+    ForeignWindow middle(other(kMiddle, {300, 250, 100, 100}, false, "capture-middle"));
     ASSERT_TRUE(showsOnScreen({350, 320}, kMiddle));
     OwnWindow overlay(kOverlay, {200, 300, 300, 40});
     overlay.show();
@@ -279,7 +236,7 @@ TEST_P(CaptureStripTest, StripShowsTheWindowBeneathAndLeavesOutOurOwnWindows) {
 }
 
 TEST_P(CaptureStripTest, StillStripGoesOutAgainUntilSomethingBeneathIsDrawn) {
-    ForeignWindow solid(kSolid, {200, 200, 800, 300}, false, "capture-still");
+    ForeignWindow solid(other(kSolid, {200, 200, 800, 300}, false, "capture-still"));
     ASSERT_TRUE(showsOnScreen({700, 350}, kSolid));
     OwnWindow overlay(kOverlay, {200, 300, 300, 40});
     overlay.show();
@@ -337,11 +294,12 @@ TEST_P(CaptureStripTest, StillStripGoesOutAgainUntilSomethingBeneathIsDrawn) {
     EXPECT_GT(xResourcesOf(getpid(), "DamageExt"), 0) << "the strip was not followed";
     ASSERT_FALSE(await([&](auto done) { stream->stopCapture(done); }));
     EXPECT_TRUE(waitUntil([] { return xResourcesOf(getpid(), "DamageExt") == 0; }))
-        << xResourcesOf(getpid(), "DamageExt") << " damage notices stay selected after the last stream stopped";
+        << xResourcesOf(getpid(), "DamageExt")
+        << " damage notices stay selected after the last stream stopped";
 }
 
 TEST_F(CaptureDesktopTest, ContentNamesAnotherProgramsWindowAndScreenshotsTakeItAlone) {
-    ForeignWindow solid(kSolid, {300, 150, 640, 360}, true, "capture-managed");
+    ForeignWindow solid(other(kSolid, {300, 150, 640, 360}, true, "capture-managed"));
     X11CaptureService service(loop, *session);
     std::optional<CaptureWindow> found;
     ASSERT_TRUE(waitUntil([&] {
