@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <algorithm>
+#include <utility>
 
 #include "e2e/E2eSupport.h"
 #include "platform/linux/AppcastUpdater.h"
@@ -72,10 +73,12 @@ Tiles findTiles(const QImage& shot, const QRect& window) {
 }
 
 Tiles waitForTiles(const QRect& window, QImage* shot) {
-    Tiles tiles;
+    // The same tiles on two screenshots in a row: the sidebar's gaps follow the window's height, so the first
+    // frames of a window still settling its size may show them elsewhere.
+    Tiles tiles, before;
     const QImage last = screenshotWhen([&](const QImage& s) {
-        tiles = findTiles(s, window);
-        return tiles.complete();
+        before = std::exchange(tiles, findTiles(s, window));
+        return tiles.complete() && tiles.left == before.left && tiles.runs == before.runs;
     });
     if (shot) *shot = last;
     return tiles;
