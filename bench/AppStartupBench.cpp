@@ -78,7 +78,8 @@ void BM_LaunchToFirstBand(benchmark::State& state) {
         const auto seconds = secondsUntilBlack(screen, start, x, y);
         // The clients the server counts for the process once its band shows (goal for the app: at most 3).
         if (!bare && server)
-            connections = std::max(connections, velaro::x11::clientsOfProcess(*server, child.pid()));
+            if (const auto clients = velaro::x11::clientsOfProcess(*server, child.pid()))
+                connections = std::max(connections, static_cast<int>(clients->size()));
         return seconds;
     };
     std::vector<double> app, bare, ratios;
