@@ -70,8 +70,8 @@ public:
         close(toParent[0]);
     }
     ~ForeignWindow() {
-        if (commands_ >= 0) close(commands_);
-        if (pid_ <= 0) return;  // the end of the commands ends the child
+        if (commands_ >= 0) close(commands_);  // the end of the commands ends the child
+        if (pid_ <= 0) return;
         waitpid(pid_, nullptr, 0);
     }
     ForeignWindow(const ForeignWindow&) = delete;
