@@ -1,5 +1,5 @@
 // A window of another process, as the sampler, the window list and the window manager see any program's
-// window: a started velaro-foreign-window shows it in one colour, maximised or at a place of the user's, and
+// window: a started velaro-demo-window shows it in one colour, maximised or at a place of the user's, and
 // repaints it on request. The window goes with this object.
 #pragma once
 
@@ -34,15 +34,18 @@ public:
     };
 
     explicit ForeignWindow(Options options) {
-        std::vector<std::string> args = {binDir().toStdString() + "/velaro-foreign-window", hex(options.rgb),
-                                         "--instance=" + options.instance, "--class=" + options.className};
+        std::vector<std::string> args = {binDir().toStdString() + "/velaro-demo-window", hex(options.rgb),
+                                         "--commands", "--instance=" + options.instance,
+                                         "--class=" + options.className};
         if (options.maximised) args.push_back("--maximised");
         if (!options.managed) args.push_back("--unmanaged");
         if (options.decorated) args.push_back("--decorated");
         if (!options.title.empty()) args.push_back("--title=" + options.title);
-        if (const auto& p = options.place)
-            args.push_back("--place=" + std::to_string(p->x()) + ',' + std::to_string(p->y()) + ',' +
-                           std::to_string(p->width()) + ',' + std::to_string(p->height()));
+        // Without a place the program fills the screen.
+        const QRect p = options.place.value_or(QRect(100, 100, 400, 300));
+        if (options.place || !options.maximised)
+            args.push_back("--place=" + std::to_string(p.x()) + ',' + std::to_string(p.y()) + ',' +
+                           std::to_string(p.width()) + ',' + std::to_string(p.height()));
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
