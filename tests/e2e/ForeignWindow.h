@@ -41,11 +41,11 @@ public:
         if (!options.managed) args.push_back("--unmanaged");
         if (options.decorated) args.push_back("--decorated");
         if (!options.title.empty()) args.push_back("--title=" + options.title);
-        // Without a place the program fills the screen.
+        // Always a place: without one the program would make the window as large as the screen, and it would
+        // keep that size once unmaximised.
         const QRect p = options.place.value_or(QRect(100, 100, 400, 300));
-        if (options.place || !options.maximised)
-            args.push_back("--place=" + std::to_string(p.x()) + ',' + std::to_string(p.y()) + ',' +
-                           std::to_string(p.width()) + ',' + std::to_string(p.height()));
+        args.push_back("--place=" + std::to_string(p.x()) + ',' + std::to_string(p.y()) + ',' +
+                       std::to_string(p.width()) + ',' + std::to_string(p.height()));
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
