@@ -2,6 +2,7 @@
 #include "overlay/MenuShapeGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/OverlayWindowHost.h"
 #include "sampling/ScreenTopology.h"
@@ -10,11 +11,16 @@ namespace velaro {
 
 namespace {
 
-// Status item windows of ordinary panel heights only: taller ones are other things at that level.
+// The status windows' limits are device pixels: a panel keeps its size in pixels whatever scale the app
+// draws at, so a 28-px panel is 14 points at two pixels a point, and limits in points would drop its items.
+// Status item windows of ordinary panel heights only: taller ones are other things at that level. A panel
+// taller than the ordinary holds items as tall as itself.
 constexpr double kMinStatusHeight = 18;
 constexpr double kMaxStatusHeight = 40;
 // How far below the screen's top a status window may start.
 constexpr double kStatusTopSlack = 4;
+// What points turned into pixels and back through a fractional ratio may gain or lose.
+constexpr double kPixelRounding = 1e-6;
 // Menu items this small or smaller are separators and spacers.
 constexpr double kMinItemSide = 2;
 
@@ -23,6 +29,10 @@ std::optional<Rect> unite(const std::optional<Rect>& a, const Rect& b) {
     const double x0 = std::min(a->minX(), b.minX()), y0 = std::min(a->minY(), b.minY());
     const double x1 = std::max(a->maxX(), b.maxX()), y1 = std::max(a->maxY(), b.maxY());
     return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+double pixelsPerPoint(const ScreenInfo& screen) {
+    return std::isfinite(screen.backingScale) && screen.backingScale > 0 ? screen.backingScale : 1.0;
 }
 
 std::optional<NotchSpan> notchOf(const ScreenInfo& screen) {
@@ -66,13 +76,17 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
     }
     if (!corners.pillSeparateSides || windows.empty()) return out;
 
+    const double ratio = pixelsPerPoint(screen);
+    const double panel = showsMenuBar(screen) ? (s.maxY() - screen.visibleFrame.maxY()) * ratio : 0.0;
+    const double tallest = std::max(kMaxStatusHeight, panel) + kPixelRounding;
     std::optional<Rect> united;
     for (const auto& w : windows) {
         if (!w.level || *w.level != OverlayWindowLevel::panel || !w.bounds) continue;
         const Rect& b = *w.bounds;
-        if (b.height() < kMinStatusHeight || b.height() > kMaxStatusHeight) continue;
-        const double belowTop = b.y() - (primaryHeight - s.maxY());
-        if (belowTop < 0 || belowTop > kStatusTopSlack) continue;
+        const double height = b.height() * ratio;
+        if (!(height >= kMinStatusHeight - kPixelRounding) || height > tallest) continue;
+        const double belowTop = (b.y() - (primaryHeight - s.maxY())) * ratio;
+        if (belowTop < -kPixelRounding || belowTop > kStatusTopSlack + kPixelRounding) continue;
         if (b.x() < s.minX() || b.x() >= s.maxX()) continue;
         const Rect local{b.x() - s.minX(), b.y(), b.width(), b.height()};
         // An item hidden under the camera housing.

@@ -34,7 +34,8 @@ std::optional<MenuExtent> menuExtentFromItems(const std::vector<std::optional<Re
                                               const std::vector<ScreenInfo>& screens, double primaryHeight);
 
 // One screen's pills from the menu extent (already measured, shared by every screen) and the status
-// windows.
+// windows. Which windows are status items is judged in the screen's device pixels (its backing scale), the
+// unit the panel is sized in.
 PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional<MenuExtent>& menu,
                                    const std::vector<MenuBarItemWindow>& windows, double primaryHeight,
                                    const CornerSettings& corners, const std::optional<NotchSpan>& notch);

@@ -1,5 +1,6 @@
 // The pill spans: the left pill from the front app's menu items, the right from the status windows filtered
-// on level, height and top offset, the clamps at the screen's edges and at a camera housing.
+// on level, height and top offset (in device pixels, at ratios 1 and 2), the clamps at the screen's edges and
+// at a camera housing.
 #include <gtest/gtest.h>
 
 #include "overlay/MenuShapeGeometry.h"
@@ -42,6 +43,61 @@ TEST(MenuShapeGeometry, StatusWindowsAreFilteredOnLevelHeightAndTopOffset) {
     EXPECT_FALSE(right(MenuBarItemWindow{std::nullopt, Rect{1800, 2, 30, 20}}));
     EXPECT_FALSE(right(MenuBarItemWindow{OverlayWindowLevel::panel, std::nullopt}));
     EXPECT_FALSE(right(status(1920, 2, 30, 20))) << "starts on the next screen";
+}
+
+// A 1920 × 1080-point screen at `ratio` device pixels a point under a top panel `panelPixels` tall, as the
+// desktop sizes panels: in device pixels, whatever scale the app draws at.
+ScreenInfo screenAt(double ratio, double panelPixels, const char* id = "A", double x = 0) {
+    ScreenInfo s = FakeScreens::make(id, Rect{x, 0, 1920, 1080}, panelPixels / ratio);
+    s.backingScale = ratio;
+    return s;
+}
+
+std::optional<PillSpan> rightPillOf(const ScreenInfo& screen, const MenuBarItemWindow& w) {
+    return pillGeometryForScreen(screen, std::nullopt, {w}, kPrimaryHeight, pills(0), std::nullopt).right;
+}
+
+TEST(MenuShapeGeometry, ThePanelsItemsAreKeptAtRatiosOneAndTwoForPanelsFrom24To64Pixels) {
+    for (const double ratio : {1.0, 2.0}) {
+        for (const double panel : {24.0, 28.0, 40.0, 48.0, 64.0}) {
+            SCOPED_TRACE(testing::Message() << ratio << " pixels a point, a " << panel << "-px panel");
+            const ScreenInfo screen = screenAt(ratio, panel);
+            // A status item's frame spans the panel from its top (a 28-px panel at ratio 2: 14 pt).
+            EXPECT_EQ(rightPillOf(screen, status(1800, 0, 30, panel / ratio)), (PillSpan{1800, 1830}));
+        }
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        // An icon's own frame where the panel is not known: 20 px tall, 4 px below the top.
+        EXPECT_EQ(rightPillOf(screenAt(ratio, 28), status(1800, 4 / ratio, 30, 20 / ratio)),
+                  (PillSpan{1800, 1830}));
+    }
+}
+
+TEST(MenuShapeGeometry, WindowsAtThePanelsLevelThatAreNotItsItemsAreLeftOutAtRatiosOneAndTwo) {
+    struct Case {
+        const char* what;
+        double panel, top, height;  // device pixels
+        bool kept;
+    };
+    const Case cases[] = {
+        {"17 px tall", 28, 2, 17, false},
+        {"exactly 18 px tall", 28, 2, 18, true},
+        {"exactly 40 px tall", 28, 2, 40, true},
+        {"41 px tall over a 28-px panel", 28, 2, 41, false},
+        {"as tall as a 64-px panel", 64, 0, 64, true},
+        {"taller than a 64-px panel", 64, 0, 65, false},
+        {"a tall window hanging from the top", 28, 0, 300, false},
+        {"exactly 4 px below the top", 28, 4, 20, true},
+        {"5 px below the top", 28, 5, 20, false},
+        {"above the top", 28, -2, 20, false},
+    };
+    for (const double ratio : {1.0, 2.0}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << ratio << " pixels a point: " << c.what);
+            const auto right =
+                rightPillOf(screenAt(ratio, c.panel), status(1800, c.top / ratio, 30, c.height / ratio));
+            EXPECT_EQ(right.has_value(), c.kept);
+        }
+    }
 }
 
 TEST(MenuShapeGeometry, RightPillUnitesTheItemsWithPaddingAndOffsetWithinTheScreen) {
@@ -141,6 +197,17 @@ TEST_F(MenuShapeGeometryComputeTest, WithoutMenusTheRightPillIsStillMeasured) {
     items.menuItems = std::vector<std::optional<Rect>>{std::nullopt, std::nullopt};
     geometry.computePillGeometries();
     EXPECT_FALSE(published.back().at("A").left) << "a menu bar whose items all fail";
+}
+
+TEST_F(MenuShapeGeometryComputeTest, AtTwoPixelsAPointTheTrayOfEachPanelGetsItsPill) {
+    // Two 28-px panels side by side at ratio 2 (14 pt), the tray and clock at the right end of the second.
+    screens = {screenAt(2, 28, "A"), screenAt(2, 28, "B", 1920)};
+    items.windows = {status(1920 + 1700, 0, 30, 14), status(1920 + 1730, 0, 30, 14),
+                     status(1920 + 1760, 0, 60, 14), status(1920 + 10, 0, 30, 200)};
+    geometry.computePillGeometries();
+    const auto& map = published.back();
+    EXPECT_EQ(map.at("B").right, (PillSpan{1698, 1822}));
+    EXPECT_FALSE(map.at("A").right);
 }
 
 TEST_F(MenuShapeGeometryComputeTest, NoScreensPublishAnEmptyMap) {

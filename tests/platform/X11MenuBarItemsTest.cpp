@@ -1,5 +1,6 @@
 // The status area read from a tray: icons and what the panel draws beside them, each padded as a status
-// item's frame is, in top-left global points; and where a panel's drawing ends in its pixels.
+// item's frame is and spanning the panel's rows, in top-left global points at ratios 1 and 2; and where a
+// panel's drawing ends in its pixels.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -19,9 +20,10 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
         std::optional<Rect> beside;  // the frame of what lies right of the icons
     };
     const Case cases[] = {
-        {"a clock drawn up to x 1915", 1915, Rect{1866, 4, 1915 - 1866 + kPad, 20}},
+        {"a clock drawn up to x 1915", 1915, Rect{1866, 0, 1915 - 1866 + kPad, 28}},
         {"nothing drawn beside the icons", 1866, std::nullopt},
-        {"pixels unreadable: up to the panel's end, as a clock would be", std::nullopt, Rect{1866, 4, 54, 20}},
+        {"pixels unreadable: up to the panel's end, as a clock would be", std::nullopt,
+         Rect{1866, 0, 54, 28}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -29,8 +31,9 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
         const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, 1));
         ASSERT_EQ(windows.size(), c.beside ? 3u : 2u);
         for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::panel);
-        EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 4, 20 + 2 * kPad, 20}));
-        EXPECT_EQ(windows[1].bounds, (Rect{1822 - kPad, 4, 20 + 2 * kPad, 20}));
+        // Each frame spans the panel's rows, as a status item's frame spans its bar.
+        EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 0, 20 + 2 * kPad, 28}));
+        EXPECT_EQ(windows[1].bounds, (Rect{1822 - kPad, 0, 20 + 2 * kPad, 28}));
         if (c.beside) {
             EXPECT_EQ(windows[2].bounds, *c.beside);
         }
@@ -52,8 +55,47 @@ TEST(X11MenuBarItems, RootPixelsBecomePointsFromThePrimarysTopLeft) {
     const TrayLayout tray{{Rect{1280 + 3692, 8, 40, 40}}, Rect{1280, 0, 3840, 56}, 1280.0 + 3830};
     const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{1280, 0, 3840, 2160}, 2));
     ASSERT_EQ(windows.size(), 2u);
-    EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 4, 20 + 2 * kPad, 20}));
-    EXPECT_EQ(windows[1].bounds, (Rect{1866, 4, 1915 - 1866 + kPad, 20}));
+    EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 0, 20 + 2 * kPad, 28}));
+    EXPECT_EQ(windows[1].bounds, (Rect{1866, 0, 1915 - 1866 + kPad, 28}));
+}
+
+TEST(X11MenuBarItems, EveryFrameSpansThePanelWhateverItsHeightAndTheRatio) {
+    for (const double ratio : {1.0, 2.0}) {
+        for (const double panel : {24.0, 28.0, 64.0}) {
+            SCOPED_TRACE(testing::Message() << ratio << " pixels a point, a " << panel << "-px panel");
+            // A 20-px icon centred in the panel, its clock drawn 60 px on.
+            const double top = (panel - 20) / 2;
+            const TrayLayout tray{{Rect{3000, top, 20, 20}}, Rect{0, 0, 3840, panel}, 3080.0};
+            const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 3840, 2160}, ratio));
+            ASSERT_EQ(windows.size(), 2u);
+            for (const auto& w : windows) {
+                ASSERT_TRUE(w.bounds);
+                EXPECT_DOUBLE_EQ(w.bounds->y(), 0);
+                EXPECT_DOUBLE_EQ(w.bounds->height(), panel / ratio);
+            }
+            EXPECT_DOUBLE_EQ(windows[0].bounds->minX(), 3000 / ratio - kPad);
+            EXPECT_DOUBLE_EQ(windows[1].bounds->maxX(), 3080 / ratio + kPad);
+        }
+    }
+    // Without the panel's rectangle the icon's own rows stand.
+    const TrayLayout bare{{Rect{3000, 8, 40, 40}}, std::nullopt, std::nullopt};
+    const auto windows = statusWindowsOfTray(bare, x11::ScreenSpace(Rect{0, 0, 3840, 2160}, 2));
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].bounds, (Rect{1500 - kPad, 4, 20 + 2 * kPad, 20}));
+}
+
+TEST(X11MenuBarItems, TheGuessedClocksWidestAreaIsDevicePixelsAtEveryRatio) {
+    // The panel draws its clock at its own size: a gap of 200 px is wider than a clock at ratio 2 too.
+    for (const double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        const x11::ScreenSpace space(Rect{0, 0, 3840, 2160}, ratio);
+        const TrayLayout narrow{{Rect{3720 - 20, 4, 20, 20}}, Rect{0, 0, 3840, 28}, std::nullopt};
+        const auto clock = statusWindowsOfTray(narrow, space);
+        ASSERT_EQ(clock.size(), 2u) << "a 120-px gap holds the clock";
+        EXPECT_EQ(clock[1].bounds, (Rect{3720 / ratio, 0, 120 / ratio, 28 / ratio}));
+        const TrayLayout wide{{Rect{3640 - 20, 4, 20, 20}}, Rect{0, 0, 3840, 28}, std::nullopt};
+        EXPECT_EQ(statusWindowsOfTray(wide, space).size(), 1u) << "a 200-px gap holds other things";
+    }
 }
 
 // A panel strip of `width` × 6 in `background`, with `drawn` pixels set.

@@ -121,29 +121,29 @@ int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stri
 }
 
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
-    auto toPoints = [&](const Rect& root) { return space.topLeftFromRoot(root); };
-    constexpr double pad = X11MenuBarItems::kItemPadding;
+    // Measured in root pixels, the panel's own unit; each frame becomes points once made.
+    const double pad = X11MenuBarItems::kItemPadding * space.pixelsPerPoint();
     std::vector<MenuBarItemWindow> out;
+    auto item = [&](double left, double right, const Rect& icon) {
+        // A status item's frame spans its bar from top to bottom, however small what it shows.
+        const Rect& rows = tray.panel ? *tray.panel : icon;
+        out.push_back({OverlayWindowLevel::panel,
+                       space.topLeftFromRoot(Rect(left, rows.y(), right - left, rows.height()))});
+    };
     std::optional<Rect> last;
     for (const auto& icon : tray.icons) {
         if (icon.isEmpty()) continue;
-        const Rect r = toPoints(icon);
-        out.push_back({OverlayWindowLevel::panel, Rect(r.x() - pad, r.y(), r.width() + 2 * pad, r.height())});
-        if (!last || r.maxX() > last->maxX()) last = r;
+        item(icon.minX() - pad, icon.maxX() + pad, icon);
+        if (!last || icon.maxX() > last->maxX()) last = icon;
     }
     if (!last) return out;
     if (tray.contentRight) {
         // What the panel draws beside the icons is one more item, padded like the others.
-        const double right = toPoints(Rect(*tray.contentRight, 0, 0, 0)).x();
-        if (right > last->maxX())
-            out.push_back({OverlayWindowLevel::panel,
-                           Rect(last->maxX(), last->y(), right - last->maxX() + pad, last->height())});
+        if (*tray.contentRight > last->maxX()) item(last->maxX(), *tray.contentRight + pad, *last);
     } else if (tray.panel) {
-        const Rect panel = toPoints(*tray.panel);
-        const double gap = panel.maxX() - last->maxX();
         // The clock sits right of the tray; a wider gap holds other things.
-        if (gap > 0 && gap <= X11MenuBarItems::kClockAreaWidth)
-            out.push_back({OverlayWindowLevel::panel, Rect(last->maxX(), last->y(), gap, last->height())});
+        const double gap = tray.panel->maxX() - last->maxX();
+        if (gap > 0 && gap <= X11MenuBarItems::kClockAreaWidth) item(last->maxX(), tray.panel->maxX(), *last);
     }
     return out;
 }

@@ -34,8 +34,9 @@ struct TrayLayout {
 
 // The status windows of a tray, at the panel layer in top-left global points: every icon, and what the
 // panel draws right of the icons up to its last drawn column, each with the padding around it that a status
-// item's frame has. When the panel's pixels could not be read, the area from the icons to the panel's right
-// end stands for the clock if it is no wider than one.
+// item's frame has and spanning the panel's rows, as a status item's frame spans its bar. When the panel's
+// pixels could not be read, the area from the icons to the panel's right end stands for the clock if it is
+// no wider than one.
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space);
 
 // The end (exclusive) of the columns of a 32-bit image in which some pixel differs from its row's commonest
@@ -45,7 +46,8 @@ int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stri
 
 class X11MenuBarItems final : public MenuBarItems {
 public:
-    // The widest clock the status area is stretched over when the panel's pixels cannot be read, in points.
+    // The widest clock the status area is stretched over when the panel's pixels cannot be read, in device
+    // pixels: the panel draws its clock at its own size, whatever scale the app draws at.
     static constexpr double kClockAreaWidth = 120;
     // The space a status item's frame keeps on either side of what it shows, in points. The pill's default
     // offsets were chosen for frames like that: with −10 pt and its 2 pt margin the capsule ends 2 pt past
