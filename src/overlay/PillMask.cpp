@@ -12,13 +12,23 @@
 
 namespace velaro {
 
+namespace {
+// The strip height the pills' inset and offset are sized for (their sliders reach 6 and 4 points).
+constexpr double kPillStripHeight = 24;
+}  // namespace
+
 PillBand pillBand(const CornerSettings& corners, double bandHeight) {
+    // A panel shorter than that (28 px at two pixels a point is 14 points) takes the inset and offset in
+    // proportion, so the pills keep the share of the strip they have on a full-height one instead of
+    // shrinking to a line or vanishing; on strips of that height or taller they are the points set.
+    const double scale = bandHeight > 0 && bandHeight < kPillStripHeight ? bandHeight / kPillStripHeight : 1.0;
+    const double inset = corners.pillVerticalInset * scale;
+    const double offset = corners.pillVerticalOffset * scale;
     PillBand band;
-    band.height = std::max(bandHeight - 2 * corners.pillVerticalInset, 0.0);
+    band.height = std::max(bandHeight - 2 * inset, 0.0);
     if (!std::isfinite(band.height)) band.height = 0;
     // The offset moves the pills within the strip, never past its top or bottom.
-    band.top = std::max(
-        std::min(bandHeight - band.height, corners.pillVerticalInset + corners.pillVerticalOffset), 0.0);
+    band.top = std::max(std::min(bandHeight - band.height, inset + offset), 0.0);
     if (!std::isfinite(band.top)) band.top = 0;
     band.radius = std::max(std::min(band.height / 2, corners.pillCornerRadius), 0.0);
     return band;

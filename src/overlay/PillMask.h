@@ -14,7 +14,7 @@ class QPainter;
 
 namespace velaro {
 
-// Where the pills lie vertically in a strip of the screen's bare menu-bar height.
+// Where the pills lie vertically in a strip of the screen's bare menu-bar height (points).
 struct PillBand {
     double top = 0;
     double height = 0;

@@ -46,6 +46,13 @@ PanelRow readRow(const QImage& shot, const QRect& monitor, int row, int panel) {
     return r;
 }
 
+// The rows of the panel the band tints in one column.
+int tintedRows(const QImage& shot, int x, int top, int panel) {
+    int rows = 0;
+    for (int y = top; y < top + panel; ++y) rows += closeTo(shot.pixelColor(x, y), kWindow, 40) ? 1 : 0;
+    return rows;
+}
+
 // The capsule wraps the tray (from its first icon) and the clock (past its last glyph), and is short.
 bool wrapsTray(const PanelRow& r, const QRect& monitor, const QRect& icon) {
     return r.first >= 0 && r.first <= icon.left() && r.lastGlyph > icon.right() && r.last > r.lastGlyph &&
@@ -91,6 +98,9 @@ protected:
         EXPECT_GT(r.lastGlyph, icon.right()) << "the clock right of the tray was not found";
         EXPECT_GT(r.last, r.lastGlyph) << "the capsule ends before the clock's last glyph";
         EXPECT_GT(r.tinted, (r.last - r.first) / 3) << "the capsule is mostly bare";
+        // As tall at both ratios: a third of the panel or more, not a line through the icons.
+        EXPECT_GE(tintedRows(shot, (r.first + icon.left()) / 2, monitor.top(), panel), panel / 3)
+            << "the capsule is too thin beside the tray; see " << shotName.toStdString();
         EXPECT_FALSE(closeTo(shot.pixelColor(monitor.left() + monitor.width() / 3, row), kWindow, 40))
             << "the rest of the panel stays bare";
     }

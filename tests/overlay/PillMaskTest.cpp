@@ -50,6 +50,25 @@ TEST(PillMask, PillsSitInTheBareStripAndStopAtItsEdges) {
     EXPECT_TRUE(pillMaskPath(PillGeometry{PillSpan{10, 90}, PillSpan{120, 190}}, c, kBar).isEmpty());
 }
 
+TEST(PillMask, OnAPanelShorterThanTheStripTheyAreSizedForThePillsKeepTheirShareOfIt) {
+    // A 28-px panel at two pixels a point is 14 points, a 24-px one 12: the default inset of 6 points would
+    // leave a 2-point line or nothing at all.
+    CornerSettings c;
+    for (const double bar : {12.0, 14.0, 16.0}) {
+        SCOPED_TRACE(bar);
+        const auto band = pillBand(c, bar);
+        EXPECT_DOUBLE_EQ(band.height, bar / 2) << "the half of the strip the pills take on a 24-point one";
+        EXPECT_DOUBLE_EQ(band.top, bar / 4);
+    }
+    c.pillVerticalOffset = 4;
+    EXPECT_DOUBLE_EQ(pillBand(c, 12).top, 3 + 2) << "the offset in the same proportion";
+    c.pillVerticalOffset = 0;
+    c.pillVerticalInset = 12;
+    EXPECT_DOUBLE_EQ(pillBand(c, 14).height, 0) << "an inset of half the strip still leaves nothing";
+    c.pillVerticalInset = 6;
+    EXPECT_DOUBLE_EQ(pillBand(c, 37).height, 25) << "taller strips take the points as set";
+}
+
 TEST(PillMask, PillWithoutHeightDrawsNothingNotEvenItsStroke) {
     CornerSettings c;
     c.shapeMode = ShapeMode::pill;
