@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TrayApp.h"
@@ -46,11 +47,15 @@ PanelRow readRow(const QImage& shot, const QRect& monitor, int row, int panel) {
     return r;
 }
 
-// The rows of the panel the band tints in one column.
-int tintedRows(const QImage& shot, int x, int top, int panel) {
-    int rows = 0;
-    for (int y = top; y < top + panel; ++y) rows += closeTo(shot.pixelColor(x, y), kWindow, 40) ? 1 : 0;
-    return rows;
+// The most rows of the panel the band tints in any one column from x0 to x1: the capsule's height.
+int tintedRows(const QImage& shot, int x0, int x1, int top, int panel) {
+    int most = 0;
+    for (int x = x0; x <= x1; ++x) {
+        int rows = 0;
+        for (int y = top; y < top + panel; ++y) rows += closeTo(shot.pixelColor(x, y), kWindow, 40) ? 1 : 0;
+        most = std::max(most, rows);
+    }
+    return most;
 }
 
 // The capsule wraps the tray (from its first icon) and the clock (past its last glyph), and is short.
@@ -87,7 +92,12 @@ protected:
 
         const int row = monitor.top() + panel / 2;
         const QImage shot = screenshotWhen(
-            [&](const QImage& s) { return wrapsTray(readRow(s, monitor, row, panel), monitor, icon); },
+            [&](const QImage& s) {
+                // The reveal rises from the band's bottom: wait for the whole capsule, not only its middle.
+                const PanelRow r = readRow(s, monitor, row, panel);
+                return wrapsTray(r, monitor, icon) &&
+                       tintedRows(s, r.first, r.last, monitor.top(), panel) >= panel / 3;
+            },
             std::chrono::seconds(20));
         shot.save(buildDir() + QLatin1Char('/') + shotName);
         const PanelRow r = readRow(shot, monitor, row, panel);
@@ -98,8 +108,8 @@ protected:
         EXPECT_GT(r.lastGlyph, icon.right()) << "the clock right of the tray was not found";
         EXPECT_GT(r.last, r.lastGlyph) << "the capsule ends before the clock's last glyph";
         EXPECT_GT(r.tinted, (r.last - r.first) / 3) << "the capsule is mostly bare";
-        // As tall at both ratios: a third of the panel or more, not a line through the icons.
-        EXPECT_GE(tintedRows(shot, (r.first + icon.left()) / 2, monitor.top(), panel), panel / 3)
+        // A good part of the panel's height at both ratios, not a line through the icons.
+        EXPECT_GE(tintedRows(shot, r.first, r.last, monitor.top(), panel), panel / 3)
             << "the capsule is too thin beside the tray; see " << shotName.toStdString();
         EXPECT_FALSE(closeTo(shot.pixelColor(monitor.left() + monitor.width() / 3, row), kWindow, 40))
             << "the rest of the panel stays bare";
