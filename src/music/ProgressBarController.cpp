@@ -340,7 +340,9 @@ void ProgressBarController::layoutFill(bool scrubbing, double fraction) {
     // The rainbow's steady turn is a motion of its own: the stops follow it tick by tick. A change of mode,
     // colour, opacity or ink glides with the fill.
     ProgressColorInput colors{
-        .mode = settings_.progressColorMode(),
+        // A mode the line does not know (a profile may hold any string) paints the solid colour.
+        .mode =
+            fromString<ProgressColorMode>(settings_.progressColorMode()).value_or(ProgressColorMode::solid),
         .opacity = settings_.progressOpacity(),
         .solid = settings_.progressSolidColor(),
         .huePhase = 0,

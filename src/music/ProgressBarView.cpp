@@ -41,27 +41,24 @@ Color adaptToBackdrop(const Color& color, double colorMix) {
 std::vector<Color> progressGradient(const ProgressColorInput& input) {
     const double opacity = std::isfinite(input.opacity) ? std::clamp(input.opacity, 0.2, 1.0) : 1.0;
     const double mix = unit(input.colorMix);
-    if (input.mode == "mono") {
-        // White on a dark menu bar, black on a light one, fading in from the left.
+    if (input.mode != ProgressColorMode::rainbow) {
+        // Mono is white on a dark menu bar and black on a light one; either fades in from the left.
         const double g = 1 - mix;
-        const Color c = Color::rgb(g, g, g);
+        const Color c =
+            input.mode == ProgressColorMode::mono ? Color::rgb(g, g, g) : adaptToBackdrop(input.solid, mix);
         return {c.withAlpha(opacity * 0.25), c.withAlpha(opacity)};
     }
-    if (input.mode == "rainbow") {
-        std::vector<Color> stops;
-        stops.reserve(kRainbowStops);
-        const double phase = std::isfinite(input.huePhase) ? input.huePhase : 0.0;
-        for (int i = 0; i < kRainbowStops; ++i) {
-            const double t = double(i) / (kRainbowStops - 1);
-            double hue = std::fmod(phase + t * kRainbowSpan, 360.0);
-            if (hue < 0) hue += 360;
-            const Color c = adaptToBackdrop(fromHsb({hue / 360, kRainbowSaturation, 1}), mix);
-            stops.push_back(c.withAlpha(opacity * (0.25 + 0.75 * t)));
-        }
-        return stops;
+    std::vector<Color> stops;
+    stops.reserve(kRainbowStops);
+    const double phase = std::isfinite(input.huePhase) ? input.huePhase : 0.0;
+    for (int i = 0; i < kRainbowStops; ++i) {
+        const double t = double(i) / (kRainbowStops - 1);
+        double hue = std::fmod(phase + t * kRainbowSpan, 360.0);
+        if (hue < 0) hue += 360;
+        const Color c = adaptToBackdrop(fromHsb({hue / 360, kRainbowSaturation, 1}), mix);
+        stops.push_back(c.withAlpha(opacity * (0.25 + 0.75 * t)));
     }
-    const Color c = adaptToBackdrop(input.solid, mix);
-    return {c.withAlpha(opacity * 0.25), c.withAlpha(opacity)};
+    return stops;
 }
 
 void paintProgressBar(QPainter& painter, Size size, const ProgressBarLook& look) {

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "base/Color.h"
 #include "base/Geometry.h"
+#include "settings/ValueTypes.h"
 
 class QPainter;
 
@@ -24,7 +24,7 @@ inline constexpr double kProgressArmedLinePixels = 6;
 inline constexpr double kProgressLuminanceCeiling = 0.62;
 
 struct ProgressColorInput {
-    std::string mode;    // "mono", "rainbow", anything else: the solid colour
+    ProgressColorMode mode = ProgressColorMode::mono;
     double opacity = 1;  // the setting; kept within 0.2...1
     Color solid = Color::white();
     double huePhase = 0;  // degrees the rainbow has turned

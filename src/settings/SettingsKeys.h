@@ -94,7 +94,7 @@ struct NormalisedPalette {};
 inline constexpr auto vizStyles = allStrings<VizStyle>();
 inline constexpr auto vizColorModes = allStrings<VizBarsColorMode>();
 inline constexpr auto vizWaveColorModes = allStrings<VizWaveColorMode>();
-inline constexpr std::string_view progressColorModes[] = {"mono", "solid", "rainbow"};
+inline constexpr auto progressColorModes = allStrings<ProgressColorMode>();
 inline constexpr std::string_view progressModifiers[] = {"shift", "control", "option", "command"};
 inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
 

@@ -139,6 +139,16 @@ struct EnumStrings<VizWaveColorMode> {
          {VizWaveColorMode::artwork, "artwork"}}};
 };
 
+// How the progress line colours its fill.
+enum class ProgressColorMode { mono, solid, rainbow };
+template <>
+struct EnumStrings<ProgressColorMode> {
+    static constexpr std::array<std::pair<ProgressColorMode, std::string_view>, 3> cases{
+        {{ProgressColorMode::mono, "mono"},
+         {ProgressColorMode::solid, "solid"},
+         {ProgressColorMode::rainbow, "rainbow"}}};
+};
+
 // ---- Pill geometry (runtime only, never stored) ----------------------------------------------------------
 
 // The horizontal extent of one pill, in the screen's points.

@@ -147,7 +147,7 @@ TEST(ProgressBarFill, StepsToWholeDevicePixelsAndKnowsWhenItsGradientShifts) {
     EXPECT_NEAR(*down.nextPixelTime(0, 1), 0.015, 1e-9);
     EXPECT_FALSE((FillGlide{.from = 5, .to = 5, .duration = 1}.nextPixelTime(0, 1)));
 
-    const auto mono = progressGradient({.mode = "mono"});  // opacity from 0.25 to 1
+    const auto mono = progressGradient({.mode = ProgressColorMode::mono});  // opacity from 0.25 to 1
     EXPECT_NEAR(gradientStretchChange(mono, 750, 760), 0.75 * 10 / 760, 1e-12);
     EXPECT_EQ(gradientStretchChange(mono, 0, 760), 0) << "an empty fill leaves nothing to shift";
     EXPECT_EQ(gradientStretchChange({Color::white()}, 750, 760), 0);
@@ -177,6 +177,25 @@ TEST_F(ProgressBarTest, TheRainbowTurnsTwelveDegreesASecondOnlyWhilePlaying) {
     loop.advance(3);
     EXPECT_EQ(bar->look().fillStops, paused);
     EXPECT_EQ(bar->look().fillStops.size(), 8u);
+}
+
+// The stored mode picks the colours; one the line does not know (a profile may hold any string) paints the
+// solid colour, as it always did.
+TEST_F(ProgressBarTest, TheStoredColourModePicksTheStopsAndAnUnknownOnePaintsTheSolidColour) {
+    settings.progressSolidColor = Color::rgb(1.0, 0.451, 0.0);
+    const auto stopsFor = [&](const char* mode) {
+        settings.progressColorMode = std::string(mode);
+        makePlaying();
+        std::vector<Color> stops = bar->look().fillStops;
+        bar.reset();
+        return stops;
+    };
+    const auto solid = stopsFor("solid");
+    ASSERT_EQ(solid.size(), 2u);
+    EXPECT_EQ(solid.back(), Color::rgb(1.0, 0.451, 0.0));
+    EXPECT_EQ(stopsFor("plaid"), solid);
+    EXPECT_EQ(stopsFor("mono").back(), Color::white());
+    EXPECT_EQ(stopsFor("rainbow").size(), 8u);
 }
 
 TEST_F(ProgressBarTest, TheInkFollowsAFilledWindowWithHysteresis) {
@@ -249,25 +268,24 @@ TEST(ProgressBarColors, ModesAndTheBackdropCeiling) {
     EXPECT_NEAR(half, 0.7152 + (0.62 - 0.7152) * 0.5, 1e-9);
 
     struct Case {
-        const char* mode;
+        ProgressColorMode mode;
         double opacity;
-        std::size_t stops;
         Color first, last;
     };
     const Case cases[] = {
-        {"mono", 1, 2, Color::rgb(1, 1, 1, 0.25), Color::rgb(1, 1, 1, 1)},
-        {"mono", 0.05, 2, Color::rgb(1, 1, 1, 0.05), Color::rgb(1, 1, 1, 0.2)},  // opacity floor 0.2
-        {"solid", 0.8, 2, orange.withAlpha(0.2), orange.withAlpha(0.8)},
-        {"anything", 1, 2, orange.withAlpha(0.25), orange},
+        {ProgressColorMode::mono, 1, Color::rgb(1, 1, 1, 0.25), Color::rgb(1, 1, 1, 1)},
+        {ProgressColorMode::mono, 0.05, Color::rgb(1, 1, 1, 0.05), Color::rgb(1, 1, 1, 0.2)},  // floor 0.2
+        {ProgressColorMode::solid, 0.8, orange.withAlpha(0.2), orange.withAlpha(0.8)},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(toString(c.mode));
         const auto stops = progressGradient({.mode = c.mode, .opacity = c.opacity, .solid = orange});
-        ASSERT_EQ(stops.size(), c.stops) << c.mode;
-        EXPECT_EQ(stops.front(), c.first) << c.mode;
-        EXPECT_EQ(stops.back(), c.last) << c.mode;
+        ASSERT_EQ(stops.size(), 2u);
+        EXPECT_EQ(stops.front(), c.first);
+        EXPECT_EQ(stops.back(), c.last);
     }
     // The rainbow spans 300 degrees from the phase, fading in from the left.
-    const auto rainbow = progressGradient({.mode = "rainbow", .huePhase = 90});
+    const auto rainbow = progressGradient({.mode = ProgressColorMode::rainbow, .huePhase = 90});
     ASSERT_EQ(rainbow.size(), 8u);
     EXPECT_NEAR(toHsb(rainbow.front()).hue * 360, 90, 0.5);
     EXPECT_NEAR(toHsb(rainbow.back()).hue * 360, 30, 0.5);

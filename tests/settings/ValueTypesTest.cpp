@@ -216,9 +216,9 @@ TEST(HueDrift, StoredBytesAreSortedCompactAndRoundTrip) {
     }
 }
 
-// The visualizer's modes keep the strings stores and profiles already hold, and every case reads back as
-// itself (no two cases share a string).
-TEST(StoredEnumerations, VisualizerModesKeepTheirStoredStrings) {
+// The visualizer's and the progress line's modes keep the strings stores and profiles already hold, and every
+// case reads back as itself (no two cases share a string).
+TEST(StoredEnumerations, MusicModesKeepTheirStoredStrings) {
     using S = std::string_view;
     const auto roundTrips = [](auto cases) {
         return std::all_of(cases.begin(), cases.end(),
@@ -230,7 +230,9 @@ TEST(StoredEnumerations, VisualizerModesKeepTheirStoredStrings) {
               (std::array<S, 5>{"mono", "solid", "rainbow", "palette", "artwork"}));
     EXPECT_TRUE(roundTrips(allCases<VizStyle>()));
     EXPECT_TRUE(roundTrips(allCases<VizBarsColorMode>()));
+    EXPECT_EQ(allStrings<ProgressColorMode>(), (std::array<S, 3>{"mono", "solid", "rainbow"}));
     EXPECT_TRUE(roundTrips(allCases<VizWaveColorMode>()));
+    EXPECT_TRUE(roundTrips(allCases<ProgressColorMode>()));
 }
 
 TEST(StoredEnumerations, StringsMatchExactlyAndCaseSensitively) {

@@ -1,6 +1,6 @@
 // The application chooser over a fake catalog: the apps in name order with the listed ones marked and passed
-// over, typing narrowing them, the keys and the double-click that choose, Escape choosing nothing, and apps
-// installed while it is open.
+// over, typing narrowing them to the best matches first, the keys and the double-click that choose, Escape
+// choosing nothing, and apps installed while it is open.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -70,14 +70,14 @@ TEST_F(ApplicationChooserTest, TypingNarrowsTheAppsAndTheArrowsAndEnterChooseAmo
     EXPECT_EQ(dialog->currentAppId(), "viewer");
 
     type(QStringLiteral("MA"));
-    EXPECT_EQ(dialog->shownAppIds(), (IDs{"viewer", "org.example.Mail", "org.example.Maps"}))
-        << "\"Image\" holds \"ma\"";
-    EXPECT_EQ(dialog->currentAppId(), "viewer") << "the top match";
+    EXPECT_EQ(dialog->shownAppIds(), (IDs{"org.example.Mail", "org.example.Maps", "viewer"}))
+        << "names that start with \"ma\", then \"Image\" that holds it";
+    EXPECT_EQ(dialog->currentAppId(), "org.example.Mail") << "the top match";
     key(Qt::Key_Down);
     key(Qt::Key_Down);
-    EXPECT_EQ(dialog->currentAppId(), "org.example.Maps");
+    EXPECT_EQ(dialog->currentAppId(), "viewer");
     key(Qt::Key_Up);
-    EXPECT_EQ(dialog->currentAppId(), "org.example.Mail");
+    EXPECT_EQ(dialog->currentAppId(), "org.example.Maps");
     EXPECT_EQ(dialog->searchField()->text(), QStringLiteral("MA")) << "the arrows leave the typing alone";
 
     // Only the listed app matches: it is shown, marked, and nothing can be added.
@@ -92,6 +92,43 @@ TEST_F(ApplicationChooserTest, TypingNarrowsTheAppsAndTheArrowsAndEnterChooseAmo
     key(Qt::Key_Return);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(dialog->chosen(), mail);
+}
+
+// Names one inside another: what was typed, as a whole name, comes first, and Enter adds it.
+TEST_F(ApplicationChooserTest, TheBestMatchComesFirstAndEnterAddsIt) {
+    catalog.install("uxterm", "UXTerm");
+    const std::string xterm = catalog.install("xterm", "XTerm");
+    catalog.install("xterm.profiles", "Xterm Profiles");
+    catalog.install("classic", "Classic XTerm");
+    catalog.install("org.xterm.Launcher", "Launcher");
+    catalog.install("org.example.Files", "Files");
+    catalog.install("org.example.Profiles", "Profiles");
+    catalog.install("org.example.Archive", "Archive Files");
+    open();
+
+    type(QStringLiteral("xterm"));
+    EXPECT_EQ(dialog->shownAppIds(),
+              (IDs{"xterm", "xterm.profiles", "classic", "org.xterm.Launcher", "uxterm"}))
+        << "the same name, a name starting with it, a word starting with it, then anywhere (the app id too), "
+           "by name within each";
+    EXPECT_EQ(dialog->currentAppId(), "xterm");
+
+    dialog->searchField()->setText(QStringLiteral("FILES"));
+    const IDs files{"org.example.Files", "org.example.Archive", "org.example.Profiles", "xterm.profiles"};
+    EXPECT_EQ(dialog->shownAppIds(), files) << "ignoring case";
+    dialog->searchField()->setText(QStringLiteral("file"));
+    EXPECT_EQ(dialog->shownAppIds(), files);
+
+    // With the best match added already, Enter adds the next one.
+    open({"xterm"});
+    type(QStringLiteral("xterm"));
+    EXPECT_EQ(dialog->currentAppId(), "xterm.profiles");
+
+    open();
+    type(QStringLiteral("xterm"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(dialog->chosen(), xterm);
 }
 
 TEST_F(ApplicationChooserTest, ADoubleClickChoosesItsRowAndEscapeChoosesNothing) {

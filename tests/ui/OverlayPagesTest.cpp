@@ -226,6 +226,36 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     EXPECT_DOUBLE_EQ(settings->corners().pillFillOpacity, 0.6);
 }
 
+// No left pill is drawn on this desktop: its offset keeps its row and stored value, but disabled, with the
+// reason on one line under it; the rows that do act stay enabled, and reading the settings again changes
+// neither.
+TEST_F(OverlayPagesTest, TheLeftOffsetThisDesktopNeverDrawsIsDisabledWithItsReasonUnderIt) {
+    editCorners([](CornerSettings& c) {
+        c.shapeMode = ShapeMode::pill;
+        c.pillLeftHOffset = 5;
+    });
+    PillShapeSection page(*settings, loop);
+    page.resize(SettingsPage::maximumPageWidth, 1600);
+    page.show();
+    auto* left = test::rowTitled<SettingsSliderRow>(&page, QStringLiteral("Left offset"));
+    EXPECT_TRUE(shows(left, &page));
+    EXPECT_FALSE(left->slider()->isEnabled());
+    EXPECT_EQ(text(left), QStringLiteral("5px")) << "the stored value shows";
+    const SpacedText* why = test::textReading(&page, QString::fromUtf8(PillShapeSection::noLeftPill));
+    ASSERT_NE(why, nullptr);
+    EXPECT_TRUE(shows(why, &page));
+    EXPECT_TRUE(why->isEnabled()) << "the reason reads at full strength";
+    EXPECT_LT(why->label()->height(), 2 * why->label()->fontMetrics().lineSpacing()) << "one line";
+    for (const char* title : {"Right offset", "Vertical offset", "Horizontal padding"})
+        EXPECT_TRUE(
+            test::rowTitled<SettingsSliderRow>(&page, QString::fromUtf8(title))->slider()->isEnabled())
+            << title;
+
+    editCorners([](CornerSettings& c) { c.pillRightHOffset = 3; });
+    EXPECT_FALSE(left->slider()->isEnabled());
+    EXPECT_DOUBLE_EQ(settings->corners().pillLeftHOffset, 5);
+}
+
 TEST_F(OverlayPagesTest, RestoreDefaultsBringsBackTheTenPillFieldsAsTenWrites) {
     PillShapeSection page(*settings, loop);
     editCorners([](CornerSettings& c) {

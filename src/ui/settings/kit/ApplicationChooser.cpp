@@ -33,10 +33,26 @@ constexpr int kRowInset = 8;
 
 enum Role {
     appIdRole = Qt::UserRole,
-    searchRole,  // what typing matches: the name and the app id
+    nameRole,    // the name as the catalog gives it
     listedRole,  // the caller lists the app already
     iconRole,    // the app's icon as a QImage, null while it has none
 };
+
+// How well an app matches what was typed, best first; an app that does not match has none.
+enum class MatchRank { sameName, nameStart, wordStart, anywhere };
+
+std::optional<MatchRank> matchRank(const QString& name, const QString& appId, const QString& typed) {
+    if (name.compare(typed, Qt::CaseInsensitive) == 0) return MatchRank::sameName;
+    if (name.startsWith(typed, Qt::CaseInsensitive)) return MatchRank::nameStart;
+    // A word starts after anything that is not a letter or a digit ("Text Editor", "GNU-Emacs").
+    for (qsizetype i = 1; i < name.size(); ++i)
+        if (!name[i - 1].isLetterOrNumber() && name[i].isLetterOrNumber() &&
+            QStringView(name).sliced(i).startsWith(typed, Qt::CaseInsensitive))
+            return MatchRank::wordStart;
+    if (name.contains(typed, Qt::CaseInsensitive) || appId.contains(typed, Qt::CaseInsensitive))
+        return MatchRank::anywhere;
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -69,8 +85,8 @@ public:
                 return QString::fromStdString(app.appId);
             case appIdRole:
                 return QString::fromStdString(app.appId);
-            case searchRole:
-                return QString::fromStdString(app.name + '\n' + app.appId);
+            case nameRole:
+                return QString::fromStdString(app.name);
             case listedRole:
                 return listed_.count(app.appId) > 0;
             case iconRole: {
@@ -104,6 +120,39 @@ private:
     std::vector<InstalledApp> apps_;
     mutable std::map<std::string, QImage> icons_;  // by location
     Subscription changes_;
+};
+
+// The apps the search leaves, best match first: the name that is the typed text, names that start with it,
+// names with a word that starts with it, then names or app ids holding it anywhere; in name order within
+// each, which is the order of the installed apps' model. Without a search, every app in name order.
+class AppMatches final : public QSortFilterProxyModel {
+public:
+    explicit AppMatches(QObject* parent) : QSortFilterProxyModel(parent) { sort(0); }
+
+    void setSearch(const QString& typed) {
+        if (typed == typed_) return;
+        typed_ = typed;
+        invalidate();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        return rank(sourceModel()->index(row, 0, parent)).has_value();
+    }
+
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+        const auto a = rank(left), b = rank(right);
+        if (a != b) return a < b;
+        return left.row() < right.row();
+    }
+
+private:
+    std::optional<MatchRank> rank(const QModelIndex& source) const {
+        if (typed_.isEmpty()) return MatchRank::sameName;
+        return matchRank(source.data(nameRole).toString(), source.data(appIdRole).toString(), typed_);
+    }
+
+    QString typed_;
 };
 
 namespace {
@@ -171,10 +220,8 @@ ApplicationChooserDialog::ApplicationChooserDialog(const AppCatalog& catalog, st
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Choose an Application"));
     apps_ = new InstalledAppsModel(catalog, std::move(listed), this);
-    shown_ = new QSortFilterProxyModel(this);
+    shown_ = new AppMatches(this);
     shown_->setSourceModel(apps_);
-    shown_->setFilterRole(searchRole);
-    shown_->setFilterCaseSensitivity(Qt::CaseInsensitive);
 
     auto* column = new QVBoxLayout(this);
     search_ = new QLineEdit(this);
@@ -205,8 +252,8 @@ ApplicationChooserDialog::ApplicationChooserDialog(const AppCatalog& catalog, st
     QObject::connect(buttons_, &QDialogButtonBox::accepted, this, [this] { chooseCurrent(); });
     QObject::connect(buttons_, &QDialogButtonBox::rejected, this, [this] { reject(); });
     QObject::connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        shown_->setFilterFixedString(text.trimmed());
-        // The best match is the top one: Enter adds what the search has narrowed to.
+        shown_->setSearch(text.trimmed());
+        // The best match is the top one: Enter adds it.
         selectFirst();
     });
     QObject::connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {

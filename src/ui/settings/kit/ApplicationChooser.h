@@ -1,6 +1,6 @@
 // Choosing one installed application, as the excluded-apps page and the profile selector do: a modal dialog
-// listing the installed apps by name and icon, narrowed as the user types, that gives the chosen app's
-// location, or nothing when cancelled.
+// listing the installed apps by name and icon, narrowed as the user types to the best matches first, that
+// gives the chosen app's location, or nothing when cancelled.
 #pragma once
 
 #include <QDialog>
@@ -13,11 +13,11 @@
 class QDialogButtonBox;
 class QLineEdit;
 class QListView;
-class QSortFilterProxyModel;
 
 namespace velaro {
 
 class AppCatalog;
+class AppMatches;
 class InstalledAppsModel;
 
 // Opens the choice over the window of `over`; `listed` holds the app ids the caller lists already, shown
@@ -39,7 +39,7 @@ public:
 
     QLineEdit* searchField() const { return search_; }
     QListView* list() const { return list_; }
-    // The app ids of the rows the search leaves, top to bottom, and the one Enter would add.
+    // The app ids of the rows the search leaves, best match on top, and the one Enter would add.
     std::vector<std::string> shownAppIds() const;
     std::optional<std::string> currentAppId() const;
 
@@ -53,7 +53,7 @@ private:
     void showAddable();
 
     InstalledAppsModel* apps_;
-    QSortFilterProxyModel* shown_;
+    AppMatches* shown_;
     QLineEdit* search_;
     QListView* list_;
     QDialogButtonBox* buttons_;

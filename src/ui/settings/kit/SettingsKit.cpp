@@ -312,6 +312,12 @@ SettingsCaptionRow::SettingsCaptionRow(const QString& text, QWidget* parent)
     applyDisabledDim(this, 0.4);
 }
 
+QWidget* unavailableHereRow(QWidget* row, const QString& why) {
+    // Disabled for good: whatever enables the rows around it later leaves this one as it is.
+    row->setEnabled(false);
+    return rowStack(nullptr, {row, new SettingsCaptionRow(why)});
+}
+
 SettingsNoticeText::SettingsNoticeText(const QString& text, const QColor& colour, QWidget* parent)
     : SpacedText(text, {0, 0, 0, 10}, parent) {
     label()->setFont(SettingsStyle::caption2Font());

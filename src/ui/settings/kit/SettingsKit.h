@@ -1,8 +1,8 @@
 // The row kit every settings page is built from, so all pages share one look: section headers, rounded cards
 // of rows with hairlines between them, rows of a fixed shape (switch, slider, pop-up menu, segmented control,
-// colour well, caption, action), the "BETA" badge, the dimming of disabled rows, the gate that disables a
-// page while the overlay is off, the backdrop of the window's header row, and `SettingsPage`, the base of
-// every page.
+// colour well, caption, action), the "BETA" badge, the dimming of disabled rows, the row this desktop never
+// acts on, the gate that disables a page while the overlay is off, the backdrop of the window's header row,
+// and `SettingsPage`, the base of every page.
 //
 // A page composes: a SettingsSectionHeader, then a SettingsCard whose rows are separated by hairlines
 // (`addHairline()`), then optional SettingsCaptionRows. Rows hold no settings of their own: they read and
@@ -269,6 +269,11 @@ class SettingsCaptionRow : public SpacedText {
 public:
     explicit SettingsCaptionRow(const QString& text, QWidget* parent = nullptr);
 };
+
+// A row whose setting this desktop never acts on, so that no control silently does nothing: the row stays and
+// shows the stored value, disabled, with a one-line caption under it that says why. Returns the block of the
+// two (the caller's card takes it like a row).
+QWidget* unavailableHereRow(QWidget* row, const QString& why);
 
 // A short message in the smallest text style and one colour (orange for a warning),
 // full width, with 10 points below it.

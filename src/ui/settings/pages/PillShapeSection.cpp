@@ -11,7 +11,8 @@
 namespace velaro {
 namespace {
 
-// One pill slider: its title, the field, range, default, step, and whether it shows a fraction in percent.
+// One pill slider: its title, the field, range, default, step, whether it shows a fraction in percent, and
+// why this desktop never acts on it (none for a slider that works here).
 struct PillSlider {
     const char* title;
     double CornerSettings::*field;
@@ -19,6 +20,7 @@ struct PillSlider {
     double defaultValue;
     double step;
     bool percent;
+    const char* unavailableWhy = nullptr;
 };
 
 const PillSlider kShapeSliders[] = {
@@ -30,7 +32,9 @@ const PillSlider kShapeSliders[] = {
     {"Glass fill", &CornerSettings::pillFillOpacity, {0, 60}, 10, 1, true},
 };
 const PillSlider kPositionSliders[] = {
-    {"Left offset", &CornerSettings::pillLeftHOffset, {-20, 20}, 0, 1, false},
+    // The left pill would wrap the front app's menus, which are never measured here: a global-menu registrar
+    // hands out the menus, not where the panel drew them.
+    {"Left offset", &CornerSettings::pillLeftHOffset, {-20, 20}, 0, 1, false, PillShapeSection::noLeftPill},
     {"Right offset", &CornerSettings::pillRightHOffset, {-20, 20}, -10, 1, false},
     {"Vertical offset", &CornerSettings::pillVerticalOffset, {-4, 4}, 0, 0.5, false},
 };
@@ -138,7 +142,9 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     auto* positionCard = new SettingsCard;
     for (const PillSlider& s : kPositionSliders) {
         if (&s != kPositionSliders) positionCard->addHairline();
-        positionCard->addRow(pillSliderRow(settings, loop, s));
+        QWidget* row = pillSliderRow(settings, loop, s);
+        positionCard->addRow(s.unavailableWhy ? unavailableHereRow(row, QString::fromUtf8(s.unavailableWhy))
+                                              : row);
     }
     positionCard->addHairline();
     auto* separateSides = new SettingsToggleRow(

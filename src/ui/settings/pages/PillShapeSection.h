@@ -11,6 +11,10 @@ namespace velaro {
 
 class PillShapeSection : public OverlaySettingsPage {
 public:
+    // Under the "Left offset" row, which keeps its value but is disabled.
+    static constexpr const char* noLeftPill =
+        "No left pill here: Velaro can't tell where the panel draws app menus.";
+
     PillShapeSection(OverlaySettings& settings, MainLoop& loop, QWidget* parent = nullptr);
 
     // The ten pill fields back to their defaults, each as its own write, on the next turn of the loop.

@@ -104,11 +104,16 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
         new SettingsToggleRow(QStringLiteral("Enable Progress Bar"), deferredBool(settings.progressEnabled));
     card->addRow(enable);
 
-    auto* color =
-        new SettingsPickerRow<std::string>(QStringLiteral("Color"), deferredText(settings.progressColorMode),
-                                           {{"mono", QStringLiteral("Mono")},
-                                            {"solid", QStringLiteral("Solid")},
-                                            {"rainbow", QStringLiteral("Rainbow")}});
+    // The menu offers the modes' stored strings; a string it does not know (a profile may hold one) shows as
+    // no choice.
+    const auto colorMode = [](ProgressColorMode mode, const QString& label) {
+        return std::pair{std::string(toString(mode)), label};
+    };
+    auto* color = new SettingsPickerRow<std::string>(
+        QStringLiteral("Color"), deferredText(settings.progressColorMode),
+        {colorMode(ProgressColorMode::mono, QStringLiteral("Mono")),
+         colorMode(ProgressColorMode::solid, QStringLiteral("Solid")),
+         colorMode(ProgressColorMode::rainbow, QStringLiteral("Rainbow"))});
     solid_ =
         new SettingsColorWellRow(QStringLiteral("Solid color"),
                                  deferredBinding(loop, settingBinding(settings.progressSolidColor)), false);
@@ -174,11 +179,11 @@ ProgressBarSection::ProgressBarSection(OverlaySettings& settings, MainLoop& loop
 
 void ProgressBarSection::refresh() {
     const std::string& modifier = settings_.progressModifier();
-    const std::string& mode = settings_.progressColorMode();
+    const auto mode = fromString<ProgressColorMode>(settings_.progressColorMode());
     const QString m = progressModifierName(modifier);
     details_->setVisible(settings_.progressEnabled());
-    solid_->setEnabled(mode == "solid");
-    hueDrift_->setEnabled(mode == "rainbow");
+    solid_->setEnabled(mode == ProgressColorMode::solid);
+    hueDrift_->setEnabled(mode == ProgressColorMode::rainbow);
     after_->setEnabled(settings_.progressAutoHide());
     commandWarning_->setVisible(modifier == "command");
     seekCaption_->setText(m + QStringLiteral("+click or drag the bar to seek; ") + m +
