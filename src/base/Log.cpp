@@ -99,7 +99,9 @@ std::string escapeLogText(std::string_view text) {
             ++i;
             continue;
         }
-        if (!needsEscape(cp))
+        if (cp == '\\')
+            out += "\\\\";  // doubled, so that text from outside cannot pass for one of the escapes
+        else if (!needsEscape(cp))
             out.append(text.substr(i, length));
         else if (cp < 0x80)
             appendHex(out, "\\x", cp, 2, "");

@@ -34,7 +34,7 @@ QDebug operator<<(QDebug debug, const TaggedLine& line);
 // escape: C0 and C1 controls, DEL, the line and paragraph separators, every invisible format character (the
 // bidirectional marks, embeddings, overrides and isolates, the soft hyphen, zero-width characters, the byte
 // order mark, tags) and the other code points drawn as nothing, as \xNN or \u{NNNN}; bytes that are not
-// UTF-8 as \xNN. Everything else stays.
+// UTF-8 as \xNN; the backslash itself as \\, so that no text can forge an escape. Everything else stays.
 std::string escapeLogText(std::string_view text);
 
 // From here on the lines of these categories reach stderr as they stand, one a line, or formatted by

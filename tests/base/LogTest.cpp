@@ -22,8 +22,12 @@ TEST(Log, TextFromOutsideCannotSplitALineOrTurnItAround) {
          "\\u{FEFF}a\\u{00AD}b\\u{200B}c\\u{200D}\\u{2060}\\u{0600}\\u{E0041}\\u{FE00} \xe2\x9d\xa4\xef\xb8\x8f"},
         // Not UTF-8: a stray continuation, an overlong form, a surrogate, a sequence cut short.
         {"\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82", "\\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82"},
+        // A backslash of the text's own is doubled, so written-out escapes cannot pass for the log's own.
+        {"a\\x0APROG forged \\u{202E} C:\\dir\\", "a\\\\x0APROG forged \\\\u{202E} C:\\\\dir\\\\"},
     };
     for (const auto& [text, logged] : cases) EXPECT_EQ(escapeLogText(text), logged);
+    // A line break and the same break written out log differently.
+    EXPECT_NE(escapeLogText("a\nb"), escapeLogText("a\\x0Ab"));
 
     std::vector<std::string> lines;
     const LogSink previous = setLogSink([&](std::string_view tag, std::string_view message) {
