@@ -1,10 +1,11 @@
-// Session-bus arbitration between launches, the display's instance lock, and the "reopen" hand-over.
+// The display's instance lock, session-bus arbitration between launches, and the "reopen" hand-over.
 #include "app/SingleInstance.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -12,13 +13,16 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "base/Log.h"
@@ -67,7 +71,103 @@ std::string privacyProblem(const QString& folder) {
     return {};
 }
 
+// What stands in the lock's place when it is not a lock file of this user's (a regular file it owns);
+// empty when it is one.
+std::string notALockFile(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return "a link";
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_uid != ::geteuid()) return "a file of user " + std::to_string(st.st_uid);
+    return {};
+}
+
+// The process holding a lock on the file at `path` (for a link, on the file it points to), read from the
+// kernel's table of locks, which names the holder even of a file this process may not open: 0 when none
+// holds one, -1 when that cannot be told (no table, or a holder it does not name).
+qint64 holderOfLock(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? 0 : -1;
+    QFile table(QStringLiteral("/proc/locks"));
+    if (!table.open(QIODevice::ReadOnly)) return -1;
+    // The file as the table names it: major:minor:inode, the device numbers in hex. Some file systems (btrfs
+    // subvolumes) show the table another device than stat() does: a line with the inode alone tells of a
+    // holder this cannot name, or of another file system's file of that number.
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%llu", unsigned(major(st.st_dev)), unsigned(minor(st.st_dev)),
+                  static_cast<unsigned long long>(st.st_ino));
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(st.st_ino));
+    // "1: FLOCK  ADVISORY  WRITE 1234 fe:00:10953113 0 EOF"; a waiting process's line has "->" second. A
+    // holder outside this process's view of processes shows as 0, a lock of an open file (OFD) as -1.
+    bool heldUnnamed = false;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] == "->" || !fields[5].endsWith(inode)) continue;
+        if (const qint64 pid = fields[4].toLongLong(); pid > 0 && fields[5] == file) return pid;
+        heldUnnamed = true;
+    }
+    return heldUnnamed ? -1 : 0;
+}
+
+// "pid 123, velaro": a process's id and, where it can be read, its name.
+std::string describeProcess(qint64 pid) {
+    std::string text = "pid " + std::to_string(pid);
+    QFile name(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (name.open(QIODevice::ReadOnly))
+        if (const QByteArray read = name.readAll().trimmed(); !read.isEmpty())
+            text += ", " + read.toStdString();
+    return text;
+}
+
+// An IP address in its shortest form, IPv6 in brackets; empty when `host` is not an address.
+QString addressKey(const QString& host) {
+    const QByteArray text = host.toUtf8();
+    unsigned char address[sizeof(in6_addr)];
+    char shown[INET6_ADDRSTRLEN];
+    if (::inet_pton(AF_INET, text.constData(), address) == 1 &&
+        ::inet_ntop(AF_INET, address, shown, sizeof shown))
+        return QString::fromLatin1(shown);
+    if (::inet_pton(AF_INET6, text.constData(), address) == 1 &&
+        ::inet_ntop(AF_INET6, address, shown, sizeof shown))
+        return QLatin1Char('[') + QString::fromLatin1(shown) + QLatin1Char(']');
+    return {};
+}
+
 }  // namespace
+
+QString SingleInstance::displayKey(const QString& display) {
+    static const QRegularExpression socketPath(
+        QStringLiteral(R"(^/tmp/\.X11-unix/X([0-9]{1,9})(\.[0-9]{1,9})?$)"));
+    static const QRegularExpression number(QStringLiteral(R"(^([0-9]{1,9})(\.[0-9]{1,9})?$)"));
+    const auto local = [](const QString& digits) {
+        return QLatin1Char(':') + QString::number(digits.toUInt());
+    };
+    // The path of the display's socket, as some launchers hand it out.
+    if (display.startsWith(QLatin1Char('/'))) {
+        const auto socket = socketPath.match(display);
+        return socket.hasMatch() ? local(socket.captured(1)) : display;
+    }
+    // [protocol/][host]:display[.screen], split where the X library splits it: at the last '/' and ':'.
+    const qsizetype slash = display.lastIndexOf(QLatin1Char('/'));
+    const QString protocol = display.left(std::max<qsizetype>(slash, 0));
+    const QString name = display.mid(slash + 1);
+    const qsizetype colon = name.lastIndexOf(QLatin1Char(':'));
+    const auto digits = colon < 0 ? QRegularExpressionMatch() : number.match(name.mid(colon + 1));
+    if (!digits.hasMatch()) return display;
+    if (!protocol.isEmpty() && protocol != QLatin1String("unix") && protocol != QLatin1String("tcp") &&
+        protocol != QLatin1String("inet") && protocol != QLatin1String("inet6"))
+        return display;
+    QString host = name.left(colon);
+    // No host, or "unix" for host or protocol: the socket of this machine's display.
+    if (host.isEmpty() || host == QLatin1String("unix") || protocol == QLatin1String("unix"))
+        return local(digits.captured(1));
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    if (bracketed) host = host.mid(1, host.size() - 2);
+    const QString address = addressKey(host);
+    // A name with a colon (a bracketed one) must be an IPv6 address; DECnet's "host::0" is none.
+    if (address.isEmpty() && (bracketed || host.contains(QLatin1Char(':')))) return display;
+    return (address.isEmpty() ? host.toLower() : address) + QLatin1Char(':') +
+           QString::number(digits.captured(1).toUInt());
+}
 
 QString SingleInstance::privateFolder(const QStringList& candidates) {
     for (const QString& folder : candidates) {
@@ -88,7 +188,7 @@ QString SingleInstance::privateFolder(const QStringList& candidates) {
 }
 
 QString SingleInstance::defaultLockPath() {
-    const QString display = fileNamePart(qEnvironmentVariable("DISPLAY"));
+    const QString display = fileNamePart(displayKey(qEnvironmentVariable("DISPLAY")));
     QStringList candidates;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime)) candidates << runtime;
@@ -114,39 +214,106 @@ SingleInstance::Lock SingleInstance::takeLock() {
         return Lock::unavailable;
     }
     const QByteArray path = QFile::encodeName(lockPath_);
-    const int fd =
-        ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        qCWarning(lcApp) << tagged(
-            "APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" +
-                       (fd < 0 ? std::strerror(errno) : "not a regular file of this user") + ")");
+    for (bool removed = false;;) {
+        const int fd =
+            ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
+        const int error = errno;
+        struct stat st {};
+        const bool known = fd >= 0 ? ::fstat(fd, &st) == 0 : ::lstat(path.constData(), &st) == 0;
+        const std::string problem = known ? notALockFile(st) : std::string();
+        if (fd >= 0 && known && problem.empty()) {
+            int result;
+            do {
+                result = ::flock(fd, LOCK_EX | LOCK_NB);
+            } while (result != 0 && errno == EINTR);
+            if (result != 0) {
+                ::close(fd);
+                lockHolder_ = std::max<qint64>(holderOfLock(lockPath_), 0);
+                return Lock::heldElsewhere;
+            }
+            lockFd_ = fd;
+            return Lock::ours;
+        }
         if (fd >= 0) ::close(fd);
+        if (problem.empty()) {
+            qCWarning(lcApp) << tagged("APP", "cannot use the instance lock " + lockPath_.toStdString() +
+                                                  " (" + std::strerror(fd < 0 ? error : EIO) + ")");
+            return Lock::unavailable;
+        }
+        // Something else stands in the lock's place. A process holding it is taken for the Velaro that put
+        // it there; one nobody holds tells nothing, and goes.
+        const qint64 holder = holderOfLock(lockPath_);
+        if (holder > 0) {
+            lockHolder_ = holder;
+            qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " is " +
+                                                  problem + ", and a running process holds it (" +
+                                                  describeProcess(holder) + ")");
+            return Lock::heldElsewhere;
+        }
+        if (holder == 0 && !removed && removeStaleLock(problem)) {
+            removed = true;
+            continue;
+        }
+        qCWarning(lcApp) << tagged(
+            "APP", "cannot use the instance lock " + lockPath_.toStdString() + " (it is " + problem + ")");
         return Lock::unavailable;
     }
-    int result;
-    do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        ::close(fd);
-        return Lock::heldElsewhere;
+}
+
+bool SingleInstance::removeStaleLock(const std::string& problem) {
+    const QFileInfo lock(lockPath_);
+    const int folder = ::open(QFile::encodeName(lock.absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return false;
+    // Launches take turns, each looking again once it has its turn; none holds it for longer than a look.
+    for (int tries = 0; ::flock(folder, LOCK_EX | LOCK_NB) != 0; ++tries) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || tries == 200) {
+            ::close(folder);
+            return false;
+        }
+        ::usleep(5000);
     }
-    lockFd_ = fd;
-    return Lock::ours;
+    const QByteArray name = QFile::encodeName(lock.fileName());
+    struct stat st {};
+    bool gone = false;
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        gone = errno == ENOENT;  // another launch removed it
+    else if (notALockFile(st).empty())
+        gone = true;  // and has made the lock anew
+    else if (!S_ISDIR(st.st_mode) && holderOfLock(lockPath_) == 0 &&
+             ::unlinkat(folder, name.constData(), 0) == 0) {
+        gone = true;
+        qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " was " + problem +
+                                              " that no process holds; removed it to make the lock anew");
+    }
+    ::close(folder);  // and with it the turn
+    return gone;
+}
+
+QString SingleInstance::connectionOfLockHolder() {
+    auto* bus = connection_.interface();
+    if (lockHolder_ <= 0) return service_;
+    const QDBusReply<QStringList> queue = bus->call(QStringLiteral("ListQueuedOwners"), service_);
+    if (!queue.isValid()) return service_;
+    for (const QString& connection : queue.value()) {
+        const auto pid = bus->servicePid(connection);
+        if (pid.isValid() && qint64(pid.value()) == lockHolder_) return connection;
+    }
+    return {};
 }
 
 SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAnswer,
                                            std::chrono::milliseconds ownerAnswer) {
     const Lock lock = takeLock();
     const bool runsHere = lock == Lock::heldElsewhere;
+    const std::string running = "Velaro is already running on this display" +
+                                (lockHolder_ > 0 ? " (" + describeProcess(lockHolder_) + ")" : std::string());
     if (!connection_.isConnected()) {
         qCInfo(lcApp) << tagged("APP", "no session bus: running without the reopen hand-over");
         if (!runsHere) return Role::standalone;
-        qCWarning(lcApp) << tagged(
-            "APP",
-            "Velaro is already running on this display and cannot be asked to come forward without "
-            "the session bus; not starting a second one");
+        qCWarning(lcApp) << tagged("APP", running +
+                                              " and cannot be asked to come forward without the session bus; "
+                                              "not starting a second one");
         return Role::unreachable;
     }
     // The object is in place before the name is taken, so a "reopen" never finds the owner without it.
@@ -160,10 +327,10 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAns
         ownsName_ = true;
         if (!runsHere) return Role::primary;
         releaseName();
-        qCWarning(lcApp) << tagged(
-            "APP",
-            "Velaro is already running on this display without the session bus, so it cannot be asked "
-            "to come forward; not starting a second one");
+        qCWarning(lcApp) << tagged("APP",
+                                   running +
+                                       " without the session bus, so it cannot be asked to come forward; "
+                                       "not starting a second one");
         return Role::unreachable;
     }
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceNotRegistered) {
@@ -171,33 +338,54 @@ SingleInstance::Role SingleInstance::claim(std::chrono::milliseconds instanceAns
             "APP", "could not take the session-bus name: " + reply.error().message().toStdString());
         releaseName();
         if (!runsHere) return Role::standalone;
-        qCInfo(lcApp) << tagged("APP",
-                                "Velaro is already running on this display; not starting a second one");
+        qCInfo(lcApp) << tagged("APP", running + "; not starting a second one");
         return Role::unreachable;
     }
-    // Held by someone else. With no Velaro on this display that may be anything that took the name, and
-    // it must not keep the app from starting: it has a second to answer as Velaro.
+    // Held by someone else.
+    const auto ownerPid = bus->servicePid(service_);
+    const std::string owner =
+        "another program" +
+        (ownerPid.isValid() ? " (" + describeProcess(ownerPid.value()) + ")" : std::string());
+    const std::string name = "the session-bus name " + service_.toStdString();
     if (lock == Lock::ours) {
-        if (askOwnerToReopen(ownerAnswer) == Answer::velaro) {
-            releaseName();
-            return Role::secondary;
-        }
-        const auto pid = bus->servicePid(service_);
-        qCWarning(lcApp) << tagged(
-            "APP", "the session-bus name " + service_.toStdString() + " is held by another program" +
-                       (pid.isValid() ? " (pid " + std::to_string(pid.value()) + ")" : std::string()) +
-                       " that did not answer as Velaro, and no Velaro runs on this display; starting "
-                       "without the reopen hand-over");
+        // The free lock says no Velaro runs on this display, whatever holds the name: a program that took
+        // it, or a Velaro of another display where sessions share one bus. That one is not asked to come
+        // forward (on its own display); this one starts, and waits in line for the name.
         waitInLineForName();
+        qCWarning(lcApp) << tagged(
+            "APP", name + " is held by " + owner +
+                       ", and no Velaro runs on this display; starting without the reopen hand-over");
         return Role::standalone;
     }
-    // Another Velaro runs here (or no lock tells): even when it does not answer, two must not run.
     releaseName();
-    if (askOwnerToReopen(instanceAnswer) == Answer::velaro) return Role::secondary;
-    qCWarning(lcApp) << tagged(
-        "APP",
-        "Velaro is already running but does not answer (it may be hung); not starting a second one. "
-        "End the running one and start Velaro again.");
+    // Where a Velaro holds this display's lock, that one comes forward, whoever holds the name; where no
+    // lock tells, the name's owner is asked, and two must not run when it may be a Velaro that is stuck.
+    const QString ask = runsHere ? connectionOfLockHolder() : service_;
+    if (ask.isEmpty()) {
+        qCWarning(lcApp) << tagged(
+            "APP", running + " but is not on the session bus, where its name is held by " + owner +
+                       ", so it cannot be asked to come forward; not starting a "
+                       "second one");
+        return Role::unreachable;
+    }
+    if (askToReopen(ask, runsHere ? instanceAnswer : ownerAnswer) == Answer::velaro) {
+        const auto pid = bus->servicePid(ask);
+        qCInfo(lcApp) << tagged(
+            "APP", "handed the launch over to the running Velaro" +
+                       (pid.isValid() ? " (" + describeProcess(pid.value()) + ")" : std::string()));
+        return Role::secondary;
+    }
+    if (!runsHere) {
+        qCWarning(lcApp) << tagged(
+            "APP",
+            "no instance lock tells whether Velaro runs on this display, and " + name + " is held by " +
+                owner +
+                ", which does not answer as Velaro; not starting, as it may be a Velaro that is stuck");
+        return Role::unreachable;
+    }
+    qCWarning(lcApp) << tagged("APP", running +
+                                          " but does not answer (it may be hung); not starting a second one. "
+                                          "End the running one and start Velaro again.");
     return Role::unreachable;
 }
 
@@ -225,9 +413,10 @@ void SingleInstance::releaseName() {
     }
 }
 
-SingleInstance::Answer SingleInstance::askOwnerToReopen(std::chrono::milliseconds limit) {
+SingleInstance::Answer SingleInstance::askToReopen(const QString& destination,
+                                                   std::chrono::milliseconds limit) {
     const auto message = QDBusMessage::createMethodCall(
-        service_, objectPath(), QString::fromLatin1(serviceName), QStringLiteral("reopen"));
+        destination, objectPath(), QString::fromLatin1(serviceName), QStringLiteral("reopen"));
     const int ms = int(limit.count());
     QDBusPendingCallWatcher watcher(connection_.asyncCall(message, ms));
     // A local loop rather than a blocking call: the owner may live on this very thread (tests).

@@ -141,7 +141,7 @@ TEST_F(SingleInstanceTest, AProgramHoldingTheNameDoesNotKeepTheAppFromStarting) 
         int reopens = 0;
         first->onReopen = [&] { ++reopens; };
         EXPECT_EQ(first->claim(milliseconds(300), milliseconds(300)), SingleInstance::Role::standalone);
-        EXPECT_EQ(log.count("did not answer as Velaro"), 1);
+        EXPECT_EQ(log.count("no Velaro runs on this display"), 1);
         EXPECT_EQ(launch(bus.connect())->claim(milliseconds(300), milliseconds(300)),
                   SingleInstance::Role::unreachable);
 
@@ -152,6 +152,21 @@ TEST_F(SingleInstanceTest, AProgramHoldingTheNameDoesNotKeepTheAppFromStarting) 
         first.reset();
         ASSERT_TRUE(bus.nameFree());
     }
+}
+
+// The free lock says that no Velaro runs on this display, even when the name's owner would answer as one (a
+// Velaro of another display on a bus the sessions share): it is not asked to come forward, and the app
+// starts.
+TEST_F(SingleInstanceTest, ANameOwnerThatAnswersAsVelaroIsNotAskedWhileTheLockIsFree) {
+    PrivateBus bus;
+    if (!bus.ok()) GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    auto elsewhere = squat(bus.connect(), Squatter::Kind::answerWithTheName);
+    ASSERT_TRUE(elsewhere->ownsName());
+    test::LogCapture log;
+    auto first = launch(bus.connect());
+    EXPECT_EQ(first->claim(milliseconds(300), milliseconds(300)), SingleInstance::Role::standalone);
+    EXPECT_EQ(log.count("no Velaro runs on this display"), 1);
+    EXPECT_EQ(elsewhere->calls(), 0);
 }
 
 // A first instance that cannot be asked to come forward turns every later launch away, which then fails

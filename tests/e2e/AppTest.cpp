@@ -238,7 +238,7 @@ TEST(AppTest, AProgramHoldingTheBusNameDoesNotKeepTheAppFromStarting) {
             ASSERT_TRUE(app.start(true));
             EXPECT_TRUE(startedUp(app)) << app.errorOutput().toStdString();
             EXPECT_TRUE(app.running()) << app.errorOutput().toStdString();
-            EXPECT_TRUE(app.errorOutput().contains("did not answer as Velaro"))
+            EXPECT_TRUE(app.errorOutput().contains("no Velaro runs on this display"))
                 << app.errorOutput().toStdString();
         }
         QDBusConnection::disconnectFromBus(connection);

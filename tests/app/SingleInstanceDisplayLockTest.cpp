@@ -1,0 +1,162 @@
+// The display's instance lock: every spelling of one display shares one lock, and whatever stands in the
+// lock's place is told apart by whether a live process holds it (a running Velaro) or none does (it goes).
+#include "app/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/LogCapture.h"
+
+namespace velaro {
+namespace {
+
+TEST(SingleInstanceDisplayKey, EverySpellingOfOneDisplayNamesOneLockAndOtherDisplaysOthers) {
+    const std::pair<const char*, const char*> spellings[] = {
+        // This machine's display 2: no host, "unix" for host or protocol, its socket's path; any screen.
+        {":2", ":2"},
+        {":2.0", ":2"},
+        {":2.1", ":2"},
+        {":02", ":2"},
+        {"unix:2", ":2"},
+        {"unix:2.0", ":2"},
+        {"unix/:2", ":2"},
+        {"unix/somehost:2", ":2"},
+        {"/tmp/.X11-unix/X2", ":2"},
+        {"/tmp/.X11-unix/X2.0", ":2"},
+        // Over the network, "localhost" too (only a server listening on TCP is the same one there).
+        {"localhost:2", "localhost:2"},
+        {"LocalHost:2.0", "localhost:2"},
+        {"tcp/localhost:2", "localhost:2"},
+        {"Box.Example.org:10.0", "box.example.org:10"},
+        {"127.0.0.1:2.0", "127.0.0.1:2"},
+        {"[::1]:2", "[::1]:2"},
+        {"::1:2.0", "[::1]:2"},
+        {"inet6/[0:0:0:0:0:0:0:1]:2", "[::1]:2"},
+        // Nothing the X library would connect to: kept as it stands.
+        {"", ""},
+        {"somehost", "somehost"},
+        {":", ":"},
+        {":x", ":x"},
+        {":2.", ":2."},
+        {":2.0.0", ":2.0.0"},
+        {":99999999999", ":99999999999"},
+        {"host::2", "host::2"},
+        {"[nohost]:2", "[nohost]:2"},
+        {"decnet/:2", "decnet/:2"},
+        {"/run/other/socket", "/run/other/socket"},
+    };
+    for (const auto& [display, key] : spellings)
+        EXPECT_EQ(SingleInstance::displayKey(QString::fromLatin1(display)).toStdString(), key) << display;
+}
+
+// Launches without a session bus, so that the lock alone decides; each shares the one lock file.
+class SingleInstanceDisplayLock : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    void TearDown() override {
+        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
+    }
+    std::unique_ptr<SingleInstance> launch() {
+        const QString name = QStringLiteral("lockless%1").arg(names_.size());
+        names_.push_back(name);
+        return std::make_unique<SingleInstance>(
+            QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), name),
+            QString::fromLatin1(SingleInstance::serviceName), lockPath());
+    }
+    QString lockPath() const { return dir_.filePath(QStringLiteral("instance.lock")); }
+    QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+    // What stands in the lock's place: a regular file of this user's, or something else.
+    bool isOwnLockFile() const {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(lockPath()).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+               st.st_uid == ::geteuid();
+    }
+    static void write(const QString& file, const QByteArray& bytes) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    static QByteArray read(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir_;
+    std::vector<QString> names_;
+};
+
+// A link (dangling, or to a file of the user's), a pipe, or a file of another user in the lock's place that
+// no process holds tells of no running Velaro: it goes, the lock is made anew, and it keeps a second out.
+TEST_F(SingleInstanceDisplayLock, WhatNoProcessHoldsInTheLocksPlaceGoesAndTheLockIsMadeAnew) {
+    write(path("target"), "the user's own file");
+    const auto plant = [&](const char* what) {
+        const QByteArray at = QFile::encodeName(lockPath());
+        if (QByteArray(what) == "dangling link") return QFile::link(path("nowhere"), lockPath());
+        if (QByteArray(what) == "link") return QFile::link(path("target"), lockPath());
+        if (QByteArray(what) == "pipe") return ::mkfifo(at.constData(), 0600) == 0;
+        const int fd = ::open(at.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const bool given = fd >= 0 && ::fchown(fd, 65534, 65534) == 0;
+        if (fd >= 0) ::close(fd);
+        return given;
+    };
+    std::vector<const char*> cases{"dangling link", "link", "pipe"};
+    if (::geteuid() == 0) cases.push_back("file of another user");  // only root can give a file away
+    for (const char* what : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(plant(what));
+        test::LogCapture log;
+        auto first = launch();
+        EXPECT_EQ(first->claim(), SingleInstance::Role::standalone);
+        EXPECT_EQ(log.count("that no process holds; removed it"), 1);
+        EXPECT_TRUE(isOwnLockFile());
+        EXPECT_EQ(launch()->claim(), SingleInstance::Role::unreachable) << "the new lock keeps a second out";
+        EXPECT_EQ(read(path("target")), "the user's own file") << "a link's target is left alone";
+        EXPECT_FALSE(QFileInfo::exists(path("nowhere"))) << "nothing is made through a link";
+        first.reset();
+        ASSERT_TRUE(QFile::remove(lockPath()));
+    }
+}
+
+// Held by a live process (here this one, as a running Velaro holds its lock), the same things stand for a
+// Velaro running on the display: a launch names that process and does not start, and nothing is removed.
+TEST_F(SingleInstanceDisplayLock, WhatALiveProcessHoldsInTheLocksPlaceStandsForARunningVelaro) {
+    write(path("held"), "held");
+    const int holder = ::open(QFile::encodeName(path("held")).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const auto check = [&](const QString& file) {
+        test::LogCapture log;
+        EXPECT_EQ(launch()->claim(), SingleInstance::Role::unreachable);
+        EXPECT_EQ(log.count("holds it"), 1);
+        EXPECT_EQ(log.count("already running on this display (pid " + std::to_string(::getpid())), 1);
+        EXPECT_FALSE(isOwnLockFile()) << "what a live process holds was removed";
+        EXPECT_EQ(read(file), "held");
+    };
+    {
+        SCOPED_TRACE("a link to it");
+        ASSERT_TRUE(QFile::link(path("held"), lockPath()));
+        check(path("held"));
+        ASSERT_TRUE(QFile::remove(lockPath()));
+    }
+    if (::geteuid() == 0) {
+        SCOPED_TRACE("a file of another user");
+        ASSERT_EQ(::fchown(holder, 65534, 65534), 0);
+        ASSERT_TRUE(QFile::rename(path("held"), lockPath()));
+        check(lockPath());
+    }
+    ::close(holder);
+}
+
+}  // namespace
+}  // namespace velaro
