@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QProcess>
 
-#include <algorithm>
 #include <vector>
 
 #include <fcntl.h>
@@ -52,6 +51,13 @@ qint64 endOfABusySession(int round, OtherWriter other) {
     sound.write(noise(30));
 
     RunningApp app(kSession);
+    // Timed without the leak scan a checked build makes on its way out (a tenth of a second of its own on a
+    // busy machine, growing with what the libraries keep, and no part of the app's end); the sanitizer's
+    // other checks stay, and other desktop tests scan these parts of the app for leaks.
+    const QString sanitizer = qEnvironmentVariable("LSAN_OPTIONS");
+    app.setEnvironment(
+        QStringLiteral("LSAN_OPTIONS"),
+        (sanitizer.isEmpty() ? QString() : sanitizer + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
     EXPECT_TRUE(app.start(true));
     EXPECT_TRUE(waitUntil([&] { return app.errorOutput().contains("artwork color"); }, 20s))
         << "the cover's colour never came: " << app.errorOutput().toStdString();
@@ -122,17 +128,16 @@ qint64 endOfABusySession(int round, OtherWriter other) {
     return took;
 }
 
-// Three sessions, judged by the middle one: one slow end on a busy machine passes, an end that waits on
-// something (a second or more, as it once did) does not.
+// Three sessions, every one judged: an end that waits on something (a second or more, as it once did) fails
+// however rarely it comes.
 void expectThreeEndsWithinHalfASecond(OtherWriter other) {
     std::vector<qint64> ends;
     for (int round = 0; round < 3; ++round) {
         const qint64 took = endOfABusySession(round, other);
         ASSERT_GE(took, 0) << "the app did not end within 11 s of SIGTERM";
+        EXPECT_LT(took, 500) << "session " << round << " took " << took << " ms to end";
         ends.push_back(took);
     }
-    std::sort(ends.begin(), ends.end());
-    EXPECT_LT(ends[1], 500) << "ends took " << ends[0] << ", " << ends[1] << " and " << ends[2] << " ms";
     std::printf("SIGTERM to exit: %lld, %lld, %lld ms\n", (long long)ends[0], (long long)ends[1],
                 (long long)ends[2]);
 }
