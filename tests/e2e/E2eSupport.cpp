@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
@@ -173,6 +176,21 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+bool waitAskingAgain(const std::function<void()>& askAgain, const std::function<bool()>& condition,
+                     std::chrono::milliseconds timeout, std::chrono::milliseconds askEvery) {
+    auto asked = std::chrono::steady_clock::now();
+    return waitUntil(
+        [&] {
+            if (condition()) return true;
+            if (const auto now = std::chrono::steady_clock::now(); now - asked >= askEvery) {
+                askAgain();
+                asked = now;
+            }
+            return false;
+        },
+        timeout);
+}
+
 // Read straight from the server, as screenPixel reads one pixel: an outside program writing and this process
 // reading back a PNG took a third of a second a picture, which every wait on a screenshot polled at.
 QImage screenshot(QString* error) {
@@ -297,6 +315,11 @@ void requestClose(uint32_t window) {
     askWindowManager(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 1u, 0u, 0u});
 }
 
+bool closeWindow(uint32_t window, const std::function<bool()>& closed, std::chrono::milliseconds timeout) {
+    requestClose(window);
+    return waitAskingAgain([window] { requestClose(window); }, closed, timeout);
+}
+
 OtherProgram::OtherProgram(const QString& name, const QString& geometry)
     : OtherProgram("xmessage", name, {"-geometry", geometry, "another program: " + name}) {}
 
@@ -314,6 +337,16 @@ bool OtherProgram::ended() const {
     std::ifstream stat("/proc/" + std::to_string(process_.processId()) + "/stat");
     std::string pid, name, state;
     return !(stat >> pid >> name >> state) || state == "Z";
+}
+
+bool OtherProgram::endsWithin(std::chrono::milliseconds timeout) const {
+    // A process descriptor turns readable when the process ends, whether or not its parent has reaped it.
+    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid(), 0));
+    if (descriptor < 0) return ended();
+    pollfd end{descriptor, POLLIN, 0};
+    const int ready = ::poll(&end, 1, static_cast<int>(timeout.count()));
+    ::close(descriptor);
+    return ready > 0 || ended();
 }
 
 uint32_t OtherProgram::window() {

@@ -63,6 +63,13 @@ bool movePointerByDevice(int x, int y);
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Waits as waitUntil does, calling `askAgain` every `askEvery` meanwhile: a window manager busy with another
+// window, or still taking one on, may let a request pass (even a plain Qt window ignores a close asked for
+// within moments of its being managed). The first request is the caller's.
+bool waitAskingAgain(const std::function<void()>& askAgain, const std::function<bool()>& condition,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                     std::chrono::milliseconds askEvery = std::chrono::milliseconds(500));
+
 // A picture of the whole root window as the compositor shows it; null (and `error` set) when it fails.
 QImage screenshot(QString* error = nullptr);
 
@@ -93,6 +100,9 @@ void setMaximised(uint32_t window, bool on);
 
 // Asks the window manager to close a client window, as a pager or its close button does.
 void requestClose(uint32_t window);
+// Asks the window manager to close a client window until `closed` holds; whether it did within `timeout`.
+bool closeWindow(uint32_t window, const std::function<bool()>& closed,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Our own override-redirect window of one colour that takes no input, as the overlay windows are.
 class OwnWindow : public QWidget {
@@ -122,6 +132,9 @@ public:
     bool running() const { return process_.state() == QProcess::Running; }
     // Ended, as the system sees it (Qt learns of it only on a later turn of its loop).
     bool ended() const;
+    // Blocks this thread, its event loop with it, until the program ends or `timeout` passes; whether it
+    // ended. For a test of what the desktop does while this thread does not answer.
+    bool endsWithin(std::chrono::milliseconds timeout) const;
     void kill() { process_.kill(); }
 
     // The managed client window once the window manager lists it, else 0.
