@@ -1,6 +1,6 @@
 // Corners placed below the active window on the test desktop: a bottom corner shows on the empty desktop,
-// hides under the part of the active window that overlaps it, and follows the active window within 0.25 s
-// when another window is raised.
+// hides under the part of the active window that overlaps it, and follows the active window when another
+// window is raised.
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
@@ -167,18 +167,18 @@ TEST_F(WindowOrderingTest, BottomCornerShowsOnTheDesktopHidesUnderTheActiveWindo
         return i[0] < i[1] && i[1] < i[2];
     }));
 
-    // Raising the first window again: the corner must be back under it, above the second, within 0.25 s.
+    // Raising the first window again: the corner must be back under it, above the second. How soon (a tenth
+    // of a second after the activation, at the latest at the next check 0.15 s on) is the schedule that
+    // WindowOrderingMonitorTest proves on the virtual clock: here, on a desktop shared with other work, a
+    // wall clock would time the machine as much as the ordering.
     activate(first.window());
-    const auto asked = std::chrono::steady_clock::now();
-    const bool repaired = waitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             const auto i = stackIndices({secondFrame, cornerID(), firstFrame});
             return i[0] >= 0 && i[0] < i[1] && i[1] < i[2];
         },
-        std::chrono::seconds(3));
-    const auto took = std::chrono::steady_clock::now() - asked;
-    ASSERT_TRUE(repaired) << "the corner never went back under the raised window";
-    EXPECT_LT(took, std::chrono::milliseconds(250));
+        std::chrono::seconds(3)))
+        << "the corner never went back under the raised window";
     shot = screenshotWhen(
         [&](const QImage& image) { return closeTo(image.pixelColor(overlap), kFirstColour, 8); },
         std::chrono::seconds(3));
