@@ -63,9 +63,8 @@ bool movePointerByDevice(int x, int y);
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Waits as waitUntil does, calling `askAgain` every `askEvery` meanwhile: a window manager busy with another
-// window, or still taking one on, may let a request pass (even a plain Qt window ignores a close asked for
-// within moments of its being managed). The first request is the caller's.
+// Waits as waitUntil does, calling `askAgain` every `askEvery` meanwhile: a window manager still taking a
+// window on, or busy with another, may let a request about it pass. The first request is the caller's.
 bool waitAskingAgain(const std::function<void()>& askAgain, const std::function<bool()>& condition,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10),
                      std::chrono::milliseconds askEvery = std::chrono::milliseconds(500));

@@ -213,8 +213,7 @@ TEST_F(StatusItemTest, WithThePopoverOpenTheFrontAppIsTheProgramBeneathAlsoOnceT
         const auto managed = clientWindows();
         return std::find(managed.begin(), managed.end(), settingsWindow) != managed.end();
     })) << "the window manager never took the settings window on";
-    requestClose(settingsWindow);
-    ASSERT_TRUE(waitUntil([&] { return visibleWindows(settingsWindowSearch()).empty(); }))
+    ASSERT_TRUE(closeWindow(settingsWindow, [&] { return visibleWindows(settingsWindowSearch()).empty(); }))
         << "the settings window did not close";
     popover = openPopover();
     ASSERT_TRUE(popover) << "no popover appeared";

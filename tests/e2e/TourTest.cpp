@@ -452,8 +452,7 @@ TEST(TourWindowTest, TheSettingsWindowStaysOutOfTheTaskbarHoweverOftenItIsClosed
         QString shown;
         ASSERT_TRUE(waitUntil([&] { return !(shown = settingsWindow()).isEmpty(); })) << opening;
         EXPECT_TRUE(waitUntil([&] { return skipsTaskbar(shown); })) << "opening " << opening;
-        requestClose(shown.toUInt());
-        ASSERT_TRUE(waitUntil([&] { return settingsWindow().isEmpty(); })) << opening;
+        ASSERT_TRUE(closeWindow(shown.toUInt(), [&] { return settingsWindow().isEmpty(); })) << opening;
     }
 }
 
@@ -470,11 +469,11 @@ TEST_F(TourTest, WithoutScreenCaptureTheBandWaitsUntilTheTourCloses) {
     EXPECT_FALSE(waitUntil([&] { return closeTo(screenshot().pixelColor(kPanelProbe), colour, 12); },
                            std::chrono::seconds(3)));
 
-    // Closed as its close button does; asked again while a busy window manager has not acted yet.
-    ASSERT_TRUE(waitUntil([&] {
-        if (const QString open = tourWindow(); !open.isEmpty()) requestClose(open.toUInt());
-        return tourWindow().isEmpty();
-    })) << "the tour window stays open";
+    // Closed as its close button does.
+    QString open;
+    ASSERT_TRUE(waitUntil([&] { return !(open = tourWindow()).isEmpty(); })) << "no tour window";
+    ASSERT_TRUE(closeWindow(open.toUInt(), [&] { return tourWindow().isEmpty(); }))
+        << "the tour window stays open";
     const QImage shown =
         screenshotWhen([&](const QImage& shot) { return closeTo(shot.pixelColor(kPanelProbe), colour, 12); },
                        std::chrono::seconds(15));
