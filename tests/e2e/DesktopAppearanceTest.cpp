@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
@@ -116,7 +117,13 @@ public:
             QDir(home + QStringLiteral("/dconf")).exists())
             return;
         service_.start(QStringLiteral("/usr/libexec/dconf-service"), {});
-        started_ = service_.waitForStarted(5000);
+        // The service answers once it owns its name: a write before that fails (gsettings only warns), and
+        // on a busy machine the first one came before it.
+        const auto named = [] {
+            return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                QStringLiteral("ca.desrt.dconf"));
+        };
+        started_ = service_.waitForStarted(5000) && waitUntil(named);
     }
     ~DconfService() {
         if (!started_) return;
