@@ -30,19 +30,17 @@ public:
         const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
         // Where a title bar would be, below the band's reach under the panel.
         const QPoint top(centre.x(), panelHeight() + 14);
-        int polls = 0;
-        const auto shown = [&](const QImage& shot) {
-            if (polls++ % 5 == 0) {
-                setUndecorated(program_.window());
-                // Below the panel, as a maximised window lies (one over the panel would count as full
-                // screen).
-                run("xdotool", {"windowmove", program_.id(), "0", QString::number(panelHeight())});
-                run("xdotool", {"windowsize", program_.id(), "100%", "100%"});
-                run("xdotool", {"windowactivate", program_.id()});
-            }
-            return closeTo(shot.pixelColor(centre), kTerminal) && closeTo(shot.pixelColor(top), kTerminal);
+        const auto ask = [&] {
+            setUndecorated(program_.window());
+            // Below the panel, as a maximised window lies (one over the panel would count as full screen).
+            run("xdotool", {"windowmove", program_.id(), "0", QString::number(panelHeight())});
+            run("xdotool", {"windowsize", program_.id(), "100%", "100%"});
+            run("xdotool", {"windowactivate", program_.id()});
         };
-        return shown(screenshotWhen(shown));
+        return askUntil(ask, [&] {
+            const QImage shot = screenshot();
+            return closeTo(shot.pixelColor(centre), kTerminal) && closeTo(shot.pixelColor(top), kTerminal);
+        });
     }
 
 private:

@@ -176,14 +176,15 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
-bool waitAskingAgain(const std::function<void()>& askAgain, const std::function<bool()>& condition,
-                     std::chrono::milliseconds timeout, std::chrono::milliseconds askEvery) {
+bool askUntil(const std::function<void()>& ask, const std::function<bool()>& condition,
+              std::chrono::milliseconds timeout, std::chrono::milliseconds askEvery) {
+    ask();
     auto asked = std::chrono::steady_clock::now();
     return waitUntil(
         [&] {
             if (condition()) return true;
             if (const auto now = std::chrono::steady_clock::now(); now - asked >= askEvery) {
-                askAgain();
+                ask();
                 asked = now;
             }
             return false;
@@ -320,8 +321,7 @@ void requestClose(uint32_t window) {
 }
 
 bool closeWindow(uint32_t window, const std::function<bool()>& closed, std::chrono::milliseconds timeout) {
-    requestClose(window);
-    return waitAskingAgain([window] { requestClose(window); }, closed, timeout);
+    return askUntil([window] { requestClose(window); }, closed, timeout);
 }
 
 OtherProgram::OtherProgram(const QString& name, const QString& geometry)

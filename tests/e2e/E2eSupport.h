@@ -63,11 +63,12 @@ bool movePointerByDevice(int x, int y);
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Waits as waitUntil does, calling `askAgain` every `askEvery` meanwhile: a window manager still taking a
-// window on, or busy with another, may let a request about it pass. The first request is the caller's.
-bool waitAskingAgain(const std::function<void()>& askAgain, const std::function<bool()>& condition,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                     std::chrono::milliseconds askEvery = std::chrono::milliseconds(500));
+// Asks (`ask`) at once and again every `askEvery` until `condition` holds or `timeout` passes, processing Qt
+// events meanwhile as waitUntil does; returns whether it held. A window manager still taking a window on, or
+// busy with another, may let a request about it pass.
+bool askUntil(const std::function<void()>& ask, const std::function<bool()>& condition,
+              std::chrono::milliseconds timeout = std::chrono::seconds(10),
+              std::chrono::milliseconds askEvery = std::chrono::milliseconds(500));
 
 // A picture of the whole root window as the compositor shows it; null (and `error` set) when it fails.
 QImage screenshot(QString* error = nullptr);

@@ -475,7 +475,7 @@ private:
             if (!frame || w.minimised) return frame && !frame->viewable;
             return frame->viewable && (frame->outer.width() >= screen_.width()) == w.maximised;
         };
-        const bool done = waitAskingAgain([&] { ask(w); }, shows);
+        const bool done = askUntil([&] { ask(w); }, shows);
         restPointer();
         return done || fail(w.name + QStringLiteral(" does not show as asked"));
     }

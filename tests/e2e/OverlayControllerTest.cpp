@@ -69,13 +69,8 @@ protected:
     }
     // Maximises again now and then: the window manager may map the window before it reads the request.
     bool waitUntilFilled(ForeignWindow& window) {
-        int polls = 0;
-        return waitUntil(
-            [&] {
-                if (polls++ % 50 == 0) setMaximised(window.window(), true);
-                return controller->isVisible();
-            },
-            std::chrono::seconds(15));
+        return askUntil([&] { setMaximised(window.window(), true); }, [&] { return controller->isVisible(); },
+                        std::chrono::seconds(15));
     }
 
     DesktopSampler desktop;

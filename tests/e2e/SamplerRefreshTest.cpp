@@ -56,20 +56,14 @@ TEST_F(SamplerRefreshE2eTest, MaximisingAndRestoringAWindowFlipsTheFilledStateWi
     ASSERT_TRUE(waitUntil([&] { return !sampler->isFilledWindowActive(); }));
 
     // The window manager may still be taking the window in: ask again until the list shows it maximised.
-    int polls = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        if (polls++ % 20 == 0) setMaximised(window, true);
-        return clientCoverage() >= 0.9;
-    })) << "never maximised";
+    ASSERT_TRUE(askUntil([&] { setMaximised(window, true); }, [&] { return clientCoverage() >= 0.9; }))
+        << "never maximised";
     const auto maximisedSeen = Clock::now();
     ASSERT_TRUE(waitUntil([&] { return sampler->isFilledWindowActive(); }, std::chrono::seconds(3)));
     EXPECT_LE(secondsSince(maximisedSeen), kFlipBound + kJitter);
 
-    polls = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        if (polls++ % 20 == 0) setMaximised(window, false);
-        return clientCoverage() < 0.5;
-    })) << "never restored";
+    ASSERT_TRUE(askUntil([&] { setMaximised(window, false); }, [&] { return clientCoverage() < 0.5; }))
+        << "never restored";
     const auto restoredSeen = Clock::now();
     ASSERT_TRUE(waitUntil([&] { return !sampler->isFilledWindowActive(); }, std::chrono::seconds(3)));
     EXPECT_LE(secondsSince(restoredSeen), kFlipBound + kJitter);

@@ -55,13 +55,8 @@ protected:
 
     // Waits until the window fills the top and the sampler publishes `rgb`.
     bool waitForColour(ForeignWindow& window, std::uint32_t rgb) {
-        int polls = 0;
-        return waitUntil(
-            [&] {
-                if (polls++ % 50 == 0) setMaximised(window.window(), true);
-                return within(sampler().dominantColor(), rgb);
-            },
-            std::chrono::seconds(15));
+        return askUntil([&] { setMaximised(window.window(), true); },
+                        [&] { return within(sampler().dominantColor(), rgb); }, std::chrono::seconds(15));
     }
 
     DesktopSampler desktop;

@@ -351,13 +351,13 @@ TEST_F(SamplingPlatformTest, AMaximisedClientWindowIsTheFilledWindowWithItsOwner
     WindowListScans scans(*windows, *screens, defaults, *workspace, workspace->ownProcessIdentifier());
     WindowScanResult result;
     // The window manager may still be taking the new window in: ask again until it is maximised.
-    int polls = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        if (polls++ % 20 == 0) setMaximised(client.window(), true);
+    const auto filled = [&] {
         result = scans.scanWindows({});
         return result.filledPID == client.pid() && result.filledCoverage >= 0.9;
-    })) << "filled pid "
-        << result.filledPID << " (client " << client.pid() << "), coverage " << result.filledCoverage;
+    };
+    ASSERT_TRUE(askUntil([&] { setMaximised(client.window(), true); }, filled))
+        << "filled pid " << result.filledPID << " (client " << client.pid() << "), coverage "
+        << result.filledCoverage;
     EXPECT_EQ(result.filledOwnerName, "Xmessage");
     EXPECT_FALSE(result.foreignMenuSeen);
     // The owner is a running app the workspace can name (once it has seen the client list change).
@@ -381,17 +381,17 @@ TEST_F(SamplingPlatformTest, OnTwoMonitorsEachHasItsPanelAndTheMainOneIsWhereThe
     test::FakeDefaultsStore defaults;
     WindowListScans scans(*windows, *screens, defaults, *workspace, workspace->ownProcessIdentifier());
     WindowScanResult result;
-    int polls = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        if (polls++ % 20 == 0) {
-            setMaximised(client.window(), true);
-            run("xdotool", {"windowactivate", client.id()});
-        }
+    const auto ask = [&] {
+        setMaximised(client.window(), true);
+        run("xdotool", {"windowactivate", client.id()});
+    };
+    const auto filled = [&] {
         result = scans.scanWindows({});
         return screens->mainScreen()->id == list[1].id && result.filledPID == client.pid() &&
                result.filledCoverage >= 0.9;
-    })) << "filled pid "
-        << result.filledPID << ", coverage " << result.filledCoverage;
+    };
+    ASSERT_TRUE(askUntil(ask, filled))
+        << "filled pid " << result.filledPID << ", coverage " << result.filledCoverage;
     EXPECT_GE(result.filledCoverageByScreen[list[1].id], 0.9);
     EXPECT_EQ(result.filledCoverageByScreen.count(list[0].id), 0u);
 }

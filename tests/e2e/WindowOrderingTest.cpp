@@ -110,11 +110,7 @@ protected:
     }
     // Asks again now and then: the window manager may not manage a new window yet when first asked.
     bool activateAndWait(std::uint32_t window) {
-        int polls = 0;
-        return waitUntil([&] {
-            if (polls++ % 50 == 0) activate(window);
-            return activeIs(window);
-        });
+        return askUntil([&] { activate(window); }, [&] { return activeIs(window); });
     }
     std::uint32_t cornerID() const { return static_cast<std::uint32_t>(corner->windowNumber()); }
 
