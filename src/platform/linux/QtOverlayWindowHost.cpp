@@ -120,16 +120,19 @@ public:
         x11::StackEnvironment env;
         auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
         if (!tree) return env;
-        const int n = xcb_query_tree_children_length(tree.get());
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        std::vector<xcb_get_window_attributes_cookie_t> cookies;
-        cookies.reserve(n);
-        for (int i = 0; i < n; ++i) cookies.push_back(xcb_get_window_attributes(conn_, children[i]));
-        for (int i = 0; i < n; ++i) {
-            auto attributes = x11::own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
-            if (!attributes) continue;  // gone meanwhile
-            env.stack.push_back({children[i], attributes->map_state == XCB_MAP_STATE_VIEWABLE,
-                                 attributes->override_redirect != 0});
+        const xcb_window_t* first = xcb_query_tree_children(tree.get());
+        const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
+        // Our own windows are mapped and unmapped by requests on this connection, ahead of their notices (and
+        // their notices start no check): asked every time.
+        if (isOwn)
+            for (auto child : children)
+                if (isOwn(child)) childStates_.forget(child);
+        childStates_.follow(children,
+                            [this](const std::vector<xcb_window_t>& fresh) { return statesOf(fresh); });
+        for (auto child : children) {
+            const auto* state = childStates_.find(child);
+            if (!state || !state->known) continue;  // gone meanwhile
+            env.stack.push_back({child, state->viewable, state->overrideRedirect});
         }
         children_.clear();
         for (const auto& child : env.stack) children_.insert(child.id);
@@ -139,6 +142,32 @@ public:
         env.activeFrame = activeFrame_;
         env.desktopFrame = desktopFrame_;
         return env;
+    }
+
+    // Reads ahead, a few hundred windows a turn, what the next check would otherwise read all at once: the
+    // state of new root children, and the kinds of newly listed clients (the anchors are refreshed once all
+    // are known). Thousands of new windows (a session coming back, a client listing windows itself) then
+    // never hold one check, nor the app's end.
+    void readNewChildren() {
+        auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
+        if (!tree) return;
+        const xcb_window_t* first = xcb_query_tree_children(tree.get());
+        const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
+        if (!childStates_.follow(
+                children, [this](const std::vector<xcb_window_t>& fresh) { return statesOf(fresh); },
+                x11::kLookUpsPerTurn))
+            childrenLeft_.ask();
+    }
+    void readNewClients() {
+        const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
+        if (!kinds_.follow(
+                clients, [this](const std::vector<xcb_window_t>& fresh) { return kindsOf(fresh); },
+                x11::kLookUpsPerTurn)) {
+            clientsLeft_.ask();
+            return;
+        }
+        anchorsDirty_ = true;
+        if (onStackEvent) onStackEvent();
     }
 
     // The root's child that holds `window` (its window-manager frame, or the window itself).
@@ -248,10 +277,17 @@ private:
         const std::uint8_t type = event.response_type & 0x7f;
         auto foreign = [this](xcb_window_t w) { return !isOwn || !isOwn(w); };
         switch (type) {
+            case XCB_CREATE_NOTIFY:
+                // Not in the stack until it is mapped: its state is read ahead.
+                if (reinterpret_cast<const xcb_create_notify_event_t&>(event).parent == root_)
+                    childrenQuiet_.ask();
+                return;
             case XCB_CONFIGURE_NOTIFY: {
                 const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
                 // Only the root's children move in the stack; other windows' notices come for other services.
-                if (e.event != root_ || !foreign(e.window)) return;
+                if (e.event != root_) return;
+                childStates_.forget(e.window);
+                if (!foreign(e.window)) return;
                 for (const auto& dock : docks_)
                     if (dock.frame == e.window) anchorsDirty_ = true;
                 *stack = true;
@@ -263,16 +299,23 @@ private:
             case XCB_REPARENT_NOTIFY: {
                 // All four carry the event window, then the window.
                 const auto& e = reinterpret_cast<const xcb_map_notify_event_t&>(event);
-                if (e.event != root_ || !foreign(e.window)) return;
+                if (e.event != root_) return;
+                childStates_.forget(e.window);
+                if (!foreign(e.window)) return;
                 anchorsDirty_ = true;
                 *stack = true;
                 return;
             }
             case XCB_PROPERTY_NOTIFY: {
                 const auto& e = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-                if (e.window == root_ && (e.atom == activeAtom_ || e.atom == clientListAtom_)) {
+                if (e.window != root_) return;
+                if (e.atom == activeAtom_) {
                     anchorsDirty_ = true;
                     *stack = true;
+                } else if (e.atom == clientListAtom_) {
+                    // Any client may rewrite the list hundreds of times in a burst; a dock coming or going
+                    // maps or unmaps its frame as well, which is checked at once.
+                    clientsQuiet_.ask();
                 }
                 return;
             }
@@ -288,6 +331,48 @@ private:
         return x11::values32(reply.get());
     }
 
+    // What the stacking needs of a root child.
+    struct ChildState {
+        bool known = false;  // false: gone before it was asked
+        bool viewable = false;
+        bool overrideRedirect = false;
+    };
+    std::vector<ChildState> statesOf(const std::vector<xcb_window_t>& children) {
+        std::vector<xcb_get_window_attributes_cookie_t> cookies;
+        cookies.reserve(children.size());
+        for (auto child : children) cookies.push_back(xcb_get_window_attributes(conn_, child));
+        std::vector<ChildState> states(children.size());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            auto attributes = x11::own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
+            if (attributes)
+                states[i] = {true, attributes->map_state == XCB_MAP_STATE_VIEWABLE,
+                             attributes->override_redirect != 0};
+        }
+        return states;
+    }
+
+    // What the stacking takes a client for: its first type of the two that matter. A window's type is set
+    // before it is mapped, so it is read once, when the window is first listed: a list rewritten in a burst
+    // costs reads of the windows it adds only.
+    enum class ClientKind : std::uint8_t { other, dock, desktop };
+    std::vector<ClientKind> kindsOf(const std::vector<xcb_window_t>& clients) {
+        std::vector<xcb_get_property_cookie_t> cookies;
+        cookies.reserve(clients.size());
+        for (auto client : clients)
+            cookies.push_back(x11::askProperty(conn_, client, typeAtom_, XCB_ATOM_ATOM, 32));
+        std::vector<ClientKind> kinds(clients.size(), ClientKind::other);
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            auto reply = x11::own(xcb_get_property_reply(conn_, cookies[i], nullptr));
+            for (const auto type : x11::values32(reply.get())) {
+                if (type == dockAtom_ || type == desktopAtom_) {
+                    kinds[i] = type == dockAtom_ ? ClientKind::dock : ClientKind::desktop;
+                    break;
+                }
+            }
+        }
+        return kinds;
+    }
+
     void refreshAnchors() {
         anchorsDirty_ = false;
         monitors_.clear();
@@ -296,25 +381,18 @@ private:
         docks_.clear();
         desktopFrame_ = 0;
         const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
-        std::vector<xcb_get_property_cookie_t> cookies;
-        for (auto client : clients)
-            cookies.push_back(x11::askProperty(conn_, client, typeAtom_, XCB_ATOM_ATOM, 32));
-        for (std::size_t i = 0; i < clients.size(); ++i) {
-            auto reply = x11::own(xcb_get_property_reply(conn_, cookies[i], nullptr));
-            for (const auto type : x11::values32(reply.get())) {
-                if (type == dockAtom_) {
-                    const auto frame = topLevelOf(clients[i]);
-                    auto geometry =
-                        x11::own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
-                    if (frame && geometry)
-                        docks_.push_back(
-                            {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
-                    break;
-                }
-                if (type == desktopAtom_ && !desktopFrame_) {
-                    desktopFrame_ = topLevelOf(clients[i]);
-                    break;
-                }
+        kinds_.follow(clients, [this](const std::vector<xcb_window_t>& fresh) { return kindsOf(fresh); });
+        for (auto client : clients) {
+            const auto* kind = kinds_.find(client);
+            if (kind && *kind == ClientKind::dock) {
+                const auto frame = topLevelOf(client);
+                auto geometry =
+                    x11::own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
+                if (frame && geometry)
+                    docks_.push_back(
+                        {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
+            } else if (kind && *kind == ClientKind::desktop && !desktopFrame_) {
+                desktopFrame_ = topLevelOf(client);
             }
         }
         const auto active = windowList(root_, activeAtom_, XCB_ATOM_WINDOW);
@@ -333,6 +411,16 @@ private:
     Subscription screensChanged_;
     std::set<std::uint32_t> children_;
     bool anchorsDirty_ = true;
+    // The reading ahead: once a burst of notices is over (any client sends hundreds), then a turn at a time.
+    x11::AfterQuiet childrenQuiet_{[this] { readNewChildren(); }};
+    x11::OncePerTurn childrenLeft_{[this] { readNewChildren(); }};
+    x11::AfterQuiet clientsQuiet_{[this] { readNewClients(); }};
+    x11::OncePerTurn clientsLeft_{[this] { readNewClients(); }};
+    // Each root child's state, read when the child is first seen and again after a notice of its own says it
+    // changed: with thousands of root children (unmapped windows of a busy session) every check would
+    // otherwise ask for each of them.
+    x11::ListedWindows<ChildState> childStates_;
+    x11::ListedWindows<ClientKind> kinds_;
     std::vector<Rect> monitors_;
     std::vector<x11::Dock> docks_;
     std::uint32_t activeFrame_ = 0, desktopFrame_ = 0;

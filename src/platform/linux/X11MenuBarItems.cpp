@@ -232,10 +232,15 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
 
     const xcb_atom_t typeAtom = conn.atom("_NET_WM_WINDOW_TYPE");
     const xcb_atom_t dockAtom = conn.atom("_NET_WM_WINDOW_TYPE_DOCK");
-    for (auto client : x11::rootWindowList(conn, "_NET_CLIENT_LIST")) {
+    // Every client's type is asked at once: a list of thousands of windows costs one round trip.
+    const auto clients = x11::rootWindowList(conn, "_NET_CLIENT_LIST");
+    std::vector<xcb_get_property_cookie_t> typeAsks;
+    typeAsks.reserve(clients.size());
+    for (auto client : clients) typeAsks.push_back(x11::askProperty(c, client, typeAtom, XCB_ATOM_ATOM));
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        auto types = x11::own(xcb_get_property_reply(c, typeAsks[i], nullptr));
+        const xcb_window_t client = clients[i];
         if (!looked.insert(client).second) continue;
-        auto types = x11::own(
-            xcb_get_property_reply(c, x11::askProperty(c, client, typeAtom, XCB_ATOM_ATOM), nullptr));
         const auto values = x11::values32(types.get());
         if (std::find(values.begin(), values.end(), dockAtom) == values.end()) continue;
         TrayLayout tray;

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QUuid>
 #include <algorithm>
+#include <limits>
 
 #include "platform/linux/XcbUtil.h"
 
@@ -40,25 +41,36 @@ std::optional<Strut> Strut::fromValues(const std::vector<std::uint32_t>& v, doub
     return std::nullopt;
 }
 
-std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connection,
-                                                      const std::vector<std::uint32_t>& windows,
-                                                      double rootWidth, double rootHeight) {
+std::vector<std::vector<std::uint32_t>> strutValuesOf(x11::Connection& connection,
+                                                      const std::vector<std::uint32_t>& windows) {
     auto* c = connection.get();
+    const auto partialAtom = connection.atom("_NET_WM_STRUT_PARTIAL");
+    const auto plainAtom = connection.atom("_NET_WM_STRUT");
     std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> asks;
     asks.reserve(windows.size());
     for (auto w : windows)
-        asks.emplace_back(
-            x11::askProperty(c, w, connection.atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 12),
-            x11::askProperty(c, w, connection.atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 4));
-    std::vector<std::pair<std::uint32_t, Strut>> struts;
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        auto partial = x11::own(xcb_get_property_reply(c, asks[i].first, nullptr));
-        auto plain = x11::own(xcb_get_property_reply(c, asks[i].second, nullptr));
+        asks.emplace_back(x11::askProperty(c, w, partialAtom, XCB_ATOM_CARDINAL, 12),
+                          x11::askProperty(c, w, plainAtom, XCB_ATOM_CARDINAL, 4));
+    std::vector<std::vector<std::uint32_t>> values;
+    values.reserve(windows.size());
+    for (const auto& [partialAsk, plainAsk] : asks) {
+        auto partial = x11::own(xcb_get_property_reply(c, partialAsk, nullptr));
+        auto plain = x11::own(xcb_get_property_reply(c, plainAsk, nullptr));
         // The partial form wins; the old four-value form spans whole edges.
-        auto strut = Strut::fromValues(x11::values32(partial.get()), rootWidth, rootHeight);
-        if (!strut) strut = Strut::fromValues(x11::values32(plain.get()), rootWidth, rootHeight);
-        if (strut) struts.emplace_back(windows[i], *strut);
+        auto v = x11::values32(partial.get());
+        values.push_back(v.size() >= 4 ? std::move(v) : x11::values32(plain.get()));
     }
+    return values;
+}
+
+std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connection,
+                                                      const std::vector<std::uint32_t>& windows,
+                                                      double rootWidth, double rootHeight) {
+    const auto values = strutValuesOf(connection, windows);
+    std::vector<std::pair<std::uint32_t, Strut>> struts;
+    for (std::size_t i = 0; i < windows.size(); ++i)
+        if (auto strut = Strut::fromValues(values[i], rootWidth, rootHeight))
+            struts.emplace_back(windows[i], *strut);
     return struts;
 }
 
@@ -129,9 +141,16 @@ X11Screens::X11Screens(X11Session& session) : session_(session) {
             updateActiveCentre();
             return;
         }
-        if (p.atom == c.atom("_NET_CLIENT_LIST") || p.atom == c.atom("_NET_WORKAREA") ||
-            p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT"))
-            reload();
+        if (p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT")) {
+            strutValues_.forget(p.window);
+            readQuiet_.ask();
+        } else if (p.atom == c.atom("_NET_WORKAREA")) {
+            // The manager follows every client's struts: one changed, perhaps of a window not watched here.
+            strutValues_.clear();
+            readQuiet_.ask();
+        } else if (p.atom == c.atom("_NET_CLIENT_LIST")) {
+            readQuiet_.ask();
+        }
     });
     screensChanged_ = session_.screensChanged().sink([this](int) {
         reload();
@@ -144,16 +163,28 @@ X11Screens::X11Screens(X11Session& session) : session_(session) {
 X11Screens::~X11Screens() = default;
 
 void X11Screens::reload() {
+    read(std::numeric_limits<std::size_t>::max());
+}
+
+void X11Screens::read(std::size_t most) {
     auto& connection = session_.desktop();
     const auto snapshot = session_.screens();
 
     // The struts of every managed window (docks and panels set them); watch those windows for changes.
     std::vector<Strut> struts;
     std::vector<Subscription> selections;
-    for (const auto& [window, strut] :
-         strutsOf(connection, x11::rootWindowList(connection, "_NET_CLIENT_LIST"), snapshot.rootWidth,
-                  snapshot.rootHeight)) {
-        struts.push_back(strut);
+    const auto clients = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
+    // The screens follow the struts known meanwhile: a panel is rarely among a burst's new windows.
+    if (!strutValues_.follow(
+            clients, [&](const std::vector<xcb_window_t>& fresh) { return strutValuesOf(connection, fresh); },
+            most))
+        readAsked_.ask();
+    for (auto window : clients) {
+        const auto* values = strutValues_.find(window);
+        const auto strut =
+            values ? Strut::fromValues(*values, snapshot.rootWidth, snapshot.rootHeight) : std::nullopt;
+        if (!strut) continue;
+        struts.push_back(*strut);
         selections.push_back(session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
     }
     dockSelections_ = std::move(selections);

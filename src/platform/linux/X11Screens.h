@@ -32,6 +32,10 @@ struct Strut {
                                            double rootHeight);
 };
 
+// The strut values of each of `windows`, in order, read with the requests pipelined: _NET_WM_STRUT_PARTIAL's
+// where it has a strut's worth, else _NET_WM_STRUT's (Strut::fromValues turns them into a strut).
+std::vector<std::vector<std::uint32_t>> strutValuesOf(x11::Connection& connection,
+                                                      const std::vector<std::uint32_t>& windows);
 // The struts of those of `windows` that reserve space (docks and panels), each with its window, read with
 // the requests pipelined.
 std::vector<std::pair<std::uint32_t, Strut>> strutsOf(x11::Connection& connection,
@@ -68,10 +72,12 @@ public:
     std::uint64_t revision() const override { return revision_.load(std::memory_order_acquire); }
     void callOnNextChange(std::function<void()> wake) const override { changeNotice_.arm(std::move(wake)); }
 
-    // Reads the struts again and converts the session's snapshot now (also done on every relevant X event).
+    // Reads the struts again and converts the session's snapshot now (also done after the relevant X events).
     void reload();
 
 private:
+    // Looks up the struts of at most `most` windows not seen before; the rest on later turns.
+    void read(std::size_t most);
     void updateActiveCentre();
 
     X11Session& session_;
@@ -79,6 +85,14 @@ private:
     Subscription screensChanged_;
     Subscription rootSelection_;
     std::vector<Subscription> dockSelections_;
+    // The strut values of each listed window, read when it is first listed and again when a notice says they
+    // changed: of a window that reserves space, by its own notice; of any other, by the work area the window
+    // manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
+    x11::ListedWindows<std::vector<std::uint32_t>> strutValues_;
+    // Read once a burst of notices is over (any client may send hundreds), then once a turn while many new
+    // windows are being looked up.
+    x11::AfterQuiet readQuiet_{[this] { read(x11::kLookUpsPerTurn); }};
+    x11::OncePerTurn readAsked_{[this] { read(x11::kLookUpsPerTurn); }};
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
     std::optional<Point> activeCentre_;  // global points

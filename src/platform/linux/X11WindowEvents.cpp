@@ -8,6 +8,11 @@ namespace velaro {
 namespace {
 constexpr std::uint32_t kIconicState = 3;  // ICCCM WM_STATE value
 constexpr std::uint32_t kWatchMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+
+bool iconicIn(const xcb_get_property_reply_t* wmState) {
+    const auto v = x11::values32(wmState);
+    return !v.empty() && v[0] == kIconicState;
+}
 }  // namespace
 
 std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic) {
@@ -30,7 +35,10 @@ private:
     Lifetime::Token ownerLives_;
 };
 
-X11WindowEvents::X11WindowEvents(X11Session& session) : session_(session) {
+X11WindowEvents::X11WindowEvents(X11Session& session)
+    : session_(session),
+      adoptAsked_([this] { adoptWindows(allWatches()); }),
+      listQuiet_([this] { adoptWindows(allWatches()); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_WM_PID", "WM_STATE"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -47,13 +55,21 @@ std::unique_ptr<WindowEventObservation> X11WindowEvents::observe(std::int32_t pi
     auto& watch = watches_[id];
     watch.pid = pid;
     watch.callback = std::move(callback);
-    adoptWindows(watch);
+    adoptWindows({&watch});
     return std::make_unique<Observation>(*this, id, lifetime_.token());
+}
+
+std::vector<X11WindowEvents::Watch*> X11WindowEvents::allWatches() {
+    std::vector<Watch*> all;
+    for (auto& [id, watch] : watches_) all.push_back(&watch);
+    return all;
 }
 
 void X11WindowEvents::end(std::uint64_t id) {
     // Its selections go with it; windows other watches follow stay selected.
     watches_.erase(id);
+    // Unfollowed, the list's windows may go and their ids come back as other windows.
+    if (watches_.empty()) processes_.clear();
 }
 
 bool X11WindowEvents::isIconic(std::uint32_t window) {
@@ -62,19 +78,36 @@ bool X11WindowEvents::isIconic(std::uint32_t window) {
     const auto wmState = connection.atom("WM_STATE");
     auto reply =
         x11::own(xcb_get_property_reply(c, x11::askProperty(c, window, wmState, wmState, 2), nullptr));
-    const auto v = x11::values32(reply.get());
-    return !v.empty() && v[0] == kIconicState;
+    return iconicIn(reply.get());
 }
 
-void X11WindowEvents::adoptWindows(Watch& watch) {
+void X11WindowEvents::adoptWindows(const std::vector<Watch*>& watches) {
     auto& connection = session_.desktop();
+    auto* c = connection.get();
     const auto windows = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
-    const auto pids = x11::processesOfWindows(connection, windows);
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        if (pids[i] != watch.pid || watch.windows.count(windows[i])) continue;
-        // Listen first, then read the state, so no change falls between the two.
-        watch.selections[windows[i]] = session_.selectEvents(windows[i], kWatchMask);
-        watch.windows[windows[i]] = isIconic(windows[i]);
+    // The windows left unread are adopted on a later turn.
+    const bool complete = processes_.follow(
+        windows,
+        [&](const std::vector<xcb_window_t>& fresh) { return x11::processesOfWindows(connection, fresh); },
+        x11::kLookUpsPerTurn);
+    if (!complete) adoptAsked_.ask();
+    // Listen first, then read the state, so no change falls between the two; every new window's state is
+    // asked at once.
+    const auto wmState = connection.atom("WM_STATE");
+    std::vector<std::pair<std::uint32_t, xcb_get_property_cookie_t>> asks;
+    for (Watch* watch : watches) {
+        asks.clear();
+        for (auto w : windows) {
+            const auto* pid = processes_.find(w);
+            if (!pid || *pid != watch->pid || watch->windows.count(w)) continue;
+            watch->selections[w] = session_.selectEvents(w, kWatchMask);
+            watch->windows[w] = false;
+            asks.emplace_back(w, x11::askProperty(c, w, wmState, wmState, 2));
+        }
+        for (const auto& [w, ask] : asks) {
+            auto reply = x11::own(xcb_get_property_reply(c, ask, nullptr));
+            watch->windows[w] = iconicIn(reply.get());
+        }
     }
 }
 
@@ -87,8 +120,10 @@ void X11WindowEvents::handle(const xcb_generic_event_t& e) {
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
         auto& connection = session_.desktop();
         if (p.window == connection.root()) {
-            if (p.atom == connection.atom("_NET_CLIENT_LIST"))
-                for (auto& [id, watch] : watches_) adoptWindows(watch);
+            // Any client may rewrite the list hundreds of times in a burst: it is read once the burst is
+            // over. It is followed also while no watch needs it, so that a window id the server gives out
+            // again is never taken for the window that had it, and a new watch finds the processes known.
+            if (p.atom == connection.atom("_NET_CLIENT_LIST")) listQuiet_.ask();
             return;
         }
         if (p.atom != connection.atom("WM_STATE")) return;

@@ -13,6 +13,7 @@
 #include "base/Cancellable.h"
 #include "base/Lifetime.h"
 #include "platform/WindowEvents.h"
+#include "platform/linux/XcbUtil.h"
 
 namespace velaro {
 
@@ -40,8 +41,10 @@ private:
     class Observation;
 
     void handle(const xcb_generic_event_t& event);
-    // Adds the process's current client windows to the watch (on start and whenever the client list changes).
-    void adoptWindows(Watch& watch);
+    // Adds each watch's process's listed windows to it (on start and once a turn after the client list
+    // changed).
+    void adoptWindows(const std::vector<Watch*>& watches);
+    std::vector<Watch*> allWatches();
     bool isIconic(std::uint32_t window);
     void end(std::uint64_t id);
 
@@ -49,6 +52,11 @@ private:
     Subscription handler_;
     Subscription rootSelection_;
     std::map<std::uint64_t, Watch> watches_;
+    // The process of each listed window (0 where the server cannot tell).
+    x11::ListedWindows<std::int32_t> processes_;
+    // Adopting once a burst of list changes is over, then once a turn while many new windows are looked up.
+    x11::OncePerTurn adoptAsked_;
+    x11::AfterQuiet listQuiet_;
     std::uint64_t nextId_ = 0;
     Lifetime lifetime_;
 };

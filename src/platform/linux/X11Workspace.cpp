@@ -39,7 +39,10 @@ bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
     }
 }
 
-X11Workspace::X11Workspace(X11Session& session) : session_(session) {
+X11Workspace::X11Workspace(X11Session& session)
+    : session_(session),
+      reload_([this] { reloadAsked(); }),
+      clientsQuiet_([this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -53,12 +56,18 @@ X11Workspace::X11Workspace(X11Session& session) : session_(session) {
         auto& c = session_.desktop();
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
         if (p.window != c.root()) return;
-        if (p.atom == c.atom("_NET_CLIENT_LIST"))
-            reloadClients(true);
-        else if (p.atom == c.atom("_NET_ACTIVE_WINDOW"))
-            reloadActive(true);
-        else if (p.atom == c.atom("_NET_CURRENT_DESKTOP"))
+        // Any client may rewrite the lists, hundreds of times in a burst. The clients are read once the burst
+        // is over; the active window on the next turn, as it stands then, its own process looked up first.
+        if (p.atom == c.atom("_NET_CLIENT_LIST")) {
+            clientsQuiet_.ask();
+        } else if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
+            activeAsked_ = true;
+            reload_.ask();
+        } else if (p.atom == c.atom("_NET_CURRENT_DESKTOP")) {
+            // An activation that came before the switch is told before it, as it happened.
+            reload_.settle();
             send(WorkspaceEvent::Kind::activeSpaceDidChange);
+        }
     });
     reloadClients(false);
     reloadActive(false);
@@ -124,37 +133,93 @@ void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app
     events_.send(WorkspaceEvent{kind, std::move(app)});
 }
 
-std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window, bool again) {
+X11Workspace::Clients X11Workspace::readClients(std::size_t most, std::uint32_t first) {
     auto& connection = session_.desktop();
-    auto* c = connection.get();
-    const std::int32_t pid = x11::processesOfWindows(connection, {window}).front();
-    if (pid == 0) return std::nullopt;
-    if (!again) {
-        std::lock_guard lock(mutex_);
-        if (auto it = apps_.find(pid); it != apps_.end()) return it->second;
+    Clients clients{x11::rootWindowList(connection, "_NET_CLIENT_LIST")};
+    const auto lookUp = [&](const std::vector<xcb_window_t>& fresh) {
+        return x11::processesOfWindows(connection, fresh);
+    };
+    const auto& listed = clients.windows;
+    if (first == 0 || std::find(listed.begin(), listed.end(), first) == listed.end()) {
+        clients.complete = processes_.follow(listed, lookUp, most);
+    } else {
+        std::vector<xcb_window_t> order{first};
+        order.insert(order.end(), clients.windows.begin(), clients.windows.end());
+        clients.complete = processes_.follow(order, lookUp, most);
     }
-    auto classReply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256), nullptr));
-    const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(classReply.get()));
-    RunningApp app;
-    app.pid = pid;
-    const std::string id = session_.identity().appIdOf({pid, instance, cls});
-    if (!id.empty()) app.appId = id;
-    if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
-        app.name = entry->localizedName ? *entry->localizedName : entry->name;
-    if (!app.name || app.name->empty()) {
-        const std::string fallback = !cls.empty() ? cls : x11::processName(pid);
-        app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
-    }
-    return app;
+    return clients;
 }
 
-void X11Workspace::reloadClients(bool notify, bool renamed) {
-    std::map<std::int32_t, RunningApp> now;
-    const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
-    for (auto window : clients) {
-        if (auto app = appOfWindow(window, renamed)) now.emplace(app->pid, *app);
+std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
+    const auto* pid = processes_.find(window);
+    if (!pid || *pid == 0) return std::nullopt;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = apps_.find(*pid); it != apps_.end()) return it->second;
     }
+    return appsNamedAfter({{window, *pid}}).front();
+}
+
+std::vector<RunningApp> X11Workspace::appsNamedAfter(
+    const std::vector<std::pair<std::uint32_t, std::int32_t>>& windows) {
+    auto* c = session_.desktop().get();
+    std::vector<xcb_get_property_cookie_t> asks;
+    asks.reserve(windows.size());
+    for (const auto& [window, pid] : windows)
+        asks.push_back(x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256));
+    std::vector<RunningApp> apps;
+    apps.reserve(windows.size());
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        auto reply = x11::own(xcb_get_property_reply(c, asks[i], nullptr));
+        const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(reply.get()));
+        RunningApp app;
+        app.pid = windows[i].second;
+        const std::string id = session_.identity().appIdOf({app.pid, instance, cls});
+        if (!id.empty()) app.appId = id;
+        if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
+            app.name = entry->localizedName ? *entry->localizedName : entry->name;
+        if (!app.name || app.name->empty()) {
+            const std::string fallback = !cls.empty() ? cls : x11::processName(app.pid);
+            app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
+        }
+        apps.push_back(std::move(app));
+    }
+    return apps;
+}
+
+void X11Workspace::reloadAsked() {
+    if (std::exchange(clientsAsked_, false)) reloadClients(true, false, x11::kLookUpsPerTurn);
+    if (std::exchange(activeAsked_, false)) reloadActive(true);
+}
+
+void X11Workspace::reloadClients(bool notify, bool renamed, std::size_t most) {
+    const auto [clients, complete] = readClients(most);
+    // The windows left unread are read on the next turn; the apps follow what is known meanwhile.
+    if (!complete) {
+        clientsAsked_ = true;
+        reload_.ask();
+    }
+    std::map<std::int32_t, RunningApp> before;
+    {
+        std::lock_guard lock(mutex_);
+        before = apps_;
+    }
+    // Each listed process once, by its first listed window; a process already running keeps its app unless
+    // the apps are named again, so only new processes are named.
+    std::map<std::int32_t, RunningApp> now;
+    std::vector<std::pair<std::uint32_t, std::int32_t>> unnamed;
+    for (auto window : clients) {
+        const auto* pid = processes_.find(window);
+        if (!pid || *pid == 0 || now.contains(*pid)) continue;
+        const auto known = before.find(*pid);
+        if (!renamed && known != before.end()) {
+            now.emplace(*pid, known->second);
+        } else {
+            now.emplace(*pid, RunningApp{});
+            unnamed.emplace_back(window, *pid);
+        }
+    }
+    for (auto& app : appsNamedAfter(unnamed)) now[app.pid] = std::move(app);
     std::vector<RunningApp> launched, terminated;
     {
         std::lock_guard lock(mutex_);
@@ -185,7 +250,9 @@ void X11Workspace::reloadActive(bool notify, bool renamed) {
     const auto ids = x11::rootWindowList(session_.desktop(), "_NET_ACTIVE_WINDOW");
     std::uint32_t window = ids.empty() ? 0 : ids[0];
     if (window != 0) {
-        const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
+        // Only the active window is looked up (if it is new): the other new ones are the clients' reading's,
+        // which a change of the list has asked for.
+        const auto clients = readClients(1, window).windows;
         const auto managed = [&](std::uint32_t w) {
             return std::find(clients.begin(), clients.end(), w) != clients.end();
         };
@@ -201,15 +268,17 @@ void X11Workspace::reloadActive(bool notify, bool renamed) {
     std::optional<RunningApp> app;
     // After a renaming the clients were named again just before: a known process has its new name.
     if (window != 0) app = appOfWindow(window);
-    bool changed;
+    bool changed = false, launched = false;
     {
         std::lock_guard lock(mutex_);
         // Focus moving between windows of one app is no activation; the same app under a new name is.
         changed = (app.has_value() != frontmost_.has_value()) ||
                   (app && frontmost_ && (app->pid != frontmost_->pid || (renamed && *app != *frontmost_)));
         frontmost_ = app;
-        if (app && !apps_.count(app->pid)) apps_.emplace(app->pid, *app);
+        launched = app && apps_.emplace(app->pid, *app).second;
     }
+    // Its windows' process was not yet among the running ones (the list not read to its end yet): it is, now.
+    if (notify && launched) send(WorkspaceEvent::Kind::didLaunchApplication, app);
     if (notify && changed) send(WorkspaceEvent::Kind::didActivateApplication, app);
 }
 

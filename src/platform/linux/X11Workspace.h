@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 
 #include "base/Cancellable.h"
 #include "platform/Workspace.h"
+#include "platform/linux/XcbUtil.h"
 
 namespace velaro {
 
@@ -56,14 +58,28 @@ public:
     Stream<WorkspaceEvent> events() const override { return events_.stream(); }
 
 private:
-    // Which process owns a window and what its app is called; absent when the window is gone. A process
-    // already known keeps its app unless `again`.
-    std::optional<RunningApp> appOfWindow(std::uint32_t window, bool again = false);
+    static constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
+    // The listed clients as the server says now, and whether the process of every one is known: of those not
+    // seen before, the first `most` are looked up (`first`, when listed, before any other).
+    struct Clients {
+        std::vector<std::uint32_t> windows;
+        bool complete = true;
+    };
+    Clients readClients(std::size_t most, std::uint32_t first = 0);
+    // The app of a listed window (read with readClients): a process already running keeps its app; absent
+    // when the window's process is unknown.
+    std::optional<RunningApp> appOfWindow(std::uint32_t window);
+    // The apps of processes, each named after one of its windows (WM_CLASS, asked for all at once).
+    std::vector<RunningApp> appsNamedAfter(
+        const std::vector<std::pair<std::uint32_t, std::int32_t>>& windows);
     // `renamed`: the apps' ids and names are worked out again (the installed apps changed); an app whose id
     // or name changed ends under its old one and starts under its new one, and a renamed frontmost app is
     // activated again, so everyone who keeps ids or names takes the new ones.
-    void reloadClients(bool notify, bool renamed = false);
+    // `most`: how many new windows are looked up now; the rest on later turns.
+    void reloadClients(bool notify, bool renamed = false, std::size_t most = kAll);
     void reloadActive(bool notify, bool renamed = false);
+    // What the notices since the last turn asked for, clients first.
+    void reloadAsked();
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
     // Selects the screen saver's notifications and reads where the displays stand now.
     void followDisplayPower();
@@ -74,6 +90,14 @@ private:
     Subscription catalogChanges_;
     Subscription rootSelection_;
     SleepSignalReceiver sleepReceiver_;
+    // Each listed window's process as the server told it when the window was first listed; 0 where it could
+    // not tell (a window already gone).
+    x11::ListedWindows<std::int32_t> processes_;
+    // What the notices asked to be read again, on the next turn: the active window, and the clients while a
+    // list of many new windows is being looked up.
+    bool clientsAsked_ = false, activeAsked_ = false;
+    x11::OncePerTurn reload_;
+    x11::AfterQuiet clientsQuiet_;
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;

@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -221,6 +222,51 @@ void EventPump::deliver() {
                                        "the display connection was lost; its events are no longer followed");
 }
 
+OncePerTurn::OncePerTurn(std::function<void()> work)
+    : work_(std::move(work)), context_(std::make_unique<QObject>()) {}
+
+OncePerTurn::~OncePerTurn() = default;
+
+void OncePerTurn::ask() {
+    asked_ = true;
+    if (std::exchange(posted_, true)) return;
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this] {
+            posted_ = false;
+            settle();
+        },
+        Qt::QueuedConnection);
+}
+
+void OncePerTurn::settle() {
+    if (asked_) runNow();
+}
+
+void OncePerTurn::runNow() {
+    asked_ = false;
+    work_();
+}
+
+AfterQuiet::AfterQuiet(std::function<void()> work, std::chrono::milliseconds quiet,
+                       std::chrono::milliseconds longest)
+    : work_(std::move(work)), quiet_(quiet), longest_(longest), timer_(std::make_unique<QTimer>()) {
+    timer_->setSingleShot(true);
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+        waiting_ = false;
+        work_();
+    });
+}
+
+AfterQuiet::~AfterQuiet() = default;
+
+void AfterQuiet::ask() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!std::exchange(waiting_, true)) firstAsk_ = now;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(longest_ - (now - firstAsk_));
+    timer_->start(std::clamp(left, std::chrono::milliseconds(0), quiet_));
+}
+
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window) {
     xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     return xcb_res_query_client_ids(c, 1, &spec);
@@ -243,32 +289,50 @@ std::vector<std::int32_t> processesOfWindows(Connection& connection,
     auto* c = connection.get();
     const auto pidAtom = connection.atom("_NET_WM_PID");
     std::vector<xcb_get_property_cookie_t> asks;
+    asks.reserve(windows.size());
     for (auto w : windows) asks.push_back(askProperty(c, w, pidAtom, XCB_ATOM_CARDINAL, 1));
     std::vector<std::int32_t> pids(windows.size(), 0);
-    std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> fallbacks;
+    std::vector<std::size_t> missing;
     for (std::size_t i = 0; i < windows.size(); ++i) {
         auto reply = own(xcb_get_property_reply(c, asks[i], nullptr));
         if (auto v = values32(reply.get()); !v.empty() && v[0] != 0)
             pids[i] = static_cast<std::int32_t>(v[0]);
         else
-            fallbacks.emplace_back(i, askClientProcess(c, windows[i]));
+            missing.push_back(i);
     }
-    for (auto& [index, ask] : fallbacks) pids[index] = clientProcess(c, ask).value_or(0);
+    if (missing.empty()) return pids;
+    // A window's id lies in its client's range of ids: one answer naming every client's process serves every
+    // window without _NET_WM_PID, however many there are.
+    const auto processes = processesOfClients(connection);
+    if (!processes) return pids;
+    const std::uint32_t idMask = xcb_get_setup(c)->resource_id_mask;
+    for (auto i : missing)
+        if (auto it = processes->find(windows[i] & ~idMask); it != processes->end()) pids[i] = it->second;
     return pids;
 }
 
-std::optional<std::vector<std::uint32_t>> clientsOfProcess(Connection& connection, std::int64_t pid) {
+std::optional<std::unordered_map<std::uint32_t, std::int32_t>> processesOfClients(Connection& connection) {
     auto* c = connection.get();
     // Every client's process, in one answer.
     xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     auto reply = own(xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &all), nullptr));
     if (!reply) return std::nullopt;
-    std::vector<std::uint32_t> clients;
+    std::unordered_map<std::uint32_t, std::int32_t> processes;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
          xcb_res_client_id_value_next(&it))
-        if (xcb_res_client_id_value_value_length(it.data) >= 1 &&
-            static_cast<std::int64_t>(*xcb_res_client_id_value_value(it.data)) == pid)
-            clients.push_back(it.data->spec.client);
+        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+            xcb_res_client_id_value_value_length(it.data) >= 1)
+            processes.emplace(it.data->spec.client,
+                              static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data)));
+    return processes;
+}
+
+std::optional<std::vector<std::uint32_t>> clientsOfProcess(Connection& connection, std::int64_t pid) {
+    const auto processes = processesOfClients(connection);
+    if (!processes) return std::nullopt;
+    std::vector<std::uint32_t> clients;
+    for (const auto& [client, process] : *processes)
+        if (process == pid) clients.push_back(client);
     return clients;
 }
 

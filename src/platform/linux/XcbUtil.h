@@ -6,21 +6,26 @@
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "base/Cancellable.h"
 #include "base/Lifetime.h"
 
 class QObject;
+class QTimer;
 
 namespace velaro::x11 {
 
@@ -146,15 +151,141 @@ private:
     std::thread reader_;
 };
 
+// Work that a burst of events asks for many times and that needs doing once: it runs on the Qt main thread's
+// next turn after the first ask, once however many asks came meanwhile, and reads the state as it is then.
+// Any client can rewrite a root property hundreds of times in a few milliseconds; a service that re-reads a
+// list per notice would keep the loop (and the app's end) waiting for all of them. Work still asked for when
+// the object goes is dropped. Main thread.
+class OncePerTurn {
+public:
+    explicit OncePerTurn(std::function<void()> work);
+    ~OncePerTurn();
+    OncePerTurn(const OncePerTurn&) = delete;
+    OncePerTurn& operator=(const OncePerTurn&) = delete;
+
+    void ask();
+    // Runs the work now when it was asked for and has not run yet: for a notice whose listeners must hear of
+    // the asked-for change first.
+    void settle();
+    // Runs the work now, which answers an ask still waiting.
+    void runNow();
+
+private:
+    std::function<void()> work_;
+    std::unique_ptr<QObject> context_;  // the queued turn dies with it
+    bool asked_ = false;
+    bool posted_ = false;
+};
+
+// Work that waits for a burst of notices to end: it runs once `quiet` has passed with no further ask, or
+// `longest` after the first ask of a stream that never pauses. For reactions nobody waits on (the running
+// apps, the panel's struts) to notices that any client can send hundreds of times in a few milliseconds:
+// nothing of the work runs while the burst comes in, so the loop stays free for what must be prompt (the
+// front app, the app's end). Work still waiting when the object goes is dropped. Main thread.
+class AfterQuiet {
+public:
+    static constexpr std::chrono::milliseconds kQuiet{50}, kLongest{250};
+    explicit AfterQuiet(std::function<void()> work, std::chrono::milliseconds quiet = kQuiet,
+                        std::chrono::milliseconds longest = kLongest);
+    ~AfterQuiet();
+    AfterQuiet(const AfterQuiet&) = delete;
+    AfterQuiet& operator=(const AfterQuiet&) = delete;
+
+    void ask();
+
+private:
+    std::function<void()> work_;
+    std::chrono::milliseconds quiet_, longest_;
+    std::unique_ptr<QTimer> timer_;
+    std::chrono::steady_clock::time_point firstAsk_;
+    bool waiting_ = false;
+};
+
+// How many new windows of a list a service looks up in one turn of the loop: a few milliseconds of requests,
+// so that the loop (and a termination signal) never waits long behind a list of thousands of new windows.
+constexpr std::size_t kLookUpsPerTurn = 256;
+
+// What a service keeps of each window a root list names (the client list): looked up once, when the window
+// first appears in the list, for many new windows together (so that the requests can be pipelined), and
+// forgotten when the window leaves it. A list rewritten over and over then costs lookups only of the windows
+// it adds; a list of thousands of new windows is looked up over a few turns of the loop. Not locked.
+template <class T>
+class ListedWindows {
+public:
+    // Answers one value per window, in the order asked.
+    using LookUp = std::function<std::vector<T>(const std::vector<xcb_window_t>&)>;
+
+    // Brings the values up to `listed`, a new reading of the list: `lookUp` is called once with the first
+    // `most` windows (in the list's order) not seen before, not at all when there are none. Whether every
+    // listed window has its value now.
+    bool follow(const std::vector<xcb_window_t>& listed, const LookUp& lookUp,
+                std::size_t most = std::numeric_limits<std::size_t>::max()) {
+        // Sorted arrays rather than hash sets: a reading of thousands of windows allocates a few times, not
+        // once a window.
+        std::vector<xcb_window_t> now(listed);
+        std::sort(now.begin(), now.end());
+        now.erase(std::unique(now.begin(), now.end()), now.end());
+        std::erase_if(known_, [&](const auto& entry) {
+            return !std::binary_search(now.begin(), now.end(), entry.first);
+        });
+        if (known_.size() == now.size()) return true;
+        std::vector<xcb_window_t> fresh;
+        std::vector<bool> asked(now.size(), false);
+        bool complete = true;
+        for (auto w : listed) {
+            const auto index = std::lower_bound(now.begin(), now.end(), w) - now.begin();
+            if (asked[index] || find(w)) continue;
+            if (fresh.size() == most) {
+                complete = false;
+                break;
+            }
+            asked[index] = true;
+            fresh.push_back(w);
+        }
+        if (fresh.empty()) return complete;
+        auto values = lookUp(fresh);
+        const auto kept = known_.size();
+        for (std::size_t i = 0; i < fresh.size() && i < values.size(); ++i)
+            known_.emplace_back(fresh[i], std::move(values[i]));
+        const auto byWindow = [](const auto& a, const auto& b) { return a.first < b.first; };
+        std::sort(known_.begin() + kept, known_.end(), byWindow);
+        std::inplace_merge(known_.begin(), known_.begin() + kept, known_.end(), byWindow);
+        return complete;
+    }
+    // The value of a window of the last reading; null for any other.
+    const T* find(xcb_window_t window) const {
+        auto it = at(known_, window);
+        return it != known_.end() && it->first == window ? &it->second : nullptr;
+    }
+    // Forgets a window's value (it changed): the next reading that lists the window looks it up again.
+    void forget(xcb_window_t window) {
+        if (auto it = at(known_, window); it != known_.end() && it->first == window) known_.erase(it);
+    }
+    void clear() { known_.clear(); }
+
+private:
+    template <class Known>
+    static auto at(Known& known, xcb_window_t window) {
+        return std::lower_bound(known.begin(), known.end(), window,
+                                [](const auto& entry, xcb_window_t w) { return entry.first < w; });
+    }
+
+    std::vector<std::pair<xcb_window_t, T>> known_;  // by window
+};
+
 // The process id of a window's client through the X-Resource extension, for windows without _NET_WM_PID:
 // ask (pipelined), then read the answer.
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window);
 std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t ask);
 
 // The processes owning `windows`, in the same order (0 where unknown): _NET_WM_PID, else the X-Resource
-// answer. Two pipelined round trips at most.
+// answer for the window's client. Two round trips at most, whatever the number of windows.
 std::vector<std::int32_t> processesOfWindows(Connection& connection,
                                              const std::vector<xcb_window_t>& windows);
+
+// The process of every client of the server whose process it knows, by the client's resource base (the
+// first id of its range); absent when the server cannot tell. One round trip.
+std::optional<std::unordered_map<std::uint32_t, std::int32_t>> processesOfClients(Connection& connection);
 
 // The connections process `pid` holds to the server (each client's resource base, as X-Resource names it);
 // absent when the server cannot tell. One round trip.
