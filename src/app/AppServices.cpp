@@ -58,12 +58,13 @@ struct AppServices::Parts {
     std::unique_ptr<X11WindowEvents> windowEvents;
     std::unique_ptr<X11MenuBarItems> menuBarItems;
     // Declared before the capture service, so destroyed after it: the capture service's end waits for the
-    // frame still in an output, and that frame may read the pointer.
+    // frame still in an output, and that frame may read the pointer and ask the scans whether a foreign menu
+    // is open.
     std::unique_ptr<X11PointerSource> pointer;
+    std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<X11CaptureService> capture;
     std::unique_ptr<X11WallpaperSource> wallpaperSource;
     std::unique_ptr<WallpaperSnapshot> wallpaper;
-    std::unique_ptr<WindowListScans> scans;
     std::unique_ptr<XdgLoginItem> loginItem;
     std::unique_ptr<X11Hotkeys> hotkeys;
     std::unique_ptr<XkbKeyboardLayout> keyboardLayout;
@@ -93,7 +94,6 @@ AppServices::~AppServices() {
     // The now-playing engine ends its adapter before anything else goes.
     parts_->progressEngine.reset();
     parts_->overlayHost.reset();
-    parts_->scans.reset();
 }
 
 namespace {
