@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -534,9 +536,10 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
         JsonDefaultsStore store(loop_, path_);
     }
     const auto copies = QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-2026*Z"});
-    EXPECT_EQ(copies, (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
-                                   "defaults.json.corrupt-20261207T080400Z", "defaults.json.corrupt-20261207T080500Z",
-                                   "defaults.json.corrupt-20261208T080000Z"}));
+    EXPECT_EQ(copies,
+              (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
+                           "defaults.json.corrupt-20261207T080400Z", "defaults.json.corrupt-20261207T080500Z",
+                           "defaults.json.corrupt-20261208T080000Z"}));
 }
 
 // Edits other programs make land at any moment, also between our read of the file and the swap that puts
@@ -614,57 +617,180 @@ TEST_F(JsonDefaultsStoreTest, NoOutsideEditLandingDuringAWriteIsLost) {
               (QStringList{"defaults.json", "defaults.json.lock"}));
 }
 
-// Until an edit that came out of a swap is written again, the file swapped in lacks it. An editor that reads
-// the file in that moment saves a file without it, which must not undo it; an undo made later does.
+void saveByRename(const std::string& path, const PlistValue& values) {
+    writeText(path + ".new", encodeDefaultsFile(values));
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+// An edit that lands during our write is put back in place at once: ours, which lacks it, stands only between
+// two swaps. An editor that opened ours in that moment saves a file without the edit, which must not undo it;
+// the file saved as it stood does (someone setting back what the edit changed), as does one that only looks
+// made from a file nobody read.
 TEST_F(JsonDefaultsStoreTest, AnEditMadeFromTheFileThatStoodForAMomentDoesNotUndoTheEditBeforeIt) {
     writeFile(R"({"a": 1})");
     JsonDefaultsStore store(loop_, path_);
-    const auto saveByRename = [&](PlistValue values) {
-        writeText(path_ + ".new", encodeDefaultsFile(values));
-        ASSERT_EQ(::rename((path_ + ".new").c_str(), path_.c_str()), 0);
-    };
     // Without a race, a key set back to what it held a moment ago is an edit like any other.
     for (const int a : {2, 1, 2}) {
-        saveByRename({{"a", a}});
+        saveByRename(path_, {{"a", a}});
         store.takeInOutsideEdits();
         EXPECT_EQ(store.integerValue("a"), a);
     }
-    int swaps = 0;
-    PlistValue readInTheMoment;
+    std::vector<PlistValue> inPlace;  // the file at each swap of ours
     store.setBeforeSwap([&] {
-        ++swaps;
-        if (swaps == 1) saveByRename({{"a", 2}, {"first", 1}});
-        // Before the second swap the file is the one the first put in place, without "first".
-        if (swaps == 2) readInTheMoment = fileJson();
+        inPlace.push_back(fileJson());
+        if (inPlace.size() == 1) saveByRename(path_, {{"a", 2}, {"first", 1}});
     });
     store.set("ours", 1);
     loop_.runUntilIdle();
-    ASSERT_EQ(swaps, 2);
-    EXPECT_FALSE(readInTheMoment.contains("first"));
+    // Our write, the edit put back (ours standing, read by an editor), and ours written again with the edit.
+    ASSERT_EQ(inPlace.size(), 3u);
+    const PlistValue readInTheMoment = inPlace[1];
+    EXPECT_EQ(readInTheMoment, (PlistValue{{"a", 2}, {"ours", 1}}));
+    EXPECT_EQ(inPlace[2], (PlistValue{{"a", 2}, {"first", 1}})) << "the edit stands again until we write";
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"first", 1}, {"ours", 1}}));
+    store.setBeforeSwap(nullptr);
 
-    // The editor saves what it read plus its own change, seen by the next write and by the watch alike.
+    // The editor saves what it read plus its own change. The file it left lacks what it undid by mistake:
+    // that is written again.
     PlistValue second = readInTheMoment;
     second["second"] = 2;
-    saveByRename(second);
-    store.set("ours", 2);
-    loop_.runUntilIdle();
-    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"first", 1}, {"second", 2}, {"ours", 2}}));
-    PlistValue third = readInTheMoment;
-    third["third"] = 3;
-    saveByRename(third);
+    saveByRename(path_, second);
     store.takeInOutsideEdits();
-    // The file the editor saved lacks what it undid by mistake: it is written again.
     loop_.runUntilIdle();
-    const PlistValue all{{"a", 2}, {"first", 1}, {"second", 2}, {"ours", 2}, {"third", 3}};
+    const PlistValue all{{"a", 2}, {"first", 1}, {"second", 2}, {"ours", 1}};
     EXPECT_EQ(store.persistentDomain(), all);
     EXPECT_EQ(fileJson(), all);
 
-    // A second later the same file is an undo of all of them.
-    loop_.advance(1.1);
-    saveByRename(readInTheMoment);
+    // The file that stood, saved as it was, is not something made from it: it sets back what it holds.
+    saveByRename(path_, readInTheMoment);
     store.takeInOutsideEdits();
     EXPECT_EQ(store.persistentDomain(), (PlistValue{{"a", 2}, {"ours", 1}}));
+}
+
+// What only resembles a file that stood for a moment, which no other program opened, was not made from it:
+// the newest file another program wrote is the user's word.
+TEST_F(JsonDefaultsStoreTest, AFileNobodyReadIsNotTakenForWhatAnEditWasMadeFrom) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    bool raced = false;
+    store.setBeforeSwap([&] {
+        if (!std::exchange(raced, true)) saveByRename(path_, {{"a", 2}, {"first", 1}});
+    });
+    store.set("ours", 1);
+    loop_.runUntilIdle();
+    ASSERT_EQ(fileJson(), (PlistValue{{"a", 2}, {"first", 1}, {"ours", 1}}));
+    saveByRename(path_, {{"a", 2}, {"ours", 1}, {"second", 2}});
+    store.takeInOutsideEdits();
+    loop_.runUntilIdle();
+    EXPECT_EQ(store.persistentDomain(), (PlistValue{{"a", 2}, {"ours", 1}, {"second", 2}}));
+    EXPECT_EQ(fileJson(), store.persistentDomain());
+}
+
+// The user's last edit wins: a key of the user's set back 0.3 s after an edit of it raced a save of ours (a
+// toggled switch) keeps the value set back, also when another program read the file during the race.
+TEST_F(JsonDefaultsStoreTest, ARevertMadeJustAfterARacedSaveIsKept) {
+    for (const bool readDuringTheRace : {false, true}) {
+        SCOPED_TRACE(readDuringTheRace ? "the file read during the race" : "nobody read it");
+        writeFile(R"({"ext": 1})");
+        JsonDefaultsStore store(loop_, path_);
+        int swaps = 0;
+        store.setBeforeSwap([&] {
+            ++swaps;
+            // While our temporary exists, an editor renames in a copy of the file with "ext" 2.
+            if (swaps == 1) saveByRename(path_, {{"ext", 2}});
+            if (swaps == 2 && readDuringTheRace) fileJson();
+        });
+        store.set("toggle", !store.boolValue("toggle").value_or(false));
+        loop_.runUntilIdle();
+        // Settled: the toggle and "ext" 2 together.
+        ASSERT_EQ(fileJson(), (PlistValue{{"ext", 2}, {"toggle", true}}));
+        loop_.advance(0.3);
+        PlistValue revert = fileJson();
+        revert["ext"] = 1;
+        saveByRename(path_, revert);
+        store.takeInOutsideEdits();
+        loop_.runUntilIdle();
+        loop_.advance(3);
+        EXPECT_EQ(store.integerValue("ext"), 1);
+        EXPECT_EQ(fileJson(), (PlistValue{{"ext", 1}, {"toggle", true}}));
+        QFile::remove(QString::fromStdString(path_));
+    }
+}
+
+// Outside read-change-rename edits of one key at a time while the app toggles its switches, replayed through
+// the moment before each swap: an edit landing during a write; one made from ours while it stood for a moment
+// and saved after the write; one made before our write and saved after it (its copy of the switch is stale:
+// the newest file wins); a plain one; and one setting a key back right after a raced edit of it. Every
+// outside key ends with the value written last, and every switch with the app's, but where an edit wrote back
+// its stale copy.
+TEST_F(JsonDefaultsStoreTest, OutsideEditsOfOneKeyAtATimeWhileTheAppTogglesEndWithTheLastValueWritten) {
+    enum Kind { racing, madeFromOurs, madeBeforeOurWrite, plain, setBackAfterARace, kinds };
+    writeFile(
+        R"({"ext.0": 0, "ext.1": 0, "ext.2": 0, "app.0": false, "app.1": false, "app.2": false, "app.3": false})");
+    JsonDefaultsStore store(loop_, path_);
+    std::mt19937 random(66);
+    // The value each outside key was last given, and each switch's.
+    std::map<std::string, int> outside{{"ext.0", 0}, {"ext.1", 0}, {"ext.2", 0}};
+    std::map<std::string, bool> app{{"app.0", false}, {"app.1", false}, {"app.2", false}, {"app.3", false}};
+    // An outside edit: the file as it stands, one key given another value, renamed into place.
+    const auto edit = [&](PlistValue values) {
+        const std::string key = "ext." + std::to_string(random() % 3);
+        int value = static_cast<int>(random() % 3);
+        if (values.contains(key) && values[key] == value) value = (value + 1) % 3;
+        values[key] = value;
+        outside[key] = value;
+        return values;
+    };
+    for (int step = 0; step < 300; ++step) {
+        const Kind kind = static_cast<Kind>(random() % kinds);
+        SCOPED_TRACE("step " + std::to_string(step) + ", kind " + std::to_string(kind));
+        std::optional<PlistValue> read;
+        int swaps = 0;
+        store.setBeforeSwap([&] {
+            ++swaps;
+            if (swaps == 1 && (kind == racing || kind == madeFromOurs || kind == setBackAfterARace))
+                saveByRename(path_, edit(fileJson()));
+            if (swaps == 1 && kind == madeBeforeOurWrite) read = fileJson();
+            if (swaps == 2 && kind == madeFromOurs) read = fileJson();
+        });
+        const std::string key = "app." + std::to_string(step % 4);
+        const PlistValue before = fileJson();
+        app[key] = !app[key];
+        store.set(key, app[key]);
+        loop_.runUntilIdle();
+        store.setBeforeSwap(nullptr);
+        if (read) {
+            saveByRename(path_, edit(*read));
+            if (kind == madeBeforeOurWrite) app[key] = before[key].get<bool>();
+        }
+        if (kind == plain) saveByRename(path_, edit(fileJson()));
+        store.takeInOutsideEdits();
+        loop_.runUntilIdle();
+        if (kind == setBackAfterARace) {
+            loop_.advance(0.3);
+            PlistValue now = fileJson();
+            for (const auto& [name, value] : before.items())
+                if (name.starts_with("ext.") && now[name] != value) {
+                    now[name] = value;
+                    outside[name] = value.get<int>();
+                }
+            saveByRename(path_, now);
+            store.takeInOutsideEdits();
+            loop_.runUntilIdle();
+        }
+        // A file read while it stood for a moment is taken for what an edit was made from for a second: the
+        // next edit near it is someone's newer word only after that.
+        loop_.advance(kind == madeFromOurs ? 1.1 : 0.05);
+        const PlistValue file = fileJson();
+        for (const auto& [name, value] : outside) {
+            EXPECT_EQ(file[name], value) << name;
+            EXPECT_EQ(store.object(name), value) << name;
+        }
+        for (const auto& [name, value] : app) EXPECT_EQ(file[name], value) << name;
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(store.persistentDomain(), fileJson());
+    EXPECT_FALSE(loggedWithTag());
 }
 
 // An edit the swap took away half written that never becomes whole is a corrupt file, not an emptied one:

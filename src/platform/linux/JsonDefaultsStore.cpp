@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,9 +56,9 @@ constexpr std::string_view kTemporaryMarker = ".velaro-write-";
 constexpr double kLockWaitSeconds = 1.0;
 constexpr double kLockRetrySeconds = 0.02;
 // The store's end waits this long at most, for the lock and for a file being saved together (each takes
-// milliseconds when all is well; past it the change is written anyway, and nothing is lost): the app is to end
-// within half a second of being asked to, and the rest of its way out takes up to a quarter of a second in a
-// checked build on a busy machine.
+// milliseconds when all is well; past it the change is written anyway, and nothing is lost): the app is to
+// end within half a second of being asked to, and the rest of its way out takes up to a quarter of a second
+// in a checked build on a busy machine.
 constexpr double kEndSeconds = 0.2;
 // An editor saving in place leaves the file empty or cut short for a moment (milliseconds on a local disk):
 // a write finding it so looks again this often, for this long, before it takes the file for corrupt.
@@ -67,8 +68,8 @@ constexpr double kSettlePollSeconds = 0.02;
 // the read, the edit is taken in and the write is made again, this many times at most before the rest waits
 // for a later try (only a program rewriting the file without pause keeps it changing that long).
 constexpr int kMaxSwapRounds = 8;
-// The files a swap of ours raced with lately, kept to tell which one an edit was made to: an editor that read
-// one of them saves what it made of it within this time.
+// A file a swap of ours put in place for a moment, and someone opened while it stood: an editor that read it
+// saves what it made of it within this time.
 constexpr double kRecentFileSeconds = 1.0;
 constexpr std::size_t kRecentFiles = 16;
 // Set-aside copies of corrupt files kept beside the settings file: the first one, and the newest ones.
@@ -218,6 +219,25 @@ std::set<std::string> differingKeys(const PlistValue& a, const PlistValue& b) {
     return keys;
 }
 
+// Whether a file's text ends as a whole defaults file does: one object, so "{" first and "}" last. An editor
+// writing the file in place leaves it empty or cut short for a moment, which this tells at a glance, before
+// the text is parsed.
+bool looksWhole(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return first != std::string_view::npos && text[first] == '{' && text[last] == '}';
+}
+
+// The value a set of stored values holds at `key`, if any.
+std::optional<PlistValue> valueAt(const PlistValue& values, const std::string& key) {
+    const auto it = values.find(key);
+    return it == values.end() ? std::nullopt : std::optional<PlistValue>(*it);
+}
+
+bool sameValue(const std::optional<PlistValue>& a, const std::optional<PlistValue>& b) {
+    return a && b ? DefaultsDomain::identical(*a, *b) : a.has_value() == b.has_value();
+}
+
 // Creates the missing directories of `dir`, private to the user as configuration directories should be.
 bool makeDirectories(const std::string& dir) {
     if (dir.empty()) return true;
@@ -304,6 +324,70 @@ RealTimeWaits realTime;
 
 }  // namespace
 
+// Tells whether a file we watch was opened: inotify's open events, read without blocking. Without inotify
+// (or when its queue overflowed) every watched file counts as opened.
+class JsonDefaultsStore::OpenWatch {
+public:
+    OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenWatch() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    OpenWatch(const OpenWatch&) = delete;
+    OpenWatch& operator=(const OpenWatch&) = delete;
+
+    // A watch of the file under `name` (a link there is not followed), or -1.
+    int watch(const std::string& name) {
+        const int watch = fd_ < 0 ? -1 : ::inotify_add_watch(fd_, name.c_str(), IN_OPEN | IN_DONT_FOLLOW);
+        if (watch >= 0) ++watches_;
+        return watch;
+    }
+    // Whether the watched file was opened since the watch began; the watch ends.
+    bool end(int watch) {
+        if (watch < 0) return true;
+        collect();
+        const bool opened = overflowed_ || opened_.contains(watch);
+        opened_.erase(watch);
+        ::inotify_rm_watch(fd_, watch);
+        if (--watches_ == 0) {
+            collect();
+            opened_.clear();
+            overflowed_ = false;
+        }
+        return opened;
+    }
+    // Runs `read`, an opening of the watched file of our own, which is not counted as one.
+    template <typename Read>
+    auto unseen(int watch, Read read) {
+        collect();
+        const bool before = opened_.contains(watch);
+        auto result = read();
+        collect();
+        if (!before) opened_.erase(watch);
+        return result;
+    }
+
+private:
+    void collect() {
+        alignas(struct inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+                if (event->mask & IN_Q_OVERFLOW) overflowed_ = true;
+                if (event->mask & IN_OPEN) opened_.insert(event->wd);
+                at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            }
+        }
+    }
+
+    int fd_;
+    int watches_ = 0;
+    std::set<int> opened_;
+    bool overflowed_ = false;
+};
+
 std::string encodeDefaultsFile(const PlistValue& stored) {
     // Invalid UTF-8 in a key or string is written as U+FFFD rather than failing the whole write.
     return toFileForm(stored).dump(2, ' ', false, PlistValue::error_handler_t::replace) + "\n";
@@ -379,7 +463,9 @@ std::string JsonDefaultsStore::standardPath() {
 // Only regular files are opened, and without blocking: a FIFO or a device at the path would otherwise hang
 // the main thread in open() or read().
 JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) const {
-    FileRead read = readBoundedFile(path_, {.maxBytes = kMaxFileBytes});
+    const auto readPath = [&] { return readBoundedFile(path_, {.maxBytes = kMaxFileBytes}); };
+    // A read of ours of a file we placed and watch is not another program's.
+    FileRead read = placed_ ? openWatch_->unseen(placed_->watch, readPath) : readPath();
     switch (read.outcome) {
         case FileRead::Outcome::missing:
             return ReadResult::Missing;
@@ -456,12 +542,20 @@ std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes
 // (edits that came out of a swap and wait to be written), and those stay.
 std::set<std::string> JsonDefaultsStore::takeInEdit(const PlistValue& base, const PlistValue& edited,
                                                     const std::set<std::string>& keep) {
-    const PlistValue& from = editedFrom(base, edited);
-    const std::set<std::string> changed = differingKeys(from, edited);
-    // What the edit undid by mistake is not in the file it left: that file is to be written again.
-    if (&from != &base) {
-        outsideEditsUnwritten_ = true;
-        if (!flushPosted_ && !writesHeld_ && !lifetime_.ended()) postFlush(0);
+    std::set<std::string> changed = differingKeys(base, edited);
+    // What a file we placed for a moment lacked, and an edit made from it leaves as it was there, the edit
+    // did not change: its editor never saw it (nor did the editors that went on from its file). Unless it
+    // changed since: the edit is the newer word. The file it left lacks it, and is to be written again.
+    if (const auto from = editedFrom(base, edited); from != recentFiles_.end()) {
+        bool kept = false;
+        for (const auto& [key, held] : lackedBy(*from))
+            if (sameValue(valueAt(from->values, key), valueAt(edited, key)) &&
+                sameValue(held, valueAt(domain_.stored(), key)))
+                kept = changed.erase(key) > 0 || kept;
+        if (kept) {
+            outsideEditsUnwritten_ = true;
+            if (!flushPosted_ && !writesHeld_ && !lifetime_.ended()) postFlush(0);
+        }
     }
     PlistValue next = domain_.stored();
     bool any = false;
@@ -482,30 +576,49 @@ std::set<std::string> JsonDefaultsStore::takeInEdit(const PlistValue& base, cons
     return changed;
 }
 
-// The file an edit was made to: `base`, the file as we knew it, unless the edit is nearer to one of those a
-// swap of ours raced with lately. While an edit that came out of a swap is being taken in, the file swapped
-// in lacks it; and the edit itself stood in place until the swap. An editor that read either in that moment
-// and saves soon after makes a file that, measured against `base`, would undo what the race brought in.
-// (An edit that sets keys back to what such a file held, right after the race, is taken for one of those
-// and loses.)
-const PlistValue& JsonDefaultsStore::editedFrom(const PlistValue& base, const PlistValue& edited) const {
-    const PlistValue* nearest = &base;
+// The recent file an edit was made to (none: `base`, the file that stood when the edit landed). It is one
+// when the edit is nearer to it than to `base` and changes something in it: an editor that read it and saves
+// what it made of it would otherwise undo, measured against `base`, what the race brought in. An edit that is
+// one of those files as it was is the newest word of whoever wrote it (keys set back to what they held a
+// moment ago), as is one that only resembles a file nobody read (which is never remembered).
+std::vector<JsonDefaultsStore::RecentFile>::const_iterator JsonDefaultsStore::editedFrom(
+    const PlistValue& base, const PlistValue& edited) const {
+    auto nearest = recentFiles_.end();
     std::size_t fewest = differingKeys(base, edited).size();
-    for (auto recent = recentFiles_.rbegin(); recent != recentFiles_.rend() && fewest > 0; ++recent) {
-        if (loop_.uptime() > recent->until) continue;
-        if (const std::size_t n = differingKeys(recent->values, edited).size(); n < fewest) {
+    for (auto recent = recentFiles_.begin(); recent != recentFiles_.end() && fewest > 1; ++recent) {
+        if (loop_.uptime() > recent->until || lackedBy(*recent).empty()) continue;
+        const std::size_t n = differingKeys(recent->values, edited).size();
+        // The newest of equally near ones.
+        if (n > 0 && (n < fewest || (n == fewest && nearest != recentFiles_.end()))) {
             fewest = n;
-            nearest = &recent->values;
+            nearest = recent;
         }
     }
-    return *nearest;
+    return nearest;
 }
 
-void JsonDefaultsStore::rememberFile(const PlistValue& values) {
-    const double now = loop_.uptime();
-    std::erase_if(recentFiles_, [&](const RecentFile& recent) { return recent.until < now; });
-    if (recentFiles_.size() >= kRecentFiles) recentFiles_.erase(recentFiles_.begin());
-    recentFiles_.push_back({values, now + kRecentFileSeconds});
+// Once what took their place is taken in, the files we placed that were opened while they stood are measured
+// against what we hold: what they lack of it, but for our own changes (which we write anyway), is what an
+// edit made from one never saw. One that lacks nothing else is no older than the edits made from it, and is
+// forgotten.
+void JsonDefaultsStore::settleRecentFiles() {
+    std::erase_if(recentFiles_, [&](RecentFile& recent) {
+        if (!recent.settled) {
+            recent.lacked = lackedBy(recent);
+            recent.settled = true;
+        }
+        return recent.lacked.empty();
+    });
+}
+
+// What a recent file lacks of what we hold, with what we hold there (nothing when we hold no value): as it
+// was once settled; until then (an edit that landed on it may still be taken in), as it is now.
+std::map<std::string, std::optional<PlistValue>> JsonDefaultsStore::lackedBy(const RecentFile& recent) const {
+    if (recent.settled) return recent.lacked;
+    std::map<std::string, std::optional<PlistValue>> lacked;
+    for (const auto& key : differingKeys(recent.values, domain_.stored()))
+        if (!changedKeys_.contains(key)) lacked.emplace(key, valueAt(domain_.stored(), key));
+    return lacked;
 }
 
 std::string JsonDefaultsStore::setAsideTarget() const {
@@ -570,9 +683,20 @@ void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
     removeOldSetAsideCopies(target);
 }
 
+// Something that is not a file was put in place since the read and came out of a swap under `name`: kept for
+// the user as an unreadable file is.
+void JsonDefaultsStore::keepAsideNonFile(const std::string& name) {
+    const std::string aside = setAsideTarget();
+    const bool moved = ::rename(name.c_str(), aside.c_str()) == 0;
+    qCWarning(lcSettings) << tagged(kTag,
+                                    path_ + " was replaced by something that is not a file while we wrote; " +
+                                        (moved ? "moved it to " + aside : "left it at " + name));
+}
+
 // Whether the file's temporary name still names it (no other writer cleared it as a leftover).
 bool JsonDefaultsStore::namesOutFile(const OutFile& file) {
-    struct stat named {}, open {};
+    struct stat named {
+    }, open{};
     return ::lstat(file.name.c_str(), &named) == 0 && ::fstat(file.fd, &open) == 0 &&
            named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -816,8 +940,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
     return result;
 }
 
-// Whether `bytes`, found mid-save, are what the last try found (FileStillSettling) or anything else, an editor
-// still writing (FileSettling): the settle time only runs out on a file that stays as it is.
+// Whether `bytes`, found mid-save, are what the last try found (FileStillSettling) or anything else, an
+// editor still writing (FileSettling): the settle time only runs out on a file that stays as it is.
 JsonDefaultsStore::FlushResult JsonDefaultsStore::settlingOn(const std::string& bytes) {
     if (bytes == settlingBytes_) return FlushResult::FileStillSettling;
     settlingBytes_ = bytes;
@@ -851,7 +975,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(FileGiveUp gi
         keep.insert(changedKeys_.begin(), changedKeys_.end());
         keep.insert(newerEdits.begin(), newerEdits.end());
         if (!takeInEdit(swappedOut_->base, *edited, keep).empty()) outsideEditsUnwritten_ = true;
-        rememberFile(*edited);
+        rememberCameOut(*edited);
     } else {
         setAsideSwappedOut("is not a defaults file (" + error + ")");
     }
@@ -872,8 +996,9 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
             return FlushResult::Contended;
         }
         OutFile out;
-        const SwapResult swap = writeAndSwap(text, out);
+        const SwapResult swap = writeAndSwap(text, domain_.stored(), out);
         if (swap == SwapResult::Failed) return FlushResult::Failed;
+        settleRecentFiles();
         // What the file now holds, as stored values (keys and text that are not UTF-8 it spells with U+FFFD;
         // measuring edits against the stored spelling takes that in, no more).
         const DiskState before = std::exchange(lastDisk_, {text, domain_.stored()});
@@ -890,6 +1015,17 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
             dropOutFile(out);
             break;
         }
+        // A whole edit goes back in place at once, before anything else is done with it: ours, which lacks
+        // it, stands only between the two swaps, so an editor that reads the file then reads the edit, as it
+        // would have without us, and never builds on a file that lacks it. The next round writes it with our
+        // changes.
+        if (out.fd >= 0 && looksWhole(*cameOut)) {
+            const DiskState ours = lastDisk_;
+            const FlushResult back = putBack(out, std::move(*cameOut), before, ours);
+            settleRecentFiles();
+            if (back != FlushResult::Written) return back;
+            continue;
+        }
         std::optional<PlistValue> edited = PlistValue::object();
         std::string error;
         if (cameOut) edited = decodeFile(*cameOut, error);
@@ -900,18 +1036,14 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
             changedKeys_.clear();
             outsideEditsUnwritten_ = false;
             settlingError_ = std::move(error);
-            // The file just put in place lacks the edit: it stands only until the edit is taken in.
-            rememberFile(lastDisk_.values);
             return settlingOn(cameOut ? *cameOut : std::string());
         }
         dropOutFile(out);
         takeInEdit(before.values, *edited, changedKeys_);
-        // Editors may have read either of these in the moment: the file the edit left, and ours, which
-        // lacks it and stands only until it is written again. (Only now: neither is what the edit was made
-        // from.)
-        if (cameOut) rememberFile(*edited);
-        rememberFile(lastDisk_.values);
+        if (cameOut) rememberCameOut(std::move(*edited));
     }
+    // What stands now holds it all: a file like any other.
+    placedGone(true);
     changedKeys_.clear();
     outsideEditsUnwritten_ = false;
     return FlushResult::Written;
@@ -920,7 +1052,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
 // The new content goes to a temporary file beside the real one (beside the link's target for a linked
 // file), is flushed to disk and then exchanged with the old one in one step, so a crash at any moment leaves
 // either the old file or the new one, and the old one comes out under the temporary's name to be looked at.
-JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text, OutFile& cameOut) {
+JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text,
+                                                              const PlistValue& values, OutFile& cameOut) {
     cameOut = {};
     const std::string target = resolvedTarget(path_);
     const std::string dir = parentDirectory(target);
@@ -955,26 +1088,22 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     if (beforeSwap_) beforeSwap_();
     // A file that appears or goes between two tries is tried again; three tries cover any such turn.
     for (int tries = 0; tries < 3; ++tries) {
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        if (swapIn(temporary, target, &values)) {
             // Read through the descriptor, also while an editor still writes to it.
-            const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            const int fd =
+                ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
             struct stat st {};
             if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-                cameOut = {fd, temporary};
+                cameOut = {fd, temporary, target};
                 return SwapResult::Exchanged;
             }
-            // Something that is not a file was put in place since the read: kept for the user as an
-            // unreadable file is.
             if (fd >= 0) ::close(fd);
-            const std::string aside = setAsideTarget();
-            const bool moved = ::rename(temporary.c_str(), aside.c_str()) == 0;
-            qCWarning(lcSettings) << tagged(
-                kTag, path_ + " was replaced by something that is not a file while we wrote; " +
-                          (moved ? "moved it to " + aside : "left it at " + temporary));
+            keepAsideNonFile(temporary);
             return SwapResult::Exchanged;
         }
         if (errno == EINVAL || errno == ENOSYS) {
-            // A file system that cannot exchange files: the plain rename, which an edit landing right now loses.
+            // A file system that cannot exchange files: the plain rename, which an edit landing right now
+            // loses.
             if (!exchangeUnavailableLogged_) {
                 exchangeUnavailableLogged_ = true;
                 qCWarning(lcSettings)
@@ -982,16 +1111,148 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
                                         "); replacing the file, which loses an edit made while we write");
             }
             if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("renaming into place", -1);
+            placedGone(false);
             return SwapResult::Replaced;
         }
         if (errno != ENOENT) return fail("swapping into place", -1);
         // No file in place (or our temporary is gone, which the next call tells).
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ||
+            (errno == EINVAL && ::rename(temporary.c_str(), target.c_str()) == 0)) {
+            placedGone(false);
             return SwapResult::Placed;
-        if (errno == EINVAL && ::rename(temporary.c_str(), target.c_str()) == 0) return SwapResult::Placed;
+        }
         if (errno != EEXIST) return fail("renaming into place", -1);
     }
     return fail("swapping into place", -1);
+}
+
+// Puts an edit that came out of our swap back in place, and with it the newest of any edits that land
+// meanwhile. `held` (its text `heldBytes`, made to the file `heldBase`) is swapped with `standing`, which
+// comes out again, unless an edit took its place in the moment between: that one is newer still, and goes in
+// place the same way once it is taken in. Every file that comes out is read and taken in, none is dropped
+// unread. Written once the newest edit stands; a settling result when one turns out to be mid-save after all
+// (an editor writing in place, as when it stands there without us) or comes out so, to be waited for.
+JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::string heldBytes,
+                                                          DiskState heldBase, DiskState standing) {
+    for (int swaps = 0;; ++swaps) {
+        if (beforeSwap_ && swaps < kMaxSwapRounds) beforeSwap_();
+        if (swaps == kMaxSwapRounds || !swapIn(held.name, held.target, nullptr)) {
+            // It stays out of place: taken in from where it is, and written with ours on the next round.
+            takeInCameOut(held, heldBase.values);
+            lastDisk_ = std::move(standing);
+            return swappedOut_ ? settlingOn(heldBytes) : FlushResult::Written;
+        }
+        // `held` stands; what it was swapped with is under its name now, and is read before anything else.
+        ::close(std::exchange(held.fd, -1));
+        OutFile cameOut{-1, held.name, held.target};
+        std::optional<std::string> cameOutBytes;
+        const int fd = ::open(held.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            cameOut.fd = fd;
+            FileRead read = readBoundedDescriptor(fd, kMaxFileBytes);
+            cameOutBytes = read.ok() ? std::move(read.bytes) : read.why;
+        } else {
+            if (fd >= 0) ::close(fd);
+            keepAsideNonFile(held.name);
+        }
+        std::string error;
+        std::optional<PlistValue> edited = decodeFile(heldBytes, error);
+        if (!edited) {
+            // Whole-looking, yet mid-save: the file stands as its editor left it, and is waited for as any
+            // file found mid-save is, measured against the file it was made to once it reads.
+            lastDisk_ = std::move(heldBase);
+            outsideEditsUnwritten_ = true;
+            settlingError_ = std::move(error);
+            if (cameOutBytes == standing.bytes)
+                dropOutFile(cameOut);
+            else if (cameOut.fd >= 0)
+                swappedOut_ = SwappedOut{std::move(cameOut), standing.values, changedKeys_};
+            placedGone(true);
+            return settlingOn(heldBytes);
+        }
+        takeInEdit(heldBase.values, *edited, changedKeys_);
+        rememberCameOut(*edited);
+        DiskState heldState{std::move(heldBytes), std::move(*edited)};
+        if (cameOut.fd < 0 || cameOutBytes == standing.bytes) {
+            dropOutFile(cameOut);
+            lastDisk_ = std::move(heldState);
+            return FlushResult::Written;
+        }
+        if (!looksWhole(*cameOutBytes)) {
+            // An editor writing in place into what stood: waited for as one that came out of a swap, with
+            // our changes not on disk yet.
+            swappedOut_ = SwappedOut{std::move(cameOut), standing.values, changedKeys_};
+            outsideEditsUnwritten_ = true;
+            lastDisk_ = std::move(heldState);
+            return settlingOn(*cameOutBytes);
+        }
+        held = std::move(cameOut);
+        heldBytes = std::move(*cameOutBytes);
+        heldBase = std::exchange(standing, std::move(heldState));
+    }
+}
+
+// An edit that came out of a swap and stays out of place: a whole one is taken in (measured against the file
+// it was made to), one mid-save is waited for; our changes keep their values against it and are still to be
+// written.
+void JsonDefaultsStore::takeInCameOut(OutFile& file, const PlistValue& base) {
+    FileRead read = readBoundedDescriptor(file.fd, kMaxFileBytes);
+    std::string error = read.why;
+    std::optional<PlistValue> edited;
+    if (read.ok()) edited = decodeFile(read.bytes, error);
+    outsideEditsUnwritten_ = true;
+    if (!edited) {
+        settlingError_ = std::move(error);
+        swappedOut_ = SwappedOut{std::exchange(file, {}), base, changedKeys_};
+        return;
+    }
+    takeInEdit(base, *edited, changedKeys_);
+    rememberCameOut(*edited);
+    dropOutFile(file);
+}
+
+bool JsonDefaultsStore::swapIn(const std::string& name, const std::string& target, const PlistValue* ours) {
+    if (!openWatch_) openWatch_ = std::make_unique<OpenWatch>();
+    const int watch = ours ? openWatch_->watch(name) : -1;
+    if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+        const int error = errno;
+        if (watch >= 0) openWatch_->end(watch);
+        errno = error;
+        return false;
+    }
+    // Whatever stood is out now: a file we placed and watched too, if no other program replaced it before.
+    placedGone(false);
+    // Ours is watched until we know whether an edit landed on the file it took the place of.
+    if (ours) placed_ = Placed{watch, *ours};
+    return true;
+}
+
+void JsonDefaultsStore::placedGone(bool stays) {
+    if (!placed_) return;
+    const bool opened = openWatch_->end(placed_->watch);
+    if (opened && !stays) rememberFile(std::move(placed_->values));
+    placed_.reset();
+}
+
+void JsonDefaultsStore::rememberFile(PlistValue values) {
+    const double now = loop_.uptime();
+    std::erase_if(recentFiles_, [&](const RecentFile& recent) { return recent.until < now; });
+    if (recentFiles_.size() >= kRecentFiles) recentFiles_.erase(recentFiles_.begin());
+    recentFiles_.push_back({std::move(values), now + kRecentFileSeconds});
+}
+
+// An edit that came out of a swap of ours stood until then, and editors may have read it (or go on from it,
+// as it may have been made from a file we placed). Once it is taken in, it is remembered when it lacks some
+// of what we hold but for our own changes: an edit made from it never saw that.
+void JsonDefaultsStore::rememberCameOut(PlistValue values) {
+    RecentFile recent{std::move(values)};
+    recent.lacked = lackedBy(recent);
+    recent.settled = true;
+    if (recent.lacked.empty()) return;
+    rememberFile(std::move(recent.values));
+    recentFiles_.back().lacked = std::move(recent.lacked);
+    recentFiles_.back().settled = true;
 }
 
 bool JsonDefaultsStore::lock(double waitSeconds) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -67,8 +68,9 @@ public:
     void holdWrites();
     void releaseWrites();
     const std::string& path() const { return path_; }
-    // Runs after each new file is written and on disk and before it is swapped in: the moment an edit other
-    // programs make goes unseen by the write. Tests land their edits there.
+    // Runs before each swap of ours: after a new file is written and on disk and before it is swapped in, the
+    // moment an edit other programs make goes unseen by the write; and before an edit that came out of a swap
+    // is put back in place, while ours, which lacks it, stands. Tests land (and read) their edits there.
     void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
 
     // The time a write that must be done before its call returns (flush() and the store's end) spends waiting
@@ -120,10 +122,12 @@ private:
         std::optional<std::string> bytes;  // nothing when there was no file
         PlistValue values = PlistValue::object();
     };
-    // The file that came out of a swap, open, under the temporary's name until it is dropped.
+    // The file that came out of a swap, open, under the temporary's name until it is dropped; `target` is
+    // the name it was swapped with.
     struct OutFile {
         int fd = -1;
         std::string name;
+        std::string target;
     };
     // An edit that came out of a swap before it was whole (an editor writing the file in place when the swap
     // took it away): it is read again until it is, then laid over ours.
@@ -141,8 +145,6 @@ private:
     // `keep`. Returns the keys the edit changed.
     std::set<std::string> takeInEdit(const PlistValue& base, const PlistValue& edited,
                                      const std::set<std::string>& keep);
-    const PlistValue& editedFrom(const PlistValue& base, const PlistValue& edited) const;
-    void rememberFile(const PlistValue& values);
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
@@ -165,7 +167,23 @@ private:
     void removeOldSetAsideCopies(const std::string& newest);
     // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
     // out (a descriptor of -1 when none did).
-    SwapResult writeAndSwap(const std::string& text, OutFile& cameOut);
+    SwapResult writeAndSwap(const std::string& text, const PlistValue& values, OutFile& cameOut);
+    FlushResult putBack(OutFile& held, std::string heldBytes, DiskState heldBase, DiskState standing);
+    void takeInCameOut(OutFile& file, const PlistValue& base);
+    // Swaps the file under `name` with the one at `target`; when it is ours (`ours`: its values), it is
+    // watched as placed_ while it stands.
+    bool swapIn(const std::string& name, const std::string& target, const PlistValue* ours);
+    // Ours, placed and watched, no longer stands, or (`stays`) stands for good as a file like any other; when
+    // another program opened it while it stood for a moment, it is remembered.
+    void placedGone(bool stays);
+    void rememberFile(PlistValue values);
+    void rememberCameOut(PlistValue values);
+    struct RecentFile;
+    std::vector<RecentFile>::const_iterator editedFrom(const PlistValue& base,
+                                                       const PlistValue& edited) const;
+    void settleRecentFiles();
+    std::map<std::string, std::optional<PlistValue>> lackedBy(const RecentFile& recent) const;
+    void keepAsideNonFile(const std::string& name);
     bool lock(double waitSeconds);
     void unlock();
     void followFile();
@@ -175,17 +193,33 @@ private:
     std::set<std::string> changedKeys_;
     DiskState lastDisk_;
     std::optional<SwappedOut> swappedOut_;
-    // The files our swaps raced with lately (what came out, and ours that stood only until it was taken in),
-    // and until when (loop uptime) an edit made from one of them may arrive; oldest first.
+    // Edits taken in that the file does not hold yet: what came out of our swaps while the file kept
+    // changing, and what an edit made from a file we placed for a moment left out.
+    bool outsideEditsUnwritten_ = false;
+    bool exchangeUnavailableLogged_ = false;
+    // Our file while it stands: it may lack an edit that landed as it was swapped in, and stand so until the
+    // edit is put back. It is watched for other programs opening it meanwhile: an editor that read it may
+    // save what it made of it after the write.
+    struct Placed {
+        int watch = -1;
+        PlistValue values;
+    };
+    std::optional<Placed> placed_;
+    class OpenWatch;
+    std::unique_ptr<OpenWatch> openWatch_;
+    // Files that stood for a moment lacking an edit we took in, which edits may be made from: ours, opened
+    // while it stood, and edits that came out of our swaps (made from one of ours, or going on from such an
+    // edit); until when (loop uptime) an edit made from one may arrive; oldest first. An edit is measured
+    // against one only for what the file lacked: an edit that just resembles an older file is a newer word.
     struct RecentFile {
         PlistValue values;
         double until = 0;
+        // Once settled: the keys it lacks of what we took in (what its readers never saw), each with what we
+        // held then (nothing when we held no value).
+        bool settled = false;
+        std::map<std::string, std::optional<PlistValue>> lacked;
     };
     std::vector<RecentFile> recentFiles_;
-    // Edits taken in that the file does not hold yet: what came out of our swaps while the file kept changing,
-    // and what an edit made from an older file undid.
-    bool outsideEditsUnwritten_ = false;
-    bool exchangeUnavailableLogged_ = false;
     std::function<void()> beforeSwap_;
     BlockingWaits* waits_;
     // Content an outside edit left that is not a defaults file, reported once.

@@ -1,24 +1,76 @@
 // A child process for the multi-process tests of the defaults file. With a file alone it stores a new state
 // and writes it out, over and over, printing each counter once it is on disk, until it is killed, or until
 // SIGTERM, after which it ends its write and leaves. With a key prefix and a count it writes that many keys
-// of its own, one write each, as a second writer would.
+// of its own, one write each, as a second writer would. With --follow it stands in for the app: it follows
+// the file's outside edits on Qt's loop and toggles a switch of its own on SIGUSR1 (a shortcut pressed), or
+// one of a few every 20-150 ms with --toggle; on SIGTERM it ends (writing what is pending) and prints the
+// values it held last as one line of JSON.
+#include <QCoreApplication>
+#include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
+#include "base/QtMainLoop.h"
 #include "platform/helpers/DefaultsBurst.h"
 #include "platform/linux/JsonDefaultsStore.h"
 #include "support/VirtualLoop.h"
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<int> togglesRequested{0};  // lock-free, so a signal handler may touch it
+
+int follow(int argc, char** argv, const std::string& path, bool toggleOnTimer) {
+    using namespace velaro;
+    QCoreApplication app(argc, argv);
+    std::string last;
+    {
+        QtMainLoop loop;
+        JsonDefaultsStore store(loop, path);
+        store.watchForOutsideEdits();
+        std::signal(SIGTERM, [](int) { stopRequested = 1; });
+        std::signal(SIGUSR1, [](int) { togglesRequested.fetch_add(1); });
+        std::mt19937 random(std::random_device{}());
+        const auto toggle = [&](const std::string& key) {
+            store.set(key, !store.boolValue(key).value_or(false));
+        };
+        // Signals are looked at on the loop's own turns; the store is main-thread only.
+        QTimer signalCheck;
+        QObject::connect(&signalCheck, &QTimer::timeout, [&] {
+            for (int n = togglesRequested.exchange(0); n > 0; --n) toggle("app.toggle");
+            if (stopRequested) app.quit();
+        });
+        signalCheck.start(1);
+        QTimer toggles;
+        toggles.setSingleShot(true);
+        QObject::connect(&toggles, &QTimer::timeout, [&] {
+            toggle("app." + std::to_string(random() % 4));
+            toggles.start(std::uniform_int_distribution<int>(20, 150)(random));
+        });
+        if (toggleOnTimer) toggles.start(20);
+        std::printf("ready\n");
+        std::fflush(stdout);
+        app.exec();
+        last = store.persistentDomain().dump();
+    }
+    std::printf("%s\n", last.c_str());
+    std::fflush(stdout);
+    return 0;
 }
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace velaro;
+    if (argc == 3 && (std::string(argv[1]) == "--follow" || std::string(argv[1]) == "--toggle"))
+        return follow(argc, argv, argv[2], std::string(argv[1]) == "--toggle");
     if (argc != 2 && argc != 4) {
-        std::fprintf(stderr, "usage: %s <defaults file> [<key prefix> <count>]\n", argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s <defaults file> [<key prefix> <count>]\n       %s --follow|--toggle <defaults file>\n",
+            argv[0], argv[0]);
         return 64;
     }
     test::VirtualLoop loop;
