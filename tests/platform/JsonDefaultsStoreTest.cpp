@@ -16,8 +16,11 @@
 #include <utility>
 #include <vector>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -513,7 +516,8 @@ TEST_F(JsonDefaultsStoreTest, AFileCaughtMidSaveIsWaitedForThenMerged) {
 }
 
 // A file broken again and again must not fill the folder: the first copy (the user's own file from before)
-// and the newest four stay, and names the store does not make are never touched.
+// and the newest four stay, and names the store does not make are never touched. A copy stamped later than
+// now (made before the clock was put back) ranks after every other.
 TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     writeFile("not json");
     std::vector<std::string> older;
@@ -524,9 +528,11 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
                                              path_ + ".backup"};
     for (const auto& other : others) writeText(other, "the user's");
     { JsonDefaultsStore store(loop_, path_); }
-    // The copy just made stays even though a clock put back made an older-looking name for it.
+    // The copy just made stays even though a clock put back made an older-looking name for it, and the one
+    // stamped tomorrow goes before any from the past.
     EXPECT_EQ(readText(asidePath()), "not json");
-    for (std::size_t i = 0; i < older.size(); ++i) EXPECT_EQ(exists(older[i]), i == 0 || i >= 4) << older[i];
+    for (std::size_t i = 0; i < older.size(); ++i)
+        EXPECT_EQ(exists(older[i]), i == 0 || (i >= 3 && i <= 5)) << older[i];
     for (const auto& other : others) EXPECT_EQ(readText(other), "the user's");
 
     // Five more broken files, a minute apart: the first copy still outlives them.
@@ -537,9 +543,52 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     }
     const auto copies = QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-2026*Z"});
     EXPECT_EQ(copies,
+              (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080200Z",
+                           "defaults.json.corrupt-20261207T080300Z", "defaults.json.corrupt-20261207T080400Z",
+                           "defaults.json.corrupt-20261207T080500Z"}));
+}
+
+// A copy whose name carries a time far ahead (planted, or left by a clock that was wrong) never holds one of
+// the newest places: the copies set aside since take them, and it goes.
+TEST_F(JsonDefaultsStoreTest, ACopyStampedInTheFutureHoldsNoNewestPlace) {
+    const std::string first = path_ + ".corrupt-20261201T080000Z",
+                      planted = path_ + ".corrupt-20991231T235959Z";
+    QDir().mkpath(dir_.filePath("config/Velaro"));
+    writeText(first, "the user's file from before");
+    writeText(planted, "planted");
+    for (int i = 0; i < 6; ++i) {
+        loop_.advance(60);
+        writeFile("broken " + std::to_string(i));
+        JsonDefaultsStore store(loop_, path_);
+    }
+    EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-*"}),
               (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
                            "defaults.json.corrupt-20261207T080400Z", "defaults.json.corrupt-20261207T080500Z",
-                           "defaults.json.corrupt-20261208T080000Z"}));
+                           "defaults.json.corrupt-20261207T080600Z"}));
+}
+
+// A file that does not parse is reported with where it stops being JSON, never with what it holds there: the
+// log is no place for the file's bytes.
+TEST_F(JsonDefaultsStoreTest, AParseErrorSaysWhereTheFileStopsBeingJsonNotWhatItHolds) {
+    const std::vector<std::pair<std::string, std::string>> files{
+        {"{\"a\": 1,\n  \"b\": r\u00e9p}", "line 2, column 8"},
+        {"{\"a\": \"sec\nret\"}", "line 1, column 11"},
+        {"{\"a\": 1", "line 1, column 8"},
+        {"[1, 2e99999]", "line 1, column 5"},
+    };
+    for (const auto& [text, where] : files) {
+        SCOPED_TRACE(text);
+        logged_.clear();
+        writeFile(text);
+        { JsonDefaultsStore store(loop_, path_); }
+        QFile::remove(QString::fromStdString(asidePath()));
+        ASSERT_EQ(logged_.size(), 1u);
+        const std::string& line = logged_[0];
+        EXPECT_NE(line.find(" is not a defaults file ("), std::string::npos) << line;
+        EXPECT_NE(line.find(where), std::string::npos) << line;
+        for (const char* held : {"last read", "r\u00e9", "sec", "99999"})
+            EXPECT_EQ(line.find(held, line.find(" (")), std::string::npos) << line;
+    }
 }
 
 // Edits other programs make land at any moment, also between our read of the file and the swap that puts
@@ -934,6 +983,54 @@ TEST_F(JsonDefaultsStoreTest, OutsideEditsAreTakenInAndAnnouncedWithTheKeysThatC
     store.takeInOutsideEdits();
     EXPECT_EQ(store.boolValue("masterEnabled"), true);
     EXPECT_EQ(announced.size(), 2u);
+}
+
+// After a write fails, what is pending is tried again 1, 2, 4 ... seconds later, 30 s apart at most, and
+// lands once the cause is gone without another change to carry it: a folder that cannot be made (a plain file
+// where it should be), and a write cut short (a file size limit standing in for a full disk).
+TEST_F(JsonDefaultsStoreTest, AFailedWriteIsTriedAgainLaterUntilItLands) {
+    const std::string blocker = dir_.filePath("config").toStdString();
+    const auto tries = [&] {
+        return std::count_if(logged_.begin(), logged_.end(), [](const std::string& line) {
+            return line.ends_with("changes kept for the next try");
+        });
+    };
+    for (const bool diskFull : {false, true}) {
+        SCOPED_TRACE(diskFull ? "disk full" : "folder in the way");
+        QDir(dir_.filePath("config")).removeRecursively();
+        QFile::remove(QString::fromStdString(blocker));
+        logged_.clear();
+        if (!diskFull) writeText(blocker, "in the way");
+        JsonDefaultsStore store(loop_, path_);
+        struct rlimit unlimited {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+        if (diskFull) {
+            QDir().mkpath(dir_.filePath("config/Velaro"));
+            const struct rlimit small { 16, unlimited.rlim_max };
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        store.set("a", std::string(100, 'a'));
+        loop_.runUntilIdle();
+        EXPECT_EQ(tries(), 1);
+        for (const double wait : {1.0, 2.0, 4.0, 8.0, 16.0, 30.0, 30.0}) {
+            loop_.advance(wait - 0.01);
+            const auto before = tries();
+            loop_.advance(0.01);
+            EXPECT_EQ(tries(), before + 1) << "tried again " << wait << " s after the last try";
+        }
+        if (diskFull)
+            ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        else
+            QFile::remove(QString::fromStdString(blocker));
+        std::signal(SIGXFSZ, previousSignal);
+        loop_.advance(30);
+        EXPECT_EQ(fileJson(), (PlistValue{{"a", std::string(100, 'a')}}));
+        const auto landed = tries();
+        loop_.advance(120);
+        EXPECT_EQ(tries(), landed) << "no tries once it landed";
+        EXPECT_EQ(loop_.pendingTimers(), 0u);
+    }
 }
 
 TEST_F(JsonDefaultsStoreTest, AFailedWriteIsReportedAndRetriedOnTheNextChange) {

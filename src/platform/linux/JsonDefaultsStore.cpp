@@ -55,6 +55,11 @@ constexpr std::string_view kTemporaryMarker = ".velaro-write-";
 // when the caller needs the write done now, and otherwise retried on later turns of the loop.
 constexpr double kLockWaitSeconds = 1.0;
 constexpr double kLockRetrySeconds = 0.02;
+// A write that failed (a full disk, a folder that cannot be written) is tried again this long after, the wait
+// doubling up to the longest, so what is pending lands once the cause is gone, without a change of the
+// user's to carry it.
+constexpr double kFirstRetrySeconds = 1.0;
+constexpr double kLongestRetrySeconds = 30.0;
 // The store's end waits this long at most, for the lock and for a file being saved together (each takes
 // milliseconds when all is well; past it the change is written anyway, and nothing is lost): the app is to
 // end within half a second of being asked to, and the rest of its way out takes up to a quarter of a second
@@ -78,10 +83,13 @@ constexpr std::size_t kKeptNewestSetAsideCopies = 4;
 // What one pass over a JSON text finds outside its strings.
 struct TextScan {
     int deepest = 0;
-    // The text with every number that is not finite replaced by null; empty when there was none.
+    // The text with every number that is not finite in a top-level key's value replaced by a 0 of the same
+    // width (the key is dropped anyway, and every other byte keeps its place); empty when there was none.
     std::string cleaned;
     // The top-level keys whose values held such a number, as they are spelled in the text (quoted).
     std::vector<std::string_view> keysWithNonFinite;
+    // Where the first such number outside a top-level key's value begins, which the parser refuses.
+    std::size_t strayNonFiniteAt = std::string_view::npos;
 };
 
 bool isWordChar(char c) {
@@ -140,11 +148,14 @@ TextScan scanText(std::string_view text) {
             const std::size_t start = i;
             while (i < text.size() && (isNumberChar(text[i]) || isWordChar(text[i]))) ++i;
             const std::string_view token = text.substr(start, i - start);
-            if (depth >= 1 && !currentKey.empty() && isNonFiniteToken(token)) {
+            if (!isNonFiniteToken(token)) continue;
+            if (depth >= 1 && !currentKey.empty()) {
                 scan.cleaned.append(text.substr(copiedUpTo, start - copiedUpTo));
-                scan.cleaned.append("null");
+                scan.cleaned.append("0").append(token.size() - 1, ' ');
                 copiedUpTo = i;
                 scan.keysWithNonFinite.push_back(currentKey);
+            } else if (scan.strayNonFiniteAt == std::string_view::npos) {
+                scan.strayNonFiniteAt = start;
             }
         } else {
             ++i;
@@ -161,6 +172,24 @@ bool isFinite(const PlistValue& value) {
             if (!isFinite(element)) return false;
     }
     return true;
+}
+
+// The UTC time in the names of set-aside copies: "20261207T080000Z".
+std::string timeStamp(std::chrono::system_clock::time_point time) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    return QDateTime::fromMSecsSinceEpoch(ms.count(), Qt::UTC)
+        .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+        .toStdString();
+}
+
+// "line L, column C" of a byte offset, both counted from 1 as the parser counts them.
+std::string textPosition(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    const std::string_view before = text.substr(0, offset);
+    const auto lastLine = before.rfind('\n');
+    const std::size_t column = lastLine == std::string_view::npos ? offset + 1 : offset - lastLine;
+    return "line " + std::to_string(std::count(before.begin(), before.end(), '\n') + 1) + ", column " +
+           std::to_string(column);
 }
 
 PlistValue toFileForm(const PlistValue& value) {
@@ -402,10 +431,25 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
     const TextScan scan = scanText(text);
     if (scan.deepest > kMaxNesting) return fail("nested deeper than " + std::to_string(kMaxNesting));
     PlistValue parsed;
+    // The reason says where the text stops being JSON, never what it holds there: the parser's own words
+    // quote the bytes it read last, and those are the file's, whatever they are.
     try {
         parsed = PlistValue::parse(scan.keysWithNonFinite.empty() ? text : std::string_view(scan.cleaned));
-    } catch (const PlistValue::exception& e) {
-        return fail(e.what());
+    } catch (const PlistValue::parse_error& e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 7: syntax error while parsing value
+        // - invalid literal; last read: '...'; expected ...": what stands between the position and the bytes.
+        std::string what = e.what();
+        const auto colon = what.find(": ");
+        what = colon == std::string::npos ? "syntax error"
+                                          : what.substr(colon + 2, what.find("; last read:") - colon - 2);
+        // The parser counts the bytes it read, the one it stopped at included; the end of the text is past
+        // them.
+        const bool atEnd = e.byte >= text.size() && what.find("end of input") != std::string::npos;
+        return fail(what + " at " + textPosition(text, atEnd ? text.size() : e.byte > 0 ? e.byte - 1 : 0));
+    } catch (const PlistValue::out_of_range&) {
+        return fail("a number beyond the double range at " + textPosition(text, scan.strayNonFiniteAt));
+    } catch (const PlistValue::exception&) {
+        return fail("not JSON");
     }
     if (!parsed.is_object())
         return fail(std::string("top level is ") + parsed.type_name() + ", not an object");
@@ -444,6 +488,7 @@ JsonDefaultsStore::~JsonDefaultsStore() {
     lifetime_.end();
     watcher_.reset();
     lockRetry_.cancel();
+    failedRetry_.cancel();
     // The last chance to keep our changes: neither a writer stuck with the lock nor a file being saved costs
     // them, nor holds up the app's end.
     flushWaitingForTheFile(true);
@@ -622,11 +667,7 @@ std::map<std::string, std::optional<PlistValue>> JsonDefaultsStore::lackedBy(con
 }
 
 std::string JsonDefaultsStore::setAsideTarget() const {
-    const auto now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(loop_.wallTime().time_since_epoch());
-    const std::string stamp = QDateTime::fromMSecsSinceEpoch(now.count(), Qt::UTC)
-                                  .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
-                                  .toStdString();
+    const std::string stamp = timeStamp(loop_.wallTime());
     std::string target = path_ + ".corrupt-" + stamp;
     for (int n = 2; QFileInfo::exists(QString::fromStdString(target)) ||
                     QFileInfo(QString::fromStdString(target)).isSymLink();
@@ -737,11 +778,20 @@ void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
     }
     // Besides the one just made: the first and the newest others.
     if (copies.size() <= kKeptNewestSetAsideCopies) return;
-    std::sort(copies.begin(), copies.end(), [](const Copy& a, const Copy& b) {
-        return a.stamp != b.stamp ? a.stamp > b.stamp : a.number > b.number;
+    const auto older = [](const Copy& a, const Copy& b) {
+        return a.stamp != b.stamp ? a.stamp < b.stamp : a.number < b.number;
+    };
+    copies.erase(std::min_element(copies.begin(), copies.end(), older));  // the first stays
+    // Newest first. A name stamped later than now (the clock was put back since, or someone planted it) was
+    // not set aside after what we set aside now: it comes after every other, and never holds a newest place
+    // for good.
+    const QString now = QString::fromStdString(timeStamp(loop_.wallTime()));
+    std::sort(copies.begin(), copies.end(), [&](const Copy& a, const Copy& b) {
+        const bool aLater = a.stamp > now, bLater = b.stamp > now;
+        return aLater != bLater ? bLater : older(b, a);
     });
     int removed = 0;
-    for (std::size_t i = kKeptNewestSetAsideCopies - 1; i + 1 < copies.size(); ++i)
+    for (std::size_t i = kKeptNewestSetAsideCopies - 1; i < copies.size(); ++i)
         removed += ::unlink(QFile::encodeName(copies[i].path).constData()) == 0;
     if (removed > 0)
         qCInfo(lcSettings) << tagged(kTag, "removed " + std::to_string(removed) + " set-aside copies of " +
@@ -785,7 +835,9 @@ void JsonDefaultsStore::postFlush(double delay) {
         // again a little later, and gives up on the file once it stayed unreadable for the settle time.
         const bool stopWaiting = settlingSince_ && loop_.uptime() - *settlingSince_ >= kSettleSeconds;
         Locking locking;
-        switch (flushLocked(locking, stopWaiting ? FileGiveUp::ifUnchanged : FileGiveUp::no)) {
+        const FlushResult result =
+            flushLocked(locking, stopWaiting ? FileGiveUp::ifUnchanged : FileGiveUp::no);
+        switch (result) {
             case FlushResult::Contended:
                 // The write went out; only what came out of it waits. A file found mid-save later is given
                 // its whole settle time.
@@ -806,6 +858,7 @@ void JsonDefaultsStore::postFlush(double delay) {
             case FlushResult::Written:
             case FlushResult::Failed:
                 settlingSince_.reset();
+                afterWrite(result);
                 break;
         }
     });
@@ -813,6 +866,20 @@ void JsonDefaultsStore::postFlush(double delay) {
         loop_.post(std::move(write));
     else
         lockRetry_ = loop_.postAfter(delay, std::move(write));
+}
+
+// After a write that failed, one more try is made later, each later than the last; a write that goes out ends
+// them.
+void JsonDefaultsStore::afterWrite(FlushResult result) {
+    if (result == FlushResult::Written) {
+        retryDelay_ = 0;
+        failedRetry_.cancel();
+    }
+    if (result != FlushResult::Failed || lifetime_.ended()) return;
+    retryDelay_ = retryDelay_ == 0 ? kFirstRetrySeconds : std::min(2 * retryDelay_, kLongestRetrySeconds);
+    failedRetry_ = loop_.postAfter(retryDelay_, lifetime_.guard([this] {
+        if (!flushPosted_ && !writesHeld_) postFlush(0);
+    }));
 }
 
 // Takes in what the file's content changed since we last read or wrote it; keys changed here since the last
@@ -871,6 +938,7 @@ bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
                 return false;
             }
         } else {
+            if (!ending) afterWrite(result);
             return result == FlushResult::Written;
         }
         // The try made at the deadline gave up on the file, and ours is in place; only an edit that came out

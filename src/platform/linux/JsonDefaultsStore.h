@@ -148,6 +148,7 @@ private:
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
+    void afterWrite(FlushResult result);
     // A file that is not a defaults file is taken for one being saved (FileSettling, FileStillSettling),
     // unless `giveUp` says to stop waiting for it: then it is set aside.
     FlushResult flushLocked(Locking& locking, FileGiveUp giveUp);
@@ -238,6 +239,9 @@ private:
     int waitedLockFd_ = -1;
     bool lockUnavailableLogged_ = false;
     Cancellable lockRetry_;
+    // The next try after a failed write, and how long after the last one it comes (0: none failed).
+    Cancellable failedRetry_;
+    double retryDelay_ = 0;
     std::unique_ptr<QFileSystemWatcher> watcher_;
     Lifetime lifetime_;
 };
