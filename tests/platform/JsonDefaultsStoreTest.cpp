@@ -150,6 +150,8 @@ TEST_F(JsonDefaultsStoreTest, EveryKindRoundTripsThroughTheFileWithItsKind) {
     EXPECT_EQ(reread.persistentDomain().size(), 7u);
 }
 
+// New files and folders are the user's alone; a file that is there keeps the mode it was given, as a careful
+// saver leaves it.
 TEST_F(JsonDefaultsStoreTest, FileAndNewDirectoriesArePrivateToTheUser) {
     JsonDefaultsStore store(loop_, path_);
     store.set("masterEnabled", true);
@@ -160,12 +162,110 @@ TEST_F(JsonDefaultsStoreTest, FileAndNewDirectoriesArePrivateToTheUser) {
     ASSERT_EQ(::stat(dir_.filePath("config/Velaro").toStdString().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    // A file left world-readable by someone else becomes private on our next write.
-    ::chmod(path_.c_str(), 0644);
+    ::chmod(path_.c_str(), 0640);
     store.set("masterEnabled", false);
     ASSERT_TRUE(store.synchronize());
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Links planted by another user in the settings folder (the app run as root with that user's folder, as sudo
+// -E does) are neither followed nor replaced: the file or folder they point to is left as it was, nothing is
+// written, and the log says so once. The user's own file there keeps its owner and mode when replaced.
+// Files of another user can only be made by root: the test runs as root (as CI does) or is skipped.
+class JsonDefaultsStoreOfAnotherUserTest : public JsonDefaultsStoreTest {
+protected:
+    static constexpr uid_t kOther = 65534;  // nobody
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "making files of another user needs root";
+        JsonDefaultsStoreTest::SetUp();
+        folder_ = dir_.filePath("config/Velaro").toStdString();
+        QDir().mkpath(QString::fromStdString(folder_));
+        ASSERT_EQ(::chown(folder_.c_str(), kOther, kOther), 0);
+    }
+    // A link at `at` to `to`, owned by `owner`.
+    static void plantLink(const std::string& to, const std::string& at, uid_t owner) {
+        ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
+        ASSERT_EQ(::lchown(at.c_str(), owner, owner), 0);
+    }
+    std::size_t refusals() const {
+        return std::count_if(logged_.begin(), logged_.end(), [](const std::string& line) {
+            return line.find("leaving it and what it points to alone") != std::string::npos;
+        });
+    }
+    std::string folder_;
+};
+
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, ALinkOfAnotherUserIsNeitherReadNorWrittenThrough) {
+    // Root's own file, readable by all, and root's private folder.
+    const std::string rootsFile = dir_.filePath("roots.json").toStdString();
+    writeText(rootsFile, R"({"root": true})");
+    ASSERT_EQ(::chmod(rootsFile.c_str(), 0644), 0);
+    const std::string rootsFolder = dir_.filePath("root-only").toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(rootsFolder)));
+    ASSERT_EQ(::chmod(rootsFolder.c_str(), 0700), 0);
+    const std::string notYet = rootsFolder + "/new.json";
+    // Another user's link to root's file, and a link of ours (root's) to a file of that user's: neither is
+    // followed. Dangling: another user's link into root's folder, and ours into the other user's folder.
+    const std::string theirs = folder_ + "/theirs.json";
+    writeText(theirs, R"({"theirs": true})");
+    ASSERT_EQ(::chown(theirs.c_str(), kOther, kOther), 0);
+    struct Case {
+        const char* what;
+        std::string to;
+        uid_t linkOwner;
+    };
+    for (const Case& link :
+         {Case{"their link to root's file", rootsFile, kOther}, Case{"our link to their file", theirs, 0},
+          Case{"their link into root's folder", notYet, kOther},
+          Case{"our link into their folder", folder_ + "/new.json", 0}}) {
+        SCOPED_TRACE(link.what);
+        logged_.clear();
+        QFile::remove(QString::fromStdString(path_));
+        plantLink(link.to, path_, link.linkOwner);
+        {
+            JsonDefaultsStore store(loop_, path_);
+            EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read through the link";
+            store.set("masterEnabled", false);
+            loop_.runUntilIdle();
+            EXPECT_FALSE(store.synchronize());
+            store.set("overlayEnabled", true);
+            loop_.runUntilIdle();
+            loop_.advance(60);
+            EXPECT_EQ(store.boolValue("masterEnabled"), false) << "kept in memory";
+        }
+        EXPECT_EQ(refusals(), 1u);
+        EXPECT_EQ(QFileInfo(QString::fromStdString(path_)).symLinkTarget(), QString::fromStdString(link.to));
+        EXPECT_EQ(readText(rootsFile), R"({"root": true})");
+        EXPECT_EQ(readText(theirs), R"({"theirs": true})");
+        struct stat st {};
+        ASSERT_EQ(::stat(rootsFile.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0644u);
+        EXPECT_FALSE(exists(notYet));
+        EXPECT_FALSE(exists(folder_ + "/new.json"));
+        EXPECT_EQ(QDir(QString::fromStdString(folder_)).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  (QStringList{"defaults.json", "theirs.json"}))
+            << "nothing made in their folder";
+        EXPECT_TRUE(QDir(QString::fromStdString(rootsFolder))
+                        .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
+    }
+}
+
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, TheirOwnFileIsWrittenKeepingItsOwnerAndMode) {
+    writeText(path_, R"({"a": 1})");
+    ASSERT_EQ(::chown(path_.c_str(), kOther, kOther), 0);
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    JsonDefaultsStore store(loop_, path_);
+    EXPECT_EQ(store.integerValue("a"), 1);
+    store.set("b", 2);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+    struct stat st {};
+    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, kOther);
+    EXPECT_EQ(st.st_gid, kOther);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(JsonDefaultsStoreTest, RegisteredFallbacksAreNeverWritten) {
@@ -719,7 +819,7 @@ TEST_F(JsonDefaultsStoreTest, AnEditMadeFromTheFileThatStoodForAMomentDoesNotUnd
 // What only resembles a file that stood for a moment, which no other program opened, was not made from it:
 // the newest file another program wrote is the user's word.
 TEST_F(JsonDefaultsStoreTest, AFileNobodyReadIsNotTakenForWhatAnEditWasMadeFrom) {
-    writeFile(R"({"a": 1})");
+    writeFile(R"({"a": 2})");
     JsonDefaultsStore store(loop_, path_);
     bool raced = false;
     store.setBeforeSwap([&] {

@@ -282,20 +282,48 @@ std::string parentDirectory(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The file a path finally names, following symbolic links (a link that points nowhere yet names its
-// target): users who keep their configuration in one managed folder link the file into place, and a
-// write must land there instead of replacing the link.
-std::string resolvedTarget(const std::string& path) {
+// The file the settings path names: users who keep their configuration in one managed folder link the file
+// into place, and a write must land there instead of replacing the link. Only links of the user the app runs
+// as are followed, and only to a file of that user (or, for a link that points nowhere yet, into a folder of
+// that user): run by root with another user's folder (sudo -E), a link planted there must not make us read or
+// replace a file of root's, or create one in a folder of root's. The file at the path itself may be anyone's:
+// replacing it keeps its owner and mode.
+struct FileTarget {
+    std::string path;
+    std::string refusal;  // why the link is not followed; empty when it is (or there is none)
+};
+
+FileTarget settingsTarget(const std::string& path) {
+    const uid_t me = ::geteuid();
     std::string target = path;
     for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            // Nothing there (a link that points nowhere yet when it is not the path itself), or a path that
+            // cannot be looked at, whose write fails on its own.
+            struct stat folder {};
+            const std::string dir = parentDirectory(target);
+            if (hops > 0 && errno == ENOENT && ::stat(dir.empty() ? "." : dir.c_str(), &folder) == 0 &&
+                folder.st_uid != me)
+                return {target, "is a link into a folder of another user (" + dir + ")"};
+            return {target, {}};
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            if (hops > 0 && st.st_uid != me)
+                return {target, "is a link to a file of another user (" + target + ")"};
+            return {target, {}};
+        }
+        if (st.st_uid != me)
+            return {target, hops == 0 ? "is a link of another user"
+                                      : "leads through a link of another user (" + target + ")"};
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) break;
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {target, {}};
         const std::string link(buffer, static_cast<std::size_t>(n));
         const std::string dir = parentDirectory(target);
         target = link.front() == '/' || dir.empty() ? link : dir + "/" + link;
     }
-    return target;
+    return {target, "is a chain of links too long to follow"};
 }
 
 // A lock wait that can be given up. It blocks in the kernel, which hands the lock over as soon as it is
@@ -508,9 +536,25 @@ std::string JsonDefaultsStore::standardPath() {
 // Only regular files are opened, and without blocking: a FIFO or a device at the path would otherwise hang
 // the main thread in open() or read().
 JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) const {
-    const auto readPath = [&] { return readBoundedFile(path_, {.maxBytes = kMaxFileBytes}); };
-    // A read of ours of a file we placed and watch is not another program's.
-    FileRead read = placed_ ? openWatch_->unseen(placed_->watch, readPath) : readPath();
+    FileRead read;
+    // The file the links lead to, itself no link: one put there since the links were looked at is looked at
+    // again, and never read through unless followed.
+    for (int tries = 0; tries < 2; ++tries) {
+        const FileTarget target = settingsTarget(path_);
+        if (!target.refusal.empty()) {
+            failure = target.refusal;
+            return ReadResult::Refused;
+        }
+        const auto readTarget = [&] {
+            return readBoundedFile(target.path, {.maxBytes = kMaxFileBytes, .noFollow = true});
+        };
+        // A read of ours of a file we placed and watch is not another program's.
+        read = placed_ ? openWatch_->unseen(placed_->watch, readTarget) : readTarget();
+        struct stat st {};
+        if (read.outcome != FileRead::Outcome::refused || ::lstat(target.path.c_str(), &st) != 0 ||
+            !S_ISLNK(st.st_mode))
+            break;
+    }
     switch (read.outcome) {
         case FileRead::Outcome::missing:
             return ReadResult::Missing;
@@ -530,7 +574,9 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
 // else in the folder, look-alike names included, is left alone.
 void JsonDefaultsStore::removeOwnLeftovers() {
     leftoversRemoved_ = true;
-    const std::string target = resolvedTarget(path_);
+    const FileTarget followed = settingsTarget(path_);
+    if (!followed.refusal.empty()) return;
+    const std::string& target = followed.path;
     const std::string dir = parentDirectory(target);
     const QString prefix =
         QStringLiteral(".") + QFileInfo(QString::fromStdString(target)).fileName() +
@@ -549,6 +595,10 @@ void JsonDefaultsStore::removeOwnLeftovers() {
 }
 
 void JsonDefaultsStore::load() {
+    if (const FileTarget target = settingsTarget(path_); !target.refusal.empty()) {
+        refuseTarget(target.refusal);
+        return;
+    }
     // Without the lock another writer may be between creating its temporary and renaming it: the clean-up
     // then waits for our first write.
     if (lock(0)) {
@@ -558,6 +608,9 @@ void JsonDefaultsStore::load() {
     std::string bytes, failure;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:
+            return;
+        case ReadResult::Refused:
+            refuseTarget(failure);
             return;
         case ReadResult::Failed:
             setAside("cannot be read (" + failure + ")", kStartingFresh);
@@ -724,6 +777,15 @@ void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
     removeOldSetAsideCopies(target);
 }
 
+// The settings path is a link we do not follow: nothing is read or written there, said once.
+void JsonDefaultsStore::refuseTarget(const std::string& refusal) {
+    if (std::exchange(targetRefused_, true)) return;
+    qCWarning(lcSettings) << tagged(kTag,
+                                    path_ + " " + refusal +
+                                        "; leaving it and what it points to alone: the settings are kept "
+                                        "in memory and not saved");
+}
+
 // Something that is not a file was put in place since the read and came out of a swap under `name`: kept for
 // the user as an unreadable file is.
 void JsonDefaultsStore::keepAsideNonFile(const std::string& name) {
@@ -857,6 +919,7 @@ void JsonDefaultsStore::postFlush(double delay) {
                 break;
             case FlushResult::Written:
             case FlushResult::Failed:
+            case FlushResult::Refused:
                 settlingSince_.reset();
                 afterWrite(result);
                 break;
@@ -950,6 +1013,10 @@ bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
 
 JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, FileGiveUp giveUp) {
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
+    if (const FileTarget target = settingsTarget(path_); !target.refusal.empty()) {
+        refuseTarget(target.refusal);
+        return FlushResult::Refused;
+    }
     const std::string dir = parentDirectory(path_);
     if (!makeDirectories(dir)) {
         qCWarning(lcSettings) << tagged(
@@ -971,6 +1038,10 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
     std::set<std::string> editedOnDisk;
     bool ready = true;
     switch (readFile(bytes, failure)) {
+        case ReadResult::Refused:
+            if (locked) unlock();
+            refuseTarget(failure);
+            return FlushResult::Refused;
         case ReadResult::Missing:
             if (lastDisk_.bytes) takeInOutsideChanges(std::nullopt, editedOnDisk);
             break;
@@ -1123,7 +1194,12 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
 JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text,
                                                               const PlistValue& values, OutFile& cameOut) {
     cameOut = {};
-    const std::string target = resolvedTarget(path_);
+    const FileTarget followed = settingsTarget(path_);
+    if (!followed.refusal.empty()) {
+        refuseTarget(followed.refusal);
+        return SwapResult::Failed;
+    }
+    const std::string& target = followed.path;
     const std::string dir = parentDirectory(target);
     std::string temporary = (dir.empty() ? std::string() : dir + "/") + "." +
                             QFileInfo(QString::fromStdString(target)).fileName().toStdString() +
@@ -1136,12 +1212,19 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
             kTag, "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
         return SwapResult::Failed;
     };
-    // mkostemp creates the file readable and writable by the user only, as the settings file should be.
+    // mkostemp creates the file readable and writable by the user only, as a new settings file should be. One
+    // that replaces a file keeps that file's owner and mode, as a careful saver does (root saving another
+    // user's settings leaves them that user's).
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         qCWarning(lcSettings) << tagged(kTag, "cannot write " + path_ + " (creating a temporary file: " +
                                                   std::strerror(errno) + "); changes kept for the next try");
         return SwapResult::Failed;
+    }
+    if (struct stat st{}; ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+            static_cast<void>(::fchown(fd, st.st_uid, st.st_gid));
+        if (::fchmod(fd, st.st_mode & 0777) != 0) return fail("keeping the file's mode", fd);
     }
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);

@@ -98,11 +98,13 @@ public:
     void takeInOutsideEdits();
 
 private:
-    enum class ReadResult { Missing, Read, Failed };
+    // Refused: the path is a link that is not followed (see settingsTarget()).
+    enum class ReadResult { Missing, Read, Failed, Refused };
     // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
     // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
-    // out is held and goes out on the next.
-    enum class FlushResult { Written, Failed, LockBusy, FileSettling, FileStillSettling, Contended };
+    // out is held and goes out on the next. Refused: the path is a link that is not followed; nothing is
+    // written, and nothing is tried again until the next change.
+    enum class FlushResult { Written, Failed, LockBusy, FileSettling, FileStillSettling, Contended, Refused };
     // How one flush takes the writers' lock: waiting up to `wait` seconds for it (0: one try), then, with
     // `writeAnyway`, writing without it. Once it wrote without it (`passedOver`), its later tries wait no
     // more.
@@ -185,6 +187,7 @@ private:
     void settleRecentFiles();
     std::map<std::string, std::optional<PlistValue>> lackedBy(const RecentFile& recent) const;
     void keepAsideNonFile(const std::string& name);
+    void refuseTarget(const std::string& refusal);
     bool lock(double waitSeconds);
     void unlock();
     void followFile();
@@ -198,6 +201,7 @@ private:
     // changing, and what an edit made from a file we placed for a moment left out.
     bool outsideEditsUnwritten_ = false;
     bool exchangeUnavailableLogged_ = false;
+    bool targetRefused_ = false;
     // Our file while it stands: it may lack an edit that landed as it was swapped in, and stand so until the
     // edit is put back. It is watched for other programs opening it meanwhile: an editor that read it may
     // save what it made of it after the write.
