@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -73,6 +74,62 @@ TEST(SettingsFileTest, AStartRemovesLeftoversOfKilledWritesButNeverTheUsersOwnCo
     EXPECT_EQ(contents(app.folder() + "/defaults.json.backup"), backup);
     EXPECT_EQ(contents(app.folder() + "/defaults.json.before"), torn);
     EXPECT_TRUE(app.running());
+}
+
+// Run as root with another user's settings folder (as sudo -E does), the app neither reads nor writes through
+// a link that user planted there: root's file it points to keeps its content and mode, the app starts on its
+// defaults, says so once, and runs on; its end writes nothing there either. Files of another user can only be
+// made by root: skipped otherwise.
+TEST(SettingsFileTest, RunAsRootTheAppLeavesAnotherUsersLinkAndRootsFileAlone) {
+    VELARO_REQUIRE_DESKTOP();
+    if (::geteuid() != 0) GTEST_SKIP() << "making files of another user needs root";
+    constexpr uid_t kOther = 65534;  // nobody
+    RunningApp app{QByteArray()};
+    QTemporaryDir roots;
+    ASSERT_TRUE(roots.isValid());
+    const QString rootsFile = roots.filePath(QStringLiteral("roots.json"));
+    const QByteArray rootsBytes = R"({"onboardingStep": 4, "masterEnabled": false})";
+    {
+        QFile file(rootsFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(rootsBytes);
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(rootsFile).constData(), 0644), 0);
+    const QByteArray link = QFile::encodeName(app.settingsPath());
+    ASSERT_EQ(::symlink(QFile::encodeName(rootsFile).constData(), link.constData()), 0);
+    ASSERT_EQ(::lchown(link.constData(), kOther, kOther), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(app.folder()).constData(), kOther, kOther), 0);
+    ASSERT_TRUE(app.start(true));
+    const QByteArray refusal =
+        "defaults.json is a link of another user; leaving it and what it points to alone";
+    EXPECT_TRUE(waitUntil([&] { return app.errorOutput().contains(refusal); }, std::chrono::seconds(15)))
+        << app.errorOutput().toStdString();
+    // Up on its defaults, not on root's file (where the tour is done): the tour opens.
+    EXPECT_TRUE(waitUntil(
+        [] {
+            return !run(QStringLiteral("xdotool"),
+                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                         QStringLiteral("^Welcome to Velaro$")})
+                        .out.trimmed()
+                        .isEmpty();
+        },
+        std::chrono::seconds(20)));
+    EXPECT_TRUE(app.running());
+    // Its end, which writes what is pending, writes nothing there either.
+    EXPECT_GE(app.endTimed(), 0);
+    EXPECT_EQ(app.errorOutput().count(refusal), 1) << app.errorOutput().toStdString();
+    EXPECT_EQ(contents(rootsFile), rootsBytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(rootsFile).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(QFileInfo(app.settingsPath()).symLinkTarget(), rootsFile);
+    EXPECT_EQ(
+        QDir(app.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+        QStringList{QStringLiteral("defaults.json")})
+        << "nothing made in their folder";
+    EXPECT_EQ(
+        QDir(roots.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+        QStringList{QStringLiteral("roots.json")});
 }
 
 // Rewrites the settings file as another program would, under the lock every writer of the file takes.

@@ -927,8 +927,8 @@ TEST_F(JsonDefaultsStoreTest, OutsideEditsOfOneKeyAtATimeWhileTheAppTogglesEndWi
             store.takeInOutsideEdits();
             loop_.runUntilIdle();
         }
-        // A file read while it stood for a moment is taken for what an edit was made from for a second: the
-        // next edit near it is someone's newer word only after that.
+        // Ours, read while it stood for a moment, is what an edit near it may have been made from for a second
+        // after: the step after such a read begins past that.
         loop_.advance(kind == madeFromOurs ? 1.1 : 0.05);
         const PlistValue file = fileJson();
         for (const auto& [name, value] : outside) {

@@ -678,7 +678,8 @@ std::set<std::string> JsonDefaultsStore::takeInEdit(const PlistValue& base, cons
 // when the edit is nearer to it than to `base` and changes something in it: an editor that read it and saves
 // what it made of it would otherwise undo, measured against `base`, what the race brought in. An edit that is
 // one of those files as it was is the newest word of whoever wrote it (keys set back to what they held a
-// moment ago), as is one that only resembles a file nobody read (which is never remembered).
+// moment ago); and ours, which only stood between two swaps, is remembered only when another program opened
+// it meanwhile.
 std::vector<JsonDefaultsStore::RecentFile>::const_iterator JsonDefaultsStore::editedFrom(
     const PlistValue& base, const PlistValue& edited) const {
     auto nearest = recentFiles_.end();
@@ -786,6 +787,21 @@ void JsonDefaultsStore::refuseTarget(const std::string& refusal) {
                                         "in memory and not saved");
 }
 
+// Whether the file in place is still the one we last read or wrote (none, when there was none).
+bool JsonDefaultsStore::standsAsRead() const {
+    std::string bytes, failure;
+    switch (readFile(bytes, failure)) {
+        case ReadResult::Missing:
+            return !lastDisk_.bytes;
+        case ReadResult::Read:
+            return bytes == lastDisk_.bytes;
+        case ReadResult::Failed:
+        case ReadResult::Refused:
+            break;
+    }
+    return false;
+}
+
 // Something that is not a file was put in place since the read and came out of a swap under `name`: kept for
 // the user as an unreadable file is.
 void JsonDefaultsStore::keepAsideNonFile(const std::string& name) {
@@ -798,8 +814,7 @@ void JsonDefaultsStore::keepAsideNonFile(const std::string& name) {
 
 // Whether the file's temporary name still names it (no other writer cleared it as a leftover).
 bool JsonDefaultsStore::namesOutFile(const OutFile& file) {
-    struct stat named {
-    }, open{};
+    struct stat named {}, open {};
     return ::lstat(file.name.c_str(), &named) == 0 && ::fstat(file.fd, &open) == 0 &&
            named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -901,6 +916,7 @@ void JsonDefaultsStore::postFlush(double delay) {
             flushLocked(locking, stopWaiting ? FileGiveUp::ifUnchanged : FileGiveUp::no);
         switch (result) {
             case FlushResult::Contended:
+            case FlushResult::Reread:  // (never comes out of a flush)
                 // The write went out; only what came out of it waits. A file found mid-save later is given
                 // its whole settle time.
                 settlingSince_.reset();
@@ -1034,45 +1050,55 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
         qCWarning(lcSettings) << tagged(
             kTag, lockPath(path_) + " stays held by another writer; writing without it");
     if (locked && !leftoversRemoved_) removeOwnLeftovers();
-    std::string bytes, failure;
-    std::set<std::string> editedOnDisk;
-    bool ready = true;
-    switch (readFile(bytes, failure)) {
-        case ReadResult::Refused:
-            if (locked) unlock();
-            refuseTarget(failure);
-            return FlushResult::Refused;
-        case ReadResult::Missing:
-            if (lastDisk_.bytes) takeInOutsideChanges(std::nullopt, editedOnDisk);
+    FlushResult result = FlushResult::Reread;
+    // A file that changed while ours was being written is read again before anything is swapped.
+    for (int reads = 0; result == FlushResult::Reread; ++reads) {
+        if (reads == kMaxSwapRounds) {
+            outsideEditsUnwritten_ = true;
+            result = FlushResult::Contended;
             break;
-        case ReadResult::Read:
-            if (bytes == lastDisk_.bytes || takeInOutsideChanges(bytes, editedOnDisk)) break;
-            // An editor that saves in place empties the file and then writes it anew: between the two, and
-            // while it writes, the file is empty or cut short. That is waited for, as the watcher waits for
-            // the next change, and only what stays unreadable is a corrupt file.
-            if (const FlushResult settling = settlingOn(bytes); !givesUp(giveUp, settling)) {
+        }
+        std::string bytes, failure;
+        std::set<std::string> editedOnDisk;
+        bool ready = true;
+        switch (readFile(bytes, failure)) {
+            case ReadResult::Refused:
                 if (locked) unlock();
-                return settling;
-            }
-            // What was written there is unusable; keep it for the user and write ours in its place.
-            ready = setAside("was replaced by something that is not a defaults file (" + settlingError_ + ")",
+                refuseTarget(failure);
+                return FlushResult::Refused;
+            case ReadResult::Missing:
+                if (lastDisk_.bytes) takeInOutsideChanges(std::nullopt, editedOnDisk);
+                break;
+            case ReadResult::Read:
+                if (bytes == lastDisk_.bytes || takeInOutsideChanges(bytes, editedOnDisk)) break;
+                // An editor that saves in place empties the file and then writes it anew: between the two,
+                // and while it writes, the file is empty or cut short. That is waited for, as the watcher
+                // waits for the next change, and only what stays unreadable is a corrupt file.
+                if (const FlushResult settling = settlingOn(bytes); !givesUp(giveUp, settling)) {
+                    if (locked) unlock();
+                    return settling;
+                }
+                // What was written there is unusable; keep it for the user and write ours in its place.
+                ready =
+                    setAside("was replaced by something that is not a defaults file (" + settlingError_ + ")",
                              "writing the settings in use");
-            break;
-        case ReadResult::Failed:
-            // Whatever is there now (too large, unreadable, not a file) is kept for the user, never
-            // overwritten: when it cannot be moved aside, nothing is written.
-            ready = setAside("cannot be read (" + failure + ")", "writing the settings in use");
-            break;
-    }
-    FlushResult result = FlushResult::Failed;
-    if (!ready) {
-        qCWarning(lcSettings) << tagged(kTag, "changes kept for the next try");
-    } else {
-        // An edit that came out of an earlier write half done, and is older than what the file now holds.
-        if (swappedOut_) result = takeInSwappedOut(giveUp, editedOnDisk);
-        if (!swappedOut_) {
-            settlingBytes_.reset();
-            result = writeMerged();
+                break;
+            case ReadResult::Failed:
+                // Whatever is there now (too large, unreadable, not a file) is kept for the user, never
+                // overwritten: when it cannot be moved aside, nothing is written.
+                ready = setAside("cannot be read (" + failure + ")", "writing the settings in use");
+                break;
+        }
+        result = FlushResult::Failed;
+        if (!ready) {
+            qCWarning(lcSettings) << tagged(kTag, "changes kept for the next try");
+        } else {
+            // An edit that came out of an earlier write half done, and is older than what the file now holds.
+            if (swappedOut_) result = takeInSwappedOut(giveUp, editedOnDisk);
+            if (!swappedOut_) {
+                settlingBytes_.reset();
+                result = writeMerged();
+            }
         }
     }
     if (locked) unlock();
@@ -1137,6 +1163,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
         OutFile out;
         const SwapResult swap = writeAndSwap(text, domain_.stored(), out);
         if (swap == SwapResult::Failed) return FlushResult::Failed;
+        if (swap == SwapResult::Stale) return FlushResult::Reread;
         settleRecentFiles();
         // What the file now holds, as stored values (keys and text that are not UTF-8 it spells with U+FFFD;
         // measuring edits against the stored spelling takes that in, no more).
@@ -1236,6 +1263,13 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     }
     if (::fsync(fd) != 0) return fail("flushing to disk", fd);
     if (::close(fd) != 0) return fail("closing", -1);
+    // Writing and flushing took a while: an edit that landed meanwhile is read and written with ours instead
+    // of coming out of the swap. Only one landing between this look and the swap does, and ours, lacking
+    // it, stands for a moment then.
+    if (!standsAsRead()) {
+        ::unlink(temporary.c_str());
+        return SwapResult::Stale;
+    }
     if (beforeSwap_) beforeSwap_();
     // A file that appears or goes between two tries is tried again; three tries cover any such turn.
     for (int tries = 0; tries < 3; ++tries) {

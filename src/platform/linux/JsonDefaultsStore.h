@@ -35,7 +35,10 @@ class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
     // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
     // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
-    // (the first of those and the newest four are kept) and the store starts empty. Main thread only.
+    // (the first of those and the newest four are kept) and the store starts empty. A link at `path` is
+    // followed only when it, and what it leads to, are the user's the app runs as; any other link is left
+    // alone, and the store keeps its settings in memory without reading or writing the file. Main thread
+    // only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
     // Writes what is still pending, within 0.2 s however the file and its lock are: a writer stuck with the
     // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
@@ -56,11 +59,13 @@ public:
 
     // Writes pending changes now. Before writing, changes another process made to the file since we last
     // read or wrote it are taken in: keys changed here since then keep our values, all others take the
-    // file's. The new file is swapped with the old one, and an edit found in what came out (one that landed
-    // after the read) is taken in the same way and written again. Returns false when the file could not be
-    // written; the changes stay pending. While another writer holds the lock this waits for it, a second at
-    // most; a file (or an edit that came out) that does not read as a defaults file is taken for one an
-    // editor is saving and waited for half a second before it is set aside.
+    // file's (the newest file another program wrote is the user's word). The new file is swapped with the
+    // old one, keeping its owner and mode; an edit found in what came out (one that landed after the read)
+    // is swapped back in place at once, taken in the same way and written again. Returns false when the
+    // file could not be written; the changes stay pending and are tried again after 1 s, 2 s, ... 30 s at
+    // most. While another writer holds the lock this waits for it, a second at most; a file (or an edit that
+    // came out) that does not read as a defaults file is taken for one an editor is saving and waited for
+    // half a second before it is set aside.
     bool flush();
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
@@ -68,9 +73,10 @@ public:
     void holdWrites();
     void releaseWrites();
     const std::string& path() const { return path_; }
-    // Runs before each swap of ours: after a new file is written and on disk and before it is swapped in, the
-    // moment an edit other programs make goes unseen by the write; and before an edit that came out of a swap
-    // is put back in place, while ours, which lacks it, stands. Tests land (and read) their edits there.
+    // Runs before each swap of ours: after a new file is written and on disk, found the file in place
+    // unchanged and before it is swapped in, the moment an edit other programs make goes unseen by the write;
+    // and before an edit that came out of a swap is put back in place, while ours, which lacks it, stands.
+    // Tests land (and read) their edits there.
     void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
 
     // The time a write that must be done before its call returns (flush() and the store's end) spends waiting
@@ -103,8 +109,18 @@ private:
     // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
     // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
     // out is held and goes out on the next. Refused: the path is a link that is not followed; nothing is
-    // written, and nothing is tried again until the next change.
-    enum class FlushResult { Written, Failed, LockBusy, FileSettling, FileStillSettling, Contended, Refused };
+    // written, and nothing is tried again until the next change. Reread: the file changed while ours was
+    // written, and nothing was swapped; it is read again.
+    enum class FlushResult {
+        Written,
+        Failed,
+        LockBusy,
+        FileSettling,
+        FileStillSettling,
+        Contended,
+        Refused,
+        Reread
+    };
     // How one flush takes the writers' lock: waiting up to `wait` seconds for it (0: one try), then, with
     // `writeAnyway`, writing without it. Once it wrote without it (`passedOver`), its later tries wait no
     // more.
@@ -117,8 +133,9 @@ private:
     // sets it aside: never; once it is as the last try found it; at once.
     enum class FileGiveUp { no, ifUnchanged, now };
     // The new file was exchanged with the one in place, placed where there was none, or (on a file system
-    // that cannot exchange) renamed over whatever was there.
-    enum class SwapResult { Exchanged, Placed, Replaced, Failed };
+    // that cannot exchange) renamed over whatever was there; or not swapped, the file having changed since it
+    // was read (Stale).
+    enum class SwapResult { Exchanged, Placed, Replaced, Stale, Failed };
     // The file as we last read or wrote it.
     struct DiskState {
         std::optional<std::string> bytes;  // nothing when there was no file
@@ -188,6 +205,7 @@ private:
     std::map<std::string, std::optional<PlistValue>> lackedBy(const RecentFile& recent) const;
     void keepAsideNonFile(const std::string& name);
     void refuseTarget(const std::string& refusal);
+    bool standsAsRead() const;
     bool lock(double waitSeconds);
     void unlock();
     void followFile();
