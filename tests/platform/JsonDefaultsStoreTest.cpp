@@ -989,7 +989,7 @@ TEST_F(JsonDefaultsStoreTest, AWriteWaitsForTheLockAndMergesWhatTheOtherWriterLe
 }
 
 // The store's end waits for a writer stuck with the lock, and for a file an editor is still saving in place,
-// 0.2 s at most together: then the change goes out without the lock, and the editor's file is kept aside,
+// 0.1 s at most together: then the change goes out without the lock, and the editor's file is kept aside,
 // where the editor goes on writing it whole.
 TEST_F(JsonDefaultsStoreTest, TheEndWaitsForAStuckLockAndAFileBeingSavedWithinOneDeadline) {
     writeFile(R"({"a": 1})");
@@ -1020,9 +1020,9 @@ TEST_F(JsonDefaultsStoreTest, TheEndWaitsForAStuckLockAndAFileBeingSavedWithinOn
             }
             endStarted = loop_.uptime();
         }
-        EXPECT_LE(loop_.uptime() - endStarted, 0.2 + 1e-9);
+        EXPECT_LE(loop_.uptime() - endStarted, 0.1 + 1e-9);
         ASSERT_EQ(waits.lockWaits.size(), 1u) << "the lock is waited for once";
-        EXPECT_NEAR(waits.lockWaits[0], 0.2, 1e-9);
+        EXPECT_NEAR(waits.lockWaits[0], 0.1, 1e-9);
         EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
                                 [](const std::string& line) { return line.ends_with("writing without it"); }),
                   1);

@@ -40,7 +40,7 @@ public:
     // alone, and the store keeps its settings in memory without reading or writing the file. Main thread
     // only.
     JsonDefaultsStore(MainLoop& loop, std::string path);
-    // Writes what is still pending, within 0.2 s however the file and its lock are: a writer stuck with the
+    // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
     // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
     ~JsonDefaultsStore() override;
     JsonDefaultsStore(const JsonDefaultsStore&) = delete;
