@@ -21,7 +21,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -253,8 +255,12 @@ int main(int argc, char** argv) {
         if (args[i] == QLatin1String("--art-color")) colour = args[i + 1];
     }
 
-    // The cover: a PNG of one colour, kept for as long as the player runs.
-    QTemporaryDir folder;
+    // The cover: a PNG of one colour, kept for as long as the player runs. Tests end the player with SIGTERM,
+    // which skips the folder's removal: it goes in the test desktop's runtime folder, which the desktop's own
+    // end removes, rather than piling up in /tmp.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir folder(runtime.isEmpty() ? QDir::tempPath() + QStringLiteral("/velaro-test-player-XXXXXX")
+                                           : QFile::decodeName(runtime) + QStringLiteral("/test-player-XXXXXX"));
     QImage cover(64, 64, QImage::Format_RGB32);
     cover.fill(QColor::fromString(colour));
     const QString coverPath = folder.filePath(QStringLiteral("cover.png"));
