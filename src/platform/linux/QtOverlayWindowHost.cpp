@@ -156,14 +156,14 @@ public:
         if (!childStates_.follow(
                 children, [this](const std::vector<xcb_window_t>& fresh) { return statesOf(fresh); },
                 x11::kLookUpsPerTurn))
-            childrenLeft_.ask();
+            childrenReads_.askNextTurn();
     }
     void readNewClients() {
         const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
         if (!kinds_.follow(
                 clients, [this](const std::vector<xcb_window_t>& fresh) { return kindsOf(fresh); },
                 x11::kLookUpsPerTurn)) {
-            clientsLeft_.ask();
+            clientsReads_.askNextTurn();
             return;
         }
         anchorsDirty_ = true;
@@ -280,7 +280,7 @@ private:
             case XCB_CREATE_NOTIFY:
                 // Not in the stack until it is mapped: its state is read ahead.
                 if (reinterpret_cast<const xcb_create_notify_event_t&>(event).parent == root_)
-                    childrenQuiet_.ask();
+                    childrenReads_.ask();
                 return;
             case XCB_CONFIGURE_NOTIFY: {
                 const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
@@ -315,7 +315,7 @@ private:
                 } else if (e.atom == clientListAtom_) {
                     // Any client may rewrite the list hundreds of times in a burst; a dock coming or going
                     // maps or unmaps its frame as well, which is checked at once.
-                    clientsQuiet_.ask();
+                    clientsReads_.ask();
                 }
                 return;
             }
@@ -412,10 +412,8 @@ private:
     std::set<std::uint32_t> children_;
     bool anchorsDirty_ = true;
     // The reading ahead: once a burst of notices is over (any client sends hundreds), then a turn at a time.
-    x11::AfterQuiet childrenQuiet_{[this] { readNewChildren(); }};
-    x11::OncePerTurn childrenLeft_{[this] { readNewChildren(); }};
-    x11::AfterQuiet clientsQuiet_{[this] { readNewClients(); }};
-    x11::OncePerTurn clientsLeft_{[this] { readNewClients(); }};
+    x11::AfterQuiet childrenReads_{[this] { readNewChildren(); }};
+    x11::AfterQuiet clientsReads_{[this] { readNewClients(); }};
     // Each root child's state, read when the child is first seen and again after a notice of its own says it
     // changed: with thousands of root children (unmapped windows of a busy session) every check would
     // otherwise ask for each of them.

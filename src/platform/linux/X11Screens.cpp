@@ -143,13 +143,13 @@ X11Screens::X11Screens(X11Session& session) : session_(session) {
         }
         if (p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT")) {
             strutValues_.forget(p.window);
-            readQuiet_.ask();
+            reads_.ask();
         } else if (p.atom == c.atom("_NET_WORKAREA")) {
             // The manager follows every client's struts: one changed, perhaps of a window not watched here.
             strutValues_.clear();
-            readQuiet_.ask();
+            reads_.ask();
         } else if (p.atom == c.atom("_NET_CLIENT_LIST")) {
-            readQuiet_.ask();
+            reads_.ask();
         }
     });
     screensChanged_ = session_.screensChanged().sink([this](int) {
@@ -178,7 +178,7 @@ void X11Screens::read(std::size_t most) {
     if (!strutValues_.follow(
             clients, [&](const std::vector<xcb_window_t>& fresh) { return strutValuesOf(connection, fresh); },
             most))
-        readAsked_.ask();
+        reads_.askNextTurn();
     for (auto window : clients) {
         const auto* values = strutValues_.find(window);
         const auto strut =

@@ -91,8 +91,7 @@ private:
     x11::ListedWindows<std::vector<std::uint32_t>> strutValues_;
     // Read once a burst of notices is over (any client may send hundreds), then once a turn while many new
     // windows are being looked up.
-    x11::AfterQuiet readQuiet_{[this] { read(x11::kLookUpsPerTurn); }};
-    x11::OncePerTurn readAsked_{[this] { read(x11::kLookUpsPerTurn); }};
+    x11::AfterQuiet reads_{[this] { read(x11::kLookUpsPerTurn); }};
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
     std::optional<Point> activeCentre_;  // global points

@@ -37,8 +37,7 @@ private:
 
 X11WindowEvents::X11WindowEvents(X11Session& session)
     : session_(session),
-      adoptAsked_([this] { adoptWindows(allWatches()); }),
-      listQuiet_([this] { adoptWindows(allWatches()); }) {
+      adoptions_([this] { adoptWindows(allWatches()); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_WM_PID", "WM_STATE"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -90,7 +89,7 @@ void X11WindowEvents::adoptWindows(const std::vector<Watch*>& watches) {
         windows,
         [&](const std::vector<xcb_window_t>& fresh) { return x11::processesOfWindows(connection, fresh); },
         x11::kLookUpsPerTurn);
-    if (!complete) adoptAsked_.ask();
+    if (!complete) adoptions_.askNextTurn();
     // Listen first, then read the state, so no change falls between the two; every new window's state is
     // asked at once.
     const auto wmState = connection.atom("WM_STATE");
@@ -123,7 +122,7 @@ void X11WindowEvents::handle(const xcb_generic_event_t& e) {
             // Any client may rewrite the list hundreds of times in a burst: it is read once the burst is
             // over. It is followed also while no watch needs it, so that a window id the server gives out
             // again is never taken for the window that had it, and a new watch finds the processes known.
-            if (p.atom == connection.atom("_NET_CLIENT_LIST")) listQuiet_.ask();
+            if (p.atom == connection.atom("_NET_CLIENT_LIST")) adoptions_.ask();
             return;
         }
         if (p.atom != connection.atom("WM_STATE")) return;

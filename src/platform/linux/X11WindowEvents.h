@@ -55,8 +55,7 @@ private:
     // The process of each listed window (0 where the server cannot tell).
     x11::ListedWindows<std::int32_t> processes_;
     // Adopting once a burst of list changes is over, then once a turn while many new windows are looked up.
-    x11::OncePerTurn adoptAsked_;
-    x11::AfterQuiet listQuiet_;
+    x11::AfterQuiet adoptions_;
     std::uint64_t nextId_ = 0;
     Lifetime lifetime_;
 };

@@ -240,11 +240,7 @@ void OncePerTurn::ask() {
 }
 
 void OncePerTurn::settle() {
-    if (asked_) runNow();
-}
-
-void OncePerTurn::runNow() {
-    asked_ = false;
+    if (!std::exchange(asked_, false)) return;
     work_();
 }
 
@@ -265,6 +261,11 @@ void AfterQuiet::ask() {
     if (!std::exchange(waiting_, true)) firstAsk_ = now;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(longest_ - (now - firstAsk_));
     timer_->start(std::clamp(left, std::chrono::milliseconds(0), quiet_));
+}
+
+void AfterQuiet::askNextTurn() {
+    if (!std::exchange(waiting_, true)) firstAsk_ = std::chrono::steady_clock::now();
+    timer_->start(0);
 }
 
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window) {

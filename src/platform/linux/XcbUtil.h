@@ -167,8 +167,6 @@ public:
     // Runs the work now when it was asked for and has not run yet: for a notice whose listeners must hear of
     // the asked-for change first.
     void settle();
-    // Runs the work now, which answers an ask still waiting.
-    void runNow();
 
 private:
     std::function<void()> work_;
@@ -181,7 +179,8 @@ private:
 // `longest` after the first ask of a stream that never pauses. For reactions nobody waits on (the running
 // apps, the panel's struts) to notices that any client can send hundreds of times in a few milliseconds:
 // nothing of the work runs while the burst comes in, so the loop stays free for what must be prompt (the
-// front app, the app's end). Work still waiting when the object goes is dropped. Main thread.
+// front app, the app's end). Work that reads a long list a part at a time asks for its next part with
+// askNextTurn(). Work still waiting when the object goes is dropped. Main thread.
 class AfterQuiet {
 public:
     static constexpr std::chrono::milliseconds kQuiet{50}, kLongest{250};
@@ -192,6 +191,8 @@ public:
     AfterQuiet& operator=(const AfterQuiet&) = delete;
 
     void ask();
+    // Runs the work on the next turn of the loop, unless a later ask() waits for quiet again.
+    void askNextTurn();
 
 private:
     std::function<void()> work_;
