@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/ForeignWindow.h"
 #include "e2e/RunningApp.h"
@@ -176,7 +177,8 @@ TEST_F(ClientListBurstTest, TheWorkspaceFollowsABurstToItsLastListWithoutHolding
     ASSERT_TRUE(session);
     ListedWindowBurst windows(kWindows);
     ASSERT_TRUE(windows);
-    X11Workspace workspace(*session);
+    QtMainLoop loop;
+    X11Workspace workspace(loop, *session);
     const std::int32_t self = static_cast<std::int32_t>(::getpid());
     ASSERT_FALSE(workspace.runningApplication(self)) << "this test's windows are listed before the burst";
     int launched = 0, terminated = 0;

@@ -1,10 +1,9 @@
-// What the X11 services lean on when any client can rewrite a root list hundreds of times in a burst: work
-// asked for by every notice runs once a turn, and a followed list looks up only the windows it adds.
+// What the X11 services lean on when any client can rewrite a root list hundreds of times in a burst: a
+// followed list looks up only the windows it adds.
 #include "platform/linux/XcbUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <numeric>
 
@@ -79,66 +78,6 @@ TEST(ListedWindowsTest, ManyNewWindowsAreLookedUpAFewAReadingFirstListedFirst) {
     EXPECT_TRUE(listed.follow(all, lookUp, 300));
     EXPECT_EQ(sizes, (std::vector<std::size_t>{300, 300, 300, 100}));
     for (auto w : all) EXPECT_EQ(*listed.find(w), w);
-}
-
-TEST(OncePerTurnTest, AskedManyTimesInATurnTheWorkRunsOnceOnTheNextTurn) {
-    int runs = 0;
-    OncePerTurn work([&] { ++runs; });
-    for (int i = 0; i < 200; ++i) work.ask();
-    EXPECT_EQ(runs, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    // Asked from inside its own run, it runs again on the turn after.
-    OncePerTurn again([&] {
-        if (++runs == 2) work.ask();
-    });
-    again.ask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 2);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 3);
-}
-
-TEST(OncePerTurnTest, SettlingRunsAskedWorkAtOnceAndTheTurnThenFindsNothingToDo) {
-    int runs = 0;
-    OncePerTurn work([&] { ++runs; });
-    work.settle();
-    EXPECT_EQ(runs, 0) << "nothing was asked";
-    work.ask();
-    work.settle();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    // Asked again after settling, within the same turn: one more run.
-    work.ask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 2);
-}
-
-// A long list read a part at a time: the next part comes on the next turn, not after the quiet wait a burst
-// of notices asked for, and only once however often it is asked.
-TEST(AfterQuietTest, TheNextPartRunsOnTheNextTurnOnce) {
-    int runs = 0;
-    AfterQuiet work([&] { ++runs; }, std::chrono::hours(1), std::chrono::hours(1));
-    for (int i = 0; i < 100; ++i) work.ask();
-    work.askNextTurn();
-    work.askNextTurn();
-    EXPECT_EQ(runs, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-}
-
-TEST(OncePerTurnTest, WorkStillAskedForWhenItsOwnerGoesIsDropped) {
-    int runs = 0;
-    auto work = std::make_unique<OncePerTurn>([&] { ++runs; });
-    work->ask();
-    work.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 0);
 }
 
 }  // namespace

@@ -128,7 +128,8 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
     return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(X11Session& session) : session_(session) {
+X11Screens::X11Screens(MainLoop& loop, X11Session& session)
+    : session_(session), reads_(loop, [this] { read(x11::kLookUpsPerTurn); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
                        "_NET_ACTIVE_WINDOW"});

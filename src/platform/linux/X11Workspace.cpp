@@ -39,10 +39,10 @@ bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
     }
 }
 
-X11Workspace::X11Workspace(X11Session& session)
+X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
     : session_(session),
-      reload_([this] { reloadAsked(); }),
-      clientsQuiet_([this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
+      reload_(loop, [this] { reloadAsked(); }),
+      clientsQuiet_(loop, [this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);

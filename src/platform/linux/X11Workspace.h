@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/CoalescedWork.h"
 #include "platform/Workspace.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -47,8 +48,9 @@ public Q_SLOTS:
 
 class X11Workspace final : public Workspace {
 public:
-    // Apps are named by the session's identity and catalog; the session must outlive the workspace.
-    explicit X11Workspace(X11Session& session);
+    // Apps are named by the session's identity and catalog; the loop and the session must outlive the
+    // workspace.
+    X11Workspace(MainLoop& loop, X11Session& session);
     ~X11Workspace() override;
 
     std::optional<RunningApp> frontmostApplication() const override;
@@ -96,8 +98,8 @@ private:
     // What the notices asked to be read again, on the next turn: the active window, and the clients while a
     // list of many new windows is being looked up.
     bool clientsAsked_ = false, activeAsked_ = false;
-    x11::OncePerTurn reload_;
-    x11::AfterQuiet clientsQuiet_;
+    OncePerTurn reload_;
+    AfterQuiet clientsQuiet_;
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;

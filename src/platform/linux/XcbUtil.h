@@ -7,7 +7,6 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -25,7 +24,6 @@
 #include "base/Lifetime.h"
 
 class QObject;
-class QTimer;
 
 namespace velaro::x11 {
 
@@ -149,57 +147,6 @@ private:
     bool stopping_ = false;
     bool lost_ = false;
     std::thread reader_;
-};
-
-// Work that a burst of events asks for many times and that needs doing once: it runs on the Qt main thread's
-// next turn after the first ask, once however many asks came meanwhile, and reads the state as it is then.
-// Any client can rewrite a root property hundreds of times in a few milliseconds; a service that re-reads a
-// list per notice would keep the loop (and the app's end) waiting for all of them. Work still asked for when
-// the object goes is dropped. Main thread.
-class OncePerTurn {
-public:
-    explicit OncePerTurn(std::function<void()> work);
-    ~OncePerTurn();
-    OncePerTurn(const OncePerTurn&) = delete;
-    OncePerTurn& operator=(const OncePerTurn&) = delete;
-
-    void ask();
-    // Runs the work now when it was asked for and has not run yet: for a notice whose listeners must hear of
-    // the asked-for change first.
-    void settle();
-
-private:
-    std::function<void()> work_;
-    std::unique_ptr<QObject> context_;  // the queued turn dies with it
-    bool asked_ = false;
-    bool posted_ = false;
-};
-
-// Work that waits for a burst of notices to end: it runs once `quiet` has passed with no further ask, or
-// `longest` after the first ask of a stream that never pauses. For reactions nobody waits on (the running
-// apps, the panel's struts) to notices that any client can send hundreds of times in a few milliseconds:
-// nothing of the work runs while the burst comes in, so the loop stays free for what must be prompt (the
-// front app, the app's end). Work that reads a long list a part at a time asks for its next part with
-// askNextTurn(). Work still waiting when the object goes is dropped. Main thread.
-class AfterQuiet {
-public:
-    static constexpr std::chrono::milliseconds kQuiet{50}, kLongest{250};
-    explicit AfterQuiet(std::function<void()> work, std::chrono::milliseconds quiet = kQuiet,
-                        std::chrono::milliseconds longest = kLongest);
-    ~AfterQuiet();
-    AfterQuiet(const AfterQuiet&) = delete;
-    AfterQuiet& operator=(const AfterQuiet&) = delete;
-
-    void ask();
-    // Runs the work on the next turn of the loop, unless a later ask() waits for quiet again.
-    void askNextTurn();
-
-private:
-    std::function<void()> work_;
-    std::chrono::milliseconds quiet_, longest_;
-    std::unique_ptr<QTimer> timer_;
-    std::chrono::steady_clock::time_point firstAsk_;
-    bool waiting_ = false;
 };
 
 // How many new windows of a list a service looks up in one turn of the loop: a few milliseconds of requests,
