@@ -80,5 +80,47 @@ TEST(ListedWindowsTest, ManyNewWindowsAreLookedUpAFewAReadingFirstListedFirst) {
     for (auto w : all) EXPECT_EQ(*listed.find(w), w);
 }
 
+// Values that may have changed (every strut, after the work area moved) answer their last reading until they
+// are read again, and are read before any new window: none drops out while a long list is read in parts.
+TEST(ListedWindowsTest, ValuesOutOfDateAreKeptUntilReadAgainAndReadBeforeNewWindows) {
+    std::vector<xcb_window_t> old(300), added(100);
+    std::iota(old.begin(), old.end(), 1);
+    std::iota(added.begin(), added.end(), 1001);
+    ListedWindows<int> listed;
+    int reading = 1;
+    std::vector<std::vector<xcb_window_t>> asked;
+    const auto lookUp = [&](const std::vector<xcb_window_t>& fresh) {
+        asked.push_back(fresh);
+        return std::vector<int>(fresh.size(), reading);
+    };
+    listed.follow(old, lookUp);
+    reading = 2;
+    listed.refreshAll();
+    std::vector<xcb_window_t> all = added;
+    all.insert(all.end(), old.begin(), old.end());
+    EXPECT_FALSE(listed.follow(all, lookUp, 256));
+    for (auto w : old) ASSERT_NE(listed.find(w), nullptr) << "window " << w << " dropped out";
+    EXPECT_EQ(*listed.find(old[255]), 2);
+    EXPECT_EQ(*listed.find(old[256]), 1) << "not read yet: its last value";
+    EXPECT_EQ(listed.find(added[0]), nullptr);
+    EXPECT_TRUE(listed.follow(all, lookUp, 256));
+    ASSERT_EQ(asked.back().size(), 144u);
+    EXPECT_EQ(asked.back()[0], old[256]);
+    EXPECT_EQ(asked.back()[44], added[0]);
+    EXPECT_TRUE(listed.follow(all, lookUp, 256));
+    EXPECT_EQ(asked.size(), 3u) << "read again although nothing was out of date";
+
+    // One value out of date is read ahead of a burst of new windows listed before it.
+    reading = 3;
+    listed.refresh(old[299]);
+    listed.refresh(5000);  // not listed: nothing to read
+    std::vector<xcb_window_t> burst(400);
+    std::iota(burst.begin(), burst.end(), 2001);
+    burst.insert(burst.end(), all.begin(), all.end());
+    EXPECT_FALSE(listed.follow(burst, lookUp, 256));
+    EXPECT_EQ(asked.back().front(), old[299]);
+    EXPECT_EQ(*listed.find(old[299]), 3);
+}
+
 }  // namespace
 }  // namespace velaro::x11

@@ -143,11 +143,11 @@ X11Screens::X11Screens(MainLoop& loop, X11Session& session)
             return;
         }
         if (p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT")) {
-            strutValues_.forget(p.window);
+            strutValues_.refresh(p.window);
             reads_.ask();
         } else if (p.atom == c.atom("_NET_WORKAREA")) {
             // The manager follows every client's struts: one changed, perhaps of a window not watched here.
-            strutValues_.clear();
+            strutValues_.refreshAll();
             reads_.ask();
         } else if (p.atom == c.atom("_NET_CLIENT_LIST")) {
             reads_.ask();
@@ -175,7 +175,8 @@ void X11Screens::read(std::size_t most) {
     std::vector<Strut> struts;
     std::vector<Subscription> selections;
     const auto clients = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
-    // The screens follow the struts known meanwhile: a panel is rarely among a burst's new windows.
+    // The screens follow the struts known meanwhile, the last ones read of windows still to be read again: a
+    // long list is read over several turns, and a panel must not drop out of the screens in between.
     if (!strutValues_.follow(
             clients, [&](const std::vector<xcb_window_t>& fresh) { return strutValuesOf(connection, fresh); },
             most))

@@ -87,8 +87,8 @@ private:
     Subscription rootSelection_;
     std::vector<Subscription> dockSelections_;
     // The strut values of each listed window, read when it is first listed and again when a notice says they
-    // changed: of a window that reserves space, by its own notice; of any other, by the work area the window
-    // manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
+    // may have changed: of a window that reserves space, by its own notice; of any other, by the work area
+    // the window manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
     x11::ListedWindows<std::vector<std::uint32_t>> strutValues_;
     // Read once a burst of notices is over (any client may send hundreds), then once a turn while many new
     // windows are being looked up.

@@ -164,8 +164,8 @@ public:
     using LookUp = std::function<std::vector<T>(const std::vector<xcb_window_t>&)>;
 
     // Brings the values up to `listed`, a new reading of the list: `lookUp` is called once with the first
-    // `most` windows (in the list's order) not seen before, not at all when there are none. Whether every
-    // listed window has its value now.
+    // `most` windows (in the list's order) whose value is out of date, then not seen before; not at all when
+    // there are none. Whether every listed window has an up-to-date value now.
     bool follow(const std::vector<xcb_window_t>& listed, const LookUp& lookUp,
                 std::size_t most = std::numeric_limits<std::size_t>::max()) {
         // Sorted arrays rather than hash sets: a reading of thousands of windows allocates a few times, not
@@ -176,49 +176,83 @@ public:
         std::erase_if(known_, [&](const auto& entry) {
             return !std::binary_search(now.begin(), now.end(), entry.first);
         });
-        if (known_.size() == now.size()) return true;
+        const bool anyStale =
+            std::any_of(known_.begin(), known_.end(), [](const auto& entry) { return entry.second.stale; });
+        if (known_.size() == now.size() && !anyStale) return true;
         std::vector<xcb_window_t> fresh;
         std::vector<bool> asked(now.size(), false);
         bool complete = true;
-        for (auto w : listed) {
-            const auto index = std::lower_bound(now.begin(), now.end(), w) - now.begin();
-            if (asked[index] || find(w)) continue;
-            if (fresh.size() == most) {
-                complete = false;
-                break;
+        // The windows whose value changed go first: a few of them must not wait behind a burst of new ones.
+        const auto gather = [&](bool stale) {
+            for (auto w : listed) {
+                const auto index = std::lower_bound(now.begin(), now.end(), w) - now.begin();
+                if (asked[index]) continue;
+                const auto* entry = entryOf(known_, w);
+                if (stale ? !(entry && entry->stale) : entry != nullptr) continue;
+                if (fresh.size() == most) {
+                    complete = false;
+                    return;
+                }
+                asked[index] = true;
+                fresh.push_back(w);
             }
-            asked[index] = true;
-            fresh.push_back(w);
-        }
+        };
+        if (anyStale) gather(true);
+        if (complete) gather(false);
         if (fresh.empty()) return complete;
         auto values = lookUp(fresh);
+        std::vector<std::pair<xcb_window_t, Known>> added;
+        for (std::size_t i = 0; i < fresh.size() && i < values.size(); ++i) {
+            if (auto* entry = entryOf(known_, fresh[i]))
+                *entry = Known{std::move(values[i])};
+            else
+                added.emplace_back(fresh[i], Known{std::move(values[i])});
+        }
         const auto kept = known_.size();
-        for (std::size_t i = 0; i < fresh.size() && i < values.size(); ++i)
-            known_.emplace_back(fresh[i], std::move(values[i]));
+        known_.insert(known_.end(), std::make_move_iterator(added.begin()),
+                      std::make_move_iterator(added.end()));
         const auto byWindow = [](const auto& a, const auto& b) { return a.first < b.first; };
         std::sort(known_.begin() + kept, known_.end(), byWindow);
         std::inplace_merge(known_.begin(), known_.begin() + kept, known_.end(), byWindow);
         return complete;
     }
-    // The value of a window of the last reading; null for any other.
+    // The value of a window of the last reading (perhaps out of date); null for any other.
     const T* find(xcb_window_t window) const {
-        auto it = at(known_, window);
-        return it != known_.end() && it->first == window ? &it->second : nullptr;
+        const auto* entry = entryOf(known_, window);
+        return entry ? &entry->value : nullptr;
     }
     // Forgets a window's value (it changed): the next reading that lists the window looks it up again.
     void forget(xcb_window_t window) {
         if (auto it = at(known_, window); it != known_.end() && it->first == window) known_.erase(it);
     }
+    // Marks a window's value out of date (it may have changed): the next reading that lists the window looks
+    // it up again, before any new window, and find() answers the value it had until then.
+    void refresh(xcb_window_t window) {
+        if (auto* entry = entryOf(known_, window)) entry->stale = true;
+    }
+    // The same for every window.
+    void refreshAll() {
+        for (auto& entry : known_) entry.second.stale = true;
+    }
     void clear() { known_.clear(); }
 
 private:
-    template <class Known>
-    static auto at(Known& known, xcb_window_t window) {
+    struct Known {
+        T value;
+        bool stale = false;
+    };
+    template <class Entries>
+    static auto at(Entries& known, xcb_window_t window) {
         return std::lower_bound(known.begin(), known.end(), window,
                                 [](const auto& entry, xcb_window_t w) { return entry.first < w; });
     }
+    template <class Entries>
+    static auto* entryOf(Entries& known, xcb_window_t window) {
+        auto it = at(known, window);
+        return it != known.end() && it->first == window ? &it->second : nullptr;
+    }
 
-    std::vector<std::pair<xcb_window_t, T>> known_;  // by window
+    std::vector<std::pair<xcb_window_t, Known>> known_;  // by window
 };
 
 // The process id of a window's client through the X-Resource extension, for windows without _NET_WM_PID:
