@@ -117,8 +117,8 @@ std::unique_ptr<Desktop> desktopWith(benchmark::State& state, int count) {
 void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
     QtMainLoop loop;
     CountingWindowList counted(*d.list);
-    X11Screens screens(*d.session);
-    X11Workspace workspace(*d.session);
+    X11Screens screens(loop, *d.session);
+    X11Workspace workspace(loop, *d.session);
     X11CaptureService capture(loop, *d.session);
     X11PointerSource pointer(loop, *d.session);
     ScreenTopology topology(screens, &workspace);

@@ -34,7 +34,7 @@ TEST(AppIdentityDesktop, CaptureContentAndTheWorkspaceNameAProgramAlike) {
     TestSession session;
     ASSERT_TRUE(session);
     QtMainLoop loop;
-    X11Workspace workspace(*session);
+    X11Workspace workspace(loop, *session);
     X11CaptureService capture(loop, *session);
     struct Case {
         const char* program;
@@ -75,7 +75,7 @@ TEST(AppIdentityDesktop, AnAppInstalledWhileItsProgramRunsIsNamedByItsEntryFromT
     catalog.followChanges(loop, 0.2);
     auto session = X11Session::open({}, X11Session::qtPixelRatio(), catalog);
     ASSERT_TRUE(session);
-    X11Workspace workspace(*session);
+    X11Workspace workspace(loop, *session);
     X11CaptureService capture(loop, *session);
     std::vector<WorkspaceEvent> events;
     auto seen = workspace.events().sink([&](const WorkspaceEvent& e) { events.push_back(e); });

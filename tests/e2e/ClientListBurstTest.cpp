@@ -1,7 +1,8 @@
 // A burst of changes of the root's client list, as any client can make it (a session restore, a busy window
 // manager, a program setting _NET_CLIENT_LIST itself): a few hundred rewrites in a few milliseconds of a list
 // of a few thousand windows. The app keeps following the screen through it and ends within half a second of
-// SIGTERM right after it; the workspace follows the list to its last state without holding the loop.
+// SIGTERM right after it; the workspace follows the list to its last state without holding the loop; the
+// screens keep their panel while the struts of a long list are read again.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -12,14 +13,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/ForeignWindow.h"
 #include "e2e/RunningApp.h"
 #include "e2e/TestSession.h"
+#include "platform/linux/X11Screens.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -67,6 +72,28 @@ public:
     // Lists only the manager's windows again.
     void unlist() {
         list(managedWindows());
+        settle();
+    }
+    // Lists ours and then the manager's windows, as a panel started after a session's windows is listed.
+    void listAhead() {
+        auto all = windows_;
+        const auto managed = managedWindows();
+        all.insert(all.end(), managed.begin(), managed.end());
+        list(all);
+        settle();
+    }
+    // Has the last of ours reserve `pixels` along the root's bottom edge, and rewrites the work area as the
+    // window manager does when it follows a strut.
+    void reserveBottom(std::uint32_t pixels) {
+        auto* c = x_->get();
+        // Left, right, top, bottom, then each edge's range: the bottom one spans the root.
+        std::uint32_t strut[12] = {0, 0, 0, pixels};
+        strut[11] = x_->screen().width_in_pixels - 1;
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, windows_.back(), x_->atom("_NET_WM_STRUT_PARTIAL"),
+                            XCB_ATOM_CARDINAL, 32, 12, strut);
+        const auto area = cardinalProperty("_NET_WORKAREA");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, x_->root(), x_->atom("_NET_WORKAREA"),
+                            XCB_ATOM_CARDINAL, 32, std::uint32_t(area.size()), area.data());
         settle();
     }
 
@@ -176,7 +203,8 @@ TEST_F(ClientListBurstTest, TheWorkspaceFollowsABurstToItsLastListWithoutHolding
     ASSERT_TRUE(session);
     ListedWindowBurst windows(kWindows);
     ASSERT_TRUE(windows);
-    X11Workspace workspace(*session);
+    QtMainLoop loop;
+    X11Workspace workspace(loop, *session);
     const std::int32_t self = static_cast<std::int32_t>(::getpid());
     ASSERT_FALSE(workspace.runningApplication(self)) << "this test's windows are listed before the burst";
     int launched = 0, terminated = 0;
@@ -214,6 +242,39 @@ TEST_F(ClientListBurstTest, TheWorkspaceFollowsABurstToItsLastListWithoutHolding
     waitUntil([&] { return !workspace.runningApplication(self).has_value(); }, 10s);
     std::printf("the loop stood at most %lld ms\n", (long long)longestStand);
     EXPECT_LT(longestStand, 500) << "the loop stood " << longestStand << " ms while the burst was read";
+}
+
+// A work-area change with a few hundred windows listed ahead of the panel: every strut is read again, a few
+// hundred windows a turn, and every set of screens published meanwhile keeps the panel, at ratios 1 and 2.
+TEST_F(ClientListBurstTest, TheScreensKeepTheirPanelWhileTheStrutsOfALongListAreReadAgain) {
+    const double panel = panelHeight();
+    constexpr std::uint32_t kReserved = 30;
+    for (const double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << "ratio " << ratio);
+        TestSession session([ratio] { return ratio; });
+        ASSERT_TRUE(session);
+        ListedWindowBurst windows(x11::kLookUpsPerTurn + 144);
+        ASSERT_TRUE(windows);
+        windows.listAhead();
+        QtMainLoop loop;
+        X11Screens screens(loop, *session);
+        const auto insets = [&] {
+            const auto list = screens.screens();
+            const auto& s = list.at(0);
+            return std::pair{s.frame.maxY() - s.visibleFrame.maxY(), s.visibleFrame.minY() - s.frame.minY()};
+        };
+        ASSERT_NEAR(insets().first, panel / ratio, 0.01);
+        std::vector<double> panels;
+        auto published = screens.parametersChanged().sink([&](int) { panels.push_back(insets().first); });
+
+        windows.reserveBottom(kReserved);
+        EXPECT_TRUE(waitUntil([&] { return std::abs(insets().second - kReserved / ratio) < 0.01; }))
+            << "the screens never took the new strut";
+        ASSERT_FALSE(panels.empty());
+        for (std::size_t i = 0; i < panels.size(); ++i)
+            EXPECT_NEAR(panels[i], panel / ratio, 0.01) << "publication " << i << " of " << panels.size();
+        windows.unlist();
+    }
 }
 
 }  // namespace

@@ -55,9 +55,9 @@ struct DesktopSampler {
         loop = std::make_unique<QtMainLoop>();
         EXPECT_TRUE(session) << "no X display";
         if (!session) return false;
-        screens = std::make_unique<X11Screens>(*session);
+        screens = std::make_unique<X11Screens>(*loop, *session);
         windows = std::make_unique<X11WindowList>(*session);
-        workspace = std::make_unique<X11Workspace>(*session);
+        workspace = std::make_unique<X11Workspace>(*loop, *session);
         capture = std::make_unique<X11CaptureService>(*loop, *session);
         countingCapture = std::make_unique<CountingCaptureService>(*capture);
         pointer = std::make_unique<X11PointerSource>(*loop, *session);

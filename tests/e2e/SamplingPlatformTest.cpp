@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/QtMainLoop.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/TestSession.h"
 #include "platform/linux/X11Screens.h"
@@ -35,9 +36,9 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         session = std::make_unique<TestSession>();
         ASSERT_TRUE(*session);
-        screens = std::make_unique<X11Screens>(**session);
+        screens = std::make_unique<X11Screens>(mainLoop, **session);
         windows = std::make_unique<X11WindowList>(**session);
-        workspace = std::make_unique<X11Workspace>(**session);
+        workspace = std::make_unique<X11Workspace>(mainLoop, **session);
         catalog = &session->catalog;
     }
     void TearDown() override {
@@ -51,6 +52,7 @@ protected:
         return front ? front->pid : 0;
     }
 
+    QtMainLoop mainLoop;
     std::unique_ptr<TestSession> session;
     std::unique_ptr<X11Screens> screens;
     std::unique_ptr<X11WindowList> windows;
@@ -403,7 +405,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
 
     test::VirtualLoop loop;  // only the window-event throttle uses it
-    auto windowEvents = std::make_unique<X11WindowEvents>(**session);
+    auto windowEvents = std::make_unique<X11WindowEvents>(mainLoop, **session);
     int refreshes = 0;
     AppWatcher watcher(*workspace, *catalog, *windowEvents, loop,
                        {[&] { ++refreshes; }, [] { return true; }, [] {}});

@@ -1,10 +1,9 @@
-// What the X11 services lean on when any client can rewrite a root list hundreds of times in a burst: work
-// asked for by every notice runs once a turn, and a followed list looks up only the windows it adds.
+// What the X11 services lean on when any client can rewrite a root list hundreds of times in a burst: a
+// followed list looks up only the windows it adds.
 #include "platform/linux/XcbUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <numeric>
 
@@ -81,64 +80,46 @@ TEST(ListedWindowsTest, ManyNewWindowsAreLookedUpAFewAReadingFirstListedFirst) {
     for (auto w : all) EXPECT_EQ(*listed.find(w), w);
 }
 
-TEST(OncePerTurnTest, AskedManyTimesInATurnTheWorkRunsOnceOnTheNextTurn) {
-    int runs = 0;
-    OncePerTurn work([&] { ++runs; });
-    for (int i = 0; i < 200; ++i) work.ask();
-    EXPECT_EQ(runs, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    // Asked from inside its own run, it runs again on the turn after.
-    OncePerTurn again([&] {
-        if (++runs == 2) work.ask();
-    });
-    again.ask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 2);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 3);
-}
+// Values that may have changed (every strut, after the work area moved) answer their last reading until they
+// are read again, and are read before any new window: none drops out while a long list is read in parts.
+TEST(ListedWindowsTest, ValuesOutOfDateAreKeptUntilReadAgainAndReadBeforeNewWindows) {
+    std::vector<xcb_window_t> old(300), added(100);
+    std::iota(old.begin(), old.end(), 1);
+    std::iota(added.begin(), added.end(), 1001);
+    ListedWindows<int> listed;
+    int reading = 1;
+    std::vector<std::vector<xcb_window_t>> asked;
+    const auto lookUp = [&](const std::vector<xcb_window_t>& fresh) {
+        asked.push_back(fresh);
+        return std::vector<int>(fresh.size(), reading);
+    };
+    listed.follow(old, lookUp);
+    reading = 2;
+    listed.refreshAll();
+    std::vector<xcb_window_t> all = added;
+    all.insert(all.end(), old.begin(), old.end());
+    EXPECT_FALSE(listed.follow(all, lookUp, 256));
+    for (auto w : old) ASSERT_NE(listed.find(w), nullptr) << "window " << w << " dropped out";
+    EXPECT_EQ(*listed.find(old[255]), 2);
+    EXPECT_EQ(*listed.find(old[256]), 1) << "not read yet: its last value";
+    EXPECT_EQ(listed.find(added[0]), nullptr);
+    EXPECT_TRUE(listed.follow(all, lookUp, 256));
+    ASSERT_EQ(asked.back().size(), 144u);
+    EXPECT_EQ(asked.back()[0], old[256]);
+    EXPECT_EQ(asked.back()[44], added[0]);
+    EXPECT_TRUE(listed.follow(all, lookUp, 256));
+    EXPECT_EQ(asked.size(), 3u) << "read again although nothing was out of date";
 
-TEST(OncePerTurnTest, SettlingRunsAskedWorkAtOnceAndTheTurnThenFindsNothingToDo) {
-    int runs = 0;
-    OncePerTurn work([&] { ++runs; });
-    work.settle();
-    EXPECT_EQ(runs, 0) << "nothing was asked";
-    work.ask();
-    work.settle();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    // Asked again after settling, within the same turn: one more run.
-    work.ask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 2);
-}
-
-// A long list read a part at a time: the next part comes on the next turn, not after the quiet wait a burst
-// of notices asked for, and only once however often it is asked.
-TEST(AfterQuietTest, TheNextPartRunsOnTheNextTurnOnce) {
-    int runs = 0;
-    AfterQuiet work([&] { ++runs; }, std::chrono::hours(1), std::chrono::hours(1));
-    for (int i = 0; i < 100; ++i) work.ask();
-    work.askNextTurn();
-    work.askNextTurn();
-    EXPECT_EQ(runs, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 1);
-}
-
-TEST(OncePerTurnTest, WorkStillAskedForWhenItsOwnerGoesIsDropped) {
-    int runs = 0;
-    auto work = std::make_unique<OncePerTurn>([&] { ++runs; });
-    work->ask();
-    work.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(runs, 0);
+    // One value out of date is read ahead of a burst of new windows listed before it.
+    reading = 3;
+    listed.refresh(old[299]);
+    listed.refresh(5000);  // not listed: nothing to read
+    std::vector<xcb_window_t> burst(400);
+    std::iota(burst.begin(), burst.end(), 2001);
+    burst.insert(burst.end(), all.begin(), all.end());
+    EXPECT_FALSE(listed.follow(burst, lookUp, 256));
+    EXPECT_EQ(asked.back().front(), old[299]);
+    EXPECT_EQ(*listed.find(old[299]), 3);
 }
 
 }  // namespace

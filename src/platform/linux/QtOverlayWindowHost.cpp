@@ -22,6 +22,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/CoalescedWork.h"
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/linux/QtOverlayGLSurface.h"
@@ -103,9 +104,9 @@ QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
 // Qt selected on the root.
 class X11OverlayDesktop {
 public:
-    static std::unique_ptr<X11OverlayDesktop> open(X11Session* session) {
+    static std::unique_ptr<X11OverlayDesktop> open(MainLoop& loop, X11Session* session) {
         if (!session || !session->toolkit()) return nullptr;
-        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(*session));
+        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(loop, *session));
     }
 
     std::function<void()> onStackEvent;
@@ -214,7 +215,11 @@ public:
     void flush() { xcb_flush(conn_); }
 
 private:
-    explicit X11OverlayDesktop(X11Session& session) : session_(session), conn_(session.toolkit()) {
+    X11OverlayDesktop(MainLoop& loop, X11Session& session)
+        : session_(session),
+          conn_(session.toolkit()),
+          childrenReads_(loop, [this] { readNewChildren(); }),
+          clientsReads_(loop, [this] { readNewClients(); }) {
         auto& desktop = session_.desktop();
         root_ = desktop.root();
         desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE",
@@ -412,8 +417,8 @@ private:
     std::set<std::uint32_t> children_;
     bool anchorsDirty_ = true;
     // The reading ahead: once a burst of notices is over (any client sends hundreds), then a turn at a time.
-    x11::AfterQuiet childrenReads_{[this] { readNewChildren(); }};
-    x11::AfterQuiet clientsReads_{[this] { readNewClients(); }};
+    AfterQuiet childrenReads_;
+    AfterQuiet clientsReads_;
     // Each root child's state, read when the child is first seen and again after a notice of its own says it
     // changed: with thousands of root children (unmapped windows of a busy session) every check would
     // otherwise ask for each of them.
@@ -831,7 +836,7 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
             scheduleCheck();
         });
     }
-    desktop_ = X11OverlayDesktop::open(session_);
+    desktop_ = X11OverlayDesktop::open(loop, session_);
     if (!desktop_) return;
     translucency_ = desktop_->compositorRunning();
     // Clicks pass through the windows unless the server has neither XFixes nor SHAPE input.

@@ -128,7 +128,8 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
     return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(X11Session& session) : session_(session) {
+X11Screens::X11Screens(MainLoop& loop, X11Session& session)
+    : session_(session), reads_(loop, [this] { read(x11::kLookUpsPerTurn); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
                        "_NET_ACTIVE_WINDOW"});
@@ -142,11 +143,11 @@ X11Screens::X11Screens(X11Session& session) : session_(session) {
             return;
         }
         if (p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT")) {
-            strutValues_.forget(p.window);
+            strutValues_.refresh(p.window);
             reads_.ask();
         } else if (p.atom == c.atom("_NET_WORKAREA")) {
             // The manager follows every client's struts: one changed, perhaps of a window not watched here.
-            strutValues_.clear();
+            strutValues_.refreshAll();
             reads_.ask();
         } else if (p.atom == c.atom("_NET_CLIENT_LIST")) {
             reads_.ask();
@@ -174,7 +175,8 @@ void X11Screens::read(std::size_t most) {
     std::vector<Strut> struts;
     std::vector<Subscription> selections;
     const auto clients = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
-    // The screens follow the struts known meanwhile: a panel is rarely among a burst's new windows.
+    // The screens follow the struts known meanwhile, the last ones read of windows still to be read again: a
+    // long list is read over several turns, and a panel must not drop out of the screens in between.
     if (!strutValues_.follow(
             clients, [&](const std::vector<xcb_window_t>& fresh) { return strutValuesOf(connection, fresh); },
             most))

@@ -14,6 +14,7 @@
 
 #include "base/Cancellable.h"
 #include "base/ChangeNotice.h"
+#include "base/CoalescedWork.h"
 #include "platform/Screens.h"
 #include "platform/linux/X11Session.h"
 
@@ -61,8 +62,8 @@ std::string displayIdentifier(const std::string& outputName, const std::string& 
 
 class X11Screens final : public Screens {
 public:
-    // The session must outlive the service.
-    explicit X11Screens(X11Session& session);
+    // The loop and the session must outlive the service.
+    X11Screens(MainLoop& loop, X11Session& session);
     ~X11Screens() override;
 
     std::vector<ScreenInfo> screens() const override;
@@ -86,12 +87,12 @@ private:
     Subscription rootSelection_;
     std::vector<Subscription> dockSelections_;
     // The strut values of each listed window, read when it is first listed and again when a notice says they
-    // changed: of a window that reserves space, by its own notice; of any other, by the work area the window
-    // manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
+    // may have changed: of a window that reserves space, by its own notice; of any other, by the work area
+    // the window manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
     x11::ListedWindows<std::vector<std::uint32_t>> strutValues_;
     // Read once a burst of notices is over (any client may send hundreds), then once a turn while many new
     // windows are being looked up.
-    x11::AfterQuiet reads_{[this] { read(x11::kLookUpsPerTurn); }};
+    AfterQuiet reads_;
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
     std::optional<Point> activeCentre_;  // global points

@@ -35,9 +35,8 @@ private:
     Lifetime::Token ownerLives_;
 };
 
-X11WindowEvents::X11WindowEvents(X11Session& session)
-    : session_(session),
-      adoptions_([this] { adoptWindows(allWatches()); }) {
+X11WindowEvents::X11WindowEvents(MainLoop& loop, X11Session& session)
+    : session_(session), adoptions_(loop, [this] { adoptWindows(allWatches()); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_WM_PID", "WM_STATE"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "base/Cancellable.h"
+#include "base/CoalescedWork.h"
 #include "base/Lifetime.h"
 #include "platform/WindowEvents.h"
 #include "platform/linux/XcbUtil.h"
@@ -24,8 +25,8 @@ std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic);
 
 class X11WindowEvents final : public WindowEvents {
 public:
-    // The session must outlive the service.
-    explicit X11WindowEvents(X11Session& session);
+    // The loop and the session must outlive the service.
+    X11WindowEvents(MainLoop& loop, X11Session& session);
     ~X11WindowEvents() override;
 
     bool isTrusted() const override { return true; }
@@ -55,7 +56,7 @@ private:
     // The process of each listed window (0 where the server cannot tell).
     x11::ListedWindows<std::int32_t> processes_;
     // Adopting once a burst of list changes is over, then once a turn while many new windows are looked up.
-    x11::AfterQuiet adoptions_;
+    AfterQuiet adoptions_;
     std::uint64_t nextId_ = 0;
     Lifetime lifetime_;
 };

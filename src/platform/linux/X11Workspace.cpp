@@ -39,10 +39,10 @@ bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
     }
 }
 
-X11Workspace::X11Workspace(X11Session& session)
+X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
     : session_(session),
-      reload_([this] { reloadAsked(); }),
-      clientsQuiet_([this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
+      activeReads_(loop, [this] { reloadActive(true); }),
+      clientReads_(loop, [this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -59,13 +59,12 @@ X11Workspace::X11Workspace(X11Session& session)
         // Any client may rewrite the lists, hundreds of times in a burst. The clients are read once the burst
         // is over; the active window on the next turn, as it stands then, its own process looked up first.
         if (p.atom == c.atom("_NET_CLIENT_LIST")) {
-            clientsQuiet_.ask();
+            clientReads_.ask();
         } else if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
-            activeAsked_ = true;
-            reload_.ask();
+            activeReads_.ask();
         } else if (p.atom == c.atom("_NET_CURRENT_DESKTOP")) {
             // An activation that came before the switch is told before it, as it happened.
-            reload_.settle();
+            activeReads_.settle();
             send(WorkspaceEvent::Kind::activeSpaceDidChange);
         }
     });
@@ -187,18 +186,10 @@ std::vector<RunningApp> X11Workspace::appsNamedAfter(
     return apps;
 }
 
-void X11Workspace::reloadAsked() {
-    if (std::exchange(clientsAsked_, false)) reloadClients(true, false, x11::kLookUpsPerTurn);
-    if (std::exchange(activeAsked_, false)) reloadActive(true);
-}
-
 void X11Workspace::reloadClients(bool notify, bool renamed, std::size_t most) {
     const auto [clients, complete] = readClients(most);
     // The windows left unread are read on the next turn; the apps follow what is known meanwhile.
-    if (!complete) {
-        clientsAsked_ = true;
-        reload_.ask();
-    }
+    if (!complete) clientReads_.askNextTurn();
     std::map<std::int32_t, RunningApp> before;
     {
         std::lock_guard lock(mutex_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/Cancellable.h"
+#include "base/CoalescedWork.h"
 #include "platform/Workspace.h"
 #include "platform/linux/XcbUtil.h"
 
@@ -47,8 +48,9 @@ public Q_SLOTS:
 
 class X11Workspace final : public Workspace {
 public:
-    // Apps are named by the session's identity and catalog; the session must outlive the workspace.
-    explicit X11Workspace(X11Session& session);
+    // Apps are named by the session's identity and catalog; the loop and the session must outlive the
+    // workspace.
+    X11Workspace(MainLoop& loop, X11Session& session);
     ~X11Workspace() override;
 
     std::optional<RunningApp> frontmostApplication() const override;
@@ -75,11 +77,9 @@ private:
     // `renamed`: the apps' ids and names are worked out again (the installed apps changed); an app whose id
     // or name changed ends under its old one and starts under its new one, and a renamed frontmost app is
     // activated again, so everyone who keeps ids or names takes the new ones.
-    // `most`: how many new windows are looked up now; the rest on later turns.
+    // `most`: how many new windows are looked up now; the rest on the next turn.
     void reloadClients(bool notify, bool renamed = false, std::size_t most = kAll);
     void reloadActive(bool notify, bool renamed = false);
-    // What the notices since the last turn asked for, clients first.
-    void reloadAsked();
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
     // Selects the screen saver's notifications and reads where the displays stand now.
     void followDisplayPower();
@@ -93,11 +93,11 @@ private:
     // Each listed window's process as the server told it when the window was first listed; 0 where it could
     // not tell (a window already gone).
     x11::ListedWindows<std::int32_t> processes_;
-    // What the notices asked to be read again, on the next turn: the active window, and the clients while a
-    // list of many new windows is being looked up.
-    bool clientsAsked_ = false, activeAsked_ = false;
-    x11::OncePerTurn reload_;
-    x11::AfterQuiet clientsQuiet_;
+    // The active window, read again on the turn after its notices, as it stands then.
+    OncePerTurn activeReads_;
+    // The clients, read once a burst of notices of the list is over, then a part a turn while many new
+    // windows are being looked up.
+    AfterQuiet clientReads_;
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;

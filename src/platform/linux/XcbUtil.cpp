@@ -5,7 +5,6 @@
 
 #include <QMetaObject>
 #include <QObject>
-#include <QTimer>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -220,52 +219,6 @@ void EventPump::deliver() {
     if (lost)
         qCWarning(lcDesktop) << tagged("X11",
                                        "the display connection was lost; its events are no longer followed");
-}
-
-OncePerTurn::OncePerTurn(std::function<void()> work)
-    : work_(std::move(work)), context_(std::make_unique<QObject>()) {}
-
-OncePerTurn::~OncePerTurn() = default;
-
-void OncePerTurn::ask() {
-    asked_ = true;
-    if (std::exchange(posted_, true)) return;
-    QMetaObject::invokeMethod(
-        context_.get(),
-        [this] {
-            posted_ = false;
-            settle();
-        },
-        Qt::QueuedConnection);
-}
-
-void OncePerTurn::settle() {
-    if (!std::exchange(asked_, false)) return;
-    work_();
-}
-
-AfterQuiet::AfterQuiet(std::function<void()> work, std::chrono::milliseconds quiet,
-                       std::chrono::milliseconds longest)
-    : work_(std::move(work)), quiet_(quiet), longest_(longest), timer_(std::make_unique<QTimer>()) {
-    timer_->setSingleShot(true);
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
-        waiting_ = false;
-        work_();
-    });
-}
-
-AfterQuiet::~AfterQuiet() = default;
-
-void AfterQuiet::ask() {
-    const auto now = std::chrono::steady_clock::now();
-    if (!std::exchange(waiting_, true)) firstAsk_ = now;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(longest_ - (now - firstAsk_));
-    timer_->start(std::clamp(left, std::chrono::milliseconds(0), quiet_));
-}
-
-void AfterQuiet::askNextTurn() {
-    if (!std::exchange(waiting_, true)) firstAsk_ = std::chrono::steady_clock::now();
-    timer_->start(0);
 }
 
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window) {

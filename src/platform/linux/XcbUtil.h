@@ -7,7 +7,6 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -25,7 +24,6 @@
 #include "base/Lifetime.h"
 
 class QObject;
-class QTimer;
 
 namespace velaro::x11 {
 
@@ -151,57 +149,6 @@ private:
     std::thread reader_;
 };
 
-// Work that a burst of events asks for many times and that needs doing once: it runs on the Qt main thread's
-// next turn after the first ask, once however many asks came meanwhile, and reads the state as it is then.
-// Any client can rewrite a root property hundreds of times in a few milliseconds; a service that re-reads a
-// list per notice would keep the loop (and the app's end) waiting for all of them. Work still asked for when
-// the object goes is dropped. Main thread.
-class OncePerTurn {
-public:
-    explicit OncePerTurn(std::function<void()> work);
-    ~OncePerTurn();
-    OncePerTurn(const OncePerTurn&) = delete;
-    OncePerTurn& operator=(const OncePerTurn&) = delete;
-
-    void ask();
-    // Runs the work now when it was asked for and has not run yet: for a notice whose listeners must hear of
-    // the asked-for change first.
-    void settle();
-
-private:
-    std::function<void()> work_;
-    std::unique_ptr<QObject> context_;  // the queued turn dies with it
-    bool asked_ = false;
-    bool posted_ = false;
-};
-
-// Work that waits for a burst of notices to end: it runs once `quiet` has passed with no further ask, or
-// `longest` after the first ask of a stream that never pauses. For reactions nobody waits on (the running
-// apps, the panel's struts) to notices that any client can send hundreds of times in a few milliseconds:
-// nothing of the work runs while the burst comes in, so the loop stays free for what must be prompt (the
-// front app, the app's end). Work that reads a long list a part at a time asks for its next part with
-// askNextTurn(). Work still waiting when the object goes is dropped. Main thread.
-class AfterQuiet {
-public:
-    static constexpr std::chrono::milliseconds kQuiet{50}, kLongest{250};
-    explicit AfterQuiet(std::function<void()> work, std::chrono::milliseconds quiet = kQuiet,
-                        std::chrono::milliseconds longest = kLongest);
-    ~AfterQuiet();
-    AfterQuiet(const AfterQuiet&) = delete;
-    AfterQuiet& operator=(const AfterQuiet&) = delete;
-
-    void ask();
-    // Runs the work on the next turn of the loop, unless a later ask() waits for quiet again.
-    void askNextTurn();
-
-private:
-    std::function<void()> work_;
-    std::chrono::milliseconds quiet_, longest_;
-    std::unique_ptr<QTimer> timer_;
-    std::chrono::steady_clock::time_point firstAsk_;
-    bool waiting_ = false;
-};
-
 // How many new windows of a list a service looks up in one turn of the loop: a few milliseconds of requests,
 // so that the loop (and a termination signal) never waits long behind a list of thousands of new windows.
 constexpr std::size_t kLookUpsPerTurn = 256;
@@ -217,8 +164,8 @@ public:
     using LookUp = std::function<std::vector<T>(const std::vector<xcb_window_t>&)>;
 
     // Brings the values up to `listed`, a new reading of the list: `lookUp` is called once with the first
-    // `most` windows (in the list's order) not seen before, not at all when there are none. Whether every
-    // listed window has its value now.
+    // `most` windows (in the list's order) whose value is out of date, then not seen before; not at all when
+    // there are none. Whether every listed window has an up-to-date value now.
     bool follow(const std::vector<xcb_window_t>& listed, const LookUp& lookUp,
                 std::size_t most = std::numeric_limits<std::size_t>::max()) {
         // Sorted arrays rather than hash sets: a reading of thousands of windows allocates a few times, not
@@ -229,49 +176,83 @@ public:
         std::erase_if(known_, [&](const auto& entry) {
             return !std::binary_search(now.begin(), now.end(), entry.first);
         });
-        if (known_.size() == now.size()) return true;
+        const bool anyStale =
+            std::any_of(known_.begin(), known_.end(), [](const auto& entry) { return entry.second.stale; });
+        if (known_.size() == now.size() && !anyStale) return true;
         std::vector<xcb_window_t> fresh;
         std::vector<bool> asked(now.size(), false);
         bool complete = true;
-        for (auto w : listed) {
-            const auto index = std::lower_bound(now.begin(), now.end(), w) - now.begin();
-            if (asked[index] || find(w)) continue;
-            if (fresh.size() == most) {
-                complete = false;
-                break;
+        // The windows whose value changed go first: a few of them must not wait behind a burst of new ones.
+        const auto gather = [&](bool stale) {
+            for (auto w : listed) {
+                const auto index = std::lower_bound(now.begin(), now.end(), w) - now.begin();
+                if (asked[index]) continue;
+                const auto* entry = entryOf(known_, w);
+                if (stale ? !(entry && entry->stale) : entry != nullptr) continue;
+                if (fresh.size() == most) {
+                    complete = false;
+                    return;
+                }
+                asked[index] = true;
+                fresh.push_back(w);
             }
-            asked[index] = true;
-            fresh.push_back(w);
-        }
+        };
+        if (anyStale) gather(true);
+        if (complete) gather(false);
         if (fresh.empty()) return complete;
         auto values = lookUp(fresh);
+        std::vector<std::pair<xcb_window_t, Known>> added;
+        for (std::size_t i = 0; i < fresh.size() && i < values.size(); ++i) {
+            if (auto* entry = entryOf(known_, fresh[i]))
+                *entry = Known{std::move(values[i])};
+            else
+                added.emplace_back(fresh[i], Known{std::move(values[i])});
+        }
         const auto kept = known_.size();
-        for (std::size_t i = 0; i < fresh.size() && i < values.size(); ++i)
-            known_.emplace_back(fresh[i], std::move(values[i]));
+        known_.insert(known_.end(), std::make_move_iterator(added.begin()),
+                      std::make_move_iterator(added.end()));
         const auto byWindow = [](const auto& a, const auto& b) { return a.first < b.first; };
         std::sort(known_.begin() + kept, known_.end(), byWindow);
         std::inplace_merge(known_.begin(), known_.begin() + kept, known_.end(), byWindow);
         return complete;
     }
-    // The value of a window of the last reading; null for any other.
+    // The value of a window of the last reading (perhaps out of date); null for any other.
     const T* find(xcb_window_t window) const {
-        auto it = at(known_, window);
-        return it != known_.end() && it->first == window ? &it->second : nullptr;
+        const auto* entry = entryOf(known_, window);
+        return entry ? &entry->value : nullptr;
     }
     // Forgets a window's value (it changed): the next reading that lists the window looks it up again.
     void forget(xcb_window_t window) {
         if (auto it = at(known_, window); it != known_.end() && it->first == window) known_.erase(it);
     }
+    // Marks a window's value out of date (it may have changed): the next reading that lists the window looks
+    // it up again, before any new window, and find() answers the value it had until then.
+    void refresh(xcb_window_t window) {
+        if (auto* entry = entryOf(known_, window)) entry->stale = true;
+    }
+    // The same for every window.
+    void refreshAll() {
+        for (auto& entry : known_) entry.second.stale = true;
+    }
     void clear() { known_.clear(); }
 
 private:
-    template <class Known>
-    static auto at(Known& known, xcb_window_t window) {
+    struct Known {
+        T value;
+        bool stale = false;
+    };
+    template <class Entries>
+    static auto at(Entries& known, xcb_window_t window) {
         return std::lower_bound(known.begin(), known.end(), window,
                                 [](const auto& entry, xcb_window_t w) { return entry.first < w; });
     }
+    template <class Entries>
+    static auto* entryOf(Entries& known, xcb_window_t window) {
+        auto it = at(known, window);
+        return it != known.end() && it->first == window ? &it->second : nullptr;
+    }
 
-    std::vector<std::pair<xcb_window_t, T>> known_;  // by window
+    std::vector<std::pair<xcb_window_t, Known>> known_;  // by window
 };
 
 // The process id of a window's client through the X-Resource extension, for windows without _NET_WM_PID:
