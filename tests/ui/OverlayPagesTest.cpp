@@ -161,7 +161,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     const auto pillCaption = [&] {
         return test::textReading(&page,
-                                 QStringLiteral("The pill wraps the panel's tray and clock, at either end."));
+                                 QStringLiteral("The pill wraps the panel's tray and clock, wherever they sit."));
     };
     EXPECT_TRUE(shows(group("Full Bar"), &page));
     EXPECT_FALSE(shows(group("Pill Shape"), &page));

@@ -90,7 +90,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     modeCard->addRow(mode);
     pillCaptions_ = rowStack(
         nullptr,
-        {new SettingsCaptionRow(QStringLiteral("The pill wraps the panel's tray and clock, at either end.")),
+        {new SettingsCaptionRow(QStringLiteral("The pill wraps the panel's tray and clock, wherever they sit.")),
          new SettingsCaptionRow(QStringLiteral(
              "Pill uses the unified renderer, so Separate corner windows is paused while it's on. Its "
              "setting is kept and returns in Full Bar."))});
