@@ -105,7 +105,7 @@ TourStyleOptionPage::Copy TourStyleOptionPage::optionCopy() const {
     // The panels here have no menus of the front app to wrap: the pill goes around the tray and clock.
     return {QStringLiteral("Overlay Shape"),
             {QStringLiteral("The overlay shrinks to a capsule around"),
-             QStringLiteral("the tray and clock on the panel\u2019s right.")}};
+             QStringLiteral("the tray and clock on the top panel.")}};
 }
 
 std::string TourStyleOptionPage::videoName() const {

@@ -87,14 +87,18 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
         if (!(height >= kMinStatusHeight - kPixelRounding) || height > tallest) continue;
         const double belowTop = (b.y() - (primaryHeight - s.maxY())) * ratio;
         if (belowTop < -kPixelRounding || belowTop > kStatusTopSlack + kPixelRounding) continue;
-        if (b.x() < s.minX() || b.x() >= s.maxX()) continue;
+        // On the screen where the item is: its frame's padding may reach past the screen's edge (an icon at
+        // a panel's left end) or onto the next screen.
+        if (b.midX() < s.minX() || b.midX() >= s.maxX()) continue;
         const Rect local{b.x() - s.minX(), b.y(), b.width(), b.height()};
         // An item hidden under the camera housing.
         if (notch && local.midX() >= notch->left && local.midX() <= notch->right) continue;
         united = unite(united, local);
     }
     if (!united) return out;
-    double start = corners.pillRightHOffset + (united->minX() - padding);
+    // Within the screen, so that a pill at either end keeps its rounded end in sight; only the room the
+    // padding and offset leave around the items is lost.
+    double start = std::max(corners.pillRightHOffset + (united->minX() - padding), 0.0);
     if (notch && start <= notch->right) start = notch->right;
     const double end = std::min(s.width(), corners.pillRightHOffset + (united->maxX() + padding));
     if (start < end) out.right = PillSpan{start, end};

@@ -1,11 +1,15 @@
 // The real app in the pill shape on the test desktop, at one and at two pixels a point: on the panel's row
-// the band is cut to a short capsule around the tray and the clock, not drawn across the screen. The panel
-// keeps its size in pixels at every scale the app draws at, so at two pixels a point its 28 px are 14 points.
+// the band is cut to a short capsule around the tray and the clock, not drawn across the screen, wherever the
+// panel puts its tray, and again once the panel has reloaded or restarted. The panel keeps its size in pixels
+// at every scale the app draws at, so at two pixels a point its 28 px are 14 points.
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <iostream>
+#include <string>
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TrayApp.h"
@@ -14,6 +18,10 @@ namespace velaro::e2e {
 namespace {
 
 const QColor kWindow(0xc8, 0x3c, 0x28);
+// The panel's items in tint2's letters: the tray at the panel's left end with the clock after it, and the
+// tray at its right end after the clock. The desktop's own order puts the tray right before the clock.
+const QString kTrayFirst = QStringLiteral("SC");
+const QString kTrayLast = QStringLiteral("FCS");
 
 // Solid style in the colour sampled below the panel, the pill shape with its default look, the tour done.
 QByteArray pillSettings() {
@@ -22,46 +30,60 @@ QByteArray pillSettings() {
            pill + R"("}})";
 }
 
-// One row of a monitor's panel: the columns tinted by the band, and the clock's last white glyph column.
-struct PanelRow {
-    int first = -1, last = -1, tinted = 0;
-    int lastGlyph = -1;
-};
+bool tinted(const QImage& shot, int x, int y) {
+    return closeTo(shot.pixelColor(x, y), kWindow, 40);
+}
 
-PanelRow readRow(const QImage& shot, const QRect& monitor, int row, int panel) {
-    PanelRow r;
+// The rows of the panel the band tints in column x.
+int rowsAt(const QImage& shot, int x, int top, int panel) {
+    int rows = 0;
+    for (int y = top; y < top + panel; ++y) rows += tinted(shot, x, y) ? 1 : 0;
+    return rows;
+}
+
+// Why the panel's row shows no capsule wrapping the tray's icon and the clock beside it; empty when it does.
+// The capsule is short, tints a good part of the panel's height at both ratios, holds the icon in its
+// full-height middle, ends rounded on both sides (the screen's edge does not cut it flat), and leaves the
+// rest of the panel bare.
+std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& icon, int panel) {
+    const int top = monitor.top(), row = top + panel / 2;
+    int first = -1, last = -1, count = 0, firstGlyph = -1, lastGlyph = -1;
     for (int x = monitor.left(); x <= monitor.right(); ++x) {
-        if (!closeTo(shot.pixelColor(x, row), kWindow, 40)) continue;
-        if (r.first < 0) r.first = x;
-        r.last = x;
-        ++r.tinted;
-    }
-    for (int x = monitor.right(); x > monitor.center().x() && r.lastGlyph < 0; --x)
-        for (int y = monitor.top(); y < monitor.top() + panel; ++y) {
+        if (tinted(shot, x, row)) {
+            if (first < 0) first = x;
+            last = x;
+            ++count;
+        }
+        if (x >= icon.left() && x <= icon.right()) continue;
+        for (int y = top; y < top + panel; ++y) {
             const QColor c = shot.pixelColor(x, y);
             if (c.red() > 200 && c.green() > 200 && c.blue() > 200) {
-                r.lastGlyph = x;
+                if (firstGlyph < 0) firstGlyph = x;
+                lastGlyph = x;
                 break;
             }
         }
-    return r;
-}
-
-// The most rows of the panel the band tints in any one column from x0 to x1: the capsule's height.
-int tintedRows(const QImage& shot, int x0, int x1, int top, int panel) {
-    int most = 0;
-    for (int x = x0; x <= x1; ++x) {
-        int rows = 0;
-        for (int y = top; y < top + panel; ++y) rows += closeTo(shot.pixelColor(x, y), kWindow, 40) ? 1 : 0;
-        most = std::max(most, rows);
     }
-    return most;
-}
-
-// The capsule wraps the tray (from its first icon) and the clock (past its last glyph), and is short.
-bool wrapsTray(const PanelRow& r, const QRect& monitor, const QRect& icon) {
-    return r.first >= 0 && r.first <= icon.left() && r.lastGlyph > icon.right() && r.last > r.lastGlyph &&
-           r.last - r.first < monitor.width() / 4 && r.tinted > (r.last - r.first) / 3;
+    const auto at = [](int a, int b) {
+        return " (x " + std::to_string(a) + " to " + std::to_string(b) + ")";
+    };
+    if (first < 0) return "no band on the panel's row";
+    if (firstGlyph < 0) return "no clock on the panel";
+    if (last - first >= monitor.width() / 4) return "the band is no capsule" + at(first, last);
+    const int from = std::min(icon.left(), firstGlyph), to = std::max(icon.right(), lastGlyph);
+    if (first > from || last <= to)
+        return "the capsule" + at(first, last) + " leaves out part of the tray and clock" + at(from, to);
+    if (count <= (last - first) / 3) return "the capsule is mostly bare";
+    int most = 0;
+    for (int x = first; x <= last; ++x) most = std::max(most, rowsAt(shot, x, top, panel));
+    if (most < panel / 3) return "the capsule is too thin: " + std::to_string(most) + " rows";
+    if (rowsAt(shot, icon.left() - 1, top, panel) < most - 2) return "the icon sits in the capsule's end";
+    if (rowsAt(shot, first, top, panel) > most * 2 / 3 || rowsAt(shot, last, top, panel) > most * 2 / 3)
+        return "an end of the capsule is cut flat" + at(first, last);
+    const int bare = first > monitor.center().x() ? monitor.left() + monitor.width() / 3
+                                                  : monitor.left() + monitor.width() * 2 / 3;
+    if (tinted(shot, bare, row)) return "the rest of the panel is tinted";
+    return {};
 }
 
 class PillShapeDesktopTest : public ::testing::Test {
@@ -71,63 +93,120 @@ protected:
         panel = panelHeight();
         ASSERT_GT(panel, 0);
     }
+    void TearDown() override {
+        QString why;
+        if (panelChanged) EXPECT_TRUE(renewPanel(QStringLiteral("reload"), {}, &why)) << why.toStdString();
+    }
 
-    // Runs the app at `ratio` pixels a point over a maximised window on the tray's monitor and checks the
-    // capsule on the panel's middle row; `shotName` keeps the last screenshot in the build directory.
-    void checkPillAt(int ratio, const QString& shotName) {
-        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
-        TrayApp app;
+    // Reloads the test desktop's panel as an edit of its settings does (SIGUSR1), or ends it and starts
+    // another, with its items in the order `items` (the usual order when empty); the usual panel comes back
+    // when the test ends.
+    bool renewPanel(const QString& how, const QString& items, QString* why) {
+        QStringList arguments{how + QStringLiteral("-panel")};
+        if (!items.isEmpty()) arguments << QStringLiteral("--items") << items;
+        panelChanged = true;
+        const auto r = run(sourceDir() + QStringLiteral("/scripts/desktop-session"), arguments,
+                           std::chrono::seconds(60));
+        if (r.exitCode != 0) *why = r.describe();
+        return r.exitCode == 0;
+    }
+
+    // The app at `ratio` pixels a point over a maximised window on the tray's monitor.
+    void launch(TrayApp& app, int ratio) {
         app.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), QString::number(ratio));
         QString why;
         ASSERT_TRUE(app.launch(pillSettings(), &why)) << why.toStdString();
-        const QRect icon = app.icon();
-        QScreen* trayScreen = QGuiApplication::screenAt(icon.center());
+        QScreen* trayScreen = QGuiApplication::screenAt(app.icon().center());
         ASSERT_TRUE(trayScreen) << "the tray icon lies on no monitor";
-        const QRect monitor = trayScreen->geometry();
+        monitor = trayScreen->geometry();
+        window = std::make_unique<SolidWindow>(kWindow);
+        window->widget().windowHandle()->setScreen(trayScreen);
+        window->widget().setGeometry(monitor);
+        window->widget().showMaximized();
+    }
 
-        SolidWindow window(kWindow);
-        window.widget().windowHandle()->setScreen(trayScreen);
-        window.widget().setGeometry(monitor);
-        window.widget().showMaximized();
-
-        const int row = monitor.top() + panel / 2;
+    // Waits for the capsule around the app's icon where the panel has it now; `shotName` keeps the last
+    // screenshot in the build directory. The reveal rises from the band's bottom: the whole capsule is
+    // waited for, not only its middle.
+    void expectCapsule(const TrayApp& app, const QString& shotName) {
+        std::string fault = "the app's icon is in no tray";
         const QImage shot = screenshotWhen(
             [&](const QImage& s) {
-                // The reveal rises from the band's bottom: wait for the whole capsule, not only its middle.
-                const PanelRow r = readRow(s, monitor, row, panel);
-                return wrapsTray(r, monitor, icon) &&
-                       tintedRows(s, r.first, r.last, monitor.top(), panel) >= panel / 3;
+                const auto icon = app.iconNow();
+                fault = icon ? capsuleFault(s, monitor, *icon, panel) : "the app's icon is in no tray";
+                return fault.empty();
             },
             std::chrono::seconds(20));
         shot.save(buildDir() + QLatin1Char('/') + shotName);
-        const PanelRow r = readRow(shot, monitor, row, panel);
-        ASSERT_GE(r.first, 0) << "no band on the panel's row; see " << shotName.toStdString();
-        EXPECT_LT(r.last - r.first, monitor.width() / 4) << "the band spans x " << r.first << " to " << r.last
-                                                         << ", not a capsule; see " << shotName.toStdString();
-        EXPECT_LE(r.first, icon.left()) << "the capsule starts right of the tray's icon at x " << icon.left();
-        EXPECT_GT(r.lastGlyph, icon.right()) << "the clock right of the tray was not found";
-        EXPECT_GT(r.last, r.lastGlyph) << "the capsule ends before the clock's last glyph";
-        EXPECT_GT(r.tinted, (r.last - r.first) / 3) << "the capsule is mostly bare";
-        // A good part of the panel's height at both ratios, not a line through the icons.
-        EXPECT_GE(tintedRows(shot, r.first, r.last, monitor.top(), panel), panel / 3)
-            << "the capsule is too thin beside the tray; see " << shotName.toStdString();
-        EXPECT_FALSE(closeTo(shot.pixelColor(monitor.left() + monitor.width() / 3, row), kWindow, 40))
-            << "the rest of the panel stays bare";
+        EXPECT_EQ(fault, "") << "see " << shotName.toStdString();
+    }
+
+    // The panel renewed, the app's icon docks in it again and the capsule follows it there, with no setting
+    // touched; prints how long the capsule took after the icon was back.
+    void expectCapsuleAfter(const QString& how, const QString& items, const TrayApp& app,
+                            const QString& shotName) {
+        SCOPED_TRACE(testing::Message() << "after a panel " << how.toStdString());
+        QString why;
+        ASSERT_TRUE(renewPanel(how, items, &why)) << why.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return app.iconNow().has_value(); }, std::chrono::seconds(20)))
+            << "the app's icon never docked in the new panel";
+        QElapsedTimer sinceIcon;
+        sinceIcon.start();
+        expectCapsule(app, shotName);
+        std::cout << "the capsule was back " << sinceIcon.elapsed() << " ms after the icon, after a panel "
+                  << how.toStdString() << '\n';
+    }
+
+    // The app started at one and at two pixels a point in turn, each time with its capsule; the screenshots
+    // are kept as `<shotName>-ratio<n>.png`.
+    void expectCapsuleAtBothRatios(const QString& shotName) {
+        for (const int ratio : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+            TrayApp app;
+            ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
+            expectCapsule(app, QStringLiteral("%1-ratio%2.png").arg(shotName).arg(ratio));
+        }
     }
 
     int panel = 0;
+    bool panelChanged = false;
+    QRect monitor;
+    std::unique_ptr<SolidWindow> window;
 };
 
 TEST_F(PillShapeDesktopTest, AtOneAndTwoPixelsAPointTheCapsuleWrapsTheTrayAndClock) {
-    checkPillAt(1, QStringLiteral("e2e-pill-ratio1.png"));
-    checkPillAt(2, QStringLiteral("e2e-pill-ratio2.png"));
+    expectCapsuleAtBothRatios(QStringLiteral("e2e-pill"));
+}
+
+TEST_F(PillShapeDesktopTest,
+       WithTheTrayFirstOrLastOnThePanelTheCapsuleWrapsItAndTheClockAtOneAndTwoPixelsAPoint) {
+    QString why;
+    for (const QString& items : {kTrayFirst, kTrayLast}) {
+        SCOPED_TRACE(testing::Message() << "panel items " << items.toStdString());
+        ASSERT_TRUE(renewPanel(QStringLiteral("restart"), items, &why)) << why.toStdString();
+        expectCapsuleAtBothRatios(QStringLiteral("e2e-pill-") + items);
+    }
+}
+
+TEST_F(PillShapeDesktopTest, ThePillFollowsThePanelThroughAReloadAndARestartAtOneAndTwoPixelsAPoint) {
+    for (const int ratio : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        TrayApp app;
+        ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
+        expectCapsule(app, QStringLiteral("e2e-pill-before-reload-ratio%1.png").arg(ratio));
+        // The panel is ended and started again with the tray first; then an edit of its settings puts the
+        // tray back before the clock, and the panel reloads.
+        expectCapsuleAfter(QStringLiteral("restart"), kTrayFirst, app,
+                           QStringLiteral("e2e-pill-restarted-ratio%1.png").arg(ratio));
+        expectCapsuleAfter(QStringLiteral("reload"), {}, app,
+                           QStringLiteral("e2e-pill-reloaded-ratio%1.png").arg(ratio));
+    }
 }
 
 TEST_F(PillShapeDesktopTest, OnTwoMonitorsTheCapsuleWrapsTheTrayOnItsMonitorAtOneAndTwoPixelsAPoint) {
     if (QGuiApplication::screens().size() < 2)
         GTEST_SKIP() << "needs the two-monitor desktop (desktop-session start --dual)";
-    checkPillAt(1, QStringLiteral("e2e-pill-two-monitors-ratio1.png"));
-    checkPillAt(2, QStringLiteral("e2e-pill-two-monitors-ratio2.png"));
+    expectCapsuleAtBothRatios(QStringLiteral("e2e-pill-two-monitors"));
 }
 
 }  // namespace

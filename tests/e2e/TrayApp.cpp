@@ -111,12 +111,15 @@ bool TrayApp::launch(const QByteArray& json, QString* why) {
 
 // The app's small window inside the panel is its tray icon.
 bool TrayApp::findIcon() {
+    const auto icon = iconNow();
+    if (icon) icon_ = *icon;
+    return icon.has_value();
+}
+
+std::optional<QRect> TrayApp::iconNow() const {
     for (const QRect& g : visibleWindows({QStringLiteral("--pid"), pid_}))
-        if (g.top() >= 0 && g.bottom() < panelHeight && g.width() <= panelHeight) {
-            icon_ = g;
-            return true;
-        }
-    return false;
+        if (g.top() >= 0 && g.bottom() < panelHeight && g.width() <= panelHeight) return g;
+    return std::nullopt;
 }
 
 std::optional<QRect> TrayApp::popupUnderPanel() const {

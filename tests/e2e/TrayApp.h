@@ -56,6 +56,9 @@ public:
     QString pid() const { return pid_; }
     // The icon's place in the tray, as found at launch.
     QRect icon() const { return icon_; }
+    // Its place as the server shows it now (a panel that reloads places it anew); absent while it is in no
+    // tray.
+    std::optional<QRect> iconNow() const;
     // The app's window hanging under the panel: the popover or a menu.
     std::optional<QRect> popupUnderPanel() const;
     void rightClickIcon() const;

@@ -79,13 +79,13 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
     const Case cases[] = {
         {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::fullBar); },
          "Overlay Shape", "The overlay covers the whole top panel,", "tour-fullbar", false},
-        // The pill wraps the panel's right end whatever the window manager: no promise of a left pill.
+        // The pill wraps the panel's tray and clock whatever the window manager: no promise of a left pill.
         {OnboardingStep::menubarShape, false, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
          "The overlay shrinks to a capsule around", "tour-pill", false},
         {OnboardingStep::menubarShape, true, [](auto& s) { setShape(s, ShapeMode::pill); }, "Overlay Shape",
          "The overlay shrinks to a capsule around", "tour-pill", false},
-        {OnboardingStep::style, true, [](auto&) {}, "Overlay Shape", "The overlay covers the whole top panel,",
-         "tour-fullbar", false},
+        {OnboardingStep::style, true, [](auto&) {}, "Overlay Shape",
+         "The overlay covers the whole top panel,", "tour-fullbar", false},
         {OnboardingStep::roundedCorners, true, [](auto&) {}, "Rounded Corners", "Rounds all the corners",
          "tour-cornerrounding", true},
         {OnboardingStep::lightReflections, true, [](auto&) {}, "Light Reflections",
@@ -98,8 +98,8 @@ TEST(TourFeaturePages, EachOptionSaysWhatItDoesUnderItsConditions) {
          "Shows a playback progress line on the top edge", "tour-progressbar", true},
         {OnboardingStep::fillWindow, true, [](auto&) {}, "Fill Window",
          "The maximise button fills the window", "tour-fillwindow", true},
-        {OnboardingStep::fillWindow, false, [](auto&) {}, "Fill Window", "Needs a running window manager \u2014",
-         "tour-fillwindow", true},
+        {OnboardingStep::fillWindow, false, [](auto&) {}, "Fill Window",
+         "Needs a running window manager \u2014", "tour-fillwindow", true},
     };
     for (const auto& c : cases) {
         TourRig rig;

@@ -116,6 +116,42 @@ TEST(MenuShapeGeometry, RightPillUnitesTheItemsWithPaddingAndOffsetWithinTheScre
                      .right);
 }
 
+// The status windows of a tray at a panel's left end as the panel's items are read, the icon 2 px from the
+// left edge of the screen at `screenX` and the clock's last glyph at 90 px: the icon's frame padded by 10 pt
+// on both sides, the clock's from the icon's right edge to 10 pt past its last glyph.
+std::vector<MenuBarItemWindow> trayFirst(double ratio, double panel, double screenX = 0) {
+    const double icon = panel <= 28 ? 20 : 40, iconX = 2, clockEnd = 90;
+    return {
+        status(screenX + iconX / ratio - 10, 0, icon / ratio + 20, panel / ratio),
+        status(screenX + (iconX + icon) / ratio, 0, (clockEnd - iconX - icon) / ratio + 10, panel / ratio)};
+}
+
+TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen) {
+    for (const double ratio : {1.0, 2.0}) {
+        for (const double panel : {24.0, 28.0, 56.0}) {
+            SCOPED_TRACE(testing::Message() << ratio << " pixels a point, a " << panel << "-px panel");
+            const auto right =
+                pillGeometryForScreen(screenAt(ratio, panel), std::nullopt, trayFirst(ratio, panel),
+                                      kPrimaryHeight, pills(2, -10), std::nullopt)
+                    .right;
+            ASSERT_TRUE(right);
+            // The icon's padded frame starts left of the screen, the icon itself on it: the pill takes it in,
+            // starting at the screen's edge with the rest of the padding, its rounded end in sight.
+            EXPECT_DOUBLE_EQ(right->minX, 0);
+            EXPECT_DOUBLE_EQ(right->maxX, 90 / ratio + 2) << "2 pt past the clock's last glyph";
+        }
+    }
+    // An icon at the left end of the second screen's panel: its padding reaches onto the first screen, but
+    // the item, and so its pill, is on the second.
+    const ScreenInfo a = screenAt(2, 56, "A"), b = screenAt(2, 56, "B", 1920);
+    const auto windows = trayFirst(2, 56, 1920);
+    EXPECT_FALSE(
+        pillGeometryForScreen(a, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right);
+    EXPECT_EQ(
+        pillGeometryForScreen(b, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right,
+        (PillSpan{0, 47}));
+}
+
 TEST(MenuShapeGeometry, StatusWindowsOfASecondScreenAreMeasuredFromItsEdge) {
     // The right screen is 1280 wide; its top sits at the same height as the primary's.
     const auto g =

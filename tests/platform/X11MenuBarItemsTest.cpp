@@ -40,6 +40,19 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
     }
 }
 
+TEST(X11MenuBarItems, AClockRightUpAgainstTheIconsLeftIsOneMoreItemAtRatiosOneAndTwo) {
+    // A tray at the panel's right end with the clock before it (drawn from x 1845), nothing after it.
+    for (const double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        TrayLayout tray{{Rect{1896, 4, 20, 20}}, Rect{0, 0, 1920, 28}, 1916.0};
+        tray.contentLeft = 1845;
+        const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio));
+        ASSERT_EQ(windows.size(), 2u);
+        EXPECT_EQ(windows[1].bounds,
+                  (Rect{1845 / ratio - kPad, 0, (1896 - 1845) / ratio + kPad, 28 / ratio}));
+    }
+}
+
 TEST(X11MenuBarItems, AWideGapAfterTheTrayHoldsNoGuessedClock) {
     const TrayLayout tray{{Rect{900, 4, 20, 20}}, Rect{0, 0, 1920, 28}, std::nullopt};
     EXPECT_EQ(statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, 1)).size(), 1u);
@@ -130,6 +143,33 @@ TEST(X11MenuBarItems, ThePanelsDrawingEndsAtItsLastColumnThatDiffersFromTheRowsB
         for (int x = 0; x < 30; ++x) gradient[y * 30 + x] = 0xff000000u | std::uint32_t(y * 40) << 8;
     gradient[3 * 30 + 12] = 0xffffffff;
     EXPECT_EQ(drawnColumnsEnd(gradient.data(), 30, 6, 30), 13);
+}
+
+TEST(X11MenuBarItems, TheDrawingBeforeTheIconsStartsWhereNoWideGapBreaksItsRun) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> drawn;
+        int start;
+    };
+    // 60 columns ending at the icons' left edge; runs break at 8 undrawn columns.
+    const Case cases[] = {
+        {"a clock's glyphs 5 columns before the icons",
+         {{30, 2}, {33, 3}, {38, 1}, {44, 5}, {50, 0}, {54, 2}},
+         30},
+        {"nothing drawn", {}, -1},
+        {"drawing only beyond the gap", {{20, 2}, {51, 3}}, -1},
+        {"a gap as wide as the break ends the run",
+         {{10, 2}, {19, 2}, {26, 2}, {33, 2}, {40, 2}, {47, 2}, {52, 4}},
+         19},
+        {"a run up to the first column",
+         {{0, 0}, {7, 1}, {14, 2}, {21, 3}, {28, 4}, {35, 0}, {42, 1}, {49, 2}, {56, 3}},
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto pixels = strip(60, 0x00000000, c.drawn, 0xffffffff);
+        EXPECT_EQ(drawnRunStart(pixels.data(), 60, 6, 60, 8), c.start);
+    }
 }
 
 }  // namespace

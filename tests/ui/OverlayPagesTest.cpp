@@ -161,7 +161,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     };
     const auto pillCaption = [&] {
         return test::textReading(&page,
-                                 QStringLiteral("The pill wraps the panel's right side: its tray and clock."));
+                                 QStringLiteral("The pill wraps the panel's tray and clock, wherever they sit."));
     };
     EXPECT_TRUE(shows(group("Full Bar"), &page));
     EXPECT_FALSE(shows(group("Pill Shape"), &page));
@@ -193,6 +193,10 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     EXPECT_FALSE(shows(group("Full Bar"), &page));
     EXPECT_TRUE(shows(group("Pill Shape"), &page));
     EXPECT_TRUE(shows(pillCaption(), &page));
+    // The tray's pill switched off leaves the band uncut, and its caption says so.
+    EXPECT_TRUE(
+        shows(test::textReading(&page, QStringLiteral("Off = no pill: the band covers the whole top panel.")),
+              &page));
 
     const struct {
         const char* title;

@@ -1,6 +1,7 @@
 // Tray icons and the clock beside them, read from the X server's window tree.
 #include "platform/linux/X11MenuBarItems.h"
 
+#include <xcb/damage.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -45,6 +46,12 @@ double rightEnd(const std::vector<Rect>& rects) {
     return right;
 }
 
+double leftEnd(const std::vector<Rect>& rects) {
+    double left = rects.front().minX();
+    for (const auto& r : rects) left = std::min(left, r.minX());
+    return left;
+}
+
 bool hasProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
     auto reply =
         x11::own(xcb_get_property_reply(c, x11::askProperty(c, window, property, XCB_ATOM_ANY, 1), nullptr));
@@ -72,34 +79,58 @@ bool differs(std::uint32_t a, std::uint32_t b) {
     return false;
 }
 
-// Where the panel's drawing ends right of `fromX` (root pixels), read from the panel window's own pixels, so
-// that nothing under a translucent panel (our band included) counts.
-std::optional<double> contentRightOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
-                                     double fromX) {
-    const int x = int(fromX - panelRect.x());
-    const int width = int(panelRect.width()) - x;
-    const int height = int(panelRect.height());
-    if (x < 0 || width <= 0 || height <= 0) return std::nullopt;
-    auto image = x11::own(xcb_get_image_reply(
-        c,
-        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0, std::uint16_t(width),
-                      std::uint16_t(height), ~0u),
-        nullptr));
-    if (!image) return std::nullopt;
+// The panel window's own pixels from x `from` to `to` (root pixels), masked to the depth's bits, so that
+// nothing under a translucent panel (our band included) counts; empty when they cannot be read.
+std::vector<std::uint32_t> panelPixels(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
+                                       double from, double to, int* width, int* height) {
+    const int x = int(from - panelRect.x());
+    *width = int(to - from);
+    *height = int(panelRect.height());
+    if (x < 0 || *width <= 0 || *height <= 0) return {};
+    auto image =
+        x11::own(xcb_get_image_reply(c,
+                                     xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0,
+                                                   std::uint16_t(*width), std::uint16_t(*height), ~0u),
+                                     nullptr));
+    if (!image) return {};
     // Panels are 24- or 32-bit; other depths do not come in whole 32-bit pixels.
-    if (image->depth != 24 && image->depth != 32) return std::nullopt;
-    if (xcb_get_image_data_length(image.get()) < width * height * 4) return std::nullopt;
+    if (image->depth != 24 && image->depth != 32) return {};
+    if (xcb_get_image_data_length(image.get()) < *width * *height * 4) return {};
     const auto* pixels = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
     const std::uint32_t mask = image->depth == 32 ? 0xffffffffu : 0x00ffffffu;
-    std::vector<std::uint32_t> masked(pixels, pixels + width * height);
+    std::vector<std::uint32_t> masked(pixels, pixels + std::size_t(*width) * std::size_t(*height));
     for (auto& p : masked) p &= mask;
-    return fromX + drawnColumnsEnd(masked.data(), width, height, width);
+    return masked;
 }
 
-}  // namespace
+// Where the panel's drawing ends right of `fromX` (root pixels).
+std::optional<double> contentRightOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
+                                     double fromX) {
+    int width = 0, height = 0;
+    const auto pixels = panelPixels(c, panel, panelRect, fromX, panelRect.maxX(), &width, &height);
+    if (pixels.empty()) return std::nullopt;
+    return fromX + drawnColumnsEnd(pixels.data(), width, height, width);
+}
 
-int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride) {
-    int end = 0;
+// Where the drawing right up against `toX` (root pixels) starts, when it is no wider than a clock.
+std::optional<double> contentLeftOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
+                                    double toX) {
+    constexpr int gap = X11MenuBarItems::kBesideGap;
+    const double from = std::max(panelRect.x(), toX - X11MenuBarItems::kClockAreaWidth - gap);
+    int width = 0, height = 0;
+    const auto pixels = panelPixels(c, panel, panelRect, from, toX, &width, &height);
+    if (pixels.empty()) return std::nullopt;
+    const int start = drawnRunStart(pixels.data(), width, height, width, gap);
+    if (start < 0) return std::nullopt;
+    // Drawing that may go on left of what was read is wider than a clock: a task list, say.
+    if (from > panelRect.x() && start < gap) return std::nullopt;
+    return from + start;
+}
+
+// Which columns of a 32-bit image hold drawing: some pixel differs from its row's commonest value (the
+// panel's background is uniform along a row, or transparent; its drawing is not).
+std::vector<bool> drawnColumns(const std::uint32_t* pixels, int width, int height, int stride) {
+    std::vector<bool> drawn(std::size_t(std::max(width, 0)), false);
     std::unordered_map<std::uint32_t, int> counts;
     for (int y = 0; y < height; ++y) {
         const std::uint32_t* row = pixels + std::size_t(y) * std::size_t(stride);
@@ -111,13 +142,31 @@ int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stri
                 most = n;
                 background = row[x];
             }
-        for (int x = width - 1; x >= end; --x)
-            if (differs(row[x], background)) {
-                end = x + 1;
-                break;
-            }
+        for (int x = 0; x < width; ++x)
+            if (!drawn[x] && differs(row[x], background)) drawn[x] = true;
     }
-    return end;
+    return drawn;
+}
+
+}  // namespace
+
+int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride) {
+    const auto drawn = drawnColumns(pixels, width, height, stride);
+    for (int x = width - 1; x >= 0; --x)
+        if (drawn[x]) return x + 1;
+    return 0;
+}
+
+int drawnRunStart(const std::uint32_t* pixels, int width, int height, int stride, int gap) {
+    const auto drawn = drawnColumns(pixels, width, height, stride);
+    int start = -1;
+    for (int x = width - 1; x >= 0; --x) {
+        if (drawn[x])
+            start = x;
+        else if ((start < 0 ? width : start) - x >= gap)
+            break;
+    }
+    return start;
 }
 
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
@@ -130,13 +179,17 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
         out.push_back({OverlayWindowLevel::panel,
                        space.topLeftFromRoot(Rect(left, rows.y(), right - left, rows.height()))});
     };
-    std::optional<Rect> last;
+    std::optional<Rect> first, last;
     for (const auto& icon : tray.icons) {
         if (icon.isEmpty()) continue;
         item(icon.minX() - pad, icon.maxX() + pad, icon);
         if (!last || icon.maxX() > last->maxX()) last = icon;
+        if (!first || icon.minX() < first->minX()) first = icon;
     }
     if (!last) return out;
+    // What the panel draws right up against the icons' left (a clock before a tray at the panel's end).
+    if (tray.contentLeft && *tray.contentLeft < first->minX())
+        item(*tray.contentLeft - pad, first->minX(), *first);
     if (tray.contentRight) {
         // What the panel draws beside the icons is one more item, padded like the others.
         if (*tray.contentRight > last->maxX()) item(last->maxX(), *tray.contentRight + pad, *last);
@@ -149,85 +202,178 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
 }
 
 X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_(session), loop_(loop) {
-    session_.desktop().intern(
-        {"_NET_SYSTEM_TRAY_S0", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK", "_XEMBED_INFO"});
-    handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
-        // Every structure event's first field after the header names the window whose children it is about.
-        xcb_window_t parent = XCB_WINDOW_NONE;
-        switch (e.response_type & 0x7f) {
+    auto& conn = session_.desktop();
+    conn.intern({"_NET_SYSTEM_TRAY_S0", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK", "_XEMBED_INFO",
+                 "_NET_CLIENT_LIST", "MANAGER"});
+    xcb_connection_t* c = conn.get();
+    // The panel's drawing beside the icons (a clock) changes without any window moving: its damage tells.
+    if (const auto* damage = xcb_get_extension_data(c, &xcb_damage_id); damage && damage->present) {
+        auto version =
+            x11::own(xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+        hasDamage_ = version != nullptr;
+        damageEventBase_ = damage->first_event;
+    }
+    const xcb_window_t root = conn.root();
+    const xcb_atom_t clientList = conn.atom("_NET_CLIENT_LIST");
+    const xcb_atom_t manager = conn.atom("MANAGER");
+    const xcb_atom_t traySelection = conn.atom("_NET_SYSTEM_TRAY_S0");
+    // A panel that reloads or restarts shows up as a new dock in the client list, its tray as a new owner of
+    // the tray selection, announced on the root.
+    rootSelection_ = session_.selectEvents(root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    handler_ = session_.addEventHandler([this, root, clientList, manager,
+                                         traySelection](const xcb_generic_event_t& e) {
+        const int type = e.response_type & 0x7f;
+        if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
+            const auto& d = reinterpret_cast<const xcb_damage_notify_event_t&>(e);
+            if (auto it = watched_.find(d.drawable); it != watched_.end() && it->second.damage == d.damage) {
+                // Told once until the damage is taken away: the next drawing tells again.
+                xcb_damage_subtract(session_.desktop().get(), d.damage, XCB_NONE, XCB_NONE);
+                xcb_flush(session_.desktop().get());
+                statusAreaMoved();
+            }
+            return;
+        }
+        // Every structure event's first field after the header names the window it was selected on: a
+        // watched window itself or the parent of the children it is about.
+        xcb_window_t on = XCB_WINDOW_NONE;
+        switch (type) {
             case XCB_MAP_NOTIFY:
-                parent = reinterpret_cast<const xcb_map_notify_event_t&>(e).event;
+                on = reinterpret_cast<const xcb_map_notify_event_t&>(e).event;
                 break;
             case XCB_UNMAP_NOTIFY:
-                parent = reinterpret_cast<const xcb_unmap_notify_event_t&>(e).event;
+                on = reinterpret_cast<const xcb_unmap_notify_event_t&>(e).event;
                 break;
             case XCB_CONFIGURE_NOTIFY:
-                parent = reinterpret_cast<const xcb_configure_notify_event_t&>(e).event;
+                on = reinterpret_cast<const xcb_configure_notify_event_t&>(e).event;
                 break;
-            case XCB_DESTROY_NOTIFY:
-                parent = reinterpret_cast<const xcb_destroy_notify_event_t&>(e).event;
+            case XCB_DESTROY_NOTIFY: {
+                const auto& d = reinterpret_cast<const xcb_destroy_notify_event_t&>(e);
+                // The server forgets a window's selections and damage with it, and may hand its id to the
+                // window that replaces it: that one is watched afresh.
+                if (d.event == d.window && watched_.contains(d.window)) {
+                    unwatch(d.window, true);
+                    statusAreaMoved();
+                    return;
+                }
+                on = d.event;
                 break;
+            }
             case XCB_REPARENT_NOTIFY:
-                parent = reinterpret_cast<const xcb_reparent_notify_event_t&>(e).event;
+                on = reinterpret_cast<const xcb_reparent_notify_event_t&>(e).event;
                 break;
+            case XCB_PROPERTY_NOTIFY: {
+                const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+                if (p.window == root && p.atom == clientList) statusAreaMoved();
+                return;
+            }
+            case XCB_CLIENT_MESSAGE: {
+                const auto& m = reinterpret_cast<const xcb_client_message_event_t&>(e);
+                if (m.window == root && m.type == manager && m.format == 32 &&
+                    m.data.data32[1] == traySelection)
+                    statusAreaMoved();
+                return;
+            }
             default:
                 return;
         }
-        if (watched_.contains(parent)) statusAreaMoved();
+        if (watched_.contains(on)) statusAreaMoved();
     });
 }
 
-void X11MenuBarItems::watch(const std::vector<TrayLayout>& trays) {
-    std::map<xcb_window_t, Subscription> now;
-    for (const auto& tray : trays) {
-        if (tray.window == 0 || now.contains(tray.window)) continue;
-        auto kept = watched_.find(tray.window);
-        now.emplace(tray.window, kept != watched_.end()
-                                     ? std::move(kept->second)
-                                     : session_.selectEvents(tray.window, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY));
+void X11MenuBarItems::watch(const std::vector<xcb_window_t>& holders) {
+    bool added = false;
+    for (auto window : holders) {
+        if (watched_.contains(window)) continue;
+        Watch w;
+        w.events = session_.selectEvents(
+            window, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        if (hasDamage_) {
+            w.damage = xcb_generate_id(session_.desktop().get());
+            xcb_damage_create(session_.desktop().get(), w.damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        }
+        watched_.emplace(window, std::move(w));
+        added = true;
     }
-    watched_ = std::move(now);
+    xcb_flush(session_.desktop().get());
+    std::vector<xcb_window_t> gone;
+    for (const auto& [window, w] : watched_)
+        if (std::find(holders.begin(), holders.end(), window) == holders.end()) gone.push_back(window);
+    for (auto window : gone) unwatch(window, false);
+    // What changed between the reading and the watch is told by no event: one more look sees it.
+    if (added) statusAreaMoved();
+}
+
+void X11MenuBarItems::unwatch(xcb_window_t window, bool windowGone) {
+    auto it = watched_.find(window);
+    if (it == watched_.end()) return;
+    if (it->second.damage != 0 && !windowGone)
+        xcb_damage_destroy(session_.desktop().get(), it->second.damage);
+    watched_.erase(it);
 }
 
 void X11MenuBarItems::statusAreaMoved() {
-    // An icon docking maps, reparents and configures at once: one notice for the lot, on the next turn.
+    // An icon docking maps, reparents and configures at once, a panel starting makes many windows, and the
+    // client list may be rewritten hundreds of times in a burst: one look for what comes in a short while.
     if (std::exchange(changePending_, true)) return;
-    pendingChange_ = loop_.postAfter(0, [this] {
+    pendingChange_ = loop_.postAfter(kLookAfter, [this] {
         changePending_ = false;
-        statusAreaChanged_.send(0);
+        lookAgain();
     });
 }
 
-X11MenuBarItems::~X11MenuBarItems() = default;
+void X11MenuBarItems::lookAgain() {
+    auto reading = read();
+    watch(reading.holders);
+    if (reading.trays == lastTrays_) return;
+    lastTrays_ = std::move(reading.trays);
+    statusAreaChanged_.send(0);
+}
+
+X11MenuBarItems::~X11MenuBarItems() {
+    if (session_.desktop().broken()) return;
+    for (const auto& [window, w] : watched_)
+        if (w.damage != 0) xcb_damage_destroy(session_.desktop().get(), w.damage);
+}
 
 std::optional<std::vector<std::optional<Rect>>> X11MenuBarItems::frontMenuItemFrames() {
     return std::nullopt;
 }
 
 std::vector<TrayLayout> X11MenuBarItems::readTrays() {
+    return read().trays;
+}
+
+X11MenuBarItems::Reading X11MenuBarItems::read() {
     auto& conn = session_.desktop();
     if (conn.broken()) return {};
     xcb_connection_t* c = conn.get();
     const xcb_window_t root = conn.root();
     const xcb_atom_t xembedInfo = conn.atom("_XEMBED_INFO");
-    std::vector<TrayLayout> trays;
+    Reading reading;
     std::set<xcb_window_t> looked;
+    // The tray's icons and what the panel draws beside them, once the icons in `holder` are known.
+    auto addTray = [&](TrayLayout tray, xcb_window_t holder) {
+        if (tray.icons.empty()) return;
+        tray.panel = rootRectOf(c, root, holder);
+        tray.window = holder;
+        if (tray.panel) {
+            tray.contentRight = contentRightOf(c, holder, *tray.panel, rightEnd(tray.icons));
+            tray.contentLeft = contentLeftOf(c, holder, *tray.panel, leftEnd(tray.icons));
+        }
+        reading.trays.push_back(std::move(tray));
+    };
 
     auto ownerReply = x11::own(xcb_get_selection_owner_reply(
         c, xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
     const xcb_window_t owner = ownerReply ? ownerReply->owner : xcb_window_t{XCB_WINDOW_NONE};
     if (owner != XCB_WINDOW_NONE) {
         looked.insert(owner);
+        reading.holders.push_back(owner);
         TrayLayout tray;
         for (auto child : childrenOf(c, owner))
             if (isViewable(c, child))
                 if (auto r = rootRectOf(c, root, child)) tray.icons.push_back(*r);
-        if (!tray.icons.empty()) {
-            tray.panel = rootRectOf(c, root, owner);
-            tray.window = owner;
-            if (tray.panel) tray.contentRight = contentRightOf(c, owner, *tray.panel, rightEnd(tray.icons));
-            trays.push_back(std::move(tray));
-        }
+        addTray(std::move(tray), owner);
     }
 
     const xcb_atom_t typeAtom = conn.atom("_NET_WM_WINDOW_TYPE");
@@ -243,26 +389,24 @@ std::vector<TrayLayout> X11MenuBarItems::readTrays() {
         if (!looked.insert(client).second) continue;
         const auto values = x11::values32(types.get());
         if (std::find(values.begin(), values.end(), dockAtom) == values.end()) continue;
+        reading.holders.push_back(client);
         TrayLayout tray;
         for (auto child : childrenOf(c, client))
             if (isViewable(c, child) && holdsEmbeddedIcon(c, child, xembedInfo))
                 if (auto r = rootRectOf(c, root, child)) tray.icons.push_back(*r);
-        if (tray.icons.empty()) continue;
-        tray.panel = rootRectOf(c, root, client);
-        tray.window = client;
-        if (tray.panel) tray.contentRight = contentRightOf(c, client, *tray.panel, rightEnd(tray.icons));
-        trays.push_back(std::move(tray));
+        addTray(std::move(tray), client);
     }
-    return trays;
+    return reading;
 }
 
 std::vector<MenuBarItemWindow> X11MenuBarItems::statusItemWindows() {
-    const auto trays = readTrays();
-    watch(trays);
-    if (trays.empty()) return {};
+    auto reading = read();
+    watch(reading.holders);
+    lastTrays_ = reading.trays;
+    if (reading.trays.empty()) return {};
     const auto space = session_.space();
     std::vector<MenuBarItemWindow> out;
-    for (const auto& tray : trays) {
+    for (const auto& tray : reading.trays) {
         auto windows = statusWindowsOfTray(tray, space);
         out.insert(out.end(), windows.begin(), windows.end());
     }

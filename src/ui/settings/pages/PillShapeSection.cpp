@@ -74,9 +74,9 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     // Mode card.
     auto* modeCard = new SettingsCard(this);
     auto* intro = new SettingsCaptionRow(QStringLiteral(
-        "Wrap the top panel's right side — its tray icons and clock — in a floating pill, or keep the "
-        "classic full bar. The pill follows the tray as icons come and go; the rest of the panel stays "
-        "bare."));
+        "Wrap the top panel's tray icons and clock in a floating pill, or keep the classic full bar. The "
+        "pill follows the tray as icons come and go, wherever the panel puts it; the rest of the panel "
+        "stays bare."));
     modeCard->addRow(intro);
     auto* mode = new SettingsSegmentedRow<ShapeMode>(
         QStringLiteral("Mode"),
@@ -90,7 +90,7 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
     modeCard->addRow(mode);
     pillCaptions_ = rowStack(
         nullptr,
-        {new SettingsCaptionRow(QStringLiteral("The pill wraps the panel's right side: its tray and clock.")),
+        {new SettingsCaptionRow(QStringLiteral("The pill wraps the panel's tray and clock, wherever they sit.")),
          new SettingsCaptionRow(QStringLiteral(
              "Pill uses the unified renderer, so Separate corner windows is paused while it's on. Its "
              "setting is kept and returns in Full Bar."))});
@@ -156,8 +156,9 @@ PillShapeSection::PillShapeSection(OverlaySettings& settings, MainLoop& loop, QW
                                          settings.corners = corners;
                                      }}));
     positionCard->addRow(separateSides);
-    positionCard->addRow(new SettingsCaptionRow(
-        QStringLiteral("Off = no pill is drawn.")));
+    // Without the tray's pill there is nothing to cut the band to: it covers the panel as in Full Bar.
+    positionCard->addRow(
+        new SettingsCaptionRow(QStringLiteral("Off = no pill: the band covers the whole top panel.")));
     positionCard->addHairline();
     auto* restoreRow = new QWidget;
     auto* restoreLayout = new QHBoxLayout(restoreRow);
