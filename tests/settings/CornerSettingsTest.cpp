@@ -159,9 +159,7 @@ TEST(CornerSettingsDecode, LengthsBeyondAnyScreenAreBoundedAndNoted) {
         &notes);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->topRadius, 32767.0);
-    EXPECT_EQ(c->topLeftRadius, 28.0) << "a missing corner radius keeps its own default";
     EXPECT_EQ(c->pillHPadding, -32767.0);
-    EXPECT_EQ(c->screenTopRadius, 32767.0);
     EXPECT_EQ(c->screenTopLeftRadius, 32767.0) << "the row's radius, already bounded";
     EXPECT_EQ(c->bottomRadius, 48.25);
     EXPECT_EQ(c->pillFillOpacity, 1e308) << "not a length";
