@@ -241,8 +241,10 @@ SingleInstance::Lock SingleInstance::takeLock() {
             return Lock::unavailable;
         }
         // Something else stands in the lock's place. A process holding it is taken for the Velaro that put
-        // it there; one nobody holds tells nothing, and goes.
-        const qint64 holder = holderOfLock(lockPath_);
+        // it there; one nobody holds tells nothing, and goes. A folder tells nothing whoever holds it: a
+        // Velaro locks a file it opens for writing, which a folder never is.
+        const bool folder = S_ISDIR(st.st_mode);
+        const qint64 holder = folder ? 0 : holderOfLock(lockPath_);
         if (holder > 0) {
             lockHolder_ = holder;
             qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " is " +
@@ -276,18 +278,41 @@ bool SingleInstance::removeStaleLock(const std::string& problem) {
     const QByteArray name = QFile::encodeName(lock.fileName());
     struct stat st {};
     bool gone = false;
-    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         gone = errno == ENOENT;  // another launch removed it
-    else if (notALockFile(st).empty())
+    } else if (notALockFile(st).empty()) {
         gone = true;  // and has made the lock anew
-    else if (!S_ISDIR(st.st_mode) && holderOfLock(lockPath_) == 0 &&
-             ::unlinkat(folder, name.constData(), 0) == 0) {
+    } else if (S_ISDIR(st.st_mode)) {
+        // Not removed: whatever the folder holds may be someone's. Moved aside within the lock's own folder,
+        // which a rename may do whoever owns the folder moved.
+        if (const QString aside = moveAside(folder, name); !aside.isEmpty()) {
+            gone = true;
+            qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() +
+                                                  " was a folder, which no Velaro holds; moved it aside to " +
+                                                  aside.toStdString() + " to make the lock anew");
+        }
+    } else if (holderOfLock(lockPath_) == 0 && ::unlinkat(folder, name.constData(), 0) == 0) {
         gone = true;
         qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " was " + problem +
                                               " that no process holds; removed it to make the lock anew");
     }
     ::close(folder);  // and with it the turn
     return gone;
+}
+
+QString SingleInstance::moveAside(int folder, const QByteArray& name) const {
+    // The first free name of "<lock>.aside-N"; never over anything already there.
+    for (int n = 1; n <= 100; ++n) {
+        const QByteArray aside = name + ".aside-" + QByteArray::number(n);
+        if (::renameat2(folder, name.constData(), folder, aside.constData(), RENAME_NOREPLACE) == 0)
+            return QFileInfo(lockPath_).absoluteDir().filePath(QFile::decodeName(aside));
+        if (errno != EEXIST) {
+            qCWarning(lcApp) << tagged("APP", "cannot move the folder " + lockPath_.toStdString() +
+                                                  " aside (" + std::strerror(errno) + ")");
+            return {};
+        }
+    }
+    return {};
 }
 
 QString SingleInstance::connectionOfLockHolder() {

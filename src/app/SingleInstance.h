@@ -87,7 +87,10 @@ private:
     // Something that is not a lock file of this user's stands in the lock's place (`problem` says what)
     // and no process holds it: it goes, under a lock on its folder so that two launches doing the same
     // cannot remove a lock file one of them has made meanwhile. False when it is still there.
+    // A folder there is moved aside instead (see moveAside), never removed.
     bool removeStaleLock(const std::string& problem);
+    // Renames `name` in the open `folder` to a free name beside it; the new path, or empty when it stays.
+    QString moveAside(int folder, const QByteArray& name) const;
     // The session-bus connection of the process that holds this display's lock, among those that own or
     // wait for the name; the name itself when that process is not known. Empty when it is on none of them.
     QString connectionOfLockHolder();

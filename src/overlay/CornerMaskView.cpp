@@ -139,7 +139,8 @@ CornerMaskView::Shown CornerMaskView::shown() const {
 
 void CornerMaskView::paint(QPainter& p, Size size) {
     const QRectF rect(0, 0, size.width, size.height);
-    const double r = radius();
+    // The window is laid out at the radius its screen can show, which may be less than the settings ask.
+    const double r = std::min({radius(), rect.width(), rect.height()});
     if (rect.isEmpty() || !(r > 0)) return;
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);

@@ -211,7 +211,7 @@ void MenuBarOverlayController::buildScreen(const ScreenInfo& screen) {
             s.band->window().setAlphaValue(0);
         } else {
             s.band = unifiedMode_.makeBand(
-                UnifiedBandInputs{screen, frame, barLevel(), unifiedBottomCornerDepth(), *s.feed});
+                UnifiedBandInputs{screen, frame, barLevel(), unifiedBottomCornerDepth(screen), *s.feed});
         }
     }
     if (!holdCorners_ || renderMode_ != OverlayRenderMode::unified) buildCorners(s);
@@ -239,15 +239,6 @@ void MenuBarOverlayController::makeHeldWindows() {
 
 void MenuBarOverlayController::scheduleBelowActiveRepair() {
     if (ordering_) ordering_->scheduleBelowActiveRepair();
-}
-
-double MenuBarOverlayController::unifiedBottomCornerDepth() const {
-    if (renderMode_ == OverlayRenderMode::separate) return 0;
-    if (settings_.keepOverlayAlwaysOn()) return std::max(0.0, settings_.alwaysOnCornerRadius());
-    const auto& c = settings_.corners();
-    const double left = c.topLeftEnabled ? (c.topLinked ? c.topRadius : c.topLeftRadius) : 0;
-    const double right = c.topRightEnabled ? (c.topLinked ? c.topRadius : c.topRightRadius) : 0;
-    return std::max(left, right);
 }
 
 // ---- visibility ----

@@ -132,7 +132,7 @@ public:
         if (onRevealPendingChanged_) onRevealPendingChanged_();
     }
     void revealUnifiedWindows(bool instant);
-    // The band's height on the screen, at least 4 pt.
+    // The band's height on the screen: at least 4 pt, and never taller than the screen.
     double overlayHeight(const ScreenInfo& screen) const;
     HueDriftClock& driftClock() { return driftClock_; }
 
@@ -146,8 +146,11 @@ public:
     };
     const ScreenWindows* windowsOf(const ScreenID& screen) const;
     bool overviewActive() const { return overviewActive_; }
-    // How far the unified band window reaches below the band for its ears; 0 in the separate mode.
-    double unifiedBottomCornerDepth() const;
+    // How far the unified band window reaches below the band on the screen for its ears; 0 in the separate
+    // mode. The band and its ears together are never taller than the screen.
+    double unifiedBottomCornerDepth(const ScreenInfo& screen) const;
+    // The radius of the unified band's ear at `corner` (a top corner) on the screen.
+    double earRadius(ScreenCorner corner, const ScreenInfo& screen) const;
 
 private:
     // Discards every window and builds them again for the current screens and the wanted render mode.
@@ -162,7 +165,10 @@ private:
     int barLevel() const;
     int cornerLevel(ScreenCorner corner) const;
     BottomCornerZ cornerZ(ScreenCorner corner) const;
-    double cornerRadius(ScreenCorner corner) const;
+    // A corner's radius as the screen can show it: none past the middle of the screen's shorter side, and an
+    // ear (a top corner, hanging below the band) no deeper than the room left below the band.
+    double cornerRadius(ScreenCorner corner, const ScreenInfo& screen) const;
+    double earRadiusOnScreen(double radius, const ScreenInfo& screen) const;
 
     void applyLevelsAndFrames();
     // Re-fits every band window to its height now (animated beyond 5 pt), then the corners.

@@ -19,22 +19,39 @@ bool isScreenTopCorner(ScreenCorner c) {
     return c == ScreenCorner::screenTopLeft || c == ScreenCorner::screenTopRight;
 }
 
+// `value` within lo...hi; not a number is `lo`. The settings hold whatever their file held, so every size
+// taken from them is bounded where the screen it goes on is known.
+double bounded(double value, double lo, double hi) {
+    return value > lo ? (value < hi ? value : std::max(hi, lo)) : lo;
+}
+
 }  // namespace
 
 double MenuBarOverlayController::overlayHeight(const ScreenInfo& screen) const {
     const double barHeight = menuBarHeight(screen, statusBarThickness());
     double height;
     if (settings_.keepOverlayAlwaysOn())
-        height = std::max(settings_.alwaysOnOverlayHeight(), barHeight);
+        height = bounded(settings_.alwaysOnOverlayHeight(), barHeight, screen.frame.height());
     else
         height = barHeight + settings_.overlayExtraDepth() +
                  (sampler_.seamSuppressed() ? 0 : settings_.seamCoverDepth());
-    return std::max(height, kMinimumBandHeight);
+    return bounded(height, kMinimumBandHeight, screen.frame.height());
+}
+
+double MenuBarOverlayController::unifiedBottomCornerDepth(const ScreenInfo& screen) const {
+    if (renderMode_ == OverlayRenderMode::separate) return 0;
+    return std::max(earRadius(ScreenCorner::topLeft, screen), earRadius(ScreenCorner::topRight, screen));
+}
+
+double MenuBarOverlayController::earRadius(ScreenCorner corner, const ScreenInfo& screen) const {
+    // Kept on over an empty desktop, both ears take the one radius, whatever the corners' own switches.
+    if (settings_.keepOverlayAlwaysOn()) return earRadiusOnScreen(settings_.alwaysOnCornerRadius(), screen);
+    return cornerRadius(corner, screen);
 }
 
 Rect MenuBarOverlayController::barFrame(const ScreenInfo& screen) const {
     const Rect& f = screen.frame;
-    const double h = overlayHeight(screen) + unifiedBottomCornerDepth();
+    const double h = overlayHeight(screen) + unifiedBottomCornerDepth(screen);
     return Rect{f.minX(), f.maxY() - h, f.width(), h};
 }
 
@@ -80,8 +97,16 @@ int MenuBarOverlayController::cornerLevel(ScreenCorner corner) const {
     return OverlayWindowLevel::belowPanel;
 }
 
-double MenuBarOverlayController::cornerRadius(ScreenCorner corner) const {
-    return settings_.corners().effectiveRadius(corner);
+double MenuBarOverlayController::cornerRadius(ScreenCorner corner, const ScreenInfo& screen) const {
+    const double r = settings_.corners().effectiveRadius(corner);
+    if (isTopCorner(corner)) return earRadiusOnScreen(r, screen);
+    // Two corners of one side of the screen meet at its middle at most.
+    return bounded(r, 0, std::min(screen.frame.width(), screen.frame.height()) / 2);
+}
+
+double MenuBarOverlayController::earRadiusOnScreen(double radius, const ScreenInfo& screen) const {
+    const Rect& f = screen.frame;
+    return bounded(radius, 0, std::min({f.width() / 2, f.height() / 2, f.height() - overlayHeight(screen)}));
 }
 
 void MenuBarOverlayController::applyLevelsAndFrames() {
@@ -96,7 +121,7 @@ void MenuBarOverlayController::applyLevelsAndFrames() {
         for (auto& corner : s.corners) {
             const ScreenCorner c = corner->corner();
             corner->window().setLevel(cornerLevel(c));
-            const double r = cornerRadius(c);
+            const double r = cornerRadius(c, s.screen);
             if (r > 0) corner->window().setFrame(cornerFrame(c, s.screen, r), false);
         }
     }
@@ -134,7 +159,7 @@ void MenuBarOverlayController::refreshWindows() {
         for (auto& cornerWindow : s.corners) {
             auto& w = cornerWindow->window();
             const ScreenCorner c = cornerWindow->corner();
-            const double r = cornerRadius(c);
+            const double r = cornerRadius(c, s.screen);
             const bool inUse = r > 0;
             if (inUse) w.setFrame(cornerFrame(c, s.screen, r), false);
             const BottomCornerZ z = isTopCorner(c) ? BottomCornerZ::above : cornerZ(c);
@@ -171,8 +196,8 @@ void MenuBarOverlayController::updateTopBlurGeometry() {
     TopBlurGeometry geometry{overlayHeight(*main), 0, 0};
     if (settings_.blurEnabled() && settings_.blurTopCorners() && (c.topLeftEnabled || c.topRightEnabled) &&
         !settings_.usesUnifiedRenderer()) {
-        geometry.leftCornerRadius = cornerRadius(ScreenCorner::topLeft);
-        geometry.rightCornerRadius = cornerRadius(ScreenCorner::topRight);
+        geometry.leftCornerRadius = cornerRadius(ScreenCorner::topLeft, *main);
+        geometry.rightCornerRadius = cornerRadius(ScreenCorner::topRight, *main);
     }
     sampler_.setTopBlurGeometry(geometry);
 }
@@ -190,8 +215,8 @@ void MenuBarOverlayController::pushCaptureGeometry() {
         g.captureHeight = menuBarHeight(screen, statusBarThickness());
         g.topBlur.overlayHeight = overlayHeight(screen);
         if (blurredEars) {
-            g.topBlur.leftCornerRadius = cornerRadius(ScreenCorner::topLeft);
-            g.topBlur.rightCornerRadius = cornerRadius(ScreenCorner::topRight);
+            g.topBlur.leftCornerRadius = cornerRadius(ScreenCorner::topLeft, screen);
+            g.topBlur.rightCornerRadius = cornerRadius(ScreenCorner::topRight, screen);
         }
         geometry[screen.id] = g;
     }

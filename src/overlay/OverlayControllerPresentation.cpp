@@ -41,7 +41,7 @@ std::vector<OverlayWindow*> MenuBarOverlayController::separateModeWindows() cons
         for (const auto& corner : s.corners) {
             const ScreenCorner c = corner->corner();
             const bool stacked = isTopCorner(c) || (isBottomCorner(c) && cornerZ(c) == BottomCornerZ::above);
-            if (stacked && cornerRadius(c) > 0) out.push_back(&corner->window());
+            if (stacked && cornerRadius(c, s.screen) > 0) out.push_back(&corner->window());
         }
     }
     return out;
@@ -111,7 +111,7 @@ void MenuBarOverlayController::layoutCornerWindows() {
             if (!isTopCorner(c) && !(isBottomCorner(c) && cornerZ(c) == BottomCornerZ::above)) continue;
             if (overviewActive_) continue;
             auto& w = cornerWindow->window();
-            const double r = cornerRadius(c);
+            const double r = cornerRadius(c, s.screen);
             if (r <= 0) {
                 w.orderOut();
                 continue;
@@ -143,7 +143,8 @@ void MenuBarOverlayController::orderFrontCornerWindows() {
             const BottomCornerZ z = isTopCorner(c) ? BottomCornerZ::above : cornerZ(c);
             const bool bottomOnWallpaper = isBottomCorner(c) && z == BottomCornerZ::wallpaper;
             const bool screenTop = !isTopCorner(c) && !isBottomCorner(c) && z != BottomCornerZ::belowActive;
-            if (!(bottomOnWallpaper || screenTop) || cornerRadius(c) <= 0 || overviewActive_) continue;
+            if (!(bottomOnWallpaper || screenTop) || cornerRadius(c, s.screen) <= 0 || overviewActive_)
+                continue;
             auto& w = cornerWindow->window();
             w.setAlphaValue(1.0);
             if (screenTop && band && band->isVisible() && band->level() == w.level())

@@ -82,6 +82,7 @@ double UnifiedOverlayView::bandHeight() const {
 }
 
 double UnifiedOverlayView::topRadius(ScreenCorner corner) const {
+    if (metrics_.earRadius) return metrics_.earRadius(corner);
     const double r = settings_.keepOverlayAlwaysOn() ? settings_.alwaysOnCornerRadius()
                                                      : settings_.corners().effectiveRadius(corner);
     return std::isfinite(r) ? std::max(r, 0.0) : 0.0;

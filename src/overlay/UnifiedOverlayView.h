@@ -27,11 +27,13 @@ class HueDriftClock;
 class OverlaySettings;
 
 // The heights the view needs of its screen, read afresh at every paint: the band (bar height with its
-// extra depth and seam cover, at least 4 pt) and the screen's bare menu-bar height, which places the pills.
+// extra depth and seam cover, at least 4 pt) and the screen's bare menu-bar height, which places the pills;
+// and each ear's radius as the screen can show it (without it, the radius the settings ask for).
 struct UnifiedScreenMetrics {
     std::string screenID;
     std::function<double()> bandHeight;
     std::function<double()> menuBarHeight;
+    std::function<double(ScreenCorner)> earRadius;
 };
 
 class UnifiedOverlayView {

@@ -20,7 +20,8 @@ UnifiedBandFactory unifiedOverlayWindowFactory(MenuBarOverlayController& control
         const ScreenInfo screen = inputs.screen;
         UnifiedScreenMetrics metrics{
             screen.id, [&controller, screen] { return controller.overlayHeight(screen); },
-            [&screens, screen] { return menuBarHeight(screen, screens.statusBarThickness()); }};
+            [&screens, screen] { return menuBarHeight(screen, screens.statusBarThickness()); },
+            [&controller, screen](ScreenCorner corner) { return controller.earRadius(corner, screen); }};
         return std::unique_ptr<OverlayBandWindow>(
             std::make_unique<UnifiedOverlayWindow>(host, loop, settings, inputs.feed, controller.driftClock(),
                                                    inputs.frame, inputs.level, std::move(metrics)));

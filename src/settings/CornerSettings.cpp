@@ -1,6 +1,9 @@
 // The corner record's lookups, its stored JSON form and its decoder with legacy keys and fallback chains.
 #include "settings/CornerSettings.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "settings/SettingsJson.h"
 
 namespace velaro {
@@ -124,29 +127,59 @@ inline bool fallbackFor(LegacyRowFlag flag, bool CornerSettings::*member, const 
 }
 
 template <class T>
-T read(ObjectReader& reader, std::string_view key, Reading reading, T fallback) {
-    const bool strict = reading == Reading::strict;
-    if constexpr (std::is_enum_v<T>) {
-        const auto text = reader.string(key);
-        if (!text.present()) return fallback;
-        return fromString<T>(text.value).value_or(fallback);
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return strict ? reader.requireBool(key, fallback) : reader.boolean(key).valueOr(fallback);
-    } else if constexpr (std::is_same_v<T, double>) {
-        return strict ? reader.requireNumber(key, fallback) : reader.number(key).valueOr(fallback);
-    } else {
-        static_assert(std::is_same_v<T, std::string>);
-        return strict ? reader.requireString(key, std::move(fallback))
-                      : reader.string(key).valueOr(std::move(fallback));
-    }
-}
-
-template <class T>
 auto storedForm(const T& value) {
     if constexpr (std::is_enum_v<T>)
         return toString(value);
     else
         return value;
+}
+
+// The record's lengths in points: each is bounded once read, as every stored length is.
+constexpr double CornerSettings::*lengths[] = {
+    &CornerSettings::pillCornerRadius,    &CornerSettings::pillVerticalInset,
+    &CornerSettings::pillHPadding,        &CornerSettings::pillStrokeWidth,
+    &CornerSettings::pillLeftHOffset,     &CornerSettings::pillRightHOffset,
+    &CornerSettings::pillVerticalOffset,  &CornerSettings::topRadius,
+    &CornerSettings::topLeftRadius,       &CornerSettings::topRightRadius,
+    &CornerSettings::bottomRadius,        &CornerSettings::bottomLeftRadius,
+    &CornerSettings::bottomRightRadius,   &CornerSettings::screenTopRadius,
+    &CornerSettings::screenTopLeftRadius, &CornerSettings::screenTopRightRadius,
+};
+
+template <class T>
+T read(ObjectReader& reader, T CornerSettings::*member, std::string_view key, Reading reading, T fallback,
+       LoadNotes* notes) {
+    const bool strict = reading == Reading::strict;
+    // A value of another kind, or a name the enumeration does not know: said, and the fallback taken (or the
+    // whole record refused, for a strict key).
+    const auto unreadable = [&](std::string_view kind) {
+        if (!notes) return;
+        const auto* stored = reader.find(key);
+        notes->push_back(
+            {std::string(key),
+             (stored ? shownValue(*stored) : std::string("?")) + " is not " + std::string(kind) + "; using " +
+                 (strict ? std::string("the default corners") : shownValue(storedForm(fallback)))});
+    };
+    if constexpr (std::is_enum_v<T>) {
+        const auto text = reader.string(key);
+        const auto value = text.present() ? fromString<T>(text.value) : std::nullopt;
+        if (!value && text.state != ObjectReader::State::missing) unreadable("one of its names");
+        return value.value_or(fallback);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (reader.boolean(key).state == ObjectReader::State::wrongType) unreadable("true or false");
+        return strict ? reader.requireBool(key, fallback) : reader.boolean(key).valueOr(fallback);
+    } else if constexpr (std::is_same_v<T, double>) {
+        if (reader.number(key).state == ObjectReader::State::wrongType) unreadable("a number");
+        const double value =
+            strict ? reader.requireNumber(key, fallback) : reader.number(key).valueOr(fallback);
+        if (std::find(std::begin(lengths), std::end(lengths), member) == std::end(lengths)) return value;
+        return storedLength(value, key, notes).value_or(defaults().*member);
+    } else {
+        static_assert(std::is_same_v<T, std::string>);
+        if (reader.string(key).state == ObjectReader::State::wrongType) unreadable("a string");
+        return strict ? reader.requireString(key, std::move(fallback))
+                      : reader.string(key).valueOr(std::move(fallback));
+    }
 }
 
 }  // namespace
@@ -220,21 +253,22 @@ Color CornerSettings::color(ScreenCorner corner, const Color& overlayColor) cons
     return Color::black();
 }
 
-std::optional<CornerSettings> CornerSettings::decode(std::string_view json) {
+std::optional<CornerSettings> CornerSettings::decode(std::string_view json, LoadNotes* notes) {
     const auto document = settings_json::parse(json);
     if (!document || !document->is_object()) return std::nullopt;
     ObjectReader r(*document);
     CornerSettings c;
-#define VELARO_DECODE_CORNER_KEY(member, key, reading, fallback) \
-    c.member = read(r, key, Reading::reading, fallbackFor(fallback, &CornerSettings::member, c, r));
+#define VELARO_DECODE_CORNER_KEY(member, key, reading, fallback)       \
+    c.member = read(r, &CornerSettings::member, key, Reading::reading, \
+                    fallbackFor(fallback, &CornerSettings::member, c, r), notes);
     VELARO_CORNER_KEYS(VELARO_DECODE_CORNER_KEY)
 #undef VELARO_DECODE_CORNER_KEY
     if (r.failed()) return std::nullopt;
     return c;
 }
 
-std::optional<CornerSettings> CornerSettings::decode(std::span<const std::uint8_t> data) {
-    return decode(settings_json::asText(data));
+std::optional<CornerSettings> CornerSettings::decode(std::span<const std::uint8_t> data, LoadNotes* notes) {
+    return decode(settings_json::asText(data), notes);
 }
 
 std::optional<Bytes> encodeCornerSettings(const CornerSettings& c) {

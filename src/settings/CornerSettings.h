@@ -10,6 +10,7 @@
 
 #include "base/Color.h"
 #include "platform/DefaultsStore.h"
+#include "settings/LoadNotes.h"
 #include "settings/ValueTypes.h"
 
 namespace velaro {
@@ -131,9 +132,12 @@ struct CornerSettings {
     Color color(ScreenCorner corner, const Color& overlayColor) const;
 
     // Decodes a stored record. Missing keys take their fallbacks (some fall back to a row value or a legacy
-    // key); wrongly typed keys are tolerated or fail the whole document depending on the key.
-    static std::optional<CornerSettings> decode(std::span<const std::uint8_t> data);
-    static std::optional<CornerSettings> decode(std::string_view json);
+    // key); wrongly typed keys are tolerated or fail the whole document depending on the key. Its lengths
+    // (radii, insets, paddings, offsets) are bounded as every stored length is (storedLength). A key not
+    // taken as it stood leaves a note in `notes`, when given, under its own name.
+    static std::optional<CornerSettings> decode(std::span<const std::uint8_t> data,
+                                                LoadNotes* notes = nullptr);
+    static std::optional<CornerSettings> decode(std::string_view json, LoadNotes* notes = nullptr);
 
     friend bool operator==(const CornerSettings&, const CornerSettings&) = default;
 };

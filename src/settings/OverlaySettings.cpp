@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/Log.h"
 #include "settings/SettingsJson.h"
 #include "settings/SettingsMigrations.h"
 
@@ -24,6 +25,10 @@ std::optional<bool> decode(BoolForm, const PlistValue& v) {
 }
 std::optional<double> decode(DoubleForm, const PlistValue& v) {
     return plistDouble(v);
+}
+std::optional<double> decode(LengthForm, const PlistValue& v) {
+    const auto d = plistDouble(v);
+    return d ? storedLength(*d, {}, nullptr) : std::nullopt;
 }
 std::optional<std::string> decode(StringForm, const PlistValue& v) {
     return plistString(v);
@@ -82,27 +87,86 @@ std::optional<OverlayColorZones> decodeZones(const PlistValue& v) {
     return zones->normalized();
 }
 
-// ---- Load checks on stored values ------------------------------------------------------------------------
+// ---- Reading a stored value, with a note of what was not taken as it stood --------------------------------
 
-template <class T>
-T checked(const NoCheck&, T stored, const T&) {
+template <class Form>
+constexpr bool isEnumForm = false;
+template <class E>
+constexpr bool isEnumForm<EnumForm<E>> = true;
+
+// What a stored value of a form is, as a note says of one that is not.
+template <class Form>
+constexpr const char* kindOf() {
+    if constexpr (std::is_same_v<Form, BoolForm>)
+        return "true or false";
+    else if constexpr (std::is_same_v<Form, DoubleForm> || std::is_same_v<Form, LengthForm>)
+        return "a number";
+    else if constexpr (std::is_same_v<Form, IntForm>)
+        return "a whole number";
+    else if constexpr (std::is_same_v<Form, StringForm> || std::is_same_v<Form, StyleForm>)
+        return "a string";
+    else if constexpr (std::is_same_v<Form, ColorForm>)
+        return "a colour such as \"#1A2B3C\"";
+    else if constexpr (std::is_same_v<Form, PaletteForm>)
+        return "a list of strings";
+    else if constexpr (isEnumForm<Form>)
+        return "one of its names";
+    else
+        return "JSON data of its kind";
+}
+
+// A stored value as `decode` reads it; the forms that bound what they read note it.
+template <class Form>
+auto decodeStored(Form form, const PlistValue& v, const std::string&, LoadNotes&) {
+    return decode(form, v);
+}
+std::optional<double> decodeStored(LengthForm, const PlistValue& v, const std::string& key,
+                                   LoadNotes& notes) {
+    const auto d = plistDouble(v);
+    return d ? storedLength(*d, key, &notes) : std::nullopt;
+}
+std::optional<CornerSettings> decodeStored(CornersForm, const PlistValue& v, const std::string& key,
+                                           LoadNotes& notes) {
+    if (!v.is_binary()) return std::nullopt;
+    LoadNotes inside;
+    auto corners = CornerSettings::decode(v.get_binary(), &inside);
+    for (auto& note : inside) notes.push_back({key + "." + note.key, std::move(note.text)});
+    return corners;
+}
+
+// ---- Load checks on stored values ------------------------------------------------------------------------
+// Each takes a stored value or refuses it, saying why through `refuse`.
+
+template <class T, class Refuse>
+T checked(const NoCheck&, T stored, const T&, Refuse&&) {
     return stored;
 }
-template <class T>
-T checked(const Range& range, T stored, const T& fallback) {
-    return range.accepts(static_cast<double>(stored)) ? stored : fallback;
+template <class T, class Refuse>
+T checked(const Range& range, T stored, const T& fallback, Refuse&& refuse) {
+    if (range.accepts(static_cast<double>(stored))) return stored;
+    refuse("is outside " + shownValue(range.lo) + "..." + shownValue(range.hi));
+    return fallback;
 }
-inline std::string checked(const OneOf& set, std::string stored, const std::string& fallback) {
-    return set.accepts(stored) ? stored : fallback;
+template <class Refuse>
+std::string checked(const OneOf& set, std::string stored, const std::string& fallback, Refuse&& refuse) {
+    if (set.accepts(stored)) return stored;
+    refuse("is none of the values it may take");
+    return fallback;
 }
-inline int checked(const OneOfInts& set, int stored, const int& fallback) {
-    return set.accepts(stored) ? stored : fallback;
+template <class Refuse>
+int checked(const OneOfInts& set, int stored, const int& fallback, Refuse&& refuse) {
+    if (set.accepts(stored)) return stored;
+    refuse("is none of the values it may take");
+    return fallback;
 }
-inline std::vector<std::string> checked(const NormalisedPalette&, const std::vector<std::string>& stored,
-                                        const std::vector<std::string>& fallback) {
+template <class Refuse>
+std::vector<std::string> checked(const NormalisedPalette&, const std::vector<std::string>& stored,
+                                 const std::vector<std::string>& fallback, Refuse&& refuse) {
     auto list = normalizedHexList(stored);
     if (list.size() > 10) list.resize(10);
-    return list.size() < 2 ? fallback : list;
+    if (list.size() >= 2) return list;
+    refuse("holds fewer than two colours");
+    return fallback;
 }
 
 PlistValue lookup(const SettingOverrides& overrides, const std::string& key) {
@@ -188,10 +252,23 @@ void OverlaySettings::installHandlers() {
 // ---- Loading ---------------------------------------------------------------------------------------------
 
 void OverlaySettings::resolve(const SettingOverrides& overrides) {
+    LoadNotes notes;
 #define VELARO_RESOLVE_ROW(member, Type, form, key, def, check, scope, writeBack) \
-    publishIfChanged(load(form, key, Type(def), check, Scope::scope, overrides), member);
+    publishIfChanged(load(form, key, Type(def), check, Scope::scope, overrides, notes), member);
     VELARO_PERSISTED_SETTINGS(VELARO_RESOLVE_ROW)
 #undef VELARO_RESOLVE_ROW
+    sayLoadNotes(notes);
+}
+
+void OverlaySettings::sayLoadNotes(const LoadNotes& notes) {
+    // Every resolve reads the store again (a profile in force, an outside edit): a key's note is said when it
+    // first appears or says something new, not on every read.
+    for (const auto& note : notes) {
+        auto& said = saidLoadNotes_[note.key];
+        if (said == note.text) continue;
+        said = note.text;
+        qCWarning(lcSettings) << tagged("DEFAULTS", note.key + ": " + note.text);
+    }
 }
 
 void OverlaySettings::resolveSilently(const SettingOverrides& overrides) {
@@ -208,23 +285,43 @@ void OverlaySettings::publishIfChanged(T newValue, Setting<T>& member) {
 
 template <class Form, class T, class Check>
 T OverlaySettings::load(Form form, const char* key, const T& fallback, const Check& check, Scope scope,
-                        const SettingOverrides& overrides) const {
+                        const SettingOverrides& overrides, LoadNotes& notes) const {
     if (scope != Scope::globalOnlyStore) {
         if (auto v = decode(form, lookup(overrides, key))) return std::move(*v);
     }
-    if (auto v = decode(form, defaults_.object(key))) return checked(check, std::move(*v), fallback);
-    return fallback;
+    const PlistValue stored = defaults_.object(key);
+    if (stored.is_null()) return fallback;
+    const std::size_t noted = notes.size();
+    auto v = decodeStored(form, stored, key, notes);
+    if (!v) {
+        if (notes.size() == noted) noteUnreadable(key, stored, kindOf<Form>(), notes);
+        return fallback;
+    }
+    // A stored default refused by its check (a rate the table's own default is not among) is no news.
+    const bool isDefault = *v == fallback;
+    return checked(check, std::move(*v), fallback, [&](const std::string& why) {
+        if (!isDefault) notes.push_back({key, shownValue(stored) + " " + why + "; using the default"});
+    });
+}
+
+void OverlaySettings::noteUnreadable(const std::string& key, const PlistValue& stored, const char* kind,
+                                     LoadNotes& notes) {
+    if (!stored.is_null())
+        notes.push_back({key, shownValue(stored) + " is not " + kind + "; using the default"});
 }
 
 bool OverlaySettings::load(AutoSampleForm, const char*, const bool&, const NoCheck&, Scope,
-                           const SettingOverrides& overrides) const {
+                           const SettingOverrides& overrides, LoadNotes&) const {
     return storedAutoSample(style(), overrides);
 }
 
 OverlayColorZones OverlaySettings::load(ColorZonesForm, const char* key, const OverlayColorZones&,
-                                        const NoCheck&, Scope, const SettingOverrides& overrides) const {
+                                        const NoCheck&, Scope, const SettingOverrides& overrides,
+                                        LoadNotes& notes) const {
     if (auto zones = decodeZones(lookup(overrides, key))) return *zones;
-    if (auto zones = decodeZones(defaults_.object(key))) return *zones;
+    const PlistValue stored = defaults_.object(key);
+    if (auto zones = decodeZones(stored)) return *zones;
+    noteUnreadable(key, stored, kindOf<ColorZonesForm>(), notes);
     // Not normalised: the colour just loaded is already a valid stop.
     OverlayColorZones zones;
     zones.stops = {hexString(manualColor())};
@@ -232,7 +329,8 @@ OverlayColorZones OverlaySettings::load(ColorZonesForm, const char* key, const O
 }
 
 BottomCornerZ OverlaySettings::load(BottomCornerZForm form, const char* key, const BottomCornerZ&,
-                                    const NoCheck&, Scope, const SettingOverrides& overrides) const {
+                                    const NoCheck&, Scope, const SettingOverrides& overrides,
+                                    LoadNotes&) const {
     return readBottomCornerZ(key, form.legacyKey, overrides);
 }
 

@@ -179,18 +179,25 @@ private:
     template <class T>
     void publishIfChanged(T newValue, Setting<T>& member);
 
-    // Row loaders, chosen by the stored form of the row.
+    // Row loaders, chosen by the stored form of the row. A stored value not taken as it stood (of another
+    // kind, refused by its check, bounded) leaves a note in `notes`.
     template <class Form, class T, class Check>
     T load(Form form, const char* key, const T& fallback, const Check& check, settings_keys::Scope scope,
-           const SettingOverrides& overrides) const;
+           const SettingOverrides& overrides, LoadNotes& notes) const;
     bool load(settings_keys::AutoSampleForm, const char* key, const bool& fallback,
-              const settings_keys::NoCheck&, settings_keys::Scope, const SettingOverrides& overrides) const;
+              const settings_keys::NoCheck&, settings_keys::Scope, const SettingOverrides& overrides,
+              LoadNotes& notes) const;
     OverlayColorZones load(settings_keys::ColorZonesForm, const char* key, const OverlayColorZones& fallback,
                            const settings_keys::NoCheck&, settings_keys::Scope,
-                           const SettingOverrides& overrides) const;
+                           const SettingOverrides& overrides, LoadNotes& notes) const;
     BottomCornerZ load(settings_keys::BottomCornerZForm form, const char* key, const BottomCornerZ& fallback,
-                       const settings_keys::NoCheck&, settings_keys::Scope,
-                       const SettingOverrides& overrides) const;
+                       const settings_keys::NoCheck&, settings_keys::Scope, const SettingOverrides& overrides,
+                       LoadNotes& notes) const;
+    // Notes a stored value (when there is one) that is not `kind`.
+    static void noteUnreadable(const std::string& key, const PlistValue& stored, const char* kind,
+                               LoadNotes& notes);
+    // Says each note in the log once: again only when what it says of its key changes.
+    void sayLoadNotes(const LoadNotes& notes);
 
     BottomCornerZ readBottomCornerZ(const std::string& key, const std::string& legacyKey,
                                     const SettingOverrides& overrides) const;
@@ -226,6 +233,7 @@ private:
     Subscription outsideChangesObserver_;
     std::optional<std::string> runtimeAppId_;
     std::optional<std::string> runtimeFilledOwner_;
+    std::map<std::string, std::string, std::less<>> saidLoadNotes_;
 };
 
 }  // namespace velaro

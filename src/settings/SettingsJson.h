@@ -78,8 +78,10 @@ public:
 
     bool failed() const { return failed_; }
 
-private:
+    // The value at `key` as it stands; nothing when it is missing.
     const Json* find(std::string_view key) const;
+
+private:
     const Json& object_;
     bool failed_ = false;
 };

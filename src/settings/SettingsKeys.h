@@ -45,6 +45,7 @@ enum class WriteBack { no, yes };
 // Stored forms. Each tag selects a loader and a writer in the settings store.
 struct BoolForm {};
 struct DoubleForm {};
+struct LengthForm {};  // a Double in points, bounded as every stored length is (storedLength), overrides too
 struct IntForm {};
 struct StringForm {};      // a fixed set, when the check names one, applies to stored strings only
 struct ColorForm {};       // "#RRGGBB"; a string that does not parse counts as missing
@@ -148,8 +149,8 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(beamCoreFollowsSampled, bool, BoolForm{}, "beamCoreFollowsSampled", false, NoCheck{}, profile, no) \
     X(keepOverlayAlwaysOn, bool, BoolForm{}, "keepOverlayAlwaysOn", false, NoCheck{}, profile, no) \
     X(emptyDesktopMode, EmptyDesktopMode, EnumForm<EmptyDesktopMode>{}, "emptyDesktopMode", EmptyDesktopMode::black, NoCheck{}, profile, no) \
-    X(alwaysOnOverlayHeight, double, DoubleForm{}, "alwaysOnOverlayHeight", 32.0, NoCheck{}, profile, no) \
-    X(alwaysOnCornerRadius, double, DoubleForm{}, "alwaysOnCornerRadius", 28.0, NoCheck{}, profile, no) \
+    X(alwaysOnOverlayHeight, double, LengthForm{}, "alwaysOnOverlayHeight", 32.0, NoCheck{}, profile, no) \
+    X(alwaysOnCornerRadius, double, LengthForm{}, "alwaysOnCornerRadius", 28.0, NoCheck{}, profile, no) \
     X(strokeEnabled, bool, BoolForm{}, "strokeEnabled", true, NoCheck{}, profile, no) \
     X(manualSeparateCorners, bool, BoolForm{}, "manualSeparateCorners", false, NoCheck{}, profile, no) \
     X(animationKind, OverlayAnimationKind, EnumForm<OverlayAnimationKind>{}, "overlayAnimationKind", OverlayAnimationKind::rise, NoCheck{}, profile, no) \

@@ -1,10 +1,12 @@
 // The display's instance lock: every spelling of one display shares one lock, and whatever stands in the
-// lock's place is told apart by whether a live process holds it (a running Velaro) or none does (it goes).
+// lock's place is told apart by whether a live process holds it (a running Velaro) or none does (it goes); a
+// folder there is no Velaro's and is moved aside.
 #include "app/SingleInstance.h"
 
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -126,6 +128,44 @@ TEST_F(SingleInstanceDisplayLock, WhatNoProcessHoldsInTheLocksPlaceGoesAndTheLoc
         first.reset();
         ASSERT_TRUE(QFile::remove(lockPath()));
     }
+}
+
+// A folder in the lock's place is no Velaro's, even one a live process holds: it is moved aside with what it
+// holds, whoever owns it, and the lock is made anew in its place.
+TEST_F(SingleInstanceDisplayLock, AFolderInTheLocksPlaceIsMovedAsideWithWhatItHolds) {
+    std::vector<const char*> cases{"empty folder", "folder with files", "folder held by a live process"};
+    if (::geteuid() == 0) cases.push_back("folder of another user");  // only root can give a folder away
+    for (const char* what : cases) {
+        SCOPED_TRACE(what);
+        const QByteArray at = QFile::encodeName(lockPath());
+        ASSERT_EQ(::mkdir(at.constData(), 0700), 0);
+        if (QByteArray(what) != "empty folder") write(lockPath() + QStringLiteral("/kept"), "kept");
+        const int held = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        if (QByteArray(what) == "folder held by a live process") ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        if (QByteArray(what) == "folder of another user") ASSERT_EQ(::fchown(held, 65534, 65534), 0);
+        test::LogCapture log;
+        auto first = launch();
+        EXPECT_EQ(first->claim(), SingleInstance::Role::standalone);
+        EXPECT_EQ(log.count("was a folder, which no Velaro holds; moved it aside to " +
+                            lockPath().toStdString() + ".aside-1"),
+                  1);
+        EXPECT_TRUE(isOwnLockFile());
+        EXPECT_EQ(launch()->claim(), SingleInstance::Role::unreachable) << "the new lock keeps a second out";
+        if (QByteArray(what) != "empty folder")
+            EXPECT_EQ(read(lockPath() + QStringLiteral(".aside-1/kept")), "kept");
+        ::close(held);
+        first.reset();
+        ASSERT_TRUE(QFile::remove(lockPath()));
+        ASSERT_TRUE(QDir(lockPath() + QStringLiteral(".aside-1")).removeRecursively());
+    }
+    // A name already taken beside the lock is left as it is; the next free one is used.
+    ASSERT_EQ(::mkdir(QFile::encodeName(lockPath()).constData(), 0700), 0);
+    write(lockPath() + QStringLiteral(".aside-1"), "an earlier one");
+    EXPECT_EQ(launch()->claim(), SingleInstance::Role::standalone);
+    EXPECT_TRUE(isOwnLockFile());
+    EXPECT_EQ(read(lockPath() + QStringLiteral(".aside-1")), "an earlier one");
+    EXPECT_TRUE(QFileInfo(lockPath() + QStringLiteral(".aside-2")).isDir());
 }
 
 // Held by a live process (here this one, as a running Velaro holds its lock), the same things stand for a

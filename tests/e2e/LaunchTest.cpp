@@ -200,12 +200,13 @@ TEST(LaunchTest, WithoutTheSessionBusEverySpellingOfTheDisplayFindsTheVelaroRunn
     EXPECT_TRUE(first.running());
 }
 
-// A link or a file of another user in the lock's place that no live process holds tells of no running
-// Velaro, even while a program that never answers holds the bus name: the app removes it, starts, and holds
-// the lock anew; the next launch finds it through the lock and hands over to it, not to the name's holder.
+// A link or a file of another user in the lock's place that no live process holds, or a folder, tells of no
+// running Velaro, even while a program that never answers holds the bus name: the app removes it (a folder
+// it moves aside), starts, and holds the lock anew; the next launch finds it through the lock and hands over
+// to it, not to the name's holder.
 TEST(LaunchTest, WhatNoVelaroHoldsInTheLocksPlaceDoesNotKeepTheAppFromStartingBesideASilentNameHolder) {
     VELARO_REQUIRE_DESKTOP();
-    std::vector<const char*> cases{"link"};
+    std::vector<const char*> cases{"link", "folder"};
     if (::geteuid() == 0) cases.push_back("file of another user");  // only root can give a file away
     for (const char* what : cases) {
         SCOPED_TRACE(what);
@@ -216,6 +217,9 @@ TEST(LaunchTest, WhatNoVelaroHoldsInTheLocksPlaceDoesNotKeepTheAppFromStartingBe
         target.close();
         if (QByteArray(what) == "link") {
             ASSERT_TRUE(QFile::link(target.fileName(), folder.lock()));
+        } else if (QByteArray(what) == "folder") {
+            ASSERT_TRUE(QDir().mkdir(folder.lock()));
+            ASSERT_TRUE(QFile::rename(target.fileName(), folder.lock() + QStringLiteral("/target")));
         } else {
             ASSERT_TRUE(QFile::rename(target.fileName(), folder.lock()));
             ASSERT_EQ(::chown(QFile::encodeName(folder.lock()).constData(), 65534, 65534), 0);
@@ -227,8 +231,15 @@ TEST(LaunchTest, WhatNoVelaroHoldsInTheLocksPlaceDoesNotKeepTheAppFromStartingBe
         ASSERT_TRUE(first.start(true));
         EXPECT_TRUE(upInTheTray(first)) << first.errorOutput().toStdString();
         ASSERT_TRUE(first.running()) << first.errorOutput().toStdString();
-        EXPECT_TRUE(first.errorOutput().contains("that no process holds; removed it"))
+        EXPECT_TRUE(first.errorOutput().contains(QByteArray(what) == "folder"
+                                                     ? "which no Velaro holds; moved it aside"
+                                                     : "that no process holds; removed it"))
             << first.errorOutput().toStdString();
+        if (QByteArray(what) == "folder") {
+            QFile kept(folder.lock() + QStringLiteral(".aside-1/target"));
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), "the user's own file") << "what the folder held was lost";
+        }
         if (QByteArray(what) == "link") {
             EXPECT_FALSE(QFileInfo(folder.lock()).isSymLink());
             ASSERT_TRUE(target.open(QIODevice::ReadOnly));

@@ -8,6 +8,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,6 +22,7 @@
 #include "e2e/E2eSupport.h"
 #include "e2e/ForeignWindow.h"
 #include "e2e/RunningApp.h"
+#include "e2e/TrayApp.h"
 
 namespace velaro::e2e {
 namespace {
@@ -192,6 +196,46 @@ TEST(SettingsFileTest, AnOutsideEditOfTheFileChangesTheBandWithinOneSecond) {
         EXPECT_TRUE(tinted(screenshotWhen(tinted, std::chrono::seconds(10)))) << "the band did not come back";
     }
     EXPECT_TRUE(app.running());
+}
+
+// Sizes no screen can show in the file, at device pixel ratios 1 and 2: the band shows all the same, its
+// window no taller than the screen, and the app says what it bounded.
+TEST(SettingsFileTest, ABandHeightAndRadiusNoScreenCanShowLeaveTheBandOnTheScreen) {
+    VELARO_REQUIRE_DESKTOP();
+    const int panel = panelHeight();
+    ASSERT_GT(panel, 0);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QPoint inPanel(screen.width() / 3, panel / 2);
+    struct Case {
+        int ratio;
+        const char* size;   // as the file holds it
+        const char* shown;  // as the log says it
+    };
+    for (const auto& [ratio, size, shown] : {Case{1, "1e308", "1e+308"}, Case{2, "1e6", "1000000"}}) {
+        SCOPED_TRACE(std::string("ratio ") + std::to_string(ratio) + ", " + size);
+        RunningApp app(
+            QByteArray(R"({"onboardingStep": 4, "keepOverlayAlwaysOn": true, "emptyDesktopMode": )") +
+            R"("black", "strokeEnabled": false, "alwaysOnOverlayHeight": )" + size +
+            R"(, "alwaysOnCornerRadius": )" + size + "}");
+        app.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), QString::number(ratio));
+        ASSERT_TRUE(app.start(true));
+        const auto black = [&](const QImage& shot) {
+            return closeTo(shot.pixelColor(inPanel), Qt::black, 4);
+        };
+        EXPECT_TRUE(black(screenshotWhen(black, std::chrono::seconds(15)))) << "the band never showed";
+        // The band's window: across the whole screen from its top.
+        std::optional<QRect> band;
+        EXPECT_TRUE(waitUntil([&] {
+            for (const QRect& g : visibleWindows({QStringLiteral("--pid"), QString::number(app.pid())}))
+                if (g.top() == 0 && g.width() == screen.width() && g.height() > panel) band = g;
+            return band.has_value();
+        }));
+        if (band) EXPECT_EQ(band->height(), screen.height()) << "as tall as the screen, and no taller";
+        EXPECT_TRUE(app.errorOutput().contains("DEFAULTS alwaysOnOverlayHeight: " + QByteArray(shown) +
+                                               " is longer than any screen; using 32767"))
+            << app.errorOutput().toStdString();
+        EXPECT_TRUE(app.running());
+    }
 }
 
 }  // namespace

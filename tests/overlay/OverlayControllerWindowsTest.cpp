@@ -2,6 +2,8 @@
 // the strip geometry it hands to the sampler.
 #include "overlay/OverlayControllerTestRig.h"
 
+#include <limits>
+
 namespace velaro::test {
 namespace {
 
@@ -115,21 +117,78 @@ TEST_F(OverlayControllerTest, UnifiedBandReachesDownByTheLargerEarOrTheAlwaysOnR
         c.topRightRadius = 20;
     });
     rig.loop.advance(0.35);  // 8 pt shorter: the band slides
-    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 20);
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(screen().screen), 20);
     EXPECT_DOUBLE_EQ(band().frame().height(), 28 + 20);
     EXPECT_DOUBLE_EQ(band().frame().maxY(), 982);
     editCorners([](CornerSettings& c) { c.topRightEnabled = false; });
-    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 12);
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(screen().screen), 12);
 
     settings.keepOverlayAlwaysOn = true;
     settings.alwaysOnCornerRadius = -5;
-    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 0);
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(screen().screen), 0);
     settings.alwaysOnCornerRadius = 9;
-    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 9);
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(screen().screen), 9);
 
     settings.manualSeparateCorners = true;
     settle();
-    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(), 0);
+    EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(screen().screen), 0);
+}
+
+// One 1920 × 1080 monitor with a 28 px panel, at a device pixel ratio of 1 and of 2.
+class OverlayOnScreenTest : public OverlayControllerTest, public ::testing::WithParamInterface<double> {
+protected:
+    OverlayOnScreenTest() : OverlayControllerTest({monitor(GetParam())}) {}
+    static ScreenInfo monitor(double ratio) {
+        auto s = FakeScreens::make("A", Rect{0, 0, 1920 / ratio, 1080 / ratio}, 28 / ratio, 1);
+        s.backingScale = ratio;
+        return s;
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Ratios, OverlayOnScreenTest, ::testing::Values(1.0, 2.0));
+
+// Whatever the settings hold, the band is no taller than its screen, and its ears fit below it: none past
+// the middle of the screen's shorter side, none deeper than the room left. The band's window follows.
+TEST_P(OverlayOnScreenTest, TheBandAndItsCornersAreBoundedByTheScreen) {
+    const double ratio = GetParam(), w = 1920 / ratio, h = 1080 / ratio, panel = 28 / ratio;
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    makeController();
+    controller->show(true);
+    settings.keepOverlayAlwaysOn = true;
+    settle();
+    const ScreenInfo a = screen().screen;
+    struct Case {
+        double height, radius, band, ears;
+    };
+    for (const Case& c : {Case{1e308, 28, h, 0}, Case{1e6, 1e6, h, 0}, Case{32, 32767, 32, h / 2},
+                          Case{h - 100, 1e308, h - 100, 100}, Case{nan, nan, panel, 0}, Case{inf, -inf, h, 0},
+                          Case{-1e308, -5, panel, 0}, Case{160, 60, 160, 60}, Case{10, 0.5, panel, 0.5}}) {
+        SCOPED_TRACE(::testing::Message() << c.height << " high, radius " << c.radius);
+        settings.alwaysOnOverlayHeight = c.height;
+        settings.alwaysOnCornerRadius = c.radius;
+        settle();
+        rig.loop.advance(1);  // a slide ends
+        EXPECT_DOUBLE_EQ(controller->overlayHeight(a), c.band);
+        EXPECT_DOUBLE_EQ(controller->unifiedBottomCornerDepth(a), c.ears);
+        EXPECT_EQ(band().frame(), (Rect{0, h - c.band - c.ears, w, c.band + c.ears}));
+        EXPECT_LE(band().frame().height() * ratio, 1080) << "device pixels";
+    }
+
+    // Separate corners: each in its corner of the screen, the ears below the band.
+    settings.keepOverlayAlwaysOn = false;
+    settings.manualSeparateCorners = true;
+    settle();
+    editCorners([](CornerSettings& c) {
+        c.screenTopLeftEnabled = true;
+        c.topRadius = c.bottomRadius = c.screenTopRadius = 32767;
+    });
+    rig.loop.advance(1);
+    const double band = panel + 4;
+    EXPECT_EQ(this->band().frame(), (Rect{0, h - band, w, band}));
+    EXPECT_EQ(corner(C::topLeft).frame(), (Rect{0, h - band - h / 2, h / 2, h / 2}));
+    EXPECT_EQ(corner(C::topRight).frame(), (Rect{w - h / 2, h - band - h / 2, h / 2, h / 2}));
+    EXPECT_EQ(corner(C::bottomRight).frame(), (Rect{w - h / 2, 0, h / 2, h / 2}));
+    EXPECT_EQ(corner(C::screenTopLeft).frame(), (Rect{0, h / 2, h / 2, h / 2}));
 }
 
 TEST_F(OverlayControllerTest, AHeightChangeOfFivePointsSnapsAndOfMoreSlides) {

@@ -7,6 +7,11 @@
 #include "settings/SettingsJson.h"
 
 namespace velaro {
+
+void PrintTo(const LoadNote& note, std::ostream* out) {
+    *out << note.key << ": " << note.text;
+}
+
 namespace {
 
 std::optional<CornerSettings> decode(const std::string& json) {
@@ -141,6 +146,32 @@ TEST(CornerSettingsDecode, NoValidationBeyondTypes) {
     EXPECT_EQ(c->bottomOpacity, 3.0);
     EXPECT_EQ(c->topCustomColorHex, "purple");
     EXPECT_EQ(c->topLeftCustomColorHex, "purple");
+}
+
+// Lengths no screen can show are bounded, each with a note; every other value, and a length in range, is
+// taken as stored. Keys of the wrong kind are noted with what was used instead.
+TEST(CornerSettingsDecode, LengthsBeyondAnyScreenAreBoundedAndNoted) {
+    LoadNotes notes;
+    const auto c = CornerSettings::decode(
+        std::string(
+            R"({"topRadius":1e308,"pillHPadding":-1e6,"screenTopRadius":32767,"bottomRadius":48.25,)") +
+            R"("pillFillOpacity":1e308,"screenTopLeftRadius":"big","topColorMode":"Sideways"})",
+        &notes);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->topRadius, 32767.0);
+    EXPECT_EQ(c->pillHPadding, -32767.0);
+    EXPECT_EQ(c->screenTopLeftRadius, 32767.0) << "the row's radius, already bounded";
+    EXPECT_EQ(c->bottomRadius, 48.25);
+    EXPECT_EQ(c->pillFillOpacity, 1e308) << "not a length";
+    EXPECT_EQ(notes,
+              (LoadNotes{{"pillHPadding", "-1000000 is longer than any screen; using -32767"},
+                         {"topRadius", "1e+308 is longer than any screen; using 32767"},
+                         {"topColorMode", "\"Sideways\" is not one of its names; using \"Follow Overlay\""},
+                         {"screenTopLeftRadius", "\"big\" is not a number; using 32767"}}));
+
+    notes.clear();
+    EXPECT_FALSE(CornerSettings::decode(R"({"bottomRadius":"48"})", &notes));
+    EXPECT_EQ(notes, (LoadNotes{{"bottomRadius", "\"48\" is not a number; using the default corners"}}));
 }
 
 TEST(CornerSettingsEncode, WritesAllFieldsAndTheLegacyRowFlags) {

@@ -2,12 +2,15 @@
 // write-back after the first load.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
 
 #include "settings/OverlaySettings.h"
+#include "settings/SettingsJson.h"
 #include "support/FakeDefaultsStore.h"
+#include "support/LogCapture.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro {
@@ -259,6 +262,55 @@ TEST(OverlaySettingsLoad, GlobalOnlyStoreKeysIgnoreOverrides) {
     EXPECT_EQ(w.settings->liveCaptureFPS(), 15);
     // A global-only key that is not store-only still honours a well-formed override.
     EXPECT_TRUE(w.settings->showTaskbarIcon());
+}
+
+// A length no screen can show is bounded, in an override too; a value of the wrong kind or refused by its
+// check takes the default. Each says so once in the log, however often the store is read again, and the
+// stored value stays as it was: nothing of the file is lost.
+TEST(OverlaySettingsLoad, LengthsBeyondAnyScreenAreBoundedAndWhatIsNotTakenAsStoredIsSaidOnce) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    const auto corners = settings_json::toBytes(R"({"bottomRadius":1e6})");
+    const PlistValue file{{"alwaysOnOverlayHeight", 1e308},
+                          {"alwaysOnCornerRadius", -1e6},
+                          {"keepOverlayAlwaysOn", "yes"},
+                          {"blurRadius", 50.0},
+                          {"cornerSettings", plistData(corners)}};
+    test::LogCapture log;
+    Loaded l(file);
+    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 32767.0);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), -32767.0);
+    EXPECT_FALSE(l.settings->keepOverlayAlwaysOn());
+    EXPECT_EQ(l.settings->corners().bottomRadius, 32767.0);
+    const std::vector<std::string> said{
+        "DEFAULTS cornerSettings.bottomRadius: 1000000 is longer than any screen; using 32767",
+        "DEFAULTS blurRadius: 50 is outside 2...40; using the default",
+        "DEFAULTS keepOverlayAlwaysOn: \"yes\" is not true or false; using the default",
+        "DEFAULTS alwaysOnOverlayHeight: 1e+308 is longer than any screen; using 32767",
+        "DEFAULTS alwaysOnCornerRadius: -1000000 is longer than any screen; using -32767"};
+    EXPECT_EQ(log.lines, said);
+    l.store.changeOutside("overlayOpacity", 0.5);
+    l.loop.runUntilIdle();
+    EXPECT_EQ(log.lines, said) << "said again on a later read";
+    for (const auto& [key, value] : file.items()) EXPECT_EQ(l.store.object(key), value) << key;
+
+    // Kept exactly as stored within what a screen can show, however far outside the sliders' ranges.
+    l.store.changeOutside("alwaysOnOverlayHeight", 900.5);
+    l.store.changeOutside("alwaysOnCornerRadius", -3.0);
+    l.loop.runUntilIdle();
+    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 900.5);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), -3.0);
+    // Numbers no file holds (its reader refuses them), as another store might hand them over.
+    l.store.changeOutside("alwaysOnOverlayHeight", nan);
+    l.store.changeOutside("alwaysOnCornerRadius", inf);
+    l.loop.runUntilIdle();
+    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 32.0);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), 32767.0);
+    EXPECT_EQ(log.count("alwaysOnOverlayHeight: NaN is not a length; using the default"), 1);
+    EXPECT_EQ(log.count("alwaysOnCornerRadius: Infinity is longer than any screen; using 32767"), 1);
+
+    WithProfile overridden(PlistValue::object(), PlistValue{{"alwaysOnOverlayHeight", -1e308}});
+    EXPECT_EQ(overridden.settings->alwaysOnOverlayHeight(), -32767.0);
 }
 
 TEST(OverlaySettingsLoad, UndecodableStoredJsonFallsBackAndStays) {

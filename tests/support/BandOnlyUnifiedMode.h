@@ -61,7 +61,9 @@ inline UnifiedModeFactory bandOnlyUnifiedMode(OverlayWindowHost& host, MainLoop&
             [&host, &loop, &settings, &controller](const UnifiedBandInputs& inputs) {
                 return std::unique_ptr<OverlayBandWindow>(std::make_unique<BandOnlyUnifiedWindow>(
                     host, loop, settings, controller.driftClock(), inputs,
-                    [&controller] { return controller.unifiedBottomCornerDepth(); }));
+                    [&controller, screen = inputs.screen] {
+                        return controller.unifiedBottomCornerDepth(screen);
+                    }));
             },
             reveal};
     };
