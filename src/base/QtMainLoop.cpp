@@ -1,6 +1,7 @@
 // Qt-backed main loop: timers are QTimers owned by one context object on the main thread.
 #include "base/QtMainLoop.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -97,6 +98,21 @@ public:
         if (!entry->running) entry->block = nullptr;
     }
 
+    // Stops every timer and lets every block go, while this object is still whole: a block's captures may
+    // cancel handles or post again as they go.
+    void close() {
+        for (auto& [id, entry] : entries_) {
+            killTimer(id);
+            entry->done = true;
+        }
+        if (postTimer_) killTimer(std::exchange(postTimer_, 0));
+        const auto entries = std::exchange(entries_, {});
+        // Handles may keep their entries: the blocks go now, not with the last handle.
+        for (const auto& [id, entry] : entries)
+            if (!entry->running) (void)std::exchange(entry->block, nullptr);
+        (void)std::exchange(posted_, {});
+    }
+
     void post(std::function<void()> block) {
         posted_.push_back({nextPost_++, std::move(block)});
         // A fresh timer for each run of the queue: Qt never fires a timer again while its own event still
@@ -152,7 +168,17 @@ private:
 };
 
 QtMainLoop::QtMainLoop() : timers_(std::make_unique<Timers>()) {}
-QtMainLoop::~QtMainLoop() = default;
+
+QtMainLoop::~QtMainLoop() {
+    {
+        std::lock_guard lock(closing_);
+        closed_ = true;
+    }
+    timers_->close();
+    // Blocks posted from other threads wait in Qt's queue; they would go with the context object, after the
+    // timers, as members go.
+    QCoreApplication::removePostedEvents(&context_);
+}
 
 double QtMainLoop::uptime() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -164,13 +190,25 @@ std::chrono::system_clock::time_point QtMainLoop::wallTime() const {
 
 void QtMainLoop::post(std::function<void()> block) {
     if (QThread::currentThread() == timers_->thread()) {
+        // The loop's own thread is the one that closes it: no lock needed to look.
+        if (closed_) return;
         timers_->post(std::move(block));
         return;
     }
-    QMetaObject::invokeMethod(&context_, std::move(block), Qt::QueuedConnection);
+    std::function<void()> dropped;
+    {
+        std::lock_guard lock(closing_);
+        if (!closed_) {
+            QMetaObject::invokeMethod(&context_, std::move(block), Qt::QueuedConnection);
+            return;
+        }
+        dropped = std::move(block);
+    }
+    // Let go outside the lock: what it holds may post again as it goes.
 }
 
 Cancellable QtMainLoop::startTimer(double seconds, bool repeating, std::function<void()> block) {
+    if (closed_) return Cancellable();
     auto entry = timers_->start(toMilliseconds(seconds), repeating, std::move(block));
     return Cancellable([entry, timers = QPointer<Timers>(timers_.get())] {
         if (!timers) return;  // the loop is gone, and its timers with it

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "base/MainLoop.h"
 
@@ -13,6 +14,8 @@ class QtMainLoop final : public MainLoop {
 public:
     // Must be created on the thread that runs the Qt event loop, after the application object.
     QtMainLoop();
+    // Drops what still waits (posted blocks, timers) on its own thread while the loop is still whole, so
+    // that whatever their captures do as they go finds a loop that drops it; posts from then on are dropped.
     ~QtMainLoop() override;
 
     double uptime() const override;
@@ -29,6 +32,10 @@ private:
     Cancellable startTimer(double seconds, bool repeating, std::function<void()> block);
     QObject context_;
     std::unique_ptr<Timers> timers_;
+    // Set once as the loop goes; posts from other threads look at it under the lock, so none reaches Qt's
+    // queue after the queue has been emptied.
+    std::mutex closing_;
+    bool closed_ = false;
 };
 
 // A worker thread that runs queued blocks in order; delayed blocks run when due, in due order.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -209,6 +210,42 @@ TEST(QtMainLoop, ABlocksCapturesGoWhenItHasRunAndAHandleMayOutliveTheLoop) {
         outliving = loop.postAfter(60, [] {});
     }
     outliving.cancel();  // its loop is gone: nothing to stop, nothing to crash on
+}
+
+// Blocks still waiting when the loop goes (posted from its thread or another, timers) are let go while the
+// loop is still whole, on its thread; what their captures do as they go (post, start a timer, cancel another
+// handle, as a capture stream let go does) finds a loop that drops it instead of one half destroyed.
+TEST(QtMainLoop, BlocksLeftWhenTheLoopGoesAreDroppedAndWhatTheyPostAsTheyGoToo) {
+    struct Going {
+        QtMainLoop* loop;
+        std::vector<std::string>* gone;
+        std::string name;
+        Cancellable* other;
+        ~Going() {
+            gone->push_back(name + (loop->isMainThread() ? "" : " off the loop's thread"));
+            loop->post([gone = gone] { gone->push_back("a post made while going ran"); });
+            Cancellable later = loop->postAfter(0, [gone = gone] { gone->push_back("a timer ran"); });
+            if (other) other->cancel();
+        }
+    };
+    std::vector<std::string> gone;
+    Cancellable waiting;
+    {
+        auto loop = std::make_unique<QtMainLoop>();
+        const auto going = [&](std::string name, Cancellable* other = nullptr) {
+            return [g = std::make_shared<Going>(loop.get(), &gone, std::move(name), other)] {
+                g->gone->push_back("ran");
+            };
+        };
+        std::thread([&] { loop->post(going("posted from a worker")); }).join();
+        loop->post(going("posted from the loop's thread"));
+        waiting = loop->postAfter(60, going("a timer"));
+        Cancellable repeating = loop->every(60, going("a repeating timer", &waiting));
+        loop.reset();
+    }
+    std::sort(gone.begin(), gone.end());
+    EXPECT_EQ(gone, (std::vector<std::string>{"a repeating timer", "a timer", "posted from a worker",
+                                              "posted from the loop's thread"}));
 }
 
 TEST(ThreadSerialQueue, RunsBlocksInOrderOffTheCallingThread) {

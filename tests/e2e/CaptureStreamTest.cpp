@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QWidget>
@@ -657,6 +658,38 @@ TEST_F(CaptureDesktopTest, EndingCaptureWaitsForTheFrameAnOutputIsTaking) {
     waitUntil([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_FALSE(outputSawItGo) << "the service ended while a frame was still in the output";
     EXPECT_FALSE(inOutput) << "a frame reached the output after the service ended";
+}
+
+// The System V shared-memory segments this process has attached, as MIT-SHM grabs attach theirs.
+int attachedSegments() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly)) return -1;
+    return int(maps.readAll().count("SYSV"));
+}
+
+TEST_F(CaptureDesktopTest, TheServicesEndLetsGoOfItsGrabsSoAStreamLetGoAfterTheSessionTouchesNothing) {
+    // As the app ends, a completion still queued on the main loop may hold a stream; the loop goes last, after
+    // the service and the session whose connection the stream's grabs went over. What the grabs attached
+    // goes with the service, over its connection while that is still there.
+    TestSession own;
+    ASSERT_TRUE(own);
+    const int before = attachedSegments();
+    auto service = std::make_unique<X11CaptureService>(loop, *own);
+    const auto desktop = content(*service);
+    ASSERT_TRUE(desktop && !desktop->displays.empty());
+    FrameLog log;
+    auto stream = service->makeStream(ContentFilter::displayExcludingWindows(desktop->displays.front(), {}),
+                                      {{0, 40, 200, 6}, 200, 6, 1.0 / 60, 4}, {});
+    ASSERT_FALSE(stream->addStreamOutput([&](const CaptureFrame& f) { log.add(f); }, frameQueue));
+    ASSERT_FALSE(await([&](auto done) { stream->startCapture(done); }));
+    ASSERT_TRUE(waitUntil([&] { return log.count() > 0; }));
+    ASSERT_GT(attachedSegments(), before) << "the grabs went without shared memory";
+    service.reset();
+    EXPECT_EQ(attachedSegments(), before) << "the grabs' segment outlived the service";
+    own.session.reset();
+    const std::size_t atEnd = log.count();
+    stream.reset();
+    EXPECT_EQ(log.count(), atEnd);
 }
 
 // The fake stands in for the real service in every model test, so both must answer the idle-stream calls the

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -319,6 +321,38 @@ TEST_F(SamplingPlatformTest, AKeptListAnswersAsAFreshReadAfterEveryKindOfChange)
             return step.seen(kept) && kept == fresh;
         })) << step.what << ": " << kept.size() << " windows kept, " << fresh.size() << " read afresh";
     }
+}
+
+// A reader on the main loop never waits out a server that does not answer (busy with a storm of window
+// changes, or held by another client): after a change, a snapshot answers with the last list read; the new
+// list comes in once the server answers, and the generation moves for the readers that got the old one.
+TEST_F(SamplingPlatformTest, ASnapshotAnswersWithTheLastListWhileTheServerDoesNotAnswer) {
+    PopUpMenu first(300, 400, 120, 80);
+    const auto listed = [](const std::vector<WindowInfo>& list, xcb_window_t window) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](const WindowInfo& w) { return w.number == std::int64_t(window); });
+    };
+    ASSERT_TRUE(waitUntil([&] { return listed(windows->snapshot(), first.window()); }));
+    const auto before = windows->generation();
+    PopUpMenu second(500, 400, 60, 60);
+    ASSERT_TRUE(waitUntil([&] { return windows->generation() != before; })) << "the list never heard of it";
+
+    auto holder = x11::Connection::open();
+    ASSERT_TRUE(holder);
+    xcb_grab_server(holder->get());
+    std::free(xcb_get_input_focus_reply(holder->get(), xcb_get_input_focus(holder->get()), nullptr));
+    auto answer = std::async(std::launch::async, [&] { return windows->snapshot(); });
+    const bool answered = answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    std::atomic<int> told{0};
+    windows->callOnNextChange([&told] { ++told; });
+    xcb_ungrab_server(holder->get());
+    xcb_flush(holder->get());
+    EXPECT_TRUE(answered) << "a snapshot waited for a server held by another client";
+    const auto held = answer.get();
+    EXPECT_TRUE(listed(held, first.window()));
+    EXPECT_FALSE(listed(held, second.window())) << "the list was read while the server was held";
+    EXPECT_TRUE(waitUntil([&] { return told > 0; })) << "the list read afterwards was not told of";
+    EXPECT_TRUE(listed(windows->snapshot(), second.window()));
 }
 
 TEST_F(SamplingPlatformTest, ScreensFollowDocksAppearingAndLeaving) {

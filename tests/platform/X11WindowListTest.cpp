@@ -80,6 +80,19 @@ TEST(WindowListChangesTest, OnlyEventsThatCanChangeTheListMarkIt) {
         EXPECT_EQ(taken.staleWindows, c.stale) << c.what;
         EXPECT_FALSE(changes.take().changed) << c.what << ": taken once";
     }
+    // A list read that a reader did not wait for moves the generation and wakes a sleeping reader, but asks
+    // no read of its own: the list would be read over and over.
+    WindowListChanges changes(kRoot, {kStacking, {kState}});
+    (void)changes.take();
+    const auto generation = changes.generation();
+    int told = 0;
+    changes.callOnNextChange([&told] { ++told; });
+    changes.markRead();
+    EXPECT_NE(changes.generation(), generation);
+    EXPECT_EQ(told, 1);
+    EXPECT_FALSE(changes.changed());
+    changes.markChanged();
+    EXPECT_TRUE(changes.changed());
 }
 
 }  // namespace

@@ -140,7 +140,10 @@ public:
     void wake() { wake_.notify_all(); }
 
     // Ends the worker, then waits for any frame an output is still taking: the outputs read services that
-    // may be destroyed once capture has ended, and the streams that fed them may outlive it.
+    // may be destroyed once capture has ended, and the streams that fed them may outlive it. The reader of
+    // the screen goes here too, over the session's connection while that is still there: a stream holds the
+    // worker for as long as anything holds the stream (a completion queued on the main loop, which goes
+    // last), and would otherwise let go of the shared segment and the window pictures after the connection.
     void stop() {
         {
             std::lock_guard lock(mutex_);
@@ -150,6 +153,7 @@ public:
         if (thread_.joinable()) thread_.join();
         for (const auto& gate : gates_) gate->closeAndWait();
         gates_.clear();
+        session_.reset();
     }
 
 private:
@@ -322,7 +326,7 @@ private:
     bool stopping_ = false;
     std::deque<Job> jobs_;
     std::vector<std::shared_ptr<Run>> runs_;
-    std::unique_ptr<Session> session_;  // the worker thread's own
+    std::unique_ptr<Session> session_;  // the worker thread's own, until it has ended
     bool following_ = false;            // the session follows the server's notices; the worker's own
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;

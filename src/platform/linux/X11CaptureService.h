@@ -17,10 +17,10 @@ class X11Session;
 
 class X11CaptureService final : public CaptureService {
 public:
-    // `loop` runs every completion; it and the session must outlive the service. Streams may outlive it:
-    // they then fail to start.
+    // `loop` runs every completion; it and the session must outlive the service. Streams may outlive it,
+    // and the session too: they then fail to start.
     X11CaptureService(MainLoop& loop, X11Session& session, x11capture::CaptureOptions options = {});
-    // Ends the worker (after the grab in progress).
+    // Ends the worker (after the grab in progress) and lets go of what the grabs hold on the server.
     ~X11CaptureService() override;
 
     void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,

@@ -1,9 +1,11 @@
 // The X11 window list: stacking from the root's children, each described window by its client's properties,
-// read again only after the connection's events said something changed.
+// read again on the list's own thread only after the connection's events said something changed.
 #include "platform/linux/X11WindowList.h"
 
 #include <algorithm>
+#include <chrono>
 #include <unordered_set>
+#include <utility>
 
 #include "base/Geometry.h"
 #include "platform/linux/XcbUtil.h"
@@ -11,6 +13,11 @@
 namespace velaro {
 
 namespace {
+
+// How long a snapshot waits for the read of a changed list. A read takes a millisecond or two; one that
+// takes longer is a busy server (a storm of window changes, every client on the desktop reading the new
+// windows), and a reader on the main loop must not wait that out: it gets the last list read.
+constexpr std::chrono::milliseconds kReadWait{50};
 
 bool has(const std::vector<std::string>& list, const char* name) {
     return std::find(list.begin(), list.end(), name) != list.end();
@@ -77,20 +84,20 @@ void WindowListChanges::note(const xcb_generic_event_t& event) {
             }
             const auto& watched = atoms_.windowProperties;
             if (std::find(watched.begin(), watched.end(), p.atom) == watched.end()) return;
-            move(p.window);
+            move(true, p.window);
             return;
         }
         default:
             return;
     }
-    move();
+    move(true);
 }
 
-void WindowListChanges::move(std::optional<std::uint32_t> staleWindow) {
+void WindowListChanges::move(bool changed, std::optional<std::uint32_t> staleWindow) {
     {
         std::lock_guard lock(mutex_);
         if (staleWindow) stale_.push_back(*staleWindow);
-        changed_ = true;
+        changed_ = changed_ || changed;
         ++generation_;
     }
     notice_.ring();
@@ -103,8 +110,17 @@ WindowListChanges::Taken WindowListChanges::take() {
     return taken;
 }
 
+bool WindowListChanges::changed() const {
+    std::lock_guard lock(mutex_);
+    return changed_;
+}
+
 void WindowListChanges::markChanged() {
-    move();
+    move(true);
+}
+
+void WindowListChanges::markRead() {
+    move(false);
 }
 
 std::uint64_t WindowListChanges::generation() const {
@@ -135,13 +151,20 @@ X11WindowList::X11WindowList(X11Session& session) : session_(session) {
         connection.root(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
     // Bounds are converted with the session's screens: new screens, new bounds.
     screens_ = session_.screensChanged().sink([changes = changes_](int) { changes->markChanged(); });
+    reader_ = std::thread([this] { readWhenAsked(); });
 }
 
 X11WindowList::~X11WindowList() {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    asked_.notify_all();
+    done_.notify_all();
+    reader_.join();
     screens_.cancel();
     rootSelection_.cancel();
     filter_.cancel();
-    std::lock_guard lock(mutex_);
     known_.clear();  // ends the per-window selections while the session is still there
 }
 
@@ -154,35 +177,91 @@ void X11WindowList::callOnNextChange(std::function<void()> wake) const {
 }
 
 std::vector<WindowInfo> X11WindowList::snapshot() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (session_.desktop().broken()) return {};
-    const auto taken = changes_->take();
-    const auto space = session_.space();
-    if (taken.changed) {
-        if (!read(taken.staleWindows)) {
-            changes_->markChanged();  // asked again next time
-            return {};
+    const bool changed = changes_->changed();
+    if (changed || started_ > finished_) {
+        // A read that starts after this change, or the one under way, gives the list to answer with.
+        const std::uint64_t read = changed ? started_ + 1 : started_;
+        if (changed) {
+            wanted_ = true;
+            asked_.notify_one();
         }
-    } else if (space == space_) {
-        return list_;
+        const auto readIn = [&] { return finished_ >= read || ending_; };
+        bool waited = false;
+        if (shownReads_ == 0) {
+            done_.wait(lock, readIn);  // nothing read yet: nothing else to answer with
+            waited = true;
+        } else if (!lagging_) {
+            // A read that outlasts the wait is late for the next snapshot too.
+            waited = done_.wait_for(lock, kReadWait, readIn);
+            lagging_ = !waited;
+        }
+        if (waited && failed_ == read) return {};
+        if (!waited) staleAnswers_ = true;
     }
+    const auto space = session_.space();
+    if (listFrom_ == shownReads_ && space == space_) return list_;
+    listFrom_ = shownReads_;
     space_ = space;
     list_.clear();
-    list_.reserve(order_.size());
-    for (const auto w : order_) {
-        const Known& k = known_[w];
-        // The wallpaper window is no content the scans look at; hidden windows are not on screen.
-        if (!k.level || k.hidden) continue;
-        WindowInfo info;
-        info.number = w;
-        info.layer = *k.level;
-        info.ownerPID = k.pid;
-        info.ownerName = k.ownerName;
-        info.alpha = k.alpha;
-        if (k.rootBounds) info.bounds = space_.topLeftFromRoot(*k.rootBounds);
-        list_.push_back(std::move(info));
+    list_.reserve(shown_.size());
+    for (const auto& shown : shown_) {
+        list_.push_back(shown.info);
+        if (shown.rootBounds) list_.back().bounds = space_.topLeftFromRoot(*shown.rootBounds);
     }
     return list_;
+}
+
+void X11WindowList::readWhenAsked() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        asked_.wait(lock, [this] { return wanted_ || ending_; });
+        if (ending_) return;
+        wanted_ = false;
+        const std::uint64_t number = ++started_;
+        lock.unlock();
+        const auto began = std::chrono::steady_clock::now();
+        const bool ok = read(changes_->take().staleWindows);
+        std::vector<Shown> shown;
+        if (ok) {
+            shown.reserve(order_.size());
+            for (const auto w : order_) {
+                const Known& k = known_[w];
+                // The wallpaper window is no content the scans look at; hidden windows are not on screen.
+                if (!k.level || k.hidden) continue;
+                WindowInfo info;
+                info.number = w;
+                info.layer = *k.level;
+                info.ownerPID = k.pid;
+                info.ownerName = k.ownerName;
+                info.alpha = k.alpha;
+                shown.push_back({std::move(info), k.rootBounds});
+            }
+        }
+        const bool slow = std::chrono::steady_clock::now() - began > kReadWait;
+        lock.lock();
+        finished_ = number;
+        lagging_ = slow;
+        if (ok) {
+            shown_ = std::move(shown);
+            ++shownReads_;
+        } else {
+            failed_ = number;
+        }
+        done_.notify_all();
+        if (ending_) return;
+        // A reader that did not wait for this list has an older one: the move tells it to look again. A
+        // failed read is asked again by the next snapshot.
+        const bool tell = !ok || std::exchange(staleAnswers_, false);
+        if (!tell) continue;
+        lock.unlock();
+        if (ok)
+            changes_->markRead();
+        else
+            changes_->markChanged();
+        lock.lock();
+    }
 }
 
 std::optional<int> X11WindowList::levelOf(const std::vector<std::uint32_t>& types,
@@ -231,7 +310,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     } discard{c, attrAsks, geometryAsks};
     auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
     auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
-    if (!tree) return false;
+    // A list that is ending stops between round trips; what the last one asked and nobody read is dropped.
+    if (!tree || ending_) return false;
     const auto* children = xcb_query_tree_children(tree.get());
     const int childCount = xcb_query_tree_children_length(tree.get());
     const auto clients = x11::values32(stacking.get());
@@ -281,6 +361,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     }
     // Window managers that reparent twice: walk up a few more levels, one pipelined round trip each.
     for (int depth = 0; depth < 4 && !pending.empty(); ++depth) {
+        if (ending_) return false;
         std::vector<xcb_query_tree_cookie_t> asks;
         for (auto& [client, ancestor] : pending) asks.push_back(xcb_query_tree(c, ancestor));
         std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
@@ -312,6 +393,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
             entries.push_back({children[i], children[i], false});
     }
 
+    if (ending_) return false;
     // Round trip 3, pipelined, only for what the first one did not ask: the geometry of every window (a
     // top-level window's is the outer bounds: a frame's includes the decorations, and top-level positions
     // are root coordinates), and the properties of the windows not seen before or whose properties
@@ -387,6 +469,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         k.alpha = opacityValues.empty() ? 1.0 : opacityValues[0] / double(0xffffffffu);
         if (!k.pid) missingPID.push_back(i);
     }
+    if (ending_) return false;
     // Round trip 4, only for new windows that do not state their process: ask the X-Resource extension.
     std::vector<xcb_res_query_client_ids_cookie_t> pidAsks;
     for (auto i : missingPID) pidAsks.push_back(x11::askClientProcess(c, entries[i].window));

@@ -1,13 +1,18 @@
 // The window list from the X server: stacking order, outer bounds, owners, levels and opacity, kept current
-// by the desktop connection's events so that reading it while nothing changes costs no round trip.
+// by the desktop connection's events so that reading it while nothing changes costs no round trip. The
+// server is read on a thread of the list's own, so that a reader on the main loop never waits out a busy
+// server.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -50,17 +55,21 @@ public:
         std::vector<std::uint32_t> staleWindows;
     };
     Taken take();
+    // Whether anything changed since the last take.
+    bool changed() const;
     // Something changed that no event tells of (the screens, a read that failed): read again.
     void markChanged();
-    // Counts every event that may have changed the list.
+    // A read has given a new list: the generation moves (and the notice rings) without asking another read.
+    void markRead();
+    // Counts every event that may have changed the list, and every new list read.
     std::uint64_t generation() const;
     // Calls `wake` once, on the thread that moves the generation next (see WindowList::callOnNextChange).
     void callOnNextChange(std::function<void()> wake) { notice_.arm(std::move(wake)); }
 
 private:
-    // Moves the generation (with a window whose properties must be read again), then rings the notice once
-    // the lock is let go.
-    void move(std::optional<std::uint32_t> staleWindow = std::nullopt);
+    // Moves the generation (marking the list changed, with a window whose properties must be read again),
+    // then rings the notice once the lock is let go.
+    void move(bool changed, std::optional<std::uint32_t> staleWindow = std::nullopt);
 
     const std::uint32_t root_;
     const Atoms atoms_;
@@ -75,8 +84,12 @@ class X11WindowList final : public WindowList {
 public:
     // The session must outlive the list. Made on the main thread; snapshots may be taken on any thread.
     explicit X11WindowList(X11Session& session);
+    // Ends a read in progress after its round trip.
     ~X11WindowList() override;
 
+    // After a change, waits for the read of the new list while reads keep up with the waits (the first read
+    // is always waited for); a reader that waits no longer gets the last list read, and the generation moves
+    // once the new one is in.
     std::vector<WindowInfo> snapshot() override;
     std::uint64_t generation() const override;
     void callOnNextChange(std::function<void()> wake) const override;
@@ -85,12 +98,13 @@ public:
     static constexpr const char* kLevelProperty = "_VELARO_WINDOW_LEVEL";
 
 private:
-    // Reads the stacking and what changed; false when the server did not answer.
+    // The reader thread: reads when asked, one read at a time, and hands each list read to the snapshots.
+    void readWhenAsked();
+    // Reads the stacking and what changed; false when the server did not answer or the list is ending.
     bool read(const std::vector<std::uint32_t>& staleWindows);
     std::optional<int> levelOf(const std::vector<std::uint32_t>& types, const std::vector<std::uint32_t>& states,
                                bool overrideRedirect, std::optional<int> declaredLevel) const;
 
-    std::mutex mutex_;  // one snapshot at a time (the caches below)
     X11Session& session_;
     std::map<std::uint32_t, std::string> atomNames_;
     std::uint32_t hiddenAtom_ = 0;
@@ -101,7 +115,7 @@ private:
     Subscription screens_;
 
     // What is known of a window that is on screen, kept while it stays and refreshed when its properties
-    // change (the list follows each described window's property changes for that).
+    // change (the list follows each described window's property changes for that). The reader thread's own.
     struct Known {
         std::uint32_t topLevel = 0;
         bool managed = true;
@@ -116,8 +130,27 @@ private:
     std::unordered_map<std::uint32_t, Known> known_;
     std::vector<std::uint32_t> order_;  // described windows, front-most first
     std::vector<std::uint32_t> rootChildren_;  // the root's children at the last read
+
+    // A window of the last list read, its bounds still in root pixels.
+    struct Shown {
+        WindowInfo info;
+        std::optional<Rect> rootBounds;
+    };
+    // Between the snapshots and the reader thread.
+    std::mutex mutex_;
+    std::condition_variable asked_, done_;
+    std::atomic<bool> ending_{false};
+    bool wanted_ = false;
+    std::uint64_t started_ = 0, finished_ = 0, failed_ = 0;  // reads, by number
+    bool lagging_ = false;  // the last read took longer than a snapshot waits
+    bool staleAnswers_ = false;  // a snapshot answered with an older list than the one being read
+    std::vector<Shown> shown_;
+    std::uint64_t shownReads_ = 0;  // lists read so far
+    // The snapshot's list as last converted: from which list read, in which screen space.
+    std::uint64_t listFrom_ = 0;
     x11::ScreenSpace space_;
     std::vector<WindowInfo> list_;
+    std::thread reader_;  // last: it starts once everything above exists
 };
 
 }  // namespace velaro
