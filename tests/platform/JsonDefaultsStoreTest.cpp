@@ -1042,7 +1042,7 @@ TEST_F(JsonDefaultsStoreTest, AnEditMadeFromTheFileThatStoodForAMomentDoesNotUnd
 // What ours lacked while it stood for a moment is the edit that came out of its swap, and no more: an editor
 // that read ours in that moment does not undo that edit, but its save is still the newest word on what other
 // editors changed since (here another save made from ours, taken in while the edits kept coming out).
-TEST_F(JsonDefaultsStoreTest, AnEditMadeFromOursUndoesOnlyWhatOursLackedThroughTheRace) {
+TEST_F(JsonDefaultsStoreTest, AnEditDuringThePutBackIsMeasuredAgainstTheFileItWasMadeFrom) {
     writeFile(R"({"a": 1, "b": 1})");
     JsonDefaultsStore store(loop_, path_);
     int swaps = 0;
@@ -1065,6 +1065,17 @@ TEST_F(JsonDefaultsStoreTest, AnEditMadeFromOursUndoesOnlyWhatOursLackedThroughT
     store.takeInOutsideEdits();
     loop_.runUntilIdle();
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 1}}));
+
+    // An edit that took the place of ours while nobody opened ours was not made from it: it goes on from the
+    // edit that came out of our swap, here setting back what that one changed.
+    swaps = 0;
+    store.setBeforeSwap([&] {
+        if (++swaps == 1) saveByRename(path_, {{"a", 3}, {"b", 1}, {"c", 3}, {"ours", 1}});
+        if (swaps == 2) saveByRename(path_, {{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 1}});
+    });
+    store.set("ours", 2);
+    loop_.runUntilIdle();
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 2}}));
 }
 
 // What only resembles a file that stood for a moment, which no other program opened, was not made from it:

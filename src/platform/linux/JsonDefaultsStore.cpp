@@ -1040,7 +1040,8 @@ void JsonDefaultsStore::keepAsideNonFile(const OutFile& file) {
 
 // Whether the file's temporary name still names it (no other writer cleared it as a leftover).
 bool JsonDefaultsStore::namesOutFile(const OutFile& file) {
-    struct stat named {}, open {};
+    struct stat named {
+    }, open{};
     return ::fstatat(file.folder->fd, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            ::fstat(file.fd, &open) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -1571,16 +1572,33 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
 // place the same way once it is taken in. Every file that comes out is read and taken in, none is dropped
 // unread. Written once the newest edit stands; a settling result when one turns out to be mid-save after all
 // (an editor writing in place, as when it stands there without us) or comes out so, to be waited for.
+// An edit that took the place of a file standing for a moment was made from it when another program opened it
+// meanwhile; when none did, it goes on from the file that stood before, which came out as that one went in.
 JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::string heldBytes,
                                                           DiskState heldBase, DiskState standing) {
+    // The file put back that stands, and the one going in, watched for an opening while they stand.
+    struct Watches {
+        OpenWatch& openWatch;
+        int standing = -1, goingIn = -1;
+        ~Watches() {
+            openWatch.end(standing);
+            openWatch.end(goingIn);
+        }
+    } watches{*openWatch_};
     for (int swaps = 0;; ++swaps) {
         if (beforeSwap_ && swaps < kMaxSwapRounds) beforeSwap_();
-        if (swaps == kMaxSwapRounds || !swapIn(*held.folder, held.name, held.target, nullptr)) {
+        bool standingOpened = true;
+        if (swaps < kMaxSwapRounds)
+            watches.goingIn = openWatch_->watch(openedPath(held.folder->fd, held.name));
+        if (swaps == kMaxSwapRounds ||
+            !swapIn(*held.folder, held.name, held.target, nullptr, &standingOpened)) {
             // It stays out of place: taken in from where it is, and written with ours on the next round.
             takeInCameOut(held, heldBase.values);
             lastDisk_ = std::move(standing);
             return swappedOut_ ? settlingOn(heldBytes) : FlushResult::Written;
         }
+        if (watches.standing >= 0) standingOpened = openWatch_->end(std::exchange(watches.standing, -1));
+        watches.standing = std::exchange(watches.goingIn, -1);
         // `held` stands; what it was swapped with is under its name now, and is read before anything else.
         ::close(std::exchange(held.fd, -1));
         OutFile cameOut{-1, held.folder, held.name, held.target};
@@ -1632,7 +1650,12 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::st
         }
         held = std::move(cameOut);
         heldBytes = std::move(*cameOutBytes);
-        heldBase = std::exchange(standing, std::move(heldState));
+        if (standingOpened) {
+            heldBase = std::exchange(standing, std::move(heldState));
+        } else {
+            standing = std::move(heldState);
+            heldBase = standing;
+        }
     }
 }
 
@@ -1656,7 +1679,7 @@ void JsonDefaultsStore::takeInCameOut(OutFile& file, const PlistValue& base) {
 }
 
 bool JsonDefaultsStore::swapIn(const Folder& folder, const std::string& name, const std::string& target,
-                               const PlistValue* ours) {
+                               const PlistValue* ours, bool* placedOpened) {
     if (!openWatch_) openWatch_ = std::make_unique<OpenWatch>();
     const int watch = ours ? openWatch_->watch(openedPath(folder.fd, name)) : -1;
     if (::renameat2(folder.fd, name.c_str(), folder.fd, target.c_str(), RENAME_EXCHANGE) != 0) {
@@ -1666,17 +1689,19 @@ bool JsonDefaultsStore::swapIn(const Folder& folder, const std::string& name, co
         return false;
     }
     // Whatever stood is out now: a file we placed and watched too, if no other program replaced it before.
-    placedGone(false);
+    const bool opened = placedGone(false);
+    if (placedOpened) *placedOpened = opened;
     // Ours is watched until we know whether an edit landed on the file it took the place of.
     if (ours) placed_ = Placed{watch, *ours};
     return true;
 }
 
-void JsonDefaultsStore::placedGone(bool stays) {
-    if (!placed_) return;
+bool JsonDefaultsStore::placedGone(bool stays) {
+    if (!placed_) return true;
     const bool opened = openWatch_->end(placed_->watch);
     if (opened && !stays) rememberFile(std::move(placed_->values));
     placed_.reset();
+    return opened;
 }
 
 void JsonDefaultsStore::rememberFile(PlistValue values) {

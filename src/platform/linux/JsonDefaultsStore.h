@@ -235,12 +235,14 @@ private:
     FlushResult putBack(OutFile& held, std::string heldBytes, DiskState heldBase, DiskState standing);
     void takeInCameOut(OutFile& file, const PlistValue& base);
     // Swaps the file under `name` with the one at `target` in `folder`; when it is ours (`ours`: its
-    // values), it is watched as placed_ while it stands.
+    // values), it is watched as placed_ while it stands. `placedOpened`: whether the one of ours that stood
+    // was opened meanwhile (true when none stood).
     bool swapIn(const Folder& folder, const std::string& name, const std::string& target,
-                const PlistValue* ours);
+                const PlistValue* ours, bool* placedOpened = nullptr);
     // Ours, placed and watched, no longer stands, or (`stays`) stands for good as a file like any other; when
-    // another program opened it while it stood for a moment, it is remembered.
-    void placedGone(bool stays);
+    // another program opened it while it stood for a moment, it is remembered. Whether it was (true when
+    // none stood).
+    bool placedGone(bool stays);
     void rememberFile(PlistValue values);
     void rememberCameOut(PlistValue values);
     struct RecentFile;
