@@ -675,6 +675,10 @@ JsonDefaultsStore::Place JsonDefaultsStore::locate(bool create) const {
             break;
         }
         ::close(configFd);
+        if (folderFd < 0 && create && place.refusal.empty() && place.failure.empty()) {
+            errno = ENOENT;
+            failed("cannot open " + folderPath);
+        }
         if (folderFd < 0) return place;
     }
     place.folder = std::make_shared<const Folder>(folderFd, folderPath);
