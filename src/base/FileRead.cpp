@@ -35,6 +35,13 @@ std::string judge(const struct stat& st, const FileReadRules& rules) {
     return {};
 }
 
+// Whether a file's status tells of a write between two looks: its size, or the time of its last change.
+bool sameVersion(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 }  // namespace
 
 bool isKernelFilePath(const std::string& path) {
@@ -46,14 +53,18 @@ bool isKernelFilePath(const std::string& path) {
 }
 
 FileRead readBoundedFile(const std::string& path, const FileReadRules& rules) {
+    return readBoundedFileAt(AT_FDCWD, path, rules);
+}
+
+FileRead readBoundedFileAt(int dirFd, const std::string& path, const FileReadRules& rules) {
     if (rules.noKernelFiles && isKernelFilePath(path)) return refused(-1, "a file of /proc or /sys");
     struct stat st {};
-    if ((rules.noFollow ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) != 0)
+    if (::fstatat(dirFd, path.c_str(), &st, rules.noFollow ? AT_SYMLINK_NOFOLLOW : 0) != 0)
         return errno == ENOENT ? FileRead{} : refused(-1, describeErrno(errno));
     if (auto why = judge(st, rules); !why.empty()) return refused(-1, std::move(why));
 
-    const int fd = ::open(path.c_str(),
-                          O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (rules.noFollow ? O_NOFOLLOW : 0));
+    const int fd = ::openat(dirFd, path.c_str(),
+                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (rules.noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) return errno == ENOENT ? FileRead{} : refused(-1, describeErrno(errno));
     if (::fstat(fd, &st) != 0) return refused(fd, describeErrno(errno));
     if (auto why = judge(st, rules); !why.empty()) return refused(fd, std::move(why));
@@ -77,6 +88,8 @@ FileRead readBoundedFile(const std::string& path, const FileReadRules& rules) {
 
 FileRead readBoundedDescriptor(int fd, std::size_t maxBytes) {
     FileRead result{FileRead::Outcome::read, {}, {}};
+    struct stat before {}, after {};
+    const bool looked = ::fstat(fd, &before) == 0;
     char buffer[16384];
     for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
@@ -89,6 +102,7 @@ FileRead readBoundedDescriptor(int fd, std::size_t maxBytes) {
         result.bytes.append(buffer, static_cast<std::size_t>(n));
         if (result.bytes.size() > maxBytes) return refused(-1, "far too large");
     }
+    result.changedWhileRead = !looked || ::fstat(fd, &after) != 0 || !sameVersion(before, after);
     return result;
 }
 

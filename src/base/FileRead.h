@@ -25,10 +25,16 @@ struct FileRead {
     Outcome outcome = Outcome::missing;
     std::string bytes;  // when read
     std::string why;    // when refused: what is wrong with it, in a few words
+    // When read: the file changed while it was read (a program writing it in place), so the bytes may be
+    // part of one version and part of another.
+    bool changedWhileRead = false;
     bool ok() const { return outcome == Outcome::read; }
 };
 
 FileRead readBoundedFile(const std::string& path, const FileReadRules& rules);
+// The same for `name` in the folder open as `dirFd` (AT_FDCWD: the working folder): a folder held open is
+// read from however its path is changed meanwhile.
+FileRead readBoundedFileAt(int dirFd, const std::string& name, const FileReadRules& rules);
 
 // The whole content of an open regular file from its start, whatever the descriptor's offset; refused when
 // it grows past `maxBytes`. The descriptor stays open.

@@ -73,6 +73,18 @@ private:
     VirtualLoop& loop_;
 };
 
+// Waits that pass without moving the test's loop: for stores that start on a file that stays broken, which
+// the load reads again for half a second before it sets it aside.
+class PassingWaits final : public JsonDefaultsStore::BlockingWaits {
+public:
+    double now() override { return now_; }
+    void pause(double seconds) override { now_ += seconds; }
+    int lock(const std::string&, double) override { return -1; }
+
+private:
+    double now_ = 0;
+};
+
 class JsonDefaultsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -113,6 +125,7 @@ protected:
     QTemporaryDir dir_;
     std::string path_;
     VirtualLoop loop_;
+    PassingWaits brokenStart_;
     std::vector<std::string> logged_;
     LogSink previousSink_;
 };
@@ -268,6 +281,109 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, TheirOwnFileIsWrittenKeepingItsOwnerA
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+// The settings folder is looked at as the file is: their link in its place to root's private folder, or our
+// link to a folder of theirs, is neither read nor written through, whatever the folder holds, and the refused
+// write is not tried again. A folder swapped for their link while a write is under way changes nothing: the
+// write goes on in the folder it looked at.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, TheSettingsFolderIsCheckedAndHeldOpenOnceFound) {
+    const std::string config = dir_.filePath("config").toStdString();
+    ASSERT_EQ(::chown(config.c_str(), kOther, kOther), 0);
+    const std::string roots = dir_.filePath("root-only").toStdString(), theirs = folder_ + ".theirs";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(roots)));
+    ASSERT_EQ(::chmod(roots.c_str(), 0700), 0);
+    ASSERT_EQ(::rename(folder_.c_str(), theirs.c_str()), 0);
+    const auto entries = [](const std::string& folder) {
+        return QDir(QString::fromStdString(folder))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    };
+    struct Case {
+        const char* what;
+        std::string to;
+        uid_t linkOwner;
+    };
+    for (const Case& link :
+         {Case{"their link to root's folder", roots, kOther}, Case{"our link to theirs", theirs, 0}})
+        for (const std::string held : {R"({"root": true})", "not json"}) {
+            SCOPED_TRACE(std::string(link.what) + ", holding " + held);
+            logged_.clear();
+            ::unlink(folder_.c_str());
+            writeText(link.to + "/defaults.json", held);
+            plantLink(link.to, folder_, link.linkOwner);
+            {
+                JsonDefaultsStore store(loop_, path_);
+                EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read through the link";
+                store.set("masterEnabled", false);
+                EXPECT_FALSE(store.synchronize());
+                loop_.runUntilIdle();
+                EXPECT_EQ(loop_.pendingTimers(), 0u) << "the refused write is tried again";
+            }
+            EXPECT_EQ(refusals(), 1u);
+            EXPECT_EQ(entries(link.to), QStringList{"defaults.json"});
+            EXPECT_EQ(readText(link.to + "/defaults.json"), held);
+        }
+
+    ::unlink(folder_.c_str());
+    ASSERT_EQ(::rename(theirs.c_str(), folder_.c_str()), 0);
+    writeText(path_, R"({"a": 1})");
+    writeText(roots + "/defaults.json", "root's");
+    JsonDefaultsStore store(loop_, path_);
+    store.setBeforeSwap([&] {
+        if (!exists(theirs)) {
+            ASSERT_EQ(::rename(folder_.c_str(), theirs.c_str()), 0);
+            plantLink(roots, folder_, kOther);
+        }
+    });
+    store.set("b", 2);
+    store.synchronize();
+    loop_.advance(60);
+    EXPECT_EQ(entries(roots), QStringList{"defaults.json"});
+    EXPECT_EQ(readText(roots + "/defaults.json"), "root's");
+    EXPECT_EQ(PlistValue::parse(readText(theirs + "/defaults.json")), (PlistValue{{"a", 1}, {"b", 2}}));
+}
+
+// What the app makes in their folder is theirs, so that their own later runs can open it: the settings
+// folder, a new file and the writers' lock. A file of a third user that the app, run as them, replaces cannot
+// keep its owner: that is said, and the file is written.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, WhatIsMadeInTheirFolderIsTheirsAndAnOwnerNotKeptIsSaid) {
+    const std::string config = dir_.filePath("config").toStdString();
+    ASSERT_TRUE(QDir(QString::fromStdString(folder_)).removeRecursively());
+    ASSERT_EQ(::chown(config.c_str(), kOther, kOther), 0);
+    {
+        JsonDefaultsStore store(loop_, path_);
+        store.set("a", 1);
+        ASSERT_TRUE(store.synchronize());
+    }
+    for (const std::string& made : {folder_, path_, JsonDefaultsStore::lockPath(path_)}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(made.c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_uid, kOther) << made;
+        EXPECT_EQ(st.st_mode & 077, 0u) << made;
+    }
+
+    constexpr uid_t kThird = 1;
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0711), 0);
+    ASSERT_EQ(::chown(path_.c_str(), kThird, kThird), 0);
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    {
+        // Run as them, for as long as the store lives.
+        struct ActingAs {
+            ActingAs() { EXPECT_EQ(::seteuid(kOther), 0); }
+            ~ActingAs() { EXPECT_EQ(::seteuid(0), 0); }
+        } actingAs;
+        JsonDefaultsStore store(loop_, path_);
+        store.set("b", 2);
+        EXPECT_TRUE(store.synchronize());
+    }
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"b", 2}}));
+    EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
+                            [](const std::string& line) {
+                                return line.find(
+                                           "belongs to user 1 and group 1; its new content cannot keep "
+                                           "them") != std::string::npos;
+                            }),
+              1);
+}
+
 TEST_F(JsonDefaultsStoreTest, RegisteredFallbacksAreNeverWritten) {
     JsonDefaultsStore store(loop_, path_);
     store.registerDefaults({{"vizStyle", "bars"}, {"liveCaptureFPS", 15}});
@@ -384,7 +500,7 @@ TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
         QFile::remove(QString::fromStdString(asidePath()));
         logged_.clear();
         writeFile(content);
-        JsonDefaultsStore store(loop_, path_);
+        JsonDefaultsStore store(loop_, path_, &brokenStart_);
         EXPECT_EQ(store.persistentDomain(), PlistValue::object());
         EXPECT_FALSE(exists(path_));
         EXPECT_EQ(readText(asidePath()), content);
@@ -401,9 +517,9 @@ TEST_F(JsonDefaultsStoreTest, CorruptFilesAreSetAsideAndTheStoreStartsEmpty) {
 
 TEST_F(JsonDefaultsStoreTest, SettingAsideNeverOverwritesAnEarlierSetAsideFile) {
     writeFile("not json");
-    { JsonDefaultsStore store(loop_, path_); }
+    { JsonDefaultsStore store(loop_, path_, &brokenStart_); }
     writeFile("not json either");
-    { JsonDefaultsStore store(loop_, path_); }
+    { JsonDefaultsStore store(loop_, path_, &brokenStart_); }
     EXPECT_EQ(readText(asidePath()), "not json");
     EXPECT_EQ(readText(asidePath() + "-2"), "not json either");
 }
@@ -615,6 +731,95 @@ TEST_F(JsonDefaultsStoreTest, AFileCaughtMidSaveIsWaitedForThenMerged) {
     EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 3}, {"ours", 3}, {"later", true}}));
 }
 
+// An editor saving the file in place as the app starts, or while it runs: found empty or cut short, the file
+// is read again until it reads whole, and the user's settings are kept. At start-up only a file still found
+// mid-save after half a second is set aside; while the app runs, a file that stays broken for half a second
+// is reported once, and a program rewriting it without pause once for the whole spell, with how often it was
+// found so.
+TEST_F(JsonDefaultsStoreTest, AFileFoundMidSaveIsReadAgainUntilItReadsWhole) {
+    const std::string whole = R"({"user": 1, "appShortcuts": ["Ctrl+Alt+O"]})";
+    LoopWaits startWaits(loop_);
+    for (const std::string& midSave : {std::string(), whole.substr(0, 12)}) {
+        SCOPED_TRACE(midSave);
+        writeFile(midSave);
+        startWaits.during = [&] { writeText(path_, whole); };
+        JsonDefaultsStore store(loop_, path_, &startWaits);
+        EXPECT_EQ(store.integerValue("user"), 1);
+    }
+    int saves = 0;
+    writeFile(whole.substr(0, 1));
+    startWaits.during = [&] { writeText(path_, whole.substr(0, 1 + ++saves % 20)); };
+    const double start = loop_.uptime();
+    {
+        JsonDefaultsStore store(loop_, path_, &startWaits);
+        EXPECT_EQ(store.persistentDomain(), PlistValue::object());
+    }
+    EXPECT_NEAR(loop_.uptime() - start, 0.5, 0.03);
+    EXPECT_TRUE(exists(asidePath()));
+    ASSERT_EQ(logged_.size(), 1u);
+    startWaits.during = nullptr;
+    logged_.clear();
+
+    writeFile(whole);
+    JsonDefaultsStore store(loop_, path_);
+    writeText(path_, whole.substr(0, 12));
+    store.takeInOutsideEdits();
+    loop_.advance(0.01);
+    writeText(path_, R"({"user": 2})");
+    loop_.advance(0.02);
+    EXPECT_EQ(store.integerValue("user"), 2) << "looked at again";
+    for (int i = 0; i < 100; ++i) {
+        writeText(path_, whole.substr(0, 2 + i % 10));
+        store.takeInOutsideEdits();
+        loop_.advance(0.01);
+    }
+    writeText(path_, R"({"user": 3})");
+    store.takeInOutsideEdits();
+    writeText(path_, "{ broken");
+    store.takeInOutsideEdits();
+    loop_.advance(0.45);
+    EXPECT_EQ(logged_.size(), 1u) << "reported once it stayed broken for half a second";
+    loop_.advance(1);
+    EXPECT_EQ(store.integerValue("user"), 3);
+    ASSERT_EQ(logged_.size(), 2u);
+    EXPECT_NE(logged_[0].find("keeps being rewritten: found half written 5"), std::string::npos)
+        << logged_[0];
+    EXPECT_NE(logged_[1].find("was edited into something that is not a defaults file"), std::string::npos);
+}
+
+// Our own file always reads back. One the user saved just under the size limit, which laid out our way would
+// pass it, is written on one line; settings that would pass it however written are not written at all (said
+// once; the file stays as it is and the change in memory, written once another change makes it fit).
+TEST_F(JsonDefaultsStoreTest, OurOwnFileIsNeverTooLargeToReadBack) {
+    PlistValue users = PlistValue::object();
+    for (int i = 0; i < 9200; ++i) users["key." + std::to_string(i)] = std::string(100, 'x');
+    const std::string compact = users.dump();
+    ASSERT_LT(compact.size(), 1024u * 1024);
+    ASSERT_GT(encodeDefaultsFile(users).size(), 1024u * 1024);
+    writeFile(compact);
+    JsonDefaultsStore store(loop_, path_);
+    store.set("ours", true);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(JsonDefaultsStore(loop_, path_).persistentDomain().size(), 9201u);
+    const std::string written = readText(path_);
+
+    store.set("huge", std::string(20000, 'y'));
+    EXPECT_FALSE(store.synchronize());
+    store.set("later", 1);
+    loop_.runUntilIdle();
+    loop_.advance(60);
+    EXPECT_TRUE(readText(path_) == written) << "the file was written";
+    EXPECT_EQ(store.stringValue("huge")->size(), 20000u);
+    EXPECT_EQ(
+        std::count_if(logged_.begin(), logged_.end(),
+                      [](const std::string& line) { return line.find("not writing") != std::string::npos; }),
+        1);
+    store.remove("huge");
+    loop_.runUntilIdle();
+    EXPECT_EQ(JsonDefaultsStore(loop_, path_).persistentDomain().size(), 9202u);
+    EXPECT_FALSE(exists(asidePath()));
+}
+
 // A file broken again and again must not fill the folder: the first copy (the user's own file from before)
 // and the newest four stay, and names the store does not make are never touched. A copy stamped later than
 // now (made before the clock was put back) ranks after every other.
@@ -627,7 +832,7 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     const std::vector<std::string> others = {path_ + ".corrupt-mine", path_ + ".corrupt-20261201T080000Z.txt",
                                              path_ + ".backup"};
     for (const auto& other : others) writeText(other, "the user's");
-    { JsonDefaultsStore store(loop_, path_); }
+    { JsonDefaultsStore store(loop_, path_, &brokenStart_); }
     // The copy just made stays even though a clock put back made an older-looking name for it, and the one
     // stamped tomorrow goes before any from the past.
     EXPECT_EQ(readText(asidePath()), "not json");
@@ -639,7 +844,7 @@ TEST_F(JsonDefaultsStoreTest, TheFirstAndTheNewestSetAsideCopiesStay) {
     for (int i = 0; i < 5; ++i) {
         loop_.advance(60);
         writeFile("broken " + std::to_string(i));
-        JsonDefaultsStore store(loop_, path_);
+        JsonDefaultsStore store(loop_, path_, &brokenStart_);
     }
     const auto copies = QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-2026*Z"});
     EXPECT_EQ(copies,
@@ -659,7 +864,7 @@ TEST_F(JsonDefaultsStoreTest, ACopyStampedInTheFutureHoldsNoNewestPlace) {
     for (int i = 0; i < 6; ++i) {
         loop_.advance(60);
         writeFile("broken " + std::to_string(i));
-        JsonDefaultsStore store(loop_, path_);
+        JsonDefaultsStore store(loop_, path_, &brokenStart_);
     }
     EXPECT_EQ(QDir(dir_.filePath("config/Velaro")).entryList({"defaults.json.corrupt-*"}),
               (QStringList{"defaults.json.corrupt-20261201T080000Z", "defaults.json.corrupt-20261207T080300Z",
@@ -680,7 +885,7 @@ TEST_F(JsonDefaultsStoreTest, AParseErrorSaysWhereTheFileStopsBeingJsonNotWhatIt
         SCOPED_TRACE(text);
         logged_.clear();
         writeFile(text);
-        { JsonDefaultsStore store(loop_, path_); }
+        { JsonDefaultsStore store(loop_, path_, &brokenStart_); }
         QFile::remove(QString::fromStdString(asidePath()));
         ASSERT_EQ(logged_.size(), 1u);
         const std::string& line = logged_[0];
@@ -771,6 +976,24 @@ void saveByRename(const std::string& path, const PlistValue& values) {
     ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
 }
 
+// A write looks at the file once more just before its swap: an edit that landed while ours was written and
+// flushed is read and goes out with ours in one swap, and ours never stands without it.
+TEST_F(JsonDefaultsStoreTest, AnEditLandingWhileOursIsWrittenGoesOutWithOursInOneSwap) {
+    writeFile(R"({"a": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    bool landed = false;
+    int swaps = 0;
+    store.setBeforeLastLook([&] {
+        if (!std::exchange(landed, true)) saveByRename(path_, {{"a", 1}, {"theirs", 2}});
+    });
+    store.setBeforeSwap([&] { ++swaps; });
+    store.set("ours", 1);
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_TRUE(landed);
+    EXPECT_EQ(swaps, 1);
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 1}, {"theirs", 2}, {"ours", 1}}));
+}
+
 // An edit that lands during our write is put back in place at once: ours, which lacks it, stands only between
 // two swaps. An editor that opened ours in that moment saves a file without the edit, which must not undo it;
 // the file saved as it stood does (someone setting back what the edit changed), as does one that only looks
@@ -814,6 +1037,45 @@ TEST_F(JsonDefaultsStoreTest, AnEditMadeFromTheFileThatStoodForAMomentDoesNotUnd
     saveByRename(path_, readInTheMoment);
     store.takeInOutsideEdits();
     EXPECT_EQ(store.persistentDomain(), (PlistValue{{"a", 2}, {"ours", 1}}));
+}
+
+// What ours lacked while it stood for a moment is the edit that came out of its swap, and no more: an editor
+// that read ours in that moment does not undo that edit, but its save is still the newest word on what other
+// editors changed since (here another save made from ours, taken in while the edits kept coming out).
+TEST_F(JsonDefaultsStoreTest, AnEditDuringThePutBackIsMeasuredAgainstTheFileItWasMadeFrom) {
+    writeFile(R"({"a": 1, "b": 1})");
+    JsonDefaultsStore store(loop_, path_);
+    int swaps = 0;
+    PlistValue readInTheMoment;
+    store.setBeforeSwap([&] {
+        if (++swaps == 1) saveByRename(path_, {{"a", 2}, {"b", 1}});
+        if (swaps != 2) return;
+        readInTheMoment = fileJson();
+        PlistValue other = readInTheMoment;
+        other["b"] = 2;
+        saveByRename(path_, other);
+    });
+    store.set("ours", 1);
+    loop_.runUntilIdle();
+    store.setBeforeSwap(nullptr);
+    ASSERT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 2}, {"ours", 1}}));
+    PlistValue later = readInTheMoment;
+    later["c"] = 3;
+    saveByRename(path_, later);
+    store.takeInOutsideEdits();
+    loop_.runUntilIdle();
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 1}}));
+
+    // An edit that took the place of ours while nobody opened ours was not made from it: it goes on from the
+    // edit that came out of our swap, here setting back what that one changed.
+    swaps = 0;
+    store.setBeforeSwap([&] {
+        if (++swaps == 1) saveByRename(path_, {{"a", 3}, {"b", 1}, {"c", 3}, {"ours", 1}});
+        if (swaps == 2) saveByRename(path_, {{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 1}});
+    });
+    store.set("ours", 2);
+    loop_.runUntilIdle();
+    EXPECT_EQ(fileJson(), (PlistValue{{"a", 2}, {"b", 1}, {"c", 3}, {"ours", 2}}));
 }
 
 // What only resembles a file that stood for a moment, which no other program opened, was not made from it:
@@ -927,8 +1189,8 @@ TEST_F(JsonDefaultsStoreTest, OutsideEditsOfOneKeyAtATimeWhileTheAppTogglesEndWi
             store.takeInOutsideEdits();
             loop_.runUntilIdle();
         }
-        // Ours, read while it stood for a moment, is what an edit near it may have been made from for a second
-        // after: the step after such a read begins past that.
+        // Ours, read while it stood for a moment, is what an edit near it may have been made from for a
+        // second after: the step after such a read begins past that.
         loop_.advance(kind == madeFromOurs ? 1.1 : 0.05);
         const PlistValue file = fileJson();
         for (const auto& [name, value] : outside) {
@@ -1066,13 +1328,15 @@ TEST_F(JsonDefaultsStoreTest, OutsideEditsAreTakenInAndAnnouncedWithTheKeysThatC
     EXPECT_EQ(announced.size(), 1u);
 
     // An editor half-way through (no file, or text that is not a defaults file) changes nothing; the
-    // broken text is reported once however often it is seen.
+    // broken text, once it stayed so for half a second, is reported once however often it is seen.
     const PlistValue before = store.persistentDomain();
     ::unlink(path_.c_str());
     store.takeInOutsideEdits();
     logged_.clear();
     writeText(path_, R"({"masterEnabled": tr)");
     store.takeInOutsideEdits();
+    store.takeInOutsideEdits();
+    loop_.advance(0.6);
     store.takeInOutsideEdits();
     EXPECT_EQ(store.persistentDomain(), before);
     EXPECT_EQ(announced.size(), 1u);

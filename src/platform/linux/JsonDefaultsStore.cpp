@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QRegularExpression>
 #include <algorithm>
@@ -20,9 +18,11 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/file.h>
@@ -69,6 +69,7 @@ constexpr double kEndSeconds = 0.1;
 // a write finding it so looks again this often, for this long, before it takes the file for corrupt.
 constexpr double kSettleSeconds = 0.5;
 constexpr double kSettlePollSeconds = 0.02;
+constexpr const char* kChangedWhileRead = "it changed while it was read";
 // Each write swaps the new file with the one in place; when what comes out holds an edit that landed since
 // the read, the edit is taken in and the write is made again, this many times at most before the rest waits
 // for a later try (only a program rewriting the file without pause keeps it changing that long).
@@ -267,63 +268,112 @@ bool sameValue(const std::optional<PlistValue>& a, const std::optional<PlistValu
     return a && b ? DefaultsDomain::identical(*a, *b) : a.has_value() == b.has_value();
 }
 
-// Creates the missing directories of `dir`, private to the user as configuration directories should be.
-bool makeDirectories(const std::string& dir) {
-    if (dir.empty()) return true;
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    const auto slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash))) return false;
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 std::string parentDirectory(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The file the settings path names: users who keep their configuration in one managed folder link the file
-// into place, and a write must land there instead of replacing the link. Only links of the user the app runs
-// as are followed, and only to a file of that user (or, for a link that points nowhere yet, into a folder of
-// that user): run by root with another user's folder (sudo -E), a link planted there must not make us read or
-// replace a file of root's, or create one in a folder of root's. The file at the path itself may be anyone's:
-// replacing it keeps its owner and mode.
-struct FileTarget {
-    std::string path;
-    std::string refusal;  // why the link is not followed; empty when it is (or there is none)
-};
+// A path's folder and last part: ("/a", "b") for "/a/b", ("/", "b") for "/b", (".", "b") for "b". Trailing
+// slashes are dropped.
+std::pair<std::string, std::string> splitPath(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
 
-FileTarget settingsTarget(const std::string& path) {
-    const uid_t me = ::geteuid();
-    std::string target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0) {
-            // Nothing there (a link that points nowhere yet when it is not the path itself), or a path that
-            // cannot be looked at, whose write fails on its own.
-            struct stat folder {};
-            const std::string dir = parentDirectory(target);
-            if (hops > 0 && errno == ENOENT && ::stat(dir.empty() ? "." : dir.c_str(), &folder) == 0 &&
-                folder.st_uid != me)
-                return {target, "is a link into a folder of another user (" + dir + ")"};
-            return {target, {}};
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            if (hops > 0 && st.st_uid != me)
-                return {target, "is a link to a file of another user (" + target + ")"};
-            return {target, {}};
-        }
-        if (st.st_uid != me)
-            return {target, hops == 0 ? "is a link of another user"
-                                      : "leads through a link of another user (" + target + ")"};
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {target, {}};
-        const std::string link(buffer, static_cast<std::size_t>(n));
-        const std::string dir = parentDirectory(target);
-        target = link.front() == '/' || dir.empty() ? link : dir + "/" + link;
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// A name that reaches a file already open as `fd` (and, with `name`, one in the folder open as `fd`) whatever
+// was renamed since, for calls that only take a path.
+std::string openedPath(int fd, const std::string& name = {}) {
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    return name.empty() ? opened : opened + "/" + name;
+}
+
+// Run as root with another user's configuration (sudo -E), what we make in a folder of theirs is given to
+// them, as a replaced file keeps its owner: a root-only file or folder left there would shut the user's own
+// later runs out of it. False (errno set) when it could not be given.
+bool giveToFolderOwner(int fd, int folderFd) {
+    struct stat folder {};
+    if (::geteuid() != 0 || ::fstat(folderFd, &folder) != 0 || folder.st_uid == 0) return true;
+    return ::fchown(fd, folder.st_uid, folder.st_gid) == 0;
+}
+
+// Makes the folder `name` in the open folder `parentFd`, private as configuration folders should be; one
+// that is there already (or anything else under the name, which opening it then tells of) is left alone.
+bool makeFolderAt(int parentFd, const std::string& name) {
+    if (::mkdirat(parentFd, name.c_str(), 0700) != 0) return errno == EEXIST;
+    const int made = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // Root can give a folder away on any file system that has owners at all.
+    if (made >= 0) static_cast<void>(giveToFolderOwner(made, parentFd));
+    if (made >= 0) ::close(made);
+    return true;
+}
+
+// Creates the missing folders of `dir`, the configuration folder the settings folder is made in, and the
+// folders above it: the path the user's environment names.
+bool makeDirectories(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const auto [parent, name] = splitPath(dir);
+    if (parent == dir || !makeDirectories(parent)) return false;
+    const int parentFd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) return false;
+    const bool made = makeFolderAt(parentFd, name);
+    ::close(parentFd);
+    return made;
+}
+
+// The text of the link open as `linkFd` (O_PATH, not followed): the very link that was looked at, whatever
+// was renamed since. Empty when it cannot be read.
+std::string readLinkAt(int linkFd) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlinkat(linkFd, "", buffer, sizeof buffer);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// The names in the folder open as `folderFd`.
+std::vector<std::string> listFolder(int folderFd) {
+    std::vector<std::string> names;
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
     }
-    return {target, "is a chain of links too long to follow"};
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Whether `name` in the open folder is a regular file (a link there is not followed).
+bool isRegularFileAt(int folderFd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+// Creates a new file under `prefix` and six random characters in the open folder, readable and writable by
+// the user only; its descriptor (with the name), or -1.
+int createTemporaryAt(int folderFd, const std::string& prefix, std::string& name) {
+    static constexpr std::string_view kChars =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    for (int tries = 0; tries < 100; ++tries) {
+        name = prefix;
+        for (int i = 0; i < 6; ++i) name += kChars[random() % kChars.size()];
+        const int fd =
+            ::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 // A lock wait that can be given up. It blocks in the kernel, which hands the lock over as soon as it is
@@ -338,10 +388,11 @@ struct LockWaiter {
     bool abandoned = false;
 };
 
-// A descriptor of its own opening of `file` that holds the lock (closing it releases it), or -1.
+// A descriptor of its own opening of `file` that holds the lock (closing it releases it), or -1. The store
+// names the lock file it opened as /proc/self/fd/<n>, a link that leads to that very file.
 int waitForLock(const std::string& file, double seconds) {
     auto waiter = std::make_shared<LockWaiter>();
-    waiter->fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    waiter->fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (waiter->fd < 0) return -1;
     std::thread([waiter] {
         int result;
@@ -445,9 +496,18 @@ private:
     bool overflowed_ = false;
 };
 
-std::string encodeDefaultsFile(const PlistValue& stored) {
+namespace {
+
+// `indent` -1: on one line.
+std::string encodeDefaultsFile(const PlistValue& stored, int indent) {
     // Invalid UTF-8 in a key or string is written as U+FFFD rather than failing the whole write.
-    return toFileForm(stored).dump(2, ' ', false, PlistValue::error_handler_t::replace) + "\n";
+    return toFileForm(stored).dump(indent, ' ', false, PlistValue::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::string encodeDefaultsFile(const PlistValue& stored) {
+    return encodeDefaultsFile(stored, 2);
 }
 
 std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string* error,
@@ -503,8 +563,17 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
     return parsed;
 }
 
-JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path)
-    : loop_(loop), path_(std::move(path)), waits_(&realTime) {
+struct JsonDefaultsStore::Folder {
+    Folder(int fd, std::string path) : fd(fd), path(std::move(path)) {}
+    ~Folder() { ::close(fd); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    const int fd;
+    const std::string path;
+};
+
+JsonDefaultsStore::JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits)
+    : loop_(loop), path_(std::move(path)), waits_(waits ? waits : &realTime) {
     load();
 }
 
@@ -533,27 +602,165 @@ std::string JsonDefaultsStore::standardPath() {
     return (base + QStringLiteral("/Velaro/defaults.json")).toStdString();
 }
 
+// The configuration folder is the one the user's environment names, taken as it is. Below it the settings
+// folder and the file are each looked at without following a link, and a link there is followed only when
+// it, and what it leads to, are the user's the app runs as: run as root with another user's configuration
+// (sudo -E), a link planted there must not make us read or replace a file of root's, or make one in a folder
+// of root's. Users who keep their configuration in one managed folder link the file or the folder into
+// place, and a write lands where the link leads. What is found is held open: a read or write goes through
+// those folders, so that one swapped for a link after the look changes nothing. The file at the path itself
+// may be anyone's: replacing it keeps its owner and mode.
+JsonDefaultsStore::Place JsonDefaultsStore::locate(bool create) const {
+    const uid_t me = ::geteuid();
+    Place place;
+    const auto failed = [&](const std::string& what) {
+        place.failure = what + ": " + std::strerror(errno);
+        return place;
+    };
+    const auto [folderPath, fileName] = splitPath(path_);
+    const auto [configPath, folderName] = splitPath(folderPath);
+    int folderFd = -1;
+    if (folderName.empty() || folderName == "." || folderName == "..") {
+        // The file lies in the configuration folder itself.
+        folderFd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) return errno == ENOENT && !create ? place : failed("cannot open " + folderPath);
+    } else {
+        if (create && !makeDirectories(configPath)) return failed("cannot create " + configPath);
+        const int configFd = ::open(configPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (configFd < 0) return errno == ENOENT && !create ? place : failed("cannot open " + configPath);
+        // A folder that appears or goes between two looks is looked at again.
+        for (int tries = 0; folderFd < 0 && tries < 3; ++tries) {
+            folderFd =
+                ::openat(configFd, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (folderFd >= 0) break;
+            if (errno == ENOENT) {
+                if (create && makeFolderAt(configFd, folderName)) continue;
+                if (create) failed("cannot create " + folderPath);
+                break;
+            }
+            if (errno != ELOOP && errno != ENOTDIR) {
+                failed("cannot open " + folderPath);
+                break;
+            }
+            // A link, or something that is not a folder.
+            const int link = ::openat(configFd, folderName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            struct stat st {};
+            if (link < 0 && errno == ENOENT) continue;
+            if (link < 0 || ::fstat(link, &st) != 0 || !S_ISLNK(st.st_mode)) {
+                if (link < 0) {
+                    failed("cannot open " + folderPath);
+                    break;
+                }
+                ::close(link);
+                errno = ENOTDIR;
+                failed("cannot open " + folderPath);
+                break;
+            }
+            const std::string text = st.st_uid == me ? readLinkAt(link) : std::string();
+            ::close(link);
+            if (st.st_uid != me) {
+                place.refusal = "leads through a link of another user (" + folderPath + ")";
+                break;
+            }
+            folderFd = ::openat(configFd, text.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folderFd < 0) {
+                if (errno != ENOENT || create) failed("cannot open " + folderPath);
+                break;
+            }
+            if (::fstat(folderFd, &st) != 0 || st.st_uid != me) {
+                ::close(folderFd);
+                folderFd = -1;
+                place.refusal = "leads through a link to a folder of another user (" + folderPath + ")";
+            }
+            break;
+        }
+        ::close(configFd);
+        if (folderFd < 0 && create && place.refusal.empty() && place.failure.empty()) {
+            errno = ENOENT;
+            failed("cannot open " + folderPath);
+        }
+        if (folderFd < 0) return place;
+    }
+    place.folder = std::make_shared<const Folder>(folderFd, folderPath);
+
+    FolderRef dir = place.folder;
+    std::string name = fileName;
+    std::string shown = path_;  // the path of what is looked at, for what is said of it
+    for (int hops = 0;; ++hops) {
+        if (hops == 40) {
+            place.refusal = "is a chain of links too long to follow";
+            return place;
+        }
+        const int link = ::openat(dir->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (link < 0) {
+            // Nothing there (a link that points nowhere yet when it is not the path itself), or a name that
+            // cannot be looked at, whose read or write fails on its own.
+            struct stat folder {};
+            if (hops > 0 && errno == ENOENT && ::fstat(dir->fd, &folder) == 0 && folder.st_uid != me) {
+                place.refusal = "is a link into a folder of another user (" + dir->path + ")";
+                return place;
+            }
+            break;
+        }
+        const bool isLink = ::fstat(link, &st) == 0 && S_ISLNK(st.st_mode);
+        const std::string text = isLink && st.st_uid == me ? readLinkAt(link) : std::string();
+        ::close(link);
+        if (!isLink) {
+            if (hops > 0 && st.st_uid != me) {
+                place.refusal = "is a link to a file of another user (" + shown + ")";
+                return place;
+            }
+            break;
+        }
+        if (st.st_uid != me) {
+            place.refusal = hops == 0 ? "is a link of another user"
+                                      : "leads through a link of another user (" + shown + ")";
+            return place;
+        }
+        if (text.empty()) break;
+        const auto [targetFolder, targetName] = splitPath(text);
+        const bool absolute = text.front() == '/';
+        shown = absolute ? text : joinPath(dir->path, text);
+        name = targetName;
+        if (!absolute && targetFolder == ".") continue;
+        const int fd = ::openat(dir->fd, targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            // A link into a folder that is not there: nothing to read, and nowhere to write.
+            failed("cannot open " + (absolute ? targetFolder : joinPath(dir->path, targetFolder)));
+            return place;
+        }
+        dir = std::make_shared<const Folder>(fd, absolute ? targetFolder : joinPath(dir->path, targetFolder));
+    }
+    place.fileFolder = std::move(dir);
+    place.name = std::move(name);
+    return place;
+}
+
 // Only regular files are opened, and without blocking: a FIFO or a device at the path would otherwise hang
 // the main thread in open() or read().
-JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) const {
+JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, std::string& failure) {
     FileRead read;
-    // The file the links lead to, itself no link: one put there since the links were looked at is looked at
-    // again, and never read through unless followed.
+    // The file itself is no link: one put there since it was looked at is looked at again, and never read
+    // through unless followed.
     for (int tries = 0; tries < 2; ++tries) {
-        const FileTarget target = settingsTarget(path_);
-        if (!target.refusal.empty()) {
-            failure = target.refusal;
+        if (!place_.refusal.empty()) {
+            failure = place_.refusal;
             return ReadResult::Refused;
         }
+        if (!place_.fileFolder) return ReadResult::Missing;
         const auto readTarget = [&] {
-            return readBoundedFile(target.path, {.maxBytes = kMaxFileBytes, .noFollow = true});
+            return readBoundedFileAt(place_.fileFolder->fd, place_.name,
+                                     {.maxBytes = kMaxFileBytes, .noFollow = true});
         };
         // A read of ours of a file we placed and watch is not another program's.
         read = placed_ ? openWatch_->unseen(placed_->watch, readTarget) : readTarget();
         struct stat st {};
-        if (read.outcome != FileRead::Outcome::refused || ::lstat(target.path.c_str(), &st) != 0 ||
+        if (read.outcome != FileRead::Outcome::refused ||
+            ::fstatat(place_.fileFolder->fd, place_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISLNK(st.st_mode))
             break;
+        place_ = locate(false);
     }
     switch (read.outcome) {
         case FileRead::Outcome::missing:
@@ -565,7 +772,7 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
             break;
     }
     bytes = std::move(read.bytes);
-    return ReadResult::Read;
+    return read.changedWhileRead ? ReadResult::Changing : ReadResult::Read;
 }
 
 // A write killed midway leaves its temporary file beside the real one. Only files under the name only this
@@ -574,58 +781,67 @@ JsonDefaultsStore::ReadResult JsonDefaultsStore::readFile(std::string& bytes, st
 // else in the folder, look-alike names included, is left alone.
 void JsonDefaultsStore::removeOwnLeftovers() {
     leftoversRemoved_ = true;
-    const FileTarget followed = settingsTarget(path_);
-    if (!followed.refusal.empty()) return;
-    const std::string& target = followed.path;
-    const std::string dir = parentDirectory(target);
-    const QString prefix =
-        QStringLiteral(".") + QFileInfo(QString::fromStdString(target)).fileName() +
-        QString::fromLatin1(kTemporaryMarker.data(), static_cast<qsizetype>(kTemporaryMarker.size()));
-    const QDir folder(QString::fromStdString(dir.empty() ? std::string(".") : dir));
-    for (const QString& name :
-         folder.entryList({prefix + "??????"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        const std::string file = folder.filePath(name).toStdString();
-        struct stat st {};
+    if (!place_.fileFolder) return;
+    const Folder& folder = *place_.fileFolder;
+    const std::string prefix = "." + place_.name + std::string(kTemporaryMarker);
+    for (const std::string& name : listFolder(folder.fd)) {
         // We only ever leave regular files; anything else under the name is not ours.
-        if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (::unlink(file.c_str()) == 0)
-            qCInfo(lcSettings) << tagged(
-                kTag, "removed a copy left by an interrupted write: " + name.toStdString());
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+            !isRegularFileAt(folder.fd, name))
+            continue;
+        if (::unlinkat(folder.fd, name.c_str(), 0) == 0)
+            qCInfo(lcSettings) << tagged(kTag, "removed a copy left by an interrupted write: " + name);
     }
 }
 
+// An editor that saves in place empties the file and writes it anew; a start in the middle of that finds it
+// empty, cut short, or changing under the read, and on a busy machine finds it so for a while. It is read
+// again until it reads whole, and only a file that does not within the settle time is set aside: the user's
+// settings must not go for a moment of someone else's save.
 void JsonDefaultsStore::load() {
-    if (const FileTarget target = settingsTarget(path_); !target.refusal.empty()) {
-        refuseTarget(target.refusal);
+    place_ = locate(false);
+    if (!place_.refusal.empty()) {
+        refuseTarget(place_.refusal);
         return;
     }
     // Without the lock another writer may be between creating its temporary and renaming it: the clean-up
     // then waits for our first write.
-    if (lock(0)) {
+    if (place_.folder && lock(0)) {
         removeOwnLeftovers();
         unlock();
     }
-    std::string bytes, failure;
-    switch (readFile(bytes, failure)) {
-        case ReadResult::Missing:
+    BlockingWaits& waits = *waits_;
+    const double start = waits.now();
+    for (;;) {
+        std::string bytes, failure;
+        const ReadResult read = readFile(bytes, failure);
+        switch (read) {
+            case ReadResult::Missing:
+                return;
+            case ReadResult::Refused:
+                refuseTarget(failure);
+                return;
+            case ReadResult::Failed:
+                setAside("cannot be read (" + failure + ")", kStartingFresh);
+                return;
+            case ReadResult::Read:
+            case ReadResult::Changing:
+                break;
+        }
+        std::string error = kChangedWhileRead;
+        std::optional<PlistValue> stored;
+        if (read == ReadResult::Read) stored = decodeFile(bytes, error);
+        if (stored) {
+            lastDisk_ = {std::move(bytes), *stored};
+            domain_.replaceStored(std::move(*stored));
             return;
-        case ReadResult::Refused:
-            refuseTarget(failure);
+        }
+        if (waits.now() - start >= kSettleSeconds) {
+            setAside("is not a defaults file (" + error + ")", kStartingFresh);
             return;
-        case ReadResult::Failed:
-            setAside("cannot be read (" + failure + ")", kStartingFresh);
-            return;
-        case ReadResult::Read:
-            break;
+        }
+        waits.pause(kSettlePollSeconds);
     }
-    std::string error;
-    auto stored = decodeFile(bytes, error);
-    if (!stored) {
-        setAside("is not a defaults file (" + error + ")", kStartingFresh);
-        return;
-    }
-    lastDisk_ = {std::move(bytes), *stored};
-    domain_.replaceStored(std::move(*stored));
 }
 
 std::optional<PlistValue> JsonDefaultsStore::decodeFile(const std::string& bytes, std::string& error) const {
@@ -720,27 +936,34 @@ std::map<std::string, std::optional<PlistValue>> JsonDefaultsStore::lackedBy(con
     return lacked;
 }
 
-std::string JsonDefaultsStore::setAsideTarget() const {
-    const std::string stamp = timeStamp(loop_.wallTime());
-    std::string target = path_ + ".corrupt-" + stamp;
-    for (int n = 2; QFileInfo::exists(QString::fromStdString(target)) ||
-                    QFileInfo(QString::fromStdString(target)).isSymLink();
-         ++n)
-        target = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
-    return target;
+// In the path's folder: "<file>.corrupt-<UTC time>", with "-2", "-3" ... after it when that is taken.
+std::string JsonDefaultsStore::setAsideName() const {
+    const std::string stamp = splitPath(path_).second + ".corrupt-" + timeStamp(loop_.wallTime());
+    std::string name = stamp;
+    struct stat st {};
+    for (int n = 2; ::fstatat(place_.folder->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+        name = stamp + "-" + std::to_string(n);
+    return name;
+}
+
+// The path of a name in the path's folder, for what is said of it.
+std::string JsonDefaultsStore::inFolder(const std::string& name) const {
+    return joinPath(splitPath(path_).first, name);
 }
 
 bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& consequence) {
-    const std::string target = setAsideTarget();
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
+    if (!place_.folder) errno = ENOENT;
+    const std::string aside = place_.folder ? setAsideName() : std::string();
+    if (!place_.folder || ::renameat(place_.folder->fd, splitPath(path_).second.c_str(), place_.folder->fd,
+                                     aside.c_str()) != 0) {
         qCWarning(lcSettings) << tagged(kTag, path_ + " " + reason + "; could not move it aside (" +
                                                   std::strerror(errno) + "); " + consequence);
         return false;
     }
-    qCWarning(lcSettings) << tagged(kTag,
-                                    path_ + " " + reason + "; moved it to " + target + "; " + consequence);
+    qCWarning(lcSettings) << tagged(
+        kTag, path_ + " " + reason + "; moved it to " + inFolder(aside) + "; " + consequence);
     lastDisk_ = {};
-    removeOldSetAsideCopies(target);
+    removeOldSetAsideCopies(aside);
     return true;
 }
 
@@ -748,12 +971,17 @@ bool JsonDefaultsStore::setAside(const std::string& reason, const std::string& c
 // would be. Its temporary name looks like one of ours to any writer clearing leftovers; when one took it,
 // what the file holds is copied, up to the size of a settings file that can be read at all.
 void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
-    const std::string target = setAsideTarget();
     OutFile& file = swappedOut_->file;
+    // Beside the file, where set-aside copies are kept; with no folder found since, beside the edit.
+    const int folder = place_.folder ? place_.folder->fd : file.folder->fd;
+    std::string aside =
+        place_.folder ? setAsideName() : splitPath(path_).second + ".corrupt-" + timeStamp(loop_.wallTime());
     std::string error;
-    bool kept = namesOutFile(file) && ::rename(file.name.c_str(), target.c_str()) == 0;
+    bool kept =
+        namesOutFile(file) && ::renameat(file.folder->fd, file.name.c_str(), folder, aside.c_str()) == 0;
     if (!kept) {
-        const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int out =
+            ::openat(folder, aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         kept = out >= 0;
         char buffer[16384];
         for (off_t at = 0; kept && at <= static_cast<off_t>(kMaxFileBytes);) {
@@ -766,16 +994,16 @@ void JsonDefaultsStore::setAsideSwappedOut(const std::string& reason) {
         kept = kept && ::fsync(out) == 0;
         if (!kept) error = std::strerror(errno);
         if (out >= 0) ::close(out);
-        if (!kept && out >= 0) ::unlink(target.c_str());
+        if (!kept && out >= 0) ::unlinkat(folder, aside.c_str(), 0);
     }
     if (!kept) {
         qCWarning(lcSettings) << tagged(kTag, "an edit of " + path_ + " that landed during a write " +
                                                   reason + "; could not keep a copy (" + error + ")");
         return;
     }
-    qCWarning(lcSettings) << tagged(
-        kTag, "an edit of " + path_ + " that landed during a write " + reason + "; kept it as " + target);
-    removeOldSetAsideCopies(target);
+    qCWarning(lcSettings) << tagged(kTag, "an edit of " + path_ + " that landed during a write " + reason +
+                                              "; kept it as " + inFolder(aside));
+    if (place_.folder) removeOldSetAsideCopies(aside);
 }
 
 // The settings path is a link we do not follow: nothing is read or written there, said once.
@@ -788,13 +1016,14 @@ void JsonDefaultsStore::refuseTarget(const std::string& refusal) {
 }
 
 // Whether the file in place is still the one we last read or wrote (none, when there was none).
-bool JsonDefaultsStore::standsAsRead() const {
+bool JsonDefaultsStore::standsAsRead() {
     std::string bytes, failure;
     switch (readFile(bytes, failure)) {
         case ReadResult::Missing:
             return !lastDisk_.bytes;
         case ReadResult::Read:
             return bytes == lastDisk_.bytes;
+        case ReadResult::Changing:
         case ReadResult::Failed:
         case ReadResult::Refused:
             break;
@@ -802,26 +1031,28 @@ bool JsonDefaultsStore::standsAsRead() const {
     return false;
 }
 
-// Something that is not a file was put in place since the read and came out of a swap under `name`: kept for
-// the user as an unreadable file is.
-void JsonDefaultsStore::keepAsideNonFile(const std::string& name) {
-    const std::string aside = setAsideTarget();
-    const bool moved = ::rename(name.c_str(), aside.c_str()) == 0;
+// Something that is not a file was put in place since the read and came out of a swap under the name of
+// `file`: kept for the user as an unreadable file is.
+void JsonDefaultsStore::keepAsideNonFile(const OutFile& file) {
+    const std::string aside = setAsideName();
+    const bool moved = ::renameat(file.folder->fd, file.name.c_str(), place_.folder->fd, aside.c_str()) == 0;
     qCWarning(lcSettings) << tagged(kTag,
                                     path_ + " was replaced by something that is not a file while we wrote; " +
-                                        (moved ? "moved it to " + aside : "left it at " + name));
+                                        (moved ? "moved it to " + inFolder(aside)
+                                               : "left it at " + joinPath(file.folder->path, file.name)));
 }
 
 // Whether the file's temporary name still names it (no other writer cleared it as a leftover).
 bool JsonDefaultsStore::namesOutFile(const OutFile& file) {
-    struct stat named {}, open {};
-    return ::lstat(file.name.c_str(), &named) == 0 && ::fstat(file.fd, &open) == 0 &&
-           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+    struct stat named {
+    }, open{};
+    return ::fstatat(file.folder->fd, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstat(file.fd, &open) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 void JsonDefaultsStore::dropOutFile(OutFile& file) {
     if (file.fd < 0) return;
-    if (namesOutFile(file)) ::unlink(file.name.c_str());
+    if (namesOutFile(file)) ::unlinkat(file.folder->fd, file.name.c_str(), 0);
     ::close(file.fd);
     file.fd = -1;
 }
@@ -834,24 +1065,20 @@ void JsonDefaultsStore::dropOutFile(OutFile& file) {
 void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
     static const QRegularExpression stamped(
         QStringLiteral("^\\.corrupt-([0-9]{8}T[0-9]{6}Z)(?:-([0-9]{1,9}))?$"));
-    const QFileInfo file(QString::fromStdString(path_));
-    const QDir folder = file.absoluteDir();
+    const std::string fileName = splitPath(path_).second;
+    const int folder = place_.folder->fd;
     struct Copy {
         QString stamp;
         long long number;
-        QString path;
+        std::string name;
     };
     std::vector<Copy> copies;
-    for (const QString& name : folder.entryList({file.fileName() + QStringLiteral(".corrupt-*")},
-                                                QDir::Files | QDir::Hidden | QDir::System)) {
-        const auto match = stamped.match(name.mid(file.fileName().size()));
-        const QString path = folder.filePath(name);
-        struct stat st {};
-        if (!match.hasMatch() || path == QFileInfo(QString::fromStdString(newest)).absoluteFilePath() ||
-            ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
+    for (const std::string& name : listFolder(folder)) {
+        if (name == newest || !name.starts_with(fileName) || !isRegularFileAt(folder, name)) continue;
+        const auto match = stamped.match(QString::fromStdString(name.substr(fileName.size())));
+        if (!match.hasMatch()) continue;
         copies.push_back(
-            {match.captured(1), match.captured(2).isEmpty() ? 1 : match.captured(2).toLongLong(), path});
+            {match.captured(1), match.captured(2).isEmpty() ? 1 : match.captured(2).toLongLong(), name});
     }
     // Besides the one just made: the first and the newest others.
     if (copies.size() <= kKeptNewestSetAsideCopies) return;
@@ -869,7 +1096,7 @@ void JsonDefaultsStore::removeOldSetAsideCopies(const std::string& newest) {
     });
     int removed = 0;
     for (std::size_t i = kKeptNewestSetAsideCopies - 1; i < copies.size(); ++i)
-        removed += ::unlink(QFile::encodeName(copies[i].path).constData()) == 0;
+        removed += ::unlinkat(folder, copies[i].name.c_str(), 0) == 0;
     if (removed > 0)
         qCInfo(lcSettings) << tagged(kTag, "removed " + std::to_string(removed) + " set-aside copies of " +
                                                path_ + "; the first and the newest " +
@@ -936,6 +1163,7 @@ void JsonDefaultsStore::postFlush(double delay) {
             case FlushResult::Written:
             case FlushResult::Failed:
             case FlushResult::Refused:
+            case FlushResult::TooLarge:
                 settlingSince_.reset();
                 afterWrite(result);
                 break;
@@ -953,6 +1181,7 @@ void JsonDefaultsStore::afterWrite(FlushResult result) {
     if (result == FlushResult::Written) {
         retryDelay_ = 0;
         failedRetry_.cancel();
+        tooLargeLogged_ = false;
     }
     if (result != FlushResult::Failed || lifetime_.ended()) return;
     retryDelay_ = retryDelay_ == 0 ? kFirstRetrySeconds : std::min(2 * retryDelay_, kLongestRetrySeconds);
@@ -1029,14 +1258,14 @@ bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
 
 JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, FileGiveUp giveUp) {
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
-    if (const FileTarget target = settingsTarget(path_); !target.refusal.empty()) {
-        refuseTarget(target.refusal);
+    place_ = locate(true);
+    if (!place_.refusal.empty()) {
+        refuseTarget(place_.refusal);
         return FlushResult::Refused;
     }
-    const std::string dir = parentDirectory(path_);
-    if (!makeDirectories(dir)) {
+    if (!place_.fileFolder) {
         qCWarning(lcSettings) << tagged(
-            kTag, "cannot create " + dir + ": " + std::strerror(errno) + "; changes kept for the next try");
+            kTag, "cannot write " + path_ + " (" + place_.failure + "); changes kept for the next try");
         return FlushResult::Failed;
     }
     const bool locked = lock(locking.passedOver ? 0 : locking.wait);
@@ -1061,7 +1290,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
         std::string bytes, failure;
         std::set<std::string> editedOnDisk;
         bool ready = true;
-        switch (readFile(bytes, failure)) {
+        const ReadResult read = readFile(bytes, failure);
+        switch (read) {
             case ReadResult::Refused:
                 if (locked) unlock();
                 refuseTarget(failure);
@@ -1070,7 +1300,15 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
                 if (lastDisk_.bytes) takeInOutsideChanges(std::nullopt, editedOnDisk);
                 break;
             case ReadResult::Read:
-                if (bytes == lastDisk_.bytes || takeInOutsideChanges(bytes, editedOnDisk)) break;
+            case ReadResult::Changing:
+                if (read == ReadResult::Read &&
+                    (bytes == lastDisk_.bytes || takeInOutsideChanges(bytes, editedOnDisk)))
+                    break;
+                // A file that changed while it was read is still being written, however it reads.
+                if (read == ReadResult::Changing) {
+                    settlingError_ = kChangedWhileRead;
+                    settlingBytes_.reset();
+                }
                 // An editor that saves in place empties the file and then writes it anew: between the two,
                 // and while it writes, the file is empty or cut short. That is waited for, as the watcher
                 // waits for the next change, and only what stays unreadable is a corrupt file.
@@ -1149,12 +1387,32 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(FileGiveUp gi
     return FlushResult::Written;
 }
 
+// Our own file is never one we would refuse to read: the settings are written laid out, or, when that would
+// be larger than a settings file may be, on one line (a file the user saved just under the limit takes more
+// room laid out our way); larger still, not at all, which is said once until a write goes out again. The file
+// then stays as it is, and what is pending stays in memory until a change makes it fit.
+std::optional<std::string> JsonDefaultsStore::fileText(const PlistValue& stored) {
+    std::string text = encodeDefaultsFile(stored);
+    if (text.size() <= kMaxFileBytes) return text;
+    text = encodeDefaultsFile(stored, -1);
+    if (text.size() <= kMaxFileBytes) return text;
+    if (!std::exchange(tooLargeLogged_, true))
+        qCWarning(lcSettings) << tagged(
+            kTag, "not writing " + path_ + ": the settings would take " + std::to_string(text.size()) +
+                      " bytes, more than the " + std::to_string(kMaxFileBytes) +
+                      " a settings file may hold; the file stays as it is, and the changes are kept in "
+                      "memory until one makes them fit");
+    return std::nullopt;
+}
+
 // Writes the stored values unless the file holds them already. A plain rename would replace whatever is in
 // place at that moment unseen, an edit that landed after our read included; the swap hands it back instead,
 // and what it changed is taken in and written again.
 JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
     for (int round = 0;; ++round) {
-        const std::string text = encodeDefaultsFile(domain_.stored());
+        const std::optional<std::string> fitting = fileText(domain_.stored());
+        if (!fitting) return FlushResult::TooLarge;
+        const std::string& text = *fitting;
         if (text == lastDisk_.bytes) break;
         if (round == kMaxSwapRounds) {
             outsideEditsUnwritten_ = true;
@@ -1221,37 +1479,35 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
 JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string& text,
                                                               const PlistValue& values, OutFile& cameOut) {
     cameOut = {};
-    const FileTarget followed = settingsTarget(path_);
-    if (!followed.refusal.empty()) {
-        refuseTarget(followed.refusal);
-        return SwapResult::Failed;
-    }
-    const std::string& target = followed.path;
-    const std::string dir = parentDirectory(target);
-    std::string temporary = (dir.empty() ? std::string() : dir + "/") + "." +
-                            QFileInfo(QString::fromStdString(target)).fileName().toStdString() +
-                            std::string(kTemporaryMarker) + "XXXXXX";
+    const FolderRef folder = place_.fileFolder;
+    const std::string& target = place_.name;
+    std::string temporary;
     auto fail = [&](const std::string& what, int fd) {
         const std::string reason = std::strerror(errno);
         if (fd >= 0) ::close(fd);
-        ::unlink(temporary.c_str());
+        if (!temporary.empty()) ::unlinkat(folder->fd, temporary.c_str(), 0);
         qCWarning(lcSettings) << tagged(
             kTag, "cannot write " + path_ + " (" + what + ": " + reason + "); changes kept for the next try");
         return SwapResult::Failed;
     };
-    // mkostemp creates the file readable and writable by the user only, as a new settings file should be. One
-    // that replaces a file keeps that file's owner and mode, as a careful saver does (root saving another
-    // user's settings leaves them that user's).
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // A new file is readable and writable by the user only, as a new settings file should be (and, made by
+    // root in another user's folder, that user's). One that replaces a file keeps that file's owner and mode,
+    // as a careful saver does (root saving another user's settings leaves them that user's).
+    const int fd = createTemporaryAt(folder->fd, "." + target + std::string(kTemporaryMarker), temporary);
     if (fd < 0) {
-        qCWarning(lcSettings) << tagged(kTag, "cannot write " + path_ + " (creating a temporary file: " +
-                                                  std::strerror(errno) + "); changes kept for the next try");
-        return SwapResult::Failed;
+        temporary.clear();
+        return fail("creating a temporary file", -1);
     }
-    if (struct stat st{}; ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
-            static_cast<void>(::fchown(fd, st.st_uid, st.st_gid));
+    if (struct stat st{};
+        ::fstatat(folder->fd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            qCWarning(lcSettings) << tagged(kTag, path_ + " belongs to user " + std::to_string(st.st_uid) +
+                                                      " and group " + std::to_string(st.st_gid) +
+                                                      "; its new content cannot keep them (" +
+                                                      std::strerror(errno) + ") and becomes this user's");
         if (::fchmod(fd, st.st_mode & 0777) != 0) return fail("keeping the file's mode", fd);
+    } else if (!giveToFolderOwner(fd, folder->fd)) {
+        return fail("giving the new file to the folder's owner", fd);
     }
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -1263,27 +1519,29 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     }
     if (::fsync(fd) != 0) return fail("flushing to disk", fd);
     if (::close(fd) != 0) return fail("closing", -1);
+    if (beforeLastLook_) beforeLastLook_();
     // Writing and flushing took a while: an edit that landed meanwhile is read and written with ours instead
     // of coming out of the swap. Only one landing between this look and the swap does, and ours, lacking
     // it, stands for a moment then.
     if (!standsAsRead()) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder->fd, temporary.c_str(), 0);
         return SwapResult::Stale;
     }
     if (beforeSwap_) beforeSwap_();
     // A file that appears or goes between two tries is tried again; three tries cover any such turn.
     for (int tries = 0; tries < 3; ++tries) {
-        if (swapIn(temporary, target, &values)) {
+        if (swapIn(*folder, temporary, target, &values)) {
             // Read through the descriptor, also while an editor still writes to it.
-            const int fd =
-                ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            const OutFile out{::openat(folder->fd, temporary.c_str(),
+                                       O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY),
+                              folder, temporary, target};
             struct stat st {};
-            if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-                cameOut = {fd, temporary, target};
+            if (out.fd >= 0 && ::fstat(out.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                cameOut = out;
                 return SwapResult::Exchanged;
             }
-            if (fd >= 0) ::close(fd);
-            keepAsideNonFile(temporary);
+            if (out.fd >= 0) ::close(out.fd);
+            keepAsideNonFile(out);
             return SwapResult::Exchanged;
         }
         if (errno == EINVAL || errno == ENOSYS) {
@@ -1292,17 +1550,18 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
             if (!exchangeUnavailableLogged_) {
                 exchangeUnavailableLogged_ = true;
                 qCWarning(lcSettings)
-                    << tagged(kTag, "cannot exchange files in " + dir + " (" + std::strerror(errno) +
+                    << tagged(kTag, "cannot exchange files in " + folder->path + " (" + std::strerror(errno) +
                                         "); replacing the file, which loses an edit made while we write");
             }
-            if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("renaming into place", -1);
+            if (::renameat(folder->fd, temporary.c_str(), folder->fd, target.c_str()) != 0)
+                return fail("renaming into place", -1);
             placedGone(false);
             return SwapResult::Replaced;
         }
         if (errno != ENOENT) return fail("swapping into place", -1);
         // No file in place (or our temporary is gone, which the next call tells).
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ||
-            (errno == EINVAL && ::rename(temporary.c_str(), target.c_str()) == 0)) {
+        if (::renameat2(folder->fd, temporary.c_str(), folder->fd, target.c_str(), RENAME_NOREPLACE) == 0 ||
+            (errno == EINVAL && ::renameat(folder->fd, temporary.c_str(), folder->fd, target.c_str()) == 0)) {
             placedGone(false);
             return SwapResult::Placed;
         }
@@ -1317,21 +1576,39 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
 // place the same way once it is taken in. Every file that comes out is read and taken in, none is dropped
 // unread. Written once the newest edit stands; a settling result when one turns out to be mid-save after all
 // (an editor writing in place, as when it stands there without us) or comes out so, to be waited for.
+// An edit that took the place of a file standing for a moment was made from it when another program opened it
+// meanwhile; when none did, it goes on from the file that stood before, which came out as that one went in.
 JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::string heldBytes,
                                                           DiskState heldBase, DiskState standing) {
+    // The file put back that stands, and the one going in, watched for an opening while they stand.
+    struct Watches {
+        OpenWatch& openWatch;
+        int standing = -1, goingIn = -1;
+        ~Watches() {
+            openWatch.end(standing);
+            openWatch.end(goingIn);
+        }
+    } watches{*openWatch_};
     for (int swaps = 0;; ++swaps) {
         if (beforeSwap_ && swaps < kMaxSwapRounds) beforeSwap_();
-        if (swaps == kMaxSwapRounds || !swapIn(held.name, held.target, nullptr)) {
+        bool standingOpened = true;
+        if (swaps < kMaxSwapRounds)
+            watches.goingIn = openWatch_->watch(openedPath(held.folder->fd, held.name));
+        if (swaps == kMaxSwapRounds ||
+            !swapIn(*held.folder, held.name, held.target, nullptr, &standingOpened)) {
             // It stays out of place: taken in from where it is, and written with ours on the next round.
             takeInCameOut(held, heldBase.values);
             lastDisk_ = std::move(standing);
             return swappedOut_ ? settlingOn(heldBytes) : FlushResult::Written;
         }
+        if (watches.standing >= 0) standingOpened = openWatch_->end(std::exchange(watches.standing, -1));
+        watches.standing = std::exchange(watches.goingIn, -1);
         // `held` stands; what it was swapped with is under its name now, and is read before anything else.
         ::close(std::exchange(held.fd, -1));
-        OutFile cameOut{-1, held.name, held.target};
+        OutFile cameOut{-1, held.folder, held.name, held.target};
         std::optional<std::string> cameOutBytes;
-        const int fd = ::open(held.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        const int fd = ::openat(held.folder->fd, held.name.c_str(),
+                                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
             cameOut.fd = fd;
@@ -1339,7 +1616,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::st
             cameOutBytes = read.ok() ? std::move(read.bytes) : read.why;
         } else {
             if (fd >= 0) ::close(fd);
-            keepAsideNonFile(held.name);
+            keepAsideNonFile(cameOut);
         }
         std::string error;
         std::optional<PlistValue> edited = decodeFile(heldBytes, error);
@@ -1357,6 +1634,9 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::st
             return settlingOn(heldBytes);
         }
         takeInEdit(heldBase.values, *edited, changedKeys_);
+        // What ours lacked while it stood is known now: the edit that came out of its swap, taken in. Edits
+        // taken in later are no part of it, however long the files keep coming out.
+        settleRecentFiles();
         rememberCameOut(*edited);
         DiskState heldState{std::move(heldBytes), std::move(*edited)};
         if (cameOut.fd < 0 || cameOutBytes == standing.bytes) {
@@ -1374,7 +1654,12 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, std::st
         }
         held = std::move(cameOut);
         heldBytes = std::move(*cameOutBytes);
-        heldBase = std::exchange(standing, std::move(heldState));
+        if (standingOpened) {
+            heldBase = std::exchange(standing, std::move(heldState));
+        } else {
+            standing = std::move(heldState);
+            heldBase = standing;
+        }
     }
 }
 
@@ -1397,27 +1682,30 @@ void JsonDefaultsStore::takeInCameOut(OutFile& file, const PlistValue& base) {
     dropOutFile(file);
 }
 
-bool JsonDefaultsStore::swapIn(const std::string& name, const std::string& target, const PlistValue* ours) {
+bool JsonDefaultsStore::swapIn(const Folder& folder, const std::string& name, const std::string& target,
+                               const PlistValue* ours, bool* placedOpened) {
     if (!openWatch_) openWatch_ = std::make_unique<OpenWatch>();
-    const int watch = ours ? openWatch_->watch(name) : -1;
-    if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+    const int watch = ours ? openWatch_->watch(openedPath(folder.fd, name)) : -1;
+    if (::renameat2(folder.fd, name.c_str(), folder.fd, target.c_str(), RENAME_EXCHANGE) != 0) {
         const int error = errno;
         if (watch >= 0) openWatch_->end(watch);
         errno = error;
         return false;
     }
     // Whatever stood is out now: a file we placed and watched too, if no other program replaced it before.
-    placedGone(false);
+    const bool opened = placedGone(false);
+    if (placedOpened) *placedOpened = opened;
     // Ours is watched until we know whether an edit landed on the file it took the place of.
     if (ours) placed_ = Placed{watch, *ours};
     return true;
 }
 
-void JsonDefaultsStore::placedGone(bool stays) {
-    if (!placed_) return;
+bool JsonDefaultsStore::placedGone(bool stays) {
+    if (!placed_) return true;
     const bool opened = openWatch_->end(placed_->watch);
     if (opened && !stays) rememberFile(std::move(placed_->values));
     placed_.reset();
+    return opened;
 }
 
 void JsonDefaultsStore::rememberFile(PlistValue values) {
@@ -1440,12 +1728,28 @@ void JsonDefaultsStore::rememberCameOut(PlistValue values) {
     recentFiles_.back().settled = true;
 }
 
+// The lock file lies in the path's folder, opened through it. Made by root in another user's folder it is
+// that user's, so that the user's own later runs can open it too.
 bool JsonDefaultsStore::lock(double waitSeconds) {
+    const Folder& folder = *place_.folder;
+    struct stat at {};
+    const bool folderKnown = ::fstat(folder.fd, &at) == 0;
+    if (lockFd_ >= 0 && (!folderKnown || lockFolder_ != std::pair{at.st_dev, at.st_ino})) {
+        ::close(lockFd_);
+        lockFd_ = -1;
+    }
+    const std::string file = lockPath(path_);
     if (lockFd_ < 0) {
-        const std::string file = lockPath(path_);
+        const std::string name = lockPath(splitPath(path_).second);
         // Never follows a link and never blocks, whatever was put at the lock's place.
-        lockFd_ =
-            ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
+        constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
+        lockFd_ = ::openat(folder.fd, name.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+        if (lockFd_ >= 0) {
+            // Root can give a file away on any file system that has owners at all.
+            static_cast<void>(giveToFolderOwner(lockFd_, folder.fd));
+        } else if (errno == EEXIST) {
+            lockFd_ = ::openat(folder.fd, name.c_str(), kFlags);
+        }
         struct stat st {};
         if (lockFd_ >= 0 && (::fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode))) {
             ::close(lockFd_);
@@ -1462,6 +1766,7 @@ bool JsonDefaultsStore::lock(double waitSeconds) {
             }
             return true;
         }
+        lockFolder_ = {at.st_dev, at.st_ino};
     }
     int result;
     do {
@@ -1471,13 +1776,14 @@ bool JsonDefaultsStore::lock(double waitSeconds) {
     if (errno != EWOULDBLOCK) {
         if (!lockUnavailableLogged_) {
             lockUnavailableLogged_ = true;
-            qCWarning(lcSettings) << tagged(kTag, "cannot lock " + lockPath(path_) + " (" +
-                                                      std::strerror(errno) + "); writing without it");
+            qCWarning(lcSettings) << tagged(
+                kTag, "cannot lock " + file + " (" + std::strerror(errno) + "); writing without it");
         }
         return true;
     }
     if (waitSeconds <= 0) return false;
-    waitedLockFd_ = waits_->lock(lockPath(path_), waitSeconds);
+    // A second opening of the very file (a lock is held by an opening), whatever was renamed since.
+    waitedLockFd_ = waits_->lock(openedPath(lockFd_), waitSeconds);
     return waitedLockFd_ >= 0;
 }
 
@@ -1492,28 +1798,62 @@ void JsonDefaultsStore::unlock() {
 }
 
 void JsonDefaultsStore::takeInOutsideEdits() {
+    place_ = locate(false);
     std::string bytes, failure;
-    if (readFile(bytes, failure) != ReadResult::Read || bytes == lastDisk_.bytes) return;
-    // An empty file is one being written in place, between its truncation and its new content.
-    if (bytes.empty()) return;
-    if (bytes == lastRefusedBytes_) return;
-    std::string error;
-    auto fromFile = decodeFile(bytes, error);
-    if (!fromFile) {
-        qCWarning(lcSettings) << tagged(kTag, path_ +
-                                                  " was edited into something that is not a defaults file (" +
-                                                  error + "); keeping the settings in use");
-        lastRefusedBytes_ = std::move(bytes);
+    const ReadResult read = readFile(bytes, failure);
+    if ((read != ReadResult::Read && read != ReadResult::Changing) || bytes == lastDisk_.bytes) {
+        halfWritten_.reset();
         return;
     }
+    if (read == ReadResult::Read && bytes == lastRefusedBytes_) return;
+    std::string error = kChangedWhileRead;
+    std::optional<PlistValue> fromFile;
+    if (read == ReadResult::Read) fromFile = decodeFile(bytes, error);
+    if (!fromFile) {
+        halfWrittenSeen(bytes, error, read == ReadResult::Read);
+        return;
+    }
+    halfWritten_.reset();
+    lookAgain_.cancel();
     lastRefusedBytes_.reset();
     const DiskState before = std::exchange(lastDisk_, {std::move(bytes), std::move(*fromFile)});
     takeInEdit(before.values, lastDisk_.values, changedKeys_);
 }
 
+// An editor saving in place leaves the file empty or cut short for a moment, and one saving in a loop does so
+// again and again; on a busy machine the moment can last a while. A file that does not read whole is looked
+// at again until it does, for the settle time, and only then reported, once for the whole spell: as a file
+// that is not a defaults file, or, when it kept changing, as one being rewritten, with how often it was found
+// so.
+void JsonDefaultsStore::halfWrittenSeen(const std::string& bytes, const std::string& error, bool steady) {
+    const double now = loop_.uptime();
+    if (!halfWritten_) halfWritten_ = HalfWrittenSpell{.since = now};
+    HalfWrittenSpell& spell = *halfWritten_;
+    if (!steady || spell.seen == 0 || bytes != spell.bytes) ++spell.seen;
+    spell.bytes = steady ? bytes : std::string();
+    if (spell.reported) return;
+    if (now - spell.since < kSettleSeconds) {
+        lookAgain_ = loop_.postAfter(kSettlePollSeconds, lifetime_.guard([this] { takeInOutsideEdits(); }));
+        return;
+    }
+    spell.reported = true;
+    if (spell.seen > 1)
+        qCWarning(lcSettings) << tagged(
+            kTag, path_ + " keeps being rewritten: found half written " + std::to_string(spell.seen) +
+                      " times in " +
+                      std::to_string(static_cast<int>(std::lround((now - spell.since) * 1000))) +
+                      " ms; keeping the settings in use until it reads whole");
+    else
+        qCWarning(lcSettings) << tagged(kTag, path_ +
+                                                  " was edited into something that is not a defaults file (" +
+                                                  error + "); keeping the settings in use");
+    if (steady) lastRefusedBytes_ = bytes;
+}
+
 void JsonDefaultsStore::watchForOutsideEdits() {
     if (watcher_) return;
-    makeDirectories(parentDirectory(path_));
+    // The folder is watched from the start, so it is made now if it is missing.
+    static_cast<void>(locate(true));
     watcher_ = std::make_unique<QFileSystemWatcher>();
     // A replaced file (every atomic save, ours too) shows only on its folder; an edit in place only on
     // the file. Both lead to one read on the next turn of the loop.

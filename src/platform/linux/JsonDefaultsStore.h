@@ -10,7 +10,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "base/Lifetime.h"
 #include "base/MainLoop.h"
@@ -33,13 +36,30 @@ std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string*
 
 class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
+    // The time a write that must be done before its call returns (flush() and the store's end), and the load,
+    // spend waiting for the writers' lock and for a file being saved: real time, the calling thread held up.
+    // Tests that move their loop's time stand in for it.
+    class BlockingWaits {
+    public:
+        virtual ~BlockingWaits() = default;
+        // Monotonic seconds.
+        virtual double now() = 0;
+        virtual void pause(double seconds) = 0;
+        // Waits up to `seconds` for the lock on `lockFile`: a descriptor of its own opening of the file that
+        // holds it (closing it releases it), or -1.
+        virtual int lock(const std::string& lockFile, double seconds) = 0;
+    };
+
     // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
     // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
-    // (the first of those and the newest four are kept) and the store starts empty. A link at `path` is
-    // followed only when it, and what it leads to, are the user's the app runs as; any other link is left
-    // alone, and the store keeps its settings in memory without reading or writing the file. Main thread
-    // only.
-    JsonDefaultsStore(MainLoop& loop, std::string path);
+    // (the first of those and the newest four are kept) and the store starts empty. A file found cut short,
+    // or changing while it is read (another program saving it in place), is read again until it reads whole,
+    // for half a second at most, and set aside only when it still does not then. Every part of the
+    // path below the configuration folder, the settings folder and the file, is followed through a link only
+    // when the link, and what it leads to, are the user's the app runs as; with any other link the store
+    // keeps its settings in memory without reading or writing there. `waits`: see setBlockingWaits(). Main
+    // thread only.
+    JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits = nullptr);
     // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
     // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
     ~JsonDefaultsStore() override;
@@ -65,7 +85,12 @@ public:
     // file could not be written; the changes stay pending and are tried again after 1 s, 2 s, ... 30 s at
     // most. While another writer holds the lock this waits for it, a second at most; a file (or an edit that
     // came out) that does not read as a defaults file is taken for one an editor is saving and waited for
-    // half a second before it is set aside.
+    // half a second before it is set aside. A file that would be larger than a settings file may be (and is
+    // read) is not written: that is said once, the file stays as it is and the changes stay pending until
+    // one makes it fit. The settings folder and the file go through the checks of the load once for each
+    // write, and everything the write does in the folder (the lock, temporary files, the swap, set-aside
+    // copies) it does through the folder it opened then. A path refused there is not tried again until the
+    // next change.
     bool flush();
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
@@ -78,20 +103,10 @@ public:
     // and before an edit that came out of a swap is put back in place, while ours, which lacks it, stands.
     // Tests land (and read) their edits there.
     void setBeforeSwap(std::function<void()> hook) { beforeSwap_ = std::move(hook); }
+    // Runs once a new file of ours is written and on disk, before the file in place is looked at once more
+    // to tell whether an edit landed meanwhile. Tests land edits there.
+    void setBeforeLastLook(std::function<void()> hook) { beforeLastLook_ = std::move(hook); }
 
-    // The time a write that must be done before its call returns (flush() and the store's end) spends waiting
-    // for the writers' lock and for a file being saved: real time, the calling thread held up. Tests that
-    // move their loop's time stand in for it.
-    class BlockingWaits {
-    public:
-        virtual ~BlockingWaits() = default;
-        // Monotonic seconds.
-        virtual double now() = 0;
-        virtual void pause(double seconds) = 0;
-        // Waits up to `seconds` for the lock on `lockFile`: a descriptor of its own opening of the file that
-        // holds it (closing it releases it), or -1.
-        virtual int lock(const std::string& lockFile, double seconds) = 0;
-    };
     // Not owned; it outlives the store. Null puts real time back.
     void setBlockingWaits(BlockingWaits* waits);
 
@@ -100,17 +115,22 @@ public:
     // Reads the file and takes in what another program changed since we last read or wrote it (keys
     // changed here and not yet written keep our values); outsideChanges() tells of the keys that changed.
     // A file that is missing, unreadable or not a defaults file changes nothing here: an editor may be
-    // half-way through saving it, and the next write deals with what is left.
+    // half-way through saving it, and the next write deals with what is left. A file found cut short, or
+    // changing while read, is looked at again on the loop until it reads whole, for half a second, and only
+    // then reported, once for as long as that goes on: a program saving it without pause with how many times
+    // it was found half written.
     void takeInOutsideEdits();
 
 private:
-    // Refused: the path is a link that is not followed (see settingsTarget()).
-    enum class ReadResult { Missing, Read, Failed, Refused };
+    // Refused: the path leads through a link that is not followed (see locate()). Changing: the file changed
+    // while it was read; what was read may mix two versions.
+    enum class ReadResult { Missing, Read, Changing, Failed, Refused };
     // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
     // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
     // out is held and goes out on the next. Refused: the path is a link that is not followed; nothing is
     // written, and nothing is tried again until the next change. Reread: the file changed while ours was
-    // written, and nothing was swapped; it is read again.
+    // written, and nothing was swapped; it is read again. TooLarge: ours would be larger than a file that
+    // is read; nothing is written, nor tried again until the next change.
     enum class FlushResult {
         Written,
         Failed,
@@ -119,7 +139,8 @@ private:
         FileStillSettling,
         Contended,
         Refused,
-        Reread
+        Reread,
+        TooLarge
     };
     // How one flush takes the writers' lock: waiting up to `wait` seconds for it (0: one try), then, with
     // `writeAnyway`, writing without it. Once it wrote without it (`passedOver`), its later tries wait no
@@ -141,10 +162,23 @@ private:
         std::optional<std::string> bytes;  // nothing when there was no file
         PlistValue values = PlistValue::object();
     };
-    // The file that came out of a swap, open, under the temporary's name until it is dropped; `target` is
-    // the name it was swapped with.
+    // An open folder, and its path for what is said of it.
+    struct Folder;
+    using FolderRef = std::shared_ptr<const Folder>;
+    // Where the file is, as found from the path for one read or write. Nothing (no folder, no reason) when
+    // the settings folder is not there.
+    struct Place {
+        FolderRef folder;      // the path's own folder: the lock and set-aside copies
+        FolderRef fileFolder;  // the file's, that of what a followed link leads to: temporaries, the swap
+        std::string name;      // the file's name in fileFolder
+        std::string refusal;   // why a link on the way is not followed
+        std::string failure;   // why the folder cannot be opened or made
+    };
+    // The file that came out of a swap, open, under the temporary's name in `folder` until it is dropped;
+    // `target` is the name it was swapped with.
     struct OutFile {
         int fd = -1;
+        FolderRef folder;
         std::string name;
         std::string target;
     };
@@ -155,7 +189,10 @@ private:
         PlistValue base;             // the file the edit was made to, as far as we know
         std::set<std::string> ours;  // keys that the swap wrote for us: they keep our values
     };
-    ReadResult readFile(std::string& bytes, std::string& failure) const;
+    // Finds the file, making the folders that are missing when `create`: see the constructor for what is
+    // followed.
+    Place locate(bool create) const;
+    ReadResult readFile(std::string& bytes, std::string& failure);
     void removeOwnLeftovers();
     // The file's values, with its unusable entries logged; nothing (with the reason) for a file that is
     // not a defaults file.
@@ -179,10 +216,17 @@ private:
     FlushResult writeMerged();
     FlushResult settlingOn(const std::string& bytes);
     static bool givesUp(FileGiveUp giveUp, FlushResult settling);
-    std::string setAsideTarget() const;
+    // A free name for a set-aside copy in the path's folder.
+    std::string setAsideName() const;
+    std::string inFolder(const std::string& name) const;
     bool setAside(const std::string& reason, const std::string& consequence);
     void setAsideSwappedOut(const std::string& reason);
     static bool namesOutFile(const OutFile& file);
+    // A file found by takeInOutsideEdits() not reading whole (`steady`: it did not change while read): looked
+    // at again, and reported as the spell of such finds goes.
+    void halfWrittenSeen(const std::string& bytes, const std::string& error, bool steady);
+    // The text of our file holding `stored`, or nothing when it would be too large to be read.
+    std::optional<std::string> fileText(const PlistValue& stored);
     static void dropOutFile(OutFile& file);
     void removeOldSetAsideCopies(const std::string& newest);
     // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
@@ -190,12 +234,15 @@ private:
     SwapResult writeAndSwap(const std::string& text, const PlistValue& values, OutFile& cameOut);
     FlushResult putBack(OutFile& held, std::string heldBytes, DiskState heldBase, DiskState standing);
     void takeInCameOut(OutFile& file, const PlistValue& base);
-    // Swaps the file under `name` with the one at `target`; when it is ours (`ours`: its values), it is
-    // watched as placed_ while it stands.
-    bool swapIn(const std::string& name, const std::string& target, const PlistValue* ours);
+    // Swaps the file under `name` with the one at `target` in `folder`; when it is ours (`ours`: its
+    // values), it is watched as placed_ while it stands. `placedOpened`: whether the one of ours that stood
+    // was opened meanwhile (true when none stood).
+    bool swapIn(const Folder& folder, const std::string& name, const std::string& target,
+                const PlistValue* ours, bool* placedOpened = nullptr);
     // Ours, placed and watched, no longer stands, or (`stays`) stands for good as a file like any other; when
-    // another program opened it while it stood for a moment, it is remembered.
-    void placedGone(bool stays);
+    // another program opened it while it stood for a moment, it is remembered. Whether it was (true when
+    // none stood).
+    bool placedGone(bool stays);
     void rememberFile(PlistValue values);
     void rememberCameOut(PlistValue values);
     struct RecentFile;
@@ -203,9 +250,9 @@ private:
                                                        const PlistValue& edited) const;
     void settleRecentFiles();
     std::map<std::string, std::optional<PlistValue>> lackedBy(const RecentFile& recent) const;
-    void keepAsideNonFile(const std::string& name);
+    void keepAsideNonFile(const OutFile& file);
     void refuseTarget(const std::string& refusal);
-    bool standsAsRead() const;
+    bool standsAsRead();
     bool lock(double waitSeconds);
     void unlock();
     void followFile();
@@ -244,9 +291,23 @@ private:
     };
     std::vector<RecentFile> recentFiles_;
     std::function<void()> beforeSwap_;
+    std::function<void()> beforeLastLook_;
+    // Found by the last read or write.
+    Place place_;
     BlockingWaits* waits_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
+    // Outside edits found half written one after another: since when (loop uptime), how many, what the last
+    // look found, whether the spell was reported; and the look again that is posted.
+    struct HalfWrittenSpell {
+        double since = 0;
+        int seen = 0;
+        std::string bytes;
+        bool reported = false;
+    };
+    std::optional<HalfWrittenSpell> halfWritten_;
+    Cancellable lookAgain_;
+    bool tooLargeLogged_ = false;
     // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
     std::optional<double> settlingSince_;
     // What the last try found mid-save.
@@ -257,6 +318,8 @@ private:
     bool checkPosted_ = false;
     bool leftoversRemoved_ = false;
     int lockFd_ = -1;
+    // The folder lockFd_ was opened in (device, inode).
+    std::pair<dev_t, ino_t> lockFolder_{};
     // Holds the lock when it was waited for (a separate opening of the lock file); -1 otherwise.
     int waitedLockFd_ = -1;
     bool lockUnavailableLogged_ = false;
