@@ -333,9 +333,9 @@ void VizAudioCore::ingest(const AudioBlock& block) {
 void VizAudioCore::drain() {
     // The capture hands over its samples a fragment at a time (two hops and more): analysed together, they
     // would change the bands once a fragment, and the display would draw that seldom. Spread over the
-    // ticks, each hop is shown in its turn, a steady fraction of a fragment late.
-    // A turn takes the hops one interval brings and analyses the newest: a set of an older one would be
-    // replaced before anyone read it. Turns follow while more than a tenth of a second waits.
+    // ticks, they are shown a steady fraction of a fragment late. A turn takes the hops one interval brings
+    // and analyses only the newest: a set of an older one would be replaced before anyone read it. Turns
+    // follow while more than a tenth of a second waits.
     for (;;) {
         int hops = 0;
         while (hops < hopsPerDrain_ && ring_.read(hop_.data(), hopSize)) {

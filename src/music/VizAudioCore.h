@@ -211,7 +211,7 @@ private:
     double drainInterval_ = timerInterval;
     int hopsPerDrain_ = 1;            // hops one drain takes of those that wait together
     double sampleRate_ = 48000;
-    std::size_t mostWaitingSamples_;  // more waiting than this is analysed at once
+    std::size_t mostWaitingSamples_;  // more waiting than this is worked off at once
     VizBandsExchange bands_;
     float lastRMS_ = 0;
 
