@@ -12,11 +12,11 @@
 // measures it 10 s. Its cost is the program's own share of a core with its children (the media adapter;
 // cava's terminal with cava) plus what the X server, the compositor and the sound server used beyond the
 // music alone (the sound server's work for the program's capture stream). The ratio is the median of the
-// pairs' ratios, its goal 1 (no more than cava). Counters, % of one core:
-//   app_core_pct, server_core_pct, compositor_core_pct, sound_core_pct, core_pct   ours, medians over the
-//     rounds;
-//   cava_core_pct, cava_server_core_pct, cava_compositor_core_pct, cava_sound_core_pct, cava_total_core_pct
-//     cava's;
+// pairs' ratios, its goal 0.8 (clearly cheaper than cava). Counters, % of one core, medians over the rounds:
+//   app_core_pct, adapter_core_pct, server_core_pct, compositor_core_pct, sound_core_pct, core_pct   ours:
+//     the app alone, its media adapter, the X server, the compositor, the sound server, and their total;
+//   cava_core_pct, xterm_core_pct, cava_server_core_pct, cava_compositor_core_pct, cava_sound_core_pct,
+//   cava_total_core_pct    cava's: cava alone, its terminal alone, the rest as ours;
 //   wakeups_per_s, cava_wakeups_per_s    voluntary context switches a second of each process tree;
 //   shown, cava_shown    the share of checks that found the top strip changed by the program;
 //   load_1m     the machine's load average (/proc/loadavg) at the start and at the end, the higher.
@@ -190,9 +190,10 @@ fs::path cavaLauncher() {
     return script;
 }
 
+// One round's figures. The program is the app or cava's terminal; its children the media adapter or cava.
 struct Round {
-    double program = 0, server = 0, compositor = 0, sound = 0, wakeups = 0, shown = 0;
-    double total() const { return program + server + compositor + sound; }
+    double program = 0, children = 0, server = 0, compositor = 0, sound = 0, wakeups = 0, shown = 0;
+    double total() const { return program + children + server + compositor + sound; }
 };
 
 // A few pixels along the top strip (left of the panel's clock), to tell whether a program shows anything
@@ -227,8 +228,9 @@ std::optional<Round> round(const Desktop& desktop, const ScreenReader& screen, c
     Child child(program, kAppSettings);
     std::this_thread::sleep_for(std::chrono::seconds(4));
     if (!child.running()) return std::nullopt;
-    UsageWindow window({[&] { return child.usage(); }, desktop.usage(desktop.server),
-                        desktop.usage(desktop.compositor), desktop.usage(desktop.sound)});
+    UsageWindow window({[&] { return child.ownUsage(); }, [&] { return child.childrenUsage(); },
+                        desktop.usage(desktop.server), desktop.usage(desktop.compositor),
+                        desktop.usage(desktop.sound)});
     window.run(10);
     // Looked at after the measured window: the reads cost the X server too.
     int changed = 0;
@@ -241,10 +243,11 @@ std::optional<Round> round(const Desktop& desktop, const ScreenReader& screen, c
     }
     Round r;
     r.program = window.corePercent(0);
-    r.server = std::max(0.0, window.corePercent(1) - alone.corePercent(0));
-    r.compositor = std::max(0.0, window.corePercent(2) - alone.corePercent(1));
-    r.sound = std::max(0.0, window.corePercent(3) - alone.corePercent(2));
-    r.wakeups = window.wakeupsPerSecond(0);
+    r.children = window.corePercent(1);
+    r.server = std::max(0.0, window.corePercent(2) - alone.corePercent(0));
+    r.compositor = std::max(0.0, window.corePercent(3) - alone.corePercent(1));
+    r.sound = std::max(0.0, window.corePercent(4) - alone.corePercent(2));
+    r.wakeups = window.wakeupsPerSecond(0) + window.wakeupsPerSecond(1);
     r.shown = changed / 3.0;
     return r;
 }
@@ -288,13 +291,15 @@ void playingCase(benchmark::State& state, int playerBufferMs) {
         return median(v);
     };
     state.counters["app_core_pct"] = med(ours, &Round::program);
+    state.counters["adapter_core_pct"] = med(ours, &Round::children);
     state.counters["server_core_pct"] = med(ours, &Round::server);
     state.counters["compositor_core_pct"] = med(ours, &Round::compositor);
     state.counters["sound_core_pct"] = med(ours, &Round::sound);
     state.counters["core_pct"] = median(totals(ours));
     state.counters["wakeups_per_s"] = med(ours, &Round::wakeups);
     state.counters["shown"] = med(ours, &Round::shown);
-    state.counters["cava_core_pct"] = med(theirs, &Round::program);
+    state.counters["cava_core_pct"] = med(theirs, &Round::children);
+    state.counters["xterm_core_pct"] = med(theirs, &Round::program);
     state.counters["cava_server_core_pct"] = med(theirs, &Round::server);
     state.counters["cava_compositor_core_pct"] = med(theirs, &Round::compositor);
     state.counters["cava_sound_core_pct"] = med(theirs, &Round::sound);
@@ -303,7 +308,7 @@ void playingCase(benchmark::State& state, int playerBufferMs) {
     state.counters["cava_shown"] = med(theirs, &Round::shown);
     state.counters["load_1m"] = std::max(loadBefore, loadAverage());
     state.counters["ratio"] = median(ratios);
-    state.counters["goal_ratio"] = 1.0;
+    state.counters["goal_ratio"] = 0.8;
     if (!desktop.server) state.counters["server_unknown"] = 1;
     if (!desktop.compositor) state.counters["compositor_unknown"] = 1;
     if (!desktop.sound) state.counters["sound_unknown"] = 1;

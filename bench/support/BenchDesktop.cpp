@@ -242,7 +242,17 @@ bool Child::running() const {
 }
 
 ProcessUsage Child::usage() const {
-    ProcessUsage total = threadsOf(pid_);
+    ProcessUsage total = ownUsage();
+    total += childrenUsage();
+    return total;
+}
+
+ProcessUsage Child::ownUsage() const {
+    return threadsOf(pid_);
+}
+
+ProcessUsage Child::childrenUsage() const {
+    ProcessUsage total;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
         std::ifstream stat(entry.path() / "stat");

@@ -85,6 +85,9 @@ public:
     bool running() const;
     // The process with its children (the media adapter).
     ProcessUsage usage() const;
+    // The process alone, and its children alone.
+    ProcessUsage ownUsage() const;
+    ProcessUsage childrenUsage() const;
 
 private:
     pid_t pid_ = -1;

@@ -40,6 +40,8 @@ public:
     // The newest 64 band levels in the analysis' raw units (all zeros before the first analysis). Read by
     // the visualizer's frame loop on the main thread.
     VizBands latestBands() { return core_.latestBands(); }
+    // How often the frame loop reads the bands: the analysis makes about one set a read, no more.
+    void setBandsReadInterval(double seconds) { core_.setReadInterval(seconds); }
     // Called on the main thread when the engine stopped by itself: a rebuild could not set the capture up
     // again. The engine is not running by then; the owner may drop it on a later turn.
     void setOnFailure(std::function<void()> handler) { onFailure_ = std::move(handler); }

@@ -171,12 +171,27 @@ void VizAudioCore::resetAnalysis(double sampleRate) {
     std::fill(window_.begin(), window_.end(), 0.0f);
     windowFill_ = 0;
     bandRanges_ = bandEdges(sampleRate);
-    // Enough sets a drain to keep up with the input (1024 samples every 20 ms take 51.2 kHz), and a bound
-    // of a tenth of a second on what the spreading keeps waiting.
-    setsPerDrain_ = std::max(1, static_cast<int>(std::ceil(sampleRate * timerInterval / hopSize)));
+    sampleRate_ = sampleRate;
+    paceDrains();
+    // A bound of a tenth of a second on what the spreading keeps waiting.
     mostWaitingSamples_ = static_cast<std::size_t>(sampleRate * mostSpreadDelay);
     zeroSeconds_ = 0;
     lastCallbackCount_ = configuredCallbacks_ = callbackCount_.load(std::memory_order_relaxed);
+}
+
+void VizAudioCore::paceDrains() {
+    // Enough hops a drain to keep up with the input (1024 samples every 20 ms take 51.2 kHz).
+    hopsPerDrain_ = std::max(1, static_cast<int>(std::ceil(sampleRate_ * drainInterval_ / hopSize)));
+}
+
+void VizAudioCore::setReadInterval(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    // The reads' own timer and ours drift apart; drains a little more frequent stay ahead of the reads.
+    constexpr double kAheadOfReads = 0.95;
+    queue_->async([this, interval = std::clamp(seconds * kAheadOfReads, timerInterval, mostDrainInterval)] {
+        drainInterval_ = interval;
+        paceDrains();
+    });
 }
 
 void VizAudioCore::setOutputPlaying(bool playing) {
@@ -318,19 +333,22 @@ void VizAudioCore::ingest(const AudioBlock& block) {
 void VizAudioCore::drain() {
     // The capture hands over its samples a fragment at a time (two hops and more): analysed together, they
     // would change the bands once a fragment, and the display would draw that seldom. Spread over the
-    // ticks, each set is shown in its turn, a steady fraction of a fragment late.
-    int sets = 0;
-    while (sets < setsPerDrain_ || ring_.available() > mostWaitingSamples_) {
-        if (!ring_.read(hop_.data(), hopSize)) break;
-        std::memmove(window_.data(), window_.data() + hopSize, (fftSize - hopSize) * sizeof(float));
-        std::memcpy(window_.data() + (fftSize - hopSize), hop_.data(), hopSize * sizeof(float));
-        // The fill test comes before the add: the first analysis runs on the third hop after a configure.
-        if (windowFill_ < fftSize) {
-            windowFill_ += hopSize;
-        } else {
-            analyse();
-            ++sets;
+    // ticks, they are shown a steady fraction of a fragment late. A turn takes the hops one interval brings
+    // and analyses only the newest: a set of an older one would be replaced before anyone read it. Turns
+    // follow while more than a tenth of a second waits.
+    for (;;) {
+        int hops = 0;
+        while (hops < hopsPerDrain_ && ring_.read(hop_.data(), hopSize)) {
+            std::memmove(window_.data(), window_.data() + hopSize, (fftSize - hopSize) * sizeof(float));
+            std::memcpy(window_.data() + (fftSize - hopSize), hop_.data(), hopSize * sizeof(float));
+            // The fill test comes before the add: the first analysis runs on the third hop after a configure.
+            if (windowFill_ < fftSize)
+                windowFill_ += hopSize;
+            else
+                ++hops;
         }
+        if (hops > 0) analyse();
+        if (hops < hopsPerDrain_ || ring_.available() <= mostWaitingSamples_) break;
     }
     notePause();
     audit();
@@ -394,9 +412,9 @@ void VizAudioCore::logSummary() {
 
 void VizAudioCore::audit() {
     const double now = clock_.uptime();
-    // The ticks come on a planned 20 ms beat whose times are not exact in binary: the tick within half a
-    // beat of the second is the second's, so the audits keep a one-second beat instead of slipping a tick.
-    if (now - lastSummaryAt_ < kAuditInterval - timerInterval / 2) return;
+    // The ticks come on a planned beat whose times are not exact in binary: the tick within half a beat of
+    // the second is the second's, so the audits keep a one-second beat instead of slipping a tick.
+    if (now - lastSummaryAt_ < kAuditInterval - drainInterval_ / 2) return;
     lastSummaryAt_ = now;
 
     const std::uint64_t calls = callbackCount_.load(std::memory_order_relaxed);
@@ -499,12 +517,12 @@ void VizAudioCore::resumeTimer() {
     idleAudited_ = false;
     auditedOutputState_ = outputState_.load(std::memory_order_relaxed);
     lastSummaryAt_ = clock_.uptime();
-    nextTick_ = lastSummaryAt_ + timerInterval;
+    nextTick_ = lastSummaryAt_ + drainInterval_;
     armTimer(++timerGeneration_);
 }
 
 void VizAudioCore::armTimer(std::uint64_t generation) {
-    // Each tick aims at the planned time, not "20 ms after the last one", so the rate does not drift.
+    // Each tick aims at the planned time, not "an interval after the last one", so the rate does not drift.
     queue_->asyncAfter(std::max(0.0, nextTick_ - clock_.uptime()), [this, generation] {
         if (generation != timerGeneration_) return;
         drain();
@@ -517,8 +535,8 @@ void VizAudioCore::armTimer(std::uint64_t generation) {
                 return;
         }
         const double now = clock_.uptime();
-        nextTick_ += timerInterval;
-        if (nextTick_ < now) nextTick_ = now + timerInterval;
+        nextTick_ += drainInterval_;
+        if (nextTick_ < now) nextTick_ = now + drainInterval_;
         armTimer(generation);
     });
 }

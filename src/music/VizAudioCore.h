@@ -108,6 +108,7 @@ public:
     // The largest stereo callback accepted, in frames.
     static constexpr std::size_t maxCallbackFrames = 8192;
     static constexpr double timerInterval = 0.02;
+    static constexpr double mostDrainInterval = 0.05;
     // The most input the spreading of hops over the drains may keep waiting.
     static constexpr double mostSpreadDelay = 0.1;
     static constexpr double maxSampleRate = 384000;
@@ -130,15 +131,22 @@ public:
     // sizes cut to whole frames, non-finite samples count as silence.
     void ingest(const AudioBlock& block);
     // Consumer side (the processing queue): analyses the full hops waiting, then audits the input. Hops that
-    // came in one fragment are spread over the drains, one band set each (or as many as the sample rate
-    // fills in a timer interval, at rates above 51.2 kHz): the bands change at every tick, not at every
-    // fragment. What waits beyond a tenth of a second is analysed at once. A capture that delivered nothing
-    // for a tenth of a second is silent: the bands fall to zero once.
+    // came in one fragment are spread over the drains, one a drain or as many as the sample rate fills in a
+    // drain's interval, of which only the newest is analysed: the bands change at every tick, not at every
+    // fragment, one set a tick. What waits beyond a tenth of a second is worked off at once, a set for each
+    // interval's worth. A capture that delivered nothing for a tenth of a second is silent: the bands fall
+    // to zero once.
     void drain();
-    // Start and stop the drain timer, every 20 ms on the processing queue; both return at once. The timer
-    // sleeps from an audit that found a whole second without a block until the next block comes.
+    // Start and stop the drain timer, every 20 ms on the processing queue unless the reads come less often
+    // (see setReadInterval); both return at once. The timer sleeps from an audit that found a whole second
+    // without a block until the next block comes.
     void startTimer();
     void stopTimer();
+    // How often the bands are read (the display's frames); returns at once. The drains then come a little
+    // more often than the reads, so that every read finds a set it has not seen, but never more often than
+    // every timerInterval nor less often than every mostDrainInterval: sets made between two reads are
+    // work nobody sees. Until told, they come every timerInterval.
+    void setReadInterval(double seconds);
     // Whether the captured output plays at all, from any thread (the capture's, as soon as it learns it);
     // never blocks. The audit counts only the seconds the output played throughout: the capture of an
     // output that plays nothing hears exact zeros or nothing, and neither means the capture broke. Until
@@ -168,6 +176,7 @@ private:
     };
 
     void resetAnalysis(double sampleRate);
+    void paceDrains();
     // Mixes a block into the ring; true when it held a sample other than an exact zero.
     bool mixInto(const AudioBlock& block, InputLayout layout);
     void analyse();
@@ -199,8 +208,10 @@ private:
     std::vector<float> spectrum_;  // fftSize / 2 + 1 complex bins, real and imaginary parts in turn
     int windowFill_ = 0;
     std::vector<std::pair<int, int>> bandRanges_;
-    int setsPerDrain_ = 1;            // band sets one drain publishes from hops that wait together
-    std::size_t mostWaitingSamples_;  // more waiting than this is analysed at once
+    double drainInterval_ = timerInterval;
+    int hopsPerDrain_ = 1;            // hops one drain takes of those that wait together
+    double sampleRate_ = 48000;
+    std::size_t mostWaitingSamples_;  // more waiting than this is worked off at once
     VizBandsExchange bands_;
     float lastRMS_ = 0;
 

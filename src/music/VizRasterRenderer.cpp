@@ -131,6 +131,82 @@ void addRow(std::uint16_t* __restrict sum, const std::uint8_t* __restrict row, s
     for (std::size_t n = 0; n < lanes; ++n) sum[n] = static_cast<std::uint16_t>(sum[n] + row[n]);
 }
 
+// The blur's taps: a row scaled by the centre weight, and a pair of rows on either side added at theirs. Built
+// for AVX2 too, with the same steps (none fused).
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void scaleLanes(float* __restrict out, const float* __restrict in, float weight, int lanes) {
+    for (int n = 0; n < lanes; ++n) out[n] = weight * in[n];
+}
+
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+__attribute__((target_clones("avx2", "default")))
+#endif
+void addLanePairs(float* __restrict out, const float* a, const float* b, float weight, int lanes) {
+    for (int n = 0; n < lanes; ++n) out[n] += weight * (a[n] + b[n]);
+}
+
+// The largest of `lanes` (at least one) values: four running maxima side by side where the processor has
+// vectors, not one long chain of comparisons each waiting on the last.
+float largestLane(const float* values, int lanes) {
+    int n = 0;
+    float largest = values[0];
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+    if (lanes >= 4) {
+        __m128 most4 = _mm_loadu_ps(values);
+        for (n = 4; n + 4 <= lanes; n += 4) most4 = _mm_max_ps(most4, _mm_loadu_ps(values + n));
+        alignas(16) float four[4];
+        _mm_store_ps(four, most4);
+        largest = std::max({four[0], four[1], four[2], four[3]});
+    }
+#endif
+    for (; n < lanes; ++n) largest = most(largest, values[n]);
+    return largest;
+}
+
+// The four byte lanes of `pixels` pixels of 16-bit sums, added up lane by lane into `total`: unless `plain`,
+// a pixel at a time in one vector where the processor has them (every x86-64 one does).
+void sumPixels(const std::uint16_t* sums, int pixels, unsigned total[4], bool plain) {
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+    if (!plain) {
+        __m128i acc = _mm_setzero_si128();
+        for (int x = 0; x < pixels; ++x) {
+            const __m128i lanes =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + std::size_t(x) * 4));
+            acc = _mm_add_epi32(acc, _mm_unpacklo_epi16(lanes, _mm_setzero_si128()));
+        }
+        alignas(16) std::uint32_t lanesOut[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanesOut), acc);
+        for (int c = 0; c < 4; ++c) total[c] += lanesOut[c];
+        return;
+    }
+#endif
+    for (int x = 0; x < pixels; ++x)
+        for (int c = 0; c < 4; ++c) total[c] += sums[std::size_t(x) * 4 + c];
+}
+
+// A glow row widened from its reduced pixels: each column the two nearest, `weight` of the way to the
+// second. Unless `plain`, four channels in one vector, with the same steps (none fused).
+void widenRow(const float* in, const int* first, const int* second, const float* weight, int width,
+              float* out, bool plain) {
+#ifdef VELARO_VECTOR_VIZ_KERNELS
+    if (!plain) {
+        for (int x = 0; x < width; ++x) {
+            const __m128 a = _mm_loadu_ps(in + first[x] * 4), b = _mm_loadu_ps(in + second[x] * 4);
+            _mm_storeu_ps(out + std::size_t(x) * 4,
+                          _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), _mm_set1_ps(weight[x]))));
+        }
+        return;
+    }
+#endif
+    for (int x = 0; x < width; ++x) {
+        const float* a = in + first[x] * 4;
+        const float* b = in + second[x] * 4;
+        for (int c = 0; c < 4; ++c) out[std::size_t(x) * 4 + c] = a[c] + (b[c] - a[c]) * weight[x];
+    }
+}
+
 // What colours one wave: its grey, hue, value and palette lane, and the frame's modes.
 struct WaveInk {
     float gray, modeMix, hue, hueSpread, saturation, value, paletteMix, stops, turns, phase;
@@ -331,8 +407,10 @@ std::vector<const VizCompositeKernel*> vizCompositeKernels() {
 }
 
 VizRasterRenderer::VizRasterRenderer(int width, int height, double contentsScale,
-                                     const std::vector<VizBarSlot>& bars, const VizCompositeKernel* kernel)
+                                     const std::vector<VizBarSlot>& bars, const VizCompositeKernel* kernel,
+                                     VizRasterPath path)
     : kernel_(kernel ? kernel : vizCompositeKernels().back()),
+      plain_(path == VizRasterPath::plain),
       width_(std::max(1, width)),
       height_(std::max(1, height)),
       scale_(std::isfinite(contentsScale) && contentsScale > 0 ? contentsScale : 1.0),
@@ -521,7 +599,16 @@ void VizRasterRenderer::drawBars(std::uint32_t* target, int& rows) {
         const Rgb colour = mix(Rgb{mono, mono, mono}, chromatic, u_.u1.x);
         // The bottom end is a half disc as wide as the bar.
         const float radius = barWidth / 2, capStart = length - radius;
-        for (int y = 0; y < y1; ++y) {
+        // Above its end a bar at full strength covers its pixels whole and replaces what they held (the
+        // blend keeps none of it): one pixel worked out once stands for all of them.
+        const bool replaces = !plain_ && base == 1.0f;
+        std::uint32_t solid = 0;
+        if (replaces) blendOver(solid, colour, 1);
+        int y = 0;
+        if (replaces)
+            for (std::uint32_t* row = target + x0; y < y1 && y + 0.5f <= capStart; ++y, row += width_)
+                std::fill(row, row + (x1 - x0), solid);
+        for (; y < y1; ++y) {
             const float py = y + 0.5f;
             std::uint32_t* row = target + std::size_t(y) * width_;
             for (int x = x0; x < x1; ++x) {
@@ -689,8 +776,7 @@ void VizRasterRenderer::blurScene() {
         for (int i = 0; i < lw; ++i) {
             const int from = i * f, to = std::min(from + f, width_);
             unsigned total[4] = {0, 0, 0, 0};
-            for (int x = from; x < to; ++x)
-                for (int c = 0; c < 4; ++c) total[c] += sum[x * 4 + c];
+            sumPixels(sum + std::size_t(from) * 4, to - from, total, plain_);
             const float scale = 1.0f / (255.0f * float(tall * (to - from)));
             for (int c = 0; c < 4; ++c) out[i * 4 + c] = float(total[c]) * scale;
         }
@@ -706,36 +792,22 @@ void VizRasterRenderer::blurScene() {
         }
         const float* p = padded_.data() + radius * 4;
         float* out = &lowScratch_[std::size_t(j) * lanes];
-        for (int n = 0; n < lanes; ++n) out[n] = weights_[0] * p[n];
-        for (int k = 1; k <= radius; ++k) {
-            const float w = weights_[k];
-            for (int n = 0; n < lanes; ++n) out[n] += w * (p[n - 4 * k] + p[n + 4 * k]);
-        }
+        scaleLanes(out, p, weights_[0], lanes);
+        for (int k = 1; k <= radius; ++k) addLanePairs(out, p - 4 * k, p + 4 * k, weights_[k], lanes);
     }
     // Down, the rows past the edges standing in for the edge rows.
     for (int j = 0; j < lh; ++j) {
         float* out = &low_[std::size_t(j) * lanes];
-        const float* centre = &lowScratch_[std::size_t(j) * lanes];
-        for (int n = 0; n < lanes; ++n) out[n] = weights_[0] * centre[n];
-        for (int k = 1; k <= radius; ++k) {
-            const float w = weights_[k];
-            const float* up = &lowScratch_[std::size_t(std::max(j - k, 0)) * lanes];
-            const float* down = &lowScratch_[std::size_t(std::min(j + k, lh - 1)) * lanes];
-            for (int n = 0; n < lanes; ++n) out[n] += w * (up[n] + down[n]);
-        }
-        lowPeak_[j] = *std::max_element(out, out + lanes);
+        scaleLanes(out, &lowScratch_[std::size_t(j) * lanes], weights_[0], lanes);
+        for (int k = 1; k <= radius; ++k)
+            addLanePairs(out, &lowScratch_[std::size_t(std::max(j - k, 0)) * lanes],
+                         &lowScratch_[std::size_t(std::min(j + k, lh - 1)) * lanes], weights_[k], lanes);
+        lowPeak_[j] = largestLane(out, lanes);
     }
     // Widened back across; the composite mixes two of these rows for each of its own.
-    for (int j = 0; j < lh; ++j) {
-        const float* in = &low_[std::size_t(j) * lanes];
-        float* out = &glowRows_[std::size_t(j) * width_ * 4];
-        for (int x = 0; x < width_; ++x) {
-            const float* a = in + column0_[x] * 4;
-            const float* b = in + column1_[x] * 4;
-            const float t = columnWeight_[x];
-            for (int c = 0; c < 4; ++c) out[x * 4 + c] = a[c] + (b[c] - a[c]) * t;
-        }
-    }
+    for (int j = 0; j < lh; ++j)
+        widenRow(&low_[std::size_t(j) * lanes], column0_.data(), column1_.data(), columnWeight_.data(), width_,
+                 &glowRows_[std::size_t(j) * width_ * 4], plain_);
 }
 
 void VizRasterRenderer::compose(std::uint8_t* pixels, std::size_t stride, int rows) const {

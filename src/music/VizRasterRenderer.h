@@ -26,12 +26,17 @@ struct VizCompositeKernel {
 // Every form this processor runs, the portable one first and the fastest last.
 std::vector<const VizCompositeKernel*> vizCompositeKernels();
 
+// How the renderer works: with its shortcuts, or plainly, every pixel of a bar blended over what lies under
+// it and the glow widened a channel at a time. Both draw the same bytes; the plain way is what the shortcuts
+// are checked against.
+enum class VizRasterPath { fast, plain };
+
 class VizRasterRenderer {
 public:
     // A drawable of `width` x `height` device pixels (each side at least 1) at `contentsScale` device pixels
     // a point, with the bars where `bars` puts them; the composite runs on `kernel`, the fastest when null.
     VizRasterRenderer(int width, int height, double contentsScale, const std::vector<VizBarSlot>& bars,
-                      const VizCompositeKernel* kernel = nullptr);
+                      const VizCompositeKernel* kernel = nullptr, VizRasterPath path = VizRasterPath::fast);
 
     // Draws the frame into image(): prepare(), then composeImage().
     void encode(const VizFrame& frame);
@@ -73,6 +78,7 @@ private:
     void noteRows(int& rows, int drawn) const;
 
     const VizCompositeKernel* kernel_;
+    bool plain_ = false;
     int width_ = 1, height_ = 1;
     double scale_ = 1;
     std::vector<VizBarSlot> bars_;

@@ -34,6 +34,7 @@ constexpr double kFastFadeOutRate = -4.0;  // 0.25 s, with the menu bar gone
 constexpr double kBandsStall = 0.05;
 // The raster path draws at most this often: the trail and the fades run on time, not on frames.
 constexpr double kRasterFrameRate = 30;
+constexpr double kGpuFrameRate = 60;
 
 // A style the visualizer does not know (a profile may hold any string) draws bars.
 VizStyle styleOf(const OverlaySettings& settings) {
@@ -56,6 +57,7 @@ VizRenderServices VizRenderServices::make(MainLoop& loop, OverlayWindowHost& hos
             *buffer = engine.latestBands();
             return *buffer;
         },
+        .bandsReadInterval = [&engine](double seconds) { engine.setBandsReadInterval(seconds); },
         .menuBar = MenuBarInkSources::make(sampler, appearance),
         .artworkColor = [nowPlaying]() -> std::optional<Color> {
             return nowPlaying ? nowPlaying->artworkColor() : std::nullopt;
@@ -142,10 +144,13 @@ void VizRenderController::start() {
     saidWhy_ = false;
     renderer_->setBloomSigma(settings_.vizBloomRadius());
     displayLink_ = services_.loop.makeDisplayLink([this](double timestamp) { frame(timestamp); });
+    const double frameRate = path_ == VizRenderPath::raster ? kRasterFrameRate : kGpuFrameRate;
     if (path_ == VizRenderPath::raster)
         displayLink_->setPreferredFrameRateRange(kRasterFrameRate / 2, kRasterFrameRate, kRasterFrameRate);
     else
-        displayLink_->setPreferredFrameRateRange(30, 120, 60);
+        displayLink_->setPreferredFrameRateRange(30, 120, kGpuFrameRate);
+    // Band sets the frames would never draw are not worth analysing.
+    if (services_.bandsReadInterval) services_.bandsReadInterval(1 / frameRate);
     lastFrameTime_.reset();
     lastCallback_.reset();
     alpha_ = 0;

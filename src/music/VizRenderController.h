@@ -39,6 +39,8 @@ struct VizRenderServices {
     const Screens& screens;
     // The newest band levels; the span stays valid until the next call.
     std::function<std::span<const float>()> bands;
+    // Tells the analysis how often the frames read the bands (seconds); nothing when empty.
+    std::function<void(double)> bandsReadInterval;
     // What the ink is chosen from: the colours sampled under the bars and the desktop's light or dark.
     MenuBarInkSources menuBar;
     // The playing track's cover colour, when there is one; the picked colour stands in for it otherwise.

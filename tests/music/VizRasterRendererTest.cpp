@@ -1,7 +1,7 @@
 // The visualizer's CPU renderer beyond the pixels both renderers share (those are checked side by side with
 // the GL one in the desktop tests): the rows it reports painted, which bound what the window repaints, a
 // trail that dies out to nothing, frames that allocate nothing, many overlapping waves summed as the shader
-// sums them at every pixel, and composite kernels that agree.
+// sums them at every pixel, composite kernels that agree, and shortcuts that draw what the plain way does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "music/VizFrameStep.h"
 #include "music/VizRasterRenderer.h"
 #include "support/AllocationCounter.h"
 
@@ -230,6 +231,44 @@ TEST(VizRasterRenderer, EveryCompositeKernelWritesThePortableBytes) {
                     ASSERT_NEAR(out[n], expected[n], 1)
                         << kernel->name << ", " << pixels << " pixels, byte " << n;
             }
+        }
+    }
+}
+
+// The shortcuts (bars laid whole above their rounded ends, the glow's vector loops) draw the plain way's
+// bytes frame after frame, at one and two device pixels a point, over the looks that take them and those
+// that do not: bars at full strength, faded in and at a lower opacity, with and without trail and glow,
+// their crossfade to waves, and the waves.
+TEST(VizRasterRenderer, TheShortcutsDrawThePlainWaysBytes) {
+    for (const double scale : {1.0, 2.0}) {
+        const int width = static_cast<int>(480 * scale), height = static_cast<int>(80 * scale);
+        VizFrameStep step;
+        const auto& bars = step.layoutBars(480, 2, 1, width);
+        VizRasterRenderer fast(width, height, scale, bars);
+        VizRasterRenderer plain(width, height, scale, bars, nullptr, VizRasterPath::plain);
+        for (VizRasterRenderer* renderer : {&fast, &plain}) renderer->setBloomSigma(12);
+        step.setBackingScale(scale);
+        step.setColorMode(VizBarsColorMode::rainbow);
+        step.setWaveColorMode(VizWaveColorMode::palette);
+        step.setPalette({"#ff2d55", "#ffcc00", "#34c759", "#5ac8fa", "#af52de"});
+        std::vector<float> bands(kVizBandCount);
+        VizStepSettings settings;
+        for (int i = 0; i < 150; ++i) {
+            // A hump wandering over the spectrum with a beat in the bass, the glow and the trail switched
+            // now and then, a fade in, a lower opacity, then the waves.
+            for (int k = 0; k < kVizBandCount; ++k)
+                bands[std::size_t(k)] = float(40 * std::exp(-std::pow((k - 30 - 20 * std::sin(i * 0.2)) / 8, 2)) +
+                                              (k < 8 && i % 6 < 2 ? 70 : 4) + 6 * std::sin(k * 1.3 + i));
+            step.setTrailActive(i % 50 < 35);
+            step.setBloomActive(i % 40 >= 10);
+            settings.opacity = i >= 60 && i < 80 ? 0.6 : 1.0;
+            if (i == 100) step.setStyle(true);
+            const double alpha = std::min(1.0, 0.2 + i / 25.0);
+            if (!step.step(1.0 / 30, bands, settings, alpha, width, height)) continue;
+            fast.encode(step.frame());
+            plain.encode(step.frame());
+            ASSERT_EQ(fast.paintedRows(), plain.paintedRows()) << "scale " << scale << ", frame " << i;
+            ASSERT_EQ(fast.image(), plain.image()) << "scale " << scale << ", frame " << i;
         }
     }
 }

@@ -70,6 +70,7 @@ protected:
             .host = host,
             .screens = screens,
             .bands = [this] { return std::span<const float>(bands); },
+            .bandsReadInterval = [this](double seconds) { readIntervals.push_back(seconds); },
             .menuBar = {.filledWindowColor = [this] { return filled; },
                         .sampledColor = [this] { return sampled; },
                         .appearance = &appearance},
@@ -133,6 +134,7 @@ protected:
     LogSink previousSink;
     int wiggle = 0;
     int pathQuestions = 0;
+    std::vector<double> readIntervals;  // what the analysis was told of the frames' reads
 };
 
 TEST_F(VizRenderControllerTest, StartsPausedWithTheWindowOutAndABloomSigma) {
@@ -144,6 +146,7 @@ TEST_F(VizRenderControllerTest, StartsPausedWithTheWindowOutAndABloomSigma) {
     EXPECT_EQ(log->made, 1);
     EXPECT_EQ(log->barCounts.front(), 640u) << "1920 pt at 2 pt bars and 1 pt gaps";
     EXPECT_EQ(log->sigmas, std::vector<double>{12.0});
+    EXPECT_EQ(readIntervals, std::vector<double>{1.0 / 60}) << "the GPU path's frames read the bands";
     hold(2);
     EXPECT_TRUE(log->dts.empty()) << "no frames while nothing plays";
     EXPECT_EQ(log->made, 1) << "no rebuild of its own after creation";
@@ -404,6 +407,7 @@ TEST_F(VizRenderControllerTest, OnACPURasteriserItPaintsAPaintedWindowThirtyTime
     EXPECT_EQ(log->made, 0) << "no GPU renderer";
     play(1, 0.3f);
     ASSERT_TRUE(shown());
+    EXPECT_EQ(readIntervals, std::vector<double>{1.0 / 30}) << "the analysis makes no sets it never draws";
     // Bands change 20 times a second here: every display frame that comes has new ones.
     const int paintsBefore = window()->paintCount();
     play(1, 0.3f);
