@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <cmath>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -46,6 +48,18 @@ bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
+
+// Sets an environment variable, or unsets it (nothing), for as long as it lives.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::optional<QString>& value)
+        : name(name), saved(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt) {
+        value ? qputenv(name, value->toLocal8Bit()) : qunsetenv(name);
+    }
+    ~ScopedEnv() { saved ? qputenv(name, *saved) : qunsetenv(name); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    const char* name;
+    std::optional<QByteArray> saved;
+};
 
 // Real time as the store's blocking writes see it, moved on the test's loop: a wait for the lock takes all it
 // is given unless the lock is free by then, and `during` runs in every wait (an editor going on writing).
@@ -341,6 +355,74 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, TheSettingsFolderIsCheckedAndHeldOpen
     EXPECT_EQ(PlistValue::parse(readText(theirs + "/defaults.json")), (PlistValue{{"a", 1}, {"b", 2}}));
 }
 
+// The configuration folder is looked at as the settings folder is, whichever variable names it: ~/.config
+// under $HOME, or the last part of $XDG_CONFIG_HOME. Their link there to root's private folder, or ours to a
+// folder of theirs, is neither read nor written through, nothing is made behind it, and the refused write is
+// not tried again. Their plain folders are used, and what is made in them is theirs.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, TheConfigurationFolderIsCheckedAsTheSettingsFolderIs) {
+    const QString home = dir_.filePath("home"), roots = dir_.filePath("root-only"),
+                  theirs = dir_.filePath("theirs"), xdg = dir_.filePath("u/.config");
+    for (const QString& folder : {home, roots, theirs, xdg.section('/', 0, -2)}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_EQ(::chown(folder.toLocal8Bit(), folder == roots ? 0 : kOther, kOther), 0);
+    }
+    ASSERT_EQ(::chmod(roots.toLocal8Bit(), 0700), 0);
+    const auto held = [](const QString& folder) {
+        QStringList found;
+        for (QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            found << it.next() + " " + QString::fromStdString(readText(it.filePath().toStdString()));
+        found.sort();
+        return found.join('\n').toStdString();
+    };
+    struct Case {
+        const char* what;
+        std::optional<QString> xdg;
+        QString to;
+        uid_t linkOwner;
+    };
+    for (const Case& link : {Case{"their ~/.config to root's folder", std::nullopt, roots, kOther},
+                             Case{"their $XDG_CONFIG_HOME to root's folder", xdg, roots, kOther},
+                             Case{"our $XDG_CONFIG_HOME to their folder", xdg, theirs, 0}})
+        for (const bool settingsFolder : {false, true}) {
+            SCOPED_TRACE(std::string(link.what) + (settingsFolder ? ", holding Velaro" : ""));
+            logged_.clear();
+            const ScopedEnv homeEnv("HOME", home), xdgEnv("XDG_CONFIG_HOME", link.xdg);
+            const QString at = link.xdg.value_or(home + "/.config");
+            ASSERT_TRUE(QDir(link.to + "/Velaro").removeRecursively());
+            if (settingsFolder) {
+                ASSERT_TRUE(QDir().mkpath(link.to + "/Velaro"));
+                writeText((link.to + "/Velaro/defaults.json").toStdString(), R"({"a": 1})");
+            }
+            const std::string before = held(link.to);
+            plantLink(link.to.toStdString(), at.toStdString(), link.linkOwner);
+            {
+                JsonDefaultsStore store(loop_, JsonDefaultsStore::standardPath());
+                EXPECT_EQ(store.path(), (at + "/Velaro/defaults.json").toStdString());
+                EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read through the link";
+                store.set("b", 2);
+                EXPECT_FALSE(store.synchronize());
+                loop_.runUntilIdle();
+                EXPECT_EQ(loop_.pendingTimers(), 0u) << "the refused write is tried again";
+            }
+            EXPECT_EQ(refusals(), 1u);
+            EXPECT_EQ(held(link.to), before);
+            ASSERT_EQ(::unlink(at.toLocal8Bit()), 0);
+        }
+
+    // Their plain folders: ~/.config made in their home is theirs, and $XDG_CONFIG_HOME naming it is read.
+    const ScopedEnv homeEnv("HOME", home), xdgEnv("XDG_CONFIG_HOME", std::nullopt);
+    JsonDefaultsStore(loop_, JsonDefaultsStore::standardPath()).set("c", 3);
+    for (const QString made : {"/.config", "/.config/Velaro", "/.config/Velaro/defaults.json"}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat((home + made).toLocal8Bit(), &st), 0) << made.toStdString();
+        EXPECT_EQ(st.st_uid, kOther) << made.toStdString();
+    }
+    const ScopedEnv theirConfig("XDG_CONFIG_HOME", home + "/.config");
+    EXPECT_EQ(JsonDefaultsStore(loop_, JsonDefaultsStore::standardPath()).integerValue("c"), 3);
+}
+
 // What the app makes in their folder is theirs, so that their own later runs can open it: the settings
 // folder, a new file and the writers' lock. A file of a third user that the app, run as them, replaces cannot
 // keep its owner: that is said, and the file is written.
@@ -469,12 +551,19 @@ TEST_F(JsonDefaultsStoreTest, WritesReplaceTheFileWholeAndLeaveNoTemporaryFiles)
               (QStringList{"defaults.json", "defaults.json.lock"}));
 }
 
-TEST_F(JsonDefaultsStoreTest, AFileKeptElsewhereThroughASymlinkStaysThere) {
-    // Users who keep their configuration in one managed folder link the file into place.
-    const std::string target = dir_.filePath("dotfiles-defaults.json").toStdString();
+TEST_F(JsonDefaultsStoreTest, AConfigurationKeptElsewhereThroughTheUsersOwnLinksStaysThere) {
+    // Users who keep their configuration in one managed folder link it into place: ~/.config, the settings
+    // folder or the file, one of them or all.
+    const QString dotfiles = dir_.filePath("dotfiles");
+    ASSERT_TRUE(QDir().mkpath(dotfiles + "/config") && QDir().mkpath(dotfiles + "/velaro"));
+    const std::string target = (dotfiles + "/defaults.json").toStdString();
     writeText(target, R"({"a": 1})");
-    QDir().mkpath(QString::fromStdString(path_).section('/', 0, -2));
-    ASSERT_EQ(::symlink(target.c_str(), path_.c_str()), 0);
+    const ScopedEnv home("HOME", dir_.path()), config("XDG_CONFIG_HOME", std::nullopt);
+    path_ = JsonDefaultsStore::standardPath();
+    ASSERT_EQ(path_, dir_.filePath(".config/Velaro/defaults.json").toStdString());
+    ASSERT_EQ(::symlink("dotfiles/config", dir_.filePath(".config").toLocal8Bit()), 0);
+    ASSERT_EQ(::symlink("../velaro", (dotfiles + "/config/Velaro").toLocal8Bit()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), (dotfiles + "/velaro/defaults.json").toLocal8Bit()), 0);
     JsonDefaultsStore store(loop_, path_);
     EXPECT_EQ(store.integerValue("a"), 1);
     store.set("b", 2);
@@ -1415,19 +1504,13 @@ TEST_F(JsonDefaultsStoreTest, AFailedWriteIsReportedAndRetriedOnTheNextChange) {
 }
 
 TEST(JsonDefaultsStorePath, FollowsXdgConfigHome) {
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/custom/config");
+    const ScopedEnv restored("XDG_CONFIG_HOME", "/custom/config");
     EXPECT_EQ(JsonDefaultsStore::standardPath(), "/custom/config/Velaro/defaults.json");
     const std::string home = QDir::homePath().toStdString();
     for (const char* value : {"", "relative/dir"}) {
         qputenv("XDG_CONFIG_HOME", value);
         EXPECT_EQ(JsonDefaultsStore::standardPath(), home + "/.config/Velaro/defaults.json") << value;
     }
-    if (wasSet)
-        qputenv("XDG_CONFIG_HOME", saved);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -313,17 +313,23 @@ bool makeFolderAt(int parentFd, const std::string& name) {
     return true;
 }
 
-// Creates the missing folders of `dir`, the configuration folder the settings folder is made in, and the
-// folders above it: the path the user's environment names.
-bool makeDirectories(const std::string& dir) {
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    const auto [parent, name] = splitPath(dir);
-    if (parent == dir || !makeDirectories(parent)) return false;
-    const int parentFd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0) return false;
-    const bool made = makeFolderAt(parentFd, name);
+// Opens the folder at `path` as the user's environment names it, a link on the way followed: the user's word.
+// With `create`, the folders missing at its end are made, each in the one above it, held open, and opened
+// without following a link, so that a link put in a missing folder's place meanwhile leads nowhere. -1, with
+// errno set, when it cannot.
+int openNamedFolder(const std::string& path, bool create) {
+    const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT || !create) return fd;
+    const auto [parent, name] = splitPath(path);
+    if (parent == path || name.empty() || name == "." || name == "..") return -1;
+    const int parentFd = openNamedFolder(parent, true);
+    if (parentFd < 0) return -1;
+    const int made = makeFolderAt(parentFd, name)
+                         ? ::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                         : -1;
+    const int error = errno;
     ::close(parentFd);
+    errno = error;
     return made;
 }
 
@@ -334,6 +340,74 @@ std::string readLinkAt(int linkFd) {
     const ssize_t n = ::readlinkat(linkFd, "", buffer, sizeof buffer);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
     return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// A folder below the user's configuration, as looked at by openCheckedFolder(): open (fd), refused (the
+// reason), failed (why), or none of them when it is missing and not to be made.
+struct CheckedFolder {
+    int fd = -1;
+    std::string refusal;
+    std::string failure;
+};
+
+// Opens the folder `name` in the open folder `parentFd` (`path` says where it is), making it when missing and
+// `create`. It is looked at without following a link, and a link there is followed only when it, and the
+// folder it leads to, belong to `me`: one of another user's could send us into a folder of root's, and ours
+// into one of another user's.
+CheckedFolder openCheckedFolder(int parentFd, const std::string& path, const std::string& name, bool create,
+                                uid_t me) {
+    CheckedFolder found;
+    const auto failed = [&](const std::string& what) {
+        found.failure = what + ": " + std::strerror(errno);
+    };
+    // A folder that appears or goes between two looks is looked at again.
+    for (int tries = 0; tries < 3; ++tries) {
+        found.fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (found.fd >= 0) break;
+        if (errno == ENOENT) {
+            if (create && makeFolderAt(parentFd, name)) continue;
+            if (create) failed("cannot create " + path);
+            break;
+        }
+        if (errno != ELOOP && errno != ENOTDIR) {
+            failed("cannot open " + path);
+            break;
+        }
+        // A link, or something that is not a folder.
+        const int link = ::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (link < 0 && errno == ENOENT) continue;
+        if (link < 0 || ::fstat(link, &st) != 0 || !S_ISLNK(st.st_mode)) {
+            if (link >= 0) {
+                ::close(link);
+                errno = ENOTDIR;
+            }
+            failed("cannot open " + path);
+            break;
+        }
+        const std::string text = st.st_uid == me ? readLinkAt(link) : std::string();
+        ::close(link);
+        if (st.st_uid != me) {
+            found.refusal = "leads through a link of another user (" + path + ")";
+            break;
+        }
+        found.fd = ::openat(parentFd, text.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (found.fd < 0) {
+            if (errno != ENOENT || create) failed("cannot open " + path);
+            break;
+        }
+        if (::fstat(found.fd, &st) != 0 || st.st_uid != me) {
+            ::close(found.fd);
+            found.fd = -1;
+            found.refusal = "leads through a link to a folder of another user (" + path + ")";
+        }
+        break;
+    }
+    if (found.fd < 0 && create && found.refusal.empty() && found.failure.empty()) {
+        errno = ENOENT;
+        failed("cannot open " + path);
+    }
+    return found;
 }
 
 // The names in the folder open as `folderFd`.
@@ -602,14 +676,16 @@ std::string JsonDefaultsStore::standardPath() {
     return (base + QStringLiteral("/Velaro/defaults.json")).toStdString();
 }
 
-// The configuration folder is the one the user's environment names, taken as it is. Below it the settings
-// folder and the file are each looked at without following a link, and a link there is followed only when
-// it, and what it leads to, are the user's the app runs as: run as root with another user's configuration
-// (sudo -E), a link planted there must not make us read or replace a file of root's, or make one in a folder
-// of root's. Users who keep their configuration in one managed folder link the file or the folder into
-// place, and a write lands where the link leads. What is found is held open: a read or write goes through
-// those folders, so that one swapped for a link after the look changes nothing. The file at the path itself
-// may be anyone's: replacing it keeps its owner and mode.
+// The folder above the configuration folder is the one the user's environment names ($HOME, or what
+// $XDG_CONFIG_HOME names above its last part), taken as it is; folders missing there are made without
+// following a link. Below it the configuration folder, the settings folder and the file are each looked at
+// without following a link, and a link there is followed only when it, and what it leads to, are the user's
+// the app runs as: run as root with another user's configuration (sudo -E), a link planted there must not
+// make us read or replace a file of root's, or make one in a folder of root's. Users who keep their
+// configuration in one managed folder link it, the settings folder or the file into place, and a write lands
+// where the link leads. What is found is held open: a read or write goes through those folders, so that one
+// swapped for a link after the look changes nothing. The file at the path itself may be anyone's: replacing
+// it keeps its owner and mode.
 JsonDefaultsStore::Place JsonDefaultsStore::locate(bool create) const {
     const uid_t me = ::geteuid();
     Place place;
@@ -625,61 +701,32 @@ JsonDefaultsStore::Place JsonDefaultsStore::locate(bool create) const {
         folderFd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folderFd < 0) return errno == ENOENT && !create ? place : failed("cannot open " + folderPath);
     } else {
-        if (create && !makeDirectories(configPath)) return failed("cannot create " + configPath);
-        const int configFd = ::open(configPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (configFd < 0) return errno == ENOENT && !create ? place : failed("cannot open " + configPath);
-        // A folder that appears or goes between two looks is looked at again.
-        for (int tries = 0; folderFd < 0 && tries < 3; ++tries) {
-            folderFd =
-                ::openat(configFd, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (folderFd >= 0) break;
-            if (errno == ENOENT) {
-                if (create && makeFolderAt(configFd, folderName)) continue;
-                if (create) failed("cannot create " + folderPath);
-                break;
-            }
-            if (errno != ELOOP && errno != ENOTDIR) {
-                failed("cannot open " + folderPath);
-                break;
-            }
-            // A link, or something that is not a folder.
-            const int link = ::openat(configFd, folderName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-            struct stat st {};
-            if (link < 0 && errno == ENOENT) continue;
-            if (link < 0 || ::fstat(link, &st) != 0 || !S_ISLNK(st.st_mode)) {
-                if (link < 0) {
-                    failed("cannot open " + folderPath);
-                    break;
-                }
-                ::close(link);
-                errno = ENOTDIR;
-                failed("cannot open " + folderPath);
-                break;
-            }
-            const std::string text = st.st_uid == me ? readLinkAt(link) : std::string();
-            ::close(link);
-            if (st.st_uid != me) {
-                place.refusal = "leads through a link of another user (" + folderPath + ")";
-                break;
-            }
-            folderFd = ::openat(configFd, text.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (folderFd < 0) {
-                if (errno != ENOENT || create) failed("cannot open " + folderPath);
-                break;
-            }
-            if (::fstat(folderFd, &st) != 0 || st.st_uid != me) {
-                ::close(folderFd);
-                folderFd = -1;
-                place.refusal = "leads through a link to a folder of another user (" + folderPath + ")";
-            }
-            break;
+        // The configuration folder's last part is looked at as the settings folder is: it is what the
+        // environment's ~/.config or $XDG_CONFIG_HOME names, a link there as easily planted as one below.
+        const auto [basePath, configName] = splitPath(configPath);
+        const bool asNamed = configName.empty() || configName == "." || configName == "..";
+        const std::string& namedPath = asNamed ? configPath : basePath;
+        const int namedFd = openNamedFolder(namedPath, create);
+        if (namedFd < 0)
+            return errno == ENOENT && !create
+                       ? place
+                       : failed((create ? "cannot create " : "cannot open ") + namedPath);
+        CheckedFolder config{.fd = namedFd};
+        if (!asNamed) {
+            config = openCheckedFolder(namedFd, configPath, configName, create, me);
+            ::close(namedFd);
         }
-        ::close(configFd);
-        if (folderFd < 0 && create && place.refusal.empty() && place.failure.empty()) {
-            errno = ENOENT;
-            failed("cannot open " + folderPath);
+        CheckedFolder folder = config;
+        if (config.fd >= 0) {
+            folder = openCheckedFolder(config.fd, folderPath, folderName, create, me);
+            ::close(config.fd);
         }
-        if (folderFd < 0) return place;
+        if (folder.fd < 0) {
+            place.refusal = std::move(folder.refusal);
+            place.failure = std::move(folder.failure);
+            return place;
+        }
+        folderFd = folder.fd;
     }
     place.folder = std::make_shared<const Folder>(folderFd, folderPath);
 

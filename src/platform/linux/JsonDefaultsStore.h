@@ -55,10 +55,10 @@ public:
     // (the first of those and the newest four are kept) and the store starts empty. A file found cut short,
     // or changing while it is read (another program saving it in place), is read again until it reads whole,
     // for half a second at most, and set aside only when it still does not then. Every part of the
-    // path below the configuration folder, the settings folder and the file, is followed through a link only
-    // when the link, and what it leads to, are the user's the app runs as; with any other link the store
-    // keeps its settings in memory without reading or writing there. `waits`: see setBlockingWaits(). Main
-    // thread only.
+    // path below the folder the environment names, $HOME or what $XDG_CONFIG_HOME names above its last part
+    // (the configuration folder, the settings folder and the file), is followed through a link only when the
+    // link, and what it leads to, are the user's the app runs as; with any other link the store keeps its
+    // settings in memory without reading or writing there. `waits`: see setBlockingWaits(). Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits = nullptr);
     // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
     // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
