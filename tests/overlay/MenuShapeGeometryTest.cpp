@@ -5,6 +5,7 @@
 
 #include "overlay/MenuShapeGeometry.h"
 #include "platform/OverlayWindowHost.h"
+#include "platform/linux/X11MenuBarItems.h"
 #include "support/FakeMenuBarItems.h"
 #include "support/FakeScreens.h"
 
@@ -118,12 +119,13 @@ TEST(MenuShapeGeometry, RightPillUnitesTheItemsWithPaddingAndOffsetWithinTheScre
 
 // The status windows of a tray at a panel's left end as the panel's items are read, the icon 2 px from the
 // left edge of the screen at `screenX` and the clock's last glyph at 90 px: the icon's frame padded by 10 pt
-// on both sides, the clock's from the icon's right edge to 10 pt past its last glyph.
+// on both sides, the clock's from the icon's right edge to 10 pt past its last glyph, and, as it ends the
+// status area, 10 pt more on both sides.
 std::vector<MenuBarItemWindow> trayFirst(double ratio, double panel, double screenX = 0) {
     const double icon = panel <= 28 ? 20 : 40, iconX = 2, clockEnd = 90;
-    return {
-        status(screenX + iconX / ratio - 10, 0, icon / ratio + 20, panel / ratio),
-        status(screenX + (iconX + icon) / ratio, 0, (clockEnd - iconX - icon) / ratio + 10, panel / ratio)};
+    return {status(screenX + iconX / ratio - 10, 0, icon / ratio + 20, panel / ratio),
+            status(screenX + (iconX + icon) / ratio - 10, 0, (clockEnd - iconX - icon) / ratio + 30,
+                   panel / ratio)};
 }
 
 TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen) {
@@ -138,7 +140,7 @@ TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen)
             // The icon's padded frame starts left of the screen, the icon itself on it: the pill takes it in,
             // starting at the screen's edge with the rest of the padding, its rounded end in sight.
             EXPECT_DOUBLE_EQ(right->minX, 0);
-            EXPECT_DOUBLE_EQ(right->maxX, 90 / ratio + 2) << "2 pt past the clock's last glyph";
+            EXPECT_DOUBLE_EQ(right->maxX, 90 / ratio + 12) << "12 pt past the clock's last glyph";
         }
     }
     // An icon at the left end of the second screen's panel: its padding reaches onto the first screen, but
@@ -149,7 +151,55 @@ TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen)
         pillGeometryForScreen(a, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right);
     EXPECT_EQ(
         pillGeometryForScreen(b, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right,
-        (PillSpan{0, 47}));
+        (PillSpan{0, 57}));
+}
+
+// A panel's tray read as the app reads it, and the pill its status windows give at the default settings: the
+// capsule keeps the room a status item keeps (10 pt) on both sides of what it wraps, unless the screen's edge
+// comes first, and it is on the monitor where the tray is, on either of two 1920-px monitors, at ratios 1
+// and 2.
+TEST(MenuShapeGeometry, AtTheDefaultSettingsTheCapsuleKeepsRoomOnBothSidesOfTheTrayAndClock) {
+    struct Layout {
+        const char* what;
+        double icon;                        // a 20-px icon's left edge on its monitor, in device pixels
+        std::optional<double> drawnBefore;  // where the clock drawn before the icon starts
+        double drawnAfter;                  // where the drawing after the icon ends (the icon's end: none)
+    };
+    const Layout layouts[] = {
+        {"tray first, the clock after it", 10, std::nullopt, 80},
+        {"the tray before the clock at the panel's end", 1846, std::nullopt, 1915},
+        {"tray last, 10 px from the edge, the clock before it", 1890, 1830, 1910},
+    };
+    constexpr double kRoom = X11MenuBarItems::kItemPadding;
+    CornerSettings defaults;
+    defaults.shapeMode = ShapeMode::pill;
+    for (const double ratio : {1.0, 2.0}) {
+        const double width = 1920 / ratio, height = 1080 / ratio;
+        std::vector<ScreenInfo> screens;
+        for (const char* id : {"A", "B"}) {
+            screens.push_back(FakeScreens::make(id, Rect{screens.size() * width, 0, width, height}, 28 / ratio));
+            screens.back().backingScale = ratio;
+        }
+        for (const auto& l : layouts) {
+            for (std::size_t on = 0; on < screens.size(); ++on) {
+                SCOPED_TRACE(testing::Message() << l.what << ", on monitor " << screens[on].id << ", " << ratio
+                                                << " pixels a point");
+                const double x = double(on) * 1920;
+                TrayLayout tray{{Rect{x + l.icon, 4, 20, 20}}, Rect{x, 0, 1920, 28}, x + l.drawnAfter};
+                if (l.drawnBefore) tray.contentLeft = x + *l.drawnBefore;
+                const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio));
+                const auto other = pillGeometryForScreen(screens[1 - on], std::nullopt, windows, height, defaults,
+                                                         std::nullopt);
+                EXPECT_FALSE(other.right) << "a pill on the other monitor";
+                const auto pill =
+                    pillGeometryForScreen(screens[on], std::nullopt, windows, height, defaults, std::nullopt).right;
+                ASSERT_TRUE(pill);
+                const double from = l.drawnBefore.value_or(l.icon) / ratio, to = l.drawnAfter / ratio;
+                EXPECT_GE(from - pill->minX, std::min(kRoom, from)) << "before, from " << pill->minX;
+                EXPECT_GE(pill->maxX - to, std::min(kRoom, width - to)) << "after, to " << pill->maxX;
+            }
+        }
+    }
 }
 
 TEST(MenuShapeGeometry, StatusWindowsOfASecondScreenAreMeasuredFromItsEdge) {
