@@ -1,7 +1,8 @@
 // The real app in the pill shape on the test desktop, at one and at two pixels a point: on the panel's row
-// the band is cut to a short capsule around the tray and the clock, not drawn across the screen, wherever the
-// panel puts its tray, and again once the panel has reloaded or restarted. The panel keeps its size in pixels
-// at every scale the app draws at, so at two pixels a point its 28 px are 14 points.
+// the band is cut to a short capsule around the tray and the clock, with room on both sides of them, not
+// drawn across the screen, wherever the panel puts its tray, and again once the panel has reloaded or
+// restarted. The panel keeps its size in pixels at every scale the app draws at, so at two pixels a point its
+// 28 px are 14 points.
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -148,7 +149,8 @@ protected:
         const QImage shot = screenshotWhen(
             [&](const QImage& s) {
                 const auto icon = app.iconNow();
-                fault = icon ? capsuleFault(s, monitor, *icon, panel, appRatio) : "the app's icon is in no tray";
+                fault =
+                    icon ? capsuleFault(s, monitor, *icon, panel, appRatio) : "the app's icon is in no tray";
                 return fault.empty();
             },
             std::chrono::seconds(20));
@@ -210,11 +212,11 @@ TEST_F(PillShapeDesktopTest, ThePillFollowsThePanelThroughAReloadAndARestartAtOn
         TrayApp app;
         ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
         expectCapsule(app, QStringLiteral("e2e-pill-before-reload-ratio%1.png").arg(ratio));
-        // The panel is ended and started again with the tray first; then an edit of its settings puts the
-        // tray back before the clock, and the panel reloads.
-        expectCapsuleAfter(QStringLiteral("restart"), kTrayFirst, app,
+        // The panel is ended and started again with the tray last; then an edit of its settings puts the
+        // tray first, and the panel reloads.
+        expectCapsuleAfter(QStringLiteral("restart"), kTrayLast, app,
                            QStringLiteral("e2e-pill-restarted-ratio%1.png").arg(ratio));
-        expectCapsuleAfter(QStringLiteral("reload"), {}, app,
+        expectCapsuleAfter(QStringLiteral("reload"), kTrayFirst, app,
                            QStringLiteral("e2e-pill-reloaded-ratio%1.png").arg(ratio));
     }
 }

@@ -46,10 +46,11 @@ TEST(MenuShapeGeometry, StatusWindowsAreFilteredOnLevelHeightAndTopOffset) {
     EXPECT_FALSE(right(status(1920, 2, 30, 20))) << "starts on the next screen";
 }
 
-// A 1920 × 1080-point screen at `ratio` device pixels a point under a top panel `panelPixels` tall, as the
-// desktop sizes panels: in device pixels, whatever scale the app draws at.
-ScreenInfo screenAt(double ratio, double panelPixels, const char* id = "A", double x = 0) {
-    ScreenInfo s = FakeScreens::make(id, Rect{x, 0, 1920, 1080}, panelPixels / ratio);
+// A screen `width` × 1080 points at `ratio` device pixels a point under a top panel `panelPixels` tall, as
+// the desktop sizes panels: in device pixels, whatever scale the app draws at.
+ScreenInfo screenAt(double ratio, double panelPixels, const char* id = "A", double x = 0,
+                    double width = 1920) {
+    ScreenInfo s = FakeScreens::make(id, Rect{x, 0, width, 1080}, panelPixels / ratio);
     s.backingScale = ratio;
     return s;
 }
@@ -155,48 +156,43 @@ TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen)
 }
 
 // A panel's tray read as the app reads it, and the pill its status windows give at the default settings: the
-// capsule keeps the room a status item keeps (10 pt) on both sides of what it wraps, unless the screen's edge
-// comes first, and it is on the monitor where the tray is, on either of two 1920-px monitors, at ratios 1
-// and 2.
+// capsule keeps a status item's room (10 pt) on both sides of what it wraps unless the screen's edge comes
+// first, on whichever of two 1920-px monitors holds the tray, at ratios 1 and 2.
 TEST(MenuShapeGeometry, AtTheDefaultSettingsTheCapsuleKeepsRoomOnBothSidesOfTheTrayAndClock) {
     struct Layout {
         const char* what;
-        double icon;                        // a 20-px icon's left edge on its monitor, in device pixels
-        std::optional<double> drawnBefore;  // where the clock drawn before the icon starts
-        double drawnAfter;                  // where the drawing after the icon ends (the icon's end: none)
+        double icon;                  // a 20-px icon's left edge on its monitor, in device pixels
+        std::optional<double> clock;  // where a clock drawn before the icon starts
+        double drawnTo;               // where the drawing after the icon ends (the icon's end: none)
     };
-    const Layout layouts[] = {
-        {"tray first, the clock after it", 10, std::nullopt, 80},
-        {"the tray before the clock at the panel's end", 1846, std::nullopt, 1915},
-        {"tray last, 10 px from the edge, the clock before it", 1890, 1830, 1910},
-    };
-    constexpr double kRoom = X11MenuBarItems::kItemPadding;
+    const Layout layouts[] = {{"tray first, the clock after it", 10, std::nullopt, 80},
+                              {"the tray before the clock at the panel's end", 1846, std::nullopt, 1915},
+                              {"tray last, 10 px from the edge, the clock before it", 1890, 1830, 1910}};
     CornerSettings defaults;
     defaults.shapeMode = ShapeMode::pill;
     for (const double ratio : {1.0, 2.0}) {
-        const double width = 1920 / ratio, height = 1080 / ratio;
-        std::vector<ScreenInfo> screens;
-        for (const char* id : {"A", "B"}) {
-            screens.push_back(FakeScreens::make(id, Rect{screens.size() * width, 0, width, height}, 28 / ratio));
-            screens.back().backingScale = ratio;
-        }
+        const double width = 1920 / ratio, room = X11MenuBarItems::kItemPadding;
+        const ScreenInfo screens[] = {screenAt(ratio, 28, "A", 0, width),
+                                      screenAt(ratio, 28, "B", width, width)};
         for (const auto& l : layouts) {
-            for (std::size_t on = 0; on < screens.size(); ++on) {
-                SCOPED_TRACE(testing::Message() << l.what << ", on monitor " << screens[on].id << ", " << ratio
-                                                << " pixels a point");
-                const double x = double(on) * 1920;
-                TrayLayout tray{{Rect{x + l.icon, 4, 20, 20}}, Rect{x, 0, 1920, 28}, x + l.drawnAfter};
-                if (l.drawnBefore) tray.contentLeft = x + *l.drawnBefore;
-                const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio));
-                const auto other = pillGeometryForScreen(screens[1 - on], std::nullopt, windows, height, defaults,
-                                                         std::nullopt);
-                EXPECT_FALSE(other.right) << "a pill on the other monitor";
-                const auto pill =
-                    pillGeometryForScreen(screens[on], std::nullopt, windows, height, defaults, std::nullopt).right;
+            for (const int on : {0, 1}) {
+                SCOPED_TRACE(testing::Message() << l.what << ", on monitor " << on << ", ratio " << ratio);
+                const double x = on * 1920;
+                TrayLayout tray{{Rect{x + l.icon, 4, 20, 20}}, Rect{x, 0, 1920, 28}, x + l.drawnTo};
+                if (l.clock) tray.contentLeft = x + *l.clock;
+                const auto windows =
+                    statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio));
+                auto pillOn = [&](int screen) {
+                    return pillGeometryForScreen(screens[screen], std::nullopt, windows, kPrimaryHeight,
+                                                 defaults, std::nullopt)
+                        .right;
+                };
+                EXPECT_FALSE(pillOn(1 - on)) << "a pill on the other monitor";
+                const auto pill = pillOn(on);
                 ASSERT_TRUE(pill);
-                const double from = l.drawnBefore.value_or(l.icon) / ratio, to = l.drawnAfter / ratio;
-                EXPECT_GE(from - pill->minX, std::min(kRoom, from)) << "before, from " << pill->minX;
-                EXPECT_GE(pill->maxX - to, std::min(kRoom, width - to)) << "after, to " << pill->maxX;
+                const double from = l.clock.value_or(l.icon) / ratio, to = l.drawnTo / ratio;
+                EXPECT_GE(from - pill->minX, std::min(room, from)) << "starts at " << pill->minX;
+                EXPECT_GE(pill->maxX - to, std::min(room, width - to)) << "ends at " << pill->maxX;
             }
         }
     }

@@ -250,7 +250,8 @@ TEST_F(UnifiedOverlayViewTest, PillsAtTheScreensEdgesShowTheBandsFillAndNoneOfIt
         band = bar + 4;
         auto view = makeView();
         showAtOnce();
-        const auto image = renderView(kWidth, band, [&](QPainter& p, Size s) { view->paint(p, s); }, scale);
+        const auto image = renderView(
+            kWidth, band, [&](QPainter& p, Size s) { view->paint(p, s); }, scale);
         const PillBand pill = pillBand(settings.corners(), bar);
         // A point inside each pill's outline, its antialiased edge and its own hairline.
         const double in = 1;

@@ -29,7 +29,8 @@ TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const TrayLayout tray{{Rect{1846, 4, 20, 20}, Rect{1822, 4, 20, 20}}, Rect{0, 0, 1920, 28}, c.contentRight};
+        const TrayLayout tray{
+            {Rect{1846, 4, 20, 20}, Rect{1822, 4, 20, 20}}, Rect{0, 0, 1920, 28}, c.contentRight};
         const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, 1));
         ASSERT_EQ(windows.size(), c.beside ? 3u : 2u);
         for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::panel);
