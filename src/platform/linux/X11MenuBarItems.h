@@ -39,13 +39,13 @@ struct TrayLayout {
 // The status windows of a tray, at the panel layer in top-left global points: every icon, what the panel
 // draws right of the icons up to its last drawn column, and what it draws right up against their left, each
 // with the padding around it that a status item's frame has (the last one twice that) and spanning the
-// panel's rows, as a status item's frame spans its bar. When the panel's pixels could not be read, the area from the icons to the
-// panel's right end stands for the clock if it is no wider than one.
+// panel's rows, as a status item's frame spans its bar. When the panel's pixels could not be read, the area
+// from the icons to the panel's right end stands for the clock if it is no wider than one.
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space);
 
 // The end (exclusive) of the columns of a 32-bit image in which some pixel differs from its row's commonest
-// value: the panel's background is uniform along a row (or transparent), its drawing is not. 0 when nothing is
-// drawn. `stride` counts pixels.
+// value: the panel's background is uniform along a row (or transparent), its drawing is not. 0 when nothing
+// is drawn. `stride` counts pixels.
 int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride);
 // Where the drawing of such an image that ends near its right edge starts: the first column of the run of
 // drawn columns, broken by no `gap` undrawn columns in a row, whose last column has fewer than `gap` undrawn
