@@ -425,7 +425,7 @@ void paintEmptyDesktopBackdrop(QPainter& p, const QRectF& rect, EmptyDesktopMode
     }
 }
 
-void MenuBarOverlayView::paint(QPainter& p, Size size) {
+void MenuBarOverlayView::paint(QPainter& p, Size size, bool outline) {
     const QRectF r(0, 0, size.width, size.height);
     if (r.isEmpty()) return;
     p.save();
@@ -437,7 +437,7 @@ void MenuBarOverlayView::paint(QPainter& p, Size size) {
         paintFillLayer(p, r);
     }
     const double opacity = std::clamp(settings_.overlayOpacity(), 0.0, 1.0);
-    if (settings_.strokeEnabled() || (settings_.notchStrokeEnabled() && notch_)) {
+    if (outline && (settings_.strokeEnabled() || (settings_.notchStrokeEnabled() && notch_))) {
         const Color ink = strokeInk();
         p.setOpacity(opacity);
         if (settings_.strokeEnabled()) paintEdgeStroke(p, r, ink);

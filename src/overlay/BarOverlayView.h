@@ -75,7 +75,9 @@ public:
 
     // Reads the inputs again and moves the shown values to them, animated where the band animates.
     void refresh();
-    void paint(QPainter& painter, Size size);
+    // With `outline` off the lines along the band's edges (the edge stroke, the line around the camera
+    // housing) are left out: the band is cut to another shape, which draws its own.
+    void paint(QPainter& painter, Size size, bool outline = true);
 
     // Derived values, read fresh from the inputs.
     bool isEmptyDesktop() const;

@@ -203,8 +203,10 @@ void UnifiedOverlayView::paint(QPainter& p, Size size) {
     const auto pills = pillClip();
     p.save();
     paintRevealMasked(p, size, revealMaskProgress(), settings_.animationKind(), [&](QPainter& q) {
+        // Cut to pills, the band keeps only its fill: its edge stroke outlines the whole band, and its curved
+        // ends would cross a pill that reaches the screen's edge. The pills draw their own hairline.
         paintPillClipped(q, size, pills.has_value(), pills, settings_.corners(), menuBar,
-                         [&](QPainter& r) { paintLayers(r, size.width, band); });
+                         [&](QPainter& r) { paintLayers(r, size.width, band, !pills); });
     });
     p.restore();
 }
@@ -235,16 +237,16 @@ std::vector<Rect> UnifiedOverlayView::paintedArea(Size size) const {
     return area;
 }
 
-void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band) {
+void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band, bool outline) {
     const double live = liveOpacity();
     if (live > 0) {
         p.save();
         p.setOpacity(p.opacity() * live);
-        liveBar_.paint(p, Size{width, band});
+        liveBar_.paint(p, Size{width, band}, outline);
         if (revealBar_ && reveal_.hold() && reveal_.holdOpacity() > 0) {
             p.save();
             p.setOpacity(p.opacity() * reveal_.holdOpacity());
-            revealBar_->paint(p, Size{width, band});
+            revealBar_->paint(p, Size{width, band}, outline);
             p.restore();
         }
         paintEar(p, ScreenCorner::topLeft, band, width, leftEarFill_.value(), reveal_.hold());
@@ -253,7 +255,7 @@ void UnifiedOverlayView::paintLayers(QPainter& p, double width, double band) {
     }
     if (recolorWindowActive() && presenter_.memoryHold && memoryBar_) {
         const auto& hold = presenter_.memoryHold;
-        memoryBar_->paint(p, Size{width, band});
+        memoryBar_->paint(p, Size{width, band}, outline);
         paintEar(p, ScreenCorner::topLeft, band, width, earFill(ScreenCorner::topLeft, hold), hold);
         paintEar(p, ScreenCorner::topRight, band, width, earFill(ScreenCorner::topRight, hold), hold);
     }

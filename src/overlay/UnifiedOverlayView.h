@@ -82,7 +82,8 @@ private:
     void memoryTick(int generation);
     // The pills the window is cut to on this screen, when the pill shape applies.
     std::optional<PillGeometry> pillClip() const;
-    void paintLayers(QPainter& p, double width, double band);
+    // `outline` off leaves out the bands' edge lines (see MenuBarOverlayView::paint).
+    void paintLayers(QPainter& p, double width, double band, bool outline);
     void paintEar(QPainter& p, ScreenCorner corner, double band, double width, const Color& fill,
                   const std::optional<RevealColorHold>& hold);
 

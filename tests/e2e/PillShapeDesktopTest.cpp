@@ -1,7 +1,8 @@
 // The real app in the pill shape on the test desktop, at one and at two pixels a point: on the panel's row
-// the band is cut to a short capsule around the tray and the clock, not drawn across the screen, wherever the
-// panel puts its tray, and again once the panel has reloaded or restarted. The panel keeps its size in pixels
-// at every scale the app draws at, so at two pixels a point its 28 px are 14 points.
+// the band is cut to a short capsule around the tray and the clock, with room on both sides of them, not
+// drawn across the screen, wherever the panel puts its tray, and again once the panel has reloaded or
+// restarted. The panel keeps its size in pixels at every scale the app draws at, so at two pixels a point its
+// 28 px are 14 points.
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -41,11 +42,18 @@ int rowsAt(const QImage& shot, int x, int top, int panel) {
     return rows;
 }
 
+// The room a status item keeps on either side of what it shows, in points: the capsule leaves at least that
+// before the first thing it wraps and after the last, unless the screen's edge comes first.
+constexpr int kItemRoom = 10;
+// What the capsule's antialiased, stroked ends and the glyphs' faint edges may take from that room, in
+// device pixels.
+constexpr int kEdgeSlack = 2;
+
 // Why the panel's row shows no capsule wrapping the tray's icon and the clock beside it; empty when it does.
 // The capsule is short, tints a good part of the panel's height at both ratios, holds the icon in its
-// full-height middle, ends rounded on both sides (the screen's edge does not cut it flat), and leaves the
-// rest of the panel bare.
-std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& icon, int panel) {
+// full-height middle, leaves room on both sides of what it wraps, ends rounded on both sides (the screen's
+// edge does not cut it flat), and leaves the rest of the panel bare.
+std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& icon, int panel, int ratio) {
     const int top = monitor.top(), row = top + panel / 2;
     int first = -1, last = -1, count = 0, firstGlyph = -1, lastGlyph = -1;
     for (int x = monitor.left(); x <= monitor.right(); ++x) {
@@ -73,6 +81,11 @@ std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& 
     const int from = std::min(icon.left(), firstGlyph), to = std::max(icon.right(), lastGlyph);
     if (first > from || last <= to)
         return "the capsule" + at(first, last) + " leaves out part of the tray and clock" + at(from, to);
+    const int room = kItemRoom * ratio;
+    if (from - first < std::min(room, from - monitor.left()) - kEdgeSlack ||
+        last - to < std::min(room, monitor.right() - to) - kEdgeSlack)
+        return "the capsule" + at(first, last) + " leaves less than " + std::to_string(room) +
+               " px beside the tray and clock" + at(from, to);
     if (count <= (last - first) / 3) return "the capsule is mostly bare";
     int most = 0;
     for (int x = first; x <= last; ++x) most = std::max(most, rowsAt(shot, x, top, panel));
@@ -95,7 +108,9 @@ protected:
     }
     void TearDown() override {
         QString why;
-        if (panelChanged) EXPECT_TRUE(renewPanel(QStringLiteral("reload"), {}, &why)) << why.toStdString();
+        if (panelChanged) {
+            EXPECT_TRUE(renewPanel(QStringLiteral("reload"), {}, &why)) << why.toStdString();
+        }
     }
 
     // Reloads the test desktop's panel as an edit of its settings does (SIGUSR1), or ends it and starts
@@ -113,6 +128,7 @@ protected:
 
     // The app at `ratio` pixels a point over a maximised window on the tray's monitor.
     void launch(TrayApp& app, int ratio) {
+        appRatio = ratio;
         app.setEnvironment(QStringLiteral("QT_SCALE_FACTOR"), QString::number(ratio));
         QString why;
         ASSERT_TRUE(app.launch(pillSettings(), &why)) << why.toStdString();
@@ -133,7 +149,8 @@ protected:
         const QImage shot = screenshotWhen(
             [&](const QImage& s) {
                 const auto icon = app.iconNow();
-                fault = icon ? capsuleFault(s, monitor, *icon, panel) : "the app's icon is in no tray";
+                fault =
+                    icon ? capsuleFault(s, monitor, *icon, panel, appRatio) : "the app's icon is in no tray";
                 return fault.empty();
             },
             std::chrono::seconds(20));
@@ -169,6 +186,7 @@ protected:
     }
 
     int panel = 0;
+    int appRatio = 1;  // the pixels a point the app was launched at
     bool panelChanged = false;
     QRect monitor;
     std::unique_ptr<SolidWindow> window;
@@ -194,11 +212,11 @@ TEST_F(PillShapeDesktopTest, ThePillFollowsThePanelThroughAReloadAndARestartAtOn
         TrayApp app;
         ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
         expectCapsule(app, QStringLiteral("e2e-pill-before-reload-ratio%1.png").arg(ratio));
-        // The panel is ended and started again with the tray first; then an edit of its settings puts the
-        // tray back before the clock, and the panel reloads.
-        expectCapsuleAfter(QStringLiteral("restart"), kTrayFirst, app,
+        // The panel is ended and started again with the tray last; then an edit of its settings puts the
+        // tray first, and the panel reloads.
+        expectCapsuleAfter(QStringLiteral("restart"), kTrayLast, app,
                            QStringLiteral("e2e-pill-restarted-ratio%1.png").arg(ratio));
-        expectCapsuleAfter(QStringLiteral("reload"), {}, app,
+        expectCapsuleAfter(QStringLiteral("reload"), kTrayFirst, app,
                            QStringLiteral("e2e-pill-reloaded-ratio%1.png").arg(ratio));
     }
 }

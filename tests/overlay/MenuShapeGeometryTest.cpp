@@ -5,6 +5,7 @@
 
 #include "overlay/MenuShapeGeometry.h"
 #include "platform/OverlayWindowHost.h"
+#include "platform/linux/X11MenuBarItems.h"
 #include "support/FakeMenuBarItems.h"
 #include "support/FakeScreens.h"
 
@@ -45,10 +46,11 @@ TEST(MenuShapeGeometry, StatusWindowsAreFilteredOnLevelHeightAndTopOffset) {
     EXPECT_FALSE(right(status(1920, 2, 30, 20))) << "starts on the next screen";
 }
 
-// A 1920 × 1080-point screen at `ratio` device pixels a point under a top panel `panelPixels` tall, as the
-// desktop sizes panels: in device pixels, whatever scale the app draws at.
-ScreenInfo screenAt(double ratio, double panelPixels, const char* id = "A", double x = 0) {
-    ScreenInfo s = FakeScreens::make(id, Rect{x, 0, 1920, 1080}, panelPixels / ratio);
+// A screen `width` × 1080 points at `ratio` device pixels a point under a top panel `panelPixels` tall, as
+// the desktop sizes panels: in device pixels, whatever scale the app draws at.
+ScreenInfo screenAt(double ratio, double panelPixels, const char* id = "A", double x = 0,
+                    double width = 1920) {
+    ScreenInfo s = FakeScreens::make(id, Rect{x, 0, width, 1080}, panelPixels / ratio);
     s.backingScale = ratio;
     return s;
 }
@@ -118,12 +120,13 @@ TEST(MenuShapeGeometry, RightPillUnitesTheItemsWithPaddingAndOffsetWithinTheScre
 
 // The status windows of a tray at a panel's left end as the panel's items are read, the icon 2 px from the
 // left edge of the screen at `screenX` and the clock's last glyph at 90 px: the icon's frame padded by 10 pt
-// on both sides, the clock's from the icon's right edge to 10 pt past its last glyph.
+// on both sides, the clock's from the icon's right edge to 10 pt past its last glyph, and, as it ends the
+// status area, 10 pt more on both sides.
 std::vector<MenuBarItemWindow> trayFirst(double ratio, double panel, double screenX = 0) {
     const double icon = panel <= 28 ? 20 : 40, iconX = 2, clockEnd = 90;
-    return {
-        status(screenX + iconX / ratio - 10, 0, icon / ratio + 20, panel / ratio),
-        status(screenX + (iconX + icon) / ratio, 0, (clockEnd - iconX - icon) / ratio + 10, panel / ratio)};
+    return {status(screenX + iconX / ratio - 10, 0, icon / ratio + 20, panel / ratio),
+            status(screenX + (iconX + icon) / ratio - 10, 0, (clockEnd - iconX - icon) / ratio + 30,
+                   panel / ratio)};
 }
 
 TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen) {
@@ -138,7 +141,7 @@ TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen)
             // The icon's padded frame starts left of the screen, the icon itself on it: the pill takes it in,
             // starting at the screen's edge with the rest of the padding, its rounded end in sight.
             EXPECT_DOUBLE_EQ(right->minX, 0);
-            EXPECT_DOUBLE_EQ(right->maxX, 90 / ratio + 2) << "2 pt past the clock's last glyph";
+            EXPECT_DOUBLE_EQ(right->maxX, 90 / ratio + 12) << "12 pt past the clock's last glyph";
         }
     }
     // An icon at the left end of the second screen's panel: its padding reaches onto the first screen, but
@@ -149,7 +152,50 @@ TEST(MenuShapeGeometry, ATrayAtThePanelsLeftEndIsInItsPillWhichStaysOnTheScreen)
         pillGeometryForScreen(a, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right);
     EXPECT_EQ(
         pillGeometryForScreen(b, std::nullopt, windows, kPrimaryHeight, pills(2, -10), std::nullopt).right,
-        (PillSpan{0, 47}));
+        (PillSpan{0, 57}));
+}
+
+// A panel's tray read as the app reads it, and the pill its status windows give at the default settings: the
+// capsule keeps a status item's room (10 pt) on both sides of what it wraps unless the screen's edge comes
+// first, on whichever of two 1920-px monitors holds the tray, at ratios 1 and 2.
+TEST(MenuShapeGeometry, AtTheDefaultSettingsTheCapsuleKeepsRoomOnBothSidesOfTheTrayAndClock) {
+    struct Layout {
+        const char* what;
+        double icon;                  // a 20-px icon's left edge on its monitor, in device pixels
+        std::optional<double> clock;  // where a clock drawn before the icon starts
+        double drawnTo;               // where the drawing after the icon ends (the icon's end: none)
+    };
+    const Layout layouts[] = {{"tray first, the clock after it", 10, std::nullopt, 80},
+                              {"the tray before the clock at the panel's end", 1846, std::nullopt, 1915},
+                              {"tray last, 10 px from the edge, the clock before it", 1890, 1830, 1910}};
+    CornerSettings defaults;
+    defaults.shapeMode = ShapeMode::pill;
+    for (const double ratio : {1.0, 2.0}) {
+        const double width = 1920 / ratio, room = X11MenuBarItems::kItemPadding;
+        const ScreenInfo screens[] = {screenAt(ratio, 28, "A", 0, width),
+                                      screenAt(ratio, 28, "B", width, width)};
+        for (const auto& l : layouts) {
+            for (const int on : {0, 1}) {
+                SCOPED_TRACE(testing::Message() << l.what << ", on monitor " << on << ", ratio " << ratio);
+                const double x = on * 1920;
+                TrayLayout tray{{Rect{x + l.icon, 4, 20, 20}}, Rect{x, 0, 1920, 28}, x + l.drawnTo};
+                if (l.clock) tray.contentLeft = x + *l.clock;
+                const auto windows =
+                    statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio));
+                auto pillOn = [&](int screen) {
+                    return pillGeometryForScreen(screens[screen], std::nullopt, windows, kPrimaryHeight,
+                                                 defaults, std::nullopt)
+                        .right;
+                };
+                EXPECT_FALSE(pillOn(1 - on)) << "a pill on the other monitor";
+                const auto pill = pillOn(on);
+                ASSERT_TRUE(pill);
+                const double from = l.clock.value_or(l.icon) / ratio, to = l.drawnTo / ratio;
+                EXPECT_GE(from - pill->minX, std::min(room, from)) << "starts at " << pill->minX;
+                EXPECT_GE(pill->maxX - to, std::min(room, width - to)) << "ends at " << pill->maxX;
+            }
+        }
+    }
 }
 
 TEST(MenuShapeGeometry, StatusWindowsOfASecondScreenAreMeasuredFromItsEdge) {

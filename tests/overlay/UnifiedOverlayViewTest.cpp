@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "overlay/OverlayTestSupport.h"
+#include "overlay/PillMask.h"
 #include "overlay/UnifiedOverlayView.h"
 
 namespace velaro::test {
@@ -32,7 +33,7 @@ protected:
     std::unique_ptr<UnifiedOverlayView> makeView() {
         auto view = std::make_unique<UnifiedOverlayView>(
             settings, sampler.feed(), clock, loop, presenter,
-            UnifiedScreenMetrics{"A", [this] { return band; }, [] { return kBar; }});
+            UnifiedScreenMetrics{"A", [this] { return band; }, [this] { return bar; }});
         return view;
     }
     void changeCorners(auto change) {
@@ -51,6 +52,7 @@ protected:
 
     UnifiedPresenter presenter;
     double band = kBand;
+    double bar = kBar;
 };
 
 TEST_F(UnifiedOverlayViewTest, DrawsTheBandAndBothEarsOnceShown) {
@@ -232,6 +234,42 @@ TEST_F(UnifiedOverlayViewTest, PillsSitInTheBareMenuBarHeightWhateverTheBandsDep
     settings.pillGeometryByScreen =
         PillGeometryByScreen{{"B", PillGeometry{PillSpan{20, 120}, std::nullopt}}};
     EXPECT_TRUE(pixelNear(paint(*view), 150, 30, Qt::red)) << "nothing measured here: the full band shows";
+}
+
+// A pill that reaches the screen's edge (the tray at a panel's end) takes in the band's corner, where the
+// band's edge stroke curves down: inside the pill only the band's fill shows, under the pill's own fill, at
+// one and two pixels a point on a 28-px panel (a pill 8 pt and 3.5 pt round), at both ends of the screen.
+TEST_F(UnifiedOverlayViewTest, PillsAtTheScreensEdgesShowTheBandsFillAndNoneOfItsEdgeStroke) {
+    settings.strokeEnabled = true;
+    changeCorners([](auto& c) { c.shapeMode = ShapeMode::pill; });
+    settings.pillGeometryByScreen =
+        PillGeometryByScreen{{"A", PillGeometry{PillSpan{0, 60}, PillSpan{kWidth - 60, kWidth}}}};
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << scale << " pixels a point");
+        bar = 28 / scale;
+        band = bar + 4;
+        auto view = makeView();
+        showAtOnce();
+        const auto image = renderView(
+            kWidth, band, [&](QPainter& p, Size s) { view->paint(p, s); }, scale);
+        const PillBand pill = pillBand(settings.corners(), bar);
+        // A point inside each pill's outline, its antialiased edge and its own hairline.
+        const double in = 1;
+        QPainterPath inner;
+        for (const double x : {0.0, kWidth - 60})
+            inner.addRoundedRect(QRectF(x + in, pill.top + in, 60 - 2 * in, pill.height - 2 * in),
+                                 pill.radius - in, pill.radius - in);
+        const QColor fill = image.pixelColor(int(30 * scale), int((pill.top + pill.height / 2) * scale));
+        int differing = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (inner.contains(QPointF((x + 0.5) / scale, (y + 0.5) / scale)) &&
+                    !pixelNear(image, x, y, fill, 2))
+                    ++differing;
+        EXPECT_EQ(differing, 0) << "pixels inside the pills unlike their fill";
+        presenter.shown = false;
+        loop.advance(1.0);
+    }
 }
 
 // The window repaints and shows only the area the view names: a pixel painted outside it would never

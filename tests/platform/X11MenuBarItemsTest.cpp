@@ -1,6 +1,6 @@
 // The status area read from a tray: icons and what the panel draws beside them, each padded as a status
-// item's frame is and spanning the panel's rows, in top-left global points at ratios 1 and 2; and where a
-// panel's drawing ends in its pixels.
+// item's frame is (the last twice as much) and spanning the panel's rows, in top-left global points at
+// ratios 1 and 2; and where a panel's drawing ends in its pixels.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -14,25 +14,28 @@ namespace {
 constexpr double kPad = X11MenuBarItems::kItemPadding;
 
 TEST(X11MenuBarItems, IconsAndWhatThePanelDrawsBesideThemArePaddedStatusWindows) {
+    // The frame that ends the status area keeps twice the padding, on both sides, so that its middle stays.
+    const Rect lastIcon{1846 - 2 * kPad, 0, 20 + 4 * kPad, 28};
     struct Case {
         const char* what;
         std::optional<double> contentRight;
         std::optional<Rect> beside;  // the frame of what lies right of the icons
     };
     const Case cases[] = {
-        {"a clock drawn up to x 1915", 1915, Rect{1866, 0, 1915 - 1866 + kPad, 28}},
+        {"a clock drawn up to x 1915", 1915, Rect{1866 - kPad, 0, 1915 - 1866 + 3 * kPad, 28}},
         {"nothing drawn beside the icons", 1866, std::nullopt},
         {"pixels unreadable: up to the panel's end, as a clock would be", std::nullopt,
-         Rect{1866, 0, 54, 28}},
+         Rect{1866 - kPad, 0, 54 + 2 * kPad, 28}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const TrayLayout tray{{Rect{1846, 4, 20, 20}, Rect{1822, 4, 20, 20}}, Rect{0, 0, 1920, 28}, c.contentRight};
+        const TrayLayout tray{
+            {Rect{1846, 4, 20, 20}, Rect{1822, 4, 20, 20}}, Rect{0, 0, 1920, 28}, c.contentRight};
         const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, 1));
         ASSERT_EQ(windows.size(), c.beside ? 3u : 2u);
         for (const auto& w : windows) EXPECT_EQ(w.level, OverlayWindowLevel::panel);
         // Each frame spans the panel's rows, as a status item's frame spans its bar.
-        EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 0, 20 + 2 * kPad, 28}));
+        EXPECT_EQ(windows[0].bounds, (c.beside ? Rect{1846 - kPad, 0, 20 + 2 * kPad, 28} : lastIcon));
         EXPECT_EQ(windows[1].bounds, (Rect{1822 - kPad, 0, 20 + 2 * kPad, 28}));
         if (c.beside) {
             EXPECT_EQ(windows[2].bounds, *c.beside);
@@ -69,7 +72,7 @@ TEST(X11MenuBarItems, RootPixelsBecomePointsFromThePrimarysTopLeft) {
     const auto windows = statusWindowsOfTray(tray, x11::ScreenSpace(Rect{1280, 0, 3840, 2160}, 2));
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[0].bounds, (Rect{1846 - kPad, 0, 20 + 2 * kPad, 28}));
-    EXPECT_EQ(windows[1].bounds, (Rect{1866, 0, 1915 - 1866 + kPad, 28}));
+    EXPECT_EQ(windows[1].bounds, (Rect{1866 - kPad, 0, 1915 - 1866 + 3 * kPad, 28}));
 }
 
 TEST(X11MenuBarItems, EveryFrameSpansThePanelWhateverItsHeightAndTheRatio) {
@@ -87,14 +90,14 @@ TEST(X11MenuBarItems, EveryFrameSpansThePanelWhateverItsHeightAndTheRatio) {
                 EXPECT_DOUBLE_EQ(w.bounds->height(), panel / ratio);
             }
             EXPECT_DOUBLE_EQ(windows[0].bounds->minX(), 3000 / ratio - kPad);
-            EXPECT_DOUBLE_EQ(windows[1].bounds->maxX(), 3080 / ratio + kPad);
+            EXPECT_DOUBLE_EQ(windows[1].bounds->maxX(), 3080 / ratio + 2 * kPad);
         }
     }
     // Without the panel's rectangle the icon's own rows stand.
     const TrayLayout bare{{Rect{3000, 8, 40, 40}}, std::nullopt, std::nullopt};
     const auto windows = statusWindowsOfTray(bare, x11::ScreenSpace(Rect{0, 0, 3840, 2160}, 2));
     ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0].bounds, (Rect{1500 - kPad, 4, 20 + 2 * kPad, 20}));
+    EXPECT_EQ(windows[0].bounds, (Rect{1500 - 2 * kPad, 4, 20 + 4 * kPad, 20}));
 }
 
 TEST(X11MenuBarItems, TheGuessedClocksWidestAreaIsDevicePixelsAtEveryRatio) {
@@ -105,7 +108,7 @@ TEST(X11MenuBarItems, TheGuessedClocksWidestAreaIsDevicePixelsAtEveryRatio) {
         const TrayLayout narrow{{Rect{3720 - 20, 4, 20, 20}}, Rect{0, 0, 3840, 28}, std::nullopt};
         const auto clock = statusWindowsOfTray(narrow, space);
         ASSERT_EQ(clock.size(), 2u) << "a 120-px gap holds the clock";
-        EXPECT_EQ(clock[1].bounds, (Rect{3720 / ratio, 0, 120 / ratio, 28 / ratio}));
+        EXPECT_EQ(clock[1].bounds, (Rect{3720 / ratio - kPad, 0, 120 / ratio + 2 * kPad, 28 / ratio}));
         const TrayLayout wide{{Rect{3640 - 20, 4, 20, 20}}, Rect{0, 0, 3840, 28}, std::nullopt};
         EXPECT_EQ(statusWindowsOfTray(wide, space).size(), 1u) << "a 200-px gap holds other things";
     }

@@ -172,12 +172,13 @@ int drawnRunStart(const std::uint32_t* pixels, int width, int height, int stride
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
     // Measured in root pixels, the panel's own unit; each frame becomes points once made.
     const double pad = X11MenuBarItems::kItemPadding * space.pixelsPerPoint();
-    std::vector<MenuBarItemWindow> out;
-    auto item = [&](double left, double right, const Rect& icon) {
-        // A status item's frame spans its bar from top to bottom, however small what it shows.
-        const Rect& rows = tray.panel ? *tray.panel : icon;
-        out.push_back({OverlayWindowLevel::panel,
-                       space.topLeftFromRoot(Rect(left, rows.y(), right - left, rows.height()))});
+    struct Frame {
+        double left, right;
+        Rect rows;  // a status item's frame spans its bar from top to bottom, however small what it shows
+    };
+    std::vector<Frame> frames;
+    auto item = [&](double left, double right, const Rect& shown) {
+        frames.push_back({left, right, tray.panel ? *tray.panel : shown});
     };
     std::optional<Rect> first, last;
     for (const auto& icon : tray.icons) {
@@ -186,7 +187,7 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
         if (!last || icon.maxX() > last->maxX()) last = icon;
         if (!first || icon.minX() < first->minX()) first = icon;
     }
-    if (!last) return out;
+    if (!last) return {};
     // What the panel draws right up against the icons' left (a clock before a tray at the panel's end).
     if (tray.contentLeft && *tray.contentLeft < first->minX())
         item(*tray.contentLeft - pad, first->minX(), *first);
@@ -198,6 +199,17 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
         const double gap = tray.panel->maxX() - last->maxX();
         if (gap > 0 && gap <= X11MenuBarItems::kClockAreaWidth) item(last->maxX(), tray.panel->maxX(), *last);
     }
+    // The frame that ends the status area keeps twice the padding: the right pill's default offset takes one
+    // back, and the capsule still ends the padding and its margin past the last thing drawn, not right at it.
+    // Widened on both sides, the frame keeps its middle, which is what places it on its screen.
+    auto closing = std::max_element(frames.begin(), frames.end(),
+                                    [](const Frame& a, const Frame& b) { return a.right < b.right; });
+    closing->left -= pad;
+    closing->right += pad;
+    std::vector<MenuBarItemWindow> out;
+    for (const auto& f : frames)
+        out.push_back({OverlayWindowLevel::panel,
+                       space.topLeftFromRoot(Rect(f.left, f.rows.y(), f.right - f.left, f.rows.height()))});
     return out;
 }
 

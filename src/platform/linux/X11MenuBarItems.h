@@ -38,14 +38,14 @@ struct TrayLayout {
 
 // The status windows of a tray, at the panel layer in top-left global points: every icon, what the panel
 // draws right of the icons up to its last drawn column, and what it draws right up against their left, each
-// with the padding around it that a status item's frame has and spanning the panel's rows, as a status
-// item's frame spans its bar. When the panel's pixels could not be read, the area from the icons to the
-// panel's right end stands for the clock if it is no wider than one.
+// with the padding around it that a status item's frame has (the last one twice that) and spanning the
+// panel's rows, as a status item's frame spans its bar. When the panel's pixels could not be read, the area
+// from the icons to the panel's right end stands for the clock if it is no wider than one.
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space);
 
 // The end (exclusive) of the columns of a 32-bit image in which some pixel differs from its row's commonest
-// value: the panel's background is uniform along a row (or transparent), its drawing is not. 0 when nothing is
-// drawn. `stride` counts pixels.
+// value: the panel's background is uniform along a row (or transparent), its drawing is not. 0 when nothing
+// is drawn. `stride` counts pixels.
 int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride);
 // Where the drawing of such an image that ends near its right edge starts: the first column of the run of
 // drawn columns, broken by no `gap` undrawn columns in a row, whose last column has fewer than `gap` undrawn
@@ -63,9 +63,10 @@ public:
     static constexpr int kBesideGap = 24;
     // How long the notices of a change are gathered before the status area is read again, in seconds.
     static constexpr double kLookAfter = 0.05;
-    // The space a status item's frame keeps on either side of what it shows, in points. The pill's default
-    // offsets were chosen for frames like that: with −10 pt and its 2 pt margin the capsule ends 2 pt past
-    // the last thing drawn.
+    // The space a status item's frame keeps on either side of what it shows, in points; the frame that ends
+    // the status area keeps twice that. The pill's default offsets were chosen for frames like these: with
+    // −10 pt and its 2 pt margin the capsule starts 22 pt before the first thing drawn and ends 12 pt past
+    // the last.
     static constexpr double kItemPadding = 10;
 
     // The session and the loop must outlive the service.
