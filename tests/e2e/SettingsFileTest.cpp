@@ -230,7 +230,9 @@ TEST(SettingsFileTest, ABandHeightAndRadiusNoScreenCanShowLeaveTheBandOnTheScree
                 if (g.top() == 0 && g.width() == screen.width() && g.height() > panel) band = g;
             return band.has_value();
         }));
-        if (band) EXPECT_EQ(band->height(), screen.height()) << "as tall as the screen, and no taller";
+        if (band) {
+            EXPECT_EQ(band->height(), screen.height()) << "as tall as the screen, and no taller";
+        }
         EXPECT_TRUE(app.errorOutput().contains("DEFAULTS alwaysOnOverlayHeight: " + QByteArray(shown) +
                                                " is longer than any screen; using 32767"))
             << app.errorOutput().toStdString();
