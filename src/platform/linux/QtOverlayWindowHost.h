@@ -55,6 +55,10 @@ private:
     // Qt's geometry of a frame in global points.
     QRect qtGeometryFor(const Rect& frame) const;
 
+    // Our windows as the last restack placed them, front-most first, with their levels: a change that only
+    // takes windows out of that order leaves the others where they were, and needs no look at the server.
+    std::vector<std::pair<WindowNumber, int>> ordered() const;
+    std::vector<std::pair<WindowNumber, int>> stacked_;
     bool translucency_ = true;
     bool checkPosted_ = false;
     bool ownUpload_ = true;

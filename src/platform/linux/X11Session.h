@@ -20,6 +20,7 @@
 #include "base/Geometry.h"
 #include "base/Lifetime.h"
 #include "base/Published.h"
+#include "platform/linux/X11ListedClients.h"
 #include "platform/linux/XcbUtil.h"
 
 class QObject;
@@ -156,6 +157,10 @@ public:
     // The capture worker's own connection (grabs are long, and a worker polls its events itself), opened on
     // first use; null when that fails. Any thread.
     x11::Connection* capture();
+    // The connection of the reads made off the main loop (the client list's, the trays'): their long
+    // pipelined batches never stand in the way of a request the main loop sends on the desktop connection.
+    // Falls back to the desktop connection when a second one cannot be opened. Any thread.
+    x11::Connection& reads() { return reads_ ? *reads_ : *desktop_; }
     const std::string& displayName() const { return displayName_; }
 
     // ---- events of the desktop connection ----
@@ -167,6 +172,8 @@ public:
     // holder asked for, since one client has one event mask per window. Any thread.
     [[nodiscard]] Subscription selectEvents(xcb_window_t window, std::uint32_t mask);
     std::uint8_t randrEventBase() const { return randrEventBase_; }
+    // The root's client list and its windows' facts, read off the main loop; main thread.
+    x11::ListedClients& clients() { return *clients_; }
 
     // ---- the screens ----
     // The current snapshot and its conversion; any thread.
@@ -202,6 +209,7 @@ private:
 
     std::mutex captureMutex_;
     std::unique_ptr<x11::Connection> capture_;
+    std::unique_ptr<x11::Connection> reads_;
 
     // A process-wide count: a value names one state of one session's screens.
     static std::uint64_t nextSpaceVersion();
@@ -223,6 +231,7 @@ private:
 
     std::unique_ptr<QObject> qtWatch_;  // Qt's screen notifications, while the session lives
     std::unique_ptr<x11::EventPump> pump_;
+    std::unique_ptr<x11::ListedClients> clients_;
     Subscription ownHandler_;
     Subscription rootSelection_;
 };

@@ -308,8 +308,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
             for (const auto& [w, ask] : geometries) xcb_discard_reply(c, ask.sequence);
         }
     } discard{c, attrAsks, geometryAsks};
-    auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
-    auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
+    auto tree = x11::awaitReply<xcb_query_tree_reply_t>(c, treeAsk.sequence, ending_);
+    auto stacking = x11::awaitReply<xcb_get_property_reply_t>(c, stackingAsk.sequence, ending_);
     // A list that is ending stops between round trips; what the last one asked and nobody read is dropped.
     if (!tree || ending_) return false;
     const auto* children = xcb_query_tree_children(tree.get());
@@ -343,14 +343,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     };
     std::unordered_map<xcb_window_t, TopLevel> topLevels;
     for (int i = 0; i < childCount; ++i) {
-        auto a = x11::own(xcb_get_window_attributes_reply(c, topAttrAsks[i], nullptr));
+        auto a = x11::awaitReply<xcb_get_window_attributes_reply_t>(c, topAttrAsks[i].sequence, ending_);
         if (a) topLevels[children[i]] = {a->map_state == XCB_MAP_STATE_VIEWABLE, a->override_redirect != 0};
     }
     // A client's top-level window is its frame (the window manager's parent), or itself when not reparented.
     // Iconified windows and those on other desktops have unmapped frames and drop out below.
     std::vector<std::pair<xcb_window_t, xcb_window_t>> pending;  // (client, ancestor still below the root)
     for (auto& [client, ask] : parentAsks) {
-        auto t = x11::own(xcb_query_tree_reply(c, ask, nullptr));
+        auto t = x11::awaitReply<xcb_query_tree_reply_t>(c, ask.sequence, ending_);
         if (!t) continue;
         if (topLevels.count(client))
             clientOfTopLevel[client] = client;
@@ -366,7 +366,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         for (auto& [client, ancestor] : pending) asks.push_back(xcb_query_tree(c, ancestor));
         std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
         for (std::size_t i = 0; i < pending.size(); ++i) {
-            auto t = x11::own(xcb_query_tree_reply(c, asks[i], nullptr));
+            auto t = x11::awaitReply<xcb_query_tree_reply_t>(c, asks[i].sequence, ending_);
             if (!t) continue;
             if (topLevels.count(t->parent) || t->parent == root)
                 clientOfTopLevel[t->parent == root ? pending[i].second : t->parent] = pending[i].first;
@@ -434,14 +434,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         if (!entries[i].managed) a.level = x11::askProperty(c, w, atom(kLevelProperty), XCB_ATOM_CARDINAL, 1);
     }
 
-    auto reply = [c](xcb_get_property_cookie_t ask) {
-        return x11::own(xcb_get_property_reply(c, ask, nullptr));
+    auto reply = [this, c](xcb_get_property_cookie_t ask) {
+        return x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_);
     };
     std::vector<std::size_t> missingPID;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto& a = asks[i];
         Known& k = seen[entries[i].window];
-        if (auto g = x11::own(xcb_get_geometry_reply(c, a.geometry, nullptr))) {
+        if (auto g = x11::awaitReply<xcb_get_geometry_reply_t>(c, a.geometry.sequence, ending_)) {
             const double border = g->border_width;
             k.rootBounds = Rect(g->x, g->y, g->width + 2 * border, g->height + 2 * border);
         } else {

@@ -3,8 +3,11 @@
 
 #include "base/Log.h"
 
+#include <xcb/xcbext.h>
+
 #include <QMetaObject>
 #include <QObject>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +86,26 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     std::string cls = raw.substr(nul + 1);
     if (auto end = cls.find('\0'); end != std::string::npos) cls.resize(end);
     return {instance, cls};
+}
+
+void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
+    // Whichever thread reads the socket (the event pump's, mostly) queues the reply where polling finds it;
+    // a poll made while nobody reads reads what has come itself. Polling sends nothing: the request goes
+    // out first.
+    xcb_flush(c);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
+            std::free(error);
+            return reply;
+        }
+        if (stop || xcb_connection_has_error(c)) {
+            xcb_discard_reply(c, sequence);
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
 }
 
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property) {

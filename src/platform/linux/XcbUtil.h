@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -94,6 +95,15 @@ std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply);
 std::string bytes8(const xcb_get_property_reply_t* reply);
 // The two strings of WM_CLASS: instance and class.
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
+
+// Waits for the reply to request `sequence` (or its error) while `stop` stays false, without holding the
+// connection: a thread that must end promptly checks between replies, however long a busy server takes to
+// answer. Null after an error, a broken connection, or a stop (the reply is then dropped when it comes).
+void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop);
+template <class Reply>
+Owned<Reply> awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
+    return own(static_cast<Reply*>(awaitReply(c, sequence, stop)));
+}
 
 // The windows listed in one of the root window's WINDOW-list properties ("_NET_CLIENT_LIST",
 // "_NET_ACTIVE_WINDOW"); empty when unset. One round trip.
