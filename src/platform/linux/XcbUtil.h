@@ -128,7 +128,7 @@ public:
     using Filter = std::function<void(Batch&)>;
 
     explicit EventPump(Connection& connection);
-    // Stops the reader and waits for it.
+    // Stops the reader and waits for it; the connection reads nothing from then on (the pump goes with it).
     ~EventPump();
     EventPump(const EventPump&) = delete;
     EventPump& operator=(const EventPump&) = delete;
@@ -143,7 +143,6 @@ private:
     void deliver();
 
     Connection& connection_;
-    xcb_window_t wakeWindow_ = 0;
     std::unique_ptr<QObject> context_;  // main-thread deliveries are queued to it and die with it
     std::map<std::uint64_t, Handler> handlers_;
     std::uint64_t nextId_ = 0;
