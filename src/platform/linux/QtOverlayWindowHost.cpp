@@ -23,7 +23,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "base/CoalescedWork.h"
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/linux/QtOverlayGLSurface.h"
@@ -198,11 +197,9 @@ private:
     X11OverlayDesktop(MainLoop&, X11Session& session) : session_(session), conn_(session.toolkit()) {
         auto& desktop = session_.desktop();
         root_ = desktop.root();
-        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE",
+        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE",
                         "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_DESKTOP"});
         activeAtom_ = desktop.atom("_NET_ACTIVE_WINDOW");
-        clientListAtom_ = desktop.atom("_NET_CLIENT_LIST");
-        typeAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE");
         dockAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DOCK");
         desktopAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DESKTOP");
         cmAtom_ = x11::compositorSelection(desktop);
@@ -391,7 +388,7 @@ private:
     X11Session& session_;
     xcb_connection_t* conn_;
     xcb_window_t root_ = 0;
-    xcb_atom_t activeAtom_ = 0, clientListAtom_ = 0, typeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
+    xcb_atom_t activeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
                cmAtom_ = 0;
     bool xfixes_ = false, shapeInput_ = false, compositor_ = false;
     std::uint8_t fixesEventBase_ = 0;

@@ -11,7 +11,6 @@
 #include <set>
 
 #include "base/Cancellable.h"
-#include "base/CoalescedWork.h"
 #include "base/Lifetime.h"
 #include "platform/WindowEvents.h"
 #include "platform/linux/XcbUtil.h"

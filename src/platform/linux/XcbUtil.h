@@ -158,14 +158,10 @@ private:
     std::thread reader_;
 };
 
-// How many new windows of a list a service looks up in one turn of the loop: a few milliseconds of requests,
-// so that the loop (and a termination signal) never waits long behind a list of thousands of new windows.
-constexpr std::size_t kLookUpsPerTurn = 256;
-
 // What a service keeps of each window a root list names (the client list): looked up once, when the window
 // first appears in the list, for many new windows together (so that the requests can be pipelined), and
 // forgotten when the window leaves it. A list rewritten over and over then costs lookups only of the windows
-// it adds; a list of thousands of new windows is looked up over a few turns of the loop. Not locked.
+// it adds; a list of thousands of new windows is looked up over a few readings. Not locked.
 template <class T>
 class ListedWindows {
 public:
