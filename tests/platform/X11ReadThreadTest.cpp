@@ -107,8 +107,8 @@ TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackEndsWhenTold) {
     sync(*holder);
     // The connection still serves: the answer given up on is dropped, the next one comes.
     const std::atomic<bool> never{false};
-    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(), xcb_get_input_focus(asker->get()).sequence,
-                                                      never),
+    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
+                                                      xcb_get_input_focus(asker->get()).sequence, never),
               nullptr);
 }
 

@@ -197,8 +197,8 @@ private:
     X11OverlayDesktop(MainLoop&, X11Session& session) : session_(session), conn_(session.toolkit()) {
         auto& desktop = session_.desktop();
         root_ = desktop.root();
-        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE",
-                        "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_DESKTOP"});
+        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK",
+                        "_NET_WM_WINDOW_TYPE_DESKTOP"});
         activeAtom_ = desktop.atom("_NET_ACTIVE_WINDOW");
         dockAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DOCK");
         desktopAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DESKTOP");
@@ -388,8 +388,7 @@ private:
     X11Session& session_;
     xcb_connection_t* conn_;
     xcb_window_t root_ = 0;
-    xcb_atom_t activeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
-               cmAtom_ = 0;
+    xcb_atom_t activeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0, cmAtom_ = 0;
     bool xfixes_ = false, shapeInput_ = false, compositor_ = false;
     std::uint8_t fixesEventBase_ = 0;
     Subscription rootSelection_;

@@ -32,21 +32,23 @@ ListedClients::ListedClients(X11Session& session)
     workArea_ = connection_.atom("_NET_WORKAREA");
     // Heard on the event thread: the list's changes on the root (which the services select), and a
     // listed window's facts changing (on windows a service follows, such as the panels for their struts).
-    filter_ = session.addEventFilter([notes = notes_, root = connection_.root(), clientList = clientList_,
-                              workArea = workArea_,
-                              facts = std::vector<xcb_atom_t>{pid_, type_, strutPartial_, strut_,
-                                                              XCB_ATOM_WM_CLASS}](EventPump::Batch& batch) {
-        for (const auto& event : batch) {
-            if (!event || (event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) continue;
-            const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
-            if (p.window == root) {
-                // The manager follows every client's struts: one changed, perhaps of a window not followed.
-                if (p.atom == clientList || p.atom == workArea) notes->ask(std::nullopt, p.atom == workArea);
-            } else if (std::find(facts.begin(), facts.end(), p.atom) != facts.end()) {
-                notes->ask(p.window, false);
+    filter_ = session.addEventFilter(
+        [notes = notes_, root = connection_.root(), clientList = clientList_, workArea = workArea_,
+         facts = std::vector<xcb_atom_t>{pid_, type_, strutPartial_, strut_, XCB_ATOM_WM_CLASS}](
+            EventPump::Batch& batch) {
+            for (const auto& event : batch) {
+                if (!event || (event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) continue;
+                const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
+                if (p.window == root) {
+                    // The manager follows every client's struts: one changed, perhaps of a window not
+                    // followed.
+                    if (p.atom == clientList || p.atom == workArea)
+                        notes->ask(std::nullopt, p.atom == workArea);
+                } else if (std::find(facts.begin(), facts.end(), p.atom) != facts.end()) {
+                    notes->ask(p.window, false);
+                }
             }
-        }
-    });
+        });
     rootSelection_ = session.selectEvents(session.desktop().root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     const std::atomic<bool> never{false};
     while (!read(never)) {
@@ -105,7 +107,8 @@ std::vector<ClientFacts> ListedClients::lookUp(const std::vector<xcb_window_t>& 
     std::vector<Asks> asks;
     asks.reserve(windows.size());
     for (auto w : windows)
-        asks.push_back({askProperty(c, w, pid_, XCB_ATOM_CARDINAL, 1), askProperty(c, w, type_, XCB_ATOM_ATOM, 32),
+        asks.push_back({askProperty(c, w, pid_, XCB_ATOM_CARDINAL, 1),
+                        askProperty(c, w, type_, XCB_ATOM_ATOM, 32),
                         askProperty(c, w, strutPartial_, XCB_ATOM_CARDINAL, 12),
                         askProperty(c, w, strut_, XCB_ATOM_CARDINAL, 4),
                         askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256)});
@@ -144,12 +147,13 @@ std::vector<ClientFacts> ListedClients::lookUp(const std::vector<xcb_window_t>& 
     // A window's id lies in its client's range of ids: one answer naming every client's process serves every
     // window without _NET_WM_PID.
     xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    auto clients = awaitReply<xcb_res_query_client_ids_reply_t>(
-        c, xcb_res_query_client_ids(c, 1, &all).sequence, stop);
+    auto clients =
+        awaitReply<xcb_res_query_client_ids_reply_t>(c, xcb_res_query_client_ids(c, 1, &all).sequence, stop);
     if (stop) return {};
     if (!clients) return facts;
     const std::uint32_t idMask = xcb_get_setup(c)->resource_id_mask;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(clients.get()); it.rem; xcb_res_client_id_value_next(&it)) {
+    for (auto it = xcb_res_query_client_ids_ids_iterator(clients.get()); it.rem;
+         xcb_res_client_id_value_next(&it)) {
         if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) ||
             xcb_res_client_id_value_value_length(it.data) < 1)
             continue;

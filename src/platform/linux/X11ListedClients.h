@@ -26,9 +26,9 @@ namespace velaro::x11 {
 
 // What the services ask of a listed window.
 struct ClientFacts {
-    std::int32_t pid = 0;              // _NET_WM_PID, else the X-Resource answer; 0 when unknown
-    std::vector<std::uint32_t> types;  // _NET_WM_WINDOW_TYPE atoms
-    std::vector<std::uint32_t> strut;  // _NET_WM_STRUT_PARTIAL when set, else _NET_WM_STRUT; empty: none
+    std::int32_t pid = 0;                   // _NET_WM_PID, else the X-Resource answer; 0 when unknown
+    std::vector<std::uint32_t> types;       // _NET_WM_WINDOW_TYPE atoms
+    std::vector<std::uint32_t> strut;       // _NET_WM_STRUT_PARTIAL when set, else _NET_WM_STRUT; empty: none
     std::string instanceName, windowClass;  // WM_CLASS
 };
 

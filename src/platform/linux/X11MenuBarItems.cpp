@@ -40,8 +40,7 @@ std::optional<Rect> rootRectOf(const Asker& c, xcb_window_t root, xcb_window_t w
 }
 
 bool isViewable(const Asker& c, xcb_window_t window) {
-    auto attributes =
-        c.reply<xcb_get_window_attributes_reply_t>(xcb_get_window_attributes(c, window));
+    auto attributes = c.reply<xcb_get_window_attributes_reply_t>(xcb_get_window_attributes(c, window));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
@@ -65,8 +64,7 @@ double leftEnd(const std::vector<Rect>& rects) {
 }
 
 bool hasProperty(const Asker& c, xcb_window_t window, xcb_atom_t property) {
-    auto reply =
-        c.reply<xcb_get_property_reply_t>(x11::askProperty(c, window, property, XCB_ATOM_ANY, 1));
+    auto reply = c.reply<xcb_get_property_reply_t>(x11::askProperty(c, window, property, XCB_ATOM_ANY, 1));
     return reply && reply->type != XCB_ATOM_NONE;
 }
 
@@ -93,15 +91,15 @@ bool differs(std::uint32_t a, std::uint32_t b) {
 
 // The panel window's own pixels from x `from` to `to` (root pixels), masked to the depth's bits, so that
 // nothing under a translucent panel (our band included) counts; empty when they cannot be read.
-std::vector<std::uint32_t> panelPixels(const Asker& c, xcb_window_t panel, const Rect& panelRect,
-                                       double from, double to, int* width, int* height) {
+std::vector<std::uint32_t> panelPixels(const Asker& c, xcb_window_t panel, const Rect& panelRect, double from,
+                                       double to, int* width, int* height) {
     const int x = int(from - panelRect.x());
     *width = int(to - from);
     *height = int(panelRect.height());
     if (x < 0 || *width <= 0 || *height <= 0) return {};
     auto image =
         c.reply<xcb_get_image_reply_t>(xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0,
-                                                   std::uint16_t(*width), std::uint16_t(*height), ~0u));
+                                                     std::uint16_t(*width), std::uint16_t(*height), ~0u));
     if (!image) return {};
     // Panels are 24- or 32-bit; other depths do not come in whole 32-bit pixels.
     if (image->depth != 24 && image->depth != 32) return {};
@@ -123,8 +121,7 @@ std::optional<double> contentRightOf(const Asker& c, xcb_window_t panel, const R
 }
 
 // Where the drawing right up against `toX` (root pixels) starts, when it is no wider than a clock.
-std::optional<double> contentLeftOf(const Asker& c, xcb_window_t panel, const Rect& panelRect,
-                                    double toX) {
+std::optional<double> contentLeftOf(const Asker& c, xcb_window_t panel, const Rect& panelRect, double toX) {
     constexpr int gap = X11MenuBarItems::kBesideGap;
     const double from = std::max(panelRect.x(), toX - X11MenuBarItems::kClockAreaWidth - gap);
     int width = 0, height = 0;
@@ -261,14 +258,12 @@ X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_
             }
             auto reading = read(docks, stop);
             if (!stop)
-                loop_.post(lifetime_.guard([this, reading = std::move(reading)]() mutable {
-                    took(std::move(reading));
-                }));
+                loop_.post(lifetime_.guard(
+                    [this, reading = std::move(reading)]() mutable { took(std::move(reading)); }));
             return true;
         },
         std::chrono::milliseconds(int(kLookAfter * 1000)), std::chrono::milliseconds(250));
-    handler_ = session_.addEventHandler([this, root, manager,
-                                         traySelection](const xcb_generic_event_t& e) {
+    handler_ = session_.addEventHandler([this, root, manager, traySelection](const xcb_generic_event_t& e) {
         const int type = e.response_type & 0x7f;
         if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
             const auto& d = reinterpret_cast<const xcb_damage_notify_event_t&>(e);
@@ -394,7 +389,7 @@ std::vector<xcb_window_t> X11MenuBarItems::listedDocks() const {
 }
 
 X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& docks,
-                                                const std::atomic<bool>& stop) {
+                                               const std::atomic<bool>& stop) {
     auto& conn = session_.reads();
     if (conn.broken()) return {};
     const Asker c{conn.get(), stop};
@@ -414,8 +409,8 @@ X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& 
         reading.trays.push_back(std::move(tray));
     };
 
-    auto ownerReply =
-        c.reply<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")));
+    auto ownerReply = c.reply<xcb_get_selection_owner_reply_t>(
+        xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")));
     const xcb_window_t owner = ownerReply ? ownerReply->owner : xcb_window_t{XCB_WINDOW_NONE};
     if (owner != XCB_WINDOW_NONE) {
         looked.insert(owner);

@@ -41,10 +41,14 @@ void ReadThread::run() {
         }
         asked_ = false;
         lock.unlock();
-        // A read that leaves work for later goes on at once, unless the list is ending.
-        while (!read_(stop_) && !stop_) {
-        }
+        const bool whole = read_(stop_);
         lock.lock();
+        // A read that left work for later goes on after the quiet wait, without an ask: the server, busy
+        // with the burst that made the work, gets a pause between the parts.
+        if (!whole && !asked_) {
+            asked_ = true;
+            firstAsk_ = lastAsk_ = std::chrono::steady_clock::now();
+        }
     }
 }
 

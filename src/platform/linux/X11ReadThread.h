@@ -14,11 +14,11 @@ namespace velaro::x11 {
 // Runs a read on a thread of its own once asked: when the asks pause for `quiet`, or `longest` after the
 // first ask of a stream that never pauses, so that a burst of hundreds of notices costs one read, and the
 // main loop never waits on the server for any of it. A read that leaves part of the work for later (a long
-// list read in parts) says so and runs again at once. Ending asks a read in progress to stop: a read checks
-// `stop` between its replies (see awaitReply), so the end never waits for a whole scan of the server.
+// list read in parts) says so and runs again after the quiet wait. Ending asks a read in progress to stop:
+// a read checks `stop` between its replies (see awaitReply), so the end never waits for a whole scan.
 class ReadThread {
 public:
-    // `read` returns true once it did all there was to do; false to run again without waiting.
+    // `read` returns true once it did all there was to do; false to run again without being asked.
     using Read = std::function<bool(const std::atomic<bool>& stop)>;
     ReadThread(Read read, std::chrono::milliseconds quiet, std::chrono::milliseconds longest);
     // Stops a read in progress and waits only for it to notice.

@@ -165,8 +165,8 @@ void X11Screens::reload() {
         if (!strut) continue;
         struts.push_back(*strut);
         auto kept = dockSelections_.extract(window);
-        selections[window] = kept ? std::move(kept.mapped())
-                                  : session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
+        selections[window] =
+            kept ? std::move(kept.mapped()) : session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
     }
     dockSelections_ = std::move(selections);
 

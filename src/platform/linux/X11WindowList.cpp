@@ -137,8 +137,8 @@ X11WindowList::X11WindowList(X11Session& session) : session_(session) {
     hiddenAtom_ = connection.atom("_NET_WM_STATE_HIDDEN");
     WindowListChanges::Atoms atoms;
     atoms.stacking = connection.atom("_NET_CLIENT_LIST_STACKING");
-    for (const char* name : {"_NET_WM_PID", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_OPACITY",
-                             kLevelProperty})
+    for (const char* name :
+         {"_NET_WM_PID", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_OPACITY", kLevelProperty})
         atoms.windowProperties.push_back(connection.atom(name));
     atoms.windowProperties.push_back(XCB_ATOM_WM_CLASS);
     changes_ = std::make_shared<WindowListChanges>(connection.root(), std::move(atoms));
@@ -421,7 +421,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         if (old != known_.end()) k = old->second;
         a.fresh = old == known_.end() || stale.count(w) || old->second.managed != entries[i].managed;
         if (!k.selection)
-            k.selection = std::make_shared<Subscription>(session_.selectEvents(w, XCB_EVENT_MASK_PROPERTY_CHANGE));
+            k.selection =
+                std::make_shared<Subscription>(session_.selectEvents(w, XCB_EVENT_MASK_PROPERTY_CHANGE));
         k.topLevel = entries[i].topLevel;
         k.managed = entries[i].managed;
         if (!a.fresh) continue;
@@ -454,13 +455,15 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         auto state = reply(a.state);
         auto opacity = reply(a.opacity);
         // A process found through the X-Resource extension stays the window's.
-        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0) k.pid = static_cast<std::int32_t>(v[0]);
+        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
+            k.pid = static_cast<std::int32_t>(v[0]);
         const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
         if (!cls.empty() || !instance.empty()) k.ownerName = !cls.empty() ? cls : instance;
         std::optional<int> declaredLevel;
         if (a.level.sequence) {
             auto level = reply(a.level);
-            if (auto v = x11::values32(level.get()); !v.empty()) declaredLevel = static_cast<std::int32_t>(v[0]);
+            if (auto v = x11::values32(level.get()); !v.empty())
+                declaredLevel = static_cast<std::int32_t>(v[0]);
         }
         const auto states = x11::values32(state.get());
         k.level = levelOf(x11::values32(type.get()), states, !entries[i].managed, declaredLevel);

@@ -22,8 +22,8 @@ constexpr std::uint16_t kDpmsOn = 0;
 }  // namespace
 
 bool displaysAsleep(const DisplayPowerReading& reading) {
-    const bool saverOn = reading.saverState == XCB_SCREENSAVER_STATE_ON ||
-                         reading.saverState == XCB_SCREENSAVER_STATE_CYCLE;
+    const bool saverOn =
+        reading.saverState == XCB_SCREENSAVER_STATE_ON || reading.saverState == XCB_SCREENSAVER_STATE_CYCLE;
     const bool powerOff = reading.dpmsEnabled && reading.dpmsPowerLevel && *reading.dpmsPowerLevel != kDpmsOn;
     return saverOn || powerOff;
 }
@@ -40,8 +40,7 @@ bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
 }
 
 X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
-    : session_(session),
-      activeReads_(loop, [this] { reloadActive(true); }) {
+    : session_(session), activeReads_(loop, [this] { reloadActive(true); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -99,8 +98,8 @@ void X11Workspace::followDisplayPower() {
         saverEventBase_ = saver->first_event;
         saverEvents_ = true;
         xcb_screensaver_select_input(c, connection.root(), XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
-        auto info = x11::own(xcb_screensaver_query_info_reply(
-            c, xcb_screensaver_query_info(c, connection.root()), nullptr));
+        auto info = x11::own(
+            xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, connection.root()), nullptr));
         if (info) now.saverState = info->state;
     } else {
         qCInfo(lcDesktop) << tagged(
@@ -160,7 +159,8 @@ RunningApp X11Workspace::appNamedAfter(const x11::ClientFacts& facts) {
     if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
         app.name = entry->localizedName ? *entry->localizedName : entry->name;
     if (!app.name || app.name->empty()) {
-        const std::string fallback = !facts.windowClass.empty() ? facts.windowClass : x11::processName(app.pid);
+        const std::string fallback =
+            !facts.windowClass.empty() ? facts.windowClass : x11::processName(app.pid);
         app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
     }
     return app;
