@@ -880,9 +880,11 @@ void QtOverlayWindowHost::stackChanged() {
     restack(true);
 }
 
-std::vector<std::pair<WindowNumber, int>> QtOverlayWindowHost::ordered() const {
-    std::vector<std::pair<WindowNumber, int>> windows;
-    for (auto* window : orderedWindows()) windows.emplace_back(window->windowNumber(), window->level());
+std::vector<QtOverlayWindowHost::Placed> QtOverlayWindowHost::ordered() const {
+    std::vector<Placed> windows;
+    for (auto* window : orderedWindows())
+        windows.push_back(
+            {window->windowNumber(), window->level(), window->orderedBelowForeign().value_or(0)});
     return windows;
 }
 

@@ -21,7 +21,7 @@ void ListedClients::Notes::ask(std::optional<xcb_window_t> staleWindow, bool eve
 }
 
 ListedClients::ListedClients(X11Session& session)
-    : connection_(session.reads()), context_(std::make_unique<QObject>()) {
+    : connection_(session.desktop()), context_(std::make_unique<QObject>()) {
     connection_.intern({"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE", "_NET_WM_STRUT_PARTIAL",
                         "_NET_WM_STRUT", "_NET_WORKAREA"});
     clientList_ = connection_.atom("_NET_CLIENT_LIST");
@@ -49,7 +49,7 @@ ListedClients::ListedClients(X11Session& session)
                 }
             }
         });
-    rootSelection_ = session.selectEvents(session.desktop().root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
+    rootSelection_ = session.selectEvents(connection_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     const std::atomic<bool> never{false};
     while (!read(never)) {
     }

@@ -390,7 +390,7 @@ std::vector<xcb_window_t> X11MenuBarItems::listedDocks() const {
 
 X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& docks,
                                                const std::atomic<bool>& stop) {
-    auto& conn = session_.reads();
+    auto& conn = session_.desktop();
     if (conn.broken()) return {};
     const Asker c{conn.get(), stop};
     const xcb_window_t root = conn.root();

@@ -214,7 +214,6 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
         }
     });
     rootSelection_ = selectEvents(desktop_->root(), XCB_EVENT_MASK_STRUCTURE_NOTIFY);
-    reads_ = x11::Connection::open(displayName_.c_str(), atoms_);
     clients_ = std::make_unique<x11::ListedClients>(*this);
     refreshScreens();
     followQtScreens();

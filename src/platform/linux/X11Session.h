@@ -157,10 +157,7 @@ public:
     // The capture worker's own connection (grabs are long, and a worker polls its events itself), opened on
     // first use; null when that fails. Any thread.
     x11::Connection* capture();
-    // The connection of the reads made off the main loop (the client list's, the trays'): their long
-    // pipelined batches never stand in the way of a request the main loop sends on the desktop connection.
-    // Falls back to the desktop connection when a second one cannot be opened. Any thread.
-    x11::Connection& reads() { return reads_ ? *reads_ : *desktop_; }
+
     const std::string& displayName() const { return displayName_; }
 
     // ---- events of the desktop connection ----
@@ -209,7 +206,6 @@ private:
 
     std::mutex captureMutex_;
     std::unique_ptr<x11::Connection> capture_;
-    std::unique_ptr<x11::Connection> reads_;
 
     // A process-wide count: a value names one state of one session's screens.
     static std::uint64_t nextSpaceVersion();
