@@ -245,7 +245,7 @@ TEST_F(ClientListBurstTest, TheWorkspaceFollowsABurstToItsLastListWithoutHolding
 }
 
 // A work-area change with a few hundred windows listed ahead of the panel: every strut is read again, a few
-// hundred windows a turn, and every set of screens published meanwhile keeps the panel, at ratios 1 and 2.
+// hundred windows a reading, and every set of screens published meanwhile keeps the panel, at ratios 1 and 2.
 TEST_F(ClientListBurstTest, TheScreensKeepTheirPanelWhileTheStrutsOfALongListAreReadAgain) {
     const double panel = panelHeight();
     constexpr std::uint32_t kReserved = 30;
@@ -253,7 +253,7 @@ TEST_F(ClientListBurstTest, TheScreensKeepTheirPanelWhileTheStrutsOfALongListAre
         SCOPED_TRACE(testing::Message() << "ratio " << ratio);
         TestSession session([ratio] { return ratio; });
         ASSERT_TRUE(session);
-        ListedWindowBurst windows(x11::kLookUpsPerTurn + 144);
+        ListedWindowBurst windows(x11::ListedClients::kLookUpsPerReading + 144);
         ASSERT_TRUE(windows);
         windows.listAhead();
         QtMainLoop loop;

@@ -90,9 +90,10 @@ qint64 shortcutAnswer(const RunningApp& app) {
     return took.elapsed();
 }
 
-// Off until every service that follows the desktop reads the server off the main loop: the sampler's window
-// list does, but the overlay host's stacking checks, the workspace's and the screens' reads of newly listed
-// windows still hold the loop for seconds through this storm. Run it with --gtest_also_run_disabled_tests.
+// Off until the end and the shortcut stay within half a second in the checked build: the app's own services
+// no longer wait on the server on the main loop through this storm, but Qt's still do (a configure notice's
+// coordinates, the tray icon's backing store as it paints and as it goes), and the server answers them only
+// after 0.3 to 0.7 s meanwhile. Run it with --gtest_also_run_disabled_tests.
 TEST(WindowStormTest, DISABLED_TheAppAnswersThroughAStormOfListedWindowsAndEndsWithinHalfASecondOfSigterm) {
     VELARO_REQUIRE_DESKTOP();
     Storm storm;

@@ -1,11 +1,15 @@
 // What the X11 services lean on when any client can rewrite a root list hundreds of times in a burst: a
-// followed list looks up only the windows it adds.
+// followed list looks up only the windows it adds, and the event pump ends without the server's help.
 #include "platform/linux/XcbUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <numeric>
+#include <thread>
 
 namespace velaro::x11 {
 namespace {
@@ -120,6 +124,37 @@ TEST(ListedWindowsTest, ValuesOutOfDateAreKeptUntilReadAgainAndReadBeforeNewWind
     EXPECT_FALSE(listed.follow(burst, lookUp, 256));
     EXPECT_EQ(asked.back().front(), old[299]);
     EXPECT_EQ(*listed.find(old[299]), 3);
+}
+
+}  // namespace
+}  // namespace velaro::x11
+
+namespace velaro::x11 {
+namespace {
+
+// The app ends while another client keeps the server busy (here: holds it grabbed): the desktop
+// connection's event pump stops without waiting for anything to come back from the server.
+TEST(EventPumpServerTest, ThePumpEndsWhileTheServerAnswersNobody) {
+    using namespace std::chrono_literals;
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    auto holder = Connection::open();
+    auto watched = Connection::open();
+    if (!holder || !watched) GTEST_SKIP() << "no X server to talk to";
+    auto pump = std::make_unique<EventPump>(*watched);
+    xcb_grab_server(holder->get());
+    std::free(xcb_get_input_focus_reply(holder->get(), xcb_get_input_focus(holder->get()), nullptr));
+    std::atomic<bool> ended{false}, released{false};
+    std::thread release([&] {
+        // An end that waits on the server would wait as long as the grab: end it rather than hang the test.
+        for (int i = 0; i < 10000 && !ended; ++i) std::this_thread::sleep_for(1ms);
+        xcb_ungrab_server(holder->get());
+        xcb_flush(holder->get());
+        released = !ended;
+    });
+    pump.reset();
+    ended = true;
+    release.join();
+    EXPECT_FALSE(released) << "the pump ended only once the server answered again";
 }
 
 }  // namespace

@@ -21,8 +21,8 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
-#include "base/CoalescedWork.h"
 #include "base/Log.h"
 #include "base/MainLoop.h"
 #include "platform/linux/QtOverlayGLSurface.h"
@@ -124,14 +124,19 @@ public:
         const xcb_window_t* first = xcb_query_tree_children(tree.get());
         const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
         // Our own windows are mapped and unmapped by requests on this connection, ahead of their notices (and
-        // their notices start no check): asked every time.
-        if (isOwn)
-            for (auto child : children)
-                if (isOwn(child)) childStates_.forget(child);
-        childStates_.follow(children,
-                            [this](const std::vector<xcb_window_t>& fresh) { return statesOf(fresh); });
+        // their notices start no check): asked every time, together with children not known yet.
+        std::vector<xcb_window_t> unknown;
+        for (auto child : children)
+            if ((isOwn && isOwn(child)) || !childStates_.contains(child)) unknown.push_back(child);
+        const auto states = statesOf(unknown);
+        for (std::size_t i = 0; i < unknown.size(); ++i) childStates_[unknown[i]] = states[i];
+        if (childStates_.size() > children.size()) {
+            const std::unordered_set<xcb_window_t> present(children.begin(), children.end());
+            std::erase_if(childStates_, [&](const auto& entry) { return !present.contains(entry.first); });
+        }
         for (auto child : children) {
-            const auto* state = childStates_.find(child);
+            const auto it = childStates_.find(child);
+            const auto* state = it == childStates_.end() ? nullptr : &it->second;
             if (!state || !state->known) continue;  // gone meanwhile
             env.stack.push_back({child, state->viewable, state->overrideRedirect});
         }
@@ -143,32 +148,6 @@ public:
         env.activeFrame = activeFrame_;
         env.desktopFrame = desktopFrame_;
         return env;
-    }
-
-    // Reads ahead, a few hundred windows a turn, what the next check would otherwise read all at once: the
-    // state of new root children, and the kinds of newly listed clients (the anchors are refreshed once all
-    // are known). Thousands of new windows (a session coming back, a client listing windows itself) then
-    // never hold one check, nor the app's end.
-    void readNewChildren() {
-        auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
-        if (!tree) return;
-        const xcb_window_t* first = xcb_query_tree_children(tree.get());
-        const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
-        if (!childStates_.follow(
-                children, [this](const std::vector<xcb_window_t>& fresh) { return statesOf(fresh); },
-                x11::kLookUpsPerTurn))
-            childrenReads_.askNextTurn();
-    }
-    void readNewClients() {
-        const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
-        if (!kinds_.follow(
-                clients, [this](const std::vector<xcb_window_t>& fresh) { return kindsOf(fresh); },
-                x11::kLookUpsPerTurn)) {
-            clientsReads_.askNextTurn();
-            return;
-        }
-        anchorsDirty_ = true;
-        if (onStackEvent) onStackEvent();
     }
 
     // The root's child that holds `window` (its window-manager frame, or the window itself).
@@ -215,18 +194,12 @@ public:
     void flush() { xcb_flush(conn_); }
 
 private:
-    X11OverlayDesktop(MainLoop& loop, X11Session& session)
-        : session_(session),
-          conn_(session.toolkit()),
-          childrenReads_(loop, [this] { readNewChildren(); }),
-          clientsReads_(loop, [this] { readNewClients(); }) {
+    X11OverlayDesktop(MainLoop&, X11Session& session) : session_(session), conn_(session.toolkit()) {
         auto& desktop = session_.desktop();
         root_ = desktop.root();
-        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE",
-                        "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_DESKTOP"});
+        desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK",
+                        "_NET_WM_WINDOW_TYPE_DESKTOP"});
         activeAtom_ = desktop.atom("_NET_ACTIVE_WINDOW");
-        clientListAtom_ = desktop.atom("_NET_CLIENT_LIST");
-        typeAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE");
         dockAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DOCK");
         desktopAtom_ = desktop.atom("_NET_WM_WINDOW_TYPE_DESKTOP");
         cmAtom_ = x11::compositorSelection(desktop);
@@ -276,36 +249,52 @@ private:
             anchorsDirty_ = true;
             if (onStackEvent) onStackEvent();
         });
+        anchorClients_ = anchorClients();
+        clientChanges_ = session_.clients().changed().sink([this](int) {
+            auto anchors = anchorClients();
+            if (anchors == anchorClients_) return;
+            anchorClients_ = std::move(anchors);
+            anchorsDirty_ = true;
+            if (onStackEvent) onStackEvent();
+        });
     }
 
     void handle(const xcb_generic_event_t& event, bool* stack, bool* compositor) {
         const std::uint8_t type = event.response_type & 0x7f;
         auto foreign = [this](xcb_window_t w) { return !isOwn || !isOwn(w); };
         switch (type) {
-            case XCB_CREATE_NOTIFY:
-                // Not in the stack until it is mapped: its state is read ahead.
-                if (reinterpret_cast<const xcb_create_notify_event_t&>(event).parent == root_)
-                    childrenReads_.ask();
+            case XCB_CREATE_NOTIFY: {
+                // Not in the stack until it is mapped, and its state is told here: a client making thousands
+                // of windows costs no round trip and no check.
+                const auto& e = reinterpret_cast<const xcb_create_notify_event_t&>(event);
+                if (e.parent == root_) childStates_[e.window] = {true, false, e.override_redirect != 0};
                 return;
+            }
             case XCB_CONFIGURE_NOTIFY: {
                 const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
                 // Only the root's children move in the stack; other windows' notices come for other services.
                 if (e.event != root_) return;
-                childStates_.forget(e.window);
+                childStates_.erase(e.window);
                 if (!foreign(e.window)) return;
                 for (const auto& dock : docks_)
                     if (dock.frame == e.window) anchorsDirty_ = true;
                 *stack = true;
                 return;
             }
+            case XCB_DESTROY_NOTIFY: {
+                // A window that was mapped told of its unmapping first: one going unmapped leaves the stack
+                // as it was.
+                const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
+                if (e.event == root_) childStates_.erase(e.window);
+                return;
+            }
             case XCB_MAP_NOTIFY:
             case XCB_UNMAP_NOTIFY:
-            case XCB_DESTROY_NOTIFY:
             case XCB_REPARENT_NOTIFY: {
-                // All four carry the event window, then the window.
+                // All three carry the event window, then the window.
                 const auto& e = reinterpret_cast<const xcb_map_notify_event_t&>(event);
                 if (e.event != root_) return;
-                childStates_.forget(e.window);
+                childStates_.erase(e.window);
                 if (!foreign(e.window)) return;
                 anchorsDirty_ = true;
                 *stack = true;
@@ -317,10 +306,6 @@ private:
                 if (e.atom == activeAtom_) {
                     anchorsDirty_ = true;
                     *stack = true;
-                } else if (e.atom == clientListAtom_) {
-                    // Any client may rewrite the list hundreds of times in a burst; a dock coming or going
-                    // maps or unmaps its frame as well, which is checked at once.
-                    clientsReads_.ask();
                 }
                 return;
             }
@@ -356,26 +341,25 @@ private:
         return states;
     }
 
-    // What the stacking takes a client for: its first type of the two that matter. A window's type is set
-    // before it is mapped, so it is read once, when the window is first listed: a list rewritten in a burst
-    // costs reads of the windows it adds only.
+    // What the stacking takes a client for: its first type of the two that matter, as the client list's
+    // reading found it (read off the main loop, when the window was first listed).
     enum class ClientKind : std::uint8_t { other, dock, desktop };
-    std::vector<ClientKind> kindsOf(const std::vector<xcb_window_t>& clients) {
-        std::vector<xcb_get_property_cookie_t> cookies;
-        cookies.reserve(clients.size());
-        for (auto client : clients)
-            cookies.push_back(x11::askProperty(conn_, client, typeAtom_, XCB_ATOM_ATOM, 32));
-        std::vector<ClientKind> kinds(clients.size(), ClientKind::other);
-        for (std::size_t i = 0; i < clients.size(); ++i) {
-            auto reply = x11::own(xcb_get_property_reply(conn_, cookies[i], nullptr));
-            for (const auto type : x11::values32(reply.get())) {
-                if (type == dockAtom_ || type == desktopAtom_) {
-                    kinds[i] = type == dockAtom_ ? ClientKind::dock : ClientKind::desktop;
-                    break;
-                }
-            }
-        }
-        return kinds;
+    ClientKind kindOf(const x11::ClientFacts* facts) const {
+        if (facts)
+            for (const auto type : facts->types)
+                if (type == dockAtom_ || type == desktopAtom_)
+                    return type == dockAtom_ ? ClientKind::dock : ClientKind::desktop;
+        return ClientKind::other;
+    }
+    // The docks and the desktop window among the listed clients: a new reading of the list moves the
+    // anchors only when these changed, not whenever any client rewrote the list.
+    std::vector<std::pair<xcb_window_t, ClientKind>> anchorClients() const {
+        std::vector<std::pair<xcb_window_t, ClientKind>> anchors;
+        const auto reading = session_.clients().reading();
+        for (auto client : reading->windows)
+            if (const auto kind = kindOf(reading->find(client)); kind != ClientKind::other)
+                anchors.emplace_back(client, kind);
+        return anchors;
     }
 
     void refreshAnchors() {
@@ -385,18 +369,15 @@ private:
 
         docks_.clear();
         desktopFrame_ = 0;
-        const auto clients = windowList(root_, clientListAtom_, XCB_ATOM_WINDOW);
-        kinds_.follow(clients, [this](const std::vector<xcb_window_t>& fresh) { return kindsOf(fresh); });
-        for (auto client : clients) {
-            const auto* kind = kinds_.find(client);
-            if (kind && *kind == ClientKind::dock) {
+        for (const auto& [client, kind] : anchorClients_) {
+            if (kind == ClientKind::dock) {
                 const auto frame = topLevelOf(client);
                 auto geometry =
                     x11::own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
                 if (frame && geometry)
                     docks_.push_back(
                         {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
-            } else if (kind && *kind == ClientKind::desktop && !desktopFrame_) {
+            } else if (kind == ClientKind::desktop && !desktopFrame_) {
                 desktopFrame_ = topLevelOf(client);
             }
         }
@@ -407,8 +388,7 @@ private:
     X11Session& session_;
     xcb_connection_t* conn_;
     xcb_window_t root_ = 0;
-    xcb_atom_t activeAtom_ = 0, clientListAtom_ = 0, typeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0,
-               cmAtom_ = 0;
+    xcb_atom_t activeAtom_ = 0, dockAtom_ = 0, desktopAtom_ = 0, cmAtom_ = 0;
     bool xfixes_ = false, shapeInput_ = false, compositor_ = false;
     std::uint8_t fixesEventBase_ = 0;
     Subscription rootSelection_;
@@ -416,14 +396,12 @@ private:
     Subscription screensChanged_;
     std::set<std::uint32_t> children_;
     bool anchorsDirty_ = true;
-    // The reading ahead: once a burst of notices is over (any client sends hundreds), then a turn at a time.
-    AfterQuiet childrenReads_;
-    AfterQuiet clientsReads_;
-    // Each root child's state, read when the child is first seen and again after a notice of its own says it
-    // changed: with thousands of root children (unmapped windows of a busy session) every check would
-    // otherwise ask for each of them.
-    x11::ListedWindows<ChildState> childStates_;
-    x11::ListedWindows<ClientKind> kinds_;
+    Subscription clientChanges_;
+    std::vector<std::pair<xcb_window_t, ClientKind>> anchorClients_;
+    // Each root child's state, told by its creation or read when the child is first seen, and read again
+    // after a notice of its own says it changed: with thousands of root children (unmapped windows of a busy
+    // session) every check would otherwise ask for each of them.
+    std::unordered_map<xcb_window_t, ChildState> childStates_;
     std::vector<Rect> monitors_;
     std::vector<x11::Dock> docks_;
     std::uint32_t activeFrame_ = 0, desktopFrame_ = 0;
@@ -890,7 +868,24 @@ QRect QtOverlayWindowHost::qtGeometryFor(const Rect& frame) const {
 }
 
 void QtOverlayWindowHost::stackChanged() {
+    // Windows going (the app hiding its windows as it ends, say) leave the rest in order.
+    auto now = ordered();
+    std::size_t kept = 0;
+    for (const auto& window : stacked_)
+        if (kept < now.size() && now[kept] == window) ++kept;
+    if (kept == now.size() && !inBatch()) {
+        stacked_ = std::move(now);
+        return;
+    }
     restack(true);
+}
+
+std::vector<QtOverlayWindowHost::Placed> QtOverlayWindowHost::ordered() const {
+    std::vector<Placed> windows;
+    for (auto* window : orderedWindows())
+        windows.push_back(
+            {window->windowNumber(), window->level(), window->orderedBelowForeign().value_or(0)});
+    return windows;
 }
 
 void QtOverlayWindowHost::batchCommitted() {
@@ -917,6 +912,7 @@ void QtOverlayWindowHost::restack(bool force) {
         ours.push_back(entry);
     }
     const auto groups = x11::planStack(ours, env);
+    stacked_ = ordered();
     if (!force && x11::stackIsIntact(groups, env)) return;
     desktop_->apply(x11::stackOperations(groups));
 }

@@ -55,6 +55,17 @@ private:
     // Qt's geometry of a frame in global points.
     QRect qtGeometryFor(const Rect& frame) const;
 
+    // Our windows as the last restack placed them, front-most first, with their levels and the foreign
+    // window each lies below: a change that only takes windows out of that order leaves the others where
+    // they were, and needs no look at the server.
+    struct Placed {
+        WindowNumber window;
+        int level;
+        WindowNumber below;
+        friend bool operator==(const Placed&, const Placed&) = default;
+    };
+    std::vector<Placed> ordered() const;
+    std::vector<Placed> stacked_;
     bool translucency_ = true;
     bool checkPosted_ = false;
     bool ownUpload_ = true;

@@ -18,23 +18,34 @@ namespace velaro {
 
 namespace {
 
-std::optional<Rect> rootRectOf(xcb_connection_t* c, xcb_window_t root, xcb_window_t window) {
+// Asks over a connection and waits for the answers while a reading goes on: a reading made off the main
+// loop stops between two answers once its owner ends.
+struct Asker {
+    xcb_connection_t* c;
+    const std::atomic<bool>& stop;
+    operator xcb_connection_t*() const { return c; }
+    template <class Reply, class Cookie>
+    x11::Owned<Reply> reply(Cookie ask) const {
+        return x11::awaitReply<Reply>(c, ask.sequence, stop);
+    }
+};
+
+std::optional<Rect> rootRectOf(const Asker& c, xcb_window_t root, xcb_window_t window) {
     auto geometryAsk = xcb_get_geometry(c, window);
     auto translateAsk = xcb_translate_coordinates(c, window, root, 0, 0);
-    auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
-    auto translated = x11::own(xcb_translate_coordinates_reply(c, translateAsk, nullptr));
+    auto geometry = c.reply<xcb_get_geometry_reply_t>(geometryAsk);
+    auto translated = c.reply<xcb_translate_coordinates_reply_t>(translateAsk);
     if (!geometry || !translated) return std::nullopt;
     return Rect(translated->dst_x, translated->dst_y, geometry->width, geometry->height);
 }
 
-bool isViewable(xcb_connection_t* c, xcb_window_t window) {
-    auto attributes =
-        x11::own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+bool isViewable(const Asker& c, xcb_window_t window) {
+    auto attributes = c.reply<xcb_get_window_attributes_reply_t>(xcb_get_window_attributes(c, window));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-std::vector<xcb_window_t> childrenOf(xcb_connection_t* c, xcb_window_t window) {
-    auto tree = x11::own(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+std::vector<xcb_window_t> childrenOf(const Asker& c, xcb_window_t window) {
+    auto tree = c.reply<xcb_query_tree_reply_t>(xcb_query_tree(c, window));
     if (!tree) return {};
     const auto* children = xcb_query_tree_children(tree.get());
     return {children, children + xcb_query_tree_children_length(tree.get())};
@@ -52,15 +63,14 @@ double leftEnd(const std::vector<Rect>& rects) {
     return left;
 }
 
-bool hasProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
-    auto reply =
-        x11::own(xcb_get_property_reply(c, x11::askProperty(c, window, property, XCB_ATOM_ANY, 1), nullptr));
+bool hasProperty(const Asker& c, xcb_window_t window, xcb_atom_t property) {
+    auto reply = c.reply<xcb_get_property_reply_t>(x11::askProperty(c, window, property, XCB_ATOM_ANY, 1));
     return reply && reply->type != XCB_ATOM_NONE;
 }
 
 // An embedded icon carries the XEmbed info itself or, where the panel wraps each icon in a frame of its
 // own, in the frame's child.
-bool holdsEmbeddedIcon(xcb_connection_t* c, xcb_window_t window, xcb_atom_t xembedInfo) {
+bool holdsEmbeddedIcon(const Asker& c, xcb_window_t window, xcb_atom_t xembedInfo) {
     if (hasProperty(c, window, xembedInfo)) return true;
     for (auto child : childrenOf(c, window))
         if (hasProperty(c, child, xembedInfo)) return true;
@@ -81,17 +91,15 @@ bool differs(std::uint32_t a, std::uint32_t b) {
 
 // The panel window's own pixels from x `from` to `to` (root pixels), masked to the depth's bits, so that
 // nothing under a translucent panel (our band included) counts; empty when they cannot be read.
-std::vector<std::uint32_t> panelPixels(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
-                                       double from, double to, int* width, int* height) {
+std::vector<std::uint32_t> panelPixels(const Asker& c, xcb_window_t panel, const Rect& panelRect, double from,
+                                       double to, int* width, int* height) {
     const int x = int(from - panelRect.x());
     *width = int(to - from);
     *height = int(panelRect.height());
     if (x < 0 || *width <= 0 || *height <= 0) return {};
     auto image =
-        x11::own(xcb_get_image_reply(c,
-                                     xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0,
-                                                   std::uint16_t(*width), std::uint16_t(*height), ~0u),
-                                     nullptr));
+        c.reply<xcb_get_image_reply_t>(xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, panel, std::int16_t(x), 0,
+                                                     std::uint16_t(*width), std::uint16_t(*height), ~0u));
     if (!image) return {};
     // Panels are 24- or 32-bit; other depths do not come in whole 32-bit pixels.
     if (image->depth != 24 && image->depth != 32) return {};
@@ -104,7 +112,7 @@ std::vector<std::uint32_t> panelPixels(xcb_connection_t* c, xcb_window_t panel, 
 }
 
 // Where the panel's drawing ends right of `fromX` (root pixels).
-std::optional<double> contentRightOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
+std::optional<double> contentRightOf(const Asker& c, xcb_window_t panel, const Rect& panelRect,
                                      double fromX) {
     int width = 0, height = 0;
     const auto pixels = panelPixels(c, panel, panelRect, fromX, panelRect.maxX(), &width, &height);
@@ -113,8 +121,7 @@ std::optional<double> contentRightOf(xcb_connection_t* c, xcb_window_t panel, co
 }
 
 // Where the drawing right up against `toX` (root pixels) starts, when it is no wider than a clock.
-std::optional<double> contentLeftOf(xcb_connection_t* c, xcb_window_t panel, const Rect& panelRect,
-                                    double toX) {
+std::optional<double> contentLeftOf(const Asker& c, xcb_window_t panel, const Rect& panelRect, double toX) {
     constexpr int gap = X11MenuBarItems::kBesideGap;
     const double from = std::max(panelRect.x(), toX - X11MenuBarItems::kClockAreaWidth - gap);
     int width = 0, height = 0;
@@ -226,14 +233,37 @@ X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_
         damageEventBase_ = damage->first_event;
     }
     const xcb_window_t root = conn.root();
-    const xcb_atom_t clientList = conn.atom("_NET_CLIENT_LIST");
     const xcb_atom_t manager = conn.atom("MANAGER");
     const xcb_atom_t traySelection = conn.atom("_NET_SYSTEM_TRAY_S0");
     // A panel that reloads or restarts shows up as a new dock in the client list, its tray as a new owner of
     // the tray selection, announced on the root.
     rootSelection_ = session_.selectEvents(root, XCB_EVENT_MASK_PROPERTY_CHANGE);
-    handler_ = session_.addEventHandler([this, root, clientList, manager,
-                                         traySelection](const xcb_generic_event_t& e) {
+    // A panel coming or going is a dock joining or leaving the client list, which is read off the main loop.
+    docks_ = listedDocks();
+    clientChanges_ = session_.clients().changed().sink([this](int) {
+        auto docks = listedDocks();
+        {
+            std::lock_guard lock(docksMutex_);
+            if (docks == docks_) return;
+            docks_ = std::move(docks);
+        }
+        statusAreaMoved();
+    });
+    reads_ = std::make_unique<x11::ReadThread>(
+        [this](const std::atomic<bool>& stop) {
+            std::vector<xcb_window_t> docks;
+            {
+                std::lock_guard lock(docksMutex_);
+                docks = docks_;
+            }
+            auto reading = read(docks, stop);
+            if (!stop)
+                loop_.post(lifetime_.guard(
+                    [this, reading = std::move(reading)]() mutable { took(std::move(reading)); }));
+            return true;
+        },
+        std::chrono::milliseconds(int(kLookAfter * 1000)), std::chrono::milliseconds(250));
+    handler_ = session_.addEventHandler([this, root, manager, traySelection](const xcb_generic_event_t& e) {
         const int type = e.response_type & 0x7f;
         if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
             const auto& d = reinterpret_cast<const xcb_damage_notify_event_t&>(e);
@@ -273,11 +303,6 @@ X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_
             case XCB_REPARENT_NOTIFY:
                 on = reinterpret_cast<const xcb_reparent_notify_event_t&>(e).event;
                 break;
-            case XCB_PROPERTY_NOTIFY: {
-                const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-                if (p.window == root && p.atom == clientList) statusAreaMoved();
-                return;
-            }
             case XCB_CLIENT_MESSAGE: {
                 const auto& m = reinterpret_cast<const xcb_client_message_event_t&>(e);
                 if (m.window == root && m.type == manager && m.format == 32 &&
@@ -324,24 +349,20 @@ void X11MenuBarItems::unwatch(xcb_window_t window, bool windowGone) {
 }
 
 void X11MenuBarItems::statusAreaMoved() {
-    // An icon docking maps, reparents and configures at once, a panel starting makes many windows, and the
-    // client list may be rewritten hundreds of times in a burst: one look for what comes in a short while.
-    if (std::exchange(changePending_, true)) return;
-    pendingChange_ = loop_.postAfter(kLookAfter, [this] {
-        changePending_ = false;
-        lookAgain();
-    });
+    reads_->ask();
 }
 
-void X11MenuBarItems::lookAgain() {
-    auto reading = read();
+void X11MenuBarItems::took(Reading reading) {
     watch(reading.holders);
-    if (reading.trays == lastTrays_) return;
+    const bool first = !std::exchange(read_, true);
+    if (!first && reading.trays == lastTrays_) return;
     lastTrays_ = std::move(reading.trays);
     statusAreaChanged_.send(0);
 }
 
 X11MenuBarItems::~X11MenuBarItems() {
+    lifetime_.end();
+    reads_.reset();
     if (session_.desktop().broken()) return;
     for (const auto& [window, w] : watched_)
         if (w.damage != 0) xcb_damage_destroy(session_.desktop().get(), w.damage);
@@ -352,13 +373,26 @@ std::optional<std::vector<std::optional<Rect>>> X11MenuBarItems::frontMenuItemFr
 }
 
 std::vector<TrayLayout> X11MenuBarItems::readTrays() {
-    return read().trays;
+    const std::atomic<bool> never{false};
+    return read(listedDocks(), never).trays;
 }
 
-X11MenuBarItems::Reading X11MenuBarItems::read() {
+std::vector<xcb_window_t> X11MenuBarItems::listedDocks() const {
+    const auto dock = session_.desktop().atom("_NET_WM_WINDOW_TYPE_DOCK");
+    const auto reading = session_.clients().reading();
+    std::vector<xcb_window_t> docks;
+    for (auto client : reading->windows)
+        if (const auto* facts = reading->find(client))
+            if (std::find(facts->types.begin(), facts->types.end(), dock) != facts->types.end())
+                docks.push_back(client);
+    return docks;
+}
+
+X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& docks,
+                                               const std::atomic<bool>& stop) {
     auto& conn = session_.desktop();
     if (conn.broken()) return {};
-    xcb_connection_t* c = conn.get();
+    const Asker c{conn.get(), stop};
     const xcb_window_t root = conn.root();
     const xcb_atom_t xembedInfo = conn.atom("_XEMBED_INFO");
     Reading reading;
@@ -375,8 +409,8 @@ X11MenuBarItems::Reading X11MenuBarItems::read() {
         reading.trays.push_back(std::move(tray));
     };
 
-    auto ownerReply = x11::own(xcb_get_selection_owner_reply(
-        c, xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+    auto ownerReply = c.reply<xcb_get_selection_owner_reply_t>(
+        xcb_get_selection_owner(c, conn.atom("_NET_SYSTEM_TRAY_S0")));
     const xcb_window_t owner = ownerReply ? ownerReply->owner : xcb_window_t{XCB_WINDOW_NONE};
     if (owner != XCB_WINDOW_NONE) {
         looked.insert(owner);
@@ -388,19 +422,8 @@ X11MenuBarItems::Reading X11MenuBarItems::read() {
         addTray(std::move(tray), owner);
     }
 
-    const xcb_atom_t typeAtom = conn.atom("_NET_WM_WINDOW_TYPE");
-    const xcb_atom_t dockAtom = conn.atom("_NET_WM_WINDOW_TYPE_DOCK");
-    // Every client's type is asked at once: a list of thousands of windows costs one round trip.
-    const auto clients = x11::rootWindowList(conn, "_NET_CLIENT_LIST");
-    std::vector<xcb_get_property_cookie_t> typeAsks;
-    typeAsks.reserve(clients.size());
-    for (auto client : clients) typeAsks.push_back(x11::askProperty(c, client, typeAtom, XCB_ATOM_ATOM));
-    for (std::size_t i = 0; i < clients.size(); ++i) {
-        auto types = x11::own(xcb_get_property_reply(c, typeAsks[i], nullptr));
-        const xcb_window_t client = clients[i];
+    for (const xcb_window_t client : docks) {
         if (!looked.insert(client).second) continue;
-        const auto values = x11::values32(types.get());
-        if (std::find(values.begin(), values.end(), dockAtom) == values.end()) continue;
         reading.holders.push_back(client);
         TrayLayout tray;
         for (auto child : childrenOf(c, client))
@@ -412,13 +435,19 @@ X11MenuBarItems::Reading X11MenuBarItems::read() {
 }
 
 std::vector<MenuBarItemWindow> X11MenuBarItems::statusItemWindows() {
-    auto reading = read();
-    watch(reading.holders);
-    lastTrays_ = reading.trays;
-    if (reading.trays.empty()) return {};
+    // Read once here; from then on the trays are kept current off the main loop, by the notices of the
+    // windows the reading follows, and every change is told.
+    if (!read_) {
+        const std::atomic<bool> never{false};
+        auto reading = read(listedDocks(), never);
+        watch(reading.holders);
+        lastTrays_ = std::move(reading.trays);
+        read_ = true;
+    }
+    if (lastTrays_.empty()) return {};
     const auto space = session_.space();
     std::vector<MenuBarItemWindow> out;
-    for (const auto& tray : reading.trays) {
+    for (const auto& tray : lastTrays_) {
         auto windows = statusWindowsOfTray(tray, space);
         out.insert(out.end(), windows.begin(), windows.end());
     }

@@ -7,13 +7,17 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "base/Geometry.h"
+#include "base/Lifetime.h"
 #include "platform/MenuBarItems.h"
+#include "platform/linux/X11ReadThread.h"
 #include "platform/linux/X11Session.h"
 
 namespace velaro {
@@ -93,25 +97,40 @@ private:
         Subscription events;
         std::uint32_t damage = 0;  // the panel's drawing; 0 without the extension
     };
-    Reading read();
+    // Reads the trays of the tray's selection owner and of `docks`; a reading stops between two answers once
+    // `stop` is set. Any thread.
+    Reading read(const std::vector<xcb_window_t>& docks, const std::atomic<bool>& stop);
+    // Takes a reading made off the main loop; main thread.
+    void took(Reading reading);
     // Follows the windows of the reading, and forgets the windows that are no longer among them.
     void watch(const std::vector<xcb_window_t>& holders);
     void unwatch(xcb_window_t window, bool windowGone);
     void statusAreaMoved();
-    void lookAgain();
+
+    // The docks among the listed clients, as the client list's last reading found them.
+    std::vector<xcb_window_t> listedDocks() const;
 
     X11Session& session_;
     MainLoop& loop_;
     Subscription handler_;
     Subscription rootSelection_;
+    Subscription clientChanges_;
+    // The docks the last reading of the client list found: another reading looks again only when they
+    // changed, not whenever any client rewrote the list. Main thread; the reads take a copy under the lock.
+    std::mutex docksMutex_;
+    std::vector<xcb_window_t> docks_;
     std::uint8_t damageEventBase_ = 0;
     bool hasDamage_ = false;
     std::map<xcb_window_t, Watch> watched_;
     // The trays of the last reading, told of or handed out: a look that finds them the same tells nobody.
     std::vector<TrayLayout> lastTrays_;
+    bool read_ = false;  // whether lastTrays_ holds a reading yet
     PassthroughSubject<int> statusAreaChanged_;
-    Cancellable pendingChange_;
-    bool changePending_ = false;
+    Lifetime lifetime_;
+    // The looks after a change, made off the main loop once its notices pause (an icon docking maps,
+    // reparents and configures at once; a panel starting makes many windows): the panel's server may be
+    // busy answering a storm of other clients' changes. Last: it stops before anything above goes.
+    std::unique_ptr<x11::ReadThread> reads_;
 };
 
 }  // namespace velaro

@@ -128,31 +128,18 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
     return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(MainLoop& loop, X11Session& session)
-    : session_(session), reads_(loop, [this] { read(x11::kLookUpsPerTurn); }) {
+X11Screens::X11Screens(MainLoop&, X11Session& session) : session_(session) {
     auto& connection = session_.desktop();
-    connection.intern({"_NET_CLIENT_LIST", "_NET_WM_STRUT_PARTIAL", "_NET_WM_STRUT", "_NET_WORKAREA",
-                       "_NET_ACTIVE_WINDOW"});
+    connection.intern({"_NET_ACTIVE_WINDOW"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
         if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
-        auto& c = session_.desktop();
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-        if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
-            updateActiveCentre();
-            return;
-        }
-        if (p.atom == c.atom("_NET_WM_STRUT_PARTIAL") || p.atom == c.atom("_NET_WM_STRUT")) {
-            strutValues_.refresh(p.window);
-            reads_.ask();
-        } else if (p.atom == c.atom("_NET_WORKAREA")) {
-            // The manager follows every client's struts: one changed, perhaps of a window not watched here.
-            strutValues_.refreshAll();
-            reads_.ask();
-        } else if (p.atom == c.atom("_NET_CLIENT_LIST")) {
-            reads_.ask();
-        }
+        if (p.atom == session_.desktop().atom("_NET_ACTIVE_WINDOW")) updateActiveCentre();
     });
+    // Panels come and go with the client list, and their struts change with their own notices: the list's
+    // reading, made off the main loop, tells of both.
+    clientChanges_ = session_.clients().changed().sink([this](int) { reload(); });
     screensChanged_ = session_.screensChanged().sink([this](int) {
         reload();
         updateActiveCentre();
@@ -164,30 +151,22 @@ X11Screens::X11Screens(MainLoop& loop, X11Session& session)
 X11Screens::~X11Screens() = default;
 
 void X11Screens::reload() {
-    read(std::numeric_limits<std::size_t>::max());
-}
-
-void X11Screens::read(std::size_t most) {
-    auto& connection = session_.desktop();
     const auto snapshot = session_.screens();
-
-    // The struts of every managed window (docks and panels set them); watch those windows for changes.
+    // The struts of every managed window (docks and panels set them); those windows are followed for changes.
+    // While a long list is read in parts, windows still to be read again keep the struts last read, so that a
+    // panel never drops out of the screens in between.
+    const auto reading = session_.clients().reading();
     std::vector<Strut> struts;
-    std::vector<Subscription> selections;
-    const auto clients = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
-    // The screens follow the struts known meanwhile, the last ones read of windows still to be read again: a
-    // long list is read over several turns, and a panel must not drop out of the screens in between.
-    if (!strutValues_.follow(
-            clients, [&](const std::vector<xcb_window_t>& fresh) { return strutValuesOf(connection, fresh); },
-            most))
-        reads_.askNextTurn();
-    for (auto window : clients) {
-        const auto* values = strutValues_.find(window);
+    std::map<std::uint32_t, Subscription> selections;
+    for (auto window : reading->windows) {
+        const auto* facts = reading->find(window);
         const auto strut =
-            values ? Strut::fromValues(*values, snapshot.rootWidth, snapshot.rootHeight) : std::nullopt;
+            facts ? Strut::fromValues(facts->strut, snapshot.rootWidth, snapshot.rootHeight) : std::nullopt;
         if (!strut) continue;
         struts.push_back(*strut);
-        selections.push_back(session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE));
+        auto kept = dockSelections_.extract(window);
+        selections[window] =
+            kept ? std::move(kept.mapped()) : session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
     }
     dockSelections_ = std::move(selections);
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,7 +15,6 @@
 
 #include "base/Cancellable.h"
 #include "base/ChangeNotice.h"
-#include "base/CoalescedWork.h"
 #include "platform/Screens.h"
 #include "platform/linux/X11Session.h"
 
@@ -73,26 +73,21 @@ public:
     std::uint64_t revision() const override { return revision_.load(std::memory_order_acquire); }
     void callOnNextChange(std::function<void()> wake) const override { changeNotice_.arm(std::move(wake)); }
 
-    // Reads the struts again and converts the session's snapshot now (also done after the relevant X events).
+    // Converts the session's snapshot with the struts of the client list's last reading now (also done
+    // after each new reading and after the screens changed).
     void reload();
 
 private:
-    // Looks up the struts of at most `most` windows not seen before; the rest on later turns.
-    void read(std::size_t most);
     void updateActiveCentre();
 
     X11Session& session_;
     Subscription handler_;
     Subscription screensChanged_;
     Subscription rootSelection_;
-    std::vector<Subscription> dockSelections_;
-    // The strut values of each listed window, read when it is first listed and again when a notice says they
-    // may have changed: of a window that reserves space, by its own notice; of any other, by the work area
-    // the window manager changes to follow it. Any client may rewrite the list hundreds of times in a burst.
-    x11::ListedWindows<std::vector<std::uint32_t>> strutValues_;
-    // Read once a burst of notices is over (any client may send hundreds), then once a turn while many new
-    // windows are being looked up.
-    AfterQuiet reads_;
+    Subscription clientChanges_;
+    // The windows that reserve space, followed for their struts' changes (which the client list's reading
+    // hears of, as of the work area the window manager changes for a window not followed).
+    std::map<std::uint32_t, Subscription> dockSelections_;
     mutable std::mutex mutex_;
     std::vector<ScreenInfo> screens_;
     std::optional<Point> activeCentre_;  // global points

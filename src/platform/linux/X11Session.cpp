@@ -214,6 +214,7 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
         }
     });
     rootSelection_ = selectEvents(desktop_->root(), XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    clients_ = std::make_unique<x11::ListedClients>(*this);
     refreshScreens();
     followQtScreens();
 }
@@ -221,6 +222,7 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
 X11Session::~X11Session() {
     rootSelection_.cancel();
     ownHandler_.cancel();
+    clients_.reset();
     pump_.reset();
     qtWatch_.reset();
     lifetime_.end();

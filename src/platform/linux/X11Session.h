@@ -20,6 +20,7 @@
 #include "base/Geometry.h"
 #include "base/Lifetime.h"
 #include "base/Published.h"
+#include "platform/linux/X11ListedClients.h"
 #include "platform/linux/XcbUtil.h"
 
 class QObject;
@@ -156,6 +157,7 @@ public:
     // The capture worker's own connection (grabs are long, and a worker polls its events itself), opened on
     // first use; null when that fails. Any thread.
     x11::Connection* capture();
+
     const std::string& displayName() const { return displayName_; }
 
     // ---- events of the desktop connection ----
@@ -167,6 +169,8 @@ public:
     // holder asked for, since one client has one event mask per window. Any thread.
     [[nodiscard]] Subscription selectEvents(xcb_window_t window, std::uint32_t mask);
     std::uint8_t randrEventBase() const { return randrEventBase_; }
+    // The root's client list and its windows' facts, read off the main loop; main thread.
+    x11::ListedClients& clients() { return *clients_; }
 
     // ---- the screens ----
     // The current snapshot and its conversion; any thread.
@@ -223,6 +227,7 @@ private:
 
     std::unique_ptr<QObject> qtWatch_;  // Qt's screen notifications, while the session lives
     std::unique_ptr<x11::EventPump> pump_;
+    std::unique_ptr<x11::ListedClients> clients_;
     Subscription ownHandler_;
     Subscription rootSelection_;
 };

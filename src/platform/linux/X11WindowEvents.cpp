@@ -35,11 +35,12 @@ private:
     Lifetime::Token ownerLives_;
 };
 
-X11WindowEvents::X11WindowEvents(MainLoop& loop, X11Session& session)
-    : session_(session), adoptions_(loop, [this] { adoptWindows(allWatches()); }) {
-    auto& connection = session_.desktop();
-    connection.intern({"_NET_CLIENT_LIST", "_NET_WM_PID", "WM_STATE"});
-    rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
+X11WindowEvents::X11WindowEvents(MainLoop&, X11Session& session) : session_(session) {
+    session_.desktop().intern({"WM_STATE"});
+    // The list is read off the main loop, however often any client rewrites it.
+    clientChanges_ = session_.clients().changed().sink([this](int) {
+        if (!watches_.empty()) adoptWindows(allWatches());
+    });
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) { handle(e); });
 }
 
@@ -66,8 +67,6 @@ std::vector<X11WindowEvents::Watch*> X11WindowEvents::allWatches() {
 void X11WindowEvents::end(std::uint64_t id) {
     // Its selections go with it; windows other watches follow stay selected.
     watches_.erase(id);
-    // Unfollowed, the list's windows may go and their ids come back as other windows.
-    if (watches_.empty()) processes_.clear();
 }
 
 bool X11WindowEvents::isIconic(std::uint32_t window) {
@@ -82,13 +81,9 @@ bool X11WindowEvents::isIconic(std::uint32_t window) {
 void X11WindowEvents::adoptWindows(const std::vector<Watch*>& watches) {
     auto& connection = session_.desktop();
     auto* c = connection.get();
-    const auto windows = x11::rootWindowList(connection, "_NET_CLIENT_LIST");
-    // The windows left unread are adopted on a later turn.
-    const bool complete = processes_.follow(
-        windows,
-        [&](const std::vector<xcb_window_t>& fresh) { return x11::processesOfWindows(connection, fresh); },
-        x11::kLookUpsPerTurn);
-    if (!complete) adoptions_.askNextTurn();
+    // Windows the reading has not come to yet are adopted after a later one.
+    const auto reading = session_.clients().reading();
+    const auto& windows = reading->windows;
     // Listen first, then read the state, so no change falls between the two; every new window's state is
     // asked at once.
     const auto wmState = connection.atom("WM_STATE");
@@ -96,8 +91,8 @@ void X11WindowEvents::adoptWindows(const std::vector<Watch*>& watches) {
     for (Watch* watch : watches) {
         asks.clear();
         for (auto w : windows) {
-            const auto* pid = processes_.find(w);
-            if (!pid || *pid != watch->pid || watch->windows.count(w)) continue;
+            const auto* facts = reading->find(w);
+            if (!facts || facts->pid != watch->pid || watch->windows.count(w)) continue;
             watch->selections[w] = session_.selectEvents(w, kWatchMask);
             watch->windows[w] = false;
             asks.emplace_back(w, x11::askProperty(c, w, wmState, wmState, 2));
@@ -117,13 +112,6 @@ void X11WindowEvents::handle(const xcb_generic_event_t& e) {
     if (type == XCB_PROPERTY_NOTIFY) {
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
         auto& connection = session_.desktop();
-        if (p.window == connection.root()) {
-            // Any client may rewrite the list hundreds of times in a burst: it is read once the burst is
-            // over. It is followed also while no watch needs it, so that a window id the server gives out
-            // again is never taken for the window that had it, and a new watch finds the processes known.
-            if (p.atom == connection.atom("_NET_CLIENT_LIST")) adoptions_.ask();
-            return;
-        }
         if (p.atom != connection.atom("WM_STATE")) return;
         std::optional<bool> iconic;
         for (auto& [id, watch] : watches_) {

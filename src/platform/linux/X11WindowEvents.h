@@ -11,7 +11,6 @@
 #include <set>
 
 #include "base/Cancellable.h"
-#include "base/CoalescedWork.h"
 #include "base/Lifetime.h"
 #include "platform/WindowEvents.h"
 #include "platform/linux/XcbUtil.h"
@@ -42,8 +41,7 @@ private:
     class Observation;
 
     void handle(const xcb_generic_event_t& event);
-    // Adds each watch's process's listed windows to it (on start and once a turn after the client list
-    // changed).
+    // Adds each watch's process's listed windows to it (on start and after each reading of the client list).
     void adoptWindows(const std::vector<Watch*>& watches);
     std::vector<Watch*> allWatches();
     bool isIconic(std::uint32_t window);
@@ -51,12 +49,8 @@ private:
 
     X11Session& session_;
     Subscription handler_;
-    Subscription rootSelection_;
+    Subscription clientChanges_;
     std::map<std::uint64_t, Watch> watches_;
-    // The process of each listed window (0 where the server cannot tell).
-    x11::ListedWindows<std::int32_t> processes_;
-    // Adopting once a burst of list changes is over, then once a turn while many new windows are looked up.
-    AfterQuiet adoptions_;
     std::uint64_t nextId_ = 0;
     Lifetime lifetime_;
 };

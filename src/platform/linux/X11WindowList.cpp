@@ -137,8 +137,8 @@ X11WindowList::X11WindowList(X11Session& session) : session_(session) {
     hiddenAtom_ = connection.atom("_NET_WM_STATE_HIDDEN");
     WindowListChanges::Atoms atoms;
     atoms.stacking = connection.atom("_NET_CLIENT_LIST_STACKING");
-    for (const char* name : {"_NET_WM_PID", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_OPACITY",
-                             kLevelProperty})
+    for (const char* name :
+         {"_NET_WM_PID", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_OPACITY", kLevelProperty})
         atoms.windowProperties.push_back(connection.atom(name));
     atoms.windowProperties.push_back(XCB_ATOM_WM_CLASS);
     changes_ = std::make_shared<WindowListChanges>(connection.root(), std::move(atoms));
@@ -308,8 +308,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
             for (const auto& [w, ask] : geometries) xcb_discard_reply(c, ask.sequence);
         }
     } discard{c, attrAsks, geometryAsks};
-    auto tree = x11::own(xcb_query_tree_reply(c, treeAsk, nullptr));
-    auto stacking = x11::own(xcb_get_property_reply(c, stackingAsk, nullptr));
+    auto tree = x11::awaitReply<xcb_query_tree_reply_t>(c, treeAsk.sequence, ending_);
+    auto stacking = x11::awaitReply<xcb_get_property_reply_t>(c, stackingAsk.sequence, ending_);
     // A list that is ending stops between round trips; what the last one asked and nobody read is dropped.
     if (!tree || ending_) return false;
     const auto* children = xcb_query_tree_children(tree.get());
@@ -343,14 +343,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     };
     std::unordered_map<xcb_window_t, TopLevel> topLevels;
     for (int i = 0; i < childCount; ++i) {
-        auto a = x11::own(xcb_get_window_attributes_reply(c, topAttrAsks[i], nullptr));
+        auto a = x11::awaitReply<xcb_get_window_attributes_reply_t>(c, topAttrAsks[i].sequence, ending_);
         if (a) topLevels[children[i]] = {a->map_state == XCB_MAP_STATE_VIEWABLE, a->override_redirect != 0};
     }
     // A client's top-level window is its frame (the window manager's parent), or itself when not reparented.
     // Iconified windows and those on other desktops have unmapped frames and drop out below.
     std::vector<std::pair<xcb_window_t, xcb_window_t>> pending;  // (client, ancestor still below the root)
     for (auto& [client, ask] : parentAsks) {
-        auto t = x11::own(xcb_query_tree_reply(c, ask, nullptr));
+        auto t = x11::awaitReply<xcb_query_tree_reply_t>(c, ask.sequence, ending_);
         if (!t) continue;
         if (topLevels.count(client))
             clientOfTopLevel[client] = client;
@@ -366,7 +366,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         for (auto& [client, ancestor] : pending) asks.push_back(xcb_query_tree(c, ancestor));
         std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
         for (std::size_t i = 0; i < pending.size(); ++i) {
-            auto t = x11::own(xcb_query_tree_reply(c, asks[i], nullptr));
+            auto t = x11::awaitReply<xcb_query_tree_reply_t>(c, asks[i].sequence, ending_);
             if (!t) continue;
             if (topLevels.count(t->parent) || t->parent == root)
                 clientOfTopLevel[t->parent == root ? pending[i].second : t->parent] = pending[i].first;
@@ -421,7 +421,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         if (old != known_.end()) k = old->second;
         a.fresh = old == known_.end() || stale.count(w) || old->second.managed != entries[i].managed;
         if (!k.selection)
-            k.selection = std::make_shared<Subscription>(session_.selectEvents(w, XCB_EVENT_MASK_PROPERTY_CHANGE));
+            k.selection =
+                std::make_shared<Subscription>(session_.selectEvents(w, XCB_EVENT_MASK_PROPERTY_CHANGE));
         k.topLevel = entries[i].topLevel;
         k.managed = entries[i].managed;
         if (!a.fresh) continue;
@@ -434,14 +435,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         if (!entries[i].managed) a.level = x11::askProperty(c, w, atom(kLevelProperty), XCB_ATOM_CARDINAL, 1);
     }
 
-    auto reply = [c](xcb_get_property_cookie_t ask) {
-        return x11::own(xcb_get_property_reply(c, ask, nullptr));
+    auto reply = [this, c](xcb_get_property_cookie_t ask) {
+        return x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_);
     };
     std::vector<std::size_t> missingPID;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto& a = asks[i];
         Known& k = seen[entries[i].window];
-        if (auto g = x11::own(xcb_get_geometry_reply(c, a.geometry, nullptr))) {
+        if (auto g = x11::awaitReply<xcb_get_geometry_reply_t>(c, a.geometry.sequence, ending_)) {
             const double border = g->border_width;
             k.rootBounds = Rect(g->x, g->y, g->width + 2 * border, g->height + 2 * border);
         } else {
@@ -454,13 +455,15 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         auto state = reply(a.state);
         auto opacity = reply(a.opacity);
         // A process found through the X-Resource extension stays the window's.
-        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0) k.pid = static_cast<std::int32_t>(v[0]);
+        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
+            k.pid = static_cast<std::int32_t>(v[0]);
         const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
         if (!cls.empty() || !instance.empty()) k.ownerName = !cls.empty() ? cls : instance;
         std::optional<int> declaredLevel;
         if (a.level.sequence) {
             auto level = reply(a.level);
-            if (auto v = x11::values32(level.get()); !v.empty()) declaredLevel = static_cast<std::int32_t>(v[0]);
+            if (auto v = x11::values32(level.get()); !v.empty())
+                declaredLevel = static_cast<std::int32_t>(v[0]);
         }
         const auto states = x11::values32(state.get());
         k.level = levelOf(x11::values32(type.get()), states, !entries[i].managed, declaredLevel);

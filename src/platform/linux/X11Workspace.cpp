@@ -22,8 +22,8 @@ constexpr std::uint16_t kDpmsOn = 0;
 }  // namespace
 
 bool displaysAsleep(const DisplayPowerReading& reading) {
-    const bool saverOn = reading.saverState == XCB_SCREENSAVER_STATE_ON ||
-                         reading.saverState == XCB_SCREENSAVER_STATE_CYCLE;
+    const bool saverOn =
+        reading.saverState == XCB_SCREENSAVER_STATE_ON || reading.saverState == XCB_SCREENSAVER_STATE_CYCLE;
     const bool powerOff = reading.dpmsEnabled && reading.dpmsPowerLevel && *reading.dpmsPowerLevel != kDpmsOn;
     return saverOn || powerOff;
 }
@@ -40,9 +40,7 @@ bool displaysAsleepAfterSaverNotice(bool asleep, std::uint8_t saverState) {
 }
 
 X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
-    : session_(session),
-      activeReads_(loop, [this] { reloadActive(true); }),
-      clientReads_(loop, [this] { reloadClients(true, false, x11::kLookUpsPerTurn); }) {
+    : session_(session), activeReads_(loop, [this] { reloadActive(true); }) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW", "_NET_CURRENT_DESKTOP", "_NET_WM_PID"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -56,11 +54,9 @@ X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
         auto& c = session_.desktop();
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
         if (p.window != c.root()) return;
-        // Any client may rewrite the lists, hundreds of times in a burst. The clients are read once the burst
-        // is over; the active window on the next turn, as it stands then, its own process looked up first.
-        if (p.atom == c.atom("_NET_CLIENT_LIST")) {
-            clientReads_.ask();
-        } else if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
+        // Any client may rewrite the lists, hundreds of times in a burst. The clients are read off the main
+        // loop (see x11::ListedClients); the active window on the next turn, as it stands then.
+        if (p.atom == c.atom("_NET_ACTIVE_WINDOW")) {
             activeReads_.ask();
         } else if (p.atom == c.atom("_NET_CURRENT_DESKTOP")) {
             // An activation that came before the switch is told before it, as it happened.
@@ -68,6 +64,7 @@ X11Workspace::X11Workspace(MainLoop& loop, X11Session& session)
             send(WorkspaceEvent::Kind::activeSpaceDidChange);
         }
     });
+    clientChanges_ = session_.clients().changed().sink([this](int) { reloadClients(true); });
     reloadClients(false);
     reloadActive(false);
     catalogChanges_ = session_.catalog().changed().sink([this](int) {
@@ -101,8 +98,8 @@ void X11Workspace::followDisplayPower() {
         saverEventBase_ = saver->first_event;
         saverEvents_ = true;
         xcb_screensaver_select_input(c, connection.root(), XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
-        auto info = x11::own(xcb_screensaver_query_info_reply(
-            c, xcb_screensaver_query_info(c, connection.root()), nullptr));
+        auto info = x11::own(
+            xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, connection.root()), nullptr));
         if (info) now.saverState = info->state;
     } else {
         qCInfo(lcDesktop) << tagged(
@@ -132,64 +129,47 @@ void X11Workspace::send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app
     events_.send(WorkspaceEvent{kind, std::move(app)});
 }
 
-X11Workspace::Clients X11Workspace::readClients(std::size_t most, std::uint32_t first) {
-    auto& connection = session_.desktop();
-    Clients clients{x11::rootWindowList(connection, "_NET_CLIENT_LIST")};
-    const auto lookUp = [&](const std::vector<xcb_window_t>& fresh) {
-        return x11::processesOfWindows(connection, fresh);
-    };
-    const auto& listed = clients.windows;
-    if (first == 0 || std::find(listed.begin(), listed.end(), first) == listed.end()) {
-        clients.complete = processes_.follow(listed, lookUp, most);
-    } else {
-        std::vector<xcb_window_t> order{first};
-        order.insert(order.end(), clients.windows.begin(), clients.windows.end());
-        clients.complete = processes_.follow(order, lookUp, most);
-    }
-    return clients;
-}
-
 std::optional<RunningApp> X11Workspace::appOfWindow(std::uint32_t window) {
-    const auto* pid = processes_.find(window);
-    if (!pid || *pid == 0) return std::nullopt;
+    const auto reading = session_.clients().reading();
+    std::optional<x11::ClientFacts> facts;
+    if (const auto* known = reading->find(window)) {
+        facts = *known;
+    } else {
+        auto& connection = session_.desktop();
+        auto* c = connection.get();
+        auto wmClass = x11::own(xcb_get_property_reply(
+            c, x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256), nullptr));
+        facts.emplace();
+        facts->pid = x11::processesOfWindows(connection, {window}).front();
+        std::tie(facts->instanceName, facts->windowClass) = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+    }
+    if (facts->pid == 0) return std::nullopt;
     {
         std::lock_guard lock(mutex_);
-        if (auto it = apps_.find(*pid); it != apps_.end()) return it->second;
+        if (auto it = apps_.find(facts->pid); it != apps_.end()) return it->second;
     }
-    return appsNamedAfter({{window, *pid}}).front();
+    return appNamedAfter(*facts);
 }
 
-std::vector<RunningApp> X11Workspace::appsNamedAfter(
-    const std::vector<std::pair<std::uint32_t, std::int32_t>>& windows) {
-    auto* c = session_.desktop().get();
-    std::vector<xcb_get_property_cookie_t> asks;
-    asks.reserve(windows.size());
-    for (const auto& [window, pid] : windows)
-        asks.push_back(x11::askProperty(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256));
-    std::vector<RunningApp> apps;
-    apps.reserve(windows.size());
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        auto reply = x11::own(xcb_get_property_reply(c, asks[i], nullptr));
-        const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(reply.get()));
-        RunningApp app;
-        app.pid = windows[i].second;
-        const std::string id = session_.identity().appIdOf({app.pid, instance, cls});
-        if (!id.empty()) app.appId = id;
-        if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
-            app.name = entry->localizedName ? *entry->localizedName : entry->name;
-        if (!app.name || app.name->empty()) {
-            const std::string fallback = !cls.empty() ? cls : x11::processName(app.pid);
-            app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
-        }
-        apps.push_back(std::move(app));
+RunningApp X11Workspace::appNamedAfter(const x11::ClientFacts& facts) {
+    RunningApp app;
+    app.pid = facts.pid;
+    const std::string id = session_.identity().appIdOf({app.pid, facts.instanceName, facts.windowClass});
+    if (!id.empty()) app.appId = id;
+    if (auto entry = app.appId ? session_.catalog().entry(*app.appId) : std::nullopt)
+        app.name = entry->localizedName ? *entry->localizedName : entry->name;
+    if (!app.name || app.name->empty()) {
+        const std::string fallback =
+            !facts.windowClass.empty() ? facts.windowClass : x11::processName(app.pid);
+        app.name = fallback.empty() ? std::nullopt : std::optional<std::string>(fallback);
     }
-    return apps;
+    return app;
 }
 
-void X11Workspace::reloadClients(bool notify, bool renamed, std::size_t most) {
-    const auto [clients, complete] = readClients(most);
-    // The windows left unread are read on the next turn; the apps follow what is known meanwhile.
-    if (!complete) clientReads_.askNextTurn();
+void X11Workspace::reloadClients(bool notify, bool renamed) {
+    // A long list of new windows is read in parts: the apps follow what is known meanwhile.
+    const auto reading = session_.clients().reading();
+    const auto& clients = reading->windows;
     std::map<std::int32_t, RunningApp> before;
     {
         std::lock_guard lock(mutex_);
@@ -198,19 +178,12 @@ void X11Workspace::reloadClients(bool notify, bool renamed, std::size_t most) {
     // Each listed process once, by its first listed window; a process already running keeps its app unless
     // the apps are named again, so only new processes are named.
     std::map<std::int32_t, RunningApp> now;
-    std::vector<std::pair<std::uint32_t, std::int32_t>> unnamed;
     for (auto window : clients) {
-        const auto* pid = processes_.find(window);
-        if (!pid || *pid == 0 || now.contains(*pid)) continue;
-        const auto known = before.find(*pid);
-        if (!renamed && known != before.end()) {
-            now.emplace(*pid, known->second);
-        } else {
-            now.emplace(*pid, RunningApp{});
-            unnamed.emplace_back(window, *pid);
-        }
+        const auto* facts = reading->find(window);
+        if (!facts || facts->pid == 0 || now.contains(facts->pid)) continue;
+        const auto known = before.find(facts->pid);
+        now.emplace(facts->pid, !renamed && known != before.end() ? known->second : appNamedAfter(*facts));
     }
-    for (auto& app : appsNamedAfter(unnamed)) now[app.pid] = std::move(app);
     std::vector<RunningApp> launched, terminated;
     {
         std::lock_guard lock(mutex_);
@@ -241,9 +214,8 @@ void X11Workspace::reloadActive(bool notify, bool renamed) {
     const auto ids = x11::rootWindowList(session_.desktop(), "_NET_ACTIVE_WINDOW");
     std::uint32_t window = ids.empty() ? 0 : ids[0];
     if (window != 0) {
-        // Only the active window is looked up (if it is new): the other new ones are the clients' reading's,
-        // which a change of the list has asked for.
-        const auto clients = readClients(1, window).windows;
+        // The list as it stands now: a window activated as it appears may not be in the last reading yet.
+        const auto clients = x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST");
         const auto managed = [&](std::uint32_t w) {
             return std::find(clients.begin(), clients.end(), w) != clients.end();
         };

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <cstdint>
-#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +14,7 @@
 #include "base/Cancellable.h"
 #include "base/CoalescedWork.h"
 #include "platform/Workspace.h"
+#include "platform/linux/X11ListedClients.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -60,25 +60,15 @@ public:
     Stream<WorkspaceEvent> events() const override { return events_.stream(); }
 
 private:
-    static constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
-    // The listed clients as the server says now, and whether the process of every one is known: of those not
-    // seen before, the first `most` are looked up (`first`, when listed, before any other).
-    struct Clients {
-        std::vector<std::uint32_t> windows;
-        bool complete = true;
-    };
-    Clients readClients(std::size_t most, std::uint32_t first = 0);
-    // The app of a listed window (read with readClients): a process already running keeps its app; absent
-    // when the window's process is unknown.
+    // The app of a window: its process's app when that runs already, else named after the window's class.
+    // The facts of windows the client list's reading has not come to yet (a window activated as it
+    // appears) are asked of the server. Absent when the window's process is unknown.
     std::optional<RunningApp> appOfWindow(std::uint32_t window);
-    // The apps of processes, each named after one of its windows (WM_CLASS, asked for all at once).
-    std::vector<RunningApp> appsNamedAfter(
-        const std::vector<std::pair<std::uint32_t, std::int32_t>>& windows);
+    RunningApp appNamedAfter(const x11::ClientFacts& facts);
     // `renamed`: the apps' ids and names are worked out again (the installed apps changed); an app whose id
     // or name changed ends under its old one and starts under its new one, and a renamed frontmost app is
     // activated again, so everyone who keeps ids or names takes the new ones.
-    // `most`: how many new windows are looked up now; the rest on the next turn.
-    void reloadClients(bool notify, bool renamed = false, std::size_t most = kAll);
+    void reloadClients(bool notify, bool renamed = false);
     void reloadActive(bool notify, bool renamed = false);
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
     // Selects the screen saver's notifications and reads where the displays stand now.
@@ -90,14 +80,9 @@ private:
     Subscription catalogChanges_;
     Subscription rootSelection_;
     SleepSignalReceiver sleepReceiver_;
-    // Each listed window's process as the server told it when the window was first listed; 0 where it could
-    // not tell (a window already gone).
-    x11::ListedWindows<std::int32_t> processes_;
+    Subscription clientChanges_;
     // The active window, read again on the turn after its notices, as it stands then.
     OncePerTurn activeReads_;
-    // The clients, read once a burst of notices of the list is over, then a part a turn while many new
-    // windows are being looked up.
-    AfterQuiet clientReads_;
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;

@@ -3,8 +3,12 @@
 
 #include "base/Log.h"
 
+#include <sys/socket.h>
+#include <xcb/xcbext.h>
+
 #include <QMetaObject>
 #include <QObject>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +89,26 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     return {instance, cls};
 }
 
+void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
+    // Whichever thread reads the socket (the event pump's, mostly) queues the reply where polling finds it;
+    // a poll made while nobody reads reads what has come itself. Polling sends nothing: the request goes
+    // out first.
+    xcb_flush(c);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
+            std::free(error);
+            return reply;
+        }
+        if (stop || xcb_connection_has_error(c)) {
+            xcb_discard_reply(c, sequence);
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property) {
     auto* c = connection.get();
     auto reply = own(xcb_get_property_reply(
@@ -104,12 +128,6 @@ bool compositorRunning(xcb_connection_t* c, xcb_atom_t selection) {
 
 EventPump::EventPump(Connection& connection)
     : connection_(connection), context_(std::make_unique<QObject>()) {
-    auto* c = connection_.get();
-    // A window of our own that the destructor sends the reader's wake-up call to.
-    wakeWindow_ = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, wakeWindow_, connection_.root(), -1, -1, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_flush(c);
     reader_ = std::thread([this] { read(); });
 }
 
@@ -120,16 +138,12 @@ EventPump::~EventPump() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    // With no event mask the server hands a sent event to the window's creator: us.
-    xcb_client_message_event_t wake{};
-    wake.response_type = XCB_CLIENT_MESSAGE;
-    wake.format = 32;
-    wake.window = wakeWindow_;
-    xcb_send_event(c, 0, wakeWindow_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&wake));
-    xcb_flush(c);
+    // The pump goes with its connection (the session's end): rather than send the reader a wake-up call and
+    // wait for the server to hand it back, which a server busy with other clients may take a good part of a
+    // second to do, the receiving side of the socket is closed, which ends the reader's wait at once. The
+    // connection reads nothing more from then on.
+    ::shutdown(xcb_get_file_descriptor(c), SHUT_RD);
     if (reader_.joinable()) reader_.join();
-    xcb_destroy_window(c, wakeWindow_);
-    xcb_flush(c);
     context_.reset();  // drops a delivery still queued
 }
 
@@ -159,18 +173,10 @@ void EventPump::read() {
         Batch batch;
         batch.push_back(own(first));
         while (auto* more = xcb_poll_for_queued_event(c)) batch.push_back(own(more));
-        bool woken = false;
-        for (auto& event : batch) {
-            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
-                reinterpret_cast<const xcb_client_message_event_t&>(*event).window == wakeWindow_) {
-                event.reset();
-                woken = true;
-            }
-        }
         std::vector<std::shared_ptr<Filter>> filters;
         {
             std::lock_guard lock(mutex_);
-            if (woken && stopping_) return;
+            if (stopping_) return;
             for (const auto& [id, filter] : filters_) filters.push_back(filter);
         }
         for (const auto& filter : filters) (*filter)(batch);

@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -95,6 +96,15 @@ std::string bytes8(const xcb_get_property_reply_t* reply);
 // The two strings of WM_CLASS: instance and class.
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 
+// Waits for the reply to request `sequence` (or its error) while `stop` stays false, without holding the
+// connection: a thread that must end promptly checks between replies, however long a busy server takes to
+// answer. Null after an error, a broken connection, or a stop (the reply is then dropped when it comes).
+void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop);
+template <class Reply>
+Owned<Reply> awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
+    return own(static_cast<Reply*>(awaitReply(c, sequence, stop)));
+}
+
 // The windows listed in one of the root window's WINDOW-list properties ("_NET_CLIENT_LIST",
 // "_NET_ACTIVE_WINDOW"); empty when unset. One round trip.
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property);
@@ -118,7 +128,7 @@ public:
     using Filter = std::function<void(Batch&)>;
 
     explicit EventPump(Connection& connection);
-    // Stops the reader and waits for it.
+    // Stops the reader and waits for it; the connection reads nothing from then on (the pump goes with it).
     ~EventPump();
     EventPump(const EventPump&) = delete;
     EventPump& operator=(const EventPump&) = delete;
@@ -133,7 +143,6 @@ private:
     void deliver();
 
     Connection& connection_;
-    xcb_window_t wakeWindow_ = 0;
     std::unique_ptr<QObject> context_;  // main-thread deliveries are queued to it and die with it
     std::map<std::uint64_t, Handler> handlers_;
     std::uint64_t nextId_ = 0;
@@ -149,14 +158,10 @@ private:
     std::thread reader_;
 };
 
-// How many new windows of a list a service looks up in one turn of the loop: a few milliseconds of requests,
-// so that the loop (and a termination signal) never waits long behind a list of thousands of new windows.
-constexpr std::size_t kLookUpsPerTurn = 256;
-
 // What a service keeps of each window a root list names (the client list): looked up once, when the window
 // first appears in the list, for many new windows together (so that the requests can be pipelined), and
 // forgotten when the window leaves it. A list rewritten over and over then costs lookups only of the windows
-// it adds; a list of thousands of new windows is looked up over a few turns of the loop. Not locked.
+// it adds; a list of thousands of new windows is looked up over a few readings. Not locked.
 template <class T>
 class ListedWindows {
 public:
