@@ -1,9 +1,8 @@
-// Work that many notices ask for and that is done once: on the loop's next turn, or once the notices pause.
+// Work that many notices ask for and that is done once, on the loop's next turn.
 #pragma once
 
 #include <functional>
 
-#include "base/Cancellable.h"
 #include "base/Lifetime.h"
 #include "base/MainLoop.h"
 
@@ -31,34 +30,6 @@ private:
     bool asked_ = false;
     bool posted_ = false;
     Lifetime lifetime_;  // the posted turn finds nothing to do once the object is gone
-};
-
-// Work that waits for a burst of notices to end: it runs once `quiet` has passed with no further ask, or
-// `longest` after the first ask of a stream that never pauses. For reactions nobody waits on (the running
-// apps, the panel's struts) to notices that any client can send hundreds of times in a few milliseconds:
-// nothing of the work runs while the burst comes in, so the loop stays free for what must be prompt (the
-// front app, the app's end). Work that reads a long list a part at a time asks for its next part with
-// askNextTurn(). Work still waiting when the object goes is dropped. Main thread.
-class AfterQuiet {
-public:
-    static constexpr double kQuiet = 0.05, kLongest = 0.25;  // seconds
-    AfterQuiet(MainLoop& loop, std::function<void()> work, double quiet = kQuiet, double longest = kLongest);
-    AfterQuiet(const AfterQuiet&) = delete;
-    AfterQuiet& operator=(const AfterQuiet&) = delete;
-
-    void ask();
-    // Runs the work on the next turn of the loop, unless a later ask() waits for quiet again.
-    void askNextTurn();
-
-private:
-    void runAfter(double seconds);
-
-    MainLoop& loop_;
-    std::function<void()> work_;
-    double quiet_, longest_;
-    double firstAsk_ = 0;  // the loop's uptime
-    bool waiting_ = false;
-    Cancellable timer_;
 };
 
 }  // namespace velaro
