@@ -1,7 +1,7 @@
 // The app through a storm of window changes from another client (velaro-window-storm: thousands of unmapped
 // windows, hundreds of rewrites of the root's client list a few milliseconds apart while listed windows are
-// destroyed and made): it answers its bus and its shortcut meanwhile, and ends cleanly within half a second
-// of SIGTERM in the middle of the storm.
+// destroyed and made): it answers its bus and its shortcut meanwhile, and ends cleanly and promptly on SIGTERM
+// in the middle of the storm.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -90,42 +90,67 @@ qint64 shortcutAnswer(const RunningApp& app) {
     return took.elapsed();
 }
 
-// Off until the end and the shortcut stay within half a second in the checked build: the app's own services
-// no longer wait on the server on the main loop through this storm, but Qt's still do (a configure notice's
-// coordinates, the tray icon's backing store as it paints and as it goes), and the server answers them only
-// after 0.3 to 0.7 s meanwhile. Run it with --gtest_also_run_disabled_tests.
-TEST(WindowStormTest, DISABLED_TheAppAnswersThroughAStormOfListedWindowsAndEndsWithinHalfASecondOfSigterm) {
-    VELARO_REQUIRE_DESKTOP();
+// What the app answered during one storm, and how long its end took after SIGTERM in the middle of it (each
+// in milliseconds, -1 for no answer). The app is checked to leave cleanly: no crash, exit status 0.
+struct StormRound {
+    qint64 reopen = -1, shortcut = -1, end = -1;
+};
+
+StormRound throughAStorm() {
     Storm storm;
-    ASSERT_TRUE(storm) << "the storm tool did not make its windows";
+    EXPECT_TRUE(storm) << "the storm tool did not make its windows";
+    if (!storm) return {};
     RunningApp app(kSettings);
     // Timed without the leak scan a checked build makes on its way out, as the app's other SIGTERM tests are.
     const QString sanitizer = qEnvironmentVariable("LSAN_OPTIONS");
     app.setEnvironment(QStringLiteral("LSAN_OPTIONS"),
                        (sanitizer.isEmpty() ? QString() : sanitizer + ':') + QStringLiteral("detect_leaks=0"));
-    ASSERT_TRUE(app.start());
+    EXPECT_TRUE(app.start());
     // Up: it serves its bus name, and has written the launch's settings (after its first band).
-    ASSERT_TRUE(waitUntil([] { return reopenAnswer() >= 0; }, 20s)) << "the app never answered on the bus";
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            QFile file(app.settingsPath());
-            return file.open(QIODevice::ReadOnly) && file.readAll() != kSettings;
-        },
-        20s))
-        << "the app never wrote its settings";
+    const bool up = waitUntil([] { return reopenAnswer() >= 0; }, 20s) &&
+                    waitUntil(
+                        [&] {
+                            QFile file(app.settingsPath());
+                            return file.open(QIODevice::ReadOnly) && file.readAll() != kSettings;
+                        },
+                        20s);
+    EXPECT_TRUE(up) << "the app never answered on the bus or never wrote its settings";
     // Settled: the shortcut is answered before the storm.
-    ASSERT_GE(shortcutAnswer(app), 0) << "the shortcut did nothing before the storm";
-
-    ASSERT_TRUE(storm.storm());
-    const qint64 reopen = reopenAnswer();
-    const qint64 shortcut = shortcutAnswer(app);
-    const qint64 end = app.endTimed(3s);
+    const bool settled = up && shortcutAnswer(app) >= 0;
+    EXPECT_TRUE(settled) << "the shortcut did nothing before the storm";
+    if (!settled || !storm.storm()) return {};
+    StormRound round;
+    round.reopen = reopenAnswer();
+    round.shortcut = shortcutAnswer(app);
+    round.end = app.endTimed(3s);
     std::printf("during the storm: reopen answered in %lld ms, the shortcut saved in %lld ms, SIGTERM ended "
                 "the app in %lld ms\n",
-                (long long)reopen, (long long)shortcut, (long long)end);
-    EXPECT_TRUE(reopen >= 0 && reopen < 500) << "reopen answered in " << reopen << " ms";
-    EXPECT_TRUE(shortcut >= 0 && shortcut < 500) << "the shortcut was saved in " << shortcut << " ms";
-    EXPECT_TRUE(end >= 0 && end < 500) << "SIGTERM took " << end << " ms to end the app";
+                (long long)round.reopen, (long long)round.shortcut, (long long)round.end);
+    return round;
+}
+
+// The storm once ended the app with a double free, or after several seconds, and held its main loop on the
+// server for seconds: the bus is answered at once, the shortcut gets through, and the end is clean and prompt.
+TEST(WindowStormTest, TheAppAnswersItsBusThroughAStormOfListedWindowsAndEndsCleanly) {
+    VELARO_REQUIRE_DESKTOP();
+    const StormRound round = throughAStorm();
+    EXPECT_TRUE(round.reopen >= 0 && round.reopen < 500) << "reopen answered in " << round.reopen << " ms";
+    EXPECT_GE(round.shortcut, 0) << "the shortcut was not saved within 3 s";
+    EXPECT_GE(round.end, 0) << "SIGTERM did not end the app within 3 s";
+}
+
+// The same storm against half a second for everything. Off: the app's own services no longer wait on the
+// server on the main loop through this storm, but Qt's still do (a configure notice's coordinates, the tray
+// icon's backing store as it paints and as it goes), and the server answers any client only after 0.3 to
+// 0.5 s meanwhile on this desktop, a fresh client with no Velaro running included. Run it with
+// --gtest_also_run_disabled_tests.
+TEST(WindowStormTest, DISABLED_TheAppAnswersThroughAStormOfListedWindowsAndEndsWithinHalfASecondOfSigterm) {
+    VELARO_REQUIRE_DESKTOP();
+    const StormRound round = throughAStorm();
+    EXPECT_TRUE(round.reopen >= 0 && round.reopen < 500) << "reopen answered in " << round.reopen << " ms";
+    EXPECT_TRUE(round.shortcut >= 0 && round.shortcut < 500)
+        << "the shortcut was saved in " << round.shortcut << " ms";
+    EXPECT_TRUE(round.end >= 0 && round.end < 500) << "SIGTERM took " << round.end << " ms to end the app";
 }
 
 }  // namespace
