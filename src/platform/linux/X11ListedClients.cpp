@@ -136,9 +136,7 @@ std::vector<ClientFacts> ListedClients::lookUp(const std::vector<xcb_window_t>& 
         else
             missing.push_back(i);
         f.types = values32(type.get());
-        // The partial form wins; the old four-value form spans whole edges.
-        f.strut = values32(partial.get());
-        if (f.strut.size() < 4) f.strut = values32(plain.get());
+        f.strut = strutValues(partial.get(), plain.get());
         std::tie(f.instanceName, f.windowClass) = splitWindowClass(bytes8(wmClass.get()));
         facts.push_back(std::move(f));
     }

@@ -56,9 +56,7 @@ std::vector<std::vector<std::uint32_t>> strutValuesOf(x11::Connection& connectio
     for (const auto& [partialAsk, plainAsk] : asks) {
         auto partial = x11::own(xcb_get_property_reply(c, partialAsk, nullptr));
         auto plain = x11::own(xcb_get_property_reply(c, plainAsk, nullptr));
-        // The partial form wins; the old four-value form spans whole edges.
-        auto v = x11::values32(partial.get());
-        values.push_back(v.size() >= 4 ? std::move(v) : x11::values32(plain.get()));
+        values.push_back(x11::strutValues(partial.get(), plain.get()));
     }
     return values;
 }

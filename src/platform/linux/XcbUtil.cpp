@@ -80,6 +80,12 @@ std::string bytes8(const xcb_get_property_reply_t* reply) {
     return std::string(data, xcb_get_property_value_length(reply));
 }
 
+std::vector<std::uint32_t> strutValues(const xcb_get_property_reply_t* partial,
+                                       const xcb_get_property_reply_t* plain) {
+    auto v = values32(partial);
+    return v.size() >= 4 ? v : values32(plain);
+}
+
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     const auto nul = raw.find('\0');
     if (nul == std::string::npos) return {raw, {}};

@@ -91,6 +91,10 @@ xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, 
                                       xcb_atom_t type = XCB_ATOM_ANY, std::uint32_t longLength = 256);
 // 32-bit values of a property reply (CARDINAL, WINDOW, ATOM); empty for anything else.
 std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply);
+// A window's strut from its _NET_WM_STRUT_PARTIAL and _NET_WM_STRUT replies: the partial form wins; the old
+// four-value form spans whole edges.
+std::vector<std::uint32_t> strutValues(const xcb_get_property_reply_t* partial,
+                                       const xcb_get_property_reply_t* plain);
 // The bytes of an 8-bit property reply as a string (possibly holding NULs).
 std::string bytes8(const xcb_get_property_reply_t* reply);
 // The two strings of WM_CLASS: instance and class.
