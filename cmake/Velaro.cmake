@@ -1,14 +1,15 @@
 # Helpers that keep each subsystem's build description to one line: sources are the folder's own files.
 
-# Whole builds (scripts/test, CI) compile each target's files in batches of CMAKE_UNITY_BUILD_BATCH_SIZE
-# (-DCMAKE_UNITY_BUILD=ON): a debug build with sanitizers spends most of its time parsing and instantiating the
-# same Qt, GoogleTest and JSON templates again in every file, and a batch does that once (a batch's headers are
-# parsed once too, so precompiled headers saved nothing measurable on top and cost their own build). The files
-# below cannot share a batch: they use a name that Qt defines as a keyword macro ("signals" in GLib's headers,
-# "slots"), or their file-local names are also defined in files beside them. A file that breaks a batch build goes
-# here (or renames what clashes), as does one whose class members have types of its own anonymous namespace (GCC
-# warns of their linkage once the file is included in a batch). The tests' shared main() stays an object of its
-# own, so that a program with its own main() that links the test support does not get the shared one too.
+# Whole debug builds (scripts/test's sanitizer build, engineers' own) compile each target's files in batches of
+# CMAKE_UNITY_BUILD_BATCH_SIZE (-DCMAKE_UNITY_BUILD=ON): a debug build with sanitizers spends most of its time
+# parsing and instantiating the same Qt, GoogleTest and JSON templates again in every file, and a batch does that
+# once (a batch's headers are parsed once too, so precompiled headers saved nothing measurable on top and cost their
+# own build). The files below cannot share a batch: they use a name that Qt defines as a keyword macro ("signals" in
+# GLib's headers, "slots"), or their file-local names are also defined in files beside them. A file that breaks a
+# batch build goes here (or renames what clashes), as does one whose class members have types of its own anonymous
+# namespace (GCC warns of their linkage once the file is included in a batch). The tests' shared main() stays an
+# object of its own, so that a program with its own main() that links the test support does not get the shared one
+# too.
 set(VELARO_UNITY_EXCLUDED
     src/music/MusicVisualizerAudioEngine.cpp
     src/music/ProgressBarController.cpp
@@ -87,6 +88,76 @@ function(velaro_library target dir)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+    velaro_check_headers(${target} ${dir})
+endfunction()
+
+# velaro_check_headers(target dir): the target velaro_headers (in builds with tests) proves that each header
+# directly in `dir` compiles alone, with the include folders, definitions and options of `target`. A header that
+# leans on what another file happened to include before it breaks the build without batches that scripts/run
+# makes, while batched builds still pass. A header whose own .cpp includes it first is proved by compiling that
+# file, where it is compiled outside a batch, so velaro_headers builds `target`; every other header gets a file of
+# its own that includes only it. Nothing links what these compile.
+set_property(GLOBAL PROPERTY VELARO_CHECKED_HEADERS "")
+function(velaro_check_headers target dir)
+    if(NOT VELARO_TESTS)
+        return()
+    endif()
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
+    set_property(GLOBAL APPEND PROPERTY VELARO_CHECKED_HEADERS ${headers})
+    if(NOT TARGET velaro_headers)
+        add_custom_target(velaro_headers)
+    endif()
+    add_dependencies(velaro_headers ${target})
+    set(sources)
+    foreach(header IN LISTS headers)
+        file(RELATIVE_PATH included ${CMAKE_SOURCE_DIR}/src ${header})
+        string(REGEX REPLACE "\\.h$" ".cpp" own ${header})
+        set(first)
+        if(EXISTS ${own})
+            file(STRINGS ${own} first REGEX "^[ \t]*#" LIMIT_COUNT 1)
+        endif()
+        file(RELATIVE_PATH own_relative ${CMAKE_SOURCE_DIR} ${own})
+        if(first STREQUAL "#include \"${included}\""
+           AND (NOT CMAKE_UNITY_BUILD OR own_relative IN_LIST VELARO_UNITY_EXCLUDED))
+            continue()
+        endif()
+        set(source ${CMAKE_BINARY_DIR}/header-checks/${included}.cpp)
+        # Written only when it changes, so that a new configure run compiles nothing again.
+        file(CONFIGURE OUTPUT ${source} CONTENT "// ${included} compiles alone.\n#include \"${included}\"\n" @ONLY)
+        list(APPEND sources ${source})
+    endforeach()
+    if(NOT sources)
+        return()
+    endif()
+    # velaro_headers_platform_linux for src/platform/linux.
+    string(REGEX REPLACE "^src/" "" folder ${dir})
+    string(REPLACE "/" "_" folder ${folder})
+    set(check velaro_headers_${folder})
+    add_library(${check} OBJECT EXCLUDE_FROM_ALL ${sources})
+    add_dependencies(velaro_headers ${check})
+    # Batches would defeat the check; the headers need no generated code to compile, nor debugging information.
+    set_target_properties(${check} PROPERTIES UNITY_BUILD OFF AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+    # The target's own settings, its private ones too, and those of everything it links (linked, so that the
+    # libraries' headers count as system headers here as they do there).
+    target_link_libraries(${check} PRIVATE ${target})
+    target_include_directories(${check} PRIVATE $<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>)
+    target_compile_definitions(${check} PRIVATE $<TARGET_PROPERTY:${target},COMPILE_DEFINITIONS>)
+    target_compile_options(${check} PRIVATE $<TARGET_PROPERTY:${target},COMPILE_OPTIONS> -g0)
+endfunction()
+
+# Stops the configuration when a header under src/ is in no folder velaro_check_headers compiles: a new folder
+# of headers needs its own call, with the target whose files include them.
+function(velaro_require_checked_headers)
+    if(NOT VELARO_TESTS)
+        return()
+    endif()
+    file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.h)
+    get_property(checked GLOBAL PROPERTY VELARO_CHECKED_HEADERS)
+    list(REMOVE_ITEM headers ${checked})
+    if(headers)
+        list(JOIN headers "\n  " unchecked)
+        message(FATAL_ERROR "No target compiles these headers alone (velaro_check_headers):\n  ${unchecked}")
+    endif()
 endfunction()
 
 # velaro_test_suite(name dir... DEPS ...): one GoogleTest executable of every .cpp in the folders tests/`dir`, each

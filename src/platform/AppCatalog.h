@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include <QImage>
-
 #include "base/Published.h"
+
+// Declared only: this library, and the settings built on it, link Qt Core alone; whoever implements the catalog or
+// asks it for an icon includes <QImage>.
+class QImage;
 
 namespace velaro {
 

@@ -3,6 +3,8 @@
 
 #include <map>
 
+#include <QImage>
+
 #include "platform/AppCatalog.h"
 
 namespace velaro::test {

@@ -17,6 +17,7 @@
 
 namespace velaro {
 
+class MainLoop;
 class X11Session;
 
 // What a change of a window's WM_STATE means: iconified, restored, or nothing worth telling.

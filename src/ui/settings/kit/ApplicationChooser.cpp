@@ -5,6 +5,7 @@
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
