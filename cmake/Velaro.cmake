@@ -91,7 +91,9 @@ function(velaro_library target)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
-    velaro_check_headers(${target} ${dir})
+    foreach(dir IN LISTS ARG_UNPARSED_ARGUMENTS)
+        velaro_check_headers(${target} ${dir})
+    endforeach()
 endfunction()
 
 # velaro_check_headers(target dir): the target velaro_headers (in builds with tests) proves that each header
