@@ -1,9 +1,6 @@
 // The corner record's lookups, its stored JSON form and its decoder with legacy keys and fallback chains.
 #include "settings/CornerSettings.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "settings/SettingsJson.h"
 
 namespace velaro {
@@ -134,18 +131,6 @@ auto storedForm(const T& value) {
         return value;
 }
 
-// The record's lengths in points: each is bounded once read, as every stored length is.
-constexpr double CornerSettings::*lengths[] = {
-    &CornerSettings::pillCornerRadius,    &CornerSettings::pillVerticalInset,
-    &CornerSettings::pillHPadding,        &CornerSettings::pillStrokeWidth,
-    &CornerSettings::pillLeftHOffset,     &CornerSettings::pillRightHOffset,
-    &CornerSettings::pillVerticalOffset,  &CornerSettings::topRadius,
-    &CornerSettings::topLeftRadius,       &CornerSettings::topRightRadius,
-    &CornerSettings::bottomRadius,        &CornerSettings::bottomLeftRadius,
-    &CornerSettings::bottomRightRadius,   &CornerSettings::screenTopRadius,
-    &CornerSettings::screenTopLeftRadius, &CornerSettings::screenTopRightRadius,
-};
-
 template <class T>
 T read(ObjectReader& reader, T CornerSettings::*member, std::string_view key, Reading reading, T fallback,
        LoadNotes* notes) {
@@ -172,8 +157,12 @@ T read(ObjectReader& reader, T CornerSettings::*member, std::string_view key, Re
         if (reader.number(key).state == ObjectReader::State::wrongType) unreadable("a number");
         const double value =
             strict ? reader.requireNumber(key, fallback) : reader.number(key).valueOr(fallback);
-        if (std::find(std::begin(lengths), std::end(lengths), member) == std::end(lengths)) return value;
-        return storedLength(value, key, notes).value_or(defaults().*member);
+        const auto range = cornerSizeRange(member);
+        if (!range) return value;
+        std::string what;
+        const auto bounded = boundedSize(value, *range, &what);
+        if (notes && !what.empty()) notes->push_back({std::string(key), shownValue(value) + " " + what});
+        return bounded.value_or(defaults().*member);
     } else {
         static_assert(std::is_same_v<T, std::string>);
         if (reader.string(key).state == ObjectReader::State::wrongType) unreadable("a string");

@@ -132,8 +132,8 @@ struct CornerSettings {
     Color color(ScreenCorner corner, const Color& overlayColor) const;
 
     // Decodes a stored record. Missing keys take their fallbacks (some fall back to a row value or a legacy
-    // key); wrongly typed keys are tolerated or fail the whole document depending on the key. Its lengths
-    // (radii, insets, paddings, offsets) are bounded as every stored length is (storedLength). A key not
+    // key); wrongly typed keys are tolerated or fail the whole document depending on the key. Its sizes
+    // (radii, insets, paddings, offsets) are bounded to their controls' ranges (cornerSizes). A key not
     // taken as it stood leaves a note in `notes`, when given, under its own name.
     static std::optional<CornerSettings> decode(std::span<const std::uint8_t> data,
                                                 LoadNotes* notes = nullptr);
@@ -141,6 +141,41 @@ struct CornerSettings {
 
     friend bool operator==(const CornerSettings&, const CornerSettings&) = default;
 };
+
+// Every corner radius spans one range, in the corner editor's sliders and rings alike.
+inline constexpr SizeRange cornerRadiusRange{0, 48};
+
+// The record's sizes, each with the range its control in the settings window spans. A size decoded from a
+// file is bounded to that range; the controls' tracks span it.
+struct CornerSize {
+    double CornerSettings::*member;
+    SizeRange range;
+};
+inline constexpr CornerSize cornerSizes[] = {
+    {&CornerSettings::pillCornerRadius, {0, 14}},
+    {&CornerSettings::pillVerticalInset, {0, 6}},
+    {&CornerSettings::pillHPadding, {0, 20}},
+    {&CornerSettings::pillStrokeWidth, {0, 3}},
+    {&CornerSettings::pillLeftHOffset, {-20, 20}},
+    {&CornerSettings::pillRightHOffset, {-20, 20}},
+    {&CornerSettings::pillVerticalOffset, {-4, 4}},
+    {&CornerSettings::topRadius, cornerRadiusRange},
+    {&CornerSettings::topLeftRadius, cornerRadiusRange},
+    {&CornerSettings::topRightRadius, cornerRadiusRange},
+    {&CornerSettings::bottomRadius, cornerRadiusRange},
+    {&CornerSettings::bottomLeftRadius, cornerRadiusRange},
+    {&CornerSettings::bottomRightRadius, cornerRadiusRange},
+    {&CornerSettings::screenTopRadius, cornerRadiusRange},
+    {&CornerSettings::screenTopLeftRadius, cornerRadiusRange},
+    {&CornerSettings::screenTopRightRadius, cornerRadiusRange},
+};
+
+// The range of one of the record's sizes; nothing for its other numbers (the opacities).
+constexpr std::optional<SizeRange> cornerSizeRange(double CornerSettings::*member) {
+    for (const auto& size : cornerSizes)
+        if (size.member == member) return size.range;
+    return std::nullopt;
+}
 
 // The stored JSON data: the 56 fields in declaration order followed by the legacy row flags "topEnabled"
 // and "bottomEnabled" (either corner of the row on), compact. Nothing when a number is not finite.

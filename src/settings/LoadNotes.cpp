@@ -1,4 +1,4 @@
-// The bound of stored lengths and how a note shows a stored value.
+// The bound of stored sizes and how a note shows a stored value.
 #include "settings/LoadNotes.h"
 
 #include <cmath>
@@ -11,17 +11,16 @@ namespace {
 constexpr std::size_t kLongestShownValue = 48;
 }  // namespace
 
-std::optional<double> storedLength(double value, std::string_view key, LoadNotes* notes) {
-    if (std::abs(value) <= kLongestScreenLength) return value;
-    const auto note = [&](std::string text) {
-        if (notes) notes->push_back({std::string(key), std::move(text)});
-    };
+std::optional<double> boundedSize(double value, SizeRange range, std::string* note) {
+    if (value >= range.lo && value <= range.hi) return value;
     if (std::isnan(value)) {
-        note(shownValue(value) + " is not a length; using the default");
+        if (note) *note = "is not a number; using the default";
         return std::nullopt;
     }
-    const double bounded = std::copysign(kLongestScreenLength, value);
-    note(shownValue(value) + " is longer than any screen; using " + shownValue(bounded));
+    const double bounded = value < range.lo ? range.lo : range.hi;
+    if (note)
+        *note = "is outside " + shownValue(range.lo) + "..." + shownValue(range.hi) + "; using " +
+                shownValue(bounded);
     return bounded;
 }
 

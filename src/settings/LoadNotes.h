@@ -1,22 +1,18 @@
 // What loading the stored settings made of values it could not take as they stood (a wrong kind of value, a
-// number refused by its check, a length no screen can show), to be said once in the log, and the bound that
-// every stored length goes through.
+// number refused by its check, a size beyond its control), to be said once in the log, and the bound that
+// every stored size goes through.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/DefaultsStore.h"
 
 namespace velaro {
 
-// The longest length, in points, that any screen can show: X11 places and sizes windows in 16-bit numbers.
-inline constexpr double kLongestScreenLength = 32767;
-
 // One stored value not taken as it stood: its key ("cornerSettings.topRadius" for a key inside a record)
-// and what was made of it ("1e+308 is longer than any screen; using 32767").
+// and what was made of it ("1e+308 is outside 0...48; using 48").
 struct LoadNote {
     std::string key;
     std::string text;
@@ -24,11 +20,20 @@ struct LoadNote {
 };
 using LoadNotes = std::vector<LoadNote>;
 
-// A stored length in points. One within ±kLongestScreenLength is kept exactly as stored; a longer one is
-// bounded to it, and an infinite one too (what the user asked for is then as much as can be shown, and a
-// later edit writes the bounded value); not a number is nothing. Each but the first leaves a note in
-// `notes`, when given, under `key`.
-std::optional<double> storedLength(double value, std::string_view key, LoadNotes* notes);
+// The range a size's control in the settings window spans (a length in points, or a fraction of one). A file
+// may hold any number: one the control cannot show is bounded to it, so that the app never draws what no
+// control could have asked for (a band a million points tall blacks out the screen) and the page never
+// shows a value its control cannot reach.
+struct SizeRange {
+    constexpr SizeRange(double lo, double hi) : lo(lo), hi(hi) {}
+    double lo, hi;
+};
+
+// A stored size. One inside `range` (its ends included) is kept exactly as stored; one beyond it, an
+// infinite one too, is bounded to the nearer end (what the user asked for is then as much as the control
+// gives, and a later edit writes the bounded value); not a number is nothing. Each but the first says in
+// `note`, when given, what was made of it ("is outside 24...160; using 160").
+std::optional<double> boundedSize(double value, SizeRange range, std::string* note = nullptr);
 
 // A stored value as a log line shows it: numbers in the stored settings' own form, data by its size, long
 // values cut short.

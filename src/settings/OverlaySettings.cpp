@@ -26,10 +26,6 @@ std::optional<bool> decode(BoolForm, const PlistValue& v) {
 std::optional<double> decode(DoubleForm, const PlistValue& v) {
     return plistDouble(v);
 }
-std::optional<double> decode(LengthForm, const PlistValue& v) {
-    const auto d = plistDouble(v);
-    return d ? storedLength(*d, {}, nullptr) : std::nullopt;
-}
 std::optional<std::string> decode(StringForm, const PlistValue& v) {
     return plistString(v);
 }
@@ -99,7 +95,7 @@ template <class Form>
 constexpr const char* kindOf() {
     if constexpr (std::is_same_v<Form, BoolForm>)
         return "true or false";
-    else if constexpr (std::is_same_v<Form, DoubleForm> || std::is_same_v<Form, LengthForm>)
+    else if constexpr (std::is_same_v<Form, DoubleForm>)
         return "a number";
     else if constexpr (std::is_same_v<Form, IntForm>)
         return "a whole number";
@@ -115,15 +111,10 @@ constexpr const char* kindOf() {
         return "JSON data of its kind";
 }
 
-// A stored value as `decode` reads it; the forms that bound what they read note it.
+// A stored value as `decode` reads it; the record that bounds what it reads notes it.
 template <class Form>
 auto decodeStored(Form form, const PlistValue& v, const std::string&, LoadNotes&) {
     return decode(form, v);
-}
-std::optional<double> decodeStored(LengthForm, const PlistValue& v, const std::string& key,
-                                   LoadNotes& notes) {
-    const auto d = plistDouble(v);
-    return d ? storedLength(*d, key, &notes) : std::nullopt;
 }
 std::optional<CornerSettings> decodeStored(CornersForm, const PlistValue& v, const std::string& key,
                                            LoadNotes& notes) {
@@ -135,38 +126,56 @@ std::optional<CornerSettings> decodeStored(CornersForm, const PlistValue& v, con
 }
 
 // ---- Load checks on stored values ------------------------------------------------------------------------
-// Each takes a stored value or refuses it, saying why through `refuse`.
+// Each takes a stored value, bounds it or refuses it, saying what it made of it through `say`.
 
-template <class T, class Refuse>
-T checked(const NoCheck&, T stored, const T&, Refuse&&) {
+constexpr const char* usingDefault = "; using the default";
+
+template <class T, class Say>
+T checked(const NoCheck&, T stored, const T&, Say&&) {
     return stored;
 }
-template <class T, class Refuse>
-T checked(const Range& range, T stored, const T& fallback, Refuse&& refuse) {
+template <class T, class Say>
+T checked(const Range& range, T stored, const T& fallback, Say&& say) {
     if (range.accepts(static_cast<double>(stored))) return stored;
-    refuse("is outside " + shownValue(range.lo) + "..." + shownValue(range.hi));
+    say("is outside " + shownValue(range.lo) + "..." + shownValue(range.hi) + usingDefault);
     return fallback;
 }
-template <class Refuse>
-std::string checked(const OneOf& set, std::string stored, const std::string& fallback, Refuse&& refuse) {
+template <class Say>
+double checked(const SizeRange& range, double stored, const double& fallback, Say&& say) {
+    std::string what;
+    const auto bounded = boundedSize(stored, range, &what);
+    if (!what.empty()) say(what);
+    return bounded.value_or(fallback);
+}
+template <class Say>
+std::string checked(const OneOf& set, std::string stored, const std::string& fallback, Say&& say) {
     if (set.accepts(stored)) return stored;
-    refuse("is none of the values it may take");
+    say(std::string("is none of the values it may take") + usingDefault);
     return fallback;
 }
-template <class Refuse>
-int checked(const OneOfInts& set, int stored, const int& fallback, Refuse&& refuse) {
+template <class Say>
+int checked(const OneOfInts& set, int stored, const int& fallback, Say&& say) {
     if (set.accepts(stored)) return stored;
-    refuse("is none of the values it may take");
+    say(std::string("is none of the values it may take") + usingDefault);
     return fallback;
 }
-template <class Refuse>
+template <class Say>
 std::vector<std::string> checked(const NormalisedPalette&, const std::vector<std::string>& stored,
-                                 const std::vector<std::string>& fallback, Refuse&& refuse) {
+                                 const std::vector<std::string>& fallback, Say&& say) {
     auto list = normalizedHexList(stored);
     if (list.size() > 10) list.resize(10);
     if (list.size() >= 2) return list;
-    refuse("holds fewer than two colours");
+    say(std::string("holds fewer than two colours") + usingDefault);
     return fallback;
+}
+
+// An overriding value as it is taken: as it stands, but for a size, which is bounded as a stored one is.
+template <class T, class Check>
+std::optional<T> overriding(const Check&, std::optional<T> v) {
+    return v;
+}
+std::optional<double> overriding(const SizeRange& range, std::optional<double> v) {
+    return v ? boundedSize(*v, range) : std::nullopt;
 }
 
 PlistValue lookup(const SettingOverrides& overrides, const std::string& key) {
@@ -287,7 +296,7 @@ template <class Form, class T, class Check>
 T OverlaySettings::load(Form form, const char* key, const T& fallback, const Check& check, Scope scope,
                         const SettingOverrides& overrides, LoadNotes& notes) const {
     if (scope != Scope::globalOnlyStore) {
-        if (auto v = decode(form, lookup(overrides, key))) return std::move(*v);
+        if (auto v = overriding(check, decode(form, lookup(overrides, key)))) return std::move(*v);
     }
     const PlistValue stored = defaults_.object(key);
     if (stored.is_null()) return fallback;
@@ -299,8 +308,8 @@ T OverlaySettings::load(Form form, const char* key, const T& fallback, const Che
     }
     // A stored default refused by its check (a rate the table's own default is not among) is no news.
     const bool isDefault = *v == fallback;
-    return checked(check, std::move(*v), fallback, [&](const std::string& why) {
-        if (!isDefault) notes.push_back({key, shownValue(stored) + " " + why + "; using the default"});
+    return checked(check, std::move(*v), fallback, [&](const std::string& what) {
+        if (!isDefault) notes.push_back({key, shownValue(stored) + " " + what});
     });
 }
 

@@ -45,7 +45,6 @@ enum class WriteBack { no, yes };
 // Stored forms. Each tag selects a loader and a writer in the settings store.
 struct BoolForm {};
 struct DoubleForm {};
-struct LengthForm {};  // a Double in points, bounded as every stored length is (storedLength), overrides too
 struct IntForm {};
 struct StringForm {};      // a fixed set, when the check names one, applies to stored strings only
 struct ColorForm {};       // "#RRGGBB"; a string that does not parse counts as missing
@@ -62,7 +61,7 @@ struct BottomCornerZForm {  // a stacking string, else the legacy "…Behind" Bo
     const char* legacyKey;
 };
 
-// Load checks. They apply to values read from the defaults store, never to overrides.
+// Load checks. They apply to values read from the defaults store, never to overrides, but for SizeRange.
 struct NoCheck {};
 // A stored number inside lo...hi is kept; anything else (not-a-number included) becomes the default.
 struct Range {
@@ -70,6 +69,10 @@ struct Range {
     double lo, hi;
     bool accepts(double v) const { return v >= lo && v <= hi; }
 };
+// A size the settings window edits with a slider spanning lo...hi: a stored number beyond it is bounded to
+// the nearer end, and so is an overriding one (a profile's size blacks out the screen just the same); not a
+// number becomes the default. Its slider's track spans the same range.
+using velaro::SizeRange;
 // A stored string (or integer) is kept only when it is one of these; else the default.
 struct OneOf {
     std::span<const std::string_view> values;
@@ -134,23 +137,23 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(masterEnabled, bool, BoolForm{}, "masterEnabled", true, NoCheck{}, globalOnly, no) \
     X(overlayEnabled, bool, BoolForm{}, "overlayEnabled", true, NoCheck{}, profile, no) \
     X(lightReflectionsEnabled, bool, BoolForm{}, "lightReflectionsEnabled", false, NoCheck{}, profile, no) \
-    X(beamLength, double, DoubleForm{}, "beamLength", 0.1, NoCheck{}, profile, no) \
+    X(beamLength, double, DoubleForm{}, "beamLength", 0.1, SizeRange(0, 1), profile, no) \
     X(beamBrightness, double, DoubleForm{}, "beamBrightness", 1.0, NoCheck{}, profile, no) \
     X(beamGlowEnabled, bool, BoolForm{}, "beamGlowEnabled", true, NoCheck{}, profile, no) \
     X(beamGlowBrightness, double, DoubleForm{}, "beamGlowBrightness", 0.7, NoCheck{}, profile, no) \
     X(beamEntryAnimation, bool, BoolForm{}, "beamEntryAnimation", true, NoCheck{}, profile, no) \
-    X(beamWidth, double, DoubleForm{}, "beamWidth", 0.4, NoCheck{}, profile, no) \
-    X(beamTopStreakHotspot, double, DoubleForm{}, "beamTopStreakHotspot", 0.2, NoCheck{}, profile, no) \
+    X(beamWidth, double, DoubleForm{}, "beamWidth", 0.4, SizeRange(0, 1), profile, no) \
+    X(beamTopStreakHotspot, double, DoubleForm{}, "beamTopStreakHotspot", 0.2, SizeRange(0, 1), profile, no) \
     X(beamBloomEnabled, bool, BoolForm{}, "beamBloomEnabled", true, NoCheck{}, profile, no) \
-    X(beamTopStreakHeight, double, DoubleForm{}, "beamTopStreakHeight", 1.0, NoCheck{}, profile, no) \
-    X(beamHeight, double, DoubleForm{}, "beamHeight", 0.1, NoCheck{}, profile, no) \
+    X(beamTopStreakHeight, double, DoubleForm{}, "beamTopStreakHeight", 1.0, SizeRange(0, 10), profile, no) \
+    X(beamHeight, double, DoubleForm{}, "beamHeight", 0.1, SizeRange(0, 1), profile, no) \
     X(beamCoreBrightness, double, DoubleForm{}, "beamCoreBrightness", 1.0, NoCheck{}, profile, no) \
     X(beamCoreColor, Color, ColorForm{}, "beamCoreColor", Color::white(), NoCheck{}, profile, no) \
     X(beamCoreFollowsSampled, bool, BoolForm{}, "beamCoreFollowsSampled", false, NoCheck{}, profile, no) \
     X(keepOverlayAlwaysOn, bool, BoolForm{}, "keepOverlayAlwaysOn", false, NoCheck{}, profile, no) \
     X(emptyDesktopMode, EmptyDesktopMode, EnumForm<EmptyDesktopMode>{}, "emptyDesktopMode", EmptyDesktopMode::black, NoCheck{}, profile, no) \
-    X(alwaysOnOverlayHeight, double, LengthForm{}, "alwaysOnOverlayHeight", 32.0, NoCheck{}, profile, no) \
-    X(alwaysOnCornerRadius, double, LengthForm{}, "alwaysOnCornerRadius", 28.0, NoCheck{}, profile, no) \
+    X(alwaysOnOverlayHeight, double, DoubleForm{}, "alwaysOnOverlayHeight", 32.0, SizeRange(24, 160), profile, no) \
+    X(alwaysOnCornerRadius, double, DoubleForm{}, "alwaysOnCornerRadius", 28.0, SizeRange(0, 60), profile, no) \
     X(strokeEnabled, bool, BoolForm{}, "strokeEnabled", true, NoCheck{}, profile, no) \
     X(manualSeparateCorners, bool, BoolForm{}, "manualSeparateCorners", false, NoCheck{}, profile, no) \
     X(animationKind, OverlayAnimationKind, EnumForm<OverlayAnimationKind>{}, "overlayAnimationKind", OverlayAnimationKind::rise, NoCheck{}, profile, no) \

@@ -198,9 +198,10 @@ TEST(SettingsFileTest, AnOutsideEditOfTheFileChangesTheBandWithinOneSecond) {
     EXPECT_TRUE(app.running());
 }
 
-// Sizes no screen can show in the file, at device pixel ratios 1 and 2: the band shows all the same, its
-// window no taller than the screen, and the app says what it bounded.
-TEST(SettingsFileTest, ABandHeightAndRadiusNoScreenCanShowLeaveTheBandOnTheScreen) {
+// Sizes far beyond their sliders in the file, at device pixel ratios 1 and 2: the band is as tall as the
+// sliders' ends make it (160 points and its ears of 60), the screen below it stays uncovered, and the app
+// says what it bounded. Bounded only to the screen, such a band once blacked out the whole screen.
+TEST(SettingsFileTest, ABandHeightAndRadiusBeyondTheirSlidersLeaveTheScreenBelowTheBandUncovered) {
     VELARO_REQUIRE_DESKTOP();
     const int panel = panelHeight();
     ASSERT_GT(panel, 0);
@@ -223,18 +224,19 @@ TEST(SettingsFileTest, ABandHeightAndRadiusNoScreenCanShowLeaveTheBandOnTheScree
             return closeTo(shot.pixelColor(inPanel), Qt::black, 4);
         };
         EXPECT_TRUE(black(screenshotWhen(black, std::chrono::seconds(15)))) << "the band never showed";
-        // The band's window: across the whole screen from its top.
+        // The band's window: across the whole screen from its top, as tall as the sliders' ends make it.
+        const int tall = (160 + 60) * ratio;
         std::optional<QRect> band;
         EXPECT_TRUE(waitUntil([&] {
             for (const QRect& g : visibleWindows({QStringLiteral("--pid"), QString::number(app.pid())}))
-                if (g.top() == 0 && g.width() == screen.width() && g.height() > panel) band = g;
+                if (g.top() == 0 && g.width() == screen.width() && g.height() == tall) band = g;
             return band.has_value();
-        }));
-        if (band) {
-            EXPECT_EQ(band->height(), screen.height()) << "as tall as the screen, and no taller";
-        }
+        })) << "no band "
+            << tall << " pixels tall";
+        const QPoint below(screen.width() / 2, tall + (screen.height() - tall) / 2);
+        EXPECT_FALSE(closeTo(screenPixel(below), Qt::black, 4)) << "the screen below the band is blacked out";
         EXPECT_TRUE(app.errorOutput().contains("DEFAULTS alwaysOnOverlayHeight: " + QByteArray(shown) +
-                                               " is longer than any screen; using 32767"))
+                                               " is outside 24...160; using 160"))
             << app.errorOutput().toStdString();
         EXPECT_TRUE(app.running());
     }

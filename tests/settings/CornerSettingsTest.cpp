@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "settings/SettingsJson.h"
+#include "support/SizeEdges.h"
 
 namespace velaro {
 
@@ -139,39 +142,64 @@ TEST(CornerSettingsDecode, WrongTypesOfOriginalKeysFailTheWholeDocument) {
     EXPECT_FALSE(decode("{\"topRadius\":"));
 }
 
-TEST(CornerSettingsDecode, NoValidationBeyondTypes) {
-    const auto c = decode(R"({"topRadius":-5,"bottomOpacity":3,"topCustomColorHex":"purple"})");
+TEST(CornerSettingsDecode, NoValidationBeyondTypesButForSizes) {
+    const auto c = decode(R"({"pillStrokeOpacity":-5,"bottomOpacity":3,"topCustomColorHex":"purple"})");
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->topRadius, -5.0);
+    EXPECT_EQ(c->pillStrokeOpacity, -5.0);
     EXPECT_EQ(c->bottomOpacity, 3.0);
     EXPECT_EQ(c->topCustomColorHex, "purple");
     EXPECT_EQ(c->topLeftCustomColorHex, "purple");
 }
 
-// Lengths no screen can show are bounded, each with a note; every other value, and a length in range, is
-// taken as stored. Keys of the wrong kind are noted with what was used instead.
-TEST(CornerSettingsDecode, LengthsBeyondAnyScreenAreBoundedAndNoted) {
+// Sizes beyond what their controls can set are bounded to the controls' ends, each with a note; every other
+// value, and a size in range, is taken as stored. Keys of the wrong kind are noted with what was used
+// instead.
+TEST(CornerSettingsDecode, SizesBeyondTheirControlsAreBoundedAndNoted) {
     LoadNotes notes;
     const auto c = CornerSettings::decode(
         std::string(
-            R"({"topRadius":1e308,"pillHPadding":-1e6,"screenTopRadius":32767,"bottomRadius":48.25,)") +
+            R"({"topRadius":1e308,"pillHPadding":-1e6,"screenTopRadius":32767,"bottomRadius":47.75,)") +
             R"("pillFillOpacity":1e308,"screenTopLeftRadius":"big","topColorMode":"Sideways"})",
         &notes);
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->topRadius, 32767.0);
-    EXPECT_EQ(c->pillHPadding, -32767.0);
-    EXPECT_EQ(c->screenTopLeftRadius, 32767.0) << "the row's radius, already bounded";
-    EXPECT_EQ(c->bottomRadius, 48.25);
-    EXPECT_EQ(c->pillFillOpacity, 1e308) << "not a length";
+    EXPECT_EQ(c->topRadius, 48.0);
+    EXPECT_EQ(c->pillHPadding, 0.0);
+    EXPECT_EQ(c->screenTopLeftRadius, 48.0) << "the row's radius, already bounded";
+    EXPECT_EQ(c->bottomRadius, 47.75);
+    EXPECT_EQ(c->pillFillOpacity, 1e308) << "not a size";
     EXPECT_EQ(notes,
-              (LoadNotes{{"pillHPadding", "-1000000 is longer than any screen; using -32767"},
-                         {"topRadius", "1e+308 is longer than any screen; using 32767"},
+              (LoadNotes{{"pillHPadding", "-1000000 is outside 0...20; using 0"},
+                         {"topRadius", "1e+308 is outside 0...48; using 48"},
                          {"topColorMode", "\"Sideways\" is not one of its names; using \"Follow Overlay\""},
-                         {"screenTopLeftRadius", "\"big\" is not a number; using 32767"}}));
+                         {"screenTopRadius", "32767 is outside 0...48; using 48"},
+                         {"screenTopLeftRadius", "\"big\" is not a number; using 48"}}));
 
     notes.clear();
     EXPECT_FALSE(CornerSettings::decode(R"({"bottomRadius":"48"})", &notes));
     EXPECT_EQ(notes, (LoadNotes{{"bottomRadius", "\"48\" is not a number; using the default corners"}}));
+}
+
+// Each size at its control's ends loads exactly, without a note; just beyond either end, or far beyond, it
+// loads as that end, with one note. The other sizes of the record stay as they were.
+TEST(CornerSettingsDecode, EverySizeLoadsUpToItsControlsEndsAndNoFurther) {
+    for (const auto& [member, range] : cornerSizes) {
+        const auto decodedWith = [member = member](double value, LoadNotes& notes) {
+            CornerSettings stored;
+            stored.*member = value;
+            return CornerSettings::decode(*encodeCornerSettings(stored), &notes);
+        };
+        for (const auto& [value, loaded] : test::sizeEdges(range)) {
+            SCOPED_TRACE(testing::Message() << range.lo << "..." << range.hi << " holding " << value);
+            LoadNotes notes;
+            const auto c = decodedWith(value, notes);
+            ASSERT_TRUE(c);
+            CornerSettings expected;
+            expected.*member = loaded;
+            EXPECT_EQ(*c, expected);
+            EXPECT_EQ(notes.size(), value == loaded ? 0u : 1u);
+        }
+    }
+    EXPECT_EQ(std::size(cornerSizes), 16u) << "the pill's seven sizes and the nine radii";
 }
 
 TEST(CornerSettingsEncode, WritesAllFieldsAndTheLegacyRowFlags) {

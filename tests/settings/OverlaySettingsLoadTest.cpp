@@ -2,13 +2,17 @@
 // write-back after the first load.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "settings/OverlaySettings.h"
 #include "settings/SettingsJson.h"
+#include "support/SizeEdges.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/LogCapture.h"
 #include "support/VirtualLoop.h"
@@ -264,10 +268,10 @@ TEST(OverlaySettingsLoad, GlobalOnlyStoreKeysIgnoreOverrides) {
     EXPECT_TRUE(w.settings->showTaskbarIcon());
 }
 
-// A length no screen can show is bounded, in an override too; a value of the wrong kind or refused by its
-// check takes the default. Each says so once in the log, however often the store is read again, and the
-// stored value stays as it was: nothing of the file is lost.
-TEST(OverlaySettingsLoad, LengthsBeyondAnyScreenAreBoundedAndWhatIsNotTakenAsStoredIsSaidOnce) {
+// A size beyond its control is bounded to the control's end, in an override too; a value of the wrong kind or
+// refused by its check takes the default. Each says so once in the log, however often the store is read
+// again, and the stored value stays as it was: nothing of the file is lost.
+TEST(OverlaySettingsLoad, SizesBeyondTheirControlsAreBoundedAndWhatIsNotTakenAsStoredIsSaidOnce) {
     const double nan = std::numeric_limits<double>::quiet_NaN(),
                  inf = std::numeric_limits<double>::infinity();
     const auto corners = settings_json::toBytes(R"({"bottomRadius":1e6})");
@@ -275,42 +279,85 @@ TEST(OverlaySettingsLoad, LengthsBeyondAnyScreenAreBoundedAndWhatIsNotTakenAsSto
                           {"alwaysOnCornerRadius", -1e6},
                           {"keepOverlayAlwaysOn", "yes"},
                           {"blurRadius", 50.0},
+                          {"beamLength", 1e308},
                           {"cornerSettings", plistData(corners)}};
     test::LogCapture log;
     Loaded l(file);
-    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 32767.0);
-    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), -32767.0);
+    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 160.0);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), 0.0);
+    EXPECT_EQ(l.settings->beamLength(), 1.0);
     EXPECT_FALSE(l.settings->keepOverlayAlwaysOn());
-    EXPECT_EQ(l.settings->corners().bottomRadius, 32767.0);
+    EXPECT_EQ(l.settings->corners().bottomRadius, 48.0);
     const std::vector<std::string> said{
-        "DEFAULTS cornerSettings.bottomRadius: 1000000 is longer than any screen; using 32767",
+        "DEFAULTS cornerSettings.bottomRadius: 1000000 is outside 0...48; using 48",
         "DEFAULTS blurRadius: 50 is outside 2...40; using the default",
+        "DEFAULTS beamLength: 1e+308 is outside 0...1; using 1",
         "DEFAULTS keepOverlayAlwaysOn: \"yes\" is not true or false; using the default",
-        "DEFAULTS alwaysOnOverlayHeight: 1e+308 is longer than any screen; using 32767",
-        "DEFAULTS alwaysOnCornerRadius: -1000000 is longer than any screen; using -32767"};
+        "DEFAULTS alwaysOnOverlayHeight: 1e+308 is outside 24...160; using 160",
+        "DEFAULTS alwaysOnCornerRadius: -1000000 is outside 0...60; using 0"};
     EXPECT_EQ(log.lines, said);
     l.store.changeOutside("overlayOpacity", 0.5);
     l.loop.runUntilIdle();
     EXPECT_EQ(log.lines, said) << "said again on a later read";
     for (const auto& [key, value] : file.items()) EXPECT_EQ(l.store.object(key), value) << key;
 
-    // Kept exactly as stored within what a screen can show, however far outside the sliders' ranges.
+    // A later edit beyond the sliders is bounded just the same.
     l.store.changeOutside("alwaysOnOverlayHeight", 900.5);
     l.store.changeOutside("alwaysOnCornerRadius", -3.0);
     l.loop.runUntilIdle();
-    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 900.5);
-    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), -3.0);
+    EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 160.0);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), 0.0);
     // Numbers no file holds (its reader refuses them), as another store might hand them over.
     l.store.changeOutside("alwaysOnOverlayHeight", nan);
     l.store.changeOutside("alwaysOnCornerRadius", inf);
     l.loop.runUntilIdle();
     EXPECT_EQ(l.settings->alwaysOnOverlayHeight(), 32.0);
-    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), 32767.0);
-    EXPECT_EQ(log.count("alwaysOnOverlayHeight: NaN is not a length; using the default"), 1);
-    EXPECT_EQ(log.count("alwaysOnCornerRadius: Infinity is longer than any screen; using 32767"), 1);
+    EXPECT_EQ(l.settings->alwaysOnCornerRadius(), 60.0);
+    EXPECT_EQ(log.count("alwaysOnOverlayHeight: NaN is not a number; using the default"), 1);
+    EXPECT_EQ(log.count("alwaysOnCornerRadius: Infinity is outside 0...60; using 60"), 1);
 
-    WithProfile overridden(PlistValue::object(), PlistValue{{"alwaysOnOverlayHeight", -1e308}});
-    EXPECT_EQ(overridden.settings->alwaysOnOverlayHeight(), -32767.0);
+    WithProfile overridden(PlistValue::object(),
+                           PlistValue{{"alwaysOnOverlayHeight", -1e308}, {"beamTopStreakHeight", 11.0}});
+    EXPECT_EQ(overridden.settings->alwaysOnOverlayHeight(), 24.0);
+    EXPECT_EQ(overridden.settings->beamTopStreakHeight(), 10.0);
+}
+
+// The sizes of the key table: each one's key, range and loaded value.
+struct TableSize {
+    const char* key;
+    SizeRange range;
+    std::function<double(const OverlaySettings&)> loaded;
+};
+template <class T, class Check, class Read>
+void addSize(std::vector<TableSize>&, const settings_keys::Entry<T, Check>&, Read) {}
+template <class Read>
+void addSize(std::vector<TableSize>& sizes, const settings_keys::Entry<double, SizeRange>& row, Read read) {
+    sizes.push_back({row.key, row.check, read});
+}
+
+// Every size of the key table, at its slider's ends, loads exactly and says nothing; just beyond either end,
+// or far beyond, it loads as that end and says so once. The beam's sizes among them.
+TEST(OverlaySettingsLoad, EverySizeOfTheTableLoadsUpToItsSlidersEndsAndNoFurther) {
+    std::vector<TableSize> sizes;
+#define VELARO_SIZE_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    addSize(sizes, settings_keys::member, [](const OverlaySettings& s) { return s.member(); });
+    VELARO_PERSISTED_SETTINGS(VELARO_SIZE_ROW)
+#undef VELARO_SIZE_ROW
+    std::set<std::string> keys;
+    for (const auto& size : sizes) keys.insert(size.key);
+    EXPECT_EQ(keys, (std::set<std::string>{"alwaysOnOverlayHeight", "alwaysOnCornerRadius", "beamLength",
+                                           "beamHeight", "beamWidth", "beamTopStreakHeight",
+                                           "beamTopStreakHotspot"}));
+
+    for (const auto& [key, range, loadedValue] : sizes) {
+        for (const auto& [stored, loaded] : test::sizeEdges(range)) {
+            SCOPED_TRACE(testing::Message() << key << " holding " << stored);
+            test::LogCapture log;
+            Loaded l(PlistValue{{key, stored}});
+            EXPECT_EQ(loadedValue(*l.settings), loaded);
+            EXPECT_EQ(log.lines.size(), stored == loaded ? 0u : 1u);
+        }
+    }
 }
 
 TEST(OverlaySettingsLoad, UndecodableStoredJsonFallsBackAndStays) {

@@ -2,14 +2,17 @@
 // corner rows with the values each keeps, the custom colour well, the pill note; the menu-bar shape page's
 // swap, texts, percent rows and "Restore Defaults"; the animation and light-beam pages; the behaviour and
 // advanced pages with their global-only groups under an app profile, the notch rows without and with a notch,
-// and the general switches.
+// the general switches, and sizes loaded far beyond their sliders.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSlider>
 #include <QToolButton>
+#include <utility>
+#include <vector>
 
 #include "settings/OverlaySettings.h"
 #include "settings/ProfileManager.h"
@@ -349,6 +352,45 @@ TEST_F(OverlayPagesTest, AnimationCaptionFollowsTheLandedStyleAndBeamRowsFollowT
     settle();
     EXPECT_FALSE(shows(disclosure, &beam));
     EXPECT_DOUBLE_EQ(settings->beamLength(), 0.129) << "hidden values stay stored";
+}
+
+// Sizes another program put far beyond the controls, either way: every size row of the pages shows what its
+// slider shows at that end, never more (a beam length of 1e6 once read "9223372036854775807%").
+TEST_F(OverlayPagesTest, SizesFarBeyondTheirControlsShowAsTheControlsEnds) {
+    LightReflectionsSection beam(*settings, loop);
+    BehaviorSection behavior(*settings, *profiles, loop);
+    PillShapeSection pill(*settings, loop);
+    AppearanceSettingsView appearance(*settings, loop);
+    const std::pair<QWidget*, std::vector<const char*>> pages[] = {
+        {&beam, {"Beam length", "Beam height", "Top streak length", "Hotspot length", "Streak height"}},
+        {test::findWidget<AlwaysOnControls>(&behavior), {"Overlay height", "Corner radius"}},
+        {&pill,
+         {"Corner radius", "Vertical inset", "Horizontal padding", "Border width", "Left offset",
+          "Right offset", "Vertical offset"}},
+        {test::findWidget<OverlayCornersSection>(&appearance), {"Radius", "Left radius", "Right radius"}},
+    };
+    for (const double far : {1e6, -1e6}) {
+        SCOPED_TRACE(far);
+        for (const char* key : {"beamLength", "beamHeight", "beamWidth", "beamTopStreakHotspot",
+                                "beamTopStreakHeight", "alwaysOnOverlayHeight", "alwaysOnCornerRadius"})
+            defaults.changeOutside(key, far);
+        CornerSettings corners;
+        for (const auto& size : cornerSizes) corners.*size.member = far;
+        defaults.changeOutside("cornerSettings", plistData(*encodeCornerSettings(corners)));
+        settle();
+        for (const auto& [page, titles] : pages)
+            for (const char* title : titles) {
+                auto* row = test::rowTitled<SettingsSliderRow>(page, QString::fromUtf8(title));
+                const QString shown = text(row);
+                // To the other end and back, so that the near end is written whatever the thumb showed.
+                QSlider* slider = row->slider();
+                slider->setValue(far > 0 ? slider->minimum() : slider->maximum());
+                settle();
+                slider->setValue(far > 0 ? slider->maximum() : slider->minimum());
+                settle();
+                EXPECT_EQ(shown.toStdString(), text(row).toStdString()) << title;
+            }
+    }
 }
 
 TEST_F(OverlayPagesTest,

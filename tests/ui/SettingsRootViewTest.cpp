@@ -34,7 +34,7 @@ namespace velaro {
 namespace {
 
 // What the key table says of a number row a slider may stand for: its default and, when it checks one, its
-// load range.
+// load range (outside which a stored value is refused or bounded).
 struct NumberRow {
     double defaultValue;
     std::optional<settings_keys::Range> range;
@@ -49,6 +49,9 @@ void addNumberRow(NumberRows& rows, const settings_keys::Entry<double, settings_
 template <class T>
 void addNumberRow(NumberRows& rows, const settings_keys::Entry<T, settings_keys::Range>& row) {
     rows.emplace(row.key, NumberRow{double(row.defaultValue), row.check});
+}
+void addNumberRow(NumberRows& rows, const settings_keys::Entry<double, SizeRange>& row) {
+    rows.emplace(row.key, NumberRow{row.defaultValue, settings_keys::Range(row.check.lo, row.check.hi)});
 }
 
 class RootViewTest : public ::testing::Test {

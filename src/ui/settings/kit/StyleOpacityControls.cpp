@@ -82,13 +82,13 @@ AlwaysOnControls::AlwaysOnControls(OverlaySettings& settings, MainLoop& loop, QW
 
     QWidget* block = rows_.block();
     auto* height = new SettingsSliderRow(
-        loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight), {24, 160},
-        settings_keys::alwaysOnOverlayHeight.defaultValue, SettingsSliderRow::Options::showing([&settings] {
+        loop, QStringLiteral("Overlay height"), settingBinding(settings.alwaysOnOverlayHeight),
+        settings_keys::alwaysOnOverlayHeight, SettingsSliderRow::Options::showing([&settings] {
             return truncatedText(settings.alwaysOnOverlayHeight(), lengthUnit);
         }));
     auto* radius = new SettingsSliderRow(
-        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius), {0, 60},
-        settings_keys::alwaysOnCornerRadius.defaultValue, SettingsSliderRow::Options::showing([&settings] {
+        loop, QStringLiteral("Corner radius"), settingBinding(settings.alwaysOnCornerRadius),
+        settings_keys::alwaysOnCornerRadius, SettingsSliderRow::Options::showing([&settings] {
             return truncatedText(settings.alwaysOnCornerRadius(), lengthUnit);
         }));
     addRows(

@@ -11,33 +11,34 @@
 namespace velaro {
 namespace {
 
-// The stored values are not checked on load, so the track's upper end is the page's own.
+// One slider of the page: a size spans the range the key table bounds it to; a brightness, which loading
+// takes as stored, spans 0...1.
 struct BeamSlider {
     const char* title;
     Setting<double> OverlaySettings::*setting;
-    const settings_keys::Entry<double, settings_keys::NoCheck>& row;
-    double upper;
-    std::optional<double> step;
+    SliderRange range;
+    double defaultValue;
+    std::optional<double> step = std::nullopt;
+    // The streak height shows pixels with two decimals; the others show fractions in percent.
+    bool pixels = false;
 };
 
-const BeamSlider kBeamSliders[] = {
-    {"Beam length", &OverlaySettings::beamLength, settings_keys::beamLength, 1, std::nullopt},
-    {"Brightness", &OverlaySettings::beamBrightness, settings_keys::beamBrightness, 1, std::nullopt},
-    {"Beam height", &OverlaySettings::beamHeight, settings_keys::beamHeight, 1, std::nullopt},
-    {"Top streak length", &OverlaySettings::beamWidth, settings_keys::beamWidth, 1, std::nullopt},
-    {"Hotspot length", &OverlaySettings::beamTopStreakHotspot, settings_keys::beamTopStreakHotspot, 1,
-     std::nullopt},
-    {"Streak height", &OverlaySettings::beamTopStreakHeight, settings_keys::beamTopStreakHeight, 10, 0.25},
-    {"Core brightness", &OverlaySettings::beamCoreBrightness, settings_keys::beamCoreBrightness, 1,
-     std::nullopt},
-};
+BeamSlider sizeSlider(const char* title, Setting<double> OverlaySettings::*setting,
+                      const settings_keys::Entry<double, SizeRange>& row,
+                      std::optional<double> step = std::nullopt, bool pixels = false) {
+    return {title, setting, {row.check.lo, row.check.hi}, row.defaultValue, step, pixels};
+}
+
+BeamSlider brightnessSlider(const char* title, Setting<double> OverlaySettings::*setting,
+                            const settings_keys::Entry<double, settings_keys::NoCheck>& row) {
+    return {title, setting, {0, 1}, row.defaultValue};
+}
 
 SettingsSliderRow* beamSliderRow(OverlaySettings& settings, MainLoop& loop, const BeamSlider& s) {
     Setting<double>& setting = settings.*s.setting;
-    // The streak height is in pixels with two decimals; every other slider is a fraction shown in percent.
-    const bool pixels = s.upper != 1;
+    const bool pixels = s.pixels;
     return new SettingsSliderRow(
-        loop, QString::fromUtf8(s.title), settingBinding(setting), {0, s.upper}, s.row.defaultValue,
+        loop, QString::fromUtf8(s.title), settingBinding(setting), s.range, s.defaultValue,
         SettingsSliderRow::Options::showing(
             [&setting, pixels] {
                 return pixels ? QString::asprintf("%.2f px", setting()) : truncatedPercentText(setting());
@@ -105,7 +106,18 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     fineCard->addRow(new SettingsCaptionRow(QStringLiteral(
         "Advanced controls for the beam's size, brightness, and glow. The defaults are tuned to look "
         "good — adjust these only if you want a different look.")));
-    for (const BeamSlider& s : kBeamSliders) {
+    namespace keys = settings_keys;
+    using S = OverlaySettings;
+    const BeamSlider sliders[] = {
+        sizeSlider("Beam length", &S::beamLength, keys::beamLength),
+        brightnessSlider("Brightness", &S::beamBrightness, keys::beamBrightness),
+        sizeSlider("Beam height", &S::beamHeight, keys::beamHeight),
+        sizeSlider("Top streak length", &S::beamWidth, keys::beamWidth),
+        sizeSlider("Hotspot length", &S::beamTopStreakHotspot, keys::beamTopStreakHotspot),
+        sizeSlider("Streak height", &S::beamTopStreakHeight, keys::beamTopStreakHeight, 0.25, true),
+        brightnessSlider("Core brightness", &S::beamCoreBrightness, keys::beamCoreBrightness),
+    };
+    for (const BeamSlider& s : sliders) {
         fineCard->addHairline();
         fineCard->addRow(beamSliderRow(settings, loop, s));
     }
@@ -116,10 +128,9 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     fineCard->addHairline();
     fineCard->addRow(deferredToggle(settings, loop, QStringLiteral("Follow sampled color"),
                                     &OverlaySettings::beamCoreFollowsSampled));
-    glowBrightness_ =
-        fineCard->addHairlinedRow(beamSliderRow(settings, loop,
-                                                {"Glow brightness", &OverlaySettings::beamGlowBrightness,
-                                                 settings_keys::beamGlowBrightness, 1, std::nullopt}));
+    glowBrightness_ = fineCard->addHairlinedRow(
+        beamSliderRow(settings, loop,
+                      brightnessSlider("Glow brightness", &S::beamGlowBrightness, keys::beamGlowBrightness)));
     addRows(fineCard_.block(), {fineCard});
     fine->addWidget(fineCard_.block());
     column()->addWidget(fineTuning_);

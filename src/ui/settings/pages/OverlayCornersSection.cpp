@@ -24,7 +24,7 @@ SettingsSliderRow* makeRadiusRow(OverlaySettings& settings, MainLoop& loop, Scre
         loop, title,
         {[&settings, corner] { return storedRadius(settings.corners(), corner); },
          [&settings, &loop, corner](double radius) { deferSetCornerRadius(settings, loop, corner, radius); }},
-        {0, maximumCornerRadius}, 28.0,
+        {cornerRadiusRange.lo, cornerRadiusRange.hi}, 28.0,
         SettingsSliderRow::Options::showing(
             [&settings, corner] { return roundedText(storedRadius(settings.corners(), corner), lengthUnit); },
             1.0));

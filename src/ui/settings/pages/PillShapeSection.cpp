@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <cmath>
+#include <optional>
 
 #include "settings/OverlaySettings.h"
 #include "ui/settings/kit/ValueText.h"
@@ -11,32 +12,38 @@
 namespace velaro {
 namespace {
 
-// One pill slider: its title, the field, range, default, step, whether it shows a fraction in percent, and
-// why this desktop never acts on it (none for a slider that works here).
+// One pill slider: its title, the field, default, step, the percent its track spans for a fraction shown in
+// percent (a size spans the range the corner record bounds it to), and why this desktop never acts on it
+// (none for a slider that works here).
 struct PillSlider {
     const char* title;
     double CornerSettings::*field;
-    SliderRange range;
     double defaultValue;
     double step;
-    bool percent;
+    std::optional<SliderRange> percent = std::nullopt;
     const char* unavailableWhy = nullptr;
+
+    SliderRange range() const {
+        if (percent) return *percent;
+        const SizeRange size = *cornerSizeRange(field);
+        return {size.lo, size.hi};
+    }
 };
 
 const PillSlider kShapeSliders[] = {
-    {"Corner radius", &CornerSettings::pillCornerRadius, {0, 14}, 14, 0.5, false},
-    {"Vertical inset", &CornerSettings::pillVerticalInset, {0, 6}, 6, 0.5, false},
-    {"Horizontal padding", &CornerSettings::pillHPadding, {0, 20}, 2, 0.5, false},
-    {"Border width", &CornerSettings::pillStrokeWidth, {0, 3}, 0.5, 0.5, false},
-    {"Border opacity", &CornerSettings::pillStrokeOpacity, {0, 100}, 20, 1, true},
-    {"Glass fill", &CornerSettings::pillFillOpacity, {0, 60}, 10, 1, true},
+    {"Corner radius", &CornerSettings::pillCornerRadius, 14, 0.5},
+    {"Vertical inset", &CornerSettings::pillVerticalInset, 6, 0.5},
+    {"Horizontal padding", &CornerSettings::pillHPadding, 2, 0.5},
+    {"Border width", &CornerSettings::pillStrokeWidth, 0.5, 0.5},
+    {"Border opacity", &CornerSettings::pillStrokeOpacity, 20, 1, SliderRange{0, 100}},
+    {"Glass fill", &CornerSettings::pillFillOpacity, 10, 1, SliderRange{0, 60}},
 };
 const PillSlider kPositionSliders[] = {
     // The left pill would wrap the front app's menus, which are never measured here: a global-menu registrar
     // hands out the menus, not where the panel drew them.
-    {"Left offset", &CornerSettings::pillLeftHOffset, {-20, 20}, 0, 1, false, PillShapeSection::noLeftPill},
-    {"Right offset", &CornerSettings::pillRightHOffset, {-20, 20}, -10, 1, false},
-    {"Vertical offset", &CornerSettings::pillVerticalOffset, {-4, 4}, 0, 0.5, false},
+    {"Left offset", &CornerSettings::pillLeftHOffset, 0, 1, std::nullopt, PillShapeSection::noLeftPill},
+    {"Right offset", &CornerSettings::pillRightHOffset, -10, 1},
+    {"Vertical offset", &CornerSettings::pillVerticalOffset, 0, 0.5},
 };
 
 // Lengths: whole values as "14px" and "-10px", others with one decimal ("0.5px").
@@ -46,9 +53,9 @@ QString pillPointsText(double points) {
 }
 
 SettingsSliderRow* pillSliderRow(OverlaySettings& settings, MainLoop& loop, const PillSlider& s) {
-    const double scale = s.percent ? 100 : 1;
+    const bool percent = s.percent.has_value();
+    const double scale = percent ? 100 : 1;
     const auto field = s.field;
-    const bool percent = s.percent;
     return new SettingsSliderRow(loop, QString::fromUtf8(s.title),
                                  {[&settings, field, scale] { return settings.corners().*field * scale; },
                                   [&settings, field, scale](double value) {
@@ -56,7 +63,7 @@ SettingsSliderRow* pillSliderRow(OverlaySettings& settings, MainLoop& loop, cons
                                       corners.*field = value / scale;
                                       settings.corners = corners;
                                   }},
-                                 s.range, s.defaultValue,
+                                 s.range(), s.defaultValue,
                                  SettingsSliderRow::Options::showing(
                                      [&settings, field, percent] {
                                          const double stored = settings.corners().*field;

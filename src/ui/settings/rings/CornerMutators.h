@@ -32,8 +32,8 @@ bool isRowLinked(const CornerSettings& corners, CornerRow row);
 // on or not).
 double storedRadius(const CornerSettings& corners, ScreenCorner corner);
 
-// The radius mutators keep radii inside 0...48 points.
-inline constexpr double maximumCornerRadius = 48;
+// The radius mutators keep radii inside the range a stored radius is bounded to, 0...48 points.
+inline constexpr double maximumCornerRadius = cornerRadiusRange.hi;
 
 // Synchronous setters (what the queued blocks run).
 void setCornerEnabled(OverlaySettings& settings, ScreenCorner corner, bool enabled);
