@@ -5,7 +5,6 @@
 #include "platform/linux/JsonDefaultsStore.h"
 
 #include <QDir>
-#include <QFileSystemWatcher>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -43,11 +42,9 @@ constexpr double kLongestRetrySeconds = 30.0;
 // end within half a second of being asked to, and the rest of its way out takes a quarter of a second, now
 // and then more, in a checked build on a busy machine.
 constexpr double kEndSeconds = 0.1;
-// An editor saving in place leaves the file empty or cut short for a moment (milliseconds on a local disk):
-// a write finding it so looks again this often, for this long ("the settle time"), before it takes the file
-// for corrupt.
-constexpr double kSettleSeconds = 0.5;
-constexpr double kSettlePollSeconds = 0.02;
+// A write, or the load, waiting for a file being saved gives up after this long (and says so): the file
+// is then followed on the loop (see defaults::Settling).
+constexpr double kFileWaitSeconds = Settling::kQuietSeconds;
 // Each write swaps the new file with the one in place; when what comes out holds an edit that landed since
 // the read, the edit is taken in and the write is made again, this many times at most before the rest waits
 // for a later try (only a program rewriting the file without pause keeps it changing that long).
@@ -55,9 +52,6 @@ constexpr int kMaxSwapRounds = 8;
 
 class RealTimeWaits final : public JsonDefaultsStore::BlockingWaits {
 public:
-    double now() override {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
     void pause(double seconds) override {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
@@ -66,10 +60,10 @@ public:
 
 RealTimeWaits realTime;
 
-// What a look found mid-save is, for telling whether the next look finds it the same: its text, or why it
-// could not be read.
-const std::string& settleState(const FileLook& look) {
-    return look.found == FileLook::Found::unreadable ? look.why : look.bytes;
+// How many looks a blocking wait of `seconds` makes at most: counted as well as timed, so that a wait ends
+// also on a loop whose time does not move while it pauses (a test's).
+int mostLooks(double seconds) {
+    return static_cast<int>(std::ceil(seconds / Settling::kLookSeconds - 1e-9));
 }
 
 }  // namespace
@@ -95,10 +89,7 @@ JsonDefaultsStore::~JsonDefaultsStore() {
     // The last chance to keep our changes: neither a writer stuck with the lock nor a file being saved costs
     // them, nor holds up the app's end.
     flushWaitingForTheFile(true);
-    // An edit that came out of the last swap half written: only its editor can finish it, so it is kept
-    // whole where the editor goes on writing, under a name that no clean-up takes for a leftover.
-    if (swappedOut_) setAsideSwappedOut("was still being written when the app ended");
-    if (swappedOut_) dropOutFile(swappedOut_->file);
+    if (swappedOut_) leaveSwappedOut();
 }
 
 std::string JsonDefaultsStore::standardPath() {
@@ -128,21 +119,29 @@ FileLook JsonDefaultsStore::lookAtFile(const std::optional<std::string>& known) 
             break;
         place_ = findGuarded(path_, false);
     }
-    return lookAt(std::move(read), known, path_);
+    const bool changing = read.changedWhileRead;
+    FileLook look = lookAt(std::move(read), known, path_);
+    if (look.found != FileLook::Found::missing && !changing && place_.fileFolder)
+        look.stamp = stampAt(place_.fileFolder->fd, place_.name);
+    return look;
 }
 
 // Read through the descriptor, also while an editor still writes to it.
 FileLook JsonDefaultsStore::lookAtOut(const OutFile& out, const std::optional<std::string>& known) {
     FileRead read = readBoundedDescriptor(out.fd, kMaxDefaultsFileBytes);
-    // What came out of a swap is told half written by its text alone.
-    read.changedWhileRead = false;
-    return lookAt(std::move(read), known, path_);
+    // What came out of a swap is told half written by its text alone; a change under the read only tells
+    // that it does not stand still.
+    const bool changing = std::exchange(read.changedWhileRead, false);
+    FileLook look = lookAt(std::move(read), known, path_);
+    if (!changing) look.stamp = stampOf(out.fd);
+    return look;
 }
 
 // An editor that saves in place empties the file and writes it anew; a start in the middle of that finds it
-// empty, cut short, or changing under the read, and on a busy machine finds it so for a while. It is read
-// again until it reads whole, and only a file that does not within the settle time is set aside: the user's
-// settings must not go for a moment of someone else's save.
+// empty, cut short, or changing under the read, and on a busy machine finds it so for a while; a slow writer
+// takes seconds. It is read again until it reads whole, and set aside only once it stands still not reading
+// whole: the user's settings must not go for someone else's save. One still changing after half a second is
+// left to its writer: the store starts from its defaults and takes it in on the loop once it settles.
 void JsonDefaultsStore::load() {
     place_ = findGuarded(path_, false);
     if (!place_.refusal.empty()) {
@@ -156,9 +155,8 @@ void JsonDefaultsStore::load() {
         if (place_.fileFolder) removeOwnLeftovers(*place_.fileFolder, place_.name);
         unlock();
     }
-    BlockingWaits& waits = *waits_;
-    const double start = waits.now();
-    for (;;) {
+    const double deadline = loop_.uptime() + kFileWaitSeconds;
+    for (int looks = 1;; ++looks) {
         FileLook look = lookAtFile(std::nullopt);
         switch (look.found) {
             case FileLook::Found::missing:
@@ -171,17 +169,28 @@ void JsonDefaultsStore::load() {
                 setAside("cannot be read (" + look.why + ")", kStartingFresh);
                 return;
             case FileLook::Found::whole:
+                fileSettling_.reset();
                 lastDisk_ = {std::move(look.bytes), look.values};
                 domain_.replaceStored(std::move(look.values));
                 return;
             case FileLook::Found::halfWritten:
                 break;
         }
-        if (waits.now() - start >= kSettleSeconds) {
+        const double now = loop_.uptime();
+        fileSettling_.seen(look.stamp, now);
+        if (fileSettling_.standsStill(now)) {
+            fileSettling_.reset();
             setAside("is not a defaults file (" + look.why + ")", kStartingFresh);
             return;
         }
-        waits.pause(kSettlePollSeconds);
+        if (now >= deadline - 1e-9 || looks > mostLooks(kFileWaitSeconds)) {
+            fileUnread_ = true;
+            stillBeingWritten(FlushResult::FileSettling, true);
+            lookAgain_ = loop_.postAfter(fileSettling_.nextLookIn(now),
+                                         lifetime_.guard([this] { takeInOutsideEdits(); }));
+            return;
+        }
+        waits_->pause(Settling::kLookSeconds);
     }
 }
 
@@ -294,35 +303,24 @@ void JsonDefaultsStore::postFlush(double delay) {
     std::function<void()> write = lifetime_.guard([this] {
         flushPosted_ = false;
         // The main thread never waits, neither for another writer nor for a file being saved: it tries
-        // again a little later, and gives up on the file once it stayed unreadable for the settle time.
-        const bool stopWaiting = settlingSince_ && loop_.uptime() - *settlingSince_ >= kSettleSeconds;
+        // again a little later.
         Locking locking;
-        const FlushResult result =
-            flushLocked(locking, stopWaiting ? FileGiveUp::ifUnchanged : FileGiveUp::no);
+        const FlushResult result = flushLocked(locking);
         switch (result) {
             case FlushResult::Contended:
             case FlushResult::Reread:  // (never comes out of a flush)
-                // The write went out; only what came out of it waits. A file found mid-save later is given
-                // its whole settle time.
-                settlingSince_.reset();
-                postFlush(kLockRetrySeconds);
-                break;
             case FlushResult::LockBusy:
+                // The write went out; only what came out of it waits. Or another writer holds the lock.
                 postFlush(kLockRetrySeconds);
                 break;
             case FlushResult::FileSettling:
-                settlingSince_ = loop_.uptime();
-                postFlush(kSettlePollSeconds);
-                break;
-            case FlushResult::FileStillSettling:
-                if (!settlingSince_) settlingSince_ = loop_.uptime();
-                postFlush(kSettlePollSeconds);
+            case FlushResult::EditSettling:
+                postFlush(stillBeingWritten(result));
                 break;
             case FlushResult::Written:
             case FlushResult::Failed:
             case FlushResult::Refused:
             case FlushResult::TooLarge:
-                settlingSince_.reset();
                 afterWrite(result);
                 break;
         }
@@ -334,12 +332,14 @@ void JsonDefaultsStore::postFlush(double delay) {
 }
 
 // After a write that failed, one more try is made later, each later than the last; a write that goes out ends
-// them.
+// them, and the spell of a file being written that was said.
 void JsonDefaultsStore::afterWrite(FlushResult result) {
     if (result == FlushResult::Written) {
         retryDelay_ = 0;
         failedRetry_.cancel();
         tooLargeLogged_ = false;
+        if (std::exchange(beingWrittenSaid_, false))
+            warn(path_ + " is written again: the changes kept while it was being written went out");
     }
     if (result != FlushResult::Failed || lifetime_.ended()) return;
     retryDelay_ = retryDelay_ == 0 ? kFirstRetrySeconds : std::min(2 * retryDelay_, kLongestRetrySeconds);
@@ -348,51 +348,81 @@ void JsonDefaultsStore::afterWrite(FlushResult result) {
     }));
 }
 
+double JsonDefaultsStore::stillBeingWritten(FlushResult settling, bool sayNow) {
+    const double now = loop_.uptime();
+    const bool edit = settling == FlushResult::EditSettling && swappedOut_;
+    Settling& spell = edit ? swappedOut_->settling : fileSettling_;
+    // Once until the changes go out, however many spells a program rewriting the file without pause makes
+    // between the moments it reads whole.
+    if (spell.sayOnce(now, sayNow) && !std::exchange(beingWrittenSaid_, true)) {
+        const std::string found = "found half written " + std::to_string(spell.changes()) + " times in " +
+                                  std::to_string(static_cast<int>(std::lround(spell.lasted(now) * 1000))) +
+                                  " ms";
+        if (edit)
+            warn("an edit of " + path_ + " that landed during a write keeps being written: " + found +
+                 "; it is taken in once it reads whole or stands still");
+        else if (fileUnread_)
+            warn(path_ + " is being written by another program: " + found +
+                 "; starting from defaults, and taking it in once it reads whole or stands still");
+        else
+            warn(path_ + " keeps being rewritten: " + found +
+                 "; keeping the settings in use, and the changes made here, until it reads whole or stands "
+                 "still");
+    }
+    return spell.nextLookIn(now);
+}
+
 bool JsonDefaultsStore::flush() {
     return flushWaitingForTheFile(false);
 }
 
 // Waits for a file caught mid-save, or changing under every swap, holding up the calling thread: the caller
-// needs the write done before it returns.
+// needs the write done before it returns. A file still being saved is waited for half a second at most
+// (0.1 s at the end), and never written over: its writer's save is no less the user's than ours.
 bool JsonDefaultsStore::flushWaitingForTheFile(bool ending) {
-    BlockingWaits& waits = *waits_;
-    const double start = waits.now();
-    const double deadline = ending ? start + kEndSeconds : std::numeric_limits<double>::infinity();
+    const double start = loop_.uptime();
+    const double wait = ending ? kEndSeconds : kFileWaitSeconds;
+    const double deadline = start + wait;
     Locking locking{.wait = kLockWaitSeconds, .writeAnyway = ending};
-    // A file is given the whole settle time from when it was found mid-save as it is, however long the write
-    // waited before; at the end, until the deadline only.
-    std::optional<double> settlingSince;
-    for (;;) {
-        const double now = waits.now();
-        const bool last = now >= deadline;
+    for (int looks = 1;; ++looks) {
+        const double now = loop_.uptime();
+        const bool last = now >= deadline - 1e-9 || looks > mostLooks(wait);
         if (ending) locking.wait = std::max(0.0, deadline - now);
-        const FileGiveUp giveUp = last ? FileGiveUp::now
-                                  : settlingSince && now - *settlingSince >= kSettleSeconds
-                                      ? FileGiveUp::ifUnchanged
-                                      : FileGiveUp::no;
-        const FlushResult result = flushLocked(locking, giveUp);
-        if (result == FlushResult::FileSettling) {
-            settlingSince = waits.now();
-        } else if (result == FlushResult::FileStillSettling) {
-            if (!settlingSince) settlingSince = waits.now();
-        } else if (result == FlushResult::Contended) {
-            settlingSince.reset();
-            if (last || waits.now() - start >= kSettleSeconds) {
+        const FlushResult result = flushLocked(locking);
+        if (result == FlushResult::Contended) {
+            if (last || loop_.uptime() - start >= kFileWaitSeconds) {
                 note(path_ + " kept changing while we wrote; what it changed last is kept for the next try");
+                return false;
+            }
+        } else if (result == FlushResult::FileSettling || result == FlushResult::EditSettling) {
+            if (last) {
+                if (ending) {
+                    // An edit that came out is the destructor's; the file in place is its writer's.
+                    if (result == FlushResult::FileSettling && !changedKeys_.empty())
+                        warn(path_ + " was still being written when the app ended; left it to its writer: " +
+                             unsavedKeys(changedKeys_));
+                    return false;
+                }
+                // The loop goes on following the file; the changes go out once it settles.
+                const double next = stillBeingWritten(result, true);
+                if (!flushPosted_) postFlush(next);
                 return false;
             }
         } else {
             if (!ending) afterWrite(result);
             return result == FlushResult::Written;
         }
-        // The try made at the deadline gave up on the file, and ours is in place; only an edit that came out
-        // of its own swap half written is left, for the caller.
-        if (last) return false;
-        waits.pause(std::clamp(deadline - waits.now(), 0.0, kSettlePollSeconds));
+        waits_->pause(std::clamp(deadline - loop_.uptime(), 0.0, Settling::kLookSeconds));
     }
 }
 
-JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, FileGiveUp giveUp) {
+std::string JsonDefaultsStore::unsavedKeys(const std::set<std::string>& keys) const {
+    std::string said = "not saved: ";
+    for (const auto& key : keys) said += (said.ends_with(": ") ? "\"" : ", \"") + key + "\"";
+    return said;
+}
+
+JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) {
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
     place_ = findGuarded(path_, true);
     if (!place_.refusal.empty()) {
@@ -432,37 +462,47 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
                 refuseTarget(look.why);
                 return FlushResult::Refused;
             case FileLook::Found::missing:
-            case FileLook::Found::whole: {
-                if (look.found == FileLook::Found::missing && !lastDisk_.bytes) break;
-                // What another program changed since we last read or wrote the file is taken in; a file
-                // removed from outside counts as one emptied: keys we did not change go with it.
-                DiskState onDisk;
-                if (look.found == FileLook::Found::whole)
-                    onDisk = {std::move(look.bytes), std::move(look.values)};
-                const DiskState before = std::exchange(lastDisk_, std::move(onDisk));
-                editedOnDisk = takeInEdit(before.values, lastDisk_.values, changedKeys_);
-                break;
-            }
-            case FileLook::Found::known:
-                break;
-            case FileLook::Found::halfWritten:
-                settlingError_ = look.why;
-                if (look.changing) settlingBytes_.reset();
-                // An editor that saves in place empties the file and then writes it anew: between the two,
-                // and while it writes, the file is empty or cut short. That is waited for, as the watcher
-                // waits for the next change, and only what stays unreadable is a corrupt file.
-                if (const FlushResult settling = settlingOn(look.bytes); !givesUp(giveUp, settling)) {
-                    if (locked) unlock();
-                    return settling;
+                fileSettling_.reset();
+                fileUnread_ = false;
+                // A file removed from outside counts as one emptied: keys we did not change go with it.
+                if (lastDisk_.bytes) {
+                    const DiskState before = std::exchange(lastDisk_, {});
+                    editedOnDisk = takeInEdit(before.values, lastDisk_.values, changedKeys_);
                 }
+                break;
+            case FileLook::Found::whole:
+                // What another program changed since we last read or wrote the file is taken in.
+                fileSettling_.reset();
+                editedOnDisk = takeInWhole(look);
+                break;
+            case FileLook::Found::known:
+                fileSettling_.reset();
+                break;
+            case FileLook::Found::halfWritten: {
+                // An editor that saves in place empties the file and then writes it anew: between the two,
+                // and while it writes, the file is empty or cut short, for as long as its writer takes. That
+                // is waited for, and never written over; only what stands still unreadable is corrupt.
+                const double now = loop_.uptime();
+                fileSettling_.seen(look.stamp, now);
+                if (!fileSettling_.standsStill(now)) {
+                    if (locked) unlock();
+                    return FlushResult::FileSettling;
+                }
+                fileSettling_.reset();
                 // What was written there is unusable; keep it for the user and write ours in its place.
                 ready =
-                    setAside("was replaced by something that is not a defaults file (" + settlingError_ + ")",
+                    setAside((std::exchange(fileUnread_, false) ? "is not a defaults file ("
+                                                                : "was replaced by something that is not a "
+                                                                  "defaults file (") +
+                                 look.why + ")",
                              "writing the settings in use");
                 break;
+            }
             case FileLook::Found::unreadable:
                 // Whatever is there now (too large, unreadable, not a file) is kept for the user, never
                 // overwritten: when it cannot be moved aside, nothing is written.
+                fileSettling_.reset();
+                fileUnread_ = false;
                 ready = setAside("cannot be read (" + look.why + ")", "writing the settings in use");
                 break;
         }
@@ -471,54 +511,53 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking, 
             warn("changes kept for the next try");
         } else {
             // An edit that came out of an earlier write half done, and is older than what the file now holds.
-            if (swappedOut_) result = takeInSwappedOut(giveUp, editedOnDisk);
-            if (!swappedOut_) {
-                settlingBytes_.reset();
-                result = writeMerged();
-            }
+            if (swappedOut_) result = takeInSwappedOut(editedOnDisk);
+            if (!swappedOut_) result = writeMerged();
         }
     }
     if (locked) unlock();
     return result;
 }
 
-// Whether `bytes`, found mid-save, are what the last try found (FileStillSettling) or anything else, an
-// editor still writing (FileSettling): the settle time only runs out on a file that stays as it is.
-JsonDefaultsStore::FlushResult JsonDefaultsStore::settlingOn(const std::string& bytes) {
-    if (bytes == settlingBytes_) return FlushResult::FileStillSettling;
-    settlingBytes_ = bytes;
-    return FlushResult::FileSettling;
-}
-
-// A file still changing is waited for even once the settle time is over; only a deadline stops that.
-bool JsonDefaultsStore::givesUp(FileGiveUp giveUp, FlushResult settling) {
-    return giveUp == FileGiveUp::now ||
-           (giveUp == FileGiveUp::ifUnchanged && settling == FlushResult::FileStillSettling);
-}
-
 // Until the edit reads whole the write waits, and the keys our earlier write put out and those edited in the
-// file since then keep what they hold: both are newer than the edit or win over it.
-JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(FileGiveUp giveUp,
-                                                                   const std::set<std::string>& newerEdits) {
-    const FileLook look = lookAtOut(swappedOut_->file, std::nullopt);
+// file since then keep what they hold: both are newer than the edit or win over it. One that stands still not
+// reading whole is a broken file.
+JsonDefaultsStore::FlushResult JsonDefaultsStore::takeInSwappedOut(const std::set<std::string>& newerEdits) {
+    SwappedOut& out = *swappedOut_;
+    const FileLook look = lookAtOut(out.file, std::nullopt);
     if (look.found != FileLook::Found::whole) {
-        // One too large to read is told by why.
-        const FlushResult settling = settlingOn(settleState(look));
-        if (!givesUp(giveUp, settling)) {
-            settlingError_ = look.why;
-            return settling;
-        }
+        const double now = loop_.uptime();
+        out.settling.seen(look.stamp, now);
+        if (!out.settling.standsStill(now)) return FlushResult::EditSettling;
         setAsideSwappedOut("is not a defaults file (" + look.why + ")");
     } else {
-        std::set<std::string> keep = swappedOut_->ours;
+        std::set<std::string> keep = out.ours;
         keep.insert(changedKeys_.begin(), changedKeys_.end());
         keep.insert(newerEdits.begin(), newerEdits.end());
-        if (!takeInEdit(swappedOut_->base, look.values, keep).empty()) outsideEditsUnwritten_ = true;
+        if (!takeInEdit(out.base, look.values, keep).empty()) outsideEditsUnwritten_ = true;
         outsideEdits_.rememberCameOut(look.values, held(), loop_.uptime());
     }
-    dropOutFile(swappedOut_->file);
+    dropOutFile(out.file);
     swappedOut_.reset();
     return FlushResult::Written;
+}
+
+JsonDefaultsStore::FlushResult JsonDefaultsStore::holdSwappedOut(OutFile file, PlistValue base,
+                                                                 std::set<std::string> ours,
+                                                                 const FileLook& look) {
+    swappedOut_ = SwappedOut{std::move(file), std::move(base), std::move(ours)};
+    swappedOut_->settling.seen(look.stamp, loop_.uptime());
+    return FlushResult::EditSettling;
+}
+
+std::set<std::string> JsonDefaultsStore::takeInWhole(FileLook& look) {
+    // The first file read since the load left it to its writer is the user's settings as the load would
+    // have read them: every key it holds takes its value, over changes made here meanwhile from defaults.
+    const bool first = std::exchange(fileUnread_, false);
+    if (first) warn(path_ + " reads whole now; its settings are taken in");
+    const DiskState before = std::exchange(lastDisk_, {std::move(look.bytes), std::move(look.values)});
+    return takeInEdit(first ? PlistValue::object() : before.values, lastDisk_.values,
+                      first ? std::set<std::string>() : changedKeys_);
 }
 
 // Our own file is never one we would refuse to read: the settings are written laid out, or, when that would
@@ -587,11 +626,10 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
         if (cameOut.found != FileLook::Found::whole && cameOut.found != FileLook::Found::missing) {
             // Empty or cut short: an editor writing in place when its file was taken away. It goes on
             // writing there; what we wrote stays in place meanwhile, and the edit is taken in once whole.
-            swappedOut_ = SwappedOut{std::move(out), before.values, std::move(changedKeys_)};
+            std::set<std::string> ours = std::move(changedKeys_);
             changedKeys_.clear();
             outsideEditsUnwritten_ = false;
-            settlingError_ = cameOut.why;
-            return settlingOn(settleState(cameOut));
+            return holdSwappedOut(std::move(out), before.values, std::move(ours), cameOut);
         }
         // Nothing came out where a file was read: removed from outside, an edit emptying it.
         const PlistValue edited =
@@ -605,6 +643,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
     placedGone(true);
     changedKeys_.clear();
     outsideEditsUnwritten_ = false;
+    if (std::exchange(targetRefused_, false)) warn(path_ + " is no longer refused; saving resumed");
     return FlushResult::Written;
 }
 
@@ -636,36 +675,27 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
         return SwapResult::Stale;
     }
     if (beforeSwap_) beforeSwap_();
-    // A file that appears or goes between two tries is tried again; three tries cover any such turn.
-    for (int tries = 0; tries < 3; ++tries) {
-        if (swapIn(*folder, temporary, target, &values)) {
+    std::optional<PlistValue> openedGone;
+    const Swaps::PutInPlace put = swaps_.putInPlace(*folder, temporary, target, values, &openedGone);
+    rememberOpenedGone(std::move(openedGone));
+    if (!put.cannotExchange.empty() && !std::exchange(exchangeUnavailableLogged_, true))
+        warn("cannot exchange files in " + folder->path + " (" + put.cannotExchange +
+             "); replacing the file, "
+             "which loses an edit made while we write");
+    switch (put.how) {
+        case Swaps::Put::exchanged:
             cameOut = openOutFile(folder, temporary, target);
             if (cameOut.fd < 0) keepAsideNonFile(cameOut);
             return SwapResult::Exchanged;
-        }
-        if (errno == EINVAL || errno == ENOSYS) {
-            // A file system that cannot exchange files: the plain rename, which an edit landing right now
-            // loses.
-            if (!exchangeUnavailableLogged_) {
-                exchangeUnavailableLogged_ = true;
-                warn("cannot exchange files in " + folder->path + " (" + std::strerror(errno) +
-                     "); replacing the file, which loses an edit made while we write");
-            }
-            if (::renameat(folder->fd, temporary.c_str(), folder->fd, target.c_str()) != 0)
-                return failAfter("renaming into place");
-            placedGone(false);
-            return SwapResult::Replaced;
-        }
-        if (errno != ENOENT) return failAfter("swapping into place");
-        // No file in place (or our temporary is gone, which the next call tells).
-        if (::renameat2(folder->fd, temporary.c_str(), folder->fd, target.c_str(), RENAME_NOREPLACE) == 0 ||
-            (errno == EINVAL && ::renameat(folder->fd, temporary.c_str(), folder->fd, target.c_str()) == 0)) {
-            placedGone(false);
+        case Swaps::Put::placed:
             return SwapResult::Placed;
-        }
-        if (errno != EEXIST) return failAfter("renaming into place");
+        case Swaps::Put::replaced:
+            return SwapResult::Replaced;
+        case Swaps::Put::failed:
+            break;
     }
-    return failAfter("swapping into place");
+    errno = put.error;
+    return failAfter(put.failure);
 }
 
 // Puts an edit that came out of our swap back in place, and with it the newest of any edits that land
@@ -697,7 +727,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, FileLoo
             // It stays out of place: taken in from where it is, and written with ours on the next round.
             takeInCameOut(held, heldBase.values);
             lastDisk_ = std::move(standing);
-            return swappedOut_ ? settlingOn(heldLook.bytes) : FlushResult::Written;
+            return swappedOut_ ? FlushResult::EditSettling : FlushResult::Written;
         }
         if (watches.standing >= 0) standingOpened = swaps_.watch().end(std::exchange(watches.standing, -1));
         watches.standing = std::exchange(watches.goingIn, -1);
@@ -714,13 +744,13 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, FileLoo
             // file found mid-save is, measured against the file it was made to once it reads.
             lastDisk_ = std::move(heldBase);
             outsideEditsUnwritten_ = true;
-            settlingError_ = heldLook.why;
             if (cameOutLook.found == FileLook::Found::known)
                 dropOutFile(cameOut);
             else if (cameOut.fd >= 0)
-                swappedOut_ = SwappedOut{std::move(cameOut), standing.values, changedKeys_};
+                holdSwappedOut(std::move(cameOut), standing.values, changedKeys_, cameOutLook);
             placedGone(true);
-            return settlingOn(heldLook.bytes);
+            fileSettling_.seen(heldLook.stamp, loop_.uptime());
+            return FlushResult::FileSettling;
         }
         takeInEdit(heldBase.values, heldLook.values, changedKeys_);
         // What ours lacked while it stood is known now: the edit that came out of its swap, taken in. Edits
@@ -736,10 +766,9 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::putBack(OutFile& held, FileLoo
         if (!cameOutLook.looksWhole) {
             // An editor writing in place into what stood: waited for as one that came out of a swap, with
             // our changes not on disk yet.
-            swappedOut_ = SwappedOut{std::move(cameOut), standing.values, changedKeys_};
             outsideEditsUnwritten_ = true;
             lastDisk_ = std::move(heldState);
-            return settlingOn(settleState(cameOutLook));
+            return holdSwappedOut(std::move(cameOut), standing.values, changedKeys_, cameOutLook);
         }
         held = std::move(cameOut);
         heldLook = std::move(cameOutLook);
@@ -759,13 +788,42 @@ void JsonDefaultsStore::takeInCameOut(OutFile& file, const PlistValue& base) {
     const FileLook look = lookAtOut(file, std::nullopt);
     outsideEditsUnwritten_ = true;
     if (look.found != FileLook::Found::whole) {
-        settlingError_ = look.why;
-        swappedOut_ = SwappedOut{std::exchange(file, {}), base, changedKeys_};
+        holdSwappedOut(std::exchange(file, {}), base, changedKeys_, look);
         return;
     }
     takeInEdit(base, look.values, changedKeys_);
     outsideEdits_.rememberCameOut(look.values, held(), loop_.uptime());
     dropOutFile(file);
+}
+
+// An edit that came out of our last swap and is not whole at the end: only its editor can finish it. One
+// that stands still is a broken file, kept aside as one. One still being written goes back in place, where
+// its editor expects it, as long as what stands there is still ours: what our swap wrote (and anything taken
+// in since) is then not saved, which is said. Otherwise it is kept aside, where its editor goes on writing it
+// whole, under a name that no clean-up takes for a leftover.
+void JsonDefaultsStore::leaveSwappedOut() {
+    SwappedOut& out = *swappedOut_;
+    const FileLook look = lookAtOut(out.file, std::nullopt);
+    const double now = loop_.uptime();
+    out.settling.seen(look.stamp, now);
+    if (out.settling.standsStill(now)) {
+        setAsideSwappedOut("is not a defaults file (" + look.why + ")");
+    } else if (namesOutFile(out.file) && standsAsRead() &&
+               swaps_.exchange(*out.file.folder, out.file.name, out.file.target, nullptr, nullptr, nullptr)) {
+        // Ours came out under the edit's temporary name.
+        ::unlinkat(out.file.folder->fd, out.file.name.c_str(), 0);
+        ::close(std::exchange(out.file.fd, -1));
+        std::set<std::string> unsaved = out.ours;
+        unsaved.insert(changedKeys_.begin(), changedKeys_.end());
+        warn("an edit of " + path_ +
+             " that landed during a write was still being written when the app ended; put it back in place "
+             "for its writer to finish" +
+             (unsaved.empty() ? std::string() : "; " + unsavedKeys(unsaved)));
+    } else {
+        setAsideSwappedOut("was still being written when the app ended");
+    }
+    dropOutFile(out.file);
+    swappedOut_.reset();
 }
 
 // Swaps the file under `name` with the one at `target` in `folder`; when it is ours (`ours`: its values), it
@@ -804,81 +862,60 @@ void JsonDefaultsStore::unlock() {
 void JsonDefaultsStore::takeInOutsideEdits() {
     place_ = findGuarded(path_, false);
     FileLook look = lookAtFile(lastDisk_.bytes);
-    if (look.found != FileLook::Found::whole && look.found != FileLook::Found::halfWritten) {
-        halfWritten_.reset();
-        return;
+    switch (look.found) {
+        case FileLook::Found::whole:
+            fileSettling_.reset();
+            lookAgain_.cancel();
+            lastRefusedBytes_.reset();
+            takeInWhole(look);
+            // With nothing of ours waiting, the spell that was said ends here.
+            if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) beingWrittenSaid_ = false;
+            return;
+        case FileLook::Found::halfWritten:
+            break;
+        case FileLook::Found::missing:
+        case FileLook::Found::unreadable:
+            // Nothing to take in: the next write deals with what is there.
+            fileUnread_ = false;
+            [[fallthrough]];
+        case FileLook::Found::known:
+        case FileLook::Found::refused:
+            fileSettling_.reset();
+            return;
     }
+    // An editor saving in place leaves the file empty or cut short for a moment, one saving in a loop does so
+    // again and again, and a slow one for seconds. A file that does not read whole is looked at again until
+    // it does or stands still, and reported once: as not a defaults file once it stands still (the next write
+    // sets it aside), or past the first half second as one being rewritten, with how often it was found so.
     if (!look.changing && look.bytes == lastRefusedBytes_) return;
-    if (look.found == FileLook::Found::halfWritten) {
-        halfWrittenSeen(look.bytes, look.why, !look.changing);
-        return;
-    }
-    halfWritten_.reset();
-    lookAgain_.cancel();
-    lastRefusedBytes_.reset();
-    const DiskState before = std::exchange(lastDisk_, {std::move(look.bytes), std::move(look.values)});
-    takeInEdit(before.values, lastDisk_.values, changedKeys_);
-}
-
-// An editor saving in place leaves the file empty or cut short for a moment, and one saving in a loop does so
-// again and again; on a busy machine the moment can last a while. A file that does not read whole is looked
-// at again until it does, for the settle time, and only then reported, once for the whole spell: as a file
-// that is not a defaults file, or, when it kept changing, as one being rewritten, with how often it was found
-// so.
-void JsonDefaultsStore::halfWrittenSeen(const std::string& bytes, const std::string& error, bool steady) {
     const double now = loop_.uptime();
-    if (!halfWritten_) halfWritten_ = HalfWrittenSpell{.since = now};
-    HalfWrittenSpell& spell = *halfWritten_;
-    if (!steady || spell.seen == 0 || bytes != spell.bytes) ++spell.seen;
-    spell.bytes = steady ? bytes : std::string();
-    if (spell.reported) return;
-    if (now - spell.since < kSettleSeconds) {
-        lookAgain_ = loop_.postAfter(kSettlePollSeconds, lifetime_.guard([this] { takeInOutsideEdits(); }));
+    fileSettling_.seen(look.stamp, now);
+    if (fileSettling_.standsStill(now)) {
+        if (fileUnread_) {
+            // What the load left to its writer ended as it is: broken, as the load would have found it.
+            fileUnread_ = false;
+            fileSettling_.reset();
+            setAside("is not a defaults file (" + look.why + ")", kStartingFresh);
+            if (!flushPosted_ && !writesHeld_) postFlush(0);
+            return;
+        }
+        // Said once; the next write sets it aside at once.
+        warn(path_ + " was edited into something that is not a defaults file (" + look.why +
+             "); keeping the settings in use");
+        lastRefusedBytes_ = look.bytes;
         return;
     }
-    spell.reported = true;
-    if (spell.seen > 1)
-        warn(path_ + " keeps being rewritten: found half written " + std::to_string(spell.seen) +
-             " times in " + std::to_string(static_cast<int>(std::lround((now - spell.since) * 1000))) +
-             " ms; keeping the settings in use until it reads whole");
-    else
-        warn(path_ + " was edited into something that is not a defaults file (" + error +
-             "); keeping the settings in use");
-    if (steady) lastRefusedBytes_ = bytes;
+    const double next = stillBeingWritten(FlushResult::FileSettling);
+    // Past the bound, it is looked at on changes the watch sees, unless nothing of it was read yet.
+    if (!fileSettling_.pastBound(now) || fileUnread_)
+        lookAgain_ = loop_.postAfter(next, lifetime_.guard([this] { takeInOutsideEdits(); }));
 }
 
 void JsonDefaultsStore::watchForOutsideEdits() {
     if (watcher_) return;
     // The folder is watched from the start, so it is made now if it is missing.
     static_cast<void>(findGuarded(path_, true));
-    watcher_ = std::make_unique<QFileSystemWatcher>();
-    // A replaced file (every atomic save, ours too) shows only on its folder; an edit in place only on
-    // the file. Both lead to one read on the next turn of the loop.
-    const auto seen = [this] {
-        if (checkPosted_) return;
-        checkPosted_ = true;
-        loop_.post(lifetime_.guard([this] {
-            checkPosted_ = false;
-            followFile();
-            takeInOutsideEdits();
-        }));
-    };
-    QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), seen);
-    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(), seen);
-    followFile();
-}
-
-// Watches the folder, and the file while it exists (a watch ends when its file is replaced).
-void JsonDefaultsStore::followFile() {
-    if (!watcher_) return;
-    const QString file = QString::fromStdString(path_);
-    const auto slash = path_.find_last_of('/');
-    const QString folder =
-        QString::fromStdString(slash == std::string::npos ? std::string() : path_.substr(0, slash));
-    if (!folder.isEmpty() && !watcher_->directories().contains(folder)) watcher_->addPath(folder);
-    struct stat st {};
-    if (!watcher_->files().contains(file) && ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        watcher_->addPath(file);
+    watcher_ = std::make_unique<FileWatch>(loop_, path_, [this] { takeInOutsideEdits(); });
 }
 
 }  // namespace velaro

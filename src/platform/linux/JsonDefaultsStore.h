@@ -16,12 +16,11 @@
 #include "platform/linux/defaults/DefaultsFileFormat.h"
 #include "platform/linux/defaults/FileIntake.h"
 #include "platform/linux/defaults/FileSwap.h"
+#include "platform/linux/defaults/FileWatch.h"
 #include "platform/linux/defaults/GuardedPath.h"
 #include "platform/linux/defaults/OutsideEdits.h"
 #include "platform/linux/defaults/SetAsideCopies.h"
 #include "platform/linux/defaults/WritersLock.h"
-
-class QFileSystemWatcher;
 
 namespace velaro {
 
@@ -29,12 +28,11 @@ class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
     // The time a write that must be done before its call returns (flush() and the store's end), and the load,
     // spend waiting for the writers' lock and for a file being saved: real time, the calling thread held up.
-    // Tests that move their loop's time stand in for it.
+    // The store measures it on its loop's uptime, its one clock; tests that move their loop's time stand in
+    // for it.
     class BlockingWaits {
     public:
         virtual ~BlockingWaits() = default;
-        // Monotonic seconds.
-        virtual double now() = 0;
         virtual void pause(double seconds) = 0;
         // Waits up to `seconds` for the lock on `lockFile`: a descriptor of its own opening of the file that
         // holds it (closing it releases it), or -1.
@@ -44,15 +42,20 @@ public:
     // Loads the file at `path`. A missing file is an empty store; one that is unreadable, not a regular
     // file, larger than a mebibyte or not a defaults file is moved aside to "<path>.corrupt-<UTC time>"
     // (the first of those and the newest four are kept) and the store starts empty. A file found cut short,
-    // or changing while it is read (another program saving it in place), is read again until it reads whole,
-    // for half a second at most, and set aside only when it still does not then. Every part of the
+    // or changing while it is read (another program saving it in place), is read again until it reads whole
+    // or stands still (unchanged for half a second), for half a second at most; only one that stands still
+    // is set aside. One still changing then is left to its writer: the store starts from its defaults in
+    // memory, writes nothing there, and takes the file in, as a load would, once it reads whole or stands
+    // still. Every part of the
     // path below the folder the environment names, $HOME or what $XDG_CONFIG_HOME names above its last part
     // (the configuration folder, the settings folder and the file), is followed through a link only when the
     // link, and what it leads to, are the user's the app runs as; with any other link the store keeps its
     // settings in memory without reading or writing there. `waits`: see setBlockingWaits(). Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits = nullptr);
     // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
-    // lock is written past, and a file still being saved at that moment is kept aside as a broken one is.
+    // lock is written past. A file still being saved at that moment is left to its writer, and what is not
+    // saved is said; an edit that came out of our last swap and is still being written goes back in place
+    // for its writer, unless what stands there is no longer ours.
     ~JsonDefaultsStore() override;
     JsonDefaultsStore(const JsonDefaultsStore&) = delete;
     JsonDefaultsStore& operator=(const JsonDefaultsStore&) = delete;
@@ -60,7 +63,8 @@ public:
     // $XDG_CONFIG_HOME/Velaro/defaults.json, with ~/.config when the variable is unset, empty or relative.
     static std::string standardPath();
     // The advisory lock file beside the settings file: every writer holds it from reading the file to
-    // renaming the new one into place.
+    // renaming the new one into place, but for the store's end, which writes without it once its 0.1 s are
+    // over, and writes made where the lock file cannot be made (each said once).
     static std::string lockPath(const std::string& path) { return path + ".lock"; }
 
     // Non-finite doubles have no JSON form: such a value is refused (logged) and the key keeps its value.
@@ -74,14 +78,16 @@ public:
     // old one, keeping its owner and mode; an edit found in what came out (one that landed after the read)
     // is swapped back in place at once, taken in the same way and written again. Returns false when the
     // file could not be written; the changes stay pending and are tried again after 1 s, 2 s, ... 30 s at
-    // most. While another writer holds the lock this waits for it, a second at most; a file (or an edit that
-    // came out) that does not read as a defaults file is taken for one an editor is saving and waited for
-    // half a second before it is set aside. A file that would be larger than a settings file may be (and is
+    // most. While another writer holds the lock this waits for it, a second at most. A file (or an edit that
+    // came out) that does not read as a defaults file is taken for one an editor is saving: it is set aside
+    // once it stands still, and never written over while it changes; this waits for it half a second at
+    // most, then says so once and returns false, and the changes go out on the loop once it reads whole or
+    // stands still. A file that would be larger than a settings file may be (and is
     // read) is not written: that is said once, the file stays as it is and the changes stay pending until
     // one makes it fit. The settings folder and the file go through the checks of the load once for each
     // write, and everything the write does in the folder (the lock, temporary files, the swap, set-aside
     // copies) it does through the folder it opened then. A path refused there is not tried again until the
-    // next change.
+    // next change, and a write that goes out after a refusal says that saving resumed.
     bool flush();
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
@@ -107,17 +113,18 @@ public:
     // changed here and not yet written keep our values); outsideChanges() tells of the keys that changed.
     // A file that is missing, unreadable or not a defaults file changes nothing here: an editor may be
     // half-way through saving it, and the next write deals with what is left. A file found cut short, or
-    // changing while read, is looked at again on the loop until it reads whole, for half a second, and only
-    // then reported, once for as long as that goes on: a program saving it without pause with how many times
-    // it was found half written.
+    // changing while read, is looked at again on the loop until it reads whole or stands still, and reported
+    // once: as not a defaults file once it stands still, or, still changing after half a second, as a file
+    // being rewritten, with how many times it was found half written.
     void takeInOutsideEdits();
 
 private:
     using FileLook = defaults::FileLook;
     using OutFile = defaults::OutFile;
-    // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
-    // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
-    // out is held and goes out on the next. Refused: the path is a link that is not followed; nothing is
+    // FileSettling: the file at the path is found mid-save and does not stand still; nothing was written.
+    // EditSettling: ours went out, and an edit that came out of a swap is mid-save; it is taken in once it
+    // reads whole. Contended: the file changed under every swap of one try; what came out is held and goes
+    // out on the next. Refused: the path is a link that is not followed; nothing is
     // written, and nothing is tried again until the next change. Reread: the file changed while ours was
     // written, and nothing was swapped; it is read again. TooLarge: ours would be larger than a file that
     // is read; nothing is written, nor tried again until the next change.
@@ -126,7 +133,7 @@ private:
         Failed,
         LockBusy,
         FileSettling,
-        FileStillSettling,
+        EditSettling,
         Contended,
         Refused,
         Reread,
@@ -140,9 +147,6 @@ private:
         bool writeAnyway = false;
         bool passedOver = false;
     };
-    // When a write stops waiting for a file found mid-save (or an edit that came out of a swap mid-save) and
-    // sets it aside: never; once it is as the last try found it; at once.
-    enum class FileGiveUp { no, ifUnchanged, now };
     // The new file was exchanged with the one in place, placed where there was none, or (on a file system
     // that cannot exchange) renamed over whatever was there; or not swapped, the file having changed since it
     // was read (Stale).
@@ -158,6 +162,7 @@ private:
         OutFile file;
         PlistValue base;             // the file the edit was made to, as far as we know
         std::set<std::string> ours;  // keys that the swap wrote for us: they keep our values
+        defaults::Settling settling;
     };
 
     // The one place the file is read in: at the path, through the folders found last, or (`out`) one that
@@ -168,16 +173,26 @@ private:
     void markChanged(const std::string& key);
     void postFlush(double delay);
     void afterWrite(FlushResult result);
-    // A file that is not a defaults file is taken for one being saved (FileSettling, FileStillSettling),
-    // unless `giveUp` says to stop waiting for it: then it is set aside.
-    FlushResult flushLocked(Locking& locking, FileGiveUp giveUp);
+    // A file that is not a defaults file is taken for one being saved (FileSettling) until it stands still:
+    // then it is set aside.
+    FlushResult flushLocked(Locking& locking);
     // `ending`: the store's last write, which waits for everything together until one deadline and then
-    // writes without the lock and past a file being saved.
+    // writes without the lock, never over a file being saved.
     bool flushWaitingForTheFile(bool ending);
-    FlushResult takeInSwappedOut(FileGiveUp giveUp, const std::set<std::string>& newerEdits);
+    FlushResult takeInSwappedOut(const std::set<std::string>& newerEdits);
     FlushResult writeMerged();
-    FlushResult settlingOn(const std::string& state);
-    static bool givesUp(FileGiveUp giveUp, FlushResult settling);
+    // Keeps `file`, an edit that came out of a swap mid-save (`look`), to be taken in once it reads whole.
+    FlushResult holdSwappedOut(OutFile file, PlistValue base, std::set<std::string> ours,
+                               const FileLook& look);
+    // A file (FileSettling) or an edit (EditSettling) still being written: said once a spell past the bound
+    // (`now`: at once); the time to the next look.
+    double stillBeingWritten(FlushResult settling, bool sayNow = false);
+    // A whole file at the path, taken in: measured against the file as we last read or wrote it, or, the
+    // first since a start that found it being written, taken as the load would have.
+    std::set<std::string> takeInWhole(FileLook& look);
+    // At the end: an edit that came out of our last swap and is still not whole (see the destructor).
+    void leaveSwappedOut();
+    std::string unsavedKeys(const std::set<std::string>& keys) const;
     // Lays what an outside edit changed (from `base` to `edited`) over the stored values, but for the keys in
     // `keep`. Returns the keys the edit changed.
     std::set<std::string> takeInEdit(const PlistValue& base, const PlistValue& edited,
@@ -188,9 +203,6 @@ private:
     bool setAside(const std::string& reason, const std::string& consequence);
     void setAsideSwappedOut(const std::string& reason);
     void keepAsideNonFile(const OutFile& file);
-    // A file found by takeInOutsideEdits() not reading whole (`steady`: it did not change while read): looked
-    // at again, and reported as the spell of such finds goes.
-    void halfWrittenSeen(const std::string& bytes, const std::string& error, bool steady);
     // The text of our file holding `stored`, or nothing when it would be too large to be read.
     std::optional<std::string> fileText(const PlistValue& stored);
     // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
@@ -205,7 +217,6 @@ private:
     bool standsAsRead();
     bool lock(double waitSeconds);
     void unlock();
-    void followFile();
 
     MainLoop& loop_;
     std::string path_;
@@ -228,31 +239,23 @@ private:
     defaults::SetAsideCopies setAsideCopies_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
-    // Outside edits found half written one after another: since when (loop uptime), how many, what the last
-    // look found, whether the spell was reported; and the look again that is posted.
-    struct HalfWrittenSpell {
-        double since = 0;
-        int seen = 0;
-        std::string bytes;
-        bool reported = false;
-    };
-    std::optional<HalfWrittenSpell> halfWritten_;
+    // The file at the path found half written, by a write or a look of takeInOutsideEdits(), and the look
+    // again that is posted.
+    defaults::Settling fileSettling_;
     Cancellable lookAgain_;
+    // A spell of the file being written was said: no other is until the changes go out, which is said too.
+    bool beingWrittenSaid_ = false;
+    // The load found the file being written and left it to its writer: nothing of it was read yet.
+    bool fileUnread_ = false;
     bool tooLargeLogged_ = false;
-    // Since when (loop uptime) writes have found the file unreadable, and why it did not read.
-    std::optional<double> settlingSince_;
-    // What the last try found mid-save.
-    std::optional<std::string> settlingBytes_;
-    std::string settlingError_;
     bool flushPosted_ = false;
     bool writesHeld_ = false;
-    bool checkPosted_ = false;
     bool leftoversRemoved_ = false;
     Cancellable lockRetry_;
     // The next try after a failed write, and how long after the last one it comes (0: none failed).
     Cancellable failedRetry_;
     double retryDelay_ = 0;
-    std::unique_ptr<QFileSystemWatcher> watcher_;
+    std::unique_ptr<defaults::FileWatch> watcher_;
     Lifetime lifetime_;
 };
 

@@ -61,7 +61,6 @@ struct ScopedEnv {
 class LoopWaits final : public JsonDefaultsStore::BlockingWaits {
 public:
     explicit LoopWaits(VirtualLoop& loop) : loop_(loop) {}
-    double now() override { return loop_.uptime(); }
     void pause(double seconds) override {
         if (during) during();
         loop_.advance(seconds);
@@ -82,17 +81,23 @@ private:
     VirtualLoop& loop_;
 };
 
-// Waits that pass without moving the test's loop: for stores that start on a file that stays broken, which
-// the load reads again for half a second before it sets it aside.
-class PassingWaits final : public JsonDefaultsStore::BlockingWaits {
-public:
-    double now() override { return now_; }
-    void pause(double seconds) override { now_ += seconds; }
-    int lock(const std::string&, double) override { return -1; }
-
-private:
-    double now_ = 0;
-};
+// Rewrites a file in place, as an editor saving in place does: emptied, then written from its start, each
+// write with a time of its own (the test's writes come faster than the file system's clock ticks, and a
+// real editor's writes are apart in time), so that the file never looks as if it stood still.
+inline void rewriteInPlace(const std::string& path, const std::string& text, bool empty = true) {
+    static long long tick = 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (empty ? O_TRUNC : O_APPEND));
+    if (fd < 0) return;
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ++tick;
+    const struct timespec times[2] = {{tick, 0}, {tick, 0}};
+    ::futimens(fd, times);
+    ::close(fd);
+}
 
 // A settings file at config/Velaro/defaults.json in a folder of its own, with the store's log lines caught.
 class DefaultsFileRig : public ::testing::Test {
@@ -135,7 +140,9 @@ protected:
     QTemporaryDir dir_;
     std::string path_;
     VirtualLoop loop_;
-    PassingWaits brokenStart_;
+    // For stores that start on a file that stays broken, which the load reads again for half a second
+    // before it sets it aside.
+    LoopWaits brokenStart_{loop_};
     std::vector<std::string> logged_;
     LogSink previousSink_;
 };

@@ -4,10 +4,65 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+
 #include "platform/linux/defaults/DefaultsFileFormat.h"
 #include "platform/linux/defaults/DefaultsLog.h"
 
 namespace velaro::defaults {
+
+namespace {
+
+// Comparisons of loop times summed from steps (a wait of 25 looks of 0.02 s) allow for the sum's rounding.
+constexpr double kTimeSlack = 1e-9;
+
+std::optional<FileStamp> stampFrom(const struct stat& st) {
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+bool FileStamp::operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           sameTime(modified, other.modified) && sameTime(changed, other.changed);
+}
+
+std::optional<FileStamp> stampOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? stampFrom(st) : std::nullopt;
+}
+
+std::optional<FileStamp> stampAt(int folderFd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? stampFrom(st) : std::nullopt;
+}
+
+void Settling::seen(const std::optional<FileStamp>& stamp, double now) {
+    if (!spellSince_) spellSince_ = now;
+    if (!stamp || !last_ || !(*stamp == *last_)) {
+        ++changes_;
+        unchangedSince_ = now;
+    }
+    last_ = stamp;
+}
+
+bool Settling::standsStill(double now) const {
+    return spellSince_ && last_ && now - unchangedSince_ >= kQuietSeconds - kTimeSlack;
+}
+
+bool Settling::pastBound(double now) const {
+    return spellSince_ && now - *spellSince_ >= kQuietSeconds - kTimeSlack;
+}
+
+bool Settling::sayOnce(double now, bool evenBeforeBound) {
+    if (said_ || !active() || (!evenBeforeBound && !pastBound(now))) return false;
+    said_ = true;
+    return true;
+}
 
 FileLook lookAt(FileRead read, const std::optional<std::string>& known, const std::string& shownPath) {
     FileLook look;

@@ -183,6 +183,42 @@ bool Swaps::exchange(const OpenFolder& folder, const std::string& name, const st
     return true;
 }
 
+Swaps::PutInPlace Swaps::putInPlace(const OpenFolder& folder, const std::string& name,
+                                    const std::string& target, const PlistValue& ours,
+                                    std::optional<PlistValue>* openedGone) {
+    PutInPlace put;
+    const auto failed = [&](const char* what) {
+        put.error = errno;
+        put.failure = what;
+        return put;
+    };
+    // Three tries cover any turn of a file appearing or going between two tries.
+    for (int tries = 0; tries < 3; ++tries) {
+        if (exchange(folder, name, target, &ours, nullptr, openedGone)) {
+            put.how = Put::exchanged;
+            return put;
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            put.cannotExchange = std::strerror(errno);
+            if (::renameat(folder.fd, name.c_str(), folder.fd, target.c_str()) != 0)
+                return failed("renaming into place");
+            placedGone(false, openedGone);
+            put.how = Put::replaced;
+            return put;
+        }
+        if (errno != ENOENT) return failed("swapping into place");
+        // No file in place (or our temporary is gone, which the next call tells).
+        if (::renameat2(folder.fd, name.c_str(), folder.fd, target.c_str(), RENAME_NOREPLACE) == 0 ||
+            (errno == EINVAL && ::renameat(folder.fd, name.c_str(), folder.fd, target.c_str()) == 0)) {
+            placedGone(false, openedGone);
+            put.how = Put::placed;
+            return put;
+        }
+        if (errno != EEXIST) return failed("renaming into place");
+    }
+    return failed("swapping into place");
+}
+
 bool Swaps::placedGone(bool stays, std::optional<PlistValue>* openedGone) {
     if (!placed_) return true;
     const bool opened = watch().end(placed_->watch);

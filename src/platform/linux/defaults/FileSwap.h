@@ -92,6 +92,20 @@ public:
     // exchanged.
     bool exchange(const OpenFolder& folder, const std::string& name, const std::string& target,
                   const PlistValue* ours, bool* placedOpened, std::optional<PlistValue>* openedGone);
+    // How a new file of ours went into place: exchanged with the file there (which came out under the new
+    // file's name), placed where there was none, or, on a file system that cannot exchange files
+    // (`cannotExchange` says why), renamed over whatever was there, which loses an edit landing right then.
+    enum class Put { exchanged, placed, replaced, failed };
+    struct PutInPlace {
+        Put how = Put::failed;
+        std::string failure;  // failed: what could not be done, and errno
+        int error = 0;
+        std::string cannotExchange;
+    };
+    // Puts the new file `name` (`ours`: its values) in place of `target` in `folder`, as exchange() does;
+    // a file that appears or goes meanwhile is tried again.
+    PutInPlace putInPlace(const OpenFolder& folder, const std::string& name, const std::string& target,
+                          const PlistValue& ours, std::optional<PlistValue>* openedGone);
     // Ours, placed, no longer stands (another swap or a rename took its place), or (`stays`) stands for good
     // as a file like any other. Whether another program opened it while it stood (true when none stood); its
     // values when it did and it is gone.
