@@ -48,20 +48,21 @@ QString fileNamePart(QString text) {
     return text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
 }
 
-// Why `folder` is not one only this user can reach; empty when it is. Read through a descriptor opened
-// without following a link, so what was checked is the folder itself.
-std::string privacyProblem(const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// Why `folder`, found as `found`, is not one only this user can reach; empty when it is. Read through a
+// descriptor opened without following a link, so what was checked is the folder itself.
+std::string privacyProblem(const std::string& folder, const defaults::OpenFolder& found) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP || errno == ENOTDIR) return "it is a link or not a folder";
         return std::strerror(errno);
     }
-    struct stat st {};
-    const bool read = ::fstat(fd, &st) == 0;
+    struct stat st {
+    }, seen{};
+    const bool read = ::fstat(fd, &st) == 0 && ::fstat(found.fd, &seen) == 0;
     const int error = errno;
     ::close(fd);
     if (!read) return std::strerror(error);
+    if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) return "it was replaced while it was looked at";
     if (st.st_uid != ::geteuid()) return "it belongs to user " + std::to_string(st.st_uid);
     if ((st.st_mode & 077) != 0) {
         char mode[8];
@@ -69,6 +70,18 @@ std::string privacyProblem(const QString& folder) {
         return std::string("others may use it (mode ") + mode + ")";
     }
     return {};
+}
+
+// Why `folder` is not a folder only this user can reach, made so first when it is missing and would be the
+// user's; empty when it is one.
+std::string privateFolderProblem(const std::string& folder) {
+    defaults::GuardedPlace place = defaults::findGuardedFolder(folder, false);
+    if (place.refusal.empty() && place.failure.empty() && !place.folder && place.madeFor == ::geteuid())
+        place = defaults::findGuardedFolder(folder, true);
+    if (!place.refusal.empty()) return "it " + place.refusal;
+    if (!place.failure.empty()) return place.failure;
+    if (!place.folder) return "it would be made among the folders of user " + std::to_string(place.madeFor);
+    return privacyProblem(folder, *place.folder);
 }
 
 // What stands in the lock's place when it is not a lock file of this user's (a regular file it owns);
@@ -80,12 +93,12 @@ std::string notALockFile(const struct stat& st) {
     return {};
 }
 
-// The process holding a lock on the file at `path` (for a link, on the file it points to), read from the
-// kernel's table of locks, which names the holder even of a file this process may not open: 0 when none
-// holds one, -1 when that cannot be told (no table, or a holder it does not name).
-qint64 holderOfLock(const QString& path) {
+// The process holding a lock on the file `name` in the open folder (for a link, on the file it points to),
+// read from the kernel's table of locks, which names the holder even of a file this process may not open: 0
+// when none holds one, -1 when that cannot be told (no table, or a holder it does not name).
+qint64 holderOfLock(const defaults::OpenFolder& folder, const QByteArray& name) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::fstatat(folder.fd, name.constData(), &st, 0) != 0)
         return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? 0 : -1;
     QFile table(QStringLiteral("/proc/locks"));
     if (!table.open(QIODevice::ReadOnly)) return -1;
@@ -171,15 +184,7 @@ QString SingleInstance::displayKey(const QString& display) {
 
 QString SingleInstance::privateFolder(const QStringList& candidates) {
     for (const QString& folder : candidates) {
-        const QByteArray path = QFile::encodeName(folder);
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0 && errno == ENOENT) {
-            // Made by us, for us alone; a folder someone else makes at this moment is checked below.
-            const QFileInfo info(folder);
-            QDir().mkpath(info.absolutePath());
-            ::mkdir(path.constData(), 0700);
-        }
-        const std::string problem = privacyProblem(folder);
+        const std::string problem = privateFolderProblem(QFile::encodeName(folder).toStdString());
         if (problem.empty()) return folder;
         qCWarning(lcApp) << tagged(
             "APP", "the instance lock does not go in " + folder.toStdString() + ": " + problem);
@@ -213,13 +218,26 @@ SingleInstance::Lock SingleInstance::takeLock() {
             "APP", "no private folder for the instance lock; the session bus alone tells a running Velaro");
         return Lock::unavailable;
     }
-    const QByteArray path = QFile::encodeName(lockPath_);
+    const auto [folderPath, fileName] = defaults::splitPath(QFile::encodeName(lockPath_).toStdString());
+    const defaults::GuardedPlace place = defaults::findGuardedFolder(folderPath, false);
+    if (!place.folder) {
+        const std::string why = !place.refusal.empty()   ? "it " + place.refusal
+                                : !place.failure.empty() ? place.failure
+                                                         : std::strerror(ENOENT);
+        qCWarning(lcApp) << tagged(
+            "APP", "cannot use the instance lock " + lockPath_.toStdString() + " (" + why + ")");
+        return Lock::unavailable;
+    }
+    lockFolder_ = place.folder;
+    const QByteArray name = QByteArray::fromStdString(fileName);
     for (bool removed = false;;) {
-        const int fd =
-            ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
+        const int fd = ::openat(lockFolder_->fd, name.constData(),
+                                O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
         const int error = errno;
         struct stat st {};
-        const bool known = fd >= 0 ? ::fstat(fd, &st) == 0 : ::lstat(path.constData(), &st) == 0;
+        const bool known = fd >= 0
+                               ? ::fstat(fd, &st) == 0
+                               : ::fstatat(lockFolder_->fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         const std::string problem = known ? notALockFile(st) : std::string();
         if (fd >= 0 && known && problem.empty()) {
             int result;
@@ -228,7 +246,7 @@ SingleInstance::Lock SingleInstance::takeLock() {
             } while (result != 0 && errno == EINTR);
             if (result != 0) {
                 ::close(fd);
-                lockHolder_ = std::max<qint64>(holderOfLock(lockPath_), 0);
+                lockHolder_ = std::max<qint64>(holderOfLock(*lockFolder_, name), 0);
                 return Lock::heldElsewhere;
             }
             lockFd_ = fd;
@@ -244,7 +262,7 @@ SingleInstance::Lock SingleInstance::takeLock() {
         // it there; one nobody holds tells nothing, and goes. A folder tells nothing whoever holds it: a
         // Velaro locks a file it opens for writing, which a folder never is.
         const bool folder = S_ISDIR(st.st_mode);
-        const qint64 holder = folder ? 0 : holderOfLock(lockPath_);
+        const qint64 holder = folder ? 0 : holderOfLock(*lockFolder_, name);
         if (holder > 0) {
             lockHolder_ = holder;
             qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " is " +
@@ -263,11 +281,10 @@ SingleInstance::Lock SingleInstance::takeLock() {
 }
 
 bool SingleInstance::removeStaleLock(const std::string& problem) {
-    const QFileInfo lock(lockPath_);
-    const int folder = ::open(QFile::encodeName(lock.absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // Launches take turns, each locking an opening of the folder of its own and looking again once it has its
+    // turn; none holds it for longer than a look.
+    const int folder = ::openat(lockFolder_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return false;
-    // Launches take turns, each looking again once it has its turn; none holds it for longer than a look.
     for (int tries = 0; ::flock(folder, LOCK_EX | LOCK_NB) != 0; ++tries) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || tries == 200) {
             ::close(folder);
@@ -275,7 +292,7 @@ bool SingleInstance::removeStaleLock(const std::string& problem) {
         }
         ::usleep(5000);
     }
-    const QByteArray name = QFile::encodeName(lock.fileName());
+    const QByteArray name = QFile::encodeName(QFileInfo(lockPath_).fileName());
     struct stat st {};
     bool gone = false;
     if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -291,7 +308,7 @@ bool SingleInstance::removeStaleLock(const std::string& problem) {
                                                   " was a folder, which no Velaro holds; moved it aside to " +
                                                   aside.toStdString() + " to make the lock anew");
         }
-    } else if (holderOfLock(lockPath_) == 0 && ::unlinkat(folder, name.constData(), 0) == 0) {
+    } else if (holderOfLock(*lockFolder_, name) == 0 && ::unlinkat(folder, name.constData(), 0) == 0) {
         gone = true;
         qCWarning(lcApp) << tagged("APP", "the instance lock " + lockPath_.toStdString() + " was " + problem +
                                               " that no process holds; removed it to make the lock anew");

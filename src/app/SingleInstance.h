@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/AppId.h"
+#include "platform/linux/defaults/GuardedPath.h"
 
 namespace velaro {
 
@@ -60,9 +61,11 @@ public:
     static QString displayKey(const QString& display);
 
     // The first of `candidates` that is a folder only this user can reach: a real folder (not a link to
-    // one), owned by the user, with no permissions for anyone else. A missing candidate is made so first.
-    // Whatever another user prepared in a shared place is passed over (and said once in the log), never
-    // used or changed. Empty when no candidate will do.
+    // one), owned by the user, with no permissions for anyone else, found as the settings folder is (see
+    // defaults::findGuardedFolder). A missing candidate is made so first, but only where it would be the
+    // user's: run as root among another user's folders nothing is made. Whatever another user prepared in a
+    // shared place is passed over (and said once in the log), never used or changed. Empty when no candidate
+    // will do.
     static QString privateFolder(const QStringList& candidates);
 
     // Takes the lock and the name, or asks the Velaro that holds this display's lock to reopen: the lock
@@ -102,6 +105,8 @@ private:
     QDBusConnection connection_;
     QString service_;
     QString lockPath_;
+    // The lock's folder, found as the candidates are; the lock is opened, looked at and removed through it.
+    defaults::FolderRef lockFolder_;
     int lockFd_ = -1;
     // The process holding this display's lock when another does (0 when it cannot be told).
     qint64 lockHolder_ = 0;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "support/LogCapture.h"
+#include "support/ScopedEnv.h"
 
 namespace velaro {
 namespace {
@@ -196,6 +197,52 @@ TEST_F(SingleInstanceDisplayLock, WhatALiveProcessHoldsInTheLocksPlaceStandsForA
         check(lockPath());
     }
     ::close(holder);
+}
+
+// Run as root with another user's home and no runtime folder (sudo -E), the lock's fallback in their cache
+// folder is found as the settings folder is, and a private folder of root's is never made among theirs:
+// neither through their link to root's private folder, nor in their own cache folder, nor with the cache
+// folder made for it.
+TEST(SingleInstancePrivateFolder, RunAsRootNothingIsMadeAmongAnotherUsersFolders) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making folders of another user needs root";
+    constexpr uid_t kOther = 65534;
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home")),
+                  roots = dir.filePath(QStringLiteral("root-only")),
+                  shared = dir.filePath(QStringLiteral("tmp"));
+    // The temporary folder's candidate is another user's, and passed over.
+    for (const QString& folder : {home, roots, shared + QStringLiteral("/velaro-0")}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+        if (folder != roots) {
+            ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kOther, kOther), 0);
+        }
+    }
+    const test::ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt), cache("XDG_CACHE_HOME", std::nullopt),
+        tmp("TMPDIR", shared), homeEnv("HOME", home);
+    const QByteArray link = QFile::encodeName(home + QStringLiteral("/.cache"));
+    for (const char* what : {"their link to root's folder", "their cache folder", "no cache folder"}) {
+        SCOPED_TRACE(what);
+        ::unlink(link.constData());
+        ::rmdir(link.constData());
+        if (QByteArray(what) == "their link to root's folder") {
+            ASSERT_EQ(::symlink(QFile::encodeName(roots).constData(), link.constData()), 0);
+            ASSERT_EQ(::lchown(link.constData(), kOther, kOther), 0);
+        } else if (QByteArray(what) == "their cache folder") {
+            ASSERT_EQ(::mkdir(link.constData(), 0700), 0);
+            ASSERT_EQ(::chown(link.constData(), kOther, kOther), 0);
+        }
+        const QStringList before =
+            QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        test::LogCapture log;
+        EXPECT_EQ(SingleInstance::defaultLockPath(), QString());
+        EXPECT_EQ(log.count("the instance lock does not go in " +
+                            (home + QStringLiteral("/.cache/velaro")).toStdString()),
+                  1);
+        EXPECT_TRUE(QDir(roots).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        EXPECT_EQ(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+        EXPECT_FALSE(QFileInfo::exists(home + QStringLiteral("/.cache/velaro")));
+    }
 }
 
 }  // namespace

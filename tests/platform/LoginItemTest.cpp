@@ -8,7 +8,11 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/linux/XdgLoginItem.h"
+#include "support/WithoutChown.h"
 
 namespace velaro {
 namespace {
@@ -105,6 +109,46 @@ TEST_F(XdgLoginItemTest, RefusesWhenTheAutostartDirectoryCannotBeMade) {
     ASSERT_TRUE(error);
     EXPECT_NE(error->description.find("autostart"), std::string::npos) << error->description;
     EXPECT_EQ(login.status(), LoginItemStatus::notRegistered);
+}
+
+// Run as root with another user's configuration folder, the entry is written as the settings file is: never
+// through their link to root's private folder, and the folder made for it and the entry are theirs, or are
+// not left there at all.
+TEST_F(XdgLoginItemTest, RunAsRootTheEntryIsTheirsOrNotWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making folders of another user needs root";
+    constexpr uid_t kOther = 65534;
+    const QString roots = dir.path() + "/root-only", autostart = dir.path() + "/config/autostart";
+    for (const QString& folder : {roots, dir.path() + "/config"}) ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(roots.toLocal8Bit(), 0700), 0);
+    ASSERT_EQ(::chown((dir.path() + "/config").toLocal8Bit(), kOther, kOther), 0);
+    ASSERT_EQ(::symlink(roots.toLocal8Bit(), autostart.toLocal8Bit()), 0);
+    ASSERT_EQ(::lchown(autostart.toLocal8Bit(), kOther, kOther), 0);
+    auto error = item().registerItem();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->description.find("leads through a link of another user"), std::string::npos)
+        << error->description;
+    EXPECT_TRUE(QDir(roots).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+
+    ASSERT_EQ(::unlink(autostart.toLocal8Bit()), 0);
+    {
+        const test::WithoutChown withoutChown;
+        error = item().registerItem();
+    }
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->description.find("cannot be given to user 65534"), std::string::npos)
+        << error->description;
+    EXPECT_FALSE(QFileInfo::exists(autostart));
+
+    ASSERT_FALSE(item().registerItem());
+    for (const QString& made : {autostart, userEntry()}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(made.toLocal8Bit(), &st), 0) << made.toStdString();
+        EXPECT_EQ(st.st_uid, kOther) << made.toStdString();
+    }
+    EXPECT_EQ(QDir(autostart).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"com.quornet.Velaro.desktop"});
+    EXPECT_FALSE(item().unregisterItem());
+    EXPECT_FALSE(QFile::exists(userEntry()));
 }
 
 TEST_F(XdgLoginItemTest, WithoutAConfigurationDirectoryNothingCanBeRegistered) {

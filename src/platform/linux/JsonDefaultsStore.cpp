@@ -145,12 +145,13 @@ FileLook JsonDefaultsStore::lookAtOut(const OutFile& out, const std::optional<st
 void JsonDefaultsStore::load() {
     place_ = findGuarded(path_, false);
     if (!place_.refusal.empty()) {
-        refuseTarget(place_.refusal);
+        refuseTarget(place_.refusal, !place_.notGiven);
         return;
     }
     // Without the lock another writer may be between creating its temporary and renaming it: the clean-up
     // then waits for our first write.
-    if (place_.folder && lock(0)) {
+    if (const auto taken = place_.folder ? lock(0) : WritersLock::Taken::busy;
+        taken == WritersLock::Taken::held || taken == WritersLock::Taken::unavailable) {
         leftoversRemoved_ = true;
         if (place_.fileFolder) removeOwnLeftovers(*place_.fileFolder, place_.name);
         unlock();
@@ -257,11 +258,12 @@ void JsonDefaultsStore::keepAsideNonFile(const OutFile& file) {
          (kept.kept ? "moved it to " + kept.path : "left it at " + joinPath(file.folder->path, file.name)));
 }
 
-// The settings path is a link we do not follow: nothing is read or written there, said once.
-void JsonDefaultsStore::refuseTarget(const std::string& refusal) {
+// The settings path is a link we do not follow, or, run as root, a place where what we leave could not be the
+// user's: nothing is read or written there, said once.
+void JsonDefaultsStore::refuseTarget(const std::string& refusal, bool throughLink) {
     if (std::exchange(targetRefused_, true)) return;
-    warn(path_ + " " + refusal +
-         "; leaving it and what it points to alone: the settings are kept in memory and not saved");
+    warn(path_ + " " + refusal + (throughLink ? "; leaving it and what it points to alone" : "") +
+         ": the settings are kept in memory and not saved");
 }
 
 // Whether the file in place is still the one we last read or wrote (none, when there was none).
@@ -426,14 +428,19 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) 
     if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) return FlushResult::Written;
     place_ = findGuarded(path_, true);
     if (!place_.refusal.empty()) {
-        refuseTarget(place_.refusal);
+        refuseTarget(place_.refusal, !place_.notGiven);
         return FlushResult::Refused;
     }
     if (!place_.fileFolder) {
         warn("cannot write " + path_ + " (" + place_.failure + "); changes kept for the next try");
         return FlushResult::Failed;
     }
-    const bool locked = lock(locking.passedOver ? 0 : locking.wait);
+    const WritersLock::Taken taken = lock(locking.passedOver ? 0 : locking.wait);
+    if (taken == WritersLock::Taken::notGiven) {
+        refuseTarget("cannot be written: " + lock_.notGiven(), false);
+        return FlushResult::Refused;
+    }
+    const bool locked = taken != WritersLock::Taken::busy;
     if (!locked && !locking.writeAnyway) {
         if (locking.wait > 0)
             warn(lockPath(path_) + " stays held by another writer; changes kept for the next try");
@@ -594,6 +601,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
         OutFile out;
         const SwapResult swap = writeAndSwap(text, domain_.stored(), out);
         if (swap == SwapResult::Failed) return FlushResult::Failed;
+        if (swap == SwapResult::Refused) return FlushResult::Refused;
         if (swap == SwapResult::Stale) return FlushResult::Reread;
         outsideEdits_.settle(held());
         // What the file now holds, as stored values (keys and text that are not UTF-8 it spells with U+FFFD;
@@ -659,6 +667,10 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
         return SwapResult::Failed;
     };
     const NewFile made = writeNewFile(*folder, target, text, path_);
+    if (made.notGiven) {
+        refuseTarget("cannot be written: its new content " + made.failure, false);
+        return SwapResult::Refused;
+    }
     if (made.name.empty()) return fail(made.failure);
     const std::string& temporary = made.name;
     const auto failAfter = [&](const std::string& what) {
@@ -847,12 +859,11 @@ bool JsonDefaultsStore::placedGone(bool stays) {
 
 // The lock file lies in the path's folder, opened through it. A lock file that cannot be made or locked
 // guards nothing, and the write goes on without it.
-bool JsonDefaultsStore::lock(double waitSeconds) {
+WritersLock::Taken JsonDefaultsStore::lock(double waitSeconds) {
     const auto wait = [this](const std::string& lockFile, double seconds) {
         return waits_->lock(lockFile, seconds);
     };
-    return lock_.take(*place_.folder, lockPath(splitPath(path_).second), waitSeconds, wait) !=
-           WritersLock::Taken::busy;
+    return lock_.take(*place_.folder, lockPath(splitPath(path_).second), waitSeconds, wait);
 }
 
 void JsonDefaultsStore::unlock() {

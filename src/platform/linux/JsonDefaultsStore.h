@@ -49,8 +49,12 @@ public:
     // still. Every part of the
     // path below the folder the environment names, $HOME or what $XDG_CONFIG_HOME names above its last part
     // (the configuration folder, the settings folder and the file), is followed through a link only when the
-    // link, and what it leads to, are the user's the app runs as; with any other link the store keeps its
-    // settings in memory without reading or writing there. `waits`: see setBlockingWaits(). Main thread only.
+    // link, and what it leads to, are the user's the app runs as, and every part above it, from / down, only
+    // when the link is the user's or root's; with any other link the store keeps its settings in memory
+    // without reading or writing there. Run as root with another user's folders, what the store makes there
+    // is theirs; what cannot be given to them is not left there, and the store keeps its settings in memory,
+    // as it does in a settings folder of root's among theirs (see defaults::findGuarded). `waits`: see
+    // setBlockingWaits(). Main thread only.
     JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits = nullptr);
     // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
     // lock is written past. A file still being saved at that moment is left to its writer, and what is not
@@ -149,8 +153,8 @@ private:
     };
     // The new file was exchanged with the one in place, placed where there was none, or (on a file system
     // that cannot exchange) renamed over whatever was there; or not swapped, the file having changed since it
-    // was read (Stale).
-    enum class SwapResult { Exchanged, Placed, Replaced, Stale, Failed };
+    // was read (Stale); or, run as root, not written, what it would leave could not be the user's (Refused).
+    enum class SwapResult { Exchanged, Placed, Replaced, Stale, Failed, Refused };
     // The file as we last read or wrote it.
     struct DiskState {
         std::optional<std::string> bytes;  // nothing when there was no file
@@ -213,9 +217,10 @@ private:
     bool swapIn(const defaults::OpenFolder& folder, const std::string& name, const std::string& target,
                 const PlistValue* ours, bool* placedOpened = nullptr);
     bool placedGone(bool stays);
-    void refuseTarget(const std::string& refusal);
+    // `throughLink`: the refusal is of a link, left alone with what it points to.
+    void refuseTarget(const std::string& refusal, bool throughLink = true);
     bool standsAsRead();
-    bool lock(double waitSeconds);
+    defaults::WritersLock::Taken lock(double waitSeconds);
     void unlock();
 
     MainLoop& loop_;

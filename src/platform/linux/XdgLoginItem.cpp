@@ -1,16 +1,27 @@
 // The XDG autostart entry that starts the app at login.
 #include "platform/linux/XdgLoginItem.h"
-#include "base/AppId.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "base/AppId.h"
+#include "base/FileRead.h"
+#include "platform/linux/defaults/FileSwap.h"
+#include "platform/linux/defaults/GuardedPath.h"
 
 namespace velaro {
 namespace {
+
+// An autostart entry is a few hundred bytes; anything far larger is not ours to parse in full.
+constexpr std::size_t kMostEntryBytes = 64 * 1024;
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -23,12 +34,26 @@ bool isAbsolute(const std::string& path) {
 std::string readFile(const std::string& path) {
     QFile file(q(path));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    // An autostart entry is a few hundred bytes; anything far larger is not ours to parse in full.
-    return file.read(64 * 1024).toStdString();
+    return file.read(static_cast<qint64>(kMostEntryBytes)).toStdString();
 }
 
 bool exists(const std::string& path) {
     return !path.empty() && QFileInfo(q(path)).isFile();
+}
+
+// The user's own entry, read through its guarded folder; nothing when there is none, or it is reached
+// through a link that is not followed.
+std::optional<std::string> readUserEntry(const std::string& path) {
+    const defaults::GuardedPlace place = defaults::findGuarded(path, false);
+    if (!place.fileFolder || !defaults::isRegularFileAt(place.fileFolder->fd, place.name))
+        return std::nullopt;
+    const FileRead read =
+        readBoundedFileAt(place.fileFolder->fd, place.name, {.maxBytes = kMostEntryBytes, .noFollow = true});
+    return read.ok() ? read.bytes : std::string();
+}
+
+LoginItemError refused(const std::string& path, const std::string& refusal) {
+    return {path + " " + refusal + "; nothing is written there"};
 }
 
 }  // namespace
@@ -64,15 +89,6 @@ std::string XdgLoginItem::entryPath() const {
     return configHome_ + "/autostart/" + kEntryName;
 }
 
-std::string XdgLoginItem::effectiveEntry() const {
-    if (exists(entryPath())) return entryPath();
-    for (const auto& dir : configDirs_) {
-        const std::string path = dir + "/autostart/" + kEntryName;
-        if (exists(path)) return path;
-    }
-    return {};
-}
-
 bool XdgLoginItem::systemEntryEnabled() const {
     for (const auto& dir : configDirs_) {
         const std::string path = dir + "/autostart/" + kEntryName;
@@ -83,14 +99,19 @@ bool XdgLoginItem::systemEntryEnabled() const {
 
 LoginItemStatus XdgLoginItem::status() const {
     if (configHome_.empty()) return LoginItemStatus::notFound;
-    const std::string entry = effectiveEntry();
-    if (entry.empty()) return LoginItemStatus::notRegistered;
-    return desktopEntryHidden(readFile(entry)) ? LoginItemStatus::notRegistered : LoginItemStatus::enabled;
+    if (const auto own = readUserEntry(entryPath()))
+        return desktopEntryHidden(*own) ? LoginItemStatus::notRegistered : LoginItemStatus::enabled;
+    return systemEntryEnabled() ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
 }
 
+// Written whole beside the entry and renamed over it, through the folder found for it.
 std::optional<LoginItemError> XdgLoginItem::writeEntry(bool hidden) const {
-    const QString dir = q(configHome_ + "/autostart");
-    if (!QDir().mkpath(dir)) return LoginItemError{"cannot create the directory " + dir.toStdString()};
+    const std::string path = entryPath();
+    const defaults::GuardedPlace place = defaults::findGuarded(path, true);
+    if (!place.refusal.empty()) return refused(path, place.refusal);
+    if (!place.fileFolder)
+        return LoginItemError{"cannot create the directory " + defaults::splitPath(path).first + " (" +
+                              place.failure + ")"};
     std::string text = "[Desktop Entry]\nType=Application\nName=Velaro\n";
     if (hidden) {
         // Switches off an entry of the same name that the system starts for every user.
@@ -100,12 +121,15 @@ std::optional<LoginItemError> XdgLoginItem::writeEntry(bool hidden) const {
         text += "Exec=" + desktopEntryExec(executable_) + "\n";
         text += "Icon=" VELARO_APP_ID "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     }
-    QSaveFile file(q(entryPath()));
-    if (!file.open(QIODevice::WriteOnly))
-        return LoginItemError{"cannot write " + entryPath() + ": " + file.errorString().toStdString()};
-    file.write(text.data(), static_cast<qint64>(text.size()));
-    if (!file.commit())
-        return LoginItemError{"cannot write " + entryPath() + ": " + file.errorString().toStdString()};
+    const int folder = place.fileFolder->fd;
+    const defaults::NewFile made = defaults::writeNewFile(*place.fileFolder, place.name, text, path);
+    if (made.notGiven) return refused(path, "cannot be written: its new content " + made.failure);
+    if (made.name.empty()) return LoginItemError{"cannot write " + path + ": " + made.failure};
+    if (::renameat(folder, made.name.c_str(), folder, place.name.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        ::unlinkat(folder, made.name.c_str(), 0);
+        return LoginItemError{"cannot write " + path + ": " + why};
+    }
     return std::nullopt;
 }
 
@@ -120,13 +144,13 @@ std::optional<LoginItemError> XdgLoginItem::unregisterItem() {
     if (configHome_.empty())
         return LoginItemError{"no configuration directory (neither XDG_CONFIG_HOME nor HOME is set)"};
     const std::string path = entryPath();
-    const bool own = exists(path);
+    const defaults::GuardedPlace place = defaults::findGuarded(path, false);
+    if (!place.refusal.empty()) return refused(path, place.refusal);
+    const bool own = place.fileFolder && defaults::isRegularFileAt(place.fileFolder->fd, place.name);
     if (!own && !systemEntryEnabled()) return LoginItemError{"the login item is not registered"};
-    if (own) {
-        QFile file(q(path));
-        if (!file.remove())
-            return LoginItemError{"cannot remove " + path + ": " + file.errorString().toStdString()};
-    }
+    // The entry's own name goes, a link of the user's there too (not what it leads to).
+    if (own && ::unlinkat(place.folder->fd, defaults::splitPath(path).second.c_str(), 0) != 0)
+        return LoginItemError{"cannot remove " + path + ": " + std::strerror(errno)};
     // Removing our own entry uncovers a system-wide one; only a hidden entry of ours keeps that from
     // starting.
     if (systemEntryEnabled()) return writeEntry(true);

@@ -1,6 +1,7 @@
 // The login item as an XDG autostart entry: $XDG_CONFIG_HOME/autostart/com.quornet.Velaro.desktop starts the
 // app at login unless it says Hidden=true; an entry of the same name in $XDG_CONFIG_DIRS counts when the user
-// has none of their own.
+// has none of their own. The user's entry is found, read, written and removed as the settings file is (see
+// defaults::findGuarded): never through another user's link, and run as root, left theirs.
 #pragma once
 
 #include <memory>
@@ -31,8 +32,6 @@ public:
     std::string entryPath() const;
 
 private:
-    // The entry that decides, the user's before the system's; empty when there is none.
-    std::string effectiveEntry() const;
     bool systemEntryEnabled() const;
     std::optional<LoginItemError> writeEntry(bool hidden) const;
 

@@ -13,6 +13,7 @@
 #include "platform/linux/defaults/GuardedPath.h"
 
 #include "platform/helpers/DefaultsFileRig.h"
+#include "support/WithoutChown.h"
 
 namespace velaro::test {
 namespace {
@@ -37,6 +38,25 @@ protected:
     static void plantLink(const std::string& to, const std::string& at, uid_t owner) {
         ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
         ASSERT_EQ(::lchown(at.c_str(), owner, owner), 0);
+    }
+    // Every file and folder below `folder` with its owner, mode and size (for a file, its text).
+    static std::string ownedTree(const QString& folder) {
+        QStringList found;
+        for (QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                             QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString path = it.next();
+            struct stat st {};
+            ::lstat(path.toLocal8Bit().constData(), &st);
+            found << QStringLiteral("%1 %2 %3 ").arg(path).arg(st.st_uid).arg(st.st_mode & 07777, 0, 8) +
+                         QString::fromStdString(S_ISREG(st.st_mode) ? readText(path.toStdString()) : "");
+        }
+        found.sort();
+        return found.join('\n').toStdString();
+    }
+    std::size_t logged(const std::string& text) const {
+        return std::count_if(logged_.begin(), logged_.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
     std::size_t refusals() const {
         return std::count_if(logged_.begin(), logged_.end(), [](const std::string& line) {
@@ -287,6 +307,131 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, WhatIsMadeInTheirFolderIsTheirsAndAnO
                                            "them") != std::string::npos;
                             }),
               1);
+}
+
+// Root that cannot give what it makes to them (a container without CAP_CHOWN) leaves nothing of root's in
+// their folders: the settings folder, the lock or the new file made for them goes again, the settings stay in
+// memory, and that is said once.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, WhatCannotBeGivenToThemIsNotLeftInTheirFolders) {
+    const QString config = dir_.filePath("config");
+    ASSERT_EQ(::chown(config.toLocal8Bit(), kOther, kOther), 0);
+    for (const std::string what : {"no settings folder", "their settings folder", "their file and lock"}) {
+        SCOPED_TRACE(what);
+        logged_.clear();
+        ASSERT_TRUE(QDir(QString::fromStdString(folder_)).removeRecursively());
+        if (what != "no settings folder") {
+            ASSERT_EQ(::mkdir(folder_.c_str(), 0700), 0);
+            ASSERT_EQ(::chown(folder_.c_str(), kOther, kOther), 0);
+        }
+        if (what == "their file and lock")
+            for (const std::string& file : {path_, JsonDefaultsStore::lockPath(path_)}) {
+                writeText(file, R"({"a": 1})");
+                ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
+            }
+        const std::string before = ownedTree(config);
+        {
+            const WithoutChown withoutChown;
+            JsonDefaultsStore store(loop_, path_);
+            store.set("b", 2);
+            EXPECT_FALSE(store.synchronize());
+            loop_.advance(60);
+            EXPECT_EQ(loop_.pendingTimers(), 0u) << "the refused write is tried again";
+            EXPECT_EQ(store.integerValue("b"), 2);
+        }
+        EXPECT_EQ(ownedTree(config), before);
+        EXPECT_EQ(logged("cannot be given to user 65534 (Operation not permitted)"), 1u);
+        EXPECT_EQ(logged("the settings are kept in memory and not saved"), 1u);
+    }
+}
+
+// A folder of root's among their folders (another program run with sudo left ~/.config so): the settings
+// folder made in it is theirs, and a settings folder of root's there is neither read nor written.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, AFolderOfRootsAmongTheirsIsPassedOnToThemOrLeftAlone) {
+    const QString home = dir_.filePath("home");
+    ASSERT_TRUE(QDir().mkpath(home + "/.config"));
+    ASSERT_EQ(::chown(home.toLocal8Bit(), kOther, kOther), 0);
+    const ScopedEnv homeEnv("HOME", home), xdgEnv("XDG_CONFIG_HOME", std::nullopt);
+    const std::string path = JsonDefaultsStore::standardPath();
+    {
+        JsonDefaultsStore store(loop_, path);
+        store.set("a", 1);
+        ASSERT_TRUE(store.synchronize());
+    }
+    const std::string settingsFolder = (home + "/.config/Velaro").toStdString();
+    for (const std::string& made : {settingsFolder, path, JsonDefaultsStore::lockPath(path)}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(made.c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_uid, kOther) << made;
+    }
+
+    ASSERT_EQ(::chown(settingsFolder.c_str(), 0, 0), 0);
+    const std::string before = ownedTree(home);
+    {
+        JsonDefaultsStore store(loop_, path);
+        EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read in root's folder";
+        store.set("b", 2);
+        EXPECT_FALSE(store.synchronize());
+    }
+    EXPECT_EQ(ownedTree(home), before);
+    EXPECT_EQ(logged("is in a folder of root's among the folders of user 65534 (" + settingsFolder + ")"),
+              1u);
+}
+
+// Above the configuration folder every part of the path is looked at too ($XDG_CONFIG_HOME naming a folder
+// below their link): their link to root's private folder is not followed, whatever that holds, and nothing is
+// made behind it; root's own link is followed.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, ALinkAboveTheConfigurationFolderIsCheckedToo) {
+    const QString theirs = dir_.filePath("u"), roots = dir_.filePath("root-only");
+    ASSERT_TRUE(QDir().mkpath(theirs));
+    ASSERT_EQ(::chown(theirs.toLocal8Bit(), kOther, kOther), 0);
+    plantLink(roots.toStdString(), (theirs + "/up").toStdString(), kOther);
+    const ScopedEnv xdgEnv("XDG_CONFIG_HOME", theirs + "/up/cfg");
+    for (const bool holding : {true, false}) {
+        SCOPED_TRACE(holding ? "holding a settings file" : "empty");
+        logged_.clear();
+        ASSERT_TRUE(QDir(roots).removeRecursively() && QDir().mkpath(roots + "/cfg/Velaro"));
+        ASSERT_EQ(::chmod(roots.toLocal8Bit(), 0700), 0);
+        if (holding) writeText((roots + "/cfg/Velaro/defaults.json").toStdString(), R"({"root": true})");
+        if (!holding) {
+            ASSERT_TRUE(QDir(roots + "/cfg").removeRecursively());
+        }
+        const std::string before = ownedTree(roots);
+        {
+            JsonDefaultsStore store(loop_, JsonDefaultsStore::standardPath());
+            EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read through the link";
+            store.set("b", 2);
+            EXPECT_FALSE(store.synchronize());
+        }
+        EXPECT_EQ(ownedTree(roots), before);
+        EXPECT_EQ(logged("leads through a link of another user (" + (theirs + "/up").toStdString() + ")"),
+                  1u);
+    }
+
+    ASSERT_EQ(::unlink((theirs + "/up").toLocal8Bit()), 0);
+    plantLink(roots.toStdString(), (theirs + "/up").toStdString(), 0);
+    JsonDefaultsStore(loop_, JsonDefaultsStore::standardPath()).set("c", 3);
+    EXPECT_EQ(PlistValue::parse(readText((roots + "/cfg/Velaro/defaults.json").toStdString())),
+              (PlistValue{{"c", 3}}));
+}
+
+// Through its own interface, run as a user: root's links above the configuration folder are followed (the
+// system's own, as /home leading elsewhere), a third user's are not.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, AboveTheConfigurationFolderRootsLinksAreFollowedAndOthersAreNot) {
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0711), 0);
+    const std::string real = dir_.filePath("real").toStdString();
+    ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(real.c_str(), kOther, kOther), 0);
+    const std::string system = dir_.filePath("system").toStdString(),
+                      third = dir_.filePath("third").toStdString();
+    plantLink(real, system, 0);
+    plantLink(real, third, 1);
+    ASSERT_EQ(::seteuid(kOther), 0);
+    const auto found = defaults::findGuarded(system + "/.config/Velaro/defaults.json", true);
+    const auto refused = defaults::findGuarded(third + "/.config/Velaro/defaults.json", false);
+    ASSERT_EQ(::seteuid(0), 0);
+    ASSERT_TRUE(found.fileFolder) << found.refusal << found.failure;
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(real + "/.config/Velaro")).isDir());
+    EXPECT_EQ(refused.refusal, "leads through a link of another user (" + third + ")");
 }
 
 TEST_F(GuardedPathTest, AConfigurationKeptElsewhereThroughTheUsersOwnLinksStaysThere) {

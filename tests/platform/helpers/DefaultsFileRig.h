@@ -23,6 +23,7 @@
 
 #include "base/Log.h"
 #include "platform/linux/JsonDefaultsStore.h"
+#include "support/ScopedEnv.h"
 #include "support/VirtualLoop.h"
 
 namespace velaro::test {
@@ -43,18 +44,6 @@ inline bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
-
-// Sets an environment variable, or unsets it (nothing), for as long as it lives.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::optional<QString>& value)
-        : name(name), saved(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt) {
-        value ? qputenv(name, value->toLocal8Bit()) : qunsetenv(name);
-    }
-    ~ScopedEnv() { saved ? qputenv(name, *saved) : qunsetenv(name); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    const char* name;
-    std::optional<QByteArray> saved;
-};
 
 // Real time as the store's blocking writes see it, moved on the test's loop: a wait for the lock takes all it
 // is given unless the lock is free by then, and `during` runs in every wait (an editor going on writing).

@@ -71,15 +71,26 @@ NewFile writeNewFile(const OpenFolder& folder, const std::string& target, const 
         made.name.clear();
         return fail("creating a temporary file", -1);
     }
+    const auto notGiven = [&](const std::string& why) {
+        ::close(fd);
+        ::unlinkat(folder.fd, made.name.c_str(), 0);
+        made = {.failure = why, .notGiven = true};
+        return made;
+    };
     if (struct stat st{};
         ::fstatat(folder.fd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            const std::string kept = std::strerror(errno);
+            // Root's new content in another user's folder would shut them out of their own file.
+            if (const std::string why = giveToFolderOwner(fd, folder.fd); !why.empty()) return notGiven(why);
             warn(shownPath + " belongs to user " + std::to_string(st.st_uid) + " and group " +
-                 std::to_string(st.st_gid) + "; its new content cannot keep them (" + std::strerror(errno) +
+                 std::to_string(st.st_gid) + "; its new content cannot keep them (" + kept +
                  ") and becomes this user's");
+        }
         if (::fchmod(fd, st.st_mode & 0777) != 0) return fail("keeping the file's mode", fd);
-    } else if (!giveToFolderOwner(fd, folder.fd)) {
-        return fail("giving the new file to the folder's owner", fd);
+    } else if (const std::string why = giveToFolderOwner(fd, folder.fd); !why.empty()) {
+        return notGiven(why);
     }
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);

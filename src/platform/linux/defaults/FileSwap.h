@@ -22,14 +22,17 @@ std::string temporaryPrefix(const std::string& fileName);
 // in the folder, look-alike names included, is left alone.
 void removeOwnLeftovers(const OpenFolder& folder, const std::string& fileName);
 
-// A new file of ours beside the file, written and on disk, or why there is none.
+// A new file of ours beside the file, written and on disk, or why there is none (`notGiven`: run as root, it
+// could not be given to the user whose folder it is in, nor keep the owner of the file it replaces).
 struct NewFile {
     std::string name;
     std::string failure;
+    bool notGiven = false;
 };
 // Writes `text` to a new temporary beside `target` in `folder`. A new file is readable and writable by the
 // user only (and, made by root in another user's folder, that user's); one that replaces a file keeps that
-// file's owner and mode, as a careful saver does. An owner that cannot be kept is said (`shownPath`).
+// file's owner and mode, as a careful saver does. An owner that cannot be kept is said (`shownPath`), and the
+// file is then the folder owner's, or not written.
 NewFile writeNewFile(const OpenFolder& folder, const std::string& target, const std::string& text,
                      const std::string& shownPath);
 

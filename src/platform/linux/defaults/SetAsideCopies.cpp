@@ -33,6 +33,13 @@ bool copyContent(int fd, int folderFd, const std::string& name, std::string& err
     const int out =
         ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool copied = out >= 0;
+    // Made by root in another user's folder, the copy is theirs to read, or it is not kept.
+    if (const std::string why = copied ? giveToFolderOwner(out, folderFd) : std::string(); !why.empty()) {
+        ::close(out);
+        ::unlinkat(folderFd, name.c_str(), 0);
+        error = why;
+        return false;
+    }
     char buffer[16384];
     for (off_t at = 0; copied && at <= static_cast<off_t>(kMaxDefaultsFileBytes);) {
         const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);

@@ -85,8 +85,13 @@ WritersLock::Taken WritersLock::take(const OpenFolder& folder, const std::string
         fd_ = ::openat(folder.fd, name.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
         if (fd_ >= 0) {
             // Made by root in another user's folder it is that user's, so that their own later runs can
-            // open it too. Root can give a file away on any file system that has owners at all.
-            static_cast<void>(giveToFolderOwner(fd_, folder.fd));
+            // open it too; one that cannot be theirs is not left there.
+            if (const std::string why = giveToFolderOwner(fd_, folder.fd); !why.empty()) {
+                ::close(std::exchange(fd_, -1));
+                ::unlinkat(folder.fd, name.c_str(), 0);
+                notGiven_ = "its lock " + shownPath_ + " was made but " + why + ", so it was removed again";
+                return Taken::notGiven;
+            }
         } else if (errno == EEXIST) {
             fd_ = ::openat(folder.fd, name.c_str(), kFlags);
         }

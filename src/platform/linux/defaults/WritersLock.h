@@ -23,8 +23,9 @@ public:
     // How a wait for a lock another writer holds is made (waitForLock, or a test's stand-in).
     using Wait = std::function<int(const std::string& lockFile, double seconds)>;
     // Held: ours until release(). Busy: another writer held it for all of the wait. Unavailable: the lock
-    // file cannot be made or locked (said once); nothing guards the write.
-    enum class Taken { held, busy, unavailable };
+    // file cannot be made or locked (said once); nothing guards the write. NotGiven: run as root, the lock
+    // file made in another user's folder could not be given to them, and was removed (notGiven() says why).
+    enum class Taken { held, busy, unavailable, notGiven };
 
     // `shownPath`: the lock file's path, for what is said of it.
     explicit WritersLock(std::string shownPath) : shownPath_(std::move(shownPath)) {}
@@ -36,6 +37,7 @@ public:
     // to the folder's owner), waiting up to `waitSeconds` through `wait` while another writer holds it.
     Taken take(const OpenFolder& folder, const std::string& name, double waitSeconds, const Wait& wait);
     void release();
+    const std::string& notGiven() const { return notGiven_; }
 
 private:
     std::string shownPath_;
@@ -45,6 +47,7 @@ private:
     // Holds the lock when it was waited for (a separate opening of the lock file); -1 otherwise.
     int waitedFd_ = -1;
     bool unavailableSaid_ = false;
+    std::string notGiven_;
 };
 
 }  // namespace velaro::defaults
