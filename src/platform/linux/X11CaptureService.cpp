@@ -227,6 +227,10 @@ private:
     // Sleeps until anything is to be done; returns at once when something is.
     void sleep(Session* session) {
         std::optional<SteadyClock::time_point> next;
+        // The server's notices matter only to a run that waits for a change; one that saw its change
+        // takes them in with its grab, so a burst of drawing wakes the worker once a frame, not once a
+        // notice.
+        bool listen = false;
         {
             std::lock_guard lock(mutex_);
             if (stopping_ || !jobs_.empty()) return;
@@ -234,7 +238,9 @@ private:
             if (runs_.empty() && following_) return;
             for (const auto& r : runs_) {
                 if (r->ended()) return;
-                const auto at = r->waiting && !asked(*r) ? monitorCheckDue(*r) : r->due;
+                const bool waits = r->waiting && !asked(*r);
+                listen = listen || waits;
+                const auto at = waits ? monitorCheckDue(*r) : r->due;
                 if (at != SteadyClock::time_point::max() && (!next || at < *next)) next = at;
             }
         }
@@ -245,7 +251,9 @@ private:
         }
         // Without a descriptor to be woken through (the system refused one), the worker looks now and then.
         if (wakeFd_ < 0 && (timeout < 0 || timeout > kUnwokenLook)) timeout = kUnwokenLook;
-        const bool woken = session ? session->waitForEvents(wakeFd_, timeout) : waitForWake(wakeFd_, timeout);
+        if (session && !listen) session->flush();
+        const bool woken =
+            session && listen ? session->waitForEvents(wakeFd_, timeout) : waitForWake(wakeFd_, timeout);
         if (woken) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
@@ -360,8 +368,11 @@ private:
                                              loop_.uptime())) {
                 // Nothing new goes out unless it was asked for: a grab that found the pixels of the frame
                 // before tells the output nothing.
-                if (!run.strip.repeated() || wanted) deliver(run, std::move(*frame));
-                run.waiting = run.strip.vouched();
+                const bool changed = !run.strip.repeated();
+                if (changed || wanted) deliver(run, std::move(*frame));
+                // While the strip changes, the next look comes at the next frame's time, taking in every
+                // notice since at once; the first look that finds nothing changed waits for the notices.
+                run.waiting = run.strip.vouched() && !changed;
             }
         } else if (wanted) {
             // The output lags: the frame it asked for comes once it has caught up.

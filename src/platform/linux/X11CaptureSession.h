@@ -77,6 +77,8 @@ public:
     // Notices a reply's wait already read are told at once. Returns whether `wakeFd` was readable; it is
     // left for the caller to drain.
     bool waitForEvents(int wakeFd, double timeoutSeconds);
+    // Sends the requests made so far.
+    void flush() { xcb_flush(c_); }
     // Counts the monitor changes the server told of; a reader compares it with the count it last saw.
     std::uint64_t monitorsGeneration() const { return monitorsGeneration_; }
     // The monitors, the primary first; the whole root as one monitor when RandR has none.
