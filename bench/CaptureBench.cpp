@@ -2,8 +2,9 @@
 // against a bare xcb_shm_get_image of the same pixels; and the same at 60 frames a second under one of our
 // own windows covering the whole strip (as the band does), counting the X server's CPU with ours, over the
 // test desktop's own picture, over a screen-sized one and over a maximised window that stays as it is (where
-// a stream hands out its last frame again while nothing under the strip changed). Needs a display; without
-// one they skip.
+// the kept frame holds while nothing under the strip changed, which a stream asked for a frame hands out
+// again). Needs a display; without one they skip. The whole app over a still window is measured in
+// LiveBandBench.
 #include <benchmark/benchmark.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>

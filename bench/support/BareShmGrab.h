@@ -18,8 +18,11 @@ namespace velaro::bench {
 class BareShmGrab {
 public:
     BareShmGrab(x11capture::Session& session, const x11capture::PixelRect& area)
-        : c_(session.connection()),
-          root_(session.root()),
+        : BareShmGrab(session.connection(), session.root(), area) {}
+    // Over a connection of its own, as a program that only grabs has.
+    BareShmGrab(xcb_connection_t* c, xcb_window_t root, const x11capture::PixelRect& area)
+        : c_(c),
+          root_(root),
           area_(area),
           bytes_(static_cast<std::size_t>(area.width) * area.height * 4) {
         const int id = shmget(IPC_PRIVATE, bytes_, IPC_CREAT | 0600);

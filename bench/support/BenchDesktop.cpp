@@ -195,6 +195,14 @@ ProcessUsage mainThreadUsageOf(pid_t pid) {
     return taskUsage(fs::path("/proc") / id / "task" / id);
 }
 
+std::map<pid_t, ProcessUsage> threadUsagesOf(pid_t pid) {
+    std::map<pid_t, ProcessUsage> threads;
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "task", error))
+        threads[static_cast<pid_t>(std::atoi(task.path().filename().c_str()))] = taskUsage(task.path());
+    return threads;
+}
+
 namespace {
 
 // Wakes the display's screen saver and starts its count again. The test desktop's blanks after 10 minutes:

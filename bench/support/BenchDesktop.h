@@ -30,6 +30,8 @@ inline constexpr const char* kBareAppVariable = "VELARO_BENCH_BARE_APP";
 // The bare band's window for "band": "x y width height band ear" in root pixels, the band's rows at the
 // window's top and an ear that many pixels square below each of its ends.
 inline constexpr const char* kBareBandVariable = "VELARO_BENCH_BARE_BAND";
+// The strip the bare grab loop ("grab") reads, as "x y width height" in root pixels.
+inline constexpr const char* kBareGrabVariable = "VELARO_BENCH_BARE_GRAB";
 // The size of the bare app's ordinary window ("window"), as "<width>x<height>".
 inline constexpr const char* kBareWindowVariable = "VELARO_BENCH_BARE_WINDOW";
 // This benchmark program, to start again as a bare app.
@@ -69,6 +71,8 @@ struct ProcessUsage {
 ProcessUsage usageOf(pid_t pid);
 // The main thread of a process alone.
 ProcessUsage mainThreadUsageOf(pid_t pid);
+// Each thread of a process by its id.
+std::map<pid_t, ProcessUsage> threadUsagesOf(pid_t pid);
 
 // A program started with its own settings folder holding `defaultsJson` and the extra environment; ended
 // and reaped when this goes. The display's screen saver is reset first: no program starts with the screens

@@ -20,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "BareShmGrab.h"
 #include "BenchDesktop.h"
 
 namespace {
@@ -108,10 +110,28 @@ int runBareBand(QApplication& app) {
     return QApplication::exec();
 }
 
+// The live capture's baseline over a still window: a bare MIT-SHM grab of the strip VELARO_BENCH_BARE_GRAB
+// names, 60 times a second, on a connection of its own, and nothing else.
+int runBareGrab() {
+    int x = 0, y = 28, width = 1920, height = 6;
+    if (const char* strip = std::getenv(velaro::bench::kBareGrabVariable))
+        std::sscanf(strip, "%d %d %d %d", &x, &y, &width, &height);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) return 1;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    velaro::bench::BareShmGrab grab(c, root, {x, y, width, height});
+    const auto period = std::chrono::microseconds(16667);
+    for (auto next = std::chrono::steady_clock::now();; next += period) {
+        if (!grab.grab()) return 1;
+        std::this_thread::sleep_until(next + period);
+    }
+}
+
 // A bare Qt Widgets app with a tray icon and one black strip over the top of the screen, as the band is;
 // with "band", the translucent band above instead of the strip; with "line", a progress line (runBareLine);
 // with "window" an ordinary window shows beside the strip, doing nothing.
 int runBareApp(const char* kind, int argc, char** argv) {
+    if (std::strcmp(kind, "grab") == 0) return runBareGrab();
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
     QPixmap icon(22, 22);

@@ -113,8 +113,10 @@ struct CaptureError {
 // Called with no error on success.
 using CaptureCompletion = std::function<void(std::optional<CaptureError> error)>;
 
-// A capture of one display's rectangle at a steady rate. Its methods are called on the main loop; every
-// completion and the stopped-with-error handler come there too, frames on the output's serial queue.
+// A capture of one display's rectangle, at most at the configured rate: a frame comes when the rectangle's
+// pixels changed (the first one at the start), and otherwise only when asked for. Its methods are called on
+// the main loop, except requestFrame; every completion and the stopped-with-error handler come there too,
+// frames on the output's serial queue.
 class CaptureStream {
 public:
     using FrameHandler = std::function<void(const CaptureFrame& frame)>;
@@ -130,6 +132,10 @@ public:
     // Replaces the filter of a running or idle stream. On a running stream the completion comes once frames
     // are taken with the new filter.
     virtual void updateContentFilter(ContentFilter filter, CaptureCompletion completion) = 0;
+    // Asks for one more frame even though nothing changed, the last one again when it still holds, at the
+    // configured rate; asks made before it comes are one. For an output that held a frame back and wants
+    // to look at it again. Any thread; nothing happens while the stream does not run.
+    virtual void requestFrame() = 0;
 
     virtual ContentFilter contentFilter() const = 0;
     virtual StreamConfiguration configuration() const = 0;

@@ -79,6 +79,9 @@ public:
     void step(const CaptureFrame& frame, const UnifiedBlur& blur, const BackdropSink& onBackdrop,
               const CornerSink& onCorners);
 
+    // Whether the last step skipped its frame (only every second frame is blurred): the next one blurs.
+    bool owesStep() const { return frameCounter_ % 2 != 0; }
+
     // Rows of the frame the blur works on: the bar plus the larger corner radius, at most the frame's height.
     static int regionRows(const CaptureFrame& frame, const UnifiedBlur& blur);
 

@@ -71,6 +71,8 @@ public:
     bool isConfiguringStream = false;
     // This context's results also feed the sampler's own (primary) published values.
     bool feedsSingular = false;
+    // Its frame analysis holds a change back until the pointer leaves the bar, so the pointer is watched.
+    bool waitsForPointer = false;
     // The screen the last start matched to a display.
     std::optional<ScreenInfo> capturedScreen;
     // The screen has gone; the context must not start again.

@@ -21,6 +21,7 @@ constexpr double kStillTolerance = 0.02;
 constexpr double kEdgeTolerance = 0.004;
 // A freeze nobody can explain after this long is taken to be stuck and is broken.
 constexpr double kFreezeWatchdogSeconds = 10.0;
+constexpr double kWatchdogAskMargin = 0.05;
 constexpr int kForeignMenuScanEvery = 10;
 // After another app's menu closes, the bar shows the menu's fade-out for a moment: wait it out.
 constexpr double kResumeAfterMenuSeconds = 0.4;
@@ -60,6 +61,9 @@ void FrameOutput::submit(CaptureFrame frame) {
 // ---- settings operations ----
 
 void FrameOutput::applySettings(const Settings& settings) {
+    // A new radius or smoothing shows on the strip as it stands, not only on its next change.
+    const bool restyled =
+        settings.blurRadius != backdrop_.radius() || settings.smoothingEnabled != smoothingEnabled_;
     backdrop_.setRadius(settings.blurRadius);
     if (settings.smoothingEnabled != smoothingEnabled_) {
         smoothedAverage_.reset();
@@ -69,15 +73,22 @@ void FrameOutput::applySettings(const Settings& settings) {
     hoverGuardEnabled_ = settings.hoverGuardEnabled;
     overviewActive_ = settings.overviewActive;
     setExternalFreeze(settings.externallyFrozen);
+    if (restyled) askForFrame();
 }
 
 void FrameOutput::setExternalFreeze(bool frozen) {
     const bool was = externallyFrozen_;
     externallyFrozen_ = frozen;
-    if (was && !frozen) invalidateCaches();
+    if (was && !frozen) {
+        invalidateCaches();
+        // What the freeze held back, or the strip as it stands, is analysed again.
+        askForFrame();
+    }
 }
 
 void FrameOutput::resetPublishState() {
+    held_ = false;
+    setWaitsForPointer(false);
     freezeStartTime_.reset();
     forcePublishNextFrame_ = false;
     snapSmoothingOnForcedPublish_ = false;
@@ -96,6 +107,7 @@ void FrameOutput::setGuardZones(std::vector<Rect> zones) {
     framePointer_.reset();
     pointerInMenuBar_ = hoverGuardEnabled_ && pointerInZones(0);
     pointerLeftZoneAt_.reset();
+    if (held_) askForFrame();  // the bar it rested on may be elsewhere now
 }
 
 void FrameOutput::setLineConfig(LineConfig config) {
@@ -106,8 +118,17 @@ void FrameOutput::setLineConfig(LineConfig config) {
 // ---- pointer ----
 
 void FrameOutput::setCachedPointer(Point p) {
-    std::lock_guard lock(pointerLock_);
-    cachedPointer_ = p;
+    {
+        std::lock_guard lock(pointerLock_);
+        if (cachedPointer_ == p) return;
+        cachedPointer_ = p;
+    }
+    // Moves come faster than frames: one ask waits on the queue at a time.
+    if (pointerAskQueued_.exchange(true)) return;
+    queue_->async([this] {
+        pointerAskQueued_ = false;
+        if (lineConfig_ && (lineConfig_->lightReflections || waitsForPointer_)) askForFrame();
+    });
 }
 
 std::optional<Point> FrameOutput::cachedPointer() const {
@@ -141,21 +162,65 @@ std::optional<Point> FrameOutput::beamPointer(const LineConfig& config) const {
 // ---- per frame ----
 
 void FrameOutput::receive(const CaptureFrame& frame) {
+    held_ = look(frame);
+    setWaitsForPointer(held_ && heldForPointer());
+    if (held_ && externallyFrozen_) askWhenWatchdogDue();
+    if (wantsAnotherFrame()) askForFrame();
+}
+
+bool FrameOutput::heldForPointer() {
+    return hoverGuardEnabled_ && !externallyFrozen_ && !foreignMenuOpen_ && !activityResumeAfter_ &&
+           pointerInZones(kHoverExitExtraHeight);
+}
+
+void FrameOutput::setWaitsForPointer(bool waits) {
+    if (waits == waitsForPointer_) return;
+    waitsForPointer_ = waits;
+    if (onWaitsForPointer) onWaitsForPointer(waits);
+}
+
+bool FrameOutput::wantsAnotherFrame() const {
+    if (!lineConfig_) return false;
+    // A freeze may last: what it holds back is asked for again when it ends, or when the watchdog may break
+    // it. A pointer resting on the bar may too: a move of it asks. The other gates are judged frame by
+    // frame.
+    if (held_) return !externallyFrozen_ && !waitsForPointer_;
+    const double tolerance = lineConfig_->publishesImage ? kLiveTolerance : kStillTolerance;
+    return smoothingMoving(tolerance) || (lineConfig_->unifiedBlur && backdrop_.owesStep());
+}
+
+bool FrameOutput::smoothingMoving(double tolerance) const {
+    return smoothingEnabled_ && (!smoothedAverage_ || !lastRawDominant_ ||
+                                 !colorsClose(*smoothedAverage_, *lastRawDominant_, tolerance));
+}
+
+void FrameOutput::askWhenWatchdogDue() {
+    if (!freezeStartTime_ || watchdogAskFor_ == freezeStartTime_) return;
+    watchdogAskFor_ = freezeStartTime_;
+    // Just past the moment the watchdog looks at the freeze again.
+    const double due = *freezeStartTime_ + kFreezeWatchdogSeconds + kWatchdogAskMargin - loop_->uptime();
+    queue_->asyncAfter(std::max(due, 0.0), [this] {
+        if (externallyFrozen_ && held_) askForFrame();
+    });
+}
+
+bool FrameOutput::look(const CaptureFrame& frame) {
     FrameTime now(*loop_);
     framePointer_.reset();  // a new frame reads the pointer anew, once, if the guard needs it
     // A pointer that has left the band turns the beam off even when the frame itself is dropped below.
     if (lineConfig_ && lineConfig_->lightReflections && !beamPointer(*lineConfig_)) {
         if (onBeam) onBeam(Color::clear(), 0.5);
     }
-    if (!frame.complete) return;
-    if (!passesGate(frame, now)) return;
-    if (!frame.pixels || !lineConfig_) return;
+    if (!frame.complete) return false;
+    if (!passesGate(frame, now)) return true;
+    if (!frame.pixels || !lineConfig_) return false;
     // The gate may have called out (callbacks, scans); look again just before the work.
     if (externallyFrozen_ || foreignMenuOpen_ || (activityResumeAfter_ && now() < *activityResumeAfter_) ||
         (hoverGuardEnabled_ && !newSceneSettling(now) && pointerInZones(0)))
-        return;
-    if (!frame.isValid()) return;
+        return true;
+    if (!frame.isValid()) return false;
     analyse(frame);
+    return false;
 }
 
 bool FrameOutput::passesGate(const CaptureFrame&, FrameTime& now) {
@@ -165,7 +230,8 @@ bool FrameOutput::passesGate(const CaptureFrame&, FrameTime& now) {
         if (overviewActive_ || pointerInMenuBar_ || foreignMenuOpenNow()) {
             freezeStartTime_ = now();
         } else {
-            setExternalFreeze(false);
+            // This very frame goes on: nothing to ask for.
+            externallyFrozen_ = false;
             foreignMenuOpen_ = false;
             freezeStartTime_.reset();
             invalidateCaches();
@@ -344,13 +410,8 @@ void FrameOutput::analyse(const CaptureFrame& frame) {
     const std::size_t insetBytes = static_cast<std::size_t>(span->inset) * 4;
     const bool duplicate = hasLastLine_ && lastLineWidth_ == w &&
                            lineKernels().sameColors(row + insetBytes, lastLine_ + insetBytes, innerPixels);
-    if (duplicate) {
-        // A repeated row still moves a smoothing that has not reached the raw colour yet.
-        const bool smoothingMoving =
-            smoothingEnabled_ && (!smoothedAverage_ || !lastRawDominant_ ||
-                                  !colorsClose(*smoothedAverage_, *lastRawDominant_, tolerance));
-        if (!forcePublishNextFrame_ && !smoothingMoving) return;
-    }
+    // A repeated row still moves a smoothing that has not reached the raw colour yet.
+    if (duplicate && !forcePublishNextFrame_ && !smoothingMoving(tolerance)) return;
 
     // The line is written once: straight into the image it is published in, or into working space.
     QImage* image = nullptr;

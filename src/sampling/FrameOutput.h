@@ -1,10 +1,13 @@
 // The frame analysis of one capture stream: gates every frame (incomplete, frozen, another app's menu open,
 // pointer resting in the bar), then derives the live line, 64 zone colours, the dominant and edge colours,
-// the blurred backdrops and the beam colour, and hands each result to its callback.
+// the blurred backdrops and the beam colour, and hands each result to its callback. A stream sends a frame
+// only when its strip changed, so the analysis asks for one more whenever it has something left to do with
+// the strip as it stands: a frame a gate held back, a smoothing on its way, a blur owed, a forced publish.
 #pragma once
 
 #include <QImage>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,20 +101,33 @@ public:
     std::function<void(const Color& dominant, const std::vector<Color>& zones)> onUpdate;
     std::function<void()> onForceUnfreeze;  // the watchdog broke a freeze
     std::function<void()> onActivityEnded;  // frames count again after another app's menu closed
+    // Asks the stream for another frame though nothing may have changed (the stream's requestFrame).
+    std::function<void()> onWantsFrame;
+    // Told when the analysis starts or stops waiting for the pointer to move: a change is held back while
+    // the pointer rests on the bar, and only a move can let it through. The pointer's moves are then to
+    // reach setCachedPointer, each asking for a frame.
+    std::function<void(bool waits)> onWaitsForPointer;
 
     // ---- on the frame queue ----
-    // The per-frame algorithm.
+    // The per-frame algorithm; asks for another frame when it could not finish with this one.
     void receive(const CaptureFrame& frame);
 
     void applySettings(const Settings& settings);
     void setExternalFreeze(bool frozen);
     void unfreeze() { setExternalFreeze(false); }
     void setOverviewActive(bool active) { overviewActive_ = active; }
-    void setHoverGuardEnabled(bool enabled) { hoverGuardEnabled_ = enabled; }
-    void forcePublish() { forcePublishNextFrame_ = true; }
+    void setHoverGuardEnabled(bool enabled) {
+        hoverGuardEnabled_ = enabled;
+        if (held_) askForFrame();  // the guard may be what held it
+    }
+    void forcePublish() {
+        forcePublishNextFrame_ = true;
+        askForFrame();
+    }
     void forcePublish(bool snapSmoothing) {
         forcePublishNextFrame_ = true;
         snapSmoothingOnForcedPublish_ = snapSmoothing;
+        askForFrame();
     }
     void resetPublishState();
     void holdBlurCommit() { backdrop_.holdCommit(); }
@@ -122,7 +138,8 @@ public:
 
     // ---- any thread ----
     // The pointer in global points (x as is, y in points below the primary screen's top), written by the
-    // pointer monitors.
+    // pointer monitors. A new position asks for a frame while the beam is sampled, which follows it, or
+    // while a change waits for the pointer to leave the bar.
     void setCachedPointer(Point p);
     std::optional<Point> cachedPointer() const;
 
@@ -165,6 +182,20 @@ private:
         std::optional<double> now_;
     };
 
+    // The per-frame algorithm; true when a gate held the frame back.
+    bool look(const CaptureFrame& frame);
+    // Whether the frame just held back waits for the pointer alone: it rests on the bar, and no other gate
+    // holds the frame.
+    bool heldForPointer();
+    void setWaitsForPointer(bool waits);
+    // Whether the analysis has something left to do with the strip as it stands.
+    bool wantsAnotherFrame() const;
+    bool smoothingMoving(double tolerance) const;
+    void askForFrame() {
+        if (onWantsFrame) onWantsFrame();
+    }
+    // While a freeze holds a frame back, one ask when the watchdog may break it.
+    void askWhenWatchdogDue();
     bool passesGate(const CaptureFrame& frame, FrameTime& now);
     // The hover guard's step: whether the pointer on the bar (or just leaving it) holds this frame back.
     bool hoverPauses(FrameTime& now);
@@ -196,6 +227,13 @@ private:
 
     mutable std::mutex pointerLock_;
     std::optional<Point> cachedPointer_;  // nullopt until first written: the beam is off
+    // A pointer move's ask for a frame is queued and not yet run.
+    std::atomic<bool> pointerAskQueued_{false};
+    // The last frame was held back by a gate, and only a move of the pointer can let it through.
+    bool held_ = false;
+    bool waitsForPointer_ = false;
+    // The freeze start a watchdog ask was queued for.
+    std::optional<double> watchdogAskFor_;
     // The guard's reading of the pointer for the frame being looked at; absent until it is needed.
     std::optional<std::optional<Point>> framePointer_;
 

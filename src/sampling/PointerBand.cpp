@@ -36,6 +36,15 @@ void PointerBand::removePointerMonitors() {
     if (pointerInBeamBand()) pointerInBeamBand = false;
 }
 
+void PointerBand::setFramesWaitForPointer(bool waiting) {
+    if (!waiting) {
+        framesWatch_.cancel();
+    } else if (!framesWatch_.isActive()) {
+        // The analyses read the pointer where it rests when they held the change; its moves are news.
+        framesWatch_ = pointer_.watchMotion([this] { cachePointerPosition(); });
+    }
+}
+
 void PointerBand::updatePointerInBeamBand() {
     const double y = cachePointerPosition();
     const double margin = pointerInBeamBand() ? kBandHysteresis : 0;

@@ -1,5 +1,6 @@
 // The pointer's side of the light beam: watches the pointer while the beam can show, keeps every frame
 // analysis's pointer cache current, and publishes whether the pointer lies in the beam band under the bar.
+// The caches are also kept current while a frame analysis waits for the pointer to leave the bar.
 #pragma once
 
 #include <functional>
@@ -29,6 +30,8 @@ public:
     void installPointerMonitors();
     // Stops watching and clears the band flag.
     void removePointerMonitors();
+    // Watches the pointer for the frame analyses alone, while one of them waits for it to move.
+    void setFramesWaitForPointer(bool waiting);
 
     void updatePointerInBeamBand();
     // Writes the pointer into every frame analysis and returns its y in points below the primary screen's
@@ -39,6 +42,7 @@ private:
     PointerSource& pointer_;
     std::function<std::vector<FrameOutput*>()> frameOutputs_;
     Cancellable watch_;
+    Cancellable framesWatch_;
 };
 
 }  // namespace velaro

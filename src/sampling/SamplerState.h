@@ -53,6 +53,8 @@ struct SamplerState {
         std::optional<std::string> loggedDemandSignature;
         bool undemandedOpenLogged = false;
         Cancellable idleTeardownTimer;
+        // Reads the pointer now and then while a frame analysis waits for it to leave the bar.
+        Cancellable pointerPoll;
     } streams;
 
     // The settings every frame analysis gets, kept for the analyses of contexts made later.

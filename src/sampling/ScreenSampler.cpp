@@ -21,6 +21,7 @@ namespace velaro {
 namespace {
 
 constexpr double kPollSeconds = 0.5;
+constexpr double kPointerPollSeconds = 0.1;
 constexpr double kFilledConfirmSeconds = 0.1;
 constexpr int kMaxReconcilePasses = 4;
 // Ink thresholds, kept at the single precision they were tuned in.
@@ -62,6 +63,7 @@ ScreenSampler::~ScreenSampler() {
     lifetime_.end();
     state_->cycle.observers.clear();
     pointerBand_.removePointerMonitors();
+    state_->streams.pointerPoll.cancel();
     state_->cycle.pollTimer.cancel();
     state_->cycle.resumeTimer.cancel();
     stopParking();
@@ -333,6 +335,12 @@ void ScreenSampler::wireCallbacks(const std::shared_ptr<StreamContext>& context)
             after(0.5, [this] { refresh(); });
         });
     };
+    fo.onWaitsForPointer = [this, onMain](bool waits) {
+        onMain([this, waits](StreamContext& c) {
+            c.waitsForPointer = waits;
+            followPointer();
+        });
+    };
     fo.onForceUnfreeze = [this, onMain] {
         onMain([this](StreamContext& c) {
             if (!isLive(c)) return;
@@ -444,7 +452,7 @@ void ScreenSampler::setLightReflectionsEnabled(bool on) {
     state_->streams.lightReflectionsEnabled = on;
     bumpConfigGenerations();
     if (!state_->streams.lightReflectionsEnabled) beamColor = Color::clear();
-    pointerBand_.update(state_->streams.lightReflectionsEnabled, state_->streams.masterEnabled);
+    followPointer();
     if (hasActiveStream()) stopAllStreams();
     reconcile();
 }
@@ -461,7 +469,7 @@ void ScreenSampler::setMasterEnabled(bool on) {
         state_->filled.confirmTimer.cancel();
         state_->seam.cancelRelease();
     }
-    pointerBand_.update(state_->streams.lightReflectionsEnabled, state_->streams.masterEnabled);
+    followPointer();
     reconcile();
 }
 
@@ -716,6 +724,12 @@ void ScreenSampler::continueStart(const ScreenID& screen, const std::shared_ptr<
         context->isConfiguringStream = false;
         return;
     }
+    // The analysis asks this stream for the frames it wants again; queued before any frame of it.
+    context->frameOutput->async([weak = std::weak_ptr<CaptureStream>(stream)](FrameOutput& fo) {
+        fo.onWantsFrame = [weak] {
+            if (auto s = weak.lock()) s->requestFrame();
+        };
+    });
     // The queue handed to the stream keeps the frame analysis alive for as long as the stream may use it.
     FrameOutput* output = context->frameOutput.get();
     std::shared_ptr<SerialQueue> queue(context->frameOutput, &context->frameOutput->queue());
@@ -782,10 +796,29 @@ ContentFilter ScreenSampler::makeContentFilter(const ShareableContent& content,
     return std::move(choice.filter);
 }
 
+void ScreenSampler::followPointer() {
+    auto& streams = state_->streams;
+    pointerBand_.update(streams.lightReflectionsEnabled, streams.masterEnabled);
+    bool framesWait = false;
+    for (const auto& c : allContexts()) framesWait = framesWait || (c->stream && c->waitsForPointer);
+    framesWait = framesWait && streams.masterEnabled;
+    pointerBand_.setFramesWaitForPointer(framesWait);
+    // A pointer another program warps moves no input device, so no watch hears of it: while a change waits
+    // for the pointer, it is also read now and then, which brings a warp to the analyses like a move.
+    if (!framesWait)
+        streams.pointerPoll.cancel();
+    else if (!streams.pointerPoll.isActive())
+        streams.pointerPoll = loop().every(kPointerPollSeconds, [this] { pointerBand_.cachePointerPosition(); });
+}
+
 void ScreenSampler::stopStream(StreamContext& context) {
     if (!context.stream) return;
     auto stream = std::move(context.stream);
     context.stream.reset();
+    if (context.waitsForPointer) {
+        context.waitsForPointer = false;
+        followPointer();
+    }
     if (context.feedsSingular) later([this] { beamColor = Color::clear(); });
     context.frameOutput->async([](FrameOutput& fo) {
         fo.holdBlurCommit();
@@ -812,6 +845,8 @@ void ScreenSampler::handleStreamStopped(const CaptureStream* stream) {
     for (const auto& c : allContexts()) {
         if (c->stream && c->stream.get() == stream) {
             c->stream.reset();
+            c->waitsForPointer = false;
+            followPointer();
             break;
         }
     }

@@ -189,6 +189,8 @@ private:
     void startStream(const ScreenInfo& screen, const std::shared_ptr<StreamContext>& context);
     ContentFilter makeContentFilter(const ShareableContent& content, const CaptureDisplay& display);
     void stopStream(StreamContext& context);
+    // Watches the pointer while the beam shows or a frame analysis of a running stream waits for it.
+    void followPointer();
     void stopAllStreams();
     bool isAnyStreamConfiguring() const;
     bool needsStreamRestart() const;

@@ -111,6 +111,8 @@ public:
         };
         output->onForceUnfreeze = [this] { ++forceUnfreezes; };
         output->onActivityEnded = [this] { ++activityEnded; };
+        output->onWantsFrame = [this] { ++frameAsks; };
+        output->onWaitsForPointer = [this](bool waits) { pointerWaits.push_back(waits); };
     }
 
     void run(std::function<void(FrameOutput&)> op) {
@@ -149,6 +151,8 @@ public:
     std::vector<std::pair<std::optional<BackdropImage>, std::optional<BackdropImage>>> corners;
     int forceUnfreezes = 0;
     int activityEnded = 0;
+    int frameAsks = 0;  // frames asked of the stream though nothing may have changed
+    std::vector<bool> pointerWaits;
 };
 
 inline void expectColorNear(const Color& actual, const Color& expected, double tolerance = 1e-9) {

@@ -78,6 +78,19 @@ TEST_F(PointerBandTest, WatchesOnlyWhileLightReflectionsAndTheMasterSwitchAreOn)
     EXPECT_EQ(flags, (std::vector<bool>{true, false}));
 }
 
+TEST_F(PointerBandTest, WatchesForFramesThatWaitForThePointerWithoutShowingTheBeam) {
+    moveTo(50);
+    band.setFramesWaitForPointer(true);
+    band.setFramesWaitForPointer(true);
+    EXPECT_EQ(pointer.watcherCount(), 1u);
+    moveTo(60);
+    ASSERT_TRUE(first->cachedPointer());
+    EXPECT_EQ(first->cachedPointer()->y, 60);
+    EXPECT_FALSE(band.pointerInBeamBand()) << "the beam band flag moved with the beam off";
+    band.setFramesWaitForPointer(false);
+    EXPECT_EQ(pointer.watcherCount(), 0u);
+}
+
 TEST_F(PointerBandTest, FeedsEveryFrameAnalysisWithThePointer) {
     EXPECT_FALSE(first->cachedPointer());
     pointer.moveTo({321, 900 - 45});

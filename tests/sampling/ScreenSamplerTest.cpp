@@ -117,6 +117,34 @@ TEST(ScreenSampler, APointerRestingOnTheBarHoldsTheBandButNotAWindowThatJustFill
     EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(green), 0.002)) << "the pause let a change in";
 }
 
+// A stream sends nothing while its strip stays as it is: a change the pause held back waits, with the pointer
+// watched, for the pointer to leave the bar; then it is asked of the stream again until it went through.
+TEST(ScreenSampler, AChangeThePauseHeldBackIsAskedOfTheStreamOnceThePointerLeaves) {
+    SamplerRig rig;
+    rig.sampler->channel("A");
+    rig.startStreaming();
+    const Rgb teal{0, 128, 128}, red{200, 20, 20};
+    rig.deliverSolid("A", teal);
+    auto stream = rig.streamOf("A");
+    rig.pointer.moveToTopLeft({700, 10});
+    rig.loop.advance(1.5);
+    int asked = stream->frameRequests();
+    rig.deliverSolid("A", red);
+    EXPECT_EQ(stream->frameRequests(), asked) << "asked for frames while the pointer rests on the bar";
+    EXPECT_EQ(rig.pointer.watcherCount(), 1u) << "the pointer is not watched for the held change";
+    rig.pointer.moveToTopLeft({700, 300});
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(stream->frameRequests(), asked + 1) << "the pointer left and nothing was asked for";
+    for (int frames = 0; frames < 100 && stream->frameRequests() > asked; ++frames) {
+        asked = stream->frameRequests();
+        rig.loop.advance(1.0 / 60);
+        rig.deliverSolid("A", red);
+    }
+    EXPECT_TRUE(colorsClose(rig.sampler->dominantColor(), colorOf(red), 0.002));
+    EXPECT_EQ(stream->frameRequests(), asked) << "the stream was asked for frames after the change went through";
+    EXPECT_EQ(rig.pointer.watcherCount(), 0u) << "the pointer is still watched";
+}
+
 // However many values a frame changes, the main thread wakes once for it, and a frame that changes nothing
 // does not wake it at all; what it gets is the frame's results, all of them.
 TEST(ScreenSampler, EachFrameReachesTheMainLoopAsOneBlock) {

@@ -2,6 +2,7 @@
 // once), scripted failures, and a record of every stream's configuration and filters.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -27,6 +28,10 @@ public:
     void updateContentFilter(ContentFilter filter, CaptureCompletion completion) override;
     ContentFilter contentFilter() const override { return filter_; }
     StreamConfiguration configuration() const override { return configuration_; }
+    // Counted while the stream runs; the test delivers what it wants in answer.
+    void requestFrame() override {
+        if (running_) ++frameRequests_;
+    }
 
     // True from a successful start until a stop is asked for or the stream stops by itself.
     bool isRunning() const { return running_; }
@@ -35,6 +40,8 @@ public:
     const std::vector<ContentFilter>& filters() const { return filters_; }
     int startCalls() const { return startCalls_; }
     int stopCalls() const { return stopCalls_; }
+    // How often the output asked for a frame while the stream ran.
+    int frameRequests() const { return frameRequests_; }
     const std::string& queueLabel() const;
 
     // Queues `frame` on the output's queue, as the real stream does; ignored unless the stream runs.
@@ -58,6 +65,7 @@ private:
     bool starting_ = false;
     int startCalls_ = 0;
     int stopCalls_ = 0;
+    std::atomic<int> frameRequests_{0};
     std::shared_ptr<bool> gate_ = std::make_shared<bool>(false);
 };
 

@@ -43,6 +43,8 @@ struct Monitor {
     std::uint32_t displayID = 0;
     PixelRect root;
     bool primary = false;
+    // Defined by a client rather than made of outputs: it comes, goes and moves without a notice.
+    bool byClient = false;
 };
 
 // The monitors with the primary first and marked: the one the server names, else the one at the root's

@@ -2,10 +2,13 @@
 // one connection however many screens it streams, and a stream that stops never waits for a thread.
 #include "platform/linux/X11CaptureService.h"
 
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <shared_mutex>
@@ -25,6 +28,8 @@ namespace {
 constexpr double kDisplayInterval = 1.0 / 60;  // what "the display's rate" means on a server with no vsync
 constexpr int kLargestFrameSide = 16384;
 constexpr int kDeepestQueue = 16;
+constexpr double kUnwokenLook = 0.05;
+constexpr std::chrono::seconds kClientMonitorCheck{1};
 
 // The part of a monitor a configuration asks for: its source rectangle, or the whole monitor when empty.
 PixelRect captureArea(const StreamConfiguration& config, const Monitor& monitor, double pixelsPerPoint) {
@@ -61,6 +66,8 @@ struct StreamState {
     CaptureCompletion pendingStart;
     bool running = false;
     bool stopRequested = false;
+    // The output asked for a frame whether or not anything changed.
+    bool frameAsked = false;
     std::uint64_t generation = 0;
     std::shared_ptr<DeliveryGate> gate;
 };
@@ -80,10 +87,13 @@ struct Run {
     bool begun = false;
     bool delivered = false;  // its gate is among those the worker's stop closes
     std::optional<Monitor> monitor;
-    // The last frame, handed out again while nothing under the strip changed.
+    // The last frame, and what tells when it stops holding.
     KeptStrip strip;
+    // Nothing to grab until the damage notices tell of a change under the strip, or a frame is asked for.
+    bool waiting = false;
     std::uint32_t displayID = 0;
     std::uint64_t monitorsSeen = 0;
+    // The earliest time of the next grab: the configured rate bounds how often a changing strip is grabbed.
     SteadyClock::time_point due{}, monitorsRead{};
 
     // Its stream stopped, restarted or went away since.
@@ -108,13 +118,21 @@ void completeUpdates(MainLoop& loop, StreamState& state, std::optional<CaptureEr
 
 }  // namespace
 
-// The capture thread: waits for jobs and for the next due frame of any run, and drops runs whose stream
-// has stopped.
+// The capture thread: sleeps until a job comes, a stream starts, stops or asks for a frame, the server sends
+// a notice, or a run's next grab is due; and drops runs whose stream has stopped. A run whose last frame
+// still holds waits for the damage notices: over a strip nothing draws on, the thread does not wake.
 class X11CaptureService::Worker {
 public:
     Worker(MainLoop& loop, X11Session& session, CaptureOptions options)
-        : loop_(loop), x11_(session), options_(options), thread_([this] { work(); }) {}
-    ~Worker() { stop(); }
+        : loop_(loop),
+          x11_(session),
+          options_(options),
+          wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          thread_([this] { work(); }) {}
+    ~Worker() {
+        stop();
+        if (wakeFd_ >= 0) close(wakeFd_);
+    }
 
     MainLoop& loop() { return loop_; }
 
@@ -125,7 +143,7 @@ public:
             if (stopping_) return false;
             jobs_.push_back(std::move(job));
         }
-        wake_.notify_all();
+        wake();
         return true;
     }
     bool start(std::shared_ptr<Run> run) {
@@ -134,10 +152,16 @@ public:
             if (stopping_) return false;
             runs_.push_back(std::move(run));
         }
-        wake_.notify_all();
+        wake();
         return true;
     }
-    void wake() { wake_.notify_all(); }
+    // Has the worker look at everything again. Called on the worker itself (an output asking for a frame
+    // while it takes one), it needs no wake: the worker looks again before it sleeps.
+    void wake() {
+        if (std::this_thread::get_id() == workerId_.load()) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
+    }
 
     // Ends the worker, then waits for any frame an output is still taking: the outputs read services that
     // may be destroyed once capture has ended, and the streams that fed them may outlive it. The reader of
@@ -149,7 +173,7 @@ public:
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
-        wake_.notify_all();
+        wake();
         if (thread_.joinable()) thread_.join();
         for (const auto& gate : gates_) gate->closeAndWait();
         gates_.clear();
@@ -158,41 +182,27 @@ public:
 
 private:
     void work() {
+        workerId_ = std::this_thread::get_id();
+        // Named, so that whoever looks for what wakes finds it.
+        pthread_setname_np(pthread_self(), "velaro-capture");
         for (;;) {
             std::deque<Job> jobs;
-            std::vector<std::shared_ptr<Run>> due;
-            bool anyRun = false;
+            std::vector<std::shared_ptr<Run>> runs;
             {
-                std::unique_lock lock(mutex_);
-                for (;;) {
-                    if (stopping_) return;
-                    // A run its stream has stopped is dropped here, whenever the stream stopped.
-                    std::erase_if(runs_, [](const std::shared_ptr<Run>& r) { return r->ended(); });
-                    if (!jobs_.empty()) break;
-                    // The last run gone: one more turn lets the server's notices go before the wait, which
-                    // may last; followed meanwhile, the notices of every drawing on the screen would pile
-                    // up at the server for nobody.
-                    if (runs_.empty() && following_) break;
-                    std::optional<SteadyClock::time_point> next;
-                    for (const auto& r : runs_)
-                        if (!next || r->due < *next) next = r->due;
-                    if (next && *next <= SteadyClock::now()) break;
-                    if (next)
-                        wake_.wait_until(lock, *next);
-                    else
-                        wake_.wait(lock);
-                }
+                std::lock_guard lock(mutex_);
+                if (stopping_) return;
+                // A run its stream has stopped is dropped here, whenever the stream stopped.
+                std::erase_if(runs_, [](const std::shared_ptr<Run>& r) { return r->ended(); });
                 jobs.swap(jobs_);
-                const auto now = SteadyClock::now();
-                for (const auto& r : runs_)
-                    if (r->due <= now) due.push_back(r);
-                anyRun = !runs_.empty();
+                runs = runs_;
             }
             CaptureError error;
             Session* session = reader(&error);
             if (session) {
-                session->setFollowing(anyRun);
-                following_ = anyRun;
+                // The last run gone, notices are no longer followed: they would pile up at the server for
+                // nobody while the worker sleeps.
+                session->setFollowing(!runs.empty());
+                following_ = !runs.empty();
                 if (!session->pollEvents()) {
                     error = {CaptureErrorCode::connectionLost, "the X display connection was lost"};
                     session_.reset();
@@ -201,13 +211,81 @@ private:
             }
             if (!session) following_ = false;
             for (auto& job : jobs) job(session, error);
-            for (const auto& run : due) {
+            const auto now = SteadyClock::now();
+            for (const auto& run : runs) {
+                if (session && run->waiting) run->waiting = stillWaits(*run, *session);
+                if (session && (run->waiting || run->due > now)) continue;
                 const bool goesOn = session ? step(*run, *session) : fail(*run, error);
                 if (goesOn) continue;
                 std::lock_guard lock(mutex_);
                 std::erase(runs_, run);
             }
+            sleep(session);
         }
+    }
+
+    // Sleeps until anything is to be done; returns at once when something is.
+    void sleep(Session* session) {
+        std::optional<SteadyClock::time_point> next;
+        // The server's notices matter only to a run that waits for a change; one that saw its change
+        // takes them in with its grab, so a burst of drawing wakes the worker once a frame, not once a
+        // notice.
+        bool listen = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_ || !jobs_.empty()) return;
+            // One more turn stops following the notices once the last run is gone.
+            if (runs_.empty() && following_) return;
+            for (const auto& r : runs_) {
+                if (r->ended()) return;
+                const bool waits = r->waiting && !asked(*r);
+                listen = listen || waits;
+                const auto at = waits ? monitorCheckDue(*r) : r->due;
+                if (at != SteadyClock::time_point::max() && (!next || at < *next)) next = at;
+            }
+        }
+        double timeout = -1;
+        if (next) {
+            timeout = std::chrono::duration<double>(*next - SteadyClock::now()).count();
+            if (timeout <= 0) return;
+        }
+        // Without a descriptor to be woken through (the system refused one), the worker looks now and then.
+        if (wakeFd_ < 0 && (timeout < 0 || timeout > kUnwokenLook)) timeout = kUnwokenLook;
+        if (session && !listen) session->flush();
+        const bool woken =
+            session && listen ? session->waitForEvents(wakeFd_, timeout) : waitForWake(wakeFd_, timeout);
+        if (woken) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
+        }
+    }
+
+    // When a waiting run's display is to be read again: a monitor a client defined changes without a
+    // notice, so it is read once a second; any other, never.
+    static SteadyClock::time_point monitorCheckDue(const Run& run) {
+        if (!run.monitor || !run.monitor->byClient) return SteadyClock::time_point::max();
+        return run.monitorsRead + kClientMonitorCheck;
+    }
+
+    static bool asked(Run& run) {
+        std::lock_guard lock(run.state->mutex);
+        return run.state->frameAsked || !run.state->pendingUpdates.empty();
+    }
+
+    // Whether a run that waits for a change may go on waiting: nothing asked of it, its display as it was,
+    // and the damage notices vouch that its last frame still holds.
+    bool stillWaits(Run& run, Session& session) {
+        ContentFilter filter;
+        {
+            std::lock_guard lock(run.state->mutex);
+            if (run.state->frameAsked || !run.state->pendingUpdates.empty()) return false;
+            filter = run.state->filter;
+        }
+        if (!run.monitor || session.monitorsGeneration() != run.monitorsSeen ||
+            filter.display.displayID != run.displayID || monitorCheckDue(run) <= SteadyClock::now())
+            return false;
+        return run.strip.stillHolds(session, captureArea(run.config, *run.monitor, session.pixelsPerPoint()),
+                                    filter, run.config.width, run.config.height);
     }
 
     Session* reader(CaptureError* error) {
@@ -259,15 +337,20 @@ private:
         }
         ContentFilter filter;
         std::vector<CaptureCompletion> applied;
+        bool wanted = false;
         {
             std::lock_guard lock(run.state->mutex);
             if (run.state->stopRequested || run.state->generation != run.generation) return false;
             filter = run.state->filter;
             applied.swap(run.state->pendingUpdates);
+            wanted = std::exchange(run.state->frameAsked, false);
         }
-        // Client-defined monitors come and go without a notice, so the list is also read once a second.
+        // A new filter's first frame goes out whatever it shows: it is the one its completion speaks of.
+        wanted = wanted || !applied.empty();
+        // Client-defined monitors come and go without a notice, so the list is also read again when a grab
+        // comes a second or more after the last reading.
         if (session.monitorsGeneration() != run.monitorsSeen || filter.display.displayID != run.displayID ||
-            now - run.monitorsRead >= std::chrono::seconds(1)) {
+            now - run.monitorsRead >= kClientMonitorCheck) {
             run.monitorsSeen = session.monitorsGeneration();
             run.monitorsRead = now;
             run.displayID = filter.display.displayID;
@@ -278,23 +361,23 @@ private:
                 return false;
             }
         }
+        run.waiting = false;
         if (run.gate->inFlight.load() < run.config.queueDepth) {
             const PixelRect area = captureArea(run.config, *run.monitor, session.pixelsPerPoint());
             if (auto frame = run.strip.frame(session, area, filter, run.config.width, run.config.height,
                                              loop_.uptime())) {
-                keepGate(run);
-                ++run.gate->inFlight;
-                // Handed over on this thread when the output is idle (the usual case at any rate the
-                // analysis keeps up with): waking the output's thread for each frame while this one goes
-                // back to sleep costs more than the analysis itself.
-                run.queue->runOrAsync([gate = run.gate, output = run.output, frame = std::move(*frame)] {
-                    {
-                        std::shared_lock delivering(gate->delivering);
-                        if (gate->open.load()) output(frame);
-                    }
-                    --gate->inFlight;
-                });
+                // Nothing new goes out unless it was asked for: a grab that found the pixels of the frame
+                // before tells the output nothing.
+                const bool changed = !run.strip.repeated();
+                if (changed || wanted) deliver(run, std::move(*frame));
+                // While the strip changes, the next look comes at the next frame's time, taking in every
+                // notice since at once; the first look that finds nothing changed waits for the notices.
+                run.waiting = run.strip.vouched() && !changed;
             }
+        } else if (wanted) {
+            // The output lags: the frame it asked for comes once it has caught up.
+            std::lock_guard lock(run.state->mutex);
+            run.state->frameAsked = true;
         }
         for (auto& c : applied) complete(loop_, std::move(c), std::nullopt);
         const double interval =
@@ -303,6 +386,21 @@ private:
         run.due += std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(interval));
         if (const auto after = SteadyClock::now(); run.due < after) run.due = after;
         return true;
+    }
+
+    void deliver(Run& run, CaptureFrame frame) {
+        keepGate(run);
+        ++run.gate->inFlight;
+        // Handed over on this thread when the output is idle (the usual case at any rate the analysis keeps
+        // up with): waking the output's thread for each frame while this one goes back to sleep costs more
+        // than the analysis itself.
+        run.queue->runOrAsync([gate = run.gate, output = run.output, frame = std::move(frame)] {
+            {
+                std::shared_lock delivering(gate->delivering);
+                if (gate->open.load()) output(frame);
+            }
+            --gate->inFlight;
+        });
     }
 
     // Ends the run from the worker and tells the owner on the main loop, unless it was stopped meanwhile.
@@ -322,12 +420,14 @@ private:
     X11Session& x11_;
     const CaptureOptions options_;
     std::mutex mutex_;
-    std::condition_variable wake_;
     bool stopping_ = false;
     std::deque<Job> jobs_;
     std::vector<std::shared_ptr<Run>> runs_;
     std::unique_ptr<Session> session_;  // the worker thread's own, until it has ended
     bool following_ = false;            // the session follows the server's notices; the worker's own
+    // Written to wake the worker from its sleep; read by the worker.
+    const int wakeFd_;
+    std::atomic<std::thread::id> workerId_{};
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;
     std::thread thread_;                // last: it starts once everything above exists
@@ -376,6 +476,7 @@ public:
             if (!refusal) {
                 state_->running = true;
                 state_->stopRequested = false;
+                state_->frameAsked = false;
                 state_->gate = std::make_shared<DeliveryGate>();
                 state_->pendingStart = std::move(completion);
                 run->generation = ++state_->generation;
@@ -435,6 +536,17 @@ public:
         }
         // Told once a frame has been taken with it.
         state_->pendingUpdates.push_back(std::move(completion));
+        lock.unlock();
+        worker_->wake();
+    }
+
+    void requestFrame() override {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->running || state_->frameAsked) return;
+            state_->frameAsked = true;
+        }
+        worker_->wake();
     }
 
     ContentFilter contentFilter() const override {

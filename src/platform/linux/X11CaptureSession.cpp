@@ -1,6 +1,7 @@
 // The xcb side of capture: connection, extensions, monitors, the window stack, SHM grabs and filtering.
 #include "platform/linux/X11CaptureSession.h"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +27,17 @@ namespace velaro::x11capture {
 namespace {
 
 using x11::own;
+
+// Sleeps until one of `fds` is readable or `timeoutSeconds` passed (negative: no limit); whether one was.
+bool sleepOn(pollfd* fds, nfds_t count, double timeoutSeconds) {
+    timespec limit{};
+    if (timeoutSeconds >= 0) {
+        const double whole = std::floor(timeoutSeconds);
+        limit.tv_sec = static_cast<time_t>(whole);
+        limit.tv_nsec = static_cast<long>((timeoutSeconds - whole) * 1e9);
+    }
+    return ppoll(fds, count, timeoutSeconds >= 0 ? &limit : nullptr, nullptr) > 0;
+}
 
 std::string propertyText(xcb_get_property_reply_t* r) {
     if (!r || r->format != 8) return {};
@@ -48,6 +61,7 @@ Session::Session(X11Session& x11, x11::Connection& connection, CaptureOptions op
       atoms_(std::make_unique<Atoms>()) {}
 
 Session::~Session() {
+    for (xcb_generic_event_t* ev : waiting_) std::free(ev);
     forgetPictures();
     releaseSegment();
     setFollowing(false);
@@ -171,82 +185,104 @@ bool Session::pollEvents() {
         rootPictureKnown_ = false;
         compositorKnown_ = false;
     }
-    while (xcb_generic_event_t* ev = xcb_poll_for_event(c_)) {
-        const std::uint8_t type = ev->response_type & 0x7f;
-        switch (type) {
-            case 0:  // an error of a request whose reply nobody waited for; the grab that needs it checks
-                     // itself
-                break;
-            case XCB_CONFIGURE_NOTIFY: {
-                // A window of a new size has new storage: its kept picture shows the old one.
-                const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(ev);
-                if (auto it = pictures_.find(e->window);
-                    it != pictures_.end() && (it->second.width != e->width + 2 * e->border_width ||
-                                              it->second.height != e->height + 2 * e->border_width))
-                    forgetPicture(e->window);
-                treeDirty_ = true;
-                ledger_.layoutChanged();
-                break;
-            }
-            case XCB_DESTROY_NOTIFY: {
-                const xcb_window_t window = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window;
-                forgetPicture(window);
-                // The server ended its damage watch with it.
-                if (auto it = watches_.find(window); it != watches_.end()) {
-                    watchedByDamage_.erase(it->second.damage);
-                    watches_.erase(it);
-                    ledger_.watchEnded(window);
-                }
-                treeDirty_ = true;
-                ledger_.layoutChanged();
-                break;
-            }
-            case XCB_MAP_NOTIFY:
-                forgetPicture(reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window);
-                treeDirty_ = true;
-                ledger_.layoutChanged();
-                break;
-            case XCB_UNMAP_NOTIFY:
-                forgetPicture(reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window);
-                treeDirty_ = true;
-                ledger_.layoutChanged();
-                break;
-            case XCB_CREATE_NOTIFY:
-            case XCB_REPARENT_NOTIFY:
-            case XCB_CIRCULATE_NOTIFY:
-            case XCB_GRAVITY_NOTIFY:
-                treeDirty_ = true;
-                ledger_.layoutChanged();
-                break;
-            case XCB_PROPERTY_NOTIFY: {
-                const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
-                if (p->atom == atoms_->rootPmapId || p->atom == atoms_->esetrootPmapId) {
-                    rootPictureKnown_ = false;
-                    ledger_.layoutChanged();
-                }
-                break;
-            }
-            default:
-                if (hasRandr_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                                  type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
-                    ++monitorsGeneration_;
-                    treeDirty_ = true;
-                    ledger_.layoutChanged();
-                } else if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
-                    takeDamage(*ev);
-                }
-                break;
-        }
-        std::free(ev);
-    }
+    for (xcb_generic_event_t* ev : std::exchange(waiting_, {})) takeEvent(ev);
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(c_)) takeEvent(ev);
     pruneWatches();
     return xcb_connection_has_error(c_) == 0;
 }
 
+bool Session::waitForEvents(int wakeFd, double timeoutSeconds) {
+    xcb_flush(c_);
+    // A reply's wait may have read notices into the connection's queue, where the descriptor no longer
+    // shows them: they are taken out here and told by the next pollEvents, with no sleep.
+    if (xcb_generic_event_t* ev = xcb_poll_for_queued_event(c_)) {
+        waiting_.push_back(ev);
+        return false;
+    }
+    if (xcb_connection_has_error(c_)) return false;
+    pollfd fds[2] = {{xcb_get_file_descriptor(c_), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    return sleepOn(fds, wakeFd >= 0 ? 2 : 1, timeoutSeconds) && (fds[1].revents & POLLIN);
+}
+
+bool waitForWake(int wakeFd, double timeoutSeconds) {
+    pollfd fd{wakeFd, POLLIN, 0};
+    return sleepOn(&fd, 1, timeoutSeconds) && (fd.revents & POLLIN);
+}
+
+void Session::takeEvent(xcb_generic_event_t* ev) {
+    const std::uint8_t type = ev->response_type & 0x7f;
+    switch (type) {
+        case 0:  // an error of a request whose reply nobody waited for; the grab that needs it checks itself
+            break;
+        case XCB_CONFIGURE_NOTIFY: {
+            // A window of a new size has new storage: its kept picture shows the old one.
+            const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(ev);
+            if (auto it = pictures_.find(e->window);
+                it != pictures_.end() && (it->second.width != e->width + 2 * e->border_width ||
+                                          it->second.height != e->height + 2 * e->border_width))
+                forgetPicture(e->window);
+            treeDirty_ = true;
+            ledger_.layoutChanged();
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const xcb_window_t window = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window;
+            forgetPicture(window);
+            // The server ended its damage watch with it.
+            if (auto it = watches_.find(window); it != watches_.end()) {
+                watchedByDamage_.erase(it->second.damage);
+                watches_.erase(it);
+                ledger_.watchEnded(window);
+            }
+            treeDirty_ = true;
+            ledger_.layoutChanged();
+            break;
+        }
+        case XCB_MAP_NOTIFY:
+            forgetPicture(reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window);
+            treeDirty_ = true;
+            ledger_.layoutChanged();
+            break;
+        case XCB_UNMAP_NOTIFY:
+            forgetPicture(reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window);
+            treeDirty_ = true;
+            ledger_.layoutChanged();
+            break;
+        case XCB_CREATE_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+            treeDirty_ = true;
+            ledger_.layoutChanged();
+            break;
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
+            if (p->atom == atoms_->rootPmapId || p->atom == atoms_->esetrootPmapId) {
+                rootPictureKnown_ = false;
+                ledger_.layoutChanged();
+            }
+            break;
+        }
+        default:
+            if (hasRandr_ && (type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                              type == randrEventBase_ + XCB_RANDR_NOTIFY)) {
+                ++monitorsGeneration_;
+                treeDirty_ = true;
+                ledger_.layoutChanged();
+            } else if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
+                takeDamage(*ev);
+            }
+            break;
+    }
+    std::free(ev);
+}
+
 namespace {
-// Turns a watch of a drawable no grab reads any more is kept: a few seconds of frames, so a stream's
-// drawables stay watched from one frame to its next at any rate it runs.
-constexpr std::uint64_t kUnreadWatchTurns = 600;
+// Turns a watch of a drawable no reading needs any more is kept. A turn comes only with something to do (a
+// notice, a frame due, a frame asked for), and a stream that waits for a change vouches for its drawables
+// at every turn, so this is long enough for a stream's drawables to stay watched from one grab to its next,
+// and short enough that the notices of a drawable nobody reads stop soon.
+constexpr std::uint64_t kUnreadWatchTurns = 64;
 }  // namespace
 
 void Session::takeDamage(const xcb_generic_event_t& event) {
@@ -303,7 +339,6 @@ void Session::endWatches() {
 
 void Session::pruneWatches() {
     const std::uint64_t turn = ledger_.turn();
-    if (turn % 64 != 0) return;
     std::vector<xcb_drawable_t> unread;
     for (const auto& [drawable, watch] : watches_)
         if (turn - watch.usedTurn > kUnreadWatchTurns) unread.push_back(drawable);
@@ -335,6 +370,7 @@ std::vector<Monitor> Session::monitors() {
                                     : m->name;
                 mon.root = {m->x, m->y, m->width, m->height};
                 mon.primary = m->primary;
+                mon.byClient = xcb_randr_monitor_info_outputs_length(m) == 0;
                 out.push_back(mon);
             }
         }
@@ -866,29 +902,41 @@ ShareableContent Session::shareableContent(bool excludeDesktopWindows, bool onSc
     return content;
 }
 
+bool KeptStrip::stillHolds(Session& session, const PixelRect& area, const ContentFilter& filter, int width,
+                           int height) {
+    return last_ && vouched_ && area == reading_.area && width == width_ && height == height_ &&
+           filter == filter_ && session.unchangedSince(reading_);
+}
+
 std::optional<CaptureFrame> KeptStrip::frame(Session& session, const PixelRect& area,
                                              const ContentFilter& filter, int width, int height,
                                              double timestamp) {
-    reused_ = last_ && area == reading_.area && width == width_ && height == height_ && filter == filter_ &&
-              session.unchangedSince(reading_);
+    reused_ = repeated_ = stillHolds(session, area, filter, width, height);
     if (reused_) {
         // The same pixels, shared; only the time is the frame's own.
         CaptureFrame frame = *last_;
         frame.timestamp = timestamp;
         return frame;
     }
-    last_.reset();
+    std::optional<CaptureFrame> before = std::exchange(last_, std::nullopt);
+    vouched_ = false;
     auto image = session.grabFiltered(area, filter, &reading_);
     if (!image) return std::nullopt;
     CaptureFrame frame = toFrame(scaled(std::move(*image), width, height), timestamp);
-    if (reading_.turn != 0) {
-        // A reading that reads no root pixels leaves its area unset: the area asked is what is compared.
-        reading_.area = area;
-        last_ = frame;
-        filter_ = filter;
-        width_ = width;
-        height_ = height;
+    // A grab that gives the frame before's pixels (a window beneath drew what it showed already, or
+    // something drew beside the strip) is that frame again, pixels shared.
+    if (before && before->width == frame.width && before->height == frame.height &&
+        before->bytesPerRow == frame.bytesPerRow && *before->pixels == *frame.pixels) {
+        frame.pixels = before->pixels;
+        repeated_ = true;
     }
+    // A reading that reads no root pixels leaves its area unset: the area asked is what is compared.
+    reading_.area = area;
+    vouched_ = reading_.turn != 0;
+    last_ = frame;
+    filter_ = filter;
+    width_ = width;
+    height_ = height;
     return frame;
 }
 

@@ -47,6 +47,10 @@ struct TopLevel {
     std::string instanceName;
 };
 
+// Sleeps until `wakeFd` is readable or `timeoutSeconds` passed (negative: no limit), for a reader without a
+// display; whether it was readable.
+bool waitForWake(int wakeFd, double timeoutSeconds);
+
 class Session {
 public:
     // Capture over the X11 session's capture connection, or null with `error` filled in when the server
@@ -68,6 +72,13 @@ public:
     void setFollowing(bool following);
     // Takes the server's change notices; false once the connection has failed.
     bool pollEvents();
+    // Sleeps until the server has sent something to take in, `wakeFd` (an event descriptor, or -1) becomes
+    // readable, or `timeoutSeconds` passed (negative: no limit); the requests made so far go out first.
+    // Notices a reply's wait already read are told at once. Returns whether `wakeFd` was readable; it is
+    // left for the caller to drain.
+    bool waitForEvents(int wakeFd, double timeoutSeconds);
+    // Sends the requests made so far.
+    void flush() { xcb_flush(c_); }
     // Counts the monitor changes the server told of; a reader compares it with the count it last saw.
     std::uint64_t monitorsGeneration() const { return monitorsGeneration_; }
     // The monitors, the primary first; the whole root as one monitor when RandR has none.
@@ -143,6 +154,7 @@ private:
     // Ends the watches of drawables no grab has read for a while.
     void pruneWatches();
     void takeDamage(const xcb_generic_event_t& event);
+    void takeEvent(xcb_generic_event_t* event);
 
     X11Session& x11_;
     x11::Connection& connection_;
@@ -185,6 +197,8 @@ private:
     };
     std::unordered_map<xcb_drawable_t, DamageWatch> watches_;
     std::unordered_map<std::uint32_t, xcb_drawable_t> watchedByDamage_;
+    // Notices taken out of the connection's queue by a wait, told by the next pollEvents.
+    std::vector<xcb_generic_event_t*> waiting_;
     struct Atoms;
     std::unique_ptr<Atoms> atoms_;
     // The shared-memory segment the server writes grabs into.
@@ -194,24 +208,39 @@ private:
 };
 
 // One stream's strip between its frames: the last frame is handed out again, with the new time, while the
-// damage notices show that nothing it was made of changed; otherwise the strip is grabbed anew. Either way
-// what follows sees one frame per call, as if every one had been grabbed.
+// damage notices show that nothing it was made of changed; otherwise the strip is grabbed anew. A stream
+// that waits for a change asks `stillHolds` whenever notices came, and grabs only once it no longer does.
 class KeptStrip {
 public:
+    // Whether the last frame is what a grab of `area` under `filter` at `width` × `height` would give now,
+    // as the damage notices vouch; false when they cannot.
+    bool stillHolds(Session& session, const PixelRect& area, const ContentFilter& filter, int width,
+                    int height);
     // The frame of `area` under `filter`, scaled to `width` × `height`, at `timestamp`; absent when the
     // grab failed.
     std::optional<CaptureFrame> frame(Session& session, const PixelRect& area, const ContentFilter& filter,
                                       int width, int height, double timestamp);
     // Whether the last frame was the kept one.
     bool reused() const { return reused_; }
-    void forget() { last_.reset(); }
+    // Whether the last frame shows the pixels of the one before it: the kept one, or a grab that found the
+    // same pixels (which it then shares).
+    bool repeated() const { return repeated_; }
+    // Whether the damage notices can tell when the last frame stops holding, so nothing needs grabbing until
+    // they do.
+    bool vouched() const { return vouched_; }
+    void forget() {
+        last_.reset();
+        vouched_ = false;
+    }
 
 private:
     std::optional<CaptureFrame> last_;
     Reading reading_;
+    bool vouched_ = false;
     ContentFilter filter_;
     int width_ = 0, height_ = 0;
     bool reused_ = false;
+    bool repeated_ = false;
 };
 
 }  // namespace velaro::x11capture

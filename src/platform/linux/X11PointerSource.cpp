@@ -42,6 +42,10 @@ constexpr double kAskInterval = 1.0 / 60;
 // that finds the server's last answer older than this asks the event thread for a new one (without
 // waiting for it), so a warp is seen within about this long while reads keep coming.
 constexpr auto kAnswerMaxAge = std::chrono::milliseconds(100);
+// Frame reads come once a frame while the strip changes, and not at all while it stays: a read that comes
+// this long after the one before cannot trust the kept answer (a warp meanwhile went by unseen), and off the
+// main thread it asks the server itself.
+constexpr Stamp kReadPause = nanoseconds(std::chrono::milliseconds(250));
 // An ask unanswered after this long is taken as lost (a dropped message, an event filtered out on the way):
 // the next read asks again.
 constexpr auto kAskTimeout = std::chrono::milliseconds(500);
@@ -89,6 +93,7 @@ struct X11PointerSource::Shared {
     std::atomic<std::uint64_t> position{0};  // `root` and `fresh` packed; written under the mutex
     int watchers = 0;
     std::atomic<Stamp> lastRead{0};
+    std::atomic<Stamp> lastPositionRead{0};  // reads of the position alone, which keep asking for answers
     Stamp lastModifierRead = 0;
     bool notifyPosted = false;
     std::function<void()> notify;  // main thread; cleared when the source goes
@@ -300,6 +305,8 @@ bool X11PointerSource::following() const {
 X11PointerSource::Reading X11PointerSource::current(bool keys) const {
     const Stamp t = now();
     shared_->lastRead.store(t, std::memory_order_relaxed);
+    const Stamp readBefore = keys ? t : shared_->lastPositionRead.exchange(t, std::memory_order_relaxed);
+    const bool offMain = std::this_thread::get_id() != mainThread_;
     Reading known;
     if (!keys) {
         // The frame queues' path: no lock while raw motion keeps the position current.
@@ -310,22 +317,22 @@ X11PointerSource::Reading X11PointerSource::current(bool keys) const {
         shared_->lastModifierRead = t;
         if (shared_->freshKeys) known = {shared_->root, shared_->state};
     }
-    if (known.root) {
+    if (known.root && !(offMain && t - readBefore > kReadPause)) {
         // Raw events keep this current; only a warp by another program goes by them, and a periodic
         // answer from the server catches that. A warp leaves the modifier keys as they are: reads of the
         // keys alone (the progress bar's, ten a second) need no such answer. The read itself never waits.
         if (!keys && shared_->asks.claim(t)) shared_->ask();
         return known;
     }
-    if (std::this_thread::get_id() == mainThread_) {
+    if (!offMain) {
         // The main thread never waits for the server: it gets what is known while the event thread asks,
         // and the watchers hear of the answer.
         shared_->follow(true, keys);
         std::lock_guard lock(shared_->mutex);
         return {shared_->root, shared_->state};
     }
-    // Elsewhere (the frame queues) the pointer is not followed yet, or the server has no raw events: the
-    // server is asked here, and from then on raw motion keeps the answer current.
+    // Elsewhere (the frame queues) the pointer is not followed yet, the server has no raw events, or reads
+    // paused: the server is asked here, and from then on raw motion keeps the answer current.
     shared_->follow(false, keys);
     const auto answer = shared_->read();
     shared_->store(answer);

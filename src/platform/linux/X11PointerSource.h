@@ -28,7 +28,8 @@ public:
     // pointer. The devices do not tell of a pointer another program warps, so a read that finds the
     // server's last answer older than a tenth of a second has the event thread ask again: a warp is seen
     // within about that long while reads keep coming. When the pointer is not followed yet (or the server
-    // has no raw motion) a read off the main thread asks the server itself (a round trip on the reading
+    // has no raw motion, or reads paused for a quarter of a second) a read off the main thread asks the
+    // server itself (a round trip on the reading
     // thread), while the main thread gets what is known and the event thread asks; the watchers hear of the
     // answer. Either way the pointer is followed from then on, for as long as reads keep coming (a second)
     // or a watch lasts.
