@@ -138,10 +138,10 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     if (!p.session) return fail(why.c_str());
     X11Session& session = *p.session;
     p.shownWindows = std::make_unique<X11ShownWindows>(session.toolkit(), *p.loop);
-    p.screens = std::make_unique<X11Screens>(*p.loop, session);
+    p.screens = std::make_unique<X11Screens>(session);
     p.windowList = std::make_unique<X11WindowList>(session);
     p.workspace = std::make_unique<X11Workspace>(*p.loop, session);
-    p.windowEvents = std::make_unique<X11WindowEvents>(*p.loop, session);
+    p.windowEvents = std::make_unique<X11WindowEvents>(session);
     p.eventTap = std::make_unique<X11EventTap>(session);
     p.windowControl = std::make_unique<X11WindowControl>(session);
     p.hotkeys = X11Hotkeys::create(session.toolkit());

@@ -257,7 +257,7 @@ TEST_F(ClientListBurstTest, TheScreensKeepTheirPanelWhileTheStrutsOfALongListAre
         ASSERT_TRUE(windows);
         windows.listAhead();
         QtMainLoop loop;
-        X11Screens screens(loop, *session);
+        X11Screens screens(*session);
         const auto insets = [&] {
             const auto list = screens.screens();
             const auto& s = list.at(0);

@@ -126,7 +126,7 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
     return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(MainLoop&, X11Session& session) : session_(session) {
+X11Screens::X11Screens(X11Session& session) : session_(session) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_ACTIVE_WINDOW"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);

@@ -62,8 +62,8 @@ std::string displayIdentifier(const std::string& outputName, const std::string& 
 
 class X11Screens final : public Screens {
 public:
-    // The loop and the session must outlive the service.
-    X11Screens(MainLoop& loop, X11Session& session);
+    // The session must outlive the service.
+    explicit X11Screens(X11Session& session);
     ~X11Screens() override;
 
     std::vector<ScreenInfo> screens() const override;

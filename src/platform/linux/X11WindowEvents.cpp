@@ -35,7 +35,7 @@ private:
     Lifetime::Token ownerLives_;
 };
 
-X11WindowEvents::X11WindowEvents(MainLoop&, X11Session& session) : session_(session) {
+X11WindowEvents::X11WindowEvents(X11Session& session) : session_(session) {
     session_.desktop().intern({"WM_STATE"});
     // The list is read off the main loop, however often any client rewrites it.
     clientChanges_ = session_.clients().changed().sink([this](int) {

@@ -24,8 +24,8 @@ std::optional<WindowEventKind> windowStateChange(bool wasIconic, bool isIconic);
 
 class X11WindowEvents final : public WindowEvents {
 public:
-    // The loop and the session must outlive the service.
-    X11WindowEvents(MainLoop& loop, X11Session& session);
+    // The session must outlive the service.
+    explicit X11WindowEvents(X11Session& session);
     ~X11WindowEvents() override;
 
     bool isTrusted() const override { return true; }
