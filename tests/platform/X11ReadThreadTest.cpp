@@ -1,6 +1,7 @@
 // The reads the X11 services make off the main loop: a read that leaves work goes on without being asked,
-// an ask during a read is not lost, and the end does not wait for a read that waits on the server. The last
-// is shown against the real server too: a reply a grabbed server holds back is given up once told to stop.
+// an ask during a read is not lost, and the end does not wait for a read that waits on the server. Against
+// the real server: a reply a grabbed server holds back is waited for asleep, and given up at the
+// connection's end.
 #include "platform/linux/X11ReadThread.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+
+#include <sys/resource.h>
 
 #include "platform/linux/XcbUtil.h"
 
@@ -76,7 +79,10 @@ TEST(ReadThreadTest, TheEndStopsAReadThatWaitsOnTheServer) {
     EXPECT_TRUE(stopped) << "the end waited for the read to finish by itself";
 }
 
-TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackEndsWhenTold) {
+// A reading thread waits for an answer the server holds back (another client keeps it grabbed): it sleeps
+// meanwhile (a wait that polled woke a thousand times a second), and the connection's end ends the wait at
+// once, without the server answering.
+TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTheConnectionsReading) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     auto holder = Connection::open();
     auto asker = Connection::open();
@@ -87,28 +93,48 @@ TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackEndsWhenTold) {
     // A grab holds every other client's requests until it ends.
     xcb_grab_server(holder->get());
     sync(*holder);
-    std::atomic<bool> stop{false}, returned{false};
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(50ms);
-        stop = true;
-        // A wait that ignores the stop would last as long as the grab: end it rather than hang the test.
-        for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(1ms);
-        if (!returned) {
-            xcb_ungrab_server(holder->get());
-            xcb_flush(holder->get());
-        }
+    std::atomic<bool> waiting{false}, returned{false};
+    long wakeUps = -1;
+    bool answered = true;
+    std::thread reader([&] {
+        const auto switches = [] {
+            rusage usage{};
+            getrusage(RUSAGE_THREAD, &usage);
+            return usage.ru_nvcsw + usage.ru_nivcsw;
+        };
+        const long before = switches();
+        const auto ask = xcb_get_input_focus(asker->get());
+        waiting = true;
+        answered = awaitReply<xcb_get_input_focus_reply_t>(asker->get(), ask.sequence, neverStop) != nullptr;
+        wakeUps = switches() - before;
+        returned = true;
     });
-    const auto ask = xcb_get_input_focus(asker->get());
-    auto reply = awaitReply<xcb_get_input_focus_reply_t>(asker->get(), ask.sequence, stop);
-    returned = true;
-    stopper.join();
-    EXPECT_EQ(reply, nullptr) << "the wait lasted until the grab ended";
+    while (!waiting) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(100ms);
+    asker->stopReading();
+    // A wait that ignores the end would last as long as the grab: end it rather than hang the test.
+    for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(1ms);
+    const bool endedDuringTheGrab = returned;
     xcb_ungrab_server(holder->get());
     sync(*holder);
-    // The connection still serves: the answer given up on is dropped, the next one comes.
-    const std::atomic<bool> never{false};
-    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
-                                                      xcb_get_input_focus(asker->get()).sequence, never),
+    reader.join();
+    EXPECT_TRUE(endedDuringTheGrab) << "the wait lasted until the grab ended";
+    EXPECT_FALSE(answered);
+    EXPECT_LT(wakeUps, 20) << "the waiting thread woke " << wakeUps << " times in a tenth of a second";
+    EXPECT_TRUE(asker->broken()) << "the connection reads nothing more";
+}
+
+// A reader that has been told to stop waits for no answer, and the connection goes on serving others.
+TEST(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionStillServes) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    auto asker = Connection::open();
+    if (!asker) GTEST_SKIP() << "no X server to talk to";
+    const std::atomic<bool> stopped{true};
+    EXPECT_EQ(awaitReply<xcb_get_input_focus_reply_t>(asker->get(), xcb_get_input_focus(asker->get()).sequence,
+                                                      stopped),
+              nullptr);
+    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(), xcb_get_input_focus(asker->get()).sequence,
+                                                      neverStop),
               nullptr);
 }
 
