@@ -398,11 +398,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     // top-level window's is the outer bounds: a frame's includes the decorations, and top-level positions
     // are root coordinates), and the properties of the windows not seen before or whose properties
     // changed. A new window's property changes are followed from before its properties are asked, so that
-    // no change slips between the two.
+    // no change slips between the two. A managed window's process, types and class are those the client
+    // list's reading found, unless they changed since: the server is asked only for what it has not read.
     const std::unordered_set<std::uint32_t> stale(staleWindows.begin(), staleWindows.end());
+    const auto listed = session_.clients().current();
     struct Asks {
         xcb_get_geometry_cookie_t geometry;
         bool fresh = false;
+        const x11::ClientFacts* facts = nullptr;
         xcb_get_property_cookie_t pid{0}, type{0}, wmClass{0}, state{0}, opacity{0}, level{0};
     };
     std::unordered_map<std::uint32_t, Known> seen;
@@ -426,9 +429,12 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         k.topLevel = entries[i].topLevel;
         k.managed = entries[i].managed;
         if (!a.fresh) continue;
-        a.pid = x11::askProperty(c, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
-        a.type = x11::askProperty(c, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32);
-        a.wmClass = x11::askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+        a.facts = entries[i].managed ? listed.find(w) : nullptr;
+        if (!a.facts) {
+            a.pid = x11::askProperty(c, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
+            a.type = x11::askProperty(c, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32);
+            a.wmClass = x11::askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+        }
         a.state = x11::askProperty(c, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32);
         a.opacity = x11::askProperty(c, w, atom("_NET_WM_WINDOW_OPACITY"), XCB_ATOM_CARDINAL, 1);
         // Only our own overlays declare a level, and they bypass the window manager.
@@ -436,7 +442,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     }
 
     auto reply = [this, c](xcb_get_property_cookie_t ask) {
-        return x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_);
+        return ask.sequence ? x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_)
+                            : x11::Owned<xcb_get_property_reply_t>(nullptr, &std::free);
     };
     std::vector<std::size_t> missingPID;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -454,10 +461,20 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         auto wmClass = reply(a.wmClass);
         auto state = reply(a.state);
         auto opacity = reply(a.opacity);
-        // A process found through the X-Resource extension stays the window's.
-        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
-            k.pid = static_cast<std::int32_t>(v[0]);
-        const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+        std::vector<std::uint32_t> types;
+        std::string instance, cls;
+        if (a.facts) {
+            if (a.facts->pid != 0) k.pid = a.facts->pid;
+            types = a.facts->types;
+            instance = a.facts->instanceName;
+            cls = a.facts->windowClass;
+        } else {
+            // A process found through the X-Resource extension stays the window's.
+            if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
+                k.pid = static_cast<std::int32_t>(v[0]);
+            types = x11::values32(type.get());
+            std::tie(instance, cls) = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+        }
         if (!cls.empty() || !instance.empty()) k.ownerName = !cls.empty() ? cls : instance;
         std::optional<int> declaredLevel;
         if (a.level.sequence) {
@@ -466,7 +483,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
                 declaredLevel = static_cast<std::int32_t>(v[0]);
         }
         const auto states = x11::values32(state.get());
-        k.level = levelOf(x11::values32(type.get()), states, !entries[i].managed, declaredLevel);
+        k.level = levelOf(types, states, !entries[i].managed, declaredLevel);
         k.hidden = std::find(states.begin(), states.end(), hiddenAtom_) != states.end();
         const auto opacityValues = x11::values32(opacity.get());
         k.alpha = opacityValues.empty() ? 1.0 : opacityValues[0] / double(0xffffffffu);
@@ -478,9 +495,11 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     for (auto i : missingPID) pidAsks.push_back(x11::askClientProcess(c, entries[i].window));
     for (std::size_t j = 0; j < missingPID.size(); ++j) {
         auto& k = seen[entries[missingPID[j]].window];
-        k.pid = x11::clientProcess(c, pidAsks[j]);
+        auto answer = x11::awaitReply<xcb_res_query_client_ids_reply_t>(c, pidAsks[j].sequence, ending_);
+        k.pid = x11::clientProcess(answer.get());
         if (k.ownerName.empty() && k.pid) k.ownerName = x11::processName(*k.pid);
     }
+    if (ending_) return false;
     // Windows that are gone are forgotten (and no longer followed), so the cache never outgrows the desktop.
     known_ = std::move(seen);
     order_.clear();
