@@ -38,8 +38,8 @@ public:
             xcb_create_window(c, XCB_COPY_FROM_PARENT, w, x_->root(), 0, 0, 10, 10, 0,
                               XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
             const std::uint32_t pid = 6000000 + static_cast<std::uint32_t>(i);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, x_->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
-                                &pid);
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, x_->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
+                                1, &pid);
             setClass(w, "Listed" + std::to_string(i));
             windows_.push_back(w);
         }
@@ -97,7 +97,10 @@ protected:
         holder = Connection::open();
         if (!holder) GTEST_SKIP() << "no X server to talk to";
     }
-    std::unique_ptr<X11Session> openSession() { return X11Session::open({}, [] { return 1.0; }, catalog); }
+    std::unique_ptr<X11Session> openSession() {
+        return X11Session::open(
+            {}, [] { return 1.0; }, catalog);
+    }
     // Another client holds the server: it answers nobody else meanwhile.
     void grab() {
         xcb_grab_server(holder->get());

@@ -130,11 +130,11 @@ TEST(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionSti
     auto asker = Connection::open();
     if (!asker) GTEST_SKIP() << "no X server to talk to";
     const std::atomic<bool> stopped{true};
-    EXPECT_EQ(awaitReply<xcb_get_input_focus_reply_t>(asker->get(), xcb_get_input_focus(asker->get()).sequence,
-                                                      stopped),
+    EXPECT_EQ(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
+                                                      xcb_get_input_focus(asker->get()).sequence, stopped),
               nullptr);
-    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(), xcb_get_input_focus(asker->get()).sequence,
-                                                      neverStop),
+    EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
+                                                      xcb_get_input_focus(asker->get()).sequence, neverStop),
               nullptr);
 }
 

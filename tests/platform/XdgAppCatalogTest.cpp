@@ -232,8 +232,9 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
 // new one (it once did, past 512 of them: millions of looks at /proc for a few thousand windows). The names
 // it gives: an entry's name, else the window's class.
 TEST_F(CatalogTest, TheIdentityOfThousandsOfProgramsLooksAtEachProcessAFewTimesAndNamesThem) {
-    write("tool.desktop", "[Desktop Entry]\nType=Application\nName=Tool\nName[de]=Werkzeug\n"
-                          "StartupWMClass=ToolWin\n");
+    write("tool.desktop",
+          "[Desktop Entry]\nType=Application\nName=Tool\nName[de]=Werkzeug\n"
+          "StartupWMClass=ToolWin\n");
     XdgAppCatalog catalog({root()});
     std::int64_t looks = 0;
     // Every third process has ended by the time it is looked at again.

@@ -39,7 +39,9 @@ void onSignal(int) {
 
 class Strip final : public QRasterWindow {
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(0x28, 0x50, 0xc8)); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(QRect(QPoint(), size()), QColor(0x28, 0x50, 0xc8));
+    }
 };
 
 // "reopen" on the bus: answered at once, as the app answers it.
@@ -52,7 +54,8 @@ public Q_SLOTS:
 
 class Shortcut final : public QAbstractNativeEventFilter {
 public:
-    Shortcut(xcb_connection_t* c, xcb_window_t root, QString stateFile) : c_(c), stateFile_(std::move(stateFile)) {
+    Shortcut(xcb_connection_t* c, xcb_window_t root, QString stateFile)
+        : c_(c), stateFile_(std::move(stateFile)) {
         // The key codes that give "m" without a modifier.
         const auto* setup = xcb_get_setup(c);
         const int count = setup->max_keycode - setup->min_keycode + 1;
@@ -68,7 +71,8 @@ public:
         const std::uint16_t mods = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
         for (auto code : codes_)
             for (const int locks : {0, int(XCB_MOD_MASK_LOCK), int(kNumLock), XCB_MOD_MASK_LOCK | kNumLock})
-                xcb_grab_key(c, 1, root, static_cast<std::uint16_t>(mods | locks), code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+                xcb_grab_key(c, 1, root, static_cast<std::uint16_t>(mods | locks), code, XCB_GRAB_MODE_ASYNC,
+                             XCB_GRAB_MODE_ASYNC);
         xcb_flush(c);
     }
 
@@ -117,12 +121,13 @@ int main(int argc, char** argv) {
         [[maybe_unused]] const auto got = ::read(signalPair[0], &byte, 1);
         QGuiApplication::quit();
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onSignal;
     ::sigaction(SIGTERM, &action, nullptr);
 
     xcb_connection_t* c = x11->connection();
-    Shortcut shortcut(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, QString::fromLocal8Bit(argv[1]));
+    Shortcut shortcut(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                      QString::fromLocal8Bit(argv[1]));
     app.installNativeEventFilter(&shortcut);
 
     Bus bus;

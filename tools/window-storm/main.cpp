@@ -2,11 +2,11 @@
 // A storm of window-list changes, as a session restore or a runaway program makes one: N unmapped windows
 // (3000), each stating a process (_NET_WM_PID) and a class (WM_CLASS) of its own, as the windows of as many
 // programs would; then the root's _NET_CLIENT_LIST rewritten --changes times (400), --interval-ms apart (2),
-// each time listing --listed of the windows (2900) after the window manager's own, while --churn of the listed
-// windows (50) are destroyed and as many new ones created between two rewrites. Prints "ready" once the
-// windows exist (with --wait it then waits for a line on standard input), "storm" as the first rewrite goes
-// out and "done" once the server has taken the last; the manager's list is put back and the windows go when
-// it ends.
+// each time listing --listed of the windows (2900) after the window manager's own, while --churn of the
+// listed windows (50) are destroyed and as many new ones created between two rewrites. Prints "ready" once
+// the windows exist (with --wait it then waits for a line on standard input), "storm" as the first rewrite
+// goes out and "done" once the server has taken the last; the manager's list is put back and the windows go
+// when it ends.
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -61,7 +61,8 @@ bool parse(int argc, char** argv, Options& o) {
 
 class Storm {
 public:
-    explicit Storm(xcb_connection_t* c) : c_(c), root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {
+    explicit Storm(xcb_connection_t* c)
+        : c_(c), root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {
         clientList_ = atom("_NET_CLIENT_LIST");
         pid_ = atom("_NET_WM_PID");
         managed_ = listed();
@@ -82,20 +83,21 @@ public:
     void change(int listedCount, int churn) {
         const auto firstListed =
             windows_.size() - std::min<std::size_t>(static_cast<std::size_t>(listedCount), windows_.size());
-        const auto gone = std::min<std::size_t>(static_cast<std::size_t>(churn), windows_.size() - firstListed);
+        const auto gone =
+            std::min<std::size_t>(static_cast<std::size_t>(churn), windows_.size() - firstListed);
         const auto from = windows_.begin() + static_cast<std::ptrdiff_t>(firstListed);
-        for (auto it = from; it != from + static_cast<std::ptrdiff_t>(gone); ++it) xcb_destroy_window(c_, *it);
+        for (auto it = from; it != from + static_cast<std::ptrdiff_t>(gone); ++it)
+            xcb_destroy_window(c_, *it);
         windows_.erase(from, from + static_cast<std::ptrdiff_t>(gone));
         for (int i = 0; i < churn; ++i) windows_.push_back(make());
         std::vector<xcb_window_t> list = managed_;
-        list.insert(list.end(), windows_.rbegin(), windows_.rbegin() + std::min<int>(listedCount, windows_.size()));
+        list.insert(list.end(), windows_.rbegin(),
+                    windows_.rbegin() + std::min<int>(listedCount, windows_.size()));
         setList(list);
         xcb_flush(c_);
     }
     // A round trip: every request before it has been carried out.
-    void settle() {
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-    }
+    void settle() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
 
 private:
     // A window of a program of its own: a process id no process has (beyond the largest the kernel hands

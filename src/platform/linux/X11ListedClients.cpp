@@ -68,7 +68,8 @@ ListedClients::ListedClients(X11Session& session) : session_(session), connectio
         });
     rootSelection_ = session.selectEvents(connection_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     // New entries may name running programs otherwise: the apps are named again on the reading thread.
-    catalogChanges_ = session.catalog().changed().sink([notes = notes_](int) { notes->ask(std::nullopt, false); });
+    catalogChanges_ =
+        session.catalog().changed().sink([notes = notes_](int) { notes->ask(std::nullopt, false); });
     for (;;) {
         auto reading = read(neverStop);
         if (!reading) break;
@@ -201,7 +202,8 @@ std::vector<ClientFacts> ListedClients::lookUp(const std::vector<xcb_window_t>& 
         const auto processes = clientProcesses(clients.get());
         const std::uint32_t idMask = xcb_get_setup(c)->resource_id_mask;
         for (auto i : missing)
-            if (auto it = processes.find(windows[i] & ~idMask); it != processes.end()) facts[i].pid = it->second;
+            if (auto it = processes.find(windows[i] & ~idMask); it != processes.end())
+                facts[i].pid = it->second;
     }
     std::vector<ClientFacts*> named;
     named.reserve(facts.size());

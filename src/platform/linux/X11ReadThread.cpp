@@ -1,4 +1,5 @@
-// The paced read thread of the services that follow the X server's lists, and its hand-over to the main thread.
+// The paced read thread of the services that follow the X server's lists, and its hand-over to the main
+// thread.
 #include "platform/linux/X11ReadThread.h"
 
 #include <QMetaObject>

@@ -113,7 +113,8 @@ class AppIdentity {
 public:
     // The program file of a process; empty once the process has ended.
     using ExecutableOf = std::function<std::string(std::int32_t pid)>;
-    AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid, ExecutableOf executableOf = processExecutable);
+    AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid,
+                ExecutableOf executableOf = processExecutable);
 
     // The id; empty when nothing at all is known of the program. Any thread.
     std::string appIdOf(const WindowOwner& owner);

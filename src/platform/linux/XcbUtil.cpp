@@ -249,7 +249,8 @@ void forEachClientProcess(const xcb_res_query_client_ids_reply_t* reply, Each ea
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem; xcb_res_client_id_value_next(&it))
         if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
             xcb_res_client_id_value_value_length(it.data) >= 1)
-            if (!each(it.data->spec.client, static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data))))
+            if (!each(it.data->spec.client,
+                      static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data))))
                 return;
 }
 }  // namespace
@@ -263,7 +264,8 @@ std::optional<std::int32_t> clientProcess(const xcb_res_query_client_ids_reply_t
     return found;
 }
 
-std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(const xcb_res_query_client_ids_reply_t* reply) {
+std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(
+    const xcb_res_query_client_ids_reply_t* reply) {
     std::unordered_map<std::uint32_t, std::int32_t> processes;
     forEachClientProcess(reply, [&](std::uint32_t client, std::int32_t pid) {
         processes.emplace(client, pid);

@@ -66,10 +66,10 @@ public:
     const xcb_screen_t& screen() const { return *screen_; }
     // True once the server went away (or the connection stopped reading); every request fails from then on.
     bool broken() const { return xcb_connection_has_error(c_) != 0; }
-    // Shuts the receiving side of the connection's socket: every wait for the server on any thread (an answer,
-    // an event) ends at once, and every one after it fails at once; the connection is broken from then on.
-    // For the end of whoever holds the connection: a thread waiting on a server busy with other clients' work
-    // would otherwise keep the end waiting as long. Any thread; once is enough.
+    // Shuts the receiving side of the connection's socket: every wait for the server on any thread (an
+    // answer, an event) ends at once, and every one after it fails at once; the connection is broken from
+    // then on. For the end of whoever holds the connection: a thread waiting on a server busy with other
+    // clients' work would otherwise keep the end waiting as long. Any thread; once is enough.
     void stopReading();
 
     // The atom for a name, interned once; several names are best interned together with `intern`.
@@ -106,10 +106,10 @@ std::string bytes8(const xcb_get_property_reply_t* reply);
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 
 // Waits for the reply to request `sequence` (or its error), blocked until it comes: the thread sleeps
-// meanwhile, however long a busy server takes. A reading thread passes its `stop` and waits no more once it is
-// set: the reply is dropped unread. A wait under way ends with its reply, or at once when the connection stops
-// reading (Connection::stopReading, the end of the session). Null after an error, a broken connection, or a
-// stop.
+// meanwhile, however long a busy server takes. A reading thread passes its `stop` and waits no more once it
+// is set: the reply is dropped unread. A wait under way ends with its reply, or at once when the connection
+// stops reading (Connection::stopReading, the end of the session). Null after an error, a broken connection,
+// or a stop.
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop);
 // The `stop` of a wait that nothing stops but the connection's end.
 inline const std::atomic<bool> neverStop{false};
@@ -292,7 +292,8 @@ xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_wind
 std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t ask);
 std::optional<std::int32_t> clientProcess(const xcb_res_query_client_ids_reply_t* reply);
 // The process of every client an X-Resource answer for all clients names, by the client's resource base.
-std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(const xcb_res_query_client_ids_reply_t* reply);
+std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(
+    const xcb_res_query_client_ids_reply_t* reply);
 // The ask for every client's process, in one answer.
 xcb_res_query_client_ids_cookie_t askClientProcesses(xcb_connection_t* c);
 
