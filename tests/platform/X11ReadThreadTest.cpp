@@ -124,6 +124,47 @@ TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTh
     EXPECT_TRUE(asker->broken()) << "the connection reads nothing more";
 }
 
+// Two reading threads wait on one connection for answers a grabbed server holds back, the later ask reading
+// the socket: the connection's end ends both (threads left inside xcb out of order once never came back).
+TEST(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    auto holder = Connection::open();
+    auto asker = Connection::open();
+    if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
+    const auto sync = [](Connection& c) {
+        std::free(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
+    };
+    xcb_grab_server(holder->get());
+    sync(*holder);
+    auto* c = asker->get();
+    const auto first = xcb_get_input_focus(c);
+    const auto second = xcb_get_input_focus(c);
+    std::atomic<int> ended{0};
+    std::thread later([&] {
+        awaitReply<xcb_get_input_focus_reply_t>(c, second.sequence, neverStop);
+        ++ended;
+    });
+    std::this_thread::sleep_for(50ms);  // the later ask waits first, reading the socket
+    std::thread earlier([&] {
+        awaitReply<xcb_get_input_focus_reply_t>(c, first.sequence, neverStop);
+        ++ended;
+    });
+    std::this_thread::sleep_for(50ms);
+    asker->stopReading();
+    for (int i = 0; i < 5000 && ended < 2; ++i) std::this_thread::sleep_for(1ms);
+    const int endedDuringTheGrab = ended;
+    xcb_ungrab_server(holder->get());
+    sync(*holder);
+    EXPECT_EQ(endedDuringTheGrab, 2) << "a reader stayed inside xcb after the connection's end";
+    if (endedDuringTheGrab < 2) {
+        // Still caught in xcb: the test cannot end cleanly.
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    later.join();
+    earlier.join();
+}
+
 // A reader that has been told to stop waits for no answer, and the connection goes on serving others.
 TEST(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionStillServes) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace velaro::x11 {
 
@@ -98,15 +101,37 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     return {instance, cls};
 }
 
+namespace {
+// The turn to wait inside xcb on a connection. xcb keeps the threads waiting for answers in a list that a
+// thread leaving out of order (as every waiter does when the connection breaks) loops over without end
+// (libxcb 1.15's remove_reader), so at the end of a connection that several threads wait on, they would
+// never come back. One waiter at a time is safe: answers come in the order asked, and an answer that came
+// while another waited is taken without the turn.
+std::mutex& waitTurn(xcb_connection_t* c) {
+    static std::mutex mutex;
+    static std::unordered_map<xcb_connection_t*, std::unique_ptr<std::mutex>> turns;
+    std::lock_guard lock(mutex);
+    auto& turn = turns[c];
+    if (!turn) turn = std::make_unique<std::mutex>();
+    return *turn;
+}
+}  // namespace
+
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!stop && xcb_poll_for_reply(c, sequence, &reply, &error)) {
+        std::free(error);
+        return reply;
+    }
+    std::lock_guard turn(waitTurn(c));
     if (stop) {
         xcb_discard_reply(c, sequence);
         return nullptr;
     }
     // Whichever thread reads the socket (the event pump's, mostly) hands the reply over and wakes this one;
-    // the receiving side shut down wakes every waiter with the connection's error.
-    xcb_generic_error_t* error = nullptr;
-    void* reply = xcb_wait_for_reply(c, sequence, &error);
+    // the receiving side shut down wakes the waiter with the connection's error.
+    reply = xcb_wait_for_reply(c, sequence, &error);
     std::free(error);
     return reply;
 }
