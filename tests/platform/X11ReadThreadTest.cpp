@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -82,17 +83,32 @@ TEST(ReadThreadTest, TheEndStopsAReadThatWaitsOnTheServer) {
 // A reading thread waits for an answer the server holds back (another client keeps it grabbed): it sleeps
 // meanwhile (a wait that polled woke a thousand times a second), and the connection's end ends the wait at
 // once, without the server answering.
-TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTheConnectionsReading) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    auto holder = Connection::open();
-    auto asker = Connection::open();
-    if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
-    const auto sync = [](Connection& c) {
+// Another client, and a connection of the test's own to ask on; `grab` has the other hold the server, which
+// then answers nobody else until `ungrab`.
+class ReadThreadServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        holder = Connection::open();
+        asker = Connection::open();
+        if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
+    }
+    static void sync(Connection& c) {
         std::free(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
-    };
-    // A grab holds every other client's requests until it ends.
-    xcb_grab_server(holder->get());
-    sync(*holder);
+    }
+    void grab() {
+        xcb_grab_server(holder->get());
+        sync(*holder);
+    }
+    void ungrab() {
+        xcb_ungrab_server(holder->get());
+        sync(*holder);
+    }
+    std::unique_ptr<Connection> holder, asker;
+};
+
+TEST_F(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTheConnectionsReading) {
+    grab();
     std::atomic<bool> waiting{false}, returned{false};
     long wakeUps = -1;
     bool answered = true;
@@ -115,8 +131,7 @@ TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTh
     // A wait that ignores the end would last as long as the grab: end it rather than hang the test.
     for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(1ms);
     const bool endedDuringTheGrab = returned;
-    xcb_ungrab_server(holder->get());
-    sync(*holder);
+    ungrab();
     reader.join();
     EXPECT_TRUE(endedDuringTheGrab) << "the wait lasted until the grab ended";
     EXPECT_FALSE(answered);
@@ -126,16 +141,8 @@ TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTh
 
 // Two reading threads wait on one connection for answers a grabbed server holds back, the later ask reading
 // the socket: the connection's end ends both (threads left inside xcb out of order once never came back).
-TEST(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    auto holder = Connection::open();
-    auto asker = Connection::open();
-    if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
-    const auto sync = [](Connection& c) {
-        std::free(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
-    };
-    xcb_grab_server(holder->get());
-    sync(*holder);
+TEST_F(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading) {
+    grab();
     auto* c = asker->get();
     const auto first = xcb_get_input_focus(c);
     const auto second = xcb_get_input_focus(c);
@@ -153,8 +160,7 @@ TEST(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading
     asker->stopReading();
     for (int i = 0; i < 5000 && ended < 2; ++i) std::this_thread::sleep_for(1ms);
     const int endedDuringTheGrab = ended;
-    xcb_ungrab_server(holder->get());
-    sync(*holder);
+    ungrab();
     EXPECT_EQ(endedDuringTheGrab, 2) << "a reader stayed inside xcb after the connection's end";
     if (endedDuringTheGrab < 2) {
         // Still caught in xcb: the test cannot end cleanly.
@@ -166,10 +172,7 @@ TEST(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading
 }
 
 // A reader that has been told to stop waits for no answer, and the connection goes on serving others.
-TEST(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionStillServes) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    auto asker = Connection::open();
-    if (!asker) GTEST_SKIP() << "no X server to talk to";
+TEST_F(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionStillServes) {
     const std::atomic<bool> stopped{true};
     EXPECT_EQ(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
                                                       xcb_get_input_focus(asker->get()).sequence, stopped),
