@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/QtMainLoop.h"
-#include "platform/linux/JsonDefaultsStore.h"
+#include "platform/linux/defaults/DefaultsFileFormat.h"
 #include "settings/OverlaySettings.h"
 
 namespace velaro {

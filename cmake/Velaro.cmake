@@ -16,7 +16,6 @@ set(VELARO_UNITY_EXCLUDED
     src/overlay/BarOverlayView.cpp
     src/overlay/OverlayControllerGeometry.cpp
     src/platform/linux/DesktopMotion.cpp
-    src/platform/linux/JsonDefaultsStore.cpp
     src/platform/linux/PulseAudioCapture.cpp
     src/platform/linux/QtOverlayGLSurface.cpp
     src/platform/linux/QtOverlayShmStore.cpp
@@ -72,10 +71,14 @@ function(velaro_keep_out_of_batches)
     endforeach()
 endfunction()
 
-# velaro_library(target dir DEPS ...): a static library of every .cpp directly in `dir`.
-function(velaro_library target dir)
+# velaro_library(target dir... DEPS ...): a static library of every .cpp directly in the folders `dir`.
+function(velaro_library target)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h)
+    set(sources)
+    foreach(dir IN LISTS ARG_UNPARSED_ARGUMENTS)
+        file(GLOB dir_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h)
+        list(APPEND sources ${dir_sources})
+    endforeach()
     list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
     if(NOT sources)
         # A subsystem that has no code yet still links, so the app and tests can name it.

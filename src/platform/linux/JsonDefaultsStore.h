@@ -4,35 +4,26 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
-
-#include <sys/types.h>
 
 #include "base/Lifetime.h"
 #include "base/MainLoop.h"
 #include "platform/DefaultsStore.h"
+#include "platform/linux/defaults/DefaultsFileFormat.h"
+#include "platform/linux/defaults/FileIntake.h"
+#include "platform/linux/defaults/FileSwap.h"
+#include "platform/linux/defaults/GuardedPath.h"
+#include "platform/linux/defaults/OutsideEdits.h"
+#include "platform/linux/defaults/SetAsideCopies.h"
+#include "platform/linux/defaults/WritersLock.h"
 
 class QFileSystemWatcher;
 
 namespace velaro {
-
-// The file format, shared with anything else that reads or writes the file (scripts, end-to-end tests):
-// one JSON object of key -> value; doubles always carry a fraction or exponent ("1.0"), so they read back
-// as doubles; data is written as {"$data": "<base64>"}; arrays and dictionaries as JSON.
-std::string encodeDefaultsFile(const PlistValue& stored);
-// The stored values of a file's text, or nothing (with the reason in `error`) when the text is not a
-// readable defaults file. Entries that cannot be stored are left out and their keys added to
-// `skippedKeys` when given: a null, and a value holding a number that is not finite (beyond the double
-// range, or the NaN and Infinity words some JSON writers emit).
-std::optional<PlistValue> decodeDefaultsFile(std::string_view text, std::string* error = nullptr,
-                                             std::vector<std::string>* skippedKeys = nullptr);
 
 class JsonDefaultsStore final : public LayeredDefaultsStore {
 public:
@@ -122,9 +113,8 @@ public:
     void takeInOutsideEdits();
 
 private:
-    // Refused: the path leads through a link that is not followed (see locate()). Changing: the file changed
-    // while it was read; what was read may mix two versions.
-    enum class ReadResult { Missing, Read, Changing, Failed, Refused };
+    using FileLook = defaults::FileLook;
+    using OutFile = defaults::OutFile;
     // FileSettling: the file, or an edit that came out of a swap, is found mid-save, unlike at the last try;
     // FileStillSettling: as it was then. Contended: the file changed under every swap of one try; what came
     // out is held and goes out on the next. Refused: the path is a link that is not followed; nothing is
@@ -162,26 +152,6 @@ private:
         std::optional<std::string> bytes;  // nothing when there was no file
         PlistValue values = PlistValue::object();
     };
-    // An open folder, and its path for what is said of it.
-    struct Folder;
-    using FolderRef = std::shared_ptr<const Folder>;
-    // Where the file is, as found from the path for one read or write. Nothing (no folder, no reason) when
-    // the settings folder is not there.
-    struct Place {
-        FolderRef folder;      // the path's own folder: the lock and set-aside copies
-        FolderRef fileFolder;  // the file's, that of what a followed link leads to: temporaries, the swap
-        std::string name;      // the file's name in fileFolder
-        std::string refusal;   // why a link on the way is not followed
-        std::string failure;   // why the folder cannot be opened or made
-    };
-    // The file that came out of a swap, open, under the temporary's name in `folder` until it is dropped;
-    // `target` is the name it was swapped with.
-    struct OutFile {
-        int fd = -1;
-        FolderRef folder;
-        std::string name;
-        std::string target;
-    };
     // An edit that came out of a swap before it was whole (an editor writing the file in place when the swap
     // took it away): it is read again until it is, then laid over ours.
     struct SwappedOut {
@@ -189,18 +159,11 @@ private:
         PlistValue base;             // the file the edit was made to, as far as we know
         std::set<std::string> ours;  // keys that the swap wrote for us: they keep our values
     };
-    // Finds the file, making the folders that are missing when `create`: see the constructor for what is
-    // followed.
-    Place locate(bool create) const;
-    ReadResult readFile(std::string& bytes, std::string& failure);
-    void removeOwnLeftovers();
-    // The file's values, with its unusable entries logged; nothing (with the reason) for a file that is
-    // not a defaults file.
-    std::optional<PlistValue> decodeFile(const std::string& bytes, std::string& error) const;
-    // Lays what an outside edit changed (from `base` to `edited`) over the stored values, but for the keys in
-    // `keep`. Returns the keys the edit changed.
-    std::set<std::string> takeInEdit(const PlistValue& base, const PlistValue& edited,
-                                     const std::set<std::string>& keep);
+
+    // The one place the file is read in: at the path, through the folders found last, or (`out`) one that
+    // came out of a swap, through its descriptor. `known`: see defaults::lookAt().
+    FileLook lookAtFile(const std::optional<std::string>& known);
+    FileLook lookAtOut(const OutFile& out, const std::optional<std::string>& known);
     void load();
     void markChanged(const std::string& key);
     void postFlush(double delay);
@@ -211,46 +174,33 @@ private:
     // `ending`: the store's last write, which waits for everything together until one deadline and then
     // writes without the lock and past a file being saved.
     bool flushWaitingForTheFile(bool ending);
-    bool takeInOutsideChanges(const std::optional<std::string>& onDisk, std::set<std::string>& edited);
     FlushResult takeInSwappedOut(FileGiveUp giveUp, const std::set<std::string>& newerEdits);
     FlushResult writeMerged();
-    FlushResult settlingOn(const std::string& bytes);
+    FlushResult settlingOn(const std::string& state);
     static bool givesUp(FileGiveUp giveUp, FlushResult settling);
-    // A free name for a set-aside copy in the path's folder.
-    std::string setAsideName() const;
-    std::string inFolder(const std::string& name) const;
+    // Lays what an outside edit changed (from `base` to `edited`) over the stored values, but for the keys in
+    // `keep`. Returns the keys the edit changed.
+    std::set<std::string> takeInEdit(const PlistValue& base, const PlistValue& edited,
+                                     const std::set<std::string>& keep);
+    defaults::OutsideEdits::Held held() const { return {domain_.stored(), changedKeys_}; }
+    void rememberOpenedGone(std::optional<PlistValue> values);
+    // Keeps what is at the path, or what came out of a swap, aside for the user (see SetAsideCopies).
     bool setAside(const std::string& reason, const std::string& consequence);
     void setAsideSwappedOut(const std::string& reason);
-    static bool namesOutFile(const OutFile& file);
+    void keepAsideNonFile(const OutFile& file);
     // A file found by takeInOutsideEdits() not reading whole (`steady`: it did not change while read): looked
     // at again, and reported as the spell of such finds goes.
     void halfWrittenSeen(const std::string& bytes, const std::string& error, bool steady);
     // The text of our file holding `stored`, or nothing when it would be too large to be read.
     std::optional<std::string> fileText(const PlistValue& stored);
-    static void dropOutFile(OutFile& file);
-    void removeOldSetAsideCopies(const std::string& newest);
     // Writes `text` to a temporary beside the file and swaps it in; `cameOut` then holds the file that came
     // out (a descriptor of -1 when none did).
     SwapResult writeAndSwap(const std::string& text, const PlistValue& values, OutFile& cameOut);
-    FlushResult putBack(OutFile& held, std::string heldBytes, DiskState heldBase, DiskState standing);
+    FlushResult putBack(OutFile& held, FileLook heldLook, DiskState heldBase, DiskState standing);
     void takeInCameOut(OutFile& file, const PlistValue& base);
-    // Swaps the file under `name` with the one at `target` in `folder`; when it is ours (`ours`: its
-    // values), it is watched as placed_ while it stands. `placedOpened`: whether the one of ours that stood
-    // was opened meanwhile (true when none stood).
-    bool swapIn(const Folder& folder, const std::string& name, const std::string& target,
+    bool swapIn(const defaults::OpenFolder& folder, const std::string& name, const std::string& target,
                 const PlistValue* ours, bool* placedOpened = nullptr);
-    // Ours, placed and watched, no longer stands, or (`stays`) stands for good as a file like any other; when
-    // another program opened it while it stood for a moment, it is remembered. Whether it was (true when
-    // none stood).
     bool placedGone(bool stays);
-    void rememberFile(PlistValue values);
-    void rememberCameOut(PlistValue values);
-    struct RecentFile;
-    std::vector<RecentFile>::const_iterator editedFrom(const PlistValue& base,
-                                                       const PlistValue& edited) const;
-    void settleRecentFiles();
-    std::map<std::string, std::optional<PlistValue>> lackedBy(const RecentFile& recent) const;
-    void keepAsideNonFile(const OutFile& file);
     void refuseTarget(const std::string& refusal);
     bool standsAsRead();
     bool lock(double waitSeconds);
@@ -267,34 +217,15 @@ private:
     bool outsideEditsUnwritten_ = false;
     bool exchangeUnavailableLogged_ = false;
     bool targetRefused_ = false;
-    // Our file while it stands: it may lack an edit that landed as it was swapped in, and stand so until the
-    // edit is put back. It is watched for other programs opening it meanwhile: an editor that read it may
-    // save what it made of it after the write.
-    struct Placed {
-        int watch = -1;
-        PlistValue values;
-    };
-    std::optional<Placed> placed_;
-    class OpenWatch;
-    std::unique_ptr<OpenWatch> openWatch_;
-    // Files that stood for a moment lacking an edit we took in, which edits may be made from: ours, opened
-    // while it stood, and edits that came out of our swaps (made from one of ours, or going on from such an
-    // edit); until when (loop uptime) an edit made from one may arrive; oldest first. An edit is measured
-    // against one only for what the file lacked: an edit that just resembles an older file is a newer word.
-    struct RecentFile {
-        PlistValue values;
-        double until = 0;
-        // Once settled: the keys it lacks of what we took in (what its readers never saw), each with what we
-        // held then (nothing when we held no value).
-        bool settled = false;
-        std::map<std::string, std::optional<PlistValue>> lacked;
-    };
-    std::vector<RecentFile> recentFiles_;
+    defaults::Swaps swaps_;
+    defaults::OutsideEdits outsideEdits_;
     std::function<void()> beforeSwap_;
     std::function<void()> beforeLastLook_;
     // Found by the last read or write.
-    Place place_;
+    defaults::GuardedPlace place_;
     BlockingWaits* waits_;
+    defaults::WritersLock lock_;
+    defaults::SetAsideCopies setAsideCopies_;
     // Content an outside edit left that is not a defaults file, reported once.
     std::optional<std::string> lastRefusedBytes_;
     // Outside edits found half written one after another: since when (loop uptime), how many, what the last
@@ -317,12 +248,6 @@ private:
     bool writesHeld_ = false;
     bool checkPosted_ = false;
     bool leftoversRemoved_ = false;
-    int lockFd_ = -1;
-    // The folder lockFd_ was opened in (device, inode).
-    std::pair<dev_t, ino_t> lockFolder_{};
-    // Holds the lock when it was waited for (a separate opening of the lock file); -1 otherwise.
-    int waitedLockFd_ = -1;
-    bool lockUnavailableLogged_ = false;
     Cancellable lockRetry_;
     // The next try after a failed write, and how long after the last one it comes (0: none failed).
     Cancellable failedRetry_;
