@@ -167,7 +167,7 @@ std::unique_ptr<LiveInputs> liveInputs(benchmark::State& state) {
     }
     in->pointer = std::make_unique<X11PointerSource>(in->loop, *in->session);
     in->windows = std::make_unique<X11WindowList>(*in->session);
-    in->screens = std::make_unique<X11Screens>(in->loop, *in->session);
+    in->screens = std::make_unique<X11Screens>(*in->session);
     in->workspace = std::make_unique<X11Workspace>(in->loop, *in->session);
     in->defaults = std::make_unique<JsonDefaultsStore>(
         in->loop, (bench::fs::temp_directory_path() / "velaro-bench-frame-defaults.json").string());

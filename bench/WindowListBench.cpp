@@ -117,7 +117,7 @@ std::unique_ptr<Desktop> desktopWith(benchmark::State& state, int count) {
 void countSnapshotsPerMode(benchmark::State& state, Desktop& d) {
     QtMainLoop loop;
     CountingWindowList counted(*d.list);
-    X11Screens screens(loop, *d.session);
+    X11Screens screens(*d.session);
     X11Workspace workspace(loop, *d.session);
     X11CaptureService capture(loop, *d.session);
     X11PointerSource pointer(loop, *d.session);

@@ -91,6 +91,9 @@ AppServices::~AppServices() {
     // Windows and the services that watch the display go before the loop they post to; every X11 service
     // goes before the session it was built from (declared before them in Parts).
     if (!parts_) return;
+    // No service's end waits for the X server: the desktop connection stops reading first, which ends every
+    // wait on it at once (a server busy with a storm of other clients' changes may take seconds to answer).
+    if (parts_->session) parts_->session->stopReading();
     // The now-playing engine ends its adapter before anything else goes.
     parts_->progressEngine.reset();
     parts_->overlayHost.reset();
@@ -138,10 +141,10 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
     if (!p.session) return fail(why.c_str());
     X11Session& session = *p.session;
     p.shownWindows = std::make_unique<X11ShownWindows>(session.toolkit(), *p.loop);
-    p.screens = std::make_unique<X11Screens>(*p.loop, session);
+    p.screens = std::make_unique<X11Screens>(session);
     p.windowList = std::make_unique<X11WindowList>(session);
     p.workspace = std::make_unique<X11Workspace>(*p.loop, session);
-    p.windowEvents = std::make_unique<X11WindowEvents>(*p.loop, session);
+    p.windowEvents = std::make_unique<X11WindowEvents>(session);
     p.eventTap = std::make_unique<X11EventTap>(session);
     p.windowControl = std::make_unique<X11WindowControl>(session);
     p.hotkeys = X11Hotkeys::create(session.toolkit());

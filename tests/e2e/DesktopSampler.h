@@ -55,7 +55,7 @@ struct DesktopSampler {
         loop = std::make_unique<QtMainLoop>();
         EXPECT_TRUE(session) << "no X display";
         if (!session) return false;
-        screens = std::make_unique<X11Screens>(*loop, *session);
+        screens = std::make_unique<X11Screens>(*session);
         windows = std::make_unique<X11WindowList>(*session);
         workspace = std::make_unique<X11Workspace>(*loop, *session);
         capture = std::make_unique<X11CaptureService>(*loop, *session);

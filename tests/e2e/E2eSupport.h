@@ -7,13 +7,16 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -185,6 +188,24 @@ public:
 
 private:
     QWidget window_;
+};
+
+// The longest time this thread's event loop did not turn while the watch lives (a 5-ms timer's late
+// firings), in milliseconds: what a test reads to tell that the app's main loop never waited on anything.
+class LoopStandWatch {
+public:
+    LoopStandWatch() {
+        QObject::connect(&tick_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, since_.restart()); });
+        since_.start();
+        tick_.start(5);
+    }
+    qint64 longest() const { return longest_; }
+
+private:
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+    QTimer tick_;
 };
 
 }  // namespace velaro::e2e

@@ -38,7 +38,7 @@ protected:
         VELARO_REQUIRE_DESKTOP();
         session = std::make_unique<TestSession>();
         ASSERT_TRUE(*session);
-        screens = std::make_unique<X11Screens>(mainLoop, **session);
+        screens = std::make_unique<X11Screens>(**session);
         windows = std::make_unique<X11WindowList>(**session);
         workspace = std::make_unique<X11Workspace>(mainLoop, **session);
         catalog = &session->catalog;
@@ -439,7 +439,7 @@ TEST_F(SamplingPlatformTest, ActivatingAnotherWindowChangesTheFrontmostAppAndIco
     ASSERT_TRUE(waitUntil([&] { return first.window() && second.window(); }));
 
     test::VirtualLoop loop;  // only the window-event throttle uses it
-    auto windowEvents = std::make_unique<X11WindowEvents>(mainLoop, **session);
+    auto windowEvents = std::make_unique<X11WindowEvents>(**session);
     int refreshes = 0;
     AppWatcher watcher(*workspace, *catalog, *windowEvents, loop,
                        {[&] { ++refreshes; }, [] { return true; }, [] {}});

@@ -1,6 +1,7 @@
 // The reads the X11 services make off the main loop: a read that leaves work goes on without being asked,
-// an ask during a read is not lost, and the end does not wait for a read that waits on the server. The last
-// is shown against the real server too: a reply a grabbed server holds back is given up once told to stop.
+// an ask during a read is not lost, and the end does not wait for a read that waits on the server. Against
+// the real server: a reply a grabbed server holds back is waited for asleep, and given up at the
+// connection's end.
 #include "platform/linux/X11ReadThread.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+#include <sys/resource.h>
 
 #include "platform/linux/XcbUtil.h"
 
@@ -76,39 +80,105 @@ TEST(ReadThreadTest, TheEndStopsAReadThatWaitsOnTheServer) {
     EXPECT_TRUE(stopped) << "the end waited for the read to finish by itself";
 }
 
-TEST(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackEndsWhenTold) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    auto holder = Connection::open();
-    auto asker = Connection::open();
-    if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
-    const auto sync = [](Connection& c) {
+// A reading thread waits for an answer the server holds back (another client keeps it grabbed): it sleeps
+// meanwhile (a wait that polled woke a thousand times a second), and the connection's end ends the wait at
+// once, without the server answering.
+// Another client, and a connection of the test's own to ask on; `grab` has the other hold the server, which
+// then answers nobody else until `ungrab`.
+class ReadThreadServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        holder = Connection::open();
+        asker = Connection::open();
+        if (!holder || !asker) GTEST_SKIP() << "no X server to talk to";
+    }
+    static void sync(Connection& c) {
         std::free(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
-    };
-    // A grab holds every other client's requests until it ends.
-    xcb_grab_server(holder->get());
-    sync(*holder);
-    std::atomic<bool> stop{false}, returned{false};
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(50ms);
-        stop = true;
-        // A wait that ignores the stop would last as long as the grab: end it rather than hang the test.
-        for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(1ms);
-        if (!returned) {
-            xcb_ungrab_server(holder->get());
-            xcb_flush(holder->get());
-        }
+    }
+    void grab() {
+        xcb_grab_server(holder->get());
+        sync(*holder);
+    }
+    void ungrab() {
+        xcb_ungrab_server(holder->get());
+        sync(*holder);
+    }
+    std::unique_ptr<Connection> holder, asker;
+};
+
+TEST_F(ReadThreadServerTest, AWaitForAnAnswerTheServerHoldsBackSleepsAndEndsWithTheConnectionsReading) {
+    grab();
+    std::atomic<bool> waiting{false}, returned{false};
+    long wakeUps = -1;
+    bool answered = true;
+    std::thread reader([&] {
+        const auto switches = [] {
+            rusage usage{};
+            getrusage(RUSAGE_THREAD, &usage);
+            return usage.ru_nvcsw + usage.ru_nivcsw;
+        };
+        const long before = switches();
+        const auto ask = xcb_get_input_focus(asker->get());
+        waiting = true;
+        answered = awaitReply<xcb_get_input_focus_reply_t>(asker->get(), ask.sequence, neverStop) != nullptr;
+        wakeUps = switches() - before;
+        returned = true;
     });
-    const auto ask = xcb_get_input_focus(asker->get());
-    auto reply = awaitReply<xcb_get_input_focus_reply_t>(asker->get(), ask.sequence, stop);
-    returned = true;
-    stopper.join();
-    EXPECT_EQ(reply, nullptr) << "the wait lasted until the grab ended";
-    xcb_ungrab_server(holder->get());
-    sync(*holder);
-    // The connection still serves: the answer given up on is dropped, the next one comes.
-    const std::atomic<bool> never{false};
+    while (!waiting) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(100ms);
+    asker->stopReading();
+    // A wait that ignores the end would last as long as the grab: end it rather than hang the test.
+    for (int i = 0; i < 10000 && !returned; ++i) std::this_thread::sleep_for(1ms);
+    const bool endedDuringTheGrab = returned;
+    ungrab();
+    reader.join();
+    EXPECT_TRUE(endedDuringTheGrab) << "the wait lasted until the grab ended";
+    EXPECT_FALSE(answered);
+    EXPECT_LT(wakeUps, 20) << "the waiting thread woke " << wakeUps << " times in a tenth of a second";
+    EXPECT_TRUE(asker->broken()) << "the connection reads nothing more";
+}
+
+// Two reading threads wait on one connection for answers a grabbed server holds back, the later ask reading
+// the socket: the connection's end ends both (threads left inside xcb out of order once never came back).
+TEST_F(ReadThreadServerTest, ReadersWaitingTogetherAllEndWithTheConnectionsReading) {
+    grab();
+    auto* c = asker->get();
+    const auto first = xcb_get_input_focus(c);
+    const auto second = xcb_get_input_focus(c);
+    std::atomic<int> ended{0};
+    std::thread later([&] {
+        awaitReply<xcb_get_input_focus_reply_t>(c, second.sequence, neverStop);
+        ++ended;
+    });
+    std::this_thread::sleep_for(50ms);  // the later ask waits first, reading the socket
+    std::thread earlier([&] {
+        awaitReply<xcb_get_input_focus_reply_t>(c, first.sequence, neverStop);
+        ++ended;
+    });
+    std::this_thread::sleep_for(50ms);
+    asker->stopReading();
+    for (int i = 0; i < 5000 && ended < 2; ++i) std::this_thread::sleep_for(1ms);
+    const int endedDuringTheGrab = ended;
+    ungrab();
+    EXPECT_EQ(endedDuringTheGrab, 2) << "a reader stayed inside xcb after the connection's end";
+    if (endedDuringTheGrab < 2) {
+        // Still caught in xcb: the test cannot end cleanly.
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    later.join();
+    earlier.join();
+}
+
+// A reader that has been told to stop waits for no answer, and the connection goes on serving others.
+TEST_F(ReadThreadServerTest, AStoppedReaderDropsItsAnswerUnreadAndTheConnectionStillServes) {
+    const std::atomic<bool> stopped{true};
+    EXPECT_EQ(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
+                                                      xcb_get_input_focus(asker->get()).sequence, stopped),
+              nullptr);
     EXPECT_NE(awaitReply<xcb_get_input_focus_reply_t>(asker->get(),
-                                                      xcb_get_input_focus(asker->get()).sequence, never),
+                                                      xcb_get_input_focus(asker->get()).sequence, neverStop),
               nullptr);
 }
 

@@ -227,6 +227,34 @@ TEST_F(CatalogTest, FollowsTheApplicationsFoldersWhileItRuns) {
     EXPECT_EQ(changes, 5);
 }
 
+// A desktop of thousands of programs (a storm of windows, each of a process of its own): the identity's table
+// of processes forgets ended ones now and then, but does not look at every process it holds again for each
+// new one (it once did, past 512 of them: millions of looks at /proc for a few thousand windows). The names
+// it gives: an entry's name, else the window's class.
+TEST_F(CatalogTest, TheIdentityOfThousandsOfProgramsLooksAtEachProcessAFewTimesAndNamesThem) {
+    write("tool.desktop",
+          "[Desktop Entry]\nType=Application\nName=Tool\nName[de]=Werkzeug\n"
+          "StartupWMClass=ToolWin\n");
+    XdgAppCatalog catalog({root()});
+    std::int64_t looks = 0;
+    // Every third process has ended by the time it is looked at again.
+    x11::AppIdentity identity(catalog, 1, [&](std::int32_t pid) {
+        ++looks;
+        return pid % 3 == 0 ? std::string() : "/usr/bin/program-" + std::to_string(pid);
+    });
+    constexpr int kPrograms = 4000;
+    for (int pid = 100; pid < 100 + kPrograms; ++pid)
+        ASSERT_EQ(identity.appIdOf({pid, "", "Win" + std::to_string(pid)}), "Win" + std::to_string(pid));
+    EXPECT_LT(looks, 4 * kPrograms) << "the table was looked through again for each new process";
+    // What was kept answers without the catalog: the id its first window got.
+    EXPECT_EQ(identity.appIdOf({4001, "", "Other"}), "Win4001");
+
+    const auto tool = identity.nameOf({50, "tool", "ToolWin"});
+    EXPECT_EQ(tool.id, "tool");
+    EXPECT_TRUE(tool.name == "Tool" || tool.name == "Werkzeug") << tool.name;
+    EXPECT_EQ(identity.nameOf({51, "", "Plain"}).name, "Plain");
+}
+
 // Files taken for apps that are none: each is refused without blocking and without reading more than a
 // desktop file's worth.
 TEST_F(CatalogTest, ChosenFilesThatAreNoApplicationGiveNothing) {

@@ -104,9 +104,9 @@ QRegion overlayShapeFromImage(const QImage& source, double devicePixelRatio) {
 // Qt selected on the root.
 class X11OverlayDesktop {
 public:
-    static std::unique_ptr<X11OverlayDesktop> open(MainLoop& loop, X11Session* session) {
+    static std::unique_ptr<X11OverlayDesktop> open(X11Session* session) {
         if (!session || !session->toolkit()) return nullptr;
-        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(loop, *session));
+        return std::unique_ptr<X11OverlayDesktop>(new X11OverlayDesktop(*session));
     }
 
     std::function<void()> onStackEvent;
@@ -194,7 +194,7 @@ public:
     void flush() { xcb_flush(conn_); }
 
 private:
-    X11OverlayDesktop(MainLoop&, X11Session& session) : session_(session), conn_(session.toolkit()) {
+    explicit X11OverlayDesktop(X11Session& session) : session_(session), conn_(session.toolkit()) {
         auto& desktop = session_.desktop();
         root_ = desktop.root();
         desktop.intern({"_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK",
@@ -814,7 +814,7 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
             scheduleCheck();
         });
     }
-    desktop_ = X11OverlayDesktop::open(loop, session_);
+    desktop_ = X11OverlayDesktop::open(session_);
     if (!desktop_) return;
     translucency_ = desktop_->compositorRunning();
     // Clicks pass through the windows unless the server has neither XFixes nor SHAPE input.

@@ -470,39 +470,52 @@ void Session::refreshTopLevels() {
             level = std::move(next);
         }
     }
-    // The client's own properties; pid, type, names.
+    // The client's own properties; pid, type, names. A listed client's process, types and class are those
+    // the session's client list read, unless they changed since: only the rest is asked.
+    const auto listed = x11_.clients().current();
     struct Props {
-        xcb_get_property_cookie_t pid, type, name, legacyName, wmClass;
+        const x11::ClientFacts* facts = nullptr;
+        xcb_get_property_cookie_t pid{0}, type{0}, name{0}, legacyName{0}, wmClass{0};
     };
     std::vector<Props> props(pending.size());
     for (std::size_t i = 0; i < pending.size(); ++i) {
         const xcb_window_t w = pending[i].t.client;
-        props[i] = {xcb_get_property(c_, 0, w, atoms_->netWmPid, XCB_ATOM_CARDINAL, 0, 1),
-                    xcb_get_property(c_, 0, w, atoms_->netWmWindowType, XCB_ATOM_ATOM, 0, 32),
-                    xcb_get_property(c_, 0, w, atoms_->netWmName, atoms_->utf8String, 0, 1024),
-                    xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024),
-                    xcb_get_property(c_, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 1024)};
+        props[i].facts = pending[i].t.managed ? listed.find(w) : nullptr;
+        if (!props[i].facts) {
+            props[i].pid = xcb_get_property(c_, 0, w, atoms_->netWmPid, XCB_ATOM_CARDINAL, 0, 1);
+            props[i].type = xcb_get_property(c_, 0, w, atoms_->netWmWindowType, XCB_ATOM_ATOM, 0, 32);
+            props[i].wmClass = xcb_get_property(c_, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 1024);
+        }
+        props[i].name = xcb_get_property(c_, 0, w, atoms_->netWmName, atoms_->utf8String, 0, 1024);
+        props[i].legacyName = xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 1024);
     }
+    const auto isType = [this](TopLevel& t, const xcb_atom_t* types, std::size_t count) {
+        for (std::size_t k = 0; k < count; ++k) {
+            t.isDesktop = t.isDesktop || types[k] == atoms_->typeDesktop;
+            t.isDock = t.isDock || types[k] == atoms_->typeDock;
+        }
+    };
     for (std::size_t i = 0; i < pending.size(); ++i) {
         TopLevel& t = pending[i].t;
-        if (auto r = own(xcb_get_property_reply(c_, props[i].pid, nullptr));
-            r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
-            t.pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
-        if (auto r = own(xcb_get_property_reply(c_, props[i].type, nullptr)); r && r->format == 32) {
-            const auto* types = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
-            const int count = xcb_get_property_value_length(r.get()) / 4;
-            for (int k = 0; k < count; ++k) {
-                t.isDesktop = t.isDesktop || types[k] == atoms_->typeDesktop;
-                t.isDock = t.isDock || types[k] == atoms_->typeDock;
-            }
+        if (const auto* facts = props[i].facts) {
+            t.pid = facts->pid;
+            isType(t, facts->types.data(), facts->types.size());
+            t.instanceName = facts->instanceName;
+            t.windowClass = facts->windowClass;
+        } else {
+            if (auto r = own(xcb_get_property_reply(c_, props[i].pid, nullptr));
+                r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
+                t.pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
+            if (auto r = own(xcb_get_property_reply(c_, props[i].type, nullptr)); r && r->format == 32)
+                isType(t, static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get())),
+                       static_cast<std::size_t>(xcb_get_property_value_length(r.get()) / 4));
+            if (auto r = own(xcb_get_property_reply(c_, props[i].wmClass, nullptr)))
+                std::tie(t.instanceName, t.windowClass) = x11::splitWindowClass(propertyText(r.get()));
         }
         auto name = own(xcb_get_property_reply(c_, props[i].name, nullptr));
         auto legacy = own(xcb_get_property_reply(c_, props[i].legacyName, nullptr));
         t.title = propertyText(name.get());
         if (t.title.empty()) t.title = propertyText(legacy.get());
-        if (auto r = own(xcb_get_property_reply(c_, props[i].wmClass, nullptr))) {
-            std::tie(t.instanceName, t.windowClass) = x11::splitWindowClass(propertyText(r.get()));
-        }
     }
     // Windows without _NET_WM_PID: ask the server which process made them.
     if (hasRes_) {

@@ -1,6 +1,9 @@
-// The paced read thread of the services that follow the X server's lists.
+// The paced read thread of the services that follow the X server's lists, and its hand-over to the main
+// thread.
 #include "platform/linux/X11ReadThread.h"
 
+#include <QMetaObject>
+#include <QObject>
 #include <algorithm>
 
 namespace velaro::x11 {
@@ -50,6 +53,14 @@ void ReadThread::run() {
             firstAsk_ = lastAsk_ = std::chrono::steady_clock::now();
         }
     }
+}
+
+ToMainThread::ToMainThread() : context_(std::make_unique<QObject>()) {}
+
+ToMainThread::~ToMainThread() = default;
+
+void ToMainThread::post(std::function<void()> block) {
+    QMetaObject::invokeMethod(context_.get(), std::move(block), Qt::QueuedConnection);
 }
 
 }  // namespace velaro::x11

@@ -126,27 +126,36 @@ std::vector<ScreenInfo> screensFrom(std::vector<RawMonitor> monitors, const std:
     return screensFrom(x11::snapshotOf(std::move(monitors), rootWidth, rootHeight, pixelsPerPoint), struts);
 }
 
-X11Screens::X11Screens(MainLoop&, X11Session& session) : session_(session) {
+X11Screens::X11Screens(X11Session& session) : session_(session) {
     auto& connection = session_.desktop();
     connection.intern({"_NET_ACTIVE_WINDOW"});
     rootSelection_ = session_.selectEvents(connection.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
+    activeReads_ = std::make_unique<x11::ReadThread>(
+        [this](const std::atomic<bool>& stop) {
+            auto centre = readActiveCentre(stop);
+            if (!stop) toMain_.post([this, centre] { setActiveCentre(centre); });
+            return true;
+        },
+        std::chrono::milliseconds(0), std::chrono::milliseconds(0));
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) {
         if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return;
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-        if (p.atom == session_.desktop().atom("_NET_ACTIVE_WINDOW")) updateActiveCentre();
+        if (p.atom == session_.desktop().atom("_NET_ACTIVE_WINDOW")) activeReads_->ask();
     });
     // Panels come and go with the client list, and their struts change with their own notices: the list's
     // reading, made off the main loop, tells of both.
     clientChanges_ = session_.clients().changed().sink([this](int) { reload(); });
     screensChanged_ = session_.screensChanged().sink([this](int) {
         reload();
-        updateActiveCentre();
+        activeReads_->ask();
     });
     reload();
-    updateActiveCentre();
+    setActiveCentre(readActiveCentre(x11::neverStop));
 }
 
-X11Screens::~X11Screens() = default;
+X11Screens::~X11Screens() {
+    activeReads_.reset();
+}
 
 void X11Screens::reload() {
     const auto snapshot = session_.screens();
@@ -181,20 +190,25 @@ void X11Screens::reload() {
     changed_.send(++generation_);
 }
 
-void X11Screens::updateActiveCentre() {
+std::optional<Point> X11Screens::readActiveCentre(const std::atomic<bool>& stop) {
     auto& connection = session_.desktop();
     auto* c = connection.get();
-    const auto ids = x11::rootWindowList(connection, "_NET_ACTIVE_WINDOW");
-    std::optional<Point> centre;
-    if (!ids.empty() && ids[0] != 0) {
-        auto geometry = xcb_get_geometry(c, ids[0]);
-        auto translate = xcb_translate_coordinates(c, ids[0], connection.root(), 0, 0);
-        auto g = x11::own(xcb_get_geometry_reply(c, geometry, nullptr));
-        auto t = x11::own(xcb_translate_coordinates_reply(c, translate, nullptr));
-        if (g && t)
-            centre =
-                session_.space().globalFromRoot(Point{t->dst_x + g->width / 2.0, t->dst_y + g->height / 2.0});
-    }
+    auto active = x11::awaitReply<xcb_get_property_reply_t>(
+        c,
+        x11::askProperty(c, connection.root(), connection.atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1)
+            .sequence,
+        stop);
+    const auto ids = x11::values32(active.get());
+    if (ids.empty() || ids[0] == 0) return std::nullopt;
+    const auto geometryAsk = xcb_get_geometry(c, ids[0]);
+    const auto translateAsk = xcb_translate_coordinates(c, ids[0], connection.root(), 0, 0);
+    auto g = x11::awaitReply<xcb_get_geometry_reply_t>(c, geometryAsk.sequence, stop);
+    auto t = x11::awaitReply<xcb_translate_coordinates_reply_t>(c, translateAsk.sequence, stop);
+    if (!g || !t) return std::nullopt;
+    return session_.space().globalFromRoot(Point{t->dst_x + g->width / 2.0, t->dst_y + g->height / 2.0});
+}
+
+void X11Screens::setActiveCentre(std::optional<Point> centre) {
     {
         std::lock_guard lock(mutex_);
         if (activeCentre_ == centre) return;
@@ -203,6 +217,7 @@ void X11Screens::updateActiveCentre() {
     }
     changeNotice_.ring();
 }
+
 std::vector<ScreenInfo> X11Screens::screens() const {
     std::lock_guard lock(mutex_);
     return screens_;

@@ -16,6 +16,7 @@
 #include "base/Cancellable.h"
 #include "base/ChangeNotice.h"
 #include "platform/Screens.h"
+#include "platform/linux/X11ReadThread.h"
 #include "platform/linux/X11Session.h"
 
 namespace velaro {
@@ -62,8 +63,8 @@ std::string displayIdentifier(const std::string& outputName, const std::string& 
 
 class X11Screens final : public Screens {
 public:
-    // The loop and the session must outlive the service.
-    X11Screens(MainLoop& loop, X11Session& session);
+    // Needs the Qt application object; the session must outlive the service.
+    explicit X11Screens(X11Session& session);
     ~X11Screens() override;
 
     std::vector<ScreenInfo> screens() const override;
@@ -78,7 +79,10 @@ public:
     void reload();
 
 private:
-    void updateActiveCentre();
+    // The centre of the active window (global points), as it stands now; any thread (the server is asked
+    // only while `stop` stays false).
+    std::optional<Point> readActiveCentre(const std::atomic<bool>& stop);
+    void setActiveCentre(std::optional<Point> centre);
 
     X11Session& session_;
     Subscription handler_;
@@ -97,6 +101,9 @@ private:
     mutable ChangeNotice changeNotice_;
     int generation_ = 0;
     PassthroughSubject<int> changed_;
+    // The active window is read again off the main loop after its notices and the screens' changes.
+    x11::ToMainThread toMain_;
+    std::unique_ptr<x11::ReadThread> activeReads_;  // last: it goes first
 };
 
 }  // namespace velaro

@@ -130,11 +130,11 @@ std::vector<RawMonitor> readMonitors(Connection& connection, xcb_randr_get_monit
 
 }  // namespace
 
-AppIdentity::AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid)
-    : catalog_(catalog), ownPid_(ownPid) {}
+AppIdentity::AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid, ExecutableOf executableOf)
+    : catalog_(catalog), ownPid_(ownPid), executableOf_(std::move(executableOf)) {}
 
 std::string AppIdentity::appIdOf(const WindowOwner& owner) {
-    const std::string executable = processExecutable(owner.pid);
+    const std::string executable = owner.pid > 0 ? executableOf_(owner.pid) : std::string();
     // Read before the entries are: a change while they are read leaves an answer that is asked again.
     const std::uint64_t generation = catalog_.generation();
     if (owner.pid > 0) {
@@ -147,12 +147,24 @@ std::string AppIdentity::appIdOf(const WindowOwner& owner) {
         {owner.pid, owner.instanceName, owner.windowClass, executable, processName(owner.pid)});
     if (owner.pid > 0 && !id.empty()) {
         std::lock_guard lock(mutex_);
-        // Ended processes are forgotten now and then, so the table never outgrows the desktop.
-        if (byPid_.size() >= 512)
-            std::erase_if(byPid_, [](const auto& entry) { return processExecutable(entry.first).empty(); });
+        // Ended processes are forgotten now and then, so the table never outgrows the desktop; only once it
+        // has doubled since the last look, so that a desktop of thousands of programs does not look at every
+        // one of them again for each new one.
+        if (byPid_.size() >= sweepAt_) {
+            std::erase_if(byPid_, [this](const auto& entry) { return executableOf_(entry.first).empty(); });
+            sweepAt_ = std::max(kFirstSweep, 2 * byPid_.size());
+        }
         byPid_[owner.pid] = Known{executable, id, generation};
     }
     return id;
+}
+
+AppIdentity::AppName AppIdentity::nameOf(const WindowOwner& owner) {
+    AppName app{appIdOf(owner), {}};
+    if (auto entry = app.id.empty() ? std::nullopt : catalog_.entry(app.id))
+        app.name = entry->localizedName ? *entry->localizedName : entry->name;
+    if (app.name.empty()) app.name = !owner.windowClass.empty() ? owner.windowClass : processName(owner.pid);
+    return app;
 }
 
 }  // namespace x11
@@ -220,12 +232,17 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
 }
 
 X11Session::~X11Session() {
+    stopReading();
     rootSelection_.cancel();
     ownHandler_.cancel();
     clients_.reset();
     pump_.reset();
     qtWatch_.reset();
     lifetime_.end();
+}
+
+void X11Session::stopReading() {
+    if (pump_) pump_->stop();
 }
 
 xcb_connection_t* X11Session::toolkit() const {

@@ -111,10 +111,19 @@ struct WindowOwner {
 // catalog's entries change (an app installed while its program runs is named by its desktop file from then).
 class AppIdentity {
 public:
-    AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid);
+    // The program file of a process; empty once the process has ended.
+    using ExecutableOf = std::function<std::string(std::int32_t pid)>;
+    AppIdentity(const XdgAppCatalog& catalog, std::int32_t ownPid,
+                ExecutableOf executableOf = processExecutable);
 
     // The id; empty when nothing at all is known of the program. Any thread.
     std::string appIdOf(const WindowOwner& owner);
+    // The id and the name the app shows: its entry's name, else the window's class, else the process's
+    // short name (empty when none is known). Any thread.
+    struct AppName {
+        std::string id, name;
+    };
+    AppName nameOf(const WindowOwner& owner);
     std::int32_t ownPid() const { return ownPid_; }
 
 private:
@@ -123,10 +132,15 @@ private:
         std::string id;
         std::uint64_t catalogGeneration = 0;
     };
+    // The table is looked through for ended processes once it holds this many, and then each time it has
+    // doubled since the last look.
+    static constexpr std::size_t kFirstSweep = 512;
     const XdgAppCatalog& catalog_;
     std::int32_t ownPid_;
+    ExecutableOf executableOf_;
     std::mutex mutex_;
     std::unordered_map<std::int32_t, Known> byPid_;
+    std::size_t sweepAt_ = kFirstSweep;
 };
 
 }  // namespace x11
@@ -143,6 +157,7 @@ public:
                                             const XdgAppCatalog& catalog, std::string* error = nullptr);
     // The ratio of Qt's primary screen.
     static PixelRatioReader qtPixelRatio();
+    // Stops reading first (see stopReading).
     ~X11Session();
     X11Session(const X11Session&) = delete;
     X11Session& operator=(const X11Session&) = delete;
@@ -159,6 +174,11 @@ public:
     x11::Connection* capture();
 
     const std::string& displayName() const { return displayName_; }
+    // The end of the desktop connection's reading, for the app's end before its services go: every wait on
+    // it ends at once (the event pump's, each reading thread's between or during its answers, a round trip
+    // on the main thread), so that no service's end waits for a server busy with other clients. Nothing is
+    // read on the desktop connection from then on. Main thread.
+    void stopReading();
 
     // ---- events of the desktop connection ----
     // Main thread, in the order added.

@@ -309,10 +309,18 @@ WindowActionResult X11WindowControl::fill(WindowHandle window) {
             monitor = m.root;
         }
     const double rootWidth = screens.rootWidth, rootHeight = screens.rootHeight;
+    // The struts the client list's reading found, and those of the windows it has not read as they stand.
     std::vector<Strut> struts;
-    for (const auto& [window, strut] :
-         strutsOf(session_.desktop(), x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST"), rootWidth,
-                  rootHeight))
+    const auto listed = session_.clients().current();
+    std::vector<std::uint32_t> unread;
+    for (const auto w : x11::rootWindowList(session_.desktop(), "_NET_CLIENT_LIST")) {
+        if (const auto* values = listed.strutOf(w)) {
+            if (auto strut = Strut::fromValues(*values, rootWidth, rootHeight)) struts.push_back(*strut);
+        } else {
+            unread.push_back(w);
+        }
+    }
+    for (const auto& [window, strut] : strutsOf(session_.desktop(), unread, rootWidth, rootHeight))
         struts.push_back(strut);
     const Rect area = visibleAreaOf(monitor, struts, rootWidth, rootHeight);
     const double clientWidth = area.width() - extents[0] - extents[1];

@@ -1,6 +1,8 @@
 // Window events of one process from the X server.
 #include "platform/linux/X11WindowEvents.h"
 
+#include <algorithm>
+
 #include "platform/linux/X11Session.h"
 
 namespace velaro {
@@ -35,16 +37,26 @@ private:
     Lifetime::Token ownerLives_;
 };
 
-X11WindowEvents::X11WindowEvents(MainLoop&, X11Session& session) : session_(session) {
+X11WindowEvents::X11WindowEvents(X11Session& session) : session_(session) {
     session_.desktop().intern({"WM_STATE"});
     // The list is read off the main loop, however often any client rewrites it.
     clientChanges_ = session_.clients().changed().sink([this](int) {
         if (!watches_.empty()) adoptWindows(allWatches());
     });
     handler_ = session_.addEventHandler([this](const xcb_generic_event_t& e) { handle(e); });
+    // States are read as soon as they are asked: one round trip for all those asked meanwhile.
+    reads_ = std::make_unique<x11::ReadThread>(
+        [this](const std::atomic<bool>& stop) {
+            auto states = readStates(stop);
+            if (!stop && !states.empty())
+                toMain_.post(lifetime_.guard([this, states = std::move(states)] { take(states); }));
+            return true;
+        },
+        std::chrono::milliseconds(0), std::chrono::milliseconds(0));
 }
 
 X11WindowEvents::~X11WindowEvents() {
+    reads_.reset();
     lifetime_.end();
 }
 
@@ -69,66 +81,104 @@ void X11WindowEvents::end(std::uint64_t id) {
     watches_.erase(id);
 }
 
-bool X11WindowEvents::isIconic(std::uint32_t window) {
-    auto& connection = session_.desktop();
-    auto* c = connection.get();
-    const auto wmState = connection.atom("WM_STATE");
-    auto reply =
-        x11::own(xcb_get_property_reply(c, x11::askProperty(c, window, wmState, wmState, 2), nullptr));
-    return iconicIn(reply.get());
-}
-
 void X11WindowEvents::adoptWindows(const std::vector<Watch*>& watches) {
-    auto& connection = session_.desktop();
-    auto* c = connection.get();
     // Windows the reading has not come to yet are adopted after a later one.
     const auto reading = session_.clients().reading();
-    const auto& windows = reading->windows;
-    // Listen first, then read the state, so no change falls between the two; every new window's state is
-    // asked at once.
-    const auto wmState = connection.atom("WM_STATE");
-    std::vector<std::pair<std::uint32_t, xcb_get_property_cookie_t>> asks;
+    // Listen first, then read the state, so no change falls between the two.
+    std::vector<StateAsk> asks;
     for (Watch* watch : watches) {
-        asks.clear();
-        for (auto w : windows) {
+        for (auto w : reading->windows) {
             const auto* facts = reading->find(w);
             if (!facts || facts->pid != watch->pid || watch->windows.count(w)) continue;
             watch->selections[w] = session_.selectEvents(w, kWatchMask);
-            watch->windows[w] = false;
-            asks.emplace_back(w, x11::askProperty(c, w, wmState, wmState, 2));
-        }
-        for (const auto& [w, ask] : asks) {
-            auto reply = x11::own(xcb_get_property_reply(c, ask, nullptr));
-            watch->windows[w] = iconicIn(reply.get());
+            watch->windows[w] = std::nullopt;
+            asks.push_back({w, true, std::nullopt});
         }
     }
+    askStates(std::move(asks));
+}
+
+void X11WindowEvents::askStates(std::vector<StateAsk> asks) {
+    if (asks.empty()) return;
+    {
+        std::lock_guard lock(asksMutex_);
+        asks_.insert(asks_.end(), asks.begin(), asks.end());
+    }
+    reads_->ask();
+}
+
+std::vector<X11WindowEvents::State> X11WindowEvents::readStates(const std::atomic<bool>& stop) {
+    std::vector<StateAsk> asks;
+    {
+        std::lock_guard lock(asksMutex_);
+        asks.swap(asks_);
+    }
+    auto& connection = session_.desktop();
+    auto* c = connection.get();
+    const auto wmState = connection.atom("WM_STATE");
+    // Every state asked at once; the answers come in the order asked.
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(asks.size());
+    for (const auto& ask : asks)
+        cookies.push_back(ask.known ? xcb_get_property_cookie_t{0}
+                                    : x11::askProperty(c, ask.window, wmState, wmState, 2));
+    std::vector<State> states;
+    states.reserve(asks.size());
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        bool iconic = asks[i].known.value_or(false);
+        if (!asks[i].known) {
+            auto reply = x11::awaitReply<xcb_get_property_reply_t>(c, cookies[i].sequence, stop);
+            if (stop) return {};
+            iconic = iconicIn(reply.get());
+        }
+        states.push_back({asks[i].window, asks[i].first, iconic});
+    }
+    return states;
+}
+
+void X11WindowEvents::take(const std::vector<State>& states) {
+    // Callbacks may end watches (and so change `watches_`): collect first, then call each watch that is
+    // still there.
+    std::vector<std::pair<std::uint64_t, WindowEventKind>> calls;
+    for (const auto& state : states) {
+        for (auto& [id, watch] : watches_) {
+            auto it = watch.windows.find(state.window);
+            if (it == watch.windows.end()) continue;
+            // A first state only starts a watch that has none yet; a later one means nothing to a watch still
+            // waiting for its first.
+            if (state.first != !it->second.has_value()) continue;
+            if (!state.first)
+                if (auto kind = windowStateChange(*it->second, state.iconic)) calls.emplace_back(id, *kind);
+            it->second = state.iconic;
+        }
+    }
+    call(calls);
 }
 
 void X11WindowEvents::handle(const xcb_generic_event_t& e) {
     const auto type = e.response_type & 0x7f;
-    // Callbacks may end watches (and so change `watches_`): collect first, then call each watch that is
-    // still there.
-    std::vector<std::pair<std::uint64_t, WindowEventKind>> calls;
     if (type == XCB_PROPERTY_NOTIFY) {
         const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-        auto& connection = session_.desktop();
-        if (p.atom != connection.atom("WM_STATE")) return;
-        std::optional<bool> iconic;
-        for (auto& [id, watch] : watches_) {
-            auto it = watch.windows.find(p.window);
-            if (it == watch.windows.end()) continue;
-            if (!iconic) iconic = p.state == XCB_PROPERTY_DELETE ? false : isIconic(p.window);
-            if (auto kind = windowStateChange(it->second, *iconic)) calls.emplace_back(id, *kind);
-            it->second = *iconic;
-        }
+        if (p.atom != session_.desktop().atom("WM_STATE")) return;
+        const bool watched = std::any_of(watches_.begin(), watches_.end(), [&](const auto& entry) {
+            return entry.second.windows.count(p.window);
+        });
+        if (!watched) return;
+        askStates(
+            {{p.window, false, p.state == XCB_PROPERTY_DELETE ? std::optional<bool>(false) : std::nullopt}});
     } else if (type == XCB_DESTROY_NOTIFY) {
         const auto& d = reinterpret_cast<const xcb_destroy_notify_event_t&>(e);
+        std::vector<std::pair<std::uint64_t, WindowEventKind>> calls;
         for (auto& [id, watch] : watches_) {
             if (!watch.windows.erase(d.window)) continue;
             watch.selections.erase(d.window);
             calls.emplace_back(id, WindowEventKind::destroyed);
         }
+        call(calls);
     }
+}
+
+void X11WindowEvents::call(const std::vector<std::pair<std::uint64_t, WindowEventKind>>& calls) {
     for (const auto& [id, kind] : calls) {
         auto it = watches_.find(id);
         if (it == watches_.end()) continue;

@@ -64,11 +64,12 @@ std::optional<int> windowLevelFor(const WindowTraits& t) {
 // ---- what the events change ----
 
 void WindowListChanges::note(const xcb_generic_event_t& event) {
+    noteChild(event);
     switch (event.response_type & 0x7f) {
-        // The root's children come, go, map, move and restack (and, for windows other services follow,
-        // the same of theirs: a read too many, never one too few).
-        case XCB_CREATE_NOTIFY:
-        case XCB_DESTROY_NOTIFY:
+        // The root's children map, unmap, move and restack (and, for windows other services follow, the same
+        // of theirs: a read too many, never one too few). A window comes unmapped and goes unmapped (a mapped
+        // one is unmapped first, with its own notice), so its coming and going alone change nothing on
+        // screen: a client making and destroying thousands of windows asks no read.
         case XCB_MAP_NOTIFY:
         case XCB_UNMAP_NOTIFY:
         case XCB_REPARENT_NOTIFY:
@@ -91,6 +92,84 @@ void WindowListChanges::note(const xcb_generic_event_t& event) {
             return;
     }
     move(true);
+}
+
+void WindowListChanges::noteChild(const xcb_generic_event_t& event) {
+    const auto type = event.response_type & 0x7f;
+    // Each of these notices names the window it was sent to (the root, for its children) and then the window.
+    if (type != XCB_CREATE_NOTIFY && type != XCB_DESTROY_NOTIFY && type != XCB_MAP_NOTIFY &&
+        type != XCB_UNMAP_NOTIFY && type != XCB_REPARENT_NOTIFY && type != XCB_CONFIGURE_NOTIFY)
+        return;
+    const auto& notice = reinterpret_cast<const xcb_map_notify_event_t&>(event);
+    if (notice.event != root_) return;
+    std::lock_guard lock(mutex_);
+    auto& child = children_[notice.window];
+    child.notice = ++childNotices_;
+    switch (type) {
+        case XCB_CREATE_NOTIFY:
+            child.state = ChildState{
+                false, reinterpret_cast<const xcb_create_notify_event_t&>(event).override_redirect != 0};
+            break;
+        case XCB_MAP_NOTIFY:
+            child.state = ChildState{true, notice.override_redirect != 0};
+            break;
+        case XCB_UNMAP_NOTIFY:
+            if (child.state) child.state->viewable = false;
+            break;
+        case XCB_CONFIGURE_NOTIFY:
+            if (child.state)
+                child.state->overrideRedirect =
+                    reinterpret_cast<const xcb_configure_notify_event_t&>(event).override_redirect != 0;
+            break;
+        case XCB_REPARENT_NOTIFY: {
+            const auto& r = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
+            // Back under the root in whatever state it had: asked again. (Away from it: gone from the root.)
+            if (r.parent == root_)
+                child.state.reset();
+            else
+                children_.erase(notice.window);
+            break;
+        }
+        case XCB_DESTROY_NOTIFY:
+            children_.erase(notice.window);
+            break;
+    }
+}
+
+std::uint64_t WindowListChanges::childNotices() const {
+    std::lock_guard lock(mutex_);
+    return childNotices_;
+}
+
+std::vector<std::optional<WindowListChanges::ChildState>> WindowListChanges::childStates(
+    const std::vector<std::uint32_t>& children) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::optional<ChildState>> states;
+    states.reserve(children.size());
+    for (auto w : children) {
+        const auto it = children_.find(w);
+        states.push_back(it != children_.end() ? it->second.state : std::nullopt);
+    }
+    return states;
+}
+
+void WindowListChanges::learnChildStates(const std::vector<std::pair<std::uint32_t, ChildState>>& found,
+                                         std::uint64_t since, const std::vector<std::uint32_t>& children) {
+    std::lock_guard lock(mutex_);
+    for (const auto& [w, state] : found) {
+        auto& child = children_[w];
+        if (child.notice <= since && !child.state) child.state = state;
+    }
+    // Children that left without a notice this list heard (there before it began): forgotten, unless a
+    // notice about them came after the read began.
+    if (children_.size() > children.size()) {
+        std::vector<std::uint32_t> sorted(children);
+        std::sort(sorted.begin(), sorted.end());
+        std::erase_if(children_, [&](const auto& entry) {
+            return entry.second.notice <= since &&
+                   !std::binary_search(sorted.begin(), sorted.end(), entry.first);
+        });
+    }
 }
 
 void WindowListChanges::move(bool changed, std::optional<std::uint32_t> staleWindow) {
@@ -284,15 +363,12 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     auto atom = [&connection](const std::string& n) { return connection.atom(n); };
 
     // Round trip 1: the root's children (bottom to top) and the managed clients, and, asked beside them on
-    // the guess that the last read's windows are still there (as after a move or a restack), the attributes
-    // of the last read's top-level windows and the geometry of the windows it described. A change that
-    // leaves the set of windows as it was, the most common one, then costs this round trip alone; what the
-    // guess missed is asked below, what it asked in vain is dropped.
+    // the guess that the last read's windows are still there (as after a move or a restack), the geometry of
+    // the windows it described. A change that leaves the set of windows as it was, the most common one, then
+    // costs this round trip alone; what the guess missed is asked below, what it asked in vain is dropped.
+    const auto noticesBefore = changes_->childNotices();
     auto treeAsk = xcb_query_tree(c, root);
     auto stackingAsk = x11::askProperty(c, root, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 8192);
-    std::unordered_map<xcb_window_t, xcb_get_window_attributes_cookie_t> attrAsks;
-    attrAsks.reserve(rootChildren_.size());
-    for (auto child : rootChildren_) attrAsks.emplace(child, xcb_get_window_attributes(c, child));
     std::unordered_map<xcb_window_t, xcb_get_geometry_cookie_t> geometryAsks;
     geometryAsks.reserve(order_.size());
     for (auto w : order_)
@@ -301,34 +377,29 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     // Whatever is left unused is dropped unread, however this read ends.
     struct Discard {
         xcb_connection_t* c;
-        std::unordered_map<xcb_window_t, xcb_get_window_attributes_cookie_t>& attrs;
         std::unordered_map<xcb_window_t, xcb_get_geometry_cookie_t>& geometries;
         ~Discard() {
-            for (const auto& [w, ask] : attrs) xcb_discard_reply(c, ask.sequence);
             for (const auto& [w, ask] : geometries) xcb_discard_reply(c, ask.sequence);
         }
-    } discard{c, attrAsks, geometryAsks};
+    } discard{c, geometryAsks};
     auto tree = x11::awaitReply<xcb_query_tree_reply_t>(c, treeAsk.sequence, ending_);
     auto stacking = x11::awaitReply<xcb_get_property_reply_t>(c, stackingAsk.sequence, ending_);
     // A list that is ending stops between round trips; what the last one asked and nobody read is dropped.
     if (!tree || ending_) return false;
-    const auto* children = xcb_query_tree_children(tree.get());
-    const int childCount = xcb_query_tree_children_length(tree.get());
+    const auto* first = xcb_query_tree_children(tree.get());
+    const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
+    const int childCount = static_cast<int>(children.size());
     const auto clients = x11::values32(stacking.get());
 
-    // Round trip 2, only when there are new top-level windows or clients: attributes of the new top-level
-    // windows, and the parent of each client not seen before (or whose frame is gone, as after a
+    // Round trip 2, only when there are top-level windows no notice told of or new clients: the attributes
+    // of those windows (the others' states come from their notices: a client making thousands of windows
+    // costs no request), and the parent of each client not seen before (or whose frame is gone, as after a
     // window-manager restart).
-    std::vector<xcb_get_window_attributes_cookie_t> topAttrAsks(childCount);
-    for (int i = 0; i < childCount; ++i) {
-        if (auto it = attrAsks.find(children[i]); it != attrAsks.end()) {
-            topAttrAsks[i] = it->second;
-            attrAsks.erase(it);
-        } else {
-            topAttrAsks[i] = xcb_get_window_attributes(c, children[i]);
-        }
-    }
-    const std::unordered_set<xcb_window_t> rootChildren(children, children + childCount);
+    const auto states = changes_->childStates(children);
+    std::vector<std::pair<std::size_t, xcb_get_window_attributes_cookie_t>> attrAsks;
+    for (std::size_t i = 0; i < children.size(); ++i)
+        if (!states[i]) attrAsks.emplace_back(i, xcb_get_window_attributes(c, children[i]));
+    const std::unordered_set<xcb_window_t> rootChildren(children.begin(), children.end());
     std::vector<std::pair<xcb_window_t, xcb_query_tree_cookie_t>> parentAsks;
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfTopLevel;
     for (auto client : clients) {
@@ -337,15 +408,19 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         else
             parentAsks.emplace_back(client, xcb_query_tree(c, client));
     }
-    struct TopLevel {
-        bool viewable = false;
-        bool overrideRedirect = false;
-    };
+    using TopLevel = WindowListChanges::ChildState;
     std::unordered_map<xcb_window_t, TopLevel> topLevels;
-    for (int i = 0; i < childCount; ++i) {
-        auto a = x11::awaitReply<xcb_get_window_attributes_reply_t>(c, topAttrAsks[i].sequence, ending_);
-        if (a) topLevels[children[i]] = {a->map_state == XCB_MAP_STATE_VIEWABLE, a->override_redirect != 0};
+    for (std::size_t i = 0; i < children.size(); ++i)
+        if (states[i]) topLevels[children[i]] = *states[i];
+    std::vector<std::pair<std::uint32_t, TopLevel>> learnt;
+    for (const auto& [i, ask] : attrAsks) {
+        auto a = x11::awaitReply<xcb_get_window_attributes_reply_t>(c, ask.sequence, ending_);
+        if (!a) continue;
+        const TopLevel state{a->map_state == XCB_MAP_STATE_VIEWABLE, a->override_redirect != 0};
+        topLevels[children[i]] = state;
+        learnt.emplace_back(children[i], state);
     }
+    changes_->learnChildStates(learnt, noticesBefore, children);
     // A client's top-level window is its frame (the window manager's parent), or itself when not reparented.
     // Iconified windows and those on other desktops have unmapped frames and drop out below.
     std::vector<std::pair<xcb_window_t, xcb_window_t>> pending;  // (client, ancestor still below the root)
@@ -398,11 +473,14 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     // top-level window's is the outer bounds: a frame's includes the decorations, and top-level positions
     // are root coordinates), and the properties of the windows not seen before or whose properties
     // changed. A new window's property changes are followed from before its properties are asked, so that
-    // no change slips between the two.
+    // no change slips between the two. A managed window's process, types and class are those the client
+    // list's reading found, unless they changed since: the server is asked only for what it has not read.
     const std::unordered_set<std::uint32_t> stale(staleWindows.begin(), staleWindows.end());
+    const auto listed = session_.clients().current();
     struct Asks {
         xcb_get_geometry_cookie_t geometry;
         bool fresh = false;
+        const x11::ClientFacts* facts = nullptr;
         xcb_get_property_cookie_t pid{0}, type{0}, wmClass{0}, state{0}, opacity{0}, level{0};
     };
     std::unordered_map<std::uint32_t, Known> seen;
@@ -426,9 +504,12 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         k.topLevel = entries[i].topLevel;
         k.managed = entries[i].managed;
         if (!a.fresh) continue;
-        a.pid = x11::askProperty(c, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
-        a.type = x11::askProperty(c, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32);
-        a.wmClass = x11::askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+        a.facts = entries[i].managed ? listed.find(w) : nullptr;
+        if (!a.facts) {
+            a.pid = x11::askProperty(c, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
+            a.type = x11::askProperty(c, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32);
+            a.wmClass = x11::askProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
+        }
         a.state = x11::askProperty(c, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32);
         a.opacity = x11::askProperty(c, w, atom("_NET_WM_WINDOW_OPACITY"), XCB_ATOM_CARDINAL, 1);
         // Only our own overlays declare a level, and they bypass the window manager.
@@ -436,7 +517,8 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     }
 
     auto reply = [this, c](xcb_get_property_cookie_t ask) {
-        return x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_);
+        return ask.sequence ? x11::awaitReply<xcb_get_property_reply_t>(c, ask.sequence, ending_)
+                            : x11::Owned<xcb_get_property_reply_t>(nullptr, &std::free);
     };
     std::vector<std::size_t> missingPID;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -454,10 +536,20 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
         auto wmClass = reply(a.wmClass);
         auto state = reply(a.state);
         auto opacity = reply(a.opacity);
-        // A process found through the X-Resource extension stays the window's.
-        if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
-            k.pid = static_cast<std::int32_t>(v[0]);
-        const auto [instance, cls] = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+        std::vector<std::uint32_t> types;
+        std::string instance, cls;
+        if (a.facts) {
+            if (a.facts->pid != 0) k.pid = a.facts->pid;
+            types = a.facts->types;
+            instance = a.facts->instanceName;
+            cls = a.facts->windowClass;
+        } else {
+            // A process found through the X-Resource extension stays the window's.
+            if (auto v = x11::values32(pid.get()); !v.empty() && v[0] != 0)
+                k.pid = static_cast<std::int32_t>(v[0]);
+            types = x11::values32(type.get());
+            std::tie(instance, cls) = x11::splitWindowClass(x11::bytes8(wmClass.get()));
+        }
         if (!cls.empty() || !instance.empty()) k.ownerName = !cls.empty() ? cls : instance;
         std::optional<int> declaredLevel;
         if (a.level.sequence) {
@@ -466,7 +558,7 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
                 declaredLevel = static_cast<std::int32_t>(v[0]);
         }
         const auto states = x11::values32(state.get());
-        k.level = levelOf(x11::values32(type.get()), states, !entries[i].managed, declaredLevel);
+        k.level = levelOf(types, states, !entries[i].managed, declaredLevel);
         k.hidden = std::find(states.begin(), states.end(), hiddenAtom_) != states.end();
         const auto opacityValues = x11::values32(opacity.get());
         k.alpha = opacityValues.empty() ? 1.0 : opacityValues[0] / double(0xffffffffu);
@@ -478,14 +570,15 @@ bool X11WindowList::read(const std::vector<std::uint32_t>& staleWindows) {
     for (auto i : missingPID) pidAsks.push_back(x11::askClientProcess(c, entries[i].window));
     for (std::size_t j = 0; j < missingPID.size(); ++j) {
         auto& k = seen[entries[missingPID[j]].window];
-        k.pid = x11::clientProcess(c, pidAsks[j]);
+        auto answer = x11::awaitReply<xcb_res_query_client_ids_reply_t>(c, pidAsks[j].sequence, ending_);
+        k.pid = x11::clientProcess(answer.get());
         if (k.ownerName.empty() && k.pid) k.ownerName = x11::processName(*k.pid);
     }
+    if (ending_) return false;
     // Windows that are gone are forgotten (and no longer followed), so the cache never outgrows the desktop.
     known_ = std::move(seen);
     order_.clear();
     for (const auto& e : entries) order_.push_back(e.window);
-    rootChildren_.assign(children, children + childCount);
     return true;
 }
 

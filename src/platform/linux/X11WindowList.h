@@ -66,7 +66,25 @@ public:
     // Calls `wake` once, on the thread that moves the generation next (see WindowList::callOnNextChange).
     void callOnNextChange(std::function<void()> wake) { notice_.arm(std::move(wake)); }
 
+    // What the list needs of a root child, kept from the notices of its creation, mapping and unmapping, so
+    // that a read asks the server only of children no notice told of (those there before the list began).
+    struct ChildState {
+        bool viewable = false;
+        bool overrideRedirect = false;
+    };
+    // Counts the notices about root children; a read notes the count before it asks.
+    std::uint64_t childNotices() const;
+    // The known state of each of `children`, in order; absent where unknown.
+    std::vector<std::optional<ChildState>> childStates(const std::vector<std::uint32_t>& children) const;
+    // Keeps what a read found of children it asked about, unless a notice about one came after `since` (its
+    // count when the read began), which is newer; forgets children no longer in `children`.
+    void learnChildStates(const std::vector<std::pair<std::uint32_t, ChildState>>& found, std::uint64_t since,
+                          const std::vector<std::uint32_t>& children);
+
 private:
+    // Follows a root child's state from a notice about it (the root's substructure).
+    void noteChild(const xcb_generic_event_t& event);
+
     // Moves the generation (marking the list changed, with a window whose properties must be read again),
     // then rings the notice once the lock is let go.
     void move(bool changed, std::optional<std::uint32_t> staleWindow = std::nullopt);
@@ -77,6 +95,13 @@ private:
     bool changed_ = true;  // nothing has been read yet
     std::vector<std::uint32_t> stale_;
     std::uint64_t generation_ = 1;
+    // Root children by window: the state when known, and the count of the last notice about each.
+    struct Child {
+        std::optional<ChildState> state;
+        std::uint64_t notice = 0;
+    };
+    std::unordered_map<std::uint32_t, Child> children_;
+    std::uint64_t childNotices_ = 0;
     ChangeNotice notice_;
 };
 
@@ -102,8 +127,9 @@ private:
     void readWhenAsked();
     // Reads the stacking and what changed; false when the server did not answer or the list is ending.
     bool read(const std::vector<std::uint32_t>& staleWindows);
-    std::optional<int> levelOf(const std::vector<std::uint32_t>& types, const std::vector<std::uint32_t>& states,
-                               bool overrideRedirect, std::optional<int> declaredLevel) const;
+    std::optional<int> levelOf(const std::vector<std::uint32_t>& types,
+                               const std::vector<std::uint32_t>& states, bool overrideRedirect,
+                               std::optional<int> declaredLevel) const;
 
     X11Session& session_;
     std::map<std::uint32_t, std::string> atomNames_;
@@ -129,7 +155,6 @@ private:
     };
     std::unordered_map<std::uint32_t, Known> known_;
     std::vector<std::uint32_t> order_;  // described windows, front-most first
-    std::vector<std::uint32_t> rootChildren_;  // the root's children at the last read
 
     // A window of the last list read, its bounds still in root pixels.
     struct Shown {
@@ -142,7 +167,7 @@ private:
     std::atomic<bool> ending_{false};
     bool wanted_ = false;
     std::uint64_t started_ = 0, finished_ = 0, failed_ = 0;  // reads, by number
-    bool lagging_ = false;  // the last read took longer than a snapshot waits
+    bool lagging_ = false;       // the last read took longer than a snapshot waits
     bool staleAnswers_ = false;  // a snapshot answered with an older list than the one being read
     std::vector<Shown> shown_;
     std::uint64_t shownReads_ = 0;  // lists read so far

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,9 +13,11 @@
 #include <vector>
 
 #include "base/Cancellable.h"
-#include "base/CoalescedWork.h"
+#include "base/Lifetime.h"
+#include "base/MainLoop.h"
 #include "platform/Workspace.h"
 #include "platform/linux/X11ListedClients.h"
+#include "platform/linux/X11ReadThread.h"
 #include "platform/linux/XcbUtil.h"
 
 namespace velaro {
@@ -51,6 +54,7 @@ public:
     // Apps are named by the session's identity and catalog; the loop and the session must outlive the
     // workspace.
     X11Workspace(MainLoop& loop, X11Session& session);
+    // Stops a reading of the active window in progress first.
     ~X11Workspace() override;
 
     std::optional<RunningApp> frontmostApplication() const override;
@@ -60,29 +64,43 @@ public:
     Stream<WorkspaceEvent> events() const override { return events_.stream(); }
 
 private:
-    // The app of a window: its process's app when that runs already, else named after the window's class.
-    // The facts of windows the client list's reading has not come to yet (a window activated as it
-    // appears) are asked of the server. Absent when the window's process is unknown.
-    std::optional<RunningApp> appOfWindow(std::uint32_t window);
-    RunningApp appNamedAfter(const x11::ClientFacts& facts);
-    // `renamed`: the apps' ids and names are worked out again (the installed apps changed); an app whose id
-    // or name changed ends under its old one and starts under its new one, and a renamed frontmost app is
-    // activated again, so everyone who keeps ids or names takes the new ones.
+    // What the reading thread found of the active window, as it stood then.
+    struct ActiveReading {
+        std::uint32_t window = 0;            // _NET_ACTIVE_WINDOW; 0 when none
+        std::vector<std::uint32_t> clients;  // the client list, sorted
+        // The window's facts, with its app named: the client list's reading's when it has them, else asked
+        // of the server.
+        std::optional<x11::ClientFacts> facts;
+        std::uint64_t answers = 0;  // the asks it answers, counted
+    };
+    // Any thread; the server is asked only while `stop` stays false.
+    ActiveReading readActive(const std::atomic<bool>& stop);
+    void askActive();
+    // Main thread. After the apps were named anew (the installed apps changed), a renamed frontmost app is
+    // activated again (see reloadClients).
+    void takeActive(const ActiveReading& reading, bool notify);
+    // `renamed`: the apps' ids and names were worked out again (the installed apps changed); an app whose id
+    // or name changed ends under its old one and starts under its new one, so everyone who keeps ids or
+    // names takes the new ones.
     void reloadClients(bool notify, bool renamed = false);
-    void reloadActive(bool notify, bool renamed = false);
     void send(WorkspaceEvent::Kind kind, std::optional<RunningApp> app = std::nullopt);
     // Selects the screen saver's notifications and reads where the displays stand now.
     void followDisplayPower();
     void setDisplaysAsleep(bool asleep);
 
+    MainLoop& loop_;
     X11Session& session_;
     Subscription handler_;
-    Subscription catalogChanges_;
     Subscription rootSelection_;
     SleepSignalReceiver sleepReceiver_;
     Subscription clientChanges_;
-    // The active window, read again on the turn after its notices, as it stands then.
-    OncePerTurn activeReads_;
+    std::uint64_t naming_ = 0;  // the naming of the client list's reading the apps were taken from
+    // The active window is read off the main loop after its notices. Asks are counted, so that a desktop
+    // switch that came after an activation is told after it, once the read that saw it is in.
+    std::atomic<std::uint64_t> asks_{0};
+    std::uint64_t answered_ = 0;
+    std::uint64_t renamedAsk_ = 0;             // the ask whose answer names the frontmost app anew; 0: none
+    std::vector<std::uint64_t> spaceChanges_;  // desktop switches waiting for an answer, by the asks before
     mutable std::mutex mutex_;
     std::map<std::int32_t, RunningApp> apps_;  // by pid
     std::optional<RunningApp> frontmost_;
@@ -92,6 +110,8 @@ private:
     bool saverEvents_ = false;
     bool displaysAsleep_ = false;
     PassthroughSubject<WorkspaceEvent> events_;
+    Lifetime lifetime_;
+    std::unique_ptr<x11::ReadThread> activeReads_;  // last: it goes first
 };
 
 }  // namespace velaro

@@ -8,10 +8,12 @@
 
 #include <QMetaObject>
 #include <QObject>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace velaro::x11 {
 
@@ -34,6 +36,10 @@ std::unique_ptr<Connection> Connection::open(const char* display, std::shared_pt
 
 Connection::~Connection() {
     xcb_disconnect(c_);
+}
+
+void Connection::stopReading() {
+    ::shutdown(xcb_get_file_descriptor(c_), SHUT_RD);
 }
 
 xcb_atom_t AtomTable::atom(xcb_connection_t* c, const std::string& name) {
@@ -95,24 +101,39 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     return {instance, cls};
 }
 
+namespace {
+// The turn to wait inside xcb on a connection. xcb keeps the threads waiting for answers in a list that a
+// thread leaving out of order (as every waiter does when the connection breaks) loops over without end
+// (libxcb 1.15's remove_reader), so at the end of a connection that several threads wait on, they would
+// never come back. One waiter at a time is safe: answers come in the order asked, and an answer that came
+// while another waited is taken without the turn.
+std::mutex& waitTurn(xcb_connection_t* c) {
+    static std::mutex mutex;
+    static std::unordered_map<xcb_connection_t*, std::unique_ptr<std::mutex>> turns;
+    std::lock_guard lock(mutex);
+    auto& turn = turns[c];
+    if (!turn) turn = std::make_unique<std::mutex>();
+    return *turn;
+}
+}  // namespace
+
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
-    // Whichever thread reads the socket (the event pump's, mostly) queues the reply where polling finds it;
-    // a poll made while nobody reads reads what has come itself. Polling sends nothing: the request goes
-    // out first.
-    xcb_flush(c);
-    for (;;) {
-        void* reply = nullptr;
-        xcb_generic_error_t* error = nullptr;
-        if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
-            std::free(error);
-            return reply;
-        }
-        if (stop || xcb_connection_has_error(c)) {
-            xcb_discard_reply(c, sequence);
-            return nullptr;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!stop && xcb_poll_for_reply(c, sequence, &reply, &error)) {
+        std::free(error);
+        return reply;
     }
+    std::lock_guard turn(waitTurn(c));
+    if (stop) {
+        xcb_discard_reply(c, sequence);
+        return nullptr;
+    }
+    // Whichever thread reads the socket (the event pump's, mostly) hands the reply over and wakes this one;
+    // the receiving side shut down wakes the waiter with the connection's error.
+    reply = xcb_wait_for_reply(c, sequence, &error);
+    std::free(error);
+    return reply;
 }
 
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property) {
@@ -139,7 +160,12 @@ EventPump::EventPump(Connection& connection)
 
 EventPump::~EventPump() {
     lifetime_.end();
-    auto* c = connection_.get();
+    stop();
+    if (reader_.joinable()) reader_.join();
+    context_.reset();  // drops a delivery still queued
+}
+
+void EventPump::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -148,9 +174,7 @@ EventPump::~EventPump() {
     // wait for the server to hand it back, which a server busy with other clients may take a good part of a
     // second to do, the receiving side of the socket is closed, which ends the reader's wait at once. The
     // connection reads nothing more from then on.
-    ::shutdown(xcb_get_file_descriptor(c), SHUT_RD);
-    if (reader_.joinable()) reader_.join();
-    context_.reset();  // drops a delivery still queued
+    connection_.stopReading();
 }
 
 Subscription EventPump::addHandler(Handler handler) {
@@ -239,19 +263,49 @@ xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_wind
 }
 
 std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t ask) {
-    auto reply = own(xcb_res_query_client_ids_reply(c, ask, nullptr));
-    if (!reply) return std::nullopt;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
-         xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(it.data) >= 1)
-            return static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
-    }
-    return std::nullopt;
+    return clientProcess(own(xcb_res_query_client_ids_reply(c, ask, nullptr)).get());
 }
 
-std::vector<std::int32_t> processesOfWindows(Connection& connection,
-                                             const std::vector<xcb_window_t>& windows) {
+namespace {
+// Each (client, process) an X-Resource answer names.
+template <class Each>
+void forEachClientProcess(const xcb_res_query_client_ids_reply_t* reply, Each each) {
+    if (!reply) return;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem; xcb_res_client_id_value_next(&it))
+        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+            xcb_res_client_id_value_value_length(it.data) >= 1)
+            if (!each(it.data->spec.client,
+                      static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data))))
+                return;
+}
+}  // namespace
+
+std::optional<std::int32_t> clientProcess(const xcb_res_query_client_ids_reply_t* reply) {
+    std::optional<std::int32_t> found;
+    forEachClientProcess(reply, [&](std::uint32_t, std::int32_t pid) {
+        found = pid;
+        return false;
+    });
+    return found;
+}
+
+std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(
+    const xcb_res_query_client_ids_reply_t* reply) {
+    std::unordered_map<std::uint32_t, std::int32_t> processes;
+    forEachClientProcess(reply, [&](std::uint32_t client, std::int32_t pid) {
+        processes.emplace(client, pid);
+        return true;
+    });
+    return processes;
+}
+
+xcb_res_query_client_ids_cookie_t askClientProcesses(xcb_connection_t* c) {
+    xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    return xcb_res_query_client_ids(c, 1, &all);
+}
+
+std::vector<std::int32_t> processesOfWindows(Connection& connection, const std::vector<xcb_window_t>& windows,
+                                             const std::atomic<bool>& stop) {
     auto* c = connection.get();
     const auto pidAtom = connection.atom("_NET_WM_PID");
     std::vector<xcb_get_property_cookie_t> asks;
@@ -260,37 +314,29 @@ std::vector<std::int32_t> processesOfWindows(Connection& connection,
     std::vector<std::int32_t> pids(windows.size(), 0);
     std::vector<std::size_t> missing;
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        auto reply = own(xcb_get_property_reply(c, asks[i], nullptr));
+        auto reply = awaitReply<xcb_get_property_reply_t>(c, asks[i].sequence, stop);
         if (auto v = values32(reply.get()); !v.empty() && v[0] != 0)
             pids[i] = static_cast<std::int32_t>(v[0]);
         else
             missing.push_back(i);
     }
-    if (missing.empty()) return pids;
+    if (missing.empty() || stop) return pids;
     // A window's id lies in its client's range of ids: one answer naming every client's process serves every
     // window without _NET_WM_PID, however many there are.
-    const auto processes = processesOfClients(connection);
-    if (!processes) return pids;
+    auto all = awaitReply<xcb_res_query_client_ids_reply_t>(c, askClientProcesses(c).sequence, stop);
+    if (!all) return pids;
+    const auto processes = clientProcesses(all.get());
     const std::uint32_t idMask = xcb_get_setup(c)->resource_id_mask;
     for (auto i : missing)
-        if (auto it = processes->find(windows[i] & ~idMask); it != processes->end()) pids[i] = it->second;
+        if (auto it = processes.find(windows[i] & ~idMask); it != processes.end()) pids[i] = it->second;
     return pids;
 }
 
 std::optional<std::unordered_map<std::uint32_t, std::int32_t>> processesOfClients(Connection& connection) {
     auto* c = connection.get();
-    // Every client's process, in one answer.
-    xcb_res_client_id_spec_t all{0, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    auto reply = own(xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &all), nullptr));
+    auto reply = own(xcb_res_query_client_ids_reply(c, askClientProcesses(c), nullptr));
     if (!reply) return std::nullopt;
-    std::unordered_map<std::uint32_t, std::int32_t> processes;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
-         xcb_res_client_id_value_next(&it))
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(it.data) >= 1)
-            processes.emplace(it.data->spec.client,
-                              static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data)));
-    return processes;
+    return clientProcesses(reply.get());
 }
 
 std::optional<std::vector<std::uint32_t>> clientsOfProcess(Connection& connection, std::int64_t pid) {

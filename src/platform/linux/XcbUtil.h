@@ -64,8 +64,13 @@ public:
     xcb_window_t root() const { return root_; }
     int screenNumber() const { return screenNumber_; }
     const xcb_screen_t& screen() const { return *screen_; }
-    // True once the server went away; every request fails from then on.
+    // True once the server went away (or the connection stopped reading); every request fails from then on.
     bool broken() const { return xcb_connection_has_error(c_) != 0; }
+    // Shuts the receiving side of the connection's socket: every wait for the server on any thread (an
+    // answer, an event) ends at once, and every one after it fails at once; the connection is broken from
+    // then on. For the end of whoever holds the connection: a thread waiting on a server busy with other
+    // clients' work would otherwise keep the end waiting as long. Any thread; once is enough.
+    void stopReading();
 
     // The atom for a name, interned once; several names are best interned together with `intern`.
     xcb_atom_t atom(const std::string& name) { return atoms_->atom(c_, name); }
@@ -100,10 +105,14 @@ std::string bytes8(const xcb_get_property_reply_t* reply);
 // The two strings of WM_CLASS: instance and class.
 std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 
-// Waits for the reply to request `sequence` (or its error) while `stop` stays false, without holding the
-// connection: a thread that must end promptly checks between replies, however long a busy server takes to
-// answer. Null after an error, a broken connection, or a stop (the reply is then dropped when it comes).
+// Waits for the reply to request `sequence` (or its error), blocked until it comes: the thread sleeps
+// meanwhile, however long a busy server takes. A reading thread passes its `stop` and waits no more once it
+// is set: the reply is dropped unread. A wait under way ends with its reply, or at once when the connection
+// stops reading (Connection::stopReading, the end of the session). Null after an error, a broken connection,
+// or a stop.
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop);
+// The `stop` of a wait that nothing stops but the connection's end.
+inline const std::atomic<bool> neverStop{false};
 template <class Reply>
 Owned<Reply> awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
     return own(static_cast<Reply*>(awaitReply(c, sequence, stop)));
@@ -134,6 +143,9 @@ public:
     explicit EventPump(Connection& connection);
     // Stops the reader and waits for it; the connection reads nothing from then on (the pump goes with it).
     ~EventPump();
+    // Stops the connection's reading (Connection::stopReading) without telling the main thread the connection
+    // was lost: the holder's end, before the reader is waited for.
+    void stop();
     EventPump(const EventPump&) = delete;
     EventPump& operator=(const EventPump&) = delete;
 
@@ -230,6 +242,16 @@ public:
         const auto* entry = entryOf(known_, window);
         return entry ? &entry->value : nullptr;
     }
+    // Whether a window's value was marked out of date and not looked up since.
+    bool stale(xcb_window_t window) const {
+        const auto* entry = entryOf(known_, window);
+        return entry && entry->stale;
+    }
+    // Calls `change` with every value, to work out again what follows from it alone.
+    template <class Change>
+    void changeEach(Change change) {
+        for (auto& entry : known_) change(entry.second.value);
+    }
     // Forgets a window's value (it changed): the next reading that lists the window looks it up again.
     void forget(xcb_window_t window) {
         if (auto it = at(known_, window); it != known_.end() && it->first == window) known_.erase(it);
@@ -265,14 +287,21 @@ private:
 };
 
 // The process id of a window's client through the X-Resource extension, for windows without _NET_WM_PID:
-// ask (pipelined), then read the answer.
+// ask (pipelined), then read the answer (waited for, or taken from a reply waited for otherwise).
 xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_window_t window);
 std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t ask);
+std::optional<std::int32_t> clientProcess(const xcb_res_query_client_ids_reply_t* reply);
+// The process of every client an X-Resource answer for all clients names, by the client's resource base.
+std::unordered_map<std::uint32_t, std::int32_t> clientProcesses(
+    const xcb_res_query_client_ids_reply_t* reply);
+// The ask for every client's process, in one answer.
+xcb_res_query_client_ids_cookie_t askClientProcesses(xcb_connection_t* c);
 
 // The processes owning `windows`, in the same order (0 where unknown): _NET_WM_PID, else the X-Resource
-// answer for the window's client. Two round trips at most, whatever the number of windows.
-std::vector<std::int32_t> processesOfWindows(Connection& connection,
-                                             const std::vector<xcb_window_t>& windows);
+// answer for the window's client. Two round trips at most, whatever the number of windows; a reading thread
+// passes its `stop` (see awaitReply).
+std::vector<std::int32_t> processesOfWindows(Connection& connection, const std::vector<xcb_window_t>& windows,
+                                             const std::atomic<bool>& stop = neverStop);
 
 // The process of every client of the server whose process it knows, by the client's resource base (the
 // first id of its range); absent when the server cannot tell. One round trip.
