@@ -35,7 +35,8 @@ const PillSlider kPositionSliders[] = {
     // The left pill would wrap the front app's menus, which are never measured here: a global-menu registrar
     // hands out the menus, not where the panel drew them.
     {"Left offset", &CornerSettings::pillLeftHOffset, {-20, 20}, 0, 1, false, PillShapeSection::noLeftPill},
-    {"Right offset", &CornerSettings::pillRightHOffset, {-20, 20}, -10, 1, false},
+    // The right pill is the tray's, wherever the panel puts the tray.
+    {"Tray offset", &CornerSettings::pillRightHOffset, {-20, 20}, -10, 1, false},
     {"Vertical offset", &CornerSettings::pillVerticalOffset, {-4, 4}, 0, 0.5, false},
 };
 
