@@ -220,10 +220,13 @@ TEST(X11MenuBarItems, TaskButtonsCountOnlyWhereThePanelShowsThemNow) {
     const auto drawn = columns(1920, {{12, 28}, {44, 79}, {91, 170}, {991, 1080}});
     const std::vector<Rect> shown{Rect{90, 0, 900, 28}, Rect{990, 0, 900, 28}};
     EXPECT_EQ(taskButtonsShown(shown, panel, icons, drawn), shown);
-    // Places left on the windows from before the panel reloaded without its task list: one shows nothing.
-    EXPECT_TRUE(taskButtonsShown({Rect{56, 0, 929, 28}, Rect{985, 0, 929, 28}}, panel, icons,
-                                 columns(1920, {{12, 28}, {44, 79}}))
-                    .empty());
+    // Places left on the windows from before the panel reloaded without its task list, over its clock alone
+    // (44 to 79): one over nothing, one starting in the middle of the clock, one before it.
+    const auto clockOnly = columns(1920, {{12, 28}, {44, 79}});
+    EXPECT_TRUE(
+        taskButtonsShown({Rect{56, 0, 929, 28}, Rect{985, 0, 929, 28}}, panel, icons, clockOnly).empty());
+    EXPECT_TRUE(taskButtonsShown({Rect{56, 0, 1858, 28}}, panel, icons, clockOnly).empty());
+    EXPECT_TRUE(taskButtonsShown({Rect{36, 0, 1878, 28}}, panel, icons, clockOnly).empty());
     // Buttons under the icons, on another monitor's panel, or below the panel are not this panel's.
     EXPECT_EQ(taskButtonsShown({shown[0], Rect{0, 0, 40, 28}, Rect{2000, 0, 900, 28}, Rect{90, 600, 900, 28}},
                                panel, icons, drawn),

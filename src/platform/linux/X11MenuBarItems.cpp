@@ -214,9 +214,15 @@ std::vector<Rect> taskButtonsShown(const std::vector<Rect>& buttons, const Rect&
         if (std::any_of(icons.begin(), icons.end(),
                         [&](const Rect& i) { return b.minX() < i.maxX() && i.minX() < b.maxX(); }))
             continue;
-        const int from = std::clamp(int(b.minX() - panel.minX()), 0, int(drawn.size()));
-        const int to = std::clamp(int(b.maxX() - panel.minX()), from, int(drawn.size()));
-        if (std::find(drawn.begin() + from, drawn.begin() + to, true) == drawn.begin() + to) return {};
+        // A task list draws each button's icon, title or frame from its first columns, and no drawing runs
+        // across the edge between a button and what lies before it.
+        const int n = int(drawn.size());
+        const int from = std::clamp(int(b.minX() - panel.minX()), 0, n);
+        const int to = std::clamp(from + X11MenuBarItems::kButtonInset, from, n);
+        const bool drawsFirst =
+            std::find(drawn.begin() + from, drawn.begin() + to, true) != drawn.begin() + to;
+        const bool crossed = from > 0 && from < n && drawn[std::size_t(from - 1)] && drawn[std::size_t(from)];
+        if (!drawsFirst || crossed) return {};
         shown.push_back(b);
     }
     return shown;

@@ -80,9 +80,10 @@ int besideExtent(const std::vector<bool>& drawn, int gap, bool open);
 // absent when the panel's pixels cannot be read.
 std::optional<double> besideEnd(double edge, double limit, bool rightward, const DrawnColumnsReader& drawnAt);
 // The task buttons (root pixels, as the panels give them on the windows they list) that stand on `panel`
-// now: on it, clear of the tray's `icons`, each over some of the panel's drawing (`drawn`, its columns from
-// its left end). A panel that showed a task list before it reloaded leaves its buttons' places on the
-// windows: where any one shows nothing, none is trusted.
+// now: on it, clear of the tray's `icons`, each with the panel's drawing (`drawn`, its columns from its left
+// end) in its first columns and none running into it from before it. A panel that showed a task list
+// before it reloaded leaves its buttons' places on the windows: where any one does not fit the drawing, none
+// is trusted.
 std::vector<Rect> taskButtonsShown(const std::vector<Rect>& buttons, const Rect& panel,
                                    const std::vector<Rect>& icons, const std::vector<bool>& drawn);
 // How far from the icons' edge (`edge`, root pixels) the drawing beside them may reach, rightward or
@@ -98,6 +99,8 @@ public:
     // Drawing before the icons belongs with them when no empty stretch this wide (device pixels) lies
     // between: the panels' own spacing around a tray and clock is narrower, the free space before them wider.
     static constexpr int kBesideGap = 24;
+    // A task list draws each of its buttons from within this many of its first columns (device pixels).
+    static constexpr int kButtonInset = 4;
     // How long the notices of a change are gathered before the status area is read again, in seconds.
     static constexpr double kLookAfter = 0.05;
     // The space a status item's frame keeps on either side of what it shows, in points; the frame that ends
