@@ -39,9 +39,7 @@ double unitLocation(double v) {
 // notch fades cut through everything the layer holds at once.
 template <class Draw>
 void paintMasked(QPainter& p, const QRectF& r, const QLinearGradient& mask, Draw&& draw) {
-    // Rendered at the device's pixel density, however the painter is scaled.
-    const double dpr = std::max(
-        1.0, (p.device() ? p.device()->devicePixelRatioF() : 1.0) * std::abs(p.deviceTransform().m11()));
+    const double dpr = layerPixelRatio(p);
     QImage layer(QSize(int(std::ceil(r.width() * dpr)), int(std::ceil(r.height() * dpr))),
                  QImage::Format_ARGB32_Premultiplied);
     if (layer.isNull()) return;

@@ -11,11 +11,16 @@
 
 namespace velaro {
 
+double layerPixelRatio(const QPainter& p) {
+    // The device transform already holds the device's own pixel ratio: multiplied by it once more, a layer
+    // made inside another layer at two pixels a point was sixteen times too wide and too tall.
+    return std::max(1.0, std::abs(p.deviceTransform().m11()));
+}
+
 void paintInLayer(QPainter& p, Size size, const std::function<void(QPainter&)>& content,
                   const std::function<void(QPainter&)>& mask) {
     if (!(size.width > 0) || !(size.height > 0)) return;
-    const double dpr = std::max(
-        1.0, (p.device() ? p.device()->devicePixelRatioF() : 1.0) * std::abs(p.deviceTransform().m11()));
+    const double dpr = layerPixelRatio(p);
     QImage layer(QSize(int(std::ceil(size.width * dpr)), int(std::ceil(size.height * dpr))),
                  QImage::Format_ARGB32_Premultiplied);
     if (layer.isNull()) return;

@@ -16,6 +16,10 @@ class QPainterPath;
 
 namespace velaro {
 
+// The pixels a point of a layer painted for `painter` takes: the density the painter's device shows it at,
+// however the painter is scaled.
+double layerPixelRatio(const QPainter& painter);
+
 // Paints `content` into a transparent layer of `size` points at the painter's pixel density, keeps it only
 // where `mask` paints (opaque where the content shows, clear where it is cut away), and lays it down.
 void paintInLayer(QPainter& painter, Size size, const std::function<void(QPainter&)>& content,

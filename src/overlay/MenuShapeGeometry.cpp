@@ -80,6 +80,7 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
     const double panel = showsMenuBar(screen) ? (s.maxY() - screen.visibleFrame.maxY()) * ratio : 0.0;
     const double tallest = std::max(kMaxStatusHeight, panel) + kPixelRounding;
     std::optional<Rect> united;
+    double reachMin = 0, reachMax = s.width();
     for (const auto& w : windows) {
         if (!w.level || *w.level != OverlayWindowLevel::panel || !w.bounds) continue;
         const Rect& b = *w.bounds;
@@ -94,13 +95,15 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
         // An item hidden under the camera housing.
         if (notch && local.midX() >= notch->left && local.midX() <= notch->right) continue;
         united = unite(united, local);
+        if (w.reachMinX) reachMin = std::max(reachMin, *w.reachMinX - s.minX());
+        if (w.reachMaxX) reachMax = std::min(reachMax, *w.reachMaxX - s.minX());
     }
     if (!united) return out;
-    // Within the screen, so that a pill at either end keeps its rounded end in sight; only the room the
-    // padding and offset leave around the items is lost.
-    double start = std::max(corners.pillRightHOffset + (united->minX() - padding), 0.0);
+    // Within the screen, and short of the bar's other things (a task list), so that a pill at either end
+    // keeps its rounded end in sight; only the room the padding and offset leave around the items is lost.
+    double start = std::max(corners.pillRightHOffset + (united->minX() - padding), reachMin);
     if (notch && start <= notch->right) start = notch->right;
-    const double end = std::min(s.width(), corners.pillRightHOffset + (united->maxX() + padding));
+    const double end = std::min(reachMax, corners.pillRightHOffset + (united->maxX() + padding));
     if (start < end) out.right = PillSpan{start, end};
     return out;
 }

@@ -36,7 +36,7 @@ std::optional<MenuExtent> menuExtentFromItems(const std::vector<std::optional<Re
 // One screen's pills from the menu extent (already measured, shared by every screen) and the status
 // windows. Which windows are status items is judged in the screen's device pixels (its backing scale), the
 // unit the panel is sized in; an item belongs to the screen its frame's middle is on, and the pills end at
-// the screen's edges.
+// the screen's edges and where the items' reach ends.
 PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional<MenuExtent>& menu,
                                    const std::vector<MenuBarItemWindow>& windows, double primaryHeight,
                                    const CornerSettings& corners, const std::optional<NotchSpan>& notch);

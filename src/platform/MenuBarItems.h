@@ -15,6 +15,9 @@ namespace velaro {
 struct MenuBarItemWindow {
     std::optional<int> level;  // an overlay layer: the panel's items lie at OverlayWindowLevel::panel
     std::optional<Rect> bounds;
+    // How far along the bar a pill around the item may reach, in the same points: where the bar's other
+    // things begin (a task list's buttons). Absent: to the screen's edges.
+    std::optional<double> reachMinX, reachMaxX;
 };
 
 class MenuBarItems {

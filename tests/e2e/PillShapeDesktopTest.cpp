@@ -1,8 +1,8 @@
 // The real app in the pill shape on the test desktop, at one and at two pixels a point: on the panel's row
-// the band is cut to a short capsule around the tray and the clock, with room on both sides of them, not
-// drawn across the screen, wherever the panel puts its tray, and again once the panel has reloaded or
-// restarted. The panel keeps its size in pixels at every scale the app draws at, so at two pixels a point its
-// 28 px are 14 points.
+// the band is cut to a short capsule around the tray and the clock beside it, with room on both sides of
+// them, not drawn across the screen nor over a task list or a clock across free space, wherever the panel
+// puts its tray, and again once the panel has reloaded or restarted. The panel keeps its size in pixels at
+// every scale the app draws at, so at two pixels a point its 28 px are 14 points.
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -10,7 +10,10 @@
 #include <QWindow>
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TrayApp.h"
@@ -19,10 +22,20 @@ namespace velaro::e2e {
 namespace {
 
 const QColor kWindow(0xc8, 0x3c, 0x28);
-// The panel's items in tint2's letters: the tray at the panel's left end with the clock after it, and the
-// tray at its right end after the clock. The desktop's own order puts the tray right before the clock.
-const QString kTrayFirst = QStringLiteral("SC");
-const QString kTrayLast = QStringLiteral("FCS");
+
+// Where the clock sits: right before the tray, right after it, or apart from it (across free space or a task
+// list), when the capsule wraps the tray alone.
+enum class ClockPlace { before, after, apart };
+
+// The panel's items in tint2's letters (S tray, C clock, T task list, F free space) and where its clock sits.
+struct Layout {
+    QString items;
+    ClockPlace clock;
+};
+// The tray at the panel's left end with the clock after it, and the tray at its right end after the clock.
+// The desktop's own order puts the tray right before the clock.
+const Layout kTrayFirst{QStringLiteral("SC"), ClockPlace::after};
+const Layout kTrayLast{QStringLiteral("FCS"), ClockPlace::before};
 
 // Solid style in the colour sampled below the panel, the pill shape with its default look, the tour done.
 QByteArray pillSettings() {
@@ -49,43 +62,88 @@ constexpr int kItemRoom = 10;
 // device pixels.
 constexpr int kEdgeSlack = 2;
 
-// Why the panel's row shows no capsule wrapping the tray's icon and the clock beside it; empty when it does.
-// The capsule is short, tints a good part of the panel's height at both ratios, holds the icon in its
-// full-height middle, leaves room on both sides of what it wraps, ends rounded on both sides (the screen's
+// The runs of the panel's columns on the monitor that hold light glyphs (the clock's, a task's title) or
+// light parts of an icon, leaving out the tray's icon: runs broken by fewer than 8 columns are one.
+std::vector<std::pair<int, int>> lightRuns(const QImage& shot, const QRect& monitor, const QRect& icon,
+                                           int panel) {
+    std::vector<std::pair<int, int>> runs;
+    for (int x = monitor.left(); x <= monitor.right(); ++x) {
+        if (x >= icon.left() && x <= icon.right()) continue;
+        for (int y = monitor.top(); y < monitor.top() + panel; ++y) {
+            const QColor c = shot.pixelColor(x, y);
+            if (c.red() > 200 && c.green() > 200 && c.blue() > 200) {
+                if (!runs.empty() && x - runs.back().second < 8)
+                    runs.back().second = x;
+                else
+                    runs.emplace_back(x, x);
+                break;
+            }
+        }
+    }
+    return runs;
+}
+
+// Why the panel's row shows no capsule wrapping the tray's icon and the clock where it sits beside it; empty
+// when it does. The capsule is short, tints a good part of the panel's height at both ratios, holds the icon
+// in its full-height middle, leaves room on both sides of what it wraps but ends within a few times that
+// room (so it takes in no task list or clock across free space), ends rounded on both sides (the screen's
 // edge does not cut it flat), and leaves the rest of the panel bare.
-std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& icon, int panel, int ratio) {
+std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& icon, int panel, int ratio,
+                         ClockPlace clock, const std::optional<QRect>& taskButton) {
     const int top = monitor.top(), row = top + panel / 2;
-    int first = -1, last = -1, count = 0, firstGlyph = -1, lastGlyph = -1;
+    int first = -1, last = -1, count = 0;
     for (int x = monitor.left(); x <= monitor.right(); ++x) {
         if (tinted(shot, x, row)) {
             if (first < 0) first = x;
             last = x;
             ++count;
         }
-        if (x >= icon.left() && x <= icon.right()) continue;
-        for (int y = top; y < top + panel; ++y) {
-            const QColor c = shot.pixelColor(x, y);
-            if (c.red() > 200 && c.green() > 200 && c.blue() > 200) {
-                if (firstGlyph < 0) firstGlyph = x;
-                lastGlyph = x;
-                break;
-            }
-        }
     }
     const auto at = [](int a, int b) {
         return " (x " + std::to_string(a) + " to " + std::to_string(b) + ")";
     };
     if (first < 0) return "no band on the panel's row";
-    if (firstGlyph < 0) return "no clock on the panel";
+    // The clock beside the tray: the nearest light drawing on its side.
+    int from = icon.left(), to = icon.right();
+    const auto runs = lightRuns(shot, monitor, icon, panel);
+    if (clock != ClockPlace::apart) {
+        std::optional<std::pair<int, int>> nearest;
+        for (const auto& r : runs)
+            if (clock == ClockPlace::after
+                    ? r.first > icon.right() && (!nearest || r.first < nearest->first)
+                    : r.second < icon.left() && (!nearest || r.second > nearest->second))
+                nearest = r;
+        if (!nearest)
+            return clock == ClockPlace::after ? "no clock after the tray" : "no clock before the tray";
+        from = std::min(from, nearest->first);
+        to = std::max(to, nearest->second);
+    }
     if (last - first >= monitor.width() / 4) return "the band is no capsule" + at(first, last);
-    const int from = std::min(icon.left(), firstGlyph), to = std::max(icon.right(), lastGlyph);
+    const std::string wrapped = clock == ClockPlace::apart ? " the tray" : " the tray and clock";
     if (first > from || last <= to)
-        return "the capsule" + at(first, last) + " leaves out part of the tray and clock" + at(from, to);
+        return "the capsule" + at(first, last) + " leaves out part of" + wrapped + at(from, to);
+    // The room reaches as far as the screen's edge, or the task list's button (the panel spaces its items in
+    // pixels, the room is points), which the capsule never runs onto.
     const int room = kItemRoom * ratio;
-    if (from - first < std::min(room, from - monitor.left()) - kEdgeSlack ||
-        last - to < std::min(room, monitor.right() - to) - kEdgeSlack)
-        return "the capsule" + at(first, last) + " leaves less than " + std::to_string(room) +
-               " px beside the tray and clock" + at(from, to);
+    int roomBefore = std::min(room, from - monitor.left()), roomAfter = std::min(room, monitor.right() - to);
+    if (taskButton && taskButton->left() > to) {
+        roomAfter = std::min(roomAfter, taskButton->left() - to - 1);
+        if (last >= taskButton->left() + kEdgeSlack)
+            return "the capsule" + at(first, last) + " runs onto the task list from x " +
+                   std::to_string(taskButton->left());
+    }
+    if (taskButton && taskButton->right() < from) {
+        roomBefore = std::min(roomBefore, from - taskButton->right() - 1);
+        if (first <= taskButton->right() - kEdgeSlack)
+            return "the capsule" + at(first, last) + " runs onto the task list up to x " +
+                   std::to_string(taskButton->right());
+    }
+    if (from - first < roomBefore - kEdgeSlack || last - to < roomAfter - kEdgeSlack)
+        return "the capsule" + at(first, last) + " leaves less than " + std::to_string(room) + " px beside" +
+               wrapped + at(from, to);
+    // The default padding and offsets keep 22 points before what the capsule wraps and 12 after it.
+    if (from - first > 5 * room / 2 || last - to > 5 * room / 2)
+        return "the capsule" + at(first, last) + " reaches past" + wrapped + at(from, to);
     if (count <= (last - first) / 3) return "the capsule is mostly bare";
     int most = 0;
     for (int x = first; x <= last; ++x) most = std::max(most, rowsAt(shot, x, top, panel));
@@ -141,16 +199,19 @@ protected:
         window->widget().showMaximized();
     }
 
-    // Waits for the capsule around the app's icon where the panel has it now; `shotName` keeps the last
-    // screenshot in the build directory. The reveal rises from the band's bottom: the whole capsule is
-    // waited for, not only its middle.
-    void expectCapsule(const TrayApp& app, const QString& shotName) {
+    // Waits for the capsule around the app's icon where the panel has it now, and the clock where it sits
+    // beside the icon; `shotName` keeps the last screenshot in the build directory. The reveal rises from
+    // the band's bottom: the whole capsule is waited for, not only its middle.
+    // With `tasks`, the panel shows a task list, where the test's window has its button.
+    void expectCapsule(const TrayApp& app, const QString& shotName, ClockPlace clock = ClockPlace::after,
+                       bool tasks = false) {
         std::string fault = "the app's icon is in no tray";
         const QImage shot = screenshotWhen(
             [&](const QImage& s) {
                 const auto icon = app.iconNow();
-                fault =
-                    icon ? capsuleFault(s, monitor, *icon, panel, appRatio) : "the app's icon is in no tray";
+                fault = icon ? capsuleFault(s, monitor, *icon, panel, appRatio, clock,
+                                            tasks ? taskButton() : std::nullopt)
+                             : "the app's icon is in no tray";
                 return fault.empty();
             },
             std::chrono::seconds(20));
@@ -160,29 +221,37 @@ protected:
 
     // The panel renewed, the app's icon docks in it again and the capsule follows it there, with no setting
     // touched; prints how long the capsule took after the icon was back.
-    void expectCapsuleAfter(const QString& how, const QString& items, const TrayApp& app,
+    void expectCapsuleAfter(const QString& how, const Layout& layout, const TrayApp& app,
                             const QString& shotName) {
-        SCOPED_TRACE(testing::Message() << "after a panel " << how.toStdString());
+        SCOPED_TRACE(testing::Message() << "after a panel " << how.toStdString() << " with items "
+                                        << layout.items.toStdString());
         QString why;
-        ASSERT_TRUE(renewPanel(how, items, &why)) << why.toStdString();
+        ASSERT_TRUE(renewPanel(how, layout.items, &why)) << why.toStdString();
         ASSERT_TRUE(waitUntil([&] { return app.iconNow().has_value(); }, std::chrono::seconds(20)))
             << "the app's icon never docked in the new panel";
         QElapsedTimer sinceIcon;
         sinceIcon.start();
-        expectCapsule(app, shotName);
+        expectCapsule(app, shotName, layout.clock, layout.items.contains(QLatin1Char('T')));
         std::cout << "the capsule was back " << sinceIcon.elapsed() << " ms after the icon, after a panel "
                   << how.toStdString() << '\n';
     }
 
     // The app started at one and at two pixels a point in turn, each time with its capsule; the screenshots
     // are kept as `<shotName>-ratio<n>.png`.
-    void expectCapsuleAtBothRatios(const QString& shotName) {
+    void expectCapsuleAtBothRatios(const QString& shotName, ClockPlace clock = ClockPlace::after) {
         for (const int ratio : {1, 2}) {
             SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
             TrayApp app;
             ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
-            expectCapsule(app, QStringLiteral("%1-ratio%2.png").arg(shotName).arg(ratio));
+            expectCapsule(app, QStringLiteral("%1-ratio%2.png").arg(shotName).arg(ratio), clock);
         }
+    }
+
+    // Where the panel's task list shows the test's window: the place the panel gives the window.
+    std::optional<QRect> taskButton() const {
+        const auto g = cardinalProperty("_NET_WM_ICON_GEOMETRY", std::uint32_t(window->widget().winId()));
+        if (g.size() < 4 || g[2] == 0) return std::nullopt;
+        return QRect(int(std::int32_t(g[0])), int(std::int32_t(g[1])), int(g[2]), int(g[3]));
     }
 
     int panel = 0;
@@ -199,10 +268,10 @@ TEST_F(PillShapeDesktopTest, AtOneAndTwoPixelsAPointTheCapsuleWrapsTheTrayAndClo
 TEST_F(PillShapeDesktopTest,
        WithTheTrayFirstOrLastOnThePanelTheCapsuleWrapsItAndTheClockAtOneAndTwoPixelsAPoint) {
     QString why;
-    for (const QString& items : {kTrayFirst, kTrayLast}) {
-        SCOPED_TRACE(testing::Message() << "panel items " << items.toStdString());
-        ASSERT_TRUE(renewPanel(QStringLiteral("restart"), items, &why)) << why.toStdString();
-        expectCapsuleAtBothRatios(QStringLiteral("e2e-pill-") + items);
+    for (const Layout& layout : {kTrayFirst, kTrayLast}) {
+        SCOPED_TRACE(testing::Message() << "panel items " << layout.items.toStdString());
+        ASSERT_TRUE(renewPanel(QStringLiteral("restart"), layout.items, &why)) << why.toStdString();
+        expectCapsuleAtBothRatios(QStringLiteral("e2e-pill-") + layout.items, layout.clock);
     }
 }
 
@@ -218,6 +287,27 @@ TEST_F(PillShapeDesktopTest, ThePillFollowsThePanelThroughAReloadAndARestartAtOn
                            QStringLiteral("e2e-pill-restarted-ratio%1.png").arg(ratio));
         expectCapsuleAfter(QStringLiteral("reload"), kTrayFirst, app,
                            QStringLiteral("e2e-pill-reloaded-ratio%1.png").arg(ratio));
+    }
+}
+
+// The panel edited into each layout in turn, reloading each time as an edit does: the tray first with the
+// clock at the panel's far end, with a task list (the test's window has its button) between them, and with
+// the clock beside the tray and the task list after it; the tray right before the clock; the clock right
+// before the tray.
+TEST_F(PillShapeDesktopTest,
+       OnEveryPanelLayoutTheCapsuleWrapsTheTrayAndOnlyAClockBesideItAtOneAndTwoPixelsAPoint) {
+    const Layout layouts[] = {{QStringLiteral("SFC"), ClockPlace::apart},
+                              {QStringLiteral("STC"), ClockPlace::apart},
+                              {QStringLiteral("SCT"), ClockPlace::after},
+                              {QStringLiteral("SC"), ClockPlace::after},
+                              {QStringLiteral("CS"), ClockPlace::before}};
+    for (const int ratio : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        TrayApp app;
+        ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
+        for (const auto& layout : layouts)
+            expectCapsuleAfter(QStringLiteral("reload"), layout, app,
+                               QStringLiteral("e2e-pill-%1-ratio%2.png").arg(layout.items).arg(ratio));
     }
 }
 

@@ -123,9 +123,12 @@ TEST_F(UnifiedOverlayTest, PillShapeTintsACapsuleBehindTheTrayAndClockOnly) {
     MenuShapeGeometry geometry(
         [this] { return std::vector<ScreenInfo>{screen}; }, *items, [this] { return settings->corners(); },
         [this](PillGeometryByScreen map) { settings->pillGeometryByScreen = std::move(map); });
-    geometry.computePillGeometries();
+    // The trays' first reading is made off the main loop and told when it is in.
     const auto& measured = settings->pillGeometryByScreen();
-    ASSERT_TRUE(measured.count(screen.id));
+    ASSERT_TRUE(waitUntil([&] {
+        geometry.computePillGeometries();
+        return measured.count(screen.id) && measured.at(screen.id).right;
+    })) << "the tray's icons were not found";
     const auto pills = measured.at(screen.id);
     EXPECT_FALSE(pills.left) << "no global menu on this desktop";
     ASSERT_TRUE(pills.right) << "the tray's icons were not found";

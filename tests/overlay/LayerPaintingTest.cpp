@@ -1,4 +1,5 @@
-// Sparse pictures: laid down by their painted parts alone, they leave exactly what the whole picture would.
+// Sparse pictures: laid down by their painted parts alone, they leave exactly what the whole picture would;
+// and masked layers, made at the pixel density they are shown at.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -98,6 +99,34 @@ TEST(SparsePictureTest, DrawsExactlyWhatTheWholePictureDrawsFromAFewPieces) {
         long covered = 0;
         for (const QRect& r : sparse.painted) covered += long(r.width()) * r.height();
         EXPECT_LE(double(covered), c.mostPainted * c.pixels.width() * c.pixels.height());
+    }
+}
+
+TEST(LayerTest, ALayerHasThePixelsOfWhatItCoversAtRatiosOneAndTwoAlsoInsideAnotherLayer) {
+    // A 100 x 20-point view: the pill clip's layer inside the reveal's, as the unified band paints them.
+    const Size size{100, 20};
+    const auto nothing = [](QPainter&) {};
+    for (const double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << ratio << " pixels a point");
+        QImage target(QSize(int(100 * ratio), int(20 * ratio)), QImage::Format_ARGB32_Premultiplied);
+        target.setDevicePixelRatio(ratio);
+        target.fill(Qt::transparent);
+        QSize outer, inner;
+        QPainter p(&target);
+        paintInLayer(
+            p, size,
+            [&](QPainter& q) {
+                outer = QSize(q.device()->width(), q.device()->height());
+                paintInLayer(
+                    q, size, [&](QPainter& r) { inner = QSize(r.device()->width(), r.device()->height()); },
+                    nothing);
+            },
+            nothing);
+        EXPECT_EQ(outer, target.size()) << outer.width() << " x " << outer.height() << " pixels";
+        EXPECT_EQ(inner, target.size()) << inner.width() << " x " << inner.height() << " pixels";
+        // A painter scaled up draws the layer's points larger: its pixels follow.
+        p.scale(1.5, 1.5);
+        EXPECT_DOUBLE_EQ(layerPixelRatio(p), 1.5 * ratio);
     }
 }
 

@@ -1,6 +1,6 @@
 // The pill spans: the left pill from the front app's menu items, the right from the status windows filtered
 // on level, height and top offset (in device pixels, at ratios 1 and 2), the clamps at the screen's edges and
-// at a camera housing.
+// at a camera housing; and the pill the status area of each panel layout gives.
 #include <gtest/gtest.h>
 
 #include "overlay/MenuShapeGeometry.h"
@@ -245,6 +245,87 @@ TEST(MenuShapeGeometry, MenuItemsOfTwoPointsOrLessDoNotCount) {
     EXPECT_DOUBLE_EQ(onRight->minX, 20) << "measured from that screen's left edge";
     EXPECT_EQ(menuExtentFromItems({Rect{9000, 0, 50, 22}}, screens, kPrimaryHeight)->screen.id, "A")
         << "off every screen: the first";
+}
+
+// The panels of the test desktop as they draw, in device pixels on a 1920-px panel: the tray's 20-px icon,
+// the clock, and the task list's buttons (where the panel gives them on the windows) with their icon and
+// title.
+TEST(MenuShapeGeometry, OnEveryPanelLayoutThePillWrapsTheTrayAndTheClockBesideItOnlyAtRatiosOneAndTwo) {
+    using Runs = std::vector<std::pair<int, int>>;
+    struct Layout {
+        const char*
+            items;  // the panel's items in its own letters: S tray, C clock, T task list, F free space
+        double icon;
+        Runs drawn;                 // besides the icon
+        std::vector<Rect> buttons;  // task buttons the panel gives the windows it lists
+        std::pair<int, int> wraps;  // the icon and what belongs with it
+        Runs bare;                  // drawing the pill never reaches
+    };
+    const Rect panel{0, 0, 1920, 28};
+    const std::vector<Rect> tasks{Rect{36, 0, 914, 28}, Rect{950, 0, 910, 28}};
+    const std::vector<Rect> tasksAfterClock{Rect{90, 0, 900, 28}, Rect{990, 0, 900, 28}};
+    const Layout layouts[] = {
+        {"SFC", 10, {{1875, 1910}}, {}, {10, 30}, {{1875, 1910}}},
+        {"STC",
+         10,
+         {{37, 63}, {64, 100}, {951, 977}, {978, 1040}, {1875, 1910}},
+         tasks,
+         {10, 30},
+         {{64, 100}}},
+        {"SCT",
+         10,
+         {{44, 79}, {91, 117}, {118, 150}, {991, 1017}, {1018, 1080}},
+         tasksAfterClock,
+         {10, 79},
+         {{118, 150}}},
+        // A panel that does not name its buttons: the clock and a task list that runs on from it are one
+        // drawing wider than a clock, and only the tray is wrapped.
+        {"SCT, the buttons not named",
+         10,
+         {{44, 79}, {91, 117}, {118, 210}, {991, 1017}, {1018, 1080}},
+         {},
+         {10, 30},
+         {{118, 210}}},
+        {"SC", 10, {{44, 79}}, {}, {10, 79}, {}},
+        {"CS", 59, {{11, 45}}, {}, {11, 79}, {}},
+        {"FSC", 1846, {{1880, 1915}}, {}, {1846, 1915}, {}},
+        {"FCS", 1894, {{1850, 1885}}, {}, {1850, 1914}, {}},
+    };
+    CornerSettings defaults;
+    defaults.shapeMode = ShapeMode::pill;
+    for (const double ratio : {1.0, 2.0}) {
+        for (const auto& l : layouts) {
+            SCOPED_TRACE(testing::Message() << l.items << " at ratio " << ratio);
+            std::vector<bool> drawn(1920, false);
+            for (auto [from, to] : l.drawn)
+                for (int x = from; x < to; ++x) drawn[std::size_t(x)] = true;
+            const DrawnColumnsReader drawnAt = [&](double from, double to) {
+                return std::optional(std::vector<bool>(drawn.begin() + int(from), drawn.begin() + int(to)));
+            };
+            TrayLayout tray{{Rect{l.icon, 4, 20, 20}}, panel, std::nullopt};
+            const auto buttons = taskButtonsShown(l.buttons, panel, tray.icons, drawn);
+            measureBeside(tray, buttons, drawnAt);
+            const auto pill = pillGeometryForScreen(
+                                  screenAt(ratio, 28, "A", 0, 1920 / ratio), std::nullopt,
+                                  statusWindowsOfTray(tray, x11::ScreenSpace(Rect{0, 0, 1920, 1080}, ratio)),
+                                  kPrimaryHeight, defaults, std::nullopt)
+                                  .right;
+            ASSERT_TRUE(pill);
+            const double from = l.wraps.first / ratio, to = l.wraps.second / ratio;
+            // The room around what the pill wraps, up to the screen's edge and the task list's first button.
+            double before = from, after = 1920 / ratio - to;
+            for (const auto& b : buttons)
+                if (b.minX() >= l.wraps.second) after = std::min(after, b.minX() / ratio - to);
+            const double room = X11MenuBarItems::kItemPadding;
+            EXPECT_GE(from - pill->minX, std::min(room, before)) << "starts at " << pill->minX;
+            EXPECT_GE(pill->maxX - to, std::min(room, after)) << "ends at " << pill->maxX;
+            EXPECT_LE(pill->maxX - to, after) << "ends at " << pill->maxX << ", over a task button";
+            for (auto [bareFrom, bareTo] : l.bare)
+                EXPECT_TRUE(pill->maxX <= bareFrom / ratio || pill->minX >= bareTo / ratio)
+                    << "reaches x " << bareFrom << " to " << bareTo << ": " << pill->minX << " to "
+                    << pill->maxX;
+        }
+    }
 }
 
 class MenuShapeGeometryComputeTest : public ::testing::Test {

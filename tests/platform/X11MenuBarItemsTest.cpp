@@ -1,12 +1,20 @@
 // The status area read from a tray: icons and what the panel draws beside them, each padded as a status
 // item's frame is (the last twice as much) and spanning the panel's rows, in top-left global points at
-// ratios 1 and 2; and where a panel's drawing ends in its pixels.
+// ratios 1 and 2; where a panel's drawing beside the icons ends in its pixels, up to its task list's buttons;
+// and, on a desktop, the service's end while its reading thread hands a reading over.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/OverlayWindowHost.h"
 #include "platform/linux/X11MenuBarItems.h"
+#include "platform/linux/XdgAppCatalog.h"
+#include "support/ForwardingLoop.h"
 
 namespace velaro {
 namespace {
@@ -172,6 +180,116 @@ TEST(X11MenuBarItems, TheDrawingBeforeTheIconsStartsWhereNoWideGapBreaksItsRun) 
         SCOPED_TRACE(c.what);
         const auto pixels = strip(60, 0x00000000, c.drawn, 0xffffffff);
         EXPECT_EQ(drawnRunStart(pixels.data(), 60, 6, 60, 8), c.start);
+    }
+}
+
+// Columns drawn in the given runs [from, to).
+std::vector<bool> columns(int width, const std::vector<std::pair<int, int>>& runs) {
+    std::vector<bool> drawn(std::size_t(width), false);
+    for (const auto& [from, to] : runs)
+        for (int x = from; x < to; ++x) drawn[std::size_t(x)] = true;
+    return drawn;
+}
+
+TEST(X11MenuBarItems, OnlyDrawingRightBesideTheIconsAndNoWiderThanAClockBelongsWithThem) {
+    // A strip of 144 columns read outward from the icons' edge; runs break at 24 undrawn columns.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> drawn;
+        bool open;  // the panel goes on past the strip
+        int extent;
+    };
+    const Case cases[] = {
+        {"a clock 14 columns on", {{14, 49}}, true, 49},
+        {"free space, then drawing", {{30, 60}}, true, 0},
+        {"drawing on to the strip's end: a task list", {{14, 80}, {84, 140}}, true, 0},
+        {"the same up to the panel's end or a task button", {{14, 80}, {84, 140}}, false, 140},
+        {"a clock, then past a wide gap a task list", {{14, 49}, {90, 144}}, true, 49},
+        {"nothing", {}, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(besideExtent(columns(144, c.drawn), 24, c.open), c.extent);
+    }
+}
+
+TEST(X11MenuBarItems, TaskButtonsCountOnlyWhereThePanelShowsThemNow) {
+    const Rect panel{0, 0, 1920, 28};
+    const std::vector<Rect> icons{Rect{10, 4, 20, 20}};
+    // A task list with two buttons, each with its icon and title drawn.
+    const auto drawn = columns(1920, {{12, 28}, {44, 79}, {91, 170}, {991, 1080}});
+    const std::vector<Rect> shown{Rect{90, 0, 900, 28}, Rect{990, 0, 900, 28}};
+    EXPECT_EQ(taskButtonsShown(shown, panel, icons, drawn), shown);
+    // Places left on the windows from before the panel reloaded without its task list, over its clock alone
+    // (44 to 79): one over nothing, one starting in the middle of the clock, one before it.
+    const auto clockOnly = columns(1920, {{12, 28}, {44, 79}});
+    EXPECT_TRUE(
+        taskButtonsShown({Rect{56, 0, 929, 28}, Rect{985, 0, 929, 28}}, panel, icons, clockOnly).empty());
+    EXPECT_TRUE(taskButtonsShown({Rect{56, 0, 1858, 28}}, panel, icons, clockOnly).empty());
+    EXPECT_TRUE(taskButtonsShown({Rect{36, 0, 1878, 28}}, panel, icons, clockOnly).empty());
+    // Buttons under the icons, on another monitor's panel, or below the panel are not this panel's.
+    EXPECT_EQ(taskButtonsShown({shown[0], Rect{0, 0, 40, 28}, Rect{2000, 0, 900, 28}, Rect{90, 600, 900, 28}},
+                               panel, icons, drawn),
+              (std::vector<Rect>{shown[0]}));
+
+    EXPECT_DOUBLE_EQ(besideLimit(panel, 30, true, shown), 90) << "the nearest button right of the icons";
+    EXPECT_DOUBLE_EQ(besideLimit(panel, 30, true, {}), 1920) << "the panel's end";
+    EXPECT_DOUBLE_EQ(besideLimit(panel, 1000, false, shown), 990) << "the nearest button left of them";
+    EXPECT_DOUBLE_EQ(besideLimit(panel, 10, false, shown), 0);
+}
+
+// Keeps what other threads post instead of running it, and says that something came through a flag that
+// orders nothing: waiting on it, the test learns of a hand-over without taking part in it.
+class HeldPosts final : public test::ForwardingLoop {
+public:
+    using ForwardingLoop::ForwardingLoop;
+    void post(std::function<void()> block) override {
+        {
+            std::lock_guard lock(mutex_);
+            held_.push_back(std::move(block));
+        }
+        posted_.store(true, std::memory_order_relaxed);
+    }
+    bool waitForPost() const {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!posted_.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::yield();
+        return posted_.load(std::memory_order_relaxed);
+    }
+    void runHeld() {
+        std::vector<std::function<void()>> blocks;
+        {
+            std::lock_guard lock(mutex_);
+            blocks.swap(held_);
+        }
+        for (auto& block : blocks) block();
+        posted_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::function<void()>> held_;
+    std::atomic<bool> posted_{false};
+};
+
+// On a desktop: the reading thread hands each reading over guarded by the service's lifetime, copying its
+// token as it posts. The service ends while nothing has ordered that copy before its end, as at the app's
+// exit; a ThreadSanitizer build reports a race unless the end stops the thread before the lifetime ends.
+TEST(X11MenuBarItemsServer, TheServiceEndsAfterItsReadingThreadWhateverItHandedOver) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    XdgAppCatalog catalog({"/nonexistent"});
+    const auto session = X11Session::open(
+        {}, [] { return 1.0; }, catalog);
+    ASSERT_TRUE(session);
+    test::VirtualLoop virtualLoop;
+    HeldPosts loop(virtualLoop);
+    for (int round = 0; round < 3; ++round) {
+        {
+            X11MenuBarItems items(*session, loop);
+            ASSERT_TRUE(loop.waitForPost()) << "the first reading was never handed over";
+        }
+        // What was handed over finds the service gone and does nothing.
+        loop.runHeld();
     }
 }
 

@@ -209,7 +209,7 @@ TEST_F(OverlayPagesTest, ShapePageSwapsGroupsAndShowsItsTexts) {
     } texts[] = {
         {"Corner radius", &CornerSettings::pillCornerRadius, 7.5, "7.5px"},
         {"Corner radius", &CornerSettings::pillCornerRadius, 7, "7px"},
-        {"Right offset", &CornerSettings::pillRightHOffset, -10, "-10px"},
+        {"Tray offset", &CornerSettings::pillRightHOffset, -10, "-10px"},
         {"Border width", &CornerSettings::pillStrokeWidth, 0.5, "0.5px"},
         {"Border opacity", &CornerSettings::pillStrokeOpacity, 0.2, "20%"},
         // Values far outside a row's range saturate instead of overflowing.
@@ -253,7 +253,7 @@ TEST_F(OverlayPagesTest, TheLeftOffsetThisDesktopNeverDrawsIsDisabledWithItsReas
     EXPECT_TRUE(shows(why, &page));
     EXPECT_TRUE(why->isEnabled()) << "the reason reads at full strength";
     EXPECT_LT(why->label()->height(), 2 * why->label()->fontMetrics().lineSpacing()) << "one line";
-    for (const char* title : {"Right offset", "Vertical offset", "Horizontal padding"})
+    for (const char* title : {"Tray offset", "Vertical offset", "Horizontal padding"})
         EXPECT_TRUE(
             test::rowTitled<SettingsSliderRow>(&page, QString::fromUtf8(title))->slider()->isEnabled())
             << title;

@@ -111,31 +111,37 @@ std::vector<std::uint32_t> panelPixels(const Asker& c, xcb_window_t panel, const
     return masked;
 }
 
-// Where the panel's drawing ends right of `fromX` (root pixels).
-std::optional<double> contentRightOf(const Asker& c, xcb_window_t panel, const Rect& panelRect,
-                                     double fromX) {
-    int width = 0, height = 0;
-    const auto pixels = panelPixels(c, panel, panelRect, fromX, panelRect.maxX(), &width, &height);
-    if (pixels.empty()) return std::nullopt;
-    return fromX + drawnColumnsEnd(pixels.data(), width, height, width);
+// Where the task lists drew their buttons: the _NET_WM_ICON_GEOMETRY each panel gives the windows it
+// lists (root pixels). A reading stopped half-way knows only some.
+std::vector<Rect> taskButtonsOf(const Asker& c, xcb_atom_t iconGeometry,
+                                const std::vector<xcb_window_t>& windows) {
+    std::vector<xcb_get_property_cookie_t> asks;
+    asks.reserve(windows.size());
+    for (auto window : windows)
+        asks.push_back(x11::askProperty(c, window, iconGeometry, XCB_ATOM_CARDINAL, 4));
+    std::vector<Rect> buttons;
+    for (const auto& ask : asks) {
+        const auto reply = c.reply<xcb_get_property_reply_t>(ask);
+        const auto values = x11::values32(reply.get());
+        if (values.size() < 4 || values[2] == 0 || values[3] == 0) continue;
+        buttons.emplace_back(double(std::int32_t(values[0])), double(std::int32_t(values[1])),
+                             double(values[2]), double(values[3]));
+    }
+    return buttons;
 }
 
-// Where the drawing right up against `toX` (root pixels) starts, when it is no wider than a clock.
-std::optional<double> contentLeftOf(const Asker& c, xcb_window_t panel, const Rect& panelRect, double toX) {
-    constexpr int gap = X11MenuBarItems::kBesideGap;
-    const double from = std::max(panelRect.x(), toX - X11MenuBarItems::kClockAreaWidth - gap);
-    int width = 0, height = 0;
-    const auto pixels = panelPixels(c, panel, panelRect, from, toX, &width, &height);
-    if (pixels.empty()) return std::nullopt;
-    const int start = drawnRunStart(pixels.data(), width, height, width, gap);
-    if (start < 0) return std::nullopt;
-    // Drawing that may go on left of what was read is wider than a clock: a task list, say.
-    if (from > panelRect.x() && start < gap) return std::nullopt;
-    return from + start;
+// The docks a reading of the client list lists, in its order.
+std::vector<xcb_window_t> docksOf(const x11::ClientReading& clients, xcb_atom_t dockType) {
+    std::vector<xcb_window_t> docks;
+    for (auto client : clients.windows)
+        if (const auto* facts = clients.find(client))
+            if (std::find(facts->types.begin(), facts->types.end(), dockType) != facts->types.end())
+                docks.push_back(client);
+    return docks;
 }
 
-// Which columns of a 32-bit image hold drawing: some pixel differs from its row's commonest value (the
-// panel's background is uniform along a row, or transparent; its drawing is not).
+}  // namespace
+
 std::vector<bool> drawnColumns(const std::uint32_t* pixels, int width, int height, int stride) {
     std::vector<bool> drawn(std::size_t(std::max(width, 0)), false);
     std::unordered_map<std::uint32_t, int> counts;
@@ -155,25 +161,94 @@ std::vector<bool> drawnColumns(const std::uint32_t* pixels, int width, int heigh
     return drawn;
 }
 
-}  // namespace
+int besideExtent(const std::vector<bool>& drawn, int gap, bool open) {
+    const int n = int(drawn.size());
+    int extent = 0;
+    for (int i = 0; i < n; ++i) {
+        if (drawn[i])
+            extent = i + 1;
+        else if (i + 1 - extent >= gap)
+            break;
+    }
+    if (open && extent > 0 && extent > n - gap) return 0;
+    return extent;
+}
 
 int drawnColumnsEnd(const std::uint32_t* pixels, int width, int height, int stride) {
-    const auto drawn = drawnColumns(pixels, width, height, stride);
-    for (int x = width - 1; x >= 0; --x)
-        if (drawn[x]) return x + 1;
-    return 0;
+    // A run that no gap breaks ends at the last drawn column.
+    return besideExtent(drawnColumns(pixels, width, height, stride), width + 1, false);
 }
 
 int drawnRunStart(const std::uint32_t* pixels, int width, int height, int stride, int gap) {
-    const auto drawn = drawnColumns(pixels, width, height, stride);
-    int start = -1;
-    for (int x = width - 1; x >= 0; --x) {
-        if (drawn[x])
-            start = x;
-        else if ((start < 0 ? width : start) - x >= gap)
-            break;
+    auto drawn = drawnColumns(pixels, width, height, stride);
+    std::reverse(drawn.begin(), drawn.end());
+    const int extent = besideExtent(drawn, gap, false);
+    return extent > 0 ? width - extent : -1;
+}
+
+std::optional<double> besideEnd(double edge, double limit, bool rightward,
+                                const DrawnColumnsReader& drawnAt) {
+    constexpr int gap = X11MenuBarItems::kBesideGap;
+    constexpr double widest = X11MenuBarItems::kClockAreaWidth + gap;
+    const double from = rightward ? edge : std::max(limit, edge - widest);
+    const double to = rightward ? std::min(limit, edge + widest) : edge;
+    // A task button right against the icons: nothing of the panel's own lies between.
+    if (!(to - from >= 1)) return edge;
+    auto drawn = drawnAt(from, to);
+    if (!drawn) return std::nullopt;
+    if (!rightward) std::reverse(drawn->begin(), drawn->end());
+    // The strip stops short of the limit where the drawing may go on past it.
+    const int extent = besideExtent(*drawn, gap, rightward ? to < limit : from > limit);
+    return rightward ? from + extent : from + (int(drawn->size()) - extent);
+}
+
+std::vector<Rect> taskButtonsShown(const std::vector<Rect>& buttons, const Rect& panel,
+                                   const std::vector<Rect>& icons, const std::vector<bool>& drawn) {
+    std::vector<Rect> shown;
+    for (const auto& b : buttons) {
+        // Another panel's, or one on a monitor this panel does not span.
+        if (!(b.maxY() > panel.minY() && b.minY() < panel.maxY() && b.maxX() > panel.minX() &&
+              b.minX() < panel.maxX()))
+            continue;
+        // A task list never draws under the tray: a place left from before.
+        if (std::any_of(icons.begin(), icons.end(),
+                        [&](const Rect& i) { return b.minX() < i.maxX() && i.minX() < b.maxX(); }))
+            continue;
+        // A task list draws each button's icon, title or frame from its first columns, and no drawing runs
+        // across the edge between a button and what lies before it.
+        const int n = int(drawn.size());
+        const int from = std::clamp(int(b.minX() - panel.minX()), 0, n);
+        const int to = std::clamp(from + X11MenuBarItems::kButtonInset, from, n);
+        const bool drawsFirst =
+            std::find(drawn.begin() + from, drawn.begin() + to, true) != drawn.begin() + to;
+        const bool crossed = from > 0 && from < n && drawn[std::size_t(from - 1)] && drawn[std::size_t(from)];
+        if (!drawsFirst || crossed) return {};
+        shown.push_back(b);
     }
-    return start;
+    return shown;
+}
+
+double besideLimit(const Rect& panel, double edge, bool rightward, const std::vector<Rect>& taskButtons) {
+    double limit = rightward ? panel.maxX() : panel.minX();
+    for (const auto& b : taskButtons) {
+        if (rightward && b.minX() >= edge) limit = std::min(limit, b.minX());
+        if (!rightward && b.maxX() <= edge) limit = std::max(limit, b.maxX());
+    }
+    return limit;
+}
+
+void measureBeside(TrayLayout& tray, const std::vector<Rect>& taskButtons,
+                   const DrawnColumnsReader& drawnAt) {
+    if (!tray.panel || tray.icons.empty()) return;
+    const Rect& panel = *tray.panel;
+    const double right = rightEnd(tray.icons), left = leftEnd(tray.icons);
+    const double rightLimit = besideLimit(panel, right, true, taskButtons);
+    const double leftLimit = besideLimit(panel, left, false, taskButtons);
+    tray.contentRight = besideEnd(right, rightLimit, true, drawnAt);
+    if (const auto start = besideEnd(left, leftLimit, false, drawnAt); start && *start < left)
+        tray.contentLeft = start;
+    if (rightLimit < panel.maxX()) tray.reachRight = rightLimit;
+    if (leftLimit > panel.minX()) tray.reachLeft = leftLimit;
 }
 
 std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const x11::ScreenSpace& space) {
@@ -213,17 +288,23 @@ std::vector<MenuBarItemWindow> statusWindowsOfTray(const TrayLayout& tray, const
                                     [](const Frame& a, const Frame& b) { return a.right < b.right; });
     closing->left -= pad;
     closing->right += pad;
+    const auto reach = [&](const std::optional<double>& x) -> std::optional<double> {
+        if (!x) return std::nullopt;
+        return space.topLeftFromRoot(Point{*x, 0}).x;
+    };
     std::vector<MenuBarItemWindow> out;
     for (const auto& f : frames)
         out.push_back({OverlayWindowLevel::panel,
-                       space.topLeftFromRoot(Rect(f.left, f.rows.y(), f.right - f.left, f.rows.height()))});
+                       space.topLeftFromRoot(Rect(f.left, f.rows.y(), f.right - f.left, f.rows.height())),
+                       reach(tray.reachLeft), reach(tray.reachRight)});
     return out;
 }
 
 X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_(session), loop_(loop) {
     auto& conn = session_.desktop();
     conn.intern({"_NET_SYSTEM_TRAY_S0", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK", "_XEMBED_INFO",
-                 "_NET_CLIENT_LIST", "MANAGER"});
+                 "_NET_CLIENT_LIST", "MANAGER", "_NET_WM_ICON_GEOMETRY"});
+    dockType_ = conn.atom("_NET_WM_WINDOW_TYPE_DOCK");
     xcb_connection_t* c = conn.get();
     // The panel's drawing beside the icons (a clock) changes without any window moving: its damage tells.
     if (const auto* damage = xcb_get_extension_data(c, &xcb_damage_id); damage && damage->present) {
@@ -239,30 +320,35 @@ X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_
     // the tray selection, announced on the root.
     rootSelection_ = session_.selectEvents(root, XCB_EVENT_MASK_PROPERTY_CHANGE);
     // A panel coming or going is a dock joining or leaving the client list, which is read off the main loop.
-    docks_ = listedDocks();
+    clients_ = session_.clients().reading();
+    docks_ = docksOf(*clients_, dockType_);
     clientChanges_ = session_.clients().changed().sink([this](int) {
-        auto docks = listedDocks();
+        auto clients = session_.clients().reading();
+        auto docks = docksOf(*clients, dockType_);
         {
-            std::lock_guard lock(docksMutex_);
-            if (docks == docks_) return;
-            docks_ = std::move(docks);
+            std::lock_guard lock(clientsMutex_);
+            clients_ = std::move(clients);
         }
+        if (docks == docks_) return;
+        docks_ = std::move(docks);
         statusAreaMoved();
     });
     reads_ = std::make_unique<x11::ReadThread>(
         [this](const std::atomic<bool>& stop) {
-            std::vector<xcb_window_t> docks;
+            Clients clients;
             {
-                std::lock_guard lock(docksMutex_);
-                docks = docks_;
+                std::lock_guard lock(clientsMutex_);
+                clients = clients_;
             }
-            auto reading = read(docks, stop);
+            auto reading = read(clients, stop);
             if (!stop)
                 loop_.post(lifetime_.guard(
                     [this, reading = std::move(reading)]() mutable { took(std::move(reading)); }));
             return true;
         },
         std::chrono::milliseconds(int(kLookAfter * 1000)), std::chrono::milliseconds(250));
+    // The first reading too is made off the main loop: it asks the server about every icon.
+    statusAreaMoved();
     handler_ = session_.addEventHandler([this, root, manager, traySelection](const xcb_generic_event_t& e) {
         const int type = e.response_type & 0x7f;
         if (hasDamage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY) {
@@ -361,8 +447,10 @@ void X11MenuBarItems::took(Reading reading) {
 }
 
 X11MenuBarItems::~X11MenuBarItems() {
-    lifetime_.end();
+    // The reading thread hands its readings over guarded by the lifetime, copying its token as it does: it
+    // stops before the lifetime ends, not while it may still copy it.
     reads_.reset();
+    lifetime_.end();
     if (session_.desktop().broken()) return;
     for (const auto& [window, w] : watched_)
         if (w.damage != 0) xcb_damage_destroy(session_.desktop().get(), w.damage);
@@ -374,22 +462,10 @@ std::optional<std::vector<std::optional<Rect>>> X11MenuBarItems::frontMenuItemFr
 
 std::vector<TrayLayout> X11MenuBarItems::readTrays() {
     const std::atomic<bool> never{false};
-    return read(listedDocks(), never).trays;
+    return read(session_.clients().reading(), never).trays;
 }
 
-std::vector<xcb_window_t> X11MenuBarItems::listedDocks() const {
-    const auto dock = session_.desktop().atom("_NET_WM_WINDOW_TYPE_DOCK");
-    const auto reading = session_.clients().reading();
-    std::vector<xcb_window_t> docks;
-    for (auto client : reading->windows)
-        if (const auto* facts = reading->find(client))
-            if (std::find(facts->types.begin(), facts->types.end(), dock) != facts->types.end())
-                docks.push_back(client);
-    return docks;
-}
-
-X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& docks,
-                                               const std::atomic<bool>& stop) {
+X11MenuBarItems::Reading X11MenuBarItems::read(const Clients& clients, const std::atomic<bool>& stop) {
     auto& conn = session_.desktop();
     if (conn.broken()) return {};
     const Asker c{conn.get(), stop};
@@ -397,15 +473,11 @@ X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& 
     const xcb_atom_t xembedInfo = conn.atom("_XEMBED_INFO");
     Reading reading;
     std::set<xcb_window_t> looked;
-    // The tray's icons and what the panel draws beside them, once the icons in `holder` are known.
+    // The tray's icons, once the icons in `holder` are known; what the panel draws beside them comes after.
     auto addTray = [&](TrayLayout tray, xcb_window_t holder) {
         if (tray.icons.empty()) return;
         tray.panel = rootRectOf(c, root, holder);
         tray.window = holder;
-        if (tray.panel) {
-            tray.contentRight = contentRightOf(c, holder, *tray.panel, rightEnd(tray.icons));
-            tray.contentLeft = contentLeftOf(c, holder, *tray.panel, leftEnd(tray.icons));
-        }
         reading.trays.push_back(std::move(tray));
     };
 
@@ -422,7 +494,13 @@ X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& 
         addTray(std::move(tray), owner);
     }
 
-    for (const xcb_window_t client : docks) {
+    std::vector<xcb_window_t> others;  // the listed windows a task list may show
+    for (const xcb_window_t client : clients->windows) {
+        const auto* facts = clients->find(client);
+        if (!facts || std::find(facts->types.begin(), facts->types.end(), dockType_) == facts->types.end()) {
+            others.push_back(client);
+            continue;
+        }
         if (!looked.insert(client).second) continue;
         reading.holders.push_back(client);
         TrayLayout tray;
@@ -431,19 +509,36 @@ X11MenuBarItems::Reading X11MenuBarItems::read(const std::vector<xcb_window_t>& 
                 if (auto r = rootRectOf(c, root, child)) tray.icons.push_back(*r);
         addTray(std::move(tray), client);
     }
+
+    // What the panels draw beside their icons, up to their task lists' buttons.
+    const bool onPanels =
+        std::any_of(reading.trays.begin(), reading.trays.end(), [](const TrayLayout& t) { return t.panel; });
+    const auto buttons =
+        onPanels ? taskButtonsOf(c, conn.atom("_NET_WM_ICON_GEOMETRY"), others) : std::vector<Rect>{};
+    for (auto& tray : reading.trays) {
+        if (!tray.panel) continue;
+        // The panel window's own pixels: nothing under a translucent panel (our band included) counts. The
+        // whole panel is read, so that its background is what most of each row shows (a few columns beside
+        // the icons may be mostly clock), and each task button can be seen to show some of its drawing.
+        const Rect panel = *tray.panel;
+        int width = 0, height = 0;
+        const auto pixels = panelPixels(c, tray.window, panel, panel.minX(), panel.maxX(), &width, &height);
+        if (pixels.empty()) continue;
+        const auto whole = drawnColumns(pixels.data(), width, height, width);
+        const auto shown = taskButtonsShown(buttons, panel, tray.icons, whole);
+        const DrawnColumnsReader drawnAt = [&](double from, double to) -> std::optional<std::vector<bool>> {
+            const int first = std::clamp(int(from - panel.minX()), 0, int(whole.size()));
+            const int last = std::clamp(first + int(to - from), first, int(whole.size()));
+            return std::vector<bool>(whole.begin() + first, whole.begin() + last);
+        };
+        measureBeside(tray, shown, drawnAt);
+    }
     return reading;
 }
 
 std::vector<MenuBarItemWindow> X11MenuBarItems::statusItemWindows() {
-    // Read once here; from then on the trays are kept current off the main loop, by the notices of the
-    // windows the reading follows, and every change is told.
-    if (!read_) {
-        const std::atomic<bool> never{false};
-        auto reading = read(listedDocks(), never);
-        watch(reading.holders);
-        lastTrays_ = std::move(reading.trays);
-        read_ = true;
-    }
+    // Nothing until the first reading, made off the main loop, is told; from then on the trays are kept
+    // current by the notices of the windows the readings follow, and every change is told.
     if (lastTrays_.empty()) return {};
     const auto space = session_.space();
     std::vector<MenuBarItemWindow> out;

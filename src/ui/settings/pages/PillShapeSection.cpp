@@ -42,7 +42,8 @@ const PillSlider kPositionSliders[] = {
     // The left pill would wrap the front app's menus, which are never measured here: a global-menu registrar
     // hands out the menus, not where the panel drew them.
     {"Left offset", &CornerSettings::pillLeftHOffset, 0, 1, std::nullopt, PillShapeSection::noLeftPill},
-    {"Right offset", &CornerSettings::pillRightHOffset, -10, 1},
+    // The right pill is the tray's, wherever the panel puts the tray.
+    {"Tray offset", &CornerSettings::pillRightHOffset, -10, 1},
     {"Vertical offset", &CornerSettings::pillVerticalOffset, 0, 0.5},
 };
 
