@@ -366,7 +366,7 @@ TEST_F(OverlayPagesTest, SizesFarBeyondTheirControlsShowAsTheControlsEnds) {
         {test::findWidget<AlwaysOnControls>(&behavior), {"Overlay height", "Corner radius"}},
         {&pill,
          {"Corner radius", "Vertical inset", "Horizontal padding", "Border width", "Left offset",
-          "Right offset", "Vertical offset"}},
+          "Tray offset", "Vertical offset"}},
         {test::findWidget<OverlayCornersSection>(&appearance), {"Radius", "Left radius", "Right radius"}},
     };
     for (const double far : {1e6, -1e6}) {
