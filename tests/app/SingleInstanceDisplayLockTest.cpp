@@ -143,8 +143,12 @@ TEST_F(SingleInstanceDisplayLock, AFolderInTheLocksPlaceIsMovedAsideWithWhatItHo
         if (QByteArray(what) != "empty folder") write(lockPath() + QStringLiteral("/kept"), "kept");
         const int held = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(held, 0);
-        if (QByteArray(what) == "folder held by a live process") ASSERT_EQ(::flock(held, LOCK_EX), 0);
-        if (QByteArray(what) == "folder of another user") ASSERT_EQ(::fchown(held, 65534, 65534), 0);
+        if (QByteArray(what) == "folder held by a live process") {
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        }
+        if (QByteArray(what) == "folder of another user") {
+            ASSERT_EQ(::fchown(held, 65534, 65534), 0);
+        }
         test::LogCapture log;
         auto first = launch();
         EXPECT_EQ(first->claim(), SingleInstance::Role::standalone);
@@ -153,8 +157,9 @@ TEST_F(SingleInstanceDisplayLock, AFolderInTheLocksPlaceIsMovedAsideWithWhatItHo
                   1);
         EXPECT_TRUE(isOwnLockFile());
         EXPECT_EQ(launch()->claim(), SingleInstance::Role::unreachable) << "the new lock keeps a second out";
-        if (QByteArray(what) != "empty folder")
+        if (QByteArray(what) != "empty folder") {
             EXPECT_EQ(read(lockPath() + QStringLiteral(".aside-1/kept")), "kept");
+        }
         ::close(held);
         first.reset();
         ASSERT_TRUE(QFile::remove(lockPath()));
