@@ -13,6 +13,13 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <QTemporaryDir>
+
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -58,8 +65,8 @@ private:
     bool ready_ = false;
 };
 
-std::optional<bool> masterEnabled(const RunningApp& app) {
-    QFile file(app.settingsPath());
+std::optional<bool> masterEnabled(const QString& path) {
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QJsonValue v = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("masterEnabled"));
     return v.isBool() ? std::optional<bool>(v.toBool()) : std::nullopt;
@@ -80,12 +87,12 @@ qint64 reopenAnswer() {
 
 // Milliseconds from typing the shortcut to the settings file showing the master switch flipped, or -1.
 qint64 shortcutAnswer(const RunningApp& app) {
-    const auto before = masterEnabled(app);
+    const auto before = masterEnabled(app.settingsPath());
     QElapsedTimer took;
     took.start();
     if (run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+m")}).exitCode != 0)
         return -1;
-    if (!waitUntil([&] { return masterEnabled(app).has_value() && masterEnabled(app) != before; }, 3s))
+    if (!waitUntil([&] { return masterEnabled(app.settingsPath()).value_or(*before) != *before; }, 3s))
         return -1;
     return took.elapsed();
 }
@@ -139,16 +146,122 @@ TEST(WindowStormTest, TheAppAnswersItsBusThroughAStormOfListedWindowsAndEndsClea
     EXPECT_GE(round.end, 0) << "SIGTERM did not end the app within 3 s";
 }
 
-// The same storm against half a second for everything: the end, like the answers, is the app's own work and
-// not a wait for the server (it once named thousands of programs on the main loop, and its readers once
-// polled the busy server, as the end waited).
-TEST(WindowStormTest, TheAppAnswersThroughAStormOfListedWindowsAndEndsWithinHalfASecondOfSigterm) {
+// The bare Qt app (velaro-bare-strip) beside the app, grabbing Ctrl+Alt+N: a strip window, a shortcut that
+// writes a file, and SIGTERM through its loop, with nothing of the app's own.
+class BareApp {
+public:
+    BareApp() {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));  // not the tests' own
+        process_.setProcessEnvironment(environment);
+        process_.start(binDir() + QStringLiteral("/velaro-bare-strip"), {state(), QStringLiteral("n")});
+        up_ = process_.waitForStarted(5000) && waitUntil([&] { return masterEnabled(state()).has_value(); }, 20s);
+    }
+    ~BareApp() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    explicit operator bool() const { return up_; }
+    QString state() const { return dir_.filePath(QStringLiteral("state.json")); }
+    qint64 pid() const { return process_.processId(); }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    bool up_ = false;
+};
+
+struct SideBySide {
+    qint64 app = -1, bare = -1;
+};
+
+// Milliseconds from typing both shortcuts (the bare app's first) until each file shows its switch flipped.
+SideBySide shortcutsSideBySide(const RunningApp& app, const BareApp& bare) {
+    const auto appBefore = masterEnabled(app.settingsPath()), bareBefore = masterEnabled(bare.state());
+    if (!appBefore || !bareBefore) return {};
+    SideBySide took;
+    QElapsedTimer since;
+    since.start();
+    if (run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+n"),
+                                        QStringLiteral("ctrl+alt+m")})
+            .exitCode != 0)
+        return {};
+    waitUntil(
+        [&] {
+            if (took.app < 0 && masterEnabled(app.settingsPath()).value_or(*appBefore) != *appBefore)
+                took.app = since.elapsed();
+            if (took.bare < 0 && masterEnabled(bare.state()).value_or(*bareBefore) != *bareBefore)
+                took.bare = since.elapsed();
+            return took.app >= 0 && took.bare >= 0;
+        },
+        3s);
+    return took;
+}
+
+// SIGTERM to both at one moment: the milliseconds each took to end, -1 past 3 s.
+SideBySide endsSideBySide(qint64 appPid, qint64 barePid) {
+    // A process's descriptor is readable once it ended, whoever reaps it.
+    const auto descriptor = [](qint64 pid) { return int(::syscall(SYS_pidfd_open, pid_t(pid), 0)); };
+    const int ends[2] = {descriptor(appPid), descriptor(barePid)};
+    SideBySide took;
+    if (ends[0] >= 0 && ends[1] >= 0) {
+        QElapsedTimer since;
+        since.start();
+        ::kill(pid_t(barePid), SIGTERM);
+        ::kill(pid_t(appPid), SIGTERM);
+        while (since.elapsed() < 3000 && (took.app < 0 || took.bare < 0)) {
+            pollfd gone[2] = {{ends[0], POLLIN, 0}, {ends[1], POLLIN, 0}};
+            ::poll(gone, 2, 5);
+            if (took.app < 0 && (gone[0].revents & POLLIN)) took.app = since.elapsed();
+            if (took.bare < 0 && (gone[1].revents & POLLIN)) took.bare = since.elapsed();
+        }
+    }
+    for (const int end : ends)
+        if (end >= 0) ::close(end);
+    return took;
+}
+
+// The same storm with the bare Qt app beside the app: the bus answered within half a second, and the shortcut
+// and the end as prompt as the bare app's (within 0.1 s and 0.3 s), since the storm holds up the server's
+// answers to every client alike. The app once named thousands of programs on its main loop, and its readers
+// polled the busy server, so that its end and its shortcut came seconds after the bare app's.
+TEST(WindowStormTest, TheAppAnswersThroughAStormAndEndsAsPromptlyAsABareQtAppBesideIt) {
     VELARO_REQUIRE_DESKTOP();
-    const StormRound round = throughAStorm();
-    EXPECT_TRUE(round.reopen >= 0 && round.reopen < 500) << "reopen answered in " << round.reopen << " ms";
-    EXPECT_TRUE(round.shortcut >= 0 && round.shortcut < 500)
-        << "the shortcut was saved in " << round.shortcut << " ms";
-    EXPECT_TRUE(round.end >= 0 && round.end < 500) << "SIGTERM took " << round.end << " ms to end the app";
+    Storm storm;
+    ASSERT_TRUE(storm) << "the storm tool did not make its windows";
+    RunningApp app(kSettings);
+    const QString sanitizer = qEnvironmentVariable("LSAN_OPTIONS");
+    app.setEnvironment(QStringLiteral("LSAN_OPTIONS"),
+                       (sanitizer.isEmpty() ? QString() : sanitizer + ':') + QStringLiteral("detect_leaks=0"));
+    ASSERT_TRUE(app.start());
+    BareApp bare;
+    ASSERT_TRUE(bare) << "the bare app never wrote its state";
+    ASSERT_TRUE(waitUntil([] { return reopenAnswer() >= 0; }, 20s)) << "the app never answered on the bus";
+    ASSERT_TRUE(waitUntil([&] { return masterEnabled(app.settingsPath()).has_value(); }, 20s));
+    const SideBySide settled = shortcutsSideBySide(app, bare);
+    ASSERT_TRUE(settled.app >= 0 && settled.bare >= 0) << "a shortcut did nothing before the storm";
+    ASSERT_TRUE(storm.storm());
+
+    const qint64 reopen = reopenAnswer();
+    const SideBySide shortcut = shortcutsSideBySide(app, bare);
+    const SideBySide end = endsSideBySide(app.pid(), bare.pid());
+    std::printf("during the storm (the app / the bare Qt app): shortcut saved in %lld / %lld ms, reopen answered "
+                "in %lld ms, SIGTERM ended them in %lld / %lld ms\n",
+                (long long)shortcut.app, (long long)shortcut.bare, (long long)reopen, (long long)end.app,
+                (long long)end.bare);
+    EXPECT_TRUE(reopen >= 0 && reopen < 500) << "reopen answered in " << reopen << " ms";
+    EXPECT_TRUE(shortcut.app >= 0 && shortcut.bare >= 0 && shortcut.app <= shortcut.bare + 100);
+#if defined(__SANITIZE_ADDRESS__)
+    // The checked build's own way out (every destructor and free checked) takes a second or so longer than the
+    // optimised one's; scripts/window-storm --bare times the optimised end against the same bare app.
+    constexpr qint64 kEndMargin = 2000;
+#else
+    constexpr qint64 kEndMargin = 300;
+#endif
+    EXPECT_TRUE(end.app >= 0 && end.bare >= 0 && end.app <= end.bare + kEndMargin);
+    // Reaps the app and checks it left cleanly.
+    EXPECT_GE(app.endTimed(3s), 0);
 }
 
 }  // namespace

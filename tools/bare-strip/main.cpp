@@ -1,5 +1,6 @@
-// velaro-bare-strip STATE-FILE: a bare Qt app that does what the storm's timings ask of the app, and nothing
-// else: a strip window across the top of the primary screen, a passive grab of Ctrl+Alt+M on the root through
+// velaro-bare-strip STATE-FILE [KEY]: a bare Qt app that does what the storm's timings ask of the app, and
+// nothing else: a strip window across the top of the primary screen, a passive grab of Ctrl+Alt+KEY (a letter,
+// M unless given: another letter lets it run beside the app, which grabs Ctrl+Alt+M) on the root through
 // Qt's own connection (each press flips "masterEnabled" in STATE-FILE, written whole with QSaveFile, as a
 // settings file is), "reopen" served on the session bus as com.quornet.VelaroBareStrip, and SIGTERM taken
 // through the event loop. It writes STATE-FILE once the strip is shown, so a caller knows it is up.
@@ -27,7 +28,6 @@
 namespace {
 
 constexpr const char* kService = "com.quornet.VelaroBareStrip";
-constexpr xcb_keysym_t kKeyM = 0x6d;
 constexpr std::uint16_t kNumLock = XCB_MOD_MASK_2;
 
 int signalPair[2] = {-1, -1};
@@ -54,9 +54,9 @@ public Q_SLOTS:
 
 class Shortcut final : public QAbstractNativeEventFilter {
 public:
-    Shortcut(xcb_connection_t* c, xcb_window_t root, QString stateFile)
+    Shortcut(xcb_connection_t* c, xcb_window_t root, QString stateFile, xcb_keysym_t letter)
         : c_(c), stateFile_(std::move(stateFile)) {
-        // The key codes that give "m" without a modifier.
+        // The key codes that give the letter without a modifier.
         const auto* setup = xcb_get_setup(c);
         const int count = setup->max_keycode - setup->min_keycode + 1;
         auto* map = xcb_get_keyboard_mapping_reply(
@@ -64,7 +64,7 @@ public:
         if (map) {
             const auto* syms = xcb_get_keyboard_mapping_keysyms(map);
             for (int k = 0; k < count; ++k)
-                if (syms[k * map->keysyms_per_keycode] == kKeyM)
+                if (syms[k * map->keysyms_per_keycode] == letter)
                     codes_.push_back(static_cast<xcb_keycode_t>(setup->min_keycode + k));
             std::free(map);
         }
@@ -105,10 +105,13 @@ private:
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: velaro-bare-strip STATE-FILE\n");
+    const bool letterGiven = argc == 3 && argv[2][0] >= 'a' && argv[2][0] <= 'z' && argv[2][1] == 0;
+    if (argc != 2 && !letterGiven) {
+        std::fprintf(stderr, "usage: velaro-bare-strip STATE-FILE [a-z]\n");
         return 2;
     }
+    // Latin small letters' keysyms are their codes.
+    const auto letter = static_cast<xcb_keysym_t>(letterGiven ? argv[2][0] : 'm');
     auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
     if (!x11) {
         std::fprintf(stderr, "velaro-bare-strip: needs the xcb platform\n");
@@ -127,7 +130,7 @@ int main(int argc, char** argv) {
 
     xcb_connection_t* c = x11->connection();
     Shortcut shortcut(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
-                      QString::fromLocal8Bit(argv[1]));
+                      QString::fromLocal8Bit(argv[1]), letter);
     app.installNativeEventFilter(&shortcut);
 
     Bus bus;
