@@ -37,6 +37,12 @@ void quitOnTerminationSignals(QApplication& app) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A write to a pipe or socket whose reader is gone (a helper that ended, a peer that left while the app
+    // ends) fails with EPIPE where it is made, instead of killing the app on its way out; children get the
+    // default back before they run (LinuxChildProcess).
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace
