@@ -145,7 +145,9 @@ std::string AppIdentity::appIdOf(const WindowOwner& owner) {
     }
     std::string id = catalog_.appIdFor(
         {owner.pid, owner.instanceName, owner.windowClass, executable, processName(owner.pid)});
-    if (owner.pid > 0 && !id.empty()) {
+    // A window of no class (a frame, a helper window) names its process only by the process itself: kept,
+    // that would name the process's own windows after it too, whichever reader came first.
+    if (owner.pid > 0 && !id.empty() && !(owner.windowClass.empty() && owner.instanceName.empty())) {
         std::lock_guard lock(mutex_);
         // Ended processes are forgotten now and then, so the table never outgrows the desktop; only once it
         // has doubled since the last look, so that a desktop of thousands of programs does not look at every
