@@ -151,7 +151,7 @@ void AppDelegate::makeAppWatcher() {
 
 void AppDelegate::makeMenuShapeGeometry() {
     menuShapeGeometry_ = std::make_unique<MenuShapeGeometry>(
-        [this] { return services_.sampler.screens.screens(); }, services_.menuBarItems,
+        [this] { return services_.sampler.screens.screens(); }, services_.menuBarItems, loop_,
         [this, token = lifetime_.token()] {
             return token.aliveHere() ? overlaySettings_->corners() : CornerSettings{};
         },

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/OverlayWindowHost.h"
 #include "sampling/ScreenTopology.h"
@@ -23,6 +24,9 @@ constexpr double kStatusTopSlack = 4;
 constexpr double kPixelRounding = 1e-6;
 // Menu items this small or smaller are separators and spacers.
 constexpr double kMinItemSide = 2;
+// A timer set for the end of a kept pill's time may run this much before it (its interval in whole
+// milliseconds), in seconds.
+constexpr double kTimerRounding = 0.01;
 
 std::optional<Rect> unite(const std::optional<Rect>& a, const Rect& b) {
     if (!a) return b;
@@ -108,11 +112,12 @@ PillGeometry pillGeometryForScreen(const ScreenInfo& screen, const std::optional
     return out;
 }
 
-MenuShapeGeometry::MenuShapeGeometry(ScreenList screens, MenuBarItems& items,
+MenuShapeGeometry::MenuShapeGeometry(ScreenList screens, MenuBarItems& items, MainLoop& loop,
                                      std::function<CornerSettings()> corners,
                                      std::function<void(PillGeometryByScreen)> publish)
     : screens_(std::move(screens)),
       items_(items),
+      loop_(loop),
       corners_(std::move(corners)),
       publish_(std::move(publish)) {
     statusArea_ = items_.statusAreaChanged().sink([this](int) { computePillGeometries(); });
@@ -125,16 +130,47 @@ std::optional<MenuExtent> MenuShapeGeometry::menuBarItemFrames(const std::vector
     return menuExtentFromItems(*items, screens, primaryHeight);
 }
 
+std::optional<PillSpan> MenuShapeGeometry::keptStatusPill(const ScreenInfo& screen, double now,
+                                                          GoneSince& goneSince) const {
+    const auto last = published_.find(screen.id);
+    if (last == published_.end() || !last->second.right) return std::nullopt;
+    // While the panel is gone too, nothing shows on its screen: its return starts the time.
+    std::optional<double> since;
+    if (showsMenuBar(screen)) {
+        const auto before = statusItemsGoneSince_.find(screen.id);
+        since = before != statusItemsGoneSince_.end() && before->second ? *before->second : now;
+    }
+    if (since && now + kTimerRounding >= *since + kStatusItemsReturnTime) return std::nullopt;
+    goneSince[screen.id] = since;
+    return last->second.right;
+}
+
 void MenuShapeGeometry::computePillGeometries() {
     const CornerSettings corners = corners_();
     const auto screens = screens_();
     const double primaryHeight = screens.empty() ? 0.0 : screens.front().frame.height();
     const auto windows = items_.statusItemWindows();
     const auto menu = menuBarItemFrames(screens, primaryHeight);
+    const double now = loop_.uptime();
     PillGeometryByScreen map;
-    for (const auto& screen : screens)
-        map[screen.id] =
+    GoneSince goneSince;
+    for (const auto& screen : screens) {
+        PillGeometry pills =
             pillGeometryForScreen(screen, menu, windows, primaryHeight, corners, notchOf(screen));
+        // Status items gone from a screen whose pill the settings still ask for: its panel is reloading or
+        // restarting, or its tray was taken off.
+        if (!pills.right && corners.pillSeparateSides) pills.right = keptStatusPill(screen, now, goneSince);
+        map[screen.id] = pills;
+    }
+    statusItemsGoneSince_ = std::move(goneSince);
+    // A pill kept for a tray that never came back goes when its time is up, whatever else changes.
+    std::optional<double> firstGone;
+    for (const auto& [screen, since] : statusItemsGoneSince_)
+        if (since) firstGone = std::min(firstGone.value_or(*since), *since);
+    keptPillsEnd_ = firstGone ? loop_.postAfter(*firstGone + kStatusItemsReturnTime - now,
+                                                [this] { computePillGeometries(); })
+                              : Cancellable{};
+    published_ = map;
     publish_(std::move(map));
 }
 

@@ -1,12 +1,17 @@
 // Where the pills of the pill shape go on every screen: a left pill behind the front app's menu items and,
-// with the sides set apart, a right pill behind the status items. Each computation starts from scratch
-// and publishes the whole map, keyed by screen identifier.
+// with the sides set apart, a right pill behind the status items. Each computation measures afresh and
+// publishes the whole map, keyed by screen identifier; only a right pill whose status items went away for a
+// moment is kept from before.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "base/Cancellable.h"
+#include "base/MainLoop.h"
 #include "platform/MenuBarItems.h"
 #include "platform/Screens.h"
 #include "settings/CornerSettings.h"
@@ -45,9 +50,19 @@ class MenuShapeGeometry {
 public:
     using ScreenList = std::function<std::vector<ScreenInfo>()>;
 
-    // `screens` yields the screen list, primary first; `items` outlives this object. Besides the computations
-    // it is asked for, it computes again whenever the status area changes (an item docking late, say).
-    MenuShapeGeometry(ScreenList screens, MenuBarItems& items, std::function<CornerSettings()> corners,
+    // How long, in seconds, a screen's right pill stays where it was once its status items are gone while
+    // its panel shows. A panel that reloads or restarts (whenever its user edits it) lets go of its tray,
+    // then of itself, and its new tray takes the icons again well within this of the new panel showing;
+    // without a pill to cut to, the overlay would show the whole band meanwhile. A tray away for longer was
+    // taken off the panel: the screen then shows what it shows for a panel without one.
+    static constexpr double kStatusItemsReturnTime = 5;
+
+    // `screens` yields the screen list, primary first; `items` and `loop` outlive this object. Besides the
+    // computations it is asked for, it computes again whenever the status area changes (an item docking
+    // late, say), and when a kept pill's time is up. Give it the screens' changes too: a panel's return
+    // starts the time its tray has to come back.
+    MenuShapeGeometry(ScreenList screens, MenuBarItems& items, MainLoop& loop,
+                      std::function<CornerSettings()> corners,
                       std::function<void(PillGeometryByScreen)> publish);
 
     // Measures every screen and publishes the map once (empty without screens).
@@ -57,11 +72,22 @@ public:
                                                 double primaryHeight) const;
 
 private:
+    // Since when each screen whose right pill is kept has shown its panel without status items (uptime);
+    // absent while it shows no panel, as during a panel's restart.
+    using GoneSince = std::map<std::string, std::optional<double>>;
+    // The right pill published last on a screen whose status items are gone, while they have had less than
+    // kStatusItemsReturnTime to come back, noted in `goneSince`; else nothing.
+    std::optional<PillSpan> keptStatusPill(const ScreenInfo& screen, double now, GoneSince& goneSince) const;
+
     ScreenList screens_;
     MenuBarItems& items_;
+    MainLoop& loop_;
     std::function<CornerSettings()> corners_;
     std::function<void(PillGeometryByScreen)> publish_;
     Subscription statusArea_;
+    PillGeometryByScreen published_;
+    GoneSince statusItemsGoneSince_;
+    Cancellable keptPillsEnd_;
 };
 
 }  // namespace velaro

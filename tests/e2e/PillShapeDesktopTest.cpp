@@ -3,6 +3,10 @@
 // them, not drawn across the screen nor over a task list or a clock across free space, wherever the panel
 // puts its tray, and again once the panel has reloaded or restarted. The panel keeps its size in pixels at
 // every scale the app draws at, so at two pixels a point its 28 px are 14 points.
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -17,6 +21,7 @@
 
 #include "e2e/E2eSupport.h"
 #include "e2e/TrayApp.h"
+#include "platform/linux/XcbUtil.h"
 
 namespace velaro::e2e {
 namespace {
@@ -157,6 +162,32 @@ std::string capsuleFault(const QImage& shot, const QRect& monitor, const QRect& 
     return {};
 }
 
+// Why the panel's rows on the monitor, read from the server now, show the band across the bar instead of a
+// capsule: the tinted columns of a row, when more than half the monitor's; empty when no row has as many.
+std::string fullBarNow(const QRect& monitor, int panel) {
+    auto* x = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x ? x->connection() : nullptr;
+    if (!c) return "no connection to the X server";
+    const auto image = x11::own(xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                      std::int16_t(monitor.x()), std::int16_t(monitor.y()), std::uint16_t(monitor.width()),
+                      std::uint16_t(panel), ~0u),
+        nullptr));
+    const int width = monitor.width();
+    // The test desktops run at depth 24, 32 bits a pixel: blue, green, red, unused.
+    if (!image || xcb_get_image_data_length(image.get()) < width * panel * 4)
+        return "no picture of the panel";
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
+    for (int y = 0; y < panel; ++y) {
+        int tinted = 0;
+        for (const std::uint32_t* p = pixels + y * width; p < pixels + (y + 1) * width; ++p)
+            tinted += closeTo(QColor::fromRgb(*p), kWindow, 40) ? 1 : 0;
+        if (tinted > width / 2) return std::to_string(tinted) + " columns tinted in row " + std::to_string(y);
+    }
+    return {};
+}
+
 class PillShapeDesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -182,6 +213,66 @@ protected:
                            std::chrono::seconds(60));
         if (r.exitCode != 0) *why = r.describe();
         return r.exitCode == 0;
+    }
+
+    // Renews the panel as renewPanel does while reading its rows as fast as the server answers, from the
+    // moment it is asked until 1.5 s after the new panel holds its strut and tray; why a reading showed the
+    // band across the bar, and when; empty when none did.
+    std::string fullBarWhileRenewing(const QString& how, const QString& items) {
+        panelChanged = true;
+        QProcess script;
+        script.start(sourceDir() + QStringLiteral("/scripts/desktop-session"),
+                     {how + QStringLiteral("-panel"), QStringLiteral("--items"), items});
+        QElapsedTimer since;
+        since.start();
+        std::optional<qint64> renewed;
+        std::string fault;
+        int readings = 0;
+        for (; !renewed || since.elapsed() < *renewed + 1500; ++readings) {
+            if (!renewed && script.state() == QProcess::NotRunning) renewed = since.elapsed();
+            if (since.elapsed() > 60'000) return "the panel was not renewed within 60 s";
+            if (const auto bar = fullBarNow(monitor, panel); fault.empty() && !bar.empty())
+                fault = bar + " at " + std::to_string(since.elapsed()) + " ms";
+            QCoreApplication::processEvents();
+        }
+        std::cout << readings << " readings of the panel's rows through a panel " << how.toStdString()
+                  << " with items " << items.toStdString() << '\n';
+        if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0)
+            return "the panel script failed: " + script.readAllStandardError().toStdString();
+        return fault;
+    }
+
+    // The test's window below the panel's rows, not under them: a maximised one takes them whenever the panel
+    // is gone for a moment, in the band's colour.
+    void placeWindowBelowPanel() {
+        window->widget().showNormal();
+        window->widget().setGeometry(monitor.adjusted(0, panel, 0, 0));
+    }
+
+    // The app at `ratio` pixels a point through reloads and a restart of the panel with the tray first, last
+    // and between a task list and the clock, several times each: no reading of the panel's rows shows the
+    // band across the bar, and the capsule is back around the tray after each.
+    void expectNoFullBarThroughRenewals(int ratio) {
+        const QString reload = QStringLiteral("reload"), restart = QStringLiteral("restart");
+        const std::pair<QString, Layout> renewals[] = {{reload, {QStringLiteral("STC"), ClockPlace::apart}},
+                                                       {reload, {QStringLiteral("STC"), ClockPlace::apart}},
+                                                       {reload, {QStringLiteral("TCS"), ClockPlace::before}},
+                                                       {restart, {QStringLiteral("TCS"), ClockPlace::before}},
+                                                       {reload, {QStringLiteral("TSC"), ClockPlace::after}},
+                                                       {reload, {QStringLiteral("TSC"), ClockPlace::after}}};
+        TrayApp app;
+        ASSERT_NO_FATAL_FAILURE(launch(app, ratio));
+        placeWindowBelowPanel();
+        expectCapsule(app, QStringLiteral("e2e-pill-steady-ratio%1.png").arg(ratio));
+        for (const auto& [how, layout] : renewals) {
+            SCOPED_TRACE(testing::Message()
+                         << "a panel " << how.toStdString() << " with items " << layout.items.toStdString());
+            EXPECT_EQ(fullBarWhileRenewing(how, layout.items), "");
+            ASSERT_TRUE(waitUntil([&] { return app.iconNow().has_value(); }, std::chrono::seconds(20)))
+                << "the app's icon never docked in the new panel";
+            expectCapsule(app, QStringLiteral("e2e-pill-renewed-%1-ratio%2.png").arg(layout.items).arg(ratio),
+                          layout.clock, true);
+        }
     }
 
     // The app at `ratio` pixels a point over a maximised window on the tray's monitor.
@@ -309,6 +400,18 @@ TEST_F(PillShapeDesktopTest,
             expectCapsuleAfter(QStringLiteral("reload"), layout, app,
                                QStringLiteral("e2e-pill-%1-ratio%2.png").arg(layout.items).arg(ratio));
     }
+}
+
+// As the panel reloads or restarts (an edit of its settings, a layout move), its tray is gone for a while and
+// then the panel itself; the strip keeps the capsule where it was, or shows nothing, until the tray is back,
+// and never the band across the bar. The panel's rows are read as fast as the server answers through each
+// renewal, with the tray first, last and between a task list and the clock.
+TEST_F(PillShapeDesktopTest, ThroughAPanelReloadTheStripNeverShowsTheBandAcrossTheBarAtOnePixelAPoint) {
+    expectNoFullBarThroughRenewals(1);
+}
+
+TEST_F(PillShapeDesktopTest, ThroughAPanelReloadTheStripNeverShowsTheBandAcrossTheBarAtTwoPixelsAPoint) {
+    expectNoFullBarThroughRenewals(2);
 }
 
 TEST_F(PillShapeDesktopTest, OnTwoMonitorsTheCapsuleWrapsTheTrayOnItsMonitorAtOneAndTwoPixelsAPoint) {

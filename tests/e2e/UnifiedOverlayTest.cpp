@@ -121,7 +121,8 @@ TEST_F(UnifiedOverlayTest, PillShapeTintsACapsuleBehindTheTrayAndClockOnly) {
     corners.pillStrokeWidth = 0;
     settings->corners = corners;
     MenuShapeGeometry geometry(
-        [this] { return std::vector<ScreenInfo>{screen}; }, *items, [this] { return settings->corners(); },
+        [this] { return std::vector<ScreenInfo>{screen}; }, *items, *loop,
+        [this] { return settings->corners(); },
         [this](PillGeometryByScreen map) { settings->pillGeometryByScreen = std::move(map); });
     // The trays' first reading is made off the main loop and told when it is in.
     const auto& measured = settings->pillGeometryByScreen();

@@ -8,6 +8,7 @@
 #include "platform/linux/X11MenuBarItems.h"
 #include "support/FakeMenuBarItems.h"
 #include "support/FakeScreens.h"
+#include "support/VirtualLoop.h"
 
 namespace velaro::test {
 namespace {
@@ -332,10 +333,18 @@ class MenuShapeGeometryComputeTest : public ::testing::Test {
 protected:
     std::vector<ScreenInfo> screens{kPrimary, kRight};
     FakeMenuBarItems items;
+    VirtualLoop loop;
     CornerSettings corners = pills(2, 0);
     std::vector<PillGeometryByScreen> published;
-    MenuShapeGeometry geometry{[this] { return screens; }, items, [this] { return corners; },
+    MenuShapeGeometry geometry{[this] { return screens; }, items, loop, [this] { return corners; },
                                [this](PillGeometryByScreen map) { published.push_back(std::move(map)); }};
+
+    // The status items read now changed: the service tells, and the pills are measured again.
+    void statusItems(std::vector<MenuBarItemWindow> windows) {
+        items.windows = std::move(windows);
+        items.statusArea.send(0);
+    }
+    std::optional<PillSpan> rightPill() const { return published.back().at("A").right; }
 };
 
 TEST_F(MenuShapeGeometryComputeTest, EveryScreenSharesTheLeftSpanAndGetsItsOwnRight) {
@@ -388,6 +397,42 @@ TEST_F(MenuShapeGeometryComputeTest, AStatusAreaThatChangesIsMeasuredAgain) {
     items.statusArea.send(0);
     ASSERT_EQ(published.size(), 2u);
     EXPECT_EQ(published.back().at("A").right, (PillSpan{1798, 1832}));
+}
+
+// A panel that reloads or restarts lets go of its tray, then of itself, and takes the icons again in a new
+// tray: the pill stays where it was meanwhile (none would show the whole band), however long the panel
+// itself is away, and follows the tray once it is back. A tray that does not come back within the time
+// from its panel showing leaves the screen as a panel without a tray does; a pill the settings no longer ask
+// for goes at once.
+TEST_F(MenuShapeGeometryComputeTest, APillWhoseTrayIsGoneStaysUntilTheTrayIsBackOrHadTimeToComeBack) {
+    const double wait = MenuShapeGeometry::kStatusItemsReturnTime;
+    const ScreenInfo withPanel = screenAt(1, 24), withoutPanel = screenAt(1, 0);
+    statusItems({status(1800, 2, 30, 20)});
+    statusItems({});
+    loop.advance(wait * 0.9);
+    screens = {withoutPanel};
+    geometry.computePillGeometries();
+    loop.advance(wait * 3);
+    screens = {withPanel};
+    geometry.computePillGeometries();
+    loop.advance(wait * 0.9);
+    EXPECT_EQ(rightPill(), (PillSpan{1798, 1832})) << "the time counts from the new panel showing";
+    statusItems({status(10, 2, 30, 20)});
+    EXPECT_EQ(rightPill(), (PillSpan{8, 42})) << "the tray back, at the panel's left end";
+
+    statusItems({});
+    loop.advance(wait * 0.9);
+    geometry.computePillGeometries();
+    EXPECT_EQ(rightPill(), (PillSpan{8, 42})) << "the time counts from the tray's going, not the last look";
+    loop.advance(wait * 0.2);
+    EXPECT_FALSE(rightPill()) << "the tray gone for good";
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+
+    statusItems({status(1800, 2, 30, 20)});
+    corners.pillSeparateSides = false;
+    geometry.computePillGeometries();
+    EXPECT_FALSE(rightPill()) << "the sides drawn as one";
+    EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 }  // namespace
