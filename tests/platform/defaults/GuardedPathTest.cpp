@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -432,6 +433,77 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, AboveTheConfigurationFolderRootsLinks
     ASSERT_TRUE(found.fileFolder) << found.refusal << found.failure;
     EXPECT_TRUE(QFileInfo(QString::fromStdString(real + "/.config/Velaro")).isDir());
     EXPECT_EQ(refused.refusal, "leads through a link of another user (" + third + ")");
+}
+
+// Run as a user whose settings folder or file a run as root left root's: what it holds is the user's, so it
+// is neither set aside nor written over. The store starts from its defaults (or the file it could read), says
+// once whose it is and the command that gives it back, and tries again later without another word; once it is
+// given back, the file's settings come in, the changes go out, and that is said once. A folder that can be
+// read but not written in is said the same way when a write fails.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, ASettingsFolderOrFileLeftRootsIsLeftAsItIsAndSaidOnce) {
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0711), 0);
+    ASSERT_EQ(::chown(dir_.filePath("config").toLocal8Bit().constData(), kOther, kOther), 0);
+    const std::string file = R"({"onboardingStep": 4, "a": 1})";
+    struct Case {
+        const char* what;
+        uid_t folderOwner;
+        mode_t folderMode;
+        uid_t fileOwner;
+        std::string closed;  // what is said to be closed
+    };
+    for (const Case& c : {Case{"root's private folder", 0, 0700, 0, "the folder " + folder_},
+                          Case{"root's file in root's folder", 0, 0755, 0, "the file " + path_},
+                          Case{"root's file in their folder", kOther, 0700, 0, "the file " + path_},
+                          Case{"their file in root's folder", 0, 0755, kOther, "the folder " + folder_}}) {
+        SCOPED_TRACE(c.what);
+        logged_.clear();
+        QFile::remove(QString::fromStdString(JsonDefaultsStore::lockPath(path_)));
+        writeText(path_, file);
+        ASSERT_EQ(::chown(path_.c_str(), c.fileOwner, c.fileOwner), 0);
+        ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+        ASSERT_EQ(::chown(folder_.c_str(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod(folder_.c_str(), c.folderMode), 0);
+        const auto fileAsItWas = [&] {
+            struct stat st {};
+            return ::lstat(path_.c_str(), &st) == 0 && st.st_uid == c.fileOwner && readText(path_) == file &&
+                   QDir(QString::fromStdString(folder_))
+                       .entryList({"*.corrupt-*"}, QDir::AllEntries)
+                       .isEmpty();
+        };
+        {
+            ASSERT_EQ(::seteuid(kOther), 0);
+            std::optional<JsonDefaultsStore> store;
+            store.emplace(loop_, path_);
+            EXPECT_EQ(store->integerValue("a"),
+                      c.fileOwner == kOther ? std::optional<std::int64_t>(1) : std::nullopt);
+            store->set("b", 2);
+            loop_.runUntilIdle();
+            loop_.advance(120);
+            EXPECT_EQ(store->integerValue("b"), 2) << "kept in memory";
+            ASSERT_EQ(::seteuid(0), 0);
+            EXPECT_TRUE(fileAsItWas());
+            // Given back as the line says.
+            for (const std::string& given : {folder_, path_, JsonDefaultsStore::lockPath(path_)})
+                ::lchown(given.c_str(), kOther, kOther);
+            ASSERT_EQ(::seteuid(kOther), 0);
+            loop_.advance(30);
+            EXPECT_EQ(store->integerValue("a"), 1);
+            store.reset();
+            ASSERT_EQ(::seteuid(0), 0);
+        }
+        EXPECT_EQ(fileJson(), (PlistValue{{"onboardingStep", 4}, {"a", 1}, {"b", 2}}));
+        const std::string said = c.closed +
+                                 " belongs to root (Permission denied); to give it back: sudo chown -R " +
+                                 getpwuid(kOther)->pw_name + ": '" + folder_ + "'";
+        EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
+                                [&](const std::string& line) {
+                                    return line.ends_with(said) && !line.starts_with("DEFAULTS still ");
+                                }),
+                  1)
+            << said;
+        EXPECT_GE(logged("DEFAULTS still cannot write "), 1u) << "tried again";
+        EXPECT_EQ(logged(" is written again; saving resumed"), 1u);
+    }
 }
 
 TEST_F(GuardedPathTest, AConfigurationKeptElsewhereThroughTheUsersOwnLinksStaysThere) {
