@@ -609,7 +609,8 @@ TEST_F(JsonDefaultsStoreTest, OutsideEditsAreTakenInAndAnnouncedWithTheKeysThatC
 
 // After a write fails, what is pending is tried again 1, 2, 4 ... seconds later, 30 s apart at most, and
 // lands once the cause is gone without another change to carry it: a folder that cannot be made (a plain file
-// where it should be), and a write cut short (a file size limit standing in for a full disk).
+// where it should be), and a write cut short (a file size limit standing in for a full disk). The failure is
+// said once (the later tries are debug lines), and so is the write that lands after it.
 TEST_F(JsonDefaultsStoreTest, AFailedWriteIsTriedAgainLaterUntilItLands) {
     const std::string blocker = dir_.filePath("config").toStdString();
     const auto tries = [&] {
@@ -652,6 +653,14 @@ TEST_F(JsonDefaultsStoreTest, AFailedWriteIsTriedAgainLaterUntilItLands) {
         loop_.advance(120);
         EXPECT_EQ(tries(), landed) << "no tries once it landed";
         EXPECT_EQ(loop_.pendingTimers(), 0u);
+        const auto said = [&](const std::string& prefix, const std::string& suffix) {
+            return std::count_if(logged_.begin(), logged_.end(), [&](const std::string& line) {
+                return line.starts_with(prefix) && line.ends_with(suffix);
+            });
+        };
+        EXPECT_EQ(said("DEFAULTS cannot write ", "changes kept for the next try"), 1);
+        EXPECT_EQ(said("DEFAULTS " + path_ + " is written again; saving resumed", ""), 1);
+        EXPECT_EQ(logged_.size(), static_cast<std::size_t>(landed) + 1) << "said something else";
     }
 }
 

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ using namespace defaults;
 namespace {
 
 constexpr const char* kStartingFresh = "starting from defaults";
+constexpr const char* kKeptForLater = "; changes kept for the next try";
 // A write holds the lock for a millisecond or so; a writer that holds it longer is waited for this long
 // when the caller needs the write done now, and otherwise retried on later turns of the loop.
 constexpr double kLockWaitSeconds = 1.0;
@@ -59,6 +61,41 @@ public:
 };
 
 RealTimeWaits realTime;
+
+// A user's login name, if they have one.
+std::optional<std::string> loginName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) != 0 || !found || !*found->pw_name)
+        return std::nullopt;
+    return std::string(found->pw_name);
+}
+
+// `text` as one word of a shell command, for a command the user may copy.
+std::string shellWord(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Whose the closed folder or file is, and the command that opens it to the user again: run as root once, an
+// app leaves root's folders among the user's, which only root can give back. The settings folder is given
+// back whole, with all the store keeps there (`settingsFolder`); a folder above it alone.
+std::string whoseAndHowToOpen(const Closed& closed, const std::string& settingsFolder) {
+    const uid_t me = ::geteuid();
+    const std::string what = (closed.isFolder ? "the folder " : "the file ") + closed.path;
+    const std::string denied = " (" + std::string(std::strerror(EACCES)) + ")";
+    if (closed.owner == me)
+        return what + " is closed to its owner" + denied + "; to open it again: chmod " +
+               (closed.isFolder ? "u+rwx " : "u+rw ") + shellWord(closed.path);
+    const bool whole = !closed.isFolder || closed.path == settingsFolder;
+    const auto owner = loginName(closed.owner);
+    return what + " belongs to " + (owner ? *owner : "user " + std::to_string(closed.owner)) + denied +
+           "; to give it back: sudo chown " + (whole ? "-R " : "") +
+           loginName(me).value_or(std::to_string(me)) + ": " +
+           shellWord(whole ? settingsFolder : closed.path);
+}
 
 // How many looks a blocking wait of `seconds` makes at most: counted as well as timed, so that a wait ends
 // also on a loop whose time does not move while it pauses (a test's).
@@ -106,6 +143,7 @@ FileLook JsonDefaultsStore::lookAtFile(const std::optional<std::string>& known) 
     // through unless followed.
     for (int tries = 0; tries < 2; ++tries) {
         if (!place_.refusal.empty()) return refusedLook(place_.refusal);
+        if (place_.closed) return closedLook();
         if (!place_.fileFolder) return {};
         // A read of ours of a file we placed and watch is not another program's.
         read = swaps_.readUnseen([&] {
@@ -118,6 +156,10 @@ FileLook JsonDefaultsStore::lookAtFile(const std::optional<std::string>& known) 
             !S_ISLNK(st.st_mode))
             break;
         place_ = findGuarded(path_, false);
+    }
+    if (read.outcome == FileRead::Outcome::refused && place_.refusal.empty() && place_.fileFolder) {
+        place_.closed = closedAt(*place_.fileFolder, place_.name, path_);
+        if (place_.closed) return closedLook();
     }
     const bool changing = read.changedWhileRead;
     FileLook look = lookAt(std::move(read), known, path_);
@@ -165,6 +207,16 @@ void JsonDefaultsStore::load() {
                 return;
             case FileLook::Found::refused:
                 refuseTarget(look.why);
+                return;
+            case FileLook::Found::closed:
+                // The user's settings, which only the folder's or file's owner can open to them again: never
+                // set aside nor written over, and taken in as the load would have once they can be read.
+                fileUnread_ = true;
+                closedAtLoad_ = true;
+                failureSaid_ = place_.closed->path;
+                warn(path_ + " cannot be read; " + kStartingFresh +
+                     " and keeping the settings in memory, the file left as it is: " +
+                     whoseAndHowToOpen(*place_.closed, splitPath(path_).first));
                 return;
             case FileLook::Found::unreadable:
                 setAside("cannot be read (" + look.why + ")", kStartingFresh);
@@ -432,7 +484,11 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) 
         return FlushResult::Refused;
     }
     if (!place_.fileFolder) {
-        warn("cannot write " + path_ + " (" + place_.failure + "); changes kept for the next try");
+        if (place_.closed)
+            cannotWriteClosed(*place_.closed);
+        else
+            cannotWrite(place_.failure,
+                        "cannot write " + path_ + " (" + place_.failure + ")" + kKeptForLater);
         return FlushResult::Failed;
     }
     const WritersLock::Taken taken = lock(locking.passedOver ? 0 : locking.wait);
@@ -443,7 +499,7 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) 
     const bool locked = taken != WritersLock::Taken::busy;
     if (!locked && !locking.writeAnyway) {
         if (locking.wait > 0)
-            warn(lockPath(path_) + " stays held by another writer; changes kept for the next try");
+            cannotWrite("busy", lockPath(path_) + " stays held by another writer" + kKeptForLater);
         return FlushResult::LockBusy;
     }
     if (!locked && !std::exchange(locking.passedOver, true))
@@ -468,6 +524,11 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) 
                 if (locked) unlock();
                 refuseTarget(look.why);
                 return FlushResult::Refused;
+            case FileLook::Found::closed:
+                // Left as it is: what it holds is the user's, and is taken in once it can be read.
+                if (locked) unlock();
+                cannotWriteClosed(*place_.closed);
+                return FlushResult::Failed;
             case FileLook::Found::missing:
                 fileSettling_.reset();
                 fileUnread_ = false;
@@ -515,7 +576,8 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::flushLocked(Locking& locking) 
         }
         result = FlushResult::Failed;
         if (!ready) {
-            warn("changes kept for the next try");
+            cannotWrite("set aside",
+                        "cannot write " + path_ + " in place of what cannot be moved aside" + kKeptForLater);
         } else {
             // An edit that came out of an earlier write half done, and is older than what the file now holds.
             if (swappedOut_) result = takeInSwappedOut(editedOnDisk);
@@ -561,7 +623,9 @@ std::set<std::string> JsonDefaultsStore::takeInWhole(FileLook& look) {
     // The first file read since the load left it to its writer is the user's settings as the load would
     // have read them: every key it holds takes its value, over changes made here meanwhile from defaults.
     const bool first = std::exchange(fileUnread_, false);
-    if (first) warn(path_ + " reads whole now; its settings are taken in");
+    if (first)
+        warn(path_ + (std::exchange(closedAtLoad_, false) ? " can be read now" : " reads whole now") +
+             "; its settings are taken in");
     const DiskState before = std::exchange(lastDisk_, {std::move(look.bytes), std::move(look.values)});
     return takeInEdit(first ? PlistValue::object() : before.values, lastDisk_.values,
                       first ? std::set<std::string>() : changedKeys_);
@@ -651,7 +715,11 @@ JsonDefaultsStore::FlushResult JsonDefaultsStore::writeMerged() {
     placedGone(true);
     changedKeys_.clear();
     outsideEditsUnwritten_ = false;
-    if (std::exchange(targetRefused_, false)) warn(path_ + " is no longer refused; saving resumed");
+    const bool refused = std::exchange(targetRefused_, false);
+    if (refused || !failureSaid_.empty())
+        warn(path_ + (refused ? " is no longer refused" : " is written again") + "; saving resumed");
+    failureSaid_.clear();
+    followPlace();
     return FlushResult::Written;
 }
 
@@ -663,13 +731,17 @@ JsonDefaultsStore::SwapResult JsonDefaultsStore::writeAndSwap(const std::string&
     const FolderRef folder = place_.fileFolder;
     const std::string& target = place_.name;
     const auto fail = [&](const std::string& why) {
-        warn("cannot write " + path_ + " (" + why + "); changes kept for the next try");
+        cannotWrite(why, "cannot write " + path_ + " (" + why + ")" + kKeptForLater);
         return SwapResult::Failed;
     };
     const NewFile made = writeNewFile(*folder, target, text, path_);
     if (made.notGiven) {
         refuseTarget("cannot be written: its new content " + made.failure, false);
         return SwapResult::Refused;
+    }
+    if (const auto closed = closedFolder(*folder, made.error); made.name.empty() && closed) {
+        cannotWriteClosed(*closed);
+        return SwapResult::Failed;
     }
     if (made.name.empty()) return fail(made.failure);
     const std::string& temporary = made.name;
@@ -873,6 +945,7 @@ void JsonDefaultsStore::unlock() {
 void JsonDefaultsStore::takeInOutsideEdits() {
     place_ = findGuarded(path_, false);
     FileLook look = lookAtFile(lastDisk_.bytes);
+    followPlace();
     switch (look.found) {
         case FileLook::Found::whole:
             fileSettling_.reset();
@@ -881,6 +954,9 @@ void JsonDefaultsStore::takeInOutsideEdits() {
             takeInWhole(look);
             // With nothing of ours waiting, the spell that was said ends here.
             if (changedKeys_.empty() && !swappedOut_ && !outsideEditsUnwritten_) beingWrittenSaid_ = false;
+            // A file that can be read again (given back to the user) may be written again: what waits for a
+            // later try goes out now.
+            if (!failureSaid_.empty() && !changedKeys_.empty() && !flushPosted_ && !writesHeld_) postFlush(0);
             return;
         case FileLook::Found::halfWritten:
             break;
@@ -891,6 +967,7 @@ void JsonDefaultsStore::takeInOutsideEdits() {
             [[fallthrough]];
         case FileLook::Found::known:
         case FileLook::Found::refused:
+        case FileLook::Found::closed:
             fileSettling_.reset();
             return;
     }
@@ -925,8 +1002,30 @@ void JsonDefaultsStore::takeInOutsideEdits() {
 void JsonDefaultsStore::watchForOutsideEdits() {
     if (watcher_) return;
     // The folder is watched from the start, so it is made now if it is missing.
-    static_cast<void>(findGuarded(path_, true));
-    watcher_ = std::make_unique<FileWatch>(loop_, path_, [this] { takeInOutsideEdits(); });
+    place_ = findGuarded(path_, true);
+    watcher_ = std::make_unique<FileWatch>(loop_, [this] { takeInOutsideEdits(); });
+    followPlace();
+}
+
+// Only what the guarded path found is watched, as it was found for the last look or write.
+void JsonDefaultsStore::followPlace() {
+    if (watcher_) watcher_->follow(place_);
+}
+
+// One spell of writes that fail said once: a reason that was said is a debug line on each later try, until a
+// write lands (which says that saving resumed) or the reason changes.
+void JsonDefaultsStore::cannotWrite(const std::string& reason, const std::string& line) {
+    if (std::exchange(failureSaid_, reason) == reason)
+        trace("still " + line);
+    else
+        warn(line);
+}
+
+// A folder or file closed to the user stays closed until its owner gives it back: what to do is said with it.
+void JsonDefaultsStore::cannotWriteClosed(const Closed& closed) {
+    cannotWrite(closed.path, "cannot write " + path_ +
+                                 "; the changes are kept in memory and tried again later: " +
+                                 whoseAndHowToOpen(closed, splitPath(path_).first));
 }
 
 }  // namespace velaro

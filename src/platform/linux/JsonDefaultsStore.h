@@ -53,8 +53,11 @@ public:
     // when the link is the user's or root's; with any other link the store keeps its settings in memory
     // without reading or writing there. Run as root with another user's folders, what the store makes there
     // is theirs; what cannot be given to them is not left there, and the store keeps its settings in memory,
-    // as it does in a settings folder of root's among theirs (see defaults::findGuarded). `waits`: see
-    // setBlockingWaits(). Main thread only.
+    // as it does in a settings folder of root's among theirs (see defaults::findGuarded). A file that the
+    // user may not read, or whose folder they may not open (left root's by a run as root), is left as it is:
+    // the store says once whose it is and how to give it back, starts from its defaults in memory, and takes
+    // the file in, as the load would have, once it can be read. `waits`: see setBlockingWaits(). Main thread
+    // only.
     JsonDefaultsStore(MainLoop& loop, std::string path, BlockingWaits* waits = nullptr);
     // Writes what is still pending, within 0.1 s however the file and its lock are: a writer stuck with the
     // lock is written past. A file still being saved at that moment is left to its writer, and what is not
@@ -82,16 +85,17 @@ public:
     // old one, keeping its owner and mode; an edit found in what came out (one that landed after the read)
     // is swapped back in place at once, taken in the same way and written again. Returns false when the
     // file could not be written; the changes stay pending and are tried again after 1 s, 2 s, ... 30 s at
-    // most. While another writer holds the lock this waits for it, a second at most. A file (or an edit that
-    // came out) that does not read as a defaults file is taken for one an editor is saving: it is set aside
-    // once it stands still, and never written over while it changes; this waits for it half a second at
-    // most, then says so once and returns false, and the changes go out on the loop once it reads whole or
-    // stands still. A file that would be larger than a settings file may be (and is
-    // read) is not written: that is said once, the file stays as it is and the changes stay pending until
-    // one makes it fit. The settings folder and the file go through the checks of the load once for each
-    // write, and everything the write does in the folder (the lock, temporary files, the swap, set-aside
-    // copies) it does through the folder it opened then. A path refused there is not tried again until the
-    // next change, and a write that goes out after a refusal says that saving resumed.
+    // most. The failure is said once until its reason changes, and the write that lands after it says that
+    // saving resumed. While another writer holds the lock this waits for it, a second at most. A file (or an
+    // edit that came out) that does not read as a defaults file is taken for one an editor is saving: it is
+    // set aside once it stands still, and never written over while it changes; this waits for it half a
+    // second at most, then says so once and returns false, and the changes go out on the loop once it reads
+    // whole or stands still. A file that would be larger than a settings file may be (and is read) is not
+    // written: that is said once, the file stays as it is and the changes stay pending until one makes it
+    // fit. The settings folder and the file go through the checks of the load once for each write, and
+    // everything the write does in the folder (the lock, temporary files, the swap, set-aside copies) it does
+    // through the folder it opened then. A path refused there is not tried again until the next change, and a
+    // write that goes out after a refusal says that saving resumed.
     bool flush();
     // While held, changes wait instead of going out on the next turn; on release they go out together on
     // the turn after. The launch holds them (a new or older file is migrated as the settings load) so that
@@ -111,7 +115,8 @@ public:
     // Not owned; it outlives the store. Null puts real time back.
     void setBlockingWaits(BlockingWaits* waits);
 
-    // Follows the file from now on: edits other programs make are taken in as they land.
+    // Follows the file from now on: edits other programs make are taken in as they land. Only what the
+    // guarded path finds is watched, through the folders it opened: never what a link it refuses leads to.
     void watchForOutsideEdits();
     // Reads the file and takes in what another program changed since we last read or wrote it (keys
     // changed here and not yet written keep our values); outsideChanges() tells of the keys that changed.
@@ -220,6 +225,11 @@ private:
     // `throughLink`: the refusal is of a link, left alone with what it points to.
     void refuseTarget(const std::string& refusal, bool throughLink = true);
     bool standsAsRead();
+    // Watches what the guarded path found last (see watchForOutsideEdits()).
+    void followPlace();
+    // A write that did not land, said once a spell: `reason` tells one spell from the next.
+    void cannotWrite(const std::string& reason, const std::string& line);
+    void cannotWriteClosed(const defaults::Closed& closed);
     defaults::WritersLock::Taken lock(double waitSeconds);
     void unlock();
 
@@ -233,6 +243,8 @@ private:
     bool outsideEditsUnwritten_ = false;
     bool exchangeUnavailableLogged_ = false;
     bool targetRefused_ = false;
+    // The reason of the writes that fail, said (see cannotWrite()); empty while they land.
+    std::string failureSaid_;
     defaults::Swaps swaps_;
     defaults::OutsideEdits outsideEdits_;
     std::function<void()> beforeSwap_;
@@ -250,8 +262,10 @@ private:
     Cancellable lookAgain_;
     // A spell of the file being written was said: no other is until the changes go out, which is said too.
     bool beingWrittenSaid_ = false;
-    // The load found the file being written and left it to its writer: nothing of it was read yet.
+    // The load found the file being written and left it to its writer, or (`closedAtLoad_`) closed to the
+    // user: nothing of it was read yet.
     bool fileUnread_ = false;
+    bool closedAtLoad_ = false;
     bool tooLargeLogged_ = false;
     bool flushPosted_ = false;
     bool writesHeld_ = false;

@@ -6,7 +6,9 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <algorithm>
+#include <set>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +55,16 @@ protected:
         }
         found.sort();
         return found.join('\n').toStdString();
+    }
+    // The inodes this process watches with inotify, as the kernel lists them.
+    static std::set<ino_t> watchedInodes() {
+        std::set<ino_t> inodes;
+        for (const QFileInfo& fd : QDir("/proc/self/fdinfo").entryInfoList(QDir::Files))
+            for (const QString& line :
+                 QString::fromStdString(readText(fd.filePath().toStdString())).split('\n'))
+                if (line.startsWith("inotify wd:"))
+                    inodes.insert(line.section(" ino:", 1).section(' ', 0, 0).toULongLong(nullptr, 16));
+        return inodes;
     }
     std::size_t logged(const std::string& text) const {
         return std::count_if(logged_.begin(), logged_.end(),
@@ -379,7 +391,7 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, AFolderOfRootsAmongTheirsIsPassedOnTo
 
 // Above the configuration folder every part of the path is looked at too ($XDG_CONFIG_HOME naming a folder
 // below their link): their link to root's private folder is not followed, whatever that holds, and nothing is
-// made behind it; root's own link is followed.
+// made or watched behind it; root's own link is followed.
 TEST_F(JsonDefaultsStoreOfAnotherUserTest, ALinkAboveTheConfigurationFolderIsCheckedToo) {
     const QString theirs = dir_.filePath("u"), roots = dir_.filePath("root-only");
     ASSERT_TRUE(QDir().mkpath(theirs));
@@ -399,6 +411,12 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, ALinkAboveTheConfigurationFolderIsChe
         {
             JsonDefaultsStore store(loop_, JsonDefaultsStore::standardPath());
             EXPECT_EQ(store.persistentDomain(), PlistValue::object()) << "read through the link";
+            store.watchForOutsideEdits();
+            for (const QString& behind : {roots + "/cfg/Velaro", roots + "/cfg/Velaro/defaults.json"}) {
+                struct stat st {};
+                if (::stat(behind.toLocal8Bit().constData(), &st) == 0)
+                    EXPECT_FALSE(watchedInodes().contains(st.st_ino)) << behind.toStdString();
+            }
             store.set("b", 2);
             EXPECT_FALSE(store.synchronize());
         }
@@ -432,6 +450,65 @@ TEST_F(JsonDefaultsStoreOfAnotherUserTest, AboveTheConfigurationFolderRootsLinks
     ASSERT_TRUE(found.fileFolder) << found.refusal << found.failure;
     EXPECT_TRUE(QFileInfo(QString::fromStdString(real + "/.config/Velaro")).isDir());
     EXPECT_EQ(refused.refusal, "leads through a link of another user (" + third + ")");
+}
+
+// Run as a user whose settings folder or file a run as root left root's: what it holds is the user's, so it
+// is neither set aside nor written over. The store starts from its defaults (or the file it could read), says
+// once whose it is and the command that gives it back, and tries again later without another word; once it is
+// given back, the file's settings come in, the changes go out, and that is said once. A folder that can be
+// read but not written in is said the same way when a write fails.
+TEST_F(JsonDefaultsStoreOfAnotherUserTest, ASettingsFolderOrFileLeftRootsIsLeftAsItIsAndSaidOnce) {
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0711), 0);
+    ASSERT_EQ(::chown(dir_.filePath("config").toLocal8Bit().constData(), kOther, kOther), 0);
+    const std::string file = R"({"onboardingStep": 4, "a": 1})";
+    const std::string folder = "the folder " + folder_, theFile = "the file " + path_;
+    struct Case {
+        uid_t folderOwner;
+        mode_t folderMode;
+        uid_t fileOwner;
+        std::string closed;  // what is said to be closed
+    };
+    for (const Case& c : {Case{0, 0700, 0, folder}, Case{0, 0755, 0, theFile}, Case{kOther, 0700, 0, theFile},
+                          Case{0, 0755, kOther, folder}}) {
+        SCOPED_TRACE(c.closed + " (the file of user " + std::to_string(c.fileOwner) + ")");
+        logged_.clear();
+        QFile::remove(QString::fromStdString(JsonDefaultsStore::lockPath(path_)));
+        writeText(path_, file);
+        ASSERT_TRUE(::chown(path_.c_str(), c.fileOwner, c.fileOwner) == 0 &&
+                    ::chmod(path_.c_str(), 0600) == 0 &&
+                    ::chown(folder_.c_str(), c.folderOwner, c.folderOwner) == 0 &&
+                    ::chmod(folder_.c_str(), c.folderMode) == 0);
+        ASSERT_EQ(::seteuid(kOther), 0);
+        auto store = std::make_unique<JsonDefaultsStore>(loop_, path_);
+        EXPECT_EQ(store->integerValue("a").has_value(), c.fileOwner == kOther);
+        store->set("b", 2);
+        loop_.runUntilIdle();
+        loop_.advance(120);
+        ASSERT_EQ(::seteuid(0), 0);
+        struct stat st {};
+        EXPECT_TRUE(::lstat(path_.c_str(), &st) == 0 && st.st_uid == c.fileOwner && readText(path_) == file)
+            << "written over or moved aside";
+        // Given back as the line says.
+        for (const std::string& given : {folder_, path_, JsonDefaultsStore::lockPath(path_)})
+            ::lchown(given.c_str(), kOther, kOther);
+        ASSERT_EQ(::seteuid(kOther), 0);
+        loop_.advance(30);
+        EXPECT_EQ(store->integerValue("a"), 1);
+        store.reset();
+        ASSERT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(fileJson(), (PlistValue{{"onboardingStep", 4}, {"a", 1}, {"b", 2}}));
+        const std::string said = c.closed +
+                                 " belongs to root (Permission denied); to give it back: sudo chown -R " +
+                                 getpwuid(kOther)->pw_name + ": '" + folder_ + "'";
+        EXPECT_EQ(std::count_if(logged_.begin(), logged_.end(),
+                                [&](const std::string& line) {
+                                    return line.ends_with(said) && !line.starts_with("DEFAULTS still ");
+                                }),
+                  1)
+            << said;
+        EXPECT_GE(logged("DEFAULTS still cannot write "), 1u) << "tried again";
+        EXPECT_EQ(logged(" is written again; saving resumed"), 1u);
+    }
 }
 
 TEST_F(GuardedPathTest, AConfigurationKeptElsewhereThroughTheUsersOwnLinksStaysThere) {

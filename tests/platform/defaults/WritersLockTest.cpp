@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "base/Log.h"
+#include "platform/helpers/DefaultsFileRig.h"
 #include "platform/linux/defaults/WritersLock.h"
 
 namespace velaro::test {
@@ -79,6 +80,37 @@ TEST_F(WritersLockTest, WhereNoLockFileCanBeMadeWritersGoOnWithoutItSayingSoOnce
                   WritersLock::Taken::unavailable);
     ASSERT_EQ(logged_.size(), 1u);
     EXPECT_EQ(logged_[0], "DEFAULTS cannot use shown.lock (Is a directory); writing without it");
+}
+
+// A lock file removed or replaced while the app runs (by hand, by a clean-up, by a writer that removes it as
+// it lets go) is made anew or taken over at the next take, so other writers, who open it by its name, are
+// kept out again; a link put in its place is never followed, and what it points to is left unlocked.
+TEST_F(WritersLockTest, ALockFileRemovedOrReplacedIsTakenAnewAndALinkInItsPlaceIsNotFollowed) {
+    const std::string elsewhere = dir_.filePath("elsewhere").toStdString();
+    const auto lockedByAnother = [](const std::string& file) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        return locked;
+    };
+    WritersLock ours("shown.lock");
+    for (const std::string what : {"removed", "replaced", "linked"}) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(ours.take(*folder_, "defaults.json.lock", 0, stillHeld_), WritersLock::Taken::held);
+        ours.release();
+        writeText(elsewhere, "their own");
+        if (what == "replaced") ASSERT_EQ(::rename(elsewhere.c_str(), lockFile().c_str()), 0);
+        if (what != "replaced") ASSERT_EQ(::unlink(lockFile().c_str()), 0);
+        if (what == "linked") ASSERT_EQ(::symlink(elsewhere.c_str(), lockFile().c_str()), 0);
+        const auto taken = ours.take(*folder_, "defaults.json.lock", 0, stillHeld_);
+        EXPECT_EQ(taken, what == "linked" ? WritersLock::Taken::unavailable : WritersLock::Taken::held);
+        EXPECT_EQ(lockedByAnother(lockFile()), what != "linked") << "another writer is not kept out";
+        EXPECT_FALSE(lockedByAnother(elsewhere)) << "locked through the link";
+        ours.release();
+    }
+    EXPECT_EQ(readText(elsewhere), "their own");
+    EXPECT_EQ(logged_, std::vector<std::string>{"DEFAULTS cannot use shown.lock (Too many levels of symbolic "
+                                                "links); writing without it"});
 }
 
 }  // namespace

@@ -17,4 +17,9 @@ inline void note(const std::string& message) {
     qCInfo(lcSettings) << tagged("DEFAULTS", message);
 }
 
+// What goes on as it was said before (another try of a write that keeps failing): a debug line.
+inline void trace(const std::string& message) {
+    qCDebug(lcSettings) << tagged("DEFAULTS", message);
+}
+
 }  // namespace velaro::defaults

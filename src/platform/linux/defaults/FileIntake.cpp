@@ -108,4 +108,10 @@ FileLook refusedLook(std::string why) {
     return look;
 }
 
+FileLook closedLook() {
+    FileLook look;
+    look.found = FileLook::Found::closed;
+    return look;
+}
+
 }  // namespace velaro::defaults

@@ -35,8 +35,9 @@ struct FileLook {
     // again. HalfWritten: not a defaults file, or changing while read; an editor saving in place leaves the
     // file empty or cut short for a moment, so this is waited for before it counts as broken. Unreadable:
     // not a regular file, too large, or an error. Refused: the path leads through a link that is not
-    // followed.
-    enum class Found { missing, known, whole, halfWritten, unreadable, refused };
+    // followed. Closed: the file, or a folder on its way, is closed to the user the app runs as (see
+    // defaults::Closed): what it holds is the user's, only not readable now.
+    enum class Found { missing, known, whole, halfWritten, unreadable, refused, closed };
     Found found = Found::missing;
     std::string bytes;        // known, whole, halfWritten: the text read
     PlistValue values;        // whole
@@ -51,6 +52,7 @@ struct FileLook {
 // once each as found in `shownPath`.
 FileLook lookAt(FileRead read, const std::optional<std::string>& known, const std::string& shownPath);
 FileLook refusedLook(std::string why);
+FileLook closedLook();
 
 // A file found half written, followed until it reads whole or "settles": stands still, its stamp unchanged
 // for the quiet time, which an editor saving it never leaves it for. Only a settled file that still does

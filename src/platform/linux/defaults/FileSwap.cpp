@@ -60,6 +60,7 @@ NewFile writeNewFile(const OpenFolder& folder, const std::string& target, const 
                      const std::string& shownPath) {
     NewFile made;
     const auto fail = [&](const std::string& what, int fd) {
+        made.error = errno;
         made.failure = what + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd);
         if (!made.name.empty()) ::unlinkat(folder.fd, made.name.c_str(), 0);
@@ -118,10 +119,7 @@ OutFile openOutFile(FolderRef folder, const std::string& name, const std::string
 }
 
 bool namesOutFile(const OutFile& file) {
-    struct stat named {
-    }, open{};
-    return ::fstatat(file.folder->fd, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           ::fstat(file.fd, &open) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+    return namesOpenFile(file.folder->fd, file.name, file.fd);
 }
 
 void dropOutFile(OutFile& file) {

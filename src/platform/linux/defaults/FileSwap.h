@@ -27,6 +27,7 @@ void removeOwnLeftovers(const OpenFolder& folder, const std::string& fileName);
 struct NewFile {
     std::string name;
     std::string failure;
+    int error = 0;  // the errno of the failure
     bool notGiven = false;
 };
 // Writes `text` to a new temporary beside `target` in `folder`. A new file is readable and writable by the

@@ -81,18 +81,21 @@ struct Found {
     FolderRef last;
     std::string refusal;
     std::string failure;
+    std::optional<Closed> closed;
     bool notGiven = false;
     bool stopped() const { return !refusal.empty() || !failure.empty(); }
 };
 
-// Makes the folder `name` in the open folder `parentFd`, private as configuration folders should be, and
+// Makes the folder `name` in the open folder `parent`, private as configuration folders should be, and
 // gives it away as giveToFolderOwner() says. A folder that is there already (or anything else under the name,
 // which opening it then tells of) is left alone; one made that cannot be given is removed again, empty as it
 // is, and `stop` says why. False when it was not made, errno set or `stop` said.
-bool makeFolderAt(const Walk& walk, int parentFd, const std::string& name, const std::string& shown,
-                  Found& stop) {
+bool makeFolderAt(const Walk& walk, const OpenFolder& parent, const std::string& name,
+                  const std::string& shown, Found& stop) {
+    const int parentFd = parent.fd;
     if (::mkdirat(parentFd, name.c_str(), 0700) != 0) {
         if (errno == EEXIST) return true;
+        stop.closed = closedFolder(parent, errno);
         stop.failure = withReason("cannot create " + shown);
         return false;
     }
@@ -134,10 +137,11 @@ Found walkFolders(Walk& walk, const FolderRef& from, const std::string& path, bo
             const int fd = ::openat(at->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0) {
                 if (errno != ENOENT || tries == 3) {
+                    found.closed = closedFolder(*at, errno);
                     found.failure = withReason("cannot open " + shown);
                     return found;
                 }
-                if (!create || !makeFolderAt(walk, at->fd, name, shown, found)) return found;
+                if (!create || !makeFolderAt(walk, *at, name, shown, found)) return found;
                 continue;
             }
             const auto st = statOf(fd);
@@ -201,6 +205,7 @@ struct Followed {
     int lookError = 0;
     std::string refusal;
     std::string failure;
+    std::optional<Closed> closed;
 };
 
 // Follows the links at `name` in `folder` one at a time, each looked at without following it, and only when
@@ -244,6 +249,7 @@ Followed followOwnLinks(Walk& walk, FolderRef folder, std::string name, std::str
         Found target = walkFolders(walk, f.folder, targetFolder, false);
         f.refusal = std::move(target.refusal);
         f.failure = std::move(target.failure);
+        f.closed = std::move(target.closed);
         if (!f.refusal.empty() || !f.failure.empty()) return f;
         if (!target.folder) {
             // A link into a folder that is not there: nothing to read, and nowhere to write.
@@ -272,15 +278,17 @@ Found openGuardedFolder(Walk& walk, const FolderRef& parent, const std::string& 
         if (!f.refusal.empty() || !f.failure.empty()) {
             result.refusal = f.refusal;
             result.failure = f.failure;
+            result.closed = f.closed;
             return result;
         }
         if (!f.found) {
             errno = f.lookError;
+            result.closed = closedFolder(*f.folder, errno);
             if (errno != ENOENT) return failed("cannot open");
             // A folder a link leads to is never made: where it goes is the link owner's word.
             if (f.links > 0) return create ? failed("cannot open") : result;
             if (!create) return result;
-            if (!makeFolderAt(walk, f.folder->fd, f.name, path, result)) return result;
+            if (!makeFolderAt(walk, *f.folder, f.name, path, result)) return result;
             continue;
         }
         if (!S_ISDIR(f.found->st_mode)) {
@@ -290,6 +298,7 @@ Found openGuardedFolder(Walk& walk, const FolderRef& parent, const std::string& 
         const int fd =
             ::openat(f.folder->fd, f.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && (errno == ENOENT || errno == ELOOP || errno == ENOTDIR)) continue;
+        if (fd < 0 && errno == EACCES) result.closed = Closed{path, f.found->st_uid};
         if (fd < 0) return failed("cannot open");
         struct stat st {};
         if (::fstat(fd, &st) != 0 || st.st_dev != f.found->st_dev || st.st_ino != f.found->st_ino) {
@@ -336,6 +345,7 @@ GuardedPlace findFolder(Walk& walk, const std::string& path, bool create) {
     if (found.stopped()) {
         place.refusal = std::move(found.refusal);
         place.failure = std::move(found.failure);
+        place.closed = std::move(found.closed);
         place.notGiven = found.notGiven;
         return place;
     }
@@ -416,6 +426,34 @@ std::vector<std::string> listFolder(int folderFd) {
 bool isRegularFileAt(int folderFd, const std::string& name) {
     struct stat st {};
     return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<Closed> closedFolder(const OpenFolder& folder, int error) {
+    if (error != EACCES) return std::nullopt;
+    return Closed{folder.path, ownerOf(folder.fd)};
+}
+
+std::optional<Closed> closedAt(const OpenFolder& folder, const std::string& name,
+                               const std::string& shownPath) {
+    struct stat st {};
+    if (::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return closedFolder(folder, errno);
+    // Only a regular file is opened to tell: opening anything else may do more than open it.
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
+    const int fd =
+        ::openat(folder.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    if (errno != EACCES) return std::nullopt;
+    return Closed{shownPath, st.st_uid, false};
+}
+
+bool namesOpenFile(int folderFd, const std::string& name, int fd) {
+    struct stat named {
+    }, open{};
+    return ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 GuardedPlace findGuardedFolder(const std::string& path, bool create) {

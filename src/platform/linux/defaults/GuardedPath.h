@@ -48,6 +48,25 @@ std::string giveToFolderOwner(int fd, int folderFd, const std::optional<Owner>& 
 std::vector<std::string> listFolder(int folderFd);
 // Whether `name` in the open folder is a regular file (a link there is not followed).
 bool isRegularFileAt(int folderFd, const std::string& name);
+// Whether `name` in the folder open as `folderFd` is the file open as `fd` (a link there is not followed):
+// the name still leads to what was opened through it.
+bool namesOpenFile(int folderFd, const std::string& name, int fd);
+
+// A folder or file that is there but closed to the user the app runs as (EACCES): a folder they may not
+// search, read or make anything in, or a file they may not read. Its owner is the one who can open it to them
+// again (root, when a run as root left it so).
+struct Closed {
+    std::string path;
+    uid_t owner = 0;
+    bool isFolder = true;
+};
+// `folder`, when `error` (of a call that searched it or made something in it) says it is closed to the user.
+std::optional<Closed> closedFolder(const OpenFolder& folder, int error);
+// The file `name` in `folder` (`shownPath`, for what is said of it) when it cannot be read because it is
+// closed to the user the app runs as, or `folder` itself when it cannot be searched; nothing when it can be
+// read, or cannot for another reason. A link there is not followed.
+std::optional<Closed> closedAt(const OpenFolder& folder, const std::string& name,
+                               const std::string& shownPath);
 
 // Where the file at a path is, as found for one read or write. With no folder (and no reason given) the
 // path's folder is not there.
@@ -57,6 +76,7 @@ struct GuardedPlace {
     std::string name;      // the file's name in fileFolder
     std::string refusal;   // why a link on the way is not followed, or (`notGiven`) why nothing is made there
     std::string failure;   // why a folder on the way cannot be opened or made
+    std::optional<Closed> closed;  // with `failure`: the folder on the way that is closed to the user
     // The refusal is of a place where root would leave the user whose folders these are something they could
     // not change: what was made could not be given to them (and was removed), or the folder is root's.
     bool notGiven = false;

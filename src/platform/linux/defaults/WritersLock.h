@@ -34,7 +34,9 @@ public:
     WritersLock& operator=(const WritersLock&) = delete;
 
     // Takes the lock on the file `name` in `folder`, made there when missing (never through a link, and given
-    // to the folder's owner), waiting up to `waitSeconds` through `wait` while another writer holds it.
+    // to the folder's owner), waiting up to `waitSeconds` through `wait` while another writer holds it. The
+    // lock is always the file the name leads to when it is taken: one removed or replaced since an earlier
+    // take is opened (or made) anew.
     Taken take(const OpenFolder& folder, const std::string& name, double waitSeconds, const Wait& wait);
     void release();
     const std::string& notGiven() const { return notGiven_; }
