@@ -17,10 +17,13 @@ std::optional<double> bounded(double value, Bounds bounds, std::string* note) {
         if (note) *note = "is not a number; using the default";
         return std::nullopt;
     }
+    const std::string outside = "is outside " + shownValue(bounds.lo) + "..." + shownValue(bounds.hi);
+    if (bounds.beyond == Bounds::Beyond::theDefault) {
+        if (note) *note = outside + "; using the default";
+        return std::nullopt;
+    }
     const double end = value < bounds.lo ? bounds.lo : bounds.hi;
-    if (note)
-        *note = "is outside " + shownValue(bounds.lo) + "..." + shownValue(bounds.hi) + "; using " +
-                shownValue(end);
+    if (note) *note = outside + "; using " + shownValue(end);
     return end;
 }
 

@@ -178,7 +178,7 @@ NoCheck overridingCheck(const Check&) {
     return {};
 }
 inline Bounds overridingCheck(const Bounds& bounds) {
-    return bounds;
+    return Bounds(bounds.lo, bounds.hi);  // bounded to the nearer end, whatever a stored value becomes
 }
 
 // The key a note about an app profile's overriding value goes under.

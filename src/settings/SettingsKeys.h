@@ -68,8 +68,10 @@ struct NoCheck {};
 // A number the settings window edits with a slider (or a picker of numbers) spanning lo...hi: a stored
 // number beyond it is bounded to the nearer end, and so is an overriding one (a profile's band a million
 // points tall blacks out the screen just the same); not a number becomes the default. Its control spans the
-// same range. A whole-number row is bounded alike.
+// same range. A whole-number row is bounded alike. With `orDefault`, a stored number beyond it becomes the
+// default instead, as those settings have always loaded; an overriding one is still bounded.
 using velaro::Bounds;
+inline constexpr auto orDefault = Bounds::Beyond::theDefault;
 // A stored string (or integer) is kept only when it is one of these; else the default.
 struct OneOf {
     std::span<const std::string_view> values;
@@ -123,10 +125,10 @@ inline constexpr int liveCaptureRates[] = {10, 15, 20, 30, 60, 120};
     X(gradientBottomOpacity, double, DoubleForm{}, "gradientBottomOpacity", 1.0, Bounds(0, 1), profile, no) \
     X(overlayOpacity, double, DoubleForm{}, "overlayOpacity", 1.0, Bounds(0, 1), profile, no) \
     X(blurEnabled, bool, BoolForm{}, "blurEnabled", false, NoCheck{}, profile, no) \
-    X(blurRadius, double, DoubleForm{}, "blurRadius", 12.0, Bounds(2, 40), profile, no) \
+    X(blurRadius, double, DoubleForm{}, "blurRadius", 12.0, Bounds(2, 40, orDefault), profile, no) \
     X(liveCaptureFPS, int, IntForm{}, "liveCaptureFPS", 15, OneOfInts{liveCaptureRates}, globalOnlyStore, yes) \
     X(blurTopCorners, bool, BoolForm{}, "blurTopCorners", true, NoCheck{}, profile, no) \
-    X(styleOpacityOverBlur, double, DoubleForm{}, "styleOpacityOverBlur", 0.45, Bounds(0, 1), profile, no) \
+    X(styleOpacityOverBlur, double, DoubleForm{}, "styleOpacityOverBlur", 0.45, Bounds(0, 1, orDefault), profile, no) \
     X(smoothColors, bool, BoolForm{}, "smoothColors", false, NoCheck{}, profile, no) \
     X(pauseOnMenuBarHover, bool, BoolForm{}, "pauseOnMenuBarHover", true, NoCheck{}, globalOnly, no) \
     X(showTaskbarIcon, bool, BoolForm{}, "showDockIcon", false, NoCheck{}, globalOnly, no) \
@@ -154,50 +156,50 @@ inline constexpr int liveCaptureRates[] = {10, 15, 20, 30, 60, 120};
     X(strokeEnabled, bool, BoolForm{}, "strokeEnabled", true, NoCheck{}, profile, no) \
     X(manualSeparateCorners, bool, BoolForm{}, "manualSeparateCorners", false, NoCheck{}, profile, no) \
     X(animationKind, OverlayAnimationKind, EnumForm<OverlayAnimationKind>{}, "overlayAnimationKind", OverlayAnimationKind::rise, NoCheck{}, profile, no) \
-    X(strokeCurveRadius, double, DoubleForm{}, "strokeCurveRadius", 20.0, Bounds(0, 40), profile, no) \
-    X(strokeFadeLength, double, DoubleForm{}, "strokeFadeLength", 10.0, Bounds(0, 30), profile, no) \
+    X(strokeCurveRadius, double, DoubleForm{}, "strokeCurveRadius", 20.0, Bounds(0, 40, orDefault), profile, no) \
+    X(strokeFadeLength, double, DoubleForm{}, "strokeFadeLength", 10.0, Bounds(0, 30, orDefault), profile, no) \
     X(notchStrokeEnabled, bool, BoolForm{}, "notchStrokeEnabled", false, NoCheck{}, profile, no) \
-    X(notchStrokeTopRadius, double, DoubleForm{}, "notchStrokeTopRadius", 6.0, Bounds(0, 16), profile, no) \
-    X(notchStrokeBottomRadius, double, DoubleForm{}, "notchStrokeBottomRadius", 10.0, Bounds(0, 20), profile, no) \
-    X(notchStrokeHeight, double, DoubleForm{}, "notchStrokeHeight", 0.0, Bounds(-10, 10), profile, no) \
-    X(notchStrokeXOffset, double, DoubleForm{}, "notchStrokeXOffset", 0.0, Bounds(-20, 20), profile, no) \
-    X(notchStrokeWidthAdjust, double, DoubleForm{}, "notchStrokeWidthAdjust", 0.0, Bounds(-20, 20), profile, no) \
+    X(notchStrokeTopRadius, double, DoubleForm{}, "notchStrokeTopRadius", 6.0, Bounds(0, 16, orDefault), profile, no) \
+    X(notchStrokeBottomRadius, double, DoubleForm{}, "notchStrokeBottomRadius", 10.0, Bounds(0, 20, orDefault), profile, no) \
+    X(notchStrokeHeight, double, DoubleForm{}, "notchStrokeHeight", 0.0, Bounds(-10, 10, orDefault), profile, no) \
+    X(notchStrokeXOffset, double, DoubleForm{}, "notchStrokeXOffset", 0.0, Bounds(-20, 20, orDefault), profile, no) \
+    X(notchStrokeWidthAdjust, double, DoubleForm{}, "notchStrokeWidthAdjust", 0.0, Bounds(-20, 20, orDefault), profile, no) \
     X(strokeNotchFadeEnabled, bool, BoolForm{}, "strokeNotchFadeEnabled", true, NoCheck{}, profile, no) \
-    X(strokeNotchFadeDistance, double, DoubleForm{}, "strokeNotchFadeDistance", 100.0, Bounds(20, 300), profile, no) \
+    X(strokeNotchFadeDistance, double, DoubleForm{}, "strokeNotchFadeDistance", 100.0, Bounds(20, 300, orDefault), profile, no) \
     X(notchFadeEnabled, bool, BoolForm{}, "notchFadeEnabled", false, NoCheck{}, profile, no) \
-    X(notchFadeDistance, double, DoubleForm{}, "notchFadeDistance", 100.0, Bounds(20, 300), profile, no) \
-    X(overlayExtraDepth, double, DoubleForm{}, "overlayExtraDepth", 0.0, Bounds(-50, 0), profile, yes) \
-    X(seamCoverDepth, double, DoubleForm{}, "seamCoverDepth", 4.0, Bounds(0, 10), profile, yes) \
+    X(notchFadeDistance, double, DoubleForm{}, "notchFadeDistance", 100.0, Bounds(20, 300, orDefault), profile, no) \
+    X(overlayExtraDepth, double, DoubleForm{}, "overlayExtraDepth", 0.0, Bounds(-50, 0, orDefault), profile, yes) \
+    X(seamCoverDepth, double, DoubleForm{}, "seamCoverDepth", 4.0, Bounds(0, 10, orDefault), profile, yes) \
     X(seamAutoHide, bool, BoolForm{}, "seamAutoHide", false, NoCheck{}, profile, no) \
-    X(vizBarThickness, double, DoubleForm{}, "vizBarThickness", 2.0, Bounds(1, 8), profile, yes) \
-    X(vizBarGap, double, DoubleForm{}, "vizBarGap", 1.0, Bounds(1, 12), profile, yes) \
+    X(vizBarThickness, double, DoubleForm{}, "vizBarThickness", 2.0, Bounds(1, 8, orDefault), profile, yes) \
+    X(vizBarGap, double, DoubleForm{}, "vizBarGap", 1.0, Bounds(1, 12, orDefault), profile, yes) \
     X(vizColorMode, std::string, StringForm{}, "vizColorMode", "rainbow", OneOf{vizColorModes}, profile, yes) \
     X(vizSolidColor, Color, ColorForm{}, "vizSolidColor", vizDefaultSolidColor, NoCheck{}, profile, no) \
-    X(vizHueSpeed, double, DoubleForm{}, "vizHueSpeed", 20.0, Bounds(0, 60), profile, yes) \
+    X(vizHueSpeed, double, DoubleForm{}, "vizHueSpeed", 20.0, Bounds(0, 60, orDefault), profile, yes) \
     X(vizWaveColorMode, std::string, StringForm{}, "vizWaveColorMode", "palette", OneOf{vizWaveColorModes}, profile, yes) \
     X(vizWaveSolidColor, Color, ColorForm{}, "vizWaveSolidColor", vizDefaultSolidColor, NoCheck{}, profile, no) \
-    X(vizWaveHueSpeed, double, DoubleForm{}, "vizWaveHueSpeed", 12.0, Bounds(0, 60), profile, yes) \
+    X(vizWaveHueSpeed, double, DoubleForm{}, "vizWaveHueSpeed", 12.0, Bounds(0, 60, orDefault), profile, yes) \
     X(vizPalette, Palette, PaletteForm{}, "vizPalette", vizDefaultPalette(), NormalisedPalette{}, profile, yes) \
-    X(vizWaveEdgeSoftness, double, DoubleForm{}, "vizWaveEdgeSoftness", 0.0, Bounds(0, 10), profile, yes) \
-    X(vizOpacity, double, DoubleForm{}, "vizOpacity", 1.0, Bounds(0.2, 1), profile, yes) \
-    X(vizWaveOpacity, double, DoubleForm{}, "vizWaveOpacity", 0.8, Bounds(0.3, 1), profile, yes) \
-    X(vizWavePeaks, int, IntForm{}, "vizWavePeaks", 20, Bounds(2, 50), profile, yes) \
-    X(vizWaveCount, int, IntForm{}, "vizWaveCount", 4, Bounds(4, 50), profile, yes) \
-    X(vizWaveSpectrum, double, DoubleForm{}, "vizWaveSpectrum", 0.5, Bounds(0, 1), profile, yes) \
+    X(vizWaveEdgeSoftness, double, DoubleForm{}, "vizWaveEdgeSoftness", 0.0, Bounds(0, 10, orDefault), profile, yes) \
+    X(vizOpacity, double, DoubleForm{}, "vizOpacity", 1.0, Bounds(0.2, 1, orDefault), profile, yes) \
+    X(vizWaveOpacity, double, DoubleForm{}, "vizWaveOpacity", 0.8, Bounds(0.3, 1, orDefault), profile, yes) \
+    X(vizWavePeaks, int, IntForm{}, "vizWavePeaks", 20, Bounds(2, 50, orDefault), profile, yes) \
+    X(vizWaveCount, int, IntForm{}, "vizWaveCount", 4, Bounds(4, 50, orDefault), profile, yes) \
+    X(vizWaveSpectrum, double, DoubleForm{}, "vizWaveSpectrum", 0.5, Bounds(0, 1, orDefault), profile, yes) \
     X(progressColorMode, std::string, StringForm{}, "progressColorMode", "mono", OneOf{progressColorModes}, profile, yes) \
     X(progressModifier, std::string, StringForm{}, "progressModifier", "option", OneOf{progressModifiers}, profile, yes) \
     X(progressSolidColor, Color, ColorForm{}, "progressSolidColor", Color::white(), NoCheck{}, profile, no) \
-    X(progressOpacity, double, DoubleForm{}, "progressOpacity", 1.0, Bounds(0.2, 1), profile, yes) \
-    X(progressHueSpeed, double, DoubleForm{}, "progressHueSpeed", 12.0, Bounds(0, 60), profile, yes) \
+    X(progressOpacity, double, DoubleForm{}, "progressOpacity", 1.0, Bounds(0.2, 1, orDefault), profile, yes) \
+    X(progressHueSpeed, double, DoubleForm{}, "progressHueSpeed", 12.0, Bounds(0, 60, orDefault), profile, yes) \
     X(progressEnabled, bool, BoolForm{}, "progressEnabled", false, NoCheck{}, profile, no) \
     X(progressKeySeekEnabled, bool, BoolForm{}, "progressKeySeekEnabled", true, NoCheck{}, profile, no) \
     X(progressAutoHide, bool, BoolForm{}, "progressAutoHide", true, NoCheck{}, profile, no) \
-    X(progressAutoHideSeconds, double, DoubleForm{}, "progressAutoHideSeconds", 5.0, Bounds(5, 120), profile, yes) \
+    X(progressAutoHideSeconds, double, DoubleForm{}, "progressAutoHideSeconds", 5.0, Bounds(5, 120, orDefault), profile, yes) \
     X(vizTrailEnabled, bool, BoolForm{}, "vizTrailEnabled", true, NoCheck{}, profile, no) \
-    X(vizTrailLength, double, DoubleForm{}, "vizTrailLength", 0.1, Bounds(0.1, 1), profile, yes) \
+    X(vizTrailLength, double, DoubleForm{}, "vizTrailLength", 0.1, Bounds(0.1, 1, orDefault), profile, yes) \
     X(vizBloomEnabled, bool, BoolForm{}, "vizBloomEnabled", true, NoCheck{}, profile, no) \
-    X(vizBloomIntensity, double, DoubleForm{}, "vizBloomIntensity", 2.0, Bounds(0, 2), profile, yes) \
-    X(vizBloomRadius, double, DoubleForm{}, "vizBloomRadius", 24.0, Bounds(2, 24), profile, yes) \
+    X(vizBloomIntensity, double, DoubleForm{}, "vizBloomIntensity", 2.0, Bounds(0, 2, orDefault), profile, yes) \
+    X(vizBloomRadius, double, DoubleForm{}, "vizBloomRadius", 24.0, Bounds(2, 24, orDefault), profile, yes) \
     X(vizStyle, std::string, StringForm{}, "vizStyle", "bars", OneOf{vizStyles}, profile, yes) \
     X(vizEnabled, bool, BoolForm{}, "vizEnabled", false, NoCheck{}, profile, no)
 // clang-format on

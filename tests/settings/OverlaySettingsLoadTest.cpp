@@ -139,11 +139,11 @@ TEST(OverlaySettingsLoad, StoredValuesNeverEchoBackDuringLoad) {
 
 TEST(OverlaySettingsLoad, NumbersAreBoundedStoredAndOverriding) {
     Loaded stored(PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}, {"notchStrokeHeight", -10.5}});
-    EXPECT_EQ(stored.settings->blurRadius(), 40.0);
+    EXPECT_EQ(stored.settings->blurRadius(), 12.0);  // these rows load a number beyond as their default
     EXPECT_EQ(stored.store.doubleValue("blurRadius"), 50.0);  // not a write-back key: left as stored
     EXPECT_EQ(stored.settings->vizBarGap(), 1.0);
     EXPECT_EQ(stored.store.doubleValue("vizBarGap"), 1.0);  // rewritten with the checked value
-    EXPECT_EQ(stored.settings->notchStrokeHeight(), -10.0);
+    EXPECT_EQ(stored.settings->notchStrokeHeight(), 0.0);
 
     test::LogCapture log;
     WithProfile overridden(PlistValue{{"blurRadius", 20.0}},
@@ -303,7 +303,7 @@ TEST(OverlaySettingsLoad, SizesBeyondTheirControlsAreBoundedAndWhatIsNotTakenAsS
         "DEFAULTS overlayHueDrift.periodSeconds: 1e+308 is outside 0.5...30; using 30",
         "DEFAULTS overlayHueDrift.transitionWidth: -3 is outside 0...1; using 0",
         "DEFAULTS cornerSettings.bottomRadius: 1000000 is outside 0...48; using 48",
-        "DEFAULTS blurRadius: 50 is outside 2...40; using 40",
+        "DEFAULTS blurRadius: 50 is outside 2...40; using the default",
         "DEFAULTS beamLength: 1e+308 is outside 0...1; using 1",
         "DEFAULTS keepOverlayAlwaysOn: \"yes\" is not true or false; using the default",
         "DEFAULTS alwaysOnOverlayHeight: 1e+308 is outside 24...160; using 160",
@@ -356,30 +356,35 @@ void addNumber(std::vector<TableNumber>& numbers, const settings_keys::Entry<T, 
 
 // What a row is tried with, as a file holds it, and what it must load as: its control's ends and just beyond
 // (by a thousandth of the span, or one for a whole number), a million beyond, 0 and -1, the largest numbers a
-// file holds either way, the 64-bit integers' ends; and last not a number, which no file holds.
-std::vector<std::pair<PlistValue, double>> triedValues(const TableNumber& n) {
-    const auto [lo, hi] = n.bounds;
+// file holds either way, the 64-bit integers' ends; and last not a number, which no file holds. Beyond the
+// ends a number loads as the nearer end, or stored in a row whose bounds say so, as the default.
+std::vector<std::pair<PlistValue, double>> triedValues(const TableNumber& n, bool inProfile) {
+    const auto [lo, hi, beyond] = n.bounds;
     const double step = n.whole ? 1 : (hi - lo) / 1000;
-    const auto inside = [&](double v) { return std::clamp(v, lo, hi); };
-    return {{lo, lo},
-            {hi, hi},
-            {lo - step, lo},
-            {hi + step, hi},
-            {-1e6, lo},
-            {1e6, hi},
-            {0, inside(0)},
-            {-1, inside(-1)},
-            {1e308, hi},
-            {-1e308, lo},
-            {std::numeric_limits<std::int64_t>::max(), hi},
-            {std::numeric_limits<std::int64_t>::min(), lo},
-            {std::numeric_limits<std::uint64_t>::max(), hi},
+    const bool toDefault = !inProfile && beyond == Bounds::Beyond::theDefault;
+    const auto inside = [&](double v) {
+        return v >= lo && v <= hi ? v : toDefault ? n.defaultValue : std::clamp(v, lo, hi);
+    };
+    const auto tried = [&](double v) { return std::pair<PlistValue, double>{v, inside(v)}; };
+    return {tried(lo),
+            tried(hi),
+            tried(lo - step),
+            tried(hi + step),
+            tried(-1e6),
+            tried(1e6),
+            tried(0),
+            tried(-1),
+            tried(1e308),
+            tried(-1e308),
+            {std::numeric_limits<std::int64_t>::max(), inside(9.3e18)},
+            {std::numeric_limits<std::int64_t>::min(), inside(-9.3e18)},
+            {std::numeric_limits<std::uint64_t>::max(), inside(1.9e19)},
             {std::numeric_limits<double>::quiet_NaN(), n.defaultValue}};
 }
 
 // Every number of the key table but the capture rate (a picker of a few rates) is bounded to its control. At
-// its ends a number loads exactly and says nothing; beyond them, however far, it loads as the nearer end and
-// says so once, stored or in an app's profile. Nothing on the way overflows (the sanitizer build would stop).
+// its ends a number loads exactly and says nothing; beyond them, however far, it loads as the nearer end (or,
+// stored in a row that says so, as its default) and says so once, stored or in an app's profile. Nothing on the way overflows (the sanitizer build would stop).
 TEST(OverlaySettingsLoad, EveryNumberOfTheTableLoadsUpToItsControlsEndsAndNoFurther) {
     std::vector<TableNumber> numbers;
 #define VELARO_NUMBER_ROW(member, Type, form, key, def, check, scope, writeBack) \
@@ -392,23 +397,23 @@ TEST(OverlaySettingsLoad, EveryNumberOfTheTableLoadsUpToItsControlsEndsAndNoFurt
         return n.bounds.lo == n.bounds.hi;
     });
 
-    for (std::size_t i = 0; i < triedValues(numbers.front()).size(); ++i) {
-        PlistValue file = PlistValue::object();
-        std::size_t beyond = 0;
-        for (const auto& n : numbers) {
-            const auto [stored, loaded] = triedValues(n)[i];
-            file[n.key] = stored;
-            beyond += !(stored == PlistValue(loaded));  // not a number equals nothing
-        }
+    for (std::size_t i = 0; i < triedValues(numbers.front(), false).size(); ++i) {
         // An override that is not a number is passed over, as one of the wrong kind is.
         for (const bool inProfile : {false, true}) {
+            PlistValue file = PlistValue::object();
+            std::size_t beyond = 0;
+            for (const auto& n : numbers) {
+                const auto [stored, loaded] = triedValues(n, inProfile)[i];
+                file[n.key] = stored;
+                beyond += !(stored == PlistValue(loaded));  // not a number equals nothing
+            }
             if (inProfile && std::isnan(file[numbers.front().key].get<double>())) continue;
             SCOPED_TRACE(testing::Message() << "case " << i << (inProfile ? " in a profile" : " stored"));
             test::LogCapture log;
             const WithProfile l(inProfile ? PlistValue::object() : file,
                                 inProfile ? file : PlistValue::object());
             for (const auto& n : numbers)
-                EXPECT_EQ(n.loaded(*l.settings), triedValues(n)[i].second)
+                EXPECT_EQ(n.loaded(*l.settings), triedValues(n, inProfile)[i].second)
                     << n.key << " holding " << file[n.key];
             EXPECT_EQ(log.lines.size(), beyond);
             for (const auto& line : log.lines)

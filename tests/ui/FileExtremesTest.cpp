@@ -95,22 +95,29 @@ TEST(FileExtremes, EveryPageShowsNumbersFarBeyondTheirControlsAsTheControlsEnds)
         EXPECT_NE(test::labelReading(&tray, end), nullptr);
 
         // Every slider row reads as its slider at the nearer end (to the other end and back, so that the near
-        // end is written whatever the thumb showed).
-        int rows = 0;
+        // end is written whatever the thumb showed), or, for the settings that load a stored number beyond
+        // their range as their default, as its slider at the default.
+        int rows = 0, atDefault = 0;
         for (QWidget* page : std::vector<QWidget*>{&appearance, &beam, &visualizer, &advanced, &behavior,
                                                    &pill, &cornerOpacity})
             for (SettingsSliderRow* row : test::findWidgets<SettingsSliderRow>(page)) {
                 const QString shown = test::valueShown(row);
-                QSlider* slider = row->slider();
+                ResettableSlider* slider = row->slider();
                 slider->setValue(high ? slider->minimum() : slider->maximum());
                 loop.runUntilIdle();
                 slider->setValue(high ? slider->maximum() : slider->minimum());
                 loop.runUntilIdle();
+                if (shown != test::valueShown(row) && slider->defaultValue()) {
+                    slider->setValue(slider->positionOf(*slider->defaultValue()));
+                    loop.runUntilIdle();
+                    ++atDefault;
+                }
                 EXPECT_EQ(shown.toStdString(), test::valueShown(row).toStdString())
                     << slider->accessibleName().toStdString();
                 ++rows;
             }
         EXPECT_GT(rows, 60);
+        EXPECT_LT(atDefault, rows / 2);
 
         // The beam's page paints with its fine-tuning open.
         for (QToolButton* button : test::findWidgets<QToolButton>(&beam))
