@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) return 0;
     const auto zones = decoded->normalized();
     VELARO_FUZZ_REQUIRE(!zones.stops.empty() && zones.stops.size() <= 10);
-    VELARO_FUZZ_REQUIRE(zones.transitionWidth >= 0 && zones.transitionWidth <= 1);
+    VELARO_FUZZ_REQUIRE(velaro::transitionWidthBounds.contains(zones.transitionWidth));
     const auto stored = velaro::encodeSortedKeys(zones);
     VELARO_FUZZ_REQUIRE(stored.has_value());
     const auto again = velaro::OverlayColorZones::decode(*stored);

@@ -8,8 +8,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) return 0;
     const auto drift = decoded->sanitized();
     VELARO_FUZZ_REQUIRE(drift.paletteStops.size() >= 2 && drift.paletteStops.size() <= 10);
-    VELARO_FUZZ_REQUIRE(drift.periodSeconds >= 0.5 && drift.periodSeconds <= 30);
-    VELARO_FUZZ_REQUIRE(drift.transitionWidth >= 0 && drift.transitionWidth <= 1);
+    VELARO_FUZZ_REQUIRE(velaro::hueDriftPeriodBounds.contains(drift.periodSeconds));
+    VELARO_FUZZ_REQUIRE(velaro::transitionWidthBounds.contains(drift.transitionWidth));
     VELARO_FUZZ_REQUIRE(drift.effectivePaletteStops().size() >= 2);
     const auto stored = velaro::encodeSortedKeys(drift);
     VELARO_FUZZ_REQUIRE(stored.has_value());

@@ -157,12 +157,12 @@ T read(ObjectReader& reader, T CornerSettings::*member, std::string_view key, Re
         if (reader.number(key).state == ObjectReader::State::wrongType) unreadable("a number");
         const double value =
             strict ? reader.requireNumber(key, fallback) : reader.number(key).valueOr(fallback);
-        const auto range = cornerSizeRange(member);
-        if (!range) return value;
+        const auto bounds = cornerBoundsOf(member);
+        if (!bounds) return value;
         std::string what;
-        const auto bounded = boundedSize(value, *range, &what);
+        const auto kept = bounded(value, *bounds, &what);
         if (notes && !what.empty()) notes->push_back({std::string(key), shownValue(value) + " " + what});
-        return bounded.value_or(defaults().*member);
+        return kept.value_or(defaults().*member);
     } else {
         static_assert(std::is_same_v<T, std::string>);
         if (reader.string(key).state == ObjectReader::State::wrongType) unreadable("a string");

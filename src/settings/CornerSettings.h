@@ -132,8 +132,8 @@ struct CornerSettings {
     Color color(ScreenCorner corner, const Color& overlayColor) const;
 
     // Decodes a stored record. Missing keys take their fallbacks (some fall back to a row value or a legacy
-    // key); wrongly typed keys are tolerated or fail the whole document depending on the key. Its sizes
-    // (radii, insets, paddings, offsets) are bounded to their controls' ranges (cornerSizes). A key not
+    // key); wrongly typed keys are tolerated or fail the whole document depending on the key. Its numbers
+    // (radii, insets, paddings, offsets, opacities) are bounded to their controls (cornerBounds). A key not
     // taken as it stood leaves a note in `notes`, when given, under its own name.
     static std::optional<CornerSettings> decode(std::span<const std::uint8_t> data,
                                                 LoadNotes* notes = nullptr);
@@ -142,38 +142,51 @@ struct CornerSettings {
     friend bool operator==(const CornerSettings&, const CornerSettings&) = default;
 };
 
-// Every corner radius spans one range, in the corner editor's sliders and rings alike.
-inline constexpr SizeRange cornerRadiusRange{0, 48};
+// Every corner radius spans one range, in the corner editor's sliders and rings alike, and every corner
+// opacity another.
+inline constexpr Bounds cornerRadiusBounds{0, 48};
+inline constexpr Bounds cornerOpacityBounds{0, 1};
 
-// The record's sizes, each with the range its control in the settings window spans. A size decoded from a
-// file is bounded to that range; the controls' tracks span it.
-struct CornerSize {
+// Every number of the record, each with what its control in the settings window spans. A number decoded from
+// a file is bounded to it; the controls' tracks span it.
+struct CornerBound {
     double CornerSettings::*member;
-    SizeRange range;
+    Bounds bounds;
 };
-inline constexpr CornerSize cornerSizes[] = {
+inline constexpr CornerBound cornerBounds[] = {
     {&CornerSettings::pillCornerRadius, {0, 14}},
     {&CornerSettings::pillVerticalInset, {0, 6}},
     {&CornerSettings::pillHPadding, {0, 20}},
     {&CornerSettings::pillStrokeWidth, {0, 3}},
+    {&CornerSettings::pillStrokeOpacity, {0, 1}},
+    {&CornerSettings::pillFillOpacity, {0, 0.6}},
     {&CornerSettings::pillLeftHOffset, {-20, 20}},
     {&CornerSettings::pillRightHOffset, {-20, 20}},
     {&CornerSettings::pillVerticalOffset, {-4, 4}},
-    {&CornerSettings::topRadius, cornerRadiusRange},
-    {&CornerSettings::topLeftRadius, cornerRadiusRange},
-    {&CornerSettings::topRightRadius, cornerRadiusRange},
-    {&CornerSettings::bottomRadius, cornerRadiusRange},
-    {&CornerSettings::bottomLeftRadius, cornerRadiusRange},
-    {&CornerSettings::bottomRightRadius, cornerRadiusRange},
-    {&CornerSettings::screenTopRadius, cornerRadiusRange},
-    {&CornerSettings::screenTopLeftRadius, cornerRadiusRange},
-    {&CornerSettings::screenTopRightRadius, cornerRadiusRange},
+    {&CornerSettings::topRadius, cornerRadiusBounds},
+    {&CornerSettings::topLeftRadius, cornerRadiusBounds},
+    {&CornerSettings::topRightRadius, cornerRadiusBounds},
+    {&CornerSettings::bottomRadius, cornerRadiusBounds},
+    {&CornerSettings::bottomLeftRadius, cornerRadiusBounds},
+    {&CornerSettings::bottomRightRadius, cornerRadiusBounds},
+    {&CornerSettings::screenTopRadius, cornerRadiusBounds},
+    {&CornerSettings::screenTopLeftRadius, cornerRadiusBounds},
+    {&CornerSettings::screenTopRightRadius, cornerRadiusBounds},
+    {&CornerSettings::screenTopOpacity, cornerOpacityBounds},
+    {&CornerSettings::screenTopLeftOpacity, cornerOpacityBounds},
+    {&CornerSettings::screenTopRightOpacity, cornerOpacityBounds},
+    {&CornerSettings::topOpacity, cornerOpacityBounds},
+    {&CornerSettings::topLeftOpacity, cornerOpacityBounds},
+    {&CornerSettings::topRightOpacity, cornerOpacityBounds},
+    {&CornerSettings::bottomOpacity, cornerOpacityBounds},
+    {&CornerSettings::bottomLeftOpacity, cornerOpacityBounds},
+    {&CornerSettings::bottomRightOpacity, cornerOpacityBounds},
 };
 
-// The range of one of the record's sizes; nothing for its other numbers (the opacities).
-constexpr std::optional<SizeRange> cornerSizeRange(double CornerSettings::*member) {
-    for (const auto& size : cornerSizes)
-        if (size.member == member) return size.range;
+// What the control of one of the record's numbers spans; nothing for a member outside the table.
+constexpr std::optional<Bounds> cornerBoundsOf(double CornerSettings::*member) {
+    for (const auto& bound : cornerBounds)
+        if (bound.member == member) return bound.bounds;
     return std::nullopt;
 }
 

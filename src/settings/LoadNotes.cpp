@@ -1,4 +1,4 @@
-// The bound of stored sizes and how a note shows a stored value.
+// The bound of stored numbers and how a note shows a stored value.
 #include "settings/LoadNotes.h"
 
 #include <cmath>
@@ -11,17 +11,20 @@ namespace {
 constexpr std::size_t kLongestShownValue = 48;
 }  // namespace
 
-std::optional<double> boundedSize(double value, SizeRange range, std::string* note) {
-    if (value >= range.lo && value <= range.hi) return value;
+std::optional<double> bounded(double value, Bounds bounds, std::string* note) {
+    if (bounds.contains(value)) return value;
     if (std::isnan(value)) {
         if (note) *note = "is not a number; using the default";
         return std::nullopt;
     }
-    const double bounded = value < range.lo ? range.lo : range.hi;
-    if (note)
-        *note = "is outside " + shownValue(range.lo) + "..." + shownValue(range.hi) + "; using " +
-                shownValue(bounded);
-    return bounded;
+    const std::string outside = "is outside " + shownValue(bounds.lo) + "..." + shownValue(bounds.hi);
+    if (bounds.beyond == Bounds::Beyond::theDefault) {
+        if (note) *note = outside + "; using the default";
+        return std::nullopt;
+    }
+    const double end = value < bounds.lo ? bounds.lo : bounds.hi;
+    if (note) *note = outside + "; using " + shownValue(end);
+    return end;
 }
 
 std::string shownValue(const PlistValue& value) {

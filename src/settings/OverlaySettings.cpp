@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
+#include <cmath>
 #include <utility>
 
 #include "base/Log.h"
+#include "base/NumberCast.h"
 #include "settings/SettingsJson.h"
 #include "settings/SettingsMigrations.h"
 
@@ -30,12 +31,12 @@ std::optional<std::string> decode(StringForm, const PlistValue& v) {
     return plistString(v);
 }
 
-// Whole numbers; a fraction is truncated, and a number beyond the range of int counts as missing.
+// Whole numbers; a fraction is truncated, and a number beyond the range of int is held at its nearer end
+// (which the row's bounds then say of). Not a number counts as missing.
 std::optional<int> decode(IntForm, const PlistValue& v) {
-    const auto n = plistInteger(v);
-    if (!n || *n < std::numeric_limits<int>::min() || *n > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return static_cast<int>(*n);
+    const auto d = plistDouble(v);
+    if (!d || std::isnan(*d)) return std::nullopt;
+    return saturatedCast<int>(*d);
 }
 
 std::optional<Color> decode(ColorForm, const PlistValue& v) {
@@ -59,11 +60,11 @@ std::optional<E> decode(EnumForm<E>, const PlistValue& v) {
     return fromString<E>(v.get<std::string>());
 }
 
-std::optional<OverlayHueDrift> decode(HueDriftForm, const PlistValue& v) {
+std::optional<OverlayHueDrift> decode(HueDriftForm, const PlistValue& v, LoadNotes* notes = nullptr) {
     if (!v.is_binary()) return std::nullopt;
     auto drift = OverlayHueDrift::decode(v.get_binary());
     if (!drift) return std::nullopt;
-    return drift->sanitized();
+    return drift->sanitized(notes);
 }
 
 std::optional<ShortcutSettings> decode(ShortcutsForm, const PlistValue& v) {
@@ -71,16 +72,16 @@ std::optional<ShortcutSettings> decode(ShortcutsForm, const PlistValue& v) {
     return ShortcutSettings::decode(v.get_binary());
 }
 
-std::optional<CornerSettings> decode(CornersForm, const PlistValue& v) {
+std::optional<CornerSettings> decode(CornersForm, const PlistValue& v, LoadNotes* notes = nullptr) {
     if (!v.is_binary()) return std::nullopt;
-    return CornerSettings::decode(v.get_binary());
+    return CornerSettings::decode(v.get_binary(), notes);
 }
 
-std::optional<OverlayColorZones> decodeZones(const PlistValue& v) {
+std::optional<OverlayColorZones> decode(ColorZonesForm, const PlistValue& v, LoadNotes* notes = nullptr) {
     if (!v.is_binary()) return std::nullopt;
     auto zones = OverlayColorZones::decode(v.get_binary());
     if (!zones) return std::nullopt;
-    return zones->normalized();
+    return zones->normalized(notes);
 }
 
 // ---- Reading a stored value, with a note of what was not taken as it stood --------------------------------
@@ -111,71 +112,78 @@ constexpr const char* kindOf() {
         return "JSON data of its kind";
 }
 
-// A stored value as `decode` reads it; the record that bounds what it reads notes it.
+// A value as `decode` reads it. The records bound the numbers inside them, and note each under `key`
+// ("cornerSettings.topRadius").
 template <class Form>
-auto decodeStored(Form form, const PlistValue& v, const std::string&, LoadNotes&) {
-    return decode(form, v);
-}
-std::optional<CornerSettings> decodeStored(CornersForm, const PlistValue& v, const std::string& key,
-                                           LoadNotes& notes) {
-    if (!v.is_binary()) return std::nullopt;
-    LoadNotes inside;
-    auto corners = CornerSettings::decode(v.get_binary(), &inside);
-    for (auto& note : inside) notes.push_back({key + "." + note.key, std::move(note.text)});
-    return corners;
+constexpr bool isNotedRecord = std::is_same_v<Form, CornersForm> || std::is_same_v<Form, HueDriftForm> ||
+                               std::is_same_v<Form, ColorZonesForm>;
+
+template <class Form>
+auto decodeNoted(Form form, const PlistValue& v, const std::string& key, LoadNotes& notes) {
+    if constexpr (isNotedRecord<Form>) {
+        LoadNotes inside;
+        auto record = decode(form, v, &inside);
+        for (auto& note : inside) notes.push_back({key + "." + note.key, std::move(note.text)});
+        return record;
+    } else {
+        return decode(form, v);
+    }
 }
 
-// ---- Load checks on stored values ------------------------------------------------------------------------
-// Each takes a stored value, bounds it or refuses it, saying what it made of it through `say`.
+// ---- Load checks --------------------------------------------------------------------------------------
+// Each takes a value and keeps it, bounds it or refuses it (nothing), saying what it made of it through
+// `say`.
 
 constexpr const char* usingDefault = "; using the default";
 
 template <class T, class Say>
-T checked(const NoCheck&, T stored, const T&, Say&&) {
-    return stored;
+std::optional<T> checked(const NoCheck&, T value, Say&&) {
+    return value;
 }
+// A number, whole numbers included.
 template <class T, class Say>
-T checked(const Range& range, T stored, const T& fallback, Say&& say) {
-    if (range.accepts(static_cast<double>(stored))) return stored;
-    say("is outside " + shownValue(range.lo) + "..." + shownValue(range.hi) + usingDefault);
-    return fallback;
-}
-template <class Say>
-double checked(const SizeRange& range, double stored, const double& fallback, Say&& say) {
+std::optional<T> checked(const Bounds& bounds, T value, Say&& say) {
     std::string what;
-    const auto bounded = boundedSize(stored, range, &what);
+    const auto kept = bounded(static_cast<double>(value), bounds, &what);
     if (!what.empty()) say(what);
-    return bounded.value_or(fallback);
+    if (!kept) return std::nullopt;
+    return static_cast<T>(*kept);
 }
 template <class Say>
-std::string checked(const OneOf& set, std::string stored, const std::string& fallback, Say&& say) {
-    if (set.accepts(stored)) return stored;
+std::optional<std::string> checked(const OneOf& set, std::string value, Say&& say) {
+    if (set.accepts(value)) return value;
     say(std::string("is none of the values it may take") + usingDefault);
-    return fallback;
+    return std::nullopt;
 }
 template <class Say>
-int checked(const OneOfInts& set, int stored, const int& fallback, Say&& say) {
-    if (set.accepts(stored)) return stored;
+std::optional<int> checked(const OneOfInts& set, int value, Say&& say) {
+    if (set.accepts(value)) return value;
     say(std::string("is none of the values it may take") + usingDefault);
-    return fallback;
+    return std::nullopt;
 }
 template <class Say>
-std::vector<std::string> checked(const NormalisedPalette&, const std::vector<std::string>& stored,
-                                 const std::vector<std::string>& fallback, Say&& say) {
-    auto list = normalizedHexList(stored);
+std::optional<std::vector<std::string>> checked(const NormalisedPalette&,
+                                                const std::vector<std::string>& value, Say&& say) {
+    auto list = normalizedHexList(value);
     if (list.size() > 10) list.resize(10);
     if (list.size() >= 2) return list;
     say(std::string("holds fewer than two colours") + usingDefault);
-    return fallback;
+    return std::nullopt;
 }
 
-// An overriding value as it is taken: as it stands, but for a size, which is bounded as a stored one is.
-template <class T, class Check>
-std::optional<T> overriding(const Check&, std::optional<T> v) {
-    return v;
+// The check an overriding value goes through: a number's bounds (a profile's band a million points tall
+// blacks out the screen as a stored one does); any other override is taken as it stands.
+template <class Check>
+NoCheck overridingCheck(const Check&) {
+    return {};
 }
-std::optional<double> overriding(const SizeRange& range, std::optional<double> v) {
-    return v ? boundedSize(*v, range) : std::nullopt;
+inline Bounds overridingCheck(const Bounds& bounds) {
+    return Bounds(bounds.lo, bounds.hi);  // bounded to the nearer end, whatever a stored value becomes
+}
+
+// The key a note about an app profile's overriding value goes under.
+std::string profileNoteKey(const std::string& key) {
+    return key + " (app profile)";
 }
 
 PlistValue lookup(const SettingOverrides& overrides, const std::string& key) {
@@ -295,22 +303,33 @@ void OverlaySettings::publishIfChanged(T newValue, Setting<T>& member) {
 template <class Form, class T, class Check>
 T OverlaySettings::load(Form form, const char* key, const T& fallback, const Check& check, Scope scope,
                         const SettingOverrides& overrides, LoadNotes& notes) const {
+    // Notes what a check made of `value`, under `noteKey`.
+    const auto say = [&notes](const std::string& noteKey, const PlistValue& value) {
+        return [&notes, &noteKey, &value](const std::string& what) {
+            notes.push_back({noteKey, shownValue(value) + " " + what});
+        };
+    };
     if (scope != Scope::globalOnlyStore) {
-        if (auto v = overriding(check, decode(form, lookup(overrides, key)))) return std::move(*v);
+        // An override that does not decode is passed over without a word, as if it were not there.
+        const PlistValue overriding = lookup(overrides, key);
+        const std::string noteKey = profileNoteKey(key);
+        LoadNotes inside;
+        if (auto v = decodeNoted(form, overriding, noteKey, inside)) {
+            notes.insert(notes.end(), inside.begin(), inside.end());
+            // One refused (not a number) is passed over too.
+            if (auto kept = checked(overridingCheck(check), std::move(*v), say(noteKey, overriding)))
+                return std::move(*kept);
+        }
     }
     const PlistValue stored = defaults_.object(key);
     if (stored.is_null()) return fallback;
     const std::size_t noted = notes.size();
-    auto v = decodeStored(form, stored, key, notes);
+    auto v = decodeNoted(form, stored, key, notes);
     if (!v) {
         if (notes.size() == noted) noteUnreadable(key, stored, kindOf<Form>(), notes);
         return fallback;
     }
-    // A stored default refused by its check (a rate the table's own default is not among) is no news.
-    const bool isDefault = *v == fallback;
-    return checked(check, std::move(*v), fallback, [&](const std::string& what) {
-        if (!isDefault) notes.push_back({key, shownValue(stored) + " " + what});
-    });
+    return checked(check, std::move(*v), say(key, stored)).value_or(fallback);
 }
 
 void OverlaySettings::noteUnreadable(const std::string& key, const PlistValue& stored, const char* kind,
@@ -327,9 +346,10 @@ bool OverlaySettings::load(AutoSampleForm, const char*, const bool&, const NoChe
 OverlayColorZones OverlaySettings::load(ColorZonesForm, const char* key, const OverlayColorZones&,
                                         const NoCheck&, Scope, const SettingOverrides& overrides,
                                         LoadNotes& notes) const {
-    if (auto zones = decodeZones(lookup(overrides, key))) return *zones;
+    const ColorZonesForm form;
+    if (auto zones = decodeNoted(form, lookup(overrides, key), profileNoteKey(key), notes)) return *zones;
     const PlistValue stored = defaults_.object(key);
-    if (auto zones = decodeZones(stored)) return *zones;
+    if (auto zones = decodeNoted(form, stored, key, notes)) return *zones;
     noteUnreadable(key, stored, kindOf<ColorZonesForm>(), notes);
     // Not normalised: the colour just loaded is already a valid stop.
     OverlayColorZones zones;

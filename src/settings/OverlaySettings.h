@@ -180,7 +180,8 @@ private:
     void publishIfChanged(T newValue, Setting<T>& member);
 
     // Row loaders, chosen by the stored form of the row. A stored value not taken as it stood (of another
-    // kind, refused by its check, bounded) leaves a note in `notes`.
+    // kind, refused by its check, bounded) leaves a note in `notes`, and so does an overriding number
+    // bounded (under "<key> (app profile)").
     template <class Form, class T, class Check>
     T load(Form form, const char* key, const T& fallback, const Check& check, settings_keys::Scope scope,
            const SettingOverrides& overrides, LoadNotes& notes) const;

@@ -14,6 +14,7 @@
 #include "base/Color.h"
 #include "platform/DefaultsStore.h"
 #include "settings/CornerSettings.h"
+#include "settings/LoadNotes.h"
 #include "settings/ShortcutSettings.h"
 #include "settings/ValueTypes.h"
 
@@ -61,18 +62,16 @@ struct BottomCornerZForm {  // a stacking string, else the legacy "…Behind" Bo
     const char* legacyKey;
 };
 
-// Load checks. They apply to values read from the defaults store, never to overrides, but for SizeRange.
+// Load checks. They apply to values read from the defaults store; an overriding value goes through Bounds
+// alone.
 struct NoCheck {};
-// A stored number inside lo...hi is kept; anything else (not-a-number included) becomes the default.
-struct Range {
-    constexpr Range(double lo, double hi) : lo(lo), hi(hi) {}
-    double lo, hi;
-    bool accepts(double v) const { return v >= lo && v <= hi; }
-};
-// A size the settings window edits with a slider spanning lo...hi: a stored number beyond it is bounded to
-// the nearer end, and so is an overriding one (a profile's size blacks out the screen just the same); not a
-// number becomes the default. Its slider's track spans the same range.
-using velaro::SizeRange;
+// A number the settings window edits with a slider (or a picker of numbers) spanning lo...hi: a stored
+// number beyond it is bounded to the nearer end, and so is an overriding one (a profile's band a million
+// points tall blacks out the screen just the same); not a number becomes the default. Its control spans the
+// same range. A whole-number row is bounded alike. With `orDefault`, a stored number beyond it becomes the
+// default instead, as those settings have always loaded; an overriding one is still bounded.
+using velaro::Bounds;
+inline constexpr auto orDefault = Bounds::Beyond::theDefault;
 // A stored string (or integer) is kept only when it is one of these; else the default.
 struct OneOf {
     std::span<const std::string_view> values;
@@ -100,7 +99,7 @@ inline constexpr auto vizColorModes = allStrings<VizBarsColorMode>();
 inline constexpr auto vizWaveColorModes = allStrings<VizWaveColorMode>();
 inline constexpr auto progressColorModes = allStrings<ProgressColorMode>();
 inline constexpr std::string_view progressModifiers[] = {"shift", "control", "option", "command"};
-inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
+inline constexpr int liveCaptureRates[] = {10, 15, 20, 30, 60, 120};
 
 // X(member, C++ type, form, key, default, check, scope, write-back), in the order `resolve` assigns them.
 // `autoSample` and `overlayColorZones` depend on the rows before them, so their place here matters.
@@ -122,14 +121,14 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(gradientBottomFollowsSample, bool, BoolForm{}, "gradientBottomFollowsSample", true, NoCheck{}, profile, no) \
     X(gradientTopColor, Color, ColorForm{}, "gradientTopColor", Color::white(), NoCheck{}, profile, no) \
     X(gradientBottomColor, Color, ColorForm{}, "gradientBottomColor", Color::white(), NoCheck{}, profile, no) \
-    X(gradientTopOpacity, double, DoubleForm{}, "gradientTopOpacity", 0.0, NoCheck{}, profile, no) \
-    X(gradientBottomOpacity, double, DoubleForm{}, "gradientBottomOpacity", 1.0, NoCheck{}, profile, no) \
-    X(overlayOpacity, double, DoubleForm{}, "overlayOpacity", 1.0, NoCheck{}, profile, no) \
+    X(gradientTopOpacity, double, DoubleForm{}, "gradientTopOpacity", 0.0, Bounds(0, 1), profile, no) \
+    X(gradientBottomOpacity, double, DoubleForm{}, "gradientBottomOpacity", 1.0, Bounds(0, 1), profile, no) \
+    X(overlayOpacity, double, DoubleForm{}, "overlayOpacity", 1.0, Bounds(0, 1), profile, no) \
     X(blurEnabled, bool, BoolForm{}, "blurEnabled", false, NoCheck{}, profile, no) \
-    X(blurRadius, double, DoubleForm{}, "blurRadius", 12.0, Range(2, 40), profile, no) \
+    X(blurRadius, double, DoubleForm{}, "blurRadius", 12.0, Bounds(2, 40, orDefault), profile, no) \
     X(liveCaptureFPS, int, IntForm{}, "liveCaptureFPS", 15, OneOfInts{liveCaptureRates}, globalOnlyStore, yes) \
     X(blurTopCorners, bool, BoolForm{}, "blurTopCorners", true, NoCheck{}, profile, no) \
-    X(styleOpacityOverBlur, double, DoubleForm{}, "styleOpacityOverBlur", 0.45, Range(0, 1), profile, no) \
+    X(styleOpacityOverBlur, double, DoubleForm{}, "styleOpacityOverBlur", 0.45, Bounds(0, 1, orDefault), profile, no) \
     X(smoothColors, bool, BoolForm{}, "smoothColors", false, NoCheck{}, profile, no) \
     X(pauseOnMenuBarHover, bool, BoolForm{}, "pauseOnMenuBarHover", true, NoCheck{}, globalOnly, no) \
     X(showTaskbarIcon, bool, BoolForm{}, "showDockIcon", false, NoCheck{}, globalOnly, no) \
@@ -137,70 +136,70 @@ inline constexpr int liveCaptureRates[] = {10, 20, 30, 60, 120};
     X(masterEnabled, bool, BoolForm{}, "masterEnabled", true, NoCheck{}, globalOnly, no) \
     X(overlayEnabled, bool, BoolForm{}, "overlayEnabled", true, NoCheck{}, profile, no) \
     X(lightReflectionsEnabled, bool, BoolForm{}, "lightReflectionsEnabled", false, NoCheck{}, profile, no) \
-    X(beamLength, double, DoubleForm{}, "beamLength", 0.1, SizeRange(0, 1), profile, no) \
-    X(beamBrightness, double, DoubleForm{}, "beamBrightness", 1.0, NoCheck{}, profile, no) \
+    X(beamLength, double, DoubleForm{}, "beamLength", 0.1, Bounds(0, 1), profile, no) \
+    X(beamBrightness, double, DoubleForm{}, "beamBrightness", 1.0, Bounds(0, 1), profile, no) \
     X(beamGlowEnabled, bool, BoolForm{}, "beamGlowEnabled", true, NoCheck{}, profile, no) \
-    X(beamGlowBrightness, double, DoubleForm{}, "beamGlowBrightness", 0.7, NoCheck{}, profile, no) \
+    X(beamGlowBrightness, double, DoubleForm{}, "beamGlowBrightness", 0.7, Bounds(0, 1), profile, no) \
     X(beamEntryAnimation, bool, BoolForm{}, "beamEntryAnimation", true, NoCheck{}, profile, no) \
-    X(beamWidth, double, DoubleForm{}, "beamWidth", 0.4, SizeRange(0, 1), profile, no) \
-    X(beamTopStreakHotspot, double, DoubleForm{}, "beamTopStreakHotspot", 0.2, SizeRange(0, 1), profile, no) \
+    X(beamWidth, double, DoubleForm{}, "beamWidth", 0.4, Bounds(0, 1), profile, no) \
+    X(beamTopStreakHotspot, double, DoubleForm{}, "beamTopStreakHotspot", 0.2, Bounds(0, 1), profile, no) \
     X(beamBloomEnabled, bool, BoolForm{}, "beamBloomEnabled", true, NoCheck{}, profile, no) \
-    X(beamTopStreakHeight, double, DoubleForm{}, "beamTopStreakHeight", 1.0, SizeRange(0, 10), profile, no) \
-    X(beamHeight, double, DoubleForm{}, "beamHeight", 0.1, SizeRange(0, 1), profile, no) \
-    X(beamCoreBrightness, double, DoubleForm{}, "beamCoreBrightness", 1.0, NoCheck{}, profile, no) \
+    X(beamTopStreakHeight, double, DoubleForm{}, "beamTopStreakHeight", 1.0, Bounds(0, 10), profile, no) \
+    X(beamHeight, double, DoubleForm{}, "beamHeight", 0.1, Bounds(0, 1), profile, no) \
+    X(beamCoreBrightness, double, DoubleForm{}, "beamCoreBrightness", 1.0, Bounds(0, 1), profile, no) \
     X(beamCoreColor, Color, ColorForm{}, "beamCoreColor", Color::white(), NoCheck{}, profile, no) \
     X(beamCoreFollowsSampled, bool, BoolForm{}, "beamCoreFollowsSampled", false, NoCheck{}, profile, no) \
     X(keepOverlayAlwaysOn, bool, BoolForm{}, "keepOverlayAlwaysOn", false, NoCheck{}, profile, no) \
     X(emptyDesktopMode, EmptyDesktopMode, EnumForm<EmptyDesktopMode>{}, "emptyDesktopMode", EmptyDesktopMode::black, NoCheck{}, profile, no) \
-    X(alwaysOnOverlayHeight, double, DoubleForm{}, "alwaysOnOverlayHeight", 32.0, SizeRange(24, 160), profile, no) \
-    X(alwaysOnCornerRadius, double, DoubleForm{}, "alwaysOnCornerRadius", 28.0, SizeRange(0, 60), profile, no) \
+    X(alwaysOnOverlayHeight, double, DoubleForm{}, "alwaysOnOverlayHeight", 32.0, Bounds(24, 160), profile, no) \
+    X(alwaysOnCornerRadius, double, DoubleForm{}, "alwaysOnCornerRadius", 28.0, Bounds(0, 60), profile, no) \
     X(strokeEnabled, bool, BoolForm{}, "strokeEnabled", true, NoCheck{}, profile, no) \
     X(manualSeparateCorners, bool, BoolForm{}, "manualSeparateCorners", false, NoCheck{}, profile, no) \
     X(animationKind, OverlayAnimationKind, EnumForm<OverlayAnimationKind>{}, "overlayAnimationKind", OverlayAnimationKind::rise, NoCheck{}, profile, no) \
-    X(strokeCurveRadius, double, DoubleForm{}, "strokeCurveRadius", 20.0, Range(0, 40), profile, no) \
-    X(strokeFadeLength, double, DoubleForm{}, "strokeFadeLength", 10.0, Range(0, 30), profile, no) \
+    X(strokeCurveRadius, double, DoubleForm{}, "strokeCurveRadius", 20.0, Bounds(0, 40, orDefault), profile, no) \
+    X(strokeFadeLength, double, DoubleForm{}, "strokeFadeLength", 10.0, Bounds(0, 30, orDefault), profile, no) \
     X(notchStrokeEnabled, bool, BoolForm{}, "notchStrokeEnabled", false, NoCheck{}, profile, no) \
-    X(notchStrokeTopRadius, double, DoubleForm{}, "notchStrokeTopRadius", 6.0, Range(0, 16), profile, no) \
-    X(notchStrokeBottomRadius, double, DoubleForm{}, "notchStrokeBottomRadius", 10.0, Range(0, 20), profile, no) \
-    X(notchStrokeHeight, double, DoubleForm{}, "notchStrokeHeight", 0.0, Range(-10, 10), profile, no) \
-    X(notchStrokeXOffset, double, DoubleForm{}, "notchStrokeXOffset", 0.0, Range(-20, 20), profile, no) \
-    X(notchStrokeWidthAdjust, double, DoubleForm{}, "notchStrokeWidthAdjust", 0.0, Range(-20, 20), profile, no) \
+    X(notchStrokeTopRadius, double, DoubleForm{}, "notchStrokeTopRadius", 6.0, Bounds(0, 16, orDefault), profile, no) \
+    X(notchStrokeBottomRadius, double, DoubleForm{}, "notchStrokeBottomRadius", 10.0, Bounds(0, 20, orDefault), profile, no) \
+    X(notchStrokeHeight, double, DoubleForm{}, "notchStrokeHeight", 0.0, Bounds(-10, 10, orDefault), profile, no) \
+    X(notchStrokeXOffset, double, DoubleForm{}, "notchStrokeXOffset", 0.0, Bounds(-20, 20, orDefault), profile, no) \
+    X(notchStrokeWidthAdjust, double, DoubleForm{}, "notchStrokeWidthAdjust", 0.0, Bounds(-20, 20, orDefault), profile, no) \
     X(strokeNotchFadeEnabled, bool, BoolForm{}, "strokeNotchFadeEnabled", true, NoCheck{}, profile, no) \
-    X(strokeNotchFadeDistance, double, DoubleForm{}, "strokeNotchFadeDistance", 100.0, Range(20, 300), profile, no) \
+    X(strokeNotchFadeDistance, double, DoubleForm{}, "strokeNotchFadeDistance", 100.0, Bounds(20, 300, orDefault), profile, no) \
     X(notchFadeEnabled, bool, BoolForm{}, "notchFadeEnabled", false, NoCheck{}, profile, no) \
-    X(notchFadeDistance, double, DoubleForm{}, "notchFadeDistance", 100.0, Range(20, 300), profile, no) \
-    X(overlayExtraDepth, double, DoubleForm{}, "overlayExtraDepth", 0.0, Range(-50, 0), profile, yes) \
-    X(seamCoverDepth, double, DoubleForm{}, "seamCoverDepth", 4.0, Range(0, 10), profile, yes) \
+    X(notchFadeDistance, double, DoubleForm{}, "notchFadeDistance", 100.0, Bounds(20, 300, orDefault), profile, no) \
+    X(overlayExtraDepth, double, DoubleForm{}, "overlayExtraDepth", 0.0, Bounds(-50, 0, orDefault), profile, yes) \
+    X(seamCoverDepth, double, DoubleForm{}, "seamCoverDepth", 4.0, Bounds(0, 10, orDefault), profile, yes) \
     X(seamAutoHide, bool, BoolForm{}, "seamAutoHide", false, NoCheck{}, profile, no) \
-    X(vizBarThickness, double, DoubleForm{}, "vizBarThickness", 2.0, Range(1, 8), profile, yes) \
-    X(vizBarGap, double, DoubleForm{}, "vizBarGap", 1.0, Range(1, 12), profile, yes) \
+    X(vizBarThickness, double, DoubleForm{}, "vizBarThickness", 2.0, Bounds(1, 8, orDefault), profile, yes) \
+    X(vizBarGap, double, DoubleForm{}, "vizBarGap", 1.0, Bounds(1, 12, orDefault), profile, yes) \
     X(vizColorMode, std::string, StringForm{}, "vizColorMode", "rainbow", OneOf{vizColorModes}, profile, yes) \
     X(vizSolidColor, Color, ColorForm{}, "vizSolidColor", vizDefaultSolidColor, NoCheck{}, profile, no) \
-    X(vizHueSpeed, double, DoubleForm{}, "vizHueSpeed", 20.0, Range(0, 60), profile, yes) \
+    X(vizHueSpeed, double, DoubleForm{}, "vizHueSpeed", 20.0, Bounds(0, 60, orDefault), profile, yes) \
     X(vizWaveColorMode, std::string, StringForm{}, "vizWaveColorMode", "palette", OneOf{vizWaveColorModes}, profile, yes) \
     X(vizWaveSolidColor, Color, ColorForm{}, "vizWaveSolidColor", vizDefaultSolidColor, NoCheck{}, profile, no) \
-    X(vizWaveHueSpeed, double, DoubleForm{}, "vizWaveHueSpeed", 12.0, Range(0, 60), profile, yes) \
+    X(vizWaveHueSpeed, double, DoubleForm{}, "vizWaveHueSpeed", 12.0, Bounds(0, 60, orDefault), profile, yes) \
     X(vizPalette, Palette, PaletteForm{}, "vizPalette", vizDefaultPalette(), NormalisedPalette{}, profile, yes) \
-    X(vizWaveEdgeSoftness, double, DoubleForm{}, "vizWaveEdgeSoftness", 0.0, Range(0, 10), profile, yes) \
-    X(vizOpacity, double, DoubleForm{}, "vizOpacity", 1.0, Range(0.2, 1), profile, yes) \
-    X(vizWaveOpacity, double, DoubleForm{}, "vizWaveOpacity", 0.8, Range(0.3, 1), profile, yes) \
-    X(vizWavePeaks, int, IntForm{}, "vizWavePeaks", 20, Range(2, 50), profile, yes) \
-    X(vizWaveCount, int, IntForm{}, "vizWaveCount", 4, Range(4, 50), profile, yes) \
-    X(vizWaveSpectrum, double, DoubleForm{}, "vizWaveSpectrum", 0.5, Range(0, 1), profile, yes) \
+    X(vizWaveEdgeSoftness, double, DoubleForm{}, "vizWaveEdgeSoftness", 0.0, Bounds(0, 10, orDefault), profile, yes) \
+    X(vizOpacity, double, DoubleForm{}, "vizOpacity", 1.0, Bounds(0.2, 1, orDefault), profile, yes) \
+    X(vizWaveOpacity, double, DoubleForm{}, "vizWaveOpacity", 0.8, Bounds(0.3, 1, orDefault), profile, yes) \
+    X(vizWavePeaks, int, IntForm{}, "vizWavePeaks", 20, Bounds(2, 50, orDefault), profile, yes) \
+    X(vizWaveCount, int, IntForm{}, "vizWaveCount", 4, Bounds(4, 50, orDefault), profile, yes) \
+    X(vizWaveSpectrum, double, DoubleForm{}, "vizWaveSpectrum", 0.5, Bounds(0, 1, orDefault), profile, yes) \
     X(progressColorMode, std::string, StringForm{}, "progressColorMode", "mono", OneOf{progressColorModes}, profile, yes) \
     X(progressModifier, std::string, StringForm{}, "progressModifier", "option", OneOf{progressModifiers}, profile, yes) \
     X(progressSolidColor, Color, ColorForm{}, "progressSolidColor", Color::white(), NoCheck{}, profile, no) \
-    X(progressOpacity, double, DoubleForm{}, "progressOpacity", 1.0, Range(0.2, 1), profile, yes) \
-    X(progressHueSpeed, double, DoubleForm{}, "progressHueSpeed", 12.0, Range(0, 60), profile, yes) \
+    X(progressOpacity, double, DoubleForm{}, "progressOpacity", 1.0, Bounds(0.2, 1, orDefault), profile, yes) \
+    X(progressHueSpeed, double, DoubleForm{}, "progressHueSpeed", 12.0, Bounds(0, 60, orDefault), profile, yes) \
     X(progressEnabled, bool, BoolForm{}, "progressEnabled", false, NoCheck{}, profile, no) \
     X(progressKeySeekEnabled, bool, BoolForm{}, "progressKeySeekEnabled", true, NoCheck{}, profile, no) \
     X(progressAutoHide, bool, BoolForm{}, "progressAutoHide", true, NoCheck{}, profile, no) \
-    X(progressAutoHideSeconds, double, DoubleForm{}, "progressAutoHideSeconds", 5.0, Range(5, 120), profile, yes) \
+    X(progressAutoHideSeconds, double, DoubleForm{}, "progressAutoHideSeconds", 5.0, Bounds(5, 120, orDefault), profile, yes) \
     X(vizTrailEnabled, bool, BoolForm{}, "vizTrailEnabled", true, NoCheck{}, profile, no) \
-    X(vizTrailLength, double, DoubleForm{}, "vizTrailLength", 0.1, Range(0.1, 1), profile, yes) \
+    X(vizTrailLength, double, DoubleForm{}, "vizTrailLength", 0.1, Bounds(0.1, 1, orDefault), profile, yes) \
     X(vizBloomEnabled, bool, BoolForm{}, "vizBloomEnabled", true, NoCheck{}, profile, no) \
-    X(vizBloomIntensity, double, DoubleForm{}, "vizBloomIntensity", 2.0, Range(0, 2), profile, yes) \
-    X(vizBloomRadius, double, DoubleForm{}, "vizBloomRadius", 24.0, Range(2, 24), profile, yes) \
+    X(vizBloomIntensity, double, DoubleForm{}, "vizBloomIntensity", 2.0, Bounds(0, 2, orDefault), profile, yes) \
+    X(vizBloomRadius, double, DoubleForm{}, "vizBloomRadius", 24.0, Bounds(2, 24, orDefault), profile, yes) \
     X(vizStyle, std::string, StringForm{}, "vizStyle", "bars", OneOf{vizStyles}, profile, yes) \
     X(vizEnabled, bool, BoolForm{}, "vizEnabled", false, NoCheck{}, profile, no)
 // clang-format on

@@ -54,7 +54,7 @@ void migrateWaveColors(DefaultsStore& defaults) {
     const auto speed = storedObject(defaults, keys::vizHueSpeed.key);
     const double v = speed.is_number() ? speed.get<double>() : NAN;
     const auto& waveSpeed = keys::vizWaveHueSpeed;
-    defaults.set(waveSpeed.key, waveSpeed.check.accepts(v) ? v : waveSpeed.defaultValue);
+    defaults.set(waveSpeed.key, waveSpeed.check.contains(v) ? v : waveSpeed.defaultValue);
 }
 
 // Waves were once sized by a wavelength; the same look is about 5 ÷ wavelength peaks.

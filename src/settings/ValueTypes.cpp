@@ -22,21 +22,22 @@ std::vector<std::string> normalizedStops(const std::vector<std::string>& stops) 
     return out;
 }
 
-// Clamps a transition width to 0...1. A non-finite width would otherwise reach the renderers' gradient
-// arithmetic and integer conversions, so it becomes the default width 1.
-double clampedWidth(double width) {
-    if (!std::isfinite(width)) return 1.0;
-    if (width <= 0) return 0.0;
-    if (width > 1) return 1.0;
-    return width;
+// A record's number bounded to its slider's ends. One that is not finite takes `fallback` instead: it would
+// otherwise reach the renderers' phase and gradient arithmetic and their integer conversions. What it made of
+// a number it did not keep is noted under `key`.
+double boundedField(double value, Bounds bounds, double fallback, const char* key, LoadNotes* notes) {
+    std::string what;
+    double kept = fallback;
+    if (std::isfinite(value))
+        kept = *bounded(value, bounds, &what);
+    else
+        what = "is not a finite number; using the default";
+    if (notes && !what.empty()) notes->push_back({key, shownValue(value) + " " + what});
+    return kept;
 }
 
-// Clamps the drift period to 0.5...30 s; a non-finite period becomes the default 2 s.
-double clampedPeriod(double seconds) {
-    if (!std::isfinite(seconds)) return 2.0;
-    if (seconds <= 0.5) return 0.5;
-    if (seconds > 30) return 30.0;
-    return seconds;
+double boundedWidth(double width, LoadNotes* notes = nullptr) {
+    return boundedField(width, transitionWidthBounds, 1.0, "transitionWidth", notes);
 }
 
 std::optional<Bytes> encoded(const Json& document) {
@@ -63,7 +64,7 @@ OverlayColorZones::OverlayColorZones(std::vector<std::string> stops, bool blend,
     : stops(normalizedStops(stops)),
       blend(blend),
       multicolorEnabled(multicolorEnabled),
-      transitionWidth(clampedWidth(transitionWidth)) {
+      transitionWidth(boundedWidth(transitionWidth)) {
     if (this->stops.empty()) this->stops = defaultValue().stops;
 }
 
@@ -72,8 +73,10 @@ const OverlayColorZones& OverlayColorZones::defaultValue() {
     return value;
 }
 
-OverlayColorZones OverlayColorZones::normalized() const {
-    return OverlayColorZones(stops, blend, multicolorEnabled, transitionWidth);
+OverlayColorZones OverlayColorZones::normalized(LoadNotes* notes) const {
+    OverlayColorZones out(stops, blend, multicolorEnabled, 1.0);
+    out.transitionWidth = boundedWidth(transitionWidth, notes);
+    return out;
 }
 
 std::optional<OverlayColorZones> OverlayColorZones::decode(std::string_view json) {
@@ -111,12 +114,12 @@ const std::vector<std::string>& OverlayHueDrift::defaultPalette() {
     return palette;
 }
 
-OverlayHueDrift OverlayHueDrift::sanitized() const {
+OverlayHueDrift OverlayHueDrift::sanitized(LoadNotes* notes) const {
     OverlayHueDrift out = *this;
     out.paletteStops = normalizedStops(paletteStops);
     if (out.paletteStops.size() < 2) out.paletteStops = defaultPalette();
-    out.periodSeconds = clampedPeriod(periodSeconds);
-    out.transitionWidth = clampedWidth(transitionWidth);
+    out.periodSeconds = boundedField(periodSeconds, hueDriftPeriodBounds, 2.0, "periodSeconds", notes);
+    out.transitionWidth = boundedWidth(transitionWidth, notes);
     return out;
 }
 

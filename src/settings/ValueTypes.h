@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/DefaultsStore.h"
+#include "settings/LoadNotes.h"
 
 namespace velaro {
 
@@ -167,6 +168,9 @@ struct PillGeometry {
 
 // ---- Colour zones ----------------------------------------------------------------------------------------
 
+// What the transition-width sliders of the colour zones and the hue drift span.
+inline constexpr Bounds transitionWidthBounds{0, 1};
+
 // The colour-zone fill: 1 to 10 colour stops from left to right, blended or in equal zones.
 struct OverlayColorZones {
     std::vector<std::string> stops{"#000000"};
@@ -177,12 +181,14 @@ struct OverlayColorZones {
     // The built-in default: one black stop, no blend, multicolour off, width 1.
     OverlayColorZones() = default;
     // A normalised value: only stops that parse as colours, in "#RRGGBB" form, at most the first 10 (the
-    // default stop when none is left); the width clamped to 0...1 (a width that is not finite becomes 1).
+    // default stop when none is left); the width bounded to transitionWidthBounds (a width that is not
+    // finite becomes 1).
     OverlayColorZones(std::vector<std::string> stops, bool blend, bool multicolorEnabled,
                       double transitionWidth);
 
     static const OverlayColorZones& defaultValue();
-    OverlayColorZones normalized() const;
+    // A normalised copy; a width it bounds leaves a note in `notes`, when given, under "transitionWidth".
+    OverlayColorZones normalized(LoadNotes* notes = nullptr) const;
 
     // Lenient key-by-key decoding (not normalised); fails only when the data is not a JSON object.
     static std::optional<OverlayColorZones> decode(std::span<const std::uint8_t> data);
@@ -192,6 +198,9 @@ struct OverlayColorZones {
 };
 
 // ---- Hue drift -------------------------------------------------------------------------------------------
+
+// What the hue drift's duration slider spans, in seconds.
+inline constexpr Bounds hueDriftPeriodBounds{0.5, 30};
 
 // The slow drift of the overlay colour through a palette.
 struct OverlayHueDrift {
@@ -212,9 +221,10 @@ struct OverlayHueDrift {
     Direction direction = Direction::rightToLeft;
 
     // A normalised copy: palette stops filtered as colour-zone stops (the default palette when fewer than
-    // two remain), period clamped to 0.5...30 s and width to 0...1. A period that is not finite becomes 2 s
-    // and such a width 1, so a corrupt store can never hand the renderers a non-finite phase.
-    OverlayHueDrift sanitized() const;
+    // two remain), period bounded to hueDriftPeriodBounds and width to transitionWidthBounds. A period that
+    // is not finite becomes 2 s and such a width 1, so a corrupt store can never hand the renderers a
+    // non-finite phase. A number it bounds leaves a note in `notes`, when given, under its key.
+    OverlayHueDrift sanitized(LoadNotes* notes = nullptr) const;
     // The colours the drift cycles through: the user's palette when chosen and at least two long, else the
     // default palette.
     const std::vector<std::string>& effectivePaletteStops() const;

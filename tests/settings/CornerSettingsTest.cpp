@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "settings/SettingsJson.h"
-#include "support/SizeEdges.h"
+#include "support/BoundEdges.h"
 
 namespace velaro {
 
@@ -142,19 +142,19 @@ TEST(CornerSettingsDecode, WrongTypesOfOriginalKeysFailTheWholeDocument) {
     EXPECT_FALSE(decode("{\"topRadius\":"));
 }
 
-TEST(CornerSettingsDecode, NoValidationBeyondTypesButForSizes) {
+TEST(CornerSettingsDecode, NoValidationBeyondTypesButForNumbers) {
     const auto c = decode(R"({"pillStrokeOpacity":-5,"bottomOpacity":3,"topCustomColorHex":"purple"})");
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->pillStrokeOpacity, -5.0);
-    EXPECT_EQ(c->bottomOpacity, 3.0);
+    EXPECT_EQ(c->pillStrokeOpacity, 0.0);
+    EXPECT_EQ(c->bottomOpacity, 1.0);
     EXPECT_EQ(c->topCustomColorHex, "purple");
     EXPECT_EQ(c->topLeftCustomColorHex, "purple");
 }
 
-// Sizes beyond what their controls can set are bounded to the controls' ends, each with a note; every other
-// value, and a size in range, is taken as stored. Keys of the wrong kind are noted with what was used
+// Numbers beyond what their controls can set are bounded to the controls' ends, each with a note; every other
+// value, and a number in range, is taken as stored. Keys of the wrong kind are noted with what was used
 // instead.
-TEST(CornerSettingsDecode, SizesBeyondTheirControlsAreBoundedAndNoted) {
+TEST(CornerSettingsDecode, NumbersBeyondTheirControlsAreBoundedAndNoted) {
     LoadNotes notes;
     const auto c = CornerSettings::decode(
         std::string(
@@ -166,9 +166,10 @@ TEST(CornerSettingsDecode, SizesBeyondTheirControlsAreBoundedAndNoted) {
     EXPECT_EQ(c->pillHPadding, 0.0);
     EXPECT_EQ(c->screenTopLeftRadius, 48.0) << "the row's radius, already bounded";
     EXPECT_EQ(c->bottomRadius, 47.75);
-    EXPECT_EQ(c->pillFillOpacity, 1e308) << "not a size";
+    EXPECT_EQ(c->pillFillOpacity, 0.6) << "as far as the glass fill slider goes";
     EXPECT_EQ(notes,
               (LoadNotes{{"pillHPadding", "-1000000 is outside 0...20; using 0"},
+                         {"pillFillOpacity", "1e+308 is outside 0...0.6; using 0.6"},
                          {"topRadius", "1e+308 is outside 0...48; using 48"},
                          {"topColorMode", "\"Sideways\" is not one of its names; using \"Follow Overlay\""},
                          {"screenTopRadius", "32767 is outside 0...48; using 48"},
@@ -179,16 +180,16 @@ TEST(CornerSettingsDecode, SizesBeyondTheirControlsAreBoundedAndNoted) {
     EXPECT_EQ(notes, (LoadNotes{{"bottomRadius", "\"48\" is not a number; using the default corners"}}));
 }
 
-// Each size at its control's ends loads exactly, without a note; just beyond either end, or far beyond, it
-// loads as that end, with one note. The other sizes of the record stay as they were.
-TEST(CornerSettingsDecode, EverySizeLoadsUpToItsControlsEndsAndNoFurther) {
-    for (const auto& [member, range] : cornerSizes) {
+// Each number at its control's ends loads exactly, without a note; just beyond either end, or far beyond, it
+// loads as that end, with one note. The other numbers of the record stay as they were.
+TEST(CornerSettingsDecode, EveryNumberLoadsUpToItsControlsEndsAndNoFurther) {
+    for (const auto& [member, range] : cornerBounds) {
         const auto decodedWith = [member = member](double value, LoadNotes& notes) {
             CornerSettings stored;
             stored.*member = value;
             return CornerSettings::decode(*encodeCornerSettings(stored), &notes);
         };
-        for (const auto& [value, loaded] : test::sizeEdges(range)) {
+        for (const auto& [value, loaded] : test::boundEdges(range)) {
             SCOPED_TRACE(testing::Message() << range.lo << "..." << range.hi << " holding " << value);
             LoadNotes notes;
             const auto c = decodedWith(value, notes);
@@ -199,7 +200,19 @@ TEST(CornerSettingsDecode, EverySizeLoadsUpToItsControlsEndsAndNoFurther) {
             EXPECT_EQ(notes.size(), value == loaded ? 0u : 1u);
         }
     }
-    EXPECT_EQ(std::size(cornerSizes), 16u) << "the pill's seven sizes and the nine radii";
+
+    // Every number the record stores has its bounds: the largest double in each is bounded, with a note.
+    auto document = encodedDocument(CornerSettings{});
+    std::size_t numbers = 0;
+    for (auto& [key, value] : document.items())
+        if (value.is_number()) {
+            value = 1e308;
+            ++numbers;
+        }
+    LoadNotes notes;
+    ASSERT_TRUE(CornerSettings::decode(*settings_json::encodeSorted(document), &notes));
+    EXPECT_EQ(numbers, std::size(cornerBounds));
+    EXPECT_EQ(notes.size(), numbers);
 }
 
 TEST(CornerSettingsEncode, WritesAllFieldsAndTheLegacyRowFlags) {

@@ -2,17 +2,20 @@
 // write-back after the first load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "settings/OverlaySettings.h"
 #include "settings/SettingsJson.h"
-#include "support/SizeEdges.h"
 #include "support/FakeDefaultsStore.h"
 #include "support/LogCapture.h"
 #include "support/VirtualLoop.h"
@@ -134,18 +137,23 @@ TEST(OverlaySettingsLoad, StoredValuesNeverEchoBackDuringLoad) {
     EXPECT_EQ(l.settings->animationKind(), OverlayAnimationKind::spread);
 }
 
-TEST(OverlaySettingsLoad, RangeChecksApplyToStoredValuesOnly) {
+TEST(OverlaySettingsLoad, NumbersAreBoundedStoredAndOverriding) {
     Loaded stored(PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}, {"notchStrokeHeight", -10.5}});
-    EXPECT_EQ(stored.settings->blurRadius(), 12.0);
+    EXPECT_EQ(stored.settings->blurRadius(), 12.0);  // these rows load a number beyond as their default
     EXPECT_EQ(stored.store.doubleValue("blurRadius"), 50.0);  // not a write-back key: left as stored
     EXPECT_EQ(stored.settings->vizBarGap(), 1.0);
     EXPECT_EQ(stored.store.doubleValue("vizBarGap"), 1.0);  // rewritten with the checked value
     EXPECT_EQ(stored.settings->notchStrokeHeight(), 0.0);
 
+    test::LogCapture log;
     WithProfile overridden(PlistValue{{"blurRadius", 20.0}},
-                           PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}});
-    EXPECT_EQ(overridden.settings->blurRadius(), 50.0);
-    EXPECT_EQ(overridden.settings->vizBarGap(), 0.5);
+                           PlistValue{{"blurRadius", 50.0}, {"vizBarGap", 0.5}, {"beamBrightness", 0.25}});
+    EXPECT_EQ(overridden.settings->blurRadius(), 40.0);
+    EXPECT_EQ(overridden.settings->vizBarGap(), 1.0);
+    EXPECT_EQ(overridden.settings->beamBrightness(), 0.25);
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"DEFAULTS blurRadius (app profile): 50 is outside 2...40; using 40",
+                                        "DEFAULTS vizBarGap (app profile): 0.5 is outside 1...12; using 1"}));
 }
 
 TEST(OverlaySettingsLoad, CaptureRateKeepsOnlyOfferedRates) {
@@ -251,9 +259,9 @@ TEST(OverlaySettingsLoad, MalformedOverridesAreIgnored) {
     EXPECT_EQ(w.settings->corners(), CornerSettings{});
 }
 
-TEST(OverlaySettingsLoad, WholeNumbersBeyondIntRangeCountAsMissing) {
+TEST(OverlaySettingsLoad, WholeNumbersAreTruncatedAndBeyondIntRangeBounded) {
     WithProfile w(PlistValue{{"vizWaveCount", 8}}, PlistValue{{"vizWaveCount", 1e12}, {"vizWavePeaks", 7.9}});
-    EXPECT_EQ(w.settings->vizWaveCount(), 8);
+    EXPECT_EQ(w.settings->vizWaveCount(), 50);
     EXPECT_EQ(w.settings->vizWavePeaks(), 7);
 }
 
@@ -275,7 +283,9 @@ TEST(OverlaySettingsLoad, SizesBeyondTheirControlsAreBoundedAndWhatIsNotTakenAsS
     const double nan = std::numeric_limits<double>::quiet_NaN(),
                  inf = std::numeric_limits<double>::infinity();
     const auto corners = settings_json::toBytes(R"({"bottomRadius":1e6})");
+    const auto drift = settings_json::toBytes(R"({"periodSeconds":1e308,"transitionWidth":-3})");
     const PlistValue file{{"alwaysOnOverlayHeight", 1e308},
+                          {"overlayHueDrift", plistData(drift)},
                           {"alwaysOnCornerRadius", -1e6},
                           {"keepOverlayAlwaysOn", "yes"},
                           {"blurRadius", 50.0},
@@ -288,7 +298,10 @@ TEST(OverlaySettingsLoad, SizesBeyondTheirControlsAreBoundedAndWhatIsNotTakenAsS
     EXPECT_EQ(l.settings->beamLength(), 1.0);
     EXPECT_FALSE(l.settings->keepOverlayAlwaysOn());
     EXPECT_EQ(l.settings->corners().bottomRadius, 48.0);
+    EXPECT_EQ(l.settings->hueDrift().periodSeconds, 30.0);
     const std::vector<std::string> said{
+        "DEFAULTS overlayHueDrift.periodSeconds: 1e+308 is outside 0.5...30; using 30",
+        "DEFAULTS overlayHueDrift.transitionWidth: -3 is outside 0...1; using 0",
         "DEFAULTS cornerSettings.bottomRadius: 1000000 is outside 0...48; using 48",
         "DEFAULTS blurRadius: 50 is outside 2...40; using the default",
         "DEFAULTS beamLength: 1e+308 is outside 0...1; using 1",
@@ -322,42 +335,101 @@ TEST(OverlaySettingsLoad, SizesBeyondTheirControlsAreBoundedAndWhatIsNotTakenAsS
     EXPECT_EQ(overridden.settings->beamTopStreakHeight(), 10.0);
 }
 
-// The sizes of the key table: each one's key, range and loaded value.
-struct TableSize {
+// A number row of the key table: its key, bounds, default, and what it loaded as; and whether it is whole.
+struct TableNumber {
     const char* key;
-    SizeRange range;
+    Bounds bounds;
+    double defaultValue;
     std::function<double(const OverlaySettings&)> loaded;
+    bool whole;
 };
 template <class T, class Check, class Read>
-void addSize(std::vector<TableSize>&, const settings_keys::Entry<T, Check>&, Read) {}
-template <class Read>
-void addSize(std::vector<TableSize>& sizes, const settings_keys::Entry<double, SizeRange>& row, Read read) {
-    sizes.push_back({row.key, row.check, read});
+void addNumber(std::vector<TableNumber>& numbers, const settings_keys::Entry<T, Check>& row, Read read) {
+    if constexpr (std::is_same_v<T, double> || std::is_same_v<T, int>) {
+        Bounds bounds{0, 0};
+        if constexpr (std::is_same_v<Check, Bounds>) bounds = row.check;
+        numbers.push_back({row.key, bounds, double(row.defaultValue),
+                           [read](const OverlaySettings& s) { return double(read(s)); },
+                           std::is_same_v<T, int>});
+    }
 }
 
-// Every size of the key table, at its slider's ends, loads exactly and says nothing; just beyond either end,
-// or far beyond, it loads as that end and says so once. The beam's sizes among them.
-TEST(OverlaySettingsLoad, EverySizeOfTheTableLoadsUpToItsSlidersEndsAndNoFurther) {
-    std::vector<TableSize> sizes;
-#define VELARO_SIZE_ROW(member, Type, form, key, def, check, scope, writeBack) \
-    addSize(sizes, settings_keys::member, [](const OverlaySettings& s) { return s.member(); });
-    VELARO_PERSISTED_SETTINGS(VELARO_SIZE_ROW)
-#undef VELARO_SIZE_ROW
-    std::set<std::string> keys;
-    for (const auto& size : sizes) keys.insert(size.key);
-    EXPECT_EQ(keys, (std::set<std::string>{"alwaysOnOverlayHeight", "alwaysOnCornerRadius", "beamLength",
-                                           "beamHeight", "beamWidth", "beamTopStreakHeight",
-                                           "beamTopStreakHotspot"}));
+// What a row is tried with, as a file holds it, and what it must load as: its control's ends and just beyond
+// (by a thousandth of the span, or one for a whole number), a million beyond, 0 and -1, the largest numbers a
+// file holds either way, the 64-bit integers' ends; and last not a number, which no file holds. Beyond the
+// ends a number loads as the nearer end, or stored in a row whose bounds say so, as the default.
+std::vector<std::pair<PlistValue, double>> triedValues(const TableNumber& n, bool inProfile) {
+    const auto [lo, hi, beyond] = n.bounds;
+    const double step = n.whole ? 1 : (hi - lo) / 1000;
+    const bool toDefault = !inProfile && beyond == Bounds::Beyond::theDefault;
+    const auto inside = [&](double v) {
+        return v >= lo && v <= hi ? v : toDefault ? n.defaultValue : std::clamp(v, lo, hi);
+    };
+    const auto tried = [&](double v) { return std::pair<PlistValue, double>{v, inside(v)}; };
+    return {tried(lo),
+            tried(hi),
+            tried(lo - step),
+            tried(hi + step),
+            tried(-1e6),
+            tried(1e6),
+            tried(0),
+            tried(-1),
+            tried(1e308),
+            tried(-1e308),
+            {std::numeric_limits<std::int64_t>::max(), inside(9.3e18)},
+            {std::numeric_limits<std::int64_t>::min(), inside(-9.3e18)},
+            {std::numeric_limits<std::uint64_t>::max(), inside(1.9e19)},
+            {std::numeric_limits<double>::quiet_NaN(), n.defaultValue}};
+}
 
-    for (const auto& [key, range, loadedValue] : sizes) {
-        for (const auto& [stored, loaded] : test::sizeEdges(range)) {
-            SCOPED_TRACE(testing::Message() << key << " holding " << stored);
+// Every number of the key table but the capture rate (a picker of a few rates) is bounded to its control. At
+// its ends a number loads exactly and says nothing; beyond them, however far, it loads as the nearer end (or,
+// stored in a row that says so, as its default) and says so once, stored or in an app's profile. Nothing on the way overflows (the sanitizer build would stop).
+TEST(OverlaySettingsLoad, EveryNumberOfTheTableLoadsUpToItsControlsEndsAndNoFurther) {
+    std::vector<TableNumber> numbers;
+#define VELARO_NUMBER_ROW(member, Type, form, key, def, check, scope, writeBack) \
+    addNumber(numbers, settings_keys::member, [](const OverlaySettings& s) { return s.member(); });
+    VELARO_PERSISTED_SETTINGS(VELARO_NUMBER_ROW)
+#undef VELARO_NUMBER_ROW
+    std::erase_if(numbers, [](const TableNumber& n) {
+        EXPECT_EQ(n.bounds.lo == n.bounds.hi, n.key == std::string("liveCaptureFPS"))
+            << n.key << " unbounded";
+        return n.bounds.lo == n.bounds.hi;
+    });
+
+    for (std::size_t i = 0; i < triedValues(numbers.front(), false).size(); ++i) {
+        // An override that is not a number is passed over, as one of the wrong kind is.
+        for (const bool inProfile : {false, true}) {
+            PlistValue file = PlistValue::object();
+            std::size_t beyond = 0;
+            for (const auto& n : numbers) {
+                const auto [stored, loaded] = triedValues(n, inProfile)[i];
+                file[n.key] = stored;
+                beyond += !(stored == PlistValue(loaded));  // not a number equals nothing
+            }
+            if (inProfile && std::isnan(file[numbers.front().key].get<double>())) continue;
+            SCOPED_TRACE(testing::Message() << "case " << i << (inProfile ? " in a profile" : " stored"));
             test::LogCapture log;
-            Loaded l(PlistValue{{key, stored}});
-            EXPECT_EQ(loadedValue(*l.settings), loaded);
-            EXPECT_EQ(log.lines.size(), stored == loaded ? 0u : 1u);
+            const WithProfile l(inProfile ? PlistValue::object() : file,
+                                inProfile ? file : PlistValue::object());
+            for (const auto& n : numbers)
+                EXPECT_EQ(n.loaded(*l.settings), triedValues(n, inProfile)[i].second)
+                    << n.key << " holding " << file[n.key];
+            EXPECT_EQ(log.lines.size(), beyond);
+            for (const auto& line : log.lines)
+                EXPECT_EQ(line.find(" (app profile): ") != std::string::npos, inProfile) << line;
         }
     }
+}
+
+// Every row's default passes its own check: a file that holds the defaults loads without a word.
+TEST(OverlaySettingsLoad, EveryDefaultPassesItsOwnCheck) {
+    PlistValue file = PlistValue::object();
+    for (const auto key : settings_keys::allKeys())
+        if (auto value = settings_keys::storedDefault(key); !value.is_null()) file[std::string(key)] = value;
+    test::LogCapture log;
+    Loaded l(file);
+    EXPECT_TRUE(log.lines.empty()) << log.lines.front();
 }
 
 TEST(OverlaySettingsLoad, UndecodableStoredJsonFallsBackAndStays) {

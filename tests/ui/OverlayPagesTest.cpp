@@ -375,7 +375,7 @@ TEST_F(OverlayPagesTest, SizesFarBeyondTheirControlsShowAsTheControlsEnds) {
                                 "beamTopStreakHeight", "alwaysOnOverlayHeight", "alwaysOnCornerRadius"})
             defaults.changeOutside(key, far);
         CornerSettings corners;
-        for (const auto& size : cornerSizes) corners.*size.member = far;
+        for (const auto& bound : cornerBounds) corners.*bound.member = far;
         defaults.changeOutside("cornerSettings", plistData(*encodeCornerSettings(corners)));
         settle();
         for (const auto& [page, titles] : pages)

@@ -33,25 +33,18 @@
 namespace velaro {
 namespace {
 
-// What the key table says of a number row a slider may stand for: its default and, when it checks one, its
-// load range (outside which a stored value is refused or bounded).
+// What the key table says of a number row a slider may stand for: its default and its bounds.
 struct NumberRow {
     double defaultValue;
-    std::optional<settings_keys::Range> range;
+    Bounds bounds;
 };
 using NumberRows = std::map<std::string, NumberRow>;
 
 template <class T, class Check>
 void addNumberRow(NumberRows&, const settings_keys::Entry<T, Check>&) {}
-void addNumberRow(NumberRows& rows, const settings_keys::Entry<double, settings_keys::NoCheck>& row) {
-    rows.emplace(row.key, NumberRow{row.defaultValue, std::nullopt});
-}
 template <class T>
-void addNumberRow(NumberRows& rows, const settings_keys::Entry<T, settings_keys::Range>& row) {
+void addNumberRow(NumberRows& rows, const settings_keys::Entry<T, Bounds>& row) {
     rows.emplace(row.key, NumberRow{double(row.defaultValue), row.check});
-}
-void addNumberRow(NumberRows& rows, const settings_keys::Entry<double, SizeRange>& row) {
-    rows.emplace(row.key, NumberRow{row.defaultValue, settings_keys::Range(row.check.lo, row.check.hi)});
 }
 
 class RootViewTest : public ::testing::Test {
@@ -307,7 +300,7 @@ TEST_F(RootViewTest, EditingAnAppDisablesTheGlobalOnlyCardsWithTheirNote) {
     EXPECT_TRUE(shortcutsNote->isHidden());
 }
 
-// A slider is matched to its row by the key its two ends store. Its ends store the row's load range, and its
+// A slider is matched to its row by the key its two ends store. Its ends store the row's bounds, and its
 // double-click default, carried over the same scale, stores the row's default.
 TEST_F(RootViewTest, EverySliderOverANumberOfTheKeyTableSpansItsRangeAndResetsToItsDefault) {
     NumberRows rows;
@@ -335,10 +328,8 @@ TEST_F(RootViewTest, EverySliderOverANumberOfTheKeyTableSpansItsRangeAndResetsTo
         const auto& [key, hi] = *upper;
         const NumberRow& row = rows.at(key);
         EXPECT_EQ(lower->first, key);
-        if (row.range) {
-            EXPECT_DOUBLE_EQ(lower->second, row.range->lo) << key;
-            EXPECT_DOUBLE_EQ(hi, row.range->hi) << key;
-        }
+        EXPECT_DOUBLE_EQ(lower->second, row.bounds.lo) << key;
+        EXPECT_DOUBLE_EQ(hi, row.bounds.hi) << key;
         if (const auto shown = slider->defaultValue()) {
             const SliderRange track = slider->range();
             const double scale = (hi - lower->second) / (track.upper - track.lower);

@@ -18,7 +18,6 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -162,12 +161,11 @@ public:
 
     SettingsSliderRow(MainLoop& loop, const QString& title, Binding<double> value, SliderRange range,
                       double defaultValue, Options options = {}, QWidget* parent = nullptr);
-    // A row over a number of the key table: the track spans the row's load range (the range a stored value
-    // is refused or bounded outside of) and a double click returns it to the row's default.
-    template <class T, class Check>
-    requires std::is_same_v<Check, settings_keys::Range> || std::is_same_v<Check, SizeRange>
+    // A row over a number of the key table: the track spans the row's bounds (what a stored value is
+    // bounded to) and a double click returns it to the row's default.
+    template <class T>
     SettingsSliderRow(MainLoop& loop, const QString& title, Binding<double> value,
-                      const settings_keys::Entry<T, Check>& row, Options options = {},
+                      const settings_keys::Entry<T, Bounds>& row, Options options = {},
                       QWidget* parent = nullptr)
         : SettingsSliderRow(loop, title, std::move(value), {row.check.lo, row.check.hi},
                             double(row.defaultValue), std::move(options), parent) {}

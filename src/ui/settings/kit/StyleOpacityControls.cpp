@@ -19,6 +19,11 @@ Binding<double> overlayOpacityPercent(OverlaySettings& settings) {
             [&settings](double percent) { settings.overlayOpacity = percent / 100; }};
 }
 
+SliderRange overlayOpacityPercentRange() {
+    const Bounds bounds = settings_keys::overlayOpacity.check;
+    return {bounds.lo * 100, bounds.hi * 100};
+}
+
 double overlayOpacityDefaultPercent() {
     return settings_keys::overlayOpacity.defaultValue * 100;
 }
@@ -48,7 +53,7 @@ StyleOpacityControls::StyleOpacityControls(OverlaySettings& settings, MainLoop& 
     header->addStretch(1);
     opacityGroup->addLayout(header);
     // No step: the ticks the popover asks for belong to stepped sliders only, so the track is continuous.
-    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), {0, 100},
+    slider_ = new ResettableSlider(loop, overlayOpacityPercent(settings_), overlayOpacityPercentRange(),
                                    overlayOpacityDefaultPercent(), std::nullopt, true, this);
     slider_->setAccessibleName(QStringLiteral("Opacity"));
     opacityGroup->addWidget(slider_);

@@ -18,9 +18,11 @@ namespace velaro {
 class MainLoop;
 class OverlaySettings;
 
-// The overlay opacity as the percent its sliders run over (0...100); a write stores the fraction, and the
-// setting persists it. The sliders defer their writes themselves.
+// The overlay opacity as the percent its sliders run over; a write stores the fraction, and the setting
+// persists it. The sliders defer their writes themselves.
 Binding<double> overlayOpacityPercent(OverlaySettings& settings);
+// What those sliders span: the opacity's bounds in the key table, in percent (0...100).
+SliderRange overlayOpacityPercentRange();
 // The overlay opacity's default, in those percent.
 double overlayOpacityDefaultPercent();
 

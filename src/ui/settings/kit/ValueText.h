@@ -1,17 +1,11 @@
 // The texts that settings rows show beside their sliders: whole numbers with a unit, percentages of a 0...1
-// value, signed offsets. Stored values may lie far outside a row's range (1e300 in a hand-edited file), so
-// every conversion to a whole number saturates instead of overflowing.
+// value, signed offsets. A value set in code need not lie inside a row's range, so every conversion to a
+// whole number saturates (base/NumberCast.h) instead of overflowing.
 #pragma once
 
 #include <QString>
-#include <cstdint>
 
 namespace velaro {
-
-// `x` truncated toward zero, held inside the 64-bit range; 0 for a value that is not a number.
-std::int64_t saturatedTruncation(double x);
-// `x` rounded half away from zero, held inside the 64-bit range; 0 for a value that is not a number.
-std::int64_t saturatedRounding(double x);
 
 // The whole percent of a 0...1 fraction, truncated toward zero: 0.456 gives "45%". Past the binary error of
 // v / 100 × 100 (0.29 × 100 is 28.999…), so a slider set to 29 reads "29%".

@@ -16,7 +16,7 @@ SettingsToggleRow* deferredToggle(OverlaySettings& settings, MainLoop& loop, con
     return new SettingsToggleRow(title, deferredBinding(loop, settingBinding(setting)), {}, accessory);
 }
 
-using RangedRow = settings_keys::Entry<double, settings_keys::Range>;
+using RangedRow = settings_keys::Entry<double, Bounds>;
 
 // A slider bound straight to its setting, stepping by whole units, with its value text.
 SettingsSliderRow* wholeSlider(MainLoop& loop, const QString& title, Setting<double>& setting,

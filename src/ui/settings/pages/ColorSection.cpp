@@ -172,7 +172,7 @@ ColorSection::ColorSection(OverlaySettings& settings, MainLoop& loop, QWidget* p
              zones.transitionWidth = width;
              settings.overlayColorZones = zones;
          }},
-        {0, 1}, 1.0,
+        {transitionWidthBounds.lo, transitionWidthBounds.hi}, 1.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return roundedPercentText(settings.overlayColorZones().transitionWidth); }, 0.05));
     widthBlock_ = rowStack(editor_, {new SettingsHairline, width});

@@ -45,8 +45,8 @@ HueDriftSection::HueDriftSection(OverlaySettings& settings, MainLoop& loop, QWid
         {{Drift::Source::rainbow, QStringLiteral("Rainbow")},
          {Drift::Source::palette, QStringLiteral("Palette")}});
     auto* duration = new SettingsSliderRow(
-        loop, QStringLiteral("Transition duration"), driftField(settings, &Drift::periodSeconds), {0.5, 30.0},
-        2.0,
+        loop, QStringLiteral("Transition duration"), driftField(settings, &Drift::periodSeconds),
+        {hueDriftPeriodBounds.lo, hueDriftPeriodBounds.hi}, 2.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return QString::asprintf("%.1f s", settings.hueDrift().periodSeconds); }, 0.5));
 
@@ -58,8 +58,8 @@ HueDriftSection::HueDriftSection(OverlaySettings& settings, MainLoop& loop, QWid
     auto* blend = new SettingsToggleRow(QStringLiteral("Gradient transition"),
                                         deferredBinding(loop, driftField(settings, &Drift::blend)));
     width_ = new SettingsSliderRow(
-        loop, QStringLiteral("Transition width"), driftField(settings, &Drift::transitionWidth), {0.0, 1.0},
-        1.0,
+        loop, QStringLiteral("Transition width"), driftField(settings, &Drift::transitionWidth),
+        {transitionWidthBounds.lo, transitionWidthBounds.hi}, 1.0,
         SettingsSliderRow::Options::showing(
             [&settings] { return roundedPercentText(settings.hueDrift().transitionWidth); }, 0.05));
     addRows(scroll_, {direction, blend, width_});

@@ -11,8 +11,7 @@
 namespace velaro {
 namespace {
 
-// One slider of the page: a size spans the range the key table bounds it to; a brightness, which loading
-// takes as stored, spans 0...1.
+// One slider of the page: it spans what the key table bounds its number to.
 struct BeamSlider {
     const char* title;
     Setting<double> OverlaySettings::*setting;
@@ -23,15 +22,10 @@ struct BeamSlider {
     bool pixels = false;
 };
 
-BeamSlider sizeSlider(const char* title, Setting<double> OverlaySettings::*setting,
-                      const settings_keys::Entry<double, SizeRange>& row,
+BeamSlider beamSlider(const char* title, Setting<double> OverlaySettings::*setting,
+                      const settings_keys::Entry<double, Bounds>& row,
                       std::optional<double> step = std::nullopt, bool pixels = false) {
     return {title, setting, {row.check.lo, row.check.hi}, row.defaultValue, step, pixels};
-}
-
-BeamSlider brightnessSlider(const char* title, Setting<double> OverlaySettings::*setting,
-                            const settings_keys::Entry<double, settings_keys::NoCheck>& row) {
-    return {title, setting, {0, 1}, row.defaultValue};
 }
 
 SettingsSliderRow* beamSliderRow(OverlaySettings& settings, MainLoop& loop, const BeamSlider& s) {
@@ -109,13 +103,13 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     namespace keys = settings_keys;
     using S = OverlaySettings;
     const BeamSlider sliders[] = {
-        sizeSlider("Beam length", &S::beamLength, keys::beamLength),
-        brightnessSlider("Brightness", &S::beamBrightness, keys::beamBrightness),
-        sizeSlider("Beam height", &S::beamHeight, keys::beamHeight),
-        sizeSlider("Top streak length", &S::beamWidth, keys::beamWidth),
-        sizeSlider("Hotspot length", &S::beamTopStreakHotspot, keys::beamTopStreakHotspot),
-        sizeSlider("Streak height", &S::beamTopStreakHeight, keys::beamTopStreakHeight, 0.25, true),
-        brightnessSlider("Core brightness", &S::beamCoreBrightness, keys::beamCoreBrightness),
+        beamSlider("Beam length", &S::beamLength, keys::beamLength),
+        beamSlider("Brightness", &S::beamBrightness, keys::beamBrightness),
+        beamSlider("Beam height", &S::beamHeight, keys::beamHeight),
+        beamSlider("Top streak length", &S::beamWidth, keys::beamWidth),
+        beamSlider("Hotspot length", &S::beamTopStreakHotspot, keys::beamTopStreakHotspot),
+        beamSlider("Streak height", &S::beamTopStreakHeight, keys::beamTopStreakHeight, 0.25, true),
+        beamSlider("Core brightness", &S::beamCoreBrightness, keys::beamCoreBrightness),
     };
     for (const BeamSlider& s : sliders) {
         fineCard->addHairline();
@@ -128,9 +122,8 @@ LightReflectionsSection::LightReflectionsSection(OverlaySettings& settings, Main
     fineCard->addHairline();
     fineCard->addRow(deferredToggle(settings, loop, QStringLiteral("Follow sampled color"),
                                     &OverlaySettings::beamCoreFollowsSampled));
-    glowBrightness_ = fineCard->addHairlinedRow(
-        beamSliderRow(settings, loop,
-                      brightnessSlider("Glow brightness", &S::beamGlowBrightness, keys::beamGlowBrightness)));
+    glowBrightness_ = fineCard->addHairlinedRow(beamSliderRow(
+        settings, loop, beamSlider("Glow brightness", &S::beamGlowBrightness, keys::beamGlowBrightness)));
     addRows(fineCard_.block(), {fineCard});
     fine->addWidget(fineCard_.block());
     column()->addWidget(fineTuning_);

@@ -24,7 +24,7 @@ SettingsSliderRow* makeRadiusRow(OverlaySettings& settings, MainLoop& loop, Scre
         loop, title,
         {[&settings, corner] { return storedRadius(settings.corners(), corner); },
          [&settings, &loop, corner](double radius) { deferSetCornerRadius(settings, loop, corner, radius); }},
-        {cornerRadiusRange.lo, cornerRadiusRange.hi}, 28.0,
+        {cornerRadiusBounds.lo, cornerRadiusBounds.hi}, 28.0,
         SettingsSliderRow::Options::showing(
             [&settings, corner] { return roundedText(storedRadius(settings.corners(), corner), lengthUnit); },
             1.0));
@@ -49,7 +49,8 @@ SettingsSliderRow* cornerOpacityRow(OverlaySettings& settings, MainLoop& loop, S
         loop, title,
         {shown, [&settings, &loop,
                  corner](double opacity) { deferSetCornerOpacity(settings, loop, corner, opacity); }},
-        {0, 1}, 1.0, SettingsSliderRow::Options::showing([shown] { return roundedPercentText(shown()); }));
+        {cornerOpacityBounds.lo, cornerOpacityBounds.hi}, 1.0,
+        SettingsSliderRow::Options::showing([shown] { return roundedPercentText(shown()); }));
 }
 
 // ---- colour block ----

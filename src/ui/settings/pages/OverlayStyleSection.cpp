@@ -18,9 +18,13 @@
 namespace velaro {
 namespace {
 
-const SettingsOptions<int> kLiveRates{{10, QStringLiteral("10 fps")}, {15, QStringLiteral("15 fps")},
-                                      {20, QStringLiteral("20 fps")}, {30, QStringLiteral("30 fps")},
-                                      {60, QStringLiteral("60 fps")}, {120, QStringLiteral("120 fps")}};
+// The rates a stored one is kept among, each as "15 fps".
+SettingsOptions<int> liveRateOptions() {
+    SettingsOptions<int> options;
+    for (const int fps : settings_keys::liveCaptureRates)
+        options.emplace_back(fps, QString::number(fps) + QStringLiteral(" fps"));
+    return options;
+}
 
 QLabel* fixedLabel(const QString& text, const QFont& font, int width, Qt::Alignment alignment,
                    QWidget* parent) {
@@ -97,9 +101,11 @@ GradientStopEditor::GradientStopEditor(OverlaySettings& settings, MainLoop& loop
     opacityRow->setSpacing(10);
     opacityRow->addWidget(
         fixedLabel(QStringLiteral("Opacity"), SettingsStyle::captionFont(), 70, Qt::AlignLeft, this));
+    const Bounds bounds =
+        (bottom ? settings_keys::gradientBottomOpacity : settings_keys::gradientTopOpacity).check;
     slider_ = new ResettableSlider(
-        loop, settingBinding(bottom ? settings.gradientBottomOpacity : settings.gradientTopOpacity), {0, 1},
-        std::nullopt, std::nullopt, false, this);
+        loop, settingBinding(bottom ? settings.gradientBottomOpacity : settings.gradientTopOpacity),
+        {bounds.lo, bounds.hi}, std::nullopt, std::nullopt, false, this);
     slider_->setAccessibleName(bottom ? QStringLiteral("Bottom opacity") : QStringLiteral("Top opacity"));
     opacityRow->addWidget(slider_, 1);
     value_ = fixedLabel({}, SettingsStyle::valueFont(), 40, Qt::AlignRight, this);
@@ -198,14 +204,14 @@ OverlayStyleSection::OverlayStyleSection(OverlaySettings& settings, MainLoop& lo
 
     auto* liveRate = new SettingsPickerRow<int>(
         QStringLiteral("Live sampling rate"), deferredBinding(loop, settingBinding(settings.liveCaptureFPS)),
-        kLiveRates);
+        liveRateOptions());
     liveBlock_ =
         block({liveRate, new SettingsCaptionRow(QStringLiteral(
                              "Higher rates follow content more smoothly but use more CPU and energy. "
                              "15 fps is the default; 10 fps is easiest on battery."))});
 
     auto* opacity = new SettingsSliderRow(loop, QStringLiteral("Opacity"), overlayOpacityPercent(settings),
-                                          {0, 100}, overlayOpacityDefaultPercent(),
+                                          overlayOpacityPercentRange(), overlayOpacityDefaultPercent(),
                                           SettingsSliderRow::Options::showing([&settings] {
                                               return truncatedPercentText(settings.overlayOpacity());
                                           }));

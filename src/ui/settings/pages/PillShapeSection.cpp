@@ -12,21 +12,21 @@
 namespace velaro {
 namespace {
 
-// One pill slider: its title, the field, default, step, the percent its track spans for a fraction shown in
-// percent (a size spans the range the corner record bounds it to), and why this desktop never acts on it
-// (none for a slider that works here).
+// One pill slider: its title, the field, default, step, whether it shows a fraction in percent, and why this
+// desktop never acts on it (none for a slider that works here). Its track spans what the corner record
+// bounds the field to, in percent for a fraction.
 struct PillSlider {
     const char* title;
     double CornerSettings::*field;
     double defaultValue;
     double step;
-    std::optional<SliderRange> percent = std::nullopt;
+    bool percent = false;
     const char* unavailableWhy = nullptr;
 
     SliderRange range() const {
-        if (percent) return *percent;
-        const SizeRange size = *cornerSizeRange(field);
-        return {size.lo, size.hi};
+        const Bounds bounds = *cornerBoundsOf(field);
+        const double scale = percent ? 100 : 1;
+        return {bounds.lo * scale, bounds.hi * scale};
     }
 };
 
@@ -35,13 +35,13 @@ const PillSlider kShapeSliders[] = {
     {"Vertical inset", &CornerSettings::pillVerticalInset, 6, 0.5},
     {"Horizontal padding", &CornerSettings::pillHPadding, 2, 0.5},
     {"Border width", &CornerSettings::pillStrokeWidth, 0.5, 0.5},
-    {"Border opacity", &CornerSettings::pillStrokeOpacity, 20, 1, SliderRange{0, 100}},
-    {"Glass fill", &CornerSettings::pillFillOpacity, 10, 1, SliderRange{0, 60}},
+    {"Border opacity", &CornerSettings::pillStrokeOpacity, 20, 1, true},
+    {"Glass fill", &CornerSettings::pillFillOpacity, 10, 1, true},
 };
 const PillSlider kPositionSliders[] = {
     // The left pill would wrap the front app's menus, which are never measured here: a global-menu registrar
     // hands out the menus, not where the panel drew them.
-    {"Left offset", &CornerSettings::pillLeftHOffset, 0, 1, std::nullopt, PillShapeSection::noLeftPill},
+    {"Left offset", &CornerSettings::pillLeftHOffset, 0, 1, false, PillShapeSection::noLeftPill},
     // The right pill is the tray's, wherever the panel puts the tray.
     {"Tray offset", &CornerSettings::pillRightHOffset, -10, 1},
     {"Vertical offset", &CornerSettings::pillVerticalOffset, 0, 0.5},
@@ -54,7 +54,7 @@ QString pillPointsText(double points) {
 }
 
 SettingsSliderRow* pillSliderRow(OverlaySettings& settings, MainLoop& loop, const PillSlider& s) {
-    const bool percent = s.percent.has_value();
+    const bool percent = s.percent;
     const double scale = percent ? 100 : 1;
     const auto field = s.field;
     return new SettingsSliderRow(loop, QString::fromUtf8(s.title),

@@ -2,7 +2,6 @@
 #include "ui/settings/pages/VisualizerSection.h"
 
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cmath>
 
 #include "settings/OverlaySettings.h"
@@ -37,23 +36,24 @@ VisualizerSection::VisualizerSection(OverlaySettings& settings, MainLoop& loop, 
     using Options = SettingsSliderRow::Options;
     const auto deferred = [&loop](auto& setting) { return deferredBinding(loop, settingBinding(setting)); };
     const auto slider = [&loop](const QString& title, Setting<double>& setting,
-                                const settings_keys::Entry<double, settings_keys::Range>& row,
-                                std::optional<double> step, std::function<QString(double)> text) {
+                                const settings_keys::Entry<double, Bounds>& row, std::optional<double> step,
+                                std::function<QString(double)> text) {
         return new SettingsSliderRow(loop, title, settingBinding(setting), row,
                                      Options::showing([&setting, text] { return text(setting()); }, step));
     };
     // The two whole-number settings: the slider's value is rounded and kept in range on the next turn, then
     // assigned, read back and stored.
     const auto wholeSlider = [&loop, &settings](const QString& title, Setting<int>& setting,
-                                                const settings_keys::Entry<int, settings_keys::Range>& row) {
-        const settings_keys::Range range = row.check;
+                                                const settings_keys::Entry<int, Bounds>& row) {
+        const Bounds bounds = row.check;
         const char* key = row.key;
         Binding<double> binding{
             [&setting] { return double(setting()); },
-            [&loop, &settings, &setting, key, range](double value) {
-                deferredWrite(loop, value, [&settings, &setting, key, range](double written) {
-                    const double whole = std::isnan(written) ? range.lo : std::round(written);
-                    const int kept = int(std::clamp(whole, range.lo, range.hi));
+            [&loop, &settings, &setting, key, bounds](double value) {
+                deferredWrite(loop, value, [&settings, &setting, key, bounds](double written) {
+                    // The bounds' ends are whole numbers; not a number goes to the lower one.
+                    const int kept =
+                        static_cast<int>(bounded(std::round(written), bounds).value_or(bounds.lo));
                     settings.setIntAndPersist(kept, setting, key);
                 });
             }};

@@ -33,7 +33,7 @@ bool isRowLinked(const CornerSettings& corners, CornerRow row);
 double storedRadius(const CornerSettings& corners, ScreenCorner corner);
 
 // The radius mutators keep radii inside the range a stored radius is bounded to, 0...48 points.
-inline constexpr double maximumCornerRadius = cornerRadiusRange.hi;
+inline constexpr double maximumCornerRadius = cornerRadiusBounds.hi;
 
 // Synchronous setters (what the queued blocks run).
 void setCornerEnabled(OverlaySettings& settings, ScreenCorner corner, bool enabled);

@@ -4,8 +4,9 @@
 #include <QPainterPathStroker>
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 
-#include "ui/settings/kit/ValueText.h"
+#include "base/NumberCast.h"
 
 namespace velaro {
 
@@ -69,7 +70,7 @@ void RingEditState::setEditingCorner(std::optional<GaugeCorner> corner) {
 }
 
 void RingEditState::begin(GaugeCorner corner, double radius) {
-    setText(QString::number(saturatedTruncation(radius)));
+    setText(QString::number(saturatedCast<std::int64_t>(radius)));
     setEditingCorner(corner);
 }
 

@@ -6,10 +6,11 @@
 #include <QPainterPathStroker>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
+#include "base/NumberCast.h"
 #include "ui/settings/kit/SettingsStyle.h"
-#include "ui/settings/kit/ValueText.h"
 
 namespace velaro {
 namespace {
@@ -104,7 +105,7 @@ void paintGaugeGroup(QPainter& p, const QRectF& frame, const RingGauge& gauge,
         font.setStyleHint(QFont::SansSerif);
         p.setFont(font);
         p.setPen(Qt::white);
-        p.drawText(frame, Qt::AlignCenter, QString::number(saturatedTruncation(gauge.valuePX)));
+        p.drawText(frame, Qt::AlignCenter, QString::number(saturatedCast<std::int64_t>(gauge.valuePX)));
     }
 
     // The arrow sits in the gap and turns half a turn as the corner goes behind.
