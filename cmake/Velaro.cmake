@@ -189,8 +189,11 @@ function(velaro_test_suite name)
         set(labels ${ARG_LABELS})
     endif()
     add_dependencies(velaro_unit_tests ${name})
+    # Listing a sanitizer build's cases takes seconds on a loaded machine: the 5-second default would drop a
+    # whole suite from the run.
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
         PROPERTIES LABELS "${labels}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                    ENVIRONMENT_MODIFICATION "${VELARO_LEAK_CHECK}")
 endfunction()
