@@ -52,6 +52,7 @@ void runLoopUntil(const std::function<bool()>& done, double after) {
     });
     check.start(1);
     events.exec();
+    check.stop();
     QTimer::singleShot(static_cast<int>(after * 1000), &events, &QEventLoop::quit);
     events.exec();
 }
