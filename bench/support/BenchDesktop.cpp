@@ -367,6 +367,21 @@ ClientWindows::~ClientWindows() {
     xcb_disconnect(c_);  // the server destroys every window of the connection
 }
 
+void ClientWindows::churn(int passes) {
+    if (xcb_connection_has_error(c_)) return;
+    const std::uint32_t above[] = {XCB_STACK_MODE_ABOVE};
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::size_t i = 0; i < windows_.size(); ++i) {
+            xcb_configure_window(c_, windows_[i], XCB_CONFIG_WINDOW_STACK_MODE, above);
+            if ((i + pass) % 4 == 0) {
+                xcb_unmap_window(c_, windows_[i]);
+                xcb_map_window(c_, windows_[i]);
+            }
+        }
+    }
+    std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+}
+
 bool ClientWindows::managed() {
     if (xcb_connection_has_error(c_)) return false;
     const auto deadline = Clock::now() + std::chrono::seconds(10);

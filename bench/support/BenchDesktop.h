@@ -34,6 +34,9 @@ inline constexpr const char* kBareBandVariable = "VELARO_BENCH_BARE_BAND";
 inline constexpr const char* kBareGrabVariable = "VELARO_BENCH_BARE_GRAB";
 // The size of the bare app's ordinary window ("window"), as "<width>x<height>".
 inline constexpr const char* kBareWindowVariable = "VELARO_BENCH_BARE_WINDOW";
+// The file the bare app "gaps" (a plain window doing nothing) notes its main loop's stands in, one
+// "<end> <length>" line a stand, in steady-clock seconds (see LoopGaps.h).
+inline constexpr const char* kBareGapsVariable = "VELARO_BENCH_BARE_GAPS";
 // This benchmark program, to start again as a bare app.
 fs::path selfProgram();
 
@@ -144,6 +147,10 @@ public:
     bool managed();
     // Paints the top of the first window, `rows` high, in one colour (0xRRGGBB).
     void paintFirst(std::uint32_t rgb, int rows = 160);
+    // A burst of stacking changes, sent as fast as the connection takes them and then waited for: each window
+    // raised in turn, and every fourth one unmapped and mapped again (the window manager lets go of it and
+    // takes it on anew), `passes` times over. Any one thread at a time.
+    void churn(int passes);
 
 private:
     xcb_connection_t* c_;

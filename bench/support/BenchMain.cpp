@@ -24,6 +24,7 @@
 
 #include "BareShmGrab.h"
 #include "BenchDesktop.h"
+#include "LoopGaps.h"
 
 namespace {
 
@@ -127,13 +128,30 @@ int runBareGrab() {
     }
 }
 
+// A plain window doing nothing, whose main loop's stands go to the file VELARO_BENCH_BARE_GAPS names.
+int runBareGaps() {
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("bare"));
+    window.setGeometry(900, 500, 300, 200);
+    window.show();
+    const char* path = std::getenv(velaro::bench::kBareGapsVariable);
+    FILE* out = std::fopen(path ? path : "/dev/null", "w");
+    if (!out) return 1;
+    velaro::bench::LoopGaps gaps([out](const velaro::bench::LoopGap& gap) {
+        std::fprintf(out, "%.6f %.6f\n", gap.end, gap.length);
+        std::fflush(out);
+    });
+    return QApplication::exec();
+}
+
 // A bare Qt Widgets app with a tray icon and one black strip over the top of the screen, as the band is;
 // with "band", the translucent band above instead of the strip; with "line", a progress line (runBareLine);
-// with "window" an ordinary window shows beside the strip, doing nothing.
+// with "window" an ordinary window shows beside the strip, doing nothing; "gaps" is runBareGaps, alone.
 int runBareApp(const char* kind, int argc, char** argv) {
     if (std::strcmp(kind, "grab") == 0) return runBareGrab();
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
+    if (std::strcmp(kind, "gaps") == 0) return runBareGaps();
     QPixmap icon(22, 22);
     icon.fill(Qt::white);
     QSystemTrayIcon tray{QIcon(icon)};

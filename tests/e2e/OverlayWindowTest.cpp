@@ -201,6 +201,32 @@ TEST_F(OverlayWindowTest, ClicksPassThroughToTheWindowBelowWhichStaysBelow) {
     EXPECT_TRUE(closeTo(after.pixelColor(overOther), kTint, 6)) << "the new window covers the band";
 }
 
+// A panel that restarts is another window in another frame; the window manager restarting puts the same
+// panel in a new frame: the band goes right under the panel each time.
+TEST_F(OverlayWindowTest, TheBandFollowsThePanelIntoItsNewFrame) {
+    showBand(OverlayWindowLevel::belowPanel);
+    ASSERT_TRUE(waitUntil([&] { return bandLiesRightUnderThePanel(); }));
+    for (const auto& [program, argument] :
+         {std::pair{sourceDir() + "/scripts/desktop-session", "restart-panel"},
+          std::pair{QStringLiteral("openbox"), "--restart"}}) {
+        const auto stack = mappedStack();
+        const auto frame = *(std::find(stack.begin(), stack.end(), xcb_window_t(band->windowNumber())) + 1);
+        const auto renewed = run(program, {QString::fromLatin1(argument)}, std::chrono::seconds(60));
+        ASSERT_EQ(renewed.exitCode, 0) << renewed.describe().toStdString();
+        ASSERT_TRUE(waitUntil([&] {
+            const auto now = mappedStack();
+            return std::find(now.begin(), now.end(), frame) == now.end();
+        })) << "the panel's frame stayed: " << argument;
+        ASSERT_TRUE(waitUntil([&] { return bandLiesRightUnderThePanel(); }))
+            << "the band lost the panel: " << argument;
+        // The window manager may have put the panel over the band wherever that lay: the band's own reading
+        // of the stack must find it there too.
+        host->reassertStack();
+        EXPECT_TRUE(waitUntil([&] { return bandLiesRightUnderThePanel(); }))
+            << "the band lost the panel: " << argument;
+    }
+}
+
 // With two monitors each has its own panel; a band goes under the panel of the monitor it lies on.
 TEST_F(OverlayWindowTest, EachMonitorsBandLiesUnderItsOwnPanel) {
     const auto screens = QGuiApplication::screens();

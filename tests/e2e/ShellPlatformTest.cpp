@@ -70,6 +70,24 @@ xcb_window_t activeWindow() {
     return v.empty() ? 0 : v[0];
 }
 
+// Another app's window, made on a connection of its own, owned by another process id and of the window type
+// named (none when empty), mapped.
+xcb_window_t showForeignWindow(xcb_connection_t* other, const char* type = "") {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    const xcb_window_t window = xcb_generate_id(other);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, window, screen->root, 100, 100, 400, 300, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const uint32_t pid = 1, typeAtom = *type ? atom(type) : 0;
+    xcb_change_property(other, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
+                        &pid);
+    if (*type)
+        xcb_change_property(other, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                            32, 1, &typeAtom);
+    xcb_map_window(other, window);
+    xcb_flush(other);
+    return window;
+}
+
 class ShellPlatformTest : public ::testing::Test {
 protected:
     void SetUp() override { VELARO_REQUIRE_DESKTOP(); }
@@ -163,18 +181,9 @@ TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTh
     ASSERT_TRUE(session);
     auto policy = std::make_unique<X11TaskbarPolicy>(*session);
 
-    // Another app's window, made on a connection of its own and owned by another process id.
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);
     ASSERT_FALSE(xcb_connection_has_error(other));
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
-    const xcb_window_t foreign = xcb_generate_id(other);
-    xcb_create_window(other, XCB_COPY_FROM_PARENT, foreign, screen->root, 100, 100, 400, 300, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    const uint32_t pid = 1;
-    xcb_change_property(other, XCB_PROP_MODE_REPLACE, foreign, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
-                        &pid);
-    xcb_map_window(other, foreign);
-    xcb_flush(other);
+    const xcb_window_t foreign = showForeignWindow(other);
     ASSERT_TRUE(waitUntil([&] { return managedNow(foreign); }));
 
     QWidget settings;
@@ -198,6 +207,56 @@ TEST_F(ShellPlatformTest, ActivationBringsOurWindowForwardAndDeactivationHandsTh
     policy->deactivate();
     EXPECT_TRUE(waitUntil([&] { return activeWindow() == foreign; }));
     EXPECT_TRUE(waitUntil([&] { return !policy->isActive(); }));
+    xcb_disconnect(other);
+}
+
+// Above the window the focus goes back to lie windows it must pass over, whose answers all come together:
+// one of ours never added (a message box), a minimised one and a utility window; below it another app's
+// window that must not get the focus either.
+TEST_F(ShellPlatformTest, DeactivationHandsTheFocusToTheTopmostShownNormalWindowOfAnotherApp) {
+    TestSession session;
+    ASSERT_TRUE(session);
+    auto policy = std::make_unique<X11TaskbarPolicy>(*session);
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    std::vector<xcb_window_t> windows;  // bottom to top, each mapped once the one before is managed
+    for (const char* type : {"", "", "", "_NET_WM_WINDOW_TYPE_UTILITY"}) {
+        windows.push_back(showForeignWindow(other, type));
+        ASSERT_TRUE(waitUntil([&] { return managedNow(windows.back()); }));
+    }
+    const xcb_window_t below = windows[0], wanted = windows[1], minimised = windows[2];
+    xcb_client_message_event_t iconify{};
+    iconify.response_type = XCB_CLIENT_MESSAGE;
+    iconify.format = 32;
+    iconify.window = minimised;
+    iconify.type = atom("WM_CHANGE_STATE");
+    iconify.data.data32[0] = 3;  // IconicState
+    xcb_send_event(other, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&iconify));
+    xcb_flush(other);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto states = property(minimised, "_NET_WM_STATE");
+        return std::find(states.begin(), states.end(), atom("_NET_WM_STATE_HIDDEN")) != states.end();
+    }));
+
+    QWidget message, settings;
+    message.resize(200, 100);
+    message.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(message.winId()); }));
+    settings.resize(300, 200);
+    policy->addWindow(static_cast<WindowNumber>(settings.winId()), TaskbarEntry::byPolicy);
+    settings.show();
+    ASSERT_TRUE(waitUntil([&] { return managedNow(settings.winId()); }));
+    policy->activate(static_cast<WindowNumber>(settings.winId()));
+    ASSERT_TRUE(waitUntil([&] { return activeWindow() == settings.winId() && settings.isActiveWindow(); }));
+    const auto stacking = property(root(), "_NET_CLIENT_LIST_STACKING");
+    ASSERT_LT(std::find(stacking.begin(), stacking.end(), below),
+              std::find(stacking.begin(), stacking.end(), wanted));
+
+    policy->deactivate();
+    EXPECT_TRUE(waitUntil([&] { return activeWindow() == wanted; }));
     xcb_disconnect(other);
 }
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -112,23 +113,58 @@ public:
     std::function<void()> onStackEvent;
     std::function<void(bool)> onCompositorChanged;
     std::function<bool(std::uint32_t)> isOwn;
+    std::function<std::vector<std::uint32_t>()> ownWindows;
 
     bool hasXFixes() const { return xfixes_; }
     bool hasShapeInput() const { return shapeInput_; }
     bool compositorRunning() const { return compositor_; }
 
-    x11::StackEnvironment snapshot() {
+    // The desktop as the stacking needs it, and in `foreignTops` the root's child holding each window of
+    // `foreign` (0 where none). Every question goes out before any answer is read, so that a check costs
+    // one round trip while nothing unforeseen changed since the last one (the docks in the frames they had,
+    // the same window active), and a few more when something did: children no notice told of, a dock's new
+    // frame, another active window, a frame inside a frame.
+    x11::StackEnvironment snapshot(const std::vector<std::uint32_t>& foreign,
+                                   std::vector<std::uint32_t>& foreignTops) {
         x11::StackEnvironment env;
-        auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, root_), nullptr));
+        foreignTops.assign(foreign.size(), 0);
+        const auto treeAsk = xcb_query_tree(conn_, root_);
+        // Our own windows are mapped and unmapped by requests on this connection, ahead of their notices (and
+        // their notices start no check): asked every time, together with the children whose notices said
+        // they changed. Children no notice told of are asked once the tree names them.
+        std::vector<xcb_window_t> guessed = ownWindows ? ownWindows() : std::vector<std::uint32_t>{};
+        guessed.insert(guessed.end(), changed_.begin(), changed_.end());
+        changed_.clear();
+        const auto guessedAsk = askStates(guessed);
+        std::optional<AnchorAsk> anchors;
+        if (anchorsDirty_) anchors = askAnchors();
+        std::vector<Climb> climbs(foreign.size());
+        for (std::size_t i = 0; i < foreign.size(); ++i) {
+            climbs[i].at = foreign[i];
+            ask(climbs[i]);
+        }
+
+        auto tree = x11::own(xcb_query_tree_reply(conn_, treeAsk, nullptr));
+        const auto guessedStates = readStates(guessedAsk);
+        if (anchors) readFirst(*anchors);
+        for (auto& climb : climbs) read(climb);
         if (!tree) return env;
         const xcb_window_t* first = xcb_query_tree_children(tree.get());
         const std::vector<xcb_window_t> children(first, first + xcb_query_tree_children_length(tree.get()));
-        // Our own windows are mapped and unmapped by requests on this connection, ahead of their notices (and
-        // their notices start no check): asked every time, together with children not known yet.
+        std::unordered_map<xcb_window_t, ChildState> told;
+        for (std::size_t i = 0; i < guessed.size(); ++i) told[guessed[i]] = guessedStates[i];
         std::vector<xcb_window_t> unknown;
-        for (auto child : children)
-            if ((isOwn && isOwn(child)) || !childStates_.contains(child)) unknown.push_back(child);
-        const auto states = statesOf(unknown);
+        for (auto child : children) {
+            if (const auto it = told.find(child); it != told.end())
+                childStates_[child] = it->second;
+            else if ((isOwn && isOwn(child)) || !childStates_.contains(child))
+                unknown.push_back(child);
+        }
+        // The active window, when another one than last time, is asked with the children left unknown.
+        const auto unknownAsk = askStates(unknown);
+        if (anchors) askActive(*anchors);
+        const auto states = readStates(unknownAsk);
+        if (anchors) read(anchors->activeClimb);
         for (std::size_t i = 0; i < unknown.size(); ++i) childStates_[unknown[i]] = states[i];
         if (childStates_.size() > children.size()) {
             const std::unordered_set<xcb_window_t> present(children.begin(), children.end());
@@ -142,24 +178,32 @@ public:
         }
         children_.clear();
         for (const auto& child : env.stack) children_.insert(child.id);
-        if (anchorsDirty_) refreshAnchors();
+
+        // The rest of each climb, a level a round trip for all of them together.
+        std::vector<Climb*> all;
+        for (auto& climb : climbs) all.push_back(&climb);
+        if (anchors) {
+            for (auto& climb : anchors->climbs) all.push_back(&climb);
+            all.push_back(&anchors->activeClimb);
+        }
+        for (;;) {
+            bool asked = false;
+            for (auto* climb : all) {
+                advance(*climb);
+                asked = ask(*climb) || asked;
+            }
+            if (anchors) asked = askFrameGeometries(*anchors) || asked;
+            if (!asked) break;
+            for (auto* climb : all) read(*climb);
+            if (anchors) readFrameGeometries(*anchors);
+        }
+        for (std::size_t i = 0; i < climbs.size(); ++i) foreignTops[i] = climbs[i].at;
+        if (anchors) takeAnchors(*anchors);
         env.monitors = monitors_;
         env.docks = docks_;
         env.activeFrame = activeFrame_;
         env.desktopFrame = desktopFrame_;
         return env;
-    }
-
-    // The root's child that holds `window` (its window-manager frame, or the window itself).
-    std::uint32_t topLevelOf(std::uint32_t window) {
-        for (int depth = 0; window && depth < 16; ++depth) {
-            if (children_.count(window)) return window;
-            auto tree = x11::own(xcb_query_tree_reply(conn_, xcb_query_tree(conn_, window), nullptr));
-            if (!tree) return 0;
-            if (tree->parent == root_) return window;
-            window = tree->parent;
-        }
-        return 0;
     }
 
     void apply(const std::vector<x11::StackOperation>& operations) {
@@ -276,6 +320,7 @@ private:
                 if (e.event != root_) return;
                 childStates_.erase(e.window);
                 if (!foreign(e.window)) return;
+                changed_.insert(e.window);
                 for (const auto& dock : docks_)
                     if (dock.frame == e.window) anchorsDirty_ = true;
                 *stack = true;
@@ -285,7 +330,9 @@ private:
                 // A window that was mapped told of its unmapping first: one going unmapped leaves the stack
                 // as it was.
                 const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
-                if (e.event == root_) childStates_.erase(e.window);
+                if (e.event != root_) return;
+                childStates_.erase(e.window);
+                changed_.erase(e.window);
                 return;
             }
             case XCB_MAP_NOTIFY:
@@ -296,6 +343,7 @@ private:
                 if (e.event != root_) return;
                 childStates_.erase(e.window);
                 if (!foreign(e.window)) return;
+                changed_.insert(e.window);
                 anchorsDirty_ = true;
                 *stack = true;
                 return;
@@ -315,30 +363,74 @@ private:
         if (fixesEventBase_ && type == fixesEventBase_ + XCB_XFIXES_SELECTION_NOTIFY) *compositor = true;
     }
 
-    std::vector<xcb_window_t> windowList(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-        auto reply = x11::own(
-            xcb_get_property_reply(conn_, x11::askProperty(conn_, window, property, type, 4096), nullptr));
-        return x11::values32(reply.get());
-    }
-
     // What the stacking needs of a root child.
     struct ChildState {
         bool known = false;  // false: gone before it was asked
         bool viewable = false;
         bool overrideRedirect = false;
     };
-    std::vector<ChildState> statesOf(const std::vector<xcb_window_t>& children) {
+    std::vector<xcb_get_window_attributes_cookie_t> askStates(const std::vector<xcb_window_t>& children) {
         std::vector<xcb_get_window_attributes_cookie_t> cookies;
         cookies.reserve(children.size());
         for (auto child : children) cookies.push_back(xcb_get_window_attributes(conn_, child));
-        std::vector<ChildState> states(children.size());
-        for (std::size_t i = 0; i < children.size(); ++i) {
+        return cookies;
+    }
+    std::vector<ChildState> readStates(const std::vector<xcb_get_window_attributes_cookie_t>& cookies) {
+        std::vector<ChildState> states(cookies.size());
+        for (std::size_t i = 0; i < cookies.size(); ++i) {
             auto attributes = x11::own(xcb_get_window_attributes_reply(conn_, cookies[i], nullptr));
             if (attributes)
                 states[i] = {true, attributes->map_state == XCB_MAP_STATE_VIEWABLE,
                              attributes->override_redirect != 0};
         }
         return states;
+    }
+
+    // The way up from a window to the root's child that holds it (its window-manager frame, or the window
+    // itself): a tree query a level, asked along with the other questions of the same round trip.
+    struct Climb {
+        enum class Step : std::uint8_t { toAsk, asked, answered, done };
+        xcb_window_t at = 0;  // the window whose parent is asked; once done, the root's child (0: none)
+        Step step = Step::toAsk;
+        int levels = 0;  // parents gone up to
+        xcb_query_tree_cookie_t cookie{};
+        std::optional<xcb_window_t> parent;  // the answer; absent when the window was gone
+    };
+    // Asks for the parent where the climb waits for one; whether it did.
+    bool ask(Climb& climb) {
+        if (climb.step != Climb::Step::toAsk) return false;
+        climb.cookie = xcb_query_tree(conn_, climb.at);
+        climb.step = Climb::Step::asked;
+        return true;
+    }
+    void read(Climb& climb) {
+        if (climb.step != Climb::Step::asked) return;
+        auto tree = x11::own(xcb_query_tree_reply(conn_, climb.cookie, nullptr));
+        climb.parent = tree ? std::optional<xcb_window_t>(tree->parent) : std::nullopt;
+        climb.step = Climb::Step::answered;
+    }
+    // Goes up as far as the answers read so far and the root's children (as the snapshot found them) take
+    // the climb.
+    void advance(Climb& climb) const {
+        constexpr int kDeepest = 16;
+        while (climb.step != Climb::Step::done) {
+            if (climb.at == 0 || climb.levels == kDeepest || children_.count(climb.at)) {
+                if (climb.at != 0 && climb.levels == kDeepest) climb.at = 0;
+                if (climb.step == Climb::Step::asked) xcb_discard_reply(conn_, climb.cookie.sequence);
+                climb.step = Climb::Step::done;
+                return;
+            }
+            if (climb.step != Climb::Step::answered) return;
+            if (!climb.parent) {
+                climb.at = 0;
+            } else if (*climb.parent != root_) {
+                climb.at = *climb.parent;
+                ++climb.levels;
+                climb.step = Climb::Step::toAsk;
+                continue;
+            }
+            climb.step = Climb::Step::done;
+        }
     }
 
     // What the stacking takes a client for: its first type of the two that matter, as the client list's
@@ -362,27 +454,104 @@ private:
         return anchors;
     }
 
-    void refreshAnchors() {
+    // The anchors' questions: the active window, the way up from each dock and desktop window, and the
+    // geometry of each dock's frame. Asked on the guess that the docks still have the frames they had and
+    // the active window is the same, which holds but after a panel restarts or the focus moves.
+    struct AnchorAsk {
+        std::vector<std::pair<xcb_window_t, ClientKind>> clients;
+        std::vector<Climb> climbs;  // one per client
+        struct Geometry {
+            xcb_window_t of = 0;  // the window asked about, 0 before any
+            bool asked = false;
+            xcb_get_geometry_cookie_t cookie{};
+            x11::Owned<xcb_get_geometry_reply_t> reply{nullptr, &std::free};
+        };
+        std::vector<Geometry> geometries;  // one per client, docks only
+        xcb_get_property_cookie_t activeAsk{};
+        xcb_window_t active = 0, guessedActive = 0;
+        Climb activeClimb;
+    };
+    AnchorAsk askAnchors() {
+        AnchorAsk a;
+        a.clients = anchorClients_;
+        a.activeAsk = x11::askProperty(conn_, root_, activeAtom_, XCB_ATOM_WINDOW, 4096);
+        a.climbs.resize(a.clients.size());
+        a.geometries.resize(a.clients.size());
+        for (std::size_t i = 0; i < a.clients.size(); ++i) {
+            a.climbs[i].at = a.clients[i].first;
+            ask(a.climbs[i]);
+            const auto frame = dockFrames_.find(a.clients[i].first);
+            if (a.clients[i].second == ClientKind::dock && frame != dockFrames_.end())
+                askGeometry(a.geometries[i], frame->second);
+        }
+        a.guessedActive = active_;
+        a.activeClimb.at = active_;
+        if (active_) ask(a.activeClimb);
+        return a;
+    }
+    void askGeometry(AnchorAsk::Geometry& geometry, xcb_window_t frame) {
+        geometry.of = frame;
+        geometry.asked = true;
+        geometry.cookie = xcb_get_geometry(conn_, frame);
+    }
+    void readFirst(AnchorAsk& a) {
+        auto reply = x11::own(xcb_get_property_reply(conn_, a.activeAsk, nullptr));
+        const auto active = x11::values32(reply.get());
+        a.active = active.empty() ? 0 : active.front();
+        for (auto& climb : a.climbs) read(climb);
+        read(a.activeClimb);
+        readFrameGeometries(a);
+    }
+    // Another window than last time is active: its way up starts now.
+    void askActive(AnchorAsk& a) {
+        if (a.active == a.guessedActive) return;
+        a.activeClimb = Climb{};
+        a.activeClimb.at = a.active;
+        if (a.active) ask(a.activeClimb);
+    }
+    // Each dock's frame that is found, and was not the one guessed; whether any was asked.
+    bool askFrameGeometries(AnchorAsk& a) {
+        bool asked = false;
+        for (std::size_t i = 0; i < a.clients.size(); ++i) {
+            const auto& climb = a.climbs[i];
+            if (a.clients[i].second != ClientKind::dock || climb.step != Climb::Step::done || climb.at == 0 ||
+                a.geometries[i].of == climb.at)
+                continue;
+            askGeometry(a.geometries[i], climb.at);
+            asked = true;
+        }
+        return asked;
+    }
+    void readFrameGeometries(AnchorAsk& a) {
+        for (auto& geometry : a.geometries) {
+            if (!geometry.asked) continue;
+            geometry.asked = false;
+            geometry.reply = x11::own(xcb_get_geometry_reply(conn_, geometry.cookie, nullptr));
+        }
+    }
+    void takeAnchors(AnchorAsk& a) {
         anchorsDirty_ = false;
         monitors_.clear();
         for (const auto& monitor : session_.screens().monitors) monitors_.push_back(monitor.root);
 
         docks_.clear();
+        dockFrames_.clear();
         desktopFrame_ = 0;
-        for (const auto& [client, kind] : anchorClients_) {
-            if (kind == ClientKind::dock) {
-                const auto frame = topLevelOf(client);
-                auto geometry =
-                    x11::own(xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, frame), nullptr));
-                if (frame && geometry)
+        for (std::size_t i = 0; i < a.clients.size(); ++i) {
+            const auto frame = a.climbs[i].at;
+            if (a.clients[i].second == ClientKind::dock) {
+                const auto& geometry = a.geometries[i].reply;
+                if (frame && geometry && a.geometries[i].of == frame) {
                     docks_.push_back(
                         {frame, Rect(geometry->x, geometry->y, geometry->width, geometry->height)});
-            } else if (kind == ClientKind::desktop && !desktopFrame_) {
-                desktopFrame_ = topLevelOf(client);
+                    dockFrames_[a.clients[i].first] = frame;
+                }
+            } else if (!desktopFrame_) {
+                desktopFrame_ = frame;
             }
         }
-        const auto active = windowList(root_, activeAtom_, XCB_ATOM_WINDOW);
-        activeFrame_ = active.empty() || active.front() == XCB_NONE ? 0 : topLevelOf(active.front());
+        active_ = a.active;
+        activeFrame_ = a.active ? a.activeClimb.at : 0;
     }
 
     X11Session& session_;
@@ -402,9 +571,14 @@ private:
     // after a notice of its own says it changed: with thousands of root children (unmapped windows of a busy
     // session) every check would otherwise ask for each of them.
     std::unordered_map<xcb_window_t, ChildState> childStates_;
+    // Children whose notices said they changed since the last snapshot: asked right away by the next.
+    std::unordered_set<xcb_window_t> changed_;
     std::vector<Rect> monitors_;
     std::vector<x11::Dock> docks_;
     std::uint32_t activeFrame_ = 0, desktopFrame_ = 0;
+    // What the anchors' last reading found, the guess for the next: each dock's frame, the active window.
+    std::unordered_map<xcb_window_t, xcb_window_t> dockFrames_;
+    xcb_window_t active_ = 0;
 };
 
 // MARK: the Qt side
@@ -824,6 +998,11 @@ QtOverlayWindowHost::QtOverlayWindowHost(MainLoop& loop, X11Session* session)
                       ? "XFixes is missing: clicks pass through by SHAPE input regions"
                       : "XFixes and SHAPE input are missing: overlay windows will catch clicks");
     desktop_->isOwn = [this](std::uint32_t id) { return windowWithNumber(id) != nullptr; };
+    desktop_->ownWindows = [this] {
+        std::vector<std::uint32_t> ids;
+        for (auto* window : allWindows()) ids.push_back(static_cast<std::uint32_t>(window->windowNumber()));
+        return ids;
+    };
     desktop_->onStackEvent = [this] { scheduleCheck(); };
     desktop_->onCompositorChanged = [this](bool on) { setTranslucency(on); };
 }
@@ -899,16 +1078,21 @@ void QtOverlayWindowHost::reassertStack() {
 
 void QtOverlayWindowHost::restack(bool force) {
     if (!desktop_ || inBatch()) return;
-    const auto env = desktop_->snapshot();
+    const auto windows = orderedWindows();
+    // The frames of the other apps' windows ours were ordered below are found along with the snapshot.
+    std::vector<std::uint32_t> foreign, frames;
+    for (auto* window : windows)
+        if (auto other = window->orderedBelowForeign()) foreign.push_back(static_cast<std::uint32_t>(*other));
+    const auto env = desktop_->snapshot(foreign, frames);
     std::vector<x11::OwnWindow> ours;
-    for (auto* window : orderedWindows()) {
+    std::size_t nextFrame = 0;
+    for (auto* window : windows) {
         auto* qt = static_cast<QtOverlayWindow*>(window);
         x11::OwnWindow entry;
         entry.id = static_cast<std::uint32_t>(qt->windowNumber());
         entry.level = window->level();
         entry.rect = qt->nativeRect();
-        if (auto foreign = window->orderedBelowForeign())
-            entry.belowFrame = desktop_->topLevelOf(static_cast<std::uint32_t>(*foreign));
+        if (window->orderedBelowForeign()) entry.belowFrame = frames[nextFrame++];
         ours.push_back(entry);
     }
     const auto groups = x11::planStack(ours, env);

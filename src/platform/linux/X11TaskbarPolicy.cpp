@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QWindow>
 #include <algorithm>
+#include <optional>
 
 #include "platform/linux/X11Session.h"
 
@@ -44,20 +45,23 @@ X11TaskbarPolicy::X11TaskbarPolicy(X11Session& session) : session_(session) {
         if (tracked == windows_.end()) return;
         if (notify.atom == session_.desktop().atom("_NET_WM_ALLOWED_ACTIONS")) {
             // Asked again only when the answer changes: a window manager may rewrite the actions whenever a
-            // state changes, the state this policy asks for included.
-            if (skips(notify.window, tracked->second) != tracked->second.skipping)
-                apply(notify.window, wmState(notify.window));
+            // state changes, the state this policy asks for included. Where the actions do not count, nothing
+            // is asked at all.
+            if (!readsActions(tracked->second) && skips(tracked->second, Facts{}) == tracked->second.skipping)
+                return;
+            const auto facts = factsOf({notify.window}).front();
+            if (skips(tracked->second, facts) != tracked->second.skipping) apply(notify.window, facts);
             return;
         }
         // The window manager forgets a window's state when it is withdrawn; when it takes the window on again
         // (WM_STATE appears), the policy has to be said again.
         if (notify.atom != session_.desktop().atom("WM_STATE")) return;
-        const std::uint32_t state = wmState(notify.window);
-        if (state == kIconicState)
+        const auto facts = factsOf({notify.window}).front();
+        if (facts.wmState == kIconicState)
             iconic_.insert(notify.window);
         else
             iconic_.erase(notify.window);
-        apply(notify.window, state);
+        apply(notify.window, facts);
     });
 }
 
@@ -65,7 +69,10 @@ X11TaskbarPolicy::~X11TaskbarPolicy() = default;
 
 void X11TaskbarPolicy::setActivationPolicy(ActivationPolicy policy) {
     policy_ = policy;
-    for (const auto& [window, tracked] : windows_) apply(window, wmState(window));
+    std::vector<xcb_window_t> windows;
+    for (const auto& entry : windows_) windows.push_back(entry.first);
+    const auto facts = factsOf(windows);
+    for (std::size_t i = 0; i < windows.size(); ++i) apply(windows[i], facts[i]);
 }
 
 void X11TaskbarPolicy::addWindow(WindowNumber number, TaskbarEntry entry) {
@@ -73,9 +80,9 @@ void X11TaskbarPolicy::addWindow(WindowNumber number, TaskbarEntry entry) {
     if (window == 0 || windows_.contains(window)) return;
     everAdded_ = true;
     windows_.emplace(window, Tracked{session_.selectEvents(window, XCB_EVENT_MASK_PROPERTY_CHANGE), entry});
-    const std::uint32_t state = wmState(window);
-    if (state == kIconicState) iconic_.insert(window);
-    apply(window, state);
+    const auto facts = factsOf({window}).front();
+    if (facts.wmState == kIconicState) iconic_.insert(window);
+    apply(window, facts);
 }
 
 void X11TaskbarPolicy::removeWindow(WindowNumber number) {
@@ -84,39 +91,64 @@ void X11TaskbarPolicy::removeWindow(WindowNumber number) {
     iconic_.erase(window);
 }
 
-std::uint32_t X11TaskbarPolicy::wmState(xcb_window_t window) const {
-    auto* c = session_.desktop().get();
-    auto reply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, session_.desktop().atom("WM_STATE"), XCB_ATOM_ANY, 2), nullptr));
-    const auto state = x11::values32(reply.get());
-    return state.empty() ? kWithdrawnState : state[0];
+bool X11TaskbarPolicy::readsActions(const Tracked& tracked) const {
+    return policy_ == ActivationPolicy::accessory && tracked.entry == TaskbarEntry::whileMinimisable;
 }
 
-bool X11TaskbarPolicy::minimisable(xcb_window_t window) const {
-    auto* c = session_.desktop().get();
-    auto reply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_ALLOWED_ACTIONS"), XCB_ATOM_ATOM),
-        nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE) return true;
-    const auto actions = x11::values32(reply.get());
-    return std::find(actions.begin(), actions.end(), session_.desktop().atom("_NET_WM_ACTION_MINIMIZE")) !=
-           actions.end();
+std::vector<X11TaskbarPolicy::Facts> X11TaskbarPolicy::factsOf(
+    const std::vector<xcb_window_t>& windows) const {
+    auto& desktop = session_.desktop();
+    auto* c = desktop.get();
+    const xcb_atom_t wmState = desktop.atom("WM_STATE"), netState = desktop.atom("_NET_WM_STATE");
+    const xcb_atom_t allowed = desktop.atom("_NET_WM_ALLOWED_ACTIONS");
+    // Every question asked before any answer is read; the state is asked even where the window turns out to
+    // be managed (and it goes unused): a second round trip for the rare withdrawn window costs more.
+    struct Asked {
+        xcb_get_property_cookie_t wmState, netState;
+        std::optional<xcb_get_property_cookie_t> actions;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (auto window : windows) {
+        const auto tracked = windows_.find(window);
+        Asked ask{x11::askProperty(c, window, wmState, XCB_ATOM_ANY, 2),
+                  x11::askProperty(c, window, netState, XCB_ATOM_ATOM), std::nullopt};
+        if (tracked != windows_.end() && readsActions(tracked->second))
+            ask.actions = x11::askProperty(c, window, allowed, XCB_ATOM_ATOM);
+        asked.push_back(ask);
+    }
+    const xcb_atom_t minimise = desktop.atom("_NET_WM_ACTION_MINIMIZE");
+    std::vector<Facts> facts(windows.size());
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto state = x11::values32(
+            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].wmState.sequence, x11::neverStop).get());
+        facts[i].wmState = state.empty() ? kWithdrawnState : state[0];
+        facts[i].netState = x11::values32(
+            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].netState.sequence, x11::neverStop).get());
+        if (!asked[i].actions) continue;
+        const auto reply =
+            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].actions->sequence, x11::neverStop);
+        if (!reply || reply->type == XCB_ATOM_NONE) continue;  // the window manager does not say
+        const auto actions = x11::values32(reply.get());
+        facts[i].minimisable = std::find(actions.begin(), actions.end(), minimise) != actions.end();
+    }
+    return facts;
 }
 
-bool X11TaskbarPolicy::skips(xcb_window_t window, const Tracked& tracked) const {
+bool X11TaskbarPolicy::skips(const Tracked& tracked, const Facts& facts) const {
     if (policy_ != ActivationPolicy::accessory) return false;
-    return tracked.entry != TaskbarEntry::whileMinimisable || !minimisable(window);
+    return tracked.entry != TaskbarEntry::whileMinimisable || !facts.minimisable;
 }
 
-void X11TaskbarPolicy::apply(xcb_window_t window, std::uint32_t state) {
+void X11TaskbarPolicy::apply(xcb_window_t window, const Facts& facts) {
     auto* c = session_.desktop().get();
     Tracked& tracked = windows_.at(window);
-    const bool skip = skips(window, tracked);
+    const bool skip = skips(tracked, facts);
     tracked.skipping = skip;
     const xcb_atom_t netState = session_.desktop().atom("_NET_WM_STATE");
     const xcb_atom_t taskbar = session_.desktop().atom("_NET_WM_STATE_SKIP_TASKBAR");
     const xcb_atom_t pager = session_.desktop().atom("_NET_WM_STATE_SKIP_PAGER");
-    if (state != kWithdrawnState) {
+    if (facts.wmState != kWithdrawnState) {
         // A managed window's state belongs to the window manager: ask it.
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -133,9 +165,7 @@ void X11TaskbarPolicy::apply(xcb_window_t window, std::uint32_t state) {
     } else {
         // Before it is mapped the property is ours to write; the window manager reads it when it maps the
         // window.
-        auto reply = x11::own(
-            xcb_get_property_reply(c, x11::askProperty(c, window, netState, XCB_ATOM_ATOM), nullptr));
-        auto atoms = x11::values32(reply.get());
+        auto atoms = facts.netState;
         std::erase_if(atoms, [&](std::uint32_t a) { return a == taskbar || a == pager; });
         if (skip) atoms.insert(atoms.end(), {taskbar, pager});
         if (atoms.empty()) {
@@ -148,7 +178,7 @@ void X11TaskbarPolicy::apply(xcb_window_t window, std::uint32_t state) {
     xcb_flush(c);
 }
 
-void X11TaskbarPolicy::sendActivation(xcb_window_t window) {
+void X11TaskbarPolicy::sendActivation(xcb_window_t window, xcb_window_t active) {
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
@@ -156,7 +186,7 @@ void X11TaskbarPolicy::sendActivation(xcb_window_t window) {
     message.type = session_.desktop().atom("_NET_ACTIVE_WINDOW");
     message.data.data32[0] = kSourcePager;
     message.data.data32[1] = XCB_CURRENT_TIME;
-    message.data.data32[2] = activeWindow();
+    message.data.data32[2] = active;
     xcb_send_event(session_.desktop().get(), 0, session_.desktop().root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
@@ -171,63 +201,101 @@ void X11TaskbarPolicy::activate(WindowNumber number) {
     // to be minimised is mapped, since a map from this connection could overtake the toolkit's own set-up of
     // a window it is about to show.
     if (iconic_.contains(window)) xcb_map_window(session_.desktop().get(), window);
-    sendActivation(window);
+    sendActivation(window, activeWindow());
+}
+
+xcb_get_property_cookie_t X11TaskbarPolicy::askRootWindows(const char* property, std::uint32_t most) const {
+    auto& desktop = session_.desktop();
+    return x11::askProperty(desktop.get(), desktop.root(), desktop.atom(property), XCB_ATOM_WINDOW, most);
 }
 
 xcb_window_t X11TaskbarPolicy::activeWindow() const {
-    auto* c = session_.desktop().get();
-    auto reply = x11::own(xcb_get_property_reply(
-        c,
-        x11::askProperty(c, session_.desktop().root(), session_.desktop().atom("_NET_ACTIVE_WINDOW"),
-                         XCB_ATOM_WINDOW, 1),
-        nullptr));
-    const auto values = x11::values32(reply.get());
+    return activeFrom(askRootWindows("_NET_ACTIVE_WINDOW", 1));
+}
+
+xcb_window_t X11TaskbarPolicy::activeFrom(xcb_get_property_cookie_t ask) const {
+    const auto values = x11::values32(
+        x11::awaitReply<xcb_get_property_reply_t>(session_.desktop().get(), ask.sequence, x11::neverStop)
+            .get());
     return values.empty() ? 0 : values[0];
 }
 
-bool X11TaskbarPolicy::ours(xcb_window_t window) const {
-    if (windows_.contains(window)) return true;
+std::vector<bool> X11TaskbarPolicy::ours(const std::vector<xcb_window_t>& windows) const {
     // Windows of this process that were never added (a message box) are ours too.
-    const auto pids = x11::processesOfWindows(session_.desktop(), {window});
-    return !pids.empty() && pids[0] == static_cast<std::int32_t>(::getpid());
+    std::vector<xcb_window_t> others;
+    for (auto window : windows)
+        if (!windows_.contains(window)) others.push_back(window);
+    const auto pids =
+        others.empty() ? std::vector<std::int32_t>{} : x11::processesOfWindows(session_.desktop(), others);
+    const auto self = static_cast<std::int32_t>(::getpid());
+    std::vector<bool> mine;
+    mine.reserve(windows.size());
+    std::size_t other = 0;
+    for (auto window : windows) {
+        if (windows_.contains(window)) {
+            mine.push_back(true);
+        } else {
+            mine.push_back(other < pids.size() && pids[other] == self);
+            ++other;
+        }
+    }
+    return mine;
 }
 
 bool X11TaskbarPolicy::isActive() const {
     const xcb_window_t active = activeWindow();
-    return active != 0 && ours(active);
+    return active != 0 && ours({active}).front();
 }
 
 void X11TaskbarPolicy::deactivate() {
     // Until a window of ours is added or shown none can have had the focus (so at launch): no need to ask
     // the server whose window is active.
     if (!everAdded_ && !showsManagedWindow()) return;
-    if (!isActive()) return;
-    auto* c = session_.desktop().get();
-    auto stack = x11::own(xcb_get_property_reply(
-        c,
-        x11::askProperty(c, session_.desktop().root(), session_.desktop().atom("_NET_CLIENT_LIST_STACKING"),
-                         XCB_ATOM_WINDOW, 4096),
-        nullptr));
-    auto windows = x11::values32(stack.get());
-    const xcb_atom_t hidden = session_.desktop().atom("_NET_WM_STATE_HIDDEN");
-    const xcb_atom_t normal = session_.desktop().atom("_NET_WM_WINDOW_TYPE_NORMAL");
-    const xcb_atom_t dialog = session_.desktop().atom("_NET_WM_WINDOW_TYPE_DIALOG");
+    auto& desktop = session_.desktop();
+    auto* c = desktop.get();
+    // Two round trips whatever the number of windows (a third for windows without _NET_WM_PID): the active
+    // window with the stacking order, then every window's state, type and process together.
+    const auto activeAsk = askRootWindows("_NET_ACTIVE_WINDOW", 1);
+    const auto stackAsk = askRootWindows("_NET_CLIENT_LIST_STACKING", 4096);
+    const xcb_window_t active = activeFrom(activeAsk);
+    const auto windows =
+        x11::values32(x11::awaitReply<xcb_get_property_reply_t>(c, stackAsk.sequence, x11::neverStop).get());
+    if (active == 0) return;
+    struct Asked {
+        xcb_get_property_cookie_t state, type;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (auto window : windows)
+        asked.push_back({x11::askProperty(c, window, desktop.atom("_NET_WM_STATE"), XCB_ATOM_ATOM),
+                         x11::askProperty(c, window, desktop.atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM)});
+    // The processes are asked after the states and types, whose answers then come on the same round trip.
+    std::vector<xcb_window_t> whose(windows.begin(), windows.end());
+    whose.push_back(active);
+    const auto mine = ours(whose);
+    struct Told {
+        std::vector<std::uint32_t> states, types;
+    };
+    std::vector<Told> told(windows.size());
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        told[i].states = x11::values32(
+            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].state.sequence, x11::neverStop).get());
+        told[i].types = x11::values32(
+            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].type.sequence, x11::neverStop).get());
+    }
+    if (!mine.back()) return;  // another app's window has the focus already
+    const xcb_atom_t hidden = desktop.atom("_NET_WM_STATE_HIDDEN");
+    const xcb_atom_t normal = desktop.atom("_NET_WM_WINDOW_TYPE_NORMAL");
+    const xcb_atom_t dialog = desktop.atom("_NET_WM_WINDOW_TYPE_DIALOG");
     // Topmost first: the window the user would see under ours.
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-        const xcb_window_t window = *it;
-        if (ours(window)) continue;
-        auto state = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_STATE"), XCB_ATOM_ATOM),
-            nullptr));
-        const auto states = x11::values32(state.get());
+    for (std::size_t i = windows.size(); i-- > 0;) {
+        if (mine[i]) continue;
+        const auto& states = told[i].states;
         if (std::find(states.begin(), states.end(), hidden) != states.end()) continue;
-        auto type = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, window, session_.desktop().atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM),
-            nullptr));
-        const auto types = x11::values32(type.get());
+        const auto& types = told[i].types;
         // Docks, desktops and the like never take the focus; a window without a type is a normal one.
         if (!types.empty() && types[0] != normal && types[0] != dialog) continue;
-        sendActivation(window);
+        sendActivation(windows[i], active);
         return;
     }
 }

@@ -40,15 +40,28 @@ private:
         bool skipping = false;  // as last asked
     };
 
-    // The window's ICCCM state (WM_STATE): 0 withdrawn, 1 normal, 3 iconic; 0 when it has none.
-    std::uint32_t wmState(xcb_window_t window) const;
-    // Whether the window manager offers to minimise the window; true where it does not say.
-    bool minimisable(xcb_window_t window) const;
-    bool skips(xcb_window_t window, const Tracked& tracked) const;
-    void apply(xcb_window_t window, std::uint32_t state);
-    bool ours(xcb_window_t window) const;
+    // What the policy reads of one of our windows, asked for several windows together and read after.
+    struct Facts {
+        std::uint32_t wmState = 0;            // ICCCM WM_STATE: 0 withdrawn (or none), 1 normal, 3 iconic
+        bool minimisable = true;              // the window manager offers to minimise it, or does not say
+        std::vector<std::uint32_t> netState;  // _NET_WM_STATE as the window holds it
+    };
+    // One round trip on the desktop connection, whatever the number of windows.
+    std::vector<Facts> factsOf(const std::vector<xcb_window_t>& windows) const;
+    // Whether the window manager's actions for the window decide its entry (and are read with its facts).
+    bool readsActions(const Tracked& tracked) const;
+    bool skips(const Tracked& tracked, const Facts& facts) const;
+    void apply(xcb_window_t window, const Facts& facts);
+    // Whether each window is ours: added here, or of this process. One round trip for all of them (two when
+    // some lack _NET_WM_PID); none when all were added.
+    std::vector<bool> ours(const std::vector<xcb_window_t>& windows) const;
+    // A WINDOW-list property of the root, asked; read later.
+    xcb_get_property_cookie_t askRootWindows(const char* property, std::uint32_t most) const;
     xcb_window_t activeWindow() const;
-    void sendActivation(xcb_window_t window);
+    // The active window from an answer to askRootWindows("_NET_ACTIVE_WINDOW"), waited for.
+    xcb_window_t activeFrom(xcb_get_property_cookie_t ask) const;
+    // `active`: the window active now, which the window manager is told the request comes from.
+    void sendActivation(xcb_window_t window, xcb_window_t active);
 
     X11Session& session_;
     Subscription handler_;
