@@ -91,5 +91,8 @@ int main(int argc, char** argv) {
         },
         Qt::QueuedConnection);
     QApplication::exec();
+    // The end: the X connections stop reading before anything goes (the delegate first, then the services),
+    // so that no object's end waits for the server; the capture worker stops in the middle of its grab.
+    services->stopReading();
     return 0;
 }
