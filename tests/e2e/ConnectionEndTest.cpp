@@ -78,15 +78,23 @@ TEST_F(ConnectionEndTest, APointerReadAndAReaderWaitingTogetherBothEndWithTheSes
     xcb_create_window(c, XCB_COPY_FROM_PARENT, target, desktop.root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     x11::awaitReply(c, xcb_get_input_focus(c), xcb_get_input_focus_reply);  // made before the holder sends
-    std::atomic<bool> pumpKept{false}, letGo{false};
-    auto keep = session->addEventFilter([&](x11::EventPump::Batch& batch) {
+    // Shared with the filter, which the event thread may still run after the test's body has returned; let go
+    // on every way out of the body.
+    struct Keeping {
+        std::atomic<bool> kept{false}, letGo{false};
+    };
+    const auto keeping = std::make_shared<Keeping>();
+    const std::unique_ptr<Keeping, void (*)(Keeping*)> letGoAtTheEnd(keeping.get(),
+                                                                     [](Keeping* k) { k->letGo = true; });
+    auto keep = session->addEventFilter([keeping, target](x11::EventPump::Batch& batch) {
         for (const auto& e : batch)
             if (e && (e->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
                 reinterpret_cast<const xcb_client_message_event_t&>(*e).window == target) {
-                pumpKept = true;
-                while (!letGo) std::this_thread::sleep_for(1ms);
+                keeping->kept = true;
+                while (!keeping->letGo) std::this_thread::sleep_for(1ms);
             }
     });
+    const std::atomic<bool>& pumpKept = keeping->kept;
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
@@ -112,7 +120,7 @@ TEST_F(ConnectionEndTest, APointerReadAndAReaderWaitingTogetherBothEndWithTheSes
     std::this_thread::sleep_for(100ms);
     session->stopReading();
     const bool bothBack = within(pointerBack, 5s) && within(readerBack, 1s);
-    letGo = true;
+    keeping->letGo = true;
     holder.ungrab();
     EXPECT_TRUE(pointerBack) << "the pointer read stayed inside xcb after the session's end";
     EXPECT_TRUE(readerBack) << "the reader stayed inside xcb after the session's end";
