@@ -91,9 +91,10 @@ AppServices::~AppServices() {
     // Windows and the services that watch the display go before the loop they post to; every X11 service
     // goes before the session it was built from (declared before them in Parts).
     if (!parts_) return;
-    // No service's end waits for the X server: the desktop connection stops reading first, which ends every
-    // wait on it at once (a server busy with a storm of other clients' changes may take seconds to answer).
-    if (parts_->session) parts_->session->stopReading();
+    // No service's end waits for the X server: the connections stop reading first (if the app's end did not
+    // have them stop already), which ends every wait on them at once (a server busy with a storm of other
+    // clients' changes may take seconds to answer).
+    stopReading();
     // The now-playing engine ends its adapter before anything else goes.
     parts_->progressEngine.reset();
     parts_->overlayHost.reset();
@@ -185,6 +186,10 @@ std::unique_ptr<AppServices> AppServices::create(std::string* error) {
         .positionSummary = lcPlayer().isDebugEnabled(),
     });
     return services;
+}
+
+void AppServices::stopReading() {
+    if (parts_->session) parts_->session->stopReading();
 }
 
 void AppServices::holdSettingsWrites() {

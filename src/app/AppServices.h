@@ -24,6 +24,11 @@ public:
     void holdSettingsWrites();
     // ...until the windows shown by then have their first picture: the write waits for the disk.
     void releaseSettingsWritesOnceShown();
+    // The first step of the app's end, as the loop stops and before the delegate's objects go: the X
+    // connections stop reading (X11Session::stopReading: the desktop's and the capture's), so that no end
+    // after it waits for a server busy with other clients: not a queue finishing a block that waits for an
+    // answer, not the capture worker's grab. Nothing is read from the server from then on. Main thread.
+    void stopReading();
 
 private:
     AppServices();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <functional>
 
 #include "app/AppDelegate.h"
 #include "app/AppServices.h"
@@ -21,14 +22,16 @@ void onTerminationSignal(int) {
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the loop like "Quit", so the windows go and the session is left clean.
-void quitOnTerminationSignals(QApplication& app) {
+// SIGTERM and SIGINT end the loop like "Quit", so the windows go and the session is left clean. `ending` runs
+// first, as soon as the loop hears of the signal.
+void quitOnTerminationSignals(QApplication& app, std::function<void()> ending) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, ending = std::move(ending)] {
         char byte;
         [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
+        ending();
         QApplication::quit();
     });
     struct sigaction action {};
@@ -74,7 +77,11 @@ int main(int argc, char** argv) {
         qCWarning(velaro::lcApp) << velaro::tagged("APP", error);
         return 1;
     }
-    quitOnTerminationSignals(app);
+    // The end: the X connections stop reading before anything else of the end runs (what the loop still
+    // dispatches, the handlers of aboutToQuit, the delegate's objects and the services going), so that none
+    // of it waits for a server busy with other clients; the capture worker stops in the middle of its grab.
+    quitOnTerminationSignals(app, [&services] { services->stopReading(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&services] { services->stopReading(); });
 
     // What the launch changes in the settings is written after its first band, not before it.
     services->holdSettingsWrites();

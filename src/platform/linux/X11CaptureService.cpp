@@ -191,6 +191,12 @@ private:
             {
                 std::lock_guard lock(mutex_);
                 if (stopping_) return;
+                // The session's end cut the capture connection (maybe in the middle of the last turn's
+                // grabs): the worker ends as if stopped, and takes no more work.
+                if (x11_.readingStopped()) {
+                    stopping_ = true;
+                    return;
+                }
                 // A run its stream has stopped is dropped here, whenever the stream stopped.
                 std::erase_if(runs_, [](const std::shared_ptr<Run>& r) { return r->ended(); });
                 jobs.swap(jobs_);
@@ -204,6 +210,7 @@ private:
                 session->setFollowing(!runs.empty());
                 following_ = !runs.empty();
                 if (!session->pollEvents()) {
+                    if (x11_.readingStopped()) continue;  // the end's cut: ended at the top
                     error = {CaptureErrorCode::connectionLost, "the X display connection was lost"};
                     session_.reset();
                     session = nullptr;
@@ -213,6 +220,7 @@ private:
             for (auto& job : jobs) job(session, error);
             const auto now = SteadyClock::now();
             for (const auto& run : runs) {
+                if (x11_.readingStopped()) break;
                 if (session && run->waiting) run->waiting = stillWaits(*run, *session);
                 if (session && (run->waiting || run->due > now)) continue;
                 const bool goesOn = session ? step(*run, *session) : fail(*run, error);
@@ -301,6 +309,8 @@ private:
     }
 
     bool fail(Run& run, const CaptureError& error) {
+        // A connection the session's end cut failed nobody: the worker ends on its next look.
+        if (x11_.readingStopped()) return true;
         if (!run.begun) {
             {
                 std::lock_guard lock(run.state->mutex);
@@ -430,7 +440,7 @@ private:
     std::atomic<std::thread::id> workerId_{};
     // Every gate a frame may still be going through; the worker thread's own until it has ended.
     std::vector<std::shared_ptr<DeliveryGate>> gates_;
-    std::thread thread_;                // last: it starts once everything above exists
+    std::thread thread_;  // last: it starts once everything above exists
 };
 
 namespace {
@@ -591,6 +601,8 @@ private:
 }  // namespace
 
 void X11CaptureService::Worker::stopWithError(Run& run, const CaptureError& error) {
+    // What failed after the session's end cut the connection is the end's doing, not the stream's.
+    if (x11_.readingStopped()) return;
     {
         std::lock_guard lock(run.state->mutex);
         if (run.state->stopRequested || run.state->generation != run.generation) return;

@@ -114,7 +114,7 @@ bool Session::setUp(CaptureError* error) {
     for (xcb_extension_t* id : {&xcb_shm_id, &xcb_composite_id, &xcb_randr_id, &xcb_res_id, &xcb_damage_id})
         xcb_prefetch_extension_data(c_, id);
     const auto present = [this](xcb_extension_t* id) {
-        const auto* ext = xcb_get_extension_data(c_, id);
+        const auto* ext = x11::extension(c_, id);
         return ext && ext->present ? ext : nullptr;
     };
     const auto* shm = options_.allowShm ? present(&xcb_shm_id) : nullptr;
@@ -128,22 +128,22 @@ bool Session::setUp(CaptureError* error) {
     const auto randrAsk = randr ? xcb_randr_query_version(c_, 1, 5) : xcb_randr_query_version_cookie_t{0};
     const auto resAsk = res ? xcb_res_query_version(c_, 1, 2) : xcb_res_query_version_cookie_t{0};
     const auto damageAsk = damage ? xcb_damage_query_version(c_, 1, 1) : xcb_damage_query_version_cookie_t{0};
-    if (shm) shmUsable_ = own(xcb_shm_query_version_reply(c_, shmAsk, nullptr)) != nullptr;
+    if (shm) shmUsable_ = x11::awaitReply(c_, shmAsk, xcb_shm_query_version_reply) != nullptr;
     if (composite) {
-        auto v = own(xcb_composite_query_version_reply(c_, compositeAsk, nullptr));
+        auto v = x11::awaitReply(c_, compositeAsk, xcb_composite_query_version_reply);
         hasComposite_ = v && (v->major_version > 0 || v->minor_version >= 2);
     }
     if (randr) {
-        auto v = own(xcb_randr_query_version_reply(c_, randrAsk, nullptr));
+        auto v = x11::awaitReply(c_, randrAsk, xcb_randr_query_version_reply);
         hasRandr_ = v && (v->major_version > 1 || v->minor_version >= 5);
         randrEventBase_ = randr->first_event;
     }
     if (res) {
-        auto v = own(xcb_res_query_version_reply(c_, resAsk, nullptr));
+        auto v = x11::awaitReply(c_, resAsk, xcb_res_query_version_reply);
         hasRes_ = v && (v->server_major > 1 || v->server_minor >= 2);
     }
     if (damage) {
-        auto v = own(xcb_damage_query_version_reply(c_, damageAsk, nullptr));
+        auto v = x11::awaitReply(c_, damageAsk, xcb_damage_query_version_reply);
         hasDamage_ = v && (v->major_version > 1 || (v->major_version == 1 && v->minor_version >= 1));
         damageEventBase_ = damage->first_event;
     }
@@ -358,7 +358,8 @@ bool Session::unchangedSince(const Reading& reading) {
 std::vector<Monitor> Session::monitors() {
     std::vector<Monitor> out;
     if (hasRandr_) {
-        if (auto r = own(xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr))) {
+        if (auto r =
+                x11::awaitReply(c_, xcb_randr_get_monitors(c_, root_, 1), xcb_randr_get_monitors_reply)) {
             for (auto it = xcb_randr_get_monitors_monitors_iterator(r.get()); it.rem;
                  xcb_randr_monitor_info_next(&it)) {
                 const auto* m = it.data;
@@ -376,7 +377,7 @@ std::vector<Monitor> Session::monitors() {
         }
     }
     if (out.empty()) {
-        auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, root_), nullptr));
+        auto g = x11::awaitReply(c_, xcb_get_geometry(c_, root_), xcb_get_geometry_reply);
         if (g) out.push_back({0, {0, 0, g->width, g->height}, true});
     }
     out = primaryFirst(std::move(out));
@@ -398,7 +399,7 @@ void Session::refreshTopLevels() {
     treeDirty_ = false;
     compositorKnown_ = false;
     topLevels_.clear();
-    auto tree = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
+    auto tree = x11::awaitReply(c_, xcb_query_tree(c_, root_), xcb_query_tree_reply);
     if (!tree) return;
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int n = xcb_query_tree_children_length(tree.get());
@@ -421,9 +422,9 @@ void Session::refreshTopLevels() {
     std::vector<Pending> pending;
     pending.reserve(n);
     for (int i = 0; i < n; ++i) {
-        auto attr = own(xcb_get_window_attributes_reply(c_, attrCookies[i], nullptr));
-        auto geo = own(xcb_get_geometry_reply(c_, geoCookies[i], nullptr));
-        auto state = own(xcb_get_property_reply(c_, stateCookies[i], nullptr));
+        auto attr = x11::awaitReply(c_, attrCookies[i], xcb_get_window_attributes_reply);
+        auto geo = x11::awaitReply(c_, geoCookies[i], xcb_get_geometry_reply);
+        auto state = x11::awaitReply(c_, stateCookies[i], xcb_get_property_reply);
         if (!attr || !geo) continue;  // destroyed meanwhile
         if (attr->_class == XCB_WINDOW_CLASS_INPUT_ONLY) continue;
         Pending p;
@@ -441,7 +442,7 @@ void Session::refreshTopLevels() {
     // A frame holds the client directly or one level further down; the client is the one with WM_STATE.
     for (auto& p : pending) {
         if (!p.needsInner) continue;
-        auto inner = own(xcb_query_tree_reply(c_, p.inner, nullptr));
+        auto inner = x11::awaitReply(c_, p.inner, xcb_query_tree_reply);
         if (!inner) continue;
         std::vector<xcb_window_t> level(
             xcb_query_tree_children(inner.get()),
@@ -455,13 +456,13 @@ void Session::refreshTopLevels() {
             }
             std::vector<xcb_window_t> next;
             for (std::size_t i = 0; i < level.size(); ++i) {
-                auto r = own(xcb_get_property_reply(c_, cookies[i], nullptr));
+                auto r = x11::awaitReply(c_, cookies[i], xcb_get_property_reply);
                 if (r && r->type != XCB_ATOM_NONE && !p.t.managed) {
                     p.t.client = level[i];
                     p.t.managed = true;
                 }
                 if (depth == 0) {
-                    if (auto t = own(xcb_query_tree_reply(c_, deeper[i], nullptr)))
+                    if (auto t = x11::awaitReply(c_, deeper[i], xcb_query_tree_reply))
                         next.insert(
                             next.end(), xcb_query_tree_children(t.get()),
                             xcb_query_tree_children(t.get()) + xcb_query_tree_children_length(t.get()));
@@ -503,17 +504,17 @@ void Session::refreshTopLevels() {
             t.instanceName = facts->instanceName;
             t.windowClass = facts->windowClass;
         } else {
-            if (auto r = own(xcb_get_property_reply(c_, props[i].pid, nullptr));
+            if (auto r = x11::awaitReply(c_, props[i].pid, xcb_get_property_reply);
                 r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
                 t.pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(r.get()));
-            if (auto r = own(xcb_get_property_reply(c_, props[i].type, nullptr)); r && r->format == 32)
+            if (auto r = x11::awaitReply(c_, props[i].type, xcb_get_property_reply); r && r->format == 32)
                 isType(t, static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get())),
                        static_cast<std::size_t>(xcb_get_property_value_length(r.get()) / 4));
-            if (auto r = own(xcb_get_property_reply(c_, props[i].wmClass, nullptr)))
+            if (auto r = x11::awaitReply(c_, props[i].wmClass, xcb_get_property_reply))
                 std::tie(t.instanceName, t.windowClass) = x11::splitWindowClass(propertyText(r.get()));
         }
-        auto name = own(xcb_get_property_reply(c_, props[i].name, nullptr));
-        auto legacy = own(xcb_get_property_reply(c_, props[i].legacyName, nullptr));
+        auto name = x11::awaitReply(c_, props[i].name, xcb_get_property_reply);
+        auto legacy = x11::awaitReply(c_, props[i].legacyName, xcb_get_property_reply);
         t.title = propertyText(name.get());
         if (t.title.empty()) t.title = propertyText(legacy.get());
     }
@@ -550,10 +551,9 @@ bool Session::ensureSegment(std::size_t bytes) {
         return false;
     }
     const std::uint32_t seg = xcb_generate_id(c_);
-    xcb_generic_error_t* err = xcb_request_check(c_, xcb_shm_attach_checked(c_, seg, id, 0));
+    const auto err = x11::checkRequest(c_, xcb_shm_attach_checked(c_, seg, id, 0));
     shmctl(id, IPC_RMID, nullptr);
     if (err) {
-        std::free(err);
         shmdt(addr);
         return false;
     }
@@ -596,19 +596,16 @@ std::vector<std::optional<BgraImage>> Session::grabAll(const std::vector<GrabAsk
         for (std::size_t i = 0; i < asks.size(); ++i) {
             if (offsets[i] == SIZE_MAX) continue;
             const PixelRect& r = asks[i].rect;
-            cookies[i] = xcb_shm_get_image(c_, asks[i].drawable, static_cast<std::int16_t>(r.x),
-                                           static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.width),
-                                           static_cast<std::uint16_t>(r.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                           shmSeg_, static_cast<std::uint32_t>(offsets[i]));
+            cookies[i] = xcb_shm_get_image(
+                c_, asks[i].drawable, static_cast<std::int16_t>(r.x), static_cast<std::int16_t>(r.y),
+                static_cast<std::uint16_t>(r.width), static_cast<std::uint16_t>(r.height), ~0u,
+                XCB_IMAGE_FORMAT_Z_PIXMAP, shmSeg_, static_cast<std::uint32_t>(offsets[i]));
         }
         for (std::size_t i = 0; i < asks.size(); ++i) {
             if (offsets[i] == SIZE_MAX) continue;
-            xcb_generic_error_t* err = nullptr;
-            auto r = own(xcb_shm_get_image_reply(c_, cookies[i], &err));
-            if (err) {
-                std::free(err);  // outside the drawable, or the drawable is gone
-                continue;
-            }
+            auto r = x11::awaitReply(
+                c_, cookies[i],
+                xcb_shm_get_image_reply);  // null: outside the drawable, or the drawable is gone
             const PixelRect& rect = asks[i].rect;
             if (!r || r->size != bytesOf(rect)) continue;
             out[i].emplace(rect.width, rect.height);
@@ -620,18 +617,14 @@ std::vector<std::optional<BgraImage>> Session::grabAll(const std::vector<GrabAsk
     for (std::size_t i = 0; i < asks.size(); ++i) {
         if (offsets[i] == SIZE_MAX) continue;
         const PixelRect& r = asks[i].rect;
-        cookies[i] = xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, asks[i].drawable, static_cast<std::int16_t>(r.x),
-                                   static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.width),
-                                   static_cast<std::uint16_t>(r.height), ~0u);
+        cookies[i] =
+            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, asks[i].drawable, static_cast<std::int16_t>(r.x),
+                          static_cast<std::int16_t>(r.y), static_cast<std::uint16_t>(r.width),
+                          static_cast<std::uint16_t>(r.height), ~0u);
     }
     for (std::size_t i = 0; i < asks.size(); ++i) {
         if (offsets[i] == SIZE_MAX) continue;
-        xcb_generic_error_t* err = nullptr;
-        auto r = own(xcb_get_image_reply(c_, cookies[i], &err));
-        if (err) {
-            std::free(err);
-            continue;
-        }
+        auto r = x11::awaitReply(c_, cookies[i], xcb_get_image_reply);
         const PixelRect& rect = asks[i].rect;
         if (!r || static_cast<std::size_t>(xcb_get_image_data_length(r.get())) != bytesOf(rect)) continue;
         out[i].emplace(rect.width, rect.height);
@@ -647,11 +640,8 @@ xcb_pixmap_t Session::windowPicture(const TopLevel& window) {
         forgetPicture(window.frame);
     }
     const xcb_pixmap_t pixmap = xcb_generate_id(c_);
-    xcb_generic_error_t* err =
-        xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, window.frame, pixmap));
-    if (err) {
+    if (x11::checkRequest(c_, xcb_composite_name_window_pixmap_checked(c_, window.frame, pixmap))) {
         // Not redirected (a compositor may unredirect a full-screen window): its picture is not kept.
-        std::free(err);
         return XCB_NONE;
     }
     pictures_[window.frame] = {pixmap, window.bounds.width, window.bounds.height};
@@ -675,12 +665,12 @@ xcb_pixmap_t Session::rootPicture(PixelRect* extent) {
         rootPictureKnown_ = true;
         rootPicture_ = XCB_NONE;
         for (xcb_atom_t atom : {atoms_->rootPmapId, atoms_->esetrootPmapId}) {
-            auto r = own(xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, root_, atom, XCB_ATOM_PIXMAP, 0, 1), nullptr));
+            auto r = x11::awaitReply(c_, xcb_get_property(c_, 0, root_, atom, XCB_ATOM_PIXMAP, 0, 1),
+                                     xcb_get_property_reply);
             if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) continue;
             const xcb_pixmap_t pixmap = *static_cast<const xcb_pixmap_t*>(xcb_get_property_value(r.get()));
             // The property may name a pixmap that its setter has since freed.
-            auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, pixmap), nullptr));
+            auto g = x11::awaitReply(c_, xcb_get_geometry(c_, pixmap), xcb_get_geometry_reply);
             if (!g) continue;
             rootPicture_ = pixmap;
             rootPictureExtent_ = {0, 0, g->width, g->height};
@@ -823,8 +813,8 @@ std::optional<BgraImage> Session::composeBeneath(const PixelRect& area, const st
             watch(t->frame);
             reading->drawables.push_back(t->frame);
         }
-        asks.push_back({pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height},
-                        t->depth != 32});
+        asks.push_back(
+            {pixmap, {part.x - t->bounds.x, part.y - t->bounds.y, part.width, part.height}, t->depth != 32});
         parts.push_back(t);
     }
     auto pixels = grabAll(asks);

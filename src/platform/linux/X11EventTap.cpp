@@ -184,7 +184,7 @@ std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
     // The port listens before the grab exists, so that no press can reach the main thread undecided.
     auto port = std::make_unique<Port>(session_, std::move(callback));
     const std::uint16_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
-    auto* error = xcb_request_check(
+    const auto error = x11::checkRequest(
         c, xcb_grab_button_checked(c, 0, connection.root(), mask, XCB_GRAB_MODE_SYNC, XCB_GRAB_MODE_ASYNC,
                                    XCB_WINDOW_NONE, XCB_CURSOR_NONE, kPrimaryButton, XCB_MOD_MASK_ANY));
     if (error) {
@@ -193,7 +193,6 @@ std::unique_ptr<TapPort> X11EventTap::createTap(Callback callback) {
             qCWarning(lcDesktop) << tagged("GREENFILL",
                                            "cannot watch clicks: another program holds the primary button");
         refusalLogged_ = true;
-        std::free(error);
         return nullptr;
     }
     return port;

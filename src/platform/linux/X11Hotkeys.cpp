@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "base/Log.h"
+#include "platform/linux/XcbUtil.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 
 namespace velaro {
@@ -58,8 +59,10 @@ X11ModifierMasks readModifierMasks(xcb_connection_t* c) {
     const int count = setup->max_keycode - setup->min_keycode + 1;
     auto modAsk = xcb_get_modifier_mapping(c);
     auto mapAsk = xcb_get_keyboard_mapping(c, first, count);
-    auto* mod = xcb_get_modifier_mapping_reply(c, modAsk, nullptr);
-    auto* map = xcb_get_keyboard_mapping_reply(c, mapAsk, nullptr);
+    const auto modReply = x11::awaitReply(c, modAsk, xcb_get_modifier_mapping_reply);
+    const auto mapReply = x11::awaitReply(c, mapAsk, xcb_get_keyboard_mapping_reply);
+    const auto* mod = modReply.get();
+    const auto* map = mapReply.get();
     X11ModifierMasks masks;
     if (mod && map) {
         std::vector<std::vector<std::uint8_t>> rows(8);
@@ -80,8 +83,6 @@ X11ModifierMasks readModifierMasks(xcb_connection_t* c) {
             }
         masks = modifierMasksFrom(rows, numLock, super, alt);
     }
-    std::free(mod);
-    std::free(map);
     return masks;
 }
 
@@ -200,10 +201,9 @@ HotKeyRegistration X11Hotkeys::registerHotKey(std::uint32_t virtualKeyCode, std:
     std::vector<std::uint16_t> granted;
     HotKeyError error = HotKeyError::none;
     for (std::size_t i = 0; i < asks.size(); ++i) {
-        if (auto* e = xcb_request_check(connection_, asks[i])) {
+        if (const auto e = x11::checkRequest(connection_, asks[i])) {
             if (error == HotKeyError::none)
                 error = e->error_code == kBadAccess ? HotKeyError::inUse : HotKeyError::unavailable;
-            std::free(e);
         } else {
             granted.push_back(variants[i]);
         }

@@ -307,9 +307,8 @@ X11MenuBarItems::X11MenuBarItems(X11Session& session, MainLoop& loop) : session_
     dockType_ = conn.atom("_NET_WM_WINDOW_TYPE_DOCK");
     xcb_connection_t* c = conn.get();
     // The panel's drawing beside the icons (a clock) changes without any window moving: its damage tells.
-    if (const auto* damage = xcb_get_extension_data(c, &xcb_damage_id); damage && damage->present) {
-        auto version =
-            x11::own(xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+    if (const auto* damage = x11::extension(c, &xcb_damage_id); damage && damage->present) {
+        auto version = x11::awaitReply(c, xcb_damage_query_version(c, 1, 1), xcb_damage_query_version_reply);
         hasDamage_ = version != nullptr;
         damageEventBase_ = damage->first_event;
     }

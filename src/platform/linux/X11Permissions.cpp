@@ -158,8 +158,8 @@ bool X11Permissions::x11Session() const {
     if (!session_ || session_->desktop().broken()) return false;
     auto* conn = &session_->desktop();
     auto* c = conn->get();
-    auto reply = x11::own(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, conn->root(), 0, 0, 1, 1, ~0u), nullptr));
+    auto reply = x11::awaitReply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, conn->root(), 0, 0, 1, 1, ~0u), xcb_get_image_reply);
     return reply != nullptr;
 }
 
@@ -173,13 +173,13 @@ bool X11Permissions::windowManager() const {
     auto* conn = &session_->desktop();
     auto* c = conn->get();
     const xcb_atom_t check = conn->atom("_NET_SUPPORTING_WM_CHECK");
-    auto onRoot = x11::own(
-        xcb_get_property_reply(c, x11::askProperty(c, conn->root(), check, XCB_ATOM_WINDOW), nullptr));
+    auto onRoot =
+        x11::awaitReply(c, x11::askProperty(c, conn->root(), check, XCB_ATOM_WINDOW), xcb_get_property_reply);
     const auto window = x11::values32(onRoot.get());
     if (window.empty() || window[0] == 0) return false;
     // A window manager that died leaves the root's property behind; a live one's check window names itself.
     auto onChild =
-        x11::own(xcb_get_property_reply(c, x11::askProperty(c, window[0], check, XCB_ATOM_WINDOW), nullptr));
+        x11::awaitReply(c, x11::askProperty(c, window[0], check, XCB_ATOM_WINDOW), xcb_get_property_reply);
     const auto self = x11::values32(onChild.get());
     return !self.empty() && self[0] == window[0];
 }
@@ -215,8 +215,9 @@ std::vector<std::string> X11Permissions::soundServerAddresses() const {
         // itself on the root window.
         auto* conn = &session_->desktop();
         auto* c = conn->get();
-        auto reply = x11::own(xcb_get_property_reply(
-            c, x11::askProperty(c, conn->root(), conn->atom("PULSE_SERVER"), XCB_ATOM_STRING), nullptr));
+        auto reply =
+            x11::awaitReply(c, x11::askProperty(c, conn->root(), conn->atom("PULSE_SERVER"), XCB_ATOM_STRING),
+                            xcb_get_property_reply);
         if (reply) named = x11::bytes8(reply.get());
     }
     std::vector<std::string> addresses;

@@ -166,7 +166,7 @@ struct X11PointerSource::Shared {
             masks = read;
             masksKnown = true;
         }
-        auto reply = x11::own(xcb_query_pointer_reply(c, xcb_query_pointer(c, connection.root()), nullptr));
+        auto reply = x11::awaitReply(c, xcb_query_pointer(c, connection.root()), xcb_query_pointer_reply);
         if (!reply) return {};
         return {Point{double(reply->root_x), double(reply->root_y)}, reply->mask};
     }
@@ -264,10 +264,10 @@ X11PointerSource::X11PointerSource(MainLoop& loop, X11Session& session)
     shared_->askWindow = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, shared_->askWindow, connection.root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    if (const auto* ext = xcb_get_extension_data(c, &xcb_input_id); ext && ext->present) {
+    if (const auto* ext = x11::extension(c, &xcb_input_id); ext && ext->present) {
         // Raw events reach the root whatever window the pointer is over from version 2.1 on.
         auto version =
-            x11::own(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+            x11::awaitReply(c, xcb_input_xi_query_version(c, 2, 2), xcb_input_xi_query_version_reply);
         if (version &&
             (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 1)))
             shared_->inputOpcode = ext->major_opcode;

@@ -54,8 +54,8 @@ std::vector<std::vector<std::uint32_t>> strutValuesOf(x11::Connection& connectio
     std::vector<std::vector<std::uint32_t>> values;
     values.reserve(windows.size());
     for (const auto& [partialAsk, plainAsk] : asks) {
-        auto partial = x11::own(xcb_get_property_reply(c, partialAsk, nullptr));
-        auto plain = x11::own(xcb_get_property_reply(c, plainAsk, nullptr));
+        auto partial = x11::awaitReply(c, partialAsk, xcb_get_property_reply);
+        auto plain = x11::awaitReply(c, plainAsk, xcb_get_property_reply);
         values.push_back(x11::strutValues(partial.get(), plain.get()));
     }
     return values;

@@ -3,6 +3,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <unistd.h>
+#include <xcb/damage.h>
 #include <xcb/dpms.h>
 #include <xcb/screensaver.h>
 #include <xcb/xinput.h>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "base/Log.h"
@@ -104,7 +106,7 @@ namespace {
 // `ask`.
 std::vector<RawMonitor> readMonitors(Connection& connection, xcb_randr_get_monitors_cookie_t ask) {
     auto* c = connection.get();
-    auto reply = own(xcb_randr_get_monitors_reply(c, ask, nullptr));
+    auto reply = awaitReply(c, ask, xcb_randr_get_monitors_reply);
     if (!reply) return {};
     auto monitors = monitorsOf(reply.get());
     std::vector<std::pair<xcb_get_atom_name_cookie_t, xcb_randr_get_output_property_cookie_t>> asks;
@@ -114,11 +116,11 @@ std::vector<RawMonitor> readMonitors(Connection& connection, xcb_randr_get_monit
                                                                    XCB_ATOM_ANY, 0, 256, 0, 0)
                                    : xcb_randr_get_output_property_cookie_t{0});
     for (std::size_t i = 0; i < monitors.size(); ++i) {
-        if (auto name = own(xcb_get_atom_name_reply(c, asks[i].first, nullptr)))
+        if (auto name = awaitReply(c, asks[i].first, xcb_get_atom_name_reply))
             monitors[i].name.assign(xcb_get_atom_name_name(name.get()),
                                     xcb_get_atom_name_name_length(name.get()));
         if (asks[i].second.sequence) {
-            auto edid = own(xcb_randr_get_output_property_reply(c, asks[i].second, nullptr));
+            auto edid = awaitReply(c, asks[i].second, xcb_randr_get_output_property_reply);
             if (edid && edid->format == 8)
                 monitors[i].edid.assign(
                     reinterpret_cast<const char*>(xcb_randr_get_output_property_data(edid.get())),
@@ -201,11 +203,14 @@ X11Session::X11Session(std::unique_ptr<x11::Connection> desktop, std::shared_ptr
       catalog_(catalog),
       identity_(catalog, static_cast<std::int32_t>(::getpid())) {
     auto* c = desktop_->get();
-    // The extensions the services look up on this connection as the app starts, asked at once: one round
-    // trip for all of them instead of one each.
-    for (xcb_extension_t* id : {&xcb_randr_id, &xcb_input_id, &xcb_screensaver_id, &xcb_dpms_id, &xcb_res_id})
-        xcb_prefetch_extension_data(c, id);
-    if (const auto* ext = xcb_get_extension_data(c, &xcb_randr_id); ext && ext->present) {
+    // The extensions the services use on this connection, asked at once (one round trip for all of them) and
+    // taken in before any other thread uses the connection: xcb looks an extension up the first time a
+    // request of it is sent, waiting for the server's answer inside the send, outside any turn.
+    constexpr std::array<xcb_extension_t*, 6> kExtensions{&xcb_randr_id, &xcb_input_id, &xcb_screensaver_id,
+                                                          &xcb_dpms_id,  &xcb_res_id,   &xcb_damage_id};
+    for (xcb_extension_t* id : kExtensions) xcb_prefetch_extension_data(c, id);
+    for (xcb_extension_t* id : kExtensions) x11::extension(c, id);
+    if (const auto* ext = x11::extension(c, &xcb_randr_id); ext && ext->present) {
         // Monitors need RandR 1.5; the server answers what it supports, and get_monitors fails cleanly below.
         // The server takes requests in order, so the monitors asked right behind see the version agreed
         // without waiting for its answer.
@@ -244,7 +249,13 @@ X11Session::~X11Session() {
 }
 
 void X11Session::stopReading() {
+    readingStopped_ = true;
     if (pump_) pump_->stop();
+    // The capture worker makes round trips of its own (a grab, a reading of the window stack: hundreds of
+    // answers in a storm) and looks at its stop only between them: its connection is cut the same way, so
+    // that the wait under way ends at once and the worker stops in the middle of its job.
+    std::lock_guard lock(captureMutex_);
+    if (capture_) capture_->stopReading();
 }
 
 xcb_connection_t* X11Session::toolkit() const {
@@ -253,8 +264,16 @@ xcb_connection_t* X11Session::toolkit() const {
 }
 
 x11::Connection* X11Session::capture() {
+    {
+        std::lock_guard lock(captureMutex_);
+        if (capture_ || readingStopped_) return capture_.get();
+    }
+    // Opened without the lock (the server's answer to a new client may take long in a storm), so that the
+    // end's cut never waits for it; a connection the end overtook is cut as it is kept.
+    auto opened = x11::Connection::open(displayName_.c_str(), atoms_);
     std::lock_guard lock(captureMutex_);
-    if (!capture_) capture_ = x11::Connection::open(displayName_.c_str(), atoms_);
+    if (!capture_) capture_ = std::move(opened);
+    if (capture_ && readingStopped_) capture_->stopReading();
     return capture_.get();
 }
 
@@ -327,7 +346,7 @@ void X11Session::refreshScreens(bool force) {
     const auto geometryAsk = xcb_get_geometry(c, desktop_->root());
     const auto monitorsAsk =
         randrEventBase_ ? xcb_randr_get_monitors(c, desktop_->root(), 1) : xcb_randr_get_monitors_cookie_t{0};
-    auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
+    auto geometry = x11::awaitReply(c, geometryAsk, xcb_get_geometry_reply);
     if (!geometry) {
         if (monitorsAsk.sequence) xcb_discard_reply(c, monitorsAsk.sequence);
         return;

@@ -170,15 +170,19 @@ public:
     // grabs whose events Qt's event filters see); null when the application does not run on xcb.
     xcb_connection_t* toolkit() const;
     // The capture worker's own connection (grabs are long, and a worker polls its events itself), opened on
-    // first use; null when that fails. Any thread.
+    // first use; null when that fails or the session's reading has stopped. Any thread.
     x11::Connection* capture();
 
     const std::string& displayName() const { return displayName_; }
-    // The end of the desktop connection's reading, for the app's end before its services go: every wait on
-    // it ends at once (the event pump's, each reading thread's between or during its answers, a round trip
-    // on the main thread), so that no service's end waits for a server busy with other clients. Nothing is
-    // read on the desktop connection from then on. Main thread.
+    // The end of the reading of both connections, the desktop's and the capture's, for the app's end before
+    // its services go: every wait on them ends at once (the event pump's, each reading thread's between or
+    // during its answers, a round trip on the main thread, the capture worker's grab or window reading), so
+    // that no service's end waits for a server busy with other clients. Nothing is read on either from then
+    // on, and no capture connection is opened. Main thread.
     void stopReading();
+    // Whether stopReading was called: a reader whose connection broke since ends as told, without taking it
+    // for a server that went away. Any thread.
+    bool readingStopped() const { return readingStopped_.load(); }
 
     // ---- events of the desktop connection ----
     // Main thread, in the order added.
@@ -224,7 +228,8 @@ private:
     x11::AppIdentity identity_;
     std::uint8_t randrEventBase_ = 0;
 
-    std::mutex captureMutex_;
+    std::atomic<bool> readingStopped_{false};
+    std::mutex captureMutex_;  // guards capture_ (never held while the connection opens)
     std::unique_ptr<x11::Connection> capture_;
 
     // A process-wide count: a value names one state of one session's screens.

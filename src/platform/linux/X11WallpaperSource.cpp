@@ -26,12 +26,12 @@ std::optional<NamedPixmap> namedPixmap(Session& session, const X11WallpaperSourc
         asks[i] = xcb_get_property(c, 0, session.root(), names[i], XCB_ATOM_PIXMAP, 0, 1);
     std::vector<xcb_pixmap_t> named;
     for (const auto& ask : asks) {
-        auto r = x11::own(xcb_get_property_reply(c, ask, nullptr));
+        auto r = x11::awaitReply(c, ask, xcb_get_property_reply);
         if (r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
             named.push_back(*static_cast<const xcb_pixmap_t*>(xcb_get_property_value(r.get())));
     }
     for (const xcb_pixmap_t pixmap : named) {
-        if (auto g = x11::own(xcb_get_geometry_reply(c, xcb_get_geometry(c, pixmap), nullptr)))
+        if (auto g = x11::awaitReply(c, xcb_get_geometry(c, pixmap), xcb_get_geometry_reply))
             return NamedPixmap{pixmap, {0, 0, g->width, g->height}};
     }
     return std::nullopt;

@@ -99,19 +99,20 @@ X11WindowControl::~X11WindowControl() = default;
 bool X11WindowControl::exists(std::uint32_t window) {
     auto* c = session_.desktop().get();
     auto attributes =
-        x11::own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+        x11::awaitReply(c, xcb_get_window_attributes(c, window), xcb_get_window_attributes_reply);
     return attributes != nullptr;
 }
 
 std::vector<std::string> X11WindowControl::atomList(std::uint32_t window, const char* property) {
     auto* c = session_.desktop().get();
-    auto reply = x11::own(xcb_get_property_reply(
-        c, x11::askProperty(c, window, session_.desktop().atom(property), XCB_ATOM_ATOM, 64), nullptr));
+    auto reply =
+        x11::awaitReply(c, x11::askProperty(c, window, session_.desktop().atom(property), XCB_ATOM_ATOM, 64),
+                        xcb_get_property_reply);
     std::vector<xcb_get_atom_name_cookie_t> asks;
     for (auto atom : x11::values32(reply.get())) asks.push_back(xcb_get_atom_name(c, atom));
     std::vector<std::string> names;
     for (auto ask : asks)
-        if (auto name = x11::own(xcb_get_atom_name_reply(c, ask, nullptr)))
+        if (auto name = x11::awaitReply(c, ask, xcb_get_atom_name_reply))
             names.emplace_back(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
     return names;
 }
@@ -122,9 +123,9 @@ std::optional<std::pair<Rect, std::vector<std::uint32_t>>> X11WindowControl::fra
     auto translateAsk = xcb_translate_coordinates(c, window, session_.desktop().root(), 0, 0);
     auto extentsAsk =
         x11::askProperty(c, window, session_.desktop().atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
-    auto geometry = x11::own(xcb_get_geometry_reply(c, geometryAsk, nullptr));
-    auto translated = x11::own(xcb_translate_coordinates_reply(c, translateAsk, nullptr));
-    auto extentsReply = x11::own(xcb_get_property_reply(c, extentsAsk, nullptr));
+    auto geometry = x11::awaitReply(c, geometryAsk, xcb_get_geometry_reply);
+    auto translated = x11::awaitReply(c, translateAsk, xcb_translate_coordinates_reply);
+    auto extentsReply = x11::awaitReply(c, extentsAsk, xcb_get_property_reply);
     auto extents = x11::values32(extentsReply.get());
     if (!geometry || !translated) return std::nullopt;
     if (extents.size() < 4) extents.assign(4, 0);
@@ -148,9 +149,9 @@ std::optional<MaximiseButton> X11WindowControl::maximiseButtonAt(Point point, st
     auto configAsk =
         x11::askProperty(c, root, session_.desktop().atom("_OB_CONFIG_FILE"), XCB_ATOM_ANY, 1024);
     const auto frame = frameOf(client);
-    auto actions = x11::own(xcb_get_property_reply(c, actionsAsk, nullptr));
-    auto check = x11::own(xcb_get_property_reply(c, checkAsk, nullptr));
-    auto configPath = x11::own(xcb_get_property_reply(c, configAsk, nullptr));
+    auto actions = x11::awaitReply(c, actionsAsk, xcb_get_property_reply);
+    auto check = x11::awaitReply(c, checkAsk, xcb_get_property_reply);
+    auto configPath = x11::awaitReply(c, configAsk, xcb_get_property_reply);
 
     const auto space = session_.space();
     const Point rootPoint = space.rootFromTopLeft(point);
@@ -168,8 +169,8 @@ std::optional<MaximiseButton> X11WindowControl::maximiseButtonAt(Point point, st
     // Walk down from the root to the deepest window under the point, remembering its parent.
     xcb_window_t parent = root, under = root;
     for (int depth = 0; depth < 16; ++depth) {
-        auto t = x11::own(xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, root, under, rootX, rootY), nullptr));
+        auto t = x11::awaitReply(c, xcb_translate_coordinates(c, root, under, rootX, rootY),
+                                 xcb_translate_coordinates_reply);
         if (!t || t->child == XCB_WINDOW_NONE) break;
         parent = under;
         under = t->child;
@@ -177,7 +178,7 @@ std::optional<MaximiseButton> X11WindowControl::maximiseButtonAt(Point point, st
     if (under == client || parent == root) return std::nullopt;
 
     // The button's visible siblings, in root pixels.
-    auto tree = x11::own(xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr));
+    auto tree = x11::awaitReply(c, xcb_query_tree(c, parent), xcb_query_tree_reply);
     if (!tree) return std::nullopt;
     const auto* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
@@ -187,13 +188,13 @@ std::optional<MaximiseButton> X11WindowControl::maximiseButtonAt(Point point, st
         attributeAsks.push_back(xcb_get_window_attributes(c, children[i]));
         geometryAsks.push_back(xcb_get_geometry(c, children[i]));
     }
-    auto parentOrigin = x11::own(
-        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, parent, root, 0, 0), nullptr));
+    auto parentOrigin =
+        x11::awaitReply(c, xcb_translate_coordinates(c, parent, root, 0, 0), xcb_translate_coordinates_reply);
     std::vector<Rect> siblings;
     std::optional<Rect> button;
     for (int i = 0; i < count; ++i) {
-        auto a = x11::own(xcb_get_window_attributes_reply(c, attributeAsks[i], nullptr));
-        auto g = x11::own(xcb_get_geometry_reply(c, geometryAsks[i], nullptr));
+        auto a = x11::awaitReply(c, attributeAsks[i], xcb_get_window_attributes_reply);
+        auto g = x11::awaitReply(c, geometryAsks[i], xcb_get_geometry_reply);
         if (!a || !g || a->map_state != XCB_MAP_STATE_VIEWABLE || !parentOrigin) continue;
         const Rect r(parentOrigin->dst_x + g->x, parentOrigin->dst_y + g->y, g->width, g->height);
         siblings.push_back(r);
@@ -219,9 +220,9 @@ std::optional<std::string> X11WindowControl::layoutOf(const std::vector<std::uin
     // The window manager names itself on its check window, which lives as long as it runs.
     if (checkWindow[0] != cachedCheckWindow_) {
         auto* c = session_.desktop().get();
-        auto name = x11::own(xcb_get_property_reply(
+        auto name = x11::awaitReply(
             c, x11::askProperty(c, checkWindow[0], session_.desktop().atom("_NET_WM_NAME"), XCB_ATOM_ANY, 64),
-            nullptr));
+            xcb_get_property_reply);
         cachedCheckWindow_ = checkWindow[0];
         cachedWindowManager_ = x11::bytes8(name.get());
     }

@@ -108,19 +108,19 @@ void X11Workspace::followDisplayPower() {
     // The saver's notifications come as events, so nothing runs while the displays stay as they are. DPMS
     // tells of no change by itself, but the server starts the saver whenever DPMS turns the displays off
     // and stops it when they come back, so its state is only read here, once.
-    if (const auto* saver = xcb_get_extension_data(c, &xcb_screensaver_id); saver && saver->present) {
+    if (const auto* saver = x11::extension(c, &xcb_screensaver_id); saver && saver->present) {
         saverEventBase_ = saver->first_event;
         saverEvents_ = true;
         xcb_screensaver_select_input(c, connection.root(), XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
-        auto info = x11::own(
-            xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, connection.root()), nullptr));
+        auto info = x11::awaitReply(c, xcb_screensaver_query_info(c, connection.root()),
+                                    xcb_screensaver_query_info_reply);
         if (info) now.saverState = info->state;
     } else {
         qCInfo(lcDesktop) << tagged(
             "WORKSPACE", "the X server has no screen saver extension; display sleep is not followed");
     }
-    if (const auto* dpms = xcb_get_extension_data(c, &xcb_dpms_id); dpms && dpms->present) {
-        if (auto info = x11::own(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr))) {
+    if (const auto* dpms = x11::extension(c, &xcb_dpms_id); dpms && dpms->present) {
+        if (auto info = x11::awaitReply(c, xcb_dpms_info(c), xcb_dpms_info_reply)) {
             now.dpmsPowerLevel = info->power_level;
             now.dpmsEnabled = info->state != 0;
         }

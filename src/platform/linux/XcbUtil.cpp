@@ -17,6 +17,36 @@
 
 namespace velaro::x11 {
 
+namespace {
+// The turns of the connections, by connection. See awaitReply for why one waiter at a time: at the end of a
+// connection that several threads wait on, libxcb 1.15's remove_reader would otherwise loop without end.
+struct Turns {
+    std::mutex mutex;
+    std::unordered_map<xcb_connection_t*, std::unique_ptr<std::recursive_mutex>> byConnection;
+};
+// Never destroyed: a connection may close during the process's exit, after static objects went.
+Turns& turns() {
+    static auto* all = new Turns;
+    return *all;
+}
+
+std::recursive_mutex& waitTurn(xcb_connection_t* c) {
+    auto& all = turns();
+    std::lock_guard lock(all.mutex);
+    auto& turn = all.byConnection[c];
+    if (!turn) turn = std::make_unique<std::recursive_mutex>();
+    return *turn;
+}
+
+// Forgets the turn of a connection about to be closed (nobody waits on it any longer), so that the table
+// does not grow with every connection a process opens and closes.
+void forgetTurn(xcb_connection_t* c) {
+    auto& all = turns();
+    std::lock_guard lock(all.mutex);
+    all.byConnection.erase(c);
+}
+}  // namespace
+
 std::unique_ptr<Connection> Connection::open(const char* display, std::shared_ptr<AtomTable> atoms) {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(display && *display ? display : nullptr, &screenNumber);
@@ -35,10 +65,13 @@ std::unique_ptr<Connection> Connection::open(const char* display, std::shared_pt
 }
 
 Connection::~Connection() {
+    forgetTurn(c_);
     xcb_disconnect(c_);
 }
 
 void Connection::stopReading() {
+    // Marked first: a thread whose wait the shutdown ends finds the end's reason already set.
+    readingStopped_ = true;
     ::shutdown(xcb_get_file_descriptor(c_), SHUT_RD);
 }
 
@@ -59,7 +92,7 @@ void AtomTable::intern(xcb_connection_t* c, const std::vector<std::string>& name
         cookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(n.size()), n.c_str()));
     std::vector<xcb_atom_t> answers;
     for (auto cookie : cookies) {
-        auto reply = own(xcb_intern_atom_reply(c, cookie, nullptr));
+        auto reply = awaitReply(c, cookie, xcb_intern_atom_reply);
         answers.push_back(reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE});
     }
     std::lock_guard lock(mutex_);
@@ -101,22 +134,6 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw) {
     return {instance, cls};
 }
 
-namespace {
-// The turn to wait inside xcb on a connection. xcb keeps the threads waiting for answers in a list that a
-// thread leaving out of order (as every waiter does when the connection breaks) loops over without end
-// (libxcb 1.15's remove_reader), so at the end of a connection that several threads wait on, they would
-// never come back. One waiter at a time is safe: answers come in the order asked, and an answer that came
-// while another waited is taken without the turn.
-std::mutex& waitTurn(xcb_connection_t* c) {
-    static std::mutex mutex;
-    static std::unordered_map<xcb_connection_t*, std::unique_ptr<std::mutex>> turns;
-    std::lock_guard lock(mutex);
-    auto& turn = turns[c];
-    if (!turn) turn = std::make_unique<std::mutex>();
-    return *turn;
-}
-}  // namespace
-
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
@@ -136,10 +153,29 @@ void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<b
     return reply;
 }
 
+Owned<xcb_generic_error_t> checkRequest(xcb_connection_t* c, xcb_void_cookie_t cookie) {
+    std::lock_guard turn(waitTurn(c));
+    return own(xcb_request_check(c, cookie));
+}
+
+const xcb_query_extension_reply_t* extension(xcb_connection_t* c, xcb_extension_t* id) {
+    std::lock_guard turn(waitTurn(c));
+    return xcb_get_extension_data(c, id);
+}
+
+WaitTurn::WaitTurn(xcb_connection_t* c) : turn_(waitTurn(c)) {
+    turn_.lock();
+}
+
+WaitTurn::~WaitTurn() {
+    turn_.unlock();
+}
+
 std::vector<std::uint32_t> rootWindowList(Connection& connection, const char* property) {
     auto* c = connection.get();
-    auto reply = own(xcb_get_property_reply(
-        c, askProperty(c, connection.root(), connection.atom(property), XCB_ATOM_WINDOW, 8192), nullptr));
+    auto reply =
+        awaitReply(c, askProperty(c, connection.root(), connection.atom(property), XCB_ATOM_WINDOW, 8192),
+                   xcb_get_property_reply);
     return values32(reply.get());
 }
 
@@ -149,7 +185,7 @@ xcb_atom_t compositorSelection(Connection& connection) {
 
 bool compositorRunning(xcb_connection_t* c, xcb_atom_t selection) {
     if (selection == XCB_ATOM_NONE) return false;
-    auto reply = own(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+    auto reply = awaitReply(c, xcb_get_selection_owner(c, selection), xcb_get_selection_owner_reply);
     return reply && reply->owner != XCB_NONE;
 }
 
@@ -263,7 +299,7 @@ xcb_res_query_client_ids_cookie_t askClientProcess(xcb_connection_t* c, xcb_wind
 }
 
 std::optional<std::int32_t> clientProcess(xcb_connection_t* c, xcb_res_query_client_ids_cookie_t ask) {
-    return clientProcess(own(xcb_res_query_client_ids_reply(c, ask, nullptr)).get());
+    return clientProcess(awaitReply(c, ask, xcb_res_query_client_ids_reply).get());
 }
 
 namespace {
@@ -334,7 +370,7 @@ std::vector<std::int32_t> processesOfWindows(Connection& connection, const std::
 
 std::optional<std::unordered_map<std::uint32_t, std::int32_t>> processesOfClients(Connection& connection) {
     auto* c = connection.get();
-    auto reply = own(xcb_res_query_client_ids_reply(c, askClientProcesses(c), nullptr));
+    auto reply = awaitReply(c, askClientProcesses(c), xcb_res_query_client_ids_reply);
     if (!reply) return std::nullopt;
     return clientProcesses(reply.get());
 }

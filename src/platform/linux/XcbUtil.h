@@ -64,8 +64,11 @@ public:
     xcb_window_t root() const { return root_; }
     int screenNumber() const { return screenNumber_; }
     const xcb_screen_t& screen() const { return *screen_; }
-    // True once the server went away (or the connection stopped reading); every request fails from then on.
-    bool broken() const { return xcb_connection_has_error(c_) != 0; }
+    // True once the server went away or the connection stopped reading; every request fails from then on.
+    bool broken() const { return readingStopped_.load() || xcb_connection_has_error(c_) != 0; }
+    // True once stopReading was called: the connection ended because its holder ends, not because the server
+    // went away. Any thread.
+    bool readingStopped() const { return readingStopped_.load(); }
     // Shuts the receiving side of the connection's socket: every wait for the server on any thread (an
     // answer, an event) ends at once, and every one after it fails at once; the connection is broken from
     // then on. For the end of whoever holds the connection: a thread waiting on a server busy with other
@@ -85,6 +88,7 @@ private:
           screen_(screen),
           atoms_(std::move(atoms)) {}
     xcb_connection_t* c_;
+    std::atomic<bool> readingStopped_{false};
     xcb_window_t root_;
     int screenNumber_;
     const xcb_screen_t* screen_;
@@ -110,6 +114,16 @@ std::pair<std::string, std::string> splitWindowClass(const std::string& raw);
 // is set: the reply is dropped unread. A wait under way ends with its reply, or at once when the connection
 // stops reading (Connection::stopReading, the end of the session). Null after an error, a broken connection,
 // or a stop.
+//
+// Every wait for a reply on a connection goes through here (or checkRequest, or a WaitTurn held around a
+// library's own waits), whichever thread makes it: the wait inside xcb is taken in the connection's turn, one
+// thread at a time. libxcb 1.15 keeps the threads waiting for replies in a list, and a thread that leaves it
+// while one waiting for an earlier reply is still in it (as the thread reading the socket does first when
+// the connection breaks) loops without end in remove_reader, holding the connection's lock: at the end of a
+// connection that two threads wait on, neither comes back, nor does any other user of the connection. A
+// reply that came while another thread had the turn is taken without it. The event pump's wait for events
+// (xcb_wait_for_event) is the one wait outside the turn: xcb keeps event waiters apart from that list (on a
+// condition variable of their own), so it never meets the loop.
 void* awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop);
 // The `stop` of a wait that nothing stops but the connection's end.
 inline const std::atomic<bool> neverStop{false};
@@ -117,6 +131,34 @@ template <class Reply>
 Owned<Reply> awaitReply(xcb_connection_t* c, unsigned int sequence, const std::atomic<bool>& stop) {
     return own(static_cast<Reply*>(awaitReply(c, sequence, stop)));
 }
+// The same for a request's cookie, typed by the request's own reply function (which is not called: it names
+// the reply's type), as in `awaitReply(c, xcb_get_geometry(c, w), xcb_get_geometry_reply)`.
+template <class Cookie, class Reply>
+Owned<Reply> awaitReply(xcb_connection_t* c, Cookie cookie,
+                        Reply* (*)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                        const std::atomic<bool>& stop = neverStop) {
+    return awaitReply<Reply>(c, cookie.sequence, stop);
+}
+// The error a checked request without a reply met, null when it succeeded or the connection broke
+// (xcb_request_check in the connection's turn).
+Owned<xcb_generic_error_t> checkRequest(xcb_connection_t* c, xcb_void_cookie_t cookie);
+// An extension's data on the connection (xcb_get_extension_data in the connection's turn: the first look-up
+// waits for the server's answer); null when the connection cannot tell.
+const xcb_query_extension_reply_t* extension(xcb_connection_t* c, xcb_extension_t* id);
+
+// The connection's turn, held around the waits of a library that waits on the connection by itself
+// (xkbcommon's keymap reads). Reentrant: a thread that holds it may wait through awaitReply too. Hold it only
+// around such waits: a thread that holds the turn must never wait for another thread.
+class WaitTurn {
+public:
+    explicit WaitTurn(xcb_connection_t* c);
+    ~WaitTurn();
+    WaitTurn(const WaitTurn&) = delete;
+    WaitTurn& operator=(const WaitTurn&) = delete;
+
+private:
+    std::recursive_mutex& turn_;
+};
 
 // The windows listed in one of the root window's WINDOW-list properties ("_NET_CLIENT_LIST",
 // "_NET_ACTIVE_WINDOW"); empty when unset. One round trip.

@@ -245,6 +245,8 @@ std::optional<std::string> keymapCharacter(xkb_keymap* keymap, std::uint32_t gro
 
 XkbKeyboardLayout::XkbKeyboardLayout(xcb_connection_t* connection) : connection_(connection) {
     if (!connection_ || xcb_connection_has_error(connection_)) return;
+    // xkbcommon waits for the server's answers by itself: in the connection's turn, as every wait on it.
+    x11::WaitTurn turn(connection_);
     if (!xkb_x11_setup_xkb_extension(connection_, XKB_X11_MIN_MAJOR_XKB_VERSION,
                                      XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
                                      nullptr, nullptr, nullptr, nullptr)) {
@@ -267,10 +269,15 @@ std::optional<std::string> XkbKeyboardLayout::character(std::uint32_t virtualKey
     if (deviceId_ < 0) return usLayoutCharacter(virtualKeyCode);
     // Fetched per call: the keymap and the active group change whenever the user switches layouts, and
     // key names are only built when a view shows a shortcut.
-    xkb_keymap* keymap =
-        xkb_x11_keymap_new_from_device(context_, connection_, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* keymap = nullptr;
+    xkb_state* state = nullptr;
+    {
+        x11::WaitTurn turn(connection_);
+        keymap =
+            xkb_x11_keymap_new_from_device(context_, connection_, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (keymap) state = xkb_x11_state_new_from_device(keymap, connection_, deviceId_);
+    }
     if (!keymap) return usLayoutCharacter(virtualKeyCode);
-    xkb_state* state = xkb_x11_state_new_from_device(keymap, connection_, deviceId_);
     std::uint32_t group = 0;
     if (state) {
         group = xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
