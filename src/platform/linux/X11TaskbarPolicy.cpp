@@ -120,14 +120,12 @@ std::vector<X11TaskbarPolicy::Facts> X11TaskbarPolicy::factsOf(
     const xcb_atom_t minimise = desktop.atom("_NET_WM_ACTION_MINIMIZE");
     std::vector<Facts> facts(windows.size());
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        const auto state = x11::values32(
-            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].wmState.sequence, x11::neverStop).get());
+        const auto state = x11::values32(x11::awaitReply(c, asked[i].wmState, xcb_get_property_reply).get());
         facts[i].wmState = state.empty() ? kWithdrawnState : state[0];
-        facts[i].netState = x11::values32(
-            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].netState.sequence, x11::neverStop).get());
+        facts[i].netState =
+            x11::values32(x11::awaitReply(c, asked[i].netState, xcb_get_property_reply).get());
         if (!asked[i].actions) continue;
-        const auto reply =
-            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].actions->sequence, x11::neverStop);
+        const auto reply = x11::awaitReply(c, *asked[i].actions, xcb_get_property_reply);
         if (!reply || reply->type == XCB_ATOM_NONE) continue;  // the window manager does not say
         const auto actions = x11::values32(reply.get());
         facts[i].minimisable = std::find(actions.begin(), actions.end(), minimise) != actions.end();
@@ -214,9 +212,8 @@ xcb_window_t X11TaskbarPolicy::activeWindow() const {
 }
 
 xcb_window_t X11TaskbarPolicy::activeFrom(xcb_get_property_cookie_t ask) const {
-    const auto values = x11::values32(
-        x11::awaitReply<xcb_get_property_reply_t>(session_.desktop().get(), ask.sequence, x11::neverStop)
-            .get());
+    const auto values =
+        x11::values32(x11::awaitReply(session_.desktop().get(), ask, xcb_get_property_reply).get());
     return values.empty() ? 0 : values[0];
 }
 
@@ -258,8 +255,7 @@ void X11TaskbarPolicy::deactivate() {
     const auto activeAsk = askRootWindows("_NET_ACTIVE_WINDOW", 1);
     const auto stackAsk = askRootWindows("_NET_CLIENT_LIST_STACKING", 4096);
     const xcb_window_t active = activeFrom(activeAsk);
-    const auto windows =
-        x11::values32(x11::awaitReply<xcb_get_property_reply_t>(c, stackAsk.sequence, x11::neverStop).get());
+    const auto windows = x11::values32(x11::awaitReply(c, stackAsk, xcb_get_property_reply).get());
     if (active == 0) return;
     struct Asked {
         xcb_get_property_cookie_t state, type;
@@ -278,10 +274,8 @@ void X11TaskbarPolicy::deactivate() {
     };
     std::vector<Told> told(windows.size());
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        told[i].states = x11::values32(
-            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].state.sequence, x11::neverStop).get());
-        told[i].types = x11::values32(
-            x11::awaitReply<xcb_get_property_reply_t>(c, asked[i].type.sequence, x11::neverStop).get());
+        told[i].states = x11::values32(x11::awaitReply(c, asked[i].state, xcb_get_property_reply).get());
+        told[i].types = x11::values32(x11::awaitReply(c, asked[i].type, xcb_get_property_reply).get());
     }
     if (!mine.back()) return;  // another app's window has the focus already
     const xcb_atom_t hidden = desktop.atom("_NET_WM_STATE_HIDDEN");
