@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -25,14 +30,14 @@ namespace {
 using namespace std::chrono_literals;
 
 // Windows of a client of the test's own, each of a program of its own (a process id no process has and a
-// class named after it), which the test lists itself in the root's client list after the window manager's;
-// the manager's list is put back when they go.
+// class named after it), which the test lists itself in the root's client list after what is listed there;
+// they leave the list when they go. Each change of the list is made whole while the server answers nobody
+// else, so that one the window manager makes meanwhile is kept.
 class OwnClients {
 public:
     explicit OwnClients(int count) : x_(Connection::open()) {
         if (!x_) return;
         auto* c = x_->get();
-        managed_ = rootWindowList(*x_, "_NET_CLIENT_LIST");
         for (int i = 0; i < count; ++i) {
             const xcb_window_t w = xcb_generate_id(c);
             xcb_create_window(c, XCB_COPY_FROM_PARENT, w, x_->root(), 0, 0, 10, 10, 0,
@@ -55,12 +60,17 @@ public:
     const std::vector<xcb_window_t>& windows() const { return windows_; }
     Connection& connection() { return *x_; }
 
-    // Lists the manager's windows and `ours` (all of them by default).
+    // Lists `ours` after what others list, and none of this client's other windows.
     void list(std::vector<xcb_window_t> ours) {
-        auto all = managed_;
+        xcb_grab_server(x_->get());
+        auto all = rootWindowList(*x_, "_NET_CLIENT_LIST");
+        std::erase_if(all, [&](xcb_window_t w) {
+            return std::find(windows_.begin(), windows_.end(), w) != windows_.end();
+        });
         all.insert(all.end(), ours.begin(), ours.end());
         xcb_change_property(x_->get(), XCB_PROP_MODE_REPLACE, x_->root(), x_->atom("_NET_CLIENT_LIST"),
                             XCB_ATOM_WINDOW, 32, std::uint32_t(all.size()), all.data());
+        xcb_ungrab_server(x_->get());
         sync();
     }
     void listAll() { list(windows_); }
@@ -74,7 +84,6 @@ public:
 
 private:
     std::unique_ptr<Connection> x_;
-    std::vector<xcb_window_t> managed_;
     std::vector<xcb_window_t> windows_;
 };
 
@@ -96,6 +105,18 @@ protected:
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
         holder = Connection::open();
         if (!holder) GTEST_SKIP() << "no X server to talk to";
+        // One of these tests at a time on a desktop (the runner starts them side by side in processes of
+        // their own): every session reads the whole list, and another test's thousand windows of made-up
+        // processes would make this one's identity look for ended processes and forget the made-up ones too.
+        std::string name = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                           "/velaro-tests-client-list-" + std::getenv("DISPLAY");
+        std::replace(name.begin() + name.rfind('/') + 1, name.end(), '/', '_');
+        desktopTurn_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(desktopTurn_, 0) << name;
+        ASSERT_EQ(::flock(desktopTurn_, LOCK_EX), 0);
+    }
+    void TearDown() override {
+        if (desktopTurn_ >= 0) ::close(desktopTurn_);
     }
     std::unique_ptr<X11Session> openSession() {
         return X11Session::open(
@@ -113,6 +134,9 @@ protected:
 
     XdgAppCatalog catalog{std::vector<std::string>{"/nonexistent"}};
     std::unique_ptr<Connection> holder;
+
+private:
+    int desktopTurn_ = -1;
 };
 
 // A window's process, types and class are read once by the client list, with its app named there, and the

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -20,6 +21,9 @@ class DeliverPendingWindowEvents final : public ::testing::EmptyTestEventListene
 int main(int argc, char** argv) {
     // Views render offscreen; a test run never needs (or touches) a display.
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // As in the app: a session's end cuts its connections' receiving side, the server then drops the client,
+    // and a request still sent after that must fail with EPIPE rather than kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new DeliverPendingWindowEvents);
