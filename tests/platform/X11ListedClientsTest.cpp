@@ -108,9 +108,10 @@ protected:
         // One of these tests at a time on a desktop (the runner starts them side by side in processes of
         // their own): every session reads the whole list, and another test's thousand windows of made-up
         // processes would make this one's identity look for ended processes and forget the made-up ones too.
-        std::string name = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                           "/velaro-tests-client-list-" + std::getenv("DISPLAY");
-        std::replace(name.begin() + name.rfind('/') + 1, name.end(), '/', '_');
+        std::string display = std::getenv("DISPLAY");
+        std::replace(display.begin(), display.end(), '/', '_');
+        const std::string name = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                                 "/velaro-tests-client-list-" + display;
         desktopTurn_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(desktopTurn_, 0) << name;
         ASSERT_EQ(::flock(desktopTurn_, LOCK_EX), 0);
