@@ -603,9 +603,8 @@ std::vector<std::optional<BgraImage>> Session::grabAll(const std::vector<GrabAsk
         }
         for (std::size_t i = 0; i < asks.size(); ++i) {
             if (offsets[i] == SIZE_MAX) continue;
-            auto r = x11::awaitReply(
-                c_, cookies[i],
-                xcb_shm_get_image_reply);  // null: outside the drawable, or the drawable is gone
+            // Null: outside the drawable, or the drawable is gone.
+            auto r = x11::awaitReply(c_, cookies[i], xcb_shm_get_image_reply);
             const PixelRect& rect = asks[i].rect;
             if (!r || r->size != bytesOf(rect)) continue;
             out[i].emplace(rect.width, rect.height);
